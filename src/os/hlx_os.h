@@ -1,0 +1,79 @@
+// The service's one door to the operating system: temporary and program paths, process lists,
+// process start and termination, folders and local time. Nothing else in the service includes
+// system headers for these needs. Each need is one entry of a table of function pointers, so that
+// tests can replace an entry to inject a fault (a refused elevation, a failing process list).
+// Every entry is safe to call from any thread.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace hlx::os {
+
+// One running process as the process list reports it.
+struct ProcessEntry {
+  int32_t pid = 0;
+  std::string name;       // the executable's file name ("Harlix"), from /proc/<pid>/comm or exe
+  std::string imagePath;  // full path of the executable, empty when unreadable
+};
+
+// Options of a child start. Descriptors of -1 leave the stream as the service's own.
+struct SpawnOptions {
+  int stdinFd = -1;
+  int stdoutFd = -1;
+  int stderrFd = -1;
+  // A started child waits before exec until the caller resumes it (ResumeProcess): the "suspended"
+  // start. The gate is a pipe whose write end the caller holds in `gateFd`.
+  bool suspended = false;
+};
+
+struct SpawnResult {
+  int32_t pid = 0;   // 0 when the start failed
+  int gateFd = -1;   // write end of the gate of a suspended start, -1 otherwise
+  int error = 0;     // errno of a failed start
+};
+
+struct OsApi {
+  // $TMPDIR, or /tmp when unset or empty; always ends with '/'.
+  std::string (*tempPath)();
+  // Full path of the running program (/proc/self/exe), empty when unreadable.
+  std::string (*programPath)();
+  int32_t (*currentProcessId)();
+  // Start time of a process in clock ticks since boot, 0 when no such process exists. Two reads that
+  // give the same non-zero value name the same process, which guards pid reuse.
+  uint64_t (*processStartTicks)(int32_t pid);
+  // Every process that can be seen; false when the list cannot be read.
+  bool (*listProcesses)(std::vector<ProcessEntry>* out);
+  // Starts argv[0] (searched on PATH when it has no '/') with the argument vector as given; never
+  // through a shell.
+  SpawnResult (*spawnProcess)(const std::vector<std::string>& argv, const SpawnOptions& options);
+  // Lets a suspended child go on to exec; closes the gate.
+  bool (*resumeProcess)(int gateFd);
+  // Starts a program with raised rights. There are none to raise here, so this is a plain start;
+  // tests replace it to simulate a user who refuses.
+  SpawnResult (*spawnElevated)(const std::vector<std::string>& argv);
+  // SIGKILL, then reaps the child. True when the process is gone afterwards.
+  bool (*terminateProcess)(int32_t pid);
+  // Waits for a child to end; its exit code, or -1 when it cannot be read.
+  int (*waitProcess)(int32_t pid);
+  // Creates a folder and every missing level above it. True when the folder exists afterwards.
+  bool (*createDirectories)(const std::string& path);
+  // Deletes a folder with all its contents (or one file). Refuses an empty, relative or root path.
+  bool (*deleteTree)(const std::string& path);
+  // Current time in seconds since the epoch.
+  int64_t (*currentTime)();
+  // localtime_r: false when the moment cannot be represented.
+  bool (*localTime)(int64_t secondsSinceEpoch, std::tm* out);
+};
+
+// The table in force; tests may overwrite entries and put the defaults back with ResetOsApi.
+OsApi& Os();
+void ResetOsApi();
+
+// Splits a Windows-style command line by the rules of CommandLineToArgvW, so that quotes around
+// arguments never reach a program as characters.
+std::vector<std::string> SplitWindowsCommandLine(const std::string& commandLine);
+
+}  // namespace hlx::os
