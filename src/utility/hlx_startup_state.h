@@ -32,6 +32,12 @@ struct StartupState {
   // The temporary path, the log sub-folder and today's date as yyyymmdd; no trailing '/'.
   std::string logFolder;
 
+  // Intervals that tests shorten through the environment (HLX_WATCHDOG_POLL_MS, HLX_CONNECT_INTERVAL_MS,
+  // HLX_HEARTBEAT_INTERVAL_MS); the defaults are the ones the desktop side expects.
+  int32_t watchdogPollMs = 500;
+  int32_t connectIntervalMs = 1000;
+  int32_t heartbeatIntervalMs = 30000;
+
   std::atomic<bool> quitting{false};        // set by QuitMainLoop; packets are refused after it
   std::atomic<bool> loggingShutDown{false}; // glog is shut down at most once
 };
@@ -41,6 +47,9 @@ StartupState& GetStartupState();
 // Reads the positional command line (the arguments after the program name). Missing positions
 // count as 0 or empty, and numbers are read like _wtoi: leading digits, anything else 0.
 void ParseCommandLine(const std::vector<std::string>& args, StartupState* state);
+
+// Reads the interval overrides from the environment; values outside 1..3600000 ms are ignored.
+void ReadTimingOverrides(StartupState* state);
 
 // The log folder for a sub-folder name and a local date: <temp>/<name>/<yyyymmdd>.
 std::string MakeLogFolderPath(const std::string& tempPath, const std::string& subfolder, int64_t now);

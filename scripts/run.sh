@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the main job: Harlix beside the loopback peer, which
+# prints every packet it receives as one JSON line. Arguments go to the peer (for example
+# `--seconds 20`); without them it runs until Ctrl-C.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)" --target Harlix >/dev/null
+
+exec python3 tools/hlx_peer.py serve --harlix build/src/Harlix "$@"

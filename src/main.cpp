@@ -1,0 +1,57 @@
+// Harlix entry point: reads the positional command line, creates the log folder, starts logging,
+// the watchdog and the service, waits in the quit-only main loop, and stops in order.
+//
+// SIGTERM and SIGINT are taken by a signal thread (they are blocked everywhere else) and end the
+// service the same orderly way as the watched desktop process ending does.
+#include <signal.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os/hlx_os.h"
+#include "utility/hlx_service.h"
+#include "utility/hlx_startup_state.h"
+
+namespace {
+
+void StartSignalThread() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  std::thread([signals] {
+    int received = 0;
+    while (sigwait(&signals, &received) != 0) {
+    }
+    hlx::QuitMainLoop();
+  }).detach();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  hlx::StartupState& state = hlx::GetStartupState();
+  hlx::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &state);
+  hlx::ReadTimingOverrides(&state);
+
+  state.logFolder = hlx::MakeLogFolderPath(hlx::os::Os().tempPath(), state.logSubfolder,
+                                           hlx::os::Os().currentTime());
+  hlx::os::Os().createDirectories(state.logFolder);
+  hlx::StartLogging(state);
+
+  StartSignalThread();
+  hlx::StartWatchdog(state.watchedProcessId, state.watchdogPollMs, hlx::QuitMainLoop);
+  hlx::StartDeviceService();
+  hlx::RunMainLoop();
+  hlx::StopDeviceService();
+  return 0;
+}

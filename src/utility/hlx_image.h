@@ -1,0 +1,43 @@
+// Image helpers of the photo module: decode an image from bytes, make a 150 x 150 thumbnail and
+// encode JPEG. The Windows program does this with GDI+; here the stb image library decodes, resizes
+// and encodes (its implementation is compiled into hlx_image.cpp only). No state; any thread.
+//
+// GDI+'s GetJpegEncoderClsid has no meaning here (there is no codec registry to look up): EncodeJpeg
+// stands in its place, doing what the caller looked the encoder up for.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace hlx {
+
+// A decoded image: 8-bit RGBA pixels, row after row from the top, no padding between rows
+// (pixels.size() == width * height * 4).
+struct HLXImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> pixels;
+};
+
+// The thumbnail's width and height in pixels.
+constexpr int kThumbnailSize = 150;
+
+// Decodes an image (JPEG, PNG, BMP, GIF's first frame, TGA, PSD, PNM) from `length` bytes. Null
+// bytes, an empty or undecodable input, or an image above kMaxImagePixels give null.
+std::unique_ptr<HLXImage> LoadImageFromMemory(const uint8_t* bytes, size_t length);
+
+// Decoding larger images is refused before any pixel memory is allocated: the bytes come from the
+// device, and 2^27 pixels (512 MiB of RGBA) is well above any photo a phone takes.
+constexpr uint64_t kMaxImagePixels = uint64_t{1} << 27;
+
+// The image drawn into 150 x 150 pixels: width and height are scaled independently, so the
+// thumbnail always fills the square and the aspect ratio is not kept. Null for an empty image.
+std::unique_ptr<HLXImage> MakeThumbnail(const HLXImage& image);
+
+// The image as JPEG file bytes (baseline, quality 1..100, clamped; alpha is dropped). Empty on
+// failure or for an empty image.
+std::vector<uint8_t> EncodeJpeg(const HLXImage& image, int quality);
+
+}  // namespace hlx

@@ -1,0 +1,205 @@
+// Main loop, watchdog and child-process table. The watchdog compares the watched process's start
+// time with the one seen when watching began, so a recycled process id never passes for the
+// desktop process.
+#include "utility/hlx_service.h"
+
+#include <glog/logging.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "os/hlx_os.h"
+#include "utility/hlx_module.h"
+#include "utility/hlx_startup_state.h"
+#include "utility/hlx_task.h"
+#include "utility/hlx_thread_pool.h"
+#include "utility/hlx_util.h"
+#include "utility/ios/hlx_client.h"
+#include "utility/ios/hlx_device_monitor.h"
+
+namespace hlx {
+namespace {
+
+struct QuitSignal {
+  std::mutex mutex;
+  std::condition_variable changed;  // signalled once, by QuitMainLoop
+};
+
+QuitSignal& GetQuitSignal() {
+  static QuitSignal* signal = new QuitSignal();
+  return *signal;
+}
+
+struct Watchdog {
+  std::mutex mutex;
+  std::condition_variable retargeted;
+  // guards: the fields below
+  int32_t processId = 0;
+  uint64_t startTicks = 0;  // of processId when watching began; 0 when it was not running
+  uint64_t generation = 0;  // bumped by every StartWatchdog call
+  std::function<void()> onGone;
+  int32_t pollMs = 500;
+  bool running = false;
+};
+
+Watchdog& GetWatchdog() {
+  static Watchdog* watchdog = new Watchdog();
+  return *watchdog;
+}
+
+void RunWatchdog() {
+  Watchdog& dog = GetWatchdog();
+  std::unique_lock<std::mutex> lock(dog.mutex);
+  while (true) {
+    const uint64_t generation = dog.generation;
+    bool alive = dog.processId == 0 ||
+                 (dog.startTicks != 0 && os::Os().processStartTicks(dog.processId) == dog.startTicks);
+    if (alive) {
+      dog.retargeted.wait_for(lock, std::chrono::milliseconds(dog.pollMs));
+      continue;
+    }
+    LOG(INFO) << "watched process " << dog.processId << " is gone";
+    std::function<void()> onGone = dog.onGone;
+    lock.unlock();
+    if (onGone) onGone();
+    lock.lock();
+    // Sleep until someone points the watchdog at another process.
+    dog.retargeted.wait(lock, [&] { return dog.generation != generation; });
+  }
+}
+
+struct ChildProcessTable {
+  std::mutex mutex;
+  // guards: folders
+  std::map<int32_t, std::string> folders;  // process id -> work folder
+};
+
+ChildProcessTable& GetChildProcessTable() {
+  static ChildProcessTable* table = new ChildProcessTable();
+  return *table;
+}
+
+}  // namespace
+
+void QuitMainLoop() {
+  QuitSignal& signal = GetQuitSignal();
+  {
+    std::lock_guard<std::mutex> lock(signal.mutex);
+    GetStartupState().quitting = true;
+  }
+  signal.changed.notify_all();
+}
+
+void RunMainLoop() { while (!WaitForQuit(3600 * 1000)) {} }
+
+bool WaitForQuit(int32_t timeoutMs) {
+  QuitSignal& signal = GetQuitSignal();
+  std::unique_lock<std::mutex> lock(signal.mutex);
+  return signal.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [] { return GetStartupState().quitting.load(); });
+}
+
+void StartWatchdog(int32_t processId, int32_t pollMs, std::function<void()> onGone) {
+  Watchdog& dog = GetWatchdog();
+  bool startThread = false;
+  {
+    std::lock_guard<std::mutex> lock(dog.mutex);
+    dog.processId = processId;
+    dog.startTicks = processId == 0 ? 0 : os::Os().processStartTicks(processId);
+    dog.pollMs = pollMs > 0 ? pollMs : 500;
+    dog.onGone = std::move(onGone);
+    ++dog.generation;
+    if (!dog.running) {
+      dog.running = true;
+      startThread = true;
+    }
+  }
+  dog.retargeted.notify_all();
+  if (startThread) std::thread(RunWatchdog).detach();
+}
+
+void AddChildProcess(int32_t processId, const std::string& folder) {
+  ChildProcessTable& table = GetChildProcessTable();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  table.folders[processId] = folder;
+}
+
+void RemoveChildProcess(int32_t processId) {
+  ChildProcessTable& table = GetChildProcessTable();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  table.folders.erase(processId);
+}
+
+void TerminateChildProcesses() {
+  ChildProcessTable& table = GetChildProcessTable();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  for (const auto& [processId, folder] : table.folders) {
+    if (!os::Os().terminateProcess(processId)) {
+      LOG(WARNING) << "child process " << processId << " could not be terminated";
+    }
+    if (!folder.empty() && !os::Os().deleteTree(folder)) {
+      LOG(WARNING) << "work folder of child process " << processId << " could not be deleted";
+    }
+  }
+  table.folders.clear();
+}
+
+}  // namespace hlx
+
+namespace hlx {
+
+void StartLogging(const StartupState& state) {
+  google::InitGoogleLogging("Harlix");
+  if (!state.loggingEnabled) {
+    // glog writes somewhere by default; with logging off the service writes nothing at all.
+    for (int severity = google::GLOG_INFO; severity < google::NUM_SEVERITIES; ++severity) {
+      google::SetLogDestination(severity, "");
+    }
+    FLAGS_stderrthreshold = google::NUM_SEVERITIES;
+    return;
+  }
+  FLAGS_log_dir = state.logFolder;
+  FLAGS_logbufsecs = 0;     // every line reaches the file at once
+  FLAGS_max_log_size = 20;  // megabytes
+  FLAGS_alsologtostderr = state.consoleEnabled;
+  for (int severity = google::GLOG_INFO; severity < google::NUM_SEVERITIES; ++severity) {
+    google::SetLogDestination(severity, (state.logFolder + "/Harlix.").c_str());
+  }
+  LOG(INFO) << "Harlix started: port " << state.desktopPort << ", watching " << state.watchedProcessId
+            << ", mode " << state.instanceMode << ", pid " << os::Os().currentProcessId();
+}
+
+void StopLogging() {
+  StartupState& state = GetStartupState();
+  if (state.loggingShutDown.exchange(true)) return;
+  LOG(INFO) << "Harlix stopping";
+  google::ShutdownGoogleLogging();
+}
+
+}  // namespace hlx
+
+namespace hlx {
+
+int StartDeviceService() {
+  VNLThreadPool::GetInstance().Start();
+  (void)GetServiceTaskMap();
+  HLXClient& client = HLXClient::GetInstance();
+  (void)client.Connect();  // without a peer the service still runs, and still follows the watchdog
+  RegisterModules();
+  HLXDeviceMonitor::GetInstance().AddCallback(&client);
+  if (GetStartupState().selfTest) {
+    VNLThreadPool::GetInstance().AddTask([] { RunSelfTestTask(nullptr); });
+  }
+  return 0;
+}
+
+void StopDeviceService() {
+  if (GetStartupState().loggingEnabled) StopLogging();
+  TerminateChildProcesses();
+  DeleteProcessTempFolder();
+}
+
+}  // namespace hlx

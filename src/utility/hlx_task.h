@@ -1,0 +1,85 @@
+// Running long requests and their cancellation: a DhTask per long request, kept by request id in a
+// DeviceTaskMap (one per device and one service-wide), marked by request 600 and polled by the
+// request's own loop at its checkpoints.
+//
+// Threads: the request's worker registers, polls and removes its task; request 600 cancels from the
+// IPC dispatch thread. The map's mutex guards every task's state and cancel hook.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace hlx {
+
+class DhTask {
+ public:
+  static constexpr int16_t kStateRunning = 0;
+  static constexpr int16_t kStateCancelled = 5;
+
+  explicit DhTask(int64_t taskId) : m_taskId(taskId) {}
+  virtual ~DhTask() = default;
+
+  int64_t TaskId() const { return m_taskId; }
+
+  // Objects a module keeps alive for the task's duration (the file module's transfer objects).
+  std::shared_ptr<void> firstObject;
+  std::shared_ptr<void> secondObject;
+
+ private:
+  friend class DeviceTaskMap;
+  const int64_t m_taskId;
+  // Both guarded by the owning map's mutex.
+  int16_t m_state = kStateRunning;
+  std::function<void()> m_cancelHook;  // run once, on the cancelling thread, under the map's mutex
+};
+
+class DeviceTaskMap {
+ public:
+  // The task for a request about to start: a new one, or the one already registered under the id.
+  // Null when that one was cancelled already: the request must not run.
+  std::shared_ptr<DhTask> Register(int64_t taskId);
+  // Sets the hook that a cancel runs once. The hook runs under this map's mutex: it must not call
+  // back into the map.
+  void SetCancelHook(int64_t taskId, std::function<void()> hook);
+  // A request's checkpoint: true when its task was cancelled (a hook still set is taken and run).
+  bool IsCancelled(int64_t taskId);
+  // The request ended.
+  void Remove(int64_t taskId);
+  // Request 600: marks the task cancelled and runs its hook once. An unknown id changes nothing.
+  void Cancel(int64_t taskId);
+  bool Contains(int64_t taskId) const;
+
+ private:
+  void RunCancelHook(DhTask* task);  // caller holds m_mutex
+
+  mutable std::mutex m_mutex;
+  // guards: m_tasks and every listed task's state and hook
+  std::map<int64_t, std::shared_ptr<DhTask>> m_tasks;
+};
+
+// The map for requests that belong to no device.
+DeviceTaskMap& GetServiceTaskMap();
+
+// A download in progress, handed to DownloadWriteCallback as its argument.
+struct DownloadData {
+  DeviceTaskMap* taskMap = nullptr;  // where the download's task is registered
+  int64_t taskId = 0;
+  std::FILE* file = nullptr;         // the open destination, owned by the caller
+  uint64_t expectedBytes = 0;
+  uint64_t receivedBytes = 0;
+  int64_t lastProgressSeconds = 0;
+  // Called at most once every three seconds with the download itself.
+  std::function<void(const DownloadData&)> sendProgress;
+};
+
+// libcurl write callback of cancellable downloads: aborts the transfer (returns a count libcurl
+// refuses) once the task is cancelled, or when the file cannot take the bytes; otherwise writes them,
+// counts them and reports progress.
+size_t DownloadWriteCallback(char* bytes, size_t size, size_t count, void* download);
+
+}  // namespace hlx

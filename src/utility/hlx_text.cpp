@@ -1,0 +1,217 @@
+// Text helpers: our own UTF-8/UTF-16 converter (strict on input, as the Windows converter is with
+// MB_ERR_INVALID_CHARS), ReplaceAll, TryAllocBuffer and InflateToBuffer. No state, any thread.
+#include "utility/hlx_text.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace hlx {
+namespace {
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// Appends the UTF-16 form of `length` bytes of UTF-8 to *out; false at the first invalid sequence.
+bool DecodeUtf8(const char* text, size_t length, std::u16string* out) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  size_t i = 0;
+  while (i < length) {
+    unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      out->push_back(static_cast<char16_t>(lead));
+      ++i;
+      continue;
+    }
+    size_t extra;
+    char32_t value;
+    char32_t minimum;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1, value = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2, value = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3, value = lead & 0x07, minimum = 0x10000;
+    } else {
+      return false;  // a continuation byte, C0/C1 (always overlong) or F5..FF
+    }
+    if (length - i - 1 < extra) return false;  // truncated at the end
+    for (size_t k = 1; k <= extra; ++k) {
+      unsigned char next = bytes[i + k];
+      if ((next & 0xC0) != 0x80) return false;
+      value = (value << 6) | (next & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+    if (value >= 0x10000) {
+      value -= 0x10000;
+      out->push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
+      out->push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
+    } else {
+      out->push_back(static_cast<char16_t>(value));
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+void AppendUtf8(char32_t value, std::string* out) {
+  if (value < 0x80) {
+    out->push_back(static_cast<char>(value));
+  } else if (value < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (value >> 6)));
+    out->push_back(static_cast<char>(0x80 | (value & 0x3F)));
+  } else if (value < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (value >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (value & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (value >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((value >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (value & 0x3F)));
+  }
+}
+
+std::string EncodeUtf8(const char16_t* text, size_t length) {
+  std::string out;
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    char32_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00), &out);
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      AppendUtf8(kReplacementCharacter, &out);  // unpaired surrogate
+    } else {
+      AppendUtf8(unit, &out);
+    }
+  }
+  return out;
+}
+
+size_t WideLength(const char16_t* text) {
+  size_t length = 0;
+  while (text[length] != 0) ++length;
+  return length;
+}
+
+// A malloc'ed copy with `padding` zero bytes after the text (at least the terminator).
+template <typename Char>
+Char* MallocCopy(const Char* text, size_t length, size_t padding) {
+  size_t bytes = (length + padding) * sizeof(Char);
+  auto* copy = static_cast<Char*>(std::calloc(1, bytes));
+  if (copy == nullptr) return nullptr;
+  if (length != 0) std::memcpy(copy, text, length * sizeof(Char));
+  return copy;
+}
+
+}  // namespace
+
+std::u16string Utf8ToWide(const char* text) {
+  std::u16string wide;
+  if (text == nullptr || !DecodeUtf8(text, std::strlen(text), &wide)) return {};
+  return wide;
+}
+
+std::u16string Utf8ToWide(const std::string& text) { return Utf8ToWide(text.c_str()); }
+
+std::string WideToUtf8(const char16_t* text) {
+  if (text == nullptr) return {};
+  return EncodeUtf8(text, WideLength(text));
+}
+
+std::string WideToUtf8(const std::u16string& text) { return WideToUtf8(text.c_str()); }
+
+char16_t* Utf8ToWideDup(const char* text) {
+  std::u16string wide = Utf8ToWide(text);
+  return MallocCopy(wide.data(), wide.size(), 1);
+}
+
+char* WideToAnsiDup(const char16_t* text) {
+  // Two zero bytes for null, as the Windows helper allocates for its empty result.
+  if (text == nullptr) return static_cast<char*>(std::calloc(2, 1));
+  std::string ansi = WideToUtf8(text);
+  return MallocCopy(ansi.data(), ansi.size(), 1);
+}
+
+char* WideToUtf8Dup(const char16_t* text) {
+  std::string utf8 = WideToUtf8(text);
+  return MallocCopy(utf8.data(), utf8.size(), 1);
+}
+
+std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to) {
+  std::string result = text;
+  // An empty search string would match at every position without end.
+  if (from.empty()) return result;
+  for (size_t position = result.find(from); position != std::string::npos;
+       position = result.find(from, position + to.size())) {
+    result.replace(position, from.size(), to);
+  }
+  return result;
+}
+
+bool TryAllocBuffer(uint8_t** out, size_t count) {
+  *out = new (std::nothrow) uint8_t[count];
+  return *out != nullptr;
+}
+
+int InflateToBuffer(uint8_t* out, uint64_t outCapacity, const uint8_t* in, uint64_t inLength,
+                    uint64_t* outLength) {
+  constexpr uint64_t kStep = 0x4000;
+  *outLength = 0;
+  z_stream stream;
+  std::memset(&stream, 0, sizeof(stream));
+  int code = inflateInit(&stream);
+  if (code != Z_OK) return code;
+
+  uint8_t scratch[kStep];
+  uint64_t fed = 0;
+  int result;
+  for (;;) {
+    if (stream.avail_in == 0 && fed < inLength) {
+      uint64_t step = std::min(kStep, inLength - fed);
+      stream.next_in = const_cast<Bytef*>(in + fed);
+      stream.avail_in = static_cast<uInt>(step);
+      fed += step;
+    }
+    uInt room;
+    if (out != nullptr) {
+      // A full buffer still gets a call with no room: the stream's end and check value need input only.
+      room = static_cast<uInt>(std::min(kStep, outCapacity - *outLength));
+      stream.next_out = out + *outLength;
+    } else {
+      room = static_cast<uInt>(kStep);
+      stream.next_out = scratch;
+    }
+    stream.avail_out = room;
+    code = inflate(&stream, Z_NO_FLUSH);
+    *outLength += room - stream.avail_out;
+    if (code == Z_STREAM_END) {
+      result = Z_OK;
+      break;
+    }
+    if (code == Z_NEED_DICT) {
+      result = Z_DATA_ERROR;
+      break;
+    }
+    if (code == Z_BUF_ERROR) {
+      // No progress: either more input is due, or the input is used up (truncated data), or input
+      // is left but the output has no room (the buffer is too small). The last two end the call.
+      if (stream.avail_in == 0 && fed < inLength) continue;
+      result = Z_BUF_ERROR;
+      break;
+    }
+    if (code != Z_OK) {
+      result = code;  // Z_DATA_ERROR, Z_MEM_ERROR, Z_STREAM_ERROR
+      break;
+    }
+  }
+  inflateEnd(&stream);
+  return result;
+}
+
+void TracePrintf(const char*, ...) {}
+
+}  // namespace hlx

@@ -1,0 +1,280 @@
+// Client: connection to the desktop peer, dispatch of packets to modules, replies, device events.
+#include "utility/ios/hlx_client.h"
+
+#include <glog/logging.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "os/hlx_os.h"
+#include "utility/hlx_device.h"
+#include "utility/hlx_module.h"
+#include "utility/hlx_service.h"
+#include "utility/hlx_startup_state.h"
+#include "utility/hlx_text.h"
+#include "utility/hlx_thread_pool.h"
+#include "utility/hlx_util.h"
+#include "utility/module/control/hlx_module_control.h"
+
+namespace hlx {
+namespace {
+
+int OnDesktopPacket(std::unique_ptr<IPCPacket1> packet) {
+  if (GetStartupState().quitting) return -2;
+  if (packet->command == static_cast<uint32_t>(HLXModuleControl::kCodeCancel)) {
+    // A cancel only marks a task; running it here means it is never stuck behind ten busy workers.
+    RunRequestTask(std::move(packet));
+    return 0;
+  }
+  auto* raw = packet.release();
+  VNLThreadPool::GetInstance().AddTask([raw] { RunRequestTask(std::unique_ptr<IPCPacket1>(raw)); });
+  return 0;
+}
+
+int OnHelperPacket(std::unique_ptr<IPCPacket1> packet) {
+  if (GetStartupState().quitting) return -2;
+  auto* raw = packet.release();
+  VNLThreadPool::GetInstance().AddTask([raw] { RunHelperPacketTask(std::unique_ptr<IPCPacket1>(raw)); });
+  return 0;
+}
+
+std::string DeviceReadyInfo(const HLXDevice& device) {
+  const DeviceSummary summary = device.Summary();
+  const StartupState& state = GetStartupState();
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  writer.Key("Model");
+  writer.String(summary.model.c_str());
+  writer.Key("FirmVersion");
+  writer.String(summary.productVersion.c_str());
+  writer.Key("Type");
+  writer.String(summary.deviceClass.c_str());
+  writer.Key("Data_FreeSize");
+  writer.Uint64(summary.freeBytes);
+  writer.Key("Data_PhysicalSize");
+  writer.Uint64(summary.totalBytes);
+  writer.Key("Pid");
+  writer.Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
+  writer.Key("TaskId");
+  writer.Int64(state.taskId);
+  writer.Key("SerialNumber");
+  writer.String(summary.serialNumber.c_str());
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string DeviceRemovedInfo() {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  writer.Key("PID");
+  writer.Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+void SendStatusPacket(uint32_t command, uint64_t code) {
+  ReplyRecord record;
+  record.code = static_cast<int64_t>(code);
+  record.uuid = "";
+  IPCPacket1 packet;
+  packet.command = command;
+  packet.status = static_cast<uint16_t>(PacketStatus::kStatusReport);
+  HLXClient::GetInstance().SendReply(record, packet);
+}
+
+void RunModule(std::unique_ptr<IPCPacket1> packet, bool fromHelper) {
+  if (packet->IsCloseRecord()) return;
+  HLXModule* module = ModuleRegistry::GetInstance().Find(static_cast<int32_t>(packet->command));
+  if (!module) {
+    LOG(WARNING) << "request " << packet->id << " has unknown code " << packet->command;
+    return;
+  }
+  LOG(INFO) << "request " << packet->id << " code " << packet->command << " starts";
+  try {
+    if (fromHelper) {
+      module->HandleHelperRequest(*packet);
+    } else {
+      module->HandleRequest(*packet);
+    }
+  } catch (const std::exception& error) {
+    LOG(ERROR) << "request " << packet->id << " code " << packet->command << " failed: " << error.what();
+  }
+  LOG(INFO) << "request " << packet->id << " code " << packet->command << " ends";
+}
+
+}  // namespace
+
+HLXClient::HLXClient() {
+  const int32_t heartbeatMs = GetStartupState().heartbeatIntervalMs;
+  m_desktop.SetHeartbeatIntervalMs(heartbeatMs);
+  m_helper.SetHeartbeatIntervalMs(heartbeatMs);
+}
+
+HLXClient& HLXClient::GetInstance() {
+  static HLXClient* client = new HLXClient();  // lives until the process ends
+  return *client;
+}
+
+bool HLXClient::Connect() {
+  m_desktop.SetPacketCallback(OnDesktopPacket);
+  const StartupState& state = GetStartupState();
+  if (state.desktopPort == 0) {
+    LOG(INFO) << "no desktop port: running without a peer";
+    return false;
+  }
+  for (int attempt = 1; attempt <= kConnectAttempts; ++attempt) {
+    if (m_desktop.Connect(state.desktopPort)) {
+      LOG(INFO) << "connected to the desktop peer on attempt " << attempt;
+      return true;
+    }
+    LOG(WARNING) << "desktop connect attempt " << attempt << " of " << kConnectAttempts << " failed";
+    if (attempt < kConnectAttempts && WaitForQuit(state.connectIntervalMs)) return false;
+  }
+  LOG(WARNING) << "no desktop peer after " << kConnectAttempts << " attempts";
+  return false;
+}
+
+int HLXClient::SendReply(const ReplyRecord& record, const IPCPacket1& packet) {
+  std::string data;
+  IPCPacket1 head;
+  head.id = packet.id;
+  head.command = packet.command;
+  head.status = packet.status;
+  if (record.SerializeData(&data)) {
+    head.body = record.SerializeText();
+  } else {
+    LOG(ERROR) << "reply data of request " << packet.id << " could not be compressed";
+    ReplyRecord failed = record;
+    failed.code = kReplyTaskError;
+    failed.data = nullptr;
+    failed.dataLength = 0;
+    head.body = failed.SerializeText();
+    head.status = static_cast<uint16_t>(PacketStatus::kFailed);
+    data.clear();
+  }
+  return SendOnChannel(head.body, data, head);
+}
+
+int HLXClient::SendOnChannel(const std::string& text, const std::string& data, const IPCPacket1& packet) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<std::shared_ptr<IPCConnection>> connections = m_desktop.Connections();
+  if (connections.empty()) return -1;
+  IPCPacket1 out;
+  out.id = packet.id;
+  out.command = packet.command;
+  out.status = packet.status;
+  out.body = text;
+  for (const auto& connection : connections) {
+    if (connection->kind != IPCConnectionKind::kOutgoing) continue;
+    out.connection = connection;
+    if (!out.SendHead(data.size())) continue;
+    if (!data.empty() && !SendOnConnection(connection, data.data(), data.size())) {
+      LOG(WARNING) << "reply data of request " << packet.id << " was cut short";
+    }
+  }
+  return 0;
+}
+
+bool HLXClient::IsHelperChannelIdle() const {
+  if (!m_helper.ListeningConnection()) return true;
+  return !m_helper.HasConnections();
+}
+
+bool HLXClient::ListenForHelper() {
+  m_helper.SetPacketCallback(OnHelperPacket);
+  m_helper.SetEventCallback([this](const IPCChannelEvent& event) {
+    if (event.kind != IPCChannelEventKind::kConnectionAccepted) return 0;
+    std::deque<std::unique_ptr<IPCPacket1>> pending;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      pending.swap(m_pending);
+    }
+    for (auto& packet : pending) {
+      auto* raw = packet.release();
+      VNLThreadPool::GetInstance().AddTask([raw] { RunRequestTask(std::unique_ptr<IPCPacket1>(raw)); });
+    }
+    return 0;
+  });
+  // Listening on port 0 lets the system choose, so the port cannot be taken between choosing and
+  // listening.
+  std::shared_ptr<IPCConnection> listener = m_helper.Listen(0);
+  if (!listener) return false;
+  m_helperPort = listener->port;
+  return true;
+}
+
+void HLXClient::SendToHelper(const IPCPacket1& packet) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  IPCPacket1 out;
+  out.id = packet.id;
+  out.command = packet.command;
+  out.status = packet.status;
+  out.body = packet.body;
+  for (const auto& connection : m_helper.Connections()) {
+    if (connection->kind != IPCConnectionKind::kAccepted) continue;
+    out.connection = connection;
+    if (!out.Send()) LOG(WARNING) << "request " << packet.id << " could not reach the helper";
+  }
+}
+
+void HLXClient::AddPendingRequest(std::unique_ptr<IPCPacket1> packet) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_pending.push_back(std::move(packet));
+}
+
+void HLXClient::OnDeviceEvent(const std::shared_ptr<HLXDevice>& device, int event) {
+  if (event != HLXDeviceMonitor::kEventReady && event != HLXDeviceMonitor::kEventRemoved) return;
+  const StartupState& state = GetStartupState();
+  if (event == HLXDeviceMonitor::kEventReady && state.selfTest) {
+    VNLThreadPool::GetInstance().AddTask([device] { RunSelfTestTask(device); });
+  }
+  const std::string info =
+      event == HLXDeviceMonitor::kEventReady ? DeviceReadyInfo(*device) : DeviceRemovedInfo();
+  ReplyRecord record;
+  record.stage = state.instanceMode;
+  record.code = static_cast<int64_t>(device->Handle());
+  record.uuid = device->Udid().c_str();
+  record.info = info.c_str();
+  IPCPacket1 packet;
+  packet.command = event == HLXDeviceMonitor::kEventReady ? kEventDeviceReady : kEventDeviceRemoved;
+  packet.status = static_cast<uint16_t>(PacketStatus::kInProgress);
+  SendReply(record, packet);
+}
+
+void ReportMonitorStatus(int32_t code) { SendStatusPacket(static_cast<uint32_t>(code), 0); }
+
+void ReportDeviceStatus(uint64_t deviceHandle, uint32_t status) { SendStatusPacket(status, deviceHandle); }
+
+void RunRequestTask(std::unique_ptr<IPCPacket1> packet) { RunModule(std::move(packet), false); }
+
+void RunHelperPacketTask(std::unique_ptr<IPCPacket1> packet) { RunModule(std::move(packet), true); }
+
+void RunSelfTestTask(std::shared_ptr<HLXDevice> device) {
+  LOG(INFO) << "TestModule Begin";
+  if (device) {
+    // The device's own checks belong to the basic-info module, which has not landed yet.
+    LOG(INFO) << "TestModule Finish";
+    return;
+  }
+  for (const char* version : {"10.2.1", "9.1.1", "8.1.2", "3.1.2"}) {
+    (void)OrderMajorVersionsFor(version);
+  }
+  (void)RegexReplaceAll("Apple iPhone 12,1 (iOS 14.2)", "[0-9]+", "#");
+  const int64_t now = os::Os().currentTime();
+  std::tm local{};
+  char text[64] = "";
+  if (os::Os().localTime(now, &local)) {
+    std::snprintf(text, sizeof(text), "%.4d-%.2d-%.2d %.2d:%.2d:%.2d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  }
+  std::unique_ptr<char, FreeDeleter> appleEpoch(AppleTimeToLocalText(0));
+  std::unique_ptr<char, FreeDeleter> utc(UtcTextToLocalText("2020-02-29T12:30:45Z"));
+  std::printf("date1: %s\ndate2: %s\ndate3: %s\n", text, appleEpoch.get(), utc.get());
+  std::fflush(stdout);
+}
+
+}  // namespace hlx

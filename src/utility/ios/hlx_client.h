@@ -1,0 +1,80 @@
+// The service's one link to its peers. It owns the desktop channel (it connects to the desktop
+// peer at start-up) and the helper channel (it listens for an elevated helper instance of itself),
+// turns every packet into a pool task that runs the module registered for the packet's command,
+// sends every reply, and reports device events and status packets to the desktop.
+//
+// Threads: packet callbacks run on the channels' dispatch threads and only queue pool tasks
+// (request 600 excepted: it runs there, see OnDesktopPacket); replies are sent from the workers and
+// the device-notification thread. The client mutex serialises every send through the client, so the
+// header, text and data part of one reply never interleave with another reply.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "utility/hlx_ipc_channel.h"
+#include "utility/hlx_reply.h"
+#include "utility/ios/hlx_device_monitor.h"
+
+namespace hlx {
+
+class HLXClient : public HLXDeviceCallback {
+ public:
+  // Commands of device-event packets.
+  static constexpr uint32_t kEventDeviceReady = 1;
+  static constexpr uint32_t kEventDeviceRemoved = 8;
+  static constexpr int kConnectAttempts = 11;
+
+  static HLXClient& GetInstance();
+
+  // Connects to the desktop peer at the command line's port: up to 11 attempts, the connect interval
+  // apart (a quit cuts the wait short). False when the port is 0 or every attempt failed.
+  bool Connect();
+
+  // Sends a reply on every outgoing connection of the desktop channel: the record's text and data
+  // part (zlib-compressed when its type is 0) in a packet with the given packet's id, command and
+  // status. -1 when the desktop channel has no connection, else 0. A data part that cannot be
+  // compressed turns the reply into a failed one (code 2, status 6) without data.
+  int SendReply(const ReplyRecord& record, const IPCPacket1& packet);
+
+  // Helper channel (used by the connect module).
+  bool IsHelperChannelIdle() const;
+  bool ListenForHelper();
+  int32_t HelperPort() const { return m_helperPort; }
+  // Sends a packet on every accepted connection of the helper channel, under the client mutex.
+  void SendToHelper(const IPCPacket1& packet);
+  // Keeps a request until the helper connects; it then runs in arrival order.
+  void AddPendingRequest(std::unique_ptr<IPCPacket1> packet);
+
+  void OnDeviceEvent(const std::shared_ptr<HLXDevice>& device, int event) override;
+
+  vnl::IPCPacketChannel& DesktopChannel() { return m_desktop; }
+
+ private:
+  HLXClient();
+  int SendOnChannel(const std::string& text, const std::string& data, const IPCPacket1& packet);
+
+  vnl::IPCPacketChannel m_desktop;
+  vnl::IPCPacketChannel m_helper;
+  int32_t m_helperPort = 0;
+
+  mutable std::mutex m_mutex;
+  // guards: m_pending, and all sends through the client
+  std::deque<std::unique_ptr<IPCPacket1>> m_pending;
+};
+
+// Status packets to the desktop (id 0, status 1, no data part).
+void ReportMonitorStatus(int32_t code);
+void ReportDeviceStatus(uint64_t deviceHandle, uint32_t status);
+
+// Pool tasks: run the module that owns the packet's command (requests from the desktop, or
+// packets that came back from the helper). Unknown commands and close records get no reply.
+void RunRequestTask(std::unique_ptr<IPCPacket1> packet);
+void RunHelperPacketTask(std::unique_ptr<IPCPacket1> packet);
+
+// Self-test mode: at start-up (no device) the built-in checks; with a device, the device's own.
+void RunSelfTestTask(std::shared_ptr<HLXDevice> device);
+
+}  // namespace hlx

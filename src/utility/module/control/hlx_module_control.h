@@ -1,0 +1,20 @@
+// Request 600: cancel a running task by its request id, on the device the request names or, with
+// an empty uuid, among the requests that belong to no device.
+//
+// Threads: the IPC dispatch thread. A cancel only marks a task, so it runs there instead of waiting
+// for a free worker: with ten long requests running, a cancel must still get through.
+#pragma once
+
+#include "utility/hlx_module.h"
+
+namespace hlx {
+
+class HLXModuleControl : public HLXModule {
+ public:
+  static constexpr int32_t kCodeCancel = 600;
+
+  int Notify(void*) override { return 0; }
+  int HandleRequest(const IPCPacket1& request) override;
+};
+
+}  // namespace hlx

@@ -1,0 +1,23 @@
+// Final "task error" reply of modules not built yet.
+#include "utility/module/hlx_module_unbuilt.h"
+
+#include <rapidjson/document.h>
+
+#include "utility/hlx_ipc_channel.h"
+#include "utility/hlx_reply.h"
+
+namespace hlx {
+
+int HLXModuleUnbuilt::HandleRequest(const IPCPacket1& request) {
+  RequestPayload payload = RequestPayload::Parse(request.body);
+  rapidjson::Document json;
+  std::string uuid;
+  if (!json.Parse(payload.json.c_str()).HasParseError() && json.IsObject() && json.HasMember("uuid") &&
+      json["uuid"].IsString()) {
+    uuid = json["uuid"].GetString();
+  }
+  SendReply(request, uuid.c_str(), static_cast<int32_t>(kReplyTaskError), nullptr);
+  return 0;
+}
+
+}  // namespace hlx

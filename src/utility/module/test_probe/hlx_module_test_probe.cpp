@@ -1,0 +1,81 @@
+// Test probe module.
+#include "utility/module/test_probe/hlx_module_test_probe.h"
+
+#include <rapidjson/document.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "utility/hlx_ipc_channel.h"
+#include "utility/hlx_reply.h"
+#include "utility/hlx_task.h"
+#include "utility/ios/hlx_client.h"
+
+namespace hlx {
+namespace {
+
+int64_t ReadMember(const rapidjson::Document& json, const char* name, int64_t fallback) {
+  if (json.IsObject() && json.HasMember(name) && json[name].IsInt64()) return json[name].GetInt64();
+  return fallback;
+}
+
+}  // namespace
+
+int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
+  rapidjson::Document json;
+  json.Parse(RequestPayload::Parse(request.body).json.c_str());
+  if (json.HasParseError() || !json.IsObject()) {
+    SendReply(request, "", static_cast<int32_t>(kReplyBadRequest), nullptr);
+    return 0;
+  }
+
+  if (request.command == static_cast<uint32_t>(kCodeDataReply)) {
+    const int64_t size = ReadMember(json, "size", 0);
+    if (size < 0 || size > (int64_t{256} << 20)) {
+      SendReply(request, "", static_cast<int32_t>(kReplyBadRequest), nullptr);
+      return 0;
+    }
+    std::vector<uint8_t> data(static_cast<size_t>(size));
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i * 7) ^ (i >> 8));
+    ReplyRecord record;
+    record.type = static_cast<int32_t>(ReadMember(json, "type", 0));
+    record.uuid = "";
+    record.data = data.data();
+    record.dataLength = size;
+    IPCPacket1 packet;
+    packet.id = request.id;
+    packet.command = request.command;
+    packet.status = static_cast<uint16_t>(PacketStatus::kDone);
+    HLXClient::GetInstance().SendReply(record, packet);
+    return 0;
+  }
+
+  DeviceTaskMap& tasks = GetServiceTaskMap();
+  const int64_t taskId = static_cast<int64_t>(request.id);
+  if (!tasks.Register(taskId)) return 0;  // cancelled before it could start
+  ReplyRecord started;
+  started.stage = 1;
+  started.uuid = "";
+  IPCPacket1 progress;
+  progress.id = request.id;
+  progress.command = request.command;
+  progress.status = static_cast<uint16_t>(PacketStatus::kInProgress);
+  HLXClient::GetInstance().SendReply(started, progress);
+
+  const int64_t ms = ReadMember(json, "ms", -1);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+  int32_t code = static_cast<int32_t>(kReplySuccess);
+  while (ms < 0 || std::chrono::steady_clock::now() < deadline) {
+    if (tasks.IsCancelled(taskId)) {
+      code = static_cast<int32_t>(kReplyCancelled);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the task's checkpoint interval
+  }
+  tasks.Remove(taskId);
+  SendReply(request, "", code, nullptr);
+  return 0;
+}
+
+}  // namespace hlx

@@ -1,0 +1,361 @@
+// File and folder utilities: MD5 against md5sum, zlib and base64 against Python, the service's
+// folders, folder sizes with a sparse 5 GiB file, and unique local paths.
+#include "utility/hlx_util.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "os/hlx_os.h"
+#include "utility/hlx_startup_state.h"
+#include "utility_test_support.h"
+
+namespace hlx {
+namespace {
+
+using test::PathExists;
+using test::Python;
+using test::ReadFile;
+using test::ShellOutput;
+using test::ShellQuote;
+using test::TempFolder;
+using test::WriteFile;
+
+// ---- MD5 -----------------------------------------------------------------------------------------
+
+TEST(GetFileMd5, AgreesWithMd5sum) {
+  TempFolder folder;
+  ASSERT_FALSE(folder.path().empty());
+  struct Sample {
+    std::string name;
+    std::string bytes;
+  } samples[] = {
+      {"empty", ""},
+      {"one", "x"},
+      {"block", test::SeededBytes(1024, 1, false)},
+      {"block and one", test::SeededBytes(1025, 2, false)},
+      {"\xC3\xA9t\xC3\xA9 blank.bin", test::SeededBytes(3 << 20, 3, false)},
+  };
+  for (const Sample& sample : samples) {
+    SCOPED_TRACE(sample.name);
+    std::string path = folder / sample.name;
+    ASSERT_TRUE(WriteFile(path, sample.bytes));
+    int status = -1;
+    std::string reference = ShellOutput("md5sum " + ShellQuote(path), &status);
+    ASSERT_EQ(status, 0);
+    ASSERT_GE(reference.size(), 32u);
+    EXPECT_EQ(GetFileMd5(path), reference.substr(0, 32));
+  }
+}
+
+TEST(GetFileMd5, FailuresGiveAnEmptyTextAndPrintTheirLine) {
+  TempFolder folder;
+  std::string missing = folder / "missing.bin";
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(GetFileMd5(missing), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error opening file " + missing + "\nError: 2\n");
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(GetFileMd5(folder.path()), "");  // a folder opens but cannot be read
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ReadFile failed: 21\n");
+}
+
+// ---- zlib ----------------------------------------------------------------------------------------
+
+TEST(Zlib, CompressedOutputInflatesInPython) {
+  TempFolder folder;
+  const std::string inputs[] = {
+      "",
+      "a",
+      test::SeededBytes(100000, 11, false),
+      test::SeededBytes(3 << 20, 12, true),
+  };
+  int index = 0;
+  for (const std::string& input : inputs) {
+    SCOPED_TRACE(input.size());
+    std::string compressed = "kept";  // the output is appended to what is there
+    ASSERT_TRUE(ZlibCompress(compressed, input.data(), input.size()));
+    ASSERT_EQ(compressed.substr(0, 4), "kept");
+    compressed.erase(0, 4);
+    // Level 9 with a 32 KiB window: the zlib header is 78 DA.
+    ASSERT_GE(compressed.size(), 2u);
+    EXPECT_EQ(static_cast<unsigned char>(compressed[0]), 0x78);
+    EXPECT_EQ(static_cast<unsigned char>(compressed[1]), 0xDA);
+    std::string packed = folder / ("packed" + std::to_string(index));
+    std::string plain = folder / ("plain" + std::to_string(index));
+    ++index;
+    ASSERT_TRUE(WriteFile(packed, compressed));
+    ASSERT_TRUE(WriteFile(plain, input));
+    int status = -1;
+    std::string verdict = ShellOutput(
+        Python() + " -c " +
+            ShellQuote("import sys, zlib\n"
+                       "d = zlib.decompress(open(sys.argv[1], 'rb').read())\n"
+                       "print('same' if d == open(sys.argv[2], 'rb').read() else 'different')\n") +
+            " " + ShellQuote(packed) + " " + ShellQuote(plain),
+        &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(verdict, "same\n");
+  }
+}
+
+TEST(Zlib, PythonCompressedDataInflates) {
+  TempFolder folder;
+  std::string plainPath = folder / "plain";
+  std::string plain = test::SeededBytes(2 << 20, 21, true) + test::SeededBytes(70000, 22, false);
+  ASSERT_TRUE(WriteFile(plainPath, plain));
+  for (int level : {0, 1, 6, 9}) {
+    SCOPED_TRACE(level);
+    std::string packedPath = folder / ("packed" + std::to_string(level));
+    int status = -1;
+    ShellOutput(Python() + " -c " +
+                    ShellQuote("import sys, zlib\n"
+                               "open(sys.argv[2], 'wb').write(zlib.compress(open(sys.argv[1], 'rb')"
+                               ".read(), int(sys.argv[3])))\n") +
+                    " " + ShellQuote(plainPath) + " " + ShellQuote(packedPath) + " " +
+                    std::to_string(level),
+                &status);
+    ASSERT_EQ(status, 0);
+    std::string packed = ReadFile(packedPath);
+    std::string out = "kept";
+    ASSERT_TRUE(ZlibDecompress(out, packed.data(), packed.size()));
+    EXPECT_TRUE(out == "kept" + plain);
+  }
+}
+
+TEST(Zlib, TruncatedOrCorruptDataIsRefused) {
+  std::string plain = test::SeededBytes(200000, 31, true);
+  std::string packed;
+  ASSERT_TRUE(ZlibCompress(packed, plain.data(), plain.size()));
+  for (size_t cut : {size_t{0}, size_t{1}, size_t{2}, packed.size() / 2, packed.size() - 1}) {
+    SCOPED_TRACE(cut);
+    std::vector<char> prefix(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(cut));
+    std::string out;
+    EXPECT_FALSE(ZlibDecompress(out, prefix.data(), prefix.size()));
+  }
+  std::string corrupt = packed;
+  corrupt[corrupt.size() / 2] ^= 0x55;
+  corrupt[corrupt.size() - 1] ^= 0x55;  // at the latest the check value fails
+  std::string out;
+  EXPECT_FALSE(ZlibDecompress(out, corrupt.data(), corrupt.size()));
+  std::string trailing = packed + "garbage after the stream";
+  out.clear();
+  EXPECT_TRUE(ZlibDecompress(out, trailing.data(), trailing.size()));
+  EXPECT_TRUE(out == plain);
+}
+
+// ---- base64 --------------------------------------------------------------------------------------
+
+TEST(Base64, AgreesWithPython) {
+  TempFolder folder;
+  for (size_t length : {0, 1, 2, 3, 4, 5, 57, 58, 100000}) {
+    SCOPED_TRACE(length);
+    std::string data = test::SeededBytes(length, static_cast<uint32_t>(length) + 40, false);
+    std::string path = folder / "data";
+    ASSERT_TRUE(WriteFile(path, data));
+    int status = -1;
+    std::string reference = ShellOutput(
+        Python() + " -c " +
+            ShellQuote("import sys, base64\n"
+                       "sys.stdout.write(base64.b64encode(open(sys.argv[1], 'rb').read()).decode())\n") +
+            " " + ShellQuote(path),
+        &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(Base64Encode(data.data(), data.size()), reference);
+    std::string decoded;
+    ASSERT_TRUE(Base64Decode(reference, decoded));
+    EXPECT_TRUE(decoded == data);
+  }
+}
+
+TEST(Base64, LineBreaksAreSkippedAndBadTextRefused) {
+  std::string decoded;
+  ASSERT_TRUE(Base64Decode("SGVs\nbG8g\r\nd29y bGQ=\n", decoded));
+  EXPECT_EQ(decoded, "Hello world");
+  for (const char* bad : {"SGVsbG8", "SGV*bG8=", "SG=sbG8=", "=SGV", "SGVsbG8==="}) {
+    SCOPED_TRACE(bad);
+    decoded = "old";
+    EXPECT_FALSE(Base64Decode(bad, decoded));
+    EXPECT_EQ(decoded, "");
+  }
+}
+
+// ---- Folders -------------------------------------------------------------------------------------
+
+// Points the start-up state's log folder somewhere for one test.
+class LogFolderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(m_temp.path().empty());
+    m_oldLogFolder = GetStartupState().logFolder;
+    GetStartupState().logFolder = m_temp / "logs/20240131";
+  }
+  void TearDown() override { GetStartupState().logFolder = m_oldLogFolder; }
+
+  TempFolder m_temp;
+  std::string m_oldLogFolder;
+};
+
+TEST(Folders, ProgramPathAndName) {
+  char buffer[4096];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(GetModuleFilePath(), std::string(buffer, static_cast<size_t>(n)));
+  EXPECT_EQ(GetProgramFileName(), "harlix_unit_tests");
+}
+
+TEST_F(LogFolderTest, ProcessTempFolderLivesInTheLogFolder) {
+  std::string expected = GetStartupState().logFolder + "/harlix_unit_tests-" +
+                         std::to_string(getpid()) + "/";
+  EXPECT_EQ(GetProcessTempFolder(false), expected);
+  EXPECT_FALSE(PathExists(expected));
+  EXPECT_EQ(GetProcessTempFolder(true), expected);
+  EXPECT_TRUE(PathExists(expected));
+
+  std::string sub = CreateTempSubfolder("work");
+  EXPECT_EQ(sub, expected + "work/");
+  EXPECT_TRUE(PathExists(sub));
+  ASSERT_TRUE(WriteFile(sub + "file", "contents"));
+
+  EXPECT_TRUE(DeleteProcessTempFolder());
+  EXPECT_FALSE(PathExists(expected));
+  EXPECT_TRUE(PathExists(GetStartupState().logFolder));
+}
+
+TEST_F(LogFolderTest, DriverDownloadFolderIsCreated) {
+  std::string folder = GetDriverDownloadFolder();
+  EXPECT_EQ(folder, GetStartupState().logFolder + "/ios_driver/");
+  EXPECT_TRUE(PathExists(folder));
+}
+
+TEST(Folders, ProcessTempFolderBeforeStartUpUsesTheTemporaryPath) {
+  std::string old = GetStartupState().logFolder;
+  GetStartupState().logFolder.clear();
+  std::string folder = GetProcessTempFolder(false);
+  GetStartupState().logFolder = old;
+  EXPECT_EQ(folder, os::Os().tempPath() + "harlix_unit_tests-" + std::to_string(getpid()) + "/");
+}
+
+TEST(Folders, DeleteDirectoryTreeEmptiesThePathAndRefusesRoots) {
+  TempFolder temp;
+  std::string tree = temp / "tree";
+  ASSERT_TRUE(os::Os().createDirectories(tree + "/a/b"));
+  ASSERT_TRUE(WriteFile(tree + "/a/b/file", "x"));
+  std::string path = tree + "/";
+  EXPECT_TRUE(DeleteDirectoryTree(path));
+  EXPECT_EQ(path, "");
+  EXPECT_FALSE(PathExists(tree));
+
+  for (const char* refused : {"", "/", "//", "relative/folder"}) {
+    SCOPED_TRACE(refused);
+    std::string root = refused;
+    EXPECT_FALSE(DeleteDirectoryTree(root));
+    EXPECT_EQ(root, "");
+  }
+}
+
+TEST(Folders, BackupRootFollowsXdgConfigHomeOrHome) {
+  {
+    test::ScopedEnv config("XDG_CONFIG_HOME", "/srv/config/");
+    test::ScopedEnv home("HOME", "/home/someone");
+    EXPECT_EQ(GetBackupRootFolder(), "/srv/config/Apple Computer/MobileSync/Backup/");
+  }
+  {
+    test::ScopedEnv config("XDG_CONFIG_HOME", "relative/config");  // not absolute: ignored
+    test::ScopedEnv home("HOME", "/home/someone/");
+    EXPECT_EQ(GetBackupRootFolder(), "/home/someone/.config/Apple Computer/MobileSync/Backup/");
+  }
+  {
+    test::ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+    test::ScopedEnv home("HOME", nullptr);
+    EXPECT_EQ(GetBackupRootFolder(), "");
+  }
+}
+
+TEST(Folders, AppleMobileBackupPathUnderTheProgramFilesRoot) {
+  {
+    test::ScopedEnv root("HLX_PROGRAM_FILES", "/srv/program files/");
+    EXPECT_EQ(GetAppleMobileBackupPath(),
+              "/srv/program files/Apple/Mobile Device Support/AppleMobileBackup.exe");
+  }
+  {
+    test::ScopedEnv root("HLX_PROGRAM_FILES", nullptr);
+    EXPECT_EQ(GetAppleMobileBackupPath(), "/opt/Apple/Mobile Device Support/AppleMobileBackup.exe");
+  }
+  {
+    test::ScopedEnv root("HLX_PROGRAM_FILES", "");
+    EXPECT_EQ(GetAppleMobileBackupPath(), "/opt/Apple/Mobile Device Support/AppleMobileBackup.exe");
+  }
+}
+
+TEST(Folders, IsDotOrDotDot) {
+  EXPECT_TRUE(IsDotOrDotDot("."));
+  EXPECT_TRUE(IsDotOrDotDot(".."));
+  EXPECT_FALSE(IsDotOrDotDot("..."));
+  EXPECT_FALSE(IsDotOrDotDot(".a"));
+  EXPECT_FALSE(IsDotOrDotDot(""));
+  EXPECT_FALSE(IsDotOrDotDot(nullptr));
+}
+
+TEST(GetFolderSize, CountsASparseFiveGibibyteFileWholeAndRecurses) {
+  TempFolder temp;
+  ASSERT_FALSE(temp.path().empty());
+  constexpr uint64_t kFiveGiB = 5ULL << 30;
+  int fd = open((temp / "big.bin").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, static_cast<off_t>(kFiveGiB)), 0);
+  close(fd);
+  ASSERT_TRUE(os::Os().createDirectories(temp / "sub/deeper"));
+  ASSERT_TRUE(WriteFile(temp / "sub/ten.bin", "0123456789"));
+  ASSERT_TRUE(WriteFile(temp / "sub/deeper/three", "abc"));
+  // Links are neither counted nor followed (a link to the folder itself would never end).
+  ASSERT_EQ(symlink((temp / "big.bin").c_str(), (temp / "link-to-big").c_str()), 0);
+  ASSERT_EQ(symlink(temp.path().c_str(), (temp / "sub/loop").c_str()), 0);
+
+  EXPECT_EQ(GetFolderSize(temp.path(), 0), kFiveGiB + 13);
+  EXPECT_EQ(GetFolderSize(temp.path() + "/", 7), kFiveGiB + 13 + 7);
+  EXPECT_EQ(GetFolderSize(temp / "sub", 0), 13u);
+  EXPECT_EQ(GetFolderSize(temp / "missing", 42), 42u);
+}
+
+TEST(MakeUniqueLocalPath, CountsUpPastTakenNames) {
+  TempFolder temp;
+  ASSERT_FALSE(temp.path().empty());
+  std::string free = temp / "free.txt";
+  EXPECT_EQ(MakeUniqueLocalPath(free), free);
+
+  ASSERT_TRUE(WriteFile(temp / "a.txt", ""));
+  ASSERT_TRUE(WriteFile(temp / "a(1).txt", ""));
+  EXPECT_EQ(MakeUniqueLocalPath(temp / "a.txt"), temp / "a(2).txt");
+
+  ASSERT_TRUE(WriteFile(temp / "photo.tar.gz", ""));
+  EXPECT_EQ(MakeUniqueLocalPath(temp / "photo.tar.gz"), temp / "photo.tar(1).gz");
+
+  // A dangling link is taken, so a writer never follows it.
+  ASSERT_EQ(symlink("/nonexistent/target", (temp / "link.txt").c_str()), 0);
+  EXPECT_EQ(MakeUniqueLocalPath(temp / "link.txt"), temp / "link(1).txt");
+}
+
+TEST(MakeUniqueLocalPath, DotOnlyInAFolderNameAppendsTheCounterToTheFileName) {
+  TempFolder temp;
+  ASSERT_TRUE(os::Os().createDirectories(temp / "album.d"));
+  ASSERT_TRUE(WriteFile(temp / "album.d/README", ""));
+  EXPECT_EQ(MakeUniqueLocalPath(temp / "album.d/README"), temp / "album.d/README(1)");
+}
+
+TEST(MakeUniqueLocalPath, AllNineHundredNinetyNineTakenGivesThePathBack) {
+  TempFolder temp;
+  ASSERT_TRUE(WriteFile(temp / "x.bin", ""));
+  for (int n = 1; n <= 999; ++n) {
+    ASSERT_TRUE(WriteFile(temp / ("x(" + std::to_string(n) + ").bin"), ""));
+  }
+  EXPECT_EQ(MakeUniqueLocalPath(temp / "x.bin"), temp / "x.bin");
+}
+
+}  // namespace
+}  // namespace hlx

@@ -1,0 +1,206 @@
+// Image helpers: PNGs written by a Python script of ours (tools/make_test_png.py) are decoded,
+// squeezed into 150 x 150 thumbnails and encoded as JPEG, whose markers are read here by hand and,
+// when ImageMagick is installed, by `identify`.
+#include "utility/hlx_image.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "utility_test_support.h"
+
+namespace hlx {
+namespace {
+
+using test::ShellQuote;
+using test::TempFolder;
+
+struct Rgba {
+  int r, g, b, a;
+};
+
+const Rgba kRed{255, 0, 0, 255};
+const Rgba kBlue{0, 0, 255, 255};
+const Rgba kGreen{0, 255, 0, 255};
+const Rgba kWhite{255, 255, 255, 255};
+
+// Decodes a quadrant PNG of the given size made by the Python script.
+std::unique_ptr<HLXImage> LoadQuadrants(const TempFolder& folder, int width, int height) {
+  std::string path = folder / ("q" + std::to_string(width) + "x" + std::to_string(height) + ".png");
+  int status = -1;
+  test::ShellOutput(test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " +
+                        ShellQuote(path) + " " + std::to_string(width) + " " + std::to_string(height),
+                    &status);
+  EXPECT_EQ(status, 0);
+  std::string png = test::ReadFile(path);
+  return LoadImageFromMemory(reinterpret_cast<const uint8_t*>(png.data()), png.size());
+}
+
+void ExpectPixel(const HLXImage& image, int x, int y, const Rgba& expected, int tolerance) {
+  SCOPED_TRACE("pixel " + std::to_string(x) + "," + std::to_string(y));
+  const uint8_t* pixel = &image.pixels[(static_cast<size_t>(y) * image.width + x) * 4];
+  EXPECT_NEAR(pixel[0], expected.r, tolerance);
+  EXPECT_NEAR(pixel[1], expected.g, tolerance);
+  EXPECT_NEAR(pixel[2], expected.b, tolerance);
+  EXPECT_NEAR(pixel[3], expected.a, tolerance);
+}
+
+TEST(LoadImageFromMemory, DecodesAPngToRgba) {
+  TempFolder folder;
+  std::unique_ptr<HLXImage> image = LoadQuadrants(folder, 40, 20);
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->width, 40);
+  EXPECT_EQ(image->height, 20);
+  ASSERT_EQ(image->pixels.size(), 40u * 20 * 4);
+  ExpectPixel(*image, 0, 0, kRed, 0);
+  ExpectPixel(*image, 39, 0, kBlue, 0);
+  ExpectPixel(*image, 0, 19, kGreen, 0);
+  ExpectPixel(*image, 39, 19, kWhite, 0);
+}
+
+TEST(LoadImageFromMemory, NullEmptyAndBrokenInputGiveNull) {
+  EXPECT_EQ(LoadImageFromMemory(nullptr, 100), nullptr);
+  const uint8_t byte = 0;
+  EXPECT_EQ(LoadImageFromMemory(&byte, 0), nullptr);
+  std::string junk = test::SeededBytes(4096, 5, false);
+  EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(junk.data()), junk.size()), nullptr);
+
+  TempFolder folder;
+  std::string path = folder / "whole.png";
+  int status = -1;
+  test::ShellOutput(test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " +
+                        ShellQuote(path) + " 64 64",
+                    &status);
+  ASSERT_EQ(status, 0);
+  std::string png = test::ReadFile(path);
+  // Every cut of the file before its image data is complete decodes to nothing.
+  for (size_t cut : {size_t{8}, size_t{20}, size_t{33}, size_t{40}}) {
+    SCOPED_TRACE(cut);
+    EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(png.data()), cut), nullptr);
+  }
+}
+
+TEST(LoadImageFromMemory, ImagesAboveThePixelLimitAreRefusedBeforeDecoding) {
+  // A PNG header announcing 60000 x 60000 pixels (3.6 billion), with no data behind it.
+  TempFolder folder;
+  std::string path = folder / "huge.png";
+  std::string script =
+      "import struct, sys, zlib\n"
+      "def chunk(k, d): return struct.pack('>I', len(d)) + k + d + struct.pack('>I', zlib.crc32(k + d))\n"
+      "h = struct.pack('>IIBBBBB', 60000, 60000, 8, 6, 0, 0, 0)\n"
+      "open(sys.argv[1], 'wb').write(b'\\x89PNG\\r\\n\\x1a\\n' + chunk(b'IHDR', h) + "
+      "chunk(b'IDAT', zlib.compress(b'\\0' * 1000)) + chunk(b'IEND', b''))\n";
+  int status = -1;
+  test::ShellOutput(test::Python() + " -c " + ShellQuote(script) + " " + ShellQuote(path), &status);
+  ASSERT_EQ(status, 0);
+  std::string png = test::ReadFile(path);
+  EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(png.data()), png.size()), nullptr);
+}
+
+TEST(MakeThumbnail, SqueezesAWideImageIntoTheSquare) {
+  TempFolder folder;
+  std::unique_ptr<HLXImage> image = LoadQuadrants(folder, 300, 150);
+  ASSERT_NE(image, nullptr);
+  std::unique_ptr<HLXImage> thumbnail = MakeThumbnail(*image);
+  ASSERT_NE(thumbnail, nullptr);
+  EXPECT_EQ(thumbnail->width, kThumbnailSize);
+  EXPECT_EQ(thumbnail->height, kThumbnailSize);
+  ASSERT_EQ(thumbnail->pixels.size(), 150u * 150 * 4);
+  // Width halved, height kept: each quadrant still fills a quarter of the square.
+  ExpectPixel(*thumbnail, 37, 37, kRed, 2);
+  ExpectPixel(*thumbnail, 112, 37, kBlue, 2);
+  ExpectPixel(*thumbnail, 37, 112, kGreen, 2);
+  ExpectPixel(*thumbnail, 112, 112, kWhite, 2);
+  ExpectPixel(*thumbnail, 70, 70, kRed, 2);
+  ExpectPixel(*thumbnail, 79, 79, kWhite, 2);
+}
+
+TEST(MakeThumbnail, StretchesASmallTallImage) {
+  TempFolder folder;
+  std::unique_ptr<HLXImage> image = LoadQuadrants(folder, 10, 60);
+  ASSERT_NE(image, nullptr);
+  std::unique_ptr<HLXImage> thumbnail = MakeThumbnail(*image);
+  ASSERT_NE(thumbnail, nullptr);
+  ExpectPixel(*thumbnail, 20, 20, kRed, 2);
+  ExpectPixel(*thumbnail, 130, 20, kBlue, 2);
+  ExpectPixel(*thumbnail, 20, 130, kGreen, 2);
+  ExpectPixel(*thumbnail, 130, 130, kWhite, 2);
+}
+
+TEST(MakeThumbnail, EmptyImageGivesNull) {
+  HLXImage empty;
+  EXPECT_EQ(MakeThumbnail(empty), nullptr);
+  HLXImage inconsistent;
+  inconsistent.width = 10;
+  inconsistent.height = 10;
+  inconsistent.pixels.resize(12);
+  EXPECT_EQ(MakeThumbnail(inconsistent), nullptr);
+}
+
+// Width and height from the first start-of-frame marker of a JPEG file, or {0, 0}.
+std::pair<int, int> JpegFrameSize(const std::vector<uint8_t>& jpeg, bool* baseline) {
+  size_t i = 2;
+  while (i + 9 < jpeg.size()) {
+    if (jpeg[i] != 0xFF) return {0, 0};
+    uint8_t marker = jpeg[i + 1];
+    size_t length = (static_cast<size_t>(jpeg[i + 2]) << 8) | jpeg[i + 3];
+    if (marker >= 0xC0 && marker <= 0xC3) {
+      *baseline = marker == 0xC0;
+      int height = (jpeg[i + 5] << 8) | jpeg[i + 6];
+      int width = (jpeg[i + 7] << 8) | jpeg[i + 8];
+      return {width, height};
+    }
+    i += 2 + length;
+  }
+  return {0, 0};
+}
+
+TEST(EncodeJpeg, ThumbnailBecomesABaselineJpeg) {
+  TempFolder folder;
+  std::unique_ptr<HLXImage> image = LoadQuadrants(folder, 300, 150);
+  ASSERT_NE(image, nullptr);
+  std::unique_ptr<HLXImage> thumbnail = MakeThumbnail(*image);
+  ASSERT_NE(thumbnail, nullptr);
+  std::vector<uint8_t> jpeg = EncodeJpeg(*thumbnail, 90);
+  ASSERT_GT(jpeg.size(), 4u);
+  EXPECT_EQ(jpeg[0], 0xFF);
+  EXPECT_EQ(jpeg[1], 0xD8);  // start of image
+  EXPECT_EQ(jpeg[jpeg.size() - 2], 0xFF);
+  EXPECT_EQ(jpeg[jpeg.size() - 1], 0xD9);  // end of image
+  bool baseline = false;
+  EXPECT_EQ(JpegFrameSize(jpeg, &baseline), std::make_pair(150, 150));
+  EXPECT_TRUE(baseline);
+
+  // Decoded again, the colours are there within JPEG's loss.
+  std::unique_ptr<HLXImage> decoded = LoadImageFromMemory(jpeg.data(), jpeg.size());
+  ASSERT_NE(decoded, nullptr);
+  ExpectPixel(*decoded, 37, 37, kRed, 24);
+  ExpectPixel(*decoded, 112, 112, kWhite, 24);
+
+  // ImageMagick's own reading, where it is installed.
+  if (std::system("command -v identify >/dev/null 2>&1") == 0) {
+    std::string path = folder / "thumb.jpg";
+    ASSERT_TRUE(test::WriteFile(path, std::string(jpeg.begin(), jpeg.end())));
+    int status = -1;
+    std::string described =
+        test::ShellOutput("identify -format '%m %w %h' " + ShellQuote(path) + " 2>/dev/null", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(described, "JPEG 150 150");
+  }
+}
+
+TEST(EncodeJpeg, QualityIsClampedAndEmptyImagesGiveNothing) {
+  HLXImage image;
+  image.width = 2;
+  image.height = 2;
+  image.pixels.assign(16, 200);
+  EXPECT_FALSE(EncodeJpeg(image, 0).empty());
+  EXPECT_FALSE(EncodeJpeg(image, 1000).empty());
+  EXPECT_TRUE(EncodeJpeg(HLXImage{}, 90).empty());
+}
+
+}  // namespace
+}  // namespace hlx

@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""A loopback peer for Harlix: it listens like the desktop side does, starts Harlix with its positional
+command line, and prints every packet it receives as one JSON line.
+
+Used by people (see the README) and imported by the integration tests. Standard library only.
+
+    hlx_peer.py serve [--harlix PATH] [--seconds N] [--console] [--self-test]
+"""
+
+import argparse
+import json
+import os
+import socket
+import struct
+import subprocess
+import sys
+import time
+import zlib
+
+MAGIC = b"kCommand"
+FILLER = bytes([1, 2, 3, 4, 5, 6])
+HEADER = struct.Struct("<8s6sQIHQ")  # magic, filler, id, command, status, body length
+HEADER_SIZE = HEADER.size
+HEARTBEAT = b"\x16" * 8
+assert HEADER_SIZE == 36
+
+
+def encode_packet(packet_id, command, status, body=b""):
+    return HEADER.pack(MAGIC, FILLER, packet_id, command, status, len(body)) + body
+
+
+class PacketReader:
+    """Turns the byte stream from Harlix into packets and heartbeats, whatever the read boundaries."""
+
+    def __init__(self):
+        self.buffer = bytearray()
+
+    def feed(self, data):
+        self.buffer += data
+        items = []
+        while True:
+            if self.buffer.startswith(HEARTBEAT):
+                del self.buffer[:8]
+                items.append({"event": "heartbeat"})
+                continue
+            if len(self.buffer) < HEADER_SIZE:
+                break
+            magic, _, packet_id, command, status, length = HEADER.unpack_from(self.buffer)
+            if magic != MAGIC:
+                raise ValueError("stream out of step: %r" % bytes(self.buffer[:16]))
+            if len(self.buffer) < HEADER_SIZE + length:
+                break
+            body = bytes(self.buffer[HEADER_SIZE:HEADER_SIZE + length])
+            del self.buffer[:HEADER_SIZE + length]
+            items.append({"id": packet_id, "command": command, "status": status, "body": body})
+        return items
+
+
+def describe_body(body):
+    """The reply frame as JSON: flag, NUL, JSON record, NUL, optional data (zlib when type is 0)."""
+    parts = body.split(b"\0", 2)
+    if len(parts) < 2:
+        return {"raw": body.decode("utf-8", "replace")}
+    described = {"flag": parts[0].decode("ascii", "replace")}
+    try:
+        described["record"] = json.loads(parts[1].decode("utf-8"))
+    except ValueError:
+        described["record_text"] = parts[1].decode("utf-8", "replace")
+    data = parts[2] if len(parts) > 2 else b""
+    if data:
+        record = described.get("record")
+        if isinstance(record, dict) and record.get("type") == 0:
+            try:
+                data = zlib.decompress(data)
+                described["data"] = data.decode("utf-8", "replace")
+            except zlib.error:
+                described["data_error"] = "not zlib"
+        else:
+            described["data_size"] = len(data)
+    return described
+
+
+def packet_to_json(item):
+    if "event" in item:
+        return json.dumps(item)
+    out = {"id": item["id"], "command": item["command"], "status": item["status"]}
+    out.update(describe_body(item["body"]))
+    return json.dumps(out, ensure_ascii=False)
+
+
+class Peer:
+    """The desktop side of one Harlix: a listening socket, the Harlix process and its connection."""
+
+    def __init__(self, harlix, watched_pid=None, console=False, self_test=False, logging=True,
+                 mode=0, task_id=None, log_subfolder="HarlixPeer", env=None, listen=True):
+        self.harlix = harlix
+        self.listener = None
+        self.port = 0
+        if listen:
+            self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.listener.bind(("127.0.0.1", 0))
+            self.listener.listen(4)
+            self.port = self.listener.getsockname()[1]
+        self.watched_pid = os.getpid() if watched_pid is None else watched_pid
+        self.args = [str(self.port), str(self.watched_pid), "1" if console else "0",
+                     "1" if self_test else "0", "1" if logging else "0", "1.0.0", log_subfolder,
+                     "Trevane", str(mode), "0"]
+        if task_id is not None:
+            self.args.append(str(task_id))
+        self.env = env
+        self.process = None
+        self.connection = None
+        self.reader = PacketReader()
+        self.pending = []
+
+    def start(self, stderr=subprocess.DEVNULL):
+        self.process = subprocess.Popen([self.harlix] + self.args, env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=stderr)
+        return self.process
+
+    def accept(self, timeout=15.0):
+        self.listener.settimeout(timeout)
+        self.connection, _ = self.listener.accept()
+        self.connection.settimeout(None)
+        return self.connection
+
+    def send(self, packet_id, command, status=0, body=b""):
+        self.connection.sendall(encode_packet(packet_id, command, status, body))
+
+    def receive(self, timeout=10.0, want_heartbeats=False):
+        """The next packet (or heartbeat when asked for); None at end of stream or time-out."""
+        deadline = time.monotonic() + timeout
+        while True:
+            while self.pending:
+                item = self.pending.pop(0)
+                if "event" not in item or want_heartbeats:
+                    return item
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                return None
+            self.connection.settimeout(remaining)
+            try:
+                data = self.connection.recv(65536)
+            except socket.timeout:
+                return None
+            if not data:
+                return None
+            self.pending.extend(self.reader.feed(data))
+
+    def close(self):
+        for s in (self.connection, self.listener):
+            if s is not None:
+                s.close()
+        if self.process is not None:
+            if self.process.poll() is None:
+                self.process.kill()
+                self.process.wait()
+            for stream in (self.process.stdout, self.process.stderr):
+                if stream is not None:
+                    stream.close()
+
+
+def default_harlix():
+    here = os.path.dirname(os.path.abspath(__file__))
+    return os.environ.get("HARLIX_BIN", os.path.join(here, "..", "build", "src", "Harlix"))
+
+
+def serve(options):
+    peer = Peer(options.harlix, console=options.console, self_test=options.self_test)
+    print(json.dumps({"event": "listening", "port": peer.port}), flush=True)
+    peer.start(stderr=None if options.console else subprocess.DEVNULL)
+    try:
+        peer.accept()
+        print(json.dumps({"event": "connected", "harlix_pid": peer.process.pid}), flush=True)
+        deadline = time.monotonic() + options.seconds if options.seconds > 0 else None
+        while deadline is None or time.monotonic() < deadline:
+            wait = 1.0 if deadline is None else max(0.0, min(1.0, deadline - time.monotonic()))
+            item = peer.receive(timeout=wait, want_heartbeats=True)
+            if item is None:
+                if peer.process.poll() is not None:
+                    break
+                continue
+            print(packet_to_json(item), flush=True)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        peer.close()
+        print(json.dumps({"event": "stopped"}), flush=True)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    serve_parser = commands.add_parser("serve", help="start Harlix and print what it sends")
+    serve_parser.add_argument("--harlix", default=default_harlix())
+    serve_parser.add_argument("--seconds", type=float, default=0, help="stop after this long (0: until Ctrl-C)")
+    serve_parser.add_argument("--console", action="store_true", help="let Harlix log to this console")
+    serve_parser.add_argument("--self-test", action="store_true")
+    options = parser.parse_args(argv)
+    if options.command == "serve":
+        serve(options)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
