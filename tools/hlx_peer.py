@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """A loopback peer for Harlix: it listens like the desktop side does, starts Harlix with its positional
-command line, and prints every packet it receives as one JSON line.
+command line, and prints every packet it receives as one JSON line (reply data decompressed).
 
 Used by people (see the README) and imported by the integration tests. Standard library only.
 
     hlx_peer.py serve [--harlix PATH] [--seconds N] [--console] [--self-test]
+    hlx_peer.py send --code N [--sub 1] [--json TEXT] [--data TEXT | --data-file F] [--wait S]
+
+`send` starts Harlix, sends one request (the data part compressed with zlib) and prints every packet
+until the request's final reply, or until --wait seconds pass.
 """
 
 import argparse
@@ -54,6 +58,18 @@ class PacketReader:
             del self.buffer[:HEADER_SIZE + length]
             items.append({"id": packet_id, "command": command, "status": status, "body": body})
         return items
+
+
+def encode_request(sub_command, json_text, data=None):
+    """A request body: the sub-command in decimal, NUL, the JSON text, NUL, optional zlib data."""
+    if isinstance(json_text, (dict, list)):
+        json_text = json.dumps(json_text, separators=(",", ":"))
+    if isinstance(json_text, str):
+        json_text = json_text.encode("utf-8")
+    body = str(sub_command).encode("ascii") + b"\0" + json_text + b"\0"
+    if data:
+        body += zlib.compress(data if isinstance(data, bytes) else data.encode("utf-8"))
+    return body
 
 
 def describe_body(body):
@@ -188,6 +204,34 @@ def serve(options):
         print(json.dumps({"event": "stopped"}), flush=True)
 
 
+def send(options):
+    env = dict(os.environ)
+    for assignment in options.env:
+        key, _, value = assignment.partition("=")
+        env[key] = value
+    peer = Peer(options.harlix, console=options.console, env=env)
+    data = None
+    if options.data_file:
+        with open(options.data_file, "rb") as f:
+            data = f.read()
+    elif options.data is not None:
+        data = options.data
+    peer.start(stderr=None if options.console else subprocess.DEVNULL)
+    try:
+        peer.accept()
+        peer.send(options.id, options.code, 0, encode_request(options.sub, options.json, data))
+        deadline = time.monotonic() + options.wait
+        while time.monotonic() < deadline:
+            item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
+            if item is None:
+                break
+            print(packet_to_json(item), flush=True)
+            if item["id"] == options.id and item["command"] == options.code and item["status"] != 2:
+                break
+    finally:
+        peer.close()
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
@@ -196,9 +240,22 @@ def main(argv):
     serve_parser.add_argument("--seconds", type=float, default=0, help="stop after this long (0: until Ctrl-C)")
     serve_parser.add_argument("--console", action="store_true", help="let Harlix log to this console")
     serve_parser.add_argument("--self-test", action="store_true")
+    send_parser = commands.add_parser("send", help="send one request and print the replies")
+    send_parser.add_argument("--harlix", default=default_harlix())
+    send_parser.add_argument("--code", type=int, required=True, help="request code (packet command)")
+    send_parser.add_argument("--sub", type=int, default=1, help="sub-command")
+    send_parser.add_argument("--json", default='{"uuid":""}', help="the request's JSON text")
+    send_parser.add_argument("--data", help="data part (text), sent zlib-compressed")
+    send_parser.add_argument("--data-file", help="data part from a file, sent zlib-compressed")
+    send_parser.add_argument("--id", type=int, default=1, help="packet id")
+    send_parser.add_argument("--wait", type=float, default=30, help="seconds to wait for the final reply")
+    send_parser.add_argument("--env", action="append", default=[], help="NAME=VALUE for Harlix's environment")
+    send_parser.add_argument("--console", action="store_true", help="let Harlix log to this console")
     options = parser.parse_args(argv)
     if options.command == "serve":
         serve(options)
+    else:
+        send(options)
     return 0
 
 

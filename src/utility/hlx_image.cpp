@@ -16,7 +16,12 @@
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #define STBI_NO_STDIO
-#define STBI_NO_HDR
+// Only the formats that phone photos and screenshots come in: every other decoder of this stb
+// version has known memory-safety faults (GIF, TGA, PSD, HDR, PNM), and the bytes come from the
+// device.
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_PNG
+#define STBI_ONLY_BMP
 #define STBI_NO_LINEAR
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
@@ -29,6 +34,65 @@
 
 namespace hlx {
 namespace {
+
+uint32_t ReadBigEndian16(const uint8_t* bytes) { return (uint32_t{bytes[0]} << 8) | bytes[1]; }
+
+// One DHT segment as stb reads it: each table is a class/id byte, sixteen code counts and as many
+// symbols as the counts add up to. Bytes past the end of the file read as 0, as they do in stb.
+bool DhtTablesFit(const uint8_t* segment, size_t available, int64_t length) {
+  auto byteAt = [&](int64_t index) -> uint32_t {
+    return index >= 0 && static_cast<uint64_t>(index) < available ? segment[index] : 0;
+  };
+  int64_t offset = 0;
+  while (length > 0) {
+    offset += 1;  // table class and id; stb itself rejects bad ones
+    int64_t symbols = 0;
+    for (int i = 0; i < 16; ++i) symbols += byteAt(offset + i);
+    // A table has room for 256 symbols; stb 2.27 does not check the sum and writes past it.
+    if (symbols > 256) return false;
+    offset += 16 + symbols;
+    length -= 17 + symbols;
+  }
+  return true;
+}
+
+// Walks the segments of a JPEG file the way stb's decoder meets them (skipping stray bytes between
+// segments, entropy-coded data after each SOS) and checks every DHT segment. True for data that is
+// not a JPEG file.
+bool JpegHuffmanTablesFit(const uint8_t* bytes, size_t length) {
+  if (length < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return true;
+  size_t at = 2;
+  while (at < length) {
+    if (bytes[at] != 0xFF) {
+      ++at;
+      continue;
+    }
+    while (at < length && bytes[at] == 0xFF) ++at;
+    if (at >= length) break;
+    uint8_t marker = bytes[at++];
+    if (marker == 0xD9) break;  // end of image
+    bool withoutLength = marker == 0x00 || marker == 0x01 || marker == 0xD8 ||
+                         (marker >= 0xD0 && marker <= 0xD7);
+    if (withoutLength) continue;
+    if (at + 2 > length) break;
+    uint32_t segmentLength = ReadBigEndian16(bytes + at);
+    if (marker == 0xC4 &&
+        !DhtTablesFit(bytes + at + 2, length - at - 2, static_cast<int64_t>(segmentLength) - 2)) {
+      return false;
+    }
+    if (segmentLength < 2) break;  // stb stops at such a segment
+    at += segmentLength;
+    if (marker == 0xDA) {
+      // Entropy-coded data runs to the first 0xFF that is neither stuffing (0xFF 0x00) nor a
+      // restart marker.
+      while (at + 1 < length &&
+             !(bytes[at] == 0xFF && bytes[at + 1] != 0x00 && (bytes[at + 1] < 0xD0 || bytes[at + 1] > 0xD7))) {
+        ++at;
+      }
+    }
+  }
+  return true;
+}
 
 bool IsUsable(const HLXImage& image) {
   return image.width > 0 && image.height > 0 &&
@@ -56,6 +120,7 @@ void AppendToJpegSink(void* context, void* data, int size) {
 
 std::unique_ptr<HLXImage> LoadImageFromMemory(const uint8_t* bytes, size_t length) {
   if (bytes == nullptr || length == 0 || length > static_cast<size_t>(INT_MAX)) return nullptr;
+  if (!JpegHuffmanTablesFit(bytes, length)) return nullptr;
   int size = static_cast<int>(length);
   int width = 0;
   int height = 0;

@@ -117,19 +117,22 @@ bool SendVectors(const std::shared_ptr<IPCConnection>& connection, iovec* vector
   return sent;
 }
 
-bool SendPacket(const IPCPacket1& packet, uint64_t announcedBodyLength) {
+bool SendPacket(const IPCPacket1& packet, uint64_t announcedBodyLength, const void* data = nullptr,
+                size_t dataLength = 0) {
   hlx::IPCPacketHeader header;
   header.id = packet.id;
   header.command = packet.command;
   header.status = packet.status;
   header.bodyLength = announcedBodyLength;
   std::array<uint8_t, hlx::kPacketHeaderSize> headerBytes = hlx::EncodePacketHeader(header);
-  iovec vectors[2];
+  iovec vectors[3];
   vectors[0].iov_base = headerBytes.data();
   vectors[0].iov_len = headerBytes.size();
   vectors[1].iov_base = const_cast<char*>(packet.body.data());
   vectors[1].iov_len = packet.body.size();
-  return SendVectors(packet.connection, vectors, 2);
+  vectors[2].iov_base = const_cast<void*>(data);
+  vectors[2].iov_len = dataLength;
+  return SendVectors(packet.connection, vectors, data && dataLength ? 3 : 2);
 }
 
 void Wake(const vnl::ScopedFd& eventFd) {
@@ -155,6 +158,12 @@ bool IPCPacket1::Send() const { return SendPacket(*this, body.size()); }
 bool IPCPacket1::SendHead(uint64_t dataLength) const {
   if (dataLength > UINT64_MAX - body.size()) return false;
   return SendPacket(*this, body.size() + dataLength);
+}
+
+bool IPCPacket1::SendWithData(const void* data, size_t dataLength) const {
+  if (data == nullptr && dataLength != 0) return false;
+  if (dataLength > UINT64_MAX - body.size()) return false;
+  return SendPacket(*this, body.size() + dataLength, data, dataLength);
 }
 
 bool SendOnConnection(const std::shared_ptr<IPCConnection>& connection, const void* bytes,

@@ -84,7 +84,8 @@ class IPCConnection {
   // Seconds since the epoch of the last send or receive; 0 = nothing since the last heartbeat tick.
   // Written by senders and the receive thread, swapped to 0 by the heartbeat thread.
   std::atomic<int64_t> activityStamp{0};
-  // Set once the close record has been queued (or the channel closed it); never cleared.
+  // Set once the close record has been queued; never cleared. Close() leaves it alone (it queues no
+  // close records).
   std::atomic<bool> closed{false};
   // Set once the receive thread has taken the socket into its poll set. Receive thread only.
   bool inReadSet = false;
@@ -122,8 +123,12 @@ struct IPCPacket1 {
   [[nodiscard]] bool Send() const;
   // Writes a header that announces body.size() + dataLength bytes, then the body, in one locked
   // send; the caller sends the dataLength bytes of the data part next with SendOnConnection, holding
-  // its own lock across both so that no other packet of its comes between.
+  // its own lock across both so that no other packet of its comes between. A heartbeat stays out of
+  // the gap as long as the data part is sent within one heartbeat tick of the head.
   [[nodiscard]] bool SendHead(uint64_t dataLength) const;
+  // Header, body and a data part of dataLength bytes in one locked write: one packet whose body is
+  // body + data, without copying the data into the body first.
+  [[nodiscard]] bool SendWithData(const void* data, size_t dataLength) const;
 };
 
 // Writes all `length` bytes to the connection under its send mutex, looping over partial writes,
@@ -162,8 +167,9 @@ class IPCChannel {
   using EventCallback = std::function<int(const IPCChannelEvent& event)>;
 
   static constexpr int64_t kDefaultHeartbeatIntervalMs = 30000;
-  // Connections beyond this many are accepted but never read until another one ends: the peer
-  // side was built around a fixed read set of 64 sockets, and no peer needs more.
+  // Connections beyond this many are accepted but not read until another one ends. The read set
+  // has always held 64 sockets; the service has one or two peers, so the cap only bounds the cost
+  // of a misbehaving one.
   static constexpr size_t kMaxReadConnections = 64;
   static constexpr size_t kReceiveChunkBytes = 4096;
 
@@ -207,7 +213,7 @@ class IPCChannel {
   // Ends a connection: takes it out of the set, shuts its socket down and, unless already done,
   // marks it closed and calls OnData(connection, null, 0). Receive thread only.
   void Disconnect(const std::shared_ptr<IPCConnection>& connection);
-  // Formats a kind-4 event text into a 260-byte buffer, as the peer-visible texts are specified.
+  // Formats a kind-4 event text into a 260-byte buffer; the texts themselves are fixed wording.
   void EmitLogEvent(const std::shared_ptr<IPCConnection>& connection, const char* format, ...)
       __attribute__((format(printf, 3, 4)));
   // Close() and join the receive, accept and heartbeat threads. Idempotent. A derived class calls it
@@ -221,7 +227,6 @@ class IPCChannel {
   };
 
   int EmitEvent(const IPCChannelEvent& event);
-  void AddConnection(const std::shared_ptr<IPCConnection>& connection);
   bool IsInSet(const std::shared_ptr<IPCConnection>& connection) const;  // caller holds m_mutex
   void WakeThreads();
   void WaitForStop(std::chrono::milliseconds duration);

@@ -171,9 +171,8 @@ int HLXClient::SendOnChannel(const std::string& text, const std::string& data, c
   for (const auto& connection : connections) {
     if (connection->kind != IPCConnectionKind::kOutgoing) continue;
     out.connection = connection;
-    if (!out.SendHead(data.size())) continue;
-    if (!data.empty() && !SendOnConnection(connection, data.data(), data.size())) {
-      LOG(WARNING) << "reply data of request " << packet.id << " was cut short";
+    if (!out.SendWithData(data.data(), data.size())) {
+      LOG(WARNING) << "reply to request " << packet.id << " could not be sent";
     }
   }
   return 0;

@@ -137,7 +137,9 @@ TEST(IPCChannel, ChannelsExchangePacketsBothWays) {
     // The helper relay waits for this event to send what was queued for the new connection.
     ASSERT_EQ(server.recorder.CountEvents(IPCChannelEventKind::kConnectionAccepted), 1u);
     for (const auto& e : server.recorder.events) {
-      if (e.kind == IPCChannelEventKind::kConnectionAccepted) EXPECT_EQ(e.connection, accepted);
+      if (e.kind == IPCChannelEventKind::kConnectionAccepted) {
+        EXPECT_EQ(e.connection, accepted);
+      }
     }
   }
 
@@ -205,7 +207,9 @@ TEST(IPCChannel, IdleOutgoingConnectionGetsHeartbeatsAndTicks) {
   auto lock = recorder.Locked();
   int32_t expectedTick = 1;
   for (const auto& e : recorder.events) {
-    if (e.kind == IPCChannelEventKind::kHeartbeatTick) EXPECT_EQ(e.tickCount, expectedTick++);
+    if (e.kind == IPCChannelEventKind::kHeartbeatTick) {
+      EXPECT_EQ(e.tickCount, expectedTick++);
+    }
   }
   EXPECT_GE(expectedTick, 3);
 }
@@ -221,7 +225,9 @@ TEST(IPCChannel, BusyOrSuppressedConnectionSendsNoHeartbeat) {
     clientRecorder.onEvent = [&](const IPCChannelEvent& event) {
       if (event.kind == IPCChannelEventKind::kHeartbeatDue) return 1;
       if (event.kind != IPCChannelEventKind::kHeartbeatTick) return 0;
-      if (busy) EXPECT_TRUE(MakePacket(1000 + event.tickCount, 1, 0, "", event.connection).Send());
+      if (busy) {
+        EXPECT_TRUE(MakePacket(1000 + event.tickCount, 1, 0, "", event.connection).Send());
+      }
       ++ticks;
       return 0;
     };

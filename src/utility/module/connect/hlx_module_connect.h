@@ -7,6 +7,10 @@
 
 namespace hlx {
 
-class HLXModuleConnect : public HLXModuleUnbuilt {};
+// Its requests (driver set-up) need no device.
+class HLXModuleConnect : public HLXModuleUnbuilt {
+ public:
+  HLXModuleConnect() : HLXModuleUnbuilt(false) {}
+};
 
 }  // namespace hlx

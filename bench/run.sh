@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds an optimised tree and runs every benchmark; each prints its own figure and its baseline's.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-bench -j "$(nproc)" --target Harlix bench_ipc >/dev/null
+TMPDIR=$(mktemp -d) build-bench/bench/bench_ipc build-bench/src/Harlix "$@"
