@@ -123,6 +123,10 @@ TEST(IPCChannel, ChannelsExchangePacketsBothWays) {
   const IPCPacket1 request = MakePacket(0x1122334455667788ULL, 300, 0, "{\"uuid\":\"\"}", outgoing);
   ASSERT_TRUE(request.Send());
   ASSERT_TRUE(server.recorder.WaitForPackets(1));
+  // The accept thread reports the connection after adding it, so the first packet may be
+  // dispatched before the event arrives.
+  ASSERT_TRUE(server.recorder.WaitUntil(
+      [](Recorder& r) { return r.CountEvents(IPCChannelEventKind::kConnectionAccepted) >= 1; }));
   std::shared_ptr<IPCConnection> accepted;
   {
     auto lock = server.recorder.Locked();
