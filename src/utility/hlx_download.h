@@ -2,10 +2,10 @@
 // through a write callback. Each call uses its own easy handle, so any thread may call at any time;
 // the write callback runs on the calling thread.
 //
-// An HTTP status of 400 or more is a failed transfer (no error page is handed to the callback), only
-// http and https are followed (redirects included), and a transfer that connects for more than 30 s
-// or moves less than one byte per second for 60 s is abandoned, so a stalled server cannot hold a
-// worker forever.
+// An HTTP status of 400 or more is a failed transfer (no error page is handed to the callback),
+// only http and https are followed (redirects included), and a transfer that connects for more than
+// 30 s or moves less than one byte per second for 60 s is abandoned, so a stalled server cannot
+// hold a worker forever.
 #pragma once
 
 #include <cstddef>

@@ -16,9 +16,9 @@
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #define STBI_NO_STDIO
-// Only the formats that phone photos and screenshots come in: every other decoder of this stb
-// version has known memory-safety faults (GIF, TGA, PSD, HDR, PNM), and the bytes come from the
-// device.
+// Only the formats that phone photos and screenshots come in. The bytes come from the device, and
+// this stb version has known memory-safety faults in several other decoders (GIF and TGA among
+// them).
 #define STBI_ONLY_JPEG
 #define STBI_ONLY_PNG
 #define STBI_ONLY_BMP
@@ -71,8 +71,8 @@ bool JpegHuffmanTablesFit(const uint8_t* bytes, size_t length) {
     if (at >= length) break;
     uint8_t marker = bytes[at++];
     if (marker == 0xD9) break;  // end of image
-    bool withoutLength = marker == 0x00 || marker == 0x01 || marker == 0xD8 ||
-                         (marker >= 0xD0 && marker <= 0xD7);
+    bool withoutLength =
+        marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7);
     if (withoutLength) continue;
     if (at + 2 > length) break;
     uint32_t segmentLength = ReadBigEndian16(bytes + at);
@@ -85,8 +85,8 @@ bool JpegHuffmanTablesFit(const uint8_t* bytes, size_t length) {
     if (marker == 0xDA) {
       // Entropy-coded data runs to the first 0xFF that is neither stuffing (0xFF 0x00) nor a
       // restart marker.
-      while (at + 1 < length &&
-             !(bytes[at] == 0xFF && bytes[at + 1] != 0x00 && (bytes[at + 1] < 0xD0 || bytes[at + 1] > 0xD7))) {
+      while (at + 1 < length && !(bytes[at] == 0xFF && bytes[at + 1] != 0x00 &&
+                                  (bytes[at + 1] < 0xD0 || bytes[at + 1] > 0xD7))) {
         ++at;
       }
     }

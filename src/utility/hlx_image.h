@@ -2,8 +2,8 @@
 // encode JPEG. The Windows program does this with GDI+; here the stb image library decodes, resizes
 // and encodes (its implementation is compiled into hlx_image.cpp only). No state; any thread.
 //
-// GDI+'s GetJpegEncoderClsid has no meaning here (there is no codec registry to look up): EncodeJpeg
-// stands in its place, doing what the caller looked the encoder up for.
+// GDI+'s GetJpegEncoderClsid has no meaning here (there is no codec registry to look up):
+// EncodeJpeg stands in its place, doing what the caller looked the encoder up for.
 #pragma once
 
 #include <cstddef>
@@ -24,8 +24,9 @@ struct HLXImage {
 // The thumbnail's width and height in pixels.
 constexpr int kThumbnailSize = 150;
 
-// Decodes an image (JPEG, PNG, BMP, GIF's first frame, TGA, PSD, PNM) from `length` bytes. Null
-// bytes, an empty or undecodable input, or an image above kMaxImagePixels give null.
+// Decodes a JPEG (baseline or progressive), PNG or BMP image from `length` bytes. Null bytes, an
+// empty or undecodable input, another format, a JPEG whose Huffman tables hold more than 256 codes
+// (stb 2.27 would write past them), or an image above kMaxImagePixels give null.
 std::unique_ptr<HLXImage> LoadImageFromMemory(const uint8_t* bytes, size_t length);
 
 // Decoding larger images is refused before any pixel memory is allocated: the bytes come from the

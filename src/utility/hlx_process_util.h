@@ -32,8 +32,8 @@ bool ShellExecuteElevated(const std::string& program, const std::vector<std::str
 
 // A program started suspended: it has not run any of its own code yet. The caller lets it run with
 // Os().resumeProcess(gateFd), and waits for it (Os().waitProcess) or ends it
-// (Os().terminateProcess). All zero (gateFd -1) when the start failed; a program that does not exist
-// shows only after the resume, as exit code 127.
+// (Os().terminateProcess). All zero (gateFd -1) when the start failed; a program that does not
+// exist shows only after the resume, as exit code 127.
 struct SuspendedProcess {
   int32_t processId = 0;
   int gateFd = -1;

@@ -1,6 +1,6 @@
-// CRedirector and SyncRedirector: pipes, one reader thread per open redirector, and the child's exit
-// code from waitpid (through the OS layer). The reader never blocks anywhere but in poll() on the
-// output pipe and the stop pipe, so it always ends cooperatively.
+// CRedirector and SyncRedirector: pipes, one reader thread per open redirector, and the child's
+// exit code from waitpid (through the OS layer). The reader never blocks anywhere but in poll() on
+// the output pipe and the stop pipe, so it always ends cooperatively.
 #include "utility/hlx_redirector.h"
 
 #include "os/hlx_os.h"
@@ -58,8 +58,8 @@ bool CRedirector::Open(const std::string& commandLine) {
 
 bool CRedirector::Open(const std::vector<std::string>& argv) {
   Close();
-  // Close-on-exec everywhere: only the three descriptors that the start puts in place as the child's
-  // 0, 1 and 2 reach it, and no other child started meanwhile holds our pipes open.
+  // Close-on-exec everywhere: only the three descriptors that the start puts in place as the
+  // child's 0, 1 and 2 reach it, and no other child started meanwhile holds our pipes open.
   int output[2] = {-1, -1};
   int input[2] = {-1, -1};
   int stop[2] = {-1, -1};
@@ -95,14 +95,15 @@ bool CRedirector::Open(const std::vector<std::string>& argv) {
     m_readerRunning = true;
   }
   try {
-    m_thread = std::thread(&CRedirector::ReaderMain, this, output[0], stop[0], child.pid,
-                           startTicks);
+    m_thread =
+        std::thread(&CRedirector::ReaderMain, this, output[0], stop[0], child.pid, startTicks);
   } catch (const std::system_error& error) {
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_readerRunning = false;
     }
-    return FailOpen(error.code().value(), nullptr, 0);  // Close() there leaves the child to the reaper
+    return FailOpen(error.code().value(), nullptr,
+                    0);  // Close() there leaves the child to the reaper
   }
   return true;
 }

@@ -11,8 +11,8 @@
 // reader has ended before those members go away (SyncRedirector does).
 //
 // The child is started with an argument vector through the OS layer, never through a shell.
-// Programs that are still running when the redirector closes keep running; they are reaped when they
-// end, so no zombie stays behind.
+// Programs that are still running when the redirector closes keep running; they are reaped when
+// they end, so no zombie stays behind.
 #pragma once
 
 #include <condition_variable>
@@ -36,9 +36,9 @@ class CRedirector {
   virtual ~CRedirector();
 
   // Starts the program with argv (argv[0] is searched on PATH when it holds no '/') and the reader
-  // thread; Close() runs first. True when both run. On failure "Redirect console error: %x\r\n" with
-  // the errno in hexadecimal goes to WriteStdError, everything made so far is closed and errno is
-  // left holding the error.
+  // thread; Close() runs first. True when both run. On failure "Redirect console error: %x\r\n"
+  // with the errno in hexadecimal goes to WriteStdError, everything made so far is closed and errno
+  // is left holding the error.
   bool Open(const std::vector<std::string>& argv);
   // The same for a Windows-style command line: it is split by the rules of CommandLineToArgvW, so
   // quotes group arguments and never reach the program as characters.
@@ -85,7 +85,7 @@ class CRedirector {
   std::condition_variable m_readerEnded;
   bool m_readerRunning = false;
   std::thread::id m_readerId;
-  int m_stopRead = -1;     // the stop "event": a pipe the reader polls; a byte in it means stop
+  int m_stopRead = -1;  // the stop "event": a pipe the reader polls; a byte in it means stop
   int m_stopWrite = -1;
   int m_childStdin = -1;   // our write end of the child's input (close-on-exec)
   int m_childStdout = -1;  // our read end of the child's output and error (close-on-exec)

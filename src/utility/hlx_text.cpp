@@ -178,7 +178,8 @@ int InflateToBuffer(uint8_t* out, uint64_t outCapacity, const uint8_t* in, uint6
     }
     uInt room;
     if (out != nullptr) {
-      // A full buffer still gets a call with no room: the stream's end and check value need input only.
+      // A full buffer still gets a call with no room: the stream's end and check value need input
+      // only.
       room = static_cast<uInt>(std::min(kStep, outCapacity - *outLength));
       stream.next_out = out + *outLength;
     } else {

@@ -2,10 +2,10 @@
 // strings, a no-throw buffer allocation and zlib inflation into a caller's buffer. No state; every
 // function is safe to call from any thread at the same time.
 //
-// Wide text is UTF-16 held in char16_t units (std::u16string), on every platform: wchar_t is 32 bits
-// on Linux, and the places where UTF-16 shows (lengths and offsets counted in UTF-16 units, text that
-// travels to the Windows desktop side) need real UTF-16, surrogate pairs included.
-// "ANSI" (the Windows code page) is UTF-8 on this system.
+// Wide text is UTF-16 held in char16_t units (std::u16string), on every platform: wchar_t is 32
+// bits on Linux, and the places where UTF-16 shows (lengths and offsets counted in UTF-16 units,
+// text that travels to the Windows desktop side) need real UTF-16, surrogate pairs included. "ANSI"
+// (the Windows code page) is UTF-8 on this system.
 #pragma once
 
 #include <cstddef>
@@ -44,8 +44,8 @@ std::u16string Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const char16_t* text);
 std::string WideToUtf8(const std::u16string& text);
 
-// `text` with every occurrence of `from` replaced by `to`, searching on after each inserted `to` (so
-// "a" -> "aa" in "aaa" gives six letters). An empty `from` returns the text unchanged.
+// `text` with every occurrence of `from` replaced by `to`, searching on after each inserted `to`
+// (so "a" -> "aa" in "aaa" gives six letters). An empty `from` returns the text unchanged.
 std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to);
 
 // Allocates `count` bytes with new[] without throwing. True with *out set on success; false with
@@ -53,11 +53,11 @@ std::string ReplaceAll(const std::string& text, const std::string& from, const s
 [[nodiscard]] bool TryAllocBuffer(uint8_t** out, size_t count);
 
 // Inflates zlib-format data (15-bit window).
-//   out == null: measures only; *outLength gets the whole inflated length and outCapacity is unused.
+//   out == null: measures only; *outLength gets the whole inflated length (outCapacity unused).
 //   out != null: writes at most outCapacity bytes; *outLength gets the bytes written.
 // Returns 0 (Z_OK) at the end of the stream, or a zlib code:
-//   Z_BUF_ERROR (-5)  the output did not fit into outCapacity (the first outCapacity bytes are written)
-//                     or the input ended before the end of the stream (truncated data);
+//   Z_BUF_ERROR (-5)  the output did not fit into outCapacity (its first outCapacity bytes are
+//                     written), or the input ended before the end of the stream (truncated data);
 //   Z_DATA_ERROR (-3) corrupt data, or a stream that needs a preset dictionary;
 //   Z_MEM_ERROR (-4)  no memory; other codes of inflateInit as it returns them.
 // Never reads past inLength input bytes; bytes after the end of the stream are ignored. Sizes are

@@ -1,6 +1,6 @@
-// Shared utilities: JSON text, MD5 and base64 (OpenSSL EVP), size/date/duration texts, the service's
-// folders, zlib, regular expressions and versions. Processes and time zones are reached through the
-// OS layer. No state of its own; any thread.
+// Shared utilities: JSON text, MD5 and base64 (OpenSSL EVP), size/date/duration texts, the
+// service's folders, zlib, regular expressions and versions. Processes and time zones are reached
+// through the OS layer. No state of its own; any thread.
 #include "utility/hlx_util.h"
 
 #include "os/hlx_os.h"
@@ -418,7 +418,7 @@ std::string GetAppleMobileBackupPath() {
   std::string folder = (root != nullptr && root[0] != '\0') ? root : "/opt";
   folder = WithoutTrailingSlashes(folder);
   if (folder == "/") folder.clear();
-  return folder + "/Apple/Mobile Device Support/AppleMobileBackup.exe";
+  return folder + "/Common Files/Apple/Mobile Device Support/AppleMobileBackup.exe";
 }
 
 // ---- zlib ------------------------------------------------------------------------------------
@@ -550,7 +550,8 @@ void SqlRegexp(sqlite3_context* context, int argumentCount, sqlite3_value** argu
       try {
         compiled = std::make_unique<std::regex>(upperPattern);
       } catch (const std::regex_error&) {
-        sqlite3_result_error(context, "SQL function regexp() called with an invalid pattern.\n", -1);
+        sqlite3_result_error(context, "SQL function regexp() called with an invalid pattern.\n",
+                             -1);
         return;
       }
       cached = compiled.get();

@@ -31,15 +31,15 @@ std::string JsonValueToString(const rapidjson::Value& value);
 
 // The MD5 of a file's contents as 32 lower-case hexadecimal digits, or "" on any failure. Failures
 // print to standard output: "Error opening file %s\nError: %d\n" (path, errno), "ReadFile failed:
-// %d\n" (errno), and for the hash steps the lines "CryptAcquireContext failed: %d\n", "CryptCreateHash
-// failed: %d\n", "CryptHashData failed: %d\n", "CryptGetHashParam failed: %d\n" (OpenSSL error code),
-// keeping the texts that the service's console shows on every platform.
+// %d\n" (errno), and for the hash steps the lines "CryptAcquireContext failed: %d\n",
+// "CryptCreateHash failed: %d\n", "CryptHashData failed: %d\n", "CryptGetHashParam failed: %d\n"
+// (OpenSSL error code), keeping the texts that the service's console shows on every platform.
 std::string GetFileMd5(const std::string& path);
 
 // Standard base64 (RFC 4648 alphabet, '=' padding, no line breaks).
 std::string Base64Encode(const void* data, size_t length);
-// Decodes base64; line breaks and blanks between groups are skipped. False on any other character or
-// a bad length, with `out` emptied.
+// Decodes base64; line breaks and blanks between groups are skipped. False on any other character
+// or a bad length, with `out` emptied.
 [[nodiscard]] bool Base64Decode(const std::string& text, std::string& out);
 
 // ---- Sizes, dates and durations --------------------------------------------------------------
@@ -48,14 +48,15 @@ std::string Base64Encode(const void* data, size_t length);
 std::string FormatByteSize(uint64_t byteCount);
 
 // Local-time texts are "%.4d-%.2d-%.2d %.2d:%.2d:%.2d" in the time zone in force (TZ). Moments are
-// accepted from 1970-01-01 00:00:00 UTC to 3000-12-31 23:59:59 UTC, the range of the Windows runtime's
-// 64-bit time conversion; the time texts of the device data were made for that range.
+// accepted from 1970-01-01 00:00:00 UTC to 3000-12-31 23:59:59 UTC, the range of the Windows
+// runtime's 64-bit time conversion; the time texts of the device data were made for that range.
 constexpr int64_t kMaxLocalTimeSeconds = 32535215999;  // 3000-12-31 23:59:59 UTC, Unix seconds
 constexpr int64_t kAppleEpochUnixSeconds = 978307200;  // 2001-01-01 00:00:00 UTC
 
-// A UTC time "YYYY-MM-DDThh:mm:ss..." (at least 19 characters; fields at offsets 0, 5, 8, 11, 14, 17,
-// each read like atoi) as local-time text (malloc). Null, a shorter text, or a moment outside the
-// accepted range gives a malloc'ed "". Out-of-range fields are normalised (month 13 is January).
+// A UTC time "YYYY-MM-DDThh:mm:ss..." (at least 19 characters; fields at offsets 0, 5, 8, 11, 14,
+// 17, each read like atoi) as local-time text (malloc). Null, a shorter text, or a moment outside
+// the accepted range gives a malloc'ed "". Out-of-range fields are normalised (month 13 is
+// January).
 char* UtcTextToLocalText(const char* utcText);
 
 // Seconds since 2001-01-01 00:00:00 UTC as local-time text (malloc). A count that is negative when
@@ -76,9 +77,9 @@ std::string GetModuleFilePath();
 // The program's file name (after the last '/' of GetModuleFilePath), or "".
 std::string GetProgramFileName();
 
-// The log folder (start-up state; the temporary path when start-up has not set it), '/', the program
-// file name, '-', the decimal process id and '/'. With `create` the folder and every missing level
-// are created.
+// The log folder (start-up state; the temporary path when start-up has not set it), '/', the
+// program file name, '-', the decimal process id and '/'. With `create` the folder and every
+// missing level are created.
 std::string GetProcessTempFolder(bool create);
 // The process temporary folder followed by `name` and '/', created.
 std::string CreateTempSubfolder(const std::string& name);
@@ -108,9 +109,9 @@ uint64_t GetFolderSize(const std::string& folder, uint64_t start);
 // folder/name(n). Without any '.', without any '/', or when all 999 are taken, the path as given.
 std::string MakeUniqueLocalPath(const std::string& path);
 
-// AppleMobileBackup.exe in the layout of the Windows common program files folder:
-// $HLX_PROGRAM_FILES (default /opt, when unset or empty) followed by
-// "/Apple/Mobile Device Support/AppleMobileBackup.exe".
+// AppleMobileBackup.exe in the layout of a PC's program files folder: $HLX_PROGRAM_FILES stands
+// for that folder (default /opt, when unset or empty; the device library's binding uses the same
+// root), followed by "/Common Files/Apple/Mobile Device Support/AppleMobileBackup.exe".
 std::string GetAppleMobileBackupPath();
 
 // ---- zlib ------------------------------------------------------------------------------------
@@ -128,8 +129,8 @@ std::string GetAppleMobileBackupPath();
 
 // Whether the whole text matches; false for a bad pattern.
 bool RegexMatch(const std::string& text, const std::string& pattern);
-// The text with every match replaced (ECMAScript format rules: $&, $1 ...); the text unchanged for a
-// bad pattern.
+// The text with every match replaced (ECMAScript format rules: $&, $1 ...); the text unchanged for
+// a bad pattern.
 std::string RegexReplaceAll(const std::string& text, const std::string& pattern,
                             const std::string& replacement);
 // Every match of "Z_[0-9]+ASSETS" in the text, in order.

@@ -103,8 +103,9 @@ TEST_F(DownloadTest, DownloadsWholeFilesThroughTheCallback) {
   for (size_t size : {size_t{0}, size_t{1}, size_t{100000}, size_t{3} << 20}) {
     SCOPED_TRACE(size);
     std::string body;
-    EXPECT_EQ(DownloadUrl(m_server.Url("/file/" + std::to_string(size)), AppendToStringCallback, &body),
-              CURLE_OK);
+    EXPECT_EQ(
+        DownloadUrl(m_server.Url("/file/" + std::to_string(size)), AppendToStringCallback, &body),
+        CURLE_OK);
     EXPECT_TRUE(body == ServerFileBody(size));
   }
 }
@@ -115,7 +116,8 @@ TEST_F(DownloadTest, FollowsRedirects) {
   EXPECT_TRUE(body == ServerFileBody(5000));
 
   body.clear();
-  EXPECT_EQ(DownloadUrl(m_server.Url("/loop"), AppendToStringCallback, &body), CURLE_TOO_MANY_REDIRECTS);
+  EXPECT_EQ(DownloadUrl(m_server.Url("/loop"), AppendToStringCallback, &body),
+            CURLE_TOO_MANY_REDIRECTS);
 }
 
 TEST_F(DownloadTest, ErrorStatusIsAFailedTransferWithoutTheErrorPage) {

@@ -26,7 +26,8 @@ using test::ShellQuote;
 using test::TempFolder;
 using test::WriteFile;
 
-// ---- MD5 -----------------------------------------------------------------------------------------
+// ---- MD5
+// -----------------------------------------------------------------------------------------
 
 TEST(GetFileMd5, AgreesWithMd5sum) {
   TempFolder folder;
@@ -58,14 +59,16 @@ TEST(GetFileMd5, FailuresGiveAnEmptyTextAndPrintTheirLine) {
   std::string missing = folder / "missing.bin";
   testing::internal::CaptureStdout();
   EXPECT_EQ(GetFileMd5(missing), "");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error opening file " + missing + "\nError: 2\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Error opening file " + missing + "\nError: 2\n");
 
   testing::internal::CaptureStdout();
   EXPECT_EQ(GetFileMd5(folder.path()), "");  // a folder opens but cannot be read
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ReadFile failed: 21\n");
 }
 
-// ---- zlib ----------------------------------------------------------------------------------------
+// ---- zlib
+// ----------------------------------------------------------------------------------------
 
 TEST(Zlib, CompressedOutputInflatesInPython) {
   TempFolder folder;
@@ -149,7 +152,8 @@ TEST(Zlib, TruncatedOrCorruptDataIsRefused) {
   EXPECT_TRUE(out == plain);
 }
 
-// ---- base64 --------------------------------------------------------------------------------------
+// ---- base64
+// --------------------------------------------------------------------------------------
 
 TEST(Base64, AgreesWithPython) {
   TempFolder folder;
@@ -161,8 +165,9 @@ TEST(Base64, AgreesWithPython) {
     int status = -1;
     std::string reference = ShellOutput(
         Python() + " -c " +
-            ShellQuote("import sys, base64\n"
-                       "sys.stdout.write(base64.b64encode(open(sys.argv[1], 'rb').read()).decode())\n") +
+            ShellQuote(
+                "import sys, base64\n"
+                "sys.stdout.write(base64.b64encode(open(sys.argv[1], 'rb').read()).decode())\n") +
             " " + ShellQuote(path),
         &status);
     ASSERT_EQ(status, 0);
@@ -185,7 +190,8 @@ TEST(Base64, LineBreaksAreSkippedAndBadTextRefused) {
   }
 }
 
-// ---- Folders -------------------------------------------------------------------------------------
+// ---- Folders
+// -------------------------------------------------------------------------------------
 
 // Points the start-up state's log folder somewhere for one test.
 class LogFolderTest : public testing::Test {
@@ -210,8 +216,8 @@ TEST(Folders, ProgramPathAndName) {
 }
 
 TEST_F(LogFolderTest, ProcessTempFolderLivesInTheLogFolder) {
-  std::string expected = GetStartupState().logFolder + "/harlix_unit_tests-" +
-                         std::to_string(getpid()) + "/";
+  std::string expected =
+      GetStartupState().logFolder + "/harlix_unit_tests-" + std::to_string(getpid()) + "/";
   EXPECT_EQ(GetProcessTempFolder(false), expected);
   EXPECT_FALSE(PathExists(expected));
   EXPECT_EQ(GetProcessTempFolder(true), expected);
@@ -281,15 +287,15 @@ TEST(Folders, AppleMobileBackupPathUnderTheProgramFilesRoot) {
   {
     test::ScopedEnv root("HLX_PROGRAM_FILES", "/srv/program files/");
     EXPECT_EQ(GetAppleMobileBackupPath(),
-              "/srv/program files/Apple/Mobile Device Support/AppleMobileBackup.exe");
+              "/srv/program files/Common Files/Apple/Mobile Device Support/AppleMobileBackup.exe");
   }
   {
     test::ScopedEnv root("HLX_PROGRAM_FILES", nullptr);
-    EXPECT_EQ(GetAppleMobileBackupPath(), "/opt/Apple/Mobile Device Support/AppleMobileBackup.exe");
+    EXPECT_EQ(GetAppleMobileBackupPath(), "/opt/Common Files/Apple/Mobile Device Support/AppleMobileBackup.exe");
   }
   {
     test::ScopedEnv root("HLX_PROGRAM_FILES", "");
-    EXPECT_EQ(GetAppleMobileBackupPath(), "/opt/Apple/Mobile Device Support/AppleMobileBackup.exe");
+    EXPECT_EQ(GetAppleMobileBackupPath(), "/opt/Common Files/Apple/Mobile Device Support/AppleMobileBackup.exe");
   }
 }
 

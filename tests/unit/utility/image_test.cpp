@@ -32,7 +32,8 @@ std::unique_ptr<HLXImage> LoadQuadrants(const TempFolder& folder, int width, int
   std::string path = folder / ("q" + std::to_string(width) + "x" + std::to_string(height) + ".png");
   int status = -1;
   test::ShellOutput(test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " +
-                        ShellQuote(path) + " " + std::to_string(width) + " " + std::to_string(height),
+                        ShellQuote(path) + " " + std::to_string(width) + " " +
+                        std::to_string(height),
                     &status);
   EXPECT_EQ(status, 0);
   std::string png = test::ReadFile(path);
@@ -66,7 +67,8 @@ TEST(LoadImageFromMemory, NullEmptyAndBrokenInputGiveNull) {
   const uint8_t byte = 0;
   EXPECT_EQ(LoadImageFromMemory(&byte, 0), nullptr);
   std::string junk = test::SeededBytes(4096, 5, false);
-  EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(junk.data()), junk.size()), nullptr);
+  EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(junk.data()), junk.size()),
+            nullptr);
 
   TempFolder folder;
   std::string path = folder / "whole.png";
@@ -89,7 +91,8 @@ TEST(LoadImageFromMemory, ImagesAboveThePixelLimitAreRefusedBeforeDecoding) {
   std::string path = folder / "huge.png";
   std::string script =
       "import struct, sys, zlib\n"
-      "def chunk(k, d): return struct.pack('>I', len(d)) + k + d + struct.pack('>I', zlib.crc32(k + d))\n"
+      "def chunk(k, d): return struct.pack('>I', len(d)) + k + d + struct.pack('>I', zlib.crc32(k "
+      "+ d))\n"
       "h = struct.pack('>IIBBBBB', 60000, 60000, 8, 6, 0, 0, 0)\n"
       "open(sys.argv[1], 'wb').write(b'\\x89PNG\\r\\n\\x1a\\n' + chunk(b'IHDR', h) + "
       "chunk(b'IDAT', zlib.compress(b'\\0' * 1000)) + chunk(b'IEND', b''))\n";
@@ -98,6 +101,23 @@ TEST(LoadImageFromMemory, ImagesAboveThePixelLimitAreRefusedBeforeDecoding) {
   ASSERT_EQ(status, 0);
   std::string png = test::ReadFile(path);
   EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(png.data()), png.size()), nullptr);
+}
+
+// A Huffman table whose sixteen code counts add up to more than the 256 symbols it can hold: the
+// decoder of this stb version would write past the table (the sanitizer build stops there).
+TEST(LoadImageFromMemory, OverfullHuffmanTableIsRefused) {
+  HLXImage image;
+  image.width = 16;
+  image.height = 16;
+  image.pixels.assign(16 * 16 * 4, 128);
+  std::vector<uint8_t> jpeg = EncodeJpeg(image, 80);
+  ASSERT_FALSE(jpeg.empty());
+  ASSERT_NE(LoadImageFromMemory(jpeg.data(), jpeg.size()), nullptr);
+  size_t dht = 2;
+  while (dht + 1 < jpeg.size() && !(jpeg[dht] == 0xFF && jpeg[dht + 1] == 0xC4)) ++dht;
+  ASSERT_LT(dht + 21, jpeg.size());
+  for (size_t i = 0; i < 16; ++i) jpeg[dht + 5 + i] = 0x20;  // 16 x 32 = 512 codes
+  EXPECT_EQ(LoadImageFromMemory(jpeg.data(), jpeg.size()), nullptr);
 }
 
 TEST(MakeThumbnail, SqueezesAWideImageIntoTheSquare) {
@@ -185,8 +205,8 @@ TEST(EncodeJpeg, ThumbnailBecomesABaselineJpeg) {
     std::string path = folder / "thumb.jpg";
     ASSERT_TRUE(test::WriteFile(path, std::string(jpeg.begin(), jpeg.end())));
     int status = -1;
-    std::string described =
-        test::ShellOutput("identify -format '%m %w %h' " + ShellQuote(path) + " 2>/dev/null", &status);
+    std::string described = test::ShellOutput(
+        "identify -format '%m %w %h' " + ShellQuote(path) + " 2>/dev/null", &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(described, "JPEG 150 150");
   }

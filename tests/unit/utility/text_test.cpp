@@ -57,17 +57,17 @@ TEST(TextConversion, ValidUtf8BecomesUtf16WithSurrogatePairs) {
 
 TEST(TextConversion, InvalidUtf8GivesAnEmptyStringNotAPartialOne) {
   const char* invalid[] = {
-      "ok\x80",                 // lone continuation byte
-      "ok\xC3(",                // missing continuation
-      "\xC0\xAF",               // overlong '/'
-      "\xE0\x80\xAF",           // overlong three-byte form
-      "\xF0\x80\x80\xAF",       // overlong four-byte form
-      "\xED\xA0\x80",           // encoded high surrogate
-      "\xED\xBF\xBF",           // encoded low surrogate
-      "\xF4\x90\x80\x80",       // above U+10FFFF
-      "\xF8\x88\x80\x80\x80",   // five-byte form
-      "\xFF",                   // never valid
-      "abc\xE2\x82",            // truncated at the end
+      "ok\x80",                // lone continuation byte
+      "ok\xC3(",               // missing continuation
+      "\xC0\xAF",              // overlong '/'
+      "\xE0\x80\xAF",          // overlong three-byte form
+      "\xF0\x80\x80\xAF",      // overlong four-byte form
+      "\xED\xA0\x80",          // encoded high surrogate
+      "\xED\xBF\xBF",          // encoded low surrogate
+      "\xF4\x90\x80\x80",      // above U+10FFFF
+      "\xF8\x88\x80\x80\x80",  // five-byte form
+      "\xFF",                  // never valid
+      "abc\xE2\x82",           // truncated at the end
   };
   for (const char* text : invalid) {
     SCOPED_TRACE(testing::PrintToString(std::string(text)));
@@ -94,7 +94,9 @@ TEST(TextConversion, NullGivesEmptyResults) {
 }
 
 TEST(TextConversion, UnpairedSurrogatesBecomeReplacementCharacters) {
-  EXPECT_EQ(WideToUtf8(std::u16string{u'a', 0xD800, u'b'}), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(WideToUtf8(std::u16string{u'a', 0xD800, u'b'}),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(WideToUtf8(std::u16string{0xDC00, u'x'}), "\xEF\xBF\xBDx");
   EXPECT_EQ(WideToUtf8(std::u16string{u'x', 0xDBFF}), "x\xEF\xBF\xBD");
   EXPECT_EQ(WideToUtf8(std::u16string{0xDE00, 0xD83D}), "\xEF\xBF\xBD\xEF\xBF\xBD");
@@ -117,7 +119,8 @@ TEST(TextConversion, EveryScalarValueAgreesWithPythonCodecs) {
   ASSERT_TRUE(test::WriteFile(folder / "gen.py", script));
   int status = -1;
   ShellOutput(test::Python() + " " + test::ShellQuote(folder / "gen.py") + " " +
-                  test::ShellQuote(folder / "utf8.bin") + " " + test::ShellQuote(folder / "utf16.bin"),
+                  test::ShellQuote(folder / "utf8.bin") + " " +
+                  test::ShellQuote(folder / "utf16.bin"),
               &status);
   ASSERT_EQ(status, 0);
   std::string utf8 = test::ReadFile(folder / "utf8.bin");
@@ -175,19 +178,23 @@ TEST(TryAllocBuffer, AllocatesOrReportsFailureWithNull) {
 #endif
 }
 
-// ---- InflateToBuffer -----------------------------------------------------------------------------
+// ---- InflateToBuffer
+// -----------------------------------------------------------------------------
 
 std::string Compress(const std::string& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
   std::string out(size, '\0');
-  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                      reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 6),
-            Z_OK);
+  EXPECT_EQ(
+      compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 6),
+      Z_OK);
   out.resize(size);
   return out;
 }
 
-const uint8_t* Bytes(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
+const uint8_t* Bytes(const std::string& text) {
+  return reinterpret_cast<const uint8_t*>(text.data());
+}
 
 class InflateToBufferTest : public testing::Test {
  protected:
@@ -205,8 +212,9 @@ TEST_F(InflateToBufferTest, NullOutputMeasuresTheWholeLength) {
 TEST_F(InflateToBufferTest, BufferOfTheMeasuredLengthReceivesTheData) {
   std::vector<uint8_t> out(m_plain.size());
   uint64_t length = 0;
-  EXPECT_EQ(InflateToBuffer(out.data(), out.size(), Bytes(m_compressed), m_compressed.size(), &length),
-            Z_OK);
+  EXPECT_EQ(
+      InflateToBuffer(out.data(), out.size(), Bytes(m_compressed), m_compressed.size(), &length),
+      Z_OK);
   EXPECT_EQ(length, m_plain.size());
   EXPECT_EQ(std::memcmp(out.data(), m_plain.data(), m_plain.size()), 0);
 }
@@ -217,16 +225,17 @@ TEST_F(InflateToBufferTest, TooSmallBufferStopsAtItsCapacityWithAnError) {
     // Exactly `capacity` bytes of heap: AddressSanitizer catches a single byte more.
     std::unique_ptr<uint8_t[]> out(new uint8_t[capacity == 0 ? 1 : capacity]);
     uint64_t length = 0;
-    EXPECT_EQ(InflateToBuffer(out.get(), capacity, Bytes(m_compressed), m_compressed.size(), &length),
-              Z_BUF_ERROR);
+    EXPECT_EQ(
+        InflateToBuffer(out.get(), capacity, Bytes(m_compressed), m_compressed.size(), &length),
+        Z_BUF_ERROR);
     EXPECT_EQ(length, capacity);
     EXPECT_EQ(std::memcmp(out.get(), m_plain.data(), capacity), 0);
   }
 }
 
 TEST_F(InflateToBufferTest, TruncatedInputEndsWithAnError) {
-  for (size_t cut : {size_t{0}, size_t{1}, size_t{2}, m_compressed.size() / 2, m_compressed.size() - 4,
-                     m_compressed.size() - 1}) {
+  for (size_t cut : {size_t{0}, size_t{1}, size_t{2}, m_compressed.size() / 2,
+                     m_compressed.size() - 4, m_compressed.size() - 1}) {
     SCOPED_TRACE(cut);
     // Only `cut` bytes of heap, so a read past the input is caught.
     std::unique_ptr<uint8_t[]> in(new uint8_t[cut == 0 ? 1 : cut]);
