@@ -1,0 +1,89 @@
+# The desktop side in the native build: the native unit tests of the host's portable logic, and the
+# 32-bit Windows tree (gui/CMakeLists.txt) as an external project whose Wine tests are registered here, so
+# that one `ctest` in the native build folder runs everything. The sanitizer build skips the Windows tree
+# (it is not affected by the sanitizer flags and would only be built twice).
+
+# --- Native unit tests of the portable host logic --------------------------------------------------
+set(TRV_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+add_executable(trevane_desktop_tests
+  ${TRV_SOURCE_ROOT}/gui/src/backup_listeners.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/command_bus.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/crash_description.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/frame_geometry.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/host_paths.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/link_runs.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/plugin_loader.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/product_identity.cpp
+  ${TRV_SOURCE_ROOT}/gui/controls/control_geometry.cpp
+  ${TRV_SOURCE_ROOT}/gui/controls/VNLObserver.cpp
+  ${TRV_SOURCE_ROOT}/gui/controls/VNLSubject.cpp
+  ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_defaults_store.cpp
+  ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_size_text.cpp
+  ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_stored_zip.cpp
+  ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_version.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/backup_listeners_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/bus_test_support.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/command_bus_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/control_rules_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/crash_description_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/host_rules_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/plugin_loader_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/python_check.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/vornel_core_test.cpp)
+target_include_directories(trevane_desktop_tests PRIVATE
+  ${TRV_SOURCE_ROOT}/gui/src ${TRV_SOURCE_ROOT}/gui/sdk ${TRV_SOURCE_ROOT}/gui/controls
+  ${TRV_SOURCE_ROOT}/platform/vornel/core
+  ${TRV_SOURCE_ROOT}/tests/desktop)
+target_compile_options(trevane_desktop_tests PRIVATE ${HLX_WARNINGS})
+target_compile_definitions(trevane_desktop_tests PRIVATE TRV_PYTHON="${Python3_EXECUTABLE}")
+target_link_libraries(trevane_desktop_tests PRIVATE PkgConfig::GLOG GTest::gtest GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(trevane_desktop_tests TEST_PREFIX "desktop." DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60)
+
+# --- The 32-bit Windows tree under Wine ---------------------------------------------------------------
+if(HLX_SANITIZE)
+  message(STATUS "desktop: sanitizer build, the Windows tree is built by the plain build only")
+  return()
+endif()
+
+find_program(TRV_MINGW_CXX NAMES i686-w64-mingw32-g++-posix i686-w64-mingw32-g++)
+find_program(TRV_WINE wine)
+find_program(TRV_XVFB Xvfb)
+if(NOT TRV_MINGW_CXX OR NOT TRV_WINE OR NOT TRV_XVFB)
+  message(FATAL_ERROR "desktop: the MinGW cross compiler, wine and Xvfb are required (scripts/setup.sh installs them)")
+endif()
+
+include(ExternalProject)
+set(TRV_DESKTOP_BINARY_DIR ${CMAKE_BINARY_DIR}/desktop)
+set(TRV_DESKTOP_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+ExternalProject_Add(trevane_desktop
+  SOURCE_DIR ${TRV_SOURCE_ROOT}/gui
+  BINARY_DIR ${TRV_DESKTOP_BINARY_DIR}
+  CMAKE_ARGS
+    -DCMAKE_TOOLCHAIN_FILE=${TRV_SOURCE_ROOT}/cmake/mingw-i686.cmake
+    -DCMAKE_BUILD_TYPE=Release
+    -DTRV_WERROR=${HLX_WERROR}
+    -DTRV_WINEPREFIX=${TRV_DESKTOP_WINEPREFIX}
+    -DPython3_EXECUTABLE=${Python3_EXECUTABLE}
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  USES_TERMINAL_BUILD ON)
+
+# Every Wine test shares one prefix and one wineserver, so they run one at a time (RESOURCE_LOCK); the
+# prefix is made once by a fixture and the wineserver stopped by another at the end.
+add_test(NAME desktop.wine.prefix
+  COMMAND ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh ${TRV_DESKTOP_WINEPREFIX} init)
+add_test(NAME desktop.wine.stop
+  COMMAND ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh ${TRV_DESKTOP_WINEPREFIX} stop)
+set_tests_properties(desktop.wine.prefix PROPERTIES FIXTURES_SETUP trv_wine RESOURCE_LOCK trv_wine TIMEOUT 300)
+set_tests_properties(desktop.wine.stop PROPERTIES FIXTURES_CLEANUP trv_wine RESOURCE_LOCK trv_wine TIMEOUT 60)
+
+# The tests of the Windows tree, by the names it gives them (tests/gui/CMakeLists.txt).
+set(TRV_WINE_TESTS vornel_wine_tests host_wine_tests trevane_scenarios)
+foreach(name ${TRV_WINE_TESTS})
+  add_test(NAME desktop.wine.${name}
+    COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${TRV_DESKTOP_BINARY_DIR} -R "^${name}$" --output-on-failure
+            --no-tests=error)
+  set_tests_properties(desktop.wine.${name} PROPERTIES
+    FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600)
+endforeach()

@@ -1,0 +1,6 @@
+// VNLObserver; see VNLObserver.h.
+#include "VNLObserver.h"
+
+VNLObserver::~VNLObserver() = default;
+
+void VNLObserver::Update(void*, int) {}

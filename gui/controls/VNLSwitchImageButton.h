@@ -1,0 +1,100 @@
+#pragma once
+// VNLSwitchImageButton: an owner-drawn switch with an image and a caption (image above or left of the
+// caption) and an optional drop-down marker, used for tabs and toolbar entries. A "BUTTON" window taken
+// over with SubclassWindow; it paints through the reflected owner-draw message and posts WM_COMMAND to
+// its parent when the left button goes down, except for a press on the drop-down marker of a button
+// that is already selected, which goes on to the button's default processing. Images are lent by the
+// owner; the gray copy belongs to the button. UI thread only.
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include <wtl/CWindowImpl.h>
+#include <wtl/message_map.h>
+
+#include "control_geometry.h"
+
+namespace Gdiplus {
+class Bitmap;
+}
+
+class VNLSwitchImageButton : public wtl::CWindowImpl<VNLSwitchImageButton> {
+public:
+    VNLSwitchImageButton();
+    ~VNLSwitchImageButton() override;
+
+    BEGIN_MSG_MAP(VNLSwitchImageButton)
+        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
+        MESSAGE_HANDLER_DECLINABLE(BM_CLICK, OnClickMessage)
+        MESSAGE_HANDLER_DECLINABLE(WM_MOUSEMOVE, OnMouseMove)
+        MSG_MOUSE_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
+        MSG_WM_NOARGS(WM_MOUSEHOVER, OnMouseHover)
+        MSG_WM_NOARGS(WM_MOUSELEAVE, OnMouseLeave)
+        MESSAGE_HANDLER_EX(OCM_DRAWITEM, OnDrawItem)
+        MESSAGE_HANDLER_EX(OCM_MEASUREITEM, OnMeasureItem)
+        MESSAGE_HANDLER_EX(OCM_COMPAREITEM, OnAcceptItem)
+        MESSAGE_HANDLER_EX(OCM_DELETEITEM, OnAcceptItem)
+    END_MSG_MAP()
+
+    // Stores the caption and recomputes the layout and the preferred size.
+    void SetText(const std::wstring& caption);
+    // Colours (text white in both states), images and caption; sizes the window to the preferred size at
+    // (0, 0) and shows it; the owner moves it afterwards.
+    void SetImages(COLORREF normalBackground, COLORREF activeBackground, const std::wstring& caption,
+                   Gdiplus::Bitmap* normal, Gdiplus::Bitmap* hover);
+    void SetLayoutMode(int mode) { m_layoutMode = mode; }
+    void SetDropDownImages(Gdiplus::Bitmap* normal, Gdiplus::Bitmap* hover) {
+        m_dropDown = normal;
+        m_hoverDropDown = hover;
+    }
+    void SetSwitchMode(bool on) { m_switchMode = on; }
+    void SetHoverEnabled(bool on) { m_hoverEnabled = on; }
+    void SetRounded(bool on) { m_rounded = on; }
+    void SetSeparator(bool on) { m_separator = on; }
+    void SetBorderColour(int32_t colourOrMinusOne) { m_borderColour = colourOrMinusOne; }
+    void SetState(int state) { m_state = state; }
+    int State() const { return m_state; }
+    const vnlc::SwitchImageLayout& Layout() const { return m_layout; }
+
+private:
+    LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
+    bool OnClickMessage(WPARAM, LPARAM, LRESULT&);
+    bool OnMouseMove(WPARAM, LPARAM, LRESULT&);
+    bool OnLButtonDown(UINT, POINT point);
+    void OnMouseHover();
+    void OnMouseLeave();
+    LRESULT OnDrawItem(WPARAM, LPARAM lParam);
+    LRESULT OnMeasureItem(WPARAM, LPARAM lParam);
+    LRESULT OnAcceptItem(WPARAM, LPARAM) { return TRUE; }
+
+    int m_layoutMode = 1;
+    std::wstring m_caption;
+    bool m_switchMode = true;
+    int32_t m_borderColour = -1;
+    bool m_separator = false;
+    COLORREF m_normalBackground = 0;
+    COLORREF m_normalText = 0;
+    Gdiplus::Bitmap* m_normal = nullptr;          // lent
+    Gdiplus::Bitmap* m_dropDown = nullptr;        // lent
+    COLORREF m_activeBackground = 0;
+    COLORREF m_activeText = 0;
+    bool m_hoverEnabled = true;
+    bool m_rounded = false;
+    int m_cornerWidth = 9;
+    int m_cornerHeight = 9;
+    Gdiplus::Bitmap* m_hover = nullptr;           // lent
+    Gdiplus::Bitmap* m_hoverDropDown = nullptr;   // lent
+    std::unique_ptr<Gdiplus::Bitmap> m_gray;
+    int m_gap = 4;
+    COLORREF m_disabledBackground = RGB(0x7F, 0x7F, 0x7F);
+    COLORREF m_disabledText = RGB(0x59, 0x59, 0x59);
+    int m_marginX = 10;
+    int m_marginY = 10;
+    vnlc::SwitchImageLayout m_layout;
+    SIZE m_captionExtent = {0, 0};
+    int m_state = 0;
+    bool m_tracking = false;
+    bool m_dropDownHit = false;
+};

@@ -1,0 +1,186 @@
+// UiAlertDialog; see UiAlertDialog.h.
+#include "UiAlertDialog.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+#include <commctrl.h>
+
+#include <memory>
+
+#include <vornel/VNLUtilityApp.h>
+#include <vornel/VNLTakeText.h>
+
+#include "link_runs.h"
+
+UiAlertDialog::UiAlertDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover, Gdiplus::Bitmap* icon,
+                             bool secondButton, bool centre, const std::wstring& secondCaption,
+                             const std::wstring& firstCaption)
+    : UiDialog(closeNormal, closeHover),
+      m_secondButton(secondButton),
+      m_firstCaption(firstCaption),
+      m_secondCaption(secondCaption),
+      m_icon(icon),
+      m_messageFont(VNLUtilityApp::GetFont(16, false, L"Arial")),
+      m_headingFont(VNLUtilityApp::GetFont(17, true, L"Arial")),
+      m_buttonFont(VNLUtilityApp::GetFont(16, true, L"Arial")),
+      m_centre(centre) {}
+
+UiAlertDialog::~UiAlertDialog() = default;
+
+void UiAlertDialog::SetContent(const std::wstring& message, const wchar_t* firstCaption, HWND parent, int width,
+                               int height) {
+    m_message = message;
+    if (firstCaption != nullptr) m_firstCaption = firstCaption;
+    SetGeometry(parent, width, height);
+}
+
+INT_PTR UiAlertDialog::Run() {
+    m_result = false;
+    return DoModal(m_parent, kDialogTemplateId);
+}
+
+void UiAlertDialog::Show(int command) {
+    // The modal loop disables the parent itself.
+    if (m_hWnd != nullptr) ShowWindow(m_hWnd, command);
+}
+
+void UiAlertDialog::CreateButton(VNLSwitchButton& button, int id, const std::wstring& caption, COLORREF normal,
+                                 COLORREF hover) {
+    // The window text is the caption too, so that the button can be found and read by accessibility tools.
+    HWND window = CreateWindowExW(0, L"BUTTON", caption.c_str(), WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 0, 0,
+                                  m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                  GetModuleHandleW(nullptr), nullptr);
+    if (window == nullptr || !button.SubclassWindow(window)) return;
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.get()), FALSE);
+    const COLORREF white = RGB(0xFF, 0xFF, 0xFF);
+    button.SetColours(normal, white, hover, white);
+    button.SetSwitchMode(false);
+    button.SetMargins(m_buttonMarginX, m_buttonMarginY);
+    button.SetText(caption);
+}
+
+LRESULT UiAlertDialog::OnInitDialog(HWND focus, LPARAM init) {
+    UiDialog::OnInitDialog(focus, init);
+    const COLORREF normal = ThemeColour("color:1", kDialogGrey);
+    const COLORREF hover = ThemeColour("color:12", RGB(0xC3, 0xC3, 0xC3));
+    CreateButton(m_firstButton, kDialogFirstButtonId, m_firstCaption, normal, hover);
+    CreateButton(m_secondButtonControl, kDialogSecondButtonId, m_secondCaption, normal, hover);
+    if (!m_secondButton && m_secondButtonControl.m_hWnd != nullptr) {
+        ShowWindow(m_secondButtonControl.m_hWnd, SW_HIDE);
+    }
+
+    std::wstring plain;
+    if (trv::SplitLinkRuns(plain, m_message)) {
+        m_link = CreateWindowExW(0, WC_LINK, m_message.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kAlertLinkId)),
+                                 GetModuleHandleW(nullptr), nullptr);
+        if (m_link != nullptr) {
+            SendMessageW(m_link, WM_SETFONT, reinterpret_cast<WPARAM>(m_messageFont.get()), FALSE);
+            m_message = plain;
+        }
+    }
+    SetWindowTextW(m_hWnd, (m_heading.empty() ? m_message : m_heading + L"\n" + m_message).c_str());
+    Layout();
+
+    if (m_centre) {
+        HWND owner = GetWindow(m_hWnd, GW_OWNER);
+        RECT area = {};
+        if (owner == nullptr || !GetWindowRect(owner, &area)) SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+        SetWindowPos(m_hWnd, nullptr, area.left + ((area.right - area.left) - m_width) / 2,
+                     area.top + ((area.bottom - area.top) - m_height) / 2, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+    }
+    return TRUE;
+}
+
+void UiAlertDialog::Layout() {
+    RECT client = {};
+    GetClientRect(m_hWnd, &client);
+    const int clientWidth = client.right - client.left;
+    const int clientHeight = client.bottom - client.top;
+
+    int textLeft = 20;
+    if (m_icon != nullptr) {
+        m_iconPosition = POINT{20, m_contentTop};
+        textLeft = static_cast<int>(m_icon->GetWidth()) + 40;
+    }
+    int textTop = m_contentTop;
+    HDC dc = GetDC(m_hWnd);
+    if (!m_heading.empty()) {
+        wtl::SelectGuard font(dc, m_headingFont.get());
+        SIZE extent = {};
+        GetTextExtentPoint32W(dc, m_heading.c_str(), static_cast<int>(m_heading.size()), &extent);
+        m_headingRect = RECT{textLeft, m_contentTop, textLeft + extent.cx, m_contentTop + extent.cy};
+        textTop = m_contentTop + extent.cy + 16;
+    }
+    RECT measure = {textLeft, textTop, clientWidth - 20, textTop};
+    {
+        wtl::SelectGuard font(dc, m_messageFont.get());
+        DrawTextW(dc, m_message.c_str(), -1, &measure, DT_NOPREFIX | DT_CALCRECT | DT_WORDBREAK);
+    }
+    ReleaseDC(m_hWnd, dc);
+    m_messageRect = RECT{textLeft, textTop, clientWidth - 20, textTop + (measure.bottom - measure.top)};
+    if (m_link != nullptr) {
+        SetWindowPos(m_link, nullptr, m_messageRect.left, m_messageRect.top, m_messageRect.right - m_messageRect.left,
+                     m_messageRect.bottom - m_messageRect.top, SWP_NOZORDER);
+    }
+
+    // Buttons in the bottom-right corner, 10 pixels from the edges; the first left of the second.
+    int right = clientWidth - 10;
+    if (m_secondButton && m_secondButtonControl.m_hWnd != nullptr) {
+        const int w = m_secondButtonControl.PreferredWidth();
+        const int h = m_secondButtonControl.PreferredHeight();
+        SetWindowPos(m_secondButtonControl.m_hWnd, nullptr, right - w, clientHeight - 10 - h, w, h, SWP_NOZORDER);
+        right -= w + 10;
+    }
+    if (m_firstButton.m_hWnd != nullptr) {
+        const int w = m_firstButton.PreferredWidth();
+        const int h = m_firstButton.PreferredHeight();
+        SetWindowPos(m_firstButton.m_hWnd, nullptr, right - w, clientHeight - 10 - h, w, h, SWP_NOZORDER);
+    }
+}
+
+void UiAlertDialog::DrawContent(HDC dc, int, int, int, int) {
+    if (m_icon != nullptr) {
+        Gdiplus::Graphics graphics(dc);
+        graphics.DrawImage(m_icon, static_cast<INT>(m_iconPosition.x), static_cast<INT>(m_iconPosition.y),
+                           static_cast<INT>(m_icon->GetWidth()), static_cast<INT>(m_icon->GetHeight()));
+    }
+    ::SetTextColor(dc, RGB(0, 0, 0));
+    if (m_link == nullptr) {
+        wtl::SelectGuard font(dc, m_messageFont.get());
+        RECT rect = m_messageRect;
+        DrawTextW(dc, m_message.c_str(), -1, &rect, DT_EDITCONTROL | DT_WORDBREAK);
+    }
+    if (!m_heading.empty()) {
+        wtl::SelectGuard font(dc, m_headingFont.get());
+        RECT rect = m_headingRect;
+        DrawTextW(dc, m_heading.c_str(), -1, &rect, 0);
+    }
+}
+
+void UiAlertDialog::OnEndButton(UINT, int id, HWND) {
+    m_result = id == kDialogFirstButtonId;
+    EndDialog(id);
+}
+
+LRESULT UiAlertDialog::OnLinkClick(NMHDR* header) {
+    const auto* link = reinterpret_cast<const NMLINK*>(header);
+    const std::wstring address = link->item.szUrl;
+    if (!m_linkCallback) {
+        VNLUtilityApp::OpenUrl(VNLTakeText(VNLUtilityString::ConvertUnicodeToUtf8(address.c_str())).c_str());
+    } else if (m_linkCallback(address) != 0) {
+        m_result = true;
+        EndDialog(kDialogFirstButtonId);
+    }
+    return 0;
+}
+
+LRESULT UiAlertDialog::OnAlertControlColour(WPARAM wParam, LPARAM lParam) {
+    HDC dc = reinterpret_cast<HDC>(wParam);
+    if (reinterpret_cast<HWND>(lParam) == m_link && m_link != nullptr) {
+        SetBkColor(dc, RGB(0xFF, 0xFF, 0xFF));
+        return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+    }
+    SetBkMode(dc, TRANSPARENT);
+    return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+}

@@ -1,0 +1,98 @@
+#pragma once
+// UiDialog: the base of the host's own dialogs. A borderless dialog (template 201 of the host's
+// resources) with a 26-pixel caption bar in the theme's caption colour, a white caption text, a grey
+// one-pixel frame, an image close button (id 5050) in the top-right corner, a drop shadow, centring on
+// its parent and dragging by any point of its body. Showing it disables its parent, which makes it modal
+// without a modal loop; callers keep the objects and show and hide them again. Subclasses draw their
+// body in DrawContent. UI thread only.
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include <wtl/CDialogImpl.h>
+#include <wtl/GdiObjects.h>
+#include <wtl/message_map.h>
+
+#include "CThemedShadowWnd.h"
+#include "VNLImgButton.h"
+#include "VNLObserver.h"
+#include "VNLSubject.h"
+
+namespace Gdiplus {
+class Bitmap;
+}
+
+constexpr int kDialogTemplateId = 201;
+constexpr int kDialogCloseButtonId = 5050;
+constexpr int kDialogFirstButtonId = 5051;
+constexpr int kDialogSecondButtonId = 5052;
+constexpr int kDialogCaptionHeight = 26;
+constexpr COLORREF kDialogGrey = RGB(0x7F, 0x7F, 0x7F);
+
+class UiDialog : public wtl::CDialogImpl<UiDialog>, public VNLSubject, public VNLObserver {
+public:
+    // The close button's images are lent (normally from the host's ImageCache).
+    UiDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover);
+    ~UiDialog() override;
+
+    BEGIN_MSG_MAP(UiDialog)
+        MSG_WM_PAINT(Paint)
+        MSG_WM_INITDIALOG(OnInitDialog)
+        COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCloseButton)
+        MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnControlColour)
+        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnControlColour)
+        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnBodyButtonDown)
+        REFLECT_NOTIFICATIONS()
+    END_MSG_MAP()
+
+    // Creates the dialog modelessly (hidden, centred on `parent`, shadow made); returns 1.
+    virtual int Create(HWND parent, int width, int height);
+    // Shows or hides the dialog and its shadow; SW_SHOW disables the parent, anything else enables it.
+    virtual void Show(int command);
+    virtual void ResetState();
+    virtual void MarkDone() { m_done = true; }
+    virtual void MoveBy(int dx, int dy);
+    virtual void Paint();
+    // Draws the body below the caption into `dc`; empty here.
+    virtual void DrawContent(HDC dc, int left, int top, int right, int bottom);
+
+    void SetCaption(const std::wstring& caption) { m_caption = caption; }
+    bool IsDone() const { return m_done; }
+    bool IsClosed() const { return m_closed; }
+    HWND Parent() const { return m_parent; }
+    COLORREF CaptionColour() const { return m_captionColour; }
+    CThemedShadowWnd* Shadow() const { return m_shadow.get(); }
+
+protected:
+    LRESULT OnInitDialog(HWND focus, LPARAM init);
+    void OnCloseButton(UINT, int, HWND);
+    LRESULT OnControlColour(WPARAM, LPARAM) {
+        return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+    }
+    LRESULT OnBodyButtonDown(WPARAM, LPARAM lParam);
+    // Remembers what a modal run needs before it starts.
+    void SetGeometry(HWND parent, int width, int height) {
+        m_parent = parent;
+        m_width = width;
+        m_height = height;
+    }
+    HFONT Font() const { return m_font.get(); }
+
+    VNLImgButton m_closeButton;
+    HWND m_parent = nullptr;
+    int m_width = 0;
+    int m_height = 0;
+    bool m_done = true;
+    bool m_closed = true;
+    Gdiplus::Bitmap* m_closeNormal;  // lent
+    Gdiplus::Bitmap* m_closeHover;   // lent
+    std::unique_ptr<CThemedShadowWnd> m_shadow;
+    std::wstring m_caption;
+    wtl::UniqueFont m_font;
+    COLORREF m_captionColour = kDialogGrey;
+};
+
+// The theme colour `key` of the "url" store, or `fallback` when that store is missing or not loaded.
+COLORREF ThemeColour(const char* key, COLORREF fallback);

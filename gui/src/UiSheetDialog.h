@@ -1,0 +1,66 @@
+#pragma once
+// UiSheetDialog: a modeless notice strip that slides open under the main window's title bar, shows one
+// line of text as a single link, and hides itself five seconds after it is fully open. A click on the
+// text runs the owner's click action; the close button hides it at once. It does not disable its parent
+// and cannot be dragged. (The second subject/observer pair of the original design carried no traffic and
+// is not repeated here: the base already is a subject and an observer.) UI thread only.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+
+#include "UiDialog.h"
+
+class UiSheetDialog : public UiDialog {
+public:
+    using ClickAction = std::function<void(UiSheetDialog&)>;
+
+    static constexpr int kSheetHeight = 40;
+    static constexpr int kSheetLinkId = 5051;
+    static constexpr UINT_PTR kSlideTimer = 1;
+    static constexpr UINT_PTR kHideTimer = 2;
+    static constexpr COLORREF kSheetColour = 0xD2FCFF;
+
+    UiSheetDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover);
+    ~UiSheetDialog() override;
+
+    BEGIN_MSG_MAP(UiSheetDialog)
+        MSG_WM_PAINT(Paint)
+        MSG_WM_INITDIALOG(OnInitDialog)
+        MSG_WM_TIMER(OnTimer)
+        COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCloseButton)
+        NOTIFY_HANDLER_EX(kSheetLinkId, NM_CLICK, OnLinkClick)
+        MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnSheetControlColour)
+        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnSheetControlColour)
+        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnSheetButtonDown)
+        REFLECT_NOTIFICATIONS()
+    END_MSG_MAP()
+
+    // Creates the strip (hidden) for `parent`, `width` wide; the height is always 40.
+    int Create(HWND parent, int width, int height = kSheetHeight) override;
+    // The whole line becomes one link; writes the calling thread's id to standard output for diagnosis.
+    void SetText(const std::wstring& text);
+    void SetClickAction(ClickAction action) { m_clickAction = std::move(action); }
+    // Places the strip at the parent's left, 68 pixels below its top, across its width.
+    void FollowParent();
+    // SW_SHOW starts the slide-in again; no parent disabling.
+    void Show(int command) override;
+    void Paint() override;
+
+    HWND LinkWindow() const { return m_link; }
+
+private:
+    LRESULT OnInitDialog(HWND focus, LPARAM init);
+    void OnTimer(UINT_PTR id);
+    void OnCloseButton(UINT, int, HWND);
+    LRESULT OnLinkClick(NMHDR*);
+    LRESULT OnSheetControlColour(WPARAM wParam, LPARAM);
+    LRESULT OnSheetButtonDown(WPARAM, LPARAM) { return 0; }
+
+    VNLImgButton m_sheetClose;
+    HWND m_link = nullptr;
+    ClickAction m_clickAction;
+    wtl::UniqueFont m_linkFont;
+};

@@ -1,0 +1,3 @@
+#pragma once
+// Resource ids of Trevane.exe.
+#define IDI_TREVANE_LOGO 128

@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Draws the desktop's theme folder and the program icon at build time.
+
+The host preloads a fixed list of theme images by relative path; this script reads that list from the C++
+sources given (every quoted "folder\\\\name.png|gif|bmp" literal) and draws one small image per path, so that a
+build has a complete themes folder without committed binaries. The images are simple shapes coloured per
+folder; GDI+ reads them by content, so the .gif and .bmp names are written as PNG as well.
+
+Usage: make_themes.py <themes-out-dir> <icon-out-file> <source>...
+"""
+import re
+import struct
+import sys
+import zlib
+from pathlib import Path
+
+COLOURS = {
+    "common": (0x3A, 0x8E, 0xE6),
+    "connect": (0x2E, 0xB8, 0x72),
+    "contacts": (0xF0, 0x8A, 0x24),
+    "message": (0x4C, 0xAF, 0x50),
+    "music": (0xE9, 0x1E, 0x63),
+    "photo": (0x9C, 0x27, 0xB0),
+    "backup": (0x60, 0x7D, 0x8B),
+}
+DEFAULT_COLOUR = (0x79, 0x55, 0x48)
+
+
+def size_for(path):
+    name = path.rsplit("\\", 1)[-1]
+    if name.startswith("close-"):
+        return 16, 16
+    if name == "alert.png":
+        return 48, 48
+    if name.startswith("operate-") or name.startswith("edit-"):
+        return 24, 24
+    if "my-device" in name or name.startswith("phone") or name == "trust.png":
+        return 96, 96
+    return 20, 20
+
+
+def pixels_for(path, width, height):
+    folder = path.split("\\", 1)[0]
+    red, green, blue = COLOURS.get(folder, DEFAULT_COLOUR)
+    name = path.rsplit("\\", 1)[-1]
+    pressed = "pressed" in name or "select" in name
+    if pressed:
+        red, green, blue = red * 3 // 4, green * 3 // 4, blue * 3 // 4
+    rows = []
+    radius = max(2, min(width, height) // 5)
+    for y in range(height):
+        row = bytearray()
+        for x in range(width):
+            # A rounded square with a white cross for close images and a white bar for the others.
+            dx = max(radius - x, 0, x - (width - 1 - radius))
+            dy = max(radius - y, 0, y - (height - 1 - radius))
+            inside = dx * dx + dy * dy <= radius * radius
+            mark = False
+            if name.startswith("close-") or name == "alert.png":
+                mark = abs(x - y) <= 1 or abs(x - (width - 1 - y)) <= 1
+            else:
+                mark = height // 3 <= y <= height - 1 - height // 3 and width // 4 <= x <= width - 1 - width // 4
+            if not inside:
+                row += bytes((0, 0, 0, 0))
+            elif mark and width >= 12:
+                row += bytes((255, 255, 255, 255))
+            else:
+                row += bytes((red, green, blue, 255))
+        rows.append(bytes(row))
+    return rows
+
+
+def png_bytes(width, height, rows):
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    raw = b"".join(b"\x00" + row for row in rows)
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+
+
+def icon_bytes(size):
+    """A 32-bit BMP-format icon (works everywhere LoadImage works), drawn like a phone."""
+    rows = []
+    for y in range(size):
+        row = bytearray()
+        for x in range(size):
+            body = size * 0.28 <= x <= size * 0.72 and size * 0.1 <= y <= size * 0.9
+            screen = size * 0.33 <= x <= size * 0.67 and size * 0.18 <= y <= size * 0.76
+            if screen:
+                row += bytes((0xF5, 0xE6, 0xC8, 255))  # BGRA
+            elif body:
+                row += bytes((0x5A, 0x3A, 0x2A, 255))
+            else:
+                row += bytes((0, 0, 0, 0))
+        rows.append(bytes(row))
+    xor = b"".join(reversed(rows))  # bottom-up
+    and_row = ((size + 31) // 32) * 4
+    mask = bytes(and_row * size)
+    info = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
+    image = info + xor + mask
+    directory = struct.pack("<HHH", 0, 1, 1)
+    entry = struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image), 6 + 16)
+    return directory + entry + image
+
+
+def main(argv):
+    if len(argv) < 4:
+        print(__doc__, file=sys.stderr)
+        return 2
+    out_dir = Path(argv[1])
+    icon_path = Path(argv[2])
+    pattern = re.compile(r'"([a-z][a-z0-9\-]*(?:\\\\[a-z0-9\-]+)*\\\\[a-z0-9\-]+\.(?:png|gif|bmp))"')
+    paths = []
+    for source in argv[3:]:
+        for match in pattern.finditer(Path(source).read_text(encoding="utf-8")):
+            path = match.group(1).replace("\\\\", "\\")
+            if path not in paths:
+                paths.append(path)
+    for path in paths:
+        width, height = size_for(path)
+        target = out_dir.joinpath(*path.split("\\"))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(png_bytes(width, height, pixels_for(path, width, height)))
+    icon_path.parent.mkdir(parents=True, exist_ok=True)
+    icon_path.write_bytes(icon_bytes(128))
+    print(f"{len(paths)} theme images in {out_dir}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds the desktop tree (Trevane and its modules, 32-bit Windows) and starts Trevane under Wine: on a
+# virtual display when there is none, else on $DISPLAY. It waits until the main window is up and has joined
+# the relay module, takes a screenshot, prints its path, closes Trevane and stops Wine.
+# Usage: scripts/run-desktop.sh [build-folder]   (default: build-gui)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath -m "${1:-$root/build-gui}")
+desktop=$build/desktop
+prefix=$build/wineprefix
+
+cmake -S "$root/gui" -B "$desktop" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DTRV_WINEPREFIX="$prefix" >/dev/null
+cmake --build "$desktop" --target Trevane relay_standin winprobe >/dev/null
+"$root/tests/gui/wine_prefix.sh" "$prefix" init
+
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb=""
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  display_file=$(mktemp)
+  exec 3>"$display_file"
+  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  exec 3>&-
+  for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.05; done
+  [ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
+  export DISPLAY=":$(head -n1 "$display_file")"
+  rm -f "$display_file"
+fi
+
+trace=$(mktemp --suffix=.txt)
+probe="$desktop/tests/gui/bin/winprobe.exe"
+TREVANE_RELAY_TRACE="Z:${trace//\//\\}" wine "$desktop/app/Trevane.exe" >"$build/trevane-stdout.txt" 2>&1 &
+trevane=$!
+wine "$probe" wait TrevaneMainFrame 60000 >/dev/null || { echo "Trevane's window did not appear" >&2; exit 1; }
+# The view posts the server start to itself once it has joined the bus and loaded the theme images.
+for _ in $(seq 600); do grep -q '^ZERITH_COMMAND_START_SERVER' "$trace" 2>/dev/null && break; sleep 0.1; done
+# One more message round trip: the probe's window query returns after the frame has painted.
+wine "$probe" wait TrevaneMainFrame 10000 >/dev/null
+
+shot="$build/screenshots/trevane-run.png"
+mkdir -p "$(dirname "$shot")"
+import -window root "$shot"
+echo "$shot"
+
+wine "$probe" close TrevaneMainFrame >/dev/null || true
+wait "$trevane" || true
+rm -f "$trace"

@@ -1,0 +1,277 @@
+#!/usr/bin/env python3
+"""Whole-program scenarios of Trevane under Wine on a virtual display.
+
+Each scenario lays out a fresh copy of the built app folder, starts Trevane.exe with the relay stand-in
+tracing what the host delivers to it, and checks what a user or the relay relies on: the window and its
+place, the pixels it shows (screenshots are kept in --screenshots), the commands the relay receives, the
+alert shown when the configuration is missing, the crash report's zip (read with zipfile and `unzip -t`),
+the log and the saved settings. Windows are found by class or by message-box text with winprobe.exe; every
+wait is a poll against a deadline.
+"""
+import argparse
+import getpass
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+from pathlib import Path
+
+ARGS = None
+DEADLINE_S = 60
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wait_until(predicate, timeout_s=DEADLINE_S, what="condition"):
+    deadline = time.monotonic() + timeout_s
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise AssertionError(f"timed out waiting for {what}")
+        time.sleep(0.1)  # polling interval of the deadline wait
+
+
+class WineDisplay:
+    """An Xvfb display and the test prefix's environment; stops both at the end."""
+
+    def __init__(self):
+        subprocess.run([ARGS.prefix_script, ARGS.prefix, "init"], check=True, timeout=300)
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not report a display")
+        self.env = dict(os.environ, DISPLAY=":" + number, WINEPREFIX=ARGS.prefix, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env.pop("TREVANE_RELAY_TRACE", None)
+        self.env.pop("TREVANE_RELAY_CRASH_ON", None)
+
+    def stop_wine(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
+
+    def close(self):
+        self.stop_wine()
+        self.xvfb.terminate()
+        self.xvfb.wait(timeout=30)
+
+    def run_wine(self, args, timeout_s=DEADLINE_S + 30):
+        """Runs a Windows program to its end; output goes through a file, not a pipe, because Wine's helper
+        processes started on the way inherit the descriptors and would hold a pipe open."""
+        with tempfile.TemporaryFile() as output:
+            process = subprocess.run(["wine", *map(str, args)], env=self.env, stdout=output,
+                                     stderr=subprocess.DEVNULL, timeout=timeout_s)
+            output.seek(0)
+            return process.returncode, output.read().decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def probe(self, *args, timeout_s=DEADLINE_S + 30):
+        return self.run_wine([ARGS.winprobe, *args], timeout_s=timeout_s)
+
+    def screenshot(self, name):
+        Path(ARGS.screenshots).mkdir(parents=True, exist_ok=True)
+        path = Path(ARGS.screenshots) / name
+        subprocess.run(["import", "-display", self.env["DISPLAY"], "-window", "root", str(path)], check=True,
+                       timeout=60)
+        print(f"screenshot: {path}")
+        return path
+
+
+def pixel(path, x, y):
+    """The pixel's colour as "#RRGGBB", read with ImageMagick."""
+    out = subprocess.run(["convert", str(path), "-crop", f"1x1+{x}+{y}", "-depth", "8", "-type", "TrueColor",
+                          "txt:-"], capture_output=True, text=True, check=True, timeout=60).stdout
+    match = re.search(r"#([0-9A-Fa-f]{6})", out)
+    return "#" + match.group(1).upper() if match else out
+
+
+def prefix_user_dir():
+    users = Path(ARGS.prefix) / "drive_c" / "users"
+    for name in (getpass.getuser(), "root"):
+        if (users / name).is_dir():
+            return users / name
+    raise AssertionError("no user folder in the prefix")
+
+
+def log_root():
+    return prefix_user_dir() / "Temp" / "Solvak"
+
+
+class TrevaneScenarios(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.display = WineDisplay()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.close()
+
+    def setUp(self):
+        self.work = Path(tempfile.mkdtemp(prefix="trevane-scenario-"))
+        self.app = self.work / "app"
+        shutil.copytree(ARGS.app, self.app)
+        self.trace = self.work / "relay-trace.txt"
+        self.stdout_path = self.work / "stdout.txt"
+        shutil.rmtree(log_root(), ignore_errors=True) if self._has_user_dir() else None
+        self.process = None
+
+    def tearDown(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.kill()
+        self.display.stop_wine()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    @staticmethod
+    def _has_user_dir():
+        try:
+            prefix_user_dir()
+            return True
+        except AssertionError:
+            return False
+
+    def start(self, **extra_env):
+        env = dict(self.display.env, TREVANE_RELAY_TRACE=windows_path(self.trace), **extra_env)
+        self.stdout_file = open(self.stdout_path, "wb")
+        self.process = subprocess.Popen(["wine", str(self.app / "Trevane.exe")], env=env, stdout=self.stdout_file,
+                                        stderr=subprocess.STDOUT)
+        return self.process
+
+    def wait_exit(self, timeout_s=DEADLINE_S):
+        code = self.process.wait(timeout=timeout_s)
+        self.stdout_file.close()
+        return code
+
+    def trace_lines(self):
+        return self.trace.read_text().splitlines() if self.trace.exists() else []
+
+    def wait_trace(self, pattern, what):
+        regex = re.compile(pattern)
+        return wait_until(lambda: next((l for l in self.trace_lines() if regex.search(l)), None), what=what)
+
+    def test_main_window_relay_traffic_and_orderly_exit(self):
+        self.start()
+        code, out = self.display.probe("wait", "TrevaneMainFrame", DEADLINE_S * 1000)
+        self.assertEqual(code, 0, "the main frame did not appear")
+        self.assertEqual(out.split(), ["510", "257", "900", "566"])  # centred on a 1920 x 1080 screen
+        start = self.wait_trace(r"^ZERITH_COMMAND_START_SERVER ", "the server start")
+        self.assertIn("product=Solvak Trevane brand=Solvak version=2.6.21", start)
+        code, out = self.display.probe("region", "TrevaneMainFrame")
+        self.assertEqual(code, 0)
+        left, top, right, bottom = map(int, out.split())
+        self.assertEqual((left, top), (0, 0))
+        self.assertGreaterEqual(right, 898)
+        self.assertGreaterEqual(bottom, 564)
+
+        shot = wait_until(lambda: (lambda p: p if pixel(p, 960, 540) == "#FFFFFF" else None)(
+            self.display.screenshot("trevane-main.png")), what="the painted main view")
+        self.assertEqual(pixel(shot, 510, 540), "#7F7F7F")   # the view's grey rule, left and top
+        self.assertEqual(pixel(shot, 960, 257), "#7F7F7F")
+        self.assertEqual(pixel(shot, 511, 540), "#FFFFFF")
+        self.assertEqual(pixel(shot, 510, 257), "#000000")   # cut away by the rounded corner
+        # The drop shadow sits 12 pixels down and right behind the frame: only its right and bottom
+        # margins show.
+        code, out = self.display.probe("wait", "TrevaneThemedShadow", 10000)
+        self.assertEqual((code, out.split()), (0, ["522", "269", "900", "566"]))
+        self.assertNotEqual(pixel(shot, 1415, 540), "#000000")
+        self.assertNotEqual(pixel(shot, 960, 830), "#000000")
+        self.assertEqual(pixel(shot, 1425, 540), "#000000")
+
+        self.assertEqual(self.display.probe("move", "TrevaneMainFrame", 15, -4)[0], 0)
+        self.wait_trace(r"^ZERITH_COMMAND_MOVE_WINDOW code=0 status=0 dx=15 dy=-4$", "the move report")
+        wait_until(lambda: self.display.probe("wait", "TrevaneThemedShadow", 1000)[1].split() == ["537", "265", "900", "566"],
+                   what="the shadow following the frame")
+
+        second, _ = self.display.run_wine([self.app / "Trevane.exe"], timeout_s=DEADLINE_S)
+        self.assertEqual(second, 0, "a second copy must end at once with 0")
+        self.assertEqual(self.display.probe("count", "TrevaneMainFrame")[1].strip(), "1")
+
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.assertEqual(self.wait_exit(), 0)
+        lines = self.trace_lines()
+        self.assertEqual(lines[-1], "ZERITH_COMMAND_DESTROY_RESOURCE code=0 status=0")
+        self.assertEqual(sum(1 for l in lines if l.startswith("ZERITH_COMMAND_START_SERVER")), 1)
+
+        stdout = self.stdout_path.read_bytes().decode("latin-1")
+        self.assertRegex(stdout, r"CMainFrame: (0x)?[0-9a-fA-F]+")
+        self.assertIn(" GetLastError: 0 temp_path: " + windows_path(self.app / "plugins" / "Zerith" / "libZerith.dll"),
+                      stdout)
+        logs = list(log_root().glob("*/Trevane.exe.*.log"))
+        self.assertEqual(len(logs), 1, logs)
+        log = logs[0].read_text(errors="replace")
+        self.assertRegex(log, r"\nI\d{4} [\d:.]+ +\d+ trevane:426\] OnDestroy\n")
+        self.assertIn("theme images loaded: 105 of 105", log)
+        settings = prefix_user_dir() / "AppData" / "Roaming" / "Solvak" / "Solvak Trevane" / "UserDefaults.json"
+        self.assertIsInstance(json.loads(settings.read_text()), dict)
+
+    def test_missing_configuration_shows_the_alert_and_ends(self):
+        (self.app / "Option.json").unlink()
+        self.start()
+        code, text = self.display.probe("dialog-text", DEADLINE_S * 1000)
+        self.assertEqual(code, 0, "no alert appeared")
+        self.assertIn("Load Option.json Fail:\n" + windows_path(self.app / "Option.json"), text)
+        self.display.screenshot("trevane-missing-option.png")
+        self.assertEqual(self.display.probe("count", "TrevaneMainFrame")[1].strip(), "0")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
+        self.assertEqual(self.wait_exit(), 0)
+        self.assertEqual(self.trace_lines(), [], "no module may have been loaded")
+
+    def test_crash_leaves_only_the_zipped_report_and_tells_the_user(self):
+        self.start(TREVANE_RELAY_CRASH_ON="ZERITH_COMMAND_START_SERVER")
+        code, text = self.display.probe("dialog-text", DEADLINE_S * 1000)
+        self.assertEqual(code, 0, "no crash notice appeared")
+        self.assertIn("Application have crashed due to some unknown reasons,Please email the zip crashing report "
+                      "file that is generated in below path to us: ", text)
+        self.display.screenshot("trevane-crash-notice.png")
+        folders = [p for p in log_root().iterdir() if p.is_dir()]
+        self.assertEqual(len(folders), 1)
+        self.assertIn("\\Temp\\Solvak\\" + folders[0].name + "\n", text)
+        entries = sorted(p.name for p in folders[0].iterdir())
+        self.assertEqual(len(entries), 1, entries)
+        self.assertTrue(entries[0].endswith(".zip"))
+        archive = folders[0] / entries[0]
+        self.assertEqual(subprocess.run(["unzip", "-tq", str(archive)], capture_output=True).returncode, 0)
+        with zipfile.ZipFile(archive) as report:
+            self.assertIsNone(report.testzip())
+            names = report.namelist()
+            self.assertEqual(len(names), 2, names)
+            self.assertIn("Crash.json", names)
+            dump = next(n for n in names if n != "Crash.json")
+            self.assertRegex(dump, r"^\d{14}\.dmp$")
+            self.assertEqual(report.read(dump)[:4], b"MDMP")
+            description = json.loads(report.read("Crash.json"), object_pairs_hook=lambda pairs: pairs)
+        self.assertEqual([k for k, _ in description], ["Product", "Version", "System"])
+        values = dict(description)
+        self.assertEqual(values["Product"], "Solvak Trevane")
+        self.assertEqual(values["Version"], "2.6.21")
+        self.assertRegex(values["System"], r"^(\d+\.\d+ Build \d+ Service Pack \d+\.\d+)?$")
+        self.assertEqual(self.display.probe("press", "Open", 10000)[0], 0)
+        self.assertNotEqual(self.wait_exit(), 0)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--winprobe", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--prefix-script", required=True)
+    parser.add_argument("--screenshots", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
