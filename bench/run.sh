@@ -4,5 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-bench -j "$(nproc)" --target Harlix bench_ipc >/dev/null
+cmake --build build-bench -j "$(nproc)" --target Harlix bench_ipc bench_afc >/dev/null
 TMPDIR=$(mktemp -d) build-bench/bench/bench_ipc build-bench/src/Harlix "$@"
+build-bench/bench/bench_afc

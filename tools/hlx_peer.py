@@ -4,7 +4,7 @@ command line, and prints every packet it receives as one JSON line (reply data d
 
 Used by people (see the README) and imported by the integration tests. Standard library only.
 
-    hlx_peer.py serve [--harlix PATH] [--seconds N] [--console] [--self-test]
+    hlx_peer.py serve [--harlix PATH] [--seconds N] [--console] [--self-test] [--devices SUPPORT_DIR]
     hlx_peer.py send --code N [--sub 1] [--json TEXT] [--data TEXT | --data-file F] [--wait S]
 
 `send` starts Harlix, sends one request (the data part compressed with zlib) and prints every packet
@@ -182,7 +182,19 @@ def default_harlix():
 
 
 def serve(options):
-    peer = Peer(options.harlix, console=options.console, self_test=options.self_test)
+    env = dict(os.environ)
+    lab = None
+    if options.devices:
+        # A simulated PC with the device library, and one iPhone attached to it.
+        import tempfile
+        import hlx_lab
+        lab = hlx_lab.DeviceLab(tempfile.mkdtemp(prefix="hlx-lab-"), options.devices)
+        env.update(lab.variables())
+        udid = lab.attach(lab.make())
+        print(json.dumps({"event": "lab", "device_root": lab.root, "attached": udid,
+                          "try": "HLX_DEVICE_ROOT=%s python3 tools/hlx_device.py detach %s" % (lab.root, udid)}),
+              flush=True)
+    peer = Peer(options.harlix, console=options.console, self_test=options.self_test, env=env)
     print(json.dumps({"event": "listening", "port": peer.port}), flush=True)
     peer.start(stderr=None if options.console else subprocess.DEVNULL)
     try:
@@ -201,6 +213,10 @@ def serve(options):
         pass
     finally:
         peer.close()
+        if lab is not None:
+            lab.close()
+            import shutil
+            shutil.rmtree(os.path.dirname(lab.root), ignore_errors=True)
         print(json.dumps({"event": "stopped"}), flush=True)
 
 
@@ -240,6 +256,8 @@ def main(argv):
     serve_parser.add_argument("--seconds", type=float, default=0, help="stop after this long (0: until Ctrl-C)")
     serve_parser.add_argument("--console", action="store_true", help="let Harlix log to this console")
     serve_parser.add_argument("--self-test", action="store_true")
+    serve_parser.add_argument("--devices", metavar="SUPPORT_DIR",
+                              help="set up the simulated device library staged in SUPPORT_DIR and attach an iPhone")
     send_parser = commands.add_parser("send", help="send one request and print the replies")
     send_parser.add_argument("--harlix", default=default_harlix())
     send_parser.add_argument("--code", type=int, required=True, help="request code (packet command)")

@@ -222,11 +222,57 @@ bool DefaultLocalTime(int64_t secondsSinceEpoch, std::tm* out) {
   return localtime_r(&moment, out) != nullptr;
 }
 
+// ASCII case folding only: registry names in use are ASCII, and UTF-8 bytes above 0x7F compare
+// as they are.
+bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+constexpr std::streamoff kMaxRegistryFileBytes = 1 << 20;
+
+bool DefaultReadRegistryValue(const std::string& key, const std::string& name, std::string* value) {
+  const char* file = std::getenv("HLX_REGISTRY_FILE");
+  if (file == nullptr || file[0] == '\0') return false;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  in.seekg(0, std::ios::end);
+  std::streamoff size = in.tellg();
+  if (size < 0 || size > kMaxRegistryFileBytes) return false;
+  in.seekg(0, std::ios::beg);
+  bool inKey = false;
+  bool found = false;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+    if (line[0] == '[') {
+      inKey = line.size() >= 2 && line.back() == ']' &&
+              EqualsIgnoringAsciiCase(line.substr(1, line.size() - 2), key);
+      continue;
+    }
+    size_t equals = line.find('=');
+    if (!inKey || equals == std::string::npos) continue;
+    if (EqualsIgnoringAsciiCase(line.substr(0, equals), name)) {
+      *value = line.substr(equals + 1);
+      found = true;
+    }
+  }
+  return found;
+}
+
 constexpr OsApi kDefaultOsApi = {
     DefaultTempPath,        DefaultProgramPath,     DefaultCurrentProcessId, DefaultProcessStartTicks,
     DefaultListProcesses,   DefaultSpawnProcess,    DefaultResumeProcess,    DefaultSpawnElevated,
     DefaultTerminateProcess, DefaultWaitProcess,    DefaultCreateDirectories, DefaultDeleteTree,
-    DefaultCurrentTime,     DefaultLocalTime,
+    DefaultCurrentTime,     DefaultLocalTime,        DefaultReadRegistryValue,
 };
 
 OsApi g_osApi = kDefaultOsApi;

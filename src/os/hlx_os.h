@@ -1,6 +1,6 @@
 // The service's one door to the operating system: temporary and program paths, process lists,
-// process start and termination, folders and local time. Nothing else in the service includes
-// system headers for these needs. Each need is one entry of a table of function pointers, so that
+// process start and termination, folders, local time and the registry store. Nothing else in the
+// service includes system headers for these needs. Each need is one entry of a table of function pointers, so that
 // tests can replace an entry to inject a fault (a refused elevation, a failing process list).
 // Every entry is safe to call from any thread.
 #pragma once
@@ -66,6 +66,19 @@ struct OsApi {
   int64_t (*currentTime)();
   // localtime_r: false when the moment cannot be represented.
   bool (*localTime)(int64_t secondsSinceEpoch, std::tm* out);
+  // Reads one value of the registry store: the small text file named by $HLX_REGISTRY_FILE that
+  // stands where HKEY_LOCAL_MACHINE stands on a PC (tests point it at another file, or at none).
+  // Format, UTF-8, one entry a line ('\n' or "\r\n"):
+  //   # comment (also ';')
+  //   [SOFTWARE\Apple Inc.\Apple Mobile Device Support\Shared]
+  //   iTunesMobileDeviceDLL=/opt/Common Files/Apple/Mobile Device Support/libMobileDevice.so
+  // A "[...]" line opens a key (its path below HKEY_LOCAL_MACHINE); "name=value" lines below it are
+  // its values. Key paths and value names compare without regard to ASCII case, as the registry's
+  // do; the value is the text after the first '=', verbatim (no trimming, quotes or escapes, so
+  // blanks in paths need nothing). When a name appears twice under a key, the later line wins.
+  // False when the variable is unset or empty, the file is unreadable or larger than 1 MiB (it is a
+  // settings file; the cap keeps a wrong path from being read whole), or the value is not there.
+  bool (*readRegistryValue)(const std::string& key, const std::string& name, std::string* value);
 };
 
 // The table in force; tests may overwrite entries and put the defaults back with ResetOsApi.

@@ -1,16 +1,73 @@
-// Guarded access to a device's texts.
+// Guarded access to a device's texts, and the device error names.
 #include "utility/hlx_device.h"
+
+#include <cstdlib>
+
+#include "utility/hlx_device_error.h"
 
 namespace hlx {
 
-DeviceSummary HLXDevice::Summary() const {
+DeviceProperties HLXDevice::Properties() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_summary;
+  return m_properties;
 }
 
-void HLXDevice::SetSummary(const DeviceSummary& summary) {
+void HLXDevice::SetProperties(const DeviceProperties& properties) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_summary = summary;
+  m_properties = properties;
+}
+
+std::string HLXDevice::Udid() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_properties.udid;
+}
+
+std::string HLXDevice::ProductVersionText() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_productVersionText;
+}
+
+void HLXDevice::SetProductVersionText(const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_productVersionText = text;
+}
+
+std::string HLXDevice::MessagesDatabasePath() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_messagesDatabasePath;
+}
+
+void HLXDevice::SetMessagesDatabasePath(const std::string& path) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_messagesDatabasePath = path;
+}
+
+int32_t VersionNumberOf(const std::string& version) {
+  if (version.empty()) return 0;
+  const int major = std::atoi(version.c_str());
+  int minor = 0;
+  const size_t dot = version.find('.');
+  if (dot != std::string::npos) minor = std::atoi(version.c_str() + dot + 1);
+  return major * 10 + minor;
+}
+
+const char* DeviceErrorName(int32_t code) {
+  switch (code) {
+    case kDeviceOk: return "ok";
+    case kDeviceTooOld: return "device too old";
+    case kDeviceLibraryNotBound: return "device library not bound";
+    case kDeviceSubscribeFailed: return "notification subscription failed";
+    case kDeviceAfcNotOpened: return "AFC not opened";
+    case kDeviceServiceNotRunning: return "device support service not running";
+    case kDeviceAfcInfoUnreadable: return "AFC device info unreadable";
+    case kDeviceNoConnection: return "no connection";
+    case kDeviceNotPaired: return "not paired";
+    case kDevicePairingInvalid: return "pairing validation failed";
+    case kDeviceSessionNotStarted: return "session not started";
+    case kDeviceLocked: return "locked with a passcode";
+    case kDeviceNoSession: return "no session";
+    default: return "unknown";
+  }
 }
 
 }  // namespace hlx

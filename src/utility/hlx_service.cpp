@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "os/hlx_os.h"
+#include "utility/hlx_device_error.h"
 #include "utility/hlx_module.h"
 #include "utility/hlx_startup_state.h"
 #include "utility/hlx_task.h"
@@ -189,11 +190,18 @@ int StartDeviceService() {
   HLXClient& client = HLXClient::GetInstance();
   (void)client.Connect();  // without a peer the service still runs, and still follows the watchdog
   RegisterModules();
-  HLXDeviceMonitor::GetInstance().AddCallback(&client);
+  HLXDeviceMonitor& monitor = HLXDeviceMonitor::GetInstance();
+  monitor.AddCallback(&client);
+  const int code = monitor.Start();
+  if (code != 0) {
+    // The service runs on without devices; the connect request can start the monitor later.
+    LOG(WARNING) << "device monitor did not start: " << code << " (" << DeviceErrorName(code) << ")";
+    ReportMonitorStatus(code);
+  }
   if (GetStartupState().selfTest) {
     VNLThreadPool::GetInstance().AddTask([] { RunSelfTestTask(nullptr); });
   }
-  return 0;
+  return code;
 }
 
 void StopDeviceService() {

@@ -10,7 +10,8 @@ import socket
 import subprocess
 import unittest
 
-from harlix_process import HARLIX, TempDir, dead_pid, environment, hlx_peer, start_sleeper, wait_until
+from harlix_process import (HARLIX, TempDir, dead_pid, environment, expect_monitor_status, hlx_peer, start_sleeper,
+                            wait_until)
 
 ATTEMPT_FAILED = re.compile(rb"desktop connect attempt (\d+) of 11 failed")
 
@@ -59,6 +60,7 @@ class LifecycleTest(unittest.TestCase):
         peer = self.make_peer(HLX_HEARTBEAT_INTERVAL_MS=100)
         peer.start()
         peer.accept()
+        expect_monitor_status(self, peer)
         item = peer.receive(timeout=20, want_heartbeats=True)
         self.assertEqual(item, {"event": "heartbeat"})
 
@@ -68,6 +70,7 @@ class LifecycleTest(unittest.TestCase):
         peer = self.make_peer(HLX_HEARTBEAT_INTERVAL_MS=300)
         peer.start()
         peer.accept()
+        expect_monitor_status(self, peer)
         heartbeats = []
         for i in range(20):
             peer.send(i + 1, 999999, 0, b"0\0{}\0")
@@ -128,6 +131,8 @@ class LifecycleTest(unittest.TestCase):
         peer = self.make_peer()
         process = peer.start()
         peer.accept()
+        # Without a device library the monitor cannot start, which the peer hears of once.
+        expect_monitor_status(self, peer)
         log_folder = os.path.join(self.tmp.path, "LifeLogs", datetime.date.today().strftime("%Y%m%d"))
         self.assertTrue(wait_until(lambda: os.path.isdir(log_folder)))
         # The per-process temporary folder is where modules keep their scratch files.

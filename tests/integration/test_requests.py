@@ -5,7 +5,7 @@ import json
 import unittest
 import zlib
 
-from harlix_process import HARLIX, TempDir, environment, hlx_peer, start_sleeper
+from harlix_process import HARLIX, TempDir, environment, expect_monitor_status, hlx_peer, start_sleeper
 
 CANCEL = 600
 LONG_TASK = 9000   # test probe: runs until cancelled
@@ -28,6 +28,11 @@ class RequestTest(unittest.TestCase):
         cls.peer.start()
         cls.peer.accept()
         cls.next_id = 1000
+
+    def setUp(self):
+        if not getattr(type(self), "monitor_status_seen", False):
+            type(self).monitor_status_seen = True
+            expect_monitor_status(self, self.peer)
 
     @classmethod
     def tearDownClass(cls):

@@ -41,27 +41,27 @@ int OnHelperPacket(std::unique_ptr<IPCPacket1> packet) {
 }
 
 std::string DeviceReadyInfo(const HLXDevice& device) {
-  const DeviceSummary summary = device.Summary();
+  const DeviceProperties properties = device.Properties();
   const StartupState& state = GetStartupState();
   rapidjson::StringBuffer buffer;
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
   writer.StartObject();
   writer.Key("Model");
-  writer.String(summary.model.c_str());
+  writer.String(properties.model.c_str());
   writer.Key("FirmVersion");
-  writer.String(summary.productVersion.c_str());
+  writer.String(properties.productVersion.c_str());
   writer.Key("Type");
-  writer.String(summary.deviceClass.c_str());
+  writer.String(properties.deviceClass.c_str());
   writer.Key("Data_FreeSize");
-  writer.Uint64(summary.freeBytes);
+  writer.Uint64(static_cast<uint64_t>(properties.freeBytes < 0 ? 0 : properties.freeBytes));
   writer.Key("Data_PhysicalSize");
-  writer.Uint64(summary.totalBytes);
+  writer.Uint64(static_cast<uint64_t>(properties.totalBytes < 0 ? 0 : properties.totalBytes));
   writer.Key("Pid");
   writer.Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
   writer.Key("TaskId");
   writer.Int64(state.taskId);
   writer.Key("SerialNumber");
-  writer.String(summary.serialNumber.c_str());
+  writer.String(properties.serialNumber.c_str());
   writer.EndObject();
   return std::string(buffer.GetString(), buffer.GetSize());
 }
@@ -233,10 +233,11 @@ void HLXClient::OnDeviceEvent(const std::shared_ptr<HLXDevice>& device, int even
   }
   const std::string info =
       event == HLXDeviceMonitor::kEventReady ? DeviceReadyInfo(*device) : DeviceRemovedInfo();
+  const std::string udid = device->Udid();
   ReplyRecord record;
   record.stage = state.instanceMode;
   record.code = static_cast<int64_t>(device->Handle());
-  record.uuid = device->Udid().c_str();
+  record.uuid = udid.c_str();
   record.info = info.c_str();
   IPCPacket1 packet;
   packet.command = event == HLXDeviceMonitor::kEventReady ? kEventDeviceReady : kEventDeviceRemoved;
@@ -247,6 +248,28 @@ void HLXClient::OnDeviceEvent(const std::shared_ptr<HLXDevice>& device, int even
 void ReportMonitorStatus(int32_t code) { SendStatusPacket(static_cast<uint32_t>(code), 0); }
 
 void ReportDeviceStatus(uint64_t deviceHandle, uint32_t status) { SendStatusPacket(status, deviceHandle); }
+
+void ReportDeviceError(const HLXDevice& device, int32_t code) {
+  LOG(INFO) << "error code: " << code;
+  const DeviceProperties properties = device.Properties();
+  const std::string info = "\"" + std::to_string(code) + "\"";
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  writer.Key("DeviceName");
+  writer.String(properties.deviceName.c_str());
+  writer.EndObject();
+  ReplyRecord record;
+  record.code = static_cast<int64_t>(device.Handle());
+  record.uuid = properties.udid.c_str();
+  record.info = info.c_str();
+  record.data = reinterpret_cast<const uint8_t*>(buffer.GetString());
+  record.dataLength = static_cast<int64_t>(buffer.GetSize());
+  IPCPacket1 packet;
+  packet.command = HLXClient::kDeviceErrorReport;
+  packet.status = static_cast<uint16_t>(PacketStatus::kStatusReport);
+  HLXClient::GetInstance().SendReply(record, packet);
+}
 
 void RunRequestTask(std::unique_ptr<IPCPacket1> packet) { RunModule(std::move(packet), false); }
 

@@ -25,6 +25,8 @@ class HLXClient : public HLXDeviceCallback {
   // Commands of device-event packets.
   static constexpr uint32_t kEventDeviceReady = 1;
   static constexpr uint32_t kEventDeviceRemoved = 8;
+  // Command of the report of a device that could not be brought to ready.
+  static constexpr uint32_t kDeviceErrorReport = 12;
   static constexpr int kConnectAttempts = 11;
 
   static HLXClient& GetInstance();
@@ -68,6 +70,9 @@ class HLXClient : public HLXDeviceCallback {
 // Status packets to the desktop (id 0, status 1, no data part).
 void ReportMonitorStatus(int32_t code);
 void ReportDeviceStatus(uint64_t deviceHandle, uint32_t status);
+// A device that could not be brought to ready: command 12, code the device handle, uuid its UDID,
+// info the device code as a JSON string, data {"DeviceName": ...}.
+void ReportDeviceError(const HLXDevice& device, int32_t code);
 
 // Pool tasks: run the module that owns the packet's command (requests from the desktop, or
 // packets that came back from the helper). Unknown commands and close records get no reply.

@@ -1,0 +1,171 @@
+"""Devices seen from the desktop side: arrival, readiness, removal, trust, passcode lock, old
+firmware, Wi-Fi and the instance modes, with the simulated device library behind the real Harlix."""
+
+import json
+import unittest
+import zlib
+
+from harlix_process import HARLIX, DeviceLab, TempDir, expect_monitor_status, hlx_peer, start_sleeper
+
+READY, REMOVED, ATTACHED_STATUS, ERROR_REPORT = 1, 8, 11, 12
+READY_MEMBERS = ["Model", "FirmVersion", "Type", "Data_FreeSize", "Data_PhysicalSize", "Pid", "TaskId",
+                 "SerialNumber"]
+
+
+def record_of(item):
+    _, text, data = item["body"].split(b"\0", 2)
+    return json.loads(text.decode("utf-8")), data
+
+
+class DeviceTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = TempDir()
+        self.lab = DeviceLab(self.tmp.path)
+        self.sleeper = start_sleeper()
+        self.peer = None
+
+    def tearDown(self):
+        if self.peer:
+            self.peer.close()
+        self.sleeper.kill()
+        self.sleeper.wait()
+        self.lab.close()
+        self.tmp.cleanup()
+
+    def start(self, mode=0, task_id=None, **env):
+        self.peer = hlx_peer.Peer(HARLIX, watched_pid=self.sleeper.pid, mode=mode, task_id=task_id,
+                                  env=self.lab.env(self.tmp.path, **env))
+        self.peer.start()
+        self.peer.accept()
+        return self.peer
+
+    def next_packet(self, timeout=20):
+        item = self.peer.receive(timeout=timeout)
+        self.assertIsNotNone(item, "expected a packet from Harlix")
+        return item
+
+    def expect_attached_status(self):
+        item = self.next_packet()
+        self.assertEqual((item["id"], item["command"], item["status"]), (0, ATTACHED_STATUS, 1))
+        record, data = record_of(item)
+        self.assertEqual(data, b"")
+        self.assertNotEqual(record["code"], 0)  # the device handle
+        return record["code"]
+
+    def expect_ready(self, image, handle=None, task_id=0, mode=0):
+        item = self.next_packet()
+        self.assertEqual((item["id"], item["command"], item["status"]), (0, READY, 2))
+        record, data = record_of(item)
+        self.assertEqual(data, b"")
+        self.assertEqual(record["stage"], mode)
+        self.assertEqual(record["uuid"], image["udid"])
+        if handle is not None:
+            self.assertEqual(record["code"], handle)
+        info = record["info"]
+        self.assertEqual(list(info), READY_MEMBERS)
+        self.assertEqual(info["FirmVersion"], image["product_version"])
+        self.assertEqual(info["Type"], image["device_class"])
+        self.assertEqual(info["Model"], image["product_type"])
+        self.assertEqual(info["SerialNumber"], image["serial"])
+        self.assertEqual(info["Data_PhysicalSize"], image["total_bytes"])
+        self.assertEqual(info["Data_FreeSize"], image["free_bytes"])
+        self.assertEqual(info["Pid"], self.peer.process.pid)
+        self.assertEqual(info["TaskId"], task_id)
+        return record["code"]
+
+    def expect_error_report(self, image, code):
+        item = self.next_packet()
+        self.assertEqual((item["id"], item["command"], item["status"]), (0, ERROR_REPORT, 1))
+        record, data = record_of(item)
+        self.assertEqual(record["info"], str(code))
+        self.assertEqual(record["uuid"], image["udid"])
+        self.assertEqual(json.loads(zlib.decompress(data).decode("utf-8")), {"DeviceName": image["device_name"]})
+
+    def test_device_arrives_ready_and_leaves(self):
+        image = self.lab.make()
+        self.assertIn("\u00eb", image["device_name"])  # a non-ASCII name all the way through
+        udid = self.lab.attach(image)
+        self.start()
+        handle = self.expect_attached_status()
+        self.assertEqual(self.expect_ready(image), handle)
+
+        self.lab.detach(udid)
+        item = self.next_packet()
+        self.assertEqual((item["id"], item["command"], item["status"]), (0, REMOVED, 2))
+        record, _ = record_of(item)
+        self.assertEqual((record["uuid"], record["code"]), (udid, handle))
+        self.assertEqual(record["info"], {"PID": self.peer.process.pid})
+
+        # The same device again is a new arrival with a new handle.
+        again = self.lab.make(udid=udid, seed=99)
+        self.lab.attach(again)
+        second = self.expect_attached_status()
+        self.assertNotEqual(second, handle)
+        self.expect_ready(again, second)
+
+    def test_untrusted_device_is_reported_then_ready_once_trusted(self):
+        image = self.lab.make(trusted=False)
+        udid = self.lab.attach(image)
+        self.start()
+        self.expect_attached_status()
+        self.expect_error_report(image, 25)
+        self.lab.trust(udid)
+        self.expect_ready(image)
+
+    def test_locked_device_refuses_services_after_five_attempts(self):
+        image = self.lab.make(locked=True)
+        udid = self.lab.attach(image)
+        self.start()
+        self.expect_attached_status()
+        self.expect_error_report(image, 48)
+        attempts = self.lab.counters(udid).get("serviceStartAttempts", {})
+        self.assertEqual(attempts.get("com.apple.afc"), 5)
+
+    def test_firmware_floor_applies_to_iphone_and_ipod_only(self):
+        old_phone = self.lab.make(product_version="4.1")
+        self.lab.attach(old_phone)
+        self.start()
+        self.expect_attached_status()
+        self.expect_error_report(old_phone, 3)
+        old_pad = self.lab.make(device_class="iPad", product_version="4.1")
+        self.lab.attach(old_pad)
+        self.expect_attached_status()
+        self.expect_ready(old_pad)
+        minimum_phone = self.lab.make(product_version="4.2")
+        self.lab.attach(minimum_phone)
+        self.expect_attached_status()
+        self.expect_ready(minimum_phone)
+
+    def test_wifi_devices_are_ignored(self):
+        self.lab.attach(self.lab.make(wifi=True))
+        usb = self.lab.make()
+        self.lab.attach(usb)
+        self.start()
+        self.expect_attached_status()
+        self.expect_ready(usb)
+        self.assertIsNone(self.peer.receive(timeout=0.5))
+
+    def test_modes_one_and_two_send_no_status_or_error_reports(self):
+        for mode, task_id in ((1, 77), (2, None)):
+            with self.subTest(mode=mode):
+                untrusted = self.lab.make(trusted=False)
+                udid = self.lab.attach(untrusted)
+                ready = self.lab.make()
+                self.lab.attach(ready)
+                self.start(mode=mode, task_id=task_id)
+                # Neither the arrival status nor the pairing error: only the ready event.
+                self.expect_ready(ready, task_id=task_id or 0, mode=mode)
+                self.assertIsNone(self.peer.receive(timeout=0.5))
+                self.peer.close()
+                self.lab.detach(udid)
+                self.lab.detach(ready["udid"])
+
+    def test_monitor_reports_a_missing_device_support_service(self):
+        self.lab.close()
+        self.lab.service = None
+        self.start()
+        expect_monitor_status(self, self.peer, 14)
+
+
+if __name__ == "__main__":
+    unittest.main()
