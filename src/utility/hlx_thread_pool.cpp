@@ -32,6 +32,7 @@ VNLThreadPool& VNLThreadPool::GetInstance() {
 }
 
 void VNLThreadPool::Start() {
+  if (!m_workers.empty()) return;  // started already
   for (int i = 0; i < m_workerCount; ++i) {
     m_workers.push_back(std::make_unique<Worker>());
   }

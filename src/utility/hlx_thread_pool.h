@@ -30,7 +30,7 @@ class VNLThreadPool {
   VNLThreadPool(const VNLThreadPool&) = delete;
   VNLThreadPool& operator=(const VNLThreadPool&) = delete;
 
-  // Starts the workers, then the dispatcher. Called once.
+  // Starts the workers, then the dispatcher. Called from one thread; a second call does nothing.
   void Start();
   // Queues a task; the pool owns it from here on and destroys it after it ran.
   void AddTask(PoolTask task);

@@ -291,7 +291,10 @@ class Notifier {
       for (const auto& subscriber : m_subscribers) {
         if (subscriber->announced) continue;
         subscriber->announced = true;
-        for (const KnownDevice* entry : ordered) post({subscriber}, entry->device, kAMDeviceNotificationConnected);
+        // A named one-element list: GCC 12 at -O2 misreads a braced temporary here as a bad free.
+        std::vector<std::shared_ptr<Subscriber>> only;
+        only.push_back(subscriber);
+        for (const KnownDevice* entry : ordered) post(only, entry->device, kAMDeviceNotificationConnected);
       }
     }
 
