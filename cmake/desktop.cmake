@@ -9,11 +9,17 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/gui/src/backup_listeners.cpp
   ${TRV_SOURCE_ROOT}/gui/src/command_bus.cpp
   ${TRV_SOURCE_ROOT}/gui/src/crash_description.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/device_handlers.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/feature_relay.cpp
   ${TRV_SOURCE_ROOT}/gui/src/frame_geometry.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/host_commands.cpp
   ${TRV_SOURCE_ROOT}/gui/src/host_paths.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/host_platform.cpp
   ${TRV_SOURCE_ROOT}/gui/src/link_runs.cpp
   ${TRV_SOURCE_ROOT}/gui/src/plugin_loader.cpp
   ${TRV_SOURCE_ROOT}/gui/src/product_identity.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/section_routing.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/window_layout.cpp
   ${TRV_SOURCE_ROOT}/gui/controls/control_geometry.cpp
   ${TRV_SOURCE_ROOT}/gui/controls/VNLObserver.cpp
   ${TRV_SOURCE_ROOT}/gui/controls/VNLSubject.cpp
@@ -26,6 +32,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/command_bus_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/control_rules_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/crash_description_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/host_routing_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_rules_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/plugin_loader_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/python_check.cpp

@@ -11,7 +11,7 @@ prefix=$build/wineprefix
 
 cmake -S "$root/gui" -B "$desktop" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DTRV_WINEPREFIX="$prefix" >/dev/null
-cmake --build "$desktop" --target Trevane relay_standin winprobe >/dev/null
+cmake --build "$desktop" --target trevane_app winprobe >/dev/null
 "$root/tests/gui/wine_prefix.sh" "$prefix" init
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -14,6 +14,7 @@
 #include "backup_listeners.h"
 #include "command_bus.h"
 #include "host_commands.h"
+#include "host_handlers.h"
 #include "plugin_loader.h"
 #include "posted_commands.h"
 #include "resource.h"
@@ -67,8 +68,10 @@ LRESULT MainFrameView::OnCreate(CREATESTRUCTW* create) {
     }
     bus.SetNamedIcon("LOGO_ICON", m_icon);
 
+    bus.Subscribe(ZERITH_COMMAND_DEVICE_CONNECTED, &trv::OnDeviceConnectedListener);
     bus.Subscribe(ZERITH_COMMAND_GET_DEVICE_INFO, &trv::OnBackupDeviceInfo);
     bus.Subscribe(ZERITH_COMMAND_DEVICE_DISCONNECT, &trv::OnBackupDeviceRemoved);
+    bus.Subscribe(ZERITH_COMMAND_DEVICE_DISCONNECT, &trv::OnDeviceRemovedRelayListener);
 
     CommandMessage createWindow{};
     createWindow.window = m_hWnd;

@@ -13,16 +13,14 @@
 #include <wtl/message_map.h>
 
 #include "../sdk/host_messages.h"
+#include "../sdk/page_records.h"
 
 class MainFrameView : public wtl::CWindowImpl<MainFrameView> {
 public:
     DECLARE_WND_CLASS_EX(L"TrevaneMainFrameView", CS_DBLCLKS, nullptr)
 
     // The view's client size as MAIN_COMMAND_CHANGE_SIZE carries it in `data`: width then height.
-    struct ViewSize {
-        int32_t width;
-        int32_t height;
-    };
+    using ViewSize = PageSize;
 
     MainFrameView() = default;
     ~MainFrameView() override;

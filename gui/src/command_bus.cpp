@@ -76,6 +76,14 @@ void CommandBus::SendToOwner(const char* name, CommandMessage* message) {
     receive(message);
 }
 
+bool CommandBus::CanDeliver(const char* name) const {
+    if (name == nullptr) {
+        return false;
+    }
+    auto it = m_ownerRecords.find(name);
+    return it != m_ownerRecords.end() && it->second->receive != nullptr;
+}
+
 void CommandBus::Subscribe(const char* name, CommandListener listener) {
     if (name == nullptr || listener == nullptr) {
         return;
@@ -180,5 +188,7 @@ extern "C" void TRV_CALL HostReceiveCommand(CommandMessage*) {}
 void SendToOwner(const char* name, CommandMessage* message) { CommandBus::Instance().SendToOwner(name, message); }
 
 void Notify(const CommandMessage* message, const char* name) { CommandBus::Instance().Notify(message, name); }
+
+bool CanDeliver(const char* name) { return CommandBus::Instance().CanDeliver(name); }
 
 }  // namespace trv

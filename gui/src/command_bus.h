@@ -37,6 +37,9 @@ public:
     // Delivers `message` (may be null) to the module that registered `name`, after setting its `name` to
     // the given string. No owner, or an owner that has not set its receiver yet: the message is untouched.
     void SendToOwner(const char* name, CommandMessage* message);
+    // True when SendToOwner(name, ...) would reach a receiver: senders that hand a heap payload over
+    // allocate it only then, so that nothing is lost when nobody owns the name.
+    bool CanDeliver(const char* name) const;
 
     void Subscribe(const char* name, CommandListener listener);
     // Calls each listener of `name` in subscription order, each with its own copy of `message`.
@@ -107,5 +110,6 @@ extern "C" void TRV_CALL HostReceiveCommand(CommandMessage* message);
 // Shorthands for the host's code, on the process's bus.
 void SendToOwner(const char* name, CommandMessage* message);
 void Notify(const CommandMessage* message, const char* name);
+bool CanDeliver(const char* name);
 
 }  // namespace trv

@@ -1,22 +1,91 @@
-// The host's handler table; see host_commands.h. Rows of the table whose handlers belong to features
-// the host does not serve yet are absent: invoking those names does nothing, as for any unknown name.
+// The host's handler table; see host_commands.h. The order is the table's registration order. Rows whose
+// host action needs dialogs or installers that the host does not have yet are filed with
+// OnPendingHostAction, so that every name is served and the later handler only replaces the function.
 #include "host_commands.h"
 
-#include <cwchar>
-#include <cstdlib>
-#include <string>
 
 #include <glog/logging.h>
 
 #include "../sdk/command_names.h"
 #include "command_bus.h"
+#include "host_handlers.h"
+#include "host_platform.h"
 #include "product_identity.h"
 
 namespace trv {
 namespace {
 
 const HostCommandEntry kHostCommands[] = {
+    {MAIN_COMMAND_CREATE_WINDOW, &OnCreateWindow},
+    {MAIN_COMMAND_CHANGE_SIZE, &OnMainChangeSize},
+    {ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, &OnPendingHostAction},
+    {ZERITH_COMMAND_RECV_INSTALL_DRIVER, &OnPendingHostAction},
+    {ZERITH_COMMAND_PRE_INSTALL_DRIVER, &OnPendingHostAction},
+    {ZERITH_COMMAND_PRE_DOWNLOAD_DRIVER, &OnPendingHostAction},
+    {ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED, &OnPendingHostAction},
+    {ZERITH_COMMAND_RECV_START_ITUNES_DLL, &OnPendingHostAction},
+    {ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL, &OnPendingHostAction},
+    {ZERITH_COMMAND_START_LOAD_ITUNES_DLL, &OnConnectingProgress},
+    {ZERITH_COMMAND_START_CONNECT_DEVICE, &OnConnectingProgress},
+    {ZERITH_COMMAND_CONNECT_DEVICE_FAIL, &OnConnectDeviceFail},
+    {ZERITH_COMMAND_NOT_PAIR, &OnNotPaired},
+    {ZERITH_COMMAND_FINISH_CONNECT_DEVICE, &OnFinishConnectDevice},
+    {LUNDER_COMMAND_PRESS_MAX_OR_RESET, &OnPressMaxOrReset},
+    {LUNDER_COMMAND_OPEN_ABOUT, &OnPendingHostAction},
+    {LUNDER_COMMAND_CHANGE_TYPE, &OnChangeType},
+    {LUNDER_COMMAND_CHECK_FOR_UPDATE, &OnCheckForUpdateByUser},
+    {LUNDER_COMMAND_OPEN_FEEDBACK, &OnPendingHostAction},
+    {LUNDER_COMMAND_CHANGE_DEVICE, &OnChangeDevice},
+    {YESTAL_COMMAND_DEVICE_DETECT_SUPPORT, &OnPendingHostAction},
+    {YESTAL_COMMAND_CHANGE_DEVICE_NAME, &OnOverviewChangeDeviceName},
+    {YESTAL_COMMAND_EDIT_DEVICE_NAME, &OnPendingHostAction},
+    {QUARNEL_COMMAND_SELECT_ITEM, &OnSelectItem},
+    {YESTAL_COMMAND_ADDED_DEVICE, &OnAddedDevice},
+    {YESTAL_COMMAND_CHANGE_SIZE, &OnDevicePageChangeSize},
+    {ZERITH_COMMAND_DEVICE_DISCONNECT, &OnDeviceDisconnect},
+    {ZERITH_COMMAND_DO_BASICINFO, &OnBasicInfo},
     {ZERITH_COMMAND_GET_PERSONAL_PRODUCT_DIR, &OnGetPersonalProductDir},
+    {ZERITH_COMMAND_EXIT_SERVER, &OnPendingHostAction},
+    {ZERITH_COMMAND_CHECK_FOR_UPDATE, &OnPendingHostAction},
+    {ZERITH_COMMAND_DOWNLOAD_UPDATE, &OnPendingHostAction},
+    {ZERITH_COMMAND_NOTIFY_PROGRESS, &OnPendingHostAction},
+    {ZERITH_COMMAND_NOTIFY_PROGRESS_FINISH, &OnPendingHostAction},
+    {ZERITH_COMMAND_SCAN_USB_DEVICE, &OnPendingHostAction},
+    {ZERITH_COMMAND_SERVER_CRASH, &OnServerState},
+    {ZERITH_COMMAND_READY_START_SERVER, &OnServerState},
+    {ZERITH_COMMAND_DEVICE_CONNECTED, &OnDeviceConnected},
+    {ZERITH_COMMAND_GET_DEVICE_INFO, &OnGetDeviceInfo},
+    {ZERITH_COMMAND_SCAN_PROGRESS, &OnScanProgress},
+    {ZERITH_COMMAND_GET_OWNER, &OnGetOwner},
+    {CORTAL_COMMAND_GET_iOS_PRODUCTVERSION, &OnGetProductVersion},
+    {ZERITH_COMMAND_UPDATE_SECTION_TYPE, &OnUpdateSectionType},
+    {ZERITH_COMMAND_DO_BOOKMARK, &OnFeatureReply},
+    {DUNMAR_COMMAND_DO_BOOKMARK, &OnFeatureRequest},
+    {ELVIST_COMMAND_DO_RECORDING, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_RECORDING, &OnFeatureReply},
+    {FAYDRA_COMMAND_DO_RINGTONE, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_RINGTONE, &OnFeatureReply},
+    {TELBOR_COMMAND_DO_BOOK, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_BOOK, &OnFeatureReply},
+    {WENDRA_COMMAND_DO_CALENDAR, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_CALENDAR, &OnFeatureReply},
+    {ZERITH_COMMAND_DO_NOTE, &OnFeatureReply},
+    {CORTAL_COMMAND_DO_NOTE, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_CONTACT, &OnFeatureReply},
+    {ARDENA_COMMAND_DO_CONTACT, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_SMS, &OnFeatureReply},
+    {SORVAD_COMMAND_DO_SMS, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_MUSIC, &OnFeatureReply},
+    {MULVAR_COMMAND_DO_MUSIC, &OnFeatureRequest},
+    {VINTOR_COMMAND_DO_VIDEO, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_VIDEO, &OnFeatureReply},
+    {PIMSEL_COMMAND_DO_PHOTO, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_PHOTO, &OnFeatureReply},
+    {GAVREL_COMMAND_DO_APP, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_APP, &OnFeatureReply},
+    {KESTOR_COMMAND_START_TOOL, &OnStartTool},
+    {BRISEL_COMMAND_DO_BACKUP, &OnFeatureRequest},
+    {ZERITH_COMMAND_DO_BACKUP, &OnFeatureReply},
 };
 
 }  // namespace
@@ -24,7 +93,7 @@ const HostCommandEntry kHostCommands[] = {
 extern "C" void TRV_CALL OnGetPersonalProductDir(CommandMessage* message) {
     try {
         if (message != nullptr) {
-            message->wideText = _wcsdup(PersonalProductFolder().c_str());
+            message->wideText = HeapWideCopy(PersonalProductFolder());
         }
     } catch (...) {
         LOG(ERROR) << "personal product folder handler failed";

@@ -9,6 +9,30 @@ std::wstring LogFolderPath(const std::wstring& tempFolder, const std::wstring& b
     return tempFolder + brand + L"\\" + date;
 }
 
+std::vector<std::wstring> FolderLevels(const std::wstring& folder) {
+    std::wstring path = folder;
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) {
+        path.pop_back();
+    }
+    // Skip the root: "C:\" or "\\server\share\", which cannot be created.
+    size_t start = 0;
+    if (path.size() >= 2 && path[1] == L':') {
+        start = 3;
+    } else if (path.compare(0, 2, L"\\\\") == 0) {
+        const size_t server = path.find(L'\\', 2);
+        const size_t share = server == std::wstring::npos ? std::wstring::npos : path.find(L'\\', server + 1);
+        start = share == std::wstring::npos ? path.size() : share + 1;
+    }
+    std::vector<std::wstring> levels;
+    for (size_t at = start; at < path.size();) {
+        size_t next = path.find_first_of(L"\\/", at);
+        if (next == std::wstring::npos) next = path.size();
+        if (next > at) levels.push_back(path.substr(0, next));
+        at = next + 1;
+    }
+    return levels;
+}
+
 std::wstring DumpPathIn(const std::wstring& logFolder, const std::wstring& startTime) {
     return logFolder + L"\\" + startTime + L".dmp";
 }

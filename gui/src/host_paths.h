@@ -5,11 +5,15 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace trv {
 
 // tempFolder (ends with a separator) + brand + "\" + date (yyyymmdd).
 std::wstring LogFolderPath(const std::wstring& tempFolder, const std::wstring& brand, const std::wstring& date);
+// Every folder from the first one below the root (a drive "C:\" or a share "\\server\share\") down
+// to `folder` itself, outermost first, so that a caller can create each level that is missing.
+std::vector<std::wstring> FolderLevels(const std::wstring& folder);
 // logFolder + "\" + startTime (yyyymmddHHMMSS) + ".dmp".
 std::wstring DumpPathIn(const std::wstring& logFolder, const std::wstring& startTime);
 // The text before the last backslash; the whole text when it has none.

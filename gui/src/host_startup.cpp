@@ -54,16 +54,14 @@ HostState& TheHostState() {
 }
 
 HANDLE SingleInstanceGuard() {
-    const std::wstring name = SingleInstanceMutexName();
-    HANDLE other = OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
-    if (other != nullptr) {
-        CloseHandle(other);
+    // One create, and "already exists" means another copy: opening first and creating afterwards leaves a
+    // gap in which two copies started together both find no mutex and both run.
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, SingleInstanceMutexName().c_str());
+    if (mutex == nullptr) {
+        LOG(ERROR) << "single-instance mutex not created, error " << GetLastError();
         return nullptr;
     }
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, name.c_str());
-    // Two copies started together can both miss the other's mutex above; the one whose create finds the
-    // mutex already there is the second copy and steps back too.
-    if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(mutex);
         return nullptr;
     }
@@ -73,12 +71,12 @@ HANDLE SingleInstanceGuard() {
 std::wstring CreateLogFolder() {
     wchar_t temp[261] = {};
     GetTempPathW(260, temp);
-    const std::wstring brand = BrandWordW();
-    // The brand folder is made first so that the dated folder can be made on a machine's first run too;
-    // otherwise that run would have no log and no crash dump.
-    CreateDirectoryW((std::wstring(temp) + brand).c_str(), nullptr);
-    const std::wstring folder = LogFolderPath(temp, brand, Now(L"%Y%m%d"));
-    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring folder = LogFolderPath(temp, BrandWordW(), Now(L"%Y%m%d"));
+    // Every missing level, not just the last one: on a machine's first run the brand folder does not exist
+    // either, and a single create would leave the program without its log and crash dumps.
+    for (const std::wstring& level : FolderLevels(folder)) {
+        CreateDirectoryW(level.c_str(), nullptr);
+    }
     return folder;
 }
 

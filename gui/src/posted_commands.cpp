@@ -6,11 +6,14 @@
 #include <string>
 
 #include <glog/logging.h>
+#include <vornel/VNLUtilityApp.h>
 
 #include "../sdk/command_names.h"
 #include "../sdk/host_messages.h"
 #include "../sdk/server_start.h"
 #include "command_bus.h"
+#include "UiSheetDialog.h"
+#include "host_state.h"
 #include "product_identity.h"
 
 namespace trv {
@@ -24,6 +27,19 @@ void DeliverReadyStartServer(LPARAM value) {
     CommandMessage message{};
     message.status = static_cast<int32_t>(value);
     SendToOwner(ZERITH_COMMAND_READY_START_SERVER, &message);
+}
+
+void ShowServerCrashNotice() {
+    auto* sheet = static_cast<UiSheetDialog*>(CommandBus::Instance().GetDialogById(2));
+    if (sheet == nullptr) {
+        return;
+    }
+    sheet->SetText(L"Application have errors due to some unknown reasons,please email the zip crashing report "
+                   L"file to us,click me show in folder.");
+    // Nothing names the device service's crash folder to the host; the host's own log folder, where its
+    // reports are written, is the folder the notice opens.
+    sheet->SetClickAction([](UiSheetDialog&) { VNLUtilityApp::OpenFolder(TheHostState().logFolder.c_str()); });
+    sheet->Show(SW_SHOW);
 }
 
 void StartServer(HWND view) {
@@ -47,6 +63,9 @@ void OnPostedCommand(HWND view, LPARAM parameter, const char* name) {
         return;
     }
     if (std::strcmp(name, ZERITH_COMMAND_READY_START_SERVER) == 0) {
+        DeliverReadyStartServer(parameter);
+    } else if (std::strcmp(name, ZERITH_COMMAND_SERVER_CRASH) == 0) {
+        ShowServerCrashNotice();
         DeliverReadyStartServer(parameter);
     } else if (std::strcmp(name, ZERITH_COMMAND_START_SERVER) == 0) {
         StartServer(view);

@@ -3,7 +3,8 @@
 // device service yet and answers no query (the host reads its zeroed fields as "no answer").
 //
 // For tests it can trace each delivery: when TREVANE_RELAY_TRACE names a file, one line per received
-// command is appended ("NAME code=.. status=.." and, for the records it knows, their fields). When
+// command is appended ("NAME code=.. status=..", " key=.." with the wide text when there is one, and, for
+// the records it knows, their fields). When
 // TREVANE_RELAY_CRASH_ON names a command, receiving that command crashes the process on purpose, so that
 // the host's crash report can be exercised. Calls arrive on the host's UI thread.
 #include <windows.h>
@@ -33,6 +34,9 @@ std::string Utf8(const wchar_t* text) { return VNLTakeText(VNLUtilityString::Con
 std::string Describe(const CommandMessage& message) {
     std::string line = message.name != nullptr ? message.name : "(null)";
     line += " code=" + std::to_string(message.code) + " status=" + std::to_string(message.status);
+    if (message.wideText != nullptr) {
+        line += " key=" + Utf8(message.wideText);
+    }
     if (message.name == nullptr || message.data == nullptr) {
         return line;
     }

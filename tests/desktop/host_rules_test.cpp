@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <vector>
 
 #include "frame_geometry.h"
 #include "host_paths.h"
@@ -136,4 +138,23 @@ TEST(FrameGeometry, MoveDeltaSignExtendsSixteenBitCoordinates) {
     d = trv::MoveDelta(trv::FramePoint{5, 5}, static_cast<uint16_t>(-20), 5);
     EXPECT_EQ(d.x, -25);
     EXPECT_EQ(d.y, 0);
+}
+
+TEST(HostPaths, FolderLevelsListEveryLevelBelowTheRoot) {
+    struct Case {
+        std::wstring folder;
+        std::vector<std::wstring> levels;
+    };
+    const Case cases[] = {
+        {L"C:\\users\\u\\Temp\\Solvak\\20240102",
+         {L"C:\\users", L"C:\\users\\u", L"C:\\users\\u\\Temp", L"C:\\users\\u\\Temp\\Solvak",
+          L"C:\\users\\u\\Temp\\Solvak\\20240102"}},
+        {L"C:\\a\\\\b\\", {L"C:\\a", L"C:\\a\\\\b"}},
+        {L"\\\\server\\share\\logs\\x", {L"\\\\server\\share\\logs", L"\\\\server\\share\\logs\\x"}},
+        {L"C:\\", {}},
+        {L"", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(trv::FolderLevels(c.folder), c.levels);
+    }
 }

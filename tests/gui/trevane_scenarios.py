@@ -3,9 +3,10 @@
 
 Each scenario lays out a fresh copy of the built app folder, starts Trevane.exe with the relay stand-in
 tracing what the host delivers to it, and checks what a user or the relay relies on: the window and its
-place, the pixels it shows (screenshots are kept in --screenshots), the commands the relay receives, the
-alert shown when the configuration is missing, the crash report's zip (read with zipfile and `unzip -t`),
-the log and the saved settings. Windows are found by class or by message-box text with winprobe.exe; every
+place, the pixels it shows (screenshots are kept in --screenshots), the commands the relay receives, what
+a probe module saw while it drove the bus from inside the running host (a device arriving, the contacts
+section chosen, the frame maximised and restored), the alert shown when the configuration is missing, the
+crash report's zip (read with zipfile and `unzip -t`), the log and the saved settings. Windows are found by class or by message-box text with winprobe.exe; every
 wait is a poll against a deadline.
 """
 import argparse
@@ -161,10 +162,32 @@ class TrevaneScenarios(unittest.TestCase):
         regex = re.compile(pattern)
         return wait_until(lambda: next((l for l in self.trace_lines() if regex.search(l)), None), what=what)
 
+    def children(self, child_class):
+        """Every window of `child_class` inside the main frame: (visible, x, y, width, height, parent class)."""
+        code, out = self.display.probe("children", "TrevaneMainFrame", child_class)
+        self.assertEqual(code, 0, "the main frame is not there")
+        rows = []
+        for line in out.splitlines():
+            visible, x, y, w, h, parent = line.split()
+            rows.append((visible == "1", int(x), int(y), int(w), int(h), parent))
+        return rows
+
     def test_main_window_relay_traffic_and_orderly_exit(self):
-        self.start()
+        probe_dir = self.app / "plugins" / "Probe"
+        probe_dir.mkdir()
+        shutil.copy(ARGS.bus_probe, probe_dir / "libProbe.dll")
+        report = self.work / "probe-report.txt"
+        self.start(TREVANE_PROBE_REPORT=windows_path(report))
         code, out = self.display.probe("wait", "TrevaneMainFrame", DEADLINE_S * 1000)
         self.assertEqual(code, 0, "the main frame did not appear")
+        # The probe module drives the bus from inside the host: a device arrives, Contacts is chosen, the
+        # frame is maximised and restored. The frame's geometry is checked once it is done.
+        lines = wait_until(lambda: (lambda t: t.splitlines() if t.endswith("done\n") else None)(
+            report.read_text() if report.exists() else ""), what="the probe's report")
+        self.assertEqual([l for l in lines if not l.startswith("ok ")], ["done"], "\n".join(lines))
+        self.assertGreaterEqual(len(lines), 10)
+
+        code, out = self.display.probe("wait", "TrevaneMainFrame", DEADLINE_S * 1000)
         self.assertEqual(out.split(), ["510", "257", "900", "566"])  # centred on a 1920 x 1080 screen
         start = self.wait_trace(r"^ZERITH_COMMAND_START_SERVER ", "the server start")
         self.assertIn("product=Solvak Trevane brand=Solvak version=2.6.21", start)
@@ -175,11 +198,24 @@ class TrevaneScenarios(unittest.TestCase):
         self.assertGreaterEqual(right, 898)
         self.assertGreaterEqual(bottom, 564)
 
-        shot = wait_until(lambda: (lambda p: p if pixel(p, 960, 540) == "#FFFFFF" else None)(
-            self.display.screenshot("trevane-main.png")), what="the painted main view")
-        self.assertEqual(pixel(shot, 510, 540), "#7F7F7F")   # the view's grey rule, left and top
-        self.assertEqual(pixel(shot, 960, 257), "#7F7F7F")
-        self.assertEqual(pixel(shot, 511, 540), "#FFFFFF")
+        # The title bar made the arriving device current: the contacts request carries it as its key, and
+        # the relay (which answers nothing, so "not loaded") is asked to load after the query.
+        self.wait_trace(r"^ZERITH_COMMAND_DO_CONTACT code=1 status=0 key=probe-device-1$", "the contacts query")
+        self.wait_trace(r"^ZERITH_COMMAND_DO_CONTACT code=2 status=0 key=probe-device-1$", "the contacts load")
+
+        (title_bar,) = self.children("LunderTitleBar")
+        self.assertEqual(title_bar, (True, 510, 257, 900, 82, "TrevaneMainFrameView"))
+        (sections,) = self.children("QuarnelSectionList")
+        self.assertEqual(sections[0], True)
+        self.assertEqual(sections[1:5], (511, 257 + 82, 200, 483))
+        self.assertEqual(self.children("DhContactsDelegate"), [(True, 711, 339, 698, 483, "YestalPageContainer")])
+        self.assertEqual(self.children("KestorToolkit")[0][0], False)
+
+        shot = wait_until(lambda: (lambda p: p if pixel(p, 1200, 600) == "#FFFFFF" else None)(
+            self.display.screenshot("trevane-main.png")), what="the painted contacts page")
+        self.assertEqual(pixel(shot, 510, 600), "#7F7F7F")   # the view's grey rule on the left
+        self.assertEqual(pixel(shot, 1400, 262), "#3A8EE6")  # the title bar in the caption colour
+        self.assertEqual(pixel(shot, 700, 810), "#F2F2F2")   # the section list's background
         self.assertEqual(pixel(shot, 510, 257), "#000000")   # cut away by the rounded corner
         # The drop shadow sits 12 pixels down and right behind the frame: only its right and bottom
         # margins show.
@@ -206,13 +242,15 @@ class TrevaneScenarios(unittest.TestCase):
 
         stdout = self.stdout_path.read_bytes().decode("latin-1")
         self.assertRegex(stdout, r"CMainFrame: (0x)?[0-9a-fA-F]+")
-        self.assertIn(" GetLastError: 0 temp_path: " + windows_path(self.app / "plugins" / "Zerith" / "libZerith.dll"),
-                      stdout)
+        for name in ("Ardena", "Kestor", "Lunder", "Probe", "Quarnel", "Yestal", "Zerith"):
+            self.assertIn(" GetLastError: 0 temp_path: " + windows_path(self.app / "plugins" / name / f"lib{name}.dll"),
+                          stdout)
         logs = list(log_root().glob("*/Trevane.exe.*.log"))
         self.assertEqual(len(logs), 1, logs)
         log = logs[0].read_text(errors="replace")
         self.assertRegex(log, r"\nI\d{4} [\d:.]+ +\d+ trevane:426\] OnDestroy\n")
         self.assertIn("theme images loaded: 105 of 105", log)
+        self.assertIn("plug-in loader: 7 modules registered", log)
         settings = prefix_user_dir() / "AppData" / "Roaming" / "Solvak" / "Solvak Trevane" / "UserDefaults.json"
         self.assertIsInstance(json.loads(settings.read_text()), dict)
 
@@ -269,6 +307,7 @@ def main():
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--prefix-script", required=True)
     parser.add_argument("--screenshots", required=True)
+    parser.add_argument("--bus-probe", required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], "-v", *rest])
 

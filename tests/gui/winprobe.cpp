@@ -9,6 +9,8 @@
 //   winprobe close <class>                     posts WM_CLOSE
 //   winprobe dialog-text <timeoutMs>           prints the first dialog's text, then its children's
 //   winprobe press <buttonText> <timeoutMs>    clicks that button of the first dialog
+//   winprobe children <class> <childClass>     prints "visible x y width height parentClass" (screen
+//                                              coordinates) of every descendant window of that class
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad usage.
 #include <windows.h>
 
@@ -86,6 +88,26 @@ BOOL CALLBACK FindButton(HWND child, LPARAM parameter) {
     return TRUE;
 }
 
+struct ChildSearch {
+    const wchar_t* className;
+    int count;
+};
+
+BOOL CALLBACK PrintChildOfClass(HWND child, LPARAM parameter) {
+    auto* search = reinterpret_cast<ChildSearch*>(parameter);
+    wchar_t name[256] = {};
+    GetClassNameW(child, name, 256);
+    if (wcscmp(name, search->className) != 0) return TRUE;
+    wchar_t parentName[256] = {};
+    GetClassNameW(GetParent(child), parentName, 256);
+    RECT rect = {};
+    GetWindowRect(child, &rect);
+    std::printf("%d %ld %ld %ld %ld %s\n", IsWindowVisible(child) ? 1 : 0, rect.left, rect.top, rect.right - rect.left,
+                rect.bottom - rect.top, Utf8(parentName).c_str());
+    ++search->count;
+    return TRUE;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -147,6 +169,13 @@ int wmain(int argc, wchar_t** argv) {
         if (search.found == nullptr) return 1;
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(search.found), BN_CLICKED),
                      reinterpret_cast<LPARAM>(search.found));
+        return 0;
+    }
+    if (command == L"children" && argc == 4) {
+        HWND window = FindVisible(argv[2]).found;
+        if (window == nullptr) return 1;
+        ChildSearch search{argv[3], 0};
+        EnumChildWindows(window, &PrintChildOfClass, reinterpret_cast<LPARAM>(&search));
         return 0;
     }
     return 2;

@@ -1,0 +1,68 @@
+#pragma once
+// The host handlers filed in HostHandlerTable (host_commands.cpp). Each takes the invoking module's
+// CommandMessage, runs on the invoker's thread and reaches other modules only through SendToOwner on the
+// process's bus. Handlers that work on windows do it through CurrentHostPlatform().
+//
+// Grouped by concern: window creation and size fan-out (window_layout.cpp), section list and page
+// switching (section_routing.cpp), connection and device state (device_handlers.cpp), and the relays
+// between pages and the relay module (feature_relay.cpp).
+
+#include <string>
+
+#include "../sdk/command_message.h"
+#include "../sdk/page_records.h"
+
+namespace trv {
+
+// Window creation and size fan-out.
+extern "C" void TRV_CALL OnCreateWindow(CommandMessage* message);
+extern "C" void TRV_CALL OnMainChangeSize(CommandMessage* message);
+extern "C" void TRV_CALL OnDevicePageChangeSize(CommandMessage* message);
+extern "C" void TRV_CALL OnPressMaxOrReset(CommandMessage* message);
+extern "C" void TRV_CALL OnChangeType(CommandMessage* message);
+// The section width that the title bar, the device page and the page sizes share (200).
+int32_t* SharedSectionWidth();
+// The device page's layout record, kept by the host for the life of the process.
+DevicePageLayout* TheDevicePageLayout();
+// Forgets the maximised state (tests only).
+void ResetMaximiseState();
+
+// Section list and page switching.
+void BuildSectionList(TrvWindow parent);
+// Fills `record` as BuildSectionList sends it (exposed for tests).
+void FillSectionListRecord(SectionListRecord& record, int32_t parentHeight);
+extern "C" void TRV_CALL OnSelectItem(CommandMessage* message);
+extern "C" void TRV_CALL OnAddedDevice(CommandMessage* message);
+extern "C" void TRV_CALL OnUpdateSectionType(CommandMessage* message);
+extern "C" void TRV_CALL OnGetOwner(CommandMessage* message);
+
+// Connection and device state.
+extern "C" void TRV_CALL OnConnectingProgress(CommandMessage* message);
+extern "C" void TRV_CALL OnConnectDeviceFail(CommandMessage* message);
+extern "C" void TRV_CALL OnNotPaired(CommandMessage* message);
+extern "C" void TRV_CALL OnFinishConnectDevice(CommandMessage* message);
+extern "C" void TRV_CALL OnDeviceConnected(CommandMessage* message);
+extern "C" void TRV_CALL OnDeviceDisconnect(CommandMessage* message);
+extern "C" void TRV_CALL OnGetDeviceInfo(CommandMessage* message);
+extern "C" void TRV_CALL OnChangeDevice(CommandMessage* message);
+extern "C" void TRV_CALL OnOverviewChangeDeviceName(CommandMessage* message);
+extern "C" void TRV_CALL OnBasicInfo(CommandMessage* message);
+extern "C" void TRV_CALL OnScanProgress(CommandMessage* message);
+extern "C" void TRV_CALL OnServerState(CommandMessage* message);
+extern "C" void TRV_CALL OnGetProductVersion(CommandMessage* message);
+extern "C" void TRV_CALL OnCheckForUpdateByUser(CommandMessage* message);
+// Listeners subscribed by the main view.
+extern "C" void TRV_CALL OnDeviceConnectedListener(CommandMessage* copy);
+extern "C" void TRV_CALL OnDeviceRemovedRelayListener(CommandMessage* copy);
+// True once the user has asked for an update check from the title bar; never cleared.
+bool UserAskedForUpdate();
+
+// Relays between a page and the relay module, and names whose host action has no handler yet.
+extern "C" void TRV_CALL OnFeatureRequest(CommandMessage* message);
+extern "C" void TRV_CALL OnFeatureReply(CommandMessage* message);
+extern "C" void TRV_CALL OnStartTool(CommandMessage* message);
+extern "C" void TRV_CALL OnPendingHostAction(CommandMessage* message);
+// The relay name a page request goes to, or the page name a relay reply goes to; null when none.
+const char* FeatureCounterpart(const char* name);
+
+}  // namespace trv

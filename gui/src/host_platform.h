@@ -1,0 +1,64 @@
+#pragma once
+// What the host's routing handlers need of the windowing system: rectangles of windows and of the work
+// area, moving the main frame and placing the main view, the host's shared dialogs, posting to the main
+// view, the section list's font and UTF-8 to UTF-16 conversion (through the base library). The Win32
+// implementation serves the program; the native tests of the routing put a fake in its place, so that the
+// handlers themselves are the same code in both builds.
+//
+// Threads: the handlers call it on whichever thread invoked them; the Win32 implementation only reads
+// window geometry or posts when called off the UI thread, and the layout handlers run on the UI thread.
+
+#include <cstdint>
+#include <string>
+
+#include "../sdk/command_message.h"
+#include "../sdk/page_records.h"
+
+namespace trv {
+
+class HostPlatform {
+public:
+    virtual ~HostPlatform() = default;
+    // The client rectangle of `window` (left and top 0); all zero when the window is not there.
+    virtual TrvRect ClientRect(TrvWindow window) = 0;
+    // The main frame's (window 1) rectangle in screen coordinates.
+    virtual TrvRect FrameRect() = 0;
+    // The desktop work area of the monitor the frame is on, in screen coordinates.
+    virtual TrvRect WorkArea() = 0;
+    virtual void MoveFrame(const TrvRect& rect) = 0;
+    // Gives the main view (window 2) the size at 0,0 and shows it.
+    virtual void PlaceView(int32_t width, int32_t height) = 0;
+    // Creates the host's shared dialogs on `view` and files them in the dialog registry.
+    virtual void CreateHostDialogs(TrvWindow view) = 0;
+    // Lays the notice sheet (dialog 2) out again after the view's size changed.
+    virtual void LayOutNoticeSheet() = 0;
+    // Shows `text` on the notice sheet.
+    virtual void ShowNotice(const std::wstring& text) = 0;
+    // Posts WM_POSTED_COMMAND with a copy of `name` and the plain value to the main view.
+    virtual bool PostValueToView(const char* name, int32_t value) = 0;
+    // The section list's font: the base library's "Arial" 16, borrowed.
+    virtual void* SectionFont() = 0;
+    virtual std::wstring Utf8ToWide(const char* text) = 0;
+};
+
+// A copy of `text` on the shared C heap (malloc), for answers that the receiving module frees with free;
+// null when memory runs out.
+wchar_t* HeapWideCopy(const std::wstring& text);
+
+// The platform of this process: the Win32 one in the program, a do-nothing one in native builds, or the
+// one a test made current.
+HostPlatform& CurrentHostPlatform();
+
+// Makes `platform` current for its lifetime (tests only).
+class ScopedHostPlatform {
+public:
+    explicit ScopedHostPlatform(HostPlatform& platform);
+    ~ScopedHostPlatform();
+    ScopedHostPlatform(const ScopedHostPlatform&) = delete;
+    ScopedHostPlatform& operator=(const ScopedHostPlatform&) = delete;
+
+private:
+    HostPlatform* m_previous;
+};
+
+}  // namespace trv

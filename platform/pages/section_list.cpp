@@ -1,0 +1,147 @@
+// The section list's stand-in (libQuarnel.dll): the column of sections on the left of the device page,
+// filled from the record the host lends with QUARNEL_COMMAND_CREATE_WINDOW. A click on a selectable entry
+// invokes QUARNEL_COMMAND_SELECT_ITEM with the entry's id; counters from QUARNEL_COMMAND_UPDATE_ITEM are
+// shown after the texts. Calls arrive on the host's UI thread.
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <wtl/CWindowImpl.h>
+#include <wtl/GdiObjects.h>
+#include <wtl/message_map.h>
+
+#include "../../gui/sdk/command_names.h"
+#include "../../gui/sdk/page_records.h"
+#include "standin_module.h"
+
+namespace {
+
+constexpr int kImageSize = 16;
+
+struct Section {
+    int32_t id;
+    std::wstring text;
+    int32_t left;
+    COLORREF colour;
+    Gdiplus::Bitmap* image;  // borrowed from the host's cache
+    bool selectable;
+};
+
+ModuleRecord* g_record = nullptr;
+
+class SectionListWindow : public wtl::CWindowImpl<SectionListWindow> {
+public:
+    DECLARE_WND_CLASS_EX(L"QuarnelSectionList", 0, nullptr)
+    BEGIN_MSG_MAP(SectionListWindow)
+        MSG_WM_PAINT(OnPaint)
+        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnButtonDown)
+    END_MSG_MAP()
+
+    std::vector<Section> sections;
+    std::map<int32_t, int64_t> counts;
+    int32_t rowHeight = 30;
+    int32_t selected = -1;
+
+private:
+    void OnPaint() {
+        wtl::PaintDC paint(m_hWnd);
+        RECT client = {};
+        GetClientRect(m_hWnd, &client);
+        wtl::UniqueBrush background(CreateSolidBrush(pages::ThemeColour("color:9", RGB(0xF2, 0xF2, 0xF2))));
+        if (background) FillRect(paint.get(), &client, background.get());
+        wtl::UniqueBrush highlight(CreateSolidBrush(pages::ThemeColour("color:12", RGB(0x6A, 0xAE, 0xF0))));
+        Gdiplus::Graphics graphics(paint.get());
+        for (size_t i = 0; i < sections.size(); ++i) {
+            const Section& section = sections[i];
+            RECT row = {client.left, static_cast<LONG>(i) * rowHeight, client.right, static_cast<LONG>(i + 1) * rowHeight};
+            if (section.id == selected && highlight) FillRect(paint.get(), &row, highlight.get());
+            // Entries indented for an image show it left of the text; the others have no room for one.
+            if (section.image != nullptr && section.left >= kImageSize + 8) {
+                graphics.DrawImage(section.image, static_cast<INT>(section.left - kImageSize - 6),
+                                   static_cast<INT>(row.top + (rowHeight - kImageSize) / 2), kImageSize, kImageSize);
+            }
+            std::wstring text = section.text;
+            auto count = counts.find(section.id);
+            if (count != counts.end()) text += L" (" + std::to_wstring(count->second) + L")";
+            RECT textRect = {row.left + section.left, row.top, row.right - 4, row.bottom};
+            pages::DrawLine(paint.get(), text, textRect, section.colour, 16, false);
+        }
+    }
+
+    LRESULT OnButtonDown(WPARAM, LPARAM lParam) {
+        const int index = static_cast<int16_t>(HIWORD(lParam)) / rowHeight;
+        if (index < 0 || index >= static_cast<int>(sections.size()) || !sections[index].selectable) {
+            return 0;
+        }
+        selected = sections[index].id;
+        InvalidateRect(m_hWnd, nullptr, FALSE);
+        CommandMessage message{};
+        message.value4 = selected;
+        message.window = m_hWnd;
+        pages::Invoke(g_record, QUARNEL_COMMAND_SELECT_ITEM, message);
+        return 0;
+    }
+};
+
+SectionListWindow* g_list = nullptr;  // made once, kept until the process ends
+
+void CreateList(CommandMessage& message) {
+    const auto* record = static_cast<const SectionListRecord*>(message.extra);
+    if (g_list->m_hWnd != nullptr || record == nullptr || message.window == nullptr) {
+        return;
+    }
+    g_list->rowHeight = record->rowValue > 0 ? record->rowValue : 30;
+    // The record is lent for the call: everything the list shows is copied out of it.
+    for (const SectionEntry& entry : record->entries) {
+        if (entry.text == nullptr) continue;
+        g_list->sections.push_back(Section{entry.id, entry.text, entry.left, static_cast<COLORREF>(entry.textColour),
+                                           static_cast<Gdiplus::Bitmap*>(entry.image), entry.selectable != 0});
+    }
+    const RECT rect = {record->left, record->top, record->left + record->width, record->top + record->height};
+    if (g_list->Create(message.window, rect, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS) != nullptr) {
+        message.window = *g_list;
+    }
+}
+
+void __cdecl Receive(CommandMessage* message) {
+    try {
+        if (message == nullptr) return;
+        if (pages::Is(*message, QUARNEL_COMMAND_CREATE_WINDOW)) {
+            CreateList(*message);
+        } else if (pages::Is(*message, QUARNEL_COMMAND_CHANGE_SIZE)) {
+            const auto* rect = static_cast<const RECT*>(message->data);
+            if (rect != nullptr && g_list->m_hWnd != nullptr) {
+                MoveWindow(*g_list, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
+            }
+        } else if (pages::Is(*message, QUARNEL_COMMAND_UPDATE_ITEM)) {
+            // SectionCount: id, low half of the count, an unset word, high half.
+            const auto* words = static_cast<const uint32_t*>(message->extra);
+            if (words != nullptr) {
+                g_list->counts[static_cast<int32_t>(words[0])] =
+                    static_cast<int64_t>((static_cast<uint64_t>(words[3]) << 32) | words[1]);
+                if (g_list->m_hWnd != nullptr) InvalidateRect(*g_list, nullptr, FALSE);
+            }
+        } else if (pages::Is(*message, QUARNEL_COMMAND_RESET_NUMBER)) {
+            g_list->counts.clear();
+            if (g_list->m_hWnd != nullptr) InvalidateRect(*g_list, nullptr, FALSE);
+        }
+        // SELECT_ITEM from the relay's section updates: the stand-in keeps the user's selection.
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
+    if (record == nullptr || record->send == nullptr) return;
+    g_record = record;
+    g_list = new SectionListWindow();
+    pages::RegisterNames(record, &Receive,
+                         {QUARNEL_COMMAND_CHANGE_SIZE, QUARNEL_COMMAND_CREATE_WINDOW, QUARNEL_COMMAND_RESET_NUMBER,
+                          QUARNEL_COMMAND_SELECT_ITEM, QUARNEL_COMMAND_UPDATE_ITEM});
+}

@@ -1,0 +1,50 @@
+// Shared helpers of the page stand-ins; see standin_module.h.
+#include "standin_module.h"
+
+#include <cstring>
+
+#include <vornel/VNLUserDefaults.h>
+#include <vornel/VNLUtilityApp.h>
+#include <wtl/GdiObjects.h>
+
+namespace pages {
+
+void RegisterNames(ModuleRecord* record, CommandReceiver receiver, std::initializer_list<const char*> names) {
+    record->receive = receiver;
+    CommandMessage message{};
+    message.kind = COMMAND_KIND_REGISTER;
+    message.owner = record->module;
+    for (const char* name : names) {
+        message.name = name;
+        record->send(&message);
+    }
+}
+
+void Invoke(ModuleRecord* record, const char* name, CommandMessage& message) {
+    if (record == nullptr || record->send == nullptr) {
+        return;
+    }
+    message.kind = COMMAND_KIND_INVOKE;
+    message.name = name;
+    record->send(&message);
+}
+
+bool Is(const CommandMessage& message, const char* name) {
+    return message.name != nullptr && std::strcmp(message.name, name) == 0;
+}
+
+COLORREF ThemeColour(const char* key, COLORREF fallback) {
+    VNLUserDefaults* theme = VNLUserDefaults::GetUserDefaults("url");
+    return theme != nullptr ? theme->GetRGB(key, fallback) : fallback;
+}
+
+void DrawLine(HDC dc, const std::wstring& text, RECT rect, COLORREF colour, int sizePixels, bool bold) {
+    // GetFont makes a new font for each call: it is ours to delete once drawn.
+    wtl::UniqueFont font(VNLUtilityApp::GetFont(sizePixels, bold, L"Arial"));
+    wtl::SelectGuard selectFont(dc, font ? static_cast<HGDIOBJ>(font.get()) : GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, colour);
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+}  // namespace pages

@@ -1,0 +1,27 @@
+#pragma once
+// What the outside pages' stand-ins share: registering the names a module owns, invoking host commands
+// through the kept record, reading theme colours, and drawing a line of text. Compiled into each stand-in
+// library. The stand-ins do what the host relies on of the title bar, section list, device page and
+// toolkit, and no more. UI thread.
+
+#include <windows.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "../../gui/sdk/command_message.h"
+
+namespace pages {
+
+// Sets the receiver and registers `names`, one kind-1 message each, with the module as owner.
+void RegisterNames(ModuleRecord* record, CommandReceiver receiver, std::initializer_list<const char*> names);
+// Invokes the host handler of `name` with `message` (kind 0) through the kept record.
+void Invoke(ModuleRecord* record, const char* name, CommandMessage& message);
+bool Is(const CommandMessage& message, const char* name);
+// A colour of the "url" store's theme ("color:1"), or `fallback`.
+COLORREF ThemeColour(const char* key, COLORREF fallback);
+// Draws `text` in `colour` with the base library's Arial of `sizePixels`, left-aligned and vertically
+// centred in `rect`.
+void DrawLine(HDC dc, const std::wstring& text, RECT rect, COLORREF colour, int sizePixels, bool bold);
+
+}  // namespace pages

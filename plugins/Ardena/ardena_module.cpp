@@ -1,0 +1,157 @@
+// The contacts plug-in's entry and command receiver. RegisterModule keeps the host's record, sets the
+// receiver and registers the four names the plug-in owns; HandleModuleCommand creates, moves and shows one
+// contacts page per device (keyed by the device identifier in `wideText`) and hands the host's replies to
+// the page's UI thread by posting WM_HOST_REPLY, answering the sequence query synchronously.
+//
+// Threads: RegisterModule runs on the host's UI thread while the main frame is created; the receiver runs
+// on whichever thread the host delivers on and takes no lock. Page windows are created, moved and shown by
+// the receiver, which the host calls on the UI thread for those names; replies only post.
+#include <windows.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "../../gui/sdk/command_message.h"
+#include "../../gui/sdk/command_names.h"
+#include "../../gui/sdk/host_messages.h"
+#include "../../gui/sdk/image_cache.h"
+#include "DhContactsDelegate.h"
+#include "contact_payloads.h"
+
+namespace {
+
+// Module state, from RegisterModule until the process ends.
+ModuleRecord* g_record = nullptr;
+HMODULE g_module = nullptr;
+ImageCache* g_images = nullptr;
+// Device identifier to its page; pages are never removed or destroyed.
+std::map<std::wstring, DhContactsDelegate*>* g_pages = nullptr;
+
+const char* const kOwnedNames[] = {ARDENA_COMMAND_SHOW_WINDOW, ARDENA_COMMAND_CHANGE_SIZE,
+                                   ARDENA_COMMAND_HIDE_WINDOW, ARDENA_COMMAND_DO_CONTACT};
+
+constexpr DWORD kPageStyle = WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+
+DhContactsDelegate* FindPage(const CommandMessage& message) {
+    if (message.wideText == nullptr || g_pages == nullptr) {
+        return nullptr;
+    }
+    auto it = g_pages->find(message.wideText);
+    return it == g_pages->end() ? nullptr : it->second;
+}
+
+void ShowPage(CommandMessage& message) {
+    if (message.wideText == nullptr) {
+        return;
+    }
+    if (DhContactsDelegate* page = FindPage(message)) {
+        ShowWindow(*page, SW_SHOW);
+        message.window = *page;
+        return;
+    }
+    if (message.data == nullptr) {
+        return;  // a page is made only where the host says it goes
+    }
+    auto page = std::make_unique<DhContactsDelegate>();
+    if (page->Create(message.window, *static_cast<const RECT*>(message.data), L"", kPageStyle, 0, nullptr) == nullptr) {
+        return;
+    }
+    page->LayOut();
+    (*g_pages)[message.wideText] = page.release();
+}
+
+void MovePage(const CommandMessage& message) {
+    DhContactsDelegate* page = FindPage(message);
+    if (page == nullptr || message.data == nullptr) {
+        return;
+    }
+    const RECT& rect = *static_cast<const RECT*>(message.data);
+    MoveWindow(*page, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+    page->LayOut();
+}
+
+void Post(const DhContactsDelegate& page, int64_t code, void* payload) {
+    // Once posted the payload is the page's; a failed post leaves it with us.
+    if (!PostMessageW(page, WM_HOST_REPLY, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(payload))) {
+        ardena::ReleaseContactPayload(code, payload);
+    }
+}
+
+void HandleReply(CommandMessage& message) {
+    DhContactsDelegate* page = FindPage(message);
+    if (page == nullptr || (static_cast<uint64_t>(message.code) >> 32) != 0) {
+        return;
+    }
+    const int64_t code = message.code;
+    switch (code) {
+    case ardena::kContactAdded:
+    case ardena::kContactRemoved:
+    case ardena::kHideCloudNotice:
+    case ardena::kShowCloudNotice:
+    case ardena::kGroupChanged:
+    case ardena::kGroupRemoved:
+        Post(*page, code, message.extra);
+        return;
+    case ardena::kCloseEditor:
+        Post(*page, code, nullptr);
+        return;
+    case ardena::kContactsLoaded:
+    case ardena::kGroupsLoaded:
+        if (message.extra != nullptr &&
+            ardena::BatchSequence(code, message.extra) < static_cast<int64_t>(page->PageSequence())) {
+            // Older than what the page shows: the page never sees it, so it is released here.
+            ardena::ReleaseContactPayload(code, message.extra);
+            return;
+        }
+        Post(*page, code, message.extra);
+        return;
+    case ardena::kSequenceQuery:
+        message.status = static_cast<int64_t>(page->PageSequence());
+        return;
+    default:
+        return;
+    }
+}
+
+void __cdecl HandleModuleCommand(CommandMessage* message) {
+    try {
+        if (message == nullptr || message->name == nullptr) {
+            return;
+        }
+        if (std::strcmp(message->name, ARDENA_COMMAND_SHOW_WINDOW) == 0) {
+            ShowPage(*message);
+        } else if (std::strcmp(message->name, ARDENA_COMMAND_CHANGE_SIZE) == 0) {
+            MovePage(*message);
+        } else if (std::strcmp(message->name, ARDENA_COMMAND_DO_CONTACT) == 0) {
+            HandleReply(*message);
+        }
+        // ARDENA_COMMAND_HIDE_WINDOW and every other name: nothing.
+    } catch (...) {
+        // Nothing may cross back into the host; a page that could not be made is simply not there.
+    }
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
+    try {
+        if (record == nullptr || record->send == nullptr) {
+            return;
+        }
+        g_images = ImageCacheOf(record);
+        g_module = record->module;
+        g_pages = new std::map<std::wstring, DhContactsDelegate*>();
+        record->receive = &HandleModuleCommand;
+        g_record = record;
+        CommandMessage message{};
+        message.kind = COMMAND_KIND_REGISTER;
+        message.owner = g_module;
+        for (const char* name : kOwnedNames) {
+            message.name = name;
+            record->send(&message);
+        }
+    } catch (...) {
+    }
+}

@@ -1,0 +1,3 @@
+#pragma once
+// Resource ids of libArdena.dll.
+#define ARDENA_VERSION_INFO 1

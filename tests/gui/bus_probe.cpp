@@ -1,0 +1,194 @@
+// A test module that the Trevane scenarios drop into the plug-in folder: once the host's message loop runs,
+// it drives the bus from inside the running host as the relay module and the section list would (a device
+// arrives, the contacts section is chosen, the title bar's maximise button is pressed twice), looks at
+// the windows that result, and writes one line per check to the file named by TREVANE_PROBE_REPORT:
+// "ok <check>" or "FAIL <check>: <what it saw>", then "done". Runs on the host's UI thread.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <string>
+
+#include "command_message.h"
+#include "command_names.h"
+#include "device_record.h"
+
+namespace {
+
+constexpr UINT kRunProbe = WM_APP + 1;
+const char kDevice[] = "probe-device-1";
+
+ModuleRecord* g_record = nullptr;
+std::string g_report;
+
+void Check(bool ok, const std::string& check, const std::string& saw = std::string()) {
+    g_report += (ok ? "ok " : "FAIL ") + check + (ok || saw.empty() ? "" : ": " + saw) + "\n";
+}
+
+void Invoke(const char* name, CommandMessage& message) {
+    message.kind = COMMAND_KIND_INVOKE;
+    message.name = name;
+    g_record->send(&message);
+}
+
+std::string Describe(const RECT& rect) {
+    return std::to_string(rect.left) + "," + std::to_string(rect.top) + " " + std::to_string(rect.right - rect.left) +
+           "x" + std::to_string(rect.bottom - rect.top);
+}
+
+struct Found {
+    const wchar_t* className;
+    HWND window;
+    int count;
+};
+
+BOOL CALLBACK FindChild(HWND child, LPARAM parameter) {
+    auto* found = reinterpret_cast<Found*>(parameter);
+    wchar_t name[128] = {};
+    GetClassNameW(child, name, 128);
+    if (wcscmp(name, found->className) == 0) {
+        if (found->window == nullptr) found->window = child;
+        ++found->count;
+    }
+    return TRUE;
+}
+
+Found FindInFrame(const wchar_t* className) {
+    Found found{className, nullptr, 0};
+    HWND frame = FindWindowW(L"TrevaneMainFrame", nullptr);
+    if (frame != nullptr) EnumChildWindows(frame, &FindChild, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::string ClassOf(HWND window) {
+    wchar_t name[128] = {};
+    GetClassNameW(window, name, 128);
+    std::string out;
+    for (const wchar_t* p = name; *p; ++p) out.push_back(static_cast<char>(*p));
+    return out;
+}
+
+void ProbeBus() {
+    CommandMessage folder{};
+    Invoke(ZERITH_COMMAND_GET_PERSONAL_PRODUCT_DIR, folder);
+    const std::wstring path = folder.wideText != nullptr ? folder.wideText : L"";
+    const std::wstring suffix = L"\\Solvak Trevane\\";
+    Check(path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0,
+          "personal folder answered");
+    std::free(folder.wideText);  // the host's heap copy, on the shared heap
+
+    CommandMessage unknown{};
+    unknown.code = 5;
+    unknown.kind = COMMAND_KIND_INVOKE;
+    unknown.name = "PROBE_COMMAND_NOBODY";
+    const CommandMessage before = unknown;
+    g_record->send(&unknown);
+    Check(std::memcmp(&before, &unknown, sizeof(before)) == 0, "unknown name leaves the record untouched");
+}
+
+void ProbeDeviceAndPages() {
+    DeviceRecord device{kDevice, {{"ProductType", "iPhone10,1"}}};
+    CommandMessage connected{};
+    connected.data = &device;
+    Invoke(ZERITH_COMMAND_DEVICE_CONNECTED, connected);
+
+    Found pages = FindInFrame(L"DhContactsDelegate");
+    Check(pages.count == 1, "one contacts page for the device", std::to_string(pages.count) + " pages");
+    if (pages.window == nullptr) return;
+    Check(ClassOf(GetParent(pages.window)) == "YestalPageContainer", "contacts page inside the page container",
+          ClassOf(GetParent(pages.window)));
+    Check(!IsWindowVisible(pages.window), "contacts page made hidden");
+
+    CommandMessage select{};
+    select.value4 = 2;  // Contacts
+    Invoke(QUARNEL_COMMAND_SELECT_ITEM, select);
+    Check(IsWindowVisible(pages.window) != FALSE, "contacts section shows the contacts page");
+    RECT page = {};
+    RECT container = {};
+    GetClientRect(pages.window, &page);
+    GetClientRect(GetParent(pages.window), &container);
+    Check(EqualRect(&page, &container) != FALSE, "contacts page fills the container",
+          Describe(page) + " in " + Describe(container));
+    Check(FindInFrame(L"DhContactsDelegate").count == 1, "showing makes no second page");
+}
+
+void ProbeMaximise() {
+    HWND frame = FindWindowW(L"TrevaneMainFrame", nullptr);
+    Found pages = FindInFrame(L"DhContactsDelegate");
+    RECT before = {};
+    GetWindowRect(frame, &before);
+    RECT work = {};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+
+    CommandMessage press{};
+    Invoke(LUNDER_COMMAND_PRESS_MAX_OR_RESET, press);
+    RECT maximised = {};
+    GetWindowRect(frame, &maximised);
+    Check(EqualRect(&maximised, &work) != FALSE, "maximise fills the work area", Describe(maximised));
+    if (pages.window != nullptr) {
+        RECT page = {};
+        GetClientRect(pages.window, &page);
+        // The view less the rules (2) and the title bar (83), less the section list (200).
+        const LONG width = (work.right - work.left) - 2 - 200;
+        const LONG height = (work.bottom - work.top) - 83;
+        Check(page.right == width && page.bottom == height, "pages follow the maximised frame", Describe(page));
+    }
+
+    CommandMessage again{};
+    Invoke(LUNDER_COMMAND_PRESS_MAX_OR_RESET, again);
+    RECT restored = {};
+    GetWindowRect(frame, &restored);
+    Check(EqualRect(&restored, &before) != FALSE, "second press restores the frame exactly", Describe(restored));
+    if (pages.window != nullptr) {
+        RECT page = {};
+        GetClientRect(pages.window, &page);
+        Check(page.right == 698 && page.bottom == 483, "pages follow the restored frame", Describe(page));
+    }
+}
+
+void WriteReport() {
+    wchar_t path[1024] = {};
+    const DWORD length = GetEnvironmentVariableW(L"TREVANE_PROBE_REPORT", path, 1024);
+    if (length == 0 || length >= 1024) return;
+    FILE* raw = _wfopen(path, L"wb");
+    if (raw == nullptr) return;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(raw, &fclose);
+    g_report += "done\n";
+    fwrite(g_report.data(), 1, g_report.size(), file.get());
+}
+
+LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kRunProbe) {
+        try {
+            ProbeBus();
+            ProbeDeviceAndPages();
+            ProbeMaximise();
+        } catch (...) {
+            Check(false, "probe", "exception");
+        }
+        WriteReport();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void __cdecl Receive(CommandMessage*) {}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
+    g_record = record;
+    record->receive = &Receive;
+    // Host commands may not be invoked from here: the probe runs from the message loop instead.
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = &ProbeWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"TrevaneBusProbe";
+    if (RegisterClassW(&windowClass) == 0) return;
+    HWND window = CreateWindowExW(0, L"TrevaneBusProbe", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    if (window != nullptr) PostMessageW(window, kRunProbe, 0, 0);
+}
