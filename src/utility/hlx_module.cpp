@@ -25,6 +25,14 @@ RequestPayload RequestPayload::Parse(const std::string& body) {
   return payload;
 }
 
+bool RequestPayload::ParseJson(rapidjson::Document* document, std::string* uuid) const {
+  uuid->clear();
+  if (document->Parse(json.c_str()).HasParseError() || !document->IsObject()) return false;
+  auto member = document->FindMember("uuid");
+  if (member != document->MemberEnd() && member->value.IsString()) uuid->assign(member->value.GetString());
+  return true;
+}
+
 int HLXModule::Notify(void* argument) {
   if (m_notify) m_notify(argument, m_notifyUserData, 0);
   return 0;

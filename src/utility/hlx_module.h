@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include <rapidjson/document.h>
+
 struct IPCPacket1;
 
 namespace hlx {
@@ -22,6 +24,10 @@ struct RequestPayload {
   std::string data;    // the raw (still compressed) bytes after the second NUL
 
   static RequestPayload Parse(const std::string& body);
+
+  // Parses the JSON text into *json; false unless it is a JSON object. *uuid gets its "uuid" member
+  // when that is a string, else stays empty.
+  [[nodiscard]] bool ParseJson(rapidjson::Document* json, std::string* uuid) const;
 };
 
 class HLXModule {

@@ -18,6 +18,14 @@ int Base64Value(char c) noexcept {
 
 bool IsXmlSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+
+void PushUnit(uint16_t unit, std::vector<uint8_t>& out) {
+  out.push_back(static_cast<uint8_t>(unit >> 8));
+  out.push_back(static_cast<uint8_t>(unit & 0xFF));
+}
+
+}  // namespace
+
 void AppendCodePointAsUtf8(uint32_t codePoint, std::string& out) {
   if (codePoint < 0x80) {
     out.push_back(static_cast<char>(codePoint));
@@ -35,13 +43,6 @@ void AppendCodePointAsUtf8(uint32_t codePoint, std::string& out) {
     out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
   }
 }
-
-void PushUnit(uint16_t unit, std::vector<uint8_t>& out) {
-  out.push_back(static_cast<uint8_t>(unit >> 8));
-  out.push_back(static_cast<uint8_t>(unit & 0xFF));
-}
-
-}  // namespace
 
 bool InspectUtf8(std::string_view text, size_t* utf16Length, bool* isAscii) noexcept {
   size_t units = 0;

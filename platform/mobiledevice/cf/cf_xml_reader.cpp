@@ -37,24 +37,6 @@ std::string_view Trim(std::string_view text) noexcept {
   return text;
 }
 
-void AppendUtf8(uint32_t codePoint, std::string& out) {
-  if (codePoint < 0x80) {
-    out.push_back(static_cast<char>(codePoint));
-  } else if (codePoint < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else if (codePoint < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  }
-}
-
 // "<integer>" text: optional sign, then decimal digits or 0x and hex digits, surrounding whitespace
 // allowed. Values from -2^63 to 2^64-1; above INT64_MAX the number is kept as a big unsigned.
 Ref<NumberObj> ParseInteger(std::string_view text) {
@@ -328,7 +310,7 @@ class XmlReader {
           codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
         return Fail("invalid character reference"), false;
       }
-      AppendUtf8(codePoint, out);
+      AppendCodePointAsUtf8(codePoint, out);
     } else {
       return Fail("unknown entity"), false;
     }

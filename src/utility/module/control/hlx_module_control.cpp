@@ -2,7 +2,6 @@
 #include "utility/module/control/hlx_module_control.h"
 
 #include <glog/logging.h>
-#include <rapidjson/document.h>
 
 #include "utility/hlx_device.h"
 #include "utility/hlx_ipc_channel.h"
@@ -13,14 +12,12 @@ namespace hlx {
 
 int HLXModuleControl::HandleRequest(const IPCPacket1& request) {
   // The sub-command is not looked at: every 600 is a cancel.
-  RequestPayload payload = RequestPayload::Parse(request.body);
   rapidjson::Document json;
-  if (json.Parse(payload.json.c_str()).HasParseError() || !json.IsObject()) {
+  std::string uuid;
+  if (!RequestPayload::Parse(request.body).ParseJson(&json, &uuid)) {
     SendReply(request, "", static_cast<int32_t>(kReplyBadRequest), nullptr);
     return 0;
   }
-  std::string uuid;
-  if (json.HasMember("uuid") && json["uuid"].IsString()) uuid = json["uuid"].GetString();
   int64_t taskId = 0;
   if (json.HasMember("code") && json["code"].IsInt64()) taskId = json["code"].GetInt64();
 
