@@ -181,7 +181,8 @@ int main(int argc, char** argv) {
   int fd = accept(listener, nullptr, nullptr);
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-  RoundTrips(fd, 600, cancelBody, 500);  // warm-up
+  RoundTrips(fd, 600, cancelBody, 500);   // warm-up
+  RoundTrips(fd, 9001, bigBody, 5);        // warm-up: the probe makes its pattern bytes once
   RunResult harlixRtt = RoundTrips(fd, 600, cancelBody, roundTrips);
   RunResult harlixBig = RoundTrips(fd, 9001, bigBody, bigReplies);
   close(fd);
@@ -204,6 +205,7 @@ int main(int argc, char** argv) {
       RoundTrips(client, 600, cancelBody, 500);
       plainRtt = RoundTrips(client, 600, cancelBody, roundTrips);
     } else {
+      RoundTrips(client, 9001, bigBody, 5);
       plainBig = RoundTrips(client, 9001, bigBody, bigReplies);
     }
     close(client);

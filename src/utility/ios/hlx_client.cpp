@@ -139,12 +139,18 @@ bool HLXClient::Connect() {
 }
 
 int HLXClient::SendReply(const ReplyRecord& record, const IPCPacket1& packet) {
-  std::string data;
   IPCPacket1 head;
   head.id = packet.id;
   head.command = packet.command;
   head.status = packet.status;
-  if (record.SerializeData(&data)) {
+  const bool hasData = record.data && record.dataLength > 0;
+  if (hasData && record.type != 0) {
+    // Raw data parts (icons, files) go out from the caller's buffer as they are, without a copy.
+    head.body = record.SerializeText();
+    return SendOnChannel(std::move(head), record.data, static_cast<size_t>(record.dataLength));
+  }
+  std::string compressed;
+  if (record.SerializeData(&compressed)) {
     head.body = record.SerializeText();
   } else {
     LOG(ERROR) << "reply data of request " << packet.id << " could not be compressed";
@@ -154,24 +160,19 @@ int HLXClient::SendReply(const ReplyRecord& record, const IPCPacket1& packet) {
     failed.dataLength = 0;
     head.body = failed.SerializeText();
     head.status = static_cast<uint16_t>(PacketStatus::kFailed);
-    data.clear();
+    compressed.clear();
   }
-  return SendOnChannel(head.body, data, head);
+  return SendOnChannel(std::move(head), compressed.data(), compressed.size());
 }
 
-int HLXClient::SendOnChannel(const std::string& text, const std::string& data, const IPCPacket1& packet) {
+int HLXClient::SendOnChannel(IPCPacket1 packet, const void* data, size_t dataLength) {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::shared_ptr<IPCConnection>> connections = m_desktop.Connections();
   if (connections.empty()) return -1;
-  IPCPacket1 out;
-  out.id = packet.id;
-  out.command = packet.command;
-  out.status = packet.status;
-  out.body = text;
   for (const auto& connection : connections) {
     if (connection->kind != IPCConnectionKind::kOutgoing) continue;
-    out.connection = connection;
-    if (!out.SendWithData(data.data(), data.size())) {
+    packet.connection = connection;
+    if (!packet.SendWithData(data, dataLength)) {
       LOG(WARNING) << "reply to request " << packet.id << " could not be sent";
     }
   }

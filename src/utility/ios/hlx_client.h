@@ -56,7 +56,9 @@ class HLXClient : public HLXDeviceCallback {
 
  private:
   HLXClient();
-  int SendOnChannel(const std::string& text, const std::string& data, const IPCPacket1& packet);
+  // Sends the packet (its body is the reply text) with the data part after it on every outgoing
+  // desktop connection.
+  int SendOnChannel(IPCPacket1 packet, const void* data, size_t dataLength);
 
   vnl::IPCPacketChannel m_desktop;
   vnl::IPCPacketChannel m_helper;
