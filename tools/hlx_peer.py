@@ -5,9 +5,12 @@ command line, and prints every packet it receives as one JSON line (reply data d
 Used by people (see the README) and imported by the integration tests. Standard library only.
 
     hlx_peer.py serve [--harlix PATH] [--seconds N] [--console] [--self-test] [--devices SUPPORT_DIR]
+                      [--no-info]
     hlx_peer.py send --code N [--sub 1] [--json TEXT] [--data TEXT | --data-file F] [--wait S]
 
-`send` starts Harlix, sends one request (the data part compressed with zlib) and prints every packet
+`serve` asks every device that becomes ready for its information (request 300) and prints, after
+the replies, one "device-info" line with what the desktop shows of it: model, iOS version, battery
+and storage use. `send` starts Harlix, sends one request (the data part compressed with zlib) and prints every packet
 until the request's final reply, or until --wait seconds pass.
 """
 
@@ -176,6 +179,71 @@ class Peer:
                     stream.close()
 
 
+EVENT_DEVICE_READY = 1
+REQUEST_DEVICE_INFO = 300
+
+
+def reply_document(item):
+    """The JSON document in a reply's data part, or None."""
+    described = describe_body(item["body"])
+    try:
+        return json.loads(described["data"]) if "data" in described else None
+    except ValueError:
+        return None
+
+
+def device_summary(udid, properties, usage):
+    """What the desktop shows of a device, from the two documents of request 300."""
+    summary = {"event": "device-info", "uuid": udid}
+    for name, key in (("name", "DeviceName"), ("model", "ProductType"), ("ios", "ProductVersion"),
+                      ("battery_percent", "BatteryCurrentCapacity"), ("charging", "BatteryIsCharging"),
+                      ("jailbroken", "IsJailbreak")):
+        if key in properties:
+            summary[name] = properties[key]
+    if "CycleCount" in usage:
+        summary["battery_cycles"] = usage["CycleCount"]
+    if "Data_PhysicalSize" in usage:
+        storage = {"total": usage["Data_PhysicalSize"], "free": usage["Data_FreeSize"]}
+        for name in ("Application", "Photo", "CameraRoll", "Movie", "Book", "Music", "Ringtone"):
+            storage[name] = usage[name + "_PhysicalSize"]
+        for key, value in usage.items():
+            if key.endswith("_PhysicalSize") and key[:-len("_PhysicalSize")] + "_Count" in usage \
+                    and key[:-len("_PhysicalSize")] not in storage:
+                storage[key[:-len("_PhysicalSize")]] = value
+        storage["others"] = usage["Data_Others_PhysicalSize"]
+        summary["storage_bytes"] = storage
+    return summary
+
+
+class DeviceInfoAsker:
+    """Sends request 300 for every device that becomes ready and sums up the answers."""
+
+    def __init__(self, peer, first_id=1000):
+        self.peer = peer
+        self.next_id = first_id
+        self.asked = {}  # request id -> [udid, documents received]
+
+    def on_packet(self, item):
+        """Returns a summary dict when a request 300 of ours has ended, else None."""
+        if item.get("id") == 0 and item.get("command") == EVENT_DEVICE_READY:
+            record = describe_body(item["body"]).get("record") or {}
+            udid = record.get("uuid")
+            if udid:
+                self.peer.send(self.next_id, REQUEST_DEVICE_INFO, 0, encode_request(1, {"uuid": udid}))
+                self.asked[self.next_id] = [udid, []]
+                self.next_id += 1
+            return None
+        asked = self.asked.get(item.get("id"))
+        if asked is None or item.get("command") != REQUEST_DEVICE_INFO:
+            return None
+        if item["status"] == 2:
+            asked[1].append(reply_document(item) or {})
+            return None
+        del self.asked[item["id"]]
+        documents = asked[1] + [{}, {}]
+        return device_summary(asked[0], documents[0], documents[1])
+
+
 def default_harlix():
     here = os.path.dirname(os.path.abspath(__file__))
     return os.environ.get("HARLIX_BIN", os.path.join(here, "..", "build", "src", "Harlix"))
@@ -184,21 +252,23 @@ def default_harlix():
 def serve(options):
     env = dict(os.environ)
     lab = None
-    if options.devices:
-        # A simulated PC with the device library, and one iPhone attached to it.
-        import tempfile
-        import hlx_lab
-        lab = hlx_lab.DeviceLab(tempfile.mkdtemp(prefix="hlx-lab-"), options.devices)
-        env.update(lab.variables())
-        udid = lab.attach(lab.make())
-        print(json.dumps({"event": "lab", "device_root": lab.root, "attached": udid,
-                          "try": "HLX_DEVICE_ROOT=%s python3 tools/hlx_device.py detach %s" % (lab.root, udid)}),
-              flush=True)
-    peer = Peer(options.harlix, console=options.console, self_test=options.self_test, env=env)
-    print(json.dumps({"event": "listening", "port": peer.port}), flush=True)
-    peer.start(stderr=None if options.console else subprocess.DEVNULL)
+    peer = None
     try:
+        if options.devices:
+            # A simulated PC with the device library, and one iPhone attached to it.
+            import tempfile
+            import hlx_lab
+            lab = hlx_lab.DeviceLab(tempfile.mkdtemp(prefix="hlx-lab-"), options.devices)
+            env.update(lab.variables())
+            udid = lab.attach(lab.make())
+            print(json.dumps({"event": "lab", "device_root": lab.root, "attached": udid,
+                              "try": "HLX_DEVICE_ROOT=%s python3 tools/hlx_device.py detach %s" % (lab.root, udid)}),
+                  flush=True)
+        peer = Peer(options.harlix, console=options.console, self_test=options.self_test, env=env)
+        print(json.dumps({"event": "listening", "port": peer.port}), flush=True)
+        peer.start(stderr=None if options.console else subprocess.DEVNULL)
         peer.accept()
+        asker = None if options.no_info else DeviceInfoAsker(peer)
         print(json.dumps({"event": "connected", "harlix_pid": peer.process.pid}), flush=True)
         deadline = time.monotonic() + options.seconds if options.seconds > 0 else None
         while deadline is None or time.monotonic() < deadline:
@@ -209,10 +279,15 @@ def serve(options):
                     break
                 continue
             print(packet_to_json(item), flush=True)
+            summary = asker.on_packet(item) if asker is not None and "event" not in item else None
+            if summary is not None:
+                print(json.dumps(summary, ensure_ascii=False), flush=True)
     except KeyboardInterrupt:
         pass
     finally:
-        peer.close()
+        # Also when Harlix cannot start: the lab's service stand-in must not outlive the tool.
+        if peer is not None:
+            peer.close()
         if lab is not None:
             lab.close()
             import shutil
@@ -258,6 +333,8 @@ def main(argv):
     serve_parser.add_argument("--self-test", action="store_true")
     serve_parser.add_argument("--devices", metavar="SUPPORT_DIR",
                               help="set up the simulated device library staged in SUPPORT_DIR and attach an iPhone")
+    serve_parser.add_argument("--no-info", action="store_true",
+                              help="do not ask ready devices for their information (request 300)")
     send_parser = commands.add_parser("send", help="send one request and print the replies")
     send_parser.add_argument("--harlix", default=default_harlix())
     send_parser.add_argument("--code", type=int, required=True, help="request code (packet command)")

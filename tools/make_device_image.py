@@ -6,11 +6,15 @@
                              [--unpaired] [--untrusted] [--locked] [--jailbroken] [--wifi]
                              [--capacity BYTES] [--free BYTES] [--service NAME]... [--ssl-service NAME]...
                              [--sync-account CLASS]... [--binary-lockdown] [--large] [--big-file-mib N]
+                             [--no-sim] [--cycle-count N] [--without-service NAME]... [--atc-script FILE]
+                             [--contacts N] [--contact-groups N]
                              [--force]
 
 Everything not given is drawn from a random generator seeded with --seed (0 by default), so the same
 command makes the same image. The layout (state.json, lockdown.plist, fs/, rootfs/) is described in
-platform/mobiledevice/README.md. state.json is written last: a folder made straight inside a device
+platform/mobiledevice/README.md, with the scripts of the diagnostics and ATC services
+(diagnostics.plist, atc.plist) and the address book of the synchronisation service (addressbook.plist,
+made by make_address_book.py). state.json is written last: a folder made straight inside a device
 root is announced only once it is complete (attaching with tools/hlx_device.py is the usual way).
 
 Importable: make_image(out, **options) takes the option names as keyword arguments (underscores for
@@ -26,6 +30,8 @@ import random
 import shutil
 import sys
 
+import make_address_book
+
 DEFAULT_NAME = {"iPhone": "Zo\u00eb's iPhone", "iPod": "Zo\u00eb's iPod", "iPad": "Zo\u00eb's iPad"}
 DEFAULT_PRODUCT = {
     # class: (ProductType, HardwareModel, ModelNumber, SupportedDeviceFamilies)
@@ -34,7 +40,8 @@ DEFAULT_PRODUCT = {
     "iPad": ("iPad7,5", "J71bAP", "MR7F2", [1, 2]),
 }
 BUILD_FOR_VERSION = {"12.4.1": "16G102", "9.3.5": "13G36", "4.1": "8B117", "4.2.1": "8C148"}
-DEFAULT_SERVICES = ["com.hlx.test.frames"]
+DEFAULT_SERVICES = ["com.hlx.test.frames", "com.apple.mobile.diagnostics_relay", "com.apple.atc",
+                    "com.apple.mobilesync"]
 DATA_CLASSES = ["Contacts", "Calendars", "Bookmarks", "Notes"]
 GIB = 1 << 30
 
@@ -94,8 +101,9 @@ def _lockdown_values(rng, o, udid, chip_id, capacity, free):
         "ProductionSOC": True,
         "ProtocolVersion": "2",
         "SupportedDeviceFamilies": families,
-        # Real devices send these two as reals, not integers.
-        "TimeIntervalSince1970": 1565000000.0 + rng.randrange(10 ** 6) + 0.25,
+        # Real devices send these two as reals, not integers. The half makes a reader that truncates
+        # instead of rounding differ by one.
+        "TimeIntervalSince1970": 1565000000.0 + rng.randrange(10 ** 6) + 0.5,
         "TimeZoneOffsetFromUTC": 3600.0,
         "TimeZone": "Europe/Berlin",
         "UniqueChipID": chip_id,
@@ -105,7 +113,19 @@ def _lockdown_values(rng, o, udid, chip_id, capacity, free):
         "HostAttached": True,
         "TrustedHostAttached": bool(o["paired"] and o["trusted"]),
     }
-    if o["device_class"] == "iPhone":
+    if o["device_class"] == "iPhone" and o.get("no_sim"):
+        # No SIM card: the baseband answers, the subscriber values are missing.
+        plain.update({
+            "BasebandVersion": "5.70.01",
+            "BasebandBootloaderVersion": "9.11.01",
+            "BasebandChipId": 7278817,
+            "BasebandGoldCertId": 2315222105,
+            "InternationalMobileEquipmentIdentity": "35" + _digits(rng, 13),
+            "MLBSerialNumber": _serial(rng) + _serial(rng)[:5],
+            "MobileEquipmentIdentifier": ("35" + _digits(rng, 12)),
+            "SIMStatus": "kCTSIMSupportSIMStatusNotInserted",
+        })
+    elif o["device_class"] == "iPhone":
         plain.update({
             "BasebandVersion": "5.70.01",
             "BasebandBootloaderVersion": "9.11.01",
@@ -164,6 +184,67 @@ def _lockdown_values(rng, o, udid, chip_id, capacity, free):
     }
 
 
+def _category(rng, size, count_low, count_high):
+    return {"_Count": rng.randrange(count_low, count_high), "_PhysicalSize": size,
+            "_PurgeableSize": size // 10}
+
+
+def _asset_metrics(rng, capacity, free):
+    """The "Params" of an AssetMetrics message: the data partition's size and free space, then the
+    used space by category. The categories take about 85 % of the used space, so the rest ("others")
+    is positive; "Photo" is split into sub-categories, and some categories are not in the service's
+    table (they become extra members), one with a count but no size (it does not)."""
+    used = max(0, capacity - free)
+
+    def part(fraction):
+        return int(used * fraction)
+
+    camera_roll = _category(rng, part(0.18), 50, 5000)
+    photo_stream = _category(rng, part(0.04), 10, 1000)
+    return {
+        "_PhysicalSize": capacity,
+        "_FreeSize": free,
+        "_PurgeableSize": part(0.02),
+        "Application": _category(rng, part(0.30), 20, 200),
+        "Photo": {"_Count": camera_roll["_Count"] + photo_stream["_Count"],
+                  "_PhysicalSize": camera_roll["_PhysicalSize"] + photo_stream["_PhysicalSize"],
+                  "CameraRoll": camera_roll, "PhotoStream": photo_stream},
+        "Music": _category(rng, part(0.14), 100, 3000),
+        "Movie": _category(rng, part(0.10), 1, 50),
+        "Book": _category(rng, part(0.02), 1, 80),
+        "Ringtone": _category(rng, part(0.001), 1, 30),
+        "VoiceMemo": _category(rng, part(0.01), 1, 40),
+        "Podcast": _category(rng, part(0.03), 1, 60),
+        "TVShow": {"_Count": rng.randrange(1, 9), "_PhysicalSize": 0},
+    }
+
+
+def _atc_script(rng, capacity, free, messages, end):
+    """atc.plist: what the ATC service sends after the host's power assertion (see the library's
+    README). By default a message the host does not read, then the metrics."""
+    if messages is None:
+        messages = [
+            {"Command": "ReadyForSync", "Params": {"DeviceLocked": False}, "Session": 0},
+            {"Command": "AssetMetrics", "Params": _asset_metrics(rng, capacity, free), "Session": 0},
+        ]
+    return {"Messages": list(messages), "End": end}
+
+
+def _diagnostics(cycle_count, battery_capacity):
+    """diagnostics.plist: the IORegistry entries that the diagnostics service answers with."""
+    power_source = {
+        "BatteryInstalled": True,
+        "CurrentCapacity": battery_capacity,
+        "DesignCapacity": 2716,
+        "ExternalConnected": True,
+        "IsCharging": True,
+        "Temperature": 2950,
+        "Voltage": 4250,
+        "CycleCount": cycle_count,
+    }
+    return {"IORegistry": {"IOPMPowerSource": power_source}}
+
+
 def _make_fs(rng, root, large, big_file_mib):
     for folder in ["DCIM/100APPLE", "Recordings", "iTunes_Control/iTunes", "iTunes_Control/Music/F00",
                    "Books", "PhotoData", "Downloads"]:
@@ -206,7 +287,9 @@ def _tree_bytes(root):
 def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product_type=None,
                product_version="12.4.1", serial=None, chip_id=None, paired=True, trusted=True, locked=False,
                jailbroken=False, wifi=False, capacity=64 * GIB, free=None, service=None, ssl_service=None,
-               sync_account=None, binary_lockdown=False, large=False, big_file_mib=0, force=False):
+               sync_account=None, binary_lockdown=False, large=False, big_file_mib=0, no_sim=False,
+               cycle_count=None, without_service=None, atc_messages=None, atc_end="wait", contacts=None,
+               contact_groups=None, force=False):
     if device_class not in DEFAULT_PRODUCT:
         raise ValueError("device class must be one of %s" % ", ".join(sorted(DEFAULT_PRODUCT)))
     rng = random.Random(seed)
@@ -226,7 +309,7 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
     untrusted = not trusted
     options = dict(device_class=device_class, product_type=product_type, product_version=product_version,
                    serial=serial, name=name, locked=locked, paired=paired and not untrusted, trusted=trusted,
-                   wifi=wifi, sync_account=sync_account)
+                   wifi=wifi, sync_account=sync_account, no_sim=no_sim)
 
     _make_fs(rng, os.path.join(out, "fs"), large, big_file_mib)
     if jailbroken:
@@ -240,6 +323,23 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
     with open(os.path.join(out, "lockdown.plist"), "wb") as f:
         plistlib.dump(values, f, fmt=plistlib.FMT_BINARY if binary_lockdown else plistlib.FMT_XML, sort_keys=True)
 
+    # Drawn after everything above, so that the same seed still makes the same values there.
+    if cycle_count is None:
+        cycle_count = rng.randrange(50, 900)
+    battery = values["com.apple.mobile.battery"]["BatteryCurrentCapacity"]
+    with open(os.path.join(out, "diagnostics.plist"), "wb") as f:
+        plistlib.dump(_diagnostics(cycle_count, battery), f, sort_keys=True)
+    with open(os.path.join(out, "atc.plist"), "wb") as f:
+        plistlib.dump(_atc_script(rng, capacity, free, atc_messages, atc_end), f, sort_keys=True)
+    # The address book draws from a generator of its own: the values above stay what they were.
+    book_rng = random.Random("addressbook-%d" % seed)
+    contacts = contacts if contacts is not None else (
+        make_address_book.LARGE_CONTACTS if large else make_address_book.DEFAULT_CONTACTS)
+    contact_groups = contact_groups if contact_groups is not None else (
+        make_address_book.LARGE_GROUPS if large else make_address_book.DEFAULT_GROUPS)
+    make_address_book.write_address_book(out, make_address_book.make_address_book(book_rng, contacts, contact_groups))
+    services = set(DEFAULT_SERVICES + list(service or [])) - set(without_service or [])
+
     state = {
         "udid": udid,
         "paired": options["paired"],
@@ -250,7 +350,7 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
         "model": values[""]["ProductType"],
         "totalBytes": capacity,
         "freeBytes": free,
-        "services": sorted(set(DEFAULT_SERVICES + list(service or []))),
+        "services": sorted(services),
         "sslServices": sorted(set(ssl_service or [])),
         "refuseSetValue": False,
         "faults": {},
@@ -264,7 +364,8 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
     return {
         "path": out, "udid": udid, "device_name": name, "device_class": device_class,
         "product_type": values[""]["ProductType"], "product_version": product_version, "serial": serial,
-        "unique_chip_id": chip_id, "total_bytes": capacity, "free_bytes": free,
+        "unique_chip_id": chip_id, "total_bytes": capacity, "free_bytes": free, "cycle_count": cycle_count,
+        "contacts": contacts, "contact_groups": contact_groups,
     }
 
 
@@ -294,9 +395,25 @@ def main(argv=None):
     parser.add_argument("--binary-lockdown", action="store_true", help="write lockdown.plist as a binary plist")
     parser.add_argument("--large", action="store_true", help="thousands of files in fs/ for benchmarks")
     parser.add_argument("--big-file-mib", type=int, default=0, help="add fs/Downloads/big.bin of N MiB")
+    parser.add_argument("--no-sim", action="store_true", help="an iPhone without a SIM card")
+    parser.add_argument("--cycle-count", type=int, help="the battery's charge cycles (diagnostics service)")
+    parser.add_argument("--without-service", action="append",
+                        help="a default service the device does not offer (e.g. com.apple.atc)")
+    parser.add_argument("--atc-script", help="a property-list or JSON file holding the list of ATC script entries")
+    parser.add_argument("--contacts", type=int, help="contacts in the address book (default 8, 10000 with --large)")
+    parser.add_argument("--contact-groups", type=int, help="contact groups (default 2, 50 with --large)")
     parser.add_argument("--force", action="store_true", help="replace OUT if it exists")
     args = parser.parse_args(argv)
     try:
+        atc_messages = None
+        if args.atc_script:
+            with open(args.atc_script, "rb") as f:
+                data = f.read()
+            atc_messages = json.loads(data) if data.lstrip()[:1] in (b"[", b"{") else plistlib.loads(data)
+            if isinstance(atc_messages, dict):
+                atc_messages = atc_messages.get("Messages")
+            if not isinstance(atc_messages, list):
+                raise ValueError("an ATC script is a list of entries")
         facts = make_image(args.out, seed=args.seed, udid=args.udid, name=args.name, device_class=args.device_class,
                            product_type=args.product_type, product_version=args.product_version,
                            serial=args.serial, chip_id=args.chip_id, paired=not args.unpaired,
@@ -304,7 +421,9 @@ def main(argv=None):
                            wifi=args.wifi, capacity=args.capacity, free=args.free, service=args.service,
                            ssl_service=args.ssl_service, sync_account=args.sync_account,
                            binary_lockdown=args.binary_lockdown, large=args.large,
-                           big_file_mib=args.big_file_mib, force=args.force)
+                           big_file_mib=args.big_file_mib, no_sim=args.no_sim, cycle_count=args.cycle_count,
+                           without_service=args.without_service, atc_messages=atc_messages,
+                           contacts=args.contacts, contact_groups=args.contact_groups, force=args.force)
     except (ValueError, OSError) as e:
         print("make_device_image: %s" % e, file=sys.stderr)
         return 2

@@ -23,17 +23,6 @@ namespace {
 
 CMobileExportFun& Md() { return CMobileExportFun::GetInstance(); }
 
-// The calling thread's transfer buffer, made on first use; null when the memory is not there.
-uint8_t* TransferBuffer() {
-  thread_local std::unique_ptr<uint8_t[]> buffer;
-  if (!buffer) {
-    uint8_t* raw = nullptr;
-    if (!TryAllocBuffer(&raw, kAfcTransferBufferBytes)) return nullptr;
-    buffer.reset(raw);
-  }
-  return buffer.get();
-}
-
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -163,6 +152,16 @@ bool DownloadTree(AFCConnectionRef afc, const std::string& deviceFolder, const s
 
 }  // namespace
 
+uint8_t* ThreadTransferBuffer() {
+  thread_local std::unique_ptr<uint8_t[]> buffer;
+  if (!buffer) {
+    uint8_t* raw = nullptr;
+    if (!TryAllocBuffer(&raw, kAfcTransferBufferBytes)) return nullptr;
+    buffer.reset(raw);
+  }
+  return buffer.get();
+}
+
 bool AfcGetFileInfo(AFCConnectionRef afc, const std::string& devicePath, AfcFileInfo* info) {
   CMobileExportFun& md = Md();
   AFCDictionaryRef dictionary = nullptr;
@@ -211,7 +210,7 @@ bool AfcRemoveTree(AFCConnectionRef afc, const std::string& devicePath, bool rem
 bool AfcUploadFile(AFCConnectionRef afc, const std::string& pcPath, const std::string& devicePath) {
   FilePtr source(std::fopen(pcPath.c_str(), "rb"));
   if (!source) return false;
-  uint8_t* buffer = TransferBuffer();
+  uint8_t* buffer = ThreadTransferBuffer();
   if (buffer == nullptr) return false;
   CMobileExportFun& md = Md();
   AFCFileRef handle = 0;
@@ -237,7 +236,7 @@ bool AfcDownloadFile(AFCConnectionRef afc, const std::string& devicePath, const 
   AfcFileInfo info;
   if (!AfcGetFileInfo(afc, devicePath, &info)) return false;
   const uint64_t expected = info.sizeBytes > 0 ? static_cast<uint64_t>(info.sizeBytes) : 0;
-  uint8_t* buffer = TransferBuffer();
+  uint8_t* buffer = ThreadTransferBuffer();
   if (buffer == nullptr) return false;
   CMobileExportFun& md = Md();
   AFCFileRef handle = 0;

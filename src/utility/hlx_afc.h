@@ -21,6 +21,11 @@ namespace hlx {
 // The transfer unit of uploads and downloads.
 constexpr uint32_t kAfcTransferBufferBytes = 4 * 1024 * 1024;  // 0x400000
 
+// The calling thread's transfer buffer of kAfcTransferBufferBytes, made on first use and freed when
+// the thread ends; null when the memory is not there. The AFC copies and the ATC message reader
+// share it; neither holds it across a call into the other.
+uint8_t* ThreadTransferBuffer();
+
 // The answer of an AFC stat, one field per key that AFC returns. A stat sets only the fields whose
 // keys the device returns. (The fields are not named after the keys: glibc's <sys/stat.h> defines
 // st_mtime and friends as macros, which would rename them in any file that includes it.)

@@ -15,8 +15,10 @@ namespace {
 
 constexpr size_t kLengthWordBytes = 4;
 
-// The library's send may take part of a buffer; false when a send fails or makes no progress.
-bool SendAll(AMDServiceConnectionRef connection, const uint8_t* bytes, size_t length) {
+}  // namespace
+
+// The library's send may take part of a buffer.
+bool SendServiceBytes(AMDServiceConnectionRef connection, const uint8_t* bytes, size_t length) {
   CMobileExportFun& md = CMobileExportFun::GetInstance();
   while (length > 0) {
     int sent = md.AMDServiceConnectionSend(connection, bytes, length);
@@ -28,8 +30,7 @@ bool SendAll(AMDServiceConnectionRef connection, const uint8_t* bytes, size_t le
   return true;
 }
 
-// Fills the buffer whole, however the bytes arrive; false on a failed receive or the stream's end.
-bool ReceiveAll(AMDServiceConnectionRef connection, uint8_t* bytes, size_t length) {
+bool ReceiveServiceBytes(AMDServiceConnectionRef connection, uint8_t* bytes, size_t length) {
   CMobileExportFun& md = CMobileExportFun::GetInstance();
   while (length > 0) {
     int received = md.AMDServiceConnectionReceive(connection, bytes, length);
@@ -41,16 +42,14 @@ bool ReceiveAll(AMDServiceConnectionRef connection, uint8_t* bytes, size_t lengt
   return true;
 }
 
-}  // namespace
-
 bool SendServiceMessage(AMDServiceConnectionRef connection, const BinaryPlist& message) {
   if (message.bytes == nullptr && message.length != 0) return false;
   const uint32_t length = message.length;
   const uint8_t word[kLengthWordBytes] = {
       static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
       static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-  if (!SendAll(connection, word, sizeof(word))) return false;
-  return SendAll(connection, message.bytes, length);
+  if (!SendServiceBytes(connection, word, sizeof(word))) return false;
+  return SendServiceBytes(connection, message.bytes, length);
 }
 
 bool ReceiveServiceMessages(AMDServiceConnectionRef connection, ServiceMessageHandler handler, void* context) {
@@ -58,7 +57,7 @@ bool ReceiveServiceMessages(AMDServiceConnectionRef connection, ServiceMessageHa
   bool more = true;
   while (more) {
     uint8_t word[kLengthWordBytes];
-    if (!ReceiveAll(connection, word, sizeof(word))) break;
+    if (!ReceiveServiceBytes(connection, word, sizeof(word))) break;
     const uint32_t length = (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) | (uint32_t{word[2]} << 8) |
                             uint32_t{word[3]};
     // 0 and anything above the cap end the loop (the Windows build read the word as signed, so a top
@@ -73,7 +72,7 @@ bool ReceiveServiceMessages(AMDServiceConnectionRef connection, ServiceMessageHa
       break;
     }
     std::unique_ptr<uint8_t[]> body(raw);
-    if (!ReceiveAll(connection, body.get(), length)) break;
+    if (!ReceiveServiceBytes(connection, body.get(), length)) break;
     more = false;
     handler(context, body.get(), static_cast<int64_t>(length), &more, &result);
   }

@@ -11,6 +11,7 @@
 // the device goes away).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "mobiledevice.h"
@@ -34,6 +35,12 @@ constexpr uint32_t kMaxServiceMessageBytes = 10 * 1024 * 1024;  // 10 MiB, 0xA00
 // Called on the thread that runs the loop. A handler must not throw.
 using ServiceMessageHandler = void (*)(void* context, const uint8_t* bytes, int64_t length, bool* more,
                                       bool* result);
+
+// All `length` bytes through the library's send, however many calls it takes; false when a send
+// fails or makes no progress. For framings of their own (the ATC service's little-endian lengths).
+[[nodiscard]] bool SendServiceBytes(AMDServiceConnectionRef connection, const uint8_t* bytes, size_t length);
+// Fills the buffer whole, however the bytes arrive; false on a failed receive or the stream's end.
+[[nodiscard]] bool ReceiveServiceBytes(AMDServiceConnectionRef connection, uint8_t* bytes, size_t length);
 
 // Sends the length word and the body. True only when all of both went out; the Windows build looked
 // at the body's send alone, so a lost length word (which desynchronises the stream) passed as sent.

@@ -235,4 +235,26 @@ std::shared_ptr<HLXDeviceService> OpenDeviceService(AMDeviceRef device, int32_t*
   return HLXDeviceService::Start(device, error, name, options, wantAfc);
 }
 
+std::shared_ptr<HLXDeviceService> StartServiceWithRenewal(AMDeviceRef device, const std::string& name) {
+  CFStringRef cfName = Md().__CFStringMakeConstantString(name.c_str());
+  if (!cfName) return nullptr;
+  ServiceCache& cache = Services();
+  std::unique_lock<std::mutex> lock(cache.mutex);
+  const std::string busyKey = BusyKey(kBackupServiceName, device);
+  cache.released.wait(lock, [&] { return cache.busy.count(busyKey) == 0; });
+  int32_t error = kDeviceOk;
+  std::shared_ptr<HLXDeviceSession> session = GetDeviceSession(device, &error);
+  AMDServiceConnectionRef connection = nullptr;
+  int result = session ? Md().AMDeviceSecureStartService(device, cfName, nullptr, &connection) : -1;
+  if (result != 0) {
+    session = RenewDeviceSession(device, &error);
+    if (session) result = Md().AMDeviceSecureStartService(device, cfName, nullptr, &connection);
+  }
+  if (result != 0 || !connection) {
+    LOG(WARNING) << "service start refused: " << std::hex << result;
+    return nullptr;
+  }
+  return std::make_shared<HLXDeviceService>(connection, nullptr, name, device, std::move(session));
+}
+
 }  // namespace hlx

@@ -87,4 +87,10 @@ std::shared_ptr<HLXDeviceSession> RenewDeviceSession(AMDeviceRef device, int32_t
 std::shared_ptr<HLXDeviceService> OpenDeviceService(AMDeviceRef device, int32_t* error, const std::string& name,
                                                     CFDictionaryRef options, bool wantAfc);
 
+// A service started for one request the way the information readers start theirs: under the
+// device's session, one start; when that fails, one renewed session and one more start (no five
+// attempts, no AFC). Runs under the service mutex like every start. Empty when both starts failed;
+// the service is invalidated when the last holder lets go.
+std::shared_ptr<HLXDeviceService> StartServiceWithRenewal(AMDeviceRef device, const std::string& name);
+
 }  // namespace hlx

@@ -12,6 +12,7 @@
 
 #include "iOSAPI/MobileExportFun.h"
 #include "mobiledevice.h"
+#include "utility/hlx_plist.h"
 
 namespace hlx {
 
@@ -29,6 +30,21 @@ bool GetSupportedDeviceFamilies(AMDeviceRef device, std::vector<int64_t>* famili
 
 // A CoreFoundation string as UTF-8 (empty when it is not one).
 std::string CFStringToUtf8(CFTypeRef string);
+
+// A lockdown value as a value tree; an empty key or domain is left out of the query (an empty key
+// asks for the whole domain). True when a scalar was converted into *out:
+//   string   kString, UTF-8             data     kString, upper-case hex, two digits a byte
+//   boolean  kBool                      number   SInt32 and int as kInt64, SInt64 as kInt64,
+//                                                Float64 as kDouble; other number types: false
+// A dictionary (kDictionary) or a non-empty array (kArray) is converted into *out too, but the
+// result is false, as callers of the Windows build tell scalars from containers that way. Inside
+// them the same rules hold; an entry that does not convert is left out of a dictionary, an array
+// element of another type becomes kEmpty, and an empty array (which has no representation) leaves
+// its entry out; an empty array at the top gives false and leaves *out alone.
+// Deliberate departure: the Windows build read strings (and dictionary keys) as ASCII of at most
+// 259 characters, so "Zoë's iPhone" did not convert at all; strings are read whole, as UTF-8.
+[[nodiscard]] bool GetLockdownValueAsVariant(AMDeviceRef device, const std::string& key, const std::string& domain,
+                                             PlistVariant* out);
 
 bool IsJailbroken(AMDeviceRef device);
 // Whether the device keeps the data class ("Contacts", "Calendars", "Bookmarks", "Notes") in an

@@ -56,9 +56,13 @@ char* MallocText(const std::string& text) {
   return copy;
 }
 
-// "YYYY-MM-DD hh:mm:ss" of a Unix moment in local time, or "" outside the accepted range.
-std::string LocalTimeText(int64_t unixSeconds) {
-  if (unixSeconds < 0 || unixSeconds > kMaxLocalTimeSeconds) return {};
+// 0001-01-01 00:00:00 UTC in Unix seconds: the first moment that "%.4d" writes as four digits.
+constexpr int64_t kFirstYearOneSeconds = -62135596800;
+
+// "YYYY-MM-DD hh:mm:ss" of a Unix moment in local time, or "" outside the accepted range (from
+// `firstSeconds`, 1970 unless a caller reaches further back, to kMaxLocalTimeSeconds).
+std::string LocalTimeText(int64_t unixSeconds, int64_t firstSeconds = 0) {
+  if (unixSeconds < firstSeconds || unixSeconds > kMaxLocalTimeSeconds) return {};
   std::tm local{};
   if (!os::Os().localTime(unixSeconds, &local)) return {};
   char text[64];
@@ -251,8 +255,10 @@ std::string FormatByteSize(uint64_t byteCount) {
   return text;
 }
 
-char* UtcTextToLocalText(const char* utcText) {
-  if (utcText == nullptr || strnlen(utcText, 19) < 19) return MallocText("");
+// The Unix seconds of a UTC time text "YYYY-MM-DDThh:mm:ss..." (at least 19 characters); false for
+// a shorter text.
+static bool UtcTextToUnixSeconds(const char* utcText, int64_t* unixSeconds) {
+  if (utcText == nullptr || strnlen(utcText, 19) < 19) return false;
   int64_t year = ReadLeadingInt(utcText);
   int64_t month = ReadLeadingInt(utcText + 5);
   int64_t day = ReadLeadingInt(utcText + 8);
@@ -264,8 +270,20 @@ char* UtcTextToLocalText(const char* utcText) {
   year += FloorDiv(monthIndex, 12);
   monthIndex -= FloorDiv(monthIndex, 12) * 12;
   int64_t days = DaysFromCivil(year, monthIndex + 1) + (day - 1);
-  int64_t unixSeconds = days * 86400 + hour * 3600 + minute * 60 + second;
+  *unixSeconds = days * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+char* UtcTextToLocalText(const char* utcText) {
+  int64_t unixSeconds = 0;
+  if (!UtcTextToUnixSeconds(utcText, &unixSeconds)) return MallocText("");
   return MallocText(LocalTimeText(unixSeconds));
+}
+
+std::string UtcTextToLocalDateText(const std::string& utcText) {
+  int64_t unixSeconds = 0;
+  if (!UtcTextToUnixSeconds(utcText.c_str(), &unixSeconds)) return {};
+  return LocalTimeText(unixSeconds, kFirstYearOneSeconds);
 }
 
 char* AppleTimeToLocalText(uint64_t appleEpochCount) {

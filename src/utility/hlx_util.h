@@ -58,6 +58,10 @@ constexpr int64_t kAppleEpochUnixSeconds = 978307200;  // 2001-01-01 00:00:00 UT
 // the accepted range gives a malloc'ed "". Out-of-range fields are normalised (month 13 is
 // January).
 char* UtcTextToLocalText(const char* utcText);
+// As UtcTextToLocalText, but moments before 1970 (from the year 1 on) are converted too: record
+// fields such as birthdays reach far back, and the Windows runtime's range would show most
+// birthdays as "". "" for a text that UtcTextToLocalText would not read or a moment beyond the range.
+std::string UtcTextToLocalDateText(const std::string& utcText);
 
 // Seconds since 2001-01-01 00:00:00 UTC as local-time text (malloc). A count that is negative when
 // read as signed counts as 0. A count whose moment lies beyond the accepted range is taken as

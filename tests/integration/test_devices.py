@@ -5,7 +5,7 @@ import json
 import unittest
 import zlib
 
-from harlix_process import HARLIX, DeviceLab, TempDir, expect_monitor_status, hlx_peer, start_sleeper
+from harlix_process import HARLIX, DeviceLab, TempDir, hlx_peer, start_sleeper
 
 READY, REMOVED, ATTACHED_STATUS, ERROR_REPORT = 1, 8, 11, 12
 READY_MEMBERS = ["Model", "FirmVersion", "Type", "Data_FreeSize", "Data_PhysicalSize", "Pid", "TaskId",
@@ -159,12 +159,6 @@ class DeviceTest(unittest.TestCase):
                 self.peer.close()
                 self.lab.detach(udid)
                 self.lab.detach(ready["udid"])
-
-    def test_monitor_reports_a_missing_device_support_service(self):
-        self.lab.close()
-        self.lab.service = None
-        self.start()
-        expect_monitor_status(self, self.peer, 14)
 
 
 if __name__ == "__main__":

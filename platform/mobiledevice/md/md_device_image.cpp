@@ -9,6 +9,7 @@
 #include <rapidjson/stringbuffer.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <functional>
 #include <utility>
 
@@ -278,4 +279,23 @@ int MDDeviceImage::CountPairPrompt() {
     IncrementMember(document, document, "pairPrompts");
     return 0;
   });
+}
+
+int MDDeviceImage::TakeCounterRange(const std::string& name, int64_t floor, int64_t count, int64_t* first) {
+  if (count < 0 || floor < 0) return EINVAL;
+  int64_t taken = 0;
+  const int error = EditJsonFile(m_folder, PathOf("counters.json"), true, [&](Document& document) {
+    Value& ranges = ObjectMember(document, document, "ranges");
+    auto it = ranges.FindMember(name.c_str());
+    int64_t next = floor;
+    if (it != ranges.MemberEnd() && it->value.IsInt64() && it->value.GetInt64() > next) next = it->value.GetInt64();
+    if (next > INT64_MAX - count) return ERANGE;
+    if (it != ranges.MemberEnd()) ranges.RemoveMember(it);
+    ranges.AddMember(Value(name.c_str(), static_cast<rapidjson::SizeType>(name.size()), document.GetAllocator()),
+                     Value(next + count), document.GetAllocator());
+    taken = next;
+    return 0;
+  });
+  if (error == 0) *first = taken;
+  return error;
 }

@@ -82,6 +82,11 @@ class MDDeviceImage {
   // counters.json: {"serviceStartAttempts": {name: n}, "pairPrompts": n}.
   [[nodiscard]] int CountServiceStartAttempt(const std::string& serviceName);
   [[nodiscard]] int CountPairPrompt();
+  // Hands out `count` consecutive numbers of the counter counters.json["ranges"][name], starting at
+  // the larger of the counter and `floor`, and moves the counter past them: numbers handed out are
+  // never handed out again, also when the caller drops them (the synchronisation service's record
+  // ids). 0 or an errno; *first is set only on success.
+  [[nodiscard]] int TakeCounterRange(const std::string& name, int64_t floor, int64_t count, int64_t* first);
 
  private:
   const std::string m_folder;

@@ -64,3 +64,6 @@ MDServiceHandler MDFindServiceHandler(const std::string& name);
 // One line per service source; called once, before the first lookup.
 void MDRegisterAfcServices();
 void MDRegisterTestFramesService();
+void MDRegisterDiagnosticsService();
+void MDRegisterAtcService();
+void MDRegisterMobileSyncService();

@@ -21,6 +21,9 @@ Registry& GetRegistry() {
 void RegisterBuiltInServices() {
   MDRegisterAfcServices();
   MDRegisterTestFramesService();
+  MDRegisterDiagnosticsService();
+  MDRegisterAtcService();
+  MDRegisterMobileSyncService();
 }
 
 }  // namespace

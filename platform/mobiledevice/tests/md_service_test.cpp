@@ -65,7 +65,8 @@ TEST_F(MDService, OnlyServicesTheImageOffersStart) {
       {"OFFER-2", {}, "com.apple.afc2", kAMDInvalidServiceError},
       {"OFFER-3", {"--jailbroken"}, "com.apple.afc2", kAMDSuccess},
       {"OFFER-4", {}, "com.hlx.test.frames", kAMDSuccess},
-      {"OFFER-5", {}, "com.apple.mobilesync", kAMDInvalidServiceError},
+      {"OFFER-5", {}, "com.apple.mobilesync", kAMDSuccess},
+      {"OFFER-7", {"--without-service", "com.apple.mobilesync"}, "com.apple.mobilesync", kAMDInvalidServiceError},
       // Listed by the image but simulated by nobody: refused rather than left hanging.
       {"OFFER-6", {"--service", "com.hlx.nobody"}, "com.hlx.nobody", kAMDInvalidServiceError},
   };

@@ -16,6 +16,7 @@
 #include "utility/hlx_text.h"
 #include "utility/hlx_thread_pool.h"
 #include "utility/hlx_util.h"
+#include "utility/module/basicinfo/hlx_module_basicinfo.h"
 #include "utility/module/control/hlx_module_control.h"
 
 namespace hlx {
@@ -279,7 +280,9 @@ void RunHelperPacketTask(std::unique_ptr<IPCPacket1> packet) { RunModule(std::mo
 void RunSelfTestTask(std::shared_ptr<HLXDevice> device) {
   LOG(INFO) << "TestModule Begin";
   if (device) {
-    // The device's own checks belong to the basic-info module, which has not landed yet.
+    auto* basicInfo = dynamic_cast<HLXModuleBasicInfo*>(
+        ModuleRegistry::GetInstance().Find(HLXModuleBasicInfo::kCodeDeviceInfo));
+    if (basicInfo) VNLThreadPool::GetInstance().AddTask([basicInfo, device] { basicInfo->RunSelfTest(device); });
     LOG(INFO) << "TestModule Finish";
     return;
   }

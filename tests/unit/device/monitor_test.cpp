@@ -93,6 +93,11 @@ TEST(HLXDeviceMonitor, StartWithoutTheDeviceSupportServiceGives14) {
       [] {
         test::TempFolder folder;
         SetUpLab(folder, false);
+        // Other tests may run the stand-in beside this one: this process sees none.
+        os::Os().listProcesses = [](std::vector<os::ProcessEntry>* out) {
+          out->clear();
+          return true;
+        };
         return HLXDeviceMonitor::GetInstance().Start() == kDeviceServiceNotRunning ? 0 : 1;
       },
       0);

@@ -92,6 +92,8 @@ class SimulatedDevice {
 
   AMDeviceRef device() const { return m_device; }
   const std::string& Udid() const { return m_udid; }
+  // The image folder while the device is attached.
+  const std::string& ImageFolder() const { return m_image; }
   // The PC path of a device path: the image's fs/ folder is what AFC serves.
   std::string FsPath(const std::string& devicePath) const { return m_image + "/fs" + devicePath; }
 

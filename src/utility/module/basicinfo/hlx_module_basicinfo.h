@@ -1,12 +1,55 @@
-// The basicinfo module. Until its feature lands it answers every request with a final "task error".
+// The basic device information module: what a connected device is and how it is used.
+//   15   bring a device that is not ready (not trusted yet, properties not read) to ready;
+//   300  the device's properties (lockdown values and a jailbreak test), then its battery and
+//        storage use, as two intermediate replies (status 2, zlib JSON), then the final reply;
+//   303  rename the device (zlib JSON {"name": ...} in the data part).
+// The module keeps no state between requests. The backup module reads the same property document
+// through ReadDeviceProperties (found in the registry under 300).
 //
-// Threads: any worker.
+// Threads: any worker, several requests at once (also for one device). The module locks nothing of
+// its own; the device monitor's mutex is taken only for the device lookup.
 #pragma once
 
-#include "utility/module/hlx_module_unbuilt.h"
+#include <rapidjson/document.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "utility/hlx_module.h"
 
 namespace hlx {
 
-class HLXModuleBasicInfo : public HLXModuleUnbuilt {};
+class HLXDevice;
+
+class HLXModuleBasicInfo : public HLXModule {
+ public:
+  static constexpr int32_t kCodeBringReady = 15;
+  static constexpr int32_t kCodeDeviceInfo = 300;
+  static constexpr int32_t kCodeRename = 303;
+
+  // This module's own reply codes (the shared ones are in hlx_reply.h, the device layer's in
+  // hlx_device_error.h).
+  static constexpr int32_t kReplyRenameRefused = 31;  // the device refused the new name
+
+  int Notify(void*) override { return 0; }
+  // Always ends with one final reply carrying the request's "uuid" (empty for a request whose JSON
+  // text does not parse).
+  int HandleRequest(const IPCPacket1& request) override;
+
+  // Self-test mode: a request 300 of the module's own making for the device (sub-command 1), whose
+  // replies go to the desktop peer like any other.
+  void RunSelfTest(const std::shared_ptr<HLXDevice>& device);
+
+  // Adds the property members to `object`, in their fixed order, each only when the device returns
+  // a value of its kind; stores the product version in the device record. Needs a session on the
+  // device (an open AFC service holds one). Booleans are written as 0 and 1.
+  static void ReadDeviceProperties(HLXDevice& device, rapidjson::Value* object,
+                                   rapidjson::Document::AllocatorType& allocator);
+
+ private:
+  int HandleDeviceInfo(const IPCPacket1& request, const std::shared_ptr<HLXDevice>& device);
+  int SetDeviceName(const std::shared_ptr<HLXDevice>& device, const std::string& name);
+};
 
 }  // namespace hlx

@@ -1,0 +1,394 @@
+// Synchronisation sessions (see hlx_sync_session.h).
+#include "utility/hlx_sync_session.h"
+
+#include <glog/logging.h>
+#include <rapidjson/document.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "iOSAPI/MobileExportFun.h"
+#include "utility/hlx_device_session.h"
+#include "utility/hlx_lockdown.h"
+
+namespace hlx {
+namespace {
+
+constexpr char kServiceName[] = "com.apple.mobilesync";
+constexpr char kXmlHead[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<plist version=\"1.0\"><array>";
+constexpr char kXmlTail[] = "</array></plist>";
+// Messages nest a few levels (message, records, record, array); a deeper one is not rebuilt.
+constexpr int kMaxMessageDepth = 64;
+
+CMobileExportFun& Md() { return CMobileExportFun::GetInstance(); }
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+// The elements of a device message, or null when it is not a non-empty array.
+const PlistVariant::Array* MessageElements(const PlistVariant& parsed) {
+  const PlistVariant::Array* document = parsed.GetArray();
+  if (document == nullptr || document->empty()) return nullptr;
+  const PlistVariant::Array* message = (*document)[0].GetArray();
+  return message != nullptr && !message->empty() ? message : nullptr;
+}
+
+// False for a control character that XML 1.0 has no place for, not even as a reference.
+bool IsXmlText(std::string_view text) {
+  return std::none_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+  });
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  if (from.empty()) return text;
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// Rebuilds a CoreFoundation list with the replacement applied to its strings. Every object made is
+// kept in `made` until the list is serialised: a container made with null callbacks does not
+// retain its values under every CoreFoundation. Values other than strings and containers are the
+// original's (borrowed; the original outlives the copy).
+CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::string& from, const std::string& to, int depth,
+                                 std::vector<CFPtr<CFTypeRef>>* made) {
+  if (value == nullptr || depth > kMaxMessageDepth) return nullptr;
+  CMobileExportFun& md = Md();
+  const CFTypeID type = md.CFGetTypeID(value);
+  auto keep = [made](CFTypeRef object) {
+    if (object != nullptr) made->emplace_back(object);
+    return object;
+  };
+  if (type == kHLXCFStringTypeID) {
+    const std::string text = ReplaceAll(CFStringToUtf8(value), from, to);
+    return keep(md.CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8));
+  }
+  if (type == kHLXCFArrayTypeID) {
+    auto array = static_cast<CFArrayRef>(value);
+    CFMutableArrayRef copy = md.CFArrayCreateMutable(nullptr, 0, nullptr);
+    if (keep(copy) == nullptr) return nullptr;
+    for (CFIndex i = 0; i < md.CFArrayGetCount(array); ++i) {
+      CFTypeRef element = RebuildWithReplacement(md.CFArrayGetValueAtIndex(array, i), from, to, depth + 1, made);
+      if (element == nullptr) return nullptr;
+      md.CFArrayAppendValue(copy, element);
+    }
+    return copy;
+  }
+  if (type == kHLXCFDictionaryTypeID) {
+    auto dictionary = static_cast<CFDictionaryRef>(value);
+    const CFIndex count = md.CFDictionaryGetCount(dictionary);
+    std::vector<const void*> keys(static_cast<size_t>(count));
+    std::vector<const void*> values(static_cast<size_t>(count));
+    md.CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
+    CFMutableDictionaryRef copy = md.CFDictionaryCreateMutable(nullptr, count, nullptr, nullptr);
+    if (keep(copy) == nullptr) return nullptr;
+    for (CFIndex i = 0; i < count; ++i) {
+      CFTypeRef key = RebuildWithReplacement(keys[static_cast<size_t>(i)], from, to, depth + 1, made);
+      CFTypeRef element = RebuildWithReplacement(values[static_cast<size_t>(i)], from, to, depth + 1, made);
+      if (key == nullptr || element == nullptr) return nullptr;
+      md.CFDictionaryAddValue(copy, key, element);
+    }
+    return copy;
+  }
+  return value;
+}
+
+}  // namespace
+
+const SyncDataClass kSyncContacts = {"com.apple.Contacts", "Contacts-Device-Anchor", 106, "Contacts"};
+const SyncDataClass kSyncNotes = {"com.apple.Notes", "Notes-Device-Anchor", 102, "Notes"};
+const SyncDataClass kSyncCalendars = {"com.apple.Calendars", "Calendars-Device-Anchor", 110, "Calendars"};
+const SyncDataClass kSyncBookmarks = {"com.apple.Bookmarks", "Bookmarks-Device-Anchor", 102, "Bookmarks"};
+
+const char* SyncResultName(int32_t result) {
+  switch (result) {
+    case kSyncOk: return "ok";
+    case kSyncBadMessage: return "message does not convert";
+    case kSyncNoService: return "service not opened";
+    case kSyncConnectionLost: return "connection lost";
+    case kSyncRefused: return "refused by the device";
+    default: return "unknown";
+  }
+}
+
+std::string ComputerAnchorText(std::time_t now) {
+  struct tm local {};
+  if (localtime_r(&now, &local) == nullptr) return std::string();
+  tzset();
+  // `timezone` is the standard offset in seconds west of UTC; daylight saving is not applied.
+  const long hoursEast = -timezone / 3600;
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d %c%02ld00", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, hoursEast < 0 ? '-' : '+',
+                hoursEast < 0 ? -hoursEast : hoursEast);
+  return text;
+}
+
+std::string EscapeXmlText(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+SyncMessageXml::SyncMessageXml(std::string_view name) { String(name); }
+
+SyncMessageXml& SyncMessageXml::String(std::string_view text) {
+  if (!IsXmlText(text)) m_convertible = false;
+  m_body += "<string>" + EscapeXmlText(text) + "</string>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::Key(std::string_view key) {
+  if (!IsXmlText(key)) m_convertible = false;
+  m_body += "<key>" + EscapeXmlText(key) + "</key>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::Integer(int64_t value) {
+  m_body += "<integer>" + std::to_string(value) + "</integer>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::True() {
+  m_body += "<true/>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::BeginDict() {
+  m_body += "<dict>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::EndDict() {
+  m_body += "</dict>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::BeginArray() {
+  m_body += "<array>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::EndArray() {
+  m_body += "</array>";
+  return *this;
+}
+std::string SyncMessageXml::Text() const { return kXmlHead + m_body + kXmlTail; }
+BinaryPlistPtr SyncMessageXml::Convert() const { return m_convertible ? XmlPlistToBinary(Text()) : nullptr; }
+
+BinaryPlistPtr MakeClassMessage(const char* name, const SyncDataClass& dataClass) {
+  return SyncMessageXml(name).String(dataClass.name).Convert();
+}
+
+BinaryPlistPtr MakeDeletionMessage(const SyncDataClass& dataClass, std::string_view recordId) {
+  return SyncMessageXml("SDMessageProcessChanges")
+      .String(dataClass.name)
+      .BeginDict()
+      .Key(recordId)
+      .String(kSyncEmptyParameter)
+      .EndDict()
+      .Convert();
+}
+
+std::string SyncMessageName(const PlistVariant& message) {
+  const PlistVariant::Array* elements = MessageElements(message);
+  const std::string* name = elements != nullptr ? (*elements)[0].GetString() : nullptr;
+  return name != nullptr ? *name : std::string();
+}
+
+bool IsSyncRefusal(const std::string& name) {
+  return EqualsIgnoringCase(name, "SDMessageRefuseToSyncDataClassWithComputer") ||
+         EqualsIgnoringCase(name, "SDMessageCancelSession");
+}
+
+bool IsSyncDisconnect(const std::string& name) { return EqualsIgnoringCase(name, "DLMessageDisconnect"); }
+
+void WaitForMessage(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
+  auto* wait = static_cast<SyncWaitContext*>(context);
+  *result = false;
+  *more = false;
+  ++wait->received;
+  PlistVariant parsed;
+  if (!ParsePlistToVariant(bytes, static_cast<size_t>(length), &parsed)) return;
+  const PlistVariant::Array* elements = MessageElements(parsed);
+  if (elements == nullptr) return;  // not a message: the wait ends without the name
+  const std::string name = SyncMessageName(parsed);
+  if (IsSyncRefusal(name)) {
+    wait->refused = true;
+    return;
+  }
+  if (IsSyncDisconnect(name)) {
+    wait->disconnected = true;
+    return;
+  }
+  for (const PlistVariant& element : *elements) {
+    const std::string* text = element.GetString();
+    if (text != nullptr && EqualsIgnoringCase(*text, wait->awaited)) {
+      wait->found = true;
+      return;
+    }
+  }
+  *more = true;  // another message: dropped unread, the wait goes on
+}
+
+void AcceptOneMessage(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
+  auto* accept = static_cast<SyncAcceptContext*>(context);
+  *more = false;
+  *result = false;
+  accept->received = true;
+  PlistVariant parsed;
+  if (!ParsePlistToVariant(bytes, static_cast<size_t>(length), &parsed)) return;
+  const std::string name = SyncMessageName(parsed);
+  accept->refused = IsSyncRefusal(name);
+  accept->disconnected = IsSyncDisconnect(name);
+}
+
+BinaryPlistPtr ReplaceTextInMessage(CFPropertyListRef message, const std::string& from, const std::string& to) {
+  std::vector<CFPtr<CFTypeRef>> made;
+  CFTypeRef rebuilt = RebuildWithReplacement(message, from, to, 0, &made);
+  if (rebuilt == nullptr) return nullptr;
+  return SerializePlist(rebuilt, kCFPropertyListBinaryFormat_v1_0);
+}
+
+void AddRemapMember(rapidjson::Value& object, rapidjson::MemoryPoolAllocator<rapidjson::CrtAllocator>& allocator,
+                    const std::map<std::string, std::string>& remap, const char* entityName) {
+  rapidjson::Value map(rapidjson::kObjectType);
+  for (const auto& [oldId, deviceId] : remap) {
+    map.AddMember(rapidjson::Value(oldId.c_str(), static_cast<rapidjson::SizeType>(oldId.size()), allocator),
+                  rapidjson::Value(deviceId.c_str(), static_cast<rapidjson::SizeType>(deviceId.size()), allocator),
+                  allocator);
+  }
+  object.AddMember(rapidjson::Value(entityName, allocator), map, allocator);
+}
+
+HLXSyncSession::HLXSyncSession(const SyncDataClass& dataClass) : m_class(dataClass) {}
+
+HLXSyncSession::~HLXSyncSession() = default;
+
+int HLXSyncSession::Prepare() {
+  m_versionExchange = SyncMessageXml("DLMessageVersionExchange").String("DLVersionsOk").Integer(100).Convert();
+  m_announce = SyncMessageXml("SDMessageSyncDataClassWithDevice")
+                   .String(m_class.name)
+                   .String(m_class.deviceAnchorName)
+                   .String(ComputerAnchorText(std::time(nullptr)))
+                   .Integer(m_class.version)
+                   .String(kSyncEmptyParameter)
+                   .Convert();
+  m_getAll = MakeClassMessage("SDMessageGetAllRecordsFromDevice", m_class);
+  m_getChanges = MakeClassMessage("SDMessageGetChangesFromDevice", m_class);
+  m_acknowledge = MakeClassMessage("SDMessageAcknowledgeChangesFromDevice", m_class);
+  m_ping = MakeClassMessage("DLMessagePing", m_class);
+  m_finish = MakeClassMessage("SDMessageFinishSessionOnDevice", m_class);
+  if (!m_versionExchange || !m_announce || !m_getAll || !m_getChanges || !m_acknowledge || !m_ping || !m_finish) {
+    return Fail(kSyncBadMessage);
+  }
+  return kSyncOk;
+}
+
+int HLXSyncSession::Fail(int32_t result) {
+  if (m_result == kSyncOk && result != kSyncOk) {
+    m_result = result;
+    LOG(WARNING) << "sync session " << m_class.name << ": " << result << " (" << SyncResultName(result) << ")";
+  }
+  return m_result;
+}
+
+int HLXSyncSession::AfterExchange(bool sent, bool answered, bool refused, bool disconnected) {
+  if (!sent || disconnected) return Fail(kSyncConnectionLost);
+  if (refused) return Fail(kSyncRefused);
+  if (!answered) return Fail(kSyncConnectionLost);
+  return kSyncOk;
+}
+
+int HLXSyncSession::Open(AMDeviceRef device, ClassAnswer answer) {
+  if (m_result != kSyncOk) return m_result;
+  if (!m_announce) return Fail(kSyncBadMessage);  // Prepare was not called or failed
+  int32_t error = 0;
+  m_service = OpenDeviceService(device, &error, kServiceName, nullptr, false);
+  if (!m_service) {
+    LOG(WARNING) << kServiceName << " not opened (device code " << error << ")";
+    return Fail(kSyncNoService);
+  }
+  // The greeting (the device's version exchange) is taken whole and not examined.
+  SyncAcceptContext greeting;
+  ReceiveServiceMessages(m_service->ServiceConnection(), AcceptOneMessage, &greeting);
+  if (!greeting.received) return Fail(kSyncConnectionLost);
+  if (ExchangeWait(*m_versionExchange, "DLMessageDeviceReady") != kSyncOk) return m_result;
+  if (answer == ClassAnswer::kWaitForComputer) {
+    return ExchangeWait(*m_announce, "SDMessageSyncDataClassWithComputer");
+  }
+  return ExchangeAcceptOne(*m_announce);
+}
+
+int HLXSyncSession::ExchangeWait(const BinaryPlist& message, const char* awaited) {
+  if (m_result != kSyncOk) return m_result;
+  if (!m_service) return Fail(kSyncConnectionLost);
+  SyncWaitContext wait;
+  wait.awaited = awaited;
+  const bool sent = SendServiceMessage(m_service->ServiceConnection(), message);
+  if (sent) ReceiveServiceMessages(m_service->ServiceConnection(), WaitForMessage, &wait);
+  return AfterExchange(sent, wait.found, wait.refused, wait.disconnected);
+}
+
+int HLXSyncSession::ExchangeAcceptOne(const BinaryPlist& message) {
+  if (m_result != kSyncOk) return m_result;
+  if (!m_service) return Fail(kSyncConnectionLost);
+  SyncAcceptContext accept;
+  const bool sent = SendServiceMessage(m_service->ServiceConnection(), message);
+  if (sent) ReceiveServiceMessages(m_service->ServiceConnection(), AcceptOneMessage, &accept);
+  return AfterExchange(sent, accept.received, accept.refused, accept.disconnected);
+}
+
+int HLXSyncSession::Exchange(const BinaryPlist& message, ServiceMessageHandler handler, void* context) {
+  if (m_result != kSyncOk) return m_result;
+  if (!m_service) return Fail(kSyncConnectionLost);
+  if (!SendServiceMessage(m_service->ServiceConnection(), message)) return Fail(kSyncConnectionLost);
+  ReceiveServiceMessages(m_service->ServiceConnection(), handler, context);
+  return kSyncOk;
+}
+
+int HLXSyncSession::Send(const BinaryPlist& message) {
+  if (m_result != kSyncOk) return m_result;
+  if (!m_service) return Fail(kSyncConnectionLost);
+  if (!SendServiceMessage(m_service->ServiceConnection(), message)) return Fail(kSyncConnectionLost);
+  return kSyncOk;
+}
+
+int HLXSyncSession::ReadAll(ServiceMessageHandler collector, void* context) {
+  return m_getAll ? Exchange(*m_getAll, collector, context) : Fail(kSyncBadMessage);
+}
+
+int HLXSyncSession::Acknowledge(ServiceMessageHandler handler, void* context) {
+  return m_acknowledge ? Exchange(*m_acknowledge, handler, context) : Fail(kSyncBadMessage);
+}
+
+int HLXSyncSession::AcknowledgeWait(const char* awaited) {
+  return m_acknowledge ? ExchangeWait(*m_acknowledge, awaited) : Fail(kSyncBadMessage);
+}
+
+int HLXSyncSession::ReadChangesWait() {
+  return m_getChanges ? ExchangeWait(*m_getChanges, "SDMessageProcessChanges") : Fail(kSyncBadMessage);
+}
+
+int HLXSyncSession::Ping() { return m_ping ? Send(*m_ping) : Fail(kSyncBadMessage); }
+
+int HLXSyncSession::Finish(ClassAnswer answer) {
+  if (!m_finish) return Fail(kSyncBadMessage);
+  if (answer == ClassAnswer::kWaitForComputer) return ExchangeWait(*m_finish, "SDMessageDeviceFinishedSession");
+  return ExchangeAcceptOne(*m_finish);
+}
+
+}  // namespace hlx

@@ -1,0 +1,200 @@
+// The synchronisation session on "com.apple.mobilesync" that the contacts, notes, calendars and
+// bookmarks modules run for every request: greeting, version exchange, choice of the data class,
+// reading, writing, finishing, on a freshly opened service. Nothing is kept between sessions.
+//
+// Messages are composed as XML property-list text (SyncMessageXml escapes every text, so record ids
+// and names never turn into markup) and converted to binary before they are sent; each operation
+// builds the messages it will send before the session opens, so that a text that does not convert
+// fails the request before anything reaches the device.
+//
+// Departures from the documented session, each made to report a failure as one:
+//   - a device that refuses the class (SDMessageRefuseToSyncDataClassWithComputer) or cancels
+//     (SDMessageCancelSession) ends the session with kSyncRefused; the documented session read on
+//     and reported success;
+//   - a connection that fails or closes before the awaited answer came ends the session with
+//     kSyncConnectionLost (so do DLMessageDisconnect and a frame that is no message); documented:
+//     the session went on, and the request as a rule ended with 0;
+//   - the ComputerAnchor offset of zones west of UTC is written with a minus sign ("-0500"); the
+//     documented format had a fixed plus sign and an unsigned field.
+//
+// Threads: a session belongs to the request (one worker) that opened it.
+#pragma once
+
+#include <rapidjson/fwd.h>
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "mobiledevice.h"
+#include "utility/hlx_device_link.h"
+#include "utility/hlx_plist.h"
+
+namespace hlx {
+
+class HLXDeviceService;
+class PlistVariant;
+
+// Results of a session step; they are the requests' reply codes.
+enum SyncResult : int32_t {
+  kSyncOk = 0,
+  kSyncBadMessage = 8,         // a message to send did not convert (the request's data was bad)
+  kSyncNoService = 13,         // "com.apple.mobilesync" could not be opened; nothing was sent
+  kSyncConnectionLost = 24,    // the device's answer did not come: the connection failed or closed
+  kSyncRefused = 32,           // the device refused the class or cancelled the session
+};
+const char* SyncResultName(int32_t result);
+
+// One data class: its name, the device anchor name and version that the class announcement
+// carries, and the word of the lockdown data-sync domain that tells whether an account holds it.
+struct SyncDataClass {
+  const char* name;
+  const char* deviceAnchorName;
+  int32_t version;
+  const char* dataClassWord;
+};
+extern const SyncDataClass kSyncContacts;
+extern const SyncDataClass kSyncNotes;
+extern const SyncDataClass kSyncCalendars;
+extern const SyncDataClass kSyncBookmarks;
+
+constexpr const char kSyncEmptyParameter[] = "___EmptyParameterString___";
+constexpr const char kSyncRecordEntityKey[] = "com.apple.syncservices.RecordEntityName";
+
+// The computer anchor: local time "%04u-%02u-%02u %02u:%02u:%02u" and the whole hours of the zone's
+// standard offset east of UTC ("+0800"; "+0500" in a zone 5 h 30 min east; "-0500" in one 5 h
+// west). Daylight saving is not applied to the offset.
+std::string ComputerAnchorText(std::time_t now);
+
+// The text with &, <, > and " escaped for XML character data.
+std::string EscapeXmlText(std::string_view text);
+
+// Composes one message: the XML declaration, the DOCTYPE, <plist version="1.0"><array>, the
+// elements added, </array></plist>. Texts are escaped; keys too. A text with a character that XML
+// 1.0 cannot carry at all (a control character other than tab, line feed and carriage return)
+// makes the message one that does not convert.
+class SyncMessageXml {
+ public:
+  explicit SyncMessageXml(std::string_view name);
+  SyncMessageXml& String(std::string_view text);
+  SyncMessageXml& Key(std::string_view key);
+  SyncMessageXml& Integer(int64_t value);
+  SyncMessageXml& True();
+  SyncMessageXml& BeginDict();
+  SyncMessageXml& EndDict();
+  SyncMessageXml& BeginArray();
+  SyncMessageXml& EndArray();
+  // The whole text (the array and plist closed).
+  std::string Text() const;
+  // The binary message; null when the text does not convert.
+  BinaryPlistPtr Convert() const;
+
+ private:
+  std::string m_body;
+  bool m_convertible = true;
+};
+
+// The message of a name and the class alone: ["SDMessageGetAllRecordsFromDevice", class].
+BinaryPlistPtr MakeClassMessage(const char* name, const SyncDataClass& dataClass);
+// The deletion: ["SDMessageProcessChanges", class, {id: "___EmptyParameterString___"}]. The id is a
+// key of a dictionary, escaped like any text: an id holding markup deletes nothing else.
+BinaryPlistPtr MakeDeletionMessage(const SyncDataClass& dataClass, std::string_view recordId);
+
+// The name of a device message (the first element of its array) and whether it refuses the
+// class or cancels the session. `message` is what ParsePlistToVariant gives (an array holding the
+// top-level value).
+std::string SyncMessageName(const PlistVariant& message);
+bool IsSyncRefusal(const std::string& name);
+bool IsSyncDisconnect(const std::string& name);
+
+// The generic answer handlers (ServiceMessageHandler contract of hlx_device_link.h).
+//   WaitForMessage: reads messages until one holds the awaited name, at any position and without
+//   regard to case, or refuses/cancels, or is not a non-empty array. `found` tells whether the name
+//   came.
+struct SyncWaitContext {
+  std::string awaited;
+  bool found = false;
+  bool refused = false;
+  bool disconnected = false;
+  int received = 0;
+};
+void WaitForMessage(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result);
+//   AcceptOneMessage: takes exactly one message; looks only at whether it refuses or cancels.
+struct SyncAcceptContext {
+  bool received = false;
+  bool refused = false;
+  bool disconnected = false;
+};
+void AcceptOneMessage(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result);
+
+// Literal replacement of `from` by `to` in every string of a message (dictionary keys and string
+// values at any depth; other values are kept as they are) and its binary serialisation; null when
+// the list cannot be rebuilt. A record id is no pattern: "." matches a dot only.
+BinaryPlistPtr ReplaceTextInMessage(CFPropertyListRef message, const std::string& from, const std::string& to);
+
+// Adds to `object` a member named `entityName` whose value is an object mapping every old id of
+// `remap` (in byte order) to its device id.
+void AddRemapMember(rapidjson::Value& object, rapidjson::MemoryPoolAllocator<rapidjson::CrtAllocator>& allocator,
+                    const std::map<std::string, std::string>& remap, const char* entityName);
+
+// One session. The first failure sticks: later steps do nothing and return it.
+class HLXSyncSession {
+ public:
+  enum class ClassAnswer { kWaitForComputer, kAcceptOne };
+
+  explicit HLXSyncSession(const SyncDataClass& dataClass);
+  ~HLXSyncSession();
+  HLXSyncSession(const HLXSyncSession&) = delete;
+  HLXSyncSession& operator=(const HLXSyncSession&) = delete;
+
+  // Builds the session's own messages (version exchange, class announcement with the anchor of
+  // now, the readers, ping, finish). kSyncOk or kSyncBadMessage; call before Open.
+  [[nodiscard]] int Prepare();
+
+  // Opens the service, reads the greeting, exchanges versions, announces the class and takes the
+  // answer. kSyncOk, kSyncNoService (nothing sent), kSyncConnectionLost or kSyncRefused.
+  [[nodiscard]] int Open(AMDeviceRef device, ClassAnswer answer);
+
+  // Sends a message and waits for the awaited name (WaitForMessage).
+  [[nodiscard]] int ExchangeWait(const BinaryPlist& message, const char* awaited);
+  // Sends a message and takes one answer (AcceptOneMessage).
+  [[nodiscard]] int ExchangeAcceptOne(const BinaryPlist& message);
+  // Sends a message and hands the answers to the caller's handler. The handler decides what it
+  // needs; the caller then reports through Fail when the answer was not what it needed.
+  [[nodiscard]] int Exchange(const BinaryPlist& message, ServiceMessageHandler handler, void* context);
+  // Sends a message that gets no answer.
+  [[nodiscard]] int Send(const BinaryPlist& message);
+
+  // The prepared messages of the readers and writers (kSyncBadMessage when Prepare did not run).
+  [[nodiscard]] int ReadAll(ServiceMessageHandler collector, void* context);
+  [[nodiscard]] int Acknowledge(ServiceMessageHandler handler, void* context);
+  [[nodiscard]] int AcknowledgeWait(const char* awaited);
+  [[nodiscard]] int ReadChangesWait();
+  [[nodiscard]] int Ping();
+  // Finishing: the answer awaited by name, or one answer taken as it comes.
+  [[nodiscard]] int Finish(ClassAnswer answer);
+
+  // Records a failure that a caller's handler saw (first one sticks); returns the sticky result.
+  int Fail(int32_t result);
+  int Result() const { return m_result; }
+  const SyncDataClass& DataClass() const { return m_class; }
+
+ private:
+  int AfterExchange(bool sent, bool answered, bool refused, bool disconnected);
+
+  const SyncDataClass& m_class;
+  std::shared_ptr<HLXDeviceService> m_service;
+  int32_t m_result = kSyncOk;
+  BinaryPlistPtr m_versionExchange;
+  BinaryPlistPtr m_announce;
+  BinaryPlistPtr m_getAll;
+  BinaryPlistPtr m_getChanges;
+  BinaryPlistPtr m_acknowledge;
+  BinaryPlistPtr m_ping;
+  BinaryPlistPtr m_finish;
+};
+
+}  // namespace hlx

@@ -1,0 +1,292 @@
+// Records of the contact requests (see hlx_contact_collector.h).
+#include "utility/module/contact/hlx_contact_collector.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "utility/hlx_plist.h"
+#include "utility/hlx_sync_session.h"
+#include "utility/hlx_util.h"
+
+namespace hlx {
+namespace {
+
+using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z", the whole text.
+bool IsUtcDateText(const std::string& text) {
+  static const char kShape[] = "dddd-dd-ddTdd:dd:ddZ";
+  if (text.size() != sizeof(kShape) - 1) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (kShape[i] == 'd' ? !IsDigit(text[i]) : text[i] != kShape[i]) return false;
+  }
+  return true;
+}
+
+void String(JsonWriter& writer, const std::string& text) {
+  writer.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
+void Key(JsonWriter& writer, const std::string& text) {
+  writer.Key(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
+// The text and integer fields of a record in key order, as the desktop sees them; `skipped` is a key
+// that is not a field (the owners of a sub-record).
+template <typename Field>
+std::vector<Field> FieldsOf(const CIOSDictionary& record, const char* skipped, bool convertDates) {
+  std::vector<Field> fields;
+  fields.reserve(record.size());
+  for (const auto& [key, value] : record.entries()) {
+    if (skipped != nullptr && key == skipped) continue;
+    if (const std::string* text = value.GetString()) {
+      fields.push_back(Field{key, convertDates ? ContactFieldText(*text) : *text});
+    } else if (const int64_t* number = value.GetInt64()) {
+      fields.push_back(Field{key, std::to_string(*number)});
+    }
+  }
+  return fields;
+}
+
+// The string elements of an array value.
+std::vector<std::string> TextsOf(const PlistVariant& value) {
+  std::vector<std::string> texts;
+  if (const PlistVariant::Array* array = value.GetArray()) {
+    for (const PlistVariant& element : *array) {
+      if (const std::string* text = element.GetString()) texts.push_back(*text);
+    }
+  }
+  return texts;
+}
+
+// Index of the entity in `entities`, added at the end when new.
+size_t EntitySlot(std::vector<std::string>* entities, const std::string& entity) {
+  auto it = std::find(entities->begin(), entities->end(), entity);
+  if (it != entities->end()) return static_cast<size_t>(it - entities->begin());
+  entities->push_back(entity);
+  return entities->size() - 1;
+}
+
+}  // namespace
+
+const char* const kSubRecordEntities[kSubRecordEntityCount] = {
+    "com.apple.contacts.Phone Number", "com.apple.contacts.Email Address", "com.apple.contacts.Street Address",
+    "com.apple.contacts.URL",          "com.apple.contacts.Related Name",  "com.apple.contacts.IM",
+    "com.apple.contacts.Date"};
+
+std::string ContactFieldText(const std::string& text) {
+  if (!IsUtcDateText(text)) return text;
+  // Birthdays before 1970 are converted too (documented: UtcTextToLocalText, which gives "" for
+  // them); a moment no conversion reaches keeps its text rather than becoming "".
+  std::string local = UtcTextToLocalDateText(text);
+  return local.empty() ? text : local;
+}
+
+void ContactRecordSet::Collect(const PlistVariant& message) {
+  const PlistVariant::Array* document = message.GetArray();
+  if (document == nullptr || document->empty()) return;
+  const PlistVariant::Array* elements = (*document)[0].GetArray();
+  if (elements == nullptr) return;
+  for (const PlistVariant& element : *elements) {
+    const CIOSDictionary* dictionary = element.GetDictionary();
+    if (dictionary == nullptr) continue;
+    for (const auto& [id, value] : dictionary->entries()) {
+      if (const CIOSDictionary* record = value.GetDictionary()) CollectRecord(id, *record);
+    }
+  }
+}
+
+void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary& record) {
+  const PlistVariant* entityValue = record.Find(kSyncRecordEntityKey);
+  const std::string* entity = entityValue != nullptr ? entityValue->GetString() : nullptr;
+  if (entity == nullptr) return;
+  if (*entity == kContactEntity) {
+    Contact contact{id, FieldsOf<Field>(record, nullptr, true)};
+    auto [it, added] = m_contactIndex.emplace(id, m_contacts.size());
+    if (added) {
+      m_contacts.push_back(std::move(contact));
+    } else {
+      m_contacts[it->second] = std::move(contact);  // sent twice: the later one
+    }
+    return;
+  }
+  if (*entity == kGroupEntity) {
+    Group group;
+    group.id = id;
+    // Group texts are taken unchanged (no date conversion); every array field adds its texts to the
+    // one "members" member (the documented JSON repeated "members" once per array field).
+    for (const auto& [key, value] : record.entries()) {
+      if (const std::string* text = value.GetString()) {
+        group.fields.push_back(Field{key, *text});
+      } else if (value.GetArray() != nullptr) {
+        group.hasMembers = true;
+        for (std::string& member : TextsOf(value)) group.members.push_back(std::move(member));
+      }
+    }
+    auto [it, added] = m_groupIndex.emplace(id, m_groups.size());
+    if (added) {
+      m_groups.push_back(std::move(group));
+    } else {
+      m_groups[it->second] = std::move(group);
+    }
+    return;
+  }
+  // Any other entity is a sub-record of the contacts named in its "contact" array; without one (or
+  // when it is no array) it belongs to nobody and is not listed.
+  const PlistVariant* owners = record.Find("contact");
+  if (owners == nullptr || owners->GetArray() == nullptr) return;
+  SubRecord sub{id, *entity, FieldsOf<Field>(record, "contact", true), TextsOf(*owners)};
+  auto [it, added] = m_subRecordIndex.emplace(id, m_subRecords.size());
+  if (added) {
+    m_subRecords.push_back(std::move(sub));
+  } else {
+    m_subRecords[it->second] = std::move(sub);
+  }
+}
+
+void ContactRecordSet::ContactBatches(size_t perBatch, const BatchSink& emit) const {
+  // Links, made now that every batch is in: per contact, the sub-records of each entity in arrival
+  // order, the entities in the order their first sub-record of this contact came.
+  struct Links {
+    std::vector<std::string> entities;
+    std::vector<std::vector<size_t>> records;  // per entity slot
+  };
+  std::vector<Links> links(m_contacts.size());
+  for (size_t s = 0; s < m_subRecords.size(); ++s) {
+    const SubRecord& sub = m_subRecords[s];
+    std::vector<size_t> seen;
+    for (const std::string& owner : sub.owners) {
+      auto found = m_contactIndex.find(owner);
+      if (found == m_contactIndex.end()) continue;  // a contact the device did not send
+      if (std::find(seen.begin(), seen.end(), found->second) != seen.end()) continue;  // named twice
+      seen.push_back(found->second);
+      Links& contactLinks = links[found->second];
+      const size_t slot = EntitySlot(&contactLinks.entities, sub.entity);
+      if (contactLinks.records.size() <= slot) contactLinks.records.resize(slot + 1);
+      contactLinks.records[slot].push_back(s);
+    }
+  }
+
+  perBatch = std::max<size_t>(perBatch, 1);
+  for (size_t first = 0; first < m_contacts.size(); first += perBatch) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
+    writer.StartObject();
+    for (size_t c = first; c < std::min(m_contacts.size(), first + perBatch); ++c) {
+      const Contact& contact = m_contacts[c];
+      Key(writer, contact.id);
+      writer.StartObject();
+      for (const Field& field : contact.fields) {
+        Key(writer, field.key);
+        String(writer, field.value);
+      }
+      for (size_t slot = 0; slot < links[c].entities.size(); ++slot) {
+        Key(writer, links[c].entities[slot]);
+        writer.StartArray();
+        for (size_t s : links[c].records[slot]) {
+          const SubRecord& sub = m_subRecords[s];
+          writer.StartObject();
+          writer.Key("id");
+          String(writer, sub.id);
+          for (const Field& field : sub.fields) {
+            Key(writer, field.key);
+            String(writer, field.value);
+          }
+          writer.EndObject();
+        }
+        writer.EndArray();
+      }
+      writer.EndObject();
+    }
+    writer.EndObject();
+    emit(std::string(buffer.GetString(), buffer.GetSize()));
+  }
+}
+
+void ContactRecordSet::GroupBatches(size_t perBatch, const BatchSink& emit) const {
+  perBatch = std::max<size_t>(perBatch, 1);
+  for (size_t first = 0; first < m_groups.size(); first += perBatch) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
+    writer.StartObject();
+    for (size_t g = first; g < std::min(m_groups.size(), first + perBatch); ++g) {
+      const Group& group = m_groups[g];
+      Key(writer, group.id);
+      writer.StartObject();
+      for (const Field& field : group.fields) {
+        Key(writer, field.key);
+        String(writer, field.value);
+      }
+      if (group.hasMembers) {
+        writer.Key("members");
+        writer.StartArray();
+        for (const std::string& member : group.members) String(writer, member);
+        writer.EndArray();
+      }
+      writer.EndObject();
+    }
+    writer.EndObject();
+    emit(std::string(buffer.GetString(), buffer.GetSize()));
+  }
+}
+
+void ContactRecordCollector(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
+  auto* sync = static_cast<ContactSyncContext*>(context);
+  *more = false;
+  *result = false;
+  sync->received = true;
+  PlistVariant parsed;
+  if (!ParsePlistToVariant(bytes, static_cast<size_t>(length), &parsed)) return;
+  const std::string name = SyncMessageName(parsed);
+  if (name.empty()) return;  // not a non-empty array: nothing to act on
+  if (IsSyncRefusal(name)) {
+    sync->refused = true;
+    return;
+  }
+  if (IsSyncDisconnect(name)) {
+    sync->disconnected = true;
+    return;
+  }
+  const bool isBatch = name == "SDMessageProcessChanges";
+  sync->readyForChanges = name == "SDMessageDeviceReadyToReceiveChanges";
+  const PlistVariant::Array& elements = *(*parsed.GetArray())[0].GetArray();
+  switch (sync->step) {
+    case 0:
+    case 1:
+      // The documented step 1 took any element equal to the name as "another batch"; only the
+      // message's name says it (a record's text may read "SDMessageProcessChanges").
+      if (isBatch) {
+        sync->anotherBatch = true;
+        *result = true;
+        sync->records.Collect(parsed);
+      }
+      break;
+    case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9: {
+      std::map<std::string, std::string>& remap = sync->remaps[sync->step - 2];
+      for (const PlistVariant& element : elements) {
+        const CIOSDictionary* dictionary = element.GetDictionary();
+        if (dictionary == nullptr) continue;
+        for (const auto& [oldId, value] : dictionary->entries()) {
+          if (const std::string* deviceId = value.GetString()) remap[oldId] = *deviceId;
+        }
+      }
+      break;
+    }
+    case 11:
+      for (const PlistVariant& element : elements) {
+        const CIOSDictionary* dictionary = element.GetDictionary();
+        const PlistVariant* value = dictionary != nullptr ? dictionary->Find(sync->recordKey) : nullptr;
+        if (value != nullptr && value->GetString() != nullptr) sync->deviceId = *value->GetString();
+      }
+      break;
+    default:
+      break;  // 10: the answer is taken and not used
+  }
+}
+
+}  // namespace hlx

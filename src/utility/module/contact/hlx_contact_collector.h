@@ -1,0 +1,111 @@
+// What the contacts module reads out of the device's synchronisation messages: the records of a
+// listing (contacts, groups and the sub-records that belong to contacts) and the id maps that
+// answer its writes; and the JSON the desktop sees of them.
+//
+// The listing links sub-records to their contacts only after every batch is in: the documented
+// collector attached a sub-record only to contacts collected before it (earlier in byte order of the
+// ids, or in an earlier batch), so a phone number whose id sorts before its contact's ("10" < "9")
+// or that came in an earlier batch than its contact was dropped. A record that comes twice is one
+// record, the later one (documented: a contact sent twice was listed twice).
+//
+// Threads: one context per request, used by the request's worker only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace hlx {
+
+class CIOSDictionary;
+class PlistVariant;
+
+constexpr const char kContactEntity[] = "com.apple.contacts.Contact";
+constexpr const char kGroupEntity[] = "com.apple.contacts.Group";
+// The sub-record entities in the order of the writer's messages and of its reply.
+constexpr int kSubRecordEntityCount = 7;
+extern const char* const kSubRecordEntities[kSubRecordEntityCount];
+
+// Record replies carry at most this many members.
+constexpr size_t kContactReplyBatch = 100;
+
+// The records of one listing.
+class ContactRecordSet {
+ public:
+  // Takes the records of one device message (every record dictionary of every dictionary element).
+  void Collect(const PlistVariant& message);
+
+  size_t ContactCount() const { return m_contacts.size(); }
+  size_t GroupCount() const { return m_groups.size(); }
+
+  // The JSON texts of the record replies, handed to `emit` one at a time (a listing of thousands of
+  // contacts is never held as text whole): objects of at most `perBatch` members named by record id,
+  // in the order the records first came. Contacts carry their sub-records.
+  using BatchSink = std::function<void(const std::string& json)>;
+  void ContactBatches(size_t perBatch, const BatchSink& emit) const;
+  void GroupBatches(size_t perBatch, const BatchSink& emit) const;
+
+ private:
+  struct Field {
+    std::string key;
+    std::string value;
+  };
+  struct Contact {
+    std::string id;
+    std::vector<Field> fields;
+  };
+  struct Group {
+    std::string id;
+    std::vector<Field> fields;
+    bool hasMembers = false;
+    std::vector<std::string> members;
+  };
+  struct SubRecord {
+    std::string id;
+    std::string entity;
+    std::vector<Field> fields;
+    std::vector<std::string> owners;
+  };
+
+  void CollectRecord(const std::string& id, const CIOSDictionary& record);
+
+  std::vector<Contact> m_contacts;
+  std::unordered_map<std::string, size_t> m_contactIndex;
+  std::vector<Group> m_groups;
+  std::unordered_map<std::string, size_t> m_groupIndex;
+  std::vector<SubRecord> m_subRecords;  // arrival order
+  std::unordered_map<std::string, size_t> m_subRecordIndex;
+};
+
+// The context of ContactRecordCollector for one request.
+struct ContactSyncContext {
+  // What the next answer is for: 0 the first listing batch, 1 a listing acknowledgement, 2..9 the
+  // id map of a write (2 contacts, then the sub-record entities in kSubRecordEntities order), 10 an
+  // answer not looked at, 11 the device id of `recordKey`.
+  int32_t step = 0;
+  ContactRecordSet records;
+  std::map<std::string, std::string> remaps[1 + kSubRecordEntityCount];  // old id -> device id
+  std::string recordKey;
+  std::string deviceId;
+
+  // What the last exchange brought; Reset before each.
+  bool received = false;      // a message came
+  bool refused = false;       // it refused the class or cancelled the session
+  bool disconnected = false;  // the device said goodbye
+  bool anotherBatch = false;  // a listing batch (SDMessageProcessChanges)
+  bool readyForChanges = false;  // SDMessageDeviceReadyToReceiveChanges
+  void Reset() { received = refused = disconnected = anotherBatch = readyForChanges = false; }
+};
+
+// ServiceMessageHandler of the contact requests: takes one message and acts by the context's step.
+void ContactRecordCollector(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result);
+
+// A record field's text as the desktop sees it: a UTC time "YYYY-MM-DDThh:mm:ssZ" becomes local
+// time "YYYY-MM-DD hh:mm:ss"; any other text stays as it is.
+std::string ContactFieldText(const std::string& text);
+
+}  // namespace hlx
