@@ -25,6 +25,7 @@ class DeviceLab:
     def __init__(self, folder, support, start_service=True):
         if not support or not os.path.isdir(support):
             raise RuntimeError("the staged device library folder is missing: %r" % support)
+        support = os.path.abspath(support)
         self.support = support
         # <build>/programfiles/Common Files/Apple/Mobile Device Support -> <build>/programfiles
         self.program_files = os.path.dirname(os.path.dirname(os.path.dirname(support)))

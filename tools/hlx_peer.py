@@ -295,6 +295,15 @@ def serve(options):
         print(json.dumps({"event": "stopped"}), flush=True)
 
 
+def _request_uuid(json_text):
+    try:
+        value = json.loads(json_text)
+    except ValueError:
+        return ""
+    uuid = value.get("uuid") if isinstance(value, dict) else None
+    return uuid if isinstance(uuid, str) else ""
+
+
 def send(options):
     env = dict(os.environ)
     for assignment in options.env:
@@ -310,8 +319,18 @@ def send(options):
     peer.start(stderr=None if options.console else subprocess.DEVNULL)
     try:
         peer.accept()
-        peer.send(options.id, options.code, 0, encode_request(options.sub, options.json, data))
         deadline = time.monotonic() + options.wait
+        uuid = _request_uuid(options.json)
+        if uuid:
+            # A request about a device waits until Harlix has announced that device as ready.
+            while time.monotonic() < deadline:
+                item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
+                if item is None:
+                    break
+                print(packet_to_json(item), flush=True)
+                if item["command"] == 1 and describe_body(item["body"]).get("record", {}).get("uuid") == uuid:
+                    break
+        peer.send(options.id, options.code, 0, encode_request(options.sub, options.json, data))
         while time.monotonic() < deadline:
             item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
             if item is None:
