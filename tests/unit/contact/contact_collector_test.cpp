@@ -19,28 +19,7 @@
 namespace hlx {
 namespace {
 
-class PinnedZone {
- public:
-  explicit PinnedZone(const char* zone) {
-    const char* old = std::getenv("TZ");
-    m_had = old != nullptr;
-    if (m_had) m_old = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~PinnedZone() {
-    if (m_had) {
-      setenv("TZ", m_old.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  bool m_had = false;
-  std::string m_old;
-};
+using test::PinnedZone;
 
 std::string Xml(const std::string& elements) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>" + elements + "</array></plist>";

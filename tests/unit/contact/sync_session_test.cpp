@@ -22,28 +22,7 @@ using test::TempFolder;
 using test::WriteFile;
 
 // Pins TZ for one test and puts it back.
-class PinnedZone {
- public:
-  explicit PinnedZone(const char* zone) {
-    const char* old = std::getenv("TZ");
-    m_had = old != nullptr;
-    if (m_had) m_old = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~PinnedZone() {
-    if (m_had) {
-      setenv("TZ", m_old.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  bool m_had = false;
-  std::string m_old;
-};
+using test::PinnedZone;
 
 TEST(ComputerAnchor, LocalTimeAndTheWholeHoursOfTheStandardOffset) {
   struct Case {

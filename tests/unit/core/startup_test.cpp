@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "os/hlx_os.h"
+#include "unit/utility/utility_test_support.h"
 
 namespace hlx {
 namespace {
@@ -47,23 +48,15 @@ TEST(ParseCommandLine, ReadsEveryPositionAndTreatsMissingOnesAsZero) {
 }
 
 TEST(MakeLogFolderPath, IsTempSubfolderAndLocalDate) {
-  const char* saved = std::getenv("TZ");
-  std::string savedTz = saved ? saved : "";
-  setenv("TZ", "UTC", 1);
-  tzset();
   // 2024-01-31 23:30 UTC, which is already 1 February in Tokyo.
   const int64_t moment = 1706743800;
-  EXPECT_EQ(MakeLogFolderPath("/tmp/", "X", moment), "/tmp/X/20240131");
-  EXPECT_EQ(MakeLogFolderPath("/var/tmp", "Logs", moment), "/var/tmp/Logs/20240131");
-  setenv("TZ", "Asia/Tokyo", 1);
-  tzset();
-  EXPECT_EQ(MakeLogFolderPath("/tmp/", "X", moment), "/tmp/X/20240201");
-  if (saved) {
-    setenv("TZ", savedTz.c_str(), 1);
-  } else {
-    unsetenv("TZ");
+  {
+    test::PinnedZone zone("UTC");
+    EXPECT_EQ(MakeLogFolderPath("/tmp/", "X", moment), "/tmp/X/20240131");
+    EXPECT_EQ(MakeLogFolderPath("/var/tmp", "Logs", moment), "/var/tmp/Logs/20240131");
   }
-  tzset();
+  test::PinnedZone zone("Asia/Tokyo");
+  EXPECT_EQ(MakeLogFolderPath("/tmp/", "X", moment), "/tmp/X/20240201");
 }
 
 TEST(SplitWindowsCommandLine, FollowsTheWindowsQuotingRules) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -129,6 +130,18 @@ class ScopedEnv {
   std::string m_name;
   std::string m_old;
   bool m_hadOld = false;
+};
+
+// The process's time zone for one scope (TZ set and tzset called both ways).
+class PinnedZone {
+ public:
+  explicit PinnedZone(const char* zone) : m_tz("TZ", zone) { tzset(); }
+  ~PinnedZone() { tzset(); }
+  PinnedZone(const PinnedZone&) = delete;
+  PinnedZone& operator=(const PinnedZone&) = delete;
+
+ private:
+  ScopedEnv m_tz;
 };
 
 }  // namespace hlx::test
