@@ -198,9 +198,11 @@ int ReadDeviceProperties(HLXDevice& device) {
   if (!afc || !afc->AfcConnection()) return error != kDeviceOk ? error : kDeviceAfcNotOpened;
   AFCDictionaryRef info = nullptr;
   if (Md().AFCDeviceInfoOpen(afc->AfcConnection(), &info) != 0) return kDeviceAfcInfoUnreadable;
-  char* key = nullptr;
-  char* value = nullptr;
-  while (Md().AFCKeyValueRead(info, &key, &value), key && value) {
+  while (true) {
+    // Reset each round: a failed read must not hand back the previous pair again.
+    char* key = nullptr;
+    char* value = nullptr;
+    if (Md().AFCKeyValueRead(info, &key, &value) != 0 || !key || !value) break;
     const std::string name = key;
     if (name == "FSTotalBytes") {
       properties.totalBytes = std::strtoll(value, nullptr, 10);
