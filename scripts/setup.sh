@@ -11,7 +11,7 @@ native_packages=(
 )
 # The desktop side: the 32-bit Windows cross compiler, Wine to run it, a virtual display and screenshots.
 desktop_packages=(
-  g++-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-liberation
+  g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-liberation
 )
 
 missing=()
