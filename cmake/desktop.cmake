@@ -8,6 +8,7 @@ set(TRV_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
 add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/gui/src/backup_listeners.cpp
   ${TRV_SOURCE_ROOT}/gui/src/command_bus.cpp
+  ${TRV_SOURCE_ROOT}/gui/src/contacts_relay.cpp
   ${TRV_SOURCE_ROOT}/gui/src/crash_description.cpp
   ${TRV_SOURCE_ROOT}/gui/src/device_handlers.cpp
   ${TRV_SOURCE_ROOT}/gui/src/feature_relay.cpp
@@ -21,8 +22,15 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/gui/src/section_routing.cpp
   ${TRV_SOURCE_ROOT}/gui/src/window_layout.cpp
   ${TRV_SOURCE_ROOT}/gui/controls/control_geometry.cpp
+  ${TRV_SOURCE_ROOT}/gui/controls/list_rules.cpp
   ${TRV_SOURCE_ROOT}/gui/controls/VNLObserver.cpp
   ${TRV_SOURCE_ROOT}/gui/controls/VNLSubject.cpp
+  ${TRV_SOURCE_ROOT}/plugins/Ardena/contact_editor_rules.cpp
+  ${TRV_SOURCE_ROOT}/plugins/Ardena/contact_page_model.cpp
+  ${TRV_SOURCE_ROOT}/plugins/Ardena/contact_rules.cpp
+  ${TRV_SOURCE_ROOT}/plugins/Ardena/dropped_paths.cpp
+  ${TRV_SOURCE_ROOT}/platform/relay/relay_devices.cpp
+  ${TRV_SOURCE_ROOT}/platform/relay/relay_wire.cpp
   ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_defaults_store.cpp
   ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_size_text.cpp
   ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_stored_zip.cpp
@@ -30,16 +38,23 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/backup_listeners_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/bus_test_support.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/command_bus_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/contact_editor_rules_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/contact_page_model_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/contact_rules_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/contacts_relay_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/control_rules_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/crash_description_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_routing_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_rules_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/page_support_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/plugin_loader_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/python_check.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_devices_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_wire_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/vornel_core_test.cpp)
 target_include_directories(trevane_desktop_tests PRIVATE
   ${TRV_SOURCE_ROOT}/gui/src ${TRV_SOURCE_ROOT}/gui/sdk ${TRV_SOURCE_ROOT}/gui/controls
-  ${TRV_SOURCE_ROOT}/platform/vornel/core
+  ${TRV_SOURCE_ROOT}/platform/vornel/core ${TRV_SOURCE_ROOT}/platform/relay ${TRV_SOURCE_ROOT}/plugins/Ardena
   ${TRV_SOURCE_ROOT}/tests/desktop)
 target_compile_options(trevane_desktop_tests PRIVATE ${HLX_WARNINGS})
 target_compile_definitions(trevane_desktop_tests PRIVATE TRV_PYTHON="${Python3_EXECUTABLE}")
@@ -94,3 +109,14 @@ foreach(name ${TRV_WINE_TESTS})
   set_tests_properties(desktop.wine.${name} PROPERTIES
     FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600)
 endforeach()
+
+# The relay module in service mode with the real device service and the simulated device library, which
+# the native build makes: registered here rather than in the Windows tree, which knows neither.
+add_test(NAME desktop.wine.relay_service
+  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/relay_service_scenario.py
+          --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
+          --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
+          --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
+          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
+set_tests_properties(desktop.wine.relay_service PROPERTIES
+  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 300 ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1")

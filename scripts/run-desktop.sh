@@ -35,7 +35,10 @@ fi
 
 trace=$(mktemp --suffix=.txt)
 probe="$desktop/tests/gui/bin/winprobe.exe"
-TREVANE_RELAY_TRACE="Z:${trace//\//\\}" wine "$desktop/app/Trevane.exe" >"$build/trevane-stdout.txt" 2>&1 &
+# The relay module's service mode (TREVANE_HARLIX in the environment) hands the device service the Linux pid
+# of the desktop, which is the pid of the shell that becomes Wine.
+TREVANE_RELAY_TRACE="Z:${trace//\//\\}" sh -c 'TREVANE_LINUX_PID=$$ exec wine "$0"' "$desktop/app/Trevane.exe" \
+  >"$build/trevane-stdout.txt" 2>&1 &
 trevane=$!
 wine "$probe" wait TrevaneMainFrame 60000 >/dev/null || { echo "Trevane's window did not appear" >&2; exit 1; }
 # The view posts the server start to itself once it has joined the bus and loaded the theme images.

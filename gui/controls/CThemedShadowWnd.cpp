@@ -6,6 +6,8 @@
 
 #include <map>
 
+#include "memory_canvas.h"
+
 namespace {
 
 // Owners and their shadows; UI thread only, so unlocked.
@@ -118,20 +120,17 @@ void CThemedShadowWnd::DrawShadow() {
     if (m_image->GetHBITMAP(Gdiplus::Color(0xFF000000), &bitmap) != Gdiplus::Ok) return;
     m_imageBitmap.Reset(bitmap);
 
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    {
-        wtl::SelectGuard select(memory, m_imageBitmap.get());
-        RECT window = {};
-        GetWindowRect(m_hWnd, &window);
-        POINT position = {window.left, window.top};
-        SIZE size = {width, height};
-        POINT source = {0, 0};
-        BLENDFUNCTION blend = {AC_SRC_OVER, 0, kShadowAlpha, AC_SRC_ALPHA};
-        UpdateLayeredWindow(m_hWnd, screen, &position, &size, memory, &source, 0, &blend, ULW_ALPHA);
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    wtl::WindowDC screen(nullptr);
+    vnlc::OwnedMemoryDC memory(screen.get());
+    if (memory.get() == nullptr) return;
+    wtl::SelectGuard select(memory.get(), m_imageBitmap.get());
+    RECT window = {};
+    GetWindowRect(m_hWnd, &window);
+    POINT position = {window.left, window.top};
+    SIZE size = {width, height};
+    POINT source = {0, 0};
+    BLENDFUNCTION blend = {AC_SRC_OVER, 0, kShadowAlpha, AC_SRC_ALPHA};
+    UpdateLayeredWindow(m_hWnd, screen.get(), &position, &size, memory.get(), &source, 0, &blend, ULW_ALPHA);
 }
 
 LRESULT CALLBACK CThemedShadowWnd::OwnerProc(HWND owner, UINT message, WPARAM wParam, LPARAM lParam) {

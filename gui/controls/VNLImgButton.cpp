@@ -28,7 +28,7 @@ void VNLImgButton::SetImages(Gdiplus::Bitmap* normal, Gdiplus::Bitmap* hover, in
     m_y = y;
     if (m_hWnd == nullptr) return;
     const SIZE parent = vnlc::ParentClientSize(m_hWnd);
-    const vnlc::Point at = vnlc::PlaceInParent(x, y, m_width, m_height, parent.cx, parent.cy);
+    const vnlc::Point at = vnlc::PlaceInParent(x, y, m_width, m_height, parent.cx, parent.cy, !m_absoluteY);
     SetWindowPos(m_hWnd, nullptr, at.x, at.y, m_width, m_height, SWP_NOZORDER | SWP_SHOWWINDOW);
 }
 

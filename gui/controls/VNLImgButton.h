@@ -40,6 +40,9 @@ public:
     // Stores the images, makes the gray copy and places the button at (x, y) at the normal image's size
     // (negative coordinates count from the parent's right and bottom edges). Leaves toggle mode.
     void SetImages(Gdiplus::Bitmap* normal, Gdiplus::Bitmap* hover, int x, int y);
+    // The pages' placement: only a negative x counts from the parent's edge; y is always taken as given
+    // (scrolled content puts buttons above the parent's top).
+    void SetAbsoluteY(bool absolute) { m_absoluteY = absolute; }
     void SetToolTip(const wchar_t* text);
     void SetCaption(const std::wstring& caption) { m_caption = caption; }
     void SetTextColor(COLORREF colour) { m_textColour = colour; }
@@ -105,4 +108,5 @@ private:
     bool m_toggleMode = false;
     RECT m_toggleRect = {};
     HWND m_toolTip = nullptr;  // a child of the button's ownership; destroyed with it
+    bool m_absoluteY = false;
 };

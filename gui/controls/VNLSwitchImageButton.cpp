@@ -47,11 +47,45 @@ void VNLSwitchImageButton::SetImages(COLORREF normalBackground, COLORREF activeB
     m_normal = normal;
     m_hover = hover;
     m_gray.reset(VNLUtilityImage::ConvertToGray(normal));
+    m_x = 0;
+    m_y = 0;
     SetText(caption);
     if (m_hWnd != nullptr) {
         SetWindowPos(m_hWnd, nullptr, 0, 0, m_layout.preferredWidth, m_layout.preferredHeight,
                      SWP_NOZORDER | SWP_SHOWWINDOW);
     }
+}
+
+void VNLSwitchImageButton::SetImagesAt(COLORREF normalBackground, COLORREF activeBackground,
+                                       const std::wstring& caption, Gdiplus::Bitmap* normal, Gdiplus::Bitmap* hover,
+                                       int x) {
+    m_normalBackground = normalBackground;
+    m_activeBackground = activeBackground;
+    m_normalText = RGB(0, 0, 0);
+    m_activeText = RGB(0, 0, 0);
+    m_normal = normal;
+    m_hover = hover;
+    m_gray.reset(VNLUtilityImage::ConvertToGray(normal));
+    m_x = x;
+    m_y = 8;
+    SetText(caption);
+    if (m_hWnd == nullptr) return;
+    const SIZE parent = vnlc::ParentClientSize(m_hWnd);
+    const vnlc::Point at =
+        vnlc::PlaceInParent(x, m_y, m_layout.preferredWidth, m_layout.preferredHeight, parent.cx, parent.cy, false);
+    SetWindowPos(m_hWnd, nullptr, at.x, at.y, m_layout.preferredWidth, m_layout.preferredHeight,
+                 SWP_NOZORDER | SWP_SHOWWINDOW);
+}
+
+void VNLSwitchImageButton::Relayout(const std::wstring& caption) {
+    SetText(caption);
+    if (m_hWnd == nullptr) return;
+    RECT window = {};
+    GetWindowRect(m_hWnd, &window);
+    MapWindowPoints(nullptr, GetParent(m_hWnd), reinterpret_cast<POINT*>(&window), 2);
+    SetWindowPos(m_hWnd, nullptr, window.left, window.top, m_layout.preferredWidth, m_layout.preferredHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
 bool VNLSwitchImageButton::OnClickMessage(WPARAM, LPARAM, LRESULT&) {

@@ -44,12 +44,23 @@ public:
     // (0, 0) and shows it; the owner moves it afterwards.
     void SetImages(COLORREF normalBackground, COLORREF activeBackground, const std::wstring& caption,
                    Gdiplus::Bitmap* normal, Gdiplus::Bitmap* hover);
+    // The pages' form: black text in both states, the window placed at (x, 8) with the preferred size (a
+    // negative x counts from the parent's right edge).
+    void SetImagesAt(COLORREF normalBackground, COLORREF activeBackground, const std::wstring& caption,
+                     Gdiplus::Bitmap* normal, Gdiplus::Bitmap* hover, int x);
+    // After a caption change: the new layout, the window kept at its present top-left corner.
+    void Relayout(const std::wstring& caption);
     void SetLayoutMode(int mode) { m_layoutMode = mode; }
     void SetDropDownImages(Gdiplus::Bitmap* normal, Gdiplus::Bitmap* hover) {
         m_dropDown = normal;
         m_hoverDropDown = hover;
     }
     void SetSwitchMode(bool on) { m_switchMode = on; }
+    // Inner margins around the content (10 and 10 unless set); SetText applies them.
+    void SetMargins(int horizontal, int vertical) {
+        m_marginX = horizontal;
+        m_marginY = vertical;
+    }
     void SetHoverEnabled(bool on) { m_hoverEnabled = on; }
     void SetRounded(bool on) { m_rounded = on; }
     void SetSeparator(bool on) { m_separator = on; }
@@ -57,6 +68,7 @@ public:
     void SetState(int state) { m_state = state; }
     int State() const { return m_state; }
     const vnlc::SwitchImageLayout& Layout() const { return m_layout; }
+    const std::wstring& Caption() const { return m_caption; }
 
 private:
     LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
@@ -69,6 +81,8 @@ private:
     LRESULT OnMeasureItem(WPARAM, LPARAM lParam);
     LRESULT OnAcceptItem(WPARAM, LPARAM) { return TRUE; }
 
+    int m_x = 0;
+    int m_y = 0;
     int m_layoutMode = 1;
     std::wstring m_caption;
     bool m_switchMode = true;

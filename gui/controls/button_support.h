@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <wtl/GdiObjects.h>
+
 namespace vnlc {
 
 // Starts hover and leave tracking (10 ms hover time) unless it already runs.
@@ -35,13 +37,11 @@ inline LRESULT MeasureOwnerDrawItem(HWND control, MEASUREITEMSTRUCT* measure) {
         measure->itemHeight = static_cast<UINT>(GetSystemMetrics(SM_CYMENU));
         return TRUE;
     }
-    HDC dc = GetDC(control);
-    HGDIOBJ previous = SelectObject(dc, WindowFont(control) ? static_cast<HGDIOBJ>(WindowFont(control))
-                                                            : GetStockObject(DEFAULT_GUI_FONT));
+    wtl::WindowDC dc(control);
+    HFONT font = WindowFont(control);
+    wtl::SelectGuard select(dc.get(), font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
     TEXTMETRICW metrics = {};
-    GetTextMetricsW(dc, &metrics);
-    SelectObject(dc, previous);
-    ReleaseDC(control, dc);
+    GetTextMetricsW(dc.get(), &metrics);
     measure->itemHeight = static_cast<UINT>(metrics.tmHeight);
     return TRUE;
 }

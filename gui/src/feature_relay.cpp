@@ -3,8 +3,8 @@
 // the current device; a relay reply goes back to the page under the page's name when it is about the
 // current device, with that device as the page key (the backup manager's traffic goes both ways as it is:
 // its dialogs choose the device themselves). The per-feature translation of codes and the
-// questions to the user (confirmations, folders, files) join these relays feature by feature; until then
-// codes pass unchanged. Runs on the invoking module's thread.
+// questions to the user (confirmations, folders, files) join these relays feature by feature (contacts:
+// contacts_relay.cpp); until then codes pass unchanged. Runs on the invoking module's thread.
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -14,6 +14,7 @@
 
 #include "../sdk/command_names.h"
 #include "command_bus.h"
+#include "contacts_relay.h"
 #include "host_handlers.h"
 #include "host_platform.h"
 
@@ -80,6 +81,10 @@ extern "C" void TRV_CALL OnFeatureRequest(CommandMessage* message) {
     if (pair == nullptr) {
         return;
     }
+    if (std::strcmp(pair->page, ARDENA_COMMAND_DO_CONTACT) == 0) {
+        RelayContactsRequest(message);
+        return;
+    }
     if (!pair->forCurrentDevice) {
         SendToOwner(pair->relay, message);
         return;
@@ -104,6 +109,10 @@ extern "C" void TRV_CALL OnFeatureReply(CommandMessage* message) {
     }
     const FeaturePair* pair = FindPair(message->name);
     if (pair == nullptr) {
+        return;
+    }
+    if (std::strcmp(pair->relay, ZERITH_COMMAND_DO_CONTACT) == 0) {
+        RelayContactsReply(message);
         return;
     }
     if (!pair->forCurrentDevice) {

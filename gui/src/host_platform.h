@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "../sdk/command_message.h"
 #include "../sdk/page_records.h"
@@ -39,6 +40,27 @@ public:
     // The section list's font: the base library's "Arial" 16, borrowed.
     virtual void* SectionFont() = 0;
     virtual std::wstring Utf8ToWide(const char* text) = 0;
+
+    // The questions of the feature relays, asked over the main view (window 2). Without windows (native
+    // builds) nothing is shown and every question is answered "no".
+    // The notice "Nothing is checked." (240 x 100, "OK").
+    virtual void ShowNothingChecked() {}
+    // A confirmation (400 x 120, "OK" and "Cancel"); true only when the user accepted.
+    virtual bool Confirm(const std::wstring& question) {
+        (void)question;
+        return false;
+    }
+    // The folder the user chooses; empty when none.
+    virtual std::wstring ChooseFolder() { return std::wstring(); }
+    // The files the user chooses in the open-file dialog; empty when none.
+    virtual std::vector<std::wstring> ChooseFiles(const std::wstring& title, const std::wstring& filterName,
+                                                  const std::wstring& pattern, bool multiple) {
+        (void)title;
+        (void)filterName;
+        (void)pattern;
+        (void)multiple;
+        return {};
+    }
 };
 
 // A copy of `text` on the shared C heap (malloc), for answers that the receiving module frees with free;

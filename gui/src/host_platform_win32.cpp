@@ -1,14 +1,17 @@
 // The Win32 host platform; see host_platform.h. The shared dialogs it creates live until the process
 // ends (the dialog registry never lets go of them). Window work runs on the UI thread.
 #include <windows.h>
+#include <commdlg.h>
 
 #include <memory>
 
 #include <glog/logging.h>
 #include <vornel/VNLTakeText.h>
 #include <vornel/VNLUtilityApp.h>
+#include <vornel/VNLUtilityFile.h>
 #include <vornel/VNLUtilityString.h>
 
+#include "UiAlertDialog.h"
 #include "UiSheetDialog.h"
 #include "command_bus.h"
 #include "host_platform.h"
@@ -104,6 +107,50 @@ public:
 
     std::wstring Utf8ToWide(const char* text) override {
         return text == nullptr ? std::wstring() : VNLTakeText(VNLUtilityString::ConvertUtf8ToUnicode(text));
+    }
+
+    void ShowNothingChecked() override { RunAlert(L"Nothing is checked.", false, 240, 100); }
+
+    bool Confirm(const std::wstring& question) override {
+        const INT_PTR result = RunAlert(question, true, 400, 120);
+        return result != kDialogCloseButtonId && result != kDialogSecondButtonId;
+    }
+
+    std::wstring ChooseFolder() override { return VNLTakeText(VNLUtilityFile::SelectFolder(nullptr, nullptr)); }
+
+    std::vector<std::wstring> ChooseFiles(const std::wstring& title, const std::wstring& filterName,
+                                          const std::wstring& pattern, bool multiple) override {
+        // The filter is pairs of NUL-terminated texts ending in an empty one.
+        std::wstring filter = filterName + L'\0' + pattern + L'\0' + L'\0';
+        // Room for a long multiple selection; the dialog reports a selection that does not fit as an error.
+        std::vector<wchar_t> buffer(32768, L'\0');
+        OPENFILENAMEW dialog = {};
+        dialog.lStructSize = sizeof(dialog);
+        dialog.hwndOwner = CommandBus::Instance().GetWindowById(2);
+        dialog.lpstrFilter = filter.c_str();
+        dialog.lpstrFile = buffer.data();
+        dialog.nMaxFile = static_cast<DWORD>(buffer.size());
+        dialog.lpstrTitle = title.c_str();
+        dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | (multiple ? OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST : 0);
+        std::vector<std::wstring> paths;
+        if (!GetOpenFileNameW(&dialog)) return paths;
+        const std::wstring first = buffer.data();
+        const wchar_t* next = buffer.data() + first.size() + 1;
+        if (!multiple || *next == L'\0') {
+            paths.push_back(first);
+            return paths;
+        }
+        for (; *next != L'\0'; next += wcslen(next) + 1) paths.push_back(first + L"\\" + next);
+        return paths;
+    }
+
+private:
+    static INT_PTR RunAlert(const std::wstring& text, bool secondButton, int width, int height) {
+        CommandBus& bus = CommandBus::Instance();
+        UiAlertDialog alert(bus.GetImage("common\\close-normal.png"), bus.GetImage("common\\close-pressed.png"),
+                            bus.GetImage("common\\alert.png"), secondButton, true, L"Cancel", L"OK");
+        alert.SetContent(text, nullptr, bus.GetWindowById(2), width, height);
+        return alert.Run();
     }
 };
 

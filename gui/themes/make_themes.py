@@ -26,17 +26,71 @@ COLOURS = {
 DEFAULT_COLOUR = (0x79, 0x55, 0x48)
 
 
+# Sizes the pages lay themselves out for: toolbar images fit the 30-pixel toolbar, check boxes the 25-pixel
+# list header, the contact picture and the list's row image the preview and the 60-pixel rows.
+SIZES = {
+    "content-check-yes.png": (16, 16),
+    "content-check-no.png": (16, 16),
+    "operate-search.png": (20, 20),
+    "content-contacts-list.png": (40, 40),
+    "preview-contacts.png": (80, 80),
+    "content-contacts-icloud.png": (96, 96),
+}
+
+
 def size_for(path):
     name = path.rsplit("\\", 1)[-1]
+    if name in SIZES:
+        return SIZES[name]
     if name.startswith("close-"):
         return 16, 16
     if name == "alert.png":
         return 48, 48
-    if name.startswith("operate-") or name.startswith("edit-"):
-        return 24, 24
+    if name.startswith("operate-") or name.startswith("edit-") or name.startswith("contact-edit-"):
+        return 16, 16
     if "my-device" in name or name.startswith("phone") or name == "trust.png":
         return 96, 96
     return 20, 20
+
+
+def mark_for(name, x, y, width, height):
+    """The white drawing on an image: a sign that says what the button does."""
+    cx, cy = (width - 1) / 2, (height - 1) / 2
+    u, v = (x - cx) / (width / 2), (y - cy) / (height / 2)  # -1 .. 1
+    if name.startswith("close-") or name == "alert.png":
+        return abs(x - y) <= 1 or abs(x - (width - 1 - y)) <= 1
+    if "check-yes" in name or name == "operate-ok.png":
+        return abs(v - (0.45 - abs(u + 0.25) * 1.1 if u < -0.25 else 0.45 - (u + 0.25) * 1.1)) < 0.2 and -0.7 < u < 0.75
+    if "-add-" in name:
+        return (abs(u) < 0.14 and abs(v) < 0.6) or (abs(v) < 0.14 and abs(u) < 0.6)
+    if "-delete-" in name:
+        return abs(v) < 0.14 and abs(u) < 0.6
+    if "expand" in name:
+        return abs(abs(v) - (0.5 - (u + 0.2))) < 0.2 and -0.3 < u < 0.45
+    if "shrink" in name:
+        return abs(abs(v) - (0.5 + (u - 0.2))) < 0.2 and -0.45 < u < 0.3
+    if "search" in name:
+        ring = abs(((u + 0.15) ** 2 + (v + 0.15) ** 2) ** 0.5 - 0.42) < 0.13
+        handle = abs(u - v) < 0.2 and 0.25 < u < 0.75
+        return ring or handle
+    if "refresh" in name:
+        radius = (u * u + v * v) ** 0.5
+        return abs(radius - 0.5) < 0.14 and not (u > 0.1 and v < -0.1)
+    if "export" in name:
+        return (abs(u) < 0.13 and -0.3 < v < 0.6) or (abs(v + 0.35 - abs(u)) < 0.15 and abs(u) < 0.55)
+    if "import" in name:
+        return (abs(u) < 0.13 and -0.6 < v < 0.3) or (abs(v - 0.35 + abs(u)) < 0.15 and abs(u) < 0.55)
+    if name.startswith("edit-"):
+        return abs(u + v) < 0.2 and -0.6 < u < 0.6
+    if name in ("preview-contacts.png", "content-contacts-list.png"):
+        head = u * u + (v + 0.3) ** 2 < 0.09
+        body = v > 0.15 and (u * u) / 0.3 + ((v - 0.75) ** 2) / 0.36 < 1
+        return head or body
+    if "icloud" in name:
+        cloud = (u + 0.3) ** 2 + (v - 0.1) ** 2 < 0.12 or (u - 0.05) ** 2 + (v + 0.1) ** 2 < 0.18 or \
+            (u - 0.4) ** 2 + (v - 0.1) ** 2 < 0.1 or (abs(u) < 0.55 and 0.05 < v < 0.38)
+        return cloud
+    return height // 3 <= y <= height - 1 - height // 3 and width // 4 <= x <= width - 1 - width // 4
 
 
 def pixels_for(path, width, height):
@@ -48,21 +102,21 @@ def pixels_for(path, width, height):
         red, green, blue = red * 3 // 4, green * 3 // 4, blue * 3 // 4
     rows = []
     radius = max(2, min(width, height) // 5)
+    if name in ("preview-contacts.png", "content-contacts-list.png", "content-contacts-icloud.png"):
+        radius = min(width, height) // 2  # round pictures
     for y in range(height):
         row = bytearray()
         for x in range(width):
-            # A rounded square with a white cross for close images and a white bar for the others.
             dx = max(radius - x, 0, x - (width - 1 - radius))
             dy = max(radius - y, 0, y - (height - 1 - radius))
             inside = dx * dx + dy * dy <= radius * radius
-            mark = False
-            if name.startswith("close-") or name == "alert.png":
-                mark = abs(x - y) <= 1 or abs(x - (width - 1 - y)) <= 1
-            else:
-                mark = height // 3 <= y <= height - 1 - height // 3 and width // 4 <= x <= width - 1 - width // 4
-            if not inside:
+            if name == "content-check-no.png":
+                # An empty box: a grey frame around white.
+                frame = x in (0, width - 1) or y in (0, height - 1)
+                row += bytes((0x99, 0x99, 0x99, 255)) if frame else bytes((255, 255, 255, 255))
+            elif not inside:
                 row += bytes((0, 0, 0, 0))
-            elif mark and width >= 12:
+            elif width >= 12 and mark_for(name, x, y, width, height):
                 row += bytes((255, 255, 255, 255))
             else:
                 row += bytes((red, green, blue, 255))

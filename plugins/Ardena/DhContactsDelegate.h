@@ -1,39 +1,222 @@
 #pragma once
-// DhContactsDelegate: the contacts page window of one device, a child of the host's page container. For
-// now an empty page in the page background colour: it keeps the page sequence that the receiver's
-// sequence query and batch check read, takes the host's replies (WM_HOST_REPLY) and releases their
-// payloads. Created with new by the receiver and kept until the process ends. UI thread, except that the
-// receiver reads the sequence from the thread that delivers commands (one aligned int).
+// DhContactsDelegate: the contacts page of one device, a child of the host's page container. A toolbar with
+// the search box, a group panel on the left (an "All Contacts" entry and the device's groups), the contact
+// list in the middle and the read-only preview on the right; an iCloud notice replaces all of it while the
+// device keeps its contacts in iCloud. The page keeps the records the host sends (ContactPageModel) and
+// mirrors them in its list and tree; every change is a request to the host.
+//
+// List rows and tree items point at records the model holds through shared pointers; whenever the model
+// lets go of a record (a newer batch, a removal, a newer group batch, a group answer) the rows, items and
+// preview that pointed at it go too, or are repointed at the replacement.
+//
+// Created with new by the plug-in's receiver and kept until the process ends. UI thread, except
+// PageSequence(), which the receiver reads from the thread that delivers commands (one aligned int).
 
 #include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
 
-#include <atomic>
-#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include <wtl/CWindowImpl.h>
+#include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
 
+#include "../../gui/controls/VNLEdit.h"
+#include "../../gui/controls/VNLImgButton.h"
+#include "../../gui/controls/VNLListView.h"
+#include "../../gui/controls/VNLObserver.h"
+#include "../../gui/controls/VNLSubject.h"
+#include "../../gui/controls/VNLSwitchButton.h"
+#include "../../gui/controls/VNLSwitchImageButton.h"
 #include "../../gui/sdk/host_messages.h"
+#include "DhContactDetailView.h"
+#include "contact_page_model.h"
+#include "contact_rules.h"
 
-class DhContactsDelegate : public wtl::CWindowImpl<DhContactsDelegate> {
+namespace contacts_ids {
+// Control ids of the page (WM_COMMAND and WM_NOTIFY).
+constexpr int kNew = 5000;
+constexpr int kUnfold = 5001;
+constexpr int kFold = 5002;
+constexpr int kRefresh = 5003;
+constexpr int kDelete = 5004;
+constexpr int kSearchButton = 5005;
+constexpr int kSearchEdit = 5006;
+constexpr int kEdit = 5007;
+constexpr int kExport = 5008;
+constexpr int kImport = 5009;
+constexpr int kList = 5011;
+constexpr int kContinue = 5014;
+constexpr int kAllTree = 5015;
+constexpr int kGroupTree = 5016;
+constexpr int kAddGroup = 5017;
+constexpr int kRemoveGroup = 5018;
+constexpr int kOk = 5019;
+}  // namespace contacts_ids
+
+class DhContactsDelegate : public wtl::CWindowImpl<DhContactsDelegate>, public VNLSubject, public VNLObserver {
 public:
     DECLARE_WND_CLASS_EX(L"DhContactsDelegate", CS_DBLCLKS, nullptr)
+
+    DhContactsDelegate();
+    ~DhContactsDelegate() override;
 
     BEGIN_MSG_MAP(DhContactsDelegate)
         MSG_WM_CREATE(OnCreate)
         MSG_WM_PAINT(OnPaint)
+        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
+        MSG_WM_COMMAND(OnCommand)
+        MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
+        MESSAGE_HANDLER_DECLINABLE(WM_CTLCOLOREDIT, OnEditColour)
+        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnStaticColour)
+        MESSAGE_HANDLER_EX(WM_MEASUREITEM, OnMeasureItem)
+        MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
         MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
+        REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
-    int PageSequence() const { return m_pageSequence.load(std::memory_order_relaxed); }
-    // Lays the page out for its current size.
+    int PageSequence() const { return m_model.Sequence(); }
+    // Lays the page out for its current size: the notice layout while the notice is up, else the normal one.
     void LayOut();
 
+    // For the plug-in's tests and probes: what the page holds and shows.
+    const contacts::ContactPageModel& Model() const { return m_model; }
+    const iOSContact* PreviewedContact() const { return m_preview.Contact(); }
+    bool IsNoticeShown() const { return m_notice; }
+
 private:
-    LRESULT OnCreate(CREATESTRUCTW* create);
+    LRESULT OnCreate(CREATESTRUCTW*);
     void OnPaint();
+    LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
+    void OnCommand(UINT code, int id, HWND control);
+    bool OnNotify(WPARAM, LPARAM lParam, LRESULT& result);
+    bool OnEditColour(WPARAM dc, LPARAM control, LRESULT& result);
+    LRESULT OnStaticColour(WPARAM dc, LPARAM control);
+    LRESULT OnMeasureItem(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDropFiles(WPARAM drop, LPARAM);
     LRESULT OnHostReply(WPARAM code, LPARAM payload);
 
-    std::atomic<int> m_pageSequence{0};
+    // Creation.
+    void CreateToolbar();
+    void CreateSearchBox();
+    void CreateGroupPanel();
+    void CreateNotice();
+    HWND CreateButtonWindow(int id, const wchar_t* text = L"");
+    void MakeToolbarButton(VNLSwitchImageButton& button, int id, const wchar_t* caption, const char* normal,
+                           const char* pressed);
+    void MakeImageButton(VNLImgButton& button, int id, const char* normal, const char* pressed, const wchar_t* tip);
+
+    // Layout and painting.
+    void LayOutNormal();
+    void LayOutNotice();
+    void PlaceToolbar();
+    void SetColumnWidths();
+    void PaintNotice(HDC dc, const RECT& client);
+
+    // Host replies, by code.
+    void OnContactAdded(std::shared_ptr<iOSContact>* holder);
+    void OnContactsLoaded(ItemBatch<iOSContact>* batch);
+    void OnLoadingFinished();
+    void OnContactRemoved(wchar_t* identifier);
+    void OnGroupsLoaded(ItemBatch<iOSContactGroup>* batch);
+    void OnGroupChanged(iOSContactGroup* record);
+    void OnGroupRemoved(wchar_t* identifier);
+    void ShowNotice(bool show);
+
+    // The list.
+    void ShowContacts(const std::vector<contacts::ContactPtr>& contacts);
+    int AddRow(const contacts::ContactPtr& contact);
+    void WriteRow(int row, iOSContact* contact);
+    iOSContact* RowRecord(int row) const;
+    int RowOf(const iOSContact* contact) const;
+    contacts::ContactPtr SharedOf(const iOSContact* contact) const;
+    // Puts the rows in `order` (records of the rows now shown) keeping each record's check and selection.
+    void RewriteRows(const std::vector<iOSContact*>& order);
+    std::vector<int> CheckedRows() const;
+    void Preview(const contacts::ContactPtr& contact);
+    void PreviewRow(int row);
+    void OnListClick(const NMITEMACTIVATE& click);
+    void OnColumnClick(int column);
+    void RunSearch();
+
+    // Groups.
+    HTREEITEM InsertGroupItem(const contacts::GroupPtr& group);
+    iOSContactGroup* ItemGroup(HTREEITEM item) const;
+    void SetItemGroup(HTREEITEM item, iOSContactGroup* group, const std::wstring& text);
+    std::vector<HTREEITEM> GroupItems() const;
+    iOSContactGroup* SelectedGroup() const;
+    void ShowGroupMembers(const iOSContactGroup& group);
+    void OnTreeSelection(int tree, HTREEITEM item);
+    void OnBeginLabelEdit(NMTVDISPINFOW& info, LRESULT& result);
+    void OnEndLabelEdit(NMTVDISPINFOW& info, LRESULT& result);
+    void SetPanelUnfolded(bool unfolded);
+    void SetMemberAdding(bool adding);
+    void SetToolbarCaptions(bool groupShown);
+
+    // Toolbar actions.
+    void OnNewOrAdd();
+    void OnOk();
+    void OnEdit();
+    void OnDelete();
+    void OnExportMenu();
+    void OnImportMenu();
+    void OnRefresh();
+    void OnAddGroup();
+    void OnRemoveGroup();
+    void SendGroup(int64_t code, std::unique_ptr<iOSContactGroup> group);
+    void OpenEditor(std::unique_ptr<iOSContact> contact, bool isNew);
+
+    static LRESULT CALLBACK SearchEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam);
+
+    contacts::ContactPageModel m_model;
+    WNDPROC m_searchPreviousProc = nullptr;
+    int m_lastClickedRow = -1;
+    wtl::UniqueFont m_textFont;
+    wtl::UniqueFont m_titleFont;
+    wtl::UniqueFont m_searchFont;
+    wtl::UniqueBrush m_brush;
+    VNLListView m_list;
+    RECT m_listRect = {};
+    int m_toolbarHeight = 30;
     COLORREF m_background = RGB(0xFF, 0xFF, 0xFF);
+    COLORREF m_pressed = RGB(0xDC, 0xEB, 0xFA);
+    COLORREF m_hot = RGB(0x6A, 0xAE, 0xF0);
+    COLORREF m_caption = RGB(0x3A, 0x8E, 0xE6);
+
+    VNLSwitchImageButton m_newButton;
+    VNLSwitchImageButton m_okButton;
+    VNLSwitchImageButton m_editButton;
+    VNLSwitchImageButton m_exportButton;
+    VNLSwitchImageButton m_importButton;
+    VNLSwitchImageButton m_deleteButton;
+    VNLSwitchImageButton m_refreshButton;
+    VNLEdit m_searchEdit;
+    VNLImgButton m_searchButton;
+    HWND m_frameLines[4] = {};
+
+    DhContactDetailView m_preview;
+    HWND m_allTree = nullptr;
+    HWND m_groupTree = nullptr;
+    HTREEITEM m_allItem = nullptr;
+    VNLImgButton m_unfoldButton;
+    VNLImgButton m_foldButton;
+    VNLImgButton m_addGroupButton;
+    VNLImgButton m_removeGroupButton;
+    int m_activeTree = 5015;
+    bool m_panelUnfolded = false;
+    bool m_memberAdding = false;
+    RECT m_groupsLabelRect = {};
+
+    bool m_notice = false;
+    VNLSwitchButton m_continueButton;
+    Gdiplus::Bitmap* m_noticePicture = nullptr;  // lent
+    RECT m_noticeTextRect = {};
+    RECT m_noticeTitleRect = {};
+    RECT m_noticePictureRect = {};
+    RECT m_noticeStepRects[3] = {};
+
+    contacts::ContactLabelTable m_labels;
 };

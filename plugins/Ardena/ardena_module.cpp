@@ -12,12 +12,14 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "../../gui/sdk/command_message.h"
 #include "../../gui/sdk/command_names.h"
 #include "../../gui/sdk/host_messages.h"
 #include "../../gui/sdk/image_cache.h"
 #include "DhContactsDelegate.h"
+#include "ardena_module.h"
 #include "contact_payloads.h"
 
 namespace {
@@ -28,6 +30,8 @@ HMODULE g_module = nullptr;
 ImageCache* g_images = nullptr;
 // Device identifier to its page; pages are never removed or destroyed.
 std::map<std::wstring, DhContactsDelegate*>* g_pages = nullptr;
+// The address labels' countries, asked for by the first page (UI thread).
+std::vector<WideStringPair>* g_countries = nullptr;
 
 const char* const kOwnedNames[] = {ARDENA_COMMAND_SHOW_WINDOW, ARDENA_COMMAND_CHANGE_SIZE,
                                    ARDENA_COMMAND_HIDE_WINDOW, ARDENA_COMMAND_DO_CONTACT};
@@ -80,25 +84,30 @@ void Post(const DhContactsDelegate& page, int64_t code, void* payload) {
 }
 
 void HandleReply(CommandMessage& message) {
-    DhContactsDelegate* page = FindPage(message);
-    if (page == nullptr || (static_cast<uint64_t>(message.code) >> 32) != 0) {
-        return;
+    if ((static_cast<uint64_t>(message.code) >> 32) != 0) {
+        return;  // not a code of ours: nothing is known of its payload
     }
     const int64_t code = message.code;
+    DhContactsDelegate* page = FindPage(message);
+    if (page == nullptr) {
+        // No page for that device: nobody else will take the payload.
+        if (code != contacts::kReplySequenceQuery) ardena::ReleaseContactPayload(code, message.extra);
+        return;
+    }
     switch (code) {
-    case ardena::kContactAdded:
-    case ardena::kContactRemoved:
-    case ardena::kHideCloudNotice:
-    case ardena::kShowCloudNotice:
-    case ardena::kGroupChanged:
-    case ardena::kGroupRemoved:
+    case contacts::kReplyContactAdded:
+    case contacts::kReplyContactRemoved:
+    case contacts::kReplyHideCloudNotice:
+    case contacts::kReplyShowCloudNotice:
+    case contacts::kReplyGroupChanged:
+    case contacts::kReplyGroupRemoved:
         Post(*page, code, message.extra);
         return;
-    case ardena::kCloseEditor:
+    case contacts::kReplyCloseEditor:
         Post(*page, code, nullptr);
         return;
-    case ardena::kContactsLoaded:
-    case ardena::kGroupsLoaded:
+    case contacts::kReplyContactsLoaded:
+    case contacts::kReplyGroupsLoaded:
         if (message.extra != nullptr &&
             ardena::BatchSequence(code, message.extra) < static_cast<int64_t>(page->PageSequence())) {
             // Older than what the page shows: the page never sees it, so it is released here.
@@ -107,7 +116,7 @@ void HandleReply(CommandMessage& message) {
         }
         Post(*page, code, message.extra);
         return;
-    case ardena::kSequenceQuery:
+    case contacts::kReplySequenceQuery:
         message.status = static_cast<int64_t>(page->PageSequence());
         return;
     default:
@@ -134,6 +143,40 @@ void __cdecl HandleModuleCommand(CommandMessage* message) {
 }
 
 }  // namespace
+
+namespace ardena {
+
+ModuleRecord* Record() { return g_record; }
+ImageCache* Images() { return g_images; }
+HMODULE Module() { return g_module; }
+
+Gdiplus::Bitmap* Image(const char* key) {
+    if (g_images == nullptr || key == nullptr) return nullptr;
+    auto it = g_images->find(key);
+    return it == g_images->end() ? nullptr : it->second;
+}
+
+bool SendContactCommand(CommandMessage& message) {
+    if (g_record == nullptr || g_record->send == nullptr) return false;
+    message.kind = COMMAND_KIND_INVOKE;
+    message.name = ARDENA_COMMAND_DO_CONTACT;
+    g_record->send(&message);
+    return true;
+}
+
+const std::vector<WideStringPair>& Countries() {
+    if (g_countries == nullptr) {
+        g_countries = new std::vector<WideStringPair>();  // kept for the life of the process
+        // The host fills the list before the call returns; the list stays ours.
+        CommandMessage message{};
+        message.code = contacts::kRequestCountries;
+        message.data = g_countries;
+        SendContactCommand(message);
+    }
+    return *g_countries;
+}
+
+}  // namespace ardena
 
 extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
     try {

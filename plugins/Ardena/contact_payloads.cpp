@@ -2,12 +2,13 @@
 #include "contact_payloads.h"
 
 #include <cstdlib>
+#include <memory>
 
 namespace ardena {
 
 int64_t BatchSequence(int64_t code, const void* payload) {
-    return code == kGroupsLoaded ? static_cast<const GroupBatch*>(payload)->sequence
-                                 : static_cast<const ContactBatch*>(payload)->sequence;
+    return code == contacts::kReplyGroupsLoaded ? static_cast<const GroupBatch*>(payload)->sequence
+                                                : static_cast<const ContactBatch*>(payload)->sequence;
 }
 
 void ReleaseContactPayload(int64_t code, void* payload) {
@@ -15,14 +16,20 @@ void ReleaseContactPayload(int64_t code, void* payload) {
         return;
     }
     switch (code) {
-    case kContactsLoaded:
+    case contacts::kReplyContactAdded:
+        delete static_cast<std::shared_ptr<iOSContact>*>(payload);
+        break;
+    case contacts::kReplyContactsLoaded:
         delete static_cast<ContactBatch*>(payload);
         break;
-    case kGroupsLoaded:
+    case contacts::kReplyGroupsLoaded:
         delete static_cast<GroupBatch*>(payload);
         break;
-    case kContactRemoved:
-    case kGroupRemoved:
+    case contacts::kReplyGroupChanged:
+        delete static_cast<iOSContactGroup*>(payload);
+        break;
+    case contacts::kReplyContactRemoved:
+    case contacts::kReplyGroupRemoved:
         std::free(payload);
         break;
     default:

@@ -521,10 +521,10 @@ TEST_F(Routing, RepliesReachThePageOnlyForTheCurrentDevice) {
         CommandMessage reply{};
         reply.code = 21;
         reply.text = about;
-        Invoke(ZERITH_COMMAND_DO_CONTACT, reply);
+        Invoke(ZERITH_COMMAND_DO_NOTE, reply);
         const std::vector<std::string> names = Names();
         const bool delivered =
-            std::find(names.begin(), names.end(), std::string(ARDENA_COMMAND_DO_CONTACT)) != names.end();
+            std::find(names.begin(), names.end(), std::string(CORTAL_COMMAND_DO_NOTE)) != names.end();
         if (std::strcmp(about, "dev-1") != 0) {
             EXPECT_FALSE(delivered) << about;
             continue;

@@ -13,40 +13,14 @@
 #include "command_message.h"
 #include "command_names.h"
 #include "host_messages.h"
+#include "contact_records.h"
 #include "item_batch.h"
 
-class iOSContact;
-class iOSContactGroup;
+#include "ardena_harness.h"
 
 namespace {
 
-std::vector<CommandMessage> g_registrations;
-
-void __cdecl RecordRegistration(CommandMessage* message) { g_registrations.push_back(*message); }
-
-// The library is loaded and registered once per process, as the host does.
-struct ArdenaModule {
-    HMODULE library = nullptr;
-    ModuleRecord record{};
-    HWND parent = nullptr;
-
-    static ArdenaModule& Get() {
-        static ArdenaModule* module = new ArdenaModule();
-        return *module;
-    }
-
-private:
-    ArdenaModule() {
-        library = LoadLibraryW((std::wstring(TRV_APP_DIR) + L"\\plugins\\Ardena\\libArdena.dll").c_str());
-        auto registerModule = reinterpret_cast<RegisterModuleFunction>(
-            reinterpret_cast<void*>(GetProcAddress(library, TRV_REGISTER_MODULE_EXPORT)));
-        record.send = &RecordRegistration;
-        record.module = library;
-        if (registerModule != nullptr) registerModule(&record);
-        parent = CreateWindowExW(0, L"STATIC", L"pages", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600, nullptr,
-                                 nullptr, nullptr, nullptr);
-    }
-};
+using ArdenaModule = ardena_test::Harness;
 
 CommandMessage Message(const char* name, const wchar_t* key) {
     CommandMessage message{};
@@ -99,11 +73,11 @@ TEST(ArdenaModule, RegistersItsFourNamesInOrderAsItsOwnModule) {
     ASSERT_NE(module.record.receive, nullptr);
     const char* expected[] = {"ARDENA_COMMAND_SHOW_WINDOW", "ARDENA_COMMAND_CHANGE_SIZE", "ARDENA_COMMAND_HIDE_WINDOW",
                               "ARDENA_COMMAND_DO_CONTACT"};
-    ASSERT_EQ(g_registrations.size(), 4u);
+    ASSERT_EQ(module.registrations.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_STREQ(g_registrations[i].name, expected[i]);
-        EXPECT_EQ(g_registrations[i].kind, COMMAND_KIND_REGISTER);
-        EXPECT_EQ(g_registrations[i].owner, module.library);
+        EXPECT_STREQ(module.registrations[i].name, expected[i]);
+        EXPECT_EQ(module.registrations[i].kind, COMMAND_KIND_REGISTER);
+        EXPECT_EQ(module.registrations[i].owner, module.library);
     }
 }
 
@@ -129,7 +103,9 @@ TEST(ArdenaModule, OnePagePerDeviceMadeWhereTheHostSaysAndShownLater) {
     EXPECT_EQ(GetParent(page), module.parent);
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(page, GWL_STYLE)) & (WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN),
               static_cast<DWORD>(WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN));
-    EXPECT_EQ(GetWindowLongW(page, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY, 0);
+    // The page takes dropped files; nothing else of the extended styles is set.
+    EXPECT_EQ(GetWindowLongW(page, GWL_EXSTYLE) & ~(WS_EX_NOPARENTNOTIFY | WS_EX_ACCEPTFILES), 0);
+    EXPECT_NE(GetWindowLongW(page, GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
     EXPECT_TRUE(IsWindowVisible(page)) << "the second SHOW_WINDOW shows the page";
     RECT placed = {};
     GetWindowRect(page, &placed);

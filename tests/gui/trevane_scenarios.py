@@ -6,8 +6,10 @@ tracing what the host delivers to it, and checks what a user or the relay relies
 place, the pixels it shows (screenshots are kept in --screenshots), the commands the relay receives, what
 a probe module saw while it drove the bus from inside the running host (a device arriving, the contacts
 section chosen, the frame maximised and restored), the alert shown when the configuration is missing, the
-crash report's zip (read with zipfile and `unzip -t`), the log and the saved settings. Windows are found by class or by message-box text with winprobe.exe; every
-wait is a poll against a deadline.
+crash report's zip (read with zipfile and `unzip -t`), the log and the saved settings, and the contacts page
+served by the relay stand-in's fixture as a user works it (a probe module inside the program drives it and
+asks for screenshots, whose pixels are checked here). Windows are found by class or by message-box text with
+winprobe.exe; every wait is a poll against a deadline.
 """
 import argparse
 import getpass
@@ -97,6 +99,11 @@ def pixel(path, x, y):
                           "txt:-"], capture_output=True, text=True, check=True, timeout=60).stdout
     match = re.search(r"#([0-9A-Fa-f]{6})", out)
     return "#" + match.group(1).upper() if match else out
+
+
+def darker(colour, than):
+    """True when every channel of "#RRGGBB" `colour` is below that of `than`."""
+    return all(int(colour[i:i + 2], 16) < int(than[i:i + 2], 16) for i in (1, 3, 5))
 
 
 def prefix_user_dir():
@@ -298,7 +305,6 @@ class TrevaneScenarios(unittest.TestCase):
         self.assertEqual(self.display.probe("press", "Open", 10000)[0], 0)
         self.assertNotEqual(self.wait_exit(), 0)
 
-
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
@@ -308,6 +314,8 @@ def main():
     parser.add_argument("--prefix-script", required=True)
     parser.add_argument("--screenshots", required=True)
     parser.add_argument("--bus-probe", required=True)
+    parser.add_argument("--contacts-probe", required=True)
+    parser.add_argument("--contacts-fixture-script", required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], "-v", *rest])
 

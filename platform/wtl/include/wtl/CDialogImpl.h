@@ -25,10 +25,12 @@ public:
         return dialog;
     }
 
-    // Runs the dialog modally; returns the code given to EndDialog, or -1 when it could not be made.
-    INT_PTR DoModal(HWND parent, int templateId) {
-        return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), parent,
-                                 &CDialogImpl::DialogProc, reinterpret_cast<LPARAM>(static_cast<CDialogImpl*>(this)));
+    // Runs the dialog modally from a template of the program's resources, or of `instance` (a plug-in's own
+    // module); returns the code given to EndDialog, or -1 when it could not be made.
+    INT_PTR DoModal(HWND parent, int templateId, HINSTANCE instance = nullptr) {
+        return ::DialogBoxParamW(instance != nullptr ? instance : ::GetModuleHandleW(nullptr),
+                                 MAKEINTRESOURCEW(templateId), parent, &CDialogImpl::DialogProc,
+                                 reinterpret_cast<LPARAM>(static_cast<CDialogImpl*>(this)));
     }
 
     BOOL EndDialog(int code) { return ::EndDialog(m_hWnd, code); }

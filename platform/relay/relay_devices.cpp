@@ -1,0 +1,127 @@
+// The relay module's device table and event translation (see relay_devices.h).
+#include "relay_devices.h"
+
+namespace trv::relay {
+namespace {
+
+// The members of the device-ready info and the device properties they stand for.
+struct InfoMember {
+    const char* info;
+    const char* property;
+};
+constexpr InfoMember kReadyInfoMembers[] = {
+    {"Model", "ProductType"},
+    {"FirmVersion", "ProductVersion"},
+    {"Type", "DeviceClass"},
+    {"SerialNumber", "SerialNumber"},
+};
+
+void ReadReadyInfo(const ReplyFrame& frame, RelayDevice& device) {
+    JsonObjectView info;
+    if (!frame.hasInfo || !info.Parse(frame.infoJson)) {
+        // The device is there all the same; it is listed without properties.
+        return;
+    }
+    for (const InfoMember& member : kReadyInfoMembers) {
+        std::string value;
+        if (info.GetString(member.info, value)) {
+            device.properties[member.property] = value;
+        }
+    }
+}
+
+bool IsMonitorFailure(std::uint32_t command) {
+    return command == kMonitorLibraryFailed || command == kMonitorSubscriptionFailed ||
+           command == kMonitorServiceMissing;
+}
+
+}  // namespace
+
+std::vector<RelayAction> DeviceTable::OnPacket(const Packet& packet) {
+    std::vector<RelayAction> actions;
+    if (packet.header.id != 0) {
+        return actions;
+    }
+    ReplyFrame frame;
+    if (ParseReplyFrame(packet.body, frame) != FrameResult::kOk) {
+        return actions;
+    }
+    const std::uint32_t command = packet.header.command;
+    const bool isEvent = packet.header.status == kPacketStatusEvent;
+    if (isEvent && command == kEventDeviceReady) {
+        if (frame.uuid.empty()) {
+            return actions;
+        }
+        RelayDevice device;
+        device.udid = frame.uuid;
+        device.handle = frame.code;
+        ReadReadyInfo(frame, device);
+        m_devices[device.udid] = device;
+        actions.push_back({RelayActionKind::kConnected, device, 0});
+        actions.push_back({RelayActionKind::kFinishConnect, device, 0});
+        return actions;
+    }
+    if (isEvent && command == kEventDeviceRemoved) {
+        auto found = m_devices.find(frame.uuid);
+        if (found == m_devices.end()) {
+            return actions;  // never reported ready, so the host never showed it
+        }
+        actions.push_back({RelayActionKind::kDisconnected, found->second, 0});
+        m_devices.erase(found);
+        return actions;
+    }
+    if (isEvent) {
+        return actions;
+    }
+    // Status packets. A monitor failure carries "code" 0; a device report carries the device's handle,
+    // which is how status 11 (attached) is told apart from monitor failure 11.
+    if (frame.code == 0 && IsMonitorFailure(command)) {
+        RelayAction action{RelayActionKind::kMonitorFailed, {}, command};
+        actions.push_back(action);
+    } else if (command == kStatusDeviceAttached) {
+        RelayAction action{RelayActionKind::kStartConnect, {}, 0};
+        action.device.handle = frame.code;
+        actions.push_back(action);
+    } else if (command == kStatusDeviceError) {
+        RelayAction action{RelayActionKind::kConnectFail, {}, 0};
+        action.device.udid = frame.uuid;
+        action.device.handle = frame.code;
+        actions.push_back(action);
+    }
+    return actions;
+}
+
+std::vector<RelayAction> DeviceTable::OnServiceGone() {
+    std::vector<RelayAction> actions;
+    for (const auto& entry : m_devices) {
+        actions.push_back({RelayActionKind::kDisconnected, entry.second, 0});
+    }
+    m_devices.clear();
+    return actions;
+}
+
+std::string DeviceTable::ProductVersion(const std::string& udid) const {
+    auto found = m_devices.find(udid);
+    if (found == m_devices.end()) {
+        return std::string();
+    }
+    auto version = found->second.properties.find("ProductVersion");
+    return version == found->second.properties.end() ? std::string() : version->second;
+}
+
+std::vector<RelayDevice> DeviceTable::Devices() const {
+    std::vector<RelayDevice> devices;
+    for (const auto& entry : m_devices) {
+        devices.push_back(entry.second);
+    }
+    return devices;
+}
+
+std::string DeviceTable::DisplayName(const RelayDevice& device) {
+    // The device's own name comes with its basic information (request 300), which the relay does not ask
+    // for yet; until then the model stands in for it.
+    auto type = device.properties.find("ProductType");
+    return type != device.properties.end() && !type->second.empty() ? type->second : device.udid;
+}
+
+}  // namespace trv::relay

@@ -1,0 +1,70 @@
+#pragma once
+// What the relay module makes of the device service's events and status packets: the table of ready
+// devices, which the host's synchronous questions (connected check, system version) are answered from,
+// and the host notifications each packet calls for. Knows event and status numbers but no windows or
+// sockets, so it is tested natively. Used on the relay's UI thread only; not thread-safe.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "relay_wire.h"
+
+namespace trv::relay {
+
+// Event and status numbers in the command field of packets with id 0.
+constexpr std::uint32_t kEventDeviceReady = 1;
+constexpr std::uint32_t kEventDeviceRemoved = 8;    // status 2 with a UDID; status 1 for a device without one
+constexpr std::uint32_t kStatusDeviceAttached = 11;  // with the device handle in "code"
+constexpr std::uint32_t kStatusDeviceError = 12;
+// Monitor failures, reported with "code" 0: the device library could not be loaded (9), the
+// notification subscription failed (11), the device support service is not running (14).
+constexpr std::uint32_t kMonitorLibraryFailed = 9;
+constexpr std::uint32_t kMonitorSubscriptionFailed = 11;
+constexpr std::uint32_t kMonitorServiceMissing = 14;
+constexpr std::uint16_t kPacketStatusEvent = 2;
+
+struct RelayDevice {
+    std::string udid;                               // UTF-8
+    std::int64_t handle = 0;                        // the service's handle for the device
+    std::map<std::string, std::string> properties;  // "ProductType", "ProductVersion", "DeviceClass", ...
+};
+
+enum class RelayActionKind {
+    kStartConnect = 0,   // a device was plugged in: connection in progress
+    kConnected = 1,      // a device is ready (device record)
+    kFinishConnect = 2,  // after kConnected
+    kConnectFail = 3,    // the service could not open the device
+    kDisconnected = 4,   // a ready device left (device pair: identifier, display name)
+    kMonitorFailed = 5,  // the service cannot watch for devices at all
+};
+
+struct RelayAction {
+    RelayActionKind kind;
+    RelayDevice device;    // kConnected, kDisconnected: the device; others: udid and handle when known
+    std::uint32_t code = 0;  // kMonitorFailed: the monitor's error number
+};
+
+class DeviceTable {
+public:
+    // The host notifications for one packet from the service; updates the table. Replies to requests
+    // (id not 0) and packets that are not well-formed give none.
+    std::vector<RelayAction> OnPacket(const Packet& packet);
+
+    // The service's connection ended: every listed device leaves (kDisconnected each) and the table empties.
+    std::vector<RelayAction> OnServiceGone();
+
+    bool IsConnected(const std::string& udid) const { return m_devices.count(udid) != 0; }
+    // The device's "ProductVersion", empty when the device is not ready or did not report one.
+    std::string ProductVersion(const std::string& udid) const;
+    std::vector<RelayDevice> Devices() const;
+
+    // The name the host shows for a device that left.
+    static std::string DisplayName(const RelayDevice& device);
+
+private:
+    std::map<std::string, RelayDevice> m_devices;  // by UDID
+};
+
+}  // namespace trv::relay

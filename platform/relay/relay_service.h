@@ -1,0 +1,27 @@
+#pragma once
+// The relay module's service mode: it starts the device service (a Linux program, started through Wine),
+// listens for its connection on loopback, reads its packets on a thread of its own and turns device events
+// into host commands on the UI thread (through a message-only window of its own). Chosen when
+// TREVANE_HARLIX names the service's program; otherwise the module keeps its fixture behaviour.
+//
+// Environment read at the server start:
+//   TREVANE_HARLIX      the service's program as a path Wine can start (a Linux path such as
+//                       /opt/x/Harlix, or Z:\opt\x\Harlix);
+//   TREVANE_LINUX_PID   the Linux process id of the desktop program, which the service watches so that it
+//                       ends with the desktop (0, no watching, when unset).
+
+#include "../../gui/sdk/command_message.h"
+
+namespace trv::relay {
+
+// Whether TREVANE_HARLIX is set. Any thread.
+bool IsServiceModeRequested();
+
+// Keeps the host's record for the later sends. UI thread, from RegisterModule.
+void SetServiceHost(ModuleRecord* record);
+
+// Handles one delivery from the host in service mode; false when the name is not one the service mode
+// answers (the caller then treats it as in fixture mode). UI thread.
+bool HandleServiceCommand(CommandMessage* message);
+
+}  // namespace trv::relay

@@ -1,0 +1,274 @@
+// The contact preview pane; see DhContactDetailView.h.
+#include "DhContactDetailView.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <vornel/VNLUtilityApp.h>
+
+#include "../../gui/controls/memory_canvas.h"
+#include "contact_rules.h"
+
+namespace {
+
+constexpr UINT kLineFormat = DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX;
+constexpr int kWheelStep = 5;
+
+using Lines = std::vector<std::pair<std::wstring, std::wstring>>;
+
+void AddLine(Lines& lines, const std::wstring& label, const std::wstring& value) {
+    if (!value.empty()) lines.emplace_back(label, value);
+}
+
+// Street, city, state and postal code, each present one followed by a blank, then the country.
+std::wstring AddressText(const iOSContactAddress& address) {
+    std::wstring text;
+    for (const std::wstring* part : {&address.street, &address.city, &address.state, &address.postalCode}) {
+        if (!part->empty()) text += *part + L" ";
+    }
+    return text + address.country;
+}
+
+}  // namespace
+
+DhContactDetailView::DhContactDetailView(ImageCache* images) : m_images(images) {}
+
+DhContactDetailView::~DhContactDetailView() = default;
+
+LRESULT DhContactDetailView::OnCreate(CREATESTRUCTW*) {
+    if (m_images != nullptr) {
+        auto it = m_images->find("contacts\\preview-contacts.png");
+        m_picture = it != m_images->end() ? it->second : nullptr;
+    }
+    m_bodyFont.Reset(VNLUtilityApp::GetFont(16, false, L"Arial"));
+    m_headingFont.Reset(VNLUtilityApp::GetFont(16, true, L"Arial"));
+    m_nameFont.Reset(VNLUtilityApp::GetFont(17, true, L"Arial"));
+    m_brush.Reset(CreateSolidBrush(m_background));
+    m_titles = {L"[Info]", L"[Phone Number]", L"[Email Address]", L"[IM]", L"[Street Address]",
+                L"[URL]",  L"[Date]",         L"[Related Name]"};
+    GetClientRect(m_hWnd, &m_client);
+    return 0;
+}
+
+void DhContactDetailView::OnSize(UINT, int width, int height) {
+    // Only a new height matters here: the wrap width stays until the next contact is laid out.
+    if (height == m_client.bottom - m_client.top) return;
+    m_client = RECT{0, 0, width, height};
+    SCROLLINFO scroll = {};
+    scroll.cbSize = sizeof(scroll);
+    scroll.fMask = SIF_PAGE;
+    scroll.nPage = static_cast<UINT>(height);
+    SetScrollInfo(m_hWnd, SB_VERT, &scroll, TRUE);
+    InvalidateRect(m_hWnd, nullptr, FALSE);
+}
+
+void DhContactDetailView::SetContact(std::shared_ptr<const iOSContact> contact, const std::wstring& groupText) {
+    m_items.clear();
+    m_contact = std::move(contact);
+    if (!m_contact) {
+        SetWindowTextW(m_hWnd, L"");
+        m_contentHeight = 0;
+        SCROLLINFO scroll = {};
+        scroll.cbSize = sizeof(scroll);
+        scroll.fMask = SIF_RANGE | SIF_POS;
+        SetScrollInfo(m_hWnd, SB_VERT, &scroll, TRUE);
+        InvalidateRect(m_hWnd, nullptr, FALSE);
+        return;
+    }
+    m_groupLine = L"Group: " + groupText;
+    LayOut();
+}
+
+void DhContactDetailView::AddSection(HDC dc, const std::wstring& title, const Lines& lines, int& y) {
+    if (lines.empty()) return;  // a section without lines shows no title either
+    {
+        wtl::SelectGuard font(dc, m_headingFont.get());
+        SIZE extent = {};
+        GetTextExtentPoint32W(dc, title.c_str(), static_cast<int>(title.size()), &extent);
+        m_items.push_back(DetailItem{title, RECT{m_margin, y, m_margin + extent.cx, y + extent.cy}, m_headingFont.get(),
+                                     ItemKind::kTitle});
+        y += extent.cy + m_lineGap;
+    }
+    wtl::SelectGuard font(dc, m_bodyFont.get());
+    for (const auto& line : lines) {
+        const std::wstring text = line.first + L":  " + line.second;
+        RECT rect = {3 * m_margin, y, m_client.right - m_margin, y};
+        DrawTextW(dc, text.c_str(), -1, &rect, kLineFormat | DT_CALCRECT);
+        rect.right = m_client.right - m_margin;
+        m_items.push_back(DetailItem{text, rect, m_bodyFont.get(), ItemKind::kLine});
+        y = rect.bottom + m_lineGap;
+    }
+}
+
+void DhContactDetailView::LayOut() {
+    const iOSContact& c = *m_contact;
+    const int pictureWidth = m_picture != nullptr ? static_cast<int>(m_picture->GetWidth()) : 0;
+    const int pictureHeight = m_picture != nullptr ? static_cast<int>(m_picture->GetHeight()) : 0;
+    m_items.push_back(DetailItem{contacts::ContactDisplayName(c),
+                                 RECT{m_margin, m_margin, m_margin + pictureWidth, m_margin + pictureHeight}, nullptr,
+                                 ItemKind::kHeader});
+    int y = m_margin + pictureHeight + m_pictureGap;
+
+    wtl::WindowDC dc(m_hWnd);
+    Lines info;
+    AddLine(info, L"phonetic first name", c.phoneticFirstName);
+    AddLine(info, L"phonetic middle name", c.phoneticMiddleName);
+    AddLine(info, L"phonetic last name", c.phoneticLastName);
+    AddLine(info, L"nickname", c.nickname);
+    AddLine(info, L"prefix", c.prefix);
+    AddLine(info, L"suffix", c.suffix);
+    AddLine(info, L"company name", c.company);
+    AddLine(info, L"department", c.department);
+    AddLine(info, L"job title", c.jobTitle);
+    AddLine(info, L"birthday", contacts::DateTextOf(c.birthday));
+    AddLine(info, L"notes", c.note);
+    AddSection(dc.get(), m_titles[0], info, y);
+
+    auto labelled = [](const std::vector<std::shared_ptr<iOSContactProperty>>& list, bool dates) {
+        Lines lines;
+        for (const auto& entry : list) {
+            if (entry) AddLine(lines, contacts::ShownLabel(*entry), dates ? contacts::DateTextOf(entry->value) : entry->value);
+        }
+        return lines;
+    };
+    AddSection(dc.get(), m_titles[1], labelled(c.phones, false), y);
+    AddSection(dc.get(), m_titles[2], labelled(c.emails, false), y);
+    Lines im;
+    for (const auto& entry : c.instantMessaging) {
+        if (entry) AddLine(im, contacts::ShownLabel(*entry), entry->userName);
+    }
+    AddSection(dc.get(), m_titles[3], im, y);
+    Lines addresses;
+    for (const auto& entry : c.addresses) {
+        if (entry) AddLine(addresses, contacts::ShownLabel(static_cast<const iOSContactProperty&>(*entry)), AddressText(*entry));
+    }
+    AddSection(dc.get(), m_titles[4], addresses, y);
+    AddSection(dc.get(), m_titles[5], labelled(c.urls, false), y);
+    AddSection(dc.get(), m_titles[6], labelled(c.dates, true), y);
+    AddSection(dc.get(), m_titles[7], labelled(c.relatedNames, false), y);
+
+    m_contentHeight = y;
+    SCROLLINFO scroll = {};
+    scroll.cbSize = sizeof(scroll);
+    scroll.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    scroll.nMin = 0;
+    scroll.nMax = y;
+    scroll.nPage = static_cast<UINT>(m_client.bottom - m_client.top);
+    scroll.nPos = 0;
+    SetScrollInfo(m_hWnd, SB_VERT, &scroll, TRUE);
+    // What the pane shows is also its window text, one item a line, for screen readers and window lists.
+    std::wstring text;
+    for (const std::wstring& line : ShownTexts()) text += line + L"\n";
+    SetWindowTextW(m_hWnd, text.c_str());
+    InvalidateRect(m_hWnd, nullptr, FALSE);
+}
+
+std::vector<std::wstring> DhContactDetailView::ShownTexts() const {
+    std::vector<std::wstring> texts;
+    for (const DetailItem& item : m_items) texts.push_back(item.text);
+    if (!m_items.empty()) texts.insert(texts.begin() + 1, m_groupLine);
+    return texts;
+}
+
+void DhContactDetailView::OnPaint() {
+    wtl::PaintDC paint(m_hWnd);
+    RECT client = {};
+    GetClientRect(m_hWnd, &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    wtl::MemoryDC memory(paint.get(), width, height);
+    if (!memory.IsValid()) return;
+    HDC dc = memory.get();
+    FillRect(dc, &client, m_brush.get());
+    if (m_contact) {
+        const int position = GetScrollPos(m_hWnd, SB_VERT);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, RGB(0, 0, 0));
+        for (const DetailItem& item : m_items) {
+            // Only the items that reach into the visible band.
+            if (item.rect.bottom < position || item.rect.top > position + height) continue;
+            RECT rect = item.rect;
+            OffsetRect(&rect, 0, -position);
+            if (item.kind != ItemKind::kHeader) {
+                wtl::SelectGuard font(dc, item.font);
+                DrawTextW(dc, item.text.c_str(), -1, &rect, kLineFormat);
+                continue;
+            }
+            if (m_picture != nullptr) {
+                Gdiplus::Graphics graphics(dc);
+                graphics.DrawImage(m_picture, rect.left, rect.top, static_cast<INT>(m_picture->GetWidth()),
+                                   static_cast<INT>(m_picture->GetHeight()));
+            }
+            SIZE nameSize = {};
+            SIZE groupSize = {};
+            {
+                wtl::SelectGuard font(dc, m_nameFont.get());
+                GetTextExtentPoint32W(dc, item.text.c_str(), static_cast<int>(item.text.size()), &nameSize);
+            }
+            wtl::SelectGuard font(dc, m_bodyFont.get());
+            GetTextExtentPoint32W(dc, m_groupLine.c_str(), static_cast<int>(m_groupLine.size()), &groupSize);
+            const int pictureHeight = rect.bottom - rect.top;
+            RECT name = {rect.right + m_margin, rect.top + (pictureHeight - nameSize.cy - groupSize.cy - m_margin) / 2,
+                         client.right - m_margin, 0};
+            name.bottom = name.top + nameSize.cy;
+            {
+                wtl::SelectGuard nameFont(dc, m_nameFont.get());
+                DrawTextW(dc, item.text.c_str(), -1, &name, DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+            }
+            RECT group = {name.left, name.bottom + m_margin, name.left + groupSize.cx, name.bottom + m_margin + groupSize.cy};
+            if (group.right > client.right - m_margin) group.right = client.right - m_margin;
+            DrawTextW(dc, m_groupLine.c_str(), -1, &group, DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+        }
+    }
+    memory.CopyTo(paint.get(), 0, 0, width, height);
+}
+
+void DhContactDetailView::ScrollTo(int position, bool updateNow) {
+    SCROLLINFO scroll = {};
+    scroll.cbSize = sizeof(scroll);
+    scroll.fMask = SIF_ALL;
+    GetScrollInfo(m_hWnd, SB_VERT, &scroll);
+    const int highest = scroll.nMax - static_cast<int>(scroll.nPage) + 1;
+    if (position > highest) position = highest;
+    if (position < scroll.nMin) position = scroll.nMin;
+    if (position == scroll.nPos) return;
+    const int delta = scroll.nPos - position;
+    scroll.fMask = SIF_POS;
+    scroll.nPos = position;
+    SetScrollInfo(m_hWnd, SB_VERT, &scroll, TRUE);
+    ScrollWindowEx(m_hWnd, 0, delta, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE);
+    InvalidateRect(m_hWnd, nullptr, FALSE);
+    if (updateNow) UpdateWindow(m_hWnd);
+}
+
+LRESULT DhContactDetailView::OnVScroll(WPARAM wParam, LPARAM) {
+    SCROLLINFO scroll = {};
+    scroll.cbSize = sizeof(scroll);
+    scroll.fMask = SIF_ALL;
+    GetScrollInfo(m_hWnd, SB_VERT, &scroll);
+    int position = scroll.nPos;
+    switch (LOWORD(wParam)) {
+    case SB_LINEUP: position -= 1; break;
+    case SB_LINEDOWN: position += 1; break;
+    case SB_PAGEUP: position -= static_cast<int>(scroll.nPage); break;
+    case SB_PAGEDOWN: position += static_cast<int>(scroll.nPage); break;
+    case SB_THUMBTRACK: position = scroll.nTrackPos; break;
+    case SB_TOP: position = scroll.nMin; break;
+    case SB_BOTTOM: position = scroll.nMax; break;
+    default: return 0;  // SB_THUMBPOSITION and SB_ENDSCROLL change nothing
+    }
+    ScrollTo(position, false);
+    return 0;
+}
+
+LRESULT DhContactDetailView::OnMouseWheel(WPARAM wParam, LPARAM) {
+    // A fixed step whatever the wheel's delta: towards the user moves down.
+    const int delta = static_cast<short>(HIWORD(wParam)) < 0 ? kWheelStep : -kWheelStep;
+    ScrollTo(GetScrollPos(m_hWnd, SB_VERT) + delta, true);
+    return 0;
+}
+
+bool DhContactDetailView::OnLButtonDown(WPARAM, LPARAM, LRESULT&) {
+    SetFocus(m_hWnd);
+    return false;
+}

@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Trevane with the relay module in service mode, the real device service and a simulated PC with one iPhone.
+
+The relay starts Harlix itself (TREVANE_HARLIX), hands it the desktop's Linux process id
+(TREVANE_LINUX_PID, set by a shell right before it becomes Wine) and turns its device events into host
+commands. Checked: the relay is told that the device is connected and announces it to the host (the
+relay's trace), the host shows it (screenshot), asks the relay whether the title bar's current device is
+still connected when another arrives and switches only when it is not, sends a removal back to the relay;
+closing Trevane ends Harlix. Every wait is a poll against a deadline.
+"""
+import argparse
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+import trevane_scenarios as scenarios
+from trevane_scenarios import WineDisplay, wait_until, windows_path
+
+ARGS = None
+DEADLINE_S = 60
+
+
+def harlix_processes(marker):
+    """Pids of running Harlix processes whose command line holds `marker` (the relay's log sub-folder)."""
+    pids = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            command = (entry / "cmdline").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if command and command[0].endswith(b"Harlix") and marker.encode() in command:
+            pids.append(int(entry.name))
+    return pids
+
+
+class RelayServiceScenario(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.display = WineDisplay()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.close()
+
+    def setUp(self):
+        sys.path.insert(0, str(Path(ARGS.tools)))
+        import hlx_lab
+        self.work = Path(tempfile.mkdtemp(prefix="trevane-relay-"))
+        self.app = self.work / "app"
+        shutil.copytree(ARGS.app, self.app)
+        self.trace = self.work / "relay-trace.txt"
+        self.lab = hlx_lab.DeviceLab(str(self.work / "lab"), ARGS.devices)
+        self.process = None
+
+    def tearDown(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.kill()
+        self.display.stop_wine()
+        self.lab.close()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def trace_lines(self):
+        return self.trace.read_text(errors="replace").splitlines() if self.trace.exists() else []
+
+    def wait_trace(self, pattern, what):
+        regex = re.compile(pattern)
+        return wait_until(lambda: next((l for l in self.trace_lines() if regex.search(l)), None),
+                          timeout_s=DEADLINE_S, what=what)
+
+    def test_device_arrives_and_leaves_and_the_service_ends_with_the_desktop(self):
+        udid = self.lab.attach(self.lab.make())
+        env = dict(self.display.env, **self.lab.variables(), TREVANE_RELAY_TRACE=windows_path(self.trace),
+                   TREVANE_HARLIX=ARGS.harlix)
+        # The shell's pid is the one Wine runs Trevane under once it has replaced the shell.
+        self.process = subprocess.Popen(
+            ["sh", "-c", 'TREVANE_LINUX_PID=$$ exec wine "$0"', str(self.app / "Trevane.exe")], env=env,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        self.wait_trace(r"^ZERITH_COMMAND_START_SERVER ", "the server start")
+        harlix = wait_until(lambda: harlix_processes("TrevaneRelay"), what="Harlix started by the relay")
+        self.assertEqual(len(harlix), 1)
+        cmdline = Path(f"/proc/{harlix[0]}/cmdline").read_bytes().split(b"\0")
+        self.assertEqual(cmdline[2], str(self.process.pid).encode(), "Harlix watches the desktop's Linux pid")
+
+        self.wait_trace(rf"^> ZERITH_COMMAND_DEVICE_CONNECTED key={udid} ProductType=iPhone",
+                        "the device announced to the host")
+        self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={udid}", "the connection finished")
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.display.screenshot("relay-service-device.png")
+
+        # A second iPhone: the host asks the relay whether the title bar's current device (the first one) is
+        # still connected; the relay says it is, so the title bar stays on it.
+        second = self.lab.attach(self.lab.make())
+        self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={second}", "the second device connected")
+        self.wait_trace(rf"^ZERITH_COMMAND_IS_DEVICE_CONNECTED .*key={udid}", "the connected check of the first")
+        self.assertFalse([l for l in self.trace_lines() if l.startswith("ZERITH_COMMAND_CHANGE_DEVICE")])
+
+        self.lab.detach(udid)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DEVICE_DISCONNECT key={udid}", "the device's removal relayed")
+        # The host's listener hands the removal back to the relay's own handler.
+        self.wait_trace(r"^ZERITH_COMMAND_DEVICE_DISCONNECT ", "the host's disconnect round trip")
+        self.display.screenshot("relay-service-detached.png")
+
+        # A third iPhone while the title bar's current device is gone: the relay answers "not connected" and
+        # the host switches the title bar to the newcomer, which a fourth arrival reads back: the question
+        # is then about the third device.
+        third = self.lab.attach(self.lab.make())
+        self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={third}", "the third device connected")
+        fourth = self.lab.attach(self.lab.make())
+        self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={fourth}", "the fourth device connected")
+        self.wait_trace(rf"^ZERITH_COMMAND_IS_DEVICE_CONNECTED .*key={third}", "the title bar on the third device")
+        self.assertFalse([l for l in self.trace_lines()
+                          if re.match(rf"^ZERITH_COMMAND_IS_DEVICE_CONNECTED .*key={second}", l)],
+                         "the second device, connected before the first left, was never the current one")
+
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+        wait_until(lambda: not harlix_processes("TrevaneRelay"), what="Harlix ending with the desktop")
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--winprobe", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--prefix-script", required=True)
+    parser.add_argument("--screenshots", required=True)
+    parser.add_argument("--harlix", required=True)
+    parser.add_argument("--devices", required=True, help="the staged device library folder")
+    parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
+    ARGS, rest = parser.parse_known_args()
+    scenarios.ARGS = ARGS  # WineDisplay reads the prefix, the probe and the screenshot folder from there
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
