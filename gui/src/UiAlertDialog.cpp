@@ -104,7 +104,8 @@ void UiAlertDialog::Layout() {
         textLeft = static_cast<int>(m_icon->GetWidth()) + 40;
     }
     int textTop = m_contentTop;
-    HDC dc = GetDC(m_hWnd);
+    wtl::WindowDC windowDc(m_hWnd);
+    HDC dc = windowDc.get();
     if (!m_heading.empty()) {
         wtl::SelectGuard font(dc, m_headingFont.get());
         SIZE extent = {};
@@ -117,7 +118,6 @@ void UiAlertDialog::Layout() {
         wtl::SelectGuard font(dc, m_messageFont.get());
         DrawTextW(dc, m_message.c_str(), -1, &measure, DT_NOPREFIX | DT_CALCRECT | DT_WORDBREAK);
     }
-    ReleaseDC(m_hWnd, dc);
     m_messageRect = RECT{textLeft, textTop, clientWidth - 20, textTop + (measure.bottom - measure.top)};
     if (m_link != nullptr) {
         SetWindowPos(m_link, nullptr, m_messageRect.left, m_messageRect.top, m_messageRect.right - m_messageRect.left,

@@ -33,7 +33,7 @@ SIZES = {
     "content-check-no.png": (16, 16),
     "operate-search.png": (20, 20),
     "content-contacts-list.png": (40, 40),
-    "preview-contacts.png": (80, 80),
+    "preview-contacts.png": (72, 72),
     "content-contacts-icloud.png": (96, 96),
 }
 

@@ -91,7 +91,7 @@ LRESULT DhContactEditView::OnInitDialog(HWND, LPARAM) {
     int y = kNameTop;
     for (int i = 0; i < 5; ++i) {
         m_nameCaptions[i] = CreateWindowExW(0, L"STATIC", kNameCaptions[i], WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_NOPREFIX,
-                                            kNameCaptionRight - 90, y + 2, 90, kNameLineHeight, m_hWnd, nullptr,
+                                            kNameCaptionRight - 110, y + 2, 110, kNameLineHeight, m_hWnd, nullptr,
                                             GetModuleHandleW(nullptr), nullptr);
         SendMessageW(m_nameCaptions[i], WM_SETFONT, reinterpret_cast<WPARAM>(m_dialogFont.get()), FALSE);
         HWND edit = CreateWindowExW(0, L"EDIT", names[i]->c_str(), WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP |

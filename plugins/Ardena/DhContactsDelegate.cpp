@@ -269,7 +269,8 @@ void DhContactsDelegate::PlaceToolbar() {
     int x = kToolbarFirstX;
     for (VNLSwitchImageButton* button : {&m_okButton, &m_newButton, &m_editButton, &m_exportButton, &m_importButton,
                                          &m_deleteButton, &m_refreshButton}) {
-        if (button->m_hWnd == nullptr || !IsWindowVisible(*button)) continue;
+        // The style bit, not IsWindowVisible: the page may be laid out while it is hidden itself.
+        if (button->m_hWnd == nullptr || (GetWindowLongW(*button, GWL_STYLE) & WS_VISIBLE) == 0) continue;
         const vnlc::SwitchImageLayout& layout = button->Layout();
         Place(*button, x, 8 - 1, layout.preferredWidth, layout.preferredHeight);
         x += layout.preferredWidth + kToolbarGap;
@@ -277,8 +278,6 @@ void DhContactsDelegate::PlaceToolbar() {
 }
 
 void DhContactsDelegate::SetColumnWidths() {
-    RECT list = {};
-    GetClientRect(m_list, &list);
     SCROLLBARINFO bar = {};
     bar.cbSize = sizeof(bar);
     int scrollWidth = 0;
@@ -295,7 +294,6 @@ void DhContactsDelegate::SetColumnWidths() {
         SendMessageW(m_list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
                      static_cast<LPARAM>(static_cast<int>(hundredth * percents[column])));
     }
-    (void)list;
 }
 
 void DhContactsDelegate::LayOutNormal() {
@@ -439,7 +437,16 @@ void DhContactsDelegate::PaintNotice(HDC dc, const RECT& client) {
 
 // ---- Messages --------------------------------------------------------------------------------------------
 
-void DhContactsDelegate::OnCommand(UINT, int id, HWND) {
+void DhContactsDelegate::OnCommand(UINT, int id, HWND control) {
+    // The toolbar's entries are image switches, which ignore a press while they are selected: as push buttons
+    // they go back to normal once their press is taken, so that the next press counts too.
+    for (VNLSwitchImageButton* button : {&m_newButton, &m_okButton, &m_editButton, &m_exportButton, &m_importButton,
+                                         &m_deleteButton, &m_refreshButton}) {
+        if (control != nullptr && button->m_hWnd == control) {
+            button->SetState(0);
+            InvalidateRect(control, nullptr, FALSE);
+        }
+    }
     switch (id) {
     case kUnfold: SetPanelUnfolded(true); break;
     case kFold: SetPanelUnfolded(false); break;
@@ -611,6 +618,7 @@ void DhContactsDelegate::OnContactsLoaded(ItemBatch<iOSContact>* batch) {
         if (contact) AddRow(contact);
     }
     SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
+    SetColumnWidths();  // the rows may have brought the vertical scroll bar
     if (m_list.GetSelectedItems().empty() && m_list.ItemCount() > 0) {
         m_list.SelectItem(0);
         m_lastClickedRow = 0;
@@ -628,7 +636,9 @@ void DhContactsDelegate::OnLoadingFinished() {
     for (int row = 0; row < rows; ++row) {
         order.push_back(static_cast<size_t>(row) < held.size() ? held[static_cast<size_t>(row)].get() : RowRecord(row));
     }
-    RewriteRows(order);
+    // The selection stays where it was (the first row, normally) and the preview follows it; the check
+    // marks go with their contacts.
+    RewriteRows(order, false);
     if (m_lastClickedRow >= 0) PreviewRow(m_lastClickedRow);
     InvalidateRect(m_list, nullptr, TRUE);
 }
@@ -789,12 +799,14 @@ void DhContactsDelegate::ShowContacts(const std::vector<contacts::ContactPtr>& s
         if (contact) AddRow(contact);
     }
     SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
+    SetColumnWidths();
     InvalidateRect(m_list, nullptr, TRUE);
 }
 
-void DhContactsDelegate::RewriteRows(const std::vector<iOSContact*>& order) {
-    // Check marks and the selection belong to the contact, not to the row position: what the user checked is
-    // what an export or a delete acts on, whatever order the rows are in afterwards.
+void DhContactsDelegate::RewriteRows(const std::vector<iOSContact*>& order, bool selectionFollows) {
+    // Check marks belong to the contact, not to the row position: what the user checked is what an export or
+    // a delete acts on, whatever order the rows are in afterwards. After a sort the selection and the last
+    // clicked row go with their contacts too.
     std::map<const iOSContact*, std::pair<bool, bool>> states;
     for (int row = 0; row < m_list.ItemCount(); ++row) {
         const bool selected =
@@ -808,6 +820,7 @@ void DhContactsDelegate::RewriteRows(const std::vector<iOSContact*>& order) {
         if (RowRecord(index) != order[row]) WriteRow(index, order[row]);
         const auto state = states[order[row]];
         m_list.SetChecked(index, state.first);
+        if (!selectionFollows) continue;
         LVITEMW item = {};
         item.stateMask = LVIS_SELECTED;
         item.state = state.second ? LVIS_SELECTED : 0;
@@ -864,7 +877,7 @@ void DhContactsDelegate::OnColumnClick(int column) {
     std::vector<iOSContact*> rows;
     for (int row = 0; row < m_list.ItemCount(); ++row) rows.push_back(RowRecord(row));
     contacts::SortContactRows(rows, column, ascending, &CompareNoCase);
-    RewriteRows(rows);
+    RewriteRows(rows, true);
 }
 
 void DhContactsDelegate::RunSearch() {
@@ -954,6 +967,7 @@ void DhContactsDelegate::OnTreeSelection(int tree, HTREEITEM item) {
 
 void DhContactsDelegate::OnBeginLabelEdit(NMTVDISPINFOW& info, LRESULT& result) {
     result = FALSE;
+    m_editingItem = info.item.hItem;
     HWND edit = reinterpret_cast<HWND>(SendMessageW(m_groupTree, TVM_GETEDITCONTROL, 0, 0));
     iOSContactGroup* group = ItemGroup(info.item.hItem);
     if (edit != nullptr) SetWindowTextW(edit, group != nullptr ? group->name.c_str() : L"");
@@ -962,6 +976,10 @@ void DhContactsDelegate::OnBeginLabelEdit(NMTVDISPINFOW& info, LRESULT& result) 
 void DhContactsDelegate::OnEndLabelEdit(NMTVDISPINFOW& info, LRESULT& result) {
     // The item's text changes when the host answers with the group's record.
     result = FALSE;
+    // One edit ends once: the tree can report the end again while it hides its edit box (the box loses the
+    // focus), and a second report would ask the host for a second group.
+    if (info.item.hItem == nullptr || info.item.hItem != m_editingItem) return;
+    m_editingItem = nullptr;
     iOSContactGroup* group = ItemGroup(info.item.hItem);
     const bool cancelled = info.item.pszText == nullptr || info.item.pszText[0] == L'\0';
     if (cancelled) {

@@ -133,8 +133,9 @@ private:
     iOSContact* RowRecord(int row) const;
     int RowOf(const iOSContact* contact) const;
     contacts::ContactPtr SharedOf(const iOSContact* contact) const;
-    // Puts the rows in `order` (records of the rows now shown) keeping each record's check and selection.
-    void RewriteRows(const std::vector<iOSContact*>& order);
+    // Puts the rows in `order` (records of the rows now shown) keeping each record's check mark, and with
+    // `selectionFollows` its selection and the last clicked row too.
+    void RewriteRows(const std::vector<iOSContact*>& order, bool selectionFollows);
     std::vector<int> CheckedRows() const;
     void Preview(const contacts::ContactPtr& contact);
     void PreviewRow(int row);
@@ -201,6 +202,7 @@ private:
     HWND m_allTree = nullptr;
     HWND m_groupTree = nullptr;
     HTREEITEM m_allItem = nullptr;
+    HTREEITEM m_editingItem = nullptr;  // the groups tree's item whose label is being edited
     VNLImgButton m_unfoldButton;
     VNLImgButton m_foldButton;
     VNLImgButton m_addGroupButton;

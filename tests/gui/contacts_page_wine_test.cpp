@@ -4,6 +4,7 @@
 // saves. Controls are found by id; modal menus and dialogs are worked from a timer of the test's thread.
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -244,6 +245,7 @@ TEST(ContactsPage, AGroupIsNamedFilledAndRenamedFromItsLatestRecord) {
     SetWindowTextW(edit, L"Club");
     SendMessageW(tree, TVM_ENDEDITLABELNOW, FALSE, 0);
     Pump();
+    ASSERT_EQ(CountRequests(contacts::kRequestCreateGroup), 1u) << "one edit, one group";
     const HostRequest* created = LastRequest(contacts::kRequestCreateGroup);
     ASSERT_NE(created, nullptr);
     EXPECT_EQ(created->group->name, L"Club");
@@ -333,4 +335,43 @@ TEST(ContactsPage, TheICloudNoticeReplacesThePage) {
     Reply(L"page-10", contacts::kReplyHideCloudNotice);
     EXPECT_TRUE(IsWindowVisible(list));
     EXPECT_FALSE(IsWindowVisible(continueButton));
+}
+
+namespace {
+
+// A shell drop of `paths` as the shell hands one over (the receiver ends it with DragFinish).
+HDROP MakeDrop(const std::vector<std::wstring>& paths) {
+    size_t chars = 1;
+    for (const std::wstring& path : paths) chars += path.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    wchar_t* out = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(drop) + sizeof(DROPFILES));
+    for (const std::wstring& path : paths) {
+        path.copy(out, path.size());
+        out += path.size() + 1;
+    }
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+}  // namespace
+
+TEST(ContactsPage, DroppedFilesAreAcceptedThroughTheDropMenu) {
+    HWND page = ShowPage(L"page-11");
+    EXPECT_NE(GetWindowLongW(page, GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+    const std::wstring longPath = L"C:\\" + std::wstring(300, L'd') + L"\\contacts.xml";
+    const size_t before = Harness::Get().requests.size();
+    MenuSpy spy;
+    QueueMenuChoice(page, 0);  // "Drag and drop here"
+    SendMessageW(page, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({longPath, L"D:\\b.xml"})), 0);
+    ASSERT_EQ(spy.Menus().size(), 1u);
+    EXPECT_EQ(spy.Menus()[0], std::vector<std::wstring>{L"Drag and drop here"});
+    // Dismissing the menu ends the drop as well.
+    PostMessageW(page, WM_KEYDOWN, VK_ESCAPE, 0);
+    SendMessageW(page, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({L"D:\\c.xml"})), 0);
+    EXPECT_EQ(spy.Menus().size(), 2u);
+    // The contacts page has no request that takes files: nothing reaches the host either way.
+    EXPECT_EQ(Harness::Get().requests.size(), before);
 }

@@ -305,6 +305,70 @@ class TrevaneScenarios(unittest.TestCase):
         self.assertEqual(self.display.probe("press", "Open", 10000)[0], 0)
         self.assertNotEqual(self.wait_exit(), 0)
 
+    def test_contacts_page_with_the_fixture_relay(self):
+        fixture = self.work / "contacts.json"
+        subprocess.run([sys.executable, ARGS.contacts_fixture_script, str(fixture), "--refuse-saves", "1"], check=True,
+                       timeout=60)
+        probe_dir = self.app / "plugins" / "ContactsProbe"
+        probe_dir.mkdir()
+        shutil.copy(ARGS.contacts_probe, probe_dir / "libContactsProbe.dll")
+        report = self.work / "contacts-report.txt"
+        self.start(TREVANE_PROBE_REPORT=windows_path(report), TREVANE_RELAY_FIXTURE=windows_path(fixture))
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", DEADLINE_S * 1000)[0], 0)
+
+        # The probe asks for each screenshot and waits for it; the report ends with "done".
+        shots = {}
+
+        def serve():
+            lines = report.read_text().splitlines() if report.exists() else []
+            for line in lines:
+                if line.startswith("shot ") and line[5:] not in shots:
+                    name = line[5:]
+                    shots[name] = self.display.screenshot(name)
+                    Path(str(report) + "." + name + ".done").write_text("")
+            return lines if lines and lines[-1] == "done" else None
+
+        lines = wait_until(serve, timeout_s=180, what="the contacts probe's report")
+        failures = [l for l in lines if l.startswith("FAIL")]
+        contact_trace = [l for l in self.trace_lines() if l.startswith("ZERITH_COMMAND_DO_CONTACT")]
+        self.assertEqual(failures, [], "\n".join(lines + contact_trace))
+        self.assertGreaterEqual(sum(1 for l in lines if l.startswith("ok ")), 10)
+        rects = {l.split()[1]: tuple(map(int, l.split()[2:])) for l in lines if l.startswith("rect ")}
+
+        # The page: the first row selected (its background), its check box empty, the toolbar's rule.
+        page = shots["contacts-page.png"]
+        x, y, w, h = rects["row0"]
+        self.assertEqual(pixel(page, x + w * 7 // 10, y + 3), "#A1DBEE")
+        self.assertEqual(pixel(page, x + 13, y + h // 2), "#FFFFFF")
+        px, py, pw, ph = rects["page"]
+        self.assertEqual(pixel(page, px + pw // 2, py + 30), "#ABABAB")
+        # The preview: the contact picture's orange disc at its place.
+        x, y, w, h = rects["preview"]
+        self.assertEqual(pixel(shots["contacts-preview.png"], x + 8 + 36, y + 8 + 36), "#F08A24")
+        # The editor: its title strip, and the soft shadow darkening the page to its right.
+        editor = shots["contacts-editor.png"]
+        x, y, w, h = rects["editor"]
+        self.assertEqual(pixel(editor, x + 100, y + 10), "#3A8EE6")
+        self.assertTrue(darker(pixel(editor, x + w + 2, y + h // 2), "#FFFFFF"), pixel(editor, x + w + 2, y + h // 2))
+
+        # What the relay received: one record per OK, each with the two phones and the address once.
+        saves = [l for l in self.trace_lines() if l.startswith("ZERITH_COMMAND_DO_CONTACT code=17 ")]
+        self.assertEqual(len(saves), 2, "\n".join(saves))
+        for save in saves:
+            self.assertIn(" contact id= kind=person first=Nina last=Berg ", save)
+            self.assertIn(" phones=2[home:555-0100,home:555-0199] emails=0[] ", save)
+            self.assertTrue(save.endswith(" addresses=1[home:1 Main St|Springfield|||us]"), save)
+        self.assertTrue(any(re.search(r"^ZERITH_COMMAND_DO_CONTACT code=5 .* ids=1\[66\]$", l) for l in self.trace_lines()))
+        groups = [l for l in self.trace_lines() if re.match(r"ZERITH_COMMAND_DO_CONTACT code=2[01] ", l)]
+        self.assertEqual(len(groups), 3, "\n".join(groups))
+        self.assertRegex(groups[0], r"code=20 .* group id= name=Neighbours members=0\[\] guid=[0-9A-F]{8}-")
+        self.assertRegex(groups[1], r"code=21 .* group id=group-1 name=Street Friends members=0\[\] ")
+        self.assertRegex(groups[2], r"code=21 .* group id=group-1 name=Street Friends members=2\[")
+
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.assertEqual(self.wait_exit(), 0)
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
