@@ -29,6 +29,8 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/plugins/Ardena/contact_page_model.cpp
   ${TRV_SOURCE_ROOT}/plugins/Ardena/contact_rules.cpp
   ${TRV_SOURCE_ROOT}/plugins/Ardena/dropped_paths.cpp
+  ${TRV_SOURCE_ROOT}/platform/relay/relay_contacts.cpp
+  ${TRV_SOURCE_ROOT}/platform/relay/relay_contacts_codec.cpp
   ${TRV_SOURCE_ROOT}/platform/relay/relay_devices.cpp
   ${TRV_SOURCE_ROOT}/platform/relay/relay_wire.cpp
   ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_defaults_store.cpp
@@ -49,6 +51,8 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/page_support_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/plugin_loader_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/python_check.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_codec_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_devices_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_wire_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/vornel_core_test.cpp)
@@ -58,7 +62,7 @@ target_include_directories(trevane_desktop_tests PRIVATE
   ${TRV_SOURCE_ROOT}/tests/desktop)
 target_compile_options(trevane_desktop_tests PRIVATE ${HLX_WARNINGS})
 target_compile_definitions(trevane_desktop_tests PRIVATE TRV_PYTHON="${Python3_EXECUTABLE}")
-target_link_libraries(trevane_desktop_tests PRIVATE PkgConfig::GLOG GTest::gtest GTest::gtest_main)
+target_link_libraries(trevane_desktop_tests PRIVATE PkgConfig::GLOG GTest::gtest GTest::gtest_main ZLIB::ZLIB)
 include(GoogleTest)
 gtest_discover_tests(trevane_desktop_tests TEST_PREFIX "desktop." DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60)
 
@@ -117,6 +121,7 @@ add_test(NAME desktop.wine.relay_service
           --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
           --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
           --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
-          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
+          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools
+          --contacts-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libcontacts_probe.dll)
 set_tests_properties(desktop.wine.relay_service PROPERTIES
-  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 300 ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1")
+  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600 ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1")

@@ -3,8 +3,9 @@
 # 1. Harlix beside the loopback peer, with the simulated device library installed and one simulated
 #    iPhone attached; the peer prints every packet it receives as one JSON line. Arguments go to the
 #    peer; without them it stops after 10 seconds (pass --seconds 0 to run until Ctrl-C).
-# 2. Trevane, the desktop host, under Wine (on a virtual display when there is none); it prints the
-#    path of a screenshot of its main window.
+# 2. Trevane, the desktop host, under Wine (on a virtual display when there is none), with its relay
+#    module starting Harlix and one simulated iPhone of 250 contacts attached; it prints the path of a
+#    screenshot of the iPhone's contacts page.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,4 +17,4 @@ if [ $# -eq 0 ]; then set -- --seconds 10; fi
 python3 tools/hlx_peer.py serve --harlix build/src/Harlix \
   --devices "build/programfiles/Common Files/Apple/Mobile Device Support" "$@"
 
-bash scripts/run-desktop.sh build-gui
+bash scripts/run-desktop.sh build-gui --service build

@@ -3,7 +3,7 @@
 names the staged libraries, the device support service stand-in running, and a device root that
 device images are attached to. Standard library only.
 
-    hlx_lab.py --support DIR --lab DIR [--attach-demo]    set up, print the environment, wait
+    hlx_lab.py --support DIR --lab DIR [--attach-demo [--contacts N]]    set up, print the environment, wait
 
 The environment it prints (HLX_REGISTRY_FILE, HLX_DEVICE_ROOT, HLX_PROGRAM_FILES) is what Harlix and
 tools/hlx_device.py need.
@@ -12,6 +12,7 @@ tools/hlx_device.py need.
 import argparse
 import os
 import subprocess
+import signal
 import sys
 import time
 
@@ -76,13 +77,21 @@ def main(argv):
     parser.add_argument("--support", required=True, help="the staged device library folder")
     parser.add_argument("--lab", required=True, help="a folder for the registry file, images and device root")
     parser.add_argument("--attach-demo", action="store_true", help="attach one iPhone image")
+    parser.add_argument("--contacts", type=int, help="contacts in the demo iPhone's address book")
     options = parser.parse_args(argv)
     lab = DeviceLab(options.lab, options.support)
+
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
+
+    # A script that started the lab in the background stops it with SIGTERM; the lab still cleans up.
+    signal.signal(signal.SIGTERM, interrupt)
     try:
         for name, value in lab.variables().items():
             print("export %s='%s'" % (name, value), flush=True)
         if options.attach_demo:
-            print("# attached %s" % lab.attach(lab.make()), flush=True)
+            book = {} if options.contacts is None else {"contacts": options.contacts}
+            print("# attached %s" % lab.attach(lab.make(**book)), flush=True)
         while True:
             time.sleep(3600)
     except KeyboardInterrupt:

@@ -1,7 +1,8 @@
 // The section list's stand-in (libQuarnel.dll): the column of sections on the left of the device page,
 // filled from the record the host lends with QUARNEL_COMMAND_CREATE_WINDOW. A click on a selectable entry
 // invokes QUARNEL_COMMAND_SELECT_ITEM with the entry's id; counters from QUARNEL_COMMAND_UPDATE_ITEM are
-// shown after the texts. Calls arrive on the host's UI thread.
+// shown after the texts. The window's text holds the entries as shown, one per line, so that what the
+// list shows can be read back without its pixels. Calls arrive on the host's UI thread.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -47,6 +48,20 @@ public:
     int32_t rowHeight = 30;
     int32_t selected = -1;
 
+    std::wstring ShownText(const Section& section) const {
+        auto count = counts.find(section.id);
+        return count == counts.end() ? section.text : section.text + L" (" + std::to_wstring(count->second) + L")";
+    }
+
+    // After a counter changed: repaint and keep the window's text in step.
+    void CountsChanged() {
+        if (m_hWnd == nullptr) return;
+        std::wstring shown;
+        for (const Section& section : sections) shown += ShownText(section) + L"\n";
+        SetWindowTextW(m_hWnd, shown.c_str());
+        InvalidateRect(m_hWnd, nullptr, FALSE);
+    }
+
 private:
     void OnPaint() {
         wtl::PaintDC paint(m_hWnd);
@@ -65,9 +80,7 @@ private:
                 graphics.DrawImage(section.image, static_cast<INT>(section.left - kImageSize - 6),
                                    static_cast<INT>(row.top + (rowHeight - kImageSize) / 2), kImageSize, kImageSize);
             }
-            std::wstring text = section.text;
-            auto count = counts.find(section.id);
-            if (count != counts.end()) text += L" (" + std::to_wstring(count->second) + L")";
+            const std::wstring text = ShownText(section);
             RECT textRect = {row.left + section.left, row.top, row.right - 4, row.bottom};
             pages::DrawLine(paint.get(), text, textRect, section.colour, 16, false);
         }
@@ -105,6 +118,7 @@ void CreateList(CommandMessage& message) {
     const RECT rect = {record->left, record->top, record->left + record->width, record->top + record->height};
     if (g_list->Create(message.window, rect, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS) != nullptr) {
         message.window = *g_list;
+        g_list->CountsChanged();
     }
 }
 
@@ -124,11 +138,11 @@ void __cdecl Receive(CommandMessage* message) {
             if (words != nullptr) {
                 g_list->counts[static_cast<int32_t>(words[0])] =
                     static_cast<int64_t>((static_cast<uint64_t>(words[3]) << 32) | words[1]);
-                if (g_list->m_hWnd != nullptr) InvalidateRect(*g_list, nullptr, FALSE);
+                g_list->CountsChanged();
             }
         } else if (pages::Is(*message, QUARNEL_COMMAND_RESET_NUMBER)) {
             g_list->counts.clear();
-            if (g_list->m_hWnd != nullptr) InvalidateRect(*g_list, nullptr, FALSE);
+            g_list->CountsChanged();
         }
         // SELECT_ITEM from the relay's section updates: the stand-in keeps the user's selection.
     } catch (...) {

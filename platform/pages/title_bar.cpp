@@ -1,6 +1,10 @@
 // The title bar's stand-in (libLunder.dll): the bar across the top of the main window with the product
 // title and the current device, the list of connected devices and which of them is current. The first
 // device added becomes the current one; later ones only join the list until the host switches to them.
+// A device added again keeps its place and takes the new name (the relay first names a device by its
+// model, then by its own name). The host has no command that takes a device off the bar, so the relay
+// stand-in calls StandinRemoveDevice when a device leaves; when it was the current one, the first
+// remaining device becomes current and the host is told as if the user had switched to it.
 // Calls arrive on the host's UI thread.
 #include <windows.h>
 
@@ -52,6 +56,7 @@ private:
 };
 
 TitleBarWindow* g_bar = nullptr;  // made once, kept until the process ends
+ModuleRecord* g_record = nullptr;
 
 void CreateBar(CommandMessage& message) {
     if (g_bar->m_hWnd != nullptr || message.data == nullptr || message.window == nullptr) {
@@ -82,11 +87,15 @@ void __cdecl Receive(CommandMessage* message) {
             CreateBar(*message);
         } else if (pages::Is(*message, LUNDER_COMMAND_ADD_DEVICE)) {
             std::unique_ptr<WideStringPair> entry(static_cast<WideStringPair*>(message->data));  // handed over
-            if (entry && IndexOf(entry->first.c_str()) < 0) {
+            if (!entry) return;
+            const int index = IndexOf(entry->first.c_str());
+            if (index >= 0) {
+                g_bar->devices[static_cast<size_t>(index)].second = entry->second;
+            } else {
                 g_bar->devices.push_back(*entry);
                 if (g_bar->current < 0) g_bar->current = static_cast<int>(g_bar->devices.size()) - 1;
-                Repaint();
             }
+            Repaint();
         } else if (pages::Is(*message, LUNDER_COMMAND_GET_CURRENT_DEVICE)) {
             // A copy on the shared heap: the asker frees it.
             message->wideText = g_bar->current < 0 ? nullptr : _wcsdup(g_bar->devices[g_bar->current].first.c_str());
@@ -109,9 +118,29 @@ void __cdecl Receive(CommandMessage* message) {
 
 }  // namespace
 
+extern "C" __declspec(dllexport) void __cdecl StandinRemoveDevice(const wchar_t* identifier) {
+    try {
+        const int index = g_bar != nullptr ? IndexOf(identifier) : -1;
+        if (index < 0) return;
+        const bool wasCurrent = index == g_bar->current;
+        g_bar->devices.erase(g_bar->devices.begin() + index);
+        if (index < g_bar->current) --g_bar->current;
+        if (wasCurrent) g_bar->current = g_bar->devices.empty() ? -1 : 0;
+        Repaint();
+        if (wasCurrent && g_bar->current >= 0) {
+            std::wstring next = g_bar->devices[0].first;
+            CommandMessage message{};
+            message.wideText = &next[0];
+            pages::Invoke(g_record, LUNDER_COMMAND_CHANGE_DEVICE, message);
+        }
+    } catch (...) {
+    }
+}
+
 extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
     if (record == nullptr || record->send == nullptr) return;
     g_bar = new TitleBarWindow();
+    g_record = record;
     pages::RegisterNames(record, &Receive,
                          {LUNDER_COMMAND_ADD_DEVICE, LUNDER_COMMAND_CHANGE_DEVICE, LUNDER_COMMAND_CHANGE_DEVICE_NAME,
                           LUNDER_COMMAND_CHANGE_SIZE, LUNDER_COMMAND_CHECK_FOR_UPDATE, LUNDER_COMMAND_CREATE_TITLEBAR,

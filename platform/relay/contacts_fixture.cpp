@@ -18,6 +18,7 @@
 #include "../../gui/sdk/contact_records.h"
 #include "../../gui/sdk/item_batch.h"
 #include "../../gui/sdk/wide_pair.h"
+#include "relay_contacts.h"
 
 namespace relay {
 namespace {
@@ -121,28 +122,7 @@ std::unique_ptr<iOSContactGroup> ReadGroup(const rapidjson::Value& object) {
     return group;
 }
 
-// One answer waiting to be delivered.
-struct Answer {
-    int64_t code = 0;
-    void* extra = nullptr;
-    int64_t value2 = 0;
-    int64_t value3 = 0;
-    std::string device;
-};
-
-void ReleaseAnswer(const Answer& answer) {
-    if (answer.extra == nullptr) return;
-    switch (answer.code) {
-    case kRelayContactsBatch: delete static_cast<ItemBatch<iOSContact>*>(answer.extra); break;
-    case kRelayGroupsBatch: delete static_cast<ItemBatch<iOSContactGroup>*>(answer.extra); break;
-    case kRelayContactAdded: delete static_cast<std::shared_ptr<iOSContact>*>(answer.extra); break;
-    case kRelayContactRemoved:
-    case kRelayGroupRemoved: std::free(answer.extra); break;
-    case kRelayGroupCreated:
-    case kRelayGroupChanged: delete static_cast<iOSContactGroup*>(answer.extra); break;
-    default: break;
-    }
-}
+using Answer = trv::relay::ContactsAnswer;
 
 class Fixture final : public ContactsFixture {
 public:
@@ -255,7 +235,7 @@ private:
             answer.release();  // the window's now
             return;
         }
-        ReleaseAnswer(*answer);
+        trv::relay::ReleaseContactsAnswer(*answer);
     }
 
     void Deliver(const Answer& answer) {

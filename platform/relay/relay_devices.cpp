@@ -1,6 +1,8 @@
 // The relay module's device table and event translation (see relay_devices.h).
 #include "relay_devices.h"
 
+#include <rapidjson/document.h>
+
 namespace trv::relay {
 namespace {
 
@@ -117,9 +119,54 @@ std::vector<RelayDevice> DeviceTable::Devices() const {
     return devices;
 }
 
+bool ReadDeviceInfo(const std::string& json, std::map<std::string, std::string>& properties) {
+    rapidjson::Document document;
+    document.Parse(json.c_str(), json.size());
+    if (document.HasParseError() || !document.IsObject()) {
+        return false;
+    }
+    for (const auto& member : document.GetObject()) {
+        const rapidjson::Value& value = member.value;
+        std::string text;
+        if (value.IsString()) {
+            text.assign(value.GetString(), value.GetStringLength());
+        } else if (value.IsBool()) {
+            text = value.GetBool() ? "1" : "0";
+        } else if (value.IsInt64()) {
+            text = std::to_string(value.GetInt64());
+        } else if (value.IsUint64()) {
+            text = std::to_string(value.GetUint64());
+        } else if (value.IsDouble()) {
+            text = std::to_string(value.GetDouble());
+        } else {
+            continue;
+        }
+        properties[std::string(member.name.GetString(), member.name.GetStringLength())] = text;
+    }
+    return true;
+}
+
+bool DeviceTable::AddProperties(const std::string& udid, const std::map<std::string, std::string>& properties) {
+    auto it = m_devices.find(udid);
+    if (it == m_devices.end()) {
+        return false;
+    }
+    for (const auto& [name, value] : properties) {
+        it->second.properties[name] = value;
+    }
+    return true;
+}
+
+const RelayDevice* DeviceTable::Find(const std::string& udid) const {
+    auto it = m_devices.find(udid);
+    return it == m_devices.end() ? nullptr : &it->second;
+}
+
 std::string DeviceTable::DisplayName(const RelayDevice& device) {
-    // The device's own name comes with its basic information (request 300), which the relay does not ask
-    // for yet; until then the model stands in for it.
+    auto name = device.properties.find("DeviceName");
+    if (name != device.properties.end() && !name->second.empty()) {
+        return name->second;
+    }
     auto type = device.properties.find("ProductType");
     return type != device.properties.end() && !type->second.empty() ? type->second : device.udid;
 }

@@ -25,6 +25,14 @@ constexpr std::uint32_t kMonitorSubscriptionFailed = 11;
 constexpr std::uint32_t kMonitorServiceMissing = 14;
 constexpr std::uint16_t kPacketStatusEvent = 2;
 
+// The request that asks for a device's basic information; its data replies are flat JSON objects.
+constexpr std::uint32_t kRequestDeviceInfo = 300;
+
+// Adds the members of one basic-information reply ({"DeviceName": "...", "CycleCount": 294, ...}) to
+// `properties` as texts (numbers in decimal, booleans 1 or 0; objects, arrays and nulls are left out).
+// False, with nothing added, when the text is not a JSON object.
+[[nodiscard]] bool ReadDeviceInfo(const std::string& json, std::map<std::string, std::string>& properties);
+
 struct RelayDevice {
     std::string udid;                               // UTF-8
     std::int64_t handle = 0;                        // the service's handle for the device
@@ -55,12 +63,17 @@ public:
     // The service's connection ended: every listed device leaves (kDisconnected each) and the table empties.
     std::vector<RelayAction> OnServiceGone();
 
+    // Merges the device's basic information (request 300) into its properties; false when the device is
+    // not listed (it left meanwhile).
+    bool AddProperties(const std::string& udid, const std::map<std::string, std::string>& properties);
+    const RelayDevice* Find(const std::string& udid) const;
+
     bool IsConnected(const std::string& udid) const { return m_devices.count(udid) != 0; }
     // The device's "ProductVersion", empty when the device is not ready or did not report one.
     std::string ProductVersion(const std::string& udid) const;
     std::vector<RelayDevice> Devices() const;
 
-    // The name the host shows for a device that left.
+    // The name the host shows for a device: its "DeviceName", else its model, else its UDID.
     static std::string DisplayName(const RelayDevice& device);
 
 private:

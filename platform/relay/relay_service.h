@@ -1,8 +1,11 @@
 #pragma once
 // The relay module's service mode: it starts the device service (a Linux program, started through Wine),
-// listens for its connection on loopback, reads its packets on a thread of its own and turns device events
-// into host commands on the UI thread (through a message-only window of its own). Chosen when
-// TREVANE_HARLIX names the service's program; otherwise the module keeps its fixture behaviour.
+// listens for its connection on loopback, reads its packets on a thread of its own and, on the UI thread
+// (through a message-only window of its own), turns device events into host commands, asks each ready
+// device for its basic information and serves the host's contacts requests (relay_contacts.h). A service
+// that is lost, or never connects, is reported as SERVER_CRASH; the host's acknowledgement starts it
+// again (a few times per run). Chosen when TREVANE_HARLIX names the service's program; otherwise the
+// module keeps its fixture behaviour.
 //
 // Environment read at the server start:
 //   TREVANE_HARLIX      the service's program as a path Wine can start (a Linux path such as
@@ -21,7 +24,7 @@ bool IsServiceModeRequested();
 void SetServiceHost(ModuleRecord* record);
 
 // Handles one delivery from the host in service mode; false when the name is not one the service mode
-// answers (the caller then treats it as in fixture mode). UI thread.
+// answers. UI thread.
 bool HandleServiceCommand(CommandMessage* message);
 
 }  // namespace trv::relay

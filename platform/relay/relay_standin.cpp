@@ -1,7 +1,8 @@
 // The relay module's stand-in: a module library that owns every ZERITH_ command name on the bus, as the
 // relay module does, so that the host's deliveries to the relay find their owner. With TREVANE_HARLIX set
-// it starts the device service and relays its device events (relay_service.h); otherwise it does not start
-// the service and answers no query (the host reads its zeroed fields as "no answer").
+// it starts the device service and relays its devices and contacts (relay_service.h); otherwise it does
+// not start the service, serves contacts from TREVANE_RELAY_FIXTURE when that names a fixture, and answers
+// no other query (the host reads its zeroed fields as "no answer").
 //
 // For tests it can trace each delivery: when TREVANE_RELAY_TRACE names a file, one line per received
 // command is appended ("NAME code=.. status=..", " key=.." with the wide text when there is one, and, for
@@ -138,12 +139,11 @@ void __cdecl ReceiveCommand(CommandMessage* message) {
     try {
         Trace(message);
         CrashIfAsked(message);
-        if (message != nullptr && message->name != nullptr && g_fixture != nullptr && *g_fixture &&
-            std::strcmp(message->name, ZERITH_COMMAND_DO_CONTACT) == 0) {
-            (*g_fixture)->Handle(*message);
-        }
         if (trv::relay::IsServiceModeRequested()) {
             (void)trv::relay::HandleServiceCommand(message);
+        } else if (message != nullptr && message->name != nullptr && g_fixture != nullptr && *g_fixture &&
+                   std::strcmp(message->name, ZERITH_COMMAND_DO_CONTACT) == 0) {
+            (*g_fixture)->Handle(*message);
         }
     } catch (...) {
         // Nothing may cross back into the host.

@@ -1,6 +1,8 @@
 // Packet framing and reply-frame reading for the relay module (see relay_wire.h). Bytes only.
 #include "relay_wire.h"
 
+#include <zlib.h>
+
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -76,12 +78,58 @@ std::string EncodePacket(std::uint64_t id, std::uint32_t command, std::uint16_t 
     return EncodeHeader(header) + body;
 }
 
-std::string EncodeRequestBody(int subCommand, const std::string& json) {
+std::string EncodeRequestBody(int subCommand, const std::string& json, const std::string& data) {
     std::string body = std::to_string(subCommand);
     body.push_back('\0');
     body += json;
     body.push_back('\0');
+    body += data;
     return body;
+}
+
+bool Deflate(const std::string& in, std::string& out) {
+    out.clear();
+    uLongf size = compressBound(static_cast<uLong>(in.size()));
+    std::string buffer(size, '\0');
+    if (compress(reinterpret_cast<Bytef*>(&buffer[0]), &size, reinterpret_cast<const Bytef*>(in.data()),
+                 static_cast<uLong>(in.size())) != Z_OK) {
+        return false;
+    }
+    buffer.resize(size);
+    out.swap(buffer);
+    return true;
+}
+
+bool Inflate(const std::string& in, std::string& out, std::size_t limitBytes) {
+    out.clear();
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) {
+        return false;
+    }
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    stream.avail_in = static_cast<uInt>(in.size());
+    char chunk[16384];
+    int result = Z_OK;
+    while (result == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef*>(chunk);
+        stream.avail_out = sizeof chunk;
+        result = inflate(&stream, Z_NO_FLUSH);
+        const std::size_t produced = sizeof chunk - stream.avail_out;
+        if ((result != Z_OK && result != Z_STREAM_END) || out.size() + produced > limitBytes) {
+            result = Z_DATA_ERROR;
+            break;
+        }
+        out.append(chunk, produced);
+        if (result == Z_OK && produced == 0 && stream.avail_in == 0) {
+            result = Z_BUF_ERROR;  // the input ended before the stream did
+        }
+    }
+    inflateEnd(&stream);
+    if (result != Z_STREAM_END || stream.avail_in != 0) {
+        out.clear();
+        return false;
+    }
+    return true;
 }
 
 void PacketReader::Feed(const char* bytes, std::size_t size) {

@@ -55,9 +55,15 @@ std::string EncodeHeader(const PacketHeader& header);
 // A whole request packet: header with `body`'s length, then `body`.
 std::string EncodePacket(std::uint64_t id, std::uint32_t command, std::uint16_t status, const std::string& body);
 
-// A request body: the sub-command in decimal, NUL, the JSON text, NUL (the optional compressed data part
-// is not written by this module yet).
-std::string EncodeRequestBody(int subCommand, const std::string& json);
+// A request body: the sub-command in decimal, NUL, the JSON text, NUL, then the data part as given (the
+// service reads it zlib-compressed; see Deflate).
+std::string EncodeRequestBody(int subCommand, const std::string& json, const std::string& data = std::string());
+
+// zlib streams, as the service writes its data parts and reads the requests'. Inflate refuses output
+// larger than `limitBytes` (a stream that would inflate beyond what any reply holds is not one of the
+// service's) and a stream that is cut short or corrupt; both return false with `out` cleared.
+[[nodiscard]] bool Deflate(const std::string& in, std::string& out);
+[[nodiscard]] bool Inflate(const std::string& in, std::string& out, std::size_t limitBytes = kMaxBodySizeBytes * 4);
 
 // Cuts packets out of a byte stream whatever the read boundaries. The service writes a heartbeat (eight
 // 0x16 bytes) with one send and only between packets, so heartbeats are dropped wherever they stand

@@ -2,6 +2,7 @@
 // service writes them: which host notifications follow, and what the synchronous questions answer.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include "relay_devices.h"
@@ -145,3 +146,29 @@ TEST(RelayDevices, RepliesAndMalformedBodiesAreNotEvents) {
 }
 
 }  // namespace
+
+TEST(RelayDevices, BasicInformationNamesTheDeviceOnlyWhileItIsListed) {
+    DeviceTable table;
+    (void)table.OnPacket(Ready(kUdid, kInfo));
+    std::map<std::string, std::string> info;
+    ASSERT_TRUE(trv::relay::ReadDeviceInfo(
+        "{\"DeviceName\":\"Zo\xc3\xab's iPhone\",\"CycleCount\":294,\"ActivationStateAcknowledged\":true,"
+        "\"Data_FreeSize\":55834560309,\"Nested\":{\"a\":1},\"List\":[1]}",
+        info));
+    EXPECT_EQ(info["DeviceName"], "Zo\xc3\xab's iPhone");
+    EXPECT_EQ(info["CycleCount"], "294");
+    EXPECT_EQ(info["ActivationStateAcknowledged"], "1");
+    EXPECT_EQ(info["Data_FreeSize"], "55834560309");
+    EXPECT_EQ(info.count("Nested") + info.count("List"), 0u);
+    EXPECT_FALSE(trv::relay::ReadDeviceInfo("[1,2]", info));
+    EXPECT_FALSE(trv::relay::ReadDeviceInfo("{\"DeviceName\":", info));
+
+    ASSERT_TRUE(table.AddProperties(kUdid, info));
+    const trv::relay::RelayDevice* device = table.Find(kUdid);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(DeviceTable::DisplayName(*device), "Zo\xc3\xab's iPhone");
+    EXPECT_EQ(table.ProductVersion(kUdid), "12.4.1") << "the ready event's properties stay";
+    (void)table.OnPacket(Removed(kUdid));
+    EXPECT_FALSE(table.AddProperties(kUdid, info)) << "a device that left is not listed again";
+    EXPECT_EQ(table.Find(kUdid), nullptr);
+}

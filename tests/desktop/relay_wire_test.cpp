@@ -193,3 +193,24 @@ TEST(RelayWire, UnescapedQuotesInADeviceNameBreakTheObjectInsteadOfShiftingMembe
 }
 
 }  // namespace
+
+TEST(RelayWire, DataPartsRoundTripThroughZlibAndBrokenStreamsAreRefused) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "{\"id\":\"" + std::to_string(i) + "\"}";
+    std::string compressed;
+    ASSERT_TRUE(trv::relay::Deflate(text, compressed));
+    EXPECT_LT(compressed.size(), text.size() / 4);
+    std::string inflated;
+    ASSERT_TRUE(trv::relay::Inflate(compressed, inflated));
+    EXPECT_EQ(inflated, text);
+
+    EXPECT_FALSE(trv::relay::Inflate(compressed.substr(0, compressed.size() / 2), inflated)) << "cut short";
+    EXPECT_TRUE(inflated.empty());
+    EXPECT_FALSE(trv::relay::Inflate(compressed, inflated, text.size() - 1)) << "larger than allowed";
+    EXPECT_FALSE(trv::relay::Inflate("not zlib at all", inflated));
+    EXPECT_FALSE(trv::relay::Inflate(compressed + "trailing", inflated)) << "bytes after the stream";
+}
+
+TEST(RelayWire, ARequestBodyCarriesItsDataPartAfterTheSecondNul) {
+    EXPECT_EQ(trv::relay::EncodeRequestBody(1, "{}", "\x78\x9c"s), "1\0{}\0\x78\x9c"s);
+}

@@ -1,5 +1,6 @@
-// A test module that the contacts scenario drops into Trevane's plug-in folder beside the relay stand-in in
-// fixture mode. Once the host's message loop runs it makes a device arrive and chooses the Contacts section,
+// A test module that the contacts scenarios drop into Trevane's plug-in folder beside the relay stand-in.
+// With TREVANE_PROBE_SCENARIO=service it works the page against the real device service (BuildServiceSteps);
+// otherwise, with the relay in fixture mode: once the host's message loop runs it makes a device arrive and chooses the Contacts section,
 // as the relay and the section list would, then works the contacts page as a user would: it waits for the
 // fixture's contacts, searches, sorts, previews, deletes the previewed contact (answering the host's
 // confirmation), creates, renames and fills a group, and saves a new contact in the editor twice (the
@@ -238,14 +239,22 @@ struct Probe {
 
     // A step that asks the scenario for a screenshot and waits until it is taken.
     std::function<bool()> Shot(const char* name) {
-        return [this, name] {
+        return Await("shot", name, [this] {
+            RedrawWindow(FindWindowW(L"TrevaneMainFrame", nullptr), nullptr, nullptr,
+                         RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            if (dialog != nullptr) RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            GdiFlush();
+        });
+    }
+
+    // A step that reports "<verb> <name>" and waits until the scenario has done its part, which it says
+    // by making the file "<report>.<name>.done".
+    std::function<bool()> Await(const char* verb, const char* name, std::function<void()> before = nullptr) {
+        return [this, verb, name, before] {
             if (waitingShot.empty()) {
-                RedrawWindow(FindWindowW(L"TrevaneMainFrame", nullptr), nullptr, nullptr,
-                             RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-                if (dialog != nullptr) RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-                GdiFlush();
+                if (before) before();
                 waitingShot = name;
-                Report(std::string("shot ") + name);
+                Report(std::string(verb) + " " + name);
                 return false;
             }
             const std::wstring done = g_reportPath + L"." + std::wstring(waitingShot.begin(), waitingShot.end()) + L".done";
@@ -489,6 +498,71 @@ void BuildSteps(Probe& p) {
     });
 }
 
+// The section list's entries as it shows them (its window text), or empty before it exists.
+std::wstring SectionTexts() {
+    HWND list = FindInFrame(L"QuarnelSectionList");
+    return list != nullptr ? Text(list) : std::wstring();
+}
+
+// With the relay in service mode and one simulated iPhone: the device's own contacts are listed and
+// counted, a contact saved in the editor is listed with the device's id, and the device's departure
+// empties the page. The scenario says when the device is ready ("await device") and detaches it when
+// asked ("await detached").
+void BuildServiceSteps(Probe& p) {
+    auto& s = p.steps;
+    s.push_back(p.Await("await", "device"));
+    s.push_back([&p] {
+        CommandMessage select{};
+        select.value4 = 2;  // Contacts
+        Invoke(QUARNEL_COMMAND_SELECT_ITEM, select);
+        p.page = FindInFrame(L"DhContactsDelegate");
+        Check(p.page != nullptr && IsWindowVisible(p.page), "the contacts page is shown");
+        p.list = GetDlgItem(p.page, 5011);
+        return true;
+    });
+    s.push_back([&p] { return Rows(p.list) == 250 && SectionTexts().find(L"(250)") != std::wstring::npos; });
+    s.push_back([&p] {
+        Check(true, "the device's 250 contacts are listed and counted");
+        ReportRect("page", p.page);
+        return true;
+    });
+    s.push_back(p.Shot("contacts-service.png"));
+    s.push_back([&p] {
+        p.rowsBefore = Rows(p.list);
+        PressLater(GetDlgItem(p.page, 5000));  // "New": the editor runs modally from here on
+        return true;
+    });
+    s.push_back([&p] { return (p.dialog = FindDialogWithText(L"New")) != nullptr; });
+    s.push_back([&p] {
+        HWND view = GetDlgItem(p.dialog, 4020);
+        const std::vector<HWND> phone = RowEdits(view, 5101, 1);
+        const std::vector<HWND> address = RowEdits(view, 5401, 2);
+        if (phone.size() != 1 || address.size() != 4) return false;
+        SetWindowTextW(GetDlgItem(p.dialog, 4011), L"Nina");
+        SetWindowTextW(GetDlgItem(p.dialog, 4013), L"Berg");
+        SetWindowTextW(phone[0], L"555-0100");
+        SetWindowTextW(address[0], L"1 Main St");
+        SetWindowTextW(address[1], L"Springfield");
+        PressLater(GetDlgItem(p.dialog, 4002));  // OK
+        return true;
+    });
+    s.push_back([&p] { return IsWindow(p.dialog) == FALSE && Rows(p.list) == p.rowsBefore + 1; });
+    s.push_back([&p] { return SectionTexts().find(L"(251)") != std::wstring::npos; });
+    s.push_back([&p] {
+        p.dialog = nullptr;
+        bool found = false;
+        for (int row = 0; row < Rows(p.list); ++row) found = found || Cell(p.list, row, 1) == L"Nina Berg ";
+        Check(found, "the saved contact is listed and counted once the device took it");
+        return true;
+    });
+    s.push_back(p.Await("await", "detached"));
+    s.push_back([&p] { return Rows(p.list) == 0 && SectionTexts().find(L"(0)") != std::wstring::npos; });
+    s.push_back([] {
+        Check(true, "the device's departure empties the page and its counter");
+        return true;
+    });
+}
+
 LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_TIMER && wParam == kTimer && g_probe != nullptr) {
         g_probe->Tick();
@@ -510,7 +584,13 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     if (length == 0 || length >= 1024) return;
     g_reportPath = path;
     g_probe = new Probe();  // lives as long as the process
-    BuildSteps(*g_probe);
+    wchar_t scenario[32] = {};
+    const DWORD scenarioLength = GetEnvironmentVariableW(L"TREVANE_PROBE_SCENARIO", scenario, 32);
+    if (scenarioLength > 0 && scenarioLength < 32 && std::wcscmp(scenario, L"service") == 0) {
+        BuildServiceSteps(*g_probe);
+    } else {
+        BuildSteps(*g_probe);
+    }
     // Host commands may not be invoked from here: the probe runs from the message loop.
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = &ProbeWindowProc;

@@ -4,10 +4,15 @@
 The relay starts Harlix itself (TREVANE_HARLIX), hands it the desktop's Linux process id
 (TREVANE_LINUX_PID, set by a shell right before it becomes Wine) and turns its device events into host
 commands. Checked: the relay is told that the device is connected and announces it to the host (the
-relay's trace), the host shows it (screenshot), asks the relay whether the title bar's current device is
-still connected when another arrives and switches only when it is not, sends a removal back to the relay;
-closing Trevane ends Harlix. Every wait is a poll against a deadline.
+relay's trace) with its own name, the host shows it (screenshot), asks the relay whether the title bar's
+current device is still connected when another arrives, sends a removal back to the relay, and the title
+bar moves on to a device that is still there; closing Trevane ends Harlix. And the contacts of a simulated iPhone end to end: the page lists and counts
+the image's 250 contacts, a contact saved in the editor lands in the image, the device's departure empties
+the page, and killing Trevane ends Harlix. Every wait is a poll against a deadline.
 """
+import os
+import plistlib
+import signal
 import argparse
 import re
 import shutil
@@ -66,7 +71,7 @@ class RelayServiceScenario(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
 
     def trace_lines(self):
-        return self.trace.read_text(errors="replace").splitlines() if self.trace.exists() else []
+        return self.trace.read_text(encoding="utf-8", errors="replace").splitlines() if self.trace.exists() else []
 
     def wait_trace(self, pattern, what):
         regex = re.compile(pattern)
@@ -101,27 +106,95 @@ class RelayServiceScenario(unittest.TestCase):
         self.wait_trace(rf"^ZERITH_COMMAND_IS_DEVICE_CONNECTED .*key={udid}", "the connected check of the first")
         self.assertFalse([l for l in self.trace_lines() if l.startswith("ZERITH_COMMAND_CHANGE_DEVICE")])
 
+        # Each device is named by its own name once the relay has its basic information.
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=Zoë's iPhone$", "the device's name")
+
         self.lab.detach(udid)
         self.wait_trace(rf"^> ZERITH_COMMAND_DEVICE_DISCONNECT key={udid}", "the device's removal relayed")
-        # The host's listener hands the removal back to the relay's own handler.
+        # The host's listener hands the removal back to the relay's own handler, and the title bar lets go of
+        # the device: the second one becomes current, as if the user had switched to it.
         self.wait_trace(r"^ZERITH_COMMAND_DEVICE_DISCONNECT ", "the host's disconnect round trip")
+        self.wait_trace(rf"^ZERITH_COMMAND_CHANGE_DEVICE .*key={second}", "the title bar on the second device")
         self.display.screenshot("relay-service-detached.png")
 
-        # A third iPhone while the title bar's current device is gone: the relay answers "not connected" and
-        # the host switches the title bar to the newcomer, which a fourth arrival reads back: the question
-        # is then about the third device.
+        # A third iPhone: the question is now about the second device, which is still there.
         third = self.lab.attach(self.lab.make())
         self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={third}", "the third device connected")
-        fourth = self.lab.attach(self.lab.make())
-        self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={fourth}", "the fourth device connected")
-        self.wait_trace(rf"^ZERITH_COMMAND_IS_DEVICE_CONNECTED .*key={third}", "the title bar on the third device")
-        self.assertFalse([l for l in self.trace_lines()
-                          if re.match(rf"^ZERITH_COMMAND_IS_DEVICE_CONNECTED .*key={second}", l)],
-                         "the second device, connected before the first left, was never the current one")
+        self.wait_trace(rf"^ZERITH_COMMAND_IS_DEVICE_CONNECTED .*key={second}", "the connected check of the second")
+        self.assertFalse([l for l in self.trace_lines() if re.match(rf"^ZERITH_COMMAND_CHANGE_DEVICE .*key={third}", l)])
 
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
         wait_until(lambda: not harlix_processes("TrevaneRelay"), what="Harlix ending with the desktop")
+
+
+    def test_the_contacts_of_a_simulated_iphone(self):
+        sys.path.insert(0, str(Path(ARGS.tools)))
+        import hlx_device
+        udid = self.lab.attach(self.lab.make(contacts=250, contact_groups=3))
+        book_path = Path(hlx_device.image_folder(udid, root=self.lab.root)) / "addressbook.plist"
+        probe_dir = self.app / "plugins" / "ContactsProbe"
+        probe_dir.mkdir()
+        shutil.copy(ARGS.contacts_probe, probe_dir / "libContactsProbe.dll")
+        report = self.work / "probe-report.txt"
+        env = dict(self.display.env, **self.lab.variables(), TREVANE_RELAY_TRACE=windows_path(self.trace),
+                   TREVANE_HARLIX=ARGS.harlix, TREVANE_PROBE_REPORT=windows_path(report),
+                   TREVANE_PROBE_SCENARIO="service")
+        self.process = subprocess.Popen(
+            ["sh", "-c", 'TREVANE_LINUX_PID=$$ exec wine "$0"', str(self.app / "Trevane.exe")], env=env,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        named = re.compile(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=")
+        handled = set()
+        records = {}  # the address book as it stood before the device left
+
+        def done(name):
+            Path(f"{report}.{name}.done").write_text("")
+            handled.add(name)
+
+        def serve():
+            lines = report.read_text().splitlines() if report.exists() else []
+            for line in lines:
+                verb, _, name = line.partition(" ")
+                if name in handled:
+                    continue
+                if verb == "shot":
+                    self.display.screenshot(name)
+                    done(name)
+                elif line == "await device" and any(named.search(l) for l in self.trace_lines()):
+                    done(name)
+                elif line == "await detached":
+                    records.update(plistlib.loads(book_path.read_bytes())["records"])
+                    self.lab.detach(udid)
+                    done(name)
+            return lines if lines and lines[-1] == "done" else None
+
+        lines = wait_until(serve, timeout_s=240, what="the contacts probe's report")
+        failures = [l for l in lines if l.startswith("FAIL")]
+        contact_trace = [l for l in self.trace_lines() if "ZERITH_COMMAND_DO_CONTACT" in l][:40]
+        self.assertEqual(failures, [], "\n".join(lines + contact_trace))
+        self.assertEqual(sum(1 for l in lines if l.startswith("ok ")), 4, "\n".join(lines))
+
+        # The saved contact is in the device's address book, with its phone and address as sub-records.
+        new = [key for key, r in records.items() if r.get("first name") == "Nina" and r.get("last name") == "Berg"]
+        self.assertEqual(len(new), 1, "exactly one saved contact")
+        owned = {r["com.apple.syncservices.RecordEntityName"]: r for r in records.values() if new[0] in r.get("contact", [])}
+        self.assertEqual(sorted(owned), ["com.apple.contacts.Phone Number", "com.apple.contacts.Street Address"])
+        self.assertEqual(owned["com.apple.contacts.Phone Number"]["value"], "555-0100")
+        self.assertEqual((owned["com.apple.contacts.Street Address"]["street"],
+                          owned["com.apple.contacts.Street Address"]["city"]), ("1 Main St", "Springfield"))
+        # The relay named the device by its own name, asked for its contacts once per load and counted them.
+        self.assertTrue(any(re.search(rf"^ZERITH_COMMAND_DO_CONTACT code=2 .*key={udid}$", l)
+                            for l in self.trace_lines()))
+        self.assertTrue(any(re.search(rf"^> ZERITH_COMMAND_DO_CONTACT key={udid} code=0 value2=0 value3=250$", l)
+                            for l in self.trace_lines()))
+
+        # Killing the desktop ends the device service it started.
+        harlix = harlix_processes("TrevaneRelay")
+        self.assertEqual(len(harlix), 1)
+        os.kill(self.process.pid, signal.SIGKILL)
+        self.process.wait(timeout=DEADLINE_S)
+        wait_until(lambda: not harlix_processes("TrevaneRelay"), what="Harlix ending with the killed desktop")
 
 
 def main():
@@ -135,6 +208,7 @@ def main():
     parser.add_argument("--harlix", required=True)
     parser.add_argument("--devices", required=True, help="the staged device library folder")
     parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
+    parser.add_argument("--contacts-probe", required=True, help="the contacts probe module")
     ARGS, rest = parser.parse_known_args()
     scenarios.ARGS = ARGS  # WineDisplay reads the prefix, the probe and the screenshot folder from there
     unittest.main(argv=[sys.argv[0], "-v", *rest])

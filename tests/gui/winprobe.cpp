@@ -11,8 +11,15 @@
 //   winprobe press <buttonText> <timeoutMs>    clicks that button of the first dialog
 //   winprobe children <class> <childClass>     prints "visible x y width height parentClass" (screen
 //                                              coordinates) of every descendant window of that class
+//   winprobe text <class> <childClass>         prints the text of the first descendant of that class
+//   winprobe rows <class> <childClass>         prints the item count of the first descendant list view
+//                                              of that class, then repaints the window and its children
+//   winprobe click <class> <childClass> <x> <y>
+//                                              clicks the first descendant of that class at (x, y) of
+//                                              its client area
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad usage.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -108,6 +115,23 @@ BOOL CALLBACK PrintChildOfClass(HWND child, LPARAM parameter) {
     return TRUE;
 }
 
+BOOL CALLBACK FindChildOfClass(HWND child, LPARAM parameter) {
+    auto* search = reinterpret_cast<Search*>(parameter);
+    wchar_t name[256] = {};
+    GetClassNameW(child, name, 256);
+    if (wcscmp(name, search->className) != 0) return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
+HWND FindDescendant(const wchar_t* className, const wchar_t* childClass) {
+    HWND window = FindVisible(className).found;
+    if (window == nullptr) return nullptr;
+    Search search{childClass, nullptr, 0};
+    EnumChildWindows(window, &FindChildOfClass, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -176,6 +200,31 @@ int wmain(int argc, wchar_t** argv) {
         if (window == nullptr) return 1;
         ChildSearch search{argv[3], 0};
         EnumChildWindows(window, &PrintChildOfClass, reinterpret_cast<LPARAM>(&search));
+        return 0;
+    }
+    if (command == L"text" && argc == 4) {
+        HWND child = FindDescendant(argv[2], argv[3]);
+        if (child == nullptr) return 1;
+        const int length = GetWindowTextLengthW(child);
+        std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+        text.resize(static_cast<size_t>(GetWindowTextW(child, &text[0], length + 1)));
+        std::printf("%s\n", Utf8(text).c_str());
+        return 0;
+    }
+    if (command == L"rows" && argc == 4) {
+        HWND child = FindDescendant(argv[2], argv[3]);
+        if (child == nullptr) return 1;
+        std::printf("%ld\n", static_cast<long>(SendMessageW(child, LVM_GETITEMCOUNT, 0, 0)));
+        // The owner has taken every row it counts: paint it now, so that a screenshot taken next shows them.
+        RedrawWindow(FindVisible(argv[2]).found, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        return 0;
+    }
+    if (command == L"click" && argc == 6) {
+        HWND child = FindDescendant(argv[2], argv[3]);
+        if (child == nullptr) return 1;
+        const LPARAM at = MAKELPARAM(_wtoi(argv[4]), _wtoi(argv[5]));
+        PostMessageW(child, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(child, WM_LBUTTONUP, 0, at);
         return 0;
     }
     return 2;

@@ -1,0 +1,500 @@
+// The relay module's contacts in service mode; see relay_contacts.h.
+#include "relay_contacts.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cwchar>
+#include <utility>
+
+#include "../../gui/sdk/contact_codes.h"
+#include "../../gui/sdk/item_batch.h"
+#include "../../gui/sdk/wide_pair.h"
+#include "relay_contacts_codec.h"
+
+namespace trv::relay {
+
+using namespace contacts;
+
+namespace {
+
+// Request codes of the device service's contacts module.
+constexpr std::uint32_t kListContacts = 100;
+constexpr std::uint32_t kListGroups = 101;  // packet command of the group replies of a listing
+constexpr std::uint32_t kWriteContact = 102;
+constexpr std::uint32_t kDeleteContact = 103;
+constexpr std::uint32_t kWriteGroup = 104;
+constexpr std::uint32_t kDeleteGroup = 105;
+constexpr std::uint32_t kWriteGroupMembers = 106;
+constexpr std::uint16_t kLastReply = 1;
+constexpr std::int64_t kNoReply = -1;  // the request ended without a final reply
+
+// The countries an address label offers: (key as the device stores it, display text).
+const wchar_t* const kCountries[][2] = {
+    {L"ar", L"Argentina"},     {L"au", L"Australia"},      {L"at", L"Austria"},
+    {L"be", L"Belgium"},       {L"br", L"Brazil"},         {L"ca", L"Canada"},
+    {L"cl", L"Chile"},         {L"cn", L"China"},          {L"co", L"Colombia"},
+    {L"cz", L"Czech Republic"}, {L"dk", L"Denmark"},       {L"eg", L"Egypt"},
+    {L"fi", L"Finland"},       {L"fr", L"France"},         {L"de", L"Germany"},
+    {L"gr", L"Greece"},        {L"hk", L"Hong Kong"},      {L"hu", L"Hungary"},
+    {L"in", L"India"},         {L"id", L"Indonesia"},      {L"ie", L"Ireland"},
+    {L"il", L"Israel"},        {L"it", L"Italy"},          {L"jp", L"Japan"},
+    {L"kr", L"Korea"},         {L"lu", L"Luxembourg"},     {L"my", L"Malaysia"},
+    {L"mx", L"Mexico"},        {L"nl", L"Netherlands"},    {L"nz", L"New Zealand"},
+    {L"no", L"Norway"},        {L"pe", L"Peru"},           {L"ph", L"Philippines"},
+    {L"pl", L"Poland"},        {L"pt", L"Portugal"},       {L"ro", L"Romania"},
+    {L"ru", L"Russia"},        {L"sa", L"Saudi Arabia"},   {L"sg", L"Singapore"},
+    {L"za", L"South Africa"},  {L"es", L"Spain"},          {L"se", L"Sweden"},
+    {L"ch", L"Switzerland"},   {L"tw", L"Taiwan"},         {L"th", L"Thailand"},
+    {L"tr", L"Turkey"},        {L"ua", L"Ukraine"},        {L"ae", L"United Arab Emirates"},
+    {L"gb", L"United Kingdom"}, {L"us", L"United States"}, {L"vn", L"Vietnam"},
+};
+
+// A copy of `text` on the shared heap, as identifier payloads travel (the receiver frees it).
+wchar_t* HeapCopy(const std::wstring& text) {
+    auto* copy = static_cast<wchar_t*>(std::malloc((text.size() + 1) * sizeof(wchar_t)));
+    if (copy != nullptr) std::wmemcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+using ContactPtr = std::shared_ptr<iOSContact>;
+using GroupPtr = std::shared_ptr<iOSContactGroup>;
+
+}  // namespace
+
+void ReleaseContactsAnswer(ContactsAnswer& answer) {
+    void* extra = answer.extra;
+    answer.extra = nullptr;
+    if (extra == nullptr) return;
+    switch (answer.code) {
+    case kRelayContactsBatch: delete static_cast<ItemBatch<iOSContact>*>(extra); break;
+    case kRelayGroupsBatch: delete static_cast<ItemBatch<iOSContactGroup>*>(extra); break;
+    case kRelayContactAdded: delete static_cast<ContactPtr*>(extra); break;
+    case kRelayContactRemoved:
+    case kRelayGroupRemoved: std::free(extra); break;
+    case kRelayGroupCreated:
+    case kRelayGroupChanged: delete static_cast<iOSContactGroup*>(extra); break;
+    default: break;
+    }
+}
+
+// A device's contacts and groups as last listed and changed.
+struct ContactsService::Book {
+    std::vector<ContactPtr> contacts;
+    std::vector<GroupPtr> groups;
+    bool loaded = false;
+
+    ContactPtr FindContact(const std::wstring& identifier) const {
+        for (const ContactPtr& contact : contacts) {
+            if (contact->identifier == identifier) return contact;
+        }
+        return nullptr;
+    }
+    GroupPtr FindGroup(const std::wstring& identifier) const {
+        for (const GroupPtr& group : groups) {
+            if (group->identifier == identifier) return group;
+        }
+        return nullptr;
+    }
+};
+
+// One request to the service and what its replies mean.
+struct ContactsService::Job {
+    explicit Job(std::string forDevice, bool write = true) : device(std::move(forDevice)), isWrite(write) {}
+    virtual ~Job() = default;
+    virtual std::uint32_t Code() const = 0;
+    // Called right before the request is sent, so that a write composes against the records as the
+    // writes before it left them.
+    virtual std::string Data(ContactsService&) { return std::string(); }
+    // A reply before the last one.
+    virtual void OnPart(ContactsService&, const Packet&, const ReplyFrame&, const std::string&) {}
+    // The last reply's code, or kNoReply.
+    virtual void OnFinal(ContactsService& service, std::int64_t code) = 0;
+
+    std::string device;
+    bool isWrite;
+};
+
+namespace {
+
+using Service = ContactsService;
+
+class ListJob final : public ContactsService::Job {
+public:
+    ListJob(std::string device, std::int64_t sequence) : Job(std::move(device), false), m_sequence(sequence) {}
+    std::uint32_t Code() const override { return kListContacts; }
+
+    void OnPart(Service& service, const Packet& packet, const ReplyFrame& frame, const std::string& data) override;
+    void OnFinal(Service& service, std::int64_t code) override;
+
+private:
+    std::int64_t m_sequence;
+    std::vector<ContactPtr> m_contacts;
+    std::vector<GroupPtr> m_groups;
+    bool m_sentBatch = false;
+};
+
+}  // namespace
+
+// The service's private helpers that the jobs use.
+struct JobAccess {
+    static void Post(Service& service, const std::string& device, std::int64_t code, void* extra,
+                     std::int64_t value2 = 0, std::int64_t value3 = 0);
+    static Service::Book& BookOf(Service& service, const std::string& device);
+    static void Enqueue(Service& service, std::unique_ptr<Service::Job> job);
+};
+
+namespace {
+
+template <typename Item>
+ItemBatch<Item>* CopiedBatch(std::int64_t sequence, const std::vector<std::shared_ptr<Item>>& items) {
+    auto batch = std::make_unique<ItemBatch<Item>>();
+    batch->sequence = sequence;
+    for (const auto& item : items) batch->items.push_back(std::make_shared<Item>(*item));
+    return batch.release();
+}
+
+void ListJob::OnPart(Service& service, const Packet& packet, const ReplyFrame& frame, const std::string& data) {
+    if (packet.header.command == kListGroups && frame.stage == 1) {
+        (void)ReadGroupBatch(data, m_groups);
+        return;
+    }
+    if (packet.header.command != kListContacts) return;
+    if (frame.stage == 0) {
+        // The count: negative while the device keeps its contacts with an online account.
+        JsonObjectView info;
+        std::int64_t count = 0;
+        if (frame.hasInfo && info.Parse(frame.infoJson) && info.GetInteger("Count", count)) {
+            JobAccess::Post(service, device, kRelayCloudState, nullptr, 0, count);
+        }
+        return;
+    }
+    std::vector<ContactPtr> batch;
+    if (!ReadContactBatch(data, batch)) return;
+    m_contacts.insert(m_contacts.end(), batch.begin(), batch.end());
+    JobAccess::Post(service, device, kRelayContactsBatch, CopiedBatch(m_sequence, batch));
+    m_sentBatch = true;
+}
+
+void ListJob::OnFinal(Service& service, std::int64_t code) {
+    if (code == 0) {
+        Service::Book& book = JobAccess::BookOf(service, device);
+        book.contacts = std::move(m_contacts);
+        book.groups = std::move(m_groups);
+        book.loaded = true;
+        if (!m_sentBatch) {
+            // No contacts at all: an empty batch of this load still clears what the page showed.
+            JobAccess::Post(service, device, kRelayContactsBatch, CopiedBatch<iOSContact>(m_sequence, {}));
+        }
+        JobAccess::Post(service, device, kRelayGroupsBatch, CopiedBatch(m_sequence, book.groups));
+    }
+    JobAccess::Post(service, device, kRelayContactsBatch, nullptr);  // loading finished
+}
+
+class RemoveContactJob final : public ContactsService::Job {
+public:
+    RemoveContactJob(std::string device, std::wstring identifier)
+        : Job(std::move(device)), m_identifier(std::move(identifier)) {}
+    std::uint32_t Code() const override { return kDeleteContact; }
+    std::string Data(Service&) override { return ComposeDeleteData(m_identifier); }
+
+    void OnFinal(Service& service, std::int64_t code) override {
+        if (code != 0) return;
+        Service::Book& book = JobAccess::BookOf(service, device);
+        auto& list = book.contacts;
+        list.erase(std::remove_if(list.begin(), list.end(),
+                                  [this](const ContactPtr& c) { return c->identifier == m_identifier; }),
+                   list.end());
+        for (const GroupPtr& group : book.groups) {
+            auto& members = group->members;
+            members.erase(std::remove(members.begin(), members.end(), m_identifier), members.end());
+        }
+        JobAccess::Post(service, device, kRelayContactRemoved, HeapCopy(m_identifier),
+                        static_cast<std::int64_t>(list.size()));
+    }
+
+private:
+    std::wstring m_identifier;
+};
+
+// Creates (104, or 106 when it starts with members), renames or refills (106) a group.
+class WriteGroupJob final : public ContactsService::Job {
+public:
+    WriteGroupJob(std::string device, std::unique_ptr<iOSContactGroup> group, bool isNew)
+        : Job(std::move(device)), m_group(std::move(group)), m_isNew(isNew) {}
+    std::uint32_t Code() const override {
+        return m_isNew && m_group->members.empty() ? kWriteGroup : kWriteGroupMembers;
+    }
+    std::string Data(Service&) override {
+        if (m_isNew) {
+            m_key = !m_group->guidText.empty() ? m_group->guidText : NewTemporaryId();
+        } else {
+            m_key = Utf8FromWide(m_group->identifier);
+        }
+        return ComposeGroupData(*m_group, m_key, Code() == kWriteGroupMembers);
+    }
+    void OnPart(Service&, const Packet&, const ReplyFrame&, const std::string& data) override { m_reply = data; }
+
+    void OnFinal(Service& service, std::int64_t code) override {
+        const std::string deviceId = code == 0 ? ReadGroupReply(m_reply, m_key) : std::string();
+        if (deviceId.empty()) return;  // the group stays as the page had it before
+        m_group->identifier = WideFromUtf8(deviceId);
+        Service::Book& book = JobAccess::BookOf(service, device);
+        if (GroupPtr held = book.FindGroup(m_group->identifier)) {
+            held->name = m_group->name;
+            held->members = m_group->members;
+        } else {
+            book.groups.push_back(std::make_shared<iOSContactGroup>(*m_group));
+        }
+        JobAccess::Post(service, device, m_isNew ? kRelayGroupCreated : kRelayGroupChanged, m_group.release());
+    }
+
+private:
+    std::unique_ptr<iOSContactGroup> m_group;
+    bool m_isNew;
+    std::string m_key;
+    std::string m_reply;
+};
+
+class RemoveGroupJob final : public ContactsService::Job {
+public:
+    RemoveGroupJob(std::string device, std::wstring identifier)
+        : Job(std::move(device)), m_identifier(std::move(identifier)) {}
+    std::uint32_t Code() const override { return kDeleteGroup; }
+    std::string Data(Service&) override { return ComposeDeleteData(m_identifier); }
+
+    void OnFinal(Service& service, std::int64_t code) override {
+        if (code != 0) return;
+        auto& groups = JobAccess::BookOf(service, device).groups;
+        groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                    [this](const GroupPtr& g) { return g->identifier == m_identifier; }),
+                     groups.end());
+        JobAccess::Post(service, device, kRelayGroupRemoved, HeapCopy(m_identifier));
+    }
+
+private:
+    std::wstring m_identifier;
+};
+
+class SaveContactJob final : public ContactsService::Job {
+public:
+    SaveContactJob(std::string device, std::unique_ptr<iOSContact> contact)
+        : Job(std::move(device)), m_contact(std::move(contact)) {}
+    std::uint32_t Code() const override { return kWriteContact; }
+    std::string Data(Service& service) override {
+        ContactPtr held;
+        if (!m_contact->identifier.empty()) held = JobAccess::BookOf(service, device).FindContact(m_contact->identifier);
+        m_write = ComposeContactWrite(*m_contact, held.get());
+        return m_write.dataJson;
+    }
+    void OnPart(Service&, const Packet&, const ReplyFrame&, const std::string& data) override { m_reply = data; }
+
+    void OnFinal(Service& service, std::int64_t code) override {
+        // A save the device did not take gets no answer: the editor stays open for another try.
+        if (code != 0 || !ApplyContactRemap(m_reply, m_write, *m_contact)) return;
+        Service::Book& book = JobAccess::BookOf(service, device);
+        ContactPtr saved(m_contact.release());
+        bool replaced = false;
+        for (ContactPtr& held : book.contacts) {
+            if (held->identifier == saved->identifier) {
+                held = saved;
+                replaced = true;
+            }
+        }
+        if (!replaced) book.contacts.push_back(saved);
+        JobAccess::Post(service, device, kRelaySaved, nullptr);
+        JobAccess::Post(service, device, kRelayContactAdded, new ContactPtr(std::make_shared<iOSContact>(*saved)), 0,
+                        static_cast<std::int64_t>(book.contacts.size()));
+        UpdateGroups(service, book, *saved);
+    }
+
+private:
+    // The groups the editor added the contact to or took it out of are written with their new members.
+    void UpdateGroups(Service& service, Service::Book& book, const iOSContact& saved) {
+        auto change = [&](const std::wstring& groupId, bool add) {
+            GroupPtr group = book.FindGroup(groupId);
+            if (!group) return;
+            auto copy = std::make_unique<iOSContactGroup>(*group);
+            auto& members = copy->members;
+            const bool isMember = std::find(members.begin(), members.end(), saved.identifier) != members.end();
+            if (add == isMember) return;
+            if (add) {
+                members.push_back(saved.identifier);
+            } else {
+                members.erase(std::remove(members.begin(), members.end(), saved.identifier), members.end());
+            }
+            JobAccess::Enqueue(service, std::make_unique<WriteGroupJob>(device, std::move(copy), false));
+        };
+        for (const std::wstring& id : saved.groupsAdded) change(id, true);
+        for (const std::wstring& id : saved.groupsRemoved) change(id, false);
+    }
+
+    std::unique_ptr<iOSContact> m_contact;
+    ContactWrite m_write;
+    std::string m_reply;
+};
+
+}  // namespace
+
+void JobAccess::Post(Service& service, const std::string& device, std::int64_t code, void* extra,
+                     std::int64_t value2, std::int64_t value3) {
+    service.Post(device, code, extra, value2, value3);
+}
+Service::Book& JobAccess::BookOf(Service& service, const std::string& device) { return service.BookOf(device); }
+void JobAccess::Enqueue(Service& service, std::unique_ptr<Service::Job> job) { service.Enqueue(std::move(job)); }
+
+ContactsService::ContactsService(ContactsLink& link) : m_link(link) {}
+ContactsService::~ContactsService() = default;
+
+void ContactsService::Post(const std::string& device, std::int64_t code, void* extra, std::int64_t value2,
+                           std::int64_t value3) {
+    ContactsAnswer answer;
+    answer.device = device;
+    answer.code = code;
+    answer.extra = extra;
+    answer.value2 = value2;
+    answer.value3 = value3;
+    m_link.Answer(answer);
+}
+
+ContactsService::Book& ContactsService::BookOf(const std::string& device) {
+    std::unique_ptr<Book>& book = m_books[device];
+    if (!book) book = std::make_unique<Book>();
+    return *book;
+}
+
+void ContactsService::Enqueue(std::unique_ptr<Job> job) {
+    m_writes.push_back(std::move(job));
+    StartNextWrite();
+}
+
+void ContactsService::StartNextWrite() {
+    while (!m_writeRunning && !m_writes.empty()) {
+        std::unique_ptr<Job> job = std::move(m_writes.front());
+        m_writes.pop_front();
+        const std::uint64_t id = m_link.SendRequest(job->Code(), job->device, job->Data(*this));
+        if (id == 0) {
+            job->OnFinal(*this, kNoReply);
+            continue;
+        }
+        m_writeRunning = true;
+        m_inFlight[id] = std::move(job);
+    }
+}
+
+void ContactsService::Finish(std::uint64_t id, std::int64_t code) {
+    auto it = m_inFlight.find(id);
+    if (it == m_inFlight.end()) return;
+    std::unique_ptr<Job> job = std::move(it->second);
+    m_inFlight.erase(it);
+    job->OnFinal(*this, code);
+    if (job->isWrite) {
+        m_writeRunning = false;
+        StartNextWrite();
+    }
+}
+
+void ContactsService::Handle(CommandMessage& message) {
+    if ((static_cast<std::uint64_t>(message.code) >> 32) != 0) return;  // not ours: its payload is unknown
+    const std::string device = message.wideText != nullptr ? Utf8FromWide(message.wideText) : std::string();
+    switch (message.code) {
+    case kRelayQueryLoaded: {
+        auto book = m_books.find(device);
+        message.status = book != m_books.end() && book->second->loaded ? 1 : 0;
+        return;
+    }
+    case kRelayLoad: {
+        if (device.empty()) return;
+        auto job = std::make_unique<ListJob>(device, ++m_sequence);
+        const std::uint64_t id = m_link.SendRequest(job->Code(), device, std::string());
+        if (id == 0) {
+            job->OnFinal(*this, kNoReply);
+            return;
+        }
+        m_inFlight[id] = std::move(job);
+        return;
+    }
+    case kRelayRemove: {
+        std::unique_ptr<std::vector<std::wstring>> identifiers(static_cast<std::vector<std::wstring>*>(message.data));
+        if (!identifiers || device.empty()) return;
+        for (const std::wstring& identifier : *identifiers) {
+            Enqueue(std::make_unique<RemoveContactJob>(device, identifier));
+        }
+        return;
+    }
+    case kRelayExportVcards:
+    case kRelayBackupXml:
+    case kRelayExportCsv:
+        delete static_cast<std::vector<iOSContact*>*>(message.data);  // the records stay the page's
+        return;
+    case kRelayImportXml:
+        delete static_cast<std::vector<std::wstring>*>(message.data);
+        return;
+    case kRelayCountries:
+        if (auto* list = static_cast<std::vector<WideStringPair>*>(message.data)) {
+            for (const auto& country : kCountries) list->emplace_back(country[0], country[1]);
+        }
+        return;
+    case kRelaySaveNew:
+    case kRelaySaveEdited: {
+        std::unique_ptr<iOSContact> contact(static_cast<iOSContact*>(message.data));
+        if (!contact || device.empty()) return;
+        if (message.code == kRelaySaveNew) contact->identifier.clear();
+        Enqueue(std::make_unique<SaveContactJob>(device, std::move(contact)));
+        return;
+    }
+    case kRelayRemoveGroup: {
+        std::unique_ptr<wchar_t, decltype(&std::free)> identifier(static_cast<wchar_t*>(message.data), &std::free);
+        if (!identifier || device.empty()) return;
+        Enqueue(std::make_unique<RemoveGroupJob>(device, identifier.get()));
+        return;
+    }
+    case kRelayCreateGroup:
+    case kRelayChangeGroup: {
+        std::unique_ptr<iOSContactGroup> group(static_cast<iOSContactGroup*>(message.data));
+        if (!group || device.empty()) return;
+        if (message.code == kRelayChangeGroup && group->identifier.empty()) return;  // nothing to change
+        Enqueue(std::make_unique<WriteGroupJob>(device, std::move(group), message.code == kRelayCreateGroup));
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+bool ContactsService::OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) {
+    auto it = m_inFlight.find(packet.header.id);
+    if (it == m_inFlight.end()) return false;
+    if (packet.header.status == kLastReply) {
+        Finish(packet.header.id, frame.code);
+    } else {
+        it->second->OnPart(*this, packet, frame, data);
+    }
+    return true;
+}
+
+void ContactsService::EmptyPage(const std::string& device) {
+    const std::int64_t sequence = ++m_sequence;
+    Post(device, kRelayCloudState, nullptr, 0, 0);
+    Post(device, kRelayContactsBatch, CopiedBatch<iOSContact>(sequence, {}));
+    Post(device, kRelayGroupsBatch, CopiedBatch<iOSContactGroup>(sequence, {}));
+    Post(device, kRelayContactsBatch, nullptr);
+}
+
+void ContactsService::OnDeviceGone(const std::string& device) {
+    m_writes.erase(std::remove_if(m_writes.begin(), m_writes.end(),
+                                  [&device](const std::unique_ptr<Job>& job) { return job->device == device; }),
+                   m_writes.end());
+    m_books.erase(device);
+    EmptyPage(device);
+}
+
+void ContactsService::OnServiceGone() {
+    m_writes.clear();
+    std::map<std::uint64_t, std::unique_ptr<Job>> inFlight;
+    inFlight.swap(m_inFlight);
+    m_writeRunning = false;
+    for (auto& entry : inFlight) entry.second->OnFinal(*this, kNoReply);
+    m_writes.clear();  // writes that the failures above queued have nowhere to go either
+}
+
+}  // namespace trv::relay

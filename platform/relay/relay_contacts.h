@@ -1,0 +1,92 @@
+#pragma once
+// The relay module's contacts in service mode: the host's ZERITH_COMMAND_DO_CONTACT requests become the
+// device service's contact requests (100 to 106) and its replies become the relay's answers (contact and
+// group batches whose sequence rises with every load, counts, saved and removed records). The relay keeps
+// each device's contacts and groups as last listed and changed, for the counts, for the labelled values a
+// save removes and for the members a contact's groups gain or lose.
+//
+// Writes run one at a time in the order they were asked for (a later write may build on an earlier one's
+// device ids); a listing runs at once. Sockets, compression and the host are reached through
+// ContactsLink, so that this builds and is tested natively. UI thread only; not thread-safe.
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../../gui/sdk/command_message.h"
+#include "../../gui/sdk/contact_records.h"
+#include "relay_wire.h"
+
+namespace trv::relay {
+
+// One answer to the host under ZERITH_COMMAND_DO_CONTACT; `extra` is the payload the code carries
+// (contact_codes.h), which the host owns once the answer is delivered.
+struct ContactsAnswer {
+    std::string device;  // UTF-8 UDID
+    std::int64_t code = 0;
+    void* extra = nullptr;
+    std::int64_t value2 = 0;
+    std::int64_t value3 = 0;
+};
+
+// Frees an answer's payload by its code, for an answer that could not be delivered.
+void ReleaseContactsAnswer(ContactsAnswer& answer);
+
+class ContactsLink {
+public:
+    virtual ~ContactsLink() = default;
+    // Sends request `code` (sub-command 1, JSON {"uuid": device}) with `data` as its data part, which the
+    // link compresses; no data part when `data` is empty. The request's id, or 0 when it was not sent.
+    virtual std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) = 0;
+    // Hands an answer to the host.
+    virtual void Answer(ContactsAnswer& answer) = 0;
+};
+
+struct JobAccess;
+
+class ContactsService {
+public:
+    explicit ContactsService(ContactsLink& link);
+    ~ContactsService();
+    ContactsService(const ContactsService&) = delete;
+    ContactsService& operator=(const ContactsService&) = delete;
+
+    // A ZERITH_COMMAND_DO_CONTACT request of the host (device in `wideText`); takes over the payloads the
+    // request hands over.
+    void Handle(CommandMessage& message);
+
+    // A reply packet from the service; `data` is its data part as text (already inflated). False when the
+    // packet does not answer one of this service's requests.
+    bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
+
+    // The device left: its page is emptied (count 0, empty batches, loading finished), its queued writes
+    // are dropped and its records forgotten.
+    void OnDeviceGone(const std::string& device);
+    // The service's connection is gone: every request in flight ends as failed, queued writes are dropped.
+    void OnServiceGone();
+
+    struct Job;
+    struct Book;
+
+private:
+    friend struct JobAccess;
+    void Post(const std::string& device, std::int64_t code, void* extra, std::int64_t value2 = 0,
+              std::int64_t value3 = 0);
+    Book& BookOf(const std::string& device);
+    void Enqueue(std::unique_ptr<Job> job);
+    void StartNextWrite();
+    void Finish(std::uint64_t id, std::int64_t code);
+    void EmptyPage(const std::string& device);
+
+    ContactsLink& m_link;
+    std::map<std::string, std::unique_ptr<Book>> m_books;  // by device
+    std::map<std::uint64_t, std::unique_ptr<Job>> m_inFlight;  // by request id
+    std::deque<std::unique_ptr<Job>> m_writes;              // waiting; the running one is in m_inFlight
+    bool m_writeRunning = false;
+    std::int64_t m_sequence = 0;  // of the last load (or emptying) of any device
+};
+
+}  // namespace trv::relay

@@ -1,0 +1,79 @@
+#pragma once
+// The relay module's translation between the device service's contact texts and the contacts page's
+// records: the listing's JSON objects become iOSContact and iOSContactGroup records, and a saved record
+// becomes the data part of the service's contact write (one XML property-list message per entity, in
+// a JSON object), the group writes and deletions. Texts only: no sockets, no windows, no state, so that
+// it builds and is tested natively as well as in the 32-bit desktop tree. Any thread.
+//
+// Field names of the device's records: a contact ("com.apple.contacts.Contact") carries "first name",
+// "middle name", "last name", "first name yomi", "middle name yomi", "last name yomi", "title" (the
+// prefix), "suffix", "nickname", "company name", "department", "job title", "birthday", "notes" and
+// "display as company" ("person" or "company"); its labelled values are sub-records of their own entity
+// with "value", "type" (the label key), an optional "label" (the user's own label text) and "contact"
+// (the owners' ids); an address has "street", "city", "state", "postal code", "country" and "country
+// code" instead of "value"; an IM entry "user" and "service". The listing hands each sub-record to the
+// relay inside its contact, under the entity's name, with its "id".
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../../gui/sdk/contact_records.h"
+
+namespace trv::relay {
+
+// UTF-8 <-> the records' wide texts (UTF-16 where wchar_t has 16 bits, UTF-32 where it has 32).
+// Invalid sequences become U+FFFD.
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const std::wstring& text);
+
+// A "YYYY-MM-DD hh:mm:ss" local time (as the service lists dates and the editor writes them) as the
+// "YYYY-MM-DDThh:mm:ssZ" UTC text of a property-list date; empty when the text is not such a time.
+std::string LocalTextToUtcText(const std::string& local);
+
+// A fresh temporary record id for a record the device does not know yet: 32 random hexadecimal digits
+// grouped 8-4-4-4-12 in capitals ("0F3A...-....").
+std::string NewTemporaryId();
+
+// The non-zero `flag` of every labelled value read from the device (the editor marks a removed one 1).
+constexpr int32_t kListedPropertyFlag = 2;
+
+// Appends the contacts of one record reply of the listing ({id: contact object}); a property's
+// `reserved` holds its sub-record id, its `kind` the entity name, its `flag` kListedPropertyFlag; the
+// label text is the record's "label" (empty without one). False, with nothing appended, when the text
+// is not a JSON object of objects.
+[[nodiscard]] bool ReadContactBatch(const std::string& json, std::vector<std::shared_ptr<iOSContact>>& contacts);
+// Appends the groups of one record reply ({id: {"name", "members"}}). False as above.
+[[nodiscard]] bool ReadGroupBatch(const std::string& json, std::vector<std::shared_ptr<iOSContactGroup>>& groups);
+
+// One contact write (request 102).
+struct ContactWrite {
+    std::string dataJson;    // the request's data part before compression
+    std::string contactKey;  // the contact's id in the messages: its identifier, or a new temporary id
+    // The labelled values that the device does not know yet, by their temporary ids: the device's ids
+    // are written into their `reserved` by ApplyContactRemap.
+    std::map<std::string, std::shared_ptr<iOSContactProperty>> newProperties;
+};
+
+// The write for `saved` (a new record when its identifier is empty). `held` is the record as the device
+// listed it (null for a new one): its labelled values that `saved` no longer has (by `reserved` id) are
+// deleted. Every labelled value of `saved` belongs to the contact alone afterwards.
+ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held,
+                                 const std::function<std::string()>& newTemporaryId = NewTemporaryId);
+
+// Reads the write's reply data ({"com.apple.contacts.Contact": {old: new}, entity: {old: new} ...}):
+// sets the contact's identifier and the new labelled values' `reserved` ids. False when the reply names
+// no device id for the contact.
+[[nodiscard]] bool ApplyContactRemap(const std::string& replyJson, const ContactWrite& write, iOSContact& saved);
+
+// The data parts of the deletions (103, 105: {"id"}) and group writes: 104 {"id": key, "name"}; 106
+// {"guid": key, "id": key, "name", "members"}.
+std::string ComposeDeleteData(const std::wstring& identifier);
+std::string ComposeGroupData(const iOSContactGroup& group, const std::string& key, bool withMembers);
+// The device's id for `key` in a group write's reply ({key: [device id, name]}); empty when missing.
+std::string ReadGroupReply(const std::string& replyJson, const std::string& key);
+
+}  // namespace trv::relay

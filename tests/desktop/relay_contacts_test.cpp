@@ -1,0 +1,398 @@
+// The relay's contacts service against a fake link: the requests it sends the device service for each
+// host request, the answers it makes of the service's replies (batches, counts, saved and removed
+// records), the order of writes, and what a failed send, a departing device or a lost service leave.
+// Every answer's payload is released by the fake, so the sanitizer build also checks ownership.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <rapidjson/document.h>
+
+#include "../../gui/sdk/contact_codes.h"
+#include "../../gui/sdk/item_batch.h"
+#include "../../gui/sdk/wide_pair.h"
+#include "relay_contacts.h"
+
+namespace {
+
+using namespace contacts;
+using trv::relay::ContactsAnswer;
+using trv::relay::ContactsService;
+using trv::relay::Packet;
+using trv::relay::ReplyFrame;
+
+const std::string kDevice = "4283fefc63f0cd0e873a0000c6d07ef7b77e90d3";
+
+struct SentRequest {
+    std::uint64_t id;
+    std::uint32_t code;
+    std::string device;
+    std::string data;
+};
+
+class FakeLink : public trv::relay::ContactsLink {
+public:
+    ~FakeLink() override { Clear(); }
+    void Clear() {
+        for (ContactsAnswer& answer : answers) trv::relay::ReleaseContactsAnswer(answer);
+        answers.clear();
+    }
+    std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override {
+        if (refuse) return 0;
+        requests.push_back({++lastId, code, device, data});
+        return lastId;
+    }
+    void Answer(ContactsAnswer& answer) override {
+        answers.push_back(answer);
+        answer.extra = nullptr;
+    }
+    std::vector<std::int64_t> Codes() const {
+        std::vector<std::int64_t> codes;
+        for (const ContactsAnswer& answer : answers) codes.push_back(answer.code);
+        return codes;
+    }
+
+    bool refuse = false;
+    std::uint64_t lastId = 0;
+    std::vector<SentRequest> requests;
+    std::vector<ContactsAnswer> answers;
+};
+
+// A reply to request `id`: a part (status 2) or the last reply (status 1).
+void Reply(ContactsService& service, std::uint64_t id, std::uint32_t command, std::uint16_t status, std::int64_t stage,
+           std::int64_t code, const std::string& data, const std::string& info = std::string()) {
+    Packet packet;
+    packet.header.id = id;
+    packet.header.command = command;
+    packet.header.status = status;
+    ReplyFrame frame;
+    frame.stage = stage;
+    frame.code = code;
+    frame.uuid = kDevice;
+    frame.hasInfo = !info.empty();
+    frame.infoJson = info;
+    ASSERT_TRUE(service.OnReply(packet, frame, data));
+}
+
+void Last(ContactsService& service, std::uint64_t id, std::uint32_t command, std::int64_t code) {
+    Reply(service, id, command, 1, 0, code, "");
+}
+
+std::string ContactJson(int first, int count) {
+    std::string json = "{";
+    for (int i = first; i < first + count; ++i) {
+        json += (i > first ? "," : "") + std::string("\"") + std::to_string(i) +
+                "\":{\"com.apple.syncservices.RecordEntityName\":\"com.apple.contacts.Contact\",\"first name\":\"N" +
+                std::to_string(i) + "\"}";
+    }
+    return json + "}";
+}
+
+CommandMessage Request(std::int64_t code, void* data = nullptr) {
+    static std::wstring device(kDevice.begin(), kDevice.end());
+    CommandMessage message{};
+    message.code = code;
+    message.wideText = &device[0];
+    message.data = data;
+    return message;
+}
+
+class RelayContacts : public ::testing::Test {
+protected:
+    // Asks for the listing and answers it with `groups` and `contacts` (in batches of at most 100).
+    std::int64_t Load(int contacts, const std::string& groups = "{}") {
+        CommandMessage load = Request(kRelayLoad);
+        service.Handle(load);
+        const std::uint64_t id = link.requests.back().id;
+        EXPECT_EQ(link.requests.back().code, 100u);
+        EXPECT_EQ(link.requests.back().data, "");
+        Reply(service, id, 101, 2, 1, 0, groups, "{\"Count\":1}");
+        Reply(service, id, 100, 2, 0, 0, "", "{\"Count\":" + std::to_string(contacts) + "}");
+        for (int first = 1; first <= contacts; first += 100) {
+            Reply(service, id, 100, 2, 1, 0, ContactJson(first, std::min(100, contacts - first + 1)));
+        }
+        Last(service, id, 100, 0);
+        return LastSequence();
+    }
+
+    std::int64_t LastSequence() const {
+        for (auto it = link.answers.rbegin(); it != link.answers.rend(); ++it) {
+            if (it->code == kRelayContactsBatch && it->extra != nullptr) {
+                return static_cast<ItemBatch<iOSContact>*>(it->extra)->sequence;
+            }
+        }
+        return -1;
+    }
+
+    FakeLink link;
+    ContactsService service{link};
+};
+
+TEST_F(RelayContacts, ListingBecomesCountBatchesOfOneSequenceGroupsAndTheEnd) {
+    const std::int64_t first = Load(250, "{\"47\":{\"name\":\"Family\",\"members\":[\"1\",\"6\"]}}");
+    const std::vector<std::int64_t> expected = {kRelayCloudState, kRelayContactsBatch, kRelayContactsBatch,
+                                                kRelayContactsBatch, kRelayGroupsBatch, kRelayContactsBatch};
+    ASSERT_EQ(link.Codes(), expected);
+    EXPECT_EQ(link.answers[0].value3, 250);
+    size_t rows = 0;
+    for (size_t i = 1; i <= 3; ++i) {
+        auto* batch = static_cast<ItemBatch<iOSContact>*>(link.answers[i].extra);
+        EXPECT_EQ(batch->sequence, first);
+        rows += batch->items.size();
+    }
+    EXPECT_EQ(rows, 250u);
+    auto* groups = static_cast<ItemBatch<iOSContactGroup>*>(link.answers[4].extra);
+    ASSERT_EQ(groups->items.size(), 1u);
+    EXPECT_EQ(groups->sequence, first) << "older than the contacts' sequence, the page would drop it";
+    EXPECT_EQ(groups->items[0]->members, (std::vector<std::wstring>{L"1", L"6"}));
+    EXPECT_EQ(link.answers[5].extra, nullptr) << "loading finished";
+    for (const ContactsAnswer& answer : link.answers) EXPECT_EQ(answer.device, kDevice);
+
+    CommandMessage loaded = Request(kRelayQueryLoaded);
+    service.Handle(loaded);
+    EXPECT_EQ(loaded.status, 1);
+    EXPECT_GT(Load(3), first) << "every load rises";
+}
+
+TEST_F(RelayContacts, AnOnlineAccountListingAndAnEmptyBookStillClearThePage) {
+    CommandMessage load = Request(kRelayLoad);
+    service.Handle(load);
+    const std::uint64_t id = link.requests.back().id;
+    Reply(service, id, 100, 2, 0, 0, "", "{\"Count\":-1}");
+    Last(service, id, 100, 0);
+    const std::vector<std::int64_t> expected = {kRelayCloudState, kRelayContactsBatch, kRelayGroupsBatch,
+                                                kRelayContactsBatch};
+    ASSERT_EQ(link.Codes(), expected);
+    EXPECT_EQ(link.answers[0].value3, -1);
+    ASSERT_NE(link.answers[1].extra, nullptr) << "an empty batch of this load";
+    EXPECT_TRUE(static_cast<ItemBatch<iOSContact>*>(link.answers[1].extra)->items.empty());
+}
+
+TEST_F(RelayContacts, AFailedListingOnlyEndsTheLoadingAndAFailedSendToo) {
+    CommandMessage load = Request(kRelayLoad);
+    service.Handle(load);
+    const std::uint64_t id = link.requests.back().id;
+    Reply(service, id, 100, 2, 1, 0, ContactJson(1, 5));  // cut off after one batch
+    Last(service, id, 100, 24);
+    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayContactsBatch, kRelayContactsBatch}));
+    EXPECT_EQ(link.answers.back().extra, nullptr);
+    CommandMessage loaded = Request(kRelayQueryLoaded);
+    service.Handle(loaded);
+    EXPECT_EQ(loaded.status, 0);
+
+    link.refuse = true;
+    service.Handle(load);
+    ASSERT_EQ(link.answers.size(), 3u);
+    EXPECT_EQ(link.answers.back().code, kRelayContactsBatch);
+    EXPECT_EQ(link.answers.back().extra, nullptr);
+}
+
+TEST_F(RelayContacts, RepliesToOtherRequestsAreNotTheServicesToTake) {
+    Packet packet;
+    packet.header.id = 77;
+    packet.header.status = 1;
+    EXPECT_FALSE(service.OnReply(packet, ReplyFrame{}, ""));
+}
+
+TEST_F(RelayContacts, ANewContactIsWrittenRenumberedCountedAndJoinsItsGroup) {
+    Load(2, "{\"47\":{\"name\":\"Family\",\"members\":[\"1\"]}}");
+    link.Clear();
+    auto* contact = new iOSContact();
+    contact->firstName = L"Zoë";
+    auto phone = std::make_shared<iOSContactProperty>();
+    phone->kind = CONTACT_KIND_PHONE;
+    phone->labelKey = L"mobile";
+    phone->value = L"+1 555 0100";
+    contact->phones.push_back(phone);
+    contact->groupsAdded.push_back(L"47");
+    CommandMessage save = Request(kRelaySaveNew, contact);
+    service.Handle(save);
+
+    const SentRequest write = link.requests.back();
+    ASSERT_EQ(write.code, 102u);
+    rapidjson::Document data;
+    data.Parse(write.data.c_str());
+    ASSERT_TRUE(data.IsObject());
+    ASSERT_TRUE(data.HasMember("com.apple.contacts.Contact"));
+    ASSERT_TRUE(data.HasMember("com.apple.contacts.Phone Number"));
+    // The contact's temporary id is the one key of its message that is not a known record's.
+    const std::string contactMessage = data["com.apple.contacts.Contact"].GetString();
+    const size_t keyStart = contactMessage.find("<dict><key>") + 11;
+    const std::string temporary = contactMessage.substr(keyStart, contactMessage.find("</key>", keyStart) - keyStart);
+    EXPECT_EQ(temporary.size(), 36u) << temporary;
+    const std::string phoneMessage = data["com.apple.contacts.Phone Number"].GetString();
+    const size_t phoneKeyStart = phoneMessage.find("<dict><key>") + 11;
+    const std::string phoneKey = phoneMessage.substr(phoneKeyStart, phoneMessage.find("</key>", phoneKeyStart) - phoneKeyStart);
+
+    Reply(service, write.id, 102, 2, 0, 0,
+          "{\"com.apple.contacts.Contact\":{\"" + temporary + "\":\"300\"},\"com.apple.contacts.Phone Number\":{\"" +
+              phoneKey + "\":\"301\"}}");
+    EXPECT_TRUE(link.answers.empty()) << "nothing before the last reply";
+    const size_t requestsBefore = link.requests.size();
+    Last(service, write.id, 102, 0);
+
+    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelaySaved, kRelayContactAdded}));
+    auto& added = **static_cast<std::shared_ptr<iOSContact>*>(link.answers[1].extra);
+    EXPECT_EQ(added.identifier, L"300");
+    ASSERT_EQ(added.phones.size(), 1u);
+    EXPECT_EQ(added.phones[0]->reserved, L"301");
+    EXPECT_EQ(link.answers[1].value3, 3);
+
+    // The group the editor added the contact to is written with it as a member.
+    ASSERT_EQ(link.requests.size(), requestsBefore + 1);
+    const SentRequest group = link.requests.back();
+    EXPECT_EQ(group.code, 106u);
+    rapidjson::Document groupData;
+    groupData.Parse(group.data.c_str());
+    ASSERT_TRUE(groupData.IsObject());
+    EXPECT_STREQ(groupData["id"].GetString(), "47");
+    ASSERT_EQ(groupData["members"].Size(), 2u);
+    EXPECT_STREQ(groupData["members"][1].GetString(), "300");
+    Reply(service, group.id, 106, 2, 0, 0, "{\"47\":[\"47\",\"Family\"]}");
+    Last(service, group.id, 106, 0);
+    ASSERT_EQ(link.answers.back().code, kRelayGroupChanged);
+    EXPECT_EQ(static_cast<iOSContactGroup*>(link.answers.back().extra)->members,
+              (std::vector<std::wstring>{L"1", L"300"}));
+}
+
+TEST_F(RelayContacts, AnEditDeletesTheValuesTheEditorTookAway) {
+    CommandMessage load = Request(kRelayLoad);
+    service.Handle(load);
+    const std::uint64_t id = link.requests.back().id;
+    Reply(service, id, 100, 2, 1, 0,
+          "{\"1\":{\"first name\":\"Ines\",\"com.apple.contacts.Phone Number\":["
+          "{\"id\":\"2\",\"type\":\"mobile\",\"value\":\"+49 1\"},{\"id\":\"3\",\"type\":\"home\",\"value\":\"+49 2\"}]}}");
+    Last(service, id, 100, 0);
+
+    auto* edited = new iOSContact();
+    edited->identifier = L"1";
+    edited->firstName = L"Ines";
+    auto kept = std::make_shared<iOSContactProperty>();
+    kept->kind = CONTACT_KIND_PHONE;
+    kept->reserved = L"2";
+    kept->labelKey = L"mobile";
+    kept->value = L"+49 1";
+    edited->phones.push_back(kept);
+    CommandMessage save = Request(kRelaySaveEdited, edited);
+    service.Handle(save);
+    rapidjson::Document data;
+    data.Parse(link.requests.back().data.c_str());
+    ASSERT_TRUE(data.IsObject());
+    const std::string phones = data["com.apple.contacts.Phone Number"].GetString();
+    EXPECT_NE(phones.find("<key>3</key><string>___EmptyParameterString___</string>"), std::string::npos) << phones;
+    EXPECT_NE(phones.find("<key>2</key><dict>"), std::string::npos) << phones;
+}
+
+TEST_F(RelayContacts, WritesRunOneAtATimeAndARefusedOneGetsNoAnswer) {
+    Load(3);
+    link.Clear();
+    const size_t before = link.requests.size();
+    CommandMessage remove = Request(kRelayRemove, new std::vector<std::wstring>{L"1", L"2"});
+    service.Handle(remove);
+    auto* contact = new iOSContact();
+    contact->firstName = L"Later";
+    CommandMessage save = Request(kRelaySaveNew, contact);
+    service.Handle(save);
+    ASSERT_EQ(link.requests.size(), before + 1) << "the second write waits for the first";
+    EXPECT_EQ(link.requests.back().code, 103u);
+    EXPECT_EQ(link.requests.back().data, "{\"id\":\"1\"}");
+
+    Last(service, link.requests.back().id, 103, 0);
+    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayContactRemoved}));
+    EXPECT_STREQ(static_cast<wchar_t*>(link.answers[0].extra), L"1");
+    EXPECT_EQ(link.answers[0].value2, 2);
+    ASSERT_EQ(link.requests.size(), before + 2);
+    EXPECT_EQ(link.requests.back().data, "{\"id\":\"2\"}");
+
+    Last(service, link.requests.back().id, 103, 32);  // the device refused
+    EXPECT_EQ(link.answers.size(), 1u);
+    ASSERT_EQ(link.requests.size(), before + 3);
+    EXPECT_EQ(link.requests.back().code, 102u);
+    Last(service, link.requests.back().id, 102, 28);  // no id for the contact: the editor stays open
+    EXPECT_EQ(link.answers.size(), 1u);
+}
+
+TEST_F(RelayContacts, GroupsAreCreatedUnderTheirGuidRenamedAndRemoved) {
+    Load(1);
+    link.Clear();
+    auto* group = new iOSContactGroup();
+    group->name = L"Club <A> & Co";
+    group->guidText = "0A1B2C3D-0000-1111-2222-333344445555";
+    CommandMessage create = Request(kRelayCreateGroup, group);
+    service.Handle(create);
+    EXPECT_EQ(link.requests.back().code, 104u) << "without members";
+    EXPECT_EQ(link.requests.back().data, "{\"id\":\"0A1B2C3D-0000-1111-2222-333344445555\",\"name\":\"Club <A> & Co\"}");
+    Reply(service, link.requests.back().id, 104, 2, 0, 0, "{\"0A1B2C3D-0000-1111-2222-333344445555\":[\"90\",\"Club\"]}");
+    Last(service, link.requests.back().id, 104, 0);
+    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayGroupCreated}));
+    EXPECT_EQ(static_cast<iOSContactGroup*>(link.answers[0].extra)->identifier, L"90");
+
+    auto* renamed = new iOSContactGroup();
+    renamed->identifier = L"90";
+    renamed->name = L"Club";
+    CommandMessage change = Request(kRelayChangeGroup, renamed);
+    service.Handle(change);
+    EXPECT_EQ(link.requests.back().code, 106u);
+    Last(service, link.requests.back().id, 106, 1);  // no device id came back: nothing changes
+    EXPECT_EQ(link.answers.size(), 1u);
+
+    CommandMessage remove = Request(kRelayRemoveGroup, wcsdup(L"90"));
+    service.Handle(remove);
+    EXPECT_EQ(link.requests.back().code, 105u);
+    Last(service, link.requests.back().id, 105, 0);
+    ASSERT_EQ(link.answers.back().code, kRelayGroupRemoved);
+    EXPECT_STREQ(static_cast<wchar_t*>(link.answers.back().extra), L"90");
+}
+
+TEST_F(RelayContacts, ADepartingDeviceEmptiesItsPageAndDropsItsWaitingWrites) {
+    const std::int64_t sequence = Load(2);
+    link.Clear();
+    CommandMessage remove = Request(kRelayRemove, new std::vector<std::wstring>{L"1", L"2"});
+    service.Handle(remove);
+    const SentRequest running = link.requests.back();
+    service.OnDeviceGone(kDevice);
+    const std::vector<std::int64_t> expected = {kRelayCloudState, kRelayContactsBatch, kRelayGroupsBatch,
+                                                kRelayContactsBatch};
+    ASSERT_EQ(link.Codes(), expected);
+    EXPECT_EQ(link.answers[0].value3, 0);
+    EXPECT_GT(static_cast<ItemBatch<iOSContact>*>(link.answers[1].extra)->sequence, sequence);
+    const size_t sent = link.requests.size();
+    Last(service, running.id, 103, 24);
+    EXPECT_EQ(link.requests.size(), sent) << "the second removal was dropped with the device";
+    CommandMessage loaded = Request(kRelayQueryLoaded);
+    service.Handle(loaded);
+    EXPECT_EQ(loaded.status, 0);
+}
+
+TEST_F(RelayContacts, ALostServiceEndsTheListingInFlight) {
+    CommandMessage load = Request(kRelayLoad);
+    service.Handle(load);
+    service.OnServiceGone();
+    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayContactsBatch}));
+    EXPECT_EQ(link.answers[0].extra, nullptr);
+    Packet late;
+    late.header.id = link.requests.back().id;
+    late.header.status = 1;
+    EXPECT_FALSE(service.OnReply(late, ReplyFrame{}, "")) << "a late reply belongs to nobody";
+}
+
+TEST_F(RelayContacts, CountriesFillTheLentListAndExportsOnlyFreeTheirList) {
+    std::vector<WideStringPair> countries;
+    CommandMessage ask = Request(kRelayCountries, &countries);
+    service.Handle(ask);
+    ASSERT_FALSE(countries.empty());
+    bool japan = false;
+    for (const auto& country : countries) japan = japan || (country.first == L"jp" && country.second == L"Japan");
+    EXPECT_TRUE(japan);
+
+    iOSContact held;
+    CommandMessage exportCsv = Request(kRelayExportCsv, new std::vector<iOSContact*>{&held});
+    service.Handle(exportCsv);  // the vector is freed, the record stays the page's
+    EXPECT_TRUE(link.requests.empty());
+}
+
+}  // namespace
