@@ -123,12 +123,13 @@ extern "C" void TRV_CALL OnDeviceConnectedListener(CommandMessage* copy) {
 }
 
 extern "C" void TRV_CALL OnDeviceDisconnect(CommandMessage* message) {
-    if (message == nullptr) {
+    // Without its device pair nothing says which device left, and the listeners would pass on a null
+    // pair: such a report is ignored.
+    if (message == nullptr || message->extra == nullptr) {
         return;
     }
-    if (const auto* pair = static_cast<const WideStringPair*>(message->extra)) {
-        CurrentHostPlatform().ShowNotice(pair->second + L" " + L" is disconnected.");
-    }
+    const auto* pair = static_cast<const WideStringPair*>(message->extra);
+    CurrentHostPlatform().ShowNotice(pair->second + L" " + L" is disconnected.");
     Notify(message, ZERITH_COMMAND_DEVICE_DISCONNECT);
 }
 

@@ -608,6 +608,13 @@ TEST_F(Routing, DisconnectShowsTheNoticeAndTellsTheRelay) {
     EXPECT_EQ(relayData, &pair);
     EXPECT_EQ(relayExtra, nullptr);
     EXPECT_EQ(message.extra, &pair);  // the listener worked on its own copy
+
+    // Without its device pair nothing says which device left: no notice, no listener, nothing relayed.
+    relayExtra = &pair;
+    CommandMessage unnamed{};
+    Invoke(ZERITH_COMMAND_DEVICE_DISCONNECT, unnamed);
+    EXPECT_EQ(m_platform.notices.size(), 1u);
+    EXPECT_EQ(relayExtra, &pair);
 }
 
 TEST_F(Routing, PendingHostActionsLeaveTheRecordAndTheModulesAlone) {
