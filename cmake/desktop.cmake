@@ -32,6 +32,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/platform/relay/relay_contacts.cpp
   ${TRV_SOURCE_ROOT}/platform/relay/relay_contacts_codec.cpp
   ${TRV_SOURCE_ROOT}/platform/relay/relay_devices.cpp
+  ${TRV_SOURCE_ROOT}/platform/relay/relay_paths.cpp
   ${TRV_SOURCE_ROOT}/platform/relay/relay_wire.cpp
   ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_defaults_store.cpp
   ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_size_text.cpp
@@ -54,6 +55,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_codec_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_devices_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_paths_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_wire_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/vornel_core_test.cpp)
 target_include_directories(trevane_desktop_tests PRIVATE

@@ -31,6 +31,7 @@
 #include "../../gui/sdk/wide_pair.h"
 #include "relay_contacts.h"
 #include "relay_devices.h"
+#include "relay_paths.h"
 #include "relay_service.h"
 #include "relay_wire.h"
 
@@ -52,7 +53,8 @@ constexpr UINT WM_RELAY_DEVICE_LEFT = WM_APP + 5;
 constexpr wchar_t kWindowClass[] = L"TrevaneRelayService";
 constexpr int kReadSizeBytes = 65536;
 constexpr DWORD kReaderStopTimeoutMs = 5000;
-// The service tries to reach the relay 11 times a second apart; after this long it is not coming.
+// The service tries to reach the relay 11 times a second apart; after this long it is not coming
+// (TREVANE_CONNECT_TIMEOUT_MS shortens it for tests).
 constexpr UINT kConnectTimeoutMs = 20000;
 constexpr UINT_PTR kConnectTimer = 1;
 // A lost service is started again when the host acknowledges the report, this many times per run.
@@ -224,7 +226,10 @@ bool ServiceLink::Listen(int& port) {
 }
 
 bool ServiceLink::StartService(int port) {
-    const std::wstring program = Environment(L"TREVANE_HARLIX");
+    // Started through Wine, which runs a Linux program named by its path on drive Z:.
+    const std::wstring given = Environment(L"TREVANE_HARLIX");
+    const std::wstring desktopPath = ToDesktopPath(given);
+    const std::wstring program = desktopPath.empty() ? given : desktopPath;
     std::wstring watchedPid = Environment(L"TREVANE_LINUX_PID");
     if (watchedPid.empty() || watchedPid.find_first_not_of(L"0123456789") != std::wstring::npos) {
         watchedPid = L"0";
@@ -261,7 +266,10 @@ bool ServiceLink::Launch() {
         return false;
     }
     start.release();  // the reader frees it
-    SetTimer(m_window, kConnectTimer, kConnectTimeoutMs, nullptr);
+    const std::wstring timeout = Environment(L"TREVANE_CONNECT_TIMEOUT_MS");
+    const UINT timeoutMs = !timeout.empty() && _wtoi(timeout.c_str()) > 0 ? static_cast<UINT>(_wtoi(timeout.c_str()))
+                                                                          : kConnectTimeoutMs;
+    SetTimer(m_window, kConnectTimer, timeoutMs, nullptr);
     CommandMessage message{};
     Send(ZERITH_COMMAND_START_LOAD_ITUNES_DLL, message);
     return true;

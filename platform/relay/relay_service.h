@@ -8,8 +8,8 @@
 // module keeps its fixture behaviour.
 //
 // Environment read at the server start:
-//   TREVANE_HARLIX      the service's program as a path Wine can start (a Linux path such as
-//                       /opt/x/Harlix, or Z:\opt\x\Harlix);
+//   TREVANE_HARLIX      the service's program as a Linux path (/opt/x/Harlix) or its name on drive Z:
+//                       (Z:\opt\x\Harlix);
 //   TREVANE_LINUX_PID   the Linux process id of the desktop program, which the service watches so that it
 //                       ends with the desktop (0, no watching, when unset).
 

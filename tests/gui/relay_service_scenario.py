@@ -78,14 +78,21 @@ class RelayServiceScenario(unittest.TestCase):
         return wait_until(lambda: next((l for l in self.trace_lines() if regex.search(l)), None),
                           timeout_s=DEADLINE_S, what=what)
 
-    def test_device_arrives_and_leaves_and_the_service_ends_with_the_desktop(self):
-        udid = self.lab.attach(self.lab.make())
+    def start_trevane(self, **extra):
         env = dict(self.display.env, **self.lab.variables(), TREVANE_RELAY_TRACE=windows_path(self.trace),
                    TREVANE_HARLIX=ARGS.harlix)
+        env.update(extra)
         # The shell's pid is the one Wine runs Trevane under once it has replaced the shell.
         self.process = subprocess.Popen(
             ["sh", "-c", 'TREVANE_LINUX_PID=$$ exec wine "$0"', str(self.app / "Trevane.exe")], env=env,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def count_trace(self, pattern):
+        return sum(1 for l in self.trace_lines() if re.search(pattern, l))
+
+    def test_device_arrives_and_leaves_and_the_service_ends_with_the_desktop(self):
+        udid = self.lab.attach(self.lab.make())
+        self.start_trevane()
 
         self.wait_trace(r"^ZERITH_COMMAND_START_SERVER ", "the server start")
         harlix = wait_until(lambda: harlix_processes("TrevaneRelay"), what="Harlix started by the relay")
@@ -128,6 +135,38 @@ class RelayServiceScenario(unittest.TestCase):
         wait_until(lambda: not harlix_processes("TrevaneRelay"), what="Harlix ending with the desktop")
 
 
+    def test_a_lost_service_is_reported_and_started_again_with_its_devices(self):
+        udid = self.lab.attach(self.lab.make())
+        self.start_trevane()
+        self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={udid}", "the device connected")
+        first = wait_until(lambda: harlix_processes("TrevaneRelay"), what="Harlix started by the relay")
+        os.kill(first[0], signal.SIGKILL)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DEVICE_DISCONNECT key={udid}", "the device leaving with the service")
+        self.wait_trace(r"^> ZERITH_COMMAND_SERVER_CRASH status=0$", "the lost service reported")
+        # The host shows its notice and hands the report back; the relay starts the service again, which
+        # finds the device again.
+        self.wait_trace(r"^ZERITH_COMMAND_READY_START_SERVER code=0 status=0$", "the host's acknowledgement")
+        wait_until(lambda: self.count_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={udid}") == 2,
+                   what="the device connected through the new service")
+        second = harlix_processes("TrevaneRelay")
+        self.assertEqual(len(second), 1)
+        self.assertNotEqual(second, first)
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+        wait_until(lambda: not harlix_processes("TrevaneRelay"), what="the new Harlix ending with the desktop")
+
+    def test_a_service_that_never_connects_is_reported_and_retried_a_few_times(self):
+        # A program that ends at once stands for a service that never comes.
+        self.start_trevane(TREVANE_HARLIX="/bin/true", TREVANE_CONNECT_TIMEOUT_MS="1000")
+        wait_until(lambda: self.count_trace(r"^ZERITH_COMMAND_READY_START_SERVER code=0 status=0$") == 4,
+                   what="four reports of a service that did not come, each acknowledged")
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.assertEqual(self.count_trace(r"^> ZERITH_COMMAND_SERVER_CRASH status=0$"), 4)
+        self.assertEqual(self.count_trace(r"^> ZERITH_COMMAND_START_LOAD_ITUNES_DLL$"), 4, "the first start and three more")
+        self.assertEqual(self.count_trace(r"^> ZERITH_COMMAND_READY_START_SERVER status=1$"), 0)
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+
     def test_the_contacts_of_a_simulated_iphone(self):
         sys.path.insert(0, str(Path(ARGS.tools)))
         import hlx_device
@@ -137,12 +176,7 @@ class RelayServiceScenario(unittest.TestCase):
         probe_dir.mkdir()
         shutil.copy(ARGS.contacts_probe, probe_dir / "libContactsProbe.dll")
         report = self.work / "probe-report.txt"
-        env = dict(self.display.env, **self.lab.variables(), TREVANE_RELAY_TRACE=windows_path(self.trace),
-                   TREVANE_HARLIX=ARGS.harlix, TREVANE_PROBE_REPORT=windows_path(report),
-                   TREVANE_PROBE_SCENARIO="service")
-        self.process = subprocess.Popen(
-            ["sh", "-c", 'TREVANE_LINUX_PID=$$ exec wine "$0"', str(self.app / "Trevane.exe")], env=env,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.start_trevane(TREVANE_PROBE_REPORT=windows_path(report), TREVANE_PROBE_SCENARIO="service")
 
         named = re.compile(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=")
         handled = set()
