@@ -31,6 +31,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/plugins/Ardena/dropped_paths.cpp
   ${TRV_SOURCE_ROOT}/platform/relay/relay_contacts.cpp
   ${TRV_SOURCE_ROOT}/platform/relay/relay_contacts_codec.cpp
+  ${TRV_SOURCE_ROOT}/platform/relay/relay_contacts_files.cpp
   ${TRV_SOURCE_ROOT}/platform/relay/relay_devices.cpp
   ${TRV_SOURCE_ROOT}/platform/relay/relay_paths.cpp
   ${TRV_SOURCE_ROOT}/platform/relay/relay_wire.cpp
@@ -53,6 +54,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/plugin_loader_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/python_check.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_codec_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_files_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_devices_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_paths_test.cpp

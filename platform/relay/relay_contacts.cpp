@@ -10,6 +10,7 @@
 #include "../../gui/sdk/item_batch.h"
 #include "../../gui/sdk/wide_pair.h"
 #include "relay_contacts_codec.h"
+#include "relay_contacts_files.h"
 
 namespace trv::relay {
 
@@ -277,8 +278,10 @@ private:
 
 class SaveContactJob final : public ContactsService::Job {
 public:
-    SaveContactJob(std::string device, std::unique_ptr<iOSContact> contact)
-        : Job(std::move(device)), m_contact(std::move(contact)) {}
+    // `fromEditor`: the editor waits for the save and closes when it is answered; an imported contact
+    // has no editor.
+    SaveContactJob(std::string device, std::unique_ptr<iOSContact> contact, bool fromEditor = true)
+        : Job(std::move(device)), m_contact(std::move(contact)), m_fromEditor(fromEditor) {}
     std::uint32_t Code() const override { return kWriteContact; }
     std::string Data(Service& service) override {
         ContactPtr held;
@@ -301,7 +304,7 @@ public:
             }
         }
         if (!replaced) book.contacts.push_back(saved);
-        JobAccess::Post(service, device, kRelaySaved, nullptr);
+        if (m_fromEditor) JobAccess::Post(service, device, kRelaySaved, nullptr);
         JobAccess::Post(service, device, kRelayContactAdded, new ContactPtr(std::make_shared<iOSContact>(*saved)), 0,
                         static_cast<std::int64_t>(book.contacts.size()));
         UpdateGroups(service, book, *saved);
@@ -329,9 +332,24 @@ private:
     }
 
     std::unique_ptr<iOSContact> m_contact;
+    bool m_fromEditor;
     ContactWrite m_write;
     std::string m_reply;
 };
+
+// The first name of "<stem>.<extension>", "<stem> (2).<extension>" ... that `link` could write the
+// bytes under: an export never replaces a file the user has. False when none could be written.
+bool WriteExport(ContactsLink& link, const std::wstring& folder, const std::wstring& fileName, const std::string& bytes) {
+    constexpr int kMaxTries = 100;
+    const std::size_t dot = fileName.rfind(L'.');
+    const std::wstring stem = fileName.substr(0, dot);
+    const std::wstring extension = dot == std::wstring::npos ? std::wstring() : fileName.substr(dot);
+    for (int attempt = 1; attempt <= kMaxTries; ++attempt) {
+        const std::wstring name = attempt == 1 ? fileName : stem + L" (" + std::to_wstring(attempt) + L")" + extension;
+        if (link.WriteNewFile(folder, name, bytes)) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -423,12 +441,38 @@ void ContactsService::Handle(CommandMessage& message) {
     }
     case kRelayExportVcards:
     case kRelayBackupXml:
-    case kRelayExportCsv:
-        delete static_cast<std::vector<iOSContact*>*>(message.data);  // the records stay the page's
+    case kRelayExportCsv: {
+        // The records stay the page's: they are written out before the call returns.
+        std::unique_ptr<std::vector<iOSContact*>> records(static_cast<std::vector<iOSContact*>*>(message.data));
+        const auto* folder = static_cast<const wchar_t*>(message.extra);
+        if (!records || folder == nullptr) return;
+        std::vector<const iOSContact*> contacts;
+        for (const iOSContact* contact : *records) {
+            if (contact != nullptr) contacts.push_back(contact);
+        }
+        if (message.code == kRelayExportVcards) {
+            (void)WriteExport(m_link, folder, kVcardsFileName, ComposeVcards(contacts));
+        } else if (message.code == kRelayExportCsv) {
+            (void)WriteExport(m_link, folder, kCsvFileName, ComposeCsv(contacts));
+        } else {
+            (void)WriteExport(m_link, folder, kXmlBackupFileName, ComposeXmlBackup(contacts));
+        }
         return;
-    case kRelayImportXml:
-        delete static_cast<std::vector<std::wstring>*>(message.data);
+    }
+    case kRelayImportXml: {
+        std::unique_ptr<std::vector<std::wstring>> paths(static_cast<std::vector<std::wstring>*>(message.data));
+        if (!paths || device.empty()) return;
+        for (const std::wstring& path : *paths) {
+            std::string bytes;
+            std::vector<std::shared_ptr<iOSContact>> imported;
+            std::string error;
+            if (!m_link.ReadWholeFile(path, kMaxBackupBytes, bytes) || !ReadXmlBackup(bytes, imported, error)) continue;
+            for (const auto& contact : imported) {
+                Enqueue(std::make_unique<SaveContactJob>(device, std::make_unique<iOSContact>(*contact), false));
+            }
+        }
         return;
+    }
     case kRelayCountries:
         if (auto* list = static_cast<std::vector<WideStringPair>*>(message.data)) {
             for (const auto& country : kCountries) list->emplace_back(country[0], country[1]);

@@ -1,7 +1,9 @@
 #pragma once
 // The relay module's contacts in service mode: the host's ZERITH_COMMAND_DO_CONTACT requests become the
 // device service's contact requests (100 to 106) and its replies become the relay's answers (contact and
-// group batches whose sequence rises with every load, counts, saved and removed records). The relay keeps
+// group batches whose sequence rises with every load, counts, saved and removed records). Exports are
+// written into the chosen folder at once (relay_contacts_files.h); an imported backup's contacts are
+// saved to the device one by one as new contacts. The relay keeps
 // each device's contacts and groups as last listed and changed, for the counts, for the labelled values a
 // save removes and for the members a contact's groups gain or lose.
 //
@@ -9,6 +11,7 @@
 // device ids); a listing runs at once. Sockets, compression and the host are reached through
 // ContactsLink, so that this builds and is tested natively. UI thread only; not thread-safe.
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -43,6 +46,11 @@ public:
     virtual std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) = 0;
     // Hands an answer to the host.
     virtual void Answer(ContactsAnswer& answer) = 0;
+    // Writes `bytes` as the new file `name` in the desktop folder `folder`; false when a file of that name
+    // is there already or the file could not be written whole (nothing is left behind then).
+    virtual bool WriteNewFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) = 0;
+    // Reads the whole desktop file `path` of at most `limitBytes`; false when it cannot.
+    virtual bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) = 0;
 };
 
 struct JobAccess;

@@ -134,6 +134,8 @@ public:
 
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override;
     void Answer(ContactsAnswer& answer) override;
+    bool WriteNewFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) override;
+    bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) override;
 
 private:
     ServiceLink() : m_contacts(*this) {}
@@ -525,6 +527,49 @@ void ServiceLink::Answer(ContactsAnswer& answer) {
         return;
     }
     ReleaseContactsAnswer(*posted);
+}
+
+bool ServiceLink::WriteNewFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) {
+    if (folder.empty() || bytes.size() > MAXDWORD) {
+        return false;
+    }
+    const std::wstring path = folder + (folder.back() == L'\\' || folder.back() == L'/' ? L"" : L"\\") + name;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;  // there already, or the folder cannot take it
+    }
+    DWORD written = 0;
+    const bool whole = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                       written == bytes.size();
+    const bool closed = CloseHandle(file) != FALSE;
+    if (!whole || !closed) {
+        DeleteFileW(path.c_str());  // a half-written export is worse than none
+        return false;
+    }
+    return true;
+}
+
+bool ServiceLink::ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) {
+    bytes.clear();
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
+              static_cast<unsigned long long>(size.QuadPart) <= limitBytes;
+    if (ok) {
+        bytes.resize(static_cast<std::size_t>(size.QuadPart));
+        DWORD read = 0;
+        ok = bytes.empty() || (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+                               read == bytes.size());
+    }
+    CloseHandle(file);
+    if (!ok) {
+        bytes.clear();
+    }
+    return ok;
 }
 
 void ServiceLink::DeliverAnswer(std::unique_ptr<ContactsAnswer> answer) {

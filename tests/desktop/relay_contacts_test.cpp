@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "../../gui/sdk/item_batch.h"
 #include "../../gui/sdk/wide_pair.h"
 #include "relay_contacts.h"
+#include "relay_contacts_codec.h"
+#include "relay_contacts_files.h"
 
 namespace {
 
@@ -50,6 +53,15 @@ public:
         answers.push_back(answer);
         answer.extra = nullptr;
     }
+    bool WriteNewFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) override {
+        return files.emplace(folder + L"\\" + name, bytes).second;
+    }
+    bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) override {
+        auto it = files.find(path);
+        if (it == files.end() || it->second.size() > limitBytes) return false;
+        bytes = it->second;
+        return true;
+    }
     std::vector<std::int64_t> Codes() const {
         std::vector<std::int64_t> codes;
         for (const ContactsAnswer& answer : answers) codes.push_back(answer.code);
@@ -60,6 +72,7 @@ public:
     std::uint64_t lastId = 0;
     std::vector<SentRequest> requests;
     std::vector<ContactsAnswer> answers;
+    std::map<std::wstring, std::string> files;  // by desktop path
 };
 
 // A reply to request `id`: a part (status 2) or the last reply (status 1).
@@ -380,7 +393,7 @@ TEST_F(RelayContacts, ALostServiceEndsTheListingInFlight) {
     EXPECT_FALSE(service.OnReply(late, ReplyFrame{}, "")) << "a late reply belongs to nobody";
 }
 
-TEST_F(RelayContacts, CountriesFillTheLentListAndExportsOnlyFreeTheirList) {
+TEST_F(RelayContacts, CountriesFillTheLentList) {
     std::vector<WideStringPair> countries;
     CommandMessage ask = Request(kRelayCountries, &countries);
     service.Handle(ask);
@@ -389,10 +402,62 @@ TEST_F(RelayContacts, CountriesFillTheLentListAndExportsOnlyFreeTheirList) {
     for (const auto& country : countries) japan = japan || (country.first == L"jp" && country.second == L"Japan");
     EXPECT_TRUE(japan);
 
+}
+
+TEST_F(RelayContacts, ExportsAreWrittenIntoTheFolderWithoutReplacingAFile) {
     iOSContact held;
-    CommandMessage exportCsv = Request(kRelayExportCsv, new std::vector<iOSContact*>{&held});
-    service.Handle(exportCsv);  // the vector is freed, the record stays the page's
-    EXPECT_TRUE(link.requests.empty());
+    held.firstName = L"Ines";
+    std::wstring folder = L"Z:\\home\\exports";
+    for (int round = 0; round < 2; ++round) {
+        for (std::int64_t code : {kRelayExportVcards, kRelayExportCsv, kRelayBackupXml}) {
+            CommandMessage exported = Request(code, new std::vector<iOSContact*>{&held, nullptr});
+            exported.extra = &folder[0];
+            service.Handle(exported);  // the vector is freed, the record stays the page's
+        }
+    }
+    EXPECT_TRUE(link.requests.empty()) << "exports need nothing of the device";
+    ASSERT_EQ(link.files.size(), 6u);
+    for (const wchar_t* name : {L"Contacts.vcf", L"Contacts (2).vcf", L"Contacts.csv", L"Contacts (2).csv",
+                                L"Contacts.xml", L"Contacts (2).xml"}) {
+        ASSERT_EQ(link.files.count(folder + L"\\" + name), 1u) << trv::relay::Utf8FromWide(name);
+    }
+    EXPECT_NE(link.files[folder + L"\\Contacts.vcf"].find("Ines"), std::string::npos);
+    EXPECT_EQ(link.files[folder + L"\\Contacts.vcf"], link.files[folder + L"\\Contacts (2).vcf"]);
+}
+
+TEST_F(RelayContacts, AnImportedBackupIsSavedContactByContactAsNewContacts) {
+    Load(2);
+    link.Clear();
+    iOSContact first;
+    first.identifier = L"1";  // from another device: the import makes new records
+    first.firstName = L"Nina";
+    iOSContact second;
+    second.firstName = L"Ola";
+    link.files[L"Z:\\b.xml"] = trv::relay::ComposeXmlBackup({&first, &second});
+    link.files[L"Z:\\broken.xml"] = "<contactsBackup version=\"1\"><contact>";
+    const size_t before = link.requests.size();
+    CommandMessage import = Request(kRelayImportXml, new std::vector<std::wstring>{L"Z:\\broken.xml", L"Z:\\b.xml",
+                                                                                  L"Z:\\missing.xml"});
+    service.Handle(import);
+    ASSERT_EQ(link.requests.size(), before + 1) << "one write at a time";
+    for (const char* name : {"Nina", "Ola"}) {
+        const SentRequest write = link.requests.back();
+        ASSERT_EQ(write.code, 102u);
+        rapidjson::Document data;
+        data.Parse(write.data.c_str());
+        ASSERT_TRUE(data.IsObject());
+        const std::string message = data["com.apple.contacts.Contact"].GetString();
+        EXPECT_NE(message.find(name), std::string::npos) << message;
+        EXPECT_EQ(message.find("<key>1</key>"), std::string::npos) << "not written over the device's contact 1";
+        const size_t keyStart = message.find("<dict><key>") + 11;
+        const std::string key = message.substr(keyStart, message.find("</key>", keyStart) - keyStart);
+        Reply(service, write.id, 102, 2, 0, 0, "{\"com.apple.contacts.Contact\":{\"" + key + "\":\"" + name + "-id\"}}");
+        Last(service, write.id, 102, 0);
+    }
+    // Each imported contact is added to the page; no editor waits for them.
+    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayContactAdded, kRelayContactAdded}));
+    EXPECT_EQ(link.answers[1].value3, 4);
+    EXPECT_EQ(link.requests.size(), before + 2);
 }
 
 }  // namespace

@@ -1,0 +1,967 @@
+// The contacts page's export and import files; see relay_contacts_files.h.
+#include "relay_contacts_files.h"
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "relay_contacts_codec.h"
+
+namespace trv::relay {
+namespace {
+
+using PropertyList = std::vector<std::shared_ptr<iOSContactProperty>>;
+
+bool IsControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+}
+
+// "YYYY-MM-DD" of a "YYYY-MM-DD hh:mm:ss" text; empty when the text does not start with such a date.
+std::string DatePart(const std::wstring& text) {
+    const std::string utf8 = Utf8FromWide(text);
+    if (utf8.size() < 10 || (utf8.size() > 10 && utf8[10] != ' ' && utf8[10] != 'T')) return std::string();
+    for (size_t i = 0; i < 10; ++i) {
+        const bool dash = i == 4 || i == 7;
+        if (dash ? utf8[i] != '-' : (utf8[i] < '0' || utf8[i] > '9')) return std::string();
+    }
+    const int year = std::stoi(utf8.substr(0, 4));
+    const int month = (utf8[5] - '0') * 10 + (utf8[6] - '0');
+    const int day = (utf8[8] - '0') * 10 + (utf8[9] - '0');
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] + (month == 2 && leap ? 1 : 0)) {
+        return std::string();
+    }
+    return utf8.substr(0, 10);
+}
+
+// Prefix, first, middle, last name and suffix; the company for a contact without a name.
+std::wstring DisplayName(const iOSContact& contact) {
+    std::wstring name;
+    for (const std::wstring* part :
+         {&contact.prefix, &contact.firstName, &contact.middleName, &contact.lastName, &contact.suffix}) {
+        if (part->empty()) continue;
+        if (!name.empty()) name += L' ';
+        name += *part;
+    }
+    return name.empty() ? contact.company : name;
+}
+
+// The label as the page shows it: the user's own text, else the key.
+const std::wstring& ShownLabel(const iOSContactProperty& entry) {
+    return entry.labelText.empty() ? entry.labelKey : entry.labelText;
+}
+
+// --- vCard ----------------------------------------------------------------------------------------------
+
+constexpr size_t kFoldOctets = 75;
+
+bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// One content line and its CRLF, folded: every continuation line starts with a space, which counts
+// toward its 75 octets, and a fold never falls inside a character.
+void AppendFolded(std::string& out, const std::string& line) {
+    size_t at = 0;
+    size_t room = kFoldOctets;
+    while (line.size() - at > room) {
+        size_t cut = at + room;
+        while (cut > at && IsUtf8Continuation(line[cut])) --cut;
+        if (cut == at) cut = at + room;  // not UTF-8 at all; cannot happen with converted texts
+        out.append(line, at, cut - at);
+        out += "\r\n ";
+        at = cut;
+        room = kFoldOctets - 1;
+    }
+    out.append(line, at, std::string::npos);
+    out += "\r\n";
+}
+
+// A text value: backslash, comma and semicolon escaped (they separate components and list items),
+// line breaks as \n, other control characters left out (a value cannot hold them).
+std::string VcardText(const std::wstring& text) {
+    const std::string utf8 = Utf8FromWide(text);
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case ',': out += "\\,"; break;
+        case ';': out += "\\;"; break;
+        case '\r':
+            if (i + 1 < utf8.size() && utf8[i + 1] == '\n') ++i;
+            out += "\\n";
+            break;
+        case '\n': out += "\\n"; break;
+        default:
+            if (!IsControl(c)) out += c;
+            break;
+        }
+    }
+    return out;
+}
+
+// A URI value (URL, IMPP): it is not text-escaped, so the bytes a URI cannot hold as they are (controls,
+// space, quotes, backslash ...) and those in `extra` become %XX. Other non-ASCII text stays UTF-8.
+std::string UriText(const std::wstring& text, const char* extra) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : Utf8FromWide(text)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F || std::strchr("\"<>\\^`{|}", c) != nullptr ||
+            std::strchr(extra, c) != nullptr) {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// ";TYPE=<label key>" (the label text for an entry without a key); empty without either. Characters a
+// parameter cannot hold are left out and a key holding a separator is quoted.
+std::string TypeParameter(const iOSContactProperty& entry) {
+    std::string value;
+    bool quote = false;
+    for (const char c : Utf8FromWide(entry.labelKey.empty() ? entry.labelText : entry.labelKey)) {
+        if (IsControl(c) || c == '"') continue;
+        if (c == ',' || c == ';' || c == ':') quote = true;
+        value += c;
+    }
+    if (value.empty()) return value;
+    return quote ? ";TYPE=\"" + value + "\"" : ";TYPE=" + value;
+}
+
+// The IM service as a URI scheme (a letter, then letters, digits, + - .); "im" when nothing is left.
+std::string ImScheme(const std::wstring& service) {
+    std::string scheme;
+    for (char c : Utf8FromWide(service)) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        const bool letter = c >= 'a' && c <= 'z';
+        const bool later = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        if (letter || (!scheme.empty() && later)) scheme += c;
+    }
+    return scheme.empty() ? "im" : scheme;
+}
+
+void AppendVcard(std::string& out, const iOSContact& contact) {
+    auto textLine = [&out](const char* name, const std::wstring& value) {
+        if (!value.empty()) AppendFolded(out, std::string(name) + ":" + VcardText(value));
+    };
+    auto labelledLines = [&out](const char* name, const PropertyList& list) {
+        for (const auto& entry : list) {
+            if (entry && !entry->value.empty()) {
+                AppendFolded(out, name + TypeParameter(*entry) + ":" + VcardText(entry->value));
+            }
+        }
+    };
+    AppendFolded(out, "BEGIN:VCARD");
+    AppendFolded(out, "VERSION:3.0");
+    AppendFolded(out, "N:" + VcardText(contact.lastName) + ";" + VcardText(contact.firstName) + ";" +
+                          VcardText(contact.middleName) + ";" + VcardText(contact.prefix) + ";" +
+                          VcardText(contact.suffix));
+    AppendFolded(out, "FN:" + VcardText(DisplayName(contact)));
+    textLine("X-PHONETIC-FIRST-NAME", contact.phoneticFirstName);
+    textLine("X-PHONETIC-MIDDLE-NAME", contact.phoneticMiddleName);
+    textLine("X-PHONETIC-LAST-NAME", contact.phoneticLastName);
+    textLine("NICKNAME", contact.nickname);
+    if (!contact.company.empty() || !contact.department.empty()) {
+        std::string org = "ORG:" + VcardText(contact.company);
+        if (!contact.department.empty()) org += ";" + VcardText(contact.department);
+        AppendFolded(out, org);
+    }
+    textLine("TITLE", contact.jobTitle);
+    const std::string birthday = DatePart(contact.birthday);
+    if (!birthday.empty()) AppendFolded(out, "BDAY:" + birthday);
+    labelledLines("TEL", contact.phones);
+    labelledLines("EMAIL", contact.emails);
+    for (const auto& address : contact.addresses) {
+        if (!address || (address->street.empty() && address->city.empty() && address->state.empty() &&
+                         address->postalCode.empty() && address->country.empty())) {
+            continue;
+        }
+        AppendFolded(out, "ADR" + TypeParameter(*address) + ":;;" + VcardText(address->street) + ";" +
+                              VcardText(address->city) + ";" + VcardText(address->state) + ";" +
+                              VcardText(address->postalCode) + ";" + VcardText(address->country));
+    }
+    for (const auto& url : contact.urls) {
+        if (url && !url->value.empty()) AppendFolded(out, "URL" + TypeParameter(*url) + ":" + UriText(url->value, ""));
+    }
+    for (const auto& im : contact.instantMessaging) {
+        if (!im || im->userName.empty()) continue;
+        // '%', '?' and '#' too: the user name is a plain text, not part of a URI already.
+        AppendFolded(out, "IMPP" + TypeParameter(*im) + ":" + ImScheme(im->service) + ":" +
+                              UriText(im->userName, "%?#"));
+    }
+    for (const auto& date : contact.dates) {
+        const std::string day = date ? DatePart(date->value) : std::string();
+        if (!day.empty()) AppendFolded(out, "X-DATE" + TypeParameter(*date) + ":" + day);
+    }
+    labelledLines("X-RELATED", contact.relatedNames);
+    textLine("NOTE", contact.note);
+    AppendFolded(out, "END:VCARD");
+}
+
+// --- CSV ------------------------------------------------------------------------------------------------
+
+const char* const kCsvHeader[] = {"First Name", "Middle Name", "Last Name", "Prefix",   "Suffix",   "Nickname",
+                                  "Company",    "Department",  "Job Title", "Birthday", "Note",     "Phones",
+                                  "E-mails",    "Addresses",   "URLs",      "IM",       "Dates",    "Related Names"};
+
+// One field: a leading apostrophe where a spreadsheet would run the text as a formula, then quoted
+// when it holds a separator, a quote or a line break.
+std::string CsvField(std::string text) {
+    if (!text.empty()) {
+        const char first = text[0];
+        if (first == '=' || first == '+' || first == '-' || first == '@' || first == '\t' || first == '\r') {
+            text.insert(0, 1, '\'');
+        }
+    }
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+// `text` on one line: each line break becomes `joiner`, as the entries of a cell are one a line.
+std::string OneLine(const std::wstring& text, const char* joiner) {
+    const std::string utf8 = Utf8FromWide(text);
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] == '\r' || utf8[i] == '\n') {
+            if (utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n') ++i;
+            out += joiner;
+        } else {
+            out += utf8[i];
+        }
+    }
+    return out;
+}
+
+// Adds "label: value" (the value alone without a label) as the cell's next line.
+void AddEntry(std::string& cell, const std::wstring& label, const std::string& value) {
+    if (value.empty()) return;
+    if (!cell.empty()) cell += '\n';
+    const std::string shown = OneLine(label, " ");
+    if (!shown.empty()) cell += shown + ": ";
+    cell += value;
+}
+
+std::string DateCell(const std::wstring& text) {
+    const std::string day = DatePart(text);
+    return day.empty() ? OneLine(text, " ") : day;
+}
+
+std::string LabelledCell(const PropertyList& list, bool dates) {
+    std::string cell;
+    for (const auto& entry : list) {
+        if (entry) AddEntry(cell, ShownLabel(*entry), dates ? DateCell(entry->value) : OneLine(entry->value, " "));
+    }
+    return cell;
+}
+
+std::string AddressCell(const iOSContact& contact) {
+    std::string cell;
+    for (const auto& address : contact.addresses) {
+        if (!address) continue;
+        std::string value;
+        for (const std::wstring* part :
+             {&address->street, &address->city, &address->state, &address->postalCode, &address->country}) {
+            const std::string text = OneLine(*part, ", ");
+            if (text.empty()) continue;
+            if (!value.empty()) value += ", ";
+            value += text;
+        }
+        AddEntry(cell, ShownLabel(*address), value);
+    }
+    return cell;
+}
+
+std::string ImCell(const iOSContact& contact) {
+    std::string cell;
+    for (const auto& im : contact.instantMessaging) {
+        if (im) AddEntry(cell, im->labelText.empty() ? im->service : im->labelText, OneLine(im->userName, " "));
+    }
+    return cell;
+}
+
+void AppendCsvRow(std::string& out, const std::vector<std::string>& cells) {
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (i > 0) out += ',';
+        out += CsvField(cells[i]);
+    }
+    out += "\r\n";
+}
+
+// --- XML backup: the shape --------------------------------------------------------------------------------
+
+constexpr char kRootElement[] = "contactsBackup";
+constexpr char kContactElement[] = "contact";
+constexpr char kFormatVersion[] = "1";
+
+struct TextField {
+    const char* name;
+    std::wstring iOSContact::*member;
+};
+
+// Every text field but the identifier, in the order they are written.
+const TextField kContactFields[] = {
+    {"firstName", &iOSContact::firstName},
+    {"middleName", &iOSContact::middleName},
+    {"lastName", &iOSContact::lastName},
+    {"phoneticFirstName", &iOSContact::phoneticFirstName},
+    {"phoneticMiddleName", &iOSContact::phoneticMiddleName},
+    {"phoneticLastName", &iOSContact::phoneticLastName},
+    {"nickname", &iOSContact::nickname},
+    {"prefix", &iOSContact::prefix},
+    {"suffix", &iOSContact::suffix},
+    {"company", &iOSContact::company},
+    {"department", &iOSContact::department},
+    {"jobTitle", &iOSContact::jobTitle},
+    {"birthday", &iOSContact::birthday},
+    {"note", &iOSContact::note},
+    {"recordKind", &iOSContact::recordKind},
+};
+constexpr size_t kContactFieldCount = sizeof(kContactFields) / sizeof(kContactFields[0]);
+
+enum class EntryShape { kPlain, kAddress, kIM };
+
+struct EntryElement {
+    const char* name;
+    EntryShape shape;
+    PropertyList iOSContact::*list;  // null for addresses and IM entries, which have lists of their own type
+    const wchar_t* kind;             // for an entry saved without one
+};
+
+const EntryElement kEntryElements[] = {
+    {"phone", EntryShape::kPlain, &iOSContact::phones, CONTACT_KIND_PHONE},
+    {"email", EntryShape::kPlain, &iOSContact::emails, CONTACT_KIND_EMAIL},
+    {"address", EntryShape::kAddress, nullptr, CONTACT_KIND_ADDRESS},
+    {"url", EntryShape::kPlain, &iOSContact::urls, CONTACT_KIND_URL},
+    {"im", EntryShape::kIM, nullptr, CONTACT_KIND_IM},
+    {"date", EntryShape::kPlain, &iOSContact::dates, CONTACT_KIND_DATE},
+    {"relatedName", EntryShape::kPlain, &iOSContact::relatedNames, CONTACT_KIND_RELATED_NAME},
+};
+
+template <typename Record>
+struct Attribute {
+    const char* name;
+    std::wstring Record::*member;
+};
+
+const Attribute<iOSContactProperty> kLabelledAttributes[] = {
+    {"kind", &iOSContactProperty::kind},
+    {"labelKey", &iOSContactProperty::labelKey},
+    {"labelText", &iOSContactProperty::labelText},
+    {"value", &iOSContactProperty::value},
+};
+const Attribute<iOSContactAddress> kAddressAttributes[] = {
+    {"street", &iOSContactAddress::street},         {"city", &iOSContactAddress::city},
+    {"state", &iOSContactAddress::state},           {"postalCode", &iOSContactAddress::postalCode},
+    {"country", &iOSContactAddress::country},       {"countryCode", &iOSContactAddress::countryCode},
+};
+const Attribute<iOSContactIM> kImAttributes[] = {
+    {"service", &iOSContactIM::service},
+    {"userName", &iOSContactIM::userName},
+};
+
+// --- XML backup: writing ----------------------------------------------------------------------------------
+
+// `text` as character data or an attribute value: markup characters escaped, characters XML 1.0
+// cannot carry (C0 controls but tab, LF and CR; U+FFFE, U+FFFF) left out. A CR is a reference, as a
+// reader turns a literal one into LF; in attributes tab and LF are too, as a reader turns them into spaces.
+void AppendXmlEscaped(std::string& out, const std::wstring& text, bool attribute) {
+    const std::string utf8 = Utf8FromWide(text);  // lone surrogates are U+FFFD already
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c == 0xEF && i + 2 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) == 0xBF &&
+            static_cast<unsigned char>(utf8[i + 2]) >= 0xBE) {
+            i += 2;
+            continue;
+        }
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '\r': out += "&#13;"; break;
+        case '"': out += attribute ? "&quot;" : "\""; break;
+        case '\'': out += attribute ? "&apos;" : "'"; break;
+        case '\t': out += attribute ? "&#9;" : "\t"; break;
+        case '\n': out += attribute ? "&#10;" : "\n"; break;
+        default:
+            if (c >= 0x20) out += static_cast<char>(c);
+            break;
+        }
+    }
+}
+
+template <typename Record, size_t N>
+void AppendAttributes(std::string& out, const Record& record, const Attribute<Record> (&attributes)[N]) {
+    for (const auto& attribute : attributes) {
+        out += ' ';
+        out += attribute.name;
+        out += "=\"";
+        AppendXmlEscaped(out, record.*attribute.member, true);
+        out += '"';
+    }
+}
+
+void AppendXmlContact(std::string& out, const iOSContact& contact) {
+    out += "  <contact>\n";
+    for (const TextField& field : kContactFields) {
+        const std::wstring& text = contact.*field.member;
+        out += "    <";
+        out += field.name;
+        if (text.empty()) {
+            out += "/>\n";
+            continue;
+        }
+        out += '>';
+        AppendXmlEscaped(out, text, false);
+        out += "</";
+        out += field.name;
+        out += ">\n";
+    }
+    auto openEntry = [&out](const EntryElement& element, const iOSContactProperty& entry) {
+        out += "    <";
+        out += element.name;
+        AppendAttributes(out, entry, kLabelledAttributes);
+    };
+    for (const EntryElement& element : kEntryElements) {
+        if (element.shape == EntryShape::kAddress) {
+            for (const auto& address : contact.addresses) {
+                if (!address) continue;
+                openEntry(element, *address);
+                AppendAttributes(out, *address, kAddressAttributes);
+                out += "/>\n";
+            }
+        } else if (element.shape == EntryShape::kIM) {
+            for (const auto& im : contact.instantMessaging) {
+                if (!im) continue;
+                openEntry(element, *im);
+                AppendAttributes(out, *im, kImAttributes);
+                out += "/>\n";
+            }
+        } else {
+            for (const auto& entry : contact.*element.list) {
+                if (!entry) continue;
+                openEntry(element, *entry);
+                out += "/>\n";
+            }
+        }
+    }
+    out += "  </contact>\n";
+}
+
+// --- XML backup: reading ----------------------------------------------------------------------------------
+
+constexpr size_t kMaxAttributes = 16;  // an entry has 12 at most
+constexpr size_t kMaxShownName = 40;   // of a name quoted in an error
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool IsXmlCharacter(uint32_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+bool IsNameStart(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' ||
+           static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool IsNameCharacter(char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
+    if (a.size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string Shown(const std::string& name) {
+    return name.size() <= kMaxShownName ? name : name.substr(0, kMaxShownName) + "...";
+}
+
+// The length of the valid UTF-8 sequence at `at` (no overlongs, surrogates or values past U+10FFFF);
+// 0 when there is none.
+size_t Utf8SequenceLength(const std::string& text, size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    size_t count = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        count = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        count = 2;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        count = 3;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    for (size_t k = 1; k <= count; ++k) {
+        if (at + k >= text.size()) return 0;
+        const auto byte = static_cast<unsigned char>(text[at + k]);
+        if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF)) return 0;
+    }
+    return count + 1;
+}
+
+using AttributeList = std::vector<std::pair<std::string, std::string>>;  // names and UTF-8 values
+
+// Reads one backup in a single pass with an explicit stack of open elements, which the format bounds to
+// three (backup, contact, field or entry): no recursion, and anything deeper is refused where it opens.
+class BackupReader {
+public:
+    explicit BackupReader(const std::string& text) : m_text(text) {}
+
+    bool Read(std::vector<std::shared_ptr<iOSContact>>& contacts, std::string& error) {
+        if (!ReadDocument()) {
+            error = m_error;
+            if (m_errorAt != std::string::npos) {
+                size_t line = 1;
+                for (size_t i = 0; i < m_errorAt && i < m_text.size(); ++i) line += m_text[i] == '\n' ? 1 : 0;
+                error += " (line " + std::to_string(line) + ")";
+            }
+            return false;
+        }
+        contacts.insert(contacts.end(), m_contacts.begin(), m_contacts.end());
+        return true;
+    }
+
+private:
+    bool Fail(std::string reason) {
+        m_error = std::move(reason);
+        m_errorAt = m_pos;
+        return false;
+    }
+
+    bool At(size_t at, const char* prefix) const {
+        return at <= m_text.size() && m_text.compare(at, std::strlen(prefix), prefix) == 0;
+    }
+
+    void SkipSpace(size_t& at) const {
+        while (at < m_text.size() && IsXmlSpace(m_text[at])) ++at;
+    }
+
+    bool ReadName(size_t& at, std::string& name) const {
+        const size_t start = at;
+        if (at >= m_text.size() || !IsNameStart(m_text[at])) return false;
+        while (at < m_text.size() && IsNameCharacter(m_text[at])) ++at;
+        name.assign(m_text, start, at - start);
+        return true;
+    }
+
+    bool ReadDocument() {
+        if (m_text.size() > kMaxBackupBytes) return FailWhole("the file is larger than 64 MiB");
+        if (m_text.empty()) return FailWhole("the file is empty");
+        if (At(0, "\xEF\xBB\xBF")) m_pos = 3;
+        if (!CheckCharacters()) return false;
+        if (At(m_pos, "<?xml") && m_pos + 5 < m_text.size() && IsXmlSpace(m_text[m_pos + 5]) && !ReadDeclaration()) {
+            return false;
+        }
+        while (m_pos < m_text.size()) {
+            bool read = false;
+            if (m_text[m_pos] != '<') {
+                read = ReadText();
+            } else if (At(m_pos, "<!--")) {
+                read = SkipComment();
+            } else if (At(m_pos, "<!DOCTYPE")) {
+                return Fail("document type declarations are not accepted");
+            } else if (At(m_pos, "<!")) {
+                return Fail("unexpected markup");
+            } else if (At(m_pos, "<?")) {
+                read = SkipProcessingInstruction();
+            } else if (At(m_pos, "</")) {
+                read = ReadEndTag();
+            } else {
+                read = ReadStartTag();
+            }
+            if (!read) return false;
+        }
+        if (!m_open.empty()) return Fail("the file ends inside <" + m_open.back() + ">");
+        if (!m_rootSeen) return Fail("the file holds no contacts backup");
+        return true;
+    }
+
+    bool FailWhole(const char* reason) {
+        m_error = reason;
+        return false;
+    }
+
+    // Valid UTF-8 of characters XML allows, so that the rest can take the text as it is.
+    bool CheckCharacters() {
+        for (size_t at = m_pos; at < m_text.size();) {
+            const auto c = static_cast<unsigned char>(m_text[at]);
+            const size_t length = Utf8SequenceLength(m_text, at);
+            const bool forbidden = (c < 0x20 && !IsXmlSpace(static_cast<char>(c))) ||
+                                   (length == 3 && c == 0xEF && static_cast<unsigned char>(m_text[at + 1]) == 0xBF &&
+                                    static_cast<unsigned char>(m_text[at + 2]) >= 0xBE);
+            if (length == 0 || forbidden) {
+                m_pos = at;
+                return Fail(length == 0 ? "the file is not UTF-8 text"
+                                        : "the file holds a character XML does not allow");
+            }
+            at += length;
+        }
+        return true;
+    }
+
+    // Name="value" pairs up to the first '>', '/' or '?' (which the caller checks); values decoded.
+    bool ReadAttributes(size_t& at, AttributeList& attributes) {
+        for (;;) {
+            const size_t before = at;
+            SkipSpace(at);
+            if (at >= m_text.size()) return Fail("the file ends inside a tag");
+            const char c = m_text[at];
+            if (c == '>' || c == '/' || c == '?') return true;
+            std::string name;
+            if (at == before || !ReadName(at, name)) return Fail("malformed tag");
+            SkipSpace(at);
+            if (at >= m_text.size() || m_text[at] != '=') return Fail("malformed attribute " + Shown(name));
+            ++at;
+            SkipSpace(at);
+            if (at >= m_text.size() || (m_text[at] != '"' && m_text[at] != '\'')) {
+                return Fail("malformed attribute " + Shown(name));
+            }
+            const size_t end = m_text.find(m_text[at], at + 1);
+            if (end == std::string::npos) return Fail("the file ends inside a tag");
+            for (const auto& attribute : attributes) {
+                if (attribute.first == name) return Fail("attribute " + Shown(name) + " repeated");
+            }
+            if (attributes.size() == kMaxAttributes) return Fail("too many attributes");
+            std::string value;
+            if (!Decode(at + 1, end, true, value)) return false;
+            attributes.emplace_back(std::move(name), std::move(value));
+            at = end + 1;
+        }
+    }
+
+    bool ReadDeclaration() {
+        size_t at = m_pos + 5;
+        AttributeList attributes;
+        if (!ReadAttributes(at, attributes)) return false;
+        if (!At(at, "?>")) return Fail("malformed XML declaration");
+        bool versioned = false;
+        for (const auto& attribute : attributes) {
+            if (attribute.first == "version") {
+                versioned = attribute.second.compare(0, 2, "1.") == 0;
+                if (!versioned) return Fail("unsupported XML version " + Shown(attribute.second));
+            } else if (attribute.first == "encoding") {
+                if (!EqualsIgnoringAsciiCase(attribute.second, "UTF-8")) {
+                    return Fail("unsupported encoding " + Shown(attribute.second));
+                }
+            } else if (attribute.first != "standalone") {
+                return Fail("malformed XML declaration");
+            }
+        }
+        if (!versioned) return Fail("malformed XML declaration");
+        m_pos = at + 2;
+        return true;
+    }
+
+    bool SkipComment() {
+        const size_t dashes = m_text.find("--", m_pos + 4);
+        if (dashes == std::string::npos || dashes + 2 >= m_text.size()) return Fail("unclosed comment");
+        if (m_text[dashes + 2] != '>') return Fail("\"--\" inside a comment");
+        m_pos = dashes + 3;
+        return true;
+    }
+
+    bool SkipProcessingInstruction() {
+        size_t at = m_pos + 2;
+        std::string target;
+        if (!ReadName(at, target)) return Fail("malformed processing instruction");
+        if (EqualsIgnoringAsciiCase(target, "xml")) return Fail("the XML declaration is not at the start");
+        const size_t end = m_text.find("?>", at);
+        if (end == std::string::npos) return Fail("unclosed processing instruction");
+        m_pos = end + 2;
+        return true;
+    }
+
+    bool ReadText() {
+        size_t end = m_text.find('<', m_pos);
+        if (end == std::string::npos) end = m_text.size();
+        if (m_field != nullptr) {
+            if (!Decode(m_pos, end, false, m_fieldText)) return false;
+        } else {
+            for (size_t at = m_pos; at < end; ++at) {
+                if (IsXmlSpace(m_text[at])) continue;
+                if (m_open.empty()) return Fail(m_rootSeen ? "text after the backup" : "not an XML document");
+                return Fail("unexpected text in <" + m_open.back() + ">");
+            }
+        }
+        m_pos = end;
+        return true;
+    }
+
+    // Character data or an attribute value between `begin` and `end` into UTF-8: references decoded,
+    // line breaks normalised as XML reads them (and whitespace in attribute values made spaces).
+    bool Decode(size_t begin, size_t end, bool attribute, std::string& out) {
+        for (size_t at = begin; at < end;) {
+            const char c = m_text[at];
+            if (c == '&') {
+                if (!DecodeReference(at, end, out)) return false;
+                continue;
+            }
+            if (c == '<') {
+                m_pos = at;
+                return Fail("'<' inside an attribute value");
+            }
+            if (c == '\r') {
+                out += attribute ? ' ' : '\n';
+                at += at + 1 < end && m_text[at + 1] == '\n' ? 2 : 1;
+                continue;
+            }
+            out += attribute && (c == '\n' || c == '\t') ? ' ' : c;
+            ++at;
+        }
+        return true;
+    }
+
+    bool DecodeReference(size_t& at, size_t end, std::string& out) {
+        m_pos = at;
+        size_t i = at + 1;
+        std::string name;
+        if (i < end && m_text[i] == '#') {
+            const bool hex = i + 1 < end && m_text[i + 1] == 'x';
+            i += hex ? 2 : 1;
+            uint32_t value = 0;
+            const size_t digits = i;
+            for (; i < end; ++i) {
+                const char d = m_text[i];
+                int digit = -1;
+                if (d >= '0' && d <= '9') digit = d - '0';
+                if (hex && d >= 'a' && d <= 'f') digit = d - 'a' + 10;
+                if (hex && d >= 'A' && d <= 'F') digit = d - 'A' + 10;
+                if (digit < 0) break;
+                value = value * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
+                if (value > 0x10FFFF) value = 0x110000;  // stays out of range, never overflows
+            }
+            if (i == digits || i >= end || m_text[i] != ';' || !IsXmlCharacter(value)) {
+                return Fail("invalid character reference");
+            }
+            std::wstring wide;
+            if constexpr (sizeof(wchar_t) == 2) {
+                if (value >= 0x10000) {
+                    wide += static_cast<wchar_t>(0xD800 + ((value - 0x10000) >> 10));
+                    wide += static_cast<wchar_t>(0xDC00 + ((value - 0x10000) & 0x3FF));
+                }
+            }
+            if (wide.empty()) wide += static_cast<wchar_t>(value);
+            out += Utf8FromWide(wide);
+            at = i + 1;
+            return true;
+        }
+        if (!ReadName(i, name) || i >= end || m_text[i] != ';') return Fail("'&' that starts no reference");
+        if (name == "lt") {
+            out += '<';
+        } else if (name == "gt") {
+            out += '>';
+        } else if (name == "amp") {
+            out += '&';
+        } else if (name == "quot") {
+            out += '"';
+        } else if (name == "apos") {
+            out += '\'';
+        } else {
+            return Fail("undefined entity &" + Shown(name) + ";");
+        }
+        at = i + 1;
+        return true;
+    }
+
+    bool ReadStartTag() {
+        size_t at = m_pos + 1;
+        std::string name;
+        if (!ReadName(at, name)) return Fail("malformed tag");
+        AttributeList attributes;
+        if (!ReadAttributes(at, attributes)) return false;
+        const bool empty = At(at, "/>");
+        if (!empty && m_text[at] != '>') return Fail("malformed tag <" + Shown(name) + ">");
+        m_pos = at;  // errors below point at the tag's end
+        if (!OpenElement(name, attributes)) return false;
+        m_pos = at + (empty ? 2 : 1);
+        return !empty || CloseElement();
+    }
+
+    bool ReadEndTag() {
+        size_t at = m_pos + 2;
+        std::string name;
+        if (!ReadName(at, name)) return Fail("malformed closing tag");
+        SkipSpace(at);
+        if (at >= m_text.size() || m_text[at] != '>') return Fail("malformed closing tag </" + Shown(name) + ">");
+        if (m_open.empty()) return Fail("</" + Shown(name) + "> closes nothing");
+        if (m_open.back() != name) return Fail("</" + Shown(name) + "> does not close <" + m_open.back() + ">");
+        m_pos = at + 1;
+        return CloseElement();
+    }
+
+    // --- The backup's elements
+
+    bool OpenElement(const std::string& name, const AttributeList& attributes) {
+        switch (m_open.size()) {
+        case 0: {
+            if (m_rootSeen) return Fail("a second root element <" + Shown(name) + ">");
+            if (name != kRootElement) return Fail("not a contacts backup: the root element is <" + Shown(name) + ">");
+            if (attributes.size() != 1 || attributes[0].first != "version") {
+                return Fail("the backup's root needs its version alone");
+            }
+            if (attributes[0].second != kFormatVersion) {
+                return Fail("unsupported backup version " + Shown(attributes[0].second));
+            }
+            m_rootSeen = true;
+            break;
+        }
+        case 1:
+            if (name != kContactElement) return Fail("unexpected element <" + Shown(name) + "> in the backup");
+            if (!attributes.empty()) return Fail("unexpected attribute on <contact>");
+            m_contacts.push_back(std::make_shared<iOSContact>());
+            m_seenFields.assign(kContactFieldCount, false);
+            break;
+        case 2:
+            if (!OpenContactChild(name, attributes)) return false;
+            break;
+        default:
+            return Fail("unexpected element <" + Shown(name) + "> in <" + m_open.back() + ">");
+        }
+        m_open.push_back(name);
+        return true;
+    }
+
+    bool OpenContactChild(const std::string& name, const AttributeList& attributes) {
+        iOSContact& contact = *m_contacts.back();
+        for (size_t i = 0; i < kContactFieldCount; ++i) {
+            if (name != kContactFields[i].name) continue;
+            if (m_seenFields[i]) return Fail("<" + name + "> repeated in a contact");
+            if (!attributes.empty()) return Fail("unexpected attribute on <" + name + ">");
+            m_seenFields[i] = true;
+            m_field = &(contact.*kContactFields[i].member);
+            m_fieldText.clear();
+            return true;
+        }
+        for (const EntryElement& element : kEntryElements) {
+            if (name != element.name) continue;
+            if (element.shape == EntryShape::kAddress) {
+                auto address = std::make_shared<iOSContactAddress>();
+                if (!ReadEntry(element, attributes, *address, kAddressAttributes)) return false;
+                contact.addresses.push_back(std::move(address));
+            } else if (element.shape == EntryShape::kIM) {
+                auto im = std::make_shared<iOSContactIM>();
+                if (!ReadEntry(element, attributes, *im, kImAttributes)) return false;
+                contact.instantMessaging.push_back(std::move(im));
+            } else {
+                auto entry = std::make_shared<iOSContactProperty>();
+                if (!ReadEntry(element, attributes, *entry, kLabelledAttributes)) return false;
+                (contact.*element.list).push_back(std::move(entry));
+            }
+            return true;
+        }
+        return Fail("unexpected element <" + Shown(name) + "> in <contact>");
+    }
+
+    // An entry's attributes: the labelled value's own, then those of its shape (`extra`).
+    template <typename Record, size_t N>
+    bool ReadEntry(const EntryElement& element, const AttributeList& attributes, Record& entry,
+                   const Attribute<Record> (&extra)[N]) {
+        for (const auto& attribute : attributes) {
+            std::wstring* target = nullptr;
+            for (const auto& known : kLabelledAttributes) {
+                if (attribute.first == known.name) target = &(entry.*known.member);
+            }
+            for (const auto& known : extra) {
+                if (attribute.first == known.name) target = &(entry.*known.member);
+            }
+            if (target == nullptr) {
+                return Fail("unexpected attribute " + Shown(attribute.first) + " on <" + element.name + ">");
+            }
+            *target = WideFromUtf8(attribute.second);
+        }
+        if (entry.kind.empty()) entry.kind = element.kind;
+        return true;
+    }
+
+    bool CloseElement() {
+        m_open.pop_back();
+        if (m_field != nullptr) {
+            *m_field = WideFromUtf8(m_fieldText);
+            m_field = nullptr;
+        }
+        return true;
+    }
+
+    const std::string& m_text;
+    size_t m_pos = 0;
+    std::string m_error;
+    size_t m_errorAt = std::string::npos;
+    std::vector<std::string> m_open;  // the open elements' names, outermost first
+    bool m_rootSeen = false;
+    std::vector<std::shared_ptr<iOSContact>> m_contacts;
+    std::vector<bool> m_seenFields;     // of the contact being read, by kContactFields
+    std::wstring* m_field = nullptr;    // the contact field whose element is open
+    std::string m_fieldText;
+};
+
+}  // namespace
+
+std::string ComposeVcards(const std::vector<const iOSContact*>& contacts) {
+    std::string out;
+    for (const iOSContact* contact : contacts) {
+        if (contact != nullptr) AppendVcard(out, *contact);
+    }
+    return out;
+}
+
+std::string ComposeCsv(const std::vector<const iOSContact*>& contacts) {
+    std::string out = "\xEF\xBB\xBF";  // spreadsheets take a file without it for the local code page
+    AppendCsvRow(out, std::vector<std::string>(std::begin(kCsvHeader), std::end(kCsvHeader)));
+    for (const iOSContact* contact : contacts) {
+        if (contact == nullptr) continue;
+        const iOSContact& c = *contact;
+        AppendCsvRow(out, {Utf8FromWide(c.firstName), Utf8FromWide(c.middleName), Utf8FromWide(c.lastName),
+                           Utf8FromWide(c.prefix), Utf8FromWide(c.suffix), Utf8FromWide(c.nickname),
+                           Utf8FromWide(c.company), Utf8FromWide(c.department), Utf8FromWide(c.jobTitle),
+                           DateCell(c.birthday), Utf8FromWide(c.note), LabelledCell(c.phones, false),
+                           LabelledCell(c.emails, false), AddressCell(c), LabelledCell(c.urls, false), ImCell(c),
+                           LabelledCell(c.dates, true), LabelledCell(c.relatedNames, false)});
+    }
+    return out;
+}
+
+std::string ComposeXmlBackup(const std::vector<const iOSContact*>& contacts) {
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<";
+    out += kRootElement;
+    out += " version=\"";
+    out += kFormatVersion;
+    out += "\">\n";
+    for (const iOSContact* contact : contacts) {
+        if (contact != nullptr) AppendXmlContact(out, *contact);
+    }
+    out += "</";
+    out += kRootElement;
+    out += ">\n";
+    return out;
+}
+
+bool ReadXmlBackup(const std::string& bytes, std::vector<std::shared_ptr<iOSContact>>& contacts, std::string& error) {
+    return BackupReader(bytes).Read(contacts, error);
+}
+
+}  // namespace trv::relay
