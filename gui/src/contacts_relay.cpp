@@ -151,8 +151,24 @@ void RelayContactsRequest(CommandMessage* message) {
     if (message == nullptr || (static_cast<uint64_t>(message->code) >> 32) != 0) return;
     const RequestRule* rule = FindRequest(message->code);
     if (rule == nullptr) return;  // codes outside the table are ignored, payload and all
-    void* const payload = rule->page == kRequestCountries ? nullptr : message->data;
+    void* payload = rule->page == kRequestCountries ? nullptr : message->data;
     const int64_t pageCode = message->code;
+
+    // The checked rows of an export are the page's records, which the page may free while the folder
+    // dialog below runs its message loop (an answer that removes or replaces them, a reload): the relay is
+    // handed copies, kept here until it has written them during the call.
+    std::vector<std::unique_ptr<iOSContact>> exported;
+    if (rule->folder && payload != nullptr) {
+        std::unique_ptr<std::vector<iOSContact*>> rows(static_cast<std::vector<iOSContact*>*>(payload));
+        auto copies = std::make_unique<std::vector<iOSContact*>>();
+        for (const iOSContact* row : *rows) {
+            if (row == nullptr) continue;
+            exported.push_back(std::make_unique<iOSContact>(*row));
+            copies->push_back(exported.back().get());
+        }
+        payload = copies.release();
+        message->data = payload;
+    }
 
     const std::wstring device = CurrentDevice();
     if (device.empty()) {

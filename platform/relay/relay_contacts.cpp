@@ -103,9 +103,13 @@ struct ContactsService::Job {
     explicit Job(std::string forDevice, bool write = true) : device(std::move(forDevice)), isWrite(write) {}
     virtual ~Job() = default;
     virtual std::uint32_t Code() const = 0;
-    // Called right before the request is sent, so that a write composes against the records as the
-    // writes before it left them.
-    virtual std::string Data(ContactsService&) { return std::string(); }
+    // The request's data part, composed right before the request is sent, so that a write builds on the
+    // records as the writes before it left them. False: the request has nothing left to do (it ends as
+    // one that got no reply).
+    virtual bool Compose(ContactsService&, std::string& data) {
+        data.clear();
+        return true;
+    }
     // A reply before the last one.
     virtual void OnPart(ContactsService&, const Packet&, const ReplyFrame&, const std::string&) {}
     // The last reply's code, or kNoReply.
@@ -196,7 +200,10 @@ public:
     RemoveContactJob(std::string device, std::wstring identifier)
         : Job(std::move(device)), m_identifier(std::move(identifier)) {}
     std::uint32_t Code() const override { return kDeleteContact; }
-    std::string Data(Service&) override { return ComposeDeleteData(m_identifier); }
+    bool Compose(Service&, std::string& data) override {
+        data = ComposeDeleteData(m_identifier);
+        return true;
+    }
 
     void OnFinal(Service& service, std::int64_t code) override {
         if (code != 0) return;
@@ -217,26 +224,32 @@ private:
     std::wstring m_identifier;
 };
 
-// Creates (104, or 106 when it starts with members), renames or refills (106) a group.
+// Creates (104, or 106 when it starts with members), renames or refills (106) a group; or adds one
+// contact to a group the relay holds, or takes it out (106), with the members the group has when the
+// request is sent, so that the writes queued before it are not undone.
 class WriteGroupJob final : public ContactsService::Job {
 public:
     WriteGroupJob(std::string device, std::unique_ptr<iOSContactGroup> group, bool isNew)
         : Job(std::move(device)), m_group(std::move(group)), m_isNew(isNew) {}
+    WriteGroupJob(std::string device, std::wstring groupId, std::wstring contactId, bool add)
+        : Job(std::move(device)), m_isNew(false), m_membership{std::move(groupId), std::move(contactId), add} {}
     std::uint32_t Code() const override {
         return m_isNew && m_group->members.empty() ? kWriteGroup : kWriteGroupMembers;
     }
-    std::string Data(Service&) override {
+    bool Compose(Service& service, std::string& data) override {
+        if (!m_group && !ApplyMembership(service)) return false;
         if (m_isNew) {
             m_key = !m_group->guidText.empty() ? m_group->guidText : NewTemporaryId();
         } else {
             m_key = Utf8FromWide(m_group->identifier);
         }
-        return ComposeGroupData(*m_group, m_key, Code() == kWriteGroupMembers);
+        data = ComposeGroupData(*m_group, m_key, Code() == kWriteGroupMembers);
+        return true;
     }
     void OnPart(Service&, const Packet&, const ReplyFrame&, const std::string& data) override { m_reply = data; }
 
     void OnFinal(Service& service, std::int64_t code) override {
-        const std::string deviceId = code == 0 ? ReadGroupReply(m_reply, m_key) : std::string();
+        const std::string deviceId = code == 0 && m_group ? ReadGroupReply(m_reply, m_key) : std::string();
         if (deviceId.empty()) return;  // the group stays as the page had it before
         m_group->identifier = WideFromUtf8(deviceId);
         Service::Book& book = JobAccess::BookOf(service, device);
@@ -250,8 +263,33 @@ public:
     }
 
 private:
+    struct Membership {
+        std::wstring groupId;
+        std::wstring contactId;
+        bool add = false;
+    };
+
+    // The held group with the membership change made; false when there is no such group any more or the
+    // change is made already.
+    bool ApplyMembership(Service& service) {
+        GroupPtr held = JobAccess::BookOf(service, device).FindGroup(m_membership.groupId);
+        if (!held) return false;
+        auto group = std::make_unique<iOSContactGroup>(*held);
+        auto& members = group->members;
+        const bool isMember = std::find(members.begin(), members.end(), m_membership.contactId) != members.end();
+        if (m_membership.add == isMember) return false;
+        if (m_membership.add) {
+            members.push_back(m_membership.contactId);
+        } else {
+            members.erase(std::remove(members.begin(), members.end(), m_membership.contactId), members.end());
+        }
+        m_group = std::move(group);
+        return true;
+    }
+
     std::unique_ptr<iOSContactGroup> m_group;
     bool m_isNew;
+    Membership m_membership;
     std::string m_key;
     std::string m_reply;
 };
@@ -261,7 +299,10 @@ public:
     RemoveGroupJob(std::string device, std::wstring identifier)
         : Job(std::move(device)), m_identifier(std::move(identifier)) {}
     std::uint32_t Code() const override { return kDeleteGroup; }
-    std::string Data(Service&) override { return ComposeDeleteData(m_identifier); }
+    bool Compose(Service&, std::string& data) override {
+        data = ComposeDeleteData(m_identifier);
+        return true;
+    }
 
     void OnFinal(Service& service, std::int64_t code) override {
         if (code != 0) return;
@@ -283,11 +324,12 @@ public:
     SaveContactJob(std::string device, std::unique_ptr<iOSContact> contact, bool fromEditor = true)
         : Job(std::move(device)), m_contact(std::move(contact)), m_fromEditor(fromEditor) {}
     std::uint32_t Code() const override { return kWriteContact; }
-    std::string Data(Service& service) override {
+    bool Compose(Service& service, std::string& data) override {
         ContactPtr held;
         if (!m_contact->identifier.empty()) held = JobAccess::BookOf(service, device).FindContact(m_contact->identifier);
         m_write = ComposeContactWrite(*m_contact, held.get());
-        return m_write.dataJson;
+        data = m_write.dataJson;
+        return true;
     }
     void OnPart(Service&, const Packet&, const ReplyFrame&, const std::string& data) override { m_reply = data; }
 
@@ -307,28 +349,18 @@ public:
         if (m_fromEditor) JobAccess::Post(service, device, kRelaySaved, nullptr);
         JobAccess::Post(service, device, kRelayContactAdded, new ContactPtr(std::make_shared<iOSContact>(*saved)), 0,
                         static_cast<std::int64_t>(book.contacts.size()));
-        UpdateGroups(service, book, *saved);
+        UpdateGroups(service, *saved);
     }
 
 private:
     // The groups the editor added the contact to or took it out of are written with their new members.
-    void UpdateGroups(Service& service, Service::Book& book, const iOSContact& saved) {
-        auto change = [&](const std::wstring& groupId, bool add) {
-            GroupPtr group = book.FindGroup(groupId);
-            if (!group) return;
-            auto copy = std::make_unique<iOSContactGroup>(*group);
-            auto& members = copy->members;
-            const bool isMember = std::find(members.begin(), members.end(), saved.identifier) != members.end();
-            if (add == isMember) return;
-            if (add) {
-                members.push_back(saved.identifier);
-            } else {
-                members.erase(std::remove(members.begin(), members.end(), saved.identifier), members.end());
-            }
-            JobAccess::Enqueue(service, std::make_unique<WriteGroupJob>(device, std::move(copy), false));
-        };
-        for (const std::wstring& id : saved.groupsAdded) change(id, true);
-        for (const std::wstring& id : saved.groupsRemoved) change(id, false);
+    void UpdateGroups(Service& service, const iOSContact& saved) {
+        for (const std::wstring& id : saved.groupsAdded) {
+            JobAccess::Enqueue(service, std::make_unique<WriteGroupJob>(device, id, saved.identifier, true));
+        }
+        for (const std::wstring& id : saved.groupsRemoved) {
+            JobAccess::Enqueue(service, std::make_unique<WriteGroupJob>(device, id, saved.identifier, false));
+        }
     }
 
     std::unique_ptr<iOSContact> m_contact;
@@ -389,7 +421,8 @@ void ContactsService::StartNextWrite() {
     while (!m_writeRunning && !m_writes.empty()) {
         std::unique_ptr<Job> job = std::move(m_writes.front());
         m_writes.pop_front();
-        const std::uint64_t id = m_link.SendRequest(job->Code(), job->device, job->Data(*this));
+        std::string data;
+        const std::uint64_t id = job->Compose(*this, data) ? m_link.SendRequest(job->Code(), job->device, data) : 0;
         if (id == 0) {
             job->OnFinal(*this, kNoReply);
             continue;

@@ -334,10 +334,30 @@ void ServiceLink::CloseLink() {
 
 void ServiceLink::Stop() {
     CloseLink();
-    if (m_window != nullptr) {
-        DestroyWindow(m_window);
-        m_window = nullptr;
+    if (m_window == nullptr) {
+        return;
     }
+    // What is still queued for the window carries heap payloads that nobody would free once it is gone.
+    MSG queued;
+    while (PeekMessageW(&queued, m_window, WM_RELAY_PACKET, WM_RELAY_DEVICE_LEFT, PM_REMOVE)) {
+        switch (queued.message) {
+            case WM_RELAY_PACKET:
+                delete reinterpret_cast<Packet*>(queued.lParam);
+                break;
+            case WM_RELAY_ANSWER: {
+                std::unique_ptr<ContactsAnswer> answer(reinterpret_cast<ContactsAnswer*>(queued.lParam));
+                ReleaseContactsAnswer(*answer);
+                break;
+            }
+            case WM_RELAY_DEVICE_LEFT:
+                delete reinterpret_cast<std::wstring*>(queued.lParam);
+                break;
+            default:
+                break;
+        }
+    }
+    DestroyWindow(m_window);
+    m_window = nullptr;
 }
 
 void ServiceLink::Exit() {
@@ -430,7 +450,10 @@ LRESULT CALLBACK ServiceLink::WindowProc(HWND window, UINT message, WPARAM wPara
                 return 0;
             case WM_RELAY_DEVICE_LEFT: {
                 std::unique_ptr<std::wstring> udid(reinterpret_cast<std::wstring*>(lParam));
-                link.RemoveFromTitleBar(*udid);
+                // A device that came back meanwhile stays on the title bar.
+                if (!link.m_devices.IsConnected(Utf8(udid->c_str()))) {
+                    link.RemoveFromTitleBar(*udid);
+                }
                 return 0;
             }
             default:

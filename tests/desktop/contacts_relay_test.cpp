@@ -4,6 +4,8 @@
 // sanitizer build reports any that leak).
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -35,6 +37,7 @@ struct Seen {
 
 std::vector<Seen> g_seen;
 const wchar_t* g_currentDevice = L"dev-1";
+std::function<void(CommandMessage*)> g_onRelay;  // what the relay does with a request during the call
 char g_module;
 
 void TRV_CALL Receive(CommandMessage* message) {
@@ -54,6 +57,7 @@ void TRV_CALL Receive(CommandMessage* message) {
         seen.sectionId = static_cast<int32_t>(words[0]);
         seen.sectionCount = static_cast<int64_t>((static_cast<uint64_t>(words[3]) << 32) | words[1]);
     }
+    if (seen.name == ZERITH_COMMAND_DO_CONTACT && g_onRelay) g_onRelay(message);
     if (seen.name == ZERITH_COMMAND_DO_CONTACT && message->extra != nullptr &&
         (seen.code == contacts::kRelayExportCsv || seen.code == contacts::kRelayBackupXml ||
          seen.code == contacts::kRelayExportVcards)) {
@@ -87,7 +91,10 @@ public:
         questions.push_back(question);
         return accept;
     }
-    std::wstring ChooseFolder() override { return folder; }
+    std::wstring ChooseFolder() override {
+        if (whileChoosing) whileChoosing();
+        return folder;
+    }
     std::vector<std::wstring> ChooseFiles(const std::wstring& title, const std::wstring& filterName,
                                           const std::wstring& pattern, bool multiple) override {
         fileQuestions.push_back(title + L"|" + filterName + L"|" + pattern + (multiple ? L"|many" : L"|one"));
@@ -100,6 +107,7 @@ public:
     bool accept = true;
     std::wstring folder = L"C:\\out";
     std::vector<std::wstring> files;
+    std::function<void()> whileChoosing;  // what the page does while the folder dialog runs
 };
 
 class ContactsRelay : public ::testing::Test {
@@ -275,6 +283,34 @@ TEST_F(ContactsRelay, PageRequestsReachTheRelayUnderItsCodesAfterTheirQuestions)
             FreeRelayPayload(c.relay, delivered[0].data);
         }
     }
+}
+
+TEST_F(ContactsRelay, AnExportHandsTheRelayCopiesThatOutliveThePagesRecords) {
+    auto first = std::make_unique<iOSContact>();
+    first->firstName = L"Ines";
+    auto second = std::make_unique<iOSContact>();
+    second->firstName = L"Ola";
+    // The page frees both records while the folder dialog runs (a reload arrived meanwhile).
+    m_platform.whileChoosing = [&] {
+        first.reset();
+        second.reset();
+    };
+    std::vector<std::wstring> namesSeenByTheRelay;
+    g_onRelay = [&](CommandMessage* message) {
+        for (const iOSContact* contact : *static_cast<std::vector<iOSContact*>*>(message->data)) {
+            namesSeenByTheRelay.push_back(contact->firstName);
+        }
+    };
+    CommandMessage request{};
+    request.code = contacts::kRequestExportVcards;
+    request.count = 2;
+    request.data = new std::vector<iOSContact*>{first.get(), nullptr, second.get()};
+    Invoke(ARDENA_COMMAND_DO_CONTACT, request);
+    g_onRelay = nullptr;
+    EXPECT_EQ(namesSeenByTheRelay, (std::vector<std::wstring>{L"Ines", L"Ola"}));
+    const std::vector<Seen> delivered = Deliveries();
+    ASSERT_EQ(delivered.size(), 1u);
+    FreeRelayPayload(contacts::kRelayExportVcards, delivered[0].data);
 }
 
 TEST_F(ContactsRelay, RequestsWithoutACurrentDeviceGoNowhere) {

@@ -272,6 +272,40 @@ TEST_F(RelayContacts, ANewContactIsWrittenRenumberedCountedAndJoinsItsGroup) {
               (std::vector<std::wstring>{L"1", L"300"}));
 }
 
+TEST_F(RelayContacts, GroupJoinsQueuedTogetherKeepEachOthersMembers) {
+    Load(2, "{\"47\":{\"name\":\"Family\",\"members\":[\"1\"]}}");
+    for (const wchar_t* name : {L"A", L"B"}) {
+        auto* contact = new iOSContact();
+        contact->firstName = name;
+        contact->groupsAdded.push_back(L"47");
+        CommandMessage save = Request(kRelaySaveNew, contact);
+        service.Handle(save);
+    }
+    // Answers every write in turn: contact A's, contact B's, then the two group writes.
+    std::vector<std::string> groupMembers;
+    for (const char* deviceId : {"300", "301", "", ""}) {
+        const SentRequest write = link.requests.back();
+        if (write.code == 102) {
+            const std::string contactMessage = rapidjson::Document().Parse(write.data.c_str())["com.apple.contacts.Contact"].GetString();
+            const size_t keyStart = contactMessage.find("<dict><key>") + 11;
+            const std::string key = contactMessage.substr(keyStart, contactMessage.find("</key>", keyStart) - keyStart);
+            Reply(service, write.id, 102, 2, 0, 0,
+                  "{\"com.apple.contacts.Contact\":{\"" + key + "\":\"" + deviceId + "\"}}");
+        } else {
+            ASSERT_EQ(write.code, 106u);
+            rapidjson::Document data;
+            data.Parse(write.data.c_str());
+            std::string members;
+            for (const auto& member : data["members"].GetArray()) members += std::string(member.GetString()) + " ";
+            groupMembers.push_back(members);
+            Reply(service, write.id, 106, 2, 0, 0, "{\"47\":[\"47\",\"Family\"]}");
+        }
+        Last(service, write.id, write.code, 0);
+    }
+    EXPECT_EQ(groupMembers, (std::vector<std::string>{"1 300 ", "1 300 301 "}))
+        << "the second join is composed from the members the first one left";
+}
+
 TEST_F(RelayContacts, AnEditDeletesTheValuesTheEditorTookAway) {
     CommandMessage load = Request(kRelayLoad);
     service.Handle(load);
