@@ -417,18 +417,22 @@ void ContactsService::Enqueue(std::unique_ptr<Job> job) {
     StartNextWrite();
 }
 
+bool ContactsService::Dispatch(std::unique_ptr<Job> job) {
+    std::string data;
+    const std::uint64_t id = job->Compose(*this, data) ? m_link.SendRequest(job->Code(), job->device, data) : 0;
+    if (id == 0) {
+        job->OnFinal(*this, kNoReply);
+        return false;
+    }
+    m_inFlight[id] = std::move(job);
+    return true;
+}
+
 void ContactsService::StartNextWrite() {
     while (!m_writeRunning && !m_writes.empty()) {
         std::unique_ptr<Job> job = std::move(m_writes.front());
         m_writes.pop_front();
-        std::string data;
-        const std::uint64_t id = job->Compose(*this, data) ? m_link.SendRequest(job->Code(), job->device, data) : 0;
-        if (id == 0) {
-            job->OnFinal(*this, kNoReply);
-            continue;
-        }
-        m_writeRunning = true;
-        m_inFlight[id] = std::move(job);
+        m_writeRunning = Dispatch(std::move(job));
     }
 }
 
@@ -455,13 +459,7 @@ void ContactsService::Handle(CommandMessage& message) {
     }
     case kRelayLoad: {
         if (device.empty()) return;
-        auto job = std::make_unique<ListJob>(device, ++m_sequence);
-        const std::uint64_t id = m_link.SendRequest(job->Code(), device, std::string());
-        if (id == 0) {
-            job->OnFinal(*this, kNoReply);
-            return;
-        }
-        m_inFlight[id] = std::move(job);
+        (void)Dispatch(std::make_unique<ListJob>(device, ++m_sequence));  // a listing does not wait for writes
         return;
     }
     case kRelayRemove: {

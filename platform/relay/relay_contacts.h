@@ -85,6 +85,8 @@ private:
               std::int64_t value3 = 0);
     Book& BookOf(const std::string& device);
     void Enqueue(std::unique_ptr<Job> job);
+    // Composes and sends the job's request; a job that could not be sent ends as one without a reply.
+    bool Dispatch(std::unique_ptr<Job> job);
     void StartNextWrite();
     void Finish(std::uint64_t id, std::int64_t code);
     void EmptyPage(const std::string& device);
