@@ -1,7 +1,22 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the main job need on a Debian machine (run as root).
 # Idempotent: packages already present are skipped, so a second run costs a few seconds.
-set -euo pipefail
+#
+# The package registry is not always consistent: one index may be mid-sync ("File has unexpected
+# size") or the security suite may carry newer amd64 libraries than its lagging i386 index, so that
+# the 32-bit Wine packages cannot be installed beside them. The steps below retry the index update,
+# go on with a partial index, and fall back to the release's own suite for matching versions of both
+# architectures. When nothing works the script says which step failed and what to run.
+#
+# APT_GET (default apt-get) and DPKG_QUERY (default dpkg-query) may name stand-ins, so that tests can
+# drive these decisions without touching the machine.
+set -uo pipefail
+
+APT_GET=${APT_GET:-apt-get}
+DPKG_QUERY=${DPKG_QUERY:-dpkg-query}
+DPKG=${DPKG:-dpkg}
+UPDATE_ATTEMPTS=${SETUP_UPDATE_ATTEMPTS:-3}
+RETRY_PAUSE=${SETUP_RETRY_PAUSE:-5}
 
 native_packages=(
   build-essential cmake ninja-build pkg-config python3 clang
@@ -14,9 +29,18 @@ desktop_packages=(
   g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-liberation
 )
 
+say() { echo "setup: $*" >&2; }
+
+fail() {
+  say "FAILED at step: $1"
+  say "to finish by hand, run as root:"
+  say "  $2"
+  exit 1
+}
+
 missing=()
 for p in "${native_packages[@]}" "${desktop_packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+  if ! "$DPKG_QUERY" -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi
 done
@@ -24,10 +48,47 @@ done
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
+say "installing ${#missing[@]} missing package(s): ${missing[*]}"
 
 export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+if ! "$DPKG" --print-foreign-architectures | grep -qx i386; then
+  "$DPKG" --add-architecture i386 || fail "adding the i386 architecture" "dpkg --add-architecture i386"
 fi
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# Step 1: the package index. A failed update usually still leaves every other index fresh; retry a few
+# times in case a mirror finishes syncing, then go on with what was fetched.
+updated=0
+for attempt in $(seq 1 "$UPDATE_ATTEMPTS"); do
+  if "$APT_GET" update -qq; then
+    updated=1
+    break
+  fi
+  say "package index update failed (attempt $attempt of $UPDATE_ATTEMPTS)"
+  [ "$attempt" -lt "$UPDATE_ATTEMPTS" ] && sleep "$RETRY_PAUSE"
+done
+if [ "$updated" -eq 0 ]; then
+  say "going on with a partial package index"
+fi
+
+install_args=(install -y -qq --no-install-recommends)
+
+# Step 2: install from the default suites.
+if "$APT_GET" "${install_args[@]}" "${missing[@]}"; then
+  exit 0
+fi
+
+# Step 3: version skew between the architectures. The release's main suite carries matching versions
+# of both, so take the packages from there.
+codename=""
+if [ -r "${OS_RELEASE:-/etc/os-release}" ]; then
+  codename=$(. "${OS_RELEASE:-/etc/os-release}" && echo "${VERSION_CODENAME:-}")
+fi
+if [ -n "$codename" ]; then
+  say "install failed; trying the release's own suite ($codename) for matching versions"
+  if "$APT_GET" "${install_args[@]}" -t "$codename" "${missing[@]}"; then
+    exit 0
+  fi
+fi
+
+fail "installing packages" \
+  "apt-get update; apt-get install -y --no-install-recommends ${codename:+-t $codename }${missing[*]}"
