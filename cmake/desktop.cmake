@@ -76,7 +76,19 @@ if(HLX_SANITIZE)
   return()
 endif()
 
-find_program(TRV_MINGW_CXX NAMES i686-w64-mingw32-g++-posix i686-w64-mingw32-g++)
+# The shipped target is 32-bit Windows; a machine whose kernel cannot execute 32-bit programs cannot start
+# 32-bit Wine, so there the tests build and run the same sources for 64-bit Windows under 64-bit Wine.
+execute_process(COMMAND bash ${TRV_SOURCE_ROOT}/scripts/desktop-target.sh
+  OUTPUT_VARIABLE TRV_TARGET_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(TRV_WINE_TEST_ENVIRONMENT "")
+if(TRV_TARGET_ARCH STREQUAL "x86_64")
+  message(WARNING "desktop: this machine cannot execute 32-bit programs; the desktop tests build for 64-bit "
+                  "Windows and run under 64-bit Wine")
+  set(TRV_WINE_TEST_ENVIRONMENT "PATH=${TRV_SOURCE_ROOT}/scripts/wine64:$ENV{PATH}")
+else()
+  set(TRV_TARGET_ARCH i686)
+endif()
+find_program(TRV_MINGW_CXX NAMES ${TRV_TARGET_ARCH}-w64-mingw32-g++-posix ${TRV_TARGET_ARCH}-w64-mingw32-g++)
 find_program(TRV_WINE wine)
 find_program(TRV_XVFB Xvfb)
 if(NOT TRV_MINGW_CXX OR NOT TRV_WINE OR NOT TRV_XVFB)
@@ -90,7 +102,7 @@ ExternalProject_Add(trevane_desktop
   SOURCE_DIR ${TRV_SOURCE_ROOT}/gui
   BINARY_DIR ${TRV_DESKTOP_BINARY_DIR}
   CMAKE_ARGS
-    -DCMAKE_TOOLCHAIN_FILE=${TRV_SOURCE_ROOT}/cmake/mingw-i686.cmake
+    -DCMAKE_TOOLCHAIN_FILE=${TRV_SOURCE_ROOT}/cmake/mingw-${TRV_TARGET_ARCH}.cmake
     -DCMAKE_BUILD_TYPE=Release
     -DTRV_WERROR=${HLX_WERROR}
     -DTRV_WINEPREFIX=${TRV_DESKTOP_WINEPREFIX}
@@ -105,8 +117,10 @@ add_test(NAME desktop.wine.prefix
   COMMAND ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh ${TRV_DESKTOP_WINEPREFIX} init)
 add_test(NAME desktop.wine.stop
   COMMAND ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh ${TRV_DESKTOP_WINEPREFIX} stop)
-set_tests_properties(desktop.wine.prefix PROPERTIES FIXTURES_SETUP trv_wine RESOURCE_LOCK trv_wine TIMEOUT 300)
-set_tests_properties(desktop.wine.stop PROPERTIES FIXTURES_CLEANUP trv_wine RESOURCE_LOCK trv_wine TIMEOUT 60)
+set_tests_properties(desktop.wine.prefix PROPERTIES FIXTURES_SETUP trv_wine RESOURCE_LOCK trv_wine TIMEOUT 300
+  ENVIRONMENT "${TRV_WINE_TEST_ENVIRONMENT}")
+set_tests_properties(desktop.wine.stop PROPERTIES FIXTURES_CLEANUP trv_wine RESOURCE_LOCK trv_wine TIMEOUT 60
+  ENVIRONMENT "${TRV_WINE_TEST_ENVIRONMENT}")
 
 # The tests of the Windows tree, by the names it gives them (tests/gui/CMakeLists.txt).
 set(TRV_WINE_TESTS vornel_wine_tests host_wine_tests trevane_scenarios)
@@ -115,7 +129,7 @@ foreach(name ${TRV_WINE_TESTS})
     COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${TRV_DESKTOP_BINARY_DIR} -R "^${name}$" --output-on-failure
             --no-tests=error)
   set_tests_properties(desktop.wine.${name} PROPERTIES
-    FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600)
+    FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600 ENVIRONMENT "${TRV_WINE_TEST_ENVIRONMENT}")
 endforeach()
 
 # The relay module in service mode with the real device service and the simulated device library, which
@@ -128,4 +142,5 @@ add_test(NAME desktop.wine.relay_service
           --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools
           --contacts-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libcontacts_probe.dll)
 set_tests_properties(desktop.wine.relay_service PROPERTIES
-  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600 ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1")
+  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
+  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")

@@ -13,10 +13,22 @@ native=""
 if [ "${2:-}" = "--service" ]; then native=$(realpath -m "${3:?the native build folder}"); fi
 desktop=$build/desktop
 prefix=$build/wineprefix
+say() { echo "run-desktop: $*" >&2; }
+# Fails loudly when a wait runs out instead of going on as if it had succeeded.
+wait_for() {
+  local what=$1 tries=$2 pause=$3; shift 3
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep "$pause"; done
+  say "gave up waiting for $what"
+  exit 1
+}
 
-cmake -S "$root/gui" -B "$desktop" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+. "$root/scripts/desktop-target.sh"
+[ "$TRV_TARGET_ARCH" = i686 ] || say "this machine cannot execute 32-bit programs: building for 64-bit Windows instead"
+say "building the desktop host for $TRV_TARGET_ARCH Windows (the first build takes a few minutes)"
+cmake -S "$root/gui" -B "$desktop" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TRV_TOOLCHAIN" \
   -DCMAKE_BUILD_TYPE=Release -DTRV_WINEPREFIX="$prefix" >/dev/null
 cmake --build "$desktop" --target trevane_app winprobe >/dev/null
+say "preparing the Wine prefix (the first time takes a minute)"
 "$root/tests/gui/wine_prefix.sh" "$prefix" init
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -50,8 +62,8 @@ if [ -n "$native" ]; then
   python3 "$root/tools/hlx_lab.py" --support "$native/programfiles/Common Files/Apple/Mobile Device Support" \
     --lab "$lab/pc" --attach-demo --contacts 250 >"$lab/environment" &
   labpid=$!
-  for _ in $(seq 300); do grep -q '^# attached' "$lab/environment" 2>/dev/null && break; sleep 0.1; done
-  grep -q '^# attached' "$lab/environment" || { echo "the simulated PC did not start" >&2; exit 1; }
+  say "starting a simulated PC with one iPhone of 250 contacts"
+  wait_for "the simulated PC" 300 0.1 grep -q '^# attached' "$lab/environment"
   eval "$(grep '^export ' "$lab/environment")"
   udid=$(sed -n 's/^# attached //p' "$lab/environment")
   export TREVANE_HARLIX="$native/src/Harlix"
@@ -64,19 +76,24 @@ probe="$desktop/tests/gui/bin/winprobe.exe"
 TREVANE_RELAY_TRACE="Z:${trace//\//\\}" sh -c 'TREVANE_LINUX_PID=$$ exec wine "$0"' "$desktop/app/Trevane.exe" \
   >"$build/trevane-stdout.txt" 2>&1 &
 trevane=$!
-wine "$probe" wait TrevaneMainFrame 60000 >/dev/null || { echo "Trevane's window did not appear" >&2; exit 1; }
+say "starting Trevane under Wine"
+wine "$probe" wait TrevaneMainFrame 60000 >/dev/null || { say "Trevane's window did not appear"; exit 1; }
 # The view posts the server start to itself once it has joined the bus and loaded the theme images.
-for _ in $(seq 600); do grep -q '^ZERITH_COMMAND_START_SERVER' "$trace" 2>/dev/null && break; sleep 0.1; done
+wait_for "the relay's server start" 600 0.1 grep -q '^ZERITH_COMMAND_START_SERVER' "$trace"
 # One more message round trip: the probe's window query returns after the frame has painted.
 wine "$probe" wait TrevaneMainFrame 10000 >/dev/null
 
 if [ -n "$udid" ]; then
   # The device is named once the relay has its basic information; then the user chooses Contacts, the
   # third entry of the section list (30-pixel rows), and the list counts the device's contacts.
-  for _ in $(seq 600); do grep -q "^> ZERITH_COMMAND_GET_DEVICE_INFO key=$udid name=" "$trace" && break; sleep 0.1; done
+  say "waiting for the iPhone's name, then opening its contacts"
+  wait_for "the device's name" 600 0.1 grep -q "^> ZERITH_COMMAND_GET_DEVICE_INFO key=$udid name=" "$trace"
   wine "$probe" click TrevaneMainFrame QuarnelSectionList 40 75 >/dev/null
-  for _ in $(seq 600); do wine "$probe" text TrevaneMainFrame QuarnelSectionList | grep -q '(250)' && break; sleep 0.2; done
-  for _ in $(seq 600); do [ "$(wine "$probe" rows TrevaneMainFrame SysListView32)" = 250 ] && break; sleep 0.2; done
+  section_counts() { wine "$probe" text TrevaneMainFrame QuarnelSectionList | grep -q '(250)'; }
+  # The Wine console ends the probe's lines with "\r\n".
+  list_rows() { [ "$(wine "$probe" rows TrevaneMainFrame SysListView32 | tr -d '\r')" = 250 ]; }
+  wait_for "the section list to count 250 contacts" 600 0.2 section_counts
+  wait_for "the contacts page to list 250 rows" 600 0.2 list_rows
 fi
 
 shot="$build/screenshots/trevane-run.png"

@@ -24,9 +24,11 @@ native_packages=(
   libcurl4-openssl-dev libsqlite3-dev libssl-dev libgtest-dev libstb-dev
   sqlite3 unzip zip
 )
-# The desktop side: the 32-bit Windows cross compiler, Wine to run it, a virtual display and screenshots.
+# The desktop side: the 32-bit Windows cross compiler, Wine to run it, a virtual display and screenshots;
+# and the 64-bit pair, with which the desktop tests run on a machine that cannot execute 32-bit programs.
 desktop_packages=(
   g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-liberation
+  g++-mingw-w64-x86-64 wine64
 )
 
 say() { echo "setup: $*" >&2; }

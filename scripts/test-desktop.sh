@@ -4,7 +4,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$root/build-gui}")
-cmake -S "$root/gui" -B "$build/desktop" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+. "$root/scripts/desktop-target.sh"
+cmake -S "$root/gui" -B "$build/desktop" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TRV_TOOLCHAIN" \
   -DCMAKE_BUILD_TYPE=Release -DTRV_WINEPREFIX="$build/wineprefix" -DTRV_WERROR=ON
 cmake --build "$build/desktop"
 "$root/tests/gui/wine_prefix.sh" "$build/wineprefix" init
