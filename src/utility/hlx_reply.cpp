@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "utility/hlx_util.h"
+#include "utility/hlx_zlib.h"
 
 namespace hlx {
 

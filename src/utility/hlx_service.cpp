@@ -17,7 +17,7 @@
 #include "utility/hlx_startup_state.h"
 #include "utility/hlx_task.h"
 #include "utility/hlx_thread_pool.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_paths.h"
 #include "utility/ios/hlx_client.h"
 #include "utility/ios/hlx_device_monitor.h"
 

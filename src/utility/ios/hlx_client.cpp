@@ -15,7 +15,9 @@
 #include "utility/hlx_startup_state.h"
 #include "utility/hlx_text.h"
 #include "utility/hlx_thread_pool.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_regex.h"
+#include "utility/hlx_time.h"
+#include "utility/hlx_version.h"
 #include "utility/module/basicinfo/hlx_module_basicinfo.h"
 #include "utility/module/control/hlx_module_control.h"
 

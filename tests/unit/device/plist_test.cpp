@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "unit/device/device_test_support.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_encoding.h"
 
 namespace hlx {
 namespace {

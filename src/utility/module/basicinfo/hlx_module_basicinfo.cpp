@@ -17,7 +17,8 @@
 #include "utility/hlx_lockdown.h"
 #include "utility/hlx_plist.h"
 #include "utility/hlx_reply.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_json.h"
+#include "utility/hlx_zlib.h"
 #include "utility/ios/hlx_client.h"
 #include "utility/ios/hlx_device_monitor.h"
 #include "utility/module/basicinfo/hlx_device_usage.h"
@@ -152,7 +153,7 @@ void SendDocument(const IPCPacket1& request, const std::string& udid, const rapi
 // a string "name" that holds no NUL (a NUL would cut the name short on its way to the device).
 bool ReadNewName(const std::string& data, std::string* name) {
   std::string text;
-  if (!ZlibDecompress(text, data.data(), data.size())) return false;
+  if (ZlibInflate(text, data.data(), data.size(), kMaxRequestDataBytes) != InflateResult::kOk) return false;
   rapidjson::Document json;
   // Invalid UTF-8 is refused here: the device takes the name as UTF-8.
   json.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str(), text.size());

@@ -9,7 +9,7 @@
 
 #include "utility/hlx_plist.h"
 #include "utility/hlx_sync_session.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_time.h"
 
 namespace hlx {
 namespace {

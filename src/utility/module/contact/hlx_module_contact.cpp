@@ -17,7 +17,7 @@
 #include "utility/hlx_plist.h"
 #include "utility/hlx_reply.h"
 #include "utility/hlx_sync_session.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_zlib.h"
 #include "utility/ios/hlx_client.h"
 #include "utility/ios/hlx_device_monitor.h"
 #include "utility/module/contact/hlx_contact_collector.h"
@@ -151,7 +151,7 @@ int HLXModuleContact::HandleRequest(const IPCPacket1& request) {
   } else if (payload.subCommand == 1 && command >= kCodeWriteContact && command <= kCodeWriteGroupMembers) {
     std::string inflated;
     rapidjson::Document data;
-    if (!ZlibDecompress(inflated, payload.data.data(), payload.data.size()) ||
+    if (ZlibInflate(inflated, payload.data.data(), payload.data.size(), kMaxRequestDataBytes) != InflateResult::kOk ||
         data.Parse(inflated.c_str(), inflated.size()).HasParseError() || !data.IsObject()) {
       code = static_cast<int32_t>(kReplyBadData);
     } else if (command == kCodeWriteContact) {
