@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "utility/hlx_device_error.h"
+#include "utility/hlx_reply_code.h"
 
 namespace hlx {
 
@@ -49,25 +49,6 @@ int32_t VersionNumberOf(const std::string& version) {
   const size_t dot = version.find('.');
   if (dot != std::string::npos) minor = std::atoi(version.c_str() + dot + 1);
   return major * 10 + minor;
-}
-
-const char* DeviceErrorName(int32_t code) {
-  switch (code) {
-    case kDeviceOk: return "ok";
-    case kDeviceTooOld: return "device too old";
-    case kDeviceLibraryNotBound: return "device library not bound";
-    case kDeviceSubscribeFailed: return "notification subscription failed";
-    case kDeviceAfcNotOpened: return "AFC not opened";
-    case kDeviceServiceNotRunning: return "device support service not running";
-    case kDeviceAfcInfoUnreadable: return "AFC device info unreadable";
-    case kDeviceNoConnection: return "no connection";
-    case kDeviceNotPaired: return "not paired";
-    case kDevicePairingInvalid: return "pairing validation failed";
-    case kDeviceSessionNotStarted: return "session not started";
-    case kDeviceLocked: return "locked with a passcode";
-    case kDeviceNoSession: return "no session";
-    default: return "unknown";
-  }
 }
 
 }  // namespace hlx

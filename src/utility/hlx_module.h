@@ -13,6 +13,9 @@
 
 #include <rapidjson/document.h>
 
+#include "utility/hlx_reply_code.h"
+#include "utility/hlx_request_code.h"
+
 struct IPCPacket1;
 
 namespace hlx {

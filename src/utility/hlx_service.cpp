@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "os/hlx_os.h"
-#include "utility/hlx_device_error.h"
+#include "utility/hlx_reply_code.h"
 #include "utility/hlx_module.h"
 #include "utility/hlx_startup_state.h"
 #include "utility/hlx_task.h"
@@ -195,7 +195,7 @@ int StartDeviceService() {
   const int code = monitor.Start();
   if (code != 0) {
     // The service runs on without devices; the connect request can start the monitor later.
-    LOG(WARNING) << "device monitor did not start: " << code << " (" << DeviceErrorName(code) << ")";
+    LOG(WARNING) << "device monitor did not start: " << code << " (" << ReplyCodeName(code) << ")";
     ReportMonitorStatus(code);
   }
   if (GetStartupState().selfTest) {

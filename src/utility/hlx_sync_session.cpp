@@ -111,17 +111,6 @@ const SyncDataClass kSyncNotes = {"com.apple.Notes", "Notes-Device-Anchor", 102,
 const SyncDataClass kSyncCalendars = {"com.apple.Calendars", "Calendars-Device-Anchor", 110, "Calendars"};
 const SyncDataClass kSyncBookmarks = {"com.apple.Bookmarks", "Bookmarks-Device-Anchor", 102, "Bookmarks"};
 
-const char* SyncResultName(int32_t result) {
-  switch (result) {
-    case kSyncOk: return "ok";
-    case kSyncBadMessage: return "message does not convert";
-    case kSyncNoService: return "service not opened";
-    case kSyncConnectionLost: return "connection lost";
-    case kSyncRefused: return "refused by the device";
-    default: return "unknown";
-  }
-}
-
 std::string ComputerAnchorText(std::time_t now) {
   struct tm local {};
   if (localtime_r(&now, &local) == nullptr) return std::string();
@@ -293,40 +282,40 @@ int HLXSyncSession::Prepare() {
   m_ping = MakeClassMessage("DLMessagePing", m_class);
   m_finish = MakeClassMessage("SDMessageFinishSessionOnDevice", m_class);
   if (!m_versionExchange || !m_announce || !m_getAll || !m_getChanges || !m_acknowledge || !m_ping || !m_finish) {
-    return Fail(kSyncBadMessage);
+    return Fail(kReplyBadData);
   }
-  return kSyncOk;
+  return kReplySuccess;
 }
 
 int HLXSyncSession::Fail(int32_t result) {
-  if (m_result == kSyncOk && result != kSyncOk) {
+  if (m_result == kReplySuccess && result != kReplySuccess) {
     m_result = result;
-    LOG(WARNING) << "sync session " << m_class.name << ": " << result << " (" << SyncResultName(result) << ")";
+    LOG(WARNING) << "sync session " << m_class.name << ": " << result << " (" << ReplyCodeName(result) << ")";
   }
   return m_result;
 }
 
 int HLXSyncSession::AfterExchange(bool sent, bool answered, bool refused, bool disconnected) {
-  if (!sent || disconnected) return Fail(kSyncConnectionLost);
-  if (refused) return Fail(kSyncRefused);
-  if (!answered) return Fail(kSyncConnectionLost);
-  return kSyncOk;
+  if (!sent || disconnected) return Fail(kReplyNoConnection);
+  if (refused) return Fail(kReplySyncRefused);
+  if (!answered) return Fail(kReplyNoConnection);
+  return kReplySuccess;
 }
 
 int HLXSyncSession::Open(AMDeviceRef device, ClassAnswer answer) {
-  if (m_result != kSyncOk) return m_result;
-  if (!m_announce) return Fail(kSyncBadMessage);  // Prepare was not called or failed
+  if (m_result != kReplySuccess) return m_result;
+  if (!m_announce) return Fail(kReplyBadData);  // Prepare was not called or failed
   int32_t error = 0;
   m_service = OpenDeviceService(device, &error, kServiceName, nullptr, false);
   if (!m_service) {
     LOG(WARNING) << kServiceName << " not opened (device code " << error << ")";
-    return Fail(kSyncNoService);
+    return Fail(kReplyNoSyncService);
   }
   // The greeting (the device's version exchange) is taken whole and not examined.
   SyncAcceptContext greeting;
   ReceiveServiceMessages(m_service->ServiceConnection(), AcceptOneMessage, &greeting);
-  if (!greeting.received) return Fail(kSyncConnectionLost);
-  if (ExchangeWait(*m_versionExchange, "DLMessageDeviceReady") != kSyncOk) return m_result;
+  if (!greeting.received) return Fail(kReplyNoConnection);
+  if (ExchangeWait(*m_versionExchange, "DLMessageDeviceReady") != kReplySuccess) return m_result;
   if (answer == ClassAnswer::kWaitForComputer) {
     return ExchangeWait(*m_announce, "SDMessageSyncDataClassWithComputer");
   }
@@ -334,8 +323,8 @@ int HLXSyncSession::Open(AMDeviceRef device, ClassAnswer answer) {
 }
 
 int HLXSyncSession::ExchangeWait(const BinaryPlist& message, const char* awaited) {
-  if (m_result != kSyncOk) return m_result;
-  if (!m_service) return Fail(kSyncConnectionLost);
+  if (m_result != kReplySuccess) return m_result;
+  if (!m_service) return Fail(kReplyNoConnection);
   SyncWaitContext wait;
   wait.awaited = awaited;
   const bool sent = SendServiceMessage(m_service->ServiceConnection(), message);
@@ -344,8 +333,8 @@ int HLXSyncSession::ExchangeWait(const BinaryPlist& message, const char* awaited
 }
 
 int HLXSyncSession::ExchangeAcceptOne(const BinaryPlist& message) {
-  if (m_result != kSyncOk) return m_result;
-  if (!m_service) return Fail(kSyncConnectionLost);
+  if (m_result != kReplySuccess) return m_result;
+  if (!m_service) return Fail(kReplyNoConnection);
   SyncAcceptContext accept;
   const bool sent = SendServiceMessage(m_service->ServiceConnection(), message);
   if (sent) ReceiveServiceMessages(m_service->ServiceConnection(), AcceptOneMessage, &accept);
@@ -353,40 +342,40 @@ int HLXSyncSession::ExchangeAcceptOne(const BinaryPlist& message) {
 }
 
 int HLXSyncSession::Exchange(const BinaryPlist& message, ServiceMessageHandler handler, void* context) {
-  if (m_result != kSyncOk) return m_result;
-  if (!m_service) return Fail(kSyncConnectionLost);
-  if (!SendServiceMessage(m_service->ServiceConnection(), message)) return Fail(kSyncConnectionLost);
+  if (m_result != kReplySuccess) return m_result;
+  if (!m_service) return Fail(kReplyNoConnection);
+  if (!SendServiceMessage(m_service->ServiceConnection(), message)) return Fail(kReplyNoConnection);
   ReceiveServiceMessages(m_service->ServiceConnection(), handler, context);
-  return kSyncOk;
+  return kReplySuccess;
 }
 
 int HLXSyncSession::Send(const BinaryPlist& message) {
-  if (m_result != kSyncOk) return m_result;
-  if (!m_service) return Fail(kSyncConnectionLost);
-  if (!SendServiceMessage(m_service->ServiceConnection(), message)) return Fail(kSyncConnectionLost);
-  return kSyncOk;
+  if (m_result != kReplySuccess) return m_result;
+  if (!m_service) return Fail(kReplyNoConnection);
+  if (!SendServiceMessage(m_service->ServiceConnection(), message)) return Fail(kReplyNoConnection);
+  return kReplySuccess;
 }
 
 int HLXSyncSession::ReadAll(ServiceMessageHandler collector, void* context) {
-  return m_getAll ? Exchange(*m_getAll, collector, context) : Fail(kSyncBadMessage);
+  return m_getAll ? Exchange(*m_getAll, collector, context) : Fail(kReplyBadData);
 }
 
 int HLXSyncSession::Acknowledge(ServiceMessageHandler handler, void* context) {
-  return m_acknowledge ? Exchange(*m_acknowledge, handler, context) : Fail(kSyncBadMessage);
+  return m_acknowledge ? Exchange(*m_acknowledge, handler, context) : Fail(kReplyBadData);
 }
 
 int HLXSyncSession::AcknowledgeWait(const char* awaited) {
-  return m_acknowledge ? ExchangeWait(*m_acknowledge, awaited) : Fail(kSyncBadMessage);
+  return m_acknowledge ? ExchangeWait(*m_acknowledge, awaited) : Fail(kReplyBadData);
 }
 
 int HLXSyncSession::ReadChangesWait() {
-  return m_getChanges ? ExchangeWait(*m_getChanges, "SDMessageProcessChanges") : Fail(kSyncBadMessage);
+  return m_getChanges ? ExchangeWait(*m_getChanges, "SDMessageProcessChanges") : Fail(kReplyBadData);
 }
 
-int HLXSyncSession::Ping() { return m_ping ? Send(*m_ping) : Fail(kSyncBadMessage); }
+int HLXSyncSession::Ping() { return m_ping ? Send(*m_ping) : Fail(kReplyBadData); }
 
 int HLXSyncSession::Finish(ClassAnswer answer) {
-  if (!m_finish) return Fail(kSyncBadMessage);
+  if (!m_finish) return Fail(kReplyBadData);
   if (answer == ClassAnswer::kWaitForComputer) return ExchangeWait(*m_finish, "SDMessageDeviceFinishedSession");
   return ExchangeAcceptOne(*m_finish);
 }

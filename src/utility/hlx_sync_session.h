@@ -9,10 +9,10 @@
 //
 // Departures from the documented session, each made to report a failure as one:
 //   - a device that refuses the class (SDMessageRefuseToSyncDataClassWithComputer) or cancels
-//     (SDMessageCancelSession) ends the session with kSyncRefused; the documented session read on
+//     (SDMessageCancelSession) ends the session with kReplySyncRefused; the documented session read on
 //     and reported success;
 //   - a connection that fails or closes before the awaited answer came ends the session with
-//     kSyncConnectionLost (so do DLMessageDisconnect and a frame that is no message); documented:
+//     kReplyNoConnection (so do DLMessageDisconnect and a frame that is no message); documented:
 //     the session went on, and the request as a rule ended with 0;
 //   - the ComputerAnchor offset of zones west of UTC is written with a minus sign ("-0500"); the
 //     documented format had a fixed plus sign and an unsigned field.
@@ -32,21 +32,17 @@
 #include "mobiledevice.h"
 #include "utility/hlx_device_link.h"
 #include "utility/hlx_plist.h"
+#include "utility/hlx_reply_code.h"
 
 namespace hlx {
 
 class HLXDeviceService;
 class PlistVariant;
 
-// Results of a session step; they are the requests' reply codes.
-enum SyncResult : int32_t {
-  kSyncOk = 0,
-  kSyncBadMessage = 8,         // a message to send did not convert (the request's data was bad)
-  kSyncNoService = 13,         // "com.apple.mobilesync" could not be opened; nothing was sent
-  kSyncConnectionLost = 24,    // the device's answer did not come: the connection failed or closed
-  kSyncRefused = 32,           // the device refused the class or cancelled the session
-};
-const char* SyncResultName(int32_t result);
+// Session steps return ReplyCode values (hlx_reply_code.h): kReplySuccess, kReplyBadData (a message
+// to send did not convert), kReplyNoSyncService (the service did not open; nothing was sent),
+// kReplyNoConnection (the answer did not come) and kReplySyncRefused (the device refused the class
+// or cancelled the session).
 
 // One data class: its name, the device anchor name and version that the class announcement
 // carries, and the word of the lockdown data-sync domain that tells whether an account holds it.
@@ -151,11 +147,11 @@ class HLXSyncSession {
   HLXSyncSession& operator=(const HLXSyncSession&) = delete;
 
   // Builds the session's own messages (version exchange, class announcement with the anchor of
-  // now, the readers, ping, finish). kSyncOk or kSyncBadMessage; call before Open.
+  // now, the readers, ping, finish). kReplySuccess or kReplyBadData; call before Open.
   [[nodiscard]] int Prepare();
 
   // Opens the service, reads the greeting, exchanges versions, announces the class and takes the
-  // answer. kSyncOk, kSyncNoService (nothing sent), kSyncConnectionLost or kSyncRefused.
+  // answer. kReplySuccess, kReplyNoSyncService (nothing sent), kReplyNoConnection or kReplySyncRefused.
   [[nodiscard]] int Open(AMDeviceRef device, ClassAnswer answer);
 
   // Sends a message and waits for the awaited name (WaitForMessage).
@@ -168,7 +164,7 @@ class HLXSyncSession {
   // Sends a message that gets no answer.
   [[nodiscard]] int Send(const BinaryPlist& message);
 
-  // The prepared messages of the readers and writers (kSyncBadMessage when Prepare did not run).
+  // The prepared messages of the readers and writers (kReplyBadData when Prepare did not run).
   [[nodiscard]] int ReadAll(ServiceMessageHandler collector, void* context);
   [[nodiscard]] int Acknowledge(ServiceMessageHandler handler, void* context);
   [[nodiscard]] int AcknowledgeWait(const char* awaited);
@@ -187,7 +183,7 @@ class HLXSyncSession {
 
   const SyncDataClass& m_class;
   std::shared_ptr<HLXDeviceService> m_service;
-  int32_t m_result = kSyncOk;
+  int32_t m_result = kReplySuccess;
   BinaryPlistPtr m_versionExchange;
   BinaryPlistPtr m_announce;
   BinaryPlistPtr m_getAll;

@@ -26,7 +26,7 @@ namespace {
 
 int OnDesktopPacket(std::unique_ptr<IPCPacket1> packet) {
   if (GetStartupState().quitting) return -2;
-  if (packet->command == static_cast<uint32_t>(HLXModuleControl::kCodeCancel)) {
+  if (packet->command == static_cast<uint32_t>(kRequestCancel)) {
     // A cancel only marks a task; running it here means it is never stuck behind ten busy workers.
     RunRequestTask(std::move(packet));
     return 0;
@@ -283,7 +283,7 @@ void RunSelfTestTask(std::shared_ptr<HLXDevice> device) {
   LOG(INFO) << "TestModule Begin";
   if (device) {
     auto* basicInfo = dynamic_cast<HLXModuleBasicInfo*>(
-        ModuleRegistry::GetInstance().Find(HLXModuleBasicInfo::kCodeDeviceInfo));
+        ModuleRegistry::GetInstance().Find(kRequestDeviceInfo));
     if (basicInfo) VNLThreadPool::GetInstance().AddTask([basicInfo, device] { basicInfo->RunSelfTest(device); });
     LOG(INFO) << "TestModule Finish";
     return;

@@ -11,7 +11,7 @@
 
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
-#include "utility/hlx_device_error.h"
+#include "utility/hlx_reply_code.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_lockdown.h"
@@ -206,13 +206,13 @@ int HLXModuleBasicInfo::HandleRequest(const IPCPacket1& request) {
     int32_t result = static_cast<int32_t>(kReplySuccess);
     if (payload.subCommand == 1) {
       switch (static_cast<int32_t>(request.command)) {
-        case kCodeBringReady:
+        case kRequestBringReady:
           if (device->GetState() != HLXDevice::kStateReady) result = monitor.OnDeviceReady(device);
           break;
-        case kCodeDeviceInfo:
+        case kRequestDeviceInfo:
           result = HandleDeviceInfo(request, device);
           break;
-        case kCodeRename: {
+        case kRequestRenameDevice: {
           // Left open by the protocol: data without a string "name" is answered like data that is
           // not JSON.
           std::string name;
@@ -235,10 +235,10 @@ int HLXModuleBasicInfo::HandleRequest(const IPCPacket1& request) {
 
 int HLXModuleBasicInfo::HandleDeviceInfo(const IPCPacket1& request, const std::shared_ptr<HLXDevice>& device) {
   AMDeviceRef handle = device->Device();
-  int32_t error = kDeviceOk;
+  int32_t error = kReplySuccess;
   // Held to the end of the request: it keeps the session that the lockdown reads need.
   std::shared_ptr<HLXDeviceService> afc = OpenDeviceService(handle, &error, kAfcService, nullptr, true);
-  if (!afc) return kDeviceAfcNotOpened;
+  if (!afc) return kReplyAfcNotOpened;
 
   rapidjson::Document properties(rapidjson::kObjectType);
   ReadDeviceProperties(*device, &properties, properties.GetAllocator());
@@ -246,7 +246,7 @@ int HLXModuleBasicInfo::HandleDeviceInfo(const IPCPacket1& request, const std::s
   // Departure from the Windows build, which answered 0 whatever happened: a device that went away
   // while it was being read would show the desktop a document with most values missing (and then
   // all-zero storage) as if the device had said so. It ends with "no connection" instead.
-  if (!IsDeviceThere(*device)) return kDeviceNoConnection;
+  if (!IsDeviceThere(*device)) return kReplyNoConnection;
   const std::string udid = device->Udid();
   SendDocument(request, udid, properties);
 
@@ -256,24 +256,24 @@ int HLXModuleBasicInfo::HandleDeviceInfo(const IPCPacket1& request, const std::s
   (void)ReadBatteryCycleCount(handle, &context);
   context.mode = DeviceUsageContext::Mode::kStorage;
   (void)ReadStorageUsage(handle, &context);
-  if (!IsDeviceThere(*device)) return kDeviceNoConnection;
+  if (!IsDeviceThere(*device)) return kReplyNoConnection;
   SendDocument(request, udid, usage);
-  return kDeviceOk;
+  return kReplySuccess;
 }
 
 int HLXModuleBasicInfo::SetDeviceName(const std::shared_ptr<HLXDevice>& device, const std::string& name) {
   AMDeviceRef handle = device->Device();
-  int32_t error = kDeviceOk;
+  int32_t error = kReplySuccess;
   std::shared_ptr<HLXDeviceService> afc = OpenDeviceService(handle, &error, kAfcService, nullptr, true);
-  if (!afc) return kDeviceAfcNotOpened;
+  if (!afc) return kReplyAfcNotOpened;
   CMobileExportFun& md = CMobileExportFun::GetInstance();
   CFPtr<CFStringRef> value(md.CFStringCreateWithCString(nullptr, name.c_str(), kCFStringEncodingUTF8));
   if (!value) return static_cast<int32_t>(kReplyBadData);
   CFStringRef key = md.__CFStringMakeConstantString("DeviceName");
   const int refused = md.AMDeviceSetValue(handle, nullptr, key, value.get());
-  if (refused == 0) return kDeviceOk;
+  if (refused == 0) return kReplySuccess;
   LOG(WARNING) << "device name refused: " << std::hex << refused;
-  return IsDeviceThere(*device) ? kReplyRenameRefused : kDeviceNoConnection;
+  return IsDeviceThere(*device) ? kReplyRenameRefused : kReplyNoConnection;
 }
 
 void HLXModuleBasicInfo::RunSelfTest(const std::shared_ptr<HLXDevice>& device) {
@@ -286,7 +286,7 @@ void HLXModuleBasicInfo::RunSelfTest(const std::shared_ptr<HLXDevice>& device) {
   writer.String(udid.c_str(), static_cast<rapidjson::SizeType>(udid.size()));
   writer.EndObject();
   IPCPacket1 request;
-  request.command = static_cast<uint32_t>(kCodeDeviceInfo);
+  request.command = static_cast<uint32_t>(kRequestDeviceInfo);
   request.body = std::string("1") + '\0' + std::string(buffer.GetString(), buffer.GetSize()) + '\0';
   HandleRequest(request);
 }

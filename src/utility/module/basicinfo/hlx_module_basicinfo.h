@@ -24,14 +24,6 @@ class HLXDevice;
 
 class HLXModuleBasicInfo : public HLXModule {
  public:
-  static constexpr int32_t kCodeBringReady = 15;
-  static constexpr int32_t kCodeDeviceInfo = 300;
-  static constexpr int32_t kCodeRename = 303;
-
-  // This module's own reply codes (the shared ones are in hlx_reply.h, the device layer's in
-  // hlx_device_error.h).
-  static constexpr int32_t kReplyRenameRefused = 31;  // the device refused the new name
-
   int Notify(void*) override { return 0; }
   // Always ends with one final reply carrying the request's "uuid" (empty for a request whose JSON
   // text does not parse).

@@ -27,13 +27,6 @@ namespace {
 
 using ClassAnswer = HLXSyncSession::ClassAnswer;
 
-constexpr uint32_t kCodeListContacts = 100;
-constexpr uint32_t kCodeListGroups = 101;  // also the packet command of the groups' list replies
-constexpr uint32_t kCodeWriteContact = 102;
-constexpr uint32_t kCodeDeleteContact = 103;
-constexpr uint32_t kCodeWriteGroup = 104;
-constexpr uint32_t kCodeDeleteGroup = 105;
-constexpr uint32_t kCodeWriteGroupMembers = 106;
 constexpr char kGroupKeyPrefix[] = "Group/";
 
 // An intermediate reply (packet status 2) on the request's id with the given command.
@@ -73,10 +66,10 @@ std::string WriteJson(const rapidjson::Value& value) {
 
 // What the collector saw of the device's answer, as a session result.
 int CheckAnswer(HLXSyncSession& session, const ContactSyncContext& context) {
-  if (session.Result() != kSyncOk) return session.Result();
-  if (context.refused) return session.Fail(kSyncRefused);
-  if (!context.received || context.disconnected) return session.Fail(kSyncConnectionLost);
-  return kSyncOk;
+  if (session.Result() != kReplySuccess) return session.Result();
+  if (context.refused) return session.Fail(kReplySyncRefused);
+  if (!context.received || context.disconnected) return session.Fail(kReplyNoConnection);
+  return kReplySuccess;
 }
 
 // Sends a message through the collector and turns what came back into a session result.
@@ -89,10 +82,10 @@ int CollectAnswer(HLXSyncSession& session, const BinaryPlist& message, ContactSy
 // The opening of the deletes and group writes: the class awaited by name, the change ritual with
 // two acknowledgements, the ping.
 int OpenForChanges(HLXSyncSession& session, AMDeviceRef device) {
-  if (session.Open(device, ClassAnswer::kWaitForComputer) != kSyncOk) return session.Result();
-  if (session.ReadChangesWait() != kSyncOk) return session.Result();
-  if (session.AcknowledgeWait("SDMessageProcessChanges") != kSyncOk) return session.Result();
-  if (session.AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kSyncOk) return session.Result();
+  if (session.Open(device, ClassAnswer::kWaitForComputer) != kReplySuccess) return session.Result();
+  if (session.ReadChangesWait() != kReplySuccess) return session.Result();
+  if (session.AcknowledgeWait("SDMessageProcessChanges") != kReplySuccess) return session.Result();
+  if (session.AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kReplySuccess) return session.Result();
   return session.Ping();
 }
 
@@ -146,20 +139,20 @@ int HLXModuleContact::HandleRequest(const IPCPacket1& request) {
   }
   int32_t code = static_cast<int32_t>(kReplySuccess);
   const uint32_t command = request.command;
-  if (payload.subCommand == 1 && command == kCodeListContacts) {
+  if (payload.subCommand == 1 && command == kRequestListContacts) {
     code = ListContacts(request, *device, udid);
-  } else if (payload.subCommand == 1 && command >= kCodeWriteContact && command <= kCodeWriteGroupMembers) {
+  } else if (payload.subCommand == 1 && command >= kRequestWriteContact && command <= kRequestWriteGroupMembers) {
     std::string inflated;
     rapidjson::Document data;
     if (ZlibInflate(inflated, payload.data.data(), payload.data.size(), kMaxRequestDataBytes) != InflateResult::kOk ||
         data.Parse(inflated.c_str(), inflated.size()).HasParseError() || !data.IsObject()) {
       code = static_cast<int32_t>(kReplyBadData);
-    } else if (command == kCodeWriteContact) {
+    } else if (command == kRequestWriteContact) {
       code = WriteContact(request, *device, udid, data);
-    } else if (command == kCodeDeleteContact || command == kCodeDeleteGroup) {
+    } else if (command == kRequestDeleteContact || command == kRequestDeleteGroup) {
       code = DeleteContactRecord(*device, data);
     } else {
-      code = WriteGroup(request, *device, udid, data, command == kCodeWriteGroupMembers);
+      code = WriteGroup(request, *device, udid, data, command == kRequestWriteGroupMembers);
     }
   }
   const auto elapsedMs =
@@ -169,7 +162,7 @@ int HLXModuleContact::HandleRequest(const IPCPacket1& request) {
               << " device " << udid << " result 0 in " << elapsedMs << " ms";
   } else {
     LOG(ERROR) << "contact request " << request.id << " code " << command << " sub " << payload.subCommand
-               << " device " << udid << " result " << code << " (" << SyncResultName(code) << ") in " << elapsedMs
+               << " device " << udid << " result " << code << " (" << ReplyCodeName(code) << ") in " << elapsedMs
                << " ms";
   }
   SendReply(request, udid.c_str(), code, nullptr);
@@ -178,33 +171,33 @@ int HLXModuleContact::HandleRequest(const IPCPacket1& request) {
 
 int HLXModuleContact::ListContacts(const IPCPacket1& request, HLXDevice& device, const std::string& udid) {
   HLXSyncSession session(kSyncContacts);
-  if (session.Prepare() != kSyncOk) return session.Result();
-  if (session.Open(device.Device(), ClassAnswer::kAcceptOne) != kSyncOk) return session.Result();
+  if (session.Prepare() != kReplySuccess) return session.Result();
+  if (session.Open(device.Device(), ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
   ContactSyncContext context;
   context.step = 0;
   context.Reset();
   (void)session.ReadAll(ContactRecordCollector, &context);
-  if (CheckAnswer(session, context) != kSyncOk) return session.Result();
+  if (CheckAnswer(session, context) != kReplySuccess) return session.Result();
   // Acknowledge until the device has no further batch; every batch must be in before anything is
   // reported (documented: a listing cut off midway was reported as complete, code 0).
   context.step = 1;
   do {
     context.Reset();
     (void)session.Acknowledge(ContactRecordCollector, &context);
-    if (CheckAnswer(session, context) != kSyncOk) return session.Result();
+    if (CheckAnswer(session, context) != kReplySuccess) return session.Result();
   } while (context.anotherBatch);
   // The records are all in: a finish that goes wrong loses nothing of them.
   (void)session.Finish(ClassAnswer::kAcceptOne);
 
   const size_t contactCount = context.records.ContactCount();
   const ContactRecordSet& records = context.records;
-  SendList(request, kCodeListGroups, udid, static_cast<int64_t>(records.GroupCount()),
+  SendList(request, kRequestListGroups, udid, static_cast<int64_t>(records.GroupCount()),
            [&records](const ContactRecordSet::BatchSink& emit) { records.GroupBatches(kContactReplyBatch, emit); });
   int64_t count = static_cast<int64_t>(contactCount);
   if (contactCount == 0 && HasDataSyncAccount(device.Device(), kSyncContacts.dataClassWord)) count = -1;
-  SendList(request, kCodeListContacts, udid, count,
+  SendList(request, kRequestListContacts, udid, count,
            [&records](const ContactRecordSet::BatchSink& emit) { records.ContactBatches(kContactReplyBatch, emit); });
-  return kSyncOk;
+  return kReplySuccess;
 }
 
 int HLXModuleContact::WriteContact(const IPCPacket1& request, HLXDevice& device, const std::string& udid,
@@ -227,19 +220,19 @@ int HLXModuleContact::WriteContact(const IPCPacket1& request, HLXDevice& device,
   }
 
   HLXSyncSession session(kSyncContacts);
-  if (session.Prepare() != kSyncOk) return session.Result();
-  if (session.Open(device.Device(), ClassAnswer::kAcceptOne) != kSyncOk) return session.Result();
+  if (session.Prepare() != kReplySuccess) return session.Result();
+  if (session.Open(device.Device(), ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
   // Contacts answer the change query in two batches; the writes follow the first acknowledgement.
-  if (session.ReadChangesWait() != kSyncOk || session.AcknowledgeWait("SDMessageProcessChanges") != kSyncOk ||
-      session.Ping() != kSyncOk) {
+  if (session.ReadChangesWait() != kReplySuccess || session.AcknowledgeWait("SDMessageProcessChanges") != kReplySuccess ||
+      session.Ping() != kReplySuccess) {
     return session.Result();
   }
   ContactSyncContext context;
   context.step = 2;
-  if (CollectAnswer(session, *contactMessage, context) != kSyncOk) return session.Result();
+  if (CollectAnswer(session, *contactMessage, context) != kReplySuccess) return session.Result();
   if (context.remaps[0].empty()) {
     // No id for the contact: the session is left unfinished, so the device drops what it staged.
-    return kContactWithoutId;
+    return kReplyContactWithoutId;
   }
   // The sub-records name their contact by the id the desktop gave it; they go out with the device's
   // id in its place, replaced as text, never as a pattern (documented: a regular expression, where
@@ -249,11 +242,11 @@ int HLXModuleContact::WriteContact(const IPCPacket1& request, HLXDevice& device,
   for (int i = 0; i < kSubRecordEntityCount; ++i) {
     if (!subLists[i]) continue;
     BinaryPlistPtr message = ReplaceTextInMessage(subLists[i].get(), oldId, deviceId);
-    if (!message) return session.Fail(kSyncBadMessage);  // unfinished: nothing is kept
+    if (!message) return session.Fail(kReplyBadData);  // unfinished: nothing is kept
     context.step = 3 + i;
-    if (CollectAnswer(session, *message, context) != kSyncOk) return session.Result();
+    if (CollectAnswer(session, *message, context) != kReplySuccess) return session.Result();
   }
-  if (session.Finish(ClassAnswer::kWaitForComputer) != kSyncOk) return session.Result();
+  if (session.Finish(ClassAnswer::kWaitForComputer) != kReplySuccess) return session.Result();
 
   rapidjson::Document reply(rapidjson::kObjectType);
   AddRemapMember(reply, reply.GetAllocator(), context.remaps[0], kContactEntity);
@@ -261,8 +254,8 @@ int HLXModuleContact::WriteContact(const IPCPacket1& request, HLXDevice& device,
     if (!context.remaps[1 + i].empty()) AddRemapMember(reply, reply.GetAllocator(), context.remaps[1 + i], kSubRecordEntities[i]);
   }
   const std::string text = WriteJson(reply);
-  SendProgress(request, kCodeWriteContact, udid, 0, nullptr, &text);
-  return kSyncOk;
+  SendProgress(request, kRequestWriteContact, udid, 0, nullptr, &text);
+  return kReplySuccess;
 }
 
 int HLXModuleContact::DeleteContactRecord(HLXDevice& device, const rapidjson::Value& data) {
@@ -271,11 +264,11 @@ int HLXModuleContact::DeleteContactRecord(HLXDevice& device, const rapidjson::Va
   BinaryPlistPtr deletion = MakeDeletionMessage(kSyncContacts, Text(*id));
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncContacts);
-  if (session.Prepare() != kSyncOk) return session.Result();
-  if (OpenForChanges(session, device.Device()) != kSyncOk) return session.Result();
+  if (session.Prepare() != kReplySuccess) return session.Result();
+  if (OpenForChanges(session, device.Device()) != kReplySuccess) return session.Result();
   ContactSyncContext context;
   context.step = 10;
-  if (CollectAnswer(session, *deletion, context) != kSyncOk) return session.Result();
+  if (CollectAnswer(session, *deletion, context) != kReplySuccess) return session.Result();
   return session.Finish(ClassAnswer::kWaitForComputer);
 }
 
@@ -330,14 +323,14 @@ int HLXModuleContact::WriteGroup(const IPCPacket1& request, HLXDevice& device, c
   if (!message) return kReplyBadData;
 
   HLXSyncSession session(kSyncContacts);
-  if (session.Prepare() != kSyncOk) return session.Result();
-  if (OpenForChanges(session, device.Device()) != kSyncOk) return session.Result();
+  if (session.Prepare() != kReplySuccess) return session.Result();
+  if (OpenForChanges(session, device.Device()) != kReplySuccess) return session.Result();
   ContactSyncContext context;
   context.step = 11;
   context.recordKey = kGroupKeyPrefix + Text(*guid);
-  if (CollectAnswer(session, *message, context) != kSyncOk) return session.Result();
-  if (session.Finish(ClassAnswer::kWaitForComputer) != kSyncOk) return session.Result();
-  if (context.deviceId.empty()) return kGroupWithoutId;
+  if (CollectAnswer(session, *message, context) != kReplySuccess) return session.Result();
+  if (session.Finish(ClassAnswer::kWaitForComputer) != kReplySuccess) return session.Result();
+  if (context.deviceId.empty()) return kReplyGroupWithoutId;
 
   rapidjson::Document reply(rapidjson::kObjectType);
   rapidjson::Value pair(rapidjson::kArrayType);
@@ -348,8 +341,8 @@ int HLXModuleContact::WriteGroup(const IPCPacket1& request, HLXDevice& device, c
   reply.AddMember(rapidjson::Value(guid->GetString(), guid->GetStringLength(), reply.GetAllocator()), pair,
                   reply.GetAllocator());
   const std::string text = WriteJson(reply);
-  SendProgress(request, withMembers ? kCodeWriteGroupMembers : kCodeWriteGroup, udid, 0, nullptr, &text);
-  return kSyncOk;
+  SendProgress(request, withMembers ? kRequestWriteGroupMembers : kRequestWriteGroup, udid, 0, nullptr, &text);
+  return kReplySuccess;
 }
 
 }  // namespace hlx

@@ -28,10 +28,6 @@ class HLXDevice;
 
 class HLXModuleContact : public HLXModule {
  public:
-  // Module-specific results.
-  static constexpr int32_t kGroupWithoutId = 1;     // 104, 106: the device named no id for the group
-  static constexpr int32_t kContactWithoutId = 28;  // 102: the device named no id for the contact
-
   int Notify(void*) override { return 0; }
   int HandleRequest(const IPCPacket1& request) override;
 

@@ -30,7 +30,7 @@ int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
     return 0;
   }
 
-  if (request.command == static_cast<uint32_t>(kCodeDataReply)) {
+  if (request.command == static_cast<uint32_t>(kRequestTestDataReply)) {
     const int64_t size = ReadMember(json, "size", 0);
     if (size < 0 || size > (int64_t{64} << 20)) {
       SendReply(request, "", static_cast<int32_t>(kReplyBadRequest), nullptr);
