@@ -21,6 +21,10 @@ namespace hlx {
   return ParseJsonText(document, text.data(), text.size());
 }
 
+// Whether any text of the value (member names included) holds a NUL, which would cut it short on
+// its way into C strings and property lists. Walks without recursion.
+bool HasTextWithNul(const rapidjson::Value& value);
+
 // The compact JSON text of a value (no blanks); "" for a value the writer refuses (NaN, infinity).
 std::string JsonValueToString(const rapidjson::Value& value);
 

@@ -245,6 +245,27 @@ void AcceptOneMessage(void* context, const uint8_t* bytes, int64_t length, bool*
   accept->disconnected = IsSyncDisconnect(name);
 }
 
+const PlistVariant::Array* TakeSyncAnswer(SyncAnswer* answer, const uint8_t* bytes, int64_t length,
+                                          PlistVariant* parsed) {
+  answer->received = true;
+  if (!ParsePlistToVariant(bytes, static_cast<size_t>(length), parsed)) return nullptr;
+  const PlistVariant::Array* elements = MessageElements(*parsed);
+  if (elements == nullptr) return nullptr;  // not a non-empty array: nothing to act on
+  const std::string name = SyncMessageName(*parsed);
+  if (IsSyncRefusal(name)) {
+    answer->refused = true;
+    return nullptr;
+  }
+  if (IsSyncDisconnect(name)) {
+    answer->disconnected = true;
+    return nullptr;
+  }
+  // Only the message's name says that a batch came (a record's text may read the same).
+  answer->anotherBatch = name == "SDMessageProcessChanges";
+  answer->readyForChanges = name == "SDMessageDeviceReadyToReceiveChanges";
+  return elements;
+}
+
 BinaryPlistPtr ReplaceTextInMessage(CFPropertyListRef message, const std::string& from, const std::string& to) {
   std::vector<CFPtr<CFTypeRef>> made;
   CFTypeRef rebuilt = RebuildWithReplacement(message, from, to, 0, &made);
@@ -378,6 +399,28 @@ int HLXSyncSession::Finish(ClassAnswer answer) {
   if (!m_finish) return Fail(kReplyBadData);
   if (answer == ClassAnswer::kWaitForComputer) return ExchangeWait(*m_finish, "SDMessageDeviceFinishedSession");
   return ExchangeAcceptOne(*m_finish);
+}
+
+int HLXSyncSession::OpenForChanges(AMDeviceRef device) {
+  if (Open(device, ClassAnswer::kWaitForComputer) != kReplySuccess) return m_result;
+  if (ReadChangesWait() != kReplySuccess) return m_result;
+  if (AcknowledgeWait("SDMessageProcessChanges") != kReplySuccess) return m_result;
+  if (AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kReplySuccess) return m_result;
+  return Ping();
+}
+
+int HLXSyncSession::Collect(const BinaryPlist& message, ServiceMessageHandler collector, void* context,
+                            SyncAnswer& answer) {
+  answer.Reset();
+  (void)Exchange(message, collector, context);
+  return CheckAnswer(answer);
+}
+
+int HLXSyncSession::CheckAnswer(const SyncAnswer& answer) {
+  if (m_result != kReplySuccess) return m_result;
+  if (answer.refused) return Fail(kReplySyncRefused);
+  if (!answer.received || answer.disconnected) return Fail(kReplyNoConnection);
+  return kReplySuccess;
 }
 
 }  // namespace hlx

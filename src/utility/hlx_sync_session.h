@@ -126,6 +126,23 @@ struct SyncAcceptContext {
 };
 void AcceptOneMessage(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result);
 
+// What the device's answer to one exchange said of the session, for the collectors with which
+// modules read records (contacts, notes, calendars, bookmarks). A module's collector context holds
+// one (or derives from it) and calls TakeSyncAnswer first; Reset before each exchange.
+struct SyncAnswer {
+  bool received = false;         // a message came
+  bool refused = false;          // it refused the class or cancelled the session
+  bool disconnected = false;     // the device said goodbye
+  bool anotherBatch = false;     // a batch of records (SDMessageProcessChanges)
+  bool readyForChanges = false;  // SDMessageDeviceReadyToReceiveChanges
+  void Reset() { received = refused = disconnected = anotherBatch = readyForChanges = false; }
+};
+// Parses one device message into *parsed and notes in *answer what it says of the session. Returns
+// the message's elements when the collector should read its records (a non-empty array message
+// that neither refuses nor disconnects), else null.
+const PlistVariant::Array* TakeSyncAnswer(SyncAnswer* answer, const uint8_t* bytes, int64_t length,
+                                          PlistVariant* parsed);
+
 // Literal replacement of `from` by `to` in every string of a message (dictionary keys and string
 // values at any depth; other values are kept as they are) and its binary serialisation; null when
 // the list cannot be rebuilt. A record id is no pattern: "." matches a dot only.
@@ -172,6 +189,16 @@ class HLXSyncSession {
   [[nodiscard]] int Ping();
   // Finishing: the answer awaited by name, or one answer taken as it comes.
   [[nodiscard]] int Finish(ClassAnswer answer);
+
+  // Opens the session for deletes and writes (after Prepare): the class awaited by name, the change
+  // query with its two acknowledgements, the ping.
+  [[nodiscard]] int OpenForChanges(AMDeviceRef device);
+  // Sends a message and hands the answers to a module's collector, whose context holds `answer`
+  // (reset here); then CheckAnswer.
+  [[nodiscard]] int Collect(const BinaryPlist& message, ServiceMessageHandler collector, void* context,
+                            SyncAnswer& answer);
+  // The session result of what a collector saw: a refusal, or no answer (or a goodbye), fails it.
+  [[nodiscard]] int CheckAnswer(const SyncAnswer& answer);
 
   // Records a failure that a caller's handler saw (first one sticks); returns the sticky result.
   int Fail(int32_t result);

@@ -94,9 +94,10 @@ void RunModule(std::unique_ptr<IPCPacket1> packet, bool fromHelper) {
   HLXModule* module = ModuleRegistry::GetInstance().Find(static_cast<int32_t>(packet->command));
   if (!module) {
     LOG(WARNING) << "request " << packet->id << " has unknown code " << packet->command;
+    if (!fromHelper) SendFinalReply(*packet, "", kReplyTaskError, nullptr);
     return;
   }
-  LOG(INFO) << "request " << packet->id << " code " << packet->command << " starts";
+  // Feature modules log each request's one line themselves (hlx_feature_module.h).
   try {
     if (fromHelper) {
       module->HandleHelperRequest(*packet);
@@ -106,7 +107,6 @@ void RunModule(std::unique_ptr<IPCPacket1> packet, bool fromHelper) {
   } catch (const std::exception& error) {
     LOG(ERROR) << "request " << packet->id << " code " << packet->command << " failed: " << error.what();
   }
-  LOG(INFO) << "request " << packet->id << " code " << packet->command << " ends";
 }
 
 }  // namespace
@@ -115,6 +115,7 @@ HLXClient::HLXClient() {
   const int32_t heartbeatMs = GetStartupState().heartbeatIntervalMs;
   m_desktop.SetHeartbeatIntervalMs(heartbeatMs);
   m_helper.SetHeartbeatIntervalMs(heartbeatMs);
+  SetReplySink(this);  // the client lives until the process ends
 }
 
 HLXClient& HLXClient::GetInstance() {

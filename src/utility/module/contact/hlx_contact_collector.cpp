@@ -239,29 +239,14 @@ void ContactRecordCollector(void* context, const uint8_t* bytes, int64_t length,
   auto* sync = static_cast<ContactSyncContext*>(context);
   *more = false;
   *result = false;
-  sync->received = true;
   PlistVariant parsed;
-  if (!ParsePlistToVariant(bytes, static_cast<size_t>(length), &parsed)) return;
-  const std::string name = SyncMessageName(parsed);
-  if (name.empty()) return;  // not a non-empty array: nothing to act on
-  if (IsSyncRefusal(name)) {
-    sync->refused = true;
-    return;
-  }
-  if (IsSyncDisconnect(name)) {
-    sync->disconnected = true;
-    return;
-  }
-  const bool isBatch = name == "SDMessageProcessChanges";
-  sync->readyForChanges = name == "SDMessageDeviceReadyToReceiveChanges";
-  const PlistVariant::Array& elements = *(*parsed.GetArray())[0].GetArray();
+  const PlistVariant::Array* message = TakeSyncAnswer(sync, bytes, length, &parsed);
+  if (message == nullptr) return;
+  const PlistVariant::Array& elements = *message;
   switch (sync->step) {
     case 0:
     case 1:
-      // The documented step 1 took any element equal to the name as "another batch"; only the
-      // message's name says it (a record's text may read "SDMessageProcessChanges").
-      if (isBatch) {
-        sync->anotherBatch = true;
+      if (sync->anotherBatch) {
         *result = true;
         sync->records.Collect(parsed);
       }

@@ -19,10 +19,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "utility/hlx_sync_session.h"
+
 namespace hlx {
 
 class CIOSDictionary;
-class PlistVariant;
 
 constexpr const char kContactEntity[] = "com.apple.contacts.Contact";
 constexpr const char kGroupEntity[] = "com.apple.contacts.Group";
@@ -81,8 +82,9 @@ class ContactRecordSet {
   std::unordered_map<std::string, size_t> m_subRecordIndex;
 };
 
-// The context of ContactRecordCollector for one request.
-struct ContactSyncContext {
+// The context of ContactRecordCollector for one request; the SyncAnswer part tells what the last
+// exchange brought.
+struct ContactSyncContext : SyncAnswer {
   // What the next answer is for: 0 the first listing batch, 1 a listing acknowledgement, 2..9 the
   // id map of a write (2 contacts, then the sub-record entities in kSubRecordEntities order), 10 an
   // answer not looked at, 11 the device id of `recordKey`.
@@ -91,14 +93,6 @@ struct ContactSyncContext {
   std::map<std::string, std::string> remaps[1 + kSubRecordEntityCount];  // old id -> device id
   std::string recordKey;
   std::string deviceId;
-
-  // What the last exchange brought; Reset before each.
-  bool received = false;      // a message came
-  bool refused = false;       // it refused the class or cancelled the session
-  bool disconnected = false;  // the device said goodbye
-  bool anotherBatch = false;  // a listing batch (SDMessageProcessChanges)
-  bool readyForChanges = false;  // SDMessageDeviceReadyToReceiveChanges
-  void Reset() { received = refused = disconnected = anotherBatch = readyForChanges = false; }
 };
 
 // ServiceMessageHandler of the contact requests: takes one message and acts by the context's step.
