@@ -24,7 +24,7 @@ int FeatureRequest::ReadData(rapidjson::Document* data) const {
       InflateResult::kOk) {
     return kReplyBadData;
   }
-  if (!ParseJsonText(data, inflated) || !data->IsObject() || HasTextWithNul(*data)) return kReplyBadData;
+  if (!ParseJsonText(data, inflated) || !data->IsObject() || !IsCleanPeerJson(*data)) return kReplyBadData;
   return kReplySuccess;
 }
 

@@ -3,7 +3,7 @@
 //   1. split the body (RequestPayload) and read the JSON text and its "uuid" by one rule: a text
 //      that is not a JSON object, or a "uuid" that is present but is no valid UTF-8 string without
 //      NUL, is 21 with an empty uuid (a bad uuid is never echoed); any other text of the request
-//      holding a NUL is 8;
+//      holding a NUL, or nesting deeper than kMaxPeerJsonDepth, is 8;
 //   2. find the device when the request needs one: 7 when none is known by that uuid;
 //   3. for sub-command 1 (or every sub-command, for modules that say so) run the module's work
 //      inside a catch-all: an exception becomes 2 with its final reply, never silence; other
@@ -42,8 +42,8 @@ class FeatureRequest {
   // The device the request is about (null for requests that need none).
   const std::shared_ptr<HLXDevice>& Device() const { return m_device; }
 
-  // The data part inflated (at most kMaxRequestDataBytes) and parsed as a JSON object none of whose
-  // texts holds a NUL: kReplySuccess, else kReplyBadData.
+  // The data part inflated (at most kMaxRequestDataBytes) and parsed as a JSON object that
+  // IsCleanPeerJson accepts: kReplySuccess, else kReplyBadData.
   [[nodiscard]] int ReadData(rapidjson::Document* data) const;
 
   // An intermediate reply (packet status 2) on the request's id with `command`: the device's UDID

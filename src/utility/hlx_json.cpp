@@ -2,6 +2,7 @@
 #include "utility/hlx_json.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace hlx {
@@ -11,25 +12,26 @@ bool ParseJsonText(rapidjson::Document* document, const char* text, size_t lengt
   return !document->Parse<kFlags>(text, length).HasParseError();
 }
 
-bool HasTextWithNul(const rapidjson::Value& value) {
+bool IsCleanPeerJson(const rapidjson::Value& value) {
   auto holdsNul = [](const rapidjson::Value& text) {
     return std::memchr(text.GetString(), 0, text.GetStringLength()) != nullptr;
   };
-  std::vector<const rapidjson::Value*> pending{&value};
+  std::vector<std::pair<const rapidjson::Value*, size_t>> pending{{&value, 1}};  // value, its depth
   while (!pending.empty()) {
-    const rapidjson::Value* current = pending.back();
+    const auto [current, depth] = pending.back();
     pending.pop_back();
-    if (current->IsString() && holdsNul(*current)) return true;
+    if (depth > kMaxPeerJsonDepth) return false;
+    if (current->IsString() && holdsNul(*current)) return false;
     if (current->IsArray()) {
-      for (const rapidjson::Value& element : current->GetArray()) pending.push_back(&element);
+      for (const rapidjson::Value& element : current->GetArray()) pending.emplace_back(&element, depth + 1);
     } else if (current->IsObject()) {
       for (const auto& member : current->GetObject()) {
-        if (holdsNul(member.name)) return true;
-        pending.push_back(&member.value);
+        if (holdsNul(member.name)) return false;
+        pending.emplace_back(&member.value, depth + 1);
       }
     }
   }
-  return false;
+  return true;
 }
 
 std::string JsonValueToString(const rapidjson::Value& value) {

@@ -21,9 +21,14 @@ namespace hlx {
   return ParseJsonText(document, text.data(), text.size());
 }
 
-// Whether any text of the value (member names included) holds a NUL, which would cut it short on
-// its way into C strings and property lists. Walks without recursion.
-bool HasTextWithNul(const rapidjson::Value& value);
+// How deep JSON from the peer may nest. Honest requests nest a few levels; a deeper value is refused
+// before code that recurses over values (the writer, copies, comparisons) can meet it.
+inline constexpr size_t kMaxPeerJsonDepth = 64;
+
+// Whether a value from the peer is fit to use: no text (member names included) holds a NUL, which
+// would cut it short on its way into C strings and property lists, and it nests at most
+// kMaxPeerJsonDepth levels. Walks without recursion.
+bool IsCleanPeerJson(const rapidjson::Value& value);
 
 // The compact JSON text of a value (no blanks); "" for a value the writer refuses (NaN, infinity).
 std::string JsonValueToString(const rapidjson::Value& value);

@@ -37,7 +37,7 @@ int RequestPayload::ReadJson(rapidjson::Document* document, std::string* uuid) c
     if (text.find('\0') != std::string::npos) return kReplyBadRequest;
     *uuid = std::move(text);
   }
-  return HasTextWithNul(*document) ? kReplyBadData : kReplySuccess;
+  return IsCleanPeerJson(*document) ? kReplySuccess : kReplyBadData;
 }
 
 int HLXModule::Notify(void* argument) {

@@ -31,8 +31,9 @@ struct RequestPayload {
   // Reads the JSON text into *json and its "uuid" into *uuid by the one rule of every request:
   // kReplyBadRequest (with *uuid empty) for a text that is not a JSON object or a "uuid" that is
   // present but is not a string, not valid UTF-8 or holds a NUL; kReplyBadData for any other text
-  // of the request that holds a NUL; else kReplySuccess (*uuid "" when absent). The text is parsed
-  // without recursion, so no nesting depth can exhaust the worker's stack.
+  // of the request that holds a NUL or nesting beyond kMaxPeerJsonDepth; else kReplySuccess (*uuid
+  // "" when absent). The text is parsed without recursion, so no nesting depth can exhaust the
+  // worker's stack.
   [[nodiscard]] int ReadJson(rapidjson::Document* json, std::string* uuid) const;
 };
 
