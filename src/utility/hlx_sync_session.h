@@ -7,15 +7,14 @@
 // builds the messages it will send before the session opens, so that a text that does not convert
 // fails the request before anything reaches the device.
 //
-// Departures from the documented session, each made to report a failure as one:
+// A failure is reported as one, never read past:
 //   - a device that refuses the class (SDMessageRefuseToSyncDataClassWithComputer) or cancels
-//     (SDMessageCancelSession) ends the session with kReplySyncRefused; the documented session read on
-//     and reported success;
+//     (SDMessageCancelSession) ends the session with kReplySyncRefused;
 //   - a connection that fails or closes before the awaited answer came ends the session with
-//     kReplyNoConnection (so do DLMessageDisconnect and a frame that is no message); documented:
-//     the session went on, and the request as a rule ended with 0;
-//   - the ComputerAnchor offset of zones west of UTC is written with a minus sign ("-0500"); the
-//     documented format had a fixed plus sign and an unsigned field.
+//     kReplyNoConnection (so do DLMessageDisconnect and a frame that is no message), so that a
+//     request never ends with 0 for work that did not happen;
+//   - the ComputerAnchor offset of zones west of UTC is written with a minus sign ("-0500"), so
+//     that the anchor names the right moment in every zone.
 //
 // Threads: a session belongs to the request (one worker) that opened it.
 #pragma once

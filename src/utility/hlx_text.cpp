@@ -1,5 +1,6 @@
-// Text helpers: our own UTF-8/UTF-16 converter (strict on input, as the Windows converter is with
-// MB_ERR_INVALID_CHARS), ReplaceAll, TryAllocBuffer and InflateToBuffer. No state, any thread.
+// Text helpers: our own UTF-8 validator and UTF-8/UTF-16 converter (strict on input: invalid text
+// converts to nothing rather than to a guess), ReplaceAll, TryAllocBuffer, number and size texts.
+// No state, any thread.
 #include "utility/hlx_text.h"
 
 #include <algorithm>
@@ -133,7 +134,7 @@ char16_t* Utf8ToWideDup(const char* text) {
 }
 
 char* WideToAnsiDup(const char16_t* text) {
-  // Two zero bytes for null, as the Windows helper allocates for its empty result.
+  // Two zero bytes for null: callers may read the empty result as narrow or as wide text.
   if (text == nullptr) return static_cast<char*>(std::calloc(2, 1));
   std::string ansi = WideToUtf8(text);
   return MallocCopy(ansi.data(), ansi.size(), 1);

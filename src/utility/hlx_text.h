@@ -4,8 +4,8 @@
 //
 // Wide text is UTF-16 held in char16_t units (std::u16string), on every platform: wchar_t is 32
 // bits on Linux, and the places where UTF-16 shows (lengths and offsets counted in UTF-16 units,
-// text that travels to the Windows desktop side) need real UTF-16, surrogate pairs included. "ANSI"
-// (the Windows code page) is UTF-8 on this system.
+// text that travels to the desktop side) need real UTF-16, surrogate pairs included. "ANSI" (the
+// desktop's narrow code page) is UTF-8 on this system.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +37,7 @@ char16_t* Utf8ToWideDup(const char* text);
 char* WideToAnsiDup(const char16_t* text);
 
 // UTF-16 (NUL-terminated, or null) to a new NUL-terminated UTF-8 string from malloc; null gives a
-// new empty string. An unpaired surrogate becomes U+FFFD, as the Windows converter writes it.
+// new empty string. An unpaired surrogate becomes U+FFFD, so the result is always valid UTF-8.
 char* WideToUtf8Dup(const char16_t* text);
 
 // As Utf8ToWideDup, into a std::u16string. The std::string form reads up to its first NUL, as the

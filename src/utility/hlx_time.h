@@ -9,8 +9,8 @@
 namespace hlx {
 
 // Local-time texts are "%.4d-%.2d-%.2d %.2d:%.2d:%.2d" in the time zone in force (TZ). Moments are
-// accepted from 1970-01-01 00:00:00 UTC to 3000-12-31 23:59:59 UTC, the range of the Windows
-// runtime's 64-bit time conversion; the time texts of the device data were made for that range.
+// accepted from 1970-01-01 00:00:00 UTC to 3000-12-31 23:59:59 UTC, the range that the desktop's
+// 64-bit time conversion handles; the time texts of the device data are made for that range.
 constexpr int64_t kMaxLocalTimeSeconds = 32535215999;  // 3000-12-31 23:59:59 UTC, Unix seconds
 constexpr int64_t kAppleEpochUnixSeconds = 978307200;  // 2001-01-01 00:00:00 UTC
 
@@ -20,8 +20,8 @@ constexpr int64_t kAppleEpochUnixSeconds = 978307200;  // 2001-01-01 00:00:00 UT
 // January).
 char* UtcTextToLocalText(const char* utcText);
 // As UtcTextToLocalText, but moments before 1970 (from the year 1 on) are converted too: record
-// fields such as birthdays reach far back, and the Windows runtime's range would show most
-// birthdays as "". "" for a text that UtcTextToLocalText would not read or a moment beyond the range.
+// fields such as birthdays reach far back, and the range above would show most birthdays as "".
+// "" for a text that UtcTextToLocalText would not read or a moment beyond the range.
 std::string UtcTextToLocalDateText(const std::string& utcText);
 
 // Seconds since 2001-01-01 00:00:00 UTC as local-time text (malloc). A count that is negative when

@@ -9,7 +9,7 @@ namespace hlx {
 // version: the device's own major (or the largest known below it) first, then the larger majors
 // ascending, then the smaller ones descending. "9.3" gives 9, 10, 8, 7, 6, 5, 4; below 4 (and null)
 // gives 4..10; from 10 on gives 10..4. A version of major 4 gives 4 first (4, 5, ..., 10), by that
-// same rule; the Windows program put 4 last in that one case.
+// same rule.
 std::vector<int> OrderMajorVersionsFor(const char* version);
 
 }  // namespace hlx

@@ -191,9 +191,9 @@ int HLXModuleBasicInfo::HandleDeviceInfo(const FeatureRequest& request) {
   rapidjson::Document properties(rapidjson::kObjectType);
   ReadDeviceProperties(*device, &properties, properties.GetAllocator());
   properties.AddMember("IsJailbreak", rapidjson::Value(IsJailbroken(handle) ? 1 : 0), properties.GetAllocator());
-  // Departure from the Windows build, which answered 0 whatever happened: a device that went away
-  // while it was being read would show the desktop a document with most values missing (and then
-  // all-zero storage) as if the device had said so. It ends with "no connection" instead.
+  // A device that went away while it was being read would show the desktop a document with most
+  // values missing (and then all-zero storage) as if the device had said so: the request ends with
+  // "no connection" instead.
   if (!IsDeviceThere(*device)) return kReplyNoConnection;
   const std::string udid = device->Udid();
   SendDocument(request, properties);

@@ -81,8 +81,8 @@ const char* const kSubRecordEntities[kSubRecordEntityCount] = {
 
 std::string ContactFieldText(const std::string& text) {
   if (!IsUtcDateText(text)) return text;
-  // Birthdays before 1970 are converted too (documented: UtcTextToLocalText, which gives "" for
-  // them); a moment no conversion reaches keeps its text rather than becoming "".
+  // Birthdays before 1970 are converted too (UtcTextToLocalText would give "" for them); a moment
+  // no conversion reaches keeps its text rather than becoming "".
   std::string local = UtcTextToLocalDateText(text);
   return local.empty() ? text : local;
 }
@@ -119,7 +119,7 @@ void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary
     Group group;
     group.id = id;
     // Group texts are taken unchanged (no date conversion); every array field adds its texts to the
-    // one "members" member (the documented JSON repeated "members" once per array field).
+    // one "members" member, so the object never holds a member name twice.
     for (const auto& [key, value] : record.entries()) {
       if (const std::string* text = value.GetString()) {
         group.fields.push_back(Field{key, *text});

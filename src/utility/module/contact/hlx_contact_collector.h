@@ -2,11 +2,9 @@
 // listing (contacts, groups and the sub-records that belong to contacts) and the id maps that
 // answer its writes; and the JSON the desktop sees of them.
 //
-// The listing links sub-records to their contacts only after every batch is in: the documented
-// collector attached a sub-record only to contacts collected before it (earlier in byte order of the
-// ids, or in an earlier batch), so a phone number whose id sorts before its contact's ("10" < "9")
-// or that came in an earlier batch than its contact was dropped. A record that comes twice is one
-// record, the later one (documented: a contact sent twice was listed twice).
+// The listing links sub-records to their contacts only after every batch is in, so a phone number
+// whose id sorts before its contact's ("10" < "9") or that comes in an earlier batch than its
+// contact is still listed with it. A record that comes twice is one record, the later one.
 //
 // Threads: one context per request, used by the request's worker only.
 #pragma once

@@ -84,7 +84,7 @@ int HLXModuleContact::ListContacts(const FeatureRequest& request) {
   (void)session.ReadAll(ContactRecordCollector, &context);
   if (session.CheckAnswer(context) != kReplySuccess) return session.Result();
   // Acknowledge until the device has no further batch; every batch must be in before anything is
-  // reported (documented: a listing cut off midway was reported as complete, code 0).
+  // reported, so a listing cut off midway is a failure, never a complete listing.
   context.step = 1;
   do {
     context.Reset();
@@ -107,8 +107,7 @@ int HLXModuleContact::ListContacts(const FeatureRequest& request) {
 
 int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjson::Value& data) {
   // Everything the session will send is checked and converted first; a request with a text that
-  // does not convert sends nothing (documented: the text was silently not sent and the request
-  // still ended with 0).
+  // does not convert sends nothing and fails, rather than silently dropping that text.
   const rapidjson::Value* contactText = StringMember(data, kContactEntity);
   if (contactText == nullptr) return kReplyBadData;
   CFPtr<CFPropertyListRef> contactList = ParseChangesMessage(Text(*contactText));
@@ -139,8 +138,8 @@ int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjso
     return kReplyContactWithoutId;
   }
   // The sub-records name their contact by the id the desktop gave it; they go out with the device's
-  // id in its place, replaced as text, never as a pattern (documented: a regular expression, where
-  // "." matched anything and "(" threw).
+  // id in its place, replaced as text, never as a pattern: in a regular expression "." would
+  // match anything and "(" would throw.
   const std::string& oldId = context.remaps[0].begin()->first;
   const std::string& deviceId = context.remaps[0].begin()->second;
   for (int i = 0; i < kSubRecordEntityCount; ++i) {
@@ -203,9 +202,8 @@ int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson:
       .Key("name")
       .String(Text(*name));
   if (withMembers) {
-    // Request 106 writes the member list whole, an empty one included: documented, an empty list
-    // sent no "members" at all, which the device takes as "members unchanged" (as for a rename), so
-    // a group could never be emptied.
+    // Request 106 writes the member list whole, an empty one included: without "members" the
+    // device keeps the members unchanged (as for a rename), and a group could never be emptied.
     xml.Key("members").BeginArray();
     for (const std::string& member : members) xml.String(member);
     xml.EndArray();
