@@ -2,14 +2,13 @@
 #include "utility/ios/hlx_client.h"
 
 #include <glog/logging.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <cstdio>
 #include <ctime>
 
 #include "os/hlx_os.h"
 #include "utility/hlx_device.h"
+#include "utility/hlx_json.h"
 #include "utility/hlx_module.h"
 #include "utility/hlx_service.h"
 #include "utility/hlx_startup_state.h"
@@ -46,37 +45,35 @@ int OnHelperPacket(std::unique_ptr<IPCPacket1> packet) {
 std::string DeviceReadyInfo(const HLXDevice& device) {
   const DeviceProperties properties = device.Properties();
   const StartupState& state = GetStartupState();
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("Model");
-  writer.String(properties.model.c_str());
-  writer.Key("FirmVersion");
-  writer.String(properties.productVersion.c_str());
-  writer.Key("Type");
-  writer.String(properties.deviceClass.c_str());
-  writer.Key("Data_FreeSize");
-  writer.Uint64(static_cast<uint64_t>(properties.freeBytes < 0 ? 0 : properties.freeBytes));
-  writer.Key("Data_PhysicalSize");
-  writer.Uint64(static_cast<uint64_t>(properties.totalBytes < 0 ? 0 : properties.totalBytes));
-  writer.Key("Pid");
-  writer.Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
-  writer.Key("TaskId");
-  writer.Int64(state.taskId);
-  writer.Key("SerialNumber");
-  writer.String(properties.serialNumber.c_str());
-  writer.EndObject();
-  return std::string(buffer.GetString(), buffer.GetSize());
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("Model");
+  json.String(properties.model.c_str());
+  json.Key("FirmVersion");
+  json.String(properties.productVersion.c_str());
+  json.Key("Type");
+  json.String(properties.deviceClass.c_str());
+  json.Key("Data_FreeSize");
+  json->Uint64(static_cast<uint64_t>(properties.freeBytes < 0 ? 0 : properties.freeBytes));
+  json.Key("Data_PhysicalSize");
+  json->Uint64(static_cast<uint64_t>(properties.totalBytes < 0 ? 0 : properties.totalBytes));
+  json.Key("Pid");
+  json->Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
+  json.Key("TaskId");
+  json->Int64(state.taskId);
+  json.Key("SerialNumber");
+  json.String(properties.serialNumber.c_str());
+  json->EndObject();
+  return json.Text();
 }
 
 std::string DeviceRemovedInfo() {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("PID");
-  writer.Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
-  writer.EndObject();
-  return std::string(buffer.GetString(), buffer.GetSize());
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("PID");
+  json->Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
+  json->EndObject();
+  return json.Text();
 }
 
 void SendStatusPacket(uint32_t command, uint64_t code) {
@@ -257,19 +254,22 @@ void ReportDeviceStatus(uint64_t deviceHandle, uint32_t status) { SendStatusPack
 void ReportDeviceError(const HLXDevice& device, int32_t code) {
   LOG(INFO) << "error code: " << code;
   const DeviceProperties properties = device.Properties();
-  const std::string info = "\"" + std::to_string(code) + "\"";
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("DeviceName");
-  writer.String(properties.deviceName.c_str());
-  writer.EndObject();
+  // The device code travels as a JSON string.
+  JsonTextWriter info;
+  info.String(std::to_string(code));
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("DeviceName");
+  json.String(properties.deviceName.c_str());
+  json->EndObject();
   ReplyRecord record;
   record.code = static_cast<int64_t>(device.Handle());
   record.uuid = properties.udid.c_str();
-  record.info = info.c_str();
-  record.data = reinterpret_cast<const uint8_t*>(buffer.GetString());
-  record.dataLength = static_cast<int64_t>(buffer.GetSize());
+  const std::string infoText = info.Text();
+  const std::string data = json.Text();
+  record.info = infoText.c_str();
+  record.data = reinterpret_cast<const uint8_t*>(data.data());
+  record.dataLength = static_cast<int64_t>(data.size());
   IPCPacket1 packet;
   packet.command = HLXClient::kDeviceErrorReport;
   packet.status = static_cast<uint16_t>(PacketStatus::kStatusReport);
