@@ -1,9 +1,7 @@
-// Guarded access to a device's texts, and the device error names.
+// Guarded access to a device's texts, and the version number of a version text.
 #include "utility/hlx_device.h"
 
 #include <cstdlib>
-
-#include "utility/hlx_reply_code.h"
 
 namespace hlx {
 

@@ -9,8 +9,8 @@
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_lockdown.h"
-#include "utility/hlx_plist.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_plist.h"
 #include "utility/hlx_sync_session.h"
 #include "utility/module/contact/hlx_contact_collector.h"
 
@@ -74,10 +74,10 @@ int HLXModuleContact::Run(FeatureRequest& request) {
 }
 
 int HLXModuleContact::ListContacts(const FeatureRequest& request) {
-  HLXDevice& device = *request.Device();
+  AMDeviceRef device = request.Device()->Device();
   HLXSyncSession session(kSyncContacts);
   if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.Open(request.Device()->Device(), ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
+  if (session.Open(device, ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
   ContactSyncContext context;
   context.step = 0;
   context.Reset();
@@ -99,7 +99,7 @@ int HLXModuleContact::ListContacts(const FeatureRequest& request) {
   SendList(request, kRequestListGroups, static_cast<int64_t>(records.GroupCount()),
            [&records](const ContactRecordSet::BatchSink& emit) { records.GroupBatches(kContactReplyBatch, emit); });
   int64_t count = static_cast<int64_t>(contactCount);
-  if (contactCount == 0 && HasDataSyncAccount(device.Device(), kSyncContacts.dataClassWord)) count = -1;
+  if (contactCount == 0 && HasDataSyncAccount(device, kSyncContacts.dataClassWord)) count = -1;
   SendList(request, kRequestListContacts, count,
            [&records](const ContactRecordSet::BatchSink& emit) { records.ContactBatches(kContactReplyBatch, emit); });
   return kReplySuccess;
