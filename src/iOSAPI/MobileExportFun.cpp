@@ -156,8 +156,8 @@ bool CMobileExportFun::LoadAndResolve() {
   }
   LOG(INFO) << "strPathHost: " << hostPath;
 
-  // A host path without a folder looks for the runtime in the current folder, as the Windows build
-  // did; "./" keeps dlopen from searching its library path for it instead.
+  // A host path without a folder names a runtime in the current folder; "./" keeps dlopen from
+  // searching its library path for it instead.
   size_t slash = hostPath.rfind('/');
   std::string runtimePath = slash == std::string::npos
                                 ? std::string("./") + kRuntimeLibraryName

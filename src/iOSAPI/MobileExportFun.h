@@ -25,8 +25,8 @@ class CMobileExportFun {
   enum class Library { kMobileDevice, kCoreFoundation };
 
   static constexpr size_t kSlotCount = 98;
-  // The longest registry value accepted, in UTF-16 units: the registry read of the Windows build used a
-  // 512-byte buffer (256 units, the terminator included).
+  // The longest registry value accepted, in UTF-16 units: 256 units with the terminator, the
+  // 512-byte buffer that the registry's writers size their values for.
   static constexpr size_t kMaxRegistryValueUnits = 255;
   // The registry key (below HKEY_LOCAL_MACHINE) whose values name the libraries.
   static constexpr const char* kRegistryKey = "SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared";
@@ -38,8 +38,8 @@ class CMobileExportFun {
 
   // The process-wide table, made on first use. It is never destroyed: the device library runs
   // threads of its own (device notifications, services) that may still run while static objects are
-  // destroyed at exit, and unloading its code under them would crash the exit. The documented
-  // behaviour frees the MobileDevice library at exit; the process's end unloads it here.
+  // destroyed at exit, and unloading its code under them would crash the exit. The library is
+  // therefore never freed; the process's end unloads it.
   static CMobileExportFun& GetInstance();
 
   // A table of its own (tests). Its destructor unloads the MobileDevice library it loaded.
@@ -61,10 +61,9 @@ class CMobileExportFun {
   [[nodiscard]] static bool ReadAirTrafficHostPath(std::string* path);
   [[nodiscard]] static bool ReadMobileDeviceLibraryPath(std::string* path);
 
-  // The Windows build appended the Apple folders to its "Path" variable so that the CoreFoundation load
-  // by bare name found them. A process cannot change the dynamic loader's search path after it
-  // started, so the folders are kept here instead and tried, in order, when the bare name does not
-  // load: the program-files root ($HLX_PROGRAM_FILES, /opt when unset or empty) followed by
+  // The CoreFoundation library is loaded by bare name and must be found in the Apple folders. A
+  // process cannot change the dynamic loader's search path after it started, so the folders are
+  // kept here instead and tried, in order, when the bare name does not load: the program-files root ($HLX_PROGRAM_FILES, /opt when unset or empty) followed by
   // "/Common Files/Apple/Mobile Device Support/" and "/Common Files/Apple/Apple Application
   // Support/". The list is rebuilt on every call rather than appended to, so that repeated failing
   // Inits do not grow it. Always true: nothing here can fail to be read.

@@ -56,16 +56,15 @@ struct AfcFileInfo {
 [[nodiscard]] bool AfcRemoveTree(AFCConnectionRef afc, const std::string& devicePath, bool removeTop, bool nested);
 
 // Copies a PC file over the device path (created when missing). True when every byte was read and
-// written; the device file then holds exactly the PC file's bytes. The Windows build opened the device
-// file without truncating it and ignored write errors, so a shorter upload kept the old file's tail
-// and a full device still answered true: here the device file is emptied first and any failed read
-// or write, or a failed close, answers false.
+// written; the device file then holds exactly the PC file's bytes. The device file is emptied
+// first, so a shorter upload keeps no tail of the old one, and any failed read or write, or a failed
+// close (a full device), answers false.
 [[nodiscard]] bool AfcUploadFile(AFCConnectionRef afc, const std::string& pcPath, const std::string& devicePath);
 
 // Copies a device file: with `pcPath`, into that PC file (created or truncated); without it, appended
-// to *outText. True only when the whole file (its stat size) arrived and was stored. The Windows build
-// answered true when the PC file could not be made, a PC write failed or the device's data stopped
-// short; each of these answers false here. On failure a PC file that this call created is deleted
+// to *outText. True only when the whole file (its stat size) arrived and was stored: a PC file that
+// cannot be made, a failed PC write or device data that stop short answer false. On failure a PC
+// file that this call created is deleted
 // (one that existed before stays, truncated or partly written: it may be a device node or a file of
 // the user's) and *outText is put back to its length before the call. Both null is a caller error
 // and answers false.
@@ -76,8 +75,8 @@ struct AfcFileInfo {
 // files and folders are copied; links and other kinds are skipped. Names from the device are
 // untrusted: an entry named "", "." or "..", or holding '/', '\' or NUL, is not copied. True when
 // the folder and everything copyable below it arrived; false on the first level that fails to list,
-// any entry that fails, any refused name, or nesting beyond kAfcMaxTreeDepth. The Windows build
-// reported nothing; callers that ignore the result see the same behaviour.
+// any entry that fails, any refused name, or nesting beyond kAfcMaxTreeDepth. Callers that only
+// want what could be copied may ignore the result.
 constexpr int kAfcMaxTreeDepth = 256;  // device paths are far shorter; deeper means a broken device
 bool AfcDownloadTree(AFCConnectionRef afc, const std::string& deviceFolder, const std::string& pcFolder);
 

@@ -1,9 +1,7 @@
-// Guarded access to a device's texts, and the device error names.
+// Guarded access to a device's texts, and the version number of a version text.
 #include "utility/hlx_device.h"
 
 #include <cstdlib>
-
-#include "utility/hlx_device_error.h"
 
 namespace hlx {
 
@@ -49,25 +47,6 @@ int32_t VersionNumberOf(const std::string& version) {
   const size_t dot = version.find('.');
   if (dot != std::string::npos) minor = std::atoi(version.c_str() + dot + 1);
   return major * 10 + minor;
-}
-
-const char* DeviceErrorName(int32_t code) {
-  switch (code) {
-    case kDeviceOk: return "ok";
-    case kDeviceTooOld: return "device too old";
-    case kDeviceLibraryNotBound: return "device library not bound";
-    case kDeviceSubscribeFailed: return "notification subscription failed";
-    case kDeviceAfcNotOpened: return "AFC not opened";
-    case kDeviceServiceNotRunning: return "device support service not running";
-    case kDeviceAfcInfoUnreadable: return "AFC device info unreadable";
-    case kDeviceNoConnection: return "no connection";
-    case kDeviceNotPaired: return "not paired";
-    case kDevicePairingInvalid: return "pairing validation failed";
-    case kDeviceSessionNotStarted: return "session not started";
-    case kDeviceLocked: return "locked with a passcode";
-    case kDeviceNoSession: return "no session";
-    default: return "unknown";
-  }
 }
 
 }  // namespace hlx

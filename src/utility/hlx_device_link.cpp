@@ -60,8 +60,8 @@ bool ReceiveServiceMessages(AMDServiceConnectionRef connection, ServiceMessageHa
     if (!ReceiveServiceBytes(connection, word, sizeof(word))) break;
     const uint32_t length = (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) | (uint32_t{word[2]} << 8) |
                             uint32_t{word[3]};
-    // 0 and anything above the cap end the loop (the Windows build read the word as signed, so a top
-    // bit set was a negative length and ended it too).
+    // 0 and anything above the cap end the loop; so does a word with its top bit set, which some
+    // senders mean as a negative length.
     if (length == 0 || length > kMaxServiceMessageBytes) {
       if (length != 0) LOG(WARNING) << "device-link frame of " << length << " bytes refused";
       break;

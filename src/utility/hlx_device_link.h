@@ -42,20 +42,20 @@ using ServiceMessageHandler = void (*)(void* context, const uint8_t* bytes, int6
 // Fills the buffer whole, however the bytes arrive; false on a failed receive or the stream's end.
 [[nodiscard]] bool ReceiveServiceBytes(AMDServiceConnectionRef connection, uint8_t* bytes, size_t length);
 
-// Sends the length word and the body. True only when all of both went out; the Windows build looked
-// at the body's send alone, so a lost length word (which desynchronises the stream) passed as sent.
+// Sends the length word and the body. True only when all of both went out: a lost length word
+// desynchronises the stream, so it fails the send as a lost body does.
 [[nodiscard]] bool SendServiceMessage(AMDServiceConnectionRef connection, const BinaryPlist& message);
 
 // Receives messages and hands each to the handler until the handler stops asking for more, the
 // connection fails or closes, or a length word is 0 or above kMaxServiceMessageBytes. Returns the
 // handler's last result (false when it never stored one). Length words and bodies that arrive in
-// pieces are gathered whole; a receive that fails or ends the stream ends the loop at once (the PC
-// program ignored the length word's receive and read whatever its buffer held).
+// pieces are gathered whole; a receive that fails or ends the stream ends the loop at once, so a
+// stale buffer is never read as a length.
 bool ReceiveServiceMessages(AMDServiceConnectionRef connection, ServiceMessageHandler handler, void* context);
 
 // SendServiceMessage, then ReceiveServiceMessages. When the send fails nothing is waited for and the
-// result is false: no answer can come to a request that did not go out, and the Windows build's wait
-// would last until the connection closed.
+// result is false: no answer can come to a request that did not go out, and a wait for one would
+// last until the connection closed.
 bool ExchangeServiceMessages(AMDServiceConnectionRef connection, const BinaryPlist& message,
                              ServiceMessageHandler handler, void* context);
 

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "iOSAPI/MobileExportFun.h"
-#include "utility/hlx_device_error.h"
+#include "utility/hlx_reply_code.h"
 
 namespace hlx {
 namespace {
@@ -144,17 +144,17 @@ std::shared_ptr<HLXDeviceSession> StartDeviceSession(AMDeviceRef device, int32_t
   std::shared_ptr<HLXDeviceConnection> connection = GetDeviceConnection(device);
   if (!connection) connection = CreateDeviceConnection(device);
   if (!connection) {
-    *error = kDeviceNoConnection;
+    *error = kReplyNoConnection;
     return nullptr;
   }
   if (!Md().AMDeviceIsPaired(device)) {
     // Shows the trust prompt on the device; the answer arrives later as a notification.
     (void)Md().AMDevicePair(device);
-    *error = kDeviceNotPaired;
+    *error = kReplyNotPaired;
     return nullptr;
   }
   if (Md().AMDeviceValidatePairing(device) != 0) {
-    *error = kDevicePairingInvalid;
+    *error = kReplyPairingInvalid;
     return nullptr;
   }
   // The first start may find a session left over from an earlier process; stopping it and
@@ -162,10 +162,10 @@ std::shared_ptr<HLXDeviceSession> StartDeviceSession(AMDeviceRef device, int32_t
   (void)Md().AMDeviceStartSession(device);
   Md().AMDeviceStopSession(device);
   if (Md().AMDeviceStartSession(device) != 0) {
-    *error = kDeviceSessionNotStarted;
+    *error = kReplySessionNotStarted;
     return nullptr;
   }
-  *error = kDeviceOk;
+  *error = kReplySuccess;
   return std::make_shared<HLXDeviceSession>(device, std::move(connection));
 }
 
@@ -201,7 +201,7 @@ std::shared_ptr<HLXDeviceService> HLXDeviceService::Start(AMDeviceRef device, in
     result = Md().AMDeviceSecureStartService(device, cfName, options, &serviceConnection);
   }
   if (result != 0) {
-    if (result == kAMDPasswordProtectedError) *error = kDeviceLocked;
+    if (result == kAMDPasswordProtectedError) *error = kReplyDeviceLocked;
     LOG(WARNING) << "service start refused: " << std::hex << result;
     return nullptr;
   }
@@ -242,7 +242,7 @@ std::shared_ptr<HLXDeviceService> StartServiceWithRenewal(AMDeviceRef device, co
   std::unique_lock<std::mutex> lock(cache.mutex);
   const std::string busyKey = BusyKey(kBackupServiceName, device);
   cache.released.wait(lock, [&] { return cache.busy.count(busyKey) == 0; });
-  int32_t error = kDeviceOk;
+  int32_t error = kReplySuccess;
   std::shared_ptr<HLXDeviceSession> session = GetDeviceSession(device, &error);
   AMDServiceConnectionRef connection = nullptr;
   int result = session ? Md().AMDeviceSecureStartService(device, cfName, nullptr, &connection) : -1;

@@ -51,7 +51,7 @@ class HLXDeviceService {
   HLXDeviceService& operator=(const HLXDeviceService&) = delete;
 
   // Starts a service under the device's session (one is started when needed). Empty on failure,
-  // with *error set to a DeviceErrorCode when the failure has one.
+  // with *error set to a ReplyCode when the failure has one.
   static std::shared_ptr<HLXDeviceService> Start(AMDeviceRef device, int32_t* error, const std::string& name,
                                                  CFDictionaryRef options, bool wantAfc);
 

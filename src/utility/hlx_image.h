@@ -1,9 +1,7 @@
 // Image helpers of the photo module: decode an image from bytes, make a 150 x 150 thumbnail and
-// encode JPEG. The Windows program does this with GDI+; here the stb image library decodes, resizes
-// and encodes (its implementation is compiled into hlx_image.cpp only). No state; any thread.
-//
-// GDI+'s GetJpegEncoderClsid has no meaning here (there is no codec registry to look up):
-// EncodeJpeg stands in its place, doing what the caller looked the encoder up for.
+// encode JPEG, with the stb image library (its implementation is compiled into hlx_image.cpp
+// only). No state; any thread. There is no codec registry to look an encoder up in: EncodeJpeg
+// encodes directly.
 #pragma once
 
 #include <cstddef>

@@ -1,13 +1,12 @@
 // Sockets and threads of the loopback IPC channel. Framing is hlx_packet's; this file moves bytes.
 //
-// Departures from the documented channel, each made because the documented one can crash, lose or
-// corrupt data on this platform:
+// Choices made so that the channel can never crash, lose or corrupt data on this platform:
 // - poll() instead of select(): FD_SET on a descriptor above 1023 writes outside the fd_set on
 //   Linux. The 64-connection read cap is kept.
 // - A send loops until every byte is written, with MSG_NOSIGNAL: one send() may write part of a
 //   large packet, and a peer that went away must not kill the service with SIGPIPE.
-// - The heartbeat is written under the connection's send lock (documented: without it), and only if
-//   nothing was sent since the tick, so its eight bytes can never land inside a packet.
+// - The heartbeat is written under the connection's send lock, and only if nothing was sent since
+//   the tick, so its eight bytes can never land inside a packet.
 // - The send lock lives in the connection instead of a process-wide registry that never shrank.
 // - Every handle is owned: a socket closes with the last reference to its connection. Close() shuts
 //   sockets down at once and wakes every thread through an eventfd, and the destructor joins them.

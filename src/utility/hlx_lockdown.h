@@ -37,12 +37,12 @@ std::string CFStringToUtf8(CFTypeRef string);
 //   boolean  kBool                      number   SInt32 and int as kInt64, SInt64 as kInt64,
 //                                                Float64 as kDouble; other number types: false
 // A dictionary (kDictionary) or a non-empty array (kArray) is converted into *out too, but the
-// result is false, as callers of the Windows build tell scalars from containers that way. Inside
+// result is false: callers tell scalars from containers that way. Inside
 // them the same rules hold; an entry that does not convert is left out of a dictionary, an array
 // element of another type becomes kEmpty, and an empty array (which has no representation) leaves
 // its entry out; an empty array at the top gives false and leaves *out alone.
-// Deliberate departure: the Windows build read strings (and dictionary keys) as ASCII of at most
-// 259 characters, so "Zoë's iPhone" did not convert at all; strings are read whole, as UTF-8.
+// Strings (and dictionary keys) are read whole, as UTF-8, so that names such as "Zoë's iPhone"
+// and texts of any length convert.
 [[nodiscard]] bool GetLockdownValueAsVariant(AMDeviceRef device, const std::string& key, const std::string& domain,
                                              PlistVariant* out);
 

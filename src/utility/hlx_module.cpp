@@ -5,7 +5,8 @@
 
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_reply.h"
-#include "utility/ios/hlx_client.h"
+#include "utility/hlx_json.h"
+#include "utility/hlx_reply_sink.h"
 
 namespace hlx {
 
@@ -25,12 +26,18 @@ RequestPayload RequestPayload::Parse(const std::string& body) {
   return payload;
 }
 
-bool RequestPayload::ParseJson(rapidjson::Document* document, std::string* uuid) const {
+int RequestPayload::ReadJson(rapidjson::Document* document, std::string* uuid) const {
   uuid->clear();
-  if (document->Parse(json.c_str()).HasParseError() || !document->IsObject()) return false;
+  // Parsing validates the UTF-8 of every text, the uuid's included.
+  if (!ParseJsonText(document, json) || !document->IsObject()) return kReplyBadRequest;
   auto member = document->FindMember("uuid");
-  if (member != document->MemberEnd() && member->value.IsString()) uuid->assign(member->value.GetString());
-  return true;
+  if (member != document->MemberEnd()) {
+    if (!member->value.IsString()) return kReplyBadRequest;
+    std::string text(member->value.GetString(), member->value.GetStringLength());
+    if (text.find('\0') != std::string::npos) return kReplyBadRequest;
+    *uuid = std::move(text);
+  }
+  return IsCleanPeerJson(*document) ? kReplySuccess : kReplyBadData;
 }
 
 int HLXModule::Notify(void* argument) {
@@ -44,6 +51,10 @@ int HLXModule::HandleRequest(const IPCPacket1& /*request*/) {
 }
 
 int HLXModule::SendReply(const IPCPacket1& request, const char* uuid, int32_t code, const char* info) {
+  return SendFinalReply(request, uuid, code, info);
+}
+
+int SendFinalReply(const IPCPacket1& request, const char* uuid, int32_t code, const char* info) {
   ReplyRecord record;
   record.code = code;
   record.uuid = uuid;
@@ -52,7 +63,7 @@ int HLXModule::SendReply(const IPCPacket1& request, const char* uuid, int32_t co
   packet.id = request.id;
   packet.command = request.command;
   packet.status = static_cast<uint16_t>(ReplyStatus(code));
-  return HLXClient::GetInstance().SendReply(record, packet);
+  return SendThroughSink(record, packet);
 }
 
 ModuleRegistry& ModuleRegistry::GetInstance() {

@@ -1,9 +1,9 @@
 // The base of every feature module, the registry from request code to module, and the request body
 // layout (sub-command, NUL, JSON text, NUL, optional zlib data).
 //
-// Threads: modules are made on the main thread at start-up; any number of requests then run in one
-// module at once, each on its own worker thread. The registry is filled before the first packet can
-// arrive and only read afterwards, so it needs no lock.
+// Threads: modules are made on the main thread at start-up, before the peer connection opens; any
+// number of requests then run in one module at once, each on its own worker thread. The registry is
+// filled before the first packet can arrive and only read afterwards, so it needs no lock.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,9 @@
 #include <string>
 
 #include <rapidjson/document.h>
+
+#include "utility/hlx_reply_code.h"
+#include "utility/hlx_request_code.h"
 
 struct IPCPacket1;
 
@@ -25,10 +28,19 @@ struct RequestPayload {
 
   static RequestPayload Parse(const std::string& body);
 
-  // Parses the JSON text into *json; false unless it is a JSON object. *uuid gets its "uuid" member
-  // when that is a string, else stays empty.
-  [[nodiscard]] bool ParseJson(rapidjson::Document* json, std::string* uuid) const;
+  // Reads the JSON text into *json and its "uuid" into *uuid by the one rule of every request:
+  // kReplyBadRequest (with *uuid empty) for a text that is not a JSON object or a "uuid" that is
+  // present but is not a string, not valid UTF-8 or holds a NUL; kReplyBadData for any other text
+  // of the request that holds a NUL or nesting beyond kMaxPeerJsonDepth; else kReplySuccess (*uuid
+  // "" when absent). The text is parsed without recursion, so no nesting depth can exhaust the
+  // worker's stack.
+  [[nodiscard]] int ReadJson(rapidjson::Document* json, std::string* uuid) const;
 };
+
+// The final reply of a request through the reply sink: its id and command, the packet status that
+// ReplyStatus gives for the code, and the record {stage 0, code, uuid, type 0, info}. 0, or -1
+// without a desktop peer.
+int SendFinalReply(const IPCPacket1& request, const char* uuid, int32_t code, const char* info);
 
 class HLXModule {
  public:
@@ -46,8 +58,7 @@ class HLXModule {
   virtual int Reserved() { return 0; }
   // A packet that came back from the elevated helper instance.
   virtual int HandleHelperRequest(const IPCPacket1& /*request*/) { return 0; }
-  // The final reply of a request: its id and command, the packet status that ReplyStatus gives for
-  // the code, and the record {stage 0, code, uuid, type 0, info}. 0, or -1 without a desktop peer.
+  // SendFinalReply; a module may send its final replies another way.
   virtual int SendReply(const IPCPacket1& request, const char* uuid, int32_t code, const char* info);
 
  protected:

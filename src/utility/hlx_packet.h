@@ -113,8 +113,8 @@ struct FeedResult {
   uint64_t skippedBytes = 0;               // bytes dropped while looking for the next magic
 };
 
-// Reassembles packets from one connection's byte stream. Departures from the documented reader,
-// each because the documented one loses or corrupts packets:
+// Reassembles packets from one connection's byte stream, so that no packet is lost or corrupted
+// whatever the read boundaries:
 // - the stream is parsed, not the reads: a read may hold any mix of heartbeats, packet pieces and
 //   several packets, and a body chunk that happens to begin with "kCommand" is still body;
 // - a heartbeat is recognised only at a packet boundary, in any read, so eight 0x16 bytes inside a

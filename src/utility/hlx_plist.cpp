@@ -214,9 +214,8 @@ bool CopyXmlForm(const uint8_t* bytes, size_t length, std::string* xml) {
 bool ParseXml(const std::string& xml, TiXmlDocument* document) {
   if (!NestingWithin(xml, kMaxPlistNesting)) return false;
   KeepWhiteSpaceInXmlText();
-  // Property-list XML is UTF-8 by definition. The Windows build let TinyXML guess, which comes to the
-  // same for the library's XML (it declares UTF-8) but turns a character reference such as "&#x4E2D;"
-  // into one truncated byte in text without a declaration.
+  // Property-list XML is UTF-8 by definition. Left to guess, TinyXML would turn a character
+  // reference such as "&#x4E2D;" into one truncated byte in text without a declaration.
   document->Parse(xml.c_str(), nullptr, TIXML_ENCODING_UTF8);
   return true;
 }

@@ -6,11 +6,11 @@
 // thread at the same time. Bad input of any kind gives null, false or an empty text, never a throw
 // or a crash; nothing is logged (the caller knows what the bytes were for).
 //
-// The value tree (PlistVariant) mirrors the VARIANT tree of the Windows build one to one: strings are
+// The value tree (PlistVariant) is a VARIANT-like tree: strings are
 // held as UTF-8 (the modules write UTF-8 JSON, so UTF-16 would only be converted back), integers as
 // signed 64 bits, reals as doubles, arrays as vectors and dictionaries as shared CIOSDictionary
-// objects with byte-wise ordered keys. The conversion rules of the Windows build are kept exactly,
-// odd as some are, because the modules' readers depend on them:
+// objects with byte-wise ordered keys. The conversion rules below are fixed, odd as some are,
+// because the modules' readers depend on them:
 //
 //   element            in a dictionary                     in an array
 //   string             kString                             kString
@@ -146,8 +146,8 @@ class CIOSDictionary {
 [[nodiscard]] bool LoadPlistFile(const std::string& path, PlistVariant* out);
 
 // The text of the value that follows the first key of the top-level dictionary of a list in any
-// form; "" when there is none (or it is not a text, such as a nested dictionary). The Windows build cut
-// its work to 64 KiB of XML; a list of any size is read whole here.
+// form; "" when there is none (or it is not a text, such as a nested dictionary). A list of any
+// size is read whole.
 std::string GetFirstPlistValue(const uint8_t* bytes, size_t length);
 
 }  // namespace hlx

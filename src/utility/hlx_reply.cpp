@@ -3,40 +3,37 @@
 // the desktop side expects them ({"stage":0,"code":7,"uuid":"","type":0}).
 #include "utility/hlx_reply.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <cstring>
 
-#include "utility/hlx_util.h"
+#include "utility/hlx_json.h"
+#include "utility/hlx_zlib.h"
 
 namespace hlx {
 
 std::string ReplyRecord::SerializeText() const {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("stage");
-  writer.Int(stage);
-  writer.Key("code");
-  writer.Int64(code);
-  writer.Key("uuid");
-  writer.String(uuid ? uuid : "");
-  writer.Key("type");
-  writer.Int(type);
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("stage");
+  json->Int(stage);
+  json.Key("code");
+  json->Int64(code);
+  json.Key("uuid");
+  json.String(uuid ? uuid : "");
+  json.Key("type");
+  json->Int(type);
   if (info) {
-    writer.Key("info");
+    json.Key("info");
     if (*info) {
-      writer.RawValue(info, std::strlen(info), rapidjson::kObjectType);
+      json->RawValue(info, std::strlen(info), rapidjson::kObjectType);
     } else {
-      writer.String("");
+      json.String("");
     }
   }
-  writer.EndObject();
+  json->EndObject();
 
   std::string text = std::to_string(flag);
   text.push_back('\0');
-  text.append(buffer.GetString(), buffer.GetSize());
+  text += json.Text();
   text.push_back('\0');
   return text;
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "utility/hlx_reply_code.h"
+
 namespace hlx {
 
 // Packet status values of replies and events.
@@ -17,16 +19,6 @@ enum class PacketStatus : uint16_t {
   kInProgress = 2,
   kCancelled = 5,
   kFailed = 6,
-};
-
-// Result codes that every module shares.
-enum ReplyCode : int64_t {
-  kReplySuccess = 0,
-  kReplyTaskError = 2,
-  kReplyCancelled = 6,
-  kReplyNoDevice = 7,
-  kReplyBadData = 8,
-  kReplyBadRequest = 21,
 };
 
 // One reply, built on the stack by its sender; every pointer is borrowed for the call.

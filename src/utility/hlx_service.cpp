@@ -12,12 +12,12 @@
 #include <thread>
 
 #include "os/hlx_os.h"
-#include "utility/hlx_device_error.h"
+#include "utility/hlx_reply_code.h"
 #include "utility/hlx_module.h"
 #include "utility/hlx_startup_state.h"
 #include "utility/hlx_task.h"
 #include "utility/hlx_thread_pool.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_paths.h"
 #include "utility/ios/hlx_client.h"
 #include "utility/ios/hlx_device_monitor.h"
 
@@ -166,8 +166,12 @@ void StartLogging(const StartupState& state) {
   FLAGS_logbufsecs = 0;     // every line reaches the file at once
   FLAGS_max_log_size = 20;  // megabytes
   FLAGS_alsologtostderr = state.consoleEnabled;
-  for (int severity = google::GLOG_INFO; severity < google::NUM_SEVERITIES; ++severity) {
-    google::SetLogDestination(severity, (state.logFolder + "/Harlix.").c_str());
+  // One file holds every severity: glog writes each line to the file of its own severity and of
+  // every lower one, so the INFO file has them all. Giving the others the same name made each of
+  // them try to create the INFO file again ("COULD NOT CREATE LOGFILE ... File exists").
+  google::SetLogDestination(google::GLOG_INFO, (state.logFolder + "/Harlix.").c_str());
+  for (int severity = google::GLOG_WARNING; severity < google::NUM_SEVERITIES; ++severity) {
+    google::SetLogDestination(severity, "");
   }
   LOG(INFO) << "Harlix started: port " << state.desktopPort << ", watching " << state.watchedProcessId
             << ", mode " << state.instanceMode << ", pid " << os::Os().currentProcessId();
@@ -187,15 +191,16 @@ namespace hlx {
 int StartDeviceService() {
   VNLThreadPool::GetInstance().Start();
   (void)GetServiceTaskMap();
+  // Modules first: a request may arrive the instant the connection is up.
+  RegisterModules();
   HLXClient& client = HLXClient::GetInstance();
   (void)client.Connect();  // without a peer the service still runs, and still follows the watchdog
-  RegisterModules();
   HLXDeviceMonitor& monitor = HLXDeviceMonitor::GetInstance();
   monitor.AddCallback(&client);
   const int code = monitor.Start();
   if (code != 0) {
     // The service runs on without devices; the connect request can start the monitor later.
-    LOG(WARNING) << "device monitor did not start: " << code << " (" << DeviceErrorName(code) << ")";
+    LOG(WARNING) << "device monitor did not start: " << code << " (" << ReplyCodeName(code) << ")";
     ReportMonitorStatus(code);
   }
   if (GetStartupState().selfTest) {

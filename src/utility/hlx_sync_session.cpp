@@ -111,17 +111,6 @@ const SyncDataClass kSyncNotes = {"com.apple.Notes", "Notes-Device-Anchor", 102,
 const SyncDataClass kSyncCalendars = {"com.apple.Calendars", "Calendars-Device-Anchor", 110, "Calendars"};
 const SyncDataClass kSyncBookmarks = {"com.apple.Bookmarks", "Bookmarks-Device-Anchor", 102, "Bookmarks"};
 
-const char* SyncResultName(int32_t result) {
-  switch (result) {
-    case kSyncOk: return "ok";
-    case kSyncBadMessage: return "message does not convert";
-    case kSyncNoService: return "service not opened";
-    case kSyncConnectionLost: return "connection lost";
-    case kSyncRefused: return "refused by the device";
-    default: return "unknown";
-  }
-}
-
 std::string ComputerAnchorText(std::time_t now) {
   struct tm local {};
   if (localtime_r(&now, &local) == nullptr) return std::string();
@@ -256,6 +245,27 @@ void AcceptOneMessage(void* context, const uint8_t* bytes, int64_t length, bool*
   accept->disconnected = IsSyncDisconnect(name);
 }
 
+const PlistVariant::Array* TakeSyncAnswer(SyncAnswer* answer, const uint8_t* bytes, int64_t length,
+                                          PlistVariant* parsed) {
+  answer->received = true;
+  if (!ParsePlistToVariant(bytes, static_cast<size_t>(length), parsed)) return nullptr;
+  const PlistVariant::Array* elements = MessageElements(*parsed);
+  if (elements == nullptr) return nullptr;  // not a non-empty array: nothing to act on
+  const std::string name = SyncMessageName(*parsed);
+  if (IsSyncRefusal(name)) {
+    answer->refused = true;
+    return nullptr;
+  }
+  if (IsSyncDisconnect(name)) {
+    answer->disconnected = true;
+    return nullptr;
+  }
+  // Only the message's name says that a batch came (a record's text may read the same).
+  answer->anotherBatch = name == "SDMessageProcessChanges";
+  answer->readyForChanges = name == "SDMessageDeviceReadyToReceiveChanges";
+  return elements;
+}
+
 BinaryPlistPtr ReplaceTextInMessage(CFPropertyListRef message, const std::string& from, const std::string& to) {
   std::vector<CFPtr<CFTypeRef>> made;
   CFTypeRef rebuilt = RebuildWithReplacement(message, from, to, 0, &made);
@@ -293,40 +303,40 @@ int HLXSyncSession::Prepare() {
   m_ping = MakeClassMessage("DLMessagePing", m_class);
   m_finish = MakeClassMessage("SDMessageFinishSessionOnDevice", m_class);
   if (!m_versionExchange || !m_announce || !m_getAll || !m_getChanges || !m_acknowledge || !m_ping || !m_finish) {
-    return Fail(kSyncBadMessage);
+    return Fail(kReplyBadData);
   }
-  return kSyncOk;
+  return kReplySuccess;
 }
 
 int HLXSyncSession::Fail(int32_t result) {
-  if (m_result == kSyncOk && result != kSyncOk) {
+  if (m_result == kReplySuccess && result != kReplySuccess) {
     m_result = result;
-    LOG(WARNING) << "sync session " << m_class.name << ": " << result << " (" << SyncResultName(result) << ")";
+    LOG(WARNING) << "sync session " << m_class.name << ": " << result << " (" << ReplyCodeName(result) << ")";
   }
   return m_result;
 }
 
 int HLXSyncSession::AfterExchange(bool sent, bool answered, bool refused, bool disconnected) {
-  if (!sent || disconnected) return Fail(kSyncConnectionLost);
-  if (refused) return Fail(kSyncRefused);
-  if (!answered) return Fail(kSyncConnectionLost);
-  return kSyncOk;
+  if (!sent || disconnected) return Fail(kReplyNoConnection);
+  if (refused) return Fail(kReplySyncRefused);
+  if (!answered) return Fail(kReplyNoConnection);
+  return kReplySuccess;
 }
 
 int HLXSyncSession::Open(AMDeviceRef device, ClassAnswer answer) {
-  if (m_result != kSyncOk) return m_result;
-  if (!m_announce) return Fail(kSyncBadMessage);  // Prepare was not called or failed
+  if (m_result != kReplySuccess) return m_result;
+  if (!m_announce) return Fail(kReplyBadData);  // Prepare was not called or failed
   int32_t error = 0;
   m_service = OpenDeviceService(device, &error, kServiceName, nullptr, false);
   if (!m_service) {
     LOG(WARNING) << kServiceName << " not opened (device code " << error << ")";
-    return Fail(kSyncNoService);
+    return Fail(kReplyNoSyncService);
   }
   // The greeting (the device's version exchange) is taken whole and not examined.
   SyncAcceptContext greeting;
   ReceiveServiceMessages(m_service->ServiceConnection(), AcceptOneMessage, &greeting);
-  if (!greeting.received) return Fail(kSyncConnectionLost);
-  if (ExchangeWait(*m_versionExchange, "DLMessageDeviceReady") != kSyncOk) return m_result;
+  if (!greeting.received) return Fail(kReplyNoConnection);
+  if (ExchangeWait(*m_versionExchange, "DLMessageDeviceReady") != kReplySuccess) return m_result;
   if (answer == ClassAnswer::kWaitForComputer) {
     return ExchangeWait(*m_announce, "SDMessageSyncDataClassWithComputer");
   }
@@ -334,8 +344,8 @@ int HLXSyncSession::Open(AMDeviceRef device, ClassAnswer answer) {
 }
 
 int HLXSyncSession::ExchangeWait(const BinaryPlist& message, const char* awaited) {
-  if (m_result != kSyncOk) return m_result;
-  if (!m_service) return Fail(kSyncConnectionLost);
+  if (m_result != kReplySuccess) return m_result;
+  if (!m_service) return Fail(kReplyNoConnection);
   SyncWaitContext wait;
   wait.awaited = awaited;
   const bool sent = SendServiceMessage(m_service->ServiceConnection(), message);
@@ -344,8 +354,8 @@ int HLXSyncSession::ExchangeWait(const BinaryPlist& message, const char* awaited
 }
 
 int HLXSyncSession::ExchangeAcceptOne(const BinaryPlist& message) {
-  if (m_result != kSyncOk) return m_result;
-  if (!m_service) return Fail(kSyncConnectionLost);
+  if (m_result != kReplySuccess) return m_result;
+  if (!m_service) return Fail(kReplyNoConnection);
   SyncAcceptContext accept;
   const bool sent = SendServiceMessage(m_service->ServiceConnection(), message);
   if (sent) ReceiveServiceMessages(m_service->ServiceConnection(), AcceptOneMessage, &accept);
@@ -353,42 +363,64 @@ int HLXSyncSession::ExchangeAcceptOne(const BinaryPlist& message) {
 }
 
 int HLXSyncSession::Exchange(const BinaryPlist& message, ServiceMessageHandler handler, void* context) {
-  if (m_result != kSyncOk) return m_result;
-  if (!m_service) return Fail(kSyncConnectionLost);
-  if (!SendServiceMessage(m_service->ServiceConnection(), message)) return Fail(kSyncConnectionLost);
+  if (m_result != kReplySuccess) return m_result;
+  if (!m_service) return Fail(kReplyNoConnection);
+  if (!SendServiceMessage(m_service->ServiceConnection(), message)) return Fail(kReplyNoConnection);
   ReceiveServiceMessages(m_service->ServiceConnection(), handler, context);
-  return kSyncOk;
+  return kReplySuccess;
 }
 
 int HLXSyncSession::Send(const BinaryPlist& message) {
-  if (m_result != kSyncOk) return m_result;
-  if (!m_service) return Fail(kSyncConnectionLost);
-  if (!SendServiceMessage(m_service->ServiceConnection(), message)) return Fail(kSyncConnectionLost);
-  return kSyncOk;
+  if (m_result != kReplySuccess) return m_result;
+  if (!m_service) return Fail(kReplyNoConnection);
+  if (!SendServiceMessage(m_service->ServiceConnection(), message)) return Fail(kReplyNoConnection);
+  return kReplySuccess;
 }
 
 int HLXSyncSession::ReadAll(ServiceMessageHandler collector, void* context) {
-  return m_getAll ? Exchange(*m_getAll, collector, context) : Fail(kSyncBadMessage);
+  return m_getAll ? Exchange(*m_getAll, collector, context) : Fail(kReplyBadData);
 }
 
 int HLXSyncSession::Acknowledge(ServiceMessageHandler handler, void* context) {
-  return m_acknowledge ? Exchange(*m_acknowledge, handler, context) : Fail(kSyncBadMessage);
+  return m_acknowledge ? Exchange(*m_acknowledge, handler, context) : Fail(kReplyBadData);
 }
 
 int HLXSyncSession::AcknowledgeWait(const char* awaited) {
-  return m_acknowledge ? ExchangeWait(*m_acknowledge, awaited) : Fail(kSyncBadMessage);
+  return m_acknowledge ? ExchangeWait(*m_acknowledge, awaited) : Fail(kReplyBadData);
 }
 
 int HLXSyncSession::ReadChangesWait() {
-  return m_getChanges ? ExchangeWait(*m_getChanges, "SDMessageProcessChanges") : Fail(kSyncBadMessage);
+  return m_getChanges ? ExchangeWait(*m_getChanges, "SDMessageProcessChanges") : Fail(kReplyBadData);
 }
 
-int HLXSyncSession::Ping() { return m_ping ? Send(*m_ping) : Fail(kSyncBadMessage); }
+int HLXSyncSession::Ping() { return m_ping ? Send(*m_ping) : Fail(kReplyBadData); }
 
 int HLXSyncSession::Finish(ClassAnswer answer) {
-  if (!m_finish) return Fail(kSyncBadMessage);
+  if (!m_finish) return Fail(kReplyBadData);
   if (answer == ClassAnswer::kWaitForComputer) return ExchangeWait(*m_finish, "SDMessageDeviceFinishedSession");
   return ExchangeAcceptOne(*m_finish);
+}
+
+int HLXSyncSession::OpenForChanges(AMDeviceRef device) {
+  if (Open(device, ClassAnswer::kWaitForComputer) != kReplySuccess) return m_result;
+  if (ReadChangesWait() != kReplySuccess) return m_result;
+  if (AcknowledgeWait("SDMessageProcessChanges") != kReplySuccess) return m_result;
+  if (AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kReplySuccess) return m_result;
+  return Ping();
+}
+
+int HLXSyncSession::Collect(const BinaryPlist& message, ServiceMessageHandler collector, void* context,
+                            SyncAnswer& answer) {
+  answer.Reset();
+  (void)Exchange(message, collector, context);
+  return CheckAnswer(answer);
+}
+
+int HLXSyncSession::CheckAnswer(const SyncAnswer& answer) {
+  if (m_result != kReplySuccess) return m_result;
+  if (answer.refused) return Fail(kReplySyncRefused);
+  if (!answer.received || answer.disconnected) return Fail(kReplyNoConnection);
+  return kReplySuccess;
 }
 
 }  // namespace hlx

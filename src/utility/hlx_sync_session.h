@@ -7,15 +7,14 @@
 // builds the messages it will send before the session opens, so that a text that does not convert
 // fails the request before anything reaches the device.
 //
-// Departures from the documented session, each made to report a failure as one:
+// A failure is reported as one, never read past:
 //   - a device that refuses the class (SDMessageRefuseToSyncDataClassWithComputer) or cancels
-//     (SDMessageCancelSession) ends the session with kSyncRefused; the documented session read on
-//     and reported success;
+//     (SDMessageCancelSession) ends the session with kReplySyncRefused;
 //   - a connection that fails or closes before the awaited answer came ends the session with
-//     kSyncConnectionLost (so do DLMessageDisconnect and a frame that is no message); documented:
-//     the session went on, and the request as a rule ended with 0;
-//   - the ComputerAnchor offset of zones west of UTC is written with a minus sign ("-0500"); the
-//     documented format had a fixed plus sign and an unsigned field.
+//     kReplyNoConnection (so do DLMessageDisconnect and a frame that is no message), so that a
+//     request never ends with 0 for work that did not happen;
+//   - the ComputerAnchor offset of zones west of UTC is written with a minus sign ("-0500"), so
+//     that the anchor names the right moment in every zone.
 //
 // Threads: a session belongs to the request (one worker) that opened it.
 #pragma once
@@ -32,21 +31,17 @@
 #include "mobiledevice.h"
 #include "utility/hlx_device_link.h"
 #include "utility/hlx_plist.h"
+#include "utility/hlx_reply_code.h"
 
 namespace hlx {
 
 class HLXDeviceService;
 class PlistVariant;
 
-// Results of a session step; they are the requests' reply codes.
-enum SyncResult : int32_t {
-  kSyncOk = 0,
-  kSyncBadMessage = 8,         // a message to send did not convert (the request's data was bad)
-  kSyncNoService = 13,         // "com.apple.mobilesync" could not be opened; nothing was sent
-  kSyncConnectionLost = 24,    // the device's answer did not come: the connection failed or closed
-  kSyncRefused = 32,           // the device refused the class or cancelled the session
-};
-const char* SyncResultName(int32_t result);
+// Session steps return ReplyCode values (hlx_reply_code.h): kReplySuccess, kReplyBadData (a message
+// to send did not convert), kReplyNoSyncService (the service did not open; nothing was sent),
+// kReplyNoConnection (the answer did not come) and kReplySyncRefused (the device refused the class
+// or cancelled the session).
 
 // One data class: its name, the device anchor name and version that the class announcement
 // carries, and the word of the lockdown data-sync domain that tells whether an account holds it.
@@ -130,6 +125,23 @@ struct SyncAcceptContext {
 };
 void AcceptOneMessage(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result);
 
+// What the device's answer to one exchange said of the session, for the collectors with which
+// modules read records (contacts, notes, calendars, bookmarks). A module's collector context holds
+// one (or derives from it) and calls TakeSyncAnswer first; Reset before each exchange.
+struct SyncAnswer {
+  bool received = false;         // a message came
+  bool refused = false;          // it refused the class or cancelled the session
+  bool disconnected = false;     // the device said goodbye
+  bool anotherBatch = false;     // a batch of records (SDMessageProcessChanges)
+  bool readyForChanges = false;  // SDMessageDeviceReadyToReceiveChanges
+  void Reset() { received = refused = disconnected = anotherBatch = readyForChanges = false; }
+};
+// Parses one device message into *parsed and notes in *answer what it says of the session. Returns
+// the message's elements when the collector should read its records (a non-empty array message
+// that neither refuses nor disconnects), else null.
+const PlistVariant::Array* TakeSyncAnswer(SyncAnswer* answer, const uint8_t* bytes, int64_t length,
+                                          PlistVariant* parsed);
+
 // Literal replacement of `from` by `to` in every string of a message (dictionary keys and string
 // values at any depth; other values are kept as they are) and its binary serialisation; null when
 // the list cannot be rebuilt. A record id is no pattern: "." matches a dot only.
@@ -151,11 +163,11 @@ class HLXSyncSession {
   HLXSyncSession& operator=(const HLXSyncSession&) = delete;
 
   // Builds the session's own messages (version exchange, class announcement with the anchor of
-  // now, the readers, ping, finish). kSyncOk or kSyncBadMessage; call before Open.
+  // now, the readers, ping, finish). kReplySuccess or kReplyBadData; call before Open.
   [[nodiscard]] int Prepare();
 
   // Opens the service, reads the greeting, exchanges versions, announces the class and takes the
-  // answer. kSyncOk, kSyncNoService (nothing sent), kSyncConnectionLost or kSyncRefused.
+  // answer. kReplySuccess, kReplyNoSyncService (nothing sent), kReplyNoConnection or kReplySyncRefused.
   [[nodiscard]] int Open(AMDeviceRef device, ClassAnswer answer);
 
   // Sends a message and waits for the awaited name (WaitForMessage).
@@ -168,7 +180,7 @@ class HLXSyncSession {
   // Sends a message that gets no answer.
   [[nodiscard]] int Send(const BinaryPlist& message);
 
-  // The prepared messages of the readers and writers (kSyncBadMessage when Prepare did not run).
+  // The prepared messages of the readers and writers (kReplyBadData when Prepare did not run).
   [[nodiscard]] int ReadAll(ServiceMessageHandler collector, void* context);
   [[nodiscard]] int Acknowledge(ServiceMessageHandler handler, void* context);
   [[nodiscard]] int AcknowledgeWait(const char* awaited);
@@ -176,6 +188,16 @@ class HLXSyncSession {
   [[nodiscard]] int Ping();
   // Finishing: the answer awaited by name, or one answer taken as it comes.
   [[nodiscard]] int Finish(ClassAnswer answer);
+
+  // Opens the session for deletes and writes (after Prepare): the class awaited by name, the change
+  // query with its two acknowledgements, the ping.
+  [[nodiscard]] int OpenForChanges(AMDeviceRef device);
+  // Sends a message and hands the answers to a module's collector, whose context holds `answer`
+  // (reset here); then CheckAnswer.
+  [[nodiscard]] int Collect(const BinaryPlist& message, ServiceMessageHandler collector, void* context,
+                            SyncAnswer& answer);
+  // The session result of what a collector saw: a refusal, or no answer (or a goodbye), fails it.
+  [[nodiscard]] int CheckAnswer(const SyncAnswer& answer);
 
   // Records a failure that a caller's handler saw (first one sticks); returns the sticky result.
   int Fail(int32_t result);
@@ -187,7 +209,7 @@ class HLXSyncSession {
 
   const SyncDataClass& m_class;
   std::shared_ptr<HLXDeviceService> m_service;
-  int32_t m_result = kSyncOk;
+  int32_t m_result = kReplySuccess;
   BinaryPlistPtr m_versionExchange;
   BinaryPlistPtr m_announce;
   BinaryPlistPtr m_getAll;

@@ -1,10 +1,11 @@
-// Text helpers: our own UTF-8/UTF-16 converter (strict on input, as the Windows converter is with
-// MB_ERR_INVALID_CHARS), ReplaceAll, TryAllocBuffer and InflateToBuffer. No state, any thread.
+// Text helpers: our own UTF-8 validator and UTF-8/UTF-16 converter (strict on input: invalid text
+// converts to nothing rather than to a guess), ReplaceAll, TryAllocBuffer, number and size texts.
+// No state, any thread.
 #include "utility/hlx_text.h"
 
-#include <zlib.h>
-
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -13,14 +14,15 @@ namespace {
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 
-// Appends the UTF-16 form of `length` bytes of UTF-8 to *out; false at the first invalid sequence.
+// Appends the UTF-16 form of `length` bytes of UTF-8 to *out (when not null); false at the first
+// invalid sequence.
 bool DecodeUtf8(const char* text, size_t length, std::u16string* out) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   size_t i = 0;
   while (i < length) {
     unsigned char lead = bytes[i];
     if (lead < 0x80) {
-      out->push_back(static_cast<char16_t>(lead));
+      if (out) out->push_back(static_cast<char16_t>(lead));
       ++i;
       continue;
     }
@@ -43,7 +45,9 @@ bool DecodeUtf8(const char* text, size_t length, std::u16string* out) {
       value = (value << 6) | (next & 0x3F);
     }
     if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-    if (value >= 0x10000) {
+    if (out == nullptr) {
+      // validation only: nothing to append
+    } else if (value >= 0x10000) {
       value -= 0x10000;
       out->push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
       out->push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
@@ -130,7 +134,7 @@ char16_t* Utf8ToWideDup(const char* text) {
 }
 
 char* WideToAnsiDup(const char16_t* text) {
-  // Two zero bytes for null, as the Windows helper allocates for its empty result.
+  // Two zero bytes for null: callers may read the empty result as narrow or as wide text.
   if (text == nullptr) return static_cast<char*>(std::calloc(2, 1));
   std::string ansi = WideToUtf8(text);
   return MallocCopy(ansi.data(), ansi.size(), 1);
@@ -157,62 +161,40 @@ bool TryAllocBuffer(uint8_t** out, size_t count) {
   return *out != nullptr;
 }
 
-int InflateToBuffer(uint8_t* out, uint64_t outCapacity, const uint8_t* in, uint64_t inLength,
-                    uint64_t* outLength) {
-  constexpr uint64_t kStep = 0x4000;
-  *outLength = 0;
-  z_stream stream;
-  std::memset(&stream, 0, sizeof(stream));
-  int code = inflateInit(&stream);
-  if (code != Z_OK) return code;
+// Reads a number as atoi does (leading blanks, a sign, digits; anything else ends it), clamped to
+// the int range instead of atoi's undefined overflow.
+bool IsValidUtf8(std::string_view text) { return DecodeUtf8(text.data(), text.size(), nullptr); }
 
-  uint8_t scratch[kStep];
-  uint64_t fed = 0;
-  int result;
-  for (;;) {
-    if (stream.avail_in == 0 && fed < inLength) {
-      uint64_t step = std::min(kStep, inLength - fed);
-      stream.next_in = const_cast<Bytef*>(in + fed);
-      stream.avail_in = static_cast<uInt>(step);
-      fed += step;
-    }
-    uInt room;
-    if (out != nullptr) {
-      // A full buffer still gets a call with no room: the stream's end and check value need input
-      // only.
-      room = static_cast<uInt>(std::min(kStep, outCapacity - *outLength));
-      stream.next_out = out + *outLength;
-    } else {
-      room = static_cast<uInt>(kStep);
-      stream.next_out = scratch;
-    }
-    stream.avail_out = room;
-    code = inflate(&stream, Z_NO_FLUSH);
-    *outLength += room - stream.avail_out;
-    if (code == Z_STREAM_END) {
-      result = Z_OK;
-      break;
-    }
-    if (code == Z_NEED_DICT) {
-      result = Z_DATA_ERROR;
-      break;
-    }
-    if (code == Z_BUF_ERROR) {
-      // No progress: either more input is due, or the input is used up (truncated data), or input
-      // is left but the output has no room (the buffer is too small). The last two end the call.
-      if (stream.avail_in == 0 && fed < inLength) continue;
-      result = Z_BUF_ERROR;
-      break;
-    }
-    if (code != Z_OK) {
-      result = code;  // Z_DATA_ERROR, Z_MEM_ERROR, Z_STREAM_ERROR
-      break;
-    }
+int ReadLeadingInt(const char* text) {
+  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+  bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  int64_t value = 0;
+  while (*text >= '0' && *text <= '9') {
+    value = value * 10 + (*text - '0');
+    if (value > static_cast<int64_t>(INT_MAX) + 1) value = static_cast<int64_t>(INT_MAX) + 1;
+    ++text;
   }
-  inflateEnd(&stream);
-  return result;
+  if (negative) value = -value;
+  return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
 }
 
-void TracePrintf(const char*, ...) {}
+std::string FormatByteSize(uint64_t byteCount) {
+  constexpr uint64_t kKilo = 1024;
+  double count = static_cast<double>(byteCount);
+  char text[64];
+  if (byteCount < kKilo) {
+    std::snprintf(text, sizeof(text), "%.2f B", count);
+  } else if (byteCount < kKilo * kKilo) {
+    std::snprintf(text, sizeof(text), "%.2f KB", count / kKilo);
+  } else if (byteCount < kKilo * kKilo * kKilo) {
+    std::snprintf(text, sizeof(text), "%.2f MB", count / (kKilo * kKilo));
+  } else {
+    std::snprintf(text, sizeof(text), "%.2f GB", count / (kKilo * kKilo * kKilo));
+  }
+  return text;
+}
+
+// The Unix seconds of a UTC time text "YYYY-MM-DDThh:mm:ss..." (at least 19 characters); false for
 
 }  // namespace hlx

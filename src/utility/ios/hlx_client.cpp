@@ -2,20 +2,21 @@
 #include "utility/ios/hlx_client.h"
 
 #include <glog/logging.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <cstdio>
 #include <ctime>
 
 #include "os/hlx_os.h"
 #include "utility/hlx_device.h"
+#include "utility/hlx_json.h"
 #include "utility/hlx_module.h"
 #include "utility/hlx_service.h"
 #include "utility/hlx_startup_state.h"
 #include "utility/hlx_text.h"
 #include "utility/hlx_thread_pool.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_regex.h"
+#include "utility/hlx_time.h"
+#include "utility/hlx_version.h"
 #include "utility/module/basicinfo/hlx_module_basicinfo.h"
 #include "utility/module/control/hlx_module_control.h"
 
@@ -24,7 +25,7 @@ namespace {
 
 int OnDesktopPacket(std::unique_ptr<IPCPacket1> packet) {
   if (GetStartupState().quitting) return -2;
-  if (packet->command == static_cast<uint32_t>(HLXModuleControl::kCodeCancel)) {
+  if (packet->command == static_cast<uint32_t>(kRequestCancel)) {
     // A cancel only marks a task; running it here means it is never stuck behind ten busy workers.
     RunRequestTask(std::move(packet));
     return 0;
@@ -44,37 +45,35 @@ int OnHelperPacket(std::unique_ptr<IPCPacket1> packet) {
 std::string DeviceReadyInfo(const HLXDevice& device) {
   const DeviceProperties properties = device.Properties();
   const StartupState& state = GetStartupState();
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("Model");
-  writer.String(properties.model.c_str());
-  writer.Key("FirmVersion");
-  writer.String(properties.productVersion.c_str());
-  writer.Key("Type");
-  writer.String(properties.deviceClass.c_str());
-  writer.Key("Data_FreeSize");
-  writer.Uint64(static_cast<uint64_t>(properties.freeBytes < 0 ? 0 : properties.freeBytes));
-  writer.Key("Data_PhysicalSize");
-  writer.Uint64(static_cast<uint64_t>(properties.totalBytes < 0 ? 0 : properties.totalBytes));
-  writer.Key("Pid");
-  writer.Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
-  writer.Key("TaskId");
-  writer.Int64(state.taskId);
-  writer.Key("SerialNumber");
-  writer.String(properties.serialNumber.c_str());
-  writer.EndObject();
-  return std::string(buffer.GetString(), buffer.GetSize());
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("Model");
+  json.String(properties.model.c_str());
+  json.Key("FirmVersion");
+  json.String(properties.productVersion.c_str());
+  json.Key("Type");
+  json.String(properties.deviceClass.c_str());
+  json.Key("Data_FreeSize");
+  json->Uint64(static_cast<uint64_t>(properties.freeBytes < 0 ? 0 : properties.freeBytes));
+  json.Key("Data_PhysicalSize");
+  json->Uint64(static_cast<uint64_t>(properties.totalBytes < 0 ? 0 : properties.totalBytes));
+  json.Key("Pid");
+  json->Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
+  json.Key("TaskId");
+  json->Int64(state.taskId);
+  json.Key("SerialNumber");
+  json.String(properties.serialNumber.c_str());
+  json->EndObject();
+  return json.Text();
 }
 
 std::string DeviceRemovedInfo() {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("PID");
-  writer.Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
-  writer.EndObject();
-  return std::string(buffer.GetString(), buffer.GetSize());
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("PID");
+  json->Uint64(static_cast<uint64_t>(os::Os().currentProcessId()));
+  json->EndObject();
+  return json.Text();
 }
 
 void SendStatusPacket(uint32_t command, uint64_t code) {
@@ -92,9 +91,10 @@ void RunModule(std::unique_ptr<IPCPacket1> packet, bool fromHelper) {
   HLXModule* module = ModuleRegistry::GetInstance().Find(static_cast<int32_t>(packet->command));
   if (!module) {
     LOG(WARNING) << "request " << packet->id << " has unknown code " << packet->command;
+    if (!fromHelper) SendFinalReply(*packet, "", kReplyTaskError, nullptr);
     return;
   }
-  LOG(INFO) << "request " << packet->id << " code " << packet->command << " starts";
+  // Feature modules log each request's one line themselves (hlx_feature_module.h).
   try {
     if (fromHelper) {
       module->HandleHelperRequest(*packet);
@@ -104,7 +104,6 @@ void RunModule(std::unique_ptr<IPCPacket1> packet, bool fromHelper) {
   } catch (const std::exception& error) {
     LOG(ERROR) << "request " << packet->id << " code " << packet->command << " failed: " << error.what();
   }
-  LOG(INFO) << "request " << packet->id << " code " << packet->command << " ends";
 }
 
 }  // namespace
@@ -113,6 +112,7 @@ HLXClient::HLXClient() {
   const int32_t heartbeatMs = GetStartupState().heartbeatIntervalMs;
   m_desktop.SetHeartbeatIntervalMs(heartbeatMs);
   m_helper.SetHeartbeatIntervalMs(heartbeatMs);
+  SetReplySink(this);  // the client lives until the process ends
 }
 
 HLXClient& HLXClient::GetInstance() {
@@ -254,19 +254,22 @@ void ReportDeviceStatus(uint64_t deviceHandle, uint32_t status) { SendStatusPack
 void ReportDeviceError(const HLXDevice& device, int32_t code) {
   LOG(INFO) << "error code: " << code;
   const DeviceProperties properties = device.Properties();
-  const std::string info = "\"" + std::to_string(code) + "\"";
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("DeviceName");
-  writer.String(properties.deviceName.c_str());
-  writer.EndObject();
+  // The device code travels as a JSON string.
+  JsonTextWriter info;
+  info.String(std::to_string(code));
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("DeviceName");
+  json.String(properties.deviceName.c_str());
+  json->EndObject();
   ReplyRecord record;
   record.code = static_cast<int64_t>(device.Handle());
   record.uuid = properties.udid.c_str();
-  record.info = info.c_str();
-  record.data = reinterpret_cast<const uint8_t*>(buffer.GetString());
-  record.dataLength = static_cast<int64_t>(buffer.GetSize());
+  const std::string infoText = info.Text();
+  const std::string data = json.Text();
+  record.info = infoText.c_str();
+  record.data = reinterpret_cast<const uint8_t*>(data.data());
+  record.dataLength = static_cast<int64_t>(data.size());
   IPCPacket1 packet;
   packet.command = HLXClient::kDeviceErrorReport;
   packet.status = static_cast<uint16_t>(PacketStatus::kStatusReport);
@@ -281,7 +284,7 @@ void RunSelfTestTask(std::shared_ptr<HLXDevice> device) {
   LOG(INFO) << "TestModule Begin";
   if (device) {
     auto* basicInfo = dynamic_cast<HLXModuleBasicInfo*>(
-        ModuleRegistry::GetInstance().Find(HLXModuleBasicInfo::kCodeDeviceInfo));
+        ModuleRegistry::GetInstance().Find(kRequestDeviceInfo));
     if (basicInfo) VNLThreadPool::GetInstance().AddTask([basicInfo, device] { basicInfo->RunSelfTest(device); });
     LOG(INFO) << "TestModule Finish";
     return;

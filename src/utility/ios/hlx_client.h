@@ -16,11 +16,12 @@
 
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_reply.h"
+#include "utility/hlx_reply_sink.h"
 #include "utility/ios/hlx_device_monitor.h"
 
 namespace hlx {
 
-class HLXClient : public HLXDeviceCallback {
+class HLXClient : public HLXDeviceCallback, public ReplySink {
  public:
   // Commands of device-event packets.
   static constexpr uint32_t kEventDeviceReady = 1;
@@ -39,7 +40,7 @@ class HLXClient : public HLXDeviceCallback {
   // part (zlib-compressed when its type is 0) in a packet with the given packet's id, command and
   // status. -1 when the desktop channel has no connection, else 0. A data part that cannot be
   // compressed turns the reply into a failed one (code 2, status 6) without data.
-  int SendReply(const ReplyRecord& record, const IPCPacket1& packet);
+  int SendReply(const ReplyRecord& record, const IPCPacket1& packet) override;
 
   // Helper channel (used by the connect module).
   bool IsHelperChannelIdle() const;
@@ -77,7 +78,8 @@ void ReportDeviceStatus(uint64_t deviceHandle, uint32_t status);
 void ReportDeviceError(const HLXDevice& device, int32_t code);
 
 // Pool tasks: run the module that owns the packet's command (requests from the desktop, or
-// packets that came back from the helper). Unknown commands and close records get no reply.
+// packets that came back from the helper). A request whose code has no module gets a final reply
+// with code 2, so the peer never waits for one; close records get none.
 void RunRequestTask(std::unique_ptr<IPCPacket1> packet);
 void RunHelperPacketTask(std::unique_ptr<IPCPacket1> packet);
 

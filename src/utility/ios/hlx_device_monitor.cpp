@@ -8,7 +8,7 @@
 
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
-#include "utility/hlx_device_error.h"
+#include "utility/hlx_reply_code.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_lockdown.h"
 #include "utility/hlx_process_util.h"
@@ -31,18 +31,18 @@ HLXDeviceMonitor& HLXDeviceMonitor::GetInstance() {
 
 int HLXDeviceMonitor::Start() {
   std::lock_guard<std::mutex> lock(m_startMutex);
-  if (m_subscription) return kDeviceOk;
+  if (m_subscription) return kReplySuccess;
   LOG(INFO) << "CMobileExportFun::GetInstance().Init() Before";
-  if (!Md().Init()) return kDeviceLibraryNotBound;
+  if (!Md().Init()) return kReplyLibraryNotBound;
   LOG(INFO) << "CMobileExportFun::GetInstance().Init() Finish";
-  if (!IsMobileDeviceServiceRunning()) return kDeviceServiceNotRunning;
+  if (!IsMobileDeviceServiceRunning()) return kReplyServiceNotRunning;
   LOG(INFO) << "AppleMobileDeviceService.exe";
   AMDeviceNotificationRef subscription = nullptr;
   if (Md().AMDeviceNotificationSubscribe(&HLXDeviceMonitor::OnNotification, 0, 0, nullptr, &subscription) != 0) {
-    return kDeviceSubscribeFailed;
+    return kReplySubscribeFailed;
   }
   m_subscription = subscription;
-  return kDeviceOk;
+  return kReplySuccess;
 }
 
 int HLXDeviceMonitor::AddCallback(HLXDeviceCallback* callback) {
@@ -102,9 +102,9 @@ void HLXDeviceMonitor::OnArrived(AMDeviceRef handle) {
 }
 
 void HLXDeviceMonitor::BringUp(const std::shared_ptr<HLXDevice>& device) {
-  int32_t code = kDeviceOk;
+  int32_t code = kReplySuccess;
   if (!RenewDeviceSession(device->Device(), &code)) {
-    LOG(WARNING) << "device session failed: " << code << " (" << DeviceErrorName(code) << ")";
+    LOG(WARNING) << "device session failed: " << code << " (" << ReplyCodeName(code) << ")";
     // A device that waits for the user's trust still tells its name and identifier without a
     // session, so the report can say which device asks.
     DeviceProperties properties = device->Properties();
@@ -161,21 +161,21 @@ void HLXDeviceMonitor::OnTrustAnswered(AMDeviceRef handle) {
 
 int HLXDeviceMonitor::OnDeviceReady(const std::shared_ptr<HLXDevice>& device) {
   const int code = ReadDeviceProperties(*device);
-  if (code != kDeviceOk) {
-    LOG(WARNING) << "device properties failed: " << code << " (" << DeviceErrorName(code) << ")";
+  if (code != kReplySuccess) {
+    LOG(WARNING) << "device properties failed: " << code << " (" << ReplyCodeName(code) << ")";
     if (InNormalMode()) ReportDeviceError(*device, code);
     return code;
   }
   device->SetState(HLXDevice::kStateReady);
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   Deliver(device, kEventReady);
-  return kDeviceOk;
+  return kReplySuccess;
 }
 
 int ReadDeviceProperties(HLXDevice& device) {
-  int32_t error = kDeviceOk;
+  int32_t error = kReplySuccess;
   std::shared_ptr<HLXDeviceSession> session = GetDeviceSession(device.Device(), &error);
-  if (!session) return error != kDeviceOk ? error : kDeviceNoSession;
+  if (!session) return error != kReplySuccess ? error : kReplyNoSession;
 
   DeviceProperties properties = device.Properties();
   AMDeviceRef handle = device.Device();
@@ -191,13 +191,13 @@ int ReadDeviceProperties(HLXDevice& device) {
   device.SetProperties(properties);
 
   if ((properties.deviceClass == "iPod" || properties.deviceClass == "iPhone") && properties.versionNumber < 42) {
-    return kDeviceTooOld;
+    return kReplyDeviceTooOld;
   }
 
   std::shared_ptr<HLXDeviceService> afc = OpenDeviceService(handle, &error, "com.apple.afc", nullptr, true);
-  if (!afc || !afc->AfcConnection()) return error != kDeviceOk ? error : kDeviceAfcNotOpened;
+  if (!afc || !afc->AfcConnection()) return error != kReplySuccess ? error : kReplyAfcNotOpened;
   AFCDictionaryRef info = nullptr;
-  if (Md().AFCDeviceInfoOpen(afc->AfcConnection(), &info) != 0) return kDeviceAfcInfoUnreadable;
+  if (Md().AFCDeviceInfoOpen(afc->AfcConnection(), &info) != 0) return kReplyAfcInfoUnreadable;
   while (true) {
     // Reset each round: a failed read must not hand back the previous pair again.
     char* key = nullptr;
@@ -214,7 +214,7 @@ int ReadDeviceProperties(HLXDevice& device) {
   }
   Md().AFCKeyValueClose(info);
   device.SetProperties(properties);
-  return kDeviceOk;
+  return kReplySuccess;
 }
 
 }  // namespace hlx

@@ -30,24 +30,33 @@ void EnterModule(HLXModule* module, std::initializer_list<int32_t> codes) {
 
 bool RegisterModules() {
   // Module objects live until the process ends.
-  EnterModule(new HLXModuleConnect(), {16, 17, 10, 18});
-  EnterModule(new HLXModuleBasicInfo(), {300, 303, 15});
-  EnterModule(new HLXModuleContact(), {100, 101, 102, 103, 104, 105, 106});
-  EnterModule(new HLXModuleSms(), {201});
-  EnterModule(new HLXModuleNote(), {1200, 1201});
-  EnterModule(new HLXModuleBookmark(), {1400, 1401, 1402});
-  EnterModule(new HLXModuleCalendar(), {1500, 1501, 1502});
-  EnterModule(new HLXModulePhoto(), {400, 401, 402, 403, 404});
-  EnterModule(new HLXModuleMedia(), {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010,
-                                     1011, 1012, 1013});
-  EnterModule(new HLXModuleApp(), {501, 502, 504, 505, 506});
-  EnterModule(new HLXModuleiTunes(), {1600, 1601, 1602, 1603, 1604, 1605, 1606, 1607});
-  EnterModule(new HLXModuleFile(), {701, 702, 703});
-  EnterModule(new HLXModuleControl(), {HLXModuleControl::kCodeCancel});
-  EnterModule(new HLXModuleErase(), {1700, 1701});
+  EnterModule(new HLXModuleConnect(),
+              {kRequestDownloadDrivers, kRequestInstallDrivers, kRequestStartDeviceLibrary, kRequestCheckStoreITunes});
+  EnterModule(new HLXModuleBasicInfo(), {kRequestDeviceInfo, kRequestRenameDevice, kRequestBringReady});
+  EnterModule(new HLXModuleContact(), {kRequestListContacts, kRequestListGroups, kRequestWriteContact,
+                                       kRequestDeleteContact, kRequestWriteGroup, kRequestDeleteGroup,
+                                       kRequestWriteGroupMembers});
+  EnterModule(new HLXModuleSms(), {kRequestListMessages});
+  EnterModule(new HLXModuleNote(), {kRequestListNotes, kRequestAddNote});
+  EnterModule(new HLXModuleBookmark(), {kRequestListBookmarks, kRequestWriteBookmarks, kRequestDeleteBookmark});
+  EnterModule(new HLXModuleCalendar(), {kRequestListCalendars, kRequestWriteCalendar, kRequestDeleteCalendarRecord});
+  EnterModule(new HLXModulePhoto(), {kRequestListPhotos, kRequestListAlbums, kRequestListAlbumContents,
+                                     kRequestPhotoThumbnails, kRequestPortableDeviceCheck});
+  EnterModule(new HLXModuleMedia(), {kRequestMediaLibrary, kRequestBooksAndRingtones, kRequestVoiceMemos,
+                                     kRequestRingtones, kRequestSongs, kRequestMovies, kRequestTvShows,
+                                     kRequestMusicVideos, kRequestBooks, kRequestPlaylists, kRequestPlaylistItems,
+                                     kRequestMediaItemIds, kRequestImportBooks, kRequestDeleteBooks});
+  EnterModule(new HLXModuleApp(), {kRequestListApps, kRequestAppIcons, kRequestInstallApp, kRequestUninstallApp,
+                                   kRequestArchiveApp});
+  EnterModule(new HLXModuleiTunes(), {kRequestBackup, kRequestRestore, kRequestListBackups,
+                                      kRequestFindMyAssociation, kRequestBackupEncryption,
+                                      kRequestChangeBackupPassword, kRequestITunesRunning, kRequestStopITunes});
+  EnterModule(new HLXModuleFile(), {kRequestExportFiles, kRequestDownloadFile, kRequestUploadFile});
+  EnterModule(new HLXModuleControl(), {kRequestCancel});
+  EnterModule(new HLXModuleErase(), {kRequestEraseContent, kRequestFillFreeSpace});
   if (std::getenv("HLX_TEST_MODULES")) {
     EnterModule(new HLXModuleTestProbe(),
-                {HLXModuleTestProbe::kCodeLongTask, HLXModuleTestProbe::kCodeDataReply});
+                {kRequestTestLongTask, kRequestTestDataReply});
   }
   return true;
 }

@@ -1,5 +1,5 @@
 // Lockdown values as value trees, read from a simulated device and compared with what Python's
-// plistlib reads from the same image's lockdown.plist under the documented conversion rules:
+// plistlib reads from the same image's lockdown.plist under the value tree's conversion rules:
 // strings (a non-ASCII device name included) as UTF-8, data as upper-case hex, booleans, 64-bit
 // integers and reals, and dictionaries and arrays converted but answered with false.
 #include <gtest/gtest.h>
@@ -84,7 +84,7 @@ TEST(LockdownVariantTest, ValuesConvertAsPythonReadsThem) {
     const char* domain;
     const char* key;
   } cases[] = {
-      {"", "DeviceName"},                      // "Zoë's iPhone": the ASCII read of the Windows build failed here
+      {"", "DeviceName"},                      // "Zoë's iPhone": not ASCII
       {"", "ActivationStateAcknowledged"},     // boolean
       {"", "UniqueChipID"},                    // 64-bit integer
       {"", "TimeIntervalSince1970"},           // real

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "unit/device/device_test_support.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_json.h"
 
 namespace hlx {
 namespace {

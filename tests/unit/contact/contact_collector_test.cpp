@@ -14,7 +14,7 @@
 
 #include "unit/device/device_test_support.h"
 #include "utility/hlx_plist.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_time.h"
 
 namespace hlx {
 namespace {

@@ -215,9 +215,9 @@ TEST_F(SyncMessages, AcceptOneMessageTakesOneAndSeesOnlyARefusal) {
 TEST_F(SyncMessages, ASessionWithoutPreparedMessagesSendsNothing) {
   HLXSyncSession session(kSyncContacts);
   // No Prepare: every step fails before anything is opened or sent.
-  EXPECT_EQ(session.Open(nullptr, HLXSyncSession::ClassAnswer::kAcceptOne), kSyncBadMessage);
-  EXPECT_EQ(session.Ping(), kSyncBadMessage);
-  EXPECT_EQ(session.Finish(HLXSyncSession::ClassAnswer::kWaitForComputer), kSyncBadMessage);
+  EXPECT_EQ(session.Open(nullptr, HLXSyncSession::ClassAnswer::kAcceptOne), kReplyBadData);
+  EXPECT_EQ(session.Ping(), kReplyBadData);
+  EXPECT_EQ(session.Finish(HLXSyncSession::ClassAnswer::kWaitForComputer), kReplyBadData);
 }
 
 }  // namespace

@@ -124,8 +124,8 @@ TEST_F(DeviceLinkTest, AClosedConnectionEndsTheLoop) {
 }
 
 // The device stops sending part-way: inside the first length word, right after it, and inside the
-// body. The Windows build filled the length word with one receive and used whatever it held; here a
-// short length word or body ends the loop without a call.
+// body. A short length word or body ends the loop without a call: a stale buffer is never read as
+// a length.
 TEST_F(DeviceLinkTest, AStreamCutShortHandsNothingOver) {
   for (int cutAfter : {1, 3, 4, 4 + 500}) {
     SCOPED_TRACE(cutAfter);

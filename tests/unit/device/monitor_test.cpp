@@ -15,7 +15,7 @@
 #include "os/hlx_os.h"
 #include "unit/device/device_test_support.h"
 #include "utility/hlx_device.h"
-#include "utility/hlx_device_error.h"
+#include "utility/hlx_reply_code.h"
 
 namespace hlx {
 namespace {
@@ -72,7 +72,7 @@ TEST(HLXDeviceMonitor, SecondStartDoesNotSubscribeOrAnnounceAgain) {
         HLXDeviceMonitor& monitor = HLXDeviceMonitor::GetInstance();
         monitor.AddCallback(&callback);
         int result = 0;
-        if (monitor.Start() != kDeviceOk || monitor.Start() != kDeviceOk) result = 11;
+        if (monitor.Start() != kReplySuccess || monitor.Start() != kReplySuccess) result = 11;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (result == 0 && callback.ready.load() == 0 && std::chrono::steady_clock::now() < deadline) {
           std::this_thread::yield();
@@ -98,7 +98,7 @@ TEST(HLXDeviceMonitor, StartWithoutTheDeviceSupportServiceGives14) {
           out->clear();
           return true;
         };
-        return HLXDeviceMonitor::GetInstance().Start() == kDeviceServiceNotRunning ? 0 : 1;
+        return HLXDeviceMonitor::GetInstance().Start() == kReplyServiceNotRunning ? 0 : 1;
       },
       0);
 }

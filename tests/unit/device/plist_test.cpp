@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "unit/device/device_test_support.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_encoding.h"
 
 namespace hlx {
 namespace {
@@ -334,8 +334,8 @@ TEST_F(PlistLibraryTest, ParseRefusesBytesTheLibraryRejects) {
   }
 }
 
-// The Windows build copied the XML into a 64 KiB buffer; a first value far longer than that arrives
-// whole (and the sanitizer build would catch any write past a buffer).
+// A first value far longer than 64 KiB arrives whole (and the sanitizer build would catch any write
+// past a buffer).
 TEST_F(PlistLibraryTest, FirstValueCases) {
   std::string longText(100000, 'v');
   longText[0] = 'A';

@@ -163,7 +163,7 @@ TEST(IPCChannel, ChannelsExchangePacketsBothWays) {
   EXPECT_FALSE(clientRecorder.packets[1]->IsCloseRecord());
 }
 
-TEST(IPCChannel, SendsTheDocumentedBytes) {
+TEST(IPCChannel, SendsTheWireBytes) {
   int port = 0;
   RawSocket listener = RawListen(&port);
   vnl::IPCPacketChannel channel;

@@ -18,7 +18,7 @@ using test::WirePacket;
 
 const uint8_t* Bytes(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
 
-TEST(PacketHeader, EncodesTheDocumentedLayout) {
+TEST(PacketHeader, EncodesTheWireLayout) {
   IPCPacketHeader header;
   header.id = 0x0807060504030201ULL;
   header.command = 0x0D0C0B0AU;

@@ -1,6 +1,8 @@
 // File and folder utilities: MD5 against md5sum, zlib and base64 against Python, the service's
 // folders, folder sizes with a sparse 5 GiB file, and unique local paths.
-#include "utility/hlx_util.h"
+#include "utility/hlx_encoding.h"
+#include "utility/hlx_paths.h"
+#include "utility/hlx_zlib.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -126,7 +128,7 @@ TEST(Zlib, PythonCompressedDataInflates) {
     ASSERT_EQ(status, 0);
     std::string packed = ReadFile(packedPath);
     std::string out = "kept";
-    ASSERT_TRUE(ZlibDecompress(out, packed.data(), packed.size()));
+    ASSERT_EQ(ZlibInflate(out, packed.data(), packed.size(), kMaxRequestDataBytes), InflateResult::kOk);
     EXPECT_TRUE(out == "kept" + plain);
   }
 }
@@ -139,17 +141,29 @@ TEST(Zlib, TruncatedOrCorruptDataIsRefused) {
     SCOPED_TRACE(cut);
     std::vector<char> prefix(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(cut));
     std::string out;
-    EXPECT_FALSE(ZlibDecompress(out, prefix.data(), prefix.size()));
+    EXPECT_NE(ZlibInflate(out, prefix.data(), prefix.size(), kMaxRequestDataBytes), InflateResult::kOk);
   }
   std::string corrupt = packed;
   corrupt[corrupt.size() / 2] ^= 0x55;
   corrupt[corrupt.size() - 1] ^= 0x55;  // at the latest the check value fails
   std::string out;
-  EXPECT_FALSE(ZlibDecompress(out, corrupt.data(), corrupt.size()));
+  EXPECT_NE(ZlibInflate(out, corrupt.data(), corrupt.size(), kMaxRequestDataBytes), InflateResult::kOk);
   std::string trailing = packed + "garbage after the stream";
   out.clear();
-  EXPECT_TRUE(ZlibDecompress(out, trailing.data(), trailing.size()));
+  EXPECT_EQ(ZlibInflate(out, trailing.data(), trailing.size(), kMaxRequestDataBytes), InflateResult::kOk);
   EXPECT_TRUE(out == plain);
+}
+
+TEST(Zlib, InflationStopsAtItsCap) {
+  const std::string plain(size_t{8} << 20, '\0');  // 8 MiB of zeros pack into about 8 KiB
+  std::string packed;
+  ASSERT_TRUE(ZlibCompress(packed, plain.data(), plain.size()));
+  std::string out;
+  EXPECT_EQ(ZlibInflate(out, packed.data(), packed.size(), plain.size() / 8), InflateResult::kTooLarge);
+  EXPECT_LE(out.size(), plain.size() / 8 + 64 * 1024) << "inflated far beyond the cap";
+  out.clear();
+  EXPECT_EQ(ZlibInflate(out, packed.data(), packed.size(), plain.size()), InflateResult::kOk);
+  EXPECT_EQ(out.size(), plain.size());
 }
 
 // ---- base64

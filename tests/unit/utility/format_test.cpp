@@ -1,7 +1,10 @@
 // Size, duration and time texts (time zones pinned through TZ, checked against Python's zoneinfo),
 // version order, regular expressions, the SQL regexp function on an in-memory database, and JSON
 // text.
-#include "utility/hlx_util.h"
+#include "utility/hlx_json.h"
+#include "utility/hlx_regex.h"
+#include "utility/hlx_time.h"
+#include "utility/hlx_version.h"
 
 #include <rapidjson/document.h>
 #include <sqlite3.h>

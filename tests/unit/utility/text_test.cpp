@@ -1,6 +1,7 @@
 // UTF-8/UTF-16 conversions (checked against Python's codecs over every Unicode scalar value),
 // ReplaceAll, TryAllocBuffer and InflateToBuffer (fed by zlib's own compress2).
 #include "utility/hlx_text.h"
+#include "utility/hlx_zlib.h"
 
 #include <zlib.h>
 
@@ -277,7 +278,6 @@ TEST_F(InflateToBufferTest, BytesAfterTheStreamAreIgnored) {
   EXPECT_EQ(length, m_plain.size());
 }
 
-TEST(TracePrintf, DoesNothing) { TracePrintf("%s %d", "trace", 1); }
 
 }  // namespace
 }  // namespace hlx

@@ -85,9 +85,8 @@ const char* AtcOutcomeName(AtcOutcome outcome);
 // messages until one ends the exchange; messages of other commands are dropped. The command of a
 // message is the text of the first key of its top-level dictionary. AssetMetrics is parsed with
 // ParseUsageReply in the storage mode.
-// Deliberate departures: the Windows build read any announced length into its 4 MiB buffer (a longer
-// body overflowed it) and went on reading after a failed receive (a closed connection looped for
-// ever); here both end the exchange without metrics.
+// An announced length beyond the 4 MiB buffer and a failed receive (a closed connection) both end
+// the exchange without metrics, so neither can overflow the buffer or loop for ever.
 AtcOutcome ExchangeAtcMessages(AMDServiceConnectionRef connection, const BinaryPlist& message,
                                DeviceUsageContext* context);
 

@@ -2,23 +2,18 @@
 #include "utility/module/basicinfo/hlx_module_basicinfo.h"
 
 #include <glog/logging.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
-#include "utility/hlx_device_error.h"
+#include "utility/hlx_reply_code.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_lockdown.h"
 #include "utility/hlx_plist.h"
-#include "utility/hlx_reply.h"
-#include "utility/hlx_util.h"
-#include "utility/ios/hlx_client.h"
+#include "utility/hlx_json.h"
 #include "utility/ios/hlx_device_monitor.h"
 #include "utility/module/basicinfo/hlx_device_usage.h"
 
@@ -134,33 +129,10 @@ bool IsDeviceThere(const HLXDevice& device) {
   return static_cast<bool>(CopyLockdownValueByKey(device.Device(), "UniqueDeviceID"));
 }
 
-// An intermediate reply of request 300: status 2, the device's UDID, the JSON text as zlib data.
-void SendDocument(const IPCPacket1& request, const std::string& udid, const rapidjson::Value& document) {
+// An intermediate reply of request 300: the JSON text as zlib data.
+void SendDocument(const FeatureRequest& request, const rapidjson::Value& document) {
   const std::string json = JsonValueToString(document);
-  ReplyRecord record;
-  record.uuid = udid.c_str();
-  record.data = reinterpret_cast<const uint8_t*>(json.data());
-  record.dataLength = static_cast<int64_t>(json.size());
-  IPCPacket1 packet;
-  packet.id = request.id;
-  packet.command = request.command;
-  packet.status = static_cast<uint16_t>(PacketStatus::kInProgress);
-  HLXClient::GetInstance().SendReply(record, packet);
-}
-
-// Reads the new name from the inflated data part of 303; false when it is not a JSON object with
-// a string "name" that holds no NUL (a NUL would cut the name short on its way to the device).
-bool ReadNewName(const std::string& data, std::string* name) {
-  std::string text;
-  if (!ZlibDecompress(text, data.data(), data.size())) return false;
-  rapidjson::Document json;
-  // Invalid UTF-8 is refused here: the device takes the name as UTF-8.
-  json.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str(), text.size());
-  if (json.HasParseError() || !json.IsObject()) return false;
-  auto member = json.FindMember("name");
-  if (member == json.MemberEnd() || !member->value.IsString()) return false;
-  name->assign(member->value.GetString(), member->value.GetStringLength());
-  return name->find('\0') == std::string::npos;
+  request.SendProgress(request.Command(), 0, nullptr, &json);
 }
 
 }  // namespace
@@ -170,84 +142,61 @@ void HLXModuleBasicInfo::ReadDeviceProperties(HLXDevice& device, rapidjson::Valu
   for (const PropertyRow& row : kProperties) AddProperty(device, row, object, allocator);
 }
 
-int HLXModuleBasicInfo::HandleRequest(const IPCPacket1& request) {
-  std::string uuid;
-  try {
-    const RequestPayload payload = RequestPayload::Parse(request.body);
-    rapidjson::Document json;
-    json.Parse(payload.json.c_str());
-    if (json.HasParseError() || !json.IsObject()) {
-      SendReply(request, "", static_cast<int32_t>(kReplyBadRequest), nullptr);
-      return 0;
-    }
-    auto uuidMember = json.FindMember("uuid");
-    if (uuidMember != json.MemberEnd() && uuidMember->value.IsString()) {
-      uuid.assign(uuidMember->value.GetString(), uuidMember->value.GetStringLength());
-    }
-    uint64_t handle = 0;
-    auto codeMember = json.FindMember("code");
-    if (codeMember != json.MemberEnd() && codeMember->value.IsUint64()) {
-      handle = codeMember->value.GetUint64();
-    } else if (codeMember != json.MemberEnd() && codeMember->value.IsInt64()) {
-      handle = static_cast<uint64_t>(codeMember->value.GetInt64());
-    }
-
-    // A device whose UDID could not be read yet is found by its handle, the "code" of the
-    // device's reports. The handle is only compared, never used, unless a listed device has it.
-    HLXDeviceMonitor& monitor = HLXDeviceMonitor::GetInstance();
-    std::shared_ptr<HLXDevice> device = monitor.FindDeviceByUdid(uuid);
-    if (!device && handle != 0) device = monitor.FindDeviceByHandle(reinterpret_cast<AMDeviceRef>(handle));
-    if (!device) {
-      SendReply(request, uuid.c_str(), static_cast<int32_t>(kReplyNoDevice), nullptr);
-      return 0;
-    }
-
-    int32_t result = static_cast<int32_t>(kReplySuccess);
-    if (payload.subCommand == 1) {
-      switch (static_cast<int32_t>(request.command)) {
-        case kCodeBringReady:
-          if (device->GetState() != HLXDevice::kStateReady) result = monitor.OnDeviceReady(device);
-          break;
-        case kCodeDeviceInfo:
-          result = HandleDeviceInfo(request, device);
-          break;
-        case kCodeRename: {
-          // Left open by the protocol: data without a string "name" is answered like data that is
-          // not JSON.
-          std::string name;
-          result = ReadNewName(payload.data, &name) ? SetDeviceName(device, name)
-                                                    : static_cast<int32_t>(kReplyBadData);
-          break;
-        }
-        default:
-          break;
-      }
-    }
-    SendReply(request, uuid.c_str(), result, nullptr);
-  } catch (const std::exception& error) {
-    // Out of memory, most likely: the request still gets its one final reply.
-    LOG(ERROR) << "request " << request.id << " code " << request.command << " failed: " << error.what();
-    SendReply(request, uuid.c_str(), static_cast<int32_t>(kReplyTaskError), nullptr);
+std::shared_ptr<HLXDevice> HLXModuleBasicInfo::FindDevice(const FeatureRequest& request) const {
+  // A device whose UDID could not be read yet is found by its handle, the "code" of the device's
+  // reports. The handle is only compared, never used, unless a listed device has it.
+  HLXDeviceMonitor& monitor = HLXDeviceMonitor::GetInstance();
+  std::shared_ptr<HLXDevice> device = monitor.FindDeviceByUdid(request.Uuid());
+  if (device) return device;
+  uint64_t handle = 0;
+  auto code = request.Json().FindMember("code");
+  if (code != request.Json().MemberEnd() && code->value.IsUint64()) {
+    handle = code->value.GetUint64();
+  } else if (code != request.Json().MemberEnd() && code->value.IsInt64()) {
+    handle = static_cast<uint64_t>(code->value.GetInt64());
   }
-  return 0;
+  return handle != 0 ? monitor.FindDeviceByHandle(reinterpret_cast<AMDeviceRef>(handle)) : nullptr;
 }
 
-int HLXModuleBasicInfo::HandleDeviceInfo(const IPCPacket1& request, const std::shared_ptr<HLXDevice>& device) {
+int HLXModuleBasicInfo::Run(FeatureRequest& request) {
+  const std::shared_ptr<HLXDevice>& device = request.Device();
+  switch (static_cast<int32_t>(request.Command())) {
+    case kRequestBringReady:
+      if (device->GetState() == HLXDevice::kStateReady) return kReplySuccess;
+      return HLXDeviceMonitor::GetInstance().OnDeviceReady(device);
+    case kRequestDeviceInfo:
+      return HandleDeviceInfo(request);
+    case kRequestRenameDevice: {
+      // Data without a string "name" is answered like data that is not JSON. Invalid UTF-8 and a
+      // NUL are refused with it: the device takes the name as a UTF-8 C string.
+      rapidjson::Document data;
+      if (request.ReadData(&data) != kReplySuccess) return kReplyBadData;
+      auto name = data.FindMember("name");
+      if (name == data.MemberEnd() || !name->value.IsString()) return kReplyBadData;
+      return SetDeviceName(device, std::string(name->value.GetString(), name->value.GetStringLength()));
+    }
+    default:
+      return kReplySuccess;
+  }
+}
+
+int HLXModuleBasicInfo::HandleDeviceInfo(const FeatureRequest& request) {
+  const std::shared_ptr<HLXDevice>& device = request.Device();
   AMDeviceRef handle = device->Device();
-  int32_t error = kDeviceOk;
+  int32_t error = kReplySuccess;
   // Held to the end of the request: it keeps the session that the lockdown reads need.
   std::shared_ptr<HLXDeviceService> afc = OpenDeviceService(handle, &error, kAfcService, nullptr, true);
-  if (!afc) return kDeviceAfcNotOpened;
+  if (!afc) return kReplyAfcNotOpened;
 
   rapidjson::Document properties(rapidjson::kObjectType);
   ReadDeviceProperties(*device, &properties, properties.GetAllocator());
   properties.AddMember("IsJailbreak", rapidjson::Value(IsJailbroken(handle) ? 1 : 0), properties.GetAllocator());
-  // Departure from the Windows build, which answered 0 whatever happened: a device that went away
-  // while it was being read would show the desktop a document with most values missing (and then
-  // all-zero storage) as if the device had said so. It ends with "no connection" instead.
-  if (!IsDeviceThere(*device)) return kDeviceNoConnection;
+  // A device that went away while it was being read would show the desktop a document with most
+  // values missing (and then all-zero storage) as if the device had said so: the request ends with
+  // "no connection" instead.
+  if (!IsDeviceThere(*device)) return kReplyNoConnection;
   const std::string udid = device->Udid();
-  SendDocument(request, udid, properties);
+  SendDocument(request, properties);
 
   rapidjson::Document usage(rapidjson::kObjectType);
   DeviceUsageContext context(udid, &usage, &usage.GetAllocator());
@@ -255,38 +204,37 @@ int HLXModuleBasicInfo::HandleDeviceInfo(const IPCPacket1& request, const std::s
   (void)ReadBatteryCycleCount(handle, &context);
   context.mode = DeviceUsageContext::Mode::kStorage;
   (void)ReadStorageUsage(handle, &context);
-  if (!IsDeviceThere(*device)) return kDeviceNoConnection;
-  SendDocument(request, udid, usage);
-  return kDeviceOk;
+  if (!IsDeviceThere(*device)) return kReplyNoConnection;
+  SendDocument(request, usage);
+  return kReplySuccess;
 }
 
 int HLXModuleBasicInfo::SetDeviceName(const std::shared_ptr<HLXDevice>& device, const std::string& name) {
   AMDeviceRef handle = device->Device();
-  int32_t error = kDeviceOk;
+  int32_t error = kReplySuccess;
   std::shared_ptr<HLXDeviceService> afc = OpenDeviceService(handle, &error, kAfcService, nullptr, true);
-  if (!afc) return kDeviceAfcNotOpened;
+  if (!afc) return kReplyAfcNotOpened;
   CMobileExportFun& md = CMobileExportFun::GetInstance();
   CFPtr<CFStringRef> value(md.CFStringCreateWithCString(nullptr, name.c_str(), kCFStringEncodingUTF8));
   if (!value) return static_cast<int32_t>(kReplyBadData);
   CFStringRef key = md.__CFStringMakeConstantString("DeviceName");
   const int refused = md.AMDeviceSetValue(handle, nullptr, key, value.get());
-  if (refused == 0) return kDeviceOk;
+  if (refused == 0) return kReplySuccess;
   LOG(WARNING) << "device name refused: " << std::hex << refused;
-  return IsDeviceThere(*device) ? kReplyRenameRefused : kDeviceNoConnection;
+  return IsDeviceThere(*device) ? kReplyRenameRefused : kReplyNoConnection;
 }
 
 void HLXModuleBasicInfo::RunSelfTest(const std::shared_ptr<HLXDevice>& device) {
   if (!device) return;
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  JsonTextWriter json;
   const std::string udid = device->Udid();
-  writer.StartObject();
-  writer.Key("uuid");
-  writer.String(udid.c_str(), static_cast<rapidjson::SizeType>(udid.size()));
-  writer.EndObject();
+  json->StartObject();
+  json.Key("uuid");
+  json.String(udid);
+  json->EndObject();
   IPCPacket1 request;
-  request.command = static_cast<uint32_t>(kCodeDeviceInfo);
-  request.body = std::string("1") + '\0' + std::string(buffer.GetString(), buffer.GetSize()) + '\0';
+  request.command = static_cast<uint32_t>(kRequestDeviceInfo);
+  request.body = std::string("1") + '\0' + json.Text() + '\0';
   HandleRequest(request);
 }
 

@@ -16,27 +16,14 @@
 #include <memory>
 #include <string>
 
-#include "utility/hlx_module.h"
+#include "utility/hlx_feature_module.h"
 
 namespace hlx {
 
 class HLXDevice;
 
-class HLXModuleBasicInfo : public HLXModule {
+class HLXModuleBasicInfo : public HLXFeatureModule {
  public:
-  static constexpr int32_t kCodeBringReady = 15;
-  static constexpr int32_t kCodeDeviceInfo = 300;
-  static constexpr int32_t kCodeRename = 303;
-
-  // This module's own reply codes (the shared ones are in hlx_reply.h, the device layer's in
-  // hlx_device_error.h).
-  static constexpr int32_t kReplyRenameRefused = 31;  // the device refused the new name
-
-  int Notify(void*) override { return 0; }
-  // Always ends with one final reply carrying the request's "uuid" (empty for a request whose JSON
-  // text does not parse).
-  int HandleRequest(const IPCPacket1& request) override;
-
   // Self-test mode: a request 300 of the module's own making for the device (sub-command 1), whose
   // replies go to the desktop peer like any other.
   void RunSelfTest(const std::shared_ptr<HLXDevice>& device);
@@ -47,8 +34,13 @@ class HLXModuleBasicInfo : public HLXModule {
   static void ReadDeviceProperties(HLXDevice& device, rapidjson::Value* object,
                                    rapidjson::Document::AllocatorType& allocator);
 
+ protected:
+  // By UDID, or else by the handle in "code" for a device whose UDID could not be read yet.
+  std::shared_ptr<HLXDevice> FindDevice(const FeatureRequest& request) const override;
+  int Run(FeatureRequest& request) override;
+
  private:
-  int HandleDeviceInfo(const IPCPacket1& request, const std::shared_ptr<HLXDevice>& device);
+  int HandleDeviceInfo(const FeatureRequest& request);
   int SetDeviceName(const std::shared_ptr<HLXDevice>& device, const std::string& name);
 };
 

@@ -1,20 +1,16 @@
 // Records of the contact requests (see hlx_contact_collector.h).
 #include "utility/module/contact/hlx_contact_collector.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <algorithm>
 #include <cstdlib>
 
+#include "utility/hlx_json.h"
 #include "utility/hlx_plist.h"
 #include "utility/hlx_sync_session.h"
-#include "utility/hlx_util.h"
+#include "utility/hlx_time.h"
 
 namespace hlx {
 namespace {
-
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -26,14 +22,6 @@ bool IsUtcDateText(const std::string& text) {
     if (kShape[i] == 'd' ? !IsDigit(text[i]) : text[i] != kShape[i]) return false;
   }
   return true;
-}
-
-void String(JsonWriter& writer, const std::string& text) {
-  writer.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
-}
-
-void Key(JsonWriter& writer, const std::string& text) {
-  writer.Key(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
 }
 
 // The text and integer fields of a record in key order, as the desktop sees them; `skipped` is a key
@@ -81,8 +69,8 @@ const char* const kSubRecordEntities[kSubRecordEntityCount] = {
 
 std::string ContactFieldText(const std::string& text) {
   if (!IsUtcDateText(text)) return text;
-  // Birthdays before 1970 are converted too (documented: UtcTextToLocalText, which gives "" for
-  // them); a moment no conversion reaches keeps its text rather than becoming "".
+  // Birthdays before 1970 are converted too (UtcTextToLocalText would give "" for them); a moment
+  // no conversion reaches keeps its text rather than becoming "".
   std::string local = UtcTextToLocalDateText(text);
   return local.empty() ? text : local;
 }
@@ -119,7 +107,7 @@ void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary
     Group group;
     group.id = id;
     // Group texts are taken unchanged (no date conversion); every array field adds its texts to the
-    // one "members" member (the documented JSON repeated "members" once per array field).
+    // one "members" member, so the object never holds a member name twice.
     for (const auto& [key, value] : record.entries()) {
       if (const std::string* text = value.GetString()) {
         group.fields.push_back(Field{key, *text});
@@ -174,64 +162,62 @@ void ContactRecordSet::ContactBatches(size_t perBatch, const BatchSink& emit) co
 
   perBatch = std::max<size_t>(perBatch, 1);
   for (size_t first = 0; first < m_contacts.size(); first += perBatch) {
-    rapidjson::StringBuffer buffer;
-    JsonWriter writer(buffer);
-    writer.StartObject();
+    JsonTextWriter json;
+    json->StartObject();
     for (size_t c = first; c < std::min(m_contacts.size(), first + perBatch); ++c) {
       const Contact& contact = m_contacts[c];
-      Key(writer, contact.id);
-      writer.StartObject();
+      json.Key(contact.id);
+      json->StartObject();
       for (const Field& field : contact.fields) {
-        Key(writer, field.key);
-        String(writer, field.value);
+        json.Key(field.key);
+        json.String(field.value);
       }
       for (size_t slot = 0; slot < links[c].entities.size(); ++slot) {
-        Key(writer, links[c].entities[slot]);
-        writer.StartArray();
+        json.Key(links[c].entities[slot]);
+        json->StartArray();
         for (size_t s : links[c].records[slot]) {
           const SubRecord& sub = m_subRecords[s];
-          writer.StartObject();
-          writer.Key("id");
-          String(writer, sub.id);
+          json->StartObject();
+          json.Key("id");
+          json.String(sub.id);
           for (const Field& field : sub.fields) {
-            Key(writer, field.key);
-            String(writer, field.value);
+            json.Key(field.key);
+            json.String(field.value);
           }
-          writer.EndObject();
+          json->EndObject();
         }
-        writer.EndArray();
+        json->EndArray();
       }
-      writer.EndObject();
+      json->EndObject();
     }
-    writer.EndObject();
-    emit(std::string(buffer.GetString(), buffer.GetSize()));
+    json->EndObject();
+    emit(json.Text());
   }
 }
 
 void ContactRecordSet::GroupBatches(size_t perBatch, const BatchSink& emit) const {
   perBatch = std::max<size_t>(perBatch, 1);
   for (size_t first = 0; first < m_groups.size(); first += perBatch) {
-    rapidjson::StringBuffer buffer;
-    JsonWriter writer(buffer);
-    writer.StartObject();
+    JsonTextWriter json;
+    json->StartObject();
     for (size_t g = first; g < std::min(m_groups.size(), first + perBatch); ++g) {
       const Group& group = m_groups[g];
-      Key(writer, group.id);
-      writer.StartObject();
+      json.Key(group.id);
+      json->StartObject();
       for (const Field& field : group.fields) {
-        Key(writer, field.key);
-        String(writer, field.value);
+        json.Key(field.key);
+        json.String(field.value);
       }
       if (group.hasMembers) {
-        writer.Key("members");
-        writer.StartArray();
-        for (const std::string& member : group.members) String(writer, member);
-        writer.EndArray();
+        json.Key("members");
+        json->StartArray();
+        for (const std::string& member : group.members) json.String(member);
+        json->EndArray();
       }
-      writer.EndObject();
+      json->EndObject();
     }
-    writer.EndObject();
-    emit(std::string(buffer.GetString(), buffer.GetSize()));
+    json->EndObject();
+    emit(json.Text());
   }
 }
 
@@ -239,29 +225,14 @@ void ContactRecordCollector(void* context, const uint8_t* bytes, int64_t length,
   auto* sync = static_cast<ContactSyncContext*>(context);
   *more = false;
   *result = false;
-  sync->received = true;
   PlistVariant parsed;
-  if (!ParsePlistToVariant(bytes, static_cast<size_t>(length), &parsed)) return;
-  const std::string name = SyncMessageName(parsed);
-  if (name.empty()) return;  // not a non-empty array: nothing to act on
-  if (IsSyncRefusal(name)) {
-    sync->refused = true;
-    return;
-  }
-  if (IsSyncDisconnect(name)) {
-    sync->disconnected = true;
-    return;
-  }
-  const bool isBatch = name == "SDMessageProcessChanges";
-  sync->readyForChanges = name == "SDMessageDeviceReadyToReceiveChanges";
-  const PlistVariant::Array& elements = *(*parsed.GetArray())[0].GetArray();
+  const PlistVariant::Array* message = TakeSyncAnswer(sync, bytes, length, &parsed);
+  if (message == nullptr) return;
+  const PlistVariant::Array& elements = *message;
   switch (sync->step) {
     case 0:
     case 1:
-      // The documented step 1 took any element equal to the name as "another batch"; only the
-      // message's name says it (a record's text may read "SDMessageProcessChanges").
-      if (isBatch) {
-        sync->anotherBatch = true;
+      if (sync->anotherBatch) {
         *result = true;
         sync->records.Collect(parsed);
       }

@@ -2,11 +2,9 @@
 // listing (contacts, groups and the sub-records that belong to contacts) and the id maps that
 // answer its writes; and the JSON the desktop sees of them.
 //
-// The listing links sub-records to their contacts only after every batch is in: the documented
-// collector attached a sub-record only to contacts collected before it (earlier in byte order of the
-// ids, or in an earlier batch), so a phone number whose id sorts before its contact's ("10" < "9")
-// or that came in an earlier batch than its contact was dropped. A record that comes twice is one
-// record, the later one (documented: a contact sent twice was listed twice).
+// The listing links sub-records to their contacts only after every batch is in, so a phone number
+// whose id sorts before its contact's ("10" < "9") or that comes in an earlier batch than its
+// contact is still listed with it. A record that comes twice is one record, the later one.
 //
 // Threads: one context per request, used by the request's worker only.
 #pragma once
@@ -19,10 +17,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "utility/hlx_sync_session.h"
+
 namespace hlx {
 
 class CIOSDictionary;
-class PlistVariant;
 
 constexpr const char kContactEntity[] = "com.apple.contacts.Contact";
 constexpr const char kGroupEntity[] = "com.apple.contacts.Group";
@@ -81,8 +80,9 @@ class ContactRecordSet {
   std::unordered_map<std::string, size_t> m_subRecordIndex;
 };
 
-// The context of ContactRecordCollector for one request.
-struct ContactSyncContext {
+// The context of ContactRecordCollector for one request; the SyncAnswer part tells what the last
+// exchange brought.
+struct ContactSyncContext : SyncAnswer {
   // What the next answer is for: 0 the first listing batch, 1 a listing acknowledgement, 2..9 the
   // id map of a write (2 contacts, then the sub-record entities in kSubRecordEntities order), 10 an
   // answer not looked at, 11 the device id of `recordKey`.
@@ -91,14 +91,6 @@ struct ContactSyncContext {
   std::map<std::string, std::string> remaps[1 + kSubRecordEntityCount];  // old id -> device id
   std::string recordKey;
   std::string deviceId;
-
-  // What the last exchange brought; Reset before each.
-  bool received = false;      // a message came
-  bool refused = false;       // it refused the class or cancelled the session
-  bool disconnected = false;  // the device said goodbye
-  bool anotherBatch = false;  // a listing batch (SDMessageProcessChanges)
-  bool readyForChanges = false;  // SDMessageDeviceReadyToReceiveChanges
-  void Reset() { received = refused = disconnected = anotherBatch = readyForChanges = false; }
 };
 
 // ServiceMessageHandler of the contact requests: takes one message and acts by the context's step.

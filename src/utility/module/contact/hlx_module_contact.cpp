@@ -1,25 +1,17 @@
 // Requests 100 to 106 (see hlx_module_contact.h).
 #include "utility/module/contact/hlx_module_contact.h"
 
-#include <glog/logging.h>
 #include <rapidjson/document.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
-#include <chrono>
 #include <functional>
 #include <vector>
 
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
-#include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_lockdown.h"
+#include "utility/hlx_json.h"
 #include "utility/hlx_plist.h"
-#include "utility/hlx_reply.h"
 #include "utility/hlx_sync_session.h"
-#include "utility/hlx_util.h"
-#include "utility/ios/hlx_client.h"
-#include "utility/ios/hlx_device_monitor.h"
 #include "utility/module/contact/hlx_contact_collector.h"
 
 namespace hlx {
@@ -27,73 +19,23 @@ namespace {
 
 using ClassAnswer = HLXSyncSession::ClassAnswer;
 
-constexpr uint32_t kCodeListContacts = 100;
-constexpr uint32_t kCodeListGroups = 101;  // also the packet command of the groups' list replies
-constexpr uint32_t kCodeWriteContact = 102;
-constexpr uint32_t kCodeDeleteContact = 103;
-constexpr uint32_t kCodeWriteGroup = 104;
-constexpr uint32_t kCodeDeleteGroup = 105;
-constexpr uint32_t kCodeWriteGroupMembers = 106;
 constexpr char kGroupKeyPrefix[] = "Group/";
 
-// An intermediate reply (packet status 2) on the request's id with the given command.
-void SendProgress(const IPCPacket1& request, uint32_t command, const std::string& udid, int32_t stage,
-                  const std::string* info, const std::string* data) {
-  ReplyRecord record;
-  record.stage = stage;
-  record.uuid = udid.c_str();
-  record.info = info != nullptr ? info->c_str() : nullptr;
-  if (data != nullptr) {
-    record.data = reinterpret_cast<const uint8_t*>(data->data());
-    record.dataLength = static_cast<int64_t>(data->size());
-  }
-  IPCPacket1 packet;
-  packet.id = request.id;
-  packet.command = command;
-  packet.status = static_cast<uint16_t>(PacketStatus::kInProgress);
-  HLXClient::GetInstance().SendReply(record, packet);
+std::string CountInfo(int64_t count) {
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("Count");
+  json->Int64(count);
+  json->EndObject();
+  return json.Text();
 }
-
-std::string CountInfo(int64_t count) { return "{\"Count\":" + std::to_string(count) + "}"; }
 
 // The count reply, then one record reply per batch, all with the count's info text.
-void SendList(const IPCPacket1& request, uint32_t command, const std::string& udid, int64_t count,
+void SendList(const FeatureRequest& request, uint32_t command, int64_t count,
               const std::function<void(const ContactRecordSet::BatchSink&)>& batches) {
   const std::string info = CountInfo(count);
-  SendProgress(request, command, udid, 0, &info, nullptr);
-  batches([&](const std::string& batch) { SendProgress(request, command, udid, 1, &info, &batch); });
-}
-
-std::string WriteJson(const rapidjson::Value& value) {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  value.Accept(writer);
-  return std::string(buffer.GetString(), buffer.GetSize());
-}
-
-// What the collector saw of the device's answer, as a session result.
-int CheckAnswer(HLXSyncSession& session, const ContactSyncContext& context) {
-  if (session.Result() != kSyncOk) return session.Result();
-  if (context.refused) return session.Fail(kSyncRefused);
-  if (!context.received || context.disconnected) return session.Fail(kSyncConnectionLost);
-  return kSyncOk;
-}
-
-// Sends a message through the collector and turns what came back into a session result.
-int CollectAnswer(HLXSyncSession& session, const BinaryPlist& message, ContactSyncContext& context) {
-  context.Reset();
-  (void)session.Exchange(message, ContactRecordCollector, &context);
-  return CheckAnswer(session, context);
-}
-
-// The opening of the deletes and group writes: the class awaited by name, the change ritual with
-// two acknowledgements, the ping.
-int OpenForChanges(HLXSyncSession& session, AMDeviceRef device) {
-  if (session.Open(device, ClassAnswer::kWaitForComputer) != kSyncOk) return session.Result();
-  if (session.ReadChangesWait() != kSyncOk) return session.Result();
-  if (session.AcknowledgeWait("SDMessageProcessChanges") != kSyncOk) return session.Result();
-  if (session.AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kSyncOk) return session.Result();
-  return session.Ping();
+  request.SendProgress(command, 0, &info, nullptr);
+  batches([&](const std::string& batch) { request.SendProgress(command, 1, &info, &batch); });
 }
 
 const rapidjson::Value* StringMember(const rapidjson::Value& object, const char* name) {
@@ -120,98 +62,52 @@ CFPtr<CFPropertyListRef> ParseChangesMessage(const std::string& xml) {
 
 }  // namespace
 
-int HLXModuleContact::HandleRequest(const IPCPacket1& request) {
-  const auto started = std::chrono::steady_clock::now();
-  const RequestPayload payload = RequestPayload::Parse(request.body);
-  rapidjson::Document json;
-  // The request's text is checked before anything else: the documented handler sent no reply at all
-  // for a text that did not parse, and read "uuid" as a string whatever it was.
-  if (json.Parse(payload.json.c_str()).HasParseError() || !json.IsObject()) {
-    SendReply(request, "", static_cast<int32_t>(kReplyBadRequest), nullptr);
-    return 0;
-  }
-  std::string udid;
-  auto uuid = json.FindMember("uuid");
-  if (uuid != json.MemberEnd()) {
-    if (!uuid->value.IsString()) {
-      SendReply(request, "", static_cast<int32_t>(kReplyBadRequest), nullptr);
-      return 0;
-    }
-    udid = Text(uuid->value);
-  }
-  std::shared_ptr<HLXDevice> device = HLXDeviceMonitor::GetInstance().FindDeviceByUdid(udid);
-  if (!device) {
-    SendReply(request, udid.c_str(), static_cast<int32_t>(kReplyNoDevice), nullptr);
-    return 0;
-  }
-  int32_t code = static_cast<int32_t>(kReplySuccess);
-  const uint32_t command = request.command;
-  if (payload.subCommand == 1 && command == kCodeListContacts) {
-    code = ListContacts(request, *device, udid);
-  } else if (payload.subCommand == 1 && command >= kCodeWriteContact && command <= kCodeWriteGroupMembers) {
-    std::string inflated;
-    rapidjson::Document data;
-    if (!ZlibDecompress(inflated, payload.data.data(), payload.data.size()) ||
-        data.Parse(inflated.c_str(), inflated.size()).HasParseError() || !data.IsObject()) {
-      code = static_cast<int32_t>(kReplyBadData);
-    } else if (command == kCodeWriteContact) {
-      code = WriteContact(request, *device, udid, data);
-    } else if (command == kCodeDeleteContact || command == kCodeDeleteGroup) {
-      code = DeleteContactRecord(*device, data);
-    } else {
-      code = WriteGroup(request, *device, udid, data, command == kCodeWriteGroupMembers);
-    }
-  }
-  const auto elapsedMs =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-  if (code == 0) {
-    LOG(INFO) << "contact request " << request.id << " code " << command << " sub " << payload.subCommand
-              << " device " << udid << " result 0 in " << elapsedMs << " ms";
-  } else {
-    LOG(ERROR) << "contact request " << request.id << " code " << command << " sub " << payload.subCommand
-               << " device " << udid << " result " << code << " (" << SyncResultName(code) << ") in " << elapsedMs
-               << " ms";
-  }
-  SendReply(request, udid.c_str(), code, nullptr);
-  return 0;
+int HLXModuleContact::Run(FeatureRequest& request) {
+  const uint32_t command = request.Command();
+  if (command == kRequestListContacts) return ListContacts(request);
+  if (command < kRequestWriteContact || command > kRequestWriteGroupMembers) return kReplySuccess;
+  rapidjson::Document data;
+  if (request.ReadData(&data) != kReplySuccess) return kReplyBadData;
+  if (command == kRequestWriteContact) return WriteContact(request, data);
+  if (command == kRequestDeleteContact || command == kRequestDeleteGroup) return DeleteContactRecord(request, data);
+  return WriteGroup(request, data, command == kRequestWriteGroupMembers);
 }
 
-int HLXModuleContact::ListContacts(const IPCPacket1& request, HLXDevice& device, const std::string& udid) {
+int HLXModuleContact::ListContacts(const FeatureRequest& request) {
+  AMDeviceRef device = request.Device()->Device();
   HLXSyncSession session(kSyncContacts);
-  if (session.Prepare() != kSyncOk) return session.Result();
-  if (session.Open(device.Device(), ClassAnswer::kAcceptOne) != kSyncOk) return session.Result();
+  if (session.Prepare() != kReplySuccess) return session.Result();
+  if (session.Open(device, ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
   ContactSyncContext context;
   context.step = 0;
   context.Reset();
   (void)session.ReadAll(ContactRecordCollector, &context);
-  if (CheckAnswer(session, context) != kSyncOk) return session.Result();
+  if (session.CheckAnswer(context) != kReplySuccess) return session.Result();
   // Acknowledge until the device has no further batch; every batch must be in before anything is
-  // reported (documented: a listing cut off midway was reported as complete, code 0).
+  // reported, so a listing cut off midway is a failure, never a complete listing.
   context.step = 1;
   do {
     context.Reset();
     (void)session.Acknowledge(ContactRecordCollector, &context);
-    if (CheckAnswer(session, context) != kSyncOk) return session.Result();
+    if (session.CheckAnswer(context) != kReplySuccess) return session.Result();
   } while (context.anotherBatch);
   // The records are all in: a finish that goes wrong loses nothing of them.
   (void)session.Finish(ClassAnswer::kAcceptOne);
 
   const size_t contactCount = context.records.ContactCount();
   const ContactRecordSet& records = context.records;
-  SendList(request, kCodeListGroups, udid, static_cast<int64_t>(records.GroupCount()),
+  SendList(request, kRequestListGroups, static_cast<int64_t>(records.GroupCount()),
            [&records](const ContactRecordSet::BatchSink& emit) { records.GroupBatches(kContactReplyBatch, emit); });
   int64_t count = static_cast<int64_t>(contactCount);
-  if (contactCount == 0 && HasDataSyncAccount(device.Device(), kSyncContacts.dataClassWord)) count = -1;
-  SendList(request, kCodeListContacts, udid, count,
+  if (contactCount == 0 && HasDataSyncAccount(device, kSyncContacts.dataClassWord)) count = -1;
+  SendList(request, kRequestListContacts, count,
            [&records](const ContactRecordSet::BatchSink& emit) { records.ContactBatches(kContactReplyBatch, emit); });
-  return kSyncOk;
+  return kReplySuccess;
 }
 
-int HLXModuleContact::WriteContact(const IPCPacket1& request, HLXDevice& device, const std::string& udid,
-                                   const rapidjson::Value& data) {
+int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjson::Value& data) {
   // Everything the session will send is checked and converted first; a request with a text that
-  // does not convert sends nothing (documented: the text was silently not sent and the request
-  // still ended with 0).
+  // does not convert sends nothing and fails, rather than silently dropping that text.
   const rapidjson::Value* contactText = StringMember(data, kContactEntity);
   if (contactText == nullptr) return kReplyBadData;
   CFPtr<CFPropertyListRef> contactList = ParseChangesMessage(Text(*contactText));
@@ -227,60 +123,59 @@ int HLXModuleContact::WriteContact(const IPCPacket1& request, HLXDevice& device,
   }
 
   HLXSyncSession session(kSyncContacts);
-  if (session.Prepare() != kSyncOk) return session.Result();
-  if (session.Open(device.Device(), ClassAnswer::kAcceptOne) != kSyncOk) return session.Result();
+  if (session.Prepare() != kReplySuccess) return session.Result();
+  if (session.Open(request.Device()->Device(), ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
   // Contacts answer the change query in two batches; the writes follow the first acknowledgement.
-  if (session.ReadChangesWait() != kSyncOk || session.AcknowledgeWait("SDMessageProcessChanges") != kSyncOk ||
-      session.Ping() != kSyncOk) {
+  if (session.ReadChangesWait() != kReplySuccess || session.AcknowledgeWait("SDMessageProcessChanges") != kReplySuccess ||
+      session.Ping() != kReplySuccess) {
     return session.Result();
   }
   ContactSyncContext context;
   context.step = 2;
-  if (CollectAnswer(session, *contactMessage, context) != kSyncOk) return session.Result();
+  if (session.Collect(*contactMessage, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
   if (context.remaps[0].empty()) {
     // No id for the contact: the session is left unfinished, so the device drops what it staged.
-    return kContactWithoutId;
+    return kReplyContactWithoutId;
   }
   // The sub-records name their contact by the id the desktop gave it; they go out with the device's
-  // id in its place, replaced as text, never as a pattern (documented: a regular expression, where
-  // "." matched anything and "(" threw).
+  // id in its place, replaced as text, never as a pattern: in a regular expression "." would
+  // match anything and "(" would throw.
   const std::string& oldId = context.remaps[0].begin()->first;
   const std::string& deviceId = context.remaps[0].begin()->second;
   for (int i = 0; i < kSubRecordEntityCount; ++i) {
     if (!subLists[i]) continue;
     BinaryPlistPtr message = ReplaceTextInMessage(subLists[i].get(), oldId, deviceId);
-    if (!message) return session.Fail(kSyncBadMessage);  // unfinished: nothing is kept
+    if (!message) return session.Fail(kReplyBadData);  // unfinished: nothing is kept
     context.step = 3 + i;
-    if (CollectAnswer(session, *message, context) != kSyncOk) return session.Result();
+    if (session.Collect(*message, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
   }
-  if (session.Finish(ClassAnswer::kWaitForComputer) != kSyncOk) return session.Result();
+  if (session.Finish(ClassAnswer::kWaitForComputer) != kReplySuccess) return session.Result();
 
   rapidjson::Document reply(rapidjson::kObjectType);
   AddRemapMember(reply, reply.GetAllocator(), context.remaps[0], kContactEntity);
   for (int i = 0; i < kSubRecordEntityCount; ++i) {
     if (!context.remaps[1 + i].empty()) AddRemapMember(reply, reply.GetAllocator(), context.remaps[1 + i], kSubRecordEntities[i]);
   }
-  const std::string text = WriteJson(reply);
-  SendProgress(request, kCodeWriteContact, udid, 0, nullptr, &text);
-  return kSyncOk;
+  const std::string text = JsonValueToString(reply);
+  request.SendProgress(kRequestWriteContact, 0, nullptr, &text);
+  return kReplySuccess;
 }
 
-int HLXModuleContact::DeleteContactRecord(HLXDevice& device, const rapidjson::Value& data) {
+int HLXModuleContact::DeleteContactRecord(const FeatureRequest& request, const rapidjson::Value& data) {
   const rapidjson::Value* id = StringMember(data, "id");
   if (id == nullptr) return kReplyBadData;
   BinaryPlistPtr deletion = MakeDeletionMessage(kSyncContacts, Text(*id));
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncContacts);
-  if (session.Prepare() != kSyncOk) return session.Result();
-  if (OpenForChanges(session, device.Device()) != kSyncOk) return session.Result();
+  if (session.Prepare() != kReplySuccess) return session.Result();
+  if (session.OpenForChanges(request.Device()->Device()) != kReplySuccess) return session.Result();
   ContactSyncContext context;
   context.step = 10;
-  if (CollectAnswer(session, *deletion, context) != kSyncOk) return session.Result();
+  if (session.Collect(*deletion, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
   return session.Finish(ClassAnswer::kWaitForComputer);
 }
 
-int HLXModuleContact::WriteGroup(const IPCPacket1& request, HLXDevice& device, const std::string& udid,
-                                 const rapidjson::Value& data, bool withMembers) {
+int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson::Value& data, bool withMembers) {
   const rapidjson::Value* id = StringMember(data, "id");
   const rapidjson::Value* name = StringMember(data, "name");
   const rapidjson::Value* guid = withMembers ? StringMember(data, "guid") : id;
@@ -307,9 +202,8 @@ int HLXModuleContact::WriteGroup(const IPCPacket1& request, HLXDevice& device, c
       .Key("name")
       .String(Text(*name));
   if (withMembers) {
-    // Request 106 writes the member list whole, an empty one included: documented, an empty list
-    // sent no "members" at all, which the device takes as "members unchanged" (as for a rename), so
-    // a group could never be emptied.
+    // Request 106 writes the member list whole, an empty one included: without "members" the
+    // device keeps the members unchanged (as for a rename), and a group could never be emptied.
     xml.Key("members").BeginArray();
     for (const std::string& member : members) xml.String(member);
     xml.EndArray();
@@ -330,14 +224,14 @@ int HLXModuleContact::WriteGroup(const IPCPacket1& request, HLXDevice& device, c
   if (!message) return kReplyBadData;
 
   HLXSyncSession session(kSyncContacts);
-  if (session.Prepare() != kSyncOk) return session.Result();
-  if (OpenForChanges(session, device.Device()) != kSyncOk) return session.Result();
+  if (session.Prepare() != kReplySuccess) return session.Result();
+  if (session.OpenForChanges(request.Device()->Device()) != kReplySuccess) return session.Result();
   ContactSyncContext context;
   context.step = 11;
   context.recordKey = kGroupKeyPrefix + Text(*guid);
-  if (CollectAnswer(session, *message, context) != kSyncOk) return session.Result();
-  if (session.Finish(ClassAnswer::kWaitForComputer) != kSyncOk) return session.Result();
-  if (context.deviceId.empty()) return kGroupWithoutId;
+  if (session.Collect(*message, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  if (session.Finish(ClassAnswer::kWaitForComputer) != kReplySuccess) return session.Result();
+  if (context.deviceId.empty()) return kReplyGroupWithoutId;
 
   rapidjson::Document reply(rapidjson::kObjectType);
   rapidjson::Value pair(rapidjson::kArrayType);
@@ -347,9 +241,9 @@ int HLXModuleContact::WriteGroup(const IPCPacket1& request, HLXDevice& device, c
   pair.PushBack(rapidjson::Value(name->GetString(), name->GetStringLength(), reply.GetAllocator()), reply.GetAllocator());
   reply.AddMember(rapidjson::Value(guid->GetString(), guid->GetStringLength(), reply.GetAllocator()), pair,
                   reply.GetAllocator());
-  const std::string text = WriteJson(reply);
-  SendProgress(request, withMembers ? kCodeWriteGroupMembers : kCodeWriteGroup, udid, 0, nullptr, &text);
-  return kSyncOk;
+  const std::string text = JsonValueToString(reply);
+  request.SendProgress(withMembers ? kRequestWriteGroupMembers : kRequestWriteGroup, 0, nullptr, &text);
+  return kReplySuccess;
 }
 
 }  // namespace hlx

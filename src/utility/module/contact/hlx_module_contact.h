@@ -6,42 +6,29 @@
 //   102  write a contact with its sub-records; one data reply maps the sent ids to the device's
 //   103, 105  delete a contact (with its own sub-records) or a group
 //   104  create or rename a group;  106  write a group with its members
-// Replies: 21 for a request text that does not parse or whose "uuid" is not a string (empty uuid),
-// 7 no such device, 8 a data part that is not the JSON the request needs (checked before any
-// session opens), 13 no service, 24 the connection was lost, 32 the device refused or cancelled,
-// 28 (102) no id for the contact, 1 (104, 106) no id for the group.
+// Replies: the frame's 21, 7 and 8 (hlx_feature_module.h); 8 a data part that is not the JSON the
+// request needs (checked before any session opens), 13 no service, 24 the connection was lost, 32
+// the device refused or cancelled, 28 (102) no id for the contact, 1 (104, 106) no id for the group.
 //
 // Threads: any worker; no state of its own, so requests run side by side, each on its own
 // service connection.
 #pragma once
 
-#include <memory>
-#include <string>
-
 #include <rapidjson/fwd.h>
 
-#include "utility/hlx_module.h"
+#include "utility/hlx_feature_module.h"
 
 namespace hlx {
 
-class HLXDevice;
-
-class HLXModuleContact : public HLXModule {
- public:
-  // Module-specific results.
-  static constexpr int32_t kGroupWithoutId = 1;     // 104, 106: the device named no id for the group
-  static constexpr int32_t kContactWithoutId = 28;  // 102: the device named no id for the contact
-
-  int Notify(void*) override { return 0; }
-  int HandleRequest(const IPCPacket1& request) override;
+class HLXModuleContact : public HLXFeatureModule {
+ protected:
+  int Run(FeatureRequest& request) override;
 
  private:
-  int ListContacts(const IPCPacket1& request, HLXDevice& device, const std::string& udid);
-  int WriteContact(const IPCPacket1& request, HLXDevice& device, const std::string& udid,
-                   const rapidjson::Value& data);
-  int DeleteContactRecord(HLXDevice& device, const rapidjson::Value& data);
-  int WriteGroup(const IPCPacket1& request, HLXDevice& device, const std::string& udid, const rapidjson::Value& data,
-                 bool withMembers);
+  int ListContacts(const FeatureRequest& request);
+  int WriteContact(const FeatureRequest& request, const rapidjson::Value& data);
+  int DeleteContactRecord(const FeatureRequest& request, const rapidjson::Value& data);
+  int WriteGroup(const FeatureRequest& request, const rapidjson::Value& data, bool withMembers);
 };
 
 }  // namespace hlx

@@ -14,8 +14,9 @@ int HLXModuleControl::HandleRequest(const IPCPacket1& request) {
   // The sub-command is not looked at: every 600 is a cancel.
   rapidjson::Document json;
   std::string uuid;
-  if (!RequestPayload::Parse(request.body).ParseJson(&json, &uuid)) {
-    SendReply(request, "", static_cast<int32_t>(kReplyBadRequest), nullptr);
+  const int readCode = RequestPayload::Parse(request.body).ReadJson(&json, &uuid);
+  if (readCode != kReplySuccess) {
+    SendReply(request, uuid.c_str(), readCode, nullptr);
     return 0;
   }
   int64_t taskId = 0;

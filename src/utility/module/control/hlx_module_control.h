@@ -11,8 +11,6 @@ namespace hlx {
 
 class HLXModuleControl : public HLXModule {
  public:
-  static constexpr int32_t kCodeCancel = 600;
-
   int Notify(void*) override { return 0; }
   int HandleRequest(const IPCPacket1& request) override;
 };

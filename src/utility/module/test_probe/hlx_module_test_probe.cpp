@@ -10,7 +10,8 @@
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_reply.h"
 #include "utility/hlx_task.h"
-#include "utility/ios/hlx_client.h"
+#include "utility/hlx_json.h"
+#include "utility/hlx_reply_sink.h"
 
 namespace hlx {
 namespace {
@@ -24,13 +25,12 @@ int64_t ReadMember(const rapidjson::Document& json, const char* name, int64_t fa
 
 int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
   rapidjson::Document json;
-  json.Parse(RequestPayload::Parse(request.body).json.c_str());
-  if (json.HasParseError() || !json.IsObject()) {
+  if (!ParseJsonText(&json, RequestPayload::Parse(request.body).json) || !json.IsObject()) {
     SendReply(request, "", static_cast<int32_t>(kReplyBadRequest), nullptr);
     return 0;
   }
 
-  if (request.command == static_cast<uint32_t>(kCodeDataReply)) {
+  if (request.command == static_cast<uint32_t>(kRequestTestDataReply)) {
     const int64_t size = ReadMember(json, "size", 0);
     if (size < 0 || size > (int64_t{64} << 20)) {
       SendReply(request, "", static_cast<int32_t>(kReplyBadRequest), nullptr);
@@ -52,7 +52,7 @@ int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
     packet.id = request.id;
     packet.command = request.command;
     packet.status = static_cast<uint16_t>(PacketStatus::kDone);
-    HLXClient::GetInstance().SendReply(record, packet);
+    SendThroughSink(record, packet);
     return 0;
   }
 
@@ -66,7 +66,7 @@ int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
   progress.id = request.id;
   progress.command = request.command;
   progress.status = static_cast<uint16_t>(PacketStatus::kInProgress);
-  HLXClient::GetInstance().SendReply(started, progress);
+  SendThroughSink(started, progress);
 
   const int64_t ms = ReadMember(json, "ms", -1);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);

@@ -13,9 +13,6 @@ namespace hlx {
 
 class HLXModuleTestProbe : public HLXModule {
  public:
-  static constexpr int32_t kCodeLongTask = 9000;
-  static constexpr int32_t kCodeDataReply = 9001;
-
   int HandleRequest(const IPCPacket1& request) override;
 };
 

@@ -1,0 +1,87 @@
+// The request frame of the feature modules (see hlx_feature_module.h).
+#include "utility/hlx_feature_module.h"
+
+#include <glog/logging.h>
+
+#include <chrono>
+#include <exception>
+#include <sstream>
+
+#include "utility/hlx_device.h"
+#include "utility/hlx_ipc_channel.h"
+#include "utility/hlx_json.h"
+#include "utility/hlx_reply_sink.h"
+#include "utility/hlx_zlib.h"
+#include "utility/ios/hlx_device_monitor.h"
+
+namespace hlx {
+
+uint32_t FeatureRequest::Command() const { return m_packet.command; }
+
+int FeatureRequest::ReadData(rapidjson::Document* data) const {
+  std::string inflated;
+  if (ZlibInflate(inflated, m_payload.data.data(), m_payload.data.size(), kMaxRequestDataBytes) !=
+      InflateResult::kOk) {
+    return kReplyBadData;
+  }
+  if (!ParseJsonText(data, inflated) || !data->IsObject() || !IsCleanPeerJson(*data)) return kReplyBadData;
+  return kReplySuccess;
+}
+
+int FeatureRequest::SendProgress(uint32_t command, int32_t stage, const std::string* info,
+                                 const std::string* data) const {
+  // Intermediate replies describe the device: they carry its UDID, also when the request found it
+  // another way (by handle, for basic information).
+  const std::string uuid = m_device ? m_device->Udid() : m_uuid;
+  ReplyRecord record;
+  record.stage = stage;
+  record.uuid = uuid.c_str();
+  record.info = info != nullptr ? info->c_str() : nullptr;
+  if (data != nullptr) {
+    record.data = reinterpret_cast<const uint8_t*>(data->data());
+    record.dataLength = static_cast<int64_t>(data->size());
+  }
+  IPCPacket1 packet;
+  packet.id = m_packet.id;
+  packet.command = command;
+  packet.status = static_cast<uint16_t>(PacketStatus::kInProgress);
+  return SendThroughSink(record, packet);
+}
+
+std::shared_ptr<HLXDevice> HLXFeatureModule::FindDevice(const FeatureRequest& request) const {
+  return HLXDeviceMonitor::GetInstance().FindDeviceByUdid(request.Uuid());
+}
+
+int HLXFeatureModule::HandleRequest(const IPCPacket1& packet) {
+  const auto started = std::chrono::steady_clock::now();
+  FeatureRequest request(packet, RequestPayload::Parse(packet.body));
+  int code = kReplyTaskError;
+  try {
+    code = request.m_payload.ReadJson(&request.m_json, &request.m_uuid);
+    if (code == kReplySuccess && NeedsDevice(request)) {
+      request.m_device = FindDevice(request);
+      if (!request.m_device) code = kReplyNoDevice;
+    }
+    if (code == kReplySuccess && (request.SubCommand() == 1 || RunsEverySubCommand())) code = Run(request);
+  } catch (const std::exception& error) {
+    LOG(ERROR) << "request " << packet.id << " code " << packet.command << " threw: " << error.what();
+    code = kReplyTaskError;
+  } catch (...) {
+    LOG(ERROR) << "request " << packet.id << " code " << packet.command << " threw";
+    code = kReplyTaskError;
+  }
+  const auto elapsedMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  std::ostringstream line;
+  line << "request " << packet.id << " code " << packet.command << " sub " << request.SubCommand() << " device "
+       << request.Uuid() << " result " << code << " (" << ReplyCodeName(code) << ") in " << elapsedMs << " ms";
+  if (code == kReplySuccess) {
+    LOG(INFO) << line.str();
+  } else {
+    LOG(ERROR) << line.str();
+  }
+  SendReply(packet, request.Uuid().c_str(), code, nullptr);
+  return 0;
+}
+
+}  // namespace hlx

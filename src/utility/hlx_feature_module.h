@@ -1,0 +1,81 @@
+// The frame that every feature module rests on. HLXFeatureModule::HandleRequest runs it once per
+// request, so each module holds only its own work:
+//   1. split the body (RequestPayload) and read the JSON text and its "uuid" by one rule: a text
+//      that is not a JSON object, or a "uuid" that is present but is no valid UTF-8 string without
+//      NUL, is 21 with an empty uuid (a bad uuid is never echoed); any other text of the request
+//      holding a NUL, or nesting deeper than kMaxPeerJsonDepth, is 8;
+//   2. find the device when the request needs one: 7 when none is known by that uuid;
+//   3. for sub-command 1 (or every sub-command, for modules that say so) run the module's work
+//      inside a catch-all: an exception becomes 2 with its final reply, never silence; other
+//      sub-commands end with 0;
+//   4. log one line (id, code, sub-command, UDID, result, its name, milliseconds) and send the one
+//      final reply.
+// The data part is inflated only when the work asks for it (FeatureRequest::ReadData), against
+// kMaxRequestDataBytes. Intermediate replies go through the reply sink (hlx_reply_sink.h).
+//
+// Threads: any number of workers run requests in one module at once; the frame keeps no state.
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "utility/hlx_module.h"
+
+namespace hlx {
+
+class HLXDevice;
+
+// One request as the module's work sees it. Lives for the HandleRequest call.
+class FeatureRequest {
+ public:
+  FeatureRequest(const IPCPacket1& packet, RequestPayload payload) : m_packet(packet), m_payload(std::move(payload)) {}
+
+  const IPCPacket1& Packet() const { return m_packet; }
+  uint32_t Command() const;
+  int SubCommand() const { return m_payload.subCommand; }
+  const rapidjson::Document& Json() const { return m_json; }
+  // The request's "uuid": valid UTF-8 without NUL; "" when absent.
+  const std::string& Uuid() const { return m_uuid; }
+  // The device the request is about (null for requests that need none).
+  const std::shared_ptr<HLXDevice>& Device() const { return m_device; }
+
+  // The data part inflated (at most kMaxRequestDataBytes) and parsed as a JSON object that
+  // IsCleanPeerJson accepts: kReplySuccess, else kReplyBadData.
+  [[nodiscard]] int ReadData(rapidjson::Document* data) const;
+
+  // An intermediate reply (packet status 2) on the request's id with `command`: the device's UDID
+  // (the request's uuid when it has no device), stage, info (raw JSON text, or null for none) and a
+  // data part (zlib-compressed on the wire; null for none).
+  int SendProgress(uint32_t command, int32_t stage, const std::string* info, const std::string* data) const;
+
+ private:
+  friend class HLXFeatureModule;
+
+  const IPCPacket1& m_packet;
+  const RequestPayload m_payload;
+  rapidjson::Document m_json;
+  std::string m_uuid;
+  std::shared_ptr<HLXDevice> m_device;
+};
+
+class HLXFeatureModule : public HLXModule {
+ public:
+  int Notify(void*) override { return 0; }
+  // Runs the frame above; always ends with exactly one final reply.
+  int HandleRequest(const IPCPacket1& request) final;
+
+ protected:
+  // Whether the request must name a known device (7 otherwise).
+  virtual bool NeedsDevice(const FeatureRequest& /*request*/) const { return true; }
+  // The device of a request; by default the one whose UDID is the request's uuid.
+  virtual std::shared_ptr<HLXDevice> FindDevice(const FeatureRequest& request) const;
+  // Whether Run is called for every sub-command rather than for 1 only.
+  virtual bool RunsEverySubCommand() const { return false; }
+  // The module's own work; returns the final reply's code. May throw: the frame answers 2.
+  virtual int Run(FeatureRequest& request) = 0;
+};
+
+}  // namespace hlx

@@ -1,0 +1,55 @@
+// JSON for the service: reading peer text without recursion (a deeply nested text must not exhaust
+// a worker's stack), and writing values and records through RapidJSON's writer, so that every text
+// is escaped and no reply is ever assembled by hand. No state; any thread.
+#pragma once
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace hlx {
+
+// Parses text from the peer or a file into *document with an explicit stack (kParseIterativeFlag),
+// so nesting depth costs heap, not the worker's stack; invalid UTF-8 is a parse error. False on
+// any parse error.
+[[nodiscard]] bool ParseJsonText(rapidjson::Document* document, const char* text, size_t length);
+[[nodiscard]] inline bool ParseJsonText(rapidjson::Document* document, const std::string& text) {
+  return ParseJsonText(document, text.data(), text.size());
+}
+
+// How deep JSON from the peer may nest. Honest requests nest a few levels; a deeper value is refused
+// before code that recurses over values (the writer, copies, comparisons) can meet it.
+inline constexpr size_t kMaxPeerJsonDepth = 64;
+
+// Whether a value from the peer is fit to use: no text (member names included) holds a NUL, which
+// would cut it short on its way into C strings and property lists, and it nests at most
+// kMaxPeerJsonDepth levels. Walks without recursion.
+bool IsCleanPeerJson(const rapidjson::Value& value);
+
+// The compact JSON text of a value (no blanks); "" for a value the writer refuses (NaN, infinity).
+std::string JsonValueToString(const rapidjson::Value& value);
+
+// One JSON text written member by member:
+//   JsonTextWriter json;
+//   json->StartObject(); json.Key("Count"); json->Int64(n); json->EndObject();
+//   reply.info = json.Text();
+class JsonTextWriter {
+ public:
+  JsonTextWriter() : m_writer(m_buffer) {}
+  rapidjson::Writer<rapidjson::StringBuffer>* operator->() { return &m_writer; }
+  void Key(std::string_view key) { m_writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size())); }
+  void String(std::string_view text) {
+    m_writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+  }
+  std::string Text() const { return std::string(m_buffer.GetString(), m_buffer.GetSize()); }
+
+ private:
+  rapidjson::StringBuffer m_buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> m_writer;
+};
+
+}  // namespace hlx

@@ -1,0 +1,154 @@
+// Folders and paths (see hlx_paths.h).
+#include "utility/hlx_paths.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "os/hlx_os.h"
+#include "utility/hlx_startup_state.h"
+
+namespace hlx {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The folder that start-up made for logs, or the temporary path before start-up set it; no
+// trailing '/'.
+std::string LogFolderOrTemp() {
+  const std::string& logFolder = GetStartupState().logFolder;
+  if (!logFolder.empty()) return logFolder;
+  std::string temp = os::Os().tempPath();
+  while (temp.size() > 1 && temp.back() == '/') temp.pop_back();
+  return temp;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+bool PathExists(const std::string& path) {
+  std::error_code error;
+  // lstat: a dangling symbolic link is taken, so a writer never follows it to somewhere else.
+  return fs::exists(fs::symlink_status(path, error));
+}
+
+}  // namespace
+
+std::string GetModuleFilePath() { return os::Os().programPath(); }
+
+std::string GetProgramFileName() {
+  std::string path = GetModuleFilePath();
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string GetProcessTempFolder(bool create) {
+  std::string folder = LogFolderOrTemp() + "/" + GetProgramFileName() + "-" +
+                       std::to_string(os::Os().currentProcessId()) + "/";
+  if (create) os::Os().createDirectories(WithoutTrailingSlashes(folder));
+  return folder;
+}
+
+std::string CreateTempSubfolder(const std::string& name) {
+  std::string folder = GetProcessTempFolder(false) + name + "/";
+  os::Os().createDirectories(WithoutTrailingSlashes(folder));
+  return folder;
+}
+
+bool DeleteProcessTempFolder() {
+  std::string folder = GetProcessTempFolder(false);
+  return DeleteDirectoryTree(folder);
+}
+
+bool DeleteDirectoryTree(std::string& path) {
+  if (!path.empty() && path.back() == '/') path.pop_back();
+  // The OS layer refuses empty, relative and root paths.
+  bool deleted = os::Os().deleteTree(path);
+  path.clear();
+  return deleted;
+}
+
+std::string GetBackupRootFolder() {
+  std::string appData;
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (config != nullptr && config[0] == '/') {
+    appData = config;
+  } else if (home != nullptr && home[0] != '\0') {
+    appData = WithoutTrailingSlashes(home) + "/.config";
+  } else {
+    return {};
+  }
+  appData = WithoutTrailingSlashes(appData);
+  if (appData == "/") appData.clear();
+  return appData + "/Apple Computer/MobileSync/Backup/";
+}
+
+std::string GetDriverDownloadFolder() {
+  std::string folder = LogFolderOrTemp() + "/ios_driver/";
+  os::Os().createDirectories(WithoutTrailingSlashes(folder));
+  return folder;
+}
+
+bool IsDotOrDotDot(const char* name) {
+  return name != nullptr && (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0);
+}
+
+uint64_t GetFolderSize(const std::string& folder, uint64_t start) {
+  uint64_t total = start;
+  // An explicit stack instead of recursion: a deep tree must not exhaust a worker's stack.
+  std::vector<fs::path> pending{fs::path(folder)};
+  while (!pending.empty()) {
+    fs::path current = std::move(pending.back());
+    pending.pop_back();
+    std::error_code error;
+    fs::directory_iterator entry(current, fs::directory_options::skip_permission_denied, error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+      std::error_code entryError;
+      fs::file_status status = entry->symlink_status(entryError);
+      if (entryError) continue;
+      if (fs::is_directory(status)) {
+        pending.push_back(entry->path());
+      } else if (fs::is_regular_file(status)) {
+        uintmax_t size = entry->file_size(entryError);
+        if (!entryError) total += size;
+      }
+    }
+  }
+  return total;
+}
+
+std::string MakeUniqueLocalPath(const std::string& path) {
+  if (!PathExists(path)) return path;
+  size_t dot = path.rfind('.');
+  size_t slash = path.rfind('/');
+  if (dot == std::string::npos || slash == std::string::npos) return path;
+  std::string folder = path.substr(0, slash + 1);
+  std::string stem;
+  std::string extension;
+  if (dot > slash) {
+    stem = path.substr(slash + 1, dot - slash - 1);
+    extension = path.substr(dot);
+  } else {
+    // Only a folder name holds the dot: the file name has no extension, and the counter follows it.
+    stem = path.substr(slash + 1);
+  }
+  for (int n = 1; n <= 999; ++n) {
+    std::string candidate = folder + stem + "(" + std::to_string(n) + ")" + extension;
+    if (!PathExists(candidate)) return candidate;
+  }
+  return path;
+}
+
+std::string GetAppleMobileBackupPath() {
+  const char* root = std::getenv("HLX_PROGRAM_FILES");
+  std::string folder = (root != nullptr && root[0] != '\0') ? root : "/opt";
+  folder = WithoutTrailingSlashes(folder);
+  if (folder == "/") folder.clear();
+  return folder + "/Common Files/Apple/Mobile Device Support/AppleMobileBackup.exe";
+}
+
+}  // namespace hlx

@@ -1,0 +1,52 @@
+// The service's folders (process temporary folder, log and download folders, backup root) and
+// path helpers. Paths are UTF-8 with '/' separators. No state; any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace hlx {
+
+// Full path of the running program (/proc/self/exe), "" when unreadable.
+std::string GetModuleFilePath();
+// The program's file name (after the last '/' of GetModuleFilePath), or "".
+std::string GetProgramFileName();
+
+// The log folder (start-up state; the temporary path when start-up has not set it), '/', the
+// program file name, '-', the decimal process id and '/'. With `create` the folder and every
+// missing level are created.
+std::string GetProcessTempFolder(bool create);
+// The process temporary folder followed by `name` and '/', created.
+std::string CreateTempSubfolder(const std::string& name);
+// Deletes the process temporary folder with all contents (without creating it first).
+bool DeleteProcessTempFolder();
+// Deletes a folder with all its contents after dropping one trailing '/', then empties `path`. True
+// on success (also when nothing was there). Empty, relative and root paths are refused (false).
+bool DeleteDirectoryTree(std::string& path);
+
+// The application-data folder ($XDG_CONFIG_HOME when absolute, else $HOME/.config) followed by
+// "/Apple Computer/MobileSync/Backup/"; "" when neither is set.
+std::string GetBackupRootFolder();
+// The log folder followed by "/ios_driver/", created.
+std::string GetDriverDownloadFolder();
+
+// True for "." and "..".
+bool IsDotOrDotDot(const char* name);
+
+// `start` plus the sizes of all regular files under the folder, recursively (the apparent size: a
+// sparse file counts whole). Symbolic links are neither counted nor followed; a folder that cannot
+// be listed adds nothing.
+uint64_t GetFolderSize(const std::string& folder, uint64_t start);
+
+// A path that does not exist yet: the path itself when free, else the first free of
+// folder/stem(n).extension for n = 1..999 (the extension from the file name's last '.'). When the
+// file name has no '.' but a folder name has one, the counter goes after the file name:
+// folder/name(n). Without any '.', without any '/', or when all 999 are taken, the path as given.
+std::string MakeUniqueLocalPath(const std::string& path);
+
+// AppleMobileBackup.exe in the layout of a PC's program files folder: $HLX_PROGRAM_FILES stands
+// for that folder (default /opt, when unset or empty; the device library's binding uses the same
+// root), followed by "/Common Files/Apple/Mobile Device Support/AppleMobileBackup.exe".
+std::string GetAppleMobileBackupPath();
+
+}  // namespace hlx

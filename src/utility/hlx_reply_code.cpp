@@ -1,0 +1,35 @@
+// Names of the reply codes (see hlx_reply_code.h).
+#include "utility/hlx_reply_code.h"
+
+namespace hlx {
+
+const char* ReplyCodeName(int64_t code) {
+  switch (code) {
+    case kReplySuccess: return "ok";
+    case kReplyGroupWithoutId: return "no id for the group";
+    case kReplyTaskError: return "task error";
+    case kReplyDeviceTooOld: return "device too old";
+    case kReplyCancelled: return "cancelled";
+    case kReplyNoDevice: return "no such device";
+    case kReplyBadData: return "bad data";
+    case kReplyLibraryNotBound: return "device library not bound";
+    case kReplySubscribeFailed: return "notification subscription failed";
+    case kReplyAfcNotOpened: return "AFC not opened";
+    case kReplyNoSyncService: return "sync service not opened";
+    case kReplyServiceNotRunning: return "device support service not running";
+    case kReplyAfcInfoUnreadable: return "AFC device info unreadable";
+    case kReplyBadRequest: return "bad request";
+    case kReplyNoConnection: return "no connection";
+    case kReplyNotPaired: return "not paired";
+    case kReplyPairingInvalid: return "pairing validation failed";
+    case kReplySessionNotStarted: return "session not started";
+    case kReplyContactWithoutId: return "no id for the contact";
+    case kReplyRenameRefused: return "name refused";
+    case kReplySyncRefused: return "refused by the device";
+    case kReplyDeviceLocked: return "locked with a passcode";
+    case kReplyNoSession: return "no session";
+    default: return "unknown";
+  }
+}
+
+}  // namespace hlx

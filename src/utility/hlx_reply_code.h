@@ -1,0 +1,40 @@
+// Every result code that the desktop peer can see in a reply's "code": the codes every module
+// shares, the device layer's codes that modules and the monitor pass on, the synchronisation
+// session's and the modules' own. Peers rely on the numbers: they never change, and a new code gets
+// a number no other code has.
+#pragma once
+
+#include <cstdint>
+
+namespace hlx {
+
+enum ReplyCode : int32_t {
+  kReplySuccess = 0,
+  kReplyGroupWithoutId = 1,       // 104, 106: the device named no id for the group
+  kReplyTaskError = 2,            // the request failed inside the service, or has no module
+  kReplyDeviceTooOld = 3,         // iPhone or iPod older than 4.2
+  kReplyCancelled = 6,            // cancelled by request 600
+  kReplyNoDevice = 7,             // no device with the request's "uuid"
+  kReplyBadData = 8,              // the data part (or a text in the request) is not what it must be
+  kReplyLibraryNotBound = 9,      // the device library could not be bound
+  kReplySubscribeFailed = 11,     // device notifications could not be subscribed to
+  kReplyAfcNotOpened = 12,        // the AFC service did not open
+  kReplyNoSyncService = 13,       // the synchronisation service did not open; nothing was sent
+  kReplyServiceNotRunning = 14,   // the device support service process is not running
+  kReplyAfcInfoUnreadable = 17,   // AFC device information could not be read
+  kReplyBadRequest = 21,          // the request's JSON text is not an object, or its "uuid" is bad
+  kReplyNoConnection = 24,        // no connection to the device, or it closed before the answer
+  kReplyNotPaired = 25,           // a pairing request was sent: the user must trust this computer
+  kReplyPairingInvalid = 26,      // pairing validation failed
+  kReplySessionNotStarted = 27,   // the lockdown session did not start
+  kReplyContactWithoutId = 28,    // 102: the device named no id for the contact
+  kReplyRenameRefused = 31,       // 303: the device refused the new name
+  kReplySyncRefused = 32,         // the device refused the data class or cancelled the session
+  kReplyDeviceLocked = 48,        // a service was refused: the device is locked with a passcode
+  kReplyNoSession = 49,           // no lockdown session
+};
+
+// For logs: a short name of a code, "unknown" for a number that is none of the above.
+const char* ReplyCodeName(int64_t code);
+
+}  // namespace hlx

@@ -1,0 +1,43 @@
+// zlib for the service: the compressor of reply data parts and the inflaters of data that comes in.
+// Every inflation of peer data is bounded by a named output cap, so a small compressed part can
+// never make the service hold more than the cap (a 1 MB part may inflate to gigabytes). No state;
+// any thread; failures come back as the result, never as exceptions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace hlx {
+
+// The most that a request's data part may inflate to. The largest honest parts are contact writes
+// with their photos and the JSON lists of the desktop's batches, all far below it.
+inline constexpr size_t kMaxRequestDataBytes = size_t{64} * 1024 * 1024;
+
+// Appends the zlib-format compression (level 9, window bits 15) of `length` bytes to `out`. True on
+// success; on failure `out` may hold a partial stream.
+[[nodiscard]] bool ZlibCompress(std::string& out, const void* data, size_t length);
+
+enum class InflateResult : int32_t {
+  kOk = 0,
+  kCorrupt = 1,   // corrupt or truncated data
+  kTooLarge = 2,  // the output would pass the cap; inflation stopped there
+};
+// Appends the inflated bytes of zlib-format data to `out`, at most `maxOutputBytes` of them (a few
+// KiB more may be appended before the cap is seen). Bytes after the end of the stream are ignored.
+[[nodiscard]] InflateResult ZlibInflate(std::string& out, const void* data, size_t length, size_t maxOutputBytes);
+
+// Inflates zlib-format data (15-bit window).
+//   out == null: measures only; *outLength gets the whole inflated length (outCapacity unused).
+//   out != null: writes at most outCapacity bytes; *outLength gets the bytes written.
+// Returns 0 (Z_OK) at the end of the stream, or a zlib code:
+//   Z_BUF_ERROR (-5)  the output did not fit into outCapacity (its first outCapacity bytes are
+//                     written), or the input ended before the end of the stream (truncated data);
+//   Z_DATA_ERROR (-3) corrupt data, or a stream that needs a preset dictionary;
+//   Z_MEM_ERROR (-4)  no memory; other codes of inflateInit as it returns them.
+// Never reads past inLength input bytes; bytes after the end of the stream are ignored. Sizes are
+// 64-bit; the input is fed in steps of 16 KiB.
+int InflateToBuffer(uint8_t* out, uint64_t outCapacity, const uint8_t* in, uint64_t inLength,
+                    uint64_t* outLength);
+
+}  // namespace hlx
