@@ -31,6 +31,9 @@ class MDLockdownStore {
   // Returns 0 or a kAMD code; the file is unchanged on failure.
   [[nodiscard]] int SetValue(const std::string* domain, const std::string& key, CFTypeRef value);
 
+  // Frees the parsed file; the next read parses it again (a departed device frees it for good).
+  void ReleaseCache();
+
  private:
   std::shared_ptr<const void> LoadRoot(int* error);
 
