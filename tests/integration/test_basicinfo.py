@@ -1,6 +1,6 @@
 """Device information seen from the desktop side: request 300's two documents (member order and values
 computed independently from the device image), request 303's rename, request 15's retry, and the
-peer tool's run command, with the real Harlix and the simulated device library."""
+peer tool's run command, with the Harlix process and the simulated device library."""
 
 import json
 import os
@@ -15,6 +15,10 @@ import basicinfo_reference as reference
 from harlix_process import HARLIX, DeviceLab, TempDir, hlx_peer, start_sleeper
 
 import hlx_device  # noqa: E402  (on the path through harlix_process)
+import hlx_lab  # noqa: E402
+
+TOOLS = os.path.dirname(os.path.abspath(hlx_lab.__file__))
+TOOL = os.path.join(TOOLS, "hlx_peer.py")
 
 READY, REMOVED, ERROR_REPORT = 1, 8, 12
 INFO, RENAME, BRING_READY = 300, 303, 15
@@ -344,11 +348,10 @@ class BasicInfoTest(unittest.TestCase):
     # ---- the run command's peer --------------------------------------------------------------
 
     def test_peer_tool_shows_what_the_desktop_will_show(self):
-        tool = os.path.join(os.environ.get("HLX_TOOLS_DIR", ""), "hlx_peer.py")
         env = dict(os.environ, TMPDIR=self.tmp.path)
-        process = subprocess.Popen([sys.executable, tool, "serve", "--harlix", HARLIX, "--devices",
+        process = subprocess.Popen([sys.executable, TOOL, "serve", "--harlix", HARLIX, "--devices",
                                     os.environ["HLX_APPLE_SUPPORT_DIR"], "--seconds", "120"],
-                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env, text=True)
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True)
         lines = []
         try:
             for line in process.stdout:
@@ -357,8 +360,9 @@ class BasicInfoTest(unittest.TestCase):
                     break
         finally:
             process.send_signal(signal.SIGINT)  # the tool tidies its lab up on an interrupt
-            process.communicate(timeout=60)
+            _, words = process.communicate(timeout=60)
         lab = lines[0]
+        self.assertEqual(sorted(lab["environment"]), sorted(hlx_lab.LAB_VARIABLES))
         summary = lines[-1]
         self.assertEqual(summary.get("event"), "device-info", lines[-3:])
         self.assertEqual(summary["uuid"], lab["attached"])
@@ -375,6 +379,47 @@ class BasicInfoTest(unittest.TestCase):
         self.assertEqual((storage["total"], storage["free"]), (usage["Data_PhysicalSize"], usage["Data_FreeSize"]))
         self.assertEqual(storage["others"], usage["Data_Others_PhysicalSize"])
         self.assertEqual(storage["PhotoStream"], usage["PhotoStream_PhysicalSize"])
+        # Standard error says the same in words.
+        self.assertIn("device ready: iPhone, %s, iOS %s (UDID %s)" % (summary["model"], summary["ios"], lab["attached"]),
+                      words)
+        self.assertIn("request 300 (id 1000) answered: code 0", words)
+        self.assertIn("device information: %s, %s" % (properties["DeviceName"], summary["model"]), words)
+        self.assertIn("export HLX_DEVICE_ROOT='%s'" % lab["device_root"], words)
+
+    def test_peer_tool_send_needs_the_lab_environment_and_waits_for_the_device(self):
+        udid, _ = self.attach()
+        command = [sys.executable, TOOL, "send", "--harlix", HARLIX, "--code", str(INFO), "--json",
+                   json.dumps({"uuid": udid})]
+        env = dict(self.lab.env(self.tmp.path), HLX_PROGRAM_FILES="")
+        result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=20)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("HLX_PROGRAM_FILES not set", result.stderr)
+        self.assertEqual(result.stdout, "")
+
+        result = subprocess.run(command, env=self.lab.env(self.tmp.path), capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("request 300 (id 1) answered: code 0", result.stderr)
+        final = json.loads(result.stdout.splitlines()[-1])
+        self.assertEqual((final["id"], final["command"], final["status"], final["record"]["uuid"]), (1, INFO, DONE, udid))
+
+    def test_lab_tool_runs_again_on_the_same_folder(self):
+        folder = os.path.join(self.tmp.path, "pc")
+        attached = []
+        for _ in range(2):
+            process = subprocess.Popen([sys.executable, os.path.join(TOOLS, "hlx_lab.py"), "--support",
+                                        os.environ["HLX_APPLE_SUPPORT_DIR"], "--lab", folder, "--attach-demo"],
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            try:
+                for line in process.stdout:
+                    if line.startswith("# attached "):
+                        attached.append(line.split()[-1])
+                        break
+            finally:
+                process.terminate()  # the lab stops its service stand-in on SIGTERM
+                _, errors = process.communicate(timeout=30)
+            self.assertEqual(process.returncode, 0, errors)
+        self.assertEqual(len(attached), 2)
+        self.assertEqual([d["udid"] for d in hlx_device.list_devices(os.path.join(folder, "devices"))], attached[:1])
 
 
 if __name__ == "__main__":
