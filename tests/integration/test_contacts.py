@@ -1,4 +1,4 @@
-"""Contacts through the real Harlix and the simulated iPhone: the list (groups, then contacts, in
+"""Contacts through the Harlix process and the simulated iPhone: the list (groups, then contacts, in
 reply batches of at most 100) compared field by field with what plistlib reads from the device image
 itself; contact, group and delete writes checked in the image after the session and in the
 device's transcript of the session; and every way a request can go wrong."""

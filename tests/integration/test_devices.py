@@ -1,5 +1,5 @@
 """Devices seen from the desktop side: arrival, readiness, removal, trust, passcode lock, old
-firmware, Wi-Fi and the instance modes, with the simulated device library behind the real Harlix."""
+firmware, Wi-Fi and the instance modes, with the simulated device library behind the Harlix process."""
 
 import json
 import unittest

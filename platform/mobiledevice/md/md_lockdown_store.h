@@ -13,7 +13,7 @@
 #include "md/md_base.h"
 #include "md/md_cf_util.h"
 
-// A bigger lockdown.plist is refused as unreadable (real devices answer a few kilobytes).
+// A bigger lockdown.plist is refused as unreadable (a device's values take a few kilobytes).
 constexpr size_t kMDMaxLockdownFileBytes = 16u << 20;
 
 class MDLockdownStore {
