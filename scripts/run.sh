@@ -9,12 +9,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Each step says what it does first: the builds and Wine's start are silent for minutes otherwise.
+step() { echo "run: $*" >&2; }
+
+step "checking the installed packages (scripts/setup.sh)"
 bash scripts/setup.sh
+step "building Harlix and the simulated device library in build/"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target Harlix MobileDevice CoreFoundation AirTrafficHost AppleMobileDeviceService >/dev/null
 
 if [ $# -eq 0 ]; then set -- --seconds 10; fi
+step "starting Harlix beside the loopback peer with one simulated iPhone ($*)"
 python3 tools/hlx_peer.py serve --harlix build/src/Harlix \
   --devices "build/programfiles/Common Files/Apple/Mobile Device Support" "$@"
 
+step "building the desktop host Trevane for 32-bit Windows in build-gui/, then starting it under Wine"
+step "with a simulated iPhone of 250 contacts; the first build and Wine's first start take a few minutes"
 bash scripts/run-desktop.sh build-gui --service build
+step "done"

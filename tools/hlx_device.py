@@ -232,25 +232,31 @@ def _pairs(items, value_kind):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description="Control simulated devices.")
+    parser = argparse.ArgumentParser(
+        description="Control simulated devices: attach and detach device images and change their state.",
+        epilog="UDIDs: `list` prints the attached devices; tools/hlx_lab.py prints the demo iPhone's.")
     parser.add_argument("--root", help="the device root (default: $HLX_DEVICE_ROOT)")
-    commands = parser.add_subparsers(dest="command", required=True)
-    commands.add_parser("list")
-    p = commands.add_parser("attach")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    commands.add_parser("list", help="print each attached device's state as one JSON line")
+    p = commands.add_parser("attach", help="attach a device image (made by make_device_image.py); prints its UDID")
     p.add_argument("image")
     p.add_argument("--copy", action="store_true", help="keep the source image")
-    p = commands.add_parser("detach")
+    p = commands.add_parser("detach", help="detach a device (its image is deleted unless --keep)")
     p.add_argument("udid")
     p.add_argument("--keep", help="move the detached image here instead of deleting it")
-    for name in ("trust", "untrust", "lock", "unlock", "counters"):
-        commands.add_parser(name).add_argument("udid")
-    p = commands.add_parser("interface")
+    for name, words in (("trust", "the user trusts this computer: the device pairs and becomes ready"),
+                        ("untrust", "forget the pairing: the device asks for trust again"),
+                        ("lock", "lock the device with its passcode: services are refused (48)"),
+                        ("unlock", "unlock the device"),
+                        ("counters", "print what the library counted for the device (service starts, pairing prompts)")):
+        commands.add_parser(name, help=words).add_argument("udid")
+    p = commands.add_parser("interface", help="connect the device over USB or Wi-Fi")
     p.add_argument("udid")
     p.add_argument("kind", choices=["usb", "wifi"])
-    p = commands.add_parser("space")
+    p = commands.add_parser("space", help="set the device's free storage")
     p.add_argument("udid")
     p.add_argument("--free", type=int, required=True)
-    p = commands.add_parser("fault")
+    p = commands.add_parser("fault", help="make library calls fail, detach the device on a call, or drop transfers")
     p.add_argument("udid")
     p.add_argument("--fail-call", action="append", help="NAME=N[,N...]: these calls of NAME fail")
     p.add_argument("--detach-on", action="append", help="NAME=N: call N of NAME detaches the device")
@@ -258,7 +264,7 @@ def main(argv=None):
     p.add_argument("--refuse-set-value", dest="refuse", action="store_const", const=True)
     p.add_argument("--allow-set-value", dest="refuse", action="store_const", const=False)
     p.add_argument("--clear", action="store_true", help="remove earlier faults first")
-    p = commands.add_parser("frames")
+    p = commands.add_parser("frames", help='script the framing test service "com.hlx.test.frames"')
     p.add_argument("udid")
     p.add_argument("--sizes", default="", help="comma-separated frame body sizes")
     p.add_argument("--chunk", type=int, help="the device writes at most this many bytes at a time")

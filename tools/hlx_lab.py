@@ -5,8 +5,10 @@ device images are attached to. Standard library only.
 
     hlx_lab.py --support DIR --lab DIR [--attach-demo [--contacts N]]    set up, print the environment, wait
 
-The environment it prints (HLX_REGISTRY_FILE, HLX_DEVICE_ROOT, HLX_PROGRAM_FILES) is what Harlix and
-tools/hlx_device.py need.
+The environment it prints (HLX_REGISTRY_FILE, HLX_DEVICE_ROOT, HLX_PROGRAM_FILES) is what Harlix,
+tools/hlx_peer.py send and tools/hlx_device.py need; "# attached UDID" names the demo iPhone. The lab
+runs until Ctrl-C. Running it again with the same --lab folder reuses the folder: devices attached
+there stay, and the demo iPhone is attached afresh.
 """
 
 import argparse
@@ -20,6 +22,8 @@ import hlx_device
 import make_device_image
 
 REGISTRY_KEY = r"SOFTWARE\Apple Inc.\Apple Mobile Device Support\Shared"
+# The environment that Harlix and the tools need to use the lab (see variables()).
+LAB_VARIABLES = ("HLX_REGISTRY_FILE", "HLX_DEVICE_ROOT", "HLX_PROGRAM_FILES")
 
 
 class DeviceLab:
@@ -45,8 +49,7 @@ class DeviceLab:
         self.count = 0
 
     def variables(self):
-        return {"HLX_REGISTRY_FILE": self.registry, "HLX_DEVICE_ROOT": self.root,
-                "HLX_PROGRAM_FILES": self.program_files}
+        return dict(zip(LAB_VARIABLES, (self.registry, self.root, self.program_files)))
 
     def make(self, **options):
         self.count += 1
@@ -91,7 +94,11 @@ def main(argv):
             print("export %s='%s'" % (name, value), flush=True)
         if options.attach_demo:
             book = {} if options.contacts is None else {"contacts": options.contacts}
-            print("# attached %s" % lab.attach(lab.make(**book)), flush=True)
+            image = lab.make(**book)
+            if os.path.isdir(os.path.join(lab.root, image["udid"])):
+                # An earlier run with this lab folder left the demo iPhone attached: replace it with a fresh one.
+                lab.detach(image["udid"])
+            print("# attached %s" % lab.attach(image), flush=True)
         while True:
             time.sleep(3600)
     except KeyboardInterrupt:

@@ -11,7 +11,12 @@ Used by people (see the README) and imported by the integration tests. Standard 
 `serve` asks every device that becomes ready for its information (request 300) and prints, after
 the replies, one "device-info" line with what the desktop shows of it: model, iOS version, battery
 and storage use. `send` starts Harlix, sends one request (the data part compressed with zlib) and prints every packet
-until the request's final reply, or until --wait seconds pass.
+until the request's final reply, or until --wait seconds pass. A request that names a device needs the
+simulated PC's environment (HLX_REGISTRY_FILE, HLX_DEVICE_ROOT, HLX_PROGRAM_FILES), as printed by
+tools/hlx_lab.py or by `serve --devices`.
+
+Standard output carries one JSON line per packet or event; standard error says each in words
+("device ready: ...", "request 300 answered: code 0").
 """
 
 import argparse
@@ -23,6 +28,8 @@ import subprocess
 import sys
 import time
 import zlib
+
+import hlx_lab
 
 MAGIC = b"kCommand"
 FILLER = bytes([1, 2, 3, 4, 5, 6])
@@ -99,9 +106,78 @@ def describe_body(body):
     return described
 
 
+EVENT_DEVICE_REMOVED = 8
+EVENT_DEVICE_ATTACHED = 11
+EVENT_ERROR_REPORT = 12
+STATUS_IN_PROGRESS = 2
+FINAL_STATUS_WORDS = {1: "answered", 5: "cancelled", 6: "failed"}
+
+
+def _gigabytes(count):
+    return "%.1f GB" % (count / 1e9)
+
+
+def describe_in_words(item):
+    """One line in words for a packet, a heartbeat or one of this tool's own events."""
+    event = item.get("event")
+    if event == "heartbeat":
+        return "heartbeat from Harlix"
+    if event == "listening":
+        return "listening on 127.0.0.1:%d; starting Harlix" % item["port"]
+    if event == "connected":
+        return "Harlix (process %d) connected" % item["harlix_pid"]
+    if event == "stopped":
+        return "stopped"
+    if event == "lab":
+        return "\n".join(["simulated PC set up with one iPhone attached, UDID %s; it lasts as long as this run."
+                          % item["attached"], "To use it from another shell, run:"]
+                         + ["  export %s='%s'" % pair for pair in item["environment"].items()])
+    if event == "device-info":
+        words = ", ".join(str(item[key]) for key in ("name", "model") if key in item)
+        if "ios" in item:
+            words += ", iOS %s" % item["ios"]
+        if "battery_percent" in item:
+            words += ", battery %s%%%s" % (item["battery_percent"], " charging" if item.get("charging") else "")
+        storage = item.get("storage_bytes")
+        if storage:
+            words += ", %s free of %s" % (_gigabytes(storage["free"]), _gigabytes(storage["total"]))
+        return "device information: " + words
+    if event is not None:
+        return None
+    described = describe_body(item["body"])
+    record = described.get("record") if isinstance(described.get("record"), dict) else {}
+    udid = record.get("uuid") or "?"
+    code = record.get("code")
+    if item["id"] == 0:
+        if item["command"] == EVENT_DEVICE_READY:
+            info = record.get("info") or {}
+            return "device ready: %s, %s, iOS %s (UDID %s)" % (info.get("Type", "?"), info.get("Model", "?"),
+                                                              info.get("FirmVersion", "?"), udid)
+        if item["command"] == EVENT_DEVICE_REMOVED:
+            return "device removed: %s" % udid
+        if item["command"] == EVENT_DEVICE_ATTACHED:
+            return "device attached (handle %s), preparing it" % code
+        if item["command"] == EVENT_ERROR_REPORT:
+            return "device %s reports error %s" % (udid, code)
+        return "status report %d: code %s" % (item["command"], code)
+    if item["status"] == STATUS_IN_PROGRESS:
+        part = " with %d bytes of data" % len(described["data"].encode("utf-8")) if "data" in described else ""
+        return "request %d (id %d) in progress: stage %s%s" % (item["command"], item["id"], record.get("stage"), part)
+    return "request %d (id %d) %s: code %s" % (item["command"], item["id"],
+                                              FINAL_STATUS_WORDS.get(item["status"], "ended"), code)
+
+
+def show(item):
+    """Prints a packet or event: its JSON line on standard output, its words on standard error."""
+    print(packet_to_json(item), flush=True)
+    words = describe_in_words(item)
+    if words:
+        print(words, file=sys.stderr, flush=True)
+
+
 def packet_to_json(item):
     if "event" in item:
-        return json.dumps(item)
+        return json.dumps(item, ensure_ascii=False)
     out = {"id": item["id"], "command": item["command"], "status": item["status"]}
     out.update(describe_body(item["body"]))
     return json.dumps(out, ensure_ascii=False)
@@ -257,19 +333,17 @@ def serve(options):
         if options.devices:
             # A simulated PC with the device library, and one iPhone attached to it.
             import tempfile
-            import hlx_lab
             lab = hlx_lab.DeviceLab(tempfile.mkdtemp(prefix="hlx-lab-"), options.devices)
             env.update(lab.variables())
             udid = lab.attach(lab.make())
-            print(json.dumps({"event": "lab", "device_root": lab.root, "attached": udid,
-                              "try": "HLX_DEVICE_ROOT=%s python3 tools/hlx_device.py detach %s" % (lab.root, udid)}),
-                  flush=True)
+            show({"event": "lab", "device_root": lab.root, "attached": udid, "environment": lab.variables(),
+                  "try": "HLX_DEVICE_ROOT=%s python3 tools/hlx_device.py detach %s" % (lab.root, udid)})
         peer = Peer(options.harlix, console=options.console, self_test=options.self_test, env=env)
-        print(json.dumps({"event": "listening", "port": peer.port}), flush=True)
+        show({"event": "listening", "port": peer.port})
         peer.start(stderr=None if options.console else subprocess.DEVNULL)
         peer.accept()
         asker = None if options.no_info else DeviceInfoAsker(peer)
-        print(json.dumps({"event": "connected", "harlix_pid": peer.process.pid}), flush=True)
+        show({"event": "connected", "harlix_pid": peer.process.pid})
         deadline = time.monotonic() + options.seconds if options.seconds > 0 else None
         while deadline is None or time.monotonic() < deadline:
             wait = 1.0 if deadline is None else max(0.0, min(1.0, deadline - time.monotonic()))
@@ -278,10 +352,10 @@ def serve(options):
                 if peer.process.poll() is not None:
                     break
                 continue
-            print(packet_to_json(item), flush=True)
+            show(item)
             summary = asker.on_packet(item) if asker is not None and "event" not in item else None
             if summary is not None:
-                print(json.dumps(summary, ensure_ascii=False), flush=True)
+                show(summary)
     except KeyboardInterrupt:
         pass
     finally:
@@ -292,7 +366,7 @@ def serve(options):
             lab.close()
             import shutil
             shutil.rmtree(os.path.dirname(lab.root), ignore_errors=True)
-        print(json.dumps({"event": "stopped"}), flush=True)
+        show({"event": "stopped"})
 
 
 def _request_uuid(json_text):
@@ -305,10 +379,19 @@ def _request_uuid(json_text):
 
 
 def send(options):
+    """Returns 0 when the request got its final reply, 1 when it did not, 2 when it could not be sent."""
     env = dict(os.environ)
     for assignment in options.env:
         key, _, value = assignment.partition("=")
         env[key] = value
+    uuid = _request_uuid(options.json)
+    missing = [name for name in hlx_lab.LAB_VARIABLES if not env.get(name)]
+    if uuid and missing:
+        # Without them Harlix finds no device library and no device would ever become ready.
+        print("hlx_peer: a request about a device needs the simulated PC's environment; %s not set.\n"
+              "Start tools/hlx_lab.py (or scripts/run.sh --seconds 0) and run the export lines it prints."
+              % ", ".join(missing), file=sys.stderr)
+        return 2
     peer = Peer(options.harlix, console=options.console, env=env)
     data = None
     if options.data_file:
@@ -319,25 +402,31 @@ def send(options):
     peer.start(stderr=None if options.console else subprocess.DEVNULL)
     try:
         peer.accept()
-        deadline = time.monotonic() + options.wait
-        uuid = _request_uuid(options.json)
         if uuid:
             # A request about a device waits until Harlix has announced that device as ready.
-            while time.monotonic() < deadline:
+            deadline = time.monotonic() + options.wait
+            ready = False
+            while not ready and time.monotonic() < deadline:
                 item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
                 if item is None:
                     break
-                print(packet_to_json(item), flush=True)
-                if item["command"] == 1 and describe_body(item["body"]).get("record", {}).get("uuid") == uuid:
-                    break
+                show(item)
+                ready = item["command"] == EVENT_DEVICE_READY and \
+                    describe_body(item["body"]).get("record", {}).get("uuid") == uuid
+            if not ready:
+                print("hlx_peer: device %s was not announced ready within %g s; sending anyway" % (uuid, options.wait),
+                      file=sys.stderr, flush=True)
         peer.send(options.id, options.code, 0, encode_request(options.sub, options.json, data))
+        deadline = time.monotonic() + options.wait
         while time.monotonic() < deadline:
             item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
             if item is None:
                 break
-            print(packet_to_json(item), flush=True)
-            if item["id"] == options.id and item["command"] == options.code and item["status"] != 2:
-                break
+            show(item)
+            if item["id"] == options.id and item["command"] == options.code and item["status"] != STATUS_IN_PROGRESS:
+                return 0
+        print("hlx_peer: no final reply within %g s" % options.wait, file=sys.stderr)
+        return 1
     finally:
         peer.close()
 
@@ -368,9 +457,8 @@ def main(argv):
     options = parser.parse_args(argv)
     if options.command == "serve":
         serve(options)
-    else:
-        send(options)
-    return 0
+        return 0
+    return send(options)
 
 
 if __name__ == "__main__":

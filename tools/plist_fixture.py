@@ -5,7 +5,8 @@ the independent reference.
   plist_fixture.py generate --seed N --count K --out DIR
       Writes case_NNN.xml and case_NNN.bin (the same random tree in plistlib's XML and binary forms)
       and case_NNN.json: the value tree that the service's reader must give for it, computed here from
-      the tree by the reader's documented rules, and the text that the first-value reader must give.
+      the tree by the reader's rules (src/utility/hlx_plist.h), and the text that the first-value
+      reader must give.
   plist_fixture.py compare EXPECTED ACTUAL [EXPECTED ACTUAL ...]
       Loads each pair of files with plistlib (either form) and compares the trees strictly (types
       included); exit status 0 when every pair is equal, 1 otherwise, with the first difference of each

@@ -1,12 +1,15 @@
 """Helpers shared by the integration tests: where Harlix is, a private temporary folder per test,
-and waiting on conditions with deadlines."""
+waiting on conditions with deadlines, reading reply frames, and HarlixTestCase, the surroundings of
+one test (folder, watched process, simulated PC, Harlix beside its peer)."""
 
+import json
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 sys.path.insert(0, os.environ.get("HLX_TOOLS_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "tools")))
 
@@ -78,3 +81,85 @@ class DeviceLab(hlx_lab.DeviceLab):
 
     def env(self, tmpdir, **overrides):
         return environment(tmpdir, **dict(self.variables(), **overrides))
+
+
+READY = 1  # the device-ready event
+IN_PROGRESS = 2  # the packet status of progress replies and device events
+
+
+def record_of(item):
+    """A packet's body split into its JSON record (a dict) and its data part (bytes, as sent)."""
+    _, text, data = item["body"].split(b"\0", 2)
+    return json.loads(text.decode("utf-8")), data
+
+
+def stop_process(process):
+    if process.poll() is None:
+        process.kill()
+    process.wait()
+
+
+class HarlixTestCase(unittest.TestCase):
+    """One test's surroundings, all ended with the test: a private temporary folder, a process for
+    Harlix to watch (self.sleeper), a simulated PC with this build's device library (self.lab; none
+    when `uses_lab` is false) and at most one Harlix beside its peer (self.peer)."""
+
+    uses_lab = True
+    first_request_id = 100
+
+    def setUp(self):
+        self.tmp = TempDir()
+        self.addCleanup(self.tmp.cleanup)
+        self.sleeper = start_sleeper()
+        self.addCleanup(stop_process, self.sleeper)
+        self.lab = DeviceLab(self.tmp.path) if self.uses_lab else None
+        if self.lab is not None:
+            self.addCleanup(self.lab.close)
+        self.peer = None
+        self.addCleanup(lambda: self.peer and self.peer.close())
+        self.next_id = self.first_request_id
+        self.events = []  # packets put aside by next_event while it looked for another
+
+    def make_peer(self, env=None, **options):
+        """A peer (not started) for a Harlix that watches the sleeper, in Harlix's environment (the
+        lab's, when there is one) with `env` on top; `options` go to hlx_peer.Peer."""
+        env = env or {}
+        harlix_env = self.lab.env(self.tmp.path, **env) if self.lab is not None else environment(self.tmp.path, **env)
+        self.peer = hlx_peer.Peer(HARLIX, watched_pid=self.sleeper.pid, env=harlix_env, **options)
+        self.events = []
+        return self.peer
+
+    def start_harlix(self, env=None, **options):
+        """Starts Harlix (see make_peer) and accepts its connection."""
+        self.make_peer(env, **options)
+        self.peer.start()
+        self.peer.accept()
+        return self.peer
+
+    def next_packet(self, timeout=20):
+        item = self.peer.receive(timeout=timeout)
+        self.assertIsNotNone(item, "expected a packet from Harlix")
+        return item
+
+    def next_event(self, command, udid=None, timeout=30):
+        """The first device event or report with this command (and device) not taken yet; the packets
+        passed over stay in self.events for later calls."""
+        def matches(item):
+            return item["id"] == 0 and item["command"] == command and (
+                udid is None or record_of(item)[0]["uuid"] == udid)
+        for index, item in enumerate(self.events):
+            if matches(item):
+                return self.events.pop(index)
+        while True:
+            item = self.peer.receive(timeout=timeout)
+            self.assertIsNotNone(item, "no packet with command %d for %s" % (command, udid))
+            if matches(item):
+                return item
+            self.events.append(item)
+
+    def send_request(self, code, payload, data=None, sub=1):
+        """Sends a request with the next packet id (a data part is compressed); returns the id."""
+        packet_id = self.next_id
+        self.next_id += 1
+        self.peer.send(packet_id, code, 0, hlx_peer.encode_request(sub, payload, data))
+        return packet_id

@@ -1,6 +1,6 @@
 """Device information seen from the desktop side: request 300's two documents (member order and values
 computed independently from the device image), request 303's rename, request 15's retry, and the
-peer tool's run command, with the real Harlix and the simulated device library."""
+peer tool's run command, with the Harlix process and the simulated device library."""
 
 import json
 import os
@@ -12,71 +12,31 @@ import unittest
 import zlib
 
 import basicinfo_reference as reference
-from harlix_process import HARLIX, DeviceLab, TempDir, hlx_peer, start_sleeper
+from harlix_process import HARLIX, HarlixTestCase, hlx_peer, record_of
 
 import hlx_device  # noqa: E402  (on the path through harlix_process)
+import hlx_lab  # noqa: E402
 
+TOOLS = os.path.dirname(os.path.abspath(hlx_lab.__file__))
+TOOL = os.path.join(TOOLS, "hlx_peer.py")
 READY, REMOVED, ERROR_REPORT = 1, 8, 12
 INFO, RENAME, BRING_READY = 300, 303, 15
 IN_PROGRESS, DONE, FAILED = 2, 1, 6
 ATC_LIMIT = 4 * 1024 * 1024
 
 
-def record_of(item):
-    _, text, data = item["body"].split(b"\0", 2)
-    return json.loads(text.decode("utf-8")), data
-
-
 def metrics(params):
     return {"Command": "AssetMetrics", "Params": params, "Session": 0}
 
 
-class BasicInfoTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = TempDir()
-        self.lab = DeviceLab(self.tmp.path)
-        self.sleeper = start_sleeper()
-        self.peer = None
-        self.next_id = 100
-        self.events = []  # device events and reports seen while waiting for replies
-
-    def tearDown(self):
-        if self.peer:
-            self.peer.close()
-        self.sleeper.kill()
-        self.sleeper.wait()
-        self.lab.close()
-        self.tmp.cleanup()
-
+class BasicInfoTest(HarlixTestCase):
     # ---- helpers -----------------------------------------------------------------------------
-
-    def start(self, self_test=False):
-        self.peer = hlx_peer.Peer(HARLIX, watched_pid=self.sleeper.pid, self_test=self_test,
-                                  env=self.lab.env(self.tmp.path))
-        self.peer.start()
-        self.peer.accept()
 
     def attach(self, **options):
         """Makes and attaches an image; returns (udid, image folder in the device root)."""
         image = self.lab.make(**options)
         udid = self.lab.attach(image)
         return udid, os.path.join(self.lab.root, udid)
-
-    def next_event(self, command, udid=None, timeout=30):
-        """The first event or report with this command (and device) not taken yet; the others stay
-        in self.events for later calls."""
-        def matches(item):
-            return item["id"] == 0 and item["command"] == command and (
-                udid is None or record_of(item)[0]["uuid"] == udid)
-        for index, item in enumerate(self.events):
-            if matches(item):
-                return self.events.pop(index)
-        while True:
-            item = self.peer.receive(timeout=timeout)
-            self.assertIsNotNone(item, "no packet with command %d for %s" % (command, udid))
-            if matches(item):
-                return item
-            self.events.append(item)
 
     def wait_ready(self, udid):
         """The device's ready event; returns its handle."""
@@ -144,7 +104,7 @@ class BasicInfoTest(unittest.TestCase):
             ("iPad, binary lockdown", {"device_class": "iPad", "binary_lockdown": True}),
         ]
         devices = [(name,) + self.attach(**options) for name, options in cases]
-        self.start()
+        self.start_harlix()
         for _, udid, _ in devices:
             self.wait_ready(udid)
         for name, udid, image in devices:
@@ -205,7 +165,7 @@ class BasicInfoTest(unittest.TestCase):
         with open(path, "wb") as f:
             plistlib.dump(registry, f)
         devices.append(("a mistyped cycle count", "no cycles", mistyped_udid, mistyped_image))
-        self.start()
+        self.start_harlix()
         for _, _, udid, _ in devices:
             self.wait_ready(udid)
         for name, expect, udid, image in devices:
@@ -229,7 +189,7 @@ class BasicInfoTest(unittest.TestCase):
 
     def test_requests_for_one_device_at_the_same_time(self):
         udid, image = self.attach()
-        self.start()
+        self.start_harlix()
         self.wait_ready(udid)
         ids = list(range(500, 506))
         for packet_id in ids:
@@ -243,7 +203,7 @@ class BasicInfoTest(unittest.TestCase):
 
     def test_malformed_requests_and_other_sub_commands(self):
         udid, _ = self.attach()
-        self.start()
+        self.start_harlix()
         self.wait_ready(udid)
         _, final = self.request(INFO, "{not json")
         self.assertEqual((final["code"], final["uuid"]), (21, ""))
@@ -254,7 +214,7 @@ class BasicInfoTest(unittest.TestCase):
 
     def test_device_gone_mid_request_ends_with_no_connection(self):
         udid, _ = self.attach()
-        self.start()
+        self.start_harlix()
         self.wait_ready(udid)
         # The first receive of any service is the diagnostics answer: the cable goes there.
         hlx_device.set_fault(udid, root=self.lab.root, detach_on={"AMDServiceConnectionReceive": 1})
@@ -265,7 +225,7 @@ class BasicInfoTest(unittest.TestCase):
 
     def test_self_test_mode_reads_each_arriving_device(self):
         udid, image = self.attach()
-        self.start(self_test=True)
+        self.start_harlix(self_test=True)
         self.wait_ready(udid)
         intermediate, final = self.replies(0, INFO)
         self.assertEqual((final["code"], final["uuid"]), (0, udid))
@@ -276,7 +236,7 @@ class BasicInfoTest(unittest.TestCase):
 
     def test_rename_round_trip_and_refusals(self):
         udid, image = self.attach()
-        self.start()
+        self.start_harlix()
         self.wait_ready(udid)
         new_name = "Zo\u00eb's \u65b0\u3057\u3044 iPhone \U0001f4f1"
         data = zlib.compress(json.dumps({"name": new_name}).encode("utf-8"))
@@ -321,7 +281,7 @@ class BasicInfoTest(unittest.TestCase):
         untrusted = self.lab.make(trusted=False)
         self.lab.attach(untrusted)
         stuck_udid = self.lab.attach(stuck)
-        self.start()
+        self.start_harlix()
         self.wait_ready(ready_udid)
         reports = {}
         for udid in (stuck_udid, untrusted["udid"]):
@@ -344,11 +304,10 @@ class BasicInfoTest(unittest.TestCase):
     # ---- the run command's peer --------------------------------------------------------------
 
     def test_peer_tool_shows_what_the_desktop_will_show(self):
-        tool = os.path.join(os.environ.get("HLX_TOOLS_DIR", ""), "hlx_peer.py")
         env = dict(os.environ, TMPDIR=self.tmp.path)
-        process = subprocess.Popen([sys.executable, tool, "serve", "--harlix", HARLIX, "--devices",
+        process = subprocess.Popen([sys.executable, TOOL, "serve", "--harlix", HARLIX, "--devices",
                                     os.environ["HLX_APPLE_SUPPORT_DIR"], "--seconds", "120"],
-                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env, text=True)
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True)
         lines = []
         try:
             for line in process.stdout:
@@ -357,8 +316,9 @@ class BasicInfoTest(unittest.TestCase):
                     break
         finally:
             process.send_signal(signal.SIGINT)  # the tool tidies its lab up on an interrupt
-            process.communicate(timeout=60)
+            _, words = process.communicate(timeout=60)
         lab = lines[0]
+        self.assertEqual(sorted(lab["environment"]), sorted(hlx_lab.LAB_VARIABLES))
         summary = lines[-1]
         self.assertEqual(summary.get("event"), "device-info", lines[-3:])
         self.assertEqual(summary["uuid"], lab["attached"])
@@ -375,6 +335,47 @@ class BasicInfoTest(unittest.TestCase):
         self.assertEqual((storage["total"], storage["free"]), (usage["Data_PhysicalSize"], usage["Data_FreeSize"]))
         self.assertEqual(storage["others"], usage["Data_Others_PhysicalSize"])
         self.assertEqual(storage["PhotoStream"], usage["PhotoStream_PhysicalSize"])
+        # Standard error says the same in words.
+        self.assertIn("device ready: iPhone, %s, iOS %s (UDID %s)" % (summary["model"], summary["ios"], lab["attached"]),
+                      words)
+        self.assertIn("request 300 (id 1000) answered: code 0", words)
+        self.assertIn("device information: %s, %s" % (properties["DeviceName"], summary["model"]), words)
+        self.assertIn("export HLX_DEVICE_ROOT='%s'" % lab["device_root"], words)
+
+    def test_peer_tool_send_needs_the_lab_environment_and_waits_for_the_device(self):
+        udid, _ = self.attach()
+        command = [sys.executable, TOOL, "send", "--harlix", HARLIX, "--code", str(INFO), "--json",
+                   json.dumps({"uuid": udid})]
+        env = dict(self.lab.env(self.tmp.path), HLX_PROGRAM_FILES="")
+        result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=20)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("HLX_PROGRAM_FILES not set", result.stderr)
+        self.assertEqual(result.stdout, "")
+
+        result = subprocess.run(command, env=self.lab.env(self.tmp.path), capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("request 300 (id 1) answered: code 0", result.stderr)
+        final = json.loads(result.stdout.splitlines()[-1])
+        self.assertEqual((final["id"], final["command"], final["status"], final["record"]["uuid"]), (1, INFO, DONE, udid))
+
+    def test_lab_tool_runs_again_on_the_same_folder(self):
+        folder = os.path.join(self.tmp.path, "pc")
+        attached = []
+        for _ in range(2):
+            process = subprocess.Popen([sys.executable, os.path.join(TOOLS, "hlx_lab.py"), "--support",
+                                        os.environ["HLX_APPLE_SUPPORT_DIR"], "--lab", folder, "--attach-demo"],
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            try:
+                for line in process.stdout:
+                    if line.startswith("# attached "):
+                        attached.append(line.split()[-1])
+                        break
+            finally:
+                process.terminate()  # the lab stops its service stand-in on SIGTERM
+                _, errors = process.communicate(timeout=30)
+            self.assertEqual(process.returncode, 0, errors)
+        self.assertEqual(len(attached), 2)
+        self.assertEqual([d["udid"] for d in hlx_device.list_devices(os.path.join(folder, "devices"))], attached[:1])
 
 
 if __name__ == "__main__":

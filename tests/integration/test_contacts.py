@@ -1,4 +1,4 @@
-"""Contacts through the real Harlix and the simulated iPhone: the list (groups, then contacts, in
+"""Contacts through the Harlix process and the simulated iPhone: the list (groups, then contacts, in
 reply batches of at most 100) compared field by field with what plistlib reads from the device image
 itself; contact, group and delete writes checked in the image after the session and in the
 device's transcript of the session; and every way a request can go wrong."""
@@ -11,12 +11,11 @@ import plistlib
 import unittest
 import zlib
 
-from harlix_process import HARLIX, DeviceLab, TempDir, hlx_peer, start_sleeper
+from harlix_process import READY, HarlixTestCase, record_of
 
 import hlx_device  # noqa: E402 (the tools folder is importable through harlix_process)
 import make_address_book as ab  # noqa: E402
 
-READY = 1
 LIST, LIST_GROUPS, WRITE, DELETE, GROUP, DELETE_GROUP, GROUP_MEMBERS = 100, 101, 102, 103, 104, 105, 106
 # A zone 5 h 30 min east of UTC without daylight saving: local times differ from UTC by a half hour.
 PINNED_TZ = "HLX-5:30"
@@ -51,21 +50,8 @@ def expected_field(value):
     return None  # data is compared on its own; arrays are not fields
 
 
-class ContactTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = TempDir()
-        self.lab = DeviceLab(self.tmp.path)
-        self.sleeper = start_sleeper()
-        self.peer = None
-        self.next_id = 5000
-
-    def tearDown(self):
-        if self.peer:
-            self.peer.close()
-        self.sleeper.kill()
-        self.sleeper.wait()
-        self.lab.close()
-        self.tmp.cleanup()
+class ContactTest(HarlixTestCase):
+    first_request_id = 5001
 
     # ---- set-up -------------------------------------------------------------------------------
 
@@ -85,23 +71,15 @@ class ContactTest(unittest.TestCase):
         return udid, hlx_device.image_folder(udid, root=self.lab.root)
 
     def start(self, udid):
-        self.peer = hlx_peer.Peer(HARLIX, watched_pid=self.sleeper.pid, env=self.lab.env(self.tmp.path, TZ=PINNED_TZ))
-        self.peer.start()
-        self.peer.accept()
-        while True:
-            item = self.peer.receive(timeout=30)
-            self.assertIsNotNone(item, "the device did not become ready")
-            if item["id"] == 0 and item["command"] == READY and json.loads(item["body"].split(b"\0")[1])["uuid"] == udid:
-                return
+        self.start_harlix({"TZ": PINNED_TZ})
+        self.next_event(READY, udid)
 
     # ---- requests -----------------------------------------------------------------------------
 
     def send(self, code, json_text, data=None, sub=1):
-        self.next_id += 1
         if isinstance(data, (dict, list)):
             data = json.dumps(data)
-        self.peer.send(self.next_id, code, 0, hlx_peer.encode_request(sub, json_text, data))
-        return self.next_id
+        return self.send_request(code, json_text, data, sub)
 
     def replies(self, packet_ids, timeout=120):
         """{id: (progress replies, final reply)}; each reply is (command, status, record, data)."""
@@ -112,8 +90,7 @@ class ContactTest(unittest.TestCase):
             self.assertIsNotNone(item, "no final reply for %s" % sorted(set(packet_ids) - set(finals)))
             if item["id"] not in results:
                 continue
-            _, text, data = item["body"].split(b"\0", 2)
-            record = json.loads(text.decode("utf-8"))
+            record, data = record_of(item)
             if data and record["type"] == 0:
                 data = zlib.decompress(data)
             reply = (item["command"], item["status"], record, data)

@@ -1,49 +1,18 @@
 """Devices seen from the desktop side: arrival, readiness, removal, trust, passcode lock, old
-firmware, Wi-Fi and the instance modes, with the simulated device library behind the real Harlix."""
+firmware, Wi-Fi and the instance modes, with the simulated device library behind the Harlix process."""
 
 import json
 import unittest
 import zlib
 
-from harlix_process import HARLIX, DeviceLab, TempDir, hlx_peer, start_sleeper
+from harlix_process import HarlixTestCase, record_of
 
 READY, REMOVED, ATTACHED_STATUS, ERROR_REPORT = 1, 8, 11, 12
 READY_MEMBERS = ["Model", "FirmVersion", "Type", "Data_FreeSize", "Data_PhysicalSize", "Pid", "TaskId",
                  "SerialNumber"]
 
 
-def record_of(item):
-    _, text, data = item["body"].split(b"\0", 2)
-    return json.loads(text.decode("utf-8")), data
-
-
-class DeviceTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = TempDir()
-        self.lab = DeviceLab(self.tmp.path)
-        self.sleeper = start_sleeper()
-        self.peer = None
-
-    def tearDown(self):
-        if self.peer:
-            self.peer.close()
-        self.sleeper.kill()
-        self.sleeper.wait()
-        self.lab.close()
-        self.tmp.cleanup()
-
-    def start(self, mode=0, task_id=None, **env):
-        self.peer = hlx_peer.Peer(HARLIX, watched_pid=self.sleeper.pid, mode=mode, task_id=task_id,
-                                  env=self.lab.env(self.tmp.path, **env))
-        self.peer.start()
-        self.peer.accept()
-        return self.peer
-
-    def next_packet(self, timeout=20):
-        item = self.peer.receive(timeout=timeout)
-        self.assertIsNotNone(item, "expected a packet from Harlix")
-        return item
-
+class DeviceTest(HarlixTestCase):
     def expect_attached_status(self):
         item = self.next_packet()
         self.assertEqual((item["id"], item["command"], item["status"]), (0, ATTACHED_STATUS, 1))
@@ -85,7 +54,7 @@ class DeviceTest(unittest.TestCase):
         image = self.lab.make()
         self.assertIn("\u00eb", image["device_name"])  # a non-ASCII name all the way through
         udid = self.lab.attach(image)
-        self.start()
+        self.start_harlix()
         handle = self.expect_attached_status()
         self.assertEqual(self.expect_ready(image), handle)
 
@@ -106,7 +75,7 @@ class DeviceTest(unittest.TestCase):
     def test_untrusted_device_is_reported_then_ready_once_trusted(self):
         image = self.lab.make(trusted=False)
         udid = self.lab.attach(image)
-        self.start()
+        self.start_harlix()
         self.expect_attached_status()
         self.expect_error_report(image, 25)
         self.lab.trust(udid)
@@ -115,7 +84,7 @@ class DeviceTest(unittest.TestCase):
     def test_locked_device_refuses_services_after_five_attempts(self):
         image = self.lab.make(locked=True)
         udid = self.lab.attach(image)
-        self.start()
+        self.start_harlix()
         self.expect_attached_status()
         self.expect_error_report(image, 48)
         attempts = self.lab.counters(udid).get("serviceStartAttempts", {})
@@ -124,7 +93,7 @@ class DeviceTest(unittest.TestCase):
     def test_firmware_floor_applies_to_iphone_and_ipod_only(self):
         old_phone = self.lab.make(product_version="4.1")
         self.lab.attach(old_phone)
-        self.start()
+        self.start_harlix()
         self.expect_attached_status()
         self.expect_error_report(old_phone, 3)
         old_pad = self.lab.make(device_class="iPad", product_version="4.1")
@@ -140,7 +109,7 @@ class DeviceTest(unittest.TestCase):
         self.lab.attach(self.lab.make(wifi=True))
         usb = self.lab.make()
         self.lab.attach(usb)
-        self.start()
+        self.start_harlix()
         self.expect_attached_status()
         self.expect_ready(usb)
         self.assertIsNone(self.peer.receive(timeout=0.5))
@@ -152,7 +121,7 @@ class DeviceTest(unittest.TestCase):
                 udid = self.lab.attach(untrusted)
                 ready = self.lab.make()
                 self.lab.attach(ready)
-                self.start(mode=mode, task_id=task_id)
+                self.start_harlix(mode=mode, task_id=task_id)
                 # Neither the arrival status nor the pairing error: only the ready event.
                 self.expect_ready(ready, task_id=task_id or 0, mode=mode)
                 self.assertIsNone(self.peer.receive(timeout=0.5))

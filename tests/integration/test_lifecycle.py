@@ -10,7 +10,7 @@ import socket
 import subprocess
 import unittest
 
-from harlix_process import (HARLIX, TempDir, dead_pid, environment, expect_monitor_status, hlx_peer, start_sleeper,
+from harlix_process import (HARLIX, HarlixTestCase, dead_pid, environment, expect_monitor_status, hlx_peer,
                             wait_until)
 
 ATTEMPT_FAILED = re.compile(rb"desktop connect attempt (\d+) of 11 failed")
@@ -37,24 +37,11 @@ class StderrLines:
         return wait_until(found, timeout, interval=0)
 
 
-class LifecycleTest(unittest.TestCase):
-    def setUp(self):
-        self.tmp = TempDir()
-        self.sleeper = start_sleeper()
-        self.peer = None
-
-    def tearDown(self):
-        if self.peer:
-            self.peer.close()
-        if self.sleeper.poll() is None:
-            self.sleeper.kill()
-            self.sleeper.wait()
-        self.tmp.cleanup()
+class LifecycleTest(HarlixTestCase):
+    uses_lab = False
 
     def make_peer(self, **env):
-        self.peer = hlx_peer.Peer(HARLIX, watched_pid=self.sleeper.pid, console=True,
-                                  log_subfolder="LifeLogs", env=environment(self.tmp.path, **env))
-        return self.peer
+        return super().make_peer(env, console=True, log_subfolder="LifeLogs")
 
     def test_connects_and_sends_heartbeat_when_idle(self):
         peer = self.make_peer(HLX_HEARTBEAT_INTERVAL_MS=100)

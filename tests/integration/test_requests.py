@@ -1,4 +1,4 @@
-"""Requests through the real Harlix process: the reply frame, the shared codes, dispatch on the
+"""Requests through the Harlix process: the reply frame, the shared codes, dispatch on the
 worker pool, and cancellation."""
 
 import json
@@ -77,7 +77,7 @@ class RequestTest(unittest.TestCase):
                 self.assertEqual(record, {"stage": 0, "code": want_code, "uuid": want_uuid, "type": 0})
                 self.assertEqual(data, b"")
 
-    def test_reply_bytes_match_the_documented_frame(self):
+    def test_reply_bytes_are_flag_record_and_empty_data_part(self):
         reply = self.final_reply(self.request(CANCEL, {"uuid": "abc", "code": 1}))
         self.assertEqual(reply["body"], b'1\0{"stage":0,"code":7,"uuid":"abc","type":0}\0')
 

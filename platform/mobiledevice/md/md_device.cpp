@@ -24,15 +24,21 @@ MDDevice::MDDevice(uintptr_t handle, std::string udid, std::string folder, uint3
 void MDDevice::MarkDetached() {
   if (m_attached.exchange(false) == false) return;
   std::vector<std::weak_ptr<MDDetachListener>> listeners;
+  std::map<std::string, uint64_t> callCounts;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     listeners.swap(m_listeners);
+    callCounts.swap(m_callCounts);
     m_connectCount = 0;
     m_sessionCount = 0;
   }
   for (const auto& weak : listeners) {
     if (auto listener = weak.lock()) listener->OnDeviceDetached();
   }
+  // The handle stays valid for the rest of the process (calls on it answer "not connected"), so
+  // what only an attached device needs is freed now.
+  m_image.ReleaseCache();
+  m_lockdown.ReleaseCache();
 }
 
 void MDDevice::DetachByFault() {

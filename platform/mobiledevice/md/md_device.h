@@ -1,8 +1,10 @@
 // One attached device as the library's callers see it: the object behind an AMDeviceRef. A new
-// MDDevice is made for every arrival and is never freed or reused within the process, so a caller
+// MDDevice is made for every arrival and its handle is never reused within the process, so a caller
 // that still holds the handle after removal gets kAMDNotConnectedError, never a dangling object.
 // It holds the per-arrival state (connection and session reference counts, per-function call counts
-// for fault injection) and the objects that must end when the device goes (service connections).
+// for fault injection, the parsed state and lockdown values) and the objects that must end when the
+// device goes (service connections). Removal frees all of that; what stays for the handle is its
+// identity (UDID, folder, connection id, last interface type).
 //
 // Threads: any caller thread and the notification thread. m_mutex is a leaf; m_quotaMutex is lock
 // order place 4 (see md_lock_order.h).
@@ -64,7 +66,8 @@ class MDDevice {
   // detached at once instead of waiting for the notification thread's next scan. Calls that failed
   // on a missing file use it to tell a vanished device from a missing path.
   bool CheckImagePresent();
-  // Marks the device gone and ends every registered listener's I/O. Idempotent.
+  // Marks the device gone, ends every registered listener's I/O and frees the per-arrival state.
+  // Idempotent.
   void MarkDetached();
   // The fault "detach during a call": moves the image folder out of the device root into
   // <root>/.detached/ (as if the cable were pulled; the folder is kept for inspection), marks the

@@ -235,6 +235,14 @@ int MDDeviceImage::LoadState(MDDeviceState* state) const {
   return 0;
 }
 
+void MDDeviceImage::ReleaseCache() {
+  MDDeviceState empty;
+  std::lock_guard<std::mutex> lock(m_cacheMutex);
+  m_hasCache = false;
+  m_cachedIdentity = MDFileIdentity();
+  std::swap(m_cachedState, empty);
+}
+
 int MDDeviceImage::ChangeUsedBytes(int64_t usedDelta) {
   if (usedDelta == 0) return 0;
   return EditJsonFile(m_folder, PathOf("state.json"), false, [usedDelta](Document& document) {

@@ -73,6 +73,8 @@ class MDDeviceImage {
 
   // 0, ENOENT (no state file: the image is gone or not finished) or EINVAL (malformed).
   [[nodiscard]] int LoadState(MDDeviceState* state) const;
+  // Frees the parsed state; the next LoadState parses the file again.
+  void ReleaseCache();
 
   // Books a change of used space against "freeBytes" (usedDelta < 0 gives space back). The figure
   // does not go below 0: space already used cannot be refused after the fact. 0 or an errno.

@@ -30,6 +30,13 @@ bool IsPropertyListType(CFTypeRef value) {
 MDLockdownStore::MDLockdownStore(std::string folder)
     : m_folder(std::move(folder)), m_path(m_folder + "/lockdown.plist") {}
 
+void MDLockdownStore::ReleaseCache() {
+  std::shared_ptr<const void> root;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  root.swap(m_root);
+  m_identity = MDFileIdentity();
+}
+
 std::shared_ptr<const void> MDLockdownStore::LoadRoot(int* error) {
   MDFileIdentity identity;
   if (MDGetFileIdentity(m_path, &identity) != 0) {

@@ -13,7 +13,7 @@
 #include "md/md_base.h"
 #include "md/md_cf_util.h"
 
-// A bigger lockdown.plist is refused as unreadable (real devices answer a few kilobytes).
+// A bigger lockdown.plist is refused as unreadable (a device's values take a few kilobytes).
 constexpr size_t kMDMaxLockdownFileBytes = 16u << 20;
 
 class MDLockdownStore {
@@ -30,6 +30,9 @@ class MDLockdownStore {
   // Stores `value` (any property-list object) under domain/key, creating the domain when missing.
   // Returns 0 or a kAMD code; the file is unchanged on failure.
   [[nodiscard]] int SetValue(const std::string* domain, const std::string& key, CFTypeRef value);
+
+  // Frees the parsed file; the next read parses it again (a departed device frees it for good).
+  void ReleaseCache();
 
  private:
   std::shared_ptr<const void> LoadRoot(int* error);

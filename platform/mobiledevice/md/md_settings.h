@@ -14,7 +14,7 @@ std::string MDGetDeviceRoot();
 void MDSetDeviceRootOverride(const char* root);
 
 // A receive on a silent device ends after this long so that no caller thread hangs for ever. Generous
-// by default because a real device may take many seconds to prepare an answer (a backup manifest,
+// by default because a device may take many seconds to prepare an answer (a backup manifest,
 // a large folder listing).
 constexpr int kMDDefaultReceiveTimeoutMs = 60000;
 // The test-control override when set, else $HLX_MD_RECEIVE_TIMEOUT_MS when it is a positive number,

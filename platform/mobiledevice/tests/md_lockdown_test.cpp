@@ -277,6 +277,27 @@ TEST_F(MDLockdown, CopiedValuesLeakNothing) {
   EXPECT_EQ(HLXCFGetLiveObjectCount(), afterFirstWrite);
 }
 
+// A device that goes frees what it parsed, while its handle keeps answering "not connected".
+TEST_F(MDLockdown, DepartedDevicesFreeTheirParsedValues) {
+  const int64_t before = HLXCFGetLiveObjectCount();
+  size_t seen = 0;
+  for (int round = 0; round < 3; ++round) {
+    AMDeviceRef device = AttachAndWait("CYCLE-" + std::to_string(round));
+    ASSERT_NE(device, nullptr);
+    {
+      SessionHolder session(device);
+      ASSERT_EQ(session.Result(), 0);
+      ASSERT_NE(Copy(device, nullptr, nullptr), nullptr);
+      ASSERT_NE(Copy(device, "com.apple.disk_usage", nullptr), nullptr);
+    }
+    ASSERT_EQ(Tool({"detach", "CYCLE-" + std::to_string(round)}), 0);
+    ASSERT_EQ(m_log.WaitForMessage("CYCLE-" + std::to_string(round), kAMDeviceNotificationDisconnected, seen), device);
+    seen = m_log.Snapshot().size();
+    EXPECT_EQ(Copy(device, nullptr, "DeviceName"), nullptr);
+  }
+  EXPECT_EQ(HLXCFGetLiveObjectCount(), before);
+}
+
 TEST(MDLockdownHandles, UnknownHandlesGiveCodesNotCrashes) {
   auto bogus = reinterpret_cast<AMDeviceRef>(static_cast<uintptr_t>(0x7fff0));
   EXPECT_EQ(AMDeviceConnect(bogus), kAMDInvalidArgumentError);
