@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Trevane with the relay module in service mode, the real device service and a simulated PC with one iPhone.
+"""Trevane with the relay module in service mode, the device service Harlix and a simulated PC with one iPhone.
 
 The relay starts Harlix itself (TREVANE_HARLIX), hands it the desktop's Linux process id
 (TREVANE_LINUX_PID, set by a shell right before it becomes Wine) and turns its device events into host
