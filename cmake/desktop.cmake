@@ -5,40 +5,11 @@
 
 # --- Native unit tests of the portable host logic --------------------------------------------------
 set(TRV_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+# The same portable libraries the Windows tree links into its deliverables (cmake/desktop_portable.cmake).
+include(${CMAKE_CURRENT_LIST_DIR}/desktop_portable.cmake)
+trv_add_desktop_portable_libraries(ROOT ${TRV_SOURCE_ROOT} LOG PkgConfig::GLOG JSON "" ZLIB ZLIB::ZLIB
+                                   WARNINGS ${HLX_WARNINGS})
 add_executable(trevane_desktop_tests
-  ${TRV_SOURCE_ROOT}/gui/src/backup_listeners.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/command_bus.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/contacts_relay.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/crash_description.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/device_handlers.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/feature_relay.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/frame_geometry.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/host_commands.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/host_paths.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/host_platform.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/link_runs.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/plugin_loader.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/product_identity.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/section_routing.cpp
-  ${TRV_SOURCE_ROOT}/gui/src/window_layout.cpp
-  ${TRV_SOURCE_ROOT}/gui/controls/control_geometry.cpp
-  ${TRV_SOURCE_ROOT}/gui/controls/list_rules.cpp
-  ${TRV_SOURCE_ROOT}/gui/controls/VNLObserver.cpp
-  ${TRV_SOURCE_ROOT}/gui/controls/VNLSubject.cpp
-  ${TRV_SOURCE_ROOT}/plugins/Ardena/contact_editor_rules.cpp
-  ${TRV_SOURCE_ROOT}/plugins/Ardena/contact_page_model.cpp
-  ${TRV_SOURCE_ROOT}/plugins/Ardena/contact_rules.cpp
-  ${TRV_SOURCE_ROOT}/plugins/Ardena/dropped_paths.cpp
-  ${TRV_SOURCE_ROOT}/platform/relay/relay_contacts.cpp
-  ${TRV_SOURCE_ROOT}/platform/relay/relay_contacts_codec.cpp
-  ${TRV_SOURCE_ROOT}/platform/relay/relay_contacts_files.cpp
-  ${TRV_SOURCE_ROOT}/platform/relay/relay_devices.cpp
-  ${TRV_SOURCE_ROOT}/platform/relay/relay_paths.cpp
-  ${TRV_SOURCE_ROOT}/platform/relay/relay_wire.cpp
-  ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_defaults_store.cpp
-  ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_size_text.cpp
-  ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_stored_zip.cpp
-  ${TRV_SOURCE_ROOT}/platform/vornel/core/vnl_version.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/backup_listeners_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/bus_test_support.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/command_bus_test.cpp
@@ -60,13 +31,11 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_paths_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_wire_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/vornel_core_test.cpp)
-target_include_directories(trevane_desktop_tests PRIVATE
-  ${TRV_SOURCE_ROOT}/gui/src ${TRV_SOURCE_ROOT}/gui/sdk ${TRV_SOURCE_ROOT}/gui/controls
-  ${TRV_SOURCE_ROOT}/platform/vornel/core ${TRV_SOURCE_ROOT}/platform/relay ${TRV_SOURCE_ROOT}/plugins/Ardena
-  ${TRV_SOURCE_ROOT}/tests/desktop)
+target_include_directories(trevane_desktop_tests PRIVATE ${TRV_SOURCE_ROOT}/tests/desktop)
 target_compile_options(trevane_desktop_tests PRIVATE ${HLX_WARNINGS})
 target_compile_definitions(trevane_desktop_tests PRIVATE TRV_PYTHON="${Python3_EXECUTABLE}")
-target_link_libraries(trevane_desktop_tests PRIVATE PkgConfig::GLOG GTest::gtest GTest::gtest_main ZLIB::ZLIB)
+target_link_libraries(trevane_desktop_tests PRIVATE trevane_host_core ardena_core relay_core PkgConfig::GLOG
+  GTest::gtest GTest::gtest_main ZLIB::ZLIB)
 include(GoogleTest)
 gtest_discover_tests(trevane_desktop_tests TEST_PREFIX "desktop." DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60)
 
@@ -132,7 +101,7 @@ foreach(name ${TRV_WINE_TESTS})
     FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600 ENVIRONMENT "${TRV_WINE_TEST_ENVIRONMENT}")
 endforeach()
 
-# The relay module in service mode with the real device service and the simulated device library, which
+# The relay module in service mode with the device service Harlix and the simulated device library, which
 # the native build makes: registered here rather than in the Windows tree, which knows neither.
 add_test(NAME desktop.wine.relay_service
   COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/relay_service_scenario.py

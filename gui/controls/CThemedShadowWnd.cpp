@@ -6,7 +6,6 @@
 
 #include <map>
 
-#include "memory_canvas.h"
 
 namespace {
 
@@ -121,7 +120,7 @@ void CThemedShadowWnd::DrawShadow() {
     m_imageBitmap.Reset(bitmap);
 
     wtl::WindowDC screen(nullptr);
-    vnlc::OwnedMemoryDC memory(screen.get());
+    wtl::CompatibleDC memory(screen.get());
     if (memory.get() == nullptr) return;
     wtl::SelectGuard select(memory.get(), m_imageBitmap.get());
     RECT window = {};

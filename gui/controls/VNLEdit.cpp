@@ -1,13 +1,9 @@
 // VNLEdit; see VNLEdit.h.
 #include "VNLEdit.h"
 
-std::wstring VNLEdit::Text() const {
-    const int length = GetWindowTextLengthW(m_hWnd);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int got = GetWindowTextW(m_hWnd, &text[0], length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
-}
+#include <wtl/window_text.h>
+
+std::wstring VNLEdit::Text() const { return wtl::WindowText(m_hWnd); }
 
 bool VNLEdit::ShowsPlaceholder() const { return m_placeholderEnabled && m_hWnd != nullptr && Text() == m_placeholder; }
 

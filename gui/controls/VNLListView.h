@@ -20,7 +20,6 @@
 #include <wtl/message_map.h>
 
 #include "VNLListViewHeader.h"
-#include "memory_canvas.h"
 
 namespace Gdiplus {
 class Bitmap;
@@ -145,5 +144,5 @@ private:
     bool m_frameLines = true;
     int m_hoverRow = -1;
     int m_previousHoverRow = -1;
-    vnlc::MemoryCanvas m_canvas;
+    wtl::MemoryCanvas m_canvas;
 };

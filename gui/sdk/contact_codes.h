@@ -5,9 +5,18 @@
 // is zero are acted on. No state; any thread.
 //
 // Payload ownership: a payload handed over in `data` or `extra` belongs to the receiver unless it says
-// "lent"; contact and group records are allocated with new, identifiers with _wcsdup/malloc.
+// "lent"; contact and group records are allocated with new, identifiers with _wcsdup/malloc. ReleasePayload
+// below is the one place that knows how each is freed.
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "contact_records.h"
+#include "feature_payload.h"
+#include "item_batch.h"
 
 namespace contacts {
 
@@ -73,5 +82,83 @@ enum RelayReply : int64_t {
 
 // The contacts entry of the section list.
 constexpr int32_t kContactsSectionId = 2;
+
+// The sequence of a loaded batch (`payload` of kReplyContactsLoaded or kReplyGroupsLoaded, not null).
+inline int64_t BatchSequence(int64_t code, const void* payload) {
+    return code == kReplyGroupsLoaded ? static_cast<const ItemBatch<iOSContactGroup>*>(payload)->sequence
+                                      : static_cast<const ItemBatch<iOSContact>*>(payload)->sequence;
+}
+
+// The contacts feature's payload release (see feature_payload.h), by the types listed at each code above.
+inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
+    if (payload == nullptr) return;
+    enum class Type { None, RowList, IdList, Contact, Group, Text, ContactBatch, GroupBatch, SharedContact };
+    Type type = Type::None;
+    switch (leg) {
+    case PayloadLeg::PageRequest:
+        switch (code) {
+        case kRequestExportCsv:
+        case kRequestBackupXml:
+        case kRequestExportVcards: type = Type::RowList; break;
+        case kRequestDelete: type = Type::IdList; break;
+        case kRequestSaveEdited:
+        case kRequestSaveNew: type = Type::Contact; break;
+        case kRequestChangeGroup:
+        case kRequestCreateGroup: type = Type::Group; break;
+        case kRequestRemoveGroup: type = Type::Text; break;
+        default: break;  // kRequestCountries' list is lent
+        }
+        break;
+    case PayloadLeg::PageReply:
+        switch (code) {
+        case kReplyContactAdded: type = Type::SharedContact; break;
+        case kReplyContactsLoaded: type = Type::ContactBatch; break;
+        case kReplyGroupsLoaded: type = Type::GroupBatch; break;
+        case kReplyContactRemoved:
+        case kReplyGroupRemoved: type = Type::Text; break;
+        case kReplyGroupChanged: type = Type::Group; break;
+        default: break;
+        }
+        break;
+    case PayloadLeg::RelayRequest:
+        switch (code) {
+        case kRelayExportVcards:
+        case kRelayBackupXml:
+        case kRelayExportCsv: type = Type::RowList; break;
+        case kRelayRemove:
+        case kRelayImportXml: type = Type::IdList; break;
+        case kRelaySaveNew:
+        case kRelaySaveEdited: type = Type::Contact; break;
+        case kRelayCreateGroup:
+        case kRelayChangeGroup: type = Type::Group; break;
+        case kRelayRemoveGroup: type = Type::Text; break;
+        default: break;  // kRelayCountries' list is lent
+        }
+        break;
+    case PayloadLeg::RelayReply:
+        switch (code) {
+        case kRelayContactsBatch: type = Type::ContactBatch; break;
+        case kRelayGroupsBatch: type = Type::GroupBatch; break;
+        case kRelayContactAdded: type = Type::SharedContact; break;
+        case kRelayContactRemoved:
+        case kRelayGroupRemoved: type = Type::Text; break;
+        case kRelayGroupCreated:
+        case kRelayGroupChanged: type = Type::Group; break;
+        default: break;
+        }
+        break;
+    }
+    switch (type) {
+    case Type::None: break;
+    case Type::RowList: delete static_cast<std::vector<iOSContact*>*>(payload); break;  // the rows stay the page's
+    case Type::IdList: delete static_cast<std::vector<std::wstring>*>(payload); break;
+    case Type::Contact: delete static_cast<iOSContact*>(payload); break;
+    case Type::Group: delete static_cast<iOSContactGroup*>(payload); break;
+    case Type::Text: std::free(payload); break;
+    case Type::ContactBatch: delete static_cast<ItemBatch<iOSContact>*>(payload); break;
+    case Type::GroupBatch: delete static_cast<ItemBatch<iOSContactGroup>*>(payload); break;
+    case Type::SharedContact: delete static_cast<std::shared_ptr<iOSContact>*>(payload); break;
+    }
+}
 
 }  // namespace contacts

@@ -9,7 +9,7 @@
 #include <vornel/VNLTakeText.h>
 #include <wtl/GdiObjects.h>
 
-#include "../sdk/command_names.h"
+#include "command_names.h"
 #include "UiDialog.h"
 #include "command_bus.h"
 #include "plugin_loader.h"

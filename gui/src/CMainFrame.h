@@ -11,7 +11,7 @@
 #include <wtl/CWindowImpl.h>
 #include <wtl/message_map.h>
 
-#include "../sdk/host_messages.h"
+#include "host_messages.h"
 #include "CThemedShadowWnd.h"
 #include "MainFrameView.h"
 #include "frame_geometry.h"

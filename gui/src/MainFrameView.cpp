@@ -10,7 +10,7 @@
 #include <vornel/VNLTakeText.h>
 #include <wtl/GdiObjects.h>
 
-#include "../sdk/command_names.h"
+#include "command_names.h"
 #include "backup_listeners.h"
 #include "command_bus.h"
 #include "host_commands.h"

@@ -12,8 +12,8 @@
 #include <wtl/CWindowImpl.h>
 #include <wtl/message_map.h>
 
-#include "../sdk/host_messages.h"
-#include "../sdk/page_records.h"
+#include "host_messages.h"
+#include "page_records.h"
 
 class MainFrameView : public wtl::CWindowImpl<MainFrameView> {
 public:

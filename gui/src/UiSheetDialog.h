@@ -2,8 +2,8 @@
 // UiSheetDialog: a modeless notice strip that slides open under the main window's title bar, shows one
 // line of text as a single link, and hides itself five seconds after it is fully open. A click on the
 // text runs the owner's click action; the close button hides it at once. It does not disable its parent
-// and cannot be dragged. (The second subject/observer pair of the original design carried no traffic and
-// is not repeated here: the base already is a subject and an observer.) UI thread only.
+// and cannot be dragged. It has no subject/observer pair of its own: the base already is a subject and an
+// observer, and a second pair would carry no traffic. UI thread only.
 
 #include <windows.h>
 #include <commctrl.h>

@@ -5,8 +5,8 @@
 
 #include <glog/logging.h>
 
-#include "../sdk/command_names.h"
-#include "../sdk/wide_pair.h"
+#include "command_names.h"
+#include "wide_pair.h"
 #include "command_bus.h"
 
 namespace trv {

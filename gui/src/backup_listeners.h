@@ -4,7 +4,7 @@
 // WideStringPair that the plug-in deletes. Called by Notify with the listener's own copy of the record, on
 // the thread of the handler that notified (any thread).
 
-#include "../sdk/command_message.h"
+#include "command_message.h"
 
 namespace trv {
 

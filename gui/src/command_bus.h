@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "../sdk/command_message.h"
-#include "../sdk/image_cache.h"
+#include "command_message.h"
+#include "image_cache.h"
 
 class UiDialog;
 

@@ -10,12 +10,13 @@
 
 #include <glog/logging.h>
 
-#include "../sdk/command_names.h"
-#include "../sdk/device_record.h"
-#include "../sdk/wide_pair.h"
+#include "command_names.h"
+#include "device_record.h"
+#include "wide_pair.h"
 #include "command_bus.h"
 #include "host_handlers.h"
 #include "host_platform.h"
+#include "vnl_utf8.h"
 
 namespace trv {
 namespace {
@@ -97,8 +98,8 @@ extern "C" void TRV_CALL OnDeviceConnectedListener(CommandMessage* copy) {
     const DeviceRecord device = *static_cast<const DeviceRecord*>(copy->data);
     auto type = device.properties.find("ProductType");
     const std::wstring productType =
-        type == device.properties.end() ? std::wstring() : CurrentHostPlatform().Utf8ToWide(type->second.c_str());
-    const std::wstring identifier = CurrentHostPlatform().Utf8ToWide(device.identifier.c_str());
+        type == device.properties.end() ? std::wstring() : vnl::WideFromUtf8(type->second.c_str());
+    const std::wstring identifier = vnl::WideFromUtf8(device.identifier.c_str());
 
     HandOverCopy<WideStringPair>(*copy, LUNDER_COMMAND_ADD_DEVICE,
                                  [&] { return std::make_unique<WideStringPair>(identifier, productType); });
@@ -184,7 +185,7 @@ extern "C" void TRV_CALL OnBasicInfo(CommandMessage* message) {
     if (message == nullptr) {
         return;
     }
-    const std::wstring name = CurrentHostPlatform().Utf8ToWide(message->text);
+    const std::wstring name = vnl::WideFromUtf8(message->text);
     wchar_t* const callersText = message->wideText;
     message->wideText = const_cast<wchar_t*>(name.c_str());
     SendToOwner(YESTAL_COMMAND_CHANGE_DEVICE_NAME, message);

@@ -1,103 +1,188 @@
-// The relays between the feature pages and the relay module, and the names whose host action is not
-// served yet. A page's request goes to the relay module under the relay's name of the same feature, with
-// the current device; a relay reply goes back to the page under the page's name when it is about the
-// current device, with that device as the page key (the backup manager's traffic goes both ways as it is:
-// its dialogs choose the device themselves). The per-feature translation of codes and the
-// questions to the user (confirmations, folders, files) join these relays feature by feature (contacts:
-// contacts_relay.cpp); until then codes pass unchanged. Runs on the invoking module's thread.
+// The relays between the feature pages and the relay module, driven by the feature rows
+// (feature_table.h), and the names whose host action is not served yet. A page's request goes to the relay
+// module under the relay's name of the same feature, with the current device; a relay reply goes back to
+// the page under the page's name when it is about the current device, with that device as the page key
+// (the backup manager's traffic goes both ways as it is: its dialogs choose the device themselves). A row
+// with a code map has its codes translated, its questions asked and its counter kept; payloads that do not
+// travel on (a refused request, no device, an answer about another device) are freed through the row's
+// release. Runs on the invoking module's thread: requests on the UI thread (they may show modal dialogs),
+// answers on whichever thread the relay module answers from.
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <glog/logging.h>
 
-#include "../sdk/command_names.h"
 #include "command_bus.h"
-#include "contacts_relay.h"
+#include "command_names.h"
+#include "feature_table.h"
 #include "host_handlers.h"
 #include "host_platform.h"
+#include "vnl_utf8.h"
 
 namespace trv {
 namespace {
 
 constexpr int64_t kStartBackupManager = 5011;
 
-struct FeaturePair {
-    const char* page;
-    const char* relay;
-    bool forCurrentDevice;  // false: the backup manager, whose dialogs choose the device themselves
+// The record QUARNEL_COMMAND_UPDATE_ITEM reads from `extra`: the section id, the count's low half, an unset
+// word and the count's high half.
+struct SectionCount {
+    int32_t id;
+    uint32_t low;
+    uint32_t unset;
+    uint32_t high;
 };
+static_assert(sizeof(SectionCount) == 16, "four 32-bit words");
 
-const FeaturePair kPairs[] = {
-    {DUNMAR_COMMAND_DO_BOOKMARK, ZERITH_COMMAND_DO_BOOKMARK, true},
-    {ELVIST_COMMAND_DO_RECORDING, ZERITH_COMMAND_DO_RECORDING, true},
-    {FAYDRA_COMMAND_DO_RINGTONE, ZERITH_COMMAND_DO_RINGTONE, true},
-    {TELBOR_COMMAND_DO_BOOK, ZERITH_COMMAND_DO_BOOK, true},
-    {WENDRA_COMMAND_DO_CALENDAR, ZERITH_COMMAND_DO_CALENDAR, true},
-    {CORTAL_COMMAND_DO_NOTE, ZERITH_COMMAND_DO_NOTE, true},
-    {ARDENA_COMMAND_DO_CONTACT, ZERITH_COMMAND_DO_CONTACT, true},
-    {SORVAD_COMMAND_DO_SMS, ZERITH_COMMAND_DO_SMS, true},
-    {MULVAR_COMMAND_DO_MUSIC, ZERITH_COMMAND_DO_MUSIC, true},
-    {VINTOR_COMMAND_DO_VIDEO, ZERITH_COMMAND_DO_VIDEO, true},
-    {PIMSEL_COMMAND_DO_PHOTO, ZERITH_COMMAND_DO_PHOTO, true},
-    {GAVREL_COMMAND_DO_APP, ZERITH_COMMAND_DO_APP, true},
-    {BRISEL_COMMAND_DO_BACKUP, ZERITH_COMMAND_DO_BACKUP, false},
-};
-
-std::wstring TakeCurrentDevice(CommandMessage& message) {
-    message.wideText = nullptr;
-    SendToOwner(LUNDER_COMMAND_GET_CURRENT_DEVICE, &message);
-    std::wstring device = message.wideText != nullptr ? message.wideText : L"";
-    std::free(message.wideText);
-    message.wideText = nullptr;
+// The current device's identifier, freed here; empty when there is none.
+std::wstring CurrentDevice() {
+    CommandMessage query{};
+    SendToOwner(LUNDER_COMMAND_GET_CURRENT_DEVICE, &query);
+    std::wstring device = query.wideText != nullptr ? query.wideText : L"";
+    std::free(query.wideText);
     return device;
 }
 
-const FeaturePair* FindPair(const char* name) {
-    for (const FeaturePair& pair : kPairs) {
-        if (name != nullptr && (std::strcmp(name, pair.page) == 0 || std::strcmp(name, pair.relay) == 0)) {
-            return &pair;
+bool IsOurCode(int64_t code) { return (static_cast<uint64_t>(code) >> 32) == 0; }
+
+void Release(const FeatureRow& row, PayloadLeg leg, int64_t code, void* payload) {
+    if (row.release != nullptr) row.release(leg, code, payload);
+}
+
+void RelayMappedRequest(const FeatureRow& row, CommandMessage* message) {
+    if (!IsOurCode(message->code)) return;
+    const FeatureCodeMap& codes = *row.codes;
+    const RequestRule* rule = nullptr;
+    for (size_t i = 0; i < codes.requestCount && rule == nullptr; ++i) {
+        if (codes.requests[i].pageCode == message->code) rule = &codes.requests[i];
+    }
+    if (rule == nullptr) return;  // codes outside the table are ignored, payload and all
+    const int64_t pageCode = message->code;
+    std::shared_ptr<void> keep;
+    if (codes.detachPayload != nullptr) codes.detachPayload(*rule, *message, keep);
+    void* const payload = message->data;
+    auto refuse = [&]() { Release(row, PayloadLeg::PageRequest, pageCode, payload); };
+
+    const std::wstring device = CurrentDevice();
+    if (device.empty()) return refuse();
+    HostPlatform& platform = CurrentHostPlatform();
+    if (rule->needsSelection && message->count == 0) {
+        platform.ShowNothingChecked();
+        return refuse();
+    }
+    if (rule->question != nullptr && !platform.Confirm(rule->question)) return refuse();
+    std::wstring folder;
+    if (rule->folder) {
+        folder = platform.ChooseFolder();
+        if (folder.empty()) return refuse();
+    }
+    if (rule->files) {
+        auto paths = std::make_unique<std::vector<std::wstring>>(
+            platform.ChooseFiles(L"Please select XML files.", L"XML Files", L"*.xml", false));
+        if (paths->empty()) return;
+        message->count = static_cast<int64_t>(paths->size());
+        message->data = paths.release();  // the relay module's from here
+    }
+    if (!CanDeliver(row.relay)) {
+        if (rule->files) {
+            Release(row, PayloadLeg::RelayRequest, rule->relayCode, message->data);
+            message->data = nullptr;
+        } else {
+            refuse();
+        }
+        return;
+    }
+    wchar_t* const callersText = message->wideText;
+    void* const callersExtra = message->extra;
+    message->wideText = const_cast<wchar_t*>(device.c_str());
+    if (rule->folder) message->extra = const_cast<wchar_t*>(folder.c_str());  // lent for the call
+    message->code = rule->relayCode;
+    SendToOwner(row.relay, message);
+    if (message->wideText == device.c_str()) message->wideText = callersText;
+    if (rule->folder && message->extra == folder.c_str()) message->extra = callersExtra;
+}
+
+void UpdateSectionCounter(const FeatureCodeMap& codes, CommandMessage* message, int64_t count) {
+    SectionCount record{codes.sectionId, static_cast<uint32_t>(static_cast<uint64_t>(count)), 0,
+                        static_cast<uint32_t>(static_cast<uint64_t>(count) >> 32)};
+    void* const extra = message->extra;
+    message->extra = &record;
+    SendToOwner(QUARNEL_COMMAND_UPDATE_ITEM, message);
+    message->extra = extra;
+}
+
+void RelayMappedReply(const FeatureRow& row, CommandMessage* message) {
+    const FeatureCodeMap& codes = *row.codes;
+    const ReplyRule* rule = nullptr;
+    if (IsOurCode(message->code)) {
+        for (size_t i = 0; i < codes.replyCount && rule == nullptr; ++i) {
+            if (codes.replies[i].relayCode == message->code) rule = &codes.replies[i];
         }
     }
-    return nullptr;
+    if (rule == nullptr) return;  // outside the table: the payload's type is unknown, so it stays the sender's
+
+    if (rule->counter != CounterField::None) {
+        UpdateSectionCounter(codes, message, rule->counter == CounterField::Value3 ? message->value3 : message->value2);
+    }
+    const int64_t pageCode = rule->pickPageCode != nullptr ? rule->pickPageCode(*message) : rule->pageCode;
+    const std::wstring about = vnl::WideFromUtf8(message->text);
+    if (!rule->currentDeviceOnly) {
+        wchar_t* const callersText = message->wideText;
+        message->wideText = const_cast<wchar_t*>(about.c_str());
+        message->code = pageCode;
+        SendToOwner(row.page, message);
+        message->wideText = callersText;
+        return;
+    }
+    if (about.empty() || CurrentDevice() != about || (rule->needsExtra && message->extra == nullptr) ||
+        !CanDeliver(row.page)) {
+        Release(row, PayloadLeg::RelayReply, message->code, message->extra);
+        return;
+    }
+    CommandMessage copy = *message;
+    copy.code = pageCode;
+    copy.wideText = const_cast<wchar_t*>(about.c_str());
+    SendToOwner(row.page, &copy);
 }
 
 }  // namespace
 
 const char* FeatureCounterpart(const char* name) {
-    const FeaturePair* pair = FindPair(name);
-    if (pair == nullptr) {
+    const FeatureRow* row = FindFeatureRow(name);
+    if (row == nullptr) {
         return nullptr;
     }
-    return std::strcmp(name, pair->page) == 0 ? pair->relay : pair->page;
+    return std::strcmp(name, row->page) == 0 ? row->relay : row->page;
 }
 
 extern "C" void TRV_CALL OnFeatureRequest(CommandMessage* message) {
     if (message == nullptr) {
         return;
     }
-    const FeaturePair* pair = FindPair(message->name);
-    if (pair == nullptr) {
+    const FeatureRow* row = FindFeatureRow(message->name);
+    if (row == nullptr) {
         return;
     }
-    if (std::strcmp(pair->page, ARDENA_COMMAND_DO_CONTACT) == 0) {
-        RelayContactsRequest(message);
+    if (row->codes != nullptr) {
+        RelayMappedRequest(*row, message);
         return;
     }
-    if (!pair->forCurrentDevice) {
-        SendToOwner(pair->relay, message);
+    if (!row->forCurrentDevice) {
+        SendToOwner(row->relay, message);
         return;
     }
     // The identifier stays in `wideText` and travels with the request; without a device it is dropped.
-    CommandMessage query{};
-    const std::wstring device = TakeCurrentDevice(query);
+    const std::wstring device = CurrentDevice();
     if (device.empty()) {
         return;
     }
     wchar_t* const callersText = message->wideText;
     message->wideText = const_cast<wchar_t*>(device.c_str());
-    SendToOwner(pair->relay, message);
+    SendToOwner(row->relay, message);
     if (message->wideText == device.c_str()) {
         message->wideText = callersText;
     }
@@ -107,28 +192,36 @@ extern "C" void TRV_CALL OnFeatureReply(CommandMessage* message) {
     if (message == nullptr) {
         return;
     }
-    const FeaturePair* pair = FindPair(message->name);
-    if (pair == nullptr) {
+    const FeatureRow* row = FindFeatureRow(message->name);
+    if (row == nullptr) {
         return;
     }
-    if (std::strcmp(pair->relay, ZERITH_COMMAND_DO_CONTACT) == 0) {
-        RelayContactsReply(message);
+    if (row->codes != nullptr) {
+        RelayMappedReply(*row, message);
         return;
     }
-    if (!pair->forCurrentDevice) {
+    if (!row->forCurrentDevice) {
         CommandMessage copy = *message;
-        SendToOwner(pair->page, &copy);
+        SendToOwner(row->page, &copy);
         return;
     }
     // Answers about a device that is no longer the current one are dropped.
-    const std::wstring about = CurrentHostPlatform().Utf8ToWide(message->text);
-    CommandMessage query{};
-    if (about.empty() || TakeCurrentDevice(query) != about) {
+    const std::wstring about = vnl::WideFromUtf8(message->text);
+    if (about.empty() || CurrentDevice() != about) {
         return;
     }
     CommandMessage copy = *message;
     copy.wideText = const_cast<wchar_t*>(about.c_str());
-    SendToOwner(pair->page, &copy);
+    SendToOwner(row->page, &copy);
+}
+
+void RegisterFeatureRelays(CommandBus& bus) {
+    size_t count = 0;
+    const FeatureRow* rows = FeatureRows(count);
+    for (size_t i = 0; i < count; ++i) {
+        bus.RegisterHostHandler(rows[i].page, &OnFeatureRequest);
+        bus.RegisterHostHandler(rows[i].relay, &OnFeatureReply);
+    }
 }
 
 extern "C" void TRV_CALL OnStartTool(CommandMessage* message) {

@@ -1,12 +1,12 @@
-// The host's handler table; see host_commands.h. The order is the table's registration order. Rows whose
+// The host's handler table; see host_commands.h. The order is the table's registration order; the feature
+// relays follow, one pair per feature row (feature_table.h). Rows whose
 // host action needs dialogs or installers that the host does not have yet are filed with
 // OnPendingHostAction, so that every name is served and the later handler only replaces the function.
 #include "host_commands.h"
 
-
 #include <glog/logging.h>
 
-#include "../sdk/command_names.h"
+#include "command_names.h"
 #include "command_bus.h"
 #include "host_handlers.h"
 #include "host_platform.h"
@@ -59,33 +59,7 @@ const HostCommandEntry kHostCommands[] = {
     {ZERITH_COMMAND_GET_OWNER, &OnGetOwner},
     {CORTAL_COMMAND_GET_iOS_PRODUCTVERSION, &OnGetProductVersion},
     {ZERITH_COMMAND_UPDATE_SECTION_TYPE, &OnUpdateSectionType},
-    {ZERITH_COMMAND_DO_BOOKMARK, &OnFeatureReply},
-    {DUNMAR_COMMAND_DO_BOOKMARK, &OnFeatureRequest},
-    {ELVIST_COMMAND_DO_RECORDING, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_RECORDING, &OnFeatureReply},
-    {FAYDRA_COMMAND_DO_RINGTONE, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_RINGTONE, &OnFeatureReply},
-    {TELBOR_COMMAND_DO_BOOK, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_BOOK, &OnFeatureReply},
-    {WENDRA_COMMAND_DO_CALENDAR, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_CALENDAR, &OnFeatureReply},
-    {ZERITH_COMMAND_DO_NOTE, &OnFeatureReply},
-    {CORTAL_COMMAND_DO_NOTE, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_CONTACT, &OnFeatureReply},
-    {ARDENA_COMMAND_DO_CONTACT, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_SMS, &OnFeatureReply},
-    {SORVAD_COMMAND_DO_SMS, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_MUSIC, &OnFeatureReply},
-    {MULVAR_COMMAND_DO_MUSIC, &OnFeatureRequest},
-    {VINTOR_COMMAND_DO_VIDEO, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_VIDEO, &OnFeatureReply},
-    {PIMSEL_COMMAND_DO_PHOTO, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_PHOTO, &OnFeatureReply},
-    {GAVREL_COMMAND_DO_APP, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_APP, &OnFeatureReply},
     {KESTOR_COMMAND_START_TOOL, &OnStartTool},
-    {BRISEL_COMMAND_DO_BACKUP, &OnFeatureRequest},
-    {ZERITH_COMMAND_DO_BACKUP, &OnFeatureReply},
 };
 
 }  // namespace
@@ -111,6 +85,7 @@ void RegisterHostCommands(CommandBus& bus) {
     for (size_t i = 0; i < count; ++i) {
         bus.RegisterHostHandler(table[i].name, table[i].handler);
     }
+    RegisterFeatureRelays(bus);
 }
 
 }  // namespace trv

@@ -2,7 +2,7 @@
 // The host's handler table: RegisterHostCommands files the host handler of every name the host serves,
 // in the table's order, once, while the main view is created. Handlers run on the caller's thread.
 
-#include "../sdk/command_message.h"
+#include "command_message.h"
 
 namespace trv {
 

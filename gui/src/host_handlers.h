@@ -9,10 +9,12 @@
 
 #include <string>
 
-#include "../sdk/command_message.h"
-#include "../sdk/page_records.h"
+#include "command_message.h"
+#include "page_records.h"
 
 namespace trv {
+
+class CommandBus;
 
 // Window creation and size fan-out.
 extern "C" void TRV_CALL OnCreateWindow(CommandMessage* message);
@@ -64,5 +66,7 @@ extern "C" void TRV_CALL OnStartTool(CommandMessage* message);
 extern "C" void TRV_CALL OnPendingHostAction(CommandMessage* message);
 // The relay name a page request goes to, or the page name a relay reply goes to; null when none.
 const char* FeatureCounterpart(const char* name);
+// Files OnFeatureRequest under every feature row's page name and OnFeatureReply under its relay name.
+void RegisterFeatureRelays(CommandBus& bus);
 
 }  // namespace trv

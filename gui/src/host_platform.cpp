@@ -23,12 +23,6 @@ public:
     void ShowNotice(const std::wstring&) override {}
     bool PostValueToView(const char*, int32_t) override { return false; }
     void* SectionFont() override { return nullptr; }
-    std::wstring Utf8ToWide(const char* text) override {
-        // ASCII only; no native caller passes anything else.
-        std::wstring out;
-        for (const char* p = text; p != nullptr && *p != '\0'; ++p) out.push_back(static_cast<wchar_t>(*p));
-        return out;
-    }
 };
 #endif
 

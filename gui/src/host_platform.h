@@ -1,7 +1,7 @@
 #pragma once
 // What the host's routing handlers need of the windowing system: rectangles of windows and of the work
 // area, moving the main frame and placing the main view, the host's shared dialogs, posting to the main
-// view, the section list's font and UTF-8 to UTF-16 conversion (through the base library). The Win32
+// view and the section list's font. The Win32
 // implementation serves the program; the native tests of the routing put a fake in its place, so that the
 // handlers themselves are the same code in both builds.
 //
@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "../sdk/command_message.h"
-#include "../sdk/page_records.h"
+#include "command_message.h"
+#include "page_records.h"
 
 namespace trv {
 
@@ -39,7 +39,6 @@ public:
     virtual bool PostValueToView(const char* name, int32_t value) = 0;
     // The section list's font: the base library's "Arial" 16, borrowed.
     virtual void* SectionFont() = 0;
-    virtual std::wstring Utf8ToWide(const char* text) = 0;
 
     // The questions of the feature relays, asked over the main view (window 2). Without windows (native
     // builds) nothing is shown and every question is answered "no".

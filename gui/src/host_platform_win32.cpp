@@ -105,9 +105,6 @@ public:
 
     void* SectionFont() override { return VNLUtilityApp::GetFont(kSectionFontPixels, false, L"Arial"); }
 
-    std::wstring Utf8ToWide(const char* text) override {
-        return text == nullptr ? std::wstring() : VNLTakeText(VNLUtilityString::ConvertUtf8ToUnicode(text));
-    }
 
     void ShowNothingChecked() override { RunAlert(L"Nothing is checked.", false, 240, 100); }
 

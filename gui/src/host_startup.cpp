@@ -12,7 +12,7 @@
 #include <vornel/VNLTakeText.h>
 #include <vornel/VNLUtilitySys.h>
 
-#include "../sdk/command_names.h"
+#include "command_names.h"
 #include "command_bus.h"
 #include "crash_report.h"
 #include "host_alert.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "../sdk/command_names.h"
+#include "command_names.h"
 
 namespace trv {
 

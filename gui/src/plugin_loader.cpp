@@ -6,7 +6,7 @@
 
 #include <glog/logging.h>
 
-#include "../sdk/command_names.h"
+#include "command_names.h"
 #include "command_bus.h"
 
 namespace trv {

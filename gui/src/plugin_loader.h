@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "../sdk/command_message.h"
-#include "../sdk/image_cache.h"
+#include "command_message.h"
+#include "image_cache.h"
 
 namespace trv {
 

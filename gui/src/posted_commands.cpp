@@ -8,9 +8,9 @@
 #include <glog/logging.h>
 #include <vornel/VNLUtilityApp.h>
 
-#include "../sdk/command_names.h"
-#include "../sdk/host_messages.h"
-#include "../sdk/server_start.h"
+#include "command_names.h"
+#include "host_messages.h"
+#include "server_start.h"
 #include "command_bus.h"
 #include "UiSheetDialog.h"
 #include "host_state.h"

@@ -8,7 +8,7 @@
 
 #include <glog/logging.h>
 
-#include "../sdk/command_names.h"
+#include "command_names.h"
 #include "command_bus.h"
 #include "host_handlers.h"
 #include "host_platform.h"

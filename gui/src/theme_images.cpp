@@ -8,7 +8,7 @@
 
 #include <vornel/VNLUtilityImage.h>
 
-#include "../sdk/theme_keys.h"
+#include "theme_keys.h"
 #include "command_bus.h"
 
 namespace trv {

@@ -13,9 +13,9 @@
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
 
-#include "../../gui/sdk/command_names.h"
-#include "../../gui/sdk/device_record.h"
-#include "../../gui/sdk/page_records.h"
+#include "command_names.h"
+#include "device_record.h"
+#include "page_records.h"
 #include "standin_module.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
 
-#include "../../gui/sdk/command_names.h"
-#include "../../gui/sdk/page_records.h"
+#include "command_names.h"
+#include "page_records.h"
 #include "standin_module.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "../../gui/sdk/command_message.h"
+#include "command_message.h"
 
 namespace pages {
 

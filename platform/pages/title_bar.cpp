@@ -19,9 +19,9 @@
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
 
-#include "../../gui/sdk/command_names.h"
-#include "../../gui/sdk/page_records.h"
-#include "../../gui/sdk/wide_pair.h"
+#include "command_names.h"
+#include "page_records.h"
+#include "wide_pair.h"
 #include "standin_module.h"
 
 namespace {

@@ -13,11 +13,11 @@
 #include <rapidjson/document.h>
 #include <vornel/VNLTakeText.h>
 
-#include "../../gui/sdk/command_names.h"
-#include "../../gui/sdk/contact_codes.h"
-#include "../../gui/sdk/contact_records.h"
-#include "../../gui/sdk/item_batch.h"
-#include "../../gui/sdk/wide_pair.h"
+#include "command_names.h"
+#include "contact_codes.h"
+#include "contact_records.h"
+#include "item_batch.h"
+#include "wide_pair.h"
 #include "relay_contacts.h"
 
 namespace relay {
@@ -169,10 +169,8 @@ public:
         case kRelayExportVcards:
         case kRelayBackupXml:
         case kRelayExportCsv:
-            delete static_cast<std::vector<iOSContact*>*>(message.data);  // the records are the page's
-            break;
         case kRelayImportXml:
-            delete static_cast<std::vector<std::wstring>*>(message.data);
+            ReleasePayload(PayloadLeg::RelayRequest, message.code, message.data);
             break;
         case kRelayCountries:
             if (message.data != nullptr) {

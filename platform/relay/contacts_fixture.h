@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "../../gui/sdk/command_message.h"
+#include "command_message.h"
 
 namespace relay {
 

@@ -6,11 +6,12 @@
 #include <cwchar>
 #include <utility>
 
-#include "../../gui/sdk/contact_codes.h"
-#include "../../gui/sdk/item_batch.h"
-#include "../../gui/sdk/wide_pair.h"
+#include "contact_codes.h"
+#include "item_batch.h"
+#include "wide_pair.h"
 #include "relay_contacts_codec.h"
 #include "relay_contacts_files.h"
+#include "vnl_utf8.h"
 
 namespace trv::relay {
 
@@ -65,17 +66,7 @@ using GroupPtr = std::shared_ptr<iOSContactGroup>;
 void ReleaseContactsAnswer(ContactsAnswer& answer) {
     void* extra = answer.extra;
     answer.extra = nullptr;
-    if (extra == nullptr) return;
-    switch (answer.code) {
-    case kRelayContactsBatch: delete static_cast<ItemBatch<iOSContact>*>(extra); break;
-    case kRelayGroupsBatch: delete static_cast<ItemBatch<iOSContactGroup>*>(extra); break;
-    case kRelayContactAdded: delete static_cast<ContactPtr*>(extra); break;
-    case kRelayContactRemoved:
-    case kRelayGroupRemoved: std::free(extra); break;
-    case kRelayGroupCreated:
-    case kRelayGroupChanged: delete static_cast<iOSContactGroup*>(extra); break;
-    default: break;
-    }
+    ReleasePayload(PayloadLeg::RelayReply, answer.code, extra);
 }
 
 // A device's contacts and groups as last listed and changed.
@@ -241,7 +232,7 @@ public:
         if (m_isNew) {
             m_key = !m_group->guidText.empty() ? m_group->guidText : NewTemporaryId();
         } else {
-            m_key = Utf8FromWide(m_group->identifier);
+            m_key = vnl::Utf8FromWide(m_group->identifier);
         }
         data = ComposeGroupData(*m_group, m_key, Code() == kWriteGroupMembers);
         return true;
@@ -251,7 +242,7 @@ public:
     void OnFinal(Service& service, std::int64_t code) override {
         const std::string deviceId = code == 0 && m_group ? ReadGroupReply(m_reply, m_key) : std::string();
         if (deviceId.empty()) return;  // the group stays as the page had it before
-        m_group->identifier = WideFromUtf8(deviceId);
+        m_group->identifier = vnl::WideFromUtf8(deviceId);
         Service::Book& book = JobAccess::BookOf(service, device);
         if (GroupPtr held = book.FindGroup(m_group->identifier)) {
             held->name = m_group->name;
@@ -450,7 +441,7 @@ void ContactsService::Finish(std::uint64_t id, std::int64_t code) {
 
 void ContactsService::Handle(CommandMessage& message) {
     if ((static_cast<std::uint64_t>(message.code) >> 32) != 0) return;  // not ours: its payload is unknown
-    const std::string device = message.wideText != nullptr ? Utf8FromWide(message.wideText) : std::string();
+    const std::string device = message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string();
     switch (message.code) {
     case kRelayQueryLoaded: {
         auto book = m_books.find(device);

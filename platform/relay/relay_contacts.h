@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "../../gui/sdk/command_message.h"
-#include "../../gui/sdk/contact_records.h"
+#include "command_message.h"
+#include "contact_records.h"
 #include "relay_wire.h"
 
 namespace trv::relay {

@@ -12,10 +12,11 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "vnl_utf8.h"
+
 namespace trv::relay {
 namespace {
 
-constexpr char32_t kReplacementCharacter = 0xFFFD;
 constexpr char kEntityNameKey[] = "com.apple.syncservices.RecordEntityName";
 constexpr char kContactEntity[] = "com.apple.contacts.Contact";
 constexpr char kGroupEntity[] = "com.apple.contacts.Group";
@@ -65,55 +66,6 @@ const TextField kContactFields[] = {
 
 // --- Texts ----------------------------------------------------------------------------------------------
 
-void AppendUtf8(std::string& out, char32_t codePoint) {
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
-
-void AppendWide(std::wstring& out, char32_t codePoint) {
-    if constexpr (sizeof(wchar_t) == 2) {
-        if (codePoint >= 0x10000) {
-            const char32_t offset = codePoint - 0x10000;
-            out.push_back(static_cast<wchar_t>(0xD800 + (offset >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + (offset & 0x3FF)));
-            return;
-        }
-    }
-    out.push_back(static_cast<wchar_t>(codePoint));
-}
-
-// Calls `take` with every code point of `text`; a lone surrogate or a unit beyond U+10FFFF is U+FFFD.
-template <typename Take>
-void ForEachCodePoint(const std::wstring& text, Take take) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        // wchar_t is signed on some targets: go through the unsigned type of the same width.
-        char32_t unit = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(text[i]));
-        if (unit >= 0xD800 && unit <= 0xDBFF && sizeof(wchar_t) == 2 && i + 1 < text.size()) {
-            const char32_t next = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(text[i + 1]));
-            if (next >= 0xDC00 && next <= 0xDFFF) {
-                take(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if ((unit >= 0xD800 && unit <= 0xDFFF) || unit > 0x10FFFF) unit = kReplacementCharacter;
-        take(unit);
-    }
-}
-
 bool IsXmlCharacter(char32_t c) {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
            (c >= 0x10000 && c <= 0x10FFFF);
@@ -121,21 +73,21 @@ bool IsXmlCharacter(char32_t c) {
 
 // `text` as XML character data: markup characters escaped, characters XML cannot carry left out.
 void AppendXmlText(std::string& out, const std::wstring& text) {
-    ForEachCodePoint(text, [&out](char32_t c) {
+    vnl::ForEachCodePoint(text, [&out](char32_t c) {
         switch (c) {
         case '&': out += "&amp;"; return;
         case '<': out += "&lt;"; return;
         case '>': out += "&gt;"; return;
         default: break;
         }
-        if (IsXmlCharacter(c)) AppendUtf8(out, c);
+        if (IsXmlCharacter(c)) vnl::AppendUtf8(out, c);
     });
 }
 
-void AppendXmlText(std::string& out, const std::string& utf8) { AppendXmlText(out, WideFromUtf8(utf8)); }
+void AppendXmlText(std::string& out, const std::string& utf8) { AppendXmlText(out, vnl::WideFromUtf8(utf8)); }
 
 std::wstring WideOf(const rapidjson::Value& value) {
-    return WideFromUtf8(std::string(value.GetString(), value.GetStringLength()));
+    return vnl::WideFromUtf8(std::string(value.GetString(), value.GetStringLength()));
 }
 
 // --- Dates ----------------------------------------------------------------------------------------------
@@ -289,7 +241,7 @@ bool IsObjectOfObjects(const rapidjson::Value& root) {
 }
 
 void ReadLabelled(const rapidjson::Value& record, const char* entity, iOSContactProperty& property) {
-    property.kind = WideFromUtf8(entity);
+    property.kind = vnl::WideFromUtf8(entity);
     ReadText(record, "id", property.reserved);
     ReadText(record, "type", property.labelKey);
     ReadText(record, "label", property.labelText);
@@ -358,7 +310,7 @@ void AppendStringField(std::string& out, const char* key, const std::wstring& va
 
 // A date field from a local time text; left out when the text is not one.
 void AppendDateField(std::string& out, const char* key, const std::wstring& local) {
-    const std::string utc = LocalTextToUtcText(Utf8FromWide(local));
+    const std::string utc = LocalTextToUtcText(vnl::Utf8FromWide(local));
     if (utc.empty()) return;
     AppendKey(out, key);
     out += "<date>" + utc + "</date>";
@@ -471,72 +423,6 @@ std::string Utf8OfValue(const rapidjson::Value& value) { return std::string(valu
 
 }  // namespace
 
-std::wstring WideFromUtf8(const std::string& text) {
-    std::wstring out;
-    out.reserve(text.size());
-    const size_t size = text.size();
-    size_t i = 0;
-    auto byteAt = [&text](size_t at) { return static_cast<unsigned char>(text[at]); };
-    while (i < size) {
-        const unsigned char lead = byteAt(i);
-        if (lead < 0x80) {
-            out.push_back(static_cast<wchar_t>(lead));
-            ++i;
-            continue;
-        }
-        // Continuation bytes and the range of the first one, by lead byte (no overlongs, no surrogates,
-        // nothing past U+10FFFF). A broken sequence is one U+FFFD and reading resumes at the byte that broke it.
-        size_t count = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        char32_t codePoint = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            count = 1;
-            codePoint = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            count = 2;
-            codePoint = lead & 0x0F;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            count = 3;
-            codePoint = lead & 0x07;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            AppendWide(out, kReplacementCharacter);
-            ++i;
-            continue;
-        }
-        size_t taken = 1;
-        bool complete = true;
-        for (; taken <= count; ++taken) {
-            if (i + taken >= size) {
-                complete = false;
-                break;
-            }
-            const unsigned char next = byteAt(i + taken);
-            if (next < low || next > high) {
-                complete = false;
-                break;
-            }
-            codePoint = (codePoint << 6) | (next & 0x3F);
-            low = 0x80;
-            high = 0xBF;
-        }
-        AppendWide(out, complete ? codePoint : kReplacementCharacter);
-        i += complete ? count + 1 : taken;
-    }
-    return out;
-}
-
-std::string Utf8FromWide(const std::wstring& text) {
-    std::string out;
-    out.reserve(text.size());
-    ForEachCodePoint(text, [&out](char32_t c) { AppendUtf8(out, c); });
-    return out;
-}
-
 std::string LocalTextToUtcText(const std::string& local) {
     CivilTime time;
     int64_t offset = 0;
@@ -627,7 +513,7 @@ bool ReadGroupBatch(const std::string& json, std::vector<std::shared_ptr<iOSCont
 ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held,
                                  const std::function<std::string()>& newTemporaryId) {
     ContactWrite write;
-    write.contactKey = saved.identifier.empty() ? newTemporaryId() : Utf8FromWide(saved.identifier);
+    write.contactKey = saved.identifier.empty() ? newTemporaryId() : vnl::Utf8FromWide(saved.identifier);
 
     std::vector<std::pair<const char*, std::string>> messages;
     std::string contactRecords;
@@ -649,7 +535,7 @@ ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held
             if (!written.insert(property.get()).second) continue;  // the same record listed twice
             std::string id;
             if (!property->reserved.empty() && kept.insert(property->reserved).second) {
-                id = Utf8FromWide(property->reserved);
+                id = vnl::Utf8FromWide(property->reserved);
             } else {
                 // New, or a second value claiming an id already written: the device gives it its own.
                 id = newTemporaryId();
@@ -663,7 +549,7 @@ ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held
             }
         }
         for (const std::wstring& id : removed) {
-            if (kept.count(id) == 0) AppendDeletion(records, Utf8FromWide(id));
+            if (kept.count(id) == 0) AppendDeletion(records, vnl::Utf8FromWide(id));
         }
         if (!records.empty()) messages.emplace_back(entity.name, std::move(records));
     }
@@ -705,7 +591,7 @@ std::string ComposeDeleteData(const std::wstring& identifier) {
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     writer.StartObject();
     writer.Key("id");
-    WriteString(writer, Utf8FromWide(identifier));
+    WriteString(writer, vnl::Utf8FromWide(identifier));
     writer.EndObject();
     return std::string(buffer.GetString(), buffer.GetSize());
 }
@@ -721,11 +607,11 @@ std::string ComposeGroupData(const iOSContactGroup& group, const std::string& ke
     writer.Key("id");
     WriteString(writer, key);
     writer.Key("name");
-    WriteString(writer, Utf8FromWide(group.name));
+    WriteString(writer, vnl::Utf8FromWide(group.name));
     if (withMembers) {
         writer.Key("members");
         writer.StartArray();
-        for (const std::wstring& member : group.members) WriteString(writer, Utf8FromWide(member));
+        for (const std::wstring& member : group.members) WriteString(writer, vnl::Utf8FromWide(member));
         writer.EndArray();
     }
     writer.EndObject();

@@ -21,14 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "../../gui/sdk/contact_records.h"
+#include "contact_records.h"
 
 namespace trv::relay {
-
-// UTF-8 <-> the records' wide texts (UTF-16 where wchar_t has 16 bits, UTF-32 where it has 32).
-// Invalid sequences become U+FFFD.
-std::wstring WideFromUtf8(const std::string& text);
-std::string Utf8FromWide(const std::wstring& text);
 
 // A "YYYY-MM-DD hh:mm:ss" local time (as the service lists dates and the editor writes them) as the
 // "YYYY-MM-DDThh:mm:ssZ" UTC text of a property-list date; empty when the text is not such a time.

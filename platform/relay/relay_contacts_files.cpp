@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "relay_contacts_codec.h"
+#include "vnl_utf8.h"
 
 namespace trv::relay {
 namespace {
@@ -19,7 +20,7 @@ bool IsControl(char c) {
 
 // "YYYY-MM-DD" of a "YYYY-MM-DD hh:mm:ss" text; empty when the text does not start with such a date.
 std::string DatePart(const std::wstring& text) {
-    const std::string utf8 = Utf8FromWide(text);
+    const std::string utf8 = vnl::Utf8FromWide(text);
     if (utf8.size() < 10 || (utf8.size() > 10 && utf8[10] != ' ' && utf8[10] != 'T')) return std::string();
     for (size_t i = 0; i < 10; ++i) {
         const bool dash = i == 4 || i == 7;
@@ -80,7 +81,7 @@ void AppendFolded(std::string& out, const std::string& line) {
 // A text value: backslash, comma and semicolon escaped (they separate components and list items),
 // line breaks as \n, other control characters left out (a value cannot hold them).
 std::string VcardText(const std::wstring& text) {
-    const std::string utf8 = Utf8FromWide(text);
+    const std::string utf8 = vnl::Utf8FromWide(text);
     std::string out;
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size(); ++i) {
@@ -107,7 +108,7 @@ std::string VcardText(const std::wstring& text) {
 std::string UriText(const std::wstring& text, const char* extra) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (const char c : Utf8FromWide(text)) {
+    for (const char c : vnl::Utf8FromWide(text)) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte <= 0x20 || byte == 0x7F || std::strchr("\"<>\\^`{|}", c) != nullptr ||
             std::strchr(extra, c) != nullptr) {
@@ -126,7 +127,7 @@ std::string UriText(const std::wstring& text, const char* extra) {
 std::string TypeParameter(const iOSContactProperty& entry) {
     std::string value;
     bool quote = false;
-    for (const char c : Utf8FromWide(entry.labelKey.empty() ? entry.labelText : entry.labelKey)) {
+    for (const char c : vnl::Utf8FromWide(entry.labelKey.empty() ? entry.labelText : entry.labelKey)) {
         if (IsControl(c) || c == '"') continue;
         if (c == ',' || c == ';' || c == ':') quote = true;
         value += c;
@@ -138,7 +139,7 @@ std::string TypeParameter(const iOSContactProperty& entry) {
 // The IM service as a URI scheme (a letter, then letters, digits, + - .); "im" when nothing is left.
 std::string ImScheme(const std::wstring& service) {
     std::string scheme;
-    for (char c : Utf8FromWide(service)) {
+    for (char c : vnl::Utf8FromWide(service)) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         const bool letter = c >= 'a' && c <= 'z';
         const bool later = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
@@ -232,7 +233,7 @@ std::string CsvField(std::string text) {
 
 // `text` on one line: each line break becomes `joiner`, as the entries of a cell are one a line.
 std::string OneLine(const std::wstring& text, const char* joiner) {
-    const std::string utf8 = Utf8FromWide(text);
+    const std::string utf8 = vnl::Utf8FromWide(text);
     std::string out;
     for (size_t i = 0; i < utf8.size(); ++i) {
         if (utf8[i] == '\r' || utf8[i] == '\n') {
@@ -378,7 +379,7 @@ const Attribute<iOSContactIM> kImAttributes[] = {
 // cannot carry (C0 controls but tab, LF and CR; U+FFFE, U+FFFF) left out. A CR is a reference, as a
 // reader turns a literal one into LF; in attributes tab and LF are too, as a reader turns them into spaces.
 void AppendXmlEscaped(std::string& out, const std::wstring& text, bool attribute) {
-    const std::string utf8 = Utf8FromWide(text);  // lone surrogates are U+FFFD already
+    const std::string utf8 = vnl::Utf8FromWide(text);  // lone surrogates are U+FFFD already
     for (size_t i = 0; i < utf8.size(); ++i) {
         const auto c = static_cast<unsigned char>(utf8[i]);
         if (c == 0xEF && i + 2 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) == 0xBF &&
@@ -766,7 +767,7 @@ private:
                 }
             }
             if (wide.empty()) wide += static_cast<wchar_t>(value);
-            out += Utf8FromWide(wide);
+            out += vnl::Utf8FromWide(wide);
             at = i + 1;
             return true;
         }
@@ -892,7 +893,7 @@ private:
             if (target == nullptr) {
                 return Fail("unexpected attribute " + Shown(attribute.first) + " on <" + element.name + ">");
             }
-            *target = WideFromUtf8(attribute.second);
+            *target = vnl::WideFromUtf8(attribute.second);
         }
         if (entry.kind.empty()) entry.kind = element.kind;
         return true;
@@ -901,7 +902,7 @@ private:
     bool CloseElement() {
         m_open.pop_back();
         if (m_field != nullptr) {
-            *m_field = WideFromUtf8(m_fieldText);
+            *m_field = vnl::WideFromUtf8(m_fieldText);
             m_field = nullptr;
         }
         return true;
@@ -935,10 +936,10 @@ std::string ComposeCsv(const std::vector<const iOSContact*>& contacts) {
     for (const iOSContact* contact : contacts) {
         if (contact == nullptr) continue;
         const iOSContact& c = *contact;
-        AppendCsvRow(out, {Utf8FromWide(c.firstName), Utf8FromWide(c.middleName), Utf8FromWide(c.lastName),
-                           Utf8FromWide(c.prefix), Utf8FromWide(c.suffix), Utf8FromWide(c.nickname),
-                           Utf8FromWide(c.company), Utf8FromWide(c.department), Utf8FromWide(c.jobTitle),
-                           DateCell(c.birthday), Utf8FromWide(c.note), LabelledCell(c.phones, false),
+        AppendCsvRow(out, {vnl::Utf8FromWide(c.firstName), vnl::Utf8FromWide(c.middleName), vnl::Utf8FromWide(c.lastName),
+                           vnl::Utf8FromWide(c.prefix), vnl::Utf8FromWide(c.suffix), vnl::Utf8FromWide(c.nickname),
+                           vnl::Utf8FromWide(c.company), vnl::Utf8FromWide(c.department), vnl::Utf8FromWide(c.jobTitle),
+                           DateCell(c.birthday), vnl::Utf8FromWide(c.note), LabelledCell(c.phones, false),
                            LabelledCell(c.emails, false), AddressCell(c), LabelledCell(c.urls, false), ImCell(c),
                            LabelledCell(c.dates, true), LabelledCell(c.relatedNames, false)});
     }

@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "../../gui/sdk/contact_records.h"
+#include "contact_records.h"
 
 namespace trv::relay {
 

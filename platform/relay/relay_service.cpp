@@ -22,16 +22,17 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include "../../gui/sdk/command_names.h"
-#include "../../gui/sdk/device_record.h"
-#include "../../gui/sdk/server_start.h"
-#include "../../gui/sdk/wide_pair.h"
+#include "command_names.h"
+#include "device_record.h"
+#include "server_start.h"
+#include "wide_pair.h"
 #include "relay_contacts.h"
 #include "relay_contacts_codec.h"
 #include "relay_devices.h"
 #include "relay_paths.h"
 #include "relay_service.h"
 #include "relay_wire.h"
+#include "vnl_utf8.h"
 
 namespace trv::relay {
 namespace {
@@ -72,7 +73,7 @@ std::wstring Environment(const wchar_t* name) {
 }
 
 // A wide text from the host, which may be null.
-std::string Utf8(const wchar_t* text) { return text == nullptr ? std::string() : Utf8FromWide(text); }
+std::string Utf8(const wchar_t* text) { return text == nullptr ? std::string() : vnl::Utf8FromWide(text); }
 
 // One command-line argument, quoted so that the usual command-line splitting gives it back unchanged:
 // backslashes are literal except before a quote, where they and the quote are escaped.
@@ -441,7 +442,7 @@ LRESULT CALLBACK ServiceLink::WindowProc(HWND window, UINT message, WPARAM wPara
             case WM_RELAY_DEVICE_LEFT: {
                 std::unique_ptr<std::wstring> udid(reinterpret_cast<std::wstring*>(lParam));
                 // A device that came back meanwhile stays on the title bar.
-                if (!link.m_devices.IsConnected(Utf8FromWide(*udid))) {
+                if (!link.m_devices.IsConnected(vnl::Utf8FromWide(*udid))) {
                     link.RemoveFromTitleBar(*udid);
                 }
                 return 0;
@@ -473,7 +474,7 @@ void TraceSent(const char* name, const CommandMessage& message) {
         line += " ProductType=" + (type == record->properties.end() ? std::string() : type->second);
     }
     if (message.data != nullptr && std::strcmp(name, ZERITH_COMMAND_GET_DEVICE_INFO) == 0 && message.status != 0) {
-        line += " name=" + Utf8FromWide(static_cast<const WideStringPair*>(message.data)->second);
+        line += " name=" + vnl::Utf8FromWide(static_cast<const WideStringPair*>(message.data)->second);
     }
     if (std::strcmp(name, ZERITH_COMMAND_DO_CONTACT) == 0) {
         line += " code=" + std::to_string(message.code) + " value2=" + std::to_string(message.value2) +
@@ -631,7 +632,7 @@ void ServiceLink::Deliver(const RelayAction& action) {
             // The page of the device empties first, while the device is still the title bar's current one
             // (the host passes answers about the current device only); the title bar lets go of it last.
             m_contacts.OnDeviceGone(action.device.udid);
-            WideStringPair pair(WideFromUtf8(action.device.udid), WideFromUtf8(DeviceTable::DisplayName(action.device)));
+            WideStringPair pair(vnl::WideFromUtf8(action.device.udid), vnl::WideFromUtf8(DeviceTable::DisplayName(action.device)));
             message.extra = &pair;  // lent for the call
             Send(ZERITH_COMMAND_DEVICE_DISCONNECT, message);
             auto udid = std::make_unique<std::wstring>(pair.first);
@@ -709,7 +710,7 @@ void ServiceLink::OnDeviceInfo(const Packet& packet, const ReplyFrame& frame, co
     CommandMessage named{};
     named.text = asked.udid.c_str();
     named.status = 1;
-    WideStringPair pair(WideFromUtf8(asked.udid), WideFromUtf8(DeviceTable::DisplayName(*device)));
+    WideStringPair pair(vnl::WideFromUtf8(asked.udid), vnl::WideFromUtf8(DeviceTable::DisplayName(*device)));
     named.data = &pair;  // lent for the call
     Send(ZERITH_COMMAND_GET_DEVICE_INFO, named);
     CommandMessage info{};
@@ -736,7 +737,7 @@ void ServiceLink::OnLost() {
 std::vector<WideStringPair> ServiceLink::DeviceList() const {
     std::vector<WideStringPair> list;
     for (const RelayDevice& device : m_devices.Devices()) {
-        list.emplace_back(WideFromUtf8(device.udid), WideFromUtf8(DeviceTable::DisplayName(device)));
+        list.emplace_back(vnl::WideFromUtf8(device.udid), vnl::WideFromUtf8(DeviceTable::DisplayName(device)));
     }
     return list;
 }
@@ -785,7 +786,7 @@ bool HandleServiceCommand(CommandMessage* message) {
     if (std::strcmp(name, ZERITH_COMMAND_GET_iOS_PRODUCTVERSION) == 0) {
         const std::string version = link.Devices().ProductVersion(Utf8(message->wideText));
         if (!version.empty()) {
-            message->extra = _wcsdup(WideFromUtf8(version).c_str());  // the asker frees it
+            message->extra = _wcsdup(vnl::WideFromUtf8(version).c_str());  // the asker frees it
         }
         return true;
     }

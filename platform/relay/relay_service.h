@@ -13,7 +13,7 @@
 //   TREVANE_LINUX_PID   the Linux process id of the desktop program, which the service watches so that it
 //                       ends with the desktop (0, no watching, when unset).
 
-#include "../../gui/sdk/command_message.h"
+#include "command_message.h"
 
 namespace trv::relay {
 

@@ -21,11 +21,11 @@
 
 #include <vornel/VNLTakeText.h>
 
-#include "../../gui/sdk/command_message.h"
-#include "../../gui/sdk/command_names.h"
-#include "../../gui/sdk/contact_codes.h"
-#include "../../gui/sdk/contact_records.h"
-#include "../../gui/sdk/server_start.h"
+#include "command_message.h"
+#include "command_names.h"
+#include "contact_codes.h"
+#include "contact_records.h"
+#include "server_start.h"
 #include "contacts_fixture.h"
 #include "relay_service.h"
 

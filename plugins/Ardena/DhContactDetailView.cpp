@@ -6,7 +6,6 @@
 
 #include <vornel/VNLUtilityApp.h>
 
-#include "../../gui/controls/memory_canvas.h"
 #include "contact_rules.h"
 
 namespace {

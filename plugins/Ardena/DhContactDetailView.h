@@ -15,8 +15,8 @@
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
 
-#include "../../gui/sdk/contact_records.h"
-#include "../../gui/sdk/image_cache.h"
+#include "contact_records.h"
+#include "image_cache.h"
 
 class DhContactDetailView : public wtl::CWindowImpl<DhContactDetailView> {
 public:

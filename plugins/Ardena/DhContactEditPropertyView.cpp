@@ -8,6 +8,7 @@
 #include <vornel/VNLUtilitySys.h>
 
 #include "ardena_module.h"
+#include <wtl/window_text.h>
 
 using contacts::RowKind;
 using contacts::RowShape;
@@ -18,14 +19,6 @@ constexpr int kComboWidth = 100;
 constexpr int kComboDropHeight = 220;
 constexpr int kJobTitleWidth = 100;
 constexpr int kWheelStep = 5;
-
-std::wstring WindowText(HWND window) {
-    const int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int got = GetWindowTextW(window, &text[0], length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
-}
 
 int WindowHeight(HWND window) {
     RECT rect = {};
@@ -414,13 +407,13 @@ LRESULT DhContactEditPropertyView::OnMouseWheel(WPARAM wParam, LPARAM) {
 
 contacts::RowInput DhContactEditPropertyView::ReadRow(const PropertyRow& row) const {
     contacts::RowInput input;
-    for (const auto& edit : row.edits) input.texts.push_back(WindowText(*edit));
+    for (const auto& edit : row.edits) input.texts.push_back(wtl::WindowText(*edit));
     if (row.combo != nullptr) {
         const LRESULT selected = SendMessageW(row.combo, CB_GETCURSEL, 0, 0);
         input.labelIndex = selected == CB_ERR ? -1
                                               : static_cast<int>(SendMessageW(row.combo, CB_GETITEMDATA,
                                                                               static_cast<WPARAM>(selected), 0));
-        input.labelText = WindowText(row.combo);
+        input.labelText = wtl::WindowText(row.combo);
     }
     if (row.country != nullptr) {
         const LRESULT selected = SendMessageW(row.country, CB_GETCURSEL, 0, 0);

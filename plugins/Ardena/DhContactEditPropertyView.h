@@ -20,8 +20,8 @@
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
 
-#include "../../gui/controls/VNLEdit.h"
-#include "../../gui/controls/VNLImgButton.h"
+#include "VNLEdit.h"
+#include "VNLImgButton.h"
 #include "contact_editor_rules.h"
 
 // Posted by the view to itself: wParam the VNLImgButton to destroy and delete.

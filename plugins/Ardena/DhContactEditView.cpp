@@ -8,8 +8,9 @@
 #include <vornel/VNLUserDefaults.h>
 #include <vornel/VNLUtilityApp.h>
 
-#include "../../gui/sdk/contact_codes.h"
+#include "contact_codes.h"
 #include "ardena_module.h"
+#include <wtl/window_text.h>
 
 using namespace editor_ids;
 
@@ -25,14 +26,6 @@ constexpr int kNameEditWidth = 300;
 COLORREF ThemeColour(const char* key, COLORREF fallback) {
     VNLUserDefaults* theme = VNLUserDefaults::GetUserDefaults("url");
     return theme != nullptr && theme->IsOk() ? theme->GetRGB(key, fallback) : fallback;
-}
-
-std::wstring WindowText(HWND window) {
-    const int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int got = GetWindowTextW(window, &text[0], length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
 }
 
 // The top-level window of an owner chain: parents of child windows, owners of the others.
@@ -231,11 +224,11 @@ void DhContactEditView::ShowAddFieldMenu() {
 void DhContactEditView::SaveContact() {
     if (!m_contact) return;
     contacts::NameParts names;
-    names.prefix = WindowText(m_nameEdits[0]);
-    names.first = WindowText(m_nameEdits[1]);
-    names.middle = WindowText(m_nameEdits[2]);
-    names.last = WindowText(m_nameEdits[3]);
-    names.suffix = WindowText(m_nameEdits[4]);
+    names.prefix = wtl::WindowText(m_nameEdits[0]);
+    names.first = wtl::WindowText(m_nameEdits[1]);
+    names.middle = wtl::WindowText(m_nameEdits[2]);
+    names.last = wtl::WindowText(m_nameEdits[3]);
+    names.suffix = wtl::WindowText(m_nameEdits[4]);
     std::unique_ptr<iOSContact> saved = contacts::BuildSavedContact(*m_contact, names, m_properties.CollectRows());
     CommandMessage message{};
     message.code = m_isNewContact ? contacts::kRequestSaveNew : contacts::kRequestSaveEdited;

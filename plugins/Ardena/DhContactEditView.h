@@ -21,12 +21,12 @@
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
 
-#include "../../gui/controls/CThemedShadowWnd.h"
-#include "../../gui/controls/VNLEdit.h"
-#include "../../gui/controls/VNLImgButton.h"
-#include "../../gui/controls/VNLObserver.h"
-#include "../../gui/controls/VNLSubject.h"
-#include "../../gui/controls/VNLSwitchButton.h"
+#include "CThemedShadowWnd.h"
+#include "VNLEdit.h"
+#include "VNLImgButton.h"
+#include "VNLObserver.h"
+#include "VNLSubject.h"
+#include "VNLSwitchButton.h"
 #include "DhContactEditPropertyView.h"
 #include "contact_rules.h"
 

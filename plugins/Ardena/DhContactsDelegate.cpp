@@ -15,13 +15,13 @@
 #include <vornel/VNLUserDefaults.h>
 #include <vornel/VNLUtilityApp.h>
 
-#include "../../gui/sdk/contact_codes.h"
-#include "../../gui/controls/list_rules.h"
-#include "../../gui/sdk/theme_keys.h"
+#include "contact_codes.h"
+#include "list_rules.h"
+#include "theme_keys.h"
 #include "DhContactEditView.h"
 #include "ardena_module.h"
-#include "contact_payloads.h"
 #include "dropped_paths.h"
+#include <wtl/window_text.h>
 
 using namespace contacts_ids;
 
@@ -57,14 +57,6 @@ void Place(HWND window, int x, int y, int width, int height) {
 
 void ShowIf(HWND window, bool show) {
     if (window != nullptr) ShowWindow(window, show ? SW_SHOW : SW_HIDE);
-}
-
-std::wstring WindowText(HWND window) {
-    const int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int got = GetWindowTextW(window, &text[0], length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
 }
 
 int ImageWidth(Gdiplus::Bitmap* image) { return image != nullptr ? static_cast<int>(image->GetWidth()) : 0; }
@@ -881,7 +873,7 @@ void DhContactsDelegate::OnColumnClick(int column) {
 }
 
 void DhContactsDelegate::RunSearch() {
-    const std::wstring query = m_searchEdit.ShowsPlaceholder() ? std::wstring() : WindowText(m_searchEdit);
+    const std::wstring query = m_searchEdit.ShowsPlaceholder() ? std::wstring() : wtl::WindowText(m_searchEdit);
     ShowContacts(m_model.Search(query));
     if (m_list.ItemCount() > 0) {
         m_list.SelectItem(0);

@@ -24,14 +24,14 @@
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
 
-#include "../../gui/controls/VNLEdit.h"
-#include "../../gui/controls/VNLImgButton.h"
-#include "../../gui/controls/VNLListView.h"
-#include "../../gui/controls/VNLObserver.h"
-#include "../../gui/controls/VNLSubject.h"
-#include "../../gui/controls/VNLSwitchButton.h"
-#include "../../gui/controls/VNLSwitchImageButton.h"
-#include "../../gui/sdk/host_messages.h"
+#include "VNLEdit.h"
+#include "VNLImgButton.h"
+#include "VNLListView.h"
+#include "VNLObserver.h"
+#include "VNLSubject.h"
+#include "VNLSwitchButton.h"
+#include "VNLSwitchImageButton.h"
+#include "host_messages.h"
 #include "DhContactDetailView.h"
 #include "contact_page_model.h"
 #include "contact_rules.h"

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "../../gui/sdk/command_message.h"
-#include "../../gui/sdk/command_names.h"
-#include "../../gui/sdk/host_messages.h"
-#include "../../gui/sdk/image_cache.h"
+#include "command_message.h"
+#include "command_names.h"
+#include "host_messages.h"
+#include "image_cache.h"
 #include "DhContactsDelegate.h"
 #include "ardena_module.h"
-#include "contact_payloads.h"
+#include "contact_codes.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ void MovePage(const CommandMessage& message) {
 void Post(const DhContactsDelegate& page, int64_t code, void* payload) {
     // Once posted the payload is the page's; a failed post leaves it with us.
     if (!PostMessageW(page, WM_HOST_REPLY, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(payload))) {
-        ardena::ReleaseContactPayload(code, payload);
+        contacts::ReleasePayload(PayloadLeg::PageReply, code, payload);
     }
 }
 
@@ -91,7 +91,7 @@ void HandleReply(CommandMessage& message) {
     DhContactsDelegate* page = FindPage(message);
     if (page == nullptr) {
         // No page for that device: nobody else will take the payload.
-        if (code != contacts::kReplySequenceQuery) ardena::ReleaseContactPayload(code, message.extra);
+        if (code != contacts::kReplySequenceQuery) contacts::ReleasePayload(PayloadLeg::PageReply, code, message.extra);
         return;
     }
     switch (code) {
@@ -109,9 +109,9 @@ void HandleReply(CommandMessage& message) {
     case contacts::kReplyContactsLoaded:
     case contacts::kReplyGroupsLoaded:
         if (message.extra != nullptr &&
-            ardena::BatchSequence(code, message.extra) < static_cast<int64_t>(page->PageSequence())) {
+            contacts::BatchSequence(code, message.extra) < static_cast<int64_t>(page->PageSequence())) {
             // Older than what the page shows: the page never sees it, so it is released here.
-            ardena::ReleaseContactPayload(code, message.extra);
+            contacts::ReleasePayload(PayloadLeg::PageReply, code, message.extra);
             return;
         }
         Post(*page, code, message.extra);

@@ -8,9 +8,9 @@
 
 #include <vector>
 
-#include "../../gui/sdk/command_message.h"
-#include "../../gui/sdk/image_cache.h"
-#include "../../gui/sdk/wide_pair.h"
+#include "command_message.h"
+#include "image_cache.h"
+#include "wide_pair.h"
 
 namespace ardena {
 

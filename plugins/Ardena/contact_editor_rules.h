@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../../gui/sdk/contact_records.h"
+#include "contact_records.h"
 #include "contact_rules.h"
 
 namespace contacts {

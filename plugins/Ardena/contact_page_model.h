@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "../../gui/sdk/contact_records.h"
-#include "../../gui/sdk/item_batch.h"
+#include "contact_records.h"
+#include "item_batch.h"
 
 namespace contacts {
 

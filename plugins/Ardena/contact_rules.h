@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "../../gui/sdk/contact_records.h"
-#include "../../gui/sdk/wide_pair.h"
+#include "contact_records.h"
+#include "wide_pair.h"
 
 namespace contacts {
 

@@ -81,11 +81,6 @@ public:
     void ShowNotice(const std::wstring&) override {}
     bool PostValueToView(const char*, int32_t) override { return false; }
     void* SectionFont() override { return nullptr; }
-    std::wstring Utf8ToWide(const char* text) override {
-        std::wstring out;
-        for (const char* p = text; p != nullptr && *p; ++p) out.push_back(static_cast<wchar_t>(*p));
-        return out;
-    }
     void ShowNothingChecked() override { ++nothingChecked; }
     bool Confirm(const std::wstring& question) override {
         questions.push_back(question);
@@ -177,30 +172,7 @@ void* MakeRequestPayload(int64_t code) {
 }
 
 void FreeRelayPayload(int64_t relayCode, void* data) {
-    switch (relayCode) {
-    case contacts::kRelayExportCsv:
-    case contacts::kRelayBackupXml:
-    case contacts::kRelayExportVcards:
-        delete static_cast<std::vector<iOSContact*>*>(data);
-        break;
-    case contacts::kRelayRemove:
-    case contacts::kRelayImportXml:
-        delete static_cast<std::vector<std::wstring>*>(data);
-        break;
-    case contacts::kRelaySaveEdited:
-    case contacts::kRelaySaveNew:
-        delete static_cast<iOSContact*>(data);
-        break;
-    case contacts::kRelayChangeGroup:
-    case contacts::kRelayCreateGroup:
-        delete static_cast<iOSContactGroup*>(data);
-        break;
-    case contacts::kRelayRemoveGroup:
-        std::free(data);
-        break;
-    default:
-        break;
-    }
+    contacts::ReleasePayload(PayloadLeg::RelayRequest, relayCode, data);
 }
 
 }  // namespace
@@ -405,15 +377,6 @@ TEST_F(ContactsRelay, RelayAnswersReachThePageTranslatedAndCounted) {
         std::wstring about(c.about, c.about + std::strlen(c.about));
         EXPECT_EQ(page->key, about) << c.what;
         // The fake page takes what it is given.
-        switch (c.relay) {
-        case 2: delete static_cast<ItemBatch<iOSContact>*>(payload); break;
-        case 3: delete static_cast<ItemBatch<iOSContactGroup>*>(payload); break;
-        case 4: delete static_cast<std::shared_ptr<iOSContact>*>(payload); break;
-        case 5:
-        case 19: std::free(payload); break;
-        case 20:
-        case 21: delete static_cast<iOSContactGroup*>(payload); break;
-        default: break;
-        }
+        contacts::ReleasePayload(PayloadLeg::PageReply, page->code, payload);
     }
 }

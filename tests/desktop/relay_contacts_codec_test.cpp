@@ -14,6 +14,7 @@
 
 #include "python_check.h"
 #include "relay_contacts_codec.h"
+#include "vnl_utf8.h"
 
 namespace {
 
@@ -69,16 +70,16 @@ std::function<std::string()> CountingIds() {
 
 // --- Texts and dates --------------------------------------------------------------------------------------
 
-TEST(RelayContactsCodecText, NonAsciiAndAstralTextsRoundTrip) {
+TEST(Utf8Text, NonAsciiAndAstralTextsRoundTrip) {
     const std::string utf8 = "Ōtake Zoë 日本 \xF0\x9F\x98\x80!";  // the emoji is U+1F600
-    const std::wstring wide = trv::relay::WideFromUtf8(utf8);
+    const std::wstring wide = vnl::WideFromUtf8(utf8);
     EXPECT_EQ(wide, L"Ōtake Zoë 日本 \U0001F600!");
     EXPECT_EQ(wide.size(), sizeof(wchar_t) == 2 ? 16u : 15u);
-    EXPECT_EQ(trv::relay::Utf8FromWide(wide), utf8);
+    EXPECT_EQ(vnl::Utf8FromWide(wide), utf8);
 }
 
-TEST(RelayContactsCodecText, InvalidUtf8BecomesReplacementCharacters) {
-    using trv::relay::WideFromUtf8;
+TEST(Utf8Text, InvalidUtf8BecomesReplacementCharacters) {
+    using vnl::WideFromUtf8;
     EXPECT_EQ(WideFromUtf8("a\xC0\xAF" "b"), L"a\uFFFD\uFFFDb");        // overlong
     EXPECT_EQ(WideFromUtf8("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD");     // an encoded surrogate
     EXPECT_EQ(WideFromUtf8("\xF4\x90\x80\x80"), std::wstring(4, L'\uFFFD'));  // past U+10FFFF
@@ -87,14 +88,14 @@ TEST(RelayContactsCodecText, InvalidUtf8BecomesReplacementCharacters) {
     EXPECT_EQ(WideFromUtf8("\xFF\x80"), L"\uFFFD\uFFFD");
 }
 
-TEST(RelayContactsCodecText, UnpairedSurrogatesAndOutOfRangeUnitsBecomeReplacementCharacters) {
+TEST(Utf8Text, UnpairedSurrogatesAndOutOfRangeUnitsBecomeReplacementCharacters) {
     std::wstring lone = L"a";
     lone.push_back(static_cast<wchar_t>(0xD83D));
     lone += L"b";
-    EXPECT_EQ(trv::relay::Utf8FromWide(lone), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(vnl::Utf8FromWide(lone), "a\xEF\xBF\xBD" "b");
     if (sizeof(wchar_t) == 4) {
         const std::wstring beyond(1, static_cast<wchar_t>(0x110000));
-        EXPECT_EQ(trv::relay::Utf8FromWide(beyond), "\xEF\xBF\xBD");
+        EXPECT_EQ(vnl::Utf8FromWide(beyond), "\xEF\xBF\xBD");
     }
 }
 
@@ -155,7 +156,7 @@ TEST(RelayContactsCodecText, TemporaryIdsAreFreshGroupedCapitalHex) {
 
 // --- Listing ----------------------------------------------------------------------------------------------
 
-const char kObservedContacts[] = R"({
+const char kListedContacts[] = R"({
  "1":{"birthday":"1960-02-21 00:00:00","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact",
       "company name":"Contoso","department":"Support","first name":"Ines","job title":"Engineer",
       "last name":"Kowalski","image":"iVBORw0KGgo=","title":"Dr.",
@@ -175,9 +176,9 @@ const char kObservedContacts[] = R"({
       "com.apple.contacts.Date":[{"id":"23","type":"anniversary","value":"2010-07-01 00:00:00"}]}
 })";
 
-TEST(RelayContactsCodecRead, ObservedContactBatchBecomesRecordsInOrder) {
+TEST(RelayContactsCodecRead, ListedContactBatchBecomesRecordsInOrder) {
     std::vector<std::shared_ptr<iOSContact>> contacts;
-    ASSERT_TRUE(trv::relay::ReadContactBatch(kObservedContacts, contacts));
+    ASSERT_TRUE(trv::relay::ReadContactBatch(kListedContacts, contacts));
     ASSERT_EQ(contacts.size(), 2u);
 
     const iOSContact& ines = *contacts[0];
@@ -294,7 +295,7 @@ TEST(RelayContactsCodecRead, BatchesAppendToWhatIsAlreadyRead) {
     EXPECT_EQ(contacts[2]->recordKind, L"person");
 }
 
-TEST(RelayContactsCodecRead, ObservedGroupBatchBecomesGroups) {
+TEST(RelayContactsCodecRead, ListedGroupBatchBecomesGroups) {
     std::vector<std::shared_ptr<iOSContactGroup>> groups;
     ASSERT_TRUE(trv::relay::ReadGroupBatch(
         R"({"47":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Group","name":"Family","members":["1","6","14"]},

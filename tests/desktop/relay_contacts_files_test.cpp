@@ -11,6 +11,7 @@
 #include "python_check.h"
 #include "relay_contacts_codec.h"
 #include "relay_contacts_files.h"
+#include "vnl_utf8.h"
 
 namespace {
 
@@ -18,8 +19,8 @@ using trv::relay::ComposeCsv;
 using trv::relay::ComposeVcards;
 using trv::relay::ComposeXmlBackup;
 using trv::relay::ReadXmlBackup;
-using trv::relay::Utf8FromWide;
-using trv::relay::WideFromUtf8;
+using vnl::Utf8FromWide;
+using vnl::WideFromUtf8;
 using Contacts = std::vector<std::shared_ptr<iOSContact>>;
 
 template <typename Entry = iOSContactProperty>

@@ -13,12 +13,13 @@
 
 #include <rapidjson/document.h>
 
-#include "../../gui/sdk/contact_codes.h"
-#include "../../gui/sdk/item_batch.h"
-#include "../../gui/sdk/wide_pair.h"
+#include "contact_codes.h"
+#include "item_batch.h"
+#include "wide_pair.h"
 #include "relay_contacts.h"
 #include "relay_contacts_codec.h"
 #include "relay_contacts_files.h"
+#include "vnl_utf8.h"
 
 namespace {
 
@@ -453,7 +454,7 @@ TEST_F(RelayContacts, ExportsAreWrittenIntoTheFolderWithoutReplacingAFile) {
     ASSERT_EQ(link.files.size(), 6u);
     for (const wchar_t* name : {L"Contacts.vcf", L"Contacts (2).vcf", L"Contacts.csv", L"Contacts (2).csv",
                                 L"Contacts.xml", L"Contacts (2).xml"}) {
-        ASSERT_EQ(link.files.count(folder + L"\\" + name), 1u) << trv::relay::Utf8FromWide(name);
+        ASSERT_EQ(link.files.count(folder + L"\\" + name), 1u) << vnl::Utf8FromWide(name);
     }
     EXPECT_NE(link.files[folder + L"\\Contacts.vcf"].find("Ines"), std::string::npos);
     EXPECT_EQ(link.files[folder + L"\\Contacts.vcf"], link.files[folder + L"\\Contacts (2).vcf"]);

@@ -11,6 +11,7 @@
 #include "contact_codes.h"
 #include "image_cache.h"
 #include "wide_pair.h"
+#include <wtl/window_text.h>
 
 namespace ardena_test {
 namespace {
@@ -215,26 +216,8 @@ ItemBatch<iOSContactGroup>* GroupBatch(int64_t sequence, const std::vector<std::
 HWND Child(HWND page, int id) { return GetDlgItem(page, id); }
 
 void Press(HWND button) {
-    SendMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-    SendMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    PressLater(button);
     Pump();
-}
-
-void PressLater(HWND button) {
-    SendMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-    SendMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
-}
-
-int RowCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
-
-std::wstring CellText(HWND list, int row, int column) {
-    wchar_t buffer[512] = {};
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = buffer;
-    item.cchTextMax = 512;
-    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-    return buffer;
 }
 
 std::vector<std::wstring> Column(HWND list, int column) {
@@ -278,15 +261,7 @@ void ClickRow(HWND list, int row) {
     Click(list, nameLeft + 60, (r.top + r.bottom) / 2);
 }
 
-std::wstring WindowText(HWND window) {
-    const int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int got = GetWindowTextW(window, &text[0], length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
-}
-
-std::wstring PreviewText(HWND page) { return WindowText(FindWindowExW(page, nullptr, L"DhContactDetailView", nullptr)); }
+std::wstring PreviewText(HWND page) { return wtl::WindowText(FindWindowExW(page, nullptr, L"DhContactDetailView", nullptr)); }
 
 std::vector<std::wstring> TreeTexts(HWND tree) {
     std::vector<std::wstring> texts;
@@ -326,7 +301,7 @@ BOOL CALLBACK VisitTopLevel(HWND window, LPARAM parameter) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
     if (process == GetCurrentProcessId() && IsWindowVisible(window) && wcscmp(name, search->className) == 0 &&
-        (search->title == nullptr || WindowText(window) == search->title)) {
+        (search->title == nullptr || wtl::WindowText(window) == search->title)) {
         search->found = window;
         return FALSE;
     }

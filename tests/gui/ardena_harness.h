@@ -17,6 +17,9 @@
 #include "command_message.h"
 #include "contact_records.h"
 #include "item_batch.h"
+#include <wtl/window_text.h>
+
+#include "probe_support.h"
 
 namespace ardena_test {
 
@@ -63,9 +66,9 @@ HWND Child(HWND page, int id);
 // A press on an owner-drawn button (reported at button-down), then pumped.
 void Press(HWND button);
 // The same press without pumping: for timer steps inside a modal loop, whose own loop delivers the click.
-void PressLater(HWND button);
-int RowCount(HWND list);
-std::wstring CellText(HWND list, int row, int column);
+using probe::PressLater;
+using probe::RowCount;
+using probe::CellText;
 std::vector<std::wstring> Column(HWND list, int column);
 bool IsRowChecked(HWND list, int row);
 bool IsRowSelected(HWND list, int row);
@@ -75,7 +78,7 @@ void ClickRow(HWND list, int row);
 std::wstring PreviewText(HWND page);
 std::vector<std::wstring> TreeTexts(HWND tree);
 HTREEITEM TreeItem(HWND tree, int index);
-std::wstring WindowText(HWND window);
+using wtl::WindowText;
 // The first visible top-level window of `className` that belongs to this process, or null.
 HWND FindTopLevel(const wchar_t* className, const wchar_t* title = nullptr);
 

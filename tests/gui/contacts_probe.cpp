@@ -1,5 +1,5 @@
 // A test module that the contacts scenarios drop into Trevane's plug-in folder beside the relay stand-in.
-// With TREVANE_PROBE_SCENARIO=service it works the page against the real device service (BuildServiceSteps);
+// With TREVANE_PROBE_SCENARIO=service it works the page against the device service Harlix (BuildServiceSteps);
 // otherwise, with the relay in fixture mode: once the host's message loop runs it makes a device arrive and chooses the Contacts section,
 // as the relay and the section list would, then works the contacts page as a user would: it waits for the
 // fixture's contacts, searches, sorts, previews, deletes the previewed contact (answering the host's
@@ -25,6 +25,10 @@
 #include "command_message.h"
 #include "command_names.h"
 #include "device_record.h"
+#include <wtl/window_text.h>
+
+#include "probe_support.h"
+#include "vnl_utf8.h"
 
 namespace {
 
@@ -36,13 +40,7 @@ const char kDevice[] = "fixture-device-1";
 ModuleRecord* g_record = nullptr;
 std::wstring g_reportPath;
 
-std::string Utf8(const std::wstring& text) {
-    const int count = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(count > 0 ? static_cast<size_t>(count) : 1, '\0');
-    if (count > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], count, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
+std::string Utf8(const std::wstring& text) { return vnl::Utf8FromWide(text); }
 
 void Report(const std::string& line) {
     FILE* raw = _wfopen(g_reportPath.c_str(), L"ab");
@@ -54,14 +52,6 @@ void Report(const std::string& line) {
 
 void Check(bool ok, const std::string& check, const std::string& saw = std::string()) {
     Report((ok ? "ok " : "FAIL ") + check + (ok || saw.empty() ? "" : ": " + saw));
-}
-
-std::wstring Text(HWND window) {
-    const int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int got = GetWindowTextW(window, &text[0], length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
 }
 
 void ReportRect(const char* name, HWND window, const RECT* inner = nullptr) {
@@ -113,7 +103,7 @@ BOOL CALLBACK VisitTopLevel(HWND window, LPARAM parameter) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
     if (process == GetCurrentProcessId() && IsWindowVisible(window) && wcscmp(name, L"#32770") == 0 &&
-        Text(window).find(search->title) != std::wstring::npos) {
+        wtl::WindowText(window).find(search->title) != std::wstring::npos) {
         search->found = window;
         return FALSE;
     }
@@ -126,22 +116,9 @@ HWND FindDialogWithText(const std::wstring& text) {
     return search.found;
 }
 
-void PressLater(HWND button) {
-    SendMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-    SendMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
-}
-
-int Rows(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
-
-std::wstring Cell(HWND list, int row, int column) {
-    wchar_t buffer[512] = {};
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = buffer;
-    item.cchTextMax = 512;
-    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-    return buffer;
-}
+using probe::PressLater;
+int Rows(HWND list) { return probe::RowCount(list); }
+std::wstring Cell(HWND list, int row, int column) { return probe::CellText(list, row, column); }
 
 RECT RowRect(HWND list, int row) {
     RECT bounds = {};
@@ -324,7 +301,7 @@ void BuildSteps(Probe& p) {
     s.push_back([&p] { return Rows(p.list) == 250 && Cell(p.list, 0, 1) == L"Aaron Aalto "; });
     s.push_back([&p] {
         Check(true, "250 fixture contacts listed");
-        const std::wstring preview = Text(p.Preview());
+        const std::wstring preview = wtl::WindowText(p.Preview());
         Check(preview.find(L"Aaron Aalto") == 0, "the first row is previewed", Utf8(preview));
         const RECT row = RowRect(p.list, 0);
         ReportRect("row0", p.list, &row);
@@ -374,7 +351,7 @@ void BuildSteps(Probe& p) {
     s.push_back([&p] {
         p.previewedName = Cell(p.list, 0, 1);
         ClickRow(p.list, 0);
-        const std::wstring preview = Text(p.Preview());
+        const std::wstring preview = wtl::WindowText(p.Preview());
         Check(preview.find(p.previewedName) == 0 && preview.find(L"[Street Address]") != std::wstring::npos &&
                   preview.find(L"notes:  Met at the spring fair") != std::wstring::npos,
               "the clicked contact is previewed with its sections", Utf8(preview));
@@ -396,7 +373,7 @@ void BuildSteps(Probe& p) {
     });
     s.push_back([&p] { return Rows(p.list) == 0; });
     s.push_back([&p] {
-        Check(Text(p.Preview()).empty(), "the deleted contact's preview is cleared", Utf8(Text(p.Preview())));
+        Check(wtl::WindowText(p.Preview()).empty(), "the deleted contact's preview is cleared", Utf8(wtl::WindowText(p.Preview())));
         SetWindowTextW(GetDlgItem(p.page, 5006), L"");
         PressLater(GetDlgItem(p.page, 5005));
         return true;
@@ -501,7 +478,7 @@ void BuildSteps(Probe& p) {
 // The section list's entries as it shows them (its window text), or empty before it exists.
 std::wstring SectionTexts() {
     HWND list = FindInFrame(L"QuarnelSectionList");
-    return list != nullptr ? Text(list) : std::wstring();
+    return list != nullptr ? wtl::WindowText(list) : std::wstring();
 }
 
 // With the relay in service mode and one simulated iPhone: the device's own contacts are listed and

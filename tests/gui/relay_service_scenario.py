@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Trevane with the relay module in service mode, the real device service and a simulated PC with one iPhone.
+"""Trevane with the relay module in service mode, the device service Harlix and a simulated PC with one iPhone.
 
 The relay starts Harlix itself (TREVANE_HARLIX), hands it the desktop's Linux process id
 (TREVANE_LINUX_PID, set by a shell right before it becomes Wine) and turns its device events into host
@@ -13,20 +13,14 @@ the page, and killing Trevane ends Harlix. Every wait is a poll against a deadli
 import os
 import plistlib
 import signal
-import argparse
 import re
 import shutil
 import subprocess
 import sys
-import tempfile
-import unittest
 from pathlib import Path
 
-import trevane_scenarios as scenarios
-from trevane_scenarios import WineDisplay, wait_until, windows_path
-
-ARGS = None
-DEADLINE_S = 60
+import wine_session
+from wine_session import ARGS, DEADLINE_S, TrevaneCase, wait_until, windows_path
 
 
 def harlix_processes(marker):
@@ -44,39 +38,17 @@ def harlix_processes(marker):
     return pids
 
 
-class RelayServiceScenario(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.display = WineDisplay()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.display.close()
+class RelayServiceScenario(TrevaneCase):
+    work_prefix = "trevane-relay-"
 
     def setUp(self):
         sys.path.insert(0, str(Path(ARGS.tools)))
         import hlx_lab
-        self.work = Path(tempfile.mkdtemp(prefix="trevane-relay-"))
-        self.app = self.work / "app"
-        shutil.copytree(ARGS.app, self.app)
-        self.trace = self.work / "relay-trace.txt"
+        super().setUp()
         self.lab = hlx_lab.DeviceLab(str(self.work / "lab"), ARGS.devices)
-        self.process = None
 
-    def tearDown(self):
-        if self.process is not None and self.process.poll() is None:
-            self.process.kill()
-        self.display.stop_wine()
+    def release_work(self):
         self.lab.close()
-        shutil.rmtree(self.work, ignore_errors=True)
-
-    def trace_lines(self):
-        return self.trace.read_text(encoding="utf-8", errors="replace").splitlines() if self.trace.exists() else []
-
-    def wait_trace(self, pattern, what):
-        regex = re.compile(pattern)
-        return wait_until(lambda: next((l for l in self.trace_lines() if regex.search(l)), None),
-                          timeout_s=DEADLINE_S, what=what)
 
     def start_trevane(self, **extra):
         env = dict(self.display.env, **self.lab.variables(), TREVANE_RELAY_TRACE=windows_path(self.trace),
@@ -86,9 +58,6 @@ class RelayServiceScenario(unittest.TestCase):
         self.process = subprocess.Popen(
             ["sh", "-c", 'TREVANE_LINUX_PID=$$ exec wine "$0"', str(self.app / "Trevane.exe")], env=env,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def count_trace(self, pattern):
-        return sum(1 for l in self.trace_lines() if re.search(pattern, l))
 
     def test_device_arrives_and_leaves_and_the_service_ends_with_the_desktop(self):
         udid = self.lab.attach(self.lab.make())
@@ -232,20 +201,12 @@ class RelayServiceScenario(unittest.TestCase):
 
 
 def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--winprobe", required=True)
-    parser.add_argument("--prefix", required=True)
-    parser.add_argument("--prefix-script", required=True)
-    parser.add_argument("--screenshots", required=True)
+    parser = wine_session.scenario_arguments()
     parser.add_argument("--harlix", required=True)
     parser.add_argument("--devices", required=True, help="the staged device library folder")
     parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
     parser.add_argument("--contacts-probe", required=True, help="the contacts probe module")
-    ARGS, rest = parser.parse_known_args()
-    scenarios.ARGS = ARGS  # WineDisplay reads the prefix, the probe and the screenshot folder from there
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    wine_session.run_scenarios(parser)
 
 
 if __name__ == "__main__":

@@ -11,86 +11,17 @@ served by the relay stand-in's fixture as a user works it (a probe module inside
 asks for screenshots, whose pixels are checked here). Windows are found by class or by message-box text with
 winprobe.exe; every wait is a poll against a deadline.
 """
-import argparse
 import getpass
 import json
-import os
 import re
 import shutil
 import subprocess
 import sys
-import tempfile
-import time
-import unittest
 import zipfile
 from pathlib import Path
 
-ARGS = None
-DEADLINE_S = 60
-
-
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
-
-
-def wait_until(predicate, timeout_s=DEADLINE_S, what="condition"):
-    deadline = time.monotonic() + timeout_s
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(0.1)  # polling interval of the deadline wait
-
-
-class WineDisplay:
-    """An Xvfb display and the test prefix's environment; stops both at the end."""
-
-    def __init__(self):
-        subprocess.run([ARGS.prefix_script, ARGS.prefix, "init"], check=True, timeout=300)
-        read_fd, write_fd = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        with os.fdopen(read_fd) as pipe:
-            number = pipe.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not report a display")
-        self.env = dict(os.environ, DISPLAY=":" + number, WINEPREFIX=ARGS.prefix, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        self.env.pop("TREVANE_RELAY_TRACE", None)
-        self.env.pop("TREVANE_RELAY_CRASH_ON", None)
-
-    def stop_wine(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
-
-    def close(self):
-        self.stop_wine()
-        self.xvfb.terminate()
-        self.xvfb.wait(timeout=30)
-
-    def run_wine(self, args, timeout_s=DEADLINE_S + 30):
-        """Runs a Windows program to its end; output goes through a file, not a pipe, because Wine's helper
-        processes started on the way inherit the descriptors and would hold a pipe open."""
-        with tempfile.TemporaryFile() as output:
-            process = subprocess.run(["wine", *map(str, args)], env=self.env, stdout=output,
-                                     stderr=subprocess.DEVNULL, timeout=timeout_s)
-            output.seek(0)
-            return process.returncode, output.read().decode("utf-8", "replace").replace("\r\n", "\n")
-
-    def probe(self, *args, timeout_s=DEADLINE_S + 30):
-        return self.run_wine([ARGS.winprobe, *args], timeout_s=timeout_s)
-
-    def screenshot(self, name):
-        Path(ARGS.screenshots).mkdir(parents=True, exist_ok=True)
-        path = Path(ARGS.screenshots) / name
-        subprocess.run(["import", "-display", self.env["DISPLAY"], "-window", "root", str(path)], check=True,
-                       timeout=60)
-        print(f"screenshot: {path}")
-        return path
+import wine_session
+from wine_session import ARGS, DEADLINE_S, TrevaneCase, wait_until, windows_path
 
 
 def pixel(path, x, y):
@@ -118,29 +49,13 @@ def log_root():
     return prefix_user_dir() / "Temp" / "Solvak"
 
 
-class TrevaneScenarios(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.display = WineDisplay()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.display.close()
+class TrevaneScenarios(TrevaneCase):
+    work_prefix = "trevane-scenario-"
 
     def setUp(self):
-        self.work = Path(tempfile.mkdtemp(prefix="trevane-scenario-"))
-        self.app = self.work / "app"
-        shutil.copytree(ARGS.app, self.app)
-        self.trace = self.work / "relay-trace.txt"
+        super().setUp()
         self.stdout_path = self.work / "stdout.txt"
         shutil.rmtree(log_root(), ignore_errors=True) if self._has_user_dir() else None
-        self.process = None
-
-    def tearDown(self):
-        if self.process is not None and self.process.poll() is None:
-            self.process.kill()
-        self.display.stop_wine()
-        shutil.rmtree(self.work, ignore_errors=True)
 
     @staticmethod
     def _has_user_dir():
@@ -161,13 +76,6 @@ class TrevaneScenarios(unittest.TestCase):
         code = self.process.wait(timeout=timeout_s)
         self.stdout_file.close()
         return code
-
-    def trace_lines(self):
-        return self.trace.read_text().splitlines() if self.trace.exists() else []
-
-    def wait_trace(self, pattern, what):
-        regex = re.compile(pattern)
-        return wait_until(lambda: next((l for l in self.trace_lines() if regex.search(l)), None), what=what)
 
     def children(self, child_class):
         """Every window of `child_class` inside the main frame: (visible, x, y, width, height, parent class)."""
@@ -371,18 +279,11 @@ class TrevaneScenarios(unittest.TestCase):
 
 
 def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--winprobe", required=True)
-    parser.add_argument("--prefix", required=True)
-    parser.add_argument("--prefix-script", required=True)
-    parser.add_argument("--screenshots", required=True)
+    parser = wine_session.scenario_arguments()
     parser.add_argument("--bus-probe", required=True)
     parser.add_argument("--contacts-probe", required=True)
     parser.add_argument("--contacts-fixture-script", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    wine_session.run_scenarios(parser)
 
 
 if __name__ == "__main__":

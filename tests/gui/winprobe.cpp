@@ -24,6 +24,9 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <wtl/window_text.h>
+
+#include "vnl_utf8.h"
 
 namespace {
 
@@ -60,13 +63,7 @@ HWND WaitFor(const wchar_t* className, DWORD timeoutMs) {
     }
 }
 
-std::string Utf8(const std::wstring& text) {
-    const int count = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(count > 0 ? static_cast<size_t>(count) : 1, '\0');
-    if (count > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], count, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
+std::string Utf8(const std::wstring& text) { return vnl::Utf8FromWide(text); }
 
 BOOL CALLBACK PrintChildText(HWND child, LPARAM) {
     wchar_t text[2048] = {};
@@ -205,10 +202,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"text" && argc == 4) {
         HWND child = FindDescendant(argv[2], argv[3]);
         if (child == nullptr) return 1;
-        const int length = GetWindowTextLengthW(child);
-        std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-        text.resize(static_cast<size_t>(GetWindowTextW(child, &text[0], length + 1)));
-        std::printf("%s\n", Utf8(text).c_str());
+        std::printf("%s\n", Utf8(wtl::WindowText(child)).c_str());
         return 0;
     }
     if (command == L"rows" && argc == 4) {

@@ -3,17 +3,20 @@
 // with VNLUtilityString::Free or free. Null when memory runs out.
 
 #include <cstdlib>
-#include <cwchar>
+#include <cstring>
 #include <string>
 
 namespace vnl {
 
-inline wchar_t* HeapCopy(const std::wstring& text) {
-    auto* out = static_cast<wchar_t*>(std::malloc(sizeof(wchar_t) * (text.size() + 1)));
+template <typename Char>
+Char* HeapCopy(const std::basic_string<Char>& text) {
+    auto* out = static_cast<Char*>(std::malloc(sizeof(Char) * (text.size() + 1)));
     if (out != nullptr) {
-        wmemcpy(out, text.c_str(), text.size() + 1);
+        std::memcpy(out, text.c_str(), sizeof(Char) * (text.size() + 1));
     }
     return out;
 }
+
+inline wchar_t* HeapCopy(const wchar_t* text) { return HeapCopy(std::wstring(text)); }
 
 }  // namespace vnl

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "../core/vnl_stored_zip.h"
+#include "vnl_stored_zip.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <string>
 
-#include "../core/vnl_size_text.h"
+#include "vnl_size_text.h"
 #include "heap_text.h"
 
 bool VNLUtilityFile::IsFileExist(const wchar_t* path) {

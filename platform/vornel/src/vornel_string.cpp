@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
-#include "../core/vnl_version.h"
+#include "heap_text.h"
+#include "vnl_utf8.h"
+#include "vnl_version.h"
 
 namespace {
 
@@ -18,40 +21,30 @@ Char* EmptyCopy() {
     return static_cast<Char*>(std::calloc(1, sizeof(Char)));
 }
 
-// MultiByteToWideChar without MB_ERR_INVALID_CHARS replaces invalid sequences by U+FFFD, which is what a
-// display string wants; a peer's bad byte must never make the conversion fail.
-wchar_t* ToWide(const char* text, UINT codePage) {
-    if (text == nullptr) return EmptyCopy<wchar_t>();
-    const int count = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
-    if (count <= 0) return EmptyCopy<wchar_t>();
-    auto* out = static_cast<wchar_t*>(std::malloc(sizeof(wchar_t) * static_cast<size_t>(count)));
-    if (out == nullptr) return nullptr;
-    if (MultiByteToWideChar(codePage, 0, text, -1, out, count) <= 0) out[0] = L'\0';
-    return out;
-}
-
-char* ToNarrow(const wchar_t* text, UINT codePage) {
+// The system code page: characters it lacks become its default character.
+char* ToAnsi(const wchar_t* text) {
     if (text == nullptr) return EmptyCopy<char>();
-    const int count = WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    const int count = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (count <= 0) return EmptyCopy<char>();
     auto* out = static_cast<char*>(std::malloc(static_cast<size_t>(count)));
     if (out == nullptr) return nullptr;
-    if (WideCharToMultiByte(codePage, 0, text, -1, out, count, nullptr, nullptr) <= 0) out[0] = '\0';
+    if (WideCharToMultiByte(CP_ACP, 0, text, -1, out, count, nullptr, nullptr) <= 0) out[0] = '\0';
     return out;
 }
 
 }  // namespace
 
-wchar_t* VNLUtilityString::ConvertUtf8ToUnicode(const char* utf8) { return ToWide(utf8, CP_UTF8); }
+wchar_t* VNLUtilityString::ConvertUtf8ToUnicode(const char* utf8) {
+    return utf8 == nullptr ? EmptyCopy<wchar_t>() : vnl::HeapCopy(vnl::WideFromUtf8(utf8));
+}
 
-char* VNLUtilityString::ConvertUnicodeToUtf8(const wchar_t* text) { return ToNarrow(text, CP_UTF8); }
+char* VNLUtilityString::ConvertUnicodeToUtf8(const wchar_t* text) {
+    return text == nullptr ? EmptyCopy<char>() : vnl::HeapCopy(vnl::Utf8FromWide(text));
+}
 
 char* VNLUtilityString::ConvertUtf8ToAnsi(const char* utf8) {
-    wchar_t* wide = ToWide(utf8, CP_UTF8);
-    if (wide == nullptr) return nullptr;
-    char* ansi = ToNarrow(wide, CP_ACP);
-    std::free(wide);
-    return ansi;
+    const std::wstring wide = vnl::WideFromUtf8(utf8 == nullptr ? "" : utf8);
+    return ToAnsi(wide.c_str());
 }
 
 wchar_t* VNLUtilityString::Format(const wchar_t* format, ...) {

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "../core/vnl_defaults_store.h"
+#include "vnl_defaults_store.h"
 #include "vornel/VNLUtilitySys.h"
 
 struct VNLUserDefaults::Impl {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <utility>
 
 namespace wtl {
@@ -95,35 +96,67 @@ private:
     HDC m_dc;
 };
 
-// An off-screen DC with a bitmap compatible with `target`, of the given size; CopyTo puts it on screen.
+// Owns a DC made with CreateCompatibleDC (a memory DC without a bitmap of its own).
+class CompatibleDC {
+public:
+    explicit CompatibleDC(HDC target) : m_dc(::CreateCompatibleDC(target)) {}
+    ~CompatibleDC() {
+        if (m_dc != nullptr) ::DeleteDC(m_dc);
+    }
+    CompatibleDC(const CompatibleDC&) = delete;
+    CompatibleDC& operator=(const CompatibleDC&) = delete;
+    HDC get() const { return m_dc; }
+
+private:
+    HDC m_dc;
+};
+
+// The desktop's buffered paint: an off-screen DC with a bitmap compatible with `target`, of the given
+// size; CopyTo puts it on screen.
 class MemoryDC {
 public:
     MemoryDC(HDC target, int width, int height)
-        : m_dc(::CreateCompatibleDC(target)),
-          m_bitmap(::CreateCompatibleBitmap(target, width > 0 ? width : 1, height > 0 ? height : 1)),
-          m_select(m_dc.dc, m_bitmap.get()) {}
+        : m_width(width > 0 ? width : 1),
+          m_height(height > 0 ? height : 1),
+          m_dc(target),
+          m_bitmap(::CreateCompatibleBitmap(target, m_width, m_height)),
+          m_select(m_dc.get(), m_bitmap.get()) {}
     ~MemoryDC() = default;
     MemoryDC(const MemoryDC&) = delete;
     MemoryDC& operator=(const MemoryDC&) = delete;
 
-    HDC get() const { return m_dc.dc; }
-    bool IsValid() const { return m_dc.dc != nullptr && m_bitmap; }
+    HDC get() const { return m_dc.get(); }
+    bool IsValid() const { return m_dc.get() != nullptr && m_bitmap; }
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
     void CopyTo(HDC target, int x, int y, int width, int height) const {
-        ::BitBlt(target, x, y, width, height, m_dc.dc, 0, 0, SRCCOPY);
+        ::BitBlt(target, x, y, width, height, m_dc.get(), 0, 0, SRCCOPY);
     }
 
 private:
-    struct OwnedDC {
-        explicit OwnedDC(HDC handle) : dc(handle) {}
-        ~OwnedDC() {
-            if (dc != nullptr) ::DeleteDC(dc);
-        }
-        HDC dc;
-    };
+    int m_width;
+    int m_height;
     // Declaration order matters: the selection is undone before the bitmap and the DC go.
-    OwnedDC m_dc;
+    CompatibleDC m_dc;
     UniqueBitmap m_bitmap;
     SelectGuard m_select;
+};
+
+// A MemoryDC that a control keeps between paints: grown when a paint needs more room, never shrunk.
+class MemoryCanvas {
+public:
+    // A DC of at least width x height compatible with `target`; null when GDI refuses.
+    HDC Prepare(HDC target, int width, int height) {
+        if (m_buffer != nullptr && width <= m_buffer->Width() && height <= m_buffer->Height()) return m_buffer->get();
+        m_buffer.reset();
+        auto buffer = std::make_unique<MemoryDC>(target, width, height);
+        if (!buffer->IsValid()) return nullptr;
+        m_buffer = std::move(buffer);
+        return m_buffer->get();
+    }
+
+private:
+    std::unique_ptr<MemoryDC> m_buffer;
 };
 
 }  // namespace wtl

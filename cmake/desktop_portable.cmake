@@ -1,0 +1,74 @@
+# The desktop's portable logic, listed once: one static library per folder, built by both trees from this
+# file. The native tree (cmake/desktop.cmake) links them into the native unit tests; the Windows tree
+# (gui/CMakeLists.txt) links them into the deliverables. The caller names the logging, JSON and zlib
+# targets of its toolchain and the warning flags.
+#
+#   trv_add_desktop_portable_libraries(ROOT <source root> LOG <target> JSON <target or empty>
+#                                      ZLIB <target> WARNINGS <flags...>)
+function(trv_add_desktop_portable_libraries)
+  cmake_parse_arguments(ARG "" "ROOT;LOG;JSON;ZLIB" "WARNINGS" ${ARGN})
+  set(root ${ARG_ROOT})
+
+  # The records every deliverable compiles against (headers only).
+  add_library(trv_sdk INTERFACE)
+  target_include_directories(trv_sdk INTERFACE ${root}/gui/sdk)
+
+  add_library(vnl_core STATIC
+    ${root}/platform/vornel/core/vnl_defaults_store.cpp
+    ${root}/platform/vornel/core/vnl_size_text.cpp
+    ${root}/platform/vornel/core/vnl_stored_zip.cpp
+    ${root}/platform/vornel/core/vnl_utf8.cpp
+    ${root}/platform/vornel/core/vnl_version.cpp)
+  target_include_directories(vnl_core PUBLIC ${root}/platform/vornel/core)
+  target_link_libraries(vnl_core PRIVATE ${ARG_JSON})
+
+  add_library(trv_controls_core STATIC
+    ${root}/gui/controls/control_geometry.cpp
+    ${root}/gui/controls/list_rules.cpp
+    ${root}/gui/controls/VNLObserver.cpp
+    ${root}/gui/controls/VNLSubject.cpp)
+  target_include_directories(trv_controls_core PUBLIC ${root}/gui/controls)
+  target_link_libraries(trv_controls_core PUBLIC trv_sdk)
+
+  add_library(trevane_host_core STATIC
+    ${root}/gui/src/backup_listeners.cpp
+    ${root}/gui/src/command_bus.cpp
+    ${root}/gui/src/contacts_feature.cpp
+    ${root}/gui/src/crash_description.cpp
+    ${root}/gui/src/device_handlers.cpp
+    ${root}/gui/src/feature_relay.cpp
+    ${root}/gui/src/feature_table.cpp
+    ${root}/gui/src/frame_geometry.cpp
+    ${root}/gui/src/host_commands.cpp
+    ${root}/gui/src/host_paths.cpp
+    ${root}/gui/src/host_platform.cpp
+    ${root}/gui/src/link_runs.cpp
+    ${root}/gui/src/plugin_loader.cpp
+    ${root}/gui/src/product_identity.cpp
+    ${root}/gui/src/section_routing.cpp
+    ${root}/gui/src/window_layout.cpp)
+  target_include_directories(trevane_host_core PUBLIC ${root}/gui/src)
+  target_link_libraries(trevane_host_core PUBLIC trv_sdk trv_controls_core vnl_core ${ARG_LOG} PRIVATE ${ARG_JSON})
+
+  add_library(ardena_core STATIC
+    ${root}/plugins/Ardena/contact_editor_rules.cpp
+    ${root}/plugins/Ardena/contact_page_model.cpp
+    ${root}/plugins/Ardena/contact_rules.cpp
+    ${root}/plugins/Ardena/dropped_paths.cpp)
+  target_include_directories(ardena_core PUBLIC ${root}/plugins/Ardena)
+  target_link_libraries(ardena_core PUBLIC trv_sdk trv_controls_core)
+
+  add_library(relay_core STATIC
+    ${root}/platform/relay/relay_contacts.cpp
+    ${root}/platform/relay/relay_contacts_codec.cpp
+    ${root}/platform/relay/relay_contacts_files.cpp
+    ${root}/platform/relay/relay_devices.cpp
+    ${root}/platform/relay/relay_paths.cpp
+    ${root}/platform/relay/relay_wire.cpp)
+  target_include_directories(relay_core PUBLIC ${root}/platform/relay)
+  target_link_libraries(relay_core PUBLIC trv_sdk vnl_core ${ARG_ZLIB} PRIVATE ${ARG_JSON})
+
+  foreach(target vnl_core trv_controls_core trevane_host_core ardena_core relay_core)
+    target_compile_options(${target} PRIVATE ${ARG_WARNINGS})
+  endforeach()
+endfunction()
