@@ -95,12 +95,12 @@ class RequestTest(unittest.TestCase):
         reply = self.final_reply(packet_id)
         self.assertEqual(split_reply(reply["body"])[1]["code"], 21)
 
-    def test_unknown_code_gets_no_reply(self):
+    def test_unknown_code_gets_one_failed_final_reply(self):
         unknown = self.request(4242, {"uuid": ""})
-        probe = self.request(CANCEL, {"uuid": "", "code": 1})
-        reply = self.final_reply(probe)
-        self.assertEqual(reply["id"], probe)
-        self.assertIsNone(self.peer.receive(timeout=0.3), "unexpected packet for %d" % unknown)
+        reply = self.final_reply(unknown)
+        _, record, _ = split_reply(reply["body"])
+        self.assertEqual((reply["status"], record["code"]), (6, 2))
+        self.assertIsNone(self.peer.receive(timeout=0.3), "second packet for %d" % unknown)
 
     def test_data_part_is_zlib_compressed_for_type_0_and_raw_otherwise(self):
         for data_type in (0, 1):
