@@ -145,6 +145,12 @@ class AppTest(HarlixTestCase):
         self.assertEqual(icons, [(a["CFBundleIdentifier"], 1, apps.icon_bytes(folder, a))
                                  for a in (expected[0], expected[22])])
 
+        # A device that hangs up in the middle of the listing: a failure, not a shorter list.
+        hlx_device.set_fault(udid, root=self.lab.root, drop_after={"serviceStream": 3000})
+        progress, final = self.run_request(LIST, {"uuid": udid})
+        self.assertEqual(progress, [])
+        self.assert_final(final, 24, udid)
+
     def test_install_reinstall_and_packages_that_are_skipped(self):
         udid, folder = self.attach(apps=2)
         server = IconServer()

@@ -10,8 +10,10 @@
 // a control character is skipped without a reply (for 504 the id becomes a device path).
 // Replies: the frame's 21, 7 and 8 (hlx_feature_module.h); 8 also for a data part that is not an
 // array of strings (checked before any service opens); 12 (504) no AFC service; 14 the installation
-// or springboard service did not open. Per-item outcomes travel in the progress replies: the last
-// reply of an item has packet status 7 when the device completed it, 6 otherwise.
+// or springboard service did not open; 24 (501) the device's listing broke off before its end (no
+// list is sent: a part of it would pass for the whole). Per-item outcomes travel in the progress
+// replies: the last reply of an item has packet status 7 when the device completed it, 6 otherwise
+// (also when the connection broke before the device's answer).
 //
 // Threads: any worker; no state of its own: each request opens its own service connection.
 #pragma once
