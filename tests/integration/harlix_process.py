@@ -197,8 +197,8 @@ class HarlixTestCase(unittest.TestCase):
         return {i: (results[i], finals[i]) for i in packet_ids}
 
     def is_final_reply(self, status, record):
-        """Whether a reply ends its request; every reply but the progress ones (status 2) does."""
-        return status != 2
+        """Whether a reply ends its request (an item's last reply does not)."""
+        return hlx_peer.is_final_reply(status, record["code"])
 
     def run_request(self, code, json_text, data=None, sub=1):
         packet_id = self.send(code, json_text, data, sub)

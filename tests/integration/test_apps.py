@@ -80,11 +80,6 @@ class IconServer:
 class AppTest(HarlixTestCase):
     first_request_id = 7001
 
-    def is_final_reply(self, status, record):
-        # An item's last reply has status 7 (done) or 6 (failed) with code 0; the final reply has
-        # status 1 (code 0) or 6 with the failure's code.
-        return status == 1 or (status == 6 and record["code"] != 0)
-
     def attach(self, edit=None, **options):
         """Makes, edits (`edit(catalog)`) and attaches an image, starts Harlix; returns (udid, folder)."""
         image = self.lab.make(**options)
