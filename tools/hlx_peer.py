@@ -111,6 +111,14 @@ EVENT_DEVICE_ATTACHED = 11
 EVENT_ERROR_REPORT = 12
 STATUS_IN_PROGRESS = 2
 FINAL_STATUS_WORDS = {1: "answered", 5: "cancelled", 6: "failed"}
+ITEM_STATUS_WORDS = {7: "item done", 6: "item failed"}
+
+
+def is_final_reply(status, code):
+    """Whether a reply ends its request. Requests that work through items (app install, uninstall,
+    archive) end each item with status 7 (done) or 6 with code 0 (failed); a final reply has status 1
+    (code 0), 5 (cancelled) or 6 with its non-zero code."""
+    return status in (1, 5) or (status == 6 and code != 0)
 
 
 def _gigabytes(count):
@@ -163,6 +171,9 @@ def describe_in_words(item):
     if item["status"] == STATUS_IN_PROGRESS:
         part = " with %d bytes of data" % len(described["data"].encode("utf-8")) if "data" in described else ""
         return "request %d (id %d) in progress: stage %s%s" % (item["command"], item["id"], record.get("stage"), part)
+    if not is_final_reply(item["status"], code):
+        return "request %d (id %d) %s: stage %s" % (item["command"], item["id"],
+                                                   ITEM_STATUS_WORDS.get(item["status"], "reply"), record.get("stage"))
     return "request %d (id %d) %s: code %s" % (item["command"], item["id"],
                                               FINAL_STATUS_WORDS.get(item["status"], "ended"), code)
 
@@ -423,7 +434,8 @@ def send(options):
             if item is None:
                 break
             show(item)
-            if item["id"] == options.id and item["command"] == options.code and item["status"] != STATUS_IN_PROGRESS:
+            code = describe_body(item["body"]).get("record", {}).get("code")
+            if item["id"] == options.id and item["command"] == options.code and is_final_reply(item["status"], code):
                 return 0
         print("hlx_peer: no final reply within %g s" % options.wait, file=sys.stderr)
         return 1

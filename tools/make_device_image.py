@@ -7,14 +7,14 @@
                              [--capacity BYTES] [--free BYTES] [--service NAME]... [--ssl-service NAME]...
                              [--sync-account CLASS]... [--binary-lockdown] [--large] [--big-file-mib N]
                              [--no-sim] [--cycle-count N] [--without-service NAME]... [--atc-script FILE]
-                             [--contacts N] [--contact-groups N]
+                             [--contacts N] [--contact-groups N] [--apps N]
                              [--force]
 
 Everything not given is drawn from a random generator seeded with --seed (0 by default), so the same
 command makes the same image. The layout (state.json, lockdown.plist, fs/, rootfs/) is described in
 platform/mobiledevice/README.md, with the scripts of the diagnostics and ATC services
 (diagnostics.plist, atc.plist) and the address book of the synchronisation service (addressbook.plist,
-made by make_address_book.py). state.json is written last: a folder made straight inside a device
+made by make_address_book.py) and the apps (apps.plist, icons/, made by make_app_catalog.py). state.json is written last: a folder made straight inside a device
 root is announced only once it is complete (attaching with tools/hlx_device.py is the usual way).
 
 Importable: make_image(out, **options) takes the option names as keyword arguments (underscores for
@@ -31,6 +31,7 @@ import shutil
 import sys
 
 import make_address_book
+import make_app_catalog
 
 DEFAULT_NAME = {"iPhone": "Zo\u00eb's iPhone", "iPod": "Zo\u00eb's iPod", "iPad": "Zo\u00eb's iPad"}
 DEFAULT_PRODUCT = {
@@ -42,6 +43,7 @@ DEFAULT_PRODUCT = {
 BUILD_FOR_VERSION = {"12.4.1": "16G102", "9.3.5": "13G36", "4.1": "8B117", "4.2.1": "8C148"}
 DEFAULT_SERVICES = ["com.hlx.test.frames", "com.apple.mobile.diagnostics_relay", "com.apple.atc",
                     "com.apple.mobilesync"]
+APP_SERVICES = ["com.apple.mobile.installation_proxy", "com.apple.springboardservices"]
 DATA_CLASSES = ["Contacts", "Calendars", "Bookmarks", "Notes"]
 GIB = 1 << 30
 
@@ -284,12 +286,21 @@ def _tree_bytes(root):
     return total
 
 
+def _make_apps(out, seed, count):
+    """The apps and their icons, from a generator of their own; returns the count of user apps."""
+    count = make_app_catalog.DEFAULT_APPS if count is None else count
+    if count < 0:
+        raise ValueError("the app count is at least 0")
+    make_app_catalog.write_catalog(out, *make_app_catalog.make_catalog(random.Random("apps-%d" % seed), count))
+    return count
+
+
 def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product_type=None,
                product_version="12.4.1", serial=None, chip_id=None, paired=True, trusted=True, locked=False,
                jailbroken=False, wifi=False, capacity=64 * GIB, free=None, service=None, ssl_service=None,
                sync_account=None, binary_lockdown=False, large=False, big_file_mib=0, no_sim=False,
                cycle_count=None, without_service=None, atc_messages=None, atc_end="wait", contacts=None,
-               contact_groups=None, force=False):
+               contact_groups=None, apps=None, force=False):
     if device_class not in DEFAULT_PRODUCT:
         raise ValueError("device class must be one of %s" % ", ".join(sorted(DEFAULT_PRODUCT)))
     rng = random.Random(seed)
@@ -338,7 +349,8 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
     contact_groups = contact_groups if contact_groups is not None else (
         make_address_book.LARGE_GROUPS if large else make_address_book.DEFAULT_GROUPS)
     make_address_book.write_address_book(out, make_address_book.make_address_book(book_rng, contacts, contact_groups))
-    services = set(DEFAULT_SERVICES + list(service or [])) - set(without_service or [])
+    apps = _make_apps(out, seed, apps)
+    services = set(DEFAULT_SERVICES + APP_SERVICES + list(service or [])) - set(without_service or [])
 
     state = {
         "udid": udid,
@@ -365,7 +377,7 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
         "path": out, "udid": udid, "device_name": name, "device_class": device_class,
         "product_type": values[""]["ProductType"], "product_version": product_version, "serial": serial,
         "unique_chip_id": chip_id, "total_bytes": capacity, "free_bytes": free, "cycle_count": cycle_count,
-        "contacts": contacts, "contact_groups": contact_groups,
+        "contacts": contacts, "contact_groups": contact_groups, "apps": apps,
     }
 
 
@@ -402,6 +414,7 @@ def main(argv=None):
     parser.add_argument("--atc-script", help="a property-list or JSON file holding the list of ATC script entries")
     parser.add_argument("--contacts", type=int, help="contacts in the address book (default 8, 10000 with --large)")
     parser.add_argument("--contact-groups", type=int, help="contact groups (default 2, 50 with --large)")
+    parser.add_argument("--apps", type=int, help="user apps with metadata and icons (default 3)")
     parser.add_argument("--force", action="store_true", help="replace OUT if it exists")
     args = parser.parse_args(argv)
     try:
@@ -423,7 +436,8 @@ def main(argv=None):
                            binary_lockdown=args.binary_lockdown, large=args.large,
                            big_file_mib=args.big_file_mib, no_sim=args.no_sim, cycle_count=args.cycle_count,
                            without_service=args.without_service, atc_messages=atc_messages,
-                           contacts=args.contacts, contact_groups=args.contact_groups, force=args.force)
+                           contacts=args.contacts, contact_groups=args.contact_groups, apps=args.apps,
+                           force=args.force)
     except (ValueError, OSError) as e:
         print("make_device_image: %s" % e, file=sys.stderr)
         return 2

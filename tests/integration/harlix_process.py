@@ -2,6 +2,7 @@
 waiting on conditions with deadlines, reading reply frames, and HarlixTestCase, the surroundings of
 one test (folder, watched process, simulated PC, Harlix beside its peer)."""
 
+import datetime
 import json
 import os
 import shutil
@@ -10,6 +11,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.environ.get("HLX_TOOLS_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "tools")))
 
@@ -82,6 +84,10 @@ class DeviceLab(hlx_lab.DeviceLab):
     def env(self, tmpdir, **overrides):
         return environment(tmpdir, **dict(self.variables(), **overrides))
 
+
+# A zone 5 h 30 min east of UTC without daylight saving: local times differ from UTC by a half hour.
+PINNED_TZ = "HLX-5:30"
+PINNED_OFFSET = datetime.timedelta(hours=5, minutes=30)
 
 READY = 1  # the device-ready event
 IN_PROGRESS = 2  # the packet status of progress replies and device events
@@ -163,3 +169,43 @@ class HarlixTestCase(unittest.TestCase):
         self.next_id += 1
         self.peer.send(packet_id, code, 0, hlx_peer.encode_request(sub, payload, data))
         return packet_id
+
+    def send(self, code, json_text, data=None, sub=1):
+        """send_request with a JSON data part given as a dict or list."""
+        if isinstance(data, (dict, list)):
+            data = json.dumps(data)
+        return self.send_request(code, json_text, data, sub)
+
+    def replies(self, packet_ids, timeout=120):
+        """{id: (progress replies, final reply)}; each reply is (command, status, record, data)."""
+        results = {i: [] for i in packet_ids}
+        finals = {}
+        while len(finals) < len(packet_ids):
+            item = self.peer.receive(timeout=timeout)
+            self.assertIsNotNone(item, "no final reply for %s" % sorted(set(packet_ids) - set(finals)))
+            if item["id"] not in results:
+                continue
+            record, data = record_of(item)
+            if data and record["type"] == 0:
+                data = zlib.decompress(data)
+            reply = (item["command"], item["status"], record, data)
+            if self.is_final_reply(item["status"], record):
+                finals[item["id"]] = reply
+            else:
+                self.assertNotIn(item["id"], finals, "a reply after the final one")
+                results[item["id"]].append(reply)
+        return {i: (results[i], finals[i]) for i in packet_ids}
+
+    def is_final_reply(self, status, record):
+        """Whether a reply ends its request (an item's last reply does not)."""
+        return hlx_peer.is_final_reply(status, record["code"])
+
+    def run_request(self, code, json_text, data=None, sub=1):
+        packet_id = self.send(code, json_text, data, sub)
+        return self.replies([packet_id])[packet_id]
+
+    def assert_final(self, final, code, udid):
+        command, status, record, data = final
+        self.assertEqual(record, {"stage": 0, "code": code, "uuid": udid, "type": 0})
+        self.assertEqual(status, 1 if code == 0 else 6)
+        self.assertEqual(data, b"")

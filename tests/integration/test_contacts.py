@@ -9,17 +9,13 @@ import json
 import os
 import plistlib
 import unittest
-import zlib
 
-from harlix_process import READY, HarlixTestCase, record_of
+from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase, record_of
 
 import hlx_device  # noqa: E402 (the tools folder is importable through harlix_process)
 import make_address_book as ab  # noqa: E402
 
 LIST, LIST_GROUPS, WRITE, DELETE, GROUP, DELETE_GROUP, GROUP_MEMBERS = 100, 101, 102, 103, 104, 105, 106
-# A zone 5 h 30 min east of UTC without daylight saving: local times differ from UTC by a half hour.
-PINNED_TZ = "HLX-5:30"
-PINNED_OFFSET = datetime.timedelta(hours=5, minutes=30)
 ENTITY = ab.ENTITY_KEY
 
 
@@ -75,41 +71,6 @@ class ContactTest(HarlixTestCase):
         self.next_event(READY, udid)
 
     # ---- requests -----------------------------------------------------------------------------
-
-    def send(self, code, json_text, data=None, sub=1):
-        if isinstance(data, (dict, list)):
-            data = json.dumps(data)
-        return self.send_request(code, json_text, data, sub)
-
-    def replies(self, packet_ids, timeout=120):
-        """{id: (progress replies, final reply)}; each reply is (command, status, record, data)."""
-        results = {i: [] for i in packet_ids}
-        finals = {}
-        while len(finals) < len(packet_ids):
-            item = self.peer.receive(timeout=timeout)
-            self.assertIsNotNone(item, "no final reply for %s" % sorted(set(packet_ids) - set(finals)))
-            if item["id"] not in results:
-                continue
-            record, data = record_of(item)
-            if data and record["type"] == 0:
-                data = zlib.decompress(data)
-            reply = (item["command"], item["status"], record, data)
-            if item["status"] == 2:
-                self.assertNotIn(item["id"], finals, "a progress reply after the final one")
-                results[item["id"]].append(reply)
-            else:
-                finals[item["id"]] = reply
-        return {i: (results[i], finals[i]) for i in packet_ids}
-
-    def run_request(self, code, json_text, data=None, sub=1):
-        packet_id = self.send(code, json_text, data, sub)
-        return self.replies([packet_id])[packet_id]
-
-    def assert_final(self, final, code, udid):
-        command, status, record, data = final
-        self.assertEqual(record, {"stage": 0, "code": code, "uuid": udid, "type": 0})
-        self.assertEqual(status, 1 if code == 0 else 6)
-        self.assertEqual(data, b"")
 
     def list_contacts(self, udid):
         progress, final = self.run_request(LIST, {"uuid": udid})

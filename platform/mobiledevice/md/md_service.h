@@ -67,3 +67,5 @@ void MDRegisterTestFramesService();
 void MDRegisterDiagnosticsService();
 void MDRegisterAtcService();
 void MDRegisterMobileSyncService();
+void MDRegisterInstallationService();
+void MDRegisterSpringboardService();

@@ -90,6 +90,13 @@ CFTypeRef MDDictionaryValue(CFTypeRef dictionary, const char* key) {
   return CFDictionaryGetValue(static_cast<CFDictionaryRef>(dictionary), keyString.get());
 }
 
+bool MDDictionarySet(CFTypeRef dictionary, const char* key, CFTypeRef value) {
+  MDCFPtr keyString = MDCFStringCreate(key);
+  if (!keyString || value == nullptr) return false;
+  HLXCFDictionarySetValue(static_cast<CFMutableDictionaryRef>(const_cast<void*>(dictionary)), keyString.get(), value);
+  return true;
+}
+
 bool MDDictionaryText(CFTypeRef dictionary, const char* key, std::string* text) {
   return MDCFStringToUtf8(MDDictionaryValue(dictionary, key), text);
 }

@@ -34,6 +34,9 @@ MDCFPtr MDParseMessage(const std::string& body);
 CFTypeRef MDDictionaryValue(CFTypeRef dictionary, const char* key);
 // The UTF-8 text of a string value of a dictionary; false when missing or not a string.
 bool MDDictionaryText(CFTypeRef dictionary, const char* key, std::string* text);
+// Sets a key of a mutable dictionary (the dictionary retains the value); false when the key is not
+// UTF-8 or the value is null.
+bool MDDictionarySet(CFTypeRef dictionary, const char* key, CFTypeRef value);
 
 enum class MDFrameOrder { kBigEndian, kLittleEndian };
 

@@ -24,6 +24,8 @@ void RegisterBuiltInServices() {
   MDRegisterDiagnosticsService();
   MDRegisterAtcService();
   MDRegisterMobileSyncService();
+  MDRegisterInstallationService();
+  MDRegisterSpringboardService();
 }
 
 }  // namespace
