@@ -180,10 +180,11 @@ def describe_in_words(item):
 
 def show(item):
     """Prints a packet or event: its JSON line on standard output, its words on standard error."""
-    print(packet_to_json(item), flush=True)
+    # Words first: whoever reads the JSON line and then stops the tool has its words already.
     words = describe_in_words(item)
     if words:
         print(words, file=sys.stderr, flush=True)
+    print(packet_to_json(item), flush=True)
 
 
 def packet_to_json(item):
