@@ -10,6 +10,7 @@
 
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device_session.h"
+#include "utility/hlx_json.h"
 #include "utility/hlx_lockdown.h"
 
 namespace hlx {
@@ -159,6 +160,15 @@ SyncMessageXml& SyncMessageXml::True() {
   m_body += "<true/>";
   return *this;
 }
+SyncMessageXml& SyncMessageXml::False() {
+  m_body += "<false/>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::Date(std::string_view utcText) {
+  if (!IsXmlText(utcText)) m_convertible = false;
+  m_body += "<date>" + EscapeXmlText(utcText) + "</date>";
+  return *this;
+}
 SyncMessageXml& SyncMessageXml::BeginDict() {
   m_body += "<dict>";
   return *this;
@@ -177,6 +187,33 @@ SyncMessageXml& SyncMessageXml::EndArray() {
 }
 std::string SyncMessageXml::Text() const { return kXmlHead + m_body + kXmlTail; }
 BinaryPlistPtr SyncMessageXml::Convert() const { return m_convertible ? XmlPlistToBinary(Text()) : nullptr; }
+
+std::string SyncCountInfo(int64_t count) {
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("Count");
+  json->Int64(count);
+  json->EndObject();
+  return json.Text();
+}
+
+int64_t SyncListCount(AMDeviceRef device, const SyncDataClass& dataClass, size_t found) {
+  if (found == 0 && HasDataSyncAccount(device, dataClass.dataClassWord)) return -1;
+  return static_cast<int64_t>(found);
+}
+
+CFPtr<CFPropertyListRef> ParseChangesMessage(const std::string& xml) {
+  CFPtr<CFPropertyListRef> list = CreatePlistFromXml(xml.data(), xml.size());
+  if (!list) return nullptr;
+  CMobileExportFun& md = CMobileExportFun::GetInstance();
+  if (md.CFGetTypeID(list.get()) != kHLXCFArrayTypeID) return nullptr;
+  auto array = static_cast<CFArrayRef>(list.get());
+  if (md.CFArrayGetCount(array) < 3 || CFStringToUtf8(md.CFArrayGetValueAtIndex(array, 0)) != "SDMessageProcessChanges" ||
+      md.CFGetTypeID(md.CFArrayGetValueAtIndex(array, 2)) != kHLXCFDictionaryTypeID) {
+    return nullptr;
+  }
+  return list;
+}
 
 BinaryPlistPtr MakeClassMessage(const char* name, const SyncDataClass& dataClass) {
   return SyncMessageXml(name).String(dataClass.name).Convert();
@@ -407,6 +444,25 @@ int HLXSyncSession::OpenForChanges(AMDeviceRef device) {
   if (AcknowledgeWait("SDMessageProcessChanges") != kReplySuccess) return m_result;
   if (AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kReplySuccess) return m_result;
   return Ping();
+}
+
+int HLXSyncSession::OpenForWrites(AMDeviceRef device, ClassAnswer answer) {
+  if (Open(device, answer) != kReplySuccess) return m_result;
+  if (ReadChangesWait() != kReplySuccess) return m_result;
+  if (AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kReplySuccess) return m_result;
+  return Ping();
+}
+
+int HLXSyncSession::ReadAllBatches(ServiceMessageHandler collector, void* context, SyncAnswer& answer) {
+  answer.Reset();
+  (void)ReadAll(collector, context);
+  if (CheckAnswer(answer) != kReplySuccess) return m_result;
+  while (answer.anotherBatch) {
+    answer.Reset();
+    (void)Acknowledge(collector, context);
+    if (CheckAnswer(answer) != kReplySuccess) return m_result;
+  }
+  return m_result;
 }
 
 int HLXSyncSession::Collect(const BinaryPlist& message, ServiceMessageHandler collector, void* context,

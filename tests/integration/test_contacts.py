@@ -9,18 +9,12 @@ import json
 import os
 import plistlib
 import unittest
-import zlib
 
-from harlix_process import READY, HarlixTestCase, record_of
+from sync_harness import ENTITY, SyncTestCase, local_text
 
-import hlx_device  # noqa: E402 (the tools folder is importable through harlix_process)
 import make_address_book as ab  # noqa: E402
 
 LIST, LIST_GROUPS, WRITE, DELETE, GROUP, DELETE_GROUP, GROUP_MEMBERS = 100, 101, 102, 103, 104, 105, 106
-# A zone 5 h 30 min east of UTC without daylight saving: local times differ from UTC by a half hour.
-PINNED_TZ = "HLX-5:30"
-PINNED_OFFSET = datetime.timedelta(hours=5, minutes=30)
-ENTITY = ab.ENTITY_KEY
 
 
 def changes(records):
@@ -31,10 +25,6 @@ def changes(records):
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()
-
-
-def local_text(moment):
-    return (moment + PINNED_OFFSET).strftime("%Y-%m-%d %H:%M:%S")
 
 
 def expected_field(value):
@@ -50,66 +40,8 @@ def expected_field(value):
     return None  # data is compared on its own; arrays are not fields
 
 
-class ContactTest(HarlixTestCase):
+class ContactTest(SyncTestCase):
     first_request_id = 5001
-
-    # ---- set-up -------------------------------------------------------------------------------
-
-    def attach(self, **options):
-        """Makes and attaches an image; returns (udid, image folder). Edits before Harlix starts go
-        through `edit_book(book)` and `settings`."""
-        edit_book = options.pop("edit_book", None)
-        settings = options.pop("settings", None)
-        image = self.lab.make(**options)
-        if edit_book:
-            book = ab.read_address_book(image["path"])
-            edit_book(book)
-            ab.write_address_book(image["path"], book)
-        if settings is not None:
-            ab.write_sync_settings(image["path"], **settings)
-        udid = self.lab.attach(image)
-        return udid, hlx_device.image_folder(udid, root=self.lab.root)
-
-    def start(self, udid):
-        self.start_harlix({"TZ": PINNED_TZ})
-        self.next_event(READY, udid)
-
-    # ---- requests -----------------------------------------------------------------------------
-
-    def send(self, code, json_text, data=None, sub=1):
-        if isinstance(data, (dict, list)):
-            data = json.dumps(data)
-        return self.send_request(code, json_text, data, sub)
-
-    def replies(self, packet_ids, timeout=120):
-        """{id: (progress replies, final reply)}; each reply is (command, status, record, data)."""
-        results = {i: [] for i in packet_ids}
-        finals = {}
-        while len(finals) < len(packet_ids):
-            item = self.peer.receive(timeout=timeout)
-            self.assertIsNotNone(item, "no final reply for %s" % sorted(set(packet_ids) - set(finals)))
-            if item["id"] not in results:
-                continue
-            record, data = record_of(item)
-            if data and record["type"] == 0:
-                data = zlib.decompress(data)
-            reply = (item["command"], item["status"], record, data)
-            if item["status"] == 2:
-                self.assertNotIn(item["id"], finals, "a progress reply after the final one")
-                results[item["id"]].append(reply)
-            else:
-                finals[item["id"]] = reply
-        return {i: (results[i], finals[i]) for i in packet_ids}
-
-    def run_request(self, code, json_text, data=None, sub=1):
-        packet_id = self.send(code, json_text, data, sub)
-        return self.replies([packet_id])[packet_id]
-
-    def assert_final(self, final, code, udid):
-        command, status, record, data = final
-        self.assertEqual(record, {"stage": 0, "code": code, "uuid": udid, "type": 0})
-        self.assertEqual(status, 1 if code == 0 else 6)
-        self.assertEqual(data, b"")
 
     def list_contacts(self, udid):
         progress, final = self.run_request(LIST, {"uuid": udid})
@@ -153,7 +85,7 @@ class ContactTest(HarlixTestCase):
             records[str(book["nextRecordId"])] = {ENTITY: ab.PHONE, "contact": ["999999"], "value": "+1 000"}
             book["nextRecordId"] += 1
 
-        udid, image = self.attach(contacts=250, contact_groups=3, edit_book=edit)
+        udid, image = self.attach(contacts=250, contact_groups=3, edits={ab.STORE_FILE: edit})
         book = ab.read_address_book(image)["records"]
         self.start(udid)
         group_count, group_batches, contact_count, contact_batches = self.split_list(self.list_contacts(udid), udid)
@@ -233,11 +165,6 @@ class ContactTest(HarlixTestCase):
             self.assertEqual([len(b) for b in counts[3]], [100, 20])
 
     # ---- writes -------------------------------------------------------------------------------
-
-    def computer_messages(self, image):
-        """The messages the device received in its last session, as (name, arguments)."""
-        transcript = ab.read_transcripts(image)[-1]
-        return [m["message"] for m in transcript if m["from"] == "computer"]
 
     def test_a_new_contact_with_sub_records_is_written_and_its_ids_reported(self):
         udid, image = self.attach(contacts=12)

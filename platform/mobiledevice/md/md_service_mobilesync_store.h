@@ -51,6 +51,9 @@ struct MDSyncClassRules {
   const MDSyncEntityRule* Find(const std::string& entity) const;
 };
 
+// The classes besides contacts, each in its own md_service_mobilesync_<class>.cpp.
+MDSyncClassRules MDMakeNotesSyncRules();
+
 // The rules of a data class the device serves, or null.
 const MDSyncClassRules* MDFindSyncClass(const std::string& className);
 

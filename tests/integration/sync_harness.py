@@ -1,0 +1,108 @@
+"""What the tests of the synchronisation modules (contacts, notes, bookmarks, calendars) share: an
+image made and edited before Harlix starts, Harlix in a pinned time zone, requests with their
+progress and final replies, the list replies split into count and batches, and the device's
+transcripts."""
+
+import datetime
+import json
+import zlib
+
+from harlix_process import READY, HarlixTestCase, record_of
+
+import hlx_device  # noqa: E402 (the tools folder is importable through harlix_process)
+import make_address_book as ab  # noqa: E402
+import make_sync_data as sd  # noqa: E402
+
+# A zone 5 h 30 min east of UTC without daylight saving: local times differ from UTC by a half hour.
+PINNED_TZ = "HLX-5:30"
+PINNED_OFFSET = datetime.timedelta(hours=5, minutes=30)
+ENTITY = ab.ENTITY_KEY
+
+
+def local_text(moment):
+    return (moment + PINNED_OFFSET).strftime("%Y-%m-%d %H:%M:%S")
+
+
+def utc_text(moment):
+    return moment.strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+class SyncTestCase(HarlixTestCase):
+    # ---- set-up -------------------------------------------------------------------------------
+
+    def attach(self, edits=None, settings=None, **options):
+        """Makes and attaches an image; returns (udid, image folder). `edits` maps a store file to a
+        function that edits the store before Harlix starts; `settings` is the image's sync.json."""
+        image = self.lab.make(**options)
+        for name, edit in (edits or {}).items():
+            store = sd.read_store(image["path"], name)
+            edit(store)
+            sd.write_store(image["path"], name, store)
+        if settings is not None:
+            ab.write_sync_settings(image["path"], **settings)
+        udid = self.lab.attach(image)
+        return udid, hlx_device.image_folder(udid, root=self.lab.root)
+
+    def start(self, udid, env=None):
+        self.start_harlix(dict({"TZ": PINNED_TZ}, **(env or {})))
+        self.next_event(READY, udid)
+
+    # ---- requests -----------------------------------------------------------------------------
+
+    def send(self, code, json_text, data=None, sub=1):
+        if isinstance(data, (dict, list)):
+            data = json.dumps(data)
+        return self.send_request(code, json_text, data, sub)
+
+    def replies(self, packet_ids, timeout=120):
+        """{id: (progress replies, final reply)}; each reply is (command, status, record, data)."""
+        results = {i: [] for i in packet_ids}
+        finals = {}
+        while len(finals) < len(packet_ids):
+            item = self.peer.receive(timeout=timeout)
+            self.assertIsNotNone(item, "no final reply for %s" % sorted(set(packet_ids) - set(finals)))
+            if item["id"] not in results:
+                continue
+            record, data = record_of(item)
+            if data and record["type"] == 0:
+                data = zlib.decompress(data)
+            reply = (item["command"], item["status"], record, data)
+            if item["status"] == 2:
+                self.assertNotIn(item["id"], finals, "a progress reply after the final one")
+                results[item["id"]].append(reply)
+            else:
+                finals[item["id"]] = reply
+        return {i: (results[i], finals[i]) for i in packet_ids}
+
+    def run_request(self, code, json_text, data=None, sub=1):
+        packet_id = self.send(code, json_text, data, sub)
+        return self.replies([packet_id])[packet_id]
+
+    def assert_final(self, final, code, udid):
+        command, status, record, data = final
+        self.assertEqual(record, {"stage": 0, "code": code, "uuid": udid, "type": 0})
+        self.assertEqual(status, 1 if code == 0 else 6)
+        self.assertEqual(data, b"")
+
+    def run_list(self, code, udid):
+        """A list request that succeeds: (count, decoded record batches), checking the reply shapes
+        (a count reply, then record replies with the count's info, all with the request's code)."""
+        progress, final = self.run_request(code, {"uuid": udid})
+        self.assert_final(final, 0, udid)
+        self.assertTrue(progress, "a count reply")
+        batches = []
+        for index, (command, status, record, data) in enumerate(progress):
+            self.assertEqual((command, status, record["uuid"], record["type"]), (code, 2, udid, 0))
+            self.assertEqual(record["stage"], 0 if index == 0 else 1)
+            if index == 0:
+                self.assertEqual(data, b"")
+                count = record["info"]["Count"]
+            else:
+                self.assertEqual(record["info"], {"Count": count})
+                batches.append(json.loads(data.decode("utf-8")))
+        return count, batches
+
+    def computer_messages(self, image):
+        """The messages the device received in its last session."""
+        transcript = ab.read_transcripts(image)[-1]
+        return [m["message"] for m in transcript if m["from"] == "computer"]

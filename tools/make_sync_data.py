@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""Notes, bookmarks and calendars of a simulated device image: what the device's synchronisation
+service ("com.apple.mobilesync") serves for the classes "com.apple.Notes", "com.apple.Bookmarks"
+and "com.apple.Calendars". make_device_image.py calls write_sync_data(); tests read the stores back
+with read_store(). Standard library only.
+
+Each class is one store file in the image, in the format of the address book
+(make_address_book.py): {"nextRecordId": n, "records": {id: record}}, every record holding
+"com.apple.syncservices.RecordEntityName". Ids are numeric texts handed out in the order the
+records are made. Dates are plist dates.
+
+    make_sync_data.py IMAGE [--seed N] [--notes N] [--bookmarks N] [--calendars N]
+"""
+
+import argparse
+import datetime
+import json
+import os
+import plistlib
+import random
+import sys
+
+ENTITY_KEY = "com.apple.syncservices.RecordEntityName"
+NOTES_FILE = "notes.plist"
+NOTE = "com.apple.notes.Note"
+DEFAULT_NOTES = 5
+
+SUBJECTS = ["Shopping", "Ideas & plans", "Call <Anna>", "R\u00e9union", "\u8cb7\u3044\u7269", "Trip \U0001f30d"]
+LINES = ["Milk, eggs & bread", "Ask about the <b>offer</b>", "Line one\nLine two", "Caf\u00e9 at 10",
+         "\"Quoted\" text", "Tabs\tand spaces"]
+
+
+def _moment(rng):
+    """A moment in UTC (plistlib writes naive datetimes as UTC), whole seconds."""
+    return datetime.datetime(2015, 1, 1) + datetime.timedelta(seconds=rng.randrange(8 * 365 * 86400))
+
+
+class _Store:
+    def __init__(self):
+        self.records = {}
+        self.next_id = 1
+
+    def add(self, record):
+        record_id = str(self.next_id)
+        self.next_id += 1
+        self.records[record_id] = record
+        return record_id
+
+    def book(self):
+        return {"nextRecordId": self.next_id, "records": self.records}
+
+
+def make_notes(rng, count=DEFAULT_NOTES):
+    store = _Store()
+    for index in range(count):
+        created = _moment(rng)
+        note = {ENTITY_KEY: NOTE, "subject": "%s %d" % (rng.choice(SUBJECTS), index),
+                "content": "\n".join(rng.sample(LINES, rng.randrange(1, 4))), "contentType": "text/plain",
+                "dateCreated": created,
+                "dateModified": created + datetime.timedelta(seconds=rng.randrange(86400 * 30))}
+        if index % 3 == 0:
+            note["author"] = "Zo\u00eb"
+        store.add(note)
+    return store.book()
+
+
+def write_store(folder, name, store, binary=False):
+    with open(os.path.join(folder, name), "wb") as f:
+        plistlib.dump(store, f, fmt=plistlib.FMT_BINARY if binary else plistlib.FMT_XML, sort_keys=True)
+
+
+def read_store(folder, name):
+    with open(os.path.join(folder, name), "rb") as f:
+        return plistlib.load(f)
+
+
+def write_sync_data(folder, seed=0, notes=None):
+    """The stores of an image, each drawn from a generator of its own (so one count changes nothing
+    of the other stores)."""
+    write_store(folder, NOTES_FILE, make_notes(random.Random("notes-%d" % seed),
+                                               DEFAULT_NOTES if notes is None else notes))
+
+
+def add_arguments(parser):
+    parser.add_argument("--notes", type=int, help="notes (default %d)" % DEFAULT_NOTES)
+
+
+def sync_data_options(args):
+    """The write_sync_data keywords of parsed arguments; ValueError for negative counts."""
+    options = {"notes": args.notes}
+    if any(v is not None and v < 0 for v in options.values()):
+        raise ValueError("counts are not negative")
+    return options
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Write the notes, bookmarks and calendars of a device image.")
+    parser.add_argument("image", help="the image folder")
+    parser.add_argument("--seed", type=int, default=0)
+    add_arguments(parser)
+    args = parser.parse_args(argv)
+    try:
+        write_sync_data(args.image, args.seed, **sync_data_options(args))
+    except (ValueError, OSError) as e:
+        print("make_sync_data: %s" % e, file=sys.stderr)
+        return 2
+    print(json.dumps({"notes": len(read_store(args.image, NOTES_FILE)["records"])}))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
