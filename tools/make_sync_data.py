@@ -24,6 +24,10 @@ ENTITY_KEY = "com.apple.syncservices.RecordEntityName"
 NOTES_FILE = "notes.plist"
 NOTE = "com.apple.notes.Note"
 DEFAULT_NOTES = 5
+BOOKMARKS_FILE = "bookmarks.plist"
+FOLDER = "com.apple.bookmarks.Folder"
+BOOKMARK = "com.apple.bookmarks.Bookmark"
+DEFAULT_BOOKMARKS = 5
 
 SUBJECTS = ["Shopping", "Ideas & plans", "Call <Anna>", "R\u00e9union", "\u8cb7\u3044\u7269", "Trip \U0001f30d"]
 LINES = ["Milk, eggs & bread", "Ask about the <b>offer</b>", "Line one\nLine two", "Caf\u00e9 at 10",
@@ -64,6 +68,38 @@ def make_notes(rng, count=DEFAULT_NOTES):
     return store.book()
 
 
+def make_bookmarks(rng, extra=DEFAULT_BOOKMARKS):
+    """Two top-level folders and a top-level bookmark; the first folder holds three bookmarks at
+    positions 2, 0 and 1 (made in that order) and a subfolder; one bookmark lies in both folders;
+    `extra` more bookmarks go to random folders at random positions."""
+    store = _Store()
+
+    def folder(name, position, parents=None):
+        record = {ENTITY_KEY: FOLDER, "name": name, "position": position}
+        if parents is not None:
+            record["parent"] = parents
+        return store.add(record)
+
+    def bookmark(name, url, position, parents=None):
+        record = {ENTITY_KEY: BOOKMARK, "name": name, "url": url, "position": position}
+        if parents is not None:
+            record["parent"] = parents
+        return store.add(record)
+
+    favourites = folder("Favourites \u2605", 5)
+    menu = folder("Menu & <more>", -1)
+    bookmark("Top", "https://example.com/top?a=1&b=2", 2)
+    for position in (2, 0, 1):
+        bookmark("Fav %d" % position, "https://example.com/fav/%d" % position, position, [favourites])
+    nested = folder("Nested", 3, [favourites])
+    bookmark("Shared \U0001f310", "https://example.org/shared", 4, [favourites, menu])
+    folders = [favourites, menu, nested]
+    for index in range(extra):
+        bookmark("Site %d" % index, "https://site%d.example.net/" % index, rng.randrange(-3, 20),
+                 [rng.choice(folders)])
+    return store.book()
+
+
 def write_store(folder, name, store, binary=False):
     with open(os.path.join(folder, name), "wb") as f:
         plistlib.dump(store, f, fmt=plistlib.FMT_BINARY if binary else plistlib.FMT_XML, sort_keys=True)
@@ -74,20 +110,24 @@ def read_store(folder, name):
         return plistlib.load(f)
 
 
-def write_sync_data(folder, seed=0, notes=None):
+def write_sync_data(folder, seed=0, notes=None, bookmarks=None):
     """The stores of an image, each drawn from a generator of its own (so one count changes nothing
     of the other stores)."""
     write_store(folder, NOTES_FILE, make_notes(random.Random("notes-%d" % seed),
                                                DEFAULT_NOTES if notes is None else notes))
+    write_store(folder, BOOKMARKS_FILE, make_bookmarks(random.Random("bookmarks-%d" % seed),
+                                                       DEFAULT_BOOKMARKS if bookmarks is None else bookmarks))
 
 
 def add_arguments(parser):
     parser.add_argument("--notes", type=int, help="notes (default %d)" % DEFAULT_NOTES)
+    parser.add_argument("--bookmarks", type=int,
+                        help="bookmarks besides the fixed folder tree (default %d)" % DEFAULT_BOOKMARKS)
 
 
 def sync_data_options(args):
     """The write_sync_data keywords of parsed arguments; ValueError for negative counts."""
-    options = {"notes": args.notes}
+    options = {"notes": args.notes, "bookmarks": args.bookmarks}
     if any(v is not None and v < 0 for v in options.values()):
         raise ValueError("counts are not negative")
     return options
@@ -104,7 +144,8 @@ def main(argv=None):
     except (ValueError, OSError) as e:
         print("make_sync_data: %s" % e, file=sys.stderr)
         return 2
-    print(json.dumps({"notes": len(read_store(args.image, NOTES_FILE)["records"])}))
+    print(json.dumps({"notes": len(read_store(args.image, NOTES_FILE)["records"]),
+                      "bookmarks": len(read_store(args.image, BOOKMARKS_FILE)["records"])}))
     return 0
 
 

@@ -37,6 +37,9 @@ struct MDSyncEntityRule {
   std::string referenceField;               // "" when the entity refers to nothing
   bool ownedByReference = false;
   std::vector<std::string> keptWhenAbsent;  // fields an update without them leaves as they were
+  // With `ownedByReference`: a record without the reference field at all stands on its own (a
+  // top-level bookmark); one whose references all went goes.
+  bool ownerlessAtTop = false;
 };
 
 struct MDSyncClassRules {
@@ -53,6 +56,7 @@ struct MDSyncClassRules {
 
 // The classes besides contacts, each in its own md_service_mobilesync_<class>.cpp.
 MDSyncClassRules MDMakeNotesSyncRules();
+MDSyncClassRules MDMakeBookmarksSyncRules();
 
 // The rules of a data class the device serves, or null.
 const MDSyncClassRules* MDFindSyncClass(const std::string& className);
