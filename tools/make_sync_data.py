@@ -28,6 +28,14 @@ BOOKMARKS_FILE = "bookmarks.plist"
 FOLDER = "com.apple.bookmarks.Folder"
 BOOKMARK = "com.apple.bookmarks.Bookmark"
 DEFAULT_BOOKMARKS = 5
+CALENDARS_FILE = "calendars.plist"
+CALENDAR = "com.apple.calendars.Calendar"
+EVENT = "com.apple.calendars.Event"
+RECURRENCE = "com.apple.calendars.Recurrence"
+ALARM = "com.apple.calendars.DisplayAlarm"
+DEFAULT_CALENDARS = 3
+CALENDAR_TITLES = ["Home", "Work & <Team>", "Family \U0001f3e0", "Sport", "F\u00eates"]
+EVENT_SUMMARIES = ["Dentist", "Stand-up <daily>", "Lunch & talk", "Match \u26bd", "Flight"]
 
 SUBJECTS = ["Shopping", "Ideas & plans", "Call <Anna>", "R\u00e9union", "\u8cb7\u3044\u7269", "Trip \U0001f30d"]
 LINES = ["Milk, eggs & bread", "Ask about the <b>offer</b>", "Line one\nLine two", "Caf\u00e9 at 10",
@@ -100,6 +108,42 @@ def make_bookmarks(rng, extra=DEFAULT_BOOKMARKS):
     return store.book()
 
 
+def make_calendars(rng, count=DEFAULT_CALENDARS):
+    """`count` calendars with one to three events each; every third event also lies in the calendar
+    before; every second event recurs, every third has a display alarm."""
+    store = _Store()
+    calendar_ids = []
+    events = 0
+    for index in range(count):
+        calendar_id = store.add({ENTITY_KEY: CALENDAR, "title": "%s %d" % (rng.choice(CALENDAR_TITLES), index),
+                                 "read only": int(index % 4 == 3),
+                                 "colorComponents": [rng.randrange(256) for _ in range(3)] + [255]})
+        for _ in range(rng.randrange(1, 4)):
+            start = _moment(rng)
+            calendars = [calendar_id] + ([calendar_ids[-1]] if events % 3 == 2 and calendar_ids else [])
+            event = {ENTITY_KEY: EVENT, "summary": rng.choice(EVENT_SUMMARIES), "start date": start,
+                     "end date": start + datetime.timedelta(minutes=30 * rng.randrange(1, 6)),
+                     "all day": int(events % 5 == 4), "start date.timezone": "Europe/Berlin",
+                     "calendar": calendars}
+            if rng.random() < 0.6:
+                event["location"] = "Room %d & hall" % rng.randrange(10)
+            if rng.random() < 0.5:
+                event["description"] = "Bring <notes>\nand coffee"
+            if rng.random() < 0.3:
+                event["url"] = "https://example.com/e/%d?x=1&y=2" % events
+            event_id = store.add(event)
+            if events % 2 == 0:
+                store.add({ENTITY_KEY: RECURRENCE, "frequency": rng.choice(["daily", "weekly", "monthly"]),
+                           "interval": rng.randrange(1, 4), "until": start + datetime.timedelta(days=90),
+                           "owner": [event_id]})
+            if events % 3 == 0:
+                store.add({ENTITY_KEY: ALARM, "description": "Reminder", "triggerduration": -900,
+                           "owner": [event_id]})
+            events += 1
+        calendar_ids.append(calendar_id)
+    return store.book()
+
+
 def write_store(folder, name, store, binary=False):
     with open(os.path.join(folder, name), "wb") as f:
         plistlib.dump(store, f, fmt=plistlib.FMT_BINARY if binary else plistlib.FMT_XML, sort_keys=True)
@@ -110,24 +154,27 @@ def read_store(folder, name):
         return plistlib.load(f)
 
 
-def write_sync_data(folder, seed=0, notes=None, bookmarks=None):
+def write_sync_data(folder, seed=0, notes=None, bookmarks=None, calendars=None):
     """The stores of an image, each drawn from a generator of its own (so one count changes nothing
     of the other stores)."""
     write_store(folder, NOTES_FILE, make_notes(random.Random("notes-%d" % seed),
                                                DEFAULT_NOTES if notes is None else notes))
     write_store(folder, BOOKMARKS_FILE, make_bookmarks(random.Random("bookmarks-%d" % seed),
                                                        DEFAULT_BOOKMARKS if bookmarks is None else bookmarks))
+    write_store(folder, CALENDARS_FILE, make_calendars(random.Random("calendars-%d" % seed),
+                                                       DEFAULT_CALENDARS if calendars is None else calendars))
 
 
 def add_arguments(parser):
     parser.add_argument("--notes", type=int, help="notes (default %d)" % DEFAULT_NOTES)
     parser.add_argument("--bookmarks", type=int,
                         help="bookmarks besides the fixed folder tree (default %d)" % DEFAULT_BOOKMARKS)
+    parser.add_argument("--calendars", type=int, help="calendars (default %d)" % DEFAULT_CALENDARS)
 
 
 def sync_data_options(args):
     """The write_sync_data keywords of parsed arguments; ValueError for negative counts."""
-    options = {"notes": args.notes, "bookmarks": args.bookmarks}
+    options = {"notes": args.notes, "bookmarks": args.bookmarks, "calendars": args.calendars}
     if any(v is not None and v < 0 for v in options.values()):
         raise ValueError("counts are not negative")
     return options
@@ -145,7 +192,8 @@ def main(argv=None):
         print("make_sync_data: %s" % e, file=sys.stderr)
         return 2
     print(json.dumps({"notes": len(read_store(args.image, NOTES_FILE)["records"]),
-                      "bookmarks": len(read_store(args.image, BOOKMARKS_FILE)["records"])}))
+                      "bookmarks": len(read_store(args.image, BOOKMARKS_FILE)["records"]),
+                      "calendars": len(read_store(args.image, CALENDARS_FILE)["records"])}))
     return 0
 
 

@@ -50,6 +50,7 @@ struct SyncDataClass {
   const char* deviceAnchorName;
   int32_t version;
   const char* dataClassWord;
+  const char* pingText = nullptr;  // the ping's argument in place of the class name, when set
 };
 extern const SyncDataClass kSyncContacts;
 extern const SyncDataClass kSyncNotes;
@@ -159,6 +160,9 @@ CFPtr<CFPropertyListRef> ParseChangesMessage(const std::string& xml);
 // values at any depth; other values are kept as they are) and its binary serialisation; null when
 // the list cannot be rebuilt. A record id is no pattern: "." matches a dot only.
 BinaryPlistPtr ReplaceTextInMessage(CFPropertyListRef message, const std::string& from, const std::string& to);
+// The same for several pairs at once, in one pass: at each place the longest old text that starts
+// there is replaced, and what was put in is not searched again.
+BinaryPlistPtr ReplaceTextsInMessage(CFPropertyListRef message, const std::map<std::string, std::string>& replacements);
 
 // Adds to `object` a member named `entityName` whose value is an object mapping every old id of
 // `remap` (in byte order) to its device id.
@@ -209,6 +213,9 @@ class HLXSyncSession {
   // answer is another batch (SDMessageProcessChanges); the collector reads each batch. A listing cut
   // off midway fails the session, so it never passes for a complete one.
   [[nodiscard]] int ReadAllBatches(ServiceMessageHandler collector, void* context, SyncAnswer& answer);
+  // A whole listing: Prepare, Open (one answer taken), ReadAllBatches, Finish (one answer taken; a
+  // finish that goes wrong loses nothing of records that are all in).
+  [[nodiscard]] int ListAll(AMDeviceRef device, ServiceMessageHandler collector, void* context, SyncAnswer& answer);
   // Opens the session for the writes of a class whose change query is one batch (notes, bookmarks,
   // calendars): the class answer as given, the change query, one acknowledgement awaiting
   // SDMessageDeviceReadyToReceiveChanges, the ping.

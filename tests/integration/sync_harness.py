@@ -102,6 +102,22 @@ class SyncTestCase(HarlixTestCase):
                 batches.append(json.loads(data.decode("utf-8")))
         return count, batches
 
+    def assert_sessions_fail(self, cases, store_file, **image_options):
+        """Each case (sync.json settings, request code, data, expected code) runs on an image and a
+        Harlix of its own: the request ends with that code, reports nothing, and the store file is
+        as it was (the device commits nothing of a failed session)."""
+        for settings, code, data, want in cases:
+            with self.subTest(settings=settings, code=code):
+                udid, image = self.attach(settings=settings, **image_options)
+                before = sd.read_store(image, store_file)
+                self.start(udid)
+                progress, final = self.run_request(code, {"uuid": udid}, data)
+                self.assert_final(final, want, udid)
+                self.assertEqual(progress, [], "nothing is reported of a session that failed")
+                self.assertEqual(sd.read_store(image, store_file), before)
+                self.peer.close()
+                self.peer = None
+
     def computer_messages(self, image):
         """The messages the device received in its last session."""
         transcript = ab.read_transcripts(image)[-1]

@@ -104,23 +104,18 @@ class NoteTest(SyncTestCase):
         self.assertEqual(len(notes_of(image)), 1)
         self.peer.close()
         self.peer = None
-        cases = [
-            ({"refuseClasses": ["com.apple.Notes"]}, LIST, 32),
-            ({"dropAnswerTo": "SDMessageSyncDataClassWithDevice"}, LIST, 24),
-            ({"dropAnswerTo": "SDMessageAcknowledgeChangesFromDevice"}, LIST, 24),
-            ({"refuseClasses": ["com.apple.Notes"]}, ADD, 32),
-            ({"remapNothing": True}, ADD, 30),
-        ]
-        for settings, code, want in cases:
-            with self.subTest(settings=settings, code=code):
-                udid, image = self.attach(sync_data={"notes": 25}, settings=dict(settings, batchRecords=10))
-                self.start(udid)
-                progress, final = self.run_request(code, {"uuid": udid}, {"id": "n"} if code == ADD else None)
-                self.assert_final(final, want, udid)
-                self.assertEqual(progress, [], "nothing is reported of a session that failed")
-                self.assertEqual(len(notes_of(image)), 25 if want != 30 else 26)
-                self.peer.close()
-                self.peer = None
+        self.assert_sessions_fail([({"refuseClasses": ["com.apple.Notes"], "batchRecords": 10}, LIST, None, 32),
+                                   ({"dropAnswerTo": "SDMessageSyncDataClassWithDevice"}, LIST, None, 24),
+                                   ({"dropAnswerTo": "SDMessageAcknowledgeChangesFromDevice", "batchRecords": 10},
+                                    LIST, None, 24),
+                                   ({"refuseClasses": ["com.apple.Notes"]}, ADD, {"id": "n"}, 32)],
+                                  sd.NOTES_FILE, sync_data={"notes": 25})
+        # A note the device keeps without naming its id: 30, and nothing is reported.
+        udid, image = self.attach(sync_data={"notes": 1}, settings={"remapNothing": True})
+        self.start(udid)
+        progress, final = self.run_request(ADD, {"uuid": udid}, {"id": "n"})
+        self.assert_final(final, 30, udid)
+        self.assertEqual(progress, [])
 
 
 if __name__ == "__main__":

@@ -206,7 +206,7 @@ const MDSyncEntityRule* MDSyncClassRules::Find(const std::string& entity) const 
 
 const MDSyncClassRules* MDFindSyncClass(const std::string& className) {
   static const auto* classes = new std::vector<MDSyncClassRules>{MakeContactsRules(), MDMakeNotesSyncRules(),
-                                                                MDMakeBookmarksSyncRules()};
+                                                                MDMakeBookmarksSyncRules(), MDMakeCalendarsSyncRules()};
   for (const MDSyncClassRules& rules : *classes) {
     if (rules.className == className) return &rules;
   }

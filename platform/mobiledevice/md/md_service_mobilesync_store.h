@@ -57,6 +57,7 @@ struct MDSyncClassRules {
 // The classes besides contacts, each in its own md_service_mobilesync_<class>.cpp.
 MDSyncClassRules MDMakeNotesSyncRules();
 MDSyncClassRules MDMakeBookmarksSyncRules();
+MDSyncClassRules MDMakeCalendarsSyncRules();
 
 // The rules of a data class the device serves, or null.
 const MDSyncClassRules* MDFindSyncClass(const std::string& className);

@@ -162,11 +162,8 @@ int HLXModuleBookmark::Run(FeatureRequest& request) {
 int HLXModuleBookmark::ListBookmarks(const FeatureRequest& request) {
   AMDeviceRef device = request.Device()->Device();
   HLXSyncSession session(kSyncBookmarks);
-  if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.Open(device, ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
   BookmarkSyncContext context;
-  if (session.ReadAllBatches(BookmarkRecordCollector, &context, context) != kReplySuccess) return session.Result();
-  (void)session.Finish(ClassAnswer::kAcceptOne);
+  if (session.ListAll(device, BookmarkRecordCollector, &context, context) != kReplySuccess) return session.Result();
 
   const std::vector<const BookmarkNode*> roots = LinkTree(context.nodes);
   const size_t bookmarks = static_cast<size_t>(std::count_if(

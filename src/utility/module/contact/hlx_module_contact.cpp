@@ -43,14 +43,10 @@ int HLXModuleContact::Run(FeatureRequest& request) {
 int HLXModuleContact::ListContacts(const FeatureRequest& request) {
   AMDeviceRef device = request.Device()->Device();
   HLXSyncSession session(kSyncContacts);
-  if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.Open(device, ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
   // Every batch must be in before anything is reported (hlx_sync_session.h).
   ContactSyncContext context;
   context.step = 0;
-  if (session.ReadAllBatches(ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
-  // The records are all in: a finish that goes wrong loses nothing of them.
-  (void)session.Finish(ClassAnswer::kAcceptOne);
+  if (session.ListAll(device, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
 
   const size_t contactCount = context.records.ContactCount();
   const ContactRecordSet& records = context.records;

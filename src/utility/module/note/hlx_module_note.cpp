@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,7 +14,6 @@
 #include "utility/hlx_plist.h"
 #include "utility/hlx_request_code.h"
 #include "utility/hlx_sync_session.h"
-#include "utility/hlx_text.h"
 #include "utility/hlx_time.h"
 
 namespace hlx {
@@ -50,11 +48,6 @@ struct NoteSyncContext : SyncAnswer {
   std::string deviceId;
 };
 
-std::string LocalText(const std::string& utcText) {
-  std::unique_ptr<char, FreeDeleter> local(UtcTextToLocalText(utcText.c_str()));
-  return local ? std::string(local.get()) : std::string();
-}
-
 void CollectNote(NoteSyncContext* sync, const std::string& id, const CIOSDictionary& record) {
   if (record.Find(kSyncRecordEntityKey) == nullptr) return;
   NoteRecord note;
@@ -67,8 +60,8 @@ void CollectNote(NoteSyncContext* sync, const std::string& id, const CIOSDiction
     else if (key == "content") note.content = *text;
     else if (key == "contentType") note.contentType = *text;
     else if (key == kSyncRecordEntityKey) note.entityName = *text;
-    else if (key == "dateCreated") note.dateCreatedSource = *text, note.dateCreated = LocalText(*text);
-    else if (key == "dateModified") note.dateModifiedSource = *text, note.dateModified = LocalText(*text);
+    else if (key == "dateCreated") note.dateCreatedSource = *text, note.dateCreated = UtcTextToLocalDateText(*text);
+    else if (key == "dateModified") note.dateModifiedSource = *text, note.dateModified = UtcTextToLocalDateText(*text);
   }
   auto [it, added] = sync->index.emplace(id, sync->notes.size());
   if (added) {
@@ -152,12 +145,8 @@ int HLXModuleNote::Run(FeatureRequest& request) {
 int HLXModuleNote::ListNotes(const FeatureRequest& request) {
   AMDeviceRef device = request.Device()->Device();
   HLXSyncSession session(kSyncNotes);
-  if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.Open(device, ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
   NoteSyncContext context;
-  if (session.ReadAllBatches(NoteRecordCollector, &context, context) != kReplySuccess) return session.Result();
-  // The notes are all in: a finish that goes wrong loses nothing of them.
-  (void)session.Finish(ClassAnswer::kAcceptOne);
+  if (session.ListAll(device, NoteRecordCollector, &context, context) != kReplySuccess) return session.Result();
 
   const std::string info = SyncCountInfo(SyncListCount(device, kSyncNotes, context.notes.size()));
   request.SendProgress(kRequestListNotes, 0, &info, nullptr);
@@ -183,7 +172,7 @@ int HLXModuleNote::AddNote(const FeatureRequest& request, const rapidjson::Value
   note.entityName = kNoteEntity;
   note.contentType = "text/plain";
   note.dateCreatedSource = note.dateModifiedSource = UtcNowText();
-  note.dateCreated = note.dateModified = LocalText(note.dateCreatedSource);
+  note.dateCreated = note.dateModified = UtcTextToLocalDateText(note.dateCreatedSource);
 
   // Built element by element, every text escaped: an id, title or content holding markup stays text.
   SyncMessageXml xml("SDMessageProcessChanges");
