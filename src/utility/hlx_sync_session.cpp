@@ -78,8 +78,8 @@ std::string ReplaceAll(const std::string& text, const std::map<std::string, std:
 // kept in `made` until the list is serialised: a container made with null callbacks does not
 // retain its values under every CoreFoundation. Values other than strings and containers are the
 // original's (borrowed; the original outlives the copy).
-CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::map<std::string, std::string>& replacements, int depth,
-                                 std::vector<CFPtr<CFTypeRef>>* made) {
+CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::map<std::string, std::string>& replacements,
+                                 ReplaceScope scope, int depth, std::vector<CFPtr<CFTypeRef>>* made) {
   if (value == nullptr || depth > kMaxMessageDepth) return nullptr;
   CMobileExportFun& md = Md();
   const CFTypeID type = md.CFGetTypeID(value);
@@ -88,7 +88,12 @@ CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::map<std::string, st
     return object;
   };
   if (type == kHLXCFStringTypeID) {
-    const std::string text = ReplaceAll(CFStringToUtf8(value), replacements);
+    std::string text = CFStringToUtf8(value);
+    if (scope == ReplaceScope::kAnywhere) {
+      text = ReplaceAll(text, replacements);
+    } else if (auto whole = replacements.find(text); whole != replacements.end()) {
+      text = whole->second;
+    }
     return keep(md.CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8));
   }
   if (type == kHLXCFArrayTypeID) {
@@ -96,7 +101,7 @@ CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::map<std::string, st
     CFMutableArrayRef copy = md.CFArrayCreateMutable(nullptr, 0, nullptr);
     if (keep(copy) == nullptr) return nullptr;
     for (CFIndex i = 0; i < md.CFArrayGetCount(array); ++i) {
-      CFTypeRef element = RebuildWithReplacement(md.CFArrayGetValueAtIndex(array, i), replacements, depth + 1, made);
+      CFTypeRef element = RebuildWithReplacement(md.CFArrayGetValueAtIndex(array, i), replacements, scope, depth + 1, made);
       if (element == nullptr) return nullptr;
       md.CFArrayAppendValue(copy, element);
     }
@@ -111,8 +116,8 @@ CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::map<std::string, st
     CFMutableDictionaryRef copy = md.CFDictionaryCreateMutable(nullptr, count, nullptr, nullptr);
     if (keep(copy) == nullptr) return nullptr;
     for (CFIndex i = 0; i < count; ++i) {
-      CFTypeRef key = RebuildWithReplacement(keys[static_cast<size_t>(i)], replacements, depth + 1, made);
-      CFTypeRef element = RebuildWithReplacement(values[static_cast<size_t>(i)], replacements, depth + 1, made);
+      CFTypeRef key = RebuildWithReplacement(keys[static_cast<size_t>(i)], replacements, scope, depth + 1, made);
+      CFTypeRef element = RebuildWithReplacement(values[static_cast<size_t>(i)], replacements, scope, depth + 1, made);
       if (key == nullptr || element == nullptr) return nullptr;
       md.CFDictionaryAddValue(copy, key, element);
     }
@@ -321,12 +326,13 @@ const PlistVariant::Array* TakeSyncAnswer(SyncAnswer* answer, const uint8_t* byt
 }
 
 BinaryPlistPtr ReplaceTextInMessage(CFPropertyListRef message, const std::string& from, const std::string& to) {
-  return ReplaceTextsInMessage(message, {{from, to}});
+  return ReplaceTextsInMessage(message, {{from, to}}, ReplaceScope::kAnywhere);
 }
 
-BinaryPlistPtr ReplaceTextsInMessage(CFPropertyListRef message, const std::map<std::string, std::string>& replacements) {
+BinaryPlistPtr ReplaceTextsInMessage(CFPropertyListRef message, const std::map<std::string, std::string>& replacements,
+                                     ReplaceScope scope) {
   std::vector<CFPtr<CFTypeRef>> made;
-  CFTypeRef rebuilt = RebuildWithReplacement(message, replacements, 0, &made);
+  CFTypeRef rebuilt = RebuildWithReplacement(message, replacements, scope, 0, &made);
   if (rebuilt == nullptr) return nullptr;
   return SerializePlist(rebuilt, kCFPropertyListBinaryFormat_v1_0);
 }

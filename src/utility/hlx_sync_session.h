@@ -160,9 +160,13 @@ CFPtr<CFPropertyListRef> ParseChangesMessage(const std::string& xml);
 // values at any depth; other values are kept as they are) and its binary serialisation; null when
 // the list cannot be rebuilt. A record id is no pattern: "." matches a dot only.
 BinaryPlistPtr ReplaceTextInMessage(CFPropertyListRef message, const std::string& from, const std::string& to);
-// The same for several pairs at once, in one pass: at each place the longest old text that starts
-// there is replaced, and what was put in is not searched again.
-BinaryPlistPtr ReplaceTextsInMessage(CFPropertyListRef message, const std::map<std::string, std::string>& replacements);
+// The same for several pairs at once. kAnywhere: in one pass, at each place the longest old text
+// that starts there is replaced, and what was put in is not searched again. kWholeText: only a
+// string that equals an old text is replaced (a reference to a record is a whole string, and a
+// record id that merely contains another id stays as it is).
+enum class ReplaceScope { kAnywhere, kWholeText };
+BinaryPlistPtr ReplaceTextsInMessage(CFPropertyListRef message, const std::map<std::string, std::string>& replacements,
+                                     ReplaceScope scope);
 
 // Adds to `object` a member named `entityName` whose value is an object mapping every old id of
 // `remap` (in byte order) to its device id.

@@ -97,7 +97,8 @@ class CalendarTest(SyncTestCase):
     def test_a_calendar_is_written_with_references_rewritten_and_deleted_with_its_events(self):
         udid, image = self.attach(sync_data={"calendars": 2})
         self.start(udid)
-        calendar, first, second = "cal.(1)", "ev+1", "ev+2"
+        # The second event's id holds the calendar's: only whole references are rewritten.
+        calendar, first, second = "cal.(1)", "ev+1", "cal.(1)+2"
         data = {
             sd.CALENDAR: changes({calendar: {ENTITY: sd.CALENDAR, "title": "New <cal> & co", "read only": 0,
                                              "colorComponents": [1, 2, 3, 255]}}),
@@ -116,6 +117,7 @@ class CalendarTest(SyncTestCase):
         self.assertEqual(records[device_calendar]["title"], "New <cal> & co")
         for sent in (first, second):
             self.assertEqual(records[remap[sd.EVENT][sent]]["calendar"], [device_calendar])
+            self.assertEqual(records[remap[sd.EVENT][sent]]["summary"], sent)
         self.assertEqual(records[remap[sd.ALARM]["al"]]["owner"], [remap[sd.EVENT][first]])
         self.assertEqual(records[remap[sd.RECURRENCE]["rec"]]["owner"], [remap[sd.EVENT][second]])
         pings = [m for m in self.computer_messages(image) if m[0] == "DLMessagePing"]

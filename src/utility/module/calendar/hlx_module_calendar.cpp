@@ -316,7 +316,7 @@ int HLXModuleCalendar::WriteCalendar(const FeatureRequest& request, const rapidj
     }
     if (!member->value.IsString()) return kReplyBadData;
     messages[i] = ParseChangesMessage(StringOf(member->value));
-    if (!messages[i] || !ReplaceTextsInMessage(messages[i].get(), {})) return kReplyBadData;
+    if (!messages[i] || !ReplaceTextsInMessage(messages[i].get(), {}, ReplaceScope::kWholeText)) return kReplyBadData;
   }
 
   HLXSyncSession session(kSyncCalendars);
@@ -327,10 +327,11 @@ int HLXModuleCalendar::WriteCalendar(const FeatureRequest& request, const rapidj
   std::map<std::string, std::string> remaps[kWrittenEntityCount];
   for (int i = 0; i < kWrittenEntityCount; ++i) {
     if (!messages[i]) continue;
-    // The ids the desktop chose for the records referred to go out as the device's ids, replaced
-    // as literal text (an id is no pattern) in one pass over every pair.
+    // The ids the desktop chose for the records referred to go out as the device's ids: literal
+    // whole texts (an id is no pattern, and an id that merely contains another stays as it is).
     BinaryPlistPtr message = ReplaceTextsInMessage(
-        messages[i].get(), kReferredEntity[i] < 0 ? std::map<std::string, std::string>() : remaps[kReferredEntity[i]]);
+        messages[i].get(), kReferredEntity[i] < 0 ? std::map<std::string, std::string>() : remaps[kReferredEntity[i]],
+        ReplaceScope::kWholeText);
     if (!message) return session.Fail(kReplyBadData);  // unfinished: nothing is kept
     CalendarSyncContext context;
     context.listing = false;
