@@ -108,9 +108,9 @@ def make_bookmarks(rng, extra=DEFAULT_BOOKMARKS):
     return store.book()
 
 
-def make_calendars(rng, count=DEFAULT_CALENDARS):
-    """`count` calendars with one to three events each; every third event also lies in the calendar
-    before; every second event recurs, every third has a display alarm."""
+def make_calendars(rng, count=DEFAULT_CALENDARS, events_per_calendar=None):
+    """`count` calendars with one to three events each (or `events_per_calendar`); every third event
+    also lies in the calendar before; every second event recurs, every third has a display alarm."""
     store = _Store()
     calendar_ids = []
     events = 0
@@ -118,7 +118,7 @@ def make_calendars(rng, count=DEFAULT_CALENDARS):
         calendar_id = store.add({ENTITY_KEY: CALENDAR, "title": "%s %d" % (rng.choice(CALENDAR_TITLES), index),
                                  "read only": int(index % 4 == 3),
                                  "colorComponents": [rng.randrange(256) for _ in range(3)] + [255]})
-        for _ in range(rng.randrange(1, 4)):
+        for _ in range(events_per_calendar if events_per_calendar is not None else rng.randrange(1, 4)):
             start = _moment(rng)
             calendars = [calendar_id] + ([calendar_ids[-1]] if events % 3 == 2 and calendar_ids else [])
             event = {ENTITY_KEY: EVENT, "summary": rng.choice(EVENT_SUMMARIES), "start date": start,
