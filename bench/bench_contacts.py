@@ -77,10 +77,11 @@ def wait_ready(peer, udid, timeout=60):
     raise RuntimeError("the device did not become ready")
 
 
-def list_once(peer, packet_id, udid):
-    """Seconds for one listing, and the number of contacts the replies carried."""
+def list_once(peer, packet_id, udid, code=LIST):
+    """Seconds for one listing request, and the number of items its record replies (those with the
+    request's command) carried."""
     started = time.perf_counter()
-    peer.send(packet_id, LIST, 0, hlx_peer.encode_request(1, {"uuid": udid}))
+    peer.send(packet_id, code, 0, hlx_peer.encode_request(1, {"uuid": udid}))
     contacts = 0
     while True:
         item = peer.receive(timeout=600)
@@ -92,11 +93,11 @@ def list_once(peer, packet_id, udid):
         record = json.loads(text)
         if item["status"] != 2:
             if record["code"] != 0:
-                raise RuntimeError("the listing failed with code %d" % record["code"])
+                raise RuntimeError("request %d failed with code %d" % (code, record["code"]))
             return time.perf_counter() - started, contacts
         if data:
             batch = json.loads(zlib.decompress(data))
-            if item["command"] == LIST:
+            if item["command"] == code:
                 contacts += len(batch)
 
 

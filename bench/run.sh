@@ -11,3 +11,5 @@ cmake --build build-bench -j "$(nproc)" --target MobileDevice CoreFoundation Air
 python3 bench/bench_contacts.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support"
 python3 bench/bench_zip.py --tool build-bench/bench/bench_zip_tool
+python3 bench/bench_sync_data.py --harlix build-bench/src/Harlix \
+  --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support"

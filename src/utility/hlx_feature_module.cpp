@@ -18,12 +18,15 @@ namespace hlx {
 
 uint32_t FeatureRequest::Command() const { return m_packet.command; }
 
+int FeatureRequest::ReadDataText(std::string* text) const {
+  return ZlibInflate(*text, m_payload.data.data(), m_payload.data.size(), kMaxRequestDataBytes) == InflateResult::kOk
+             ? kReplySuccess
+             : kReplyBadData;
+}
+
 int FeatureRequest::ReadData(rapidjson::Document* data) const {
   std::string inflated;
-  if (ZlibInflate(inflated, m_payload.data.data(), m_payload.data.size(), kMaxRequestDataBytes) !=
-      InflateResult::kOk) {
-    return kReplyBadData;
-  }
+  if (ReadDataText(&inflated) != kReplySuccess) return kReplyBadData;
   if (!ParseJsonText(data, inflated) || !data->IsObject() || !IsCleanPeerJson(*data)) return kReplyBadData;
   return kReplySuccess;
 }

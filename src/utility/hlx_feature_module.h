@@ -45,6 +45,8 @@ class FeatureRequest {
   // The data part inflated (at most kMaxRequestDataBytes) and parsed as a JSON object that
   // IsCleanPeerJson accepts: kReplySuccess, else kReplyBadData.
   [[nodiscard]] int ReadData(rapidjson::Document* data) const;
+  // The data part inflated (at most kMaxRequestDataBytes), as it is: kReplySuccess, else kReplyBadData.
+  [[nodiscard]] int ReadDataText(std::string* text) const;
 
   // An intermediate reply (packet status 2) on the request's id with `command`: the device's UDID
   // (the request's uuid when it has no device), stage, info (raw JSON text, or null for none) and a

@@ -34,6 +34,12 @@ bool IsCleanPeerJson(const rapidjson::Value& value) {
   return true;
 }
 
+const rapidjson::Value* FindStringMember(const rapidjson::Value& object, const char* name) {
+  if (!object.IsObject()) return nullptr;
+  auto it = object.FindMember(name);
+  return it != object.MemberEnd() && it->value.IsString() ? &it->value : nullptr;
+}
+
 std::string JsonValueToString(const rapidjson::Value& value) {
   rapidjson::StringBuffer buffer(nullptr, 256);
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);

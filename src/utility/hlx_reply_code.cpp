@@ -24,6 +24,8 @@ const char* ReplyCodeName(int64_t code) {
     case kReplyPairingInvalid: return "pairing validation failed";
     case kReplySessionNotStarted: return "session not started";
     case kReplyContactWithoutId: return "no id for the contact";
+    case kReplyCalendarWithoutId: return "no id for the calendar";
+    case kReplyNoteWithoutId: return "no id for the note";
     case kReplyRenameRefused: return "name refused";
     case kReplySyncRefused: return "refused by the device";
     case kReplyDeviceLocked: return "locked with a passcode";

@@ -28,6 +28,8 @@ enum ReplyCode : int32_t {
   kReplyPairingInvalid = 26,      // pairing validation failed
   kReplySessionNotStarted = 27,   // the lockdown session did not start
   kReplyContactWithoutId = 28,    // 102: the device named no id for the contact
+  kReplyCalendarWithoutId = 29,   // 1501: the device named no id for the calendar
+  kReplyNoteWithoutId = 30,       // 1201: the device named no id for the added note
   kReplyRenameRefused = 31,       // 303: the device refused the new name
   kReplySyncRefused = 32,         // the device refused the data class or cancelled the session
   kReplyDeviceLocked = 48,        // a service was refused: the device is locked with a passcode

@@ -10,6 +10,7 @@
 
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device_session.h"
+#include "utility/hlx_json.h"
 #include "utility/hlx_lockdown.h"
 
 namespace hlx {
@@ -49,20 +50,36 @@ bool IsXmlText(std::string_view text) {
   });
 }
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-  if (from.empty()) return text;
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
+// One left-to-right pass: at each place the longest `from` that starts there is replaced, and the
+// text put in is never searched again (so "1" -> "10" and "10" -> "7" do not chain).
+std::string ReplaceAll(const std::string& text, const std::map<std::string, std::string>& replacements) {
+  std::string result;
+  result.reserve(text.size());
+  size_t at = 0;
+  while (at < text.size()) {
+    const std::pair<const std::string, std::string>* best = nullptr;
+    for (const auto& pair : replacements) {
+      if (!pair.first.empty() && text.compare(at, pair.first.size(), pair.first) == 0 &&
+          (best == nullptr || pair.first.size() > best->first.size())) {
+        best = &pair;
+      }
+    }
+    if (best != nullptr) {
+      result += best->second;
+      at += best->first.size();
+    } else {
+      result += text[at++];
+    }
   }
-  return text;
+  return result;
 }
 
 // Rebuilds a CoreFoundation list with the replacement applied to its strings. Every object made is
 // kept in `made` until the list is serialised: a container made with null callbacks does not
 // retain its values under every CoreFoundation. Values other than strings and containers are the
 // original's (borrowed; the original outlives the copy).
-CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::string& from, const std::string& to, int depth,
-                                 std::vector<CFPtr<CFTypeRef>>* made) {
+CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::map<std::string, std::string>& replacements,
+                                 ReplaceScope scope, int depth, std::vector<CFPtr<CFTypeRef>>* made) {
   if (value == nullptr || depth > kMaxMessageDepth) return nullptr;
   CMobileExportFun& md = Md();
   const CFTypeID type = md.CFGetTypeID(value);
@@ -71,7 +88,12 @@ CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::string& from, const
     return object;
   };
   if (type == kHLXCFStringTypeID) {
-    const std::string text = ReplaceAll(CFStringToUtf8(value), from, to);
+    std::string text = CFStringToUtf8(value);
+    if (scope == ReplaceScope::kAnywhere) {
+      text = ReplaceAll(text, replacements);
+    } else if (auto whole = replacements.find(text); whole != replacements.end()) {
+      text = whole->second;
+    }
     return keep(md.CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8));
   }
   if (type == kHLXCFArrayTypeID) {
@@ -79,7 +101,7 @@ CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::string& from, const
     CFMutableArrayRef copy = md.CFArrayCreateMutable(nullptr, 0, nullptr);
     if (keep(copy) == nullptr) return nullptr;
     for (CFIndex i = 0; i < md.CFArrayGetCount(array); ++i) {
-      CFTypeRef element = RebuildWithReplacement(md.CFArrayGetValueAtIndex(array, i), from, to, depth + 1, made);
+      CFTypeRef element = RebuildWithReplacement(md.CFArrayGetValueAtIndex(array, i), replacements, scope, depth + 1, made);
       if (element == nullptr) return nullptr;
       md.CFArrayAppendValue(copy, element);
     }
@@ -94,8 +116,8 @@ CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::string& from, const
     CFMutableDictionaryRef copy = md.CFDictionaryCreateMutable(nullptr, count, nullptr, nullptr);
     if (keep(copy) == nullptr) return nullptr;
     for (CFIndex i = 0; i < count; ++i) {
-      CFTypeRef key = RebuildWithReplacement(keys[static_cast<size_t>(i)], from, to, depth + 1, made);
-      CFTypeRef element = RebuildWithReplacement(values[static_cast<size_t>(i)], from, to, depth + 1, made);
+      CFTypeRef key = RebuildWithReplacement(keys[static_cast<size_t>(i)], replacements, scope, depth + 1, made);
+      CFTypeRef element = RebuildWithReplacement(values[static_cast<size_t>(i)], replacements, scope, depth + 1, made);
       if (key == nullptr || element == nullptr) return nullptr;
       md.CFDictionaryAddValue(copy, key, element);
     }
@@ -108,7 +130,8 @@ CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::string& from, const
 
 const SyncDataClass kSyncContacts = {"com.apple.Contacts", "Contacts-Device-Anchor", 106, "Contacts"};
 const SyncDataClass kSyncNotes = {"com.apple.Notes", "Notes-Device-Anchor", 102, "Notes"};
-const SyncDataClass kSyncCalendars = {"com.apple.Calendars", "Calendars-Device-Anchor", 110, "Calendars"};
+const SyncDataClass kSyncCalendars = {"com.apple.Calendars", "Calendars-Device-Anchor", 110, "Calendars",
+                                      "Preparing to get changes for device"};
 const SyncDataClass kSyncBookmarks = {"com.apple.Bookmarks", "Bookmarks-Device-Anchor", 102, "Bookmarks"};
 
 std::string ComputerAnchorText(std::time_t now) {
@@ -159,6 +182,15 @@ SyncMessageXml& SyncMessageXml::True() {
   m_body += "<true/>";
   return *this;
 }
+SyncMessageXml& SyncMessageXml::False() {
+  m_body += "<false/>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::Date(std::string_view utcText) {
+  if (!IsXmlText(utcText)) m_convertible = false;
+  m_body += "<date>" + EscapeXmlText(utcText) + "</date>";
+  return *this;
+}
 SyncMessageXml& SyncMessageXml::BeginDict() {
   m_body += "<dict>";
   return *this;
@@ -177,6 +209,33 @@ SyncMessageXml& SyncMessageXml::EndArray() {
 }
 std::string SyncMessageXml::Text() const { return kXmlHead + m_body + kXmlTail; }
 BinaryPlistPtr SyncMessageXml::Convert() const { return m_convertible ? XmlPlistToBinary(Text()) : nullptr; }
+
+std::string SyncCountInfo(int64_t count) {
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("Count");
+  json->Int64(count);
+  json->EndObject();
+  return json.Text();
+}
+
+int64_t SyncListCount(AMDeviceRef device, const SyncDataClass& dataClass, size_t found) {
+  if (found == 0 && HasDataSyncAccount(device, dataClass.dataClassWord)) return -1;
+  return static_cast<int64_t>(found);
+}
+
+CFPtr<CFPropertyListRef> ParseChangesMessage(const std::string& xml) {
+  CFPtr<CFPropertyListRef> list = CreatePlistFromXml(xml.data(), xml.size());
+  if (!list) return nullptr;
+  CMobileExportFun& md = CMobileExportFun::GetInstance();
+  if (md.CFGetTypeID(list.get()) != kHLXCFArrayTypeID) return nullptr;
+  auto array = static_cast<CFArrayRef>(list.get());
+  if (md.CFArrayGetCount(array) < 3 || CFStringToUtf8(md.CFArrayGetValueAtIndex(array, 0)) != "SDMessageProcessChanges" ||
+      md.CFGetTypeID(md.CFArrayGetValueAtIndex(array, 2)) != kHLXCFDictionaryTypeID) {
+    return nullptr;
+  }
+  return list;
+}
 
 BinaryPlistPtr MakeClassMessage(const char* name, const SyncDataClass& dataClass) {
   return SyncMessageXml(name).String(dataClass.name).Convert();
@@ -267,8 +326,13 @@ const PlistVariant::Array* TakeSyncAnswer(SyncAnswer* answer, const uint8_t* byt
 }
 
 BinaryPlistPtr ReplaceTextInMessage(CFPropertyListRef message, const std::string& from, const std::string& to) {
+  return ReplaceTextsInMessage(message, {{from, to}}, ReplaceScope::kAnywhere);
+}
+
+BinaryPlistPtr ReplaceTextsInMessage(CFPropertyListRef message, const std::map<std::string, std::string>& replacements,
+                                     ReplaceScope scope) {
   std::vector<CFPtr<CFTypeRef>> made;
-  CFTypeRef rebuilt = RebuildWithReplacement(message, from, to, 0, &made);
+  CFTypeRef rebuilt = RebuildWithReplacement(message, replacements, scope, 0, &made);
   if (rebuilt == nullptr) return nullptr;
   return SerializePlist(rebuilt, kCFPropertyListBinaryFormat_v1_0);
 }
@@ -300,7 +364,7 @@ int HLXSyncSession::Prepare() {
   m_getAll = MakeClassMessage("SDMessageGetAllRecordsFromDevice", m_class);
   m_getChanges = MakeClassMessage("SDMessageGetChangesFromDevice", m_class);
   m_acknowledge = MakeClassMessage("SDMessageAcknowledgeChangesFromDevice", m_class);
-  m_ping = MakeClassMessage("DLMessagePing", m_class);
+  m_ping = SyncMessageXml("DLMessagePing").String(m_class.pingText != nullptr ? m_class.pingText : m_class.name).Convert();
   m_finish = MakeClassMessage("SDMessageFinishSessionOnDevice", m_class);
   if (!m_versionExchange || !m_announce || !m_getAll || !m_getChanges || !m_acknowledge || !m_ping || !m_finish) {
     return Fail(kReplyBadData);
@@ -407,6 +471,34 @@ int HLXSyncSession::OpenForChanges(AMDeviceRef device) {
   if (AcknowledgeWait("SDMessageProcessChanges") != kReplySuccess) return m_result;
   if (AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kReplySuccess) return m_result;
   return Ping();
+}
+
+int HLXSyncSession::ListAll(AMDeviceRef device, ServiceMessageHandler collector, void* context, SyncAnswer& answer) {
+  if (Prepare() != kReplySuccess || Open(device, ClassAnswer::kAcceptOne) != kReplySuccess ||
+      ReadAllBatches(collector, context, answer) != kReplySuccess) {
+    return m_result;
+  }
+  (void)Finish(ClassAnswer::kAcceptOne);
+  return kReplySuccess;
+}
+
+int HLXSyncSession::OpenForWrites(AMDeviceRef device, ClassAnswer answer) {
+  if (Open(device, answer) != kReplySuccess) return m_result;
+  if (ReadChangesWait() != kReplySuccess) return m_result;
+  if (AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kReplySuccess) return m_result;
+  return Ping();
+}
+
+int HLXSyncSession::ReadAllBatches(ServiceMessageHandler collector, void* context, SyncAnswer& answer) {
+  answer.Reset();
+  (void)ReadAll(collector, context);
+  if (CheckAnswer(answer) != kReplySuccess) return m_result;
+  while (answer.anotherBatch) {
+    answer.Reset();
+    (void)Acknowledge(collector, context);
+    if (CheckAnswer(answer) != kReplySuccess) return m_result;
+  }
+  return m_result;
 }
 
 int HLXSyncSession::Collect(const BinaryPlist& message, ServiceMessageHandler collector, void* context,

@@ -50,6 +50,7 @@ struct SyncDataClass {
   const char* deviceAnchorName;
   int32_t version;
   const char* dataClassWord;
+  const char* pingText = nullptr;  // the ping's argument in place of the class name, when set
 };
 extern const SyncDataClass kSyncContacts;
 extern const SyncDataClass kSyncNotes;
@@ -78,6 +79,9 @@ class SyncMessageXml {
   SyncMessageXml& Key(std::string_view key);
   SyncMessageXml& Integer(int64_t value);
   SyncMessageXml& True();
+  SyncMessageXml& False();
+  // A date element; `utcText` is "YYYY-MM-DDThh:mm:ssZ".
+  SyncMessageXml& Date(std::string_view utcText);
   SyncMessageXml& BeginDict();
   SyncMessageXml& EndDict();
   SyncMessageXml& BeginArray();
@@ -142,10 +146,27 @@ struct SyncAnswer {
 const PlistVariant::Array* TakeSyncAnswer(SyncAnswer* answer, const uint8_t* bytes, int64_t length,
                                           PlistVariant* parsed);
 
+// The info text of a listing's count and record replies: {"Count":n}.
+std::string SyncCountInfo(int64_t count);
+// The count a listing reports of `found` records: -1 when it found none and an account on the device
+// synchronises the class, else `found`.
+int64_t SyncListCount(AMDeviceRef device, const SyncDataClass& dataClass, size_t found);
+
+// A changes message that the desktop composed, parsed: an array whose name is
+// "SDMessageProcessChanges" and whose third element is the dictionary of records. Null otherwise.
+CFPtr<CFPropertyListRef> ParseChangesMessage(const std::string& xml);
+
 // Literal replacement of `from` by `to` in every string of a message (dictionary keys and string
 // values at any depth; other values are kept as they are) and its binary serialisation; null when
 // the list cannot be rebuilt. A record id is no pattern: "." matches a dot only.
 BinaryPlistPtr ReplaceTextInMessage(CFPropertyListRef message, const std::string& from, const std::string& to);
+// The same for several pairs at once. kAnywhere: in one pass, at each place the longest old text
+// that starts there is replaced, and what was put in is not searched again. kWholeText: only a
+// string that equals an old text is replaced (a reference to a record is a whole string, and a
+// record id that merely contains another id stays as it is).
+enum class ReplaceScope { kAnywhere, kWholeText };
+BinaryPlistPtr ReplaceTextsInMessage(CFPropertyListRef message, const std::map<std::string, std::string>& replacements,
+                                     ReplaceScope scope);
 
 // Adds to `object` a member named `entityName` whose value is an object mapping every old id of
 // `remap` (in byte order) to its device id.
@@ -192,6 +213,17 @@ class HLXSyncSession {
   // Opens the session for deletes and writes (after Prepare): the class awaited by name, the change
   // query with its two acknowledgements, the ping.
   [[nodiscard]] int OpenForChanges(AMDeviceRef device);
+  // Reads every record of the class: get-all, then an acknowledgement for as long as the device's
+  // answer is another batch (SDMessageProcessChanges); the collector reads each batch. A listing cut
+  // off midway fails the session, so it never passes for a complete one.
+  [[nodiscard]] int ReadAllBatches(ServiceMessageHandler collector, void* context, SyncAnswer& answer);
+  // A whole listing: Prepare, Open (one answer taken), ReadAllBatches, Finish (one answer taken; a
+  // finish that goes wrong loses nothing of records that are all in).
+  [[nodiscard]] int ListAll(AMDeviceRef device, ServiceMessageHandler collector, void* context, SyncAnswer& answer);
+  // Opens the session for the writes of a class whose change query is one batch (notes, bookmarks,
+  // calendars): the class answer as given, the change query, one acknowledgement awaiting
+  // SDMessageDeviceReadyToReceiveChanges, the ping.
+  [[nodiscard]] int OpenForWrites(AMDeviceRef device, ClassAnswer answer);
   // Sends a message and hands the answers to a module's collector, whose context holds `answer`
   // (reset here); then CheckAnswer.
   [[nodiscard]] int Collect(const BinaryPlist& message, ServiceMessageHandler collector, void* context,

@@ -10,13 +10,11 @@ import os
 import plistlib
 import unittest
 
-from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase, record_of
+from sync_harness import ENTITY, SyncTestCase, local_text
 
-import hlx_device  # noqa: E402 (the tools folder is importable through harlix_process)
 import make_address_book as ab  # noqa: E402
 
 LIST, LIST_GROUPS, WRITE, DELETE, GROUP, DELETE_GROUP, GROUP_MEMBERS = 100, 101, 102, 103, 104, 105, 106
-ENTITY = ab.ENTITY_KEY
 
 
 def changes(records):
@@ -27,10 +25,6 @@ def changes(records):
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()
-
-
-def local_text(moment):
-    return (moment + PINNED_OFFSET).strftime("%Y-%m-%d %H:%M:%S")
 
 
 def expected_field(value):
@@ -46,31 +40,8 @@ def expected_field(value):
     return None  # data is compared on its own; arrays are not fields
 
 
-class ContactTest(HarlixTestCase):
+class ContactTest(SyncTestCase):
     first_request_id = 5001
-
-    # ---- set-up -------------------------------------------------------------------------------
-
-    def attach(self, **options):
-        """Makes and attaches an image; returns (udid, image folder). Edits before Harlix starts go
-        through `edit_book(book)` and `settings`."""
-        edit_book = options.pop("edit_book", None)
-        settings = options.pop("settings", None)
-        image = self.lab.make(**options)
-        if edit_book:
-            book = ab.read_address_book(image["path"])
-            edit_book(book)
-            ab.write_address_book(image["path"], book)
-        if settings is not None:
-            ab.write_sync_settings(image["path"], **settings)
-        udid = self.lab.attach(image)
-        return udid, hlx_device.image_folder(udid, root=self.lab.root)
-
-    def start(self, udid):
-        self.start_harlix({"TZ": PINNED_TZ})
-        self.next_event(READY, udid)
-
-    # ---- requests -----------------------------------------------------------------------------
 
     def list_contacts(self, udid):
         progress, final = self.run_request(LIST, {"uuid": udid})
@@ -114,7 +85,7 @@ class ContactTest(HarlixTestCase):
             records[str(book["nextRecordId"])] = {ENTITY: ab.PHONE, "contact": ["999999"], "value": "+1 000"}
             book["nextRecordId"] += 1
 
-        udid, image = self.attach(contacts=250, contact_groups=3, edit_book=edit)
+        udid, image = self.attach(contacts=250, contact_groups=3, edits={ab.STORE_FILE: edit})
         book = ab.read_address_book(image)["records"]
         self.start(udid)
         group_count, group_batches, contact_count, contact_batches = self.split_list(self.list_contacts(udid), udid)
@@ -194,11 +165,6 @@ class ContactTest(HarlixTestCase):
             self.assertEqual([len(b) for b in counts[3]], [100, 20])
 
     # ---- writes -------------------------------------------------------------------------------
-
-    def computer_messages(self, image):
-        """The messages the device received in its last session, as (name, arguments)."""
-        transcript = ab.read_transcripts(image)[-1]
-        return [m["message"] for m in transcript if m["from"] == "computer"]
 
     def test_a_new_contact_with_sub_records_is_written_and_its_ids_reported(self):
         udid, image = self.attach(contacts=12)

@@ -184,7 +184,7 @@ void CascadeDelete(CFMutableDictionaryRef records, const MDSyncClassRules& rules
 bool KeepExistingReferences(CFMutableDictionaryRef records, CFTypeRef record, const MDSyncEntityRule& rule) {
   if (rule.referenceField.empty()) return true;
   CFTypeRef references = MDDictionaryValue(record, rule.referenceField.c_str());
-  if (!IsArray(references)) return !rule.ownedByReference;
+  if (!IsArray(references)) return !rule.ownedByReference || (references == nullptr && rule.ownerlessAtTop);
   auto array = static_cast<CFMutableArrayRef>(const_cast<void*>(references));
   for (CFIndex i = CFArrayGetCount(array) - 1; i >= 0; --i) {
     std::string target;
@@ -205,7 +205,8 @@ const MDSyncEntityRule* MDSyncClassRules::Find(const std::string& entity) const 
 }
 
 const MDSyncClassRules* MDFindSyncClass(const std::string& className) {
-  static const auto* classes = new std::vector<MDSyncClassRules>{MakeContactsRules()};
+  static const auto* classes = new std::vector<MDSyncClassRules>{MakeContactsRules(), MDMakeNotesSyncRules(),
+                                                                MDMakeBookmarksSyncRules(), MDMakeCalendarsSyncRules()};
   for (const MDSyncClassRules& rules : *classes) {
     if (rules.className == className) return &rules;
   }

@@ -37,6 +37,9 @@ struct MDSyncEntityRule {
   std::string referenceField;               // "" when the entity refers to nothing
   bool ownedByReference = false;
   std::vector<std::string> keptWhenAbsent;  // fields an update without them leaves as they were
+  // With `ownedByReference`: a record without the reference field at all stands on its own (a
+  // top-level bookmark); one whose references all went goes.
+  bool ownerlessAtTop = false;
 };
 
 struct MDSyncClassRules {
@@ -50,6 +53,11 @@ struct MDSyncClassRules {
 
   const MDSyncEntityRule* Find(const std::string& entity) const;
 };
+
+// The classes besides contacts, each in its own md_service_mobilesync_<class>.cpp.
+MDSyncClassRules MDMakeNotesSyncRules();
+MDSyncClassRules MDMakeBookmarksSyncRules();
+MDSyncClassRules MDMakeCalendarsSyncRules();
 
 // The rules of a data class the device serves, or null.
 const MDSyncClassRules* MDFindSyncClass(const std::string& className);

@@ -140,6 +140,26 @@ TEST_F(SyncMessages, ReplacementIsLiteralInKeysAndStringsAndKeepsOtherValues) {
   EXPECT_NE(ReadWithPlistlib(*same).find("\"p-a.c(\""), std::string::npos);
 }
 
+TEST_F(SyncMessages, SeveralReplacementsTakeOnePassAndTheLongestMatchOrWholeTexts) {
+  const std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
+      "<string>SDMessageProcessChanges</string><string>com.apple.Calendars</string><dict><key>e</key><dict>"
+      "<key>calendar</key><array><string>1</string><string>10</string><string>1+1</string></array>"
+      "</dict></dict></array></plist>";
+  CFPtr<CFPropertyListRef> list = CreatePlistFromXml(xml.data(), xml.size());
+  ASSERT_TRUE(list);
+  // "1" becomes "10", which is not searched again; "10" is matched whole, not as "1" then "0".
+  BinaryPlistPtr replaced = ReplaceTextsInMessage(list.get(), {{"1", "10"}, {"10", "7"}}, ReplaceScope::kAnywhere);
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(ReadWithPlistlib(*replaced),
+            "[\"SDMessageProcessChanges\",\"com.apple.Calendars\",{\"e\":{\"calendar\":[\"10\",\"7\",\"10+10\"]}}]");
+  // Whole texts only: "1+1" holds "1" but is another id.
+  BinaryPlistPtr whole = ReplaceTextsInMessage(list.get(), {{"1", "10"}, {"10", "7"}}, ReplaceScope::kWholeText);
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(ReadWithPlistlib(*whole),
+            "[\"SDMessageProcessChanges\",\"com.apple.Calendars\",{\"e\":{\"calendar\":[\"10\",\"7\",\"1+1\"]}}]");
+}
+
 // A device message as binary bytes, made by the library from XML elements inside the array.
 std::string Message(const std::string& elements) {
   const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>" + elements +

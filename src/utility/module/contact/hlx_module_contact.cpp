@@ -6,9 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
-#include "utility/hlx_lockdown.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_plist.h"
 #include "utility/hlx_sync_session.h"
@@ -21,43 +19,12 @@ using ClassAnswer = HLXSyncSession::ClassAnswer;
 
 constexpr char kGroupKeyPrefix[] = "Group/";
 
-std::string CountInfo(int64_t count) {
-  JsonTextWriter json;
-  json->StartObject();
-  json.Key("Count");
-  json->Int64(count);
-  json->EndObject();
-  return json.Text();
-}
-
 // The count reply, then one record reply per batch, all with the count's info text.
 void SendList(const FeatureRequest& request, uint32_t command, int64_t count,
               const std::function<void(const ContactRecordSet::BatchSink&)>& batches) {
-  const std::string info = CountInfo(count);
+  const std::string info = SyncCountInfo(count);
   request.SendProgress(command, 0, &info, nullptr);
   batches([&](const std::string& batch) { request.SendProgress(command, 1, &info, &batch); });
-}
-
-const rapidjson::Value* StringMember(const rapidjson::Value& object, const char* name) {
-  auto it = object.FindMember(name);
-  return it != object.MemberEnd() && it->value.IsString() ? &it->value : nullptr;
-}
-
-std::string Text(const rapidjson::Value& value) { return std::string(value.GetString(), value.GetStringLength()); }
-
-// A changes message of the desktop, parsed: an array whose name is "SDMessageProcessChanges" and
-// whose third element is the dictionary of records. Null otherwise.
-CFPtr<CFPropertyListRef> ParseChangesMessage(const std::string& xml) {
-  CFPtr<CFPropertyListRef> list = CreatePlistFromXml(xml.data(), xml.size());
-  if (!list) return nullptr;
-  CMobileExportFun& md = CMobileExportFun::GetInstance();
-  if (md.CFGetTypeID(list.get()) != kHLXCFArrayTypeID) return nullptr;
-  auto array = static_cast<CFArrayRef>(list.get());
-  if (md.CFArrayGetCount(array) < 3 || CFStringToUtf8(md.CFArrayGetValueAtIndex(array, 0)) != "SDMessageProcessChanges" ||
-      md.CFGetTypeID(md.CFArrayGetValueAtIndex(array, 2)) != kHLXCFDictionaryTypeID) {
-    return nullptr;
-  }
-  return list;
 }
 
 }  // namespace
@@ -76,31 +43,16 @@ int HLXModuleContact::Run(FeatureRequest& request) {
 int HLXModuleContact::ListContacts(const FeatureRequest& request) {
   AMDeviceRef device = request.Device()->Device();
   HLXSyncSession session(kSyncContacts);
-  if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.Open(device, ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
+  // Every batch must be in before anything is reported (hlx_sync_session.h).
   ContactSyncContext context;
   context.step = 0;
-  context.Reset();
-  (void)session.ReadAll(ContactRecordCollector, &context);
-  if (session.CheckAnswer(context) != kReplySuccess) return session.Result();
-  // Acknowledge until the device has no further batch; every batch must be in before anything is
-  // reported, so a listing cut off midway is a failure, never a complete listing.
-  context.step = 1;
-  do {
-    context.Reset();
-    (void)session.Acknowledge(ContactRecordCollector, &context);
-    if (session.CheckAnswer(context) != kReplySuccess) return session.Result();
-  } while (context.anotherBatch);
-  // The records are all in: a finish that goes wrong loses nothing of them.
-  (void)session.Finish(ClassAnswer::kAcceptOne);
+  if (session.ListAll(device, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
 
   const size_t contactCount = context.records.ContactCount();
   const ContactRecordSet& records = context.records;
   SendList(request, kRequestListGroups, static_cast<int64_t>(records.GroupCount()),
            [&records](const ContactRecordSet::BatchSink& emit) { records.GroupBatches(kContactReplyBatch, emit); });
-  int64_t count = static_cast<int64_t>(contactCount);
-  if (contactCount == 0 && HasDataSyncAccount(device, kSyncContacts.dataClassWord)) count = -1;
-  SendList(request, kRequestListContacts, count,
+  SendList(request, kRequestListContacts, SyncListCount(device, kSyncContacts, contactCount),
            [&records](const ContactRecordSet::BatchSink& emit) { records.ContactBatches(kContactReplyBatch, emit); });
   return kReplySuccess;
 }
@@ -108,9 +60,9 @@ int HLXModuleContact::ListContacts(const FeatureRequest& request) {
 int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjson::Value& data) {
   // Everything the session will send is checked and converted first; a request with a text that
   // does not convert sends nothing and fails, rather than silently dropping that text.
-  const rapidjson::Value* contactText = StringMember(data, kContactEntity);
+  const rapidjson::Value* contactText = FindStringMember(data, kContactEntity);
   if (contactText == nullptr) return kReplyBadData;
-  CFPtr<CFPropertyListRef> contactList = ParseChangesMessage(Text(*contactText));
+  CFPtr<CFPropertyListRef> contactList = ParseChangesMessage(StringOf(*contactText));
   BinaryPlistPtr contactMessage = contactList ? SerializePlist(contactList.get(), kCFPropertyListBinaryFormat_v1_0) : nullptr;
   if (!contactMessage) return kReplyBadData;
   CFPtr<CFPropertyListRef> subLists[kSubRecordEntityCount];
@@ -118,7 +70,7 @@ int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjso
     auto member = data.FindMember(kSubRecordEntities[i]);
     if (member == data.MemberEnd()) continue;
     if (!member->value.IsString()) return kReplyBadData;
-    subLists[i] = ParseChangesMessage(Text(member->value));
+    subLists[i] = ParseChangesMessage(StringOf(member->value));
     if (!subLists[i] || !ReplaceTextInMessage(subLists[i].get(), "", "")) return kReplyBadData;
   }
 
@@ -162,9 +114,9 @@ int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjso
 }
 
 int HLXModuleContact::DeleteContactRecord(const FeatureRequest& request, const rapidjson::Value& data) {
-  const rapidjson::Value* id = StringMember(data, "id");
+  const rapidjson::Value* id = FindStringMember(data, "id");
   if (id == nullptr) return kReplyBadData;
-  BinaryPlistPtr deletion = MakeDeletionMessage(kSyncContacts, Text(*id));
+  BinaryPlistPtr deletion = MakeDeletionMessage(kSyncContacts, StringOf(*id));
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncContacts);
   if (session.Prepare() != kReplySuccess) return session.Result();
@@ -176,9 +128,9 @@ int HLXModuleContact::DeleteContactRecord(const FeatureRequest& request, const r
 }
 
 int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson::Value& data, bool withMembers) {
-  const rapidjson::Value* id = StringMember(data, "id");
-  const rapidjson::Value* name = StringMember(data, "name");
-  const rapidjson::Value* guid = withMembers ? StringMember(data, "guid") : id;
+  const rapidjson::Value* id = FindStringMember(data, "id");
+  const rapidjson::Value* name = FindStringMember(data, "name");
+  const rapidjson::Value* guid = withMembers ? FindStringMember(data, "guid") : id;
   if (id == nullptr || name == nullptr || guid == nullptr) return kReplyBadData;
   std::vector<std::string> members;
   if (withMembers) {
@@ -187,7 +139,7 @@ int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson:
       if (!list->value.IsArray()) return kReplyBadData;
       for (const rapidjson::Value& member : list->value.GetArray()) {
         if (!member.IsString()) return kReplyBadData;
-        members.push_back(Text(member));
+        members.push_back(StringOf(member));
       }
     }
   }
@@ -195,12 +147,12 @@ int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson:
   SyncMessageXml xml("SDMessageProcessChanges");
   xml.String(kSyncContacts.name)
       .BeginDict()
-      .Key(kGroupKeyPrefix + Text(*id))
+      .Key(kGroupKeyPrefix + StringOf(*id))
       .BeginDict()
       .Key(kSyncRecordEntityKey)
       .String(kGroupEntity)
       .Key("name")
-      .String(Text(*name));
+      .String(StringOf(*name));
   if (withMembers) {
     // Request 106 writes the member list whole, an empty one included: without "members" the
     // device keeps the members unchanged (as for a rename), and a group could never be emptied.
@@ -228,7 +180,7 @@ int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson:
   if (session.OpenForChanges(request.Device()->Device()) != kReplySuccess) return session.Result();
   ContactSyncContext context;
   context.step = 11;
-  context.recordKey = kGroupKeyPrefix + Text(*guid);
+  context.recordKey = kGroupKeyPrefix + StringOf(*guid);
   if (session.Collect(*message, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
   if (session.Finish(ClassAnswer::kWaitForComputer) != kReplySuccess) return session.Result();
   if (context.deviceId.empty()) return kReplyGroupWithoutId;
