@@ -21,6 +21,8 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/crash_description_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_routing_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_rules_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/page_replies_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/page_replies_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/page_support_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/plugin_loader_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/python_check.cpp

@@ -30,6 +30,15 @@ function(trv_add_desktop_portable_libraries)
   target_include_directories(trv_controls_core PUBLIC ${root}/gui/controls)
   target_link_libraries(trv_controls_core PUBLIC trv_sdk)
 
+  # The list pages' portable rules: the batch sequence rule, the host-reply routing table and the drop's
+  # paths.
+  add_library(trv_pages_core STATIC
+    ${root}/gui/pages/dropped_paths.cpp
+    ${root}/gui/pages/page_replies.cpp
+    ${root}/gui/pages/page_sequence.cpp)
+  target_include_directories(trv_pages_core PUBLIC ${root}/gui/pages)
+  target_link_libraries(trv_pages_core PUBLIC trv_sdk)
+
   add_library(trevane_host_core STATIC
     ${root}/gui/src/backup_listeners.cpp
     ${root}/gui/src/command_bus.cpp
@@ -53,10 +62,9 @@ function(trv_add_desktop_portable_libraries)
   add_library(ardena_core STATIC
     ${root}/plugins/Ardena/contact_editor_rules.cpp
     ${root}/plugins/Ardena/contact_page_model.cpp
-    ${root}/plugins/Ardena/contact_rules.cpp
-    ${root}/plugins/Ardena/dropped_paths.cpp)
+    ${root}/plugins/Ardena/contact_rules.cpp)
   target_include_directories(ardena_core PUBLIC ${root}/plugins/Ardena)
-  target_link_libraries(ardena_core PUBLIC trv_sdk trv_controls_core)
+  target_link_libraries(ardena_core PUBLIC trv_sdk trv_controls_core trv_pages_core)
 
   add_library(relay_core STATIC
     ${root}/platform/relay/relay_contacts.cpp
@@ -68,7 +76,7 @@ function(trv_add_desktop_portable_libraries)
   target_include_directories(relay_core PUBLIC ${root}/platform/relay)
   target_link_libraries(relay_core PUBLIC trv_sdk vnl_core ${ARG_ZLIB} PRIVATE ${ARG_JSON})
 
-  foreach(target vnl_core trv_controls_core trevane_host_core ardena_core relay_core)
+  foreach(target vnl_core trv_controls_core trv_pages_core trevane_host_core ardena_core relay_core)
     target_compile_options(${target} PRIVATE ${ARG_WARNINGS})
   endforeach()
 endfunction()

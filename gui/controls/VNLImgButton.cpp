@@ -54,18 +54,12 @@ void VNLImgButton::SetToolTip(const wchar_t* text) {
     SendMessageW(m_toolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-bool VNLImgButton::OnClickMessage(WPARAM, LPARAM, LRESULT&) {
-    m_state = vnlc::kStatePressed;
-    return false;
-}
-
-bool VNLImgButton::OnMouseMove(WPARAM wParam, LPARAM lParam, LRESULT&) {
+bool VNLImgButton::OnRelayToToolTip(WPARAM wParam, LPARAM lParam, LRESULT&) {
     if (m_toolTip != nullptr) {
         MSG relay = {m_hWnd, WM_MOUSEMOVE, wParam, lParam, 0, {}};
         SendMessageW(m_toolTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relay));
     }
-    vnlc::StartHoverTracking(m_hWnd, m_tracking);
-    return false;
+    return false;  // the base starts hover tracking
 }
 
 bool VNLImgButton::OnLButtonDown(UINT, POINT) {
@@ -154,8 +148,4 @@ LRESULT VNLImgButton::OnDrawItem(WPARAM, LPARAM lParam) {
     RECT text = {m_leftCap, client.top, width - m_rightCap, client.bottom};
     DrawTextW(dc, m_caption.c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
     return TRUE;
-}
-
-LRESULT VNLImgButton::OnMeasureItem(WPARAM, LPARAM lParam) {
-    return vnlc::MeasureOwnerDrawItem(m_hWnd, reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
 }

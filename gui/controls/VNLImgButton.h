@@ -11,30 +11,21 @@
 #include <memory>
 #include <string>
 
-#include <wtl/CWindowImpl.h>
-#include <wtl/message_map.h>
+#include "VNLButtonBase.h"
 
 namespace Gdiplus {
 class Bitmap;
 }
 
-class VNLImgButton : public wtl::CWindowImpl<VNLImgButton> {
+class VNLImgButton : public VNLButtonBase {
 public:
     VNLImgButton();
     ~VNLImgButton() override;
 
     BEGIN_MSG_MAP(VNLImgButton)
-        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER_DECLINABLE(BM_CLICK, OnClickMessage)
-        MESSAGE_HANDLER_DECLINABLE(WM_MOUSEMOVE, OnMouseMove)
-        MSG_MOUSE_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
+        MESSAGE_HANDLER_DECLINABLE(WM_MOUSEMOVE, OnRelayToToolTip)
         MSG_MOUSE_DECLINABLE(WM_LBUTTONUP, OnLButtonUp)
-        MSG_WM_NOARGS(WM_MOUSEHOVER, OnMouseHover)
-        MSG_WM_NOARGS(WM_MOUSELEAVE, OnMouseLeave)
-        MESSAGE_HANDLER_EX(OCM_DRAWITEM, OnDrawItem)
-        MESSAGE_HANDLER_EX(OCM_MEASUREITEM, OnMeasureItem)
-        MESSAGE_HANDLER_EX(OCM_COMPAREITEM, OnAcceptItem)
-        MESSAGE_HANDLER_EX(OCM_DELETEITEM, OnAcceptItem)
+        CHAIN_MSG_MAP(VNLButtonBase)
     END_MSG_MAP()
 
     // Stores the images, makes the gray copy and places the button at (x, y) at the normal image's size
@@ -66,22 +57,16 @@ public:
         m_toggleRect = repaint;
     }
     bool IsChecked() const { return m_checked; }
-    void SetState(int state) { m_state = state; }
-    int State() const { return m_state; }
     int Width() const { return m_width; }
     int Height() const { return m_height; }
 
 private:
-    LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
-    bool OnClickMessage(WPARAM, LPARAM, LRESULT&);
-    bool OnMouseMove(WPARAM wParam, LPARAM lParam, LRESULT&);
-    bool OnLButtonDown(UINT, POINT);
+    bool OnRelayToToolTip(WPARAM wParam, LPARAM lParam, LRESULT&);
+    bool OnLButtonDown(UINT, POINT) override;
     bool OnLButtonUp(UINT, POINT);
-    void OnMouseHover();
-    void OnMouseLeave();
-    LRESULT OnDrawItem(WPARAM, LPARAM lParam);
-    LRESULT OnMeasureItem(WPARAM, LPARAM lParam);
-    LRESULT OnAcceptItem(WPARAM, LPARAM) { return TRUE; }
+    void OnMouseHover() override;
+    void OnMouseLeave() override;
+    LRESULT OnDrawItem(WPARAM, LPARAM lParam) override;
 
     Gdiplus::Bitmap* ImageForState() const;
 
@@ -98,8 +83,6 @@ private:
     std::wstring m_caption;
     int m_width = 0;
     int m_height = 0;
-    int m_state = 0;
-    bool m_tracking = false;
     int m_x = 0;
     int m_y = 0;
     bool m_fillBackground = false;

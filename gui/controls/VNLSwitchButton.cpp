@@ -27,16 +27,6 @@ void VNLSwitchButton::SetTextAndPlace(const std::wstring& caption) {
     SetWindowPos(m_hWnd, nullptr, at.x, at.y, m_preferredWidth, m_preferredHeight, SWP_NOZORDER | SWP_SHOWWINDOW);
 }
 
-bool VNLSwitchButton::OnClickMessage(WPARAM, LPARAM, LRESULT&) {
-    m_state = vnlc::kStatePressed;
-    return false;
-}
-
-bool VNLSwitchButton::OnMouseMove(WPARAM, LPARAM, LRESULT&) {
-    vnlc::StartHoverTracking(m_hWnd, m_tracking);
-    return false;
-}
-
 bool VNLSwitchButton::OnLButtonDown(UINT, POINT) {
     m_state = vnlc::kStatePressed;
     vnlc::PostClick(m_hWnd);
@@ -99,8 +89,4 @@ LRESULT VNLSwitchButton::OnDrawItem(WPARAM, LPARAM lParam) {
     ::SetTextColor(dc, text);
     DrawTextW(dc, m_caption.c_str(), -1, &rect, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
     return TRUE;
-}
-
-LRESULT VNLSwitchButton::OnMeasureItem(WPARAM, LPARAM lParam) {
-    return vnlc::MeasureOwnerDrawItem(m_hWnd, reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
 }

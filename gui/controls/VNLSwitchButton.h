@@ -9,26 +9,12 @@
 
 #include <string>
 
-#include <wtl/CWindowImpl.h>
-#include <wtl/message_map.h>
+#include "VNLButtonBase.h"
 
-class VNLSwitchButton : public wtl::CWindowImpl<VNLSwitchButton> {
+class VNLSwitchButton : public VNLButtonBase {
 public:
     VNLSwitchButton() = default;
     ~VNLSwitchButton() override = default;
-
-    BEGIN_MSG_MAP(VNLSwitchButton)
-        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER_DECLINABLE(BM_CLICK, OnClickMessage)
-        MESSAGE_HANDLER_DECLINABLE(WM_MOUSEMOVE, OnMouseMove)
-        MSG_MOUSE_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
-        MSG_WM_NOARGS(WM_MOUSEHOVER, OnMouseHover)
-        MSG_WM_NOARGS(WM_MOUSELEAVE, OnMouseLeave)
-        MESSAGE_HANDLER_EX(OCM_DRAWITEM, OnDrawItem)
-        MESSAGE_HANDLER_EX(OCM_MEASUREITEM, OnMeasureItem)
-        MESSAGE_HANDLER_EX(OCM_COMPAREITEM, OnAcceptItem)
-        MESSAGE_HANDLER_EX(OCM_DELETEITEM, OnAcceptItem)
-    END_MSG_MAP()
 
     // Stores the caption and measures it with the window's font: the preferred size is the text's size
     // plus the margins on both sides.
@@ -56,21 +42,14 @@ public:
         m_outerColour = static_cast<int32_t>(outerColour);
     }
     void SetBorderColour(int32_t colourOrMinusOne) { m_borderColour = colourOrMinusOne; }
-    void SetState(int state) { m_state = state; }
-    int State() const { return m_state; }
     int PreferredWidth() const { return m_preferredWidth; }
     int PreferredHeight() const { return m_preferredHeight; }
 
 private:
-    LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
-    bool OnClickMessage(WPARAM, LPARAM, LRESULT&);
-    bool OnMouseMove(WPARAM, LPARAM, LRESULT&);
-    bool OnLButtonDown(UINT, POINT);
-    void OnMouseHover();
-    void OnMouseLeave();
-    LRESULT OnDrawItem(WPARAM, LPARAM lParam);
-    LRESULT OnMeasureItem(WPARAM, LPARAM lParam);
-    LRESULT OnAcceptItem(WPARAM, LPARAM) { return TRUE; }
+    bool OnLButtonDown(UINT, POINT) override;
+    void OnMouseHover() override;
+    void OnMouseLeave() override;
+    LRESULT OnDrawItem(WPARAM, LPARAM lParam) override;
 
     int m_x = 0;
     int m_y = 0;
@@ -86,8 +65,6 @@ private:
     int m_marginY = 10;
     int m_preferredWidth = 0;
     int m_preferredHeight = 0;
-    int m_state = 0;
-    bool m_tracking = false;
     bool m_rounded = false;
     int m_cornerWidth = 9;
     int m_cornerHeight = 9;

@@ -88,16 +88,6 @@ void VNLSwitchImageButton::Relayout(const std::wstring& caption) {
     InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
-bool VNLSwitchImageButton::OnClickMessage(WPARAM, LPARAM, LRESULT&) {
-    m_state = vnlc::kStatePressed;
-    return false;
-}
-
-bool VNLSwitchImageButton::OnMouseMove(WPARAM, LPARAM, LRESULT&) {
-    if (m_hoverEnabled) vnlc::StartHoverTracking(m_hWnd, m_tracking);
-    return false;
-}
-
 bool VNLSwitchImageButton::OnLButtonDown(UINT, POINT point) {
     const bool inDropDown = m_layout.hasDropDown && point.x >= m_layout.dropDownLeft &&
                             point.x < m_layout.dropDownRight && point.y >= m_layout.dropDownTop &&
@@ -183,8 +173,4 @@ LRESULT VNLSwitchImageButton::OnDrawItem(WPARAM, LPARAM lParam) {
         LineTo(dc, m_layout.preferredWidth - 2, m_layout.preferredHeight - 8);
     }
     return TRUE;
-}
-
-LRESULT VNLSwitchImageButton::OnMeasureItem(WPARAM, LPARAM lParam) {
-    return vnlc::MeasureOwnerDrawItem(m_hWnd, reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
 }

@@ -11,32 +11,17 @@
 #include <memory>
 #include <string>
 
-#include <wtl/CWindowImpl.h>
-#include <wtl/message_map.h>
-
+#include "VNLButtonBase.h"
 #include "control_geometry.h"
 
 namespace Gdiplus {
 class Bitmap;
 }
 
-class VNLSwitchImageButton : public wtl::CWindowImpl<VNLSwitchImageButton> {
+class VNLSwitchImageButton : public VNLButtonBase {
 public:
     VNLSwitchImageButton();
     ~VNLSwitchImageButton() override;
-
-    BEGIN_MSG_MAP(VNLSwitchImageButton)
-        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER_DECLINABLE(BM_CLICK, OnClickMessage)
-        MESSAGE_HANDLER_DECLINABLE(WM_MOUSEMOVE, OnMouseMove)
-        MSG_MOUSE_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
-        MSG_WM_NOARGS(WM_MOUSEHOVER, OnMouseHover)
-        MSG_WM_NOARGS(WM_MOUSELEAVE, OnMouseLeave)
-        MESSAGE_HANDLER_EX(OCM_DRAWITEM, OnDrawItem)
-        MESSAGE_HANDLER_EX(OCM_MEASUREITEM, OnMeasureItem)
-        MESSAGE_HANDLER_EX(OCM_COMPAREITEM, OnAcceptItem)
-        MESSAGE_HANDLER_EX(OCM_DELETEITEM, OnAcceptItem)
-    END_MSG_MAP()
 
     // Stores the caption and recomputes the layout and the preferred size.
     void SetText(const std::wstring& caption);
@@ -65,21 +50,15 @@ public:
     void SetRounded(bool on) { m_rounded = on; }
     void SetSeparator(bool on) { m_separator = on; }
     void SetBorderColour(int32_t colourOrMinusOne) { m_borderColour = colourOrMinusOne; }
-    void SetState(int state) { m_state = state; }
-    int State() const { return m_state; }
     const vnlc::SwitchImageLayout& Layout() const { return m_layout; }
     const std::wstring& Caption() const { return m_caption; }
 
 private:
-    LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
-    bool OnClickMessage(WPARAM, LPARAM, LRESULT&);
-    bool OnMouseMove(WPARAM, LPARAM, LRESULT&);
-    bool OnLButtonDown(UINT, POINT point);
-    void OnMouseHover();
-    void OnMouseLeave();
-    LRESULT OnDrawItem(WPARAM, LPARAM lParam);
-    LRESULT OnMeasureItem(WPARAM, LPARAM lParam);
-    LRESULT OnAcceptItem(WPARAM, LPARAM) { return TRUE; }
+    bool TracksHover() const override { return m_hoverEnabled; }
+    bool OnLButtonDown(UINT, POINT point) override;
+    void OnMouseHover() override;
+    void OnMouseLeave() override;
+    LRESULT OnDrawItem(WPARAM, LPARAM lParam) override;
 
     int m_x = 0;
     int m_y = 0;
@@ -108,7 +87,5 @@ private:
     int m_marginY = 10;
     vnlc::SwitchImageLayout m_layout;
     SIZE m_captionExtent = {0, 0};
-    int m_state = 0;
-    bool m_tracking = false;
     bool m_dropDownHit = false;
 };

@@ -3,14 +3,7 @@
 
 #include <cstdlib>
 
-#include <vornel/VNLUserDefaults.h>
 #include <vornel/VNLUtilityApp.h>
-
-COLORREF ThemeColour(const char* key, COLORREF fallback) {
-    VNLUserDefaults* store = VNLUserDefaults::GetUserDefaults("url");
-    if (store == nullptr || !store->IsOk()) return fallback;
-    return store->GetRGB(key, fallback);
-}
 
 UiDialog::UiDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover)
     : m_closeNormal(closeNormal),

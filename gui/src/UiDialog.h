@@ -19,6 +19,7 @@
 #include "VNLImgButton.h"
 #include "VNLObserver.h"
 #include "VNLSubject.h"
+#include "theme_colour.h"
 
 namespace Gdiplus {
 class Bitmap;
@@ -93,6 +94,3 @@ protected:
     wtl::UniqueFont m_font;
     COLORREF m_captionColour = kDialogGrey;
 };
-
-// The theme colour `key` of the "url" store, or `fallback` when that store is missing or not loaded.
-COLORREF ThemeColour(const char* key, COLORREF fallback);

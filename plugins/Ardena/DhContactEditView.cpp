@@ -5,10 +5,10 @@
 #include <gdiplus.h>
 
 #include <glog/logging.h>
-#include <vornel/VNLUserDefaults.h>
 #include <vornel/VNLUtilityApp.h>
 
 #include "contact_codes.h"
+#include "theme_colour.h"
 #include "ardena_module.h"
 #include <wtl/window_text.h>
 
@@ -22,11 +22,6 @@ constexpr int kNameCaptionRight = 180;
 constexpr int kNameTop = 42;
 constexpr int kNameLineHeight = 20;
 constexpr int kNameEditWidth = 300;
-
-COLORREF ThemeColour(const char* key, COLORREF fallback) {
-    VNLUserDefaults* theme = VNLUserDefaults::GetUserDefaults("url");
-    return theme != nullptr && theme->IsOk() ? theme->GetRGB(key, fallback) : fallback;
-}
 
 // The top-level window of an owner chain: parents of child windows, owners of the others.
 HWND TopLevelOf(HWND window) {

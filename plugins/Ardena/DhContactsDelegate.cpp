@@ -12,15 +12,14 @@
 #include <map>
 
 #include <glog/logging.h>
-#include <vornel/VNLUserDefaults.h>
 #include <vornel/VNLUtilityApp.h>
 
 #include "contact_codes.h"
 #include "list_rules.h"
+#include "theme_colour.h"
 #include "theme_keys.h"
 #include "DhContactEditView.h"
 #include "ardena_module.h"
-#include "dropped_paths.h"
 #include <wtl/window_text.h>
 
 using namespace contacts_ids;
@@ -30,11 +29,7 @@ namespace {
 constexpr int kPreviewWidth = 222;
 constexpr int kPanelWidth = 141;
 constexpr int kToolbarFirstX = 32;
-constexpr int kToolbarGap = 20;
-constexpr int kMenuDropHere = 1;
-constexpr COLORREF kToolbarLine = RGB(0xAB, 0xAB, 0xAB);
-constexpr COLORREF kPlaceholderGrey = RGB(0x7F, 0x7F, 0x7F);
-const wchar_t kSearchPlaceholder[] = L"Search";
+const std::vector<int> kColumnPercents = {20, 40, 40};
 const wchar_t kAllContacts[] = L"All Contacts";
 const wchar_t kGroupsLabel[] = L"[Groups]";
 const wchar_t kNoticeText[] =
@@ -45,11 +40,6 @@ const wchar_t* const kNoticeSteps[3] = {L"1. Open \"Settings\" on your Device", 
                                         L"3. Keep on My iPhone"};
 constexpr DWORD kTreeStyle = WS_CHILD | WS_HSCROLL | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS |
                              TVS_NOTOOLTIPS | TVS_INFOTIP | TVS_FULLROWSELECT;
-
-COLORREF ThemeColour(const char* key, COLORREF fallback) {
-    VNLUserDefaults* theme = VNLUserDefaults::GetUserDefaults("url");
-    return theme != nullptr && theme->IsOk() ? theme->GetRGB(key, fallback) : fallback;
-}
 
 void Place(HWND window, int x, int y, int width, int height) {
     SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -85,7 +75,7 @@ void SendToHost(HWND window, int64_t code, void* data = nullptr, int64_t count =
 
 }  // namespace
 
-DhContactsDelegate::DhContactsDelegate() : m_preview(ardena::Images()) {}
+DhContactsDelegate::DhContactsDelegate() : DhPageDelegate(ardena::Images()), m_preview(ardena::Images()) {}
 
 DhContactsDelegate::~DhContactsDelegate() = default;
 
@@ -93,66 +83,30 @@ DhContactsDelegate::~DhContactsDelegate() = default;
 
 LRESULT DhContactsDelegate::OnCreate(CREATESTRUCTW*) {
     m_labels = contacts::BuildContactLabelTable(ardena::Countries());
-    m_background = ThemeColour("color:7", m_background);
-    m_pressed = ThemeColour("color:task:operator:button:pressed", m_pressed);
+    CreatePageLook(m_hWnd);
     m_hot = ThemeColour("color:12", m_hot);
     m_caption = ThemeColour("color:1", m_caption);
-    m_brush.Reset(CreateSolidBrush(m_background));
-    m_textFont.Reset(VNLUtilityApp::GetFont(16, false, L"Arial"));
     m_titleFont.Reset(VNLUtilityApp::GetFont(18, true, L"Arial"));
-    m_searchFont.Reset(VNLUtilityApp::GetFont(19, false, L"Arial"));
 
-    m_list.SetCheckImages(ardena::Image("common\\content-check-yes.png"), ardena::Image("common\\content-check-no.png"));
-    m_list.SetDefaultRowImage(ardena::Image("contacts\\content-contacts-list.png"));
+    m_list.SetDefaultRowImage(Image("contacts\\content-contacts-list.png"));
+    if (!CreateList(kList, {{L"Name", 195}, {L"Phone Number", 226}})) return -1;
+
     const RECT none = {0, 0, 10, 10};
-    if (m_list.Create(m_hWnd, none, kList) == nullptr) return -1;
-    m_list.RefreshRowHeight();
-    SendMessageW(m_list, WM_SETFONT, reinterpret_cast<WPARAM>(m_textFont.get()), FALSE);
-    SendMessageW(m_list.Header(), WM_SETFONT, reinterpret_cast<WPARAM>(m_textFont.get()), FALSE);
-    m_list.InsertColumn(0, L"", 100);
-    m_list.InsertColumn(1, L"Name", 195);
-    m_list.InsertColumn(2, L"Phone Number", 226);
-
     if (m_preview.Create(m_hWnd, none, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL) == nullptr) return -1;
     CreateToolbar();
     DragAcceptFiles(m_hWnd, TRUE);
-    CreateSearchBox();
+    CreateSearchBox(kSearchEdit, kSearchButton);
     CreateNotice();
     CreateGroupPanel();
     SetFocus(m_searchEdit);
     return 0;
 }
 
-HWND DhContactsDelegate::CreateButtonWindow(int id, const wchar_t* text) {
-    return CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-}
-
-void DhContactsDelegate::MakeToolbarButton(VNLSwitchImageButton& button, int id, const wchar_t* caption,
-                                           const char* normal, const char* pressed) {
-    HWND window = CreateButtonWindow(id, caption);
-    if (window == nullptr || !button.SubclassWindow(window)) return;
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(m_textFont.get()), FALSE);
-    button.SetLayoutMode(2);
-    button.SetMargins(2, 1);
-    // A toolbar entry is a push button: it returns to normal when the mouse leaves.
-    button.SetSwitchMode(false);
-    button.SetImagesAt(m_background, m_pressed, caption, ardena::Image(normal), ardena::Image(pressed), 0);
-}
-
-void DhContactsDelegate::MakeImageButton(VNLImgButton& button, int id, const char* normal, const char* pressed,
-                                         const wchar_t* tip) {
-    HWND window = CreateButtonWindow(id);
-    if (window == nullptr || !button.SubclassWindow(window)) return;
-    button.SetAbsoluteY(true);
-    button.SetImages(ardena::Image(normal), ardena::Image(pressed), 0, 0);
-    if (tip != nullptr) button.SetToolTip(tip);
-}
-
 void DhContactsDelegate::CreateToolbar() {
-    MakeToolbarButton(m_newButton, kNew, L"New", "common\\operate-add-normal.png", "common\\operate-add-pressed.png");
+    // Made in layout order: OK stands where New does while members are being added.
     MakeToolbarButton(m_okButton, kOk, L"OK", THEME_CONTACTS_OK_BUTTON, THEME_CONTACTS_OK_BUTTON);
     ShowWindow(m_okButton, SW_HIDE);
+    MakeToolbarButton(m_newButton, kNew, L"New", "common\\operate-add-normal.png", "common\\operate-add-pressed.png");
     MakeToolbarButton(m_editButton, kEdit, L"Edit", "common\\edit-normal.png", "common\\edit-pressed.png");
     MakeToolbarButton(m_exportButton, kExport, L"Export", "common\\operate-export-normal.png",
                       "common\\operate-export-pressed.png");
@@ -162,44 +116,7 @@ void DhContactsDelegate::CreateToolbar() {
                       "common\\operate-delete-pressed.png");
     MakeToolbarButton(m_refreshButton, kRefresh, L"Refresh", "common\\operate-refresh-normal.png",
                       "common\\operate-refresh-pressed.png");
-    PlaceToolbar();
-}
-
-void DhContactsDelegate::CreateSearchBox() {
-    HWND edit = CreateWindowExW(0, L"EDIT", kSearchPlaceholder, WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 0, 0, 10, 10,
-                                m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kSearchEdit)),
-                                GetModuleHandleW(nullptr), nullptr);
-    if (edit != nullptr && m_searchEdit.SubclassWindow(edit)) {
-        m_searchEdit.SetPlaceholder(true, kSearchPlaceholder);
-        SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(m_searchFont.get()), FALSE);
-        // Enter in the box searches: the page's own procedure sits in front of the edit's.
-        SetWindowLongPtrW(edit, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        m_searchPreviousProc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DhContactsDelegate::SearchEditProc)));
-    }
-    MakeImageButton(m_searchButton, kSearchButton, "common\\operate-search.png", "common\\operate-search.png", nullptr);
-    for (HWND& line : m_frameLines) {
-        line = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_DISABLED | SS_GRAYRECT, 0, 0, 1, 1, m_hWnd,
-                               nullptr, GetModuleHandleW(nullptr), nullptr);
-    }
-}
-
-LRESULT CALLBACK DhContactsDelegate::SearchEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* page = reinterpret_cast<DhContactsDelegate*>(GetWindowLongPtrW(edit, GWLP_USERDATA));
-    if (page == nullptr || page->m_searchPreviousProc == nullptr) return ::DefWindowProcW(edit, message, wParam, lParam);
-    const WNDPROC previous = page->m_searchPreviousProc;
-    if (message == WM_GETDLGCODE) {
-        return CallWindowProcW(previous, edit, message, wParam, lParam) | DLGC_WANTALLKEYS;
-    }
-    if (message == WM_KEYDOWN && wParam == VK_RETURN) {
-        try {
-            page->RunSearch();
-        } catch (...) {
-            LOG(ERROR) << "contacts search failed";
-        }
-        return 0;
-    }
-    return CallWindowProcW(previous, edit, message, wParam, lParam);
+    PlaceToolbar(kToolbarFirstX);
 }
 
 void DhContactsDelegate::CreateNotice() {
@@ -211,7 +128,7 @@ void DhContactsDelegate::CreateNotice() {
         m_continueButton.SetText(L"Continue");
         ShowWindow(window, SW_HIDE);
     }
-    m_noticePicture = ardena::Image("contacts\\content-contacts-icloud.png");
+    m_noticePicture = Image("contacts\\content-contacts-icloud.png");
 }
 
 void DhContactsDelegate::CreateGroupPanel() {
@@ -257,48 +174,17 @@ void DhContactsDelegate::LayOut() {
     InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
-void DhContactsDelegate::PlaceToolbar() {
-    int x = kToolbarFirstX;
-    for (VNLSwitchImageButton* button : {&m_okButton, &m_newButton, &m_editButton, &m_exportButton, &m_importButton,
-                                         &m_deleteButton, &m_refreshButton}) {
-        // The style bit, not IsWindowVisible: the page may be laid out while it is hidden itself.
-        if (button->m_hWnd == nullptr || (GetWindowLongW(*button, GWL_STYLE) & WS_VISIBLE) == 0) continue;
-        const vnlc::SwitchImageLayout& layout = button->Layout();
-        Place(*button, x, 8 - 1, layout.preferredWidth, layout.preferredHeight);
-        x += layout.preferredWidth + kToolbarGap;
-    }
-}
-
-void DhContactsDelegate::SetColumnWidths() {
-    SCROLLBARINFO bar = {};
-    bar.cbSize = sizeof(bar);
-    int scrollWidth = 0;
-    if (GetScrollBarInfo(m_list, OBJID_VSCROLL, &bar) && (bar.rgstate[0] & STATE_SYSTEM_INVISIBLE) == 0) {
-        scrollWidth = bar.rcScrollBar.right - bar.rcScrollBar.left;
-        if (scrollWidth < 0 || scrollWidth > 20) scrollWidth = 0;
-    }
-    // The client area already leaves out a visible scroll bar; the window width does not.
-    RECT window = {};
-    GetWindowRect(m_list, &window);
-    const double hundredth = static_cast<double>((window.right - window.left) - scrollWidth) / 100.0;
-    const int percents[3] = {20, 40, 40};
-    for (int column = 0; column < 3; ++column) {
-        SendMessageW(m_list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
-                     static_cast<LPARAM>(static_cast<int>(hundredth * percents[column])));
-    }
-}
-
 void DhContactsDelegate::LayOutNormal() {
     RECT client = {};
     GetClientRect(m_hWnd, &client);
     const int width = client.right;
     const int height = client.bottom;
-    const int top = m_toolbarHeight + 1;
+    const int top = kToolbarHeight + 1;
     Place(m_preview, width - kPreviewWidth, top, kPreviewWidth, height - top);
     const int listLeft = m_panelUnfolded ? kPanelWidth : 1;
     m_listRect = RECT{listLeft, top, width - kPreviewWidth, height};
     Place(m_list, m_listRect.left, m_listRect.top, m_listRect.right - m_listRect.left, m_listRect.bottom - m_listRect.top);
-    SetColumnWidths();
+    SetColumnWidths(kColumnPercents);
 
     // The group panel: the two trees, the "[Groups]" label and the add and remove buttons.
     Place(m_allTree, 6, 40, 135, 30);
@@ -317,15 +203,8 @@ void DhContactsDelegate::LayOutNormal() {
     Place(m_unfoldButton, 6, 7, m_unfoldButton.Width(), m_unfoldButton.Height());
     Place(m_foldButton, 6, 7, m_foldButton.Width(), m_foldButton.Height());
 
-    // The search box at the toolbar's right end, framed by four one-pixel lines.
-    const RECT edit = {width - 160, 4, width - 40, 25};
-    Place(m_searchEdit, edit.left, edit.top, edit.right - edit.left, edit.bottom - edit.top);
-    Place(m_searchButton, width - 40, 4, m_searchButton.Width(), m_searchButton.Height());
-    Place(m_frameLines[0], edit.left - 1, edit.top - 1, edit.right - edit.left + 2, 1);
-    Place(m_frameLines[1], edit.left - 1, edit.bottom, edit.right - edit.left + 2, 1);
-    Place(m_frameLines[2], edit.left - 1, edit.top - 1, 1, edit.bottom - edit.top + 2);
-    Place(m_frameLines[3], edit.right, edit.top - 1, 1, edit.bottom - edit.top + 2);
-    PlaceToolbar();
+    PlaceSearchBox(width);
+    PlaceToolbar(kToolbarFirstX);
 }
 
 void DhContactsDelegate::LayOutNotice() {
@@ -384,15 +263,7 @@ void DhContactsDelegate::OnPaint() {
     if (m_notice) {
         PaintNotice(dc, client);
     } else {
-        FillRect(dc, &client, m_brush.get());
-        RECT body = {client.left, m_toolbarHeight + 1, client.right, client.bottom};
-        FillRect(dc, &body, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-        {
-            wtl::UniquePen pen(CreatePen(PS_SOLID, 1, kToolbarLine));
-            wtl::SelectGuard select(dc, pen.get());
-            MoveToEx(dc, client.left, m_toolbarHeight, nullptr);
-            LineTo(dc, client.right, m_toolbarHeight);
-        }
+        PaintToolbarBand(dc, client);
         if (m_panelUnfolded && !m_memberAdding) {
             wtl::SelectGuard font(dc, m_textFont.get());
             SetTextColor(dc, RGB(0, 0, 0));
@@ -430,15 +301,7 @@ void DhContactsDelegate::PaintNotice(HDC dc, const RECT& client) {
 // ---- Messages --------------------------------------------------------------------------------------------
 
 void DhContactsDelegate::OnCommand(UINT, int id, HWND control) {
-    // The toolbar's entries are image switches, which ignore a press while they are selected: as push buttons
-    // they go back to normal once their press is taken, so that the next press counts too.
-    for (VNLSwitchImageButton* button : {&m_newButton, &m_okButton, &m_editButton, &m_exportButton, &m_importButton,
-                                         &m_deleteButton, &m_refreshButton}) {
-        if (control != nullptr && button->m_hWnd == control) {
-            button->SetState(0);
-            InvalidateRect(control, nullptr, FALSE);
-        }
-    }
+    ReleaseToolbarButton(control);
     switch (id) {
     case kUnfold: SetPanelUnfolded(true); break;
     case kFold: SetPanelUnfolded(false); break;
@@ -485,49 +348,9 @@ bool DhContactsDelegate::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
     return false;
 }
 
-bool DhContactsDelegate::OnEditColour(WPARAM wParam, LPARAM control, LRESULT& result) {
-    if (reinterpret_cast<HWND>(control) != m_searchEdit.m_hWnd) return false;
-    HDC dc = reinterpret_cast<HDC>(wParam);
-    SetBkColor(dc, m_background);
-    if (m_searchEdit.ShowsPlaceholder()) SetTextColor(dc, kPlaceholderGrey);
-    result = reinterpret_cast<LRESULT>(m_brush.get());
-    return true;
-}
-
-LRESULT DhContactsDelegate::OnStaticColour(WPARAM dc, LPARAM control) {
-    // The frame lines paint themselves; nothing here is an owner-drawn static.
-    return ::DefWindowProcW(m_hWnd, WM_CTLCOLORSTATIC, dc, control);
-}
-
-LRESULT DhContactsDelegate::OnMeasureItem(WPARAM wParam, LPARAM lParam) {
-    // The list asks its parent for the row height; the answer is the list's own.
-    auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-    if (measure == nullptr || measure->CtlType != ODT_LISTVIEW) return FALSE;
-    HWND control = GetDlgItem(m_hWnd, static_cast<int>(measure->CtlID));
-    return control != nullptr ? SendMessageW(control, OCM_MEASUREITEM, wParam, lParam) : FALSE;
-}
-
 LRESULT DhContactsDelegate::OnDropFiles(WPARAM wParam, LPARAM) {
-    HDROP drop = reinterpret_cast<HDROP>(wParam);
-    HMENU menu = CreatePopupMenu();
-    int choice = 0;
-    if (menu != nullptr) {
-        AppendMenuW(menu, MF_STRING, kMenuDropHere, L"Drag and drop here");
-        POINT cursor = {};
-        GetCursorPos(&cursor);
-        choice = TrackPopupMenu(menu, TPM_RETURNCMD, cursor.x, cursor.y, 0, m_list, nullptr);
-        DestroyMenu(menu);
-    }
-    if (choice != kMenuDropHere) {
-        DragFinish(drop);
-        return 0;
-    }
-    const unsigned count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    std::vector<std::wstring> paths =
-        contacts::CollectDroppedPaths(count, [drop](unsigned index, wchar_t* buffer, unsigned size) {
-            return DragQueryFileW(drop, index, buffer, size);
-        });
-    DragFinish(drop);
+    const std::vector<std::wstring> paths = TakeDroppedPaths(reinterpret_cast<HDROP>(wParam));
+    if (paths.empty()) return 0;
     // The contacts page has no request that takes files (its import asks the host to choose one), so the
     // paths go nowhere; they are logged by count only.
     LOG(INFO) << "contacts page: " << paths.size() << " dropped paths, no request takes them";
@@ -610,7 +433,7 @@ void DhContactsDelegate::OnContactsLoaded(ItemBatch<iOSContact>* batch) {
         if (contact) AddRow(contact);
     }
     SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
-    SetColumnWidths();  // the rows may have brought the vertical scroll bar
+    SetColumnWidths(kColumnPercents);  // the rows may have brought the vertical scroll bar
     if (m_list.GetSelectedItems().empty() && m_list.ItemCount() > 0) {
         m_list.SelectItem(0);
         m_lastClickedRow = 0;
@@ -791,7 +614,7 @@ void DhContactsDelegate::ShowContacts(const std::vector<contacts::ContactPtr>& s
         if (contact) AddRow(contact);
     }
     SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
-    SetColumnWidths();
+    SetColumnWidths(kColumnPercents);
     InvalidateRect(m_list, nullptr, TRUE);
 }
 
@@ -935,7 +758,7 @@ void DhContactsDelegate::ShowGroupMembers(const iOSContactGroup& group) { ShowCo
 void DhContactsDelegate::SetToolbarCaptions(bool groupShown) {
     m_newButton.Relayout(groupShown ? L"Add" : L"New");
     m_deleteButton.Relayout(groupShown ? L"Remove" : L"Delete");
-    PlaceToolbar();
+    PlaceToolbar(kToolbarFirstX);
 }
 
 void DhContactsDelegate::OnTreeSelection(int tree, HTREEITEM item) {
@@ -1066,7 +889,7 @@ void DhContactsDelegate::OnEdit() {
 void DhContactsDelegate::OpenEditor(std::unique_ptr<iOSContact> contact, bool isNew) {
     DhContactEditView editor(m_hWnd, &m_labels);
     editor.SetTitle(isNew ? L"New" : L"Edit");
-    editor.SetPicture(ardena::Image("contacts\\preview-contacts.png"));
+    editor.SetPicture(Image("contacts\\preview-contacts.png"));
     editor.SetContact(std::move(contact), isNew);
     AttachObserver(&editor);
     HWND owner = GetActiveWindow();

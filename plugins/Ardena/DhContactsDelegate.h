@@ -1,6 +1,6 @@
 #pragma once
-// DhContactsDelegate: the contacts page of one device, a child of the host's page container. A toolbar with
-// the search box, a group panel on the left (an "All Contacts" entry and the device's groups), the contact
+// DhContactsDelegate: the contacts page of one device, a child of the host's page container, on the list
+// pages' base (DhPageDelegate: toolbar, search box, list, replies). A toolbar with the search box, a group panel on the left (an "All Contacts" entry and the device's groups), the contact
 // list in the middle and the read-only preview on the right; an iCloud notice replaces all of it while the
 // device keeps its contacts in iCloud. The page keeps the records the host sends (ContactPageModel) and
 // mirrors them in its list and tree; every change is a request to the host.
@@ -24,11 +24,8 @@
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
 
-#include "VNLEdit.h"
+#include "DhPageDelegate.h"
 #include "VNLImgButton.h"
-#include "VNLListView.h"
-#include "VNLObserver.h"
-#include "VNLSubject.h"
 #include "VNLSwitchButton.h"
 #include "VNLSwitchImageButton.h"
 #include "host_messages.h"
@@ -57,7 +54,7 @@ constexpr int kRemoveGroup = 5018;
 constexpr int kOk = 5019;
 }  // namespace contacts_ids
 
-class DhContactsDelegate : public wtl::CWindowImpl<DhContactsDelegate>, public VNLSubject, public VNLObserver {
+class DhContactsDelegate : public wtl::CWindowImpl<DhContactsDelegate>, public DhPageDelegate {
 public:
     DECLARE_WND_CLASS_EX(L"DhContactsDelegate", CS_DBLCLKS, nullptr)
 
@@ -67,18 +64,15 @@ public:
     BEGIN_MSG_MAP(DhContactsDelegate)
         MSG_WM_CREATE(OnCreate)
         MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
         MSG_WM_COMMAND(OnCommand)
         MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
-        MESSAGE_HANDLER_DECLINABLE(WM_CTLCOLOREDIT, OnEditColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnStaticColour)
-        MESSAGE_HANDLER_EX(WM_MEASUREITEM, OnMeasureItem)
         MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
         MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
+        CHAIN_PAGE_MESSAGES()
         REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
-    int PageSequence() const { return m_model.Sequence(); }
+    int PageSequence() const override { return m_model.Sequence(); }
     // Lays the page out for its current size: the notice layout while the notice is up, else the normal one.
     void LayOut();
 
@@ -90,30 +84,19 @@ public:
 private:
     LRESULT OnCreate(CREATESTRUCTW*);
     void OnPaint();
-    LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
     void OnCommand(UINT code, int id, HWND control);
     bool OnNotify(WPARAM, LPARAM lParam, LRESULT& result);
-    bool OnEditColour(WPARAM dc, LPARAM control, LRESULT& result);
-    LRESULT OnStaticColour(WPARAM dc, LPARAM control);
-    LRESULT OnMeasureItem(WPARAM wParam, LPARAM lParam);
     LRESULT OnDropFiles(WPARAM drop, LPARAM);
     LRESULT OnHostReply(WPARAM code, LPARAM payload);
 
     // Creation.
     void CreateToolbar();
-    void CreateSearchBox();
     void CreateGroupPanel();
     void CreateNotice();
-    HWND CreateButtonWindow(int id, const wchar_t* text = L"");
-    void MakeToolbarButton(VNLSwitchImageButton& button, int id, const wchar_t* caption, const char* normal,
-                           const char* pressed);
-    void MakeImageButton(VNLImgButton& button, int id, const char* normal, const char* pressed, const wchar_t* tip);
 
     // Layout and painting.
     void LayOutNormal();
     void LayOutNotice();
-    void PlaceToolbar();
-    void SetColumnWidths();
     void PaintNotice(HDC dc, const RECT& client);
 
     // Host replies, by code.
@@ -141,7 +124,7 @@ private:
     void PreviewRow(int row);
     void OnListClick(const NMITEMACTIVATE& click);
     void OnColumnClick(int column);
-    void RunSearch();
+    void RunSearch() override;
 
     // Groups.
     HTREEITEM InsertGroupItem(const contacts::GroupPtr& group);
@@ -170,20 +153,8 @@ private:
     void SendGroup(int64_t code, std::unique_ptr<iOSContactGroup> group);
     void OpenEditor(std::unique_ptr<iOSContact> contact, bool isNew);
 
-    static LRESULT CALLBACK SearchEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam);
-
     contacts::ContactPageModel m_model;
-    WNDPROC m_searchPreviousProc = nullptr;
-    int m_lastClickedRow = -1;
-    wtl::UniqueFont m_textFont;
     wtl::UniqueFont m_titleFont;
-    wtl::UniqueFont m_searchFont;
-    wtl::UniqueBrush m_brush;
-    VNLListView m_list;
-    RECT m_listRect = {};
-    int m_toolbarHeight = 30;
-    COLORREF m_background = RGB(0xFF, 0xFF, 0xFF);
-    COLORREF m_pressed = RGB(0xDC, 0xEB, 0xFA);
     COLORREF m_hot = RGB(0x6A, 0xAE, 0xF0);
     COLORREF m_caption = RGB(0x3A, 0x8E, 0xE6);
 
@@ -194,9 +165,6 @@ private:
     VNLSwitchImageButton m_importButton;
     VNLSwitchImageButton m_deleteButton;
     VNLSwitchImageButton m_refreshButton;
-    VNLEdit m_searchEdit;
-    VNLImgButton m_searchButton;
-    HWND m_frameLines[4] = {};
 
     DhContactDetailView m_preview;
     HWND m_allTree = nullptr;

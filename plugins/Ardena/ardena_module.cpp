@@ -1,7 +1,8 @@
 // The contacts plug-in's entry and command receiver. RegisterModule keeps the host's record, sets the
 // receiver and registers the four names the plug-in owns; HandleModuleCommand creates, moves and shows one
 // contacts page per device (keyed by the device identifier in `wideText`) and hands the host's replies to
-// the page's UI thread by posting WM_HOST_REPLY, answering the sequence query synchronously.
+// the page's UI thread by posting WM_HOST_REPLY, answering the sequence query synchronously (the reply
+// table below, routed by the list pages' base).
 //
 // Threads: RegisterModule runs on the host's UI thread while the main frame is created; the receiver runs
 // on whichever thread the host delivers on and takes no lock. Page windows are created, moved and shown by
@@ -16,11 +17,11 @@
 
 #include "command_message.h"
 #include "command_names.h"
-#include "host_messages.h"
 #include "image_cache.h"
 #include "DhContactsDelegate.h"
 #include "ardena_module.h"
 #include "contact_codes.h"
+#include "page_replies.h"
 
 namespace {
 
@@ -76,53 +77,21 @@ void MovePage(const CommandMessage& message) {
     page->LayOut();
 }
 
-void Post(const DhContactsDelegate& page, int64_t code, void* payload) {
-    // Once posted the payload is the page's; a failed post leaves it with us.
-    if (!PostMessageW(page, WM_HOST_REPLY, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(payload))) {
-        contacts::ReleasePayload(PayloadLeg::PageReply, code, payload);
-    }
-}
-
-void HandleReply(CommandMessage& message) {
-    if ((static_cast<uint64_t>(message.code) >> 32) != 0) {
-        return;  // not a code of ours: nothing is known of its payload
-    }
-    const int64_t code = message.code;
-    DhContactsDelegate* page = FindPage(message);
-    if (page == nullptr) {
-        // No page for that device: nobody else will take the payload.
-        if (code != contacts::kReplySequenceQuery) contacts::ReleasePayload(PayloadLeg::PageReply, code, message.extra);
-        return;
-    }
-    switch (code) {
-    case contacts::kReplyContactAdded:
-    case contacts::kReplyContactRemoved:
-    case contacts::kReplyHideCloudNotice:
-    case contacts::kReplyShowCloudNotice:
-    case contacts::kReplyGroupChanged:
-    case contacts::kReplyGroupRemoved:
-        Post(*page, code, message.extra);
-        return;
-    case contacts::kReplyCloseEditor:
-        Post(*page, code, nullptr);
-        return;
-    case contacts::kReplyContactsLoaded:
-    case contacts::kReplyGroupsLoaded:
-        if (message.extra != nullptr &&
-            contacts::BatchSequence(code, message.extra) < static_cast<int64_t>(page->PageSequence())) {
-            // Older than what the page shows: the page never sees it, so it is released here.
-            contacts::ReleasePayload(PayloadLeg::PageReply, code, message.extra);
-            return;
-        }
-        Post(*page, code, message.extra);
-        return;
-    case contacts::kReplySequenceQuery:
-        message.status = static_cast<int64_t>(page->PageSequence());
-        return;
-    default:
-        return;
-    }
-}
+// How each reply code reaches the page (page_replies.h).
+const pages::ReplyRow kReplyRows[] = {
+    {contacts::kReplyContactAdded, pages::ReplyRoute::Post},
+    {contacts::kReplyContactRemoved, pages::ReplyRoute::Post},
+    {contacts::kReplyHideCloudNotice, pages::ReplyRoute::Post},
+    {contacts::kReplyShowCloudNotice, pages::ReplyRoute::Post},
+    {contacts::kReplyGroupChanged, pages::ReplyRoute::Post},
+    {contacts::kReplyGroupRemoved, pages::ReplyRoute::Post},
+    {contacts::kReplyCloseEditor, pages::ReplyRoute::PostBare},
+    {contacts::kReplyContactsLoaded, pages::ReplyRoute::PostBatch},
+    {contacts::kReplyGroupsLoaded, pages::ReplyRoute::PostBatch},
+    {contacts::kReplySequenceQuery, pages::ReplyRoute::AnswerSequence},
+};
+const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]), &contacts::ReleasePayload,
+                                 &contacts::BatchSequence};
 
 void __cdecl HandleModuleCommand(CommandMessage* message) {
     try {
@@ -134,7 +103,7 @@ void __cdecl HandleModuleCommand(CommandMessage* message) {
         } else if (std::strcmp(message->name, ARDENA_COMMAND_CHANGE_SIZE) == 0) {
             MovePage(*message);
         } else if (std::strcmp(message->name, ARDENA_COMMAND_DO_CONTACT) == 0) {
-            HandleReply(*message);
+            DhPageDelegate::DispatchHostReply(kReplies, FindPage(*message), *message);
         }
         // ARDENA_COMMAND_HIDE_WINDOW and every other name: nothing.
     } catch (...) {

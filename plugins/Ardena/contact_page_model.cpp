@@ -8,17 +8,10 @@
 namespace contacts {
 
 bool ContactPageModel::AcceptContacts(const ItemBatch<iOSContact>& batch, bool& cleared) {
-    cleared = false;
-    const int64_t current = static_cast<int64_t>(Sequence());
-    if (batch.sequence < current) {
-        return false;
-    }
-    if (batch.sequence > current) {
-        ClearContacts();
-        // The page keeps an int; the batch's low 32 bits are what it compares from now on.
-        m_sequence.store(static_cast<int>(static_cast<uint32_t>(batch.sequence)), std::memory_order_relaxed);
-        cleared = true;
-    }
+    const pages::BatchVerdict verdict = m_sequence.Accept(batch.sequence);
+    cleared = verdict == pages::BatchVerdict::Replace;
+    if (verdict == pages::BatchVerdict::Drop) return false;
+    if (cleared) ClearContacts();
     for (const ContactPtr& contact : batch.items) {
         if (!contact) continue;
         m_contacts.push_back(contact);
@@ -28,15 +21,10 @@ bool ContactPageModel::AcceptContacts(const ItemBatch<iOSContact>& batch, bool& 
 }
 
 bool ContactPageModel::AcceptGroups(const ItemBatch<iOSContactGroup>& batch, bool& cleared) {
-    cleared = false;
-    if (batch.sequence < static_cast<int64_t>(m_groupSequence)) {
-        return false;
-    }
-    if (batch.sequence > static_cast<int64_t>(m_groupSequence)) {
-        m_groups.clear();
-        m_groupSequence = static_cast<int>(static_cast<uint32_t>(batch.sequence));
-        cleared = true;
-    }
+    const pages::BatchVerdict verdict = m_groupSequence.Accept(batch.sequence);
+    cleared = verdict == pages::BatchVerdict::Replace;
+    if (verdict == pages::BatchVerdict::Drop) return false;
+    if (cleared) m_groups.clear();
     for (const GroupPtr& group : batch.items) {
         if (group) m_groups.push_back(group);
     }

@@ -8,7 +8,6 @@
 // Compiled into the plug-in and the native tests; no windows.h. UI thread only, except Sequence(), which
 // the plug-in's receiver reads from the thread that delivers commands (one aligned int).
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,6 +16,7 @@
 
 #include "contact_records.h"
 #include "item_batch.h"
+#include "page_sequence.h"
 
 namespace contacts {
 
@@ -26,12 +26,12 @@ using GroupPtr = std::shared_ptr<iOSContactGroup>;
 class ContactPageModel {
 public:
     // The sequence of the last accepted contacts batch.
-    int Sequence() const { return m_sequence.load(std::memory_order_relaxed); }
-    int GroupSequence() const { return m_groupSequence; }
+    int Sequence() const { return m_sequence.Current(); }
+    int GroupSequence() const { return m_groupSequence.Current(); }
 
-    // A contacts batch: a higher sequence releases everything held first and adopts the sequence (low 32
-    // bits); an equal one appends; a lower one changes nothing (the receiver drops those) and returns
-    // false. `cleared` tells the caller to empty its list first. Records are appended in batch order.
+    // A contacts batch, by the list pages' sequence rule (page_sequence.h): a higher sequence releases
+    // everything held first; an equal one appends; a lower one changes nothing (the receiver drops those)
+    // and returns false. `cleared` tells the caller to empty its list first. Records are appended in batch order.
     bool AcceptContacts(const ItemBatch<iOSContact>& batch, bool& cleared);
     // A groups batch: a higher sequence than the group sequence releases the held groups first (`cleared`)
     // and adopts it; then the batch's groups are appended. A lower one is ignored (returns false).
@@ -71,8 +71,8 @@ public:
     static bool IsSameGroup(const iOSContactGroup& held, const iOSContactGroup& received);
 
 private:
-    std::atomic<int> m_sequence{0};
-    int m_groupSequence = 0;
+    pages::PageSequence m_sequence;
+    pages::PageSequence m_groupSequence;
     std::vector<ContactPtr> m_contacts;
     std::map<std::wstring, ContactPtr> m_byIdentifier;
     std::vector<GroupPtr> m_groups;

@@ -101,11 +101,11 @@ TEST(DroppedPaths, LongPathsArriveWhole) {
         buffer[copied] = L'\0';
         return static_cast<unsigned>(copied);
     };
-    const std::vector<std::wstring> paths = contacts::CollectDroppedPaths(4, query);
+    const std::vector<std::wstring> paths = pages::CollectDroppedPaths(4, query);
     ASSERT_EQ(paths.size(), 3u);
     EXPECT_EQ(paths[0], dropped[0]);
     EXPECT_EQ(paths[1].size(), 607u);
     EXPECT_EQ(paths[1], dropped[1]);
     EXPECT_EQ(paths[2], dropped[3]);
-    EXPECT_TRUE(contacts::CollectDroppedPaths(0, query).empty());
+    EXPECT_TRUE(pages::CollectDroppedPaths(0, query).empty());
 }

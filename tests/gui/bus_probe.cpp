@@ -11,10 +11,12 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "command_message.h"
 #include "command_names.h"
 #include "device_record.h"
+#include "probe_support.h"
 
 namespace {
 
@@ -25,50 +27,16 @@ ModuleRecord* g_record = nullptr;
 std::string g_report;
 
 void Check(bool ok, const std::string& check, const std::string& saw = std::string()) {
-    g_report += (ok ? "ok " : "FAIL ") + check + (ok || saw.empty() ? "" : ": " + saw) + "\n";
+    g_report += probe::CheckLine(ok, check, saw) + "\n";
 }
 
-void Invoke(const char* name, CommandMessage& message) {
-    message.kind = COMMAND_KIND_INVOKE;
-    message.name = name;
-    g_record->send(&message);
-}
+void Invoke(const char* name, CommandMessage& message) { probe::Invoke(g_record, name, message); }
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 std::string Describe(const RECT& rect) {
     return std::to_string(rect.left) + "," + std::to_string(rect.top) + " " + std::to_string(rect.right - rect.left) +
            "x" + std::to_string(rect.bottom - rect.top);
-}
-
-struct Found {
-    const wchar_t* className;
-    HWND window;
-    int count;
-};
-
-BOOL CALLBACK FindChild(HWND child, LPARAM parameter) {
-    auto* found = reinterpret_cast<Found*>(parameter);
-    wchar_t name[128] = {};
-    GetClassNameW(child, name, 128);
-    if (wcscmp(name, found->className) == 0) {
-        if (found->window == nullptr) found->window = child;
-        ++found->count;
-    }
-    return TRUE;
-}
-
-Found FindInFrame(const wchar_t* className) {
-    Found found{className, nullptr, 0};
-    HWND frame = FindWindowW(L"TrevaneMainFrame", nullptr);
-    if (frame != nullptr) EnumChildWindows(frame, &FindChild, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-std::string ClassOf(HWND window) {
-    wchar_t name[128] = {};
-    GetClassNameW(window, name, 128);
-    std::string out;
-    for (const wchar_t* p = name; *p; ++p) out.push_back(static_cast<char>(*p));
-    return out;
 }
 
 void ProbeBus() {
@@ -95,29 +63,30 @@ void ProbeDeviceAndPages() {
     connected.data = &device;
     Invoke(ZERITH_COMMAND_DEVICE_CONNECTED, connected);
 
-    Found pages = FindInFrame(L"DhContactsDelegate");
-    Check(pages.count == 1, "one contacts page for the device", std::to_string(pages.count) + " pages");
-    if (pages.window == nullptr) return;
-    Check(ClassOf(GetParent(pages.window)) == "YestalPageContainer", "contacts page inside the page container",
-          ClassOf(GetParent(pages.window)));
-    Check(!IsWindowVisible(pages.window), "contacts page made hidden");
+    const std::vector<HWND> pages = probe::InFrame(L"DhContactsDelegate");
+    Check(pages.size() == 1, "one contacts page for the device", std::to_string(pages.size()) + " pages");
+    HWND page = probe::First(pages);
+    if (page == nullptr) return;
+    const std::wstring container = probe::ClassOf(GetParent(page));
+    Check(container == L"YestalPageContainer", "contacts page inside the page container", Narrow(container));
+    Check(!IsWindowVisible(page), "contacts page made hidden");
 
     CommandMessage select{};
     select.value4 = 2;  // Contacts
     Invoke(QUARNEL_COMMAND_SELECT_ITEM, select);
-    Check(IsWindowVisible(pages.window) != FALSE, "contacts section shows the contacts page");
-    RECT page = {};
-    RECT container = {};
-    GetClientRect(pages.window, &page);
-    GetClientRect(GetParent(pages.window), &container);
-    Check(EqualRect(&page, &container) != FALSE, "contacts page fills the container",
-          Describe(page) + " in " + Describe(container));
-    Check(FindInFrame(L"DhContactsDelegate").count == 1, "showing makes no second page");
+    Check(IsWindowVisible(page) != FALSE, "contacts section shows the contacts page");
+    RECT pageRect = {};
+    RECT containerRect = {};
+    GetClientRect(page, &pageRect);
+    GetClientRect(GetParent(page), &containerRect);
+    Check(EqualRect(&pageRect, &containerRect) != FALSE, "contacts page fills the container",
+          Describe(pageRect) + " in " + Describe(containerRect));
+    Check(probe::InFrame(L"DhContactsDelegate").size() == 1, "showing makes no second page");
 }
 
 void ProbeMaximise() {
     HWND frame = FindWindowW(L"TrevaneMainFrame", nullptr);
-    Found pages = FindInFrame(L"DhContactsDelegate");
+    HWND pageWindow = probe::First(probe::InFrame(L"DhContactsDelegate"));
     RECT before = {};
     GetWindowRect(frame, &before);
     RECT work = {};
@@ -128,9 +97,9 @@ void ProbeMaximise() {
     RECT maximised = {};
     GetWindowRect(frame, &maximised);
     Check(EqualRect(&maximised, &work) != FALSE, "maximise fills the work area", Describe(maximised));
-    if (pages.window != nullptr) {
+    if (pageWindow != nullptr) {
         RECT page = {};
-        GetClientRect(pages.window, &page);
+        GetClientRect(pageWindow, &page);
         // The view less the rules (2) and the title bar (83), less the section list (200).
         const LONG width = (work.right - work.left) - 2 - 200;
         const LONG height = (work.bottom - work.top) - 83;
@@ -142,9 +111,9 @@ void ProbeMaximise() {
     RECT restored = {};
     GetWindowRect(frame, &restored);
     Check(EqualRect(&restored, &before) != FALSE, "second press restores the frame exactly", Describe(restored));
-    if (pages.window != nullptr) {
+    if (pageWindow != nullptr) {
         RECT page = {};
-        GetClientRect(pages.window, &page);
+        GetClientRect(pageWindow, &page);
         Check(page.right == 698 && page.bottom == 483, "pages follow the restored frame", Describe(page));
     }
 }
@@ -175,20 +144,10 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void __cdecl Receive(CommandMessage*) {}
-
 }  // namespace
 
 extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
     g_record = record;
-    record->receive = &Receive;
-    // Host commands may not be invoked from here: the probe runs from the message loop instead.
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = &ProbeWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"TrevaneBusProbe";
-    if (RegisterClassW(&windowClass) == 0) return;
-    HWND window = CreateWindowExW(0, L"TrevaneBusProbe", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+    HWND window = probe::RegisterProbe(record, L"TrevaneBusProbe", &ProbeWindowProc);
     if (window != nullptr) PostMessageW(window, kRunProbe, 0, 0);
 }

@@ -51,7 +51,7 @@ void Report(const std::string& line) {
 }
 
 void Check(bool ok, const std::string& check, const std::string& saw = std::string()) {
-    Report((ok ? "ok " : "FAIL ") + check + (ok || saw.empty() ? "" : ": " + saw));
+    Report(probe::CheckLine(ok, check, saw));
 }
 
 void ReportRect(const char* name, HWND window, const RECT* inner = nullptr) {
@@ -68,52 +68,19 @@ void ReportRect(const char* name, HWND window, const RECT* inner = nullptr) {
     Report(line);
 }
 
-struct FindChild {
-    const wchar_t* className;
-    HWND found;
-};
+HWND FindInFrame(const wchar_t* className) { return probe::First(probe::InFrame(className)); }
 
-BOOL CALLBACK VisitChild(HWND child, LPARAM parameter) {
-    auto* search = reinterpret_cast<FindChild*>(parameter);
-    wchar_t name[64] = {};
-    GetClassNameW(child, name, 64);
-    if (wcscmp(name, search->className) == 0) {
-        search->found = child;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindInFrame(const wchar_t* className) {
-    FindChild search{className, nullptr};
-    HWND frame = FindWindowW(L"TrevaneMainFrame", nullptr);
-    if (frame != nullptr) EnumChildWindows(frame, &VisitChild, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-struct FindDialog {
-    std::wstring title;
-    HWND found;
-};
-
-BOOL CALLBACK VisitTopLevel(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<FindDialog*>(parameter);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) && wcscmp(name, L"#32770") == 0 &&
-        wtl::WindowText(window).find(search->title) != std::wstring::npos) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
+// A visible dialog of this process whose title contains `text`.
 HWND FindDialogWithText(const std::wstring& text) {
-    FindDialog search{text, nullptr};
-    EnumWindows(&VisitTopLevel, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    for (HWND window : probe::TopLevelWindows()) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(window) && probe::ClassOf(window) == L"#32770" &&
+            wtl::WindowText(window).find(text) != std::wstring::npos) {
+            return window;
+        }
+    }
+    return nullptr;
 }
 
 using probe::PressLater;
@@ -274,11 +241,7 @@ struct Probe {
 
 Probe* g_probe = nullptr;
 
-void Invoke(const char* name, CommandMessage& message) {
-    message.kind = COMMAND_KIND_INVOKE;
-    message.name = name;
-    g_record->send(&message);
-}
+void Invoke(const char* name, CommandMessage& message) { probe::Invoke(g_record, name, message); }
 
 void BuildSteps(Probe& p) {
     auto& s = p.steps;
@@ -549,13 +512,11 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void __cdecl Receive(CommandMessage*) {}
-
 }  // namespace
 
 extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
     g_record = record;
-    record->receive = &Receive;
+    record->receive = &probe::IgnoreCommand;
     wchar_t path[1024] = {};
     const DWORD length = GetEnvironmentVariableW(L"TREVANE_PROBE_REPORT", path, 1024);
     if (length == 0 || length >= 1024) return;
@@ -568,13 +529,6 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     } else {
         BuildSteps(*g_probe);
     }
-    // Host commands may not be invoked from here: the probe runs from the message loop.
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = &ProbeWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"TrevaneContactsProbe";
-    if (RegisterClassW(&windowClass) == 0) return;
-    HWND window = CreateWindowExW(0, L"TrevaneContactsProbe", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+    HWND window = probe::RegisterProbe(record, L"TrevaneContactsProbe", &ProbeWindowProc);
     if (window != nullptr) SetTimer(window, kTimer, kTickMs, nullptr);
 }

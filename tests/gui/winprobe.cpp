@@ -21,35 +21,30 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
 #include <wtl/window_text.h>
 
+#include "probe_support.h"
 #include "vnl_utf8.h"
 
 namespace {
 
 struct Search {
-    const wchar_t* className;
     HWND found;
     int count;
 };
 
-BOOL CALLBACK VisitTopLevel(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<Search*>(parameter);
-    wchar_t name[256] = {};
-    GetClassNameW(window, name, 256);
-    if (IsWindowVisible(window) && wcscmp(name, search->className) == 0) {
-        if (search->found == nullptr) search->found = window;
-        ++search->count;
-    }
-    return TRUE;
-}
-
+// The visible top-level windows of one class: the first and how many.
 Search FindVisible(const wchar_t* className) {
-    Search search{className, nullptr, 0};
-    EnumWindows(&VisitTopLevel, reinterpret_cast<LPARAM>(&search));
+    Search search{nullptr, 0};
+    for (HWND window : probe::TopLevelWindows()) {
+        if (!IsWindowVisible(window) || probe::ClassOf(window) != className) continue;
+        if (search.found == nullptr) search.found = window;
+        ++search.count;
+    }
     return search;
 }
 
@@ -65,68 +60,33 @@ HWND WaitFor(const wchar_t* className, DWORD timeoutMs) {
 
 std::string Utf8(const std::wstring& text) { return vnl::Utf8FromWide(text); }
 
-BOOL CALLBACK PrintChildText(HWND child, LPARAM) {
-    wchar_t text[2048] = {};
-    GetWindowTextW(child, text, 2048);
-    if (text[0] != L'\0') std::printf("%s\n", Utf8(text).c_str());
-    return TRUE;
+void PrintText(HWND window) {
+    const std::wstring text = wtl::WindowText(window);
+    if (!text.empty()) std::printf("%s\n", Utf8(text).c_str());
 }
 
-struct ButtonSearch {
-    const wchar_t* text;
-    HWND found;
-};
-
-BOOL CALLBACK FindButton(HWND child, LPARAM parameter) {
-    auto* search = reinterpret_cast<ButtonSearch*>(parameter);
-    wchar_t text[256] = {};
-    GetWindowTextW(child, text, 256);
-    std::wstring plain;
-    for (const wchar_t* p = text; *p; ++p) {
-        if (*p != L'&') plain.push_back(*p);
+// The child whose text, without its '&' marks, is `text`.
+HWND FindButton(HWND dialog, const std::wstring& text) {
+    for (HWND child : probe::Descendants(dialog)) {
+        std::wstring plain = wtl::WindowText(child);
+        plain.erase(std::remove(plain.begin(), plain.end(), L'&'), plain.end());
+        if (plain == text) return child;
     }
-    if (plain == search->text) {
-        search->found = child;
-        return FALSE;
+    return nullptr;
+}
+
+// One line per descendant of the class: visible flag, screen rectangle and the parent's class.
+void PrintChildrenOfClass(HWND window, const wchar_t* className) {
+    for (HWND child : probe::Descendants(window, className)) {
+        RECT rect = {};
+        GetWindowRect(child, &rect);
+        std::printf("%d %ld %ld %ld %ld %s\n", IsWindowVisible(child) ? 1 : 0, rect.left, rect.top,
+                    rect.right - rect.left, rect.bottom - rect.top, Utf8(probe::ClassOf(GetParent(child))).c_str());
     }
-    return TRUE;
-}
-
-struct ChildSearch {
-    const wchar_t* className;
-    int count;
-};
-
-BOOL CALLBACK PrintChildOfClass(HWND child, LPARAM parameter) {
-    auto* search = reinterpret_cast<ChildSearch*>(parameter);
-    wchar_t name[256] = {};
-    GetClassNameW(child, name, 256);
-    if (wcscmp(name, search->className) != 0) return TRUE;
-    wchar_t parentName[256] = {};
-    GetClassNameW(GetParent(child), parentName, 256);
-    RECT rect = {};
-    GetWindowRect(child, &rect);
-    std::printf("%d %ld %ld %ld %ld %s\n", IsWindowVisible(child) ? 1 : 0, rect.left, rect.top, rect.right - rect.left,
-                rect.bottom - rect.top, Utf8(parentName).c_str());
-    ++search->count;
-    return TRUE;
-}
-
-BOOL CALLBACK FindChildOfClass(HWND child, LPARAM parameter) {
-    auto* search = reinterpret_cast<Search*>(parameter);
-    wchar_t name[256] = {};
-    GetClassNameW(child, name, 256);
-    if (wcscmp(name, search->className) != 0) return TRUE;
-    search->found = child;
-    return FALSE;
 }
 
 HWND FindDescendant(const wchar_t* className, const wchar_t* childClass) {
-    HWND window = FindVisible(className).found;
-    if (window == nullptr) return nullptr;
-    Search search{childClass, nullptr, 0};
-    EnumChildWindows(window, &FindChildOfClass, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return probe::First(probe::Descendants(FindVisible(className).found, childClass));
 }
 
 }  // namespace
@@ -178,25 +138,22 @@ int wmain(int argc, wchar_t** argv) {
         if (dialog == nullptr) return 1;
         // Paints the dialog and its controls before answering, so that a screenshot taken next shows them.
         RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        PrintChildText(dialog, 0);  // the dialog's own text first
-        EnumChildWindows(dialog, &PrintChildText, 0);
+        PrintText(dialog);  // the dialog's own text first
+        for (HWND child : probe::Descendants(dialog)) PrintText(child);
         return 0;
     }
     if (command == L"press" && argc == 4) {
         HWND dialog = WaitFor(L"#32770", static_cast<DWORD>(_wtoi(argv[3])));
         if (dialog == nullptr) return 1;
-        ButtonSearch search{argv[2], nullptr};
-        EnumChildWindows(dialog, &FindButton, reinterpret_cast<LPARAM>(&search));
-        if (search.found == nullptr) return 1;
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(search.found), BN_CLICKED),
-                     reinterpret_cast<LPARAM>(search.found));
+        HWND button = FindButton(dialog, argv[2]);
+        if (button == nullptr) return 1;
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
         return 0;
     }
     if (command == L"children" && argc == 4) {
         HWND window = FindVisible(argv[2]).found;
         if (window == nullptr) return 1;
-        ChildSearch search{argv[3], 0};
-        EnumChildWindows(window, &PrintChildOfClass, reinterpret_cast<LPARAM>(&search));
+        PrintChildrenOfClass(window, argv[3]);
         return 0;
     }
     if (command == L"text" && argc == 4) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace contacts {
+namespace pages {
 
 // query(index, buffer, size) behaves as DragQueryFileW: with a null buffer it returns the path's length
 // without the terminator; otherwise it copies at most size - 1 characters and a terminator and returns the
@@ -17,4 +17,4 @@ using DropQuery = std::function<unsigned(unsigned index, wchar_t* buffer, unsign
 // Every dropped path in drop order; empty paths are skipped.
 std::vector<std::wstring> CollectDroppedPaths(unsigned count, const DropQuery& query);
 
-}  // namespace contacts
+}  // namespace pages

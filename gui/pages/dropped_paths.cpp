@@ -1,7 +1,7 @@
 // Reading the paths of a drop; see dropped_paths.h.
 #include "dropped_paths.h"
 
-namespace contacts {
+namespace pages {
 
 std::vector<std::wstring> CollectDroppedPaths(unsigned count, const DropQuery& query) {
     std::vector<std::wstring> paths;
@@ -16,4 +16,4 @@ std::vector<std::wstring> CollectDroppedPaths(unsigned count, const DropQuery& q
     return paths;
 }
 
-}  // namespace contacts
+}  // namespace pages

@@ -1,0 +1,13 @@
+// The owner-drawn buttons' shared part; see VNLButtonBase.h.
+#include "VNLButtonBase.h"
+
+#include "button_support.h"
+
+bool VNLButtonBase::OnMouseMove(WPARAM, LPARAM, LRESULT&) {
+    if (TracksHover()) vnlc::StartHoverTracking(m_hWnd, m_tracking);
+    return false;
+}
+
+LRESULT VNLButtonBase::OnMeasureItem(WPARAM, LPARAM lParam) {
+    return vnlc::MeasureOwnerDrawItem(m_hWnd, reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+}
