@@ -2,7 +2,7 @@
 // mutex while it takes the pool mutex.
 #include "utility/hlx_thread_pool.h"
 
-#include <glog/logging.h>
+#include "utility/hlx_log.h"
 
 namespace hlx {
 
@@ -70,9 +70,9 @@ void VNLThreadPool::WorkerThread(Worker* worker) {
     try {
       (*task)();
     } catch (const std::exception& error) {
-      LOG(ERROR) << "pool task failed: " << error.what();
+      HLX_LOG(ERROR) << "pool task failed: " << error.what();
     } catch (...) {
-      LOG(ERROR) << "pool task failed with an unknown exception";
+      HLX_LOG(ERROR) << "pool task failed with an unknown exception";
     }
   }
 }
