@@ -1,34 +1,63 @@
-// Round trip and reply throughput through the real Harlix process, each beside a baseline that
-// moves the same bytes over a plain loopback socket echo in the same run.
+// Round trip and compressed replies through the real Harlix process, each beside a baseline
+// measured in the same run.
 //
-//   bench_ipc <path to Harlix> [round trips] [1 MiB replies]
+//   bench_ipc <path to Harlix> [rounds, default 7]
+//   bench_ipc --echo <port>      the baseline peer (started by the benchmark itself)
 //
-// Round trip: request 600 for an unknown device (the cheapest request there is), one at a time; the
-// baseline is a thread that answers each request packet with the same reply bytes at once.
-// Throughput: requests for a 1 MiB raw data reply from the test probe module; the baseline answers
-// each request with the same 1 MiB reply.
+// Round trip: request 600 for an unknown device (the cheapest request there is), one at a time,
+// against Harlix with logging off and against a plain echo peer in a process of its own that answers
+// each request packet with the same reply bytes at once. Compressed replies: 1 MiB of contact-like
+// JSON from the test probe module (request 9001, data type 0), through Harlix with logging on as the
+// desktop starts it, beside compressing the same bytes alone with the service's compressor in this
+// process. The compressor itself is compared with zlib level 9 on the same JSON.
+//
+// Every participant runs once per round, the order turning each round; the first round is reported
+// apart as the cold one, the others give medians with min and max. Every socket wait has a time-out.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "os/hlx_os.h"
 #include "utility/hlx_packet.h"
 #include "utility/hlx_reply.h"
+#include "utility/hlx_zlib.h"
+#include "utility/module/test_probe/hlx_module_test_probe.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr int kWaitSeconds = 30;  // any single socket wait longer than this ends the benchmark
+constexpr size_t kReplyBytes = size_t{1} << 20;
+constexpr int kRoundTripsPerRound = 2000;
+constexpr int kRepliesPerRound = 30;
+
+[[noreturn]] void Die(const char* what) {
+  std::fprintf(stderr, "bench_ipc: %s\n", what);
+  std::exit(2);
+}
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+void SetTimeouts(int fd) {
+  timeval wait{kWaitSeconds, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof(wait));
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+}
 
 bool WriteAll(int fd, const std::string& bytes) {
   size_t done = 0;
@@ -74,148 +103,222 @@ std::string Packet(uint64_t id, uint32_t command, uint16_t status, const std::st
   return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()) + body;
 }
 
-int ListenLoopback(int* port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof(address);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd, 4) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    close(fd);
-    return -1;
-  }
-  *port = ntohs(address.sin_port);
-  return fd;
-}
+std::string RequestBody(const std::string& json) { return std::string("1\0", 2) + json + std::string("\0", 1); }
 
-int ConnectLoopback(int port) {
+const std::string kUnknownDeviceRequest = RequestBody("{\"uuid\":\"bench-unknown\",\"code\":1}");
+const std::string kJsonReplyRequest = RequestBody("{\"size\":1048576,\"type\":0,\"json\":1}");
+
+// The baseline peer: connects like Harlix does and answers every packet at once with the reply
+// Harlix gives to an unknown device.
+int RunEcho(int port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-std::string RequestBody(const std::string& json) { return std::string("1\0", 2) + json + std::string("\0", 1); }
-
-std::string ReplyBody(int64_t code, const char* uuid, const std::string& data, int32_t type) {
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) return 1;
+  SetTimeouts(fd);
   hlx::ReplyRecord record;
-  record.code = code;
-  record.uuid = uuid;
-  record.type = type;
-  record.data = reinterpret_cast<const uint8_t*>(data.data());
-  record.dataLength = static_cast<int64_t>(data.size());
-  return hlx::ReplyRecord::Serialize(record);
-}
-
-// The baseline peer: answers every packet it reads with a fixed reply at once.
-void EchoServer(int listener, std::string reply) {
-  int fd = accept(listener, nullptr, nullptr);
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  record.code = 7;
+  record.uuid = "bench-unknown";
+  const std::string reply = hlx::ReplyRecord::Serialize(record);
   hlx::IPCPacketHeader header;
   std::string body;
   while (ReadPacket(fd, &header, &body)) {
     if (!WriteAll(fd, Packet(header.id, header.command, 1, reply))) break;
   }
   close(fd);
+  return 0;
 }
 
-struct RunResult {
-  double medianMicros = 0;
-  double mibPerSecond = 0;
+// A peer process (Harlix or the echo) that connected back to our listener.
+struct Peer {
+  int32_t pid = 0;
+  int fd = -1;
+  uint64_t nextId = 1;
 };
 
-RunResult RoundTrips(int fd, uint32_t command, const std::string& requestBody, int count) {
-  std::vector<double> micros;
-  micros.reserve(static_cast<size_t>(count));
+Peer StartPeer(int listener, const std::vector<std::string>& argv) {
+  Peer peer;
+  peer.pid = hlx::os::Os().spawnProcess(argv, hlx::os::SpawnOptions{}).pid;
+  if (peer.pid == 0) Die("a peer process did not start");
+  pollfd ready{listener, POLLIN, 0};
+  if (poll(&ready, 1, kWaitSeconds * 1000) != 1) Die("a peer process did not connect in time");
+  peer.fd = accept(listener, nullptr, nullptr);
+  SetTimeouts(peer.fd);
+  return peer;
+}
+
+void StopPeer(Peer* peer) {
+  close(peer->fd);
+  hlx::os::Os().terminateProcess(peer->pid);
+  hlx::os::Os().waitProcess(peer->pid);
+}
+
+// One request and its reply (events in between are passed over); the reply's body.
+std::string Ask(Peer* peer, uint32_t command, const std::string& request) {
+  const uint64_t id = peer->nextId++;
   hlx::IPCPacketHeader header;
   std::string body;
-  uint64_t bytes = 0;
-  const auto start = Clock::now();
-  for (int i = 0; i < count; ++i) {
+  if (!WriteAll(peer->fd, Packet(id, command, 0, request))) Die("a peer stopped reading");
+  do {
+    if (!ReadPacket(peer->fd, &header, &body)) Die("a peer stopped answering (or did not answer in time)");
+  } while (header.id != id);
+  return body;
+}
+
+// Median microseconds of one round of round trips.
+double RoundTripMicros(Peer* peer) {
+  std::vector<double> micros(kRoundTripsPerRound);
+  for (double& each : micros) {
     const auto sent = Clock::now();
-    if (!WriteAll(fd, Packet(static_cast<uint64_t>(i + 1), command, 0, requestBody)) ||
-        !ReadPacket(fd, &header, &body)) {
-      std::fprintf(stderr, "connection lost after %d requests\n", i);
-      std::exit(1);
-    }
-    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
-    bytes += hlx::kPacketHeaderSize + body.size();
+    Ask(peer, 600, kUnknownDeviceRequest);
+    each = std::chrono::duration<double, std::micro>(Clock::now() - sent).count();
   }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::sort(micros.begin(), micros.end());
-  return {micros[micros.size() / 2], bytes / seconds / (1024.0 * 1024.0)};
+  std::nth_element(micros.begin(), micros.begin() + kRoundTripsPerRound / 2, micros.end());
+  return micros[kRoundTripsPerRound / 2];
+}
+
+double MiBPerSecond(size_t bytes, double seconds) { return bytes / seconds / (1024.0 * 1024.0); }
+
+// Uncompressed MiB/s of JSON replies through Harlix's compressed path.
+double CompressedReplies(Peer* peer) {
+  const auto start = Clock::now();
+  for (int i = 0; i < kRepliesPerRound; ++i) Ask(peer, 9001, kJsonReplyRequest);
+  return MiBPerSecond(kReplyBytes * kRepliesPerRound, Seconds(start));
+}
+
+// MiB/s of a compressor on the same JSON, alone; `size` gets one output's length.
+double CompressAlone(const std::function<bool(std::string*)>& compress, size_t* size) {
+  std::string out;
+  const auto start = Clock::now();
+  for (int i = 0; i < kRepliesPerRound; ++i) {
+    out.clear();
+    if (!compress(&out)) Die("compression failed");
+  }
+  *size = out.size();
+  return MiBPerSecond(kReplyBytes * kRepliesPerRound, Seconds(start));
+}
+
+struct Series {
+  std::vector<double> values;  // values[0] is the cold round
+  double Cold() const { return values.front(); }
+  std::vector<double> Warm() const {
+    return values.size() > 1 ? std::vector<double>(values.begin() + 1, values.end()) : values;
+  }
+  double Median() const {
+    std::vector<double> warm = Warm();
+    std::sort(warm.begin(), warm.end());
+    return warm.size() % 2 ? warm[warm.size() / 2] : (warm[warm.size() / 2 - 1] + warm[warm.size() / 2]) / 2;
+  }
+  double Min() const { std::vector<double> w = Warm(); return *std::min_element(w.begin(), w.end()); }
+  double Max() const { std::vector<double> w = Warm(); return *std::max_element(w.begin(), w.end()); }
+  std::string Text(const char* unit) const {
+    char line[160];
+    std::snprintf(line, sizeof(line), "median %.1f %s (min %.1f, max %.1f; cold %.1f)", Median(), unit, Min(), Max(),
+                  Cold());
+    return line;
+  }
+};
+
+bool PrintAim(const char* what, bool met) {
+  std::printf("  aim: %s: %s\n", what, met ? "met" : "not met");
+  return met;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--echo") == 0) return RunEcho(std::atoi(argv[2]));
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s <Harlix> [round trips] [1 MiB replies]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <Harlix> [rounds]\n", argv[0]);
     return 2;
   }
-  const int roundTrips = argc > 2 ? std::atoi(argv[2]) : 20000;
-  const int bigReplies = argc > 3 ? std::atoi(argv[3]) : 300;
-  const std::string cancelBody = RequestBody("{\"uuid\":\"bench-unknown\",\"code\":1}");
-  const std::string bigBody = RequestBody("{\"size\":1048576,\"type\":1}");
+  const int rounds = std::max(2, argc > 2 ? std::atoi(argv[2]) : 7);
+  alarm(1800);  // the whole run, whatever happens
 
-  // Harlix, with the test probe module for the data replies.
-  int port = 0;
-  int listener = ListenLoopback(&port);
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof(address);
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener, 4) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    Die("no loopback listener");
+  }
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  const std::string self = std::to_string(getpid());
   setenv("HLX_TEST_MODULES", "1", 1);
-  hlx::os::SpawnResult harlix = hlx::os::Os().spawnProcess(
-      {argv[1], std::to_string(port), std::to_string(getpid()), "0", "0", "0", "bench", "BenchLogs", "Bench",
-       "0"},
-      hlx::os::SpawnOptions{});
-  if (harlix.pid == 0) {
-    std::fprintf(stderr, "Harlix did not start\n");
-    return 1;
-  }
-  int fd = accept(listener, nullptr, nullptr);
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-  RoundTrips(fd, 600, cancelBody, 500);   // warm-up
-  RoundTrips(fd, 9001, bigBody, 5);        // warm-up: the probe makes its pattern bytes once
-  RunResult harlixRtt = RoundTrips(fd, 600, cancelBody, roundTrips);
-  RunResult harlixBig = RoundTrips(fd, 9001, bigBody, bigReplies);
-  close(fd);
-  close(listener);
-  hlx::os::Os().terminateProcess(harlix.pid);
+  // Positional command line: port, watched pid, console, self test, logging, version, log folder...
+  auto harlix = [&](const char* logging) {
+    return StartPeer(listener, {argv[1], port, self, "0", "0", logging, "bench", "BenchLogs", "Bench", "0"});
+  };
+  Peer quiet = harlix("0");
+  Peer logged = harlix("1");
+  Peer echo = StartPeer(listener, {argv[0], "--echo", port});
 
-  // The baselines: the same bytes through a plain echo peer.
-  std::string data(1 << 20, '\0');
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7) ^ (i >> 8));
-  RunResult plainRtt;
-  RunResult plainBig;
-  for (int pass = 0; pass < 2; ++pass) {
-    int echoPort = 0;
-    int echoListener = ListenLoopback(&echoPort);
-    std::string reply = pass == 0 ? ReplyBody(7, "bench-unknown", "", 0) : ReplyBody(0, "", data, 1);
-    std::thread server(EchoServer, echoListener, reply);
-    int client = ConnectLoopback(echoPort);
-    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    if (pass == 0) {
-      RoundTrips(client, 600, cancelBody, 500);
-      plainRtt = RoundTrips(client, 600, cancelBody, roundTrips);
-    } else {
-      RoundTrips(client, 9001, bigBody, 5);
-      plainBig = RoundTrips(client, 9001, bigBody, bigReplies);
+  const std::string& json = hlx::TestProbeJson();
+  {
+    // The peer must see the very bytes after inflating.
+    std::string body = Ask(&logged, 9001, kJsonReplyRequest);
+    const size_t dataStart = body.find('\0', body.find('\0') + 1) + 1;
+    std::string inflated;
+    if (hlx::ZlibInflate(inflated, body.data() + dataStart, body.size() - dataStart, kReplyBytes * 2) !=
+            hlx::InflateResult::kOk ||
+        inflated != json.substr(0, kReplyBytes)) {
+      Die("the compressed reply does not inflate to the JSON that was sent");
     }
-    close(client);
-    server.join();
-    close(echoListener);
   }
 
-  std::printf("round trip median: Harlix %.1f us, plain socket echo %.1f us, ratio %.2f (aim: Harlix under 100 us)\n",
-              harlixRtt.medianMicros, plainRtt.medianMicros, harlixRtt.medianMicros / plainRtt.medianMicros);
-  std::printf("1 MiB replies: Harlix %.0f MiB/s, plain socket echo %.0f MiB/s, ratio %.0f%% (aim: 80%% or more)\n",
-              harlixBig.mibPerSecond, plainBig.mibPerSecond, 100.0 * harlixBig.mibPerSecond / plainBig.mibPerSecond);
-  return 0;
+  Series harlixRtt, echoRtt, harlixReplies, alone, level9;
+  size_t serviceSize = 0, level9Size = 0;
+  auto serviceCompress = [&](std::string* out) { return hlx::ZlibCompress(*out, json.data(), kReplyBytes); };
+  auto level9Compress = [&](std::string* out) {
+    uLongf length = compressBound(kReplyBytes);
+    out->resize(length);
+    const bool ok = compress2(reinterpret_cast<Bytef*>(out->data()), &length,
+                              reinterpret_cast<const Bytef*>(json.data()), kReplyBytes, 9) == Z_OK;
+    out->resize(length);
+    return ok;
+  };
+  std::vector<std::function<void()>> steps = {
+      [&] { harlixRtt.values.push_back(RoundTripMicros(&quiet)); },
+      [&] { echoRtt.values.push_back(RoundTripMicros(&echo)); },
+      [&] { harlixReplies.values.push_back(CompressedReplies(&logged)); },
+      [&] { alone.values.push_back(CompressAlone(serviceCompress, &serviceSize)); },
+      [&] { level9.values.push_back(CompressAlone(level9Compress, &level9Size)); },
+  };
+  for (int round = 0; round < rounds; ++round) {
+    if (round % 2 == 0) {
+      for (auto& step : steps) step();
+    } else {
+      for (auto it = steps.rbegin(); it != steps.rend(); ++it) (*it)();
+    }
+  }
+  StopPeer(&quiet);
+  StopPeer(&logged);
+  StopPeer(&echo);
+
+  bool allMet = true;
+  std::printf("bench_ipc: %d rounds (the first cold), order turning each round\n", rounds);
+  std::printf("  round trip, Harlix (logging off): %s\n", harlixRtt.Text("us").c_str());
+  std::printf("  round trip, echo process:         %s\n", echoRtt.Text("us").c_str());
+  const double rttRatio = harlixRtt.Median() / echoRtt.Median();
+  std::printf("  ratio %.2f warm, %.2f cold\n", rttRatio, harlixRtt.Cold() / echoRtt.Cold());
+  allMet &= PrintAim("round trip median within 1.5x of the echo", rttRatio <= 1.5);
+
+  std::printf("  1 MiB JSON replies, Harlix (logging on), compressed path: %s\n", harlixReplies.Text("MiB/s").c_str());
+  std::printf("  the service's compressor alone on the same bytes:         %s\n", alone.Text("MiB/s").c_str());
+  const double pathShare = harlixReplies.Median() / alone.Median();
+  std::printf("  share %.0f%%\n", 100 * pathShare);
+  allMet &= PrintAim("compressed reply path at least 80% of the compressor alone", pathShare >= 0.8);
+
+  std::printf("  zlib level 9 on the same bytes: %s, %zu bytes; the service's compressor %zu bytes\n",
+              level9.Text("MiB/s").c_str(), level9Size, serviceSize);
+  const double speedup = alone.Median() / level9.Median();
+  const double growth = static_cast<double>(serviceSize) / level9Size;
+  std::printf("  speed %.1fx of level 9, output %.1f%% of level 9's\n", speedup, 100 * growth);
+  allMet &= PrintAim("compressor at least 5x faster than zlib level 9", speedup >= 5);
+  allMet &= PrintAim("output at most 10% larger than level 9's", growth <= 1.10);
+  return allMet ? 0 : 1;
 }

@@ -9,9 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include <glog/logging.h>
-
 #include "os/hlx_os.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_text.h"
 
 namespace hlx {
@@ -141,7 +140,7 @@ void* CMobileExportFun::LoadCoreFoundation() const {
     std::string path = folder + kCoreFoundationName;
     if (!FileExists(path)) continue;
     if (void* handle = dlopen(path.c_str(), kOpenFlags)) return handle;
-    LOG(WARNING) << "CoreFoundation did not load from the search folders: " << LoaderError();
+    HLX_LOG(WARNING) << "CoreFoundation did not load from the search folders: " << LoaderError();
   }
   return nullptr;
 }
@@ -151,10 +150,10 @@ bool CMobileExportFun::LoadAndResolve() {
 
   std::string hostPath;
   if (!ReadAirTrafficHostPath(&hostPath)) {
-    LOG(ERROR) << "MobileDevice binding: registry value AirTrafficHostDLL missing, too long or not a file";
+    HLX_LOG(ERROR) << "MobileDevice binding: registry value AirTrafficHostDLL missing, too long or not a file";
     return false;
   }
-  LOG(INFO) << "strPathHost: " << hostPath;
+  HLX_LOG(INFO) << "strPathHost: " << hostPath;
 
   // A host path without a folder names a runtime in the current folder; "./" keeps dlopen from
   // searching its library path for it instead.
@@ -163,24 +162,24 @@ bool CMobileExportFun::LoadAndResolve() {
                                 ? std::string("./") + kRuntimeLibraryName
                                 : hostPath.substr(0, slash + 1) + kRuntimeLibraryName;
   if (FileExists(runtimePath) && dlopen(runtimePath.c_str(), kOpenFlags) == nullptr) {
-    LOG(ERROR) << "Base Error Code: " << LoaderError();
+    HLX_LOG(ERROR) << "Base Error Code: " << LoaderError();
   }
 
   if (dlopen(hostPath.c_str(), kOpenFlags) == nullptr) {
-    LOG(ERROR) << "Host Error Code: " << LoaderError();
+    HLX_LOG(ERROR) << "Host Error Code: " << LoaderError();
     return false;
   }
 
   std::string devicePath;
   if (!ReadMobileDeviceLibraryPath(&devicePath)) {
-    LOG(ERROR) << "MobileDevice binding: registry value iTunesMobileDeviceDLL missing, too long or not a file";
+    HLX_LOG(ERROR) << "MobileDevice binding: registry value iTunesMobileDeviceDLL missing, too long or not a file";
     return false;
   }
-  LOG(INFO) << "strPathiTunes: " << devicePath;
+  HLX_LOG(INFO) << "strPathiTunes: " << devicePath;
 
   void* deviceLibrary = dlopen(devicePath.c_str(), kOpenFlags);
   if (deviceLibrary == nullptr) {
-    LOG(ERROR) << "MobileDevice binding: the device library did not load: " << LoaderError();
+    HLX_LOG(ERROR) << "MobileDevice binding: the device library did not load: " << LoaderError();
     return false;
   }
   // A retry after a failure loads again; keep one reference, not one per attempt.
@@ -189,7 +188,7 @@ bool CMobileExportFun::LoadAndResolve() {
 
   void* coreFoundation = LoadCoreFoundation();
   if (coreFoundation == nullptr) {
-    LOG(ERROR) << "MobileDevice binding: " << kCoreFoundationName << " did not load";
+    HLX_LOG(ERROR) << "MobileDevice binding: " << kCoreFoundationName << " did not load";
     return false;
   }
 
@@ -197,7 +196,7 @@ bool CMobileExportFun::LoadAndResolve() {
     void* library = kSlots[slot].library == Library::kMobileDevice ? m_deviceLibrary : coreFoundation;
     void* address = dlsym(library, kSlots[slot].name);
     if (address == nullptr) {
-      LOG(ERROR) << "MobileDevice binding: export " << kSlots[slot].name << " (slot " << slot
+      HLX_LOG(ERROR) << "MobileDevice binding: export " << kSlots[slot].name << " (slot " << slot
                  << ") not found";
     }
     return address;

@@ -12,10 +12,9 @@
 #include <system_error>
 #include <vector>
 
-#include <glog/logging.h>
-
 #include "iOSAPI/MobileExportFun.h"
 #include "os/hlx_os.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_text.h"
 
 namespace hlx {
@@ -116,7 +115,7 @@ bool RemoveTree(AFCConnectionRef afc, const std::string& path, bool removeTop, b
 
 bool DownloadTree(AFCConnectionRef afc, const std::string& deviceFolder, const std::string& pcFolder, int depth) {
   if (depth > kAfcMaxTreeDepth) {
-    LOG(WARNING) << "AFC folder copy: nesting beyond " << kAfcMaxTreeDepth << " levels refused";
+    HLX_LOG(WARNING) << "AFC folder copy: nesting beyond " << kAfcMaxTreeDepth << " levels refused";
     return false;
   }
   AfcFileInfo info;
@@ -130,7 +129,7 @@ bool DownloadTree(AFCConnectionRef afc, const std::string& deviceFolder, const s
   bool complete = true;
   for (const std::string& name : names) {
     if (!IsSafePcName(name)) {
-      LOG(WARNING) << "AFC folder copy: an entry with an unsafe name was not copied";
+      HLX_LOG(WARNING) << "AFC folder copy: an entry with an unsafe name was not copied";
       complete = false;
       continue;
     }
@@ -222,7 +221,7 @@ bool AfcUploadFile(AFCConnectionRef afc, const std::string& pcPath, const std::s
     const size_t count = std::fread(buffer, 1, kAfcTransferBufferBytes, source.get());
     if (count == 0) break;
     if (md.AFCFileRefWrite(afc, file.get(), buffer, static_cast<uint32_t>(count)) != kAFCSuccess) {
-      LOG(WARNING) << "AFC upload: a write failed";
+      HLX_LOG(WARNING) << "AFC upload: a write failed";
       return false;
     }
   }
@@ -269,14 +268,14 @@ bool AfcDownloadFile(AFCConnectionRef afc, const std::string& devicePath, const 
   do {
     uint32_t count = kAfcTransferBufferBytes;
     if (md.AFCFileRefRead(afc, file.get(), buffer, &count) != kAFCSuccess) {
-      LOG(WARNING) << "AFC download: a read failed after " << total << " bytes";
+      HLX_LOG(WARNING) << "AFC download: a read failed after " << total << " bytes";
       return fail();
     }
     if (count == 0) break;
     if (count > kAfcTransferBufferBytes) return fail();  // the library wrote past the room it was given
     if (target) {
       if (std::fwrite(buffer, 1, count, target.get()) != count) {
-        LOG(WARNING) << "AFC download: a PC write failed";
+        HLX_LOG(WARNING) << "AFC download: a PC write failed";
         return fail();
       }
     } else {
@@ -291,7 +290,7 @@ bool AfcDownloadFile(AFCConnectionRef afc, const std::string& devicePath, const 
     total += count;
   } while (total < expected);
   if (total < expected) {
-    LOG(WARNING) << "AFC download: " << total << " of " << expected << " bytes arrived";
+    HLX_LOG(WARNING) << "AFC download: " << total << " of " << expected << " bytes arrived";
     return fail();
   }
   if (target) {

@@ -4,9 +4,8 @@
 #include <cstddef>
 #include <memory>
 
-#include <glog/logging.h>
-
 #include "iOSAPI/MobileExportFun.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_plist.h"
 #include "utility/hlx_text.h"
 
@@ -63,12 +62,12 @@ bool ReceiveServiceMessages(AMDServiceConnectionRef connection, ServiceMessageHa
     // 0 and anything above the cap end the loop; so does a word with its top bit set, which some
     // senders mean as a negative length.
     if (length == 0 || length > kMaxServiceMessageBytes) {
-      if (length != 0) LOG(WARNING) << "device-link frame of " << length << " bytes refused";
+      if (length != 0) HLX_LOG(WARNING) << "device-link frame of " << length << " bytes refused";
       break;
     }
     uint8_t* raw = nullptr;
     if (!TryAllocBuffer(&raw, length)) {
-      LOG(WARNING) << "device-link frame of " << length << " bytes: no memory";
+      HLX_LOG(WARNING) << "device-link frame of " << length << " bytes: no memory";
       break;
     }
     std::unique_ptr<uint8_t[]> body(raw);

@@ -1,8 +1,6 @@
 // Device connections, sessions and services. Every library call goes through the binding table.
 #include "utility/hlx_device_session.h"
 
-#include <glog/logging.h>
-
 #include <condition_variable>
 #include <cstdio>
 #include <map>
@@ -10,6 +8,7 @@
 #include <set>
 
 #include "iOSAPI/MobileExportFun.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_reply_code.h"
 
 namespace hlx {
@@ -202,7 +201,7 @@ std::shared_ptr<HLXDeviceService> HLXDeviceService::Start(AMDeviceRef device, in
   }
   if (result != 0) {
     if (result == kAMDPasswordProtectedError) *error = kReplyDeviceLocked;
-    LOG(WARNING) << "service start refused: " << std::hex << result;
+    HLX_LOG(WARNING) << "service start refused: " << std::hex << result;
     return nullptr;
   }
   AFCConnectionRef afc = nullptr;
@@ -251,7 +250,7 @@ std::shared_ptr<HLXDeviceService> StartServiceWithRenewal(AMDeviceRef device, co
     if (session) result = Md().AMDeviceSecureStartService(device, cfName, nullptr, &connection);
   }
   if (result != 0 || !connection) {
-    LOG(WARNING) << "service start refused: " << std::hex << result;
+    HLX_LOG(WARNING) << "service start refused: " << std::hex << result;
     return nullptr;
   }
   return std::make_shared<HLXDeviceService>(connection, nullptr, name, device, std::move(session));

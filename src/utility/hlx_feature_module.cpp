@@ -1,8 +1,6 @@
 // The request frame of the feature modules (see hlx_feature_module.h).
 #include "utility/hlx_feature_module.h"
 
-#include <glog/logging.h>
-
 #include <chrono>
 #include <exception>
 #include <sstream>
@@ -10,6 +8,7 @@
 #include "utility/hlx_device.h"
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_reply_sink.h"
 #include "utility/hlx_zlib.h"
 #include "utility/ios/hlx_device_monitor.h"
@@ -67,10 +66,10 @@ int HLXFeatureModule::HandleRequest(const IPCPacket1& packet) {
     }
     if (code == kReplySuccess && (request.SubCommand() == 1 || RunsEverySubCommand())) code = Run(request);
   } catch (const std::exception& error) {
-    LOG(ERROR) << "request " << packet.id << " code " << packet.command << " threw: " << error.what();
+    HLX_LOG(ERROR) << "request " << packet.id << " code " << packet.command << " threw: " << error.what();
     code = kReplyTaskError;
   } catch (...) {
-    LOG(ERROR) << "request " << packet.id << " code " << packet.command << " threw";
+    HLX_LOG(ERROR) << "request " << packet.id << " code " << packet.command << " threw";
     code = kReplyTaskError;
   }
   const auto elapsedMs =
@@ -79,9 +78,9 @@ int HLXFeatureModule::HandleRequest(const IPCPacket1& packet) {
   line << "request " << packet.id << " code " << packet.command << " sub " << request.SubCommand() << " device "
        << request.Uuid() << " result " << code << " (" << ReplyCodeName(code) << ") in " << elapsedMs << " ms";
   if (code == kReplySuccess) {
-    LOG(INFO) << line.str();
+    HLX_LOG(INFO) << line.str();
   } else {
-    LOG(ERROR) << line.str();
+    HLX_LOG(ERROR) << line.str();
   }
   SendReply(packet, request.Uuid().c_str(), code, nullptr);
   return 0;

@@ -30,9 +30,8 @@
 #include <cstring>
 #include <utility>
 
-#include <glog/logging.h>
-
 #include "os/hlx_os.h"
+#include "utility/hlx_log.h"
 
 namespace vnl {
 
@@ -200,7 +199,7 @@ IPCChannel::IPCChannel()
     : m_receiveWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       m_acceptWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (!m_receiveWake.valid() || !m_acceptWake.valid()) {
-    LOG(WARNING) << "IPC channel: eventfd failed (errno " << errno
+    HLX_LOG(WARNING) << "IPC channel: eventfd failed (errno " << errno
                  << "); threads notice Close within a poll timeout";
   }
   m_receiveThread = std::thread([this] { ReceiveLoop(); });
@@ -227,10 +226,10 @@ int IPCChannel::EmitEvent(const IPCChannelEvent& event) {
   try {
     return callback(event);
   } catch (const std::exception& error) {
-    LOG(ERROR) << "IPC event callback threw for event kind " << static_cast<int>(event.kind) << ": "
+    HLX_LOG(ERROR) << "IPC event callback threw for event kind " << static_cast<int>(event.kind) << ": "
                << error.what();
   } catch (...) {
-    LOG(ERROR) << "IPC event callback threw for event kind " << static_cast<int>(event.kind);
+    HLX_LOG(ERROR) << "IPC event callback threw for event kind " << static_cast<int>(event.kind);
   }
   return 0;
 }
@@ -409,9 +408,9 @@ void IPCChannel::AcceptLoop() {
       AcceptOne(listener);
     }
   } catch (const std::exception& error) {
-    LOG(ERROR) << "IPC accept thread stopped: " << error.what();
+    HLX_LOG(ERROR) << "IPC accept thread stopped: " << error.what();
   } catch (...) {
-    LOG(ERROR) << "IPC accept thread stopped by an unknown exception";
+    HLX_LOG(ERROR) << "IPC accept thread stopped by an unknown exception";
   }
 }
 
@@ -421,7 +420,7 @@ void IPCChannel::AcceptOne(const std::shared_ptr<IPCConnection>& listener) {
   if (!socket.valid()) {
     const int error = errno;
     if (error != EINTR && error != EAGAIN && error != EWOULDBLOCK && error != ECONNABORTED) {
-      LOG(WARNING) << "IPC accept failed, errno " << error;
+      HLX_LOG(WARNING) << "IPC accept failed, errno " << error;
       WaitForStop(kFaultBackoff);
     }
     return;
@@ -497,9 +496,9 @@ void IPCChannel::ReceiveLoop() {
       }
     }
   } catch (const std::exception& error) {
-    LOG(ERROR) << "IPC receive thread stopped: " << error.what();
+    HLX_LOG(ERROR) << "IPC receive thread stopped: " << error.what();
   } catch (...) {
-    LOG(ERROR) << "IPC receive thread stopped by an unknown exception";
+    HLX_LOG(ERROR) << "IPC receive thread stopped by an unknown exception";
   }
 }
 
@@ -554,9 +553,9 @@ void IPCChannel::HeartbeatLoop(std::shared_ptr<IPCConnection> connection) {
       SendHeartbeat(connection);
     }
   } catch (const std::exception& error) {
-    LOG(ERROR) << "IPC heartbeat thread stopped: " << error.what();
+    HLX_LOG(ERROR) << "IPC heartbeat thread stopped: " << error.what();
   } catch (...) {
-    LOG(ERROR) << "IPC heartbeat thread stopped by an unknown exception";
+    HLX_LOG(ERROR) << "IPC heartbeat thread stopped by an unknown exception";
   }
 }
 
@@ -629,12 +628,12 @@ void IPCPacketChannel::OnData(const std::shared_ptr<IPCConnection>& connection, 
     EmitLogEvent(connection, "SelectRecv Heart Test Receive: %ld", static_cast<long>(hlx::kHeartbeatSize));
   }
   if (result.skippedBytes != 0) {
-    LOG(WARNING) << "IPC: skipped " << result.skippedBytes
+    HLX_LOG(WARNING) << "IPC: skipped " << result.skippedBytes
                  << " bytes that were neither a packet nor a heartbeat on socket "
                  << connection->socket() << "; resynchronised on the next header";
   }
   if (result.error != hlx::PacketError::kNone) {
-    LOG(WARNING) << "IPC: closing socket " << connection->socket() << ": "
+    HLX_LOG(WARNING) << "IPC: closing socket " << connection->socket() << ": "
                  << hlx::PacketErrorName(result.error) << " (" << result.rejectedBodyLength
                  << " bytes announced, limit " << hlx::kMaxPacketBodyBytes << ")";
     m_readers.erase(connection);
@@ -669,9 +668,9 @@ void IPCPacketChannel::DispatchLoop() {
     try {
       callback(std::move(packet));
     } catch (const std::exception& error) {
-      LOG(ERROR) << "IPC packet callback threw: " << error.what();
+      HLX_LOG(ERROR) << "IPC packet callback threw: " << error.what();
     } catch (...) {
-      LOG(ERROR) << "IPC packet callback threw an unknown exception";
+      HLX_LOG(ERROR) << "IPC packet callback threw an unknown exception";
     }
   }
 }

@@ -1,18 +1,24 @@
-// Property-list conversions through the binding's CoreFoundation functions, and the walk of the
-// library's XML form into PlistVariant trees. Every CoreFoundation object is owned by a CFPtr from
+// Property-list conversions through the binding's CoreFoundation functions, and the walks into
+// PlistVariant trees: straight from the library's objects, or of XML text with TinyXML. Every CoreFoundation object is owned by a CFPtr from
 // the line that made it, so each failure path releases what was made before it.
 #include "utility/hlx_plist.h"
 
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <limits>
 #include <mutex>
 #include <new>
+#include <vector>
 
+#include "utility/hlx_encoding.h"
 #include "utility/hlx_text.h"
 
 namespace hlx {
@@ -189,26 +195,32 @@ PlistVariant ReadPlistDict(const TiXmlElement* element) {
   return PlistVariant(std::move(dictionary));
 }
 
-// The library's XML form of a list in any form, as a NUL-terminated text for TinyXML; false when the
-// library rejects the bytes.
-bool CopyXmlForm(const uint8_t* bytes, size_t length, std::string* xml) {
-  if (bytes == nullptr && length != 0) return false;
-  if (!FitsLength32(length)) return false;
+// The library's list parsed from bytes in any form; null when the library rejects them.
+CFPtr<CFPropertyListRef> ParseWithLibrary(const uint8_t* bytes, size_t length) {
+  if ((bytes == nullptr && length != 0) || !FitsLength32(length)) return nullptr;
   CMobileExportFun& md = Md();
   CFPtr<CFDataRef> data(md.CFDataCreate(nullptr, bytes, static_cast<CFIndex>(length)));
-  if (!data) return false;
-  CFPtr<CFPropertyListRef> list(md.CFPropertyListCreateWithData(nullptr, data.get(), kCFPropertyListImmutable,
-                                                                nullptr, nullptr));
-  data.reset();
-  if (!list) return false;
-  CFPtr<CFDataRef> xmlData(md.CFPropertyListCreateXMLData(nullptr, list.get()));
-  list.reset();
+  if (!data) return nullptr;
+  return CFPtr<CFPropertyListRef>(
+      md.CFPropertyListCreateWithData(nullptr, data.get(), kCFPropertyListImmutable, nullptr, nullptr));
+}
+
+// The library's XML form of a list, as a NUL-terminated text for TinyXML; false when the library
+// cannot write it.
+bool CopyXmlForm(CFPropertyListRef list, std::string* xml) {
+  CMobileExportFun& md = Md();
+  CFPtr<CFDataRef> xmlData(md.CFPropertyListCreateXMLData(nullptr, list));
   if (!xmlData) return false;
   const CFIndex xmlLength = md.CFDataGetLength(xmlData.get());
   const UInt8* xmlBytes = md.CFDataGetBytePtr(xmlData.get());
   if (xmlLength < 0 || (xmlBytes == nullptr && xmlLength != 0)) return false;
   xml->assign(reinterpret_cast<const char*>(xmlBytes), static_cast<size_t>(xmlLength));
   return true;
+}
+
+bool CopyXmlForm(const uint8_t* bytes, size_t length, std::string* xml) {
+  CFPtr<CFPropertyListRef> list = ParseWithLibrary(bytes, length);
+  return list && CopyXmlForm(list.get(), xml);
 }
 
 bool ParseXml(const std::string& xml, TiXmlDocument* document) {
@@ -228,6 +240,187 @@ bool ReadXmlTree(const std::string& xml, PlistVariant* out) {
   *out = ReadPlistArray(plist);
   return true;
 }
+
+
+// The same tree read straight from the library's objects, without XML text: each rule of the XML
+// reading is applied to what the library's XML writer writes for the object (the header's table,
+// TinyXML's dropping of blank text, the writer's base64 lines and date form), and the writer's and
+// the nesting guard's limits are kept, so both ways give equal trees. Objects that the walk does not
+// know (a keyed archive's UID) leave the list to the XML reading.
+class DirectReader {
+ public:
+  enum class Result { kOk, kRejected, kNeedsXml };
+
+  Result Read(CFPropertyListRef list, PlistVariant* out) {
+    PlistVariant value;
+    const Step step = Convert(list, 0, false, &value);
+    if (step == Step::kStop) return m_result;
+    // The top-level value is read like an element of the "plist" element's array.
+    *out = step == Step::kDropped ? PlistVariant() : PlistVariant(PlistVariant::Array{std::move(value)});
+    return Result::kOk;
+  }
+
+ private:
+  enum class Step { kKept, kDropped, kStop };
+
+  // The most values the writer puts in one document, and the deepest writer depth of an element
+  // that the nesting guard passes (the "plist" element and the top-level value's own level).
+  static constexpr size_t kMaxValues = size_t{1} << 22;
+  static constexpr int kMaxDepth = kMaxPlistNesting - 2;
+
+  Step Stop(Result result) {
+    m_result = result;
+    return Step::kStop;
+  }
+
+  // A string's text as the XML reading keeps it; false when it is dropped: empty, or blanks alone
+  // (what isspace takes in the C locale). The text ends at a NUL, as the C string does.
+  bool ReadText(CFTypeRef string, std::string* text) {
+    CMobileExportFun& md = Md();
+    const CFIndex units = md.CFStringGetLength(static_cast<CFStringRef>(string));
+    if (units <= 0) return false;
+    m_buffer.resize(static_cast<size_t>(units) * 3 + 1);  // a UTF-16 unit takes at most 3 UTF-8 bytes
+    if (!md.CFStringGetCString(static_cast<CFStringRef>(string), m_buffer.data(),
+                               static_cast<CFIndex>(m_buffer.size()), kCFStringEncodingUTF8)) {
+      return false;
+    }
+    text->assign(m_buffer.data());
+    for (char c : *text) {
+      if (c != ' ' && (c < '\t' || c > '\r')) return true;
+    }
+    return false;
+  }
+
+  // The writer's data element text: a line break, then base64 lines each indented by the element's
+  // depth and ended by a line break, then the indent of the closing tag.
+  static std::string DataText(const UInt8* bytes, CFIndex length, int depth) {
+    const std::string encoded = Base64Encode(bytes, static_cast<size_t>(length));
+    const size_t lineLength = static_cast<size_t>(std::max(16, 76 - 8 * depth));
+    const std::string indent(static_cast<size_t>(depth), '\t');
+    std::string text = "\n";
+    for (size_t at = 0; at < encoded.size(); at += lineLength) {
+      text += indent;
+      text.append(encoded, at, lineLength);
+      text += '\n';
+    }
+    return text + indent;
+  }
+
+  // The writer's date text, "YYYY-MM-DDThh:mm:ssZ" of the whole second at or before the time; false
+  // outside the years 1 to 9999, which the writer refuses.
+  static bool DateText(double absoluteTime, std::string* text) {
+    constexpr time_t kUnixOffset = 978307200;  // 2001-01-01 in Unix seconds
+    constexpr double kFirst = -63113904000.0;   // 0001-01-01T00:00:00Z
+    constexpr double kPastLast = 252423993600.0;  // 10000-01-01T00:00:00Z
+    if (!std::isfinite(absoluteTime)) return false;
+    const double whole = std::floor(absoluteTime);
+    if (whole < kFirst || whole >= kPastLast) return false;
+    const time_t unixSeconds = static_cast<time_t>(whole) + kUnixOffset;
+    std::tm utc{};
+    if (gmtime_r(&unixSeconds, &utc) == nullptr) return false;
+    char buffer[80];  // room for any int fields, though the range keeps them short
+    std::snprintf(buffer, sizeof(buffer), "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    text->assign(buffer);
+    return true;
+  }
+
+  Step Convert(CFTypeRef object, int depth, bool inDictionary, PlistVariant* out) {
+    if (object == nullptr) return Stop(Result::kRejected);
+    if (++m_values > kMaxValues) return Stop(Result::kRejected);
+    CMobileExportFun& md = Md();
+    const CFTypeID type = md.CFGetTypeID(object);
+    if (type == kHLXCFArrayTypeID) return ConvertArray(static_cast<CFArrayRef>(object), depth, out);
+    if (type == kHLXCFDictionaryTypeID) return ConvertDictionary(static_cast<CFDictionaryRef>(object), depth, out);
+    if (type == kHLXCFBooleanTypeID) {
+      *out = PlistVariant(md.CFBooleanGetValue(static_cast<CFBooleanRef>(object)) != 0);
+      return Step::kKept;
+    }
+    // Every other value is an element with text, one level below the guard's limit at most.
+    if (depth > kMaxDepth) return Stop(Result::kRejected);
+    if (type == kHLXCFStringTypeID) {
+      std::string text;
+      if (!ReadText(object, &text)) return Step::kDropped;
+      *out = PlistVariant(std::move(text));
+      return Step::kKept;
+    }
+    if (type == kHLXCFNumberTypeID) {
+      const auto number = static_cast<CFNumberRef>(object);
+      const CFNumberType numberType = md.CFNumberGetType(number);
+      if (numberType == kCFNumberFloat32Type || numberType == kCFNumberFloat64Type) {
+        if (inDictionary) return Step::kDropped;
+        double real = 0;
+        md.CFNumberGetValue(number, kCFNumberFloat64Type, &real);
+        *out = PlistVariant(real);
+        return Step::kKept;
+      }
+      int64_t integer = std::numeric_limits<int64_t>::max();  // an unsigned value past the int64 range
+      if (md.CFNumberGetByteSize(number) <= 8) md.CFNumberGetValue(number, kCFNumberSInt64Type, &integer);
+      *out = PlistVariant(integer);
+      return Step::kKept;
+    }
+    if (type == kHLXCFDateTypeID) {
+      std::string text;
+      if (!DateText(md.CFDateGetAbsoluteTime(static_cast<CFDateRef>(object)), &text)) {
+        return Stop(Result::kRejected);
+      }
+      if (!inDictionary) return Step::kDropped;
+      *out = PlistVariant(std::move(text));
+      return Step::kKept;
+    }
+    if (type == kHLXCFDataTypeID) {
+      if (!inDictionary) return Step::kDropped;
+      const auto data = static_cast<CFDataRef>(object);
+      const CFIndex length = md.CFDataGetLength(data);
+      if (length <= 0) return Step::kDropped;  // a line break and tabs only: blank text
+      *out = PlistVariant(DataText(md.CFDataGetBytePtr(data), length, depth));
+      return Step::kKept;
+    }
+    return Stop(Result::kNeedsXml);
+  }
+
+  Step ConvertArray(CFArrayRef array, int depth, PlistVariant* out) {
+    CMobileExportFun& md = Md();
+    const CFIndex count = md.CFArrayGetCount(array);
+    if (count > 0 && depth > kMaxDepth) return Stop(Result::kRejected);
+    PlistVariant::Array values;
+    values.reserve(static_cast<size_t>(std::max<CFIndex>(count, 0)));
+    for (CFIndex i = 0; i < count; ++i) {
+      PlistVariant value;
+      const Step step = Convert(md.CFArrayGetValueAtIndex(array, i), depth + 1, false, &value);
+      if (step == Step::kStop) return step;
+      if (step == Step::kKept) values.push_back(std::move(value));
+    }
+    *out = values.empty() ? PlistVariant() : PlistVariant(std::move(values));
+    return Step::kKept;
+  }
+
+  Step ConvertDictionary(CFDictionaryRef dictionary, int depth, PlistVariant* out) {
+    CMobileExportFun& md = Md();
+    const CFIndex count = md.CFDictionaryGetCount(dictionary);
+    // The keys are elements one level deeper than the dictionary.
+    if (count > 0 && depth + 1 > kMaxDepth) return Stop(Result::kRejected);
+    std::vector<const void*> keys(static_cast<size_t>(std::max<CFIndex>(count, 0)));
+    std::vector<const void*> values(keys.size());
+    if (count > 0) md.CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
+    auto converted = std::make_shared<CIOSDictionary>();
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i] == nullptr || md.CFGetTypeID(keys[i]) != kHLXCFStringTypeID) return Stop(Result::kRejected);
+      std::string key;
+      const bool keyKept = ReadText(keys[i], &key);
+      PlistVariant value;
+      const Step step = Convert(values[i], depth + 1, true, &value);
+      if (step == Step::kStop) return step;
+      if (keyKept && step == Step::kKept) converted->Set(key, std::move(value));
+    }
+    *out = PlistVariant(std::move(converted));
+    return Step::kKept;
+  }
+
+  Result m_result = Result::kOk;
+  size_t m_values = 0;
+  std::vector<char> m_buffer;
+};
 
 }  // namespace
 
@@ -301,8 +494,21 @@ const PlistVariant* CIOSDictionary::Find(const std::string& key) const {
 
 bool ParsePlistToVariant(const uint8_t* bytes, size_t length, PlistVariant* out) {
   try {
+    CFPtr<CFPropertyListRef> list = ParseWithLibrary(bytes, length);
+    if (!list) return false;
+    PlistVariant tree;
+    switch (DirectReader().Read(list.get(), &tree)) {
+      case DirectReader::Result::kOk:
+        *out = std::move(tree);
+        return true;
+      case DirectReader::Result::kRejected:
+        return false;
+      case DirectReader::Result::kNeedsXml:
+        break;
+    }
     std::string xml;
-    if (!CopyXmlForm(bytes, length, &xml)) return false;
+    if (!CopyXmlForm(list.get(), &xml)) return false;
+    list.reset();
     return ReadXmlTree(xml, out);
   } catch (const std::bad_alloc&) {
     return false;

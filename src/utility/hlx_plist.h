@@ -128,7 +128,9 @@ class CIOSDictionary {
   Entries m_entries;
 };
 
-// Reads a property list in any form the library reads (binary or XML) into `out`: an array of the
+// Reads a property list in any form the library reads (binary or XML) into `out`, walking the
+// library's objects straight into the tree (with the same result as reading their XML form by the
+// rules above, which only lists holding keyed-archive UIDs still take): an array of the
 // values directly under the document's "plist" element (for a normal list one element, the
 // top-level value), or kEmpty when none survives the rules above. True when the document has a
 // "plist" element; false, with `out` untouched, when the library rejects the bytes, the length

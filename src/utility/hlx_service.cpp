@@ -3,7 +3,8 @@
 // desktop process.
 #include "utility/hlx_service.h"
 
-#include <glog/logging.h>
+#include <stdlib.h>
+#include <time.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +14,7 @@
 
 #include "os/hlx_os.h"
 #include "utility/hlx_reply_code.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_module.h"
 #include "utility/hlx_startup_state.h"
 #include "utility/hlx_task.h"
@@ -62,7 +64,7 @@ void RunWatchdog() {
       dog.retargeted.wait_for(lock, std::chrono::milliseconds(dog.pollMs));
       continue;
     }
-    LOG(INFO) << "watched process " << dog.processId << " is gone";
+    HLX_LOG(INFO) << "watched process " << dog.processId << " is gone";
     std::function<void()> onGone = dog.onGone;
     lock.unlock();
     if (onGone) onGone();
@@ -139,10 +141,10 @@ void TerminateChildProcesses() {
   std::lock_guard<std::mutex> lock(table.mutex);
   for (const auto& [processId, folder] : table.folders) {
     if (!os::Os().terminateProcess(processId)) {
-      LOG(WARNING) << "child process " << processId << " could not be terminated";
+      HLX_LOG(WARNING) << "child process " << processId << " could not be terminated";
     }
     if (!folder.empty() && !os::Os().deleteTree(folder)) {
-      LOG(WARNING) << "work folder of child process " << processId << " could not be deleted";
+      HLX_LOG(WARNING) << "work folder of child process " << processId << " could not be deleted";
     }
   }
   table.folders.clear();
@@ -153,8 +155,13 @@ void TerminateChildProcesses() {
 namespace hlx {
 
 void StartLogging(const StartupState& state) {
+  // With TZ unset the C library checks the zone file again on every local-time conversion, one
+  // stat per log line; named once here (before any other thread runs) it is read once.
+  setenv("TZ", ":/etc/localtime", 0);
+  tzset();
   google::InitGoogleLogging("Harlix");
   if (!state.loggingEnabled) {
+    FLAGS_minloglevel = google::NUM_SEVERITIES;  // HLX_LOG builds no message at all
     // glog writes somewhere by default; with logging off the service writes nothing at all.
     for (int severity = google::GLOG_INFO; severity < google::NUM_SEVERITIES; ++severity) {
       google::SetLogDestination(severity, "");
@@ -173,14 +180,14 @@ void StartLogging(const StartupState& state) {
   for (int severity = google::GLOG_WARNING; severity < google::NUM_SEVERITIES; ++severity) {
     google::SetLogDestination(severity, "");
   }
-  LOG(INFO) << "Harlix started: port " << state.desktopPort << ", watching " << state.watchedProcessId
+  HLX_LOG(INFO) << "Harlix started: port " << state.desktopPort << ", watching " << state.watchedProcessId
             << ", mode " << state.instanceMode << ", pid " << os::Os().currentProcessId();
 }
 
 void StopLogging() {
   StartupState& state = GetStartupState();
   if (state.loggingShutDown.exchange(true)) return;
-  LOG(INFO) << "Harlix stopping";
+  HLX_LOG(INFO) << "Harlix stopping";
   google::ShutdownGoogleLogging();
 }
 
@@ -200,7 +207,7 @@ int StartDeviceService() {
   const int code = monitor.Start();
   if (code != 0) {
     // The service runs on without devices; the connect request can start the monitor later.
-    LOG(WARNING) << "device monitor did not start: " << code << " (" << ReplyCodeName(code) << ")";
+    HLX_LOG(WARNING) << "device monitor did not start: " << code << " (" << ReplyCodeName(code) << ")";
     ReportMonitorStatus(code);
   }
   if (GetStartupState().selfTest) {

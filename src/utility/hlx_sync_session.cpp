@@ -1,7 +1,6 @@
 // Synchronisation sessions (see hlx_sync_session.h).
 #include "utility/hlx_sync_session.h"
 
-#include <glog/logging.h>
 #include <rapidjson/document.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_lockdown.h"
+#include "utility/hlx_log.h"
 
 namespace hlx {
 namespace {
@@ -375,7 +375,7 @@ int HLXSyncSession::Prepare() {
 int HLXSyncSession::Fail(int32_t result) {
   if (m_result == kReplySuccess && result != kReplySuccess) {
     m_result = result;
-    LOG(WARNING) << "sync session " << m_class.name << ": " << result << " (" << ReplyCodeName(result) << ")";
+    HLX_LOG(WARNING) << "sync session " << m_class.name << ": " << result << " (" << ReplyCodeName(result) << ")";
   }
   return m_result;
 }
@@ -393,7 +393,7 @@ int HLXSyncSession::Open(AMDeviceRef device, ClassAnswer answer) {
   int32_t error = 0;
   m_service = OpenDeviceService(device, &error, kServiceName, nullptr, false);
   if (!m_service) {
-    LOG(WARNING) << kServiceName << " not opened (device code " << error << ")";
+    HLX_LOG(WARNING) << kServiceName << " not opened (device code " << error << ")";
     return Fail(kReplyNoSyncService);
   }
   // The greeting (the device's version exchange) is taken whole and not examined.

@@ -1,9 +1,8 @@
 // Task registration, checkpoints and cancellation.
 #include "utility/hlx_task.h"
 
-#include <glog/logging.h>
-
 #include "os/hlx_os.h"
+#include "utility/hlx_log.h"
 
 namespace hlx {
 
@@ -33,7 +32,7 @@ void DeviceTaskMap::RunCancelHook(DhTask* task) {
   try {
     hook();
   } catch (...) {
-    LOG(ERROR) << "cancel hook of task " << task->TaskId() << " failed";
+    HLX_LOG(ERROR) << "cancel hook of task " << task->TaskId() << " failed";
   }
 }
 

@@ -2,9 +2,20 @@
 // mutex while it takes the pool mutex.
 #include "utility/hlx_thread_pool.h"
 
-#include <glog/logging.h>
+#include <malloc.h>
+
+#include "utility/hlx_log.h"
 
 namespace hlx {
+
+namespace {
+
+constexpr size_t kTrimAfterBytes = size_t{4} << 20;
+thread_local size_t t_taskBytes = 0;
+
+}  // namespace
+
+void NoteLargeWork(size_t bytes) { t_taskBytes += bytes; }
 
 VNLThreadPool::VNLThreadPool(int workerCount) : m_workerCount(workerCount > 0 ? workerCount : 1) {}
 
@@ -70,10 +81,12 @@ void VNLThreadPool::WorkerThread(Worker* worker) {
     try {
       (*task)();
     } catch (const std::exception& error) {
-      LOG(ERROR) << "pool task failed: " << error.what();
+      HLX_LOG(ERROR) << "pool task failed: " << error.what();
     } catch (...) {
-      LOG(ERROR) << "pool task failed with an unknown exception";
+      HLX_LOG(ERROR) << "pool task failed with an unknown exception";
     }
+    if (t_taskBytes >= kTrimAfterBytes) malloc_trim(0);
+    t_taskBytes = 0;
   }
 }
 

@@ -450,6 +450,7 @@ class MobileSyncConnection {
     return Send(MessageBuilder(kFinished).Text(className).Get());
   }
 
+  MDSyncStoreUse m_storeUse;  // first, so that it goes last: the parsed stores go with the last connection
   MDServiceContext& m_context;
   const MDSyncSettings m_settings;
   Transcript m_transcript;

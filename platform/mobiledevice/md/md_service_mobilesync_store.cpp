@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <malloc.h>
 #include <mutex>
 #include <utility>
 
@@ -142,8 +143,9 @@ struct CachedStore {
 };
 
 struct StoreCache {
-  std::mutex mutex;  // guards: entries (lock order 6; never held while parsing)
+  std::mutex mutex;  // guards: entries, users (lock order 6; never held while parsing)
   std::map<std::string, CachedStore> entries;
+  size_t users = 0;  // open connections (MDSyncStoreUse)
 };
 
 StoreCache& GetStoreCache() {
@@ -333,6 +335,26 @@ int MDLoadSyncSnapshot(const std::string& imageFolder, const MDSyncClassRules& r
   }
   *snapshot = std::move(loaded);
   return 0;
+}
+
+MDSyncStoreUse::MDSyncStoreUse() {
+  StoreCache& cache = GetStoreCache();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  ++cache.users;
+}
+
+MDSyncStoreUse::~MDSyncStoreUse() {
+  std::map<std::string, CachedStore> dropped;
+  {
+    StoreCache& cache = GetStoreCache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    if (--cache.users == 0) dropped.swap(cache.entries);
+  }
+  if (dropped.empty()) return;
+  dropped.clear();
+#ifdef __GLIBC__
+  malloc_trim(0);  // the device lives in its client's process: the parse's pages go back now
+#endif
 }
 
 std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSnapshot& snapshot,

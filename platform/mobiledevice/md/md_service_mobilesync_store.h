@@ -102,6 +102,17 @@ struct MDSyncSnapshot {
 [[nodiscard]] int MDLoadSyncSnapshot(const std::string& imageFolder, const MDSyncClassRules& rules,
                                      MDSyncSnapshot* snapshot);
 
+// Held by each open connection of the service: the parsed stores are kept between the sessions of
+// open connections, and dropped when the last connection closes (a parsed book of 10,000 contacts
+// holds about 90 MiB, and the simulated device lives inside its client's process).
+class MDSyncStoreUse {
+ public:
+  MDSyncStoreUse();
+  ~MDSyncStoreUse();
+  MDSyncStoreUse(const MDSyncStoreUse&) = delete;
+  MDSyncStoreUse& operator=(const MDSyncStoreUse&) = delete;
+};
+
 // The ids of a snapshot's records in listing order: by entity (the settings' order for the class,
 // then the rest of the class's entities), within an entity numerically. Records of entities the
 // class does not know are not listed.

@@ -1,14 +1,13 @@
 // Client: connection to the desktop peer, dispatch of packets to modules, replies, device events.
 #include "utility/ios/hlx_client.h"
 
-#include <glog/logging.h>
-
 #include <cstdio>
 #include <ctime>
 
 #include "os/hlx_os.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_module.h"
 #include "utility/hlx_service.h"
 #include "utility/hlx_startup_state.h"
@@ -90,7 +89,7 @@ void RunModule(std::unique_ptr<IPCPacket1> packet, bool fromHelper) {
   if (packet->IsCloseRecord()) return;
   HLXModule* module = ModuleRegistry::GetInstance().Find(static_cast<int32_t>(packet->command));
   if (!module) {
-    LOG(WARNING) << "request " << packet->id << " has unknown code " << packet->command;
+    HLX_LOG(WARNING) << "request " << packet->id << " has unknown code " << packet->command;
     if (!fromHelper) SendFinalReply(*packet, "", kReplyTaskError, nullptr);
     return;
   }
@@ -102,7 +101,7 @@ void RunModule(std::unique_ptr<IPCPacket1> packet, bool fromHelper) {
       module->HandleRequest(*packet);
     }
   } catch (const std::exception& error) {
-    LOG(ERROR) << "request " << packet->id << " code " << packet->command << " failed: " << error.what();
+    HLX_LOG(ERROR) << "request " << packet->id << " code " << packet->command << " failed: " << error.what();
   }
 }
 
@@ -124,18 +123,18 @@ bool HLXClient::Connect() {
   m_desktop.SetPacketCallback(OnDesktopPacket);
   const StartupState& state = GetStartupState();
   if (state.desktopPort == 0) {
-    LOG(INFO) << "no desktop port: running without a peer";
+    HLX_LOG(INFO) << "no desktop port: running without a peer";
     return false;
   }
   for (int attempt = 1; attempt <= kConnectAttempts; ++attempt) {
     if (m_desktop.Connect(state.desktopPort)) {
-      LOG(INFO) << "connected to the desktop peer on attempt " << attempt;
+      HLX_LOG(INFO) << "connected to the desktop peer on attempt " << attempt;
       return true;
     }
-    LOG(WARNING) << "desktop connect attempt " << attempt << " of " << kConnectAttempts << " failed";
+    HLX_LOG(WARNING) << "desktop connect attempt " << attempt << " of " << kConnectAttempts << " failed";
     if (attempt < kConnectAttempts && WaitForQuit(state.connectIntervalMs)) return false;
   }
-  LOG(WARNING) << "no desktop peer after " << kConnectAttempts << " attempts";
+  HLX_LOG(WARNING) << "no desktop peer after " << kConnectAttempts << " attempts";
   return false;
 }
 
@@ -154,7 +153,7 @@ int HLXClient::SendReply(const ReplyRecord& record, const IPCPacket1& packet) {
   if (record.SerializeData(&compressed)) {
     head.body = record.SerializeText();
   } else {
-    LOG(ERROR) << "reply data of request " << packet.id << " could not be compressed";
+    HLX_LOG(ERROR) << "reply data of request " << packet.id << " could not be compressed";
     ReplyRecord failed = record;
     failed.code = kReplyTaskError;
     failed.data = nullptr;
@@ -174,7 +173,7 @@ int HLXClient::SendOnChannel(IPCPacket1 packet, const void* data, size_t dataLen
     if (connection->kind != IPCConnectionKind::kOutgoing) continue;
     packet.connection = connection;
     if (!packet.SendWithData(data, dataLength)) {
-      LOG(WARNING) << "reply to request " << packet.id << " could not be sent";
+      HLX_LOG(WARNING) << "reply to request " << packet.id << " could not be sent";
     }
   }
   return 0;
@@ -218,7 +217,7 @@ void HLXClient::SendToHelper(const IPCPacket1& packet) {
   for (const auto& connection : m_helper.Connections()) {
     if (connection->kind != IPCConnectionKind::kAccepted) continue;
     out.connection = connection;
-    if (!out.Send()) LOG(WARNING) << "request " << packet.id << " could not reach the helper";
+    if (!out.Send()) HLX_LOG(WARNING) << "request " << packet.id << " could not reach the helper";
   }
 }
 
@@ -252,7 +251,7 @@ void ReportMonitorStatus(int32_t code) { SendStatusPacket(static_cast<uint32_t>(
 void ReportDeviceStatus(uint64_t deviceHandle, uint32_t status) { SendStatusPacket(status, deviceHandle); }
 
 void ReportDeviceError(const HLXDevice& device, int32_t code) {
-  LOG(INFO) << "error code: " << code;
+  HLX_LOG(INFO) << "error code: " << code;
   const DeviceProperties properties = device.Properties();
   // The device code travels as a JSON string.
   JsonTextWriter info;
@@ -281,12 +280,12 @@ void RunRequestTask(std::unique_ptr<IPCPacket1> packet) { RunModule(std::move(pa
 void RunHelperPacketTask(std::unique_ptr<IPCPacket1> packet) { RunModule(std::move(packet), true); }
 
 void RunSelfTestTask(std::shared_ptr<HLXDevice> device) {
-  LOG(INFO) << "TestModule Begin";
+  HLX_LOG(INFO) << "TestModule Begin";
   if (device) {
     auto* basicInfo = dynamic_cast<HLXModuleBasicInfo*>(
         ModuleRegistry::GetInstance().Find(kRequestDeviceInfo));
     if (basicInfo) VNLThreadPool::GetInstance().AddTask([basicInfo, device] { basicInfo->RunSelfTest(device); });
-    LOG(INFO) << "TestModule Finish";
+    HLX_LOG(INFO) << "TestModule Finish";
     return;
   }
   for (const char* version : {"10.2.1", "9.1.1", "8.1.2", "3.1.2"}) {

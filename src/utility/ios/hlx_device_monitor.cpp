@@ -1,13 +1,12 @@
 // Device monitor: binding, subscription, arrival, removal, trust and readiness.
 #include "utility/ios/hlx_device_monitor.h"
 
-#include <glog/logging.h>
-
 #include <cstdio>
 #include <cstdlib>
 
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_reply_code.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_lockdown.h"
@@ -32,11 +31,11 @@ HLXDeviceMonitor& HLXDeviceMonitor::GetInstance() {
 int HLXDeviceMonitor::Start() {
   std::lock_guard<std::mutex> lock(m_startMutex);
   if (m_subscription) return kReplySuccess;
-  LOG(INFO) << "CMobileExportFun::GetInstance().Init() Before";
+  HLX_LOG(INFO) << "CMobileExportFun::GetInstance().Init() Before";
   if (!Md().Init()) return kReplyLibraryNotBound;
-  LOG(INFO) << "CMobileExportFun::GetInstance().Init() Finish";
+  HLX_LOG(INFO) << "CMobileExportFun::GetInstance().Init() Finish";
   if (!IsMobileDeviceServiceRunning()) return kReplyServiceNotRunning;
-  LOG(INFO) << "AppleMobileDeviceService.exe";
+  HLX_LOG(INFO) << "AppleMobileDeviceService.exe";
   AMDeviceNotificationRef subscription = nullptr;
   if (Md().AMDeviceNotificationSubscribe(&HLXDeviceMonitor::OnNotification, 0, 0, nullptr, &subscription) != 0) {
     return kReplySubscribeFailed;
@@ -85,9 +84,9 @@ void HLXDeviceMonitor::OnNotification(am_device_notification_callback_info* info
       default: break;
     }
   } catch (const std::exception& error) {
-    LOG(ERROR) << "device notification failed: " << error.what();
+    HLX_LOG(ERROR) << "device notification failed: " << error.what();
   } catch (...) {
-    LOG(ERROR) << "device notification failed";
+    HLX_LOG(ERROR) << "device notification failed";
   }
 }
 
@@ -104,7 +103,7 @@ void HLXDeviceMonitor::OnArrived(AMDeviceRef handle) {
 void HLXDeviceMonitor::BringUp(const std::shared_ptr<HLXDevice>& device) {
   int32_t code = kReplySuccess;
   if (!RenewDeviceSession(device->Device(), &code)) {
-    LOG(WARNING) << "device session failed: " << code << " (" << ReplyCodeName(code) << ")";
+    HLX_LOG(WARNING) << "device session failed: " << code << " (" << ReplyCodeName(code) << ")";
     // A device that waits for the user's trust still tells its name and identifier without a
     // session, so the report can say which device asks.
     DeviceProperties properties = device->Properties();
@@ -162,7 +161,7 @@ void HLXDeviceMonitor::OnTrustAnswered(AMDeviceRef handle) {
 int HLXDeviceMonitor::OnDeviceReady(const std::shared_ptr<HLXDevice>& device) {
   const int code = ReadDeviceProperties(*device);
   if (code != kReplySuccess) {
-    LOG(WARNING) << "device properties failed: " << code << " (" << ReplyCodeName(code) << ")";
+    HLX_LOG(WARNING) << "device properties failed: " << code << " (" << ReplyCodeName(code) << ")";
     if (InNormalMode()) ReportDeviceError(*device, code);
     return code;
   }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,43 @@ bool IsUntouched(const PlistVariant& value) {
 }
 
 std::string Plist(const std::string& body) { return "<plist version=\"1.0\">" + body + "</plist>"; }
+
+// Exact equality of two trees (doubles bit for bit, so a NaN equals itself).
+bool SameTree(const PlistVariant& a, const PlistVariant& b) {
+  if (a.type() != b.type()) return false;
+  switch (a.type()) {
+    case PlistVariant::Type::kEmpty: return true;
+    case PlistVariant::Type::kString: return *a.GetString() == *b.GetString();
+    case PlistVariant::Type::kInt64: return *a.GetInt64() == *b.GetInt64();
+    case PlistVariant::Type::kDouble: return std::memcmp(a.GetDouble(), b.GetDouble(), sizeof(double)) == 0;
+    case PlistVariant::Type::kBool: return *a.GetBool() == *b.GetBool();
+    case PlistVariant::Type::kArray:
+      return std::equal(a.GetArray()->begin(), a.GetArray()->end(), b.GetArray()->begin(), b.GetArray()->end(),
+                        SameTree);
+    case PlistVariant::Type::kDictionary:
+      return std::equal(a.GetDictionary()->entries().begin(), a.GetDictionary()->entries().end(),
+                        b.GetDictionary()->entries().begin(), b.GetDictionary()->entries().end(),
+                        [](const auto& x, const auto& y) { return x.first == y.first && SameTree(x.second, y.second); });
+  }
+  return false;
+}
+
+// The library reads a list's binary form straight into a tree: it must be the very tree that reading
+// the library's own XML form of the list gives, or both must refuse it.
+void ExpectDirectReadingAsXml(const std::string& xml) {
+  CFPtr<CFPropertyListRef> list = CreatePlistFromXml(xml.data(), xml.size());
+  ASSERT_TRUE(list);
+  BinaryPlistPtr binary = SerializePlist(list.get(), kCFPropertyListBinaryFormat_v1_0);
+  BinaryPlistPtr xmlForm = SerializePlist(list.get(), kCFPropertyListXMLFormat_v1_0);
+  ASSERT_TRUE(binary && xmlForm);
+  PlistVariant direct(std::string("untouched"));
+  PlistVariant throughXml(std::string("untouched"));
+  const bool directRead = ParsePlistToVariant(binary->bytes, binary->length, &direct);
+  const bool xmlRead =
+      ParsePlistXmlToVariant(reinterpret_cast<const char*>(xmlForm->bytes), xmlForm->length, &throughXml);
+  EXPECT_EQ(directRead, xmlRead);
+  EXPECT_TRUE(SameTree(direct, throughXml));
+}
 
 // ---- The reading rules -----------------------------------------------------------------------
 
@@ -277,6 +315,8 @@ TEST_F(PlistLibraryTest, GeneratedTreesAgreeWithPlistlib) {
       ExpectTree(tree, expected["tree"], form == &binary ? "binary" : "xml");
     }
 
+    ExpectDirectReadingAsXml(xml);
+
     // The first value of the top-level dictionary, where its text is not the library's to choose.
     if (expected["first"].IsString()) {
       EXPECT_EQ(GetFirstPlistValue(reinterpret_cast<const uint8_t*>(binary.data()), binary.size()),
@@ -296,6 +336,43 @@ TEST_F(PlistLibraryTest, GeneratedTreesAgreeWithPlistlib) {
   const std::string differences =
       ShellOutput(Python() + " " + ShellQuote(ToolPath("plist_fixture.py")) + " compare" + comparePairs, &status);
   EXPECT_EQ(status, 0) << differences;
+}
+
+TEST_F(PlistLibraryTest, DirectReadingKeepsTheXmlReadingsEdges) {
+  auto nested = [](int depth, const std::string& leaf) {
+    std::string body;
+    for (int i = 0; i < depth; ++i) body += "<array>";
+    body += leaf;
+    for (int i = 0; i < depth; ++i) body += "</array>";
+    return Plist(body);
+  };
+  const std::string cases[] = {
+      // blanks alone, control characters, a character reference, blank and empty keys
+      Plist("<dict><key>a</key><string> \t\n</string><key>b</key><string>&#13;x&#1;</string>"
+            "<key> </key><string>k</string><key></key><string>e</string><key>c</key><string> y </string></dict>"),
+      // data at several depths (base64 lines and indents), empty data, dates of far years
+      Plist("<dict><key>d</key><data>" + std::string(200, 'A') + "</data><key>e</key><data></data>"
+            "<key>n</key><dict><key>m</key><dict><key>x</key><data>AAECAwQF</data></dict></dict>"
+            "<key>t</key><date>0001-01-01T00:00:00Z</date><key>u</key><date>9999-12-31T23:59:59Z</date>"
+            "<key>v</key><date>1969-07-20T20:17:40Z</date></dict>"),
+      // integers past the int64 range, reals, and empty containers
+      Plist("<array><integer>18446744073709551615</integer><integer>-9223372036854775808</integer>"
+            "<real>0.1</real><real>-0.0</real><real>1e300</real><array/><dict/><array><data>AA==</data></array></array>"),
+      // the dictionary a keyed archive writes for a UID in XML
+      Plist("<dict><key>CF$UID</key><integer>3</integer></dict>"),
+      // top-level values that the rules drop or keep
+      Plist("<date>2020-02-29T12:00:00Z</date>"),
+      Plist("<real>2.5</real>"),
+      Plist("<string>   </string>"),
+      // at the nesting limit and past it
+      nested(509, "<string>deep</string>"),
+      nested(510, "<string>deep</string>"),
+      nested(511, "<true/>"),
+  };
+  for (const std::string& xml : cases) {
+    SCOPED_TRACE(xml.substr(0, 200));
+    ExpectDirectReadingAsXml(xml);
+  }
 }
 
 TEST_F(PlistLibraryTest, XmlToBinaryRefusesTextThatIsNotAList) {

@@ -1,8 +1,6 @@
 // Battery cycle count and storage use (see hlx_device_usage.h).
 #include "utility/module/basicinfo/hlx_device_usage.h"
 
-#include <glog/logging.h>
-
 #include <limits>
 #include <map>
 #include <memory>
@@ -11,6 +9,7 @@
 #include "utility/hlx_afc.h"
 #include "utility/hlx_device_link.h"
 #include "utility/hlx_device_session.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_plist.h"
 
 namespace hlx {
@@ -186,7 +185,7 @@ AtcOutcome ExchangeAtcMessages(AMDServiceConnectionRef connection, const BinaryP
     const uint32_t bodyLength = ReadLittleEndian32(received);
     if (bodyLength == 0) return AtcOutcome::kEndedByDevice;
     if (bodyLength > kAfcTransferBufferBytes) {
-      LOG(WARNING) << "ATC message of " << bodyLength << " bytes refused (limit " << kAfcTransferBufferBytes << ")";
+      HLX_LOG(WARNING) << "ATC message of " << bodyLength << " bytes refused (limit " << kAfcTransferBufferBytes << ")";
       return AtcOutcome::kRefusedLength;
     }
     if (!ReceiveServiceBytes(connection, buffer, bodyLength)) return AtcOutcome::kConnectionEnded;

@@ -1,13 +1,13 @@
 // Requests 15, 300 and 303, and the property document shared with the backup module.
 #include "utility/module/basicinfo/hlx_module_basicinfo.h"
 
-#include <glog/logging.h>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_reply_code.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_ipc_channel.h"
@@ -93,7 +93,7 @@ void AddProperty(HLXDevice& device, const PropertyRow& row, rapidjson::Value* ob
     case PropertyKind::kString: {
       std::string text;
       if (!GetLockdownText(handle, row.key, &text, row.domain)) return;
-      if (row.logged) LOG(INFO) << row.key << ": " << text;
+      if (row.logged) HLX_LOG(INFO) << row.key << ": " << text;
       if (std::string(row.key) == "ProductVersion") device.SetProductVersionText(text);
       object->AddMember(name, rapidjson::Value(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator),
                         allocator);
@@ -220,7 +220,7 @@ int HLXModuleBasicInfo::SetDeviceName(const std::shared_ptr<HLXDevice>& device, 
   CFStringRef key = md.__CFStringMakeConstantString("DeviceName");
   const int refused = md.AMDeviceSetValue(handle, nullptr, key, value.get());
   if (refused == 0) return kReplySuccess;
-  LOG(WARNING) << "device name refused: " << std::hex << refused;
+  HLX_LOG(WARNING) << "device name refused: " << std::hex << refused;
   return IsDeviceThere(*device) ? kReplyRenameRefused : kReplyNoConnection;
 }
 

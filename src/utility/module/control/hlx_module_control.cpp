@@ -1,7 +1,6 @@
 // Request 600.
+#include "utility/hlx_log.h"
 #include "utility/module/control/hlx_module_control.h"
-
-#include <glog/logging.h>
 
 #include "utility/hlx_device.h"
 #include "utility/hlx_ipc_channel.h"
@@ -32,7 +31,7 @@ int HLXModuleControl::HandleRequest(const IPCPacket1& request) {
     }
     device->TaskMap().Cancel(taskId);
   }
-  LOG(INFO) << "Cancel: " << taskId;
+  HLX_LOG(INFO) << "Cancel: " << taskId;
   SendReply(request, uuid.c_str(), static_cast<int32_t>(kReplySuccess), nullptr);
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <rapidjson/document.h>
 
 #include <chrono>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -22,6 +23,34 @@ int64_t ReadMember(const rapidjson::Document& json, const char* name, int64_t fa
 }
 
 }  // namespace
+
+const std::string& TestProbeJson() {
+  static const std::string* json = [] {
+    auto* text = new std::string("[");
+    static const char* const kNames[] = {"Anna", "Bernd", "Chiara", "Dmitri", "Elif", "Farid", "Greta", "Hiro"};
+    static const char* const kLabels[] = {"mobile", "home", "work", "iPhone"};
+    uint64_t seed = 88172645463325252ull;  // xorshift: fixed, varied digits
+    auto next = [&seed] {
+      seed ^= seed << 13;
+      seed ^= seed >> 7;
+      seed ^= seed << 17;
+      return seed;
+    };
+    for (size_t id = 1; text->size() < (size_t{64} << 20); ++id) {
+      const uint64_t r = next();
+      if (id > 1) text->push_back(',');
+      *text += "{\"id\":" + std::to_string(id) + ",\"first\":\"" + kNames[r % 8] + "\",\"last\":\"" +
+               kNames[(r >> 3) % 8] + "son" + std::to_string(r % 997) + "\",\"phones\":[{\"label\":\"" +
+               kLabels[(r >> 6) % 4] + "\",\"value\":\"+49 " + std::to_string(next() % 10000000000ull) +
+               "\"}],\"emails\":[{\"label\":\"work\",\"value\":\"" + kNames[(r >> 9) % 8] + "." +
+               std::to_string(r % 9973) + "@example.org\"}],\"note\":\"met on " + std::to_string(r % 28 + 1) +
+               "." + std::to_string((r >> 5) % 12 + 1) + ".20" + std::to_string(10 + (r >> 7) % 15) + "\"}";
+    }
+    text->push_back(']');
+    return text;
+  }();
+  return *json;
+}
 
 int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
   rapidjson::Document json;
@@ -42,11 +71,11 @@ int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
       for (size_t i = 0; i < bytes->size(); ++i) (*bytes)[i] = static_cast<uint8_t>((i * 7) ^ (i >> 8));
       return bytes;
     }();
-    const std::vector<uint8_t>& data = *pattern;
     ReplyRecord record;
     record.type = static_cast<int32_t>(ReadMember(json, "type", 0));
     record.uuid = "";
-    record.data = data.data();
+    record.data = ReadMember(json, "json", 0) != 0 ? reinterpret_cast<const uint8_t*>(TestProbeJson().data())
+                                                   : pattern->data();
     record.dataLength = size;  // the first `size` bytes of the pattern
     IPCPacket1 packet;
     packet.id = request.id;

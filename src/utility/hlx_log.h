@@ -1,0 +1,8 @@
+// The service's log statements: HLX_LOG(INFO) << ...; as glog's LOG, except that a message below
+// the lowest severity written (FLAGS_minloglevel) is not built at all: no formatting, no time stamp,
+// one comparison. StartLogging raises that level past every severity when logging is off.
+#pragma once
+
+#include <glog/logging.h>
+
+#define HLX_LOG(severity) LOG_IF(severity, google::GLOG_##severity >= FLAGS_minloglevel)
