@@ -42,19 +42,52 @@ Ref<DictionaryObj> NewDictionary(bool isMutable) {
   return Ref<DictionaryObj>::Adopt(dictionary);
 }
 
-void DictionarySet(DictionaryObj* dictionary, const Object* key, const Object* value, bool replace) {
+namespace {
+
+constexpr size_t kNotFound = static_cast<size_t>(-1);
+// Up to this many entries a dictionary has no index: a search in place is as fast, and the index of
+// every small record of a large parsed list would outweigh the records themselves.
+constexpr size_t kMaxUnindexedEntries = 8;
+
+// The position of `key` in the entries, or kNotFound. The index is either empty or covers every entry.
+size_t FindEntry(const DictionaryObj* dictionary, const Object* key) noexcept {
+  if (dictionary->m_index.empty()) {
+    for (size_t i = 0; i < dictionary->m_entries.size(); ++i) {
+      if (Equal(dictionary->m_entries[i].first, key)) return i;
+    }
+    return kNotFound;
+  }
   auto found = dictionary->m_index.find(key);
-  if (found != dictionary->m_index.end()) {
+  return found == dictionary->m_index.end() ? kNotFound : found->second;
+}
+
+// Indexes the entry just appended, or every entry once the dictionary outgrows the search in place.
+void IndexNewEntry(DictionaryObj* dictionary) {
+  const size_t count = dictionary->m_entries.size();
+  if (!dictionary->m_index.empty()) {
+    dictionary->m_index.emplace(dictionary->m_entries.back().first, count - 1);
+  } else if (count > kMaxUnindexedEntries) {
+    dictionary->m_index.reserve(count);
+    for (size_t i = 0; i < count; ++i) dictionary->m_index.emplace(dictionary->m_entries[i].first, i);
+  }
+}
+
+}  // namespace
+
+void DictionarySet(DictionaryObj* dictionary, const Object* key, const Object* value, bool replace) {
+  const size_t position = FindEntry(dictionary, key);
+  if (position != kNotFound) {
     if (!replace) return;
-    Object*& slot = dictionary->m_entries[found->second].second;
+    Object*& slot = dictionary->m_entries[position].second;
     Retain(value);
     Release(std::exchange(slot, const_cast<Object*>(value)));
     return;
   }
   dictionary->m_entries.emplace_back(const_cast<Object*>(key), const_cast<Object*>(value));
   try {
-    dictionary->m_index.emplace(key, dictionary->m_entries.size() - 1);
+    IndexNewEntry(dictionary);
   } catch (...) {
+    dictionary->m_index.clear();  // an empty index is always right: searches go through the entries
     dictionary->m_entries.pop_back();
     throw;
   }
@@ -64,20 +97,21 @@ void DictionarySet(DictionaryObj* dictionary, const Object* key, const Object* v
 
 const Object* DictionaryGet(const DictionaryObj* dictionary, const Object* key) noexcept {
   if (key == nullptr) return nullptr;
-  auto found = dictionary->m_index.find(key);
-  return found == dictionary->m_index.end() ? nullptr : dictionary->m_entries[found->second].second;
+  const size_t position = FindEntry(dictionary, key);
+  return position == kNotFound ? nullptr : dictionary->m_entries[position].second;
 }
 
 bool DictionaryRemove(DictionaryObj* dictionary, const Object* key) {
-  auto found = dictionary->m_index.find(key);
-  if (found == dictionary->m_index.end()) return false;
-  const size_t position = found->second;
-  dictionary->m_index.erase(found);
+  const size_t position = FindEntry(dictionary, key);
+  if (position == kNotFound) return false;
   auto [removedKey, removedValue] = dictionary->m_entries[position];
-  dictionary->m_entries.erase(dictionary->m_entries.begin() + static_cast<std::ptrdiff_t>(position));
-  for (auto& [indexedKey, indexedPosition] : dictionary->m_index) {
-    if (indexedPosition > position) --indexedPosition;
+  if (!dictionary->m_index.empty()) {
+    dictionary->m_index.erase(removedKey);
+    for (auto& [indexedKey, indexedPosition] : dictionary->m_index) {
+      if (indexedPosition > position) --indexedPosition;
+    }
   }
+  dictionary->m_entries.erase(dictionary->m_entries.begin() + static_cast<std::ptrdiff_t>(position));
   Release(removedKey);
   Release(removedValue);
   return true;

@@ -204,7 +204,7 @@ struct ArrayObj : Object {
 };
 
 // Keys and values are retained. Entries keep insertion order (iteration, the binary writer); the index
-// finds a key by value.
+// finds a key by value in larger dictionaries (cf_dictionary.cpp searches small ones in place).
 struct DictionaryObj : Object {
   static constexpr TypeId kType = TypeId::kDictionary;
   explicit DictionaryObj(bool isMutable) noexcept : Object(kType, false), m_mutable(isMutable) {}

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 
 namespace hlx::cf {
 namespace {
@@ -348,15 +349,29 @@ class XmlReader {
     return Fail("missing end tag"), false;
   }
 
+  // Appends the runs between carriage returns whole; only the line ends themselves are rewritten.
   static void AppendNormalised(std::string_view text, std::string& out) {
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\r') {
-        out.push_back('\n');
-        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      } else {
-        out.push_back(text[i]);
-      }
+    for (;;) {
+      const size_t cr = text.find('\r');
+      out.append(text.substr(0, cr));
+      if (cr == std::string_view::npos) return;
+      out.push_back('\n');
+      text.remove_prefix(cr + 1);
+      if (!text.empty() && text.front() == '\n') text.remove_prefix(1);
     }
+  }
+
+  // Keys and short texts repeat across the records of a large list (every record of an address book
+  // names its entity under the same key): they share one string object per parse rather than one
+  // allocation each. Strings are immutable, so the sharing cannot be seen through values. The table
+  // stops growing at kMaxSharedStrings so that unique texts (record ids) do not swell the parse.
+  Ref<StringObj> SharedString(const std::string& text) {
+    if (text.size() > kMaxSharedStringBytes) return NewString(text);
+    auto found = m_strings.find(text);
+    if (found != m_strings.end()) return found->second;
+    Ref<StringObj> string = NewString(text);
+    if (string && m_strings.size() < kMaxSharedStrings) m_strings.emplace(text, string);
+    return string;
   }
 
   // Text of a leaf element whose start tag has been read.
@@ -379,7 +394,7 @@ class XmlReader {
     if (!LeafText(tag, text)) return nullptr;
     Ref<Object> value;
     if (name == "string") {
-      value = NewString(text);
+      value = SharedString(text);
     } else if (name == "integer") {
       value = ParseInteger(text);
     } else if (name == "real") {
@@ -426,7 +441,7 @@ class XmlReader {
       if (keyTag.name != "key") return Fail("expected a key");
       std::string keyText;
       if (!LeafText(keyTag, keyText)) return nullptr;
-      Ref<StringObj> key = NewString(keyText);
+      Ref<StringObj> key = SharedString(keyText);
       if (!key) return Fail("key is not valid UTF-8");
       if (!SkipMisc(false)) return nullptr;
       if (StartsWith("</")) return Fail("key without a value");
@@ -439,10 +454,14 @@ class XmlReader {
     }
   }
 
+  static constexpr size_t kMaxSharedStringBytes = 64;
+  static constexpr size_t kMaxSharedStrings = 256;
+
   std::string_view m_text;
   size_t m_pos = 0;
   bool m_mutable;
   std::string m_error;
+  std::unordered_map<std::string, Ref<StringObj>> m_strings;
 };
 
 }  // namespace

@@ -88,6 +88,33 @@ TEST_F(CFContainers, IterationFollowsInsertionOrderAcrossRemovals) {
   EXPECT_TRUE(CFDictionaryContainsKey(dictionary.get(), __CFStringMakeConstantString("mid")));
 }
 
+// Small dictionaries are searched in place and larger ones through an index: lookups, replacement and
+// removal must agree on both sides of the switch, and while shrinking back below it.
+TEST_F(CFContainers, KeysAreFoundAsDictionariesGrowPastTheIndexAndShrinkBack) {
+  auto dictionary = Own(CFDictionaryCreateMutable(nullptr, 0, nullptr, nullptr));
+  std::vector<std::string> expected;
+  for (int i = 0; i < 20; ++i) {
+    expected.push_back("k" + std::to_string(i));
+    auto key = Str(expected.back().c_str());
+    CFDictionaryAddValue(dictionary.get(), key.get(), key.get());
+    for (const std::string& name : expected) {
+      ASSERT_EQ(Utf8Of(CFDictionaryGetValue(dictionary.get(), Str(name.c_str()).get())), name) << "after " << i + 1 << " keys";
+    }
+  }
+  auto replacement = Str("new");
+  HLXCFDictionarySetValue(dictionary.get(), Str("k15").get(), replacement.get());
+  EXPECT_EQ(CFDictionaryGetValue(dictionary.get(), Str("k15").get()), replacement.get());
+  EXPECT_EQ(CFDictionaryGetCount(dictionary.get()), 20);
+  while (expected.size() > 2) {
+    const std::string removed = expected[expected.size() / 2];
+    HLXCFDictionaryRemoveValue(dictionary.get(), Str(removed.c_str()).get());
+    expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(expected.size() / 2));
+    EXPECT_FALSE(CFDictionaryContainsKey(dictionary.get(), Str(removed.c_str()).get()));
+    ASSERT_EQ(KeysInOrder(dictionary.get()), expected);
+    for (const std::string& name : expected) EXPECT_TRUE(CFDictionaryContainsKey(dictionary.get(), Str(name.c_str()).get()));
+  }
+}
+
 struct ApplyLog {
   CFMutableDictionaryRef dictionary;
   std::vector<std::string> seen;
