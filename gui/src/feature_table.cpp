@@ -9,6 +9,9 @@
 namespace trv {
 namespace {
 
+// Only contacts has an SDK payload release so far. The other rows have none: a request or answer that
+// these relays drop (no device, another device) frees nothing until its feature's SDK header defines its
+// release and the row names it.
 const FeatureRow kFeatureRows[] = {
     {DUNMAR_COMMAND_DO_BOOKMARK, ZERITH_COMMAND_DO_BOOKMARK, true, nullptr, nullptr},
     {ELVIST_COMMAND_DO_RECORDING, ZERITH_COMMAND_DO_RECORDING, true, nullptr, nullptr},

@@ -562,6 +562,50 @@ TEST_F(Routing, RequestsGoToTheRelayWithTheCurrentDevice) {
     }
 }
 
+namespace {
+
+// A row with a counting release stands for any feature whose payloads the relays pass unchanged.
+struct Released {
+    PayloadLeg leg;
+    int64_t code;
+    void* payload;
+    bool operator==(const Released& o) const { return leg == o.leg && code == o.code && payload == o.payload; }
+};
+std::vector<Released> g_released;
+void CountRelease(PayloadLeg leg, int64_t code, void* payload) { g_released.push_back({leg, code, payload}); }
+
+}  // namespace
+
+TEST_F(Routing, DroppedPassThroughTrafficReleasesItsPayload) {
+    Own(AllOwnedNames());
+    const trv::FeatureRow row{CORTAL_COMMAND_DO_NOTE, ZERITH_COMMAND_DO_NOTE, true, nullptr, &CountRelease};
+    int payload = 0;
+    TitleBarAnswers(L"dev-1");
+    for (const char* about : {"dev-1", "dev-2", "", static_cast<const char*>(nullptr)}) {
+        g_released.clear();
+        CommandMessage reply{};
+        reply.name = ZERITH_COMMAND_DO_NOTE;
+        reply.code = 21;
+        reply.text = about;
+        reply.extra = &payload;
+        trv::RelayFeatureReply(row, &reply);
+        const bool current = about != nullptr && std::strcmp(about, "dev-1") == 0;
+        const std::vector<Released> dropped{{PayloadLeg::RelayReply, 21, &payload}};
+        EXPECT_EQ(g_released, current ? std::vector<Released>() : dropped) << (about != nullptr ? about : "(null)");
+    }
+    for (const wchar_t* device : {static_cast<const wchar_t*>(nullptr), L"dev-1"}) {
+        g_released.clear();
+        TitleBarAnswers(device);
+        CommandMessage request{};
+        request.name = CORTAL_COMMAND_DO_NOTE;
+        request.code = 1;
+        request.data = &payload;
+        trv::RelayFeatureRequest(row, &request);
+        const std::vector<Released> dropped{{PayloadLeg::PageRequest, 1, &payload}};
+        EXPECT_EQ(g_released, device != nullptr ? std::vector<Released>() : dropped);
+    }
+}
+
 TEST_F(Routing, BackupTrafficNeedsNoCurrentDevice) {
     Own(AllOwnedNames());
     TitleBarAnswers(nullptr);
