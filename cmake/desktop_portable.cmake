@@ -52,6 +52,7 @@ function(trv_add_desktop_portable_libraries)
     ${root}/gui/src/host_paths.cpp
     ${root}/gui/src/host_platform.cpp
     ${root}/gui/src/link_runs.cpp
+    ${root}/gui/src/notes_feature.cpp
     ${root}/gui/src/plugin_loader.cpp
     ${root}/gui/src/product_identity.cpp
     ${root}/gui/src/section_routing.cpp

@@ -159,32 +159,58 @@ const char* FeatureCounterpart(const char* name) {
     return std::strcmp(name, row->page) == 0 ? row->relay : row->page;
 }
 
+void RelayFeatureRequest(const FeatureRow& row, CommandMessage* message) {
+    if (row.codes != nullptr) {
+        RelayMappedRequest(row, message);
+        return;
+    }
+    if (!row.forCurrentDevice) {
+        SendToOwner(row.relay, message);
+        return;
+    }
+    // The identifier stays in `wideText` and travels with the request; without a device (or a relay module)
+    // it is dropped, payload and all.
+    const std::wstring device = CurrentDevice();
+    if (device.empty() || !CanDeliver(row.relay)) {
+        Release(row, PayloadLeg::PageRequest, message->code, message->data);
+        return;
+    }
+    wchar_t* const callersText = message->wideText;
+    message->wideText = const_cast<wchar_t*>(device.c_str());
+    SendToOwner(row.relay, message);
+    if (message->wideText == device.c_str()) {
+        message->wideText = callersText;
+    }
+}
+
+void RelayFeatureReply(const FeatureRow& row, CommandMessage* message) {
+    if (row.codes != nullptr) {
+        RelayMappedReply(row, message);
+        return;
+    }
+    if (!row.forCurrentDevice) {
+        CommandMessage copy = *message;
+        SendToOwner(row.page, &copy);
+        return;
+    }
+    // Answers about a device that is no longer the current one (or about none) are dropped, payload and all.
+    const std::wstring about = vnl::WideFromUtf8(message->text);
+    if (about.empty() || CurrentDevice() != about || !CanDeliver(row.page)) {
+        Release(row, PayloadLeg::RelayReply, message->code, message->extra);
+        return;
+    }
+    CommandMessage copy = *message;
+    copy.wideText = const_cast<wchar_t*>(about.c_str());
+    SendToOwner(row.page, &copy);
+}
+
 extern "C" void TRV_CALL OnFeatureRequest(CommandMessage* message) {
     if (message == nullptr) {
         return;
     }
     const FeatureRow* row = FindFeatureRow(message->name);
-    if (row == nullptr) {
-        return;
-    }
-    if (row->codes != nullptr) {
-        RelayMappedRequest(*row, message);
-        return;
-    }
-    if (!row->forCurrentDevice) {
-        SendToOwner(row->relay, message);
-        return;
-    }
-    // The identifier stays in `wideText` and travels with the request; without a device it is dropped.
-    const std::wstring device = CurrentDevice();
-    if (device.empty()) {
-        return;
-    }
-    wchar_t* const callersText = message->wideText;
-    message->wideText = const_cast<wchar_t*>(device.c_str());
-    SendToOwner(row->relay, message);
-    if (message->wideText == device.c_str()) {
-        message->wideText = callersText;
+    if (row != nullptr) {
+        RelayFeatureRequest(*row, message);
     }
 }
 
@@ -193,26 +219,9 @@ extern "C" void TRV_CALL OnFeatureReply(CommandMessage* message) {
         return;
     }
     const FeatureRow* row = FindFeatureRow(message->name);
-    if (row == nullptr) {
-        return;
+    if (row != nullptr) {
+        RelayFeatureReply(*row, message);
     }
-    if (row->codes != nullptr) {
-        RelayMappedReply(*row, message);
-        return;
-    }
-    if (!row->forCurrentDevice) {
-        CommandMessage copy = *message;
-        SendToOwner(row->page, &copy);
-        return;
-    }
-    // Answers about a device that is no longer the current one are dropped.
-    const std::wstring about = vnl::WideFromUtf8(message->text);
-    if (about.empty() || CurrentDevice() != about) {
-        return;
-    }
-    CommandMessage copy = *message;
-    copy.wideText = const_cast<wchar_t*>(about.c_str());
-    SendToOwner(row->page, &copy);
 }
 
 void RegisterFeatureRelays(CommandBus& bus) {

@@ -15,6 +15,7 @@
 namespace trv {
 
 class CommandBus;
+struct FeatureRow;
 
 // Window creation and size fan-out.
 extern "C" void TRV_CALL OnCreateWindow(CommandMessage* message);
@@ -64,6 +65,9 @@ extern "C" void TRV_CALL OnFeatureRequest(CommandMessage* message);
 extern "C" void TRV_CALL OnFeatureReply(CommandMessage* message);
 extern "C" void TRV_CALL OnStartTool(CommandMessage* message);
 extern "C" void TRV_CALL OnPendingHostAction(CommandMessage* message);
+// The same relays for a given row (the two handlers look the row up by the message's name).
+void RelayFeatureRequest(const FeatureRow& row, CommandMessage* message);
+void RelayFeatureReply(const FeatureRow& row, CommandMessage* message);
 // The relay name a page request goes to, or the page name a relay reply goes to; null when none.
 const char* FeatureCounterpart(const char* name);
 // Files OnFeatureRequest under every feature row's page name and OnFeatureReply under its relay name.

@@ -19,6 +19,7 @@
 #include "host_commands.h"
 #include "host_handlers.h"
 #include "host_platform.h"
+#include "note_codes.h"
 #include "page_records.h"
 #include "wide_pair.h"
 
@@ -73,6 +74,11 @@ public:
         return true;
     }
     void* SectionFont() override { return Window(0x50); }
+    std::wstring ChooseFolder() override { return L"C:\\out"; }
+    std::vector<std::wstring> ChooseFiles(const std::wstring&, const std::wstring&, const std::wstring&,
+                                          bool) override {
+        return {L"C:\\in.xml"};
+    }
 
     std::map<TrvWindow, TrvRect> clients;
     TrvRect frame{};
@@ -527,10 +533,10 @@ TEST_F(Routing, RepliesReachThePageOnlyForTheCurrentDevice) {
         CommandMessage reply{};
         reply.code = 21;
         reply.text = about;
-        Invoke(ZERITH_COMMAND_DO_NOTE, reply);
+        Invoke(ZERITH_COMMAND_DO_BOOKMARK, reply);
         const std::vector<std::string> names = Names();
         const bool delivered =
-            std::find(names.begin(), names.end(), std::string(CORTAL_COMMAND_DO_NOTE)) != names.end();
+            std::find(names.begin(), names.end(), std::string(DUNMAR_COMMAND_DO_BOOKMARK)) != names.end();
         if (std::strcmp(about, "dev-1") != 0) {
             EXPECT_FALSE(delivered) << about;
             continue;
@@ -551,14 +557,108 @@ TEST_F(Routing, RequestsGoToTheRelayWithTheCurrentDevice) {
         CommandMessage request{};
         request.code = 1;
         request.wideText = callers;
-        Invoke(CORTAL_COMMAND_DO_NOTE, request);
+        Invoke(DUNMAR_COMMAND_DO_BOOKMARK, request);
         if (device == nullptr) {
             EXPECT_EQ(Names(), std::vector<std::string>{LUNDER_COMMAND_GET_CURRENT_DEVICE});
         } else {
-            ASSERT_EQ(Names().back(), ZERITH_COMMAND_DO_NOTE);
+            ASSERT_EQ(Names().back(), ZERITH_COMMAND_DO_BOOKMARK);
             EXPECT_EQ(g_seen.back().key, L"dev-1");
         }
         EXPECT_EQ(request.wideText, callers);
+    }
+}
+
+namespace {
+
+// A row with a counting release stands for any feature whose payloads the relays pass unchanged.
+struct Released {
+    PayloadLeg leg;
+    int64_t code;
+    void* payload;
+    bool operator==(const Released& o) const { return leg == o.leg && code == o.code && payload == o.payload; }
+};
+std::vector<Released> g_released;
+void CountRelease(PayloadLeg leg, int64_t code, void* payload) { g_released.push_back({leg, code, payload}); }
+
+}  // namespace
+
+TEST_F(Routing, DroppedPassThroughTrafficReleasesItsPayload) {
+    Own(AllOwnedNames());
+    const trv::FeatureRow row{CORTAL_COMMAND_DO_NOTE, ZERITH_COMMAND_DO_NOTE, true, nullptr, &CountRelease};
+    int payload = 0;
+    TitleBarAnswers(L"dev-1");
+    for (const char* about : {"dev-1", "dev-2", "", static_cast<const char*>(nullptr)}) {
+        g_released.clear();
+        CommandMessage reply{};
+        reply.name = ZERITH_COMMAND_DO_NOTE;
+        reply.code = 21;
+        reply.text = about;
+        reply.extra = &payload;
+        trv::RelayFeatureReply(row, &reply);
+        const bool current = about != nullptr && std::strcmp(about, "dev-1") == 0;
+        const std::vector<Released> dropped{{PayloadLeg::RelayReply, 21, &payload}};
+        EXPECT_EQ(g_released, current ? std::vector<Released>() : dropped) << (about != nullptr ? about : "(null)");
+    }
+    for (const wchar_t* device : {static_cast<const wchar_t*>(nullptr), L"dev-1"}) {
+        g_released.clear();
+        TitleBarAnswers(device);
+        CommandMessage request{};
+        request.name = CORTAL_COMMAND_DO_NOTE;
+        request.code = 1;
+        request.data = &payload;
+        trv::RelayFeatureRequest(row, &request);
+        const std::vector<Released> dropped{{PayloadLeg::PageRequest, 1, &payload}};
+        EXPECT_EQ(g_released, device != nullptr ? std::vector<Released>() : dropped);
+    }
+}
+
+TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
+    Own(AllOwnedNames());
+    TitleBarAnswers(L"dev-1");
+    // The fake relay module takes the chosen paths of an import as the real one does.
+    g_answers[ZERITH_COMMAND_DO_NOTE] = [](CommandMessage* m) {
+        notes::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
+    };
+    const std::pair<int64_t, int64_t> requests[] = {{1, 58}, {2, 61}, {3, 60}, {4, 62}, {7, 59}, {5, -1}, {8, -1}};
+    for (const auto& c : requests) {
+        g_seen.clear();
+        CommandMessage request{};
+        request.code = c.first;
+        Invoke(CORTAL_COMMAND_DO_NOTE, request);
+        if (c.second < 0) {
+            EXPECT_EQ(Names(), std::vector<std::string>{}) << c.first;
+            continue;
+        }
+        ASSERT_EQ(Names().back(), ZERITH_COMMAND_DO_NOTE) << c.first;
+        EXPECT_EQ(g_seen.back().code, c.second);
+        EXPECT_EQ(g_seen.back().key, L"dev-1");
+    }
+    struct Reply {
+        int64_t relayCode;
+        int64_t value2, value3;
+        std::vector<std::string> names;  // the deliveries after the device query
+        int64_t pageCode;
+    };
+    const std::string counter = QUARNEL_COMMAND_UPDATE_ITEM, page = CORTAL_COMMAND_DO_NOTE;
+    const Reply replies[] = {{57, 0, -1, {counter, page}, 11}, {57, 0, 3, {counter, page}, 10},
+                             {58, 0, 0, {page}, 1},           {59, 4, 0, {counter, page}, 7},
+                             {62, 5, 0, {counter, page}, 7},  {60, 0, 0, {}, 0},
+                             {61, 0, 0, {}, 0}};
+    for (const Reply& c : replies) {
+        g_seen.clear();
+        CommandMessage reply{};
+        reply.code = c.relayCode;
+        reply.value2 = c.value2;
+        reply.value3 = c.value3;
+        reply.text = "dev-1";
+        Invoke(ZERITH_COMMAND_DO_NOTE, reply);
+        std::vector<std::string> names = Names();
+        names.erase(std::remove(names.begin(), names.end(), std::string(LUNDER_COMMAND_GET_CURRENT_DEVICE)),
+                    names.end());
+        EXPECT_EQ(names, c.names) << c.relayCode;
+        if (!c.names.empty()) {
+            EXPECT_EQ(g_seen.back().code, c.pageCode) << c.relayCode;
+        }
     }
 }
 
