@@ -5,12 +5,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -268,11 +270,31 @@ bool DefaultReadRegistryValue(const std::string& key, const std::string& name, s
   return found;
 }
 
+bool DefaultHasProcessEnded(int32_t pid) {
+  if (pid <= 0) return true;
+  siginfo_t info{};
+  int result;
+  while ((result = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT)) < 0 && errno == EINTR) {
+  }
+  if (result < 0) return true;  // ECHILD: reaped already, or not ours
+  return info.si_pid == pid;
+}
+
+bool DefaultLimitToLowerHalfOfProcessors(int32_t pid) {
+  const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+  const long half = std::max(1L, std::min<long>(processors / 2, CPU_SETSIZE));
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (long cpu = 0; cpu < half; ++cpu) CPU_SET(static_cast<int>(cpu), &set);
+  return sched_setaffinity(pid, sizeof set, &set) == 0;
+}
+
 constexpr OsApi kDefaultOsApi = {
     DefaultTempPath,        DefaultProgramPath,     DefaultCurrentProcessId, DefaultProcessStartTicks,
     DefaultListProcesses,   DefaultSpawnProcess,    DefaultResumeProcess,    DefaultSpawnElevated,
     DefaultTerminateProcess, DefaultWaitProcess,    DefaultCreateDirectories, DefaultDeleteTree,
     DefaultCurrentTime,     DefaultLocalTime,        DefaultReadRegistryValue,
+    DefaultHasProcessEnded, DefaultLimitToLowerHalfOfProcessors,
 };
 
 OsApi g_osApi = kDefaultOsApi;

@@ -79,6 +79,11 @@ struct OsApi {
   // False when the variable is unset or empty, the file is unreadable or larger than 1 MiB (it is a
   // settings file; the cap keeps a wrong path from being read whole), or the value is not there.
   bool (*readRegistryValue)(const std::string& key, const std::string& name, std::string* value);
+  // Whether a child has ended (or is no child of ours), without reaping it: its id stays taken until
+  // waitProcess or terminateProcess reaps it, so a later terminate never reaches another process.
+  bool (*hasProcessEnded)(int32_t pid);
+  // Keeps a process on the lower half of the processors (at least the first one). False on failure.
+  bool (*limitToLowerHalfOfProcessors)(int32_t pid);
 };
 
 // The table in force; tests may overwrite entries and put the defaults back with ResetOsApi.

@@ -130,10 +130,10 @@ void AddChildProcess(int32_t processId, const std::string& folder) {
   table.folders[processId] = folder;
 }
 
-void RemoveChildProcess(int32_t processId) {
+bool RemoveChildProcess(int32_t processId) {
   ChildProcessTable& table = GetChildProcessTable();
   std::lock_guard<std::mutex> lock(table.mutex);
-  table.folders.erase(processId);
+  return table.folders.erase(processId) == 1;
 }
 
 void TerminateChildProcesses() {

@@ -31,7 +31,8 @@ void StartWatchdog(int32_t processId, int32_t pollMs, std::function<void()> onGo
 
 // Child processes that are terminated, and whose work folders are deleted, at stop.
 void AddChildProcess(int32_t processId, const std::string& folder);
-void RemoveChildProcess(int32_t processId);
+// False when the process was no longer listed: a stop has terminated it and deleted its folder.
+bool RemoveChildProcess(int32_t processId);
 // Terminates every listed process (in process-id order) and deletes its folder; empties the table.
 void TerminateChildProcesses();
 

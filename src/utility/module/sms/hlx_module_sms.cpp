@@ -1,0 +1,82 @@
+// Request 201 (see hlx_module_sms.h).
+#include "utility/module/sms/hlx_module_sms.h"
+
+#include <rapidjson/document.h>
+
+#include <cstdint>
+#include <string>
+
+#include "utility/hlx_device.h"
+#include "utility/hlx_ipc_channel.h"
+#include "utility/hlx_log.h"
+#include "utility/hlx_reply_code.h"
+#include "utility/hlx_task.h"
+#include "utility/module/sms/hlx_module_backup.h"
+#include "utility/module/sms/hlx_sms_query.h"
+
+namespace hlx {
+namespace {
+
+enum class SmsSource : int64_t { kPartialBackup = 0, kBackupTool = 1, kFetchedCopy = 2 };
+
+// "info": {"command": n}; absent members mean 0. False when present but not of that shape.
+bool ReadCommand(const rapidjson::Value& json, int64_t* command) {
+  *command = 0;
+  const auto info = json.FindMember("info");
+  if (info == json.MemberEnd()) return true;
+  if (!info->value.IsObject()) return false;
+  const auto member = info->value.FindMember("command");
+  if (member == info->value.MemberEnd()) return true;
+  if (!member->value.IsInt64()) return false;
+  *command = member->value.GetInt64();
+  return true;
+}
+
+// The request's task in the device's map, removed when the request ends.
+class TaskRegistration {
+ public:
+  TaskRegistration(DeviceTaskMap& tasks, int64_t taskId)
+      : m_tasks(tasks), m_taskId(taskId), m_task(tasks.Register(taskId)) {}
+  ~TaskRegistration() {
+    if (m_task) m_tasks.Remove(m_taskId);
+  }
+  bool Cancelled() const { return !m_task; }
+
+ private:
+  DeviceTaskMap& m_tasks;
+  const int64_t m_taskId;
+  const std::shared_ptr<DhTask> m_task;
+};
+
+}  // namespace
+
+int HLXModuleSms::Run(FeatureRequest& request) {
+  int64_t command = 0;
+  if (!ReadCommand(request.Json(), &command)) return kReplyBadData;
+  TaskRegistration task(request.Device()->TaskMap(), static_cast<int64_t>(request.Packet().id));
+  if (task.Cancelled()) return kReplyCancelled;
+  switch (static_cast<SmsSource>(command)) {
+    case SmsSource::kPartialBackup: return QueryWithPartialBackup(request);
+    case SmsSource::kBackupTool: return QueryWithBackupTool(request);
+    case SmsSource::kFetchedCopy: return QuerySmsDb(request, request.Device()->MessagesDatabasePath());
+  }
+  return kReplySuccess;
+}
+
+int HLXModuleSms::QueryWithPartialBackup(const FeatureRequest& /*request*/) {
+  // The partial backup needs the backup module's session of the device's backup service, which this
+  // build does not have yet.
+  HLX_LOG(ERROR) << "messages: the partial backup is not available";
+  return kReplyTaskError;
+}
+
+int HLXModuleSms::QueryWithBackupTool(const FeatureRequest& request) {
+  HLXDevice& device = *request.Device();
+  std::string path;
+  const int result = HLXModuleBackup().RunBackupForMessages(device, &path);
+  if (result != kReplySuccess) return result;
+  device.SetMessagesDatabasePath(path);
+  return QuerySmsDb(request, path);
+}
+
+}  // namespace hlx
