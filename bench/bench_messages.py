@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Listing 100,000 messages end to end, beside the `sqlite3` shell running the same queries on the
+same file in the same run.
+
+    bench_messages.py --harlix PATH --support DIR [--messages 100000] [--rounds 7]
+
+The device image gets sms.db of the current layout (make_sms_db.py); the database is fetched once
+with request 201 command 1 through the test backup tool stand-in (not timed). End to end: request 201
+command 2 sent by a loopback peer to the real Harlix until the final reply, every reply inflated and
+parsed as JSON by the peer. Baseline: `sqlite3 -json` on the fetched file with the listing's two
+statements, in a process of its own, its output read whole. The two alternate, the order turning
+every round; the first round is reported apart as the cold one, the others give medians with min
+and max. Peak memory: Harlix's peak resident memory of each listing above its resident memory before
+(VmHWM after a reset through /proc/PID/clear_refs), beside the shell's peak resident memory. Every
+wait has a time-out. Standard library only.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
+
+import backup_tool_standin  # noqa: E402
+import hlx_lab  # noqa: E402
+import hlx_peer  # noqa: E402
+
+MESSAGES = 201
+TIMEOUT_S = 600
+AIM_TIME = 1.5
+DATABASE_ID = "3d0d7e5fb2ce288813306e4d4636395e047a3d28"
+# The statements of the listing's current layout.
+QUERIES = [
+    "select c.rowid,m.rowid,m.text,m.date_read,m.date,m.is_read,m.is_from_me,m.is_sent,m.error,m.handle_id,h.id,"
+    "m.subject,m.account,m.account_guid from message m left join chat_message_join cmj on  m.rowid = cmj.message_id "
+    "left join  chat c on  cmj.chat_id = c.rowid left join handle h on m.handle_id = h.rowid order by m.date",
+    "select c.rowid,h.rowid,h.id,h.country,h.service from handle h left join chat_handle_join chj on h.rowid = "
+    "chj.handle_id left join chat c on chj.chat_id = c.rowid",
+]
+# The baseline in a process of its own: seconds, rows, and the shell's peak resident KiB.
+SHELL = r"""
+import json, resource, subprocess, sys, time
+started = time.perf_counter()
+out = subprocess.run(["sqlite3", "-json", sys.argv[1]] + sys.argv[2:], check=True, capture_output=True).stdout
+seconds = time.perf_counter() - started
+rows = sum(len(json.loads(part)) for part in out.decode().replace("]\n[", "]\x00[").split("\x00") if part.strip())
+print(json.dumps([seconds, rows, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss]))
+"""
+
+
+def status_kib(pid, key):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith(key):
+                return int(line.split()[1])
+    return 0
+
+
+def wait_ready(peer, udid):
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        item = peer.receive(timeout=deadline - time.monotonic())
+        if item is None:
+            break
+        if item.get("id") == 0 and item.get("command") == hlx_peer.EVENT_DEVICE_READY:
+            if json.loads(item["body"].split(b"\0")[1])["uuid"] == udid:
+                return
+    raise RuntimeError("the device did not become ready")
+
+
+def list_once(peer, packet_id, udid, command):
+    """Seconds for one request 201, the messages its replies carried, and its peak KiB."""
+    pid = peer.process.pid
+    with open("/proc/%d/clear_refs" % pid, "w") as f:
+        f.write("5")  # resets VmHWM to the present resident size
+    before = status_kib(pid, "VmRSS:")
+    started = time.perf_counter()
+    peer.send(packet_id, MESSAGES, 0, hlx_peer.encode_request(1, {"uuid": udid, "info": {"command": command}}))
+    messages = 0
+    deadline = time.monotonic() + TIMEOUT_S
+    while True:
+        item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
+        if item is None:
+            raise RuntimeError("no final reply in time")
+        if item["id"] != packet_id:
+            continue
+        _, text, data = item["body"].split(b"\0", 2)
+        record = json.loads(text)
+        if item["status"] != 2:
+            if record["code"] != 0:
+                raise RuntimeError("request 201 failed with code %d" % record["code"])
+            return time.perf_counter() - started, messages, status_kib(pid, "VmHWM:") - before
+        if data:
+            value = json.loads(zlib.decompress(data))
+            if record["code"] == 1:
+                messages += len(value)
+
+
+def shell_once(path):
+    out = subprocess.run([sys.executable, "-c", SHELL, path] + QUERIES, check=True, timeout=TIMEOUT_S,
+                         capture_output=True)
+    return json.loads(out.stdout)
+
+
+def spread(values, unit, scale=1.0):
+    warm = values[1:] or values
+    return "median %.3f %s (min %.3f, max %.3f; cold %.3f)" % (
+        statistics.median(warm) * scale, unit, min(warm) * scale, max(warm) * scale, values[0] * scale)
+
+
+def aim(what, met):
+    print("  aim: %s: %s" % (what, "met" if met else "not met"))
+    return met
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--harlix", required=True)
+    parser.add_argument("--support", required=True, help="the staged device library folder")
+    parser.add_argument("--messages", type=int, default=100000)
+    parser.add_argument("--rounds", type=int, default=7, help="timed rounds beside the baseline, the first cold")
+    options = parser.parse_args(argv)
+    if shutil.which("sqlite3") is None:
+        print("bench_messages: the sqlite3 shell is missing", file=sys.stderr)
+        return 1
+
+    folder = tempfile.mkdtemp(prefix="hlx-bench-messages-")
+    lab = hlx_lab.DeviceLab(folder, options.support)
+    peer = None
+    try:
+        image = lab.make(sms={"era": "ios11", "messages": options.messages})
+        backup_tool_standin.configure(image["path"])
+        udid = lab.attach(image)
+        env = dict(os.environ, **lab.variables())
+        env["TMPDIR"] = folder
+        env["HLX_PROGRAM_FILES"] = backup_tool_standin.install(options.support, folder)
+        peer = hlx_peer.Peer(options.harlix, env=env, logging=True)
+        peer.start()
+        peer.accept()
+        wait_ready(peer, udid)
+        _, fetched_messages, _ = list_once(peer, 99, udid, command=1)
+        if fetched_messages != options.messages:
+            raise RuntimeError("fetched %d messages of %d" % (fetched_messages, options.messages))
+        fetched = [os.path.join(root, DATABASE_ID) for root, _, files in os.walk(folder) if DATABASE_ID in files]
+        if len(fetched) != 1:
+            raise RuntimeError("the fetched database was not found")
+
+        times = {"harlix": [], "shell": []}
+        peaks = {"harlix": [], "shell": []}
+
+        def harlix_step(index):
+            seconds, listed, peak = list_once(peer, 100 + index, udid, command=2)
+            if listed != options.messages:
+                raise RuntimeError("listed %d messages of %d" % (listed, options.messages))
+            times["harlix"].append(seconds)
+            peaks["harlix"].append(peak)
+
+        def shell_step(_):
+            seconds, rows, peak = shell_once(fetched[0])
+            if rows < options.messages:
+                raise RuntimeError("the shell read %d rows" % rows)
+            times["shell"].append(seconds)
+            peaks["shell"].append(peak)
+
+        for index in range(options.rounds):
+            steps = [harlix_step, shell_step]
+            for step in steps if index % 2 == 0 else reversed(steps):
+                step(index)
+
+        print("bench_messages: %d messages of the current layout; %d rounds (the first cold)"
+              % (options.messages, options.rounds))
+        print("  Harlix end to end (request 201 command 2, replies inflated and parsed): %s"
+              % spread(times["harlix"], "s"))
+        print("  sqlite3 -json shell, the same two statements, own process:            %s"
+              % spread(times["shell"], "s"))
+        ratio = statistics.median(times["harlix"][1:]) / statistics.median(times["shell"][1:])
+        cold = times["harlix"][0] / times["shell"][0]
+        print("  ratio %.2f warm, %.2f cold" % (ratio, cold))
+        all_met = aim("listed cold within %.1fx the shell" % AIM_TIME, cold <= AIM_TIME)
+        all_met &= aim("listed warm within %.1fx the shell" % AIM_TIME, ratio <= AIM_TIME)
+        print("  peak memory of a listing, Harlix (above its resident memory before): %s"
+              % spread(peaks["harlix"], "MiB", 1 / 1024))
+        print("  peak resident memory of the sqlite3 shell: %s" % spread(peaks["shell"], "MiB", 1 / 1024))
+        return 0 if all_met else 1
+    finally:
+        if peer is not None:
+            peer.close()
+        lab.close()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
