@@ -27,12 +27,14 @@ import time
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 
 import backup_tool_standin  # noqa: E402
 import hlx_lab  # noqa: E402
 import hlx_peer  # noqa: E402
+from bench_contacts import aim, spread, status_kib, wait_ready  # noqa: E402
 
 MESSAGES = 201
 TIMEOUT_S = 600
@@ -55,26 +57,6 @@ seconds = time.perf_counter() - started
 rows = sum(len(json.loads(part)) for part in out.decode().replace("]\n[", "]\x00[").split("\x00") if part.strip())
 print(json.dumps([seconds, rows, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss]))
 """
-
-
-def status_kib(pid, key):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith(key):
-                return int(line.split()[1])
-    return 0
-
-
-def wait_ready(peer, udid):
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline:
-        item = peer.receive(timeout=deadline - time.monotonic())
-        if item is None:
-            break
-        if item.get("id") == 0 and item.get("command") == hlx_peer.EVENT_DEVICE_READY:
-            if json.loads(item["body"].split(b"\0")[1])["uuid"] == udid:
-                return
-    raise RuntimeError("the device did not become ready")
 
 
 def list_once(peer, packet_id, udid, command):
@@ -109,17 +91,6 @@ def shell_once(path):
     out = subprocess.run([sys.executable, "-c", SHELL, path] + QUERIES, check=True, timeout=TIMEOUT_S,
                          capture_output=True)
     return json.loads(out.stdout)
-
-
-def spread(values, unit, scale=1.0):
-    warm = values[1:] or values
-    return "median %.3f %s (min %.3f, max %.3f; cold %.3f)" % (
-        statistics.median(warm) * scale, unit, min(warm) * scale, max(warm) * scale, values[0] * scale)
-
-
-def aim(what, met):
-    print("  aim: %s: %s" % (what, "met" if met else "not met"))
-    return met
 
 
 def main(argv):
