@@ -23,7 +23,7 @@ REAL_DB = next((p for p in (os.path.join(os.path.dirname(os.path.abspath(__file_
                 if os.path.isdir(os.path.join(p, "real-data"))), "") + "/real-data/plaso/test_data/sqlite/imessage_chat.db"
 DATABASE_ID = "3d0d7e5fb2ce288813306e4d4636395e047a3d28"
 APPLE_EPOCH = datetime.datetime(2001, 1, 1)
-NOT_OPENED, UNREADABLE, TASK_ERROR, BAD_DATA = 19, 20, 2, 8
+NOT_OPENED, UNREADABLE, TOOL_NOT_STARTED, TASK_ERROR, BAD_DATA = 19, 20, 23, 2, 8
 
 
 def local_text(apple_count):
@@ -274,6 +274,12 @@ class MessagesTest(HarlixTestCase):
             progress, final = self.list_all([(udid, info)])[udid]
             self.assert_final(final, code, udid)
             self.assertEqual(progress, [])
+        # Without the tool there is nothing to start.
+        tool = os.path.join(self.program_files, "Common Files", "Apple", "Mobile Device Support",
+                            "AppleMobileBackup.exe")
+        os.rename(tool, tool + ".off")
+        self.assert_final(self.list_all([(udid, {"command": 1})])[udid][1], TOOL_NOT_STARTED, udid)
+        os.rename(tool + ".off", tool)
         progress, final = self.list_all([(udid, {"command": 1})])[udid]
         self.assert_final(final, 0, udid)
         fetched = glob.glob(os.path.join(self.tmp.path, "**", "Backup0", DATABASE_ID), recursive=True)

@@ -157,7 +157,12 @@ int RunWatchedBackupProcess(const std::string& program, const std::vector<std::s
   if (!os::Os().limitToLowerHalfOfProcessors(process.processId)) {
     HLX_LOG(WARNING) << "backup tool runs on every processor";
   }
-  os::Os().resumeProcess(process.gateFd);
+  if (!os::Os().resumeProcess(process.gateFd)) {
+    // Left suspended, the tool would hold the request until the service stops.
+    if (RemoveChildProcess(process.processId)) os::Os().terminateProcess(process.processId);
+    HLX_LOG(ERROR) << "backup tool not resumed";
+    return kReplyBackupToolFailed;
+  }
 
   int copied = 0;
   while (copied == 0) {
