@@ -133,7 +133,7 @@ def main(argv):
     lab = hlx_lab.DeviceLab(folder, options.support)
     peer = None
     try:
-        udid = lab.attach(lab.make(free=4 * options.mib * MIB + 64 * MIB))
+        udid = lab.attach(lab.make())
         downloads = os.path.join(lab.root, udid, "fs", "Downloads")
         device_file = os.path.join(downloads, "bench.bin")
         with open(device_file, "wb") as f:

@@ -274,16 +274,42 @@ bool FilePacketWriter::ResumeFileMatches(FileHeader* resumed) {
 bool FilePacketWriter::WriteResumeFile() {
   if (m_header.pathProject.empty()) return false;
   AFCConnectionRef afc = m_header.service->AfcConnection();
-  AFCFileRef file = 0;
-  if (Md().AFCFileRefOpen(afc, m_header.pathProject.c_str(), kAFCFileModeReadWrite, &file) != kAFCSuccess) {
+  if (m_resumeFile == 0 &&
+      Md().AFCFileRefOpen(afc, m_header.pathProject.c_str(), kAFCFileModeReadWrite, &m_resumeFile) != kAFCSuccess) {
+    m_resumeFile = 0;
     return false;
   }
   const std::string text = m_header.ResumeJson();
   // Opening does not truncate: an older, longer resume file must not keep its tail.
-  bool ok = Md().AFCFileRefSetFileSize(afc, file, 0) == kAFCSuccess &&
-            Md().AFCFileRefWrite(afc, file, text.data(), static_cast<uint32_t>(text.size())) == kAFCSuccess;
-  ok = Md().AFCFileRefClose(afc, file) == kAFCSuccess && ok;
-  return ok;
+  if (Md().AFCFileRefSetFileSize(afc, m_resumeFile, 0) != kAFCSuccess ||
+      Md().AFCFileRefSeek(afc, m_resumeFile, 0, 0) != kAFCSuccess ||
+      Md().AFCFileRefWrite(afc, m_resumeFile, text.data(), static_cast<uint32_t>(text.size())) != kAFCSuccess) {
+    return false;
+  }
+  // Where each segment's status digit stands, so that a written segment costs a one-byte write
+  // rather than a new resume file.
+  m_statusOffsets.clear();
+  size_t position = 0;
+  for (const auto& entry : m_header.segments) {
+    position = text.find("\"" + entry.first + "\": {", position);
+    if (position == std::string::npos) return false;
+    position = text.find("\"status\": ", position);
+    if (position == std::string::npos) return false;
+    position += 10;
+    m_statusOffsets[entry.first] = static_cast<int64_t>(position);
+  }
+  return true;
+}
+
+void FilePacketWriter::RecordWrittenSegment(const std::string& key) {
+  const auto offset = m_statusOffsets.find(key);
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  // A failed update only means that the segment is sent again after an interruption.
+  if (m_resumeFile == 0 || offset == m_statusOffsets.end() ||
+      Md().AFCFileRefSeek(afc, m_resumeFile, offset->second, 0) != kAFCSuccess ||
+      Md().AFCFileRefWrite(afc, m_resumeFile, "1", 1) != kAFCSuccess) {
+    HLX_LOG(WARNING) << "resume file not updated";
+  }
 }
 
 FilePacketWriter::OpenResult FilePacketWriter::Open(const FileHeader& header) {
@@ -298,6 +324,7 @@ FilePacketWriter::OpenResult FilePacketWriter::Open(const FileHeader& header) {
   if (fullSize && ResumeFileMatches(&resumed)) {
     m_header.segments = std::move(resumed.segments);
     HLX_LOG(INFO) << "upload resumed with " << m_header.segments.size() << " segments";
+    if (!WriteResumeFile()) return kOpenFailed;
   } else {
     if (!fullSize) {
       AFCFileRef reserve = 0;
@@ -333,10 +360,9 @@ FilePacketWriter::WriteResult FilePacketWriter::Write(const SegmentRequest& requ
     return kWriteFailed;
   }
   if (!found->second.status) {
+    // The resume file records the segment only after its bytes are on the device.
     found->second.status = true;
-    // The resume file records the segment only after its bytes are on the device; a failed
-    // update only means the segment is sent again after an interruption.
-    if (!WriteResumeFile()) HLX_LOG(WARNING) << "resume file not updated";
+    RecordWrittenSegment(found->first);
   }
   return kWritten;
 }
@@ -364,6 +390,10 @@ bool FilePacketWriter::Finish() {
     // A close can report a write that the device did not complete.
     closed = Md().AFCFileRefClose(afc, m_file) == kAFCSuccess;
     m_file = 0;
+  }
+  if (m_resumeFile != 0) {
+    (void)Md().AFCFileRefClose(afc, m_resumeFile);
+    m_resumeFile = 0;
   }
   const bool complete = closed && m_header.FirstMissingSegment() == nullptr;
   (void)Md().AFCRemovePath(afc, m_header.pathProject.c_str());

@@ -129,13 +129,17 @@ class FilePacketWriter {
   bool Finish();
 
  private:
-  bool WriteResumeFile();  // caller holds m_mutex
+  // Both with m_mutex held. The resume file stays open until the upload finishes.
+  bool WriteResumeFile();
+  void RecordWrittenSegment(const std::string& key);
   bool ResumeFileMatches(FileHeader* resumed);
 
   std::mutex m_mutex;
   // guards: everything below
   FileHeader m_header;
   AFCFileRef m_file = 0;
+  AFCFileRef m_resumeFile = 0;
+  std::map<std::string, int64_t> m_statusOffsets;  // segment key -> byte of its status digit
   bool m_finished = false;
 };
 
