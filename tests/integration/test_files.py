@@ -185,8 +185,10 @@ class FileTest(HarlixTestCase):
         packet_id = 7701
         small = b"0123456789" * 100
         header, fbs = self.upload_header(small, segment_bytes=400)
-        self.stage(UPLOAD, packet_id, 1, json.dumps(header).encode(), info={"name": "small.txt", "media": 0})
-        (_, _, data), = self.receive(packet_id, 1)
+        # A repeated stage 1 starts the upload over on the same files.
+        for _ in range(2):
+            self.stage(UPLOAD, packet_id, 1, json.dumps(header).encode(), info={"name": "small.txt", "media": 0})
+            (_, _, data), = self.receive(packet_id, 1)
         self.stage(UPLOAD, packet_id, 2, b"x" * 10, info={"id": 1, "offset": 0, "offset_length": 400}, compress=False)
         (status, record, _), = self.receive(packet_id, 1)
         self.assertEqual((status, record["code"]), (6, 8))

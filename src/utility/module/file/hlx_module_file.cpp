@@ -293,6 +293,17 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
     header.pathProject = finalPath + ".json";
     header.fileName = fileName;
     header.service = service;
+    {
+      // A repeated stage 1 starts over: the earlier writer is finished first, so that its clean-up
+      // cannot remove the temporary and resume files that the new one opens.
+      std::shared_ptr<FilePacketWriter> earlier;
+      {
+        std::lock_guard<std::mutex> lock(transfer.mutex);
+        earlier.swap(transfer.writer);
+      }
+      // Finished here, not by its last holder: a segment still in flight may hold it.
+      if (earlier) (void)earlier->Finish();
+    }
     auto writer = std::make_shared<FilePacketWriter>();
     if (writer->Open(header) != FilePacketWriter::kReady) {
       transfer.Release();
