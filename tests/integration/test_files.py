@@ -266,7 +266,7 @@ class FileTest(HarlixTestCase):
         items = [["Novel", "/Books/Novel.ePub", out], ["a/b:c>d", "/Downloads/readme.txt", out + "/"],
                  ["tree", "/Downloads/tree", out], ["Novel", "/Books/Novel.ePub", out],
                  ["gone", "/Downloads/none.txt", out], ["..", "/Downloads/tree", out],
-                 ["readme", "/Downloads/readme.txt", blocked]]
+                 ["readme", "/Downloads/readme.txt", blocked], ["readme", "/Downloads/readme.txt", ""]]
         progress, final = self.run_request(EXPORT, {"uuid": self.udid}, items)
         self.assert_final(final, 2, self.udid)  # one item is missing and one could not be written
         written = [(record["code"], data.decode()) for _, _, record, data in progress]

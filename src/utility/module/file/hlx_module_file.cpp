@@ -176,8 +176,9 @@ int HLXModuleFile::Export(FeatureRequest& request) {
   AFCConnectionRef afc = service->AfcConnection();
   bool allArrived = true;
   for (const auto& item : items.GetArray()) {
+    // An item without a device path or a PC folder names nothing to copy, or no place to put it.
     if (!item.IsArray() || item.Size() != 3 || !item[0].IsString() || !item[1].IsString() || !item[2].IsString() ||
-        item[1].GetStringLength() == 0) {
+        item[1].GetStringLength() == 0 || item[2].GetStringLength() == 0) {
       allArrived = false;
       continue;
     }
