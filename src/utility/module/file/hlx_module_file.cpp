@@ -39,9 +39,9 @@ struct FileTransfer {
       oldWriter.swap(writer);
       oldService.swap(service);
     }
-    // The last references go here, outside the lock: a writer's finish does AFC work.
-    oldReader.reset();
-    oldWriter.reset();
+    // Outside the lock: a writer's finish does AFC work. It is finished here, not by its last
+    // holder, so that a stage still running with it cannot delay the clean-up past the release.
+    if (oldWriter) (void)oldWriter->Finish();
   }
 };
 
