@@ -19,4 +19,6 @@ timeout 1800 python3 bench/bench_sync_data.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 timeout 1800 python3 bench/bench_messages.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
+timeout 1800 python3 bench/bench_files.py --harlix build-bench/src/Harlix \
+  --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 exit $status

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "os/hlx_os.h"
+#include "utility/hlx_crash_report.h"
 #include "utility/hlx_service.h"
 #include "utility/hlx_startup_state.h"
 
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
                                            hlx::os::Os().currentTime());
   hlx::os::Os().createDirectories(state.logFolder);
   hlx::StartLogging(state);
+  hlx::InstallCrashHandler();
 
   StartSignalThread();
   hlx::StartWatchdog(state.watchedProcessId, state.watchdogPollMs, hlx::QuitMainLoop);

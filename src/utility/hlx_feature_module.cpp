@@ -32,6 +32,12 @@ int FeatureRequest::ReadData(rapidjson::Document* data) const {
 
 int FeatureRequest::SendProgress(uint32_t command, int32_t stage, const std::string* info,
                                  const std::string* data, int64_t code) const {
+  return SendReplyRecord(command, static_cast<uint16_t>(PacketStatus::kInProgress), stage, code, 0, info,
+                         data != nullptr ? data->data() : nullptr, data != nullptr ? data->size() : 0);
+}
+
+int FeatureRequest::SendReplyRecord(uint32_t command, uint16_t status, int32_t stage, int64_t code, int32_t type,
+                                    const std::string* info, const void* data, size_t dataLength) const {
   // Intermediate replies describe the device: they carry its UDID, also when the request found it
   // another way (by handle, for basic information).
   const std::string uuid = m_device ? m_device->Udid() : m_uuid;
@@ -39,15 +45,16 @@ int FeatureRequest::SendProgress(uint32_t command, int32_t stage, const std::str
   record.stage = stage;
   record.code = code;
   record.uuid = uuid.c_str();
+  record.type = type;
   record.info = info != nullptr ? info->c_str() : nullptr;
   if (data != nullptr) {
-    record.data = reinterpret_cast<const uint8_t*>(data->data());
-    record.dataLength = static_cast<int64_t>(data->size());
+    record.data = static_cast<const uint8_t*>(data);
+    record.dataLength = static_cast<int64_t>(dataLength);
   }
   IPCPacket1 packet;
   packet.id = m_packet.id;
   packet.command = command;
-  packet.status = static_cast<uint16_t>(PacketStatus::kInProgress);
+  packet.status = status;
   return SendThroughSink(record, packet);
 }
 
@@ -83,7 +90,7 @@ int HLXFeatureModule::HandleRequest(const IPCPacket1& packet) {
   } else {
     HLX_LOG(ERROR) << line.str();
   }
-  SendReply(packet, request.Uuid().c_str(), code, nullptr);
+  if (request.m_finalReply) SendReply(packet, request.Uuid().c_str(), code, nullptr);
   return 0;
 }
 

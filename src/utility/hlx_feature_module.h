@@ -9,7 +9,7 @@
 //      inside a catch-all: an exception becomes 2 with its final reply, never silence; other
 //      sub-commands end with 0;
 //   4. log one line (id, code, sub-command, UDID, result, its name, milliseconds) and send the one
-//      final reply.
+//      final reply (unless the work answered the request itself: EndWithoutFinalReply).
 // The data part is inflated only when the work asks for it (FeatureRequest::ReadData), against
 // kMaxRequestDataBytes. Intermediate replies go through the reply sink (hlx_reply_sink.h).
 //
@@ -48,11 +48,21 @@ class FeatureRequest {
   // The data part inflated (at most kMaxRequestDataBytes), as it is: kReplySuccess, else kReplyBadData.
   [[nodiscard]] int ReadDataText(std::string* text) const;
 
+  // The data part exactly as it arrived (still compressed, or raw bytes for requests that send them so).
+  const std::string& RawData() const { return m_payload.data; }
+  // For requests answered by their own replies (segmented transfers): the frame sends no final
+  // reply for this request.
+  void EndWithoutFinalReply() { m_finalReply = false; }
+
   // An intermediate reply (packet status 2) on the request's id with `command`: the device's UDID
   // (the request's uuid when it has no device), stage, info (raw JSON text, or null for none) and a
   // data part (zlib-compressed on the wire; null for none), and the record's code.
   int SendProgress(uint32_t command, int32_t stage, const std::string* info, const std::string* data,
                    int64_t code = 0) const;
+  // Any reply on the request's id: command, packet status, stage, code, type (0: the data part is
+  // compressed on the wire; 1: raw) with the device's UDID as above; info and data may be null.
+  int SendReplyRecord(uint32_t command, uint16_t status, int32_t stage, int64_t code, int32_t type,
+                      const std::string* info, const void* data, size_t dataLength) const;
 
  private:
   friend class HLXFeatureModule;
@@ -62,6 +72,7 @@ class FeatureRequest {
   rapidjson::Document m_json;
   std::string m_uuid;
   std::shared_ptr<HLXDevice> m_device;
+  bool m_finalReply = true;
 };
 
 class HLXFeatureModule : public HLXModule {

@@ -33,6 +33,12 @@ const char* ReplyCodeName(int64_t code) {
     case kReplySyncRefused: return "refused by the device";
     case kReplyDeviceLocked: return "locked with a passcode";
     case kReplyNoSession: return "no session";
+    case kReplyScratchFolderFailed: return "scratch folder not made";
+    case kReplyDriverDownloadFailed: return "driver download failed";
+    case kReplyInstallFailed: return "install failed";
+    case kReplyHelperListenFailed: return "helper port failed";
+    case kReplyHelperNotStarted: return "helper not started";
+    case kReplyStoreEditionInstalled: return "store edition installed";
     default: return "unknown";
   }
 }

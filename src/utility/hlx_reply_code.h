@@ -35,8 +35,14 @@ enum ReplyCode : int32_t {
   kReplyNoteWithoutId = 30,       // 1201: the device named no id for the added note
   kReplyRenameRefused = 31,       // 303: the device refused the new name
   kReplySyncRefused = 32,         // the device refused the data class or cancelled the session
+  kReplyScratchFolderFailed = 47, // 1701: the scratch folder could not be made
   kReplyDeviceLocked = 48,        // a service was refused: the device is locked with a passcode
   kReplyNoSession = 49,           // no lockdown session
+  kReplyDriverDownloadFailed = 50,  // 16: a package or its side file failed to download or verify
+  kReplyInstallFailed = 51,       // 17: the installer failed, or the request could not be forwarded
+  kReplyHelperListenFailed = 52,  // 17, 18: no port for the helper instance
+  kReplyHelperNotStarted = 53,    // 17, 18: the elevated helper instance did not start
+  kReplyStoreEditionInstalled = 54,  // 18: the store edition is installed
 };
 
 // For logs: a short name of a code, "unknown" for a number that is none of the above.

@@ -65,7 +65,7 @@ class RequestTest(unittest.TestCase):
             (300, {}, 7, "", 6),                       # a module that needs a device
             (300, b"{broken", 21, "", 6),
             (100, {"uuid": "no-such-device"}, 7, "no-such-device", 6),
-            (16, {"uuid": ""}, 2, "", 6),              # a module not built yet, needing no device
+            (16, {"uuid": ""}, 8, "", 6),              # a module needing no device; no "info"
         ]
         for code, text, want_code, want_uuid, want_status in cases:
             with self.subTest(code=code, text=text):

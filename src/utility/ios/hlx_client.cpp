@@ -185,6 +185,7 @@ bool HLXClient::IsHelperChannelIdle() const {
 }
 
 bool HLXClient::ListenForHelper() {
+  if (m_helper.ListeningConnection()) return true;
   m_helper.SetPacketCallback(OnHelperPacket);
   m_helper.SetEventCallback([this](const IPCChannelEvent& event) {
     if (event.kind != IPCChannelEventKind::kConnectionAccepted) return 0;
@@ -224,6 +225,13 @@ void HLXClient::SendToHelper(const IPCPacket1& packet) {
 void HLXClient::AddPendingRequest(std::unique_ptr<IPCPacket1> packet) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_pending.push_back(std::move(packet));
+}
+
+bool HLXClient::QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_pending.empty() && !startHelper()) return false;
+  m_pending.push_back(std::move(packet));
+  return true;
 }
 
 void HLXClient::OnDeviceEvent(const std::shared_ptr<HLXDevice>& device, int event) {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -44,12 +45,18 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
 
   // Helper channel (used by the connect module).
   bool IsHelperChannelIdle() const;
+  // Listens for the helper on a port the system chooses; true also when listening already.
   bool ListenForHelper();
   int32_t HelperPort() const { return m_helperPort; }
   // Sends a packet on every accepted connection of the helper channel, under the client mutex.
   void SendToHelper(const IPCPacket1& packet);
   // Keeps a request until the helper connects; it then runs in arrival order.
   void AddPendingRequest(std::unique_ptr<IPCPacket1> packet);
+  // Keeps a request for a helper that is about to connect. When no request waits yet, `startHelper`
+  // runs first, under the client mutex, so that a helper connecting at once cannot drain the queue
+  // before the request is in it; when requests wait already, a helper is on its way and none is
+  // started. False (nothing queued) when `startHelper` failed.
+  bool QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet);
 
   void OnDeviceEvent(const std::shared_ptr<HLXDevice>& device, int event) override;
 

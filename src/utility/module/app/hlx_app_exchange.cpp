@@ -85,22 +85,8 @@ bool IsUsableItemId(const std::string& id) {
 
 int SendAppReply(const FeatureRequest& request, uint16_t status, int32_t stage, int64_t code, int32_t type,
                  const std::string* info, const std::string* data) {
-  const std::string uuid = request.Device() ? request.Device()->Udid() : request.Uuid();
-  ReplyRecord record;
-  record.stage = stage;
-  record.code = code;
-  record.uuid = uuid.c_str();
-  record.type = type;
-  record.info = info != nullptr ? info->c_str() : nullptr;
-  if (data != nullptr) {
-    record.data = reinterpret_cast<const uint8_t*>(data->data());
-    record.dataLength = static_cast<int64_t>(data->size());
-  }
-  IPCPacket1 packet;
-  packet.id = request.Packet().id;
-  packet.command = request.Command();
-  packet.status = status;
-  return SendThroughSink(record, packet);
+  return request.SendReplyRecord(request.Command(), status, stage, code, type, info,
+                                 data != nullptr ? data->data() : nullptr, data != nullptr ? data->size() : 0);
 }
 
 std::shared_ptr<const CIOSDictionary> FirstDictionary(const uint8_t* bytes, size_t length) {

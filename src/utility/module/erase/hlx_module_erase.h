@@ -1,12 +1,27 @@
-// The erase module. Until its feature lands it answers every request with a final "task error".
+// The erase module.
+//   1701  overwrite the device's free space: in one or two passes ("level" of the data part),
+//         zero-filled files in "/iostemp" until the free space read when the device became ready
+//         is covered (512 MiB files in pass 1, 1 GiB in pass 2), each pass's files deleted after
+//         it, the folder removed at the end. Progress (stage 0, code = percent) only rises: up to
+//         100 / level in pass 1 and from 50 on in pass 2. Final {"error": message}: 0, 2 (level
+//         below 1), 6 "Task cancelled." (600), 8 (data part), 17 "open afc error" (or a scratch
+//         file that did not open), 47 "mkdir /iostemp fail.".
+//   1700  (content erase) is not built yet: it answers 2 like every request of a module not built.
 //
-// Threads: any worker.
+// Threads: any worker; the fill polls its task before every file and every 8 MiB block.
 #pragma once
 
-#include "utility/module/hlx_module_unbuilt.h"
+#include "utility/hlx_feature_module.h"
 
 namespace hlx {
 
-class HLXModuleErase : public HLXModuleUnbuilt {};
+class HLXModuleErase : public HLXFeatureModule {
+ protected:
+  bool RunsEverySubCommand() const override { return true; }
+  int Run(FeatureRequest& request) override;
+
+ private:
+  int FillFreeSpace(FeatureRequest& request, std::string* message);
+};
 
 }  // namespace hlx

@@ -1,0 +1,427 @@
+// Segmented transfers: headers, segment tables, the reader and the writer.
+#include "utility/module/file/hlx_file_transfer.h"
+
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+#include "iOSAPI/MobileExportFun.h"
+#include "utility/hlx_afc.h"
+#include "utility/hlx_device_session.h"
+#include "utility/hlx_json.h"
+#include "utility/hlx_log.h"
+
+namespace hlx {
+namespace {
+
+CMobileExportFun& Md() { return CMobileExportFun::GetInstance(); }
+
+std::string SegmentKey(int64_t id) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%" PRId64, id);
+  return text;
+}
+
+template <typename Writer>
+void WriteSegmentTable(Writer& writer, const SegmentTable& segments, bool withStatus) {
+  writer.Key("fbs");
+  writer.StartObject();
+  for (const auto& [key, segment] : segments) {
+    writer.Key(key.c_str(), static_cast<rapidjson::SizeType>(key.size()));
+    writer.StartObject();
+    writer.Key("status");
+    writer.Int(withStatus && segment.status ? 1 : 0);
+    writer.Key("offset");
+    writer.Int64(segment.offset);
+    writer.Key("offset_length");
+    writer.Int64(segment.offsetLength);
+    writer.EndObject();
+  }
+  writer.EndObject();
+}
+
+template <typename Writer>
+void WriteString(Writer& writer, const char* key, const std::string& value) {
+  writer.Key(key);
+  writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+}
+
+// Reads an optional member into *out; false when it is present with another type.
+bool ReadText(const rapidjson::Value& json, const char* name, std::string* out) {
+  auto member = json.FindMember(name);
+  if (member == json.MemberEnd()) return true;
+  if (!member->value.IsString()) return false;
+  *out = StringOf(member->value);
+  return true;
+}
+
+bool ReadInt64(const rapidjson::Value& json, const char* name, int64_t* out) {
+  auto member = json.FindMember(name);
+  if (member == json.MemberEnd()) return true;
+  if (!member->value.IsInt64()) return false;
+  *out = member->value.GetInt64();
+  return true;
+}
+
+// A table read from the peer or a resume file: every segment inside the file, none empty, none
+// overlapping another, so each byte of the reserved file belongs to at most one segment.
+bool IsSoundTable(const SegmentTable& segments, int64_t size) {
+  std::vector<std::pair<int64_t, int64_t>> ranges;
+  for (const auto& [key, segment] : segments) {
+    if (segment.offset < 0 || segment.offsetLength <= 0 || segment.offset > size ||
+        segment.offsetLength > size - segment.offset) {
+      return false;
+    }
+    ranges.emplace_back(segment.offset, segment.offsetLength);
+  }
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t i = 1; i < ranges.size(); ++i) {
+    if (ranges[i - 1].first + ranges[i - 1].second > ranges[i].first) return false;
+  }
+  return true;
+}
+
+bool ReadSegmentTable(const rapidjson::Value& json, SegmentTable* segments) {
+  auto fbs = json.FindMember("fbs");
+  if (fbs == json.MemberEnd()) return true;
+  if (!fbs->value.IsObject()) return false;
+  for (const auto& member : fbs->value.GetObject()) {
+    if (!member.value.IsObject()) return false;
+    const std::string name = StringOf(member.name);
+    char* end = nullptr;
+    const long long id = std::strtoll(name.c_str(), &end, 10);
+    if (name.empty() || *end != '\0' || id <= 0) return false;
+    FileSegment segment;
+    segment.id = id;
+    int64_t status = 0;
+    if (!ReadInt64(member.value, "offset", &segment.offset) ||
+        !ReadInt64(member.value, "offset_length", &segment.offsetLength) ||
+        !ReadInt64(member.value, "status", &status)) {
+      return false;
+    }
+    segment.status = status != 0;
+    (*segments)[SegmentKey(id)] = segment;
+  }
+  return true;
+}
+
+// "md5", "size", "status":0 and "fbs": the members that both header forms end with.
+template <typename Writer>
+void WriteDigestSizeAndTable(Writer& writer, const FileHeader& header, bool withStatus) {
+  WriteString(writer, "md5", header.md5);
+  writer.Key("size");
+  writer.Int64(header.size);
+  writer.Key("status");
+  writer.Int(0);
+  WriteSegmentTable(writer, header.segments, withStatus);
+}
+
+}  // namespace
+
+std::string FileHeader::ToJson() const {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  WriteString(writer, "version", version);
+  if (!type.empty()) WriteString(writer, "type", type);
+  if (!fileName.empty()) WriteString(writer, "file_name", fileName);
+  WriteDigestSizeAndTable(writer, *this, false);
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string FileHeader::ResumeJson() const {
+  rapidjson::StringBuffer buffer;
+  rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+  writer.SetIndent(' ', 4);
+  writer.StartObject();
+  WriteString(writer, "version", version);
+  const size_t slash = path.rfind('/');
+  WriteString(writer, "path", slash == std::string::npos ? std::string() : path.substr(slash + 1));
+  WriteDigestSizeAndTable(writer, *this, true);
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+bool FileHeader::FromJson(const rapidjson::Value& json) {
+  if (!json.IsObject()) return false;
+  SegmentTable table;
+  if (!ReadText(json, "md5", &md5) || !ReadText(json, "version", &version) || !ReadInt64(json, "size", &size) ||
+      !ReadText(json, "path", &path) || !ReadText(json, "path_source", &pathSource) ||
+      !ReadText(json, "path_project", &pathProject) || !ReadSegmentTable(json, &table)) {
+    return false;
+  }
+  // A header from the peer starts with nothing written, whatever it says.
+  for (auto& entry : table) entry.second.status = false;
+  if (size < 0 || !IsSoundTable(table, size)) return false;
+  segments = std::move(table);
+  return true;
+}
+
+bool FileHeader::PlanSegments() {
+  if (size <= 0 || segmentSize <= 0) return false;
+  segments.clear();
+  int64_t offset = 0;
+  for (int64_t id = 1; offset < size; ++id) {
+    FileSegment segment;
+    segment.id = id;
+    segment.offset = offset;
+    segment.offsetLength = std::min(segmentSize, size - offset);
+    segments[SegmentKey(id)] = segment;
+    offset += segment.offsetLength;
+  }
+  return true;
+}
+
+const FileSegment* FileHeader::FirstMissingSegment() const {
+  for (const auto& entry : segments) {
+    if (!entry.second.status) return &entry.second;
+  }
+  return nullptr;
+}
+
+bool SegmentRequest::FromJson(const rapidjson::Value& json) {
+  if (!json.IsObject()) return false;
+  if (!ReadInt64(json, "id", &id) || !ReadInt64(json, "offset", &offset) ||
+      !ReadInt64(json, "offset_length", &offsetLength)) {
+    return false;
+  }
+  return offset >= 0 && offsetLength >= 0;
+}
+
+std::string SegmentReplyJson(const FileSegment& segment) {
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("id");
+  json->Int64(segment.id);
+  json.Key("offset_length");
+  json->Int64(segment.offsetLength);
+  json.Key("offset");
+  json->Int64(segment.offset);
+  json->EndObject();
+  return json.Text();
+}
+
+FilePacketReader::~FilePacketReader() {
+  if (m_file != 0 && m_header.service) (void)Md().AFCFileRefClose(m_header.service->AfcConnection(), m_file);
+}
+
+bool FilePacketReader::Open(const FileHeader& header) {
+  if (!header.service || header.segmentSize <= 0) return false;
+  AFCConnectionRef afc = header.service->AfcConnection();
+  AfcFileInfo info;
+  if (!AfcGetFileInfo(afc, header.path, &info) || info.fileKind != "S_IFREG" || info.sizeBytes <= 0) return false;
+  AFCFileRef file = 0;
+  if (Md().AFCFileRefOpen(afc, header.path.c_str(), kAFCFileModeRead, &file) != kAFCSuccess) return false;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_header = header;
+  m_header.size = info.sizeBytes;
+  m_header.md5 = "a";  // no digest: the peer checks the whole file itself
+  m_file = file;
+  return m_header.PlanSegments();
+}
+
+int64_t FilePacketReader::Read(const SegmentRequest& request, uint8_t* buffer, uint32_t capacity) {
+  const uint32_t wanted = static_cast<uint32_t>(std::min<int64_t>(capacity, request.offsetLength));
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_file == 0 || !m_header.service || wanted == 0) return -1;
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  if (Md().AFCFileRefSeek(afc, m_file, request.offset, 0) != kAFCSuccess) return -1;
+  uint32_t done = 0;
+  while (done < wanted) {
+    uint32_t length = wanted - done;
+    if (Md().AFCFileRefRead(afc, m_file, buffer + done, &length) != kAFCSuccess) return -1;
+    if (length == 0) break;
+    done += length;
+  }
+  return done;
+}
+
+FilePacketWriter::~FilePacketWriter() { (void)Finish(); }
+
+bool FilePacketWriter::ResumeFileMatches(FileHeader* resumed) {
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  AfcFileInfo info;
+  // A resume file is a few hundred bytes per segment; anything far larger is not ours.
+  constexpr int64_t kMaxResumeFileBytes = 16 * 1024 * 1024;
+  if (!AfcGetFileInfo(afc, m_header.pathProject, &info) || info.sizeBytes <= 0 || info.sizeBytes > kMaxResumeFileBytes) {
+    return false;
+  }
+  std::string text;
+  if (!AfcDownloadFile(afc, m_header.pathProject, nullptr, &text)) return false;
+  rapidjson::Document json;
+  if (!ParseJsonText(&json, text) || !json.IsObject()) return false;
+  FileHeader stored;
+  SegmentTable table;
+  if (!ReadText(json, "version", &stored.version) || !ReadText(json, "md5", &stored.md5) ||
+      !ReadInt64(json, "size", &stored.size) || !json.HasMember("size") || !ReadSegmentTable(json, &table)) {
+    return false;
+  }
+  // The MD5 is compared too: another file of the same size must not inherit this one's segments.
+  if (stored.version != "1" || stored.version != m_header.version || stored.size != m_header.size ||
+      stored.md5 != m_header.md5 || table.empty() || !IsSoundTable(table, stored.size)) {
+    return false;
+  }
+  resumed->segments = std::move(table);
+  return true;
+}
+
+bool FilePacketWriter::WriteResumeFile() {
+  if (m_header.pathProject.empty()) return false;
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  if (m_resumeFile == 0 &&
+      Md().AFCFileRefOpen(afc, m_header.pathProject.c_str(), kAFCFileModeReadWrite, &m_resumeFile) != kAFCSuccess) {
+    m_resumeFile = 0;
+    return false;
+  }
+  const std::string text = m_header.ResumeJson();
+  // Opening does not truncate: an older, longer resume file must not keep its tail.
+  if (Md().AFCFileRefSetFileSize(afc, m_resumeFile, 0) != kAFCSuccess ||
+      Md().AFCFileRefSeek(afc, m_resumeFile, 0, 0) != kAFCSuccess ||
+      Md().AFCFileRefWrite(afc, m_resumeFile, text.data(), static_cast<uint32_t>(text.size())) != kAFCSuccess) {
+    return false;
+  }
+  // Where each segment's status digit stands, so that a written segment costs a one-byte write
+  // rather than a new resume file.
+  m_statusOffsets.clear();
+  size_t position = 0;
+  for (const auto& entry : m_header.segments) {
+    position = text.find("\"" + entry.first + "\": {", position);
+    if (position == std::string::npos) return false;
+    position = text.find("\"status\": ", position);
+    if (position == std::string::npos) return false;
+    position += 10;
+    m_statusOffsets[entry.first] = static_cast<int64_t>(position);
+  }
+  return true;
+}
+
+void FilePacketWriter::RecordWrittenSegment(const std::string& key) {
+  const auto offset = m_statusOffsets.find(key);
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  // A failed update only means that the segment is sent again after an interruption.
+  if (m_resumeFile == 0 || offset == m_statusOffsets.end() ||
+      Md().AFCFileRefSeek(afc, m_resumeFile, offset->second, 0) != kAFCSuccess ||
+      Md().AFCFileRefWrite(afc, m_resumeFile, "1", 1) != kAFCSuccess) {
+    HLX_LOG(WARNING) << "resume file not updated";
+  }
+}
+
+FilePacketWriter::OpenResult FilePacketWriter::Open(const FileHeader& header) {
+  if (!header.service) return kOpenFailed;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_header = header;
+  AFCConnectionRef afc = header.service->AfcConnection();
+  AfcFileInfo info;
+  const bool fullSize = AfcGetFileInfo(afc, header.path, &info) && info.fileKind == "S_IFREG" &&
+                        info.sizeBytes == header.size;
+  FileHeader resumed;
+  if (fullSize && ResumeFileMatches(&resumed)) {
+    m_header.segments = std::move(resumed.segments);
+    HLX_LOG(INFO) << "upload resumed with " << m_header.segments.size() << " segments";
+    if (!WriteResumeFile()) return kOpenFailed;
+  } else {
+    if (!fullSize) {
+      AFCFileRef reserve = 0;
+      if (Md().AFCFileRefOpen(afc, header.path.c_str(), kAFCFileModeReadWrite, &reserve) != kAFCSuccess) {
+        return kReserveFailed;
+      }
+      const bool sized = Md().AFCFileRefSetFileSize(afc, reserve, static_cast<uint64_t>(header.size)) == kAFCSuccess;
+      if (Md().AFCFileRefClose(afc, reserve) != kAFCSuccess || !sized) return kReserveFailed;
+    }
+    if (!WriteResumeFile()) return kOpenFailed;
+  }
+  if (Md().AFCFileRefOpen(afc, header.path.c_str(), kAFCFileModeReadWrite, &m_file) != kAFCSuccess) {
+    m_file = 0;
+    return kOpenFailed;
+  }
+  m_header.pathSource = MakeUniqueDevicePath(afc, header.pathSource);
+  return kReady;
+}
+
+FilePacketWriter::WriteResult FilePacketWriter::Write(const SegmentRequest& request, const uint8_t* bytes,
+                                                      uint64_t length) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto found = m_header.segments.find(SegmentKey(request.id));
+  if (found == m_header.segments.end() || found->second.offset != request.offset ||
+      found->second.offsetLength != static_cast<int64_t>(length) || length > UINT32_MAX) {
+    return kSegmentMismatch;
+  }
+  if (m_finished) return kClosed;
+  if (m_file == 0) return kWriteFailed;
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  if (Md().AFCFileRefSeek(afc, m_file, request.offset, 0) != kAFCSuccess ||
+      Md().AFCFileRefWrite(afc, m_file, bytes, static_cast<uint32_t>(length)) != kAFCSuccess) {
+    return kWriteFailed;
+  }
+  if (!found->second.status) {
+    // The resume file records the segment only after its bytes are on the device.
+    found->second.status = true;
+    RecordWrittenSegment(found->first);
+  }
+  return kWritten;
+}
+
+bool FilePacketWriter::NextMissingSegment(FileSegment* segment) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const FileSegment* missing = m_header.FirstMissingSegment();
+  if (missing == nullptr) return false;
+  *segment = *missing;
+  return true;
+}
+
+std::string FilePacketWriter::FinalPath() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_header.pathSource;
+}
+
+bool FilePacketWriter::Finish() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_finished || !m_header.service) return false;
+  m_finished = true;
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  bool closed = true;
+  if (m_file != 0) {
+    // A close can report a write that the device did not complete.
+    closed = Md().AFCFileRefClose(afc, m_file) == kAFCSuccess;
+    m_file = 0;
+  }
+  if (m_resumeFile != 0) {
+    (void)Md().AFCFileRefClose(afc, m_resumeFile);
+    m_resumeFile = 0;
+  }
+  const bool complete = closed && m_header.FirstMissingSegment() == nullptr;
+  (void)Md().AFCRemovePath(afc, m_header.pathProject.c_str());
+  if (complete) {
+    // The final name was chosen at open; when another file took it since, a fresh one is chosen
+    // rather than dropping a complete upload.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      if (Md().AFCRenamePath(afc, m_header.path.c_str(), m_header.pathSource.c_str()) == kAFCSuccess) return true;
+      m_header.pathSource = MakeUniqueDevicePath(afc, m_header.pathSource);
+    }
+  }
+  (void)Md().AFCRemovePath(afc, m_header.path.c_str());
+  return false;
+}
+
+std::string MakeUniqueDevicePath(AFCConnectionRef afc, const std::string& path) {
+  AfcFileInfo info;
+  if (!AfcGetFileInfo(afc, path, &info)) return path;
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (slash == std::string::npos || dot == std::string::npos || dot < slash) return path;
+  const std::string stem = path.substr(0, dot);
+  const std::string extension = path.substr(dot);
+  for (int n = 1; n <= 999; ++n) {
+    const std::string candidate = stem + "(" + std::to_string(n) + ")" + extension;
+    if (!AfcGetFileInfo(afc, candidate, &info)) return candidate;
+  }
+  return path;
+}
+
+}  // namespace hlx

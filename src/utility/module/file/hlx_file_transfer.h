@@ -1,0 +1,150 @@
+// Segmented file transfers over AFC: the header of one transfer with its segment table and its JSON
+// forms, the reader that serves a device file segment by segment, and the writer that builds an
+// upload in a temporary device file beside a resume file, so that an interrupted upload can go on
+// where it stopped.
+//
+// JSON forms (member order as written):
+//   download header  {"version","type"?,"file_name"?,"md5","size","status":0,"fbs":{"1":{...},...}}
+//   resume file      {"version","path","md5","size","status":0,"fbs":{...}} (indented), where a
+//                    segment's "status" is 1 once it is on the device
+//   segment          {"status","offset","offset_length"} inside "fbs"; {"id","offset_length","offset"}
+//                    when one segment is asked for
+//
+// Threads: the requests of one transfer may run on different workers at once. Each reader and each
+// writer owns a mutex around its seek+read or seek+write pair and its segment table, so segments
+// of one file never interleave on the shared file reference.
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "mobiledevice.h"
+
+namespace hlx {
+
+class HLXDeviceService;
+
+struct FileSegment {
+  int64_t id = 0;  // from 1
+  int64_t offset = 0;
+  int64_t offsetLength = 0;
+  bool status = false;  // the whole segment is on the device
+};
+
+// Segment id as decimal text -> segment, in byte-wise order of the text ("1", "10", "2", ...).
+using SegmentTable = std::map<std::string, FileSegment>;
+
+// What one transfer is about.
+struct FileHeader {
+  std::shared_ptr<HLXDeviceService> service;
+  std::string path;         // device file read, or an upload's temporary file
+  std::string pathSource;   // upload: the final device path
+  std::string pathProject;  // upload: the resume file
+  std::string type;
+  std::string fileName;
+  std::string version = "1";
+  std::string md5;
+  int64_t size = 0;
+  int64_t segmentSize = 0;
+  SegmentTable segments;
+
+  // The download header (compact).
+  std::string ToJson() const;
+  // Reads an upload header: "md5", "version", "size", "path", "path_source", "path_project" and
+  // "fbs". False when a member has the wrong type or a segment lies outside the file, overlaps
+  // another or is empty: such a table would write outside the reserved file or never complete.
+  [[nodiscard]] bool FromJson(const rapidjson::Value& json);
+  // The resume file's text (indented by four blanks); written segments carry "status":1.
+  std::string ResumeJson() const;
+  // Splits `size` bytes into segments of `segmentSize`; false when either is not above 0.
+  bool PlanSegments();
+  // The first segment not yet written, or null when all are.
+  const FileSegment* FirstMissingSegment() const;
+};
+
+// One segment request: {"id","offset","offset_length"}.
+struct SegmentRequest {
+  int64_t id = 0;
+  int64_t offset = 0;
+  int64_t offsetLength = 0;
+  // False when a member has the wrong type or the range is negative.
+  [[nodiscard]] bool FromJson(const rapidjson::Value& json);
+};
+
+// {"id","offset_length","offset"}.
+std::string SegmentReplyJson(const FileSegment& segment);
+
+// A device file opened for reading in segments; closed when the reader is destroyed.
+class FilePacketReader {
+ public:
+  FilePacketReader() = default;
+  ~FilePacketReader();
+  FilePacketReader(const FilePacketReader&) = delete;
+  FilePacketReader& operator=(const FilePacketReader&) = delete;
+
+  // Opens header.path (a regular file above 0 bytes) and plans its segments of header.segmentSize.
+  [[nodiscard]] bool Open(const FileHeader& header);
+  // Reads up to min(request length, `capacity`) bytes at the request's offset into `buffer`;
+  // the count read (0 at or past the end), or -1 on a failed seek or read.
+  int64_t Read(const SegmentRequest& request, uint8_t* buffer, uint32_t capacity);
+  const FileHeader& Header() const { return m_header; }
+
+ private:
+  std::mutex m_mutex;
+  // guards: m_file's position (each seek+read pair)
+  FileHeader m_header;
+  AFCFileRef m_file = 0;
+};
+
+// An upload into header.path (the temporary file), with header.pathProject as its resume file. When
+// the writer is destroyed, a complete upload is moved to its final path and an incomplete one is
+// removed with its resume file.
+class FilePacketWriter {
+ public:
+  enum OpenResult : int { kOpenFailed = 0, kReserveFailed = 2, kReady = 3 };
+  enum WriteResult : int { kWritten = 0, kSegmentMismatch = 1, kWriteFailed = 2, kClosed = 3 };
+
+  FilePacketWriter() = default;
+  ~FilePacketWriter();
+  FilePacketWriter(const FilePacketWriter&) = delete;
+  FilePacketWriter& operator=(const FilePacketWriter&) = delete;
+
+  // Opens a new upload or resumes one whose temporary file has the full size and whose resume
+  // file names the same version, size and MD5. The final path is made unique on the device.
+  [[nodiscard]] OpenResult Open(const FileHeader& header);
+  // Writes one whole segment (the request must name a segment of the table with its offset and
+  // length, and `length` must be that length) and records it in the resume file.
+  [[nodiscard]] WriteResult Write(const SegmentRequest& request, const uint8_t* bytes, uint64_t length);
+  // The first segment still missing; false when every segment is written.
+  bool NextMissingSegment(FileSegment* segment);
+  // The final device path.
+  std::string FinalPath();
+  // Closes the file and, when every segment is written, moves the upload to its final path.
+  // True when the upload is complete and in place. Called at most once; the destructor calls it.
+  bool Finish();
+
+ private:
+  // Both with m_mutex held. The resume file stays open until the upload finishes.
+  bool WriteResumeFile();
+  void RecordWrittenSegment(const std::string& key);
+  bool ResumeFileMatches(FileHeader* resumed);
+
+  std::mutex m_mutex;
+  // guards: everything below
+  FileHeader m_header;
+  AFCFileRef m_file = 0;
+  AFCFileRef m_resumeFile = 0;
+  std::map<std::string, int64_t> m_statusOffsets;  // segment key -> byte of its status digit
+  bool m_finished = false;
+};
+
+// The path itself when free on the device, else the first free "name(n).ext" for n = 1..999 in the
+// same folder (only the file name's own last '.' starts the extension); the path when none is free.
+std::string MakeUniqueDevicePath(AFCConnectionRef afc, const std::string& path);
+
+}  // namespace hlx

@@ -1,0 +1,288 @@
+"""File transfers through the Harlix process and the simulated iPhone: a large file downloaded (702)
+and uploaded (703) in segments sent out of order and at once, byte for byte (sha256); an upload cut
+off by a killed service that resumes with only the missing segments; a cancelled upload that leaves
+nothing behind; and an export (701) of a file, a folder tree and a book bundle to a PC folder."""
+
+import hashlib
+import json
+import os
+import random
+import zipfile
+import zlib
+
+from harlix_process import READY, HarlixTestCase, record_of
+
+import hlx_device  # noqa: E402
+
+EXPORT, DOWNLOAD, UPLOAD, CANCEL = 701, 702, 703, 600
+MIB = 1024 * 1024
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def body(json_text, data=b"", compress=True):
+    """A request body; the data part compressed unless it is an upload's raw segment."""
+    text = json.dumps(json_text, separators=(",", ":")).encode("utf-8")
+    return b"1\0" + text + b"\0" + (zlib.compress(data) if compress and data else data)
+
+
+class FileTest(HarlixTestCase):
+    first_request_id = 7100
+
+    def attach(self):
+        image = self.lab.make()
+        self.udid = self.lab.attach(image)
+        self.fs = os.path.join(hlx_device.image_folder(self.udid, root=self.lab.root), "fs")
+        self.start_harlix()
+        self.next_event(READY, self.udid)
+
+    def restart_harlix(self):
+        self.peer.close()
+        self.start_harlix()
+        self.next_event(READY, self.udid)
+
+    def stage(self, code, packet_id, stage, data=b"", info=None, compress=True, status=0):
+        request = {"uuid": self.udid, "stage": stage, "code": 0}
+        if info is not None:
+            request["info"] = info
+        self.peer.send(packet_id, code, status, body(request, data, compress))
+
+    def receive(self, packet_id, count):
+        """The next `count` replies to packet_id as (status, record, data), data inflated for type 0."""
+        out = []
+        while len(out) < count:
+            item = self.next_packet(timeout=60)
+            if item["id"] != packet_id:
+                continue
+            record, data = record_of(item)
+            if data and record["type"] == 0:
+                data = zlib.decompress(data)
+            out.append((item["status"], record, data))
+        return out
+
+    def assert_nothing_pending_for(self, packet_id):
+        """Harlix answers a later request first: nothing came for packet_id before it."""
+        marker = self.send(EXPORT, {"uuid": self.udid}, [])
+        while True:
+            item = self.next_packet()
+            self.assertNotEqual(item["id"], packet_id, "unexpected reply %r" % (record_of(item),))
+            if item["id"] == marker:
+                return
+
+    def put_device_file(self, path, data):
+        full = os.path.join(self.fs, path.lstrip("/"))
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(data)
+
+    def device_file(self, path):
+        with open(os.path.join(self.fs, path.lstrip("/")), "rb") as f:
+            return f.read()
+
+    # --- 702 -------------------------------------------------------------------------------------
+
+    def test_download_in_segments_out_of_order_and_at_once(self):
+        self.attach()
+        content = random.Random(1).randbytes(50 * MIB + 12345)
+        self.put_device_file("/Downloads/big.bin", content)
+        packet_id = 7500
+        self.stage(DOWNLOAD, packet_id, 1, json.dumps({"path": "/Downloads/big.bin"}).encode())
+        (status, record, data), = self.receive(packet_id, 1)
+        self.assertEqual((status, record["stage"], record["code"]), (2, 1, 0))
+        header = json.loads(data, object_pairs_hook=list)
+        header_dict = dict(header)
+        self.assertEqual([k for k, _ in header], ["version", "file_name", "md5", "size", "status", "fbs"])
+        self.assertEqual((header_dict["file_name"], header_dict["size"]), ("big.bin", len(content)))
+        segments = dict(header_dict["fbs"])
+        self.assertEqual(list(segments), sorted(str(i) for i in range(1, 27)))  # "1", "10", "11", ... "9"
+        self.assertEqual(dict(segments["26"]), {"status": 0, "offset": 25 * 2 * MIB,
+                                                "offset_length": len(content) - 25 * 2 * MIB})
+
+        order = list(segments.items())
+        random.Random(2).shuffle(order)
+        for key, segment in order:  # all in flight at once: the workers serve them concurrently
+            segment = dict(segment)
+            ask = {"id": int(key), "offset": segment["offset"], "offset_length": segment["offset_length"]}
+            self.stage(DOWNLOAD, packet_id, 2, json.dumps(ask).encode())
+        pieces = {}
+        for status, record, data in self.receive(packet_id, len(order)):
+            self.assertEqual((status, record["stage"], record["code"], record["type"]), (2, 2, 0, 1))
+            pieces[record["info"]["offset"]] = data
+        self.assertEqual(sha256(b"".join(pieces[o] for o in sorted(pieces))), sha256(content))
+
+        # Past the end of the file: a failure, not an empty segment.
+        self.stage(DOWNLOAD, packet_id, 2, json.dumps({"id": 99, "offset": len(content), "offset_length": 10}).encode())
+        (status, record, _), = self.receive(packet_id, 1)
+        self.assertEqual((status, record["code"]), (6, 2))
+
+        self.stage(DOWNLOAD, packet_id, 3)
+        (status, record, _), = self.receive(packet_id, 1)
+        self.assertEqual((status, record["stage"], record["code"]), (2, 3, 0))
+        # The transfer is closed: a late segment request is answered by nothing.
+        self.stage(DOWNLOAD, packet_id, 2, json.dumps({"id": 1, "offset": 0, "offset_length": 10}).encode())
+        self.assert_nothing_pending_for(packet_id)
+
+        # A folder or a missing file cannot be downloaded.
+        for path in ("/Downloads", "/Downloads/none.bin"):
+            self.stage(DOWNLOAD, 7600, 1, json.dumps({"path": path}).encode())
+            (status, record, _), = self.receive(7600, 1)
+            self.assertEqual((status, record["code"]), (6, 2))
+
+    # --- 703 -------------------------------------------------------------------------------------
+
+    def upload_header(self, content, segment_bytes=2 * MIB):
+        fbs = {}
+        for index, offset in enumerate(range(0, len(content), segment_bytes), 1):
+            fbs[str(index)] = {"status": 0, "offset": offset,
+                               "offset_length": min(segment_bytes, len(content) - offset)}
+        header = {"version": "1", "md5": hashlib.md5(content).hexdigest(), "size": len(content), "fbs": fbs}
+        return header, fbs
+
+    def send_segment(self, packet_id, content, key, segment):
+        ask = {"id": int(key), "offset": segment["offset"], "offset_length": segment["offset_length"]}
+        raw = content[segment["offset"]:segment["offset"] + segment["offset_length"]]
+        self.stage(UPLOAD, packet_id, 2, raw, info=ask, compress=False)
+
+    def follow_asks(self, packet_id, content, fbs, first_ask):
+        """Answers each segment the service asks for until stage 3; returns (final path, ids sent)."""
+        ask, sent = first_ask, []
+        while True:
+            self.assertEqual(list(ask), ["id", "offset_length", "offset"])
+            sent.append(ask["id"])
+            self.send_segment(packet_id, content, str(ask["id"]), fbs[str(ask["id"])])
+            (status, record, data), = self.receive(packet_id, 1)
+            self.assertEqual((status, record["code"]), (2, 0))
+            if record["stage"] == 3:
+                return data.decode("utf-8"), sent
+            ask = json.loads(data, object_pairs_hook=dict)
+
+    def test_upload_in_segments_out_of_order_and_at_once(self):
+        self.attach()
+        self.put_device_file("/Downloads/up.bin", b"an older file of the same name")
+        content = random.Random(3).randbytes(50 * MIB + 777)
+        header, fbs = self.upload_header(content)
+        packet_id = 7700
+        self.stage(UPLOAD, packet_id, 1, json.dumps(header).encode(), info={"name": "up.bin", "dir": "/Downloads/"})
+        (status, record, data), = self.receive(packet_id, 1)
+        self.assertEqual((status, record["stage"]), (2, 2))
+        self.assertEqual(json.loads(data), {"id": 1, "offset_length": 2 * MIB, "offset": 0})
+
+        order = list(fbs.items())
+        random.Random(4).shuffle(order)
+        for key, segment in order:
+            self.send_segment(packet_id, content, key, segment)
+        replies = self.receive(packet_id, len(order))
+        finals = [data.decode() for status, record, data in replies if record["stage"] == 3]
+        self.assertEqual(finals, ["/Downloads/up(1).bin"])
+        self.assertTrue(all(status == 2 and record["code"] == 0 for status, record, _ in replies))
+        self.assertEqual(sha256(self.device_file("/Downloads/up(1).bin")), sha256(content))
+        self.assertEqual(self.device_file("/Downloads/up.bin"), b"an older file of the same name")
+        self.assertEqual(sorted(os.listdir(os.path.join(self.fs, "Downloads"))), ["readme.txt", "up(1).bin", "up.bin"])
+
+        # A segment that is not the one the table names is refused, and the upload goes on.
+        packet_id = 7701
+        small = b"0123456789" * 100
+        header, fbs = self.upload_header(small, segment_bytes=400)
+        # A repeated stage 1 starts the upload over on the same files.
+        for _ in range(2):
+            self.stage(UPLOAD, packet_id, 1, json.dumps(header).encode(), info={"name": "small.txt", "media": 0})
+            (_, _, data), = self.receive(packet_id, 1)
+        self.stage(UPLOAD, packet_id, 2, b"x" * 10, info={"id": 1, "offset": 0, "offset_length": 400}, compress=False)
+        (status, record, _), = self.receive(packet_id, 1)
+        self.assertEqual((status, record["code"]), (6, 8))
+        path, sent = self.follow_asks(packet_id, small, fbs, json.loads(data))
+        self.assertEqual((path, sent, self.device_file("/Books/small.txt")), ("/Books/small.txt", [1, 2, 3], small))
+
+        # Segment tables that would write outside the file, and names that leave the folder.
+        for info, table in [({"name": "a.bin", "dir": "/Downloads/"}, {"1": {"offset": 900, "offset_length": 200}}),
+                            ({"name": "a.bin", "dir": "/Downloads/"}, {"1": {"offset": 0, "offset_length": 600},
+                                                                       "2": {"offset": 500, "offset_length": 500}}),
+                            ({"name": "../a.bin", "dir": "/Downloads/"}, {"1": {"offset": 0, "offset_length": 1000}})]:
+            bad = {"version": "1", "md5": "", "size": 1000, "fbs": table}
+            self.stage(UPLOAD, 7702, 1, json.dumps(bad).encode(), info=info)
+            (status, record, _), = self.receive(7702, 1)
+            self.assertEqual((status, record["code"]), (6, 8), table)
+
+    def test_upload_resumes_after_the_service_died_and_a_cancel_leaves_nothing(self):
+        self.attach()
+        content = random.Random(5).randbytes(9 * MIB)
+        header, fbs = self.upload_header(content)  # five segments
+        info = {"name": "resume.bin", "dir": "/Downloads/"}
+        self.stage(UPLOAD, 7800, 1, json.dumps(header).encode(), info=info)
+        self.receive(7800, 1)
+        for key in ("3", "1"):
+            self.send_segment(7800, content, key, fbs[key])
+        self.receive(7800, 2)
+        self.peer.process.kill()  # the service dies half way: its temporary and resume files stay
+        self.peer.process.wait()
+        self.assertTrue(os.path.exists(os.path.join(self.fs, "Downloads/resume.bin.bak")))
+
+        self.restart_harlix()
+        self.stage(UPLOAD, 7801, 1, json.dumps(header).encode(), info=info)
+        (_, record, data), = self.receive(7801, 1)
+        path, sent = self.follow_asks(7801, content, fbs, json.loads(data))
+        self.assertEqual((path, sent), ("/Downloads/resume.bin", [2, 4, 5]))
+        self.assertEqual(sha256(self.device_file(path)), sha256(content))
+
+        # The same size with another MD5 is another file: it starts from the first segment.
+        other = random.Random(6).randbytes(len(content))
+        header, _ = self.upload_header(other)
+        self.stage(UPLOAD, 7802, 1, json.dumps(header).encode(), info={"name": "x.bin", "dir": "/Downloads/"})
+        self.receive(7802, 1)
+        self.send_segment(7802, other, "1", fbs["1"])
+        self.receive(7802, 1)
+        self.peer.process.kill()
+        self.peer.process.wait()
+        self.restart_harlix()
+        header["md5"] = "0" * 32
+        self.stage(UPLOAD, 7803, 1, json.dumps(header).encode(), info={"name": "x.bin", "dir": "/Downloads/"})
+        (_, _, data), = self.receive(7803, 1)
+        self.assertEqual(json.loads(data)["id"], 1)
+
+        # A cancel releases the upload: its temporary and resume files are removed.
+        self.send(CANCEL, {"uuid": self.udid, "code": 7803})
+        self.assertEqual(self.receive(self.next_id - 1, 1)[0][0], 1)
+        self.assertFalse([n for n in os.listdir(os.path.join(self.fs, "Downloads")) if n.startswith("x.bin")])
+        # Later stages of the cancelled transfer are answered by nothing.
+        self.send_segment(7803, other, "1", fbs["1"])
+        self.assert_nothing_pending_for(7803)
+
+    # --- 701 -------------------------------------------------------------------------------------
+
+    def test_export_of_a_file_a_folder_tree_and_a_book_bundle(self):
+        self.attach()
+        book = {"mimetype": b"application/epub+zip", "META-INF/container.xml": b"<container/>",
+                "OEBPS/ch1.xhtml": b"<html>one</html>"}
+        for name, data in book.items():
+            self.put_device_file("/Books/Novel.ePub/" + name, data)
+        self.put_device_file("/Downloads/tree/a/b.txt", b"bee")
+        self.put_device_file("/Downloads/tree/c.txt", b"sea")
+        out = os.path.join(self.tmp.path, "out")
+        os.makedirs(out)
+        blocked = os.path.join(self.tmp.path, "not-a-folder")
+        open(blocked, "w").close()
+        items = [["Novel", "/Books/Novel.ePub", out], ["a/b:c>d", "/Downloads/readme.txt", out + "/"],
+                 ["tree", "/Downloads/tree", out], ["Novel", "/Books/Novel.ePub", out],
+                 ["gone", "/Downloads/none.txt", out], ["..", "/Downloads/tree", out],
+                 ["readme", "/Downloads/readme.txt", blocked], ["readme", "/Downloads/readme.txt", ""]]
+        progress, final = self.run_request(EXPORT, {"uuid": self.udid}, items)
+        self.assert_final(final, 2, self.udid)  # one item is missing and one could not be written
+        written = [(record["code"], data.decode()) for _, _, record, data in progress]
+        self.assertEqual(written, [(0, out + "/Novel.ePub"), (0, out + "/a_b_c>d.txt"), (0, out + "/tree"),
+                                   (0, out + "/Novel(1).ePub"), (0, out + "/__"), (2, blocked + "/readme.txt")])
+        for name in ("Novel.ePub", "Novel(1).ePub"):
+            with zipfile.ZipFile(os.path.join(out, name)) as archive:
+                self.assertIsNone(archive.testzip())
+                self.assertEqual({n: archive.read(n) for n in archive.namelist()}, book)
+        with open(os.path.join(out, "tree/a/b.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"bee")
+        self.assertEqual(sorted(os.listdir(out)), sorted(["Novel.ePub", "Novel(1).ePub", "a_b_c>d.txt", "tree", "__"]))
+        self.assertEqual(os.path.getsize(os.path.join(out, "a_b_c>d.txt")),
+                         len(self.device_file("/Downloads/readme.txt")))
+
+
+if __name__ == "__main__":
+    import unittest
+    unittest.main()
