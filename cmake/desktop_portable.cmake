@@ -44,6 +44,7 @@ function(trv_add_desktop_portable_libraries)
     ${root}/gui/src/command_bus.cpp
     ${root}/gui/src/contacts_feature.cpp
     ${root}/gui/src/crash_description.cpp
+    ${root}/gui/src/dialog_commands.cpp
     ${root}/gui/src/device_handlers.cpp
     ${root}/gui/src/feature_relay.cpp
     ${root}/gui/src/feature_table.cpp
@@ -51,6 +52,7 @@ function(trv_add_desktop_portable_libraries)
     ${root}/gui/src/host_commands.cpp
     ${root}/gui/src/host_paths.cpp
     ${root}/gui/src/host_platform.cpp
+    ${root}/gui/src/host_ui.cpp
     ${root}/gui/src/link_runs.cpp
     ${root}/gui/src/notes_feature.cpp
     ${root}/gui/src/plugin_loader.cpp

@@ -52,9 +52,17 @@ public:
     // Where the layout put things, for the owner and for tests.
     RECT MessageRect() const { return m_messageRect; }
 
-private:
+protected:
     LRESULT OnInitDialog(HWND focus, LPARAM init);
     void OnEndButton(UINT, int id, HWND);
+    // Ends a modal run as accepted (5051).
+    void Accept() {
+        m_result = true;
+        EndDialog(kDialogFirstButtonId);
+    }
+    HFONT MessageFont() const { return m_messageFont.get(); }
+
+private:
     LRESULT OnLinkClick(NMHDR* header);
     LRESULT OnAlertControlColour(WPARAM wParam, LPARAM lParam);
     void Layout();

@@ -8,6 +8,7 @@
 
 #include "command_names.h"
 #include "command_bus.h"
+#include "dialog_commands.h"
 #include "host_handlers.h"
 #include "host_platform.h"
 #include "product_identity.h"
@@ -38,7 +39,7 @@ const HostCommandEntry kHostCommands[] = {
     {LUNDER_COMMAND_CHANGE_DEVICE, &OnChangeDevice},
     {YESTAL_COMMAND_DEVICE_DETECT_SUPPORT, &OnPendingHostAction},
     {YESTAL_COMMAND_CHANGE_DEVICE_NAME, &OnOverviewChangeDeviceName},
-    {YESTAL_COMMAND_EDIT_DEVICE_NAME, &OnPendingHostAction},
+    {YESTAL_COMMAND_EDIT_DEVICE_NAME, &OnEditDeviceName},
     {QUARNEL_COMMAND_SELECT_ITEM, &OnSelectItem},
     {YESTAL_COMMAND_ADDED_DEVICE, &OnAddedDevice},
     {YESTAL_COMMAND_CHANGE_SIZE, &OnDevicePageChangeSize},

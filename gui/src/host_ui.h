@@ -1,0 +1,96 @@
+#pragma once
+// What the host's dialog commands need of the windowing system and the shell: the modal questions, the
+// shared progress and update dialogs, running work on the UI thread, opening addresses, and starting
+// programs. The Win32 implementation (host_ui_win32.cpp) serves the program; native builds get one that
+// shows nothing and starts nothing, and tests make their own current, so the command handlers are the
+// same code in both builds. Every call may be made on any thread unless it says otherwise.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "command_message.h"
+#include "host_input.h"
+
+namespace trv {
+
+class ProgressState;
+
+class HostUi {
+public:
+    virtual ~HostUi() = default;
+
+    // The modal questions of host_input.h. UI thread.
+    virtual bool AskLine(const LineQuestion&, std::wstring&) { return false; }
+    virtual bool AskSubjectContent(const SubjectContentQuestion&, SubjectContent&) { return false; }
+
+    // Runs `task` on the UI thread after the tasks posted before it; tasks are never run twice, and a task
+    // that cannot be posted is dropped (false).
+    virtual bool RunOnUiThread(std::function<void()> task) {
+        (void)task;
+        return false;
+    }
+
+    // The progress state of the progress dialog filed under `owner`, or of dialog 1 (the update download)
+    // for null; null when there is none. The state lives as long as the dialog.
+    virtual ProgressState* ProgressOf(TrvWindow owner) {
+        (void)owner;
+        return nullptr;
+    }
+    virtual ProgressState* DownloadProgress() { return nullptr; }
+
+    // The about box, modal over the main view. UI thread.
+    virtual void ShowAbout() {}
+    // Opens `address` (UTF-8) in the browser.
+    virtual void OpenUrl(const std::string& address) { (void)address; }
+    // An alert with the alert icon over the main view: "OK" and, when `withCancel`, "Cancel". UI thread.
+    virtual void ShowAlert(const std::wstring& text, bool withCancel, int width, int height) {
+        (void)text;
+        (void)withCancel;
+        (void)width;
+        (void)height;
+    }
+
+    // Programs (the update installer and the add-ins). RunHiddenAndWait returns the process id, 0 when the
+    // program did not start; RunElevated true when the program started.
+    virtual uint32_t RunHiddenAndWait(const std::wstring& commandLine) {
+        (void)commandLine;
+        return 0;
+    }
+    virtual bool RunElevated(const std::wstring& program, const std::wstring& parameters) {
+        (void)program;
+        (void)parameters;
+        return false;
+    }
+    virtual bool FileExists(const std::wstring& path) {
+        (void)path;
+        return false;
+    }
+    virtual void DeleteFile(const std::wstring& path) { (void)path; }
+    // The names of the folders directly inside `folder` ("." and ".." left out).
+    virtual std::vector<std::wstring> SubFolders(const std::wstring& folder) {
+        (void)folder;
+        return {};
+    }
+    // Closes the main frame (window 1), which ends the program.
+    virtual void CloseMainFrame() {}
+};
+
+// The implementation of this process: the Win32 one in the program, a do-nothing one in native builds, or
+// the one a test made current.
+HostUi& CurrentHostUi();
+
+// Makes `ui` current for its lifetime (tests only).
+class ScopedHostUi {
+public:
+    explicit ScopedHostUi(HostUi& ui);
+    ~ScopedHostUi();
+    ScopedHostUi(const ScopedHostUi&) = delete;
+    ScopedHostUi& operator=(const ScopedHostUi&) = delete;
+
+private:
+    HostUi* m_previous;
+};
+
+}  // namespace trv

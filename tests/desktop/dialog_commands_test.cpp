@@ -1,0 +1,155 @@
+// The host's dialog commands with a fake host UI: what they ask, what they hand back to the asking module
+// and to the relay module, and which programs and tasks they start.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "command_bus.h"
+#include "command_names.h"
+#include "dialog_commands.h"
+#include "host_commands.h"
+#include "host_platform.h"
+#include "host_ui.h"
+
+namespace {
+
+// What a module received, with the texts read while the call lasted.
+struct Received {
+    std::string name;
+    int64_t code;
+    int64_t status;
+    std::wstring wideText;
+    std::wstring extraText;  // `extra` read as a wide string where the test asks for it
+};
+
+std::vector<Received> g_received;
+std::function<void(CommandMessage*)> g_answer;
+bool g_extraIsText = false;
+char g_handle;
+
+void TRV_CALL Record(CommandMessage* message) {
+    g_received.push_back(Received{message->name, message->code, message->status,
+                                  message->wideText != nullptr ? message->wideText : L"",
+                                  g_extraIsText && message->extra != nullptr
+                                      ? static_cast<const wchar_t*>(message->extra)
+                                      : L""});
+    if (g_answer) g_answer(message);
+}
+
+class FakeUi : public trv::HostUi {
+public:
+    bool AskLine(const trv::LineQuestion& question, std::wstring& typed) override {
+        lineQuestions.push_back(question);
+        if (lineAnswers.empty()) return false;
+        typed = lineAnswers.front();
+        lineAnswers.pop_front();
+        return true;
+    }
+    bool RunOnUiThread(std::function<void()> task) override {
+        tasks.push_back(std::move(task));
+        return true;
+    }
+    void RunTasks() {
+        while (!tasks.empty()) {
+            auto task = std::move(tasks.front());
+            tasks.pop_front();
+            task();
+        }
+    }
+
+    std::vector<trv::LineQuestion> lineQuestions;
+    std::deque<std::wstring> lineAnswers;  // empty: the user cancels
+    std::deque<std::function<void()>> tasks;
+};
+
+class DialogCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_received.clear();
+        g_answer = nullptr;
+        g_extraIsText = false;
+        trv::RegisterHostCommands(m_bus);
+    }
+    void TearDown() override {
+        for (ModuleRecord* record : m_bus.ModuleRecords()) std::free(record);
+    }
+    void Own(const std::vector<const char*>& names) {
+        auto* record = static_cast<ModuleRecord*>(std::calloc(1, sizeof(ModuleRecord)));
+        record->send = &trv::SendCommand;
+        record->receive = &Record;
+        record->module = &g_handle;
+        m_bus.AddModule(record->module, record);
+        for (const char* name : names) {
+            CommandMessage message{};
+            message.kind = COMMAND_KIND_REGISTER;
+            message.name = name;
+            message.owner = record->module;
+            record->send(&message);
+        }
+    }
+    static void Invoke(const char* name, CommandMessage& message) {
+        message.kind = COMMAND_KIND_INVOKE;
+        message.name = name;
+        trv::SendCommand(&message);
+    }
+
+    trv::CommandBus m_bus;
+    trv::ScopedCurrentBus m_current{m_bus};
+    FakeUi m_ui;
+    trv::ScopedHostUi m_uiScope{m_ui};
+};
+
+}  // namespace
+
+TEST(TrimWhiteSpace, StripsWideWhiteSpaceAtBothEndsOnly) {
+    EXPECT_EQ(trv::TrimWhiteSpace(L" \t My  Phone \r\n"), L"My  Phone");
+    EXPECT_EQ(trv::TrimWhiteSpace(L"   "), L"");
+    EXPECT_EQ(trv::TrimWhiteSpace(L""), L"");
+    EXPECT_EQ(trv::TrimWhiteSpace(L"x"), L"x");
+}
+
+TEST_F(DialogCommands, RenameAsksForANameAndHandsTheTrimmedNameOnToTheRelay) {
+    Own({LUNDER_COMMAND_GET_CURRENT_DEVICE, ZERITH_COMMAND_DO_BASICINFO});
+    m_ui.lineAnswers = {L"  Kitchen Phone \t"};
+    CommandMessage edit{};
+    Invoke(YESTAL_COMMAND_EDIT_DEVICE_NAME, edit);
+    ASSERT_EQ(m_ui.lineQuestions.size(), 1u);
+    EXPECT_EQ(m_ui.lineQuestions[0].label, L"Name:");
+    EXPECT_EQ(m_ui.lineQuestions[0].width, 300);
+    EXPECT_EQ(m_ui.lineQuestions[0].height, 120);
+    EXPECT_EQ(edit.status, 1);
+    ASSERT_NE(edit.wideText, nullptr);
+    EXPECT_STREQ(edit.wideText, L"Kitchen Phone");
+
+    // The page passes the answer on as the new name; the relay gets the rename request for the current
+    // device with the name in `extra`.
+    g_extraIsText = true;
+    g_answer = [](CommandMessage* m) {
+        if (std::string(m->name) == LUNDER_COMMAND_GET_CURRENT_DEVICE) m->wideText = trv::HeapWideCopy(L"udid-1");
+    };
+    CommandMessage change{};
+    change.wideText = edit.wideText;
+    Invoke(YESTAL_COMMAND_CHANGE_DEVICE_NAME, change);
+    ASSERT_EQ(g_received.size(), 2u);
+    EXPECT_EQ(g_received[1].name, ZERITH_COMMAND_DO_BASICINFO);
+    EXPECT_EQ(g_received[1].code, 135);
+    EXPECT_EQ(g_received[1].wideText, L"udid-1");
+    EXPECT_EQ(g_received[1].extraText, L"Kitchen Phone");
+    std::free(edit.wideText);
+}
+
+TEST_F(DialogCommands, RenameCancelledOrBlankLeavesTheMessageAlone) {
+    for (const bool cancel : {true, false}) {
+        m_ui.lineAnswers.clear();
+        if (!cancel) m_ui.lineAnswers = {L" \t "};
+        CommandMessage edit{};
+        edit.status = 7;
+        Invoke(YESTAL_COMMAND_EDIT_DEVICE_NAME, edit);
+        EXPECT_EQ(edit.status, 7) << cancel;
+        EXPECT_EQ(edit.wideText, nullptr) << cancel;
+    }
+}
