@@ -20,6 +20,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/control_rules_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/crash_description_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/dialog_commands_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/dialog_layout_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_routing_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_rules_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/page_replies_test.cpp

@@ -45,6 +45,7 @@ function(trv_add_desktop_portable_libraries)
     ${root}/gui/src/contacts_feature.cpp
     ${root}/gui/src/crash_description.cpp
     ${root}/gui/src/dialog_commands.cpp
+    ${root}/gui/src/dialog_layout.cpp
     ${root}/gui/src/device_handlers.cpp
     ${root}/gui/src/feature_relay.cpp
     ${root}/gui/src/feature_table.cpp

@@ -10,6 +10,7 @@
 #include <vornel/VNLUtilityApp.h>
 #include <vornel/VNLTakeText.h>
 
+#include "dialog_layout.h"
 #include "link_runs.h"
 
 UiAlertDialog::UiAlertDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover, Gdiplus::Bitmap* icon,
@@ -125,18 +126,18 @@ void UiAlertDialog::Layout() {
     }
 
     // Buttons in the bottom-right corner, 10 pixels from the edges; the first left of the second.
-    int right = clientWidth - 10;
-    if (m_secondButton && m_secondButtonControl.m_hWnd != nullptr) {
-        const int w = m_secondButtonControl.PreferredWidth();
-        const int h = m_secondButtonControl.PreferredHeight();
-        SetWindowPos(m_secondButtonControl.m_hWnd, nullptr, right - w, clientHeight - 10 - h, w, h, SWP_NOZORDER);
-        right -= w + 10;
-    }
-    if (m_firstButton.m_hWnd != nullptr) {
-        const int w = m_firstButton.PreferredWidth();
-        const int h = m_firstButton.PreferredHeight();
-        SetWindowPos(m_firstButton.m_hWnd, nullptr, right - w, clientHeight - 10 - h, w, h, SWP_NOZORDER);
-    }
+    const bool secondShown = m_secondButton && m_secondButtonControl.m_hWnd != nullptr;
+    const trv::CornerButtons corner = trv::PlaceCornerButtons(
+        clientWidth, clientHeight, {m_firstButton.PreferredWidth(), m_firstButton.PreferredHeight()},
+        {m_secondButtonControl.PreferredWidth(), m_secondButtonControl.PreferredHeight()}, secondShown);
+    const auto place = [](HWND button, const RECT& rect) {
+        if (button != nullptr) {
+            SetWindowPos(button, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                         SWP_NOZORDER);
+        }
+    };
+    if (secondShown) place(m_secondButtonControl.m_hWnd, corner.second);
+    place(m_firstButton.m_hWnd, corner.first);
 }
 
 void UiAlertDialog::DrawContent(HDC dc, int, int, int, int) {

@@ -15,6 +15,7 @@
 #include "UiSheetDialog.h"
 #include "command_bus.h"
 #include "host_platform.h"
+#include "host_ui.h"
 #include "posted_commands.h"
 
 namespace trv {
@@ -92,10 +93,8 @@ public:
     }
 
     void ShowNotice(const std::wstring& text) override {
-        if (auto* sheet = static_cast<UiSheetDialog*>(CommandBus::Instance().GetDialogById(kNoticeSheetId))) {
-            sheet->SetText(text);
-            sheet->Show(SW_SHOW);
-        }
+        // Device reports arrive on the relay module's threads; the sheet is shown on the UI thread.
+        if (!PostSheetNotice(text)) LOG(WARNING) << "notice not posted to the UI thread";
     }
 
     bool PostValueToView(const char* name, int32_t value) override {

@@ -30,6 +30,10 @@ ScopedHostUi::ScopedHostUi(HostUi& ui) : m_previous(g_testUi) { g_testUi = &ui; 
 
 ScopedHostUi::~ScopedHostUi() { g_testUi = m_previous; }
 
+bool PostSheetNotice(const std::wstring& text) {
+    return CurrentHostUi().RunOnUiThread([text] { CurrentHostUi().ShowSheetNotice(text); });
+}
+
 bool AskLine(const LineQuestion& question, std::wstring& typed) { return CurrentHostUi().AskLine(question, typed); }
 
 bool AskSubjectContent(const SubjectContentQuestion& question, SubjectContent& typed) {

@@ -32,6 +32,9 @@ public:
         return false;
     }
 
+    // Gives the notice sheet (dialog 2) `text` and opens it. UI thread; other threads use PostSheetNotice.
+    virtual void ShowSheetNotice(const std::wstring& text) { (void)text; }
+
     // The progress state of the progress dialog filed under `owner`, or of dialog 1 (the update download)
     // for null; null when there is none. The state lives as long as the dialog.
     virtual ProgressState* ProgressOf(TrvWindow owner) {
@@ -76,6 +79,10 @@ public:
     // Closes the main frame (window 1), which ends the program.
     virtual void CloseMainFrame() {}
 };
+
+// Shows `text` on the notice sheet from any thread: the sheet's timers belong to the UI thread, so the
+// notice is posted there, after every notice posted before it. False when it could not be posted.
+bool PostSheetNotice(const std::wstring& text);
 
 // The implementation of this process: the Win32 one in the program, a do-nothing one in native builds, or
 // the one a test made current.

@@ -7,6 +7,7 @@
 #include <glog/logging.h>
 
 #include "UiInputDialog.h"
+#include "UiSheetDialog.h"
 #include "command_bus.h"
 #include "host_messages.h"
 #include "host_ui.h"
@@ -16,6 +17,7 @@ namespace {
 
 constexpr int kMainFrameId = 1;
 constexpr int kMainViewId = 2;
+constexpr int kNoticeSheetId = 2;
 
 Gdiplus::Bitmap* Image(const char* name) { return CommandBus::Instance().GetImage(name); }
 
@@ -51,6 +53,13 @@ public:
         }
         closure.release();  // the frame runs and deletes it
         return true;
+    }
+
+    void ShowSheetNotice(const std::wstring& text) override {
+        if (auto* sheet = static_cast<UiSheetDialog*>(CommandBus::Instance().GetDialogById(kNoticeSheetId))) {
+            sheet->SetText(text);
+            sheet->Show(SW_SHOW);
+        }
     }
 
 private:

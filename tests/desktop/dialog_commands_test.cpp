@@ -153,3 +153,16 @@ TEST_F(DialogCommands, RenameCancelledOrBlankLeavesTheMessageAlone) {
         EXPECT_EQ(edit.wideText, nullptr) << cancel;
     }
 }
+
+TEST_F(DialogCommands, SheetNoticesReachTheUiThreadInTheOrderPosted) {
+    struct SheetUi : FakeUi {
+        void ShowSheetNotice(const std::wstring& text) override { shown.push_back(text); }
+        std::vector<std::wstring> shown;
+    } ui;
+    trv::ScopedHostUi scope(ui);
+    EXPECT_TRUE(trv::PostSheetNotice(L"A  is disconnected."));
+    EXPECT_TRUE(trv::PostSheetNotice(L"B  is disconnected."));
+    EXPECT_TRUE(ui.shown.empty());  // nothing is shown on the posting thread
+    ui.RunTasks();
+    EXPECT_EQ(ui.shown, (std::vector<std::wstring>{L"A  is disconnected.", L"B  is disconnected."}));
+}

@@ -1,6 +1,8 @@
 // Dialog test harness; see dialog_harness.h.
 #include "dialog_harness.h"
 
+#include <commctrl.h>
+
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -49,6 +51,8 @@ void CALLBACK AnswerTick(HWND, UINT, UINT_PTR, DWORD) {
 }  // namespace
 
 void HostWindows::SetUp() {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LINK_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
     trv::RegisterHostCommands(m_bus);
     const std::wstring themes = std::wstring(TRV_APP_DIR) + L"\\themes\\";
     std::vector<std::string> paths = trv::AlertImagePaths();
@@ -99,6 +103,7 @@ void Pump(int ms, const std::function<bool()>& done) {
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
+            if (done && done()) return;
         }
         Sleep(5);
     }

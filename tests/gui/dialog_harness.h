@@ -34,7 +34,7 @@ void WhenDialogShows(std::function<void(HWND dialog)> answer);
 // Whether an answer is still waiting for its dialog.
 bool AnswerPending();
 
-// Runs this thread's messages for `ms` milliseconds, or until `done` is true (checked between messages).
+// Runs this thread's messages for `ms` milliseconds, or until `done` is true (checked after each message).
 void Pump(int ms, const std::function<bool()>& done = nullptr);
 
 std::wstring TextOf(HWND window);

@@ -4,13 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "UiInputDialog.h"
+#include "UiSheetDialog.h"
 #include "command_names.h"
 #include "dialog_harness.h"
 #include "host_input.h"
+#include "host_platform.h"
+#include "wide_pair.h"
 
 using dialog_test::HostWindows;
 
@@ -91,4 +98,60 @@ TEST_F(Dialogs, SubjectContentHandsBackBothTextsAsTyped) {
     ASSERT_TRUE(trv::AskSubjectContent(question, answer));
     EXPECT_EQ(answer.subject, L"Groceries");
     EXPECT_EQ(answer.content, L"milk\r\n eggs ");
+}
+
+TEST_F(Dialogs, DisconnectSheetIsPostedInOrderSlidesOpenBelowTheTitleBarAndHidesItself) {
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    auto* sheet = static_cast<UiSheetDialog*>(m_bus.GetDialogById(2));
+    ASSERT_NE(sheet, nullptr);
+    sheet->SetTiming(trv::SheetTiming{20, 700});
+
+    // Two devices leave, reported on the relay module's thread.
+    std::thread relay([] {
+        for (const wchar_t* name : {L"Old Phone", L"Kitchen Phone"}) {
+            WideStringPair pair{L"udid", name};
+            CommandMessage message{};
+            message.extra = &pair;
+            Invoke(ZERITH_COMMAND_DEVICE_DISCONNECT, message);
+        }
+    });
+    relay.join();
+    EXPECT_FALSE(IsWindowVisible(sheet->m_hWnd));  // nothing happened on the relay's thread
+
+    std::vector<LONG> heights;
+    dialog_test::Pump(3000, [&] {
+        if (!IsWindowVisible(sheet->m_hWnd)) return false;
+        const LONG height = dialog_test::SizeOf(sheet->m_hWnd).cy;
+        if (heights.empty() || heights.back() != height) heights.push_back(height);
+        return height == 40;
+    });
+    ASSERT_FALSE(heights.empty());
+    EXPECT_LT(heights.front(), 40);  // it slid open
+    EXPECT_EQ(heights.back(), 40);
+    // The later notice is the one shown.
+    EXPECT_EQ(dialog_test::TextOf(sheet->LinkWindow()), L"<A HREF=\"notice\">Kitchen Phone  is disconnected.</A>");
+    POINT origin = {0, 0};
+    ClientToScreen(m_view, &origin);
+    RECT placed = {};
+    GetWindowRect(sheet->m_hWnd, &placed);
+    EXPECT_EQ(placed.top, origin.y + 68);
+    EXPECT_EQ(placed.right - placed.left, 900);
+    dialog_test::Pump(100);
+    EXPECT_TRUE(IsWindowVisible(sheet->LinkWindow()));
+    dialog_test::Screenshot(sheet->m_hWnd, L"sheet-disconnect");
+    // The markup became a link: a plain text would show its tags.
+    LITEM item = {};
+    item.mask = LIF_ITEMINDEX | LIF_URL;
+    EXPECT_TRUE(SendMessageW(sheet->LinkWindow(), LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item)));
+
+    const DWORD open = GetTickCount();
+    dialog_test::Pump(3000, [&] { return !IsWindowVisible(sheet->m_hWnd); });
+    EXPECT_FALSE(IsWindowVisible(sheet->m_hWnd));
+    EXPECT_GE(GetTickCount() - open, 400u);  // it stayed open for its time first
+
+    // Shown again, it opens from its narrow start once more.
+    sheet->SetText(L"again");
+    sheet->Show(SW_SHOW);
+    EXPECT_LT(dialog_test::SizeOf(sheet->m_hWnd).cy, 40);
+    sheet->Show(SW_HIDE);
 }
