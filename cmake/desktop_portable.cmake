@@ -58,7 +58,9 @@ function(trv_add_desktop_portable_libraries)
     ${root}/gui/src/notes_feature.cpp
     ${root}/gui/src/plugin_loader.cpp
     ${root}/gui/src/product_identity.cpp
+    ${root}/gui/src/progress_state.cpp
     ${root}/gui/src/section_routing.cpp
+    ${root}/gui/src/update_flow.cpp
     ${root}/gui/src/window_layout.cpp)
   target_include_directories(trevane_host_core PUBLIC ${root}/gui/src)
   target_link_libraries(trevane_host_core PUBLIC trv_sdk trv_controls_core vnl_core ${ARG_LOG} PRIVATE ${ARG_JSON})

@@ -45,27 +45,14 @@ void UiAlertDialog::Show(int command) {
     if (m_hWnd != nullptr) ShowWindow(m_hWnd, command);
 }
 
-void UiAlertDialog::CreateButton(VNLSwitchButton& button, int id, const std::wstring& caption, COLORREF normal,
-                                 COLORREF hover) {
-    // The window text is the caption too, so that the button can be found and read by accessibility tools.
-    HWND window = CreateWindowExW(0, L"BUTTON", caption.c_str(), WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 0, 0,
-                                  m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                  GetModuleHandleW(nullptr), nullptr);
-    if (window == nullptr || !button.SubclassWindow(window)) return;
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.get()), FALSE);
-    const COLORREF white = RGB(0xFF, 0xFF, 0xFF);
-    button.SetColours(normal, white, hover, white);
-    button.SetSwitchMode(false);
-    button.SetMargins(m_buttonMarginX, m_buttonMarginY);
-    button.SetText(caption);
-}
-
 LRESULT UiAlertDialog::OnInitDialog(HWND focus, LPARAM init) {
     UiDialog::OnInitDialog(focus, init);
     const COLORREF normal = ThemeColour("color:1", kDialogGrey);
     const COLORREF hover = ThemeColour("color:12", RGB(0xC3, 0xC3, 0xC3));
-    CreateButton(m_firstButton, kDialogFirstButtonId, m_firstCaption, normal, hover);
-    CreateButton(m_secondButtonControl, kDialogSecondButtonId, m_secondCaption, normal, hover);
+    CreateTextButton(m_firstButton, kDialogFirstButtonId, m_firstCaption, m_buttonFont.get(), normal, hover,
+                     m_buttonMarginX, m_buttonMarginY);
+    CreateTextButton(m_secondButtonControl, kDialogSecondButtonId, m_secondCaption, m_buttonFont.get(), normal, hover,
+                     m_buttonMarginX, m_buttonMarginY);
     if (!m_secondButton && m_secondButtonControl.m_hWnd != nullptr) {
         ShowWindow(m_secondButtonControl.m_hWnd, SW_HIDE);
     }

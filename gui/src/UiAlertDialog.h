@@ -66,7 +66,6 @@ private:
     LRESULT OnLinkClick(NMHDR* header);
     LRESULT OnAlertControlColour(WPARAM wParam, LPARAM lParam);
     void Layout();
-    void CreateButton(VNLSwitchButton& button, int id, const std::wstring& caption, COLORREF normal, COLORREF hover);
 
     bool m_result = false;
     bool m_secondButton;

@@ -73,17 +73,16 @@ public:
     }
 
     void CreateHostDialogs(TrvWindow view) override {
-        // Only the notice sheet exists among the host's shared dialogs so far; the progress, update-list and
-        // download dialogs join the registry with the update and progress commands.
         CommandBus& bus = CommandBus::Instance();
         RECT client = ClientRect(view);
         auto sheet = std::make_unique<UiSheetDialog>(bus.GetImage("common\\close-normal.png"),
                                                      bus.GetImage("common\\close-pressed.png"));
         if (sheet->Create(view, client.right - client.left, client.bottom - client.top) == 0) {
             LOG(ERROR) << "notice sheet not created";
-            return;
+        } else {
+            bus.RegisterDialog(kNoticeSheetId, sheet.release());  // kept until the process ends
         }
-        bus.RegisterDialog(kNoticeSheetId, sheet.release());  // kept until the process ends
+        CurrentHostUi().CreateDialogs(view);
     }
 
     void LayOutNoticeSheet() override {

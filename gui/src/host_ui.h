@@ -21,6 +21,10 @@ class HostUi {
 public:
     virtual ~HostUi() = default;
 
+    // Creates the shared progress, download and update-list dialogs on the main view `view` and files them
+    // (dialogs 1, 3 and 4, and the progress dialog of the view). UI thread.
+    virtual void CreateDialogs(TrvWindow view) { (void)view; }
+
     // The modal questions of host_input.h. UI thread.
     virtual bool AskLine(const LineQuestion&, std::wstring&) { return false; }
     virtual bool AskSubjectContent(const SubjectContentQuestion&, SubjectContent&) { return false; }
@@ -42,6 +46,29 @@ public:
         return nullptr;
     }
     virtual ProgressState* DownloadProgress() { return nullptr; }
+
+    // Posts a copy of `message` under `name` to the main view (WM_POSTED_COMMAND), where OnPostedCommand
+    // frees it; false when it could not be posted (the copy is freed then).
+    virtual bool PostCopyToView(const char* name, const CommandMessage& message) {
+        (void)name;
+        (void)message;
+        return false;
+    }
+    // The update download dialog (1): the installer it downloaded, and its failed state with `text`. The
+    // second runs on the UI thread.
+    virtual std::wstring DownloadedInstaller() { return std::wstring(); }
+    virtual void FailDownload(const std::wstring& text) { (void)text; }
+    // Values of the user-defaults store "url" ("url:feedback", "product:type"); empty or 0 when missing.
+    virtual std::string UrlDefault(const char* key) {
+        (void)key;
+        return std::string();
+    }
+    virtual int64_t UrlDefaultInt(const char* key) {
+        (void)key;
+        return 0;
+    }
+    // The preferences file's path (Option.json), empty when unknown.
+    virtual std::wstring PreferencesPath() { return std::wstring(); }
 
     // The about box, modal over the main view. UI thread.
     virtual void ShowAbout() {}

@@ -1,28 +1,69 @@
 // The Win32 host UI; see host_ui.h. The questions and alerts run modally on the UI thread over the main
-// view; tasks go to the main frame as WM_RUN_TASK, which keeps the order in which they were posted.
+// view; tasks go to the main frame as WM_RUN_TASK, which keeps the order in which they were posted. The
+// shared dialogs it creates live until the process ends (the dialog registry never lets go of them).
 #include <windows.h>
+#include <shellapi.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <map>
 #include <memory>
 
 #include <glog/logging.h>
+#include <vornel/VNLTakeText.h>
+#include <vornel/VNLUserDefaults.h>
+#include <vornel/VNLUtilityApp.h>
 
+#include "UiAboutDialog.h"
 #include "UiInputDialog.h"
+#include "UiProgressDialog.h"
 #include "UiSheetDialog.h"
+#include "UiUpdateListDialog.h"
 #include "command_bus.h"
+#include "host_alert.h"
 #include "host_messages.h"
+#include "host_state.h"
 #include "host_ui.h"
+#include "posted_commands.h"
 
 namespace trv {
 namespace {
 
 constexpr int kMainFrameId = 1;
 constexpr int kMainViewId = 2;
+constexpr int kDownloadDialogId = 1;
 constexpr int kNoticeSheetId = 2;
+constexpr int kUpdateListDialogId = 3;
+constexpr int kProgressDialogId = 4;
 
 Gdiplus::Bitmap* Image(const char* name) { return CommandBus::Instance().GetImage(name); }
 
+template <typename Dialog>
+Dialog* MakeDialog(HWND view, int width, int height) {
+    auto dialog = std::make_unique<Dialog>(Image("common\\close-normal.png"), Image("common\\close-pressed.png"));
+    if (dialog->Create(view, width, height) == 0) return nullptr;
+    return dialog.release();  // kept until the process ends
+}
+
+VNLUserDefaults* UrlStore() {
+    VNLUserDefaults* store = VNLUserDefaults::GetUserDefaults("url");
+    return store != nullptr && store->IsOk() ? store : nullptr;
+}
+
 class Win32HostUi final : public HostUi {
 public:
+    void CreateDialogs(TrvWindow view) override {
+        CommandBus& bus = CommandBus::Instance();
+        if (auto* progress = MakeDialog<UiProgressDialog>(view, 500, 150)) m_progressTable[view] = progress;
+        if (auto* download = MakeDialog<UiUpdateDownloadDialog>(view, 500, 150)) {
+            bus.RegisterDialog(kDownloadDialogId, download);
+        }
+        if (auto* list = MakeDialog<UiUpdateListDialog>(view, 500, 360)) bus.RegisterDialog(kUpdateListDialogId, list);
+        if (auto* progress = MakeDialog<UiProgressDialog>(view, 500, 150)) {
+            bus.RegisterDialog(kProgressDialogId, progress);
+        }
+    }
+
     bool AskLine(const LineQuestion& question, std::wstring& typed) override {
         UiInputDialog dialog(Image("common\\close-normal.png"), Image("common\\close-pressed.png"));
         dialog.SetLabel(question.label);
@@ -62,15 +103,158 @@ public:
         }
     }
 
+    ProgressState* ProgressOf(TrvWindow owner) override {
+        UiProgressDialog* dialog = ProgressDialogOf(owner);
+        return dialog != nullptr ? &dialog->State() : nullptr;
+    }
+
+    UiProgressDialog* ProgressDialogOf(HWND owner) const {
+        auto found = m_progressTable.find(owner);
+        return found == m_progressTable.end() ? nullptr : found->second;
+    }
+
+    ProgressState* DownloadProgress() override {
+        auto* download = DownloadDialog();
+        return download != nullptr ? &download->State() : nullptr;
+    }
+
+    bool PostCopyToView(const char* name, const CommandMessage& message) override {
+        HWND view = MainView();
+        auto* copy = static_cast<CommandMessage*>(std::malloc(sizeof(CommandMessage)));
+        if (view == nullptr || copy == nullptr) {
+            std::free(copy);
+            return false;
+        }
+        std::memcpy(copy, &message, sizeof(CommandMessage));
+        if (!PostCommandToView(view, name, reinterpret_cast<LPARAM>(copy))) {
+            std::free(copy);
+            return false;
+        }
+        return true;
+    }
+
+    std::wstring DownloadedInstaller() override {
+        auto* download = DownloadDialog();
+        return download != nullptr ? download->DownloadedFile() : std::wstring();
+    }
+
+    void FailDownload(const std::wstring& text) override {
+        if (auto* download = DownloadDialog()) download->Fail(text);
+    }
+
+    std::string UrlDefault(const char* key) override {
+        VNLUserDefaults* store = UrlStore();
+        return store != nullptr ? VNLTakeText(store->GetString(key)) : std::string();
+    }
+
+    int64_t UrlDefaultInt(const char* key) override {
+        VNLUserDefaults* store = UrlStore();
+        return store != nullptr ? store->GetInt(key, 0) : 0;
+    }
+
+    std::wstring PreferencesPath() override { return TheHostState().preferencesPath; }
+
+    void ShowAbout() override {
+        const std::string brand = UrlDefault("url:brand");
+        UiAboutDialog about(Image("common\\close-normal.png"), Image("common\\close-pressed.png"),
+                            static_cast<HICON>(CommandBus::Instance().GetNamedIcon("LOGO_ICON")),
+                            VNLTakeText(VNLUtilityString::ConvertUtf8ToUnicode(brand.c_str())),
+                            UrlDefaultInt("product:type"));
+        about.SetContent(L"", nullptr, MainView(), 500, 360);
+        about.Run();
+    }
+
+    void OpenUrl(const std::string& address) override { VNLUtilityApp::OpenUrl(address.c_str()); }
+
+    void ShowAlert(const std::wstring& text, bool withCancel, int width, int height) override {
+        (void)withCancel;  // the host's notices have a single button
+        AlertRequest alert;
+        alert.owner = MainView();
+        alert.text = text;
+        alert.width = width;
+        alert.height = height;
+        ShowHostAlert(alert);
+    }
+
+    uint32_t RunHiddenAndWait(const std::wstring& commandLine) override {
+        STARTUPINFOW startup = {};
+        GetStartupInfoW(&startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION process = {};
+        std::wstring line = commandLine;  // CreateProcessW may write into its command line
+        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                            &process)) {
+            LOG(ERROR) << "installer not started, error " << GetLastError();
+            return 0;
+        }
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return process.dwProcessId;
+    }
+
+    bool RunElevated(const std::wstring& program, const std::wstring& parameters) override {
+        LOG(INFO) << "ShellExecuteEx: " << VNLTakeText(VNLUtilityString::ConvertUnicodeToUtf8(program.c_str()));
+        SHELLEXECUTEINFOW info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+        info.lpVerb = L"runas";
+        info.lpFile = program.c_str();
+        info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+        info.nShow = SW_SHOWNORMAL;
+        if (!ShellExecuteExW(&info)) {
+            LOG(ERROR) << "program not started, error " << GetLastError();
+            return false;
+        }
+        if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+        return true;
+    }
+
+    bool FileExists(const std::wstring& path) override {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    }
+
+    void DeleteFile(const std::wstring& path) override { DeleteFileW(path.c_str()); }
+
+    std::vector<std::wstring> SubFolders(const std::wstring& folder) override {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW entry = {};
+        HANDLE find = FindFirstFileW((folder + L"*").c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE) return names;
+        do {
+            const std::wstring name = entry.cFileName;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != L"." && name != L"..") {
+                names.push_back(name);
+            }
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+        return names;
+    }
+
+    void CloseMainFrame() override {
+        if (HWND frame = CommandBus::Instance().GetWindowById(kMainFrameId)) PostMessageW(frame, WM_CLOSE, 0, 0);
+    }
+
 private:
     static HWND MainView() { return CommandBus::Instance().GetWindowById(kMainViewId); }
+    static UiUpdateDownloadDialog* DownloadDialog() {
+        return static_cast<UiUpdateDownloadDialog*>(CommandBus::Instance().GetDialogById(kDownloadDialogId));
+    }
+
+    std::map<HWND, UiProgressDialog*> m_progressTable;  // ProgressDialogTable: owner window to its dialog
 };
 
-}  // namespace
-
-HostUi& SystemHostUi() {
+Win32HostUi& TheWin32HostUi() {
     static Win32HostUi* ui = new Win32HostUi();
     return *ui;
 }
 
+}  // namespace
+
+HostUi& SystemHostUi() { return TheWin32HostUi(); }
+
 }  // namespace trv
+
+UiProgressDialog* ProgressDialogFiledUnder(HWND owner) { return trv::TheWin32HostUi().ProgressDialogOf(owner); }

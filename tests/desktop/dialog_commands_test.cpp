@@ -14,6 +14,7 @@
 #include "host_commands.h"
 #include "host_platform.h"
 #include "host_ui.h"
+#include "progress_state.h"
 
 namespace {
 
@@ -61,6 +62,17 @@ public:
         }
     }
 
+    trv::ProgressState* ProgressOf(TrvWindow owner) override { return owner == progressOwner ? &progress : nullptr; }
+    trv::ProgressState* DownloadProgress() override { return &download; }
+    bool PostCopyToView(const char* name, const CommandMessage& message) override {
+        posted.push_back(std::string(name) + " status=" + std::to_string(message.status));
+        return true;
+    }
+
+    TrvWindow progressOwner = nullptr;
+    trv::ProgressState progress;
+    trv::ProgressState download;
+    std::vector<std::string> posted;
     std::vector<trv::LineQuestion> lineQuestions;
     std::deque<std::wstring> lineAnswers;  // empty: the user cancels
     std::deque<std::function<void()>> tasks;
@@ -165,4 +177,60 @@ TEST_F(DialogCommands, SheetNoticesReachTheUiThreadInTheOrderPosted) {
     EXPECT_TRUE(ui.shown.empty());  // nothing is shown on the posting thread
     ui.RunTasks();
     EXPECT_EQ(ui.shown, (std::vector<std::wstring>{L"A  is disconnected.", L"B  is disconnected."}));
+}
+
+TEST_F(DialogCommands, ProgressReportsMoveTheCountersOfTheNamedWindowsDialog) {
+    int owner = 0;
+    m_ui.progressOwner = reinterpret_cast<TrvWindow>(&owner);
+    m_bus.RegisterWindow(7, m_ui.progressOwner);
+    const auto report = [](const char* name, int64_t code, int64_t done, int64_t total, int64_t failed,
+                           const wchar_t* status) {
+        CommandMessage message{};
+        message.code = code;
+        message.value4 = done;
+        message.value3 = total;
+        message.status = failed;
+        message.data = const_cast<wchar_t*>(status);
+        Invoke(name, message);
+    };
+    const int64_t big = 5LL * 1024 * 1024 * 1024;
+    report(ZERITH_COMMAND_NOTIFY_PROGRESS, 1, big - 1, big, 0, L"Copying");
+    EXPECT_EQ(m_ui.progress.done, big - 1);
+    EXPECT_EQ(m_ui.progress.total, big);
+    EXPECT_EQ(m_ui.progress.StatusText(), L"Copying");
+    // Zero counts leave the counters; a status only adds failures.
+    report(ZERITH_COMMAND_NOTIFY_PROGRESS, 1, 0, 0, 3, nullptr);
+    EXPECT_EQ(m_ui.progress.done, big - 1);
+    EXPECT_EQ(m_ui.progress.failed, 3);
+    EXPECT_FALSE(m_ui.progress.finished);
+    // Code 2, and code 0 without a progress key, name no window.
+    report(ZERITH_COMMAND_NOTIFY_PROGRESS_FINISH, 2, 1, 1, 0, nullptr);
+    report(ZERITH_COMMAND_NOTIFY_PROGRESS_FINISH, 0, 1, 1, 0, nullptr);
+    EXPECT_FALSE(m_ui.progress.finished);
+    report(ZERITH_COMMAND_NOTIFY_PROGRESS_FINISH, 1, 0, 0, 0, nullptr);
+    EXPECT_TRUE(m_ui.progress.finished);
+
+    const trv::ProgressSummary failed = trv::SummarizeProgress(10, 10, 2, L"Copying");
+    EXPECT_EQ(failed.status, L"Failed(2) Copying");
+    EXPECT_EQ(failed.done, 8);
+    EXPECT_EQ(trv::SummarizeProgress(10, 10, 0, L"Copying").status, L"Finish");
+    EXPECT_EQ(trv::SummarizeProgress(10, 9, 1, L"").status, L"Failed(1)");
+}
+
+TEST_F(DialogCommands, DownloadReportsCountBytesBeyondFourGiBAndPostResults) {
+    for (const int64_t status : {2, 1, 0, 3}) {
+        CommandMessage message{};
+        message.status = status;
+        message.value3 = 6LL << 30;
+        message.value4 = status == 2 ? (5LL << 30) : 1;
+        Invoke(ZERITH_COMMAND_DOWNLOAD_UPDATE, message);
+    }
+    EXPECT_EQ(m_ui.download.done, 5LL << 30);
+    EXPECT_EQ(m_ui.download.total, 6LL << 30);
+    EXPECT_EQ(m_ui.posted, (std::vector<std::string>{"ZERITH_COMMAND_DOWNLOAD_UPDATE status=0",
+                                                     "ZERITH_COMMAND_DOWNLOAD_UPDATE status=3"}));
+    CommandMessage check{};
+    check.status = 1;
+    Invoke(ZERITH_COMMAND_CHECK_FOR_UPDATE, check);
+    EXPECT_EQ(m_ui.posted.back(), "ZERITH_COMMAND_CHECK_FOR_UPDATE status=1");
 }

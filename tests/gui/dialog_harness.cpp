@@ -4,11 +4,13 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
 #include "host_commands.h"
 #include "host_messages.h"
+#include "posted_commands.h"
 #include "theme_images.h"
 
 namespace dialog_test {
@@ -24,6 +26,16 @@ LRESULT CALLBACK FrameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The main view runs the posted commands, as MainFrameView does.
+LRESULT CALLBACK ViewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message == WM_POSTED_COMMAND) {
+        std::unique_ptr<char, decltype(&std::free)> name(reinterpret_cast<char*>(wParam), &std::free);
+        trv::OnPostedCommand(window, lParam, name.get());
+        return 0;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
 }
 
 BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
@@ -70,6 +82,7 @@ void HostWindows::SetUp() {
     m_view = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 900, 566, m_frame, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(m_view, nullptr);
+    SetWindowSubclass(m_view, &ViewProcedure, 0, 0);
     m_bus.RegisterWindow(1, m_frame);
     m_bus.RegisterWindow(2, m_view);
 }
@@ -133,6 +146,7 @@ void Press(HWND dialog, int id) {
     ASSERT_NE(button, nullptr) << id;
     SendMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
     SendMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    Pump(30);  // the button posts its command
 }
 
 void Type(HWND edit, const std::wstring& text) {

@@ -40,7 +40,8 @@ void Pump(int ms, const std::function<bool()>& done = nullptr);
 std::wstring TextOf(HWND window);
 RECT ClientRectIn(HWND child, HWND parent);  // the child's rectangle in the parent's client coordinates
 SIZE SizeOf(HWND window);
-// A press of an owner-drawn button as the mouse gives it (the buttons act on the button going down).
+// A press of an owner-drawn button as the mouse gives it (the buttons act on the button going down), and
+// the messages it posts run.
 void Press(HWND dialog, int id);
 // Types `text` into an edit box character by character, as the keyboard does.
 void Type(HWND edit, const std::wstring& text);

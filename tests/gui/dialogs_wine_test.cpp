@@ -12,11 +12,14 @@
 #include <vector>
 
 #include "UiInputDialog.h"
+#include "UiProgressDialog.h"
+#include "UiUpdateListDialog.h"
 #include "UiSheetDialog.h"
 #include "command_names.h"
 #include "dialog_harness.h"
 #include "host_input.h"
 #include "host_platform.h"
+#include "update_records.h"
 #include "wide_pair.h"
 
 using dialog_test::HostWindows;
@@ -154,4 +157,158 @@ TEST_F(Dialogs, DisconnectSheetIsPostedInOrderSlidesOpenBelowTheTitleBarAndHides
     sheet->Show(SW_SHOW);
     EXPECT_LT(dialog_test::SizeOf(sheet->m_hWnd).cy, 40);
     sheet->Show(SW_HIDE);
+}
+
+namespace {
+
+void Report(const char* name, int64_t done, int64_t total, int64_t failed, const wchar_t* status) {
+    CommandMessage message{};
+    message.code = 1;  // the window filed as 7
+    message.value4 = done;
+    message.value3 = total;
+    message.status = failed;
+    message.data = const_cast<wchar_t*>(status);
+    message.kind = COMMAND_KIND_INVOKE;
+    message.name = name;
+    trv::SendCommand(&message);
+}
+
+}  // namespace
+
+TEST_F(Dialogs, ProgressCountsFromReportsSummarizesAndAutoCloses) {
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    m_bus.RegisterWindow(7, m_view);
+    UiProgressDialog* dialog = ProgressDialogFiledUnder(m_view);
+    ASSERT_NE(dialog, nullptr);
+    dialog->SetTickInterval(30);
+    dialog->ResetState();
+    dialog->Start();
+    EXPECT_FALSE(IsWindowEnabled(m_view));  // showing it disables its parent
+    EXPECT_EQ(dialog_test::SizeOf(dialog->m_hWnd).cx, 500);
+    const int64_t total = 6LL << 30;
+    std::thread([total] { Report(ZERITH_COMMAND_NOTIFY_PROGRESS, total / 4 * 3, total, 0, L"Copying photos"); }).join();
+    dialog_test::Pump(2000, [&] { return dialog->ShownDone() == total / 4 * 3; });
+    EXPECT_EQ(dialog->ShownStatus(), L"Copying photos");
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(dialog->m_hWnd, UiProgressDialog::kActionButtonId)), L"Cancel");
+    dialog_test::Screenshot(dialog->m_hWnd, L"progress-running");
+
+    Report(ZERITH_COMMAND_NOTIFY_PROGRESS, 0, 0, 2, nullptr);
+    Report(ZERITH_COMMAND_NOTIFY_PROGRESS_FINISH, total, 0, 0, nullptr);
+    dialog_test::Pump(2000, [&] { return dialog->ShownStatus() != L"Copying photos"; });
+    EXPECT_EQ(dialog->ShownStatus(), L"Failed(2) Copying photos");
+    EXPECT_EQ(dialog->ShownDone(), total - 2);
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(dialog->m_hWnd, UiProgressDialog::kActionButtonId)), L"OK");
+    dialog_test::Screenshot(dialog->m_hWnd, L"progress-finished");
+    // A finished run's button only closes: the completion is not called.
+    int completions = 0;
+    dialog->SetCompletion([&] { ++completions; });
+    dialog_test::Press(dialog->m_hWnd, UiProgressDialog::kActionButtonId);
+    EXPECT_FALSE(IsWindowVisible(dialog->m_hWnd));
+    EXPECT_TRUE(IsWindowEnabled(m_view));
+    EXPECT_EQ(completions, 0);
+
+    // An auto-closing run hides itself once finished; a cancelled one calls its completion once.
+    dialog->ResetState();
+    dialog->SetAutoClose(true);
+    dialog->Start();
+    Report(ZERITH_COMMAND_NOTIFY_PROGRESS_FINISH, 5, 5, 0, nullptr);
+    dialog_test::Pump(2000, [&] { return !IsWindowVisible(dialog->m_hWnd); });
+    EXPECT_FALSE(IsWindowVisible(dialog->m_hWnd));
+    EXPECT_EQ(dialog->ShownStatus(), L"Finish");
+    dialog->ResetState();
+    dialog->SetAutoClose(false);
+    dialog->Start();
+    dialog_test::Press(dialog->m_hWnd, UiProgressDialog::kActionButtonId);
+    dialog_test::Press(dialog->m_hWnd, kDialogCloseButtonId);
+    EXPECT_EQ(completions, 1);
+}
+
+TEST_F(Dialogs, UpdateResultsShowTheNoticeTheListTheDownloadAndTheLatestAlert) {
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    auto* sheet = static_cast<UiSheetDialog*>(m_bus.GetDialogById(2));
+    auto* list = static_cast<UiUpdateListDialog*>(m_bus.GetDialogById(3));
+    auto* download = static_cast<UiUpdateDownloadDialog*>(m_bus.GetDialogById(1));
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(download, nullptr);
+    const auto result = [](int64_t status, int64_t count) {
+        auto* versions = new UpdateVersionList{{L"2.7.0", L"", L"", {}}, {L"2.6.30", L"", L"", {}}};
+        for (int i = 1; i <= 10; ++i) (*versions)[0].notes.push_back(L"Improvement " + std::to_wstring(i));
+        CommandMessage message{};
+        message.status = status;
+        message.value2 = count;
+        message.extra = count > 0 ? versions : nullptr;
+        if (count == 0) delete versions;
+        Invoke(ZERITH_COMMAND_CHECK_FOR_UPDATE, message);
+    };
+    // An automatic check: the notice on the sheet, from the UI thread.
+    std::thread([&] { result(1, 2); }).join();
+    dialog_test::Pump(2000, [&] { return IsWindowVisible(sheet->m_hWnd) != FALSE; });
+    EXPECT_EQ(dialog_test::TextOf(sheet->LinkWindow()), L"<A HREF=\"notice\">A new version of (2.7.0) is available.</A>");
+    sheet->Show(SW_HIDE);
+
+    // The user asks: the list shows both versions, with a scroll bar for its twelve lines.
+    CommandMessage ask{};
+    Invoke(LUNDER_COMMAND_CHECK_FOR_UPDATE, ask);
+    result(1, 2);
+    dialog_test::Pump(2000, [&] { return IsWindowVisible(list->m_hWnd) != FALSE; });
+    ASSERT_TRUE(IsWindowVisible(list->m_hWnd));
+    const std::wstring notes = dialog_test::TextOf(list->NotesWindow());
+    EXPECT_EQ(notes.rfind(L"Version: 2.7.0\r\nImprovement 1\r\n", 0), 0u);
+    EXPECT_NE(notes.find(L"Improvement 10\r\nVersion: 2.6.30\r\n"), std::wstring::npos);
+    EXPECT_NE(GetWindowLongW(list->NotesWindow(), GWL_STYLE) & WS_VSCROLL, 0);
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(list->m_hWnd, UiUpdateListDialog::kUpdateButtonId)), L"Update Now");
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(list->m_hWnd, UiUpdateListDialog::kLaterButtonId)), L"Remind Me Later");
+    EXPECT_EQ(dialog_test::SizeOf(list->m_hWnd).cy, 360);
+    dialog_test::Screenshot(list->m_hWnd, L"update-list");
+
+    // "Update Now": the download dialog counts bytes beyond 4 GiB, then reports a failure.
+    dialog_test::Press(list->m_hWnd, UiUpdateListDialog::kUpdateButtonId);
+    EXPECT_FALSE(IsWindowVisible(list->m_hWnd));
+    ASSERT_TRUE(IsWindowVisible(download->m_hWnd));
+    download->SetTickInterval(30);
+    std::thread([] {
+        CommandMessage running{};
+        running.status = 2;
+        running.value3 = 5LL << 30;
+        running.value4 = 3LL << 30;
+        Invoke(ZERITH_COMMAND_DOWNLOAD_UPDATE, running);
+    }).join();
+    dialog_test::Pump(2000, [&] { return download->ShownDone() == (3LL << 30); });
+    EXPECT_EQ(download->ShownStatus(), L"Downloading updated files, please wait...");
+    dialog_test::Screenshot(download->m_hWnd, L"update-download");
+    CommandMessage failed{};
+    failed.status = 3;
+    Invoke(ZERITH_COMMAND_DOWNLOAD_UPDATE, failed);
+    dialog_test::Pump(2000, [&] { return download->ShownStatus() != L"Downloading updated files, please wait..."; });
+    EXPECT_EQ(download->ShownStatus(), L"Download failed! Please check if the network is available.");
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(download->m_hWnd, UiProgressDialog::kActionButtonId)), L"OK");
+    dialog_test::Screenshot(download->m_hWnd, L"update-download-failed");
+    dialog_test::Press(download->m_hWnd, UiProgressDialog::kActionButtonId);
+
+    // Nothing new, asked by the user: the alert names this version.
+    dialog_test::WhenDialogShows([](HWND alert) {
+        EXPECT_EQ(dialog_test::SizeOf(alert).cx, 440);
+        EXPECT_EQ(dialog_test::SizeOf(alert).cy, 100);
+        EXPECT_EQ(dialog_test::TextOf(alert), L"This version of (2.6.21) is the latest version.");
+        dialog_test::Screenshot(alert, L"update-latest");
+        dialog_test::Press(alert, 5051);
+    });
+    result(1, 0);
+    dialog_test::Pump(3000, [] { return !dialog_test::AnswerPending(); });
+}
+
+TEST_F(Dialogs, AboutShowsTheProductVersionAndOk) {
+    m_bus.SetNamedIcon("LOGO_ICON", LoadIconW(nullptr, IDI_APPLICATION));
+    dialog_test::WhenDialogShows([](HWND about) {
+        EXPECT_EQ(dialog_test::SizeOf(about).cx, 500);
+        EXPECT_EQ(dialog_test::SizeOf(about).cy, 360);
+        EXPECT_EQ(dialog_test::TextOf(about), L"Solvak Trevane\nVersion 2.6.21");
+        EXPECT_EQ(dialog_test::TextOf(GetDlgItem(about, 5051)), L"OK");
+        dialog_test::Screenshot(about, L"about");
+        dialog_test::Press(about, 5051);
+    });
+    CommandMessage message{};
+    Invoke(LUNDER_COMMAND_OPEN_ABOUT, message);
+    EXPECT_FALSE(dialog_test::AnswerPending());
 }
