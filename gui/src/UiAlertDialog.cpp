@@ -5,6 +5,7 @@
 #include <gdiplus.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 
 #include <vornel/VNLUtilityApp.h>
@@ -84,7 +85,7 @@ void UiAlertDialog::Layout() {
     RECT client = {};
     GetClientRect(m_hWnd, &client);
     const int clientWidth = client.right - client.left;
-    const int clientHeight = client.bottom - client.top;
+    int clientHeight = client.bottom - client.top;
 
     int textLeft = 20;
     if (m_icon != nullptr) {
@@ -106,7 +107,21 @@ void UiAlertDialog::Layout() {
         wtl::SelectGuard font(dc, m_messageFont.get());
         DrawTextW(dc, m_message.c_str(), -1, &measure, DT_NOPREFIX | DT_CALCRECT | DT_WORDBREAK);
     }
-    m_messageRect = RECT{textLeft, textTop, clientWidth - 20, textTop + (measure.bottom - measure.top)};
+    // A link control draws its links a little taller than the plain text measures.
+    const int linkSlack = m_link != nullptr ? 6 : 0;
+    m_messageRect = RECT{textLeft, textTop, clientWidth - 20, textTop + (measure.bottom - measure.top) + linkSlack};
+    // A message longer than the caller's size allows grows the dialog downwards rather than running under the
+    // buttons or off the bottom.
+    const int buttonHeight = std::max(m_firstButton.PreferredHeight(), m_secondButtonControl.PreferredHeight());
+    const int needed = m_messageRect.bottom + 4 + buttonHeight + 10;
+    if (needed > clientHeight) {
+        RECT window = {};
+        GetWindowRect(m_hWnd, &window);
+        m_height += needed - clientHeight;
+        SetWindowPos(m_hWnd, nullptr, 0, 0, window.right - window.left, window.bottom - window.top + needed - clientHeight,
+                     SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+        clientHeight = needed;
+    }
     if (m_link != nullptr) {
         SetWindowPos(m_link, nullptr, m_messageRect.left, m_messageRect.top, m_messageRect.right - m_messageRect.left,
                      m_messageRect.bottom - m_messageRect.top, SWP_NOZORDER);

@@ -66,8 +66,13 @@ void UiProgressDialog::Layout() {
 }
 
 void UiProgressDialog::ResetState() {
-    UiDialog::ResetState();
     m_state.Reset();
+    ResetView();
+}
+
+void UiProgressDialog::ResetView() {
+    UiDialog::ResetState();
+    m_state.finished = false;
     m_shownTotal = m_shownDone = 0;
     m_shownStatus.clear();
     m_summaryShown = false;
@@ -145,6 +150,14 @@ void UiProgressDialog::FinishWithText(const std::wstring& text) {
         SetActionCaption(L"OK");
         ShowWindow(m_actionButton.m_hWnd, SW_SHOW);
     }
+    Layout();
+    if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, FALSE);
+}
+
+void UiProgressDialog::StopRun() {
+    if (m_hWnd != nullptr) KillTimer(m_hWnd, kTickTimer);
+    m_state.finished = true;
+    if (m_actionButton.m_hWnd != nullptr) ShowWindow(m_actionButton.m_hWnd, SW_SHOW);
     Layout();
     if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, FALSE);
 }

@@ -38,12 +38,16 @@ public:
     trv::ProgressState& State() { return m_state; }
     // A new run: counters, texts and flags cleared, "Cancel" on the action button.
     void ResetState() override;
+    // The same for the dialog only, leaving the progress state to the reports.
+    void ResetView();
     void MarkDone() override { m_state.finished = true; }
     // Shows the dialog and starts painting the state every `tick` (500 ms unless a test sets it).
     virtual void Start();
     virtual void Layout();
     // Ends the run at once with `text` as the status line (kept when empty) and "OK".
     void FinishWithText(const std::wstring& text);
+    // Ends the run where it is: the timer stops and the action button stays with its caption.
+    void StopRun();
     void DrawContent(HDC dc, int left, int top, int right, int bottom) override;
 
     void SetShowFolder(bool show) { m_showFolder = show; }

@@ -2,6 +2,7 @@
 #include "dialog_commands.h"
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include <glog/logging.h>
@@ -13,6 +14,7 @@
 #include "product_identity.h"
 #include "progress_state.h"
 #include "update_flow.h"
+#include "vnl_utf8.h"
 
 namespace trv {
 namespace {
@@ -23,6 +25,34 @@ constexpr int64_t kDownloadFailed = 3;
 constexpr int kReportWindowId = 7;
 
 const wchar_t kInstallerFailedText[] = L"Installation failed! The downloaded installer could not be started.";
+
+using DriverStage = HostUi::DriverStage;
+
+bool Is(const CommandMessage& message, const char* name) { return std::strcmp(message.name, name) == 0; }
+
+std::string DeviceLibraryAddress() {
+    HostUi& ui = CurrentHostUi();
+    return ui.UrlDefault(ui.IsWow64() ? "url:itunes:64" : "url:itunes:32");
+}
+
+// Asks the relay module, from the UI thread, to download and install the driver.
+void StartDriverDownload() {
+    CurrentHostUi().RunOnUiThread([address = CurrentHostUi().UrlDefault("url:ios-driver")] {
+        CommandMessage message{};
+        message.text = address.c_str();
+        SendToOwner(ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER, &message);
+    });
+}
+
+void OnUi(std::function<void()> task) {
+    if (!CurrentHostUi().RunOnUiThread(std::move(task))) {
+        LOG(WARNING) << "driver report not posted to the UI thread";
+    }
+}
+
+void ShowStage(DriverStage stage, std::wstring text = std::wstring(), std::function<void()> onCancel = nullptr) {
+    OnUi([stage, text, onCancel] { CurrentHostUi().ShowDriverStage(stage, text, onCancel); });
+}
 
 void PostToView(const char* name, const CommandMessage& message) {
     if (!CurrentHostUi().PostCopyToView(name, message)) {
@@ -113,6 +143,75 @@ extern "C" void TRV_CALL OnProgressReport(CommandMessage* message) {
 }
 
 extern "C" void TRV_CALL OnOpenAbout(CommandMessage*) { CurrentHostUi().ShowAbout(); }
+
+extern "C" void TRV_CALL OnDeviceLibraryLoadFailed(CommandMessage*) { StartDriverDownload(); }
+
+extern "C" void TRV_CALL OnDriverReport(CommandMessage* message) {
+    if (message == nullptr || message->name == nullptr) {
+        return;
+    }
+    HostUi& ui = CurrentHostUi();
+    ProgressState* progress = ui.DriverProgress();
+    const auto count = [&] {
+        if (progress != nullptr) {
+            progress->done = message->value4;
+            progress->total = message->value3;
+        }
+    };
+    const auto stop = [&] {
+        if (progress != nullptr) progress->total = 0;
+        ShowStage(DriverStage::Stopped);
+    };
+    if (Is(*message, ZERITH_COMMAND_PRE_DOWNLOAD_DRIVER)) {
+        // The new run's counters are set here, before the reports that follow it move them.
+        const std::wstring text = L"Downloading the Apple Mobile Device USB driver...";
+        if (progress != nullptr) {
+            progress->Reset();
+            progress->total = 100;
+            progress->SetStatusText(text);
+        }
+        const int64_t status = message->status;
+        ShowStage(DriverStage::Downloading, text, [status] {
+            CommandMessage cancel{};
+            cancel.status = status;
+            SendToOwner(ZERITH_COMMAND_DO_CANCEL, &cancel);
+        });
+    } else if (Is(*message, ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER) ||
+               Is(*message, ZERITH_COMMAND_RECV_INSTALL_DRIVER)) {
+        message->status == 0 ? count() : stop();
+    } else if (Is(*message, ZERITH_COMMAND_PRE_INSTALL_DRIVER)) {
+        ShowStage(DriverStage::Installing);
+    } else if (Is(*message, ZERITH_COMMAND_RECV_START_ITUNES_DLL)) {
+        if (progress != nullptr) progress->total = 0;
+        ShowStage(DriverStage::Finished, message->wideText != nullptr ? message->wideText : L"");
+    } else if (Is(*message, ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED)) {
+        if (message->status == 1) {
+            OnUi([] { CurrentHostUi().ShowInstallAlert(L"Driver installation failed!", 1); });
+        } else if (message->status == 2) {
+            const std::wstring address = vnl::WideFromUtf8(DeviceLibraryAddress().c_str());
+            OnUi([address] { CurrentHostUi().ShowInstallAlert(StoreEditionNotice(address), 2); });
+        }
+    }
+}
+
+extern "C" void TRV_CALL OnDetectSupport(CommandMessage* message) {
+    const std::wstring help = message != nullptr && message->wideText != nullptr ? message->wideText : L"";
+    const std::wstring body =
+        L"Way 1. Update the <A HREF=\"http://auto\">Apple Mobile Device driver</A>.\n\nWay 2. Download and install "
+        L"<A HREF=\"http://manual\">iTunes</A> from Apple.\n\nWay 3. Click <A HREF=\"" +
+        help + L"\">here</A> for more solutions.";
+    OnUi([body] {
+        CurrentHostUi().ShowNotRecognizedNotice(body, [](const std::wstring& link) {
+            if (link == L"http://auto") {
+                StartDriverDownload();
+            } else if (link == L"http://manual") {
+                CurrentHostUi().OpenUrl(DeviceLibraryAddress());
+            } else {
+                CurrentHostUi().OpenUrl(vnl::Utf8FromWide(link));
+            }
+        });
+    });
+}
 
 extern "C" void TRV_CALL OnOpenFeedback(CommandMessage*) {
     HostUi& ui = CurrentHostUi();

@@ -23,6 +23,12 @@ extern "C" void TRV_CALL OnExitServer(CommandMessage* message);
 // window the report names.
 extern "C" void TRV_CALL OnProgressReport(CommandMessage* message);
 extern "C" void TRV_CALL OnOpenAbout(CommandMessage* message);
+// The driver installation's reports (RECV_/PRE_ DOWNLOAD and INSTALL_DRIVER, RECV_STORE_ITUNES_IS_INSTALLED,
+// RECV_START_ITUNES_DLL), the failed load of the device library, and the not-recognized notice
+// (YESTAL_COMMAND_DEVICE_DETECT_SUPPORT, the help page address in `wideText`).
+extern "C" void TRV_CALL OnDriverReport(CommandMessage* message);
+extern "C" void TRV_CALL OnDeviceLibraryLoadFailed(CommandMessage* message);
+extern "C" void TRV_CALL OnDetectSupport(CommandMessage* message);
 extern "C" void TRV_CALL OnOpenFeedback(CommandMessage* message);
 
 }  // namespace trv

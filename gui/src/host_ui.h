@@ -70,6 +70,33 @@ public:
     // The preferences file's path (Option.json), empty when unknown.
     virtual std::wstring PreferencesPath() { return std::wstring(); }
 
+    // The driver installation on the progress dialog (4). UI thread, except DriverProgress.
+    enum class DriverStage {
+        Downloading,  // a new run (its counters and status set by the report): the download image, no
+                      // "Show in folder"; `onCancel` runs when the user cancels it before it ends
+        Installing,   // the installation image
+        Stopped,      // the relay module gave up: the run ends with its button
+        Finished,     // the run ends with `text`
+    };
+    virtual void ShowDriverStage(DriverStage stage, const std::wstring& text, std::function<void()> onCancel) {
+        (void)stage;
+        (void)text;
+        (void)onCancel;
+    }
+    virtual ProgressState* DriverProgress() { return nullptr; }
+    // The installation notices: "OK" and "Cancel", 300 x 100 (kind 1) or 500 x 160 (kind 2).
+    virtual void ShowInstallAlert(const std::wstring& text, int kind) {
+        (void)text;
+        (void)kind;
+    }
+    // The notice for a device that is not recognized, with its three ways out; `links` answers its links.
+    virtual void ShowNotRecognizedNotice(const std::wstring& body, std::function<void(const std::wstring&)> links) {
+        (void)body;
+        (void)links;
+    }
+    // True when this 32-bit program runs on 64-bit Windows.
+    virtual bool IsWow64() { return false; }
+
     // The about box, modal over the main view. UI thread.
     virtual void ShowAbout() {}
     // Opens `address` (UTF-8) in the browser.

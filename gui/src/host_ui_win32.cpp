@@ -164,6 +164,66 @@ public:
         about.Run();
     }
 
+    ProgressState* DriverProgress() override {
+        auto* dialog = DriverDialog();
+        return dialog != nullptr ? &dialog->State() : nullptr;
+    }
+
+    void ShowDriverStage(DriverStage stage, const std::wstring& text, std::function<void()> onCancel) override {
+        UiProgressDialog* dialog = DriverDialog();
+        if (dialog == nullptr) return;
+        switch (stage) {
+            case DriverStage::Downloading:
+                // The counters and the status were set by the report itself, in the order of the reports.
+                (void)text;
+                dialog->SetIcon(Image("connect\\downloading-driver.png"));
+                dialog->ResetView();
+                dialog->SetShowFolder(false);
+                dialog->SetCompletion(std::move(onCancel));
+                dialog->Start();
+                break;
+            case DriverStage::Installing:
+                dialog->SetIcon(Image("connect\\installing-driver.png"));
+                dialog->Layout();
+                InvalidateRect(dialog->m_hWnd, nullptr, FALSE);
+                break;
+            case DriverStage::Stopped:
+                dialog->StopRun();
+                break;
+            case DriverStage::Finished:
+                dialog->FinishWithText(text);
+                break;
+        }
+    }
+
+    void ShowInstallAlert(const std::wstring& text, int kind) override {
+        UiAlertDialog alert(Image("common\\close-normal.png"), Image("common\\close-pressed.png"),
+                            Image("common\\alert.png"), true, true, L"Cancel", L"OK");
+        alert.SetContent(text, nullptr, MainView(), kind == 1 ? 300 : 500, kind == 1 ? 100 : 160);
+        alert.Run();
+    }
+
+    void ShowNotRecognizedNotice(const std::wstring& body, std::function<void(const std::wstring&)> links) override {
+        UiAlertDialog notice(Image("common\\close-normal.png"), Image("common\\close-pressed.png"),
+                             Image("common\\alert.png"), false, true, L"", L"OK");
+        notice.SetCaption(L"Notice");
+        notice.SetHeading(L"Connected device is not recognized? Fix it as follows:");
+        notice.SetContent(body, nullptr, MainView(), 560, 250);
+        notice.SetLinkCallback([links](const std::wstring& address) {
+            links(address);
+            return address == L"http://auto" ? 1 : 0;  // the driver download takes over: the notice closes
+        });
+        notice.Run();
+    }
+
+    bool IsWow64() override {
+        using IsWow64Process = BOOL(WINAPI*)(HANDLE, PBOOL);
+        static const auto query = reinterpret_cast<IsWow64Process>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
+        BOOL wow64 = FALSE;
+        return query != nullptr && query(GetCurrentProcess(), &wow64) && wow64;
+    }
+
     void OpenUrl(const std::string& address) override { VNLUtilityApp::OpenUrl(address.c_str()); }
 
     void ShowAlert(const std::wstring& text, bool withCancel, int width, int height) override {
@@ -239,6 +299,9 @@ public:
 
 private:
     static HWND MainView() { return CommandBus::Instance().GetWindowById(kMainViewId); }
+    static UiProgressDialog* DriverDialog() {
+        return static_cast<UiProgressDialog*>(CommandBus::Instance().GetDialogById(kProgressDialogId));
+    }
     static UiUpdateDownloadDialog* DownloadDialog() {
         return static_cast<UiUpdateDownloadDialog*>(CommandBus::Instance().GetDialogById(kDownloadDialogId));
     }

@@ -234,3 +234,79 @@ TEST_F(DialogCommands, DownloadReportsCountBytesBeyondFourGiBAndPostResults) {
     Invoke(ZERITH_COMMAND_CHECK_FOR_UPDATE, check);
     EXPECT_EQ(m_ui.posted.back(), "ZERITH_COMMAND_CHECK_FOR_UPDATE status=1");
 }
+
+namespace {
+
+class DriverUi : public FakeUi {
+public:
+    void ShowDriverStage(DriverStage stage, const std::wstring& text, std::function<void()> onCancel) override {
+        stages.push_back(std::to_string(static_cast<int>(stage)) + ":" + std::string(text.begin(), text.end()));
+        if (onCancel) cancel = onCancel;
+    }
+    trv::ProgressState* DriverProgress() override { return &driver; }
+    void ShowInstallAlert(const std::wstring& text, int kind) override { alerts.push_back({text, kind}); }
+    std::string UrlDefault(const char* key) override { return std::string("https://dl.test/") + key; }
+    bool IsWow64() override { return wow64; }
+
+    trv::ProgressState driver;
+    std::vector<std::string> stages;
+    std::function<void()> cancel;
+    std::vector<std::pair<std::wstring, int>> alerts;
+    bool wow64 = false;
+};
+
+}  // namespace
+
+TEST_F(DialogCommands, DriverReportsDriveTheProgressDialogAndCancelWithTheirStatus) {
+    DriverUi ui;
+    trv::ScopedHostUi scope(ui);
+    Own({ZERITH_COMMAND_DO_CANCEL, ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER});
+    const auto report = [](const char* name, int64_t status, int64_t done = 0, int64_t total = 0) {
+        CommandMessage message{};
+        message.status = status;
+        message.value4 = done;
+        message.value3 = total;
+        Invoke(name, message);
+    };
+    report(ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL, 0);
+    ui.driver.done = 77;  // an earlier run
+    report(ZERITH_COMMAND_PRE_DOWNLOAD_DRIVER, 9);
+    EXPECT_EQ(ui.driver.done, 0);
+    EXPECT_EQ(ui.driver.total, 100);
+    EXPECT_EQ(ui.driver.StatusText(), L"Downloading the Apple Mobile Device USB driver...");
+    report(ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, 0, 40, 100);
+    EXPECT_TRUE(g_received.empty());  // nothing leaves before the UI thread runs
+    EXPECT_EQ(ui.driver.done, 40);    // the counters move at once
+    EXPECT_EQ(ui.driver.total, 100);
+    report(ZERITH_COMMAND_PRE_INSTALL_DRIVER, 0);
+    report(ZERITH_COMMAND_RECV_INSTALL_DRIVER, 4);
+    EXPECT_EQ(ui.driver.total, 0);
+    ui.RunTasks();
+    ASSERT_EQ(g_received.size(), 1u);
+    EXPECT_EQ(g_received[0].name, ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER);
+    EXPECT_EQ(ui.stages, (std::vector<std::string>{"0:Downloading the Apple Mobile Device USB driver...", "1:", "2:"}));
+    ASSERT_TRUE(ui.cancel);
+    ui.cancel();
+    ASSERT_EQ(g_received.size(), 2u);
+    EXPECT_EQ(g_received[1].name, ZERITH_COMMAND_DO_CANCEL);
+    EXPECT_EQ(g_received[1].status, 9);  // the status of the download's first report
+}
+
+TEST_F(DialogCommands, StoreEditionNoticesNameTheDownloadForThisWindows) {
+    DriverUi ui;
+    trv::ScopedHostUi scope(ui);
+    for (const bool wow64 : {false, true}) {
+        ui.wow64 = wow64;
+        for (const int64_t status : {1, 2, 3}) {
+            CommandMessage message{};
+            message.status = status;
+            Invoke(ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED, message);
+        }
+        ui.RunTasks();
+    }
+    ASSERT_EQ(ui.alerts.size(), 4u);
+    EXPECT_EQ(ui.alerts[0], (std::pair<std::wstring, int>{L"Driver installation failed!", 1}));
+    EXPECT_EQ(ui.alerts[1].second, 2);
+    EXPECT_NE(ui.alerts[1].first.find(L"<A HREF=\"https://dl.test/url:itunes:32\">"), std::wstring::npos);
+    EXPECT_NE(ui.alerts[3].first.find(L"<A HREF=\"https://dl.test/url:itunes:64\">"), std::wstring::npos);
+}

@@ -312,3 +312,54 @@ TEST_F(Dialogs, AboutShowsTheProductVersionAndOk) {
     Invoke(LUNDER_COMMAND_OPEN_ABOUT, message);
     EXPECT_FALSE(dialog_test::AnswerPending());
 }
+
+TEST_F(Dialogs, DriverDownloadShowsItsProgressAndTheNoticesAnswerTheUser) {
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    auto* driver = static_cast<UiProgressDialog*>(m_bus.GetDialogById(4));
+    ASSERT_NE(driver, nullptr);
+    driver->SetTickInterval(30);
+    std::thread([] {
+        for (const char* name : {ZERITH_COMMAND_PRE_DOWNLOAD_DRIVER, ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER}) {
+            CommandMessage message{};
+            message.value4 = 40;
+            message.value3 = 100;
+            Invoke(name, message);
+        }
+    }).join();
+    dialog_test::Pump(2000, [&] { return driver->ShownDone() == 40; });
+    EXPECT_EQ(driver->ShownDone(), 40);  // the run's reset did not undo the report that followed it
+    EXPECT_TRUE(IsWindowVisible(driver->m_hWnd));
+    EXPECT_EQ(driver->ShownStatus(), L"Downloading the Apple Mobile Device USB driver...");
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(driver->m_hWnd, UiProgressDialog::kFolderButtonId)));
+    dialog_test::Screenshot(driver->m_hWnd, L"driver-download");
+    dialog_test::Press(driver->m_hWnd, UiProgressDialog::kActionButtonId);
+
+    dialog_test::WhenDialogShows([](HWND notice) {
+        const std::wstring text = dialog_test::TextOf(notice);
+        EXPECT_EQ(text.rfind(L"Connected device is not recognized? Fix it as follows:\nWay 1. Update the Apple", 0), 0u);
+        EXPECT_NE(text.find(L"Way 3. Click here for more solutions."), std::wstring::npos);
+        dialog_test::Screenshot(notice, L"driver-not-recognized");
+        dialog_test::Press(notice, 5051);
+    });
+    CommandMessage detect{};
+    detect.wideText = const_cast<wchar_t*>(L"https://help.test/device");
+    Invoke(YESTAL_COMMAND_DEVICE_DETECT_SUPPORT, detect);
+    dialog_test::Pump(3000, [] { return !dialog_test::AnswerPending(); });
+
+    dialog_test::WhenDialogShows([](HWND alert) {
+        // 500 x 160 asked; the long notice grows the dialog so that it stays above the buttons.
+        EXPECT_EQ(dialog_test::SizeOf(alert).cx, 500);
+        EXPECT_GE(dialog_test::SizeOf(alert).cy, 160);
+        const RECT button = dialog_test::ClientRectIn(GetDlgItem(alert, 5051), alert);
+        const RECT link = dialog_test::ClientRectIn(GetDlgItem(alert, UiAlertDialog::kAlertLinkId), alert);
+        EXPECT_LE(link.bottom, button.top);
+        EXPECT_NE(dialog_test::TextOf(alert).find(L"reinstall the iTunes from Apple after the uninstallation.)"),
+                  std::wstring::npos);
+        dialog_test::Screenshot(alert, L"driver-store-edition");
+        dialog_test::Press(alert, 5052);
+    });
+    CommandMessage store{};
+    store.status = 2;
+    Invoke(ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED, store);
+    dialog_test::Pump(3000, [] { return !dialog_test::AnswerPending(); });
+}
