@@ -44,6 +44,10 @@ struct SubjectContent {
 };
 
 bool AskLine(const LineQuestion& question, std::wstring& typed);
+// AskLine for answers that must not be blank, such as a password: true only when the user confirmed a text
+// that is not all white space, which is then handed back exactly as typed (a password's blanks are part of
+// it).
+bool AskNonBlankLine(const LineQuestion& question, std::wstring& typed);
 bool AskSubjectContent(const SubjectContentQuestion& question, SubjectContent& typed);
 
 // `text` without leading and trailing white space (iswspace on each wide character).

@@ -36,6 +36,15 @@ bool PostSheetNotice(const std::wstring& text) {
 
 bool AskLine(const LineQuestion& question, std::wstring& typed) { return CurrentHostUi().AskLine(question, typed); }
 
+bool AskNonBlankLine(const LineQuestion& question, std::wstring& typed) {
+    std::wstring answer;
+    if (!AskLine(question, answer) || TrimWhiteSpace(answer).empty()) {
+        return false;
+    }
+    typed = answer;
+    return true;
+}
+
 bool AskSubjectContent(const SubjectContentQuestion& question, SubjectContent& typed) {
     return CurrentHostUi().AskSubjectContent(question, typed);
 }

@@ -154,6 +154,18 @@ TEST_F(DialogCommands, RenameAsksForANameAndHandsTheTrimmedNameOnToTheRelay) {
     std::free(edit.wideText);
 }
 
+TEST_F(DialogCommands, NonBlankAnswersComeBackAsTypedAndBlankOnesNotAtAll) {
+    trv::LineQuestion password;
+    password.label = L"Password:";
+    m_ui.lineAnswers = {L" secret ", L"   "};
+    std::wstring typed = L"before";
+    EXPECT_TRUE(trv::AskNonBlankLine(password, typed));
+    EXPECT_EQ(typed, L" secret ");  // the blanks are part of the password
+    EXPECT_FALSE(trv::AskNonBlankLine(password, typed));
+    EXPECT_FALSE(trv::AskNonBlankLine(password, typed));  // cancelled
+    EXPECT_EQ(typed, L" secret ");
+}
+
 TEST_F(DialogCommands, RenameCancelledOrBlankLeavesTheMessageAlone) {
     for (const bool cancel : {true, false}) {
         m_ui.lineAnswers.clear();
