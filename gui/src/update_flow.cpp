@@ -2,7 +2,6 @@
 #include "update_flow.h"
 
 #include <algorithm>
-#include <regex>
 
 #include "host_ui.h"
 #include "product_identity.h"
@@ -53,9 +52,26 @@ std::wstring StoreEditionNotice(const std::wstring& downloadAddress) {
 }
 
 std::wstring VersionFromFolderName(const std::wstring& name) {
-    static const std::wregex kVersion(L"[0-9]+[.]{1}[0-9]+[.]{1}[0-9]+");
-    std::wsmatch match;
-    return std::regex_search(name, match, kVersion) ? match.str() : name;
+    // The leftmost digits "." digits "." digits, each run as long as it goes.
+    const auto digitsEnd = [&name](size_t at) {
+        while (at < name.size() && name[at] >= L'0' && name[at] <= L'9') ++at;
+        return at;
+    };
+    for (size_t start = 0; start < name.size(); ++start) {
+        size_t end = start;
+        int runs = 0;
+        for (; runs < 3; ++runs) {
+            const size_t next = digitsEnd(end);
+            if (next == end) break;
+            end = next;
+            if (runs < 2) {
+                if (end >= name.size() || name[end] != L'.') break;
+                ++end;
+            }
+        }
+        if (runs == 3) return name.substr(start, end - start);
+    }
+    return name;
 }
 
 std::wstring NewestVersionFolder(const std::vector<std::wstring>& entries,

@@ -49,6 +49,9 @@ TEST(UpdateTexts, StoreNoticeKeepsAnAddressOfAnyLength) {
 TEST(AddinFolders, NewestExactVersionWithItsProgramWins) {
     EXPECT_EQ(trv::VersionFromFolderName(L"beta-2.7.0"), L"2.7.0");
     EXPECT_EQ(trv::VersionFromFolderName(L"latest"), L"latest");
+    EXPECT_EQ(trv::VersionFromFolderName(L"v1.2.3.4"), L"1.2.3");
+    EXPECT_EQ(trv::VersionFromFolderName(L"1.2.x 10.20.30"), L"10.20.30");
+    EXPECT_EQ(trv::VersionFromFolderName(L"2.6."), L"2.6.");
     const auto all = [](const std::wstring&) { return true; };
     EXPECT_EQ(trv::NewestVersionFolder({L"2.6.21", L"2.10.1", L"beta-2.7.0", L"2.9.9"}, all), L"2.10.1");
     // The newest folder without its program is passed over.
