@@ -19,6 +19,8 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/contacts_relay_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/control_rules_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/crash_description_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/dialog_commands_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/dialog_layout_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_routing_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_rules_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/page_replies_test.cpp
@@ -32,6 +34,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_devices_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_paths_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_wire_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/update_flow_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/vornel_core_test.cpp)
 target_include_directories(trevane_desktop_tests PRIVATE ${TRV_SOURCE_ROOT}/tests/desktop)
 target_compile_options(trevane_desktop_tests PRIVATE ${HLX_WARNINGS})

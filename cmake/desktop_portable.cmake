@@ -44,6 +44,8 @@ function(trv_add_desktop_portable_libraries)
     ${root}/gui/src/command_bus.cpp
     ${root}/gui/src/contacts_feature.cpp
     ${root}/gui/src/crash_description.cpp
+    ${root}/gui/src/dialog_commands.cpp
+    ${root}/gui/src/dialog_layout.cpp
     ${root}/gui/src/device_handlers.cpp
     ${root}/gui/src/feature_relay.cpp
     ${root}/gui/src/feature_table.cpp
@@ -51,11 +53,14 @@ function(trv_add_desktop_portable_libraries)
     ${root}/gui/src/host_commands.cpp
     ${root}/gui/src/host_paths.cpp
     ${root}/gui/src/host_platform.cpp
+    ${root}/gui/src/host_ui.cpp
     ${root}/gui/src/link_runs.cpp
     ${root}/gui/src/notes_feature.cpp
     ${root}/gui/src/plugin_loader.cpp
     ${root}/gui/src/product_identity.cpp
+    ${root}/gui/src/progress_state.cpp
     ${root}/gui/src/section_routing.cpp
+    ${root}/gui/src/update_flow.cpp
     ${root}/gui/src/window_layout.cpp)
   target_include_directories(trevane_host_core PUBLIC ${root}/gui/src)
   target_link_libraries(trevane_host_core PUBLIC trv_sdk trv_controls_core vnl_core ${ARG_LOG} PRIVATE ${ARG_JSON})

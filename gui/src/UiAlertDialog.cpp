@@ -5,11 +5,13 @@
 #include <gdiplus.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 
 #include <vornel/VNLUtilityApp.h>
 #include <vornel/VNLTakeText.h>
 
+#include "dialog_layout.h"
 #include "link_runs.h"
 
 UiAlertDialog::UiAlertDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover, Gdiplus::Bitmap* icon,
@@ -44,27 +46,14 @@ void UiAlertDialog::Show(int command) {
     if (m_hWnd != nullptr) ShowWindow(m_hWnd, command);
 }
 
-void UiAlertDialog::CreateButton(VNLSwitchButton& button, int id, const std::wstring& caption, COLORREF normal,
-                                 COLORREF hover) {
-    // The window text is the caption too, so that the button can be found and read by accessibility tools.
-    HWND window = CreateWindowExW(0, L"BUTTON", caption.c_str(), WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 0, 0,
-                                  m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                  GetModuleHandleW(nullptr), nullptr);
-    if (window == nullptr || !button.SubclassWindow(window)) return;
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.get()), FALSE);
-    const COLORREF white = RGB(0xFF, 0xFF, 0xFF);
-    button.SetColours(normal, white, hover, white);
-    button.SetSwitchMode(false);
-    button.SetMargins(m_buttonMarginX, m_buttonMarginY);
-    button.SetText(caption);
-}
-
 LRESULT UiAlertDialog::OnInitDialog(HWND focus, LPARAM init) {
     UiDialog::OnInitDialog(focus, init);
     const COLORREF normal = ThemeColour("color:1", kDialogGrey);
     const COLORREF hover = ThemeColour("color:12", RGB(0xC3, 0xC3, 0xC3));
-    CreateButton(m_firstButton, kDialogFirstButtonId, m_firstCaption, normal, hover);
-    CreateButton(m_secondButtonControl, kDialogSecondButtonId, m_secondCaption, normal, hover);
+    CreateTextButton(m_firstButton, kDialogFirstButtonId, m_firstCaption, m_buttonFont.get(), normal, hover,
+                     m_buttonMarginX, m_buttonMarginY);
+    CreateTextButton(m_secondButtonControl, kDialogSecondButtonId, m_secondCaption, m_buttonFont.get(), normal, hover,
+                     m_buttonMarginX, m_buttonMarginY);
     if (!m_secondButton && m_secondButtonControl.m_hWnd != nullptr) {
         ShowWindow(m_secondButtonControl.m_hWnd, SW_HIDE);
     }
@@ -96,7 +85,7 @@ void UiAlertDialog::Layout() {
     RECT client = {};
     GetClientRect(m_hWnd, &client);
     const int clientWidth = client.right - client.left;
-    const int clientHeight = client.bottom - client.top;
+    int clientHeight = client.bottom - client.top;
 
     int textLeft = 20;
     if (m_icon != nullptr) {
@@ -118,25 +107,39 @@ void UiAlertDialog::Layout() {
         wtl::SelectGuard font(dc, m_messageFont.get());
         DrawTextW(dc, m_message.c_str(), -1, &measure, DT_NOPREFIX | DT_CALCRECT | DT_WORDBREAK);
     }
-    m_messageRect = RECT{textLeft, textTop, clientWidth - 20, textTop + (measure.bottom - measure.top)};
+    // A link control draws its links a little taller than the plain text measures.
+    const int linkSlack = m_link != nullptr ? 6 : 0;
+    m_messageRect = RECT{textLeft, textTop, clientWidth - 20, textTop + (measure.bottom - measure.top) + linkSlack};
+    // A message longer than the caller's size allows grows the dialog downwards rather than running under the
+    // buttons or off the bottom.
+    const int buttonHeight = std::max(m_firstButton.PreferredHeight(), m_secondButtonControl.PreferredHeight());
+    const int needed = m_messageRect.bottom + 4 + buttonHeight + 10;
+    if (needed > clientHeight) {
+        RECT window = {};
+        GetWindowRect(m_hWnd, &window);
+        m_height += needed - clientHeight;
+        SetWindowPos(m_hWnd, nullptr, 0, 0, window.right - window.left, window.bottom - window.top + needed - clientHeight,
+                     SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+        clientHeight = needed;
+    }
     if (m_link != nullptr) {
         SetWindowPos(m_link, nullptr, m_messageRect.left, m_messageRect.top, m_messageRect.right - m_messageRect.left,
                      m_messageRect.bottom - m_messageRect.top, SWP_NOZORDER);
     }
 
     // Buttons in the bottom-right corner, 10 pixels from the edges; the first left of the second.
-    int right = clientWidth - 10;
-    if (m_secondButton && m_secondButtonControl.m_hWnd != nullptr) {
-        const int w = m_secondButtonControl.PreferredWidth();
-        const int h = m_secondButtonControl.PreferredHeight();
-        SetWindowPos(m_secondButtonControl.m_hWnd, nullptr, right - w, clientHeight - 10 - h, w, h, SWP_NOZORDER);
-        right -= w + 10;
-    }
-    if (m_firstButton.m_hWnd != nullptr) {
-        const int w = m_firstButton.PreferredWidth();
-        const int h = m_firstButton.PreferredHeight();
-        SetWindowPos(m_firstButton.m_hWnd, nullptr, right - w, clientHeight - 10 - h, w, h, SWP_NOZORDER);
-    }
+    const bool secondShown = m_secondButton && m_secondButtonControl.m_hWnd != nullptr;
+    const trv::CornerButtons corner = trv::PlaceCornerButtons(
+        clientWidth, clientHeight, {m_firstButton.PreferredWidth(), m_firstButton.PreferredHeight()},
+        {m_secondButtonControl.PreferredWidth(), m_secondButtonControl.PreferredHeight()}, secondShown);
+    const auto place = [](HWND button, const RECT& rect) {
+        if (button != nullptr) {
+            SetWindowPos(button, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                         SWP_NOZORDER);
+        }
+    };
+    if (secondShown) place(m_secondButtonControl.m_hWnd, corner.second);
+    place(m_firstButton.m_hWnd, corner.first);
 }
 
 void UiAlertDialog::DrawContent(HDC dc, int, int, int, int) {

@@ -52,13 +52,20 @@ public:
     // Where the layout put things, for the owner and for tests.
     RECT MessageRect() const { return m_messageRect; }
 
-private:
+protected:
     LRESULT OnInitDialog(HWND focus, LPARAM init);
     void OnEndButton(UINT, int id, HWND);
+    // Ends a modal run as accepted (5051).
+    void Accept() {
+        m_result = true;
+        EndDialog(kDialogFirstButtonId);
+    }
+    HFONT MessageFont() const { return m_messageFont.get(); }
+
+private:
     LRESULT OnLinkClick(NMHDR* header);
     LRESULT OnAlertControlColour(WPARAM wParam, LPARAM lParam);
     void Layout();
-    void CreateButton(VNLSwitchButton& button, int id, const std::wstring& caption, COLORREF normal, COLORREF hover);
 
     bool m_result = false;
     bool m_secondButton;

@@ -125,3 +125,24 @@ void UiDialog::Paint() {
 }
 
 void UiDialog::DrawContent(HDC, int, int, int, int) {}
+
+void UiDialog::CreateTextButton(VNLSwitchButton& button, int id, const std::wstring& caption, HFONT font,
+                                COLORREF normal, COLORREF hover, int marginX, int marginY, bool visible) {
+    HWND window = CreateWindowExW(0, L"BUTTON", caption.c_str(), WS_CHILD | (visible ? WS_VISIBLE : 0) | BS_OWNERDRAW,
+                                  0, 0, 0, 0, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                  GetModuleHandleW(nullptr), nullptr);
+    if (window == nullptr || !button.SubclassWindow(window)) return;
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    const COLORREF white = RGB(0xFF, 0xFF, 0xFF);
+    button.SetColours(normal, white, hover, white);
+    button.SetSwitchMode(false);
+    button.SetMargins(marginX, marginY);
+    button.SetText(caption);
+}
+
+void UiDialog::DrawFrame(HDC dc, const RECT& client, COLORREF colour) {
+    wtl::UniquePen frame(CreatePen(PS_SOLID, 1, colour));
+    wtl::SelectGuard pen(dc, frame.get());
+    wtl::SelectGuard brush(dc, GetStockObject(NULL_BRUSH));
+    Rectangle(dc, client.left, client.top, client.right, client.bottom);
+}

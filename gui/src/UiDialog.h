@@ -17,6 +17,7 @@
 
 #include "CThemedShadowWnd.h"
 #include "VNLImgButton.h"
+#include "VNLSwitchButton.h"
 #include "VNLObserver.h"
 #include "VNLSubject.h"
 #include "theme_colour.h"
@@ -80,6 +81,12 @@ protected:
         m_height = height;
     }
     HFONT Font() const { return m_font.get(); }
+    // An owner-drawn text button `id` with white text on `normal` (`hover` under the mouse), sized to its
+    // caption and the margins; the caption is also its window text, for accessibility tools.
+    void CreateTextButton(VNLSwitchButton& button, int id, const std::wstring& caption, HFONT font, COLORREF normal,
+                          COLORREF hover, int marginX, int marginY, bool visible = true);
+    // A one-pixel frame around `client` in `colour`.
+    static void DrawFrame(HDC dc, const RECT& client, COLORREF colour);
 
     VNLImgButton m_closeButton;
     HWND m_parent = nullptr;

@@ -8,12 +8,12 @@
 
 namespace {
 constexpr int kBelowTitleBar = 68;
-constexpr UINT kSlideStepMs = 50;
-constexpr UINT kOpenTimeMs = 5000;
 }  // namespace
 
 UiSheetDialog::UiSheetDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover)
-    : UiDialog(closeNormal, closeHover), m_linkFont(VNLUtilityApp::GetFont(16, false, L"Arial")) {}
+    : UiDialog(closeNormal, closeHover),
+      m_linkFont(VNLUtilityApp::GetFont(16, false, L"Arial")),
+      m_sheetBrush(CreateSolidBrush(kSheetColour)) {}
 
 UiSheetDialog::~UiSheetDialog() = default;
 
@@ -25,7 +25,7 @@ LRESULT UiSheetDialog::OnInitDialog(HWND, LPARAM) {
     // Starts one fifth open, just below the parent's title bar, and grows to full height when shown.
     POINT origin = {0, 0};
     if (m_parent != nullptr) ClientToScreen(m_parent, &origin);
-    SetWindowPos(m_hWnd, nullptr, origin.x, origin.y + kBelowTitleBar, m_width, m_height / 5,
+    SetWindowPos(m_hWnd, nullptr, origin.x, origin.y + kBelowTitleBar, m_width, trv::SheetStartHeight(m_height),
                  SWP_NOZORDER | SWP_HIDEWINDOW);
     m_shadow->SetOffset(2);
     m_shadow->CreateFor(m_hWnd);
@@ -38,13 +38,7 @@ LRESULT UiSheetDialog::OnInitDialog(HWND, LPARAM) {
         m_sheetClose.SetBackgroundFill(true, kSheetColour);
         ShowWindow(close, SW_HIDE);
     }
-    m_link = CreateWindowExW(0, WC_LINK, L"", WS_CHILD, 0, 0, 0, 0, m_hWnd,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kSheetLinkId)), GetModuleHandleW(nullptr),
-                             nullptr);
-    if (m_link != nullptr) {
-        SendMessageW(m_link, WM_SETFONT, reinterpret_cast<WPARAM>(m_linkFont.get()), FALSE);
-        SetClassLongPtrW(m_link, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(GetStockObject(NULL_BRUSH)));
-    }
+    MakeLink(L"");
     if (m_parent != nullptr) {
         RECT parent = {};
         GetWindowRect(m_parent, &parent);
@@ -56,13 +50,36 @@ LRESULT UiSheetDialog::OnInitDialog(HWND, LPARAM) {
     return TRUE;
 }
 
+void UiSheetDialog::MakeLink(const std::wstring& markup) {
+    // A link control is made for each text: some parse their markup only when they are created with it
+    // and keep a later text as plain text once they hold a font.
+    RECT place = {};
+    bool visible = false;
+    if (m_link != nullptr) {
+        GetWindowRect(m_link, &place);
+        MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&place), 2);
+        visible = IsWindowVisible(m_link) != FALSE;
+        DestroyWindow(m_link);
+    }
+    m_link = CreateWindowExW(0, WC_LINK, markup.c_str(), WS_CHILD | (visible ? WS_VISIBLE : 0), place.left, place.top,
+                             place.right - place.left, place.bottom - place.top, m_hWnd,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kSheetLinkId)), GetModuleHandleW(nullptr),
+                             nullptr);
+    if (m_link != nullptr) {
+        SendMessageW(m_link, WM_SETFONT, reinterpret_cast<WPARAM>(m_linkFont.get()), FALSE);
+        SetClassLongPtrW(m_link, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(GetStockObject(NULL_BRUSH)));
+    }
+}
+
 void UiSheetDialog::SetText(const std::wstring& text) {
     std::cout << "UiSheetDialog thread id: " << GetCurrentThreadId() << std::endl;
-    if (m_link != nullptr) {
-        const std::wstring markup = L"<A HREF=\"\">" + text + L"</A>";
-        SetWindowTextW(m_link, markup.c_str());
+    // The whole line is one link; its address is never opened (the click runs the owner's action), and a
+    // non-empty one is what every link control parses.
+    m_text = text;
+    if (m_hWnd != nullptr) {
+        MakeLink(L"<A HREF=\"notice\">" + text + L"</A>");
+        InvalidateRect(m_hWnd, nullptr, TRUE);
     }
-    if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
 void UiSheetDialog::FollowParent() {
@@ -81,8 +98,24 @@ void UiSheetDialog::FollowParent() {
 }
 
 void UiSheetDialog::Show(int command) {
-    if (command == SW_SHOW && m_hWnd != nullptr) SetTimer(m_hWnd, kSlideTimer, kSlideStepMs, nullptr);
-    if (m_hWnd != nullptr) ShowWindow(m_hWnd, command);
+    if (m_hWnd == nullptr) return;
+    if (command == SW_SHOW) {
+        // A hidden sheet opens again from its narrow start; a visible one stays open, and either way the
+        // five seconds count from the new text.
+        KillTimer(m_hWnd, kHideTimer);
+        if (!IsWindowVisible(m_hWnd)) {
+            SetWindowPos(m_hWnd, nullptr, 0, 0, m_width, trv::SheetStartHeight(m_height),
+                         SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+            if (m_link != nullptr) ShowWindow(m_link, SW_HIDE);
+            if (m_sheetClose.m_hWnd != nullptr) ShowWindow(m_sheetClose.m_hWnd, SW_HIDE);
+        }
+        SetTimer(m_hWnd, kSlideTimer, m_timing.slideStepMs, nullptr);
+        ShowWindow(m_hWnd, SW_SHOWNOACTIVATE);
+        return;
+    }
+    KillTimer(m_hWnd, kSlideTimer);
+    KillTimer(m_hWnd, kHideTimer);
+    ShowWindow(m_hWnd, command);
 }
 
 void UiSheetDialog::OnTimer(UINT_PTR id) {
@@ -91,14 +124,24 @@ void UiSheetDialog::OnTimer(UINT_PTR id) {
         GetWindowRect(m_hWnd, &self);
         const int height = self.bottom - self.top;
         if (height < m_height) {
-            SetWindowPos(m_hWnd, nullptr, 0, 0, m_width, std::min(m_height, height + m_height / 5),
+            SetWindowPos(m_hWnd, nullptr, 0, 0, m_width, trv::NextSheetHeight(height, m_height),
                          SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
             return;
         }
         KillTimer(m_hWnd, kSlideTimer);
-        SetTimer(m_hWnd, kHideTimer, kOpenTimeMs, nullptr);
+        SetTimer(m_hWnd, kHideTimer, m_timing.openTimeMs, nullptr);
         if (m_link != nullptr) {
-            SetWindowPos(m_link, nullptr, 16, 8, m_width - 20, m_height - 20, SWP_NOZORDER | SWP_SHOWWINDOW);
+            // The control covers only its text: some link controls fill the rest in the window colour.
+            RECT line = trv::SheetLinkRect(m_width, m_height, m_sheetClose.Width());
+            wtl::WindowDC windowDc(m_link);
+            wtl::SelectGuard font(windowDc.get(), m_linkFont.get());
+            SIZE text = {};
+            GetTextExtentPoint32W(windowDc.get(), m_text.c_str(), static_cast<int>(m_text.size()), &text);
+            line.right = std::min(line.right, line.left + text.cx + 2);
+            line.top += std::max(0L, (line.bottom - line.top - text.cy) / 2);
+            line.bottom = std::min(line.bottom, line.top + text.cy);
+            SetWindowPos(m_link, nullptr, line.left, line.top, line.right - line.left, line.bottom - line.top,
+                         SWP_NOZORDER | SWP_SHOWWINDOW);
         }
         if (m_sheetClose.m_hWnd != nullptr) ShowWindow(m_sheetClose.m_hWnd, SW_SHOW);
     } else if (id == kHideTimer) {
@@ -119,8 +162,15 @@ LRESULT UiSheetDialog::OnLinkClick(NMHDR*) {
     return 0;
 }
 
-LRESULT UiSheetDialog::OnSheetControlColour(WPARAM wParam, LPARAM) {
-    SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+LRESULT UiSheetDialog::OnSheetControlColour(WPARAM wParam, LPARAM lParam) {
+    HDC dc = reinterpret_cast<HDC>(wParam);
+    if (reinterpret_cast<HWND>(lParam) == m_link && m_link != nullptr) {
+        // The link control fills its own background with what it is given: the sheet's colour, so that the
+        // line does not stand out as a white band.
+        SetBkColor(dc, kSheetColour);
+        return reinterpret_cast<LRESULT>(m_sheetBrush.get());
+    }
+    SetBkMode(dc, TRANSPARENT);
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "UiDialog.h"
+#include "dialog_layout.h"
 
 class UiSheetDialog : public UiDialog {
 public:
@@ -49,6 +50,8 @@ public:
     void Show(int command) override;
     void Paint() override;
 
+    // The slide step and the time the sheet stays open (tests shorten them).
+    void SetTiming(const trv::SheetTiming& timing) { m_timing = timing; }
     HWND LinkWindow() const { return m_link; }
 
 private:
@@ -56,11 +59,15 @@ private:
     void OnTimer(UINT_PTR id);
     void OnCloseButton(UINT, int, HWND);
     LRESULT OnLinkClick(NMHDR*);
-    LRESULT OnSheetControlColour(WPARAM wParam, LPARAM);
+    LRESULT OnSheetControlColour(WPARAM wParam, LPARAM lParam);
     LRESULT OnSheetButtonDown(WPARAM, LPARAM) { return 0; }
+    void MakeLink(const std::wstring& markup);
 
     VNLImgButton m_sheetClose;
     HWND m_link = nullptr;
     ClickAction m_clickAction;
+    trv::SheetTiming m_timing;
+    std::wstring m_text;
     wtl::UniqueFont m_linkFont;
+    wtl::UniqueBrush m_sheetBrush;
 };

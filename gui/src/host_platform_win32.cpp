@@ -15,6 +15,7 @@
 #include "UiSheetDialog.h"
 #include "command_bus.h"
 #include "host_platform.h"
+#include "host_ui.h"
 #include "posted_commands.h"
 
 namespace trv {
@@ -72,17 +73,16 @@ public:
     }
 
     void CreateHostDialogs(TrvWindow view) override {
-        // Only the notice sheet exists among the host's shared dialogs so far; the progress, update-list and
-        // download dialogs join the registry with the update and progress commands.
         CommandBus& bus = CommandBus::Instance();
         RECT client = ClientRect(view);
         auto sheet = std::make_unique<UiSheetDialog>(bus.GetImage("common\\close-normal.png"),
                                                      bus.GetImage("common\\close-pressed.png"));
         if (sheet->Create(view, client.right - client.left, client.bottom - client.top) == 0) {
             LOG(ERROR) << "notice sheet not created";
-            return;
+        } else {
+            bus.RegisterDialog(kNoticeSheetId, sheet.release());  // kept until the process ends
         }
-        bus.RegisterDialog(kNoticeSheetId, sheet.release());  // kept until the process ends
+        CurrentHostUi().CreateDialogs(view);
     }
 
     void LayOutNoticeSheet() override {
@@ -92,10 +92,8 @@ public:
     }
 
     void ShowNotice(const std::wstring& text) override {
-        if (auto* sheet = static_cast<UiSheetDialog*>(CommandBus::Instance().GetDialogById(kNoticeSheetId))) {
-            sheet->SetText(text);
-            sheet->Show(SW_SHOW);
-        }
+        // Device reports arrive on the relay module's threads; the sheet is shown on the UI thread.
+        if (!PostSheetNotice(text)) LOG(WARNING) << "notice not posted to the UI thread";
     }
 
     bool PostValueToView(const char* name, int32_t value) override {

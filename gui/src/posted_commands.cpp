@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <glog/logging.h>
@@ -12,9 +13,15 @@
 #include "host_messages.h"
 #include "server_start.h"
 #include "command_bus.h"
+#include "UiProgressDialog.h"
 #include "UiSheetDialog.h"
+#include "UiUpdateListDialog.h"
+#include "host_alert.h"
+#include "host_handlers.h"
 #include "host_state.h"
 #include "product_identity.h"
+#include "update_flow.h"
+#include "update_records.h"
 
 namespace trv {
 namespace {
@@ -22,6 +29,89 @@ namespace {
 constexpr UINT_PTR kUpdateCheckTimer = 1;
 // The first automatic update check follows the server start by ten seconds.
 constexpr UINT kFirstUpdateCheckDelayMs = 10000;
+
+constexpr int kDownloadDialogId = 1;
+constexpr int kNoticeSheetId = 2;
+constexpr int kUpdateListDialogId = 3;
+constexpr int64_t kDownloadFinished = 0;
+constexpr int64_t kDownloadFailed = 3;
+
+template <typename Dialog>
+Dialog* DialogById(int id) {
+    return static_cast<Dialog*>(CommandBus::Instance().GetDialogById(id));
+}
+
+void DeliverZeroed(const char* name) {
+    CommandMessage message{};
+    SendToOwner(name, &message);
+}
+
+void CancelUpdateDownload(bool) { DeliverZeroed(ZERITH_COMMAND_DOWNLOAD_UPDATE_CANCEL); }
+
+void StartUpdateDownload() {
+    auto* download = DialogById<UiUpdateDownloadDialog>(kDownloadDialogId);
+    if (download == nullptr) {
+        return;
+    }
+    download->ResetState();
+    download->SetCancelCallback(&CancelUpdateDownload);
+    download->State().SetStatusText(L"Downloading updated files, please wait...");
+    download->Start();
+    DeliverZeroed(ZERITH_COMMAND_DOWNLOAD_UPDATE);
+}
+
+void ShowUpdateList() {
+    if (auto* list = DialogById<UiUpdateListDialog>(kUpdateListDialogId)) {
+        list->ResetState();
+        list->SetUpdateCallback(&StartUpdateDownload);
+        list->Show(SW_SHOW);
+    }
+}
+
+void ShowDownloadResult(const CommandMessage& result) {
+    auto* download = DialogById<UiUpdateDownloadDialog>(kDownloadDialogId);
+    if (result.status == kDownloadFinished) {
+        if (download != nullptr) {
+            download->SetDownloadedFile(result.wideText != nullptr ? result.wideText : L"");
+            download->SetClosing();
+        }
+        std::free(result.wideText);  // the relay module's path, on the shared heap
+        // The relay module stops the device service; its answer runs the installer.
+        DeliverZeroed(ZERITH_COMMAND_EXIT_SERVER);
+    } else if (result.status == kDownloadFailed && download != nullptr) {
+        download->Fail(L"Download failed! Please check if the network is available.");
+    }
+}
+
+void ShowUpdateCheckResult(HWND view, const CommandMessage& result) {
+    std::unique_ptr<UpdateVersionList> versions(static_cast<UpdateVersionList*>(result.extra));
+    const UpdateCheckResult check = ReadUpdateCheck(result.status, result.value2, versions.get());
+    if (check.kind == UpdateCheckResult::Kind::NewVersions) {
+        if (auto* list = DialogById<UiUpdateListDialog>(kUpdateListDialogId)) {
+            list->SetUpdateCallback(&StartUpdateDownload);
+            // Each result replaces the notes of an earlier one, so a later check does not list them twice.
+            SetWindowTextW(list->NotesWindow(), L"");
+            list->AppendNotes(check.listText);
+        }
+        if (UserAskedForUpdate()) {
+            ShowUpdateList();
+        } else if (auto* sheet = DialogById<UiSheetDialog>(kNoticeSheetId)) {
+            if (!IsWindowVisible(sheet->m_hWnd)) {
+                sheet->SetText(NewVersionNotice(check.firstVersion));
+                sheet->SetClickAction([](UiSheetDialog&) { ShowUpdateList(); });
+                sheet->Show(SW_SHOW);
+            }
+        }
+    } else if (UserAskedForUpdate()) {
+        AlertRequest alert;
+        alert.owner = view;
+        alert.text = check.kind == UpdateCheckResult::Kind::Latest ? LatestVersionNotice() : kUpdateCheckFailedText;
+        alert.width = 440;
+        alert.height = 100;
+        ShowHostAlert(alert);
+    }
+    DeliverZeroed(LUNDER_COMMAND_CHECK_FOR_UPDATE);
+}
 
 void DeliverReadyStartServer(LPARAM value) {
     CommandMessage message{};
@@ -62,7 +152,19 @@ void OnPostedCommand(HWND view, LPARAM parameter, const char* name) {
     if (name == nullptr) {
         return;
     }
-    if (std::strcmp(name, ZERITH_COMMAND_READY_START_SERVER) == 0) {
+    if (std::strcmp(name, ZERITH_COMMAND_DOWNLOAD_UPDATE) == 0 ||
+        std::strcmp(name, ZERITH_COMMAND_CHECK_FOR_UPDATE) == 0) {
+        std::unique_ptr<CommandMessage, decltype(&std::free)> copy(reinterpret_cast<CommandMessage*>(parameter),
+                                                                   &std::free);
+        if (copy == nullptr) {
+            return;
+        }
+        if (name[std::strlen("ZERITH_COMMAND_")] == 'D') {
+            ShowDownloadResult(*copy);
+        } else {
+            ShowUpdateCheckResult(view, *copy);
+        }
+    } else if (std::strcmp(name, ZERITH_COMMAND_READY_START_SERVER) == 0) {
         DeliverReadyStartServer(parameter);
     } else if (std::strcmp(name, ZERITH_COMMAND_SERVER_CRASH) == 0) {
         ShowServerCrashNotice();

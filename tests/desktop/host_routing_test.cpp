@@ -725,7 +725,7 @@ TEST_F(Routing, DisconnectShowsTheNoticeAndTellsTheRelay) {
 
 TEST_F(Routing, PendingHostActionsLeaveTheRecordAndTheModulesAlone) {
     Own(AllOwnedNames());
-    for (const char* name : {ZERITH_COMMAND_CHECK_FOR_UPDATE, ZERITH_COMMAND_DOWNLOAD_UPDATE, LUNDER_COMMAND_OPEN_ABOUT}) {
+    for (const char* name : {ZERITH_COMMAND_SCAN_USB_DEVICE}) {
         CommandMessage message{};
         message.code = 3;
         Invoke(name, message);

@@ -360,7 +360,7 @@ TEST(SheetDialog, SlidesOpenShowsItsLinkAndHidesItself) {
     sheet.SetText(L"A new version of (2.7.0) is available.");
     wchar_t text[128] = {};
     GetWindowTextW(sheet.LinkWindow(), text, 128);
-    EXPECT_STREQ(text, L"<A HREF=\"\">A new version of (2.7.0) is available.</A>");
+    EXPECT_STREQ(text, L"<A HREF=\"notice\">A new version of (2.7.0) is available.</A>");
 
     sheet.Show(SW_SHOW);
     EXPECT_TRUE(IsWindowVisible(sheet.m_hWnd));

@@ -1,0 +1,136 @@
+// Update texts and the installer run; see update_flow.h.
+#include "update_flow.h"
+
+#include <algorithm>
+
+#include "host_ui.h"
+#include "product_identity.h"
+#include "vnl_utf8.h"
+#include "vnl_version.h"
+
+namespace trv {
+
+const wchar_t kUpdateCheckFailedText[] = L"Update failed! Please check if the network is available.";
+
+UpdateCheckResult ReadUpdateCheck(int64_t status, int64_t count, const UpdateVersionList* versions) {
+    UpdateCheckResult result;
+    if (status == 0) {
+        return result;
+    }
+    result.kind = UpdateCheckResult::Kind::Latest;
+    if (count <= 0 || versions == nullptr) {
+        return result;
+    }
+    const size_t listed = std::min(static_cast<size_t>(count), versions->size());
+    for (size_t i = 0; i < listed; ++i) {
+        const UpdateVersion& version = (*versions)[i];
+        result.listText += L"Version: " + version.version + L"\r\n";
+        for (const std::wstring& line : version.notes) {
+            result.listText += line + L"\r\n";
+        }
+    }
+    if (listed == 0 || (*versions)[0].version.empty()) {
+        // A count without version texts names nothing to update to.
+        result.listText.clear();
+        return result;
+    }
+    result.kind = UpdateCheckResult::Kind::NewVersions;
+    result.firstVersion = (*versions)[0].version;
+    return result;
+}
+
+std::wstring NewVersionNotice(const std::wstring& version) {
+    return L"A new version of (" + version + L") is available.";
+}
+
+std::wstring LatestVersionNotice() { return L"This version of (" + VersionW() + L") is the latest version."; }
+
+std::wstring StoreEditionNotice(const std::wstring& downloadAddress) {
+    return L"iTunes from the Microsoft Store must be removed before continuing. Please uninstall it and restart "
+           L"the program.\n\n(If iTunes is needed, please reinstall the <A HREF=\"" +
+           downloadAddress + L"\">iTunes</A> from Apple after the uninstallation.)";
+}
+
+std::wstring VersionFromFolderName(const std::wstring& name) {
+    // The leftmost digits "." digits "." digits, each run as long as it goes.
+    const auto digitsEnd = [&name](size_t at) {
+        while (at < name.size() && name[at] >= L'0' && name[at] <= L'9') ++at;
+        return at;
+    };
+    for (size_t start = 0; start < name.size(); ++start) {
+        size_t end = start;
+        int runs = 0;
+        for (; runs < 3; ++runs) {
+            const size_t next = digitsEnd(end);
+            if (next == end) break;
+            end = next;
+            if (runs < 2) {
+                if (end >= name.size() || name[end] != L'.') break;
+                ++end;
+            }
+        }
+        if (runs == 3) return name.substr(start, end - start);
+    }
+    return name;
+}
+
+std::wstring NewestVersionFolder(const std::vector<std::wstring>& entries,
+                                 const std::function<bool(const std::wstring&)>& hasProgram) {
+    std::wstring best;
+    for (const std::wstring& entry : entries) {
+        if (entry == L"." || entry == L".." || VersionFromFolderName(entry) != entry || !hasProgram(entry)) {
+            continue;
+        }
+        if (best.empty() ||
+            vnl::CompareDottedVersions(vnl::Utf8FromWide(best).c_str(), vnl::Utf8FromWide(entry).c_str()) < 0) {
+            best = entry;
+        }
+    }
+    return best;
+}
+
+std::wstring CommandLine(const std::wstring& program, const std::wstring& arguments) {
+    return L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+}
+
+std::wstring ProductAlias(const std::wstring& preferencesPath) {
+    const size_t last = preferencesPath.rfind(L'\\');
+    if (last == std::wstring::npos || last == 0) {
+        return std::wstring();
+    }
+    const size_t before = preferencesPath.rfind(L'\\', last - 1);
+    const size_t start = before == std::wstring::npos ? 0 : before + 1;
+    return preferencesPath.substr(start, last - start);
+}
+
+bool RunDownloadedInstaller(const std::wstring& installer, int64_t productType, const std::wstring& preferencesPath,
+                            const std::wstring& addinName) {
+    HostUi& ui = CurrentHostUi();
+    if (productType != 1 || preferencesPath.empty()) {
+        if (!ui.RunElevated(installer, L"")) {
+            return false;
+        }
+        ui.CloseMainFrame();
+        return true;
+    }
+    const std::wstring arguments = L"/S /PRODUCT_ALIAS=\"" + ProductAlias(preferencesPath) + L"\"";
+    if (ui.RunHiddenAndWait(CommandLine(installer, arguments)) == 0) {
+        return false;  // the installer stays for another try
+    }
+    ui.DeleteFile(installer);
+    const std::wstring root = preferencesPath.substr(0, preferencesPath.rfind(L'\\'));
+    const std::wstring base = root + L"\\Addins\\" + addinName + L"\\";
+    const auto program = [&](const std::wstring& version) {
+        return base + version + L"\\Bin\\" + addinName + L".exe";
+    };
+    const std::wstring newest =
+        NewestVersionFolder(ui.SubFolders(base), [&](const std::wstring& v) { return ui.FileExists(program(v)); });
+    if (!newest.empty() && !ui.RunElevated(program(newest), L"")) {
+        return false;
+    }
+    // Installed, with or without an add-in to start: this program is replaced, so it ends.
+    ui.CloseMainFrame();
+    return true;
+}
+
+}  // namespace trv

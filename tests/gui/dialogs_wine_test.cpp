@@ -1,0 +1,365 @@
+// The host's dialogs under Wine, each opened by its command through the host's bus, read back from its
+// windows, answered as a user would, and photographed.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "UiInputDialog.h"
+#include "UiProgressDialog.h"
+#include "UiUpdateListDialog.h"
+#include "UiSheetDialog.h"
+#include "command_names.h"
+#include "dialog_harness.h"
+#include "host_input.h"
+#include "host_platform.h"
+#include "update_records.h"
+#include "wide_pair.h"
+
+using dialog_test::HostWindows;
+
+namespace {
+
+class Dialogs : public HostWindows {};
+
+}  // namespace
+
+TEST_F(Dialogs, RenameAsksOneLineAndAcceptsAtMostFiftyCharacters) {
+    dialog_test::WhenDialogShows([](HWND dialog) {
+        EXPECT_EQ(dialog_test::SizeOf(dialog).cx, 300);
+        EXPECT_EQ(dialog_test::SizeOf(dialog).cy, 120);
+        EXPECT_EQ(dialog_test::TextOf(GetDlgItem(dialog, 5051)), L"OK");
+        EXPECT_EQ(dialog_test::TextOf(GetDlgItem(dialog, 5052)), L"Cancel");
+        HWND edit = GetDlgItem(dialog, UiInputDialog::kEditId);
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(GetFocus(), edit);
+        const RECT box = dialog_test::ClientRectIn(edit, dialog);
+        EXPECT_EQ(box.top, (120 - 24) / 2);
+        EXPECT_EQ(box.bottom - box.top, 24);
+        EXPECT_LE(box.right, 300 - 20);
+        dialog_test::Type(edit, L"  Kitchen Phone ");
+        dialog_test::Screenshot(dialog, L"input-rename");
+        dialog_test::Type(edit, std::wstring(60, L'x'));
+        EXPECT_EQ(GetWindowTextLengthW(edit), 50);
+        SetWindowTextW(edit, L"  Kitchen Phone ");
+        dialog_test::Press(dialog, 5051);
+    });
+    CommandMessage message{};
+    Invoke(YESTAL_COMMAND_EDIT_DEVICE_NAME, message);
+    EXPECT_EQ(message.status, 1);
+    ASSERT_NE(message.wideText, nullptr);
+    EXPECT_STREQ(message.wideText, L"Kitchen Phone");
+    std::free(message.wideText);
+    // The view was disabled by the modal run and is enabled again.
+    EXPECT_TRUE(IsWindowEnabled(m_frame));
+}
+
+TEST_F(Dialogs, InputCancelledOrClosedLeavesTheAnswerAlone) {
+    for (const int id : {5052, 5050}) {
+        dialog_test::WhenDialogShows([id](HWND dialog) {
+            dialog_test::Type(GetDlgItem(dialog, UiInputDialog::kEditId), L"typed");
+            dialog_test::Press(dialog, id);
+        });
+        std::wstring typed = L"before";
+        EXPECT_FALSE(trv::AskLine(trv::LineQuestion{}, typed)) << id;
+        EXPECT_EQ(typed, L"before") << id;
+    }
+}
+
+TEST_F(Dialogs, SubjectContentHandsBackBothTextsAsTyped) {
+    dialog_test::WhenDialogShows([](HWND dialog) {
+        EXPECT_EQ(dialog_test::SizeOf(dialog).cx, 400);
+        EXPECT_EQ(dialog_test::SizeOf(dialog).cy, 200);
+        HWND subject = GetDlgItem(dialog, UiSubjectContentDialog::kSubjectEditId);
+        HWND content = GetDlgItem(dialog, UiSubjectContentDialog::kContentEditId);
+        ASSERT_NE(subject, nullptr);
+        ASSERT_NE(content, nullptr);
+        EXPECT_EQ(dialog_test::TextOf(subject), L"Groceries");
+        const RECT subjectBox = dialog_test::ClientRectIn(subject, dialog);
+        const RECT contentBox = dialog_test::ClientRectIn(content, dialog);
+        EXPECT_EQ(subjectBox.top, 40);
+        EXPECT_EQ(contentBox.top, subjectBox.bottom + 20);
+        EXPECT_EQ(contentBox.left, subjectBox.left);
+        EXPECT_EQ(contentBox.bottom - contentBox.top, 60);
+        // The buttons stay clear of the content box.
+        EXPECT_GE(dialog_test::ClientRectIn(GetDlgItem(dialog, 5051), dialog).top, contentBox.bottom);
+        SetWindowTextW(content, L"milk\r\n eggs ");
+        dialog_test::Screenshot(dialog, L"input-subject-content");
+        dialog_test::Press(dialog, 5051);
+    });
+    trv::SubjectContentQuestion question;
+    question.subjectLabel = L"Title:";
+    question.contentLabel = L"Content:";
+    question.subject = L"Groceries";
+    trv::SubjectContent answer;
+    ASSERT_TRUE(trv::AskSubjectContent(question, answer));
+    EXPECT_EQ(answer.subject, L"Groceries");
+    EXPECT_EQ(answer.content, L"milk\r\n eggs ");
+}
+
+TEST_F(Dialogs, DisconnectSheetIsPostedInOrderSlidesOpenBelowTheTitleBarAndHidesItself) {
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    auto* sheet = static_cast<UiSheetDialog*>(m_bus.GetDialogById(2));
+    ASSERT_NE(sheet, nullptr);
+    sheet->SetTiming(trv::SheetTiming{20, 700});
+
+    // Two devices leave, reported on the relay module's thread.
+    std::thread relay([] {
+        for (const wchar_t* name : {L"Old Phone", L"Kitchen Phone"}) {
+            WideStringPair pair{L"udid", name};
+            CommandMessage message{};
+            message.extra = &pair;
+            Invoke(ZERITH_COMMAND_DEVICE_DISCONNECT, message);
+        }
+    });
+    relay.join();
+    EXPECT_FALSE(IsWindowVisible(sheet->m_hWnd));  // nothing happened on the relay's thread
+
+    std::vector<LONG> heights;
+    dialog_test::Pump(3000, [&] {
+        if (!IsWindowVisible(sheet->m_hWnd)) return false;
+        const LONG height = dialog_test::SizeOf(sheet->m_hWnd).cy;
+        if (heights.empty() || heights.back() != height) heights.push_back(height);
+        return height == 40;
+    });
+    ASSERT_FALSE(heights.empty());
+    EXPECT_LT(heights.front(), 40);  // it slid open
+    EXPECT_EQ(heights.back(), 40);
+    // The later notice is the one shown.
+    EXPECT_EQ(dialog_test::TextOf(sheet->LinkWindow()), L"<A HREF=\"notice\">Kitchen Phone  is disconnected.</A>");
+    POINT origin = {0, 0};
+    ClientToScreen(m_view, &origin);
+    RECT placed = {};
+    GetWindowRect(sheet->m_hWnd, &placed);
+    EXPECT_EQ(placed.top, origin.y + 68);
+    EXPECT_EQ(placed.right - placed.left, 900);
+    dialog_test::Pump(100);
+    EXPECT_TRUE(IsWindowVisible(sheet->LinkWindow()));
+    dialog_test::Screenshot(sheet->m_hWnd, L"sheet-disconnect");
+    // The markup became a link: a plain text would show its tags.
+    LITEM item = {};
+    item.mask = LIF_ITEMINDEX | LIF_URL;
+    EXPECT_TRUE(SendMessageW(sheet->LinkWindow(), LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item)));
+
+    const DWORD open = GetTickCount();
+    dialog_test::Pump(3000, [&] { return !IsWindowVisible(sheet->m_hWnd); });
+    EXPECT_FALSE(IsWindowVisible(sheet->m_hWnd));
+    EXPECT_GE(GetTickCount() - open, 400u);  // it stayed open for its time first
+
+    // Shown again, it opens from its narrow start once more.
+    sheet->SetText(L"again");
+    sheet->Show(SW_SHOW);
+    EXPECT_LT(dialog_test::SizeOf(sheet->m_hWnd).cy, 40);
+    sheet->Show(SW_HIDE);
+}
+
+namespace {
+
+void Report(const char* name, int64_t done, int64_t total, int64_t failed, const wchar_t* status) {
+    CommandMessage message{};
+    message.code = 1;  // the window filed as 7
+    message.value4 = done;
+    message.value3 = total;
+    message.status = failed;
+    message.data = const_cast<wchar_t*>(status);
+    message.kind = COMMAND_KIND_INVOKE;
+    message.name = name;
+    trv::SendCommand(&message);
+}
+
+}  // namespace
+
+TEST_F(Dialogs, ProgressCountsFromReportsSummarizesAndAutoCloses) {
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    m_bus.RegisterWindow(7, m_view);
+    UiProgressDialog* dialog = ProgressDialogFiledUnder(m_view);
+    ASSERT_NE(dialog, nullptr);
+    dialog->SetTickInterval(30);
+    dialog->ResetState();
+    dialog->Start();
+    EXPECT_FALSE(IsWindowEnabled(m_view));  // showing it disables its parent
+    EXPECT_EQ(dialog_test::SizeOf(dialog->m_hWnd).cx, 500);
+    const int64_t total = 6LL << 30;
+    std::thread([total] { Report(ZERITH_COMMAND_NOTIFY_PROGRESS, total / 4 * 3, total, 0, L"Copying photos"); }).join();
+    dialog_test::Pump(2000, [&] { return dialog->ShownDone() == total / 4 * 3; });
+    EXPECT_EQ(dialog->ShownStatus(), L"Copying photos");
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(dialog->m_hWnd, UiProgressDialog::kActionButtonId)), L"Cancel");
+    dialog_test::Screenshot(dialog->m_hWnd, L"progress-running");
+
+    Report(ZERITH_COMMAND_NOTIFY_PROGRESS, 0, 0, 2, nullptr);
+    Report(ZERITH_COMMAND_NOTIFY_PROGRESS_FINISH, total, 0, 0, nullptr);
+    dialog_test::Pump(2000, [&] { return dialog->ShownStatus() != L"Copying photos"; });
+    EXPECT_EQ(dialog->ShownStatus(), L"Failed(2) Copying photos");
+    EXPECT_EQ(dialog->ShownDone(), total - 2);
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(dialog->m_hWnd, UiProgressDialog::kActionButtonId)), L"OK");
+    dialog_test::Screenshot(dialog->m_hWnd, L"progress-finished");
+    // A finished run's button only closes: the completion is not called.
+    int completions = 0;
+    dialog->SetCompletion([&] { ++completions; });
+    dialog_test::Press(dialog->m_hWnd, UiProgressDialog::kActionButtonId);
+    EXPECT_FALSE(IsWindowVisible(dialog->m_hWnd));
+    EXPECT_TRUE(IsWindowEnabled(m_view));
+    EXPECT_EQ(completions, 0);
+
+    // An auto-closing run hides itself once finished; a cancelled one calls its completion once.
+    dialog->ResetState();
+    dialog->SetAutoClose(true);
+    dialog->Start();
+    Report(ZERITH_COMMAND_NOTIFY_PROGRESS_FINISH, 5, 5, 0, nullptr);
+    dialog_test::Pump(2000, [&] { return !IsWindowVisible(dialog->m_hWnd); });
+    EXPECT_FALSE(IsWindowVisible(dialog->m_hWnd));
+    EXPECT_EQ(dialog->ShownStatus(), L"Finish");
+    dialog->ResetState();
+    dialog->SetAutoClose(false);
+    dialog->Start();
+    dialog_test::Press(dialog->m_hWnd, UiProgressDialog::kActionButtonId);
+    dialog_test::Press(dialog->m_hWnd, kDialogCloseButtonId);
+    EXPECT_EQ(completions, 1);
+}
+
+TEST_F(Dialogs, UpdateResultsShowTheNoticeTheListTheDownloadAndTheLatestAlert) {
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    auto* sheet = static_cast<UiSheetDialog*>(m_bus.GetDialogById(2));
+    auto* list = static_cast<UiUpdateListDialog*>(m_bus.GetDialogById(3));
+    auto* download = static_cast<UiUpdateDownloadDialog*>(m_bus.GetDialogById(1));
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(download, nullptr);
+    const auto result = [](int64_t status, int64_t count) {
+        auto* versions = new UpdateVersionList{{L"2.7.0", L"", L"", {}}, {L"2.6.30", L"", L"", {}}};
+        for (int i = 1; i <= 10; ++i) (*versions)[0].notes.push_back(L"Improvement " + std::to_wstring(i));
+        CommandMessage message{};
+        message.status = status;
+        message.value2 = count;
+        message.extra = count > 0 ? versions : nullptr;
+        if (count == 0) delete versions;
+        Invoke(ZERITH_COMMAND_CHECK_FOR_UPDATE, message);
+    };
+    // An automatic check: the notice on the sheet, from the UI thread.
+    std::thread([&] { result(1, 2); }).join();
+    dialog_test::Pump(2000, [&] { return IsWindowVisible(sheet->m_hWnd) != FALSE; });
+    EXPECT_EQ(dialog_test::TextOf(sheet->LinkWindow()), L"<A HREF=\"notice\">A new version of (2.7.0) is available.</A>");
+    sheet->Show(SW_HIDE);
+
+    // The user asks: the list shows both versions, with a scroll bar for its twelve lines.
+    CommandMessage ask{};
+    Invoke(LUNDER_COMMAND_CHECK_FOR_UPDATE, ask);
+    result(1, 2);
+    dialog_test::Pump(2000, [&] { return IsWindowVisible(list->m_hWnd) != FALSE; });
+    ASSERT_TRUE(IsWindowVisible(list->m_hWnd));
+    const std::wstring notes = dialog_test::TextOf(list->NotesWindow());
+    EXPECT_EQ(notes.rfind(L"Version: 2.7.0\r\nImprovement 1\r\n", 0), 0u);
+    EXPECT_NE(notes.find(L"Improvement 10\r\nVersion: 2.6.30\r\n"), std::wstring::npos);
+    EXPECT_NE(GetWindowLongW(list->NotesWindow(), GWL_STYLE) & WS_VSCROLL, 0);
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(list->m_hWnd, UiUpdateListDialog::kUpdateButtonId)), L"Update Now");
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(list->m_hWnd, UiUpdateListDialog::kLaterButtonId)), L"Remind Me Later");
+    EXPECT_EQ(dialog_test::SizeOf(list->m_hWnd).cy, 360);
+    dialog_test::Screenshot(list->m_hWnd, L"update-list");
+
+    // "Update Now": the download dialog counts bytes beyond 4 GiB, then reports a failure.
+    dialog_test::Press(list->m_hWnd, UiUpdateListDialog::kUpdateButtonId);
+    EXPECT_FALSE(IsWindowVisible(list->m_hWnd));
+    ASSERT_TRUE(IsWindowVisible(download->m_hWnd));
+    download->SetTickInterval(30);
+    std::thread([] {
+        CommandMessage running{};
+        running.status = 2;
+        running.value3 = 5LL << 30;
+        running.value4 = 3LL << 30;
+        Invoke(ZERITH_COMMAND_DOWNLOAD_UPDATE, running);
+    }).join();
+    dialog_test::Pump(2000, [&] { return download->ShownDone() == (3LL << 30); });
+    EXPECT_EQ(download->ShownStatus(), L"Downloading updated files, please wait...");
+    dialog_test::Screenshot(download->m_hWnd, L"update-download");
+    CommandMessage failed{};
+    failed.status = 3;
+    Invoke(ZERITH_COMMAND_DOWNLOAD_UPDATE, failed);
+    dialog_test::Pump(2000, [&] { return download->ShownStatus() != L"Downloading updated files, please wait..."; });
+    EXPECT_EQ(download->ShownStatus(), L"Download failed! Please check if the network is available.");
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(download->m_hWnd, UiProgressDialog::kActionButtonId)), L"OK");
+    dialog_test::Screenshot(download->m_hWnd, L"update-download-failed");
+    dialog_test::Press(download->m_hWnd, UiProgressDialog::kActionButtonId);
+
+    // Nothing new, asked by the user: the alert names this version.
+    dialog_test::WhenDialogShows([](HWND alert) {
+        EXPECT_EQ(dialog_test::SizeOf(alert).cx, 440);
+        EXPECT_EQ(dialog_test::SizeOf(alert).cy, 100);
+        EXPECT_EQ(dialog_test::TextOf(alert), L"This version of (2.6.21) is the latest version.");
+        dialog_test::Screenshot(alert, L"update-latest");
+        dialog_test::Press(alert, 5051);
+    });
+    result(1, 0);
+    dialog_test::Pump(3000, [] { return !dialog_test::AnswerPending(); });
+}
+
+TEST_F(Dialogs, AboutShowsTheProductVersionAndOk) {
+    m_bus.SetNamedIcon("LOGO_ICON", LoadIconW(nullptr, IDI_APPLICATION));
+    dialog_test::WhenDialogShows([](HWND about) {
+        EXPECT_EQ(dialog_test::SizeOf(about).cx, 500);
+        EXPECT_EQ(dialog_test::SizeOf(about).cy, 360);
+        EXPECT_EQ(dialog_test::TextOf(about), L"Solvak Trevane\nVersion 2.6.21");
+        EXPECT_EQ(dialog_test::TextOf(GetDlgItem(about, 5051)), L"OK");
+        dialog_test::Screenshot(about, L"about");
+        dialog_test::Press(about, 5051);
+    });
+    CommandMessage message{};
+    Invoke(LUNDER_COMMAND_OPEN_ABOUT, message);
+    EXPECT_FALSE(dialog_test::AnswerPending());
+}
+
+TEST_F(Dialogs, DriverDownloadShowsItsProgressAndTheNoticesAnswerTheUser) {
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    auto* driver = static_cast<UiProgressDialog*>(m_bus.GetDialogById(4));
+    ASSERT_NE(driver, nullptr);
+    driver->SetTickInterval(30);
+    std::thread([] {
+        for (const char* name : {ZERITH_COMMAND_PRE_DOWNLOAD_DRIVER, ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER}) {
+            CommandMessage message{};
+            message.value4 = 40;
+            message.value3 = 100;
+            Invoke(name, message);
+        }
+    }).join();
+    dialog_test::Pump(2000, [&] { return driver->ShownDone() == 40; });
+    EXPECT_EQ(driver->ShownDone(), 40);  // the run's reset did not undo the report that followed it
+    EXPECT_TRUE(IsWindowVisible(driver->m_hWnd));
+    EXPECT_EQ(driver->ShownStatus(), L"Downloading the Apple Mobile Device USB driver...");
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(driver->m_hWnd, UiProgressDialog::kFolderButtonId)));
+    dialog_test::Screenshot(driver->m_hWnd, L"driver-download");
+    dialog_test::Press(driver->m_hWnd, UiProgressDialog::kActionButtonId);
+
+    dialog_test::WhenDialogShows([](HWND notice) {
+        const std::wstring text = dialog_test::TextOf(notice);
+        EXPECT_EQ(text.rfind(L"Connected device is not recognized? Fix it as follows:\nWay 1. Update the Apple", 0), 0u);
+        EXPECT_NE(text.find(L"Way 3. Click here for more solutions."), std::wstring::npos);
+        dialog_test::Screenshot(notice, L"driver-not-recognized");
+        dialog_test::Press(notice, 5051);
+    });
+    CommandMessage detect{};
+    detect.wideText = const_cast<wchar_t*>(L"https://help.test/device");
+    Invoke(YESTAL_COMMAND_DEVICE_DETECT_SUPPORT, detect);
+    dialog_test::Pump(3000, [] { return !dialog_test::AnswerPending(); });
+
+    dialog_test::WhenDialogShows([](HWND alert) {
+        // 500 x 160 asked; the long notice grows the dialog so that it stays above the buttons.
+        EXPECT_EQ(dialog_test::SizeOf(alert).cx, 500);
+        EXPECT_GE(dialog_test::SizeOf(alert).cy, 160);
+        const RECT button = dialog_test::ClientRectIn(GetDlgItem(alert, 5051), alert);
+        const RECT link = dialog_test::ClientRectIn(GetDlgItem(alert, UiAlertDialog::kAlertLinkId), alert);
+        EXPECT_LE(link.bottom, button.top);
+        EXPECT_NE(dialog_test::TextOf(alert).find(L"reinstall the iTunes from Apple after the uninstallation.)"),
+                  std::wstring::npos);
+        dialog_test::Screenshot(alert, L"driver-store-edition");
+        dialog_test::Press(alert, 5052);
+    });
+    CommandMessage store{};
+    store.status = 2;
+    Invoke(ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED, store);
+    dialog_test::Pump(3000, [] { return !dialog_test::AnswerPending(); });
+}
