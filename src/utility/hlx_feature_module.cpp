@@ -31,12 +31,13 @@ int FeatureRequest::ReadData(rapidjson::Document* data) const {
 }
 
 int FeatureRequest::SendProgress(uint32_t command, int32_t stage, const std::string* info,
-                                 const std::string* data) const {
+                                 const std::string* data, int32_t type) const {
   // Intermediate replies describe the device: they carry its UDID, also when the request found it
   // another way (by handle, for basic information).
   const std::string uuid = m_device ? m_device->Udid() : m_uuid;
   ReplyRecord record;
   record.stage = stage;
+  record.type = type;
   record.uuid = uuid.c_str();
   record.info = info != nullptr ? info->c_str() : nullptr;
   if (data != nullptr) {

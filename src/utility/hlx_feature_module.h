@@ -50,8 +50,9 @@ class FeatureRequest {
 
   // An intermediate reply (packet status 2) on the request's id with `command`: the device's UDID
   // (the request's uuid when it has no device), stage, info (raw JSON text, or null for none) and a
-  // data part (zlib-compressed on the wire; null for none).
-  int SendProgress(uint32_t command, int32_t stage, const std::string* info, const std::string* data) const;
+  // data part (null for none), zlib-compressed on the wire for type 0 and sent as it is for type 1.
+  int SendProgress(uint32_t command, int32_t stage, const std::string* info, const std::string* data,
+                   int32_t type = 0) const;
 
  private:
   friend class HLXFeatureModule;

@@ -18,6 +18,9 @@ const char* ReplyCodeName(int64_t code) {
     case kReplyNoSyncService: return "sync service not opened";
     case kReplyServiceNotRunning: return "device support service not running";
     case kReplyAfcInfoUnreadable: return "AFC device info unreadable";
+    case kReplyDatabaseNotCopied: return "database not copied";
+    case kReplyDatabaseNotOpened: return "database not opened";
+    case kReplyStatementFailed: return "statement not prepared";
     case kReplyBadRequest: return "bad request";
     case kReplyNoConnection: return "no connection";
     case kReplyNotPaired: return "not paired";

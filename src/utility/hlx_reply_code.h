@@ -22,6 +22,9 @@ enum ReplyCode : int32_t {
   kReplyNoSyncService = 13,       // the synchronisation service did not open; nothing was sent
   kReplyServiceNotRunning = 14,   // the device support service process is not running
   kReplyAfcInfoUnreadable = 17,   // AFC device information could not be read
+  kReplyDatabaseNotCopied = 18,   // a device database could not be copied, or lacks a table it needs
+  kReplyDatabaseNotOpened = 19,   // the local copy of a device database could not be opened
+  kReplyStatementFailed = 20,     // an SQL statement could not be prepared on a database copy
   kReplyBadRequest = 21,          // the request's JSON text is not an object, or its "uuid" is bad
   kReplyNoConnection = 24,        // no connection to the device, or it closed before the answer
   kReplyNotPaired = 25,           // a pairing request was sent: the user must trust this computer
