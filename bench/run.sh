@@ -17,4 +17,6 @@ timeout 1800 python3 bench/bench_contacts.py --harlix build-bench/src/Harlix \
 timeout 1800 python3 bench/bench_zip.py --tool build-bench/bench/bench_zip_tool || status=1
 timeout 1800 python3 bench/bench_sync_data.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
+timeout 3600 python3 bench/bench_photos.py --harlix build-bench/src/Harlix \
+  --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 exit $status

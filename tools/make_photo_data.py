@@ -260,15 +260,20 @@ def _new_schema(db, entries, with_flags):
     return insert
 
 
-def write_photo_data(fs, seed=0, era="ios9", photos=12, thumbnail_every=3, image_size=(64, 48)):
-    """Writes the library into the image's fs/ folder; returns the assets written (dicts)."""
+def write_photo_data(fs, seed=0, era="ios9", photos=12, thumbnail_every=3, image_size=(64, 48), media=True):
+    """Writes the library into the image's fs/ folder; returns the assets written (dicts). Without
+    `media` only the database is written (large libraries for benchmarks), with made-up sizes."""
     if era not in ERAS:
         raise ValueError("the photo era must be one of %s" % ", ".join(ERAS))
     rng = random.Random("photos-%d" % seed)
     for folder in (FOLDER, "PhotoData"):
         os.makedirs(os.path.join(fs, folder), exist_ok=True)
     entries = _photo_entries(rng, photos)
-    _write_media(fs, entries, rng, thumbnail_every, image_size)
+    if media:
+        _write_media(fs, entries, rng, thumbnail_every, image_size)
+    else:
+        for entry in entries:
+            entry["size"] = 1000000 + entry["pk"]
     staging = tempfile.mkdtemp(prefix="photos-")
     try:
         database = os.path.join(staging, "Photos.sqlite")
