@@ -232,6 +232,8 @@ class PhotoTest(HarlixTestCase):
                     self.assertEqual([p["ZDATECREATED"] for p in listed],
                                      sorted((p["ZDATECREATED"] for p in listed), reverse=True))
                     self.assertIn(2, [p["Z_PK"] for p in listed])  # its size is looked up on the device
+                    # Through the function remembered for this version, its own code comes back.
+                    self.assertIsNone(self.list_photos(udid, CONTENTS, {"album_id": 2, "album_type": 7}, 21))
                 self.peer.close()
                 self.lab.detach(udid)
 

@@ -31,6 +31,9 @@ using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 constexpr char kAssetsPattern[] = "Z_[0-9]+ASSETS";
+// Album contents that cannot be listed (no asset column, an unknown album type): the peer knows this
+// as 21, the number the request frame also gives a bad request.
+constexpr int kReplyAlbumNotListable = kReplyBadRequest;
 constexpr char kAssetSchemaSql[] = " SELECT sql from sqlite_master where  type=\"table\" and name='ZGENERICASSET'";
 constexpr char kAlbumSchemaSql[] = " SELECT sql from sqlite_master WHERE  type=\"table\" and name='ZGENERICALBUM'";
 constexpr char kJoinTableSql[] =
@@ -190,7 +193,7 @@ int FindAssetColumnByName(const PhotoDatabase& database, JoinTable* join) {
       return kReplySuccess;
     }
   }
-  return kReplyBadRequest;  // 21: no asset column
+  return kReplyAlbumNotListable;
 }
 
 // Album list: the second Z_<N>ASSETS in the join table's CREATE text (the first is its own name);
@@ -410,7 +413,7 @@ int AlbumContentsNew(const PhotoRequestContext& context) {
   if (int opened = OpenNewSchema(context, FindAssetColumnByName, &schema)) return opened;
   const JoinTable& join = schema.join;
   const AssetColumns& assets = schema.assets;
-  if (static_cast<uint32_t>(context.albumType) > kAlbumVideos) return kReplyBadRequest;  // 21
+  if (static_cast<uint32_t>(context.albumType) > kAlbumVideos) return kReplyAlbumNotListable;
 
   std::string sql;
   if (context.albumType == kAlbumUser || context.albumType == kAlbumCameraRoll) {

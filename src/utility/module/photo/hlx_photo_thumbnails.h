@@ -15,6 +15,7 @@
 
 #include <rapidjson/fwd.h>
 
+#include <cstdint>
 #include <string>
 
 #include "mobiledevice.h"
