@@ -228,7 +228,8 @@ def main(argv):
         wait_ready(peer, udid)
         next_id = iter(range(100, 1 << 30))
         met = bench_photo_list(peer, udid, fs, folder, options, next_id)
-        bench_thumbnails(peer, udid, fs, folder, options, next_id)
+        if options.thumbnails:
+            bench_thumbnails(peer, udid, fs, folder, options, next_id)
         return 0 if met else 1
     finally:
         if peer is not None:

@@ -225,15 +225,18 @@ int OpenNewSchema(const PhotoRequestContext& context, int (*findAssetColumn)(con
   return ReadAssetColumns(schema->database, &schema->assets);
 }
 
+// About the size of one photo object's text (most are 220 to 260 bytes), to size a batch's buffer once.
+constexpr size_t kPhotoObjectBytes = 256;
+
 uint64_t WholeSeconds(double seconds) {
   if (!(seconds > 0)) return 0;  // NaN and negative
   if (seconds >= 9.2e18) return static_cast<uint64_t>(INT64_MAX);
   return static_cast<uint64_t>(static_cast<int64_t>(seconds));
 }
 
-std::string LocalTimeOf(double appleSeconds) {
-  std::unique_ptr<char, decltype(&std::free)> text(AppleTimeToLocalText(WholeSeconds(appleSeconds)), &std::free);
-  return text ? std::string(text.get()) : std::string();
+void WriteLocalTime(JsonTextWriter& json, double appleSeconds) {
+  std::unique_ptr<char, FreeDeleter> text(AppleTimeToLocalText(WholeSeconds(appleSeconds)));
+  json.String(text ? text.get() : "");
 }
 
 std::string CountInfo(size_t count) {
@@ -261,7 +264,10 @@ int RunPhotoQuery(const PhotoRequestContext& context, const PhotoDatabase& datab
       sizeBytes = info.sizeBytes;
     }
     JsonTextWriter& json = *batch;
-    if (count % kPhotoBatchSize == 0) json->StartArray();
+    if (count % kPhotoBatchSize == 0) {
+      json.Reserve(kPhotoBatchSize * kPhotoObjectBytes);
+      json->StartArray();
+    }
     json->StartObject();
     json.Key("PATH");
     json.String(path);
@@ -272,9 +278,9 @@ int RunPhotoQuery(const PhotoRequestContext& context, const PhotoDatabase& datab
       json->Int64(sqlite3_column_int64(row, column));
     }
     json.Key("ZDATECREATED");
-    json.String(LocalTimeOf(sqlite3_column_double(row, 5)));
+    WriteLocalTime(json, sqlite3_column_double(row, 5));
     json.Key("ZMODIFICATIONDATE");
-    json.String(LocalTimeOf(sqlite3_column_double(row, 6)));
+    WriteLocalTime(json, sqlite3_column_double(row, 6));
     json.Key("ZORIGINALFILESIZE");
     json->Int64(sizeBytes);
     json->EndObject();
