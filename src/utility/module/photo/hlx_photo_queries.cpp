@@ -50,22 +50,35 @@ constexpr char kOldAlbumSql[] =
     "WHERE z_16.left = al.primaryKey";
 constexpr char kNewAlbumSelect[] = "SELECT count(0),al.z_pk,al.ztitle,al.zkind FROM ZGENERICALBUM al,";
 
-// The smart albums of the new schema: their count query and their filter on the asset base query.
+// The optional asset columns of the new schema (a table whose schema cannot be read counts as
+// having them all).
+struct AssetColumns {
+  bool trashed = true;
+  bool favorite = true;
+  bool subtype = true;
+};
+
+// The smart albums of the new schema, in the order the album list sends them: their count query, the
+// asset column they need (null: none), and their filter on the asset base query.
 struct SmartAlbum {
   PhotoAlbumType type;
+  bool AssetColumns::*needs;
   const char* countSql;
   const char* filter;
 };
 constexpr SmartAlbum kSmartAlbums[] = {
-    {kAlbumFavorites, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE zfavorite = 1", " AND zfavorite = 1"},
-    {kAlbumSubtype10, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE ZKINDSUBTYPE = 10", " AND ZKINDSUBTYPE == 10"},
-    {kAlbumSaved, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE ZSAVEDASSETTYPE = 256",
+    {kAlbumFavorites, &AssetColumns::favorite, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE zfavorite = 1",
+     " AND zfavorite = 1"},
+    {kAlbumSubtype10, &AssetColumns::subtype, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE ZKINDSUBTYPE = 10",
+     " AND ZKINDSUBTYPE == 10"},
+    {kAlbumSaved, &AssetColumns::subtype, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE ZSAVEDASSETTYPE = 256",
      " AND ZSAVEDASSETTYPE = 256"},
-    {kAlbumTrashed,
+    {kAlbumVideos, nullptr, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE ZKIND = 1", " AND ZKIND == 1"},
+    // The trash's count already selects trashed assets: it gets no live-assets condition.
+    {kAlbumTrashed, &AssetColumns::trashed,
      " SELECT count(0),0,'',0 FROM ZADDITIONALASSETATTRIBUTES t,ZGENERICASSET a WHERE t.Z_PK = a.Z_PK and "
      "t.zoriginalfilesize != 0 and a.ZTRASHEDSTATE = 1",
      " and a.ZTRASHEDSTATE = 1"},
-    {kAlbumVideos, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE ZKIND = 1", " AND ZKIND == 1"},
 };
 
 const SmartAlbum* FindSmartAlbum(int32_t type) {
@@ -142,12 +155,6 @@ bool ReadSchemaText(const PhotoDatabase& database, const std::string& sql, std::
 bool HasColumn(const std::optional<std::string>& schema, const char* column) {
   return !schema || schema->find(column) != std::string::npos;
 }
-
-struct AssetColumns {
-  bool trashed = true;
-  bool favorite = true;
-  bool subtype = true;
-};
 
 int ReadAssetColumns(const PhotoDatabase& database, AssetColumns* columns) {
   std::optional<std::string> schema;
@@ -391,16 +398,11 @@ int AlbumListNew(const PhotoRequestContext& context) {
   }
   if (int read = ReadAssetColumns(database, &assets)) return read;
   for (const SmartAlbum& album : kSmartAlbums) {
-    const bool present = album.type == kAlbumFavorites ? assets.favorite
-                         : album.type == kAlbumSubtype10 || album.type == kAlbumSaved ? assets.subtype
-                         : album.type == kAlbumTrashed ? assets.trashed
-                                                       : true;
-    if (!present || album.type == kAlbumTrashed) continue;  // the trash goes last
+    if (album.needs != nullptr && !(assets.*album.needs)) continue;
     std::string sql = album.countSql;
-    if (assets.trashed) sql += " AND ZTRASHEDSTATE = 0";
+    if (album.type != kAlbumTrashed && assets.trashed) sql += " AND ZTRASHEDSTATE = 0";
     (void)RunAlbumQuery(context, database, sql, album.type);
   }
-  if (assets.trashed) (void)RunAlbumQuery(context, database, FindSmartAlbum(kAlbumTrashed)->countSql, kAlbumTrashed);
   return RunAlbumQuery(context, database, from + " al.ztitle is not null AND al.zkind !=1000" + tail, kAlbumUser);
 }
 
