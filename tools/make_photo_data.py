@@ -136,7 +136,7 @@ def make_png(width, height, rng):
 
 # --- the library ---------------------------------------------------------------------------------
 
-def _photo_entries(rng, count):
+def photo_entries(rng, count):
     """One dict per asset: every fifth a PNG, every seventh a video, the rest JPEGs."""
     entries = []
     for i in range(count):
@@ -186,7 +186,8 @@ def _write_media(fs, entries, rng, thumbnails, image_size):
         os.utime(path, ns=(entry["mtime_ns"], entry["mtime_ns"]))
 
 
-def _old_schema(db, entries):
+def create_old_tables(db):
+    """Creates the old schema's tables with its albums; returns the function that inserts assets."""
     db.executescript("""
         CREATE TABLE Photo (primaryKey INTEGER PRIMARY KEY, type INTEGER, width INTEGER, height INTEGER,
             filename VARCHAR, directory VARCHAR, orientation INTEGER, captureTime TIMESTAMP,
@@ -212,7 +213,9 @@ def _old_schema(db, entries):
     return insert
 
 
-def _new_schema(db, entries, with_flags):
+def create_new_tables(db, with_flags):
+    """Creates the new schema's tables (with the optional columns when `with_flags`) and its albums;
+    returns the function that inserts assets."""
     flags = "ZFAVORITE INTEGER, ZKINDSUBTYPE INTEGER, ZTRASHEDSTATE INTEGER," if with_flags else ""
     db.executescript("""
         CREATE TABLE ZGENERICASSET (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZKIND INTEGER,
@@ -268,7 +271,7 @@ def write_photo_data(fs, seed=0, era="ios9", photos=12, thumbnail_every=3, image
     rng = random.Random("photos-%d" % seed)
     for folder in (FOLDER, "PhotoData"):
         os.makedirs(os.path.join(fs, folder), exist_ok=True)
-    entries = _photo_entries(rng, photos)
+    entries = photo_entries(rng, photos)
     if media:
         _write_media(fs, entries, rng, thumbnail_every, image_size)
     else:
@@ -280,7 +283,7 @@ def write_photo_data(fs, seed=0, era="ios9", photos=12, thumbnail_every=3, image
         db = sqlite3.connect(database, isolation_level=None)
         db.execute("PRAGMA journal_mode=WAL")
         db.execute("PRAGMA wal_autocheckpoint=0")
-        insert = _old_schema(db, entries) if era == "ios5" else _new_schema(db, entries, era == "ios9")
+        insert = create_old_tables(db) if era == "ios5" else create_new_tables(db, era == "ios9")
         half = len(entries) // 2
         db.execute("BEGIN")
         insert(entries[:half])

@@ -261,8 +261,8 @@ class PhotoTest(HarlixTestCase):
             db = sqlite3.connect(os.path.join(fs, "PhotoData", "Photos.sqlite"))
             db.executescript("DROP TABLE ZGENERICALBUM; CREATE TABLE ZGENERICALBUM (Z_PK INTEGER PRIMARY KEY, "
                              "ZKIND INTEGER, ZTRASHEDSTATE INTEGER);")
-            entries = make_photo_data._photo_entries(random.Random(1), 6)
-            make_photo_data._old_schema(db, entries)(entries)
+            entries = make_photo_data.photo_entries(random.Random(1), 6)
+            make_photo_data.create_old_tables(db)(entries)
             db.commit()
             db.close()
 
