@@ -46,6 +46,7 @@ from bench_contacts import aim, spread, status_kib, wait_ready  # noqa: E402
 
 PHOTOS, THUMBNAILS = 400, 403
 TIMEOUT_S = 1200
+THUMBNAIL_TIMEOUT_S = 10  # per picture: a loaded machine decodes a 12-megapixel JPEG in seconds
 AIM_TIME = 1.5
 CAMERA_SIZE = (4032, 3024)
 DISTINCT_PICTURES = 4  # made once (the JPEG writer is slow in Python), then copied under many names
@@ -68,7 +69,7 @@ print(json.dumps([seconds, len(files), resource.getrusage(resource.RUSAGE_CHILDR
 """
 
 
-def request(peer, packet_id, code, payload, data=None, parse=False):
+def request(peer, packet_id, code, payload, data=None, parse=False, timeout_s=TIMEOUT_S):
     """Seconds until the final reply, the items of parsed batch replies (or the count the first
     reply announced), replies seen, and the request's peak KiB above Harlix's resident memory."""
     pid = peer.process.pid
@@ -78,7 +79,7 @@ def request(peer, packet_id, code, payload, data=None, parse=False):
     started = time.perf_counter()
     peer.send(packet_id, code, 0, hlx_peer.encode_request(1, payload, data))
     items, replies, announced = 0, 0, None
-    deadline = time.monotonic() + TIMEOUT_S
+    deadline = time.monotonic() + timeout_s
     while True:
         item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
         if item is None:
@@ -113,7 +114,8 @@ def shell_once(database):
 def convert_once(files, folder):
     out = tempfile.mkdtemp(dir=folder)
     try:
-        result = subprocess.run([sys.executable, "-c", CONVERT, out] + files, check=True, timeout=TIMEOUT_S,
+        result = subprocess.run([sys.executable, "-c", CONVERT, out] + files, check=True,
+                                timeout=max(TIMEOUT_S, THUMBNAIL_TIMEOUT_S * len(files)),
                                 capture_output=True)
         return json.loads(result.stdout)
     finally:
@@ -178,7 +180,8 @@ def bench_thumbnails(peer, udid, fs, folder, options, next_id):
     has_convert = shutil.which("convert") is not None
 
     def harlix_step():
-        seconds, _, replies, peak = request(peer, next(next_id), THUMBNAILS, {"uuid": udid}, json.dumps(files))
+        seconds, _, replies, peak = request(peer, next(next_id), THUMBNAILS, {"uuid": udid}, json.dumps(files),
+                                            timeout_s=max(TIMEOUT_S, THUMBNAIL_TIMEOUT_S * options.thumbnails))
         if replies != options.thumbnails:
             raise RuntimeError("Harlix sent %d thumbnails of %d" % (replies, options.thumbnails))
         rates["harlix"].append(options.thumbnails / seconds)
