@@ -34,6 +34,7 @@ import make_address_book
 import make_app_catalog
 import make_sms_db
 import make_sync_data
+import make_photo_data
 
 DEFAULT_NAME = {"iPhone": "Zo\u00eb's iPhone", "iPod": "Zo\u00eb's iPod", "iPad": "Zo\u00eb's iPad"}
 DEFAULT_PRODUCT = {
@@ -302,7 +303,7 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
                jailbroken=False, wifi=False, capacity=64 * GIB, free=None, service=None, ssl_service=None,
                sync_account=None, binary_lockdown=False, large=False, big_file_mib=0, no_sim=False,
                cycle_count=None, without_service=None, atc_messages=None, atc_end="wait", contacts=None,
-               contact_groups=None, apps=None, force=False, sync_data=None, sms=None):
+               contact_groups=None, apps=None, force=False, sync_data=None, sms=None, photo_data=None):
     if device_class not in DEFAULT_PRODUCT:
         raise ValueError("device class must be one of %s" % ", ".join(sorted(DEFAULT_PRODUCT)))
     rng = random.Random(seed)
@@ -325,6 +326,8 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
                    wifi=wifi, sync_account=sync_account, no_sim=no_sim)
 
     _make_fs(rng, os.path.join(out, "fs"), large, big_file_mib)
+    if photo_data:  # Photos.sqlite of one era, photos, thumbnails and previews: make_photo_data.photo_options
+        make_photo_data.write_photo_data(os.path.join(out, "fs"), seed, **photo_data)
     if jailbroken:
         os.makedirs(os.path.join(out, "rootfs/var/root/Media/Cydia/AutoInstall"))
         os.makedirs(os.path.join(out, "rootfs/var/mobile/Media"))
@@ -424,6 +427,7 @@ def main(argv=None):
     parser.add_argument("--force", action="store_true", help="replace OUT if it exists")
     make_sync_data.add_arguments(parser)
     make_sms_db.add_arguments(parser)
+    make_photo_data.add_arguments(parser)
     args = parser.parse_args(argv)
     try:
         atc_messages = None
@@ -446,7 +450,8 @@ def main(argv=None):
                            without_service=args.without_service, atc_messages=atc_messages,
                            contacts=args.contacts, contact_groups=args.contact_groups, apps=args.apps,
                            force=args.force, sync_data=make_sync_data.sync_data_options(args),
-                           sms=make_sms_db.sms_options(args))
+                           sms=make_sms_db.sms_options(args),
+                           photo_data=make_photo_data.photo_options(args))
     except (ValueError, OSError) as e:
         print("make_device_image: %s" % e, file=sys.stderr)
         return 2

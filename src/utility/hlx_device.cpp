@@ -40,6 +40,16 @@ void HLXDevice::SetMessagesDatabasePath(const std::string& path) {
   m_messagesDatabasePath = path;
 }
 
+std::string HLXDevice::PhotoDatabasePath() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_photoDatabasePath;
+}
+
+void HLXDevice::SetPhotoDatabasePath(const std::string& path) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_photoDatabasePath = path;
+}
+
 int32_t VersionNumberOf(const std::string& version) {
   if (version.empty()) return 0;
   const int major = std::atoi(version.c_str());

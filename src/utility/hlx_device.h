@@ -60,6 +60,9 @@ class HLXDevice {
   // Written by the messages backup: where the fetched message database lies on the PC.
   std::string MessagesDatabasePath() const;
   void SetMessagesDatabasePath(const std::string& path);
+  // Written by the photo module: its local copy of the device's photo database ("" before the first).
+  std::string PhotoDatabasePath() const;
+  void SetPhotoDatabasePath(const std::string& path);
 
   DeviceTaskMap& TaskMap() { return m_taskMap; }
 
@@ -69,10 +72,11 @@ class HLXDevice {
   DeviceTaskMap m_taskMap;
 
   mutable std::mutex m_mutex;
-  // guards: m_properties, m_productVersionText, m_messagesDatabasePath
+  // guards: m_properties, m_productVersionText, m_messagesDatabasePath, m_photoDatabasePath
   DeviceProperties m_properties;
   std::string m_productVersionText;
   std::string m_messagesDatabasePath;
+  std::string m_photoDatabasePath;
 };
 
 // 10 * major + minor of a dotted version text ("4.2.1" gives 42, "10.3" gives 103, "" gives 0).

@@ -51,6 +51,9 @@ class JsonTextWriter {
     m_writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
   }
   std::string Text() const { return std::string(m_buffer.GetString(), m_buffer.GetSize()); }
+  // Makes room for `bytes` more of text at once, for long texts whose size is known roughly: the
+  // buffer otherwise grows by halves, copying the text each time.
+  void Reserve(size_t bytes) { m_buffer.Reserve(bytes); }
 
  private:
   rapidjson::StringBuffer m_buffer;

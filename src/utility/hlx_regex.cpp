@@ -5,16 +5,15 @@
 
 #include <memory>
 #include <regex>
+#include <string_view>
+
+#include "utility/hlx_text.h"
 
 namespace hlx {
 namespace {
 
-void AppendUpperAscii(const unsigned char* text, int length, std::string* out) {
-  out->reserve(static_cast<size_t>(length));
-  for (int i = 0; i < length; ++i) {
-    unsigned char c = text[i];
-    out->push_back(static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
-  }
+std::string UpperAscii(const unsigned char* text, int length) {
+  return ToUpperAscii(std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(length)));
 }
 
 void DeleteRegex(void* regex) { delete static_cast<std::regex*>(regex); }
@@ -73,8 +72,7 @@ void SqlRegexp(sqlite3_context* context, int argumentCount, sqlite3_value** argu
     auto* cached = static_cast<std::regex*>(sqlite3_get_auxdata(context, 0));
     std::unique_ptr<std::regex> compiled;
     if (cached == nullptr) {
-      std::string upperPattern;
-      AppendUpperAscii(pattern, patternBytes, &upperPattern);
+      const std::string upperPattern = UpperAscii(pattern, patternBytes);
       try {
         compiled = std::make_unique<std::regex>(upperPattern);
       } catch (const std::regex_error&) {
@@ -84,8 +82,7 @@ void SqlRegexp(sqlite3_context* context, int argumentCount, sqlite3_value** argu
       }
       cached = compiled.get();
     }
-    std::string upperText;
-    AppendUpperAscii(text, textBytes, &upperText);
+    const std::string upperText = UpperAscii(text, textBytes);
     bool found = std::regex_search(upperText, *cached);
     sqlite3_result_int(context, found ? 1 : 0);
     // SQLite may run the destructor before set_auxdata returns: the regex is not used after it.

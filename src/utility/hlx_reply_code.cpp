@@ -18,8 +18,9 @@ const char* ReplyCodeName(int64_t code) {
     case kReplyNoSyncService: return "sync service not opened";
     case kReplyServiceNotRunning: return "device support service not running";
     case kReplyAfcInfoUnreadable: return "AFC device info unreadable";
-    case kReplyMessagesNotOpened: return "message database not opened";
-    case kReplyMessagesUnreadable: return "message database unreadable";
+    case kReplyDatabaseNotCopied: return "database not copied";
+    case kReplyDatabaseNotOpened: return "database not opened";
+    case kReplyStatementFailed: return "statement failed";
     case kReplyBadRequest: return "bad request";
     case kReplyBackupToolFailed: return "backup tool not started";
     case kReplyNoConnection: return "no connection";

@@ -22,8 +22,9 @@ enum ReplyCode : int32_t {
   kReplyNoSyncService = 13,       // the synchronisation service did not open; nothing was sent
   kReplyServiceNotRunning = 14,   // the device support service process is not running
   kReplyAfcInfoUnreadable = 17,   // AFC device information could not be read
-  kReplyMessagesNotOpened = 19,   // 201: the message database could not be opened
-  kReplyMessagesUnreadable = 20,  // 201: the message database is not SQLite, or a query failed
+  kReplyDatabaseNotCopied = 18,   // a device database could not be copied, or lacks a table it needs
+  kReplyDatabaseNotOpened = 19,   // a database (a local copy of the device's) could not be opened
+  kReplyStatementFailed = 20,     // an SQL statement failed on a database, or the file is no SQLite database
   kReplyBadRequest = 21,          // the request's JSON text is not an object, or its "uuid" is bad
   kReplyBackupToolFailed = 23,    // 201: the backup tool could not be started
   kReplyNoConnection = 24,        // no connection to the device, or it closed before the answer

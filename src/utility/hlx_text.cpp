@@ -156,6 +156,14 @@ std::string ReplaceAll(const std::string& text, const std::string& from, const s
   return result;
 }
 
+std::string ToUpperAscii(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
 bool TryAllocBuffer(uint8_t** out, size_t count) {
   *out = new (std::nothrow) uint8_t[count];
   return *out != nullptr;

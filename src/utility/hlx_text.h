@@ -53,6 +53,9 @@ std::string WideToUtf8(const std::u16string& text);
 // (so "a" -> "aa" in "aaa" gives six letters). An empty `from` returns the text unchanged.
 std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to);
 
+// The text with ASCII letters a-z upper-cased byte by byte; other bytes (UTF-8 sequences too) stay.
+std::string ToUpperAscii(std::string_view text);
+
 // Allocates `count` bytes with new[] without throwing. True with *out set on success; false with
 // *out null when the memory is not there. The caller frees with delete[].
 [[nodiscard]] bool TryAllocBuffer(uint8_t** out, size_t count);

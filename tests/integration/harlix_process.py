@@ -204,6 +204,19 @@ class HarlixTestCase(unittest.TestCase):
         packet_id = self.send(code, json_text, data, sub)
         return self.replies([packet_id])[packet_id]
 
+    def counted_items(self, progress, batch_size, **json_options):
+        """The items of a counted list: a count reply (stage 0, info {"Count": n}, no data), then
+        batches of at most batch_size items (stage 1, the same info); checks the shapes."""
+        (_, status, count_record, count_data), batches = progress[0], progress[1:]
+        count = count_record["info"]["Count"]
+        self.assertEqual((status, count_record["stage"], count_data), (2, 0, b""))
+        listed = []
+        for _, status, record, data in batches:
+            self.assertEqual((status, record["stage"], record["type"], record["info"]), (2, 1, 0, {"Count": count}))
+            listed.append(json.loads(data.decode("utf-8"), **json_options))
+        self.assertEqual([len(b) for b in listed], [min(batch_size, count - i) for i in range(0, count, batch_size)])
+        return [item for batch in listed for item in batch]
+
     def assert_final(self, final, code, udid):
         command, status, record, data = final
         self.assertEqual(record, {"stage": 0, "code": code, "uuid": udid, "type": 0})

@@ -99,17 +99,7 @@ class AppTest(HarlixTestCase):
         """The listed apps as [(bundle id, [(member, value), ...])], checking count and batch shapes."""
         progress, final = self.run_request(LIST, {"uuid": udid})
         self.assert_final(final, 0, udid)
-        (_, status, count_record, count_data), batches = progress[0], progress[1:]
-        count = count_record["info"]["Count"]
-        self.assertEqual((status, count_record["stage"], count_data), (2, 0, b""))
-        listed = []
-        for _, status, record, data in batches:
-            self.assertEqual((status, record["stage"], record["type"], record["info"]), (2, 1, 0, {"Count": count}))
-            listed.append(json.loads(data.decode("utf-8"), object_pairs_hook=list))
-        self.assertEqual([len(b) for b in listed], [min(10, count - i) for i in range(0, count, 10)])
-        flat = [item for batch in listed for item in batch]
-        self.assertEqual(len(flat), count)
-        return flat
+        return self.counted_items(progress, 10, object_pairs_hook=list)
 
     def item_results(self, progress):
         """[(codes of the progress replies, packet status of the last reply, its info)] per item."""

@@ -114,13 +114,13 @@ class SmsDatabaseReader {
  public:
   SmsDatabaseReader(sqlite3* db, const std::string& path) : m_db(db), m_path(path) {}
 
-  // kReplySuccess, or kReplyMessagesUnreadable (logged).
+  // kReplySuccess, or kReplyStatementFailed (logged).
   int Read(ChatMap* chats) {
     bool present[6] = {};
     const char* const tables[6] = {"message", "handle", "chat", "chat_message_join", "chat_handle_join",
                                    "madrid_chat"};
     for (int i = 0; i < 6; ++i) {
-      if (TableExists(tables[i], &present[i]) != kReplySuccess) return kReplyMessagesUnreadable;
+      if (TableExists(tables[i], &present[i]) != kReplySuccess) return kReplyStatementFailed;
     }
     if (!present[0]) return kReplySuccess;
     if (present[1] && present[2] && present[3] && present[4]) return ReadCurrent(chats);
@@ -143,7 +143,7 @@ class SmsDatabaseReader {
 
   int TableExists(const char* name, bool* exists) {
     StatementPtr statement = Prepare("SELECT sql FROM sqlite_master WHERE type='table' AND name=?1");
-    if (!statement) return kReplyMessagesUnreadable;
+    if (!statement) return kReplyStatementFailed;
     sqlite3_bind_text(statement.get(), 1, name, -1, SQLITE_STATIC);
     const int result = sqlite3_step(statement.get());
     if (result != SQLITE_ROW && result != SQLITE_DONE) return Failed("table list", result);
@@ -154,7 +154,7 @@ class SmsDatabaseReader {
   // A step that ended in an error: the rows read so far are not the whole database.
   int Failed(const char* what, int result) {
     HLX_LOG(ERROR) << "READ DB: " << m_path << " " << what << " RES: " << result;
-    return kReplyMessagesUnreadable;
+    return kReplyStatementFailed;
   }
 
   static SmsChat& ChatOf(ChatMap* chats, const std::string& key) {
@@ -173,7 +173,7 @@ class SmsDatabaseReader {
   int ReadCurrent(ChatMap* chats) {
     StatementPtr messages = Prepare(kCurrentMessagesSql);
     StatementPtr handles = Prepare(kCurrentHandlesSql);
-    if (!messages || !handles) return kReplyMessagesUnreadable;
+    if (!messages || !handles) return kReplyStatementFailed;
     sqlite3_stmt* row = messages.get();
     int result;
     while ((result = sqlite3_step(row)) == SQLITE_ROW) {
@@ -230,7 +230,7 @@ class SmsDatabaseReader {
 
   int ReadOldest(ChatMap* chats) {
     StatementPtr messages = Prepare(kOldestMessagesSql);
-    if (!messages) return kReplyMessagesUnreadable;
+    if (!messages) return kReplyStatementFailed;
     sqlite3_stmt* row = messages.get();
     int result;
     while ((result = sqlite3_step(row)) == SQLITE_ROW) {
@@ -341,7 +341,7 @@ int QuerySmsDb(const FeatureRequest& request, const std::string& path) {
   HLX_LOG(INFO) << "QuerySmsDb";
   if (path.empty()) {
     HLX_LOG(ERROR) << "OPEN DB: no messages database fetched";
-    return kReplyMessagesNotOpened;
+    return kReplyDatabaseNotOpened;
   }
   ChatMap chatsByKey;
   {
@@ -351,7 +351,7 @@ int QuerySmsDb(const FeatureRequest& request, const std::string& path) {
     DatabasePtr db(raw);
     if (opened != SQLITE_OK) {
       HLX_LOG(ERROR) << "OPEN DB: " << path << " RES: " << opened;
-      return kReplyMessagesNotOpened;
+      return kReplyDatabaseNotOpened;
     }
     const int read = SmsDatabaseReader(db.get(), path).Read(&chatsByKey);
     if (read != kReplySuccess) return read;

@@ -18,8 +18,8 @@ inline constexpr size_t kMessagesPerReply = 50;
 
 // Reads the database at `path` and sends the conversations as intermediate replies of the request.
 // kReplySuccess (also when the layout holds no conversation, or is one that is not read: nothing is
-// sent then), kReplyMessagesNotOpened when the path is empty or the file cannot be opened,
-// kReplyMessagesUnreadable when it is no SQLite database or a statement fails.
+// sent then), kReplyDatabaseNotOpened when the path is empty or the file cannot be opened,
+// kReplyStatementFailed when it is no SQLite database or a statement fails.
 [[nodiscard]] int QuerySmsDb(const FeatureRequest& request, const std::string& path);
 
 }  // namespace hlx

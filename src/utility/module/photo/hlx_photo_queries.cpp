@@ -1,0 +1,444 @@
+// The photo, album and album-contents queries (see hlx_photo_queries.h).
+#include "utility/module/photo/hlx_photo_queries.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "utility/hlx_afc.h"
+#include "utility/hlx_feature_module.h"
+#include "utility/hlx_json.h"
+#include "utility/hlx_log.h"
+#include "utility/hlx_regex.h"
+#include "utility/hlx_text.h"
+#include "utility/hlx_reply_code.h"
+#include "utility/hlx_time.h"
+
+namespace hlx {
+namespace {
+
+struct DatabaseCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+constexpr char kAssetsPattern[] = "Z_[0-9]+ASSETS";
+// Album contents that cannot be listed (no asset column, an unknown album type): the peer knows this
+// as 21, the number the request frame also gives a bad request.
+constexpr int kReplyAlbumNotListable = kReplyBadRequest;
+constexpr char kAssetSchemaSql[] = " SELECT sql from sqlite_master where  type=\"table\" and name='ZGENERICASSET'";
+constexpr char kAlbumSchemaSql[] = " SELECT sql from sqlite_master WHERE  type=\"table\" and name='ZGENERICALBUM'";
+constexpr char kJoinTableSql[] =
+    "SELECT name FROM sqlite_master WHERE type=\"table\" AND name REGEXP \"Z_[0-9]+ASSETS\"";
+constexpr char kAssetBaseSql[] =
+    "SELECT a.Z_PK,a.ZSAVEDASSETTYPE,a.ZDIRECTORY || '/'||a.ZFILENAME,a.ZORIENTATION, a.ZADDITIONALATTRIBUTES,"
+    "a.ZDATECREATED,a.ZMODIFICATIONDATE, t.ZORIGINALFILESIZE FROM ZADDITIONALASSETATTRIBUTES t,ZGENERICASSET a "
+    "WHERE t.Z_PK = a.Z_PK and t.zoriginalfilesize != 0";
+constexpr char kOldPhotoColumns[] =
+    "p.primaryKey,p.type,p.directory || '/' || p.filename,p.orientation, 0 as ZADDITIONALATTRIBUTES,"
+    "p.captureTime,p.recordModDate,0 as ZORIGINALFILESIZE ";
+constexpr char kOldAlbumSql[] =
+    "SELECT count(0),al.primaryKey,al.title,al.kind FROM PhotoAlbum al,PhotoAlbumToPhotoJoin z_16 "
+    "WHERE z_16.left = al.primaryKey";
+constexpr char kNewAlbumSelect[] = "SELECT count(0),al.z_pk,al.ztitle,al.zkind FROM ZGENERICALBUM al,";
+
+// The optional asset columns of the new schema (a table whose schema cannot be read counts as
+// having them all).
+struct AssetColumns {
+  bool trashed = true;
+  bool favorite = true;
+  bool subtype = true;
+};
+
+// The smart albums of the new schema, in the order the album list sends them: their count query, the
+// asset column they need (null: none), and their filter on the asset base query.
+struct SmartAlbum {
+  PhotoAlbumType type;
+  bool AssetColumns::*needs;
+  const char* countSql;
+  const char* filter;
+};
+constexpr SmartAlbum kSmartAlbums[] = {
+    {kAlbumFavorites, &AssetColumns::favorite, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE zfavorite = 1",
+     " AND zfavorite = 1"},
+    {kAlbumSubtype10, &AssetColumns::subtype, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE ZKINDSUBTYPE = 10",
+     " AND ZKINDSUBTYPE == 10"},
+    {kAlbumSaved, &AssetColumns::subtype, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE ZSAVEDASSETTYPE = 256",
+     " AND ZSAVEDASSETTYPE = 256"},
+    {kAlbumVideos, nullptr, "SELECT count(0),0,'',0 FROM ZGENERICASSET WHERE ZKIND = 1", " AND ZKIND == 1"},
+    // The trash's count already selects trashed assets: it gets no live-assets condition.
+    {kAlbumTrashed, &AssetColumns::trashed,
+     " SELECT count(0),0,'',0 FROM ZADDITIONALASSETATTRIBUTES t,ZGENERICASSET a WHERE t.Z_PK = a.Z_PK and "
+     "t.zoriginalfilesize != 0 and a.ZTRASHEDSTATE = 1",
+     " and a.ZTRASHEDSTATE = 1"},
+};
+
+const SmartAlbum* FindSmartAlbum(int32_t type) {
+  for (const SmartAlbum& album : kSmartAlbums) {
+    if (album.type == type) return &album;
+  }
+  return nullptr;
+}
+
+// The open copy and its path (for log lines).
+struct PhotoDatabase {
+  Database db;
+  std::string path;
+};
+
+int OpenPhotoDatabase(const std::string& path, bool withRegexp, PhotoDatabase* out) {
+  sqlite3* raw = nullptr;
+  // Read-write without create: the copy is this service's own, and SQLite may have to recover its
+  // write-ahead log into it; a missing copy fails instead of turning into an empty database.
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  out->db.reset(raw);
+  out->path = path;
+  if (opened != SQLITE_OK) {
+    HLX_LOG(ERROR) << "OPEN DB: " << path << " RES: " << opened;
+    return kReplyDatabaseNotOpened;
+  }
+  if (withRegexp && RegisterSqlRegexp(raw) != SQLITE_OK) {
+    HLX_LOG(ERROR) << "OPEN DB: " << path << " RES: regexp not registered";
+    return kReplyDatabaseNotOpened;
+  }
+  return kReplySuccess;
+}
+
+// The prepared statement, or null after logging why.
+Statement Prepare(const PhotoDatabase& database, const std::string& sql) {
+  sqlite3_stmt* raw = nullptr;
+  const int prepared = sqlite3_prepare_v2(database.db.get(), sql.c_str(), -1, &raw, nullptr);
+  Statement statement(raw);
+  if (prepared != SQLITE_OK || raw == nullptr) {
+    HLX_LOG(WARNING) << "OPEN STMT: " << database.path << " SQL: " << sql << " RES: " << prepared;
+    return nullptr;
+  }
+  return statement;
+}
+
+std::string ColumnText(sqlite3_stmt* statement, int column) {
+  const auto* text = sqlite3_column_text(statement, column);
+  return text != nullptr ? std::string(reinterpret_cast<const char*>(text),
+                                       static_cast<size_t>(sqlite3_column_bytes(statement, column)))
+                         : std::string();
+}
+
+// Names taken from the database go into SQL texts: only plain identifiers are accepted.
+bool IsPlainIdentifier(const std::string& name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    if (!plain) return false;
+  }
+  return true;
+}
+
+// The upper-cased CREATE text that a schema statement finds: nullopt when it finds no row. False when
+// the statement does not prepare.
+bool ReadSchemaText(const PhotoDatabase& database, const std::string& sql, std::optional<std::string>* text) {
+  Statement statement = Prepare(database, sql);
+  if (!statement) return false;
+  text->reset();
+  if (sqlite3_step(statement.get()) == SQLITE_ROW) *text = ToUpperAscii(ColumnText(statement.get(), 0));
+  return true;
+}
+
+// A table whose schema could not be read counts as having every optional column.
+bool HasColumn(const std::optional<std::string>& schema, const char* column) {
+  return !schema || schema->find(column) != std::string::npos;
+}
+
+int ReadAssetColumns(const PhotoDatabase& database, AssetColumns* columns) {
+  std::optional<std::string> schema;
+  if (!ReadSchemaText(database, kAssetSchemaSql, &schema)) return kReplyStatementFailed;
+  columns->trashed = HasColumn(schema, "ZTRASHEDSTATE");
+  columns->favorite = HasColumn(schema, "ZFAVORITE");
+  columns->subtype = HasColumn(schema, "ZKINDSUBTYPE");
+  return kReplySuccess;
+}
+
+// The asset-to-album join table of the new schema and its album column ("z_<N>albums").
+struct JoinTable {
+  std::string name;
+  std::string albumColumn;
+  std::string assetColumn;
+};
+
+int FindJoinTable(const PhotoDatabase& database, JoinTable* join) {
+  Statement statement = Prepare(database, kJoinTableSql);
+  if (!statement) return kReplyStatementFailed;
+  if (sqlite3_step(statement.get()) != SQLITE_ROW) {
+    HLX_LOG(WARNING) << "no asset join table in " << database.path;
+    return kReplyDatabaseNotCopied;
+  }
+  join->name = ColumnText(statement.get(), 0);
+  if (!IsPlainIdentifier(join->name)) {
+    HLX_LOG(WARNING) << "asset join table with an unusable name in " << database.path;
+    return kReplyDatabaseNotCopied;
+  }
+  // The name holds "Z_<N>ASSETS" somewhere; N is read where the generated names put it.
+  join->albumColumn = "z_" + std::to_string(std::atoi(join->name.c_str() + 2)) + "albums";
+  return kReplySuccess;
+}
+
+// Album contents: the first column of the join table whose whole upper-cased name is Z_<N>ASSETS.
+int FindAssetColumnByName(const PhotoDatabase& database, JoinTable* join) {
+  Statement statement = Prepare(database, "select * from " + join->name + " limit 0");
+  if (!statement) return kReplyStatementFailed;
+  for (int i = 0; i < sqlite3_column_count(statement.get()); ++i) {
+    const char* name = sqlite3_column_name(statement.get(), i);
+    if (name != nullptr && RegexMatch(ToUpperAscii(name), kAssetsPattern) && IsPlainIdentifier(name)) {
+      join->assetColumn = name;
+      return kReplySuccess;
+    }
+  }
+  return kReplyAlbumNotListable;
+}
+
+// Album list: the second Z_<N>ASSETS in the join table's CREATE text (the first is its own name);
+// empty when there is none, and the queries that need it then fail to prepare.
+int FindAssetColumnInSchema(const PhotoDatabase& database, JoinTable* join) {
+  std::optional<std::string> schema;
+  const std::string sql = " SELECT sql from sqlite_master WHERE  type=\"table\" and name='" + join->name + "'";
+  if (!ReadSchemaText(database, sql, &schema)) return kReplyStatementFailed;
+  if (schema) {
+    const std::vector<std::string> names = FindAssetsTableNames(*schema);
+    if (names.size() >= 2) join->assetColumn = names[1];
+  }
+  return kReplySuccess;
+}
+
+// The new schema as the album functions read it: the open copy (with regexp), the join table with
+// its columns (the asset column found by `findAssetColumn`) and the asset table's optional columns.
+struct NewSchema {
+  PhotoDatabase database;
+  JoinTable join;
+  AssetColumns assets;
+};
+
+int OpenNewSchema(const PhotoRequestContext& context, int (*findAssetColumn)(const PhotoDatabase&, JoinTable*),
+                  NewSchema* schema) {
+  if (int opened = OpenPhotoDatabase(context.databasePath, true, &schema->database)) return opened;
+  if (int found = FindJoinTable(schema->database, &schema->join)) return found;
+  if (int found = findAssetColumn(schema->database, &schema->join)) return found;
+  return ReadAssetColumns(schema->database, &schema->assets);
+}
+
+// About the size of one photo object's text (most are 220 to 260 bytes), to size a batch's buffer once.
+constexpr size_t kPhotoObjectBytes = 256;
+
+uint64_t WholeSeconds(double seconds) {
+  if (!(seconds > 0)) return 0;  // NaN and negative
+  if (seconds >= 9.2e18) return static_cast<uint64_t>(INT64_MAX);
+  return static_cast<uint64_t>(static_cast<int64_t>(seconds));
+}
+
+void WriteLocalTime(JsonTextWriter& json, double appleSeconds) {
+  std::unique_ptr<char, FreeDeleter> text(AppleTimeToLocalText(WholeSeconds(appleSeconds)));
+  json.String(text ? text.get() : "");
+}
+
+std::string CountInfo(size_t count) {
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("Count");
+  json->Uint64(count);
+  json->EndObject();
+  return json.Text();
+}
+
+int RunPhotoQuery(const PhotoRequestContext& context, const PhotoDatabase& database, const std::string& sql) {
+  Statement statement = Prepare(database, sql);
+  if (!statement) return kReplyStatementFailed;
+  sqlite3_stmt* row = statement.get();
+  std::vector<std::string> batches;
+  auto batch = std::make_unique<JsonTextWriter>();
+  size_t count = 0;
+  while (sqlite3_step(row) == SQLITE_ROW) {
+    if (sqlite3_column_type(row, 2) == SQLITE_NULL) continue;
+    const std::string path = ColumnText(row, 2);
+    int64_t sizeBytes = sqlite3_column_int64(row, 7);
+    AfcFileInfo info;
+    if (sizeBytes < 0 && context.afc != nullptr && AfcGetFileInfo(context.afc, path, &info)) {
+      sizeBytes = info.sizeBytes;
+    }
+    JsonTextWriter& json = *batch;
+    if (count % kPhotoBatchSize == 0) {
+      json.Reserve(kPhotoBatchSize * kPhotoObjectBytes);
+      json->StartArray();
+    }
+    json->StartObject();
+    json.Key("PATH");
+    json.String(path);
+    const std::pair<const char*, int> numbers[] = {
+        {"Z_PK", 0}, {"ZSAVEDASSETTYPE", 1}, {"ZORIENTATION", 3}, {"ZADDITIONALATTRIBUTES", 4}};
+    for (const auto& [key, column] : numbers) {
+      json.Key(key);
+      json->Int64(sqlite3_column_int64(row, column));
+    }
+    json.Key("ZDATECREATED");
+    WriteLocalTime(json, sqlite3_column_double(row, 5));
+    json.Key("ZMODIFICATIONDATE");
+    WriteLocalTime(json, sqlite3_column_double(row, 6));
+    json.Key("ZORIGINALFILESIZE");
+    json->Int64(sizeBytes);
+    json->EndObject();
+    if (++count % kPhotoBatchSize == 0) {
+      json->EndArray();
+      batches.push_back(json.Text());
+      batch = std::make_unique<JsonTextWriter>();
+    }
+  }
+  if (count % kPhotoBatchSize != 0) {
+    (*batch)->EndArray();
+    batches.push_back(batch->Text());
+  }
+  const uint32_t command = context.request.Command();
+  const std::string info = CountInfo(count);
+  context.request.SendProgress(command, 0, &info, nullptr);
+  for (const std::string& text : batches) context.request.SendProgress(command, 1, &info, &text);
+  return kReplySuccess;
+}
+
+int RunAlbumQuery(const PhotoRequestContext& context, const PhotoDatabase& database, const std::string& sql,
+                  int32_t albumType) {
+  Statement statement = Prepare(database, sql);
+  if (!statement) return kReplyStatementFailed;
+  sqlite3_stmt* row = statement.get();
+  std::vector<std::string> objects;
+  while (sqlite3_step(row) == SQLITE_ROW) {
+    const int64_t count = sqlite3_column_int64(row, 0);
+    if (count == 0) return kReplySuccess;  // an empty album (a smart album's count row): nothing to list
+    JsonTextWriter json;
+    json->StartObject();
+    json.Key("COUNT");
+    json->Int64(count);
+    json.Key("Z_PK");
+    json->Int64(sqlite3_column_int64(row, 1));
+    json.Key("TITLE");
+    json.String(ColumnText(row, 2));
+    json.Key("ZKIND");
+    json->Int64(sqlite3_column_int64(row, 3));
+    json.Key("TYPE");
+    json->Int(albumType);
+    json->EndObject();
+    objects.push_back(json.Text());
+  }
+  for (size_t first = 0; first < objects.size(); first += kAlbumBatchSize) {
+    std::string text = "[";
+    for (size_t i = first; i < std::min(objects.size(), first + kAlbumBatchSize); ++i) {
+      if (i != first) text += ',';
+      text += objects[i];
+    }
+    text += ']';
+    context.request.SendProgress(context.request.Command(), 1, nullptr, &text);
+  }
+  return kReplySuccess;
+}
+
+}  // namespace
+
+int PhotoListOld(const PhotoRequestContext& context) {
+  PhotoDatabase database;
+  if (int opened = OpenPhotoDatabase(context.databasePath, false, &database)) return opened;
+  return RunPhotoQuery(context, database,
+                       std::string("SELECT ") + kOldPhotoColumns + " FROM Photo p WHERE p.filename is not null");
+}
+
+int PhotoListNew(const PhotoRequestContext& context) {
+  PhotoDatabase database;
+  if (int opened = OpenPhotoDatabase(context.databasePath, false, &database)) return opened;
+  AssetColumns columns;
+  if (int read = ReadAssetColumns(database, &columns)) return read;
+  std::string sql = kAssetBaseSql;
+  if (columns.trashed) sql += " and a.ZTRASHEDSTATE = 0";
+  sql += " ORDER BY ZDATECREATED desc";
+  return RunPhotoQuery(context, database, sql);
+}
+
+int AlbumListOld(const PhotoRequestContext& context) {
+  PhotoDatabase database;
+  if (int opened = OpenPhotoDatabase(context.databasePath, false, &database)) return opened;
+  (void)RunAlbumQuery(context, database, std::string(kOldAlbumSql) + " AND al.kind == 1000 GROUP BY al.primaryKey ",
+                      kAlbumCameraRoll);
+  return RunAlbumQuery(context, database,
+                       std::string(kOldAlbumSql) + " AND al.kind != 1000 AND al.title is not null GROUP BY al.primaryKey ",
+                       kAlbumUser);
+}
+
+int AlbumListNew(const PhotoRequestContext& context) {
+  NewSchema schema;
+  if (int opened = OpenNewSchema(context, FindAssetColumnInSchema, &schema)) return opened;
+  const PhotoDatabase& database = schema.database;
+  const JoinTable& join = schema.join;
+  AssetColumns& assets = schema.assets;
+  std::optional<std::string> albumSchema;
+  if (!ReadSchemaText(database, kAlbumSchemaSql, &albumSchema)) return kReplyStatementFailed;
+
+  const std::string from = kNewAlbumSelect + join.name + " z left join zgenericasset zg on z." + join.assetColumn +
+                           " = zg.z_pk left join ZADDITIONALASSETATTRIBUTES t on t.Z_PK = z." + join.assetColumn +
+                           " WHERE";
+  std::string tail = " AND z." + join.albumColumn + " = al.z_pk and t.zoriginalfilesize != 0";
+  if (HasColumn(albumSchema, "ZTRASHEDSTATE")) tail += " AND  al.ZTRASHEDSTATE = 0";
+  if (assets.trashed) tail += " AND  zg.ZTRASHEDSTATE = 0";
+  tail += " group by al.z_pk ";
+
+  const std::string cameraRoll = from + " al.zkind ==1000" + tail;
+  if (int failed = RunAlbumQuery(context, database, cameraRoll, kAlbumCameraRoll)) {
+    HLX_LOG(WARNING) << "GetAlbumListFromQueryDb_1 Fail: " << database.path << " SQL: " << cameraRoll
+                     << " RES: " << failed;
+  }
+  if (int read = ReadAssetColumns(database, &assets)) return read;
+  for (const SmartAlbum& album : kSmartAlbums) {
+    if (album.needs != nullptr && !(assets.*album.needs)) continue;
+    std::string sql = album.countSql;
+    if (album.type != kAlbumTrashed && assets.trashed) sql += " AND ZTRASHEDSTATE = 0";
+    (void)RunAlbumQuery(context, database, sql, album.type);
+  }
+  return RunAlbumQuery(context, database, from + " al.ztitle is not null AND al.zkind !=1000" + tail, kAlbumUser);
+}
+
+int AlbumContentsOld(const PhotoRequestContext& context) {
+  PhotoDatabase database;
+  if (int opened = OpenPhotoDatabase(context.databasePath, false, &database)) return opened;
+  return RunPhotoQuery(context, database,
+                       std::string("select ") + kOldPhotoColumns +
+                           " from Photo p,PhotoAlbumToPhotoJoin pp where p.filename is not null and pp.right = "
+                           "p.primaryKey and pp.left =" +
+                           std::to_string(context.albumId));
+}
+
+int AlbumContentsNew(const PhotoRequestContext& context) {
+  NewSchema schema;
+  if (int opened = OpenNewSchema(context, FindAssetColumnByName, &schema)) return opened;
+  const JoinTable& join = schema.join;
+  const AssetColumns& assets = schema.assets;
+  if (static_cast<uint32_t>(context.albumType) > kAlbumVideos) return kReplyAlbumNotListable;
+
+  std::string sql;
+  if (context.albumType == kAlbumUser || context.albumType == kAlbumCameraRoll) {
+    sql = " SELECT a.Z_PK,a.ZSAVEDASSETTYPE,a.ZDIRECTORY || '/'||a.ZFILENAME,a.ZORIENTATION, "
+          "a.ZADDITIONALATTRIBUTES,a.ZDATECREATED,a.ZMODIFICATIONDATE, t.ZORIGINALFILESIZE FROM ZGENERICASSET a "
+          "left join ZADDITIONALASSETATTRIBUTES t on t.Z_PK = a.Z_PK," +
+          join.name + " z WHERE a.Z_pk = z." + join.assetColumn + " AND z." + join.albumColumn + "=" +
+          std::to_string(context.albumId) + " AND t.ZORIGINALFILESIZE != 0";
+    if (assets.trashed) sql += " and a.ZTRASHEDSTATE = 0";
+  } else if (context.albumType == kAlbumTrashed) {
+    sql = kAssetBaseSql;
+    if (assets.trashed) sql += FindSmartAlbum(kAlbumTrashed)->filter;
+  } else {
+    sql = std::string(kAssetBaseSql) + FindSmartAlbum(context.albumType)->filter;
+    if (assets.trashed) sql += " and a.ZTRASHEDSTATE = 0";
+  }
+  return RunPhotoQuery(context, schema.database, sql);
+}
+
+}  // namespace hlx
