@@ -32,6 +32,7 @@ import sys
 
 import make_address_book
 import make_app_catalog
+import make_media_data
 import make_sync_data
 
 DEFAULT_NAME = {"iPhone": "Zo\u00eb's iPhone", "iPod": "Zo\u00eb's iPod", "iPad": "Zo\u00eb's iPad"}
@@ -301,7 +302,7 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
                jailbroken=False, wifi=False, capacity=64 * GIB, free=None, service=None, ssl_service=None,
                sync_account=None, binary_lockdown=False, large=False, big_file_mib=0, no_sim=False,
                cycle_count=None, without_service=None, atc_messages=None, atc_end="wait", contacts=None,
-               contact_groups=None, apps=None, force=False, sync_data=None):
+               contact_groups=None, apps=None, force=False, sync_data=None, media=None):
     if device_class not in DEFAULT_PRODUCT:
         raise ValueError("device class must be one of %s" % ", ".join(sorted(DEFAULT_PRODUCT)))
     rng = random.Random(seed)
@@ -353,6 +354,9 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
     apps = _make_apps(out, seed, apps)
     # Notes, bookmarks and calendars: `sync_data` holds make_sync_data.write_sync_data's counts.
     make_sync_data.write_sync_data(out, seed, **(sync_data or {}))
+    # The media area: `media` holds make_media_data.write_media_data's keywords (none: no media).
+    if media is not None:
+        make_media_data.write_media_data(out, seed, **media)
     services = set(DEFAULT_SERVICES + APP_SERVICES + list(service or [])) - set(without_service or [])
 
     state = {
@@ -420,6 +424,7 @@ def main(argv=None):
     parser.add_argument("--apps", type=int, help="user apps with metadata and icons (default 3)")
     parser.add_argument("--force", action="store_true", help="replace OUT if it exists")
     make_sync_data.add_arguments(parser)
+    make_media_data.add_arguments(parser)
     args = parser.parse_args(argv)
     try:
         atc_messages = None
@@ -441,7 +446,8 @@ def main(argv=None):
                            big_file_mib=args.big_file_mib, no_sim=args.no_sim, cycle_count=args.cycle_count,
                            without_service=args.without_service, atc_messages=atc_messages,
                            contacts=args.contacts, contact_groups=args.contact_groups, apps=args.apps,
-                           force=args.force, sync_data=make_sync_data.sync_data_options(args))
+                           force=args.force, sync_data=make_sync_data.sync_data_options(args),
+                           media=make_media_data.media_options(args))
     except (ValueError, OSError) as e:
         print("make_device_image: %s" % e, file=sys.stderr)
         return 2
