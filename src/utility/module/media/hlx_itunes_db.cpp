@@ -1,9 +1,9 @@
 // The chunked iTunes database reader (see hlx_itunes_db.h).
 #include "utility/module/media/hlx_itunes_db.h"
 
-#include <algorithm>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
