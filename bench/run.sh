@@ -17,4 +17,7 @@ timeout 1800 python3 bench/bench_contacts.py --harlix build-bench/src/Harlix \
 timeout 1800 python3 bench/bench_zip.py --tool build-bench/bench/bench_zip_tool || status=1
 timeout 1800 python3 bench/bench_sync_data.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
+cmake --build build-bench -j "$(nproc)" --target bench_itunes_db_tool >/dev/null
+timeout 1800 python3 bench/bench_media.py --harlix build-bench/src/Harlix --reader build-bench/bench/bench_itunes_db_tool \
+  --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 exit $status
