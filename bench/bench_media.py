@@ -32,6 +32,9 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 
+sys.path.insert(0, HERE)
+
+from bench_contacts import aim, spread, wait_ready  # noqa: E402
 import hlx_lab  # noqa: E402
 import hlx_peer  # noqa: E402
 import make_media_data  # noqa: E402
@@ -58,18 +61,6 @@ with open(sys.argv[2], "rb") as f:
     walked = make_media_data.walk_itunes_db(f.read())
 print(json.dumps([time.perf_counter() - started, len({t["id"] for t in walked["tracks"]}), len(walked["playlists"])]))
 """
-
-
-def wait_ready(peer, udid):
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline:
-        item = peer.receive(timeout=deadline - time.monotonic())
-        if item is None:
-            break
-        if item.get("id") == 0 and item.get("command") == hlx_peer.EVENT_DEVICE_READY:
-            if json.loads(item["body"].split(b"\0")[1])["uuid"] == udid:
-                return
-    raise RuntimeError("the device did not become ready")
 
 
 def list_once(peer, packet_id, udid):
@@ -107,17 +98,6 @@ def timed_process(command):
     started = time.perf_counter()
     out = subprocess.run(command, capture_output=True, check=True, timeout=TIMEOUT_S)
     return time.perf_counter() - started, json.loads(out.stdout)
-
-
-def spread(values, unit="s"):
-    warm = values[1:] or values
-    return "median %.3f %s (min %.3f, max %.3f; cold %.3f)" % (
-        statistics.median(warm), unit, min(warm), max(warm), values[0])
-
-
-def aim(what, met):
-    print("  aim: %s: %s" % (what, "met" if met else "not met"))
-    return met
 
 
 def alternate(rounds, steps):
@@ -162,9 +142,9 @@ def bench_listing(options, folder):
         if len(counts) != 1:
             raise RuntimeError("the listings differ in size: %s" % sorted(counts))
         print("  Harlix end to end (copy, query, file checks, sections inflated and parsed): %s; %d records"
-              % (spread(times["harlix"]), counts.pop()))
+              % (spread(times["harlix"], "s"), counts.pop()))
         print("  sqlite3 shell running the same statements on the same file, own process: %s"
-              % spread(times["sqlite3"]))
+              % spread(times["sqlite3"], "s"))
         ratio = statistics.median(times["harlix"][1:]) / statistics.median(times["sqlite3"][1:])
         cold = times["harlix"][0] / times["sqlite3"][0]
         print("  ratio %.2f warm, %.2f cold" % (ratio, cold))
@@ -196,8 +176,8 @@ def bench_reader(options, folder):
     alternate(options.rounds, [reader_step, walker_step])
     print("bench_media: the real chunk database (%d bytes), load and walk, %d rounds" % (os.path.getsize(copy),
                                                                                         options.rounds))
-    print("  service reader: %s" % spread(times["reader"]))
-    print("  Python walker:  %s" % spread(times["python"]))
+    print("  service reader: %s" % spread(times["reader"], "s"))
+    print("  Python walker:  %s" % spread(times["python"], "s"))
     print("  read: %s" % sorted(counts))
     ratio = statistics.median(times["reader"][1:]) / statistics.median(times["python"][1:])
     print("  ratio %.2f warm" % ratio)
