@@ -182,6 +182,14 @@ class MediaTest(HarlixTestCase):
         self.stop_harlix()
         self.check_library("ios3", songs=120, playlists=5)
 
+    def test_parallel_listings_read_whole_copies(self):
+        udid, folder = self.attach(family="ios5", songs=600, playlists=3)
+        lists, _, _ = self.expected_library(folder, "ios5")
+        ids = [self.send(LIBRARY, {"uuid": udid}) for _ in range(4)]
+        for packet_id, (progress, final) in self.replies(ids).items():
+            self.assert_final(final, 0, udid)
+            self.assertEqual(self.sections(progress)[SONGS], lists[SONGS])
+
     def test_playlist_items_from_packed_blob(self):
         self.check_library("ios5", songs=30, playlists=6, blob_items=True)
 
@@ -326,6 +334,14 @@ class MediaTest(HarlixTestCase):
         self.import_book(udid, "/Downloads/Remote.pdf", remote=1)
         self.assertFalse(os.path.exists(os.path.join(fs, "Downloads", "Remote.pdf")))
         self.assertEqual(self.book_list(folder)[-1]["Name"], "Remote")
+        # An EPUB on the device is unpacked over AFC and its archive removed.
+        shutil.copy(epub, os.path.join(fs, "Downloads", "Far Tale.epub"))
+        self.import_book(udid, "/Downloads/Far Tale.epub", remote=1)
+        entry = self.book_list(folder)[-1]
+        self.assertEqual(entry["Name"], "Far Tale")
+        with open(os.path.join(fs, "Books", entry["Path"], "mimetype"), "rb") as f:
+            self.assertEqual(f.read(), b"application/epub+zip")
+        self.assertFalse(os.path.exists(os.path.join(fs, "Downloads", "Far Tale.epub")))
 
         # Deleting removes the file and then the entry; paths outside the book folders are refused.
         self.request(DELETE, udid, data={"path": "/Books/" + added[1]["Path"]})
