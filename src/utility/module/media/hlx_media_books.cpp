@@ -4,9 +4,13 @@
 #include <rapidjson/document.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <shared_mutex>
 #include <string>
@@ -76,7 +80,8 @@ const std::string* TextOf(const CIOSDictionary& entry, const char* key) {
 }
 
 // The books of one local list whose files are on the device.
-void ReadBookList(AFCConnectionRef afc, const std::string& listPath, const char* folder, std::vector<BookRecord>* books) {
+void ReadBookList(AFCConnectionRef afc, const std::string& listPath, const char* folder,
+                  std::vector<BookRecord>* books) {
   PlistVariant document;
   if (listPath.empty() || !LoadPlistFile(listPath, &document)) return;
   const PlistVariant::Array* top = document.GetArray();
@@ -217,7 +222,8 @@ AFCConnectionRef ConnectionOf(voidpf opaque) { return static_cast<AFCConnectionR
 voidpf ZCALLBACK AfcZipOpen(voidpf opaque, const void* path, int mode) {
   auto file = std::make_unique<AfcZipFile>();
   const uint64_t afcMode = (mode & ZLIB_FILEFUNC_MODE_READ) != 0 ? 1 : 2;
-  if (Md().AFCFileRefOpen(ConnectionOf(opaque), static_cast<const char*>(path), afcMode, &file->ref) != 0) return nullptr;
+  const auto* name = static_cast<const char*>(path);
+  if (Md().AFCFileRefOpen(ConnectionOf(opaque), name, afcMode, &file->ref) != 0) return nullptr;
   return file.release();
 }
 
@@ -346,7 +352,8 @@ int ListBooksAndRingtones(const FeatureRequest& request, MediaCopies* copies, AF
       books.push_back(book);
       continue;
     }
-    auto listed = std::find_if(books.begin(), books.end(), [&](const BookRecord& b) { return b.devicePath == book.devicePath; });
+    auto listed = std::find_if(books.begin(), books.end(),
+                               [&](const BookRecord& b) { return b.devicePath == book.devicePath; });
     if (listed == books.end()) {
       books.push_back(book);
     } else if (book.sizeBytes != 0) {
@@ -368,7 +375,8 @@ int ImportBook(const FeatureRequest& request, MediaCopies* copies, const AfcOpen
   if (pathValue == nullptr) return kReplyBadData;
   const std::string path = StringOf(*pathValue);
   auto remoteMember = data.FindMember("remote");
-  const bool remote = remoteMember != data.MemberEnd() && remoteMember->value.IsInt64() && remoteMember->value.GetInt64() != 0;
+  const bool remote =
+      remoteMember != data.MemberEnd() && remoteMember->value.IsInt64() && remoteMember->value.GetInt64() != 0;
   const size_t separator = remote ? path.rfind('/') : path.find_last_of("/\\");
   const size_t dot = path.rfind('.');
   if (separator == std::string::npos || dot == std::string::npos || dot < separator) return kReplyBadData;

@@ -39,7 +39,9 @@ const CopyStep& StepOf(MediaCopy step) {
         false}},
       {MediaCopy::kITunesCdb, {{"//iTunes_Control//iTunes//iTunesCDB"}, {}, false}},
       {MediaCopy::kRecordings,
-       {{"//Recordings//Recordings.db"}, {"//Recordings//Recordings.db-shm", "//Recordings//Recordings.db-wal"}, false}},
+       {{"//Recordings//Recordings.db"},
+        {"//Recordings//Recordings.db-shm", "//Recordings//Recordings.db-wal"},
+        false}},
       {MediaCopy::kBooksList, {{"//Books//Books.plist"}, {}, true}},
       {MediaCopy::kPurchases, {{"//Books//Purchases//Purchases.plist"}, {}, true}},
   };
@@ -116,7 +118,8 @@ int PrepareStatement(sqlite3* db, const std::string& sql, StatementPtr* statemen
 
 std::string ColumnText(sqlite3_stmt* statement, int column) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-  return text == nullptr ? std::string() : std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement, column)));
+  if (text == nullptr) return std::string();
+  return std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement, column)));
 }
 
 std::string FormatG(double value) {

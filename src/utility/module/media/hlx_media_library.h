@@ -6,13 +6,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "utility/module/media/hlx_media_copies.h"
 
 namespace hlx {
-
-class HLXDeviceService;
 
 // 1000; `afc` is the device's open file service. Returns the final reply's code.
 int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc);
