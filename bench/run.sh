@@ -23,4 +23,7 @@ timeout 1800 python3 bench/bench_files.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 timeout 3600 python3 bench/bench_photos.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
+cmake --build build-bench -j "$(nproc)" --target bench_itunes_db_tool >/dev/null
+timeout 1800 python3 bench/bench_media.py --harlix build-bench/src/Harlix --reader build-bench/bench/bench_itunes_db_tool \
+  --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 exit $status

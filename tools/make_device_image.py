@@ -32,6 +32,7 @@ import sys
 
 import make_address_book
 import make_app_catalog
+import make_media_data
 import make_sms_db
 import make_sync_data
 import make_photo_data
@@ -303,7 +304,8 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
                jailbroken=False, wifi=False, capacity=64 * GIB, free=None, service=None, ssl_service=None,
                sync_account=None, binary_lockdown=False, large=False, big_file_mib=0, no_sim=False,
                cycle_count=None, without_service=None, atc_messages=None, atc_end="wait", contacts=None,
-               contact_groups=None, apps=None, force=False, sync_data=None, sms=None, photo_data=None):
+               contact_groups=None, apps=None, force=False, sync_data=None, sms=None, photo_data=None,
+               media=None):
     if device_class not in DEFAULT_PRODUCT:
         raise ValueError("device class must be one of %s" % ", ".join(sorted(DEFAULT_PRODUCT)))
     rng = random.Random(seed)
@@ -359,6 +361,9 @@ def make_image(out, seed=0, udid=None, name=None, device_class="iPhone", product
     make_sync_data.write_sync_data(out, seed, **(sync_data or {}))
     # Messages: <image>/sms.db (with -wal and -shm) of the era and size in `sms` (make_sms_db.sms_options).
     make_sms_db.write_sms_db(out, seed=seed, **(sms or {}))
+    # The media area: `media` holds make_media_data.write_media_data's keywords (none: no media).
+    if media is not None:
+        make_media_data.write_media_data(out, seed, **media)
     services = set(DEFAULT_SERVICES + APP_SERVICES + list(service or [])) - set(without_service or [])
 
     state = {
@@ -428,6 +433,7 @@ def main(argv=None):
     make_sync_data.add_arguments(parser)
     make_sms_db.add_arguments(parser)
     make_photo_data.add_arguments(parser)
+    make_media_data.add_arguments(parser)
     args = parser.parse_args(argv)
     try:
         atc_messages = None
@@ -451,7 +457,8 @@ def main(argv=None):
                            contacts=args.contacts, contact_groups=args.contact_groups, apps=args.apps,
                            force=args.force, sync_data=make_sync_data.sync_data_options(args),
                            sms=make_sms_db.sms_options(args),
-                           photo_data=make_photo_data.photo_options(args))
+                           photo_data=make_photo_data.photo_options(args),
+                           media=make_media_data.media_options(args))
     except (ValueError, OSError) as e:
         print("make_device_image: %s" % e, file=sys.stderr)
         return 2

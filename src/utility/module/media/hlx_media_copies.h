@@ -1,0 +1,94 @@
+// What the media requests share: the local copies of a device's media files in its cache folder, the
+// per-device locks around them, the SQLite connection to a copy, and the section packets.
+//
+// Locks of one device (MediaCopies), in this order: the book mutex, then the files lock. A request
+// copies under the files lock held exclusively and reads the copies (opens, queries, closes) under
+// it held shared, so no copy is replaced under an open reader. Book imports and deletions hold the
+// book mutex from the name draw to the list upload, so two of them never edit one list at once.
+//
+// Threads: any worker.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "mobiledevice.h"
+
+namespace hlx {
+
+class FeatureRequest;
+
+// Opens the device's file service on first use and keeps it for the request; null when it cannot
+// be opened (the request answers 12).
+using AfcOpener = std::function<AFCConnectionRef()>;
+
+// The local copy steps. Each copies its main file(s) and then its side files.
+enum class MediaCopy { kMediaLibrary, kLibrary, kITunesCdb, kRecordings, kBooksList, kPurchases };
+
+// Local base names, which are also the keys of MediaCopies::paths.
+inline constexpr char kMediaLibraryFile[] = "MediaLibrary.sqlitedb";
+inline constexpr char kLibraryFile[] = "Library.itdb";
+inline constexpr char kLocationsFile[] = "Locations.itdb";
+inline constexpr char kITunesCdbFile[] = "iTunesCDB";
+inline constexpr char kRecordingsFile[] = "Recordings.db";
+inline constexpr char kBooksListFile[] = "Books.plist";
+inline constexpr char kPurchasesFile[] = "Purchases.plist";
+
+// The local copies of one device.
+struct MediaCopies {
+  std::mutex bookMutex;  // taken before filesLock
+  std::shared_mutex filesLock;
+  // guards (by filesLock): paths, libraryInUse and the files in the cache folder
+  std::string cacheFolder;                    // ends in '/'
+  std::map<std::string, std::string> paths;   // local base name -> local path of its last good copy
+  MediaCopy libraryInUse = MediaCopy::kMediaLibrary;  // the library family copied last by 1000 or 1010
+
+  // The path of a file's last good copy, "" when there is none. Caller holds filesLock.
+  std::string PathOf(const char* name) const;
+};
+
+// Copies one step's files from the device into the cache folder; the caller holds filesLock
+// exclusively. The step's local side files are deleted first, so that an old -wal or -shm is never
+// applied to a new main file. True when every main file arrived; on failure its main files' local
+// copies are deleted and forgotten (a half-written copy is never opened later). The book lists
+// record their path even when the download fails (a missing list then reads as absent).
+[[nodiscard]] bool CopyMediaFiles(MediaCopies* copies, AFCConnectionRef afc, MediaCopy step);
+
+struct SqliteCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using SqlitePtr = std::unique_ptr<sqlite3, SqliteCloser>;
+using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+// Opens a local copy (never creating one) with "regexp" registered: 0, or 19 with the log line
+// "OPEN DB: <path> RES: <code>".
+[[nodiscard]] int OpenDatabaseCopy(const std::string& path, SqlitePtr* db);
+// Prepares a statement; the SQLite code.
+[[nodiscard]] int PrepareStatement(sqlite3* db, const std::string& sql, StatementPtr* statement);
+// A text column; NULL reads as "".
+std::string ColumnText(sqlite3_stmt* statement, int column);
+
+// A number in the "%g" form (six significant digits); non-finite values as 0.
+std::string FormatG(double value);
+// FormatDuration of the seconds as a string.
+std::string DurationText(double seconds);
+
+// One section: a count packet {"Count":N} (stage 0), then stage-1 packets whose data are JSON
+// arrays of at most `batch` of the given object texts.
+void SendSection(const FeatureRequest& request, uint32_t code, const std::vector<std::string>& objects,
+                 size_t batch = 100);
+// {"Count":n} as the sections write it.
+std::string CountInfo(int64_t count);
+
+}  // namespace hlx

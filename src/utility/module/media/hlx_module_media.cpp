@@ -1,0 +1,156 @@
+// The media module's dispatch and the voice memo list (see hlx_module_media.h).
+#include "utility/module/media/hlx_module_media.h"
+
+#include <rapidjson/document.h>
+
+#include <cstdlib>
+#include <limits>
+#include <shared_mutex>
+#include <vector>
+
+#include "utility/hlx_afc.h"
+#include "utility/hlx_device.h"
+#include "utility/hlx_device_session.h"
+#include "utility/hlx_ipc_channel.h"
+#include "utility/hlx_json.h"
+#include "utility/hlx_log.h"
+#include "utility/hlx_paths.h"
+#include "utility/hlx_reply_code.h"
+#include "utility/hlx_request_code.h"
+#include "utility/hlx_time.h"
+#include "utility/module/media/hlx_media_books.h"
+#include "utility/module/media/hlx_media_copies.h"
+#include "utility/module/media/hlx_media_library.h"
+
+namespace hlx {
+namespace {
+
+constexpr char kMemoStatement[] =
+    "select ZDURATION,ZPATH,ZCUSTOMLABEL,ZDATE from ZRECORDING WHERE ZDURATION >= 0 and ZPATH is not null order by "
+    "ZDATE asc";
+constexpr char kRecordingsFolder[] = "/Recordings/";
+
+// A UDID names the device's cache folder: it must stay one folder name.
+bool IsUsableFolderName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
+}
+
+int64_t MemberInt64(const rapidjson::Value& object, const char* name) {
+  if (!object.IsObject()) return 0;
+  auto member = object.FindMember(name);
+  return member != object.MemberEnd() && member->value.IsInt64() ? member->value.GetInt64() : 0;
+}
+
+// 1002: every memo whose path lies in the recordings folder, oldest first, in one batch.
+int ListVoiceMemos(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc) {
+  {
+    std::unique_lock<std::shared_mutex> copying(copies->filesLock);
+    if (!CopyMediaFiles(copies, afc, MediaCopy::kRecordings)) return 0;  // a device without recordings
+  }
+  std::shared_lock<std::shared_mutex> reading(copies->filesLock);
+  const std::string path = copies->PathOf(kRecordingsFile);
+  SqlitePtr db;
+  if (int code = OpenDatabaseCopy(path, &db); code != 0) return code;
+  StatementPtr statement;
+  if (int code = PrepareStatement(db.get(), kMemoStatement, &statement); code != SQLITE_OK) {
+    HLX_LOG(ERROR) << "OPEN STMT: " << path << " SQL: " << kMemoStatement << " RES: " << code;
+    return 20;
+  }
+  std::vector<std::string> memos;
+  while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+    const std::string full = ColumnText(statement.get(), 1);
+    const size_t folder = full.find(kRecordingsFolder);
+    if (folder == std::string::npos) continue;
+    const std::string memoPath = full.substr(folder);
+    AfcFileInfo info;
+    const int64_t size = AfcGetFileInfo(afc, memoPath, &info) ? info.sizeBytes : 0;
+    const double duration = sqlite3_column_double(statement.get(), 0);
+    const double date = sqlite3_column_double(statement.get(), 3);
+    std::unique_ptr<char, decltype(&std::free)> dateText(
+        AppleTimeToLocalText(static_cast<uint64_t>(static_cast<int64_t>(date))), &std::free);
+    JsonTextWriter json;
+    json->StartObject();
+    json.Key("path"), json.String(memoPath);
+    json.Key("size"), json->Int64(size);
+    json.Key("label"), json.String(ColumnText(statement.get(), 2));
+    const std::string durationNumber = FormatG(duration);
+    json.Key("duration_int"), json->RawValue(durationNumber.c_str(), durationNumber.size(), rapidjson::kNumberType);
+    json.Key("duration"), json.String(DurationText(duration));
+    const std::string dateNumber = FormatG(date);
+    json.Key("date_int"), json->RawValue(dateNumber.c_str(), dateNumber.size(), rapidjson::kNumberType);
+    json.Key("date"), json.String(dateText ? dateText.get() : "");
+    json->EndObject();
+    memos.push_back(json.Text());
+  }
+  SendSection(request, kRequestVoiceMemos, memos, std::numeric_limits<size_t>::max());
+  return 0;
+}
+
+}  // namespace
+
+std::shared_ptr<MediaCopies> HLXModuleMedia::CopiesOf(const std::string& udid) {
+  std::lock_guard<std::mutex> lock(m_copiesMutex);
+  std::shared_ptr<MediaCopies>& copies = m_copies[udid];
+  if (!copies) {
+    copies = std::make_shared<MediaCopies>();
+    copies->cacheFolder = CreateTempSubfolder(udid);
+  }
+  return copies;
+}
+
+int HLXModuleMedia::Run(FeatureRequest& request) {
+  const std::shared_ptr<HLXDevice>& device = request.Device();
+  const int64_t taskId = request.Packet().id;
+  if (!device->TaskMap().Register(taskId)) return kReplyCancelled;
+  struct TaskEnd {
+    DeviceTaskMap& tasks;
+    int64_t id;
+    ~TaskEnd() { tasks.Remove(id); }
+  } taskEnd{device->TaskMap(), taskId};
+
+  const std::string udid = device->Udid();
+  if (!IsUsableFolderName(udid)) return kReplyBadData;
+  const std::shared_ptr<MediaCopies> copies = CopiesOf(udid);
+  std::shared_ptr<HLXDeviceService> service;
+  const AfcOpener openAfc = [&]() -> AFCConnectionRef {
+    int32_t error = 0;
+    if (!service) service = OpenDeviceService(device->Device(), &error, "com.apple.afc", nullptr, true);
+    return service ? service->AfcConnection() : nullptr;
+  };
+
+  switch (request.Command()) {
+    case kRequestMediaLibrary:
+    case kRequestBooksAndRingtones:
+    case kRequestVoiceMemos: {
+      AFCConnectionRef afc = openAfc();
+      if (afc == nullptr) return kReplyAfcNotOpened;
+      if (request.Command() == kRequestMediaLibrary) return ListMediaLibrary(request, copies.get(), afc);
+      if (request.Command() == kRequestBooksAndRingtones) return ListBooksAndRingtones(request, copies.get(), afc);
+      return ListVoiceMemos(request, copies.get(), afc);
+    }
+    case kRequestPlaylistItems: {
+      auto info = request.Json().FindMember("info");
+      const rapidjson::Value empty(rapidjson::kObjectType);
+      const rapidjson::Value& options = info != request.Json().MemberEnd() ? info->value : empty;
+      const bool refresh = static_cast<int32_t>(MemberInt64(options, "refresh")) != 0;
+      AFCConnectionRef afc = nullptr;
+      if (refresh && (afc = openAfc()) == nullptr) return kReplyAfcNotOpened;
+      return ListPlaylistItems(request, copies.get(), afc, MemberInt64(options, "container_pid"));
+    }
+    case kRequestMediaItemIds: {
+      auto ids = request.Json().FindMember("item_pids");
+      return ids != request.Json().MemberEnd() && ids->value.IsArray() ? kReplySuccess : kReplyBadData;
+    }
+    case kRequestImportBooks:
+    case kRequestDeleteBooks: {
+      rapidjson::Document data;
+      if (request.ReadData(&data) != kReplySuccess) return kReplyBadData;
+      return request.Command() == kRequestImportBooks ? ImportBook(request, copies.get(), openAfc, data)
+                                                      : DeleteBook(copies.get(), openAfc, data);
+    }
+    default:
+      return kReplySuccess;
+  }
+}
+
+}  // namespace hlx
