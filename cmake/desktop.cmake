@@ -19,6 +19,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/contacts_relay_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/control_rules_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/crash_description_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/feature_relays_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_routing_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_rules_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/page_replies_test.cpp

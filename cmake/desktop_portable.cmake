@@ -40,6 +40,7 @@ function(trv_add_desktop_portable_libraries)
   target_link_libraries(trv_pages_core PUBLIC trv_sdk)
 
   add_library(trevane_host_core STATIC
+    ${root}/gui/src/backup_feature.cpp
     ${root}/gui/src/backup_listeners.cpp
     ${root}/gui/src/command_bus.cpp
     ${root}/gui/src/contacts_feature.cpp
@@ -51,7 +52,9 @@ function(trv_add_desktop_portable_libraries)
     ${root}/gui/src/host_commands.cpp
     ${root}/gui/src/host_paths.cpp
     ${root}/gui/src/host_platform.cpp
+    ${root}/gui/src/info_features.cpp
     ${root}/gui/src/link_runs.cpp
+    ${root}/gui/src/media_features.cpp
     ${root}/gui/src/notes_feature.cpp
     ${root}/gui/src/plugin_loader.cpp
     ${root}/gui/src/product_identity.cpp

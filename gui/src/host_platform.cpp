@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
 
 namespace trv {
 namespace {
@@ -56,6 +57,14 @@ wchar_t* HeapWideCopy(const std::wstring& text) {
         std::memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
     }
     return copy;
+}
+
+std::wstring TrimWide(const std::wstring& text) {
+    size_t first = 0;
+    size_t last = text.size();
+    while (first < last && std::iswspace(static_cast<wint_t>(text[first]))) ++first;
+    while (last > first && std::iswspace(static_cast<wint_t>(text[last - 1]))) --last;
+    return text.substr(first, last - first);
 }
 
 }  // namespace trv

@@ -106,14 +106,28 @@ public:
     void* SectionFont() override { return VNLUtilityApp::GetFont(kSectionFontPixels, false, L"Arial"); }
 
 
-    void ShowNothingChecked() override { RunAlert(L"Nothing is checked.", false, 240, 100); }
+    void ShowAlert(const std::wstring& text, TrvWindow owner) override { RunAlert(text, false, 240, 100, owner); }
 
-    bool Confirm(const std::wstring& question) override {
-        const INT_PTR result = RunAlert(question, true, 400, 120);
+    bool Confirm(const std::wstring& question, int32_t width, int32_t height, TrvWindow owner) override {
+        const INT_PTR result = RunAlert(question, true, width, height, owner);
         return result != kDialogCloseButtonId && result != kDialogSecondButtonId;
     }
 
-    std::wstring ChooseFolder() override { return VNLTakeText(VNLUtilityFile::SelectFolder(nullptr, nullptr)); }
+    std::wstring ChooseFolder(TrvWindow owner, const std::wstring& title) override {
+        return VNLTakeText(VNLUtilityFile::SelectFolder(owner, title.empty() ? nullptr : title.c_str()));
+    }
+
+    // The input dialogs are not built yet: the user is told so and the question counts as cancelled.
+    bool AskTwoTexts(const WideStringPair& labels, int32_t, WideStringPair&) override {
+        RunAlert(L"This needs the input dialog (" + labels.first + L" " + labels.second + L"), which is not there yet.",
+                 false, 400, 120, nullptr);
+        return false;
+    }
+
+    bool AskLine(const std::wstring& label, TrvWindow owner, std::wstring&) override {
+        RunAlert(L"This needs the input dialog (" + label + L"), which is not there yet.", false, 400, 120, owner);
+        return false;
+    }
 
     std::vector<std::wstring> ChooseFiles(const std::wstring& title, const std::wstring& filterName,
                                           const std::wstring& pattern, bool multiple) override {
@@ -142,11 +156,11 @@ public:
     }
 
 private:
-    static INT_PTR RunAlert(const std::wstring& text, bool secondButton, int width, int height) {
+    static INT_PTR RunAlert(const std::wstring& text, bool secondButton, int width, int height, TrvWindow owner) {
         CommandBus& bus = CommandBus::Instance();
         UiAlertDialog alert(bus.GetImage("common\\close-normal.png"), bus.GetImage("common\\close-pressed.png"),
                             bus.GetImage("common\\alert.png"), secondButton, true, L"Cancel", L"OK");
-        alert.SetContent(text, nullptr, bus.GetWindowById(2), width, height);
+        alert.SetContent(text, nullptr, owner != nullptr ? owner : bus.GetWindowById(2), width, height);
         return alert.Run();
     }
 };
