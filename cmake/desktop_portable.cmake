@@ -75,6 +75,19 @@ function(trv_add_desktop_portable_libraries)
     ${root}/platform/relay/relay_contacts_codec.cpp
     ${root}/platform/relay/relay_contacts_files.cpp
     ${root}/platform/relay/relay_devices.cpp
+    ${root}/platform/relay/relay_apps.cpp
+    ${root}/platform/relay/relay_backups.cpp
+    ${root}/platform/relay/relay_bookmarks.cpp
+    ${root}/platform/relay/relay_books.cpp
+    ${root}/platform/relay/relay_calendars.cpp
+    ${root}/platform/relay/relay_lists.cpp
+    ${root}/platform/relay/relay_messages.cpp
+    ${root}/platform/relay/relay_music.cpp
+    ${root}/platform/relay/relay_notes.cpp
+    ${root}/platform/relay/relay_photos.cpp
+    ${root}/platform/relay/relay_recordings.cpp
+    ${root}/platform/relay/relay_ringtones.cpp
+    ${root}/platform/relay/relay_videos.cpp
     ${root}/platform/relay/relay_paths.cpp
     ${root}/platform/relay/relay_wire.cpp)
   target_include_directories(relay_core PUBLIC ${root}/platform/relay)

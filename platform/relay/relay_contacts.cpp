@@ -66,7 +66,7 @@ using GroupPtr = std::shared_ptr<iOSContactGroup>;
 void ReleaseContactsAnswer(ContactsAnswer& answer) {
     void* extra = answer.extra;
     answer.extra = nullptr;
-    ReleasePayload(PayloadLeg::RelayReply, answer.code, extra);
+    (answer.release != nullptr ? answer.release : &ReleasePayload)(PayloadLeg::RelayReply, answer.code, extra);
 }
 
 // A device's contacts and groups as last listed and changed.
