@@ -73,7 +73,7 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     using features::PayloadKind;
     PayloadKind kind = PayloadKind::None;
     if (leg == PayloadLeg::PageRequest) {
-        kind = code == 2 || code == 4 ? PayloadKind::Bookmarks : code == 6 ? PayloadKind::WidePairs : PayloadKind::None;
+        kind = code >= 2 && code <= 4 ? PayloadKind::Bookmarks : code == 6 ? PayloadKind::WidePairs : PayloadKind::None;
     } else if (leg == PayloadLeg::RelayRequest) {
         kind = code == 102 || code == 103 ? PayloadKind::Bookmarks
                : code == 104              ? PayloadKind::BookmarkImport

@@ -35,9 +35,11 @@ void ReleaseBatch(PayloadLeg, std::int64_t, void* payload) { delete static_cast<
 bool ReadTextItems(const std::string& json, ItemBatch<TextItem>& batch) {
     rapidjson::Document document;
     document.Parse(json.c_str(), json.size());
-    if (document.HasParseError() || !document.IsArray()) return false;
-    for (const rapidjson::Value& record : document.GetArray()) {
+    if (document.HasParseError() || (!document.IsArray() && !document.IsObject())) return false;
+    // One record's fields: its key when the batch is keyed, then its scalar members (or itself).
+    auto add = [&batch](const rapidjson::Value* key, const rapidjson::Value& record) {
         auto item = std::make_shared<TextItem>();
+        if (key != nullptr) item->fields.push_back(ScalarText(*key));
         if (record.IsObject()) {
             for (const auto& member : record.GetObject()) {
                 if (member.value.IsString() || member.value.IsNumber() || member.value.IsBool()) {
@@ -48,6 +50,11 @@ bool ReadTextItems(const std::string& json, ItemBatch<TextItem>& batch) {
             item->fields.push_back(ScalarText(record));
         }
         batch.items.push_back(std::move(item));
+    };
+    if (document.IsArray()) {
+        for (const rapidjson::Value& record : document.GetArray()) add(nullptr, record);
+    } else {
+        for (const auto& member : document.GetObject()) add(&member.name, member.value);
     }
     return true;
 }
@@ -109,7 +116,7 @@ bool ListsService::OnReply(const Packet& packet, const ReplyFrame& frame, const 
             Answer(listing, listing.route->listCode, batch.release(), 0, 0);
         }
     }
-    if (packet.header.status == 1) {
+    if (IsLastReply(packet.header)) {
         const Listing done = listing;
         m_inFlight.erase(it);
         Finish(done, frame.code);

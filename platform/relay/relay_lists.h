@@ -2,10 +2,11 @@
 // The relay module's listing features in service mode: notes, bookmarks, calendars, messages, music,
 // videos, books, ringtones, voice memos, photos, apps and backups. Each feature's source (relay_notes.cpp
 // ...) holds only its routes: which of the host's relay requests becomes which device-service request, and
-// under which relay name and codes its replies go back. The service's batches (JSON arrays of records)
-// become ItemBatch<TextItem> answers whose fields are the records' scalar members in the order sent, a
-// count answer follows the last batch, and a final answer without a batch ends the listing, its `value2`
-// the service's result code (2 while a feature's module is not built). A query ("is it loaded?") is
+// under which relay name and codes its replies go back. The service's batches (JSON arrays of records, or
+// objects of records by key) become ItemBatch<TextItem> answers whose fields are the record's key, if any,
+// and its scalar members in the order sent; a count answer follows the last batch, and a final answer
+// without a batch ends the listing, its `value2` the service's result code (2 while a feature's module is
+// not built). A query ("is it loaded?") is
 // answered "not yet" so that every section switch lists afresh.
 //
 // UI thread only; reaches the service and the host through ContactsLink, so that it is tested natively.
@@ -48,8 +49,8 @@ struct ListFeature {
 extern const ListFeature kNotesList, kBookmarksList, kCalendarsList, kMessagesList, kMusicList, kVideosList,
     kBooksList, kRingtonesList, kRecordingsList, kPhotosList, kAppsList, kBackupsList;
 
-// The fields of each record of a JSON array (`json`): every string, number and boolean member, in order.
-// False when `json` is not an array.
+// The fields of each record of a JSON array or keyed object (`json`): the key, if any, then every string,
+// number and boolean member, in order. False when `json` is neither.
 [[nodiscard]] bool ReadTextItems(const std::string& json, ItemBatch<TextItem>& batch);
 
 class ListsService {

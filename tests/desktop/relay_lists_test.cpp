@@ -102,14 +102,16 @@ TEST(RelayLists, BatchesCountAndEndOfAListing) {
     Reply(lists, id, 2, 0, "");  // the count info comes first, without data
     Reply(lists, id, 2, 0, R"([{"title":"Pilot","season":1,"hd":true,"art":{"w":1}},"loose"])");
     Reply(lists, id, 2, 0, "not json");  // an unreadable batch is skipped, the listing goes on
+    Reply(lists, id, 2, 0, R"({"com.a.tv":{"CFBundleName":"TV","Size":12}})");  // records by key
     Reply(lists, id, 1, 0, R"([{"title":"Finale"}])");
-    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{92, 92, 91, 92}));
+    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{92, 92, 92, 91, 92}));
     EXPECT_EQ(Fields(link.answers[0], 0), (std::vector<std::wstring>{L"Pilot", L"1", L"true"}));
     EXPECT_EQ(Fields(link.answers[0], 1), std::vector<std::wstring>{L"loose"});
-    EXPECT_EQ(Fields(link.answers[1], 0), std::vector<std::wstring>{L"Finale"});
-    EXPECT_EQ(link.answers[2].value3, 3) << "the count of rows listed";
-    EXPECT_EQ(link.answers[3].extra, nullptr) << "the end of the listing";
-    EXPECT_EQ(link.answers[3].value2, 0);
+    EXPECT_EQ(Fields(link.answers[1], 0), (std::vector<std::wstring>{L"com.a.tv", L"TV", L"12"}));
+    EXPECT_EQ(Fields(link.answers[2], 0), std::vector<std::wstring>{L"Finale"});
+    EXPECT_EQ(link.answers[3].value3, 4) << "the count of rows listed";
+    EXPECT_EQ(link.answers[4].extra, nullptr) << "the end of the listing";
+    EXPECT_EQ(link.answers[4].value2, 0);
     for (const ContactsAnswer& answer : link.answers) {
         EXPECT_EQ(answer.status, 14) << "the video kind";
     }
@@ -120,7 +122,7 @@ TEST(RelayLists, UnbuiltModulesFailedSendsAndALostServiceEndTheListing) {
     FakeLink link;
     ListsService lists(link);
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_SMS, 24));
-    Reply(lists, link.requests.at(0).id, 1, 2, "");  // the module is not built yet
+    Reply(lists, link.requests.at(0).id, 6, 2, "");  // the module is not built yet: a failed last reply
     EXPECT_EQ(link.Codes(), (std::vector<std::int64_t>{23, 24}));
     EXPECT_EQ(link.answers[0].value3, 0);
     EXPECT_EQ(link.answers[1].value2, 2);
