@@ -126,6 +126,10 @@ class RelayServiceScenario(TrevaneCase):
         self.wait_trace(rf"^> ZERITH_COMMAND_DO_APP key={first} code=51 value2=0 value3=3$", "the apps counted")
         apps = wait_until(lambda: self.shown_page() if len(self.shown_page()) == 3 else None, what="three apps shown")
         self.display.screenshot("sections-apps.png")
+        # The summary: the device's name, model, iOS version and capacity, and no feature page over it.
+        self.choose_section(0)
+        wait_until(lambda: self.shown_page() == [] or None, what="the feature pages hidden for the summary")
+        self.display.screenshot("sections-summary.png")
         # Messages and movies: their modules are not built yet, and the page says what the service answered.
         for index, answer in ((3, r"ZERITH_COMMAND_DO_SMS key=\S+ code=24 value2=2"),
                               (13, r"ZERITH_COMMAND_DO_VIDEO key=\S+ code=86 value2=2")):
