@@ -21,6 +21,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/crash_description_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/dialog_commands_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/dialog_layout_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/feature_relays_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_routing_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/host_rules_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/page_replies_test.cpp
@@ -32,6 +33,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_files_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_devices_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_lists_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_paths_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_wire_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/update_flow_test.cpp

@@ -40,6 +40,7 @@ function(trv_add_desktop_portable_libraries)
   target_link_libraries(trv_pages_core PUBLIC trv_sdk)
 
   add_library(trevane_host_core STATIC
+    ${root}/gui/src/backup_feature.cpp
     ${root}/gui/src/backup_listeners.cpp
     ${root}/gui/src/command_bus.cpp
     ${root}/gui/src/contacts_feature.cpp
@@ -54,7 +55,9 @@ function(trv_add_desktop_portable_libraries)
     ${root}/gui/src/host_paths.cpp
     ${root}/gui/src/host_platform.cpp
     ${root}/gui/src/host_ui.cpp
+    ${root}/gui/src/info_features.cpp
     ${root}/gui/src/link_runs.cpp
+    ${root}/gui/src/media_features.cpp
     ${root}/gui/src/notes_feature.cpp
     ${root}/gui/src/plugin_loader.cpp
     ${root}/gui/src/product_identity.cpp
@@ -77,6 +80,19 @@ function(trv_add_desktop_portable_libraries)
     ${root}/platform/relay/relay_contacts_codec.cpp
     ${root}/platform/relay/relay_contacts_files.cpp
     ${root}/platform/relay/relay_devices.cpp
+    ${root}/platform/relay/relay_apps.cpp
+    ${root}/platform/relay/relay_backups.cpp
+    ${root}/platform/relay/relay_bookmarks.cpp
+    ${root}/platform/relay/relay_books.cpp
+    ${root}/platform/relay/relay_calendars.cpp
+    ${root}/platform/relay/relay_lists.cpp
+    ${root}/platform/relay/relay_messages.cpp
+    ${root}/platform/relay/relay_music.cpp
+    ${root}/platform/relay/relay_notes.cpp
+    ${root}/platform/relay/relay_photos.cpp
+    ${root}/platform/relay/relay_recordings.cpp
+    ${root}/platform/relay/relay_ringtones.cpp
+    ${root}/platform/relay/relay_videos.cpp
     ${root}/platform/relay/relay_paths.cpp
     ${root}/platform/relay/relay_wire.cpp)
   target_include_directories(relay_core PUBLIC ${root}/platform/relay)

@@ -18,6 +18,7 @@ enum PageRequest : int64_t {
     kRequestBackupXml = 3,   // none (the host asks for the folder)
     kRequestImportXml = 4,   // none (the host asks for the file)
     kRequestSave = 7,        // the page's note, passed on as it is
+    kRequestAskNote = 8,     // data: the page's pair of labels; answered in place with the subject and content
 };
 
 // Host -> relay module (ZERITH_COMMAND_DO_NOTE).

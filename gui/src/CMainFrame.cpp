@@ -211,8 +211,10 @@ BOOL CMainFrame::PreTranslateMessage(MSG* message) {
 int RunMainFrame(int showCommand) {
     wtl::CMessageLoop loop;
     CMainFrame frame;
-    const trv::FramePoint at = trv::InitialFramePosition(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    const RECT rect = {at.x, at.y, at.x + trv::kFrameWidth, at.y + trv::kFrameHeight};
+    RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const trv::FrameRect at = trv::InitialFrameRect(trv::FrameRect{work.left, work.top, work.right, work.bottom});
+    const RECT rect = {at.left, at.top, at.right, at.bottom};
     if (frame.Create(nullptr, rect, trv::ProductNameW().c_str(), WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
                      WS_EX_APPWINDOW | WS_EX_WINDOWEDGE) == nullptr) {
         LOG(ERROR) << "main frame not created";

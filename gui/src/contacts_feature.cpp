@@ -13,18 +13,18 @@ const wchar_t kDeleteContactsQuestion[] = L"Do you really want to delete the che
 const wchar_t kDeleteGroupQuestion[] = L"Do you really want to delete the group?";
 
 const RequestRule kRequests[] = {
-    {kRequestLoad, kRelayLoad, false, nullptr, false, false},
-    {kRequestExportCsv, kRelayExportCsv, true, nullptr, true, false},
-    {kRequestBackupXml, kRelayBackupXml, true, nullptr, true, false},
-    {kRequestExportVcards, kRelayExportVcards, true, nullptr, true, false},
-    {kRequestImportXml, kRelayImportXml, false, nullptr, false, true},
-    {kRequestDelete, kRelayRemove, true, kDeleteContactsQuestion, false, false},
-    {kRequestSaveEdited, kRelaySaveEdited, false, nullptr, false, false},
-    {kRequestSaveNew, kRelaySaveNew, false, nullptr, false, false},
-    {kRequestCountries, kRelayCountries, false, nullptr, false, false},
-    {kRequestChangeGroup, kRelayChangeGroup, false, nullptr, false, false},
-    {kRequestCreateGroup, kRelayCreateGroup, false, nullptr, false, false},
-    {kRequestRemoveGroup, kRelayRemoveGroup, false, kDeleteGroupQuestion, false, false},
+    {kRequestLoad, kRelayLoad, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
+    {kRequestExportCsv, kRelayExportCsv, nullptr, Selection::Notice, nullptr, true, nullptr, nullptr, nullptr},
+    {kRequestBackupXml, kRelayBackupXml, nullptr, Selection::Notice, nullptr, true, nullptr, nullptr, nullptr},
+    {kRequestExportVcards, kRelayExportVcards, nullptr, Selection::Notice, nullptr, true, nullptr, nullptr, nullptr},
+    {kRequestImportXml, kRelayImportXml, nullptr, Selection::Any, nullptr, false, &kXmlFileChoice, nullptr, nullptr},
+    {kRequestDelete, kRelayRemove, nullptr, Selection::Notice, kDeleteContactsQuestion, false, nullptr, nullptr, nullptr},
+    {kRequestSaveEdited, kRelaySaveEdited, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
+    {kRequestSaveNew, kRelaySaveNew, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
+    {kRequestCountries, kRelayCountries, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
+    {kRequestChangeGroup, kRelayChangeGroup, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
+    {kRequestCreateGroup, kRelayCreateGroup, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
+    {kRequestRemoveGroup, kRelayRemoveGroup, nullptr, Selection::Any, kDeleteGroupQuestion, false, nullptr, nullptr, nullptr},
 };
 
 // The iCloud state: a negative count means the device keeps its contacts in iCloud.
@@ -33,15 +33,15 @@ int64_t CloudNotice(const CommandMessage& answer) {
 }
 
 const ReplyRule kReplies[] = {
-    {kRelayCloudState, 0, &CloudNotice, CounterField::Value3, true, false},
-    {kRelayContactsBatch, kReplyContactsLoaded, nullptr, CounterField::None, true, false},
-    {kRelayGroupsBatch, kReplyGroupsLoaded, nullptr, CounterField::None, true, false},
-    {kRelayContactAdded, kReplyContactAdded, nullptr, CounterField::Value3, true, false},
-    {kRelayContactRemoved, kReplyContactRemoved, nullptr, CounterField::Value2, true, false},
-    {kRelaySaved, kReplyCloseEditor, nullptr, CounterField::None, false, false},
-    {kRelayGroupRemoved, kReplyGroupRemoved, nullptr, CounterField::None, true, false},
-    {kRelayGroupCreated, kReplyGroupChanged, nullptr, CounterField::None, true, true},
-    {kRelayGroupChanged, kReplyGroupChanged, nullptr, CounterField::None, true, true},
+    {kRelayCloudState, 0, &CloudNotice, CounterField::Value3, Delivery::Copy, false, 0, kKeepStatus},
+    {kRelayContactsBatch, kReplyContactsLoaded, nullptr, CounterField::None, Delivery::Copy, false, 0, kKeepStatus},
+    {kRelayGroupsBatch, kReplyGroupsLoaded, nullptr, CounterField::None, Delivery::Copy, false, 0, kKeepStatus},
+    {kRelayContactAdded, kReplyContactAdded, nullptr, CounterField::Value3, Delivery::Copy, false, 0, kKeepStatus},
+    {kRelayContactRemoved, kReplyContactRemoved, nullptr, CounterField::Value2, Delivery::Copy, false, 0, kKeepStatus},
+    {kRelaySaved, kReplyCloseEditor, nullptr, CounterField::None, Delivery::AnyDevice, false, 0, kKeepStatus},
+    {kRelayGroupRemoved, kReplyGroupRemoved, nullptr, CounterField::None, Delivery::Copy, false, 0, kKeepStatus},
+    {kRelayGroupCreated, kReplyGroupChanged, nullptr, CounterField::None, Delivery::Copy, true, 0, kKeepStatus},
+    {kRelayGroupChanged, kReplyGroupChanged, nullptr, CounterField::None, Delivery::Copy, true, 0, kKeepStatus},
 };
 
 // The checked rows of an export are the page's records, which the page may free while the folder dialog

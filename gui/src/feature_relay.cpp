@@ -1,10 +1,11 @@
 // The relays between the feature pages and the relay module, driven by the feature rows
 // (feature_table.h), and the names whose host action is not served yet. A page's request goes to the relay
-// module under the relay's name of the same feature, with the current device; a relay reply goes back to
-// the page under the page's name when it is about the current device, with that device as the page key
-// (the backup manager's traffic goes both ways as it is: its dialogs choose the device themselves). A row
-// with a code map has its codes translated, its questions asked and its counter kept; payloads that do not
-// travel on (a refused request, no device, an answer about another device) are freed through the row's
+// module under the relay name and code its rule gives, with the current device, after the host has asked
+// what the rule asks (a selection, a confirmation, a folder, files) or is answered in place by the rule's
+// hook; a relay answer keeps its section counter current and goes back to the page under the page's name
+// and code when it is about the current device, with that device as the page key (the backup manager's
+// traffic names no current device: its dialogs choose the device themselves). Payloads that do not travel
+// on (a refused request, no device, an answer about another device or none) are freed through the row's
 // release. Runs on the invoking module's thread: requests on the UI thread (they may show modal dialogs),
 // answers on whichever thread the relay module answers from.
 #include <cstdlib>
@@ -18,6 +19,7 @@
 
 #include "command_bus.h"
 #include "command_names.h"
+#include "feature_codes.h"
 #include "feature_table.h"
 #include "host_handlers.h"
 #include "host_platform.h"
@@ -27,6 +29,9 @@ namespace trv {
 namespace {
 
 constexpr int64_t kStartBackupManager = 5011;
+constexpr int32_t kQuestionWidth = 400;
+constexpr int32_t kQuestionHeight = 120;
+const wchar_t kNothingChecked[] = L"Nothing is checked.";
 
 // The record QUARNEL_COMMAND_UPDATE_ITEM reads from `extra`: the section id, the count's low half, an unset
 // word and the count's high half.
@@ -53,61 +58,86 @@ void Release(const FeatureRow& row, PayloadLeg leg, int64_t code, void* payload)
     if (row.release != nullptr) row.release(leg, code, payload);
 }
 
-void RelayMappedRequest(const FeatureRow& row, CommandMessage* message) {
-    if (!IsOurCode(message->code)) return;
-    const FeatureCodeMap& codes = *row.codes;
-    const RequestRule* rule = nullptr;
-    for (size_t i = 0; i < codes.requestCount && rule == nullptr; ++i) {
-        if (codes.requests[i].pageCode == message->code) rule = &codes.requests[i];
+const RequestRule* FindRequestRule(const FeatureCodeMap& codes, int64_t code) {
+    if (!IsOurCode(code)) return nullptr;
+    for (size_t i = 0; i < codes.requestCount; ++i) {
+        if (codes.requests[i].pageCode == code) return &codes.requests[i];
     }
+    return nullptr;
+}
+
+// The chosen files as the relay takes them: the path list, or with the page's records as one import pair.
+void* HandOverFiles(const FileChoice& files, std::unique_ptr<std::vector<std::wstring>> paths, void* pageRecords) {
+    if (!files.withPageRecords) return paths.release();
+    auto import = std::make_unique<features::BookmarkImport>(static_cast<std::vector<BookmarkItem*>*>(pageRecords),
+                                                              paths.release());
+    return import.release();
+}
+
+void RelayMappedRequest(const FeatureRow& row, CommandMessage* message) {
+    const FeatureCodeMap& codes = *row.codes;
+    const RequestRule* rule = FindRequestRule(codes, message->code);
     if (rule == nullptr) return;  // codes outside the table are ignored, payload and all
     const int64_t pageCode = message->code;
     std::shared_ptr<void> keep;
     if (codes.detachPayload != nullptr) codes.detachPayload(*rule, *message, keep);
-    void* const payload = message->data;
-    auto refuse = [&]() { Release(row, PayloadLeg::PageRequest, pageCode, payload); };
+    auto refuse = [&]() { Release(row, PayloadLeg::PageRequest, pageCode, message->data); };
 
-    const std::wstring device = CurrentDevice();
-    if (device.empty()) return refuse();
+    // The backup manager's dialogs choose the device themselves and own the questions asked for them.
+    std::wstring device;
+    TrvWindow owner = nullptr;
+    if (row.forCurrentDevice) {
+        device = CurrentDevice();
+        if (device.empty()) return refuse();
+    } else {
+        owner = message->window;
+    }
+    if (rule->hook != nullptr) {
+        const HookResult result = rule->hook(*message);
+        if (result != HookResult::Forward) return;
+    }
     HostPlatform& platform = CurrentHostPlatform();
-    if (rule->needsSelection && message->count == 0) {
-        platform.ShowNothingChecked();
+    if (rule->selection != Selection::Any && message->count == 0) {
+        if (rule->selection == Selection::Notice) platform.ShowAlert(kNothingChecked, owner);
         return refuse();
     }
-    if (rule->question != nullptr && !platform.Confirm(rule->question)) return refuse();
+    if (rule->question != nullptr && !platform.Confirm(rule->question, kQuestionWidth, kQuestionHeight, owner)) {
+        return refuse();
+    }
     std::wstring folder;
     if (rule->folder) {
-        folder = platform.ChooseFolder();
+        folder = platform.ChooseFolder(owner, std::wstring());
         if (folder.empty()) return refuse();
     }
-    if (rule->files) {
+    const int64_t relayCode = rule->relayCode == kCodeFromHook ? message->code : rule->relayCode;
+    if (rule->files != nullptr) {
+        const FileChoice& files = *rule->files;
         auto paths = std::make_unique<std::vector<std::wstring>>(
-            platform.ChooseFiles(L"Please select XML files.", L"XML Files", L"*.xml", false));
-        if (paths->empty()) return;
+            platform.ChooseFiles(files.title, files.filterName, files.pattern, files.multiple));
+        if (paths->empty()) return refuse();
         message->count = static_cast<int64_t>(paths->size());
-        message->data = paths.release();  // the relay module's from here
+        message->data = HandOverFiles(files, std::move(paths), message->data);  // the relay module's from here
     }
-    if (!CanDeliver(row.relay)) {
-        if (rule->files) {
-            Release(row, PayloadLeg::RelayRequest, rule->relayCode, message->data);
-            message->data = nullptr;
-        } else {
-            refuse();
-        }
+    const char* relay = rule->relay != nullptr ? rule->relay : row.relay;
+    if (!CanDeliver(relay)) {
+        Release(row, PayloadLeg::RelayRequest, relayCode, message->data);
+        message->data = nullptr;
         return;
     }
     wchar_t* const callersText = message->wideText;
     void* const callersExtra = message->extra;
-    message->wideText = const_cast<wchar_t*>(device.c_str());
+    if (row.forCurrentDevice) message->wideText = const_cast<wchar_t*>(device.c_str());
     if (rule->folder) message->extra = const_cast<wchar_t*>(folder.c_str());  // lent for the call
-    message->code = rule->relayCode;
-    SendToOwner(row.relay, message);
-    if (message->wideText == device.c_str()) message->wideText = callersText;
+    message->code = relayCode;
+    const int64_t sentStatus = message->status;
+    SendToOwner(relay, message);
+    if (row.forCurrentDevice && message->wideText == device.c_str()) message->wideText = callersText;
     if (rule->folder && message->extra == folder.c_str()) message->extra = callersExtra;
+    if (rule->after != nullptr) rule->after(*message, sentStatus);
 }
 
-void UpdateSectionCounter(const FeatureCodeMap& codes, CommandMessage* message, int64_t count) {
-    SectionCount record{codes.sectionId, static_cast<uint32_t>(static_cast<uint64_t>(count)), 0,
+void UpdateSectionCounter(int32_t sectionId, CommandMessage* message, int64_t count) {
+    SectionCount record{sectionId, static_cast<uint32_t>(static_cast<uint64_t>(count)), 0,
                         static_cast<uint32_t>(static_cast<uint64_t>(count) >> 32)};
     void* const extra = message->extra;
     message->extra = &record;
@@ -115,38 +145,77 @@ void UpdateSectionCounter(const FeatureCodeMap& codes, CommandMessage* message, 
     message->extra = extra;
 }
 
+const ReplyRule* FindReplyRule(const FeatureCodeMap& codes, int64_t code) {
+    if (!IsOurCode(code)) return nullptr;
+    for (size_t i = 0; i < codes.replyCount; ++i) {
+        if (codes.replies[i].relayCode == code) return &codes.replies[i];
+    }
+    return nullptr;
+}
+
+// Sends `message` to the page with `pageCode`, the device `about` and the rule's status; the message's own
+// fields are put back afterwards.
+void SendToPage(const FeatureRow& row, const ReplyRule& rule, CommandMessage* message, int64_t pageCode,
+                const std::wstring& about) {
+    const CommandMessage callers = *message;
+    message->code = pageCode;
+    message->wideText = const_cast<wchar_t*>(about.c_str());
+    if (rule.pageStatus != kKeepStatus) message->status = rule.pageStatus;
+    SendToOwner(row.page, message);
+    message->wideText = callers.wideText;
+    message->status = callers.status;
+}
+
 void RelayMappedReply(const FeatureRow& row, CommandMessage* message) {
     const FeatureCodeMap& codes = *row.codes;
-    const ReplyRule* rule = nullptr;
-    if (IsOurCode(message->code)) {
-        for (size_t i = 0; i < codes.replyCount && rule == nullptr; ++i) {
-            if (codes.replies[i].relayCode == message->code) rule = &codes.replies[i];
-        }
-    }
+    const ReplyRule* rule = FindReplyRule(codes, message->code);
     if (rule == nullptr) return;  // outside the table: the payload's type is unknown, so it stays the sender's
 
+    const int64_t relayCode = message->code;
     if (rule->counter != CounterField::None) {
-        UpdateSectionCounter(codes, message, rule->counter == CounterField::Value3 ? message->value3 : message->value2);
+        UpdateSectionCounter(rule->sectionId != 0 ? rule->sectionId : codes.sectionId, message,
+                             rule->counter == CounterField::Value3 ? message->value3 : message->value2);
     }
     const int64_t pageCode = rule->pickPageCode != nullptr ? rule->pickPageCode(*message) : rule->pageCode;
-    const std::wstring about = vnl::WideFromUtf8(message->text);
-    if (!rule->currentDeviceOnly) {
-        wchar_t* const callersText = message->wideText;
-        message->wideText = const_cast<wchar_t*>(about.c_str());
+    auto drop = [&]() { Release(row, PayloadLeg::RelayReply, relayCode, message->extra); };
+    if (rule->delivery == Delivery::CountOnly) return drop();
+    if (rule->delivery == Delivery::Unchanged) {
+        if (!CanDeliver(row.page)) return drop();
         message->code = pageCode;
         SendToOwner(row.page, message);
-        message->wideText = callersText;
+        return;
+    }
+    // A null or empty device is never the current one.
+    const std::wstring about = vnl::WideFromUtf8(message->text);
+    if (rule->delivery == Delivery::AnyDevice) {
+        if (!CanDeliver(row.page)) return drop();
+        SendToPage(row, *rule, message, pageCode, about);
         return;
     }
     if (about.empty() || CurrentDevice() != about || (rule->needsExtra && message->extra == nullptr) ||
         !CanDeliver(row.page)) {
-        Release(row, PayloadLeg::RelayReply, message->code, message->extra);
-        return;
+        return drop();
     }
-    CommandMessage copy = *message;
-    copy.code = pageCode;
-    copy.wideText = const_cast<wchar_t*>(about.c_str());
-    SendToOwner(row.page, &copy);
+    switch (rule->delivery) {
+    case Delivery::Itself:
+        SendToPage(row, *rule, message, pageCode, about);
+        break;
+    case Delivery::TwiceForPhotos: {
+        CommandMessage first = *message;
+        first.status = 0;
+        SendToPage(row, *rule, &first, pageCode, about);
+        CommandMessage second = *message;
+        second.status = 1;
+        second.extra = message->extra != nullptr ? HeapWideCopy(static_cast<const wchar_t*>(message->extra)) : nullptr;
+        SendToPage(row, *rule, &second, pageCode, about);
+        break;
+    }
+    default: {
+        CommandMessage copy = *message;
+        SendToPage(row, *rule, &copy, pageCode, about);
+        break;
+    }
+    }
 }
 
 }  // namespace
@@ -160,48 +229,11 @@ const char* FeatureCounterpart(const char* name) {
 }
 
 void RelayFeatureRequest(const FeatureRow& row, CommandMessage* message) {
-    if (row.codes != nullptr) {
-        RelayMappedRequest(row, message);
-        return;
-    }
-    if (!row.forCurrentDevice) {
-        SendToOwner(row.relay, message);
-        return;
-    }
-    // The identifier stays in `wideText` and travels with the request; without a device (or a relay module)
-    // it is dropped, payload and all.
-    const std::wstring device = CurrentDevice();
-    if (device.empty() || !CanDeliver(row.relay)) {
-        Release(row, PayloadLeg::PageRequest, message->code, message->data);
-        return;
-    }
-    wchar_t* const callersText = message->wideText;
-    message->wideText = const_cast<wchar_t*>(device.c_str());
-    SendToOwner(row.relay, message);
-    if (message->wideText == device.c_str()) {
-        message->wideText = callersText;
-    }
+    if (row.codes != nullptr) RelayMappedRequest(row, message);
 }
 
 void RelayFeatureReply(const FeatureRow& row, CommandMessage* message) {
-    if (row.codes != nullptr) {
-        RelayMappedReply(row, message);
-        return;
-    }
-    if (!row.forCurrentDevice) {
-        CommandMessage copy = *message;
-        SendToOwner(row.page, &copy);
-        return;
-    }
-    // Answers about a device that is no longer the current one (or about none) are dropped, payload and all.
-    const std::wstring about = vnl::WideFromUtf8(message->text);
-    if (about.empty() || CurrentDevice() != about || !CanDeliver(row.page)) {
-        Release(row, PayloadLeg::RelayReply, message->code, message->extra);
-        return;
-    }
-    CommandMessage copy = *message;
-    copy.wideText = const_cast<wchar_t*>(about.c_str());
-    SendToOwner(row.page, &copy);
+    if (row.codes != nullptr) RelayMappedReply(row, message);
 }
 
 extern "C" void TRV_CALL OnFeatureRequest(CommandMessage* message) {

@@ -1,9 +1,9 @@
 #pragma once
 // The host's features: one row per feature page and its relay module counterpart. A row names the page's
 // command and the relay's, says whether the traffic is about the current device, and, for a feature whose
-// codes the host translates, its code map (page request -> relay request with the questions the host asks
+// codes the host translates (every feature), its code map (page request -> relay request with the questions the host asks
 // first; relay answer -> page reply with the section counter it keeps current) and the payload release
-// from the feature's SDK header. A feature without a code map has its codes and payloads passed unchanged.
+// from the feature's SDK header.
 // Adding a feature is one row in kFeatureRows (feature_table.cpp) plus the feature's own files.
 //
 // The relays themselves are feature_relay.cpp. No state; any thread.
@@ -17,18 +17,62 @@
 
 namespace trv {
 
+// How a request's selection is checked: not at all, refused with the notice "Nothing is checked.", or
+// dropped without a word.
+enum class Selection { Any, Notice, Silent };
+
+// The open-file question of a request that hands the relay module the chosen files.
+struct FileChoice {
+    const wchar_t* title;
+    const wchar_t* filterName;
+    const wchar_t* pattern;
+    bool multiple;
+    bool withPageRecords;  // the paths go with the page's records in `data` as one import pair
+};
+
+// The XML import's question: "Please select XML files.", "XML Files" (*.xml), one file.
+extern const FileChoice kXmlFileChoice;
+
+// What a request's hook decided.
+enum class HookResult {
+    Forward,   // go on to the relay module
+    Drop,      // drop the request; its payload has been released or was never the host's
+    Answered,  // answered in place: nothing goes on
+};
+
+// A rule's relay code that says "the code as the hook left it".
+constexpr int64_t kCodeFromHook = -1;
+
 // What the host does before a page request goes on to the relay module.
 struct RequestRule {
     int64_t pageCode;
-    int64_t relayCode;
-    bool needsSelection;      // refused with "Nothing is checked." when the page sends no rows
+    int64_t relayCode;        // kCodeFromHook: as the hook set it
+    const char* relay;        // the relay name this request goes to; null: the row's relay name
+    Selection selection;      // applied to `count`; a refused request releases its payload
     const wchar_t* question;  // asked first; null: no confirmation
     bool folder;              // the user chooses a folder, lent to the relay in `extra` for the call
-    bool files;               // the user chooses XML files, handed to the relay in `data` as a path list
+    const FileChoice* files;  // the user chooses files, handed to the relay in `data` as a path list
+    // Optional: runs after the current device is known and before any question; may rewrite the message,
+    // drop the request (releasing what it replaced) or answer it in place.
+    HookResult (*hook)(CommandMessage& message);
+    // Optional: runs after the relay module was called, with `status` as it was sent.
+    void (*after)(CommandMessage& message, int64_t sentStatus);
 };
 
 // Where a relay answer's count goes: nowhere, or the section list's counter from `value2` or `value3`.
 enum class CounterField { None, Value2, Value3 };
+
+// How an answer reaches the page.
+enum class Delivery {
+    Copy,            // a copy of the answer, about the current device only, with that device in `wideText`
+    Itself,          // the answer itself, about the current device only, with that device in `wideText`
+    AnyDevice,       // the answer itself whatever device it is about (an editor closing)
+    CountOnly,       // nowhere: the answer only keeps the counter current
+    TwiceForPhotos,  // two copies, `status` 0 then 1, the second with its own copy of the identifier
+    Unchanged,       // the answer itself with nothing added (the backup manager chooses its devices itself)
+};
+
+constexpr int64_t kKeepStatus = -1;
 
 struct ReplyRule {
     int64_t relayCode;
@@ -36,8 +80,10 @@ struct ReplyRule {
     // Optional: picks the page code from the answer instead of `pageCode`.
     int64_t (*pickPageCode)(const CommandMessage& answer);
     CounterField counter;
-    bool currentDeviceOnly;  // false: delivered whatever device it is about (an editor closing)
-    bool needsExtra;         // an answer without its payload is dropped
+    Delivery delivery;
+    bool needsExtra;     // an answer without its payload is dropped
+    int32_t sectionId;   // the counter's section; 0: the code map's
+    int64_t pageStatus;  // the page's `status`; kKeepStatus: the answer's
 };
 
 struct FeatureCodeMap {
@@ -52,11 +98,25 @@ struct FeatureCodeMap {
     int32_t sectionId;  // the section list entry whose counter the answers keep current
 };
 
+// The common rules, spelled once.
+// A request forwarded as it is under another code (to `relay`, or the row's relay name when null).
+constexpr RequestRule ForwardRule(int64_t pageCode, int64_t relayCode, const char* relay = nullptr) {
+    return {pageCode, relayCode, relay, Selection::Any, nullptr, false, nullptr, nullptr, nullptr};
+}
+// An answer that keeps only the section counter current.
+constexpr ReplyRule CountRule(int64_t relayCode, CounterField counter, int32_t sectionId = 0) {
+    return {relayCode, 0, nullptr, counter, Delivery::CountOnly, false, sectionId, kKeepStatus};
+}
+// An answer copied to the page under `pageCode` when it is about the current device.
+constexpr ReplyRule CopyRule(int64_t relayCode, int64_t pageCode, int64_t pageStatus = kKeepStatus) {
+    return {relayCode, pageCode, nullptr, CounterField::None, Delivery::Copy, false, 0, pageStatus};
+}
+
 struct FeatureRow {
     const char* page;                // the page's command: its requests to the host, the host's replies to it
     const char* relay;               // the relay module's command for the same feature
     bool forCurrentDevice;           // false: the page's dialogs choose the device themselves (the backup manager)
-    const FeatureCodeMap* codes;     // null: codes and payloads pass unchanged
+    const FeatureCodeMap* codes;     // the translation both ways; null: nothing is relayed
     ReleasePayloadFunction release;  // the feature's SDK release; null when its payloads are not translated
 };
 

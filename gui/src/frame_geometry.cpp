@@ -1,12 +1,22 @@
 // Main frame geometry rules; see frame_geometry.h.
 #include "frame_geometry.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 
 namespace trv {
 
-FramePoint InitialFramePosition(int screenWidth, int screenHeight) {
-    return FramePoint{std::abs(screenWidth - kFrameWidth) / 2, std::abs(screenHeight - kFrameHeight) / 2};
+FrameRect InitialFrameRect(const FrameRect& work) {
+    // The section list and a page's toolbar need about 900 by 566; a large screen gets a window to match,
+    // a small one never one larger than itself.
+    const int workWidth = std::max(work.right - work.left, 0);
+    const int workHeight = std::max(work.bottom - work.top, 0);
+    const int width = std::min(workWidth, std::max(kFrameWidth, workWidth * 3 / 4));
+    const int height = std::min(workHeight, std::max(kFrameHeight, workHeight * 3 / 4));
+    const int left = work.left + (workWidth - width) / 2;
+    const int top = work.top + (workHeight - height) / 2;
+    return FrameRect{left, top, left + width, top + height};
 }
 
 ResizeZone ClassifyResizeZone(FramePoint p, FrameRect c) {

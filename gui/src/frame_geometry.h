@@ -25,8 +25,9 @@ struct FramePoint {
     int y = 0;
 };
 
-// x = |screen width - 900| / 2, y = |screen height - 566| / 2: never negative, even on a small screen.
-FramePoint InitialFramePosition(int screenWidth, int screenHeight);
+// Where the frame opens in the work area `work`: three quarters of it each way, never smaller than 900 by
+// 566 unless the work area itself is, centred.
+FrameRect InitialFrameRect(const FrameRect& work);
 
 // Edge zones of the frame's client area. Values are those of the frame's state and of no wire.
 enum class ResizeZone : int {

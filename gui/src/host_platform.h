@@ -14,6 +14,7 @@
 
 #include "command_message.h"
 #include "page_records.h"
+#include "wide_pair.h"
 
 namespace trv {
 
@@ -40,17 +41,27 @@ public:
     // The section list's font: the base library's "Arial" 16, borrowed.
     virtual void* SectionFont() = 0;
 
-    // The questions of the feature relays, asked over the main view (window 2). Without windows (native
-    // builds) nothing is shown and every question is answered "no".
-    // The notice "Nothing is checked." (240 x 100, "OK").
-    virtual void ShowNothingChecked() {}
-    // A confirmation (400 x 120, "OK" and "Cancel"); true only when the user accepted.
-    virtual bool Confirm(const std::wstring& question) {
+    // The questions of the feature relays and the backup manager. `owner` null: over the main view (window
+    // 2). Without windows (native builds) nothing is shown and every question is answered "no".
+    // A notice such as "Nothing is checked." (240 x 100, "OK").
+    virtual void ShowAlert(const std::wstring& text, TrvWindow owner) {
+        (void)text;
+        (void)owner;
+    }
+    // A confirmation ("OK" and "Cancel"); true only when the user accepted.
+    virtual bool Confirm(const std::wstring& question, int32_t width, int32_t height, TrvWindow owner) {
         (void)question;
+        (void)width;
+        (void)height;
+        (void)owner;
         return false;
     }
     // The folder the user chooses; empty when none.
-    virtual std::wstring ChooseFolder() { return std::wstring(); }
+    virtual std::wstring ChooseFolder(TrvWindow owner, const std::wstring& title) {
+        (void)owner;
+        (void)title;
+        return std::wstring();
+    }
     // The files the user chooses in the open-file dialog; empty when none.
     virtual std::vector<std::wstring> ChooseFiles(const std::wstring& title, const std::wstring& filterName,
                                                   const std::wstring& pattern, bool multiple) {
@@ -60,11 +71,29 @@ public:
         (void)multiple;
         return {};
     }
+    // The two-field input dialog ("OK", "Cancel", `height` high, 400 wide) with the labels `labels` (an
+    // empty label hides its field) and the initial texts `entered`; true when the user confirmed, with
+    // what was typed (untrimmed) in `entered`.
+    virtual bool AskTwoTexts(const WideStringPair& labels, int32_t height, WideStringPair& entered) {
+        (void)labels;
+        (void)height;
+        (void)entered;
+        return false;
+    }
+    // The one-line input dialog (300 x 120) with `label`; true when the user confirmed, with what was
+    // typed (untrimmed) in `entered`.
+    virtual bool AskLine(const std::wstring& label, TrvWindow owner, std::wstring& entered) {
+        (void)label;
+        (void)owner;
+        (void)entered;
+        return false;
+    }
 };
 
 // A copy of `text` on the shared C heap (malloc), for answers that the receiving module frees with free;
 // null when memory runs out.
 wchar_t* HeapWideCopy(const std::wstring& text);
+
 
 // The platform of this process: the Win32 one in the program, a do-nothing one in native builds, or the
 // one a test made current.

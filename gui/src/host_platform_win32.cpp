@@ -14,6 +14,7 @@
 #include "UiAlertDialog.h"
 #include "UiSheetDialog.h"
 #include "command_bus.h"
+#include "host_input.h"
 #include "host_platform.h"
 #include "host_ui.h"
 #include "posted_commands.h"
@@ -104,14 +105,36 @@ public:
     void* SectionFont() override { return VNLUtilityApp::GetFont(kSectionFontPixels, false, L"Arial"); }
 
 
-    void ShowNothingChecked() override { RunAlert(L"Nothing is checked.", false, 240, 100); }
+    void ShowAlert(const std::wstring& text, TrvWindow owner) override { RunAlert(text, false, 240, 100, owner); }
 
-    bool Confirm(const std::wstring& question) override {
-        const INT_PTR result = RunAlert(question, true, 400, 120);
+    bool Confirm(const std::wstring& question, int32_t width, int32_t height, TrvWindow owner) override {
+        const INT_PTR result = RunAlert(question, true, width, height, owner);
         return result != kDialogCloseButtonId && result != kDialogSecondButtonId;
     }
 
-    std::wstring ChooseFolder() override { return VNLTakeText(VNLUtilityFile::SelectFolder(nullptr, nullptr)); }
+    std::wstring ChooseFolder(TrvWindow owner, const std::wstring& title) override {
+        return VNLTakeText(VNLUtilityFile::SelectFolder(owner, title.empty() ? nullptr : title.c_str()));
+    }
+
+    bool AskTwoTexts(const WideStringPair& labels, int32_t height, WideStringPair& entered) override {
+        SubjectContentQuestion question;
+        question.subjectLabel = labels.first;
+        question.contentLabel = labels.second;
+        question.subject = entered.first;
+        question.content = entered.second;
+        question.height = height;
+        SubjectContent typed;
+        if (!AskSubjectContent(question, typed)) return false;
+        entered = WideStringPair(typed.subject, typed.content);
+        return true;
+    }
+
+    // The input dialog is owned by the main view, whatever window asked.
+    bool AskLine(const std::wstring& label, TrvWindow, std::wstring& entered) override {
+        LineQuestion question;
+        question.label = label;
+        return trv::AskLine(question, entered);
+    }
 
     std::vector<std::wstring> ChooseFiles(const std::wstring& title, const std::wstring& filterName,
                                           const std::wstring& pattern, bool multiple) override {
@@ -140,11 +163,11 @@ public:
     }
 
 private:
-    static INT_PTR RunAlert(const std::wstring& text, bool secondButton, int width, int height) {
+    static INT_PTR RunAlert(const std::wstring& text, bool secondButton, int width, int height, TrvWindow owner) {
         CommandBus& bus = CommandBus::Instance();
         UiAlertDialog alert(bus.GetImage("common\\close-normal.png"), bus.GetImage("common\\close-pressed.png"),
                             bus.GetImage("common\\alert.png"), secondButton, true, L"Cancel", L"OK");
-        alert.SetContent(text, nullptr, bus.GetWindowById(2), width, height);
+        alert.SetContent(text, nullptr, owner != nullptr ? owner : bus.GetWindowById(2), width, height);
         return alert.Run();
     }
 };

@@ -5,10 +5,13 @@
 // hides the container's children before the chosen page shows itself. Calls arrive on the host's UI thread.
 #include <windows.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <vornel/VNLTakeText.h>
+#include <vornel/VNLUtilityString.h>
 #include <wtl/CWindowImpl.h>
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
@@ -49,7 +52,8 @@ public:
         MSG_WM_PAINT(OnPaint)
     END_MSG_MAP()
 
-    std::wstring summary = L"Connect a device";
+    std::wstring name = L"Connect a device";
+    std::wstring summary;  // model, iOS version and capacity
 
 private:
     void OnPaint() {
@@ -59,7 +63,9 @@ private:
         wtl::UniqueBrush brush(CreateSolidBrush(pages::ThemeColour("color:7", RGB(0xFF, 0xFF, 0xFF))));
         if (brush) FillRect(paint.get(), &client, brush.get());
         RECT line = {client.left + 30, client.top + 20, client.right - 20, client.top + 60};
-        pages::DrawLine(paint.get(), summary, line, pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33)), 18, true);
+        pages::DrawLine(paint.get(), name, line, pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33)), 20, true);
+        RECT second = {client.left + 30, client.top + 60, client.right - 20, client.top + 90};
+        pages::DrawLine(paint.get(), summary, second, RGB(0x66, 0x66, 0x66), 16, false);
     }
 };
 
@@ -74,15 +80,42 @@ struct Overview {
 Overview* g_overview = nullptr;  // made once, kept until the process ends
 
 std::wstring Widen(const std::string& text) {
-    // Device identifiers and product types are ASCII.
+    // Device identifiers are ASCII.
     return std::wstring(text.begin(), text.end());
 }
 
+std::string Property(const DeviceRecord& device, const char* key) {
+    auto it = device.properties.find(key);
+    return it == device.properties.end() ? std::string() : it->second;
+}
+
+// "iPhone X  ·  iOS 13.3  ·  64 GB": what a person knows the device by, without its identifier.
+std::wstring Summary(const DeviceRecord& device) {
+    std::wstring summary = pages::ModelName(Property(device, "ProductType"));
+    const std::string version = Property(device, "ProductVersion");
+    if (!version.empty()) summary += L"  \u00B7  iOS " + VNLTakeText(VNLUtilityString::ConvertUtf8ToUnicode(version.c_str()));
+    const std::string capacity = Property(device, "TotalDiskCapacity");
+    const unsigned long long bytes = capacity.empty() ? 0 : std::strtoull(capacity.c_str(), nullptr, 10);
+    if (bytes > 0) summary += L"  \u00B7  " + std::to_wstring((bytes + 500000000ULL) / 1000000000ULL) + L" GB";
+    return summary;
+}
+
 void ShowSummary(const DeviceRecord& device) {
-    auto type = device.properties.find("ProductType");
-    g_overview->container.summary =
-        (type != device.properties.end() ? Widen(type->second) + L"  " : std::wstring()) + Widen(device.identifier);
+    const std::string name = Property(device, "DeviceName");
+    g_overview->container.name = name.empty() ? pages::ModelName(Property(device, "ProductType"))
+                                              : VNLTakeText(VNLUtilityString::ConvertUtf8ToUnicode(name.c_str()));
+    g_overview->container.summary = Summary(device);
     if (g_overview->container.m_hWnd != nullptr) InvalidateRect(g_overview->container, nullptr, FALSE);
+}
+
+// The device's full record (its name, version and capacity follow its arrival): kept, and shown when it
+// is the current device.
+void UpdateDevice(const DeviceRecord& update) {
+    for (DeviceRecord& device : g_overview->devices) {
+        if (device.identifier != update.identifier) continue;
+        for (const auto& property : update.properties) device.properties[property.first] = property.second;
+        if (Widen(device.identifier) == g_overview->current) ShowSummary(device);
+    }
 }
 
 void ResizeTo(int32_t width, int32_t height) {
@@ -167,6 +200,7 @@ void __cdecl Receive(CommandMessage* message) {
             AddDevice(*message);
         } else if (pages::Is(*message, YESTAL_COMMAND_UPDATE_DEVICE_INFO)) {
             std::unique_ptr<DeviceRecord> device(static_cast<DeviceRecord*>(message->data));  // handed over
+            if (device) UpdateDevice(*device);
         } else if (pages::Is(*message, YESTAL_COMMAND_CHANGE_SIZE)) {
             const auto* size = static_cast<const PageSize*>(message->data);
             if (size != nullptr) ResizeTo(size->width, size->height);

@@ -7,6 +7,7 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -41,12 +42,40 @@ public:
     BEGIN_MSG_MAP(SectionListWindow)
         MSG_WM_PAINT(OnPaint)
         MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnButtonDown)
+        MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
+        MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
+        MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
     END_MSG_MAP()
 
     std::vector<Section> sections;
     std::map<int32_t, int64_t> counts;
     int32_t rowHeight = 30;
     int32_t selected = -1;
+    int32_t scrollTop = 0;  // pixels of the list above the window's top edge
+
+    // The list is taller than the window when the main window is small: the scroll bar covers the rest.
+    void UpdateScrollRange() {
+        if (m_hWnd == nullptr) return;
+        RECT client = {};
+        GetClientRect(m_hWnd, &client);
+        const int32_t total = static_cast<int32_t>(sections.size()) * rowHeight;
+        const int32_t page = client.bottom - client.top;
+        scrollTop = std::max(0, std::min(scrollTop, total - page));
+        SCROLLINFO info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+        info.nMin = 0;
+        info.nMax = total > 0 ? total - 1 : 0;
+        info.nPage = static_cast<UINT>(std::max(page, 0));
+        info.nPos = scrollTop;
+        SetScrollInfo(m_hWnd, SB_VERT, &info, TRUE);
+    }
+
+    void ScrollTo(int32_t top) {
+        scrollTop = top;
+        UpdateScrollRange();
+        InvalidateRect(m_hWnd, nullptr, FALSE);
+    }
 
     std::wstring ShownText(const Section& section) const {
         auto count = counts.find(section.id);
@@ -73,7 +102,9 @@ private:
         Gdiplus::Graphics graphics(paint.get());
         for (size_t i = 0; i < sections.size(); ++i) {
             const Section& section = sections[i];
-            RECT row = {client.left, static_cast<LONG>(i) * rowHeight, client.right, static_cast<LONG>(i + 1) * rowHeight};
+            const LONG top = static_cast<LONG>(i) * rowHeight - scrollTop;
+            RECT row = {client.left, top, client.right, top + rowHeight};
+            if (row.bottom <= client.top || row.top >= client.bottom) continue;
             if (section.id == selected && highlight) FillRect(paint.get(), &row, highlight.get());
             // Entries indented for an image show it left of the text; the others have no room for one.
             if (section.image != nullptr && section.left >= kImageSize + 8) {
@@ -87,7 +118,8 @@ private:
     }
 
     LRESULT OnButtonDown(WPARAM, LPARAM lParam) {
-        const int index = static_cast<int16_t>(HIWORD(lParam)) / rowHeight;
+        const int y = static_cast<int16_t>(HIWORD(lParam)) + scrollTop;
+        const int index = y < 0 ? -1 : y / rowHeight;
         if (index < 0 || index >= static_cast<int>(sections.size()) || !sections[index].selectable) {
             return 0;
         }
@@ -97,6 +129,38 @@ private:
         message.value4 = selected;
         message.window = m_hWnd;
         pages::Invoke(g_record, QUARNEL_COMMAND_SELECT_ITEM, message);
+        return 0;
+    }
+
+    LRESULT OnSize(WPARAM, LPARAM) {
+        UpdateScrollRange();
+        return 0;
+    }
+
+    LRESULT OnVScroll(WPARAM wParam, LPARAM) {
+        SCROLLINFO info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = SIF_ALL;
+        GetScrollInfo(m_hWnd, SB_VERT, &info);
+        int32_t top = scrollTop;
+        switch (LOWORD(wParam)) {
+        case SB_LINEUP: top -= rowHeight; break;
+        case SB_LINEDOWN: top += rowHeight; break;
+        case SB_PAGEUP: top -= static_cast<int32_t>(info.nPage); break;
+        case SB_PAGEDOWN: top += static_cast<int32_t>(info.nPage); break;
+        case SB_THUMBTRACK:
+        case SB_THUMBPOSITION: top = info.nTrackPos; break;
+        case SB_TOP: top = 0; break;
+        case SB_BOTTOM: top = info.nMax; break;
+        default: return 0;
+        }
+        ScrollTo(top);
+        return 0;
+    }
+
+    LRESULT OnMouseWheel(WPARAM wParam, LPARAM) {
+        const int notches = static_cast<int16_t>(HIWORD(wParam)) / WHEEL_DELTA;
+        ScrollTo(scrollTop - notches * 3 * rowHeight);
         return 0;
     }
 };
@@ -116,8 +180,9 @@ void CreateList(CommandMessage& message) {
                                            static_cast<Gdiplus::Bitmap*>(entry.image), entry.selectable != 0});
     }
     const RECT rect = {record->left, record->top, record->left + record->width, record->top + record->height};
-    if (g_list->Create(message.window, rect, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS) != nullptr) {
+    if (g_list->Create(message.window, rect, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_VSCROLL) != nullptr) {
         message.window = *g_list;
+        g_list->UpdateScrollRange();
         g_list->CountsChanged();
     }
 }

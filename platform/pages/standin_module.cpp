@@ -47,4 +47,23 @@ void DrawLine(HDC dc, const std::wstring& text, RECT rect, COLORREF colour, int 
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
+std::wstring ModelName(const std::string& productType) {
+    static const struct {
+        const char* type;
+        const wchar_t* model;
+    } kModels[] = {
+        {"iPhone8,1", L"iPhone 6s"},       {"iPhone8,2", L"iPhone 6s Plus"}, {"iPhone8,4", L"iPhone SE"},
+        {"iPhone9,1", L"iPhone 7"},        {"iPhone9,3", L"iPhone 7"},       {"iPhone9,2", L"iPhone 7 Plus"},
+        {"iPhone9,4", L"iPhone 7 Plus"},   {"iPhone10,1", L"iPhone 8"},      {"iPhone10,4", L"iPhone 8"},
+        {"iPhone10,2", L"iPhone 8 Plus"},  {"iPhone10,5", L"iPhone 8 Plus"}, {"iPhone10,3", L"iPhone X"},
+        {"iPhone10,6", L"iPhone X"},       {"iPhone11,2", L"iPhone XS"},     {"iPhone11,6", L"iPhone XS Max"},
+        {"iPhone11,8", L"iPhone XR"},      {"iPhone12,1", L"iPhone 11"},     {"iPhone12,3", L"iPhone 11 Pro"},
+        {"iPhone12,5", L"iPhone 11 Pro Max"},
+    };
+    for (const auto& entry : kModels) {
+        if (productType == entry.type) return entry.model;
+    }
+    return std::wstring(productType.begin(), productType.end());  // product types are ASCII
+}
+
 }  // namespace pages

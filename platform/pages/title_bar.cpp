@@ -5,9 +5,11 @@
 // model, then by its own name). The host has no command that takes a device off the bar, so the relay
 // stand-in calls StandinRemoveDevice when a device leaves; when it was the current one, the first
 // remaining device becomes current and the host is told as if the user had switched to it.
-// Calls arrive on the host's UI thread.
+// The bar shows the current device by its name (its model until the name is known) and carries the
+// window's minimise, maximise/restore and close buttons. Calls arrive on the host's UI thread.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
@@ -26,20 +28,67 @@
 
 namespace {
 
+// A device's name as shown: a product type ("iPhone10,3") reads as its model.
+std::wstring ShownName(const std::wstring& name) {
+    const bool ascii = std::all_of(name.begin(), name.end(), [](wchar_t c) { return c < 0x80; });
+    return ascii ? pages::ModelName(std::string(name.begin(), name.end())) : name;
+}
+
 constexpr int kTitleBarHeight = 82;
+constexpr int kButtonSize = 28;
+constexpr int kButtonGap = 4;
+// The window buttons' control ids, right to left: close, maximise/restore, minimise.
+constexpr int kCloseId = 5101;
+constexpr int kMaximiseId = 5102;
+constexpr int kMinimiseId = 5103;
 
 class TitleBarWindow : public wtl::CWindowImpl<TitleBarWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"LunderTitleBar", 0, nullptr)
     BEGIN_MSG_MAP(TitleBarWindow)
         MSG_WM_PAINT(OnPaint)
+        MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
+        MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
     END_MSG_MAP()
 
     std::wstring title;
-    std::vector<WideStringPair> devices;  // identifier, product type
+    std::vector<WideStringPair> devices;  // identifier, name (the product type until the name is known)
     int current = -1;
 
+    void CreateButtons() {
+        const struct {
+            int id;
+            const wchar_t* text;
+        } kButtons[] = {{kMinimiseId, L"\u2013"}, {kMaximiseId, L"\u25A1"}, {kCloseId, L"\u00D7"}};
+        for (const auto& button : kButtons) {
+            CreateWindowExW(0, L"BUTTON", button.text, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_FLAT, 0, 0,
+                            kButtonSize, kButtonSize, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(button.id)),
+                            GetModuleHandleW(nullptr), nullptr);
+        }
+        PlaceButtons();
+    }
+
 private:
+    void PlaceButtons() {
+        RECT client = {};
+        GetClientRect(m_hWnd, &client);
+        int right = client.right - kButtonGap;
+        for (int id : {kCloseId, kMaximiseId, kMinimiseId}) {
+            HWND button = GetDlgItem(m_hWnd, id);
+            if (button != nullptr) {
+                MoveWindow(button, right - kButtonSize, kButtonGap, kButtonSize, kButtonSize, TRUE);
+            }
+            right -= kButtonSize + kButtonGap;
+        }
+    }
+
+    LRESULT OnSize(WPARAM, LPARAM) {
+        PlaceButtons();
+        return 0;
+    }
+
+    LRESULT OnCommand(WPARAM wParam, LPARAM);
+
     void OnPaint() {
         wtl::PaintDC paint(m_hWnd);
         RECT client = {};
@@ -48,9 +97,9 @@ private:
         if (brush) FillRect(paint.get(), &client, brush.get());
         RECT titleRect = {client.left + 20, client.top, client.right / 2, client.bottom};
         pages::DrawLine(paint.get(), title, titleRect, RGB(0xFF, 0xFF, 0xFF), 19, true);
-        RECT deviceRect = {client.right / 2, client.top, client.right - 20, client.bottom};
-        const std::wstring device = current < 0 ? std::wstring(L"No detected device")
-                                                : devices[current].second + L"  " + devices[current].first;
+        RECT deviceRect = {client.right / 2, client.top, client.right - 3 * (kButtonSize + kButtonGap) - 20,
+                           client.bottom};
+        const std::wstring device = current < 0 ? std::wstring(L"No detected device") : ShownName(devices[current].second);
         pages::DrawLine(paint.get(), device, deviceRect, RGB(0xFF, 0xFF, 0xFF), 15, false);
     }
 };
@@ -58,13 +107,35 @@ private:
 TitleBarWindow* g_bar = nullptr;  // made once, kept until the process ends
 ModuleRecord* g_record = nullptr;
 
+LRESULT TitleBarWindow::OnCommand(WPARAM wParam, LPARAM) {
+    HWND frame = GetAncestor(m_hWnd, GA_ROOT);
+    switch (LOWORD(wParam)) {
+    case kMinimiseId:
+        ShowWindow(frame, SW_MINIMIZE);
+        break;
+    case kMaximiseId: {
+        CommandMessage message{};
+        pages::Invoke(g_record, LUNDER_COMMAND_PRESS_MAX_OR_RESET, message);
+        break;
+    }
+    case kCloseId:
+        PostMessageW(frame, WM_CLOSE, 0, 0);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
 void CreateBar(CommandMessage& message) {
     if (g_bar->m_hWnd != nullptr || message.data == nullptr || message.window == nullptr) {
         return;
     }
     const auto* record = static_cast<const TitleBarRecord*>(message.data);
     if (record->title != nullptr) g_bar->title = record->title;
-    if (g_bar->Create(message.window, record->rect, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS) != nullptr) {
+    if (g_bar->Create(message.window, record->rect, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN) !=
+        nullptr) {
+        g_bar->CreateButtons();
         message.window = *g_bar;
     }
 }

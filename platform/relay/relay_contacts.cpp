@@ -27,7 +27,6 @@ constexpr std::uint32_t kDeleteContact = 103;
 constexpr std::uint32_t kWriteGroup = 104;
 constexpr std::uint32_t kDeleteGroup = 105;
 constexpr std::uint32_t kWriteGroupMembers = 106;
-constexpr std::uint16_t kLastReply = 1;
 constexpr std::int64_t kNoReply = -1;  // the request ended without a final reply
 
 // The countries an address label offers: (key as the device stores it, display text).
@@ -66,7 +65,7 @@ using GroupPtr = std::shared_ptr<iOSContactGroup>;
 void ReleaseContactsAnswer(ContactsAnswer& answer) {
     void* extra = answer.extra;
     answer.extra = nullptr;
-    ReleasePayload(PayloadLeg::RelayReply, answer.code, extra);
+    (answer.release != nullptr ? answer.release : &ReleasePayload)(PayloadLeg::RelayReply, answer.code, extra);
 }
 
 // A device's contacts and groups as last listed and changed.
@@ -530,7 +529,7 @@ void ContactsService::Handle(CommandMessage& message) {
 bool ContactsService::OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) {
     auto it = m_inFlight.find(packet.header.id);
     if (it == m_inFlight.end()) return false;
-    if (packet.header.status == kLastReply) {
+    if (IsLastReply(packet.header)) {
         Finish(packet.header.id, frame.code);
     } else {
         it->second->OnPart(*this, packet, frame, data);

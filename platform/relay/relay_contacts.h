@@ -21,18 +21,23 @@
 
 #include "command_message.h"
 #include "contact_records.h"
+#include "feature_payload.h"
 #include "relay_wire.h"
 
 namespace trv::relay {
 
 // One answer to the host under ZERITH_COMMAND_DO_CONTACT; `extra` is the payload the code carries
 // (contact_codes.h), which the host owns once the answer is delivered.
+// The other features' answers (relay_lists.h) travel the same way under their own relay name.
 struct ContactsAnswer {
     std::string device;  // UTF-8 UDID
     std::int64_t code = 0;
     void* extra = nullptr;
     std::int64_t value2 = 0;
     std::int64_t value3 = 0;
+    const char* name = nullptr;  // the relay name the answer goes under; null: ZERITH_COMMAND_DO_CONTACT
+    std::int64_t status = 0;
+    ReleasePayloadFunction release = nullptr;  // frees `extra` when undelivered; null: the contacts release
 };
 
 // Frees an answer's payload by its code, for an answer that could not be delivered.

@@ -29,6 +29,7 @@
 #include "relay_contacts.h"
 #include "relay_contacts_codec.h"
 #include "relay_devices.h"
+#include "relay_lists.h"
 #include "relay_paths.h"
 #include "relay_service.h"
 #include "relay_wire.h"
@@ -121,6 +122,7 @@ public:
     void Stop();
     const DeviceTable& Devices() const { return m_devices; }
     ContactsService& Contacts() { return m_contacts; }
+    ListsService& Lists() { return m_lists; }
     std::vector<WideStringPair> DeviceList() const;
 
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override;
@@ -129,7 +131,7 @@ public:
     bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) override;
 
 private:
-    ServiceLink() : m_contacts(*this) {}
+    ServiceLink() : m_contacts(*this), m_lists(*this) {}
     bool CreateRelayWindow();
     bool Launch();
     bool Listen(int& port);
@@ -167,6 +169,7 @@ private:
     std::map<std::uint64_t, RelayDevice> m_deviceInfo;
     DeviceTable m_devices;
     ContactsService m_contacts;
+    ListsService m_lists;
 };
 
 struct ReaderStart {
@@ -356,6 +359,7 @@ void ServiceLink::Exit() {
     if (m_linkOpen) {
         CloseLink();
         m_contacts.OnServiceGone();
+        m_lists.OnServiceGone();
         for (const RelayAction& action : m_devices.OnServiceGone()) {
             Deliver(action);
         }
@@ -476,7 +480,7 @@ void TraceSent(const char* name, const CommandMessage& message) {
     if (message.data != nullptr && std::strcmp(name, ZERITH_COMMAND_GET_DEVICE_INFO) == 0 && message.status != 0) {
         line += " name=" + vnl::Utf8FromWide(static_cast<const WideStringPair*>(message.data)->second);
     }
-    if (std::strcmp(name, ZERITH_COMMAND_DO_CONTACT) == 0) {
+    if (std::strncmp(name, "ZERITH_COMMAND_DO_", 18) == 0) {
         line += " code=" + std::to_string(message.code) + " value2=" + std::to_string(message.value2) +
                 " value3=" + std::to_string(message.value3);
     }
@@ -600,8 +604,9 @@ void ServiceLink::DeliverAnswer(std::unique_ptr<ContactsAnswer> answer) {
     message.extra = answer->extra;  // the host's from here on
     message.value2 = answer->value2;
     message.value3 = answer->value3;
+    message.status = answer->status;
     answer->extra = nullptr;
-    Send(ZERITH_COMMAND_DO_CONTACT, message);
+    Send(answer->name != nullptr ? answer->name : ZERITH_COMMAND_DO_CONTACT, message);
 }
 
 void ServiceLink::Deliver(const RelayAction& action) {
@@ -687,7 +692,7 @@ void ServiceLink::OnReply(const Packet& packet) {
     if (frame.type == 0 && !frame.data.empty() && !Inflate(frame.data, data)) {
         data.clear();  // a data part that does not inflate is as good as none
     }
-    if (!m_contacts.OnReply(packet, frame, data)) {
+    if (!m_contacts.OnReply(packet, frame, data) && !m_lists.OnReply(packet, frame, data)) {
         OnDeviceInfo(packet, frame, data);
     }
 }
@@ -726,6 +731,7 @@ void ServiceLink::OnLost() {
     CloseLink();
     m_deviceInfo.clear();
     m_contacts.OnServiceGone();
+    m_lists.OnServiceGone();
     for (const RelayAction& action : m_devices.OnServiceGone()) {
         Deliver(action);
     }
@@ -772,6 +778,9 @@ bool HandleServiceCommand(CommandMessage* message) {
     }
     if (std::strcmp(name, ZERITH_COMMAND_DO_CONTACT) == 0) {
         link.Contacts().Handle(*message);
+        return true;
+    }
+    if (link.Lists().Handle(*message)) {
         return true;
     }
     if (std::strcmp(name, ZERITH_COMMAND_IS_DEVICE_CONNECTED) == 0) {

@@ -34,6 +34,11 @@ struct PacketHeader {
     std::uint64_t bodyLength = 0;
 };
 
+// A reply packet with any status but "more to come" (2) is the request's last: 1 done, 5 cancelled, 6
+// failed.
+constexpr std::uint16_t kReplyMoreToCome = 2;
+inline bool IsLastReply(const PacketHeader& header) { return header.status != kReplyMoreToCome; }
+
 struct Packet {
     PacketHeader header;
     std::string body;  // bodyLength bytes

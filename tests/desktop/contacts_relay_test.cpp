@@ -81,12 +81,12 @@ public:
     void ShowNotice(const std::wstring&) override {}
     bool PostValueToView(const char*, int32_t) override { return false; }
     void* SectionFont() override { return nullptr; }
-    void ShowNothingChecked() override { ++nothingChecked; }
-    bool Confirm(const std::wstring& question) override {
+    void ShowAlert(const std::wstring& text, TrvWindow) override { nothingChecked += text == L"Nothing is checked."; }
+    bool Confirm(const std::wstring& question, int32_t, int32_t, TrvWindow) override {
         questions.push_back(question);
         return accept;
     }
-    std::wstring ChooseFolder() override {
+    std::wstring ChooseFolder(TrvWindow, const std::wstring&) override {
         if (whileChoosing) whileChoosing();
         return folder;
     }

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "command_bus.h"
+#include "feature_codes.h"
+#include "feature_maps.h"
 #include "feature_table.h"
 #include "command_names.h"
 #include "device_record.h"
@@ -74,7 +76,7 @@ public:
         return true;
     }
     void* SectionFont() override { return Window(0x50); }
-    std::wstring ChooseFolder() override { return L"C:\\out"; }
+    std::wstring ChooseFolder(TrvWindow, const std::wstring&) override { return L"C:\\out"; }
     std::vector<std::wstring> ChooseFiles(const std::wstring&, const std::wstring&, const std::wstring&,
                                           bool) override {
         return {L"C:\\in.xml"};
@@ -528,22 +530,22 @@ TEST_F(Routing, PayloadsAreMadeOnlyForAReceiver) {
 TEST_F(Routing, RepliesReachThePageOnlyForTheCurrentDevice) {
     Own(AllOwnedNames());
     TitleBarAnswers(L"dev-1");
-    for (const char* about : {"dev-1", "dev-2", ""}) {
+    for (const char* about : {"dev-1", "dev-2", "", static_cast<const char*>(nullptr)}) {
         g_seen.clear();
         CommandMessage reply{};
-        reply.code = 21;
+        reply.code = 101;
         reply.text = about;
         Invoke(ZERITH_COMMAND_DO_BOOKMARK, reply);
         const std::vector<std::string> names = Names();
         const bool delivered =
             std::find(names.begin(), names.end(), std::string(DUNMAR_COMMAND_DO_BOOKMARK)) != names.end();
-        if (std::strcmp(about, "dev-1") != 0) {
-            EXPECT_FALSE(delivered) << about;
+        if (about == nullptr || std::strcmp(about, "dev-1") != 0) {
+            EXPECT_FALSE(delivered) << (about != nullptr ? about : "(null)");
             continue;
         }
         ASSERT_TRUE(delivered);
         EXPECT_EQ(g_seen.back().key, L"dev-1");
-        EXPECT_EQ(g_seen.back().code, 21);
+        EXPECT_EQ(g_seen.back().code, 7);
         EXPECT_EQ(reply.wideText, nullptr);
     }
 }
@@ -570,7 +572,7 @@ TEST_F(Routing, RequestsGoToTheRelayWithTheCurrentDevice) {
 
 namespace {
 
-// A row with a counting release stands for any feature whose payloads the relays pass unchanged.
+// A row with a counting release stands for any feature: what it drops, it releases.
 struct Released {
     PayloadLeg leg;
     int64_t code;
@@ -582,21 +584,22 @@ void CountRelease(PayloadLeg leg, int64_t code, void* payload) { g_released.push
 
 }  // namespace
 
-TEST_F(Routing, DroppedPassThroughTrafficReleasesItsPayload) {
+TEST_F(Routing, DroppedTrafficReleasesItsPayload) {
     Own(AllOwnedNames());
-    const trv::FeatureRow row{CORTAL_COMMAND_DO_NOTE, ZERITH_COMMAND_DO_NOTE, true, nullptr, &CountRelease};
+    const trv::FeatureRow row{CORTAL_COMMAND_DO_NOTE, ZERITH_COMMAND_DO_NOTE, true, &trv::kCalendarsCodeMap,
+                              &CountRelease};
     int payload = 0;
     TitleBarAnswers(L"dev-1");
     for (const char* about : {"dev-1", "dev-2", "", static_cast<const char*>(nullptr)}) {
         g_released.clear();
         CommandMessage reply{};
         reply.name = ZERITH_COMMAND_DO_NOTE;
-        reply.code = 21;
+        reply.code = 65;
         reply.text = about;
         reply.extra = &payload;
         trv::RelayFeatureReply(row, &reply);
         const bool current = about != nullptr && std::strcmp(about, "dev-1") == 0;
-        const std::vector<Released> dropped{{PayloadLeg::RelayReply, 21, &payload}};
+        const std::vector<Released> dropped{{PayloadLeg::RelayReply, 65, &payload}};
         EXPECT_EQ(g_released, current ? std::vector<Released>() : dropped) << (about != nullptr ? about : "(null)");
     }
     for (const wchar_t* device : {static_cast<const wchar_t*>(nullptr), L"dev-1"}) {
@@ -619,7 +622,7 @@ TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
     g_answers[ZERITH_COMMAND_DO_NOTE] = [](CommandMessage* m) {
         notes::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
     };
-    const std::pair<int64_t, int64_t> requests[] = {{1, 58}, {2, 61}, {3, 60}, {4, 62}, {7, 59}, {5, -1}, {8, -1}};
+    const std::pair<int64_t, int64_t> requests[] = {{1, 58}, {2, 61}, {3, 60}, {4, 62}, {7, 59}, {5, -1}};
     for (const auto& c : requests) {
         g_seen.clear();
         CommandMessage request{};
@@ -665,15 +668,20 @@ TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
 TEST_F(Routing, BackupTrafficNeedsNoCurrentDevice) {
     Own(AllOwnedNames());
     TitleBarAnswers(nullptr);
+    g_answers[ZERITH_COMMAND_DO_BACKUP] = [](CommandMessage* m) {
+        backups::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
+    };
     CommandMessage request{};
     request.code = 4;
     Invoke(BRISEL_COMMAND_DO_BACKUP, request);
+    g_answers.erase(ZERITH_COMMAND_DO_BACKUP);
     CommandMessage reply{};
     reply.code = 136;
     reply.text = "dev-9";
     Invoke(ZERITH_COMMAND_DO_BACKUP, reply);
     EXPECT_EQ(Names(), (std::vector<std::string>{ZERITH_COMMAND_DO_BACKUP, BRISEL_COMMAND_DO_BACKUP}));
-    EXPECT_EQ(g_seen[1].code, 136);
+    EXPECT_EQ(g_seen[0].code, 136);
+    EXPECT_EQ(g_seen[1].code, 1) << "a backup that started";
 }
 
 TEST_F(Routing, ConnectionReportsSetTheDevicePageState) {

@@ -75,15 +75,21 @@ TEST(ProductIdentity, TextsAndPersonalFolder) {
     EXPECT_EQ(trv::SingleInstanceMutexName(), L"Global_Solvak Trevane_2.6.21");
 }
 
-TEST(FrameGeometry, InitialPositionIsCentredAndNeverNegative) {
+TEST(FrameGeometry, InitialFrameFillsMostOfTheWorkAreaAndNeverExceedsIt) {
     struct Case {
-        int width, height, x, y;
+        trv::FrameRect work, expected;
     };
-    const Case cases[] = {{1920, 1080, 510, 257}, {900, 566, 0, 0}, {800, 500, 50, 33}, {1024, 768, 62, 101}};
+    const Case cases[] = {
+        {{0, 0, 1920, 1040}, {240, 130, 1680, 910}},  // a large screen: three quarters, centred
+        {{0, 0, 1024, 738}, {62, 86, 962, 652}},      // a small one: at least 900 x 566
+        {{0, 0, 800, 500}, {0, 0, 800, 500}},         // smaller than that: the whole work area, no more
+        {{100, 40, 2020, 1080}, {340, 170, 1780, 950}},  // a task bar on the left and top
+    };
     for (const Case& c : cases) {
-        const trv::FramePoint p = trv::InitialFramePosition(c.width, c.height);
-        EXPECT_EQ(p.x, c.x) << c.width;
-        EXPECT_EQ(p.y, c.y) << c.height;
+        const trv::FrameRect r = trv::InitialFrameRect(c.work);
+        EXPECT_EQ((std::vector<int>{r.left, r.top, r.right, r.bottom}),
+                  (std::vector<int>{c.expected.left, c.expected.top, c.expected.right, c.expected.bottom}))
+            << c.work.right;
     }
 }
 

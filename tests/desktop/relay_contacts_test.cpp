@@ -19,6 +19,7 @@
 #include "relay_contacts.h"
 #include "relay_contacts_codec.h"
 #include "relay_contacts_files.h"
+#include "relay_test_link.h"
 #include "vnl_utf8.h"
 
 namespace {
@@ -28,53 +29,10 @@ using trv::relay::ContactsAnswer;
 using trv::relay::ContactsService;
 using trv::relay::Packet;
 using trv::relay::ReplyFrame;
+using trv_test::FakeLink;
+using trv_test::SentRequest;
 
 const std::string kDevice = "4283fefc63f0cd0e873a0000c6d07ef7b77e90d3";
-
-struct SentRequest {
-    std::uint64_t id;
-    std::uint32_t code;
-    std::string device;
-    std::string data;
-};
-
-class FakeLink : public trv::relay::ContactsLink {
-public:
-    ~FakeLink() override { Clear(); }
-    void Clear() {
-        for (ContactsAnswer& answer : answers) trv::relay::ReleaseContactsAnswer(answer);
-        answers.clear();
-    }
-    std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override {
-        if (refuse) return 0;
-        requests.push_back({++lastId, code, device, data});
-        return lastId;
-    }
-    void Answer(ContactsAnswer& answer) override {
-        answers.push_back(answer);
-        answer.extra = nullptr;
-    }
-    bool WriteNewFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) override {
-        return files.emplace(folder + L"\\" + name, bytes).second;
-    }
-    bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) override {
-        auto it = files.find(path);
-        if (it == files.end() || it->second.size() > limitBytes) return false;
-        bytes = it->second;
-        return true;
-    }
-    std::vector<std::int64_t> Codes() const {
-        std::vector<std::int64_t> codes;
-        for (const ContactsAnswer& answer : answers) codes.push_back(answer.code);
-        return codes;
-    }
-
-    bool refuse = false;
-    std::uint64_t lastId = 0;
-    std::vector<SentRequest> requests;
-    std::vector<ContactsAnswer> answers;
-    std::map<std::wstring, std::string> files;  // by desktop path
-};
 
 // A reply to request `id`: a part (status 2) or the last reply (status 1).
 void Reply(ContactsService& service, std::uint64_t id, std::uint32_t command, std::uint16_t status, std::int64_t stage,

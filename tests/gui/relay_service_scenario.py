@@ -104,6 +104,55 @@ class RelayServiceScenario(TrevaneCase):
         wait_until(lambda: not harlix_processes("TrevaneRelay"), what="Harlix ending with the desktop")
 
 
+    def shown_page(self):
+        """The lines of the feature page that shows (the list stand-ins keep them in their window text)."""
+        code, out = self.display.probe("shown", "TrevaneMainFrame", "ListBox")
+        self.assertEqual(code, 0)
+        return [l for l in out.splitlines() if l]
+
+    def choose_section(self, index):
+        """Clicks the section list's entry `index` (rows of 30 pixels)."""
+        self.assertEqual(self.display.probe("click", "TrevaneMainFrame", "QuarnelSectionList", "60",
+                                            str(index * 30 + 15))[0], 0)
+
+    def test_each_section_shows_what_the_service_sent_for_the_current_device(self):
+        first = self.lab.attach(self.lab.make(apps=3))
+        self.start_trevane()
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={first} name=", "the first device named")
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+
+        # Apps: the service's list of the three user apps, counted for the section list.
+        self.choose_section(21)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_APP key={first} code=51 value2=0 value3=3$", "the apps counted")
+        apps = wait_until(lambda: self.shown_page() if len(self.shown_page()) == 3 else None, what="three apps shown")
+        self.display.screenshot("sections-apps.png")
+        # The summary: the device's name, model, iOS version and capacity, and no feature page over it.
+        self.choose_section(0)
+        wait_until(lambda: self.shown_page() == [] or None, what="the feature pages hidden for the summary")
+        self.display.screenshot("sections-summary.png")
+        # Messages and movies: their modules are not built yet, and the page says what the service answered.
+        for index, answer in ((3, r"ZERITH_COMMAND_DO_SMS key=\S+ code=24 value2=2"),
+                              (13, r"ZERITH_COMMAND_DO_VIDEO key=\S+ code=86 value2=2")):
+            self.choose_section(index)
+            self.wait_trace("^> " + answer, f"section {index} answered")
+            wait_until(lambda: self.shown_page() == ["Not available: the device service answered 2."],
+                       what=f"section {index} showing the service's answer")
+        self.display.screenshot("sections-page-switch.png")
+
+        # A second device joins; when the first leaves, its sheet shows and the title bar moves on to the
+        # second, whose own apps the section then lists.
+        second = self.lab.attach(self.lab.make(apps=5))
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={second} name=", "the second device named")
+        self.lab.detach(first)
+        self.wait_trace(rf"^ZERITH_COMMAND_CHANGE_DEVICE .*key={second}", "the title bar on the second device")
+        self.display.screenshot("sections-device-left.png")
+        self.choose_section(21)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_APP key={second} code=51 value2=0 value3=5$", "the second's apps")
+        wait_until(lambda: len(self.shown_page()) == 5 or None, what="the second device's five apps shown")
+        self.assertNotEqual(self.shown_page()[:3], apps)
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+
     def test_a_lost_service_is_reported_and_started_again_with_its_devices(self):
         udid = self.lab.attach(self.lab.make())
         self.start_trevane()

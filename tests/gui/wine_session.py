@@ -126,7 +126,10 @@ class TrevaneCase(unittest.TestCase):
 
     def wait_trace(self, pattern, what):
         regex = re.compile(pattern)
-        return wait_until(lambda: next((l for l in self.trace_lines() if regex.search(l)), None), what=what)
+        try:
+            return wait_until(lambda: next((l for l in self.trace_lines() if regex.search(l)), None), what=what)
+        except AssertionError as error:
+            raise AssertionError("%s; the relay's trace ends:\n%s" % (error, "\n".join(self.trace_lines()[-25:])))
 
     def count_trace(self, pattern):
         return sum(1 for l in self.trace_lines() if re.search(pattern, l))

@@ -162,6 +162,13 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%s\n", Utf8(wtl::WindowText(child)).c_str());
         return 0;
     }
+    if (command == L"shown" && argc == 4) {
+        // The texts of the visible descendants of the class (the page that is showing).
+        for (HWND child : probe::Descendants(FindVisible(argv[2]).found, argv[3])) {
+            if (IsWindowVisible(child)) std::printf("%s\n", Utf8(wtl::WindowText(child)).c_str());
+        }
+        return 0;
+    }
     if (command == L"rows" && argc == 4) {
         HWND child = FindDescendant(argv[2], argv[3]);
         if (child == nullptr) return 1;

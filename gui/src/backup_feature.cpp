@@ -1,0 +1,127 @@
+// The backup manager's code map; see feature_maps.h. Its requests name no current device (its dialogs
+// choose the device themselves), several are answered in place through `status` and the message's own
+// fields, and every dialog shown for them has the calling window (`window`) as its parent.
+#include "feature_maps.h"
+
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "command_bus.h"
+#include "command_names.h"
+#include "host_input.h"
+#include "host_platform.h"
+#include "wide_pair.h"
+
+namespace trv {
+namespace {
+
+constexpr int64_t kBackupCode = 136;
+constexpr int64_t kDeleteBackupsCode = 137;
+
+const wchar_t kRestoreWarning[] =
+    L"And this operation will erase the current photo and system configuration data.\n\n"
+    L"Caution: Don\u2019t disconnect your device during the recovery process to avoid data losing or equipment "
+    L"crashing. And when the recovery is completed, the device will be automatically rebooted.";
+
+// The restore's source folder goes to the relay as a one-entry list.
+HookResult ChooseRestoreFolder(CommandMessage& message) {
+    const std::wstring folder = CurrentHostPlatform().ChooseFolder(message.window, std::wstring());
+    if (folder.empty()) return HookResult::Drop;
+    message.data = new std::vector<std::wstring>{folder};  // the relay module's, or released when undelivered
+    return HookResult::Forward;
+}
+
+// The relay fills the list of devices in `extra` during the call; without a relay the list is empty, never
+// null.
+HookResult ListDevices(CommandMessage& message) {
+    SendToOwner(ZERITH_COMMAND_GET_DEVICE_LIST, &message);
+    if (message.extra == nullptr) message.extra = new std::vector<WideStringPair>();
+    return HookResult::Answered;
+}
+
+HookResult ConfirmBackupNow(CommandMessage& message) {
+    if (CurrentHostPlatform().Confirm(L"Do you really want to backup now?", 300, 120, message.window)) {
+        message.status = 1;
+    }
+    return HookResult::Answered;
+}
+
+// The folder that backups are kept in: a copy on the shared heap in `extra`, which the page frees.
+HookResult ChooseBackupFolder(CommandMessage& message) {
+    const std::wstring title = message.wideText != nullptr ? message.wideText : L"";
+    const std::wstring folder = CurrentHostPlatform().ChooseFolder(message.window, title);
+    if (!folder.empty()) {
+        message.extra = HeapWideCopy(folder);
+        message.status = 1;
+    }
+    return HookResult::Answered;
+}
+
+HookResult ConfirmRestore(CommandMessage& message) {
+    const std::wstring device = message.wideText != nullptr ? message.wideText : L"";
+    const std::wstring text =
+        L"Please noted that the selected backup file will be restored to your device \"" + device + L"\". " +
+        kRestoreWarning;
+    if (CurrentHostPlatform().Confirm(text, 500, 240, message.window)) message.status = 1;
+    return HookResult::Answered;
+}
+
+HookResult AskPassword(CommandMessage& message) {
+    std::wstring entered;
+    if (!CurrentHostPlatform().AskLine(L"Password:", message.window, entered)) return HookResult::Answered;
+    // Blanks are part of a password: only an all-blank answer counts as none, and the text goes on as typed.
+    if (!TrimWhiteSpace(entered).empty()) {
+        message.status = 1;
+        message.wideText = HeapWideCopy(entered);  // the page frees it
+    }
+    return HookResult::Answered;
+}
+
+template <const wchar_t* kText>
+HookResult ShowNotice(CommandMessage& message) {
+    CurrentHostPlatform().ShowAlert(kText, message.window);
+    return HookResult::Answered;
+}
+
+const wchar_t kNoDeviceSelected[] = L"No device selected.";
+const wchar_t kNoBackupSelected[] = L"No backup selected.";
+
+constexpr RequestRule AnswerInPlace(int64_t pageCode, HookResult (*hook)(CommandMessage&)) {
+    return {pageCode, 0, nullptr, Selection::Any, nullptr, false, nullptr, hook, nullptr};
+}
+
+const RequestRule kBackupRequests[] = {
+    ForwardRule(0, kBackupCode),
+    {4, kBackupCode, nullptr, Selection::Any, nullptr, false, nullptr, &ChooseRestoreFolder, nullptr},
+    {5, kDeleteBackupsCode, nullptr, Selection::Notice, L"Do you really want to delete the checked backup(s)?", false,
+     nullptr, nullptr, nullptr},
+    AnswerInPlace(6, &ListDevices),
+    AnswerInPlace(7, &ConfirmBackupNow),
+    ForwardRule(8, 138),
+    ForwardRule(9, 139),
+    AnswerInPlace(10, &ChooseBackupFolder),
+    AnswerInPlace(11, &ConfirmRestore),
+    ForwardRule(12, 140),
+    AnswerInPlace(13, &AskPassword),
+    AnswerInPlace(14, &ShowNotice<kNoDeviceSelected>),
+    AnswerInPlace(15, &ShowNotice<kNoBackupSelected>),
+};
+
+// A backup's progress: started, finished, failed; anything else goes on as it came.
+int64_t BackupProgress(const CommandMessage& answer) {
+    return answer.status >= 0 && answer.status <= 2 ? answer.status + 1 : kBackupCode;
+}
+
+const ReplyRule kBackupReplies[] = {
+    {kBackupCode, 0, &BackupProgress, CounterField::None, Delivery::Unchanged, false, 0, kKeepStatus},
+    {kDeleteBackupsCode, 5, nullptr, CounterField::None, Delivery::Unchanged, false, 0, kKeepStatus},
+};
+
+}  // namespace
+
+const FeatureCodeMap kBackupCodeMap = {nullptr, kBackupRequests, std::size(kBackupRequests), kBackupReplies,
+                                       std::size(kBackupReplies), 0};
+
+}  // namespace trv

@@ -1,0 +1,20 @@
+// The relay's music: the songs (1004), asked under the media command; see relay_lists.h.
+#include "relay_lists.h"
+
+#include <iterator>
+
+#include "command_names.h"
+
+namespace trv::relay {
+namespace {
+
+const ListRoute kRoutes[] = {
+    {ZERITH_COMMAND_DO_MEDIA, 95, 1004, ZERITH_COMMAND_DO_MUSIC, 95, 94, kRequestStatus},
+};
+const std::int64_t kQueries[] = {93};
+
+}  // namespace
+
+const ListFeature kMusicList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
+
+}  // namespace trv::relay
