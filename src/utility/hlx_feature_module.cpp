@@ -82,7 +82,7 @@ int HLXFeatureModule::HandleRequest(const IPCPacket1& packet) {
   } else {
     HLX_LOG(ERROR) << line.str();
   }
-  SendReply(packet, request.Uuid().c_str(), code, nullptr);
+  SendReply(packet, request.Uuid().c_str(), code, request.m_finalInfo.empty() ? nullptr : request.m_finalInfo.c_str());
   return 0;
 }
 

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "utility/hlx_module.h"
 
@@ -52,6 +53,8 @@ class FeatureRequest {
   // (the request's uuid when it has no device), stage, info (raw JSON text, or null for none) and a
   // data part (zlib-compressed on the wire; null for none).
   int SendProgress(uint32_t command, int32_t stage, const std::string* info, const std::string* data) const;
+  // The final reply's "info" (raw JSON text); none unless the work sets one.
+  void SetFinalInfo(std::string json) { m_finalInfo = std::move(json); }
 
  private:
   friend class HLXFeatureModule;
@@ -61,6 +64,7 @@ class FeatureRequest {
   rapidjson::Document m_json;
   std::string m_uuid;
   std::shared_ptr<HLXDevice> m_device;
+  std::string m_finalInfo;
 };
 
 class HLXFeatureModule : public HLXModule {
