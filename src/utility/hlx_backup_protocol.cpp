@@ -253,8 +253,10 @@ StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, const std::st
     if (read == 0) return wantedSeen ? StreamEnd::kWantedFile : StreamEnd::kDone;
     if (read < 0) return StreamEnd::kDeviceGone;
 
-    std::string local = HLXBackupProtocol::MapDevicePath(options.backupFolder, udid, path);
+    std::string local =
+        HLXBackupProtocol::MapDevicePath(options.backupFolder, udid, options.placeUpload ? options.placeUpload(path) : path);
     if (local.empty()) HLX_LOG(WARNING) << "backup upload outside the backup folder refused";
+    if (!local.empty()) (void)os::Os().createDirectories(local.substr(0, local.rfind('/')));
     if (partial && !IsWanted(options.wantedNames, path)) local.clear();
     std::unique_ptr<FILE, int (*)(FILE*)> file(nullptr, std::fclose);
     if (!local.empty()) {
@@ -580,6 +582,35 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
     std::string folder = options.backupFolder;
     if (!DeleteDirectoryTree(folder)) HLX_LOG(ERROR) << "backup: failed backup folder not deleted";
   }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_service.reset();
+  return result;
+}
+
+BackupSessionResult HLXBackupProtocol::ChangePassword(const std::string& newPassword) {
+  BackupSessionOptions options;
+  BackupSessionResult result;
+  if (!OpenSession(options, &result)) return result;
+  AMDServiceConnectionRef connection = m_service->ServiceConnection();
+  const std::string request = std::string(HLX_PLIST_HEAD HLX_DTD) +
+                              "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict>"
+                              "<key>MessageName</key><string>ChangePassword</string><key>NewPassword</key><string>" +
+                              EscapeXmlText(newPassword) + "</string><key>TargetIdentifier</key><string>" +
+                              EscapeXmlText(m_device->Udid()) + "</string></dict></array></plist>";
+  result = {kReplyTaskError, "Task error.", ""};
+  PlistVariant::Array message;
+  if (SendXml(connection, request)) {
+    while (ReceiveMessage(connection, &message)) {
+      int64_t code = 0;
+      std::string text;
+      const std::string* name = ElementText(message, 0);
+      if (name != nullptr && *name == "DLMessageProcessMessage" && FindDeviceError(message, &code, &text)) {
+        result = {static_cast<int32_t>(code), text, ""};
+        break;
+      }
+    }
+  }
+  Abort();
   std::lock_guard<std::mutex> lock(m_mutex);
   m_service.reset();
   return result;

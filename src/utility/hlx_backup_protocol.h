@@ -58,6 +58,10 @@ struct BackupSessionOptions {
   std::function<void(int64_t hundredths)> progress;
   // Polled between device messages; true ends the session with 6 "Task cancelled.". May be empty.
   std::function<bool()> cancelled;
+  // Backup: where an uploaded file lands, as a device path "<udid>/..." made from the one the device
+  // named (the backup tool's layouts). Empty: where the device names it. Checked like any device
+  // path; missing folders below backupFolder are made.
+  std::function<std::string(const std::string& devicePath)> placeUpload;
   // The text of code 12 (the callers' peers expect different ones).
   std::string openFailureText = "DeviceOpenAFCServiceFail";
 };
@@ -74,6 +78,9 @@ class HLXBackupProtocol {
   BackupSessionResult Backup(const BackupSessionOptions& options);
   // A restore of options.backupFolder onto the device. Nothing local is changed.
   BackupSessionResult Restore(const BackupSessionOptions& options);
+  // Sets the device's backup password ("" turns encryption off); the result is the device's
+  // "ErrorCode" and "ErrorDescription" (2 "Task error." when it does not answer).
+  BackupSessionResult ChangePassword(const std::string& newPassword);
   // Closes the service so that a session blocked in a receive returns; the session then ends with
   // the cancelled code when options.cancelled says so. Any thread; harmless when nothing runs.
   void Abort();

@@ -8,14 +8,19 @@ import json
 import os
 import plistlib
 import sqlite3
+import shutil
 import subprocess
+import sys
 import unittest
 
-from harlix_process import READY, HarlixTestCase
+import zlib
+
+from harlix_process import READY, HarlixTestCase, record_of
 
 import hlx_device  # noqa: E402  (tools/, put on the path by harlix_process)
 
-BACKUP, RESTORE, LIST = 1600, 1601, 1602
+BACKUP, RESTORE, LIST, FIND_MY, ENCRYPTION, CHANGE_PASSWORD, PLAYER_RUNNING = 1600, 1601, 1602, 1603, 1604, 1605, 1606
+CANCEL = 600
 SMS_ID = "3d0d7e5fb2ce288813306e4d4636395e047a3d28"
 DATA_FILES = {"addressbook.plist": "Library/AddressBook/addressbook.plist", "notes.plist": "Library/Notes/notes.plist",
               "bookmarks.plist": "Library/Safari/bookmarks.plist", "calendars.plist": "Library/Calendar/calendars.plist",
@@ -205,6 +210,79 @@ class BackupFailureTest(BackupTestCase):
         self.assertEqual(final["code"], 0)
         self.assertTrue(os.path.exists(os.path.join(other, "Info.plist")))
         self.assert_backup_of(folder, udid, image, "3d")
+
+
+class BackupRequestTest(BackupTestCase):
+    def test_cancel_ends_a_backup_whose_device_hangs(self):
+        udid, _ = self.attach({"stallAtPercent": 20})
+        self.start(udid)
+        base = os.path.join(self.tmp.path, "Backups")
+        packet_id = self.send(BACKUP, {"uuid": udid}, {"path": base})
+        folder = None
+        while True:
+            item = self.next_packet()
+            if item["id"] != packet_id:
+                continue
+            record, data = record_of(item)
+            if record["stage"] == 0:
+                folder = json.loads(zlib.decompress(data))["BackupDir"]
+            elif record["code"] == 2000:
+                break
+        self.send(CANCEL, {"uuid": udid, "code": packet_id})
+        final = self.replies([packet_id])[packet_id][1]
+        self.assertEqual(final[2]["code"], 6)
+        self.assertEqual(final[2]["info"], {"error": "Task cancelled."})
+        self.assertFalse(os.path.exists(folder))
+
+    def test_find_my_and_encryption_and_password_change_through_the_tool(self):
+        udid, image = self.attach()
+        other, _ = self.attach()
+        hlx_device.set_lockdown_value(udid, "IsAssociated", True, domain="com.apple.fmip", root=self.lab.root)
+        # A device that answers "WillEncrypt" as a number counts as well as one that answers a boolean.
+        hlx_device.set_lockdown_value(other, "WillEncrypt", 1, domain="com.apple.mobile.backup", root=self.lab.root)
+        self.start(udid, other)
+        code = lambda request, device, data=None: self.run_request(request, {"uuid": device}, data)[1][2]["code"]
+        self.assertEqual([code(FIND_MY, udid), code(FIND_MY, other)], [0, 1])
+        self.assertEqual([code(ENCRYPTION, udid), code(ENCRYPTION, other)], [1, 0])
+        password = 'a b "c" $(touch x); \\'
+        self.assertEqual(code(CHANGE_PASSWORD, udid, {"password": password}), 0)
+        with open(os.path.join(image, "backup.json")) as f:
+            self.assertEqual(json.load(f)["password"], password)
+        self.assertEqual(code(ENCRYPTION, udid), 0)
+        self.assertEqual(code(CHANGE_PASSWORD, udid, {"password": ""}), 1)
+        self.assertEqual(code(ENCRYPTION, udid), 1)
+
+    def test_player_running(self):
+        self.start_harlix()
+        self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""}, sub=0)[1][2]["code"], 0)
+        self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 1)
+        player = os.path.join(self.tmp.path, "iTunes.exe")
+        shutil.copy(sys.executable, player)
+        process = subprocess.Popen([player, "-c", "import time; time.sleep(60)"])
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)
+        self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 0)
+
+
+class BackupToolTest(BackupTestCase):
+    TOOL = os.path.join(os.environ.get("HLX_APPLE_SUPPORT_DIR", ""), "AppleMobileBackup.exe")
+
+    def test_tool_backs_up_in_each_layout(self):
+        udid, image = self.attach()
+        with open(os.path.join(image, "sms.db"), "rb") as f:
+            database = f.read()
+        places = {"flat": SMS_ID, "3d": "3d/" + SMS_ID, "snapshot": "Snapshot/3d/" + SMS_ID}
+        for layout, place in places.items():
+            with self.subTest(layout=layout):
+                scratch = os.path.join(self.tmp.path, "scratch-" + layout) + "/"
+                env = self.lab.env(self.tmp.path, HLX_BACKUP_TOOL_LAYOUT=layout)
+                done = subprocess.run([self.TOOL, "-b", "--target", udid, "-q", scratch], env=env, timeout=120, capture_output=True)
+                self.assertEqual(done.returncode, 0)
+                with open(os.path.join(scratch, udid, place), "rb") as f:
+                    self.assertEqual(f.read(), database)
+        env = self.lab.env(self.tmp.path)
+        for arguments, code in ((["-b", "--target", udid], 64), (["-b", "--target", "no-such-udid", "-q", "x"], 66)):
+            self.assertEqual(subprocess.run([self.TOOL] + arguments, env=env, timeout=60, capture_output=True).returncode, code)
 
 
 if __name__ == "__main__":

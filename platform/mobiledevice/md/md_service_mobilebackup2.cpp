@@ -16,9 +16,10 @@
 // services keep (HomeDomain, see kDataFiles), each named in the backup by the SHA-1 of
 // "<domain>-<relativePath>", with Manifest.db (Files table), Manifest.plist and Status.plist.
 // The image's backup.json scripts the device: "layout" ("3d" [default], "flat" or "snapshot"),
-// "failAtPercent" with "errorCode"/"errorText", "disconnectAtPercent", "needBytes" (the space the
+// "failAtPercent" with "errorCode"/"errorText", "disconnectAtPercent", "stallAtPercent", "needBytes" (the space the
 // device asks for), "password" (the backup password when lockdown's com.apple.mobile.backup
-// WillEncrypt is set) and "extraRemoveItems" (paths sent in a RemoveItems before the upload).
+// WillEncrypt is set; "ChangePassword" sets both) and "extraRemoveItems" (paths sent in a RemoveItems
+// before the upload).
 //
 // Threads: the connection's device thread.
 #include <dirent.h>
@@ -29,6 +30,8 @@
 #include <unistd.h>
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -42,6 +45,7 @@
 #include <vector>
 
 #include "md/md_base.h"
+#include "md/md_lockdown_store.h"
 #include "md/md_service.h"
 #include "md/md_service_message.h"
 
@@ -100,6 +104,7 @@ struct Script {
   int64_t errorCode = 104;
   std::string errorText = "The backup failed on the device.";
   double disconnectAtPercent = -1;
+  double stallAtPercent = -1;
   int64_t needBytes = -1;
   std::string password;
   std::vector<std::string> extraRemoveItems;
@@ -122,6 +127,9 @@ Script LoadScript(const std::string& imageFolder) {
   if (json.HasMember("errorText") && json["errorText"].IsString()) script.errorText = json["errorText"].GetString();
   if (json.HasMember("disconnectAtPercent") && json["disconnectAtPercent"].IsNumber()) {
     script.disconnectAtPercent = json["disconnectAtPercent"].GetDouble();
+  }
+  if (json.HasMember("stallAtPercent") && json["stallAtPercent"].IsNumber()) {
+    script.stallAtPercent = json["stallAtPercent"].GetDouble();
   }
   if (json.HasMember("needBytes") && json["needBytes"].IsInt64()) script.needBytes = json["needBytes"].GetInt64();
   if (json.HasMember("password") && json["password"].IsString()) script.password = json["password"].GetString();
@@ -474,6 +482,14 @@ bool ScriptedEnd(MDDeviceStream* stream, const Script& script, double progress) 
                                   XmlReal(script.disconnectAtPercent));
     return true;
   }
+  if (script.stallAtPercent >= 0 && progress >= script.stallAtPercent) {
+    // A hung device: one last message with the percent, then silence until the computer hangs up.
+    if (SendMessage(stream, XmlString("DLContentsOfDirectory") + XmlString("") + XmlReal(script.stallAtPercent))) {
+      while (ReadMessage(stream)) {
+      }
+    }
+    return true;
+  }
   return false;
 }
 
@@ -741,6 +757,34 @@ void ServeRestore(MDServiceContext& context, CFTypeRef request) {
   FailSession(stream, 0, "", 100);
 }
 
+// A new backup password: kept in backup.json (its other keys stay), and lockdown's WillEncrypt
+// follows whether there is one.
+void ServeChangePassword(MDServiceContext& context, CFTypeRef request) {
+  std::string password;
+  (void)MDDictionaryText(request, "NewPassword", &password);
+  const std::string path = context.imageFolder + "/backup.json";
+  rapidjson::Document json;
+  {
+    std::ifstream in(path);
+    std::stringstream text;
+    if (in) text << in.rdbuf();
+    if (json.Parse(text.str().c_str()).HasParseError() || !json.IsObject()) json.SetObject();
+  }
+  json.RemoveMember("password");
+  json.AddMember("password", rapidjson::Value(password.c_str(), json.GetAllocator()), json.GetAllocator());
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  json.Accept(writer);
+  std::ofstream out(path, std::ios::trunc);
+  out << buffer.GetString();
+  MDLockdownStore store(context.imageFolder);
+  const std::string domain = "com.apple.mobile.backup";
+  MDCFPtr flag = MDParseMessage(std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">") +
+                                (password.empty() ? "<false/>" : "<true/>") + "</plist>");
+  const bool stored = static_cast<bool>(out) && flag && store.SetValue(&domain, "WillEncrypt", flag.get()) == 0;
+  FailSession(context.stream, stored ? 0 : 1, stored ? "" : "The password could not be stored.", 100);
+}
+
 void ServeBackupService(MDServiceContext& context) {
   MDDeviceStream* stream = context.stream;
   if (!SendMessage(stream, XmlString("DLMessageVersionExchange") + "<integer>300</integer><integer>0</integer>")) return;
@@ -763,6 +807,8 @@ void ServeBackupService(MDServiceContext& context) {
     ServeBackup(context, script, lockdown.get());
   } else if (name == "Restore") {
     ServeRestore(context, request);
+  } else if (name == "ChangePassword") {
+    ServeChangePassword(context, request);
   } else {
     FailSession(stream, 1, "Unknown request.", 0);
   }
