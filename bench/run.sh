@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-bench -j "$(nproc)" --target Harlix bench_ipc bench_afc bench_zip_tool MobileDevice \
-  CoreFoundation AirTrafficHost AppleMobileDeviceService >/dev/null
+  CoreFoundation AirTrafficHost AppleMobileDeviceService AppleMobileBackup >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
@@ -16,5 +16,7 @@ timeout 1800 python3 bench/bench_contacts.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 timeout 1800 python3 bench/bench_zip.py --tool build-bench/bench/bench_zip_tool || status=1
 timeout 1800 python3 bench/bench_sync_data.py --harlix build-bench/src/Harlix \
+  --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
+timeout 1800 python3 bench/bench_backup.py \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 exit $status
