@@ -393,6 +393,23 @@ std::string HLXBackupProtocol::MapDevicePath(const std::string& folder, const st
   return any ? out : WithoutTrailingSlash(out);
 }
 
+bool HLXBackupProtocol::ReadBackupEncryption(const std::string& folder, bool* encrypted) {
+  *encrypted = false;
+  std::string manifest = folder;
+  if (!manifest.empty() && manifest.back() != '/') manifest += '/';
+  manifest += "Manifest.plist";
+  struct stat info;
+  if (stat(manifest.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (info.st_size == 0) return true;
+  PlistVariant document;
+  const PlistVariant::Array* top = LoadPlistFile(manifest, &document) ? document.GetArray() : nullptr;
+  const CIOSDictionary* dictionary = top != nullptr && !top->empty() ? (*top)[0].GetDictionary() : nullptr;
+  if (dictionary == nullptr) return false;
+  const PlistVariant* flag = dictionary->Find("IsEncrypted");
+  *encrypted = flag != nullptr && flag->GetBool() != nullptr && *flag->GetBool();
+  return true;
+}
+
 bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupSessionResult* result) {
   CFPtr<CFPropertyListRef> serviceOptions = CreatePlistFromXml(kOptionsTemplate, sizeof(kOptionsTemplate) - 1);
   int32_t error = 0;
@@ -618,13 +635,17 @@ BackupSessionResult HLXBackupProtocol::ChangePassword(const std::string& newPass
 
 BackupSessionResult HLXBackupProtocol::Restore(const BackupSessionOptions& options) {
   BackupSessionResult result;
+  bool encrypted = false;
+  if (!ReadBackupEncryption(options.backupFolder, &encrypted)) {
+    return {kReplyBackupManifestError, "BackupManifestPlistError", ""};
+  }
   if (!OpenSession(options, &result)) return result;
   AMDServiceConnectionRef connection = m_service->ServiceConnection();
   std::string request = std::string(HLX_PLIST_HEAD HLX_DTD) +
                         "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict>"
                         "<key>MessageName</key><string>Restore</string><key>Options</key><dict>"
                         "<key>RestoreDontCopyBackup</key><true/>";
-  if (options.encrypted) request += "<key>Password</key><string>" + EscapeXmlText(options.password) + "</string>";
+  if (encrypted) request += "<key>Password</key><string>" + EscapeXmlText(options.password) + "</string>";
   request += "</dict><key>SourceIdentifier</key><string>" + EscapeXmlText(options.sourceId) +
              "</string><key>TargetIdentifier</key><string>" + EscapeXmlText(m_device->Udid()) +
              "</string></dict></array></plist>";

@@ -45,10 +45,9 @@ struct BackupSessionOptions {
   // backupFolder + "x/y" (restore: "<sourceId>/x/y" is read from there). It must exist.
   std::string backupFolder;
   // Restore only: the identifier of the device the backup was made from, and the backup password
-  // (sent only when `encrypted`).
+  // (sent only when the backup's Manifest.plist says it is encrypted).
   std::string sourceId;
   std::string password;
-  bool encrypted = false;
   // Partial backup: the names (substrings of device paths) of the files wanted; empty for a full
   // backup. A partial backup answers the free-space question with the largest number and keeps the
   // folder on failure.
@@ -76,7 +75,9 @@ class HLXBackupProtocol {
   // A backup into options.backupFolder. A failed full backup (any code but 0) deletes that folder
   // with everything in it, so that no half backup is ever left looking whole.
   BackupSessionResult Backup(const BackupSessionOptions& options);
-  // A restore of options.backupFolder onto the device. Nothing local is changed.
+  // A restore of options.backupFolder onto the device. Nothing local is changed. Before the device
+  // is asked: 42 "BackupManifestPlistError" when the folder's Manifest.plist is missing or not a
+  // property list (an empty one counts as unencrypted).
   BackupSessionResult Restore(const BackupSessionOptions& options);
   // Sets the device's backup password ("" turns encryption off); the result is the device's
   // "ErrorCode" and "ErrorDescription" (2 "Task error." when it does not answer).
@@ -84,6 +85,10 @@ class HLXBackupProtocol {
   // Closes the service so that a session blocked in a receive returns; the session then ends with
   // the cancelled code when options.cancelled says so. Any thread; harmless when nothing runs.
   void Abort();
+
+  // Reads "IsEncrypted" of a backup folder's Manifest.plist (absent: false). False when the file is
+  // missing or, not being empty, is no property-list dictionary.
+  static bool ReadBackupEncryption(const std::string& folder, bool* encrypted);
 
   // The local path for a device path "<owner>/rest", or "" when the path does not start with that
   // owner component or would leave `folder` (absolute, "." or ".." components, empty or NUL).

@@ -39,7 +39,6 @@
 namespace hlx {
 namespace {
 
-constexpr int32_t kCodeManifestError = kReplyBackupManifestError;
 constexpr char kBackupDomain[] = "com.apple.mobile.backup";
 // The desktop player's files that a backup's Info.plist carries when the device has them.
 constexpr const char* kITunesFiles[] = {"ApertureAlbumPrefs", "IC-Info.sidb", "IC-Info.sidv", "PhotosFolderAlbums",
@@ -282,13 +281,7 @@ class BackupLister {
     AddText(&summary, "Product Type", InfoText(info, "Product Type"), allocator);
     AddText(&summary, "Path", folder, allocator);
     bool encrypted = false;
-    PlistVariant manifest;
-    if (LoadPlistFile(folder + "Manifest.plist", &manifest) && manifest.GetArray() != nullptr &&
-        !manifest.GetArray()->empty()) {
-      const CIOSDictionary* dictionary = (*manifest.GetArray())[0].GetDictionary();
-      const PlistVariant* flag = dictionary ? dictionary->Find("IsEncrypted") : nullptr;
-      encrypted = flag != nullptr && flag->GetBool() != nullptr && *flag->GetBool();
-    }
+    (void)HLXBackupProtocol::ReadBackupEncryption(folder, &encrypted);
     summary.AddMember("IsEncrypted", encrypted, allocator);
     SendJsonDataReply(m_request, summary, 0);
     m_found.PushBack(summary, allocator);
@@ -377,26 +370,6 @@ int HLXModuleiTunes::RunRestore(FeatureRequest& request) {
   options.sourceId = StringOf(*source);
   options.password = StringOf(*password);
   options.openFailureText = "MonitorDeviceOpenAFCServiceFail";
-  // An empty Manifest.plist counts as unencrypted; a missing or unreadable one fails.
-  struct stat manifestInfo;
-  const std::string manifest = options.backupFolder + "Manifest.plist";
-  if (stat(manifest.c_str(), &manifestInfo) != 0 || !S_ISREG(manifestInfo.st_mode)) {
-    SetErrorInfo(request, "BackupManifestPlistError");
-    return kCodeManifestError;
-  }
-  if (manifestInfo.st_size > 0) {
-    PlistVariant document;
-    const CIOSDictionary* dictionary = nullptr;
-    if (LoadPlistFile(manifest, &document) && document.GetArray() && !document.GetArray()->empty()) {
-      dictionary = (*document.GetArray())[0].GetDictionary();
-    }
-    if (dictionary == nullptr) {
-      SetErrorInfo(request, "BackupManifestPlistError");
-      return kCodeManifestError;
-    }
-    const PlistVariant* flag = dictionary->Find("IsEncrypted");
-    options.encrypted = flag != nullptr && flag->GetBool() != nullptr && *flag->GetBool();
-  }
   HLXBackupProtocol protocol(request.Device());
   SessionTask task(request, &protocol);
   options.progress = [&request](int64_t value) { SendProgressReply(request, value, 1); };
