@@ -89,6 +89,12 @@ std::string PlaceInLayout(const std::string& layout, const std::string& udid, co
   return root + name.substr(0, 2) + "/" + name;
 }
 
+// Ends the process without unloading the device library, whose threads may still run.
+[[noreturn]] void Exit(int code) {
+  std::fflush(nullptr);
+  _exit(code);
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: AppleMobileBackup.exe -b --target UDID -q FOLDER [--layout flat|3d|snapshot]\n"
@@ -124,9 +130,9 @@ int main(int argc, char** argv) {
   }
   if (backup == change || udid.empty() || (backup && folder.empty())) return Usage();
   if (!layout.empty() && layout != "flat" && layout != "3d" && layout != "snapshot") return Usage();
-  if (!hlx::CMobileExportFun::GetInstance().Init()) return kExitNoLibrary;
+  if (!hlx::CMobileExportFun::GetInstance().Init()) Exit(kExitNoLibrary);
   std::shared_ptr<hlx::HLXDevice> device = FindDevice(udid);
-  if (!device) return kExitNoDevice;
+  if (!device) Exit(kExitNoDevice);
 
   hlx::HLXBackupProtocol protocol(device);
   hlx::BackupSessionResult result;
@@ -136,14 +142,12 @@ int main(int argc, char** argv) {
     if (folder.back() != '/') folder += '/';
     hlx::BackupSessionOptions options;
     options.backupFolder = folder + udid + "/";
-    if (!hlx::os::Os().createDirectories(options.backupFolder)) return hlx::kReplyTaskError;
+    if (!hlx::os::Os().createDirectories(options.backupFolder)) Exit(hlx::kReplyTaskError);
     if (!layout.empty()) {
       options.placeUpload = [&](const std::string& path) { return PlaceInLayout(layout, udid, path); };
     }
     result = protocol.Backup(options);
   }
   if (result.code != 0) std::fprintf(stderr, "AppleMobileBackup: %d %s\n", result.code, result.text.c_str());
-  // The library's threads may still run: the process ends without unloading it.
-  std::fflush(nullptr);
-  _exit(result.code == 0 ? 0 : ((result.code & 0xff) != 0 ? (result.code & 0xff) : 1));
+  Exit(result.code == 0 ? 0 : ((result.code & 0xff) != 0 ? (result.code & 0xff) : 1));
 }

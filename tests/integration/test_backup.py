@@ -147,6 +147,7 @@ class BackupTest(BackupTestCase):
             self.assertEqual(summary["Size"], size)
             self.assertNotIn("Size", by_stage[0][udid])
             self.assertRegex(summary["Last Backup Date"], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$")
+        self.assertEqual(self.run_request(LIST, {"uuid": ""}, {"path": base})[1][2]["code"], 21)
 
     def test_restore_onto_a_fresh_image_gives_back_the_source(self):
         source, source_image = self.attach({"password": "secret"}, encrypt=True, seed=11, contacts=5)
