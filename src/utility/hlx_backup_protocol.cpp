@@ -41,10 +41,10 @@ constexpr int32_t kCodeNoWantedFile = kReplyBackupNoWantedFile;
 // One byte after each block length of the raw file streams.
 enum FileStreamCode : uint8_t { kStreamSuccess = 0, kStreamLocalError = 6, kStreamRemoteError = 11, kStreamData = 12 };
 
-#define HLX_PLIST_HEAD "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-#define HLX_DTD "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-#define HLX_DTD_A "<!DOCTYPEplist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-#define HLX_DTD_B "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0// EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+#define HLX_PLIST_HEAD "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+#define HLX_DTD "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
+#define HLX_DTD_A "<!DOCTYPEplist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
+#define HLX_DTD_B "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0// EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
 
 constexpr char kOptionsTemplate[] =
     HLX_PLIST_HEAD HLX_DTD_A "<plist version=\"1.0\"><dict><key>UnlockEscrowBag</key><true/></dict></plist>";
@@ -84,6 +84,14 @@ constexpr char kStatusTwoStringsTemplate[] =
     HLX_PLIST_HEAD HLX_DTD
     "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>0</integer>"
     "<string>___EmptyParameterString___</string><string>___EmptyParameterString___</string></array></plist>";
+// The templates' byte counts are fixed: a stray character would change every message sent.
+static_assert(sizeof(kOptionsTemplate) - 1 == 223, "options template");
+static_assert(sizeof(kVersionOkTemplate) - 1 == 285, "version template");
+static_assert(sizeof(kHelloTemplate) - 1 == 391, "hello template");
+static_assert(sizeof(kStatusDictTemplate) - 1 == 309 && sizeof(kStatusDictTemplateA) - 1 == 308 &&
+                  sizeof(kStatusDictTemplateB) - 1 == 310,
+              "status templates");
+static_assert(sizeof(kStatusTwoStringsTemplate) - 1 == 339, "two-strings status template");
 // A device order that names a path outside the backup folder is refused with this status.
 constexpr char kStatusRefusedTemplate[] =
     HLX_PLIST_HEAD HLX_DTD
