@@ -114,7 +114,9 @@ void ProbeMaximise() {
     if (pageWindow != nullptr) {
         RECT page = {};
         GetClientRect(pageWindow, &page);
-        Check(page.right == 698 && page.bottom == 483, "pages follow the restored frame", Describe(page));
+        const LONG width = (before.right - before.left) - 2 - 200;
+        const LONG height = (before.bottom - before.top) - 83;
+        Check(page.right == width && page.bottom == height, "pages follow the restored frame", Describe(page));
     }
 }
 

@@ -23,8 +23,9 @@ import wine_session
 from wine_session import ARGS, DEADLINE_S, TrevaneCase, wait_until, windows_path
 
 
-def harlix_processes(marker):
-    """Pids of running Harlix processes whose command line holds `marker` (the relay's log sub-folder)."""
+def harlix_processes(desktop_pid):
+    """Pids of running Harlix processes that the relay started for the desktop `desktop_pid` (its log
+    sub-folder is on their command line and they watch that pid): other desktops on the machine do not count."""
     pids = []
     for entry in Path("/proc").iterdir():
         if not entry.name.isdigit():
@@ -33,7 +34,8 @@ def harlix_processes(marker):
             command = (entry / "cmdline").read_bytes().split(b"\0")
         except OSError:
             continue
-        if command and command[0].endswith(b"Harlix") and marker.encode() in command:
+        if (len(command) > 2 and command[0].endswith(b"Harlix") and b"TrevaneRelay" in command
+                and command[2] == str(desktop_pid).encode()):
             pids.append(int(entry.name))
     return pids
 
@@ -64,7 +66,7 @@ class RelayServiceScenario(TrevaneCase):
         self.start_trevane()
 
         self.wait_trace(r"^ZERITH_COMMAND_START_SERVER ", "the server start")
-        harlix = wait_until(lambda: harlix_processes("TrevaneRelay"), what="Harlix started by the relay")
+        harlix = wait_until(lambda: harlix_processes(self.process.pid), what="Harlix started by the relay")
         self.assertEqual(len(harlix), 1)
         cmdline = Path(f"/proc/{harlix[0]}/cmdline").read_bytes().split(b"\0")
         self.assertEqual(cmdline[2], str(self.process.pid).encode(), "Harlix watches the desktop's Linux pid")
@@ -101,7 +103,7 @@ class RelayServiceScenario(TrevaneCase):
 
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
-        wait_until(lambda: not harlix_processes("TrevaneRelay"), what="Harlix ending with the desktop")
+        wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the desktop")
 
 
     def shown_page(self):
@@ -116,7 +118,7 @@ class RelayServiceScenario(TrevaneCase):
                                             str(index * 30 + 15))[0], 0)
 
     def test_each_section_shows_what_the_service_sent_for_the_current_device(self):
-        first = self.lab.attach(self.lab.make(apps=3))
+        first = self.lab.attach(self.lab.make(apps=3, media={"family": "ios5"}))
         self.start_trevane()
         self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={first} name=", "the first device named")
         self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
@@ -130,13 +132,18 @@ class RelayServiceScenario(TrevaneCase):
         self.choose_section(0)
         wait_until(lambda: self.shown_page() == [] or None, what="the feature pages hidden for the summary")
         self.display.screenshot("sections-summary.png")
-        # Messages and movies: their modules are not built yet, and the page says what the service answered.
-        for index, answer in ((3, r"ZERITH_COMMAND_DO_SMS key=\S+ code=24 value2=2"),
-                              (13, r"ZERITH_COMMAND_DO_VIDEO key=\S+ code=86 value2=2")):
-            self.choose_section(index)
-            self.wait_trace("^> " + answer, f"section {index} answered")
-            wait_until(lambda: self.shown_page() == ["Not available: the device service answered 2."],
-                       what=f"section {index} showing the service's answer")
+        # Messages of an image without a messages database: the page says what the service answered.
+        self.choose_section(3)
+        answer = r"ZERITH_COMMAND_DO_SMS key=\S+ code=24 value2=(\d+)"
+        code = re.search(answer, self.wait_trace("^> " + answer, "section 3 answered")).group(1)
+        self.assertNotEqual(code, "0", "the image has no messages database")
+        wait_until(lambda: self.shown_page() == [f"Not available: the device service answered {code}."],
+                   what="section 3 showing the service's answer")
+        # Movies of the image's media library: listed.
+        self.choose_section(13)
+        self.wait_trace(r"^> ZERITH_COMMAND_DO_VIDEO key=\S+ code=86 value2=0", "section 13 answered")
+        wait_until(lambda: len(self.shown_page()) > 0 and "Not available" not in self.shown_page()[0] or None,
+                   what="section 13 showing the movies")
         self.display.screenshot("sections-page-switch.png")
 
         # A second device joins; when the first leaves, its sheet shows and the title bar moves on to the
@@ -157,7 +164,7 @@ class RelayServiceScenario(TrevaneCase):
         udid = self.lab.attach(self.lab.make())
         self.start_trevane()
         self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={udid}", "the device connected")
-        first = wait_until(lambda: harlix_processes("TrevaneRelay"), what="Harlix started by the relay")
+        first = wait_until(lambda: harlix_processes(self.process.pid), what="Harlix started by the relay")
         os.kill(first[0], signal.SIGKILL)
         self.wait_trace(rf"^> ZERITH_COMMAND_DEVICE_DISCONNECT key={udid}", "the device leaving with the service")
         self.wait_trace(r"^> ZERITH_COMMAND_SERVER_CRASH status=0$", "the lost service reported")
@@ -166,12 +173,12 @@ class RelayServiceScenario(TrevaneCase):
         self.wait_trace(r"^ZERITH_COMMAND_READY_START_SERVER code=0 status=0$", "the host's acknowledgement")
         wait_until(lambda: self.count_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={udid}") == 2,
                    what="the device connected through the new service")
-        second = harlix_processes("TrevaneRelay")
+        second = harlix_processes(self.process.pid)
         self.assertEqual(len(second), 1)
         self.assertNotEqual(second, first)
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
-        wait_until(lambda: not harlix_processes("TrevaneRelay"), what="the new Harlix ending with the desktop")
+        wait_until(lambda: not harlix_processes(self.process.pid), what="the new Harlix ending with the desktop")
 
     def test_a_service_that_never_connects_is_reported_and_retried_a_few_times(self):
         # A program that ends at once stands for a service that never comes.
@@ -242,11 +249,11 @@ class RelayServiceScenario(TrevaneCase):
                             for l in self.trace_lines()))
 
         # Killing the desktop ends the device service it started.
-        harlix = harlix_processes("TrevaneRelay")
+        harlix = harlix_processes(self.process.pid)
         self.assertEqual(len(harlix), 1)
         os.kill(self.process.pid, signal.SIGKILL)
         self.process.wait(timeout=DEADLINE_S)
-        wait_until(lambda: not harlix_processes("TrevaneRelay"), what="Harlix ending with the killed desktop")
+        wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the killed desktop")
 
 
 def main():
