@@ -96,7 +96,17 @@ std::string Sha1Hex(const std::string& text) {
   return out;
 }
 
-std::string Entry::FileId() const { return Sha1Hex(domain + "-" + relativePath); }
+// A database's "-wal" and "-shm" companions are stored under the database's own name with that
+// suffix, so that a computer asking for the database's files finds them by its name.
+std::string Entry::FileId() const {
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const size_t length = std::char_traits<char>::length(suffix);
+    if (relativePath.size() > length && relativePath.compare(relativePath.size() - length, length, suffix) == 0) {
+      return Sha1Hex(domain + "-" + relativePath.substr(0, relativePath.size() - length)) + suffix;
+    }
+  }
+  return Sha1Hex(domain + "-" + relativePath);
+}
 
 struct Script {
   std::string layout = "3d";
@@ -721,7 +731,9 @@ void ServeRestore(MDServiceContext& context, CFTypeRef request) {
   std::vector<std::string> wanted;
   size_t asked = 0;
   for (const Row& row : rows) {
-    if (row.flags != 1 || row.id.size() != 40 || row.id.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    const std::string suffix = row.id.size() > 40 ? row.id.substr(40) : "";
+    if (row.flags != 1 || row.id.size() < 40 || (!suffix.empty() && suffix != "-wal" && suffix != "-shm") ||
+        row.id.find_first_not_of("0123456789abcdef") < 40) {
       continue;
     }
     wanted.push_back(source + "/" + (flat ? row.id : row.id.substr(0, 2) + "/" + row.id));
