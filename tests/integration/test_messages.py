@@ -24,7 +24,7 @@ REAL_DB = next((p for p in (os.path.join(os.path.dirname(os.path.abspath(__file_
 DATABASE_ID = "3d0d7e5fb2ce288813306e4d4636395e047a3d28"
 APPLE_EPOCH = datetime.datetime(2001, 1, 1)
 NOT_OPENED, UNREADABLE, TOOL_NOT_STARTED, TASK_ERROR, BAD_DATA = 19, 20, 23, 2, 8
-DEVICE_GONE, NO_DATABASE = 45, 46
+DEVICE_GONE, NO_DATABASE, CANCELLED, CANCEL = 45, 46, 6, 600
 
 
 def local_text(apple_count):
@@ -228,7 +228,7 @@ class MessagesTest(HarlixTestCase):
 
     def test_partial_backup_lists_what_sqlite_reads_and_needs_the_database_itself(self):
         devices = {era: self.attach(era) for era in ("ios4", "ios11")}
-        failing = {name: self.attach() for name in ("wal only", "error 0 first", "disconnect")}
+        failing = {name: self.attach() for name in ("wal only", "error 0 first", "disconnect", "stalled")}
         for _, image in list(devices.values()) + list(failing.values()):
             # Batches of files ahead of the database: progress before it, and a scripted end before it.
             os.makedirs(os.path.join(image, "fs", "Early"), exist_ok=True)
@@ -237,10 +237,12 @@ class MessagesTest(HarlixTestCase):
                     f.write("early %d" % i * 1000)
         os.remove(os.path.join(failing["wal only"][1], "sms.db"))
         for name, script in (("error 0 first", {"failAtPercent": 0, "errorCode": 0, "errorText": "done early"}),
-                             ("disconnect", {"disconnectAtPercent": 0})):
+                             ("disconnect", {"disconnectAtPercent": 0}), ("stalled", {"stallAtPercent": 0})):
             with open(os.path.join(failing[name][1], "backup.json"), "w") as f:
                 json.dump(script, f)
         self.start(*(udid for udid, _ in list(devices.values()) + list(failing.values())))
+        stalled = failing.pop("stalled")[0]
+        stalled_id = self.send(MESSAGES, {"uuid": stalled, "info": {"command": 0}})
         results = self.list_all([(udid, {"command": 0}) for udid, _ in list(devices.values()) + list(failing.values())])
         for name, (udid, image) in devices.items():
             with self.subTest(era=name):
@@ -262,6 +264,11 @@ class MessagesTest(HarlixTestCase):
                 self.assertEqual([p for p in progress if p[2]["stage"] != 2], [])
                 # Nothing fetched: there is no copy to list.
                 self.assert_final(self.list_all([(udid, {"command": 2})])[udid][1], NOT_OPENED, udid)
+        # A cancel ends a backup whose device went silent, and its folder goes.
+        self.send(CANCEL, {"uuid": stalled, "code": stalled_id})
+        _, status, record, _ = self.replies([stalled_id])[stalled_id][1]
+        self.assertEqual((status, record["code"]), (5, CANCELLED))
+        self.assertEqual(glob.glob(os.path.join(self.tmp.path, "**", "Backup0", stalled + "-*"), recursive=True), [])
 
     def test_backup_layouts_a_slow_writer_and_a_tool_that_exits(self):
         cases = {"3d": dict(layout="3d"), "snapshot": dict(layout="snapshot"),
