@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -238,34 +239,42 @@ int ReadStreamName(AMDServiceConnectionRef connection, std::string* name) {
   return ReceiveServiceBytes(connection, reinterpret_cast<uint8_t*>(&(*name)[0]), length) ? 1 : -1;
 }
 
-bool IsWanted(const std::vector<std::string>& wantedNames, const std::string& path) {
+// The longest wanted name the path holds (a file and its "-wal" companion are told apart), or null.
+const std::string* WantedNameOf(const std::vector<std::string>& wantedNames, const std::string& path) {
+  const std::string* found = nullptr;
   for (const std::string& name : wantedNames) {
-    if (path.find(name) != std::string::npos) return true;
+    if (path.find(name) != std::string::npos && (found == nullptr || name.size() > found->size())) found = &name;
   }
-  return false;
+  return found;
 }
 
 // The device's upload stream: per file its name, its backup path and data blocks, ended by a
-// success or error block; the stream ends with a zero length word.
+// success or error block; the stream ends with a zero length word. A partial backup adds the wanted
+// names written to `arrived`; kWantedFile once all of them have (a database that comes without its
+// companions in this batch still waits for them).
 StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, const std::string& udid,
-                               const BackupSessionOptions& options, std::string* wantedPath) {
+                               const BackupSessionOptions& options, std::set<std::string>* arrived,
+                               std::string* wantedPath) {
   const bool partial = !options.wantedNames.empty();
-  bool wantedSeen = false;
+  const auto streamEnd = [&] {
+    return partial && arrived->size() == options.wantedNames.size() ? StreamEnd::kWantedFile : StreamEnd::kDone;
+  };
   for (;;) {
     std::string deviceName;
     std::string path;
     int read = ReadStreamName(connection, &deviceName);
-    if (read == 0) return wantedSeen ? StreamEnd::kWantedFile : StreamEnd::kDone;
+    if (read == 0) return streamEnd();
     if (read < 0) return StreamEnd::kDeviceGone;
     read = ReadStreamName(connection, &path);
-    if (read == 0) return wantedSeen ? StreamEnd::kWantedFile : StreamEnd::kDone;
+    if (read == 0) return streamEnd();
     if (read < 0) return StreamEnd::kDeviceGone;
 
     std::string local =
         HLXBackupProtocol::MapDevicePath(options.backupFolder, udid, options.placeUpload ? options.placeUpload(path) : path);
     if (local.empty()) HLX_LOG(WARNING) << "backup upload outside the backup folder refused";
     if (!local.empty()) (void)os::Os().createDirectories(local.substr(0, local.rfind('/')));
-    if (partial && !IsWanted(options.wantedNames, path)) local.clear();
+    const std::string* wantedName = partial ? WantedNameOf(options.wantedNames, path) : nullptr;
+    if (partial && wantedName == nullptr) local.clear();
     std::unique_ptr<FILE, int (*)(FILE*)> file(nullptr, std::fclose);
     if (!local.empty()) {
       file.reset(std::fopen(local.c_str(), "wb"));
@@ -308,7 +317,7 @@ StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, const std::st
         return StreamEnd::kWriteFailed;
       }
       if (partial && !local.empty()) {
-        wantedSeen = true;
+        arrived->insert(*wantedName);
         if (wantedPath->empty()) {
           // The local path up to and including the wanted name, as the caller gave it.
           for (const std::string& name : options.wantedNames) {
@@ -465,6 +474,7 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
   }
   double progress = 0;
   int64_t reported = 0;
+  std::set<std::string> arrived;  // partial backup: the wanted names written so far
   bool ended = !open;
   while (!ended) {
     if (options.cancelled && options.cancelled()) {
@@ -569,7 +579,9 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
       if (progress < 100) {
         result = {kCodeDeviceGone, "", ""};
       } else {
-        result = {partial ? kCodeNoWantedFile : kReplySuccess, "", ""};
+        // A partial backup that ran to the end has what came of the wanted files.
+        result.code = partial && arrived.empty() ? kCodeNoWantedFile : kReplySuccess;
+        result.text.clear();
       }
       break;
     } else if (*name == "DLMessageProcessMessage") {
@@ -582,7 +594,7 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
       }
       sent = SendXml(connection, kStatusDictTemplateA);
     } else if (*name == "DLMessageUploadFiles") {
-      const StreamEnd end = ReceiveUploadedFiles(connection, udid, options, &result.wantedPath);
+      const StreamEnd end = ReceiveUploadedFiles(connection, udid, options, &arrived, &result.wantedPath);
       if (end == StreamEnd::kDeviceGone) {
         result = {partial ? kCodeNoWantedFile : kCodeDeviceGone, "", ""};
         break;

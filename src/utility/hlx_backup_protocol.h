@@ -2,7 +2,7 @@
 // version exchange and Hello, and two conversations on it:
 //   Backup   the device sends its files; they land in one local backup folder. With wanted names
 //            it is a partial backup: only files whose device path holds one of the names are
-//            written, and the session ends as soon as one has arrived;
+//            written, and the session ends once all of them have arrived (or the device ends it);
 //   Restore  the device asks for the files of a local backup folder and gets them streamed.
 // The backup module (requests 1600 and 1601), the messages module (its database alone, by a partial
 // backup) and the erase module (a restore after the wipe) call it; none of them sees the wire.

@@ -11,6 +11,7 @@ import sqlite3
 import shutil
 import subprocess
 import sys
+import time
 import unittest
 
 import zlib
@@ -184,6 +185,24 @@ class BackupFailureTest(BackupTestCase):
         final = self.run_failing({"failAtPercent": 30, "errorCode": 17, "errorText": "Disk <error>"}, 17)
         self.assertEqual(final["info"], {"error": "Disk <error>"})
 
+    def test_device_error_at_100_percent(self):
+        final = self.run_failing({"failAtPercent": 100, "errorCode": 17, "errorText": "late"}, 17)
+        self.assertEqual(final["info"], {"error": "late"})
+
+    def test_unwritable_info_plist_fails_and_removes_the_folder(self):
+        udid, _ = self.attach()
+        self.start(udid)
+        base = os.path.join(self.tmp.path, "Backups")
+        # The backup folder is named by the second it starts: each of the next seconds' folders
+        # already holds a folder where Info.plist goes.
+        now = time.time()
+        for second in range(10):
+            stamp = time.strftime("%Y%m%d%H%M%S", time.localtime(now + second))
+            os.makedirs(os.path.join(base, "%s-%s" % (udid, stamp), "Info.plist"))
+        folder, _, final = self.backup(udid, base)
+        self.assertEqual((final["code"], final["info"]), (2, {"error": "The backup folder cannot be written."}))
+        self.assertFalse(os.path.exists(folder))
+
     def test_device_that_needs_more_space_than_is_free(self):
         self.run_failing({"needBytes": 1 << 62}, 105)
 
@@ -205,11 +224,22 @@ class BackupFailureTest(BackupTestCase):
             f.write(b"keep")
         udid, image = self.attach({"extraRemoveItems": []})
         with open(os.path.join(image, "backup.json"), "w") as f:
-            json.dump({"extraRemoveItems": [udid + "/../other-backup", "other-backup", udid + "/..", udid]}, f)
+            json.dump({"extraRemoveItems": [udid + "/../other-backup", "other-backup", udid + "/..", udid],
+                       # Copies and removals the device orders are done inside the backup and answered
+                       # (a device waits for the answer), hostile ones refused.
+                       "copyItems": [[udid + "/Manifest.plist", udid + "/Copy.plist"],
+                                     [udid + "/Manifest.plist", udid + "/Gone.plist"],
+                                     [udid + "/Manifest.plist", udid + "/../stolen.plist"],
+                                     ["other-backup/Info.plist", udid + "/Taken.plist"]],
+                       "removeFiles": [udid + "/Gone.plist", udid + "/../other-backup/Info.plist"]}, f)
         self.start(udid)
         folder, _, final = self.backup(udid, base)
         self.assertEqual(final["code"], 0)
         self.assertTrue(os.path.exists(os.path.join(other, "Info.plist")))
+        with open(os.path.join(folder, "Manifest.plist"), "rb") as a, open(os.path.join(folder, "Copy.plist"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+        for name in ("Gone.plist", "Taken.plist", "../stolen.plist"):
+            self.assertFalse(os.path.exists(os.path.join(folder, name)), name)
         self.assert_backup_of(folder, udid, image, "3d")
 
 

@@ -1,14 +1,17 @@
 """Filling the free space of a simulated iPhone with zero files (1701) through the Harlix process: the
 passes of each level with progress that only rises, the scratch folder gone afterwards, a cancel in
-the middle, and the requests that must be refused."""
+the middle, and the requests that must be refused. Erasing its content (1700) and restoring a backup
+after it: the image then equals the backup, and bad restore arguments touch nothing."""
 
+import json
 import os
 
 from harlix_process import READY, HarlixTestCase
 
 import hlx_device  # noqa: E402
+from test_backup import image_files, write_sms_db
 
-FILL, ERASE, CANCEL = 1701, 1700, 600
+FILL, ERASE, CANCEL, BACKUP = 1701, 1700, 600, 1600
 MIB = 1024 * 1024
 
 
@@ -38,9 +41,6 @@ class EraseTest(HarlixTestCase):
             self.assertEqual(self.fill({"level": level}), (percents, 1 if code == 0 else 6, code, ""), level)
             self.assertEqual(self.tree(), before)  # no scratch file or folder is left
         self.assertEqual(self.fill({"level": "two"})[1:3], (6, 8))
-        # Content erase is not built: it answers as before; an unknown device gets 7.
-        _, final = self.run_request(ERASE, {"uuid": self.udid}, {})
-        self.assertEqual((final[1], final[2]["code"]), (6, 2))
         _, final = self.run_request(FILL, {"uuid": "0000"}, {"level": 1})
         self.assertEqual((final[1], final[2]["code"]), (6, 7))
         _, final = self.run_request(FILL, {}, {"level": 1})
@@ -56,6 +56,50 @@ class EraseTest(HarlixTestCase):
         _, (_, status, record, _) = self.replies([packet_id])[packet_id]
         self.assertEqual((status, record["code"], record["info"]), (5, 6, {"error": "Task cancelled."}))
         self.assertEqual(self.tree(), before)
+
+    def test_erase_then_restore_gives_back_the_backup(self):
+        image = self.lab.make(apps=3)
+        write_sms_db(image["path"])
+        self.udid = self.lab.attach(image)
+        folder = hlx_device.image_folder(self.udid, root=self.lab.root)
+        self.fs = os.path.join(folder, "fs")
+        for name in ("DCIM/100APPLE/IMG_0001.JPG", "Downloads/kept.txt", "Books/a.epub"):
+            os.makedirs(os.path.dirname(os.path.join(self.fs, name)), exist_ok=True)
+            with open(os.path.join(self.fs, name), "w") as f:
+                f.write(name)
+        self.start_harlix()
+        self.next_event(READY, self.udid)
+        progress, final = self.run_request(BACKUP, {"uuid": self.udid}, {"path": os.path.join(self.tmp.path, "backups")})
+        self.assertEqual(final[2]["code"], 0)
+        backup = json.loads(progress[0][3])["BackupDir"]
+        expected = image_files(folder)
+        # Content that came after the backup, in a folder the erase empties and in a nested one.
+        for name in ("Downloads/after.txt", "DCIM/100APPLE/IMG_9999.JPG"):
+            with open(os.path.join(self.fs, name), "w") as f:
+                f.write("after")
+        before = self.tree()
+
+        # Bad arguments are answered before anything is touched.
+        empty = os.path.join(self.tmp.path, "empty")
+        os.makedirs(empty)
+        args = {"path": backup, "sourceDeviceId": self.udid, "password": ""}
+        for uuid, data, code in ((self.udid, dict(args, sourceDeviceId=None), 21), (self.udid, dict(args, path=""), 21),
+                                 (self.udid, dict(args, path=empty), 42), ("0000", args, 7), (None, args, 7)):
+            _, final = self.run_request(ERASE, {"uuid": uuid} if uuid else {}, data)
+            self.assertEqual((final[1], final[2]["code"]), (6, code), (uuid, data))
+        self.assertEqual(self.tree(), before)
+
+        progress, (_, status, record, _) = self.run_request(ERASE, {"uuid": self.udid}, args)
+        self.assertEqual((status, record["code"], record["info"]), (1, 0, {"error": ""}))
+        stages = {}
+        for _, _, r, _ in progress:
+            stages.setdefault(r["stage"], []).append(r["code"])
+        self.assertEqual(stages[0], [100 * k // 23 for k in range(1, 23)] + [100])
+        self.assertEqual(stages[2], [33, 66, 100])  # one step per app, each uninstalled in turn
+        self.assertEqual(stages[1], sorted(set(stages[1])))  # the restore's progress only rises
+        self.assertEqual(image_files(folder), expected)
+        self.assertFalse(os.path.exists(os.path.join(self.fs, "Downloads", "after.txt")))
+        self.assertFalse(os.path.exists(os.path.join(self.fs, "DCIM", "100APPLE", "IMG_9999.JPG")))
 
 
 if __name__ == "__main__":

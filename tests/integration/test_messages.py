@@ -24,6 +24,7 @@ REAL_DB = next((p for p in (os.path.join(os.path.dirname(os.path.abspath(__file_
 DATABASE_ID = "3d0d7e5fb2ce288813306e4d4636395e047a3d28"
 APPLE_EPOCH = datetime.datetime(2001, 1, 1)
 NOT_OPENED, UNREADABLE, TOOL_NOT_STARTED, TASK_ERROR, BAD_DATA = 19, 20, 23, 2, 8
+DEVICE_GONE, NO_DATABASE, CANCELLED, CANCEL = 45, 46, 6, 600
 
 
 def local_text(apple_count):
@@ -225,6 +226,50 @@ class MessagesTest(HarlixTestCase):
         again = self.list_all([(udid, {"command": 2})])[udid]
         self.assertEqual(self.listing(udid, *again), expected_chats(os.path.join(image, "sms.db"), self.reference))
 
+    def test_partial_backup_lists_what_sqlite_reads_and_needs_the_database_itself(self):
+        devices = {era: self.attach(era) for era in ("ios4", "ios11")}
+        failing = {name: self.attach() for name in ("wal only", "error 0 first", "disconnect", "stalled")}
+        for _, image in list(devices.values()) + list(failing.values()):
+            # Batches of files ahead of the database: progress before it, and a scripted end before it.
+            os.makedirs(os.path.join(image, "fs", "Early"), exist_ok=True)
+            for i in range(40):
+                with open(os.path.join(image, "fs", "Early", "%02d.txt" % i), "w") as f:
+                    f.write("early %d" % i * 1000)
+        os.remove(os.path.join(failing["wal only"][1], "sms.db"))
+        for name, script in (("error 0 first", {"failAtPercent": 0, "errorCode": 0, "errorText": "done early"}),
+                             ("disconnect", {"disconnectAtPercent": 0}), ("stalled", {"stallAtPercent": 0})):
+            with open(os.path.join(failing[name][1], "backup.json"), "w") as f:
+                json.dump(script, f)
+        self.start(*(udid for udid, _ in list(devices.values()) + list(failing.values())))
+        stalled = failing.pop("stalled")[0]
+        stalled_id = self.send(MESSAGES, {"uuid": stalled, "info": {"command": 0}})
+        results = self.list_all([(udid, {"command": 0}) for udid, _ in list(devices.values()) + list(failing.values())])
+        for name, (udid, image) in devices.items():
+            with self.subTest(era=name):
+                progress, final = results[udid]
+                backup = [record["code"] for _, _, record, _ in progress if record["stage"] == 2]
+                self.assertTrue(backup)
+                self.assertEqual(backup, sorted(set(backup)), "progress only rises")
+                listed = self.listing(udid, [p for p in progress if p[2]["stage"] != 2], final)
+                self.assertTrue(listed)
+                self.assertEqual(listed, expected_chats(os.path.join(image, "sms.db"), self.reference))
+                # Command 2 lists the same copy again.
+                again = self.list_all([(udid, {"command": 2})])[udid]
+                self.assertEqual(self.listing(udid, *again), listed)
+        for name, code in (("wal only", NO_DATABASE), ("error 0 first", NO_DATABASE), ("disconnect", DEVICE_GONE)):
+            with self.subTest(case=name):
+                udid = failing[name][0]
+                progress, final = results[udid]
+                self.assert_final(final, code, udid)
+                self.assertEqual([p for p in progress if p[2]["stage"] != 2], [])
+                # Nothing fetched: there is no copy to list.
+                self.assert_final(self.list_all([(udid, {"command": 2})])[udid][1], NOT_OPENED, udid)
+        # A cancel ends a backup whose device went silent, and its folder goes.
+        self.send(CANCEL, {"uuid": stalled, "code": stalled_id})
+        _, status, record, _ = self.replies([stalled_id])[stalled_id][1]
+        self.assertEqual((status, record["code"]), (5, CANCELLED))
+        self.assertEqual(glob.glob(os.path.join(self.tmp.path, "**", "Backup0", stalled + "-*"), recursive=True), [])
+
     def test_backup_layouts_a_slow_writer_and_a_tool_that_exits(self):
         cases = {"3d": dict(layout="3d"), "snapshot": dict(layout="snapshot"),
                  "snapshot-3d": dict(layout="snapshot-3d"), "slow": dict(mode="slow"),
@@ -269,8 +314,8 @@ class MessagesTest(HarlixTestCase):
         udid, _ = self.attach(messages=20)
         self.start(udid)
         # Nothing fetched yet: nothing is opened, and nothing is created.
-        for info, code in (({"command": 2}, NOT_OPENED), ({"command": 0}, TASK_ERROR), ({"command": "1"}, BAD_DATA),
-                           ([], BAD_DATA), ({"command": 7}, 0)):
+        for info, code in (({"command": 2}, NOT_OPENED), ({"command": "1"}, BAD_DATA), ([], BAD_DATA),
+                           ({"command": 7}, 0)):
             progress, final = self.list_all([(udid, info)])[udid]
             self.assert_final(final, code, udid)
             self.assertEqual(progress, [])

@@ -18,8 +18,10 @@
 // The image's backup.json scripts the device: "layout" ("3d" [default], "flat" or "snapshot"),
 // "failAtPercent" with "errorCode"/"errorText", "disconnectAtPercent", "stallAtPercent", "needBytes" (the space the
 // device asks for), "password" (the backup password when lockdown's com.apple.mobile.backup
-// WillEncrypt is set; "ChangePassword" sets both) and "extraRemoveItems" (paths sent in a RemoveItems
-// before the upload).
+// WillEncrypt is set; "ChangePassword" sets both), "extraRemoveItems" (paths sent in a RemoveItems
+// before the upload), "copyItems" ([from, to] pairs, each sent in a CopyItem after the manifests) and
+// "removeFiles" (paths sent in a RemoveFiles after those). A "failAtPercent" of 100 fails the session
+// after the manifests.
 //
 // Threads: the connection's device thread.
 #include <dirent.h>
@@ -42,6 +44,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "md/md_base.h"
@@ -96,7 +99,17 @@ std::string Sha1Hex(const std::string& text) {
   return out;
 }
 
-std::string Entry::FileId() const { return Sha1Hex(domain + "-" + relativePath); }
+// A database's "-wal" and "-shm" companions are stored under the database's own name with that
+// suffix, so that a computer asking for the database's files finds them by its name.
+std::string Entry::FileId() const {
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const size_t length = std::char_traits<char>::length(suffix);
+    if (relativePath.size() > length && relativePath.compare(relativePath.size() - length, length, suffix) == 0) {
+      return Sha1Hex(domain + "-" + relativePath.substr(0, relativePath.size() - length)) + suffix;
+    }
+  }
+  return Sha1Hex(domain + "-" + relativePath);
+}
 
 struct Script {
   std::string layout = "3d";
@@ -108,6 +121,8 @@ struct Script {
   int64_t needBytes = -1;
   std::string password;
   std::vector<std::string> extraRemoveItems;
+  std::vector<std::pair<std::string, std::string>> copyItems;
+  std::vector<std::string> removeFiles;
 };
 
 Script LoadScript(const std::string& imageFolder) {
@@ -136,6 +151,18 @@ Script LoadScript(const std::string& imageFolder) {
   if (json.HasMember("extraRemoveItems") && json["extraRemoveItems"].IsArray()) {
     for (const auto& item : json["extraRemoveItems"].GetArray()) {
       if (item.IsString()) script.extraRemoveItems.emplace_back(item.GetString());
+    }
+  }
+  if (json.HasMember("copyItems") && json["copyItems"].IsArray()) {
+    for (const auto& pair : json["copyItems"].GetArray()) {
+      if (pair.IsArray() && pair.Size() == 2 && pair[0].IsString() && pair[1].IsString()) {
+        script.copyItems.emplace_back(pair[0].GetString(), pair[1].GetString());
+      }
+    }
+  }
+  if (json.HasMember("removeFiles") && json["removeFiles"].IsArray()) {
+    for (const auto& item : json["removeFiles"].GetArray()) {
+      if (item.IsString()) script.removeFiles.emplace_back(item.GetString());
     }
   }
   return script;
@@ -572,6 +599,15 @@ void ServeBackup(MDServiceContext& context, const Script& script, CFTypeRef lock
     manifests.push_back(UploadFile{name, root + "/" + name, scratch.Path() + "/" + name, 0});
   }
   if (!Upload(stream, manifests, 100.0)) return;
+  for (const auto& [from, to] : script.copyItems) {
+    if (!Order(stream, XmlString("DLMessageCopyItem") + XmlString(from) + XmlString(to) + XmlReal(100))) return;
+  }
+  if (!script.removeFiles.empty()) {
+    std::string items;
+    for (const std::string& item : script.removeFiles) items += XmlString(item);
+    if (!Order(stream, XmlString("DLMessageRemoveFiles") + "<array>" + items + "</array>" + XmlReal(100))) return;
+  }
+  if (ScriptedEnd(stream, script, 100.0)) return;
   if (snapshot) {
     std::string moves;
     for (const char* name : {"Manifest.db", "Manifest.plist", "Status.plist"}) {
@@ -721,7 +757,9 @@ void ServeRestore(MDServiceContext& context, CFTypeRef request) {
   std::vector<std::string> wanted;
   size_t asked = 0;
   for (const Row& row : rows) {
-    if (row.flags != 1 || row.id.size() != 40 || row.id.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    const std::string suffix = row.id.size() > 40 ? row.id.substr(40) : "";
+    if (row.flags != 1 || row.id.size() < 40 || (!suffix.empty() && suffix != "-wal" && suffix != "-shm") ||
+        row.id.find_first_not_of("0123456789abcdef") < 40) {
       continue;
     }
     wanted.push_back(source + "/" + (flat ? row.id : row.id.substr(0, 2) + "/" + row.id));

@@ -1,5 +1,5 @@
 // The backup protocol against the simulated device: the partial backup that the messages module
-// runs (only the wanted files written, the session ended at the first), a device that hangs up in
+// runs (only the wanted files written), a device that hangs up in
 // the middle of its file stream, and the confinement of device-named paths.
 #include "utility/hlx_backup_protocol.h"
 
@@ -56,7 +56,7 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
-TEST(BackupProtocol, APartialBackupWritesTheWantedFileAndStopsThere) {
+TEST(BackupProtocol, APartialBackupWritesOnlyTheWantedFiles) {
   BackupRun run;
   run.Attach({}, std::string("SQLite format 3\0 database bytes", 32));
   const std::string id = kSmsId;
@@ -64,7 +64,7 @@ TEST(BackupProtocol, APartialBackupWritesTheWantedFileAndStopsThere) {
   EXPECT_EQ(result.code, kReplySuccess) << result.text;
   EXPECT_EQ(result.wantedPath, run.folder / "backup/3d/" + id);
   EXPECT_EQ(test::ReadFile(result.wantedPath), std::string("SQLite format 3\0 database bytes", 32));
-  // Nothing else was written: the session ended before the manifests.
+  // Nothing else was written, not even the manifests.
   EXPECT_FALSE(Exists(run.folder / "backup/Manifest.db"));
 }
 

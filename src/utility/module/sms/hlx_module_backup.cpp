@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -15,21 +17,22 @@
 #include <vector>
 
 #include "os/hlx_os.h"
+#include "utility/hlx_backup_protocol.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_paths.h"
 #include "utility/hlx_process_util.h"
 #include "utility/hlx_reply_code.h"
 #include "utility/hlx_service.h"
+#include "utility/hlx_task.h"
 
 namespace hlx {
 namespace {
 
 namespace fs = std::filesystem;
 
-// The backup's file name of sms.db; backups with sub-folders keep it in the folder named by its
-// first two characters.
-constexpr char kMessagesDatabaseId[] = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+// Backups with sub-folders keep the database in the folder named by its id's first two characters.
+constexpr const char* kMessagesDatabaseId = HLXModuleBackup::kMessagesDatabaseId;
 constexpr char kSnapshotFolder[] = "Snapshot";
 constexpr int kExitPollMs = 100;
 
@@ -219,6 +222,50 @@ int HLXModuleBackup::RunBackupForMessages(HLXDevice& device, std::string* databa
     return kReplyBackupToolFailed;
   }
   if (watch.done) *databasePath = watch.destination;
+  return kReplySuccess;
+}
+
+int HLXModuleBackup::BackupMessagesDatabase(const std::shared_ptr<HLXDevice>& device, int64_t taskId,
+                                            const std::function<void(int64_t hundredths)>& progress,
+                                            std::string* databasePath) {
+  databasePath->clear();
+  const std::string udid = device->Udid();
+  const std::string base = GetProcessTempFolder(true);
+  if (!IsSafeFolderName(udid) || base.empty() || !os::Os().createDirectories(base + "Backup0")) {
+    HLX_LOG(ERROR) << "messages backup: no folder for the backup";
+    return kReplyTaskError;
+  }
+  // A new folder for every run: nothing an earlier run left can pass for this run's database.
+  std::string folder = base + "Backup0/" + udid + "-XXXXXX";
+  if (mkdtemp(&folder[0]) == nullptr) {
+    HLX_LOG(ERROR) << "messages backup: no folder for the backup, errno " << errno;
+    return kReplyTaskError;
+  }
+  folder += "/";
+
+  HLXBackupProtocol protocol(device);
+  DeviceTaskMap& tasks = device->TaskMap();
+  tasks.SetCancelHook(taskId, [&protocol] { protocol.Abort(); });
+  const std::string id = kMessagesDatabaseId;
+  BackupSessionOptions options;
+  options.backupFolder = folder;
+  options.wantedNames = {id, id + "-shm", id + "-wal"};
+  options.progress = progress;
+  options.cancelled = [&tasks, taskId] { return tasks.IsCancelled(taskId); };
+  BackupSessionResult result = protocol.Backup(options);
+  tasks.SetCancelHook(taskId, nullptr);  // the protocol object ends with this call
+
+  // The wanted path names the database itself, also when only a companion came.
+  std::error_code error;
+  if (result.code == kReplySuccess && (result.wantedPath.empty() || !fs::is_regular_file(result.wantedPath, error))) {
+    HLX_LOG(ERROR) << "messages backup ended without the database";
+    result.code = kReplyBackupNoWantedFile;
+  }
+  if (result.code != kReplySuccess) {
+    if (!DeleteDirectoryTree(folder)) HLX_LOG(WARNING) << "messages backup folder not deleted";
+    return result.code;
+  }
+  *databasePath = result.wantedPath;
   return kReplySuccess;
 }
 

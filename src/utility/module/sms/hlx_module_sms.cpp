@@ -63,11 +63,15 @@ int HLXModuleSms::Run(FeatureRequest& request) {
   return kReplySuccess;
 }
 
-int HLXModuleSms::QueryWithPartialBackup(const FeatureRequest& /*request*/) {
-  // The partial backup needs the backup module's session of the device's backup service, which this
-  // build does not have yet.
-  HLX_LOG(ERROR) << "messages: the partial backup is not available";
-  return kReplyTaskError;
+int HLXModuleSms::QueryWithPartialBackup(const FeatureRequest& request) {
+  std::string path;
+  const int result = HLXModuleBackup::BackupMessagesDatabase(
+      request.Device(), static_cast<int64_t>(request.Packet().id),
+      [&request](int64_t hundredths) { (void)request.SendProgress(request.Command(), 2, nullptr, nullptr, hundredths); },
+      &path);
+  if (result != kReplySuccess) return result;
+  request.Device()->SetMessagesDatabasePath(path);
+  return QuerySmsDb(request, path);
 }
 
 int HLXModuleSms::QueryWithBackupTool(const FeatureRequest& request) {
