@@ -1,4 +1,5 @@
-// The relay's books: the book list (1008), asked under the iTunes command; see relay_lists.h.
+// The relay's books: the book list (1008), a section of the books-and-ringtones answer (1001), asked under the
+// iTunes command; see relay_lists.h.
 #include "relay_lists.h"
 
 #include <iterator>
@@ -9,7 +10,7 @@ namespace trv::relay {
 namespace {
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_ITUNES, 74, 1008, ZERITH_COMMAND_DO_BOOK, 74, 73, kRequestStatus},
+    {ZERITH_COMMAND_DO_ITUNES, 74, 1001, ZERITH_COMMAND_DO_BOOK, 74, 73, kRequestStatus, 1008},
 };
 const std::int64_t kQueries[] = {72};
 

@@ -108,7 +108,8 @@ bool ListsService::OnReply(const Packet& packet, const ReplyFrame& frame, const 
     auto it = m_inFlight.find(packet.header.id);
     if (it == m_inFlight.end()) return false;
     Listing& listing = it->second;
-    if (!data.empty()) {
+    const std::uint32_t section = listing.route->section;
+    if (!data.empty() && (section == 0 || packet.header.command == section)) {
         auto batch = std::make_unique<ItemBatch<TextItem>>();
         batch->sequence = ++m_sequence;
         if (ReadTextItems(data, *batch) && !batch->items.empty()) {

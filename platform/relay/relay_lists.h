@@ -36,6 +36,9 @@ struct ListRoute {
     std::int64_t listCode;
     std::int64_t countCode;  // kNoCount: none
     std::int64_t status;     // the answers' `status`; kRequestStatus: the request's
+    // The reply command whose batches are this listing's, when the service answers it as one section of a
+    // larger answer (movies within the media library); 0: every reply of the request.
+    std::uint32_t section = 0;
 };
 
 struct ListFeature {

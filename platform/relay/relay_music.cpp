@@ -1,4 +1,5 @@
-// The relay's music: the songs (1004), asked under the media command; see relay_lists.h.
+// The relay's music: the songs (1004), a section of the media library's answer (1000), asked under the media
+// command; see relay_lists.h.
 #include "relay_lists.h"
 
 #include <iterator>
@@ -9,7 +10,7 @@ namespace trv::relay {
 namespace {
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_MEDIA, 95, 1004, ZERITH_COMMAND_DO_MUSIC, 95, 94, kRequestStatus},
+    {ZERITH_COMMAND_DO_MEDIA, 95, 1000, ZERITH_COMMAND_DO_MUSIC, 95, 94, kRequestStatus, 1004},
 };
 const std::int64_t kQueries[] = {93};
 

@@ -1,5 +1,5 @@
-// The relay's videos: movies (1005), TV shows (1006) and music videos (1007), asked under the media command; each
-// answer names its kind in `status`; see relay_lists.h.
+// The relay's videos: movies (1005), TV shows (1006) and music videos (1007), sections of the media library's
+// answer (1000), asked under the media command; each answer names its kind in `status`; see relay_lists.h.
 #include "relay_lists.h"
 
 #include <iterator>
@@ -10,9 +10,9 @@ namespace trv::relay {
 namespace {
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_MEDIA, 86, 1005, ZERITH_COMMAND_DO_VIDEO, 86, 85, 13},
-    {ZERITH_COMMAND_DO_MEDIA, 92, 1006, ZERITH_COMMAND_DO_VIDEO, 92, 91, 14},
-    {ZERITH_COMMAND_DO_MEDIA, 89, 1007, ZERITH_COMMAND_DO_VIDEO, 89, 88, 15},
+    {ZERITH_COMMAND_DO_MEDIA, 86, 1000, ZERITH_COMMAND_DO_VIDEO, 86, 85, 13, 1005},
+    {ZERITH_COMMAND_DO_MEDIA, 92, 1000, ZERITH_COMMAND_DO_VIDEO, 92, 91, 14, 1006},
+    {ZERITH_COMMAND_DO_MEDIA, 89, 1000, ZERITH_COMMAND_DO_VIDEO, 89, 88, 15, 1007},
 };
 const std::int64_t kQueries[] = {84, 90, 87};
 

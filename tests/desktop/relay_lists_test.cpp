@@ -35,9 +35,11 @@ bool Request(ListsService& lists, const char* name, std::int64_t code, std::int6
     return handled;
 }
 
-void Reply(ListsService& lists, std::uint64_t id, std::uint16_t status, std::int64_t code, const std::string& data) {
+void Reply(ListsService& lists, std::uint64_t id, std::uint16_t status, std::int64_t code, const std::string& data,
+           std::uint32_t command = 0) {
     Packet packet;
     packet.header.id = id;
+    packet.header.command = command;
     packet.header.status = status;
     ReplyFrame frame;
     frame.code = code;
@@ -56,23 +58,24 @@ TEST(RelayLists, EveryFeatureListingBecomesItsServiceRequest) {
         std::int64_t code;
         std::uint32_t service;
         const char* answerName;
+        std::uint32_t section;  // the reply command carrying the listing's batches (0: the request's own)
     };
     const Case cases[] = {
-        {ZERITH_COMMAND_DO_NOTE, 58, 1200, ZERITH_COMMAND_DO_NOTE},
-        {ZERITH_COMMAND_DO_BOOKMARK, 101, 1400, ZERITH_COMMAND_DO_BOOKMARK},
-        {ZERITH_COMMAND_DO_CALENDAR, 65, 1500, ZERITH_COMMAND_DO_CALENDAR},
-        {ZERITH_COMMAND_DO_SMS, 24, 201, ZERITH_COMMAND_DO_SMS},
-        {ZERITH_COMMAND_DO_MEDIA, 95, 1004, ZERITH_COMMAND_DO_MUSIC},
-        {ZERITH_COMMAND_DO_MEDIA, 86, 1005, ZERITH_COMMAND_DO_VIDEO},
-        {ZERITH_COMMAND_DO_MEDIA, 92, 1006, ZERITH_COMMAND_DO_VIDEO},
-        {ZERITH_COMMAND_DO_MEDIA, 89, 1007, ZERITH_COMMAND_DO_VIDEO},
-        {ZERITH_COMMAND_DO_ITUNES, 74, 1008, ZERITH_COMMAND_DO_BOOK},
-        {ZERITH_COMMAND_DO_ITUNES, 80, 1003, ZERITH_COMMAND_DO_RINGTONE},
-        {ZERITH_COMMAND_DO_RECORDING, 83, 1002, ZERITH_COMMAND_DO_RECORDING},
-        {ZERITH_COMMAND_DO_PHOTO, 125, 400, ZERITH_COMMAND_DO_PHOTO},
-        {ZERITH_COMMAND_DO_PHOTO, 129, 401, ZERITH_COMMAND_DO_PHOTO},
-        {ZERITH_COMMAND_DO_APP, 52, 501, ZERITH_COMMAND_DO_APP},
-        {ZERITH_COMMAND_DO_BACKUP, 136, 1602, ZERITH_COMMAND_DO_BACKUP},
+        {ZERITH_COMMAND_DO_NOTE, 58, 1200, ZERITH_COMMAND_DO_NOTE, 0},
+        {ZERITH_COMMAND_DO_BOOKMARK, 101, 1400, ZERITH_COMMAND_DO_BOOKMARK, 0},
+        {ZERITH_COMMAND_DO_CALENDAR, 65, 1500, ZERITH_COMMAND_DO_CALENDAR, 0},
+        {ZERITH_COMMAND_DO_SMS, 24, 201, ZERITH_COMMAND_DO_SMS, 0},
+        {ZERITH_COMMAND_DO_MEDIA, 95, 1000, ZERITH_COMMAND_DO_MUSIC, 1004},
+        {ZERITH_COMMAND_DO_MEDIA, 86, 1000, ZERITH_COMMAND_DO_VIDEO, 1005},
+        {ZERITH_COMMAND_DO_MEDIA, 92, 1000, ZERITH_COMMAND_DO_VIDEO, 1006},
+        {ZERITH_COMMAND_DO_MEDIA, 89, 1000, ZERITH_COMMAND_DO_VIDEO, 1007},
+        {ZERITH_COMMAND_DO_ITUNES, 74, 1001, ZERITH_COMMAND_DO_BOOK, 1008},
+        {ZERITH_COMMAND_DO_ITUNES, 80, 1003, ZERITH_COMMAND_DO_RINGTONE, 0},
+        {ZERITH_COMMAND_DO_RECORDING, 83, 1002, ZERITH_COMMAND_DO_RECORDING, 0},
+        {ZERITH_COMMAND_DO_PHOTO, 125, 400, ZERITH_COMMAND_DO_PHOTO, 0},
+        {ZERITH_COMMAND_DO_PHOTO, 129, 401, ZERITH_COMMAND_DO_PHOTO, 0},
+        {ZERITH_COMMAND_DO_APP, 52, 501, ZERITH_COMMAND_DO_APP, 0},
+        {ZERITH_COMMAND_DO_BACKUP, 136, 1602, ZERITH_COMMAND_DO_BACKUP, 0},
     };
     for (const Case& c : cases) {
         FakeLink link;
@@ -81,8 +84,14 @@ TEST(RelayLists, EveryFeatureListingBecomesItsServiceRequest) {
         ASSERT_EQ(link.requests.size(), 1u) << c.code;
         EXPECT_EQ(link.requests[0].code, c.service) << c.code;
         EXPECT_EQ(link.requests[0].device, "udid-1") << c.code;
-        Reply(lists, link.requests[0].id, 1, 0, "[{\"a\":\"x\"}]");
+        if (c.section != 0) {
+            // Another section of the same answer is not this listing's.
+            Reply(lists, link.requests[0].id, 2, 0, "[{\"a\":\"other\"}]", c.section + 1);
+            EXPECT_TRUE(link.answers.empty()) << c.code;
+        }
+        Reply(lists, link.requests[0].id, 1, 0, "[{\"a\":\"x\"}]", c.section);
         ASSERT_FALSE(link.answers.empty()) << c.code;
+        EXPECT_EQ(Fields(link.answers[0], 0), std::vector<std::wstring>{L"x"}) << c.code;
         for (const ContactsAnswer& answer : link.answers) {
             EXPECT_STREQ(answer.name, c.answerName) << c.code;
         }
@@ -99,11 +108,12 @@ TEST(RelayLists, BatchesCountAndEndOfAListing) {
     ListsService lists(link);
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_MEDIA, 92, 14));
     const std::uint64_t id = link.requests.at(0).id;
-    Reply(lists, id, 2, 0, "");  // the count info comes first, without data
-    Reply(lists, id, 2, 0, R"([{"title":"Pilot","season":1,"hd":true,"art":{"w":1}},"loose"])");
-    Reply(lists, id, 2, 0, "not json");  // an unreadable batch is skipped, the listing goes on
-    Reply(lists, id, 2, 0, R"({"com.a.tv":{"CFBundleName":"TV","Size":12}})");  // records by key
-    Reply(lists, id, 1, 0, R"([{"title":"Finale"}])");
+    const std::uint32_t kTvShows = 1006;  // the media library's section of this listing
+    Reply(lists, id, 2, 0, "", kTvShows);  // the count info comes first, without data
+    Reply(lists, id, 2, 0, R"([{"title":"Pilot","season":1,"hd":true,"art":{"w":1}},"loose"])", kTvShows);
+    Reply(lists, id, 2, 0, "not json", kTvShows);  // an unreadable batch is skipped, the listing goes on
+    Reply(lists, id, 2, 0, R"({"com.a.tv":{"CFBundleName":"TV","Size":12}})", kTvShows);  // records by key
+    Reply(lists, id, 1, 0, R"([{"title":"Finale"}])", kTvShows);
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{92, 92, 92, 91, 92}));
     EXPECT_EQ(Fields(link.answers[0], 0), (std::vector<std::wstring>{L"Pilot", L"1", L"true"}));
     EXPECT_EQ(Fields(link.answers[0], 1), std::vector<std::wstring>{L"loose"});

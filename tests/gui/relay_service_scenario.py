@@ -139,11 +139,12 @@ class RelayServiceScenario(TrevaneCase):
         self.assertNotEqual(code, "0", "the image has no messages database")
         wait_until(lambda: self.shown_page() == [f"Not available: the device service answered {code}."],
                    what="section 3 showing the service's answer")
-        # Movies of the image's media library: listed.
+        # Movies: the media library's movie section, counted and listed.
         self.choose_section(13)
-        self.wait_trace(r"^> ZERITH_COMMAND_DO_VIDEO key=\S+ code=86 value2=0", "section 13 answered")
-        wait_until(lambda: len(self.shown_page()) > 0 and "Not available" not in self.shown_page()[0] or None,
-                   what="section 13 showing the movies")
+        count = self.wait_trace(r"^> ZERITH_COMMAND_DO_VIDEO key=\S+ code=85 value2=0 value3=(\d+)$", "movies counted")
+        movies = int(count.rsplit("=", 1)[1])
+        self.assertGreater(movies, 0)
+        wait_until(lambda: len(self.shown_page()) == movies or None, what="section 13 showing the movies")
         self.display.screenshot("sections-page-switch.png")
 
         # A second device joins; when the first leaves, its sheet shows and the title bar moves on to the
