@@ -162,6 +162,15 @@ void UiProgressDialog::StopRun() {
     if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
+void UiProgressDialog::Close() {
+    if (m_closed) return;
+    if (m_hWnd != nullptr) KillTimer(m_hWnd, kTickTimer);
+    Show(SW_HIDE);
+    m_state.SetStatusText(L"");
+    m_shownStatus.clear();
+    m_closed = true;
+}
+
 void UiProgressDialog::OnCancel() {
     if (m_hWnd != nullptr) {
         KillTimer(m_hWnd, kTickTimer);

@@ -48,6 +48,8 @@ public:
     void FinishWithText(const std::wstring& text);
     // Ends the run where it is: the timer stops and the action button stays with its caption.
     void StopRun();
+    // Hides a dialog that is not closed yet, ending its run without a summary and dropping its texts.
+    void Close();
     void DrawContent(HDC dc, int left, int top, int right, int bottom) override;
 
     void SetShowFolder(bool show) { m_showFolder = show; }

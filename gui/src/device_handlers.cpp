@@ -16,6 +16,7 @@
 #include "command_bus.h"
 #include "host_handlers.h"
 #include "host_platform.h"
+#include "host_ui.h"
 #include "vnl_utf8.h"
 
 namespace trv {
@@ -91,10 +92,11 @@ extern "C" void TRV_CALL OnDeviceConnected(CommandMessage* message) {
 }
 
 extern "C" void TRV_CALL OnDeviceConnectedListener(CommandMessage* copy) {
-    // The progress dialog that this listener closes first joins with the progress commands.
     if (copy == nullptr || copy->data == nullptr) {
         return;
     }
+    // A device that arrives ends whatever the progress dialog showed (a driver installation among them).
+    CurrentHostUi().RunOnUiThread([] { CurrentHostUi().CloseProgressDialog(); });
     const DeviceRecord device = *static_cast<const DeviceRecord*>(copy->data);
     auto type = device.properties.find("ProductType");
     const std::wstring productType =
@@ -226,11 +228,12 @@ extern "C" void TRV_CALL OnGetProductVersion(CommandMessage* message) {
 }
 
 extern "C" void TRV_CALL OnCheckForUpdateByUser(CommandMessage*) {
-    // The update list that an earlier result would have filled joins with the update dialogs; until then
-    // every user check goes to the relay module.
+    // An earlier result's list is shown again rather than asked for anew; the title bar hears that the
+    // check is over, as after a result.
     g_userAskedForUpdate = true;
     CommandMessage message{};
-    SendToOwner(ZERITH_COMMAND_CHECK_FOR_UPDATE, &message);
+    SendToOwner(CurrentHostUi().ReopenUpdateList() ? LUNDER_COMMAND_CHECK_FOR_UPDATE : ZERITH_COMMAND_CHECK_FOR_UPDATE,
+                &message);
 }
 
 }  // namespace trv

@@ -36,6 +36,13 @@ public:
         return false;
     }
 
+    // Closes the progress dialog (4) unless it is closed already: its run stops, it hides and lets go of
+    // its status texts. UI thread.
+    virtual void CloseProgressDialog() {}
+    // Opens the update list (dialog 3) again when an earlier check left release notes in it; false when
+    // it holds none. UI thread.
+    virtual bool ReopenUpdateList() { return false; }
+
     // Gives the notice sheet (dialog 2) `text` and opens it. UI thread; other threads use PostSheetNotice.
     virtual void ShowSheetNotice(const std::wstring& text) { (void)text; }
 

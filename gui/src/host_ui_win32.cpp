@@ -164,6 +164,12 @@ public:
         about.Run();
     }
 
+    void CloseProgressDialog() override {
+        if (UiProgressDialog* dialog = DriverDialog()) dialog->Close();
+    }
+
+    bool ReopenUpdateList() override { return trv::ReopenUpdateList(); }
+
     ProgressState* DriverProgress() override {
         auto* dialog = DriverDialog();
         return dialog != nullptr ? &dialog->State() : nullptr;

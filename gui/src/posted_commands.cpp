@@ -148,6 +148,15 @@ void StartServer(HWND view) {
 
 }  // namespace
 
+bool ReopenUpdateList() {
+    auto* list = DialogById<UiUpdateListDialog>(kUpdateListDialogId);
+    if (list == nullptr || !list->HasNotes()) {
+        return false;
+    }
+    ShowUpdateList();
+    return true;
+}
+
 void OnPostedCommand(HWND view, LPARAM parameter, const char* name) {
     if (name == nullptr) {
         return;

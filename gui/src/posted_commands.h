@@ -11,6 +11,9 @@ namespace trv {
 // are ignored. The caller frees `name` afterwards.
 void OnPostedCommand(HWND view, LPARAM parameter, const char* name);
 
+// Opens the update list (dialog 3) again with the notes of an earlier check; false when it holds none.
+bool ReopenUpdateList();
+
 // Posts `name` with a plain value to the main view; frees the name copy itself when the post fails.
 bool PostCommandToView(HWND view, const char* name, LPARAM value);
 

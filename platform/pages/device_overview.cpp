@@ -212,8 +212,15 @@ void __cdecl Receive(CommandMessage* message) {
             }
         } else if (pages::Is(*message, YESTAL_COMMAND_SWITCH_DEVICE)) {
             SwitchDevice(*message);
+        } else if (pages::Is(*message, YESTAL_COMMAND_CHANGE_DEVICE_NAME)) {
+            // The relay renamed the device `wideText` to `extra` (both lent for the call).
+            const auto* name = static_cast<const wchar_t*>(message->extra);
+            if (message->wideText != nullptr && name != nullptr && *name != L'\0') {
+                UpdateDevice(DeviceRecord{VNLTakeText(VNLUtilityString::ConvertUnicodeToUtf8(message->wideText)),
+                                          {{"DeviceName", VNLTakeText(VNLUtilityString::ConvertUnicodeToUtf8(name))}}});
+            }
         }
-        // GET_CURRENT_CONNECT, CHANGE_DEVICE_NAME: nothing the stand-in shows.
+        // GET_CURRENT_CONNECT: nothing the stand-in shows.
     } catch (...) {
     }
 }

@@ -6,7 +6,9 @@
 // stand-in calls StandinRemoveDevice when a device leaves; when it was the current one, the first
 // remaining device becomes current and the host is told as if the user had switched to it.
 // The bar shows the current device by its name (its model until the name is known) and carries the
-// window's minimise, maximise/restore and close buttons. Calls arrive on the host's UI thread.
+// window's minimise, maximise/restore and close buttons, and a "Rename" button that asks the host for a
+// new name of the current device and has it renamed; the bar shows the name once the relay confirms it.
+// Calls arrive on the host's UI thread.
 #include <windows.h>
 
 #include <algorithm>
@@ -41,6 +43,8 @@ constexpr int kButtonGap = 4;
 constexpr int kCloseId = 5101;
 constexpr int kMaximiseId = 5102;
 constexpr int kMinimiseId = 5103;
+constexpr int kRenameId = 5104;
+constexpr int kRenameWidth = 70;
 
 class TitleBarWindow : public wtl::CWindowImpl<TitleBarWindow> {
 public:
@@ -65,10 +69,16 @@ public:
                             kButtonSize, kButtonSize, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(button.id)),
                             GetModuleHandleW(nullptr), nullptr);
         }
+        CreateWindowExW(0, L"BUTTON", L"Rename", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_FLAT, 0, 0, kRenameWidth,
+                        kButtonSize, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kRenameId)),
+                        GetModuleHandleW(nullptr), nullptr);
         PlaceButtons();
     }
 
 private:
+    // Right of the device name, left of the window buttons.
+    int DeviceRight(const RECT& client) const { return client.right - 3 * (kButtonSize + kButtonGap) - kRenameWidth - 20; }
+
     void PlaceButtons() {
         RECT client = {};
         GetClientRect(m_hWnd, &client);
@@ -79,6 +89,11 @@ private:
                 MoveWindow(button, right - kButtonSize, kButtonGap, kButtonSize, kButtonSize, TRUE);
             }
             right -= kButtonSize + kButtonGap;
+        }
+        HWND rename = GetDlgItem(m_hWnd, kRenameId);
+        if (rename != nullptr) {
+            MoveWindow(rename, DeviceRight(client) + 10, (client.bottom - kButtonSize) / 2, kRenameWidth, kButtonSize,
+                       TRUE);
         }
     }
 
@@ -97,8 +112,7 @@ private:
         if (brush) FillRect(paint.get(), &client, brush.get());
         RECT titleRect = {client.left + 20, client.top, client.right / 2, client.bottom};
         pages::DrawLine(paint.get(), title, titleRect, RGB(0xFF, 0xFF, 0xFF), 19, true);
-        RECT deviceRect = {client.right / 2, client.top, client.right - 3 * (kButtonSize + kButtonGap) - 20,
-                           client.bottom};
+        RECT deviceRect = {client.right / 2, client.top, DeviceRight(client), client.bottom};
         const std::wstring device = current < 0 ? std::wstring(L"No detected device") : ShownName(devices[current].second);
         pages::DrawLine(paint.get(), device, deviceRect, RGB(0xFF, 0xFF, 0xFF), 15, false);
     }
@@ -106,6 +120,18 @@ private:
 
 TitleBarWindow* g_bar = nullptr;  // made once, kept until the process ends
 ModuleRecord* g_record = nullptr;
+
+// The host asks for the name (modally) and hands it to the relay; the relay's answer renames the entry.
+void RenameCurrentDevice() {
+    if (g_bar->current < 0) return;
+    CommandMessage edit{};
+    pages::Invoke(g_record, YESTAL_COMMAND_EDIT_DEVICE_NAME, edit);
+    std::unique_ptr<wchar_t, decltype(&std::free)> name(edit.wideText, &std::free);  // the host's heap copy
+    if (edit.status != 1 || !name) return;
+    CommandMessage change{};
+    change.wideText = name.get();
+    pages::Invoke(g_record, YESTAL_COMMAND_CHANGE_DEVICE_NAME, change);
+}
 
 LRESULT TitleBarWindow::OnCommand(WPARAM wParam, LPARAM) {
     HWND frame = GetAncestor(m_hWnd, GA_ROOT);
@@ -120,6 +146,9 @@ LRESULT TitleBarWindow::OnCommand(WPARAM wParam, LPARAM) {
     }
     case kCloseId:
         PostMessageW(frame, WM_CLOSE, 0, 0);
+        break;
+    case kRenameId:
+        RenameCurrentDevice();
         break;
     default:
         break;
@@ -147,8 +176,11 @@ int IndexOf(const wchar_t* identifier) {
     return -1;
 }
 
+// The bar's window text is the device it shows, for accessibility tools.
 void Repaint() {
-    if (g_bar->m_hWnd != nullptr) InvalidateRect(*g_bar, nullptr, FALSE);
+    if (g_bar->m_hWnd == nullptr) return;
+    SetWindowTextW(*g_bar, g_bar->current < 0 ? L"" : ShownName(g_bar->devices[g_bar->current].second).c_str());
+    InvalidateRect(*g_bar, nullptr, FALSE);
 }
 
 void __cdecl Receive(CommandMessage* message) {
@@ -181,8 +213,16 @@ void __cdecl Receive(CommandMessage* message) {
             if (size != nullptr && g_bar->m_hWnd != nullptr) {
                 SetWindowPos(*g_bar, nullptr, 0, 0, size->width, kTitleBarHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
             }
+        } else if (pages::Is(*message, LUNDER_COMMAND_CHANGE_DEVICE_NAME)) {
+            // The relay renamed the device `wideText` to `extra` (both lent for the call).
+            const int index = IndexOf(message->wideText);
+            const auto* name = static_cast<const wchar_t*>(message->extra);
+            if (index >= 0 && name != nullptr && *name != L'\0') {
+                g_bar->devices[static_cast<size_t>(index)].second = name;
+                Repaint();
+            }
         }
-        // CHANGE_DEVICE_NAME, CHECK_FOR_UPDATE: nothing to show in the stand-in.
+        // CHECK_FOR_UPDATE: nothing to show in the stand-in.
     } catch (...) {
     }
 }

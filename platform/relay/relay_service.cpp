@@ -31,6 +31,7 @@
 #include "relay_devices.h"
 #include "relay_lists.h"
 #include "relay_paths.h"
+#include "relay_rename.h"
 #include "relay_service.h"
 #include "relay_wire.h"
 #include "vnl_utf8.h"
@@ -123,6 +124,7 @@ public:
     const DeviceTable& Devices() const { return m_devices; }
     ContactsService& Contacts() { return m_contacts; }
     ListsService& Lists() { return m_lists; }
+    RenameService& Renames() { return m_renames; }
     std::vector<WideStringPair> DeviceList() const;
 
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override;
@@ -131,7 +133,7 @@ public:
     bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) override;
 
 private:
-    ServiceLink() : m_contacts(*this), m_lists(*this) {}
+    ServiceLink() : m_contacts(*this), m_lists(*this), m_renames(*this, m_devices) {}
     bool CreateRelayWindow();
     bool Launch();
     bool Listen(int& port);
@@ -170,6 +172,7 @@ private:
     DeviceTable m_devices;
     ContactsService m_contacts;
     ListsService m_lists;
+    RenameService m_renames;
 };
 
 struct ReaderStart {
@@ -360,6 +363,7 @@ void ServiceLink::Exit() {
         CloseLink();
         m_contacts.OnServiceGone();
         m_lists.OnServiceGone();
+        m_renames.OnServiceGone();
         for (const RelayAction& action : m_devices.OnServiceGone()) {
             Deliver(action);
         }
@@ -692,7 +696,8 @@ void ServiceLink::OnReply(const Packet& packet) {
     if (frame.type == 0 && !frame.data.empty() && !Inflate(frame.data, data)) {
         data.clear();  // a data part that does not inflate is as good as none
     }
-    if (!m_contacts.OnReply(packet, frame, data) && !m_lists.OnReply(packet, frame, data)) {
+    if (!m_contacts.OnReply(packet, frame, data) && !m_lists.OnReply(packet, frame, data) &&
+        !m_renames.OnReply(packet, frame)) {
         OnDeviceInfo(packet, frame, data);
     }
 }
@@ -732,6 +737,7 @@ void ServiceLink::OnLost() {
     m_deviceInfo.clear();
     m_contacts.OnServiceGone();
     m_lists.OnServiceGone();
+    m_renames.OnServiceGone();
     for (const RelayAction& action : m_devices.OnServiceGone()) {
         Deliver(action);
     }
@@ -780,7 +786,7 @@ bool HandleServiceCommand(CommandMessage* message) {
         link.Contacts().Handle(*message);
         return true;
     }
-    if (link.Lists().Handle(*message)) {
+    if (link.Lists().Handle(*message) || link.Renames().Handle(*message)) {
         return true;
     }
     if (std::strcmp(name, ZERITH_COMMAND_IS_DEVICE_CONNECTED) == 0) {

@@ -10,7 +10,9 @@
 
 #include "command_bus.h"
 #include "command_names.h"
+#include "device_record.h"
 #include "dialog_commands.h"
+#include "host_handlers.h"
 #include "host_commands.h"
 #include "host_platform.h"
 #include "host_ui.h"
@@ -69,6 +71,15 @@ public:
         return true;
     }
 
+    void CloseProgressDialog() override { ++progressClosed; }
+    bool ReopenUpdateList() override {
+        listReopened += heldNotes ? 1 : 0;
+        return heldNotes;
+    }
+
+    int progressClosed = 0;
+    bool heldNotes = false;
+    int listReopened = 0;
     TrvWindow progressOwner = nullptr;
     trv::ProgressState progress;
     trv::ProgressState download;
@@ -152,6 +163,31 @@ TEST_F(DialogCommands, RenameAsksForANameAndHandsTheTrimmedNameOnToTheRelay) {
     EXPECT_EQ(g_received[1].wideText, L"udid-1");
     EXPECT_EQ(g_received[1].extraText, L"Kitchen Phone");
     std::free(edit.wideText);
+}
+
+TEST_F(DialogCommands, UserUpdateCheckReopensHeldNotesInsteadOfAskingAgain) {
+    Own({ZERITH_COMMAND_CHECK_FOR_UPDATE, LUNDER_COMMAND_CHECK_FOR_UPDATE});
+    for (const bool held : {false, true}) {
+        g_received.clear();
+        m_ui.heldNotes = held;
+        m_ui.listReopened = 0;
+        CommandMessage check{};
+        Invoke(LUNDER_COMMAND_CHECK_FOR_UPDATE, check);
+        ASSERT_EQ(g_received.size(), 1u) << held;
+        EXPECT_EQ(g_received[0].name, held ? LUNDER_COMMAND_CHECK_FOR_UPDATE : ZERITH_COMMAND_CHECK_FOR_UPDATE);
+        EXPECT_EQ(m_ui.listReopened, held ? 1 : 0);
+    }
+}
+
+TEST_F(DialogCommands, ArrivingDeviceClosesTheProgressDialogOnTheUiThread) {
+    m_bus.Subscribe(ZERITH_COMMAND_DEVICE_CONNECTED, &trv::OnDeviceConnectedListener);
+    DeviceRecord device{"udid-1", {}};
+    CommandMessage arrived{};
+    arrived.data = &device;
+    Invoke(ZERITH_COMMAND_DEVICE_CONNECTED, arrived);
+    EXPECT_EQ(m_ui.progressClosed, 0);  // not from the relay's thread
+    m_ui.RunTasks();
+    EXPECT_EQ(m_ui.progressClosed, 1);
 }
 
 TEST_F(DialogCommands, NonBlankAnswersComeBackAsTypedAndBlankOnesNotAtAll) {

@@ -161,6 +161,34 @@ class RelayServiceScenario(TrevaneCase):
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
 
+    def test_renaming_from_the_title_bar_renames_the_device(self):
+        sys.path.insert(0, str(Path(ARGS.tools)))
+        import hlx_device
+        udid = self.lab.attach(self.lab.make())
+        self.start_trevane()
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        shown = lambda: self.display.probe("text", "TrevaneMainFrame", "LunderTitleBar")[1].strip()
+        wait_until(lambda: shown() == "Zoë's iPhone" or None, what="the title bar showing the device's name")
+
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Rename")[0], 0)
+        code, text = self.display.probe("dialog-text", DEADLINE_S * 1000)
+        self.assertEqual(code, 0)
+        self.assertEqual(text.splitlines()[-2:], ["OK", "Cancel"])  # the label "Name:" is drawn
+        self.assertEqual(self.display.probe("type", "  Kitchen Phone ", 10000)[0], 0)
+        self.display.screenshot("rename-asked.png")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
+
+        self.wait_trace(rf"^ZERITH_COMMAND_DO_BASICINFO code=135 .*key={udid}$", "the rename relayed")
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_BASICINFO key={udid} code=135", "the service's rename answered")
+        lockdown = Path(hlx_device.image_folder(udid, root=self.lab.root)) / "lockdown.plist"
+        self.assertEqual(plistlib.loads(lockdown.read_bytes())[""]["DeviceName"], "Kitchen Phone")
+        wait_until(lambda: shown() == "Kitchen Phone" or None, what="the title bar showing the new name")
+        self.display.screenshot("rename-done.png")
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+        wait_until(lambda: not harlix_processes("TrevaneRelay"), what="Harlix ending with the desktop")
+
     def test_a_lost_service_is_reported_and_started_again_with_its_devices(self):
         udid = self.lab.attach(self.lab.make())
         self.start_trevane()

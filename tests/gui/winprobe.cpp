@@ -17,6 +17,8 @@
 //   winprobe click <class> <childClass> <x> <y>
 //                                              clicks the first descendant of that class at (x, y) of
 //                                              its client area
+//   winprobe press-in <class> <buttonText>     clicks that button inside the visible window of the class
+//   winprobe type <text> <timeoutMs>           puts the text into the first dialog's first edit box
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
@@ -148,6 +150,20 @@ int wmain(int argc, wchar_t** argv) {
         HWND button = FindButton(dialog, argv[2]);
         if (button == nullptr) return 1;
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        return 0;
+    }
+    if (command == L"press-in" && argc == 4) {
+        HWND button = FindButton(FindVisible(argv[2]).found, argv[3]);
+        if (button == nullptr) return 1;
+        PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+        return 0;
+    }
+    if (command == L"type" && argc == 4) {
+        HWND dialog = WaitFor(L"#32770", static_cast<DWORD>(_wtoi(argv[3])));
+        const std::vector<HWND> edits = probe::Descendants(dialog, L"Edit");
+        if (dialog == nullptr || edits.empty()) return 1;
+        SendMessageW(edits.front(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
         return 0;
     }
     if (command == L"children" && argc == 4) {
