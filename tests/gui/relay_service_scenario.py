@@ -187,7 +187,7 @@ class RelayServiceScenario(TrevaneCase):
         self.display.screenshot("rename-done.png")
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
-        wait_until(lambda: not harlix_processes("TrevaneRelay"), what="Harlix ending with the desktop")
+        wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the desktop")
 
     def test_a_lost_service_is_reported_and_started_again_with_its_devices(self):
         udid = self.lab.attach(self.lab.make())
