@@ -61,6 +61,10 @@ std::wstring FoldLower(std::wstring text);
 // and user name; of every address: label key, street, city, state, postal code and country.
 bool ContactMatchesQuery(const iOSContact& contact, const std::wstring& foldedQuery);
 
+// A preview value that does not fit beside its label goes on its own line; a value without blanks (an
+// e-mail address, a URL) is then broken before its last '@' so that no word is split in the middle.
+std::wstring PreviewValueLines(const std::wstring& value);
+
 // The phone column: the value of the first phone with a non-empty value, else empty.
 std::wstring FirstPhoneText(const iOSContact& contact);
 

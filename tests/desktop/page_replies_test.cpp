@@ -29,11 +29,12 @@ TEST(PageSequence, LowerDropsEqualAppendsHigherReplacesWithTheLow32Bits) {
 
 namespace {
 
-enum : int64_t { kPlain = 1, kBare = 2, kBatch = 3, kQuery = 4 };
+enum : int64_t { kPlain = 1, kBare = 2, kBatch = 3, kQuery = 4, kWindowQuery = 5 };
 const pages::ReplyRow kRows[] = {{kPlain, pages::ReplyRoute::Post},
                                  {kBare, pages::ReplyRoute::PostBare},
                                  {kBatch, pages::ReplyRoute::PostBatch},
-                                 {kQuery, pages::ReplyRoute::AnswerSequence}};
+                                 {kQuery, pages::ReplyRoute::AnswerSequence},
+                                 {kWindowQuery, pages::ReplyRoute::AnswerWindow}};
 
 std::vector<std::pair<int64_t, void*>> g_released;
 void Release(PayloadLeg leg, int64_t code, void* payload) {
@@ -48,6 +49,7 @@ struct FakePage : pages::ReplyTarget {
     bool postWorks = true;
     mutable std::vector<std::pair<int64_t, void*>> posted;
     int Sequence() const override { return sequence; }
+    TrvWindow Window() const override { return const_cast<FakePage*>(this); }
     bool Post(int64_t code, void* payload) const override {
         if (postWorks) posted.emplace_back(code, payload);
         return postWorks;
@@ -85,6 +87,9 @@ TEST(PageReplies, PostsByRowAndReleasesWhatNoPageTakes) {
 
     EXPECT_EQ(Dispatch(&page, kQuery, nullptr).status, 5);
     EXPECT_EQ(Dispatch(nullptr, kQuery, nullptr).status, -9) << "no page, no answer";
+    EXPECT_EQ(Dispatch(&page, kWindowQuery, nullptr).window, page.Window());
+    EXPECT_EQ(Dispatch(nullptr, kWindowQuery, nullptr).window, nullptr);
+    EXPECT_EQ(page.posted.size(), 5u) << "answers are never posted";
 
     g_released.clear();
     page.posted.clear();
