@@ -97,6 +97,14 @@ void DhPageDelegate::MakeToolbarButton(VNLSwitchImageButton& button, int id, con
     button.SetImagesAt(m_background, m_pressed, caption, Image(normal), Image(pressed), 0);
 }
 
+void DhPageDelegate::MakeToolbar(const std::vector<ToolbarEntry>& entries) {
+    for (const ToolbarEntry& entry : entries) {
+        const std::string stem = entry.imageStem;
+        MakeToolbarButton(*entry.button, entry.id, entry.caption, (stem + "-normal.png").c_str(),
+                          (stem + "-pressed.png").c_str());
+    }
+}
+
 void DhPageDelegate::MakeImageButton(VNLImgButton& button, int id, const char* normal, const char* pressed,
                                      const wchar_t* tip) {
     HWND window = CreateButtonWindow(id);

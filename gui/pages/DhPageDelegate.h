@@ -74,6 +74,14 @@ protected:
     // entries are laid out in the order they are made.
     void MakeToolbarButton(VNLSwitchImageButton& button, int id, const wchar_t* caption, const char* normal,
                            const char* pressed);
+    // Toolbar entries whose images are "<stem>-normal.png" and "<stem>-pressed.png", made in order.
+    struct ToolbarEntry {
+        VNLSwitchImageButton* button;
+        int id;
+        const wchar_t* caption;
+        const char* imageStem;
+    };
+    void MakeToolbar(const std::vector<ToolbarEntry>& entries);
     void MakeImageButton(VNLImgButton& button, int id, const char* normal, const char* pressed, const wchar_t* tip);
     // The search edit with its placeholder and the page's Enter handling, the search button and the frame.
     void CreateSearchBox(int editId, int buttonId);

@@ -106,16 +106,12 @@ void DhContactsDelegate::CreateToolbar() {
     // Made in layout order: OK stands where New does while members are being added.
     MakeToolbarButton(m_okButton, kOk, L"OK", THEME_CONTACTS_OK_BUTTON, THEME_CONTACTS_OK_BUTTON);
     ShowWindow(m_okButton, SW_HIDE);
-    MakeToolbarButton(m_newButton, kNew, L"New", "common\\operate-add-normal.png", "common\\operate-add-pressed.png");
-    MakeToolbarButton(m_editButton, kEdit, L"Edit", "common\\edit-normal.png", "common\\edit-pressed.png");
-    MakeToolbarButton(m_exportButton, kExport, L"Export", "common\\operate-export-normal.png",
-                      "common\\operate-export-pressed.png");
-    MakeToolbarButton(m_importButton, kImport, L"Import", "common\\operate-import-normal.png",
-                      "common\\operate-import-pressed.png");
-    MakeToolbarButton(m_deleteButton, kDelete, L"Delete", "common\\operate-delete-normal.png",
-                      "common\\operate-delete-pressed.png");
-    MakeToolbarButton(m_refreshButton, kRefresh, L"Refresh", "common\\operate-refresh-normal.png",
-                      "common\\operate-refresh-pressed.png");
+    MakeToolbar({{&m_newButton, kNew, L"New", "common\\operate-add"},
+                 {&m_editButton, kEdit, L"Edit", "common\\edit"},
+                 {&m_exportButton, kExport, L"Export", "common\\operate-export"},
+                 {&m_importButton, kImport, L"Import", "common\\operate-import"},
+                 {&m_deleteButton, kDelete, L"Delete", "common\\operate-delete"},
+                 {&m_refreshButton, kRefresh, L"Refresh", "common\\operate-refresh"}});
     PlaceToolbar(kToolbarFirstX);
 }
 

@@ -28,13 +28,10 @@ bool DhNoteDelegate::CreateControls() {
     m_boldFont.Reset(VNLUtilityApp::GetFont(18, true, L"Arial"));
     if (!CreateList(kListId, {{L"Title", 220}, {L"Content", 120}, {L"Time", 80}})) return false;
     m_list.SetRowHeight(32);
-    MakeToolbarButton(m_new, kNewId, L"New", "common\\operate-add-normal.png", "common\\operate-add-pressed.png");
-    MakeToolbarButton(m_export, kExportId, L"Export", "common\\operate-export-normal.png",
-                      "common\\operate-export-pressed.png");
-    MakeToolbarButton(m_import, kImportId, L"Import", "common\\operate-import-normal.png",
-                      "common\\operate-import-pressed.png");
-    MakeToolbarButton(m_refresh, kRefreshId, L"Refresh", "common\\operate-refresh-normal.png",
-                      "common\\operate-refresh-pressed.png");
+    MakeToolbar({{&m_new, kNewId, L"New", "common\\operate-add"},
+                 {&m_export, kExportId, L"Export", "common\\operate-export"},
+                 {&m_import, kImportId, L"Import", "common\\operate-import"},
+                 {&m_refresh, kRefreshId, L"Refresh", "common\\operate-refresh"}});
     m_notice.Create(m_page, kContinueId, kNotice, Image("note\\content-notes-icloud.png"), m_textFont.get(),
                     m_boldFont.get(), ThemeColour("color:1", RGB(0x3A, 0x8E, 0xE6)),
                     ThemeColour("color:12", RGB(0x6A, 0xAE, 0xF0)));

@@ -41,10 +41,8 @@ protected:
     bool CreateControls() override {
         if (!this->CreateList(Base::kListId, Columns())) return false;
         this->m_list.SetRowHeight(32);
-        this->MakeToolbarButton(m_export, kExportId, L"Export", "common\\operate-export-normal.png",
-                                "common\\operate-export-pressed.png");
-        this->MakeToolbarButton(m_refresh, kRefreshId, L"Refresh", "common\\operate-refresh-normal.png",
-                                "common\\operate-refresh-pressed.png");
+        this->MakeToolbar({{&m_export, kExportId, L"Export", "common\\operate-export"},
+                           {&m_refresh, kRefreshId, L"Refresh", "common\\operate-refresh"}});
         return true;
     }
 

@@ -15,6 +15,7 @@
 
 #include "ardena_harness.h"
 #include "contact_codes.h"
+#include "list_pages_harness.h"
 
 using namespace ardena_test;
 
@@ -147,6 +148,7 @@ TEST(ContactsPage, APreviewShowsTheContactsGroupsAndSections) {
     ClickRow(list, 1);
     const std::wstring alone = PreviewText(page);
     EXPECT_FALSE(Contains(alone, L"Group:")) << alone;
+    pages_test::SaveShot(page, "contacts-page-preview");
     EXPECT_TRUE(Contains(alone, L"[Email Address]\nwork:\nbartholomew.longname\n@example-company.com\n")) << alone;
 }
 
@@ -401,6 +403,7 @@ TEST(ContactsPage, TheListFitsItsWidthWithTheGroupPanelOpenOrClosed) {
     Press(Child(page, 5001));  // unfold the group panel: the list narrows
     ASSERT_TRUE(IsWindowVisible(Child(page, kGroupTree)));
     EXPECT_FALSE(hasHorizontalBar()) << "the columns shrink with the list";
+    pages_test::SaveShot(page, "contacts-page-groups");
     Press(Child(page, 5002));  // fold it again
     EXPECT_FALSE(hasHorizontalBar());
 }
