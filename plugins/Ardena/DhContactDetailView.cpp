@@ -97,7 +97,14 @@ void DhContactDetailView::AddSection(HDC dc, const std::wstring& title, const Li
         const int width = m_client.right - m_margin - 3 * m_margin;
         SIZE single = {};
         GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &single);
-        if (single.cx > width) text = line.first + L":\n" + contacts::PreviewValueLines(line.second);
+        // Text with blanks wraps between its words beside the label; a single word (an address) that does
+        // not fit there gets lines of its own.
+        const bool oneWord = line.second.find_first_of(L" \t\r\n") == std::wstring::npos;
+        if (single.cx > width && oneWord) {
+            SIZE alone = {};
+            GetTextExtentPoint32W(dc, line.second.c_str(), static_cast<int>(line.second.size()), &alone);
+            text = line.first + L":\n" + (alone.cx > width ? contacts::PreviewValueLines(line.second) : line.second);
+        }
         RECT rect = {3 * m_margin, y, m_client.right - m_margin, y};
         DrawTextW(dc, text.c_str(), -1, &rect, kLineFormat | DT_CALCRECT);
         rect.right = m_client.right - m_margin;
