@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cwchar>
+#include <memory>
 #include <utility>
 #include <vector>
 
+#include "list_page_items.h"
 #include "page_replies.h"
 #include "page_sequence.h"
 
@@ -101,4 +104,36 @@ TEST(PageReplies, PostsByRowAndReleasesWhatNoPageTakes) {
     EXPECT_TRUE(page.posted.empty());
     EXPECT_EQ(g_released, (Sent{{kPlain, &payload}, {kBatch, &newer}}))
         << "a reply without a page and a failed post are released; unknown codes are left alone";
+}
+
+// The list pages' payload releases: a reply for a device without a page frees what it carries (the
+// sanitizer build reports a leak otherwise), and a stale batch is freed rather than posted.
+TEST(PageReplies, ListPagePayloadsAreReleasedWhenNoPageTakesThem) {
+    const pages::ReplyRow rows[] = {{1, pages::ReplyRoute::PostBatch}, {7, pages::ReplyRoute::Post}};
+    const pages::ReplyTable notesTable{rows, 2, &notes::ReleasePagePayload, &BatchSequenceOf<NoteItem>};
+    auto deliver = [](const pages::ReplyTable& table, const FakePage* page, int64_t code, void* payload) {
+        CommandMessage message{};
+        message.code = code;
+        message.extra = payload;
+        pages::DispatchReply(table, page, message);
+    };
+    auto* notesBatch = new ItemBatch<NoteItem>();
+    notesBatch->items.push_back(std::make_shared<NoteItem>());
+    deliver(notesTable, nullptr, notes::kReplyLoaded, notesBatch);
+    deliver(notesTable, nullptr, notes::kReplyChanged,
+            new std::vector<std::shared_ptr<NoteItem>>{std::make_shared<NoteItem>()});
+
+    const pages::ReplyRow markRows[] = {{6, pages::ReplyRoute::Post}, {7, pages::ReplyRoute::PostBatch}};
+    const pages::ReplyTable marks{markRows, 2, &bookmarks::ReleasePayload, &BatchSequenceOf<BookmarkItem>};
+    deliver(marks, nullptr, bookmarks::kReplyRemoved, wcsdup(L"id"));
+    FakePage page;  // sequence 5: a batch of sequence 1 is stale
+    auto* stale = new ItemBatch<BookmarkItem>();
+    stale->sequence = 1;
+    stale->items.push_back(std::make_shared<BookmarkItem>());
+    deliver(marks, &page, bookmarks::kReplyLoaded, stale);
+    EXPECT_TRUE(page.posted.empty());
+
+    const pages::ReplyRow mediaRows[] = {{6, pages::ReplyRoute::PostBatch}};
+    const pages::ReplyTable media{mediaRows, 1, &recordings::ReleasePayload<RingtoneItem>, &BatchSequenceOf<RingtoneItem>};
+    deliver(media, nullptr, recordings::kReplyLoaded, new ItemBatch<RingtoneItem>());
 }
