@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-bench -j "$(nproc)" --target Harlix bench_ipc bench_afc bench_zip_tool MobileDevice \
-  CoreFoundation AirTrafficHost AppleMobileDeviceService >/dev/null
+  CoreFoundation AirTrafficHost AppleMobileDeviceService AppleMobileBackup >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
@@ -25,5 +25,7 @@ timeout 3600 python3 bench/bench_photos.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 cmake --build build-bench -j "$(nproc)" --target bench_itunes_db_tool >/dev/null
 timeout 1800 python3 bench/bench_media.py --harlix build-bench/src/Harlix --reader build-bench/bench/bench_itunes_db_tool \
+  --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
+timeout 1800 python3 bench/bench_backup.py \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 exit $status

@@ -46,7 +46,7 @@ DEFAULT_PRODUCT = {
 }
 BUILD_FOR_VERSION = {"12.4.1": "16G102", "9.3.5": "13G36", "4.1": "8B117", "4.2.1": "8C148"}
 DEFAULT_SERVICES = ["com.hlx.test.frames", "com.apple.mobile.diagnostics_relay", "com.apple.atc",
-                    "com.apple.mobilesync"]
+                    "com.apple.mobilesync", "com.apple.mobilebackup2"]
 APP_SERVICES = ["com.apple.mobile.installation_proxy", "com.apple.springboardservices"]
 DATA_CLASSES = ["Contacts", "Calendars", "Bookmarks", "Notes"]
 GIB = 1 << 30

@@ -90,7 +90,9 @@ int HLXFeatureModule::HandleRequest(const IPCPacket1& packet) {
   } else {
     HLX_LOG(ERROR) << line.str();
   }
-  if (request.m_finalReply) SendReply(packet, request.Uuid().c_str(), code, nullptr);
+  if (request.m_finalReply) {
+    SendReply(packet, request.Uuid().c_str(), code, request.m_finalInfo.empty() ? nullptr : request.m_finalInfo.c_str());
+  }
   return 0;
 }
 

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "utility/hlx_module.h"
 
@@ -63,6 +64,8 @@ class FeatureRequest {
   // compressed on the wire; 1: raw) with the device's UDID as above; info and data may be null.
   int SendReplyRecord(uint32_t command, uint16_t status, int32_t stage, int64_t code, int32_t type,
                       const std::string* info, const void* data, size_t dataLength) const;
+  // The final reply's "info" (raw JSON text); none unless the work sets one.
+  void SetFinalInfo(std::string json) { m_finalInfo = std::move(json); }
 
  private:
   friend class HLXFeatureModule;
@@ -73,6 +76,7 @@ class FeatureRequest {
   std::string m_uuid;
   std::shared_ptr<HLXDevice> m_device;
   bool m_finalReply = true;
+  std::string m_finalInfo;
 };
 
 class HLXFeatureModule : public HLXModule {

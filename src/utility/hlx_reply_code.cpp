@@ -32,6 +32,9 @@ const char* ReplyCodeName(int64_t code) {
     case kReplyNoteWithoutId: return "no id for the note";
     case kReplyRenameRefused: return "name refused";
     case kReplySyncRefused: return "refused by the device";
+    case kReplyBackupManifestError: return "backup manifest unreadable";
+    case kReplyBackupDeviceGone: return "device gone during backup";
+    case kReplyBackupNoWantedFile: return "wanted backup file not received";
     case kReplyDeviceLocked: return "locked with a passcode";
     case kReplyNoSession: return "no session";
     case kReplyScratchFolderFailed: return "scratch folder not made";

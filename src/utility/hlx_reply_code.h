@@ -36,6 +36,9 @@ enum ReplyCode : int32_t {
   kReplyNoteWithoutId = 30,       // 1201: the device named no id for the added note
   kReplyRenameRefused = 31,       // 303: the device refused the new name
   kReplySyncRefused = 32,         // the device refused the data class or cancelled the session
+  kReplyBackupManifestError = 42, // 1601: the backup's Manifest.plist is missing or no property list
+  kReplyBackupDeviceGone = 45,    // a backup or restore ended before 100 percent: the device went away
+  kReplyBackupNoWantedFile = 46,  // a partial backup ended without any of the wanted files
   kReplyScratchFolderFailed = 47, // 1701: the scratch folder could not be made
   kReplyDeviceLocked = 48,        // a service was refused: the device is locked with a passcode
   kReplyNoSession = 49,           // no lockdown session

@@ -69,3 +69,4 @@ void MDRegisterAtcService();
 void MDRegisterMobileSyncService();
 void MDRegisterInstallationService();
 void MDRegisterSpringboardService();
+void MDRegisterMobileBackup2Service();

@@ -22,6 +22,7 @@ void RegisterBuiltInServices() {
   MDRegisterAfcServices();
   MDRegisterTestFramesService();
   MDRegisterDiagnosticsService();
+  MDRegisterMobileBackup2Service();
   MDRegisterAtcService();
   MDRegisterMobileSyncService();
   MDRegisterInstallationService();

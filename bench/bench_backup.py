@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""A full backup of a simulated iPhone against `cp -r` of the same files, in the same run.
+
+The image holds its usual files and a large download (256 MiB by default; --mib 2048 for the full
+2 GiB). The backup runs in the backup tool (AppleMobileBackup.exe -b), which speaks the service's
+backup protocol with the simulated device in its own process; the baseline copies the image's files
+with `cp -r`, also in a process of its own. They alternate, the order swapping every round. The first
+round is reported apart as the cold one; the warm rounds give medians with min and max. Aims: the
+backup's throughput at least 70 % of the copy's, and its peak memory (the tool's maximum resident
+size, device side included) not growing with the backup: at most 32 MiB above that of a backup of a
+quarter of the size.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+
+import hlx_lab  # noqa: E402
+
+AIM_SHARE = 0.70
+AIM_MEMORY_GROWTH_MIB = 32
+TIMEOUT_S = 1800
+
+
+def run_measured(argv, env=None):
+    """(seconds, peak resident MiB) of a program run in a process of its own; fails on a non-zero exit."""
+    start = time.perf_counter()
+    process = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + TIMEOUT_S
+    while True:
+        pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+        if pid:
+            break
+        if time.monotonic() > deadline:
+            process.kill()
+            sys.exit("bench_backup: %s timed out" % argv[0])
+        time.sleep(0.01)
+    seconds = time.perf_counter() - start
+    process.returncode = os.waitstatus_to_exitcode(status)
+    if process.returncode != 0:
+        sys.exit("bench_backup: %s ended with %d" % (argv[0], process.returncode))
+    return seconds, usage.ru_maxrss / 1024.0
+
+
+def tree_bytes(root):
+    return sum(os.path.getsize(os.path.join(d, n)) for d, _, names in os.walk(root) for n in names)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--support", required=True, help="the staged device library folder (with the tool)")
+    parser.add_argument("--mib", type=int, default=256, help="size of the large file (2048 for the full run)")
+    parser.add_argument("--rounds", type=int, default=4, help="rounds in all, the first one cold")
+    args = parser.parse_args()
+    tool = os.path.join(os.path.abspath(args.support), "AppleMobileBackup.exe")
+    work = tempfile.mkdtemp(prefix="bench-backup-")
+    try:
+        lab = hlx_lab.DeviceLab(work, args.support, start_service=False)
+        env = dict(os.environ, **lab.variables())
+        images = {}
+        for label, mib in (("quarter", max(1, args.mib // 4)), ("full", args.mib)):
+            image = lab.make(big_file_mib=mib)
+            udid = lab.attach(image)
+            images[label] = (udid, os.path.join(lab.root, udid))
+        udid, image = images["full"]
+        data_bytes = tree_bytes(os.path.join(image, "fs")) + tree_bytes(os.path.join(image, "icons"))
+        print(f"backup: {data_bytes / (1 << 20):.0f} MiB in the image, {args.rounds} rounds (first cold)")
+
+        def backup(label):
+            target = os.path.join(work, "backup-" + label)
+            shutil.rmtree(target, ignore_errors=True)
+            return run_measured([tool, "-b", "--target", images[label][0], "-q", target], env)
+
+        def copy():
+            target = os.path.join(work, "copy")
+            shutil.rmtree(target, ignore_errors=True)
+            return run_measured(["cp", "-r", image, target])
+
+        times = {"backup": [], "cp": []}
+        peaks = {"backup": []}
+        for round_index in range(args.rounds):
+            steps = [("backup", lambda: backup("full")), ("cp", copy)]
+            for key, step in steps if round_index % 2 == 0 else reversed(steps):
+                seconds, peak = step()
+                times[key].append(seconds)
+                peaks.setdefault(key, []).append(peak)
+        _, quarter_peak = backup("quarter")
+
+        def line(key):
+            warm = times[key][1:] or times[key]
+            return (f"{key} median {statistics.median(warm):.2f} s (min {min(warm):.2f}, max {max(warm):.2f}), "
+                    f"cold {times[key][0]:.2f} s, {data_bytes / statistics.median(warm) / (1 << 20):.0f} MiB/s")
+
+        print("  " + line("backup"))
+        print("  " + line("cp"))
+        warm_backup = statistics.median(times["backup"][1:] or times["backup"])
+        warm_copy = statistics.median(times["cp"][1:] or times["cp"])
+        share = warm_copy / warm_backup
+        share_met = share >= AIM_SHARE
+        print(f"  throughput {share * 100:.0f} % of cp's; aim >= {AIM_SHARE * 100:.0f} %: "
+              f"{'met' if share_met else 'not met'}")
+        peak = max(peaks["backup"])
+        memory_met = peak <= quarter_peak + AIM_MEMORY_GROWTH_MIB
+        print(f"  peak memory {peak:.0f} MiB (cp {max(peaks['cp']):.0f} MiB), {quarter_peak:.0f} MiB for a quarter "
+              f"of the data; aim growth <= {AIM_MEMORY_GROWTH_MIB} MiB: {'met' if memory_met else 'not met'}")
+        return 0 if share_met and memory_met else 1
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

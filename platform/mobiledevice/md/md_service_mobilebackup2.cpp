@@ -1,0 +1,819 @@
+// "com.apple.mobilebackup2": the device side of the backup service. Device-link framing (a 4-byte
+// big-endian length, then a property list); every message is an array whose first element is its
+// name, and the device's overall progress travels as a real element of that array.
+//
+//   on connect                 -> ["DLMessageVersionExchange", 300, 0]
+//   DLMessageVersionExchange   -> ["DLMessageDeviceReady"]
+//   Hello                      -> ["DLMessageProcessMessage", {"ErrorCode": 0, ...}]
+//   Backup                     -> the device drives: GetFreeDiskSpace, CreateDirectory, UploadFiles
+//                                 (raw file stream), MoveItems / RemoveItems (Snapshot layout), each
+//                                 waiting for the computer's status response; then Disconnect at 100
+//   Restore                    -> DownloadFiles of Manifest.plist and Manifest.db, then of the data
+//                                 files; the received files replace the image's; then
+//                                 ["DLMessageProcessMessage", {"ErrorCode": 0}] at 100
+//
+// What a backup holds: the image's fs/ (MediaDomain "Media/...") and the data files the other
+// services keep (HomeDomain, see kDataFiles), each named in the backup by the SHA-1 of
+// "<domain>-<relativePath>", with Manifest.db (Files table), Manifest.plist and Status.plist.
+// The image's backup.json scripts the device: "layout" ("3d" [default], "flat" or "snapshot"),
+// "failAtPercent" with "errorCode"/"errorText", "disconnectAtPercent", "stallAtPercent", "needBytes" (the space the
+// device asks for), "password" (the backup password when lockdown's com.apple.mobile.backup
+// WillEncrypt is set; "ChangePassword" sets both) and "extraRemoveItems" (paths sent in a RemoveItems
+// before the upload).
+//
+// Threads: the connection's device thread.
+#include <dirent.h>
+#include <openssl/sha.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "md/md_base.h"
+#include "md/md_lockdown_store.h"
+#include "md/md_service.h"
+#include "md/md_service_message.h"
+
+namespace {
+
+constexpr size_t kMaxComputerMessageBytes = 10u << 20;
+constexpr size_t kBlockBytes = 65536;
+constexpr uint32_t kMaxNameBytes = 4096;
+constexpr size_t kFilesPerBatch = 16;
+constexpr uint8_t kStreamData = 12;
+constexpr uint8_t kStreamSuccess = 0;
+
+// The image's data files in a backup, beside fs/ (MediaDomain "Media/...") and icons/.
+struct DataFile {
+  const char* imageName;
+  const char* relativePath;  // in HomeDomain
+};
+constexpr DataFile kDataFiles[] = {
+    {"addressbook.plist", "Library/AddressBook/addressbook.plist"},
+    {"notes.plist", "Library/Notes/notes.plist"},
+    {"bookmarks.plist", "Library/Safari/bookmarks.plist"},
+    {"calendars.plist", "Library/Calendar/calendars.plist"},
+    {"apps.plist", "Library/MobileInstallation/apps.plist"},
+    {"sms.db", "Library/SMS/sms.db"},
+    {"sms.db-wal", "Library/SMS/sms.db-wal"},
+    {"sms.db-shm", "Library/SMS/sms.db-shm"},
+};
+constexpr char kIconsPrefix[] = "Library/MobileInstallation/icons";
+
+struct Entry {
+  std::string domain;
+  std::string relativePath;
+  std::string imagePath;  // the file or folder in the image
+  bool folder = false;
+  int64_t size = 0;
+  std::string FileId() const;
+};
+
+std::string Sha1Hex(const std::string& text) {
+  unsigned char digest[SHA_DIGEST_LENGTH];
+  SHA1(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char byte : digest) {
+    out += kHex[byte >> 4];
+    out += kHex[byte & 15];
+  }
+  return out;
+}
+
+std::string Entry::FileId() const { return Sha1Hex(domain + "-" + relativePath); }
+
+struct Script {
+  std::string layout = "3d";
+  double failAtPercent = -1;
+  int64_t errorCode = 104;
+  std::string errorText = "The backup failed on the device.";
+  double disconnectAtPercent = -1;
+  double stallAtPercent = -1;
+  int64_t needBytes = -1;
+  std::string password;
+  std::vector<std::string> extraRemoveItems;
+};
+
+Script LoadScript(const std::string& imageFolder) {
+  Script script;
+  std::ifstream in(imageFolder + "/backup.json");
+  if (!in) return script;
+  std::stringstream text;
+  text << in.rdbuf();
+  rapidjson::Document json;
+  if (json.Parse(text.str().c_str()).HasParseError() || !json.IsObject()) {
+    MDLog("mobilebackup2: backup.json is not a JSON object");
+    return script;
+  }
+  if (json.HasMember("layout") && json["layout"].IsString()) script.layout = json["layout"].GetString();
+  if (json.HasMember("failAtPercent") && json["failAtPercent"].IsNumber()) script.failAtPercent = json["failAtPercent"].GetDouble();
+  if (json.HasMember("errorCode") && json["errorCode"].IsInt64()) script.errorCode = json["errorCode"].GetInt64();
+  if (json.HasMember("errorText") && json["errorText"].IsString()) script.errorText = json["errorText"].GetString();
+  if (json.HasMember("disconnectAtPercent") && json["disconnectAtPercent"].IsNumber()) {
+    script.disconnectAtPercent = json["disconnectAtPercent"].GetDouble();
+  }
+  if (json.HasMember("stallAtPercent") && json["stallAtPercent"].IsNumber()) {
+    script.stallAtPercent = json["stallAtPercent"].GetDouble();
+  }
+  if (json.HasMember("needBytes") && json["needBytes"].IsInt64()) script.needBytes = json["needBytes"].GetInt64();
+  if (json.HasMember("password") && json["password"].IsString()) script.password = json["password"].GetString();
+  if (json.HasMember("extraRemoveItems") && json["extraRemoveItems"].IsArray()) {
+    for (const auto& item : json["extraRemoveItems"].GetArray()) {
+      if (item.IsString()) script.extraRemoveItems.emplace_back(item.GetString());
+    }
+  }
+  return script;
+}
+
+// ---- Messages -------------------------------------------------------------------------------
+
+std::string Xml(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&') out += "&amp;";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else out += c;
+  }
+  return out;
+}
+
+std::string XmlString(const std::string& text) { return "<string>" + Xml(text) + "</string>"; }
+
+std::string XmlReal(double value) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "<real>%.6f</real>", value);
+  return text;
+}
+
+// Sends an array message whose elements are given as XML.
+bool SendMessage(MDDeviceStream* stream, const std::string& elements) {
+  const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>" + elements +
+                          "</array></plist>";
+  MDCFPtr list = MDParseMessage(xml);
+  std::string body;
+  if (!list || !MDSerializeSortedBinary(list.get(), &body)) {
+    MDLog("mobilebackup2: a message of its own did not convert");
+    return false;
+  }
+  return MDWriteFrame(stream, MDFrameOrder::kBigEndian, body);
+}
+
+// A message from the computer (an array), or null at the end of the stream.
+MDCFPtr ReadMessage(MDDeviceStream* stream) {
+  std::string body;
+  for (;;) {
+    if (!MDReadFrame(stream, MDFrameOrder::kBigEndian, kMaxComputerMessageBytes, &body)) return nullptr;
+    if (body.empty()) continue;
+    MDCFPtr message = MDParseMessage(body);
+    if (message && CFGetTypeID(message.get()) == kHLXCFArrayTypeID) return message;
+    MDLog("mobilebackup2: a message that is not an array");
+  }
+}
+
+CFTypeRef ElementAt(CFTypeRef array, CFIndex index) {
+  if (array == nullptr || CFGetTypeID(array) != kHLXCFArrayTypeID) return nullptr;
+  if (index >= CFArrayGetCount(static_cast<CFArrayRef>(array))) return nullptr;
+  return CFArrayGetValueAtIndex(static_cast<CFArrayRef>(array), index);
+}
+
+std::string TextAt(CFTypeRef array, CFIndex index) {
+  std::string text;
+  (void)MDCFStringToUtf8(ElementAt(array, index), &text);
+  return text;
+}
+
+// Waits for the computer's status response; false when the stream ended.
+bool AwaitStatus(MDDeviceStream* stream, int64_t* number = nullptr) {
+  MDCFPtr status = ReadMessage(stream);
+  if (!status) return false;
+  if (number != nullptr) {
+    CFTypeRef value = ElementAt(status.get(), 3);
+    if (value == nullptr || CFGetTypeID(value) != kHLXCFNumberTypeID ||
+        !CFNumberGetValue(static_cast<CFNumberRef>(value), kCFNumberSInt64Type, number)) {
+      *number = -1;
+    }
+  }
+  return true;
+}
+
+void Word(uint32_t value, unsigned char* out) {
+  out[0] = static_cast<unsigned char>(value >> 24);
+  out[1] = static_cast<unsigned char>(value >> 16);
+  out[2] = static_cast<unsigned char>(value >> 8);
+  out[3] = static_cast<unsigned char>(value);
+}
+
+bool WriteWord(MDDeviceStream* stream, uint32_t value) {
+  unsigned char word[4];
+  Word(value, word);
+  return stream->WriteAll(word, sizeof(word));
+}
+
+bool WriteName(MDDeviceStream* stream, const std::string& name) {
+  return WriteWord(stream, static_cast<uint32_t>(name.size())) && stream->WriteAll(name.data(), name.size());
+}
+
+bool ReadWord(MDDeviceStream* stream, uint32_t* value) {
+  unsigned char word[4];
+  if (!stream->ReadExact(word, sizeof(word))) return false;
+  *value = (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) | (uint32_t{word[2]} << 8) | word[3];
+  return true;
+}
+
+// ---- What the device holds ------------------------------------------------------------------
+
+bool StatPath(const std::string& path, struct stat* info) { return lstat(path.c_str(), info) == 0; }
+
+void CollectTree(const std::string& folder, const std::string& domain, const std::string& prefix,
+                 std::vector<Entry>* out) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (struct dirent* item = readdir(dir.get())) {
+    const std::string name = item->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string path = folder + "/" + name;
+    struct stat info;
+    if (!StatPath(path, &info)) continue;
+    Entry entry{domain, prefix + "/" + name, path, S_ISDIR(info.st_mode), 0};
+    if (S_ISDIR(info.st_mode)) {
+      out->push_back(entry);
+      CollectTree(path, domain, entry.relativePath, out);
+    } else if (S_ISREG(info.st_mode)) {
+      entry.size = info.st_size;
+      out->push_back(entry);
+    }
+  }
+}
+
+std::vector<Entry> CollectEntries(const std::string& image) {
+  std::vector<Entry> entries;
+  CollectTree(image + "/fs", "MediaDomain", "Media", &entries);
+  CollectTree(image + "/icons", "HomeDomain", kIconsPrefix, &entries);
+  for (const DataFile& file : kDataFiles) {
+    struct stat info;
+    const std::string path = image + "/" + file.imageName;
+    if (StatPath(path, &info) && S_ISREG(info.st_mode)) {
+      entries.push_back(Entry{"HomeDomain", file.relativePath, path, false, info.st_size});
+    }
+  }
+  return entries;
+}
+
+// The image path of a backed-up domain path, or "" for one the device does not keep or that would
+// leave the image (a backup is not trusted more than any other input).
+std::string ImagePathOf(const std::string& image, const std::string& domain, const std::string& relativePath) {
+  if (relativePath.find("..") != std::string::npos || relativePath.find('\\') != std::string::npos) return "";
+  auto under = [&](const std::string& prefix, const std::string& folder) -> std::string {
+    if (relativePath.compare(0, prefix.size() + 1, prefix + "/") != 0) return "";
+    return image + "/" + folder + relativePath.substr(prefix.size());
+  };
+  if (domain == "MediaDomain") return under("Media", "fs");
+  if (domain != "HomeDomain") return "";
+  for (const DataFile& file : kDataFiles) {
+    if (relativePath == file.relativePath) return image + "/" + file.imageName;
+  }
+  return under(kIconsPrefix, "icons");
+}
+
+CFTypeRef LockdownValue(CFTypeRef lockdown, const char* domain, const char* key) {
+  return MDDictionaryValue(MDDictionaryValue(lockdown, domain), key);
+}
+
+std::string LockdownText(CFTypeRef lockdown, const char* key) {
+  std::string text;
+  (void)MDCFStringToUtf8(LockdownValue(lockdown, "", key), &text);
+  return text;
+}
+
+bool WillEncrypt(CFTypeRef lockdown) {
+  CFTypeRef value = LockdownValue(lockdown, "com.apple.mobile.backup", "WillEncrypt");
+  if (value == nullptr) return false;
+  if (CFGetTypeID(value) == kHLXCFBooleanTypeID) return CFBooleanGetValue(static_cast<CFBooleanRef>(value));
+  int64_t number = 0;
+  return CFGetTypeID(value) == kHLXCFNumberTypeID &&
+         CFNumberGetValue(static_cast<CFNumberRef>(value), kCFNumberSInt64Type, &number) && number != 0;
+}
+
+std::string IsoNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+// A property list file of its own, binary, from dictionary contents given as XML.
+bool WritePlistFile(const std::string& path, const std::string& dictionaryXml) {
+  MDCFPtr list = MDParseMessage("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>" +
+                                dictionaryXml + "</dict></plist>");
+  std::string bytes;
+  if (!list || !MDSerializeSortedBinary(list.get(), &bytes)) return false;
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::string Base64(const std::string& bytes) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const uint32_t n = (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) | uint8_t(bytes[i + 2]);
+    out += kAlphabet[n >> 18];
+    out += kAlphabet[(n >> 12) & 63];
+    out += kAlphabet[(n >> 6) & 63];
+    out += kAlphabet[n & 63];
+  }
+  if (i < bytes.size()) {
+    const uint32_t n = (uint32_t(uint8_t(bytes[i])) << 16) | (i + 1 < bytes.size() ? uint32_t(uint8_t(bytes[i + 1])) << 8 : 0);
+    out += kAlphabet[n >> 18];
+    out += kAlphabet[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::string PasswordKey(const std::string& password) {
+  unsigned char digest[SHA_DIGEST_LENGTH];
+  const std::string salted = "backup-password:" + password;
+  SHA1(reinterpret_cast<const unsigned char*>(salted.data()), salted.size(), digest);
+  return std::string(reinterpret_cast<const char*>(digest), sizeof(digest));
+}
+
+using SqlitePtr = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
+
+bool WriteManifestDb(const std::string& path, const std::vector<Entry>& entries) {
+  sqlite3* raw = nullptr;
+  const int opened = sqlite3_open(path.c_str(), &raw);
+  SqlitePtr db(raw, sqlite3_close);
+  if (opened != SQLITE_OK) return false;
+  if (sqlite3_exec(db.get(),
+                   "CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, flags INTEGER, "
+                   "file BLOB); CREATE INDEX FilesDomainIdx ON Files(domain); CREATE INDEX FilesRelativePathIdx ON "
+                   "Files(relativePath); CREATE INDEX FilesFlagsIdx ON Files(flags); CREATE TABLE Properties "
+                   "(key TEXT PRIMARY KEY, value BLOB); BEGIN;",
+                   nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return false;
+  }
+  sqlite3_stmt* raw_statement = nullptr;
+  if (sqlite3_prepare_v2(db.get(), "INSERT OR REPLACE INTO Files VALUES (?, ?, ?, ?, NULL)", -1, &raw_statement,
+                         nullptr) != SQLITE_OK) {
+    return false;
+  }
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> insert(raw_statement, sqlite3_finalize);
+  for (const Entry& entry : entries) {
+    const std::string id = entry.FileId();
+    sqlite3_bind_text(insert.get(), 1, id.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 2, entry.domain.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 3, entry.relativePath.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(insert.get(), 4, entry.folder ? 2 : 1);
+    if (sqlite3_step(insert.get()) != SQLITE_DONE) return false;
+    sqlite3_reset(insert.get());
+  }
+  insert.reset();
+  return sqlite3_exec(db.get(), "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// A private scratch folder, deleted with its files when the session ends.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/md-backup-XXXXXX";
+    if (mkdtemp(&pattern[0]) != nullptr) m_path = pattern;
+  }
+  ~ScratchFolder() {
+    if (m_path.empty()) return;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(m_path.c_str()), closedir);
+    while (dir) {
+      struct dirent* item = readdir(dir.get());
+      if (item == nullptr) break;
+      const std::string name = item->d_name;
+      if (name != "." && name != "..") unlink((m_path + "/" + name).c_str());
+    }
+    rmdir(m_path.c_str());
+  }
+  const std::string& Path() const { return m_path; }
+
+ private:
+  std::string m_path;
+};
+
+// ---- Backup ---------------------------------------------------------------------------------
+
+struct UploadFile {
+  std::string deviceName;
+  std::string backupPath;  // "<udid>/..."
+  std::string source;      // the local file to send
+  int64_t size = 0;
+};
+
+bool SendFileStream(MDDeviceStream* stream, const UploadFile& file) {
+  if (!WriteName(stream, file.deviceName) || !WriteName(stream, file.backupPath)) return false;
+  std::ifstream in(file.source, std::ios::binary);
+  std::vector<char> block(kBlockBytes + 5);
+  while (in) {
+    in.read(block.data() + 5, kBlockBytes);
+    const std::streamsize count = in.gcount();
+    if (count <= 0) break;
+    Word(static_cast<uint32_t>(count + 1), reinterpret_cast<unsigned char*>(block.data()));
+    block[4] = static_cast<char>(kStreamData);
+    if (!stream->WriteAll(block.data(), static_cast<size_t>(count) + 5)) return false;
+  }
+  const unsigned char done[5] = {0, 0, 0, 1, kStreamSuccess};
+  return stream->WriteAll(done, sizeof(done));
+}
+
+// Sends one UploadFiles message with its files; false when the computer is gone.
+bool Upload(MDDeviceStream* stream, const std::vector<UploadFile>& files, double progress) {
+  if (!SendMessage(stream, XmlString("DLMessageUploadFiles") + "<dict/>" + XmlReal(progress))) return false;
+  for (const UploadFile& file : files) {
+    if (!SendFileStream(stream, file)) return false;
+  }
+  return WriteWord(stream, 0) && AwaitStatus(stream);
+}
+
+bool Order(MDDeviceStream* stream, const std::string& elements) {
+  return SendMessage(stream, elements) && AwaitStatus(stream);
+}
+
+// Ends a failed session: the computer closes the connection when it has the message.
+void FailSession(MDDeviceStream* stream, int64_t code, const std::string& text, double progress) {
+  if (SendMessage(stream, XmlString("DLMessageProcessMessage") + "<dict><key>ErrorCode</key><integer>" +
+                              std::to_string(code) + "</integer><key>ErrorDescription</key>" + XmlString(text) +
+                              "</dict>" + XmlReal(progress))) {
+    while (ReadMessage(stream)) {
+    }
+  }
+}
+
+// The scripted failures: once the progress passes their percent, an error message or a disconnect
+// that names exactly that percent. True when the session ended.
+bool ScriptedEnd(MDDeviceStream* stream, const Script& script, double progress) {
+  if (script.failAtPercent >= 0 && progress >= script.failAtPercent) {
+    FailSession(stream, script.errorCode, script.errorText, script.failAtPercent);
+    return true;
+  }
+  if (script.disconnectAtPercent >= 0 && progress >= script.disconnectAtPercent) {
+    (void)SendMessage(stream, XmlString("DLMessageDisconnect") + XmlString("___EmptyParameterString___") +
+                                  XmlReal(script.disconnectAtPercent));
+    return true;
+  }
+  if (script.stallAtPercent >= 0 && progress >= script.stallAtPercent) {
+    // A hung device: one last message with the percent, then silence until the computer hangs up.
+    if (SendMessage(stream, XmlString("DLContentsOfDirectory") + XmlString("") + XmlReal(script.stallAtPercent))) {
+      while (ReadMessage(stream)) {
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+void ServeBackup(MDServiceContext& context, const Script& script, CFTypeRef lockdown) {
+  MDDeviceStream* stream = context.stream;
+  const std::string& udid = context.udid;
+  const std::vector<Entry> entries = CollectEntries(context.imageFolder);
+  int64_t total = 0;
+  for (const Entry& entry : entries) total += entry.size;
+  const bool snapshot = script.layout == "snapshot";
+  const bool flat = script.layout == "flat";
+  const std::string root = snapshot ? udid + "/Snapshot" : udid;
+
+  if (!script.extraRemoveItems.empty()) {
+    std::string items;
+    for (const std::string& item : script.extraRemoveItems) items += XmlString(item);
+    if (!Order(stream, XmlString("DLMessageRemoveItems") + "<array>" + items + "</array>" + XmlReal(0))) return;
+  }
+  int64_t freeBytes = -1;
+  if (!SendMessage(stream, XmlString("DLMessageGetFreeDiskSpace") + XmlReal(0)) || !AwaitStatus(stream, &freeBytes)) {
+    return;
+  }
+  const int64_t need = script.needBytes >= 0 ? script.needBytes : total;
+  if (freeBytes < need) {
+    FailSession(stream, 105, "Not enough free space on the computer for the backup.", 0);
+    return;
+  }
+  if (snapshot && !Order(stream, XmlString("DLMessageCreateDirectory") + XmlString(root) + XmlReal(0))) return;
+
+  std::set<std::string> madeFolders;
+  std::vector<UploadFile> batch;
+  int64_t sent = 0;
+  double progress = 0;
+  size_t index = 0;
+  for (const Entry& entry : entries) {
+    ++index;
+    if (entry.folder) continue;
+    const std::string id = entry.FileId();
+    std::string folder = flat ? root : root + "/" + id.substr(0, 2);
+    if (!flat && madeFolders.insert(folder).second &&
+        !Order(stream, XmlString("DLMessageCreateDirectory") + XmlString(folder) + XmlReal(progress))) {
+      return;
+    }
+    batch.push_back(UploadFile{entry.domain + "-" + entry.relativePath, folder + "/" + id, entry.imagePath, entry.size});
+    sent += entry.size;
+    if (batch.size() < kFilesPerBatch && index < entries.size()) continue;
+    if (!Upload(stream, batch, progress)) return;
+    batch.clear();
+    progress = total > 0 ? 99.0 * static_cast<double>(sent) / static_cast<double>(total) : 99.0;
+    if (ScriptedEnd(stream, script, progress)) return;
+  }
+  if (!batch.empty() && !Upload(stream, batch, progress)) return;
+  if (ScriptedEnd(stream, script, 99.0)) return;
+
+  // The manifests describe the finished backup; they come last, as a device writes them.
+  ScratchFolder scratch;
+  if (scratch.Path().empty()) return;
+  const bool encrypted = WillEncrypt(lockdown);
+  std::string lockdownXml;
+  for (const char* key : {"BuildVersion", "DeviceName", "ProductType", "ProductVersion", "SerialNumber", "UniqueDeviceID"}) {
+    lockdownXml += std::string("<key>") + key + "</key>" + XmlString(LockdownText(lockdown, key));
+  }
+  std::string manifest = "<key>Date</key><date>" + IsoNow() + "</date><key>IsEncrypted</key>" +
+                         (encrypted ? "<true/>" : "<false/>") + "<key>Lockdown</key><dict>" + lockdownXml +
+                         "</dict><key>SystemDomainsVersion</key><string>24.0</string><key>Version</key>" +
+                         XmlString(flat ? "9.1" : "10.0") + "<key>WasPasscodeSet</key><false/>";
+  if (encrypted) manifest += "<key>BackupKeyBag</key><data>" + Base64(PasswordKey(script.password)) + "</data>";
+  const std::string status = "<key>BackupState</key><string>new</string><key>Date</key><date>" + IsoNow() +
+                             "</date><key>IsFullBackup</key><true/><key>SnapshotState</key><string>finished"
+                             "</string><key>UUID</key>" + XmlString(Sha1Hex(udid + IsoNow())) +
+                             "<key>Version</key><string>3.3</string>";
+  if (!WriteManifestDb(scratch.Path() + "/Manifest.db", entries) ||
+      !WritePlistFile(scratch.Path() + "/Manifest.plist", manifest) ||
+      !WritePlistFile(scratch.Path() + "/Status.plist", status)) {
+    FailSession(stream, 104, "The device could not write its manifest.", progress);
+    return;
+  }
+  std::vector<UploadFile> manifests;
+  for (const char* name : {"Manifest.db", "Manifest.plist", "Status.plist"}) {
+    manifests.push_back(UploadFile{name, root + "/" + name, scratch.Path() + "/" + name, 0});
+  }
+  if (!Upload(stream, manifests, 100.0)) return;
+  if (snapshot) {
+    std::string moves;
+    for (const char* name : {"Manifest.db", "Manifest.plist", "Status.plist"}) {
+      moves += "<key>" + Xml(root + "/" + name) + "</key>" + XmlString(udid + "/" + name);
+    }
+    for (const std::string& folder : madeFolders) {
+      moves += "<key>" + Xml(folder) + "</key>" + XmlString(udid + folder.substr(root.size()));
+    }
+    if (!Order(stream, XmlString("DLMessageMoveItems") + "<dict>" + moves + "</dict>" + XmlReal(100)) ||
+        !Order(stream, XmlString("DLMessageRemoveItems") + "<array>" + XmlString(root) + "</array>" + XmlReal(100))) {
+      return;
+    }
+  }
+  (void)SendMessage(stream, XmlString("DLMessageDisconnect") + XmlString("___EmptyParameterString___"));
+}
+
+// ---- Restore --------------------------------------------------------------------------------
+
+// Receives the computer's file stream after a DownloadFiles: each file lands in the scratch folder
+// under the last component of its path. False when the stream broke.
+bool ReceiveFiles(MDDeviceStream* stream, const std::string& scratch) {
+  for (;;) {
+    uint32_t length = 0;
+    if (!ReadWord(stream, &length)) return false;
+    if (length == 0) return true;
+    if (length > kMaxNameBytes) return false;
+    std::string path(length, '\0');
+    if (!stream->ReadExact(&path[0], length)) return false;
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const bool usable = !name.empty() && name != "." && name != "..";
+    std::ofstream out;
+    if (usable) out.open(scratch + "/" + name, std::ios::binary | std::ios::trunc);
+    std::vector<char> buffer(kBlockBytes);
+    for (;;) {
+      uint32_t blockLength = 0;
+      unsigned char code = 0;
+      if (!ReadWord(stream, &blockLength) || blockLength == 0 || !stream->ReadExact(&code, 1)) return false;
+      uint64_t left = blockLength - 1;
+      while (left > 0) {
+        const size_t piece = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
+        if (!stream->ReadExact(buffer.data(), piece)) return false;
+        if (code == kStreamData && out) out.write(buffer.data(), static_cast<std::streamsize>(piece));
+        left -= piece;
+      }
+      if (code == kStreamData) continue;
+      if (code != kStreamSuccess) {
+        out.close();
+        if (usable) unlink((scratch + "/" + name).c_str());
+      }
+      break;
+    }
+  }
+}
+
+bool Download(MDDeviceStream* stream, const std::vector<std::string>& paths, double progress, const std::string& scratch) {
+  std::string list;
+  for (const std::string& path : paths) list += XmlString(path);
+  return SendMessage(stream, XmlString("DLMessageDownloadFiles") + "<array>" + list + "</array>" + XmlReal(progress)) &&
+         ReceiveFiles(stream, scratch) && AwaitStatus(stream);
+}
+
+bool RemoveTree(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return true;
+  if (!S_ISDIR(info.st_mode)) return unlink(path.c_str()) == 0;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(path.c_str()), closedir);
+  std::vector<std::string> names;
+  while (dir) {
+    struct dirent* item = readdir(dir.get());
+    if (item == nullptr) break;
+    const std::string name = item->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  dir.reset();
+  bool ok = true;
+  for (const std::string& name : names) ok = RemoveTree(path + "/" + name) && ok;
+  return rmdir(path.c_str()) == 0 && ok;
+}
+
+void MakeFolders(const std::string& path) {
+  for (size_t at = 1; at != std::string::npos; at = path.find('/', at + 1)) {
+    mkdir(path.substr(0, at).c_str(), 0755);
+  }
+  mkdir(path.c_str(), 0755);
+}
+
+void ServeRestore(MDServiceContext& context, CFTypeRef request) {
+  MDDeviceStream* stream = context.stream;
+  std::string source;
+  (void)MDDictionaryText(request, "SourceIdentifier", &source);
+  std::string password;
+  const bool hasPassword = MDDictionaryText(MDDictionaryValue(request, "Options"), "Password", &password);
+  ScratchFolder scratch;
+  if (scratch.Path().empty() || source.empty()) {
+    FailSession(stream, 205, "The restore cannot start.", 0);
+    return;
+  }
+  if (!Download(stream, {source + "/Manifest.plist", source + "/Manifest.db"}, 0, scratch.Path())) return;
+  MDCFPtr manifest = MDLoadImagePlist(scratch.Path(), "Manifest.plist");
+  if (!manifest) {
+    FailSession(stream, 205, "The backup has no manifest.", 0);
+    return;
+  }
+  CFTypeRef encrypted = MDDictionaryValue(manifest.get(), "IsEncrypted");
+  if (encrypted != nullptr && CFGetTypeID(encrypted) == kHLXCFBooleanTypeID &&
+      CFBooleanGetValue(static_cast<CFBooleanRef>(encrypted))) {
+    CFTypeRef bag = MDDictionaryValue(manifest.get(), "BackupKeyBag");
+    const std::string key = PasswordKey(password);
+    if (!hasPassword || bag == nullptr || CFGetTypeID(bag) != kHLXCFDataTypeID ||
+        static_cast<size_t>(CFDataGetLength(static_cast<CFDataRef>(bag))) != key.size() ||
+        key.compare(0, key.size(), reinterpret_cast<const char*>(CFDataGetBytePtr(static_cast<CFDataRef>(bag))),
+                    key.size()) != 0) {
+      FailSession(stream, 207, "The backup password is not correct.", 0);
+      return;
+    }
+  }
+  std::string version;
+  (void)MDDictionaryText(manifest.get(), "Version", &version);
+  const bool flat = version.compare(0, 2, "9.") == 0;
+
+  struct Row {
+    std::string id, domain, path;
+    int flags;
+  };
+  std::vector<Row> rows;
+  {
+    sqlite3* raw = nullptr;
+    const std::string dbPath = scratch.Path() + "/Manifest.db";
+    const int opened = sqlite3_open_v2(dbPath.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    SqlitePtr db(raw, sqlite3_close);
+    sqlite3_stmt* select = nullptr;
+    if (opened != SQLITE_OK || sqlite3_prepare_v2(db.get(), "SELECT fileID, domain, relativePath, flags FROM Files "
+                                                  "ORDER BY rowid", -1, &select, nullptr) != SQLITE_OK) {
+      FailSession(stream, 205, "The backup's Manifest.db is unreadable.", 0);
+      return;
+    }
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(select, sqlite3_finalize);
+    while (sqlite3_step(select) == SQLITE_ROW) {
+      auto text = [&](int column) {
+        const unsigned char* value = sqlite3_column_text(select, column);
+        return value != nullptr ? std::string(reinterpret_cast<const char*>(value)) : std::string();
+      };
+      rows.push_back(Row{text(0), text(1), text(2), sqlite3_column_int(select, 3)});
+    }
+  }
+  std::vector<std::string> wanted;
+  size_t asked = 0;
+  for (const Row& row : rows) {
+    if (row.flags != 1 || row.id.size() != 40 || row.id.find_first_not_of("0123456789abcdef") != std::string::npos) {
+      continue;
+    }
+    wanted.push_back(source + "/" + (flat ? row.id : row.id.substr(0, 2) + "/" + row.id));
+    if (wanted.size() == kFilesPerBatch) {
+      asked += wanted.size();
+      if (!Download(stream, wanted, 90.0 * static_cast<double>(asked) / static_cast<double>(rows.size()), scratch.Path())) {
+        return;
+      }
+      wanted.clear();
+    }
+  }
+  if (!wanted.empty() && !Download(stream, wanted, 90.0, scratch.Path())) return;
+
+  // The device's data is replaced by the backup's.
+  const std::string& image = context.imageFolder;
+  RemoveTree(image + "/fs");
+  RemoveTree(image + "/icons");
+  MakeFolders(image + "/fs");
+  for (const DataFile& file : kDataFiles) unlink((image + "/" + file.imageName).c_str());
+  for (const Row& row : rows) {
+    const std::string target = ImagePathOf(image, row.domain, row.path);
+    if (target.empty()) continue;
+    const size_t slash = target.rfind('/');
+    if (row.flags == 2) {
+      MakeFolders(target);
+    } else if (row.flags == 1) {
+      MakeFolders(target.substr(0, slash));
+      if (rename((scratch.Path() + "/" + row.id).c_str(), target.c_str()) != 0) {
+        MDLog("mobilebackup2: a restored file did not arrive");
+      }
+    }
+  }
+  FailSession(stream, 0, "", 100);
+}
+
+// A new backup password: kept in backup.json (its other keys stay), and lockdown's WillEncrypt
+// follows whether there is one.
+void ServeChangePassword(MDServiceContext& context, CFTypeRef request) {
+  std::string password;
+  (void)MDDictionaryText(request, "NewPassword", &password);
+  const std::string path = context.imageFolder + "/backup.json";
+  rapidjson::Document json;
+  {
+    std::ifstream in(path);
+    std::stringstream text;
+    if (in) text << in.rdbuf();
+    if (json.Parse(text.str().c_str()).HasParseError() || !json.IsObject()) json.SetObject();
+  }
+  json.RemoveMember("password");
+  json.AddMember("password", rapidjson::Value(password.c_str(), json.GetAllocator()), json.GetAllocator());
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  json.Accept(writer);
+  std::ofstream out(path, std::ios::trunc);
+  out << buffer.GetString();
+  MDLockdownStore store(context.imageFolder);
+  const std::string domain = "com.apple.mobile.backup";
+  MDCFPtr flag = MDParseMessage(std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">") +
+                                (password.empty() ? "<false/>" : "<true/>") + "</plist>");
+  const bool stored = static_cast<bool>(out) && flag && store.SetValue(&domain, "WillEncrypt", flag.get()) == 0;
+  FailSession(context.stream, stored ? 0 : 1, stored ? "" : "The password could not be stored.", 100);
+}
+
+void ServeBackupService(MDServiceContext& context) {
+  MDDeviceStream* stream = context.stream;
+  if (!SendMessage(stream, XmlString("DLMessageVersionExchange") + "<integer>300</integer><integer>0</integer>")) return;
+  MDCFPtr message = ReadMessage(stream);
+  if (!message || TextAt(message.get(), 0) != "DLMessageVersionExchange") return;
+  if (!SendMessage(stream, XmlString("DLMessageDeviceReady"))) return;
+  message = ReadMessage(stream);
+  if (!message) return;
+  const std::string hello = "<dict><key>ErrorCode</key><integer>0</integer><key>MessageName</key><string>Response"
+                            "</string><key>ProtocolVersion</key><real>2.1</real></dict>";
+  if (!SendMessage(stream, XmlString("DLMessageProcessMessage") + hello)) return;
+  message = ReadMessage(stream);
+  if (!message) return;
+  CFTypeRef request = ElementAt(message.get(), 1);
+  std::string name;
+  (void)MDDictionaryText(request, "MessageName", &name);
+  const Script script = LoadScript(context.imageFolder);
+  MDCFPtr lockdown = MDLoadImagePlist(context.imageFolder, "lockdown.plist");
+  if (name == "Backup") {
+    ServeBackup(context, script, lockdown.get());
+  } else if (name == "Restore") {
+    ServeRestore(context, request);
+  } else if (name == "ChangePassword") {
+    ServeChangePassword(context, request);
+  } else {
+    FailSession(stream, 1, "Unknown request.", 0);
+  }
+}
+
+}  // namespace
+
+void MDRegisterMobileBackup2Service() { MDRegisterService("com.apple.mobilebackup2", ServeBackupService); }

@@ -1,0 +1,720 @@
+// The backup service conversation (see the header). Messages go out as XML templates converted to
+// binary property lists; device messages are read into the value tree, where a top-level real (the
+// overall progress) is a kDouble element of the message array. File data never passes through a
+// buffer larger than one 32 KiB block.
+#include "utility/hlx_backup_protocol.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "os/hlx_os.h"
+#include "utility/hlx_device.h"
+#include "utility/hlx_device_link.h"
+#include "utility/hlx_device_session.h"
+#include "utility/hlx_log.h"
+#include "utility/hlx_paths.h"
+#include "utility/hlx_plist.h"
+#include "utility/hlx_reply_code.h"
+#include "utility/hlx_sync_session.h"
+#include "utility/hlx_text.h"
+
+namespace hlx {
+namespace {
+
+constexpr char kBackupService[] = "com.apple.mobilebackup2";
+// Names and paths in the file streams are short; a longer length word is a broken stream.
+constexpr uint32_t kMaxStreamNameBytes = 4096;
+constexpr size_t kFileBlockBytes = 32768;
+constexpr int32_t kCodeDeviceGone = kReplyBackupDeviceGone;
+constexpr int32_t kCodeNoWantedFile = kReplyBackupNoWantedFile;
+
+// One byte after each block length of the raw file streams.
+enum FileStreamCode : uint8_t { kStreamSuccess = 0, kStreamLocalError = 6, kStreamRemoteError = 11, kStreamData = 12 };
+
+#define HLX_PLIST_HEAD "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+#define HLX_DTD "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
+#define HLX_DTD_A "<!DOCTYPEplist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
+#define HLX_DTD_B "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0// EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
+
+constexpr char kOptionsTemplate[] =
+    HLX_PLIST_HEAD HLX_DTD_A "<plist version=\"1.0\"><dict><key>UnlockEscrowBag</key><true/></dict></plist>";
+constexpr char kVersionOkTemplate[] =
+    HLX_PLIST_HEAD HLX_DTD
+    "<plist version=\"1.0\"><array><string>DLMessageVersionExchange</string><string>DLVersionsOk</string>"
+    "<integer>300</integer></array></plist>";
+constexpr char kHelloTemplate[] =
+    HLX_PLIST_HEAD HLX_DTD
+    "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict><key>MessageName</key>"
+    "<string>Hello</string><key>SupportedProtocolVersions</key><array><integer>2</integer>"
+    "<real>2.100000000000000</real></array></dict></array></plist>";
+constexpr char kBackupTemplateHead[] =
+    HLX_PLIST_HEAD HLX_DTD_A
+    "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict><key>MessageName</key>"
+    "<string>Backup</string><key>TargetIdentifier</key><string>";
+constexpr char kBackupTemplateTail[] = "</string></dict></array></plist>";
+constexpr char kStatusMultiHead[] =
+    HLX_PLIST_HEAD HLX_DTD
+    "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>-13</integer>"
+    "<string>Multi status</string><dict><key>";
+constexpr char kStatusMultiTail[] =
+    "</key><dict><key>DLFileErrorCode</key><integer>-6</integer><key>DLFileErrorString</key>"
+    "<string>No such file or directory</string></dict></dict></array></plist>";
+#define HLX_STATUS_DICT_BODY                                                                              \
+  "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>0</integer>"           \
+  "<string>___EmptyParameterString___</string><dict></dict></array></plist>"
+constexpr char kStatusDictTemplate[] = HLX_PLIST_HEAD HLX_DTD HLX_STATUS_DICT_BODY;
+constexpr char kStatusDictTemplateA[] = HLX_PLIST_HEAD HLX_DTD_A HLX_STATUS_DICT_BODY;
+constexpr char kStatusDictTemplateB[] = HLX_PLIST_HEAD HLX_DTD_B HLX_STATUS_DICT_BODY;
+constexpr char kStatusFreeSpaceHead[] =
+    HLX_PLIST_HEAD HLX_DTD
+    "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>0</integer>"
+    "<string>___EmptyParameterString___</string><integer>";
+constexpr char kStatusFreeSpaceTail[] = "</integer></array></plist>";
+constexpr char kStatusTwoStringsTemplate[] =
+    HLX_PLIST_HEAD HLX_DTD
+    "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>0</integer>"
+    "<string>___EmptyParameterString___</string><string>___EmptyParameterString___</string></array></plist>";
+// The templates' byte counts are fixed: a stray character would change every message sent.
+static_assert(sizeof(kOptionsTemplate) - 1 == 223, "options template");
+static_assert(sizeof(kVersionOkTemplate) - 1 == 285, "version template");
+static_assert(sizeof(kHelloTemplate) - 1 == 391, "hello template");
+static_assert(sizeof(kStatusDictTemplate) - 1 == 309 && sizeof(kStatusDictTemplateA) - 1 == 308 &&
+                  sizeof(kStatusDictTemplateB) - 1 == 310,
+              "status templates");
+static_assert(sizeof(kStatusTwoStringsTemplate) - 1 == 339, "two-strings status template");
+// A device order that names a path outside the backup folder is refused with this status.
+constexpr char kStatusRefusedTemplate[] =
+    HLX_PLIST_HEAD HLX_DTD
+    "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>-1</integer>"
+    "<string>Path outside the backup folder</string><dict></dict></array></plist>";
+
+bool SendXml(AMDServiceConnectionRef connection, const std::string& xml) {
+  BinaryPlistPtr message = XmlPlistToBinary(xml);
+  return message && SendServiceMessage(connection, *message);
+}
+
+void PutBigEndian32(uint32_t value, uint8_t* out) {
+  out[0] = static_cast<uint8_t>(value >> 24);
+  out[1] = static_cast<uint8_t>(value >> 16);
+  out[2] = static_cast<uint8_t>(value >> 8);
+  out[3] = static_cast<uint8_t>(value);
+}
+
+uint32_t GetBigEndian32(const uint8_t* in) {
+  return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | uint32_t{in[3]};
+}
+
+bool SendWord(AMDServiceConnectionRef connection, uint32_t value) {
+  uint8_t word[4];
+  PutBigEndian32(value, word);
+  return SendServiceBytes(connection, word, sizeof(word));
+}
+
+// One device message: its body, received whole.
+void CaptureMessage(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
+  static_cast<std::string*>(context)->assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
+  *more = false;
+  *result = true;
+}
+
+bool ReceiveMessage(AMDServiceConnectionRef connection, PlistVariant::Array* message) {
+  std::string body;
+  if (!ReceiveServiceMessages(connection, CaptureMessage, &body)) return false;
+  PlistVariant document;
+  if (!ParsePlistToVariant(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &document)) return false;
+  const PlistVariant::Array* top = document.GetArray();
+  if (top == nullptr || top->empty() || top->front().GetArray() == nullptr) return false;
+  *message = *top->front().GetArray();
+  return true;
+}
+
+// The device names its progress as a real element of the message array.
+bool FindProgress(const PlistVariant::Array& message, double* progress) {
+  for (const PlistVariant& element : message) {
+    if (const double* value = element.GetDouble()) {
+      *progress = *value;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The first dictionary of a ProcessMessage with an "ErrorCode": its code and description.
+bool FindDeviceError(const PlistVariant::Array& message, int64_t* code, std::string* text) {
+  for (size_t i = 1; i < message.size(); ++i) {
+    const CIOSDictionary* dictionary = message[i].GetDictionary();
+    if (dictionary == nullptr) continue;
+    const PlistVariant* value = dictionary->Find("ErrorCode");
+    if (value == nullptr) continue;
+    int64_t number = 0;
+    if (const int64_t* integer = value->GetInt64()) {
+      number = *integer;
+    } else if (const bool* flag = value->GetBool()) {
+      number = *flag ? 1 : 0;
+    } else {
+      continue;
+    }
+    *code = number;
+    const PlistVariant* description = dictionary->Find("ErrorDescription");
+    *text = description != nullptr && description->GetString() != nullptr ? *description->GetString() : "";
+    return true;
+  }
+  return false;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// Deletes a file or a whole folder; false when something stayed.
+bool RemovePath(const std::string& path) {
+  if (IsDirectory(path)) {
+    std::string folder = path;
+    return DeleteDirectoryTree(folder);
+  }
+  return std::remove(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool CopyFileBytes(const std::string& from, const std::string& to) {
+  std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(from.c_str(), "rb"), std::fclose);
+  if (!in) return false;
+  std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(to.c_str(), "wb"), std::fclose);
+  if (!out) return false;
+  char buffer[kFileBlockBytes];
+  size_t count;
+  while ((count = std::fread(buffer, 1, sizeof(buffer), in.get())) > 0) {
+    if (std::fwrite(buffer, 1, count, out.get()) != count) return false;
+  }
+  return !std::ferror(in.get()) && std::fclose(out.release()) == 0;
+}
+
+// Why a file stream ended.
+enum class StreamEnd { kDone, kDeviceGone, kWriteFailed, kWantedFile };
+
+// Receives and drops `count` bytes of the stream.
+bool Discard(AMDServiceConnectionRef connection, uint64_t count) {
+  uint8_t buffer[kFileBlockBytes];
+  while (count > 0) {
+    const size_t piece = count < sizeof(buffer) ? static_cast<size_t>(count) : sizeof(buffer);
+    if (!ReceiveServiceBytes(connection, buffer, piece)) return false;
+    count -= piece;
+  }
+  return true;
+}
+
+// A length-prefixed name of the upload stream: 1 read, 0 the stream's end marker, -1 the
+// connection closed or the length is beyond any name.
+int ReadStreamName(AMDServiceConnectionRef connection, std::string* name) {
+  uint8_t word[4];
+  if (!ReceiveServiceBytes(connection, word, sizeof(word))) return -1;
+  const uint32_t length = GetBigEndian32(word);
+  if (length == 0) return 0;
+  if (length > kMaxStreamNameBytes) {
+    HLX_LOG(WARNING) << "backup stream name of " << length << " bytes refused";
+    return -1;
+  }
+  name->assign(length, '\0');
+  return ReceiveServiceBytes(connection, reinterpret_cast<uint8_t*>(&(*name)[0]), length) ? 1 : -1;
+}
+
+bool IsWanted(const std::vector<std::string>& wantedNames, const std::string& path) {
+  for (const std::string& name : wantedNames) {
+    if (path.find(name) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The device's upload stream: per file its name, its backup path and data blocks, ended by a
+// success or error block; the stream ends with a zero length word.
+StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, const std::string& udid,
+                               const BackupSessionOptions& options, std::string* wantedPath) {
+  const bool partial = !options.wantedNames.empty();
+  bool wantedSeen = false;
+  for (;;) {
+    std::string deviceName;
+    std::string path;
+    int read = ReadStreamName(connection, &deviceName);
+    if (read == 0) return wantedSeen ? StreamEnd::kWantedFile : StreamEnd::kDone;
+    if (read < 0) return StreamEnd::kDeviceGone;
+    read = ReadStreamName(connection, &path);
+    if (read == 0) return wantedSeen ? StreamEnd::kWantedFile : StreamEnd::kDone;
+    if (read < 0) return StreamEnd::kDeviceGone;
+
+    std::string local =
+        HLXBackupProtocol::MapDevicePath(options.backupFolder, udid, options.placeUpload ? options.placeUpload(path) : path);
+    if (local.empty()) HLX_LOG(WARNING) << "backup upload outside the backup folder refused";
+    if (!local.empty()) (void)os::Os().createDirectories(local.substr(0, local.rfind('/')));
+    if (partial && !IsWanted(options.wantedNames, path)) local.clear();
+    std::unique_ptr<FILE, int (*)(FILE*)> file(nullptr, std::fclose);
+    if (!local.empty()) {
+      file.reset(std::fopen(local.c_str(), "wb"));
+      if (!file) {
+        HLX_LOG(ERROR) << "backup file cannot be written: errno " << errno;
+        return StreamEnd::kWriteFailed;
+      }
+    }
+    uint8_t header[5];
+    for (;;) {
+      if (!ReceiveServiceBytes(connection, header, sizeof(header))) return StreamEnd::kDeviceGone;
+      const uint32_t length = GetBigEndian32(header);
+      if (length == 0) return StreamEnd::kDeviceGone;  // a block without its code byte
+      const uint64_t payload = length - 1;
+      const uint8_t code = header[4];
+      if (code == kStreamData) {
+        uint8_t buffer[kFileBlockBytes];
+        uint64_t left = payload;
+        while (left > 0) {
+          const size_t piece = left < sizeof(buffer) ? static_cast<size_t>(left) : sizeof(buffer);
+          if (!ReceiveServiceBytes(connection, buffer, piece)) return StreamEnd::kDeviceGone;
+          if (file && std::fwrite(buffer, 1, piece, file.get()) != piece) {
+            HLX_LOG(ERROR) << "backup file write failed: errno " << errno;
+            return StreamEnd::kWriteFailed;
+          }
+          left -= piece;
+        }
+        continue;
+      }
+      // The end of the file: success, or an error whose text is dropped with the partial file.
+      if (!Discard(connection, payload)) return StreamEnd::kDeviceGone;
+      if (code != kStreamSuccess) {
+        HLX_LOG(WARNING) << "backup file not sent by the device (stream code " << int{code} << ")";
+        file.reset();
+        if (!local.empty()) std::remove(local.c_str());
+        break;
+      }
+      if (file && std::fclose(file.release()) != 0) {
+        HLX_LOG(ERROR) << "backup file close failed: errno " << errno;
+        return StreamEnd::kWriteFailed;
+      }
+      if (partial && !local.empty()) {
+        wantedSeen = true;
+        if (wantedPath->empty()) {
+          // The local path up to and including the wanted name, as the caller gave it.
+          for (const std::string& name : options.wantedNames) {
+            const size_t at = local.find(name);
+            if (at != std::string::npos) {
+              *wantedPath = local.substr(0, at + name.size());
+              break;
+            }
+          }
+        }
+      }
+      break;
+    }
+  }
+}
+
+// One file of a restore: its device path, its data blocks and a success block; or an error block
+// when the local file is missing or unreadable (false: the rest of the list is not sent).
+bool SendRequestedFile(AMDServiceConnectionRef connection, const std::string& devicePath, const std::string& local) {
+  if (!SendWord(connection, static_cast<uint32_t>(devicePath.size())) ||
+      !SendServiceBytes(connection, reinterpret_cast<const uint8_t*>(devicePath.data()), devicePath.size())) {
+    return false;
+  }
+  std::unique_ptr<FILE, int (*)(FILE*)> file(local.empty() ? nullptr : std::fopen(local.c_str(), "rb"), std::fclose);
+  const int error = local.empty() ? ENOENT : errno;
+  if (!file) {
+    const std::string text = std::strerror(error);
+    uint8_t header[5];
+    PutBigEndian32(static_cast<uint32_t>(text.size() + 1), header);
+    header[4] = kStreamLocalError;
+    (void)(SendServiceBytes(connection, header, sizeof(header)) &&
+           SendServiceBytes(connection, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    return false;
+  }
+  uint8_t block[5 + kFileBlockBytes];
+  size_t count;
+  while ((count = std::fread(block + 5, 1, kFileBlockBytes, file.get())) > 0) {
+    PutBigEndian32(static_cast<uint32_t>(count + 1), block);
+    block[4] = kStreamData;
+    if (!SendServiceBytes(connection, block, count + 5)) return false;
+  }
+  if (std::ferror(file.get())) {
+    HLX_LOG(WARNING) << "restore file read error";
+    return false;
+  }
+  const uint8_t done[5] = {0, 0, 0, 1, kStreamSuccess};
+  return SendServiceBytes(connection, done, sizeof(done));
+}
+
+const std::string* ElementText(const PlistVariant::Array& message, size_t index) {
+  return index < message.size() ? message[index].GetString() : nullptr;
+}
+
+}  // namespace
+
+HLXBackupProtocol::HLXBackupProtocol(std::shared_ptr<HLXDevice> device) : m_device(std::move(device)) {}
+
+HLXBackupProtocol::~HLXBackupProtocol() = default;
+
+void HLXBackupProtocol::Abort() {
+  std::shared_ptr<HLXDeviceService> service;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    service = m_service;
+  }
+  if (service) service->Close();
+}
+
+std::string HLXBackupProtocol::MapDevicePath(const std::string& folder, const std::string& owner,
+                                             const std::string& devicePath) {
+  if (owner.empty() || devicePath.compare(0, owner.size(), owner) != 0) return "";
+  if (devicePath.size() > owner.size() && devicePath[owner.size()] != '/') return "";
+  if (devicePath.find('\0') != std::string::npos || devicePath.find('\\') != std::string::npos) return "";
+  std::string out = folder;
+  if (!out.empty() && out.back() != '/') out += '/';
+  size_t at = owner.size();
+  bool any = false;
+  while (at < devicePath.size()) {
+    const size_t start = at + 1;
+    size_t end = devicePath.find('/', start);
+    if (end == std::string::npos) end = devicePath.size();
+    const std::string component = devicePath.substr(start, end - start);
+    at = end;
+    if (component.empty()) continue;
+    if (component == "." || component == "..") return "";
+    if (any) out += '/';
+    out += component;
+    any = true;
+  }
+  return any ? out : WithoutTrailingSlash(out);
+}
+
+bool HLXBackupProtocol::ReadBackupEncryption(const std::string& folder, bool* encrypted) {
+  *encrypted = false;
+  std::string manifest = folder;
+  if (!manifest.empty() && manifest.back() != '/') manifest += '/';
+  manifest += "Manifest.plist";
+  struct stat info;
+  if (stat(manifest.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (info.st_size == 0) return true;
+  PlistVariant document;
+  const PlistVariant::Array* top = LoadPlistFile(manifest, &document) ? document.GetArray() : nullptr;
+  const CIOSDictionary* dictionary = top != nullptr && !top->empty() ? (*top)[0].GetDictionary() : nullptr;
+  if (dictionary == nullptr) return false;
+  const PlistVariant* flag = dictionary->Find("IsEncrypted");
+  *encrypted = flag != nullptr && flag->GetBool() != nullptr && *flag->GetBool();
+  return true;
+}
+
+bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupSessionResult* result) {
+  CFPtr<CFPropertyListRef> serviceOptions = CreatePlistFromXml(kOptionsTemplate, sizeof(kOptionsTemplate) - 1);
+  int32_t error = 0;
+  std::shared_ptr<HLXDeviceService> service = OpenDeviceService(
+      m_device->Device(), &error, kBackupService, static_cast<CFDictionaryRef>(serviceOptions.get()), false);
+  if (!service) {
+    *result = {kReplyAfcNotOpened, options.openFailureText, ""};
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_service = service;
+  }
+  AMDServiceConnectionRef connection = service->ServiceConnection();
+  PlistVariant::Array message;
+  bool ready = false;
+  // The device's version offer is not inspected; the exchange ends at "DLMessageDeviceReady".
+  if (ReceiveMessage(connection, &message) && SendXml(connection, kVersionOkTemplate)) {
+    while (!ready && ReceiveMessage(connection, &message)) {
+      for (const PlistVariant& element : message) {
+        const std::string* text = element.GetString();
+        if (text != nullptr && strcasecmp(text->c_str(), "DLMessageDeviceReady") == 0) ready = true;
+      }
+    }
+  }
+  if (!ready || !SendXml(connection, kHelloTemplate) || !ReceiveMessage(connection, &message)) {
+    *result = {kReplyTaskError, "Task error.", ""};
+    return false;
+  }
+  return true;
+}
+
+BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& options) {
+  BackupSessionResult result;
+  const std::string udid = m_device->Udid();
+  const bool partial = !options.wantedNames.empty();
+  bool open = OpenSession(options, &result);
+  AMDServiceConnectionRef connection = nullptr;
+  if (open) {
+    connection = m_service->ServiceConnection();
+    if (!SendXml(connection, std::string(kBackupTemplateHead) + EscapeXmlText(udid) + kBackupTemplateTail)) {
+      result = {kCodeDeviceGone, "", ""};
+      open = false;
+    }
+  }
+  double progress = 0;
+  int64_t reported = 0;
+  bool ended = !open;
+  while (!ended) {
+    if (options.cancelled && options.cancelled()) {
+      result = {kReplyCancelled, "Task cancelled.", ""};
+      break;
+    }
+    PlistVariant::Array message;
+    if (!ReceiveMessage(connection, &message)) {
+      if (options.cancelled && options.cancelled()) {
+        result = {kReplyCancelled, "Task cancelled.", ""};
+      } else {
+        result = {m_device->GetState() == HLXDevice::kStateRemoved ? kCodeDeviceGone : kReplyTaskError,
+                  m_device->GetState() == HLXDevice::kStateRemoved ? "" : "Task error.", ""};
+      }
+      break;
+    }
+    FindProgress(message, &progress);
+    const int64_t hundredths = static_cast<int64_t>(progress * 100);
+    if (hundredths > reported) {
+      reported = hundredths;
+      if (options.progress) options.progress(hundredths);
+    }
+    const std::string* name = ElementText(message, 0);
+    if (name == nullptr) continue;
+    bool sent = true;
+    const std::string* first = ElementText(message, 1);
+    if (*name == "DLMessageDownloadFiles") {
+      // A backup has nothing to give back: the first path is answered as missing.
+      const PlistVariant::Array* paths = message.size() > 1 ? message[1].GetArray() : nullptr;
+      std::string path;
+      if (paths != nullptr && !paths->empty() && (*paths)[0].GetString() != nullptr) {
+        path = *(*paths)[0].GetString();
+        static const char kMissing[] = "No such file or directory";
+        uint8_t header[5];
+        PutBigEndian32(sizeof(kMissing), header);
+        header[4] = kStreamLocalError;
+        sent = SendWord(connection, static_cast<uint32_t>(path.size())) &&
+               SendServiceBytes(connection, reinterpret_cast<const uint8_t*>(path.data()), path.size()) &&
+               SendServiceBytes(connection, header, sizeof(header)) &&
+               SendServiceBytes(connection, reinterpret_cast<const uint8_t*>(kMissing), sizeof(kMissing) - 1) &&
+               SendWord(connection, 0);
+      }
+      sent = sent && SendXml(connection, std::string(kStatusMultiHead) + EscapeXmlText(path) + kStatusMultiTail);
+    } else if (*name == "DLContentsOfDirectory") {
+      sent = SendXml(connection, kStatusDictTemplate);
+    } else if (*name == "DLMessageGetFreeDiskSpace") {
+      int64_t freeBytes = std::numeric_limits<int64_t>::max();
+      if (!partial) {
+        struct statvfs disk;
+        if (statvfs(options.backupFolder.c_str(), &disk) != 0) {
+          HLX_LOG(ERROR) << "backup: free space of the backup folder unknown, errno " << errno;
+          result = {kReplyTaskError, "Task error.", ""};
+          break;
+        }
+        freeBytes = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
+      }
+      sent = SendXml(connection, kStatusFreeSpaceHead + std::to_string(freeBytes) + kStatusFreeSpaceTail);
+    } else if (*name == "DLMessageCreateDirectory") {
+      const std::string local = first ? MapDevicePath(options.backupFolder, udid, *first) : "";
+      if (!local.empty() && os::Os().createDirectories(local)) {
+        sent = SendXml(connection, kStatusTwoStringsTemplate);
+      } else {
+        HLX_LOG(WARNING) << "backup: folder outside the backup folder refused";
+        sent = SendXml(connection, kStatusRefusedTemplate);
+      }
+    } else if (*name == "DLMessageMoveItems" || *name == "DLMessageRemoveItems" ||
+               *name == "DLMessageRemoveFiles" || *name == "DLMessageCopyItem") {
+      bool refused = false;
+      if (*name == "DLMessageMoveItems") {
+        const CIOSDictionary* moves = message.size() > 1 ? message[1].GetDictionary() : nullptr;
+        for (const auto& entry : moves ? moves->entries() : CIOSDictionary::Entries()) {
+          if (entry.second.GetString() == nullptr) continue;
+          const std::string from = MapDevicePath(options.backupFolder, udid, entry.first);
+          const std::string to = MapDevicePath(options.backupFolder, udid, *entry.second.GetString());
+          if (from.empty() || to.empty()) {
+            refused = true;
+          } else if (!Exists(to)) {
+            (void)std::rename(from.c_str(), to.c_str());
+          }
+        }
+      } else if (*name == "DLMessageCopyItem") {
+        const std::string* target = ElementText(message, 2);
+        const std::string from = first ? MapDevicePath(options.backupFolder, udid, *first) : "";
+        const std::string to = target ? MapDevicePath(options.backupFolder, udid, *target) : "";
+        refused = from.empty() || to.empty() || !CopyFileBytes(from, to);
+      } else {
+        const PlistVariant::Array* items = message.size() > 1 ? message[1].GetArray() : nullptr;
+        for (const PlistVariant& item : items ? *items : PlistVariant::Array()) {
+          if (item.GetString() == nullptr) continue;
+          const std::string local = MapDevicePath(options.backupFolder, udid, *item.GetString());
+          // The backup folder itself is never removed by the device.
+          if (local.empty() || local == WithoutTrailingSlash(options.backupFolder)) {
+            refused = true;
+          } else {
+            (void)RemovePath(local);
+          }
+        }
+      }
+      if (refused) HLX_LOG(WARNING) << "backup: " << *name << " outside the backup folder refused";
+      sent = SendXml(connection, refused ? kStatusRefusedTemplate : kStatusDictTemplateA);
+    } else if (*name == "DLMessageDisconnect") {
+      if (progress < 100) {
+        result = {kCodeDeviceGone, "", ""};
+      } else {
+        result = {partial ? kCodeNoWantedFile : kReplySuccess, "", ""};
+      }
+      break;
+    } else if (*name == "DLMessageProcessMessage") {
+      int64_t code = 0;
+      std::string text;
+      if (FindDeviceError(message, &code, &text) && (code != 0 || progress < 100)) {
+        HLX_LOG(ERROR) << "error: " << code << " description: " << text.size() << " bytes";
+        result = {static_cast<int32_t>(code), text, ""};
+        break;
+      }
+      sent = SendXml(connection, kStatusDictTemplateA);
+    } else if (*name == "DLMessageUploadFiles") {
+      const StreamEnd end = ReceiveUploadedFiles(connection, udid, options, &result.wantedPath);
+      if (end == StreamEnd::kDeviceGone) {
+        result = {partial ? kCodeNoWantedFile : kCodeDeviceGone, "", ""};
+        break;
+      }
+      if (end == StreamEnd::kWriteFailed) {
+        result = {kReplyTaskError, "The backup folder cannot be written.", ""};
+        break;
+      }
+      if (end == StreamEnd::kWantedFile) {
+        result.code = kReplySuccess;
+        break;
+      }
+      sent = SendXml(connection, kStatusDictTemplateA);
+    }
+    if (!sent) {
+      result = {kCodeDeviceGone, "", ""};
+      ended = true;
+    }
+  }
+  if (result.code != kReplySuccess && !partial) {
+    Abort();
+    std::string folder = options.backupFolder;
+    if (!DeleteDirectoryTree(folder)) HLX_LOG(ERROR) << "backup: failed backup folder not deleted";
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_service.reset();
+  return result;
+}
+
+BackupSessionResult HLXBackupProtocol::ChangePassword(const std::string& newPassword) {
+  BackupSessionOptions options;
+  BackupSessionResult result;
+  if (!OpenSession(options, &result)) return result;
+  AMDServiceConnectionRef connection = m_service->ServiceConnection();
+  const std::string request = std::string(HLX_PLIST_HEAD HLX_DTD) +
+                              "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict>"
+                              "<key>MessageName</key><string>ChangePassword</string><key>NewPassword</key><string>" +
+                              EscapeXmlText(newPassword) + "</string><key>TargetIdentifier</key><string>" +
+                              EscapeXmlText(m_device->Udid()) + "</string></dict></array></plist>";
+  result = {kReplyTaskError, "Task error.", ""};
+  PlistVariant::Array message;
+  if (SendXml(connection, request)) {
+    while (ReceiveMessage(connection, &message)) {
+      int64_t code = 0;
+      std::string text;
+      const std::string* name = ElementText(message, 0);
+      if (name != nullptr && *name == "DLMessageProcessMessage" && FindDeviceError(message, &code, &text)) {
+        result = {static_cast<int32_t>(code), text, ""};
+        break;
+      }
+    }
+  }
+  Abort();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_service.reset();
+  return result;
+}
+
+BackupSessionResult HLXBackupProtocol::Restore(const BackupSessionOptions& options) {
+  BackupSessionResult result;
+  bool encrypted = false;
+  if (!ReadBackupEncryption(options.backupFolder, &encrypted)) {
+    return {kReplyBackupManifestError, "BackupManifestPlistError", ""};
+  }
+  if (!OpenSession(options, &result)) return result;
+  AMDServiceConnectionRef connection = m_service->ServiceConnection();
+  std::string request = std::string(HLX_PLIST_HEAD HLX_DTD) +
+                        "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict>"
+                        "<key>MessageName</key><string>Restore</string><key>Options</key><dict>"
+                        "<key>RestoreDontCopyBackup</key><true/>";
+  if (encrypted) request += "<key>Password</key><string>" + EscapeXmlText(options.password) + "</string>";
+  request += "</dict><key>SourceIdentifier</key><string>" + EscapeXmlText(options.sourceId) +
+             "</string><key>TargetIdentifier</key><string>" + EscapeXmlText(m_device->Udid()) +
+             "</string></dict></array></plist>";
+  int64_t reported = 0;
+  double progress = 0;
+  if (!SendXml(connection, request)) result = {kCodeDeviceGone, "", ""};
+  while (result.code == kReplySuccess) {
+    if (options.cancelled && options.cancelled()) {
+      result = {kReplyCancelled, "Task cancelled.", ""};
+      break;
+    }
+    PlistVariant::Array message;
+    if (!ReceiveMessage(connection, &message)) {
+      result = (options.cancelled && options.cancelled()) ? BackupSessionResult{kReplyCancelled, "Task cancelled.", ""}
+                                                          : BackupSessionResult{kReplyTaskError, "Task error.", ""};
+      break;
+    }
+    FindProgress(message, &progress);
+    const int64_t hundredths = static_cast<int64_t>(progress * 100);
+    if (hundredths > reported) {
+      reported = hundredths;
+      if (options.progress) options.progress(hundredths);
+    }
+    const std::string* name = ElementText(message, 0);
+    if (name == nullptr) continue;
+    std::vector<std::pair<std::string, std::string>> files;  // device path, local path ("" refused)
+    if (*name == "DLMessageDisconnect") {
+      result = {kCodeDeviceGone, "", ""};
+      break;
+    }
+    if (*name == "DLMessageProcessMessage") {
+      int64_t code = 0;
+      std::string text;
+      if (FindDeviceError(message, &code, &text)) {
+        if (code != 0) HLX_LOG(ERROR) << "error: " << code << " description: " << text.size() << " bytes";
+        result = {static_cast<int32_t>(code), text, ""};
+        break;
+      }
+    } else if (*name == "DLMessageDownloadFiles") {
+      const PlistVariant::Array* paths = message.size() > 1 ? message[1].GetArray() : nullptr;
+      for (const PlistVariant& path : paths ? *paths : PlistVariant::Array()) {
+        if (path.GetString() == nullptr) continue;
+        const std::string local = MapDevicePath(options.backupFolder, options.sourceId, *path.GetString());
+        if (local.empty()) HLX_LOG(WARNING) << "restore: a file outside the backup folder refused";
+        files.emplace_back(*path.GetString(), local);
+      }
+    } else if (name->compare(0, 9, "DLMessage") != 0) {
+      continue;
+    }
+    // Every device order gets its answer, so that the device never waits for one.
+    bool sent = true;
+    for (const auto& file : files) {
+      if (!SendRequestedFile(connection, file.first, file.second)) break;
+    }
+    if (*name == "DLMessageDownloadFiles" || *name == "DLMessageProcessMessage") sent = SendWord(connection, 0);
+    if (!sent || !SendXml(connection, kStatusDictTemplateB)) result = {kCodeDeviceGone, "", ""};
+  }
+  Abort();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_service.reset();
+  return result;
+}
+
+}  // namespace hlx

@@ -1,0 +1,290 @@
+"""Full backups through the Harlix process and the simulated iPhone's backup service: the backup
+folder compared file by file with the image (names by SHA-1, Manifest.db read with sqlite3,
+Info.plist with plistlib) in each layout, the backup list, restores onto a fresh image, and the
+failures that must leave no backup behind."""
+
+import hashlib
+import json
+import os
+import plistlib
+import sqlite3
+import shutil
+import subprocess
+import sys
+import unittest
+
+import zlib
+
+from harlix_process import READY, HarlixTestCase, record_of
+
+import hlx_device  # noqa: E402  (tools/, put on the path by harlix_process)
+
+BACKUP, RESTORE, LIST, FIND_MY, ENCRYPTION, CHANGE_PASSWORD, PLAYER_RUNNING = 1600, 1601, 1602, 1603, 1604, 1605, 1606
+CANCEL = 600
+SMS_ID = "3d0d7e5fb2ce288813306e4d4636395e047a3d28"
+DATA_FILES = {"addressbook.plist": "Library/AddressBook/addressbook.plist", "notes.plist": "Library/Notes/notes.plist",
+              "bookmarks.plist": "Library/Safari/bookmarks.plist", "calendars.plist": "Library/Calendar/calendars.plist",
+              "apps.plist": "Library/MobileInstallation/apps.plist", "sms.db": "Library/SMS/sms.db"}
+
+
+def file_id(domain, path):
+    return hashlib.sha1(("%s-%s" % (domain, path)).encode("utf-8")).hexdigest()
+
+
+def image_files(image):
+    """{(domain, relative path): bytes} of what the device backs up."""
+    files = {}
+    for top, domain, prefix in (("fs", "MediaDomain", "Media"),
+                                ("icons", "HomeDomain", "Library/MobileInstallation/icons")):
+        for folder, _, names in os.walk(os.path.join(image, top)):
+            for name in names:
+                path = os.path.join(folder, name)
+                rel = os.path.relpath(path, os.path.join(image, top)).replace(os.sep, "/")
+                with open(path, "rb") as f:
+                    files[(domain, prefix + "/" + rel)] = f.read()
+    for name, rel in DATA_FILES.items():
+        if os.path.exists(os.path.join(image, name)):
+            with open(os.path.join(image, name), "rb") as f:
+                files[("HomeDomain", rel)] = f.read()
+    return files
+
+
+def write_sms_db(image):
+    db = sqlite3.connect(os.path.join(image, "sms.db"))
+    db.execute("CREATE TABLE message (ROWID INTEGER PRIMARY KEY, text TEXT)")
+    db.execute("INSERT INTO message (text) VALUES ('caf\u00e9 \U0001f600')")
+    db.commit()
+    db.close()
+
+
+class BackupTestCase(HarlixTestCase):
+    first_request_id = 16000
+
+    def attach(self, script=None, sms=True, encrypt=False, **options):
+        image = self.lab.make(**options)
+        if sms:
+            write_sms_db(image["path"])
+        if script is not None:
+            with open(os.path.join(image["path"], "backup.json"), "w") as f:
+                json.dump(script, f)
+        udid = self.lab.attach(image)
+        if encrypt:
+            hlx_device.set_lockdown_value(udid, "WillEncrypt", True, domain="com.apple.mobile.backup",
+                                          root=self.lab.root)
+        return udid, hlx_device.image_folder(udid, root=self.lab.root)
+
+    def start(self, *udids):
+        self.start_harlix()
+        for udid in udids:
+            self.next_event(READY, udid)
+
+    def backup(self, udid, base):
+        """Runs 1600; returns (announced folder, progress values, final record)."""
+        progress, final = self.run_request(BACKUP, {"uuid": udid}, {"path": base})
+        command, status, record, data = progress[0]
+        self.assertEqual((record["stage"], list(json.loads(data))), (0, ["BackupDir"]))
+        folder = json.loads(data)["BackupDir"]
+        values = [r["code"] for _, _, r, _ in progress[1:]]
+        self.assertTrue(all(r["stage"] == 1 and r["uuid"] == udid for _, _, r, _ in progress[1:]))
+        self.assertEqual(values, sorted(set(values)), "progress only grows")
+        return folder, values, final[2]
+
+    def assert_backup_of(self, folder, udid, image, layout):
+        with open(os.path.join(folder, "Info.plist"), "rb") as f:
+            raw = f.read()
+        self.assertTrue(raw.startswith(b"bplist00"))
+        info = plistlib.loads(raw)
+        self.assertEqual((info["Target Identifier"], info["Unique Identifier"], info["Target Type"]),
+                         (udid, udid.upper(), "Device"))
+        self.assertEqual(len(info["GUID"]), 32)
+        for name in ("Manifest.plist", "Status.plist"):
+            with open(os.path.join(folder, name), "rb") as f:
+                plistlib.load(f)
+        db = sqlite3.connect(os.path.join(folder, "Manifest.db"))
+        rows = {(d, p): (i, flags) for i, d, p, flags in db.execute("SELECT fileID, domain, relativePath, flags FROM Files")}
+        db.close()
+        expected = image_files(image)
+        for (domain, path), content in expected.items():
+            fid, flags = rows[(domain, path)]
+            self.assertEqual((fid, flags), (file_id(domain, path), 1))
+            stored = os.path.join(folder, fid if layout == "flat" else os.path.join(fid[:2], fid))
+            with open(stored, "rb") as f:
+                self.assertEqual(f.read(), content, path)
+        self.assertEqual(rows[("HomeDomain", "Library/SMS/sms.db")][0], SMS_ID)
+        self.assertFalse(os.path.exists(os.path.join(folder, "Snapshot")))
+
+
+class BackupTest(BackupTestCase):
+    def test_backup_in_each_layout_holds_the_image_files(self):
+        devices = {layout: self.attach({"layout": layout}) for layout in ("3d", "flat", "snapshot")}
+        self.start(*[udid for udid, _ in devices.values()])
+        base = os.path.join(self.tmp.path, "Backups")  # without a trailing separator
+        for layout, (udid, image) in devices.items():
+            with self.subTest(layout=layout):
+                folder, values, final = self.backup(udid, base)
+                self.assertTrue(folder.startswith(base + "/" + udid + "-") and folder.endswith("/"), folder)
+                self.assertEqual((final["code"], final["info"]), (0, {"error": ""}))
+                self.assertEqual(values[-1], 10000)
+                self.assert_backup_of(folder, udid, image, layout)
+
+    def test_list_reports_each_backup_once_per_stage_with_encryption(self):
+        plain, _ = self.attach()
+        secret, _ = self.attach({"password": "p w\"d"}, encrypt=True)
+        self.start(plain, secret)
+        base = os.path.join(self.tmp.path, "Backups") + "/"
+        folders = {udid: self.backup(udid, base)[0] for udid in (plain, secret)}
+        os.makedirs(os.path.join(base, "not-a-backup"))
+        progress, final = self.run_request(LIST, {"uuid": ""}, {"paths": [base, base, "/no/such/folder"]})
+        self.assertEqual(final[2]["code"], 0)
+        reports = [(r["stage"], json.loads(data)) for _, _, r, data in progress]
+        self.assertEqual([stage for stage, _ in reports], [0, 0, 1, 1])
+        by_stage = {stage: {s["Unique Identifier"]: s for st, s in reports if st == stage} for stage in (0, 1)}
+        for udid, folder in folders.items():
+            summary = by_stage[1][udid]
+            self.assertEqual(summary["Path"], folder)
+            self.assertEqual(summary["IsEncrypted"], udid == secret)
+            size = sum(os.path.getsize(os.path.join(d, n)) for d, _, ns in os.walk(folder) for n in ns)
+            self.assertEqual(summary["Size"], size)
+            self.assertNotIn("Size", by_stage[0][udid])
+            self.assertRegex(summary["Last Backup Date"], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$")
+        self.assertEqual(self.run_request(LIST, {"uuid": ""}, {"path": base})[1][2]["code"], 21)
+
+    def test_restore_onto_a_fresh_image_gives_back_the_source(self):
+        source, source_image = self.attach({"password": "secret"}, encrypt=True, seed=11, contacts=5)
+        target, target_image = self.attach(sms=False, seed=12, contacts=2)
+        self.start(source, target)
+        folder, _, final = self.backup(source, os.path.join(self.tmp.path, "Backups"))
+        self.assertEqual(final["code"], 0)
+        for password, code in (("wrong", 207), ("secret", 0)):
+            progress, final = self.run_request(RESTORE, {"uuid": target},
+                                               {"path": folder, "sourceDeviceId": source, "password": password})
+            self.assertEqual(final[2]["code"], code, final[2])
+        self.assertEqual(image_files(target_image), image_files(source_image))
+        self.assertEqual(progress[-1][2]["code"], 10000)
+        # A missing parameter and a folder without a manifest fail before the device is asked.
+        for data, code in (({"path": folder, "sourceDeviceId": source}, 21),
+                           ({"path": self.tmp.path, "sourceDeviceId": source, "password": ""}, 42)):
+            self.assertEqual(self.run_request(RESTORE, {"uuid": target}, data)[1][2]["code"], code)
+
+
+class BackupFailureTest(BackupTestCase):
+    def run_failing(self, script, code, base=None):
+        udid, _ = self.attach(script)
+        self.start(udid)
+        base = base or os.path.join(self.tmp.path, "Backups")
+        folder, _, final = self.backup(udid, base)
+        self.assertEqual(final["code"], code, final)
+        self.assertFalse(os.path.exists(folder), "a failed backup leaves no folder")
+        return final
+
+    def test_disconnect_below_100_percent(self):
+        self.run_failing({"disconnectAtPercent": 60}, 45)
+
+    def test_device_error_in_mid_backup(self):
+        final = self.run_failing({"failAtPercent": 30, "errorCode": 17, "errorText": "Disk <error>"}, 17)
+        self.assertEqual(final["info"], {"error": "Disk <error>"})
+
+    def test_device_that_needs_more_space_than_is_free(self):
+        self.run_failing({"needBytes": 1 << 62}, 105)
+
+    def test_full_disk_fails_cleanly(self):
+        base = os.path.join(self.tmp.path, "small")
+        os.makedirs(base)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=40k", "tmpfs", base]).returncode != 0:
+            self.skipTest("no tmpfs can be mounted here")
+        self.addCleanup(subprocess.run, ["umount", base])
+        final = self.run_failing({"needBytes": 0}, 2, base=base)
+        self.assertEqual(final["info"], {"error": "The backup folder cannot be written."})
+        self.assertEqual(os.listdir(base), [])
+
+    def test_hostile_paths_touch_nothing_outside_the_backup(self):
+        base = os.path.join(self.tmp.path, "Backups")
+        other = os.path.join(base, "other-backup")
+        os.makedirs(other)
+        with open(os.path.join(other, "Info.plist"), "wb") as f:
+            f.write(b"keep")
+        udid, image = self.attach({"extraRemoveItems": []})
+        with open(os.path.join(image, "backup.json"), "w") as f:
+            json.dump({"extraRemoveItems": [udid + "/../other-backup", "other-backup", udid + "/..", udid]}, f)
+        self.start(udid)
+        folder, _, final = self.backup(udid, base)
+        self.assertEqual(final["code"], 0)
+        self.assertTrue(os.path.exists(os.path.join(other, "Info.plist")))
+        self.assert_backup_of(folder, udid, image, "3d")
+
+
+class BackupRequestTest(BackupTestCase):
+    def test_cancel_ends_a_backup_whose_device_hangs(self):
+        udid, _ = self.attach({"stallAtPercent": 20})
+        self.start(udid)
+        base = os.path.join(self.tmp.path, "Backups")
+        packet_id = self.send(BACKUP, {"uuid": udid}, {"path": base})
+        folder = None
+        while True:
+            item = self.next_packet()
+            if item["id"] != packet_id:
+                continue
+            record, data = record_of(item)
+            if record["stage"] == 0:
+                folder = json.loads(zlib.decompress(data))["BackupDir"]
+            elif record["code"] == 2000:
+                break
+        self.send(CANCEL, {"uuid": udid, "code": packet_id})
+        final = self.replies([packet_id])[packet_id][1]
+        self.assertEqual(final[2]["code"], 6)
+        self.assertEqual(final[2]["info"], {"error": "Task cancelled."})
+        self.assertFalse(os.path.exists(folder))
+
+    def test_find_my_and_encryption_and_password_change_through_the_tool(self):
+        udid, image = self.attach()
+        other, _ = self.attach()
+        hlx_device.set_lockdown_value(udid, "IsAssociated", True, domain="com.apple.fmip", root=self.lab.root)
+        # A device that answers "WillEncrypt" as a number counts as well as one that answers a boolean.
+        hlx_device.set_lockdown_value(other, "WillEncrypt", 1, domain="com.apple.mobile.backup", root=self.lab.root)
+        self.start(udid, other)
+        code = lambda request, device, data=None: self.run_request(request, {"uuid": device}, data)[1][2]["code"]
+        self.assertEqual([code(FIND_MY, udid), code(FIND_MY, other)], [0, 1])
+        self.assertEqual([code(ENCRYPTION, udid), code(ENCRYPTION, other)], [1, 0])
+        password = 'a b "c" $(touch x); \\'
+        self.assertEqual(code(CHANGE_PASSWORD, udid, {"password": password}), 0)
+        with open(os.path.join(image, "backup.json")) as f:
+            self.assertEqual(json.load(f)["password"], password)
+        self.assertEqual(code(ENCRYPTION, udid), 0)
+        self.assertEqual(code(CHANGE_PASSWORD, udid, {"password": ""}), 1)
+        self.assertEqual(code(ENCRYPTION, udid), 1)
+
+    def test_player_running(self):
+        self.start_harlix()
+        self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""}, sub=0)[1][2]["code"], 0)
+        self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 1)
+        player = os.path.join(self.tmp.path, "iTunes.exe")
+        shutil.copy(sys.executable, player)
+        process = subprocess.Popen([player, "-c", "import time; time.sleep(60)"])
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)
+        self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 0)
+
+
+class BackupToolTest(BackupTestCase):
+    TOOL = os.path.join(os.environ.get("HLX_APPLE_SUPPORT_DIR", ""), "AppleMobileBackup.exe")
+
+    def test_tool_backs_up_in_each_layout(self):
+        udid, image = self.attach()
+        with open(os.path.join(image, "sms.db"), "rb") as f:
+            database = f.read()
+        places = {"flat": SMS_ID, "3d": "3d/" + SMS_ID, "snapshot": "Snapshot/3d/" + SMS_ID}
+        for layout, place in places.items():
+            with self.subTest(layout=layout):
+                scratch = os.path.join(self.tmp.path, "scratch-" + layout) + "/"
+                env = self.lab.env(self.tmp.path, HLX_BACKUP_TOOL_LAYOUT=layout)
+                done = subprocess.run([self.TOOL, "-b", "--target", udid, "-q", scratch], env=env, timeout=120, capture_output=True)
+                self.assertEqual(done.returncode, 0)
+                with open(os.path.join(scratch, udid, place), "rb") as f:
+                    self.assertEqual(f.read(), database)
+        env = self.lab.env(self.tmp.path)
+        for arguments, code in ((["-b", "--target", udid], 64), (["-b", "--target", "no-such-udid", "-q", "x"], 66)):
+            self.assertEqual(subprocess.run([self.TOOL] + arguments, env=env, timeout=60, capture_output=True).returncode, code)
+
+
+if __name__ == "__main__":
+    unittest.main()
