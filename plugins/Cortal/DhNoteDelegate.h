@@ -9,7 +9,7 @@
 #include <string>
 
 #include "DhListPage.h"
-#include "list_page_items.h"
+#include "note_codes.h"
 #include "notice_panel.h"
 #include "page_module.h"
 

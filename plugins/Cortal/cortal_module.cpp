@@ -15,7 +15,7 @@ const pages::ReplyRow kReplyRows[] = {
     {notes::kReplyHideCloudNotice, pages::ReplyRoute::PostBare},
     {notes::kReplyShowCloudNotice, pages::ReplyRoute::PostBare},
 };
-const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]), &notes::ReleasePagePayload,
+const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]), &notes::ReleasePayload,
                                  &BatchSequenceOf<NoteItem>};
 const pages::PageModuleSpec kSpec{CORTAL_COMMAND_SHOW_WINDOW,
                                   CORTAL_COMMAND_CHANGE_SIZE,

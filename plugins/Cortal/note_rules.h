@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "list_page_items.h"
+#include "note_codes.h"
 #include "list_sort.h"
 
 namespace notes_page {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "list_page_items.h"
+#include "feature_codes.h"
 #include "page_sequence.h"
 
 namespace bookmarks {

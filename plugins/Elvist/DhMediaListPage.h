@@ -8,7 +8,7 @@
 #include <vornel/VNLUtilityString.h>
 
 #include "DhListPage.h"
-#include "list_page_items.h"
+#include "feature_codes.h"
 #include "page_module.h"
 #include "wide_pair.h"
 

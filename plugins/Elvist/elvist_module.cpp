@@ -40,7 +40,7 @@ const pages::ReplyRow kReplyRows[] = {
     {recordings::kReplySequence, pages::ReplyRoute::AnswerSequence},
 };
 const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]),
-                                 &recordings::ReleasePayload<RecordingItem>, &BatchSequenceOf<RecordingItem>};
+                                 &recordings::ReleasePayload, &BatchSequenceOf<RecordingItem>};
 const pages::PageModuleSpec kSpec{ELVIST_COMMAND_SHOW_WINDOW,
                                   ELVIST_COMMAND_CHANGE_SIZE,
                                   ELVIST_COMMAND_DO_RECORDING,

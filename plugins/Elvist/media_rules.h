@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "list_page_items.h"
+#include "feature_codes.h"
 #include "list_sort.h"
 
 namespace media_pages {

@@ -42,7 +42,7 @@ const pages::ReplyRow kReplyRows[] = {
     {recordings::kReplyWindow, pages::ReplyRoute::AnswerWindow},
 };
 const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]),
-                                 &recordings::ReleasePayload<RingtoneItem>, &BatchSequenceOf<RingtoneItem>};
+                                 &ringtones::ReleasePayload, &BatchSequenceOf<RingtoneItem>};
 const pages::PageModuleSpec kSpec{FAYDRA_COMMAND_SHOW_WINDOW,
                                   FAYDRA_COMMAND_CHANGE_SIZE,
                                   FAYDRA_COMMAND_DO_RINGTONE,

@@ -8,7 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "list_page_items.h"
+#include "feature_codes.h"
+#include "note_codes.h"
 #include "page_replies.h"
 #include "page_sequence.h"
 
@@ -110,7 +111,7 @@ TEST(PageReplies, PostsByRowAndReleasesWhatNoPageTakes) {
 // sanitizer build reports a leak otherwise), and a stale batch is freed rather than posted.
 TEST(PageReplies, ListPagePayloadsAreReleasedWhenNoPageTakesThem) {
     const pages::ReplyRow rows[] = {{1, pages::ReplyRoute::PostBatch}, {7, pages::ReplyRoute::Post}};
-    const pages::ReplyTable notesTable{rows, 2, &notes::ReleasePagePayload, &BatchSequenceOf<NoteItem>};
+    const pages::ReplyTable notesTable{rows, 2, &notes::ReleasePayload, &BatchSequenceOf<NoteItem>};
     auto deliver = [](const pages::ReplyTable& table, const FakePage* page, int64_t code, void* payload) {
         CommandMessage message{};
         message.code = code;
@@ -134,6 +135,6 @@ TEST(PageReplies, ListPagePayloadsAreReleasedWhenNoPageTakesThem) {
     EXPECT_TRUE(page.posted.empty());
 
     const pages::ReplyRow mediaRows[] = {{6, pages::ReplyRoute::PostBatch}};
-    const pages::ReplyTable media{mediaRows, 1, &recordings::ReleasePayload<RingtoneItem>, &BatchSequenceOf<RingtoneItem>};
+    const pages::ReplyTable media{mediaRows, 1, &ringtones::ReleasePayload, &BatchSequenceOf<RingtoneItem>};
     deliver(media, nullptr, recordings::kReplyLoaded, new ItemBatch<RingtoneItem>());
 }

@@ -15,7 +15,8 @@
 
 #include "CColumnTreeView.h"
 #include "command_names.h"
-#include "list_page_items.h"
+#include "feature_codes.h"
+#include "note_codes.h"
 #include "list_pages_harness.h"
 #include "wide_pair.h"
 
