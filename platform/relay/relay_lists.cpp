@@ -108,6 +108,7 @@ bool ListsService::Handle(CommandMessage& message) {
             if (route.requestCode != message.code) continue;
             Listing listing{&route, message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string(),
                             route.status == kRequestStatus ? message.status : route.status};
+            listing.sequence = ++m_sequence;
             const std::uint64_t id = listing.device.empty() ? 0 : m_link.SendRequest(route.serviceCode, listing.device, "");
             if (id == 0) {
                 Finish(listing, kTaskError);
@@ -145,7 +146,7 @@ bool ListsService::OnReply(const Packet& packet, const ReplyFrame& frame, const 
     Listing& listing = it->second;
     const std::uint32_t section = listing.route->section;
     if (!data.empty() && (section == kAnySection || frame.code == static_cast<std::int64_t>(section))) {
-        void* batch = listing.route->reader->read(data, ++m_sequence, listing.rows);
+        void* batch = listing.route->reader->read(data, listing.sequence, listing.rows);
         if (batch != nullptr) Answer(listing, listing.route->listCode, batch, 0, 0);
     }
     if (IsLastReply(packet.header)) {

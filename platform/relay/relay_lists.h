@@ -35,7 +35,8 @@ constexpr std::int64_t kRequestStatus = -1;
 constexpr std::uint32_t kAnySection = 0;
 
 // How one reply's JSON data becomes a list answer: `read` returns the batch payload (null when the data
-// is unreadable or lists nothing) and adds its records to `rows`; `release` frees what `read` made.
+// is unreadable or lists nothing) and adds its records to `rows`; `release` frees what `read` made. The
+// batches of one listing share `sequence`: a page adds them up, and a greater one replaces its list.
 struct BatchReader {
     void* (*read)(const std::string& json, std::int64_t sequence, std::int64_t& rows);
     ReleasePayloadFunction release;
@@ -110,6 +111,7 @@ private:
         std::string device;
         std::int64_t status;
         std::int64_t rows = 0;
+        std::int64_t sequence = 0;  // every batch of one listing shares it; a later listing's is greater
     };
     void Answer(const Listing& listing, std::int64_t code, void* extra, std::int64_t value2, std::int64_t value3);
     void Finish(const Listing& listing, std::int64_t serviceCode);

@@ -170,7 +170,8 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     EXPECT_EQ(note.content, L"milk");
     EXPECT_EQ(note.time, L"2024-03-01 10:20:30");
 
-    link.Clear();
+    const ContactsAnswer notesAnswer = link.answers[0];
+    link.answers.clear();  // the notes batch is freed below, after the sequences are compared
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_BOOKMARK, 101));
     const std::string folder = R"({"id":"f","name":"Work","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
                                R"("position":0,"url":"","children":[)"
@@ -180,9 +181,16 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
                                R"("position":2,"url":"","children":[{"id":"b2","name":"B",)"
                                R"("com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark","url":"http://b"}]}]})";
     Reply(lists, link.requests.back().id, 2, 1400, folder);
-    Reply(lists, link.requests.back().id, 1, 0, "");
-    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{101, 100, 101}));
-    EXPECT_EQ(link.answers[1].value3, 2) << "bookmarks counted, folders not";
+    Reply(lists, link.requests.back().id, 1, 1400,
+          R"({"id":"t","name":"Top","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark"})");
+    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{101, 101, 100, 101}));
+    const auto sequenceOf = [&link](size_t i) {
+        return static_cast<const ItemBatch<BookmarkItem>*>(link.answers.at(i).extra)->sequence;
+    };
+    EXPECT_EQ(sequenceOf(0), sequenceOf(1)) << "one listing's batches add up on the page";
+    EXPECT_GT(sequenceOf(0), static_cast<const ItemBatch<NoteItem>*>(notesAnswer.extra)->sequence)
+        << "a later listing replaces an earlier one";
+    EXPECT_EQ(link.answers[2].value3, 3) << "bookmarks counted, folders not";
     const BookmarkItem& root = *static_cast<const ItemBatch<BookmarkItem>*>(link.answers[0].extra)->items.at(0);
     EXPECT_EQ(root.name, L"Work");
     EXPECT_TRUE(root.parent.empty());
@@ -194,6 +202,8 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     ASSERT_EQ(root.children[1]->children.size(), 1u);
     EXPECT_EQ(root.children[1]->children[0]->parent.at(L"identifier"), L"f2");
 
+    ContactsAnswer notesDone = notesAnswer;
+    trv::relay::ReleaseContactsAnswer(notesDone);
     link.Clear();
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_RECORDING, 83));
     Reply(lists, link.requests.back().id, 1, 0,
