@@ -143,7 +143,10 @@ void ProbeMaximise() {
     if (pageWindow != nullptr) {
         RECT page = {};
         GetClientRect(pageWindow, &page);
-        Check(page.right == 698 && page.bottom == 483, "pages follow the restored frame", Describe(page));
+        // The frame opens at a size that fits the screen: the page is the frame's, less the same parts.
+        const LONG width = (before.right - before.left) - 2 - 200;
+        const LONG height = (before.bottom - before.top) - 83;
+        Check(page.right == width && page.bottom == height, "pages follow the restored frame", Describe(page));
     }
 }
 

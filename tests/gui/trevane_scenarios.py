@@ -103,15 +103,17 @@ class TrevaneScenarios(TrevaneCase):
         self.assertGreaterEqual(len(lines), 10)
 
         code, out = self.display.probe("wait", "TrevaneMainFrame", DEADLINE_S * 1000)
-        self.assertEqual(out.split(), ["510", "257", "900", "566"])  # centred on a 1920 x 1080 screen
+        # Three quarters of a 1920 x 1080 screen, centred.
+        x, y, w, h = 240, 135, 1440, 810
+        self.assertEqual(list(map(int, out.split())), [x, y, w, h])
         start = self.wait_trace(r"^ZERITH_COMMAND_START_SERVER ", "the server start")
         self.assertIn("product=Solvak Trevane brand=Solvak version=2.6.21", start)
         code, out = self.display.probe("region", "TrevaneMainFrame")
         self.assertEqual(code, 0)
         left, top, right, bottom = map(int, out.split())
         self.assertEqual((left, top), (0, 0))
-        self.assertGreaterEqual(right, 898)
-        self.assertGreaterEqual(bottom, 564)
+        self.assertGreaterEqual(right, w - 2)
+        self.assertGreaterEqual(bottom, h - 2)
 
         # The title bar made the arriving device current: the contacts request carries it as its key, and
         # the relay (which answers nothing, so "not loaded") is asked to load after the query.
@@ -119,30 +121,30 @@ class TrevaneScenarios(TrevaneCase):
         self.wait_trace(r"^ZERITH_COMMAND_DO_CONTACT code=2 status=0 key=probe-device-1$", "the contacts load")
 
         (title_bar,) = self.children("LunderTitleBar")
-        self.assertEqual(title_bar, (True, 510, 257, 900, 82, "TrevaneMainFrameView"))
+        self.assertEqual(title_bar, (True, x, y, w, 82, "TrevaneMainFrameView"))
         (sections,) = self.children("QuarnelSectionList")
         self.assertEqual(sections[0], True)
-        self.assertEqual(sections[1:5], (511, 257 + 82, 200, 483))
-        self.assertEqual(self.children("DhContactsDelegate"), [(True, 711, 339, 698, 483, "YestalPageContainer")])
+        self.assertEqual(sections[1:5], (x + 1, y + 82, 200, h - 83))
+        self.assertEqual(self.children("DhContactsDelegate"), [(True, x + 201, y + 82, w - 202, h - 83, "YestalPageContainer")])
         self.assertEqual(self.children("KestorToolkit")[0][0], False)
 
         shot = wait_until(lambda: (lambda p: p if pixel(p, 1200, 600) == "#FFFFFF" else None)(
             self.display.screenshot("trevane-main.png")), what="the painted contacts page")
-        self.assertEqual(pixel(shot, 510, 600), "#7F7F7F")   # the view's grey rule on the left
-        self.assertEqual(pixel(shot, 1400, 262), "#3A8EE6")  # the title bar in the caption colour
-        self.assertEqual(pixel(shot, 700, 810), "#F2F2F2")   # the section list's background
-        self.assertEqual(pixel(shot, 510, 257), "#000000")   # cut away by the rounded corner
+        self.assertEqual(pixel(shot, x, 600), "#7F7F7F")   # the view's grey rule on the left
+        self.assertEqual(pixel(shot, 1400, y + 5), "#3A8EE6")  # the title bar in the caption colour
+        self.assertEqual(pixel(shot, x + 190, y + 553), "#F2F2F2")   # the section list's background
+        self.assertEqual(pixel(shot, x, y), "#000000")   # cut away by the rounded corner
         # The drop shadow sits 12 pixels down and right behind the frame: only its right and bottom
         # margins show.
         code, out = self.display.probe("wait", "TrevaneThemedShadow", 10000)
-        self.assertEqual((code, out.split()), (0, ["522", "269", "900", "566"]))
-        self.assertNotEqual(pixel(shot, 1415, 540), "#000000")
-        self.assertNotEqual(pixel(shot, 960, 830), "#000000")
-        self.assertEqual(pixel(shot, 1425, 540), "#000000")
+        self.assertEqual((code, out.split()), (0, [str(v) for v in (x + 12, y + 12, w, h)]))
+        self.assertNotEqual(pixel(shot, x + w + 5, 540), "#000000")
+        self.assertNotEqual(pixel(shot, x + 450, y + h + 7), "#000000")
+        self.assertEqual(pixel(shot, x + w + 15, 540), "#000000")
 
         self.assertEqual(self.display.probe("move", "TrevaneMainFrame", 15, -4)[0], 0)
         self.wait_trace(r"^ZERITH_COMMAND_MOVE_WINDOW code=0 status=0 dx=15 dy=-4$", "the move report")
-        wait_until(lambda: self.display.probe("wait", "TrevaneThemedShadow", 1000)[1].split() == ["537", "265", "900", "566"],
+        wait_until(lambda: self.display.probe("wait", "TrevaneThemedShadow", 1000)[1].split() == [str(v) for v in (x + 27, y + 8, w, h)],
                    what="the shadow following the frame")
 
         second, _ = self.display.run_wine([self.app / "Trevane.exe"], timeout_s=DEADLINE_S)
@@ -166,7 +168,7 @@ class TrevaneScenarios(TrevaneCase):
         log = logs[0].read_text(errors="replace")
         self.assertRegex(log, r"\nI\d{4} [\d:.]+ +\d+ trevane:426\] OnDestroy\n")
         self.assertIn("theme images loaded: 105 of 105", log)
-        self.assertIn("plug-in loader: 11 modules registered", log)
+        self.assertIn("plug-in loader: 18 modules registered", log)
         settings = prefix_user_dir() / "AppData" / "Roaming" / "Solvak" / "Solvak Trevane" / "UserDefaults.json"
         self.assertIsInstance(json.loads(settings.read_text()), dict)
 
