@@ -34,6 +34,7 @@ function(trv_add_desktop_portable_libraries)
   # paths.
   add_library(trv_pages_core STATIC
     ${root}/gui/pages/dropped_paths.cpp
+    ${root}/gui/pages/list_sort.cpp
     ${root}/gui/pages/page_replies.cpp
     ${root}/gui/pages/page_sequence.cpp)
   target_include_directories(trv_pages_core PUBLIC ${root}/gui/pages)
@@ -75,6 +76,17 @@ function(trv_add_desktop_portable_libraries)
   target_include_directories(ardena_core PUBLIC ${root}/plugins/Ardena)
   target_link_libraries(ardena_core PUBLIC trv_sdk trv_controls_core trv_pages_core)
 
+  # The notes, voice-memo and ringtone pages' search and sort rules.
+  add_library(cortal_core STATIC ${root}/plugins/Cortal/note_rules.cpp)
+  target_include_directories(cortal_core PUBLIC ${root}/plugins/Cortal)
+  target_link_libraries(cortal_core PUBLIC trv_pages_core)
+  add_library(dunmar_core STATIC ${root}/plugins/Dunmar/bookmark_model.cpp)
+  target_include_directories(dunmar_core PUBLIC ${root}/plugins/Dunmar)
+  target_link_libraries(dunmar_core PUBLIC trv_pages_core)
+  add_library(media_pages_core STATIC ${root}/plugins/Elvist/media_rules.cpp)
+  target_include_directories(media_pages_core PUBLIC ${root}/plugins/Elvist)
+  target_link_libraries(media_pages_core PUBLIC trv_pages_core)
+
   add_library(relay_core STATIC
     ${root}/platform/relay/relay_contacts.cpp
     ${root}/platform/relay/relay_contacts_codec.cpp
@@ -99,7 +111,8 @@ function(trv_add_desktop_portable_libraries)
   target_include_directories(relay_core PUBLIC ${root}/platform/relay)
   target_link_libraries(relay_core PUBLIC trv_sdk vnl_core ${ARG_ZLIB} PRIVATE ${ARG_JSON})
 
-  foreach(target vnl_core trv_controls_core trv_pages_core trevane_host_core ardena_core relay_core)
+  foreach(target vnl_core trv_controls_core trv_pages_core trevane_host_core ardena_core cortal_core dunmar_core
+                 media_pages_core relay_core)
     target_compile_options(${target} PRIVATE ${ARG_WARNINGS})
   endforeach()
 endfunction()

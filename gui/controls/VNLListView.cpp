@@ -313,14 +313,32 @@ LRESULT VNLListView::OnCheckAll(WPARAM flag, LPARAM) {
 }
 
 bool VNLListView::OnMouseMove(UINT, POINT point) {
+    if (!m_trackingLeave) {
+        // The tint must go when the pointer leaves the list, which no further WM_MOUSEMOVE would tell.
+        TRACKMOUSEEVENT track = {};
+        track.cbSize = sizeof(track);
+        track.dwFlags = TME_LEAVE;
+        track.hwndTrack = m_hWnd;
+        m_trackingLeave = TrackMouseEvent(&track) != FALSE;
+    }
     LVHITTESTINFO hit = {};
     hit.pt = point;
     SendMessageW(m_hWnd, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-    const int row = (hit.flags & LVHT_ONITEM) != 0 ? hit.iItem : -1;
+    MoveHover((hit.flags & LVHT_ONITEM) != 0 ? hit.iItem : -1);
+    return true;
+}
+
+LRESULT VNLListView::OnMouseLeave(WPARAM, LPARAM) {
+    m_trackingLeave = false;
+    MoveHover(-1);
+    return 0;
+}
+
+void VNLListView::MoveHover(int row) {
     const bool selected =
         row >= 0 && (SendMessageW(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED) != 0;
     const vnlc::HoverChange change = vnlc::TrackHover(m_hoverRow, m_previousHoverRow, row, selected);
-    if (!change.changed) return true;
+    if (!change.changed) return;
     m_hoverRow = change.hoverRow;
     m_previousHoverRow = change.previousHoverRow;
     RECT area = {};
@@ -330,7 +348,6 @@ bool VNLListView::OnMouseMove(UINT, POINT point) {
         UnionRect(&area, &area, &previous);
     }
     if (!IsRectEmpty(&area)) InvalidateRect(m_hWnd, &area, TRUE);
-    return true;
 }
 
 bool VNLListView::OnHeaderNotify(WPARAM, LPARAM lParam, LRESULT& result) {

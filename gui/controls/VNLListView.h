@@ -44,6 +44,7 @@ public:
         MSG_MOUSE_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
         MESSAGE_HANDLER_EX(WM_LIST_CHECKALL, OnCheckAll)
         MSG_MOUSE_DECLINABLE(WM_MOUSEMOVE, OnMouseMove)
+        MESSAGE_HANDLER_EX(WM_MOUSELEAVE, OnMouseLeave)
         MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnHeaderNotify)
         MESSAGE_HANDLER_DECLINABLE(OCM_NOTIFY, OnReflectedNotify)
         MESSAGE_HANDLER_EX(OCM_DRAWITEM, OnDrawItem)
@@ -112,6 +113,9 @@ private:
     bool OnLButtonDown(UINT, POINT point);
     LRESULT OnCheckAll(WPARAM flag, LPARAM);
     bool OnMouseMove(UINT, POINT point);
+    LRESULT OnMouseLeave(WPARAM, LPARAM);
+    // Moves the hover tint to `row` (-1: no row) and repaints the rows that changed.
+    void MoveHover(int row);
     bool OnHeaderNotify(WPARAM, LPARAM lParam, LRESULT& result);
     bool OnReflectedNotify(WPARAM, LPARAM lParam, LRESULT& result);
     LRESULT OnDrawItem(WPARAM, LPARAM lParam);
@@ -144,5 +148,6 @@ private:
     bool m_frameLines = true;
     int m_hoverRow = -1;
     int m_previousHoverRow = -1;
+    bool m_trackingLeave = false;  // a WM_MOUSELEAVE is asked for
     wtl::MemoryCanvas m_canvas;
 };

@@ -3,10 +3,13 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include <glog/logging.h>
 #include <vornel/VNLUtilityApp.h>
 
 #include "dropped_paths.h"
+#include "list_rules.h"
 #include "host_messages.h"
 #include "theme_colour.h"
 
@@ -29,6 +32,7 @@ class PageReplyTarget : public pages::ReplyTarget {
 public:
     PageReplyTarget(HWND window, int sequence) : m_window(window), m_sequence(sequence) {}
     int Sequence() const override { return m_sequence; }
+    TrvWindow Window() const override { return m_window; }
     bool Post(int64_t code, void* payload) const override {
         return PostMessageW(m_window, WM_HOST_REPLY, static_cast<WPARAM>(code), reinterpret_cast<LPARAM>(payload)) !=
                FALSE;
@@ -91,6 +95,14 @@ void DhPageDelegate::MakeToolbarButton(VNLSwitchImageButton& button, int id, con
     // A toolbar entry is a push button: it returns to normal when the mouse leaves.
     button.SetSwitchMode(false);
     button.SetImagesAt(m_background, m_pressed, caption, Image(normal), Image(pressed), 0);
+}
+
+void DhPageDelegate::MakeToolbar(const std::vector<ToolbarEntry>& entries) {
+    for (const ToolbarEntry& entry : entries) {
+        const std::string stem = entry.imageStem;
+        MakeToolbarButton(*entry.button, entry.id, entry.caption, (stem + "-normal.png").c_str(),
+                          (stem + "-pressed.png").c_str());
+    }
 }
 
 void DhPageDelegate::MakeImageButton(VNLImgButton& button, int id, const char* normal, const char* pressed,
@@ -165,20 +177,17 @@ void DhPageDelegate::PlaceSearchBox(int width) {
 }
 
 void DhPageDelegate::SetColumnWidths(const std::vector<int>& percents) {
-    SCROLLBARINFO bar = {};
-    bar.cbSize = sizeof(bar);
-    int scrollWidth = 0;
-    if (GetScrollBarInfo(m_list, OBJID_VSCROLL, &bar) && (bar.rgstate[0] & STATE_SYSTEM_INVISIBLE) == 0) {
-        scrollWidth = bar.rcScrollBar.right - bar.rcScrollBar.left;
-        if (scrollWidth < 0 || scrollWidth > 20) scrollWidth = 0;
-    }
-    // The client area already leaves out a visible scroll bar; the window width does not.
-    RECT window = {};
-    GetWindowRect(m_list, &window);
-    const double hundredth = static_cast<double>((window.right - window.left) - scrollWidth) / 100.0;
+    // The client width already leaves out a shown vertical scroll bar. Columns that fill exactly that width
+    // never need the horizontal bar, whatever the list's width was before.
+    RECT client = {};
+    GetClientRect(m_list, &client);
+    const double hundredth = static_cast<double>(client.right - client.left) / 100.0;
+    int total = 0;
     for (size_t column = 0; column < percents.size(); ++column) {
-        SendMessageW(m_list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
-                     static_cast<LPARAM>(static_cast<int>(hundredth * percents[column])));
+        int width = static_cast<int>(hundredth * percents[column]);
+        if (column + 1 == percents.size()) width = std::max(0, static_cast<int>(client.right - client.left) - total);
+        total += width;
+        SendMessageW(m_list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), static_cast<LPARAM>(width));
     }
 }
 
@@ -223,6 +232,52 @@ std::vector<std::wstring> DhPageDelegate::TakeDroppedPaths(HDROP drop) const {
     }
     DragFinish(drop);
     return paths;
+}
+
+int DhPageDelegate::TrackMenuBelow(HWND anchor, const std::vector<MenuEntry>& entries) const {
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) return 0;
+    for (const MenuEntry& entry : entries) {
+        if (entry.id == 0) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        } else {
+            AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(entry.id), entry.text);
+        }
+    }
+    RECT below = {};
+    GetWindowRect(anchor, &below);
+    const int choice = TrackPopupMenu(menu, TPM_RETURNCMD, below.left, below.bottom, 0, m_page, nullptr);
+    DestroyMenu(menu);
+    return choice;
+}
+
+bool DhPageDelegate::StepSortArrow(int column, bool& ascending) {
+    if (column < 1) return false;
+    HWND header = m_list.Header();
+    const int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    ascending = false;
+    for (int index = 1; index < columns; ++index) {
+        HDITEMW item = {};
+        item.mask = HDI_FORMAT;
+        SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+        if (index == column) {
+            const vnlc::SortStep step = vnlc::NextSort(item.fmt);
+            item.fmt = step.format;
+            ascending = step.ascending;
+        } else {
+            item.fmt = vnlc::WithoutSortArrow(item.fmt);
+        }
+        SendMessageW(header, HDM_SETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    }
+    return true;
+}
+
+std::vector<int> DhPageDelegate::CheckedRows() const {
+    std::vector<int> rows;
+    for (int row = 0; row < m_list.ItemCount(); ++row) {
+        if (m_list.IsChecked(row)) rows.push_back(row);
+    }
+    return rows;
 }
 
 Gdiplus::Bitmap* DhPageDelegate::Image(const char* key) const {

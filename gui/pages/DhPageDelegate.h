@@ -37,8 +37,15 @@
 
 class DhPageDelegate : public VNLSubject, public VNLObserver {
 public:
+    ~DhPageDelegate() override = default;
     // The sequence of the last items batch the page accepted (page_sequence.h).
     virtual int PageSequence() const = 0;
+
+    // Makes the page's window as a child of `parent` at `rect`; null on failure.
+    virtual HWND CreatePageWindow(HWND parent, const RECT& rect, DWORD style) = 0;
+    // Lays the page out for its current size.
+    virtual void LayOut() = 0;
+    HWND PageWindow() const { return m_page; }
 
     // Routes one host reply to `page` (null when the device has no page) by the feature's reply table.
     static void DispatchHostReply(const pages::ReplyTable& table, const DhPageDelegate* page, CommandMessage& message);
@@ -51,7 +58,6 @@ protected:
     static constexpr int kToolbarHeight = 30;
 
     explicit DhPageDelegate(ImageCache* images) : m_images(images) {}
-    ~DhPageDelegate() override = default;
 
     // Runs the search (search button, or Enter in the search edit).
     virtual void RunSearch() = 0;
@@ -68,6 +74,14 @@ protected:
     // entries are laid out in the order they are made.
     void MakeToolbarButton(VNLSwitchImageButton& button, int id, const wchar_t* caption, const char* normal,
                            const char* pressed);
+    // Toolbar entries whose images are "<stem>-normal.png" and "<stem>-pressed.png", made in order.
+    struct ToolbarEntry {
+        VNLSwitchImageButton* button;
+        int id;
+        const wchar_t* caption;
+        const char* imageStem;
+    };
+    void MakeToolbar(const std::vector<ToolbarEntry>& entries);
     void MakeImageButton(VNLImgButton& button, int id, const char* normal, const char* pressed, const wchar_t* tip);
     // The search edit with its placeholder and the page's Enter handling, the search button and the frame.
     void CreateSearchBox(int editId, int buttonId);
@@ -84,6 +98,17 @@ protected:
     void ReleaseToolbarButton(HWND control);
     // Shows the drop menu; the dropped paths when the user chose to drop, else none. Ends the drop.
     std::vector<std::wstring> TakeDroppedPaths(HDROP drop) const;
+    // A popup menu of `entries` (id 0: a separator) below `anchor`; the chosen id, 0 when dismissed.
+    struct MenuEntry {
+        int id;
+        const wchar_t* text;
+    };
+    int TrackMenuBelow(HWND anchor, const std::vector<MenuEntry>& entries) const;
+    // A header click on `column` (1 and up): moves the sort arrow there and says the direction; false for
+    // the check column, which does not sort. The first click on a column sorts descending.
+    bool StepSortArrow(int column, bool& ascending);
+    // The rows whose check box is set, in row order.
+    std::vector<int> CheckedRows() const;
     // The theme image filed under `key`, or null.
     Gdiplus::Bitmap* Image(const char* key) const;
 

@@ -21,6 +21,10 @@ void DispatchReply(const ReplyTable& table, const ReplyTarget* page, CommandMess
         if (page != nullptr) message.status = static_cast<int64_t>(page->Sequence());
         return;
     }
+    if (row->route == ReplyRoute::AnswerWindow) {
+        if (page != nullptr) message.window = page->Window();
+        return;
+    }
     void* payload = message.extra;
     if (page == nullptr) {
         table.release(PayloadLeg::PageReply, code, payload);

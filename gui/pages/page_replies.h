@@ -21,6 +21,7 @@ enum class ReplyRoute {
     PostBare,        // posted without a payload
     PostBatch,       // an ItemBatch: released when older than the page's sequence, else posted; null is posted
     AnswerSequence,  // answered at once: the page's sequence in `status`; no payload
+    AnswerWindow,    // answered at once: the page's window in `window`; no payload
 };
 
 struct ReplyRow {
@@ -42,6 +43,7 @@ struct ReplyTable {
 class ReplyTarget {
 public:
     virtual int Sequence() const = 0;
+    virtual TrvWindow Window() const = 0;
     // Posts the reply to the page's UI thread; false when the post failed (the payload stays the caller's).
     virtual bool Post(int64_t code, void* payload) const = 0;
 

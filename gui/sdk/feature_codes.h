@@ -3,7 +3,8 @@
 // and relay commands, and each feature's payload release (feature_payload.h). The host, the relay module
 // and the pages all free through these, so a payload dropped anywhere is freed as it was made.
 //
-// List answers of these features carry an ItemBatch<TextItem> (a null payload: the listing finished);
+// List answers carry an ItemBatch of the page's records (list_records.h) for bookmarks, voice memos and
+// ringtones, and an ItemBatch<TextItem> for the other features (a null payload: the listing finished);
 // deletions, imports and exports carry heap vectors of wide strings (identifiers or paths). No state;
 // any thread.
 
@@ -16,6 +17,7 @@
 
 #include "feature_payload.h"
 #include "item_batch.h"
+#include "list_records.h"
 #include "wide_pair.h"
 
 // One listed record as a run of texts (a note's title, content and time; a bookmark's name and address;
@@ -23,9 +25,6 @@
 struct TextItem {
     std::vector<std::wstring> fields;
 };
-
-// A bookmark as the bookmarks page keeps it; the host passes lists of pointers to it on unchanged.
-struct BookmarkItem;
 
 namespace features {
 
@@ -68,20 +67,53 @@ inline bool IsReplyLeg(PayloadLeg leg) { return leg == PayloadLeg::RelayReply ||
 
 // Each feature's release: which code carries which payload on which leg. Codes of a reply leg are those
 // of the leg (relay codes on RelayReply, page codes on PageReply).
+
+// ---- Bookmarks (DUNMAR_COMMAND_DO_BOOKMARK <-> ZERITH_COMMAND_DO_BOOKMARK) ------------------------------
 namespace bookmarks {
+enum PageRequest : int64_t {
+    kRequestLoad = 1,
+    kRequestExportHtml = 2,  // data: std::vector<BookmarkItem*>* of the checked entries, the host's; count
+    kRequestBackupXml = 3,   // as 2
+    kRequestImportXml = 4,   // data: std::vector<BookmarkItem*>* of the held top-level entries, the host's
+    kRequestDelete = 6,      // data: std::vector<WideStringPair>* (identifier, kind), the host's; count
+    kRequestSave = 7,        // data: a new BookmarkItem*, the host's from then on
+    kRequestAskEntry = 16,   // status: 11 folder, 12 page; data: WideStringPair* (name, URL) on the page's stack
+};
+enum PageReply : int64_t {
+    kReplyRemoved = 6,      // extra: the identifier, malloc'd wide text
+    kReplyLoaded = 7,       // extra: ItemBatch<BookmarkItem> of the top-level entries; null: loading finished
+    kReplySequence = 8,     // answered with the page's sequence
+    kReplyShowCloudNotice = 9,
+    kReplyHideCloudNotice = 10,
+};
+constexpr int64_t kFolderDialog = 11;
+constexpr int64_t kPageDialog = 12;
+// The relay module's codes (relay requests 101 to 106 follow page requests 1 to 7; answers 100, 101, 105).
+constexpr int64_t kRelayLoaded = 101;
+constexpr int64_t kRelaySave = 106;
+
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     using features::PayloadKind;
+    if (payload == nullptr) return;
+    if ((leg == PayloadLeg::RelayReply && code == kRelayLoaded) || (leg == PayloadLeg::PageReply && code == kReplyLoaded)) {
+        delete static_cast<ItemBatch<BookmarkItem>*>(payload);
+        return;
+    }
+    if ((leg == PayloadLeg::PageRequest && code == kRequestSave) || (leg == PayloadLeg::RelayRequest && code == kRelaySave)) {
+        delete static_cast<BookmarkItem*>(payload);
+        return;
+    }
     PayloadKind kind = PayloadKind::None;
     if (leg == PayloadLeg::PageRequest) {
-        kind = code >= 2 && code <= 4 ? PayloadKind::Bookmarks : code == 6 ? PayloadKind::WidePairs : PayloadKind::None;
+        kind = code >= kRequestExportHtml && code <= kRequestImportXml ? PayloadKind::Bookmarks
+               : code == kRequestDelete                                 ? PayloadKind::WidePairs
+                                                                        : PayloadKind::None;
     } else if (leg == PayloadLeg::RelayRequest) {
         kind = code == 102 || code == 103 ? PayloadKind::Bookmarks
                : code == 104              ? PayloadKind::BookmarkImport
                : code == 105              ? PayloadKind::WidePairs
                                           : PayloadKind::None;
-    } else if ((leg == PayloadLeg::RelayReply && code == 101) || (leg == PayloadLeg::PageReply && code == 7)) {
-        kind = PayloadKind::Items;
-    } else if ((leg == PayloadLeg::RelayReply && code == 105) || (leg == PayloadLeg::PageReply && code == 6)) {
+    } else if ((leg == PayloadLeg::RelayReply && code == 105) || (leg == PayloadLeg::PageReply && code == kReplyRemoved)) {
         kind = PayloadKind::HeapText;  // the removed entry's identifier
     }
     features::ReleaseAs(kind, payload);
@@ -155,15 +187,43 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 }
 }  // namespace photos
 
+// ---- Voice memos and ringtones (ELVIST_COMMAND_DO_RECORDING, FAYDRA_COMMAND_DO_RINGTONE) -------------
+// Both pages speak the same page codes; their relay codes differ (recordings 82/83, ringtones 79/80).
 namespace recordings {
+enum PageRequest : int64_t {
+    kRequestLoad = 1,
+    kRequestExport = 2,    // data: std::vector<WideStringPair>* (name or title, key), the host's; count; wideText
+    kRequestAddFiles = 4,  // data: std::vector<std::wstring>* of paths, lent for the call; count; wideText
+};
+enum PageReply : int64_t {
+    kReplyLoaded = 6,    // extra: ItemBatch<RecordingItem> (ringtones: ItemBatch<RingtoneItem>); null: finished
+    kReplySequence = 7,  // answered with the page's sequence
+    kReplyWindow = 8,    // ringtones only: answered with the page's window
+};
+constexpr int64_t kRelayLoaded = 83;
+constexpr int64_t kExportRelayCode = 109;  // the export goes to the file relay
+
+// The release of a voice-memo or ringtone payload whose list answer is `relayLoaded`, with `Item` records.
+template <typename Item, int64_t relayLoaded>
+void ReleaseListPayload(PayloadLeg leg, int64_t code, void* payload) {
+    if (payload == nullptr) return;
+    if ((leg == PayloadLeg::RelayReply && code == relayLoaded) || (leg == PayloadLeg::PageReply && code == kReplyLoaded)) {
+        delete static_cast<ItemBatch<Item>*>(payload);
+    } else if ((leg == PayloadLeg::PageRequest && code == kRequestExport) ||
+               (leg == PayloadLeg::RelayRequest && code == kExportRelayCode)) {
+        features::ReleaseAs(features::PayloadKind::WidePairs, payload);
+    }
+}
+
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    features::ReleaseByCodes(leg, code, payload, {}, {83, 6});
+    ReleaseListPayload<RecordingItem, kRelayLoaded>(leg, code, payload);
 }
 }  // namespace recordings
 
 namespace ringtones {
+constexpr int64_t kRelayLoaded = 80;
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    features::ReleaseByCodes(leg, code, payload, {}, {80, 6});
+    recordings::ReleaseListPayload<RingtoneItem, kRelayLoaded>(leg, code, payload);
 }
 }  // namespace ringtones
 

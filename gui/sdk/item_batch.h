@@ -13,3 +13,9 @@ struct ItemBatch {
     int64_t sequence = 0;
     std::vector<std::shared_ptr<Item>> items;
 };
+
+// The sequence of a batch payload of `Item` records (a page receiver's batchSequence).
+template <typename Item>
+int64_t BatchSequenceOf(int64_t, const void* payload) {
+    return static_cast<const ItemBatch<Item>*>(payload)->sequence;
+}

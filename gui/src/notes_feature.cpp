@@ -1,6 +1,8 @@
 // The notes feature's code map; see notes_feature.h.
 #include "notes_feature.h"
 
+#include <iterator>
+
 #include "feature_maps.h"
 #include "wide_pair.h"
 
@@ -9,25 +11,35 @@ namespace {
 
 using namespace notes;
 
-// A new note's subject and content: `data` is the page's pair, the two labels in, the trimmed texts out;
-// `status` comes back 1 when at least one of them is not empty.
+constexpr int32_t kNoteQuestionHeight = 200;
+
+// A new note's subject and content: `data` is the page's pair of labels, answered in place with what the
+// user typed (trimmed), `status` 1 when the user confirmed a note that is not blank.
 HookResult AskNote(CommandMessage& message) {
     auto* pair = static_cast<WideStringPair*>(message.data);
-    WideStringPair entered;
-    if (pair == nullptr || !AskTrimmedTexts(*pair, 200, entered)) return HookResult::Answered;
-    if (!entered.first.empty() || !entered.second.empty()) {
-        message.status = 1;
-        *pair = entered;
-    }
+    message.status = 0;
+    if (pair == nullptr) return HookResult::Answered;
+    WideStringPair typed;
+    if (!AskTrimmedTexts(*pair, kNoteQuestionHeight, typed)) return HookResult::Answered;
+    if (typed.first.empty() && typed.second.empty()) return HookResult::Answered;
+    *pair = typed;
+    message.status = 1;
     return HookResult::Answered;
 }
 
+// The checked notes of an export are lent to the relay module for the call and freed here afterwards.
+void FreeExportedNotes(CommandMessage& message, int64_t) {
+    ReleasePayload(PayloadLeg::RelayRequest, message.code, message.data);
+    message.data = nullptr;
+}
+
 const RequestRule kRequests[] = {
-    {kRequestLoad, kRelayLoad, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
-    {kRequestExport, kRelayExport, nullptr, Selection::Any, nullptr, true, nullptr, nullptr, nullptr},
-    {kRequestBackupXml, kRelayBackupXml, nullptr, Selection::Any, nullptr, true, nullptr, nullptr, nullptr},
+    ForwardRule(kRequestLoad, kRelayLoad),
+    {kRequestExport, kRelayExport, nullptr, Selection::Notice, nullptr, true, nullptr, nullptr, &FreeExportedNotes},
+    {kRequestBackupXml, kRelayBackupXml, nullptr, Selection::Notice, nullptr, true, nullptr, nullptr,
+     &FreeExportedNotes},
     {kRequestImportXml, kRelayImportXml, nullptr, Selection::Any, nullptr, false, &kXmlFileChoice, nullptr, nullptr},
-    {kRequestSave, kRelaySave, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
+    ForwardRule(kRequestSave, kRelaySave),
     {kRequestAskNote, 0, nullptr, Selection::Any, nullptr, false, nullptr, &AskNote, nullptr},
 };
 
@@ -39,18 +51,14 @@ int64_t CloudNotice(const CommandMessage& answer) {
 // The answers to the folder requests (60, 61) have no page code: they are dropped.
 const ReplyRule kReplies[] = {
     {kRelayCloudState, 0, &CloudNotice, CounterField::Value3, Delivery::Copy, false, 0, kKeepStatus},
-    {kRelayLoaded, kReplyLoaded, nullptr, CounterField::None, Delivery::Copy, false, 0, kKeepStatus},
+    CopyRule(kRelayLoaded, kReplyLoaded),
     {kRelaySaved, kReplyChanged, nullptr, CounterField::Value2, Delivery::Copy, false, 0, kKeepStatus},
     {kRelayImported, kReplyChanged, nullptr, CounterField::Value2, Delivery::Copy, false, 0, kKeepStatus},
 };
 
 }  // namespace
 
-const FeatureCodeMap kNotesCodeMap = {nullptr,
-                                      kRequests,
-                                      sizeof(kRequests) / sizeof(kRequests[0]),
-                                      kReplies,
-                                      sizeof(kReplies) / sizeof(kReplies[0]),
+const FeatureCodeMap kNotesCodeMap = {nullptr, kRequests, std::size(kRequests), kReplies, std::size(kReplies),
                                       kNotesSectionId};
 
 }  // namespace trv

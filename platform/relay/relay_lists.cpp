@@ -28,9 +28,44 @@ std::wstring ScalarText(const rapidjson::Value& value) {
     return std::wstring();
 }
 
-void ReleaseBatch(PayloadLeg, std::int64_t, void* payload) { delete static_cast<ItemBatch<TextItem>*>(payload); }
+void ReleaseTextBatch(PayloadLeg, std::int64_t, void* payload) { delete static_cast<ItemBatch<TextItem>*>(payload); }
+
+void* ReadTextBatch(const std::string& json, std::int64_t sequence, std::int64_t& rows) {
+    auto batch = std::make_unique<ItemBatch<TextItem>>();
+    batch->sequence = sequence;
+    if (!ReadTextItems(json, *batch) || batch->items.empty()) return nullptr;
+    rows += static_cast<std::int64_t>(batch->items.size());
+    return batch.release();
+}
 
 }  // namespace
+
+const BatchReader kTextBatches = {&ReadTextBatch, &ReleaseTextBatch};
+
+std::wstring WideMember(const rapidjson::Value& record, const char* name) {
+    if (!record.IsObject()) return std::wstring();
+    auto member = record.FindMember(name);
+    return member != record.MemberEnd() && member->value.IsString() ? ScalarText(member->value) : std::wstring();
+}
+
+std::int64_t NumberMember(const rapidjson::Value& record, const char* name) {
+    if (!record.IsObject()) return 0;
+    auto member = record.FindMember(name);
+    if (member == record.MemberEnd()) return 0;
+    if (member->value.IsInt64()) return member->value.GetInt64();
+    if (member->value.IsDouble()) return static_cast<std::int64_t>(member->value.GetDouble());
+    return 0;
+}
+
+bool ForEachRecord(const std::string& json, const std::function<void(const rapidjson::Value&)>& each) {
+    rapidjson::Document document;
+    document.Parse(json.c_str(), json.size());
+    if (document.HasParseError() || !document.IsArray()) return false;
+    for (const rapidjson::Value& record : document.GetArray()) {
+        if (record.IsObject()) each(record);
+    }
+    return true;
+}
 
 bool ReadTextItems(const std::string& json, ItemBatch<TextItem>& batch) {
     rapidjson::Document document;
@@ -73,6 +108,7 @@ bool ListsService::Handle(CommandMessage& message) {
             if (route.requestCode != message.code) continue;
             Listing listing{&route, message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string(),
                             route.status == kRequestStatus ? message.status : route.status};
+            listing.sequence = ++m_sequence;
             const std::uint64_t id = listing.device.empty() ? 0 : m_link.SendRequest(route.serviceCode, listing.device, "");
             if (id == 0) {
                 Finish(listing, kTaskError);
@@ -95,7 +131,7 @@ void ListsService::Answer(const Listing& listing, std::int64_t code, void* extra
     answer.value3 = value3;
     answer.name = listing.route->answerName;
     answer.status = listing.status;
-    answer.release = &ReleaseBatch;
+    answer.release = listing.route->reader->release;
     m_link.Answer(answer);
 }
 
@@ -109,13 +145,9 @@ bool ListsService::OnReply(const Packet& packet, const ReplyFrame& frame, const 
     if (it == m_inFlight.end()) return false;
     Listing& listing = it->second;
     const std::uint32_t section = listing.route->section;
-    if (!data.empty() && (section == 0 || packet.header.command == section)) {
-        auto batch = std::make_unique<ItemBatch<TextItem>>();
-        batch->sequence = ++m_sequence;
-        if (ReadTextItems(data, *batch) && !batch->items.empty()) {
-            listing.rows += static_cast<std::int64_t>(batch->items.size());
-            Answer(listing, listing.route->listCode, batch.release(), 0, 0);
-        }
+    if (!data.empty() && (section == kAnySection || packet.header.command == section)) {
+        void* batch = listing.route->reader->read(data, listing.sequence, listing.rows);
+        if (batch != nullptr) Answer(listing, listing.route->listCode, batch, 0, 0);
     }
     if (IsLastReply(packet.header)) {
         const Listing done = listing;

@@ -6,25 +6,46 @@
 // objects of records by key) become ItemBatch<TextItem> answers whose fields are the record's key, if any,
 // and its scalar members in the order sent; a count answer follows the last batch, and a final answer
 // without a batch ends the listing, its `value2` the service's result code (2 while a feature's module is
-// not built). A query ("is it loaded?") is
-// answered "not yet" so that every section switch lists afresh.
+// not built). The notes, bookmarks, voice-memo and ringtone listings build their pages' records instead
+// (list_records.h), through the route's BatchReader. A query ("is it loaded?") is answered "not yet" so
+// that every section switch lists afresh.
 //
 // UI thread only; reaches the service and the host through ContactsLink, so that it is tested natively.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "command_message.h"
 #include "feature_codes.h"
+#include "note_codes.h"
 #include "relay_contacts.h"
 #include "relay_wire.h"
+
+// After windows.h (through command_message.h): the reader undoes its GetObject macro while it is read.
+#include <rapidjson/document.h>
 
 namespace trv::relay {
 
 constexpr std::int64_t kNoCount = -1;
 constexpr std::int64_t kRequestStatus = -1;
+constexpr std::uint32_t kAnySection = 0;
+
+// How one reply's JSON data becomes a list answer: `read` returns the batch payload (null when the data
+// is unreadable or lists nothing) and adds its records to `rows`; `release` frees what `read` made. The
+// batches of one listing share `sequence`: a page adds them up, and a greater one replaces its list.
+struct BatchReader {
+    void* (*read)(const std::string& json, std::int64_t sequence, std::int64_t& rows);
+    ReleasePayloadFunction release;
+};
+// The default: ItemBatch<TextItem> (see ReadTextItems).
+extern const BatchReader kTextBatches;
+// The pages' records: NoteItem (1200's notes), BookmarkItem (1400's trees, one root per reply, with
+// parents and children), RecordingItem (1002's memos) and RingtoneItem (1001's ringtone section).
+extern const BatchReader kNoteBatches, kBookmarkBatches, kRecordingBatches, kRingtoneBatches;
 
 // One listing: the host's request `requestCode` under `requestName` becomes service request `serviceCode`;
 // its answers go under `answerName` as `listCode` (batches and the end) and `countCode` (the count).
@@ -36,9 +57,9 @@ struct ListRoute {
     std::int64_t listCode;
     std::int64_t countCode;  // kNoCount: none
     std::int64_t status;     // the answers' `status`; kRequestStatus: the request's
-    // The reply command whose batches are this listing's, when the service answers it as one section of a
-    // larger answer (movies within the media library); 0: every reply of the request.
-    std::uint32_t section = 0;
+    const BatchReader* reader = &kTextBatches;
+    std::uint32_t section = kAnySection;  // only replies whose command is this one list (a request that
+                                          // answers several sections); kAnySection: every reply
 };
 
 struct ListFeature {
@@ -55,6 +76,23 @@ extern const ListFeature kNotesList, kBookmarksList, kCalendarsList, kMessagesLi
 // The fields of each record of a JSON array or keyed object (`json`): the key, if any, then every string,
 // number and boolean member, in order. False when `json` is neither.
 [[nodiscard]] bool ReadTextItems(const std::string& json, ItemBatch<TextItem>& batch);
+
+// Members of a service record, read leniently: a missing or mistyped member reads empty or 0.
+std::wstring WideMember(const rapidjson::Value& record, const char* name);
+std::int64_t NumberMember(const rapidjson::Value& record, const char* name);
+// Calls `each` for every object of the JSON array `json`; false when `json` is not an array.
+bool ForEachRecord(const std::string& json, const std::function<void(const rapidjson::Value&)>& each);
+
+// A BatchReader's `read` for a JSON array of records: an ItemBatch<Item> of what `make` builds from each.
+template <typename Item, std::shared_ptr<Item> (*make)(const rapidjson::Value&)>
+void* ReadRecordBatch(const std::string& json, std::int64_t sequence, std::int64_t& rows) {
+    auto batch = std::make_unique<ItemBatch<Item>>();
+    batch->sequence = sequence;
+    const bool read = ForEachRecord(json, [&batch](const rapidjson::Value& record) { batch->items.push_back(make(record)); });
+    if (!read || batch->items.empty()) return nullptr;
+    rows += static_cast<std::int64_t>(batch->items.size());
+    return batch.release();
+}
 
 class ListsService {
 public:
@@ -73,6 +111,7 @@ private:
         std::string device;
         std::int64_t status;
         std::int64_t rows = 0;
+        std::int64_t sequence = 0;  // every batch of one listing shares it; a later listing's is greater
     };
     void Answer(const Listing& listing, std::int64_t code, void* extra, std::int64_t value2, std::int64_t value3);
     void Finish(const Listing& listing, std::int64_t serviceCode);

@@ -1,20 +1,42 @@
-// The relay's ringtones: the tones (1003), asked under the iTunes command; see relay_lists.h.
-#include "relay_lists.h"
-
+// The relay's ringtones: the ringtone section (1003) of the books-and-ringtones listing (1001), asked under
+// the iTunes command, as the ringtone page's records; see relay_lists.h.
 #include <iterator>
+#include <memory>
 
 #include "command_names.h"
+#include "relay_lists.h"
 
 namespace trv::relay {
 namespace {
 
+constexpr std::uint32_t kRingtoneSection = 1003;
+
+// A length in milliseconds as "m:ss".
+std::wstring LengthText(std::int64_t milliseconds) {
+    const std::int64_t seconds = milliseconds < 0 ? 0 : milliseconds / 1000;
+    const std::wstring rest = std::to_wstring(seconds % 60);
+    return std::to_wstring(seconds / 60) + (rest.size() < 2 ? L":0" : L":") + rest;
+}
+
+std::shared_ptr<RingtoneItem> RingtoneOf(const rapidjson::Value& record) {
+    auto tone = std::make_shared<RingtoneItem>();
+    tone->key = WideMember(record, "path");
+    tone->title = WideMember(record, "title");
+    tone->size = NumberMember(record, "size");
+    tone->timeValue = NumberMember(record, "duration");
+    tone->time = LengthText(tone->timeValue);
+    return tone;
+}
+
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_ITUNES, 80, 1003, ZERITH_COMMAND_DO_RINGTONE, 80, 79, kRequestStatus},
+    {ZERITH_COMMAND_DO_ITUNES, ringtones::kRelayLoaded, 1001, ZERITH_COMMAND_DO_RINGTONE, ringtones::kRelayLoaded, 79,
+     kRequestStatus, &kRingtoneBatches, kRingtoneSection},
 };
 const std::int64_t kQueries[] = {78};
 
 }  // namespace
 
+const BatchReader kRingtoneBatches = {&ReadRecordBatch<RingtoneItem, &RingtoneOf>, &ringtones::ReleasePayload};
 const ListFeature kRingtonesList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
 }  // namespace trv::relay

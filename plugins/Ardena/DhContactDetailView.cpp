@@ -10,7 +10,9 @@
 
 namespace {
 
-constexpr UINT kLineFormat = DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX;
+// Lines break between words only; a word wider than the pane ends in an ellipsis rather than being split.
+constexpr UINT kLineFormat = DT_WORDBREAK | DT_WORD_ELLIPSIS | DT_NOPREFIX;
+const wchar_t kNothingShown[] = L"No contact selected";
 constexpr int kWheelStep = 5;
 
 using Lines = std::vector<std::pair<std::wstring, std::wstring>>;
@@ -74,7 +76,8 @@ void DhContactDetailView::SetContact(std::shared_ptr<const iOSContact> contact, 
         InvalidateRect(m_hWnd, nullptr, FALSE);
         return;
     }
-    m_groupLine = L"Group: " + groupText;
+    // A contact in no group shows no group line at all.
+    m_groupLine = groupText.empty() ? std::wstring() : L"Group: " + groupText;
     LayOut();
 }
 
@@ -90,7 +93,18 @@ void DhContactDetailView::AddSection(HDC dc, const std::wstring& title, const Li
     }
     wtl::SelectGuard font(dc, m_bodyFont.get());
     for (const auto& line : lines) {
-        const std::wstring text = line.first + L":  " + line.second;
+        std::wstring text = line.first + L":  " + line.second;
+        const int width = m_client.right - m_margin - 3 * m_margin;
+        SIZE single = {};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &single);
+        // Text with blanks wraps between its words beside the label; a single word (an address) that does
+        // not fit there gets lines of its own.
+        const bool oneWord = line.second.find_first_of(L" \t\r\n") == std::wstring::npos;
+        if (single.cx > width && oneWord) {
+            SIZE alone = {};
+            GetTextExtentPoint32W(dc, line.second.c_str(), static_cast<int>(line.second.size()), &alone);
+            text = line.first + L":\n" + (alone.cx > width ? contacts::PreviewValueLines(line.second) : line.second);
+        }
         RECT rect = {3 * m_margin, y, m_client.right - m_margin, y};
         DrawTextW(dc, text.c_str(), -1, &rect, kLineFormat | DT_CALCRECT);
         rect.right = m_client.right - m_margin;
@@ -165,7 +179,7 @@ void DhContactDetailView::LayOut() {
 std::vector<std::wstring> DhContactDetailView::ShownTexts() const {
     std::vector<std::wstring> texts;
     for (const DetailItem& item : m_items) texts.push_back(item.text);
-    if (!m_items.empty()) texts.insert(texts.begin() + 1, m_groupLine);
+    if (!m_items.empty() && !m_groupLine.empty()) texts.insert(texts.begin() + 1, m_groupLine);
     return texts;
 }
 
@@ -179,7 +193,14 @@ void DhContactDetailView::OnPaint() {
     if (!memory.IsValid()) return;
     HDC dc = memory.get();
     FillRect(dc, &client, m_brush.get());
-    if (m_contact) {
+    SetBkMode(dc, TRANSPARENT);
+    if (!m_contact) {
+        // An empty pane says why it is empty.
+        wtl::SelectGuard font(dc, m_bodyFont.get());
+        SetTextColor(dc, RGB(0x7F, 0x7F, 0x7F));
+        RECT rect = client;
+        DrawTextW(dc, kNothingShown, -1, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    } else {
         const int position = GetScrollPos(m_hWnd, SB_VERT);
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, RGB(0, 0, 0));
@@ -205,15 +226,19 @@ void DhContactDetailView::OnPaint() {
                 GetTextExtentPoint32W(dc, item.text.c_str(), static_cast<int>(item.text.size()), &nameSize);
             }
             wtl::SelectGuard font(dc, m_bodyFont.get());
-            GetTextExtentPoint32W(dc, m_groupLine.c_str(), static_cast<int>(m_groupLine.size()), &groupSize);
+            if (!m_groupLine.empty()) {
+                GetTextExtentPoint32W(dc, m_groupLine.c_str(), static_cast<int>(m_groupLine.size()), &groupSize);
+            }
             const int pictureHeight = rect.bottom - rect.top;
-            RECT name = {rect.right + m_margin, rect.top + (pictureHeight - nameSize.cy - groupSize.cy - m_margin) / 2,
+            const int groupBand = m_groupLine.empty() ? 0 : groupSize.cy + m_margin;
+            RECT name = {rect.right + m_margin, rect.top + (pictureHeight - nameSize.cy - groupBand) / 2,
                          client.right - m_margin, 0};
             name.bottom = name.top + nameSize.cy;
             {
                 wtl::SelectGuard nameFont(dc, m_nameFont.get());
                 DrawTextW(dc, item.text.c_str(), -1, &name, DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
             }
+            if (m_groupLine.empty()) continue;
             RECT group = {name.left, name.bottom + m_margin, name.left + groupSize.cx, name.bottom + m_margin + groupSize.cy};
             if (group.right > client.right - m_margin) group.right = client.right - m_margin;
             DrawTextW(dc, m_groupLine.c_str(), -1, &group, DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);

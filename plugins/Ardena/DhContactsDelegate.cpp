@@ -106,16 +106,12 @@ void DhContactsDelegate::CreateToolbar() {
     // Made in layout order: OK stands where New does while members are being added.
     MakeToolbarButton(m_okButton, kOk, L"OK", THEME_CONTACTS_OK_BUTTON, THEME_CONTACTS_OK_BUTTON);
     ShowWindow(m_okButton, SW_HIDE);
-    MakeToolbarButton(m_newButton, kNew, L"New", "common\\operate-add-normal.png", "common\\operate-add-pressed.png");
-    MakeToolbarButton(m_editButton, kEdit, L"Edit", "common\\edit-normal.png", "common\\edit-pressed.png");
-    MakeToolbarButton(m_exportButton, kExport, L"Export", "common\\operate-export-normal.png",
-                      "common\\operate-export-pressed.png");
-    MakeToolbarButton(m_importButton, kImport, L"Import", "common\\operate-import-normal.png",
-                      "common\\operate-import-pressed.png");
-    MakeToolbarButton(m_deleteButton, kDelete, L"Delete", "common\\operate-delete-normal.png",
-                      "common\\operate-delete-pressed.png");
-    MakeToolbarButton(m_refreshButton, kRefresh, L"Refresh", "common\\operate-refresh-normal.png",
-                      "common\\operate-refresh-pressed.png");
+    MakeToolbar({{&m_newButton, kNew, L"New", "common\\operate-add"},
+                 {&m_editButton, kEdit, L"Edit", "common\\edit"},
+                 {&m_exportButton, kExport, L"Export", "common\\operate-export"},
+                 {&m_importButton, kImport, L"Import", "common\\operate-import"},
+                 {&m_deleteButton, kDelete, L"Delete", "common\\operate-delete"},
+                 {&m_refreshButton, kRefresh, L"Refresh", "common\\operate-refresh"}});
     PlaceToolbar(kToolbarFirstX);
 }
 
@@ -646,14 +642,6 @@ void DhContactsDelegate::RewriteRows(const std::vector<iOSContact*>& order, bool
     InvalidateRect(m_list, nullptr, TRUE);
 }
 
-std::vector<int> DhContactsDelegate::CheckedRows() const {
-    std::vector<int> rows;
-    for (int row = 0; row < m_list.ItemCount(); ++row) {
-        if (m_list.IsChecked(row)) rows.push_back(row);
-    }
-    return rows;
-}
-
 void DhContactsDelegate::Preview(const contacts::ContactPtr& contact) {
     if (!contact) {
         m_preview.SetContact(nullptr, L"");
@@ -672,23 +660,8 @@ void DhContactsDelegate::OnListClick(const NMITEMACTIVATE& click) {
 }
 
 void DhContactsDelegate::OnColumnClick(int column) {
-    if (column < 1) return;  // the check-box column does not sort
-    HWND header = m_list.Header();
-    const int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
     bool ascending = false;
-    for (int index = 1; index < columns; ++index) {
-        HDITEMW item = {};
-        item.mask = HDI_FORMAT;
-        SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-        if (index == column) {
-            const vnlc::SortStep step = vnlc::NextSort(item.fmt);
-            item.fmt = step.format;
-            ascending = step.ascending;
-        } else {
-            item.fmt = vnlc::WithoutSortArrow(item.fmt);
-        }
-        SendMessageW(header, HDM_SETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-    }
+    if (!StepSortArrow(column, ascending)) return;
     std::vector<iOSContact*> rows;
     for (int row = 0; row < m_list.ItemCount(); ++row) rows.push_back(RowRecord(row));
     contacts::SortContactRows(rows, column, ascending, &CompareNoCase);
@@ -920,15 +893,10 @@ void DhContactsDelegate::OnDelete() {
 }
 
 void DhContactsDelegate::OnExportMenu() {
-    HMENU menu = CreatePopupMenu();
-    if (menu == nullptr) return;
-    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(contacts::kRequestExportCsv), L"Export to CSV");
-    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(contacts::kRequestExportVcards), L"Export to vCards(.vcf)");
-    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(contacts::kRequestBackupXml), L"Backup to XML");
-    RECT button = {};
-    GetWindowRect(m_exportButton, &button);
-    const int choice = TrackPopupMenu(menu, TPM_RETURNCMD, button.left, button.bottom, 0, m_hWnd, nullptr);
-    DestroyMenu(menu);
+    const int choice = TrackMenuBelow(m_exportButton, {{static_cast<int>(contacts::kRequestExportCsv), L"Export to CSV"},
+                                                       {static_cast<int>(contacts::kRequestExportVcards),
+                                                        L"Export to vCards(.vcf)"},
+                                                       {static_cast<int>(contacts::kRequestBackupXml), L"Backup to XML"}});
     if (choice == 0) return;
     auto records = std::make_unique<std::vector<iOSContact*>>();
     for (int row : CheckedRows()) records->push_back(RowRecord(row));
@@ -937,13 +905,8 @@ void DhContactsDelegate::OnExportMenu() {
 }
 
 void DhContactsDelegate::OnImportMenu() {
-    HMENU menu = CreatePopupMenu();
-    if (menu == nullptr) return;
-    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(contacts::kRequestImportXml), L"Import XML file");
-    RECT button = {};
-    GetWindowRect(m_importButton, &button);
-    const int choice = TrackPopupMenu(menu, TPM_RETURNCMD, button.left, button.bottom, 0, m_hWnd, nullptr);
-    DestroyMenu(menu);
+    const int choice =
+        TrackMenuBelow(m_importButton, {{static_cast<int>(contacts::kRequestImportXml), L"Import XML file"}});
     if (choice == contacts::kRequestImportXml) SendToHost(m_hWnd, contacts::kRequestImportXml);
 }
 

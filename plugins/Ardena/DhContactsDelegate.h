@@ -73,8 +73,11 @@ public:
     END_MSG_MAP()
 
     int PageSequence() const override { return m_model.Sequence(); }
+    HWND CreatePageWindow(HWND parent, const RECT& rect, DWORD style) override {
+        return Create(parent, rect, L"", style, 0, nullptr);
+    }
     // Lays the page out for its current size: the notice layout while the notice is up, else the normal one.
-    void LayOut();
+    void LayOut() override;
 
     // For the plug-in's tests and probes: what the page holds and shows.
     const contacts::ContactPageModel& Model() const { return m_model; }
@@ -119,7 +122,6 @@ private:
     // Puts the rows in `order` (records of the rows now shown) keeping each record's check mark, and with
     // `selectionFollows` its selection and the last clicked row too.
     void RewriteRows(const std::vector<iOSContact*>& order, bool selectionFollows);
-    std::vector<int> CheckedRows() const;
     void Preview(const contacts::ContactPtr& contact);
     void PreviewRow(int row);
     void OnListClick(const NMITEMACTIVATE& click);

@@ -172,6 +172,13 @@ bool ContactMatchesQuery(const iOSContact& c, const std::wstring& query) {
     return false;
 }
 
+std::wstring PreviewValueLines(const std::wstring& value) {
+    if (value.find_first_of(L" \t\r\n") != std::wstring::npos) return value;
+    const size_t at = value.rfind(L'@');
+    if (at == std::wstring::npos || at == 0) return value;
+    return value.substr(0, at) + L"\n" + value.substr(at);
+}
+
 std::wstring FirstPhoneText(const iOSContact& contact) {
     for (const auto& phone : contact.phones) {
         if (phone && !phone->value.empty()) return phone->value;

@@ -61,6 +61,10 @@ std::wstring FoldLower(std::wstring text);
 // and user name; of every address: label key, street, city, state, postal code and country.
 bool ContactMatchesQuery(const iOSContact& contact, const std::wstring& foldedQuery);
 
+// The lines of a preview value without blanks (an e-mail address) too wide for the pane: broken before its
+// last '@', so that the line breaks where a reader expects and not in the middle of a word.
+std::wstring PreviewValueLines(const std::wstring& value);
+
 // The phone column: the value of the first phone with a non-empty value, else empty.
 std::wstring FirstPhoneText(const iOSContact& contact);
 

@@ -290,3 +290,11 @@ TEST(ContactGroups, MemberUnionAndDifferenceAreSorted) {
     EXPECT_EQ(MemberDifference({L"3", L"1", L"2"}, {L"2", L"9"}), (std::vector<std::wstring>{L"1", L"3"}));
     EXPECT_EQ(MemberDifference({L"1", L"1"}, {L"1"}), std::vector<std::wstring>{});
 }
+
+TEST(ContactRules, PreviewValuesBreakBeforeTheAtSignAndNeverInsideWords) {
+    EXPECT_EQ(contacts::PreviewValueLines(L"ann.longname@example.org"), L"ann.longname\n@example.org");
+    EXPECT_EQ(contacts::PreviewValueLines(L"a@b@c.org"), L"a@b\n@c.org") << "before the last '@'";
+    EXPECT_EQ(contacts::PreviewValueLines(L"https://example.org/path"), L"https://example.org/path");
+    EXPECT_EQ(contacts::PreviewValueLines(L"@handle"), L"@handle");
+    EXPECT_EQ(contacts::PreviewValueLines(L"two words@x"), L"two words@x") << "text with blanks wraps by itself";
+}

@@ -171,17 +171,30 @@ protected:
 
 std::vector<CommandMessage> FeatureRelays::m_handedOver;
 
-// Page payloads as the pages make them: identifier and path lists on the heap.
-enum class Made { None, Strings, Pairs, Bookmarks };
+// Page payloads as the pages make them: identifier and path lists, checked records and new entries on the
+// heap.
+enum class Made { None, Strings, Pairs, Bookmarks, NewBookmark, Notes };
 
 void* Make(Made made) {
     switch (made) {
     case Made::Strings: return new std::vector<std::wstring>{L"a.epub", L"b.txt"};
     case Made::Pairs: return new std::vector<WideStringPair>{{L"id", L"kind"}};
     case Made::Bookmarks: return new std::vector<BookmarkItem*>(2, nullptr);
+    case Made::NewBookmark: return new BookmarkItem();
+    case Made::Notes: return new std::vector<NoteItem*>(1, nullptr);
     case Made::None: break;
     }
     return nullptr;
+}
+
+// A list answer's batch as the relay module makes it for the feature `relay`: the pages' records for
+// notes, bookmarks, voice memos and ringtones, text items for the others.
+void* MakeBatch(const std::string& relay) {
+    if (relay == ZERITH_COMMAND_DO_NOTE) return new ItemBatch<NoteItem>();
+    if (relay == ZERITH_COMMAND_DO_BOOKMARK) return new ItemBatch<BookmarkItem>();
+    if (relay == ZERITH_COMMAND_DO_RECORDING) return new ItemBatch<RecordingItem>();
+    if (relay == ZERITH_COMMAND_DO_RINGTONE) return new ItemBatch<RingtoneItem>();
+    return new ItemBatch<TextItem>();
 }
 
 }  // namespace
@@ -202,6 +215,9 @@ TEST_F(FeatureRelays, PageRequestsReachTheRelayUnderTheirNamesAndCodes) {
     const char* const kMedia = ZERITH_COMMAND_DO_MEDIA;
     const Case cases[] = {
         {CORTAL_COMMAND_DO_NOTE, 1, 0, 0, Made::None, ZERITH_COMMAND_DO_NOTE, 58, 0, false},
+        {CORTAL_COMMAND_DO_NOTE, 2, 0, 1, Made::Notes, ZERITH_COMMAND_DO_NOTE, 61, 0, true},
+        {CORTAL_COMMAND_DO_NOTE, 3, 0, 1, Made::Notes, ZERITH_COMMAND_DO_NOTE, 60, 0, true},
+        {CORTAL_COMMAND_DO_NOTE, 3, 0, 0, Made::Notes, nullptr, 0, 1, false},
         {DUNMAR_COMMAND_DO_BOOKMARK, 1, 0, 0, Made::None, ZERITH_COMMAND_DO_BOOKMARK, 101, 0, false},
         {DUNMAR_COMMAND_DO_BOOKMARK, 2, 0, 0, Made::Bookmarks, ZERITH_COMMAND_DO_BOOKMARK, 102, 0, true},
         {DUNMAR_COMMAND_DO_BOOKMARK, 3, 0, 2, Made::Bookmarks, ZERITH_COMMAND_DO_BOOKMARK, 103, 0, true},
@@ -282,6 +298,10 @@ TEST_F(FeatureRelays, PageRequestsReachTheRelayUnderTheirNamesAndCodes) {
         if (c.folderLent) {
             EXPECT_EQ(request.extra, nullptr) << what << ": the folder was lent for the call only";
         }
+        if (c.page == std::string(CORTAL_COMMAND_DO_NOTE) && c.made == Made::Notes) {
+            EXPECT_EQ(request.data, nullptr) << what << ": the checked notes were lent for the call and freed";
+            continue;
+        }
         // The relay module owns what it was handed: freed here through the feature's release.
         const trv::FeatureRow* row = trv::FindFeatureRow(c.page);
         ASSERT_NE(row, nullptr);
@@ -294,16 +314,20 @@ TEST_F(FeatureRelays, RequestsWithoutACurrentDeviceFreeTheirPayloads) {
     const std::pair<const char*, int64_t> requests[] = {
         {DUNMAR_COMMAND_DO_BOOKMARK, 6}, {WENDRA_COMMAND_DO_CALENDAR, 6}, {GAVREL_COMMAND_DO_APP, 5},
         {TELBOR_COMMAND_DO_BOOK, 4},     {TELBOR_COMMAND_DO_BOOK, 5},     {PIMSEL_COMMAND_DO_PHOTO, 5},
-        {PIMSEL_COMMAND_DO_PHOTO, 2},    {DUNMAR_COMMAND_DO_BOOKMARK, 2},
+        {PIMSEL_COMMAND_DO_PHOTO, 2},    {DUNMAR_COMMAND_DO_BOOKMARK, 2}, {DUNMAR_COMMAND_DO_BOOKMARK, 7},
+        {CORTAL_COMMAND_DO_NOTE, 2},
     };
     for (const auto& r : requests) {
         g_seen.clear();
         CommandMessage request{};
         request.code = r.second;
         request.count = 1;
-        request.data = Make(r.first == std::string(DUNMAR_COMMAND_DO_BOOKMARK)
-                                ? (r.second == 6 ? Made::Pairs : Made::Bookmarks)
-                                : Made::Strings);
+        const std::string page = r.first;
+        request.data = Make(page == CORTAL_COMMAND_DO_NOTE       ? Made::Notes
+                            : page != DUNMAR_COMMAND_DO_BOOKMARK ? Made::Strings
+                            : r.second == 6                      ? Made::Pairs
+                            : r.second == 7                      ? Made::NewBookmark
+                                                                 : Made::Bookmarks);
         Invoke(r.first, request);
         EXPECT_TRUE(Deliveries().empty()) << r.first << " " << r.second;
     }
@@ -605,7 +629,7 @@ TEST_F(FeatureRelays, DroppedAnswersFreeTheirPayloadsAndPhotoRemovalsReachThePag
         {ZERITH_COMMAND_DO_BOOKMARK, 101}, {ZERITH_COMMAND_DO_CALENDAR, 65}, {ZERITH_COMMAND_DO_SMS, 24},
         {ZERITH_COMMAND_DO_APP, 52},       {ZERITH_COMMAND_DO_BOOK, 74},     {ZERITH_COMMAND_DO_MUSIC, 95},
         {ZERITH_COMMAND_DO_VIDEO, 86},     {ZERITH_COMMAND_DO_PHOTO, 125},   {ZERITH_COMMAND_DO_RECORDING, 83},
-        {ZERITH_COMMAND_DO_RINGTONE, 80},
+        {ZERITH_COMMAND_DO_RINGTONE, 80},  {ZERITH_COMMAND_DO_NOTE, 58},
     };
     for (const auto& l : lists) {
         for (const char* about : {"dev-2", static_cast<const char*>(nullptr)}) {
@@ -613,7 +637,7 @@ TEST_F(FeatureRelays, DroppedAnswersFreeTheirPayloadsAndPhotoRemovalsReachThePag
             CommandMessage reply{};
             reply.code = l.second;
             reply.text = about;
-            reply.extra = new ItemBatch<TextItem>();
+            reply.extra = MakeBatch(l.first);
             Invoke(l.first, reply);
             EXPECT_TRUE(Deliveries().empty()) << l.first;
         }

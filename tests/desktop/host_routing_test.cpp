@@ -618,15 +618,21 @@ TEST_F(Routing, DroppedTrafficReleasesItsPayload) {
 TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
     Own(AllOwnedNames());
     TitleBarAnswers(L"dev-1");
-    // The fake relay module takes the chosen paths of an import as the real one does.
+    // The fake relay module takes the chosen paths of an import as the real one does; the checked notes of
+    // an export are only lent to it (the host frees them, which the sanitizer build checks).
     g_answers[ZERITH_COMMAND_DO_NOTE] = [](CommandMessage* m) {
-        notes::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
+        if (m->code == notes::kRelayImportXml) notes::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
     };
+    NoteItem checked;
     const std::pair<int64_t, int64_t> requests[] = {{1, 58}, {2, 61}, {3, 60}, {4, 62}, {7, 59}, {5, -1}};
     for (const auto& c : requests) {
         g_seen.clear();
         CommandMessage request{};
         request.code = c.first;
+        if (c.first == notes::kRequestExport || c.first == notes::kRequestBackupXml) {
+            request.data = new std::vector<NoteItem*>{&checked};
+            request.count = 1;
+        }
         Invoke(CORTAL_COMMAND_DO_NOTE, request);
         if (c.second < 0) {
             EXPECT_EQ(Names(), std::vector<std::string>{}) << c.first;

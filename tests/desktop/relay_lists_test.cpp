@@ -70,7 +70,7 @@ TEST(RelayLists, EveryFeatureListingBecomesItsServiceRequest) {
         {ZERITH_COMMAND_DO_MEDIA, 92, 1000, ZERITH_COMMAND_DO_VIDEO, 1006},
         {ZERITH_COMMAND_DO_MEDIA, 89, 1000, ZERITH_COMMAND_DO_VIDEO, 1007},
         {ZERITH_COMMAND_DO_ITUNES, 74, 1001, ZERITH_COMMAND_DO_BOOK, 1008},
-        {ZERITH_COMMAND_DO_ITUNES, 80, 1003, ZERITH_COMMAND_DO_RINGTONE, 0},
+        {ZERITH_COMMAND_DO_ITUNES, 80, 1001, ZERITH_COMMAND_DO_RINGTONE, 1003},
         {ZERITH_COMMAND_DO_RECORDING, 83, 1002, ZERITH_COMMAND_DO_RECORDING, 0},
         {ZERITH_COMMAND_DO_PHOTO, 125, 400, ZERITH_COMMAND_DO_PHOTO, 0},
         {ZERITH_COMMAND_DO_PHOTO, 129, 401, ZERITH_COMMAND_DO_PHOTO, 0},
@@ -162,4 +162,81 @@ TEST(RelayLists, QueriesAnswerNotLoadedSoEverySwitchListsAfresh) {
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_PHOTO, 127, 1, &status));
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(link.requests.empty());
+}
+
+// Notes, bookmarks, voice memos and ringtones reach their pages as the pages' own records, built from the
+// service's reply shapes; the ringtone listing takes only the ringtone section of its reply.
+TEST(RelayLists, PageListingsCarryThePagesRecords) {
+    FakeLink link;
+    ListsService lists(link);
+    ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_NOTE, 58));
+    Reply(lists, link.requests.at(0).id, 2, 1200,
+          R"([{"id":"1","guid":"g-1","subject":"Shop","author":"me","content":"milk","dateCreated":"x",)"
+          R"("dateModified":"2024-03-01T10:20:30Z"}])");
+    ASSERT_EQ(link.Codes(), std::vector<std::int64_t>{58});
+    const NoteItem& note = *static_cast<const ItemBatch<NoteItem>*>(link.answers[0].extra)->items.at(0);
+    EXPECT_EQ(note.identifier, L"g-1");
+    EXPECT_EQ(note.title, L"Shop");
+    EXPECT_EQ(note.content, L"milk");
+    EXPECT_EQ(note.time, L"2024-03-01 10:20:30");
+
+    const ContactsAnswer notesAnswer = link.answers[0];
+    link.answers.clear();  // the notes batch is freed below, after the sequences are compared
+    ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_BOOKMARK, 101));
+    const std::string folder = R"({"id":"f","name":"Work","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
+                               R"("position":0,"url":"","children":[)"
+                               R"({"id":"b1","name":"A","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark",)"
+                               R"("position":1,"url":"http://a","children":[]},)"
+                               R"({"id":"f2","name":"Sub","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
+                               R"("position":2,"url":"","children":[{"id":"b2","name":"B",)"
+                               R"("com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark","url":"http://b"}]}]})";
+    Reply(lists, link.requests.back().id, 2, 1400, folder);
+    Reply(lists, link.requests.back().id, 1, 1400,
+          R"({"id":"t","name":"Top","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark"})");
+    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{101, 101, 100, 101}));
+    const auto sequenceOf = [&link](size_t i) {
+        return static_cast<const ItemBatch<BookmarkItem>*>(link.answers.at(i).extra)->sequence;
+    };
+    EXPECT_EQ(sequenceOf(0), sequenceOf(1)) << "one listing's batches add up on the page";
+    EXPECT_GT(sequenceOf(0), static_cast<const ItemBatch<NoteItem>*>(notesAnswer.extra)->sequence)
+        << "a later listing replaces an earlier one";
+    EXPECT_EQ(link.answers[2].value3, 3) << "bookmarks counted, folders not";
+    const BookmarkItem& root = *static_cast<const ItemBatch<BookmarkItem>*>(link.answers[0].extra)->items.at(0);
+    EXPECT_EQ(root.name, L"Work");
+    EXPECT_TRUE(root.parent.empty());
+    ASSERT_EQ(root.children.size(), 2u);
+    EXPECT_EQ(root.children[0]->url, L"http://a");
+    EXPECT_EQ(root.children[0]->kind, kBookmarkKind);
+    EXPECT_EQ(root.children[0]->position, 1);
+    EXPECT_EQ(root.children[0]->parent.at(L"identifier"), L"f");
+    ASSERT_EQ(root.children[1]->children.size(), 1u);
+    EXPECT_EQ(root.children[1]->children[0]->parent.at(L"identifier"), L"f2");
+
+    ContactsAnswer notesDone = notesAnswer;
+    trv::relay::ReleaseContactsAnswer(notesDone);
+    link.Clear();
+    ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_RECORDING, 83));
+    Reply(lists, link.requests.back().id, 1, 0,
+          R"([{"path":"/Recordings/1.m4a","size":7,"label":"Memo","duration_int":65,"duration":"01:05",)"
+          R"("date_int":1,"date":"2024-01-01"}])");
+    const RecordingItem& memo = *static_cast<const ItemBatch<RecordingItem>*>(link.answers.at(0).extra)->items.at(0);
+    EXPECT_EQ(memo.key, L"/Recordings/1.m4a");
+    EXPECT_EQ(memo.size, 7);
+    EXPECT_EQ(memo.name, L"Memo");
+    EXPECT_EQ(memo.time, L"01:05");
+    EXPECT_EQ(memo.dateCreated, L"2024-01-01");
+
+    link.Clear();
+    ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_ITUNES, 80));
+    EXPECT_EQ(link.requests.back().code, 1001u);
+    Reply(lists, link.requests.back().id, 2, 0, R"([{"path":"/Books/a.epub","title":"A book"}])", 1008);
+    Reply(lists, link.requests.back().id, 1, 0,
+          R"([{"path":"/Ringtones/r.m4r","title":"Ring","size":9,"duration":65000}])", 1003);
+    ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{80, 79, 80})) << "the books section is not listed";
+    const RingtoneItem& tone = *static_cast<const ItemBatch<RingtoneItem>*>(link.answers[0].extra)->items.at(0);
+    EXPECT_EQ(tone.title, L"Ring");
+    EXPECT_EQ(tone.size, 9);
+    EXPECT_EQ(tone.timeValue, 65000);
+    EXPECT_EQ(tone.time, L"1:05");
+    EXPECT_EQ(link.answers[1].value3, 1);
 }

@@ -83,7 +83,11 @@ void __cdecl HostSend(CommandMessage* message) {
     if (harness.onRequest) harness.onRequest(harness.requests.back());
 }
 
-ImageCache* LoadThemeImages() {
+}  // namespace
+
+ImageCache* ThemeImages() {
+    static ImageCache* cache = nullptr;
+    if (cache != nullptr) return cache;
     auto* images = new ImageCache();  // lent to the plug-in for the life of the process
     const char* keys[] = {"common\\content-check-yes.png", "common\\content-check-no.png",
                           "contacts\\content-contacts-list.png", "contacts\\preview-contacts.png",
@@ -98,7 +102,8 @@ ImageCache* LoadThemeImages() {
                           "common\\operate-delete-normal.png", "common\\operate-delete-pressed.png",
                           "common\\operate-refresh-normal.png", "common\\operate-refresh-pressed.png",
                           "common\\operate-search.png", "contacts\\operate-ok.png", "common\\close-normal.png",
-                          "common\\close-pressed.png"};
+                          "common\\close-pressed.png", "note\\content-notes-icloud.png", "bookmarks\\content-bookmarks-folder.png",
+                          "bookmarks\\content-bookmarks-file.png", "bookmarks\\content-bookmarks-icloud.png"};
     for (const char* key : keys) {
         std::wstring path = std::wstring(TRV_APP_DIR) + L"\\themes\\";
         for (const char* p = key; *p; ++p) path.push_back(static_cast<wchar_t>(*p));
@@ -109,10 +114,10 @@ ImageCache* LoadThemeImages() {
             delete bitmap;
         }
     }
+    cache = images;
     return images;
 }
 
-}  // namespace
 
 Harness& Harness::Get() {
     static Harness* harness = [] {
@@ -123,7 +128,7 @@ Harness& Harness::Get() {
             reinterpret_cast<void*>(GetProcAddress(h->library, TRV_REGISTER_MODULE_EXPORT)));
         h->record.send = &HostSend;
         h->record.module = h->library;
-        h->record.images = LoadThemeImages();
+        h->record.images = ThemeImages();
         h->parent = CreateWindowExW(0, L"STATIC", L"pages", WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
                                     960, 600, nullptr, nullptr, nullptr, nullptr);
         if (registerModule != nullptr) registerModule(&h->record);

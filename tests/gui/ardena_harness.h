@@ -16,6 +16,7 @@
 
 #include "command_message.h"
 #include "contact_records.h"
+#include "image_cache.h"
 #include "item_batch.h"
 #include <wtl/window_text.h>
 
@@ -44,6 +45,9 @@ struct Harness {
 
     static Harness& Get();
 };
+
+// The theme images of the built themes folder, loaded once and lent to every plug-in the tests load.
+ImageCache* ThemeImages();
 
 // Dispatches every message queued for this thread.
 void Pump();

@@ -1,7 +1,7 @@
 // A test module that the Trevane scenarios drop into the plug-in folder: once the host's message loop runs,
 // it drives the bus from inside the running host as the relay module and the section list would (a device
-// arrives, the contacts section is chosen, the title bar's maximise button is pressed twice), looks at
-// the windows that result, and writes one line per check to the file named by TREVANE_PROBE_REPORT:
+// arrives, the contacts section is chosen, the list pages are shown by their sections, the title bar's
+// maximise button is pressed twice), looks at the windows that result, and writes one line per check to the file named by TREVANE_PROBE_REPORT:
 // "ok <check>" or "FAIL <check>: <what it saw>", then "done". Runs on the host's UI thread.
 #include <windows.h>
 
@@ -84,6 +84,35 @@ void ProbeDeviceAndPages() {
     Check(probe::InFrame(L"DhContactsDelegate").size() == 1, "showing makes no second page");
 }
 
+// The list pages' plug-ins, loaded from the plug-in folder: choosing their sections shows their pages in the
+// container, one page each; Contacts is chosen again at the end.
+void ProbeListPages() {
+    const struct {
+        int section;
+        const wchar_t* page;
+    } kPages[] = {{4, L"DhNoteDelegate"}, {6, L"DhBookmarkDelegate"}, {10, L"DhRecordingDelegate"},
+                  {11, L"DhRingtoneDelegate"}};
+    for (const auto& entry : kPages) {
+        CommandMessage select{};
+        select.value4 = entry.section;
+        Invoke(QUARNEL_COMMAND_SELECT_ITEM, select);
+        const std::vector<HWND> pages = probe::InFrame(entry.page);
+        const std::string what = Narrow(entry.page);
+        Check(pages.size() == 1, what + ": one page for the device", std::to_string(pages.size()) + " pages");
+        HWND page = probe::First(pages);
+        if (page == nullptr) continue;
+        Check(IsWindowVisible(page) != FALSE, what + ": shown by its section");
+        RECT pageRect = {};
+        RECT containerRect = {};
+        GetClientRect(page, &pageRect);
+        GetClientRect(GetParent(page), &containerRect);
+        Check(EqualRect(&pageRect, &containerRect) != FALSE, what + ": fills the container", Describe(pageRect));
+    }
+    CommandMessage contacts{};
+    contacts.value4 = 2;
+    Invoke(QUARNEL_COMMAND_SELECT_ITEM, contacts);
+}
+
 void ProbeMaximise() {
     HWND frame = FindWindowW(L"TrevaneMainFrame", nullptr);
     HWND pageWindow = probe::First(probe::InFrame(L"DhContactsDelegate"));
@@ -114,6 +143,7 @@ void ProbeMaximise() {
     if (pageWindow != nullptr) {
         RECT page = {};
         GetClientRect(pageWindow, &page);
+        // The frame opens at a size that fits the screen: the page is the frame's, less the same parts.
         const LONG width = (before.right - before.left) - 2 - 200;
         const LONG height = (before.bottom - before.top) - 83;
         Check(page.right == width && page.bottom == height, "pages follow the restored frame", Describe(page));
@@ -136,6 +166,7 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         try {
             ProbeBus();
             ProbeDeviceAndPages();
+            ProbeListPages();
             ProbeMaximise();
         } catch (...) {
             Check(false, "probe", "exception");

@@ -15,6 +15,7 @@
 
 #include "ardena_harness.h"
 #include "contact_codes.h"
+#include "list_pages_harness.h"
 
 using namespace ardena_test;
 
@@ -134,6 +135,21 @@ TEST(ContactsPage, APreviewShowsTheContactsGroupsAndSections) {
     EXPECT_TRUE(Contains(preview, L"birthday:  1990-04-05\n")) << preview;
     EXPECT_TRUE(Contains(preview, L"[Phone Number]\nmobile:  555-02\n")) << preview;
     EXPECT_FALSE(Contains(preview, L"[Email Address]")) << "a section without lines has no title";
+
+    // A contact in no group has no group line, and an address too long to stand beside its label goes on
+    // lines of its own, broken before the '@' rather than inside a word.
+    auto email = std::make_shared<iOSContactProperty>();
+    email->kind = CONTACT_KIND_EMAIL;
+    email->labelKey = L"work";
+    email->value = L"bartholomew.longname@example-company.com";
+    bea->emails.push_back(email);
+    Reply(L"page-5", contacts::kReplyGroupsLoaded, GroupBatch(2, {}));
+    ClickRow(list, 0);
+    ClickRow(list, 1);
+    const std::wstring alone = PreviewText(page);
+    EXPECT_FALSE(Contains(alone, L"Group:")) << alone;
+    pages_test::SaveShot(page, "contacts-page-preview");
+    EXPECT_TRUE(Contains(alone, L"[Email Address]\nwork:\nbartholomew.longname\n@example-company.com\n")) << alone;
 }
 
 TEST(ContactsPage, SearchNarrowsTheRowsAndTheHeaderSortsDescendingFirst) {
@@ -374,4 +390,20 @@ TEST(ContactsPage, DroppedFilesAreAcceptedThroughTheDropMenu) {
     EXPECT_EQ(spy.Menus().size(), 2u);
     // The contacts page has no request that takes files: nothing reaches the host either way.
     EXPECT_EQ(Harness::Get().requests.size(), before);
+}
+
+TEST(ContactsPage, TheListFitsItsWidthWithTheGroupPanelOpenOrClosed) {
+    HWND page = ShowPage(L"page-hscroll");
+    HWND list = Child(page, kList);
+    std::vector<std::shared_ptr<iOSContact>> many;
+    for (int i = 0; i < 30; ++i) many.push_back(Contact(std::to_wstring(i).c_str(), L"Name", L"Surname", L"555"));
+    Reply(L"page-hscroll", contacts::kReplyContactsLoaded, ContactBatch(1, many));
+    auto hasHorizontalBar = [list]() { return (GetWindowLongW(list, GWL_STYLE) & WS_HSCROLL) != 0; };
+    EXPECT_FALSE(hasHorizontalBar());
+    Press(Child(page, 5001));  // unfold the group panel: the list narrows
+    ASSERT_TRUE(IsWindowVisible(Child(page, kGroupTree)));
+    EXPECT_FALSE(hasHorizontalBar()) << "the columns shrink with the list";
+    pages_test::SaveShot(page, "contacts-page-groups");
+    Press(Child(page, 5002));  // fold it again
+    EXPECT_FALSE(hasHorizontalBar());
 }

@@ -209,6 +209,13 @@ TEST(ListView, PaintsSelectionHoverAndTheEmptyArea) {
     EXPECT_EQ(f.PixelAt(450, row1.bottom - 1), static_cast<COLORREF>(0xDCDCDC)) << "the row's bottom rule";
     EXPECT_EQ(f.PixelAt(300, f.Row(2).bottom + 20), RGB(0xFF, 0xFF, 0xFF)) << "below the rows";
 
+    // The pointer leaving the list takes the tint with it.
+    SendMessageW(f.window, WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(f.list.HoverRow(), -1);
+    EXPECT_EQ(f.PixelAt(450, y1), RGB(0xFF, 0xFF, 0xFF)) << "no tint once the pointer is gone";
+    SendMessageW(f.window, WM_MOUSEMOVE, 0, MAKELPARAM(450, (row1.top + row1.bottom) / 2));
+    ASSERT_EQ(f.list.HoverRow(), 1);
+
     // Check-all off clears the hover highlight.
     SendMessageW(f.window, WM_LIST_CHECKALL, 0, 0);
     EXPECT_EQ(f.list.HoverRow(), -1);

@@ -189,6 +189,54 @@ class RelayServiceScenario(TrevaneCase):
         self.process.wait(timeout=DEADLINE_S)
         wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the desktop")
 
+    def wait_cells(self, view_class, complete, what):
+        """The items of the showing page's list or tree view, as the view itself holds them, once `complete`
+        holds for them; a time-out says what the view last held."""
+        last = []
+
+        def read():
+            code, out = self.display.probe("cells", "TrevaneMainFrame", view_class)
+            last[:] = out.splitlines() if code == 0 else []
+            return list(last) if complete(last) else None
+        try:
+            return wait_until(read, what=what)
+        except AssertionError as timeout:
+            raise AssertionError(f"{timeout}; the view held:\n" + "\n".join(last)) from None
+
+    def test_the_notes_and_bookmarks_pages_show_the_images_records(self):
+        sys.path.insert(0, str(Path(ARGS.tools)))
+        import hlx_device
+        udid = self.lab.attach(self.lab.make())
+        image = Path(hlx_device.image_folder(udid, root=self.lab.root))
+        notes = plistlib.loads((image / "notes.plist").read_bytes())["records"].values()
+        marks = plistlib.loads((image / "bookmarks.plist").read_bytes())["records"].values()
+        subjects = {n["subject"] for n in notes}
+        names = {m["name"] for m in marks}
+        self.start_trevane()
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+
+        self.choose_section(4)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_NOTE key={udid} code=57 .*value3={len(subjects)}$", "the notes counted")
+        rows = self.wait_cells("SysListView32", lambda r: len(r) == len(subjects), "the notes listed")
+        self.display.screenshot("pages-notes.png")
+        shown = {cell for row in rows for cell in row.split("\t")}
+        self.assertEqual(subjects - shown, set(), "\n".join(rows))
+
+        self.choose_section(6)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_BOOKMARK key={udid} code=100 ", "the bookmarks counted")
+        # A tree item holds the name and the address, separated by a tab.
+        items = self.wait_cells("SysTreeView32", lambda t: names <= {i.split("\t")[0].strip() for i in t},
+                                "the bookmark tree")
+        top = [i.split("\t")[0] for i in items if not i.startswith(" ")]
+        self.assertEqual(sorted(top), sorted(["Favourites \u2605", "Menu & <more>", "Top"]), "\n".join(items))
+        under = items[items.index("Favourites \u2605\t") + 1:]
+        self.assertIn("  Nested\t", under, "a folder's children sit under it")
+        self.assertIn("  Fav 0\thttps://example.com/fav/0", under)
+        self.display.screenshot("pages-bookmarks.png")
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+
     def test_a_lost_service_is_reported_and_started_again_with_its_devices(self):
         udid = self.lab.attach(self.lab.make())
         self.start_trevane()

@@ -14,6 +14,10 @@
 //   winprobe text <class> <childClass>         prints the text of the first descendant of that class
 //   winprobe rows <class> <childClass>         prints the item count of the first descendant list view
 //                                              of that class, then repaints the window and its children
+//   winprobe cells <class> <childClass>        prints the items of the first visible descendant list view
+//                                              (a row's column texts separated by tabs,
+//                                              line breaks as blanks) or tree view
+//                                              (each item's text, indented by two blanks a level)
 //   winprobe click <class> <childClass> <x> <y>
 //                                              clicks the first descendant of that class at (x, y) of
 //                                              its client area
@@ -84,6 +88,80 @@ void PrintChildrenOfClass(HWND window, const wchar_t* className) {
         GetWindowRect(child, &rect);
         std::printf("%d %ld %ld %ld %ld %s\n", IsWindowVisible(child) ? 1 : 0, rect.left, rect.top,
                     rect.right - rect.left, rect.bottom - rect.top, Utf8(probe::ClassOf(GetParent(child))).c_str());
+    }
+}
+
+// A buffer in the process of `window`: list and tree views write item texts only into their own memory.
+class RemoteBuffer {
+public:
+    RemoteBuffer(HWND window, size_t bytes) : m_bytes(bytes) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        m_process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+        if (m_process != nullptr) m_address = VirtualAllocEx(m_process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+    }
+    ~RemoteBuffer() {
+        if (m_address != nullptr) VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
+        if (m_process != nullptr) CloseHandle(m_process);
+    }
+    RemoteBuffer(const RemoteBuffer&) = delete;
+    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+    bool Valid() const { return m_address != nullptr; }
+    char* At(size_t offset) const { return static_cast<char*>(m_address) + offset; }
+    bool Write(size_t offset, const void* data, size_t bytes) const {
+        return WriteProcessMemory(m_process, At(offset), data, bytes, nullptr) != FALSE;
+    }
+    std::wstring ReadText(size_t offset) const {
+        std::wstring text((m_bytes - offset) / sizeof(wchar_t), L'\0');
+        if (!ReadProcessMemory(m_process, At(offset), &text[0], text.size() * sizeof(wchar_t), nullptr)) return L"";
+        text.resize(std::wcslen(text.c_str()));
+        return text;
+    }
+
+private:
+    size_t m_bytes;
+    HANDLE m_process = nullptr;
+    void* m_address = nullptr;
+};
+
+constexpr size_t kTextOffset = 256;  // the item record first, its text after it
+constexpr int kTextChars = 1024;
+
+void PrintListCells(HWND list, const RemoteBuffer& buffer) {
+    const HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const int columns = std::max(1, static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)));
+    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) {
+        std::wstring line;
+        for (int column = 0; column < columns; ++column) {
+            LVITEMW item = {};
+            item.iSubItem = column;
+            item.pszText = reinterpret_cast<wchar_t*>(buffer.At(kTextOffset));
+            item.cchTextMax = kTextChars;
+            const wchar_t none = 0;
+            buffer.Write(kTextOffset, &none, sizeof none);
+            buffer.Write(0, &item, sizeof item);
+            SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(buffer.At(0)));
+            std::wstring cell = buffer.ReadText(kTextOffset);
+            std::replace(cell.begin(), cell.end(), L'\n', L' ');  // one line per row
+            line += (column == 0 ? L"" : L"\t") + cell;
+        }
+        std::printf("%s\n", Utf8(line).c_str());
+    }
+}
+
+void PrintTreeItems(HWND tree, const RemoteBuffer& buffer, HTREEITEM first, int depth) {
+    for (HTREEITEM node = first; node != nullptr; node = TreeView_GetNextSibling(tree, node)) {
+        TVITEMW item = {};
+        item.mask = TVIF_TEXT;
+        item.hItem = node;
+        item.pszText = reinterpret_cast<wchar_t*>(buffer.At(kTextOffset));
+        item.cchTextMax = kTextChars;
+        buffer.Write(0, &item, sizeof item);
+        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(buffer.At(0)));
+        std::printf("%s%s\n", std::string(static_cast<size_t>(depth) * 2, ' ').c_str(),
+                    Utf8(buffer.ReadText(kTextOffset)).c_str());
+        PrintTreeItems(tree, buffer, TreeView_GetChild(tree, node), depth + 1);
     }
 }
 
@@ -191,6 +269,24 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%ld\n", static_cast<long>(SendMessageW(child, LVM_GETITEMCOUNT, 0, 0)));
         // The owner has taken every row it counts: paint it now, so that a screenshot taken next shows them.
         RedrawWindow(FindVisible(argv[2]).found, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        return 0;
+    }
+    if (command == L"cells" && argc == 4) {
+        HWND view = nullptr;
+        for (HWND child : probe::Descendants(FindVisible(argv[2]).found, argv[3])) {
+            if (IsWindowVisible(child)) {
+                view = child;
+                break;
+            }
+        }
+        if (view == nullptr) return 1;
+        RemoteBuffer buffer(view, kTextOffset + kTextChars * sizeof(wchar_t));
+        if (!buffer.Valid()) return 1;
+        if (probe::ClassOf(view) == WC_TREEVIEWW) {
+            PrintTreeItems(view, buffer, TreeView_GetRoot(view), 0);
+        } else {
+            PrintListCells(view, buffer);
+        }
         return 0;
     }
     if (command == L"click" && argc == 6) {

@@ -1,0 +1,21 @@
+#pragma once
+// The notes page's rules: its search, its header sort and the order of the held notes once loading has
+// finished. Portable (no windows.h); no state.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "note_codes.h"
+#include "list_sort.h"
+
+namespace notes_page {
+
+// The folded query in the title, the content or the further text, each folded; the time is not searched.
+bool NoteMatches(const NoteItem& note, const std::wstring& foldedQuery);
+// Column 1 titles, 2 contents, 3 time texts, each with the case-insensitive `compare`.
+void SortNotes(std::vector<NoteItem*>& records, int column, bool ascending, pages::TextCompare compare);
+// Greatest time text first (ordinal), once loading has finished.
+void SortHeldByTime(std::vector<std::shared_ptr<NoteItem>>& held);
+
+}  // namespace notes_page

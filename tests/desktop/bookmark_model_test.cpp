@@ -1,0 +1,153 @@
+// The bookmarks page's model: batches by sequence with the identifier map of nested entries, removal of a
+// nested entry with its subtree, the flat search, where new entries go, and the column tree's check rules
+// on a plain tree.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bookmark_model.h"
+
+namespace {
+
+using bookmarks::EntryPtr;
+
+EntryPtr Entry(const wchar_t* id, const wchar_t* name, const wchar_t* url, std::vector<EntryPtr> children = {}) {
+    auto entry = std::make_shared<BookmarkItem>();
+    entry->identifier = id;
+    entry->name = name;
+    entry->url = url;
+    entry->kind = *url != L'\0' ? kBookmarkKind : kBookmarkFolderKind;
+    entry->children = std::move(children);
+    return entry;
+}
+
+ItemBatch<BookmarkItem> Batch(int64_t sequence, std::vector<EntryPtr> items) {
+    ItemBatch<BookmarkItem> batch;
+    batch.sequence = sequence;
+    batch.items = std::move(items);
+    return batch;
+}
+
+std::vector<std::wstring> Names(const std::vector<BookmarkItem*>& entries) {
+    std::vector<std::wstring> names;
+    for (const BookmarkItem* entry : entries) names.push_back(entry->name);
+    return names;
+}
+
+// A plain tree for the check rules.
+struct Node {
+    bool checked = false;
+    Node* parent = nullptr;
+    std::vector<Node*> children;
+};
+struct PlainTree {
+    Node* Parent(Node* node) const { return node->parent; }
+    Node* FirstChild(Node* node) const { return node->children.empty() ? nullptr : node->children.front(); }
+    Node* NextSibling(Node* node) const {
+        if (node->parent == nullptr) return nullptr;
+        auto& siblings = node->parent->children;
+        for (size_t i = 0; i + 1 < siblings.size(); ++i) {
+            if (siblings[i] == node) return siblings[i + 1];
+        }
+        return nullptr;
+    }
+    bool Checked(Node* node) const { return node->checked; }
+    void SetChecked(Node* node, bool checked) { node->checked = checked; }
+};
+void Adopt(Node& parent, std::vector<Node*> children) {
+    parent.children = children;
+    for (Node* child : children) child->parent = &parent;
+}
+
+}  // namespace
+
+TEST(BookmarkModel, BatchesMapNestedEntriesAndRemovalTakesTheSubtree) {
+    bookmarks::BookmarkModel model;
+    bool cleared = false;
+    auto docs = Entry(L"docs", L"Docs", L"https://docs.example/");
+    ASSERT_TRUE(model.Accept(Batch(1, {Entry(L"work", L"Work", L"", {Entry(L"deep", L"Deep", L"", {docs})}),
+                                       Entry(L"news", L"News", L"https://news.example/")}),
+                             cleared));
+    EXPECT_TRUE(cleared);
+    EXPECT_EQ(model.MappedCount(), 4u);
+    EXPECT_EQ(model.Find(L"docs"), docs);
+    EXPECT_FALSE(model.Accept(Batch(0, {Entry(L"old", L"Old", L"")}), cleared)) << "older batches are dropped";
+    ASSERT_TRUE(model.Accept(Batch(1, {Entry(L"docs", L"Second docs", L"x")}), cleared));
+    EXPECT_FALSE(cleared);
+    EXPECT_EQ(model.Find(L"docs"), docs) << "an identifier already mapped keeps its first entry";
+
+    const EntryPtr removed = model.Remove(L"deep");
+    ASSERT_NE(removed, nullptr);
+    EXPECT_EQ(removed->name, L"Deep");
+    EXPECT_EQ(model.Find(L"deep"), nullptr);
+    EXPECT_EQ(model.Find(L"docs"), nullptr) << "the subtree's identifiers go too";
+    EXPECT_TRUE(model.Entries()[0]->children.empty());
+    EXPECT_EQ(bookmarks::SubtreeOf(*removed).count(docs.get()), 1u);
+    EXPECT_EQ(model.Remove(L"missing"), nullptr);
+
+    ASSERT_TRUE(model.Accept(Batch(2, {Entry(L"n", L"New", L"")}), cleared));
+    EXPECT_TRUE(cleared);
+    EXPECT_EQ(model.MappedCount(), 1u);
+}
+
+TEST(BookmarkModel, SearchIsFlatAndNewEntriesTakeTheirPlace) {
+    bookmarks::BookmarkModel model;
+    bool cleared = false;
+    model.Accept(Batch(1, {Entry(L"f", L"Reading", L"", {Entry(L"a", L"Article", L"https://PAPERS.example/a"),
+                                                          Entry(L"b", L"Blog", L"https://blog.example/")}),
+                           Entry(L"p", L"Papers", L"https://x.example/")}),
+                 cleared);
+    EXPECT_EQ(Names(model.Search(L"papers")), (std::vector<std::wstring>{L"Article", L"Papers"}));
+    EXPECT_EQ(Names(model.Search(L"reading")), std::vector<std::wstring>{L"Reading"}) << "no children unless they match";
+
+    BookmarkItem page;
+    page.kind = kBookmarkKind;
+    page.position = 4;
+    page.parent = {{L"identifier", L"f"}};
+    auto next = bookmarks::NewEntry(bookmarks::kPageDialog, &page, L"id1");
+    EXPECT_EQ(next->position, 5);
+    EXPECT_EQ(next->parent, page.parent);
+    EXPECT_EQ(next->kind, kBookmarkKind);
+    BookmarkItem folder;
+    folder.identifier = L"f";
+    folder.kind = kBookmarkFolderKind;
+    folder.position = 3;
+    auto inside = bookmarks::NewEntry(bookmarks::kFolderDialog, &folder, L"id2");
+    EXPECT_EQ(inside->position, 0);
+    EXPECT_EQ(inside->parent.begin()->second, L"f");
+    EXPECT_EQ(inside->kind, kBookmarkFolderKind);
+    auto root = bookmarks::NewEntry(bookmarks::kPageDialog, nullptr, L"id3");
+    EXPECT_TRUE(root->parent.empty());
+    EXPECT_EQ(root->position, 0);
+}
+
+TEST(BookmarkModel, ChecksGoDownToAllAndAnUncheckGoesUpToTheFirstUncheckedAncestor) {
+    Node top, folder, leaf, sibling, other;
+    Adopt(top, {&folder, &other});
+    Adopt(folder, {&leaf, &sibling});
+    PlainTree tree;
+    bookmarks::ToggleCheck(tree, &top);
+    EXPECT_TRUE(folder.checked && leaf.checked && sibling.checked && other.checked);
+    bookmarks::ToggleCheck(tree, &leaf);
+    EXPECT_FALSE(leaf.checked);
+    EXPECT_FALSE(folder.checked);
+    EXPECT_FALSE(top.checked);
+    EXPECT_TRUE(sibling.checked) << "siblings keep their marks";
+
+    // Delete takes a checked folder for its subtree; export lists every checked node.
+    bookmarks::ToggleCheck(tree, &folder);
+    std::vector<Node*> taken, listed;
+    bookmarks::CollectChecked(tree, &top, true, taken);
+    bookmarks::CollectChecked(tree, &top, false, listed);
+    EXPECT_EQ(taken, (std::vector<Node*>{&folder, &other}));
+    EXPECT_EQ(listed, (std::vector<Node*>{&folder, &leaf, &sibling, &other}));
+
+    // An uncheck stops at the first ancestor that is already unchecked.
+    top.checked = true;
+    folder.checked = false;
+    bookmarks::ToggleCheck(tree, &leaf);
+    bookmarks::ToggleCheck(tree, &leaf);
+    EXPECT_TRUE(top.checked) << "the walk up stopped at the unchecked folder";
+}

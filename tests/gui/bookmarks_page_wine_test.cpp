@@ -1,0 +1,265 @@
+// The bookmarks page under Wine, driven through its plug-in's receiver: the column tree lists the entries
+// it is given, checks go down to descendants and up through ancestors, Delete and Export send the checked
+// entries, add and edit ask the host and save, a search lists matches flat, and an entry removed while a
+// search is shown takes every item that shows it or its descendants along. Screenshot when TRV_PAGE_SHOTS
+// names a folder.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CColumnTreeView.h"
+#include "command_names.h"
+#include "feature_codes.h"
+#include "note_codes.h"
+#include "list_pages_harness.h"
+#include "wide_pair.h"
+
+using pages_test::PluginHost;
+using pages_test::Reply;
+
+namespace {
+
+constexpr int kTreeView = 5007;
+
+PluginHost& Bookmarks() {
+    return pages_test::Plugin(L"Dunmar", DUNMAR_COMMAND_SHOW_WINDOW, DUNMAR_COMMAND_DO_BOOKMARK);
+}
+
+std::shared_ptr<BookmarkItem> Entry(const wchar_t* id, const wchar_t* name, const wchar_t* url = L"",
+                                    std::vector<std::shared_ptr<BookmarkItem>> children = {}) {
+    auto entry = std::make_shared<BookmarkItem>();
+    entry->identifier = id;
+    entry->name = name;
+    entry->url = url;
+    entry->kind = *url != L'\0' ? kBookmarkKind : kBookmarkFolderKind;
+    entry->children = std::move(children);
+    for (auto& child : entry->children) child->parent = {{L"identifier", id}};
+    return entry;
+}
+
+ItemBatch<BookmarkItem>* Batch(int64_t sequence, std::vector<std::shared_ptr<BookmarkItem>> items) {
+    auto* batch = new ItemBatch<BookmarkItem>();
+    batch->sequence = sequence;
+    batch->items = std::move(items);
+    return batch;
+}
+
+HWND TreeOf(HWND page) { return GetDlgItem(GetDlgItem(page, kTreeView), CColumnTreeView::kTreeId); }
+
+// Every item depth first, as "<depth dots><name column>" with its record.
+struct Row {
+    HTREEITEM item;
+    std::wstring text;
+    BookmarkItem* entry;
+    bool checked;
+};
+void AddRows(HWND tree, HTREEITEM first, int depth, std::vector<Row>& rows) {
+    ColumnTreeNodes nodes{tree};
+    for (HTREEITEM item = first; item != nullptr; item = nodes.NextSibling(item)) {
+        wchar_t buffer[512] = {};
+        TVITEMW tv = {};
+        tv.mask = TVIF_TEXT | TVIF_PARAM | TVIF_HANDLE;
+        tv.hItem = item;
+        tv.pszText = buffer;
+        tv.cchTextMax = 512;
+        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        const auto* data = reinterpret_cast<ColumnTreeItem*>(tv.lParam);
+        const std::wstring text = buffer;
+        rows.push_back({item, std::wstring(static_cast<size_t>(depth), L'.') + text.substr(0, text.find(L'\t')),
+                        data != nullptr ? static_cast<BookmarkItem*>(data->record) : nullptr,
+                        data != nullptr && data->checked != 0});
+        AddRows(tree, nodes.FirstChild(item), depth + 1, rows);
+    }
+}
+
+std::vector<Row> Rows(HWND tree) {
+    std::vector<Row> rows;
+    AddRows(tree, ColumnTreeNodes{tree}.FirstChild(nullptr), 0, rows);
+    return rows;
+}
+
+std::vector<std::wstring> Texts(HWND tree) {
+    std::vector<std::wstring> texts;
+    for (const Row& row : Rows(tree)) texts.push_back(row.text);
+    return texts;
+}
+
+std::vector<std::wstring> CheckedTexts(HWND tree) {
+    std::vector<std::wstring> texts;
+    for (const Row& row : Rows(tree)) {
+        if (row.checked) texts.push_back(row.text);
+    }
+    return texts;
+}
+
+// A click in the item's check box (the first pixels of its label).
+void ClickBox(HWND tree, HTREEITEM item) {
+    SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
+    RECT rect = {};
+    std::memcpy(&rect, &item, sizeof(item));
+    SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&rect));
+    const LPARAM point = MAKELPARAM(rect.left + 6, (rect.top + rect.bottom) / 2);
+    SendMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    SendMessageW(tree, WM_LBUTTONUP, 0, point);
+    ardena_test::Pump();
+}
+
+HTREEITEM ItemNamed(HWND tree, const std::wstring& text) {
+    for (const Row& row : Rows(tree)) {
+        if (row.text == text) return row.item;
+    }
+    return nullptr;
+}
+
+std::vector<std::shared_ptr<BookmarkItem>> Sample() {
+    return {Entry(L"bar", L"Bar", L"", {Entry(L"b1", L"Alpha", L"https://alpha.example/"),
+                                       Entry(L"b2", L"Beta", L"https://beta.example/")}),
+            Entry(L"work", L"Work", L"",
+                  {Entry(L"deep", L"Deep", L"", {Entry(L"docs", L"Docs", L"https://docs.example/")})}),
+            Entry(L"news", L"News", L"https://NEWS.example/")};
+}
+
+struct Seen {
+    std::vector<WideStringPair> deleted;
+    std::vector<std::wstring> exported;
+    int64_t dialog = 0;
+    WideStringPair asked;
+    int64_t answer = 0;
+    std::unique_ptr<BookmarkItem> saved;
+};
+
+void Handle(PluginHost& host, Seen& seen) {
+    host.onSend = [&seen](CommandMessage& message) {
+        switch (message.code) {
+        case bookmarks::kRequestDelete: {
+            std::unique_ptr<std::vector<WideStringPair>> pairs(static_cast<std::vector<WideStringPair>*>(message.data));
+            seen.deleted = *pairs;
+            break;
+        }
+        case bookmarks::kRequestExportHtml:
+        case bookmarks::kRequestBackupXml: {
+            std::unique_ptr<std::vector<BookmarkItem*>> entries(static_cast<std::vector<BookmarkItem*>*>(message.data));
+            seen.exported.clear();
+            for (BookmarkItem* entry : *entries) seen.exported.push_back(entry->name);
+            break;
+        }
+        case bookmarks::kRequestAskEntry: {
+            seen.dialog = message.status;
+            auto* pair = static_cast<WideStringPair*>(message.data);
+            seen.asked = *pair;
+            if (seen.answer != 0) *pair = WideStringPair(L"Typed", L"https://typed.example/");
+            message.status = seen.answer;
+            break;
+        }
+        case bookmarks::kRequestSave: seen.saved.reset(static_cast<BookmarkItem*>(message.data)); break;
+        default: break;
+        }
+    };
+}
+
+}  // namespace
+
+TEST(BookmarksPage, TheTreeListsEntriesAndChecksPropagate) {
+    PluginHost& host = Bookmarks();
+    Seen seen;
+    Handle(host, seen);
+    HWND page = pages_test::ShowPage(host, L"marks-1");
+    ASSERT_NE(page, nullptr);
+    HWND tree = TreeOf(page);
+    Reply(host, L"marks-1", bookmarks::kReplyLoaded, Batch(1, Sample()));
+    SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(ItemNamed(tree, L"Bar")));
+    EXPECT_EQ(Texts(tree), (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"Work", L".Deep", L"..Docs",
+                                                      L"News"}));
+    ClickBox(tree, ItemNamed(tree, L"Work"));
+    EXPECT_EQ(CheckedTexts(tree), (std::vector<std::wstring>{L"Work", L".Deep", L"..Docs"})) << "down to all";
+    ClickBox(tree, ItemNamed(tree, L"..Docs"));
+    EXPECT_TRUE(CheckedTexts(tree).empty()) << "an uncheck goes up through the checked ancestors";
+    ClickBox(tree, ItemNamed(tree, L"Bar"));
+    ClickBox(tree, ItemNamed(tree, L"News"));
+
+    ardena_test::Press(GetDlgItem(page, 5001));  // Delete: a checked folder stands for its subtree
+    EXPECT_EQ(seen.deleted, (std::vector<WideStringPair>{{L"bar", kBookmarkFolderKind}, {L"news", kBookmarkKind}}));
+    pages_test::PressAndChoose(GetDlgItem(page, 5005), 0);  // Export to HTML: every checked entry
+    EXPECT_EQ(seen.exported, (std::vector<std::wstring>{L"Bar", L"Alpha", L"Beta", L"News"}));
+    EXPECT_EQ(host.codes.back(), bookmarks::kRequestExportHtml);
+    pages_test::SaveShot(page, "bookmarks-page");
+    host.onSend = nullptr;
+}
+
+TEST(BookmarksPage, AddAndEditAskTheHostAndSave) {
+    PluginHost& host = Bookmarks();
+    Seen seen;
+    Handle(host, seen);
+    HWND page = pages_test::ShowPage(host, L"marks-2");
+    HWND tree = TreeOf(page);
+    auto sample = Sample();
+    sample[2]->position = 4;
+    Reply(host, L"marks-2", bookmarks::kReplyLoaded, Batch(1, sample));
+
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(ItemNamed(tree, L"News")));
+    pages_test::PressAndChoose(GetDlgItem(page, 5009), 1);  // Add page, next to the selected page
+    EXPECT_EQ(seen.dialog, bookmarks::kPageDialog);
+    EXPECT_EQ(seen.asked, WideStringPair());
+    EXPECT_EQ(seen.saved, nullptr) << "a cancelled dialog saves nothing";
+    seen.answer = 1;
+    pages_test::PressAndChoose(GetDlgItem(page, 5009), 1);
+    ASSERT_NE(seen.saved, nullptr);
+    EXPECT_EQ(seen.saved->position, 5);
+    EXPECT_EQ(seen.saved->kind, kBookmarkKind);
+    EXPECT_EQ(seen.saved->name, L"Typed");
+    EXPECT_EQ(seen.saved->identifier.size(), 36u);
+
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(ItemNamed(tree, L"Bar")));
+    ardena_test::Press(GetDlgItem(page, 5004));  // Edit the folder
+    EXPECT_EQ(seen.dialog, bookmarks::kFolderDialog);
+    EXPECT_EQ(seen.asked, WideStringPair(L"Bar", L""));
+    EXPECT_EQ(seen.saved->identifier, L"bar");
+    host.onSend = nullptr;
+}
+
+TEST(BookmarksPage, SearchIsFlatAndARemovalDuringItLeavesNoDanglingItem) {
+    PluginHost& host = Bookmarks();
+    Seen seen;
+    Handle(host, seen);
+    HWND page = pages_test::ShowPage(host, L"marks-3");
+    HWND tree = TreeOf(page);
+    Reply(host, L"marks-3", bookmarks::kReplyLoaded, Batch(1, Sample()));
+    SetWindowTextW(GetDlgItem(page, 5003), L"EXAMPLE");
+    ardena_test::Press(GetDlgItem(page, 5002));
+    EXPECT_EQ(Texts(tree), (std::vector<std::wstring>{L"Alpha", L"Beta", L"Docs", L"News"})) << "flat, by URL too";
+    SetWindowTextW(GetDlgItem(page, 5003), L"d");
+    ardena_test::Press(GetDlgItem(page, 5002));
+    EXPECT_EQ(Texts(tree), (std::vector<std::wstring>{L"Deep", L"Docs"}));
+
+    // The folder that holds both found entries goes while they are shown: its subtree's items go too.
+    Reply(host, L"marks-3", bookmarks::kReplyRemoved, _wcsdup(L"work"));
+    EXPECT_EQ(SendMessageW(tree, TVM_GETCOUNT, 0, 0), 0);
+    SetWindowTextW(GetDlgItem(page, 5003), L"");
+    ardena_test::Press(GetDlgItem(page, 5002));
+    EXPECT_EQ(Texts(tree), (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"News"}));
+    // A nested entry: its item goes, its folder stays; every remaining row still reaches a live record.
+    SetWindowTextW(GetDlgItem(page, 5003), L"a");
+    ardena_test::Press(GetDlgItem(page, 5002));
+    Reply(host, L"marks-3", bookmarks::kReplyRemoved, _wcsdup(L"b1"));
+    Reply(host, L"marks-3", bookmarks::kReplyRemoved, _wcsdup(L"unknown"));
+    EXPECT_EQ(Texts(tree), (std::vector<std::wstring>{L"Bar", L"Beta", L"News"}));
+    for (const Row& row : Rows(tree)) {
+        ASSERT_NE(row.entry, nullptr);
+        EXPECT_FALSE(row.entry->identifier.empty());
+        ClickBox(tree, row.item);
+        RedrawWindow(tree, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    }
+    pages_test::SaveShot(page, "bookmarks-page-search");
+    Reply(host, L"marks-3", bookmarks::kReplyShowCloudNotice);
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(page, kTreeView)));
+    pages_test::SaveShot(page, "bookmarks-page-icloud");
+    Reply(host, L"marks-3", bookmarks::kReplyHideCloudNotice);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(page, kTreeView)));
+    host.onSend = nullptr;
+}
