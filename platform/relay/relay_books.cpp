@@ -10,7 +10,7 @@ namespace trv::relay {
 namespace {
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_ITUNES, 74, 1001, ZERITH_COMMAND_DO_BOOK, 74, 73, kRequestStatus, 1008},
+    {ZERITH_COMMAND_DO_ITUNES, 74, 1001, ZERITH_COMMAND_DO_BOOK, 74, 73, kRequestStatus, &kTextBatches, 1008},
 };
 const std::int64_t kQueries[] = {72};
 

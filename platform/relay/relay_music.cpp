@@ -10,7 +10,7 @@ namespace trv::relay {
 namespace {
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_MEDIA, 95, 1000, ZERITH_COMMAND_DO_MUSIC, 95, 94, kRequestStatus, 1004},
+    {ZERITH_COMMAND_DO_MEDIA, 95, 1000, ZERITH_COMMAND_DO_MUSIC, 95, 94, kRequestStatus, &kTextBatches, 1004},
 };
 const std::int64_t kQueries[] = {93};
 
