@@ -10,6 +10,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/desktop_portable.cmake)
 trv_add_desktop_portable_libraries(ROOT ${TRV_SOURCE_ROOT} LOG PkgConfig::GLOG JSON "" ZLIB ZLIB::ZLIB
                                    WARNINGS ${HLX_WARNINGS})
 add_executable(trevane_desktop_tests
+  ${TRV_SOURCE_ROOT}/tests/desktop/backup_list_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/backup_listeners_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/bus_test_support.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/command_bus_test.cpp
@@ -41,7 +42,7 @@ add_executable(trevane_desktop_tests
 target_include_directories(trevane_desktop_tests PRIVATE ${TRV_SOURCE_ROOT}/tests/desktop)
 target_compile_options(trevane_desktop_tests PRIVATE ${HLX_WARNINGS})
 target_compile_definitions(trevane_desktop_tests PRIVATE TRV_PYTHON="${Python3_EXECUTABLE}")
-target_link_libraries(trevane_desktop_tests PRIVATE trevane_host_core ardena_core relay_core PkgConfig::GLOG
+target_link_libraries(trevane_desktop_tests PRIVATE trevane_host_core ardena_core brisel_core relay_core PkgConfig::GLOG
   GTest::gtest GTest::gtest_main ZLIB::ZLIB)
 include(GoogleTest)
 gtest_discover_tests(trevane_desktop_tests TEST_PREFIX "desktop." DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60)
