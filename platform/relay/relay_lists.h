@@ -36,6 +36,7 @@ struct ListRoute {
     std::int64_t listCode;
     std::int64_t countCode;  // kNoCount: none
     std::int64_t status;     // the answers' `status`; kRequestStatus: the request's
+    bool anyDevice = false;  // the service answers without a device (the computer's own files)
 };
 
 struct ListFeature {

@@ -153,3 +153,22 @@ TEST(RelayLists, QueriesAnswerNotLoadedSoEverySwitchListsAfresh) {
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(link.requests.empty());
 }
+
+TEST(RelayLists, TheBackupListNeedsNoDeviceOtherListingsDo) {
+    FakeLink link;
+    ListsService lists(link);
+    CommandMessage message{};
+    message.name = ZERITH_COMMAND_DO_BACKUP;
+    message.code = 136;
+    ASSERT_TRUE(lists.Handle(message));
+    ASSERT_EQ(link.requests.size(), 1u);
+    EXPECT_EQ(link.requests[0].code, 1602u);
+    EXPECT_EQ(link.requests[0].device, "");
+
+    link.Clear();
+    message.name = ZERITH_COMMAND_DO_NOTE;
+    message.code = 58;
+    ASSERT_TRUE(lists.Handle(message));
+    EXPECT_EQ(link.requests.size(), 1u) << "no request without a device";
+    EXPECT_EQ(link.Codes(), (std::vector<std::int64_t>{57, 58})) << "ended at once";
+}
