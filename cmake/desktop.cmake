@@ -117,7 +117,8 @@ add_test(NAME desktop.wine.relay_service
           --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
           --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
           --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools
-          --contacts-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libcontacts_probe.dll)
+          --contacts-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libcontacts_probe.dll
+          --backup-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libbackup_probe.dll)
 set_tests_properties(desktop.wine.relay_service PROPERTIES
   FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
   ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")

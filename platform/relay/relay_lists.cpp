@@ -73,7 +73,9 @@ bool ListsService::Handle(CommandMessage& message) {
             if (route.requestCode != message.code) continue;
             Listing listing{&route, message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string(),
                             route.status == kRequestStatus ? message.status : route.status};
-            const std::uint64_t id = listing.device.empty() && !route.anyDevice ? 0 : m_link.SendRequest(route.serviceCode, listing.device, "");
+            const std::uint64_t id = listing.device.empty() && !route.anyDevice
+                                    ? 0
+                                    : m_link.SendRequest(route.serviceCode, listing.device, route.requestData);
             if (id == 0) {
                 Finish(listing, kTaskError);
             } else {

@@ -37,6 +37,7 @@ struct ListRoute {
     std::int64_t countCode;  // kNoCount: none
     std::int64_t status;     // the answers' `status`; kRequestStatus: the request's
     bool anyDevice = false;  // the service answers without a device (the computer's own files)
+    const char* requestData = "";  // the request's JSON data, if it takes any
 };
 
 struct ListFeature {

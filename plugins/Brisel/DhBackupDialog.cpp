@@ -77,7 +77,8 @@ void DhBackupDialog::ShowManager() {
     const int x = owner.left + (owner.right - owner.left - kWidth) / 2;
     const int y = owner.top + (owner.bottom - owner.top - kHeight) / 2;
     SetWindowPos(m_hWnd, HWND_TOP, x, y, kWidth, kHeight, SWP_SHOWWINDOW);
-    if (m_owner != nullptr) EnableWindow(m_owner, FALSE);
+    // The host's whole window takes no input while the manager shows.
+    if (HWND top = TopLevelOwner()) EnableWindow(top, FALSE);
     Clear();
     Send(kAskList);
 }
@@ -205,7 +206,7 @@ LRESULT DhBackupDialog::OnLButtonDown(WPARAM, LPARAM) {
 void DhBackupDialog::OnCommand(UINT, int id, HWND) {
     switch (id) {
     case kClose:
-        if (m_owner != nullptr) EnableWindow(m_owner, TRUE);
+        if (HWND top = TopLevelOwner()) EnableWindow(top, TRUE);
         ShowWindow(m_hWnd, SW_HIDE);
         Clear();
         break;
@@ -247,15 +248,18 @@ LRESULT DhBackupDialog::OnHostReply(WPARAM code, LPARAM payload) {
             ShowSorted();  // the list is complete
             return 0;
         }
+        // One backup per batch: its members as (name, value) items.
+        std::vector<brisel::Member> members;
         for (const auto& item : batch->items) {
-            bool hasSize = false;
-            brisel::BackupPtr backup = item ? brisel::BackupFromFields(item->fields, hasSize) : nullptr;
-            if (!backup) continue;
-            if (!hasSize) {
-                AddBackup(std::move(backup));
-            } else if (m_backups.SetSize(backup->key, backup->size)) {
-                UpdateStatus();
-            }
+            if (item && item->fields.size() == 2) members.emplace_back(item->fields[0], item->fields[1]);
+        }
+        bool hasSize = false;
+        brisel::BackupPtr backup = brisel::BackupFromMembers(members, hasSize);
+        if (!backup) return 0;
+        if (!hasSize) {
+            AddBackup(std::move(backup));
+        } else if (m_backups.SetSize(backup->key, backup->size)) {
+            UpdateStatus();
         }
     } else if (code == kReplyDeleted) {
         std::unique_ptr<wchar_t, void (*)(void*)> key(static_cast<wchar_t*>(data), &std::free);

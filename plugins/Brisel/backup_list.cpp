@@ -8,20 +8,6 @@
 namespace brisel {
 namespace {
 
-enum Field : size_t {
-    kProductVersion,
-    kBuildVersion,
-    kSerialNumber,
-    kDeviceName,
-    kDeviceIdentifier,
-    kTime,
-    kModel,
-    kFolder,
-    kEncrypted,
-    kSize,
-    kFieldsWithoutSize = kSize,
-};
-
 // A byte count as the service writes it; anything else (negative, not a number, too large) is no size.
 bool ReadSize(const std::wstring& text, int64_t& size) {
     if (text.empty() || text.size() > 18) return false;
@@ -40,22 +26,27 @@ std::wstring VersionText(const iOSBackup& backup) {
     return backup.productVersion + L" (" + backup.buildVersion + L")";
 }
 
-BackupPtr BackupFromFields(const std::vector<std::wstring>& fields, bool& hasSize) {
+BackupPtr BackupFromMembers(const std::vector<Member>& members, bool& hasSize) {
     hasSize = false;
-    if (fields.size() < kFieldsWithoutSize || fields[kFolder].empty()) return nullptr;
+    std::map<std::wstring, std::wstring> values(members.begin(), members.end());
+    auto value = [&values](const wchar_t* name) {
+        auto it = values.find(name);
+        return it == values.end() ? std::wstring() : it->second;
+    };
     auto backup = std::make_shared<iOSBackup>();
-    backup->key = fields[kFolder];
-    backup->path = fields[kFolder];
-    backup->name = fields[kDeviceName];
-    backup->productVersion = fields[kProductVersion];
-    backup->buildVersion = fields[kBuildVersion];
-    backup->model = fields[kModel];
-    backup->serialNumber = fields[kSerialNumber];
-    backup->deviceIdentifier = fields[kDeviceIdentifier];
-    backup->time = fields[kTime];
-    backup->encrypted = fields[kEncrypted] == L"true";
-    if (fields.size() > kSize) {
-        if (!ReadSize(fields[kSize], backup->size)) return nullptr;
+    backup->path = value(L"Path");
+    if (backup->path.empty()) return nullptr;
+    backup->key = backup->path;
+    backup->name = value(L"Device Name");
+    backup->productVersion = value(L"Product Version");
+    backup->buildVersion = value(L"Build Version");
+    backup->model = value(L"Product Type");
+    backup->serialNumber = value(L"Serial Number");
+    backup->deviceIdentifier = value(L"Unique Identifier");
+    backup->time = value(L"Last Backup Date");
+    backup->encrypted = value(L"IsEncrypted") == L"true";
+    if (values.count(L"Size") != 0) {
+        if (!ReadSize(values[L"Size"], backup->size)) return nullptr;
         hasSize = true;
     }
     return backup;

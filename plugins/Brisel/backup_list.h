@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brisel {
@@ -32,11 +33,13 @@ using BackupPtr = std::shared_ptr<iOSBackup>;
 // "product version (build version)".
 std::wstring VersionText(const iOSBackup& backup);
 
-// One record of the relay's backup list, its fields in the service's order: product version, build version,
-// serial number, device name, device identifier, backup time, model, folder, encrypted ("true"/"false") and,
-// on the record's second report, its size in bytes. Null when a field is missing or the folder is empty.
-// `hasSize` tells whether the record carried its size.
-BackupPtr BackupFromFields(const std::vector<std::wstring>& fields, bool& hasSize);
+// One record of the service's backup list as the relay passes it on: one (member name, value) pair per
+// member ("Product Version", "Build Version", "Serial Number", "Device Name", "Unique Identifier",
+// "Last Backup Date", "Product Type", "Path", "IsEncrypted" "true"/"false", and on the record's second report
+// "Size" in bytes). Null when the folder is missing or the size is not a byte count. `hasSize` tells whether
+// the record carried its size.
+using Member = std::pair<std::wstring, std::wstring>;
+BackupPtr BackupFromMembers(const std::vector<Member>& members, bool& hasSize);
 
 class BackupList {
 public:

@@ -1,4 +1,4 @@
-// The backup manager's list: records read from the relay's fields, duplicates, sizes and deletions, the
+// The backup manager's list: records read from the relay's members, duplicates, sizes and deletions, the
 // order by time, the status line and the keys of checked rows.
 #include <gtest/gtest.h>
 
@@ -12,16 +12,18 @@ using namespace brisel;
 
 namespace {
 
-std::vector<std::wstring> Fields(const std::wstring& folder, const std::wstring& time, const wchar_t* size = nullptr) {
-    std::vector<std::wstring> fields{L"17.2", L"21C62", L"SN1", L"Phone", L"00008101-abc", time, L"iPhone14,2",
-                                     folder, L"false"};
-    if (size != nullptr) fields.push_back(size);
-    return fields;
+std::vector<Member> Members(const std::wstring& folder, const std::wstring& time, const wchar_t* size = nullptr) {
+    std::vector<Member> members{{L"Product Version", L"17.2"}, {L"Build Version", L"21C62"},
+                                {L"Serial Number", L"SN1"},     {L"Device Name", L"Phone"},
+                                {L"Unique Identifier", L"00008101-abc"}, {L"Last Backup Date", time},
+                                {L"Product Type", L"iPhone14,2"}, {L"Path", folder}, {L"IsEncrypted", L"false"}};
+    if (size != nullptr) members.emplace_back(L"Size", size);
+    return members;
 }
 
 BackupPtr Backup(const std::wstring& folder, const std::wstring& time) {
     bool hasSize = true;
-    BackupPtr backup = BackupFromFields(Fields(folder, time), hasSize);
+    BackupPtr backup = BackupFromMembers(Members(folder, time), hasSize);
     EXPECT_FALSE(hasSize);
     return backup;
 }
@@ -36,9 +38,9 @@ std::vector<std::wstring> Keys(const BackupList& list) {
 
 TEST(BackupList, ReadsRelayRecordsAndRefusesBrokenOnes) {
     bool hasSize = false;
-    std::vector<std::wstring> fields = Fields(L"C:\\B\\one\\", L"2024-01-02 10:00:00", L"4096");
-    fields[8] = L"true";
-    BackupPtr backup = BackupFromFields(fields, hasSize);
+    std::vector<Member> members = Members(L"C:\\B\\one\\", L"2024-01-02 10:00:00", L"4096");
+    members[8].second = L"true";
+    BackupPtr backup = BackupFromMembers(members, hasSize);
     ASSERT_NE(backup, nullptr);
     EXPECT_TRUE(hasSize);
     EXPECT_EQ(backup->key, L"C:\\B\\one\\");
@@ -50,10 +52,10 @@ TEST(BackupList, ReadsRelayRecordsAndRefusesBrokenOnes) {
     EXPECT_TRUE(backup->encrypted);
     EXPECT_EQ(VersionText(*backup), L"17.2 (21C62)");
 
-    EXPECT_EQ(BackupFromFields(Fields(L"", L"t"), hasSize), nullptr);                    // no folder
-    EXPECT_EQ(BackupFromFields({L"17.2", L"21C62"}, hasSize), nullptr);                  // fields missing
-    EXPECT_EQ(BackupFromFields(Fields(L"C:\\x\\", L"t", L"-5"), hasSize), nullptr);      // no byte count
-    EXPECT_EQ(BackupFromFields(Fields(L"C:\\x\\", L"t", L"12.5"), hasSize), nullptr);
+    EXPECT_EQ(BackupFromMembers(Members(L"", L"t"), hasSize), nullptr);  // no folder
+    EXPECT_EQ(BackupFromMembers({{L"Device Name", L"Phone"}}, hasSize), nullptr);
+    EXPECT_EQ(BackupFromMembers(Members(L"C:\\x\\", L"t", L"-5"), hasSize), nullptr);  // no byte count
+    EXPECT_EQ(BackupFromMembers(Members(L"C:\\x\\", L"t", L"12.5"), hasSize), nullptr);
 }
 
 TEST(BackupList, DropsDuplicatesSortsNewestFirstAndRemoves) {

@@ -164,6 +164,7 @@ TEST(RelayLists, TheBackupListNeedsNoDeviceOtherListingsDo) {
     ASSERT_EQ(link.requests.size(), 1u);
     EXPECT_EQ(link.requests[0].code, 1602u);
     EXPECT_EQ(link.requests[0].device, "");
+    EXPECT_EQ(link.requests[0].data, R"({"paths":[""]})") << "the default folder";
 
     link.Clear();
     message.name = ZERITH_COMMAND_DO_NOTE;
