@@ -10,6 +10,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/desktop_portable.cmake)
 trv_add_desktop_portable_libraries(ROOT ${TRV_SOURCE_ROOT} LOG PkgConfig::GLOG JSON "" ZLIB ZLIB::ZLIB
                                    WARNINGS ${HLX_WARNINGS})
 add_executable(trevane_desktop_tests
+  ${TRV_SOURCE_ROOT}/tests/desktop/backup_list_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/backup_listeners_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/bookmark_model_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/bus_test_support.cpp
@@ -44,7 +45,7 @@ add_executable(trevane_desktop_tests
 target_include_directories(trevane_desktop_tests PRIVATE ${TRV_SOURCE_ROOT}/tests/desktop)
 target_compile_options(trevane_desktop_tests PRIVATE ${HLX_WARNINGS})
 target_compile_definitions(trevane_desktop_tests PRIVATE TRV_PYTHON="${Python3_EXECUTABLE}")
-target_link_libraries(trevane_desktop_tests PRIVATE trevane_host_core ardena_core cortal_core dunmar_core
+target_link_libraries(trevane_desktop_tests PRIVATE trevane_host_core ardena_core brisel_core cortal_core dunmar_core
   media_pages_core relay_core PkgConfig::GLOG
   GTest::gtest GTest::gtest_main ZLIB::ZLIB)
 include(GoogleTest)
@@ -120,7 +121,8 @@ add_test(NAME desktop.wine.relay_service
           --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
           --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
           --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools
-          --contacts-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libcontacts_probe.dll)
+          --contacts-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libcontacts_probe.dll
+          --backup-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libbackup_probe.dll)
 set_tests_properties(desktop.wine.relay_service PROPERTIES
   FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
   ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")

@@ -86,6 +86,9 @@ function(trv_add_desktop_portable_libraries)
   add_library(media_pages_core STATIC ${root}/plugins/Elvist/media_rules.cpp)
   target_include_directories(media_pages_core PUBLIC ${root}/plugins/Elvist)
   target_link_libraries(media_pages_core PUBLIC trv_pages_core)
+  add_library(brisel_core STATIC ${root}/plugins/Brisel/backup_list.cpp)
+  target_include_directories(brisel_core PUBLIC ${root}/plugins/Brisel)
+  target_link_libraries(brisel_core PUBLIC vnl_core)
 
   add_library(relay_core STATIC
     ${root}/platform/relay/relay_contacts.cpp
@@ -111,7 +114,7 @@ function(trv_add_desktop_portable_libraries)
   target_include_directories(relay_core PUBLIC ${root}/platform/relay)
   target_link_libraries(relay_core PUBLIC trv_sdk vnl_core ${ARG_ZLIB} PRIVATE ${ARG_JSON})
 
-  foreach(target vnl_core trv_controls_core trv_pages_core trevane_host_core ardena_core cortal_core dunmar_core
+  foreach(target vnl_core trv_controls_core trv_pages_core trevane_host_core ardena_core brisel_core cortal_core dunmar_core
                  media_pages_core relay_core)
     target_compile_options(${target} PRIVATE ${ARG_WARNINGS})
   endforeach()

@@ -109,7 +109,9 @@ bool ListsService::Handle(CommandMessage& message) {
             Listing listing{&route, message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string(),
                             route.status == kRequestStatus ? message.status : route.status};
             listing.sequence = ++m_sequence;
-            const std::uint64_t id = listing.device.empty() ? 0 : m_link.SendRequest(route.serviceCode, listing.device, "");
+            const std::uint64_t id = listing.device.empty() && !route.anyDevice
+                                    ? 0
+                                    : m_link.SendRequest(route.serviceCode, listing.device, route.requestData);
             if (id == 0) {
                 Finish(listing, kTaskError);
             } else {

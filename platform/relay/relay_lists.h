@@ -60,6 +60,8 @@ struct ListRoute {
     const BatchReader* reader = &kTextBatches;
     std::uint32_t section = kAnySection;  // only replies whose command is this one list (a request that
                                           // answers several sections); kAnySection: every reply
+    bool anyDevice = false;  // the service answers without a device (the computer's own files)
+    const char* requestData = "";  // the request's JSON data, if it takes any
 };
 
 struct ListFeature {

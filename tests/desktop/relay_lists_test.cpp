@@ -239,3 +239,23 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     EXPECT_EQ(tone.time, L"1:05");
     EXPECT_EQ(link.answers[1].value3, 1);
 }
+
+TEST(RelayLists, TheBackupListNeedsNoDeviceOtherListingsDo) {
+    FakeLink link;
+    ListsService lists(link);
+    CommandMessage message{};
+    message.name = ZERITH_COMMAND_DO_BACKUP;
+    message.code = 136;
+    ASSERT_TRUE(lists.Handle(message));
+    ASSERT_EQ(link.requests.size(), 1u);
+    EXPECT_EQ(link.requests[0].code, 1602u);
+    EXPECT_EQ(link.requests[0].device, "");
+    EXPECT_EQ(link.requests[0].data, R"({"paths":[""]})") << "the default folder";
+
+    link.Clear();
+    message.name = ZERITH_COMMAND_DO_NOTE;
+    message.code = 58;
+    ASSERT_TRUE(lists.Handle(message));
+    EXPECT_EQ(link.requests.size(), 1u) << "no request without a device";
+    EXPECT_EQ(link.Codes(), (std::vector<std::int64_t>{57, 58})) << "ended at once";
+}

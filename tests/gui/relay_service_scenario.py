@@ -8,8 +8,10 @@ relay's trace) with its own name, the host shows it (screenshot), asks the relay
 current device is still connected when another arrives, sends a removal back to the relay, and the title
 bar moves on to a device that is still there; closing Trevane ends Harlix. And the contacts of a simulated iPhone end to end: the page lists and counts
 the image's 250 contacts, a contact saved in the editor lands in the image, the device's departure empties
-the page, and killing Trevane ends Harlix. Every wait is a poll against a deadline.
+the page, and killing Trevane ends Harlix. The backup manager lists the backups of the default folder with the
+values of their Info.plist. Every wait is a poll against a deadline.
 """
+import datetime
 import os
 import plistlib
 import signal
@@ -332,6 +334,59 @@ class RelayServiceScenario(TrevaneCase):
         self.process.wait(timeout=DEADLINE_S)
         wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the killed desktop")
 
+    def test_the_backup_manager_lists_the_backups_of_this_computer(self):
+        # Two backups in the default folder, one encrypted; the service finds them under XDG_CONFIG_HOME.
+        config = self.work / "config"
+        root = config / "Apple Computer" / "MobileSync" / "Backup"
+        made = {"00008101-000a": ("Ada's iPhone", "17.2", "21C62", "iPhone14,2", "SN000A", False,
+                                  datetime.datetime(2024, 3, 1, 9, 30)),
+                "00008101-000b": ("Bo's iPhone", "16.6", "20G75", "iPhone13,1", "SN000B", True,
+                                  datetime.datetime(2024, 5, 2, 18, 0))}
+        for udid, (name, version, build, model, serial, encrypted, when) in made.items():
+            folder = root / udid
+            folder.mkdir(parents=True)
+            (folder / "Info.plist").write_bytes(plistlib.dumps({
+                "Device Name": name, "Product Version": version, "Build Version": build, "Product Type": model,
+                "Serial Number": serial, "Target Identifier": udid.upper(), "Last Backup Date": when}))
+            (folder / "Manifest.plist").write_bytes(plistlib.dumps({"IsEncrypted": encrypted}))
+            (folder / "Status.plist").write_bytes(plistlib.dumps({"SnapshotState": "finished"}))
+            (folder / "Manifest.db").write_bytes(b"x" * 5000)
+        probe_dir = self.app / "plugins" / "BackupProbe"
+        probe_dir.mkdir()
+        shutil.copy(ARGS.backup_probe, probe_dir / "libBackupProbe.dll")
+        report = self.work / "backup-report.txt"
+        udid = self.lab.attach(self.lab.make())
+        self.start_trevane(TREVANE_PROBE_REPORT=windows_path(report), TREVANE_PROBE_BACKUPS="2",
+                           XDG_CONFIG_HOME=str(config))
+        # The manager opens once the device service is connected (a device has come through it).
+        self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={udid}", "the device connected")
+        Path(f"{report}.open.done").write_text("")
+
+        def serve():
+            lines = report.read_text().splitlines() if report.exists() else []
+            for line in lines:
+                if line.startswith("shot ") and not Path(f"{report}.{line[5:]}.done").exists():
+                    self.display.screenshot(line[5:])
+                    Path(f"{report}.{line[5:]}.done").write_text("")
+            return lines if lines and lines[-1] == "done" else None
+
+        lines = wait_until(serve, timeout_s=240, what="the backup probe's report")
+        backup_trace = [l for l in self.trace_lines() if "BACKUP" in l][:20]
+        self.assertEqual([l for l in lines if l.startswith("FAIL")], [], "\n".join(lines + backup_trace))
+        rows = [l[4:].split("\t") for l in lines if l.startswith("row ")]
+        # Newest first; the values are those of each folder's Info.plist.
+        expected = []
+        for udid in sorted(made, key=lambda u: made[u][6], reverse=True):
+            info = plistlib.loads((root / udid / "Info.plist").read_bytes())
+            expected.append([info["Device Name"], info["Last Backup Date"].strftime("%Y-%m-%d %H:%M:%S"),
+                             f"{info['Product Version']} ({info['Build Version']})", info["Product Type"],
+                             info["Serial Number"]])
+        self.assertEqual([[r[0], r[1], r[3], r[4], r[5]] for r in rows], expected, "\n".join(lines))
+        for row in rows:
+            self.assertRegex(row[2], r"^\d+(\.\d\d)? (B|KB|MB)$", "a size text")
+        self.process.kill()
+        self.process.wait(timeout=DEADLINE_S)
+
 
 def main():
     parser = wine_session.scenario_arguments()
@@ -339,6 +394,7 @@ def main():
     parser.add_argument("--devices", required=True, help="the staged device library folder")
     parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
     parser.add_argument("--contacts-probe", required=True, help="the contacts probe module")
+    parser.add_argument("--backup-probe", required=True, help="the backup manager probe module")
     wine_session.run_scenarios(parser)
 
 

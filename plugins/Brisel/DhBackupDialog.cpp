@@ -1,0 +1,326 @@
+#include "DhBackupDialog.h"
+
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include <vornel/VNLUtilityApp.h>
+
+#include "brisel_module.h"
+#include "feature_codes.h"
+#include "item_batch.h"
+#include "theme_colour.h"
+#include "vnl_size_text.h"
+
+namespace {
+
+enum ControlId : int {
+    kClose = 5000,
+    kList = 5001,
+    kImport = 5003,
+    kDelete = 5004,
+    kRefresh = 5006,
+};
+
+// Requests to the host.
+constexpr int64_t kAskList = 0;
+constexpr int64_t kAskImport = 4;
+constexpr int64_t kAskDelete = 5;
+// Answers from the host: the list's records (a batch, or none at the end) and a deleted backup's key.
+constexpr WPARAM kReplyBackups = 1;
+constexpr WPARAM kReplyDeleted = 5;
+
+constexpr int kTitleBottom = 27;
+constexpr int kToolbarBottom = 57;
+constexpr int kStatusHeight = 29;
+constexpr int kToolbarGap = 20;
+constexpr COLORREF kFrameColour = RGB(0x7F, 0x7F, 0x7F);
+
+const RECT kListRect = {1, kToolbarBottom + 1, DhBackupDialog::kWidth - 1, DhBackupDialog::kHeight - kStatusHeight - 1};
+const RECT kStatusRect = {1, DhBackupDialog::kHeight - kStatusHeight, DhBackupDialog::kWidth - 1,
+                          DhBackupDialog::kHeight - 1};
+
+Gdiplus::Bitmap* EncryptedIcon(VNLListView* list, int row, void*) {
+    const auto* backup = reinterpret_cast<const brisel::iOSBackup*>(list->GetItemData(row));
+    return brisel::Image(backup != nullptr && backup->encrypted ? "itunes-backup\\encrypt.png"
+                                                                : "itunes-backup\\unencrypt.png");
+}
+
+void FillRect(HDC dc, const RECT& rect, COLORREF colour) {
+    wtl::UniqueBrush brush(CreateSolidBrush(colour));
+    ::FillRect(dc, &rect, brush.get());
+}
+
+}  // namespace
+
+bool DhBackupDialog::CreateFor(HWND owner) {
+    m_owner = owner;
+    const RECT rect = {0, 0, kWidth, kHeight};
+    return Create(owner, rect, L"iTunes Backup Management", WS_POPUP | WS_CLIPCHILDREN) != nullptr;
+}
+
+HWND DhBackupDialog::TopLevelOwner() const {
+    HWND window = m_owner;
+    while (window != nullptr) {
+        HWND next = (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) != 0 ? GetParent(window) : GetWindow(window, GW_OWNER);
+        if (next == nullptr) break;
+        window = next;
+    }
+    return window;
+}
+
+void DhBackupDialog::ShowManager() {
+    RECT owner = {0, 0, kWidth, kHeight};
+    if (HWND top = TopLevelOwner()) GetWindowRect(top, &owner);
+    const int x = owner.left + (owner.right - owner.left - kWidth) / 2;
+    const int y = owner.top + (owner.bottom - owner.top - kHeight) / 2;
+    SetWindowPos(m_hWnd, HWND_TOP, x, y, kWidth, kHeight, SWP_SHOWWINDOW);
+    // The host's whole window takes no input while the manager shows.
+    if (HWND top = TopLevelOwner()) EnableWindow(top, FALSE);
+    Clear();
+    Send(kAskList);
+}
+
+LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
+    m_font.Reset(VNLUtilityApp::GetFont(16, false, L"Arial"));
+    m_boldFont.Reset(VNLUtilityApp::GetFont(16, true, L"Arial"));
+    m_titleColour = ThemeColour("color:1", m_titleColour);
+    m_toolbarColour = ThemeColour("color:7", m_toolbarColour);
+    m_statusColour = ThemeColour("color:15", m_statusColour);
+    m_pressedColour = ThemeColour("color:task:operator:button:pressed", m_pressedColour);
+
+    HWND close = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kClose)), brisel::Module(), nullptr);
+    if (close != nullptr && m_close.SubclassWindow(close)) {
+        m_close.SetImages(brisel::Image("common\\close-normal.png"), brisel::Image("common\\close-pressed.png"), -6, 6);
+    }
+    MakeToolbarButton(m_import, kImport, L"Import", "common\\operate-add-normal.png", "common\\operate-add-pressed.png");
+    MakeToolbarButton(m_delete, kDelete, L"Delete", "common\\operate-export-normal.png",
+                      "common\\operate-export-pressed.png");
+    MakeToolbarButton(m_refresh, kRefresh, L"Refresh", "common\\operate-refresh-normal.png",
+                      "common\\operate-refresh-pressed.png");
+    int x = 10;
+    for (VNLSwitchImageButton* button : {&m_import, &m_delete, &m_refresh}) {
+        if (button->m_hWnd == nullptr) continue;
+        const vnlc::SwitchImageLayout& layout = button->Layout();
+        SetWindowPos(*button, nullptr, x, 35 - 8, layout.preferredWidth, layout.preferredHeight, SWP_NOZORDER);
+        x += layout.preferredWidth + kToolbarGap;
+    }
+
+    m_list.SetCheckImages(brisel::Image("common\\content-check-yes.png"), brisel::Image("common\\content-check-no.png"));
+    m_list.SetDefaultRowImage(brisel::Image("itunes-backup\\unencrypt.png"));
+    m_list.SetRowImageCallback(&EncryptedIcon);
+    if (m_list.Create(m_hWnd, kListRect, kList) == nullptr) return -1;
+    m_list.RefreshRowHeight();
+    SendMessageW(m_list, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
+    SendMessageW(m_list.Header(), WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
+    int scrollBar = GetSystemMetrics(SM_CXVSCROLL);
+    if (scrollBar < 0 || scrollBar > 20) scrollBar = 0;
+    const int width = kListRect.right - kListRect.left - scrollBar;
+    const struct {
+        const wchar_t* caption;
+        int share;
+    } kColumns[] = {{L"", 6},        {L"Name", 20},    {L"Time", 18},          {L"Size", 10},
+                    {L"Version", 16}, {L"Model", 16}, {L"Serial Number", 14}};
+    int index = 0;
+    for (const auto& column : kColumns) m_list.InsertColumn(index++, column.caption, width * column.share / 100);
+
+    m_tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, CW_USEDEFAULT,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, brisel::Module(), nullptr);
+    if (m_tooltip != nullptr) {
+        TTTOOLINFOW tool = {};
+        tool.cbSize = sizeof(tool);
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = m_hWnd;
+        tool.uId = reinterpret_cast<UINT_PTR>(m_list.m_hWnd);
+        tool.lpszText = const_cast<wchar_t*>(L"");
+        SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+    SetWindowRgn(m_hWnd, CreateRoundRectRgn(0, 0, kWidth + 1, kHeight + 1, 5, 5), FALSE);
+    return 0;
+}
+
+void DhBackupDialog::MakeToolbarButton(VNLSwitchImageButton& button, int id, const wchar_t* caption, const char* normal,
+                                       const char* pressed) {
+    HWND window = CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), brisel::Module(), nullptr);
+    if (window == nullptr || !button.SubclassWindow(window)) return;
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
+    button.SetLayoutMode(2);
+    button.SetMargins(2, 1);
+    button.SetSwitchMode(false);
+    button.SetImagesAt(m_toolbarColour, m_pressedColour, caption, brisel::Image(normal), brisel::Image(pressed), 0);
+}
+
+void DhBackupDialog::OnPaint() {
+    PAINTSTRUCT paint;
+    HDC target = BeginPaint(m_hWnd, &paint);
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    HDC dc = CreateCompatibleDC(target);
+    HBITMAP bitmap = CreateCompatibleBitmap(target, client.right, client.bottom);
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+
+    FillRect(dc, client, m_toolbarColour);
+    FillRect(dc, {1, 1, client.right - 1, kTitleBottom}, m_titleColour);
+    FillRect(dc, {1, kTitleBottom, client.right - 1, kToolbarBottom}, m_toolbarColour);
+    FillRect(dc, kStatusRect, m_statusColour);
+    wtl::UniquePen pen(CreatePen(PS_SOLID, 1, kFrameColour));
+    HGDIOBJ oldPen = SelectObject(dc, pen.get());
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    Rectangle(dc, 0, 0, client.right, client.bottom);
+    MoveToEx(dc, 0, kTitleBottom, nullptr);
+    LineTo(dc, client.right, kTitleBottom);
+    Rectangle(dc, kListRect.left - 1, kListRect.top - 1, kListRect.right + 1, kListRect.bottom + 1);
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
+
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ oldFont = SelectObject(dc, m_boldFont.get());
+    SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
+    RECT title = {12, 1, client.right - 40, kTitleBottom};
+    wchar_t caption[128] = {};
+    GetWindowTextW(m_hWnd, caption, 128);
+    DrawTextW(dc, caption, -1, &title, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, m_font.get());
+    SetTextColor(dc, RGB(0, 0, 0));
+    RECT status = kStatusRect;
+    DrawTextW(dc, m_status.c_str(), -1, &status, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, oldFont);
+
+    BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    EndPaint(m_hWnd, &paint);
+}
+
+LRESULT DhBackupDialog::OnLButtonDown(WPARAM, LPARAM) {
+    ReleaseCapture();
+    PostMessageW(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+    return 0;
+}
+
+void DhBackupDialog::OnCommand(UINT, int id, HWND) {
+    switch (id) {
+    case kClose:
+        if (HWND top = TopLevelOwner()) EnableWindow(top, TRUE);
+        ShowWindow(m_hWnd, SW_HIDE);
+        Clear();
+        break;
+    case kImport: Send(kAskImport); break;
+    case kDelete: DeleteChecked(); break;
+    case kRefresh:
+        Clear();
+        Send(kAskList);
+        break;
+    default: break;
+    }
+}
+
+bool DhBackupDialog::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (header == nullptr || header->idFrom != static_cast<UINT_PTR>(kList) || header->code != NM_CLICK) return false;
+    m_clickedRow = reinterpret_cast<const NMITEMACTIVATE*>(lParam)->iItem;
+    const brisel::iOSBackup* backup = m_backups.At(m_clickedRow);
+    if (backup != nullptr && m_tooltip != nullptr) {
+        TTTOOLINFOW tool = {};
+        tool.cbSize = sizeof(tool);
+        tool.uFlags = TTF_IDISHWND;
+        tool.hwnd = m_hWnd;
+        tool.uId = reinterpret_cast<UINT_PTR>(m_list.m_hWnd);
+        tool.lpszText = const_cast<wchar_t*>(backup->key.c_str());
+        SendMessageW(m_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+        SendMessageW(m_tooltip, TTM_SETDELAYTIME, TTDT_AUTOMATIC, 10000);
+        SendMessageW(m_tooltip, TTM_POPUP, 0, 0);
+    }
+    result = 0;
+    return true;
+}
+
+LRESULT DhBackupDialog::OnHostReply(WPARAM code, LPARAM payload) {
+    void* data = reinterpret_cast<void*>(payload);
+    if (code == kReplyBackups) {
+        std::unique_ptr<ItemBatch<TextItem>> batch(static_cast<ItemBatch<TextItem>*>(data));
+        if (!batch) {
+            ShowSorted();  // the list is complete
+            return 0;
+        }
+        // One backup per batch: its members as (name, value) items.
+        std::vector<brisel::Member> members;
+        for (const auto& item : batch->items) {
+            if (item && item->fields.size() == 2) members.emplace_back(item->fields[0], item->fields[1]);
+        }
+        bool hasSize = false;
+        brisel::BackupPtr backup = brisel::BackupFromMembers(members, hasSize);
+        if (!backup) return 0;
+        if (!hasSize) {
+            AddBackup(std::move(backup));
+        } else if (m_backups.SetSize(backup->key, backup->size)) {
+            UpdateStatus();
+        }
+    } else if (code == kReplyDeleted) {
+        std::unique_ptr<wchar_t, void (*)(void*)> key(static_cast<wchar_t*>(data), &std::free);
+        if (key) {
+            const int row = m_backups.Remove(key.get());
+            if (row >= 0) m_list.DeleteItem(row);
+        }
+        UpdateStatus();
+    } else {
+        backups::ReleasePayload(PayloadLeg::PageReply, static_cast<int64_t>(code), data);
+    }
+    return 0;
+}
+
+void DhBackupDialog::AddBackup(brisel::BackupPtr backup) {
+    if (!m_backups.Add(backup)) return;
+    const int row = m_list.AddItem({L""});
+    if (row >= 0) WriteRow(row, *backup);
+}
+
+void DhBackupDialog::WriteRow(int row, const brisel::iOSBackup& backup) {
+    m_list.SetItemData(row, reinterpret_cast<LPARAM>(&backup));
+    m_list.SetItemTexts(row, {L"", backup.name, backup.time, vnl::FormatByteSize(static_cast<uint64_t>(backup.size)),
+                              brisel::VersionText(backup), backup.model, backup.serialNumber});
+}
+
+// The rows follow the list's order by time, with the sizes known by now.
+void DhBackupDialog::ShowSorted() {
+    m_backups.SortByTime();
+    const auto& items = m_backups.Items();
+    for (int row = 0; row < m_list.ItemCount() && row < static_cast<int>(items.size()); ++row) {
+        WriteRow(row, *items[static_cast<size_t>(row)]);
+    }
+    InvalidateRect(m_list, nullptr, TRUE);
+}
+
+void DhBackupDialog::Clear() {
+    m_backups.Clear();
+    m_list.DeleteAllItems();
+    m_clickedRow = -1;
+}
+
+void DhBackupDialog::DeleteChecked() {
+    std::vector<bool> checked;
+    for (int row = 0; row < m_list.ItemCount(); ++row) checked.push_back(m_list.IsChecked(row));
+    auto* keys = new std::vector<std::wstring>(m_backups.KeysOf(checked));  // the host's from here on
+    Send(kAskDelete, keys, static_cast<int64_t>(keys->size()));
+}
+
+void DhBackupDialog::UpdateStatus() {
+    m_status = m_backups.SummaryText();
+    InvalidateRect(m_hWnd, &kStatusRect, FALSE);
+}
+
+void DhBackupDialog::Send(int64_t code, void* data, int64_t count) {
+    CommandMessage message{};
+    message.code = code;
+    message.data = data;
+    message.count = count;
+    message.window = m_hWnd;
+    if (!brisel::SendBackupCommand(message)) {
+        backups::ReleasePayload(PayloadLeg::PageRequest, code, data);
+    }
+}

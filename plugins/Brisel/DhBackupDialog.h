@@ -1,0 +1,81 @@
+#pragma once
+// DhBackupDialog: the backup manager, one borderless top-level window owned by the host window. It shows the
+// backups kept on this computer (BackupList) as list rows with their name, time, size, version, model and
+// serial number and a status line with their number and total size; the toolbar imports, deletes the
+// checked backups and refreshes. It asks the host for everything with BRISEL_COMMAND_DO_BACKUP and gets
+// the answers as WM_HOST_REPLY (wParam = code, lParam = payload, which the window frees). UI thread only.
+
+#include <windows.h>
+
+#include <string>
+
+#include <wtl/CWindowImpl.h>
+#include <wtl/GdiObjects.h>
+#include <wtl/message_map.h>
+
+#include "VNLImgButton.h"
+#include "VNLListView.h"
+#include "VNLSwitchImageButton.h"
+#include "backup_list.h"
+#include "host_messages.h"
+
+class DhBackupDialog : public wtl::CWindowImpl<DhBackupDialog> {
+public:
+    DECLARE_WND_CLASS_EX(L"DhBackupDialog", CS_DBLCLKS, nullptr)
+
+    static constexpr int kWidth = 800;
+    static constexpr int kHeight = 500;
+
+    BEGIN_MSG_MAP(DhBackupDialog)
+        MSG_WM_CREATE(OnCreate)
+        MSG_WM_PAINT(OnPaint)
+        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
+        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnLButtonDown)
+        MSG_WM_COMMAND(OnCommand)
+        MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
+        MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
+        REFLECT_NOTIFICATIONS()
+    END_MSG_MAP()
+
+    // Creates the hidden window owned by `owner`.
+    bool CreateFor(HWND owner);
+    // Centres the window on the owner's top-level window, shows it, disables the owner and asks for the list.
+    void ShowManager();
+
+    const brisel::BackupList& Backups() const { return m_backups; }
+    const std::wstring& StatusText() const { return m_status; }
+
+private:
+    LRESULT OnCreate(CREATESTRUCTW*);
+    void OnPaint();
+    LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
+    LRESULT OnLButtonDown(WPARAM, LPARAM);
+    void OnCommand(UINT notifyCode, int id, HWND control);
+    bool OnNotify(WPARAM, LPARAM lParam, LRESULT& result);
+    LRESULT OnHostReply(WPARAM code, LPARAM payload);
+
+    void MakeToolbarButton(VNLSwitchImageButton& button, int id, const wchar_t* caption, const char* normal,
+                           const char* pressed);
+    void Send(int64_t code, void* data = nullptr, int64_t count = 0);
+    void AddBackup(brisel::BackupPtr backup);
+    void ShowSorted();
+    void WriteRow(int row, const brisel::iOSBackup& backup);
+    void Clear();
+    void DeleteChecked();
+    void UpdateStatus();
+    HWND TopLevelOwner() const;
+
+    HWND m_owner = nullptr;
+    brisel::BackupList m_backups;
+    std::wstring m_status = L"0 KB.";
+    VNLImgButton m_close;
+    VNLListView m_list;
+    VNLSwitchImageButton m_import, m_delete, m_refresh;
+    HWND m_tooltip = nullptr;
+    int m_clickedRow = -1;
+    wtl::UniqueFont m_font, m_boldFont;
+    COLORREF m_titleColour = RGB(0x2D, 0x8C, 0xEB);
+    COLORREF m_toolbarColour = RGB(0xF4, 0xF4, 0xF4);
+    COLORREF m_statusColour = RGB(0xE8, 0xE8, 0xE8);
+    COLORREF m_pressedColour = RGB(0xD0, 0xD0, 0xD0);
+};

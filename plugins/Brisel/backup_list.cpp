@@ -1,0 +1,110 @@
+#include "backup_list.h"
+
+#include <algorithm>
+#include <cwchar>
+
+#include "vnl_size_text.h"
+
+namespace brisel {
+namespace {
+
+// A byte count as the service writes it; anything else (negative, not a number, too large) is no size.
+bool ReadSize(const std::wstring& text, int64_t& size) {
+    if (text.empty() || text.size() > 18) return false;
+    int64_t value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return false;
+        value = value * 10 + (c - L'0');
+    }
+    size = value;
+    return true;
+}
+
+}  // namespace
+
+std::wstring VersionText(const iOSBackup& backup) {
+    return backup.productVersion + L" (" + backup.buildVersion + L")";
+}
+
+BackupPtr BackupFromMembers(const std::vector<Member>& members, bool& hasSize) {
+    hasSize = false;
+    std::map<std::wstring, std::wstring> values(members.begin(), members.end());
+    auto value = [&values](const wchar_t* name) {
+        auto it = values.find(name);
+        return it == values.end() ? std::wstring() : it->second;
+    };
+    auto backup = std::make_shared<iOSBackup>();
+    backup->path = value(L"Path");
+    if (backup->path.empty()) return nullptr;
+    backup->key = backup->path;
+    backup->name = value(L"Device Name");
+    backup->productVersion = value(L"Product Version");
+    backup->buildVersion = value(L"Build Version");
+    backup->model = value(L"Product Type");
+    backup->serialNumber = value(L"Serial Number");
+    backup->deviceIdentifier = value(L"Unique Identifier");
+    backup->time = value(L"Last Backup Date");
+    backup->encrypted = value(L"IsEncrypted") == L"true";
+    if (values.count(L"Size") != 0) {
+        if (!ReadSize(values[L"Size"], backup->size)) return nullptr;
+        hasSize = true;
+    }
+    return backup;
+}
+
+bool BackupList::Add(BackupPtr backup) {
+    if (!backup || !m_byKey.emplace(backup->key, backup).second) return false;
+    m_items.push_back(std::move(backup));
+    return true;
+}
+
+bool BackupList::SetSize(const std::wstring& key, int64_t size) {
+    auto it = m_byKey.find(key);
+    if (it == m_byKey.end()) return false;
+    it->second->size = size;
+    return true;
+}
+
+int BackupList::Remove(const std::wstring& key) {
+    if (m_byKey.erase(key) == 0) return -1;
+    auto it = std::find_if(m_items.begin(), m_items.end(), [&key](const BackupPtr& b) { return b->key == key; });
+    const int row = static_cast<int>(it - m_items.begin());
+    m_items.erase(it);
+    return row;
+}
+
+void BackupList::Clear() {
+    m_items.clear();
+    m_byKey.clear();
+}
+
+void BackupList::SortByTime() {
+    std::stable_sort(m_items.begin(), m_items.end(),
+                     [](const BackupPtr& a, const BackupPtr& b) { return a->time > b->time; });
+}
+
+const iOSBackup* BackupList::At(int row) const {
+    return row >= 0 && row < static_cast<int>(m_items.size()) ? m_items[static_cast<size_t>(row)].get() : nullptr;
+}
+
+std::wstring BackupList::SummaryText() const {
+    uint64_t total = 0;
+    for (const BackupPtr& backup : m_items) total += static_cast<uint64_t>(std::max<int64_t>(backup->size, 0));
+    return std::to_wstring(m_items.size()) + L" backup(s), " + vnl::FormatByteSize(total);
+}
+
+std::vector<std::wstring> BackupList::KeysOf(const std::vector<bool>& checked) const {
+    std::vector<std::wstring> keys;
+    for (size_t row = 0; row < checked.size() && row < m_items.size(); ++row) {
+        if (checked[row]) keys.push_back(m_items[row]->key);
+    }
+    return keys;
+}
+
+void BackupList::AppendForDevice(const std::wstring& deviceKey, std::vector<BackupPtr>& out) const {
+    for (const BackupPtr& backup : m_items) {
+        if (backup->deviceIdentifier.find(deviceKey) != std::wstring::npos) out.push_back(backup);
+    }
+}
+
+}  // namespace brisel
