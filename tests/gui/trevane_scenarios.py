@@ -170,7 +170,7 @@ class TrevaneScenarios(TrevaneCase):
         log = logs[0].read_text(errors="replace")
         self.assertRegex(log, r"\nI\d{4} [\d:.]+ +\d+ trevane:426\] OnDestroy\n")
         self.assertIn("theme images loaded: 105 of 105", log)
-        self.assertIn("plug-in loader: 18 modules registered", log)
+        self.assertIn("plug-in loader: 19 modules registered", log)
         settings = prefix_user_dir() / "AppData" / "Roaming" / "Solvak" / "Solvak Trevane" / "UserDefaults.json"
         self.assertIsInstance(json.loads(settings.read_text()), dict)
 
