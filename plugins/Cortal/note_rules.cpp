@@ -21,6 +21,20 @@ void SortNotes(std::vector<NoteItem*>& records, int column, bool ascending, page
     });
 }
 
+std::wstring OneLine(const std::wstring& text) {
+    std::wstring line;
+    line.reserve(text.size());
+    for (wchar_t c : text) {
+        const bool lineBreak = c == L'\n' || c == L'\r';
+        if (!lineBreak) {
+            line += c;
+        } else if (line.empty() || line.back() != L' ') {
+            line += L' ';
+        }
+    }
+    return line;
+}
+
 void SortHeldByTime(std::vector<std::shared_ptr<NoteItem>>& held) {
     std::sort(held.begin(), held.end(), [](const std::shared_ptr<NoteItem>& a, const std::shared_ptr<NoteItem>& b) {
         return pages::CompareOrdinal(a->time.c_str(), b->time.c_str()) > 0;

@@ -15,6 +15,8 @@ namespace notes_page {
 bool NoteMatches(const NoteItem& note, const std::wstring& foldedQuery);
 // Column 1 titles, 2 contents, 3 time texts, each with the case-insensitive `compare`.
 void SortNotes(std::vector<NoteItem*>& records, int column, bool ascending, pages::TextCompare compare);
+// `text` on one line, as a list cell shows it: each run of line breaks becomes one space.
+std::wstring OneLine(const std::wstring& text);
 // Greatest time text first (ordinal), once loading has finished.
 void SortHeldByTime(std::vector<std::shared_ptr<NoteItem>>& held);
 

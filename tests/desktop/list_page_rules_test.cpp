@@ -41,6 +41,7 @@ TEST(ListPageRules, NotesSearchTitleContentAndFurtherTextButNotTheTime) {
     EXPECT_TRUE(notes_page::NoteMatches(note, L"milk"));
     EXPECT_TRUE(notes_page::NoteMatches(note, L"hidden"));
     EXPECT_FALSE(notes_page::NoteMatches(note, L"2024"));
+    EXPECT_EQ(notes_page::OneLine(L"Line one\r\nLine two\n\nend\n"), L"Line one Line two end ");
 
     std::vector<std::shared_ptr<NoteItem>> held = {
         std::make_shared<NoteItem>(NoteItem{L"a", L"", L"", L"", L"2023-12-31"}),
