@@ -79,17 +79,17 @@ def wait_ready(peer, udid):
     raise RuntimeError("the device did not become ready")
 
 
-def list_once(peer, packet_id, udid, code=LIST):
-    """Seconds for one listing request, the items its record replies (those with the request's
-    command) carried, and the listing's peak KiB."""
-    pid = peer.process.pid
+def reset_peak(pid):
+    """Resets the process's VmHWM to its present resident size, which it returns in KiB."""
     with open("/proc/%d/clear_refs" % pid, "w") as f:
-        f.write("5")  # resets VmHWM to the present resident size
-    before = status_kib(pid, "VmRSS:")
-    started = time.perf_counter()
-    peer.send(packet_id, code, 0, hlx_peer.encode_request(1, {"uuid": udid}))
-    contacts = 0
-    deadline = time.monotonic() + TIMEOUT_S
+        f.write("5")
+    return status_kib(pid, "VmRSS:")
+
+
+def progress_replies(peer, packet_id, code, timeout_s=TIMEOUT_S):
+    """The intermediate replies to request `packet_id` (request code `code`) as (packet, record, data), until its
+    final reply, which must carry code 0; a RuntimeError when it fails or does not come within `timeout_s`."""
+    deadline = time.monotonic() + timeout_s
     while True:
         item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
         if item is None:
@@ -101,12 +101,25 @@ def list_once(peer, packet_id, udid, code=LIST):
         if item["status"] != 2:
             if record["code"] != 0:
                 raise RuntimeError("request %d failed with code %d" % (code, record["code"]))
-            seconds = time.perf_counter() - started
-            return seconds, contacts, status_kib(pid, "VmHWM:") - before
+            return
+        yield item, record, data
+
+
+def list_once(peer, packet_id, udid, code=LIST):
+    """Seconds for one listing request, the items its record replies (those with the request's
+    command) carried, and the listing's peak KiB."""
+    pid = peer.process.pid
+    before = reset_peak(pid)
+    started = time.perf_counter()
+    peer.send(packet_id, code, 0, hlx_peer.encode_request(1, {"uuid": udid}))
+    contacts = 0
+    for item, _, data in progress_replies(peer, packet_id, code):
         if data:
             batch = json.loads(zlib.decompress(data))
             if item["command"] == code:
                 contacts += len(batch)
+    seconds = time.perf_counter() - started
+    return seconds, contacts, status_kib(pid, "VmHWM:") - before
 
 
 def decode_once(store):

@@ -34,7 +34,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 
 sys.path.insert(0, HERE)
 
-from bench_contacts import aim, spread, wait_ready  # noqa: E402
+from bench_contacts import aim, progress_replies, spread, wait_ready  # noqa: E402
 import hlx_lab  # noqa: E402
 import hlx_peer  # noqa: E402
 import make_media_data  # noqa: E402
@@ -68,21 +68,11 @@ def list_once(peer, packet_id, udid):
     started = time.perf_counter()
     peer.send(packet_id, LIBRARY, 0, hlx_peer.encode_request(1, {"uuid": udid}))
     records = 0
-    deadline = time.monotonic() + TIMEOUT_S
-    while True:
-        item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
-        if item is None:
-            raise RuntimeError("no final reply in time")
-        if item["id"] != packet_id:
-            continue
-        _, text, data = item["body"].split(b"\0", 2)
-        if item["status"] != 2:
-            if json.loads(text)["code"] != 0:
-                raise RuntimeError("request 1000 failed: %s" % text)
-            return time.perf_counter() - started, records
+    for _, _, data in progress_replies(peer, packet_id, LIBRARY, TIMEOUT_S):
         if data:
             batch = json.loads(zlib.decompress(data))
             records += len(batch) if isinstance(batch, list) else 1
+    return time.perf_counter() - started, records
 
 
 def shell_once(database, script):

@@ -34,7 +34,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 import backup_tool_standin  # noqa: E402
 import hlx_lab  # noqa: E402
 import hlx_peer  # noqa: E402
-from bench_contacts import aim, spread, status_kib, wait_ready  # noqa: E402
+from bench_contacts import aim, progress_replies, reset_peak, spread, status_kib, wait_ready  # noqa: E402
 
 MESSAGES = 201
 TIMEOUT_S = 600
@@ -62,29 +62,16 @@ print(json.dumps([seconds, rows, resource.getrusage(resource.RUSAGE_CHILDREN).ru
 def list_once(peer, packet_id, udid, command):
     """Seconds for one request 201, the messages its replies carried, and its peak KiB."""
     pid = peer.process.pid
-    with open("/proc/%d/clear_refs" % pid, "w") as f:
-        f.write("5")  # resets VmHWM to the present resident size
-    before = status_kib(pid, "VmRSS:")
+    before = reset_peak(pid)
     started = time.perf_counter()
     peer.send(packet_id, MESSAGES, 0, hlx_peer.encode_request(1, {"uuid": udid, "info": {"command": command}}))
     messages = 0
-    deadline = time.monotonic() + TIMEOUT_S
-    while True:
-        item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
-        if item is None:
-            raise RuntimeError("no final reply in time")
-        if item["id"] != packet_id:
-            continue
-        _, text, data = item["body"].split(b"\0", 2)
-        record = json.loads(text)
-        if item["status"] != 2:
-            if record["code"] != 0:
-                raise RuntimeError("request 201 failed with code %d" % record["code"])
-            return time.perf_counter() - started, messages, status_kib(pid, "VmHWM:") - before
+    for _, record, data in progress_replies(peer, packet_id, MESSAGES, TIMEOUT_S):
         if data:
             value = json.loads(zlib.decompress(data))
             if record["code"] == 1:
                 messages += len(value)
+    return time.perf_counter() - started, messages, status_kib(pid, "VmHWM:") - before
 
 
 def shell_once(path):

@@ -42,7 +42,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 import hlx_lab  # noqa: E402
 import hlx_peer  # noqa: E402
 import make_photo_data  # noqa: E402
-from bench_contacts import aim, spread, status_kib, wait_ready  # noqa: E402
+from bench_contacts import aim, progress_replies, reset_peak, spread, status_kib, wait_ready  # noqa: E402
 
 PHOTOS, THUMBNAILS = 400, 403
 TIMEOUT_S = 1200
@@ -73,26 +73,11 @@ def request(peer, packet_id, code, payload, data=None, parse=False, timeout_s=TI
     """Seconds until the final reply, the items of parsed batch replies (or the count the first
     reply announced), replies seen, and the request's peak KiB above Harlix's resident memory."""
     pid = peer.process.pid
-    with open("/proc/%d/clear_refs" % pid, "w") as f:
-        f.write("5")  # resets VmHWM to the present resident size
-    before = status_kib(pid, "VmRSS:")
+    before = reset_peak(pid)
     started = time.perf_counter()
     peer.send(packet_id, code, 0, hlx_peer.encode_request(1, payload, data))
     items, replies, announced = 0, 0, None
-    deadline = time.monotonic() + timeout_s
-    while True:
-        item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
-        if item is None:
-            raise RuntimeError("no final reply in time")
-        if item["id"] != packet_id:
-            continue
-        _, text, body = item["body"].split(b"\0", 2)
-        record = json.loads(text)
-        if item["status"] != 2:
-            if record["code"] != 0:
-                raise RuntimeError("request %d failed with code %d" % (code, record["code"]))
-            seconds = time.perf_counter() - started
-            return seconds, items if parse else announced, replies, status_kib(pid, "VmHWM:") - before
+    for _, record, body in progress_replies(peer, packet_id, code, timeout_s):
         replies += 1
         if announced is None and "info" in record and "Count" in record["info"]:
             announced = record["info"]["Count"]
@@ -100,6 +85,8 @@ def request(peer, packet_id, code, payload, data=None, parse=False, timeout_s=TI
             body = zlib.decompress(body)
             if parse:
                 items += len(json.loads(body))
+    seconds = time.perf_counter() - started
+    return seconds, items if parse else announced, replies, status_kib(pid, "VmHWM:") - before
 
 
 def shell_once(database):
