@@ -22,6 +22,7 @@
 #include "command_message.h"
 #include "contact_records.h"
 #include "feature_payload.h"
+#include "relay_paths.h"
 #include "relay_wire.h"
 
 namespace trv::relay {
@@ -56,6 +57,8 @@ public:
     virtual bool WriteNewFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) = 0;
     // Reads the whole desktop file `path` of at most `limitBytes`; false when it cannot.
     virtual bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) = 0;
+    // The device service's name for the desktop path `path`; empty when the service cannot reach it.
+    virtual std::wstring ServicePathOf(const std::wstring& path) { return ToServicePath(path); }
 };
 
 struct JobAccess;

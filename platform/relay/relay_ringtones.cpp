@@ -1,5 +1,6 @@
 // The relay's ringtones: the ringtone section (1003) of the books-and-ringtones listing (1001), asked under
-// the iTunes command, as the ringtone page's records; see relay_lists.h.
+// the iTunes command, as the ringtone page's records; see relay_lists.h. Their export is the file relay's
+// (relay_exports.h): the key is the ringtone's device path.
 #include <iterator>
 #include <memory>
 

@@ -29,6 +29,7 @@
 #include "relay_contacts.h"
 #include "relay_contacts_codec.h"
 #include "relay_devices.h"
+#include "relay_exports.h"
 #include "relay_lists.h"
 #include "relay_paths.h"
 #include "relay_rename.h"
@@ -131,9 +132,11 @@ public:
     void Answer(ContactsAnswer& answer) override;
     bool WriteNewFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) override;
     bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) override;
+    std::wstring ServicePathOf(const std::wstring& path) override;
+    ExportService& Exports() { return m_exports; }
 
 private:
-    ServiceLink() : m_contacts(*this), m_lists(*this), m_renames(*this, m_devices) {}
+    ServiceLink() : m_contacts(*this), m_lists(*this), m_renames(*this, m_devices), m_exports(*this) {}
     bool CreateRelayWindow();
     bool Launch();
     bool Listen(int& port);
@@ -173,6 +176,7 @@ private:
     ContactsService m_contacts;
     ListsService m_lists;
     RenameService m_renames;
+    ExportService m_exports;
 };
 
 struct ReaderStart {
@@ -364,6 +368,7 @@ void ServiceLink::Exit() {
         m_contacts.OnServiceGone();
         m_lists.OnServiceGone();
         m_renames.OnServiceGone();
+        m_exports.OnServiceGone();
         for (const RelayAction& action : m_devices.OnServiceGone()) {
             Deliver(action);
         }
@@ -594,6 +599,26 @@ bool ServiceLink::ReadWholeFile(const std::wstring& path, std::size_t limitBytes
     return ok;
 }
 
+std::wstring ServiceLink::ServicePathOf(const std::wstring& path) {
+    std::wstring converted = ToServicePath(path);
+    if (!converted.empty() || path.empty()) {
+        return converted;
+    }
+    // Any other drive (the folder chooser offers the user's own folders on C:) is asked of Wine, which maps
+    // every drive to a Linux folder; its answer is on the process heap, in UTF-8.
+    using UnixFileName = char*(__cdecl*)(const wchar_t*);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto unixName = kernel != nullptr ? reinterpret_cast<UnixFileName>(
+                                            reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
+                                      : nullptr;
+    char* name = unixName != nullptr ? unixName(path.c_str()) : nullptr;
+    if (name != nullptr) {
+        converted = vnl::WideFromUtf8(name);
+        HeapFree(GetProcessHeap(), 0, name);
+    }
+    return converted;
+}
+
 void ServiceLink::DeliverAnswer(std::unique_ptr<ContactsAnswer> answer) {
     if (!answer) {
         return;
@@ -697,7 +722,7 @@ void ServiceLink::OnReply(const Packet& packet) {
         data.clear();  // a data part that does not inflate is as good as none
     }
     if (!m_contacts.OnReply(packet, frame, data) && !m_lists.OnReply(packet, frame, data) &&
-        !m_renames.OnReply(packet, frame)) {
+        !m_renames.OnReply(packet, frame) && !m_exports.OnReply(packet, frame)) {
         OnDeviceInfo(packet, frame, data);
     }
 }
@@ -738,6 +763,7 @@ void ServiceLink::OnLost() {
     m_contacts.OnServiceGone();
     m_lists.OnServiceGone();
     m_renames.OnServiceGone();
+    m_exports.OnServiceGone();
     for (const RelayAction& action : m_devices.OnServiceGone()) {
         Deliver(action);
     }
@@ -786,7 +812,7 @@ bool HandleServiceCommand(CommandMessage* message) {
         link.Contacts().Handle(*message);
         return true;
     }
-    if (link.Lists().Handle(*message) || link.Renames().Handle(*message)) {
+    if (link.Lists().Handle(*message) || link.Renames().Handle(*message) || link.Exports().Handle(*message)) {
         return true;
     }
     if (std::strcmp(name, ZERITH_COMMAND_IS_DEVICE_CONNECTED) == 0) {

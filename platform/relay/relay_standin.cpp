@@ -7,7 +7,7 @@
 // For tests it can trace each delivery: when TREVANE_RELAY_TRACE names a file, one line per received
 // command is appended ("NAME code=.. status=..", " key=.." with the wide text when there is one, and, for
 // the records it knows, their fields: contacts with their phones, e-mails and addresses, groups with their
-// members, identifier lists and counts). When
+// members, identifier lists and counts, an export's folder). When
 // TREVANE_RELAY_CRASH_ON names a command, receiving that command crashes the process on purpose, so that
 // the host's crash report can be exercised. Calls arrive on the host's UI thread.
 #include <windows.h>
@@ -103,6 +103,8 @@ std::string Describe(const CommandMessage& message) {
         line += " dx=" + std::to_string(pair[0]) + " dy=" + std::to_string(pair[1]);
     } else if (std::strcmp(message.name, ZERITH_COMMAND_DO_CONTACT) == 0) {
         line += DescribeContactRequest(message);
+    } else if (std::strcmp(message.name, ZERITH_COMMAND_DO_FILE) == 0 && message.extra != nullptr) {
+        line += " count=" + std::to_string(message.count) + " folder=" + Utf8(static_cast<const wchar_t*>(message.extra));
     } else if (std::strcmp(message.name, ZERITH_COMMAND_START_SERVER) == 0) {
         const auto* record = static_cast<const ServerStartRecord*>(message.data);
         line += " product=" + Utf8(record->productName) + " brand=" + Utf8(record->brandWord) +

@@ -217,13 +217,15 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_RECORDING, 83));
     Reply(lists, link.requests.back().id, 1, 0,
           R"([{"path":"/Recordings/1.m4a","size":7,"label":"Memo","duration_int":65,"duration":"01:05",)"
-          R"("date_int":1,"date":"2024-01-01"}])");
+          R"("date_int":1,"date":"2024-01-01"},{"path":"/Recordings/20240501 101500.m4a","label":""}])");
     const RecordingItem& memo = *static_cast<const ItemBatch<RecordingItem>*>(link.answers.at(0).extra)->items.at(0);
     EXPECT_EQ(memo.key, L"/Recordings/1.m4a");
     EXPECT_EQ(memo.size, 7);
     EXPECT_EQ(memo.name, L"Memo");
     EXPECT_EQ(memo.time, L"01:05");
     EXPECT_EQ(memo.dateCreated, L"2024-01-01");
+    EXPECT_EQ(static_cast<const ItemBatch<RecordingItem>*>(link.answers.at(0).extra)->items.at(1)->name,
+              L"20240501 101500") << "an unnamed memo is known by its file";
 
     link.Clear();
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_ITUNES, 80));

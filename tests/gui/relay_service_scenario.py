@@ -17,6 +17,7 @@ import plistlib
 import signal
 import re
 import shutil
+import sqlite3
 import subprocess
 import sys
 from pathlib import Path
@@ -236,6 +237,80 @@ class RelayServiceScenario(TrevaneCase):
         self.assertIn("  Nested\t", under, "a folder's children sit under it")
         self.assertIn("  Fav 0\thttps://example.com/fav/0", under)
         self.display.screenshot("pages-bookmarks.png")
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+
+    def export_checked(self, row, folder):
+        """Checks the row of the showing list, presses Export and chooses `folder` (a Windows path) in the
+        host's folder question."""
+        self.assertEqual(self.display.probe("check-rows", "TrevaneMainFrame", str(row))[0], 0)
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Export")[0], 0)
+        self.assertEqual(self.display.probe("choose-folder", folder, DEADLINE_S * 1000)[0], 0)
+
+    def test_the_voice_memo_and_ringtone_pages_list_and_export_the_images_files(self):
+        sys.path.insert(0, str(Path(ARGS.tools)))
+        import hlx_device
+        import make_media_data
+        udid = self.lab.attach(self.lab.make(media={"family": "ios5"}))
+        fs = Path(hlx_device.image_folder(udid, root=self.lab.root)) / "fs"
+        # The memos as the recordings database holds them, oldest first; an unnamed one by its file's name.
+        db = sqlite3.connect(f"file:{fs / 'Recordings/Recordings.db'}?immutable=1", uri=True)
+        memos = []
+        for path, label in db.execute("select ZPATH, ZCUSTOMLABEL from ZRECORDING where ZDURATION >= 0 and"
+                                      " ZPATH is not null order by ZDATE asc"):
+            if "/Recordings/" in path:
+                path = path[path.index("/Recordings/"):]
+                memos.append((label or Path(path).stem, path))
+        db.close()
+        # The ringtones of the iTunes database: .m4r tracks outside the music folders, by track id.
+        walked = make_media_data.walk_itunes_db((fs / make_media_data.ITUNES / "iTunesCDB").read_bytes())
+        tracks = {t["id"]: t for t in walked["tracks"]}
+        tones = {}
+        for tid in (tid for ids in walked["playlists"] for tid in ids if tid in tracks):
+            strings = tracks[tid]["strings"]
+            if tracks[tid]["type"].replace(" ", "").lower() == "m4r" and "Music" not in strings.get(2, ""):
+                tones.setdefault(tid, (strings.get(1, ""), strings[2].replace(":", "/")))
+        tones = [tones[tid] for tid in sorted(tones)]
+        self.assertTrue(memos and tones)
+        self.start_trevane()
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+
+        # Voice memos: listed as the database has them, and one exported byte for byte into a folder on Z:.
+        self.choose_section(10)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_RECORDING key={udid} code=82 .*value3={len(memos)}$", "memos counted")
+        rows = self.wait_cells("SysListView32", lambda r: len(r) == len(memos), "the memos listed")
+        self.assertEqual([r.split("\t")[1] for r in rows], [name for name, _ in memos], "\n".join(rows))
+        self.display.screenshot("pages-voice-memos.png")
+        row = next(i for i, (_, path) in enumerate(memos) if (fs / path.lstrip("/")).exists())
+        memo_folder = self.work / "memo export"
+        memo_folder.mkdir()
+        self.export_checked(row, windows_path(memo_folder))
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_FILE key={udid} code=109 value2=0 value3=1$", "the memo exported")
+        exported = list(memo_folder.iterdir())
+        self.assertEqual([p.name for p in exported], [memos[row][0] + ".m4a"],
+                         "\n".join(l for l in self.trace_lines() if "DO_FILE" in l))
+        self.assertEqual(exported[0].read_bytes(), (fs / memos[row][1].lstrip("/")).read_bytes())
+
+        # Ringtones: listed with their titles, and one exported into a folder on drive C:, which the relay
+        # names to the service through Wine.
+        self.choose_section(11)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_RINGTONE key={udid} code=79 .*value3={len(tones)}$", "tones counted")
+        rows = self.wait_cells("SysListView32", lambda r: len(r) == len(tones), "the ringtones listed")
+        self.assertEqual([r.split("\t")[1] for r in rows], [title for title, _ in tones], "\n".join(rows))
+        self.display.screenshot("pages-ringtones.png")
+        row = next(i for i, (_, path) in enumerate(tones) if (fs / path.lstrip("/")).exists())
+        tone_folder = Path(ARGS.prefix) / "drive_c" / f"{self.work.name}-tones"
+        tone_folder.mkdir()
+        try:
+            self.export_checked(row, "C:\\" + tone_folder.name)
+            wait_until(lambda: self.count_trace(rf"^> ZERITH_COMMAND_DO_FILE key={udid} code=109 value2=0 value3=1$") == 2,
+                       what="the tone exported")
+            exported = list(tone_folder.iterdir())
+            self.assertEqual(len(exported), 1)
+            self.assertEqual(exported[0].read_bytes(), (fs / tones[row][1].lstrip("/")).read_bytes())
+        finally:
+            shutil.rmtree(tone_folder, ignore_errors=True)
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
 

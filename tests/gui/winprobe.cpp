@@ -23,6 +23,10 @@
 //                                              its client area
 //   winprobe press-in <class> <buttonText>     clicks that button inside the visible window of the class
 //   winprobe type <text> <timeoutMs>           puts the text into the first dialog's first edit box
+//   winprobe check-rows <class> <row>...       clicks the check box of each row of the first visible
+//                                              descendant list view
+//   winprobe choose-folder <path> <timeoutMs>  opens the first dialog's folder tree down to the path
+//                                              ("X:\\dir\\sub"), selects it and presses OK
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
@@ -72,8 +76,10 @@ void PrintText(HWND window) {
 }
 
 // The child whose text, without its '&' marks, is `text`.
+// A visible button of that text (pages that are not showing keep theirs hidden).
 HWND FindButton(HWND dialog, const std::wstring& text) {
     for (HWND child : probe::Descendants(dialog)) {
+        if (!IsWindowVisible(child)) continue;
         std::wstring plain = wtl::WindowText(child);
         plain.erase(std::remove(plain.begin(), plain.end(), L'&'), plain.end());
         if (plain == text) return child;
@@ -110,6 +116,9 @@ public:
     char* At(size_t offset) const { return static_cast<char*>(m_address) + offset; }
     bool Write(size_t offset, const void* data, size_t bytes) const {
         return WriteProcessMemory(m_process, At(offset), data, bytes, nullptr) != FALSE;
+    }
+    bool Read(size_t offset, void* data, size_t bytes) const {
+        return ReadProcessMemory(m_process, At(offset), data, bytes, nullptr) != FALSE;
     }
     std::wstring ReadText(size_t offset) const {
         std::wstring text((m_bytes - offset) / sizeof(wchar_t), L'\0');
@@ -150,23 +159,90 @@ void PrintListCells(HWND list, const RemoteBuffer& buffer) {
     }
 }
 
+std::wstring TreeItemText(HWND tree, const RemoteBuffer& buffer, HTREEITEM node) {
+    TVITEMW item = {};
+    item.mask = TVIF_TEXT;
+    item.hItem = node;
+    item.pszText = reinterpret_cast<wchar_t*>(buffer.At(kTextOffset));
+    item.cchTextMax = kTextChars;
+    buffer.Write(0, &item, sizeof item);
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(buffer.At(0)));
+    return buffer.ReadText(kTextOffset);
+}
+
 void PrintTreeItems(HWND tree, const RemoteBuffer& buffer, HTREEITEM first, int depth) {
     for (HTREEITEM node = first; node != nullptr; node = TreeView_GetNextSibling(tree, node)) {
-        TVITEMW item = {};
-        item.mask = TVIF_TEXT;
-        item.hItem = node;
-        item.pszText = reinterpret_cast<wchar_t*>(buffer.At(kTextOffset));
-        item.cchTextMax = kTextChars;
-        buffer.Write(0, &item, sizeof item);
-        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(buffer.At(0)));
         std::printf("%s%s\n", std::string(static_cast<size_t>(depth) * 2, ' ').c_str(),
-                    Utf8(buffer.ReadText(kTextOffset)).c_str());
+                    Utf8(TreeItemText(tree, buffer, node)).c_str());
         PrintTreeItems(tree, buffer, TreeView_GetChild(tree, node), depth + 1);
     }
 }
 
 HWND FindDescendant(const wchar_t* className, const wchar_t* childClass) {
     return probe::First(probe::Descendants(FindVisible(className).found, childClass));
+}
+
+HWND FindVisibleDescendant(const wchar_t* className, const wchar_t* childClass) {
+    for (HWND child : probe::Descendants(FindVisible(className).found, childClass)) {
+        if (IsWindowVisible(child)) return child;
+    }
+    return nullptr;
+}
+
+// A click in the check column (its left 8 pixels) of each row, as a user checks rows.
+bool CheckRows(HWND list, int rowCount, wchar_t** rows) {
+    RemoteBuffer buffer(list, sizeof(RECT));
+    if (list == nullptr || !buffer.Valid()) return false;
+    for (int i = 0; i < rowCount; ++i) {
+        RECT rect = {LVIR_BOUNDS, 0, 0, 0};
+        if (!buffer.Write(0, &rect, sizeof rect) ||
+            !SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(_wtoi(rows[i])), reinterpret_cast<LPARAM>(buffer.At(0)))) {
+            return false;
+        }
+        if (!buffer.Read(0, &rect, sizeof rect)) return false;
+        const LPARAM at = MAKELPARAM(8, (rect.top + rect.bottom) / 2);
+        PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(list, WM_LBUTTONUP, 0, at);
+    }
+    return true;
+}
+
+// The child of `parent` (expanded first, which fills a folder chooser's children) whose text `matches`.
+template <typename Match>
+HTREEITEM FindChildItem(HWND tree, const RemoteBuffer& buffer, HTREEITEM parent, Match matches) {
+    SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(parent));
+    for (HTREEITEM node = TreeView_GetChild(tree, parent); node != nullptr; node = TreeView_GetNextSibling(tree, node)) {
+        if (matches(TreeItemText(tree, buffer, node))) return node;
+    }
+    return nullptr;
+}
+
+// Selects the folder `path` ("X:\dir\sub") in the folder chooser `dialog` as a user would, opening the
+// tree from the drive (found under the desktop or one level below it, by its "(X:)") down, and presses OK.
+bool ChooseFolder(HWND dialog, const std::wstring& path) {
+    HWND tree = probe::First(probe::Descendants(dialog, WC_TREEVIEWW));
+    RemoteBuffer buffer(tree, kTextOffset + kTextChars * sizeof(wchar_t));
+    if (tree == nullptr || !buffer.Valid() || path.size() < 2 || path[1] != L':') return false;
+    const std::wstring drive = L"(" + path.substr(0, 2) + L")";
+    auto isDrive = [&drive](const std::wstring& text) { return text.find(drive) != std::wstring::npos; };
+    const HTREEITEM root = TreeView_GetRoot(tree);
+    HTREEITEM node = FindChildItem(tree, buffer, root, isDrive);
+    for (HTREEITEM top = TreeView_GetChild(tree, root); node == nullptr && top != nullptr;
+         top = TreeView_GetNextSibling(tree, top)) {
+        node = FindChildItem(tree, buffer, top, isDrive);
+    }
+    size_t at = 2;
+    while (node != nullptr && at < path.size()) {
+        const size_t next = std::min(path.find(L'\\', at + 1), path.size());
+        const std::wstring name = path.substr(at + 1, next - at - 1);
+        at = next;
+        if (name.empty()) continue;
+        node = FindChildItem(tree, buffer, node, [&name](const std::wstring& text) { return _wcsicmp(text.c_str(), name.c_str()) == 0; });
+    }
+    if (node == nullptr) return false;
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(node));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    return true;
 }
 
 }  // namespace
@@ -288,6 +364,13 @@ int wmain(int argc, wchar_t** argv) {
             PrintListCells(view, buffer);
         }
         return 0;
+    }
+    if (command == L"check-rows" && argc >= 4) {
+        return CheckRows(FindVisibleDescendant(argv[2], WC_LISTVIEWW), argc - 3, argv + 3) ? 0 : 1;
+    }
+    if (command == L"choose-folder" && argc == 4) {
+        HWND dialog = WaitFor(L"#32770", static_cast<DWORD>(_wtoi(argv[3])));
+        return dialog != nullptr && ChooseFolder(dialog, argv[2]) ? 0 : 1;
     }
     if (command == L"click" && argc == 6) {
         HWND child = FindDescendant(argv[2], argv[3]);

@@ -1,0 +1,48 @@
+#pragma once
+// The relay module's exports of device files in service mode. The host sends ZERITH_COMMAND_DO_FILE code
+// 109 for a page's Export once the user has chosen a folder: `data` holds the checked rows as (name, key)
+// pairs, the key being the file's path on the device (the voice-memo and ringtone listings give it),
+// `extra` the chosen folder and `wideText` the device. It becomes one export request (701) whose items are
+// [name, device path, the folder as the service names it]; the service copies each file over AFC and
+// reports each one, and the relay answers the end under ZERITH_COMMAND_DO_FILE with code 109, the service's
+// result in `value2` and the count of files that arrived whole in `value3`. The host has no page code for
+// that answer (it records nothing); it is there for whoever listens, the relay's trace among them.
+//
+// UI thread only; reaches the service and the host through ContactsLink, so that it is tested natively.
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "command_message.h"
+#include "relay_contacts.h"
+#include "relay_wire.h"
+
+namespace trv::relay {
+
+constexpr std::int64_t kExportFilesCode = 109;
+
+class ExportService {
+public:
+    explicit ExportService(ContactsLink& link) : m_link(link) {}
+
+    // A host request under `message.name`; false when it is not an export. An export's pairs are taken
+    // over and freed here, whatever becomes of the request.
+    bool Handle(CommandMessage& message);
+    // A reply packet; false when it answers none of this service's requests.
+    bool OnReply(const Packet& packet, const ReplyFrame& frame);
+    // The service's connection is gone: every export in flight ends with its code 2.
+    void OnServiceGone();
+
+private:
+    struct Export {
+        std::string device;
+        std::int64_t arrived = 0;  // files the service reported as copied whole
+    };
+    void Finish(const Export& job, std::int64_t serviceCode);
+
+    ContactsLink& m_link;
+    std::map<std::uint64_t, Export> m_inFlight;  // by request id
+};
+
+}  // namespace trv::relay
