@@ -4,7 +4,9 @@
 // with the container's rectangle), shows it when its section is chosen (SHOW_WINDOW without one) and sends
 // the relay's answers under the page's DO_ command: a batch of TextItem records is added, an answer without
 // one ends the listing (a later batch starts the list afresh). Every payload received is freed through the
-// feature's release. The window text of each list holds its lines, so that tests read what it shows.
+// feature's release. The window text of each list holds its lines, so that tests read what it shows. A line
+// wider than the list scrolls sideways (the list's horizontal extent follows its widest line), and a list
+// longer than the page scrolls down.
 // Built once per feature with TRV_LIST_PAGE naming the feature's row below. Calls arrive on the host's UI
 // thread (the relay answers from its own window's queue).
 #include <windows.h>
@@ -15,6 +17,7 @@
 #include <utility>
 
 #include <vornel/VNLUtilityApp.h>
+#include <wtl/GdiObjects.h>
 
 #include "command_names.h"
 #include "feature_codes.h"
@@ -56,6 +59,7 @@ const ListFeature& kFeature = kFeatures[TRV_LIST_PAGE];
 struct ListView {
     HWND list = nullptr;
     std::wstring lines;  // what the list shows, one record a line
+    int widestPixels = 0;  // the widest line's width in the list's font
     bool ended = true;   // the last listing ended: the next batch starts afresh
 };
 
@@ -74,14 +78,32 @@ ListView* FindView(const CommandMessage& message, int64_t view) {
     return it == g_views->end() ? nullptr : &it->second;
 }
 
+// Room left after a line's text, so that its last letter is not flush with the list's edge.
+constexpr int kLineEndPixels = 8;
+
+int TextWidth(HWND list, const std::wstring& text) {
+    wtl::WindowDC dc(list);
+    if (dc.get() == nullptr) return 0;
+    wtl::SelectGuard font(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    SIZE size = {};
+    return GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &size) ? size.cx : 0;
+}
+
 void AddLine(ListView& view, const std::wstring& line) {
     SendMessageW(view.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    const int width = TextWidth(view.list, line) + kLineEndPixels;
+    if (width > view.widestPixels) {
+        view.widestPixels = width;
+        SendMessageW(view.list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(width), 0);
+    }
     view.lines += line + L"\n";
     SetWindowTextW(view.list, view.lines.c_str());
 }
 
 void Clear(ListView& view) {
     SendMessageW(view.list, LB_RESETCONTENT, 0, 0);
+    view.widestPixels = 0;
+    SendMessageW(view.list, LB_SETHORIZONTALEXTENT, 0, 0);
     view.lines.clear();
     SetWindowTextW(view.list, L"");
 }
@@ -100,7 +122,7 @@ void Show(CommandMessage& message) {
     if (message.data == nullptr || message.wideText == nullptr || message.window == nullptr) return;
     const RECT& rect = *static_cast<const RECT*>(message.data);
     HWND list = CreateWindowExW(0, L"LISTBOX", L"",
-                                WS_CHILD | WS_VSCROLL | WS_CLIPSIBLINGS | LBS_NOINTEGRALHEIGHT | LBS_NOSEL,
+                                WS_CHILD | WS_VSCROLL | WS_HSCROLL | WS_CLIPSIBLINGS | LBS_NOINTEGRALHEIGHT | LBS_NOSEL,
                                 rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, message.window,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
     if (list == nullptr) return;

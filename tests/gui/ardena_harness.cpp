@@ -2,6 +2,7 @@
 #include "ardena_harness.h"
 
 #include <objidl.h>
+#include <shlobj.h>
 #include <gdiplus.h>
 
 #include <cstdlib>
@@ -347,6 +348,22 @@ void CALLBACK TimerDriver::Tick(HWND, UINT, UINT_PTR id, DWORD) {
         if (HWND dialog = FindTopLevel(L"#32770")) PostMessageW(dialog, WM_CLOSE, 0, 0);
     }
     driver->m_running = false;
+}
+
+HDROP MakeDrop(const std::vector<std::wstring>& paths) {
+    size_t chars = 1;
+    for (const std::wstring& path : paths) chars += path.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    wchar_t* out = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(drop) + sizeof(DROPFILES));
+    for (const std::wstring& path : paths) {
+        path.copy(out, path.size());
+        out += path.size() + 1;
+    }
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
 }
 
 void QueueMenuChoice(HWND window, int index) {

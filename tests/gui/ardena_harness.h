@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <chrono>
 #include <functional>
@@ -108,6 +109,9 @@ private:
 // Queues the keys that choose the `index`-th entry (from 0) of the next popup menu: posted before the press
 // that opens the menu, they are the first input its loop reads. `window` is any window of this thread.
 void QueueMenuChoice(HWND window, int index);
+
+// A shell drop of `paths` as the shell hands one over (the receiver ends it with DragFinish).
+HDROP MakeDrop(const std::vector<std::wstring>& paths);
 
 // Records the entries of every popup menu this thread opens (WM_INITMENUPOPUP), while it exists.
 class MenuSpy {

@@ -353,27 +353,6 @@ TEST(ContactsPage, TheICloudNoticeReplacesThePage) {
     EXPECT_FALSE(IsWindowVisible(continueButton));
 }
 
-namespace {
-
-// A shell drop of `paths` as the shell hands one over (the receiver ends it with DragFinish).
-HDROP MakeDrop(const std::vector<std::wstring>& paths) {
-    size_t chars = 1;
-    for (const std::wstring& path : paths) chars += path.size() + 1;
-    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
-    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
-    drop->pFiles = sizeof(DROPFILES);
-    drop->fWide = TRUE;
-    wchar_t* out = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(drop) + sizeof(DROPFILES));
-    for (const std::wstring& path : paths) {
-        path.copy(out, path.size());
-        out += path.size() + 1;
-    }
-    GlobalUnlock(memory);
-    return static_cast<HDROP>(memory);
-}
-
-}  // namespace
-
 TEST(ContactsPage, DroppedFilesAreAcceptedThroughTheDropMenu) {
     HWND page = ShowPage(L"page-11");
     EXPECT_NE(GetWindowLongW(page, GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);

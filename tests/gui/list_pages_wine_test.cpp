@@ -297,3 +297,79 @@ TEST(RingtonePage, ListsSortsTimeByValueAndAnswersItsWindow) {
     pages_test::SaveShot(page, "ringtone-page");
     host.onSend = nullptr;
 }
+
+TEST(MediaPages, DroppedFilesReachTheHostWholeUnderTheirAddCaption) {
+    struct Case {
+        const wchar_t* plugin;
+        const char* show;
+        const char* command;
+        const wchar_t* caption;
+    };
+    const Case cases[] = {{L"Elvist", ELVIST_COMMAND_SHOW_WINDOW, ELVIST_COMMAND_DO_RECORDING, L"Add Recordings"},
+                          {L"Faydra", FAYDRA_COMMAND_SHOW_WINDOW, FAYDRA_COMMAND_DO_RINGTONE, L"Add Ringtones"}};
+    // Far beyond the 260 characters of a fixed path buffer.
+    const std::wstring longPath = L"C:\\" + std::wstring(300, L'm') + L"\\memo.m4a";
+    for (const Case& c : cases) {
+        PluginHost& host = pages_test::Plugin(c.plugin, c.show, c.command);
+        std::vector<std::wstring> dropped;
+        std::wstring caption;
+        int64_t count = -1;
+        host.onSend = [&](CommandMessage& message) {
+            if (message.code != recordings::kRequestAddFiles) return;
+            dropped = *static_cast<const std::vector<std::wstring>*>(message.data);  // lent for the call
+            caption = message.wideText != nullptr ? message.wideText : L"";
+            count = message.count;
+        };
+        HWND page = pages_test::ShowPage(host, L"drop-1");
+        ASSERT_NE(page, nullptr);
+        ardena_test::QueueMenuChoice(page, 0);  // "Drag and drop here"
+        SendMessageW(page, WM_DROPFILES, reinterpret_cast<WPARAM>(ardena_test::MakeDrop({longPath, L"D:\\b.m4r"})), 0);
+        EXPECT_EQ(dropped, (std::vector<std::wstring>{longPath, L"D:\\b.m4r"}));
+        EXPECT_EQ(count, 2);
+        EXPECT_EQ(caption, c.caption);
+        host.onSend = nullptr;
+    }
+}
+
+// The outside pages' plain-list stand-in (the apps page's build of it): a line wider than the list scrolls
+// sideways to its end, a long list scrolls down, and a new listing starts the width afresh.
+TEST(PlainListStandIn, LongLinesScrollSidewaysAndLongListsScrollDown) {
+    PluginHost& host = pages_test::Plugin(L"Gavrel", GAVREL_COMMAND_SHOW_WINDOW, GAVREL_COMMAND_DO_APP);
+    HWND parent = ardena_test::Harness::Get().parent;
+    pages_test::ShowPage(host, L"plain-1", RECT{0, 0, 500, 240});
+    CommandMessage show{};  // the section chosen: the list shows
+    show.name = GAVREL_COMMAND_SHOW_WINDOW;
+    show.wideText = const_cast<wchar_t*>(L"plain-1");
+    show.window = parent;
+    host.record.receive(&show);
+    HWND list = show.window;
+    ASSERT_NE(list, parent);
+    auto batch = new ItemBatch<TextItem>();
+    batch->sequence = 1;
+    for (int i = 0; i < 40; ++i) {
+        auto item = std::make_shared<TextItem>();
+        item->fields = {L"com.example.app" + std::to_wstring(i), i == 7 ? std::wstring(200, L'w') + L" end" : L"short"};
+        batch->items.push_back(item);
+    }
+    Reply(host, L"plain-1", 6, batch);
+    Reply(host, L"plain-1", 6);  // the listing ends
+    EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 40);
+    RECT client = {};
+    GetClientRect(list, &client);
+    EXPECT_GT(SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), client.right) << "the long line is wider than the list";
+    EXPECT_NE(GetWindowLongW(list, GWL_STYLE) & WS_HSCROLL, 0) << "a horizontal scroll bar shows";
+    EXPECT_NE(GetWindowLongW(list, GWL_STYLE) & WS_VSCROLL, 0) << "a vertical scroll bar shows";
+    SendMessageW(list, WM_HSCROLL, SB_RIGHT, 0);
+    EXPECT_GT(GetScrollPos(list, SB_HORZ), 0);
+    SendMessageW(list, WM_VSCROLL, SB_BOTTOM, 0);
+    EXPECT_GT(SendMessageW(list, LB_GETTOPINDEX, 0, 0), 20) << "the last lines can be reached";
+    SendMessageW(list, WM_VSCROLL, SB_TOP, 0);  // the long line's end in view
+    pages_test::SaveShot(list, "plain-list-scrolled");
+
+    auto shorter = new ItemBatch<TextItem>();
+    shorter->sequence = 2;
+    shorter->items.push_back(std::make_shared<TextItem>(TextItem{{L"one", L"line"}}));
+    Reply(host, L"plain-1", 6, shorter);
+    EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 1);
+    EXPECT_LT(SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), client.right) << "the new listing's width";
+}
