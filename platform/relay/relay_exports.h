@@ -7,6 +7,8 @@
 // reports each one, and the relay answers the end under ZERITH_COMMAND_DO_FILE with code 109, the service's
 // result in `value2` and the count of files that arrived whole in `value3`. The host has no page code for
 // that answer (it records nothing); it is there for whoever listens, the relay's trace among them.
+// Only the voice-memo and ringtone pages export through this relay: the outside pages' stand-ins
+// (messages, photos, music, videos, books, apps) send no exports, so every export's pairs are (name, key).
 //
 // UI thread only; reaches the service and the host through ContactsLink, so that it is tested natively.
 
