@@ -29,6 +29,7 @@
 #include "relay_contacts.h"
 #include "relay_contacts_codec.h"
 #include "relay_devices.h"
+#include "relay_actions.h"
 #include "relay_lists.h"
 #include "relay_paths.h"
 #include "relay_rename.h"
@@ -124,6 +125,7 @@ public:
     const DeviceTable& Devices() const { return m_devices; }
     ContactsService& Contacts() { return m_contacts; }
     ListsService& Lists() { return m_lists; }
+    ActionsService& Actions() { return m_actions; }
     RenameService& Renames() { return m_renames; }
     std::vector<WideStringPair> DeviceList() const;
 
@@ -133,7 +135,7 @@ public:
     bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) override;
 
 private:
-    ServiceLink() : m_contacts(*this), m_lists(*this), m_renames(*this, m_devices) {}
+    ServiceLink() : m_contacts(*this), m_lists(*this), m_actions(*this, m_lists), m_renames(*this, m_devices) {}
     bool CreateRelayWindow();
     bool Launch();
     bool Listen(int& port);
@@ -172,6 +174,7 @@ private:
     DeviceTable m_devices;
     ContactsService m_contacts;
     ListsService m_lists;
+    ActionsService m_actions;
     RenameService m_renames;
 };
 
@@ -363,6 +366,7 @@ void ServiceLink::Exit() {
         CloseLink();
         m_contacts.OnServiceGone();
         m_lists.OnServiceGone();
+        m_actions.OnServiceGone();
         m_renames.OnServiceGone();
         for (const RelayAction& action : m_devices.OnServiceGone()) {
             Deliver(action);
@@ -697,6 +701,7 @@ void ServiceLink::OnReply(const Packet& packet) {
         data.clear();  // a data part that does not inflate is as good as none
     }
     if (!m_contacts.OnReply(packet, frame, data) && !m_lists.OnReply(packet, frame, data) &&
+        !m_actions.OnReply(packet, frame, data) &&
         !m_renames.OnReply(packet, frame)) {
         OnDeviceInfo(packet, frame, data);
     }
@@ -737,6 +742,7 @@ void ServiceLink::OnLost() {
     m_deviceInfo.clear();
     m_contacts.OnServiceGone();
     m_lists.OnServiceGone();
+    m_actions.OnServiceGone();
     m_renames.OnServiceGone();
     for (const RelayAction& action : m_devices.OnServiceGone()) {
         Deliver(action);
@@ -786,7 +792,7 @@ bool HandleServiceCommand(CommandMessage* message) {
         link.Contacts().Handle(*message);
         return true;
     }
-    if (link.Lists().Handle(*message) || link.Renames().Handle(*message)) {
+    if (link.Lists().Handle(*message) || link.Actions().Handle(*message) || link.Renames().Handle(*message)) {
         return true;
     }
     if (std::strcmp(name, ZERITH_COMMAND_IS_DEVICE_CONNECTED) == 0) {
