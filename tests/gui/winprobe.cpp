@@ -22,7 +22,10 @@
 //                                              clicks the first descendant of that class at (x, y) of
 //                                              its client area
 //   winprobe press-in <class> <buttonText>     clicks that button inside the visible window of the class
-//   winprobe type <text> <timeoutMs>           puts the text into the first dialog's first edit box
+//   winprobe type <text> <timeoutMs> [<n>]     puts the text into the first dialog's first (or n-th) edit box
+//   winprobe menu <item> <timeoutMs>           chooses the item (1 the first) of the open popup menu
+//   winprobe select <class> <name>             selects the item of the visible tree view whose first
+//                                              column (the text before a tab) is the name
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
@@ -71,9 +74,10 @@ void PrintText(HWND window) {
     if (!text.empty()) std::printf("%s\n", Utf8(text).c_str());
 }
 
-// The child whose text, without its '&' marks, is `text`.
+// The visible child whose text, without its '&' marks, is `text`.
 HWND FindButton(HWND dialog, const std::wstring& text) {
     for (HWND child : probe::Descendants(dialog)) {
+        if (!IsWindowVisible(child)) continue;
         std::wstring plain = wtl::WindowText(child);
         plain.erase(std::remove(plain.begin(), plain.end(), L'&'), plain.end());
         if (plain == text) return child;
@@ -150,23 +154,42 @@ void PrintListCells(HWND list, const RemoteBuffer& buffer) {
     }
 }
 
+std::wstring TreeItemText(HWND tree, const RemoteBuffer& buffer, HTREEITEM node) {
+    TVITEMW item = {};
+    item.mask = TVIF_TEXT;
+    item.hItem = node;
+    item.pszText = reinterpret_cast<wchar_t*>(buffer.At(kTextOffset));
+    item.cchTextMax = kTextChars;
+    buffer.Write(0, &item, sizeof item);
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(buffer.At(0)));
+    return buffer.ReadText(kTextOffset);
+}
+
 void PrintTreeItems(HWND tree, const RemoteBuffer& buffer, HTREEITEM first, int depth) {
     for (HTREEITEM node = first; node != nullptr; node = TreeView_GetNextSibling(tree, node)) {
-        TVITEMW item = {};
-        item.mask = TVIF_TEXT;
-        item.hItem = node;
-        item.pszText = reinterpret_cast<wchar_t*>(buffer.At(kTextOffset));
-        item.cchTextMax = kTextChars;
-        buffer.Write(0, &item, sizeof item);
-        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(buffer.At(0)));
         std::printf("%s%s\n", std::string(static_cast<size_t>(depth) * 2, ' ').c_str(),
-                    Utf8(buffer.ReadText(kTextOffset)).c_str());
+                    Utf8(TreeItemText(tree, buffer, node)).c_str());
         PrintTreeItems(tree, buffer, TreeView_GetChild(tree, node), depth + 1);
     }
 }
 
+// The first visible descendant of that class, else the first one.
+// The item under `first` (depth first) whose text before a tab is `name`; null when none.
+HTREEITEM FindTreeItem(HWND tree, const RemoteBuffer& buffer, HTREEITEM first, const std::wstring& name) {
+    for (HTREEITEM node = first; node != nullptr; node = TreeView_GetNextSibling(tree, node)) {
+        const std::wstring text = TreeItemText(tree, buffer, node);
+        if (text.substr(0, text.find(L'\t')) == name) return node;
+        if (HTREEITEM found = FindTreeItem(tree, buffer, TreeView_GetChild(tree, node), name)) return found;
+    }
+    return nullptr;
+}
+
 HWND FindDescendant(const wchar_t* className, const wchar_t* childClass) {
-    return probe::First(probe::Descendants(FindVisible(className).found, childClass));
+    const std::vector<HWND> found = probe::Descendants(FindVisible(className).found, childClass);
+    for (HWND child : found) {
+        if (IsWindowVisible(child)) return child;
+    }
+    return probe::First(found);
 }
 
 }  // namespace
@@ -237,11 +260,20 @@ int wmain(int argc, wchar_t** argv) {
                      reinterpret_cast<LPARAM>(button));
         return 0;
     }
-    if (command == L"type" && argc == 4) {
+    if (command == L"type" && (argc == 4 || argc == 5)) {
         HWND dialog = WaitFor(L"#32770", static_cast<DWORD>(_wtoi(argv[3])));
         const std::vector<HWND> edits = probe::Descendants(dialog, L"Edit");
-        if (dialog == nullptr || edits.empty()) return 1;
-        SendMessageW(edits.front(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
+        const size_t index = argc == 5 ? static_cast<size_t>(std::max(1, _wtoi(argv[4]))) - 1 : 0;
+        if (dialog == nullptr || edits.size() <= index) return 1;
+        SendMessageW(edits[index], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
+        return 0;
+    }
+    if (command == L"menu" && argc == 4) {
+        // The menu's own loop reads the keys from its thread's queue: down to the item, then Enter.
+        HWND menu = WaitFor(L"#32768", static_cast<DWORD>(_wtoi(argv[3])));
+        if (menu == nullptr) return 1;
+        for (int i = 0; i < _wtoi(argv[2]); ++i) PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
         return 0;
     }
     if (command == L"children" && argc == 4) {
@@ -287,6 +319,15 @@ int wmain(int argc, wchar_t** argv) {
         } else {
             PrintListCells(view, buffer);
         }
+        return 0;
+    }
+    if (command == L"select" && argc == 4) {
+        HWND tree = FindDescendant(argv[2], WC_TREEVIEWW);
+        if (tree == nullptr) return 1;
+        RemoteBuffer buffer(tree, kTextOffset + kTextChars * sizeof(wchar_t));
+        HTREEITEM item = buffer.Valid() ? FindTreeItem(tree, buffer, TreeView_GetRoot(tree), argv[3]) : nullptr;
+        if (item == nullptr) return 1;
+        SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
         return 0;
     }
     if (command == L"click" && argc == 6) {
