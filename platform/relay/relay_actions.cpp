@@ -46,8 +46,13 @@ bool ActionsService::OnReply(const Packet& packet, const ReplyFrame& frame, cons
 }
 
 void ActionsService::OnServiceGone() {
-    // Every step ends as not sent, the running one first; what they queue on failing ends the same way.
-    while (!m_queue.empty()) Finish(StepResult());
+    // Every step ends as not sent, the running one first, and nothing is sent on their behalf meanwhile.
+    std::deque<ActionStep> gone;
+    gone.swap(m_queue);
+    m_running = 0;
+    for (ActionStep& step : gone) {
+        if (step.done) step.done(StepResult());
+    }
 }
 
 void ActionsService::Answer(const char* name, const std::string& device, std::int64_t code, void* extra,

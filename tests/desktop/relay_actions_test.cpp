@@ -161,9 +161,10 @@ TEST(RelayActions, NotesSavedOrImportedReachThePageWithTheNewCount) {
     // A save whose service goes away answers nothing; later saves still run.
     relay.link.Clear();
     ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelaySave, &typed));
+    const size_t sent = relay.link.requests.size();
     relay.actions.OnServiceGone();
     EXPECT_TRUE(relay.link.answers.empty());
-    const size_t sent = relay.link.requests.size();
+    EXPECT_EQ(relay.link.requests.size(), sent) << "the queued count is not sent for a save that ended";
     ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelaySave, &typed));
     EXPECT_EQ(relay.link.requests.size(), sent + 1);
 }

@@ -330,6 +330,10 @@ class RelayServiceScenario(TrevaneCase):
         # A folder with two pages, made on the bookmarks page, lands in the image.
         self.choose_section(6)
         marks = read_records("bookmarks.plist")
+        # Counted as the image holds them: a bookmark in two folders is one bookmark.
+        pages = sum(1 for r in marks.values() if r[sync_entity] == "com.apple.bookmarks.Bookmark")
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_BOOKMARK key={udid} code=100 value2=0 value3={pages}$",
+                        "the bookmarks counted")
         self.wait_cells("SysTreeView32", lambda t: len(t) >= 3, "the bookmark tree")
         self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "New")[0], 0)
         self.assertEqual(self.display.probe("menu", "3", "10000")[0], 0)  # "Add root folder" (after a separator)
