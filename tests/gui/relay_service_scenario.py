@@ -256,6 +256,13 @@ class RelayServiceScenario(TrevaneCase):
         self.exports.append(path / name)
         return wait_until(lambda: (path / name).exists() and (path / name), what=f"{name} written")
 
+    def import_file(self, path, shot):
+        """Answers the open-file question with `path`."""
+        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
+        self.assertEqual(self.display.probe("type", windows_path(path), "10000")[0], 0)
+        self.display.screenshot(shot)
+        self.assertEqual(self.display.probe("press", "Open", "10000")[0], 0)
+
     def test_a_note_and_bookmarks_added_on_the_pages_land_in_the_image_and_exports_match_it(self):
         sys.path.insert(0, str(Path(ARGS.tools)))
         import hlx_device
@@ -327,6 +334,19 @@ class RelayServiceScenario(TrevaneCase):
         root = ET.parse(xml_file).getroot()
         self.assertEqual(sorted(n.findtext("title") for n in root), sorted(r.get("subject", "") for r in records))
 
+        # A notes backup imported: its notes are added to the image and to the page.
+        backup = self.work / "import-notes.xml"
+        backup.write_text('<?xml version="1.0" encoding="UTF-8"?>\n<notesBackup version="1"><note><title>From a file'
+                          '</title><content>first &amp; only</content><time/></note></notesBackup>\n', encoding="utf-8")
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Import")[0], 0)
+        self.import_file(backup, "notes-import-asked.png")
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_NOTE key={udid} code=62 value2={notes + 2}", "the note imported")
+        self.assertIn(("From a file", "first & only"),
+                      {(r.get("subject"), r.get("content")) for r in read_records("notes.plist").values()})
+        self.wait_cells("SysListView32", lambda r: len(r) == notes + 2 and r[0].split("\t")[1] == "From a file",
+                        "the imported note listed first")
+        self.display.screenshot("notes-imported.png")
+
         # A folder with two pages, made on the bookmarks page, lands in the image.
         self.choose_section(6)
         marks = read_records("bookmarks.plist")
@@ -392,6 +412,23 @@ class RelayServiceScenario(TrevaneCase):
         self.assertIn(("Rail & <sea>", "https://rail.example/?a=1&b=2"),
                       {(b.get("name"), b.get("url")) for f in tree.iter("folder") if f.get("name") == "Trip" for b in f})
         self.display.screenshot("bookmarks-exported.png")
+
+        # A bookmarks backup imported into the tree: what the tree has is not added again.
+        backup = self.work / "import-bookmarks.xml"
+        backup.write_text('<?xml version="1.0" encoding="UTF-8"?>\n<bookmarksBackup version="1">'
+                          '<folder name="Trip"><bookmark name="Hotel" url="https://hotel.example/"/>'
+                          '<bookmark name="Museum" url="https://museum.example/"/></folder>'
+                          '<bookmark name="Imported" url="https://imported.example/"/></bookmarksBackup>\n',
+                          encoding="utf-8")
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Import")[0], 0)
+        self.assertEqual(self.display.probe("menu", "1", "10000")[0], 0)
+        self.import_file(backup, "bookmarks-import-asked.png")
+        self.wait_cells("SysTreeView32", lambda t: "Imported\thttps://imported.example/" in t, "the import listed")
+        self.display.screenshot("bookmarks-imported.png")
+        after = read_records("bookmarks.plist")
+        self.assertEqual(sorted(r["name"] for r in after.values() if r.get("parent") == [trip]),
+                         ["Hotel", "Museum", "Rail & <sea>"])
+        self.assertEqual(len(after), len(marks) + 2, "only Museum and Imported are new")
         for path in self.exports:
             path.unlink()
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
