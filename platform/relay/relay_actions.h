@@ -84,8 +84,8 @@ bool HandleBookmarkAction(ActionsService& service, CommandMessage& message);
 
 // The export files (UTF-8) and their names. Notes: an HTML table of title, content and time, and the
 // XML backup <notesBackup version="1"><note><title/><content/><time/></note>...</notesBackup>.
-// Bookmarks: the entries in tree order, an entry inside the last listed folder that holds it: an HTML
-// list of links, and the XML backup <bookmarksBackup version="1"><folder name><bookmark name url/>
+// Bookmarks: the entries in tree order, each nested in its folder when that folder is exported too: an
+// HTML list of links, and the XML backup <bookmarksBackup version="1"><folder name><bookmark name url/>
 // </folder></bookmarksBackup>. Null entries are skipped.
 constexpr wchar_t kNotesHtmlFileName[] = L"Notes.html";
 constexpr wchar_t kNotesXmlFileName[] = L"Notes.xml";

@@ -351,8 +351,8 @@ class RelayServiceScenario(TrevaneCase):
         self.choose_section(6)
         marks = read_records("bookmarks.plist")
         # Counted as the image holds them: a bookmark in two folders is one bookmark.
-        pages = sum(1 for r in marks.values() if r[sync_entity] == "com.apple.bookmarks.Bookmark")
-        self.wait_trace(rf"^> ZERITH_COMMAND_DO_BOOKMARK key={udid} code=100 value2=0 value3={pages}$",
+        page_count = sum(1 for r in marks.values() if r[sync_entity] == "com.apple.bookmarks.Bookmark")
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_BOOKMARK key={udid} code=100 value2=0 value3={page_count}$",
                         "the bookmarks counted")
         self.wait_cells("SysTreeView32", lambda t: len(t) >= 3, "the bookmark tree")
         self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "New")[0], 0)
@@ -429,6 +429,21 @@ class RelayServiceScenario(TrevaneCase):
         self.assertEqual(sorted(r["name"] for r in after.values() if r.get("parent") == [trip]),
                          ["Hotel", "Museum", "Rail & <sea>"])
         self.assertEqual(len(after), len(marks) + 2, "only Museum and Imported are new")
+
+        # The imported page checked by its box and deleted: it leaves the image and the tree.
+        code, label = self.display.probe("select", "TrevaneMainFrame", "Imported")
+        self.assertEqual(code, 0)
+        left, top, _, bottom = map(int, label.split())
+        self.assertEqual(self.display.probe("click", "TrevaneMainFrame", "SysTreeView32", str(left + 6),
+                                            str((top + bottom) // 2))[0], 0)
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Delete")[0], 0)
+        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
+        self.display.screenshot("bookmarks-delete-asked.png")
+        self.assertEqual(self.display.probe("press", "OK", "10000")[0], 0)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_BOOKMARK key={udid} code=105 value2={page_count + 3} ", "the page deleted")
+        self.wait_cells("SysTreeView32", lambda t: not any(i.startswith("Imported\t") for i in t), "the page gone")
+        self.assertNotIn("Imported", {r.get("name") for r in read_records("bookmarks.plist").values()})
+        self.display.screenshot("bookmarks-deleted.png")
         for path in self.exports:
             path.unlink()
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)

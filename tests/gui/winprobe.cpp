@@ -25,7 +25,8 @@
 //   winprobe type <text> <timeoutMs> [<n>]     puts the text into the first dialog's first (or n-th) edit box
 //   winprobe menu <item> <timeoutMs>           chooses the item (1 the first) of the open popup menu
 //   winprobe select <class> <name>             selects the item of the visible tree view whose first
-//                                              column (the text before a tab) is the name
+//                                              column (the text before a tab) is the name and prints
+//                                              its label's "left top right bottom" in the tree
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
@@ -114,6 +115,9 @@ public:
     char* At(size_t offset) const { return static_cast<char*>(m_address) + offset; }
     bool Write(size_t offset, const void* data, size_t bytes) const {
         return WriteProcessMemory(m_process, At(offset), data, bytes, nullptr) != FALSE;
+    }
+    bool Read(size_t offset, void* data, size_t bytes) const {
+        return ReadProcessMemory(m_process, At(offset), data, bytes, nullptr) != FALSE;
     }
     std::wstring ReadText(size_t offset) const {
         std::wstring text((m_bytes - offset) / sizeof(wchar_t), L'\0');
@@ -328,6 +332,12 @@ int wmain(int argc, wchar_t** argv) {
         HTREEITEM item = buffer.Valid() ? FindTreeItem(tree, buffer, TreeView_GetRoot(tree), argv[3]) : nullptr;
         if (item == nullptr) return 1;
         SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+        // TVM_GETITEMRECT reads the item from the rectangle it fills in.
+        buffer.Write(0, &item, sizeof item);
+        SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(buffer.At(0)));
+        RECT label = {};
+        if (!buffer.Read(0, &label, sizeof label)) return 1;
+        std::printf("%ld %ld %ld %ld\n", label.left, label.top, label.right, label.bottom);
         return 0;
     }
     if (command == L"click" && argc == 6) {
