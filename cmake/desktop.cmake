@@ -32,6 +32,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/page_support_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/plugin_loader_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/python_check.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_actions_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_codec_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_files_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_test.cpp

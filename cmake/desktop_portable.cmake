@@ -111,7 +111,9 @@ function(trv_add_desktop_portable_libraries)
     ${root}/platform/relay/relay_ringtones.cpp
     ${root}/platform/relay/relay_videos.cpp
     ${root}/platform/relay/relay_paths.cpp
-    ${root}/platform/relay/relay_wire.cpp)
+    ${root}/platform/relay/relay_wire.cpp
+    ${root}/platform/relay/relay_xml.cpp
+    ${root}/platform/relay/relay_actions.cpp)
   target_include_directories(relay_core PUBLIC ${root}/platform/relay)
   target_link_libraries(relay_core PUBLIC trv_sdk vnl_core ${ARG_ZLIB} PRIVATE ${ARG_JSON})
 

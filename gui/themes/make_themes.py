@@ -90,6 +90,10 @@ def mark_for(name, x, y, width, height):
         cloud = (u + 0.3) ** 2 + (v - 0.1) ** 2 < 0.12 or (u - 0.05) ** 2 + (v + 0.1) ** 2 < 0.18 or \
             (u - 0.4) ** 2 + (v - 0.1) ** 2 < 0.1 or (abs(u) < 0.55 and 0.05 < v < 0.38)
         return cloud
+    if name == "content-bookmarks-folder.png":  # a folder: a tab over a wide body
+        return (-0.65 < u < 0.65 and -0.25 < v < 0.55) or (-0.65 < u < -0.05 and -0.5 < v <= -0.25)
+    if name == "content-bookmarks-file.png":  # a page: lines of text
+        return -0.5 < u < 0.5 and any(abs(v - line) < 0.1 for line in (-0.45, 0.0, 0.45))
     return height // 3 <= y <= height - 1 - height // 3 and width // 4 <= x <= width - 1 - width // 4
 
 

@@ -50,17 +50,28 @@ const wchar_t* const kCountries[][2] = {
     {L"gb", L"United Kingdom"}, {L"us", L"United States"}, {L"vn", L"Vietnam"},
 };
 
-// A copy of `text` on the shared heap, as identifier payloads travel (the receiver frees it).
+using ContactPtr = std::shared_ptr<iOSContact>;
+using GroupPtr = std::shared_ptr<iOSContactGroup>;
+
+}  // namespace
+
 wchar_t* HeapCopy(const std::wstring& text) {
     auto* copy = static_cast<wchar_t*>(std::malloc((text.size() + 1) * sizeof(wchar_t)));
     if (copy != nullptr) std::wmemcpy(copy, text.c_str(), text.size() + 1);
     return copy;
 }
 
-using ContactPtr = std::shared_ptr<iOSContact>;
-using GroupPtr = std::shared_ptr<iOSContactGroup>;
-
-}  // namespace
+bool WriteExport(ContactsLink& link, const std::wstring& folder, const std::wstring& fileName, const std::string& bytes) {
+    constexpr int kMaxTries = 100;
+    const std::size_t dot = fileName.rfind(L'.');
+    const std::wstring stem = fileName.substr(0, dot);
+    const std::wstring extension = dot == std::wstring::npos ? std::wstring() : fileName.substr(dot);
+    for (int attempt = 1; attempt <= kMaxTries; ++attempt) {
+        const std::wstring name = attempt == 1 ? fileName : stem + L" (" + std::to_wstring(attempt) + L")" + extension;
+        if (link.WriteNewFile(folder, name, bytes)) return true;
+    }
+    return false;
+}
 
 void ReleaseContactsAnswer(ContactsAnswer& answer) {
     void* extra = answer.extra;
@@ -358,20 +369,6 @@ private:
     ContactWrite m_write;
     std::string m_reply;
 };
-
-// The first name of "<stem>.<extension>", "<stem> (2).<extension>" ... that `link` could write the
-// bytes under: an export never replaces a file the user has. False when none could be written.
-bool WriteExport(ContactsLink& link, const std::wstring& folder, const std::wstring& fileName, const std::string& bytes) {
-    constexpr int kMaxTries = 100;
-    const std::size_t dot = fileName.rfind(L'.');
-    const std::wstring stem = fileName.substr(0, dot);
-    const std::wstring extension = dot == std::wstring::npos ? std::wstring() : fileName.substr(dot);
-    for (int attempt = 1; attempt <= kMaxTries; ++attempt) {
-        const std::wstring name = attempt == 1 ? fileName : stem + L" (" + std::to_wstring(attempt) + L")" + extension;
-        if (link.WriteNewFile(folder, name, bytes)) return true;
-    }
-    return false;
-}
 
 }  // namespace
 

@@ -44,6 +44,9 @@ struct ContactsAnswer {
 // Frees an answer's payload by its code, for an answer that could not be delivered.
 void ReleaseContactsAnswer(ContactsAnswer& answer);
 
+// A copy of `text` on the shared heap, as identifier payloads travel (the receiver frees it).
+wchar_t* HeapCopy(const std::wstring& text);
+
 class ContactsLink {
 public:
     virtual ~ContactsLink() = default;
@@ -60,6 +63,11 @@ public:
     // The device service's name for the desktop path `path`; empty when the service cannot reach it.
     virtual std::wstring ServicePathOf(const std::wstring& path) { return ToServicePath(path); }
 };
+
+// Writes an export: `bytes` as the first of "<stem>.<extension>", "<stem> (2).<extension>" ... in the
+// desktop folder `folder` that `link` could write them under, so that an export never replaces a file
+// the user has. False when none could be written.
+bool WriteExport(ContactsLink& link, const std::wstring& folder, const std::wstring& fileName, const std::string& bytes);
 
 struct JobAccess;
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "relay_contacts_codec.h"
+#include "relay_xml.h"
 #include "vnl_utf8.h"
 
 namespace trv::relay {
@@ -375,34 +376,6 @@ const Attribute<iOSContactIM> kImAttributes[] = {
 
 // --- XML backup: writing ----------------------------------------------------------------------------------
 
-// `text` as character data or an attribute value: markup characters escaped, characters XML 1.0
-// cannot carry (C0 controls but tab, LF and CR; U+FFFE, U+FFFF) left out. A CR is a reference, as a
-// reader turns a literal one into LF; in attributes tab and LF are too, as a reader turns them into spaces.
-void AppendXmlEscaped(std::string& out, const std::wstring& text, bool attribute) {
-    const std::string utf8 = vnl::Utf8FromWide(text);  // lone surrogates are U+FFFD already
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        if (c == 0xEF && i + 2 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) == 0xBF &&
-            static_cast<unsigned char>(utf8[i + 2]) >= 0xBE) {
-            i += 2;
-            continue;
-        }
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '\r': out += "&#13;"; break;
-        case '"': out += attribute ? "&quot;" : "\""; break;
-        case '\'': out += attribute ? "&apos;" : "'"; break;
-        case '\t': out += attribute ? "&#9;" : "\t"; break;
-        case '\n': out += attribute ? "&#10;" : "\n"; break;
-        default:
-            if (c >= 0x20) out += static_cast<char>(c);
-            break;
-        }
-    }
-}
-
 template <typename Record, size_t N>
 void AppendAttributes(std::string& out, const Record& record, const Attribute<Record> (&attributes)[N]) {
     for (const auto& attribute : attributes) {
@@ -463,376 +436,36 @@ void AppendXmlContact(std::string& out, const iOSContact& contact) {
 
 // --- XML backup: reading ----------------------------------------------------------------------------------
 
-constexpr size_t kMaxAttributes = 16;  // an entry has 12 at most
-constexpr size_t kMaxShownName = 40;   // of a name quoted in an error
-
-bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-bool IsXmlCharacter(uint32_t c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-           (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-bool IsNameStart(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' ||
-           static_cast<unsigned char>(c) >= 0x80;
-}
-
-bool IsNameCharacter(char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-std::string Shown(const std::string& name) {
-    return name.size() <= kMaxShownName ? name : name.substr(0, kMaxShownName) + "...";
-}
-
-// The length of the valid UTF-8 sequence at `at` (no overlongs, surrogates or values past U+10FFFF);
-// 0 when there is none.
-size_t Utf8SequenceLength(const std::string& text, size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    size_t count = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        count = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        count = 2;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        count = 3;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    for (size_t k = 1; k <= count; ++k) {
-        if (at + k >= text.size()) return 0;
-        const auto byte = static_cast<unsigned char>(text[at + k]);
-        if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF)) return 0;
-    }
-    return count + 1;
-}
-
-using AttributeList = std::vector<std::pair<std::string, std::string>>;  // names and UTF-8 values
-
 // Reads one backup in a single pass with an explicit stack of open elements, which the format bounds to
 // three (backup, contact, field or entry): no recursion, and anything deeper is refused where it opens.
-class BackupReader {
+class BackupReader final : public XmlReader {
 public:
-    explicit BackupReader(const std::string& text) : m_text(text) {}
-
-    bool Read(std::vector<std::shared_ptr<iOSContact>>& contacts, std::string& error) {
-        if (!ReadDocument()) {
-            error = m_error;
-            if (m_errorAt != std::string::npos) {
-                size_t line = 1;
-                for (size_t i = 0; i < m_errorAt && i < m_text.size(); ++i) line += m_text[i] == '\n' ? 1 : 0;
-                error += " (line " + std::to_string(line) + ")";
-            }
-            return false;
-        }
+    bool Read(const std::string& text, std::vector<std::shared_ptr<iOSContact>>& contacts, std::string& error) {
+        if (!XmlReader::Read(text, kMaxBackupBytes, error)) return false;
         contacts.insert(contacts.end(), m_contacts.begin(), m_contacts.end());
         return true;
     }
 
 private:
-    bool Fail(std::string reason) {
-        m_error = std::move(reason);
-        m_errorAt = m_pos;
-        return false;
-    }
-
-    bool At(size_t at, const char* prefix) const {
-        return at <= m_text.size() && m_text.compare(at, std::strlen(prefix), prefix) == 0;
-    }
-
-    void SkipSpace(size_t& at) const {
-        while (at < m_text.size() && IsXmlSpace(m_text[at])) ++at;
-    }
-
-    bool ReadName(size_t& at, std::string& name) const {
-        const size_t start = at;
-        if (at >= m_text.size() || !IsNameStart(m_text[at])) return false;
-        while (at < m_text.size() && IsNameCharacter(m_text[at])) ++at;
-        name.assign(m_text, start, at - start);
-        return true;
-    }
-
-    bool ReadDocument() {
-        if (m_text.size() > kMaxBackupBytes) return FailWhole("the file is larger than 64 MiB");
-        if (m_text.empty()) return FailWhole("the file is empty");
-        if (At(0, "\xEF\xBB\xBF")) m_pos = 3;
-        if (!CheckCharacters()) return false;
-        if (At(m_pos, "<?xml") && m_pos + 5 < m_text.size() && IsXmlSpace(m_text[m_pos + 5]) && !ReadDeclaration()) {
-            return false;
-        }
-        while (m_pos < m_text.size()) {
-            bool read = false;
-            if (m_text[m_pos] != '<') {
-                read = ReadText();
-            } else if (At(m_pos, "<!--")) {
-                read = SkipComment();
-            } else if (At(m_pos, "<!DOCTYPE")) {
-                return Fail("document type declarations are not accepted");
-            } else if (At(m_pos, "<!")) {
-                return Fail("unexpected markup");
-            } else if (At(m_pos, "<?")) {
-                read = SkipProcessingInstruction();
-            } else if (At(m_pos, "</")) {
-                read = ReadEndTag();
-            } else {
-                read = ReadStartTag();
-            }
-            if (!read) return false;
-        }
-        if (!m_open.empty()) return Fail("the file ends inside <" + m_open.back() + ">");
-        if (!m_rootSeen) return Fail("the file holds no contacts backup");
-        return true;
-    }
-
-    bool FailWhole(const char* reason) {
-        m_error = reason;
-        return false;
-    }
-
-    // Valid UTF-8 of characters XML allows, so that the rest can take the text as it is.
-    bool CheckCharacters() {
-        for (size_t at = m_pos; at < m_text.size();) {
-            const auto c = static_cast<unsigned char>(m_text[at]);
-            const size_t length = Utf8SequenceLength(m_text, at);
-            const bool forbidden = (c < 0x20 && !IsXmlSpace(static_cast<char>(c))) ||
-                                   (length == 3 && c == 0xEF && static_cast<unsigned char>(m_text[at + 1]) == 0xBF &&
-                                    static_cast<unsigned char>(m_text[at + 2]) >= 0xBE);
-            if (length == 0 || forbidden) {
-                m_pos = at;
-                return Fail(length == 0 ? "the file is not UTF-8 text"
-                                        : "the file holds a character XML does not allow");
-            }
-            at += length;
-        }
-        return true;
-    }
-
-    // Name="value" pairs up to the first '>', '/' or '?' (which the caller checks); values decoded.
-    bool ReadAttributes(size_t& at, AttributeList& attributes) {
-        for (;;) {
-            const size_t before = at;
-            SkipSpace(at);
-            if (at >= m_text.size()) return Fail("the file ends inside a tag");
-            const char c = m_text[at];
-            if (c == '>' || c == '/' || c == '?') return true;
-            std::string name;
-            if (at == before || !ReadName(at, name)) return Fail("malformed tag");
-            SkipSpace(at);
-            if (at >= m_text.size() || m_text[at] != '=') return Fail("malformed attribute " + Shown(name));
-            ++at;
-            SkipSpace(at);
-            if (at >= m_text.size() || (m_text[at] != '"' && m_text[at] != '\'')) {
-                return Fail("malformed attribute " + Shown(name));
-            }
-            const size_t end = m_text.find(m_text[at], at + 1);
-            if (end == std::string::npos) return Fail("the file ends inside a tag");
-            for (const auto& attribute : attributes) {
-                if (attribute.first == name) return Fail("attribute " + Shown(name) + " repeated");
-            }
-            if (attributes.size() == kMaxAttributes) return Fail("too many attributes");
-            std::string value;
-            if (!Decode(at + 1, end, true, value)) return false;
-            attributes.emplace_back(std::move(name), std::move(value));
-            at = end + 1;
-        }
-    }
-
-    bool ReadDeclaration() {
-        size_t at = m_pos + 5;
-        AttributeList attributes;
-        if (!ReadAttributes(at, attributes)) return false;
-        if (!At(at, "?>")) return Fail("malformed XML declaration");
-        bool versioned = false;
-        for (const auto& attribute : attributes) {
-            if (attribute.first == "version") {
-                versioned = attribute.second.compare(0, 2, "1.") == 0;
-                if (!versioned) return Fail("unsupported XML version " + Shown(attribute.second));
-            } else if (attribute.first == "encoding") {
-                if (!EqualsIgnoringAsciiCase(attribute.second, "UTF-8")) {
-                    return Fail("unsupported encoding " + Shown(attribute.second));
-                }
-            } else if (attribute.first != "standalone") {
-                return Fail("malformed XML declaration");
-            }
-        }
-        if (!versioned) return Fail("malformed XML declaration");
-        m_pos = at + 2;
-        return true;
-    }
-
-    bool SkipComment() {
-        const size_t dashes = m_text.find("--", m_pos + 4);
-        if (dashes == std::string::npos || dashes + 2 >= m_text.size()) return Fail("unclosed comment");
-        if (m_text[dashes + 2] != '>') return Fail("\"--\" inside a comment");
-        m_pos = dashes + 3;
-        return true;
-    }
-
-    bool SkipProcessingInstruction() {
-        size_t at = m_pos + 2;
-        std::string target;
-        if (!ReadName(at, target)) return Fail("malformed processing instruction");
-        if (EqualsIgnoringAsciiCase(target, "xml")) return Fail("the XML declaration is not at the start");
-        const size_t end = m_text.find("?>", at);
-        if (end == std::string::npos) return Fail("unclosed processing instruction");
-        m_pos = end + 2;
-        return true;
-    }
-
-    bool ReadText() {
-        size_t end = m_text.find('<', m_pos);
-        if (end == std::string::npos) end = m_text.size();
-        if (m_field != nullptr) {
-            if (!Decode(m_pos, end, false, m_fieldText)) return false;
-        } else {
-            for (size_t at = m_pos; at < end; ++at) {
-                if (IsXmlSpace(m_text[at])) continue;
-                if (m_open.empty()) return Fail(m_rootSeen ? "text after the backup" : "not an XML document");
-                return Fail("unexpected text in <" + m_open.back() + ">");
-            }
-        }
-        m_pos = end;
-        return true;
-    }
-
-    // Character data or an attribute value between `begin` and `end` into UTF-8: references decoded,
-    // line breaks normalised as XML reads them (and whitespace in attribute values made spaces).
-    bool Decode(size_t begin, size_t end, bool attribute, std::string& out) {
-        for (size_t at = begin; at < end;) {
-            const char c = m_text[at];
-            if (c == '&') {
-                if (!DecodeReference(at, end, out)) return false;
-                continue;
-            }
-            if (c == '<') {
-                m_pos = at;
-                return Fail("'<' inside an attribute value");
-            }
-            if (c == '\r') {
-                out += attribute ? ' ' : '\n';
-                at += at + 1 < end && m_text[at + 1] == '\n' ? 2 : 1;
-                continue;
-            }
-            out += attribute && (c == '\n' || c == '\t') ? ' ' : c;
-            ++at;
-        }
-        return true;
-    }
-
-    bool DecodeReference(size_t& at, size_t end, std::string& out) {
-        m_pos = at;
-        size_t i = at + 1;
-        std::string name;
-        if (i < end && m_text[i] == '#') {
-            const bool hex = i + 1 < end && m_text[i + 1] == 'x';
-            i += hex ? 2 : 1;
-            uint32_t value = 0;
-            const size_t digits = i;
-            for (; i < end; ++i) {
-                const char d = m_text[i];
-                int digit = -1;
-                if (d >= '0' && d <= '9') digit = d - '0';
-                if (hex && d >= 'a' && d <= 'f') digit = d - 'a' + 10;
-                if (hex && d >= 'A' && d <= 'F') digit = d - 'A' + 10;
-                if (digit < 0) break;
-                value = value * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
-                if (value > 0x10FFFF) value = 0x110000;  // stays out of range, never overflows
-            }
-            if (i == digits || i >= end || m_text[i] != ';' || !IsXmlCharacter(value)) {
-                return Fail("invalid character reference");
-            }
-            std::wstring wide;
-            if constexpr (sizeof(wchar_t) == 2) {
-                if (value >= 0x10000) {
-                    wide += static_cast<wchar_t>(0xD800 + ((value - 0x10000) >> 10));
-                    wide += static_cast<wchar_t>(0xDC00 + ((value - 0x10000) & 0x3FF));
-                }
-            }
-            if (wide.empty()) wide += static_cast<wchar_t>(value);
-            out += vnl::Utf8FromWide(wide);
-            at = i + 1;
-            return true;
-        }
-        if (!ReadName(i, name) || i >= end || m_text[i] != ';') return Fail("'&' that starts no reference");
-        if (name == "lt") {
-            out += '<';
-        } else if (name == "gt") {
-            out += '>';
-        } else if (name == "amp") {
-            out += '&';
-        } else if (name == "quot") {
-            out += '"';
-        } else if (name == "apos") {
-            out += '\'';
-        } else {
-            return Fail("undefined entity &" + Shown(name) + ";");
-        }
-        at = i + 1;
-        return true;
-    }
-
-    bool ReadStartTag() {
-        size_t at = m_pos + 1;
-        std::string name;
-        if (!ReadName(at, name)) return Fail("malformed tag");
-        AttributeList attributes;
-        if (!ReadAttributes(at, attributes)) return false;
-        const bool empty = At(at, "/>");
-        if (!empty && m_text[at] != '>') return Fail("malformed tag <" + Shown(name) + ">");
-        m_pos = at;  // errors below point at the tag's end
-        if (!OpenElement(name, attributes)) return false;
-        m_pos = at + (empty ? 2 : 1);
-        return !empty || CloseElement();
-    }
-
-    bool ReadEndTag() {
-        size_t at = m_pos + 2;
-        std::string name;
-        if (!ReadName(at, name)) return Fail("malformed closing tag");
-        SkipSpace(at);
-        if (at >= m_text.size() || m_text[at] != '>') return Fail("malformed closing tag </" + Shown(name) + ">");
-        if (m_open.empty()) return Fail("</" + Shown(name) + "> closes nothing");
-        if (m_open.back() != name) return Fail("</" + Shown(name) + "> does not close <" + m_open.back() + ">");
-        m_pos = at + 1;
-        return CloseElement();
-    }
+    const char* DocumentKind() const override { return "contacts backup"; }
+    std::string* TextTarget() override { return m_field != nullptr ? &m_fieldText : nullptr; }
 
     // --- The backup's elements
 
-    bool OpenElement(const std::string& name, const AttributeList& attributes) {
-        switch (m_open.size()) {
+    bool OnOpen(const std::string& name, const XmlAttributes& attributes) override {
+        switch (OpenElements().size()) {
         case 0: {
-            if (m_rootSeen) return Fail("a second root element <" + Shown(name) + ">");
-            if (name != kRootElement) return Fail("not a contacts backup: the root element is <" + Shown(name) + ">");
+            if (name != kRootElement) return Fail("not a contacts backup: the root element is <" + ShownXmlName(name) + ">");
             if (attributes.size() != 1 || attributes[0].first != "version") {
                 return Fail("the backup's root needs its version alone");
             }
             if (attributes[0].second != kFormatVersion) {
-                return Fail("unsupported backup version " + Shown(attributes[0].second));
+                return Fail("unsupported backup version " + ShownXmlName(attributes[0].second));
             }
-            m_rootSeen = true;
             break;
         }
         case 1:
-            if (name != kContactElement) return Fail("unexpected element <" + Shown(name) + "> in the backup");
+            if (name != kContactElement) return Fail("unexpected element <" + ShownXmlName(name) + "> in the backup");
             if (!attributes.empty()) return Fail("unexpected attribute on <contact>");
             m_contacts.push_back(std::make_shared<iOSContact>());
             m_seenFields.assign(kContactFieldCount, false);
@@ -841,13 +474,12 @@ private:
             if (!OpenContactChild(name, attributes)) return false;
             break;
         default:
-            return Fail("unexpected element <" + Shown(name) + "> in <" + m_open.back() + ">");
+            return Fail("unexpected element <" + ShownXmlName(name) + "> in <" + OpenElements().back() + ">");
         }
-        m_open.push_back(name);
         return true;
     }
 
-    bool OpenContactChild(const std::string& name, const AttributeList& attributes) {
+    bool OpenContactChild(const std::string& name, const XmlAttributes& attributes) {
         iOSContact& contact = *m_contacts.back();
         for (size_t i = 0; i < kContactFieldCount; ++i) {
             if (name != kContactFields[i].name) continue;
@@ -875,12 +507,12 @@ private:
             }
             return true;
         }
-        return Fail("unexpected element <" + Shown(name) + "> in <contact>");
+        return Fail("unexpected element <" + ShownXmlName(name) + "> in <contact>");
     }
 
     // An entry's attributes: the labelled value's own, then those of its shape (`extra`).
     template <typename Record, size_t N>
-    bool ReadEntry(const EntryElement& element, const AttributeList& attributes, Record& entry,
+    bool ReadEntry(const EntryElement& element, const XmlAttributes& attributes, Record& entry,
                    const Attribute<Record> (&extra)[N]) {
         for (const auto& attribute : attributes) {
             std::wstring* target = nullptr;
@@ -891,7 +523,7 @@ private:
                 if (attribute.first == known.name) target = &(entry.*known.member);
             }
             if (target == nullptr) {
-                return Fail("unexpected attribute " + Shown(attribute.first) + " on <" + element.name + ">");
+                return Fail("unexpected attribute " + ShownXmlName(attribute.first) + " on <" + element.name + ">");
             }
             *target = vnl::WideFromUtf8(attribute.second);
         }
@@ -899,21 +531,13 @@ private:
         return true;
     }
 
-    bool CloseElement() {
-        m_open.pop_back();
+    void OnClose() override {
         if (m_field != nullptr) {
             *m_field = vnl::WideFromUtf8(m_fieldText);
             m_field = nullptr;
         }
-        return true;
     }
 
-    const std::string& m_text;
-    size_t m_pos = 0;
-    std::string m_error;
-    size_t m_errorAt = std::string::npos;
-    std::vector<std::string> m_open;  // the open elements' names, outermost first
-    bool m_rootSeen = false;
     std::vector<std::shared_ptr<iOSContact>> m_contacts;
     std::vector<bool> m_seenFields;     // of the contact being read, by kContactFields
     std::wstring* m_field = nullptr;    // the contact field whose element is open
@@ -962,7 +586,7 @@ std::string ComposeXmlBackup(const std::vector<const iOSContact*>& contacts) {
 }
 
 bool ReadXmlBackup(const std::string& bytes, std::vector<std::shared_ptr<iOSContact>>& contacts, std::string& error) {
-    return BackupReader(bytes).Read(contacts, error);
+    return BackupReader().Read(bytes, contacts, error);
 }
 
 }  // namespace trv::relay

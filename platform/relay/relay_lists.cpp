@@ -57,6 +57,13 @@ std::int64_t NumberMember(const rapidjson::Value& record, const char* name) {
     return 0;
 }
 
+std::optional<std::int64_t> ReportedCount(const ReplyFrame& frame) {
+    JsonObjectView info;
+    std::int64_t count = 0;
+    if (!frame.hasInfo || !info.Parse(frame.infoJson) || !info.GetInteger("Count", count)) return std::nullopt;
+    return count;
+}
+
 bool ForEachRecord(const std::string& json, const std::function<void(const rapidjson::Value&)>& each) {
     rapidjson::Document document;
     document.Parse(json.c_str(), json.size());
@@ -138,7 +145,10 @@ void ListsService::Answer(const Listing& listing, std::int64_t code, void* extra
 }
 
 void ListsService::Finish(const Listing& listing, std::int64_t serviceCode) {
-    if (listing.route->countCode != kNoCount) Answer(listing, listing.route->countCode, nullptr, 0, listing.rows);
+    if (listing.route->countCode != kNoCount) {
+        const bool reported = listing.route->serviceCount && listing.reported.has_value();
+        Answer(listing, listing.route->countCode, nullptr, 0, reported ? *listing.reported : listing.rows);
+    }
     Answer(listing, listing.route->listCode, nullptr, serviceCode, 0);
 }
 
@@ -147,6 +157,7 @@ bool ListsService::OnReply(const Packet& packet, const ReplyFrame& frame, const 
     if (it == m_inFlight.end()) return false;
     Listing& listing = it->second;
     const std::uint32_t section = listing.route->section;
+    if (const std::optional<std::int64_t> count = ReportedCount(frame)) listing.reported = count;
     if (!data.empty() && (section == kAnySection || packet.header.command == section)) {
         void* batch = listing.route->reader->read(data, listing.sequence, listing.rows);
         if (batch != nullptr) Answer(listing, listing.route->listCode, batch, 0, 0);

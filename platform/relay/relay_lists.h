@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "command_message.h"
@@ -62,6 +63,9 @@ struct ListRoute {
                                           // answers several sections); kAnySection: every reply
     bool anyDevice = false;  // the service answers without a device (the computer's own files)
     const char* requestData = "";  // the request's JSON data, if it takes any
+    // The count answer carries the count the service reports ({"Count": n}: each record once, negative
+    // while an online account holds the records) instead of the rows listed.
+    bool serviceCount = false;
 };
 
 struct ListFeature {
@@ -82,6 +86,8 @@ extern const ListFeature kNotesList, kBookmarksList, kCalendarsList, kMessagesLi
 // Members of a service record, read leniently: a missing or mistyped member reads empty or 0.
 std::wstring WideMember(const rapidjson::Value& record, const char* name);
 std::int64_t NumberMember(const rapidjson::Value& record, const char* name);
+// The count a reply's info reports ({"Count": n}), if any.
+std::optional<std::int64_t> ReportedCount(const ReplyFrame& frame);
 // Calls `each` for every object of the JSON array `json`; false when `json` is not an array.
 bool ForEachRecord(const std::string& json, const std::function<void(const rapidjson::Value&)>& each);
 
@@ -114,6 +120,7 @@ private:
         std::int64_t status;
         std::int64_t rows = 0;
         std::int64_t sequence = 0;  // every batch of one listing shares it; a later listing's is greater
+        std::optional<std::int64_t> reported = std::nullopt;  // the service's count, when it sent one
     };
     void Answer(const Listing& listing, std::int64_t code, void* extra, std::int64_t value2, std::int64_t value3);
     void Finish(const Listing& listing, std::int64_t serviceCode);

@@ -18,15 +18,6 @@ constexpr std::int64_t kServiceSuccess = 0;
 
 void ReleaseName(PayloadLeg, std::int64_t, void* payload) { std::free(payload); }
 
-// A copy on the C heap, which the host shares.
-wchar_t* HeapCopy(const std::wstring& text) {
-    auto* copy = static_cast<wchar_t*>(std::malloc((text.size() + 1) * sizeof(wchar_t)));
-    if (copy != nullptr) {
-        std::wmemcpy(copy, text.c_str(), text.size() + 1);
-    }
-    return copy;
-}
-
 }  // namespace
 
 bool RenameService::Handle(const CommandMessage& message) {

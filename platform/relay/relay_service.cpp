@@ -29,6 +29,7 @@
 #include "relay_contacts.h"
 #include "relay_contacts_codec.h"
 #include "relay_devices.h"
+#include "relay_actions.h"
 #include "relay_exports.h"
 #include "relay_lists.h"
 #include "relay_paths.h"
@@ -125,6 +126,7 @@ public:
     const DeviceTable& Devices() const { return m_devices; }
     ContactsService& Contacts() { return m_contacts; }
     ListsService& Lists() { return m_lists; }
+    ActionsService& Actions() { return m_actions; }
     RenameService& Renames() { return m_renames; }
     std::vector<WideStringPair> DeviceList() const;
 
@@ -136,7 +138,7 @@ public:
     ExportService& Exports() { return m_exports; }
 
 private:
-    ServiceLink() : m_contacts(*this), m_lists(*this), m_renames(*this, m_devices), m_exports(*this) {}
+    ServiceLink() : m_contacts(*this), m_lists(*this), m_actions(*this, m_lists), m_renames(*this, m_devices), m_exports(*this) {}
     bool CreateRelayWindow();
     bool Launch();
     bool Listen(int& port);
@@ -175,6 +177,7 @@ private:
     DeviceTable m_devices;
     ContactsService m_contacts;
     ListsService m_lists;
+    ActionsService m_actions;
     RenameService m_renames;
     ExportService m_exports;
 };
@@ -367,6 +370,7 @@ void ServiceLink::Exit() {
         CloseLink();
         m_contacts.OnServiceGone();
         m_lists.OnServiceGone();
+        m_actions.OnServiceGone();
         m_renames.OnServiceGone();
         m_exports.OnServiceGone();
         for (const RelayAction& action : m_devices.OnServiceGone()) {
@@ -722,7 +726,7 @@ void ServiceLink::OnReply(const Packet& packet) {
         data.clear();  // a data part that does not inflate is as good as none
     }
     if (!m_contacts.OnReply(packet, frame, data) && !m_lists.OnReply(packet, frame, data) &&
-        !m_renames.OnReply(packet, frame) && !m_exports.OnReply(packet, frame)) {
+        !m_actions.OnReply(packet, frame, data) && !m_renames.OnReply(packet, frame) && !m_exports.OnReply(packet, frame)) {
         OnDeviceInfo(packet, frame, data);
     }
 }
@@ -762,6 +766,7 @@ void ServiceLink::OnLost() {
     m_deviceInfo.clear();
     m_contacts.OnServiceGone();
     m_lists.OnServiceGone();
+    m_actions.OnServiceGone();
     m_renames.OnServiceGone();
     m_exports.OnServiceGone();
     for (const RelayAction& action : m_devices.OnServiceGone()) {
@@ -812,7 +817,8 @@ bool HandleServiceCommand(CommandMessage* message) {
         link.Contacts().Handle(*message);
         return true;
     }
-    if (link.Lists().Handle(*message) || link.Renames().Handle(*message) || link.Exports().Handle(*message)) {
+    if (link.Lists().Handle(*message) || link.Actions().Handle(*message) || link.Renames().Handle(*message) ||
+        link.Exports().Handle(*message)) {
         return true;
     }
     if (std::strcmp(name, ZERITH_COMMAND_IS_DEVICE_CONNECTED) == 0) {

@@ -105,6 +105,9 @@ std::string Describe(const CommandMessage& message) {
         line += DescribeContactRequest(message);
     } else if (std::strcmp(message.name, ZERITH_COMMAND_DO_FILE) == 0 && message.extra != nullptr) {
         line += " count=" + std::to_string(message.count) + " folder=" + Utf8(static_cast<const wchar_t*>(message.extra));
+    } else if ((std::strcmp(message.name, ZERITH_COMMAND_DO_NOTE) == 0 ||
+                std::strcmp(message.name, ZERITH_COMMAND_DO_BOOKMARK) == 0) && message.extra != nullptr) {
+        line += " folder=" + Utf8(static_cast<const wchar_t*>(message.extra));  // an export's folder
     } else if (std::strcmp(message.name, ZERITH_COMMAND_START_SERVER) == 0) {
         const auto* record = static_cast<const ServerStartRecord*>(message.data);
         line += " product=" + Utf8(record->productName) + " brand=" + Utf8(record->brandWord) +

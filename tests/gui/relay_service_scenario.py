@@ -314,6 +314,216 @@ class RelayServiceScenario(TrevaneCase):
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
 
+    def export_from_page(self, button, item, feature, code):
+        """Chooses menu `item` of the page's `button`, takes the folder the folder question offers and returns
+        the export's file once the relay has written it (the folder is the relay's trace of the request)."""
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", button)[0], 0)
+        self.assertEqual(self.display.probe("menu", str(item), "10000")[0], 0)
+        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
+        self.display.screenshot(f"export-{feature}-{code}-folder.png")
+        self.assertEqual(self.display.probe("press", "OK", "10000")[0], 0)
+        line = self.wait_trace(rf"^ZERITH_COMMAND_DO_{feature} code={code} .*folder=", f"the {feature} export")
+        folder = line.split("folder=", 1)[1]
+        self.assertTrue(folder.startswith("C:\\") or folder.startswith("Z:\\"), folder)
+        root = Path(ARGS.prefix) / "drive_c" if folder.startswith("C:") else Path("/")
+        path = root.joinpath(*folder[3:].split("\\"))
+        name = {61: "Notes.html", 60: "Notes.xml", 102: "Bookmarks.html", 103: "Bookmarks.xml"}[code]
+        self.exports.append(path / name)
+        return wait_until(lambda: (path / name).exists() and (path / name), what=f"{name} written")
+
+    def import_file(self, path, shot):
+        """Answers the open-file question with `path`."""
+        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
+        self.assertEqual(self.display.probe("type", windows_path(path), "10000")[0], 0)
+        self.display.screenshot(shot)
+        self.assertEqual(self.display.probe("press", "Open", "10000")[0], 0)
+
+    def test_a_note_and_bookmarks_added_on_the_pages_land_in_the_image_and_exports_match_it(self):
+        sys.path.insert(0, str(Path(ARGS.tools)))
+        import hlx_device
+        import html.parser
+        import xml.etree.ElementTree as ET
+        # Adding notes is offered below iOS 10 only.
+        udid = self.lab.attach(self.lab.make(product_version="9.3.5"))
+        image = Path(hlx_device.image_folder(udid, root=self.lab.root))
+        read_records = lambda name: plistlib.loads((image / name).read_bytes())["records"]
+        sync_entity = "com.apple.syncservices.RecordEntityName"
+        self.exports = []
+        for stale in ("Notes.html", "Notes.xml", "Bookmarks.html", "Bookmarks.xml"):
+            for old in (Path(ARGS.prefix) / "drive_c" / "users").glob(f"*/*/{stale}"):
+                old.unlink()
+        self.start_trevane()
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+
+        # A note typed into the host's question lands in the image and at the top of the page.
+        notes = len(read_records("notes.plist"))
+        self.choose_section(4)
+        self.wait_cells("SysListView32", lambda r: len(r) == notes, "the notes listed")
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "New")[0], 0)
+        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
+        self.assertEqual(self.display.probe("type", "Groceries & <more>", "10000")[0], 0)
+        self.display.screenshot("notes-new-asked.png")
+        self.assertEqual(self.display.probe("press", "OK", "10000")[0], 0)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_NOTE key={udid} code=59 value2=0 value3={notes + 1}$|"
+                        rf"^> ZERITH_COMMAND_DO_NOTE key={udid} code=59 value2={notes + 1}", "the note saved")
+        subjects = [r.get("subject") for r in read_records("notes.plist").values()]
+        self.assertIn("Groceries & <more>", subjects)
+        rows = self.wait_cells("SysListView32", lambda r: len(r) == notes + 1, "the new note listed")
+        self.assertTrue(rows[0].split("\t")[1].startswith("Groceries & <more>"), rows[0])
+        self.display.screenshot("notes-added.png")
+
+        # The notes exported as HTML and as XML hold the image's notes.
+        records = read_records("notes.plist").values()
+        # Every note checked by the list header's box.
+        self.assertEqual(self.display.probe("click", "TrevaneMainFrame", "SysHeader32", "10", "10")[0], 0)
+        html_file = self.export_from_page("Export", 1, "NOTE", 61)
+
+        class Cells(html.parser.HTMLParser):
+            def __init__(self):
+                super().__init__()
+                self.rows, self.cell = [], None
+
+            def handle_starttag(self, tag, attrs):
+                if tag == "tr":
+                    self.rows.append([])
+                elif tag == "td":
+                    self.cell = ""
+                elif tag == "br" and self.cell is not None:
+                    self.cell += "\n"
+
+            def handle_endtag(self, tag):
+                if tag == "td":
+                    self.rows[-1].append(self.cell)
+                    self.cell = None
+
+            def handle_data(self, data):
+                if self.cell is not None:
+                    self.cell += data
+
+        parser = Cells()
+        parser.feed(html_file.read_text(encoding="utf-8"))
+        exported = sorted((row[0], row[1]) for row in parser.rows if row)
+        self.assertEqual(exported, sorted((r.get("subject", ""), r.get("content", "")) for r in records))
+        xml_file = self.export_from_page("Export", 2, "NOTE", 60)
+        root = ET.parse(xml_file).getroot()
+        self.assertEqual(sorted(n.findtext("title") for n in root), sorted(r.get("subject", "") for r in records))
+
+        # A notes backup imported: its notes are added to the image and to the page.
+        backup = self.work / "import-notes.xml"
+        backup.write_text('<?xml version="1.0" encoding="UTF-8"?>\n<notesBackup version="1"><note><title>From a file'
+                          '</title><content>first &amp; only</content><time/></note></notesBackup>\n', encoding="utf-8")
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Import")[0], 0)
+        self.import_file(backup, "notes-import-asked.png")
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_NOTE key={udid} code=62 value2={notes + 2}", "the note imported")
+        self.assertIn(("From a file", "first & only"),
+                      {(r.get("subject"), r.get("content")) for r in read_records("notes.plist").values()})
+        self.wait_cells("SysListView32", lambda r: len(r) == notes + 2 and r[0].split("\t")[1] == "From a file",
+                        "the imported note listed first")
+        self.display.screenshot("notes-imported.png")
+
+        # A folder with two pages, made on the bookmarks page, lands in the image.
+        self.choose_section(6)
+        marks = read_records("bookmarks.plist")
+        # Counted as the image holds them: a bookmark in two folders is one bookmark.
+        page_count = sum(1 for r in marks.values() if r[sync_entity] == "com.apple.bookmarks.Bookmark")
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_BOOKMARK key={udid} code=100 value2=0 value3={page_count}$",
+                        "the bookmarks counted")
+        self.wait_cells("SysTreeView32", lambda t: len(t) >= 3, "the bookmark tree")
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "New")[0], 0)
+        self.assertEqual(self.display.probe("menu", "3", "10000")[0], 0)  # "Add root folder" (after a separator)
+        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
+        self.assertEqual(self.display.probe("type", "Trip", "10000")[0], 0)
+        self.display.screenshot("bookmarks-folder-asked.png")
+        self.assertEqual(self.display.probe("press", "OK", "10000")[0], 0)
+        items = self.wait_cells("SysTreeView32", lambda t: "Trip\t" in t, "the new folder listed")
+        self.display.screenshot("bookmarks-folder-added.png")
+        marks = read_records("bookmarks.plist")
+        [trip] = [key for key, r in marks.items() if r.get("name") == "Trip"]
+        for name, url in (("Rail & <sea>", "https://rail.example/?a=1&b=2"), ("Hotel", "https://hotel.example/")):
+            self.assertEqual(self.display.probe("select", "TrevaneMainFrame", "Trip")[0], 0)
+            self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "New")[0], 0)
+            self.assertEqual(self.display.probe("menu", "2", "10000")[0], 0)  # "Add page" inside the selection
+            self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
+            self.assertEqual(self.display.probe("type", name, "10000", "1")[0], 0)
+            self.assertEqual(self.display.probe("type", url, "10000", "2")[0], 0)
+            self.display.screenshot("bookmarks-page-asked.png")
+            self.assertEqual(self.display.probe("press", "OK", "10000")[0], 0)
+            self.wait_cells("SysTreeView32", lambda t: f"  {name}\t{url}" in t, f"{name} listed in its folder")
+        self.display.screenshot("bookmarks-pages-added.png")
+        marks = read_records("bookmarks.plist")
+        inside = sorted((r["name"], r["url"]) for r in marks.values() if r.get("parent") == [trip])
+        self.assertEqual(inside, [("Hotel", "https://hotel.example/"), ("Rail & <sea>", "https://rail.example/?a=1&b=2")])
+
+        # Every entry checked by the tree header's box and exported: the files hold the image's records.
+        self.assertEqual(self.display.probe("click", "TrevaneMainFrame", "SysHeader32", "10", "10")[0], 0)
+        self.display.screenshot("bookmarks-all-checked.png")
+        pages = {(r["name"], r["url"]) for r in marks.values() if r[sync_entity] == "com.apple.bookmarks.Bookmark"}
+        folders = {r["name"] for r in marks.values() if r[sync_entity] == "com.apple.bookmarks.Folder"}
+
+        class Links(html.parser.HTMLParser):
+            def __init__(self):
+                super().__init__()
+                self.links, self.folders, self.href, self.tag = set(), set(), None, None
+
+            def handle_starttag(self, tag, attrs):
+                self.tag, self.href = tag, dict(attrs).get("href", self.href)
+
+            def handle_data(self, data):
+                if self.tag == "a":
+                    self.links.add((data, self.href))
+                elif self.tag == "strong":
+                    self.folders.add(data)
+
+            def handle_endtag(self, tag):
+                self.tag = None
+
+        links = Links()
+        links.feed(self.export_from_page("Export", 1, "BOOKMARK", 102).read_text(encoding="utf-8"))
+        self.assertEqual((links.links, links.folders), (pages, folders))
+        tree = ET.parse(self.export_from_page("Export", 2, "BOOKMARK", 103)).getroot()
+        self.assertEqual({(b.get("name"), b.get("url")) for b in tree.iter("bookmark")}, pages)
+        self.assertEqual({f.get("name") for f in tree.iter("folder")}, folders)
+        self.assertIn(("Rail & <sea>", "https://rail.example/?a=1&b=2"),
+                      {(b.get("name"), b.get("url")) for f in tree.iter("folder") if f.get("name") == "Trip" for b in f})
+        self.display.screenshot("bookmarks-exported.png")
+
+        # A bookmarks backup imported into the tree: what the tree has is not added again.
+        backup = self.work / "import-bookmarks.xml"
+        backup.write_text('<?xml version="1.0" encoding="UTF-8"?>\n<bookmarksBackup version="1">'
+                          '<folder name="Trip"><bookmark name="Hotel" url="https://hotel.example/"/>'
+                          '<bookmark name="Museum" url="https://museum.example/"/></folder>'
+                          '<bookmark name="Imported" url="https://imported.example/"/></bookmarksBackup>\n',
+                          encoding="utf-8")
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Import")[0], 0)
+        self.assertEqual(self.display.probe("menu", "1", "10000")[0], 0)
+        self.import_file(backup, "bookmarks-import-asked.png")
+        self.wait_cells("SysTreeView32", lambda t: "Imported\thttps://imported.example/" in t, "the import listed")
+        self.display.screenshot("bookmarks-imported.png")
+        after = read_records("bookmarks.plist")
+        self.assertEqual(sorted(r["name"] for r in after.values() if r.get("parent") == [trip]),
+                         ["Hotel", "Museum", "Rail & <sea>"])
+        self.assertEqual(len(after), len(marks) + 2, "only Museum and Imported are new")
+
+        # The imported page checked by its box and deleted: it leaves the image and the tree.
+        code, label = self.display.probe("select", "TrevaneMainFrame", "Imported")
+        self.assertEqual(code, 0)
+        left, top, _, bottom = map(int, label.split())
+        self.assertEqual(self.display.probe("click", "TrevaneMainFrame", "SysTreeView32", str(left + 6),
+                                            str((top + bottom) // 2))[0], 0)
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Delete")[0], 0)
+        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
+        self.display.screenshot("bookmarks-delete-asked.png")
+        self.assertEqual(self.display.probe("press", "OK", "10000")[0], 0)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_BOOKMARK key={udid} code=105 value2={page_count + 3} ", "the page deleted")
+        self.wait_cells("SysTreeView32", lambda t: not any(i.startswith("Imported\t") for i in t), "the page gone")
+        self.assertNotIn("Imported", {r.get("name") for r in read_records("bookmarks.plist").values()})
+        self.display.screenshot("bookmarks-deleted.png")
+        for path in self.exports:
+            path.unlink()
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+
     def test_a_lost_service_is_reported_and_started_again_with_its_devices(self):
         udid = self.lab.attach(self.lab.make())
         self.start_trevane()

@@ -22,11 +22,15 @@
 //                                              clicks the first descendant of that class at (x, y) of
 //                                              its client area
 //   winprobe press-in <class> <buttonText>     clicks that button inside the visible window of the class
-//   winprobe type <text> <timeoutMs>           puts the text into the first dialog's first edit box
+//   winprobe type <text> <timeoutMs> [<n>]     puts the text into the first dialog's first (or n-th) edit box
 //   winprobe check-rows <class> <row>...       clicks the check box of each row of the first visible
 //                                              descendant list view
 //   winprobe choose-folder <path> <timeoutMs>  opens the first dialog's folder tree down to the path
 //                                              ("X:\\dir\\sub"), selects it and presses OK
+//   winprobe menu <item> <timeoutMs>           chooses the item (1 the first) of the open popup menu
+//   winprobe select <class> <name>             selects the item of the visible tree view whose first
+//                                              column (the text before a tab) is the name and prints
+//                                              its label's "left top right bottom" in the tree
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
@@ -75,8 +79,7 @@ void PrintText(HWND window) {
     if (!text.empty()) std::printf("%s\n", Utf8(text).c_str());
 }
 
-// The child whose text, without its '&' marks, is `text`.
-// A visible button of that text (pages that are not showing keep theirs hidden).
+// The visible child whose text, without its '&' marks, is `text`.
 HWND FindButton(HWND dialog, const std::wstring& text) {
     for (HWND child : probe::Descendants(dialog)) {
         if (!IsWindowVisible(child)) continue;
@@ -178,8 +181,14 @@ void PrintTreeItems(HWND tree, const RemoteBuffer& buffer, HTREEITEM first, int 
     }
 }
 
-HWND FindDescendant(const wchar_t* className, const wchar_t* childClass) {
-    return probe::First(probe::Descendants(FindVisible(className).found, childClass));
+// The item under `first` (depth first) whose text before a tab is `name`; null when none.
+HTREEITEM FindTreeItem(HWND tree, const RemoteBuffer& buffer, HTREEITEM first, const std::wstring& name) {
+    for (HTREEITEM node = first; node != nullptr; node = TreeView_GetNextSibling(tree, node)) {
+        const std::wstring text = TreeItemText(tree, buffer, node);
+        if (text.substr(0, text.find(L'\t')) == name) return node;
+        if (HTREEITEM found = FindTreeItem(tree, buffer, TreeView_GetChild(tree, node), name)) return found;
+    }
+    return nullptr;
 }
 
 HWND FindVisibleDescendant(const wchar_t* className, const wchar_t* childClass) {
@@ -187,6 +196,12 @@ HWND FindVisibleDescendant(const wchar_t* className, const wchar_t* childClass) 
         if (IsWindowVisible(child)) return child;
     }
     return nullptr;
+}
+
+// The first visible descendant of that class, else the first one.
+HWND FindDescendant(const wchar_t* className, const wchar_t* childClass) {
+    if (HWND visible = FindVisibleDescendant(className, childClass)) return visible;
+    return probe::First(probe::Descendants(FindVisible(className).found, childClass));
 }
 
 // A click in the check column (its left 8 pixels) of each row, as a user checks rows.
@@ -313,11 +328,20 @@ int wmain(int argc, wchar_t** argv) {
                      reinterpret_cast<LPARAM>(button));
         return 0;
     }
-    if (command == L"type" && argc == 4) {
+    if (command == L"type" && (argc == 4 || argc == 5)) {
         HWND dialog = WaitFor(L"#32770", static_cast<DWORD>(_wtoi(argv[3])));
         const std::vector<HWND> edits = probe::Descendants(dialog, L"Edit");
-        if (dialog == nullptr || edits.empty()) return 1;
-        SendMessageW(edits.front(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
+        const size_t index = argc == 5 ? static_cast<size_t>(std::max(1, _wtoi(argv[4]))) - 1 : 0;
+        if (dialog == nullptr || edits.size() <= index) return 1;
+        SendMessageW(edits[index], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
+        return 0;
+    }
+    if (command == L"menu" && argc == 4) {
+        // The menu's own loop reads the keys from its thread's queue: down to the item, then Enter.
+        HWND menu = WaitFor(L"#32768", static_cast<DWORD>(_wtoi(argv[3])));
+        if (menu == nullptr) return 1;
+        for (int i = 0; i < _wtoi(argv[2]); ++i) PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
         return 0;
     }
     if (command == L"children" && argc == 4) {
@@ -371,6 +395,21 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"choose-folder" && argc == 4) {
         HWND dialog = WaitFor(L"#32770", static_cast<DWORD>(_wtoi(argv[3])));
         return dialog != nullptr && ChooseFolder(dialog, argv[2]) ? 0 : 1;
+    }
+    if (command == L"select" && argc == 4) {
+        HWND tree = FindDescendant(argv[2], WC_TREEVIEWW);
+        if (tree == nullptr) return 1;
+        RemoteBuffer buffer(tree, kTextOffset + kTextChars * sizeof(wchar_t));
+        HTREEITEM item = buffer.Valid() ? FindTreeItem(tree, buffer, TreeView_GetRoot(tree), argv[3]) : nullptr;
+        if (item == nullptr) return 1;
+        SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+        // TVM_GETITEMRECT reads the item from the rectangle it fills in.
+        buffer.Write(0, &item, sizeof item);
+        SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(buffer.At(0)));
+        RECT label = {};
+        if (!buffer.Read(0, &label, sizeof label)) return 1;
+        std::printf("%ld %ld %ld %ld\n", label.left, label.top, label.right, label.bottom);
+        return 0;
     }
     if (command == L"click" && argc == 6) {
         HWND child = FindDescendant(argv[2], argv[3]);
