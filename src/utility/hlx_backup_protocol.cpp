@@ -614,6 +614,10 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
       ended = true;
     }
   }
+  // A cancel closes the device connection, so a send or a stream cut short by it reads as a lost device.
+  if (result.code != kReplySuccess && options.cancelled && options.cancelled()) {
+    result = {kReplyCancelled, "Task cancelled.", ""};
+  }
   if (result.code != kReplySuccess && !partial) {
     Abort();
     std::string folder = options.backupFolder;
@@ -722,6 +726,9 @@ BackupSessionResult HLXBackupProtocol::Restore(const BackupSessionOptions& optio
     }
     if (*name == "DLMessageDownloadFiles" || *name == "DLMessageProcessMessage") sent = SendWord(connection, 0);
     if (!sent || !SendXml(connection, kStatusDictTemplateB)) result = {kCodeDeviceGone, "", ""};
+  }
+  if (result.code != kReplySuccess && options.cancelled && options.cancelled()) {
+    result = {kReplyCancelled, "Task cancelled.", ""};
   }
   Abort();
   std::lock_guard<std::mutex> lock(m_mutex);
