@@ -29,6 +29,7 @@
 #include "relay_contacts.h"
 #include "relay_contacts_codec.h"
 #include "relay_devices.h"
+#include "relay_drivers.h"
 #include "relay_lists.h"
 #include "relay_paths.h"
 #include "relay_rename.h"
@@ -125,15 +126,18 @@ public:
     ContactsService& Contacts() { return m_contacts; }
     ListsService& Lists() { return m_lists; }
     RenameService& Renames() { return m_renames; }
+    DriverService& Drivers() { return m_drivers; }
     std::vector<WideStringPair> DeviceList() const;
 
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override;
+    std::uint64_t SendJsonRequest(std::uint32_t code, const std::string& json) override;
     void Answer(ContactsAnswer& answer) override;
     bool WriteNewFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) override;
     bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) override;
 
 private:
-    ServiceLink() : m_contacts(*this), m_lists(*this), m_renames(*this, m_devices) {}
+    ServiceLink() : m_contacts(*this), m_lists(*this), m_renames(*this, m_devices), m_drivers(*this) {}
+    std::uint64_t SendPacket(std::uint32_t code, const std::string& json, const std::string& compressed);
     bool CreateRelayWindow();
     bool Launch();
     bool Listen(int& port);
@@ -173,6 +177,7 @@ private:
     ContactsService m_contacts;
     ListsService m_lists;
     RenameService m_renames;
+    DriverService m_drivers;
 };
 
 struct ReaderStart {
@@ -364,6 +369,7 @@ void ServiceLink::Exit() {
         m_contacts.OnServiceGone();
         m_lists.OnServiceGone();
         m_renames.OnServiceGone();
+        m_drivers.OnServiceGone();
         for (const RelayAction& action : m_devices.OnServiceGone()) {
             Deliver(action);
         }
@@ -491,6 +497,9 @@ void TraceSent(const char* name, const CommandMessage& message) {
     if (std::strcmp(name, ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL) == 0 || std::strcmp(name, ZERITH_COMMAND_SERVER_CRASH) == 0 ||
         std::strcmp(name, ZERITH_COMMAND_READY_START_SERVER) == 0) {
         line += " status=" + std::to_string(message.status);
+    } else if (std::strstr(name, "_DRIVER") != nullptr || std::strstr(name, "ITUNES_") != nullptr) {
+        line += " status=" + std::to_string(message.status) + " value3=" + std::to_string(message.value3) +
+                " value4=" + std::to_string(message.value4);
     }
     line += "\n";
     std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"ab"), &fclose);
@@ -511,10 +520,6 @@ void ServiceLink::Send(const char* name, CommandMessage& message) {
 }
 
 std::uint64_t ServiceLink::SendRequest(std::uint32_t code, const std::string& device, const std::string& data) {
-    const SOCKET connection = m_connection.load();
-    if (!m_connected || connection == INVALID_SOCKET) {
-        return 0;
-    }
     rapidjson::StringBuffer json;
     rapidjson::Writer<rapidjson::StringBuffer> writer(json);
     writer.StartObject();
@@ -525,8 +530,20 @@ std::uint64_t ServiceLink::SendRequest(std::uint32_t code, const std::string& de
     if (!data.empty() && !Deflate(data, compressed)) {
         return 0;
     }
+    return SendPacket(code, json.GetString(), compressed);
+}
+
+std::uint64_t ServiceLink::SendJsonRequest(std::uint32_t code, const std::string& json) {
+    return SendPacket(code, json, std::string());
+}
+
+std::uint64_t ServiceLink::SendPacket(std::uint32_t code, const std::string& json, const std::string& compressed) {
+    const SOCKET connection = m_connection.load();
+    if (!m_connected || connection == INVALID_SOCKET) {
+        return 0;
+    }
     const std::uint64_t id = ++m_lastRequestId;
-    const std::string packet = EncodePacket(id, code, 0, EncodeRequestBody(1, json.GetString(), compressed));
+    const std::string packet = EncodePacket(id, code, 0, EncodeRequestBody(1, json, compressed));
     // The reader thread only receives on this socket; sends happen here, on the UI thread, one at a time.
     std::size_t sent = 0;
     while (sent < packet.size()) {
@@ -609,6 +626,8 @@ void ServiceLink::DeliverAnswer(std::unique_ptr<ContactsAnswer> answer) {
     message.value2 = answer->value2;
     message.value3 = answer->value3;
     message.status = answer->status;
+    message.value4 = answer->value4;
+    message.wideText = answer->wideText.empty() ? nullptr : &answer->wideText[0];  // lent for the call
     answer->extra = nullptr;
     Send(answer->name != nullptr ? answer->name : ZERITH_COMMAND_DO_CONTACT, message);
 }
@@ -697,7 +716,7 @@ void ServiceLink::OnReply(const Packet& packet) {
         data.clear();  // a data part that does not inflate is as good as none
     }
     if (!m_contacts.OnReply(packet, frame, data) && !m_lists.OnReply(packet, frame, data) &&
-        !m_renames.OnReply(packet, frame)) {
+        !m_renames.OnReply(packet, frame) && !m_drivers.OnReply(packet, frame)) {
         OnDeviceInfo(packet, frame, data);
     }
 }
@@ -738,6 +757,7 @@ void ServiceLink::OnLost() {
     m_contacts.OnServiceGone();
     m_lists.OnServiceGone();
     m_renames.OnServiceGone();
+    m_drivers.OnServiceGone();
     for (const RelayAction& action : m_devices.OnServiceGone()) {
         Deliver(action);
     }
@@ -786,7 +806,7 @@ bool HandleServiceCommand(CommandMessage* message) {
         link.Contacts().Handle(*message);
         return true;
     }
-    if (link.Lists().Handle(*message) || link.Renames().Handle(*message)) {
+    if (link.Lists().Handle(*message) || link.Renames().Handle(*message) || link.Drivers().Handle(*message)) {
         return true;
     }
     if (std::strcmp(name, ZERITH_COMMAND_IS_DEVICE_CONNECTED) == 0) {
