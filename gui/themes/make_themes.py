@@ -93,7 +93,33 @@ def mark_for(name, x, y, width, height):
     return height // 3 <= y <= height - 1 - height // 3 and width // 4 <= x <= width - 1 - width // 4
 
 
+def alert_pixels(width, height):
+    """The alert's icon: a white exclamation mark on an amber disc, its edges smoothed (4 x 4 samples)."""
+    disc, mark = (0xF2, 0xA0, 0x1F), (255, 255, 255)
+    rows = []
+    for y in range(height):
+        row = bytearray()
+        for x in range(width):
+            covered = marked = 0
+            for sy in range(4):
+                for sx in range(4):
+                    u = (x + (sx + 0.5) / 4) / width * 2 - 1
+                    v = (y + (sy + 0.5) / 4) / height * 2 - 1
+                    if u * u + v * v > 0.96:
+                        continue
+                    covered += 1
+                    stroke = abs(u) < 0.1 + 0.04 * (0.2 - v) and -0.62 < v < 0.2
+                    dot = u * u + (v - 0.45) ** 2 < 0.017
+                    marked += stroke or dot
+            colour = [(m * marked + d * (covered - marked)) // max(covered, 1) for m, d in zip(mark, disc)]
+            row += bytes(colour + [255 * covered // 16])
+        rows.append(bytes(row))
+    return rows
+
+
 def pixels_for(path, width, height):
+    if path.rsplit("\\", 1)[-1] == "alert.png":
+        return alert_pixels(width, height)
     folder = path.split("\\", 1)[0]
     red, green, blue = COLOURS.get(folder, DEFAULT_COLOUR)
     name = path.rsplit("\\", 1)[-1]

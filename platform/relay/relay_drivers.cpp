@@ -21,9 +21,9 @@ constexpr std::int64_t kStoreEditionFound = 2;
 constexpr std::int64_t kNoAnswer = -1;
 constexpr std::int64_t kPercent = 100;
 
-const wchar_t kLibraryStartedText[] = L"The Apple Mobile Device USB driver has been installed.";
-const wchar_t kLibraryNotStartedText[] =
-    L"The driver has been installed, but devices cannot be reached yet. Please restart the computer.";
+// One line of the progress dialog each.
+const wchar_t kLibraryStartedText[] = L"The driver is installed.";
+const wchar_t kLibraryNotStartedText[] = L"The driver is installed. Please restart the computer.";
 
 bool Is(const CommandMessage& message, const char* name) {
     return message.name != nullptr && std::strcmp(message.name, name) == 0;

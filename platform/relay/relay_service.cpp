@@ -497,7 +497,7 @@ void TraceSent(const char* name, const CommandMessage& message) {
     if (std::strcmp(name, ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL) == 0 || std::strcmp(name, ZERITH_COMMAND_SERVER_CRASH) == 0 ||
         std::strcmp(name, ZERITH_COMMAND_READY_START_SERVER) == 0) {
         line += " status=" + std::to_string(message.status);
-    } else if (std::strstr(name, "_DRIVER") != nullptr || std::strstr(name, "ITUNES_") != nullptr) {
+    } else if (std::strstr(name, "_DRIVER") != nullptr || std::strncmp(name, "ZERITH_COMMAND_RECV_", 20) == 0) {
         line += " status=" + std::to_string(message.status) + " value3=" + std::to_string(message.value3) +
                 " value4=" + std::to_string(message.value4);
     }

@@ -271,6 +271,65 @@ class RelayServiceScenario(TrevaneCase):
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
 
+    def test_driver_installation_from_the_host_runs_in_the_service_and_answers_its_dialogs(self):
+        # A PC whose device library does not load: the host asks for the driver at the address of its
+        # Option.json, which a local server answers; the installer and store query are stand-ins.
+        import functools, hashlib, http.server, json, threading
+        www = self.work / "www"
+        for i, name in enumerate(["AppleApplicationSupport.msi", "AppleApplicationSupport64.msi",
+                                  "AppleMobileDeviceSupport64.msi"]):
+            package = www / "drivers" / "x64" / name
+            package.parent.mkdir(parents=True, exist_ok=True)
+            package.write_bytes(os.urandom(300000 + i))
+            Path(str(package) + ".txt").write_text(hashlib.md5(package.read_bytes()).hexdigest())
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(
+            type("Quiet", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *a: None}), directory=str(www)))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        options = json.loads((self.app / "Option.json").read_text())
+        options["url"]["ios-driver"] = "http://127.0.0.1:%d/drivers" % server.server_address[1]
+        (self.app / "Option.json").write_text(json.dumps(options))
+        system = self.work / "system"
+        (system / "wbem").mkdir(parents=True)
+        standin = Path(ARGS.tools) / "installer_standin.py"
+        (system / "msiexec.exe").symlink_to(standin)
+        (system / "wbem" / "WMIC.exe").symlink_to(standin)
+        control, log = self.work / "standin.json", self.work / "standin.log"
+        control.write_text(json.dumps({"output": "", "exit": 0}))
+        self.start_trevane(HLX_REGISTRY_FILE=str(self.work / "none.ini"), HLX_SYSTEM_FOLDER=str(system),
+                           HLX_STANDIN_CONTROL=str(control), HLX_STANDIN_LOG=str(log))
+
+        self.wait_trace(r"^> ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL .*status=9$", "the device library failing")
+        self.wait_trace(r"^ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER ", "the host asking for the driver")
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER .*status=0 value3=100 value4=100$", "all downloaded")
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_INSTALL_DRIVER .*status=0 value3=3 value4=3$", "all installed")
+        # The device library still does not load here: the user is told so in the progress dialog.
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_START_ITUNES_DLL .*status=9 ", "the device library started again")
+        installed = [json.loads(line) for line in log.read_text().splitlines()]
+        self.assertEqual([(a[0], os.path.basename(a[2])) for a in installed],
+                         [("msiexec.exe", n) for n in ["AppleApplicationSupport.msi", "AppleApplicationSupport64.msi",
+                                                       "AppleMobileDeviceSupport64.msi"]])
+        code, text = self.display.probe("dialog-text", DEADLINE_S * 1000)
+        self.assertEqual(code, 0)
+        self.assertIn("OK", text.splitlines())
+        self.display.screenshot("driver-installed.png")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
+
+        # Again with an installer that fails and the store edition installed: the host shows the store notice.
+        control.write_text(json.dumps({"output": "an error occurred\r\nAppleInc.iTunes_12.0\r\n", "exit": 0}))
+        os.kill(harlix_processes(self.process.pid)[0], signal.SIGKILL)
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED .*status=2 ", "the store edition reported")
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_INSTALL_DRIVER .*status=51 ", "the failed installation")
+        notice = lambda: next((t for c, t in [self.display.probe("dialog-text", 1000)]
+                               if c == 0 and "Microsoft Store" in t), None)
+        text = wait_until(notice, what="the store notice")
+        self.assertIn("<A HREF=\"http://127.0.0.1/solvak/itunes", text)
+        self.display.screenshot("driver-store-edition.png")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+
     def test_the_contacts_of_a_simulated_iphone(self):
         sys.path.insert(0, str(Path(ARGS.tools)))
         import hlx_device
