@@ -96,6 +96,7 @@ function(trv_add_desktop_portable_libraries)
     ${root}/platform/relay/relay_contacts_files.cpp
     ${root}/platform/relay/relay_devices.cpp
     ${root}/platform/relay/relay_rename.cpp
+    ${root}/platform/relay/relay_update.cpp
     ${root}/platform/relay/relay_drivers.cpp
     ${root}/platform/relay/relay_apps.cpp
     ${root}/platform/relay/relay_backups.cpp

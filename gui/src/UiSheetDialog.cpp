@@ -124,8 +124,10 @@ void UiSheetDialog::OnTimer(UINT_PTR id) {
         GetWindowRect(m_hWnd, &self);
         const int height = self.bottom - self.top;
         if (height < m_height) {
+            // Repainted whole: the frame drawn at the old bottom edge would otherwise stay as a stripe.
             SetWindowPos(m_hWnd, nullptr, 0, 0, m_width, trv::NextSheetHeight(height, m_height),
-                         SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+                         SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+            InvalidateRect(m_hWnd, nullptr, TRUE);
             return;
         }
         KillTimer(m_hWnd, kSlideTimer);

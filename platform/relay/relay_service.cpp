@@ -33,6 +33,7 @@
 #include "relay_lists.h"
 #include "relay_paths.h"
 #include "relay_rename.h"
+#include "relay_update.h"
 #include "relay_service.h"
 #include "relay_wire.h"
 #include "vnl_utf8.h"
@@ -127,6 +128,8 @@ public:
     ListsService& Lists() { return m_lists; }
     RenameService& Renames() { return m_renames; }
     DriverService& Drivers() { return m_drivers; }
+    const std::wstring& Version() const { return m_version; }
+    void Send(const char* name, CommandMessage& message);
     std::vector<WideStringPair> DeviceList() const;
 
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override;
@@ -148,7 +151,6 @@ private:
     void OnReply(const Packet& packet);
     void OnDeviceInfo(const Packet& packet, const ReplyFrame& frame, const std::string& data);
     void OnLost();
-    void Send(const char* name, CommandMessage& message);
     void Deliver(const RelayAction& action);
     void DeliverAnswer(std::unique_ptr<ContactsAnswer> answer);
     void RemoveFromTitleBar(const std::wstring& udid);
@@ -497,9 +499,10 @@ void TraceSent(const char* name, const CommandMessage& message) {
     if (std::strcmp(name, ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL) == 0 || std::strcmp(name, ZERITH_COMMAND_SERVER_CRASH) == 0 ||
         std::strcmp(name, ZERITH_COMMAND_READY_START_SERVER) == 0) {
         line += " status=" + std::to_string(message.status);
-    } else if (std::strstr(name, "_DRIVER") != nullptr || std::strncmp(name, "ZERITH_COMMAND_RECV_", 20) == 0) {
+    } else if (std::strstr(name, "_DRIVER") != nullptr || std::strncmp(name, "ZERITH_COMMAND_RECV_", 20) == 0 ||
+               std::strstr(name, "_UPDATE") != nullptr) {
         line += " status=" + std::to_string(message.status) + " value3=" + std::to_string(message.value3) +
-                " value4=" + std::to_string(message.value4);
+                " value4=" + std::to_string(message.value4) + " value2=" + std::to_string(message.value2);
     }
     line += "\n";
     std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"ab"), &fclose);
@@ -806,7 +809,9 @@ bool HandleServiceCommand(CommandMessage* message) {
         link.Contacts().Handle(*message);
         return true;
     }
-    if (link.Lists().Handle(*message) || link.Renames().Handle(*message) || link.Drivers().Handle(*message)) {
+    const HostSend sendToHost = [](const char* update, CommandMessage& answer) { ServiceLink::Instance().Send(update, answer); };
+    if (link.Lists().Handle(*message) || link.Renames().Handle(*message) || link.Drivers().Handle(*message) ||
+        HandleUpdateCommand(*message, link.Version(), sendToHost)) {
         return true;
     }
     if (std::strcmp(name, ZERITH_COMMAND_IS_DEVICE_CONNECTED) == 0) {
