@@ -64,7 +64,9 @@ LRESULT UiAlertDialog::OnInitDialog(HWND focus, LPARAM init) {
     }
 
     std::wstring plain;
+    std::wstring readable = m_message;  // the dialog's own text: the message as it reads, unbroken
     if (trv::SplitLinkRuns(plain, m_message)) {
+        readable = plain;
         // The link control's own wrapping cuts words apart: its lines are broken here, at blanks, to the
         // width the layout gives the message.
         RECT client = {};
@@ -76,17 +78,17 @@ LRESULT UiAlertDialog::OnInitDialog(HWND focus, LPARAM init) {
             GetTextExtentPoint32W(dc, run.c_str(), static_cast<int>(run.size()), &extent);
             return static_cast<int32_t>(extent.cx);
         };
-        m_message = trv::WrapAtBlanks(m_message, client.right - 20 - TextLeft() - kLinkWrapSlack, measure);
-        (void)trv::SplitLinkRuns(plain, m_message);
-        m_link = CreateWindowExW(0, WC_LINK, m_message.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd,
+        const std::wstring wrapped =
+            trv::WrapAtBlanks(m_message, client.right - 20 - TextLeft() - kLinkWrapSlack, measure);
+        m_link = CreateWindowExW(0, WC_LINK, wrapped.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kAlertLinkId)),
                                  GetModuleHandleW(nullptr), nullptr);
         if (m_link != nullptr) {
             SendMessageW(m_link, WM_SETFONT, reinterpret_cast<WPARAM>(m_messageFont.get()), FALSE);
-            m_message = plain;
+            (void)trv::SplitLinkRuns(m_message, wrapped);  // the plain lines decide the layout
         }
     }
-    SetWindowTextW(m_hWnd, (m_heading.empty() ? m_message : m_heading + L"\n" + m_message).c_str());
+    SetWindowTextW(m_hWnd, (m_heading.empty() ? readable : m_heading + L"\n" + readable).c_str());
     Layout();
 
     if (m_centre) {
