@@ -25,7 +25,7 @@
 namespace trv::relay {
 namespace {
 
-constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 1;  // wParam: the job's id; lParam: a Transfer* (counts only)
+constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 1;  // wParam: the job's id; lParam: a Progress*
 constexpr UINT WM_UPDATE_DONE = WM_APP + 2;      // lParam: the Transfer* that ended
 constexpr wchar_t kWindowClass[] = L"TrevaneRelayUpdate";
 constexpr DWORD kReadSizeBytes = 64 * 1024;
@@ -41,6 +41,11 @@ struct InternetCloser {
     void operator()(HINTERNET handle) const { InternetCloseHandle(handle); }
 };
 using InternetHandle = std::unique_ptr<void, InternetCloser>;
+
+struct Progress {
+    std::int64_t doneBytes;
+    std::int64_t totalBytes;
+};
 
 // One transfer: the feed into memory, or the installer into a file.
 struct Transfer {
@@ -103,10 +108,7 @@ bool Fetch(Transfer& job) {
         if (!WriteFile(file.get(), chunk.data(), read, &written, nullptr) || written != read) return false;
         if (GetTickCount64() - lastReport >= kProgressIntervalMs) {
             lastReport = GetTickCount64();
-            auto progress = std::make_unique<Transfer>();
-            progress->isDownload = true;
-            progress->doneBytes = job.doneBytes;
-            progress->totalBytes = job.totalBytes;
+            auto progress = std::make_unique<Progress>(Progress{job.doneBytes, job.totalBytes});
             if (PostMessageW(job.window, WM_UPDATE_PROGRESS, static_cast<WPARAM>(job.id),
                              reinterpret_cast<LPARAM>(progress.get()))) {
                 progress.release();
@@ -262,7 +264,7 @@ LRESULT CALLBACK Updater::WindowProc(HWND window, UINT message, WPARAM wParam, L
     try {
         Updater& updater = Instance();
         if (message == WM_UPDATE_PROGRESS) {
-            std::unique_ptr<Transfer> progress(reinterpret_cast<Transfer*>(lParam));
+            std::unique_ptr<Progress> progress(reinterpret_cast<Progress*>(lParam));
             if (wParam == updater.m_downloadId && updater.m_send != nullptr) {
                 CommandMessage report{};
                 report.status = kDownloadRunning;
