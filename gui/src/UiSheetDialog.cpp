@@ -59,6 +59,7 @@ void UiSheetDialog::MakeLink(const std::wstring& markup) {
         GetWindowRect(m_link, &place);
         MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&place), 2);
         visible = IsWindowVisible(m_link) != FALSE;
+        SendMessageW(m_link, WM_SETFONT, 0, FALSE);  // the font stays the sheet's (see ReleaseLinkFonts)
         DestroyWindow(m_link);
     }
     m_link = CreateWindowExW(0, WC_LINK, markup.c_str(), WS_CHILD | (visible ? WS_VISIBLE : 0), place.left, place.top,
