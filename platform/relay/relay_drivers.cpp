@@ -217,6 +217,9 @@ void DriverService::EndStep(std::int64_t result) {
             return;
         case Step::kInstall:
             if (result == kSuccess) {
+                // The service may pass the helper's last progress on after its result: the count is whole now.
+                const auto installed = static_cast<std::int64_t>(m_packages.size());
+                Report(ZERITH_COMMAND_RECV_INSTALL_DRIVER, kSuccess, installed, installed);
                 Begin(Step::kStartLibrary, kRequestStartDeviceLibrary, RequestJson("info", ""));
                 if (m_step == Step::kIdle) {
                     Report(ZERITH_COMMAND_RECV_START_ITUNES_DLL, kNoAnswer, 0, 0, kLibraryNotStartedText);

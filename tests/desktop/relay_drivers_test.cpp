@@ -85,6 +85,7 @@ TEST(RelayDrivers, DownloadInstallAndRestartRunAsOneChain) {
                                {ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, 0, 50, 100},
                                {ZERITH_COMMAND_PRE_INSTALL_DRIVER, 0, 0, 0},
                                {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 1, 2},
+                               {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 2, 2},  // whole, whatever came before
                                {ZERITH_COMMAND_RECV_START_ITUNES_DLL, 0, 0, 0}}));
     EXPECT_EQ(r.link.answers.back().wideText, L"The driver is installed.");
 
