@@ -38,9 +38,11 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_devices_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_exports_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_drivers_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_lists_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_paths_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_rename_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_update_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_wire_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/update_flow_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/vornel_core_test.cpp)

@@ -97,6 +97,8 @@ function(trv_add_desktop_portable_libraries)
     ${root}/platform/relay/relay_devices.cpp
     ${root}/platform/relay/relay_exports.cpp
     ${root}/platform/relay/relay_rename.cpp
+    ${root}/platform/relay/relay_update.cpp
+    ${root}/platform/relay/relay_drivers.cpp
     ${root}/platform/relay/relay_apps.cpp
     ${root}/platform/relay/relay_backups.cpp
     ${root}/platform/relay/relay_bookmarks.cpp

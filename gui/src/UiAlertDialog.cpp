@@ -14,6 +14,11 @@
 #include "dialog_layout.h"
 #include "link_runs.h"
 
+namespace {
+// Pixels the link control keeps free at the end of its lines.
+constexpr int kLinkWrapSlack = 4;
+}  // namespace
+
 UiAlertDialog::UiAlertDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover, Gdiplus::Bitmap* icon,
                              bool secondButton, bool centre, const std::wstring& secondCaption,
                              const std::wstring& firstCaption)
@@ -59,16 +64,31 @@ LRESULT UiAlertDialog::OnInitDialog(HWND focus, LPARAM init) {
     }
 
     std::wstring plain;
+    std::wstring readable = m_message;  // the dialog's own text: the message as it reads, unbroken
     if (trv::SplitLinkRuns(plain, m_message)) {
-        m_link = CreateWindowExW(0, WC_LINK, m_message.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd,
+        readable = plain;
+        // The link control's own wrapping cuts words apart: its lines are broken here, at blanks, to the
+        // width the layout gives the message.
+        RECT client = {};
+        GetClientRect(m_hWnd, &client);
+        wtl::WindowDC windowDc(m_hWnd);
+        wtl::SelectGuard font(windowDc.get(), m_messageFont.get());
+        const auto measure = [dc = windowDc.get()](const std::wstring& run) {
+            SIZE extent = {};
+            GetTextExtentPoint32W(dc, run.c_str(), static_cast<int>(run.size()), &extent);
+            return static_cast<int32_t>(extent.cx);
+        };
+        const std::wstring wrapped =
+            trv::WrapAtBlanks(m_message, client.right - 20 - TextLeft() - kLinkWrapSlack, measure);
+        m_link = CreateWindowExW(0, WC_LINK, wrapped.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kAlertLinkId)),
                                  GetModuleHandleW(nullptr), nullptr);
         if (m_link != nullptr) {
             SendMessageW(m_link, WM_SETFONT, reinterpret_cast<WPARAM>(m_messageFont.get()), FALSE);
-            m_message = plain;
+            (void)trv::SplitLinkRuns(m_message, wrapped);  // the plain lines decide the layout
         }
     }
-    SetWindowTextW(m_hWnd, (m_heading.empty() ? m_message : m_heading + L"\n" + m_message).c_str());
+    SetWindowTextW(m_hWnd, (m_heading.empty() ? readable : m_heading + L"\n" + readable).c_str());
     Layout();
 
     if (m_centre) {
@@ -81,16 +101,17 @@ LRESULT UiAlertDialog::OnInitDialog(HWND focus, LPARAM init) {
     return TRUE;
 }
 
+int UiAlertDialog::TextLeft() const { return m_icon != nullptr ? static_cast<int>(m_icon->GetWidth()) + 40 : 20; }
+
 void UiAlertDialog::Layout() {
     RECT client = {};
     GetClientRect(m_hWnd, &client);
     const int clientWidth = client.right - client.left;
     int clientHeight = client.bottom - client.top;
 
-    int textLeft = 20;
+    const int textLeft = TextLeft();
     if (m_icon != nullptr) {
         m_iconPosition = POINT{20, m_contentTop};
-        textLeft = static_cast<int>(m_icon->GetWidth()) + 40;
     }
     int textTop = m_contentTop;
     wtl::WindowDC windowDc(m_hWnd);

@@ -66,6 +66,7 @@ private:
     LRESULT OnLinkClick(NMHDR* header);
     LRESULT OnAlertControlColour(WPARAM wParam, LPARAM lParam);
     void Layout();
+    int TextLeft() const;  // the message's left edge: right of the icon when there is one
 
     bool m_result = false;
     bool m_secondButton;

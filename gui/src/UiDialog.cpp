@@ -1,6 +1,8 @@
 // UiDialog; see UiDialog.h.
 #include "UiDialog.h"
 
+#include <commctrl.h>
+
 #include <cstdlib>
 
 #include <vornel/VNLUtilityApp.h>
@@ -15,6 +17,19 @@ UiDialog::~UiDialog() {
     // The shadow goes first (it restores this window's procedure), then the window itself.
     m_shadow.reset();
     if (m_hWnd != nullptr) DestroyWindow(m_hWnd);
+}
+
+void UiDialog::ReleaseLinkFonts() {
+    EnumChildWindows(
+        m_hWnd,
+        [](HWND child, LPARAM) -> BOOL {
+            wchar_t name[16] = {};
+            if (GetClassNameW(child, name, 16) > 0 && _wcsicmp(name, WC_LINK) == 0) {
+                SendMessageW(child, WM_SETFONT, 0, FALSE);
+            }
+            return TRUE;
+        },
+        0);
 }
 
 int UiDialog::Create(HWND parent, int width, int height) {

@@ -40,6 +40,7 @@ public:
     ~UiDialog() override;
 
     BEGIN_MSG_MAP(UiDialog)
+        if (uMsg == WM_DESTROY) ReleaseLinkFonts();  // and on to the default handling
         MSG_WM_PAINT(Paint)
         MSG_WM_INITDIALOG(OnInitDialog)
         COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCloseButton)
@@ -85,6 +86,9 @@ protected:
     // caption and the margins; the caption is also its window text, for accessibility tools.
     void CreateTextButton(VNLSwitchButton& button, int id, const std::wstring& caption, HFONT font, COLORREF normal,
                           COLORREF hover, int marginX, int marginY, bool visible = true);
+    // Takes this dialog's fonts back from its link controls before they go: some link controls delete the
+    // font they were given when they are destroyed, which would leave the dialog's font object dangling.
+    void ReleaseLinkFonts();
     // A one-pixel frame around `client` in `colour`.
     static void DrawFrame(HDC dc, const RECT& client, COLORREF colour);
 

@@ -144,6 +144,10 @@ void UiProgressDialog::FinishWithText(const std::wstring& text) {
     if (m_hWnd != nullptr) KillTimer(m_hWnd, kTickTimer);
     m_state.finished = true;
     if (!text.empty()) m_state.SetStatusText(text);
+    // The counters as they are now: the timer that would have painted them has stopped, and a run that
+    // ends with its total cleared shows no bar.
+    m_shownTotal = m_state.total;
+    m_shownDone = m_state.done;
     m_shownStatus = m_state.StatusText();
     m_summaryShown = true;
     if (m_actionButton.m_hWnd != nullptr) {

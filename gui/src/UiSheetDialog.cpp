@@ -59,6 +59,7 @@ void UiSheetDialog::MakeLink(const std::wstring& markup) {
         GetWindowRect(m_link, &place);
         MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&place), 2);
         visible = IsWindowVisible(m_link) != FALSE;
+        SendMessageW(m_link, WM_SETFONT, 0, FALSE);  // the font stays the sheet's (see ReleaseLinkFonts)
         DestroyWindow(m_link);
     }
     m_link = CreateWindowExW(0, WC_LINK, markup.c_str(), WS_CHILD | (visible ? WS_VISIBLE : 0), place.left, place.top,
@@ -124,8 +125,10 @@ void UiSheetDialog::OnTimer(UINT_PTR id) {
         GetWindowRect(m_hWnd, &self);
         const int height = self.bottom - self.top;
         if (height < m_height) {
+            // Repainted whole: the frame drawn at the old bottom edge would otherwise stay as a stripe.
             SetWindowPos(m_hWnd, nullptr, 0, 0, m_width, trv::NextSheetHeight(height, m_height),
-                         SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+                         SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+            InvalidateRect(m_hWnd, nullptr, TRUE);
             return;
         }
         KillTimer(m_hWnd, kSlideTimer);

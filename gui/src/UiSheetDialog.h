@@ -28,6 +28,7 @@ public:
     ~UiSheetDialog() override;
 
     BEGIN_MSG_MAP(UiSheetDialog)
+        if (uMsg == WM_DESTROY) ReleaseLinkFonts();  // and on to the default handling
         MSG_WM_PAINT(Paint)
         MSG_WM_INITDIALOG(OnInitDialog)
         MSG_WM_TIMER(OnTimer)

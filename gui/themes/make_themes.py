@@ -8,6 +8,7 @@ folder; GDI+ reads them by content, so the .gif and .bmp names are written as PN
 
 Usage: make_themes.py <themes-out-dir> <icon-out-file> <source>...
 """
+import math
 import re
 import struct
 import sys
@@ -97,10 +98,59 @@ def mark_for(name, x, y, width, height):
     return height // 3 <= y <= height - 1 - height // 3 and width // 4 <= x <= width - 1 - width // 4
 
 
+def badge_pixels(width, height, disc, marked):
+    """A white sign on a coloured disc, its edges smoothed (4 x 4 samples); `marked(u, v)` says whether a point
+    of the square -1 .. 1 belongs to the sign."""
+    rows = []
+    for y in range(height):
+        row = bytearray()
+        for x in range(width):
+            covered = signed = 0
+            for sy in range(4):
+                for sx in range(4):
+                    u = (x + (sx + 0.5) / 4) / width * 2 - 1
+                    v = (y + (sy + 0.5) / 4) / height * 2 - 1
+                    if u * u + v * v > 0.96:
+                        continue
+                    covered += 1
+                    signed += bool(marked(u, v))
+            colour = [(255 * signed + d * (covered - signed)) // max(covered, 1) for d in disc]
+            row += bytes(colour + [255 * covered // 16])
+        rows.append(bytes(row))
+    return rows
+
+
+def exclamation(u, v):
+    return (abs(u) < 0.1 + 0.04 * (0.2 - v) and -0.62 < v < 0.2) or u * u + (v - 0.45) ** 2 < 0.017
+
+
+def download_arrow(u, v):
+    shaft = abs(u) < 0.13 and -0.62 < v < 0.1
+    head = -0.05 <= v < 0.45 and abs(u) < (0.45 - v) * 1.1
+    tray = 0.55 < v < 0.7 and abs(u) < 0.55
+    return shaft or head or tray
+
+
+def gear(u, v):
+    radius = (u * u + v * v) ** 0.5
+    teeth = radius < 0.68 and math.cos(8 * math.atan2(v, u)) > 0.2
+    return (0.22 < radius < 0.5) or (teeth and radius >= 0.45)
+
+
+# Signs drawn whole rather than as a folder-coloured square: the alert's, and the driver run's stages.
+BADGES = {
+    "alert.png": ((0xF2, 0xA0, 0x1F), exclamation),
+    "downloading-driver.png": ((0x2E, 0xB8, 0x72), download_arrow),
+    "installing-driver.png": ((0x2E, 0xB8, 0x72), gear),
+}
+
+
 def pixels_for(path, width, height):
+    name = path.rsplit("\\", 1)[-1]
+    if name in BADGES:
+        return badge_pixels(width, height, *BADGES[name])
     folder = path.split("\\", 1)[0]
     red, green, blue = COLOURS.get(folder, DEFAULT_COLOUR)
-    name = path.rsplit("\\", 1)[-1]
     pressed = "pressed" in name or "select" in name
     if pressed:
         red, green, blue = red * 3 // 4, green * 3 // 4, blue * 3 // 4

@@ -38,6 +38,8 @@ struct ContactsAnswer {
     std::int64_t value3 = 0;
     const char* name = nullptr;  // the relay name the answer goes under; null: ZERITH_COMMAND_DO_CONTACT
     std::int64_t status = 0;
+    std::int64_t value4 = 0;
+    std::wstring wideText;  // lent to the host for the call as `wideText`; empty: none
     ReleasePayloadFunction release = nullptr;  // frees `extra` when undelivered; null: the contacts release
 };
 
@@ -53,6 +55,8 @@ public:
     // Sends request `code` (sub-command 1, JSON {"uuid": device}) with `data` as its data part, which the
     // link compresses; no data part when `data` is empty. The request's id, or 0 when it was not sent.
     virtual std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) = 0;
+    // Sends request `code` (sub-command 1) with the whole JSON text `json` and no data part; as SendRequest.
+    virtual std::uint64_t SendJsonRequest(std::uint32_t code, const std::string& json) = 0;
     // Hands an answer to the host.
     virtual void Answer(ContactsAnswer& answer) = 0;
     // Writes `bytes` as the new file `name` in the desktop folder `folder`; false when a file of that name

@@ -31,9 +31,11 @@
 #include "relay_devices.h"
 #include "relay_actions.h"
 #include "relay_exports.h"
+#include "relay_drivers.h"
 #include "relay_lists.h"
 #include "relay_paths.h"
 #include "relay_rename.h"
+#include "relay_update.h"
 #include "relay_service.h"
 #include "relay_wire.h"
 #include "vnl_utf8.h"
@@ -128,9 +130,13 @@ public:
     ListsService& Lists() { return m_lists; }
     ActionsService& Actions() { return m_actions; }
     RenameService& Renames() { return m_renames; }
+    DriverService& Drivers() { return m_drivers; }
+    const std::wstring& Version() const { return m_version; }
+    void Send(const char* name, CommandMessage& message);
     std::vector<WideStringPair> DeviceList() const;
 
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override;
+    std::uint64_t SendJsonRequest(std::uint32_t code, const std::string& json) override;
     void Answer(ContactsAnswer& answer) override;
     bool WriteNewFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) override;
     bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) override;
@@ -138,7 +144,9 @@ public:
     ExportService& Exports() { return m_exports; }
 
 private:
-    ServiceLink() : m_contacts(*this), m_lists(*this), m_actions(*this, m_lists), m_renames(*this, m_devices), m_exports(*this) {}
+    ServiceLink() : m_contacts(*this), m_lists(*this), m_actions(*this, m_lists), m_renames(*this, m_devices),
+                    m_exports(*this), m_drivers(*this) {}
+    std::uint64_t SendPacket(std::uint32_t code, const std::string& json, const std::string& compressed);
     bool CreateRelayWindow();
     bool Launch();
     bool Listen(int& port);
@@ -149,7 +157,6 @@ private:
     void OnReply(const Packet& packet);
     void OnDeviceInfo(const Packet& packet, const ReplyFrame& frame, const std::string& data);
     void OnLost();
-    void Send(const char* name, CommandMessage& message);
     void Deliver(const RelayAction& action);
     void DeliverAnswer(std::unique_ptr<ContactsAnswer> answer);
     void RemoveFromTitleBar(const std::wstring& udid);
@@ -180,6 +187,7 @@ private:
     ActionsService m_actions;
     RenameService m_renames;
     ExportService m_exports;
+    DriverService m_drivers;
 };
 
 struct ReaderStart {
@@ -373,6 +381,7 @@ void ServiceLink::Exit() {
         m_actions.OnServiceGone();
         m_renames.OnServiceGone();
         m_exports.OnServiceGone();
+        m_drivers.OnServiceGone();
         for (const RelayAction& action : m_devices.OnServiceGone()) {
             Deliver(action);
         }
@@ -500,6 +509,10 @@ void TraceSent(const char* name, const CommandMessage& message) {
     if (std::strcmp(name, ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL) == 0 || std::strcmp(name, ZERITH_COMMAND_SERVER_CRASH) == 0 ||
         std::strcmp(name, ZERITH_COMMAND_READY_START_SERVER) == 0) {
         line += " status=" + std::to_string(message.status);
+    } else if (std::strstr(name, "_DRIVER") != nullptr || std::strncmp(name, "ZERITH_COMMAND_RECV_", 20) == 0 ||
+               std::strstr(name, "_UPDATE") != nullptr) {
+        line += " status=" + std::to_string(message.status) + " value3=" + std::to_string(message.value3) +
+                " value4=" + std::to_string(message.value4) + " value2=" + std::to_string(message.value2);
     }
     line += "\n";
     std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"ab"), &fclose);
@@ -520,10 +533,6 @@ void ServiceLink::Send(const char* name, CommandMessage& message) {
 }
 
 std::uint64_t ServiceLink::SendRequest(std::uint32_t code, const std::string& device, const std::string& data) {
-    const SOCKET connection = m_connection.load();
-    if (!m_connected || connection == INVALID_SOCKET) {
-        return 0;
-    }
     rapidjson::StringBuffer json;
     rapidjson::Writer<rapidjson::StringBuffer> writer(json);
     writer.StartObject();
@@ -534,8 +543,20 @@ std::uint64_t ServiceLink::SendRequest(std::uint32_t code, const std::string& de
     if (!data.empty() && !Deflate(data, compressed)) {
         return 0;
     }
+    return SendPacket(code, json.GetString(), compressed);
+}
+
+std::uint64_t ServiceLink::SendJsonRequest(std::uint32_t code, const std::string& json) {
+    return SendPacket(code, json, std::string());
+}
+
+std::uint64_t ServiceLink::SendPacket(std::uint32_t code, const std::string& json, const std::string& compressed) {
+    const SOCKET connection = m_connection.load();
+    if (!m_connected || connection == INVALID_SOCKET) {
+        return 0;
+    }
     const std::uint64_t id = ++m_lastRequestId;
-    const std::string packet = EncodePacket(id, code, 0, EncodeRequestBody(1, json.GetString(), compressed));
+    const std::string packet = EncodePacket(id, code, 0, EncodeRequestBody(1, json, compressed));
     // The reader thread only receives on this socket; sends happen here, on the UI thread, one at a time.
     std::size_t sent = 0;
     while (sent < packet.size()) {
@@ -638,6 +659,8 @@ void ServiceLink::DeliverAnswer(std::unique_ptr<ContactsAnswer> answer) {
     message.value2 = answer->value2;
     message.value3 = answer->value3;
     message.status = answer->status;
+    message.value4 = answer->value4;
+    message.wideText = answer->wideText.empty() ? nullptr : &answer->wideText[0];  // lent for the call
     answer->extra = nullptr;
     Send(answer->name != nullptr ? answer->name : ZERITH_COMMAND_DO_CONTACT, message);
 }
@@ -726,7 +749,8 @@ void ServiceLink::OnReply(const Packet& packet) {
         data.clear();  // a data part that does not inflate is as good as none
     }
     if (!m_contacts.OnReply(packet, frame, data) && !m_lists.OnReply(packet, frame, data) &&
-        !m_actions.OnReply(packet, frame, data) && !m_renames.OnReply(packet, frame) && !m_exports.OnReply(packet, frame)) {
+        !m_actions.OnReply(packet, frame, data) && !m_renames.OnReply(packet, frame) && !m_exports.OnReply(packet, frame) &&
+        !m_drivers.OnReply(packet, frame)) {
         OnDeviceInfo(packet, frame, data);
     }
 }
@@ -769,6 +793,7 @@ void ServiceLink::OnLost() {
     m_actions.OnServiceGone();
     m_renames.OnServiceGone();
     m_exports.OnServiceGone();
+    m_drivers.OnServiceGone();
     for (const RelayAction& action : m_devices.OnServiceGone()) {
         Deliver(action);
     }
@@ -817,8 +842,10 @@ bool HandleServiceCommand(CommandMessage* message) {
         link.Contacts().Handle(*message);
         return true;
     }
+    const HostSend sendToHost = [](const char* update, CommandMessage& answer) { ServiceLink::Instance().Send(update, answer); };
     if (link.Lists().Handle(*message) || link.Actions().Handle(*message) || link.Renames().Handle(*message) ||
-        link.Exports().Handle(*message)) {
+        link.Exports().Handle(*message) || link.Drivers().Handle(*message) ||
+        HandleUpdateCommand(*message, link.Version(), sendToHost)) {
         return true;
     }
     if (std::strcmp(name, ZERITH_COMMAND_IS_DEVICE_CONNECTED) == 0) {

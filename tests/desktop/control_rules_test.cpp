@@ -163,3 +163,24 @@ TEST(LinkRuns, MarkupBecomesItsLabels) {
         EXPECT_EQ(plain, c.plain);
     }
 }
+
+TEST(LinkRuns, LinesBreakAtBlanksKeepingWordsAndTheirPunctuationWhole) {
+    // Ten pixels a character: a line holds 20 characters.
+    const auto measure = [](const std::wstring& run) { return static_cast<int32_t>(run.size() * 10); };
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* wrapped;
+    };
+    const Case cases[] = {
+        {L"must be removed before continuing.", L"must be removed\nbefore continuing."},
+        {L"restart the program.\n\n(If needed", L"restart the program.\n\n(If needed"},
+        {L"an extraordinarily-long-word here", L"an\nextraordinarily-long-word\nhere"},
+        // The label counts, the tags do not; a blank before a link breaks outside it.
+        {L"please reinstall the <A HREF=\"http://x/itunes\">iTunes</A> from Apple.",
+         L"please reinstall the\n<A HREF=\"http://x/itunes\">iTunes</A> from Apple."},
+        {L" leading blank and more words", L" leading blank and\nmore words"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(trv::WrapAtBlanks(c.text, 200, measure), c.wrapped) << std::wstring(c.text).size();
+    }
+}

@@ -19,6 +19,7 @@ struct SentRequest {
     std::uint32_t code;
     std::string device;
     std::string data;
+    std::string json;  // SendJsonRequest's whole JSON text
 };
 
 class FakeLink : public trv::relay::ContactsLink {
@@ -30,7 +31,12 @@ public:
     }
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override {
         if (refuse) return 0;
-        requests.push_back({++lastId, code, device, data});
+        requests.push_back({++lastId, code, device, data, ""});
+        return lastId;
+    }
+    std::uint64_t SendJsonRequest(std::uint32_t code, const std::string& json) override {
+        if (refuse) return 0;
+        requests.push_back({++lastId, code, "", "", json});
         return lastId;
     }
     void Answer(ContactsAnswer& answer) override {

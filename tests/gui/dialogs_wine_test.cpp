@@ -146,6 +146,9 @@ TEST_F(Dialogs, DisconnectSheetIsPostedInOrderSlidesOpenBelowTheTitleBarAndHides
     LITEM item = {};
     item.mask = LIF_ITEMINDEX | LIF_URL;
     EXPECT_TRUE(SendMessageW(sheet->LinkWindow(), LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item)));
+    // Each notice made a new link control; the font the last one draws with is still alive.
+    const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(sheet->LinkWindow(), WM_GETFONT, 0, 0));
+    EXPECT_EQ(GetObjectType(font), static_cast<DWORD>(OBJ_FONT));
 
     const DWORD open = GetTickCount();
     dialog_test::Pump(3000, [&] { return !IsWindowVisible(sheet->m_hWnd); });

@@ -556,6 +556,110 @@ class RelayServiceScenario(TrevaneCase):
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
 
+    def serve(self, folder):
+        """Serves `folder` over HTTP on loopback until the test ends; the server's address."""
+        import functools, http.server, threading
+        handler = type("Quiet", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *a: None})
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(handler, directory=str(folder)))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        return "http://127.0.0.1:%d" % server.server_address[1]
+
+    def set_option(self, key, value):
+        """Sets "url:<key>" in the app's Option.json."""
+        import json
+        options = json.loads((self.app / "Option.json").read_text())
+        options["url"][key] = value
+        (self.app / "Option.json").write_text(json.dumps(options))
+
+    def test_the_update_check_finds_a_new_version_and_its_installer_is_downloaded_and_run(self):
+        import json
+        www = self.work / "www"
+        www.mkdir()
+        shutil.copy(ARGS.winprobe, www / "Setup-2.7.0.exe")  # a program that ends at once stands in
+        address = self.serve(www)
+        (www / "feed.json").write_text(json.dumps({"installer": address + "/Setup-2.7.0.exe", "versions": [
+            {"version": "2.7.0", "notes": ["Backups of several devices at once.", "Faster contact lists."]},
+            {"version": "2.6.21", "notes": ["The running version."]}]}))
+        self.set_option("update", address + "/feed.json")
+        self.start_trevane()
+
+        # The first check runs by itself; a new version is announced in the notice sheet.
+        self.wait_trace(r"^> ZERITH_COMMAND_CHECK_FOR_UPDATE .*status=1 .*value2=1$", "the check's answer")
+        sheet = lambda: next((t for c, t in [self.display.probe("text", "#32770", "SysLink")]
+                              if c == 0 and "A new version of (2.7.0) is available." in t), None)
+        wait_until(sheet, what="the new-version notice")
+        self.display.screenshot("update-notice.png")
+        self.assertEqual(self.display.probe("click", "#32770", "SysLink", "30", "10")[0], 0)
+        notes = lambda: next((t for c, t in [self.display.probe("dialog-text", 1000)]
+                              if c == 0 and "Update Now" in t), None)
+        wait_until(notes, what="the update list")
+        self.display.screenshot("update-list-from-feed.png")
+
+        # Update Now: the installer is downloaded whole, the service stops, the installer runs and the
+        # desktop closes for it.
+        self.assertEqual(self.display.probe("press", "Update Now", 10000)[0], 0)
+        done = self.wait_trace(r"^> ZERITH_COMMAND_DOWNLOAD_UPDATE .*status=0 ", "the download finished")
+        self.wait_trace(r"^ZERITH_COMMAND_EXIT_SERVER ", "the service asked to stop")
+        self.process.wait(timeout=DEADLINE_S)
+        progress = [l for l in self.trace_lines() if re.match(r"^> ZERITH_COMMAND_DOWNLOAD_UPDATE .*status=2 ", l)]
+        size = (www / "Setup-2.7.0.exe").stat().st_size
+        self.assertTrue(all(re.search(r"value3=%d " % size, l) for l in progress), progress)
+        self.assertTrue(done)
+
+    def test_driver_installation_from_the_host_runs_in_the_service_and_answers_its_dialogs(self):
+        # A PC whose device library does not load: the host asks for the driver at the address of its
+        # Option.json, which a local server answers; the installer and store query are stand-ins.
+        import hashlib, json
+        www = self.work / "www"
+        for i, name in enumerate(["AppleApplicationSupport.msi", "AppleApplicationSupport64.msi",
+                                  "AppleMobileDeviceSupport64.msi"]):
+            package = www / "drivers" / "x64" / name
+            package.parent.mkdir(parents=True, exist_ok=True)
+            package.write_bytes(os.urandom(300000 + i))
+            Path(str(package) + ".txt").write_text(hashlib.md5(package.read_bytes()).hexdigest())
+        self.set_option("ios-driver", self.serve(www) + "/drivers")
+        system = self.work / "system"
+        (system / "wbem").mkdir(parents=True)
+        standin = Path(ARGS.tools) / "installer_standin.py"
+        (system / "msiexec.exe").symlink_to(standin)
+        (system / "wbem" / "WMIC.exe").symlink_to(standin)
+        control, log = self.work / "standin.json", self.work / "standin.log"
+        control.write_text(json.dumps({"output": "", "exit": 0}))
+        self.start_trevane(HLX_REGISTRY_FILE=str(self.work / "none.ini"), HLX_SYSTEM_FOLDER=str(system),
+                           HLX_STANDIN_CONTROL=str(control), HLX_STANDIN_LOG=str(log))
+
+        self.wait_trace(r"^> ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL .*status=9$", "the device library failing")
+        self.wait_trace(r"^ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER ", "the host asking for the driver")
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER .*status=0 value3=100 value4=100 ", "all downloaded")
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_INSTALL_DRIVER .*status=0 value3=3 value4=3 ", "all installed")
+        # The device library still does not load here: the user is told so in the progress dialog.
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_START_ITUNES_DLL .*status=9 ", "the device library started again")
+        installed = [json.loads(line) for line in log.read_text().splitlines()]
+        self.assertEqual([(a[0], os.path.basename(a[2])) for a in installed],
+                         [("msiexec.exe", n) for n in ["AppleApplicationSupport.msi", "AppleApplicationSupport64.msi",
+                                                       "AppleMobileDeviceSupport64.msi"]])
+        code, text = self.display.probe("dialog-text", DEADLINE_S * 1000)
+        self.assertEqual(code, 0)
+        self.assertIn("OK", text.splitlines())
+        self.display.screenshot("driver-installed.png")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
+
+        # Again with an installer that fails and the store edition installed: the host shows the store notice.
+        control.write_text(json.dumps({"output": "an error occurred\r\nAppleInc.iTunes_12.0\r\n", "exit": 0}))
+        os.kill(harlix_processes(self.process.pid)[0], signal.SIGKILL)
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED .*status=2 ", "the store edition reported")
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_INSTALL_DRIVER .*status=51 ", "the failed installation")
+        notice = lambda: next((t for c, t in [self.display.probe("dialog-text", 1000)]
+                               if c == 0 and "Microsoft Store" in t), None)
+        text = wait_until(notice, what="the store notice")
+        self.assertIn("<A HREF=\"http://127.0.0.1/solvak/itunes", text)
+        self.display.screenshot("driver-store-edition.png")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+
     def test_the_contacts_of_a_simulated_iphone(self):
         sys.path.insert(0, str(Path(ARGS.tools)))
         import hlx_device
