@@ -50,17 +50,18 @@ const wchar_t* const kCountries[][2] = {
     {L"gb", L"United Kingdom"}, {L"us", L"United States"}, {L"vn", L"Vietnam"},
 };
 
-// A copy of `text` on the shared heap, as identifier payloads travel (the receiver frees it).
+using ContactPtr = std::shared_ptr<iOSContact>;
+using GroupPtr = std::shared_ptr<iOSContactGroup>;
+
+}  // namespace
+
 wchar_t* HeapCopy(const std::wstring& text) {
     auto* copy = static_cast<wchar_t*>(std::malloc((text.size() + 1) * sizeof(wchar_t)));
     if (copy != nullptr) std::wmemcpy(copy, text.c_str(), text.size() + 1);
     return copy;
 }
 
-using ContactPtr = std::shared_ptr<iOSContact>;
-using GroupPtr = std::shared_ptr<iOSContactGroup>;
-
-}  // namespace
+void ReleaseHeapText(PayloadLeg, std::int64_t, void* payload) { std::free(payload); }
 
 void ReleaseContactsAnswer(ContactsAnswer& answer) {
     void* extra = answer.extra;

@@ -16,17 +16,6 @@ namespace {
 
 constexpr std::int64_t kServiceSuccess = 0;
 
-void ReleaseName(PayloadLeg, std::int64_t, void* payload) { std::free(payload); }
-
-// A copy on the C heap, which the host shares.
-wchar_t* HeapCopy(const std::wstring& text) {
-    auto* copy = static_cast<wchar_t*>(std::malloc((text.size() + 1) * sizeof(wchar_t)));
-    if (copy != nullptr) {
-        std::wmemcpy(copy, text.c_str(), text.size() + 1);
-    }
-    return copy;
-}
-
 }  // namespace
 
 bool RenameService::Handle(const CommandMessage& message) {
@@ -70,7 +59,7 @@ bool RenameService::OnReply(const Packet& packet, const ReplyFrame& frame) {
     answer.code = kRenameCode;
     answer.name = ZERITH_COMMAND_DO_BASICINFO;
     answer.extra = HeapCopy(vnl::WideFromUtf8(done.name));  // the host frees it
-    answer.release = &ReleaseName;
+    answer.release = &ReleaseHeapText;
     m_link.Answer(answer);
     return true;
 }

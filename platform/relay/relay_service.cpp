@@ -26,6 +26,7 @@
 #include "device_record.h"
 #include "server_start.h"
 #include "wide_pair.h"
+#include "relay_backups.h"
 #include "relay_contacts.h"
 #include "relay_contacts_codec.h"
 #include "relay_devices.h"
@@ -125,6 +126,7 @@ public:
     ContactsService& Contacts() { return m_contacts; }
     ListsService& Lists() { return m_lists; }
     RenameService& Renames() { return m_renames; }
+    BackupService& Backups() { return m_backups; }
     std::vector<WideStringPair> DeviceList() const;
 
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override;
@@ -133,7 +135,8 @@ public:
     bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) override;
 
 private:
-    ServiceLink() : m_contacts(*this), m_lists(*this), m_renames(*this, m_devices) {}
+    ServiceLink()
+        : m_contacts(*this), m_lists(*this), m_renames(*this, m_devices), m_backups(*this, m_lists, DesktopBackupFiles()) {}
     bool CreateRelayWindow();
     bool Launch();
     bool Listen(int& port);
@@ -173,6 +176,7 @@ private:
     ContactsService m_contacts;
     ListsService m_lists;
     RenameService m_renames;
+    BackupService m_backups;
 };
 
 struct ReaderStart {
@@ -364,6 +368,7 @@ void ServiceLink::Exit() {
         m_contacts.OnServiceGone();
         m_lists.OnServiceGone();
         m_renames.OnServiceGone();
+        m_backups.OnServiceGone();
         for (const RelayAction& action : m_devices.OnServiceGone()) {
             Deliver(action);
         }
@@ -697,7 +702,7 @@ void ServiceLink::OnReply(const Packet& packet) {
         data.clear();  // a data part that does not inflate is as good as none
     }
     if (!m_contacts.OnReply(packet, frame, data) && !m_lists.OnReply(packet, frame, data) &&
-        !m_renames.OnReply(packet, frame)) {
+        !m_renames.OnReply(packet, frame) && !m_backups.OnReply(packet, frame, data)) {
         OnDeviceInfo(packet, frame, data);
     }
 }
@@ -738,6 +743,7 @@ void ServiceLink::OnLost() {
     m_contacts.OnServiceGone();
     m_lists.OnServiceGone();
     m_renames.OnServiceGone();
+    m_backups.OnServiceGone();
     for (const RelayAction& action : m_devices.OnServiceGone()) {
         Deliver(action);
     }
@@ -786,7 +792,7 @@ bool HandleServiceCommand(CommandMessage* message) {
         link.Contacts().Handle(*message);
         return true;
     }
-    if (link.Lists().Handle(*message) || link.Renames().Handle(*message)) {
+    if (link.Backups().Handle(*message) || link.Lists().Handle(*message) || link.Renames().Handle(*message)) {
         return true;
     }
     if (std::strcmp(name, ZERITH_COMMAND_IS_DEVICE_CONNECTED) == 0) {

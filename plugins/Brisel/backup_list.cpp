@@ -52,6 +52,17 @@ BackupPtr BackupFromMembers(const std::vector<Member>& members, bool& hasSize) {
     return backup;
 }
 
+std::vector<int> ColumnWidths(const std::vector<int>& shares, int width, int timeColumn, int timeWidth) {
+    std::vector<int> widths;
+    for (int share : shares) widths.push_back(width * share / 100);
+    const size_t time = static_cast<size_t>(timeColumn);
+    if (time >= widths.size() || widths.size() < 2 || timeColumn == 1 || widths[time] >= timeWidth) return widths;
+    const int moved = std::min(timeWidth - widths[time], widths[1] / 2);
+    widths[time] += moved;
+    widths[1] -= moved;
+    return widths;
+}
+
 bool BackupList::Add(BackupPtr backup) {
     if (!backup || !m_byKey.emplace(backup->key, backup).second) return false;
     m_items.push_back(std::move(backup));

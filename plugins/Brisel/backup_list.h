@@ -41,6 +41,14 @@ std::wstring VersionText(const iOSBackup& backup);
 using Member = std::pair<std::wstring, std::wstring>;
 BackupPtr BackupFromMembers(const std::vector<Member>& members, bool& hasSize);
 
+// The lists' time column (after the icon and the name columns).
+constexpr int kTimeColumn = 2;
+
+// Column widths as `shares` (hundredths) of `width`; when the time column's share is narrower than
+// `timeWidth` (its text and the cell's padding), it gets `timeWidth` and the name column (column 1) gives
+// up the difference, down to the name column's half. The widths always add up to the shares' total.
+std::vector<int> ColumnWidths(const std::vector<int>& shares, int width, int timeColumn, int timeWidth);
+
 class BackupList {
 public:
     // False (and nothing changes) when a backup with the same key is listed already.
