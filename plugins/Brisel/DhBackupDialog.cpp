@@ -1,6 +1,8 @@
 #include "DhBackupDialog.h"
 
 #include <commctrl.h>
+#include <objidl.h>
+#include <gdiplus.h>
 
 #include <cstdlib>
 #include <memory>
@@ -105,19 +107,16 @@ LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
     m_list.RefreshRowHeight();
     SendMessageW(m_list, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
     SendMessageW(m_list.Header(), WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
-    int scrollBar = GetSystemMetrics(SM_CXVSCROLL);
-    if (scrollBar < 0 || scrollBar > 20) scrollBar = 0;
-    const int width = kListRect.right - kListRect.left - scrollBar;
     const struct {
         const wchar_t* caption;
         int share;
     } kColumns[] = {{L"", 6},        {L"Name", 20},    {L"Time", 18},          {L"Size", 10},
                     {L"Version", 16}, {L"Model", 16}, {L"Serial Number", 14}};
-    std::vector<int> shares;
-    for (const auto& column : kColumns) shares.push_back(column.share);
-    const std::vector<int> widths =
-        brisel::ColumnWidths(shares, width, brisel::kTimeColumn, brisel::TimeColumnWidth(m_list, m_font.get()));
-    for (size_t i = 0; i < shares.size(); ++i) m_list.InsertColumn(static_cast<int>(i), kColumns[i].caption, widths[i]);
+    for (size_t i = 0; i < std::size(kColumns); ++i) {
+        m_list.InsertColumn(static_cast<int>(i), kColumns[i].caption, 0);
+        m_shares.push_back(kColumns[i].share);
+    }
+    FitColumns();
 
     m_tooltip = brisel::MakeKeyTooltip(m_hWnd, m_list);
     if (!m_newBackup.CreateFor(m_hWnd, m_backups) || !m_restoreDialog.CreateFor(m_hWnd, m_backups)) return -1;
@@ -217,7 +216,10 @@ LRESULT DhBackupDialog::OnHostReply(WPARAM code, LPARAM payload) {
         std::unique_ptr<wchar_t, void (*)(void*)> key(static_cast<wchar_t*>(data), &std::free);
         if (key) {
             const int row = m_backups.Remove(key.get());
-            if (row >= 0) m_list.DeleteItem(row);
+            if (row >= 0) {
+                m_list.DeleteItem(row);
+                FitColumns();
+            }
         }
         UpdateStatus();
     } else if (code == kReplyDeviceCame || code == kReplyDeviceWent) {
@@ -259,7 +261,13 @@ void DhBackupDialog::ShowSorted() {
     for (int row = 0; row < m_list.ItemCount() && row < static_cast<int>(items.size()); ++row) {
         WriteRow(row, *items[static_cast<size_t>(row)]);
     }
+    FitColumns();
     InvalidateRect(m_list, nullptr, TRUE);
+}
+
+void DhBackupDialog::FitColumns() {
+    Gdiplus::Bitmap* check = brisel::Image("common\\content-check-yes.png");
+    brisel::FitListColumns(m_list, m_font.get(), m_shares, check != nullptr ? static_cast<int>(check->GetWidth()) : 0);
 }
 
 void DhBackupDialog::Clear() {

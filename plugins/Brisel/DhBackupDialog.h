@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include <wtl/CWindowImpl.h>
 #include <wtl/GdiObjects.h>
@@ -64,6 +65,8 @@ private:
     void ShowSorted();
     void WriteRow(int row, const brisel::iOSBackup& backup);
     void Clear();
+    // The column widths for the texts the list holds.
+    void FitColumns();
     void DeleteChecked();
     void UpdateStatus();
     // A device that came (code 16) or went (17), for the dialog that shows.
@@ -78,6 +81,7 @@ private:
     VNLSwitchImageButton m_import, m_delete, m_backup, m_restore, m_refresh;
     DhNewBackupDialog m_newBackup;
     DhRestoreDialog m_restoreDialog;
+    std::vector<int> m_shares;  // of the list's columns, in hundredths of its width
     HWND m_tooltip = nullptr;
     int m_clickedRow = -1;
     wtl::UniqueFont m_font, m_boldFont;

@@ -94,15 +94,8 @@ void DhDeviceDialog::Layout() {
     const int listTop = LayoutExtras(width);
     SetWindowPos(m_list, nullptr, 40, listTop, width - 80, kTitleBottom + 410 - listTop, SWP_NOZORDER | SWP_FRAMECHANGED);
 
-    RECT list;
-    GetClientRect(m_list, &list);
-    int scrollBar = GetSystemMetrics(SM_CXVSCROLL);
-    if (scrollBar < 0 || scrollBar > 20) scrollBar = 0;
-    std::vector<int> shares;
-    for (const Column& column : m_columns) shares.push_back(column.share);
-    const std::vector<int> widths =
-        brisel::ColumnWidths(shares, list.right - scrollBar, brisel::kTimeColumn, brisel::TimeColumnWidth(m_list, m_font.get()));
-    for (size_t i = 0; i < m_columns.size(); ++i) m_list.InsertColumn(static_cast<int>(i), m_columns[i].caption, widths[i]);
+    for (size_t i = 0; i < m_columns.size(); ++i) m_list.InsertColumn(static_cast<int>(i), m_columns[i].caption, 0);
+    FitColumns();
 
     // "OK" and "Cancel" at the bottom right, 14 pixels above the bottom edge.
     int right = width - 20;
@@ -197,7 +190,14 @@ void DhDeviceDialog::ShowRows(std::vector<brisel::BackupPtr> backups) {
         if (row >= 0) m_list.SetItemData(row, reinterpret_cast<LPARAM>(backup.get()));
     }
     m_clickedRow = -1;
+    FitColumns();
     InvalidateRect(m_list, nullptr, TRUE);
+}
+
+void DhDeviceDialog::FitColumns() {
+    std::vector<int> shares;
+    for (const Column& column : m_columns) shares.push_back(column.share);
+    brisel::FitListColumns(m_list, m_font.get(), shares, 0);  // the dialogs' lists have no check boxes
 }
 
 void DhDeviceDialog::OnCommand(UINT notifyCode, int id, HWND) {

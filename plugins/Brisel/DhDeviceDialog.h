@@ -112,6 +112,7 @@ private:
 
     void Layout();
     void PostDeviceChosen();
+    void FitColumns();
     void PaintGroup(HDC dc, const RECT& box, const wchar_t* caption);
 
     const wchar_t* m_title;

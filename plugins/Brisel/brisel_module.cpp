@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <cwchar>
 
 #include "DhBackupDialog.h"
 #include "brisel_module.h"
@@ -87,19 +86,6 @@ bool SendBackupCommand(CommandMessage& message) {
     message.name = BRISEL_COMMAND_DO_BACKUP;
     g_record->send(&message);
     return true;
-}
-
-int TimeColumnWidth(HWND window, HFONT font) {
-    constexpr int kCellPadding = 12;  // the list's text starts 10 pixels into a cell and ends 2 before its edge
-    constexpr wchar_t kSample[] = L"0000-00-00 00:00:00";  // digits are equally wide in the list's font
-    HDC dc = GetDC(window);
-    if (dc == nullptr) return 0;
-    HGDIOBJ old = SelectObject(dc, font);
-    SIZE size = {};
-    const bool measured = GetTextExtentPoint32W(dc, kSample, static_cast<int>(wcslen(kSample)), &size) != FALSE;
-    SelectObject(dc, old);
-    ReleaseDC(window, dc);
-    return measured ? size.cx + kCellPadding : 0;
 }
 
 }  // namespace brisel

@@ -15,7 +15,5 @@ Gdiplus::Bitmap* Image(const char* key);
 // Sends BRISEL_COMMAND_DO_BACKUP to the host (kind and name set here) and returns when the host's handler
 // has run. False when the plug-in is not registered; the caller then still owns its payload.
 bool SendBackupCommand(CommandMessage& message);
-// The width a list cell needs for a time text ("2024-05-02 18:00:00") in `font`, with the cell's padding.
-int TimeColumnWidth(HWND window, HFONT font);
 
 }  // namespace brisel

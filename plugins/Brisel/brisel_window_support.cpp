@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include <wtl/GdiObjects.h>
 
 #include "backup_list.h"
@@ -21,7 +23,57 @@ TTTOOLINFOW ListTool(HWND owner, HWND list, const wchar_t* text) {
     return tool;
 }
 
+// A cell's text starts 10 pixels into the cell and ends 2 before its edge; the name column's row icon
+// (at most 20 pixels wide) and its gap take 12 more.
+constexpr int kCellPadding = 12;
+constexpr int kIconRoom = 24;
+// Digits are equally wide in the list's font: the widest time text there is.
+constexpr wchar_t kTimeSample[] = L"0000-00-00 00:00:00";
+
+int TextWidth(HDC dc, const std::wstring& text) {
+    SIZE size = {};
+    return GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size) ? size.cx : 0;
+}
+
+std::wstring HeaderText(HWND header, int column) {
+    wchar_t text[128] = {};
+    HDITEMW item = {};
+    item.mask = HDI_TEXT;
+    item.pszText = text;
+    item.cchTextMax = 128;
+    SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
 }  // namespace
+
+void FitListColumns(VNLListView& list, HFONT font, const std::vector<int>& shares, int checkWidth) {
+    // The client width is already less the vertical scroll bar when the list shows one; the widths are
+    // fitted again whenever the rows change, so no room is kept for a scroll bar that is not there.
+    RECT client;
+    GetClientRect(list, &client);
+    const int width = client.right;
+    const int columns = std::min(list.ColumnCount(), static_cast<int>(shares.size()));
+    std::vector<int> needed(shares.size(), 0);
+    HDC dc = GetDC(list);
+    if (dc == nullptr) return;
+    {
+        wtl::SelectGuard selectFont(dc, font);
+        // The row number starts 15 pixels after the check box image.
+        if (columns > 0) needed[0] = checkWidth + 15 + TextWidth(dc, std::to_wstring(list.ItemCount())) + 2;
+        for (int column = 1; column < columns; ++column) {
+            int need = TextWidth(dc, HeaderText(list.Header(), column));
+            if (column == kTimeColumn) need = std::max(need, TextWidth(dc, kTimeSample));
+            for (int row = 0; row < list.ItemCount(); ++row) need = std::max(need, TextWidth(dc, list.GetItemText(row, column)));
+            needed[static_cast<size_t>(column)] = need + kCellPadding + (column == 1 ? kIconRoom : 0);
+        }
+    }
+    ReleaseDC(list, dc);
+    const std::vector<int> widths = FitColumns(shares, width, needed, kTimeColumn);
+    for (int column = 0; column < columns; ++column) {
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(widths[static_cast<size_t>(column)], 0));
+    }
+}
 
 Gdiplus::Bitmap* BackupRowIcon(VNLListView* list, int row, void*) {
     const auto* backup = reinterpret_cast<const iOSBackup*>(list->GetItemData(row));

@@ -1,11 +1,12 @@
 #pragma once
 // What the backup manager and its dialogs draw and do alike: the backup row icon, the title bar and frame, the walk to the top-level
-// owner, the tooltip that shows a clicked row's backup key, dragging by the client area and solid fills.
+// owner, the tooltip that shows a clicked row's backup key, column widths that fit the texts, dragging by the client area and solid fills.
 // UI thread only.
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "VNLListView.h"
 
@@ -19,6 +20,10 @@ HWND TopLevelOwnerOf(HWND window);
 HWND MakeKeyTooltip(HWND owner, HWND list);
 // Pops the tooltip up at once with `key` for 10 seconds.
 void ShowKeyTooltip(HWND tooltip, HWND owner, HWND list, const std::wstring& key);
+// Sets the widths of `list`'s columns from their `shares` of its client width (less a vertical scroll bar),
+// moved so that a full time text first, then the captions and the rows' texts fit where the list has room
+// (FitColumns). The first column holds the row number, after the check box image `checkWidth` wide (0: none).
+void FitListColumns(VNLListView& list, HFONT font, const std::vector<int>& shares, int checkWidth);
 // Drags `window` as if by its caption.
 void StartDrag(HWND window);
 void FillSolid(HDC dc, const RECT& rect, COLORREF colour);

@@ -80,14 +80,26 @@ TEST(BackupDialogs, FoldersAndTheRestoredRow) {
     EXPECT_EQ(FirstSelectedRow({4, 1, 3}), 1);
 }
 
-TEST(BackupDialogs, TheTimeColumnTakesItsWidthFromTheNameColumn) {
+TEST(BackupDialogs, ColumnsThatNeedMoreRoomTakeItFromColumnsThatCanSpareIt) {
     const std::vector<int> shares{6, 20, 18, 10, 16, 16, 14};
-    const std::vector<int> plain = ColumnWidths(shares, 780, kTimeColumn, 100);
-    EXPECT_EQ(plain[2], 780 * 18 / 100);  // it fits: the shares as they are
-    const std::vector<int> widened = ColumnWidths(shares, 780, kTimeColumn, 160);
-    EXPECT_EQ(widened[2], 160);
-    EXPECT_EQ(widened[1] + widened[2], plain[1] + plain[2]);
-    EXPECT_EQ(ColumnWidths(shares, 100, kTimeColumn, 500)[1], 10);  // the name keeps half its share
+    const std::vector<int> plain = FitColumns(shares, 1000, {0, 100, 100, 50, 100, 100, 100}, kTimeColumn);
+    EXPECT_EQ(plain, (std::vector<int>{60, 200, 180, 100, 160, 160, 140}));  // everything fits: the shares
+    // The time needs 40 more and the serial 10: taken from the name, size and version, by what they spare.
+    const std::vector<int> fitted = FitColumns(shares, 1000, {0, 100, 220, 50, 110, 160, 150}, kTimeColumn);
+    EXPECT_EQ(fitted[2], 220);
+    EXPECT_EQ(fitted[6], 150);
+    EXPECT_EQ(fitted[5], 160);
+    EXPECT_GE(fitted[1], 100);
+    EXPECT_GE(fitted[3], 50);
+    EXPECT_GE(fitted[4], 110);
+    int total = 0;
+    for (int width : fitted) total += width;
+    EXPECT_EQ(total, 1000);
+    // Too little room for every need: the first column is served first, the others share what is left,
+    // and nothing goes below its need.
+    EXPECT_EQ(FitColumns({50, 50}, 100, {80, 40}, -1), (std::vector<int>{60, 40}));
+    EXPECT_EQ(FitColumns({40, 30, 30}, 100, {30, 40, 50}, 2), (std::vector<int>{30, 30, 40}));
+    EXPECT_EQ(FitColumns({40, 30, 30}, 100, {20, 40, 50}, 2), (std::vector<int>{20, 30, 50}));
 }
 
 struct Files : trv::relay::BackupFiles {
