@@ -5,7 +5,8 @@
 // disabled while the manager shows and enabled again after its close button; or (TREVANE_PROBE_ROUND,
 // with TREVANE_PROBE_DEVICES "<name>|<name>" and TREVANE_PROBE_PASSWORD) it backs up each device from the
 // new-backup dialog, reports the rows, deletes the second device's backup, and restores the first backup
-// onto the second device from the restore dialog, typing the password when the host asks for it; every
+// onto the second device from the restore dialog ("detach <name>" asks for the first device to go away
+// meanwhile), typing the password when the host asks for it; every
 // host question on the way is accepted. Screenshots are asked for with "shot <name>" (answered by the file
 // "<report>.<name>.done"); the report ends with "done". Check lines are "ok <check>" or
 // "FAIL <check>: <what it saw>". UI thread of the host.
@@ -279,6 +280,19 @@ void BuildRound() {
         return true;
     });
     r.push_back(Shot(L"backup-restore.png", [] { return VisibleDialog(L"Restore"); }));
+    // The first device goes away while the dialog shows: it leaves the box, the choice stays.
+    r.push_back([] {
+        Line("detach " + vnl::Utf8FromWide(g_devices[0].c_str()));
+        return true;
+    });
+    r.push_back([] {
+        HWND box = GetDlgItem(VisibleDialog(L"Restore"), kDeviceBox);
+        if (SendMessageW(box, CB_GETCOUNT, 0, 0) != 1) return false;
+        wchar_t chosen[256] = {};
+        GetWindowTextW(box, chosen, 256);
+        Line(probe::CheckLine(chosen == g_devices[1], "the chosen device stays chosen", vnl::Utf8FromWide(chosen)));
+        return true;
+    });
     r.push_back([] {
         Click(VisibleDialog(L"Restore"), kOkButton);
         return true;

@@ -351,10 +351,11 @@ class RelayServiceScenario(TrevaneCase):
         self.process.wait(timeout=DEADLINE_S)
         wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the killed desktop")
 
-    def run_backup_probe(self, udids, config, **probe_env):
+    def run_backup_probe(self, udids, config, detach=None, **probe_env):
         """Starts Trevane with the backup probe (backup_probe.cpp) and the service's configuration folder
         `config`, tells the probe to begin once the devices `udids` are connected, takes the screenshots it
-        asks for and returns its report's lines once it has written "done"; no line may be a failure."""
+        asks for, detaches the device `detach` maps a name to when it asks, and returns its report's lines
+        once it has written "done"; no line may be a failure."""
         probe_dir = self.app / "plugins" / "BackupProbe"
         probe_dir.mkdir()
         shutil.copy(ARGS.backup_probe, probe_dir / "libBackupProbe.dll")
@@ -370,6 +371,8 @@ class RelayServiceScenario(TrevaneCase):
                 if line.startswith("shot ") and not Path(f"{report}.{line[5:]}.done").exists():
                     self.display.screenshot(line[5:])
                     Path(f"{report}.{line[5:]}.done").write_text("")
+                if line.startswith("detach ") and detach and line[7:] in detach:
+                    self.lab.detach(detach.pop(line[7:]))
             return lines if lines and lines[-1] == "done" else None
 
         lines = wait_until(serve, timeout_s=480, what="the backup probe's report")
@@ -390,9 +393,10 @@ class RelayServiceScenario(TrevaneCase):
         bo = self.lab.attach(bo_image)
         # Attached devices live in the lab's device folder.
         ada_folder, bo_folder = (hlx_device.image_folder(udid, root=self.lab.root) for udid in (ada, bo))
-        self.assertNotEqual(backed_up_files(ada_folder), backed_up_files(bo_folder))
+        ada_files = backed_up_files(ada_folder)  # Ada's iPhone is detached on the way
+        self.assertNotEqual(ada_files, backed_up_files(bo_folder))
 
-        lines = self.run_backup_probe([ada, bo], config, TREVANE_PROBE_ROUND="1",
+        lines = self.run_backup_probe([ada, bo], config, detach={"Ada's iPhone": ada}, TREVANE_PROBE_ROUND="1",
                                       TREVANE_PROBE_DEVICES="Ada's iPhone|Bo's iPhone", TREVANE_PROBE_PASSWORD="secret")
         # The dialog offers the service's default folder.
         self.assertIn("folder " + windows_path(root) + "\\", lines)
@@ -416,8 +420,9 @@ class RelayServiceScenario(TrevaneCase):
                          ["question backup", "question backup", "question delete", "question restore",
                           "question password with a text box"])
         self.assertIn("restore handed over", lines)
+        self.assertIn("ok the chosen device stays chosen", lines)
         # The restore ends with Bo's iPhone holding Ada's data.
-        wait_until(lambda: backed_up_files(bo_folder) == backed_up_files(ada_folder), timeout_s=120,
+        wait_until(lambda: backed_up_files(bo_folder) == ada_files, timeout_s=120,
                    what="the restored device holding the backup's data")
         self.process.kill()
         self.process.wait(timeout=DEADLINE_S)
