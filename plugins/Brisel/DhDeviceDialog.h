@@ -75,7 +75,7 @@ protected:
     // The dialog's own controls, made after the shared ones; false when a required one is missing.
     virtual bool CreateExtras() { return true; }
     // Places the dialog's own controls and returns the top of the backup list.
-    virtual int LayoutExtras(int width) { return kTitleBottom + 140 + 0 * width; }
+    virtual int LayoutExtras(int /*width*/) { return kTitleBottom + 140; }
     // Before the devices are asked for.
     virtual void BeforeDevices() {}
     // A device was chosen in the box (or became chosen).
