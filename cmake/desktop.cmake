@@ -10,6 +10,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/desktop_portable.cmake)
 trv_add_desktop_portable_libraries(ROOT ${TRV_SOURCE_ROOT} LOG PkgConfig::GLOG JSON "" ZLIB ZLIB::ZLIB
                                    WARNINGS ${HLX_WARNINGS})
 add_executable(trevane_desktop_tests
+  ${TRV_SOURCE_ROOT}/tests/desktop/backup_dialogs_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/backup_list_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/backup_listeners_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/bookmark_model_test.cpp

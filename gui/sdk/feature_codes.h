@@ -227,10 +227,32 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 }
 }  // namespace ringtones
 
-// The backup manager's traffic: deletions and the restore's source folder carry vectors of wide strings;
-// the relay's list answer (136) carries a batch of backups.
+// The backup manager's traffic: deletions and the folders to list carry vectors of wide strings; the
+// relay's list answer (136) carries a batch of backups; a new backup carries (device key, target folder),
+// a restore a RestoreRequest; a deleted backup comes back as its key (malloc), and a device that comes or
+// goes as (device key, device name).
 namespace backups {
+// What the restore dialog hands over (page code 12, relay code 140): the chosen backup's values, copied so
+// that the request does not depend on the manager's list living on.
+struct RestoreRequest {
+    std::wstring backupFolder;      // the backup's key: its folder as the device service named it
+    std::wstring sourceDevice;      // the identifier of the device the backup was made of
+    std::wstring password;          // empty for a backup that is not encrypted
+    std::wstring device;            // the key of the device to restore onto
+};
+
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    features::ReleaseByCodes(leg, code, payload, {4, 5, 136, 137}, {136, 1, 2, 3});
+    if (payload == nullptr) return;
+    const bool request = leg == PayloadLeg::PageRequest || leg == PayloadLeg::RelayRequest;
+    const bool pair = request ? (code == 8 || code == 138) : (leg == PayloadLeg::PageReply && (code == 16 || code == 17));
+    if (pair) {
+        delete static_cast<WideStringPair*>(payload);
+    } else if (request && (code == 12 || code == 140)) {
+        delete static_cast<RestoreRequest*>(payload);
+    } else if ((leg == PayloadLeg::PageReply && code == 5) || (leg == PayloadLeg::RelayReply && code == 137)) {
+        features::ReleaseAs(features::PayloadKind::HeapText, payload);
+    } else {
+        features::ReleaseByCodes(leg, code, payload, {4, 5, 136, 137}, {136, 1, 2, 3});
+    }
 }
 }  // namespace backups

@@ -81,6 +81,11 @@ def mark_for(name, x, y, width, height):
         return (abs(u) < 0.13 and -0.3 < v < 0.6) or (abs(v + 0.35 - abs(u)) < 0.15 and abs(u) < 0.55)
     if "import" in name:
         return (abs(u) < 0.13 and -0.6 < v < 0.3) or (abs(v - 0.35 + abs(u)) < 0.15 and abs(u) < 0.55)
+    if name == "encrypt.png":
+        # A padlock: a shackle over a body with a keyhole (the backup list's encrypted rows).
+        shackle = abs((u * u + (v + 0.15) ** 2) ** 0.5 - 0.36) < 0.12 and v < -0.1
+        body = abs(u) < 0.62 and -0.1 <= v < 0.8 and not (abs(u) < 0.12 and 0.15 < v < 0.55)
+        return shackle or body
     if name.startswith("edit-"):
         return abs(u + v) < 0.2 and -0.6 < u < 0.6
     if name in ("preview-contacts.png", "content-contacts-list.png"):

@@ -73,6 +73,8 @@ bool WriteExport(ContactsLink& link, const std::wstring& folder, const std::wstr
     return false;
 }
 
+void ReleaseHeapText(PayloadLeg, std::int64_t, void* payload) { std::free(payload); }
+
 void ReleaseContactsAnswer(ContactsAnswer& answer) {
     void* extra = answer.extra;
     answer.extra = nullptr;

@@ -46,8 +46,10 @@ struct ContactsAnswer {
 // Frees an answer's payload by its code, for an answer that could not be delivered.
 void ReleaseContactsAnswer(ContactsAnswer& answer);
 
-// A copy of `text` on the shared heap, as identifier payloads travel (the receiver frees it).
+// A copy of `text` on the shared heap, as identifier and name payloads travel (the receiver frees it), and
+// the release of such a payload for an answer that could not be delivered.
 wchar_t* HeapCopy(const std::wstring& text);
+void ReleaseHeapText(PayloadLeg leg, std::int64_t code, void* payload);
 
 class ContactsLink {
 public:

@@ -113,21 +113,29 @@ bool ListsService::Handle(CommandMessage& message) {
                 }
             }
             if (route.requestCode != message.code) continue;
-            Listing listing{&route, message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string(),
-                            route.status == kRequestStatus ? message.status : route.status};
-            listing.sequence = ++m_sequence;
-            const std::uint64_t id = listing.device.empty() && !route.anyDevice
-                                    ? 0
-                                    : m_link.SendRequest(route.serviceCode, listing.device, route.requestData);
-            if (id == 0) {
-                Finish(listing, kTaskError);
-            } else {
-                m_inFlight[id] = listing;
-            }
+            Start({&route, message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string(),
+                   route.status == kRequestStatus ? message.status : route.status},
+                  route.requestData);
             return true;
         }
     }
     return false;
+}
+
+void ListsService::StartListing(const ListRoute& route, const std::string& data) {
+    Start({&route, std::string(), route.status == kRequestStatus ? 0 : route.status}, data);
+}
+
+void ListsService::Start(Listing listing, const std::string& data) {
+    listing.sequence = ++m_sequence;
+    const std::uint64_t id = listing.device.empty() && !listing.route->anyDevice
+                                 ? 0
+                                 : m_link.SendRequest(listing.route->serviceCode, listing.device, data);
+    if (id == 0) {
+        Finish(listing, kTaskError);
+    } else {
+        m_inFlight[id] = listing;
+    }
 }
 
 void ListsService::Answer(const Listing& listing, std::int64_t code, void* extra, std::int64_t value2,

@@ -108,6 +108,9 @@ public:
 
     // A host request under `message.name`; false when no listing feature serves it.
     bool Handle(CommandMessage& message);
+    // Starts a listing of `route` for no device in particular, with `data` as the request's data (a
+    // feature that chooses what to list, such as the backup folders).
+    void StartListing(const ListRoute& route, const std::string& data);
     // A reply packet; false when it answers none of this service's requests.
     bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
     // The service's connection is gone: every listing in flight ends with its code 2.
@@ -124,6 +127,7 @@ private:
     };
     void Answer(const Listing& listing, std::int64_t code, void* extra, std::int64_t value2, std::int64_t value3);
     void Finish(const Listing& listing, std::int64_t serviceCode);
+    void Start(Listing listing, const std::string& data);
 
     ContactsLink& m_link;
     std::map<std::uint64_t, Listing> m_inFlight;  // by request id

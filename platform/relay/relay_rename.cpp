@@ -16,8 +16,6 @@ namespace {
 
 constexpr std::int64_t kServiceSuccess = 0;
 
-void ReleaseName(PayloadLeg, std::int64_t, void* payload) { std::free(payload); }
-
 }  // namespace
 
 bool RenameService::Handle(const CommandMessage& message) {
@@ -61,7 +59,7 @@ bool RenameService::OnReply(const Packet& packet, const ReplyFrame& frame) {
     answer.code = kRenameCode;
     answer.name = ZERITH_COMMAND_DO_BASICINFO;
     answer.extra = HeapCopy(vnl::WideFromUtf8(done.name));  // the host frees it
-    answer.release = &ReleaseName;
+    answer.release = &ReleaseHeapText;
     m_link.Answer(answer);
     return true;
 }

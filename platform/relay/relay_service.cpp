@@ -26,6 +26,7 @@
 #include "device_record.h"
 #include "server_start.h"
 #include "wide_pair.h"
+#include "relay_backups.h"
 #include "relay_contacts.h"
 #include "relay_contacts_codec.h"
 #include "relay_devices.h"
@@ -133,6 +134,7 @@ public:
     DriverService& Drivers() { return m_drivers; }
     const std::wstring& Version() const { return m_version; }
     void Send(const char* name, CommandMessage& message);
+    BackupService& Backups() { return m_backups; }
     std::vector<WideStringPair> DeviceList() const;
 
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override;
@@ -144,8 +146,9 @@ public:
     ExportService& Exports() { return m_exports; }
 
 private:
-    ServiceLink() : m_contacts(*this), m_lists(*this), m_actions(*this, m_lists), m_renames(*this, m_devices),
-                    m_exports(*this), m_drivers(*this) {}
+    ServiceLink()
+        : m_contacts(*this), m_lists(*this), m_actions(*this, m_lists), m_renames(*this, m_devices), m_exports(*this),
+          m_drivers(*this), m_backups(*this, m_lists, DesktopBackupFiles()) {}
     std::uint64_t SendPacket(std::uint32_t code, const std::string& json, const std::string& compressed);
     bool CreateRelayWindow();
     bool Launch();
@@ -188,6 +191,7 @@ private:
     RenameService m_renames;
     ExportService m_exports;
     DriverService m_drivers;
+    BackupService m_backups;
 };
 
 struct ReaderStart {
@@ -382,6 +386,7 @@ void ServiceLink::Exit() {
         m_renames.OnServiceGone();
         m_exports.OnServiceGone();
         m_drivers.OnServiceGone();
+        m_backups.OnServiceGone();
         for (const RelayAction& action : m_devices.OnServiceGone()) {
             Deliver(action);
         }
@@ -750,7 +755,7 @@ void ServiceLink::OnReply(const Packet& packet) {
     }
     if (!m_contacts.OnReply(packet, frame, data) && !m_lists.OnReply(packet, frame, data) &&
         !m_actions.OnReply(packet, frame, data) && !m_renames.OnReply(packet, frame) && !m_exports.OnReply(packet, frame) &&
-        !m_drivers.OnReply(packet, frame)) {
+        !m_drivers.OnReply(packet, frame) && !m_backups.OnReply(packet, frame, data)) {
         OnDeviceInfo(packet, frame, data);
     }
 }
@@ -794,6 +799,7 @@ void ServiceLink::OnLost() {
     m_renames.OnServiceGone();
     m_exports.OnServiceGone();
     m_drivers.OnServiceGone();
+    m_backups.OnServiceGone();
     for (const RelayAction& action : m_devices.OnServiceGone()) {
         Deliver(action);
     }
@@ -843,8 +849,9 @@ bool HandleServiceCommand(CommandMessage* message) {
         return true;
     }
     const HostSend sendToHost = [](const char* update, CommandMessage& answer) { ServiceLink::Instance().Send(update, answer); };
-    if (link.Lists().Handle(*message) || link.Actions().Handle(*message) || link.Renames().Handle(*message) ||
-        link.Exports().Handle(*message) || link.Drivers().Handle(*message) ||
+    // Backups first: its listing of chosen folders shares a code with the plain listing.
+    if (link.Backups().Handle(*message) || link.Lists().Handle(*message) || link.Actions().Handle(*message) ||
+        link.Renames().Handle(*message) || link.Exports().Handle(*message) || link.Drivers().Handle(*message) ||
         HandleUpdateCommand(*message, link.Version(), sendToHost)) {
         return true;
     }

@@ -1,6 +1,8 @@
 #include "DhBackupDialog.h"
 
 #include <commctrl.h>
+#include <objidl.h>
+#include <gdiplus.h>
 
 #include <cstdlib>
 #include <memory>
@@ -9,9 +11,11 @@
 #include <vornel/VNLUtilityApp.h>
 
 #include "brisel_module.h"
+#include "brisel_window_support.h"
 #include "feature_codes.h"
 #include "item_batch.h"
 #include "theme_colour.h"
+#include "theme_keys.h"
 #include "vnl_size_text.h"
 
 namespace {
@@ -19,8 +23,10 @@ namespace {
 enum ControlId : int {
     kClose = 5000,
     kList = 5001,
+    kBackup = 5002,
     kImport = 5003,
     kDelete = 5004,
+    kRestore = 5005,
     kRefresh = 5006,
 };
 
@@ -31,6 +37,8 @@ constexpr int64_t kAskDelete = 5;
 // Answers from the host: the list's records (a batch, or none at the end) and a deleted backup's key.
 constexpr WPARAM kReplyBackups = 1;
 constexpr WPARAM kReplyDeleted = 5;
+constexpr WPARAM kReplyDeviceCame = 16;
+constexpr WPARAM kReplyDeviceWent = 17;
 
 constexpr int kTitleBottom = 27;
 constexpr int kToolbarBottom = 57;
@@ -42,17 +50,6 @@ const RECT kListRect = {1, kToolbarBottom + 1, DhBackupDialog::kWidth - 1, DhBac
 const RECT kStatusRect = {1, DhBackupDialog::kHeight - kStatusHeight, DhBackupDialog::kWidth - 1,
                           DhBackupDialog::kHeight - 1};
 
-Gdiplus::Bitmap* EncryptedIcon(VNLListView* list, int row, void*) {
-    const auto* backup = reinterpret_cast<const brisel::iOSBackup*>(list->GetItemData(row));
-    return brisel::Image(backup != nullptr && backup->encrypted ? "itunes-backup\\encrypt.png"
-                                                                : "itunes-backup\\unencrypt.png");
-}
-
-void FillRect(HDC dc, const RECT& rect, COLORREF colour) {
-    wtl::UniqueBrush brush(CreateSolidBrush(colour));
-    ::FillRect(dc, &rect, brush.get());
-}
-
 }  // namespace
 
 bool DhBackupDialog::CreateFor(HWND owner) {
@@ -61,15 +58,7 @@ bool DhBackupDialog::CreateFor(HWND owner) {
     return Create(owner, rect, L"iTunes Backup Management", WS_POPUP | WS_CLIPCHILDREN) != nullptr;
 }
 
-HWND DhBackupDialog::TopLevelOwner() const {
-    HWND window = m_owner;
-    while (window != nullptr) {
-        HWND next = (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) != 0 ? GetParent(window) : GetWindow(window, GW_OWNER);
-        if (next == nullptr) break;
-        window = next;
-    }
-    return window;
-}
+HWND DhBackupDialog::TopLevelOwner() const { return brisel::TopLevelOwnerOf(m_owner); }
 
 void DhBackupDialog::ShowManager() {
     RECT owner = {0, 0, kWidth, kHeight};
@@ -99,10 +88,12 @@ LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
     MakeToolbarButton(m_import, kImport, L"Import", "common\\operate-add-normal.png", "common\\operate-add-pressed.png");
     MakeToolbarButton(m_delete, kDelete, L"Delete", "common\\operate-export-normal.png",
                       "common\\operate-export-pressed.png");
+    MakeToolbarButton(m_backup, kBackup, L"Backup", THEME_BACKUP_BACKUP_NORMAL, THEME_BACKUP_BACKUP_PRESSED);
+    MakeToolbarButton(m_restore, kRestore, L"Restore", THEME_BACKUP_RESTORE_NORMAL, THEME_BACKUP_RESTORE_PRESSED);
     MakeToolbarButton(m_refresh, kRefresh, L"Refresh", "common\\operate-refresh-normal.png",
                       "common\\operate-refresh-pressed.png");
     int x = 10;
-    for (VNLSwitchImageButton* button : {&m_import, &m_delete, &m_refresh}) {
+    for (VNLSwitchImageButton* button : {&m_import, &m_delete, &m_backup, &m_restore, &m_refresh}) {
         if (button->m_hWnd == nullptr) continue;
         const vnlc::SwitchImageLayout& layout = button->Layout();
         SetWindowPos(*button, nullptr, x, 35 - 8, layout.preferredWidth, layout.preferredHeight, SWP_NOZORDER);
@@ -110,34 +101,25 @@ LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
     }
 
     m_list.SetCheckImages(brisel::Image("common\\content-check-yes.png"), brisel::Image("common\\content-check-no.png"));
-    m_list.SetDefaultRowImage(brisel::Image("itunes-backup\\unencrypt.png"));
-    m_list.SetRowImageCallback(&EncryptedIcon);
+    m_list.SetDefaultRowImage(brisel::Image(THEME_BACKUP_UNENCRYPTED));
+    m_list.SetRowImageCallback(&brisel::BackupRowIcon);
     if (m_list.Create(m_hWnd, kListRect, kList) == nullptr) return -1;
     m_list.RefreshRowHeight();
     SendMessageW(m_list, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
     SendMessageW(m_list.Header(), WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
-    int scrollBar = GetSystemMetrics(SM_CXVSCROLL);
-    if (scrollBar < 0 || scrollBar > 20) scrollBar = 0;
-    const int width = kListRect.right - kListRect.left - scrollBar;
     const struct {
         const wchar_t* caption;
         int share;
     } kColumns[] = {{L"", 6},        {L"Name", 20},    {L"Time", 18},          {L"Size", 10},
                     {L"Version", 16}, {L"Model", 16}, {L"Serial Number", 14}};
-    int index = 0;
-    for (const auto& column : kColumns) m_list.InsertColumn(index++, column.caption, width * column.share / 100);
-
-    m_tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, CW_USEDEFAULT,
-                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, brisel::Module(), nullptr);
-    if (m_tooltip != nullptr) {
-        TTTOOLINFOW tool = {};
-        tool.cbSize = sizeof(tool);
-        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-        tool.hwnd = m_hWnd;
-        tool.uId = reinterpret_cast<UINT_PTR>(m_list.m_hWnd);
-        tool.lpszText = const_cast<wchar_t*>(L"");
-        SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    for (size_t i = 0; i < std::size(kColumns); ++i) {
+        m_list.InsertColumn(static_cast<int>(i), kColumns[i].caption, 0);
+        m_shares.push_back(kColumns[i].share);
     }
+    FitColumns();
+
+    m_tooltip = brisel::MakeKeyTooltip(m_hWnd, m_list);
+    if (!m_newBackup.CreateFor(m_hWnd, m_backups) || !m_restoreDialog.CreateFor(m_hWnd, m_backups)) return -1;
     SetWindowRgn(m_hWnd, CreateRoundRectRgn(0, 0, kWidth + 1, kHeight + 1, 5, 5), FALSE);
     return 0;
 }
@@ -155,51 +137,28 @@ void DhBackupDialog::MakeToolbarButton(VNLSwitchImageButton& button, int id, con
 }
 
 void DhBackupDialog::OnPaint() {
-    PAINTSTRUCT paint;
-    HDC target = BeginPaint(m_hWnd, &paint);
+    wtl::PaintDC target(m_hWnd);
     RECT client;
     GetClientRect(m_hWnd, &client);
-    HDC dc = CreateCompatibleDC(target);
-    HBITMAP bitmap = CreateCompatibleBitmap(target, client.right, client.bottom);
-    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
-
-    FillRect(dc, client, m_toolbarColour);
-    FillRect(dc, {1, 1, client.right - 1, kTitleBottom}, m_titleColour);
-    FillRect(dc, {1, kTitleBottom, client.right - 1, kToolbarBottom}, m_toolbarColour);
-    FillRect(dc, kStatusRect, m_statusColour);
-    wtl::UniquePen pen(CreatePen(PS_SOLID, 1, kFrameColour));
-    HGDIOBJ oldPen = SelectObject(dc, pen.get());
-    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-    Rectangle(dc, 0, 0, client.right, client.bottom);
-    MoveToEx(dc, 0, kTitleBottom, nullptr);
-    LineTo(dc, client.right, kTitleBottom);
-    Rectangle(dc, kListRect.left - 1, kListRect.top - 1, kListRect.right + 1, kListRect.bottom + 1);
-    SelectObject(dc, oldBrush);
-    SelectObject(dc, oldPen);
-
-    SetBkMode(dc, TRANSPARENT);
-    HGDIOBJ oldFont = SelectObject(dc, m_boldFont.get());
-    SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
-    RECT title = {12, 1, client.right - 40, kTitleBottom};
+    wtl::MemoryDC buffer(target.get(), client.right, client.bottom);
+    HDC dc = buffer.get();
+    brisel::FillSolid(dc, client, m_toolbarColour);
+    brisel::FillSolid(dc, kStatusRect, m_statusColour);
     wchar_t caption[128] = {};
     GetWindowTextW(m_hWnd, caption, 128);
-    DrawTextW(dc, caption, -1, &title, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
-    SelectObject(dc, m_font.get());
+    brisel::PaintTitleFrame(dc, client, kTitleBottom, m_titleColour, m_boldFont.get(), caption);
+    brisel::FrameRectangle(dc, {0, 0, client.right, kTitleBottom + 1}, kFrameColour, 1);  // the line under the title
+    brisel::FrameRectangle(dc, {kListRect.left - 1, kListRect.top - 1, kListRect.right + 1, kListRect.bottom + 1},
+                           kFrameColour, 1);
+    wtl::SelectGuard selectFont(dc, m_font.get());
     SetTextColor(dc, RGB(0, 0, 0));
     RECT status = kStatusRect;
-    DrawTextW(dc, m_status.c_str(), -1, &status, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    SelectObject(dc, oldFont);
-
-    BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
-    SelectObject(dc, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    EndPaint(m_hWnd, &paint);
+    DrawTextW(dc, m_status.c_str(), -1, &status, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    buffer.CopyTo(target.get(), 0, 0, client.right, client.bottom);
 }
 
 LRESULT DhBackupDialog::OnLButtonDown(WPARAM, LPARAM) {
-    ReleaseCapture();
-    PostMessageW(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+    brisel::StartDrag(m_hWnd);
     return 0;
 }
 
@@ -211,6 +170,8 @@ void DhBackupDialog::OnCommand(UINT, int id, HWND) {
         Clear();
         break;
     case kImport: Send(kAskImport); break;
+    case kBackup: m_newBackup.ShowDialog(); break;
+    case kRestore: m_restoreDialog.ShowDialog(); break;
     case kDelete: DeleteChecked(); break;
     case kRefresh:
         Clear();
@@ -225,17 +186,7 @@ bool DhBackupDialog::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
     if (header == nullptr || header->idFrom != static_cast<UINT_PTR>(kList) || header->code != NM_CLICK) return false;
     m_clickedRow = reinterpret_cast<const NMITEMACTIVATE*>(lParam)->iItem;
     const brisel::iOSBackup* backup = m_backups.At(m_clickedRow);
-    if (backup != nullptr && m_tooltip != nullptr) {
-        TTTOOLINFOW tool = {};
-        tool.cbSize = sizeof(tool);
-        tool.uFlags = TTF_IDISHWND;
-        tool.hwnd = m_hWnd;
-        tool.uId = reinterpret_cast<UINT_PTR>(m_list.m_hWnd);
-        tool.lpszText = const_cast<wchar_t*>(backup->key.c_str());
-        SendMessageW(m_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
-        SendMessageW(m_tooltip, TTM_SETDELAYTIME, TTDT_AUTOMATIC, 10000);
-        SendMessageW(m_tooltip, TTM_POPUP, 0, 0);
-    }
+    if (backup != nullptr) brisel::ShowKeyTooltip(m_tooltip, m_hWnd, m_list, backup->key);
     result = 0;
     return true;
 }
@@ -265,13 +216,30 @@ LRESULT DhBackupDialog::OnHostReply(WPARAM code, LPARAM payload) {
         std::unique_ptr<wchar_t, void (*)(void*)> key(static_cast<wchar_t*>(data), &std::free);
         if (key) {
             const int row = m_backups.Remove(key.get());
-            if (row >= 0) m_list.DeleteItem(row);
+            if (row >= 0) {
+                m_list.DeleteItem(row);
+                FitColumns();
+            }
         }
         UpdateStatus();
+    } else if (code == kReplyDeviceCame || code == kReplyDeviceWent) {
+        std::unique_ptr<WideStringPair> device(static_cast<WideStringPair*>(data));
+        if (device) OnDeviceEvent(code, *device);
     } else {
         backups::ReleasePayload(PayloadLeg::PageReply, static_cast<int64_t>(code), data);
     }
     return 0;
+}
+
+void DhBackupDialog::OnDeviceEvent(WPARAM code, const WideStringPair& device) {
+    for (DhDeviceDialog* dialog : {static_cast<DhDeviceDialog*>(&m_newBackup), static_cast<DhDeviceDialog*>(&m_restoreDialog)}) {
+        if (dialog->m_hWnd == nullptr || !IsWindowVisible(*dialog)) continue;
+        if (code == kReplyDeviceCame) {
+            dialog->AddDevice(device.first, device.second);
+        } else {
+            dialog->RemoveDevice(device.first);
+        }
+    }
 }
 
 void DhBackupDialog::AddBackup(brisel::BackupPtr backup) {
@@ -293,7 +261,13 @@ void DhBackupDialog::ShowSorted() {
     for (int row = 0; row < m_list.ItemCount() && row < static_cast<int>(items.size()); ++row) {
         WriteRow(row, *items[static_cast<size_t>(row)]);
     }
+    FitColumns();
     InvalidateRect(m_list, nullptr, TRUE);
+}
+
+void DhBackupDialog::FitColumns() {
+    Gdiplus::Bitmap* check = brisel::Image("common\\content-check-yes.png");
+    brisel::FitListColumns(m_list, m_font.get(), m_shares, check != nullptr ? static_cast<int>(check->GetWidth()) : 0);
 }
 
 void DhBackupDialog::Clear() {

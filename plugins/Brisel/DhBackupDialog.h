@@ -2,17 +2,21 @@
 // DhBackupDialog: the backup manager, one borderless top-level window owned by the host window. It shows the
 // backups kept on this computer (BackupList) as list rows with their name, time, size, version, model and
 // serial number and a status line with their number and total size; the toolbar imports, deletes the
-// checked backups and refreshes. It asks the host for everything with BRISEL_COMMAND_DO_BACKUP and gets
+// checked backups, opens the new-backup and restore dialogs (which it owns and tells about devices that
+// come and go) and refreshes. It asks the host for everything with BRISEL_COMMAND_DO_BACKUP and gets
 // the answers as WM_HOST_REPLY (wParam = code, lParam = payload, which the window frees). UI thread only.
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include <wtl/CWindowImpl.h>
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
 
+#include "DhNewBackupDialog.h"
+#include "DhRestoreDialog.h"
 #include "VNLImgButton.h"
 #include "VNLListView.h"
 #include "VNLSwitchImageButton.h"
@@ -61,8 +65,12 @@ private:
     void ShowSorted();
     void WriteRow(int row, const brisel::iOSBackup& backup);
     void Clear();
+    // The column widths for the texts the list holds.
+    void FitColumns();
     void DeleteChecked();
     void UpdateStatus();
+    // A device that came (code 16) or went (17), for the dialog that shows.
+    void OnDeviceEvent(WPARAM code, const WideStringPair& device);
     HWND TopLevelOwner() const;
 
     HWND m_owner = nullptr;
@@ -70,7 +78,10 @@ private:
     std::wstring m_status = L"0 KB.";
     VNLImgButton m_close;
     VNLListView m_list;
-    VNLSwitchImageButton m_import, m_delete, m_refresh;
+    VNLSwitchImageButton m_import, m_delete, m_backup, m_restore, m_refresh;
+    DhNewBackupDialog m_newBackup;
+    DhRestoreDialog m_restoreDialog;
+    std::vector<int> m_shares;  // of the list's columns, in hundredths of its width
     HWND m_tooltip = nullptr;
     int m_clickedRow = -1;
     wtl::UniqueFont m_font, m_boldFont;

@@ -52,6 +52,53 @@ BackupPtr BackupFromMembers(const std::vector<Member>& members, bool& hasSize) {
     return backup;
 }
 
+namespace {
+
+// Moves width from the columns wider than `needed` to those narrower, as FitColumns describes.
+void MoveToNeeds(std::vector<int>& widths, const std::vector<int>& needed) {
+    int64_t lacking = 0, spare = 0;
+    for (size_t i = 0; i < widths.size(); ++i) {
+        if (needed[i] > widths[i]) lacking += needed[i] - widths[i];
+        if (needed[i] < widths[i]) spare += widths[i] - needed[i];
+    }
+    const int64_t moved = std::min(lacking, spare);
+    if (moved == 0) return;
+    int64_t given = 0, taken = 0;
+    size_t roomiest = 0;  // the column with the most to spare takes the rounding
+    for (size_t i = 0; i < widths.size(); ++i) {
+        if (widths[i] - needed[i] > widths[roomiest] - needed[roomiest]) roomiest = i;
+        if (needed[i] > widths[i]) {
+            const int64_t more = (needed[i] - widths[i]) * moved / lacking;
+            widths[i] += static_cast<int>(more);
+            given += more;
+        } else if (needed[i] < widths[i]) {
+            const int64_t less = (widths[i] - needed[i]) * moved / spare;
+            widths[i] -= static_cast<int>(less);
+            taken += less;
+        }
+    }
+    widths[roomiest] += static_cast<int>(taken - given);
+}
+
+}  // namespace
+
+std::vector<int> FitColumns(const std::vector<int>& shares, int width, const std::vector<int>& needed, int first) {
+    std::vector<int> widths;
+    for (int share : shares) widths.push_back(width * share / 100);
+    std::vector<int> need(widths.size(), 0);
+    for (size_t i = 0; i < need.size() && i < needed.size(); ++i) need[i] = needed[i];
+    if (first >= 0 && static_cast<size_t>(first) < widths.size()) {
+        // First only `first` lacks anything; the other columns that lack room wait for the second round.
+        std::vector<int> firstNeed = need;
+        for (size_t i = 0; i < widths.size(); ++i) {
+            if (static_cast<int>(i) != first) firstNeed[i] = std::min(need[i], widths[i]);
+        }
+        MoveToNeeds(widths, firstNeed);
+    }
+    MoveToNeeds(widths, need);
+    return widths;
+}
+
 bool BackupList::Add(BackupPtr backup) {
     if (!backup || !m_byKey.emplace(backup->key, backup).second) return false;
     m_items.push_back(std::move(backup));

@@ -41,6 +41,16 @@ std::wstring VersionText(const iOSBackup& backup);
 using Member = std::pair<std::wstring, std::wstring>;
 BackupPtr BackupFromMembers(const std::vector<Member>& members, bool& hasSize);
 
+// The lists' time column (after the icon and the name columns).
+constexpr int kTimeColumn = 2;
+
+// Column widths as `shares` (hundredths) of `width`, moved so that each column gets the width its texts
+// need (`needed`, one per column) where others can spare it: a column narrower than it needs takes from the
+// columns wider than they need, in proportion to what each can spare. Column `first` is served before the
+// others; when the spare room does not cover every other need, it is shared out in proportion to what each
+// column lacks. The widths always add up to the shares' total.
+std::vector<int> FitColumns(const std::vector<int>& shares, int width, const std::vector<int>& needed, int first);
+
 class BackupList {
 public:
     // False (and nothing changes) when a backup with the same key is listed already.

@@ -12,6 +12,7 @@ the page, and killing Trevane ends Harlix. The backup manager lists the backups 
 values of their Info.plist. Every wait is a poll against a deadline.
 """
 import datetime
+import json
 import os
 import plistlib
 import signal
@@ -43,12 +44,28 @@ def harlix_processes(desktop_pid):
     return pids
 
 
+def backed_up_files(image):
+    """{relative path: bytes} of what a backup of the device image carries: its file system and its data."""
+    files = {}
+    for top in ("fs", "icons"):
+        base = Path(image) / top
+        for path in base.rglob("*"):
+            if path.is_file():
+                files[f"{top}/{path.relative_to(base).as_posix()}"] = path.read_bytes()
+    for name in ("addressbook.plist", "notes.plist", "bookmarks.plist", "calendars.plist"):
+        if (Path(image) / name).exists():
+            files[name] = (Path(image) / name).read_bytes()
+    return files
+
+
 class RelayServiceScenario(TrevaneCase):
     work_prefix = "trevane-relay-"
 
     def setUp(self):
         sys.path.insert(0, str(Path(ARGS.tools)))
         import hlx_lab
+        global hlx_device
+        import hlx_device
         super().setUp()
         self.lab = hlx_lab.DeviceLab(str(self.work / "lab"), ARGS.devices)
 
@@ -723,6 +740,82 @@ class RelayServiceScenario(TrevaneCase):
         self.process.wait(timeout=DEADLINE_S)
         wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the killed desktop")
 
+    def run_backup_probe(self, udids, config, detach=None, **probe_env):
+        """Starts Trevane with the backup probe (backup_probe.cpp) and the service's configuration folder
+        `config`, tells the probe to begin once the devices `udids` are connected, takes the screenshots it
+        asks for, detaches the device `detach` maps a name to when it asks, and returns its report's lines
+        once it has written "done"; no line may be a failure."""
+        probe_dir = self.app / "plugins" / "BackupProbe"
+        probe_dir.mkdir()
+        shutil.copy(ARGS.backup_probe, probe_dir / "libBackupProbe.dll")
+        report = self.work / "backup-report.txt"
+        self.start_trevane(TREVANE_PROBE_REPORT=windows_path(report), XDG_CONFIG_HOME=str(config), **probe_env)
+        for udid in udids:
+            self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={udid}", "the device connected")
+        Path(f"{report}.open.done").write_text("")
+
+        def serve():
+            lines = report.read_text().splitlines() if report.exists() else []
+            for line in lines:
+                if line.startswith("shot ") and not Path(f"{report}.{line[5:]}.done").exists():
+                    self.display.screenshot(line[5:])
+                    Path(f"{report}.{line[5:]}.done").write_text("")
+                if line.startswith("detach ") and detach and line[7:] in detach:
+                    self.lab.detach(detach.pop(line[7:]))
+            return lines if lines and lines[-1] == "done" else None
+
+        lines = wait_until(serve, timeout_s=480, what="the backup probe's report")
+        backup_trace = [l for l in self.trace_lines() if "BACKUP" in l][:40]
+        self.assertEqual([l for l in lines if l.startswith("FAIL")], [], "\n".join(lines + backup_trace))
+        return lines
+
+    def test_backups_made_deleted_and_restored_through_the_dialogs(self):
+        # Ada's iPhone encrypts its backups (password "secret"); Bo's does not and is restored onto.
+        config = self.work / "config"
+        root = config / "Apple Computer" / "MobileSync" / "Backup"
+        root.mkdir(parents=True)
+        ada_image = self.lab.make(name="Ada's iPhone", seed=11, contacts=5, product_version="17.2")
+        (Path(ada_image["path"]) / "backup.json").write_text(json.dumps({"password": "secret"}))
+        ada = self.lab.attach(ada_image)
+        hlx_device.set_lockdown_value(ada, "WillEncrypt", True, domain="com.apple.mobile.backup", root=self.lab.root)
+        bo_image = self.lab.make(name="Bo's iPhone", seed=12, contacts=2)
+        bo = self.lab.attach(bo_image)
+        # Attached devices live in the lab's device folder.
+        ada_folder, bo_folder = (hlx_device.image_folder(udid, root=self.lab.root) for udid in (ada, bo))
+        ada_files = backed_up_files(ada_folder)  # Ada's iPhone is detached on the way
+        self.assertNotEqual(ada_files, backed_up_files(bo_folder))
+
+        lines = self.run_backup_probe([ada, bo], config, detach={"Ada's iPhone": ada}, TREVANE_PROBE_ROUND="1",
+                                      TREVANE_PROBE_DEVICES="Ada's iPhone|Bo's iPhone", TREVANE_PROBE_PASSWORD="secret")
+        # The dialog offers the service's default folder.
+        self.assertIn("folder " + windows_path(root) + "\\", lines)
+        # Both backups are listed, newest first, with the values of their Info.plist.
+        rows = [l[4:].split("\t") for l in lines if l.startswith("row ")]
+        folders = sorted(root.iterdir())
+        self.assertEqual(len(folders), 1, "the deleted backup's folder is gone")
+        self.assertEqual(len(rows), 2, "\n".join(lines))
+        by_name = {row[0]: row for row in rows}
+        info = plistlib.loads((folders[0] / "Info.plist").read_bytes())
+        self.assertEqual(info["Target Identifier"], ada)
+        local = info["Last Backup Date"].replace(tzinfo=datetime.timezone.utc).astimezone().strftime("%Y-%m-%d %H:%M:%S")
+        self.assertEqual([by_name["Ada's iPhone"][i] for i in (1, 3, 4, 5)],
+                         [local, f"{info['Product Version']} ({info['Build Version']})", info["Product Type"],
+                          info["Serial Number"]])
+        self.assertIn("Bo's iPhone", by_name)
+        self.assertIn("left Ada's iPhone", lines)
+        self.assertIn("existing Ada's iPhone", lines, "the new-backup dialog lists the chosen device's backups")
+        # Each question was asked: two backups, the deletion, the restore and the encrypted backup's password.
+        self.assertEqual([l for l in lines if l.startswith("question ")],
+                         ["question backup", "question backup", "question delete", "question restore",
+                          "question password with a text box"])
+        self.assertIn("restore handed over", lines)
+        self.assertIn("ok the chosen device stays chosen", lines)
+        # The restore ends with Bo's iPhone holding Ada's data.
+        wait_until(lambda: backed_up_files(bo_folder) == ada_files, timeout_s=120,
+                   what="the restored device holding the backup's data")
+        self.process.kill()
+        self.process.wait(timeout=DEADLINE_S)
+
     def test_the_backup_manager_lists_the_backups_of_this_computer(self):
         # Two backups in the default folder, one encrypted; the service finds them under XDG_CONFIG_HOME.
         config = self.work / "config"
@@ -740,28 +833,8 @@ class RelayServiceScenario(TrevaneCase):
             (folder / "Manifest.plist").write_bytes(plistlib.dumps({"IsEncrypted": encrypted}))
             (folder / "Status.plist").write_bytes(plistlib.dumps({"SnapshotState": "finished"}))
             (folder / "Manifest.db").write_bytes(b"x" * 5000)
-        probe_dir = self.app / "plugins" / "BackupProbe"
-        probe_dir.mkdir()
-        shutil.copy(ARGS.backup_probe, probe_dir / "libBackupProbe.dll")
-        report = self.work / "backup-report.txt"
         udid = self.lab.attach(self.lab.make())
-        self.start_trevane(TREVANE_PROBE_REPORT=windows_path(report), TREVANE_PROBE_BACKUPS="2",
-                           XDG_CONFIG_HOME=str(config))
-        # The manager opens once the device service is connected (a device has come through it).
-        self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={udid}", "the device connected")
-        Path(f"{report}.open.done").write_text("")
-
-        def serve():
-            lines = report.read_text().splitlines() if report.exists() else []
-            for line in lines:
-                if line.startswith("shot ") and not Path(f"{report}.{line[5:]}.done").exists():
-                    self.display.screenshot(line[5:])
-                    Path(f"{report}.{line[5:]}.done").write_text("")
-            return lines if lines and lines[-1] == "done" else None
-
-        lines = wait_until(serve, timeout_s=240, what="the backup probe's report")
-        backup_trace = [l for l in self.trace_lines() if "BACKUP" in l][:20]
-        self.assertEqual([l for l in lines if l.startswith("FAIL")], [], "\n".join(lines + backup_trace))
+        lines = self.run_backup_probe([udid], config, TREVANE_PROBE_BACKUPS="2")
         rows = [l[4:].split("\t") for l in lines if l.startswith("row ")]
         # Newest first; the values are those of each folder's Info.plist.
         expected = []
