@@ -35,31 +35,77 @@ AIM_SHARE = 0.70
 MIB = 1 << 20
 
 
-def request_body(json_text, data=b"", compress=True):
-    text = json.dumps(json_text, separators=(",", ":")).encode()
-    return b"1\0" + text + b"\0" + (zlib.compress(data) if compress and data else data)
+class BulkLink:
+    """The peer's end of the line while segments flow: a reply body is read straight into a buffer of
+    its own and a request goes out as its parts, so that the peer copies no segment more than the
+    socket makes it (it stands in for the desktop, which does the same)."""
+
+    def __init__(self, peer):
+        self.socket = peer.connection
+        self.socket.settimeout(TIMEOUT_S)
+        self.leftover = bytes(peer.reader.buffer)  # what the peer read past its last whole packet
+
+    def send(self, packet_id, command, json_text, data=b"", compress=True):
+        text = json.dumps(json_text, separators=(",", ":")).encode()
+        data = zlib.compress(data) if compress and data else data
+        head = b"1\0" + text + b"\0"
+        self.socket.sendall(hlx_peer.HEADER.pack(hlx_peer.MAGIC, hlx_peer.FILLER, packet_id, command, 0,
+                                                 len(head) + len(data)) + head)
+        if data:
+            self.socket.sendall(data)
+
+    def _read_into(self, view):
+        if self.leftover:
+            taken = min(len(view), len(self.leftover))
+            view[:taken] = self.leftover[:taken]
+            self.leftover = self.leftover[taken:]
+            view = view[taken:]
+        while len(view):
+            count = self.socket.recv_into(view)
+            if count == 0:
+                raise RuntimeError("Harlix closed the line")
+            view = view[count:]
+
+    def receive(self):
+        """(packet id, status, body) of the next packet; heartbeats are skipped."""
+        header = bytearray(hlx_peer.HEADER_SIZE)
+        while True:
+            self._read_into(memoryview(header)[:len(hlx_peer.HEARTBEAT)])
+            if bytes(header[:len(hlx_peer.HEARTBEAT)]) != hlx_peer.HEARTBEAT:
+                break
+        self._read_into(memoryview(header)[len(hlx_peer.HEARTBEAT):])
+        magic, _, packet_id, _, status, length = hlx_peer.HEADER.unpack(header)
+        if magic != hlx_peer.MAGIC:
+            raise RuntimeError("the line is out of step")
+        body = bytearray(length)
+        self._read_into(memoryview(body))
+        return packet_id, status, body
 
 
-def next_reply(peer, packet_id, deadline):
+def next_reply(link, packet_id, deadline):
+    """(record, data) of the next reply to packet_id; data is a view into the reply's own buffer."""
     while True:
-        item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
-        if item is None:
+        if time.monotonic() > deadline:
             raise RuntimeError("no reply in time")
-        if item["id"] != packet_id:
+        got_id, status, body = link.receive()
+        if got_id != packet_id:
             continue
-        _, text, data = item["body"].split(b"\0", 2)
-        record = json.loads(text)
-        if item["status"] != 2:
+        first = body.index(b"\0")
+        second = body.index(b"\0", first + 1)
+        record = json.loads(bytes(body[first + 1:second]))
+        if status != 2:
             raise RuntimeError("transfer failed: %r" % record)
+        data = memoryview(body)[second + 1:]
         if data and record["type"] == 0:
             data = zlib.decompress(data)
         return record, data
 
 
-def download(peer, packet_id, udid, device_path, out_path):
+def download(link, packet_id, udid, device_path, out_path):
     deadline = time.monotonic() + TIMEOUT_S
-    peer.send(packet_id, DOWNLOAD, 0, request_body({"uuid": udid, "stage": 1}, json.dumps({"path": device_path}).encode()))
-    _, header = next_reply(peer, packet_id, deadline)
+    link.send(packet_id, DOWNLOAD, {"uuid": udid, "stage": 1}, json.dumps({"path": device_path}).encode())
+    _, header = next_reply(link, packet_id, deadline)
+    header = bytes(header)
     segments = [json.loads(json.dumps(s)) for s in json.loads(header)["fbs"].values()]
     with open(out_path, "wb") as out:
         out.truncate(json.loads(header)["size"])
@@ -68,25 +114,25 @@ def download(peer, packet_id, udid, device_path, out_path):
             while pending and in_flight < WINDOW:
                 s = pending.pop()
                 ask = {"id": 0, "offset": s["offset"], "offset_length": s["offset_length"]}
-                peer.send(packet_id, DOWNLOAD, 0, request_body({"uuid": udid, "stage": 2}, json.dumps(ask).encode()))
+                link.send(packet_id, DOWNLOAD, {"uuid": udid, "stage": 2}, json.dumps(ask).encode())
                 in_flight += 1
-            record, data = next_reply(peer, packet_id, deadline)
+            record, data = next_reply(link, packet_id, deadline)
             out.seek(record["info"]["offset"])
             out.write(data)
             in_flight -= 1
-    peer.send(packet_id, DOWNLOAD, 0, request_body({"uuid": udid, "stage": 3}))
-    next_reply(peer, packet_id, deadline)
+    link.send(packet_id, DOWNLOAD, {"uuid": udid, "stage": 3})
+    next_reply(link, packet_id, deadline)
 
 
-def upload(peer, packet_id, udid, pc_path, name, segment_bytes=2 * MIB):
+def upload(link, packet_id, udid, pc_path, name, segment_bytes=2 * MIB):
     deadline = time.monotonic() + TIMEOUT_S
     size = os.path.getsize(pc_path)
     fbs = {str(i + 1): {"offset": o, "offset_length": min(segment_bytes, size - o)}
            for i, o in enumerate(range(0, size, segment_bytes))}
     header = {"version": "1", "md5": "", "size": size, "fbs": fbs}
     info = {"name": name, "dir": "/Downloads/"}
-    peer.send(packet_id, UPLOAD, 0, request_body({"uuid": udid, "stage": 1, "info": info}, json.dumps(header).encode()))
-    next_reply(peer, packet_id, deadline)
+    link.send(packet_id, UPLOAD, {"uuid": udid, "stage": 1, "info": info}, json.dumps(header).encode())
+    next_reply(link, packet_id, deadline)
     with open(pc_path, "rb") as source:
         pending, in_flight = list(fbs.items()), 0
         while True:
@@ -94,13 +140,13 @@ def upload(peer, packet_id, udid, pc_path, name, segment_bytes=2 * MIB):
                 key, s = pending.pop(0)
                 source.seek(s["offset"])
                 ask = {"id": int(key), "offset": s["offset"], "offset_length": s["offset_length"]}
-                peer.send(packet_id, UPLOAD, 0,
-                          request_body({"uuid": udid, "stage": 2, "info": ask}, source.read(s["offset_length"]), False))
+                link.send(packet_id, UPLOAD, {"uuid": udid, "stage": 2, "info": ask}, source.read(s["offset_length"]),
+                          False)
                 in_flight += 1
-            record, data = next_reply(peer, packet_id, deadline)
+            record, data = next_reply(link, packet_id, deadline)
             in_flight -= 1
             if record["stage"] == 3:
-                return data.decode()
+                return bytes(data).decode()
 
 
 def copy(source, target):
@@ -156,6 +202,7 @@ def main(argv):
             if item.get("id") == 0 and item.get("command") == hlx_peer.EVENT_DEVICE_READY:
                 break
 
+        link = BulkLink(peer)
         print("file transfers: %d MiB, %d rounds (first cold), %d segments in flight" % (
             options.mib, options.rounds, WINDOW))
         times = {key: [] for key in ("702", "cp down", "703", "cp up")}
@@ -163,14 +210,14 @@ def main(argv):
         for round_index in range(options.rounds):
             ours_down, cp_down = os.path.join(pc, "ours.bin"), os.path.join(pc, "cp.bin")
             packet_id += 2
-            steps = [("702", lambda: download(peer, packet_id, udid, "/Downloads/bench.bin", ours_down)),
+            steps = [("702", lambda: download(link, packet_id, udid, "/Downloads/bench.bin", ours_down)),
                      ("cp down", lambda: copy(device_file, cp_down))]
             for key, step in steps if round_index % 2 == 0 else reversed(steps):
                 times[key].append(timed(step))
             if digest(ours_down) != expected or digest(cp_down) != expected:
                 raise RuntimeError("a download differs from the device file")
             name = "up%d.bin" % round_index
-            steps = [("703", lambda: upload(peer, packet_id + 1, udid, ours_down, name)),
+            steps = [("703", lambda: upload(link, packet_id + 1, udid, ours_down, name)),
                      ("cp up", lambda: copy(cp_down, os.path.join(downloads, "cp" + name)))]
             for key, step in steps if round_index % 2 == 0 else reversed(steps):
                 times[key].append(timed(step))

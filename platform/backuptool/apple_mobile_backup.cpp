@@ -14,12 +14,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "iOSAPI/MobileExportFun.h"
@@ -38,12 +38,16 @@ constexpr int kExitNoDevice = 66;
 constexpr auto kDeviceWait = std::chrono::seconds(10);
 
 std::mutex g_mutex;
+std::condition_variable g_arrival;
 std::vector<AMDeviceRef> g_arrived;  // guarded by g_mutex
 
 void OnNotification(am_device_notification_callback_info* info, void*) {
   if (info == nullptr || info->dev == nullptr || info->msg != kAMDeviceNotificationConnected) return;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_arrived.push_back(info->dev);
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_arrived.push_back(info->dev);
+  }
+  g_arrival.notify_one();
 }
 
 // The attached device whose UDID is `udid`, or null after the wait.
@@ -56,7 +60,9 @@ std::shared_ptr<hlx::HLXDevice> FindDevice(const std::string& udid) {
   while (std::chrono::steady_clock::now() < deadline) {
     std::vector<AMDeviceRef> fresh;
     {
-      std::lock_guard<std::mutex> lock(g_mutex);
+      // Woken by the arrival itself: the backup starts as soon as the library announces the device.
+      std::unique_lock<std::mutex> lock(g_mutex);
+      g_arrival.wait_until(lock, deadline, [&] { return g_arrived.size() > seen; });
       fresh.assign(g_arrived.begin() + static_cast<std::ptrdiff_t>(seen), g_arrived.end());
       seen = g_arrived.size();
     }
@@ -72,7 +78,6 @@ std::shared_ptr<hlx::HLXDevice> FindDevice(const std::string& udid) {
       device->SetState(hlx::HLXDevice::kStateReady);
       return device;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the library announces every 100 ms
   }
   return nullptr;
 }

@@ -1,7 +1,8 @@
 // The backup service conversation (see the header). Messages go out as XML templates converted to
 // binary property lists; device messages are read into the value tree, where a top-level real (the
-// overall progress) is a kDouble element of the message array. File data never passes through a
-// buffer larger than one 32 KiB block.
+// overall progress) is a kDouble element of the message array. File data passes through the
+// thread's transfer buffer (hlx_afc.h) in pieces of at most kStreamPieceBytes, written unbuffered:
+// a large file costs a few system calls per MiB, and the memory used does not grow with the files.
 #include "utility/hlx_backup_protocol.h"
 
 #include <strings.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "os/hlx_os.h"
+#include "utility/hlx_afc.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_device_link.h"
 #include "utility/hlx_device_session.h"
@@ -36,6 +38,10 @@ constexpr char kBackupService[] = "com.apple.mobilebackup2";
 // Names and paths in the file streams are short; a longer length word is a broken stream.
 constexpr uint32_t kMaxStreamNameBytes = 4096;
 constexpr size_t kFileBlockBytes = 32768;
+// The most file data read or sent in one piece (within kAfcTransferBufferBytes, with room for a
+// block header).
+constexpr size_t kStreamPieceBytes = 1 << 20;
+static_assert(kStreamPieceBytes + 5 <= kAfcTransferBufferBytes, "stream pieces fit the transfer buffer");
 constexpr int32_t kCodeDeviceGone = kReplyBackupDeviceGone;
 constexpr int32_t kCodeNoWantedFile = kReplyBackupNoWantedFile;
 
@@ -282,6 +288,8 @@ StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, const std::st
         HLX_LOG(ERROR) << "backup file cannot be written: errno " << errno;
         return StreamEnd::kWriteFailed;
       }
+      // Pieces are large already: a stdio buffer would only split them.
+      (void)std::setvbuf(file.get(), nullptr, _IONBF, 0);
     }
     uint8_t header[5];
     for (;;) {
@@ -291,10 +299,11 @@ StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, const std::st
       const uint64_t payload = length - 1;
       const uint8_t code = header[4];
       if (code == kStreamData) {
-        uint8_t buffer[kFileBlockBytes];
+        uint8_t* buffer = ThreadTransferBuffer();
+        if (buffer == nullptr) return StreamEnd::kWriteFailed;
         uint64_t left = payload;
         while (left > 0) {
-          const size_t piece = left < sizeof(buffer) ? static_cast<size_t>(left) : sizeof(buffer);
+          const size_t piece = left < kStreamPieceBytes ? static_cast<size_t>(left) : kStreamPieceBytes;
           if (!ReceiveServiceBytes(connection, buffer, piece)) return StreamEnd::kDeviceGone;
           if (file && std::fwrite(buffer, 1, piece, file.get()) != piece) {
             HLX_LOG(ERROR) << "backup file write failed: errno " << errno;
@@ -352,9 +361,10 @@ bool SendRequestedFile(AMDServiceConnectionRef connection, const std::string& de
            SendServiceBytes(connection, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     return false;
   }
-  uint8_t block[5 + kFileBlockBytes];
+  uint8_t* block = ThreadTransferBuffer();
+  if (block == nullptr) return false;
   size_t count;
-  while ((count = std::fread(block + 5, 1, kFileBlockBytes, file.get())) > 0) {
+  while ((count = std::fread(block + 5, 1, kStreamPieceBytes, file.get())) > 0) {
     PutBigEndian32(static_cast<uint32_t>(count + 1), block);
     block[4] = kStreamData;
     if (!SendServiceBytes(connection, block, count + 5)) return false;

@@ -171,7 +171,8 @@ class IPCChannel {
   // has always held 64 sockets; the service has one or two peers, so the cap only bounds the cost
   // of a misbehaving one.
   static constexpr size_t kMaxReadConnections = 64;
-  static constexpr size_t kReceiveChunkBytes = 4096;
+  // Large enough that a peer uploading a file costs a few reads per MiB, not one per page.
+  static constexpr size_t kReceiveChunkBytes = 256 * 1024;
 
   IPCChannel();
   // Closes the channel and joins its threads. The service keeps its channels for the process

@@ -1,12 +1,13 @@
 """Filling the free space of a simulated iPhone with zero files (1701) through the Harlix process: the
 passes of each level with progress that only rises, the scratch folder gone afterwards, a cancel in
 the middle, and the requests that must be refused. Erasing its content (1700) and restoring a backup
-after it: the image then equals the backup, and bad restore arguments touch nothing."""
+after it: the image then equals the backup, and bad restore arguments touch nothing; a cancel during
+the erase ends it before any restore starts."""
 
 import json
 import os
 
-from harlix_process import READY, HarlixTestCase
+from harlix_process import READY, HarlixTestCase, record_of
 
 import hlx_device  # noqa: E402
 from test_backup import image_files, write_sms_db
@@ -57,21 +58,50 @@ class EraseTest(HarlixTestCase):
         self.assertEqual((status, record["code"], record["info"]), (5, 6, {"error": "Task cancelled."}))
         self.assertEqual(self.tree(), before)
 
-    def test_erase_then_restore_gives_back_the_backup(self):
-        image = self.lab.make(apps=3)
-        write_sms_db(image["path"])
+    def attach_image(self, image):
+        """Attaches a made image; its folder."""
         self.udid = self.lab.attach(image)
         folder = hlx_device.image_folder(self.udid, root=self.lab.root)
         self.fs = os.path.join(folder, "fs")
+        return folder
+
+    def back_up(self):
+        """A full backup of the device (1600); its folder."""
+        progress, final = self.run_request(BACKUP, {"uuid": self.udid}, {"path": os.path.join(self.tmp.path, "backups")})
+        self.assertEqual(final[2]["code"], 0)
+        return json.loads(progress[0][3])["BackupDir"]
+
+    def test_cancel_while_uninstalling_starts_no_restore(self):
+        self.attach_image(self.lab.make(apps=300))
+        self.start_harlix()
+        self.next_event(READY, self.udid)
+        args = {"path": self.back_up(), "sourceDeviceId": self.udid, "password": ""}
+        backup_starts = lambda: self.lab.counters(self.udid)["serviceStartAttempts"]["com.apple.mobilebackup2"]
+        starts_before = backup_starts()
+        packet_id = self.send(ERASE, {"uuid": self.udid}, args)
+        while True:  # the folders are emptied; cancel once the first app is uninstalled
+            item = self.next_packet(timeout=60)
+            if item["id"] == packet_id and record_of(item)[0]["stage"] == 2:
+                break
+        self.send(CANCEL, {"uuid": self.udid, "code": packet_id})
+        progress, (_, status, record, _) = self.replies([packet_id])[packet_id]
+        self.assertEqual((status, record["code"], record["info"]), (5, 6, {"error": "Task cancelled."}))
+        stages = [r["stage"] for _, _, r, _ in progress]
+        self.assertNotIn(1, stages)  # no restore progress
+        self.assertLess(len(stages), 299)  # the uninstalls stopped
+        self.assertEqual(backup_starts(), starts_before)  # the restore never opened the backup service
+
+    def test_erase_then_restore_gives_back_the_backup(self):
+        image = self.lab.make(apps=3)
+        write_sms_db(image["path"])
+        folder = self.attach_image(image)
         for name in ("DCIM/100APPLE/IMG_0001.JPG", "Downloads/kept.txt", "Books/a.epub"):
             os.makedirs(os.path.dirname(os.path.join(self.fs, name)), exist_ok=True)
             with open(os.path.join(self.fs, name), "w") as f:
                 f.write(name)
         self.start_harlix()
         self.next_event(READY, self.udid)
-        progress, final = self.run_request(BACKUP, {"uuid": self.udid}, {"path": os.path.join(self.tmp.path, "backups")})
-        self.assertEqual(final[2]["code"], 0)
-        backup = json.loads(progress[0][3])["BackupDir"]
+        backup = self.back_up()
         expected = image_files(folder)
         # Content that came after the backup, in a folder the erase empties and in a nested one.
         for name in ("Downloads/after.txt", "DCIM/100APPLE/IMG_9999.JPG"):

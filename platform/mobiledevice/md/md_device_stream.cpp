@@ -4,6 +4,7 @@
 #include "md/md_service.h"
 
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,8 +51,23 @@ bool MDDeviceStream::ReadExact(void* buffer, size_t length) {
 }
 
 bool MDDeviceStream::WriteAll(const void* bytes, size_t length) {
-  if (m_hungUp) return false;
   const auto* data = static_cast<const unsigned char*>(bytes);
+  return SendCounted(length, [&](size_t done, size_t wanted) {
+    return ::send(m_fd, data + done, wanted, MSG_DONTWAIT | MSG_NOSIGNAL);
+  });
+}
+
+bool MDDeviceStream::SendFile(int fileFd, int64_t offset, size_t length) {
+  return SendCounted(length, [&](size_t done, size_t wanted) -> ssize_t {
+    off_t at = static_cast<off_t>(offset + static_cast<int64_t>(done));
+    const ssize_t n = ::sendfile(m_fd, fileFd, &at, wanted);
+    if (n == 0) errno = EIO;  // the file is shorter than it said
+    return n == 0 ? -1 : n;
+  });
+}
+
+bool MDDeviceStream::SendCounted(size_t length, const std::function<ssize_t(size_t, size_t)>& step) {
+  if (m_hungUp) return false;
   size_t allowed = length;
   bool dropAfter = false;
   if (m_sendBudget >= 0 && static_cast<uint64_t>(m_sendBudget) < length) {
@@ -60,7 +76,7 @@ bool MDDeviceStream::WriteAll(const void* bytes, size_t length) {
   }
   size_t done = 0;
   while (done < allowed) {
-    ssize_t n = ::send(m_fd, data + done, allowed - done, MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t n = step(done, allowed - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;

@@ -31,6 +31,9 @@ class MDDeviceStream {
   // All `length` bytes; false when the host went away, the connection stopped or the drop fault
   // hung up part-way.
   bool WriteAll(const void* bytes, size_t length);
+  // `length` bytes of an open file from `offset`, handed to the socket from the page cache
+  // (sendfile) without passing through a buffer; false like WriteAll, or when the file ends early.
+  bool SendFile(int fileFd, int64_t offset, size_t length);
   // Ends the stream without a goodbye: the host reads end of stream.
   void HangUp();
   bool IsHungUp() const { return m_hungUp; }
@@ -38,6 +41,9 @@ class MDDeviceStream {
  private:
   // Waits until fd is ready for `events` or the stop fd fires; false on stop or error.
   bool WaitFor(short events);
+  // Sends `length` bytes by repeated `step(done, wanted)` calls (each one send of up to `wanted`
+  // bytes from `done` on, returning the count or -1 with errno), within the drop fault's budget.
+  bool SendCounted(size_t length, const std::function<ssize_t(size_t done, size_t wanted)>& step);
 
   const int m_fd;
   const int m_stopFd;

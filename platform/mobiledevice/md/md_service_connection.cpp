@@ -5,6 +5,7 @@
 // Threads: any caller thread; one device thread per connection.
 #include "md/md_service_connection.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -54,6 +55,9 @@ int MDServiceConnection::Start(const std::shared_ptr<MDDevice>& device, const st
   MDUniqueFd hostFd(fds[0]);
   auto deviceEnd = std::make_shared<DeviceEnd>();
   deviceEnd->fd.Reset(fds[1]);
+  // The device end never blocks: its stream waits in poll, where a stop reaches it, even while it
+  // hands a file over with sendfile.
+  if (::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK) != 0) return kAMDUndefinedError;
   deviceEnd->stopFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   MDUniqueFd cancelFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!deviceEnd->stopFd.IsValid() || !cancelFd.IsValid()) return kAMDUndefinedError;
