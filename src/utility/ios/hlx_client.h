@@ -68,7 +68,9 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
   // desktop connection.
   int SendOnChannel(IPCPacket1 packet, const void* data, size_t dataLength);
 
-  vnl::IPCPacketChannel m_desktop;
+  // Its callback only queues requests for the workers (and marks cancels), so it runs on the
+  // receive thread: a request wakes one thread less on its way in.
+  vnl::IPCPacketChannel m_desktop{vnl::IPCPacketChannel::Dispatch::kReceiveThread};
   vnl::IPCPacketChannel m_helper;
   int32_t m_helperPort = 0;
 
