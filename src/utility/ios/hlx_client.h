@@ -3,10 +3,11 @@
 // turns every packet into a pool task that runs the module registered for the packet's command,
 // sends every reply, and reports device events and status packets to the desktop.
 //
-// Threads: packet callbacks run on the channels' dispatch threads and only queue pool tasks
-// (request 600 excepted: it runs there, see OnDesktopPacket); replies are sent from the workers and
-// the device-notification thread. The client mutex serialises every send through the client, so the
-// header, text and data part of one reply never interleave with another reply.
+// Threads: packet callbacks run on the desktop channel's receive thread and the helper channel's
+// dispatch thread and only queue pool tasks (request 600 excepted: it runs there, see
+// OnDesktopPacket); replies are sent from the workers and the device-notification thread. The
+// client mutex serialises every send through the client, so the header, text and data part of one
+// reply never interleave with another reply.
 #pragma once
 
 #include <cstdint>
