@@ -573,8 +573,8 @@ void IPCChannel::SendHeartbeat(const std::shared_ptr<IPCConnection>& connection)
   }
 }
 
-IPCPacketChannel::IPCPacketChannel() {
-  m_dispatchThread = std::thread([this] { DispatchLoop(); });
+IPCPacketChannel::IPCPacketChannel(Dispatch dispatch) {
+  if (dispatch == Dispatch::kOwnThread) m_dispatchThread = std::thread([this] { DispatchLoop(); });
 }
 
 IPCPacketChannel::~IPCPacketChannel() {
@@ -642,6 +642,13 @@ void IPCPacketChannel::OnData(const std::shared_ptr<IPCConnection>& connection, 
 }
 
 void IPCPacketChannel::QueuePackets(std::vector<std::unique_ptr<IPCPacket1>> packets) {
+  if (!m_dispatchThread.joinable()) {
+    for (auto& packet : packets) {
+      if (IsStopped()) return;
+      Deliver(std::move(packet));
+    }
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(m_queueMutex);
     for (auto& packet : packets) m_queue.push_back(std::move(packet));
@@ -659,19 +666,23 @@ void IPCPacketChannel::DispatchLoop() {
       packet = std::move(m_queue.front());
       m_queue.pop_front();
     }
-    PacketCallback callback;
-    {
-      std::lock_guard<std::mutex> lock(m_packetCallbackMutex);
-      callback = m_packetCallback;
-    }
-    if (!callback) continue;
-    try {
-      callback(std::move(packet));
-    } catch (const std::exception& error) {
-      HLX_LOG(ERROR) << "IPC packet callback threw: " << error.what();
-    } catch (...) {
-      HLX_LOG(ERROR) << "IPC packet callback threw an unknown exception";
-    }
+    Deliver(std::move(packet));
+  }
+}
+
+void IPCPacketChannel::Deliver(std::unique_ptr<IPCPacket1> packet) {
+  PacketCallback callback;
+  {
+    std::lock_guard<std::mutex> lock(m_packetCallbackMutex);
+    callback = m_packetCallback;
+  }
+  if (!callback) return;
+  try {
+    callback(std::move(packet));
+  } catch (const std::exception& error) {
+    HLX_LOG(ERROR) << "IPC packet callback threw: " << error.what();
+  } catch (...) {
+    HLX_LOG(ERROR) << "IPC packet callback threw an unknown exception";
   }
 }
 

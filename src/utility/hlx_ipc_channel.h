@@ -5,8 +5,9 @@
 //
 // Threads, per channel: the receive thread (started by the constructor), the accept thread (started
 // by the first Listen), one heartbeat thread per connection made by Connect, and, for
-// vnl::IPCPacketChannel, the dispatch thread that runs the packet callback. Sends come from any
-// thread (the workers, the device-notification callback, the heartbeat threads).
+// vnl::IPCPacketChannel, the dispatch thread that runs the packet callback (unless the channel hands
+// packets over on the receive thread). Sends come from any thread (the workers, the
+// device-notification callback, the heartbeat threads).
 //
 // Lock order: each lock below is taken alone; none is held while another is taken or while a
 // callback runs. The channel mutex guards the connection set and the listener; a connection's send
@@ -262,16 +263,22 @@ class IPCChannel {
 };
 
 // A channel that reassembles packets from each connection's bytes and hands them, in arrival order,
-// to the packet callback on its dispatch thread.
-// Threads: OnData on the receive thread; the packet callback on the dispatch thread; the rest as
-// for IPCChannel.
+// to the packet callback on its dispatch thread, or on the receive thread itself.
+// Threads: OnData on the receive thread; the packet callback on the dispatch thread (or the receive
+// thread); the rest as for IPCChannel.
 class IPCPacketChannel : public IPCChannel {
  public:
   // Receives each packet and owns it from then on; the result is ignored (the client returns -2 for
   // a refused packet, which it frees by letting it go).
   using PacketCallback = std::function<int(std::unique_ptr<IPCPacket1> packet)>;
 
-  IPCPacketChannel();
+  enum class Dispatch {
+    kOwnThread,      // the callback may take its time: the receive thread reads on meanwhile
+    kReceiveThread,  // the callback only hands packets on: one thread wake-up less per packet, but
+                     // nothing is read from any connection while it runs
+  };
+
+  explicit IPCPacketChannel(Dispatch dispatch = Dispatch::kOwnThread);
   ~IPCPacketChannel() override;
 
   // Set before Connect or Listen; may be replaced later. Packets dispatched while none is set are
@@ -287,6 +294,7 @@ class IPCPacketChannel : public IPCChannel {
  private:
   void QueuePackets(std::vector<std::unique_ptr<IPCPacket1>> packets);
   void DispatchLoop();
+  void Deliver(std::unique_ptr<IPCPacket1> packet);
 
   std::mutex m_queueMutex;
   std::condition_variable m_queueCondition;
@@ -303,7 +311,7 @@ class IPCPacketChannel : public IPCChannel {
   std::map<std::shared_ptr<IPCConnection>, hlx::PacketReader> m_readers;
   std::vector<hlx::DecodedPacket> m_decoded;  // scratch of OnData, receive thread only
 
-  std::thread m_dispatchThread;
+  std::thread m_dispatchThread;  // not started for Dispatch::kReceiveThread
 };
 
 }  // namespace vnl

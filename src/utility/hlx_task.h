@@ -3,7 +3,7 @@
 // request's own loop at its checkpoints.
 //
 // Threads: the request's worker registers, polls and removes its task; request 600 cancels from the
-// IPC dispatch thread. The map's mutex guards every task's state and cancel hook.
+// desktop channel's receive thread. The map's mutex guards every task's state and cancel hook.
 #pragma once
 
 #include <cstdint>

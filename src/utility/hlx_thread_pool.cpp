@@ -1,5 +1,4 @@
-// Worker pool. Lock order: the pool mutex, then a worker's mutex; a worker never holds its own
-// mutex while it takes the pool mutex.
+// Worker pool: one queue under one mutex; idle workers wait on it and take tasks in queued order.
 #include "utility/hlx_thread_pool.h"
 
 #include <malloc.h>
@@ -26,14 +25,7 @@ VNLThreadPool::~VNLThreadPool() {
   }
   m_changed.notify_all();
   for (auto& worker : m_workers) {
-    {
-      std::lock_guard<std::mutex> lock(worker->mutex);
-    }
-    worker->assigned.notify_all();
-  }
-  if (m_dispatcher.joinable()) m_dispatcher.join();
-  for (auto& worker : m_workers) {
-    if (worker->thread.joinable()) worker->thread.join();
+    if (worker.joinable()) worker.join();
   }
 }
 
@@ -44,66 +36,37 @@ VNLThreadPool& VNLThreadPool::GetInstance() {
 
 void VNLThreadPool::Start() {
   if (!m_workers.empty()) return;  // started already
-  for (int i = 0; i < m_workerCount; ++i) {
-    m_workers.push_back(std::make_unique<Worker>());
-  }
-  for (auto& worker : m_workers) {
-    worker->thread = std::thread(&VNLThreadPool::WorkerThread, this, worker.get());
-  }
-  m_dispatcher = std::thread(&VNLThreadPool::ScanTask, this);
+  for (int i = 0; i < m_workerCount; ++i) m_workers.emplace_back(&VNLThreadPool::WorkerThread, this);
 }
 
 void VNLThreadPool::AddTask(PoolTask task) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_pending.push_back(std::make_unique<PoolTask>(std::move(task)));
+    m_pending.push_back(std::move(task));
   }
-  m_changed.notify_all();
+  m_changed.notify_one();
 }
 
-void VNLThreadPool::WorkerThread(Worker* worker) {
+void VNLThreadPool::WorkerThread() {
   while (true) {
-    // A new worker joins the idle queue before any task exists.
+    PoolTask task;
     {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_changed.wait(lock, [&] { return m_stopping || !m_pending.empty(); });
       if (m_stopping) return;
-      m_idle.push_back(worker);
+      task = std::move(m_pending.front());
+      m_pending.pop_front();
     }
-    m_changed.notify_all();
-
-    std::unique_ptr<PoolTask> task;
-    {
-      std::unique_lock<std::mutex> lock(worker->mutex);
-      worker->assigned.wait(lock, [&] { return worker->task != nullptr || m_stopping.load(); });
-      task = std::move(worker->task);
-    }
-    if (!task) return;
     try {
-      (*task)();
+      task();
     } catch (const std::exception& error) {
       HLX_LOG(ERROR) << "pool task failed: " << error.what();
     } catch (...) {
       HLX_LOG(ERROR) << "pool task failed with an unknown exception";
     }
+    task = nullptr;  // the task's captures go before the trim, which can then return their memory
     if (t_taskBytes >= kTrimAfterBytes) malloc_trim(0);
     t_taskBytes = 0;
-  }
-}
-
-void VNLThreadPool::ScanTask() {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  while (true) {
-    m_changed.wait(lock, [&] { return m_stopping || (!m_pending.empty() && !m_idle.empty()); });
-    if (m_stopping) return;
-    Worker* worker = m_idle.front();
-    m_idle.pop_front();
-    std::unique_ptr<PoolTask> task = std::move(m_pending.front());
-    m_pending.pop_front();
-    {
-      std::lock_guard<std::mutex> workerLock(worker->mutex);
-      worker->task = std::move(task);
-    }
-    worker->assigned.notify_one();
   }
 }
 

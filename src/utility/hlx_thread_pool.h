@@ -3,10 +3,10 @@
 // were queued.
 //
 // Threads: AddTask is called from any thread (the IPC dispatch threads, device callbacks, tasks);
-// the pool's dispatcher thread hands tasks to idle workers; each worker runs one task at a time.
+// an idle worker takes the oldest queued task itself, so a request wakes one thread, not two; each
+// worker runs one task at a time.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <condition_variable>
 #include <deque>
@@ -30,13 +30,13 @@ class VNLThreadPool {
   static constexpr int kWorkerCount = 10;
 
   explicit VNLThreadPool(int workerCount = kWorkerCount);
-  // Stops the dispatcher and the workers after their current task; pending tasks are dropped.
+  // Stops the workers after their current task; pending tasks are dropped.
   // The service's own pool lives until the process ends and is never destroyed.
   ~VNLThreadPool();
   VNLThreadPool(const VNLThreadPool&) = delete;
   VNLThreadPool& operator=(const VNLThreadPool&) = delete;
 
-  // Starts the workers, then the dispatcher. Called from one thread; a second call does nothing.
+  // Starts the workers. Called from one thread; a second call does nothing.
   void Start();
   // Queues a task; the pool owns it from here on and destroys it after it ran.
   void AddTask(PoolTask task);
@@ -45,30 +45,17 @@ class VNLThreadPool {
   static VNLThreadPool& GetInstance();
 
  private:
-  struct Worker {
-    std::mutex mutex;
-    std::condition_variable assigned;
-    // guards: task
-    std::unique_ptr<PoolTask> task;
-    std::thread thread;
-  };
-
-  void WorkerThread(Worker* worker);
-  void ScanTask();
+  void WorkerThread();
 
   const int m_workerCount;
-  std::vector<std::unique_ptr<Worker>> m_workers;
-  std::thread m_dispatcher;
+  std::vector<std::thread> m_workers;
 
-  // One mutex for both queues: the dispatcher waits for "a task and an idle worker" as one
-  // condition, so a worker that becomes idle wakes it at once.
   std::mutex m_mutex;
+  // Signalled once per queued task (one idle worker wakes) and on stopping (all wake).
   std::condition_variable m_changed;
-  // guards: m_idle, m_pending
-  std::deque<Worker*> m_idle;
-  std::deque<std::unique_ptr<PoolTask>> m_pending;
-  // Written under m_mutex; atomic so a worker can read it under its own mutex alone.
-  std::atomic<bool> m_stopping{false};
+  // guards: m_pending, m_stopping
+  std::deque<PoolTask> m_pending;
+  bool m_stopping = false;
 };
 
 }  // namespace hlx

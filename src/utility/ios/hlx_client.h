@@ -3,10 +3,11 @@
 // turns every packet into a pool task that runs the module registered for the packet's command,
 // sends every reply, and reports device events and status packets to the desktop.
 //
-// Threads: packet callbacks run on the channels' dispatch threads and only queue pool tasks
-// (request 600 excepted: it runs there, see OnDesktopPacket); replies are sent from the workers and
-// the device-notification thread. The client mutex serialises every send through the client, so the
-// header, text and data part of one reply never interleave with another reply.
+// Threads: packet callbacks run on the desktop channel's receive thread and the helper channel's
+// dispatch thread and only queue pool tasks (request 600 excepted: it runs there, see
+// OnDesktopPacket); replies are sent from the workers and the device-notification thread. The
+// client mutex serialises every send through the client, so the header, text and data part of one
+// reply never interleave with another reply.
 #pragma once
 
 #include <cstdint>
@@ -68,7 +69,9 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
   // desktop connection.
   int SendOnChannel(IPCPacket1 packet, const void* data, size_t dataLength);
 
-  vnl::IPCPacketChannel m_desktop;
+  // Its callback only queues requests for the workers (and marks cancels), so it runs on the
+  // receive thread: a request wakes one thread less on its way in.
+  vnl::IPCPacketChannel m_desktop{vnl::IPCPacketChannel::Dispatch::kReceiveThread};
   vnl::IPCPacketChannel m_helper;
   int32_t m_helperPort = 0;
 

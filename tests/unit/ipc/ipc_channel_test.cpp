@@ -102,7 +102,8 @@ struct Server {
   Recorder recorder;
   vnl::IPCPacketChannel channel;
   int port = 0;
-  Server() {
+  explicit Server(vnl::IPCPacketChannel::Dispatch dispatch = vnl::IPCPacketChannel::Dispatch::kOwnThread)
+      : channel(dispatch) {
     recorder.Attach(channel);
     auto listening = channel.Listen(0);
     if (listening) port = listening->port;
@@ -289,22 +290,28 @@ TEST(IPCChannel, OversizedHeaderClosesOnlyItsConnection) {
   EXPECT_EQ(server.channel.Connections().size(), 1u);
 }
 
+// Either way of dispatching keeps the arrival order across packets and close records.
 TEST(IPCChannel, PeerCloseGivesExactlyOneCloseRecordAfterItsPackets) {
-  Server server;
-  {
-    RawSocket leaving = RawConnect(server.port);
-    ASSERT_TRUE(RawWriteAll(leaving, WirePacket(1, 5, 0, "last words")));
+  for (const auto dispatch : {vnl::IPCPacketChannel::Dispatch::kOwnThread,
+                              vnl::IPCPacketChannel::Dispatch::kReceiveThread}) {
+    Server server(dispatch);
+    {
+      RawSocket leaving = RawConnect(server.port);
+      ASSERT_TRUE(RawWriteAll(leaving, WirePacket(1, 5, 0, "last words")));
+    }
+    ASSERT_TRUE(server.recorder.WaitUntil([](Recorder& r) { return r.CountCloseRecords() == 1; }));
+    RawSocket other = RawConnect(server.port);
+    ASSERT_TRUE(RawWriteAll(other, WirePacket(2, 5, 0, "") + WirePacket(3, 5, 0, "")));
+    ASSERT_TRUE(server.recorder.WaitUntil([](Recorder& r) { return r.HasPacketWithId(3); }));
+    auto lock = server.recorder.Locked();
+    ASSERT_EQ(server.recorder.packets.size(), 4u);
+    EXPECT_EQ(server.recorder.packets[0]->body, "last words");
+    EXPECT_TRUE(server.recorder.packets[1]->IsCloseRecord());
+    EXPECT_EQ(server.recorder.packets[1]->connection, server.recorder.packets[0]->connection);
+    EXPECT_TRUE(server.recorder.packets[1]->connection->closed.load());
+    EXPECT_EQ(server.recorder.packets[2]->id, 2u);
+    EXPECT_EQ(server.recorder.packets[3]->id, 3u);
   }
-  ASSERT_TRUE(server.recorder.WaitUntil([](Recorder& r) { return r.CountCloseRecords() == 1; }));
-  RawSocket other = RawConnect(server.port);
-  ASSERT_TRUE(RawWriteAll(other, WirePacket(2, 5, 0, "")));
-  ASSERT_TRUE(server.recorder.WaitUntil([](Recorder& r) { return r.HasPacketWithId(2); }));
-  auto lock = server.recorder.Locked();
-  ASSERT_EQ(server.recorder.packets.size(), 3u);
-  EXPECT_EQ(server.recorder.packets[0]->body, "last words");
-  EXPECT_TRUE(server.recorder.packets[1]->IsCloseRecord());
-  EXPECT_EQ(server.recorder.packets[1]->connection, server.recorder.packets[0]->connection);
-  EXPECT_TRUE(server.recorder.packets[1]->connection->closed.load());
 }
 
 // Threads send packets of up to megabytes at once, some as head plus data part; a 1 ms heartbeat

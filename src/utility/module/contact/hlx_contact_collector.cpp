@@ -24,23 +24,6 @@ bool IsUtcDateText(const std::string& text) {
   return true;
 }
 
-// The text and integer fields of a record in key order, as the desktop sees them; `skipped` is a key
-// that is not a field (the owners of a sub-record).
-template <typename Field>
-std::vector<Field> FieldsOf(const CIOSDictionary& record, const char* skipped, bool convertDates) {
-  std::vector<Field> fields;
-  fields.reserve(record.size());
-  for (const auto& [key, value] : record.entries()) {
-    if (skipped != nullptr && key == skipped) continue;
-    if (const std::string* text = value.GetString()) {
-      fields.push_back(Field{key, convertDates ? ContactFieldText(*text) : *text});
-    } else if (const int64_t* number = value.GetInt64()) {
-      fields.push_back(Field{key, std::to_string(*number)});
-    }
-  }
-  return fields;
-}
-
 // The string elements of an array value.
 std::vector<std::string> TextsOf(const PlistVariant& value) {
   std::vector<std::string> texts;
@@ -52,8 +35,9 @@ std::vector<std::string> TextsOf(const PlistVariant& value) {
   return texts;
 }
 
-// Index of the entity in `entities`, added at the end when new.
-size_t EntitySlot(std::vector<std::string>* entities, const std::string& entity) {
+// Index of the entity in `entities`, added at the end when new. Entity names are interned, so the
+// pointers compare as the texts do.
+size_t EntitySlot(std::vector<const std::string*>* entities, const std::string* entity) {
   auto it = std::find(entities->begin(), entities->end(), entity);
   if (it != entities->end()) return static_cast<size_t>(it - entities->begin());
   entities->push_back(entity);
@@ -75,6 +59,20 @@ std::string ContactFieldText(const std::string& text) {
   return local.empty() ? text : local;
 }
 
+std::vector<ContactRecordSet::Field> ContactRecordSet::FieldsOf(const CIOSDictionary& record, const char* skipped) {
+  std::vector<Field> fields;
+  fields.reserve(record.size());
+  for (const auto& [key, value] : record.entries()) {
+    if (skipped != nullptr && key == skipped) continue;
+    if (const std::string* text = value.GetString()) {
+      fields.push_back(Field{Name(key), ContactFieldText(*text)});
+    } else if (const int64_t* number = value.GetInt64()) {
+      fields.push_back(Field{Name(key), std::to_string(*number)});
+    }
+  }
+  return fields;
+}
+
 void ContactRecordSet::Collect(const PlistVariant& message) {
   const PlistVariant::Array* document = message.GetArray();
   if (document == nullptr || document->empty()) return;
@@ -94,7 +92,7 @@ void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary
   const std::string* entity = entityValue != nullptr ? entityValue->GetString() : nullptr;
   if (entity == nullptr) return;
   if (*entity == kContactEntity) {
-    Contact contact{id, FieldsOf<Field>(record, nullptr, true)};
+    Contact contact{id, FieldsOf(record, nullptr)};
     auto [it, added] = m_contactIndex.emplace(id, m_contacts.size());
     if (added) {
       m_contacts.push_back(std::move(contact));
@@ -110,7 +108,7 @@ void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary
     // one "members" member, so the object never holds a member name twice.
     for (const auto& [key, value] : record.entries()) {
       if (const std::string* text = value.GetString()) {
-        group.fields.push_back(Field{key, *text});
+        group.fields.push_back(Field{Name(key), *text});
       } else if (value.GetArray() != nullptr) {
         group.hasMembers = true;
         for (std::string& member : TextsOf(value)) group.members.push_back(std::move(member));
@@ -128,7 +126,7 @@ void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary
   // when it is no array) it belongs to nobody and is not listed.
   const PlistVariant* owners = record.Find("contact");
   if (owners == nullptr || owners->GetArray() == nullptr) return;
-  SubRecord sub{id, *entity, FieldsOf<Field>(record, "contact", true), TextsOf(*owners)};
+  SubRecord sub{id, Name(*entity), FieldsOf(record, "contact"), TextsOf(*owners)};
   auto [it, added] = m_subRecordIndex.emplace(id, m_subRecords.size());
   if (added) {
     m_subRecords.push_back(std::move(sub));
@@ -141,7 +139,7 @@ void ContactRecordSet::ContactBatches(size_t perBatch, const BatchSink& emit) co
   // Links, made now that every batch is in: per contact, the sub-records of each entity in arrival
   // order, the entities in the order their first sub-record of this contact came.
   struct Links {
-    std::vector<std::string> entities;
+    std::vector<const std::string*> entities;
     std::vector<std::vector<size_t>> records;  // per entity slot
   };
   std::vector<Links> links(m_contacts.size());
@@ -169,11 +167,11 @@ void ContactRecordSet::ContactBatches(size_t perBatch, const BatchSink& emit) co
       json.Key(contact.id);
       json->StartObject();
       for (const Field& field : contact.fields) {
-        json.Key(field.key);
+        json.Key(*field.key);
         json.String(field.value);
       }
       for (size_t slot = 0; slot < links[c].entities.size(); ++slot) {
-        json.Key(links[c].entities[slot]);
+        json.Key(*links[c].entities[slot]);
         json->StartArray();
         for (size_t s : links[c].records[slot]) {
           const SubRecord& sub = m_subRecords[s];
@@ -181,7 +179,7 @@ void ContactRecordSet::ContactBatches(size_t perBatch, const BatchSink& emit) co
           json.Key("id");
           json.String(sub.id);
           for (const Field& field : sub.fields) {
-            json.Key(field.key);
+            json.Key(*field.key);
             json.String(field.value);
           }
           json->EndObject();
@@ -205,7 +203,7 @@ void ContactRecordSet::GroupBatches(size_t perBatch, const BatchSink& emit) cons
       json.Key(group.id);
       json->StartObject();
       for (const Field& field : group.fields) {
-        json.Key(field.key);
+        json.Key(*field.key);
         json.String(field.value);
       }
       if (group.hasMembers) {
