@@ -620,10 +620,7 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
       sent = SendXml(connection, kStatusDictTemplateA);
     }
     if (!sent) {
-      // A cancel ends the connection under a send as well as under a receive.
-      const bool cancelled = options.cancelled && options.cancelled();
-      result = cancelled ? BackupSessionResult{kReplyCancelled, "Task cancelled.", ""}
-                         : BackupSessionResult{kCodeDeviceGone, "", ""};
+      result = {kCodeDeviceGone, "", ""};
       ended = true;
     }
   }
