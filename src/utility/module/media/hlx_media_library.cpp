@@ -1,9 +1,14 @@
 // Requests 1000 and 1010 (see hlx_media_library.h).
 #include "utility/module/media/hlx_media_library.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <shared_mutex>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -78,11 +83,6 @@ struct MediaPlaylist {
   std::vector<int64_t> itemIds;
 };
 
-// The four item lists of one answer, in section order.
-struct MediaLists {
-  std::vector<MediaItem> songs, movies, musicVideos, tvShows;
-};
-
 // The flavour of database a request reads.
 struct LibraryFamily {
   const char* logName;       // "QueryMediaLibrary" or "QueryLibraryITDB"
@@ -124,6 +124,98 @@ MediaItem ReadItem(sqlite3_stmt* row) {
   return item;
 }
 
+// Which item files are on the device. Each folder is listed once per request and its names kept in
+// memory, so a library of many thousand items costs one AFC round trip per folder rather than one
+// per item. Paths that cannot name a media file (no folder, no extension after the last folder, "."
+// or "..") are dropped without asking. A folder that cannot be listed, and a name that the listing
+// does not hold but that is not plain ASCII (the device's file system may match another Unicode
+// form of it), are asked about one by one and must be a regular file. A listed name is taken as the
+// file: media folders hold files only.
+class DeviceFiles {
+ public:
+  explicit DeviceFiles(AFCConnectionRef afc) : m_afc(afc) {}
+
+  bool Has(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (slash == std::string::npos || dot == std::string::npos || dot < slash) return false;
+    const std::string name = path.substr(slash + 1);
+    if (name == "." || name == "..") return false;
+    auto [folder, added] = m_folders.try_emplace(slash == 0 ? "/" : path.substr(0, slash));
+    if (added) folder->second = List(folder->first);
+    if (folder->second && folder->second->count(name) != 0) return true;
+    if (folder->second && IsAscii(name)) return false;
+    AfcFileInfo info;
+    return AfcGetFileInfo(m_afc, path, &info) && info.fileKind == "S_IFREG";
+  }
+
+ private:
+  using Names = std::unordered_set<std::string>;
+
+  std::optional<Names> List(const std::string& folder) const {
+    std::vector<std::string> names;
+    if (!AfcListFolder(m_afc, folder, &names)) return std::nullopt;
+    return Names(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+  }
+
+  static bool IsAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  }
+
+  AFCConnectionRef m_afc;
+  std::unordered_map<std::string, std::optional<Names>> m_folders;  // folder path -> its names, if listed
+};
+
+std::string ItemJson(const MediaItem& item) {
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("item_pid"), json->Int64(item.id);
+  json.Key("title"), json.String(item.title);
+  json.Key("total_time_ms"), json.String(DurationText(item.durationMs / 1000));
+  const std::string duration = FormatG(item.durationMs);
+  json.Key("total_time_ms_int"), json->RawValue(duration.c_str(), duration.size(), rapidjson::kNumberType);
+  json.Key("media_kind"), json->Int64(item.mediaKind);
+  json.Key("media_type"), json->Int64(item.mediaType);
+  json.Key("comment"), json.String(item.comment);
+  json.Key("description_long"), json.String(item.description);
+  json.Key("copyright"), json.String(item.copyright);
+  json.Key("year"), json->Int(item.year);
+  json.Key("date_modified"), json.String("");
+  json.Key("date_modified_int"), json->Int64(item.modified);
+  json.Key("album"), json.String(item.album);
+  json.Key("album_pid"), json->Int64(item.albumId);
+  json.Key("artist"), json.String(item.artist);
+  json.Key("item_artist_pid"), json->Int64(item.artistId);
+  json.Key("genre"), json.String(item.genre);
+  json.Key("genre_id"), json->Int64(item.genreId);
+  json.Key("path"), json.String(item.path);
+  json.Key("file_size"), json->Int64(item.sizeBytes);
+  json->EndObject();
+  return json.Text();
+}
+
+// The four item sections of one answer: the JSON objects of the items whose file is on the device,
+// in row order, and how many items each section was given before that check (for the log). Items
+// are checked and written as the rows are read, so the whole library is never held twice.
+class MediaLists {
+ public:
+  enum Section { kSongs, kMovies, kMusicVideos, kTvShows, kSectionCount };
+
+  explicit MediaLists(AFCConnectionRef afc) : m_onDevice(afc) {}
+
+  void File(Section section, const MediaItem& item) {
+    ++m_filed[section];
+    if (m_onDevice.Has(item.path)) m_objects[section].push_back(ItemJson(item));
+  }
+  size_t Filed(Section section) const { return m_filed[section]; }
+  const std::vector<std::string>& Objects(Section section) const { return m_objects[section]; }
+
+ private:
+  DeviceFiles m_onDevice;
+  size_t m_filed[kSectionCount] = {};
+  std::vector<std::string> m_objects[kSectionCount];
+};
+
 int QueryMediaLibrary(sqlite3* db, MediaLists* lists) {
   StatementPtr statement;
   const int code = PrepareStatement(db, kMediaLibraryItems, &statement);
@@ -135,10 +227,10 @@ int QueryMediaLibrary(sqlite3* db, MediaLists* lists) {
     if (sqlite3_column_double(statement.get(), 9) == 0) continue;
     MediaItem item = ReadItem(statement.get());
     switch (item.mediaKind) {
-      case 2: lists->movies.push_back(std::move(item)); break;
-      case 33: lists->musicVideos.push_back(std::move(item)); break;
-      case 64: lists->tvShows.push_back(std::move(item)); break;
-      default: lists->songs.push_back(std::move(item)); break;
+      case 2: lists->File(MediaLists::kMovies, item); break;
+      case 33: lists->File(MediaLists::kMusicVideos, item); break;
+      case 64: lists->File(MediaLists::kTvShows, item); break;
+      default: lists->File(MediaLists::kSongs, item); break;
     }
   }
   return 0;
@@ -177,13 +269,13 @@ int QueryLibraryItdb(sqlite3* db, const std::string& locationsPath, MediaLists* 
     item.path = location->second.first;
     item.sizeBytes = location->second.second;
     if (item.mediaKind == 1) {
-      lists->songs.push_back(std::move(item));
+      lists->File(MediaLists::kSongs, item);
     } else if (item.mediaKind == 2) {
-      lists->movies.push_back(std::move(item));
+      lists->File(MediaLists::kMovies, item);
     } else if (item.mediaKind & 0x40) {
-      lists->tvShows.push_back(std::move(item));
+      lists->File(MediaLists::kTvShows, item);
     } else if (item.mediaKind & 0x20) {
-      lists->musicVideos.push_back(std::move(item));
+      lists->File(MediaLists::kMusicVideos, item);
     }
   }
   return 0;
@@ -244,46 +336,6 @@ int LoadPlaylistItems(sqlite3* db, const char* sql, int64_t containerId, std::ve
   return 0;
 }
 
-// Whether an item's file is a regular file on the device; paths that cannot name a media file (no
-// folder, no extension after the last folder) are dropped without asking.
-bool ExistsOnDevice(AFCConnectionRef afc, const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (path.empty() || path == "/" || slash == std::string::npos || dot == std::string::npos || dot < slash) {
-    return false;
-  }
-  AfcFileInfo info;
-  return AfcGetFileInfo(afc, path, &info) && info.fileKind == "S_IFREG";
-}
-
-std::string ItemJson(const MediaItem& item) {
-  JsonTextWriter json;
-  json->StartObject();
-  json.Key("item_pid"), json->Int64(item.id);
-  json.Key("title"), json.String(item.title);
-  json.Key("total_time_ms"), json.String(DurationText(item.durationMs / 1000));
-  const std::string duration = FormatG(item.durationMs);
-  json.Key("total_time_ms_int"), json->RawValue(duration.c_str(), duration.size(), rapidjson::kNumberType);
-  json.Key("media_kind"), json->Int64(item.mediaKind);
-  json.Key("media_type"), json->Int64(item.mediaType);
-  json.Key("comment"), json.String(item.comment);
-  json.Key("description_long"), json.String(item.description);
-  json.Key("copyright"), json.String(item.copyright);
-  json.Key("year"), json->Int(item.year);
-  json.Key("date_modified"), json.String("");
-  json.Key("date_modified_int"), json->Int64(item.modified);
-  json.Key("album"), json.String(item.album);
-  json.Key("album_pid"), json->Int64(item.albumId);
-  json.Key("artist"), json.String(item.artist);
-  json.Key("item_artist_pid"), json->Int64(item.artistId);
-  json.Key("genre"), json.String(item.genre);
-  json.Key("genre_id"), json->Int64(item.genreId);
-  json.Key("path"), json.String(item.path);
-  json.Key("file_size"), json->Int64(item.sizeBytes);
-  json->EndObject();
-  return json.Text();
-}
-
 std::string PlaylistJson(const MediaPlaylist& playlist) {
   JsonTextWriter json;
   json->StartObject();
@@ -316,9 +368,10 @@ int ReadLibrary(const MediaCopies& copies, bool itdb, MediaLists* lists, std::ve
   }
   const int code = itdb ? QueryLibraryItdb(db.get(), copies.PathOf(kLocationsFile), lists)
                         : QueryMediaLibrary(db.get(), lists);
-  HLX_LOG(INFO) << family.logName << ": " << code << " songs: " << lists->songs.size()
-                << " movies: " << lists->movies.size() << " music_video: " << lists->musicVideos.size()
-                << " tvshow: " << lists->tvShows.size();
+  HLX_LOG(INFO) << family.logName << ": " << code << " songs: " << lists->Filed(MediaLists::kSongs)
+                << " movies: " << lists->Filed(MediaLists::kMovies)
+                << " music_video: " << lists->Filed(MediaLists::kMusicVideos)
+                << " tvshow: " << lists->Filed(MediaLists::kTvShows);
   if (code != 0) return code;
   const int playlistCode = QueryPlaylists(db.get(), family, playlists);
   HLX_LOG(INFO) << "QueryMSongPlaylist: " << playlistCode << " playlists: " << playlists->size();
@@ -349,7 +402,7 @@ Copied CopyLibrary(MediaCopies* copies, AFCConnectionRef afc, bool logFailures) 
 
 int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc) {
   const Copied copied = CopyLibrary(copies, afc, false);
-  MediaLists lists;
+  MediaLists lists(afc);
   std::vector<MediaPlaylist> playlists;
   {
     std::shared_lock<std::shared_mutex> reading(copies->filesLock);
@@ -357,17 +410,11 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
       if (int code = ReadLibrary(*copies, copied == Copied::kLibrary, &lists, &playlists); code != 0) return code;
     }
   }
-  const std::pair<uint32_t, std::vector<MediaItem>*> sections[] = {{kRequestSongs, &lists.songs},
-                                                                   {kRequestMovies, &lists.movies},
-                                                                   {kRequestMusicVideos, &lists.musicVideos},
-                                                                   {kRequestTvShows, &lists.tvShows}};
-  for (const auto& [code, items] : sections) {
-    std::vector<std::string> objects;
-    for (const MediaItem& item : *items) {
-      if (ExistsOnDevice(afc, item.path)) objects.push_back(ItemJson(item));
-    }
-    SendSection(request, code, objects);
-  }
+  const std::pair<uint32_t, MediaLists::Section> sections[] = {{kRequestSongs, MediaLists::kSongs},
+                                                               {kRequestMovies, MediaLists::kMovies},
+                                                               {kRequestMusicVideos, MediaLists::kMusicVideos},
+                                                               {kRequestTvShows, MediaLists::kTvShows}};
+  for (const auto& [code, section] : sections) SendSection(request, code, lists.Objects(section));
   std::vector<std::string> objects;
   for (const MediaPlaylist& playlist : playlists) objects.push_back(PlaylistJson(playlist));
   SendSection(request, kRequestPlaylists, objects);
