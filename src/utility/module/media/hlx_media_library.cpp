@@ -2,11 +2,17 @@
 #include "utility/module/media/hlx_media_library.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -124,24 +130,97 @@ MediaItem ReadItem(sqlite3_stmt* row) {
   return item;
 }
 
+// Runs a handler on each pushed item, in push order, on a thread of its own, so that the pushing
+// thread goes on meanwhile; Finish waits until every pushed item has been handled. Items are pushed
+// from one thread. Without a thread (none could be made, or after Finish) an item is handled at once
+// on the pushing thread.
+template <typename T>
+class SideQueue {
+ public:
+  explicit SideQueue(std::function<void(T&)> handle) : m_handle(std::move(handle)) {}
+  ~SideQueue() { Finish(); }
+  SideQueue(const SideQueue&) = delete;
+  SideQueue& operator=(const SideQueue&) = delete;
+
+  void Push(T item) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_thread.joinable() && !m_inline) {
+      try {
+        m_thread = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        m_inline = true;
+      }
+    }
+    if (m_inline) {
+      lock.unlock();
+      m_handle(item);
+      return;
+    }
+    m_queue.push_back(std::move(item));
+    m_wake.notify_one();
+  }
+
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_inline = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable()) m_thread.join();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+      m_wake.wait(lock, [this] { return m_inline || !m_queue.empty(); });
+      if (m_queue.empty()) return;
+      T item = std::move(m_queue.front());
+      m_queue.pop_front();
+      lock.unlock();
+      m_handle(item);
+      lock.lock();
+    }
+  }
+
+  const std::function<void(T&)> m_handle;
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  bool m_inline = false;  // guarded by m_mutex; set for good by Finish
+  std::deque<T> m_queue;  // guarded by m_mutex
+  std::thread m_thread;
+};
+
 // Which item files are on the device. Each folder is listed once per request and its names kept in
 // memory, so a library of many thousand items costs one AFC round trip per folder rather than one
-// per item. Paths that cannot name a media file (no folder, no extension after the last folder, "."
-// or "..") are dropped without asking. A folder that cannot be listed, and a name that the listing
-// does not hold but that is not plain ASCII (the device's file system may match another Unicode
-// form of it), are asked about one by one and must be a regular file. A listed name is taken as the
-// file: media folders hold files only.
+// per item; the listings run in the background while the caller reads on. Paths that cannot name a
+// media file (no folder, no extension after the last folder, "." or "..") are dropped without
+// asking. A folder that cannot be listed, and a name that the listing does not hold but that is not
+// plain ASCII (the device's file system may match another Unicode form of it), are asked about one
+// by one and must be a regular file. A listed name is taken as the file: media folders hold files
+// only. Prefetch is called from one thread, then Has from one thread.
 class DeviceFiles {
  public:
-  explicit DeviceFiles(AFCConnectionRef afc) : m_afc(afc) {}
+  explicit DeviceFiles(AFCConnectionRef afc)
+      : m_afc(afc), m_lister([this](std::string& folder) { m_folders[folder] = List(folder); }) {}
 
+  // Queues the folder of `path` for listing in the background, once per folder.
+  void Prefetch(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return;
+    std::string folder = FolderOf(path, slash);
+    if (m_queued.insert(folder).second) m_lister.Push(std::move(folder));
+  }
+
+  // Waits for the queued listings first.
   bool Has(const std::string& path) {
+    m_lister.Finish();
     const size_t slash = path.rfind('/');
     const size_t dot = path.rfind('.');
     if (slash == std::string::npos || dot == std::string::npos || dot < slash) return false;
     const std::string name = path.substr(slash + 1);
     if (name == "." || name == "..") return false;
-    auto [folder, added] = m_folders.try_emplace(slash == 0 ? "/" : path.substr(0, slash));
+    auto [folder, added] = m_folders.try_emplace(FolderOf(path, slash));
     if (added) folder->second = List(folder->first);
     if (folder->second && folder->second->count(name) != 0) return true;
     if (folder->second && IsAscii(name)) return false;
@@ -152,18 +231,25 @@ class DeviceFiles {
  private:
   using Names = std::unordered_set<std::string>;
 
-  std::optional<Names> List(const std::string& folder) const {
-    std::vector<std::string> names;
-    if (!AfcListFolder(m_afc, folder, &names)) return std::nullopt;
-    return Names(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+  static std::string FolderOf(const std::string& path, size_t slash) {
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
   }
 
   static bool IsAscii(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   }
 
+  std::optional<Names> List(const std::string& folder) const {
+    std::vector<std::string> names;
+    if (!AfcListFolder(m_afc, folder, &names)) return std::nullopt;
+    return Names(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+  }
+
   AFCConnectionRef m_afc;
-  std::unordered_map<std::string, std::optional<Names>> m_folders;  // folder path -> its names, if listed
+  std::unordered_set<std::string> m_queued;
+  // Folder path -> its names, if it could be listed; written by the lister until Has finishes it.
+  std::unordered_map<std::string, std::optional<Names>> m_folders;
+  SideQueue<std::string> m_lister;  // last: finished before the members it writes go
 };
 
 std::string ItemJson(const MediaItem& item) {
@@ -194,26 +280,58 @@ std::string ItemJson(const MediaItem& item) {
   return json.Text();
 }
 
-// The four item sections of one answer: the JSON objects of the items whose file is on the device,
-// in row order, and how many items each section was given before that check (for the log). Items
-// are checked and written as the rows are read, so the whole library is never held twice.
+// The four item sections of one answer. The reading thread files each row's item; a writer thread
+// turns them into JSON objects meanwhile and queues their folders for listing. Once every row has
+// been read the existence check keeps or drops each object, in row order.
 class MediaLists {
  public:
   enum Section { kSongs, kMovies, kMusicVideos, kTvShows, kSectionCount };
 
-  explicit MediaLists(AFCConnectionRef afc) : m_onDevice(afc) {}
+  explicit MediaLists(AFCConnectionRef afc) : m_onDevice(afc), m_writer([this](Batch& batch) { Write(batch); }) {}
 
-  void File(Section section, const MediaItem& item) {
+  void File(Section section, MediaItem item) {
     ++m_filed[section];
-    if (m_onDevice.Has(item.path)) m_objects[section].push_back(ItemJson(item));
+    m_batch.emplace_back(section, std::move(item));
+    if (m_batch.size() == kBatchItems) PushBatch();
   }
+  // How many items the section was given, before the existence check (for the log).
   size_t Filed(Section section) const { return m_filed[section]; }
-  const std::vector<std::string>& Objects(Section section) const { return m_objects[section]; }
+  // The JSON objects of the section's items whose file is on the device; once per section, after
+  // the last File.
+  std::vector<std::string> TakeObjects(Section section) {
+    PushBatch();
+    m_writer.Finish();
+    std::vector<std::string> objects;
+    for (auto& [path, json] : m_items[section]) {
+      if (m_onDevice.Has(path)) objects.push_back(std::move(json));
+    }
+    m_items[section].clear();
+    return objects;
+  }
 
  private:
-  DeviceFiles m_onDevice;
+  using Batch = std::vector<std::pair<Section, MediaItem>>;
+  static constexpr size_t kBatchItems = 256;  // rows handed over at once: one lock per batch, not per row
+
+  void PushBatch() {
+    if (m_batch.empty()) return;
+    m_writer.Push(std::move(m_batch));
+    m_batch = Batch();
+  }
+
+  void Write(Batch& batch) {
+    for (auto& [section, item] : batch) {
+      m_onDevice.Prefetch(item.path);
+      std::string json = ItemJson(item);
+      m_items[section].emplace_back(std::move(item.path), std::move(json));
+    }
+  }
+
   size_t m_filed[kSectionCount] = {};
-  std::vector<std::string> m_objects[kSectionCount];
+  Batch m_batch;
+  DeviceFiles m_onDevice;
+  std::vector<std::pair<std::string, std::string>> m_items[kSectionCount];  // (device path, JSON object)
+  SideQueue<Batch> m_writer;  // last: finished before the members it writes go
 };
 
 int QueryMediaLibrary(sqlite3* db, MediaLists* lists) {
@@ -227,10 +345,10 @@ int QueryMediaLibrary(sqlite3* db, MediaLists* lists) {
     if (sqlite3_column_double(statement.get(), 9) == 0) continue;
     MediaItem item = ReadItem(statement.get());
     switch (item.mediaKind) {
-      case 2: lists->File(MediaLists::kMovies, item); break;
-      case 33: lists->File(MediaLists::kMusicVideos, item); break;
-      case 64: lists->File(MediaLists::kTvShows, item); break;
-      default: lists->File(MediaLists::kSongs, item); break;
+      case 2: lists->File(MediaLists::kMovies, std::move(item)); break;
+      case 33: lists->File(MediaLists::kMusicVideos, std::move(item)); break;
+      case 64: lists->File(MediaLists::kTvShows, std::move(item)); break;
+      default: lists->File(MediaLists::kSongs, std::move(item)); break;
     }
   }
   return 0;
@@ -269,13 +387,13 @@ int QueryLibraryItdb(sqlite3* db, const std::string& locationsPath, MediaLists* 
     item.path = location->second.first;
     item.sizeBytes = location->second.second;
     if (item.mediaKind == 1) {
-      lists->File(MediaLists::kSongs, item);
+      lists->File(MediaLists::kSongs, std::move(item));
     } else if (item.mediaKind == 2) {
-      lists->File(MediaLists::kMovies, item);
+      lists->File(MediaLists::kMovies, std::move(item));
     } else if (item.mediaKind & 0x40) {
-      lists->File(MediaLists::kTvShows, item);
+      lists->File(MediaLists::kTvShows, std::move(item));
     } else if (item.mediaKind & 0x20) {
-      lists->File(MediaLists::kMusicVideos, item);
+      lists->File(MediaLists::kMusicVideos, std::move(item));
     }
   }
   return 0;
@@ -414,7 +532,7 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
                                                                {kRequestMovies, MediaLists::kMovies},
                                                                {kRequestMusicVideos, MediaLists::kMusicVideos},
                                                                {kRequestTvShows, MediaLists::kTvShows}};
-  for (const auto& [code, section] : sections) SendSection(request, code, lists.Objects(section));
+  for (const auto& [code, section] : sections) SendSection(request, code, lists.TakeObjects(section));
   std::vector<std::string> objects;
   for (const MediaPlaylist& playlist : playlists) objects.push_back(PlaylistJson(playlist));
   SendSection(request, kRequestPlaylists, objects);
