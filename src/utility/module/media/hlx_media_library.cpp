@@ -11,6 +11,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -208,34 +209,36 @@ class DeviceFiles {
   void Prefetch(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) return;
-    std::string folder = FolderOf(path, slash);
-    if (m_queued.insert(folder).second) m_lister.Push(std::move(folder));
+    m_folder.assign(path, 0, FolderLength(slash));  // reuses its buffer: called for every item
+    if (m_queued.count(m_folder) != 0) return;
+    m_queued.insert(m_folder);
+    m_lister.Push(m_folder);
   }
 
   // Waits for the queued listings first.
-  bool Has(const std::string& path) {
+  bool Has(std::string_view path) {
     m_lister.Finish();
     const size_t slash = path.rfind('/');
     const size_t dot = path.rfind('.');
     if (slash == std::string::npos || dot == std::string::npos || dot < slash) return false;
-    const std::string name = path.substr(slash + 1);
+    const std::string name(path.substr(slash + 1));
     if (name == "." || name == "..") return false;
-    auto [folder, added] = m_folders.try_emplace(FolderOf(path, slash));
-    if (added) folder->second = List(folder->first);
+    m_folder.assign(path, 0, FolderLength(slash));
+    auto folder = m_folders.find(m_folder);
+    if (folder == m_folders.end()) folder = m_folders.emplace(m_folder, List(m_folder)).first;
     if (folder->second && folder->second->count(name) != 0) return true;
     if (folder->second && IsAscii(name)) return false;
     AfcFileInfo info;
-    return AfcGetFileInfo(m_afc, path, &info) && info.fileKind == "S_IFREG";
+    return AfcGetFileInfo(m_afc, std::string(path), &info) && info.fileKind == "S_IFREG";
   }
 
  private:
   using Names = std::unordered_set<std::string>;
 
-  static std::string FolderOf(const std::string& path, size_t slash) {
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-  }
+  // The length of the folder part of a path whose last '/' is at `slash` ("/" for the root).
+  static size_t FolderLength(size_t slash) { return slash == 0 ? 1 : slash; }
 
-  static bool IsAscii(const std::string& text) {
+  static bool IsAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   }
 
@@ -246,14 +249,16 @@ class DeviceFiles {
   }
 
   AFCConnectionRef m_afc;
+  std::string m_folder;  // scratch for a folder's path, to look it up without an allocation per item
   std::unordered_set<std::string> m_queued;
   // Folder path -> its names, if it could be listed; written by the lister until Has finishes it.
   std::unordered_map<std::string, std::optional<Names>> m_folders;
   SideQueue<std::string> m_lister;  // last: finished before the members it writes go
 };
 
-std::string ItemJson(const MediaItem& item) {
-  JsonTextWriter json;
+// Appends the item's JSON object to the writer's text, after any objects already there.
+void WriteItemJson(const MediaItem& item, JsonTextWriter& json) {
+  json.NextValue();
   json->StartObject();
   json.Key("item_pid"), json->Int64(item.id);
   json.Key("title"), json.String(item.title);
@@ -277,12 +282,11 @@ std::string ItemJson(const MediaItem& item) {
   json.Key("path"), json.String(item.path);
   json.Key("file_size"), json->Int64(item.sizeBytes);
   json->EndObject();
-  return json.Text();
 }
 
 // The four item sections of one answer. The reading thread files each row's item; a writer thread
-// turns them into JSON objects meanwhile and queues their folders for listing. Once every row has
-// been read the existence check keeps or drops each object, in row order.
+// appends their JSON objects to one text per section meanwhile and queues their folders for listing.
+// Once every row has been read the existence check keeps or drops each object, in row order.
 class MediaLists {
  public:
   enum Section { kSongs, kMovies, kMusicVideos, kTvShows, kSectionCount };
@@ -296,22 +300,36 @@ class MediaLists {
   }
   // How many items the section was given, before the existence check (for the log).
   size_t Filed(Section section) const { return m_filed[section]; }
-  // The JSON objects of the section's items whose file is on the device; once per section, after
-  // the last File.
-  std::vector<std::string> TakeObjects(Section section) {
+  // The JSON objects of the section's items whose file is on the device, after the last File; they
+  // point into this object.
+  std::vector<std::string_view> Objects(Section section) {
     PushBatch();
     m_writer.Finish();
-    std::vector<std::string> objects;
-    for (auto& [path, json] : m_items[section]) {
-      if (m_onDevice.Has(path)) objects.push_back(std::move(json));
+    const Written& written = m_written[section];
+    const std::string_view text = written.json.View();
+    std::vector<std::string_view> objects;
+    for (const WrittenItem& item : written.items) {
+      if (m_onDevice.Has(std::string_view(written.paths).substr(item.pathBegin, item.pathSize))) {
+        objects.push_back(text.substr(item.jsonBegin, item.jsonSize));
+      }
     }
-    m_items[section].clear();
     return objects;
   }
 
  private:
   using Batch = std::vector<std::pair<Section, MediaItem>>;
   static constexpr size_t kBatchItems = 256;  // rows handed over at once: one lock per batch, not per row
+
+  // Where an item's object lies in its section's JSON text and its device path in the paths text:
+  // two long texts instead of two small ones per item.
+  struct WrittenItem {
+    size_t jsonBegin, jsonSize, pathBegin, pathSize;
+  };
+  struct Written {
+    JsonTextWriter json;
+    std::string paths;
+    std::vector<WrittenItem> items;
+  };
 
   void PushBatch() {
     if (m_batch.empty()) return;
@@ -320,17 +338,20 @@ class MediaLists {
   }
 
   void Write(Batch& batch) {
-    for (auto& [section, item] : batch) {
+    for (const auto& [section, item] : batch) {
       m_onDevice.Prefetch(item.path);
-      std::string json = ItemJson(item);
-      m_items[section].emplace_back(std::move(item.path), std::move(json));
+      Written& written = m_written[section];
+      const size_t begin = written.json.Size();
+      WriteItemJson(item, written.json);
+      written.items.push_back({begin, written.json.Size() - begin, written.paths.size(), item.path.size()});
+      written.paths += item.path;
     }
   }
 
   size_t m_filed[kSectionCount] = {};
   Batch m_batch;
   DeviceFiles m_onDevice;
-  std::vector<std::pair<std::string, std::string>> m_items[kSectionCount];  // (device path, JSON object)
+  Written m_written[kSectionCount];
   SideQueue<Batch> m_writer;  // last: finished before the members it writes go
 };
 
@@ -532,7 +553,7 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
                                                                {kRequestMovies, MediaLists::kMovies},
                                                                {kRequestMusicVideos, MediaLists::kMusicVideos},
                                                                {kRequestTvShows, MediaLists::kTvShows}};
-  for (const auto& [code, section] : sections) SendSection(request, code, lists.TakeObjects(section));
+  for (const auto& [code, section] : sections) SendSection(request, code, lists.Objects(section));
   std::vector<std::string> objects;
   for (const MediaPlaylist& playlist : playlists) objects.push_back(PlaylistJson(playlist));
   SendSection(request, kRequestPlaylists, objects);
