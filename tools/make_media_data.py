@@ -53,7 +53,8 @@ def make_library(rng, songs, playlists):
     for index in range(songs):
         kind = MEDIA_KINDS[index % len(MEDIA_KINDS)] if index < 4 * len(MEDIA_KINDS) else rng.choice(MEDIA_KINDS)
         ext = "m4v" if kind in (2, 33, 64, 0x21, 0x41) else "mp3"
-        folder = "F%02d" % (index % 50)
+        # A few items name a folder that is not on the device at all.
+        folder = "Missing" if index % 211 == 17 else "F%02d" % (index % 50)
         items.append({
             "pid": 1000 + index * 7 + rng.randrange(7),
             "kind": kind,
@@ -72,7 +73,7 @@ def make_library(rng, songs, playlists):
             "base": folder, "location": "%s%04d.%s" % ("".join(rng.choice("ABCDEFGH") for _ in range(4)), index, ext),
             "size": rng.randrange(64, 2048),
             # One in nine files is missing on the device.
-            "present": index % 9 != 4,
+            "present": index % 9 != 4 and folder != "Missing",
         })
     containers = []
     for index in range(playlists):

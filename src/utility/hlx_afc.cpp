@@ -151,6 +151,10 @@ bool DownloadTree(AFCConnectionRef afc, const std::string& deviceFolder, const s
 
 }  // namespace
 
+bool AfcListFolder(AFCConnectionRef afc, const std::string& devicePath, std::vector<std::string>* names) {
+  return ListDeviceFolder(afc, devicePath, names);
+}
+
 uint8_t* ThreadTransferBuffer() {
   thread_local std::unique_ptr<uint8_t[]> buffer;
   if (!buffer) {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "mobiledevice.h"
 
@@ -42,6 +43,10 @@ struct AfcFileInfo {
 // True when AFC knows the path; fills the record from the keys it returns (unknown keys ignored;
 // numbers read like atoi and _atoi64, saturating).
 [[nodiscard]] bool AfcGetFileInfo(AFCConnectionRef afc, const std::string& devicePath, AfcFileInfo* info);
+
+// Appends the names in a device folder, without "." and "..", to *names (one AFC round trip for the
+// whole folder); false when the folder cannot be listed.
+[[nodiscard]] bool AfcListFolder(AFCConnectionRef afc, const std::string& devicePath, std::vector<std::string>* names);
 
 // True when the path is a folder afterwards. Only the last component is created.
 [[nodiscard]] bool AfcMakeDirectory(AFCConnectionRef afc, const std::string& devicePath);

@@ -135,18 +135,29 @@ std::string DurationText(double seconds) {
 
 std::string CountInfo(int64_t count) { return "{\"Count\":" + std::to_string(count) + "}"; }
 
-void SendSection(const FeatureRequest& request, uint32_t code, const std::vector<std::string>& objects, size_t batch) {
+void SendSection(const FeatureRequest& request, uint32_t code, const std::vector<std::string_view>& objects,
+                 size_t batch) {
   const std::string info = CountInfo(static_cast<int64_t>(objects.size()));
   request.SendProgress(code, 0, &info, nullptr);
+  std::string data;
   for (size_t begin = 0; begin < objects.size(); begin += batch) {
-    std::string data = "[";
-    for (size_t i = begin; i < objects.size() && i < begin + batch; ++i) {
+    const size_t end = objects.size() - begin > batch ? begin + batch : objects.size();
+    size_t bytes = 2;
+    for (size_t i = begin; i < end; ++i) bytes += objects[i].size() + 1;
+    data.clear();
+    data.reserve(bytes);
+    data += '[';
+    for (size_t i = begin; i < end; ++i) {
       if (i != begin) data += ',';
       data += objects[i];
     }
     data += ']';
     request.SendProgress(code, 1, &info, &data);
   }
+}
+
+void SendSection(const FeatureRequest& request, uint32_t code, const std::vector<std::string>& objects, size_t batch) {
+  SendSection(request, code, std::vector<std::string_view>(objects.begin(), objects.end()), batch);
 }
 
 }  // namespace hlx

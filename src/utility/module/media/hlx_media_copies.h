@@ -18,6 +18,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mobiledevice.h"
@@ -86,6 +87,8 @@ std::string DurationText(double seconds);
 
 // One section: a count packet {"Count":N} (stage 0), then stage-1 packets whose data are JSON
 // arrays of at most `batch` of the given object texts.
+void SendSection(const FeatureRequest& request, uint32_t code, const std::vector<std::string_view>& objects,
+                 size_t batch = 100);
 void SendSection(const FeatureRequest& request, uint32_t code, const std::vector<std::string>& objects,
                  size_t batch = 100);
 // {"Count":n} as the sections write it.

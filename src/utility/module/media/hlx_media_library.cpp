@@ -1,9 +1,21 @@
 // Requests 1000 and 1010 (see hlx_media_library.h).
 #include "utility/module/media/hlx_media_library.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <iterator>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -78,11 +90,6 @@ struct MediaPlaylist {
   std::vector<int64_t> itemIds;
 };
 
-// The four item lists of one answer, in section order.
-struct MediaLists {
-  std::vector<MediaItem> songs, movies, musicVideos, tvShows;
-};
-
 // The flavour of database a request reads.
 struct LibraryFamily {
   const char* logName;       // "QueryMediaLibrary" or "QueryLibraryITDB"
@@ -124,6 +131,230 @@ MediaItem ReadItem(sqlite3_stmt* row) {
   return item;
 }
 
+// Runs a handler on each pushed item, in push order, on a thread of its own, so that the pushing
+// thread goes on meanwhile; Finish waits until every pushed item has been handled. Items are pushed
+// from one thread. Without a thread (none could be made, or after Finish) an item is handled at once
+// on the pushing thread.
+template <typename T>
+class SideQueue {
+ public:
+  explicit SideQueue(std::function<void(T&)> handle) : m_handle(std::move(handle)) {}
+  ~SideQueue() { Finish(); }
+  SideQueue(const SideQueue&) = delete;
+  SideQueue& operator=(const SideQueue&) = delete;
+
+  void Push(T item) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_thread.joinable() && !m_inline) {
+      try {
+        m_thread = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        m_inline = true;
+      }
+    }
+    if (m_inline) {
+      lock.unlock();
+      m_handle(item);
+      return;
+    }
+    m_queue.push_back(std::move(item));
+    m_wake.notify_one();
+  }
+
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_inline = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable()) m_thread.join();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+      m_wake.wait(lock, [this] { return m_inline || !m_queue.empty(); });
+      if (m_queue.empty()) return;
+      T item = std::move(m_queue.front());
+      m_queue.pop_front();
+      lock.unlock();
+      m_handle(item);
+      lock.lock();
+    }
+  }
+
+  const std::function<void(T&)> m_handle;
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  bool m_inline = false;  // guarded by m_mutex; set for good by Finish
+  std::deque<T> m_queue;  // guarded by m_mutex
+  std::thread m_thread;
+};
+
+// Which item files are on the device. Each folder is listed once per request and its names kept in
+// memory, so a library of many thousand items costs one AFC round trip per folder rather than one
+// per item; the listings run in the background while the caller reads on. Paths that cannot name a
+// media file (no folder, no extension after the last folder, "." or "..") are dropped without
+// asking. A folder that cannot be listed, and a name that the listing does not hold but that is not
+// plain ASCII (the device's file system may match another Unicode form of it), are asked about one
+// by one and must be a regular file. A listed name is taken as the file: media folders hold files
+// only. Prefetch is called from one thread, then Has from one thread.
+class DeviceFiles {
+ public:
+  explicit DeviceFiles(AFCConnectionRef afc)
+      : m_afc(afc), m_lister([this](std::string& folder) { m_folders[folder] = List(folder); }) {}
+
+  // Queues the folder of `path` for listing in the background, once per folder.
+  void Prefetch(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return;
+    m_folder.assign(path, 0, FolderLength(slash));  // reuses its buffer: called for every item
+    if (m_queued.count(m_folder) != 0) return;
+    m_queued.insert(m_folder);
+    m_lister.Push(m_folder);
+  }
+
+  // Waits for the queued listings first.
+  bool Has(std::string_view path) {
+    m_lister.Finish();
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (slash == std::string::npos || dot == std::string::npos || dot < slash) return false;
+    const std::string name(path.substr(slash + 1));
+    if (name == "." || name == "..") return false;
+    m_folder.assign(path, 0, FolderLength(slash));
+    auto folder = m_folders.find(m_folder);
+    if (folder == m_folders.end()) folder = m_folders.emplace(m_folder, List(m_folder)).first;
+    if (folder->second && folder->second->count(name) != 0) return true;
+    if (folder->second && IsAscii(name)) return false;
+    AfcFileInfo info;
+    return AfcGetFileInfo(m_afc, std::string(path), &info) && info.fileKind == "S_IFREG";
+  }
+
+ private:
+  using Names = std::unordered_set<std::string>;
+
+  // The length of the folder part of a path whose last '/' is at `slash` ("/" for the root).
+  static size_t FolderLength(size_t slash) { return slash == 0 ? 1 : slash; }
+
+  static bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  }
+
+  std::optional<Names> List(const std::string& folder) const {
+    std::vector<std::string> names;
+    if (!AfcListFolder(m_afc, folder, &names)) return std::nullopt;
+    return Names(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+  }
+
+  AFCConnectionRef m_afc;
+  std::string m_folder;  // scratch for a folder's path, to look it up without an allocation per item
+  std::unordered_set<std::string> m_queued;
+  // Folder path -> its names, if it could be listed; written by the lister until Has finishes it.
+  std::unordered_map<std::string, std::optional<Names>> m_folders;
+  SideQueue<std::string> m_lister;  // last: finished before the members it writes go
+};
+
+// Appends the item's JSON object to the writer's text, after any objects already there.
+void WriteItemJson(const MediaItem& item, JsonTextWriter& json) {
+  json.NextValue();
+  json->StartObject();
+  json.Key("item_pid"), json->Int64(item.id);
+  json.Key("title"), json.String(item.title);
+  json.Key("total_time_ms"), json.String(DurationText(item.durationMs / 1000));
+  const std::string duration = FormatG(item.durationMs);
+  json.Key("total_time_ms_int"), json->RawValue(duration.c_str(), duration.size(), rapidjson::kNumberType);
+  json.Key("media_kind"), json->Int64(item.mediaKind);
+  json.Key("media_type"), json->Int64(item.mediaType);
+  json.Key("comment"), json.String(item.comment);
+  json.Key("description_long"), json.String(item.description);
+  json.Key("copyright"), json.String(item.copyright);
+  json.Key("year"), json->Int(item.year);
+  json.Key("date_modified"), json.String("");
+  json.Key("date_modified_int"), json->Int64(item.modified);
+  json.Key("album"), json.String(item.album);
+  json.Key("album_pid"), json->Int64(item.albumId);
+  json.Key("artist"), json.String(item.artist);
+  json.Key("item_artist_pid"), json->Int64(item.artistId);
+  json.Key("genre"), json.String(item.genre);
+  json.Key("genre_id"), json->Int64(item.genreId);
+  json.Key("path"), json.String(item.path);
+  json.Key("file_size"), json->Int64(item.sizeBytes);
+  json->EndObject();
+}
+
+// The four item sections of one answer. The reading thread files each row's item; a writer thread
+// appends their JSON objects to one text per section meanwhile and queues their folders for listing.
+// Once every row has been read the existence check keeps or drops each object, in row order.
+class MediaLists {
+ public:
+  enum Section { kSongs, kMovies, kMusicVideos, kTvShows, kSectionCount };
+
+  explicit MediaLists(AFCConnectionRef afc) : m_onDevice(afc), m_writer([this](Batch& batch) { Write(batch); }) {}
+
+  void File(Section section, MediaItem item) {
+    ++m_filed[section];
+    m_batch.emplace_back(section, std::move(item));
+    if (m_batch.size() == kBatchItems) PushBatch();
+  }
+  // How many items the section was given, before the existence check (for the log).
+  size_t Filed(Section section) const { return m_filed[section]; }
+  // The JSON objects of the section's items whose file is on the device, after the last File; they
+  // point into this object.
+  std::vector<std::string_view> Objects(Section section) {
+    PushBatch();
+    m_writer.Finish();
+    const Written& written = m_written[section];
+    const std::string_view text = written.json.View();
+    std::vector<std::string_view> objects;
+    for (const WrittenItem& item : written.items) {
+      if (m_onDevice.Has(std::string_view(written.paths).substr(item.pathBegin, item.pathSize))) {
+        objects.push_back(text.substr(item.jsonBegin, item.jsonSize));
+      }
+    }
+    return objects;
+  }
+
+ private:
+  using Batch = std::vector<std::pair<Section, MediaItem>>;
+  static constexpr size_t kBatchItems = 256;  // rows handed over at once: one lock per batch, not per row
+
+  // Where an item's object lies in its section's JSON text and its device path in the paths text:
+  // two long texts instead of two small ones per item.
+  struct WrittenItem {
+    size_t jsonBegin, jsonSize, pathBegin, pathSize;
+  };
+  struct Written {
+    JsonTextWriter json;
+    std::string paths;
+    std::vector<WrittenItem> items;
+  };
+
+  void PushBatch() {
+    if (m_batch.empty()) return;
+    m_writer.Push(std::move(m_batch));
+    m_batch = Batch();
+  }
+
+  void Write(Batch& batch) {
+    for (const auto& [section, item] : batch) {
+      m_onDevice.Prefetch(item.path);
+      Written& written = m_written[section];
+      const size_t begin = written.json.Size();
+      WriteItemJson(item, written.json);
+      written.items.push_back({begin, written.json.Size() - begin, written.paths.size(), item.path.size()});
+      written.paths += item.path;
+    }
+  }
+
+  size_t m_filed[kSectionCount] = {};
+  Batch m_batch;
+  DeviceFiles m_onDevice;
+  Written m_written[kSectionCount];
+  SideQueue<Batch> m_writer;  // last: finished before the members it writes go
+};
+
 int QueryMediaLibrary(sqlite3* db, MediaLists* lists) {
   StatementPtr statement;
   const int code = PrepareStatement(db, kMediaLibraryItems, &statement);
@@ -135,10 +366,10 @@ int QueryMediaLibrary(sqlite3* db, MediaLists* lists) {
     if (sqlite3_column_double(statement.get(), 9) == 0) continue;
     MediaItem item = ReadItem(statement.get());
     switch (item.mediaKind) {
-      case 2: lists->movies.push_back(std::move(item)); break;
-      case 33: lists->musicVideos.push_back(std::move(item)); break;
-      case 64: lists->tvShows.push_back(std::move(item)); break;
-      default: lists->songs.push_back(std::move(item)); break;
+      case 2: lists->File(MediaLists::kMovies, std::move(item)); break;
+      case 33: lists->File(MediaLists::kMusicVideos, std::move(item)); break;
+      case 64: lists->File(MediaLists::kTvShows, std::move(item)); break;
+      default: lists->File(MediaLists::kSongs, std::move(item)); break;
     }
   }
   return 0;
@@ -177,13 +408,13 @@ int QueryLibraryItdb(sqlite3* db, const std::string& locationsPath, MediaLists* 
     item.path = location->second.first;
     item.sizeBytes = location->second.second;
     if (item.mediaKind == 1) {
-      lists->songs.push_back(std::move(item));
+      lists->File(MediaLists::kSongs, std::move(item));
     } else if (item.mediaKind == 2) {
-      lists->movies.push_back(std::move(item));
+      lists->File(MediaLists::kMovies, std::move(item));
     } else if (item.mediaKind & 0x40) {
-      lists->tvShows.push_back(std::move(item));
+      lists->File(MediaLists::kTvShows, std::move(item));
     } else if (item.mediaKind & 0x20) {
-      lists->musicVideos.push_back(std::move(item));
+      lists->File(MediaLists::kMusicVideos, std::move(item));
     }
   }
   return 0;
@@ -244,46 +475,6 @@ int LoadPlaylistItems(sqlite3* db, const char* sql, int64_t containerId, std::ve
   return 0;
 }
 
-// Whether an item's file is a regular file on the device; paths that cannot name a media file (no
-// folder, no extension after the last folder) are dropped without asking.
-bool ExistsOnDevice(AFCConnectionRef afc, const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (path.empty() || path == "/" || slash == std::string::npos || dot == std::string::npos || dot < slash) {
-    return false;
-  }
-  AfcFileInfo info;
-  return AfcGetFileInfo(afc, path, &info) && info.fileKind == "S_IFREG";
-}
-
-std::string ItemJson(const MediaItem& item) {
-  JsonTextWriter json;
-  json->StartObject();
-  json.Key("item_pid"), json->Int64(item.id);
-  json.Key("title"), json.String(item.title);
-  json.Key("total_time_ms"), json.String(DurationText(item.durationMs / 1000));
-  const std::string duration = FormatG(item.durationMs);
-  json.Key("total_time_ms_int"), json->RawValue(duration.c_str(), duration.size(), rapidjson::kNumberType);
-  json.Key("media_kind"), json->Int64(item.mediaKind);
-  json.Key("media_type"), json->Int64(item.mediaType);
-  json.Key("comment"), json.String(item.comment);
-  json.Key("description_long"), json.String(item.description);
-  json.Key("copyright"), json.String(item.copyright);
-  json.Key("year"), json->Int(item.year);
-  json.Key("date_modified"), json.String("");
-  json.Key("date_modified_int"), json->Int64(item.modified);
-  json.Key("album"), json.String(item.album);
-  json.Key("album_pid"), json->Int64(item.albumId);
-  json.Key("artist"), json.String(item.artist);
-  json.Key("item_artist_pid"), json->Int64(item.artistId);
-  json.Key("genre"), json.String(item.genre);
-  json.Key("genre_id"), json->Int64(item.genreId);
-  json.Key("path"), json.String(item.path);
-  json.Key("file_size"), json->Int64(item.sizeBytes);
-  json->EndObject();
-  return json.Text();
-}
-
 std::string PlaylistJson(const MediaPlaylist& playlist) {
   JsonTextWriter json;
   json->StartObject();
@@ -316,9 +507,10 @@ int ReadLibrary(const MediaCopies& copies, bool itdb, MediaLists* lists, std::ve
   }
   const int code = itdb ? QueryLibraryItdb(db.get(), copies.PathOf(kLocationsFile), lists)
                         : QueryMediaLibrary(db.get(), lists);
-  HLX_LOG(INFO) << family.logName << ": " << code << " songs: " << lists->songs.size()
-                << " movies: " << lists->movies.size() << " music_video: " << lists->musicVideos.size()
-                << " tvshow: " << lists->tvShows.size();
+  HLX_LOG(INFO) << family.logName << ": " << code << " songs: " << lists->Filed(MediaLists::kSongs)
+                << " movies: " << lists->Filed(MediaLists::kMovies)
+                << " music_video: " << lists->Filed(MediaLists::kMusicVideos)
+                << " tvshow: " << lists->Filed(MediaLists::kTvShows);
   if (code != 0) return code;
   const int playlistCode = QueryPlaylists(db.get(), family, playlists);
   HLX_LOG(INFO) << "QueryMSongPlaylist: " << playlistCode << " playlists: " << playlists->size();
@@ -349,7 +541,7 @@ Copied CopyLibrary(MediaCopies* copies, AFCConnectionRef afc, bool logFailures) 
 
 int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc) {
   const Copied copied = CopyLibrary(copies, afc, false);
-  MediaLists lists;
+  MediaLists lists(afc);
   std::vector<MediaPlaylist> playlists;
   {
     std::shared_lock<std::shared_mutex> reading(copies->filesLock);
@@ -357,17 +549,11 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
       if (int code = ReadLibrary(*copies, copied == Copied::kLibrary, &lists, &playlists); code != 0) return code;
     }
   }
-  const std::pair<uint32_t, std::vector<MediaItem>*> sections[] = {{kRequestSongs, &lists.songs},
-                                                                   {kRequestMovies, &lists.movies},
-                                                                   {kRequestMusicVideos, &lists.musicVideos},
-                                                                   {kRequestTvShows, &lists.tvShows}};
-  for (const auto& [code, items] : sections) {
-    std::vector<std::string> objects;
-    for (const MediaItem& item : *items) {
-      if (ExistsOnDevice(afc, item.path)) objects.push_back(ItemJson(item));
-    }
-    SendSection(request, code, objects);
-  }
+  const std::pair<uint32_t, MediaLists::Section> sections[] = {{kRequestSongs, MediaLists::kSongs},
+                                                               {kRequestMovies, MediaLists::kMovies},
+                                                               {kRequestMusicVideos, MediaLists::kMusicVideos},
+                                                               {kRequestTvShows, MediaLists::kTvShows}};
+  for (const auto& [code, section] : sections) SendSection(request, code, lists.Objects(section));
   std::vector<std::string> objects;
   for (const MediaPlaylist& playlist : playlists) objects.push_back(PlaylistJson(playlist));
   SendSection(request, kRequestPlaylists, objects);
