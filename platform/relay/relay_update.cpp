@@ -24,8 +24,9 @@ bool ReadUpdateFeed(const std::string& json, const std::wstring& runningVersion,
     }
     const std::string running = vnl::Utf8FromWide(runningVersion.c_str());
     for (const auto& entry : versions->value.GetArray()) {
-        const auto version = entry.IsObject() ? entry.FindMember("version") : entry.MemberEnd();
-        if (!entry.IsObject() || version == entry.MemberEnd() || !version->value.IsString() ||
+        if (!entry.IsObject()) continue;
+        const auto version = entry.FindMember("version");
+        if (version == entry.MemberEnd() || !version->value.IsString() ||
             version->value.GetStringLength() == 0 ||
             vnl::CompareDottedVersions(version->value.GetString(), running.c_str()) <= 0) {
             continue;
