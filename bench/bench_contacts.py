@@ -2,6 +2,7 @@
 """Listing the contacts of a simulated device end to end, beside a baseline measured in the same run.
 
     bench_contacts.py --harlix PATH --support DIR [--contacts 10000] [--groups 50] [--listings 20]
+                      [--save-replies DIR]
 
 End to end: request 100 sent by a loopback peer to the real Harlix (logging on, as the desktop starts
 it), which runs the synchronisation session with the simulated device library, until the final
@@ -14,7 +15,9 @@ parse), the others give medians with min and max.
 Memory: before each listing Harlix's peak resident memory is reset (/proc/PID/clear_refs); the
 listing's peak is its peak minus its resident memory before, beside plistlib's peak minus its own
 before the decode. After the last listing the service is left idle and its resident memory must come
-back under 30 MiB. Every wait has a time-out. Standard library only.
+back under 30 MiB. Every wait has a time-out. Standard library only. --save-replies keeps the inflated
+data parts of the first listing's replies, one file each, as the corpus bench_ipc measures the
+service's compressor on.
 """
 
 import argparse
@@ -105,20 +108,30 @@ def progress_replies(peer, packet_id, code, timeout_s=TIMEOUT_S):
         yield item, record, data
 
 
-def list_once(peer, packet_id, udid, code=LIST):
+def list_once(peer, packet_id, udid, code=LIST, save_to=None):
     """Seconds for one listing request, the items its record replies (those with the request's
-    command) carried, and the listing's peak KiB."""
+    command) carried, and the listing's peak KiB. With `save_to`, every inflated data part goes
+    there, after the clock stopped."""
     pid = peer.process.pid
     before = reset_peak(pid)
     started = time.perf_counter()
     peer.send(packet_id, code, 0, hlx_peer.encode_request(1, {"uuid": udid}))
     contacts = 0
+    parts = []
     for item, _, data in progress_replies(peer, packet_id, code):
         if data:
-            batch = json.loads(zlib.decompress(data))
+            inflated = zlib.decompress(data)
+            batch = json.loads(inflated)
             if item["command"] == code:
                 contacts += len(batch)
+            if save_to is not None:
+                parts.append(inflated)
     seconds = time.perf_counter() - started
+    if save_to is not None:
+        os.makedirs(save_to, exist_ok=True)
+        for index, part in enumerate(parts):
+            with open(os.path.join(save_to, "reply-%05d.json" % index), "wb") as f:
+                f.write(part)
     return seconds, contacts, status_kib(pid, "VmHWM:") - before
 
 
@@ -160,6 +173,7 @@ def main(argv):
     parser.add_argument("--groups", type=int, default=make_address_book.LARGE_GROUPS)
     parser.add_argument("--rounds", type=int, default=7, help="timed rounds beside the baseline, the first cold")
     parser.add_argument("--listings", type=int, default=20, help="listings in all before the idle memory check")
+    parser.add_argument("--save-replies", help="a folder for the first listing's inflated data parts")
     options = parser.parse_args(argv)
 
     folder = tempfile.mkdtemp(prefix="hlx-bench-contacts-")
@@ -186,7 +200,8 @@ def main(argv):
         peaks = {"harlix": [], "plistlib": []}
 
         def harlix_step(index):
-            seconds, listed, peak = list_once(peer, 100 + index, udid)
+            save_to = options.save_replies if index == 0 else None
+            seconds, listed, peak = list_once(peer, 100 + index, udid, save_to=save_to)
             if listed != options.contacts:
                 raise RuntimeError("listed %d contacts of %d" % (listed, options.contacts))
             times["harlix"].append(seconds)
