@@ -28,7 +28,7 @@ struct ColumnTreeItem {
     int folder = 0;
 };
 
-// The view's items as the check rules of bookmark_model.h reach them.
+// The view's items as the check and rebuild rules of bookmark_model.h reach them.
 struct ColumnTreeNodes {
     HWND tree;
     HTREEITEM Parent(HTREEITEM item) const { return Next(item, TVGN_PARENT); }
@@ -37,6 +37,10 @@ struct ColumnTreeNodes {
     HTREEITEM NextSibling(HTREEITEM item) const { return Next(item, TVGN_NEXT); }
     bool Checked(HTREEITEM item) const;
     void SetChecked(HTREEITEM item, bool checked);
+    bool Expanded(HTREEITEM item) const {
+        return (SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+    }
+    void Expand(HTREEITEM item) { SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item)); }
 
 private:
     HTREEITEM Next(HTREEITEM item, UINT relation) const {

@@ -140,6 +140,21 @@ BookmarkItem* DhBookmarkDelegate::EntryOf(HTREEITEM item) const {
     return data != nullptr ? static_cast<BookmarkItem*>(data->record) : nullptr;
 }
 
+const std::wstring* DhBookmarkDelegate::IdentifierOf(HTREEITEM item) const {
+    const BookmarkItem* entry = EntryOf(item);
+    return entry != nullptr ? &entry->identifier : nullptr;
+}
+
+bookmarks::KeptTreeState DhBookmarkDelegate::KeptState() const {
+    bookmarks::KeptTreeState kept;
+    ColumnTreeNodes nodes{TreeWindow()};
+    bookmarks::CollectOpen(nodes, nodes.FirstChild(nullptr), [this](HTREEITEM item) { return IdentifierOf(item); },
+                           kept.open);
+    auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(TreeWindow(), TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (const std::wstring* identifier = IdentifierOf(selected)) kept.selected = *identifier;
+    return kept;
+}
+
 HTREEITEM DhBookmarkDelegate::InsertEntry(HTREEITEM parent, BookmarkItem& entry, bool withChildren) {
     auto* data = new ColumnTreeItem{0, &entry, bookmarks::IsFolder(entry) ? 1 : 0};  // the view's once inserted
     HTREEITEM item = m_tree.InsertItem(parent, ItemText(entry), data);
@@ -158,14 +173,24 @@ void DhBookmarkDelegate::DeleteAllItems() {
 void DhBookmarkDelegate::OnLoaded(ItemBatch<BookmarkItem>* batch) {
     std::unique_ptr<ItemBatch<BookmarkItem>> owner(batch);
     if (!owner) return;
-    // Items go before the records they point at.
-    if (owner->sequence > m_model.Sequence()) DeleteAllItems();
+    // A newer listing rebuilds the tree (after every add, edit or import): the folders the user had open
+    // and the selected entry are read first, while the items and their records still stand, and each
+    // batch of the rebuild restores them on its own items. Items go before the records they point at.
+    if (owner->sequence > m_model.Sequence()) {
+        m_kept = KeptState();
+        DeleteAllItems();
+    }
     bool cleared = false;
     if (!m_model.Accept(*owner, cleared)) return;
+    HTREEITEM batchFirst = nullptr;
     for (const bookmarks::EntryPtr& entry : owner->items) {
-        if (entry) InsertEntry(nullptr, *entry, true);
+        HTREEITEM item = entry ? InsertEntry(nullptr, *entry, true) : nullptr;
+        if (batchFirst == nullptr) batchFirst = item;
     }
-    if (SendMessageW(TreeWindow(), TVM_GETNEXTITEM, TVGN_CARET, 0) == 0) {
+    ColumnTreeNodes nodes{TreeWindow()};
+    if (HTREEITEM kept = bookmarks::Reopen(nodes, batchFirst, [this](HTREEITEM item) { return IdentifierOf(item); }, m_kept)) {
+        SendMessageW(TreeWindow(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(kept));
+    } else if (SendMessageW(TreeWindow(), TVM_GETNEXTITEM, TVGN_CARET, 0) == 0) {
         const LRESULT first = SendMessageW(TreeWindow(), TVM_GETNEXTITEM, TVGN_ROOT, 0);
         if (first != 0) {
             SendMessageW(TreeWindow(), TVM_SELECTITEM, TVGN_CARET, first);

@@ -68,6 +68,9 @@ private:
     void Send(CommandMessage& message, int64_t code);
     HWND TreeWindow() const { return m_tree.Tree(); }
     BookmarkItem* EntryOf(HTREEITEM item) const;
+    const std::wstring* IdentifierOf(HTREEITEM item) const;
+    // The open folders and the selection, to be kept over a rebuild of the tree.
+    bookmarks::KeptTreeState KeptState() const;
     HTREEITEM InsertEntry(HTREEITEM parent, BookmarkItem& entry, bool withChildren);
     void DeleteAllItems();
     void OnLoaded(ItemBatch<BookmarkItem>* batch);
@@ -83,6 +86,7 @@ private:
 
     const pages::PageModule& m_module;
     bookmarks::BookmarkModel m_model;
+    bookmarks::KeptTreeState m_kept;  // what the rebuild under way restores, batch by batch
     CColumnTreeView m_tree;
     wtl::UniqueFont m_boldFont;
     VNLSwitchImageButton m_new;

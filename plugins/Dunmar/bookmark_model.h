@@ -3,7 +3,8 @@
 // entries with their children) and an identifier map of every nested entry, batches by their sequence,
 // removal of an entry with its subtree, the flat search, new entries' place in the tree, and the check
 // marks of the column tree (a check goes down to every descendant; an uncheck also goes up through the
-// checked ancestors). Portable (no windows.h); UI thread of the page.
+// checked ancestors), and the open folders and selection a rebuilt tree keeps. Portable (no windows.h); UI
+// thread of the page.
 
 #include <map>
 #include <memory>
@@ -75,6 +76,42 @@ void ToggleCheck(Tree& tree, Node node) {
     for (Node parent = tree.Parent(node); parent != nullptr && tree.Checked(parent); parent = tree.Parent(parent)) {
         tree.SetChecked(parent, false);
     }
+}
+
+// What a rebuilt tree keeps of the one the user looked at, by identifier (the rebuild brings new records
+// and new items): the open folders and the selected entry.
+struct KeptTreeState {
+    std::set<std::wstring> open;
+    std::wstring selected;
+};
+
+// Adds the identifiers of the open nodes from `first` on, depth first, to `open`; closed folders are
+// visited too, so a folder open inside a closed one stays open once its parent is opened again.
+// `identifierOf(node)` gives a node's identifier (null when it has no record).
+template <typename Tree, typename Node, typename IdentifierOf>
+void CollectOpen(Tree& tree, Node first, IdentifierOf identifierOf, std::set<std::wstring>& open) {
+    for (Node node = first; node != nullptr; node = tree.NextSibling(node)) {
+        const std::wstring* identifier = identifierOf(node);
+        if (identifier != nullptr && tree.Expanded(node)) open.insert(*identifier);
+        CollectOpen(tree, tree.FirstChild(node), identifierOf, open);
+    }
+}
+
+// Opens the nodes from `first` on, depth first, whose identifiers `kept` holds as open; the node with the
+// kept selection's identifier, or null when none has it.
+template <typename Tree, typename Node, typename IdentifierOf>
+Node Reopen(Tree& tree, Node first, IdentifierOf identifierOf, const KeptTreeState& kept) {
+    Node selected = nullptr;
+    for (Node node = first; node != nullptr; node = tree.NextSibling(node)) {
+        const std::wstring* identifier = identifierOf(node);
+        if (identifier != nullptr && kept.open.count(*identifier) != 0) tree.Expand(node);
+        if (identifier != nullptr && selected == nullptr && !kept.selected.empty() && *identifier == kept.selected) {
+            selected = node;
+        }
+        const Node inner = Reopen(tree, tree.FirstChild(node), identifierOf, kept);
+        if (selected == nullptr) selected = inner;
+    }
+    return selected;
 }
 
 // The checked nodes from `first` on, depth first. With `takeSubtrees`, a checked node stands for its

@@ -1,9 +1,10 @@
 // The bookmarks page's model: batches by sequence with the identifier map of nested entries, removal of a
 // nested entry with its subtree, the flat search, where new entries go, and the column tree's check rules
-// on a plain tree.
+// and what it keeps over a rebuild, on a plain tree.
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,11 @@ std::vector<std::wstring> Names(const std::vector<BookmarkItem*>& entries) {
 
 // A plain tree for the check rules.
 struct Node {
+    Node() = default;
+    explicit Node(const wchar_t* id) : identifier(id) {}
+    std::wstring identifier;
     bool checked = false;
+    bool open = false;
     Node* parent = nullptr;
     std::vector<Node*> children;
 };
@@ -55,7 +60,10 @@ struct PlainTree {
     }
     bool Checked(Node* node) const { return node->checked; }
     void SetChecked(Node* node, bool checked) { node->checked = checked; }
+    bool Expanded(Node* node) const { return node->open; }
+    void Expand(Node* node) { node->open = true; }
 };
+const std::wstring* IdentifierOf(Node* node) { return node->identifier.empty() ? nullptr : &node->identifier; }
 void Adopt(Node& parent, std::vector<Node*> children) {
     parent.children = children;
     for (Node* child : children) child->parent = &parent;
@@ -150,4 +158,32 @@ TEST(BookmarkModel, ChecksGoDownToAllAndAnUncheckGoesUpToTheFirstUncheckedAncest
     bookmarks::ToggleCheck(tree, &leaf);
     bookmarks::ToggleCheck(tree, &leaf);
     EXPECT_TRUE(top.checked) << "the walk up stopped at the unchecked folder";
+}
+
+TEST(BookmarkModel, ARebuiltTreeReopensTheFoldersStillThereAndKeepsTheSelection) {
+    // Before: Trip open, Rail (inside the closed Work) open, Work closed; the selection on the page Hotel.
+    Node root, trip{L"trip"}, hotel{L"hotel"}, work{L"work"}, rail{L"rail"}, gone{L"gone"};
+    trip.open = rail.open = gone.open = true;
+    Adopt(root, {&trip, &work, &gone});
+    Adopt(trip, {&hotel});
+    Adopt(work, {&rail});
+    PlainTree tree;
+    bookmarks::KeptTreeState kept;
+    bookmarks::CollectOpen(tree, &trip, IdentifierOf, kept.open);
+    kept.selected = L"hotel";
+    EXPECT_EQ(kept.open, (std::set<std::wstring>{L"trip", L"rail", L"gone"}));
+
+    // After: new items, a page added inside Trip, the folder "gone" no longer listed, an item without record.
+    Node root2, trip2{L"trip"}, added{L"added"}, hotel2{L"hotel"}, work2{L"work"}, rail2{L"rail"}, bare;
+    Adopt(root2, {&work2, &trip2, &bare});
+    Adopt(trip2, {&added, &hotel2});
+    Adopt(work2, {&rail2});
+    EXPECT_EQ(bookmarks::Reopen(tree, &work2, IdentifierOf, kept), &hotel2);
+    EXPECT_TRUE(trip2.open && rail2.open);
+    EXPECT_FALSE(work2.open || added.open || bare.open) << "only the folders that were open open again";
+
+    kept.selected = L"gone";
+    EXPECT_EQ(bookmarks::Reopen(tree, &work2, IdentifierOf, kept), nullptr) << "a selection no longer listed";
+    kept.selected.clear();
+    EXPECT_EQ(bookmarks::Reopen(tree, &bare, IdentifierOf, kept), nullptr) << "no selection matches no record";
 }
