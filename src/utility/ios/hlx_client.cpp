@@ -36,8 +36,9 @@ int OnDesktopPacket(std::unique_ptr<IPCPacket1> packet) {
 
 int OnHelperPacket(std::unique_ptr<IPCPacket1> packet) {
   if (GetStartupState().quitting) return -2;
-  auto* raw = packet.release();
-  VNLThreadPool::GetInstance().AddTask([raw] { RunHelperPacketTask(std::unique_ptr<IPCPacket1>(raw)); });
+  // Relayed here, one at a time: a helper's progress and final replies must reach the desktop in the order
+  // the helper sent them, which parallel workers would not keep.
+  RunHelperPacketTask(std::move(packet));
   return 0;
 }
 
