@@ -281,9 +281,7 @@ std::vector<int> DhPageDelegate::CheckedRows() const {
 }
 
 Gdiplus::Bitmap* DhPageDelegate::Image(const char* key) const {
-    if (m_images == nullptr || key == nullptr) return nullptr;
-    auto it = m_images->find(key);
-    return it == m_images->end() ? nullptr : it->second;
+    return FindImage(m_images, key);
 }
 
 bool DhPageDelegate::ProcessPageMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {

@@ -21,3 +21,10 @@ using ImageCache = std::map<std::string, Gdiplus::Bitmap*>;
 inline ImageCache* ImageCacheOf(const ModuleRecord* record) {
     return record ? static_cast<ImageCache*>(record->images) : nullptr;
 }
+
+// The image filed under `key`, or null when there is no cache, no key or no such image.
+inline Gdiplus::Bitmap* FindImage(const ImageCache* cache, const char* key) {
+    if (cache == nullptr || key == nullptr) return nullptr;
+    auto it = cache->find(key);
+    return it == cache->end() ? nullptr : it->second;
+}

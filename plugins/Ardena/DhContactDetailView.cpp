@@ -37,10 +37,7 @@ DhContactDetailView::DhContactDetailView(ImageCache* images) : m_images(images) 
 DhContactDetailView::~DhContactDetailView() = default;
 
 LRESULT DhContactDetailView::OnCreate(CREATESTRUCTW*) {
-    if (m_images != nullptr) {
-        auto it = m_images->find("contacts\\preview-contacts.png");
-        m_picture = it != m_images->end() ? it->second : nullptr;
-    }
+    m_picture = FindImage(m_images, "contacts\\preview-contacts.png");
     m_bodyFont.Reset(VNLUtilityApp::GetFont(16, false, L"Arial"));
     m_headingFont.Reset(VNLUtilityApp::GetFont(16, true, L"Arial"));
     m_nameFont.Reset(VNLUtilityApp::GetFont(17, true, L"Arial"));

@@ -120,9 +120,7 @@ ImageCache* Images() { return g_images; }
 HMODULE Module() { return g_module; }
 
 Gdiplus::Bitmap* Image(const char* key) {
-    if (g_images == nullptr || key == nullptr) return nullptr;
-    auto it = g_images->find(key);
-    return it == g_images->end() ? nullptr : it->second;
+    return FindImage(g_images, key);
 }
 
 bool SendContactCommand(CommandMessage& message) {
