@@ -74,6 +74,7 @@ int VNLListView::InsertItem(int row, const std::vector<std::wstring>& texts) {
     // New rows start unchecked: the pages count every row whose state image is not 1 as checked.
     SetStateImage(index, 1);
     SetItemTexts(index, texts);
+    ShowCheckAll(false);
     return index;
 }
 
@@ -131,6 +132,14 @@ void VNLListView::DeleteAllItems() {
     m_hoverRow = -1;
     m_previousHoverRow = -1;
     SendMessageW(m_hWnd, LVM_DELETEALLITEMS, 0, 0);
+    ShowCheckAll(false);
+}
+
+// The header's box says whether every row is checked: it follows the rows whenever they change.
+void VNLListView::ShowCheckAll(bool on) {
+    if (m_header.IsCheckAll() == on) return;
+    m_header.SetCheckAll(on);
+    if (m_header.m_hWnd != nullptr) InvalidateRect(m_header, nullptr, TRUE);
 }
 
 int VNLListView::ItemCount() const { return static_cast<int>(SendMessageW(m_hWnd, LVM_GETITEMCOUNT, 0, 0)); }
@@ -283,16 +292,12 @@ bool VNLListView::OnLButtonDown(UINT, POINT point) {
     SetChecked(hit.iItem, nowChecked);
     SetSelected(hit.iItem, nowChecked);
     if (!nowChecked) {
-        m_header.SetCheckAll(false);
-        InvalidateRect(m_header, nullptr, TRUE);
+        ShowCheckAll(false);
     } else {
         const int count = ItemCount();
         bool anyUnchecked = false;
         for (int row = 0; row < count && !anyUnchecked; ++row) anyUnchecked = !IsChecked(row);
-        if (!anyUnchecked) {
-            m_header.SetCheckAll(true);
-            InvalidateRect(m_header, nullptr, TRUE);
-        }
+        if (!anyUnchecked) ShowCheckAll(true);
     }
     return true;
 }

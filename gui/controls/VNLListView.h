@@ -125,6 +125,7 @@ private:
     int StateImage(int row) const;
     void SetStateImage(int row, int image);
     void SetSelected(int row, bool selected);
+    void ShowCheckAll(bool on);
     RECT RowBounds(int row) const;
     int ColumnWidth(int column) const;
     void DrawCellText(HDC dc, const std::wstring& text, RECT cell, int left);

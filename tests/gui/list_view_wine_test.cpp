@@ -181,6 +181,17 @@ TEST(ListView, HeaderBoxChecksEverythingAndColumnClicksReachTheParent) {
         EXPECT_TRUE(f.list.IsChecked(row)) << row;
         EXPECT_TRUE(f.Selected(row)) << row;
     }
+    // Rows that arrive later come unchecked, so the box no longer says "all"; an emptied list neither.
+    f.list.AddItem({L"late"});
+    EXPECT_FALSE(f.list.IsChecked(4));
+    EXPECT_FALSE(f.list.Header().IsCheckAll()) << "a new unchecked row clears the header box";
+    f.Click(header, 10, 10);
+    EXPECT_TRUE(f.list.Header().IsCheckAll());
+    f.list.DeleteAllItems();
+    EXPECT_FALSE(f.list.Header().IsCheckAll()) << "an emptied list clears the header box";
+    for (int row = 0; row < 4; ++row) f.list.AddItem({L"again"});
+    f.Click(header, 10, 10);
+    EXPECT_TRUE(f.list.Header().IsCheckAll());
     f.Click(header, 10, 10);
     for (int row = 0; row < 4; ++row) {
         EXPECT_FALSE(f.list.IsChecked(row)) << row;
