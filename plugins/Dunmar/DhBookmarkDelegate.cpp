@@ -177,7 +177,8 @@ void DhBookmarkDelegate::OnLoaded(ItemBatch<BookmarkItem>* batch) {
     // and the selected entry are read first, while the items and their records still stand, and each
     // batch of the rebuild restores them on its own items. Items go before the records they point at.
     if (owner->sequence > m_model.Sequence()) {
-        m_kept = KeptState();
+        // After a Refresh the tree is empty already and `m_kept` holds what it showed.
+        if (SendMessageW(TreeWindow(), TVM_GETCOUNT, 0, 0) > 0) m_kept = KeptState();
         DeleteAllItems();
     }
     bool cleared = false;
@@ -250,6 +251,7 @@ void DhBookmarkDelegate::OnCommand(UINT, int id, HWND control) {
     CommandMessage message{};
     switch (id) {
     case kRefreshId:
+        m_kept = KeptState();  // the reloaded tree reopens what the user had open
         DeleteAllItems();
         m_model.ClearEntries();
         Send(message, bookmarks::kRequestLoad);

@@ -189,6 +189,22 @@ TEST(BookmarksPage, TheTreeListsEntriesAndChecksPropagate) {
     EXPECT_EQ(seen.exported, (std::vector<std::wstring>{L"Bar", L"Alpha", L"Beta", L"News"}));
     EXPECT_EQ(host.codes.back(), bookmarks::kRequestExportHtml);
     pages_test::SaveShot(page, "bookmarks-page");
+
+    // Refresh empties the tree at once; the reloaded one reopens the open folder and the selection.
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(ItemNamed(tree, L".Beta")));
+    ardena_test::Press(GetDlgItem(page, 5000));
+    EXPECT_EQ(host.codes.back(), bookmarks::kRequestLoad);
+    EXPECT_EQ(SendMessageW(tree, TVM_GETCOUNT, 0, 0), 0);
+    Reply(host, L"marks-1", bookmarks::kReplyLoaded, Batch(2, Sample()));
+    auto expanded = [tree](const wchar_t* name) {
+        const LRESULT state = SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(ItemNamed(tree, name)),
+                                           TVIS_EXPANDED);
+        return (state & TVIS_EXPANDED) != 0;
+    };
+    EXPECT_TRUE(expanded(L"Bar"));
+    EXPECT_FALSE(expanded(L"Work"));
+    const auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    EXPECT_EQ(selected, ItemNamed(tree, L".Beta"));
     host.onSend = nullptr;
 }
 
