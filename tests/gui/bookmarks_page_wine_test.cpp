@@ -191,6 +191,7 @@ TEST(BookmarksPage, TheTreeListsEntriesAndChecksPropagate) {
     pages_test::SaveShot(page, "bookmarks-page");
 
     // Refresh empties the tree at once; the reloaded one reopens the open folder and the selection.
+    SendMessageW(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(ItemNamed(tree, L"Work")));
     SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(ItemNamed(tree, L".Beta")));
     ardena_test::Press(GetDlgItem(page, 5000));
     EXPECT_EQ(host.codes.back(), bookmarks::kRequestLoad);
