@@ -3,6 +3,7 @@
 
 #include <execinfo.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/syscall.h>
@@ -20,12 +21,33 @@ constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr size_t kAlternateStackBytes = 256 * 1024;
 
 std::atomic<void (*)(int, const void*)> g_onFatalSignal{nullptr};
+std::atomic<unsigned> g_reportSeconds{30};
 std::atomic<bool> g_reporting{false};
+std::atomic<int> g_fatalSignal{0};
+
+// The report did not end in time: the faulting thread may wait for a lock that it or a stopped
+// thread holds (the allocator's, a log's). The fatal signal's default action ends the process now.
+void OnReportOverdue(int) {
+  const int signal = g_fatalSignal.load();
+  ::signal(signal, SIG_DFL);
+  sigset_t fatal;
+  sigemptyset(&fatal);
+  sigaddset(&fatal, signal);
+  (void)::pthread_sigmask(SIG_UNBLOCK, &fatal, nullptr);
+  ::raise(signal);
+  ::_exit(128 + signal);
+}
 
 void OnFatalSignal(int signal, siginfo_t* info, void* /*context*/) {
   // One report per process: a fault inside the report, or on another thread meanwhile, only ends
   // the process.
   if (!g_reporting.exchange(true)) {
+    g_fatalSignal.store(signal);
+    struct sigaction overdue {};
+    overdue.sa_handler = OnReportOverdue;
+    sigemptyset(&overdue.sa_mask);
+    (void)::sigaction(SIGALRM, &overdue, nullptr);
+    ::alarm(g_reportSeconds.load());
     if (auto callback = g_onFatalSignal.load()) callback(signal, info != nullptr ? info->si_addr : nullptr);
   }
   // The signal stays blocked until the handler returns; then its default action ends the process.
@@ -51,8 +73,9 @@ void WriteNumber(int fd, uint64_t value, int base) {
 
 }  // namespace
 
-void InstallFatalSignalHandler(void (*onFatalSignal)(int signal, const void* address)) {
+void InstallFatalSignalHandler(void (*onFatalSignal)(int signal, const void* address), unsigned reportSeconds) {
   g_onFatalSignal.store(onFatalSignal);
+  g_reportSeconds.store(reportSeconds);
   // Lives until the process ends: it is the stack the handler runs on.
   static void* alternateStack = std::malloc(kAlternateStackBytes);
   if (alternateStack != nullptr) {

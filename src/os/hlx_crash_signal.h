@@ -13,8 +13,9 @@ namespace hlx::os {
 // Runs `onFatalSignal` once, on the thread that caught SIGSEGV, SIGBUS, SIGFPE, SIGILL or SIGABRT
 // (the main thread's on a stack of its own, so that an overflow of its stack is reported too);
 // afterwards the signal's default action ends the process. A second fatal signal during the
-// callback ends the process at once.
-void InstallFatalSignalHandler(void (*onFatalSignal)(int signal, const void* address));
+// callback ends the process at once, and so does a callback still running after `reportSeconds`
+// (it may wait for a lock the crash left held).
+void InstallFatalSignalHandler(void (*onFatalSignal)(int signal, const void* address), unsigned reportSeconds = 30);
 
 // Writes the dump file: the signal, the faulting address, the thread and a backtrace of the
 // crashing thread, as text. Uses only calls that are safe in a signal handler. False when the file

@@ -2,6 +2,7 @@
 // and process look-ups over an injected process list.
 #include "utility/hlx_process_util.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "os/hlx_crash_signal.h"
 #include "os/hlx_os.h"
 
 namespace hlx {
@@ -145,5 +147,20 @@ TEST_F(ProcessUtilTest, MobileDeviceServiceMatchesItsNameWithoutRegardToCase) {
   os::ResetOsApi();
 }
 
+// A crash report that hangs (on a lock the crash left held) must not keep the process alive: the
+// fatal signal still ends it once the report's time is up.
+TEST(FatalSignalHandler, AHangingReportStillEndsTheProcessWithItsSignal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        os::InstallFatalSignalHandler([](int, const void*) {
+          for (;;) ::pause();
+        }, 1);
+        ::raise(SIGBUS);
+      },
+      ::testing::KilledBySignal(SIGBUS), "");
+}
+
 }  // namespace
 }  // namespace hlx
+
