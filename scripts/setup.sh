@@ -28,6 +28,7 @@ native_packages=(
 # and the 64-bit pair, with which the desktop tests run on a machine that cannot execute 32-bit programs.
 desktop_packages=(
   g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-liberation
+  fonts-wqy-microhei fonts-symbola
   g++-mingw-w64-x86-64 wine64
 )
 

@@ -11,14 +11,20 @@ case "$action" in
     # One maker at a time: a second caller waits for the first prefix to be complete.
     exec 9>"$prefix.lock"
     flock -w 280 9 || { echo "wine prefix lock not obtained" >&2; exit 1; }
-    if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/.trv-ready-2" ]; then
+    if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/.trv-ready-3" ]; then
       timeout -k 10 240 wine wineboot -i >/dev/null 2>&1
       # The virtual display has no window manager: unmanaged windows spare Wine a two-second wait for
       # one on every hide and destroy.
       timeout -k 10 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+      # The pages draw in Arial, which Wine replaces by Liberation Sans; that font has no CJK or symbol
+      # glyphs, so device names and notes in those scripts would show as boxes. Link it to fonts that
+      # have them, as a Windows system links its interface fonts.
+      timeout -k 10 60 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+        /v 'Liberation Sans' /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei\0Symbola_hint.ttf,Symbola' /f \
+        >/dev/null 2>&1
       timeout -k 10 60 wineserver -w
       [ -f "$prefix/system.reg" ] || { echo "wineboot did not make $prefix" >&2; exit 1; }
-      touch "$prefix/.trv-ready-2"
+      touch "$prefix/.trv-ready-3"
     fi
     ;;
   stop)
