@@ -166,7 +166,11 @@ HTREEITEM CColumnTreeView::InsertItem(HTREEITEM parent, const std::wstring& text
     insert.item.pszText = const_cast<wchar_t*>(text.c_str());
     insert.item.lParam = reinterpret_cast<LPARAM>(data);
     auto item = reinterpret_cast<HTREEITEM>(SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
-    if (item == nullptr) delete data;  // not inserted: no TVN_DELETEITEM will come for it
+    if (item == nullptr) {
+        delete data;  // not inserted: no TVN_DELETEITEM will come for it
+    } else if (data == nullptr || data->checked == 0) {
+        ShowCheckAll(false);
+    }
     return item;
 }
 
@@ -188,7 +192,19 @@ void CColumnTreeView::RepaintCheckArea(HTREEITEM item) {
 void CColumnTreeView::ToggleItem(HTREEITEM item) {
     ColumnTreeNodes nodes{m_tree};
     bookmarks::ToggleCheck(nodes, item);
+    // A checked root stands for its checked subtree, so the roots alone tell whether everything is.
+    bool everyRootChecked = true;
+    for (HTREEITEM root = nodes.FirstChild(nullptr); root != nullptr && everyRootChecked; root = nodes.NextSibling(root)) {
+        everyRootChecked = nodes.Checked(root);
+    }
+    ShowCheckAll(everyRootChecked);
     InvalidateRect(m_tree, nullptr, FALSE);
+}
+
+void CColumnTreeView::ShowCheckAll(bool on) {
+    if (m_header.checkAll == on) return;
+    m_header.checkAll = on;
+    if (m_header.m_hWnd != nullptr) InvalidateRect(m_header, nullptr, TRUE);
 }
 
 void CColumnTreeView::CheckAll(bool checked) {

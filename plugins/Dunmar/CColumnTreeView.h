@@ -84,6 +84,7 @@ public:
     static ColumnTreeItem* ItemData(HWND tree, HTREEITEM item);
     // Sets every item's check mark (the header's box).
     void CheckAll(bool checked);
+    bool IsCheckAll() const { return m_header.checkAll; }
     // A click on `item`'s check box.
     void ToggleItem(HTREEITEM item);
 
@@ -122,6 +123,8 @@ private:
     LRESULT OnHScroll(WPARAM wParam, LPARAM);
     bool OnNotify(WPARAM, LPARAM lParam, LRESULT& result);
     bool OnHeaderCommand(WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // The header's box says whether every item is checked: it follows the items as they change.
+    void ShowCheckAll(bool on);
     LRESULT OnTreeCustomDraw(NMTVCUSTOMDRAW& draw);
     void PaintRow(HDC dc, HTREEITEM item, const RECT& row, UINT state);
     void PaintHeaderBox(HDC dc);

@@ -51,6 +51,11 @@ ItemBatch<BookmarkItem>* Batch(int64_t sequence, std::vector<std::shared_ptr<Boo
 }
 
 HWND TreeOf(HWND page) { return GetDlgItem(GetDlgItem(page, kTreeView), CColumnTreeView::kTreeId); }
+const CColumnTreeView& ViewOf(HWND page) {
+    auto* window = static_cast<wtl::CWindowImpl<CColumnTreeView>*>(
+        GetPropW(GetDlgItem(page, kTreeView), wtl::kWindowObjectProperty));
+    return *static_cast<CColumnTreeView*>(window);
+}
 
 // Every item depth first, as "<depth dots><name column>" with its record.
 struct Row {
@@ -206,6 +211,22 @@ TEST(BookmarksPage, TheTreeListsEntriesAndChecksPropagate) {
     EXPECT_FALSE(expanded(L"Work"));
     const auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
     EXPECT_EQ(selected, ItemNamed(tree, L".Beta"));
+
+    // The header's box follows the items: set by its click, cleared by a rebuild's unchecked items, set
+    // again when the last root gets checked, cleared by any uncheck.
+    const CColumnTreeView& view = ViewOf(page);
+    SendMessageW(view.Header(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+    EXPECT_TRUE(view.IsCheckAll());
+    EXPECT_EQ(CheckedTexts(tree).size(), 7u);
+    Reply(host, L"marks-1", bookmarks::kReplyLoaded, Batch(3, Sample()));
+    EXPECT_FALSE(view.IsCheckAll());
+    ClickBox(tree, ItemNamed(tree, L"Bar"));
+    ClickBox(tree, ItemNamed(tree, L"Work"));
+    EXPECT_FALSE(view.IsCheckAll());
+    ClickBox(tree, ItemNamed(tree, L"News"));
+    EXPECT_TRUE(view.IsCheckAll());
+    ClickBox(tree, ItemNamed(tree, L"..Docs"));
+    EXPECT_FALSE(view.IsCheckAll());
     host.onSend = nullptr;
 }
 
