@@ -3,11 +3,18 @@
 // overall progress) is a kDouble element of the message array. File data passes through the
 // thread's transfer buffer (hlx_afc.h) in pieces of at most kStreamPieceBytes, written unbuffered:
 // a large file costs a few system calls per MiB, and the memory used does not grow with the files.
+// On an unencrypted connection the data of uploaded files skips that buffer: it is spliced from the
+// connection's socket into the file through a pipe (SocketSplice), so it is copied once, in the
+// kernel, as a file copy would be.
 #include "utility/hlx_backup_protocol.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <strings.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "iOSAPI/MobileExportFun.h"
 #include "os/hlx_os.h"
 #include "utility/hlx_afc.h"
 #include "utility/hlx_device.h"
@@ -219,6 +227,78 @@ bool CopyFileBytes(const std::string& from, const std::string& to) {
 // Why a file stream ended.
 enum class StreamEnd { kDone, kDeviceGone, kWriteFailed, kWantedFile };
 
+// A device silent this long in the middle of a file's data counts as gone.
+constexpr int kSpliceSilenceMs = 60 * 1000;
+// The pipe between socket and file; one splice moves at most this much.
+constexpr int kSplicePipeBytes = 1 << 20;
+
+// Moves file data from an unencrypted service connection's socket into a file inside the kernel,
+// through a pipe: the bytes never enter this process. The device library reads such a connection
+// straight from its socket and keeps no bytes back, so its receive calls and these splices take
+// turns on one stream. `socket` is the session's own duplicate (see HLXBackupProtocol::Abort).
+class SocketSplice {
+ public:
+  enum class Result { kDone, kStreamEnded, kWriteFailed, kUnsupported };
+
+  explicit SocketSplice(int socket) : m_socket(socket) {
+    int ends[2];
+    if (m_socket < 0 || ::pipe2(ends, O_CLOEXEC) != 0) return;
+    m_pipeOut = ends[0];
+    m_pipeIn = ends[1];
+    // A larger pipe means fewer splices per block; the default size works too.
+    (void)::fcntl(m_pipeIn, F_SETPIPE_SZ, kSplicePipeBytes);
+  }
+  ~SocketSplice() {
+    if (m_pipeIn >= 0) ::close(m_pipeIn);
+    if (m_pipeOut >= 0) ::close(m_pipeOut);
+  }
+  SocketSplice(const SocketSplice&) = delete;
+  SocketSplice& operator=(const SocketSplice&) = delete;
+
+  bool Usable() const { return m_pipeIn >= 0 && !m_unsupported; }
+
+  // Exactly `count` bytes of the stream appended to `fileFd`. kUnsupported (nothing moved) when
+  // the socket cannot be spliced: the caller receives the bytes instead, from then on.
+  Result ToFile(int fileFd, uint64_t count) {
+    bool moved = false;
+    while (count > 0) {
+      struct pollfd ready = {m_socket, POLLIN, 0};
+      const int polled = ::poll(&ready, 1, kSpliceSilenceMs);
+      if (polled < 0 && errno == EINTR) continue;
+      if (polled <= 0) {
+        HLX_LOG(WARNING) << "backup stream silent or broken in mid-file";
+        return Result::kStreamEnded;
+      }
+      const size_t wanted = count < kSplicePipeBytes ? static_cast<size_t>(count) : kSplicePipeBytes;
+      ssize_t got = ::splice(m_socket, nullptr, m_pipeIn, nullptr, wanted, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (got < 0 && !moved && (errno == EINVAL || errno == ENOSYS)) {
+        m_unsupported = true;
+        return Result::kUnsupported;
+      }
+      if (got <= 0) return Result::kStreamEnded;
+      moved = true;
+      count -= static_cast<uint64_t>(got);
+      while (got > 0) {
+        const ssize_t put = ::splice(m_pipeOut, nullptr, fileFd, nullptr, static_cast<size_t>(got), SPLICE_F_MOVE);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+          HLX_LOG(ERROR) << "backup file write failed: errno " << (put < 0 ? errno : EIO);
+          return Result::kWriteFailed;
+        }
+        got -= put;
+      }
+    }
+    return Result::kDone;
+  }
+
+ private:
+  const int m_socket;
+  int m_pipeIn = -1;
+  int m_pipeOut = -1;
+  bool m_unsupported = false;
+};
+
 // Receives and drops `count` bytes of the stream.
 bool Discard(AMDServiceConnectionRef connection, uint64_t count) {
   uint8_t buffer[kFileBlockBytes];
@@ -258,7 +338,7 @@ const std::string* WantedNameOf(const std::vector<std::string>& wantedNames, con
 // success or error block; the stream ends with a zero length word. A partial backup adds the wanted
 // names written to `arrived`; kWantedFile once all of them have (a database that comes without its
 // companions in this batch still waits for them).
-StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, const std::string& udid,
+StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, SocketSplice* socketSplice, const std::string& udid,
                                const BackupSessionOptions& options, std::set<std::string>* arrived,
                                std::string* wantedPath) {
   const bool partial = !options.wantedNames.empty();
@@ -299,6 +379,12 @@ StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, const std::st
       const uint64_t payload = length - 1;
       const uint8_t code = header[4];
       if (code == kStreamData) {
+        if (file && socketSplice->Usable()) {
+          const SocketSplice::Result spliced = socketSplice->ToFile(fileno(file.get()), payload);
+          if (spliced == SocketSplice::Result::kStreamEnded) return StreamEnd::kDeviceGone;
+          if (spliced == SocketSplice::Result::kWriteFailed) return StreamEnd::kWriteFailed;
+          if (spliced == SocketSplice::Result::kDone) continue;
+        }
         uint8_t* buffer = ThreadTransferBuffer();
         if (buffer == nullptr) return StreamEnd::kWriteFailed;
         uint64_t left = payload;
@@ -392,8 +478,17 @@ void HLXBackupProtocol::Abort() {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     service = m_service;
+    // A splice on the duplicate ends at once, whatever the library does with its own descriptor.
+    if (m_plainSocket >= 0) (void)::shutdown(m_plainSocket, SHUT_RDWR);
   }
   if (service) service->Close();
+}
+
+void HLXBackupProtocol::EndSession() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_plainSocket >= 0) ::close(m_plainSocket);
+  m_plainSocket = -1;
+  m_service.reset();
 }
 
 std::string HLXBackupProtocol::MapDevicePath(const std::string& folder, const std::string& owner,
@@ -437,7 +532,8 @@ bool HLXBackupProtocol::ReadBackupEncryption(const std::string& folder, bool* en
   return true;
 }
 
-bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupSessionResult* result) {
+bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupSessionResult* result,
+                                    bool wantSocket) {
   CFPtr<CFPropertyListRef> serviceOptions = CreatePlistFromXml(kOptionsTemplate, sizeof(kOptionsTemplate) - 1);
   int32_t error = 0;
   std::shared_ptr<HLXDeviceService> service = OpenDeviceService(
@@ -446,11 +542,16 @@ bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupS
     *result = {kReplyAfcNotOpened, options.openFailureText, ""};
     return false;
   }
+  AMDServiceConnectionRef connection = service->ServiceConnection();
+  CMobileExportFun& md = CMobileExportFun::GetInstance();
+  const int socket = wantSocket && md.AMDServiceConnectionGetSecureIOContext(connection) == nullptr
+                         ? md.AMDServiceConnectionGetSocket(connection)
+                         : -1;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_service = service;
+    if (socket >= 0) m_plainSocket = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
   }
-  AMDServiceConnectionRef connection = service->ServiceConnection();
   PlistVariant::Array message;
   bool ready = false;
   // The device's version offer is not inspected; the exchange ends at "DLMessageDeviceReady".
@@ -473,7 +574,8 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
   BackupSessionResult result;
   const std::string udid = m_device->Udid();
   const bool partial = !options.wantedNames.empty();
-  bool open = OpenSession(options, &result);
+  bool open = OpenSession(options, &result, true);
+  SocketSplice socketSplice(m_plainSocket);
   AMDServiceConnectionRef connection = nullptr;
   if (open) {
     connection = m_service->ServiceConnection();
@@ -604,7 +706,8 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
       }
       sent = SendXml(connection, kStatusDictTemplateA);
     } else if (*name == "DLMessageUploadFiles") {
-      const StreamEnd end = ReceiveUploadedFiles(connection, udid, options, &arrived, &result.wantedPath);
+      const StreamEnd end =
+          ReceiveUploadedFiles(connection, &socketSplice, udid, options, &arrived, &result.wantedPath);
       if (end == StreamEnd::kDeviceGone) {
         result = {partial ? kCodeNoWantedFile : kCodeDeviceGone, "", ""};
         break;
@@ -633,8 +736,7 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
     std::string folder = options.backupFolder;
     if (!DeleteDirectoryTree(folder)) HLX_LOG(ERROR) << "backup: failed backup folder not deleted";
   }
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_service.reset();
+  EndSession();
   return result;
 }
 
@@ -662,8 +764,7 @@ BackupSessionResult HLXBackupProtocol::ChangePassword(const std::string& newPass
     }
   }
   Abort();
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_service.reset();
+  EndSession();
   return result;
 }
 
@@ -741,8 +842,7 @@ BackupSessionResult HLXBackupProtocol::Restore(const BackupSessionOptions& optio
     result = {kReplyCancelled, "Task cancelled.", ""};
   }
   Abort();
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_service.reset();
+  EndSession();
   return result;
 }
 

@@ -82,8 +82,9 @@ class HLXBackupProtocol {
   // Sets the device's backup password ("" turns encryption off); the result is the device's
   // "ErrorCode" and "ErrorDescription" (2 "Task error." when it does not answer).
   BackupSessionResult ChangePassword(const std::string& newPassword);
-  // Closes the service so that a session blocked in a receive returns; the session then ends with
-  // the cancelled code when options.cancelled says so. Any thread; harmless when nothing runs.
+  // Closes the service so that a session blocked in a receive (or a splice) returns; the session
+  // then ends with the cancelled code when options.cancelled says so. Any thread; harmless when
+  // nothing runs.
   void Abort();
 
   // Reads "IsEncrypted" of a backup folder's Manifest.plist (absent: false). False when the file is
@@ -95,12 +96,19 @@ class HLXBackupProtocol {
   static std::string MapDevicePath(const std::string& folder, const std::string& owner, const std::string& devicePath);
 
  private:
-  bool OpenSession(const BackupSessionOptions& options, BackupSessionResult* result);
+  // Opens the service and runs the exchange up to the Hello. With `wantSocket`, an unencrypted
+  // connection's socket is duplicated into m_plainSocket before any other thread can see the
+  // service (an Abort then closes the library's descriptor, never this one).
+  bool OpenSession(const BackupSessionOptions& options, BackupSessionResult* result, bool wantSocket = false);
+  // Closes m_plainSocket and drops the service: the end of every session.
+  void EndSession();
 
   std::shared_ptr<HLXDevice> m_device;
   std::mutex m_mutex;
-  // guards: m_service (the pointer; the service's own calls need no lock)
+  // guards: m_service (the pointer; the service's own calls need no lock) and the closing and
+  // shutting down of m_plainSocket (the session's thread alone sets it and reads from it)
   std::shared_ptr<HLXDeviceService> m_service;
+  int m_plainSocket = -1;
 };
 
 }  // namespace hlx

@@ -96,6 +96,10 @@ bool MDDeviceStream::SendCounted(size_t length, const std::function<ssize_t(size
   return true;
 }
 
+void MDDeviceStream::WidenSendBuffer(int bytes) {
+  (void)::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
 void MDDeviceStream::HangUp() {
   if (m_hungUp) return;
   m_hungUp = true;

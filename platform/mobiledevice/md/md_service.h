@@ -34,6 +34,9 @@ class MDDeviceStream {
   // `length` bytes of an open file from `offset`, handed to the socket from the page cache
   // (sendfile) without passing through a buffer; false like WriteAll, or when the file ends early.
   bool SendFile(int fileFd, int64_t offset, size_t length);
+  // Asks for a send buffer of `bytes` (the system caps it): a stream of large files then wakes
+  // its reader less often.
+  void WidenSendBuffer(int bytes);
   // Ends the stream without a goodbye: the host reads end of stream.
   void HangUp();
   bool IsHungUp() const { return m_hungUp; }

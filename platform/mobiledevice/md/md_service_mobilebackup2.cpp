@@ -59,6 +59,9 @@ constexpr size_t kMaxComputerMessageBytes = 10u << 20;
 constexpr size_t kBlockBytes = 65536;
 // Data blocks of the backup's upload stream: large, so that a big file costs few block headers.
 constexpr int64_t kUploadBlockBytes = 1 << 20;
+// The send buffer asked for a backup's stream: a few blocks in flight, so that the computer's side
+// takes them in large pieces instead of waking for every fifth of a block.
+constexpr int kUploadSendBufferBytes = 4 << 20;
 constexpr uint32_t kMaxNameBytes = 4096;
 constexpr size_t kFilesPerBatch = 16;
 constexpr uint8_t kStreamData = 12;
@@ -536,6 +539,7 @@ bool ScriptedEnd(MDDeviceStream* stream, const Script& script, double progress) 
 
 void ServeBackup(MDServiceContext& context, const Script& script, CFTypeRef lockdown) {
   MDDeviceStream* stream = context.stream;
+  stream->WidenSendBuffer(kUploadSendBufferBytes);
   const std::string& udid = context.udid;
   const std::vector<Entry> entries = CollectEntries(context.imageFolder);
   int64_t total = 0;
