@@ -297,7 +297,9 @@ class MediaLists {
   explicit MediaLists(AFCConnectionRef afc)
       : m_onDevice(afc),
         m_batchMaker([](SectionBatch*& batch) { MakeBatch(batch); }, kBatchThreads),
-        m_filer([this](Rows& rows) { FileRows(rows); }) {}
+        m_filer([this](Rows& rows) { FileRows(rows); }) {
+    m_rows.reserve(kRowsHandedOver);
+  }
 
   void File(Section section, MediaItem item) {
     ++m_filed[section];
@@ -356,6 +358,7 @@ class MediaLists {
     if (m_rows.empty()) return;
     m_filer.Push(std::move(m_rows));
     m_rows = Rows();
+    m_rows.reserve(kRowsHandedOver);
   }
 
   void FileRows(Rows& rows) {
