@@ -244,8 +244,8 @@ class DeviceFiles {
   }
 
   AFCConnectionRef m_afc;
-  std::string m_folder;  // scratch for a folder's path and a file's name, to look them up without an
-  std::string m_name;    // allocation per item
+  std::string m_folder;  // scratch for a folder's path, reused for every item
+  std::string m_name;    // scratch for a file's name, likewise
   // Folder path -> its names, if it could be listed.
   std::unordered_map<std::string, std::optional<Names>> m_folders;
 };
