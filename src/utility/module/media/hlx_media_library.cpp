@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -40,6 +41,10 @@ constexpr char kMediaLibraryItems[] =
     "i.item_pid left join album as a on a.album_pid = i.album_pid left join item_artist as ia on "
     "ia.item_artist_pid = i.item_artist_pid\t left join genre as g on g.genre_id = i.genre_id left join "
     "base_location as bl on bl.base_location_id = i.base_location_id order by title COLLATE NOCASE asc";
+// The device paths of kMediaLibraryItems' rows, unsorted: known long before the sorted rows come.
+constexpr char kMediaLibraryItemPaths[] =
+    "select bl.path || '/' || ie.location from item as i left join item_extra as ie on ie.item_pid = i.item_pid "
+    "left join base_location as bl on bl.base_location_id = i.base_location_id";
 constexpr char kLibraryItems[] =
     "SELECT media_kind,pid,0 as file_size,year,date_modified, comment,description_long,copyright,title, "
     "total_time_ms,0 as media_type,album,0 album_pid,artist,0 as artist_pid, gm.genre,genre_id,null as path from "
@@ -198,24 +203,48 @@ class SideQueue {
   std::vector<std::thread> m_threads;  // made by the first Push, under m_mutex
 };
 
-// Which item files are on the device. Each folder is listed once per request, when its first item
-// is asked about, and its names kept in memory, so a library of many thousand items costs one AFC
-// listing per folder rather than one call per item. Paths that cannot name a media file (no folder,
-// no extension after the last folder, "." or "..") are dropped without asking. A folder that cannot
-// be listed, and a name that the listing does not hold but that is not plain ASCII (the device's
-// file system may match another Unicode form of it), are asked about one by one and must be a
-// regular file. A listed name is taken as the file: media folders hold files only. One thread.
+// Which item files are on the device. Each folder is listed once per request, ahead on another
+// thread (ListFolders) or when its first item is asked about, and its names kept in memory, so a
+// library of many thousand items costs one AFC listing per folder rather than one call per item.
+// Paths that cannot name a media file (no folder, no extension after the last folder, "." or "..")
+// are dropped without asking. A folder that cannot be listed, and a name that the listing does not
+// hold but that is not plain ASCII (the device's file system may match another Unicode form of it),
+// are asked about one by one and must be a regular file. A listed name is taken as the file: media
+// folders hold files only. Has is called from one thread.
 class DeviceFiles {
  public:
+  using Names = std::unordered_set<std::string>;
+  // Folder path -> its names, if it could be listed.
+  using Listings = std::unordered_map<std::string, std::optional<Names>>;
+
   explicit DeviceFiles(AFCConnectionRef afc) : m_afc(afc) {}
 
+  // Lists the folders of the given paths; any thread may call it while Has is used on another.
+  Listings ListFolders(const std::vector<std::string>& paths) const {
+    Listings listings;
+    for (const std::string& path : paths) {
+      const std::optional<size_t> folderLength = FolderLength(path);
+      if (!folderLength) continue;
+      const std::string folder = path.substr(0, *folderLength);
+      if (listings.count(folder) == 0) listings.emplace(folder, List(folder));
+    }
+    return listings;
+  }
+  // Listings made ahead on another thread (ListFolders), which the first Has waits for and keeps.
+  void TakeListingsAhead(std::future<Listings> ahead) { m_ahead = std::move(ahead); }
+
   bool Has(std::string_view path) {
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (slash == std::string::npos || dot == std::string::npos || dot < slash) return false;
-    const std::string_view name = path.substr(slash + 1);
-    if (name == "." || name == "..") return false;
-    m_folder.assign(path, 0, FolderLength(slash));  // reuses its buffer: called for every item
+    if (m_ahead.valid()) {
+      try {
+        m_folders = m_ahead.get();
+      } catch (const std::future_error&) {
+        // none made: each folder is listed on its first item
+      }
+    }
+    const std::optional<size_t> folderLength = FolderLength(path);
+    if (!folderLength) return false;
+    const std::string_view name = path.substr(path.rfind('/') + 1);
+    m_folder.assign(path, 0, *folderLength);  // reuses its buffer: called for every item
     auto folder = m_folders.find(m_folder);
     if (folder == m_folders.end()) folder = m_folders.emplace(m_folder, List(m_folder)).first;
     if (folder->second) {
@@ -228,10 +257,16 @@ class DeviceFiles {
   }
 
  private:
-  using Names = std::unordered_set<std::string>;
-
-  // The length of the folder part of a path whose last '/' is at `slash` ("/" for the root).
-  static size_t FolderLength(size_t slash) { return slash == 0 ? 1 : slash; }
+  // The length of the folder part of a path that can name a media file ("/" for the root); none
+  // for a path without a folder, without an extension after its last folder, or ending in "." or "..".
+  static std::optional<size_t> FolderLength(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (slash == std::string::npos || dot == std::string::npos || dot < slash) return std::nullopt;
+    const std::string_view name = path.substr(slash + 1);
+    if (name == "." || name == "..") return std::nullopt;
+    return slash == 0 ? 1 : slash;
+  }
 
   static bool IsAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -243,11 +278,11 @@ class DeviceFiles {
     return Names(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
   }
 
-  AFCConnectionRef m_afc;
+  const AFCConnectionRef m_afc;
   std::string m_folder;  // scratch for a folder's path, reused for every item
   std::string m_name;    // scratch for a file's name, likewise
-  // Folder path -> its names, if it could be listed.
-  std::unordered_map<std::string, std::optional<Names>> m_folders;
+  std::future<Listings> m_ahead;
+  Listings m_folders;
 };
 
 // Writes the item's JSON object as the writer's next value.
@@ -308,6 +343,12 @@ class MediaLists {
   }
   // How many items the section was given, before the existence check (for the log).
   size_t Filed(Section section) const { return m_filed[section]; }
+  // Before the first File: the filing thread waits for these listings on its first item rather
+  // than listing each folder when the rows come; ListFolders makes them on another thread.
+  void TakeListingsAhead(std::future<DeviceFiles::Listings> ahead) { m_onDevice.TakeListingsAhead(std::move(ahead)); }
+  DeviceFiles::Listings ListFolders(const std::vector<std::string>& paths) const {
+    return m_onDevice.ListFolders(paths);
+  }
 
   // After the last File: each section in turn, its count (stage 0) and then its batches (stage 1),
   // the replies of SendSection.
@@ -534,26 +575,39 @@ std::string PlaylistItemsJson(int64_t containerId, const std::vector<int64_t>& i
   return json.Text();
 }
 
-// Reads the copy of one family into the lists and playlists; 0, 19 or 20. The playlists are read on
-// a second connection, on a thread of their own, while this one reads the items.
+// The item paths of a media library copy; none when the statement cannot be made.
+std::vector<std::string> LoadItemPaths(sqlite3* db) {
+  std::vector<std::string> paths;
+  StatementPtr statement;
+  if (PrepareStatement(db, kMediaLibraryItemPaths, &statement) != SQLITE_OK) return paths;
+  while (sqlite3_step(statement.get()) == SQLITE_ROW) paths.push_back(ColumnText(statement.get(), 0));
+  return paths;
+}
+
+// Reads the copy of one family into the lists and playlists; 0, 19 or 20. A second connection, on a
+// thread of its own, reads the playlists while this one reads the items; for a media library it
+// first lists the item folders on the device while the item statement sorts.
 int ReadLibrary(const MediaCopies& copies, bool itdb, MediaLists* lists, std::vector<MediaPlaylist>* playlists) {
   const LibraryFamily& family = itdb ? kLibraryFamily : kMediaLibraryFamily;
   const std::string path = copies.PathOf(itdb ? kLibraryFile : kMediaLibraryFile);
   SqlitePtr db;
   if (int code = OpenDatabaseCopy(path, &db); code != 0) return code;
-  SqlitePtr playlistDb;
-  if (int code = OpenDatabaseCopy(path, &playlistDb); code != 0) return code;
+  SqlitePtr sideDb;
+  if (int code = OpenDatabaseCopy(path, &sideDb); code != 0) return code;
   int playlistCode = 0;
-  SideQueue<sqlite3*> playlistReader([&](sqlite3*& connection) {
+  std::promise<DeviceFiles::Listings> listings;
+  if (!itdb) lists->TakeListingsAhead(listings.get_future());
+  SideQueue<sqlite3*> sideReader([&](sqlite3*& connection) {
+    if (!itdb) listings.set_value(lists->ListFolders(LoadItemPaths(connection)));
     playlistCode = QueryPlaylists(connection, family, playlists);
     for (MediaPlaylist& playlist : *playlists) {
       (void)LoadPlaylistItems(connection, family.playlistItems, playlist.id, &playlist.itemIds);
     }
   });
-  playlistReader.Push(playlistDb.get());
+  sideReader.Push(sideDb.get());
   const int code = itdb ? QueryLibraryItdb(db.get(), copies.PathOf(kLocationsFile), lists)
                         : QueryMediaLibrary(db.get(), lists);
-  playlistReader.Finish();
+  sideReader.Finish();
   HLX_LOG(INFO) << family.logName << ": " << code << " songs: " << lists->Filed(MediaLists::kSongs)
                 << " movies: " << lists->Filed(MediaLists::kMovies)
                 << " music_video: " << lists->Filed(MediaLists::kMusicVideos)
