@@ -36,8 +36,20 @@ int FeatureRequest::SendProgress(uint32_t command, int32_t stage, const std::str
                          data != nullptr ? data->data() : nullptr, data != nullptr ? data->size() : 0);
 }
 
+int FeatureRequest::SendCompressedProgress(uint32_t command, int32_t stage, const std::string* info,
+                                           const std::string& compressed) const {
+  return SendRecord(command, static_cast<uint16_t>(PacketStatus::kInProgress), stage, 0, 0, info, compressed.data(),
+                    compressed.size(), true);
+}
+
 int FeatureRequest::SendReplyRecord(uint32_t command, uint16_t status, int32_t stage, int64_t code, int32_t type,
                                     const std::string* info, const void* data, size_t dataLength) const {
+  return SendRecord(command, status, stage, code, type, info, data, dataLength, false);
+}
+
+int FeatureRequest::SendRecord(uint32_t command, uint16_t status, int32_t stage, int64_t code, int32_t type,
+                               const std::string* info, const void* data, size_t dataLength,
+                               bool dataCompressed) const {
   // Intermediate replies describe the device: they carry its UDID, also when the request found it
   // another way (by handle, for basic information).
   const std::string uuid = m_device ? m_device->Udid() : m_uuid;
@@ -50,6 +62,7 @@ int FeatureRequest::SendReplyRecord(uint32_t command, uint16_t status, int32_t s
   if (data != nullptr) {
     record.data = static_cast<const uint8_t*>(data);
     record.dataLength = static_cast<int64_t>(dataLength);
+    record.dataCompressed = dataCompressed;
   }
   IPCPacket1 packet;
   packet.id = m_packet.id;

@@ -43,7 +43,7 @@ bool ReplyRecord::SerializeData(std::string* out) const {
   out->clear();
   if (!data || dataLength <= 0) return true;
   NoteLargeWork(static_cast<size_t>(dataLength));
-  if (type != 0) {
+  if (type != 0 || dataCompressed) {
     out->assign(reinterpret_cast<const char*>(data), static_cast<size_t>(dataLength));
     return true;
   }

@@ -31,6 +31,9 @@ struct ReplyRecord {
   const char* info = nullptr;  // raw, already serialised JSON; null: no "info" member
   const uint8_t* data = nullptr;
   int64_t dataLength = 0;
+  // Type 0 only: `data` already is the zlib stream (ZlibCompress) of the data part, sent as it is,
+  // so that a sender may compress on threads of its own.
+  bool dataCompressed = false;
 
   // The text part: flag, NUL, JSON record, NUL.
   std::string SerializeText() const;

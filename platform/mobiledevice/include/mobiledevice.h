@@ -265,7 +265,8 @@ MD_EXPORT int AFCConnectionOpen(int socket, uint32_t ioTimeout, AFCConnectionRef
 MD_EXPORT int AFCConnectionClose(AFCConnectionRef connection);
 MD_EXPORT int AFCConnectionSetSecureContext(AFCConnectionRef connection, void* context);
 MD_EXPORT int AFCDirectoryOpen(AFCConnectionRef connection, const char* path, AFCDirectoryRef* directory);
-/* *entry is borrowed until the next read or the close; null after the last entry. */
+/* *entry is borrowed until the next read or the close; null after the last entry. The listing is
+   taken whole by the open: a read asks the device nothing. */
 MD_EXPORT int AFCDirectoryRead(AFCConnectionRef connection, AFCDirectoryRef directory, char** entry);
 MD_EXPORT int AFCDirectoryClose(AFCConnectionRef connection, AFCDirectoryRef directory);
 MD_EXPORT int AFCDirectoryCreate(AFCConnectionRef connection, const char* path);

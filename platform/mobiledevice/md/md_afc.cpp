@@ -1,7 +1,8 @@
 // The exported AFC calls. An AFC connection is opened on the socket of a started "com.apple.afc" or
 // "com.apple.afc2" service connection and works on that device's image folder (fs/ or rootfs/)
-// through MDAfcFileSystem. Every call first checks that the connection still stands: the service
-// connection not invalidated, the device attached, the transfer not dropped by a fault. Handles
+// through MDAfcFileSystem. Every call that asks the device first checks that the connection still
+// stands: the service connection not invalidated, the device attached, the transfer not dropped by a
+// fault. Reading the entries of an open listing or stat answer and closing handles ask nothing. Handles
 // (connections, directories, key-value dictionaries) are table entries, so a closed or foreign
 // handle gives an error code instead of touching freed memory; file references are numbers per
 // connection and never reused within it.
@@ -297,8 +298,11 @@ MD_EXPORT int AFCDirectoryOpen(AFCConnectionRef ref, const char* path, AFCDirect
 
 MD_EXPORT int AFCDirectoryRead(AFCConnectionRef ref, AFCDirectoryRef directoryRef, char** entry) {
   return MDCallGuarded("AFCDirectoryRead", static_cast<int>(kAFCUnknownError), [&] {
-    std::shared_ptr<AfcConnection> connection;
-    if (int code = Enter(ref, "AFCDirectoryRead", &connection)) return code;
+    // Not gated: the whole listing arrived with AFCDirectoryOpen, so taking its next entry asks the
+    // device nothing (like AFCKeyValueRead on a stat answer), and a large folder costs one device
+    // call rather than one per entry.
+    auto connection = ConnectionTable().Find(ref);
+    if (!connection) return static_cast<int>(kAFCInvalidArgument);
     if (entry == nullptr) return connection->Fail(kAFCInvalidArgument);
     *entry = nullptr;
     auto directory = connection->FindDirectory(directoryRef);

@@ -467,6 +467,27 @@ TEST_F(MDAfc, ClosedHandlesGiveCodes) {
   EXPECT_EQ(other, nullptr) << "a failed open leaves no stale handle behind";
 }
 
+TEST_F(MDAfc, AListingArrivesWholeWithItsOpen) {
+  Open();
+  const std::string expected =
+      Python("import os; print(','.join(['.', '..'] + sorted(os.listdir('" + Fs("/Downloads") + "'))))");
+  AFCDirectoryRef directory = nullptr;
+  ASSERT_EQ(AFCDirectoryOpen(m_afc, "/Downloads", &directory), 0);
+  // Taking the entries asks the device nothing: a fault on the reads and a detach after the open
+  // leave the listing whole, while the next call that asks the device fails.
+  ASSERT_EQ(Tool({"fault", m_udid, "--fail-call", "AFCDirectoryRead=1,2"}), 0);
+  ASSERT_EQ(Tool({"detach", m_udid}), 0);
+  std::vector<std::string> names;
+  char* entry = nullptr;
+  while (AFCDirectoryRead(m_afc, directory, &entry) == 0 && entry != nullptr) names.push_back(entry);
+  EXPECT_EQ(AFCDirectoryClose(m_afc, directory), 0);
+  std::string joined;
+  for (const auto& name : names) joined += (joined.empty() ? "" : ",") + name;
+  EXPECT_EQ(joined, expected);
+  names.clear();
+  EXPECT_EQ(List("/Downloads", &names), kAFCNotConnected);
+}
+
 TEST_F(MDAfc, Afc2ServesTheWholeFileSystemOfAJailbrokenDevice) {
   Open({"--jailbroken"}, "com.apple.afc2");
   std::vector<std::string> names;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "utility/hlx_module.h"
+#include "utility/hlx_zlib.h"
 
 namespace hlx {
 namespace {
@@ -69,6 +70,24 @@ TEST(ReplyRecord, DataPartIsCompressedForTypeZeroOnly) {
   record.type = 1;
   const std::string raw = ReplyRecord::Serialize(record);
   EXPECT_EQ(raw, record.SerializeText() + data);
+}
+
+TEST(ReplyRecord, ADataPartCompressedBeforehandGoesOutAsTheSameBytes) {
+  std::string data;
+  for (int i = 0; i < 2000; ++i) data += "{\"item\":" + std::to_string(i % 37) + "},";
+  ReplyRecord record;
+  record.uuid = "d";
+  record.data = reinterpret_cast<const uint8_t*>(data.data());
+  record.dataLength = static_cast<int64_t>(data.size());
+  const std::string compressedOnTheWay = ReplyRecord::Serialize(record);
+
+  std::string stream;
+  ASSERT_TRUE(ZlibCompress(stream, data.data(), data.size()));
+  ReplyRecord precompressed = record;
+  precompressed.data = reinterpret_cast<const uint8_t*>(stream.data());
+  precompressed.dataLength = static_cast<int64_t>(stream.size());
+  precompressed.dataCompressed = true;
+  EXPECT_EQ(ReplyRecord::Serialize(precompressed), compressedOnTheWay);
 }
 
 TEST(ReplyStatus, MapsResultCodesToPacketStatus) {

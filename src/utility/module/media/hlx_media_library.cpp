@@ -5,8 +5,10 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
@@ -24,6 +26,7 @@
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_request_code.h"
+#include "utility/hlx_zlib.h"
 
 namespace hlx {
 namespace {
@@ -38,6 +41,10 @@ constexpr char kMediaLibraryItems[] =
     "i.item_pid left join album as a on a.album_pid = i.album_pid left join item_artist as ia on "
     "ia.item_artist_pid = i.item_artist_pid\t left join genre as g on g.genre_id = i.genre_id left join "
     "base_location as bl on bl.base_location_id = i.base_location_id order by title COLLATE NOCASE asc";
+// The device paths of kMediaLibraryItems' rows, unsorted: known long before the sorted rows come.
+constexpr char kMediaLibraryItemPaths[] =
+    "select bl.path || '/' || ie.location from item as i left join item_extra as ie on ie.item_pid = i.item_pid "
+    "left join base_location as bl on bl.base_location_id = i.base_location_id";
 constexpr char kLibraryItems[] =
     "SELECT media_kind,pid,0 as file_size,year,date_modified, comment,description_long,copyright,title, "
     "total_time_ms,0 as media_type,album,0 album_pid,artist,0 as artist_pid, gm.genre,genre_id,null as path from "
@@ -131,25 +138,26 @@ MediaItem ReadItem(sqlite3_stmt* row) {
   return item;
 }
 
-// Runs a handler on each pushed item, in push order, on a thread of its own, so that the pushing
-// thread goes on meanwhile; Finish waits until every pushed item has been handled. Items are pushed
-// from one thread. Without a thread (none could be made, or after Finish) an item is handled at once
-// on the pushing thread.
+// Runs a handler on each pushed item on threads of its own (up to `threads`), so that the pushing
+// thread goes on meanwhile; with one thread the items are handled in push order. Finish waits until
+// every pushed item has been handled. Without a thread (none could be made, or after Finish) an item
+// is handled at once on the pushing thread.
 template <typename T>
 class SideQueue {
  public:
-  explicit SideQueue(std::function<void(T&)> handle) : m_handle(std::move(handle)) {}
+  explicit SideQueue(std::function<void(T&)> handle, size_t threads = 1)
+      : m_handle(std::move(handle)), m_threadCount(threads) {}
   ~SideQueue() { Finish(); }
   SideQueue(const SideQueue&) = delete;
   SideQueue& operator=(const SideQueue&) = delete;
 
   void Push(T item) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_thread.joinable() && !m_inline) {
+    if (m_threads.empty() && !m_inline) {
       try {
-        m_thread = std::thread([this] { Run(); });
+        while (m_threads.size() < m_threadCount) m_threads.emplace_back([this] { Run(); });
       } catch (const std::system_error&) {
-        m_inline = true;
+        m_inline = m_threads.empty();
       }
     }
     if (m_inline) {
@@ -166,8 +174,10 @@ class SideQueue {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_inline = true;
     }
-    m_wake.notify_one();
-    if (m_thread.joinable()) m_thread.join();
+    m_wake.notify_all();
+    for (std::thread& thread : m_threads) {
+      if (thread.joinable()) thread.join();
+    }
   }
 
  private:
@@ -185,58 +195,78 @@ class SideQueue {
   }
 
   const std::function<void(T&)> m_handle;
+  const size_t m_threadCount;
   std::mutex m_mutex;
   std::condition_variable m_wake;
   bool m_inline = false;  // guarded by m_mutex; set for good by Finish
   std::deque<T> m_queue;  // guarded by m_mutex
-  std::thread m_thread;
+  std::vector<std::thread> m_threads;  // made by the first Push, under m_mutex
 };
 
-// Which item files are on the device. Each folder is listed once per request and its names kept in
-// memory, so a library of many thousand items costs one AFC round trip per folder rather than one
-// per item; the listings run in the background while the caller reads on. Paths that cannot name a
-// media file (no folder, no extension after the last folder, "." or "..") are dropped without
-// asking. A folder that cannot be listed, and a name that the listing does not hold but that is not
-// plain ASCII (the device's file system may match another Unicode form of it), are asked about one
-// by one and must be a regular file. A listed name is taken as the file: media folders hold files
-// only. Prefetch is called from one thread, then Has from one thread.
+// Which item files are on the device. Each folder is listed once per request, ahead on another
+// thread (ListFolders) or when its first item is asked about, and its names kept in memory, so a
+// library of many thousand items costs one AFC listing per folder rather than one call per item.
+// Paths that cannot name a media file (no folder, no extension after the last folder, "." or "..")
+// are dropped without asking. A folder that cannot be listed, and a name that the listing does not
+// hold but that is not plain ASCII (the device's file system may match another Unicode form of it),
+// are asked about one by one and must be a regular file. A listed name is taken as the file: media
+// folders hold files only. Has is called from one thread.
 class DeviceFiles {
  public:
-  explicit DeviceFiles(AFCConnectionRef afc)
-      : m_afc(afc), m_lister([this](std::string& folder) { m_folders[folder] = List(folder); }) {}
+  using Names = std::unordered_set<std::string>;
+  // Folder path -> its names, if it could be listed.
+  using Listings = std::unordered_map<std::string, std::optional<Names>>;
 
-  // Queues the folder of `path` for listing in the background, once per folder.
-  void Prefetch(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return;
-    m_folder.assign(path, 0, FolderLength(slash));  // reuses its buffer: called for every item
-    if (m_queued.count(m_folder) != 0) return;
-    m_queued.insert(m_folder);
-    m_lister.Push(m_folder);
+  explicit DeviceFiles(AFCConnectionRef afc) : m_afc(afc) {}
+
+  // Lists the folders of the given paths; any thread may call it while Has is used on another.
+  Listings ListFolders(const std::vector<std::string>& paths) const {
+    Listings listings;
+    for (const std::string& path : paths) {
+      const std::optional<size_t> folderLength = FolderLength(path);
+      if (!folderLength) continue;
+      const std::string folder = path.substr(0, *folderLength);
+      if (listings.count(folder) == 0) listings.emplace(folder, List(folder));
+    }
+    return listings;
   }
+  // Listings made ahead on another thread (ListFolders), which the first Has waits for and keeps.
+  void TakeListingsAhead(std::future<Listings> ahead) { m_ahead = std::move(ahead); }
 
-  // Waits for the queued listings first.
   bool Has(std::string_view path) {
-    m_lister.Finish();
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (slash == std::string::npos || dot == std::string::npos || dot < slash) return false;
-    const std::string name(path.substr(slash + 1));
-    if (name == "." || name == "..") return false;
-    m_folder.assign(path, 0, FolderLength(slash));
+    if (m_ahead.valid()) {
+      try {
+        m_folders = m_ahead.get();
+      } catch (const std::future_error&) {
+        // none made: each folder is listed on its first item
+      }
+    }
+    const std::optional<size_t> folderLength = FolderLength(path);
+    if (!folderLength) return false;
+    const std::string_view name = path.substr(path.rfind('/') + 1);
+    m_folder.assign(path, 0, *folderLength);  // reuses its buffer: called for every item
     auto folder = m_folders.find(m_folder);
     if (folder == m_folders.end()) folder = m_folders.emplace(m_folder, List(m_folder)).first;
-    if (folder->second && folder->second->count(name) != 0) return true;
-    if (folder->second && IsAscii(name)) return false;
+    if (folder->second) {
+      m_name.assign(name);
+      if (folder->second->count(m_name) != 0) return true;
+      if (IsAscii(name)) return false;
+    }
     AfcFileInfo info;
     return AfcGetFileInfo(m_afc, std::string(path), &info) && info.fileKind == "S_IFREG";
   }
 
  private:
-  using Names = std::unordered_set<std::string>;
-
-  // The length of the folder part of a path whose last '/' is at `slash` ("/" for the root).
-  static size_t FolderLength(size_t slash) { return slash == 0 ? 1 : slash; }
+  // The length of the folder part of a path that can name a media file ("/" for the root); none
+  // for a path without a folder, without an extension after its last folder, or ending in "." or "..".
+  static std::optional<size_t> FolderLength(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (slash == std::string::npos || dot == std::string::npos || dot < slash) return std::nullopt;
+    const std::string_view name = path.substr(slash + 1);
+    if (name == "." || name == "..") return std::nullopt;
+    return slash == 0 ? 1 : slash;
+  }
 
   static bool IsAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -248,17 +278,15 @@ class DeviceFiles {
     return Names(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
   }
 
-  AFCConnectionRef m_afc;
-  std::string m_folder;  // scratch for a folder's path, to look it up without an allocation per item
-  std::unordered_set<std::string> m_queued;
-  // Folder path -> its names, if it could be listed; written by the lister until Has finishes it.
-  std::unordered_map<std::string, std::optional<Names>> m_folders;
-  SideQueue<std::string> m_lister;  // last: finished before the members it writes go
+  const AFCConnectionRef m_afc;
+  std::string m_folder;  // scratch for a folder's path, reused for every item
+  std::string m_name;    // scratch for a file's name, likewise
+  std::future<Listings> m_ahead;
+  Listings m_folders;
 };
 
-// Appends the item's JSON object to the writer's text, after any objects already there.
+// Writes the item's JSON object as the writer's next value.
 void WriteItemJson(const MediaItem& item, JsonTextWriter& json) {
-  json.NextValue();
   json->StartObject();
   json.Key("item_pid"), json->Int64(item.id);
   json.Key("title"), json.String(item.title);
@@ -284,75 +312,124 @@ void WriteItemJson(const MediaItem& item, JsonTextWriter& json) {
   json->EndObject();
 }
 
-// The four item sections of one answer. The reading thread files each row's item; a writer thread
-// appends their JSON objects to one text per section meanwhile and queues their folders for listing.
-// Once every row has been read the existence check keeps or drops each object, in row order.
+// One stage-1 packet of a section: its items until a helper has written them as a JSON array and
+// compressed that into the array's zlib stream. A batch whose compression failed keeps the text,
+// which goes out like any data part and is compressed (or fails) on the way.
+struct SectionBatch {
+  std::vector<MediaItem> items;
+  std::string compressed;
+  std::string text;  // only when compression failed
+};
+
+// The four item sections of one answer, made while the rows are read. The reading thread files
+// each row's item; a filing thread keeps the items whose file is on the device, in row order, in
+// the section's batches of kSectionBatchItems, and hands each full batch to helpers that write and
+// compress it; so once the last row has been read the sections are nearly ready to go out.
 class MediaLists {
  public:
   enum Section { kSongs, kMovies, kMusicVideos, kTvShows, kSectionCount };
 
-  explicit MediaLists(AFCConnectionRef afc) : m_onDevice(afc), m_writer([this](Batch& batch) { Write(batch); }) {}
+  explicit MediaLists(AFCConnectionRef afc)
+      : m_onDevice(afc),
+        m_batchMaker([](SectionBatch*& batch) { MakeBatch(batch); }, kBatchThreads),
+        m_filer([this](Rows& rows) { FileRows(rows); }) {
+    m_rows.reserve(kRowsHandedOver);
+  }
 
   void File(Section section, MediaItem item) {
     ++m_filed[section];
-    m_batch.emplace_back(section, std::move(item));
-    if (m_batch.size() == kBatchItems) PushBatch();
+    m_rows.emplace_back(section, std::move(item));
+    if (m_rows.size() == kRowsHandedOver) PushRows();
   }
   // How many items the section was given, before the existence check (for the log).
   size_t Filed(Section section) const { return m_filed[section]; }
-  // The JSON objects of the section's items whose file is on the device, after the last File; they
-  // point into this object.
-  std::vector<std::string_view> Objects(Section section) {
-    PushBatch();
-    m_writer.Finish();
-    const Written& written = m_written[section];
-    const std::string_view text = written.json.View();
-    std::vector<std::string_view> objects;
-    for (const WrittenItem& item : written.items) {
-      if (m_onDevice.Has(std::string_view(written.paths).substr(item.pathBegin, item.pathSize))) {
-        objects.push_back(text.substr(item.jsonBegin, item.jsonSize));
+  // Before the first File: the filing thread waits for these listings on its first item rather
+  // than listing each folder when the rows come; ListFolders makes them on another thread.
+  void TakeListingsAhead(std::future<DeviceFiles::Listings> ahead) { m_onDevice.TakeListingsAhead(std::move(ahead)); }
+  DeviceFiles::Listings ListFolders(const std::vector<std::string>& paths) const {
+    return m_onDevice.ListFolders(paths);
+  }
+
+  // After the last File: each section in turn, its count (stage 0) and then its batches (stage 1),
+  // the replies of SendSection.
+  void Send(const FeatureRequest& request, const uint32_t (&codes)[kSectionCount]) {
+    PushRows();
+    m_filer.Finish();
+    for (Listed& listed : m_listed) CloseBatch(&listed);
+    m_batchMaker.Finish();
+    for (size_t section = 0; section < kSectionCount; ++section) {
+      const Listed& listed = m_listed[section];
+      const std::string info = CountInfo(static_cast<int64_t>(listed.count));
+      request.SendProgress(codes[section], 0, &info, nullptr);
+      for (const std::unique_ptr<SectionBatch>& batch : listed.batches) {
+        if (batch->text.empty()) {
+          request.SendCompressedProgress(codes[section], 1, &info, batch->compressed);
+        } else {
+          request.SendProgress(codes[section], 1, &info, &batch->text);
+        }
       }
     }
-    return objects;
   }
 
  private:
-  using Batch = std::vector<std::pair<Section, MediaItem>>;
-  static constexpr size_t kBatchItems = 256;  // rows handed over at once: one lock per batch, not per row
+  using Rows = std::vector<std::pair<Section, MediaItem>>;
+  static constexpr size_t kRowsHandedOver = 256;  // rows handed to the filing thread at once: one lock per 256
+  static constexpr size_t kSectionBatchItems = 100;
+  static constexpr size_t kBatchThreads = 4;  // writing and compressing cost more than reading the rows
 
-  // Where an item's object lies in its section's JSON text and its device path in the paths text:
-  // two long texts instead of two small ones per item.
-  struct WrittenItem {
-    size_t jsonBegin, jsonSize, pathBegin, pathSize;
+  // A section as filed so far: its items on the device, its full batches, and the batch taking items.
+  struct Listed {
+    size_t count = 0;
+    std::vector<std::unique_ptr<SectionBatch>> batches;
+    std::unique_ptr<SectionBatch> open;
   };
-  struct Written {
+
+  static void MakeBatch(SectionBatch* batch) {
     JsonTextWriter json;
-    std::string paths;
-    std::vector<WrittenItem> items;
-  };
-
-  void PushBatch() {
-    if (m_batch.empty()) return;
-    m_writer.Push(std::move(m_batch));
-    m_batch = Batch();
+    json.Reserve(batch->items.size() * 512);
+    json->StartArray();
+    for (const MediaItem& item : batch->items) WriteItemJson(item, json);
+    json->EndArray();
+    batch->items = std::vector<MediaItem>();
+    const std::string_view text = json.View();
+    if (!ZlibCompress(batch->compressed, text.data(), text.size())) batch->text = json.Text();
   }
 
-  void Write(Batch& batch) {
-    for (const auto& [section, item] : batch) {
-      m_onDevice.Prefetch(item.path);
-      Written& written = m_written[section];
-      const size_t begin = written.json.Size();
-      WriteItemJson(item, written.json);
-      written.items.push_back({begin, written.json.Size() - begin, written.paths.size(), item.path.size()});
-      written.paths += item.path;
+  void PushRows() {
+    if (m_rows.empty()) return;
+    m_filer.Push(std::move(m_rows));
+    m_rows = Rows();
+    m_rows.reserve(kRowsHandedOver);
+  }
+
+  void FileRows(Rows& rows) {
+    for (auto& [section, item] : rows) {
+      if (!m_onDevice.Has(item.path)) continue;
+      Listed& listed = m_listed[section];
+      if (!listed.open) {
+        listed.open = std::make_unique<SectionBatch>();
+        listed.open->items.reserve(kSectionBatchItems);
+      }
+      listed.open->items.push_back(std::move(item));
+      ++listed.count;
+      if (listed.open->items.size() == kSectionBatchItems) CloseBatch(&listed);
     }
   }
 
+  // Hands the batch taking items, if any, to the helpers.
+  void CloseBatch(Listed* listed) {
+    if (!listed->open) return;
+    SectionBatch* batch = listed->open.get();
+    listed->batches.push_back(std::move(listed->open));
+    m_batchMaker.Push(batch);
+  }
+
   size_t m_filed[kSectionCount] = {};
-  Batch m_batch;
+  Rows m_rows;
   DeviceFiles m_onDevice;
-  Written m_written[kSectionCount];
-  SideQueue<Batch> m_writer;  // last: finished before the members it writes go
+  Listed m_listed[kSectionCount];
+  SideQueue<SectionBatch*> m_batchMaker;  // finished before the batches it makes go
+  SideQueue<Rows> m_filer;                // last: finished before the members it writes go
 };
 
 int QueryMediaLibrary(sqlite3* db, MediaLists* lists) {
@@ -498,25 +575,45 @@ std::string PlaylistItemsJson(int64_t containerId, const std::vector<int64_t>& i
   return json.Text();
 }
 
-// Reads the copy of one family into the lists and playlists; 0, 19 or 20.
+// The item paths of a media library copy; none when the statement cannot be made.
+std::vector<std::string> LoadItemPaths(sqlite3* db) {
+  std::vector<std::string> paths;
+  StatementPtr statement;
+  if (PrepareStatement(db, kMediaLibraryItemPaths, &statement) != SQLITE_OK) return paths;
+  while (sqlite3_step(statement.get()) == SQLITE_ROW) paths.push_back(ColumnText(statement.get(), 0));
+  return paths;
+}
+
+// Reads the copy of one family into the lists and playlists; 0, 19 or 20. A second connection, on a
+// thread of its own, reads the playlists while this one reads the items; for a media library it
+// first lists the item folders on the device while the item statement sorts.
 int ReadLibrary(const MediaCopies& copies, bool itdb, MediaLists* lists, std::vector<MediaPlaylist>* playlists) {
   const LibraryFamily& family = itdb ? kLibraryFamily : kMediaLibraryFamily;
+  const std::string path = copies.PathOf(itdb ? kLibraryFile : kMediaLibraryFile);
   SqlitePtr db;
-  if (int code = OpenDatabaseCopy(copies.PathOf(itdb ? kLibraryFile : kMediaLibraryFile), &db); code != 0) {
-    return code;
-  }
+  if (int code = OpenDatabaseCopy(path, &db); code != 0) return code;
+  SqlitePtr sideDb;
+  if (int code = OpenDatabaseCopy(path, &sideDb); code != 0) return code;
+  int playlistCode = 0;
+  std::promise<DeviceFiles::Listings> listings;
+  if (!itdb) lists->TakeListingsAhead(listings.get_future());
+  SideQueue<sqlite3*> sideReader([&](sqlite3*& connection) {
+    if (!itdb) listings.set_value(lists->ListFolders(LoadItemPaths(connection)));
+    playlistCode = QueryPlaylists(connection, family, playlists);
+    for (MediaPlaylist& playlist : *playlists) {
+      (void)LoadPlaylistItems(connection, family.playlistItems, playlist.id, &playlist.itemIds);
+    }
+  });
+  sideReader.Push(sideDb.get());
   const int code = itdb ? QueryLibraryItdb(db.get(), copies.PathOf(kLocationsFile), lists)
                         : QueryMediaLibrary(db.get(), lists);
+  sideReader.Finish();
   HLX_LOG(INFO) << family.logName << ": " << code << " songs: " << lists->Filed(MediaLists::kSongs)
                 << " movies: " << lists->Filed(MediaLists::kMovies)
                 << " music_video: " << lists->Filed(MediaLists::kMusicVideos)
                 << " tvshow: " << lists->Filed(MediaLists::kTvShows);
   if (code != 0) return code;
-  const int playlistCode = QueryPlaylists(db.get(), family, playlists);
   HLX_LOG(INFO) << "QueryMSongPlaylist: " << playlistCode << " playlists: " << playlists->size();
-  for (MediaPlaylist& playlist : *playlists) {
-    (void)LoadPlaylistItems(db.get(), family.playlistItems, playlist.id, &playlist.itemIds);
-  }
   return 0;
 }
 
@@ -549,11 +646,7 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
       if (int code = ReadLibrary(*copies, copied == Copied::kLibrary, &lists, &playlists); code != 0) return code;
     }
   }
-  const std::pair<uint32_t, MediaLists::Section> sections[] = {{kRequestSongs, MediaLists::kSongs},
-                                                               {kRequestMovies, MediaLists::kMovies},
-                                                               {kRequestMusicVideos, MediaLists::kMusicVideos},
-                                                               {kRequestTvShows, MediaLists::kTvShows}};
-  for (const auto& [code, section] : sections) SendSection(request, code, lists.Objects(section));
+  lists.Send(request, {kRequestSongs, kRequestMovies, kRequestMusicVideos, kRequestTvShows});
   std::vector<std::string> objects;
   for (const MediaPlaylist& playlist : playlists) objects.push_back(PlaylistJson(playlist));
   SendSection(request, kRequestPlaylists, objects);
