@@ -53,7 +53,7 @@ constexpr size_t kMaxUnindexedEntries = 8;
 size_t FindEntry(const DictionaryObj* dictionary, const Object* key) noexcept {
   if (dictionary->m_index.empty()) {
     for (size_t i = 0; i < dictionary->m_entries.size(); ++i) {
-      if (Equal(dictionary->m_entries[i].first, key)) return i;
+      if (KeysEqual(dictionary->m_entries[i].first, key)) return i;
     }
     return kNotFound;
   }

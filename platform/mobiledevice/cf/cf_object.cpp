@@ -118,11 +118,6 @@ const Object* Validate(CFTypeRef pointer) noexcept {
   return nullptr;
 }
 
-void Retain(const Object* object) noexcept {
-  if (object == nullptr || object->m_immortal) return;
-  const_cast<Object*>(object)->m_refs.fetch_add(1, std::memory_order_relaxed);
-}
-
 void Release(const Object* object) noexcept {
   if (object == nullptr || object->m_immortal) return;
   auto* mutableObject = const_cast<Object*>(object);

@@ -59,7 +59,10 @@ struct Object {
 
 // ---- lifetime (cf_object.cpp) ----
 
-void Retain(const Object* object) noexcept;
+inline void Retain(const Object* object) noexcept {
+  if (object == nullptr || object->m_immortal) return;
+  const_cast<Object*>(object)->m_refs.fetch_add(1, std::memory_order_relaxed);
+}
 void Release(const Object* object) noexcept;
 // Registers a freshly made heap object in the live count (the factories call it).
 void NoteCreated() noexcept;
@@ -131,7 +134,7 @@ struct KeyHash {
   size_t operator()(const Object* key) const noexcept { return Hash(key); }
 };
 struct KeyEqual {
-  bool operator()(const Object* a, const Object* b) const noexcept { return Equal(a, b); }
+  bool operator()(const Object* a, const Object* b) const noexcept;
 };
 
 // ---- the object types ----
@@ -154,6 +157,17 @@ struct StringObj : Object {
   size_t m_utf16Length;
   bool m_isAscii;
 };
+
+// Equal, with the common case of dictionary keys, two strings, decided in place.
+inline bool KeysEqual(const Object* a, const Object* b) noexcept {
+  if (a == b) return true;
+  if (a->m_type == TypeId::kString && b->m_type == TypeId::kString) {
+    return static_cast<const StringObj*>(a)->View() == static_cast<const StringObj*>(b)->View();
+  }
+  return Equal(a, b);
+}
+
+inline bool KeyEqual::operator()(const Object* a, const Object* b) const noexcept { return KeysEqual(a, b); }
 
 struct BooleanObj : Object {
   static constexpr TypeId kType = TypeId::kBoolean;
