@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -130,12 +129,6 @@ bool Equal(const Object* a, const Object* b) noexcept;
 // Consistent with Equal; containers hash by type and count only, so hashing never recurses.
 size_t Hash(const Object* object) noexcept;
 
-struct KeyHash {
-  size_t operator()(const Object* key) const noexcept { return Hash(key); }
-};
-struct KeyEqual {
-  bool operator()(const Object* a, const Object* b) const noexcept;
-};
 
 // ---- the object types ----
 
@@ -166,8 +159,6 @@ inline bool KeysEqual(const Object* a, const Object* b) noexcept {
   }
   return Equal(a, b);
 }
-
-inline bool KeyEqual::operator()(const Object* a, const Object* b) const noexcept { return KeysEqual(a, b); }
 
 struct BooleanObj : Object {
   static constexpr TypeId kType = TypeId::kBoolean;
@@ -226,7 +217,7 @@ struct DictionaryObj : Object {
 
   bool m_mutable;
   std::vector<std::pair<Object*, Object*>> m_entries;
-  std::unordered_map<const Object*, size_t, KeyHash, KeyEqual> m_index;
+  std::vector<uint64_t> m_index;  // open-addressed; see cf_dictionary.cpp
 };
 
 struct URLObj : Object {
