@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -86,11 +87,12 @@ class ContactRecordSet {
 
   std::unordered_set<std::string> m_names;  // node-based: the pointers to its texts stay valid
 
-  std::vector<Contact> m_contacts;
+  // Deques: a listing of thousands of records grows them without moving what is in.
+  std::deque<Contact> m_contacts;
   std::unordered_map<std::string, size_t> m_contactIndex;
-  std::vector<Group> m_groups;
+  std::deque<Group> m_groups;
   std::unordered_map<std::string, size_t> m_groupIndex;
-  std::vector<SubRecord> m_subRecords;  // arrival order
+  std::deque<SubRecord> m_subRecords;  // arrival order
   std::unordered_map<std::string, size_t> m_subRecordIndex;
 };
 
