@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <malloc.h>
@@ -132,32 +130,6 @@ bool ParseStore(const void* bytes, size_t length, ParsedStore* store) {
   return true;
 }
 
-// Grows the calling thread's heap by about `bytes` with every page already present, and hands the
-// blocks straight back to malloc as free space for the parse that follows. The kernel fills the
-// range in one call; a parse that touches fresh pages one at a time takes a fault for each, and in
-// a virtual machine that costs tens of microseconds a page (a parse of 10,000 contacts touches some
-// 9,000). The blocks stay below the service's mmap threshold, so they come from the heap; where
-// malloc maps them instead, or the kernel lacks the call, only this work is lost.
-void PopulateHeap(size_t bytes) {
-#ifdef MADV_POPULATE_WRITE
-  constexpr size_t kBlockBytes = 8u << 20;
-  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-  std::vector<void*> blocks;
-  for (size_t grown = 0; grown < bytes; grown += kBlockBytes) {
-    void* block = std::malloc(kBlockBytes);
-    if (block == nullptr) break;
-    blocks.push_back(block);
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + page - 1) & ~(page - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + kBlockBytes) & ~(page - 1);
-    (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-  }
-  // Last first, so that each block joins the free space above it.
-  for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) std::free(*it);
-#else
-  (void)bytes;
-#endif
-}
-
 // Parses the store file at `path` from a read-only mapping: a book of 10,000 contacts is about 20 MiB
 // of XML, which reading into a buffer would first zero and then copy. 0, an errno of opening it
 // (ENOENT for a missing file), or EINVAL for a file that is no store or too large.
@@ -171,8 +143,6 @@ int ParseStoreFile(const std::string& path, ParsedStore* store) {
   if (length == 0) return ParseStore("", 0, store) ? 0 : EINVAL;
   void* bytes = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.Get(), 0);
   if (bytes == MAP_FAILED) return errno;
-  // The parsed objects take about 1.8 times the XML's bytes; the rest fault in as they come.
-  PopulateHeap(length / 2 * 3);
   const bool parsed = ParseStore(bytes, length, store);
   ::munmap(bytes, length);
   return parsed ? 0 : EINVAL;
