@@ -16,7 +16,20 @@
 namespace hlx::cf {
 namespace {
 
-std::atomic<int64_t> g_liveObjects{0};
+// The live count is kept in stripes, one cache line each, a thread counting in its own: the device's
+// threads and the service's create and free objects at the same time, and one shared counter made
+// every creation wait for the line to come back from the other core. The count is their sum.
+constexpr size_t kLiveStripes = 16;
+struct alignas(64) LiveStripe {
+  std::atomic<int64_t> count{0};
+};
+LiveStripe g_liveObjects[kLiveStripes];
+
+std::atomic<int64_t>& LiveCountOfThisThread() noexcept {
+  static std::atomic<size_t> nextStripe{0};
+  thread_local const size_t stripe = nextStripe.fetch_add(1, std::memory_order_relaxed) % kLiveStripes;
+  return g_liveObjects[stripe].count;
+}
 
 // -1 until first read from the environment, then 0 or 1; HLXCFSetStrictMode overrides it.
 std::atomic<int> g_strict{-1};
@@ -92,7 +105,7 @@ void Destroy(Object* object) noexcept {
     case TypeId::kError: DestroyAs<ErrorObj>(object); break;
     case TypeId::kBoolean: return;  // immortal, never reaches here
   }
-  g_liveObjects.fetch_sub(1, std::memory_order_relaxed);
+  LiveCountOfThisThread().fetch_sub(1, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -108,7 +121,7 @@ bool IsStrict() noexcept {
   return strict == 1;
 }
 
-void NoteCreated() noexcept { g_liveObjects.fetch_add(1, std::memory_order_relaxed); }
+void NoteCreated() noexcept { LiveCountOfThisThread().fetch_add(1, std::memory_order_relaxed); }
 
 const Object* Validate(CFTypeRef pointer) noexcept {
   if (pointer == nullptr) return nullptr;
@@ -179,7 +192,11 @@ MD_EXPORT CFIndex HLXCFGetRetainCount(CFTypeRef object) {
   return static_cast<CFIndex>(valid->m_refs.load(std::memory_order_relaxed));
 }
 
-MD_EXPORT int64_t HLXCFGetLiveObjectCount(void) { return g_liveObjects.load(std::memory_order_relaxed); }
+MD_EXPORT int64_t HLXCFGetLiveObjectCount(void) {
+  int64_t live = 0;
+  for (const LiveStripe& stripe : g_liveObjects) live += stripe.count.load(std::memory_order_relaxed);
+  return live;
+}
 
 MD_EXPORT void HLXCFSetStrictMode(Boolean strict) { g_strict.store(strict ? 1 : 0, std::memory_order_relaxed); }
 
