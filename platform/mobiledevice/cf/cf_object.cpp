@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 namespace hlx::cf {
@@ -80,6 +81,9 @@ void DestroyAs(Object* object) noexcept {
     } catch (...) {
       // No room to record it: the memory simply stays allocated.
     }
+  } else if constexpr (std::is_same_v<T, StringObj>) {
+    typed->~T();
+    ::operator delete(static_cast<void*>(typed));  // the object and its bytes are one block (MakeString)
   } else {
     delete typed;
   }
@@ -89,8 +93,7 @@ void Destroy(Object* object) noexcept {
   switch (object->m_type) {
     case TypeId::kString: {
       auto* string = static_cast<StringObj*>(object);
-      delete[] string->m_bytes;
-      string->m_bytes = nullptr;
+      string->m_bytes = nullptr;  // they live in the string's own block
       DestroyAs<StringObj>(object);
       break;
     }

@@ -139,13 +139,14 @@ struct StringObj : Object {
   // are never freed.
   constexpr StringObj(const char* literal, size_t size) noexcept
       : Object(kType, true), m_bytes(literal), m_size(size), m_utf16Length(size), m_isAscii(true) {}
-  // Takes over `bytes` (new[], NUL-terminated, already validated).
+  // `bytes` (NUL-terminated, already validated) lie in the object's own allocation, right after it
+  // (cf_string.cpp).
   StringObj(char* bytes, size_t size, size_t utf16Length, bool isAscii, bool immortal) noexcept
       : Object(kType, immortal), m_bytes(bytes), m_size(size), m_utf16Length(utf16Length), m_isAscii(isAscii) {}
 
   std::string_view View() const noexcept { return {m_bytes, m_size}; }
 
-  const char* m_bytes;  // freed by the destroy step for heap strings, never for literals
+  const char* m_bytes;  // right after the object for heap strings; a literal's for constants
   size_t m_size;
   size_t m_utf16Length;
   bool m_isAscii;
