@@ -81,7 +81,8 @@ std::string Base64Encode(const void* data, size_t length) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   std::string out;
   out.reserve((length + 2) / 3 * 4);
-  std::vector<unsigned char> encoded(kChunk / 3 * 4 + 1);
+  // Room for the largest chunk this input has (and the encoder's closing NUL), not for the largest any has.
+  std::vector<unsigned char> encoded((std::min(kChunk, length) + 2) / 3 * 4 + 1);
   for (size_t offset = 0; offset < length; offset += kChunk) {
     size_t chunk = std::min(kChunk, length - offset);
     int written = EVP_EncodeBlock(encoded.data(), bytes + offset, static_cast<int>(chunk));

@@ -279,9 +279,11 @@ class DirectReader {
     CMobileExportFun& md = Md();
     const CFIndex units = md.CFStringGetLength(static_cast<CFStringRef>(string));
     if (units <= 0) return false;
-    m_buffer.resize(static_cast<size_t>(units) * 3 + 1);  // a UTF-16 unit takes at most 3 UTF-8 bytes
-    if (!md.CFStringGetCString(static_cast<CFStringRef>(string), m_buffer.data(),
-                               static_cast<CFIndex>(m_buffer.size()), kCFStringEncodingUTF8)) {
+    const size_t room = static_cast<size_t>(units) * 3 + 1;  // a UTF-16 unit takes at most 3 UTF-8 bytes
+    // The buffer only grows: resizing it to each string's room would clear the bytes anew every time.
+    if (m_buffer.size() < room) m_buffer.resize(room);
+    if (!md.CFStringGetCString(static_cast<CFStringRef>(string), m_buffer.data(), static_cast<CFIndex>(room),
+                               kCFStringEncodingUTF8)) {
       return false;
     }
     text->assign(m_buffer.data());

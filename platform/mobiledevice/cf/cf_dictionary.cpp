@@ -8,8 +8,11 @@
 
 #include "cf/cf_internal.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
+#include <vector>
 
 namespace hlx::cf {
 namespace {
@@ -48,34 +51,82 @@ constexpr size_t kNotFound = static_cast<size_t>(-1);
 // Up to this many entries a dictionary has no index: a search in place is as fast, and the index of
 // every small record of a large parsed list would outweigh the records themselves.
 constexpr size_t kMaxUnindexedEntries = 8;
+constexpr size_t kMinIndexSlots = 32;
+constexpr uint64_t kPositionMask = 0xFFFFFFFFu;
 
-// The position of `key` in the entries, or kNotFound. The index is either empty or covers every entry.
-size_t FindEntry(const DictionaryObj* dictionary, const Object* key) noexcept {
-  if (dictionary->m_index.empty()) {
-    for (size_t i = 0; i < dictionary->m_entries.size(); ++i) {
-      if (Equal(dictionary->m_entries[i].first, key)) return i;
+// The index is open-addressed with linear probing, a power of two in size and at most half full. A
+// slot holds a 32-bit tag of the key's hash in its upper half and the entry's position + 1 in its
+// lower half; 0 is an empty slot. Slots are placed by the tag alone, so growing the index moves
+// words without hashing any key again, and a probe compares keys only when the tags agree.
+uint32_t TagOf(const Object* key) noexcept {
+  const uint64_t hash = Hash(key);
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
+
+size_t HomeSlot(uint32_t tag, size_t slots) noexcept {
+  return static_cast<size_t>((uint64_t{tag} * 0x9E3779B97F4A7C15ull) >> (64 - __builtin_ctzll(slots)));
+}
+
+void PlaceWord(std::vector<uint64_t>& index, uint64_t word) noexcept {
+  const size_t mask = index.size() - 1;
+  size_t slot = HomeSlot(static_cast<uint32_t>(word >> 32), index.size());
+  while (index[slot] != 0) slot = (slot + 1) & mask;
+  index[slot] = word;
+}
+
+uint64_t IndexWord(uint32_t tag, size_t position) noexcept { return (uint64_t{tag} << 32) | (position + 1); }
+
+// The position of `key` in the entries, or kNotFound; *tag receives the key's tag when the
+// dictionary is indexed. The index is either empty or covers every entry.
+size_t FindEntry(const DictionaryObj* dictionary, const Object* key, uint32_t* tag = nullptr) noexcept {
+  const auto& entries = dictionary->m_entries;
+  const auto& index = dictionary->m_index;
+  if (index.empty()) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (KeysEqual(entries[i].first, key)) return i;
     }
     return kNotFound;
   }
-  auto found = dictionary->m_index.find(key);
-  return found == dictionary->m_index.end() ? kNotFound : found->second;
+  const uint32_t keyTag = TagOf(key);
+  if (tag != nullptr) *tag = keyTag;
+  const size_t mask = index.size() - 1;
+  for (size_t slot = HomeSlot(keyTag, index.size());; slot = (slot + 1) & mask) {
+    const uint64_t word = index[slot];
+    if (word == 0) return kNotFound;
+    if (static_cast<uint32_t>(word >> 32) != keyTag) continue;
+    const size_t position = static_cast<size_t>(word & kPositionMask) - 1;
+    if (KeysEqual(entries[position].first, key)) return position;
+  }
 }
 
-// Indexes the entry just appended, or every entry once the dictionary outgrows the search in place.
-void IndexNewEntry(DictionaryObj* dictionary) {
+// Indexes the entry just appended (whose key has `tag` when the dictionary is indexed), or every
+// entry once the dictionary outgrows the search in place.
+void IndexNewEntry(DictionaryObj* dictionary, uint32_t tag) {
+  auto& index = dictionary->m_index;
   const size_t count = dictionary->m_entries.size();
-  if (!dictionary->m_index.empty()) {
-    dictionary->m_index.emplace(dictionary->m_entries.back().first, count - 1);
+  if (count >= kPositionMask) throw std::length_error("dictionary too large");
+  if (!index.empty()) {
+    if (count * 2 > index.size()) {
+      std::vector<uint64_t> grown(index.size() * 2);
+      for (const uint64_t word : index) {
+        if (word != 0) PlaceWord(grown, word);
+      }
+      index.swap(grown);
+    }
+    PlaceWord(index, IndexWord(tag, count - 1));
   } else if (count > kMaxUnindexedEntries) {
-    dictionary->m_index.reserve(count);
-    for (size_t i = 0; i < count; ++i) dictionary->m_index.emplace(dictionary->m_entries[i].first, i);
+    size_t slots = kMinIndexSlots;
+    while (slots < count * 2) slots *= 2;
+    index.assign(slots, 0);
+    for (size_t i = 0; i < count; ++i) PlaceWord(index, IndexWord(TagOf(dictionary->m_entries[i].first), i));
   }
 }
 
 }  // namespace
 
 void DictionarySet(DictionaryObj* dictionary, const Object* key, const Object* value, bool replace) {
-  const size_t position = FindEntry(dictionary, key);
+  uint32_t tag = 0;
+  const size_t position = FindEntry(dictionary, key, &tag);
   if (position != kNotFound) {
     if (!replace) return;
     Object*& slot = dictionary->m_entries[position].second;
@@ -85,7 +136,7 @@ void DictionarySet(DictionaryObj* dictionary, const Object* key, const Object* v
   }
   dictionary->m_entries.emplace_back(const_cast<Object*>(key), const_cast<Object*>(value));
   try {
-    IndexNewEntry(dictionary);
+    IndexNewEntry(dictionary, tag);
   } catch (...) {
     dictionary->m_index.clear();  // an empty index is always right: searches go through the entries
     dictionary->m_entries.pop_back();
@@ -105,11 +156,17 @@ bool DictionaryRemove(DictionaryObj* dictionary, const Object* key) {
   const size_t position = FindEntry(dictionary, key);
   if (position == kNotFound) return false;
   auto [removedKey, removedValue] = dictionary->m_entries[position];
-  if (!dictionary->m_index.empty()) {
-    dictionary->m_index.erase(removedKey);
-    for (auto& [indexedKey, indexedPosition] : dictionary->m_index) {
-      if (indexedPosition > position) --indexedPosition;
+  auto& index = dictionary->m_index;
+  if (!index.empty()) {
+    // Placed again without the removed entry, later positions one lower.
+    std::vector<uint64_t> rebuilt(index.size());
+    for (const uint64_t word : index) {
+      if (word == 0) continue;
+      const size_t indexed = static_cast<size_t>(word & kPositionMask) - 1;
+      if (indexed == position) continue;
+      PlaceWord(rebuilt, indexed > position ? word - 1 : word);
     }
+    index.swap(rebuilt);
   }
   dictionary->m_entries.erase(dictionary->m_entries.begin() + static_cast<std::ptrdiff_t>(position));
   Release(removedKey);

@@ -11,12 +11,26 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 namespace hlx::cf {
 namespace {
 
-std::atomic<int64_t> g_liveObjects{0};
+// The live count is kept in stripes, one cache line each, a thread counting in its own: the device's
+// threads and the service's create and free objects at the same time, and one shared counter made
+// every creation wait for the line to come back from the other core. The count is their sum.
+constexpr size_t kLiveStripes = 16;
+struct alignas(64) LiveStripe {
+  std::atomic<int64_t> count{0};
+};
+LiveStripe g_liveObjects[kLiveStripes];
+
+std::atomic<int64_t>& LiveCountOfThisThread() noexcept {
+  static std::atomic<size_t> nextStripe{0};
+  thread_local const size_t stripe = nextStripe.fetch_add(1, std::memory_order_relaxed) % kLiveStripes;
+  return g_liveObjects[stripe].count;
+}
 
 // -1 until first read from the environment, then 0 or 1; HLXCFSetStrictMode overrides it.
 std::atomic<int> g_strict{-1};
@@ -67,6 +81,9 @@ void DestroyAs(Object* object) noexcept {
     } catch (...) {
       // No room to record it: the memory simply stays allocated.
     }
+  } else if constexpr (std::is_same_v<T, StringObj>) {
+    typed->~T();
+    ::operator delete(static_cast<void*>(typed));  // the object and its bytes are one block (MakeString)
   } else {
     delete typed;
   }
@@ -76,8 +93,7 @@ void Destroy(Object* object) noexcept {
   switch (object->m_type) {
     case TypeId::kString: {
       auto* string = static_cast<StringObj*>(object);
-      delete[] string->m_bytes;
-      string->m_bytes = nullptr;
+      string->m_bytes = nullptr;  // they live in the string's own block
       DestroyAs<StringObj>(object);
       break;
     }
@@ -92,7 +108,7 @@ void Destroy(Object* object) noexcept {
     case TypeId::kError: DestroyAs<ErrorObj>(object); break;
     case TypeId::kBoolean: return;  // immortal, never reaches here
   }
-  g_liveObjects.fetch_sub(1, std::memory_order_relaxed);
+  LiveCountOfThisThread().fetch_sub(1, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -108,7 +124,7 @@ bool IsStrict() noexcept {
   return strict == 1;
 }
 
-void NoteCreated() noexcept { g_liveObjects.fetch_add(1, std::memory_order_relaxed); }
+void NoteCreated() noexcept { LiveCountOfThisThread().fetch_add(1, std::memory_order_relaxed); }
 
 const Object* Validate(CFTypeRef pointer) noexcept {
   if (pointer == nullptr) return nullptr;
@@ -116,11 +132,6 @@ const Object* Validate(CFTypeRef pointer) noexcept {
   if (magic == kLiveMagic) return static_cast<const Object*>(pointer);
   if (IsStrict()) StrictAbort(magic == kDeadMagic ? "use of a released object" : "not an object", pointer);
   return nullptr;
-}
-
-void Retain(const Object* object) noexcept {
-  if (object == nullptr || object->m_immortal) return;
-  const_cast<Object*>(object)->m_refs.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Release(const Object* object) noexcept {
@@ -184,7 +195,11 @@ MD_EXPORT CFIndex HLXCFGetRetainCount(CFTypeRef object) {
   return static_cast<CFIndex>(valid->m_refs.load(std::memory_order_relaxed));
 }
 
-MD_EXPORT int64_t HLXCFGetLiveObjectCount(void) { return g_liveObjects.load(std::memory_order_relaxed); }
+MD_EXPORT int64_t HLXCFGetLiveObjectCount(void) {
+  int64_t live = 0;
+  for (const LiveStripe& stripe : g_liveObjects) live += stripe.count.load(std::memory_order_relaxed);
+  return live;
+}
 
 MD_EXPORT void HLXCFSetStrictMode(Boolean strict) { g_strict.store(strict ? 1 : 0, std::memory_order_relaxed); }
 

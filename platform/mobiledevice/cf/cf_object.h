@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -59,7 +58,10 @@ struct Object {
 
 // ---- lifetime (cf_object.cpp) ----
 
-void Retain(const Object* object) noexcept;
+inline void Retain(const Object* object) noexcept {
+  if (object == nullptr || object->m_immortal) return;
+  const_cast<Object*>(object)->m_refs.fetch_add(1, std::memory_order_relaxed);
+}
 void Release(const Object* object) noexcept;
 // Registers a freshly made heap object in the live count (the factories call it).
 void NoteCreated() noexcept;
@@ -127,12 +129,6 @@ bool Equal(const Object* a, const Object* b) noexcept;
 // Consistent with Equal; containers hash by type and count only, so hashing never recurses.
 size_t Hash(const Object* object) noexcept;
 
-struct KeyHash {
-  size_t operator()(const Object* key) const noexcept { return Hash(key); }
-};
-struct KeyEqual {
-  bool operator()(const Object* a, const Object* b) const noexcept { return Equal(a, b); }
-};
 
 // ---- the object types ----
 
@@ -143,17 +139,27 @@ struct StringObj : Object {
   // are never freed.
   constexpr StringObj(const char* literal, size_t size) noexcept
       : Object(kType, true), m_bytes(literal), m_size(size), m_utf16Length(size), m_isAscii(true) {}
-  // Takes over `bytes` (new[], NUL-terminated, already validated).
+  // `bytes` (NUL-terminated, already validated) lie in the object's own allocation, right after it
+  // (cf_string.cpp).
   StringObj(char* bytes, size_t size, size_t utf16Length, bool isAscii, bool immortal) noexcept
       : Object(kType, immortal), m_bytes(bytes), m_size(size), m_utf16Length(utf16Length), m_isAscii(isAscii) {}
 
   std::string_view View() const noexcept { return {m_bytes, m_size}; }
 
-  const char* m_bytes;  // freed by the destroy step for heap strings, never for literals
+  const char* m_bytes;  // right after the object for heap strings; a literal's for constants
   size_t m_size;
   size_t m_utf16Length;
   bool m_isAscii;
 };
+
+// Equal, with the common case of dictionary keys, two strings, decided in place.
+inline bool KeysEqual(const Object* a, const Object* b) noexcept {
+  if (a == b) return true;
+  if (a->m_type == TypeId::kString && b->m_type == TypeId::kString) {
+    return static_cast<const StringObj*>(a)->View() == static_cast<const StringObj*>(b)->View();
+  }
+  return Equal(a, b);
+}
 
 struct BooleanObj : Object {
   static constexpr TypeId kType = TypeId::kBoolean;
@@ -212,7 +218,7 @@ struct DictionaryObj : Object {
 
   bool m_mutable;
   std::vector<std::pair<Object*, Object*>> m_entries;
-  std::unordered_map<const Object*, size_t, KeyHash, KeyEqual> m_index;
+  std::vector<uint64_t> m_index;  // open-addressed; see cf_dictionary.cpp
 };
 
 struct URLObj : Object {

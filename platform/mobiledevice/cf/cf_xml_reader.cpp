@@ -15,12 +15,13 @@
 #include "cf/cf_date.h"
 #include "cf/cf_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <unordered_map>
+#include <vector>
 
 namespace hlx::cf {
 namespace {
@@ -364,34 +365,59 @@ class XmlReader {
   // Keys and short texts repeat across the records of a large list (every record of an address book
   // names its entity under the same key): they share one string object per parse rather than one
   // allocation each. Strings are immutable, so the sharing cannot be seen through values. The table
-  // stops growing at kMaxSharedStrings so that unique texts (record ids) do not swell the parse.
-  Ref<StringObj> SharedString(const std::string& text) {
+  // stops growing at kMaxSharedStrings so that unique texts (record ids) do not swell the parse; it
+  // is open-addressed and at most half full, so a lookup is a hash of a short text and a probe or two.
+  Ref<StringObj> SharedString(std::string_view text) {
     if (text.size() > kMaxSharedStringBytes) return NewString(text);
-    auto found = m_strings.find(text);
-    if (found != m_strings.end()) return found->second;
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    size_t slot = static_cast<size_t>(hash) & (kSharedStringSlots - 1);
+    for (; m_strings[slot]; slot = (slot + 1) & (kSharedStringSlots - 1)) {
+      if (m_strings[slot]->View() == text) return m_strings[slot];
+    }
     Ref<StringObj> string = NewString(text);
-    if (string && m_strings.size() < kMaxSharedStrings) m_strings.emplace(text, string);
+    if (string && m_sharedCount < kMaxSharedStrings) {
+      m_strings[slot] = string;
+      ++m_sharedCount;
+    }
     return string;
   }
 
-  // Text of a leaf element whose start tag has been read.
-  bool LeafText(const Tag& tag, std::string& out) { return tag.selfClosing || ReadText(tag.name, out); }
+  // Text of a leaf element whose start tag has been read: a view of the document when the text is
+  // plain (no reference, carriage return, comment or CDATA section), else read into `buffer`.
+  bool LeafText(const Tag& tag, std::string& buffer, std::string_view* text) {
+    *text = std::string_view();
+    if (tag.selfClosing) return true;
+    const size_t end = m_text.find('<', m_pos);
+    if (end != std::string_view::npos && end + 1 < m_text.size() && m_text[end + 1] == '/') {
+      const std::string_view run = m_text.substr(m_pos, end - m_pos);
+      if (std::none_of(run.begin(), run.end(), [](char c) { return c == '&' || c == '\r'; })) {
+        m_pos = end;
+        *text = run;
+        return ReadEndTag(tag.name);
+      }
+    }
+    if (!ReadText(tag.name, buffer)) return false;
+    *text = buffer;
+    return true;
+  }
 
   Ref<Object> ParseValue(const Tag& tag, int depth) {
     if (depth > kMaxDepth) return Fail("nesting too deep");
     const std::string_view name = tag.name;
     if (name == "dict") return ParseDictionary(tag, depth);
     if (name == "array") return ParseArray(tag, depth);
-    std::string text;
+    std::string buffer;
+    std::string_view text;
     if (name == "true" || name == "false") {
-      if (!LeafText(tag, text)) return nullptr;
+      if (!LeafText(tag, buffer, &text)) return nullptr;
       if (!Trim(text).empty()) return Fail("text inside a boolean");
       return Ref<Object>::Share(GetBoolean(name == "true"));
     }
     if (name != "string" && name != "integer" && name != "real" && name != "date" && name != "data") {
       return Fail("unknown element");
     }
-    if (!LeafText(tag, text)) return nullptr;
+    if (!LeafText(tag, buffer, &text)) return nullptr;
     Ref<Object> value;
     if (name == "string") {
       value = SharedString(text);
@@ -439,8 +465,9 @@ class XmlReader {
       Tag keyTag;
       if (!ReadStartTag(&keyTag)) return nullptr;
       if (keyTag.name != "key") return Fail("expected a key");
-      std::string keyText;
-      if (!LeafText(keyTag, keyText)) return nullptr;
+      std::string keyBuffer;
+      std::string_view keyText;
+      if (!LeafText(keyTag, keyBuffer, &keyText)) return nullptr;
       Ref<StringObj> key = SharedString(keyText);
       if (!key) return Fail("key is not valid UTF-8");
       if (!SkipMisc(false)) return nullptr;
@@ -456,12 +483,14 @@ class XmlReader {
 
   static constexpr size_t kMaxSharedStringBytes = 64;
   static constexpr size_t kMaxSharedStrings = 256;
+  static constexpr size_t kSharedStringSlots = 2 * kMaxSharedStrings;  // a power of two
 
   std::string_view m_text;
   size_t m_pos = 0;
   bool m_mutable;
   std::string m_error;
-  std::unordered_map<std::string, Ref<StringObj>> m_strings;
+  std::vector<Ref<StringObj>> m_strings = std::vector<Ref<StringObj>>(kSharedStringSlots);
+  size_t m_sharedCount = 0;
 };
 
 }  // namespace

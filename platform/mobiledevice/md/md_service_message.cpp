@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -16,9 +18,13 @@ namespace {
 // exhausting the device thread's stack.
 constexpr int kMaxMessageDepth = 64;
 
-// A copy whose dictionaries were filled in key order (the binary writer keeps insertion order).
-// Leaves are shared, not copied. Null when a key is not a string or the nesting is too deep.
-MDCFPtr SortedCopy(CFTypeRef value, int depth) {
+// A list whose dictionaries were filled in key order (the binary writer keeps insertion order).
+// A container whose dictionaries are all in key order already (a record parsed from a file written
+// with sorted keys) is kept as it is, with one more reference, the first time it is met; the others
+// are copies. A container met again is copied again, as the writer writes a container object once
+// however often it is referenced and the copies keep each occurrence its own. `kept` holds the
+// containers kept so far. Null when a key is not a string or the nesting is too deep.
+MDCFPtr SortedCopy(CFTypeRef value, int depth, std::unordered_set<CFTypeRef>* kept) {
   if (value == nullptr || depth > kMaxMessageDepth) return nullptr;
   const CFTypeID type = CFGetTypeID(value);
   if (type == kHLXCFDictionaryTypeID) {
@@ -27,35 +33,49 @@ MDCFPtr SortedCopy(CFTypeRef value, int depth) {
     std::vector<const void*> keys(static_cast<size_t>(count));
     std::vector<const void*> values(static_cast<size_t>(count));
     CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
-    std::vector<std::pair<std::string, size_t>> order;
+    std::vector<std::pair<std::string_view, size_t>> order;
+    order.reserve(keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
-      std::string key;
-      if (!MDCFStringToUtf8(keys[i], &key)) return nullptr;
-      order.emplace_back(std::move(key), i);
+      if (keys[i] == nullptr || CFGetTypeID(keys[i]) != kHLXCFStringTypeID) return nullptr;
+      size_t length = 0;
+      const char* text = HLXCFStringGetUTF8(static_cast<CFStringRef>(keys[i]), &length);
+      if (text == nullptr) return nullptr;
+      order.emplace_back(std::string_view(text, length), i);
     }
-    // std::string compares as unsigned bytes: UTF-8 in code-point order.
-    std::sort(order.begin(), order.end());
+    // string_view compares as unsigned bytes: UTF-8 in code-point order.
+    bool unchanged = std::is_sorted(order.begin(), order.end());
+    if (!unchanged) std::sort(order.begin(), order.end());
+    std::vector<MDCFPtr> children;
+    children.reserve(order.size());
+    for (const auto& [key, index] : order) {
+      children.push_back(SortedCopy(values[index], depth + 1, kept));
+      if (!children.back()) return nullptr;
+      unchanged = unchanged && children.back().get() == values[index];
+    }
+    if (unchanged && kept->insert(value).second) return MDCFPtr(CFRetain(value));
     MDCFPtr copy(CFDictionaryCreateMutable(nullptr, count, nullptr, nullptr));
     if (!copy) return nullptr;
     auto mutableCopy = static_cast<CFMutableDictionaryRef>(const_cast<void*>(copy.get()));
-    for (const auto& [key, index] : order) {
-      MDCFPtr child = SortedCopy(values[index], depth + 1);
-      if (!child) return nullptr;
-      HLXCFDictionarySetValue(mutableCopy, keys[index], child.get());
-    }
+    for (size_t i = 0; i < order.size(); ++i) HLXCFDictionarySetValue(mutableCopy, keys[order[i].second], children[i].get());
     return copy;
   }
   if (type == kHLXCFArrayTypeID) {
     auto array = static_cast<CFArrayRef>(value);
     const CFIndex count = CFArrayGetCount(array);
+    std::vector<MDCFPtr> children;
+    children.reserve(static_cast<size_t>(count));
+    bool unchanged = true;
+    for (CFIndex i = 0; i < count; ++i) {
+      const CFTypeRef element = CFArrayGetValueAtIndex(array, i);
+      children.push_back(SortedCopy(element, depth + 1, kept));
+      if (!children.back()) return nullptr;
+      unchanged = unchanged && children.back().get() == element;
+    }
+    if (unchanged && kept->insert(value).second) return MDCFPtr(CFRetain(value));
     MDCFPtr copy(CFArrayCreateMutable(nullptr, count, nullptr));
     if (!copy) return nullptr;
     auto mutableCopy = static_cast<CFMutableArrayRef>(const_cast<void*>(copy.get()));
-    for (CFIndex i = 0; i < count; ++i) {
-      MDCFPtr child = SortedCopy(CFArrayGetValueAtIndex(array, i), depth + 1);
-      if (!child) return nullptr;
-      CFArrayAppendValue(mutableCopy, child.get());
-    }
+    for (const MDCFPtr& child : children) CFArrayAppendValue(mutableCopy, child.get());
     return copy;
   }
   return MDCFPtr(CFRetain(value));
@@ -70,7 +90,8 @@ MDCFPtr MDLoadImagePlist(const std::string& imageFolder, const char* name) {
 }
 
 bool MDSerializeSortedBinary(CFTypeRef list, std::string* out) {
-  MDCFPtr sorted = SortedCopy(list, 0);
+  std::unordered_set<CFTypeRef> kept;
+  MDCFPtr sorted = SortedCopy(list, 0, &kept);
   if (!sorted) return false;
   MDCFPtr data(HLXCFPropertyListCreateData(sorted.get(), kCFPropertyListBinaryFormat_v1_0));
   if (!data) return false;

@@ -240,6 +240,14 @@ class Transcript {
 // ---- The connection -----------------------------------------------------------------------------
 
 class MobileSyncConnection {
+  // A listing batch built and serialised ahead of the computer's acknowledgement.
+  struct PreparedBatch {
+    size_t first = 0;
+    size_t end = 0;
+    std::unique_ptr<MessageBuilder> message;
+    std::string bytes;
+  };
+
  public:
   MobileSyncConnection(MDServiceContext& context, MDSyncSettings settings)
       : m_context(context), m_settings(std::move(settings)), m_transcript(context.imageFolder, m_settings.transcripts) {}
@@ -274,10 +282,18 @@ class MobileSyncConnection {
 
   bool Send(CFTypeRef message) {
     std::string bytes;
-    if (message == nullptr || !MDSerializeSortedBinary(message, &bytes)) {
+    return Serialise(message, &bytes) && SendSerialised(message, bytes);
+  }
+
+  bool Serialise(CFTypeRef message, std::string* bytes) {
+    if (message == nullptr || !MDSerializeSortedBinary(message, bytes)) {
       MDLog("mobilesync %s: a message did not serialise", m_context.udid.c_str());
       return false;
     }
+    return true;
+  }
+
+  bool SendSerialised(CFTypeRef message, const std::string& bytes) {
     m_transcript.Message("device", message);
     return MDWriteFrame(m_context.stream, MDFrameOrder::kBigEndian, bytes);
   }
@@ -319,6 +335,7 @@ class MobileSyncConnection {
     m_staging.reset();
     m_listingOpen = false;
     m_listing.clear();
+    m_prepared.reset();
     m_batches.clear();
   }
 
@@ -360,24 +377,42 @@ class MobileSyncConnection {
     return options;
   }
 
-  // The listing batch that starts at m_listNext.
-  bool SendListingBatch() {
+  // The listing batch that starts at `first`, built and serialised. False when it does not serialise.
+  bool PrepareListingBatch(size_t first, PreparedBatch* batch) {
     MDCFPtr records = NewDictionary();
     if (!records) return false;
-    const size_t end = std::min(m_listing.size(), m_listNext + m_settings.batchRecords);
-    for (size_t i = m_listNext; i < end; ++i) SetValue(records, m_listing[i].first, m_listing[i].second);
-    m_listNext = end;
-    const bool more = m_listNext < m_listing.size();
-    return Send(MessageBuilder(kProcessChanges)
-                          .Text(m_class->className)
-                          .Add(std::move(records))
-                          .Flag(more)
-                          .Add(BatchOptions(true))
-                          .Get());
+    const size_t end = std::min(m_listing.size(), first + m_settings.batchRecords);
+    for (size_t i = first; i < end; ++i) SetValue(records, m_listing[i].first, m_listing[i].second);
+    batch->first = first;
+    batch->end = end;
+    batch->message = std::make_unique<MessageBuilder>(kProcessChanges);
+    batch->message->Text(m_class->className).Add(std::move(records)).Flag(end < m_listing.size()).Add(BatchOptions(true));
+    return Serialise(batch->message->Get(), &batch->bytes);
+  }
+
+  // The listing batch that starts at m_listNext. The next one is prepared as soon as this one is out,
+  // while the computer reads it, so that the acknowledgement is answered without building anything.
+  bool SendListingBatch() {
+    PreparedBatch batch;
+    if (m_prepared != nullptr && m_prepared->first == m_listNext) {
+      batch = std::move(*m_prepared);
+    } else if (!PrepareListingBatch(m_listNext, &batch)) {
+      return false;
+    }
+    m_prepared.reset();
+    m_listNext = batch.end;
+    if (!SendSerialised(batch.message->Get(), batch.bytes)) return false;
+    if (m_listNext < m_listing.size()) {
+      auto next = std::make_unique<PreparedBatch>();
+      // One that does not serialise is built again, and refused, when the computer asks for it.
+      if (PrepareListingBatch(m_listNext, next.get())) m_prepared = std::move(next);
+    }
+    return true;
   }
 
   bool StartListing() {
     m_batches.clear();
+    m_prepared.reset();
     m_listing = MDListSyncRecords(m_snapshot, *m_class, m_settings);
     m_listNext = 0;
     m_listingOpen = true;
@@ -461,6 +496,7 @@ class MobileSyncConnection {
   std::unique_ptr<MDSyncStaging> m_staging;
   std::vector<std::pair<std::string, CFTypeRef>> m_listing;  // borrowed from m_snapshot
   size_t m_listNext = 0;
+  std::unique_ptr<PreparedBatch> m_prepared;  // the listing batch after the one last sent, when built
   bool m_listingOpen = false;
   std::deque<bool> m_batches;  // "no changes" batches still to send: their "more" flags
 };

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <malloc.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 #include "md/md_base.h"
@@ -393,18 +395,53 @@ std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSna
   for (const MDSyncEntityRule& rule : rules.entities) {
     if (std::find(order.begin(), order.end(), rule.name) == order.end()) order.push_back(rule.name);
   }
-  std::map<std::string, std::vector<std::pair<std::string, CFTypeRef>>> byEntity;
-  for (auto& entry : SortedEntries(snapshot.records)) {
-    if (!IsDictionary(entry.second)) continue;
-    byEntity[EntityOfRecord(entry.second)].push_back(std::move(entry));
+  // The records of each listed entity, found through one key object and borrowed entity texts
+  // rather than a text copy per record.
+  std::vector<std::vector<std::pair<std::string, CFTypeRef>>> byEntity(order.size());
+  MDCFPtr entityKey = MDCFStringCreate(kMDSyncEntityKey);
+  if (!entityKey) return {};
+  const CFIndex count = CFDictionaryGetCount(snapshot.records);
+  std::vector<const void*> keys(static_cast<size_t>(count));
+  std::vector<const void*> values(static_cast<size_t>(count));
+  CFDictionaryGetKeysAndValues(snapshot.records, keys.data(), values.data());
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (!IsDictionary(values[i])) continue;
+    const CFTypeRef entityValue = CFDictionaryGetValue(static_cast<CFDictionaryRef>(values[i]), entityKey.get());
+    if (entityValue == nullptr || CFGetTypeID(entityValue) != kHLXCFStringTypeID) continue;
+    size_t entityLength = 0;
+    const char* entity = HLXCFStringGetUTF8(static_cast<CFStringRef>(entityValue), &entityLength);
+    const std::string_view entityText(entity, entityLength);
+    const auto slot = std::find(order.begin(), order.end(), entityText);
+    if (slot == order.end()) continue;
+    std::string id;
+    if (MDCFStringToUtf8(keys[i], &id)) byEntity[static_cast<size_t>(slot - order.begin())].emplace_back(std::move(id), values[i]);
   }
   std::vector<std::pair<std::string, CFTypeRef>> listed;
-  for (const std::string& entity : order) {
-    auto it = byEntity.find(entity);
-    if (it == byEntity.end()) continue;
-    std::sort(it->second.begin(), it->second.end(),
-              [](const auto& a, const auto& b) { return MDSyncIdLess(a.first, b.first); });
-    listed.insert(listed.end(), it->second.begin(), it->second.end());
+  listed.reserve(keys.size());
+  for (auto& records : byEntity) {
+    // Numeric ids have one order whatever the start. Others (a hand-made store) are put in byte order
+    // first, as a sort's result may depend on where it starts when numeric and other ids mix.
+    const bool allNumeric =
+        std::all_of(records.begin(), records.end(), [](const auto& record) { return IsNumericId(record.first); });
+    if (allNumeric) {
+      // MDSyncIdLess's order for numeric ids (at most 18 digits): by value, then by text ("7" before
+      // "07"), with each id's value read once rather than at every comparison.
+      std::vector<std::pair<uint64_t, size_t>> keys;
+      keys.reserve(records.size());
+      for (size_t i = 0; i < records.size(); ++i) {
+        uint64_t value = 0;
+        for (const char digit : records[i].first) value = value * 10 + static_cast<uint64_t>(digit - '0');
+        keys.emplace_back(value, i);
+      }
+      std::sort(keys.begin(), keys.end(), [&records](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : records[a.second].first < records[b.second].first;
+      });
+      for (const auto& key : keys) listed.push_back(std::move(records[key.second]));
+      continue;
+    }
+    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return MDSyncIdLess(a.first, b.first); });
+    listed.insert(listed.end(), std::make_move_iterator(records.begin()), std::make_move_iterator(records.end()));
   }
   return listed;
 }

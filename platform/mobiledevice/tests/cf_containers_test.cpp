@@ -115,6 +115,39 @@ TEST_F(CFContainers, KeysAreFoundAsDictionariesGrowPastTheIndexAndShrinkBack) {
   }
 }
 
+// Thousands of keys take the index through several sizes; numbers are found by value, and removals
+// keep every other key reachable at its place in the order.
+TEST_F(CFContainers, LargeDictionariesFindEveryKeyAcrossGrowthAndRemovals) {
+  auto dictionary = Own(CFDictionaryCreateMutable(nullptr, 0, nullptr, nullptr));
+  constexpr int kKeys = 3000;
+  std::vector<Owned<CFTypeRef>> keys;
+  for (int i = 0; i < kKeys; ++i) {
+    const std::string text = "key " + std::to_string(i);
+    keys.push_back(Own(i % 2 == 0 ? static_cast<CFTypeRef>(CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8))
+                                  : static_cast<CFTypeRef>(HLXCFNumberCreateInt64(i))));
+    HLXCFDictionarySetValue(dictionary.get(), keys.back().get(), keys.back().get());
+  }
+  ASSERT_EQ(CFDictionaryGetCount(dictionary.get()), kKeys);
+  auto real = Own(HLXCFNumberCreateDouble(1001.0));
+  EXPECT_EQ(CFDictionaryGetValue(dictionary.get(), real.get()), keys[1001].get());
+  EXPECT_EQ(CFDictionaryGetValue(dictionary.get(), Str("key 2998").get()), keys[2998].get());
+  EXPECT_EQ(CFDictionaryGetValue(dictionary.get(), Str("key 2999").get()), nullptr);
+  for (int i = 0; i < kKeys; i += 3) HLXCFDictionaryRemoveValue(dictionary.get(), keys[static_cast<size_t>(i)].get());
+  ASSERT_EQ(CFDictionaryGetCount(dictionary.get()), kKeys - kKeys / 3);
+  std::vector<const void*> values(static_cast<size_t>(kKeys - kKeys / 3));
+  CFDictionaryGetKeysAndValues(dictionary.get(), nullptr, values.data());
+  size_t at = 0;
+  for (int i = 0; i < kKeys; ++i) {
+    const void* found = CFDictionaryGetValue(dictionary.get(), keys[static_cast<size_t>(i)].get());
+    if (i % 3 == 0) {
+      ASSERT_EQ(found, nullptr) << i;
+    } else {
+      ASSERT_EQ(found, keys[static_cast<size_t>(i)].get()) << i;
+      ASSERT_EQ(values[at++], found) << i;
+    }
+  }
+}
+
 struct ApplyLog {
   CFMutableDictionaryRef dictionary;
   std::vector<std::string> seen;

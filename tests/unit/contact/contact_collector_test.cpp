@@ -4,6 +4,7 @@
 // decimal, everything else left out. Then the collector's steps on device messages.
 #include "utility/module/contact/hlx_contact_collector.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -114,6 +115,45 @@ TEST(ContactList, SubRecordsFindTheirContactsWhereverTheyCome) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(ListOf(c.batches), c.json);
+  }
+}
+
+// Enough records that the id index grows several times; records sent again keep the place they first
+// came in and take the later fields, and their sub-records are listed once.
+TEST(ContactList, ManyRecordsSentTwiceKeepTheirFirstPlaces) {
+  constexpr int kContacts = 700;
+  std::string first;
+  std::string again;
+  for (int i = 1; i <= kContacts; ++i) {
+    const std::string id = std::to_string(i);
+    const std::string phone = std::to_string(kContacts + i);
+    first += Rec(id, kContact, F("first name", "n" + id)) + Rec(phone, kPhone, Owners({id}) + F("value", "p" + id));
+    if (i % 7 == 0) again += Rec(id, kContact, F("first name", "m" + id)) + Rec(phone, kPhone, Owners({id}) + F("value", "q" + id));
+  }
+  ContactRecordSet records;
+  for (const std::string& batch : {Batch(first), Batch(again)}) {
+    PlistVariant parsed;
+    ASSERT_TRUE(ParsePlistXmlToVariant(batch.data(), batch.size(), &parsed));
+    records.Collect(parsed);
+  }
+  std::string json;
+  records.ContactBatches(kContacts, [&json](const std::string& text) { json += text; });
+  rapidjson::Document document;
+  ASSERT_FALSE(document.Parse(json.c_str()).HasParseError());
+  ASSERT_EQ(document.MemberCount(), static_cast<rapidjson::SizeType>(kContacts));
+  // A batch's records come in byte order of their ids ("1", "10", "100", ...), and keep that order.
+  std::vector<std::string> ids;
+  for (int i = 1; i <= kContacts; ++i) ids.push_back(std::to_string(i));
+  std::sort(ids.begin(), ids.end());
+  size_t at = 0;
+  for (const auto& member : document.GetObject()) {
+    const std::string id = member.name.GetString();
+    ASSERT_EQ(id, ids[at++]);
+    const bool sentAgain = std::stoi(id) % 7 == 0;
+    EXPECT_EQ(std::string(member.value["first name"].GetString()), (sentAgain ? "m" : "n") + id);
+    const auto& phones = member.value[kPhone.c_str()];
+    ASSERT_EQ(phones.Size(), 1u) << id;
+    EXPECT_EQ(std::string(phones[0]["value"].GetString()), (sentAgain ? "q" : "p") + id);
   }
 }
 

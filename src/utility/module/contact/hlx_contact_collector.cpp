@@ -59,6 +59,47 @@ std::string ContactFieldText(const std::string& text) {
   return local.empty() ? text : local;
 }
 
+template <class Records>
+size_t ContactRecordSet::IdIndex::SlotOf(const std::string& id, size_t hash, const Records& records) const {
+  const size_t mask = m_slots.size() - 1;
+  size_t slot = hash & mask;  // std::hash of a string mixes every byte into the low bits too
+  while (m_slots[slot].place != kNone && (m_slots[slot].hash != hash || records[m_slots[slot].place].id != id)) {
+    slot = (slot + 1) & mask;
+  }
+  return slot;
+}
+
+void ContactRecordSet::IdIndex::Grow() {
+  std::vector<Slot> old(std::max<size_t>(64, m_slots.size() * 2));
+  old.swap(m_slots);
+  const size_t mask = m_slots.size() - 1;
+  for (const Slot& entry : old) {
+    if (entry.place == kNone) continue;
+    size_t slot = entry.hash & mask;
+    while (m_slots[slot].place != kNone) slot = (slot + 1) & mask;
+    m_slots[slot] = entry;
+  }
+}
+
+template <class Records>
+size_t ContactRecordSet::IdIndex::Place(const std::string& id, const Records& records, bool* added) {
+  if ((m_count + 1) * 2 > m_slots.size()) Grow();
+  const size_t hash = std::hash<std::string>()(id);
+  Slot& slot = m_slots[SlotOf(id, hash, records)];
+  *added = slot.place == kNone;
+  if (*added) {
+    slot = Slot{hash, records.size()};
+    ++m_count;
+  }
+  return slot.place;
+}
+
+template <class Records>
+size_t ContactRecordSet::IdIndex::Find(const std::string& id, const Records& records) const {
+  if (m_slots.empty()) return kNone;
+  return m_slots[SlotOf(id, std::hash<std::string>()(id), records)].place;
+}
+
 std::vector<ContactRecordSet::Field> ContactRecordSet::FieldsOf(const CIOSDictionary& record, const char* skipped) {
   std::vector<Field> fields;
   fields.reserve(record.size());
@@ -93,11 +134,12 @@ void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary
   if (entity == nullptr) return;
   if (*entity == kContactEntity) {
     Contact contact{id, FieldsOf(record, nullptr)};
-    auto [it, added] = m_contactIndex.emplace(id, m_contacts.size());
+    bool added = false;
+    const size_t place = m_contactIndex.Place(id, m_contacts, &added);
     if (added) {
       m_contacts.push_back(std::move(contact));
     } else {
-      m_contacts[it->second] = std::move(contact);  // sent twice: the later one
+      m_contacts[place] = std::move(contact);  // sent twice: the later one
     }
     return;
   }
@@ -114,11 +156,12 @@ void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary
         for (std::string& member : TextsOf(value)) group.members.push_back(std::move(member));
       }
     }
-    auto [it, added] = m_groupIndex.emplace(id, m_groups.size());
+    bool added = false;
+    const size_t place = m_groupIndex.Place(id, m_groups, &added);
     if (added) {
       m_groups.push_back(std::move(group));
     } else {
-      m_groups[it->second] = std::move(group);
+      m_groups[place] = std::move(group);
     }
     return;
   }
@@ -127,11 +170,12 @@ void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary
   const PlistVariant* owners = record.Find("contact");
   if (owners == nullptr || owners->GetArray() == nullptr) return;
   SubRecord sub{id, Name(*entity), FieldsOf(record, "contact"), TextsOf(*owners)};
-  auto [it, added] = m_subRecordIndex.emplace(id, m_subRecords.size());
+  bool added = false;
+  const size_t place = m_subRecordIndex.Place(id, m_subRecords, &added);
   if (added) {
     m_subRecords.push_back(std::move(sub));
   } else {
-    m_subRecords[it->second] = std::move(sub);
+    m_subRecords[place] = std::move(sub);
   }
 }
 
@@ -147,11 +191,11 @@ void ContactRecordSet::ContactBatches(size_t perBatch, const BatchSink& emit) co
     const SubRecord& sub = m_subRecords[s];
     std::vector<size_t> seen;
     for (const std::string& owner : sub.owners) {
-      auto found = m_contactIndex.find(owner);
-      if (found == m_contactIndex.end()) continue;  // a contact the device did not send
-      if (std::find(seen.begin(), seen.end(), found->second) != seen.end()) continue;  // named twice
-      seen.push_back(found->second);
-      Links& contactLinks = links[found->second];
+      const size_t found = m_contactIndex.Find(owner, m_contacts);
+      if (found == IdIndex::kNone) continue;  // a contact the device did not send
+      if (std::find(seen.begin(), seen.end(), found) != seen.end()) continue;  // named twice
+      seen.push_back(found);
+      Links& contactLinks = links[found];
       const size_t slot = EntitySlot(&contactLinks.entities, sub.entity);
       if (contactLinks.records.size() <= slot) contactLinks.records.resize(slot + 1);
       contactLinks.records[slot].push_back(s);

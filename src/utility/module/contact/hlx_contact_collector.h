@@ -11,10 +11,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -78,6 +78,34 @@ class ContactRecordSet {
     std::vector<std::string> owners;
   };
 
+  // Record ids to their places in a record list, open-addressed over a flat array of (hash, place):
+  // a listing adds tens of thousands of ids, and a hash node per id cost more than the rest of the
+  // collecting. The ids themselves are the records'.
+  class IdIndex {
+   public:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    // The place of `id` in `records`; an id not there yet gets the place records.size(), which the
+    // caller fills next, and sets *added.
+    template <class Records>
+    size_t Place(const std::string& id, const Records& records, bool* added);
+    // The place of `id`, or kNone.
+    template <class Records>
+    size_t Find(const std::string& id, const Records& records) const;
+
+   private:
+    struct Slot {
+      size_t hash = 0;
+      size_t place = kNone;  // kNone: an empty slot
+    };
+    // The slot that holds `id`, or the empty slot where it would go.
+    template <class Records>
+    size_t SlotOf(const std::string& id, size_t hash, const Records& records) const;
+    void Grow();
+
+    std::vector<Slot> m_slots;  // a power of two in size, at most half full
+    size_t m_count = 0;
+  };
+
   void CollectRecord(const std::string& id, const CIOSDictionary& record);
   const std::string* Name(const std::string& text) { return &*m_names.insert(text).first; }
   // The text and integer fields of a record in key order, as the desktop sees them; `skipped` is a
@@ -86,12 +114,13 @@ class ContactRecordSet {
 
   std::unordered_set<std::string> m_names;  // node-based: the pointers to its texts stay valid
 
-  std::vector<Contact> m_contacts;
-  std::unordered_map<std::string, size_t> m_contactIndex;
-  std::vector<Group> m_groups;
-  std::unordered_map<std::string, size_t> m_groupIndex;
-  std::vector<SubRecord> m_subRecords;  // arrival order
-  std::unordered_map<std::string, size_t> m_subRecordIndex;
+  // Deques: a listing of thousands of records grows them without moving what is in.
+  std::deque<Contact> m_contacts;
+  IdIndex m_contactIndex;
+  std::deque<Group> m_groups;
+  IdIndex m_groupIndex;
+  std::deque<SubRecord> m_subRecords;  // arrival order
+  IdIndex m_subRecordIndex;
 };
 
 // The context of ContactRecordCollector for one request; the SyncAnswer part tells what the last
