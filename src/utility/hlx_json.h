@@ -51,10 +51,6 @@ class JsonTextWriter {
     m_writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
   }
   std::string Text() const { return std::string(m_buffer.GetString(), m_buffer.GetSize()); }
-  // Several top-level values may follow one another in one writer (a long list of objects written
-  // without a text each): NextValue lets the writer start another; Size tells where it will start.
-  void NextValue() { m_writer.Reset(m_buffer); }
-  size_t Size() const { return m_buffer.GetSize(); }
   std::string_view View() const { return std::string_view(m_buffer.GetString(), m_buffer.GetSize()); }
   // Makes room for `bytes` more of text at once, for long texts whose size is known roughly: the
   // buffer otherwise grows by halves, copying the text each time.
