@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "utility/hlx_module.h"
 
@@ -69,6 +70,10 @@ class FeatureRequest {
                       const std::string* info, const void* data, size_t dataLength) const;
   // The final reply's "info" (raw JSON text); none unless the work sets one.
   void SetFinalInfo(std::string json) { m_finalInfo = std::move(json); }
+  // Keeps `held` until the final reply is out: what a large listing leaves (its records, a device
+  // session whose close makes the device free its own copy) takes long enough to release that the
+  // peer should not wait for it.
+  void HoldUntilAnswered(std::shared_ptr<void> held) { m_heldUntilAnswered.push_back(std::move(held)); }
 
  private:
   friend class HLXFeatureModule;
@@ -83,6 +88,7 @@ class FeatureRequest {
   std::shared_ptr<HLXDevice> m_device;
   bool m_finalReply = true;
   std::string m_finalInfo;
+  std::vector<std::shared_ptr<void>> m_heldUntilAnswered;
 };
 
 class HLXFeatureModule : public HLXModule {

@@ -110,6 +110,17 @@ TEST_F(FeatureFrame, AnExceptionInTheWorkStillGetsTheFinalReplyWithCode2) {
   EXPECT_EQ(Handle("1\0{}\0"s)["code"].GetInt(), kReplyTaskError);
 }
 
+TEST_F(FeatureFrame, WhatTheWorkHoldsUntilAnsweredGoesAfterTheFinalReply) {
+  size_t repliesWhenReleased = 99;
+  m_module.work = [&](FeatureRequest& request) {
+    std::shared_ptr<void> held(nullptr, [&](void*) { repliesWhenReleased = m_sink.sent.size(); });
+    request.HoldUntilAnswered(std::move(held));
+    return 0;
+  };
+  EXPECT_EQ(Handle("1\0{}\0"s)["code"].GetInt(), 0);
+  EXPECT_EQ(repliesWhenReleased, 1u) << "released once the final reply was out";
+}
+
 TEST_F(FeatureFrame, JsonAndUuidFollowOneRule) {
   struct Case {
     const char* what;

@@ -4,6 +4,7 @@
 #include <rapidjson/document.h>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "utility/hlx_device.h"
@@ -40,16 +41,20 @@ int HLXModuleContact::Run(FeatureRequest& request) {
   return WriteGroup(request, data, command == kRequestWriteGroupMembers);
 }
 
-int HLXModuleContact::ListContacts(const FeatureRequest& request) {
+int HLXModuleContact::ListContacts(FeatureRequest& request) {
   AMDeviceRef device = request.Device()->Device();
-  HLXSyncSession session(kSyncContacts);
+  auto session = std::make_shared<HLXSyncSession>(kSyncContacts);
   // Every batch must be in before anything is reported (hlx_sync_session.h).
-  ContactSyncContext context;
-  context.step = 0;
-  if (session.ListAll(device, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  auto context = std::make_shared<ContactSyncContext>();
+  context->step = 0;
+  request.HoldUntilAnswered(session);
+  request.HoldUntilAnswered(context);
+  if (session->ListAll(device, ContactRecordCollector, context.get(), *context) != kReplySuccess) {
+    return session->Result();
+  }
 
-  const size_t contactCount = context.records.ContactCount();
-  const ContactRecordSet& records = context.records;
+  const size_t contactCount = context->records.ContactCount();
+  const ContactRecordSet& records = context->records;
   SendList(request, kRequestListGroups, static_cast<int64_t>(records.GroupCount()),
            [&records](const ContactRecordSet::BatchSink& emit) { records.GroupBatches(kContactReplyBatch, emit); });
   SendList(request, kRequestListContacts, SyncListCount(device, kSyncContacts, contactCount),

@@ -25,7 +25,7 @@ class HLXModuleContact : public HLXFeatureModule {
   int Run(FeatureRequest& request) override;
 
  private:
-  int ListContacts(const FeatureRequest& request);
+  int ListContacts(FeatureRequest& request);
   int WriteContact(const FeatureRequest& request, const rapidjson::Value& data);
   int DeleteContactRecord(const FeatureRequest& request, const rapidjson::Value& data);
   int WriteGroup(const FeatureRequest& request, const rapidjson::Value& data, bool withMembers);
