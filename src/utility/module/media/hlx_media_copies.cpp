@@ -89,6 +89,8 @@ bool CopyMediaFiles(MediaCopies* copies, AFCConnectionRef afc, MediaCopy step) {
   return true;
 }
 
+constexpr int kCopyBusyTimeoutMs = 10 * 1000;
+
 int OpenDatabaseCopy(const std::string& path, SqlitePtr* db) {
   sqlite3* opened = nullptr;
   // An empty name would open a private temporary database, as if the copy were empty.
@@ -105,6 +107,9 @@ int OpenDatabaseCopy(const std::string& path, SqlitePtr* db) {
     db->reset();
     return 19;
   }
+  // A listing reads one copy on two connections at once; in WAL mode the first to read builds the
+  // copy's index (-shm) under a lock, and the other must wait for it rather than fail its statement.
+  (void)sqlite3_busy_timeout(opened, kCopyBusyTimeoutMs);
   (void)RegisterSqlRegexp(opened);
   return 0;
 }

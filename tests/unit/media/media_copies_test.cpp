@@ -1,0 +1,42 @@
+// Local copies of the device's media databases.
+#include "utility/module/media/hlx_media_copies.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <thread>
+
+#include "unit/utility/utility_test_support.h"
+
+namespace hlx {
+namespace {
+
+// A listing reads one copy on two connections at once, and the first reader of a WAL copy holds a
+// lock while it builds the copy's index: a reader that meets a lock waits for it instead of failing.
+TEST(DatabaseCopy, AReaderWaitsForALockRatherThanFailing) {
+  test::TempFolder folder;
+  const std::string path = folder / "copy.sqlitedb";
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer, "CREATE TABLE item(id); INSERT INTO item VALUES(1); BEGIN EXCLUSIVE;", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  std::thread release([writer] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    (void)sqlite3_exec(writer, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  SqlitePtr reader;
+  StatementPtr count;
+  EXPECT_EQ(OpenDatabaseCopy(path, &reader), 0);
+  ASSERT_EQ(PrepareStatement(reader.get(), "SELECT count(*) FROM item", &count), SQLITE_OK);
+  EXPECT_EQ(sqlite3_step(count.get()), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(count.get(), 0), 1);
+  release.join();
+  count.reset();
+  reader.reset();
+  sqlite3_close(writer);
+}
+
+}  // namespace
+}  // namespace hlx
