@@ -424,19 +424,19 @@ std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSna
     const bool allNumeric =
         std::all_of(records.begin(), records.end(), [](const auto& record) { return IsNumericId(record.first); });
     if (allNumeric) {
-      // MDSyncIdLess's order for numeric ids (at most 18 digits): by value, then by text ("7" before
-      // "07"), with each id's value read once rather than at every comparison.
-      std::vector<std::pair<uint64_t, size_t>> keys;
-      keys.reserve(records.size());
+      // MDSyncIdLess's order for numeric ids (at most 18 digits): by value, then by text ("07" before
+      // "7"), with each id's value read once rather than at every comparison.
+      std::vector<std::pair<uint64_t, size_t>> byValue;
+      byValue.reserve(records.size());
       for (size_t i = 0; i < records.size(); ++i) {
         uint64_t value = 0;
         for (const char digit : records[i].first) value = value * 10 + static_cast<uint64_t>(digit - '0');
-        keys.emplace_back(value, i);
+        byValue.emplace_back(value, i);
       }
-      std::sort(keys.begin(), keys.end(), [&records](const auto& a, const auto& b) {
+      std::sort(byValue.begin(), byValue.end(), [&records](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first : records[a.second].first < records[b.second].first;
       });
-      for (const auto& key : keys) listed.push_back(std::move(records[key.second]));
+      for (const auto& entry : byValue) listed.push_back(std::move(records[entry.second]));
       continue;
     }
     std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
