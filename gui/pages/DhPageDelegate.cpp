@@ -2,6 +2,7 @@
 #include "DhPageDelegate.h"
 
 #include <commctrl.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 
@@ -44,6 +45,8 @@ private:
 };
 
 }  // namespace
+
+int SystemCompareNoCase(const wchar_t* first, const wchar_t* second) { return StrCmpIW(first, second); }
 
 void DhPageDelegate::DispatchHostReply(const pages::ReplyTable& table, const DhPageDelegate* page,
                                        CommandMessage& message) {

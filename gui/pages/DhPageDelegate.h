@@ -28,6 +28,10 @@
 #include "image_cache.h"
 #include "page_replies.h"
 
+// The system's case-insensitive text order (StrCmpIW) as a plain function, so that the pages' portable
+// sorts can take it: StrCmpIW itself has the Win32 calling convention.
+int SystemCompareNoCase(const wchar_t* first, const wchar_t* second);
+
 // Lets the base answer the messages every page answers alike; place it last but before
 // REFLECT_NOTIFICATIONS().
 #define CHAIN_PAGE_MESSAGES()                                      \

@@ -19,18 +19,20 @@ UiDialog::~UiDialog() {
     if (m_hWnd != nullptr) DestroyWindow(m_hWnd);
 }
 
-void UiDialog::ReleaseLinkFonts() {
-    EnumChildWindows(
-        m_hWnd,
-        [](HWND child, LPARAM) -> BOOL {
-            wchar_t name[16] = {};
-            if (GetClassNameW(child, name, 16) > 0 && _wcsicmp(name, WC_LINK) == 0) {
-                SendMessageW(child, WM_SETFONT, 0, FALSE);
-            }
-            return TRUE;
-        },
-        0);
+namespace {
+
+// Takes the dialog's font back from a link control (EnumChildWindows callback).
+BOOL CALLBACK ReleaseLinkFont(HWND child, LPARAM) {
+    wchar_t name[16] = {};
+    if (GetClassNameW(child, name, 16) > 0 && _wcsicmp(name, WC_LINK) == 0) {
+        SendMessageW(child, WM_SETFONT, 0, FALSE);
+    }
+    return TRUE;
 }
+
+}  // namespace
+
+void UiDialog::ReleaseLinkFonts() { EnumChildWindows(m_hWnd, &ReleaseLinkFont, 0); }
 
 int UiDialog::Create(HWND parent, int width, int height) {
     SetGeometry(parent, width, height);

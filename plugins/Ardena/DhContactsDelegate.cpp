@@ -52,8 +52,6 @@ void ShowIf(HWND window, bool show) {
 int ImageWidth(Gdiplus::Bitmap* image) { return image != nullptr ? static_cast<int>(image->GetWidth()) : 0; }
 int ImageHeight(Gdiplus::Bitmap* image) { return image != nullptr ? static_cast<int>(image->GetHeight()) : 0; }
 
-int CompareNoCase(const wchar_t* first, const wchar_t* second) { return StrCmpIW(first, second); }
-
 // A new GUID as the text of a new group; false when the system has none to give.
 bool NewGuidText(std::string& text) {
     GUID guid = {};
@@ -664,7 +662,7 @@ void DhContactsDelegate::OnColumnClick(int column) {
     if (!StepSortArrow(column, ascending)) return;
     std::vector<iOSContact*> rows;
     for (int row = 0; row < m_list.ItemCount(); ++row) rows.push_back(RowRecord(row));
-    contacts::SortContactRows(rows, column, ascending, &CompareNoCase);
+    contacts::SortContactRows(rows, column, ascending, &SystemCompareNoCase);
     RewriteRows(rows, true);
 }
 

@@ -1,7 +1,6 @@
 // The notes page; see DhNoteDelegate.h.
 #include "DhNoteDelegate.h"
 
-#include <shlwapi.h>
 
 #include <cstdlib>
 
@@ -55,7 +54,7 @@ bool DhNoteDelegate::Matches(const NoteItem& note, const std::wstring& query) co
 }
 
 void DhNoteDelegate::SortRecords(std::vector<NoteItem*>& records, int column, bool ascending) const {
-    notes_page::SortNotes(records, column, ascending, &StrCmpIW);
+    notes_page::SortNotes(records, column, ascending, &SystemCompareNoCase);
 }
 
 void DhNoteDelegate::Send(CommandMessage& message, int64_t code) {

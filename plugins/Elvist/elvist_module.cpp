@@ -1,5 +1,4 @@
 // The voice-memo plug-in: its page (DhRecordingDelegate) and its entry and receiver (page_module.h).
-#include <shlwapi.h>
 
 #include "DhMediaListPage.h"
 #include "command_names.h"
@@ -26,7 +25,7 @@ protected:
         return media_pages::RecordingMatches(item, query);
     }
     void SortRecords(std::vector<RecordingItem*>& records, int column, bool ascending) const override {
-        media_pages::SortRecordings(records, column, ascending, &StrCmpIW);
+        media_pages::SortRecordings(records, column, ascending, &SystemCompareNoCase);
     }
     const wchar_t* ExportCaption() const override { return L"Export Recordings"; }
     const wchar_t* AddCaption() const override { return L"Add Recordings"; }

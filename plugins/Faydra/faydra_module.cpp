@@ -1,6 +1,5 @@
 // The ringtone plug-in: its page (DhRingtoneDelegate, the voice-memo page's list code with its own columns
 // and rules) and its entry and receiver (page_module.h).
-#include <shlwapi.h>
 
 #include "DhMediaListPage.h"
 #include "command_names.h"
@@ -27,7 +26,7 @@ protected:
         return media_pages::RingtoneMatches(item, query);
     }
     void SortRecords(std::vector<RingtoneItem*>& records, int column, bool ascending) const override {
-        media_pages::SortRingtones(records, column, ascending, &StrCmpIW);
+        media_pages::SortRingtones(records, column, ascending, &SystemCompareNoCase);
     }
     const wchar_t* ExportCaption() const override { return L"Export Ringtones"; }
     const wchar_t* AddCaption() const override { return L"Add Ringtones"; }
