@@ -97,6 +97,26 @@ ExternalProject_Add(trevane_desktop
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
 
+# Where the tests run the 64-bit build, the shipped 32-bit tree is still compiled (not run), so that code
+# that only the 32-bit target rejects (the Win32 calling convention of callbacks) cannot land unseen.
+if(TRV_TARGET_ARCH STREQUAL "x86_64")
+  find_program(TRV_MINGW32_CXX NAMES i686-w64-mingw32-g++-posix i686-w64-mingw32-g++)
+  if(NOT TRV_MINGW32_CXX)
+    message(FATAL_ERROR "desktop: the 32-bit MinGW cross compiler is required (scripts/setup.sh installs it)")
+  endif()
+  ExternalProject_Add(trevane_desktop_i686
+    SOURCE_DIR ${TRV_SOURCE_ROOT}/gui
+    BINARY_DIR ${CMAKE_BINARY_DIR}/desktop-i686
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${TRV_SOURCE_ROOT}/cmake/mingw-i686.cmake
+      -DCMAKE_BUILD_TYPE=Release
+      -DTRV_WERROR=${HLX_WERROR}
+      -DPython3_EXECUTABLE=${Python3_EXECUTABLE}
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    USES_TERMINAL_BUILD ON)
+endif()
+
 # Every Wine test shares one prefix and one wineserver, so they run one at a time (RESOURCE_LOCK); the
 # prefix is made once by a fixture and the wineserver stopped by another at the end.
 add_test(NAME desktop.wine.prefix

@@ -345,8 +345,9 @@ FilePacketWriter::OpenResult FilePacketWriter::Open(const FileHeader& header) {
 }
 
 FilePacketWriter::WriteResult FilePacketWriter::Write(const SegmentRequest& request, const uint8_t* bytes,
-                                                      uint64_t length) {
+                                                      uint64_t length, std::optional<FileSegment>* missing) {
   std::lock_guard<std::mutex> lock(m_mutex);
+  missing->reset();
   auto found = m_header.segments.find(SegmentKey(request.id));
   if (found == m_header.segments.end() || found->second.offset != request.offset ||
       found->second.offsetLength != static_cast<int64_t>(length) || length > UINT32_MAX) {
@@ -364,6 +365,7 @@ FilePacketWriter::WriteResult FilePacketWriter::Write(const SegmentRequest& requ
     found->second.status = true;
     RecordWrittenSegment(found->first);
   }
+  if (const FileSegment* next = m_header.FirstMissingSegment()) *missing = *next;
   return kWritten;
 }
 

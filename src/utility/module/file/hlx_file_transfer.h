@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "mobiledevice.h"
@@ -118,8 +119,11 @@ class FilePacketWriter {
   // file names the same version, size and MD5. The final path is made unique on the device.
   [[nodiscard]] OpenResult Open(const FileHeader& header);
   // Writes one whole segment (the request must name a segment of the table with its offset and
-  // length, and `length` must be that length) and records it in the resume file.
-  [[nodiscard]] WriteResult Write(const SegmentRequest& request, const uint8_t* bytes, uint64_t length);
+  // length, and `length` must be that length) and records it in the resume file. When written,
+  // `*missing` is the first segment still missing after this write, found under the same lock, so that
+  // of segments written at once only the last sees none missing; std::nullopt when every one is written.
+  [[nodiscard]] WriteResult Write(const SegmentRequest& request, const uint8_t* bytes, uint64_t length,
+                                  std::optional<FileSegment>* missing);
   // The first segment still missing; false when every segment is written.
   bool NextMissingSegment(FileSegment* segment);
   // The final device path.

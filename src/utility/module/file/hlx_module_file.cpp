@@ -328,7 +328,8 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
   SegmentRequest segment;
   if (!segment.FromJson(info->value)) return kReplyBadData;
   const std::string& bytes = request.RawData();
-  switch (writer->Write(segment, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) {
+  std::optional<FileSegment> missing;
+  switch (writer->Write(segment, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &missing)) {
     case FilePacketWriter::kWritten:
       break;
     case FilePacketWriter::kSegmentMismatch:
@@ -338,8 +339,9 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
     default:
       return kReplyTaskError;
   }
-  FileSegment missing;
-  if (writer->NextMissingSegment(&missing)) return AnswerStageText(request, 2, SegmentReplyJson(missing));
+  // Every segment is answered: with the next one missing, or by the one write that completed the file
+  // with the final path (a duplicate of a written segment after that ends without a reply).
+  if (missing) return AnswerStageText(request, 2, SegmentReplyJson(*missing));
   return FinishUpload(request, transfer);
 }
 
