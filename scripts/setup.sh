@@ -21,7 +21,7 @@ RETRY_PAUSE=${SETUP_RETRY_PAUSE:-5}
 native_packages=(
   build-essential cmake ninja-build pkg-config python3 clang
   libgoogle-glog-dev rapidjson-dev zlib1g-dev libdeflate-dev libminizip-dev libtinyxml-dev
-  libcurl4-openssl-dev libsqlite3-dev libssl-dev libgtest-dev libstb-dev
+  libcurl4-openssl-dev libsqlite3-dev libssl-dev libgtest-dev libstb-dev libjemalloc-dev
   sqlite3 unzip zip
 )
 # The desktop side: the 32-bit Windows cross compiler, Wine to run it, a virtual display and screenshots;

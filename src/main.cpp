@@ -3,7 +3,6 @@
 //
 // SIGTERM and SIGINT are taken by a signal thread (they are blocked everywhere else) and end the
 // service the same orderly way as the watched desktop process ending does.
-#include <malloc.h>
 #include <signal.h>
 
 #include <string>
@@ -40,14 +39,6 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
-
-  // Memory: the allocator keeps what a request frees until the request ends, instead of shrinking
-  // and growing its heaps (and mapping large blocks afresh) at every turn of a large listing; the
-  // worker pool gives it back once a large request ends (NoteLargeWork). Few arenas: ten workers
-  // would otherwise each keep the peak of their own largest request.
-  mallopt(M_TRIM_THRESHOLD, 256 << 20);
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_ARENA_MAX, 2);
 
   hlx::StartupState& state = hlx::GetStartupState();
   hlx::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &state);

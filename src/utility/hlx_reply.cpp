@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "utility/hlx_json.h"
-#include "utility/hlx_thread_pool.h"
 #include "utility/hlx_zlib.h"
 
 namespace hlx {
@@ -42,7 +41,6 @@ std::string ReplyRecord::SerializeText() const {
 bool ReplyRecord::SerializeData(std::string* out) const {
   out->clear();
   if (!data || dataLength <= 0) return true;
-  NoteLargeWork(static_cast<size_t>(dataLength));
   if (type != 0 || dataCompressed) {
     out->assign(reinterpret_cast<const char*>(data), static_cast<size_t>(dataLength));
     return true;

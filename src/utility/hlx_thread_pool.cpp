@@ -1,20 +1,9 @@
 // Worker pool: one queue under one mutex; idle workers wait on it and take tasks in queued order.
 #include "utility/hlx_thread_pool.h"
 
-#include <malloc.h>
-
 #include "utility/hlx_log.h"
 
 namespace hlx {
-
-namespace {
-
-constexpr size_t kTrimAfterBytes = size_t{4} << 20;
-thread_local size_t t_taskBytes = 0;
-
-}  // namespace
-
-void NoteLargeWork(size_t bytes) { t_taskBytes += bytes; }
 
 VNLThreadPool::VNLThreadPool(int workerCount) : m_workerCount(workerCount > 0 ? workerCount : 1) {}
 
@@ -64,9 +53,7 @@ void VNLThreadPool::WorkerThread() {
     } catch (...) {
       HLX_LOG(ERROR) << "pool task failed with an unknown exception";
     }
-    task = nullptr;  // the task's captures go before the trim, which can then return their memory
-    if (t_taskBytes >= kTrimAfterBytes) malloc_trim(0);
-    t_taskBytes = 0;
+    task = nullptr;  // the task's captures go now, not when the worker takes its next task
   }
 }
 

@@ -20,11 +20,6 @@ namespace hlx {
 
 using PoolTask = std::function<void()>;
 
-// Notes that the running task moved `bytes` of reply data. A worker whose task moved a few MiB gives
-// the memory freed by then back to the system when the task ends: the allocator would otherwise keep
-// the peak of every worker's large requests (a listing of 10,000 contacts) resident for good.
-void NoteLargeWork(size_t bytes);
-
 class VNLThreadPool {
  public:
   static constexpr int kWorkerCount = 10;

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -374,10 +373,7 @@ MDSyncStoreUse::~MDSyncStoreUse() {
     if (--cache.users == 0) dropped.swap(cache.entries);
   }
   if (dropped.empty()) return;
-  dropped.clear();
-#ifdef __GLIBC__
-  malloc_trim(0);  // the device lives in its client's process: the parse's pages go back now
-#endif
+  dropped.clear();  // the device lives in its client's process: the parse goes with the last user
 }
 
 std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSnapshot& snapshot,
