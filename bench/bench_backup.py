@@ -11,6 +11,13 @@ round is reported apart as the cold one; the warm rounds give medians with min a
 backup's throughput at least 70 % of the copy's, and its peak memory (the tool's maximum resident
 size, device side included) not growing with the backup: at most 32 MiB above that of a backup of a
 quarter of the size.
+
+Before every timed run, of the backup and of the baselines alike, a helper process writes to a block
+of memory somewhat larger than the data and exits. This machine's VM hands memory freed in its guest back to
+the host, and the first write to such memory again costs host-side faults, which the guest sees as
+slow kernel copies: runs of `cp` and of the backup alike varied fourfold, depending on which of them
+happened to write into memory returned a moment earlier. Memory just freed by the helper is still
+held, so every run starts alike.
 """
 import argparse
 import os
@@ -31,12 +38,21 @@ AIM_MEMORY_GROWTH_MIB = 32
 TIMEOUT_S = 1800
 
 
-def run_measured(argv, env=None):
+def touch_memory(mib):
+    """Writes to `mib` MiB in a process of its own, which then exits and frees them (see above)."""
+    subprocess.run([sys.executable, "-c", "import sys; bytearray(b'\\1') * (int(sys.argv[1]) << 20)", str(mib)],
+                   check=True, timeout=TIMEOUT_S)
+
+
+def run_measured(argv, env=None, touch_mib=0):
     """(seconds, peak resident MiB) of a program run in a process of its own; fails on a non-zero exit.
 
     The data the steps before wrote is flushed first (untimed), so that no run pays for another's
-    write-back; the wait blocks, so the time is not rounded up to a polling period."""
+    write-back, and `touch_mib` MiB are written to and freed just before the run (untimed); the wait
+    blocks, so the time is not rounded up to a polling period."""
     os.sync()
+    if touch_mib:
+        touch_memory(touch_mib)
     start = time.perf_counter()
     process = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     timer = threading.Timer(TIMEOUT_S, process.kill)
@@ -76,22 +92,24 @@ def main():
         udid, image = images["full"]
         data_bytes = tree_bytes(os.path.join(image, "fs")) + tree_bytes(os.path.join(image, "icons"))
         print(f"backup: {data_bytes / (1 << 20):.0f} MiB in the image, {args.rounds} rounds (first cold)")
+        touch_mib = max(1024, data_bytes * 3 // 2 // (1 << 20))
 
         def backup(label):
             target = os.path.join(work, "backup-" + label)
             shutil.rmtree(target, ignore_errors=True)
-            return run_measured([tool, "-b", "--target", images[label][0], "-q", target], env)
+            return run_measured([tool, "-b", "--target", images[label][0], "-q", target], env, touch_mib)
 
         def copy():
             target = os.path.join(work, "copy")
             shutil.rmtree(target, ignore_errors=True)
-            return run_measured(["cp", "-r", image, target])
+            return run_measured(["cp", "-r", image, target], touch_mib=touch_mib)
 
         def stream():
             target = os.path.join(work, "stream")
             shutil.rmtree(target, ignore_errors=True)
             os.makedirs(target)
-            return run_measured(["sh", "-c", 'tar -C "$1" -cf - . | tar -C "$2" -xf -', "sh", image, target])
+            return run_measured(["sh", "-c", 'tar -C "$1" -cf - . | tar -C "$2" -xf -', "sh", image, target],
+                                touch_mib=touch_mib)
 
         times = {"backup": [], "cp": [], "tar | tar": []}
         peaks = {"backup": []}
