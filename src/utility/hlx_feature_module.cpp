@@ -37,9 +37,9 @@ int FeatureRequest::SendProgress(uint32_t command, int32_t stage, const std::str
 }
 
 int FeatureRequest::SendCompressedProgress(uint32_t command, int32_t stage, const std::string* info,
-                                           const std::string& compressed) const {
-  return SendRecord(command, static_cast<uint16_t>(PacketStatus::kInProgress), stage, 0, 0, info, compressed.data(),
-                    compressed.size(), true);
+                                           const std::string& compressed, int64_t code) const {
+  return SendRecord(command, static_cast<uint16_t>(PacketStatus::kInProgress), stage, code, 0, info,
+                    compressed.data(), compressed.size(), true);
 }
 
 int FeatureRequest::SendReplyRecord(uint32_t command, uint16_t status, int32_t stage, int64_t code, int32_t type,
