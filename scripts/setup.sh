@@ -8,6 +8,9 @@
 # go on with a partial index, and fall back to the release's own suite for matching versions of both
 # architectures. When nothing works the script says which step failed and what to run.
 #
+# It says each step in one line; the package manager's own output goes to a log ($SETUP_LOG, by default
+# $TMPDIR/setup-packages.log) and is shown only for a call that fails.
+#
 # APT_GET (default apt-get) and DPKG_QUERY (default dpkg-query) may name stand-ins, so that tests can
 # drive these decisions without touching the machine.
 set -uo pipefail
@@ -34,13 +37,30 @@ desktop_packages=(
 
 say() { echo "setup: $*" >&2; }
 
+# The package manager writes some 1,600 lines for a full install: they go to this log, and a call that
+# fails shows its own lines.
+setup_log=${SETUP_LOG:-${TMPDIR:-/tmp}/setup-packages.log}
+# Runs one package-manager call with its output in the log; shows that output when the call fails.
+logged() {
+  local call_start
+  call_start=$(wc -l <"$setup_log")
+  echo "## $*" >>"$setup_log"
+  "$@" >>"$setup_log" 2>&1 && return 0
+  local status=$?
+  say "this failed: $* (exit $status); its output:"
+  tail -n +"$((call_start + 2))" "$setup_log" | sed 's/^/  | /' >&2
+  return $status
+}
+
 fail() {
   say "FAILED at step: $1"
+  [ -s "$setup_log" ] && say "the package manager's whole output is in $setup_log"
   say "to finish by hand, run as root:"
   say "  $2"
   exit 1
 }
 
+say "checking the installed packages"
 missing=()
 for p in "${native_packages[@]}" "${desktop_packages[@]}"; do
   if ! "$DPKG_QUERY" -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -49,20 +69,25 @@ for p in "${native_packages[@]}" "${desktop_packages[@]}"; do
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
+  say "every package is installed"
   exit 0
 fi
 say "installing ${#missing[@]} missing package(s): ${missing[*]}"
+: >"$setup_log" || fail "opening the log" "touch $setup_log"
+say "the package manager's output goes to $setup_log"
 
 export DEBIAN_FRONTEND=noninteractive
 if ! "$DPKG" --print-foreign-architectures | grep -qx i386; then
-  "$DPKG" --add-architecture i386 || fail "adding the i386 architecture" "dpkg --add-architecture i386"
+  say "adding the i386 architecture"
+  logged "$DPKG" --add-architecture i386 || fail "adding the i386 architecture" "dpkg --add-architecture i386"
 fi
 
 # Step 1: the package index. A failed update usually still leaves every other index fresh; retry a few
 # times in case a mirror finishes syncing, then go on with what was fetched.
 updated=0
 for attempt in $(seq 1 "$UPDATE_ATTEMPTS"); do
-  if "$APT_GET" update -qq; then
+  say "updating the package index (attempt $attempt of $UPDATE_ATTEMPTS)"
+  if logged "$APT_GET" update -qq; then
     updated=1
     break
   fi
@@ -76,7 +101,9 @@ fi
 install_args=(install -y -qq --no-install-recommends)
 
 # Step 2: install from the default suites.
-if "$APT_GET" "${install_args[@]}" "${missing[@]}"; then
+say "installing the packages (a few minutes)"
+if logged "$APT_GET" "${install_args[@]}" "${missing[@]}"; then
+  say "done"
   exit 0
 fi
 
@@ -88,7 +115,8 @@ if [ -r "${OS_RELEASE:-/etc/os-release}" ]; then
 fi
 if [ -n "$codename" ]; then
   say "install failed; trying the release's own suite ($codename) for matching versions"
-  if "$APT_GET" "${install_args[@]}" -t "$codename" "${missing[@]}"; then
+  if logged "$APT_GET" "${install_args[@]}" -t "$codename" "${missing[@]}"; then
+    say "done"
     exit 0
   fi
 fi

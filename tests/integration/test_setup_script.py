@@ -1,6 +1,7 @@
 """scripts/setup.sh's decisions, driven by stand-in apt-get, dpkg-query and dpkg commands that log
 their calls and fail as each case asks: nothing missing, a failing index update, version skew that
-the release's own suite resolves, and nothing working at all."""
+the release's own suite resolves, and nothing working at all; and what it prints: one line per step,
+the package manager's output in the log it names, shown only for a call that fails."""
 
 import os
 import subprocess
@@ -15,6 +16,7 @@ SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "s
 STANDINS = {
     "apt-get": """
 echo "apt-get $*" >> "$LOG/calls.log"
+for n in $(seq 200); do echo "Unpacking package-$n from apt-get $1"; done
 case "$1" in
   update) [ -e "$LOG/update.fail" ] && exit 100; exit 0 ;;
   install)
@@ -41,7 +43,7 @@ class SetupScriptTest(unittest.TestCase):
         self.tmp = TempDir()
         self.addCleanup(self.tmp.cleanup)
         self.env = dict(os.environ, LOG=self.tmp.path, SETUP_UPDATE_ATTEMPTS="2", SETUP_RETRY_PAUSE="0",
-                        OS_RELEASE=self.path("os-release"))
+                        OS_RELEASE=self.path("os-release"), TMPDIR=self.tmp.path)
         for name, body in STANDINS.items():
             with open(self.path(name), "w") as f:
                 f.write("#!/bin/sh\n" + body)
@@ -79,6 +81,27 @@ class SetupScriptTest(unittest.TestCase):
         self.assertEqual([c.split()[1] for c in calls], ["update", "update", "install"])
         self.assertIn("partial package index", result.stderr)
         self.assertIn("wine32:i386", calls[-1])
+
+    def test_says_each_step_and_keeps_the_package_output_in_its_log(self):
+        self.flag("install.ok")
+        result, _ = self.run_setup()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stderr.splitlines()
+        self.assertTrue(all(line.startswith("setup: ") for line in lines), lines)
+        self.assertLess(len(lines), 10, lines)
+        self.assertNotIn("Unpacking", result.stderr)
+        log = self.path("setup-packages.log")
+        self.assertIn(log, result.stderr)
+        with open(log) as f:
+            self.assertEqual(sum("Unpacking package-" in line for line in f), 400, "the update's and the install's")
+
+    def test_a_failing_call_shows_its_output(self):
+        self.flag("update.fail", "install.ok")
+        result, _ = self.run_setup()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        shown = [line for line in result.stderr.splitlines() if "Unpacking package-" in line]
+        self.assertEqual(len(shown), 400, "the two failed updates' lines, and not the install's")
+        self.assertTrue(all("from apt-get update" in line for line in shown))
 
     def test_version_skew_falls_back_to_the_release_suite(self):
         self.flag("install-t.ok")
