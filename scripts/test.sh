@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the normal build (warnings are
-# errors) and a second build under AddressSanitizer and UndefinedBehaviorSanitizer.
+# errors) and a second build under AddressSanitizer and UndefinedBehaviorSanitizer. Each step says what
+# it does, and scripts/narrate.py says what is still at work whenever a step is quiet for 20 seconds
+# (a long compile, the Wine scenarios).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+step() { echo "test: $*" >&2; }
+narrate() { local label=$1; shift; python3 scripts/narrate.py --label "test: $label: " -- "$@"; }
+
+step "checking the installed packages (scripts/setup.sh)"
 bash scripts/setup.sh
 jobs=$(nproc)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHLX_WERROR=ON
-cmake --build build -j "$jobs"
-ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
+step "configuring and building everything in build/ with warnings as errors (the first build takes long)"
+narrate "configure" cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHLX_WERROR=ON
+narrate "build" cmake --build build -j "$jobs"
+step "running every test of build/ (C++, Python and the desktop's tests under Wine; some take minutes)"
+narrate "tests" ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
 
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHLX_WERROR=ON -DHLX_SANITIZE=ON
-cmake --build build-asan -j "$jobs"
+step "configuring and building the sanitizer build in build-asan/"
+narrate "sanitizer configure" cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHLX_WERROR=ON -DHLX_SANITIZE=ON
+narrate "sanitizer build" cmake --build build-asan -j "$jobs"
+step "running the tests of build-asan/ under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 900
+  narrate "sanitizer tests" ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 900
+step "every test passed"

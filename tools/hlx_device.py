@@ -18,8 +18,8 @@ device library watches them.
 
 The device root is --root or $HLX_DEVICE_ROOT; each of its sub-folders named by a UDID is one
 attached device. Attaching moves the image in with one rename (or copies it to a hidden folder of the
-root first and renames that), detaching renames it out before deleting it, so the library never sees
-half an image. State edits take the image's lock (an flock on the image folder, the same lock the
+root first and renames that), detaching renames it out and moves it to "detached" beside the root (or to
+--keep) and prints where, so the library never sees half an image and the image can be attached again. State edits take the image's lock (an flock on the image folder, the same lock the
 library takes) and replace files by rename.
 
 Importable: attach(), detach(), set_trusted(), set_locked(), update_state(), set_fault(),
@@ -159,15 +159,29 @@ def attach(image, root=None, copy=False):
     return udid
 
 
+def detached_folder(root=None):
+    """Where detached images go unless told otherwise: "detached" beside the device root."""
+    return os.path.join(os.path.dirname(os.path.abspath(device_root(root))), "detached")
+
+
 def detach(udid, root=None, keep=None):
-    """Detaches a device: its folder leaves the root in one rename; it is deleted unless `keep` names
-    where to put it."""
+    """Detaches a device: its folder leaves the root in one rename and goes to `keep`, or else to
+    detached_folder()/UDID (UDID-2 ... when that exists already). Returns where the image is now; it can be
+    attached again from there."""
     folder = image_folder(udid, root)
+    if not keep:
+        base = os.path.join(detached_folder(root), udid)
+        keep, count = base, 1
+        while os.path.exists(keep):
+            count += 1
+            keep = "%s-%d" % (base, count)
+    keep = os.path.abspath(keep)
+    os.makedirs(os.path.dirname(keep), exist_ok=True)
     parked = tempfile.mkdtemp(dir=device_root(root), prefix=".detached-")
     os.rename(folder, os.path.join(parked, udid))
-    if keep:
-        shutil.move(os.path.join(parked, udid), keep)
+    shutil.move(os.path.join(parked, udid), keep)
     shutil.rmtree(parked)
+    return keep
 
 
 def set_fault(udid, root=None, fail_calls=None, detach_on=None, drop_after=None, clear=False, refuse_set_value=None):
@@ -241,9 +255,9 @@ def main(argv=None):
     p = commands.add_parser("attach", help="attach a device image (made by make_device_image.py); prints its UDID")
     p.add_argument("image")
     p.add_argument("--copy", action="store_true", help="keep the source image")
-    p = commands.add_parser("detach", help="detach a device (its image is deleted unless --keep)")
+    p = commands.add_parser("detach", help="detach a device; prints the folder its image was moved to")
     p.add_argument("udid")
-    p.add_argument("--keep", help="move the detached image here instead of deleting it")
+    p.add_argument("--keep", help="move the detached image here (default: \"detached\" beside the device root)")
     for name, words in (("trust", "the user trusts this computer: the device pairs and becomes ready"),
                         ("untrust", "forget the pairing: the device asks for trust again"),
                         ("lock", "lock the device with its passcode: services are refused (48)"),
@@ -281,7 +295,7 @@ def main(argv=None):
         elif args.command == "attach":
             print(attach(args.image, root, copy=args.copy))
         elif args.command == "detach":
-            detach(args.udid, root, keep=args.keep)
+            print(detach(args.udid, root, keep=args.keep))
         elif args.command in ("trust", "untrust"):
             set_trusted(args.udid, args.command == "trust", root)
         elif args.command in ("lock", "unlock"):

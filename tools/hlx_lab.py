@@ -22,6 +22,10 @@ import hlx_device
 import make_device_image
 
 REGISTRY_KEY = r"SOFTWARE\Apple Inc.\Apple Mobile Device Support\Shared"
+# The demo iPhone carries every kind of data the desktop has a section for: besides what every image holds
+# (contacts, messages, notes, calendars with events, bookmarks, apps) a media library (songs, videos,
+# books, ringtones, voice memos) and a photo library with albums.
+DEMO_IPHONE = {"media": {"family": "ios5"}, "photo_data": {"era": "ios9"}, "sms": {"era": "ios11"}}
 # The environment that Harlix and the tools need to use the lab (see variables()).
 LAB_VARIABLES = ("HLX_REGISTRY_FILE", "HLX_DEVICE_ROOT", "HLX_PROGRAM_FILES")
 
@@ -56,6 +60,9 @@ class DeviceLab:
         options.setdefault("seed", self.count)
         return make_device_image.make_image(os.path.join(self.images, "image%d" % self.count), force=True, **options)
 
+    def make_demo(self, **options):
+        return self.make(**dict(DEMO_IPHONE, **options))
+
     def attach(self, image):
         return hlx_device.attach(image["path"], root=self.root)
 
@@ -79,7 +86,8 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--support", required=True, help="the staged device library folder")
     parser.add_argument("--lab", required=True, help="a folder for the registry file, images and device root")
-    parser.add_argument("--attach-demo", action="store_true", help="attach one iPhone image")
+    parser.add_argument("--attach-demo", action="store_true",
+                        help="attach one iPhone image that carries every kind of data")
     parser.add_argument("--contacts", type=int, help="contacts in the demo iPhone's address book")
     options = parser.parse_args(argv)
     lab = DeviceLab(options.lab, options.support)
@@ -94,7 +102,7 @@ def main(argv):
             print("export %s='%s'" % (name, value), flush=True)
         if options.attach_demo:
             book = {} if options.contacts is None else {"contacts": options.contacts}
-            image = lab.make(**book)
+            image = lab.make_demo(**book)
             if os.path.isdir(os.path.join(lab.root, image["udid"])):
                 # An earlier run with this lab folder left the demo iPhone attached: replace it with a fresh one.
                 lab.detach(image["udid"])

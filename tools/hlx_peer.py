@@ -10,8 +10,10 @@ Used by people (see the README) and imported by the integration tests. Standard 
 
 `serve` asks every device that becomes ready for its information (request 300) and prints, after
 the replies, one "device-info" line with what the desktop shows of it: model, iOS version, battery
-and storage use. `send` starts Harlix, sends one request (the data part compressed with zlib) and prints every packet
-until the request's final reply, or until --wait seconds pass. A request that names a device needs the
+and storage use; Ctrl-C ends it as it ends any program (after it has tidied up), so that a script running
+it stops too. `send` starts Harlix, sends one request (the data part compressed with zlib) and prints every
+packet until the request's final reply, or until --wait seconds pass; it exits 0 when that reply's code is 0,
+3 with the code in words when it is another, 1 without a final reply. A request that names a device needs the
 simulated PC's environment (HLX_REGISTRY_FILE, HLX_DEVICE_ROOT, HLX_PROGRAM_FILES), as printed by
 tools/hlx_lab.py or by `serve --devices`.
 
@@ -22,6 +24,8 @@ Standard output carries one JSON line per packet or event; standard error says e
 import argparse
 import json
 import os
+import re
+import signal
 import socket
 import struct
 import subprocess
@@ -121,6 +125,31 @@ def is_final_reply(status, code):
     return status in (1, 5) or (status == 6 and code != 0)
 
 
+# The service's reply codes, read from its own list (src/utility/hlx_reply_code.h) so that they are kept in
+# one place: {code: words}, empty when the tool runs outside the source tree.
+REPLY_CODES_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "utility",
+                                  "hlx_reply_code.h")
+_reply_code_words = None
+
+
+def reply_code_words(code):
+    """"48 (a service was refused: the device is locked with a passcode)", or the bare number."""
+    global _reply_code_words
+    if _reply_code_words is None:
+        _reply_code_words = {}
+        try:
+            with open(REPLY_CODES_HEADER, encoding="utf-8") as f:
+                for match in re.finditer(r"^\s*kReply\w+ = (\d+),\s*//\s*(.+)$", f.read(), re.MULTILINE):
+                    _reply_code_words[int(match.group(1))] = match.group(2).strip()
+        except OSError:
+            pass
+    try:
+        words = _reply_code_words.get(int(code))
+    except (TypeError, ValueError):
+        words = None
+    return "%s (%s)" % (code, words) if words else str(code)
+
+
 def _gigabytes(count):
     return "%.1f GB" % (count / 1e9)
 
@@ -166,7 +195,12 @@ def describe_in_words(item):
         if item["command"] == EVENT_DEVICE_ATTACHED:
             return "device attached (handle %s), preparing it" % code
         if item["command"] == EVENT_ERROR_REPORT:
-            return "device %s reports error %s" % (udid, code)
+            # The record's code is the device handle; the error code travels in "info" as a JSON string.
+            try:
+                error = json.loads(record.get("info") or "null")
+            except ValueError:
+                error = record.get("info")
+            return "device %s reports error %s" % (udid, reply_code_words(error))
         return "status report %d: code %s" % (item["command"], code)
     if item["status"] == STATUS_IN_PROGRESS:
         part = " with %d bytes of data" % len(described["data"].encode("utf-8")) if "data" in described else ""
@@ -175,7 +209,7 @@ def describe_in_words(item):
         return "request %d (id %d) %s: stage %s" % (item["command"], item["id"],
                                                    ITEM_STATUS_WORDS.get(item["status"], "reply"), record.get("stage"))
     return "request %d (id %d) %s: code %s" % (item["command"], item["id"],
-                                              FINAL_STATUS_WORDS.get(item["status"], "ended"), code)
+                                              FINAL_STATUS_WORDS.get(item["status"], "ended"), reply_code_words(code))
 
 
 def show(item):
@@ -341,13 +375,14 @@ def serve(options):
     env = dict(os.environ)
     lab = None
     peer = None
+    interrupted = False
     try:
         if options.devices:
             # A simulated PC with the device library, and one iPhone attached to it.
             import tempfile
             lab = hlx_lab.DeviceLab(tempfile.mkdtemp(prefix="hlx-lab-"), options.devices)
             env.update(lab.variables())
-            udid = lab.attach(lab.make())
+            udid = lab.attach(lab.make_demo())
             show({"event": "lab", "device_root": lab.root, "attached": udid, "environment": lab.variables(),
                   "try": "HLX_DEVICE_ROOT=%s python3 tools/hlx_device.py detach %s" % (lab.root, udid)})
         peer = Peer(options.harlix, console=options.console, self_test=options.self_test, env=env)
@@ -369,7 +404,7 @@ def serve(options):
             if summary is not None:
                 show(summary)
     except KeyboardInterrupt:
-        pass
+        interrupted = True
     finally:
         # Also when Harlix cannot start: the lab's service stand-in must not outlive the tool.
         if peer is not None:
@@ -379,6 +414,11 @@ def serve(options):
             import shutil
             shutil.rmtree(os.path.dirname(lab.root), ignore_errors=True)
         show({"event": "stopped"})
+    if interrupted:
+        # Tidied up, the tool ends the way Ctrl-C ends a program, so that a script that started it (scripts/run.sh)
+        # stops too instead of going on with its next step.
+        signal.signal(signal.SIGINT, signal.SIG_DFL)
+        os.kill(os.getpid(), signal.SIGINT)
 
 
 def _request_uuid(json_text):
@@ -391,7 +431,8 @@ def _request_uuid(json_text):
 
 
 def send(options):
-    """Returns 0 when the request got its final reply, 1 when it did not, 2 when it could not be sent."""
+    """Returns 0 when the request's final reply has code 0, 3 when it has another code, 1 when no final reply
+    came, 2 when the request could not be sent."""
     env = dict(os.environ)
     for assignment in options.env:
         key, _, value = assignment.partition("=")
@@ -415,17 +456,19 @@ def send(options):
     try:
         peer.accept()
         if uuid:
-            # A request about a device waits until Harlix has announced that device as ready.
+            # A request about a device waits until Harlix has announced that device as ready, or has reported
+            # why it cannot be (a locked or untrusted device): then the request's own answer says the same.
             deadline = time.monotonic() + options.wait
-            ready = False
-            while not ready and time.monotonic() < deadline:
+            ready = reported = False
+            while not (ready or reported) and time.monotonic() < deadline:
                 item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
                 if item is None:
                     break
                 show(item)
-                ready = item["command"] == EVENT_DEVICE_READY and \
-                    describe_body(item["body"]).get("record", {}).get("uuid") == uuid
-            if not ready:
+                about = item["id"] == 0 and describe_body(item["body"]).get("record", {}).get("uuid") == uuid
+                ready = about and item["command"] == EVENT_DEVICE_READY
+                reported = about and item["command"] == EVENT_ERROR_REPORT
+            if not (ready or reported):
                 print("hlx_peer: device %s was not announced ready within %g s; sending anyway" % (uuid, options.wait),
                       file=sys.stderr, flush=True)
         peer.send(options.id, options.code, 0, encode_request(options.sub, options.json, data))
@@ -437,7 +480,11 @@ def send(options):
             show(item)
             code = describe_body(item["body"]).get("record", {}).get("code")
             if item["id"] == options.id and item["command"] == options.code and is_final_reply(item["status"], code):
-                return 0
+                if code in (0, None):
+                    return 0
+                print("hlx_peer: request %d ended with code %s" % (options.code, reply_code_words(code)),
+                      file=sys.stderr, flush=True)
+                return 3
         print("hlx_peer: no final reply within %g s" % options.wait, file=sys.stderr)
         return 1
     finally:

@@ -16,6 +16,13 @@ namespace {
 
 CMobileExportFun& Md() { return CMobileExportFun::GetInstance(); }
 
+// Set when a service start on this thread is refused because the device is locked with a passcode.
+thread_local bool t_refusedForLock = false;
+
+void NoteRefusal(int result) {
+  if (result == kAMDPasswordProtectedError) t_refusedForLock = true;
+}
+
 // The service's "com.apple.afc" starts are serialised with every other start: one mutex for all
 // devices, as the device library expects starts one at a time.
 struct ServiceCache {
@@ -201,6 +208,7 @@ std::shared_ptr<HLXDeviceService> HLXDeviceService::Start(AMDeviceRef device, in
   }
   if (result != 0) {
     if (result == kAMDPasswordProtectedError) *error = kReplyDeviceLocked;
+    NoteRefusal(result);
     HLX_LOG(WARNING) << "service start refused: " << std::hex << result;
     return nullptr;
   }
@@ -250,10 +258,15 @@ std::shared_ptr<HLXDeviceService> StartServiceWithRenewal(AMDeviceRef device, co
     if (session) result = Md().AMDeviceSecureStartService(device, cfName, nullptr, &connection);
   }
   if (result != 0 || !connection) {
+    NoteRefusal(result);
     HLX_LOG(WARNING) << "service start refused: " << std::hex << result;
     return nullptr;
   }
   return std::make_shared<HLXDeviceService>(connection, nullptr, name, device, std::move(session));
 }
+
+void ForgetLockRefusal() { t_refusedForLock = false; }
+
+bool ServiceRefusedForLock() { return t_refusedForLock; }
 
 }  // namespace hlx

@@ -93,4 +93,10 @@ std::shared_ptr<HLXDeviceService> OpenDeviceService(AMDeviceRef device, int32_t*
 // the service is invalidated when the last holder lets go.
 std::shared_ptr<HLXDeviceService> StartServiceWithRenewal(AMDeviceRef device, const std::string& name);
 
+// Whether a service start on the calling thread was refused because the device is locked with a passcode
+// since ForgetLockRefusal(). A request that fails after such a refusal is answered "device locked" (48),
+// whatever its module made of the missing service.
+void ForgetLockRefusal();
+bool ServiceRefusedForLock();
+
 }  // namespace hlx

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "utility/hlx_device.h"
+#include "utility/hlx_device_session.h"
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
@@ -79,6 +80,7 @@ int HLXFeatureModule::HandleRequest(const IPCPacket1& packet) {
   const auto started = std::chrono::steady_clock::now();
   FeatureRequest request(packet, RequestPayload::Parse(packet.body));
   int code = kReplyTaskError;
+  ForgetLockRefusal();
   try {
     code = request.m_payload.ReadJson(&request.m_json, &request.m_uuid);
     if (code == kReplySuccess && NeedsDevice(request)) {
@@ -93,6 +95,8 @@ int HLXFeatureModule::HandleRequest(const IPCPacket1& packet) {
     HLX_LOG(ERROR) << "request " << packet.id << " code " << packet.command << " threw";
     code = kReplyTaskError;
   }
+  // The module saw only that a service did not open; the person needs to know the device must be unlocked.
+  if (code != kReplySuccess && code != kReplyCancelled && ServiceRefusedForLock()) code = kReplyDeviceLocked;
   const auto elapsedMs =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
   std::ostringstream line;

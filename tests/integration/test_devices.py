@@ -7,6 +7,8 @@ import zlib
 
 from harlix_process import HarlixTestCase, record_of
 
+import hlx_device  # noqa: E402  (on the path through harlix_process)
+
 READY, REMOVED, ATTACHED_STATUS, ERROR_REPORT = 1, 8, 11, 12
 READY_MEMBERS = ["Model", "FirmVersion", "Type", "Data_FreeSize", "Data_PhysicalSize", "Pid", "TaskId",
                  "SerialNumber"]
@@ -89,6 +91,25 @@ class DeviceTest(HarlixTestCase):
         self.expect_error_report(image, 48)
         attempts = self.lab.counters(udid).get("serviceStartAttempts", {})
         self.assertEqual(attempts.get("com.apple.afc"), 5)
+        # Requests that need a service say why it did not open, whichever service they start: the
+        # synchronisation service (contacts), AFC (device information).
+        for code in (100, 300):
+            with self.subTest(request=code):
+                progress, final = self.run_request(code, {"uuid": udid})
+                self.assertEqual(final[2]["code"], 48, final)
+
+    def test_a_device_locked_while_ready_answers_48(self):
+        image = self.lab.make()
+        udid = self.lab.attach(image)
+        self.start_harlix()
+        self.expect_attached_status()
+        self.expect_ready(image)
+        hlx_device.set_locked(udid, True, root=self.lab.root)
+        _, final = self.run_request(100, {"uuid": udid})
+        self.assertEqual(final[2]["code"], 48, final)
+        hlx_device.set_locked(udid, False, root=self.lab.root)
+        _, final = self.run_request(100, {"uuid": udid})
+        self.assertEqual(final[2]["code"], 0, "unlocked, the same request succeeds")
 
     def test_firmware_floor_applies_to_iphone_and_ipod_only(self):
         old_phone = self.lab.make(product_version="4.1")

@@ -1,0 +1,187 @@
+"""The README's commands by hand, as a person runs them: the peer's words for reports and final codes and
+its exit status, Ctrl-C ending a script that runs the peer, the device tool's detach keeping the image,
+the narration of long script steps, the demo iPhone's data and the check of the desktop's plug-in folder."""
+
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import textwrap
+import unittest
+
+from harlix_process import HARLIX, HarlixTestCase, TempDir, wait_until
+
+import hlx_device  # noqa: E402  (on the path through harlix_process)
+import hlx_lab  # noqa: E402
+import hlx_peer  # noqa: E402
+
+TOOLS = os.path.dirname(os.path.abspath(hlx_lab.__file__))
+SCRIPTS = os.path.join(TOOLS, "..", "scripts")
+sys.path.insert(0, SCRIPTS)
+import desktop_modules  # noqa: E402
+
+ERROR_REPORT, DEVICE_INFO, CONTACTS = 12, 300, 100
+
+
+def report_packet(code, handle=0x5a5a):
+    """The error report Harlix sends for a device that cannot be brought up."""
+    body = b"1\0" + json.dumps({"stage": 0, "code": handle, "uuid": "abc", "info": str(code)}).encode() + b"\0"
+    return {"id": 0, "command": ERROR_REPORT, "status": 1, "body": body}
+
+
+def final_packet(command, code):
+    body = b"1\0" + json.dumps({"stage": 0, "code": code, "uuid": "abc", "type": 0}).encode() + b"\0"
+    return {"id": 7, "command": command, "status": 1 if code == 0 else 6, "body": body}
+
+
+class PeerWordsTest(unittest.TestCase):
+    def test_reports_and_final_replies_name_the_code_in_words(self):
+        cases = [
+            (report_packet(25), "device abc reports error 25 (a pairing request was sent: the user must trust"),
+            (report_packet(48), "device abc reports error 48 (a service was refused: the device is locked"),
+            (final_packet(CONTACTS, 48), "request 100 (id 7) failed: code 48 (a service was refused"),
+            (final_packet(DEVICE_INFO, 0), "request 300 (id 7) answered: code 0"),
+        ]
+        for packet, words in cases:
+            with self.subTest(words=words):
+                described = hlx_peer.describe_in_words(packet)
+                self.assertTrue(described.startswith(words), described)
+                self.assertNotIn(str(0x5a5a), described, "the device handle is no error code")
+        self.assertEqual(hlx_peer.reply_code_words(999), "999")
+
+
+class PeerToolTest(HarlixTestCase):
+    def test_send_to_a_locked_device_names_48_and_fails(self):
+        udid = self.lab.attach(self.lab.make(contacts=2))
+        hlx_device.set_locked(udid, True, root=self.lab.root)
+        result = subprocess.run([sys.executable, os.path.join(TOOLS, "hlx_peer.py"), "send", "--harlix", HARLIX,
+                                 "--code", str(CONTACTS), "--json", json.dumps({"uuid": udid})],
+                                env=self.lab.env(self.tmp.path), capture_output=True, text=True, timeout=120)
+        self.assertEqual(result.returncode, 3, result.stderr)
+        self.assertIn("reports error 48 (a service was refused", result.stderr)
+        self.assertNotIn("was not announced ready", result.stderr, "the error report ends the wait for readiness")
+        self.assertIn("hlx_peer: request 100 ended with code 48 (a service was refused", result.stderr)
+        self.assertEqual(json.loads(result.stdout.splitlines()[-1])["record"]["code"], 48)
+
+    def test_ctrl_c_during_serve_ends_the_script_that_runs_it(self):
+        # As scripts/run.sh runs the peer: a next step that must not run after Ctrl-C.
+        script = "%s %s serve --harlix %s --devices '%s' --seconds 0; echo next step" % (
+            sys.executable, os.path.join(TOOLS, "hlx_peer.py"), HARLIX, os.environ["HLX_APPLE_SUPPORT_DIR"])
+        process = subprocess.Popen(["bash", "-c", script], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                   text=True, env=dict(os.environ, TMPDIR=self.tmp.path), start_new_session=True)
+        self.addCleanup(lambda: process.poll() is None and os.killpg(process.pid, signal.SIGKILL))
+        for line in process.stdout:
+            if json.loads(line).get("event") == "connected":
+                break
+        os.killpg(process.pid, signal.SIGINT)  # what the terminal does on Ctrl-C
+        rest, _ = process.communicate(timeout=60)
+        self.assertNotIn("next step", rest)
+        self.assertEqual(process.returncode, -signal.SIGINT)
+        self.assertIn('"event": "stopped"', rest, "the peer tidied up first")
+
+
+class DetachTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = TempDir()
+        self.addCleanup(self.tmp.cleanup)
+        self.root = os.path.join(self.tmp.path, "devices")
+
+    def attach(self, name):
+        image = hlx_lab.make_device_image.make_image(os.path.join(self.tmp.path, name), udid="0000-" + name, contacts=1)
+        return hlx_device.attach(image["path"], root=self.root)
+
+    def detach(self, *arguments):
+        result = subprocess.run([sys.executable, os.path.join(TOOLS, "hlx_device.py"), "--root", self.root, "detach"]
+                                + list(arguments), capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout.strip()
+
+    def test_detach_moves_the_image_to_the_folder_it_prints(self):
+        udid = self.attach("one")
+        first = self.detach(udid)
+        self.assertEqual(first, os.path.join(self.tmp.path, "detached", udid))
+        self.assertTrue(os.path.isfile(os.path.join(first, "state.json")))
+        self.assertEqual(hlx_device.list_devices(self.root), [])
+        # Attached again from there and detached again, it goes beside the first copy.
+        hlx_device.attach(first, root=self.root)
+        self.assertEqual(self.detach(udid), first)
+        hlx_device.attach(first, root=self.root)
+        os.makedirs(first)
+        self.assertEqual(self.detach(udid), first + "-2")
+        kept = os.path.join(self.tmp.path, "kept")
+        hlx_device.attach(first + "-2", root=self.root)
+        self.assertEqual(self.detach(udid, "--keep", kept), kept)
+        self.assertTrue(os.path.isfile(os.path.join(kept, "state.json")))
+
+
+class NarrateTest(unittest.TestCase):
+    def narrate(self, script):
+        return subprocess.run([sys.executable, os.path.join(SCRIPTS, "narrate.py"), "--label", "t: ",
+                               "--quiet-seconds", "0.3", "--", "bash", "-c", script],
+                              capture_output=True, text=True, timeout=60)
+
+    def test_a_quiet_step_is_narrated_with_the_tests_it_runs(self):
+        # The step waits for a file that the test writes once the narration has named the running test.
+        with tempfile.TemporaryDirectory() as folder:
+            flag = os.path.join(folder, "go")
+            script = textwrap.dedent("""\
+                echo '      Start  3: alpha'
+                echo '      Start  4: beta'
+                echo '3/9 Test  #3: alpha .....   Passed    0.10 sec'
+                until [ -e %s ]; do sleep 0.05; done
+                exit 4""" % flag)
+            process = subprocess.Popen([sys.executable, os.path.join(SCRIPTS, "narrate.py"), "--label", "t: ",
+                                        "--quiet-seconds", "0.3", "--", "bash", "-c", script],
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            self.addCleanup(process.kill)
+            first = process.stderr.readline()
+            open(flag, "w").close()
+            out, _ = process.communicate(timeout=60)
+        self.assertRegex(first, r"^t: still at work after \d+s: running beta$")
+        self.assertEqual(process.returncode, 4, "the step's own exit status")
+        self.assertIn("Test  #3: alpha", out, "the step's output is passed on")
+
+    def test_a_step_that_talks_is_not_interrupted(self):
+        result = self.narrate("echo one; echo two")
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "one\ntwo\n", ""))
+
+
+class DemoIPhoneTest(unittest.TestCase):
+    def test_the_demo_iphone_carries_every_kind_of_data(self):
+        with tempfile.TemporaryDirectory() as folder:
+            lab = hlx_lab.DeviceLab(folder, os.environ.get("HLX_APPLE_SUPPORT_DIR") or folder, start_service=False)
+            image = lab.make_demo(contacts=3)["path"]
+            media = os.path.join(image, "fs", "iTunes_Control")
+            for relative in ("addressbook.plist", "sms.db", "notes.plist", "calendars.plist", "bookmarks.plist",
+                             "apps.plist", "fs/iTunes_Control/iTunes/MediaLibrary.sqlitedb",
+                             "fs/PhotoData/Photos.sqlite", "fs/Books/Books.plist", "fs/Recordings/Recordings.db"):
+                with self.subTest(relative=relative):
+                    self.assertTrue(os.path.isfile(os.path.join(image, relative)))
+            self.assertTrue(os.listdir(os.path.join(media, "Ringtones")))
+            with open(os.path.join(image, "calendars.plist"), "rb") as f:
+                self.assertIn(b"com.apple.calendars.Event", f.read(), "calendars with events")
+
+
+class DesktopModulesTest(unittest.TestCase):
+    def test_a_plugin_folder_lacking_a_module_is_named(self):
+        expected = desktop_modules.expected_modules()
+        # The six page plug-ins and the twelve outside modules the host's tables name.
+        self.assertEqual(len(expected), 18, expected)
+        self.assertTrue({"Ardena", "Cortal", "Zerith", "Sorvad", "Lunder"} <= set(expected))
+        with tempfile.TemporaryDirectory() as app:
+            for name in expected:
+                if name != "Cortal":
+                    os.makedirs(os.path.join(app, "plugins", name))
+                    open(os.path.join(app, "plugins", name, "lib%s.dll" % name), "w").close()
+            result = subprocess.run([sys.executable, os.path.join(SCRIPTS, "desktop_modules.py"), "--app", app],
+                                    capture_output=True, text=True, timeout=60)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("lacks: Cortal\n", result.stderr)
+            open(os.path.join(app, "plugins", "Cortal.dll"), "w").close()  # not where the host looks
+            self.assertEqual(desktop_modules.missing(expected, desktop_modules.folder_modules(app)), ["Cortal"])
+
+
+if __name__ == "__main__":
+    unittest.main()
