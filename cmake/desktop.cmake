@@ -117,6 +117,11 @@ if(TRV_TARGET_ARCH STREQUAL "x86_64")
     USES_TERMINAL_BUILD ON)
 endif()
 
+# The runnable desktop (the target scripts/run-desktop.sh builds) holds every module the host's tables name.
+add_test(NAME desktop.plugin_folder
+  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/scripts/desktop_modules.py --build ${TRV_DESKTOP_BINARY_DIR}
+          --ninja ${CMAKE_MAKE_PROGRAM})
+
 # Every Wine test shares one prefix and one wineserver, so they run one at a time (RESOURCE_LOCK); the
 # prefix is made once by a fixture and the wineserver stopped by another at the end.
 add_test(NAME desktop.wine.prefix
