@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
 # Builds the desktop tree (Trevane and its modules, 32-bit Windows) and starts Trevane under Wine: on a
 # virtual display when there is none, else on $DISPLAY. It waits until the main window is up and has joined
-# the relay module, takes a screenshot, prints its path, closes Trevane and stops Wine.
+# the relay module, takes a screenshot, prints its path, closes Trevane and stops Wine; with --keep-open it
+# leaves Trevane open for use until its window is closed or Ctrl-C is pressed.
 # With --service <native build folder> (where Harlix and the simulated device library are built) the relay
-# module starts Harlix, one simulated iPhone with 250 contacts is attached, and the screenshot shows its
-# contacts page once the section list counts them.
-# Usage: scripts/run-desktop.sh [build-folder] [--service native-build-folder]   (default: build-gui)
+# module starts Harlix, one simulated iPhone that carries every kind of data (250 contacts among them) is
+# attached, the simulated PC holds one earlier backup of it, and the screenshot shows its contacts page
+# once the section list counts them.
+# Usage: scripts/run-desktop.sh [build-folder] [--service native-build-folder] [--keep-open]
+#        (default build folder: build-gui)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(realpath -m "${1:-$root/build-gui}")
+build=""
 native=""
-if [ "${2:-}" = "--service" ]; then native=$(realpath -m "${3:?the native build folder}"); fi
+keep_open=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --service) native=$(realpath -m "${2:?the native build folder}"); shift 2 ;;
+    --keep-open) keep_open=1; shift ;;
+    -*) echo "run-desktop: unknown option $1" >&2; exit 2 ;;
+    *) build=$1; shift ;;
+  esac
+done
+build=$(realpath -m "${build:-$root/build-gui}")
 desktop=$build/desktop
 prefix=$build/wineprefix
 say() { echo "run-desktop: $*" >&2; }
@@ -28,6 +40,8 @@ say "building the desktop host for $TRV_TARGET_ARCH Windows (the first build tak
 cmake -S "$root/gui" -B "$desktop" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TRV_TOOLCHAIN" \
   -DCMAKE_BUILD_TYPE=Release -DTRV_WINEPREFIX="$prefix" >/dev/null
 cmake --build "$desktop" --target trevane_app winprobe >/dev/null
+# Every module the host's tables name must be in the plug-in folder, or sections would stay empty unseen.
+python3 "$root/scripts/desktop_modules.py" --app "$desktop/app" >/dev/null
 say "preparing the Wine prefix (the first time takes a minute)"
 "$root/tests/gui/wine_prefix.sh" "$prefix" init
 
@@ -62,11 +76,17 @@ if [ -n "$native" ]; then
   python3 "$root/tools/hlx_lab.py" --support "$native/programfiles/Common Files/Apple/Mobile Device Support" \
     --lab "$lab/pc" --attach-demo --contacts 250 >"$lab/environment" &
   labpid=$!
-  say "starting a simulated PC with one iPhone of 250 contacts"
+  say "starting a simulated PC with one iPhone of 250 contacts, songs, videos, photos, books and more"
   wait_for "the simulated PC" 300 0.1 grep -q '^# attached' "$lab/environment"
   eval "$(grep '^export ' "$lab/environment")"
   udid=$(sed -n 's/^# attached //p' "$lab/environment")
   export TREVANE_HARLIX="$native/src/Harlix"
+  # The PC's own backups live in its configuration folder; the service makes one there now, so that the
+  # backup manager lists an earlier backup of the iPhone.
+  export XDG_CONFIG_HOME=$lab/config
+  say "making a backup of the iPhone on the simulated PC"
+  python3 "$root/tools/hlx_peer.py" send --harlix "$TREVANE_HARLIX" --code 1600 --json "{\"uuid\":\"$udid\"}" \
+    --data '{}' --wait 300 >"$lab/backup.txt" 2>&1 || { cat "$lab/backup.txt" >&2; say "the backup failed"; exit 1; }
 fi
 
 trace=$(mktemp --suffix=.txt)
@@ -101,7 +121,14 @@ mkdir -p "$(dirname "$shot")"
 import -window root "$shot"
 echo "$shot"
 
-wine "$probe" close TrevaneMainFrame >/dev/null || true
+if [ -n "$keep_open" ]; then
+  say "Trevane stays open on display $DISPLAY${xvfb:+ (a virtual display)}: close its window or press Ctrl-C to end"
+  trap 'wine "$probe" close TrevaneMainFrame >/dev/null 2>&1 || true' INT
+  wait "$trevane" || true
+  trap - INT
+else
+  wine "$probe" close TrevaneMainFrame >/dev/null || true
+fi
 wait "$trevane" || true
 [ -n "${TREVANE_KEEP_TRACE:-}" ] && cp "$trace" "$TREVANE_KEEP_TRACE"
 rm -f "$trace"
