@@ -15,6 +15,7 @@ function(trv_add_desktop_portable_libraries)
 
   add_library(vnl_core STATIC
     ${root}/platform/vornel/core/vnl_defaults_store.cpp
+    ${root}/platform/vornel/core/vnl_device_models.cpp
     ${root}/platform/vornel/core/vnl_size_text.cpp
     ${root}/platform/vornel/core/vnl_stored_zip.cpp
     ${root}/platform/vornel/core/vnl_utf8.cpp
@@ -89,6 +90,11 @@ function(trv_add_desktop_portable_libraries)
   add_library(brisel_core STATIC ${root}/plugins/Brisel/backup_list.cpp ${root}/plugins/Brisel/device_choice.cpp)
   target_include_directories(brisel_core PUBLIC ${root}/plugins/Brisel)
   target_link_libraries(brisel_core PUBLIC vnl_core trv_sdk)
+
+  # The outside pages' stand-ins: the device page's texts and the section list's per-device counters.
+  add_library(pages_standin_core STATIC ${root}/platform/pages/device_summary.cpp ${root}/platform/pages/section_counts.cpp)
+  target_include_directories(pages_standin_core PUBLIC ${root}/platform/pages)
+  target_link_libraries(pages_standin_core PUBLIC vnl_core)
 
   add_library(relay_core STATIC
     ${root}/platform/relay/relay_contacts.cpp

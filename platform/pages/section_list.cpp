@@ -1,15 +1,17 @@
 // The section list's stand-in (libQuarnel.dll): the column of sections on the left of the device page,
 // filled from the record the host lends with QUARNEL_COMMAND_CREATE_WINDOW. A click on a selectable entry
 // invokes QUARNEL_COMMAND_SELECT_ITEM with the entry's id; counters from QUARNEL_COMMAND_UPDATE_ITEM are
-// shown after the texts. The window's text holds the entries as shown, one per line, so that what the
-// list shows can be read back without its pixels. Calls arrive on the host's UI thread.
+// shown after the texts, those of the current device only (section_counts.h). When the device page says
+// that the current device changed, the list shows that device's counters and chooses its section again, so
+// that the host shows and loads the page of the new device (the summary when the device left). The
+// window's text holds the entries as shown, one per line, so that what the list shows can be read back
+// without its pixels. Calls arrive on the host's UI thread.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -18,12 +20,17 @@
 #include <wtl/message_map.h>
 
 #include "command_names.h"
+#include "device_notice.h"
 #include "page_records.h"
+#include "section_counts.h"
 #include "standin_module.h"
 
 namespace {
 
 constexpr int kImageSize = 16;
+constexpr int32_t kSummarySection = 0;
+// Posted to the list itself: choose the selected section again, once the switch that asked for it is over.
+constexpr UINT WM_RESELECT = WM_APP + 1;
 
 struct Section {
     int32_t id;
@@ -45,12 +52,13 @@ public:
         MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
         MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
         MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
+        MESSAGE_HANDLER_EX(WM_RESELECT, OnReselect)
     END_MSG_MAP()
 
     std::vector<Section> sections;
-    std::map<int32_t, int64_t> counts;
+    pages::SectionCounts counts;
     int32_t rowHeight = 30;
-    int32_t selected = -1;
+    int32_t selected = kSummarySection;
     int32_t scrollTop = 0;  // pixels of the list above the window's top edge
 
     // The list is taller than the window when the main window is small: the scroll bar covers the rest.
@@ -77,9 +85,16 @@ public:
         InvalidateRect(m_hWnd, nullptr, FALSE);
     }
 
-    std::wstring ShownText(const Section& section) const {
-        auto count = counts.find(section.id);
-        return count == counts.end() ? section.text : section.text + L" (" + std::to_wstring(count->second) + L")";
+    std::wstring ShownText(const Section& section) const { return counts.ShownText(section.id, section.text); }
+
+    // The host shows the chosen section's page (and asks the relay to load it) for its current device.
+    void Choose(int32_t section) {
+        selected = section;
+        InvalidateRect(m_hWnd, nullptr, FALSE);
+        CommandMessage message{};
+        message.value4 = section;
+        message.window = m_hWnd;
+        pages::Invoke(g_record, QUARNEL_COMMAND_SELECT_ITEM, message);
     }
 
     // After a counter changed: repaint and keep the window's text in step.
@@ -123,12 +138,13 @@ private:
         if (index < 0 || index >= static_cast<int>(sections.size()) || !sections[index].selectable) {
             return 0;
         }
-        selected = sections[index].id;
-        InvalidateRect(m_hWnd, nullptr, FALSE);
-        CommandMessage message{};
-        message.value4 = selected;
-        message.window = m_hWnd;
-        pages::Invoke(g_record, QUARNEL_COMMAND_SELECT_ITEM, message);
+        Choose(sections[index].id);
+        return 0;
+    }
+
+    LRESULT OnReselect(WPARAM, LPARAM) {
+        // Without a device the host shows nothing: the summary is what the list offers next time.
+        Choose(counts.Current().empty() ? kSummarySection : selected);
         return 0;
     }
 
@@ -187,6 +203,19 @@ void CreateList(CommandMessage& message) {
     }
 }
 
+void OnReset(const CommandMessage& message) {
+    const auto* notice = static_cast<const pages::DeviceNotice*>(message.extra);
+    if (message.code != pages::kDeviceNoticeCode || notice == nullptr) {
+        g_list->counts.Clear();  // the relay's reset
+        g_list->CountsChanged();
+        return;
+    }
+    if (notice->arrived != nullptr) g_list->counts.Forget(notice->arrived);
+    const bool changed = g_list->counts.SetCurrent(notice->current != nullptr ? notice->current : "");
+    g_list->CountsChanged();
+    if (changed && g_list->m_hWnd != nullptr) PostMessageW(*g_list, WM_RESELECT, 0, 0);
+}
+
 void __cdecl Receive(CommandMessage* message) {
     try {
         if (message == nullptr) return;
@@ -198,16 +227,15 @@ void __cdecl Receive(CommandMessage* message) {
                 MoveWindow(*g_list, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
             }
         } else if (pages::Is(*message, QUARNEL_COMMAND_UPDATE_ITEM)) {
-            // SectionCount: id, low half of the count, an unset word, high half.
+            // SectionCount: id, low half of the count, an unset word, high half; `text` names the device.
             const auto* words = static_cast<const uint32_t*>(message->extra);
             if (words != nullptr) {
-                g_list->counts[static_cast<int32_t>(words[0])] =
-                    static_cast<int64_t>((static_cast<uint64_t>(words[3]) << 32) | words[1]);
+                g_list->counts.Set(message->text != nullptr ? message->text : "", static_cast<int32_t>(words[0]),
+                                   static_cast<int64_t>((static_cast<uint64_t>(words[3]) << 32) | words[1]));
                 g_list->CountsChanged();
             }
         } else if (pages::Is(*message, QUARNEL_COMMAND_RESET_NUMBER)) {
-            g_list->counts.clear();
-            g_list->CountsChanged();
+            OnReset(*message);
         }
         // SELECT_ITEM from the relay's section updates: the stand-in keeps the user's selection.
     } catch (...) {

@@ -3,9 +3,13 @@
 
 #include <cstring>
 
+#include <vornel/VNLTakeText.h>
 #include <vornel/VNLUserDefaults.h>
 #include <vornel/VNLUtilityApp.h>
 #include <wtl/GdiObjects.h>
+
+#include "command_names.h"
+#include "vnl_utf8.h"
 
 namespace pages {
 
@@ -47,23 +51,12 @@ void DrawLine(HDC dc, const std::wstring& text, RECT rect, COLORREF colour, int 
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
-std::wstring ModelName(const std::string& productType) {
-    static const struct {
-        const char* type;
-        const wchar_t* model;
-    } kModels[] = {
-        {"iPhone8,1", L"iPhone 6s"},       {"iPhone8,2", L"iPhone 6s Plus"}, {"iPhone8,4", L"iPhone SE"},
-        {"iPhone9,1", L"iPhone 7"},        {"iPhone9,3", L"iPhone 7"},       {"iPhone9,2", L"iPhone 7 Plus"},
-        {"iPhone9,4", L"iPhone 7 Plus"},   {"iPhone10,1", L"iPhone 8"},      {"iPhone10,4", L"iPhone 8"},
-        {"iPhone10,2", L"iPhone 8 Plus"},  {"iPhone10,5", L"iPhone 8 Plus"}, {"iPhone10,3", L"iPhone X"},
-        {"iPhone10,6", L"iPhone X"},       {"iPhone11,2", L"iPhone XS"},     {"iPhone11,6", L"iPhone XS Max"},
-        {"iPhone11,8", L"iPhone XR"},      {"iPhone12,1", L"iPhone 11"},     {"iPhone12,3", L"iPhone 11 Pro"},
-        {"iPhone12,5", L"iPhone 11 Pro Max"},
-    };
-    for (const auto& entry : kModels) {
-        if (productType == entry.type) return entry.model;
-    }
-    return std::wstring(productType.begin(), productType.end());  // product types are ASCII
+void AskHowToFixConnection(ModuleRecord* record) {
+    VNLUserDefaults* urls = VNLUserDefaults::GetUserDefaults("url");
+    std::wstring address = vnl::WideFromUtf8(urls != nullptr ? VNLTakeText(urls->GetString("url:brand")) : std::string());
+    CommandMessage message{};
+    message.wideText = &address[0];
+    Invoke(record, YESTAL_COMMAND_DEVICE_DETECT_SUPPORT, message);
 }
 
 }  // namespace pages

@@ -23,8 +23,8 @@ COLORREF ThemeColour(const char* key, COLORREF fallback);
 // Draws `text` in `colour` with the base library's Arial of `sizePixels`, left-aligned and vertically
 // centred in `rect`.
 void DrawLine(HDC dc, const std::wstring& text, RECT rect, COLORREF colour, int sizePixels, bool bold);
-// The model a person knows for a product type ("iPhone10,3" -> "iPhone X"); the product type itself when
-// it is not one of the models listed.
-std::wstring ModelName(const std::string& productType);
+// Asks the host for its notice on a connected device that is not recognized (driver update, steps), with
+// the maker's site ("url:brand") as the page for further help.
+void AskHowToFixConnection(ModuleRecord* record);
 
 }  // namespace pages

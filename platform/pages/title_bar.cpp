@@ -1,13 +1,13 @@
 // The title bar's stand-in (libLunder.dll): the bar across the top of the main window with the product
-// title and the current device, the list of connected devices and which of them is current. The first
-// device added becomes the current one; later ones only join the list until the host switches to them.
-// A device added again keeps its place and takes the new name (the relay first names a device by its
-// model, then by its own name). The host has no command that takes a device off the bar, so the relay
-// stand-in calls StandinRemoveDevice when a device leaves; when it was the current one, the first
-// remaining device becomes current and the host is told as if the user had switched to it.
-// The bar shows the current device by its name (its model until the name is known) and carries the
-// window's minimise, maximise/restore and close buttons, and a "Rename" button that asks the host for a
-// new name of the current device and has it renamed; the bar shows the name once the relay confirms it.
+// title, the current device and what the host does for the bar: the about box, the feedback page, the
+// user's update check, the view switch between the device and the toolkit, renaming the current device
+// (disabled without one) and the list of connected devices, where choosing one switches to it.
+// The first device added becomes the current one; later ones only join the list until the host or the user
+// switches to them. A device added again keeps its place and takes the new name (the relay first names a
+// device by its model, then by its own name). The host has no command that takes a device off the bar, so
+// the relay stand-in calls StandinRemoveDevice when a device leaves; when it was the current one, the first
+// remaining device (or none) becomes current. Every change of the current device is passed to the host's
+// LUNDER_COMMAND_CHANGE_DEVICE, which tells the device page and the relay.
 // Calls arrive on the host's UI thread.
 #include <windows.h>
 
@@ -27,24 +27,54 @@
 #include "page_records.h"
 #include "wide_pair.h"
 #include "standin_module.h"
+#include "vnl_device_models.h"
+#include "vnl_utf8.h"
 
 namespace {
 
 // A device's name as shown: a product type ("iPhone10,3") reads as its model.
 std::wstring ShownName(const std::wstring& name) {
     const bool ascii = std::all_of(name.begin(), name.end(), [](wchar_t c) { return c < 0x80; });
-    return ascii ? pages::ModelName(std::string(name.begin(), name.end())) : name;
+    return ascii ? vnl::ModelName(vnl::Utf8FromWide(name)) : name;
 }
 
 constexpr int kTitleBarHeight = 82;
 constexpr int kButtonSize = 28;
 constexpr int kButtonGap = 4;
-// The window buttons' control ids, right to left: close, maximise/restore, minimise.
-constexpr int kCloseId = 5101;
-constexpr int kMaximiseId = 5102;
-constexpr int kMinimiseId = 5103;
-constexpr int kRenameId = 5104;
-constexpr int kRenameWidth = 70;
+constexpr int kRowTop = 4;
+constexpr int kLowerRowTop = 48;
+// The view switch's values (LUNDER_COMMAND_CHANGE_TYPE): the device page or the toolkit.
+constexpr int64_t kViewDevice = 0;
+constexpr int64_t kViewToolkit = 1;
+
+enum ControlId : int {
+    kCloseId = 5101,
+    kMaximiseId = 5102,
+    kMinimiseId = 5103,
+    kRenameId = 5104,
+    kAboutId = 5105,
+    kFeedbackId = 5106,
+    kUpdateId = 5107,
+    kDevicesId = 5108,
+    kDeviceViewId = 5109,
+    kToolkitViewId = 5110,
+};
+
+struct ButtonSpec {
+    int id;
+    const wchar_t* text;
+    int width;
+    bool lowerRow;  // the lower row; else the upper one, beside the window buttons
+};
+// Right to left within each row.
+constexpr ButtonSpec kRightButtons[] = {
+    {kCloseId, L"\u00D7", kButtonSize, false},   {kMaximiseId, L"\u25A1", kButtonSize, false},
+    {kMinimiseId, L"\u2013", kButtonSize, false}, {kUpdateId, L"Check for updates", 130, false},
+    {kFeedbackId, L"Feedback", 80, false},        {kAboutId, L"About", 60, false},
+    {kRenameId, L"Rename", 70, true},             {kDevicesId, L"Switch device", 110, true},
+};
+constexpr ButtonSpec kViewButtons[] = {{kDeviceViewId, L"Device", 80, true}, {kToolkitViewId, L"Toolkit", 80, true}};
+constexpr wchar_t kCheckingText[] = L"Checking...";
 
 class TitleBarWindow : public wtl::CWindowImpl<TitleBarWindow> {
 public:
@@ -60,40 +90,56 @@ public:
     int current = -1;
 
     void CreateButtons() {
-        const struct {
-            int id;
-            const wchar_t* text;
-        } kButtons[] = {{kMinimiseId, L"\u2013"}, {kMaximiseId, L"\u25A1"}, {kCloseId, L"\u00D7"}};
-        for (const auto& button : kButtons) {
-            CreateWindowExW(0, L"BUTTON", button.text, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_FLAT, 0, 0,
-                            kButtonSize, kButtonSize, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(button.id)),
-                            GetModuleHandleW(nullptr), nullptr);
-        }
-        CreateWindowExW(0, L"BUTTON", L"Rename", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_FLAT, 0, 0, kRenameWidth,
-                        kButtonSize, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kRenameId)),
-                        GetModuleHandleW(nullptr), nullptr);
+        auto make = [this](const ButtonSpec& spec, DWORD style) {
+            CreateWindowExW(0, L"BUTTON", spec.text, WS_CHILD | WS_VISIBLE | style, 0, 0, spec.width, kButtonSize,
+                            m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), GetModuleHandleW(nullptr),
+                            nullptr);
+        };
+        for (const ButtonSpec& spec : kRightButtons) make(spec, BS_PUSHBUTTON | BS_FLAT);
+        for (const ButtonSpec& spec : kViewButtons) make(spec, BS_AUTORADIOBUTTON | BS_PUSHLIKE);
+        CheckRadioButton(m_hWnd, kDeviceViewId, kToolkitViewId, kDeviceViewId);
         PlaceButtons();
     }
 
+    void SetChecking(bool checking) {
+        HWND update = GetDlgItem(m_hWnd, kUpdateId);
+        if (update == nullptr) return;
+        SetWindowTextW(update, checking ? kCheckingText : kRightButtons[3].text);
+        EnableWindow(update, checking ? FALSE : TRUE);
+    }
+
+    // The rename and device-list buttons need a device.
+    void EnableDeviceButtons() {
+        if (HWND rename = GetDlgItem(m_hWnd, kRenameId)) EnableWindow(rename, current >= 0);
+        if (HWND list = GetDlgItem(m_hWnd, kDevicesId)) EnableWindow(list, !devices.empty());
+    }
+
 private:
-    // Right of the device name, left of the window buttons.
-    int DeviceRight(const RECT& client) const { return client.right - 3 * (kButtonSize + kButtonGap) - kRenameWidth - 20; }
+    // Left of the lower row's buttons: where the device's name ends.
+    int DeviceRight(const RECT& client) const {
+        int right = client.right - kButtonGap;
+        for (const ButtonSpec& spec : kRightButtons) {
+            if (spec.lowerRow) right -= spec.width + kButtonGap;
+        }
+        return right - 10;
+    }
 
     void PlaceButtons() {
         RECT client = {};
         GetClientRect(m_hWnd, &client);
-        int right = client.right - kButtonGap;
-        for (int id : {kCloseId, kMaximiseId, kMinimiseId}) {
-            HWND button = GetDlgItem(m_hWnd, id);
-            if (button != nullptr) {
-                MoveWindow(button, right - kButtonSize, kButtonGap, kButtonSize, kButtonSize, TRUE);
+        int upper = client.right - kButtonGap;
+        int lower = client.right - kButtonGap;
+        for (const ButtonSpec& spec : kRightButtons) {
+            int& right = spec.lowerRow ? lower : upper;
+            if (HWND button = GetDlgItem(m_hWnd, spec.id)) {
+                MoveWindow(button, right - spec.width, spec.lowerRow ? kLowerRowTop : kRowTop, spec.width, kButtonSize, TRUE);
             }
-            right -= kButtonSize + kButtonGap;
+            right -= spec.width + kButtonGap;
         }
-        HWND rename = GetDlgItem(m_hWnd, kRenameId);
-        if (rename != nullptr) {
-            MoveWindow(rename, DeviceRight(client) + 10, (client.bottom - kButtonSize) / 2, kRenameWidth, kButtonSize,
-                       TRUE);
+        int left = 20;
+        for (const ButtonSpec& spec : kViewButtons) {
+            if (HWND button = GetDlgItem(m_hWnd, spec.id)) MoveWindow(button, left, kLowerRowTop, spec.width, kButtonSize, TRUE);
+            left += spec.width;
         }
     }
 
@@ -110,16 +156,35 @@ private:
         GetClientRect(m_hWnd, &client);
         wtl::UniqueBrush brush(CreateSolidBrush(pages::ThemeColour("color:1", RGB(0x3A, 0x8E, 0xE6))));
         if (brush) FillRect(paint.get(), &client, brush.get());
-        RECT titleRect = {client.left + 20, client.top, client.right / 2, client.bottom};
+        RECT titleRect = {client.left + 20, client.top, client.right / 2, kLowerRowTop - 4};
         pages::DrawLine(paint.get(), title, titleRect, RGB(0xFF, 0xFF, 0xFF), 19, true);
-        RECT deviceRect = {client.right / 2, client.top, DeviceRight(client), client.bottom};
+        const int left = 20 + kViewButtons[0].width + kViewButtons[1].width + 30;
+        RECT deviceRect = {left, kLowerRowTop, DeviceRight(client), kLowerRowTop + kButtonSize};
         const std::wstring device = current < 0 ? std::wstring(L"No detected device") : ShownName(devices[current].second);
-        pages::DrawLine(paint.get(), device, deviceRect, RGB(0xFF, 0xFF, 0xFF), 15, false);
+        pages::DrawLine(paint.get(), device, deviceRect, RGB(0xFF, 0xFF, 0xFF), 16, true);
     }
 };
 
 TitleBarWindow* g_bar = nullptr;  // made once, kept until the process ends
 ModuleRecord* g_record = nullptr;
+
+// The bar's window text is the device it shows, for accessibility tools.
+void Repaint() {
+    if (g_bar->m_hWnd == nullptr) return;
+    SetWindowTextW(*g_bar, g_bar->current < 0 ? L"" : ShownName(g_bar->devices[g_bar->current].second).c_str());
+    g_bar->EnableDeviceButtons();
+    InvalidateRect(*g_bar, nullptr, FALSE);
+}
+
+// The device at `index` (-1: none) is the current one: the host tells the device page and the relay.
+void SwitchTo(int index) {
+    g_bar->current = index;
+    Repaint();
+    std::wstring identifier = index < 0 ? std::wstring() : g_bar->devices[static_cast<size_t>(index)].first;
+    CommandMessage message{};
+    message.wideText = identifier.empty() ? nullptr : &identifier[0];
+    pages::Invoke(g_record, LUNDER_COMMAND_CHANGE_DEVICE, message);
+}
 
 // The host asks for the name (modally) and hands it to the relay; the relay's answer renames the entry.
 void RenameCurrentDevice() {
@@ -133,22 +198,74 @@ void RenameCurrentDevice() {
     pages::Invoke(g_record, YESTAL_COMMAND_CHANGE_DEVICE_NAME, change);
 }
 
+// Every connected device by its name, the current one checked; choosing another switches to it.
+void ChooseDevice(HWND owner) {
+    if (g_bar->devices.empty()) return;
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) return;
+    for (size_t i = 0; i < g_bar->devices.size(); ++i) {
+        const UINT flags = MF_STRING | (static_cast<int>(i) == g_bar->current ? MF_CHECKED : MF_UNCHECKED);
+        AppendMenuW(menu, flags, i + 1, ShownName(g_bar->devices[i].second).c_str());
+    }
+    RECT button = {};
+    GetWindowRect(GetDlgItem(owner, kDevicesId), &button);
+    const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_NONOTIFY, button.left,
+                                      button.bottom, 0, owner, nullptr);
+    DestroyMenu(menu);
+    // The list may have changed while the menu was open.
+    const int index = chosen - 1;
+    if (index >= 0 && index < static_cast<int>(g_bar->devices.size()) && index != g_bar->current) SwitchTo(index);
+}
+
+void ChangeView(int64_t view) {
+    CheckRadioButton(*g_bar, kDeviceViewId, kToolkitViewId, view == kViewToolkit ? kToolkitViewId : kDeviceViewId);
+    CommandMessage message{};
+    message.status = view;
+    pages::Invoke(g_record, LUNDER_COMMAND_CHANGE_TYPE, message);
+}
+
+// The host shows the about box, opens the feedback page or checks for updates; the check's end comes back
+// as LUNDER_COMMAND_CHECK_FOR_UPDATE.
+void InvokePlain(const char* name) {
+    CommandMessage message{};
+    pages::Invoke(g_record, name, message);
+}
+
 LRESULT TitleBarWindow::OnCommand(WPARAM wParam, LPARAM) {
     HWND frame = GetAncestor(m_hWnd, GA_ROOT);
     switch (LOWORD(wParam)) {
     case kMinimiseId:
         ShowWindow(frame, SW_MINIMIZE);
         break;
-    case kMaximiseId: {
-        CommandMessage message{};
-        pages::Invoke(g_record, LUNDER_COMMAND_PRESS_MAX_OR_RESET, message);
+    case kMaximiseId:
+        InvokePlain(LUNDER_COMMAND_PRESS_MAX_OR_RESET);
         break;
-    }
     case kCloseId:
         PostMessageW(frame, WM_CLOSE, 0, 0);
         break;
     case kRenameId:
         RenameCurrentDevice();
+        break;
+    case kAboutId:
+        InvokePlain(LUNDER_COMMAND_OPEN_ABOUT);
+        break;
+    case kFeedbackId:
+        InvokePlain(LUNDER_COMMAND_OPEN_FEEDBACK);
+        break;
+    case kUpdateId:
+        if (IsWindowEnabled(GetDlgItem(m_hWnd, kUpdateId))) {
+            SetChecking(true);
+            InvokePlain(LUNDER_COMMAND_CHECK_FOR_UPDATE);
+        }
+        break;
+    case kDevicesId:
+        ChooseDevice(m_hWnd);
+        break;
+    case kDeviceViewId:
+        ChangeView(kViewDevice);
+        break;
+    case kToolkitViewId:
+        ChangeView(kViewToolkit);
         break;
     default:
         break;
@@ -165,6 +282,7 @@ void CreateBar(CommandMessage& message) {
     if (g_bar->Create(message.window, record->rect, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN) !=
         nullptr) {
         g_bar->CreateButtons();
+        g_bar->EnableDeviceButtons();
         message.window = *g_bar;
     }
 }
@@ -174,13 +292,6 @@ int IndexOf(const wchar_t* identifier) {
         if (g_bar->devices[i].first == identifier) return static_cast<int>(i);
     }
     return -1;
-}
-
-// The bar's window text is the device it shows, for accessibility tools.
-void Repaint() {
-    if (g_bar->m_hWnd == nullptr) return;
-    SetWindowTextW(*g_bar, g_bar->current < 0 ? L"" : ShownName(g_bar->devices[g_bar->current].second).c_str());
-    InvalidateRect(*g_bar, nullptr, FALSE);
 }
 
 void __cdecl Receive(CommandMessage* message) {
@@ -203,11 +314,9 @@ void __cdecl Receive(CommandMessage* message) {
             // A copy on the shared heap: the asker frees it.
             message->wideText = g_bar->current < 0 ? nullptr : _wcsdup(g_bar->devices[g_bar->current].first.c_str());
         } else if (pages::Is(*message, LUNDER_COMMAND_CHANGE_DEVICE)) {
+            // The host's switch to a device that arrived after the current one left.
             const int index = IndexOf(message->wideText);
-            if (index >= 0) {
-                g_bar->current = index;
-                Repaint();
-            }
+            if (index >= 0 && index != g_bar->current) SwitchTo(index);
         } else if (pages::Is(*message, LUNDER_COMMAND_CHANGE_SIZE)) {
             const auto* size = static_cast<const PageSize*>(message->data);
             if (size != nullptr && g_bar->m_hWnd != nullptr) {
@@ -221,8 +330,9 @@ void __cdecl Receive(CommandMessage* message) {
                 g_bar->devices[static_cast<size_t>(index)].second = name;
                 Repaint();
             }
+        } else if (pages::Is(*message, LUNDER_COMMAND_CHECK_FOR_UPDATE)) {
+            if (g_bar->m_hWnd != nullptr) g_bar->SetChecking(false);  // the check is over
         }
-        // CHECK_FOR_UPDATE: nothing to show in the stand-in.
     } catch (...) {
     }
 }
@@ -237,12 +347,10 @@ extern "C" __declspec(dllexport) void __cdecl StandinRemoveDevice(const wchar_t*
         g_bar->devices.erase(g_bar->devices.begin() + index);
         if (index < g_bar->current) --g_bar->current;
         if (wasCurrent) g_bar->current = g_bar->devices.empty() ? -1 : 0;
-        Repaint();
-        if (wasCurrent && g_bar->current >= 0) {
-            std::wstring next = g_bar->devices[0].first;
-            CommandMessage message{};
-            message.wideText = &next[0];
-            pages::Invoke(g_record, LUNDER_COMMAND_CHANGE_DEVICE, message);
+        if (wasCurrent) {
+            SwitchTo(g_bar->current);
+        } else {
+            Repaint();
         }
     } catch (...) {
     }

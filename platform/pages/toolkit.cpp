@@ -1,6 +1,8 @@
 // The toolkit page's stand-in (libKestor.dll): the page that the title bar's view switch shows in place of
-// the device page. Made hidden when the host lays out the main window; shown or hidden with the show
-// command in `status`. Calls arrive on the host's UI thread.
+// the device page, with the tools the host starts for it: the backup manager (KESTOR_COMMAND_START_TOOL) and
+// the repair of a device connection that is not recognized (the host's notice with the driver download).
+// Made hidden when the host lays out the main window; shown or hidden with the show command in `status`.
+// Calls arrive on the host's UI thread.
 #include <windows.h>
 
 #include <wtl/CWindowImpl.h>
@@ -14,23 +16,72 @@
 namespace {
 
 constexpr int64_t kShow = 5;
+constexpr int64_t kBackupManagerTool = 5011;
+constexpr int kMargin = 30;
+constexpr int kToolTop = 70;
+constexpr int kToolHeight = 70;
+constexpr int kButtonWidth = 170;
+constexpr int kButtonHeight = 30;
+
+ModuleRecord* g_record = nullptr;
+
+struct Tool {
+    int id;
+    const wchar_t* name;
+    const wchar_t* description;
+};
+constexpr Tool kTools[] = {
+    {5301, L"Backup & Restore", L"Back up a device to this computer, or restore a device from one of its backups."},
+    {5302, L"Fix device connection", L"A connected device is not recognized: update the driver or follow the steps."},
+};
+
+void StartTool(int id) {
+    CommandMessage message{};
+    if (id == kTools[0].id) {
+        message.code = kBackupManagerTool;
+        pages::Invoke(g_record, KESTOR_COMMAND_START_TOOL, message);
+    } else if (id == kTools[1].id) {
+        pages::AskHowToFixConnection(g_record);
+    }
+}
 
 class ToolkitWindow : public wtl::CWindowImpl<ToolkitWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"KestorToolkit", 0, nullptr)
     BEGIN_MSG_MAP(ToolkitWindow)
         MSG_WM_PAINT(OnPaint)
+        MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
     END_MSG_MAP()
 
+    void CreateTools() {
+        for (size_t i = 0; i < sizeof(kTools) / sizeof(kTools[0]); ++i) {
+            CreateWindowExW(0, L"BUTTON", kTools[i].name, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, kMargin,
+                            kToolTop + static_cast<int>(i) * kToolHeight, kButtonWidth, kButtonHeight, m_hWnd,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTools[i].id)), GetModuleHandleW(nullptr),
+                            nullptr);
+        }
+    }
+
 private:
+    LRESULT OnCommand(WPARAM wParam, LPARAM) {
+        StartTool(LOWORD(wParam));
+        return 0;
+    }
+
     void OnPaint() {
         wtl::PaintDC paint(m_hWnd);
         RECT client = {};
         GetClientRect(m_hWnd, &client);
         wtl::UniqueBrush brush(CreateSolidBrush(pages::ThemeColour("color:7", RGB(0xFF, 0xFF, 0xFF))));
         if (brush) FillRect(paint.get(), &client, brush.get());
-        RECT line = {client.left + 30, client.top + 20, client.right - 20, client.top + 60};
-        pages::DrawLine(paint.get(), L"Toolkit", line, pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33)), 18, true);
+        const COLORREF text = pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33));
+        RECT line = {client.left + kMargin, client.top + 20, client.right - 20, client.top + 60};
+        pages::DrawLine(paint.get(), L"Toolkit", line, text, 18, true);
+        for (size_t i = 0; i < sizeof(kTools) / sizeof(kTools[0]); ++i) {
+            const int top = kToolTop + static_cast<int>(i) * kToolHeight;
+            RECT description = {kMargin + kButtonWidth + 16, top, client.right - 20, top + kButtonHeight};
+            pages::DrawLine(paint.get(), kTools[i].description, description, RGB(0x66, 0x66, 0x66), 15, false);
+        }
     }
 };
 
@@ -41,8 +92,10 @@ void __cdecl Receive(CommandMessage* message) {
         if (message == nullptr) return;
         if (pages::Is(*message, KESTOR_COMMAND_SHOW_WINDOW)) {
             if (g_toolkit->m_hWnd == nullptr && message->data != nullptr && message->window != nullptr) {
-                g_toolkit->Create(message->window, *static_cast<const RECT*>(message->data), L"",
-                                  WS_CHILD | WS_CLIPSIBLINGS);
+                if (g_toolkit->Create(message->window, *static_cast<const RECT*>(message->data), L"",
+                                      WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN) != nullptr) {
+                    g_toolkit->CreateTools();
+                }
             }
             if (g_toolkit->m_hWnd != nullptr) {
                 ShowWindow(*g_toolkit, message->status == kShow ? SW_SHOW : SW_HIDE);
@@ -62,6 +115,7 @@ void __cdecl Receive(CommandMessage* message) {
 
 extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
     if (record == nullptr || record->send == nullptr) return;
+    g_record = record;
     g_toolkit = new ToolkitWindow();
     pages::RegisterNames(record, &Receive, {KESTOR_COMMAND_CHANGE_SIZE, KESTOR_COMMAND_SHOW_WINDOW});
 }

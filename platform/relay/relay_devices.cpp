@@ -32,6 +32,15 @@ void ReadReadyInfo(const ReplyFrame& frame, RelayDevice& device) {
     }
 }
 
+// A device error report carries its code as a JSON string in "info" ("48"); 0 when it does not.
+std::uint32_t DeviceErrorCode(const ReplyFrame& frame) {
+    if (!frame.hasInfo) return 0;
+    std::string text = frame.infoJson;
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+    return static_cast<std::uint32_t>(std::stoul(text));
+}
+
 bool IsMonitorFailure(std::uint32_t command) {
     return command == kMonitorLibraryFailed || command == kMonitorSubscriptionFailed ||
            command == kMonitorServiceMissing;
@@ -85,7 +94,9 @@ std::vector<RelayAction> DeviceTable::OnPacket(const Packet& packet) {
         action.device.handle = frame.code;
         actions.push_back(action);
     } else if (command == kStatusDeviceError) {
-        RelayAction action{RelayActionKind::kConnectFail, {}, 0};
+        const std::uint32_t code = DeviceErrorCode(frame);
+        RelayAction action{code == kDeviceErrorNotPaired ? RelayActionKind::kNotPaired : RelayActionKind::kConnectFail,
+                           {}, code};
         action.device.udid = frame.uuid;
         action.device.handle = frame.code;
         actions.push_back(action);

@@ -24,6 +24,8 @@ constexpr std::uint32_t kMonitorLibraryFailed = 9;
 constexpr std::uint32_t kMonitorSubscriptionFailed = 11;
 constexpr std::uint32_t kMonitorServiceMissing = 14;
 constexpr std::uint16_t kPacketStatusEvent = 2;
+// The device error that means a pairing request went out: the user must trust this computer.
+constexpr std::uint32_t kDeviceErrorNotPaired = 25;
 
 // The request that asks for a device's basic information; its data replies are flat JSON objects.
 constexpr std::uint32_t kRequestDeviceInfo = 300;
@@ -43,15 +45,16 @@ enum class RelayActionKind {
     kStartConnect = 0,   // a device was plugged in: connection in progress
     kConnected = 1,      // a device is ready (device record)
     kFinishConnect = 2,  // after kConnected
-    kConnectFail = 3,    // the service could not open the device
+    kConnectFail = 3,    // the service could not open the device (`code`: the service's reason, 0 when unknown)
     kDisconnected = 4,   // a ready device left (device pair: identifier, display name)
     kMonitorFailed = 5,  // the service cannot watch for devices at all
+    kNotPaired = 6,      // the device waits for the user to trust this computer
 };
 
 struct RelayAction {
     RelayActionKind kind;
     RelayDevice device;    // kConnected, kDisconnected: the device; others: udid and handle when known
-    std::uint32_t code = 0;  // kMonitorFailed: the monitor's error number
+    std::uint32_t code = 0;  // kMonitorFailed: the monitor's error number; kConnectFail: the device's
 };
 
 class DeviceTable {

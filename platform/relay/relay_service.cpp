@@ -692,7 +692,11 @@ void ServiceLink::Deliver(const RelayAction& action) {
             Send(ZERITH_COMMAND_FINISH_CONNECT_DEVICE, message);
             break;
         case RelayActionKind::kConnectFail:
+            message.code = action.code;  // the reason, for the device page
             Send(ZERITH_COMMAND_CONNECT_DEVICE_FAIL, message);
+            break;
+        case RelayActionKind::kNotPaired:
+            Send(ZERITH_COMMAND_NOT_PAIR, message);
             break;
         case RelayActionKind::kDisconnected: {
             // The page of the device empties first, while the device is still the title bar's current one
@@ -711,6 +715,10 @@ void ServiceLink::Deliver(const RelayAction& action) {
         case RelayActionKind::kMonitorFailed:
             message.status = action.code;
             Send(ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL, message);
+            // The device page says why no device can come, while the host installs the driver.
+            message.status = 0;
+            message.code = action.code;
+            Send(ZERITH_COMMAND_CONNECT_DEVICE_FAIL, message);
             break;
     }
 }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "vnl_device_models.h"
 #include "vnl_size_text.h"
+#include "vnl_utf8.h"
 
 namespace brisel {
 namespace {
@@ -40,7 +42,7 @@ BackupPtr BackupFromMembers(const std::vector<Member>& members, bool& hasSize) {
     backup->name = value(L"Device Name");
     backup->productVersion = value(L"Product Version");
     backup->buildVersion = value(L"Build Version");
-    backup->model = value(L"Product Type");
+    backup->model = vnl::ModelName(vnl::Utf8FromWide(value(L"Product Type")));
     backup->serialNumber = value(L"Serial Number");
     backup->deviceIdentifier = value(L"Unique Identifier");
     backup->time = value(L"Last Backup Date");

@@ -21,7 +21,7 @@ struct iOSBackup {
     int64_t size = 0;  // bytes; 0 until its size is known
     std::wstring productVersion;
     std::wstring buildVersion;
-    std::wstring model;
+    std::wstring model;  // the model's name ("iPhone 12 mini"), or the product type when the name is unknown
     std::wstring serialNumber;
     std::wstring deviceIdentifier;
     std::wstring time;  // local time text, year first, so that text order is time order

@@ -45,7 +45,7 @@ TEST(BackupList, ReadsRelayRecordsAndRefusesBrokenOnes) {
     EXPECT_TRUE(hasSize);
     EXPECT_EQ(backup->key, L"C:\\B\\one\\");
     EXPECT_EQ(backup->name, L"Phone");
-    EXPECT_EQ(backup->model, L"iPhone14,2");
+    EXPECT_EQ(backup->model, L"iPhone 13 Pro");
     EXPECT_EQ(backup->serialNumber, L"SN1");
     EXPECT_EQ(backup->deviceIdentifier, L"00008101-abc");
     EXPECT_EQ(backup->size, 4096);

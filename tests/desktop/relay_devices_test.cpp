@@ -115,7 +115,29 @@ TEST(RelayDevices, ADeviceErrorFailsTheConnection) {
     ASSERT_EQ(actions.size(), 1u);
     EXPECT_EQ(actions[0].kind, RelayActionKind::kConnectFail);
     EXPECT_EQ(actions[0].device.udid, kUdid);
+    EXPECT_EQ(actions[0].code, 7u);
     EXPECT_FALSE(table.IsConnected(kUdid));
+}
+
+TEST(RelayDevices, ADeviceErrorNamesItsReasonAndAPairingRequestAsksForTrust) {
+    const struct {
+        const char* info;
+        RelayActionKind kind;
+        std::uint32_t code;
+    } kCases[] = {
+        {"\"25\"", RelayActionKind::kNotPaired, 25},   {"\"48\"", RelayActionKind::kConnectFail, 48},
+        {"26", RelayActionKind::kConnectFail, 26},       {"\"-3\"", RelayActionKind::kConnectFail, 0},
+        {"\"99999999999\"", RelayActionKind::kConnectFail, 0}, {"{}", RelayActionKind::kConnectFail, 0},
+    };
+    for (const auto& c : kCases) {
+        DeviceTable table;
+        const auto actions = table.OnPacket(MakePacket(
+            0, 12, 1, "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + kUdid + "\",\"type\":0,\"info\":" + c.info + "}" + "\0"s));
+        ASSERT_EQ(actions.size(), 1u) << c.info;
+        EXPECT_EQ(actions[0].kind, c.kind) << c.info;
+        EXPECT_EQ(actions[0].code, c.code) << c.info;
+        EXPECT_EQ(actions[0].device.udid, kUdid);
+    }
 }
 
 TEST(RelayDevices, AReadyRecordBrokenByAnUnescapedQuoteIsDroppedWhole) {
