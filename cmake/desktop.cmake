@@ -34,6 +34,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/plugin_loader_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/python_check.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_actions_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_cells_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_codec_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_files_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_test.cpp
@@ -155,5 +156,15 @@ add_test(NAME desktop.wine.relay_service
           --contacts-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libcontacts_probe.dll
           --backup-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libbackup_probe.dll)
 set_tests_properties(desktop.wine.relay_service PROPERTIES
+  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
+  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
+# Every feature section of a fully loaded simulated iPhone as its table stand-in shows it.
+add_test(NAME desktop.wine.sections
+  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/sections_scenario.py
+          --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
+          --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
+          --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
+          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
+set_tests_properties(desktop.wine.sections PROPERTIES
   FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
   ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")

@@ -1,66 +1,89 @@
 // The stand-in of an outside feature page (messages, calendars, photos, music, videos, apps, books): one
-// plain list per device and view (music, videos and photos have several views) that shows each record the
-// host relays as one line of its texts. The host makes a page window when a device arrives (SHOW_WINDOW
-// with the container's rectangle), shows it when its section is chosen (SHOW_WINDOW without one) and sends
-// the relay's answers under the page's DO_ command: a batch of TextItem records is added, an answer without
-// one ends the listing (a later batch starts the list afresh). Every payload received is freed through the
-// feature's release. The window text of each list holds its lines, so that tests read what it shows. A line
-// wider than the list scrolls sideways (the list's horizontal extent follows its widest line), and a list
-// longer than the page scrolls down.
+// table per device and view (videos and photos have several views) that shows the rows the relay makes of
+// the service's records, under the named columns of the view's table (relay_tables.h). The host makes a
+// page window when a device arrives (SHOW_WINDOW with the container's rectangle), shows it when its
+// section is chosen (SHOW_WINDOW without one) and sends the relay's answers under the page's DO_ command:
+// a batch of TextItem rows is added (a batch of a later listing starts the table afresh), an answer
+// without one ends the listing. A listing that ends with no row, or that failed, says so in a note over the
+// empty table, and the list's window text holds that note for tests (the rows are read from the list view
+// itself). Each column grows to fit its texts up to the table's width for it; the list scrolls both ways.
+// Every payload received is freed through the feature's release. The page acts on nothing: it only shows.
 // Built once per feature with TRV_LIST_PAGE naming the feature's row below. Calls arrive on the host's UI
 // thread (the relay answers from its own window's queue).
 #include <windows.h>
+#include <commctrl.h>
 
-#include <cstring>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <vornel/VNLUtilityApp.h>
-#include <wtl/GdiObjects.h>
 
 #include "command_names.h"
 #include "feature_codes.h"
 #include "page_records.h"
+#include "relay_tables.h"
 #include "standin_module.h"
 
 namespace {
 
+using trv::relay::tables::Table;
+using trv::relay::tables::TableOf;
+namespace tables = trv::relay::tables;
+
 constexpr int64_t kSingleView = -1;
+constexpr int64_t kViewInStatus = -2;  // the answers name their view in `status`
+
+struct PageView {
+    int64_t id;
+    Table table;
+};
 
 struct ListFeature {
     const char* show;
     const char* size;
     const char* reply;
     ReleasePayloadFunction release;
-    bool viewInCode;    // SHOW_WINDOW and CHANGE_SIZE name the view in `code`
-    bool viewInStatus;  // the answers name the view in `status`
+    bool viewInCode;       // SHOW_WINDOW and CHANGE_SIZE name the view in `code`
+    int64_t answerView;    // the view the answers fill, or kViewInStatus
     int64_t listCodes[4];  // the page codes whose answers carry batches; 0 ends the table
+    PageView views[3];     // a table of no columns ends the list
 };
 
 const ListFeature kFeatures[] = {
     {SORVAD_COMMAND_SHOW_WINDOW, SORVAD_COMMAND_CHANGE_SIZE, SORVAD_COMMAND_DO_SMS, &messages::ReleasePayload, false,
-     false, {11, 10, 0, 0}},
+     kSingleView, {11, 10, 0, 0}, {{kSingleView, TableOf(tables::kMessages)}}},
     {WENDRA_COMMAND_SHOW_WINDOW, WENDRA_COMMAND_CHANGE_SIZE, WENDRA_COMMAND_DO_CALENDAR, &calendars::ReleasePayload,
-     false, false, {7, 0, 0, 0}},
+     false, kSingleView, {7, 0, 0, 0}, {{kSingleView, TableOf(tables::kCalendars)}}},
     {PIMSEL_COMMAND_SHOW_WINDOW, PIMSEL_COMMAND_CHANGE_SIZE, PIMSEL_COMMAND_DO_PHOTO, &photos::ReleasePayload, true,
-     true, {6, 7, 8, 0}},
-    {MULVAR_COMMAND_SHOW_WINDOW, MULVAR_COMMAND_CHANGE_SIZE, MULVAR_COMMAND_DO_MUSIC, &music::ReleasePayload, true,
-     false, {6, 0, 0, 0}},
+     kViewInStatus, {6, 7, 8, 0}, {{0, TableOf(tables::kPhotos)}, {1, TableOf(tables::kAlbums)}}},
+    // The songs are the music page's one view (9); their answers do not name it.
+    {MULVAR_COMMAND_SHOW_WINDOW, MULVAR_COMMAND_CHANGE_SIZE, MULVAR_COMMAND_DO_MUSIC, &music::ReleasePayload, true, 9,
+     {6, 0, 0, 0}, {{9, TableOf(tables::kSongs)}}},
     {VINTOR_COMMAND_SHOW_WINDOW, VINTOR_COMMAND_CHANGE_SIZE, VINTOR_COMMAND_DO_VIDEO, &videos::ReleasePayload, true,
-     true, {7, 0, 0, 0}},
+     kViewInStatus, {7, 0, 0, 0},
+     {{13, TableOf(tables::kMovies)}, {14, TableOf(tables::kTvShows)}, {15, TableOf(tables::kMusicVideos)}}},
     {GAVREL_COMMAND_SHOW_WINDOW, GAVREL_COMMAND_CHANGE_SIZE, GAVREL_COMMAND_DO_APP, &apps::ReleasePayload, false,
-     false, {6, 0, 0, 0}},
+     kSingleView, {6, 0, 0, 0}, {{kSingleView, TableOf(tables::kApps)}}},
     {TELBOR_COMMAND_SHOW_WINDOW, TELBOR_COMMAND_CHANGE_SIZE, TELBOR_COMMAND_DO_BOOK, &books::ReleasePayload, false,
-     false, {6, 0, 0, 0}},
+     kSingleView, {6, 0, 0, 0}, {{kSingleView, TableOf(tables::kBooks)}}},
 };
 const ListFeature& kFeature = kFeatures[TRV_LIST_PAGE];
 
+// Room beside a cell's text (the list view's own margins) and around a header's.
+constexpr int kCellMarginPixels = 14;
+constexpr int kHeaderMarginPixels = 20;
+constexpr int kNoteMarginPixels = 10;
+
 struct ListView {
     HWND list = nullptr;
-    std::wstring lines;  // what the list shows, one record a line
-    int widestPixels = 0;  // the widest line's width in the list's font
-    bool ended = true;   // the last listing ended: the next batch starts afresh
+    HWND note = nullptr;  // says why the table is empty
+    const Table* table = nullptr;
+    std::vector<int> widths;  // each column's width now
+    int64_t sequence = -1;    // the listing whose rows show
+    bool ended = true;        // that listing ended: the next batch starts afresh
 };
 
 std::map<std::pair<std::wstring, int64_t>, ListView>* g_views = nullptr;  // by device and view; kept for the process
@@ -72,40 +95,95 @@ bool IsListCode(int64_t code) {
     return false;
 }
 
+const Table* TableOfView(int64_t view) {
+    for (const PageView& candidate : kFeature.views) {
+        if (candidate.table.count != 0 && candidate.id == view) return &candidate.table;
+    }
+    return nullptr;
+}
+
 ListView* FindView(const CommandMessage& message, int64_t view) {
     if (message.wideText == nullptr) return nullptr;
     auto it = g_views->find({message.wideText, view});
     return it == g_views->end() ? nullptr : &it->second;
 }
 
-// Room left after a line's text, so that its last letter is not flush with the list's edge.
-constexpr int kLineEndPixels = 8;
-
 int TextWidth(HWND list, const std::wstring& text) {
-    wtl::WindowDC dc(list);
-    if (dc.get() == nullptr) return 0;
-    wtl::SelectGuard font(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
-    SIZE size = {};
-    return GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &size) ? size.cx : 0;
+    return static_cast<int>(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
 }
 
-void AddLine(ListView& view, const std::wstring& line) {
-    SendMessageW(view.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-    const int width = TextWidth(view.list, line) + kLineEndPixels;
-    if (width > view.widestPixels) {
-        view.widestPixels = width;
-        SendMessageW(view.list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(width), 0);
+void SetColumnWidth(ListView& view, size_t column, int width) {
+    view.widths[column] = width;
+    SendMessageW(view.list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(width, 0));
+}
+
+// The columns, each as wide as its header.
+void AddColumns(ListView& view) {
+    view.widths.assign(view.table->count, 0);
+    for (size_t i = 0; i < view.table->count; ++i) {
+        const tables::Column& column = view.table->columns[i];
+        LVCOLUMNW entry = {};
+        entry.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
+        entry.fmt = column.alignRight ? LVCFMT_RIGHT : LVCFMT_LEFT;
+        entry.cx = TextWidth(view.list, column.name) + kHeaderMarginPixels;
+        entry.pszText = const_cast<wchar_t*>(column.name);
+        SendMessageW(view.list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&entry));
+        view.widths[i] = entry.cx;
     }
-    view.lines += line + L"\n";
-    SetWindowTextW(view.list, view.lines.c_str());
+}
+
+// Shows `text` over the empty table (empty: hides it); the list's window text holds it too.
+void SetNote(ListView& view, const std::wstring& text) {
+    SetWindowTextW(view.list, text.c_str());
+    SetWindowTextW(view.note, text.c_str());
+    if (text.empty()) {
+        ShowWindow(view.note, SW_HIDE);
+        return;
+    }
+    RECT header = {};
+    GetWindowRect(reinterpret_cast<HWND>(SendMessageW(view.list, LVM_GETHEADER, 0, 0)), &header);
+    RECT client = {};
+    GetClientRect(view.list, &client);
+    const int top = static_cast<int>(header.bottom - header.top) + kNoteMarginPixels;
+    MoveWindow(view.note, kNoteMarginPixels, top, std::max<int>(0, client.right - 2 * kNoteMarginPixels), 24, TRUE);
+    ShowWindow(view.note, SW_SHOW);
 }
 
 void Clear(ListView& view) {
-    SendMessageW(view.list, LB_RESETCONTENT, 0, 0);
-    view.widestPixels = 0;
-    SendMessageW(view.list, LB_SETHORIZONTALEXTENT, 0, 0);
-    view.lines.clear();
-    SetWindowTextW(view.list, L"");
+    SendMessageW(view.list, LVM_DELETEALLITEMS, 0, 0);
+    SetNote(view, L"");
+}
+
+void AddRows(ListView& view, const ItemBatch<TextItem>& batch) {
+    SendMessageW(view.list, WM_SETREDRAW, FALSE, 0);
+    std::vector<int> wanted = view.widths;
+    int row = static_cast<int>(SendMessageW(view.list, LVM_GETITEMCOUNT, 0, 0));
+    for (const auto& item : batch.items) {
+        if (item == nullptr) continue;
+        for (size_t column = 0; column < view.table->count; ++column) {
+            const std::wstring text = column < item->fields.size() ? item->fields[column] : std::wstring();
+            LVITEMW cell = {};
+            cell.mask = LVIF_TEXT;
+            cell.iItem = row;
+            cell.iSubItem = static_cast<int>(column);
+            cell.pszText = const_cast<wchar_t*>(text.c_str());
+            if (column == 0) {
+                cell.iItem = static_cast<int>(SendMessageW(view.list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&cell)));
+                if (cell.iItem < 0) break;
+            } else {
+                SendMessageW(view.list, LVM_SETITEMTEXTW, cell.iItem, reinterpret_cast<LPARAM>(&cell));
+            }
+            const int width = std::min(TextWidth(view.list, text) + kCellMarginPixels,
+                                       view.table->columns[column].maxWidthPixels);
+            wanted[column] = std::max(wanted[column], width);
+        }
+        ++row;
+    }
+    for (size_t column = 0; column < wanted.size(); ++column) {
+        if (wanted[column] != view.widths[column]) SetColumnWidth(view, column, wanted[column]);
+    }
+    SendMessageW(view.list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(view.list, nullptr, TRUE);
 }
 
 void Show(CommandMessage& message) {
@@ -119,18 +197,29 @@ void Show(CommandMessage& message) {
         }
         return;
     }
-    if (message.data == nullptr || message.wideText == nullptr || message.window == nullptr) return;
+    const Table* table = TableOfView(viewId);
+    if (table == nullptr || message.data == nullptr || message.wideText == nullptr || message.window == nullptr) return;
     const RECT& rect = *static_cast<const RECT*>(message.data);
-    HWND list = CreateWindowExW(0, L"LISTBOX", L"",
-                                WS_CHILD | WS_VSCROLL | WS_HSCROLL | WS_CLIPSIBLINGS | LBS_NOINTEGRALHEIGHT | LBS_NOSEL,
+    HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"",
+                                WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | LVS_REPORT | LVS_NOSORTHEADER |
+                                    LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                                 rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, message.window,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
     if (list == nullptr) return;
+    HWND note = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, list, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
     // One font for every list of the page, kept for the process (the lists never outlive it).
     static HFONT font = VNLUtilityApp::GetFont(15, false, L"Arial");
-    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT)),
-                 FALSE);
-    (*g_views)[{message.wideText, viewId}].list = list;
+    const WPARAM shown = reinterpret_cast<WPARAM>(font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT));
+    SendMessageW(list, WM_SETFONT, shown, FALSE);
+    if (note != nullptr) SendMessageW(note, WM_SETFONT, shown, FALSE);
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
+    ListView& view = (*g_views)[{message.wideText, viewId}];
+    view.list = list;
+    view.note = note;
+    view.table = table;
+    AddColumns(view);
 }
 
 void Move(const CommandMessage& message) {
@@ -142,23 +231,21 @@ void Move(const CommandMessage& message) {
 
 void Reply(const CommandMessage& message) {
     const int64_t code = message.code;
-    ListView* view = IsListCode(code) ? FindView(message, kFeature.viewInStatus ? message.status : kSingleView) : nullptr;
+    const int64_t viewId = kFeature.answerView == kViewInStatus ? message.status : kFeature.answerView;
+    ListView* view = IsListCode(code) ? FindView(message, viewId) : nullptr;
     if (view != nullptr) {
         const auto* batch = static_cast<const ItemBatch<TextItem>*>(message.extra);
         if (batch != nullptr) {
-            if (view->ended) Clear(*view);
+            if (view->ended || batch->sequence != view->sequence) Clear(*view);
             view->ended = false;
-            for (const auto& item : batch->items) {
-                std::wstring line;
-                for (const std::wstring& field : item->fields) line += (line.empty() ? L"" : L"  |  ") + field;
-                AddLine(*view, line);
-            }
+            view->sequence = batch->sequence;
+            AddRows(*view, *batch);
         } else {
             if (view->ended) Clear(*view);
-            if (message.value2 != 0) {
-                AddLine(*view, L"Not available: the device service answered " + std::to_wstring(message.value2) + L".");
-            } else if (view->lines.empty()) {
-                AddLine(*view, L"No items.");
+            if (SendMessageW(view->list, LVM_GETITEMCOUNT, 0, 0) == 0) {
+                SetNote(*view, message.value2 != 0 ? L"Not available: the device service answered " +
+                                                         std::to_wstring(message.value2) + L"."
+                                                   : std::wstring(L"No items."));
             }
             view->ended = true;
         }
@@ -184,6 +271,8 @@ void __cdecl Receive(CommandMessage* message) {
 
 extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
     if (record == nullptr || record->send == nullptr) return;
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
     g_views = new std::map<std::pair<std::wstring, int64_t>, ListView>();
     pages::RegisterNames(record, &Receive, {kFeature.show, kFeature.size, kFeature.reply});
 }

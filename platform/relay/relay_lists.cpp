@@ -3,9 +3,11 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include <rapidjson/document.h>
 
+#include "relay_cells.h"
 #include "vnl_utf8.h"
 
 namespace trv::relay {
@@ -28,8 +30,6 @@ std::wstring ScalarText(const rapidjson::Value& value) {
     return std::wstring();
 }
 
-void ReleaseTextBatch(PayloadLeg, std::int64_t, void* payload) { delete static_cast<ItemBatch<TextItem>*>(payload); }
-
 void* ReadTextBatch(const std::string& json, std::int64_t sequence, std::int64_t& rows) {
     auto batch = std::make_unique<ItemBatch<TextItem>>();
     batch->sequence = sequence;
@@ -39,6 +39,8 @@ void* ReadTextBatch(const std::string& json, std::int64_t sequence, std::int64_t
 }
 
 }  // namespace
+
+void ReleaseTextBatch(PayloadLeg, std::int64_t, void* payload) { delete static_cast<ItemBatch<TextItem>*>(payload); }
 
 const BatchReader kTextBatches = {&ReadTextBatch, &ReleaseTextBatch};
 
@@ -55,6 +57,38 @@ std::int64_t NumberMember(const rapidjson::Value& record, const char* name) {
     if (member->value.IsInt64()) return member->value.GetInt64();
     if (member->value.IsDouble()) return static_cast<std::int64_t>(member->value.GetDouble());
     return 0;
+}
+
+bool HasNumber(const rapidjson::Value& record, const char* name) {
+    if (!record.IsObject()) return false;
+    auto member = record.FindMember(name);
+    return member != record.MemberEnd() && member->value.IsNumber();
+}
+
+const rapidjson::Value* ArrayMember(const rapidjson::Value& record, const char* name) {
+    if (!record.IsObject()) return nullptr;
+    auto member = record.FindMember(name);
+    return member != record.MemberEnd() && member->value.IsArray() ? &member->value : nullptr;
+}
+
+std::wstring CellMember(const rapidjson::Value& record, const char* name) { return CellText(WideMember(record, name)); }
+
+void* ReadTableBatch(const std::string& json, std::int64_t sequence, std::int64_t& rows, AddTableRows addRows) {
+    rapidjson::Document document;
+    document.Parse(json.c_str(), json.size());
+    if (document.HasParseError()) return nullptr;
+    auto batch = std::make_unique<ItemBatch<TextItem>>();
+    batch->sequence = sequence;
+    addRows(document, *batch);
+    if (batch->items.empty()) return nullptr;
+    rows += static_cast<std::int64_t>(batch->items.size());
+    return batch.release();
+}
+
+void AddRow(ItemBatch<TextItem>& batch, std::vector<std::wstring> cells) {
+    auto item = std::make_shared<TextItem>();
+    item->fields = std::move(cells);
+    batch.items.push_back(std::move(item));
 }
 
 std::optional<std::int64_t> ReportedCount(const ReplyFrame& frame) {

@@ -2,13 +2,13 @@
 // The relay module's listing features in service mode: notes, bookmarks, calendars, messages, music,
 // videos, books, ringtones, voice memos, photos, apps and backups. Each feature's source (relay_notes.cpp
 // ...) holds only its routes: which of the host's relay requests becomes which device-service request, and
-// under which relay name and codes its replies go back. The service's batches (JSON arrays of records, or
-// objects of records by key) become ItemBatch<TextItem> answers whose fields are the record's key, if any,
-// and its scalar members in the order sent; a count answer follows the last batch, and a final answer
-// without a batch ends the listing, its `value2` the service's result code (2 while a feature's module is
-// not built). The notes, bookmarks, voice-memo and ringtone listings build their pages' records instead
-// (list_records.h), through the route's BatchReader. A query ("is it loaded?") is answered "not yet" so
-// that every section switch lists afresh.
+// under which relay name and codes its replies go back. Each reply's batch becomes one answer through the
+// route's BatchReader: the outside pages' stand-ins get the rows of their tables (relay_tables.h), one
+// ItemBatch<TextItem> of readable texts a column; the notes, bookmarks, voice-memo and ringtone pages get
+// their own records (list_records.h); the backup list gets each record's key and scalar members in the
+// order sent (ReadTextItems). A count answer follows the last batch, and a final answer without a batch
+// ends the listing, its `value2` the service's result code (2 while a feature's module is not built). A
+// query ("is it loaded?") is answered "not yet" so that every section switch lists afresh.
 //
 // UI thread only; reaches the service and the host through ContactsLink, so that it is tested natively.
 
@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "command_message.h"
 #include "feature_codes.h"
@@ -83,9 +84,40 @@ extern const ListFeature kNotesList, kBookmarksList, kCalendarsList, kMessagesLi
 // number and boolean member, in order. False when `json` is neither.
 [[nodiscard]] bool ReadTextItems(const std::string& json, ItemBatch<TextItem>& batch);
 
-// Members of a service record, read leniently: a missing or mistyped member reads empty or 0.
+// Members of a service record, read leniently: a missing or mistyped member reads empty or 0 (null for
+// an array).
 std::wstring WideMember(const rapidjson::Value& record, const char* name);
 std::int64_t NumberMember(const rapidjson::Value& record, const char* name);
+bool HasNumber(const rapidjson::Value& record, const char* name);
+const rapidjson::Value* ArrayMember(const rapidjson::Value& record, const char* name);
+// A text member as a table cell (CellText of relay_cells.h).
+std::wstring CellMember(const rapidjson::Value& record, const char* name);
+
+// A stand-in page's table rows: a BatchReader's `read` for which `addRows` adds the rows that one reply's
+// JSON document holds to `batch` (AddRow). Null when the data is not JSON or holds no row.
+using AddTableRows = void (*)(const rapidjson::Value& document, ItemBatch<TextItem>& batch);
+void* ReadTableBatch(const std::string& json, std::int64_t sequence, std::int64_t& rows, AddTableRows addRows);
+template <AddTableRows addRows>
+void* ReadTable(const std::string& json, std::int64_t sequence, std::int64_t& rows) {
+    return ReadTableBatch(json, sequence, rows, addRows);
+}
+void AddRow(ItemBatch<TextItem>& batch, std::vector<std::wstring> cells);
+// The cells of a media library item (a song, movie, TV show or music video; relay_music.cpp): an item
+// without a title is known by its file's name.
+struct MediaCells {
+    std::wstring title, artist, album, genre, year, time, size;
+};
+MediaCells MediaCellsOf(const rapidjson::Value& item);
+// The rows of an array of media library items, `cellsOf` choosing a table's cells of each item's.
+template <std::vector<std::wstring> (*cellsOf)(const MediaCells&)>
+void AddMediaRows(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
+    if (!document.IsArray()) return;
+    for (const rapidjson::Value& item : document.GetArray()) {
+        if (item.IsObject()) AddRow(batch, cellsOf(MediaCellsOf(item)));
+    }
+}
+// The release of every ItemBatch<TextItem> answer.
+void ReleaseTextBatch(PayloadLeg leg, std::int64_t code, void* payload);
 // The count a reply's info reports ({"Count": n}), if any.
 std::optional<std::int64_t> ReportedCount(const ReplyFrame& frame);
 // Calls `each` for every object of the JSON array `json`; false when `json` is not an array.

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "command_names.h"
+#include "relay_cells.h"
 #include "relay_lists.h"
 
 namespace trv::relay {
@@ -12,20 +13,13 @@ namespace {
 
 constexpr std::uint32_t kRingtoneSection = 1003;
 
-// A length in milliseconds as "m:ss".
-std::wstring LengthText(std::int64_t milliseconds) {
-    const std::int64_t seconds = milliseconds < 0 ? 0 : milliseconds / 1000;
-    const std::wstring rest = std::to_wstring(seconds % 60);
-    return std::to_wstring(seconds / 60) + (rest.size() < 2 ? L":0" : L":") + rest;
-}
-
 std::shared_ptr<RingtoneItem> RingtoneOf(const rapidjson::Value& record) {
     auto tone = std::make_shared<RingtoneItem>();
     tone->key = WideMember(record, "path");
     tone->title = WideMember(record, "title");
     tone->size = NumberMember(record, "size");
     tone->timeValue = NumberMember(record, "duration");
-    tone->time = LengthText(tone->timeValue);
+    tone->time = DurationText(tone->timeValue);
     return tone;
 }
 

@@ -127,8 +127,8 @@ class RelayServiceScenario(TrevaneCase):
 
 
     def shown_page(self):
-        """The lines of the feature page that shows (the list stand-ins keep them in their window text)."""
-        code, out = self.display.probe("shown", "TrevaneMainFrame", "ListBox")
+        """The note of the feature page that shows (the table stand-ins keep it in their window text)."""
+        code, out = self.display.probe("shown", "TrevaneMainFrame", "SysListView32")
         self.assertEqual(code, 0)
         return [l for l in out.splitlines() if l]
 
@@ -146,11 +146,12 @@ class RelayServiceScenario(TrevaneCase):
         # Apps: the service's list of the three user apps, counted for the section list.
         self.choose_section(21)
         self.wait_trace(rf"^> ZERITH_COMMAND_DO_APP key={first} code=51 value2=0 value3=3$", "the apps counted")
-        apps = wait_until(lambda: self.shown_page() if len(self.shown_page()) == 3 else None, what="three apps shown")
+        apps = self.wait_cells("SysListView32", lambda rows: len(rows) == 3, "three apps shown")
         self.display.screenshot("sections-apps.png")
         # The summary: the device's name, model, iOS version and capacity, and no feature page over it.
         self.choose_section(0)
-        wait_until(lambda: self.shown_page() == [] or None, what="the feature pages hidden for the summary")
+        wait_until(lambda: self.display.probe("cells", "TrevaneMainFrame", "SysListView32")[0] == 1 or None,
+                   what="the feature pages hidden for the summary")
         self.display.screenshot("sections-summary.png")
         # Messages of an image without a messages database: the page says what the service answered.
         self.choose_section(3)
@@ -164,7 +165,7 @@ class RelayServiceScenario(TrevaneCase):
         count = self.wait_trace(r"^> ZERITH_COMMAND_DO_VIDEO key=\S+ code=85 value2=0 value3=(\d+)$", "movies counted")
         movies = int(count.rsplit("=", 1)[1])
         self.assertGreater(movies, 0)
-        wait_until(lambda: len(self.shown_page()) == movies or None, what="section 13 showing the movies")
+        self.wait_cells("SysListView32", lambda rows: len(rows) == movies, "section 13 showing the movies")
         self.display.screenshot("sections-page-switch.png")
 
         # A second device joins; when the first leaves, its sheet shows and the title bar moves on to the
@@ -176,8 +177,8 @@ class RelayServiceScenario(TrevaneCase):
         self.display.screenshot("sections-device-left.png")
         self.choose_section(21)
         self.wait_trace(rf"^> ZERITH_COMMAND_DO_APP key={second} code=51 value2=0 value3=5$", "the second's apps")
-        wait_until(lambda: len(self.shown_page()) == 5 or None, what="the second device's five apps shown")
-        self.assertNotEqual(self.shown_page()[:3], apps)
+        second_apps = self.wait_cells("SysListView32", lambda rows: len(rows) == 5, "the second device's five apps")
+        self.assertNotEqual(second_apps[:3], apps)
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
 

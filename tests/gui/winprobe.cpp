@@ -18,6 +18,10 @@
 //                                              (a row's column texts separated by tabs,
 //                                              line breaks as blanks) or tree view
 //                                              (each item's text, indented by two blanks a level)
+//   winprobe columns <class> <childClass>      prints each column of the first visible descendant list
+//                                              view as its header text, a tab and its width in pixels
+//   winprobe scroll-end <class> <childClass>   scrolls that list view to its last row and prints
+//                                              "<top row> <rows a page> <rows>"
 //   winprobe click <class> <childClass> <x> <y>
 //                                              clicks the first descendant of that class at (x, y) of
 //                                              its client area
@@ -159,6 +163,23 @@ void PrintListCells(HWND list, const RemoteBuffer& buffer) {
             line += (column == 0 ? L"" : L"\t") + cell;
         }
         std::printf("%s\n", Utf8(line).c_str());
+    }
+}
+
+void PrintListColumns(HWND list, const RemoteBuffer& buffer) {
+    const HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    for (int column = 0; column < columns; ++column) {
+        HDITEMW item = {};
+        item.mask = HDI_TEXT | HDI_WIDTH;
+        item.pszText = reinterpret_cast<wchar_t*>(buffer.At(kTextOffset));
+        item.cchTextMax = kTextChars;
+        const wchar_t none = 0;
+        buffer.Write(kTextOffset, &none, sizeof none);
+        buffer.Write(0, &item, sizeof item);
+        SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(buffer.At(0)));
+        buffer.Read(0, &item, sizeof item);
+        std::printf("%s\t%d\n", Utf8(buffer.ReadText(kTextOffset)).c_str(), item.cxy);
     }
 }
 
@@ -387,6 +408,22 @@ int wmain(int argc, wchar_t** argv) {
         } else {
             PrintListCells(view, buffer);
         }
+        return 0;
+    }
+    if ((command == L"columns" || command == L"scroll-end") && argc == 4) {
+        HWND view = FindVisibleDescendant(argv[2], argv[3]);
+        if (view == nullptr) return 1;
+        RemoteBuffer buffer(view, kTextOffset + kTextChars * sizeof(wchar_t));
+        if (!buffer.Valid()) return 1;
+        if (command == L"columns") {
+            PrintListColumns(view, buffer);
+            return 0;
+        }
+        const int rows = static_cast<int>(SendMessageW(view, LVM_GETITEMCOUNT, 0, 0));
+        SendMessageW(view, LVM_ENSUREVISIBLE, static_cast<WPARAM>(std::max(0, rows - 1)), FALSE);
+        UpdateWindow(view);
+        std::printf("%ld %ld %d\n", static_cast<long>(SendMessageW(view, LVM_GETTOPINDEX, 0, 0)),
+                    static_cast<long>(SendMessageW(view, LVM_GETCOUNTPERPAGE, 0, 0)), rows);
         return 0;
     }
     if (command == L"check-rows" && argc >= 4) {

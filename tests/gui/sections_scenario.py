@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""The outside feature pages' stand-ins on a fully loaded simulated iPhone, against the device service
+Harlix that the relay starts: every section (messages, calendars, songs, movies, TV shows, music videos,
+photos, albums, books, apps) shows the service's records as a table under named columns with values a
+person reads, checked against the device image through independent readers (sqlite3, plistlib); each
+table scrolls to its last row, and each section is kept as a screenshot. Every wait is a poll against a
+deadline.
+"""
+import datetime
+import plistlib
+import re
+import shutil
+import sqlite3
+import sys
+import tempfile
+from pathlib import Path
+
+import relay_service_scenario
+import wine_session
+from wine_session import ARGS, DEADLINE_S
+
+SIZE = re.compile(r"^\d+(\.\d\d)? (B|KB|MB|GB)$")
+TIME = re.compile(r"^\d+:\d\d(:\d\d)?$")
+LOCAL = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d$")
+
+
+def size_text(count):
+    """A byte count as the pages show it."""
+    if count < 1024:
+        return f"{count} B"
+    value, unit = count / 1024, 0
+    while value >= 1024 and unit < 3:
+        value, unit = value / 1024, unit + 1
+    return "%.2f %s" % (value, ["KB", "MB", "GB", "TB"][unit])
+
+
+def local_minutes(moment):
+    """A naive UTC datetime of a property list as the local time the pages show, to the minute."""
+    return moment.replace(tzinfo=datetime.timezone.utc).astimezone().strftime("%Y-%m-%d %H:%M")
+
+
+def conversations(image):
+    """{sorted parties: message count} of the image's sms.db ("Unknown" for messages of no chat)."""
+    with tempfile.TemporaryDirectory() as folder:
+        for suffix in ("", "-wal", "-shm"):
+            if (image / f"sms.db{suffix}").exists():
+                shutil.copy(image / f"sms.db{suffix}", Path(folder) / f"sms.db{suffix}")
+        db = sqlite3.connect(Path(folder) / "sms.db")
+        counts = dict(db.execute("select cmj.chat_id, count(*) from message m left join chat_message_join cmj"
+                                 " on cmj.message_id = m.ROWID group by cmj.chat_id"))
+        parties = {}
+        for chat, handle in db.execute("select chj.chat_id, h.id from chat_handle_join chj join handle h"
+                                       " on h.ROWID = chj.handle_id"):
+            parties.setdefault(chat, []).append(handle)
+        db.close()
+    return {", ".join(sorted(parties.get(chat, ["Unknown"]))): n for chat, n in counts.items()}
+
+
+class SectionsScenario(relay_service_scenario.RelayServiceScenario):
+    """The relay scenario's set-up and helpers (the lab, Trevane with its relay trace, choosing a section,
+    reading a list view's cells) for the scenario below alone."""
+    work_prefix = "trevane-sections-"
+
+    def test_every_section_of_a_fully_loaded_iphone_is_a_readable_table(self):
+        import hlx_device
+        udid = self.lab.attach(self.lab.make(apps=4, media={"family": "ios5"}, photo_data={"era": "ios9", "photos": 40},
+                                             sms={"era": "ios11", "messages": 200}))
+        image = Path(hlx_device.image_folder(udid, root=self.lab.root))
+        self.start_trevane()
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+
+        def show(section, answer, count_code, columns, shot):
+            """Chooses the section, waits for its count and its table, checks the columns' names (each as wide
+            as its name at least), scrolls to the last row and keeps a screenshot; returns the rows."""
+            self.choose_section(section)
+            line = self.wait_trace(rf"^> {answer} key={udid} code={count_code} value2=0 value3=(-?\d+)$",
+                                   f"section {section} counted")
+            count = int(line.rsplit("=", 1)[1])
+            self.assertGreater(count, 0, f"section {section} lists something")
+            rows = self.wait_cells("SysListView32", lambda r: len(r) >= count, f"section {section} listed")
+            code, out = self.display.probe("columns", "TrevaneMainFrame", "SysListView32")
+            self.assertEqual(code, 0)
+            shown = [c.split("\t") for c in out.splitlines()]
+            self.assertEqual([name for name, _ in shown], columns)
+            for name, width in shown:
+                self.assertGreaterEqual(int(width), 7 * len(name), f"the column {name} shows its name")
+            self.display.screenshot(f"{shot}.png")
+            code, out = self.display.probe("scroll-end", "TrevaneMainFrame", "SysListView32")
+            top, page, total = map(int, out.split())
+            self.assertEqual(total, len(rows))
+            if total > page:
+                self.assertGreater(top, 0, f"section {section} scrolls down")
+                self.display.screenshot(f"{shot}-end.png")
+            return [r.split("\t") for r in rows], count
+
+        # Messages: one row per conversation, latest first, with its other parties and its messages counted.
+        rows, count = show(3, "ZERITH_COMMAND_DO_SMS", 23, ["With", "Messages", "Last message", "Date"], "sections-messages")
+        expected = conversations(image)
+        self.assertEqual(count, len(expected))
+        self.assertEqual({", ".join(sorted(r[0].split(", "))): int(r[1]) for r in rows}, expected)
+        dates = [r[3] for r in rows if r[3]]
+        self.assertTrue(all(LOCAL.match(d) for d in dates), dates)
+        self.assertEqual(dates, sorted(dates, reverse=True), "latest first")
+
+        # Calendars: every event under each calendar it names, in local time, with its repetition and alarm.
+        store = plistlib.loads((image / "calendars.plist").read_bytes())["records"]
+        calendars = {k: r for k, r in store.items() if r["com.apple.syncservices.RecordEntityName"].endswith("Calendar")}
+        events = [r for r in store.values() if r["com.apple.syncservices.RecordEntityName"].endswith(".Event")]
+        rows, count = show(5, "ZERITH_COMMAND_DO_CALENDAR", 64,
+                           ["Calendar", "Event", "Starts", "Ends", "Location", "Repeats", "Alarm"], "sections-calendars")
+        self.assertEqual(count, len(calendars))
+        listed = [(e["summary"], c) for e in events for c in e["calendar"] if c in calendars]
+        self.assertEqual(sorted((r[1], r[0].replace(" (read-only)", "")) for r in rows),
+                         sorted((s, calendars[c]["title"]) for s, c in listed))
+        timed = next(e for e in events if not e["all day"])
+        self.assertIn(local_minutes(timed["start date"]), [r[2] for r in rows if r[1] == timed["summary"]])
+        self.assertTrue(any(r[5].startswith(("Daily", "Weekly", "Monthly", "Every")) for r in rows), rows)
+        self.assertIn("15 min before", [r[6] for r in rows])
+
+        # Songs and the three kinds of video: titles, lengths and sizes.
+        for section, count_code, columns, shot in [
+                (9, 94, ["Title", "Artist", "Album", "Genre", "Time", "Size"], "sections-songs"),
+                (13, 85, ["Title", "Genre", "Year", "Time", "Size"], "sections-movies"),
+                (14, 91, ["Title", "Show", "Genre", "Year", "Time", "Size"], "sections-tv-shows"),
+                (15, 88, ["Title", "Artist", "Genre", "Year", "Time", "Size"], "sections-music-videos")]:
+            answer = "ZERITH_COMMAND_DO_MUSIC" if section == 9 else "ZERITH_COMMAND_DO_VIDEO"
+            rows, count = show(section, answer, count_code, columns, shot)
+            self.assertEqual(len(rows), count)
+            self.assertTrue(all(r[0] and TIME.match(r[-2]) and SIZE.match(r[-1]) for r in rows), rows)
+
+        # Photos and albums: file names, local times and sizes; every album named, the smart ones by kind.
+        rows, count = show(17, "ZERITH_COMMAND_DO_PHOTO", 124, ["Name", "Taken", "Modified", "Size", "Folder"],
+                           "sections-photos")
+        self.assertEqual(len(rows), count)
+        self.assertTrue(all(re.match(r"^IMG_\d{4}\.(JPG|PNG|MOV)$", r[0]) and LOCAL.match(r[1]) and SIZE.match(r[3])
+                            for r in rows), rows)
+        rows, count = show(18, "ZERITH_COMMAND_DO_PHOTO", 128, ["Album", "Kind", "Items"], "sections-albums")
+        self.assertEqual(len(rows), count)
+        self.assertTrue(all(r[0] and r[2].isdigit() for r in rows), rows)
+        self.assertIn(["Camera Roll", "Camera Roll"], [r[:2] for r in rows])
+        self.assertIn(["Favorites", "Smart album"], [r[:2] for r in rows])
+
+        # Books: title, format and size.
+        rows, count = show(19, "ZERITH_COMMAND_DO_BOOK", 73, ["Title", "Author", "Genre", "Format", "Size"],
+                           "sections-books")
+        self.assertEqual(len(rows), count)
+        self.assertTrue(all(r[0] and r[3] in ("EPUB", "PDF") and SIZE.match(r[4]) for r in rows), rows)
+
+        # Apps: by name, version and size, as the image's catalogue has them.
+        catalog = plistlib.loads((image / "apps.plist").read_bytes())["Applications"]
+        user = [a for a in catalog if a["ApplicationType"] == "User"]
+        rows, count = show(21, "ZERITH_COMMAND_DO_APP", 51,
+                           ["Name", "Version", "Size", "Documents", "Developer", "Identifier"], "sections-apps")
+        self.assertEqual(sorted((r[0], r[1], r[2], r[5]) for r in rows),
+                         sorted((a["CFBundleDisplayName"], f"{a['CFBundleShortVersionString']} ({a['CFBundleVersion']})",
+                                 size_text(a["StaticDiskUsage"]), a["CFBundleIdentifier"]) for a in user))
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+
+
+# Only the scenario of this file runs here: the relay scenario's own tests run in their own script.
+for _name in dir(relay_service_scenario.RelayServiceScenario):
+    if _name.startswith("test_"):
+        setattr(SectionsScenario, _name, None)
+
+
+def main():
+    parser = wine_session.scenario_arguments()
+    parser.add_argument("--harlix", required=True)
+    parser.add_argument("--devices", required=True, help="the staged device library folder")
+    parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
+    parser.add_argument("--contacts-probe", help="unused here")
+    parser.add_argument("--backup-probe", help="unused here")
+    wine_session.run_scenarios(parser)
+
+
+if __name__ == "__main__":
+    main()
