@@ -1,7 +1,7 @@
 #pragma once
 // The relay module's listing features in service mode: notes, bookmarks, calendars, messages, music,
-// videos, books, ringtones, voice memos, photos, apps and backups. Each feature's source (relay_notes.cpp
-// ...) holds only its routes: which of the host's relay requests becomes which device-service request, and
+// videos, books, ringtones, voice memos, photos and apps (the backup list is relay_backups.h's). Each
+// feature's source (relay_notes.cpp ...) holds only its routes: which of the host's relay requests becomes which device-service request, and
 // under which relay name and codes its replies go back. The service's batches (JSON arrays of records, or
 // objects of records by key) become ItemBatch<TextItem> answers whose fields are the record's key, if any,
 // and its scalar members in the order sent; a count answer follows the last batch, and a final answer
@@ -77,7 +77,7 @@ struct ListFeature {
 
 // Every listing feature, in no particular order (the per-feature sources).
 extern const ListFeature kNotesList, kBookmarksList, kCalendarsList, kMessagesList, kMusicList, kVideosList,
-    kBooksList, kRingtonesList, kRecordingsList, kPhotosList, kAppsList, kBackupsList;
+    kBooksList, kRingtonesList, kRecordingsList, kPhotosList, kAppsList;
 
 // The fields of each record of a JSON array or keyed object (`json`): the key, if any, then every string,
 // number and boolean member, in order. False when `json` is neither.
@@ -108,9 +108,6 @@ public:
 
     // A host request under `message.name`; false when no listing feature serves it.
     bool Handle(CommandMessage& message);
-    // Starts a listing of `route` for no device in particular, with `data` as the request's data (a
-    // feature that chooses what to list, such as the backup folders).
-    void StartListing(const ListRoute& route, const std::string& data);
     // A reply packet; false when it answers none of this service's requests.
     bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
     // The service's connection is gone: every listing in flight ends with its code 2.
