@@ -87,7 +87,8 @@ function(trv_add_desktop_portable_libraries)
   add_library(media_pages_core STATIC ${root}/plugins/Elvist/media_rules.cpp)
   target_include_directories(media_pages_core PUBLIC ${root}/plugins/Elvist)
   target_link_libraries(media_pages_core PUBLIC trv_pages_core)
-  add_library(brisel_core STATIC ${root}/plugins/Brisel/backup_list.cpp ${root}/plugins/Brisel/device_choice.cpp)
+  add_library(brisel_core STATIC ${root}/plugins/Brisel/backup_list.cpp ${root}/plugins/Brisel/backup_runs.cpp
+    ${root}/plugins/Brisel/device_choice.cpp)
   target_include_directories(brisel_core PUBLIC ${root}/plugins/Brisel)
   target_link_libraries(brisel_core PUBLIC vnl_core trv_sdk)
 

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "backup_records.h"
 #include "feature_payload.h"
 #include "item_batch.h"
 #include "list_records.h"
@@ -228,31 +229,46 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 }  // namespace ringtones
 
 // The backup manager's traffic: deletions and the folders to list carry vectors of wide strings; the
-// relay's list answer (136) carries a batch of backups; a new backup carries (device key, target folder),
-// a restore a RestoreRequest; a deleted backup comes back as its key (malloc), and a device that comes or
-// goes as (device key, device name).
+// relay's list answer (136) carries one backup, a size update or nothing by its `status`, and its run reports
+// a BackupRunReport (backup_records.h); a new backup carries (device key, target folder), a restore a
+// RestoreRequest; a deleted backup comes back as its key (malloc), and a device that comes or goes as
+// (device key, device name).
 namespace backups {
 // What the restore dialog hands over (page code 12, relay code 140): the chosen backup's values, copied so
 // that the request does not depend on the manager's list living on.
 struct RestoreRequest {
     std::wstring backupFolder;      // the backup's key: its folder as the device service named it
-    std::wstring sourceDevice;      // the identifier of the device the backup was made of
+    std::wstring sourceDevice;      // the identifier of the device the backup was made from
     std::wstring password;          // empty for a backup that is not encrypted
     std::wstring device;            // the key of the device to restore onto
 };
 
+// The relay's answer 136 is told apart by its `status`, which a release does not see: such a payload is
+// released as the page code the host picked for it (1 a backup, 2 a size, 136 a run report), so relay
+// code 136 itself releases nothing here.
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     if (payload == nullptr) return;
     const bool request = leg == PayloadLeg::PageRequest || leg == PayloadLeg::RelayRequest;
-    const bool pair = request ? (code == 8 || code == 138) : (leg == PayloadLeg::PageReply && (code == 16 || code == 17));
-    if (pair) {
-        delete static_cast<WideStringPair*>(payload);
-    } else if (request && (code == 12 || code == 140)) {
-        delete static_cast<RestoreRequest*>(payload);
-    } else if ((leg == PayloadLeg::PageReply && code == 5) || (leg == PayloadLeg::RelayReply && code == 137)) {
+    if (request) {
+        if (code == 8 || code == 138) {
+            delete static_cast<WideStringPair*>(payload);
+        } else if (code == 12 || code == 140) {
+            delete static_cast<RestoreRequest*>(payload);
+        } else {
+            features::ReleaseByCodes(leg, code, payload, {4, 5, 136, 137}, {});
+        }
+    } else if (leg == PayloadLeg::PageReply) {
+        switch (code) {
+        case 1: delete static_cast<iOSBackup*>(payload); break;
+        case 2: delete static_cast<BackupSizeUpdate*>(payload); break;
+        case 5: features::ReleaseAs(features::PayloadKind::HeapText, payload); break;
+        case 16:
+        case 17: delete static_cast<WideStringPair*>(payload); break;
+        case 136: delete static_cast<BackupRunReport*>(payload); break;
+        default: break;
+        }
+    } else if (code == 137) {
         features::ReleaseAs(features::PayloadKind::HeapText, payload);
-    } else {
-        features::ReleaseByCodes(leg, code, payload, {4, 5, 136, 137}, {136, 1, 2, 3});
     }
 }
 }  // namespace backups

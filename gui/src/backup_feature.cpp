@@ -109,13 +109,13 @@ const RequestRule kBackupRequests[] = {
     AnswerInPlace(15, &ShowNotice<kNoBackupSelected>),
 };
 
-// A backup's progress: started, finished, failed; anything else goes on as it came.
-int64_t BackupProgress(const CommandMessage& answer) {
+// The list's answers: a backup, a size, the end; anything else (a run's report) goes on as it came.
+int64_t BackupListAnswer(const CommandMessage& answer) {
     return answer.status >= 0 && answer.status <= 2 ? answer.status + 1 : kBackupCode;
 }
 
 const ReplyRule kBackupReplies[] = {
-    {kBackupCode, 0, &BackupProgress, CounterField::None, Delivery::Unchanged, false, 0, kKeepStatus},
+    {kBackupCode, 0, &BackupListAnswer, CounterField::None, Delivery::Unchanged, false, 0, kKeepStatus},
     {kDeleteBackupsCode, 5, nullptr, CounterField::None, Delivery::Unchanged, false, 0, kKeepStatus},
 };
 

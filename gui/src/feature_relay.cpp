@@ -180,7 +180,8 @@ void RelayMappedReply(const FeatureRow& row, CommandMessage* message) {
     auto drop = [&]() { Release(row, PayloadLeg::RelayReply, relayCode, message->extra); };
     if (rule->delivery == Delivery::CountOnly) return drop();
     if (rule->delivery == Delivery::Unchanged) {
-        if (!CanDeliver(row.page)) return drop();
+        // The page code tells the payload apart where the relay code alone does not (the backup list's 136).
+        if (!CanDeliver(row.page)) return Release(row, PayloadLeg::PageReply, pageCode, message->extra);
         message->code = pageCode;
         SendToOwner(row.page, message);
         return;

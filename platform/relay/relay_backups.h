@@ -1,29 +1,31 @@
 #pragma once
-// The relay's backup requests in service mode beyond the plain list (relay_lists.h): the list of chosen
-// folders (136 with a vector of desktop folders, the manager's import), deletion (137 with the keys of the
-// backups, which are their folders as the service named them; each deleted folder is answered 137 with a
-// malloc copy of its key), a new backup (138 with (device, target folder): service request 1600, and once
-// it has succeeded the new backup's folder is listed, so that it joins the manager's list), the default
-// folder (139, answered in place with a vector of one desktop folder) and a restore (140 with a
+// The relay's backup requests in service mode: the list of the backups on this computer (136: the default
+// folder, or with a vector of desktop folders the manager's import; service request 1602), answered per
+// backup found as 136 `status` 0 with an iOSBackup, then 136 `status` 1 with its BackupSizeUpdate, and
+// 136 `status` 2 once the list is complete (`value2` the service's result code); deletion (137 with the
+// keys of the backups, which are their folders as the service named them; each deleted folder is answered
+// 137 with a malloc copy of its key); a new backup (138 with (device, target folder): service request 1600,
+// and once it has succeeded the new backup's folder is listed, so that it joins the manager's list); the
+// default folder (139, answered in place with a vector of one desktop folder) and a restore (140 with a
 // backups::RestoreRequest: service request 1601). A target folder the service cannot reach is refused
-// rather than replaced by the default one.
+// rather than replaced by the default one. A backup or restore reports its progress while it runs and its
+// outcome when it ends as 136 `status` backups::kBackupRunReport with a BackupRunReport (backup_records.h).
 //
 // UI thread only; reaches the service and the host through ContactsLink and the desktop's files through
 // BackupFiles, so that it is tested natively.
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "backup_records.h"
 #include "command_message.h"
 #include "relay_contacts.h"
-#include "relay_lists.h"
 #include "relay_wire.h"
 
 namespace trv::relay {
-
-// The plain list of the default folder's backups, also used for chosen folders.
-extern const ListRoute& kBackupListRoute;
 
 // The desktop's side of the backup folders.
 class BackupFiles {
@@ -41,25 +43,36 @@ BackupFiles& DesktopBackupFiles();
 
 class BackupService {
 public:
-    BackupService(ContactsLink& link, ListsService& lists, BackupFiles& files)
-        : m_link(link), m_lists(lists), m_files(files) {}
+    BackupService(ContactsLink& link, BackupFiles& files) : m_link(link), m_files(files) {}
 
-    // A host request; false when it is none of the above (the plain list goes to ListsService). Takes
-    // over the payloads the requests hand over.
+    // A host request; false when it is none of the above. Takes over the payloads the requests hand over.
     bool Handle(CommandMessage& message);
-    // A reply packet; false when it answers no backup or restore of this service.
+    // A reply packet; false when it answers no request of this service.
     bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
-    void OnServiceGone() { m_inFlight.clear(); }
+    // The service's connection is gone: every list in flight is complete, every run ends as failed.
+    void OnServiceGone();
 
 private:
-    void ListFolders(const std::vector<std::wstring>& desktopFolders);
+    // A backup or restore in flight.
+    struct Run {
+        backups::RunKind kind;
+        std::string device;
+        std::string folder;  // a backup's folder as the service announced it
+        int percent = -1;    // as last reported
+    };
+    // `paths`: service paths; "" stands for the default folder.
+    void List(const std::vector<std::string>& paths);
     void Delete(const std::vector<std::wstring>& keys);
+    void StartRun(backups::RunKind kind, std::uint32_t serviceCode, const std::string& device, const std::string& json);
+    void AnswerList(std::int64_t status, void* record, std::int64_t serviceCode);
+    void Report(const Run& run, bool ended, std::int64_t resultCode, const std::wstring& reason);
+    bool OnListReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
+    bool OnRunReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
 
     ContactsLink& m_link;
-    ListsService& m_lists;
     BackupFiles& m_files;
-    // Backups and restores in flight by request id: the folder the service said a backup goes to.
-    std::map<std::uint64_t, std::string> m_inFlight;
+    std::set<std::uint64_t> m_listings;    // request ids of the lists in flight
+    std::map<std::uint64_t, Run> m_runs;   // by request id
 };
 
 }  // namespace trv::relay

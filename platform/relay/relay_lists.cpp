@@ -17,7 +17,7 @@ constexpr std::int64_t kTaskError = 2;
 
 const ListFeature* const kFeatures[] = {&kNotesList,    &kBookmarksList, &kCalendarsList, &kMessagesList,
                                         &kMusicList,    &kVideosList,    &kBooksList,     &kRingtonesList,
-                                        &kRecordingsList, &kPhotosList,  &kAppsList,      &kBackupsList};
+                                        &kRecordingsList, &kPhotosList,  &kAppsList};
 
 bool SameName(const char* a, const char* b) { return a != nullptr && b != nullptr && std::strcmp(a, b) == 0; }
 
@@ -154,10 +154,6 @@ bool ListsService::Handle(CommandMessage& message) {
         }
     }
     return false;
-}
-
-void ListsService::StartListing(const ListRoute& route, const std::string& data) {
-    Start({&route, std::string(), route.status == kRequestStatus ? 0 : route.status}, data);
 }
 
 void ListsService::Start(Listing listing, const std::string& data) {

@@ -1,14 +1,14 @@
 #pragma once
 // The relay module's listing features in service mode: notes, bookmarks, calendars, messages, music,
-// videos, books, ringtones, voice memos, photos, apps and backups. Each feature's source (relay_notes.cpp
-// ...) holds only its routes: which of the host's relay requests becomes which device-service request, and
-// under which relay name and codes its replies go back. Each reply's batch becomes one answer through the
-// route's BatchReader: the outside pages' stand-ins get the rows of their tables (relay_tables.h), one
-// ItemBatch<TextItem> of readable texts a column; the notes, bookmarks, voice-memo and ringtone pages get
-// their own records (list_records.h); the backup list gets each record's key and scalar members in the
-// order sent (ReadTextItems). A count answer follows the last batch, and a final answer without a batch
-// ends the listing, its `value2` the service's result code (2 while a feature's module is not built). A
-// query ("is it loaded?") is answered "not yet" so that every section switch lists afresh.
+// videos, books, ringtones, voice memos, photos and apps (the backup list is relay_backups.h's). Each
+// feature's source (relay_notes.cpp ...) holds only its routes: which of the host's relay requests becomes
+// which device-service request, and under which relay name and codes its replies go back. Each reply's batch
+// becomes one answer through the route's BatchReader: the outside pages' stand-ins get the rows of their
+// tables (relay_tables.h), one ItemBatch<TextItem> of readable texts a column; the notes, bookmarks,
+// voice-memo and ringtone pages get their own records (list_records.h). A count answer follows the last
+// batch, and a final answer without a batch ends the listing, its `value2` the service's result code (2
+// while a feature's module is not built). A query ("is it loaded?") is answered "not yet" so that every
+// section switch lists afresh.
 //
 // UI thread only; reaches the service and the host through ContactsLink, so that it is tested natively.
 
@@ -78,7 +78,7 @@ struct ListFeature {
 
 // Every listing feature, in no particular order (the per-feature sources).
 extern const ListFeature kNotesList, kBookmarksList, kCalendarsList, kMessagesList, kMusicList, kVideosList,
-    kBooksList, kRingtonesList, kRecordingsList, kPhotosList, kAppsList, kBackupsList;
+    kBooksList, kRingtonesList, kRecordingsList, kPhotosList, kAppsList;
 
 // The fields of each record of a JSON array or keyed object (`json`): the key, if any, then every string,
 // number and boolean member, in order. False when `json` is neither.
@@ -140,9 +140,6 @@ public:
 
     // A host request under `message.name`; false when no listing feature serves it.
     bool Handle(CommandMessage& message);
-    // Starts a listing of `route` for no device in particular, with `data` as the request's data (a
-    // feature that chooses what to list, such as the backup folders).
-    void StartListing(const ListRoute& route, const std::string& data);
     // A reply packet; false when it answers none of this service's requests.
     bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
     // The service's connection is gone: every listing in flight ends with its code 2.

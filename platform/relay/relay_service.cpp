@@ -148,7 +148,7 @@ public:
 private:
     ServiceLink()
         : m_contacts(*this), m_lists(*this), m_actions(*this, m_lists), m_renames(*this, m_devices), m_exports(*this),
-          m_drivers(*this), m_backups(*this, m_lists, DesktopBackupFiles()) {}
+          m_drivers(*this), m_backups(*this, DesktopBackupFiles()) {}
     std::uint64_t SendPacket(std::uint32_t code, const std::string& json, const std::string& compressed);
     bool CreateRelayWindow();
     bool Launch();
@@ -857,7 +857,6 @@ bool HandleServiceCommand(CommandMessage* message) {
         return true;
     }
     const HostSend sendToHost = [](const char* update, CommandMessage& answer) { ServiceLink::Instance().Send(update, answer); };
-    // Backups first: its listing of chosen folders shares a code with the plain listing.
     if (link.Backups().Handle(*message) || link.Lists().Handle(*message) || link.Actions().Handle(*message) ||
         link.Renames().Handle(*message) || link.Exports().Handle(*message) || link.Drivers().Handle(*message) ||
         HandleUpdateCommand(*message, link.Version(), sendToHost)) {

@@ -13,7 +13,6 @@
 #include "brisel_module.h"
 #include "brisel_window_support.h"
 #include "feature_codes.h"
-#include "item_batch.h"
 #include "theme_colour.h"
 #include "theme_keys.h"
 #include "vnl_size_text.h"
@@ -34,17 +33,23 @@ enum ControlId : int {
 constexpr int64_t kAskList = 0;
 constexpr int64_t kAskImport = 4;
 constexpr int64_t kAskDelete = 5;
-// Answers from the host: the list's records (a batch, or none at the end) and a deleted backup's key.
-constexpr WPARAM kReplyBackups = 1;
+// Answers from the host: the list's records, sizes and end, a deleted backup's key, the devices that come
+// and go and the reports of the backups and restores under way.
+constexpr WPARAM kReplyBackup = 1;
+constexpr WPARAM kReplySize = 2;
+constexpr WPARAM kReplyComplete = 3;
 constexpr WPARAM kReplyDeleted = 5;
 constexpr WPARAM kReplyDeviceCame = 16;
 constexpr WPARAM kReplyDeviceWent = 17;
+constexpr WPARAM kReplyRunReport = 136;
 
 constexpr int kTitleBottom = 27;
 constexpr int kToolbarBottom = 57;
 constexpr int kStatusHeight = 29;
 constexpr int kToolbarGap = 20;
 constexpr COLORREF kFrameColour = RGB(0x7F, 0x7F, 0x7F);
+constexpr COLORREF kFailureColour = RGB(0xC0, 0x1C, 0x1C);
+constexpr int kRunBarWidth = 100;
 
 const RECT kListRect = {1, kToolbarBottom + 1, DhBackupDialog::kWidth - 1, DhBackupDialog::kHeight - kStatusHeight - 1};
 const RECT kStatusRect = {1, DhBackupDialog::kHeight - kStatusHeight, DhBackupDialog::kWidth - 1,
@@ -119,7 +124,7 @@ LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
     FitColumns();
 
     m_tooltip = brisel::MakeKeyTooltip(m_hWnd, m_list);
-    if (!m_newBackup.CreateFor(m_hWnd, m_backups) || !m_restoreDialog.CreateFor(m_hWnd, m_backups)) return -1;
+    if (!m_newBackup.CreateFor(m_hWnd, m_backups, m_runs) || !m_restoreDialog.CreateFor(m_hWnd, m_backups, m_runs)) return -1;
     SetWindowRgn(m_hWnd, CreateRoundRectRgn(0, 0, kWidth + 1, kHeight + 1, 5, 5), FALSE);
     return 0;
 }
@@ -151,9 +156,34 @@ void DhBackupDialog::OnPaint() {
     brisel::FrameRectangle(dc, {kListRect.left - 1, kListRect.top - 1, kListRect.right + 1, kListRect.bottom + 1},
                            kFrameColour, 1);
     wtl::SelectGuard selectFont(dc, m_font.get());
+    SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));
     RECT status = kStatusRect;
-    DrawTextW(dc, m_status.c_str(), -1, &status, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    const std::wstring runs = m_runs.Text();
+    if (runs.empty()) {
+        DrawTextW(dc, m_status.c_str(), -1, &status, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    } else {
+        // The runs on the left (a failure in red, the running one with its bar), the list's summary on the right.
+        status.left += 10;
+        status.right -= 10;
+        RECT summary = status;
+        DrawTextW(dc, m_status.c_str(), -1, &summary, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        const int summaryWidth = summary.right - summary.left;
+        summary = status;
+        DrawTextW(dc, m_status.c_str(), -1, &summary, DT_RIGHT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        const int percent = m_runs.RunningPercent();
+        if (percent >= 0) {
+            const int middle = (status.top + status.bottom) / 2;
+            const RECT bar = {status.left, middle - 5, status.left + kRunBarWidth, middle + 5};
+            brisel::FrameRectangle(dc, bar, kFrameColour, 1);
+            brisel::FillSolid(dc, {bar.left + 2, bar.top + 2, bar.left + 2 + (kRunBarWidth - 4) * percent / 100, bar.bottom - 2},
+                              m_titleColour);
+            status.left += kRunBarWidth + 10;
+        }
+        status.right -= summaryWidth + 20;
+        SetTextColor(dc, m_runs.HasFailure() ? kFailureColour : RGB(0, 0, 0));
+        DrawTextW(dc, runs.c_str(), -1, &status, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    }
     buffer.CopyTo(target.get(), 0, 0, client.right, client.bottom);
 }
 
@@ -168,6 +198,7 @@ void DhBackupDialog::OnCommand(UINT, int id, HWND) {
         if (HWND top = TopLevelOwner()) EnableWindow(top, TRUE);
         ShowWindow(m_hWnd, SW_HIDE);
         Clear();
+        m_runs.ForgetEnded();  // their outcome has been on screen
         break;
     case kImport: Send(kAskImport); break;
     case kBackup: m_newBackup.ShowDialog(); break;
@@ -185,7 +216,7 @@ bool DhBackupDialog::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
     if (header == nullptr || header->idFrom != static_cast<UINT_PTR>(kList) || header->code != NM_CLICK) return false;
     m_clickedRow = reinterpret_cast<const NMITEMACTIVATE*>(lParam)->iItem;
-    const brisel::iOSBackup* backup = m_backups.At(m_clickedRow);
+    const iOSBackup* backup = m_backups.At(m_clickedRow);
     if (backup != nullptr) brisel::ShowKeyTooltip(m_tooltip, m_hWnd, m_list, backup->key);
     result = 0;
     return true;
@@ -193,25 +224,16 @@ bool DhBackupDialog::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
 
 LRESULT DhBackupDialog::OnHostReply(WPARAM code, LPARAM payload) {
     void* data = reinterpret_cast<void*>(payload);
-    if (code == kReplyBackups) {
-        std::unique_ptr<ItemBatch<TextItem>> batch(static_cast<ItemBatch<TextItem>*>(data));
-        if (!batch) {
-            ShowSorted();  // the list is complete
-            return 0;
-        }
-        // One backup per batch: its members as (name, value) items.
-        std::vector<brisel::Member> members;
-        for (const auto& item : batch->items) {
-            if (item && item->fields.size() == 2) members.emplace_back(item->fields[0], item->fields[1]);
-        }
-        bool hasSize = false;
-        brisel::BackupPtr backup = brisel::BackupFromMembers(members, hasSize);
-        if (!backup) return 0;
-        if (!hasSize) {
-            AddBackup(std::move(backup));
-        } else if (m_backups.SetSize(backup->key, backup->size)) {
-            UpdateStatus();
-        }
+    if (code == kReplyBackup) {
+        std::unique_ptr<iOSBackup> backup(static_cast<iOSBackup*>(data));
+        if (backup) AddBackup(brisel::BackupPtr(std::move(backup)));
+    } else if (code == kReplySize) {
+        std::unique_ptr<BackupSizeUpdate> update(static_cast<BackupSizeUpdate*>(data));
+        if (update) m_backups.SetSize(update->key, update->size);
+        UpdateStatus();
+    } else if (code == kReplyComplete) {
+        ShowSorted();
+        UpdateStatus();
     } else if (code == kReplyDeleted) {
         std::unique_ptr<wchar_t, void (*)(void*)> key(static_cast<wchar_t*>(data), &std::free);
         if (key) {
@@ -225,6 +247,9 @@ LRESULT DhBackupDialog::OnHostReply(WPARAM code, LPARAM payload) {
     } else if (code == kReplyDeviceCame || code == kReplyDeviceWent) {
         std::unique_ptr<WideStringPair> device(static_cast<WideStringPair*>(data));
         if (device) OnDeviceEvent(code, *device);
+    } else if (code == kReplyRunReport) {
+        std::unique_ptr<backups::BackupRunReport> report(static_cast<backups::BackupRunReport*>(data));
+        if (report && m_runs.Apply(*report)) UpdateStatus();
     } else {
         backups::ReleasePayload(PayloadLeg::PageReply, static_cast<int64_t>(code), data);
     }
@@ -248,7 +273,7 @@ void DhBackupDialog::AddBackup(brisel::BackupPtr backup) {
     if (row >= 0) WriteRow(row, *backup);
 }
 
-void DhBackupDialog::WriteRow(int row, const brisel::iOSBackup& backup) {
+void DhBackupDialog::WriteRow(int row, const iOSBackup& backup) {
     m_list.SetItemData(row, reinterpret_cast<LPARAM>(&backup));
     m_list.SetItemTexts(row, {L"", backup.name, backup.time, vnl::FormatByteSize(static_cast<uint64_t>(backup.size)),
                               brisel::VersionText(backup), backup.model, backup.serialNumber});

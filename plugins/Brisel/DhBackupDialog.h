@@ -1,7 +1,8 @@
 #pragma once
 // DhBackupDialog: the backup manager, one borderless top-level window owned by the host window. It shows the
 // backups kept on this computer (BackupList) as list rows with their name, time, size, version, model and
-// serial number and a status line with their number and total size; the toolbar imports, deletes the
+// serial number and a status line with their number and total size and the progress and outcome of the
+// backups and restores started from its dialogs; the toolbar imports, deletes the
 // checked backups, opens the new-backup and restore dialogs (which it owns and tells about devices that
 // come and go) and refreshes. It asks the host for everything with BRISEL_COMMAND_DO_BACKUP and gets
 // the answers as WM_HOST_REPLY (wParam = code, lParam = payload, which the window frees). UI thread only.
@@ -21,6 +22,7 @@
 #include "VNLListView.h"
 #include "VNLSwitchImageButton.h"
 #include "backup_list.h"
+#include "backup_runs.h"
 #include "host_messages.h"
 
 class DhBackupDialog : public wtl::CWindowImpl<DhBackupDialog> {
@@ -63,7 +65,7 @@ private:
     void Send(int64_t code, void* data = nullptr, int64_t count = 0);
     void AddBackup(brisel::BackupPtr backup);
     void ShowSorted();
-    void WriteRow(int row, const brisel::iOSBackup& backup);
+    void WriteRow(int row, const iOSBackup& backup);
     void Clear();
     // The column widths for the texts the list holds.
     void FitColumns();
@@ -76,6 +78,7 @@ private:
     HWND m_owner = nullptr;
     brisel::BackupList m_backups;
     std::wstring m_status = L"0 KB.";
+    brisel::BackupRuns m_runs;
     VNLImgButton m_close;
     VNLListView m_list;
     VNLSwitchImageButton m_import, m_delete, m_backup, m_restore, m_refresh;

@@ -29,11 +29,17 @@ DhDeviceDialog::DhDeviceDialog(const wchar_t* title, int width, const wchar_t* d
     : m_title(title), m_width(width), m_deviceCaption(deviceCaption), m_listCaption(listCaption),
       m_columns(std::move(columns)) {}
 
-bool DhDeviceDialog::CreateFor(HWND owner, const brisel::BackupList& backups) {
+bool DhDeviceDialog::CreateFor(HWND owner, const brisel::BackupList& backups, brisel::BackupRuns& runs) {
     m_owner = owner;
     m_source = &backups;
+    m_runs = &runs;
     const RECT rect = {0, 0, m_width, kWindowHeight};
     return Create(owner, rect, m_title, WS_POPUP | WS_CLIPCHILDREN) != nullptr;
+}
+
+void DhDeviceDialog::NoteRun(backups::RunKind kind, const WideStringPair& device) {
+    if (m_runs != nullptr) m_runs->Start(kind, device.first, device.second);
+    InvalidateRect(m_owner, nullptr, FALSE);  // the manager's status line shows it
 }
 
 HWND DhDeviceDialog::MakeChild(const wchar_t* className, const wchar_t* text, DWORD style, int id) {

@@ -20,6 +20,7 @@
 #include "VNLListView.h"
 #include "VNLSwitchButton.h"
 #include "backup_list.h"
+#include "backup_runs.h"
 #include "command_message.h"
 #include "device_choice.h"
 #include "host_messages.h"
@@ -59,8 +60,9 @@ public:
         REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
-    // Creates the hidden dialog owned by the manager `owner`, whose list `backups` it reads.
-    bool CreateFor(HWND owner, const brisel::BackupList& backups);
+    // Creates the hidden dialog owned by the manager `owner`, whose list `backups` it reads and whose
+    // `runs` it adds the runs it hands to the host to.
+    bool CreateFor(HWND owner, const brisel::BackupList& backups, brisel::BackupRuns& runs);
     // Centres the dialog 40 pixels below the middle of its top-level owner, shows it, disables the
     // manager and fills it.
     void ShowDialog();
@@ -86,6 +88,8 @@ protected:
 
     // Sends BRISEL_COMMAND_DO_BACKUP with `window` = this dialog unless given; returns the answered message.
     CommandMessage Send(int64_t code, const wchar_t* wideText = nullptr, void* data = nullptr, HWND window = nullptr);
+    // Notes a run of the chosen `device` that is handed to the host and has the manager show it.
+    void NoteRun(backups::RunKind kind, const WideStringPair& device);
     // Hides the dialog, enables the manager and forgets the devices, rows and the clicked row.
     void CloseDialog();
     // Lists `backups` as rows (the shared records stay owned by the manager's list).
@@ -122,6 +126,7 @@ private:
     const std::vector<Column> m_columns;
     HWND m_owner = nullptr;
     const brisel::BackupList* m_source = nullptr;
+    brisel::BackupRuns* m_runs = nullptr;
     std::vector<brisel::BackupPtr> m_rows;  // shared with the manager's list
     brisel::DeviceChoice m_devices;
     VNLImgButton m_close;

@@ -118,5 +118,6 @@ void DhNewBackupDialog::OnOk() {
     GetWindowTextW(m_folderEdit, text, static_cast<int>(std::size(text)));
     auto target = std::make_unique<WideStringPair>(device.first, brisel::TargetFolder(m_selectedRadio == kCustomize, text));
     CloseDialog();
+    NoteRun(backups::RunKind::Backup, device);
     Send(kStartBackup, nullptr, target.release(), Owner());  // the host's from here on
 }

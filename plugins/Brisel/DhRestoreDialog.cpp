@@ -34,7 +34,7 @@ void DhRestoreDialog::OnOk() {
         return;
     }
     if (Send(kConfirmRestore, device.second.c_str()).status == 0) return;
-    brisel::iOSBackup& backup = *Rows()[static_cast<size_t>(row)];
+    iOSBackup& backup = *Rows()[static_cast<size_t>(row)];
     backup.password.clear();
     if (backup.encrypted) {
         CommandMessage answer = Send(kAskPassword, device.second.c_str());
@@ -49,5 +49,6 @@ void DhRestoreDialog::OnOk() {
     request->password = backup.password;
     request->device = device.first;
     CloseDialog();
+    NoteRun(backups::RunKind::Restore, device);
     Send(kStartRestore, nullptr, request.release(), Owner());  // the host's from here on
 }

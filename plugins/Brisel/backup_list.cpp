@@ -3,55 +3,12 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "vnl_device_models.h"
 #include "vnl_size_text.h"
-#include "vnl_utf8.h"
 
 namespace brisel {
-namespace {
-
-// A byte count as the service writes it; anything else (negative, not a number, too large) is no size.
-bool ReadSize(const std::wstring& text, int64_t& size) {
-    if (text.empty() || text.size() > 18) return false;
-    int64_t value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') return false;
-        value = value * 10 + (c - L'0');
-    }
-    size = value;
-    return true;
-}
-
-}  // namespace
 
 std::wstring VersionText(const iOSBackup& backup) {
     return backup.productVersion + L" (" + backup.buildVersion + L")";
-}
-
-BackupPtr BackupFromMembers(const std::vector<Member>& members, bool& hasSize) {
-    hasSize = false;
-    std::map<std::wstring, std::wstring> values(members.begin(), members.end());
-    auto value = [&values](const wchar_t* name) {
-        auto it = values.find(name);
-        return it == values.end() ? std::wstring() : it->second;
-    };
-    auto backup = std::make_shared<iOSBackup>();
-    backup->path = value(L"Path");
-    if (backup->path.empty()) return nullptr;
-    backup->key = backup->path;
-    backup->name = value(L"Device Name");
-    backup->productVersion = value(L"Product Version");
-    backup->buildVersion = value(L"Build Version");
-    backup->model = vnl::ModelName(vnl::Utf8FromWide(value(L"Product Type")));
-    backup->serialNumber = value(L"Serial Number");
-    backup->deviceIdentifier = value(L"Unique Identifier");
-    backup->time = value(L"Last Backup Date");
-    backup->encrypted = value(L"IsEncrypted") == L"true";
-    if (values.count(L"Size") != 0) {
-        if (!ReadSize(values[L"Size"], backup->size)) return nullptr;
-        hasSize = true;
-    }
-    return backup;
 }
 
 namespace {

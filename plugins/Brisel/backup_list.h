@@ -1,8 +1,7 @@
 #pragma once
 // The backup manager's list as the plug-in keeps it: the backups by key and in list order, the rules for
-// records that arrive twice, sizes, deletions, the sort by time and the status line, and the reading of the
-// relay's backup records. Portable (no window): the manager window mirrors this list in its rows. UI thread
-// only.
+// records that arrive twice, sizes, deletions, the sort by time and the status line. Portable (no window):
+// the manager window mirrors this list in its rows. UI thread only.
 
 #include <cstdint>
 #include <map>
@@ -11,35 +10,14 @@
 #include <utility>
 #include <vector>
 
+#include "backup_records.h"
+
 namespace brisel {
 
-// One backup on this computer.
-struct iOSBackup {
-    std::wstring key;   // the backup's folder; unique; the row's tooltip; sent back to delete it
-    std::wstring name;  // the device's name
-    std::wstring path;
-    int64_t size = 0;  // bytes; 0 until its size is known
-    std::wstring productVersion;
-    std::wstring buildVersion;
-    std::wstring model;  // the model's name ("iPhone 12 mini"), or the product type when the name is unknown
-    std::wstring serialNumber;
-    std::wstring deviceIdentifier;
-    std::wstring time;  // local time text, year first, so that text order is time order
-    bool encrypted = false;
-    std::wstring password;  // given by the user before a restore
-};
 using BackupPtr = std::shared_ptr<iOSBackup>;
 
 // "product version (build version)".
 std::wstring VersionText(const iOSBackup& backup);
-
-// One record of the service's backup list as the relay passes it on: one (member name, value) pair per
-// member ("Product Version", "Build Version", "Serial Number", "Device Name", "Unique Identifier",
-// "Last Backup Date", "Product Type", "Path", "IsEncrypted" "true"/"false", and on the record's second report
-// "Size" in bytes). Null when the folder is missing or the size is not a byte count. `hasSize` tells whether
-// the record carried its size.
-using Member = std::pair<std::wstring, std::wstring>;
-BackupPtr BackupFromMembers(const std::vector<Member>& members, bool& hasSize);
 
 // The lists' time column (after the icon and the name columns).
 constexpr int kTimeColumn = 2;

@@ -24,9 +24,11 @@ DhBackupDialog* g_manager = nullptr;
 
 const char* const kOwnedNames[] = {BRISEL_COMMAND_SHOW_WINDOW, BRISEL_COMMAND_DO_BACKUP};
 
-// The host's reply codes the window takes; all others are ignored.
+// The host's reply codes the window takes; all others are ignored. 136 is the relay's answer the host
+// passes on as it came: the reports of the backups and restores under way.
+constexpr int64_t kRunReport = 136;
 bool IsWindowReply(int64_t code) {
-    return code == 1 || code == 2 || code == 3 || code == 5 || code == 16 || code == 17;
+    return code == 1 || code == 2 || code == 3 || code == 5 || code == 16 || code == 17 || code == kRunReport;
 }
 
 void ShowManager(CommandMessage& message) {
@@ -45,7 +47,7 @@ void PostReply(CommandMessage& message) {
     const int64_t code = message.code;
     void* payload = message.extra;
     message.extra = nullptr;
-    if (code < 1 || code > 17) {
+    if ((code < 1 || code > 17) && code != kRunReport) {
         backups::ReleasePayload(PayloadLeg::PageReply, code, payload);
         return;
     }

@@ -20,7 +20,6 @@ namespace {
 
 using namespace brisel;
 using trv::relay::BackupService;
-using trv::relay::ListsService;
 using trv::relay::Packet;
 using trv::relay::ReplyFrame;
 using trv_test::FakeLink;
@@ -110,9 +109,8 @@ struct Files : trv::relay::BackupFiles {
 
 struct Relay {
     FakeLink link;
-    ListsService lists{link};
     Files files;
-    BackupService backups{link, lists, files};
+    BackupService backups{link, files};
 
     CommandMessage Ask(std::int64_t code, void* data) {
         CommandMessage message{};
@@ -123,12 +121,14 @@ struct Relay {
         EXPECT_EQ(message.data, nullptr);  // taken over and freed
         return message;
     }
-    void Reply(std::uint64_t id, bool last, std::int64_t code, const std::string& data) {
+    void Reply(std::uint64_t id, bool last, std::int64_t code, const std::string& data, const std::string& info = "") {
         Packet packet;
         packet.header.id = id;
         packet.header.status = last ? 1 : 2;
         ReplyFrame frame;
         frame.code = code;
+        frame.hasInfo = !info.empty();
+        frame.infoJson = info;
         EXPECT_TRUE(backups.OnReply(packet, frame, data));
     }
 };
@@ -171,6 +171,7 @@ TEST(BackupRelay, RestoreImportDeleteAndTheDefaultFolder) {
     EXPECT_EQ(r.link.requests.back().data, R"({"paths":["/imported"]})");
 
     // Only the folders really deleted are answered, each with its key.
+    r.link.Clear();  // the restore's report, under way
     r.Ask(137, new std::vector<std::wstring>{L"/b/one/", L"/b/missing/"});
     ASSERT_EQ(r.link.answers.size(), 1u);
     EXPECT_EQ(r.link.answers[0].code, 137);
@@ -182,11 +183,12 @@ TEST(BackupRelay, RestoreImportDeleteAndTheDefaultFolder) {
     ASSERT_NE(folders, nullptr);
     EXPECT_EQ(*folders, std::vector<std::wstring>{L"Z:\\cfg\\Backup\\"});
 
-    // The plain list stays with the listing service; other features' requests are not taken.
+    // The plain list: the default folder. Other features' requests are not taken.
+    r.Ask(136, nullptr);
+    EXPECT_EQ(r.link.requests.back().code, 1602u);
+    EXPECT_EQ(r.link.requests.back().device, "");
+    EXPECT_EQ(r.link.requests.back().data, R"({"paths":[""]})");
     CommandMessage plain{};
-    plain.name = ZERITH_COMMAND_DO_BACKUP;
-    plain.code = 136;
-    EXPECT_FALSE(r.backups.Handle(plain));
     plain.name = ZERITH_COMMAND_DO_NOTE;
     plain.code = 137;
     EXPECT_FALSE(r.backups.Handle(plain));
@@ -199,8 +201,100 @@ TEST(BackupRelay, PayloadsNobodyTookAreFreedAsTheyWereMade) {
     backups::ReleasePayload(PayloadLeg::PageReply, 16, new WideStringPair(L"a", L"b"));
     backups::ReleasePayload(PayloadLeg::PageReply, 5, std::calloc(4, sizeof(wchar_t)));
     backups::ReleasePayload(PayloadLeg::RelayRequest, 137, new std::vector<std::wstring>{L"x"});
-    backups::ReleasePayload(PayloadLeg::PageReply, 1, new ItemBatch<TextItem>());
-    SUCCEED();
+    backups::ReleasePayload(PayloadLeg::PageReply, 1, new iOSBackup());
+    backups::ReleasePayload(PayloadLeg::PageReply, 2, new BackupSizeUpdate());
+    backups::ReleasePayload(PayloadLeg::PageReply, 136, new backups::BackupRunReport());
+    backups::ReleasePayload(PayloadLeg::RelayRequest, 136, new std::vector<std::wstring>{L"x"});
+}
+
+// The answers the manager reads: one record per backup, its size, the end; the list after a backup.
+TEST(BackupRelay, TheListIsOneRecordPerBackupThenItsSizeThenTheEnd) {
+    Relay r;
+    r.Ask(136, nullptr);
+    const std::uint64_t id = r.link.requests.back().id;
+    r.Reply(id, false, 0, R"({"Product Version":"17.2","Build Version":"21C62","Serial Number":"SN1",)"
+                          R"("Device Name":"Ada's iPhone","Unique Identifier":"udid-1","Last Backup Date":"2024-01-02 10:00:00",)"
+                          R"("Product Type":"iPhone14,2","Path":"/b/one/","IsEncrypted":true})");
+    r.Reply(id, false, 0, R"({"Device Name":"no folder"})");               // dropped
+    r.Reply(id, false, 0, R"({"Path":"/b/one/","Size":-4})");               // no byte count: dropped
+    r.Reply(id, false, 0, R"({"Path":"/b/one/","Device Name":"Ada's iPhone","Size":4096})");
+    r.Reply(id, true, 0, "");
+    ASSERT_EQ(r.link.answers.size(), 3u);
+    std::vector<std::int64_t> statuses;
+    for (const auto& answer : r.link.answers) {
+        EXPECT_EQ(answer.code, 136);
+        statuses.push_back(answer.status);
+    }
+    EXPECT_EQ(statuses, (std::vector<std::int64_t>{0, 1, 2}));
+    const auto& backup = *static_cast<const iOSBackup*>(r.link.answers[0].extra);
+    EXPECT_EQ(backup.key, L"/b/one/");
+    EXPECT_EQ(backup.name, L"Ada's iPhone");
+    EXPECT_EQ(backup.productVersion + L" " + backup.buildVersion, L"17.2 21C62");
+    EXPECT_EQ(backup.model, L"iPhone 13 Pro");  // the model's name, not its product type
+    EXPECT_EQ(backup.serialNumber, L"SN1");
+    EXPECT_EQ(backup.deviceIdentifier, L"udid-1");
+    EXPECT_EQ(backup.time, L"2024-01-02 10:00:00");
+    EXPECT_TRUE(backup.encrypted);
+    EXPECT_EQ(backup.size, 0);
+    const auto& size = *static_cast<const BackupSizeUpdate*>(r.link.answers[1].extra);
+    EXPECT_EQ(size.key, L"/b/one/");
+    EXPECT_EQ(size.size, 4096);
+    EXPECT_EQ(r.link.answers[2].extra, nullptr);
+
+    // A list the service never answers ends when it goes; one that cannot be sent ends at once.
+    r.link.Clear();
+    r.Ask(136, nullptr);
+    r.backups.OnServiceGone();
+    ASSERT_EQ(r.link.answers.size(), 1u);
+    EXPECT_EQ(r.link.answers[0].status, 2);
+    EXPECT_EQ(r.link.answers[0].value2, 2);
+    r.link.refuse = true;
+    r.Ask(136, nullptr);
+    EXPECT_EQ(r.link.answers.size(), 2u);
+}
+
+// A run's reports: under way, once per whole percent, then its outcome with the service's code and words.
+TEST(BackupRelay, RunsReportTheirProgressAndOutcome) {
+    Relay r;
+    r.Ask(138, new WideStringPair(L"udid-1", L""));
+    const std::uint64_t id = r.link.requests.back().id;
+    r.Reply(id, false, 0, R"({"BackupDir":"/b/udid-1-20240101/"})");
+    for (std::int64_t hundredths : {0, 50, 120, 4250, 4299, 9999}) r.Reply(id, false, hundredths, "");
+    r.Reply(id, true, 45, "", R"({"error":""})");
+    std::vector<int> percents;
+    for (const auto& answer : r.link.answers) {
+        ASSERT_EQ(answer.status, backups::kBackupRunReport);
+        const auto& report = *static_cast<const backups::BackupRunReport*>(answer.extra);
+        EXPECT_EQ(report.device, L"udid-1");
+        EXPECT_EQ(report.kind, backups::RunKind::Backup);
+        percents.push_back(report.ended ? -1 : report.percent);
+    }
+    EXPECT_EQ(percents, (std::vector<int>{0, 1, 42, 99, -1}));
+    const auto& end = *static_cast<const backups::BackupRunReport*>(r.link.answers.back().extra);
+    EXPECT_EQ(end.resultCode, 45);
+    EXPECT_EQ(end.percent, 99);
+    EXPECT_EQ(r.link.requests.size(), 1u) << "a failed backup lists nothing";
+
+    // A restore with a wrong password: the device's code and the service's words reach the manager.
+    r.link.Clear();
+    r.Ask(140, new backups::RestoreRequest{L"/b/one/", L"udid-1", L"wrong", L"udid-2"});
+    r.Reply(r.link.requests.back().id, true, 207, "", R"({"error":"The backup password is not correct."})");
+    ASSERT_EQ(r.link.answers.size(), 2u);
+    const auto& restore = *static_cast<const backups::BackupRunReport*>(r.link.answers[1].extra);
+    EXPECT_EQ(restore.kind, backups::RunKind::Restore);
+    EXPECT_EQ(restore.device, L"udid-2");
+    EXPECT_TRUE(restore.ended);
+    EXPECT_EQ(restore.resultCode, 207);
+    EXPECT_EQ(restore.reason, L"The backup password is not correct.");
+
+    // The service goes away mid-run: the run ends as failed, with words.
+    r.link.Clear();
+    r.Ask(140, new backups::RestoreRequest{L"/b/one/", L"udid-1", L"", L"udid-2"});
+    r.backups.OnServiceGone();
+    const auto& gone = *static_cast<const backups::BackupRunReport*>(r.link.answers.back().extra);
+    EXPECT_TRUE(gone.ended);
+    EXPECT_EQ(gone.resultCode, 2);
+    EXPECT_FALSE(gone.reason.empty());
 }
 
 }  // namespace

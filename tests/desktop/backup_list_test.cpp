@@ -1,4 +1,4 @@
-// The backup manager's list: records read from the relay's members, duplicates, sizes and deletions, the
+// The backup manager's list: duplicates, sizes and deletions, the
 // order by time, the status line and the keys of checked rows.
 #include <gtest/gtest.h>
 
@@ -6,25 +6,17 @@
 #include <vector>
 
 #include "backup_list.h"
+#include "backup_runs.h"
 #include "vnl_size_text.h"
 
 using namespace brisel;
 
 namespace {
 
-std::vector<Member> Members(const std::wstring& folder, const std::wstring& time, const wchar_t* size = nullptr) {
-    std::vector<Member> members{{L"Product Version", L"17.2"}, {L"Build Version", L"21C62"},
-                                {L"Serial Number", L"SN1"},     {L"Device Name", L"Phone"},
-                                {L"Unique Identifier", L"00008101-abc"}, {L"Last Backup Date", time},
-                                {L"Product Type", L"iPhone14,2"}, {L"Path", folder}, {L"IsEncrypted", L"false"}};
-    if (size != nullptr) members.emplace_back(L"Size", size);
-    return members;
-}
-
 BackupPtr Backup(const std::wstring& folder, const std::wstring& time) {
-    bool hasSize = true;
-    BackupPtr backup = BackupFromMembers(Members(folder, time), hasSize);
-    EXPECT_FALSE(hasSize);
+    auto backup = std::make_shared<iOSBackup>();
+    backup->key = folder;
+    backup->time = time;
     return backup;
 }
 
@@ -35,28 +27,6 @@ std::vector<std::wstring> Keys(const BackupList& list) {
 }
 
 }  // namespace
-
-TEST(BackupList, ReadsRelayRecordsAndRefusesBrokenOnes) {
-    bool hasSize = false;
-    std::vector<Member> members = Members(L"C:\\B\\one\\", L"2024-01-02 10:00:00", L"4096");
-    members[8].second = L"true";
-    BackupPtr backup = BackupFromMembers(members, hasSize);
-    ASSERT_NE(backup, nullptr);
-    EXPECT_TRUE(hasSize);
-    EXPECT_EQ(backup->key, L"C:\\B\\one\\");
-    EXPECT_EQ(backup->name, L"Phone");
-    EXPECT_EQ(backup->model, L"iPhone 13 Pro");
-    EXPECT_EQ(backup->serialNumber, L"SN1");
-    EXPECT_EQ(backup->deviceIdentifier, L"00008101-abc");
-    EXPECT_EQ(backup->size, 4096);
-    EXPECT_TRUE(backup->encrypted);
-    EXPECT_EQ(VersionText(*backup), L"17.2 (21C62)");
-
-    EXPECT_EQ(BackupFromMembers(Members(L"", L"t"), hasSize), nullptr);  // no folder
-    EXPECT_EQ(BackupFromMembers({{L"Device Name", L"Phone"}}, hasSize), nullptr);
-    EXPECT_EQ(BackupFromMembers(Members(L"C:\\x\\", L"t", L"-5"), hasSize), nullptr);  // no byte count
-    EXPECT_EQ(BackupFromMembers(Members(L"C:\\x\\", L"t", L"12.5"), hasSize), nullptr);
-}
 
 TEST(BackupList, DropsDuplicatesSortsNewestFirstAndRemoves) {
     BackupList list;
@@ -109,4 +79,54 @@ TEST(BackupList, CheckedKeysAndDeviceBackups) {
     list.AppendForDevice(L"aaaa", found);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0], mine);
+}
+
+// What the status line says of the runs started from the dialogs, as the relay reports them.
+TEST(BackupRuns, ProgressThenTheOutcomeInWords) {
+    using backups::BackupRunReport;
+    using backups::RunKind;
+    BackupRuns runs;
+    EXPECT_EQ(runs.Text(), L"");
+    EXPECT_EQ(runs.RunningPercent(), -1);
+    runs.Start(RunKind::Backup, L"udid-a", L"Ada");
+    EXPECT_EQ(runs.Text(), L"Backing up \"Ada\": 0%");
+    EXPECT_TRUE(runs.Apply(BackupRunReport{RunKind::Backup, L"udid-a", 42, false, 0, L""}));
+    EXPECT_FALSE(runs.Apply(BackupRunReport{RunKind::Backup, L"udid-a", 42, false, 0, L""}));
+    EXPECT_EQ(runs.Text(), L"Backing up \"Ada\": 42%");
+    EXPECT_EQ(runs.RunningPercent(), 42);
+
+    const struct {
+        RunKind kind;
+        int64_t code;
+        const wchar_t* serviceText;
+        const wchar_t* line;
+    } kEnds[] = {
+        {RunKind::Backup, 0, L"", L"Backup of \"Ada\" finished."},
+        {RunKind::Restore, 0, L"", L"Restore of \"Ada\" finished; the device restarts now."},
+        {RunKind::Backup, 45, L"", L"Backup of \"Ada\" failed: the device was disconnected."},
+        {RunKind::Restore, 207, L"The backup password is not correct.", L"Restore of \"Ada\" failed: the backup password is wrong."},
+        {RunKind::Backup, 105, L"", L"Backup of \"Ada\" failed: the disk is full: there is not enough free space on this computer."},
+        {RunKind::Backup, 6, L"Task cancelled.", L"Backup of \"Ada\" failed: it was cancelled."},
+        {RunKind::Backup, 2, L"The backup folder cannot be written.",
+         L"Backup of \"Ada\" failed: the device service reported error 2 (The backup folder cannot be written.)."},
+    };
+    for (const auto& end : kEnds) {
+        runs.Start(end.kind, L"udid-a", L"Ada");
+        EXPECT_TRUE(runs.Apply(BackupRunReport{end.kind, L"udid-a", 50, true, end.code, end.serviceText}));
+        EXPECT_EQ(runs.Text(), end.line);
+        EXPECT_EQ(runs.HasFailure(), end.code != 0) << end.code;
+        EXPECT_EQ(runs.RunningPercent(), -1);
+        // An outcome stays: a late progress report does not bring the run back.
+        EXPECT_FALSE(runs.Apply(BackupRunReport{end.kind, L"udid-a", 60, false, 0, L""}));
+    }
+
+    // Two devices: the newest first; the ended one goes once it has been shown, a running one stays.
+    runs.Start(RunKind::Restore, L"udid-b", L"Bo");
+    EXPECT_EQ(runs.Text(), L"Restoring \"Bo\": 0%   Backup of \"Ada\" failed: the device service reported error 2 "
+                           L"(The backup folder cannot be written.).");
+    runs.ForgetEnded();
+    EXPECT_EQ(runs.Text(), L"Restoring \"Bo\": 0%");
+    // A report on a run started nowhere here is still shown, under the device's key.
+    EXPECT_TRUE(runs.Apply(BackupRunReport{RunKind::Backup, L"udid-c", 0, true, 45, L""}));
+    EXPECT_EQ(runs.Text().substr(0, 18), L"Backup of \"udid-c\"");
 }

@@ -687,7 +687,7 @@ TEST_F(Routing, BackupTrafficNeedsNoCurrentDevice) {
     Invoke(ZERITH_COMMAND_DO_BACKUP, reply);
     EXPECT_EQ(Names(), (std::vector<std::string>{ZERITH_COMMAND_DO_BACKUP, BRISEL_COMMAND_DO_BACKUP}));
     EXPECT_EQ(g_seen[0].code, 136);
-    EXPECT_EQ(g_seen[1].code, 1) << "a backup that started";
+    EXPECT_EQ(g_seen[1].code, 1) << "one backup of the list";
 }
 
 TEST_F(Routing, ConnectionReportsSetTheDevicePageState) {

@@ -76,7 +76,6 @@ TEST(RelayLists, EveryFeatureListingBecomesItsServiceRequest) {
         {ZERITH_COMMAND_DO_PHOTO, 125, 400, ZERITH_COMMAND_DO_PHOTO, 0},
         {ZERITH_COMMAND_DO_PHOTO, 129, 401, ZERITH_COMMAND_DO_PHOTO, 0},
         {ZERITH_COMMAND_DO_APP, 52, 501, ZERITH_COMMAND_DO_APP, 0},
-        {ZERITH_COMMAND_DO_BACKUP, 136, 1602, ZERITH_COMMAND_DO_BACKUP, 0},
     };
     for (const Case& c : cases) {
         FakeLink link;
@@ -387,22 +386,13 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     EXPECT_EQ(link.answers[1].value3, 1);
 }
 
-TEST(RelayLists, TheBackupListNeedsNoDeviceOtherListingsDo) {
+TEST(RelayLists, AListingWithoutADeviceEndsAtOnce) {
     FakeLink link;
     ListsService lists(link);
     CommandMessage message{};
-    message.name = ZERITH_COMMAND_DO_BACKUP;
-    message.code = 136;
-    ASSERT_TRUE(lists.Handle(message));
-    ASSERT_EQ(link.requests.size(), 1u);
-    EXPECT_EQ(link.requests[0].code, 1602u);
-    EXPECT_EQ(link.requests[0].device, "");
-    EXPECT_EQ(link.requests[0].data, R"({"paths":[""]})") << "the default folder";
-
-    link.Clear();
     message.name = ZERITH_COMMAND_DO_NOTE;
     message.code = 58;
     ASSERT_TRUE(lists.Handle(message));
-    EXPECT_EQ(link.requests.size(), 1u) << "no request without a device";
+    EXPECT_TRUE(link.requests.empty()) << "no request without a device";
     EXPECT_EQ(link.Codes(), (std::vector<std::int64_t>{57, 58})) << "ended at once";
 }
