@@ -199,8 +199,23 @@ TEST(BackupRelay, PayloadsNobodyTookAreFreedAsTheyWereMade) {
     backups::ReleasePayload(PayloadLeg::PageReply, 16, new WideStringPair(L"a", L"b"));
     backups::ReleasePayload(PayloadLeg::PageReply, 5, std::calloc(4, sizeof(wchar_t)));
     backups::ReleasePayload(PayloadLeg::RelayRequest, 137, new std::vector<std::wstring>{L"x"});
-    backups::ReleasePayload(PayloadLeg::PageReply, 1, new ItemBatch<TextItem>());
-    SUCCEED();
+    // A batch goes with its items; a code that carries no payload on its leg frees nothing.
+    int released = 0;
+    const auto counted = [&released] {
+        auto* batch = new ItemBatch<TextItem>();
+        batch->items.emplace_back(new TextItem(), [&released](TextItem* item) {
+            ++released;
+            delete item;
+        });
+        return batch;
+    };
+    backups::ReleasePayload(PayloadLeg::PageReply, 1, counted());
+    EXPECT_EQ(released, 1);
+    ItemBatch<TextItem>* lent = counted();
+    backups::ReleasePayload(PayloadLeg::PageRequest, 1, lent);
+    EXPECT_EQ(released, 1);
+    delete lent;
+    EXPECT_EQ(released, 2);
 }
 
 }  // namespace
