@@ -2,8 +2,9 @@
 // The records of the command bus as every GUI deliverable sees them: the flat CommandMessage, the per-module
 // ModuleRecord and the function types that travel in them. This header is the one declaration that the host
 // and all plug-ins compile against, so it stays C-compatible: plain structs, explicit calling conventions and
-// size checks for the 32-bit build that the other side relies on. It holds no state and no threads; which
-// thread a call arrives on is said by the Parts of the host that send it (any thread may call `send`).
+// size checks for the 32-bit build that the other side relies on. It holds no state and no threads. Any
+// thread may call `send`; a receiver runs on the thread of the sender (the UI thread for page requests,
+// the relay module's threads for its answers) and moves window work to its UI thread itself.
 //
 // The native build of the portable host logic compiles the same header with opaque handles, so the layout
 // checks below apply to the 32-bit Windows build only.
@@ -33,7 +34,9 @@ enum CommandKind {
 };
 
 // One bus message. Lives on the sender's stack for the duration of one call; senders in the host zero it
-// first. The bus never frees what the pointers point at: each command's Parts say who owns its payloads.
+// first. The bus never frees what the pointers point at: a payload belongs to the side that receives it,
+// and one that nobody takes is freed with the release function of its feature's header
+// (feature_payload.h); lent pointers (paths, rectangles, records the caller keeps) stay the caller's.
 // Offsets are those of the 32-bit build (natural alignment, 64-bit fields on 8-byte boundaries).
 typedef struct CommandMessage {
     int64_t code;            // @0  8: action code of a request, reply code of an answer

@@ -211,9 +211,10 @@ BOOL CMainFrame::PreTranslateMessage(MSG* message) {
 int RunMainFrame(int showCommand) {
     wtl::CMessageLoop loop;
     CMainFrame frame;
-    RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    const trv::FrameRect screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    RECT work = {screen.left, screen.top, screen.right, screen.bottom};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const trv::FrameRect at = trv::InitialFrameRect(trv::FrameRect{work.left, work.top, work.right, work.bottom});
+    const trv::FrameRect at = trv::InitialFrameRect(screen, trv::FrameRect{work.left, work.top, work.right, work.bottom});
     const RECT rect = {at.left, at.top, at.right, at.bottom};
     if (frame.Create(nullptr, rect, trv::ProductNameW().c_str(), WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
                      WS_EX_APPWINDOW | WS_EX_WINDOWEDGE) == nullptr) {

@@ -101,15 +101,13 @@ void UiSheetDialog::FollowParent() {
 void UiSheetDialog::Show(int command) {
     if (m_hWnd == nullptr) return;
     if (command == SW_SHOW) {
-        // A hidden sheet opens again from its narrow start; a visible one stays open, and either way the
-        // five seconds count from the new text.
+        // Every notice slides in from the narrow start, an open sheet's too, so that a new text is seen to
+        // arrive; the five seconds count from the new text.
         KillTimer(m_hWnd, kHideTimer);
-        if (!IsWindowVisible(m_hWnd)) {
-            SetWindowPos(m_hWnd, nullptr, 0, 0, m_width, trv::SheetStartHeight(m_height),
-                         SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
-            if (m_link != nullptr) ShowWindow(m_link, SW_HIDE);
-            if (m_sheetClose.m_hWnd != nullptr) ShowWindow(m_sheetClose.m_hWnd, SW_HIDE);
-        }
+        SetWindowPos(m_hWnd, nullptr, 0, 0, m_width, trv::SheetStartHeight(m_height),
+                     SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+        if (m_link != nullptr) ShowWindow(m_link, SW_HIDE);
+        if (m_sheetClose.m_hWnd != nullptr) ShowWindow(m_sheetClose.m_hWnd, SW_HIDE);
         SetTimer(m_hWnd, kSlideTimer, m_timing.slideStepMs, nullptr);
         ShowWindow(m_hWnd, SW_SHOWNOACTIVATE);
         return;

@@ -47,7 +47,7 @@ public:
     void SetClickAction(ClickAction action) { m_clickAction = std::move(action); }
     // Places the strip at the parent's left, 68 pixels below its top, across its width.
     void FollowParent();
-    // SW_SHOW starts the slide-in again; no parent disabling.
+    // SW_SHOW starts the slide-in again, also on an open sheet; no parent disabling.
     void Show(int command) override;
     void Paint() override;
 

@@ -274,12 +274,12 @@ extern "C" void TRV_CALL OnStartTool(CommandMessage* message) {
     SendToOwner(BRISEL_COMMAND_SHOW_WINDOW, message);
 }
 
-extern "C" void TRV_CALL OnPendingHostAction(CommandMessage* message) {
-    // The host's action for these names needs dialogs, downloads or installers that it does not have
-    // yet. Relaying them back to their owner is no stand-in: the relay module would take its own report
-    // back for a new request (a check, a download) and start it again.
+extern "C" void TRV_CALL OnUsbScanResult(CommandMessage* message) {
+    // The pages learn of devices from the connection reports; the scan's result changes nothing the host
+    // shows, so it is only logged. It is never relayed back: the relay module would take its own report
+    // for a new scan request and start one again.
     if (message != nullptr && message->name != nullptr) {
-        LOG(INFO) << message->name << ": no host action yet";
+        LOG(INFO) << message->name << " status " << message->status;
     }
 }
 

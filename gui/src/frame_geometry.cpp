@@ -7,15 +7,16 @@
 
 namespace trv {
 
-FrameRect InitialFrameRect(const FrameRect& work) {
-    // The section list and a page's toolbar need about 900 by 566; a large screen gets a window to match,
-    // a small one never one larger than itself.
+FrameRect InitialFrameRect(const FrameRect& screen, const FrameRect& work) {
     const int workWidth = std::max(work.right - work.left, 0);
     const int workHeight = std::max(work.bottom - work.top, 0);
-    const int width = std::min(workWidth, std::max(kFrameWidth, workWidth * 3 / 4));
-    const int height = std::min(workHeight, std::max(kFrameHeight, workHeight * 3 / 4));
-    const int left = work.left + (workWidth - width) / 2;
-    const int top = work.top + (workHeight - height) / 2;
+    const int width = std::min(kFrameWidth, workWidth);
+    const int height = std::min(kFrameHeight, workHeight);
+    const int centredLeft = screen.left + std::abs(screen.right - screen.left - width) / 2;
+    const int centredTop = screen.top + std::abs(screen.bottom - screen.top - height) / 2;
+    // A task bar beside or above the frame pushes it back into the work area.
+    const int left = std::max(work.left, std::min(centredLeft, work.left + workWidth - width));
+    const int top = std::max(work.top, std::min(centredTop, work.top + workHeight - height));
     return FrameRect{left, top, left + width, top + height};
 }
 

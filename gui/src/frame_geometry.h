@@ -25,9 +25,9 @@ struct FramePoint {
     int y = 0;
 };
 
-// Where the frame opens in the work area `work`: three quarters of it each way, never smaller than 900 by
-// 566 unless the work area itself is, centred.
-FrameRect InitialFrameRect(const FrameRect& work);
+// Where the frame opens: 900 by 566, centred on the screen `screen`. A work area `work` smaller than that
+// shrinks the frame to it and holds it inside, so no edge opens out of reach.
+FrameRect InitialFrameRect(const FrameRect& screen, const FrameRect& work);
 
 // Edge zones of the frame's client area. Values are those of the frame's state and of no wire.
 enum class ResizeZone : int {

@@ -1,7 +1,6 @@
 // The host's handler table; see host_commands.h. The order is the table's registration order; the feature
-// relays follow, one pair per feature row (feature_table.h). Rows whose
-// host action needs dialogs or installers that the host does not have yet are filed with
-// OnPendingHostAction, so that every name is served and the later handler only replaces the function.
+// relays follow, one pair per feature row (feature_table.h). Every name the relay module and the pages
+// invoke has its row, so that no command is dropped unheard.
 #include "host_commands.h"
 
 #include <glog/logging.h>
@@ -51,7 +50,7 @@ const HostCommandEntry kHostCommands[] = {
     {ZERITH_COMMAND_DOWNLOAD_UPDATE, &OnDownloadUpdate},
     {ZERITH_COMMAND_NOTIFY_PROGRESS, &OnProgressReport},
     {ZERITH_COMMAND_NOTIFY_PROGRESS_FINISH, &OnProgressReport},
-    {ZERITH_COMMAND_SCAN_USB_DEVICE, &OnPendingHostAction},
+    {ZERITH_COMMAND_SCAN_USB_DEVICE, &OnUsbScanResult},
     {ZERITH_COMMAND_SERVER_CRASH, &OnServerState},
     {ZERITH_COMMAND_READY_START_SERVER, &OnServerState},
     {ZERITH_COMMAND_DEVICE_CONNECTED, &OnDeviceConnected},

@@ -64,7 +64,7 @@ bool UserAskedForUpdate();
 extern "C" void TRV_CALL OnFeatureRequest(CommandMessage* message);
 extern "C" void TRV_CALL OnFeatureReply(CommandMessage* message);
 extern "C" void TRV_CALL OnStartTool(CommandMessage* message);
-extern "C" void TRV_CALL OnPendingHostAction(CommandMessage* message);
+extern "C" void TRV_CALL OnUsbScanResult(CommandMessage* message);
 // The same relays for a given row (the two handlers look the row up by the message's name).
 void RelayFeatureRequest(const FeatureRow& row, CommandMessage* message);
 void RelayFeatureReply(const FeatureRow& row, CommandMessage* message);

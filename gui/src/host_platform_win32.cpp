@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include <memory>
+#include <vector>
 
 #include <glog/logging.h>
 #include <vornel/VNLTakeText.h>
@@ -24,6 +25,52 @@ namespace {
 
 constexpr int kNoticeSheetId = 2;
 constexpr int kSectionFontPixels = 16;
+constexpr DWORD kFileNameStartChars = 1024;
+const wchar_t kDialogSettingsProperty[] = L"OFN";
+
+// The file-name buffer of an open-file dialog, grown by its hook: the dialog writes the chosen names into
+// whatever buffer its settings name when it ends.
+struct GrowingFileNames {
+    std::vector<wchar_t> start = std::vector<wchar_t>(kFileNameStartChars, L'\0');
+    wchar_t* grown = nullptr;  // from the process heap, once the selection outgrew `start`
+    GrowingFileNames() = default;
+    GrowingFileNames(const GrowingFileNames&) = delete;
+    GrowingFileNames& operator=(const GrowingFileNames&) = delete;
+    ~GrowingFileNames() {
+        if (grown != nullptr) HeapFree(GetProcessHeap(), 0, grown);
+    }
+};
+
+// The open-file dialog's hook: on every selection change the buffer is made to hold the selection's text
+// (the names typed or picked, quoted for a multiple selection) with room for the folder, so that a large
+// multiple selection is handed back whole instead of failing for want of room.
+UINT_PTR CALLBACK ChooseFilesHook(HWND hook, UINT message, WPARAM, LPARAM lParam) {
+    try {
+        if (message == WM_INITDIALOG) {
+            if (!SetPropW(hook, kDialogSettingsProperty, reinterpret_cast<HANDLE>(lParam))) {
+                MessageBoxW(hook, L"SET PRop Failed", L"ERROR", MB_OK);
+            }
+        } else if (message == WM_DESTROY) {
+            RemovePropW(hook, kDialogSettingsProperty);
+        } else if (message == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == CDN_SELCHANGE) {
+            auto* settings = static_cast<OPENFILENAMEW*>(GetPropW(hook, kDialogSettingsProperty));
+            const LRESULT length = SendMessageW(GetParent(hook), CDM_GETSPEC, 0, 0);
+            if (settings == nullptr || length <= 0) return 0;
+            const DWORD needed = static_cast<DWORD>(length) + MAX_PATH;
+            if (settings->nMaxFile >= needed) return 0;
+            auto* names = reinterpret_cast<GrowingFileNames*>(settings->lCustData);
+            auto* grown = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed * sizeof(wchar_t)));
+            if (grown == nullptr) return 0;
+            if (names->grown != nullptr) HeapFree(GetProcessHeap(), 0, names->grown);
+            names->grown = grown;
+            settings->lpstrFile = grown;
+            settings->nMaxFile = needed;
+        }
+    } catch (...) {
+        LOG(ERROR) << "open-file dialog hook failed";
+    }
+    return 0;
+}
 
 class Win32HostPlatform final : public HostPlatform {
 public:
@@ -140,20 +187,24 @@ public:
                                           const std::wstring& pattern, bool multiple) override {
         // The filter is pairs of NUL-terminated texts ending in an empty one.
         std::wstring filter = filterName + L'\0' + pattern + L'\0' + L'\0';
-        // Room for a long multiple selection; the dialog reports a selection that does not fit as an error.
-        std::vector<wchar_t> buffer(32768, L'\0');
+        GrowingFileNames names;
         OPENFILENAMEW dialog = {};
         dialog.lStructSize = sizeof(dialog);
         dialog.hwndOwner = CommandBus::Instance().GetWindowById(2);
         dialog.lpstrFilter = filter.c_str();
-        dialog.lpstrFile = buffer.data();
-        dialog.nMaxFile = static_cast<DWORD>(buffer.size());
+        dialog.lpstrFile = names.start.data();
+        dialog.nMaxFile = static_cast<DWORD>(names.start.size());
         dialog.lpstrTitle = title.c_str();
-        dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | (multiple ? OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST : 0);
+        dialog.lpfnHook = &ChooseFilesHook;
+        dialog.lCustData = reinterpret_cast<LPARAM>(&names);
+        dialog.Flags = OFN_EXPLORER | OFN_ENABLEHOOK | OFN_HIDEREADONLY |
+                       (multiple ? OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST : 0);
         std::vector<std::wstring> paths;
         if (!GetOpenFileNameW(&dialog)) return paths;
-        const std::wstring first = buffer.data();
-        const wchar_t* next = buffer.data() + first.size() + 1;
+        // A multiple selection is the folder, then each name, each ending in NUL, then an empty text.
+        const wchar_t* buffer = dialog.lpstrFile;
+        const std::wstring first = buffer;
+        const wchar_t* next = buffer + first.size() + 1;
         if (!multiple || *next == L'\0') {
             paths.push_back(first);
             return paths;

@@ -116,15 +116,18 @@ public:
         (void)height;
     }
 
-    // Programs (the update installer and the add-ins). RunHiddenAndWait returns the process id, 0 when the
-    // program did not start; RunElevated true when the program started.
+    // Programs (the update installer and the add-ins). RunHiddenAndWait runs without a window until the
+    // program ends and returns its process id, 0 when it did not start. RunElevated starts the program
+    // through the shell (with raised rights when `elevate` is set), tells the user when it cannot, and waits
+    // up to a second: true while the program runs or when it ended with a non-zero code.
     virtual uint32_t RunHiddenAndWait(const std::wstring& commandLine) {
         (void)commandLine;
         return 0;
     }
-    virtual bool RunElevated(const std::wstring& program, const std::wstring& parameters) {
+    virtual bool RunElevated(const std::wstring& program, const std::wstring& parameters, bool elevate) {
         (void)program;
         (void)parameters;
+        (void)elevate;
         return false;
     }
     virtual bool FileExists(const std::wstring& path) {

@@ -45,6 +45,14 @@ Dialog* MakeDialog(HWND view, int width, int height) {
     return dialog.release();  // kept until the process ends
 }
 
+// True on Windows versions before 6, which have no raised rights to ask for; false when the version
+// cannot be read.
+bool IsBeforeVersion6() {
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return GetVersionExW(&version) && version.dwMajorVersion <= 5;
+}
+
 VNLUserDefaults* UrlStore() {
     VNLUserDefaults* store = VNLUserDefaults::GetUserDefaults("url");
     return store != nullptr && store->IsOk() ? store : nullptr;
@@ -260,21 +268,31 @@ public:
         return process.dwProcessId;
     }
 
-    bool RunElevated(const std::wstring& program, const std::wstring& parameters) override {
+    bool RunElevated(const std::wstring& program, const std::wstring& parameters, bool elevate) override {
         LOG(INFO) << "ShellExecuteEx: " << VNLTakeText(VNLUtilityString::ConvertUnicodeToUtf8(program.c_str()));
         SHELLEXECUTEINFOW info = {};
         info.cbSize = sizeof(info);
         info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
-        info.lpVerb = L"runas";
+        // Raised rights are asked for where the system has them (from major version 6 on).
+        info.lpVerb = elevate && !IsBeforeVersion6() ? L"runas" : nullptr;
         info.lpFile = program.c_str();
         info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
         info.nShow = SW_SHOWNORMAL;
         if (!ShellExecuteExW(&info)) {
-            LOG(ERROR) << "program not started, error " << GetLastError();
+            const DWORD error = GetLastError();
+            LOG(ERROR) << "program not started, error " << error;
+            MessageBoxW(nullptr, L"run error", std::to_wstring(static_cast<int64_t>(error)).c_str(), MB_OK);
             return false;
         }
-        if (info.hProcess != nullptr) CloseHandle(info.hProcess);
-        return true;
+        // A program that fails at once ends with a non-zero code within the second; one still running
+        // counts as started.
+        DWORD exitCode = STILL_ACTIVE;
+        if (info.hProcess != nullptr) {
+            WaitForSingleObject(info.hProcess, 1000);
+            GetExitCodeProcess(info.hProcess, &exitCode);
+            CloseHandle(info.hProcess);
+        }
+        return exitCode != 0;
     }
 
     bool FileExists(const std::wstring& path) override {

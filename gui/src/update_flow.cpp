@@ -107,15 +107,14 @@ bool RunDownloadedInstaller(const std::wstring& installer, int64_t productType, 
                             const std::wstring& addinName) {
     HostUi& ui = CurrentHostUi();
     if (productType != 1 || preferencesPath.empty()) {
-        if (!ui.RunElevated(installer, L"")) {
-            return false;
-        }
+        // The installer replaces this program; a start that failed has been reported by the run itself.
+        ui.RunElevated(installer, L"", true);
         ui.CloseMainFrame();
         return true;
     }
     const std::wstring arguments = L"/S /PRODUCT_ALIAS=\"" + ProductAlias(preferencesPath) + L"\"";
     if (ui.RunHiddenAndWait(CommandLine(installer, arguments)) == 0) {
-        return false;  // the installer stays for another try
+        return false;  // nothing was installed: the installer stays for another try
     }
     ui.DeleteFile(installer);
     const std::wstring root = preferencesPath.substr(0, preferencesPath.rfind(L'\\'));
@@ -125,10 +124,11 @@ bool RunDownloadedInstaller(const std::wstring& installer, int64_t productType, 
     };
     const std::wstring newest =
         NewestVersionFolder(ui.SubFolders(base), [&](const std::wstring& v) { return ui.FileExists(program(v)); });
-    if (!newest.empty() && !ui.RunElevated(program(newest), L"")) {
-        return false;
+    if (newest.empty()) {
+        return true;  // no add-in took over: this program goes on
     }
-    // Installed, with or without an add-in to start: this program is replaced, so it ends.
+    // The add-in's newest version takes over from this program.
+    ui.RunElevated(program(newest), L"", false);
     ui.CloseMainFrame();
     return true;
 }

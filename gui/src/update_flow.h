@@ -44,9 +44,10 @@ std::wstring CommandLine(const std::wstring& program, const std::wstring& argume
 std::wstring ProductAlias(const std::wstring& preferencesPath);
 
 // After a downloaded installer: with product type 1 and a preferences path, runs it silently for the
-// product's alias, starts the newest add-in program of `addinName` and closes the main frame; otherwise
-// starts the installer itself and closes the main frame. When a program does not start, the main frame
-// stays, nothing is deleted, and false is returned (the caller tells the user).
+// product's alias and deletes it; when an add-in folder of `addinName` was installed, its newest program
+// is started and the main frame closes, else the program goes on. Otherwise the installer itself is
+// started with raised rights and the main frame closes. False only when the silent installer did not
+// start: then nothing is deleted and the frame stays (the caller tells the user).
 bool RunDownloadedInstaller(const std::wstring& installer, int64_t productType, const std::wstring& preferencesPath,
                             const std::wstring& addinName);
 

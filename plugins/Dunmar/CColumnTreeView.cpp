@@ -70,16 +70,18 @@ LRESULT CColumnTreeView::OnCreate(CREATESTRUCTW*) {
     m_header.view = this;
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(tree, WM_GETFONT, 0, 0));
     SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    // The header's height from the tree's font; the common controls of this system draw it three pixels
-    // taller than the text.
+    // The header's height from the tree's font and the version of the common controls, which draw their
+    // header and cells differently from version 6 on.
     wtl::WindowDC dc(tree);
     SIZE letter = {};
     {
         wtl::SelectGuard select(dc.get(), font);
         GetTextExtentPoint32W(dc.get(), L"A", 1, &letter);
     }
-    m_headerHeight = letter.cy + 4 + 3;
-    m_indent = 9;
+    const bookmarks::ColumnTreeMetrics metrics =
+        bookmarks::ColumnTreeMetricsFor(CommonControlsMajorVersion(), static_cast<int>(letter.cy));
+    m_headerHeight = metrics.headerHeight;
+    m_indent = metrics.textIndent;
     m_scroll = 0;
     UpdateColumns();
     return 0;
@@ -237,6 +239,11 @@ bool CColumnTreeView::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
         result = 0;
         return true;
     }
+    if (header->idFrom == kHeaderId && (header->code == HDN_DIVIDERDBLCLICKW || header->code == HDN_DIVIDERDBLCLICKA)) {
+        FitColumn(reinterpret_cast<NMHEADERW*>(lParam)->iItem);
+        result = 0;
+        return true;
+    }
     if (header->idFrom == kHeaderId && header->code == NM_CUSTOMDRAW) {
         auto& draw = *reinterpret_cast<NMCUSTOMDRAW*>(lParam);
         if (draw.dwDrawStage == CDDS_PREPAINT) {
@@ -313,10 +320,9 @@ void CColumnTreeView::PaintRow(HDC dc, HTREEITEM item, const RECT& row, UINT sta
     if ((state & CDIS_FOCUS) != 0) DrawFocusRect(dc, &band);
 
     const std::wstring text = ItemText(m_tree, item);
-    const size_t tab = text.find(L'\t');
-    const std::wstring first = text.substr(0, tab);
+    const std::wstring first = bookmarks::ColumnPart(text, 0, m_columnCount);
     Gdiplus::Bitmap* box = data != nullptr && data->checked != 0 ? m_checkedImage : m_uncheckedImage;
-    Gdiplus::Bitmap* picture = data != nullptr && data->folder != 0 ? m_folderImage : m_pageImage;
+    Gdiplus::Bitmap* picture = PictureOf(data);
     const int middle = (row.top + row.bottom) / 2;
     DrawImage(dc, box, label.left, middle - Height(box) / 2);
     const int pictureX = label.left + Width(box) + 8;
@@ -326,22 +332,71 @@ void CColumnTreeView::PaintRow(HDC dc, HTREEITEM item, const RECT& row, UINT sta
     SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(m_tree, WM_GETFONT, 0, 0));
     wtl::SelectGuard select(dc, font);
-    RECT cell = {label.left + Width(box) + Width(picture) + 12, row.top + 1, column0 - 2, row.bottom - 1};
+    RECT cell = {label.left + LabelTextOffset(data), row.top + 1, column0 - 2, row.bottom - 1};
     if (cell.right > cell.left) {
         DrawTextW(dc, first.c_str(), -1, &cell, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
     }
-    // Further columns: the next tab-separated part each, the last one taking the rest.
-    size_t start = tab == std::wstring::npos ? text.size() : tab + 1;
     int x = column0;
-    for (int i = 1; i < m_columnCount && start < text.size(); ++i) {
-        size_t end = text.find(L'\t', start);
-        if (i == m_columnCount - 1) end = std::wstring::npos;
-        const std::wstring part = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-        start = end == std::wstring::npos ? text.size() : end + 1;
+    for (int i = 1; i < m_columnCount; ++i) {
+        const std::wstring part = bookmarks::ColumnPart(text, i, m_columnCount);
         RECT column = {x + m_indent, row.top + 1, x + m_widths[i] - 2, row.bottom - 1};
-        DrawTextW(dc, part.c_str(), -1, &column, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+        if (!part.empty()) {
+            DrawTextW(dc, part.c_str(), -1, &column, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+        }
         x += m_widths[i];
     }
+}
+
+Gdiplus::Bitmap* CColumnTreeView::PictureOf(const ColumnTreeItem* data) const {
+    return data != nullptr && data->folder != 0 ? m_folderImage : m_pageImage;
+}
+
+int CColumnTreeView::LabelTextOffset(const ColumnTreeItem* data) const {
+    // The check box, 8 pixels, the picture, 4 pixels: the first column's text starts behind them.
+    return Width(m_checkedImage) + Width(PictureOf(data)) + 12;
+}
+
+// ---- Fitting a column -----------------------------------------------------------------------------------
+
+int CColumnTreeView::WidestText(HTREEITEM first, int column, int depth, HDC dc) const {
+    ColumnTreeNodes nodes{m_tree};
+    const int indent = static_cast<int>(SendMessageW(m_tree, TVM_GETINDENT, 0, 0));
+    const bool linesAtRoot = (GetWindowLongW(m_tree, GWL_STYLE) & TVS_LINESATROOT) != 0;
+    int widest = 0;
+    for (HTREEITEM item = first; item != nullptr; item = nodes.NextSibling(item)) {
+        const std::wstring part = bookmarks::ColumnPart(ItemText(m_tree, item), column, m_columnCount);
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, part.c_str(), static_cast<int>(part.size()), &size);
+        int width = static_cast<int>(size.cx);
+        if (column == 0) {
+            // The row's own indent as the tree lays it out, then what the row paints before its text.
+            TVITEMW tv = {};
+            tv.mask = TVIF_IMAGE | TVIF_HANDLE;
+            tv.hItem = item;
+            SendMessageW(m_tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+            const int levels = depth + (linesAtRoot ? 1 : 0) + (tv.iImage >= 0 ? 1 : 0);
+            width += indent * levels + LabelTextOffset(ItemData(m_tree, item));
+        } else {
+            width += m_indent;
+        }
+        widest = std::max(widest, width);
+        if (nodes.Expanded(item)) widest = std::max(widest, WidestText(nodes.FirstChild(item), column, depth + 1, dc));
+    }
+    return widest;
+}
+
+void CColumnTreeView::FitColumn(int column) {
+    if (column < 0 || column >= m_columnCount) return;
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(m_tree, WM_GETFONT, 0, 0));
+    wtl::WindowDC dc(m_tree);
+    wtl::SelectGuard select(dc.get(), font);
+    // Every shown row counts: the roots and whatever lies open below them.
+    const int widest = WidestText(ColumnTreeNodes{m_tree}.FirstChild(nullptr), column, 0, dc.get());
+    HDITEMW item = {};
+    item.mask = HDI_WIDTH;
+    item.cxy = widest + 20;
+    // The header reports the new width (HDN_ITEMCHANGED), which lays the columns out again.
+    SendMessageW(m_header, HDM_SETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
 }
 
 bool CColumnTreeView::TreeCtrl::OnClick(LPARAM lParam, bool doubleClick, LRESULT& result) {

@@ -12,6 +12,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shlwapi.h>
 
 #include <string>
 
@@ -49,6 +50,22 @@ private:
     }
 };
 
+// The major version of the common controls this process loads, 0 when it cannot be read; the view's
+// header height and cell indent depend on it (ColumnTreeMetricsFor in bookmark_model.h).
+inline int CommonControlsMajorVersion() {
+    HMODULE library = LoadLibraryW(L"comctl32.dll");
+    if (library == nullptr) return 0;
+    int major = 0;
+    using GetVersionFunction = HRESULT(CALLBACK*)(DLLVERSIONINFO*);
+    auto getVersion = reinterpret_cast<GetVersionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, "DllGetVersion")));
+    DLLVERSIONINFO info = {};
+    info.cbSize = sizeof(info);
+    if (getVersion != nullptr && SUCCEEDED(getVersion(&info))) major = static_cast<int>(info.dwMajorVersion);
+    FreeLibrary(library);
+    return major;
+}
+
 class CColumnTreeView : public wtl::CWindowImpl<CColumnTreeView> {
 public:
     DECLARE_WND_CLASS_EX(L"CColumnTreeView", CS_DBLCLKS, nullptr)
@@ -78,6 +95,7 @@ public:
     // Re-reads the header's columns and places the children; after adding columns or changing widths.
     void UpdateColumns();
     int ScrollPosition() const { return m_scroll; }
+    int TotalWidth() const { return m_totalWidth; }
 
     // Items: `text` holds the column texts separated by tabs; the item takes `data` over.
     HTREEITEM InsertItem(HTREEITEM parent, const std::wstring& text, ColumnTreeItem* data);
@@ -130,6 +148,12 @@ private:
     void PaintHeaderBox(HDC dc);
     void SetScrollRange();
     void Reposition();
+    // A double-click on the divider after `column`: the column takes the width of its widest shown text.
+    void FitColumn(int column);
+    int WidestText(HTREEITEM first, int column, int depth, HDC dc) const;
+    Gdiplus::Bitmap* PictureOf(const ColumnTreeItem* data) const;
+    // Where the first column's text starts, from the label's left.
+    int LabelTextOffset(const ColumnTreeItem* data) const;
     void RepaintCheckArea(HTREEITEM item);
 
     TreeCtrl m_tree;

@@ -113,4 +113,24 @@ std::unique_ptr<BookmarkItem> NewEntry(int64_t dialogKind, const BookmarkItem* t
     return entry;
 }
 
+std::wstring ColumnPart(const std::wstring& text, int column, int columnCount) {
+    size_t start = 0;
+    for (int i = 0; i < column; ++i) {
+        const size_t tab = text.find(L'\t', start);
+        if (tab == std::wstring::npos) return std::wstring();
+        start = tab + 1;
+    }
+    if (column > 0 && column == columnCount - 1) return text.substr(start);
+    const size_t end = text.find(L'\t', start);
+    return text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+}
+
+ColumnTreeMetrics ColumnTreeMetricsFor(int commonControlsMajorVersion, int letterHeight) {
+    const bool newControls = commonControlsMajorVersion > 5;
+    ColumnTreeMetrics metrics;
+    metrics.headerHeight = letterHeight + 4 + (newControls ? 3 : 0);
+    metrics.textIndent = newControls ? 9 : 6;
+    return metrics;
+}
+
 }  // namespace bookmarks

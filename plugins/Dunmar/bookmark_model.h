@@ -3,7 +3,8 @@
 // entries with their children) and an identifier map of every nested entry, batches by their sequence,
 // removal of an entry with its subtree, the flat search, new entries' place in the tree, and the check
 // marks of the column tree (a check goes down to every descendant; an uncheck also goes up through the
-// checked ancestors), and the open folders and selection a rebuilt tree keeps. Portable (no windows.h); UI
+// checked ancestors), the open folders and selection a rebuilt tree keeps, and the column tree's column
+// texts and measures. Portable (no windows.h); UI
 // thread of the page.
 
 #include <map>
@@ -113,6 +114,20 @@ Node Reopen(Tree& tree, Node first, IdentifierOf identifierOf, const KeptTreeSta
     }
     return selected;
 }
+
+// The text of column `column` of a column-tree item whose text holds the column texts separated by tabs:
+// column 0 is the text before the first tab, a further column the next part, the last of `columnCount`
+// columns the whole rest; empty when the text has no part for the column.
+std::wstring ColumnPart(const std::wstring& text, int column, int columnCount);
+
+// The column tree's measures from the common controls' major version (0 when it cannot be read) and the
+// height of a letter in the tree's font: controls of version 6 and later draw a taller header, and their
+// cells' texts stand further in.
+struct ColumnTreeMetrics {
+    int headerHeight = 0;
+    int textIndent = 0;  // of columns 1 and up
+};
+ColumnTreeMetrics ColumnTreeMetricsFor(int commonControlsMajorVersion, int letterHeight);
 
 // The checked nodes from `first` on, depth first. With `takeSubtrees`, a checked node stands for its
 // subtree, which is not visited (a delete); else every checked node is listed (an export).

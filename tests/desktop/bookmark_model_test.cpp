@@ -187,3 +187,37 @@ TEST(BookmarkModel, ARebuiltTreeReopensTheFoldersStillThereAndKeepsTheSelection)
     kept.selected.clear();
     EXPECT_EQ(bookmarks::Reopen(tree, &bare, IdentifierOf, kept), nullptr) << "no selection matches no record";
 }
+
+TEST(ColumnTree, ColumnTextsComeFromTheTabSeparatedParts) {
+    struct Case {
+        const wchar_t* text;
+        int columnCount;
+        std::vector<std::wstring> columns;
+    };
+    const Case cases[] = {
+        {L"Name\thttps://a.example/", 2, {L"Name", L"https://a.example/"}},
+        {L"Name", 2, {L"Name", L""}},                   // no tab: only the first column shows
+        {L"Name\t", 3, {L"Name", L"", L""}},            // columns whose texts are missing stay empty
+        {L"a\tb\tc\td", 3, {L"a", L"b", L"c\td"}},      // the last column takes the rest
+        {L"a\tb", 1, {L"a"}},
+        {L"", 2, {L"", L""}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::wstring> columns;
+        for (int i = 0; i < c.columnCount; ++i) columns.push_back(bookmarks::ColumnPart(c.text, i, c.columnCount));
+        EXPECT_EQ(columns, c.columns) << std::wstring(c.text).size();
+    }
+}
+
+TEST(ColumnTree, MetricsFollowTheCommonControlsVersion) {
+    struct Case {
+        int version;  // 0: not readable
+        int headerHeight, textIndent;
+    };
+    const Case cases[] = {{0, 18, 6}, {5, 18, 6}, {6, 21, 9}, {7, 21, 9}};
+    for (const Case& c : cases) {
+        const bookmarks::ColumnTreeMetrics metrics = bookmarks::ColumnTreeMetricsFor(c.version, 14);
+        EXPECT_EQ(metrics.headerHeight, c.headerHeight) << c.version;
+        EXPECT_EQ(metrics.textIndent, c.textIndent) << c.version;
+    }
+}

@@ -358,3 +358,18 @@ TEST_F(DialogCommands, StoreEditionNoticesNameTheDownloadForThisWindows) {
     EXPECT_NE(ui.alerts[1].first.find(L"<A HREF=\"https://dl.test/url:itunes:32\">"), std::wstring::npos);
     EXPECT_NE(ui.alerts[3].first.find(L"<A HREF=\"https://dl.test/url:itunes:64\">"), std::wstring::npos);
 }
+
+TEST_F(DialogCommands, FeedbackOpensTheStoredAddressNamingThisVersion) {
+    class FeedbackUi : public FakeUi {
+    public:
+        std::string UrlDefault(const char* key) override {
+            return std::string(key) == "url:feedback" ? "https://feedback.test/form" : "https://wrong.test/";
+        }
+        void OpenUrl(const std::string& address) override { opened.push_back(address); }
+        std::vector<std::string> opened;
+    } ui;
+    trv::ScopedHostUi scope(ui);
+    CommandMessage message{};
+    Invoke(LUNDER_COMMAND_OPEN_FEEDBACK, message);
+    EXPECT_EQ(ui.opened, std::vector<std::string>{"https://feedback.test/form?version=2.6.21"});
+}

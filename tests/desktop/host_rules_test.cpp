@@ -75,21 +75,22 @@ TEST(ProductIdentity, TextsAndPersonalFolder) {
     EXPECT_EQ(trv::SingleInstanceMutexName(), L"Global_Solvak Trevane_2.6.21");
 }
 
-TEST(FrameGeometry, InitialFrameFillsMostOfTheWorkAreaAndNeverExceedsIt) {
+TEST(FrameGeometry, InitialFrameIsCentredAndNeverExceedsTheWorkArea) {
     struct Case {
-        trv::FrameRect work, expected;
+        trv::FrameRect screen, work, expected;
     };
     const Case cases[] = {
-        {{0, 0, 1920, 1040}, {240, 130, 1680, 910}},  // a large screen: three quarters, centred
-        {{0, 0, 1024, 738}, {62, 86, 962, 652}},      // a small one: at least 900 x 566
-        {{0, 0, 800, 500}, {0, 0, 800, 500}},         // smaller than that: the whole work area, no more
-        {{100, 40, 2020, 1080}, {340, 170, 1780, 950}},  // a task bar on the left and top
+        {{0, 0, 1920, 1080}, {0, 0, 1920, 1040}, {510, 257, 1410, 823}},  // centred on the screen
+        {{0, 0, 1024, 768}, {0, 0, 1024, 738}, {62, 101, 962, 667}},
+        {{0, 0, 800, 600}, {0, 0, 800, 560}, {0, 0, 800, 560}},  // smaller: the whole work area, no more
+        {{0, 0, 900, 566}, {200, 0, 900, 566}, {200, 0, 900, 566}},  // a task bar on the left
+        {{0, 0, 1000, 600}, {0, 40, 1000, 600}, {50, 40, 950, 600}},  // a task bar on top pushes it down
     };
     for (const Case& c : cases) {
-        const trv::FrameRect r = trv::InitialFrameRect(c.work);
+        const trv::FrameRect r = trv::InitialFrameRect(c.screen, c.work);
         EXPECT_EQ((std::vector<int>{r.left, r.top, r.right, r.bottom}),
                   (std::vector<int>{c.expected.left, c.expected.top, c.expected.right, c.expected.bottom}))
-            << c.work.right;
+            << c.work.left << "," << c.work.top << " " << c.work.right << "x" << c.work.bottom;
     }
 }
 

@@ -8,12 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "CColumnTreeView.h"
+#include "bookmark_model.h"
 #include "command_names.h"
 #include "feature_codes.h"
 #include "note_codes.h"
@@ -168,7 +173,173 @@ void Handle(PluginHost& host, Seen& seen) {
     };
 }
 
+int ColumnWidth(HWND header, int column) {
+    HDITEMW item = {};
+    item.mask = HDI_WIDTH;
+    SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+    return item.cxy;
+}
+
+RECT RectIn(HWND child, HWND parent) {
+    RECT rect = {};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+RECT LabelOf(HWND tree, HTREEITEM item) {
+    RECT rect = {};
+    std::memcpy(&rect, &item, sizeof(item));
+    SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&rect));
+    return rect;
+}
+
+// The leftmost text pixel (dark) of `item`'s row at or right of `fromX`, in tree coordinates; -1 when none.
+int FirstTextPixel(HWND tree, HTREEITEM item, int fromX) {
+    RedrawWindow(tree, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    const RECT label = LabelOf(tree, item);
+    RECT client = {};
+    GetClientRect(tree, &client);
+    HDC dc = GetDC(tree);
+    int found = -1;
+    const int middle = (label.top + label.bottom) / 2;
+    for (int x = std::max(fromX, 0); x < client.right && found < 0; ++x) {
+        for (int y = middle - 5; y <= middle + 5 && found < 0; ++y) {
+            const COLORREF pixel = GetPixel(dc, x, y);
+            if (GetRValue(pixel) + GetGValue(pixel) + GetBValue(pixel) < 3 * 100) found = x;
+        }
+    }
+    ReleaseDC(tree, dc);
+    return found;
+}
+
+// A press at `x` on the header, a move to `toX` and the release, as the mouse gives them.
+void DragHeader(HWND header, int x, int toX) {
+    RECT client = {};
+    GetClientRect(header, &client);
+    const int y = client.bottom / 2;
+    SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    SendMessageW(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM((x + toX) / 2, y));
+    SendMessageW(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(toX, y));
+    SendMessageW(header, WM_LBUTTONUP, 0, MAKELPARAM(toX, y));
+    ardena_test::Pump();
+}
+
+int TextWidth(HWND tree, const std::wstring& text) {
+    HDC dc = GetDC(tree);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(tree, WM_GETFONT, 0, 0)));
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(tree, dc);
+    return size.cx;
+}
+
+int ImageWidth(const char* key) {
+    Gdiplus::Bitmap* image = FindImage(ardena_test::ThemeImages(), key);
+    return image != nullptr ? static_cast<int>(image->GetWidth()) : 0;
+}
+
 }  // namespace
+
+TEST(BookmarksPage, TheColumnTreeFollowsItsDividersScrollsAndFitsColumns) {
+    PluginHost& host = Bookmarks();
+    HWND page = pages_test::ShowPage(host, L"marks-4");
+    ASSERT_NE(page, nullptr);
+    HWND tree = TreeOf(page);
+    const CColumnTreeView& view = ViewOf(page);
+    HWND header = view.Header();
+    Reply(host, L"marks-4", bookmarks::kReplyLoaded, Batch(1, Sample()));
+    for (const wchar_t* folder : {L"Bar", L"Work", L".Deep"}) {
+        SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(ItemNamed(tree, folder)));
+    }
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(ItemNamed(tree, L"Bar")));
+    ASSERT_EQ(Texts(tree), (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"Work", L".Deep", L"..Docs",
+                                                      L"News"}));
+
+    // The cells' indent follows the common controls' version.
+    const bookmarks::ColumnTreeMetrics metrics = bookmarks::ColumnTreeMetricsFor(CommonControlsMajorVersion(), 0);
+    RECT headerRect = {};
+    GetClientRect(header, &headerRect);
+    const int headerHeight = headerRect.bottom;
+
+    // Dragging the first divider 50 pixels right moves every row's further column along and widens the
+    // scroll range by as much.
+    const int name = ColumnWidth(header, 0);
+    const int url = ColumnWidth(header, 1);
+    HTREEITEM news = ItemNamed(tree, L"News");
+    const int urlTextBefore = FirstTextPixel(tree, news, name);
+    ASSERT_GE(urlTextBefore, name + metrics.textIndent);
+    DragHeader(header, name, name + 50);
+    EXPECT_EQ(ColumnWidth(header, 0), name + 50);
+    EXPECT_EQ(view.TotalWidth(), name + 50 + url);
+    SCROLLINFO info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SIF_ALL;
+    GetScrollInfo(GetParent(header), SB_HORZ, &info);
+    EXPECT_EQ(info.nMax, name + 50 + url);
+    EXPECT_EQ(FirstTextPixel(tree, news, name), urlTextBefore + 50);
+    pages_test::SaveShot(page, "bookmarks-page-divider");
+
+    // Wider than the view now: header and tree scroll together, by lines, pages, the thumb and the ends;
+    // at the right end the last column's last pixel is the view's last.
+    RECT client = {};
+    GetClientRect(GetParent(header), &client);
+    const int highest = view.TotalWidth() - client.right;
+    ASSERT_GT(highest, 0);
+    struct Step {
+        WPARAM command;
+        int expected;
+    };
+    const Step steps[] = {
+        {SB_RIGHT, highest},
+        {SB_LINELEFT, std::max(0, highest - 15)},
+        {SB_LEFT, 0},
+        {SB_LINERIGHT, std::min(15, highest)},
+        {SB_PAGELEFT, 0},
+        {MAKEWPARAM(SB_THUMBTRACK, std::min(20, highest)), std::min(20, highest)},
+        {SB_PAGERIGHT, highest},
+        {SB_LINERIGHT, highest},
+    };
+    for (const Step& step : steps) {
+        SendMessageW(GetParent(header), WM_HSCROLL, step.command, 0);
+        EXPECT_EQ(view.ScrollPosition(), step.expected) << LOWORD(step.command);
+        EXPECT_EQ(RectIn(header, GetParent(header)).left, -step.expected) << LOWORD(step.command);
+        EXPECT_EQ(RectIn(tree, GetParent(tree)).left, -step.expected) << LOWORD(step.command);
+    }
+    SendMessageW(GetParent(header), WM_HSCROLL, SB_RIGHT, 0);
+    EXPECT_EQ(RectIn(header, GetParent(header)).left + view.TotalWidth(), client.right);
+    pages_test::SaveShot(page, "bookmarks-page-scrolled");
+
+    // A double-click on the second divider (scrolled into view) fits the URL column to the widest shown URL.
+    int widestUrl = 0;
+    for (const Row& row : Rows(tree)) {
+        widestUrl = std::max(widestUrl, row.entry != nullptr ? TextWidth(tree, row.entry->url) : 0);
+    }
+    SendMessageW(header, WM_LBUTTONDBLCLK, MK_LBUTTON,
+                 MAKELPARAM(ColumnWidth(header, 0) + ColumnWidth(header, 1) - 1, headerHeight / 2));
+    ardena_test::Pump();
+    EXPECT_EQ(ColumnWidth(header, 1), widestUrl + metrics.textIndent + 20);
+    SendMessageW(GetParent(header), WM_HSCROLL, SB_LEFT, 0);
+    // On the first divider, the name column: every shown name, however deep, is drawn whole, with no more
+    // room to spare than the margin and one indent.
+    SendMessageW(header, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(ColumnWidth(header, 0), headerHeight / 2));
+    ardena_test::Pump();
+    const int fitted = ColumnWidth(header, 0);
+    EXPECT_EQ(view.TotalWidth(), fitted + ColumnWidth(header, 1));
+    const int box = ImageWidth("common\\content-check-yes.png");
+    int widestEnd = 0;
+    for (const Row& row : Rows(tree)) {
+        const int picture = ImageWidth(bookmarks::IsFolder(*row.entry) ? "bookmarks\\content-bookmarks-folder.png"
+                                                                         : "bookmarks\\content-bookmarks-file.png");
+        const int end = LabelOf(tree, row.item).left + box + picture + 12 + TextWidth(tree, row.entry->name);
+        EXPECT_LE(end, fitted - 2) << row.text;
+        widestEnd = std::max(widestEnd, end);
+    }
+    const int indent = static_cast<int>(SendMessageW(tree, TVM_GETINDENT, 0, 0));
+    EXPECT_LE(fitted - widestEnd, 20 + indent);
+    pages_test::SaveShot(page, "bookmarks-page-fitted");
+}
 
 TEST(BookmarksPage, TheTreeListsEntriesAndChecksPropagate) {
     PluginHost& host = Bookmarks();

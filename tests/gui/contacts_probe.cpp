@@ -263,7 +263,7 @@ void BuildSteps(Probe& p) {
     // The fixture's contacts arrive in batches and are sorted by name once loading has finished.
     s.push_back([&p] { return Rows(p.list) == 250 && Cell(p.list, 0, 1) == L"Aaron Aalto "; });
     s.push_back([&p] {
-        Check(true, "250 fixture contacts listed");
+        Check(Rows(p.list) == 250, "250 fixture contacts listed", std::to_string(Rows(p.list)));
         const std::wstring preview = wtl::WindowText(p.Preview());
         Check(preview.find(L"Aaron Aalto") == 0, "the first row is previewed", Utf8(preview));
         const RECT row = RowRect(p.list, 0);
@@ -362,7 +362,7 @@ void BuildSteps(Probe& p) {
     });
     s.push_back([&p] { return TreeTexts(p.tree).size() == 4 && TreeTexts(p.tree)[3] == L"Neighbours (0)"; });
     s.push_back([&p] {
-        Check(true, "a group is created");
+        Check(TreeTexts(p.tree).size() == 4 && TreeTexts(p.tree)[3] == L"Neighbours (0)", "a group is created");
         SendMessageW(p.tree, TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(LastTreeItem(p.tree)));
         HWND edit = reinterpret_cast<HWND>(SendMessageW(p.tree, TVM_GETEDITCONTROL, 0, 0));
         if (edit == nullptr) return false;
@@ -372,7 +372,7 @@ void BuildSteps(Probe& p) {
     });
     s.push_back([&p] { return TreeTexts(p.tree)[3] == L"Street Friends (0)"; });
     s.push_back([&p] {
-        Check(true, "the group is renamed");
+        Check(TreeTexts(p.tree)[3] == L"Street Friends (0)", "the group is renamed", Utf8(TreeTexts(p.tree)[3]));
         SendMessageW(p.tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(LastTreeItem(p.tree)));
         PressLater(GetDlgItem(p.page, 5000));  // "Add": every contact, to check the new members
         return true;
@@ -386,7 +386,8 @@ void BuildSteps(Probe& p) {
     });
     s.push_back([&p] { return TreeTexts(p.tree)[3] == L"Street Friends (2)" && Rows(p.list) == 2; });
     s.push_back([&p] {
-        Check(true, "the group is filled with the two checked contacts");
+        Check(TreeTexts(p.tree)[3] == L"Street Friends (2)" && Rows(p.list) == 2,
+              "the group is filled with the two checked contacts", Utf8(TreeTexts(p.tree)[3]));
         SendMessageW(GetDlgItem(p.page, 5015), TVM_SELECTITEM, TVGN_CARET,
                      SendMessageW(GetDlgItem(p.page, 5015), TVM_GETNEXTITEM, TVGN_ROOT, 0));
         return true;
@@ -462,7 +463,8 @@ void BuildServiceSteps(Probe& p) {
     });
     s.push_back([&p] { return Rows(p.list) == 250 && SectionTexts().find(L"(250)") != std::wstring::npos; });
     s.push_back([&p] {
-        Check(true, "the device's 250 contacts are listed and counted");
+        Check(Rows(p.list) == 250 && SectionTexts().find(L"(250)") != std::wstring::npos,
+              "the device's 250 contacts are listed and counted", Utf8(SectionTexts()));
         ReportRect("page", p.page);
         return true;
     });
@@ -497,8 +499,9 @@ void BuildServiceSteps(Probe& p) {
     });
     s.push_back(p.Await("await", "detached"));
     s.push_back([&p] { return Rows(p.list) == 0 && SectionTexts().find(L"(0)") != std::wstring::npos; });
-    s.push_back([] {
-        Check(true, "the device's departure empties the page and its counter");
+    s.push_back([&p] {
+        Check(Rows(p.list) == 0 && SectionTexts().find(L"(0)") != std::wstring::npos,
+              "the device's departure empties the page and its counter", Utf8(SectionTexts()));
         return true;
     });
 }

@@ -155,10 +155,18 @@ TEST_F(Dialogs, DisconnectSheetIsPostedInOrderSlidesOpenBelowTheTitleBarAndHides
     EXPECT_FALSE(IsWindowVisible(sheet->m_hWnd));
     EXPECT_GE(GetTickCount() - open, 400u);  // it stayed open for its time first
 
-    // Shown again, it opens from its narrow start once more.
+    // Shown again, it opens from its narrow start once more; shown while fully open, it slides in again.
     sheet->SetText(L"again");
     sheet->Show(SW_SHOW);
     EXPECT_LT(dialog_test::SizeOf(sheet->m_hWnd).cy, 40);
+    dialog_test::Pump(3000, [&] { return dialog_test::SizeOf(sheet->m_hWnd).cy == 40; });
+    ASSERT_EQ(dialog_test::SizeOf(sheet->m_hWnd).cy, 40);
+    sheet->SetText(L"and again");
+    sheet->Show(SW_SHOW);
+    EXPECT_LT(dialog_test::SizeOf(sheet->m_hWnd).cy, 40);
+    EXPECT_FALSE(IsWindowVisible(sheet->LinkWindow())) << "the text shows once the sheet is open";
+    dialog_test::Pump(3000, [&] { return IsWindowVisible(sheet->LinkWindow()) != FALSE; });
+    EXPECT_EQ(dialog_test::SizeOf(sheet->m_hWnd).cy, 40);
     sheet->Show(SW_HIDE);
 }
 

@@ -103,9 +103,9 @@ class TrevaneScenarios(TrevaneCase):
         self.assertGreaterEqual(len(lines), 10)
 
         code, out = self.display.probe("wait", "TrevaneMainFrame", DEADLINE_S * 1000)
-        # Three quarters of the 1920 x 1080 screen, centred; everything below is placed from this frame.
+        # 900 x 566, centred on the 1920 x 1080 screen; everything below is placed from this frame.
         x, y, w, h = map(int, out.split())
-        self.assertEqual((x, y, w, h), (240, 135, 1440, 810))
+        self.assertEqual((x, y, w, h), (510, 257, 900, 566))
         start = self.wait_trace(r"^ZERITH_COMMAND_START_SERVER ", "the server start")
         self.assertIn("product=Solvak Trevane brand=Solvak version=2.6.21", start)
         code, out = self.display.probe("region", "TrevaneMainFrame")
