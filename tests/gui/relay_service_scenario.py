@@ -44,6 +44,15 @@ def harlix_processes(desktop_pid):
     return pids
 
 
+# The backup manager names a backup's model as people know it (the desktop's model table).
+MODEL_NAMES = {"iPhone10,3": "iPhone X", "iPhone13,1": "iPhone 12 mini", "iPhone14,2": "iPhone 13 Pro",
+               "iPhone12,1": "iPhone 11"}
+
+
+def model_name(product_type):
+    return MODEL_NAMES.get(product_type, product_type)
+
+
 def backed_up_files(image):
     """{relative path: bytes} of what a backup of the device image carries: its file system and its data."""
     files = {}
@@ -800,7 +809,7 @@ class RelayServiceScenario(TrevaneCase):
         self.assertEqual(info["Target Identifier"], ada)
         local = info["Last Backup Date"].replace(tzinfo=datetime.timezone.utc).astimezone().strftime("%Y-%m-%d %H:%M:%S")
         self.assertEqual([by_name["Ada's iPhone"][i] for i in (1, 3, 4, 5)],
-                         [local, f"{info['Product Version']} ({info['Build Version']})", info["Product Type"],
+                         [local, f"{info['Product Version']} ({info['Build Version']})", model_name(info["Product Type"]),
                           info["Serial Number"]])
         self.assertIn("Bo's iPhone", by_name)
         self.assertIn("left Ada's iPhone", lines)
@@ -842,7 +851,7 @@ class RelayServiceScenario(TrevaneCase):
         for udid in sorted(made, key=lambda u: made[u][6], reverse=True):
             info = plistlib.loads((root / udid / "Info.plist").read_bytes())
             expected.append([info["Device Name"], info["Last Backup Date"].strftime("%Y-%m-%d %H:%M:%S"),
-                             f"{info['Product Version']} ({info['Build Version']})", info["Product Type"],
+                             f"{info['Product Version']} ({info['Build Version']})", model_name(info["Product Type"]),
                              info["Serial Number"]])
         self.assertEqual([[r[0], r[1], r[3], r[4], r[5]] for r in rows], expected, "\n".join(lines))
         for row in rows:
