@@ -40,7 +40,7 @@ def local_minutes(moment):
 
 
 def conversations(image):
-    """{sorted parties: message count} of the image's sms.db ("Unknown" for messages of no chat)."""
+    """{sorted parties: message count} of the image's sms.db ("Unknown" for a conversation of no party)."""
     with tempfile.TemporaryDirectory() as folder:
         for suffix in ("", "-wal", "-shm"):
             if (image / f"sms.db{suffix}").exists():
@@ -52,8 +52,11 @@ def conversations(image):
         for chat, handle in db.execute("select chj.chat_id, h.id from chat_handle_join chj join handle h"
                                        " on h.ROWID = chj.handle_id"):
             parties.setdefault(chat, []).append(handle)
+        # The messages of no chat are one conversation, whose parties are the handles of no chat.
+        parties[None] = [h for (h,) in db.execute("select id from handle where ROWID not in"
+                                                  " (select handle_id from chat_handle_join)")]
         db.close()
-    return {", ".join(sorted(parties.get(chat, ["Unknown"]))): n for chat, n in counts.items()}
+    return {", ".join(sorted(parties.get(chat) or ["Unknown"])): n for chat, n in counts.items()}
 
 
 class SectionsScenario(relay_service_scenario.RelayServiceScenario):
