@@ -379,6 +379,42 @@ def write_recordings(fs, rng, count):
     db.close()
 
 
+# Hostile media libraries, made from a written one: "endless_view" turns the item table into a
+# recursive view without end; "slow_rows" gives it 200,000 rows whose title costs milliseconds each
+# to compute (a generated column), so that a listing runs for many minutes while the file stays small.
+HOSTILE_LIBRARIES = ("endless_view", "slow_rows")
+SLOW_ROWS = 200000
+
+
+def spoil_media_library(fs, kind):
+    """Rewrites fs/MediaLibrary.sqlitedb into the hostile library `kind`."""
+    if kind not in HOSTILE_LIBRARIES:
+        raise ValueError("a hostile library is one of %s" % ", ".join(HOSTILE_LIBRARIES))
+    db = sqlite3.connect(os.path.join(fs, ITUNES, "MediaLibrary.sqlitedb"))
+    if kind == "endless_view":
+        db.executescript("""
+            DROP TABLE item;
+            CREATE VIEW item AS WITH RECURSIVE n(pid) AS (SELECT 1 UNION ALL SELECT pid + 1 FROM n)
+                SELECT pid AS item_pid, 1 AS media_kind, 0 AS media_type, 0 AS album_pid, 0 AS item_artist_pid,
+                       0 AS genre_id, 1 AS base_location_id FROM n;
+        """)
+    else:
+        db.executescript("""
+            DROP TABLE item_extra;
+            CREATE TABLE item_extra (item_pid INTEGER PRIMARY KEY,
+                title TEXT GENERATED ALWAYS AS (substr(hex(zeroblob(1000000)), 1, 8)) VIRTUAL,
+                location TEXT, file_size INTEGER, total_time_ms REAL, year INTEGER, date_modified INTEGER,
+                comment TEXT, description_long TEXT, copyright TEXT);
+            DELETE FROM item;
+        """)
+        db.execute("INSERT INTO item WITH RECURSIVE n(pid) AS (SELECT 1 UNION ALL SELECT pid + 1 FROM n"
+                   " WHERE pid < ?) SELECT pid, 1, 0, 0, 0, 0, 1 FROM n", (SLOW_ROWS,))
+        db.execute("INSERT INTO item_extra (item_pid, location, total_time_ms) SELECT item_pid, 'x.mp3', 1000"
+                   " FROM item")
+    db.commit()
+    db.close()
+
+
 def write_media_data(image, seed=0, family="ios5", songs=40, playlists=6, memos=12, itunes_tracks=24,
                      compress=True, blob_items=False):
     """Writes the whole media area into IMAGE/fs; returns the plain records for tests."""

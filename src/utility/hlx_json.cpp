@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "utility/hlx_text.h"
+
 namespace hlx {
 
 bool ParseJsonText(rapidjson::Document* document, const char* text, size_t length) {
@@ -38,6 +40,15 @@ const rapidjson::Value* FindStringMember(const rapidjson::Value& object, const c
   if (!object.IsObject()) return nullptr;
   auto it = object.FindMember(name);
   return it != object.MemberEnd() && it->value.IsString() ? &it->value : nullptr;
+}
+
+void JsonTextWriter::String(std::string_view text) {
+  if (IsValidUtf8(text)) {
+    m_writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    return;
+  }
+  const std::string valid = ToValidUtf8(text);
+  m_writer.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
 }
 
 std::string JsonValueToString(const rapidjson::Value& value) {

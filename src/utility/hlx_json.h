@@ -38,7 +38,7 @@ inline std::string StringOf(const rapidjson::Value& value) { return std::string(
 // The compact JSON text of a value (no blanks); "" for a value the writer refuses (NaN, infinity).
 std::string JsonValueToString(const rapidjson::Value& value);
 
-// One JSON text written member by member:
+// One JSON text written member by member (texts as valid UTF-8, see String):
 //   JsonTextWriter json;
 //   json->StartObject(); json.Key("Count"); json->Int64(n); json->EndObject();
 //   reply.info = json.Text();
@@ -47,9 +47,9 @@ class JsonTextWriter {
   JsonTextWriter() : m_writer(m_buffer) {}
   rapidjson::Writer<rapidjson::StringBuffer>* operator->() { return &m_writer; }
   void Key(std::string_view key) { m_writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size())); }
-  void String(std::string_view text) {
-    m_writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
-  }
+  // A text from anywhere, device files included: bytes that are not UTF-8 go out as U+FFFD, so
+  // that the reply stays valid JSON for every reader.
+  void String(std::string_view text);
   std::string Text() const { return std::string(m_buffer.GetString(), m_buffer.GetSize()); }
   std::string_view View() const { return std::string_view(m_buffer.GetString(), m_buffer.GetSize()); }
   // Makes room for `bytes` more of text at once, for long texts whose size is known roughly: the

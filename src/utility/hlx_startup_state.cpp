@@ -73,6 +73,7 @@ void ReadTimingOverrides(StartupState* state) {
   read("HLX_WATCHDOG_POLL_MS", &state->watchdogPollMs);
   read("HLX_CONNECT_INTERVAL_MS", &state->connectIntervalMs);
   read("HLX_HEARTBEAT_INTERVAL_MS", &state->heartbeatIntervalMs);
+  read("HLX_SQL_TIME_LIMIT_MS", &state->sqlTimeLimitMs);
 }
 
 std::string MakeLogFolderPath(const std::string& tempPath, const std::string& subfolder, int64_t now) {

@@ -33,10 +33,12 @@ struct StartupState {
   std::string logFolder;
 
   // Intervals that tests shorten through the environment (HLX_WATCHDOG_POLL_MS, HLX_CONNECT_INTERVAL_MS,
-  // HLX_HEARTBEAT_INTERVAL_MS); the defaults are the ones the desktop side expects.
+  // HLX_HEARTBEAT_INTERVAL_MS); the defaults are the ones the desktop side expects. The time bound of
+  // a device database connection (HLX_SQL_TIME_LIMIT_MS; 0: HLXSqlite's default).
   int32_t watchdogPollMs = 500;
   int32_t connectIntervalMs = 1000;
   int32_t heartbeatIntervalMs = 30000;
+  int32_t sqlTimeLimitMs = 0;
 
   std::atomic<bool> quitting{false};        // set by QuitMainLoop; packets are refused after it
   std::atomic<bool> loggingShutDown{false}; // glog is shut down at most once

@@ -67,6 +67,10 @@ DeviceTaskMap& GetServiceTaskMap() {
   return *map;
 }
 
+CancelTest CancelTestOf(DeviceTaskMap& tasks, int64_t taskId) {
+  return [&tasks, taskId] { return tasks.IsCancelled(taskId); };
+}
+
 size_t DownloadWriteCallback(char* bytes, size_t size, size_t count, void* argument) {
   auto* download = static_cast<DownloadData*>(argument);
   // Any count other than size * count makes libcurl abort; 0 is refused even for an empty block.

@@ -65,6 +65,32 @@ class DeviceTaskMap {
 // The map for requests that belong to no device.
 DeviceTaskMap& GetServiceTaskMap();
 
+// A long step's view of its request's cancel: true once the step should stop with kReplyCancelled.
+using CancelTest = std::function<bool()>;
+// The cancel test of the task `taskId` in `tasks` (IsCancelled); `tasks` must outlive it.
+CancelTest CancelTestOf(DeviceTaskMap& tasks, int64_t taskId);
+
+// A request's task, registered for the request's duration and removed when it ends.
+class TaskRegistration {
+ public:
+  TaskRegistration(DeviceTaskMap& tasks, int64_t taskId)
+      : m_tasks(tasks), m_taskId(taskId), m_task(tasks.Register(taskId)) {}
+  ~TaskRegistration() {
+    if (m_task) m_tasks.Remove(m_taskId);
+  }
+  TaskRegistration(const TaskRegistration&) = delete;
+  TaskRegistration& operator=(const TaskRegistration&) = delete;
+
+  // Cancelled before the request started: the request must not run.
+  bool Cancelled() const { return !m_task; }
+  CancelTest Test() const { return CancelTestOf(m_tasks, m_taskId); }
+
+ private:
+  DeviceTaskMap& m_tasks;
+  const int64_t m_taskId;
+  const std::shared_ptr<DhTask> m_task;
+};
+
 // A download in progress, handed to DownloadWriteCallback as its argument.
 struct DownloadData {
   DeviceTaskMap* taskMap = nullptr;  // where the download's task is registered

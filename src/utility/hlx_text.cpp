@@ -173,6 +173,56 @@ bool TryAllocBuffer(uint8_t** out, size_t count) {
 // the int range instead of atoi's undefined overflow.
 bool IsValidUtf8(std::string_view text) { return DecodeUtf8(text.data(), text.size(), nullptr); }
 
+namespace {
+
+// How many bytes at `i` form one well-formed sequence (> 0), or minus the length of its ill-formed
+// prefix (at least 1 byte), by the ranges of the Unicode standard's table of well-formed UTF-8.
+int Utf8SequenceAt(const unsigned char* bytes, size_t length, size_t i) {
+  const unsigned char lead = bytes[i];
+  if (lead < 0x80) return 1;
+  int extra;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    extra = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    extra = 2;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    extra = 3;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return -1;
+  }
+  for (int k = 1; k <= extra; ++k) {
+    if (i + static_cast<size_t>(k) >= length) return -k;
+    const unsigned char next = bytes[i + static_cast<size_t>(k)];
+    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return -k;
+  }
+  return extra + 1;
+}
+
+}  // namespace
+
+std::string ToValidUtf8(std::string_view text) {
+  if (IsValidUtf8(text)) return std::string(text);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  std::string valid;
+  valid.reserve(text.size() + 16);
+  for (size_t i = 0; i < text.size();) {
+    const int sequence = Utf8SequenceAt(bytes, text.size(), i);
+    if (sequence > 0) {
+      valid.append(text.data() + i, static_cast<size_t>(sequence));
+      i += static_cast<size_t>(sequence);
+    } else {
+      valid += "\xEF\xBF\xBD";  // U+FFFD
+      i += static_cast<size_t>(-sequence);
+    }
+  }
+  return valid;
+}
+
 int ReadLeadingInt(const char* text) {
   while (std::isspace(static_cast<unsigned char>(*text))) ++text;
   bool negative = *text == '-';

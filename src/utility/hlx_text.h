@@ -26,6 +26,9 @@ struct FreeDeleter {
 // Whether the bytes are well-formed UTF-8 (no bad or truncated sequences, overlong forms, encoded
 // surrogates or values above U+10FFFF).
 bool IsValidUtf8(std::string_view text);
+// The text as valid UTF-8: each maximal ill-formed part (a bad byte, or the start of a sequence cut
+// short) becomes U+FFFD, the rest is kept as it is. Texts read from device files need not be UTF-8.
+std::string ToValidUtf8(std::string_view text);
 
 // UTF-8 (NUL-terminated, or null) to a new NUL-terminated UTF-16 string from malloc; the caller
 // frees it. Null, and text that is not valid UTF-8 (bad or truncated sequences, overlong forms,

@@ -17,6 +17,7 @@ import hlx_device  # noqa: E402 (the tools folder is importable through harlix_p
 import make_media_data as media  # noqa: E402
 
 LIBRARY, BOOKS, MEMOS, PLAYLIST, ITEM_IDS, IMPORT, DELETE = 1000, 1001, 1002, 1010, 1011, 1012, 1013
+DEVICE_INFO, CANCEL = 300, 600
 SONGS, MOVIES, TV, VIDEOS, BOOK_SECTION, RINGTONES, PLAYLISTS = 1004, 1005, 1006, 1007, 1008, 1003, 1009
 ITEMS_SQL = {
     "ios5": "select media_kind,i.item_pid, file_size, year,date_modified,comment,description_long,copyright,title,"
@@ -420,3 +421,32 @@ class MediaTest(HarlixTestCase):
         self.assertEqual([(c, r["info"]) for c, _, r, _ in progress],
                          [(c, {"Count": 0}) for c in (SONGS, MOVIES, VIDEOS, TV, PLAYLISTS)])
         self.assertEqual(self.request(MEMOS, udid), [])
+
+
+class HostileLibraryTest(MediaTest):
+    """Media libraries made to hang a reader: each listing ends with a code, a cancel ends it, and
+    requests of other kinds are answered while a dozen of them run."""
+
+    def attach_hostile(self, kind, time_limit_ms):
+        image = self.lab.make(media={"family": "ios5", "songs": 20, "playlists": 2})
+        udid = self.lab.attach(image)
+        media.spoil_media_library(os.path.join(hlx_device.image_folder(udid, root=self.lab.root), "fs"), kind)
+        self.start_harlix({"TZ": PINNED_TZ, "HLX_SQL_TIME_LIMIT_MS": str(time_limit_ms)})
+        self.next_event(READY, udid)
+        return udid
+
+    def test_endless_view_ends_with_statement_failed(self):
+        # Refused as a view: the time bound here is far away.
+        udid = self.attach_hostile("endless_view", 600000)
+        self.assertEqual(self.request(LIBRARY, udid, expect=20), [])
+
+    def test_cancel_ends_slow_listings_and_other_requests_are_answered_meanwhile(self):
+        udid = self.attach_hostile("slow_rows", 600000)
+        listings = [self.send(LIBRARY, {"uuid": udid}) for _ in range(12)]
+        _, final = self.run_request(DEVICE_INFO, {"uuid": udid})
+        self.assertEqual(final[2]["code"], 0)
+        for packet_id in listings:
+            self.send(CANCEL, {"uuid": udid, "code": packet_id})
+        finals = [(status, record["code"]) for _, (_, status, record, _) in self.replies(listings, timeout=60).values()]
+        self.assertIn((5, 6), finals)
+        self.assertLessEqual(set(finals), {(5, 6), (1, 0)})

@@ -310,6 +310,46 @@ class MessagesTest(HarlixTestCase):
         self.assertTrue(wait_until(lambda: not os.path.exists("/proc/%d" % tool["pid"]), timeout=10))
         self.assertFalse(os.path.exists(backup))
 
+    def test_texts_that_are_not_utf8_arrive_as_valid_utf8(self):
+        # A bad byte, a cut sequence before a bad byte, an overlong form, a surrogate, a sequence cut by
+        # the end: each ill-formed part becomes U+FFFD, as Python's own decoder replaces it.
+        raw_texts = [b"H\xc3\xffhi", b"a\xe0\x80\xafb", b"\xed\xa0\x80", b"ok \xf0\x9f\x98"]
+        udid, image = self.attach(messages=20)
+        db = sqlite3.connect(os.path.join(image, "sms.db"))
+        rows = [r for (r,) in db.execute("SELECT rowid FROM message ORDER BY rowid LIMIT ?", (len(raw_texts),))]
+        for rowid, raw in zip(rows, raw_texts):
+            db.execute("UPDATE message SET text = CAST(? AS TEXT) WHERE rowid = ?", (raw, rowid))
+        db.commit()
+        db.close()
+        self.start(udid)
+        listed = self.listing(udid, *self.list_all([(udid, {"command": 1})])[udid])
+        texts = {m["id"]: m["text"] for _, _, messages in listed.values() for m in messages}
+        self.assertEqual([texts[r] for r in rows], [raw.decode("utf-8", "replace") for raw in raw_texts])
+
+    def test_a_cancel_ends_the_tool_and_a_database_failing_its_check_ends_the_run(self):
+        # The tool would run for minutes in both cases; each request must end long before that.
+        record = os.path.join(self.tmp.path, "tool.json")
+        hanging, _ = self.attach(mode="hang", record=record)
+        garbage = os.path.join(self.tmp.path, "garbage.db")
+        with open(garbage, "wb") as f:
+            f.write(b"not a database at all" * 200)
+        corrupt, _ = self.attach(database=garbage)
+        self.start(hanging, corrupt)
+        packet_id = self.send(MESSAGES, {"uuid": hanging, "info": {"command": 1}})
+        self.assertTrue(wait_until(lambda: os.path.exists(record), timeout=20))
+        with open(record, encoding="utf-8") as f:
+            tool = json.load(f)
+        self.send(CANCEL, {"uuid": hanging, "code": packet_id})
+        _, (_, status, record, _) = self.replies([packet_id], timeout=30)[packet_id]
+        self.assertEqual((status, record["code"]), (5, CANCELLED))
+        self.assertTrue(wait_until(lambda: not os.path.exists("/proc/%d" % tool["pid"]), timeout=10))
+        self.assertFalse(os.path.exists(os.path.join(tool["argv"][4], hanging)))
+
+        packet_id = self.send(MESSAGES, {"uuid": corrupt, "info": {"command": 1}})
+        progress, final = self.replies([packet_id], timeout=30)[packet_id]
+        self.assert_final(final, NOT_OPENED, corrupt)
+        self.assertEqual(progress, [])
+
     def test_a_missing_unreadable_or_foreign_database_fails(self):
         udid, _ = self.attach(messages=20)
         self.start(udid)

@@ -29,8 +29,10 @@ int OnDesktopPacket(std::unique_ptr<IPCPacket1> packet) {
     RunRequestTask(std::move(packet));
     return 0;
   }
+  // One kind per request code: requests of one code never hold more than half the workers.
+  const PoolTaskKind kind = packet->command;
   auto* raw = packet.release();
-  VNLThreadPool::GetInstance().AddTask([raw] { RunRequestTask(std::unique_ptr<IPCPacket1>(raw)); });
+  VNLThreadPool::GetInstance().AddTask([raw] { RunRequestTask(std::unique_ptr<IPCPacket1>(raw)); }, kind);
   return 0;
 }
 

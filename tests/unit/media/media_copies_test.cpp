@@ -26,15 +26,14 @@ TEST(DatabaseCopy, AReaderWaitsForALockRatherThanFailing) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     (void)sqlite3_exec(writer, "COMMIT", nullptr, nullptr, nullptr);
   });
-  SqlitePtr reader;
+  HLXSqlite reader;
   StatementPtr count;
-  EXPECT_EQ(OpenDatabaseCopy(path, &reader), 0);
-  ASSERT_EQ(PrepareStatement(reader.get(), "SELECT count(*) FROM item", &count), SQLITE_OK);
-  EXPECT_EQ(sqlite3_step(count.get()), SQLITE_ROW);
+  EXPECT_EQ(reader.Open(path), 0);
+  ASSERT_EQ(reader.Prepare("SELECT count(*) FROM item", &count), SQLITE_OK);
+  EXPECT_EQ(reader.Step(count.get()), SQLITE_ROW);
   EXPECT_EQ(sqlite3_column_int(count.get(), 0), 1);
   release.join();
   count.reset();
-  reader.reset();
   sqlite3_close(writer);
 }
 

@@ -1,4 +1,4 @@
-// Local copies of the device's media files, the SQLite connection to them and section packets
+// Local copies of the device's media files and section packets
 // (see hlx_media_copies.h).
 #include "utility/module/media/hlx_media_copies.h"
 
@@ -11,7 +11,6 @@
 #include "utility/hlx_afc.h"
 #include "utility/hlx_feature_module.h"
 #include "utility/hlx_log.h"
-#include "utility/hlx_regex.h"
 #include "utility/hlx_time.h"
 
 namespace hlx {
@@ -87,44 +86,6 @@ bool CopyMediaFiles(MediaCopies* copies, AFCConnectionRef afc, MediaCopy step) {
     (void)AfcDownloadFile(afc, side, &local, nullptr);
   }
   return true;
-}
-
-constexpr int kCopyBusyTimeoutMs = 10 * 1000;
-
-int OpenDatabaseCopy(const std::string& path, SqlitePtr* db) {
-  sqlite3* opened = nullptr;
-  // An empty name would open a private temporary database, as if the copy were empty.
-  if (path.empty()) {
-    HLX_LOG(ERROR) << "OPEN DB: " << path << " RES: " << SQLITE_CANTOPEN;
-    return 19;
-  }
-  // Read-write without create: a copy in WAL mode needs its -shm written to be read, and a missing
-  // copy must fail rather than become an empty database.
-  const int code = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  db->reset(opened);
-  if (code != SQLITE_OK) {
-    HLX_LOG(ERROR) << "OPEN DB: " << path << " RES: " << code;
-    db->reset();
-    return 19;
-  }
-  // A listing reads one copy on two connections at once; in WAL mode the first to read builds the
-  // copy's index (-shm) under a lock, and the other must wait for it rather than fail its statement.
-  (void)sqlite3_busy_timeout(opened, kCopyBusyTimeoutMs);
-  (void)RegisterSqlRegexp(opened);
-  return 0;
-}
-
-int PrepareStatement(sqlite3* db, const std::string& sql, StatementPtr* statement) {
-  sqlite3_stmt* prepared = nullptr;
-  const int code = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &prepared, nullptr);
-  statement->reset(prepared);
-  return code;
-}
-
-std::string ColumnText(sqlite3_stmt* statement, int column) {
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-  if (text == nullptr) return std::string();
-  return std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement, column)));
 }
 
 std::string FormatG(double value) {

@@ -1,5 +1,5 @@
 // What the media requests share: the local copies of a device's media files in its cache folder, the
-// per-device locks around them, the SQLite connection to a copy, and the section packets.
+// per-device locks around them, and the section packets (copies are opened through hlx_sqlite.h).
 //
 // Locks of one device (MediaCopies), in this order: the book mutex, then the files lock. A request
 // copies under the files lock held exclusively and reads the copies (opens, queries, closes) under
@@ -8,8 +8,6 @@
 //
 // Threads: any worker.
 #pragma once
-
-#include <sqlite3.h>
 
 #include <cstdint>
 #include <functional>
@@ -22,6 +20,7 @@
 #include <vector>
 
 #include "mobiledevice.h"
+#include "utility/hlx_sqlite.h"
 
 namespace hlx {
 
@@ -62,23 +61,6 @@ struct MediaCopies {
 // copies are deleted and forgotten (a half-written copy is never opened later). The book lists
 // record their path even when the download fails (a missing list then reads as absent).
 [[nodiscard]] bool CopyMediaFiles(MediaCopies* copies, AFCConnectionRef afc, MediaCopy step);
-
-struct SqliteCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using SqlitePtr = std::unique_ptr<sqlite3, SqliteCloser>;
-using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
-
-// Opens a local copy (never creating one) with "regexp" registered: 0, or 19 with the log line
-// "OPEN DB: <path> RES: <code>".
-[[nodiscard]] int OpenDatabaseCopy(const std::string& path, SqlitePtr* db);
-// Prepares a statement; the SQLite code.
-[[nodiscard]] int PrepareStatement(sqlite3* db, const std::string& sql, StatementPtr* statement);
-// A text column; NULL reads as "".
-std::string ColumnText(sqlite3_stmt* statement, int column);
 
 // A number in the "%g" form (six significant digits); non-finite values as 0.
 std::string FormatG(double value);

@@ -25,6 +25,7 @@
 #include "utility/hlx_feature_module.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
+#include "utility/hlx_reply_code.h"
 #include "utility/hlx_request_code.h"
 #include "utility/hlx_zlib.h"
 
@@ -32,7 +33,6 @@ namespace hlx {
 namespace {
 
 constexpr int kReplyNoLibraryCopy = 18;
-constexpr int kReplyStatementFailed = 20;
 
 constexpr char kMediaLibraryItems[] =
     "select media_kind,i.item_pid, file_size, year,date_modified,comment,description_long,copyright,title,"
@@ -432,56 +432,56 @@ class MediaLists {
   SideQueue<Rows> m_filer;                // last: finished before the members it writes go
 };
 
-int QueryMediaLibrary(sqlite3* db, MediaLists* lists) {
+int QueryMediaLibrary(HLXSqlite& db, MediaLists* lists) {
   StatementPtr statement;
-  const int code = PrepareStatement(db, kMediaLibraryItems, &statement);
+  const int code = db.Prepare(kMediaLibraryItems, &statement);
   if (code != SQLITE_OK) {
     LogStatementFailure(false, "OPEN STMT QueryMediaLibrary: ", "SQL", kMediaLibraryItems, code);
     return kReplyStatementFailed;
   }
-  while (sqlite3_step(statement.get()) == SQLITE_ROW) {
-    if (sqlite3_column_double(statement.get(), 9) == 0) continue;
-    MediaItem item = ReadItem(statement.get());
+  return db.ForEachRow(statement.get(), [&](sqlite3_stmt* row) {
+    if (sqlite3_column_double(row, 9) == 0) return;
+    MediaItem item = ReadItem(row);
     switch (item.mediaKind) {
       case 2: lists->File(MediaLists::kMovies, std::move(item)); break;
       case 33: lists->File(MediaLists::kMusicVideos, std::move(item)); break;
       case 64: lists->File(MediaLists::kTvShows, std::move(item)); break;
       default: lists->File(MediaLists::kSongs, std::move(item)); break;
     }
-  }
-  return 0;
+  });
 }
 
 // Item id -> (device path, file size) from the Locations.itdb copy; a later row replaces an earlier.
-int LoadLocations(const std::string& path, std::map<int64_t, std::pair<std::string, int64_t>>* locations) {
-  SqlitePtr db;
-  if (int code = OpenDatabaseCopy(path, &db); code != 0) return code;
+int LoadLocations(const std::string& path, const CancelTest& cancelled,
+                  std::map<int64_t, std::pair<std::string, int64_t>>* locations) {
+  HLXSqlite db;
+  if (int code = db.Open(path, cancelled); code != 0) return code;
   StatementPtr statement;
-  const int code = PrepareStatement(db.get(), kLocations, &statement);
+  const int code = db.Prepare(kLocations, &statement);
   if (code != SQLITE_OK) {
     LogStatementFailure(false, "OPEN STMT QueryMediaLibrary: ", "SQL", kLocations, code);
     return kReplyStatementFailed;
   }
-  while (sqlite3_step(statement.get()) == SQLITE_ROW) {
-    (*locations)[sqlite3_column_int64(statement.get(), 0)] = {ColumnText(statement.get(), 1),
-                                                              sqlite3_column_int64(statement.get(), 2)};
-  }
-  return 0;
+  return db.ForEachRow(statement.get(), [&](sqlite3_stmt* row) {
+    (*locations)[sqlite3_column_int64(row, 0)] = {ColumnText(row, 1), sqlite3_column_int64(row, 2)};
+  });
 }
 
-int QueryLibraryItdb(sqlite3* db, const std::string& locationsPath, MediaLists* lists) {
+int QueryLibraryItdb(HLXSqlite& db, const std::string& locationsPath, const CancelTest& cancelled,
+                     MediaLists* lists) {
   StatementPtr statement;
-  const int code = PrepareStatement(db, kLibraryItems, &statement);
+  const int code = db.Prepare(kLibraryItems, &statement);
   if (code != SQLITE_OK) {
     LogStatementFailure(false, "OPEN STMT QueryLibraryITDB: ", "SQL", kLibraryItems, code);
     return kReplyStatementFailed;
   }
   std::map<int64_t, std::pair<std::string, int64_t>> locations;
-  (void)LoadLocations(locationsPath, &locations);  // a failure leaves the map empty or partial
-  while (sqlite3_step(statement.get()) == SQLITE_ROW) {
-    auto location = locations.find(sqlite3_column_int64(statement.get(), 1));
-    if (location == locations.end() || sqlite3_column_double(statement.get(), 9) == 0) continue;
-    MediaItem item = ReadItem(statement.get());
+  // A failure leaves the map empty or partial; a cancel ends the request.
+  if (LoadLocations(locationsPath, cancelled, &locations) == kReplyCancelled) return kReplyCancelled;
+  return db.ForEachRow(statement.get(), [&](sqlite3_stmt* row) {
+    auto location = locations.find(sqlite3_column_int64(row, 1));
+    if (location == locations.end() || sqlite3_column_double(row, 9) == 0) return;
+    MediaItem item = ReadItem(row);
     item.path = location->second.first;
     item.sizeBytes = location->second.second;
     if (item.mediaKind == 1) {
@@ -493,63 +493,64 @@ int QueryLibraryItdb(sqlite3* db, const std::string& locationsPath, MediaLists* 
     } else if (item.mediaKind & 0x20) {
       lists->File(MediaLists::kMusicVideos, std::move(item));
     }
-  }
-  return 0;
+  });
 }
 
-int QueryPlaylists(sqlite3* db, const LibraryFamily& family, std::vector<MediaPlaylist>* playlists) {
+int QueryPlaylists(HLXSqlite& db, const LibraryFamily& family, std::vector<MediaPlaylist>* playlists) {
   StatementPtr statement;
   if (family.playlists != nullptr) {
-    if (int code = PrepareStatement(db, family.playlists, &statement); code != SQLITE_OK) {
+    if (int code = db.Prepare(family.playlists, &statement); code != SQLITE_OK) {
       LogStatementFailure(false, "OPEN STMT QueryMSongPlaylist: ", "SQL", family.playlists, code);
       return kReplyStatementFailed;
     }
-  } else if (int code = PrepareStatement(db, kMediaPlaylists1, &statement); code != SQLITE_OK) {
+  } else if (int code = db.Prepare(kMediaPlaylists1, &statement); code != SQLITE_OK) {
     LogStatementFailure(true, "OPEN STMT QueryMSongPlaylist: ", "SQL1", kMediaPlaylists1, code);
-    if (code = PrepareStatement(db, kMediaPlaylists2, &statement); code != SQLITE_OK) {
+    if (code = db.Prepare(kMediaPlaylists2, &statement); code != SQLITE_OK) {
       LogStatementFailure(true, "OPEN STMT QueryMSongPlaylist: ", "SQL2", kMediaPlaylists2, code);
       return kReplyStatementFailed;
     }
   }
-  while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+  const int read = db.ForEachRow(statement.get(), [&](sqlite3_stmt* row) {
     MediaPlaylist playlist;
-    playlist.id = sqlite3_column_int64(statement.get(), 0);
-    playlist.name = ColumnText(statement.get(), 1);
-    playlist.mediaKinds = sqlite3_column_int64(statement.get(), 2);
-    playlist.parentId = sqlite3_column_int64(statement.get(), 3);
-    playlist.smartIsFolder = sqlite3_column_int(statement.get(), 4);
+    playlist.id = sqlite3_column_int64(row, 0);
+    playlist.name = ColumnText(row, 1);
+    playlist.mediaKinds = sqlite3_column_int64(row, 2);
+    playlist.parentId = sqlite3_column_int64(row, 3);
+    playlist.smartIsFolder = sqlite3_column_int(row, 4);
     playlists->push_back(std::move(playlist));
-  }
-  return 0;
+  });
+  if (read != kReplySuccess) playlists->clear();
+  return read;
 }
 
 // The item ids of one playlist; the fallback table packs them as 8-byte little-endian ids in a blob.
-int LoadPlaylistItems(sqlite3* db, const char* sql, int64_t containerId, std::vector<int64_t>* ids) {
+int LoadPlaylistItems(HLXSqlite& db, const char* sql, int64_t containerId, std::vector<int64_t>* ids) {
   StatementPtr statement;
   bool packed = false;
-  if (int code = PrepareStatement(db, sql, &statement); code != SQLITE_OK) {
+  if (int code = db.Prepare(sql, &statement); code != SQLITE_OK) {
     LogStatementFailure(true, "OPEN STMT: ", "SQL", sql, code);
-    if (code = PrepareStatement(db, kPlaylistItemsBlob, &statement); code != SQLITE_OK) {
+    if (code = db.Prepare(kPlaylistItemsBlob, &statement); code != SQLITE_OK) {
       LogStatementFailure(false, "OPEN STMT: ", "SQL", kPlaylistItemsBlob, code);
       return kReplyStatementFailed;
     }
     packed = true;
   }
   sqlite3_bind_int64(statement.get(), 1, containerId);
-  while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+  const int read = db.ForEachRow(statement.get(), [&](sqlite3_stmt* row) {
     if (!packed) {
-      ids->push_back(sqlite3_column_int64(statement.get(), 0));
-      continue;
+      ids->push_back(sqlite3_column_int64(row, 0));
+      return;
     }
-    const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(statement.get(), 0));
-    const size_t count = static_cast<size_t>(sqlite3_column_bytes(statement.get(), 0)) / 8;
+    const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(row, 0));
+    const size_t count = static_cast<size_t>(sqlite3_column_bytes(row, 0)) / 8;
     for (size_t i = 0; i < count; ++i) {
       uint64_t id = 0;
       for (int byte = 7; byte >= 0; --byte) id = id << 8 | blob[i * 8 + static_cast<size_t>(byte)];
       ids->push_back(static_cast<int64_t>(id));
     }
-  }
-  return 0;
+  });
+  if (read != kReplySuccess) ids->clear();
+  return read;
 }
 
 std::string PlaylistJson(const MediaPlaylist& playlist) {
@@ -576,38 +577,46 @@ std::string PlaylistItemsJson(int64_t containerId, const std::vector<int64_t>& i
 }
 
 // The item paths of a media library copy; none when the statement cannot be made.
-std::vector<std::string> LoadItemPaths(sqlite3* db) {
+std::vector<std::string> LoadItemPaths(HLXSqlite& db) {
   std::vector<std::string> paths;
   StatementPtr statement;
-  if (PrepareStatement(db, kMediaLibraryItemPaths, &statement) != SQLITE_OK) return paths;
-  while (sqlite3_step(statement.get()) == SQLITE_ROW) paths.push_back(ColumnText(statement.get(), 0));
+  if (db.Prepare(kMediaLibraryItemPaths, &statement) != SQLITE_OK) return paths;
+  if (db.ForEachRow(statement.get(), [&](sqlite3_stmt* row) { paths.push_back(ColumnText(row, 0)); }) != 0) {
+    paths.clear();
+  }
   return paths;
 }
 
 // Reads the copy of one family into the lists and playlists; 0, 19 or 20. A second connection, on a
 // thread of its own, reads the playlists while this one reads the items; for a media library it
 // first lists the item folders on the device while the item statement sorts.
-int ReadLibrary(const MediaCopies& copies, bool itdb, MediaLists* lists, std::vector<MediaPlaylist>* playlists) {
+int ReadLibrary(const MediaCopies& copies, bool itdb, const CancelTest& cancelled, MediaLists* lists,
+                std::vector<MediaPlaylist>* playlists) {
   const LibraryFamily& family = itdb ? kLibraryFamily : kMediaLibraryFamily;
   const std::string path = copies.PathOf(itdb ? kLibraryFile : kMediaLibraryFile);
-  SqlitePtr db;
-  if (int code = OpenDatabaseCopy(path, &db); code != 0) return code;
-  SqlitePtr sideDb;
-  if (int code = OpenDatabaseCopy(path, &sideDb); code != 0) return code;
+  HLXSqlite db;
+  if (int code = db.Open(path, cancelled); code != 0) return code;
+  HLXSqlite sideDb;
+  if (int code = sideDb.Open(path, cancelled); code != 0) return code;
   int playlistCode = 0;
   std::promise<DeviceFiles::Listings> listings;
   if (!itdb) lists->TakeListingsAhead(listings.get_future());
-  SideQueue<sqlite3*> sideReader([&](sqlite3*& connection) {
-    if (!itdb) listings.set_value(lists->ListFolders(LoadItemPaths(connection)));
-    playlistCode = QueryPlaylists(connection, family, playlists);
+  SideQueue<HLXSqlite*> sideReader([&](HLXSqlite*& connection) {
+    if (!itdb) listings.set_value(lists->ListFolders(LoadItemPaths(*connection)));
+    playlistCode = QueryPlaylists(*connection, family, playlists);
     for (MediaPlaylist& playlist : *playlists) {
-      (void)LoadPlaylistItems(connection, family.playlistItems, playlist.id, &playlist.itemIds);
+      if (LoadPlaylistItems(*connection, family.playlistItems, playlist.id, &playlist.itemIds) == kReplyCancelled) {
+        playlistCode = kReplyCancelled;
+        break;
+      }
     }
   });
-  sideReader.Push(sideDb.get());
-  const int code = itdb ? QueryLibraryItdb(db.get(), copies.PathOf(kLocationsFile), lists)
-                        : QueryMediaLibrary(db.get(), lists);
+  sideReader.Push(&sideDb);
+  int code = itdb ? QueryLibraryItdb(db, copies.PathOf(kLocationsFile), cancelled, lists)
+                  : QueryMediaLibrary(db, lists);
   sideReader.Finish();
+  // A failed playlist query only empties the playlists; a cancelled one ends the request.
+  if (code == 0 && playlistCode == kReplyCancelled) code = kReplyCancelled;
   HLX_LOG(INFO) << family.logName << ": " << code << " songs: " << lists->Filed(MediaLists::kSongs)
                 << " movies: " << lists->Filed(MediaLists::kMovies)
                 << " music_video: " << lists->Filed(MediaLists::kMusicVideos)
@@ -636,14 +645,15 @@ Copied CopyLibrary(MediaCopies* copies, AFCConnectionRef afc, bool logFailures) 
 
 }  // namespace
 
-int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc) {
+int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc,
+                     const CancelTest& cancelled) {
   const Copied copied = CopyLibrary(copies, afc, false);
   MediaLists lists(afc);
   std::vector<MediaPlaylist> playlists;
   {
     std::shared_lock<std::shared_mutex> reading(copies->filesLock);
     if (copied != Copied::kNone) {
-      if (int code = ReadLibrary(*copies, copied == Copied::kLibrary, &lists, &playlists); code != 0) return code;
+      if (int code = ReadLibrary(*copies, copied == Copied::kLibrary, cancelled, &lists, &playlists); code != 0) return code;
     }
   }
   lists.Send(request, {kRequestSongs, kRequestMovies, kRequestMusicVideos, kRequestTvShows});
@@ -660,7 +670,8 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
   return 0;
 }
 
-int ListPlaylistItems(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc, int64_t containerId) {
+int ListPlaylistItems(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc, int64_t containerId,
+                      const CancelTest& cancelled) {
   if (afc != nullptr && CopyLibrary(copies, afc, true) == Copied::kNone) return kReplyNoLibraryCopy;
   const std::string missing = "{\"Playlist\":" + std::to_string(containerId) + ",\"Count\":-1}";
   std::shared_lock<std::shared_mutex> reading(copies->filesLock);
@@ -671,15 +682,15 @@ int ListPlaylistItems(const FeatureRequest& request, MediaCopies* copies, AFCCon
     request.SendProgress(kRequestPlaylistItems, 0, &missing, nullptr);
     return 0;
   }
-  SqlitePtr db;
-  if (int code = OpenDatabaseCopy(path, &db); code != 0) return code;
+  HLXSqlite db;
+  if (int code = db.Open(path, cancelled); code != 0) return code;
   const LibraryFamily& family = itdb ? kLibraryFamily : kMediaLibraryFamily;
   std::vector<MediaPlaylist> playlists;
-  (void)QueryPlaylists(db.get(), family, &playlists);
+  if (QueryPlaylists(db, family, &playlists) == kReplyCancelled) return kReplyCancelled;
   for (const MediaPlaylist& playlist : playlists) {
     if (playlist.id != containerId) continue;
     std::vector<int64_t> ids;
-    (void)LoadPlaylistItems(db.get(), family.playlistItems, containerId, &ids);
+    if (LoadPlaylistItems(db, family.playlistItems, containerId, &ids) == kReplyCancelled) return kReplyCancelled;
     const std::string info = "{\"Playlist\":" + std::to_string(containerId) + ",\"Count\":" +
                              std::to_string(ids.size()) + "}";
     const std::string data = PlaylistItemsJson(containerId, ids);

@@ -11,10 +11,13 @@
 
 namespace hlx {
 
-// 1000; `afc` is the device's open file service. Returns the final reply's code.
-int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc);
+// 1000; `afc` is the device's open file service, `cancelled` the request's cancel. Returns the final
+// reply's code.
+int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc,
+                     const CancelTest& cancelled);
 
 // 1010; `afc` is null when "refresh" is 0 (nothing is copied then). Returns the final code.
-int ListPlaylistItems(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc, int64_t containerId);
+int ListPlaylistItems(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc, int64_t containerId,
+                      const CancelTest& cancelled);
 
 }  // namespace hlx

@@ -17,6 +17,7 @@
 #include "utility/hlx_paths.h"
 #include "utility/hlx_reply_code.h"
 #include "utility/hlx_request_code.h"
+#include "utility/hlx_task.h"
 #include "utility/hlx_time.h"
 #include "utility/module/media/hlx_media_books.h"
 #include "utility/module/media/hlx_media_copies.h"
@@ -42,37 +43,38 @@ int64_t MemberInt64(const rapidjson::Value& object, const char* name) {
 }
 
 // 1002: every memo whose path lies in the recordings folder, oldest first, in one batch.
-int ListVoiceMemos(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc) {
+int ListVoiceMemos(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc,
+                   const CancelTest& cancelled) {
   {
     std::unique_lock<std::shared_mutex> copying(copies->filesLock);
     if (!CopyMediaFiles(copies, afc, MediaCopy::kRecordings)) return 0;  // a device without recordings
   }
   std::shared_lock<std::shared_mutex> reading(copies->filesLock);
   const std::string path = copies->PathOf(kRecordingsFile);
-  SqlitePtr db;
-  if (int code = OpenDatabaseCopy(path, &db); code != 0) return code;
+  HLXSqlite db;
+  if (int code = db.Open(path, cancelled); code != 0) return code;
   StatementPtr statement;
-  if (int code = PrepareStatement(db.get(), kMemoStatement, &statement); code != SQLITE_OK) {
+  if (int code = db.Prepare(kMemoStatement, &statement); code != SQLITE_OK) {
     HLX_LOG(ERROR) << "OPEN STMT: " << path << " SQL: " << kMemoStatement << " RES: " << code;
-    return 20;
+    return kReplyStatementFailed;
   }
   std::vector<std::string> memos;
-  while (sqlite3_step(statement.get()) == SQLITE_ROW) {
-    const std::string full = ColumnText(statement.get(), 1);
+  const int read = db.ForEachRow(statement.get(), [&](sqlite3_stmt* row) {
+    const std::string full = ColumnText(row, 1);
     const size_t folder = full.find(kRecordingsFolder);
-    if (folder == std::string::npos) continue;
+    if (folder == std::string::npos) return;
     const std::string memoPath = full.substr(folder);
     AfcFileInfo info;
     const int64_t size = AfcGetFileInfo(afc, memoPath, &info) ? info.sizeBytes : 0;
-    const double duration = sqlite3_column_double(statement.get(), 0);
-    const double date = sqlite3_column_double(statement.get(), 3);
+    const double duration = sqlite3_column_double(row, 0);
+    const double date = sqlite3_column_double(row, 3);
     std::unique_ptr<char, decltype(&std::free)> dateText(
         AppleTimeToLocalText(static_cast<uint64_t>(static_cast<int64_t>(date))), &std::free);
     JsonTextWriter json;
     json->StartObject();
     json.Key("path"), json.String(memoPath);
     json.Key("size"), json->Int64(size);
-    json.Key("label"), json.String(ColumnText(statement.get(), 2));
+    json.Key("label"), json.String(ColumnText(row, 2));
     const std::string durationNumber = FormatG(duration);
     json.Key("duration_int"), json->RawValue(durationNumber.c_str(), durationNumber.size(), rapidjson::kNumberType);
     json.Key("duration"), json.String(DurationText(duration));
@@ -81,7 +83,8 @@ int ListVoiceMemos(const FeatureRequest& request, MediaCopies* copies, AFCConnec
     json.Key("date"), json.String(dateText ? dateText.get() : "");
     json->EndObject();
     memos.push_back(json.Text());
-  }
+  });
+  if (read != kReplySuccess) return read;
   SendSection(request, kRequestVoiceMemos, memos, std::numeric_limits<size_t>::max());
   return 0;
 }
@@ -101,12 +104,9 @@ std::shared_ptr<MediaCopies> HLXModuleMedia::CopiesOf(const std::string& udid) {
 int HLXModuleMedia::Run(FeatureRequest& request) {
   const std::shared_ptr<HLXDevice>& device = request.Device();
   const int64_t taskId = request.Packet().id;
-  if (!device->TaskMap().Register(taskId)) return kReplyCancelled;
-  struct TaskEnd {
-    DeviceTaskMap& tasks;
-    int64_t id;
-    ~TaskEnd() { tasks.Remove(id); }
-  } taskEnd{device->TaskMap(), taskId};
+  const TaskRegistration task(device->TaskMap(), taskId);
+  if (task.Cancelled()) return kReplyCancelled;
+  const CancelTest cancelled = task.Test();
 
   const std::string udid = device->Udid();
   if (!IsUsableFolderName(udid)) return kReplyBadData;
@@ -124,9 +124,9 @@ int HLXModuleMedia::Run(FeatureRequest& request) {
     case kRequestVoiceMemos: {
       AFCConnectionRef afc = openAfc();
       if (afc == nullptr) return kReplyAfcNotOpened;
-      if (request.Command() == kRequestMediaLibrary) return ListMediaLibrary(request, copies.get(), afc);
+      if (request.Command() == kRequestMediaLibrary) return ListMediaLibrary(request, copies.get(), afc, cancelled);
       if (request.Command() == kRequestBooksAndRingtones) return ListBooksAndRingtones(request, copies.get(), afc);
-      return ListVoiceMemos(request, copies.get(), afc);
+      return ListVoiceMemos(request, copies.get(), afc, cancelled);
     }
     case kRequestPlaylistItems: {
       auto info = request.Json().FindMember("info");
@@ -135,7 +135,7 @@ int HLXModuleMedia::Run(FeatureRequest& request) {
       const bool refresh = static_cast<int32_t>(MemberInt64(options, "refresh")) != 0;
       AFCConnectionRef afc = nullptr;
       if (refresh && (afc = openAfc()) == nullptr) return kReplyAfcNotOpened;
-      return ListPlaylistItems(request, copies.get(), afc, MemberInt64(options, "container_pid"));
+      return ListPlaylistItems(request, copies.get(), afc, MemberInt64(options, "container_pid"), cancelled);
     }
     case kRequestMediaItemIds: {
       auto ids = request.Json().FindMember("item_pids");

@@ -10,7 +10,9 @@
 #include "utility/hlx_afc.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_device_session.h"
+#include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_task.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_paths.h"
 #include "utility/hlx_portable_device.h"
@@ -106,6 +108,8 @@ int HLXModulePhoto::Run(FeatureRequest& request) {
 
 int HLXModulePhoto::RunList(const FeatureRequest& request, ListKind kind) {
   const std::shared_ptr<HLXDevice>& device = request.Device();
+  const TaskRegistration task(device->TaskMap(), request.Packet().id);
+  if (task.Cancelled()) return kReplyCancelled;
   const int32_t refresh = InfoInt(request.Json(), "refresh");
   int32_t error = kReplySuccess;
   std::shared_ptr<HLXDeviceService> afc = OpenDeviceService(device->Device(), &error, kAfcService, nullptr, true);
@@ -116,7 +120,8 @@ int HLXModulePhoto::RunList(const FeatureRequest& request, ListKind kind) {
   if ((path.empty() || refresh != 0) && !CopyPhotoDatabase(afc->AfcConnection(), *device, &path)) {
     return kReplyDatabaseNotCopied;
   }
-  PhotoRequestContext context{request, path, afc->AfcConnection()};
+  PhotoRequestContext context{request, path, afc->AfcConnection(), 0, 0,
+                              task.Test()};
   if (kind == kAlbumContents) {
     context.albumId = InfoInt(request.Json(), "album_id");
     context.albumType = InfoInt(request.Json(), "album_type");
@@ -129,14 +134,16 @@ int HLXModulePhoto::WalkQueries(ListKind kind, const std::string& version, const
   const auto known = remembered.find(version);
   if (known != remembered.end()) {
     const int result = known->second(context);
-    return kind == kPhotoList ? kReplySuccess : result;
+    return kind == kPhotoList && result != kReplyCancelled ? kReplySuccess : result;
   }
   // Several majors share one function: a function that failed once is not run again in this walk.
   std::set<PhotoQueryFunction> tried;
   for (int major : OrderMajorVersionsFor(version.c_str())) {
     const auto entry = m_queryTables[kind].find(major);
     if (entry == m_queryTables[kind].end() || !tried.insert(entry->second).second) continue;
-    if (entry->second(context) == kReplySuccess) {
+    const int result = entry->second(context);
+    if (result == kReplyCancelled) return result;
+    if (result == kReplySuccess) {
       remembered[version] = entry->second;
       break;
     }

@@ -14,21 +14,13 @@
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_regex.h"
+#include "utility/hlx_sqlite.h"
 #include "utility/hlx_text.h"
 #include "utility/hlx_reply_code.h"
 #include "utility/hlx_time.h"
 
 namespace hlx {
 namespace {
-
-struct DatabaseCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 constexpr char kAssetsPattern[] = "Z_[0-9]+ASSETS";
 // Album contents that cannot be listed (no asset column, an unknown album type): the peer knows this
@@ -88,47 +80,22 @@ const SmartAlbum* FindSmartAlbum(int32_t type) {
   return nullptr;
 }
 
-// The open copy and its path (for log lines).
-struct PhotoDatabase {
-  Database db;
-  std::string path;
-};
+// The open copy (its path for log lines); regexp is registered on every copy.
+using PhotoDatabase = HLXSqlite;
 
-int OpenPhotoDatabase(const std::string& path, bool withRegexp, PhotoDatabase* out) {
-  sqlite3* raw = nullptr;
-  // Read-write without create: the copy is this service's own, and SQLite may have to recover its
-  // write-ahead log into it; a missing copy fails instead of turning into an empty database.
-  const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  out->db.reset(raw);
-  out->path = path;
-  if (opened != SQLITE_OK) {
-    HLX_LOG(ERROR) << "OPEN DB: " << path << " RES: " << opened;
-    return kReplyDatabaseNotOpened;
-  }
-  if (withRegexp && RegisterSqlRegexp(raw) != SQLITE_OK) {
-    HLX_LOG(ERROR) << "OPEN DB: " << path << " RES: regexp not registered";
-    return kReplyDatabaseNotOpened;
-  }
-  return kReplySuccess;
+int OpenPhotoDatabase(const PhotoRequestContext& context, PhotoDatabase* out) {
+  return out->Open(context.databasePath, context.cancelled);
 }
 
 // The prepared statement, or null after logging why.
-Statement Prepare(const PhotoDatabase& database, const std::string& sql) {
-  sqlite3_stmt* raw = nullptr;
-  const int prepared = sqlite3_prepare_v2(database.db.get(), sql.c_str(), -1, &raw, nullptr);
-  Statement statement(raw);
-  if (prepared != SQLITE_OK || raw == nullptr) {
-    HLX_LOG(WARNING) << "OPEN STMT: " << database.path << " SQL: " << sql << " RES: " << prepared;
+StatementPtr Prepare(const PhotoDatabase& database, const std::string& sql) {
+  StatementPtr statement;
+  const int prepared = database.Prepare(sql, &statement);
+  if (prepared != SQLITE_OK || !statement) {
+    HLX_LOG(WARNING) << "OPEN STMT: " << database.Path() << " SQL: " << sql << " RES: " << prepared;
     return nullptr;
   }
   return statement;
-}
-
-std::string ColumnText(sqlite3_stmt* statement, int column) {
-  const auto* text = sqlite3_column_text(statement, column);
-  return text != nullptr ? std::string(reinterpret_cast<const char*>(text),
-                                       static_cast<size_t>(sqlite3_column_bytes(statement, column)))
-                         : std::string();
 }
 
 // Names taken from the database go into SQL texts: only plain identifiers are accepted.
@@ -144,11 +111,12 @@ bool IsPlainIdentifier(const std::string& name) {
 // The upper-cased CREATE text that a schema statement finds: nullopt when it finds no row. False when
 // the statement does not prepare.
 bool ReadSchemaText(const PhotoDatabase& database, const std::string& sql, std::optional<std::string>* text) {
-  Statement statement = Prepare(database, sql);
+  StatementPtr statement = Prepare(database, sql);
   if (!statement) return false;
   text->reset();
-  if (sqlite3_step(statement.get()) == SQLITE_ROW) *text = ToUpperAscii(ColumnText(statement.get(), 0));
-  return true;
+  const int step = database.Step(statement.get());
+  if (step == SQLITE_ROW) *text = ToUpperAscii(ColumnText(statement.get(), 0));
+  return step == SQLITE_ROW || step == SQLITE_DONE;
 }
 
 // A table whose schema could not be read counts as having every optional column.
@@ -173,15 +141,16 @@ struct JoinTable {
 };
 
 int FindJoinTable(const PhotoDatabase& database, JoinTable* join) {
-  Statement statement = Prepare(database, kJoinTableSql);
+  StatementPtr statement = Prepare(database, kJoinTableSql);
   if (!statement) return kReplyStatementFailed;
-  if (sqlite3_step(statement.get()) != SQLITE_ROW) {
-    HLX_LOG(WARNING) << "no asset join table in " << database.path;
+  if (const int step = database.Step(statement.get()); step != SQLITE_ROW) {
+    if (step != SQLITE_DONE) return database.FailureCode(step);
+    HLX_LOG(WARNING) << "no asset join table in " << database.Path();
     return kReplyDatabaseNotCopied;
   }
   join->name = ColumnText(statement.get(), 0);
   if (!IsPlainIdentifier(join->name)) {
-    HLX_LOG(WARNING) << "asset join table with an unusable name in " << database.path;
+    HLX_LOG(WARNING) << "asset join table with an unusable name in " << database.Path();
     return kReplyDatabaseNotCopied;
   }
   // The name holds "Z_<N>ASSETS" somewhere; N is read where the generated names put it.
@@ -191,7 +160,7 @@ int FindJoinTable(const PhotoDatabase& database, JoinTable* join) {
 
 // Album contents: the first column of the join table whose whole upper-cased name is Z_<N>ASSETS.
 int FindAssetColumnByName(const PhotoDatabase& database, JoinTable* join) {
-  Statement statement = Prepare(database, "select * from " + join->name + " limit 0");
+  StatementPtr statement = Prepare(database, "select * from " + join->name + " limit 0");
   if (!statement) return kReplyStatementFailed;
   for (int i = 0; i < sqlite3_column_count(statement.get()); ++i) {
     const char* name = sqlite3_column_name(statement.get(), i);
@@ -226,7 +195,7 @@ struct NewSchema {
 
 int OpenNewSchema(const PhotoRequestContext& context, int (*findAssetColumn)(const PhotoDatabase&, JoinTable*),
                   NewSchema* schema) {
-  if (int opened = OpenPhotoDatabase(context.databasePath, true, &schema->database)) return opened;
+  if (int opened = OpenPhotoDatabase(context, &schema->database)) return opened;
   if (int found = FindJoinTable(schema->database, &schema->join)) return found;
   if (int found = findAssetColumn(schema->database, &schema->join)) return found;
   return ReadAssetColumns(schema->database, &schema->assets);
@@ -256,13 +225,14 @@ std::string CountInfo(size_t count) {
 }
 
 int RunPhotoQuery(const PhotoRequestContext& context, const PhotoDatabase& database, const std::string& sql) {
-  Statement statement = Prepare(database, sql);
+  StatementPtr statement = Prepare(database, sql);
   if (!statement) return kReplyStatementFailed;
   sqlite3_stmt* row = statement.get();
   std::vector<std::string> batches;
   auto batch = std::make_unique<JsonTextWriter>();
   size_t count = 0;
-  while (sqlite3_step(row) == SQLITE_ROW) {
+  int step;
+  while ((step = database.Step(row)) == SQLITE_ROW) {
     if (sqlite3_column_type(row, 2) == SQLITE_NULL) continue;
     const std::string path = ColumnText(row, 2);
     int64_t sizeBytes = sqlite3_column_int64(row, 7);
@@ -297,6 +267,7 @@ int RunPhotoQuery(const PhotoRequestContext& context, const PhotoDatabase& datab
       batch = std::make_unique<JsonTextWriter>();
     }
   }
+  if (step != SQLITE_DONE) return database.FailureCode(step);
   if (count % kPhotoBatchSize != 0) {
     (*batch)->EndArray();
     batches.push_back(batch->Text());
@@ -310,11 +281,12 @@ int RunPhotoQuery(const PhotoRequestContext& context, const PhotoDatabase& datab
 
 int RunAlbumQuery(const PhotoRequestContext& context, const PhotoDatabase& database, const std::string& sql,
                   int32_t albumType) {
-  Statement statement = Prepare(database, sql);
+  StatementPtr statement = Prepare(database, sql);
   if (!statement) return kReplyStatementFailed;
   sqlite3_stmt* row = statement.get();
   std::vector<std::string> objects;
-  while (sqlite3_step(row) == SQLITE_ROW) {
+  int step;
+  while ((step = database.Step(row)) == SQLITE_ROW) {
     const int64_t count = sqlite3_column_int64(row, 0);
     if (count == 0) return kReplySuccess;  // an empty album (a smart album's count row): nothing to list
     JsonTextWriter json;
@@ -332,6 +304,7 @@ int RunAlbumQuery(const PhotoRequestContext& context, const PhotoDatabase& datab
     json->EndObject();
     objects.push_back(json.Text());
   }
+  if (step != SQLITE_DONE) return database.FailureCode(step);
   for (size_t first = 0; first < objects.size(); first += kAlbumBatchSize) {
     std::string text = "[";
     for (size_t i = first; i < std::min(objects.size(), first + kAlbumBatchSize); ++i) {
@@ -348,14 +321,14 @@ int RunAlbumQuery(const PhotoRequestContext& context, const PhotoDatabase& datab
 
 int PhotoListOld(const PhotoRequestContext& context) {
   PhotoDatabase database;
-  if (int opened = OpenPhotoDatabase(context.databasePath, false, &database)) return opened;
+  if (int opened = OpenPhotoDatabase(context, &database)) return opened;
   return RunPhotoQuery(context, database,
                        std::string("SELECT ") + kOldPhotoColumns + " FROM Photo p WHERE p.filename is not null");
 }
 
 int PhotoListNew(const PhotoRequestContext& context) {
   PhotoDatabase database;
-  if (int opened = OpenPhotoDatabase(context.databasePath, false, &database)) return opened;
+  if (int opened = OpenPhotoDatabase(context, &database)) return opened;
   AssetColumns columns;
   if (int read = ReadAssetColumns(database, &columns)) return read;
   std::string sql = kAssetBaseSql;
@@ -366,9 +339,11 @@ int PhotoListNew(const PhotoRequestContext& context) {
 
 int AlbumListOld(const PhotoRequestContext& context) {
   PhotoDatabase database;
-  if (int opened = OpenPhotoDatabase(context.databasePath, false, &database)) return opened;
-  (void)RunAlbumQuery(context, database, std::string(kOldAlbumSql) + " AND al.kind == 1000 GROUP BY al.primaryKey ",
-                      kAlbumCameraRoll);
+  if (int opened = OpenPhotoDatabase(context, &database)) return opened;
+  if (RunAlbumQuery(context, database, std::string(kOldAlbumSql) + " AND al.kind == 1000 GROUP BY al.primaryKey ",
+                    kAlbumCameraRoll) == kReplyCancelled) {
+    return kReplyCancelled;
+  }
   return RunAlbumQuery(context, database,
                        std::string(kOldAlbumSql) + " AND al.kind != 1000 AND al.title is not null GROUP BY al.primaryKey ",
                        kAlbumUser);
@@ -393,7 +368,8 @@ int AlbumListNew(const PhotoRequestContext& context) {
 
   const std::string cameraRoll = from + " al.zkind ==1000" + tail;
   if (int failed = RunAlbumQuery(context, database, cameraRoll, kAlbumCameraRoll)) {
-    HLX_LOG(WARNING) << "GetAlbumListFromQueryDb_1 Fail: " << database.path << " SQL: " << cameraRoll
+    if (failed == kReplyCancelled) return failed;
+    HLX_LOG(WARNING) << "GetAlbumListFromQueryDb_1 Fail: " << database.Path() << " SQL: " << cameraRoll
                      << " RES: " << failed;
   }
   if (int read = ReadAssetColumns(database, &assets)) return read;
@@ -401,14 +377,14 @@ int AlbumListNew(const PhotoRequestContext& context) {
     if (album.needs != nullptr && !(assets.*album.needs)) continue;
     std::string sql = album.countSql;
     if (album.type != kAlbumTrashed && assets.trashed) sql += " AND ZTRASHEDSTATE = 0";
-    (void)RunAlbumQuery(context, database, sql, album.type);
+    if (RunAlbumQuery(context, database, sql, album.type) == kReplyCancelled) return kReplyCancelled;
   }
   return RunAlbumQuery(context, database, from + " al.ztitle is not null AND al.zkind !=1000" + tail, kAlbumUser);
 }
 
 int AlbumContentsOld(const PhotoRequestContext& context) {
   PhotoDatabase database;
-  if (int opened = OpenPhotoDatabase(context.databasePath, false, &database)) return opened;
+  if (int opened = OpenPhotoDatabase(context, &database)) return opened;
   return RunPhotoQuery(context, database,
                        std::string("select ") + kOldPhotoColumns +
                            " from Photo p,PhotoAlbumToPhotoJoin pp where p.filename is not null and pp.right = "

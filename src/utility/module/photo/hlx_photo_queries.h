@@ -9,7 +9,7 @@
 //            "ZMODIFICATIONDATE","ZORIGINALFILESIZE"} (stage 1, the same info);
 //   albums  arrays of at most 100 objects {"COUNT","Z_PK","TITLE","ZKIND","TYPE"} (stage 1).
 // Each function returns 0, or 19 (the copy does not open), 20 (a statement does not prepare),
-// 18 (no join table) or 21 (album contents: no asset column, or an album type above 6).
+// 18 (no join table), 21 (album contents: no asset column, or an album type above 6) or 6 (cancelled).
 //
 // Threads: any worker, under the photo module's mutex (the module runs one list at a time).
 #pragma once
@@ -18,6 +18,7 @@
 #include <string>
 
 #include "mobiledevice.h"
+#include "utility/hlx_sqlite.h"
 
 namespace hlx {
 
@@ -30,6 +31,7 @@ struct PhotoRequestContext {
   AFCConnectionRef afc = nullptr;  // for the sizes that the database does not know; may be null
   int32_t albumId = 0;             // request 402 only
   int32_t albumType = 0;           // request 402 only: 0..6, the TYPE of the album list
+  CancelTest cancelled;            // the request's cancel: a query then ends with 6
 };
 
 // Album types of the album list, sent as TYPE and taken back by the album contents.

@@ -1,8 +1,6 @@
 // The backup tool run for the message database (see hlx_module_backup.h).
 #include "utility/module/sms/hlx_module_backup.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -24,6 +22,7 @@
 #include "utility/hlx_process_util.h"
 #include "utility/hlx_reply_code.h"
 #include "utility/hlx_service.h"
+#include "utility/hlx_sqlite.h"
 #include "utility/hlx_task.h"
 
 namespace hlx {
@@ -43,13 +42,14 @@ struct DatabaseWatch {
   std::string destination;
   int64_t lastSize = 0;
   bool done = false;
+  bool failedCheck = false;  // the whole database was there and failed its check: nothing to wait for
 };
 
-// Waits up to `ms` for the tool to end; true when it has.
-bool WaitForExit(int32_t processId, int ms) {
+// Waits up to `ms` for the tool to end, or until the request is cancelled; true when it has ended.
+bool WaitForExit(int32_t processId, int ms, const CancelTest& cancelled) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!os::Os().hasProcessEnded(processId)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (std::chrono::steady_clock::now() >= deadline || (cancelled && cancelled())) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(kExitPollMs));
   }
   return true;
@@ -62,16 +62,12 @@ bool PassesQuickCheck(const std::string& path) {
   std::error_code error;
   fs::copy_file(path, probe, fs::copy_options::overwrite_existing, error);
   if (error) return false;
-  sqlite3* raw = nullptr;
-  const int opened = sqlite3_open_v2(probe.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
-  if (opened != SQLITE_OK) return false;
-  sqlite3_stmt* rawStatement = nullptr;
-  if (sqlite3_prepare_v2(db.get(), "PRAGMA quick_check", -1, &rawStatement, nullptr) != SQLITE_OK) return false;
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(rawStatement, sqlite3_finalize);
-  if (sqlite3_step(statement.get()) != SQLITE_ROW) return false;
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
-  std::string answer = text != nullptr ? text : "";
+  HLXSqlite db;
+  if (db.Open(probe) != kReplySuccess) return false;
+  StatementPtr statement;
+  if (db.Prepare("PRAGMA quick_check", &statement) != SQLITE_OK) return false;
+  if (db.Step(statement.get()) != SQLITE_ROW) return false;
+  std::string answer = ColumnText(statement.get(), 0);
   std::transform(answer.begin(), answer.end(), answer.begin(), [](unsigned char c) { return std::tolower(c); });
   return answer == "ok";
 }
@@ -93,7 +89,8 @@ bool CopyWithCompanions(const std::string& source, const std::string& destinatio
 }
 
 // One candidate path of the database. A size is trusted once it has stayed the same for a whole
-// cycle, or once the tool has exited (nothing writes the file any more).
+// cycle, or once the tool has exited (nothing writes the file any more). A database of a trusted size
+// that fails its check is done too: the tool moves on to other files and never writes it again.
 void TryCopyMessageDatabase(const std::string& path, DatabaseWatch* watch, int32_t processId, bool toolExited,
                             int* copied) {
   std::error_code error;
@@ -104,8 +101,13 @@ void TryCopyMessageDatabase(const std::string& path, DatabaseWatch* watch, int32
     watch->lastSize = seen;
     if (!toolExited) return;
   }
-  if (seen <= 0 || !PassesQuickCheck(path)) return;
-  if (!toolExited) WaitForExit(processId, HLXModuleBackup::kCompanionWaitMs);
+  if (seen <= 0) return;
+  if (!PassesQuickCheck(path)) {
+    HLX_LOG(WARNING) << "messages database of " << seen << " bytes fails its check";
+    watch->failedCheck = true;
+    return;
+  }
+  if (!toolExited) WaitForExit(processId, HLXModuleBackup::kCompanionWaitMs, nullptr);
   if (!CopyWithCompanions(path, watch->destination)) return;
   watch->done = true;
   ++*copied;
@@ -129,22 +131,27 @@ void CleanBackupFolder(const std::string& folder, const std::string& keptName) {
   }
 }
 
-void WatchBackupFolders(std::vector<DatabaseWatch>* watches, int32_t processId, bool toolExited, int* copied) {
+// Whether every watch has its database, or knows it will never have a usable one.
+bool WatchBackupFolders(std::vector<DatabaseWatch>* watches, int32_t processId, bool toolExited, int* copied) {
+  bool settled = true;
   for (DatabaseWatch& watch : *watches) {
     for (const std::string& candidate : watch.candidates) {
-      if (watch.done) break;
+      if (watch.done || watch.failedCheck) break;
       TryCopyMessageDatabase(candidate, &watch, processId, toolExited, copied);
     }
     CleanBackupFolder(watch.backupFolder, kMessagesDatabaseId);
     CleanBackupFolder(watch.snapshotFolder, kMessagesDatabaseId);
+    settled = settled && (watch.done || watch.failedCheck);
   }
+  return settled;
 }
 
-// Runs the tool until one database is copied or it exits, then ends it and deletes the backup
-// folder (which lies inside `scratchFolder`). kReplySuccess, or kReplyBackupToolFailed.
+// Runs the tool until one database is copied, every database failed its check, the request is
+// cancelled or the tool exits; then ends it and deletes the backup folder (which lies inside
+// `scratchFolder`). kReplySuccess, kReplyCancelled or kReplyBackupToolFailed.
 int RunWatchedBackupProcess(const std::string& program, const std::vector<std::string>& arguments,
                             const std::string& scratchFolder, const std::string& backupFolder,
-                            std::vector<DatabaseWatch>* watches) {
+                            const CancelTest& cancelled, std::vector<DatabaseWatch>* watches) {
   // A missing program would only show as an early exit, indistinguishable from a failed backup.
   std::error_code error;
   if (!fs::is_regular_file(program, error)) {
@@ -168,10 +175,14 @@ int RunWatchedBackupProcess(const std::string& program, const std::vector<std::s
   }
 
   int copied = 0;
+  bool wasCancelled = false;
   while (copied == 0) {
-    const bool exited = WaitForExit(process.processId, HLXModuleBackup::kWatchCycleMs);
-    WatchBackupFolders(watches, process.processId, exited, &copied);
-    if (exited) break;
+    const bool exited = WaitForExit(process.processId, HLXModuleBackup::kWatchCycleMs, cancelled);
+    if (!exited && cancelled && cancelled()) {
+      wasCancelled = true;
+      break;
+    }
+    if (WatchBackupFolders(watches, process.processId, exited, &copied) || exited) break;
   }
   // A stop of the service may have ended the tool and taken it off the list already.
   if (RemoveChildProcess(process.processId)) os::Os().terminateProcess(process.processId);
@@ -182,7 +193,7 @@ int RunWatchedBackupProcess(const std::string& program, const std::vector<std::s
       !DeleteDirectoryTree(doomed)) {
     HLX_LOG(WARNING) << "backup folder not deleted";
   }
-  return kReplySuccess;
+  return wasCancelled ? kReplyCancelled : kReplySuccess;
 }
 
 // A UDID names folders: letters, digits, '-' and '_' only.
@@ -194,7 +205,7 @@ bool IsSafeFolderName(const std::string& name) {
 
 }  // namespace
 
-int HLXModuleBackup::RunBackupForMessages(HLXDevice& device, std::string* databasePath) {
+int HLXModuleBackup::RunBackupForMessages(HLXDevice& device, const CancelTest& cancelled, std::string* databasePath) {
   databasePath->clear();
   const std::string udid = device.Udid();
   if (!IsSafeFolderName(udid)) {
@@ -218,9 +229,8 @@ int HLXModuleBackup::RunBackupForMessages(HLXDevice& device, std::string* databa
   watch.destination = scratch + id;
 
   const std::vector<std::string> arguments = {"-b", "--target", udid, "-q", scratch};
-  if (RunWatchedBackupProcess(GetAppleMobileBackupPath(), arguments, scratch, backup, &watches) != kReplySuccess) {
-    return kReplyBackupToolFailed;
-  }
+  const int ran = RunWatchedBackupProcess(GetAppleMobileBackupPath(), arguments, scratch, backup, cancelled, &watches);
+  if (ran != kReplySuccess) return ran;
   if (watch.done) *databasePath = watch.destination;
   return kReplySuccess;
 }

@@ -9,7 +9,8 @@
 // scratch folder, which is watched every kWatchCycleMs; every backed-up file but the database is
 // deleted as it comes, and once the database has kept its size for a cycle (or the tool has exited)
 // and passes a quick check, it is copied out with its -wal and -shm files, the tool is ended and the
-// backup deleted. The tool is listed among the service's child processes while it runs, so a stop
+// backup deleted; a database that has kept its size and fails the check, or a cancel of the request,
+// ends the run the same way. The tool is listed among the service's child processes while it runs, so a stop
 // of the service ends it and deletes its folder.
 //
 // Threads: the worker of the messages request, which the run blocks.
@@ -19,6 +20,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "utility/hlx_task.h"
 
 namespace hlx {
 
@@ -33,8 +36,10 @@ class HLXModuleBackup {
   static constexpr int kCompanionWaitMs = 4000;
 
   // Runs the tool for the device. kReplySuccess once the tool has run: *databasePath is the copy when
-  // the database was copied, "" otherwise. kReplyBackupToolFailed when it could not be started.
-  [[nodiscard]] int RunBackupForMessages(HLXDevice& device, std::string* databasePath);
+  // the database was copied, "" otherwise (also when the database came whole and failed its check:
+  // the run ends then). kReplyBackupToolFailed when it could not be started; kReplyCancelled when
+  // `cancelled` said so during the run (the tool is ended and its folder deleted).
+  [[nodiscard]] int RunBackupForMessages(HLXDevice& device, const CancelTest& cancelled, std::string* databasePath);
 
   // The partial backup for the device; a cancel of the task `taskId` aborts it. `progress` gets the
   // overall progress in hundredths of a percent. kReplySuccess with *databasePath the database's

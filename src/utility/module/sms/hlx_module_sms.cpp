@@ -32,22 +32,6 @@ bool ReadCommand(const rapidjson::Value& json, int64_t* command) {
   return true;
 }
 
-// The request's task in the device's map, removed when the request ends.
-class TaskRegistration {
- public:
-  TaskRegistration(DeviceTaskMap& tasks, int64_t taskId)
-      : m_tasks(tasks), m_taskId(taskId), m_task(tasks.Register(taskId)) {}
-  ~TaskRegistration() {
-    if (m_task) m_tasks.Remove(m_taskId);
-  }
-  bool Cancelled() const { return !m_task; }
-
- private:
-  DeviceTaskMap& m_tasks;
-  const int64_t m_taskId;
-  const std::shared_ptr<DhTask> m_task;
-};
-
 }  // namespace
 
 int HLXModuleSms::Run(FeatureRequest& request) {
@@ -77,7 +61,8 @@ int HLXModuleSms::QueryWithPartialBackup(const FeatureRequest& request) {
 int HLXModuleSms::QueryWithBackupTool(const FeatureRequest& request) {
   HLXDevice& device = *request.Device();
   std::string path;
-  const int result = HLXModuleBackup().RunBackupForMessages(device, &path);
+  const CancelTest cancelled = CancelTestOf(device.TaskMap(), static_cast<int64_t>(request.Packet().id));
+  const int result = HLXModuleBackup().RunBackupForMessages(device, cancelled, &path);
   if (result != kReplySuccess) return result;
   device.SetMessagesDatabasePath(path);
   return QuerySmsDb(request, path);

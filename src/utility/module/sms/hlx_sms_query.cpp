@@ -18,11 +18,13 @@
 
 #include "utility/hlx_device.h"
 #include "utility/hlx_feature_module.h"
+#include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_paths.h"
 #include "utility/hlx_reply_code.h"
 #include "utility/hlx_request_code.h"
+#include "utility/hlx_sqlite.h"
 #include "utility/hlx_text.h"
 #include "utility/hlx_time.h"
 #include "utility/hlx_zlib.h"
@@ -70,15 +72,6 @@ struct SmsChat {
 
 using ChatMap = std::map<std::string, SmsChat>;
 
-struct DatabaseCloser {
-  void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using DatabasePtr = std::unique_ptr<sqlite3, DatabaseCloser>;
-using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
-
 // The statements, exactly as the layouts are read (the double blanks are part of the text).
 constexpr char kCurrentMessagesSql[] =
     "select c.rowid,m.rowid,m.text,m.date_read,m.date,m.is_read,m.is_from_me,m.is_sent,m.error,m.handle_id,h.id,"
@@ -90,11 +83,6 @@ constexpr char kCurrentHandlesSql[] =
 constexpr char kOldestMessagesSql[] =
     "select m.address,m.rowid,m.text,0,m.date,m.read,m.flags,0,0,0,m.subject,'','' from message m order by m.date";
 constexpr int kOldestSentFlags = 3;
-
-std::string ColumnText(sqlite3_stmt* statement, int column) {
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-  return text != nullptr ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement, column))) : "";
-}
 
 int32_t ColumnInt(sqlite3_stmt* statement, int column) {
   return static_cast<int32_t>(sqlite3_column_int64(statement, column));
@@ -116,15 +104,15 @@ std::string UnixDateText(int64_t date) {
 
 class SmsDatabaseReader {
  public:
-  SmsDatabaseReader(sqlite3* db, const std::string& path) : m_db(db), m_path(path) {}
+  explicit SmsDatabaseReader(const HLXSqlite& db) : m_db(db), m_path(db.Path()) {}
 
-  // kReplySuccess, or kReplyStatementFailed (logged).
+  // kReplySuccess, kReplyStatementFailed (logged) or kReplyCancelled.
   int Read(ChatMap* chats) {
     bool present[6] = {};
     const char* const tables[6] = {"message", "handle", "chat", "chat_message_join", "chat_handle_join",
                                    "madrid_chat"};
     for (int i = 0; i < 6; ++i) {
-      if (TableExists(tables[i], &present[i]) != kReplySuccess) return kReplyStatementFailed;
+      if (int found = TableExists(tables[i], &present[i]); found != kReplySuccess) return found;
     }
     if (!present[0]) return kReplySuccess;
     if (present[1] && present[2] && present[3] && present[4]) return ReadCurrent(chats);
@@ -135,9 +123,8 @@ class SmsDatabaseReader {
  private:
   // A statement; null (logged) when it does not prepare.
   StatementPtr Prepare(const char* sql) {
-    sqlite3_stmt* raw = nullptr;
-    const int result = sqlite3_prepare_v2(m_db, sql, -1, &raw, nullptr);
-    StatementPtr statement(raw);
+    StatementPtr statement;
+    const int result = m_db.Prepare(sql, &statement);
     if (result != SQLITE_OK) {
       HLX_LOG(ERROR) << "OPEN STMT: " << m_path << " SQL: " << sql << " RES: " << result;
       return nullptr;
@@ -149,7 +136,7 @@ class SmsDatabaseReader {
     StatementPtr statement = Prepare("SELECT sql FROM sqlite_master WHERE type='table' AND name=?1");
     if (!statement) return kReplyStatementFailed;
     sqlite3_bind_text(statement.get(), 1, name, -1, SQLITE_STATIC);
-    const int result = sqlite3_step(statement.get());
+    const int result = m_db.Step(statement.get());
     if (result != SQLITE_ROW && result != SQLITE_DONE) return Failed("table list", result);
     *exists = result == SQLITE_ROW;
     return kReplySuccess;
@@ -157,8 +144,8 @@ class SmsDatabaseReader {
 
   // A step that ended in an error: the rows read so far are not the whole database.
   int Failed(const char* what, int result) {
-    HLX_LOG(ERROR) << "READ DB: " << m_path << " " << what << " RES: " << result;
-    return kReplyStatementFailed;
+    HLX_LOG(ERROR) << "READ DB: " << m_path << " " << what;
+    return m_db.FailureCode(result);
   }
 
   static SmsChat& ChatOf(ChatMap* chats, const std::string& key) {
@@ -180,7 +167,7 @@ class SmsDatabaseReader {
     if (!messages || !handles) return kReplyStatementFailed;
     sqlite3_stmt* row = messages.get();
     int result;
-    while ((result = sqlite3_step(row)) == SQLITE_ROW) {
+    while ((result = m_db.Step(row)) == SQLITE_ROW) {
       SmsMessage message;
       message.chatKey = std::to_string(sqlite3_column_int64(row, 0));  // no conversation: "0"
       message.rowId = sqlite3_column_int64(row, 1);
@@ -206,7 +193,7 @@ class SmsDatabaseReader {
     if (result != SQLITE_DONE) return Failed("messages", result);
 
     row = handles.get();
-    while ((result = sqlite3_step(row)) == SQLITE_ROW) {
+    while ((result = m_db.Step(row)) == SQLITE_ROW) {
       auto chat = chats->find(std::to_string(sqlite3_column_int64(row, 0)));
       if (chat == chats->end()) continue;
       SmsHandle handle;
@@ -237,7 +224,7 @@ class SmsDatabaseReader {
     if (!messages) return kReplyStatementFailed;
     sqlite3_stmt* row = messages.get();
     int result;
-    while ((result = sqlite3_step(row)) == SQLITE_ROW) {
+    while ((result = m_db.Step(row)) == SQLITE_ROW) {
       SmsMessage message;
       message.chatKey = OldestChatKey(row);
       message.rowId = sqlite3_column_int64(row, 1);
@@ -255,7 +242,7 @@ class SmsDatabaseReader {
     return result == SQLITE_DONE ? kReplySuccess : Failed("messages", result);
   }
 
-  sqlite3* const m_db;
+  const HLXSqlite& m_db;
   const std::string& m_path;
 };
 
@@ -441,17 +428,13 @@ int QuerySmsDb(const FeatureRequest& request, const std::string& path) {
   }
   ChatMap chatsByKey;
   {
-    sqlite3* raw = nullptr;
-    // Never created: a missing file is an error, not an empty database.
-    const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-    DatabasePtr db(raw);
-    if (opened != SQLITE_OK) {
-      HLX_LOG(ERROR) << "OPEN DB: " << path << " RES: " << opened;
-      return kReplyDatabaseNotOpened;
-    }
-    const int read = SmsDatabaseReader(db.get(), path).Read(&chatsByKey);
+    HLXSqlite db;
+    CancelTest cancelled;
+    if (request.Device()) cancelled = CancelTestOf(request.Device()->TaskMap(), static_cast<int64_t>(request.Packet().id));
+    if (int opened = db.Open(path, cancelled)) return opened;
+    const int read = SmsDatabaseReader(db).Read(&chatsByKey);
     if (read != kReplySuccess) return read;
-  }  // closed: the rows of the -wal file are in the main file now
+  }
   if (chatsByKey.empty()) return kReplySuccess;
 
   std::vector<SmsChat*> chats;
