@@ -323,6 +323,41 @@ class BackupRequestTest(BackupTestCase):
         self.assertEqual(final[2]["info"], {"error": "Task cancelled."})
         self.assertFalse(os.path.exists(folder))
 
+    def stalled_backup(self, udid, base):
+        """Starts a backup that stalls at 20 percent; (packet id, folder) once it has."""
+        packet_id = self.send(BACKUP, {"uuid": udid}, {"path": base})
+        folder = None
+        while True:
+            item = self.next_packet()
+            if item["id"] != packet_id:
+                continue
+            record, data = record_of(item)
+            if record["stage"] == 0:
+                folder = json.loads(zlib.decompress(data))["BackupDir"]
+            elif record["code"] == 2000:
+                return packet_id, folder
+
+    def test_a_second_session_of_a_device_is_refused_while_one_runs(self):
+        udid, _ = self.attach({"stallAtPercent": 20})
+        self.start(udid)
+        base = os.path.join(self.tmp.path, "Backups")
+        packet_id, folder = self.stalled_backup(udid, base)
+        busy = (60, {"error": "A backup or restore of this device is running."})
+        for code, data in ((BACKUP, {"path": base}), (RESTORE, {"path": folder, "sourceDeviceId": udid, "password": ""})):
+            progress, final = self.run_request(code, {"uuid": udid}, data)
+            self.assertEqual((final[2]["code"], final[2]["info"]), busy)
+            self.assertEqual(progress, [])
+        self.assertEqual(os.listdir(base), [os.path.basename(folder.rstrip("/"))])
+        self.assertTrue(os.path.exists(os.path.join(folder, "Info.plist")))
+        # A path that is not a text is refused, not taken as the standard folder.
+        self.assertEqual(self.run_request(BACKUP, {"uuid": udid}, {"path": 5})[1][2]["code"], 8)
+        self.send(CANCEL, {"uuid": udid, "code": packet_id})
+        self.assertEqual(self.replies([packet_id])[packet_id][1][2]["code"], 6)
+        # The session ended: the next backup of the device runs.
+        packet_id, _ = self.stalled_backup(udid, base)
+        self.send(CANCEL, {"uuid": udid, "code": packet_id})
+        self.assertEqual(self.replies([packet_id])[packet_id][1][2]["code"], 6)
+
     def test_find_my_and_encryption_and_password_change_through_the_tool(self):
         udid, image = self.attach()
         other, _ = self.attach()
