@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -52,6 +54,20 @@ constexpr size_t kStreamPieceBytes = 1 << 20;
 static_assert(kStreamPieceBytes + 5 <= kAfcTransferBufferBytes, "stream pieces fit the transfer buffer");
 constexpr int32_t kCodeDeviceGone = kReplyBackupDeviceGone;
 constexpr int32_t kCodeNoWantedFile = kReplyBackupNoWantedFile;
+constexpr char kIncompleteText[] = "BackupIncompleteError";
+
+// The devices (by UDID) whose backup service a session holds: the device serves one session at a
+// time, and two backups of one device would share what they write.
+struct RunningSessions {
+  std::mutex mutex;
+  // guards:
+  std::set<std::string> udids;
+};
+
+RunningSessions& Running() {
+  static RunningSessions* running = new RunningSessions;  // never destroyed: sessions may end at exit
+  return *running;
+}
 
 // One byte after each block length of the raw file streams.
 enum FileStreamCode : uint8_t { kStreamSuccess = 0, kStreamLocalError = 6, kStreamRemoteError = 11, kStreamData = 12 };
@@ -430,14 +446,19 @@ StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, SocketSplice*
 }
 
 // One file of a restore: its device path, its data blocks and a success block; or an error block
-// when the local file is missing or unreadable (false: the rest of the list is not sent).
-bool SendRequestedFile(AMDServiceConnectionRef connection, const std::string& devicePath, const std::string& local) {
+// when the file `relative` of the backup folder is missing, unreadable or no regular file inside the
+// folder (a symbolic link is never followed: it could hand any PC file to the device), and then
+// false: the rest of the list is not sent. An empty `relative` is a path the device may not ask for.
+bool SendRequestedFile(AMDServiceConnectionRef connection, const std::string& devicePath, const std::string& folder,
+                       const std::string& relative) {
   if (!SendWord(connection, static_cast<uint32_t>(devicePath.size())) ||
       !SendServiceBytes(connection, reinterpret_cast<const uint8_t*>(devicePath.data()), devicePath.size())) {
     return false;
   }
-  std::unique_ptr<FILE, int (*)(FILE*)> file(local.empty() ? nullptr : std::fopen(local.c_str(), "rb"), std::fclose);
-  const int error = local.empty() ? ENOENT : errno;
+  const int fd = relative.empty() ? -1 : OpenRegularFileInside(folder, relative);
+  const int error = relative.empty() ? ENOENT : errno;
+  std::unique_ptr<FILE, int (*)(FILE*)> file(fd >= 0 ? ::fdopen(fd, "rb") : nullptr, std::fclose);
+  if (fd >= 0 && !file) ::close(fd);
   if (!file) {
     const std::string text = std::strerror(error);
     uint8_t header[5];
@@ -471,7 +492,21 @@ const std::string* ElementText(const PlistVariant::Array& message, size_t index)
 
 HLXBackupProtocol::HLXBackupProtocol(std::shared_ptr<HLXDevice> device) : m_device(std::move(device)) {}
 
-HLXBackupProtocol::~HLXBackupProtocol() = default;
+HLXBackupProtocol::~HLXBackupProtocol() {
+  if (!m_claimed) return;
+  RunningSessions& running = Running();
+  std::lock_guard<std::mutex> lock(running.mutex);
+  running.udids.erase(m_device->Udid());
+}
+
+bool HLXBackupProtocol::Claim() {
+  if (m_claimed) return true;
+  RunningSessions& running = Running();
+  std::lock_guard<std::mutex> lock(running.mutex);
+  m_claimed = running.udids.insert(m_device->Udid()).second;
+  if (!m_claimed) HLX_LOG(WARNING) << "backup: a second session of one device refused";
+  return m_claimed;
+}
 
 void HLXBackupProtocol::Abort() {
   std::shared_ptr<HLXDeviceService> service;
@@ -495,24 +530,10 @@ std::string HLXBackupProtocol::MapDevicePath(const std::string& folder, const st
                                              const std::string& devicePath) {
   if (owner.empty() || devicePath.compare(0, owner.size(), owner) != 0) return "";
   if (devicePath.size() > owner.size() && devicePath[owner.size()] != '/') return "";
-  if (devicePath.find('\0') != std::string::npos || devicePath.find('\\') != std::string::npos) return "";
-  std::string out = folder;
-  if (!out.empty() && out.back() != '/') out += '/';
-  size_t at = owner.size();
-  bool any = false;
-  while (at < devicePath.size()) {
-    const size_t start = at + 1;
-    size_t end = devicePath.find('/', start);
-    if (end == std::string::npos) end = devicePath.size();
-    const std::string component = devicePath.substr(start, end - start);
-    at = end;
-    if (component.empty()) continue;
-    if (component == "." || component == "..") return "";
-    if (any) out += '/';
-    out += component;
-    any = true;
-  }
-  return any ? out : WithoutTrailingSlash(out);
+  const std::string rest = devicePath.size() > owner.size() ? devicePath.substr(owner.size() + 1) : "";
+  // "<owner>" and "<owner>/" name the folder itself.
+  if (rest.find_first_not_of('/') == std::string::npos) return folder.empty() ? "" : WithoutTrailingSlash(folder);
+  return JoinInside(folder, rest);
 }
 
 bool HLXBackupProtocol::ReadBackupEncryption(const std::string& folder, bool* encrypted) {
@@ -530,6 +551,76 @@ bool HLXBackupProtocol::ReadBackupEncryption(const std::string& folder, bool* en
   const PlistVariant* flag = dictionary->Find("IsEncrypted");
   *encrypted = flag != nullptr && flag->GetBool() != nullptr && *flag->GetBool();
   return true;
+}
+
+BackupSessionResult HLXBackupProtocol::CheckRestorable(const std::string& folder) {
+  const BackupSessionResult manifestError{kReplyBackupManifestError, "BackupManifestPlistError", ""};
+  const BackupSessionResult incomplete{kReplyBackupIncomplete, kIncompleteText, ""};
+  bool encrypted = false;
+  if (!ReadBackupEncryption(folder, &encrypted)) return manifestError;
+  const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + '/';
+  // The layout: files of a manifest below version 10 lie in the folder itself.
+  bool flat = false;
+  PlistVariant document;
+  if (LoadPlistFile(base + "Manifest.plist", &document) && document.GetArray() != nullptr &&
+      !document.GetArray()->empty()) {
+    const CIOSDictionary* manifest = (*document.GetArray())[0].GetDictionary();
+    const PlistVariant* version = manifest != nullptr ? manifest->Find("Version") : nullptr;
+    flat = version != nullptr && version->GetString() != nullptr && std::atoi(version->GetString()->c_str()) < 10;
+  }
+  const int manifestDb = OpenRegularFileInside(base, "Manifest.db");
+  if (manifestDb < 0) {
+    HLX_LOG(WARNING) << "restore refused: the backup has no Manifest.db";
+    return incomplete;
+  }
+  ::close(manifestDb);
+  sqlite3* raw = nullptr;
+  const int opened = sqlite3_open_v2((base + "Manifest.db").c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
+  // A table, not a view: a view could compute rows without end.
+  sqlite3_stmt* raw_statement = nullptr;
+  if (opened != SQLITE_OK ||
+      sqlite3_prepare_v2(db.get(), "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Files'", -1,
+                         &raw_statement, nullptr) != SQLITE_OK) {
+    HLX_LOG(WARNING) << "restore refused: Manifest.db unreadable";
+    return incomplete;
+  }
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw_statement, sqlite3_finalize);
+  if (sqlite3_step(statement.get()) != SQLITE_ROW ||
+      sqlite3_prepare_v2(db.get(), "SELECT fileID, flags FROM Files", -1, &raw_statement, nullptr) != SQLITE_OK) {
+    HLX_LOG(WARNING) << "restore refused: Manifest.db has no table of files";
+    return incomplete;
+  }
+  statement.reset(raw_statement);
+  int step;
+  int64_t files = 0;
+  while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+    if (sqlite3_column_type(statement.get(), 0) != SQLITE_TEXT ||
+        sqlite3_column_type(statement.get(), 1) != SQLITE_INTEGER) {
+      HLX_LOG(WARNING) << "restore refused: a Manifest.db row of a wrong type";
+      return incomplete;
+    }
+    if (sqlite3_column_int64(statement.get(), 1) != 1) continue;  // folders and the like carry no file
+    const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+    const std::string id(text, static_cast<size_t>(sqlite3_column_bytes(statement.get(), 0)));
+    if (!IsPlainChildName(id) || (!flat && id.size() < 2)) {
+      HLX_LOG(WARNING) << "restore refused: a Manifest.db file name that is no plain name";
+      return incomplete;
+    }
+    const int fd = OpenRegularFileInside(base, flat ? id : id.substr(0, 2) + "/" + id);
+    if (fd < 0) {
+      HLX_LOG(WARNING) << "restore refused: a file of the manifest is missing (errno " << errno << ")";
+      return incomplete;
+    }
+    ::close(fd);
+    ++files;
+  }
+  if (step != SQLITE_DONE) {
+    HLX_LOG(WARNING) << "restore refused: Manifest.db unreadable";
+    return incomplete;
+  }
+  HLX_LOG(INFO) << "restore: the backup holds all " << files << " files of its manifest";
+  return {};
 }
 
 bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupSessionResult* result,
@@ -571,6 +662,7 @@ bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupS
 }
 
 BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& options) {
+  if (!Claim()) return {kReplyBackupBusy, kBackupBusyText, ""};
   BackupSessionResult result;
   const std::string udid = m_device->Udid();
   const bool partial = !options.wantedNames.empty();
@@ -741,6 +833,7 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
 }
 
 BackupSessionResult HLXBackupProtocol::ChangePassword(const std::string& newPassword) {
+  if (!Claim()) return {kReplyBackupBusy, kBackupBusyText, ""};
   BackupSessionOptions options;
   BackupSessionResult result;
   if (!OpenSession(options, &result)) return result;
@@ -769,11 +862,10 @@ BackupSessionResult HLXBackupProtocol::ChangePassword(const std::string& newPass
 }
 
 BackupSessionResult HLXBackupProtocol::Restore(const BackupSessionOptions& options) {
-  BackupSessionResult result;
+  if (!Claim()) return {kReplyBackupBusy, kBackupBusyText, ""};
+  BackupSessionResult result = CheckRestorable(options.backupFolder);
   bool encrypted = false;
-  if (!ReadBackupEncryption(options.backupFolder, &encrypted)) {
-    return {kReplyBackupManifestError, "BackupManifestPlistError", ""};
-  }
+  if (result.code != kReplySuccess || !ReadBackupEncryption(options.backupFolder, &encrypted)) return result;
   if (!OpenSession(options, &result)) return result;
   AMDServiceConnectionRef connection = m_service->ServiceConnection();
   std::string request = std::string(HLX_PLIST_HEAD HLX_DTD) +
@@ -806,7 +898,7 @@ BackupSessionResult HLXBackupProtocol::Restore(const BackupSessionOptions& optio
     }
     const std::string* name = ElementText(message, 0);
     if (name == nullptr) continue;
-    std::vector<std::pair<std::string, std::string>> files;  // device path, local path ("" refused)
+    std::vector<std::pair<std::string, std::string>> files;  // device path, path in the backup ("" refused)
     if (*name == "DLMessageDisconnect") {
       result = {kCodeDeviceGone, "", ""};
       break;
@@ -823,9 +915,9 @@ BackupSessionResult HLXBackupProtocol::Restore(const BackupSessionOptions& optio
       const PlistVariant::Array* paths = message.size() > 1 ? message[1].GetArray() : nullptr;
       for (const PlistVariant& path : paths ? *paths : PlistVariant::Array()) {
         if (path.GetString() == nullptr) continue;
-        const std::string local = MapDevicePath(options.backupFolder, options.sourceId, *path.GetString());
-        if (local.empty()) HLX_LOG(WARNING) << "restore: a file outside the backup folder refused";
-        files.emplace_back(*path.GetString(), local);
+        const std::string relative = MapDevicePath("", options.sourceId, *path.GetString());
+        if (relative.empty()) HLX_LOG(WARNING) << "restore: a file outside the backup folder refused";
+        files.emplace_back(*path.GetString(), relative);
       }
     } else if (name->compare(0, 9, "DLMessage") != 0) {
       continue;
@@ -833,7 +925,7 @@ BackupSessionResult HLXBackupProtocol::Restore(const BackupSessionOptions& optio
     // Every device order gets its answer, so that the device never waits for one.
     bool sent = true;
     for (const auto& file : files) {
-      if (!SendRequestedFile(connection, file.first, file.second)) break;
+      if (!SendRequestedFile(connection, file.first, options.backupFolder, file.second)) break;
     }
     if (*name == "DLMessageDownloadFiles" || *name == "DLMessageProcessMessage") sent = SendWord(connection, 0);
     if (!sent || !SendXml(connection, kStatusDictTemplateB)) result = {kCodeDeviceGone, "", ""};

@@ -32,7 +32,11 @@ class HLXDeviceService;
 
 // How a session ended: a reply code (0 finished; 2 "Task error."; 6 cancelled; 12 the service did
 // not open; 45 the device went away or disconnected below 100 percent; 46 a partial backup ended
-// without a wanted file; otherwise the device's own "ErrorCode") and its text.
+// without a wanted file; 60 another session of the device runs; otherwise the device's own
+// "ErrorCode") and its text.
+// The text of 60, for the callers that refuse before a session.
+inline constexpr char kBackupBusyText[] = "A backup or restore of this device is running.";
+
 struct BackupSessionResult {
   int32_t code = 0;
   std::string text;
@@ -72,12 +76,18 @@ class HLXBackupProtocol {
   HLXBackupProtocol(const HLXBackupProtocol&) = delete;
   HLXBackupProtocol& operator=(const HLXBackupProtocol&) = delete;
 
-  // A backup into options.backupFolder. A failed full backup (any code but 0) deletes that folder
-  // with everything in it, so that no half backup is ever left looking whole.
+  // Takes the device's one backup session for this object's life: false while another object holds
+  // it. Backup, Restore and ChangePassword claim it themselves (else they end with 60 at once); a
+  // caller that makes files or changes the device before the session claims first, so that a
+  // refused twin touches nothing.
+  [[nodiscard]] bool Claim();
+
+  // A backup into options.backupFolder. A failed full backup (any code but 0 and 60) deletes that
+  // folder with everything in it, so that no half backup is ever left looking whole: the caller
+  // hands over a folder that this backup alone made.
   BackupSessionResult Backup(const BackupSessionOptions& options);
   // A restore of options.backupFolder onto the device. Nothing local is changed. Before the device
-  // is asked: 42 "BackupManifestPlistError" when the folder's Manifest.plist is missing or not a
-  // property list (an empty one counts as unencrypted).
+  // is asked, the folder must pass CheckRestorable.
   BackupSessionResult Restore(const BackupSessionOptions& options);
   // Sets the device's backup password ("" turns encryption off); the result is the device's
   // "ErrorCode" and "ErrorDescription" (2 "Task error." when it does not answer).
@@ -90,6 +100,15 @@ class HLXBackupProtocol {
   // Reads "IsEncrypted" of a backup folder's Manifest.plist (absent: false). False when the file is
   // missing or, not being empty, is no property-list dictionary.
   static bool ReadBackupEncryption(const std::string& folder, bool* encrypted);
+  // Whether a backup folder can be restored as a whole, checked before the device is asked (the
+  // device replaces its data with what it receives): 0; 42 "BackupManifestPlistError" when
+  // Manifest.plist is missing or no property list (an empty one counts as unencrypted); 61
+  // "BackupIncompleteError" when Manifest.db is no readable table of files, one of its rows has a
+  // field of a wrong type or a file name that is not a plain name, or a file it names is not a
+  // regular file in the folder (a symbolic link counts as missing). The layout follows the
+  // manifest's "Version": below 10 the files lie in the folder itself, else in a subfolder named by
+  // the first two characters of their name. Nothing is changed.
+  static BackupSessionResult CheckRestorable(const std::string& folder);
 
   // The local path for a device path "<owner>/rest", or "" when the path does not start with that
   // owner component or would leave `folder` (absolute, "." or ".." components, empty or NUL).
@@ -104,6 +123,7 @@ class HLXBackupProtocol {
   void EndSession();
 
   std::shared_ptr<HLXDevice> m_device;
+  bool m_claimed = false;  // the session thread's alone
   std::mutex m_mutex;
   // guards: m_service (the pointer; the service's own calls need no lock) and the closing and
   // shutting down of m_plainSocket (the session's thread alone sets it and reads from it)

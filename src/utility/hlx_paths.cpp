@@ -1,6 +1,11 @@
 // Folders and paths (see hlx_paths.h).
 #include "utility/hlx_paths.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -95,6 +100,71 @@ std::string GetDriverDownloadFolder() {
 
 bool IsDotOrDotDot(const char* name) {
   return name != nullptr && (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0);
+}
+
+bool IsPlainChildName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+namespace {
+
+// The components of a relative path, or false when one is not a plain child name.
+bool SplitInside(const std::string& relative, std::vector<std::string>* components) {
+  if (relative.empty() || relative[0] == '/') return false;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    const std::string component = relative.substr(start, end - start);
+    if (!component.empty()) {
+      if (!IsPlainChildName(component)) return false;
+      components->push_back(component);
+    }
+    start = end + 1;
+  }
+  return !components->empty();
+}
+
+}  // namespace
+
+std::string JoinInside(const std::string& folder, const std::string& relative) {
+  std::vector<std::string> components;
+  if (!SplitInside(relative, &components)) return "";
+  std::string out = folder;
+  for (const std::string& component : components) {
+    if (!out.empty() && out.back() != '/') out += '/';
+    out += component;
+  }
+  return out;
+}
+
+int OpenRegularFileInside(const std::string& folder, const std::string& relative) {
+  std::vector<std::string> components;
+  if (!SplitInside(relative, &components)) {
+    errno = EINVAL;
+    return -1;
+  }
+  // Component by component, each opened relative to its parent without following a link: a link
+  // anywhere below the folder ends the walk, wherever it points.
+  int parent = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (size_t i = 0; parent >= 0 && i < components.size(); ++i) {
+    const bool last = i + 1 == components.size();
+    const int child =
+        ::openat(parent, components[i].c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (last ? O_NONBLOCK : O_DIRECTORY));
+    const int error = errno;
+    ::close(parent);
+    errno = error;
+    parent = child;
+  }
+  if (parent < 0) return -1;
+  struct stat info;
+  if (::fstat(parent, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(parent);
+    errno = EINVAL;
+    return -1;
+  }
+  // O_NONBLOCK only kept a fifo from blocking the open; reads of a regular file ignore it.
+  return parent;
 }
 
 uint64_t GetFolderSize(const std::string& folder, uint64_t start) {

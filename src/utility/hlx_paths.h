@@ -33,6 +33,22 @@ std::string GetDriverDownloadFolder();
 // True for "." and "..".
 bool IsDotOrDotDot(const char* name);
 
+// The one home of the path-name checks for names that come from a device, a backup, a zip or a
+// peer, before they touch a PC path.
+// A name that can stand as one entry of a folder: not empty, not "." or "..", and without '/', '\\'
+// or NUL, so it can neither climb, nor separate, nor end early.
+bool IsPlainChildName(const std::string& name);
+// `folder`, one '/' and `relative` when every '/'-separated component of `relative` is a plain
+// child name (empty components of doubled separators are dropped); "" when one is not, when
+// `relative` is absolute or has no component. The result stays inside `folder` by its name (a
+// symbolic link below it is OpenRegularFileInside's concern).
+std::string JoinInside(const std::string& folder, const std::string& relative);
+// Opens `relative` (as JoinInside takes it) below `folder` for reading, following no symbolic link
+// on the way, and only when it is a regular file: the descriptor (the caller closes it), or -1 with
+// errno set (ENOENT missing; ELOOP, or ENOTDIR for a folder component, a link; EINVAL a name JoinInside
+// refuses or not a regular file).
+int OpenRegularFileInside(const std::string& folder, const std::string& relative);
+
 // `start` plus the sizes of all regular files under the folder, recursively (the apparent size: a
 // sparse file counts whole). Symbolic links are neither counted nor followed; a folder that cannot
 // be listed adds nothing.

@@ -43,6 +43,8 @@ const char* ReplyCodeName(int64_t code) {
     case kReplyHelperListenFailed: return "helper port failed";
     case kReplyHelperNotStarted: return "helper not started";
     case kReplyStoreEditionInstalled: return "store edition installed";
+    case kReplyBackupBusy: return "backup of the device running";
+    case kReplyBackupIncomplete: return "backup incomplete";
     default: return "unknown";
   }
 }

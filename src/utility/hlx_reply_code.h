@@ -47,6 +47,8 @@ enum ReplyCode : int32_t {
   kReplyHelperListenFailed = 52,  // 17, 18: no port for the helper instance
   kReplyHelperNotStarted = 53,    // 17, 18: the elevated helper instance did not start
   kReplyStoreEditionInstalled = 54,  // 18: the store edition is installed
+  kReplyBackupBusy = 60,          // 1600, 1601, 1700, 201: a backup or restore of the device is running
+  kReplyBackupIncomplete = 61,    // 1601, 1700: a file the backup's manifest names is missing from it
 };
 
 // For logs: a short name of a code, "unknown" for a number that is none of the above.

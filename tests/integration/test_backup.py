@@ -189,19 +189,77 @@ class BackupFailureTest(BackupTestCase):
         final = self.run_failing({"failAtPercent": 100, "errorCode": 17, "errorText": "late"}, 17)
         self.assertEqual(final["info"], {"error": "late"})
 
-    def test_unwritable_info_plist_fails_and_removes_the_folder(self):
-        udid, _ = self.attach()
-        self.start(udid)
+    def test_folders_of_the_second_are_never_reused_nor_deleted(self):
+        udid, _ = self.attach({"failAtPercent": 30, "errorCode": 17, "errorText": "x"})
+        other, image = self.attach()
+        self.start(udid, other)
         base = os.path.join(self.tmp.path, "Backups")
-        # The backup folder is named by the second it starts: each of the next seconds' folders
-        # already holds a folder where Info.plist goes.
+        # Each of the next seconds' folders exists already, as a twin started in that second makes it.
+        premade = []
         now = time.time()
-        for second in range(10):
-            stamp = time.strftime("%Y%m%d%H%M%S", time.localtime(now + second))
-            os.makedirs(os.path.join(base, "%s-%s" % (udid, stamp), "Info.plist"))
-        folder, _, final = self.backup(udid, base)
-        self.assertEqual((final["code"], final["info"]), (2, {"error": "The backup folder cannot be written."}))
-        self.assertFalse(os.path.exists(folder))
+        for device in (udid, other):
+            for second in range(10):
+                stamp = time.strftime("%Y%m%d%H%M%S", time.localtime(now + second))
+                premade.append(os.path.join(base, "%s-%s" % (device, stamp)))
+                os.makedirs(os.path.join(premade[-1], "Info.plist"))
+        failed, _, final = self.backup(udid, base)
+        self.assertEqual(final["code"], 17)
+        self.assertFalse(os.path.exists(failed))
+        folder, _, final = self.backup(other, base)
+        self.assertEqual(final["code"], 0)
+        self.assertNotIn(folder.rstrip("/"), premade + [failed.rstrip("/")])
+        self.assert_backup_of(folder, other, image, "3d")
+        for made in premade:
+            self.assertEqual(os.listdir(made), ["Info.plist"], made)
+
+    def test_restore_of_an_incomplete_backup_touches_nothing(self):
+        source, _ = self.attach(seed=21, contacts=3)
+        target, target_image = self.attach(sms=False, seed=22, contacts=2)
+        self.start(source, target)
+        good, _, final = self.backup(source, os.path.join(self.tmp.path, "Backups"))
+        self.assertEqual(final["code"], 0)
+        outside = os.path.join(self.tmp.path, "secret.txt")
+        with open(outside, "w") as f:
+            f.write("a PC file")
+        db = sqlite3.connect(os.path.join(good, "Manifest.db"))
+        first = db.execute("SELECT fileID FROM Files WHERE flags = 1 ORDER BY rowid LIMIT 1").fetchone()[0]
+        db.close()
+
+        def drop_blob_folders(folder):
+            for name in os.listdir(folder):
+                if len(name) == 2:
+                    shutil.rmtree(os.path.join(folder, name))
+
+        def drop_one_blob(folder):
+            os.remove(os.path.join(folder, first[:2], first))
+
+        def flat_manifest(folder):
+            with open(os.path.join(folder, "Manifest.plist"), "rb") as f:
+                manifest = plistlib.load(f)
+            manifest["Version"] = "9.1"
+            with open(os.path.join(folder, "Manifest.plist"), "wb") as f:
+                plistlib.dump(manifest, f, fmt=plistlib.FMT_BINARY)
+
+        def wrong_types(folder):
+            db = sqlite3.connect(os.path.join(folder, "Manifest.db"))
+            db.execute("UPDATE Files SET fileID = CAST(fileID AS BLOB) WHERE fileID = ?", (first,))
+            db.commit()
+            db.close()
+
+        def blob_links_outside(folder):
+            os.remove(os.path.join(folder, first[:2], first))
+            os.symlink(outside, os.path.join(folder, first[:2], first))
+
+        before = image_files(target_image)
+        for case in (drop_blob_folders, drop_one_blob, flat_manifest, wrong_types, blob_links_outside):
+            with self.subTest(case=case.__name__):
+                folder = os.path.join(self.tmp.path, case.__name__) + "/"
+                shutil.copytree(good, folder, symlinks=True)
+                case(folder)
+                _, final = self.run_request(RESTORE, {"uuid": target},
+                                            {"path": folder, "sourceDeviceId": source, "password": ""})
+                self.assertEqual((final[2]["code"], final[2]["info"]), (61, {"error": "BackupIncompleteError"}))
+                self.assertEqual(image_files(target_image), before)
 
     def test_device_that_needs_more_space_than_is_free(self):
         self.run_failing({"needBytes": 1 << 62}, 105)
@@ -264,6 +322,41 @@ class BackupRequestTest(BackupTestCase):
         self.assertEqual(final[2]["code"], 6)
         self.assertEqual(final[2]["info"], {"error": "Task cancelled."})
         self.assertFalse(os.path.exists(folder))
+
+    def stalled_backup(self, udid, base):
+        """Starts a backup that stalls at 20 percent; (packet id, folder) once it has."""
+        packet_id = self.send(BACKUP, {"uuid": udid}, {"path": base})
+        folder = None
+        while True:
+            item = self.next_packet()
+            if item["id"] != packet_id:
+                continue
+            record, data = record_of(item)
+            if record["stage"] == 0:
+                folder = json.loads(zlib.decompress(data))["BackupDir"]
+            elif record["code"] == 2000:
+                return packet_id, folder
+
+    def test_a_second_session_of_a_device_is_refused_while_one_runs(self):
+        udid, _ = self.attach({"stallAtPercent": 20})
+        self.start(udid)
+        base = os.path.join(self.tmp.path, "Backups")
+        packet_id, folder = self.stalled_backup(udid, base)
+        busy = (60, {"error": "A backup or restore of this device is running."})
+        for code, data in ((BACKUP, {"path": base}), (RESTORE, {"path": folder, "sourceDeviceId": udid, "password": ""})):
+            progress, final = self.run_request(code, {"uuid": udid}, data)
+            self.assertEqual((final[2]["code"], final[2]["info"]), busy)
+            self.assertEqual(progress, [])
+        self.assertEqual(os.listdir(base), [os.path.basename(folder.rstrip("/"))])
+        self.assertTrue(os.path.exists(os.path.join(folder, "Info.plist")))
+        # A path that is not a text is refused, not taken as the standard folder.
+        self.assertEqual(self.run_request(BACKUP, {"uuid": udid}, {"path": 5})[1][2]["code"], 8)
+        self.send(CANCEL, {"uuid": udid, "code": packet_id})
+        self.assertEqual(self.replies([packet_id])[packet_id][1][2]["code"], 6)
+        # The session ended: the next backup of the device runs.
+        packet_id, _ = self.stalled_backup(udid, base)
+        self.send(CANCEL, {"uuid": udid, "code": packet_id})
+        self.assertEqual(self.replies([packet_id])[packet_id][1][2]["code"], 6)
 
     def test_find_my_and_encryption_and_password_change_through_the_tool(self):
         udid, image = self.attach()

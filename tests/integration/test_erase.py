@@ -6,6 +6,7 @@ the erase ends it before any restore starts."""
 
 import json
 import os
+import shutil
 
 from harlix_process import READY, HarlixTestCase, record_of
 
@@ -112,9 +113,15 @@ class EraseTest(HarlixTestCase):
         # Bad arguments are answered before anything is touched.
         empty = os.path.join(self.tmp.path, "empty")
         os.makedirs(empty)
+        # A backup that lost one of its files would leave the device empty: it is refused first.
+        incomplete = os.path.join(self.tmp.path, "incomplete") + "/"
+        shutil.copytree(backup, incomplete)
+        blobs = sorted(name for name in os.listdir(incomplete) if len(name) == 2)
+        os.remove(os.path.join(incomplete, blobs[0], sorted(os.listdir(os.path.join(incomplete, blobs[0])))[0]))
         args = {"path": backup, "sourceDeviceId": self.udid, "password": ""}
         for uuid, data, code in ((self.udid, dict(args, sourceDeviceId=None), 21), (self.udid, dict(args, path=""), 21),
-                                 (self.udid, dict(args, path=empty), 42), ("0000", args, 7), (None, args, 7)):
+                                 (self.udid, dict(args, path=empty), 42), (self.udid, dict(args, path=incomplete), 61),
+                                 ("0000", args, 7), (None, args, 7)):
             _, final = self.run_request(ERASE, {"uuid": uuid} if uuid else {}, data)
             self.assertEqual((final[1], final[2]["code"]), (6, code), (uuid, data))
         self.assertEqual(self.tree(), before)

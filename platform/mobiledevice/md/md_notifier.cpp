@@ -26,6 +26,7 @@
 #include "md/md_base.h"
 #include "md/md_codes.h"
 #include "md/md_device.h"
+#include "md/md_service.h"
 #include "md/md_settings.h"
 
 namespace {
@@ -268,6 +269,7 @@ class Notifier {
         it->second.trusted = image.trusted;
       }
       for (const ListedImage* image : arrivals) {
+        MDFinishInterruptedRestore(root + "/" + image->udid);
         uintptr_t handle = MDNextHandleValue();
         auto device = std::make_shared<MDDevice>(handle, image->udid, root + "/" + image->udid, ++m_nextConnectionId,
                                                  image->folderDevice, image->folderInode);

@@ -79,3 +79,7 @@ void MDRegisterMobileSyncService();
 void MDRegisterInstallationService();
 void MDRegisterSpringboardService();
 void MDRegisterMobileBackup2Service();
+// Completes or drops what a kill left of a restore's swap in an image folder, so that the device
+// arrives with its old data or its new, whole (md_service_mobilebackup2.cpp). The notifier thread,
+// before the device is announced.
+void MDFinishInterruptedRestore(const std::string& imageFolder);

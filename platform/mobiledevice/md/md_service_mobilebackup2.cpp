@@ -9,8 +9,9 @@
 //                                 (raw file stream), MoveItems / RemoveItems (Snapshot layout), each
 //                                 waiting for the computer's status response; then Disconnect at 100
 //   Restore                    -> DownloadFiles of Manifest.plist and Manifest.db, then of the data
-//                                 files; the received files replace the image's; then
-//                                 ["DLMessageProcessMessage", {"ErrorCode": 0}] at 100
+//                                 files; once all have arrived they replace the image's (see
+//                                 Restore below), then ["DLMessageProcessMessage", {"ErrorCode": 0}]
+//                                 at 100; a missing file fails it with 206 and changes nothing
 //
 // What a backup holds: the image's fs/ (MediaDomain "Media/...") and the data files the other
 // services keep (HomeDomain, see kDataFiles), each named in the backup by the SHA-1 of
@@ -21,7 +22,8 @@
 // WillEncrypt is set; "ChangePassword" sets both), "extraRemoveItems" (paths sent in a RemoveItems
 // before the upload), "copyItems" ([from, to] pairs, each sent in a CopyItem after the manifests) and
 // "removeFiles" (paths sent in a RemoveFiles after those). A "failAtPercent" of 100 fails the session
-// after the manifests.
+// after the manifests. "killRestoreAt" kills the process at a step of a restore's swap (a test of
+// what a kill leaves).
 //
 // Threads: the connection's device thread.
 #include <dirent.h>
@@ -31,6 +33,9 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -129,6 +134,7 @@ struct Script {
   std::vector<std::string> extraRemoveItems;
   std::vector<std::pair<std::string, std::string>> copyItems;
   std::vector<std::string> removeFiles;
+  int64_t killRestoreAt = -1;
 };
 
 Script LoadScript(const std::string& imageFolder) {
@@ -165,6 +171,9 @@ Script LoadScript(const std::string& imageFolder) {
         script.copyItems.emplace_back(pair[0].GetString(), pair[1].GetString());
       }
     }
+  }
+  if (json.HasMember("killRestoreAt") && json["killRestoreAt"].IsInt64()) {
+    script.killRestoreAt = json["killRestoreAt"].GetInt64();
   }
   if (json.HasMember("removeFiles") && json["removeFiles"].IsArray()) {
     for (const auto& item : json["removeFiles"].GetArray()) {
@@ -643,50 +652,23 @@ void ServeBackup(MDServiceContext& context, const Script& script, CFTypeRef lock
 }
 
 // ---- Restore --------------------------------------------------------------------------------
+//
+// A restore replaces the device's data only once every file of the backup has arrived, and a kill
+// at any moment leaves the old data or the new, whole. The new tree is built beside the old one in
+// the image, then swapped in by renames, each step marked by the name of the staging folder:
+//   .restore-new    being received and built; a kill drops it (the old data stays);
+//   .restore-ready  complete: the old items move into .restore-old ...
+//   .restore-in     ... all of them are out: the new items move in; then both folders go.
+// FinishRestoreSwap redoes whatever a kill left of the last two steps, at the next arrival of the
+// device and before the next backup session.
 
-// Receives the computer's file stream after a DownloadFiles: each file lands in the scratch folder
-// under the last component of its path. False when the stream broke.
-bool ReceiveFiles(MDDeviceStream* stream, const std::string& scratch) {
-  for (;;) {
-    uint32_t length = 0;
-    if (!ReadWord(stream, &length)) return false;
-    if (length == 0) return true;
-    if (length > kMaxNameBytes) return false;
-    std::string path(length, '\0');
-    if (!stream->ReadExact(&path[0], length)) return false;
-    const size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const bool usable = !name.empty() && name != "." && name != "..";
-    std::ofstream out;
-    if (usable) out.open(scratch + "/" + name, std::ios::binary | std::ios::trunc);
-    std::vector<char> buffer(kBlockBytes);
-    for (;;) {
-      uint32_t blockLength = 0;
-      unsigned char code = 0;
-      if (!ReadWord(stream, &blockLength) || blockLength == 0 || !stream->ReadExact(&code, 1)) return false;
-      uint64_t left = blockLength - 1;
-      while (left > 0) {
-        const size_t piece = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
-        if (!stream->ReadExact(buffer.data(), piece)) return false;
-        if (code == kStreamData && out) out.write(buffer.data(), static_cast<std::streamsize>(piece));
-        left -= piece;
-      }
-      if (code == kStreamData) continue;
-      if (code != kStreamSuccess) {
-        out.close();
-        if (usable) unlink((scratch + "/" + name).c_str());
-      }
-      break;
-    }
-  }
-}
-
-bool Download(MDDeviceStream* stream, const std::vector<std::string>& paths, double progress, const std::string& scratch) {
-  std::string list;
-  for (const std::string& path : paths) list += XmlString(path);
-  return SendMessage(stream, XmlString("DLMessageDownloadFiles") + "<array>" + list + "</array>" + XmlReal(progress)) &&
-         ReceiveFiles(stream, scratch) && AwaitStatus(stream);
-}
+constexpr char kRestoreNew[] = ".restore-new";
+constexpr char kRestoreReady[] = ".restore-ready";
+constexpr char kRestoreIn[] = ".restore-in";
+constexpr char kRestoreOld[] = ".restore-old";
+// Inside kRestoreNew: the files as they arrive, by the last component of their backup path.
+constexpr char kReceivedFolder[] = "received";
+constexpr uint32_t kRestoreFileMode = 0755;
 
 bool RemoveTree(const std::string& path) {
   struct stat info;
@@ -708,24 +690,184 @@ bool RemoveTree(const std::string& path) {
 
 void MakeFolders(const std::string& path) {
   for (size_t at = 1; at != std::string::npos; at = path.find('/', at + 1)) {
-    mkdir(path.substr(0, at).c_str(), 0755);
+    mkdir(path.substr(0, at).c_str(), kRestoreFileMode);
   }
-  mkdir(path.c_str(), 0755);
+  mkdir(path.c_str(), kRestoreFileMode);
 }
 
-void ServeRestore(MDServiceContext& context, CFTypeRef request) {
+bool Exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+// What a restore replaces: the top-level names of the image that hold backed-up data.
+std::vector<std::string> RestoredItems() {
+  std::vector<std::string> items = {"fs", "icons"};
+  for (const DataFile& file : kDataFiles) items.emplace_back(file.imageName);
+  return items;
+}
+
+// The test switch "killRestoreAt" of backup.json: the device process dies as by a kill right before
+// the step with this number (1 the commit of a complete staging, 2 on each rename of the swap).
+class RestoreSteps {
+ public:
+  explicit RestoreSteps(int64_t killAt) : m_killAt(killAt) {}
+  void Next() {
+    if (++m_step == m_killAt) {
+      MDLog("mobilebackup2: killed at restore step %lld as the image asks", static_cast<long long>(m_step));
+      raise(SIGKILL);
+    }
+  }
+
+ private:
+  const int64_t m_killAt;
+  int64_t m_step = 0;
+};
+
+void FinishRestoreSwap(const std::string& image, RestoreSteps* steps) {
+  const auto at = [&](const char* name) { return image + "/" + name; };
+  RemoveTree(at(kRestoreNew));
+  const std::vector<std::string> items = RestoredItems();
+  if (Exists(at(kRestoreReady))) {
+    MakeFolders(at(kRestoreOld));
+    for (const std::string& item : items) {
+      if (!Exists(image + "/" + item)) continue;
+      if (steps != nullptr) steps->Next();
+      if (rename((image + "/" + item).c_str(), (at(kRestoreOld) + "/" + item).c_str()) != 0) {
+        MDLog("mobilebackup2: an old item did not move out (errno %d)", errno);
+        return;  // tried again at the next arrival; the new data waits complete
+      }
+    }
+    if (steps != nullptr) steps->Next();
+    if (rename(at(kRestoreReady).c_str(), at(kRestoreIn).c_str()) != 0) return;
+  }
+  if (Exists(at(kRestoreIn))) {
+    for (const std::string& item : items) {
+      const std::string staged = at(kRestoreIn) + "/" + item;
+      if (!Exists(staged)) continue;
+      if (steps != nullptr) steps->Next();
+      if (rename(staged.c_str(), (image + "/" + item).c_str()) != 0) {
+        MDLog("mobilebackup2: a new item did not move in (errno %d)", errno);
+        return;
+      }
+    }
+    RemoveTree(at(kRestoreIn));
+  }
+  RemoveTree(at(kRestoreOld));
+}
+
+// Receives the computer's file stream after a DownloadFiles: each file lands in `folder` under the
+// last component of its path and, when it came whole, its name goes into `arrived`. False when the
+// stream broke.
+bool ReceiveFiles(MDDeviceStream* stream, const std::string& folder, std::set<std::string>* arrived) {
+  for (;;) {
+    uint32_t length = 0;
+    if (!ReadWord(stream, &length)) return false;
+    if (length == 0) return true;
+    if (length > kMaxNameBytes) return false;
+    std::string path(length, '\0');
+    if (!stream->ReadExact(&path[0], length)) return false;
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const bool usable = !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos;
+    const std::string target = folder + "/" + name;
+    std::ofstream out;
+    if (usable) out.open(target, std::ios::binary | std::ios::trunc);
+    std::vector<char> buffer(kBlockBytes);
+    for (;;) {
+      uint32_t blockLength = 0;
+      unsigned char code = 0;
+      if (!ReadWord(stream, &blockLength) || blockLength == 0 || !stream->ReadExact(&code, 1)) return false;
+      uint64_t left = blockLength - 1;
+      while (left > 0) {
+        const size_t piece = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
+        if (!stream->ReadExact(buffer.data(), piece)) return false;
+        if (code == kStreamData && out) out.write(buffer.data(), static_cast<std::streamsize>(piece));
+        left -= piece;
+      }
+      if (code == kStreamData) continue;
+      out.close();
+      if (code == kStreamSuccess && usable && out) {
+        arrived->insert(name);
+      } else if (usable) {
+        arrived->erase(name);
+        unlink(target.c_str());
+      }
+      break;
+    }
+  }
+}
+
+bool Download(MDDeviceStream* stream, const std::vector<std::string>& paths, double progress,
+              const std::string& folder, std::set<std::string>* arrived) {
+  std::string list;
+  for (const std::string& path : paths) list += XmlString(path);
+  return SendMessage(stream, XmlString("DLMessageDownloadFiles") + "<array>" + list + "</array>" + XmlReal(progress)) &&
+         ReceiveFiles(stream, folder, arrived) && AwaitStatus(stream);
+}
+
+struct ManifestRow {
+  std::string id, domain, path;
+  int64_t flags = 0;
+};
+
+// The rows of a backup's Manifest.db; false when it is unreadable or a row has a field of a wrong
+// type (the device restores all or nothing).
+bool ReadManifestRows(const std::string& path, std::vector<ManifestRow>* rows) {
+  sqlite3* raw = nullptr;
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  SqlitePtr db(raw, sqlite3_close);
+  sqlite3_stmt* select = nullptr;
+  if (opened != SQLITE_OK || sqlite3_prepare_v2(db.get(), "SELECT fileID, domain, relativePath, flags FROM Files "
+                                                "ORDER BY rowid", -1, &select, nullptr) != SQLITE_OK) {
+    return false;
+  }
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(select, sqlite3_finalize);
+  int step;
+  while ((step = sqlite3_step(select)) == SQLITE_ROW) {
+    for (int column = 0; column < 3; ++column) {
+      if (sqlite3_column_type(select, column) != SQLITE_TEXT) return false;
+    }
+    if (sqlite3_column_type(select, 3) != SQLITE_INTEGER) return false;
+    auto text = [&](int column) {
+      return std::string(reinterpret_cast<const char*>(sqlite3_column_text(select, column)),
+                         static_cast<size_t>(sqlite3_column_bytes(select, column)));
+    };
+    rows->push_back(ManifestRow{text(0), text(1), text(2), sqlite3_column_int64(select, 3)});
+  }
+  return step == SQLITE_DONE;
+}
+
+// A file id the device asks for: 40 hexadecimal digits, with "-wal" or "-shm" for a database's companions.
+bool IsFileId(const std::string& id) {
+  const std::string suffix = id.size() > 40 ? id.substr(40) : "";
+  return id.size() >= 40 && (suffix.empty() || suffix == "-wal" || suffix == "-shm") &&
+         id.find_first_not_of("0123456789abcdef") >= 40;
+}
+
+void ServeRestore(MDServiceContext& context, CFTypeRef request, const Script& script) {
   MDDeviceStream* stream = context.stream;
+  const std::string& image = context.imageFolder;
   std::string source;
   (void)MDDictionaryText(request, "SourceIdentifier", &source);
   std::string password;
   const bool hasPassword = MDDictionaryText(MDDictionaryValue(request, "Options"), "Password", &password);
-  ScratchFolder scratch;
-  if (scratch.Path().empty() || source.empty()) {
+  const std::string staging = image + "/" + kRestoreNew;
+  const std::string received = staging + "/" + kReceivedFolder;
+  // The staging goes with the session unless it was committed.
+  struct StagingEnd {
+    const std::string& path;
+    ~StagingEnd() { RemoveTree(path); }
+  } stagingEnd{staging};
+  RemoveTree(staging);
+  MakeFolders(received);
+  if (!Exists(received) || source.empty()) {
     FailSession(stream, 205, "The restore cannot start.", 0);
     return;
   }
-  if (!Download(stream, {source + "/Manifest.plist", source + "/Manifest.db"}, 0, scratch.Path())) return;
-  MDCFPtr manifest = MDLoadImagePlist(scratch.Path(), "Manifest.plist");
+  std::set<std::string> arrived;
+  if (!Download(stream, {source + "/Manifest.plist", source + "/Manifest.db"}, 0, received, &arrived)) return;
+  MDCFPtr manifest = MDLoadImagePlist(received, "Manifest.plist");
   if (!manifest) {
     FailSession(stream, 205, "The backup has no manifest.", 0);
     return;
@@ -747,69 +889,51 @@ void ServeRestore(MDServiceContext& context, CFTypeRef request) {
   (void)MDDictionaryText(manifest.get(), "Version", &version);
   const bool flat = version.compare(0, 2, "9.") == 0;
 
-  struct Row {
-    std::string id, domain, path;
-    int flags;
-  };
-  std::vector<Row> rows;
-  {
-    sqlite3* raw = nullptr;
-    const std::string dbPath = scratch.Path() + "/Manifest.db";
-    const int opened = sqlite3_open_v2(dbPath.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    SqlitePtr db(raw, sqlite3_close);
-    sqlite3_stmt* select = nullptr;
-    if (opened != SQLITE_OK || sqlite3_prepare_v2(db.get(), "SELECT fileID, domain, relativePath, flags FROM Files "
-                                                  "ORDER BY rowid", -1, &select, nullptr) != SQLITE_OK) {
-      FailSession(stream, 205, "The backup's Manifest.db is unreadable.", 0);
-      return;
-    }
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(select, sqlite3_finalize);
-    while (sqlite3_step(select) == SQLITE_ROW) {
-      auto text = [&](int column) {
-        const unsigned char* value = sqlite3_column_text(select, column);
-        return value != nullptr ? std::string(reinterpret_cast<const char*>(value)) : std::string();
-      };
-      rows.push_back(Row{text(0), text(1), text(2), sqlite3_column_int(select, 3)});
-    }
+  std::vector<ManifestRow> rows;
+  if (!ReadManifestRows(received + "/Manifest.db", &rows)) {
+    FailSession(stream, 205, "The backup's Manifest.db is unreadable.", 0);
+    return;
   }
   std::vector<std::string> wanted;
   size_t asked = 0;
-  for (const Row& row : rows) {
-    const std::string suffix = row.id.size() > 40 ? row.id.substr(40) : "";
-    if (row.flags != 1 || row.id.size() < 40 || (!suffix.empty() && suffix != "-wal" && suffix != "-shm") ||
-        row.id.find_first_not_of("0123456789abcdef") < 40) {
-      continue;
-    }
+  for (const ManifestRow& row : rows) {
+    if (row.flags != 1 || !IsFileId(row.id)) continue;
     wanted.push_back(source + "/" + (flat ? row.id : row.id.substr(0, 2) + "/" + row.id));
     if (wanted.size() == kFilesPerBatch) {
       asked += wanted.size();
-      if (!Download(stream, wanted, 90.0 * static_cast<double>(asked) / static_cast<double>(rows.size()), scratch.Path())) {
+      if (!Download(stream, wanted, 90.0 * static_cast<double>(asked) / static_cast<double>(rows.size()), received,
+                    &arrived)) {
         return;
       }
       wanted.clear();
     }
   }
-  if (!wanted.empty() && !Download(stream, wanted, 90.0, scratch.Path())) return;
+  if (!wanted.empty() && !Download(stream, wanted, 90.0, received, &arrived)) return;
 
-  // The device's data is replaced by the backup's.
-  const std::string& image = context.imageFolder;
-  RemoveTree(image + "/fs");
-  RemoveTree(image + "/icons");
-  MakeFolders(image + "/fs");
-  for (const DataFile& file : kDataFiles) unlink((image + "/" + file.imageName).c_str());
-  for (const Row& row : rows) {
-    const std::string target = ImagePathOf(image, row.domain, row.path);
-    if (target.empty()) continue;
-    const size_t slash = target.rfind('/');
+  // The new tree, beside the old one; every file that the device keeps must have come.
+  MakeFolders(staging + "/fs");
+  for (const ManifestRow& row : rows) {
+    const std::string target = ImagePathOf(staging, row.domain, row.path);
+    if (target.empty() || (row.flags != 1 && row.flags != 2)) continue;
     if (row.flags == 2) {
       MakeFolders(target);
-    } else if (row.flags == 1) {
-      MakeFolders(target.substr(0, slash));
-      if (rename((scratch.Path() + "/" + row.id).c_str(), target.c_str()) != 0) {
-        MDLog("mobilebackup2: a restored file did not arrive");
-      }
+      continue;
+    }
+    MakeFolders(target.substr(0, target.rfind('/')));
+    if (arrived.count(row.id) == 0 || rename((received + "/" + row.id).c_str(), target.c_str()) != 0) {
+      MDLog("mobilebackup2: a file of the backup did not arrive; the device keeps its data");
+      FailSession(stream, 206, "The backup's files did not all arrive.", 90);
+      return;
     }
   }
+  RemoveTree(received);
+  RestoreSteps steps(script.killRestoreAt);
+  steps.Next();
+  if (rename(staging.c_str(), (image + "/" + kRestoreReady).c_str()) != 0) {
+    FailSession(stream, 205, "The restore cannot be stored.", 90);
+    return;
+  }
+  FinishRestoreSwap(image, &steps);
   FailSession(stream, 0, "", 100);
 }
 
@@ -843,6 +967,7 @@ void ServeChangePassword(MDServiceContext& context, CFTypeRef request) {
 
 void ServeBackupService(MDServiceContext& context) {
   MDDeviceStream* stream = context.stream;
+  FinishRestoreSwap(context.imageFolder, nullptr);
   if (!SendMessage(stream, XmlString("DLMessageVersionExchange") + "<integer>300</integer><integer>0</integer>")) return;
   MDCFPtr message = ReadMessage(stream);
   if (!message || TextAt(message.get(), 0) != "DLMessageVersionExchange") return;
@@ -862,7 +987,7 @@ void ServeBackupService(MDServiceContext& context) {
   if (name == "Backup") {
     ServeBackup(context, script, lockdown.get());
   } else if (name == "Restore") {
-    ServeRestore(context, request);
+    ServeRestore(context, request, script);
   } else if (name == "ChangePassword") {
     ServeChangePassword(context, request);
   } else {
@@ -871,5 +996,7 @@ void ServeBackupService(MDServiceContext& context) {
 }
 
 }  // namespace
+
+void MDFinishInterruptedRestore(const std::string& imageFolder) { FinishRestoreSwap(imageFolder, nullptr); }
 
 void MDRegisterMobileBackup2Service() { MDRegisterService("com.apple.mobilebackup2", ServeBackupService); }

@@ -87,8 +87,8 @@ void OnUninstallReply(void* /*context*/, const uint8_t* bytes, int64_t length, b
 }
 
 // The restore arguments of a content erase, checked before anything on the device is touched:
-// 21 "ParameterError" when one is missing or not a text, 42 when the folder holds no readable
-// Manifest.plist.
+// 21 "ParameterError" when one is missing or not a text; 42 or 61 when the folder cannot be
+// restored whole (HLXBackupProtocol::CheckRestorable).
 int ReadRestoreOptions(const rapidjson::Document& data, BackupSessionOptions* options, std::string* message) {
   const rapidjson::Value* path = FindStringMember(data, "path");
   const rapidjson::Value* source = FindStringMember(data, "sourceDeviceId");
@@ -103,12 +103,9 @@ int ReadRestoreOptions(const rapidjson::Document& data, BackupSessionOptions* op
   options->sourceId = StringOf(*source);
   options->password = StringOf(*password);
   options->openFailureText = "MonitorDeviceOpenAFCServiceFail";
-  bool encrypted = false;
-  if (!HLXBackupProtocol::ReadBackupEncryption(options->backupFolder, &encrypted)) {
-    *message = "BackupManifestPlistError";
-    return kReplyBackupManifestError;
-  }
-  return kReplySuccess;
+  const BackupSessionResult checked = HLXBackupProtocol::CheckRestorable(options->backupFolder);
+  *message = checked.text;
+  return checked.code;
 }
 
 }  // namespace
@@ -237,6 +234,11 @@ int HLXModuleErase::EraseContent(FeatureRequest& request, std::string* message) 
     return kReplyServiceNotRunning;
   }
   HLXBackupProtocol protocol(request.Device());
+  // Claimed before the wipe: a restore refused after it would leave the device empty.
+  if (!protocol.Claim()) {
+    *message = kBackupBusyText;
+    return kReplyBackupBusy;
+  }
   DeviceTaskMap& tasks = device.TaskMap();
   const auto taskId = static_cast<int64_t>(request.Packet().id);
   if (!tasks.Register(taskId)) {

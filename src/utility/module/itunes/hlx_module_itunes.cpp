@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -159,6 +160,22 @@ std::string MakeInfoPlistXml(HLXDevice& device) {
   }
   xml += "</dict><key>iTunes Settings</key><dict/><key>iTunes Version</key><string>11.2.2.3</string></dict></plist>";
   return xml;
+}
+
+// Makes a backup folder that no other backup uses: `stem`, or when that is taken (a backup started
+// in the same second, or a folder left by an earlier run), `stem`-1, -2 ... Made by one mkdir, so
+// that two runs never share one; `folder` gets it with a trailing '/'.
+bool MakeNewFolder(const std::string& stem, std::string* folder) {
+  constexpr int kMaxTwins = 100;
+  for (int n = 0; n < kMaxTwins; ++n) {
+    const std::string candidate = n == 0 ? stem : stem + "-" + std::to_string(n);
+    if (::mkdir(candidate.c_str(), 0777) == 0) {
+      *folder = candidate + "/";
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 bool WriteWholeFile(const std::string& path, const BinaryPlist& bytes) {
@@ -322,16 +339,33 @@ int HLXModuleiTunes::Run(FeatureRequest& request) {
 int HLXModuleiTunes::RunFullBackup(FeatureRequest& request) {
   rapidjson::Document data;
   if (request.ReadData(&data) != kReplySuccess) return kReplyBadData;
-  const rapidjson::Value* path = FindStringMember(data, "path");
-  std::string base = path != nullptr ? StringOf(*path) : "";
+  std::string base;
+  const auto path = data.FindMember("path");
+  if (path != data.MemberEnd()) {
+    // A path of another type is refused: backing up elsewhere than asked would hide the backup.
+    if (!path->value.IsString()) {
+      SetErrorInfo(request, "ParameterError");
+      return kReplyBadData;
+    }
+    base = StringOf(path->value);
+  }
   if (base.empty()) base = GetBackupRootFolder();
   base = WithSeparator(base);
   HLXDevice& device = *request.Device();
-  const std::string folder = base + device.Udid() + LocalStartSuffix() + "/";
+  HLXBackupProtocol protocol(request.Device());
+  // Claimed before the folder is made: a refused twin makes and deletes nothing.
+  if (!protocol.Claim()) {
+    SetErrorInfo(request, kBackupBusyText);
+    return kReplyBackupBusy;
+  }
+  std::string folder;
+  const bool made = base.size() >= 2 && os::Os().createDirectories(base) &&
+                    MakeNewFolder(base + device.Udid() + LocalStartSuffix(), &folder);
   rapidjson::Document announce(rapidjson::kObjectType);
-  AddText(&announce, "BackupDir", folder, announce.GetAllocator());
+  AddText(&announce, "BackupDir", made ? folder : base + device.Udid() + LocalStartSuffix() + "/",
+          announce.GetAllocator());
   SendJsonDataReply(request, announce, 0);
-  if (base.size() < 2 || !os::Os().createDirectories(folder)) {
+  if (!made) {
     HLX_LOG(ERROR) << "backup: the backup folder cannot be made";
     SetErrorInfo(request, "The backup folder cannot be written.");
     return kReplyTaskError;
@@ -344,7 +378,6 @@ int HLXModuleiTunes::RunFullBackup(FeatureRequest& request) {
     SetErrorInfo(request, "The backup folder cannot be written.");
     return kReplyTaskError;
   }
-  HLXBackupProtocol protocol(request.Device());
   SessionTask task(request, &protocol);
   BackupSessionOptions options;
   options.backupFolder = folder;
