@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -216,7 +217,15 @@ bool DefaultDeleteTree(const std::string& path) {
   return nftw(path.c_str(), RemoveEntry, 32, FTW_DEPTH | FTW_PHYS) == 0;
 }
 
-int64_t DefaultCurrentTime() { return static_cast<int64_t>(std::time(nullptr)); }
+// The wall clock read as gettimeofday and clock_gettime read it, never by time(): glibc serves
+// time() from the coarse clock, which still shows the previous second for up to a scheduler tick
+// after the second has turned. Moments this process stamps must not lie before moments that other
+// processes read just before asking for them.
+int64_t DefaultCurrentTime() {
+  timespec now{};
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) return static_cast<int64_t>(std::time(nullptr));
+  return static_cast<int64_t>(now.tv_sec);
+}
 
 bool DefaultLocalTime(int64_t secondsSinceEpoch, std::tm* out) {
   std::time_t moment = static_cast<std::time_t>(secondsSinceEpoch);

@@ -62,7 +62,8 @@ struct OsApi {
   bool (*createDirectories)(const std::string& path);
   // Deletes a folder with all its contents (or one file). Refuses an empty, relative or root path.
   bool (*deleteTree)(const std::string& path);
-  // Current time in seconds since the epoch.
+  // Current time in whole seconds since the epoch, the wall clock that every other process reads
+  // (the seconds of gettimeofday; never behind them).
   int64_t (*currentTime)();
   // localtime_r: false when the moment cannot be represented.
   bool (*localTime)(int64_t secondsSinceEpoch, std::tm* out);

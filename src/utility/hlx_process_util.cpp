@@ -83,15 +83,36 @@ std::string FindProcessImagePath(int32_t processId) {
   return {};
 }
 
-int32_t FindItunesProcess() {
+namespace {
+
+// Every running process whose executable path contains "itunes.exe" without regard to case, in the
+// list's order.
+std::vector<int32_t> FindItunesProcesses() {
   static const char kItunes[] = "itunes.exe";
   std::vector<os::ProcessEntry> processes;
-  if (!os::Os().listProcesses(&processes)) return 0;
-  int32_t found = 0;
+  std::vector<int32_t> found;
+  if (!os::Os().listProcesses(&processes)) return found;
   for (const os::ProcessEntry& process : processes) {
-    if (ToLowerAscii(process.imagePath).find(kItunes) != std::string::npos) found = process.pid;
+    if (ToLowerAscii(process.imagePath).find(kItunes) != std::string::npos) found.push_back(process.pid);
   }
   return found;
+}
+
+}  // namespace
+
+int32_t FindItunesProcess() {
+  const std::vector<int32_t> found = FindItunesProcesses();
+  return found.empty() ? 0 : found.back();
+}
+
+int StopItunesProcesses() {
+  const std::vector<int32_t> found = FindItunesProcesses();
+  if (found.empty()) return kStopNoneFound;
+  int result = kStopEnded;
+  for (int32_t pid : found) {
+    if (!os::Os().terminateProcess(pid)) result = kStopRefused;
+  }
+  return result;
 }
 
 int IsMobileDeviceServiceRunning() {

@@ -48,6 +48,16 @@ std::string FindProcessImagePath(int32_t processId);
 // (the last such process in the list), or 0.
 int32_t FindItunesProcess();
 
+// Results of StopItunesProcesses: the exit codes of the platform's forced stop by image name, which
+// the desktop has always been answered with.
+constexpr int kStopEnded = 0;
+constexpr int kStopNoneFound = 128;
+constexpr int kStopRefused = 1;
+// Ends, by force, every process that FindItunesProcess would find: kStopEnded when each was ended,
+// kStopNoneFound when none runs (or the list cannot be read), kStopRefused when one could not be
+// ended (it belongs to another user).
+int StopItunesProcesses();
+
 // 1 when a process whose executable name matches "AppleMobileDeviceService.exe" runs (wildcard
 // patterns, case-insensitive; the name list is split at ';'), else 0 (also when the list cannot be
 // read).

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "iOSAPI/MobileExportFun.h"
+#include "os/hlx_os.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_lockdown.h"
@@ -357,7 +358,7 @@ int HLXSyncSession::Prepare() {
   m_announce = SyncMessageXml("SDMessageSyncDataClassWithDevice")
                    .String(m_class.name)
                    .String(m_class.deviceAnchorName)
-                   .String(ComputerAnchorText(std::time(nullptr)))
+                   .String(ComputerAnchorText(static_cast<std::time_t>(os::Os().currentTime())))
                    .Integer(m_class.version)
                    .String(kSyncEmptyParameter)
                    .Convert();

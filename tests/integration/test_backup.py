@@ -9,6 +9,7 @@ import os
 import plistlib
 import sqlite3
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -21,6 +22,7 @@ from harlix_process import READY, HarlixTestCase, record_of
 import hlx_device  # noqa: E402  (tools/, put on the path by harlix_process)
 
 BACKUP, RESTORE, LIST, FIND_MY, ENCRYPTION, CHANGE_PASSWORD, PLAYER_RUNNING = 1600, 1601, 1602, 1603, 1604, 1605, 1606
+STOP_PLAYER = 1607
 CANCEL = 600
 SMS_ID = "3d0d7e5fb2ce288813306e4d4636395e047a3d28"
 DATA_FILES = {"addressbook.plist": "Library/AddressBook/addressbook.plist", "notes.plist": "Library/Notes/notes.plist",
@@ -382,10 +384,18 @@ class BackupRequestTest(BackupTestCase):
         self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 1)
         player = os.path.join(self.tmp.path, "iTunes.exe")
         shutil.copy(sys.executable, player)
-        process = subprocess.Popen([player, "-c", "import time; time.sleep(60)"])
-        self.addCleanup(process.wait)
-        self.addCleanup(process.kill)
+        players = [subprocess.Popen([player, "-c", "import time; time.sleep(60)"]) for _ in range(2)]
+        for process in players:
+            self.addCleanup(process.wait)
+            self.addCleanup(process.kill)
         self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 0)
+        # Stopping ends every player process by force; with none left it answers 128.
+        self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""}, sub=0)[1][2]["code"], 0)
+        self.assertIsNone(players[0].poll())
+        self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""})[1][2]["code"], 0)
+        self.assertEqual([process.wait(timeout=30) for process in players], [-signal.SIGKILL] * 2)
+        self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 1)
+        self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""})[1][2]["code"], 128)
 
 
 class BackupToolTest(BackupTestCase):

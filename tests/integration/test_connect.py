@@ -21,11 +21,12 @@ STANDIN = os.path.join(os.environ.get("HLX_TOOLS_DIR", os.path.join(os.path.dirn
 
 
 class PackageServer:
-    """Serves `files` (path -> bytes) under /drivers/; anything else is 404. Paths in `slow` are
-    sent in small pieces with pauses, so that a cancel can arrive in the middle. Counts GETs."""
+    """Serves `files` (path -> bytes) under /`folder`/ on a loopback `port` (0: a free one);
+    anything else is 404. Paths in `slow` are sent in small pieces with pauses, so that a cancel can
+    arrive in the middle. Counts GETs."""
 
-    def __init__(self):
-        self.files, self.slow, self.gets = {}, set(), []
+    def __init__(self, port=0, folder="drivers"):
+        self.files, self.slow, self.gets, self.folder = {}, set(), [], folder
         server = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -59,12 +60,12 @@ class PackageServer:
                 except OSError:
                     pass  # the client gave up
 
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.base = "http://127.0.0.1:%d/drivers" % self.server.server_address[1]
+        self.base = "http://127.0.0.1:%d/%s" % (self.server.server_address[1], folder)
 
     def publish(self, index, data, side=None):
-        path = "/drivers/" + PACKAGES[index]
+        path = "/%s/%s" % (self.folder, PACKAGES[index])
         self.files[path] = data
         self.files[path + ".txt"] = (hashlib.md5(data).hexdigest() if side is None else side).encode()
 
@@ -91,6 +92,27 @@ class ConnectTest(HarlixTestCase):
         stage3 = [r for _, _, r, _ in progress if r["stage"] == 3]
         self.assertEqual(len(stage3), 1)
         return [r["info"] for _, _, r, _ in progress if r["stage"] == 2], stage3[0]["info"], final[2]["code"]
+
+    def test_self_test_mode_downloads_the_drivers_from_the_test_server(self):
+        try:
+            server = PackageServer(port=80, folder="ios_driver")
+        except OSError as error:
+            self.skipTest("the test server's port 80 cannot be had here: %s" % error)
+        self.addCleanup(server.close)
+        contents = [os.urandom(1000 + i) for i in range(3)]
+        for i, data in enumerate(contents):
+            server.publish(i, data)
+        self.start_harlix(self_test=True)
+        # The service's own request is the first of its counter, answered like a desktop's.
+        progress, final = self.replies([1])[1]
+        self.assertEqual((final[0], final[1], final[2]["code"]), (DOWNLOAD, 1, 0))
+        [paths] = [r["info"] for command, _, r, _ in progress if command == DOWNLOAD and r["stage"] == 3]
+        for path, data in zip(paths, contents):
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), data)
+        self.assertEqual(len(paths), 3)
+        self.assertEqual(sorted(set(server.gets)),
+                         sorted("/ios_driver/%s%s" % (p, side) for p in PACKAGES for side in ("", ".txt")))
 
     def test_driver_downloads_are_verified_skipped_and_cancelled(self):
         server = PackageServer()

@@ -348,6 +348,16 @@ class MediaTest(HarlixTestCase):
         self.request(DELETE, udid, data={"path": "/Books/" + added[1]["Path"]})
         self.assertFalse(os.path.exists(os.path.join(fs, "Books", added[1]["Path"])))
         self.assertNotIn(added[1]["Path"], [e.get("Path") for e in self.book_list(folder) if isinstance(e, dict)])
+        # A PDF that the device cannot remove (here a folder with contents under its name): a failure
+        # code, and the file and its entry stay.
+        stuck = os.path.join(fs, "Books", added[0]["Path"])
+        os.remove(stuck)
+        os.makedirs(os.path.join(stuck, "inside"))
+        listed = self.book_list(folder)
+        self.request(DELETE, udid, data={"path": "/Books/" + added[0]["Path"]}, expect=38)
+        self.assertTrue(os.path.isdir(os.path.join(stuck, "inside")))
+        self.assertEqual(self.book_list(folder), listed)
+        self.assertIn(added[0]["Path"], [e.get("Path") for e in listed if isinstance(e, dict)])
         os.makedirs(os.path.join(fs, "DCIM"), exist_ok=True)
         with open(os.path.join(fs, "DCIM", "X.pdf"), "wb") as f:
             f.write(b"photo")

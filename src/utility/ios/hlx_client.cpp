@@ -17,6 +17,7 @@
 #include "utility/hlx_time.h"
 #include "utility/hlx_version.h"
 #include "utility/module/basicinfo/hlx_module_basicinfo.h"
+#include "utility/module/connect/hlx_module_connect.h"
 #include "utility/module/control/hlx_module_control.h"
 
 namespace hlx {
@@ -314,6 +315,8 @@ void RunSelfTestTask(std::shared_ptr<HLXDevice> device) {
   std::unique_ptr<char, FreeDeleter> utc(UtcTextToLocalText("2020-02-29T12:30:45Z"));
   std::printf("date1: %s\ndate2: %s\ndate3: %s\n", text, appleEpoch.get(), utc.get());
   std::fflush(stdout);
+  auto* connect = dynamic_cast<HLXModuleConnect*>(ModuleRegistry::GetInstance().Find(kRequestDownloadDrivers));
+  if (connect) connect->RunSelfTest();
 }
 
 }  // namespace hlx

@@ -9,6 +9,7 @@
 #include <rapidjson/document.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
@@ -18,6 +19,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <time.h>
 
 #include <gtest/gtest.h>
 
@@ -189,6 +192,23 @@ TEST_F(TimeZoneTest, UtcTextEdgeCases) {
 }
 
 // Seeded moments across the whole range, against Python's datetime and zoneinfo.
+// The service's clock stamps notes and names folders by the second, and peers compare those stamps
+// with the moment they read just before their request. Just after a second turns is where a coarse
+// clock still shows the previous one: the OS layer's clock must already show the new second there.
+TEST(CurrentTime, IsNeverBehindTheWallClockOfOtherProcesses) {
+  for (int turn = 0; turn < 3; ++turn) {
+    timespec before{};
+    ASSERT_EQ(clock_gettime(CLOCK_REALTIME, &before), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    timespec turned = before;
+    while (turned.tv_sec == before.tv_sec) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the wall clock did not move on";
+      ASSERT_EQ(clock_gettime(CLOCK_REALTIME, &turned), 0);
+    }
+    EXPECT_GE(os::Os().currentTime(), static_cast<int64_t>(turned.tv_sec)) << "turn " << turn;
+  }
+}
+
 TEST_F(TimeZoneTest, AgreesWithPythonZoneinfo) {
   std::mt19937_64 random(2001);
   std::vector<int64_t> counts = {0, 1, 86399, 86400};

@@ -131,6 +131,40 @@ TEST_F(ProcessUtilTest, FindItunesProcessTakesTheLastMatchWithoutRegardToCase) {
   EXPECT_EQ(FindProcessImagePath(20), "");
 }
 
+// Every player process is ended, not only the one that FindItunesProcess names; a refusal of any
+// of them is reported.
+TEST_F(ProcessUtilTest, StopItunesProcessesEndsEveryMatch) {
+  static std::vector<int32_t> ended;
+  static int32_t refused = 0;
+  os::Os().terminateProcess = [](int32_t pid) {
+    ended.push_back(pid);
+    return pid != refused;
+  };
+  struct Case {
+    bool (*list)(std::vector<os::ProcessEntry>*);
+    int32_t refused;
+    int result;
+    std::vector<int32_t> ended;
+  };
+  const Case cases[] = {
+      {FakeProcessList, 0, kStopEnded, {20, 30}},
+      {FakeProcessList, 20, kStopRefused, {20, 30}},
+      {[](std::vector<os::ProcessEntry>* out) {
+         *out = {{2, "iTunesHelper.exe", "/x/iTunesHelper.exe"}};
+         return true;
+       },
+       0, kStopNoneFound, {}},
+      {[](std::vector<os::ProcessEntry>*) { return false; }, 0, kStopNoneFound, {}},
+  };
+  for (const Case& c : cases) {
+    ended.clear();
+    refused = c.refused;
+    os::Os().listProcesses = c.list;
+    EXPECT_EQ(StopItunesProcesses(), c.result);
+    EXPECT_EQ(ended, c.ended);
+  }
+}
+
 TEST_F(ProcessUtilTest, MobileDeviceServiceMatchesItsNameWithoutRegardToCase) {
   os::Os().listProcesses = FakeProcessList;
   EXPECT_EQ(IsMobileDeviceServiceRunning(), 1);

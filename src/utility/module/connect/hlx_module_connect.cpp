@@ -1,6 +1,7 @@
 // Requests 10, 16, 17 and 18, and the helper channel's replies.
 #include "utility/module/connect/hlx_module_connect.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -224,6 +225,27 @@ int HLXModuleConnect::DownloadDrivers(FeatureRequest& request) {
   const std::string text = list.Text();
   request.SendProgress(request.Command(), 3, &text, nullptr);
   return result;
+}
+
+void HLXModuleConnect::RunSelfTest() {
+  // The ids of the service's own requests; they share the task map with the desktop's ids.
+  static std::atomic<uint64_t> s_lastId{0};
+  JsonTextWriter info;
+  info->StartObject();
+  info.Key("url");
+  info.String(kSelfTestDriverUrl);
+  info->EndObject();
+  const std::string infoText = info.Text();
+  ReplyRecord record;
+  record.stage = 1;
+  record.uuid = "";
+  record.info = infoText.c_str();
+  IPCPacket1 packet;
+  packet.id = ++s_lastId;
+  packet.status = static_cast<uint16_t>(PacketStatus::kInProgress);
+  packet.command = static_cast<uint32_t>(kRequestDownloadDrivers);
+  packet.body = ReplyRecord::Serialize(record);
+  (void)HandleRequest(packet);
 }
 
 int HLXModuleConnect::InstallDrivers(FeatureRequest& request) {

@@ -14,6 +14,9 @@
 //       1 (R 0) or 6. R: 51 installer failed or the device support service is not running, 54 the
 //       store edition is installed, 2 the store query did not run. First instance: 52 no helper
 //       port, 53 helper not started, 51 request not forwardable.
+// In self-test mode the start-up self-test hands the module a request 16 of its own making
+// (RunSelfTest): the driver download from the test server at kSelfTestDriverUrl on this machine,
+// answered to the desktop like any request 16, under an id of the service's own counter.
 // The package installer and the store query are found in the system folder ($HLX_SYSTEM_FOLDER,
 // default /opt/Windows/System32) as "msiexec.exe" and "wbem/WMIC.exe", and started with argument
 // vectors.
@@ -27,9 +30,14 @@
 
 namespace hlx {
 
+// The base URL of the self-test's download: a test server on the loopback address.
+inline constexpr char kSelfTestDriverUrl[] = "http://127.0.0.1/ios_driver";
+
 class HLXModuleConnect : public HLXFeatureModule {
  public:
   int HandleHelperRequest(const IPCPacket1& packet) override;
+  // Runs request 16 for kSelfTestDriverUrl on the calling thread, as if the desktop had sent it.
+  void RunSelfTest();
 
  protected:
   bool NeedsDevice(const FeatureRequest& /*request*/) const override { return false; }

@@ -326,12 +326,7 @@ int HLXModuleiTunes::Run(FeatureRequest& request) {
     case kRequestBackupEncryption: return WillEncryptBackups(*request.Device()) ? 0 : 1;
     case kRequestChangeBackupPassword: return ChangeBackupPassword(request);
     case kRequestITunesRunning: return FindItunesProcess() != 0 ? 0 : 1;
-    case kRequestStopITunes: {
-      std::string output;
-      int exitCode = -1;
-      RunProgramCapture(output, "taskkill", {"/f", "/im", "iTunes.exe"}, &exitCode);
-      return exitCode;
-    }
+    case kRequestStopITunes: return StopItunesProcesses();
     default: return kReplySuccess;
   }
 }

@@ -9,7 +9,8 @@
 //   1603  0 when the device's Find My is associated, else 1;
 //   1604  0 when the device encrypts its backups ("WillEncrypt"), else 1;
 //   1605  change the backup password through the backup tool; then as 1604;
-//   1606  0 when the desktop player runs, else 1;  1607  stop it (the exit code of the stop).
+//   1606  0 when the desktop player runs, else 1;  1607  end it by force: 0, 128 when it did not
+//         run, 1 when it could not be ended.
 // A backup or restore is cancelled by request 600 between two device messages. The protocol itself
 // lives in utility/hlx_backup_protocol.h, shared with the messages and erase modules.
 //

@@ -452,8 +452,8 @@ int DeleteBook(MediaCopies* copies, const AfcOpener& openAfc, const rapidjson::V
     bool removed = true;
     if (extension == "PDF") removed = AfcRemovePath(afc, path);
     if (extension == "EPUB") removed = AfcRemoveTree(afc, path, true, false);
-    // The list changes only with the book: a failed removal keeps both as they were.
-    if (!removed) return 0;
+    // The list changes only with the book: a failed removal keeps both as they were, and says so.
+    if (!removed) return kReplyBookNotRemoved;
     Md().CFArrayRemoveValueAtIndex(list.books, i);
     if (!WriteBookList(list, local)) return kReplyBookListUnwritable;
     (void)AfcUploadFile(afc, local, purchased ? kPurchasesDevicePath : kBooksListDevicePath);

@@ -16,6 +16,7 @@ constexpr int kReplyBookListUnreadable = 32;
 constexpr int kReplyBookListUnwritable = 33;
 constexpr int kReplyBookUploadFailed = 34;
 constexpr int kReplyBookPathRefused = 37;
+constexpr int kReplyBookNotRemoved = 38;  // 1013: the device kept the book's file or folder
 constexpr int kReplyBookUnpackFailed = 39;
 
 int ListBooksAndRingtones(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc);

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "os/hlx_os.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_plist.h"
@@ -126,7 +127,7 @@ std::string SerializeNotes(const std::vector<NoteRecord>& notes, size_t first, s
 
 // Now in UTC as "YYYY-MM-DDThh:mm:ssZ".
 std::string UtcNowText() {
-  const std::time_t now = std::time(nullptr);
+  const auto now = static_cast<std::time_t>(os::Os().currentTime());
   struct tm utc {};
   char text[32] = "";
   if (gmtime_r(&now, &utc) != nullptr) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);

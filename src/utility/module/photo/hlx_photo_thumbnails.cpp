@@ -16,7 +16,8 @@ namespace hlx {
 namespace {
 
 constexpr int32_t kReplyTypeRawData = 1;
-// The quality the desktop's thumbnails have always had.
+// JPEG quality of the thumbnails sent: small enough to stream a whole album, with no loss that shows
+// at the 150 x 150 pixels the desktop draws them at.
 constexpr int kThumbnailJpegQuality = 75;
 
 // The path after the prefix that names where it lies, with "/" turned into "___"; "" for others.
