@@ -15,6 +15,8 @@ constexpr int64_t kNoConnection = 24;
 constexpr int64_t kManifestError = 42;
 constexpr int64_t kDeviceGone = 45;
 constexpr int64_t kDeviceLocked = 48;
+constexpr int64_t kDeviceBusy = 60;
+constexpr int64_t kBackupIncomplete = 61;
 constexpr int64_t kDeviceDiskSpace = 105;
 constexpr int64_t kDeviceWrongPassword = 207;
 
@@ -29,6 +31,8 @@ std::wstring FailureReason(int64_t code, const std::wstring& serviceText) {
     case kServiceNotOpened: return L"the device's backup service did not start";
     case kManifestError: return L"the backup is damaged (its Manifest.plist is missing or unreadable)";
     case kDeviceLocked: return L"the device is locked with a passcode";
+    case kDeviceBusy: return L"another backup or restore of this device is running";
+    case kBackupIncomplete: return L"the backup is incomplete (files it lists are missing); the device was not changed";
     case kDeviceDiskSpace: return L"the disk is full: there is not enough free space on this computer";
     case kDeviceWrongPassword: return L"the backup password is wrong";
     default: break;

@@ -107,6 +107,8 @@ TEST(BackupRuns, ProgressThenTheOutcomeInWords) {
         {RunKind::Restore, 207, L"The backup password is not correct.", L"Restore of \"Ada\" failed: the backup password is wrong."},
         {RunKind::Backup, 105, L"", L"Backup of \"Ada\" failed: the disk is full: there is not enough free space on this computer."},
         {RunKind::Backup, 6, L"Task cancelled.", L"Backup of \"Ada\" failed: it was cancelled."},
+        {RunKind::Backup, 60, L"", L"Backup of \"Ada\" failed: another backup or restore of this device is running."},
+        {RunKind::Restore, 61, L"BackupIncompleteError", L"Restore of \"Ada\" failed: the backup is incomplete (files it lists are missing); the device was not changed."},
         {RunKind::Backup, 2, L"The backup folder cannot be written.",
          L"Backup of \"Ada\" failed: the device service reported error 2 (The backup folder cannot be written.)."},
     };
