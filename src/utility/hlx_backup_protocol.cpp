@@ -530,10 +530,10 @@ std::string HLXBackupProtocol::MapDevicePath(const std::string& folder, const st
                                              const std::string& devicePath) {
   if (owner.empty() || devicePath.compare(0, owner.size(), owner) != 0) return "";
   if (devicePath.size() > owner.size() && devicePath[owner.size()] != '/') return "";
-  const std::string rest = devicePath.size() > owner.size() ? devicePath.substr(owner.size() + 1) : "";
-  // "<owner>" and "<owner>/" name the folder itself.
-  if (rest.find_first_not_of('/') == std::string::npos) return folder.empty() ? "" : WithoutTrailingSlash(folder);
-  return JoinInside(folder, rest);
+  // "<owner>" and "<owner>/" name the folder itself; the separator after the owner may repeat ("abc//a").
+  const size_t restStart = devicePath.find_first_not_of('/', owner.size());
+  if (restStart == std::string::npos) return folder.empty() ? "" : WithoutTrailingSlash(folder);
+  return JoinInside(folder, devicePath.substr(restStart));
 }
 
 bool HLXBackupProtocol::ReadBackupEncryption(const std::string& folder, bool* encrypted) {
