@@ -58,7 +58,7 @@ public:
     std::vector<Section> sections;
     pages::SectionCounts counts;
     int32_t rowHeight = 30;
-    int32_t selected = kSummarySection;
+    int32_t selected = -1;  // none until the user chooses one
     int32_t scrollTop = 0;  // pixels of the list above the window's top edge
 
     // The list is taller than the window when the main window is small: the scroll bar covers the rest.
@@ -144,7 +144,7 @@ private:
 
     LRESULT OnReselect(WPARAM, LPARAM) {
         // Without a device the host shows nothing: the summary is what the list offers next time.
-        Choose(counts.Current().empty() ? kSummarySection : selected);
+        Choose(counts.Current().empty() || selected < 0 ? kSummarySection : selected);
         return 0;
     }
 
@@ -211,9 +211,11 @@ void OnReset(const CommandMessage& message) {
         return;
     }
     if (notice->arrived != nullptr) g_list->counts.Forget(notice->arrived);
+    // The first device after none shows no page of another device: the section the host shows stays.
+    const bool hadDevice = !g_list->counts.Current().empty();
     const bool changed = g_list->counts.SetCurrent(notice->current != nullptr ? notice->current : "");
     g_list->CountsChanged();
-    if (changed && g_list->m_hWnd != nullptr) PostMessageW(*g_list, WM_RESELECT, 0, 0);
+    if (changed && hadDevice && g_list->m_hWnd != nullptr) PostMessageW(*g_list, WM_RESELECT, 0, 0);
 }
 
 void __cdecl Receive(CommandMessage* message) {

@@ -331,9 +331,12 @@ TEST(MediaPages, DroppedFilesReachTheHostWholeUnderTheirAddCaption) {
     }
 }
 
-// The outside pages' plain-list stand-in (the apps page's build of it): a line wider than the list scrolls
-// sideways to its end, a long list scrolls down, and a new listing starts the width afresh.
-TEST(PlainListStandIn, LongLinesScrollSidewaysAndLongListsScrollDown) {
+// The outside pages' table stand-in (the apps page's build of it): rows wider than the list scroll
+// sideways, a long list scrolls down, and a new listing replaces the rows.
+TEST(TableStandIn, WideRowsScrollSidewaysAndLongListsScrollDown) {
+    constexpr UINT kGetItemCount = 0x1004, kEnsureVisible = 0x1013, kScroll = 0x1014, kGetColumnWidth = 0x101D,
+                   kGetTopIndex = 0x1027;
+    constexpr int kAppColumns = 6;
     PluginHost& host = pages_test::Plugin(L"Gavrel", GAVREL_COMMAND_SHOW_WINDOW, GAVREL_COMMAND_DO_APP);
     HWND parent = ardena_test::Harness::Get().parent;
     pages_test::ShowPage(host, L"plain-1", RECT{0, 0, 500, 240});
@@ -348,28 +351,27 @@ TEST(PlainListStandIn, LongLinesScrollSidewaysAndLongListsScrollDown) {
     batch->sequence = 1;
     for (int i = 0; i < 40; ++i) {
         auto item = std::make_shared<TextItem>();
-        item->fields = {L"com.example.app" + std::to_wstring(i), i == 7 ? std::wstring(200, L'w') + L" end" : L"short"};
+        const std::wstring text = i == 7 ? std::wstring(200, L'w') + L" end" : L"app" + std::to_wstring(i);
+        item->fields.assign(kAppColumns, text);
         batch->items.push_back(item);
     }
     Reply(host, L"plain-1", 6, batch);
     Reply(host, L"plain-1", 6);  // the listing ends
-    EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 40);
+    EXPECT_EQ(SendMessageW(list, kGetItemCount, 0, 0), 40);
     RECT client = {};
     GetClientRect(list, &client);
-    EXPECT_GT(SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), client.right) << "the long line is wider than the list";
-    EXPECT_NE(GetWindowLongW(list, GWL_STYLE) & WS_HSCROLL, 0) << "a horizontal scroll bar shows";
-    EXPECT_NE(GetWindowLongW(list, GWL_STYLE) & WS_VSCROLL, 0) << "a vertical scroll bar shows";
-    SendMessageW(list, WM_HSCROLL, SB_RIGHT, 0);
-    EXPECT_GT(GetScrollPos(list, SB_HORZ), 0);
-    SendMessageW(list, WM_VSCROLL, SB_BOTTOM, 0);
-    EXPECT_GT(SendMessageW(list, LB_GETTOPINDEX, 0, 0), 20) << "the last lines can be reached";
-    SendMessageW(list, WM_VSCROLL, SB_TOP, 0);  // the long line's end in view
+    LRESULT columnsWidth = 0;
+    for (int column = 0; column < kAppColumns; ++column) columnsWidth += SendMessageW(list, kGetColumnWidth, column, 0);
+    EXPECT_GT(columnsWidth, client.right) << "the wide row's columns are wider than the list";
+    SendMessageW(list, kScroll, 2000, 0);
+    EXPECT_GT(GetScrollPos(list, SB_HORZ), 0) << "the list scrolls sideways";
+    SendMessageW(list, kEnsureVisible, 39, FALSE);
+    EXPECT_GT(SendMessageW(list, kGetTopIndex, 0, 0), 20) << "the last rows can be reached";
     pages_test::SaveShot(list, "plain-list-scrolled");
 
     auto shorter = new ItemBatch<TextItem>();
     shorter->sequence = 2;
     shorter->items.push_back(std::make_shared<TextItem>(TextItem{{L"one", L"line"}}));
     Reply(host, L"plain-1", 6, shorter);
-    EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 1);
-    EXPECT_LT(SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), client.right) << "the new listing's width";
+    EXPECT_EQ(SendMessageW(list, kGetItemCount, 0, 0), 1) << "a new listing replaces the rows";
 }

@@ -23,6 +23,16 @@
 namespace hlx {
 namespace {
 
+// Requests that query copies of device databases (messages, photos, the media library) can be held up
+// by a hostile file for as long as their time bound allows: each such code is a pool kind of its own, so
+// that requests of one code never hold more than half the workers. Every other request is unbounded.
+PoolTaskKind PoolKindOf(uint32_t command) {
+  const bool queriesDatabase = command == kRequestListMessages ||
+                               (command >= kRequestListPhotos && command <= kRequestPortableDeviceCheck) ||
+                               (command >= kRequestMediaLibrary && command <= kRequestDeleteBooks);
+  return queriesDatabase ? static_cast<PoolTaskKind>(command) : kNoKind;
+}
+
 int OnDesktopPacket(std::unique_ptr<IPCPacket1> packet) {
   if (GetStartupState().quitting) return -2;
   if (packet->command == static_cast<uint32_t>(kRequestCancel)) {
@@ -30,8 +40,7 @@ int OnDesktopPacket(std::unique_ptr<IPCPacket1> packet) {
     RunRequestTask(std::move(packet));
     return 0;
   }
-  // One kind per request code: requests of one code never hold more than half the workers.
-  const PoolTaskKind kind = packet->command;
+  const PoolTaskKind kind = PoolKindOf(packet->command);
   auto* raw = packet.release();
   VNLThreadPool::GetInstance().AddTask([raw] { RunRequestTask(std::unique_ptr<IPCPacket1>(raw)); }, kind);
   return 0;
