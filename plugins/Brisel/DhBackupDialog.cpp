@@ -27,6 +27,7 @@ enum ControlId : int {
     kDelete = 5004,
     kRestore = 5005,
     kRefresh = 5006,
+    kStatus = 5007,
 };
 
 // Requests to the host.
@@ -123,6 +124,12 @@ LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
     }
     FitColumns();
 
+    m_statusLine = CreateWindowExW(0, L"STATIC", m_status.c_str(), WS_CHILD | WS_VISIBLE | SS_OWNERDRAW,
+                                   kStatusRect.left, kStatusRect.top, kStatusRect.right - kStatusRect.left,
+                                   kStatusRect.bottom - kStatusRect.top, m_hWnd,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatus)), brisel::Module(), nullptr);
+    SendMessageW(m_statusLine, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
+
     m_tooltip = brisel::MakeKeyTooltip(m_hWnd, m_list);
     if (!m_newBackup.CreateFor(m_hWnd, m_backups, m_runs) || !m_restoreDialog.CreateFor(m_hWnd, m_backups, m_runs)) return -1;
     SetWindowRgn(m_hWnd, CreateRoundRectRgn(0, 0, kWidth + 1, kHeight + 1, 5, 5), FALSE);
@@ -148,17 +155,31 @@ void DhBackupDialog::OnPaint() {
     wtl::MemoryDC buffer(target.get(), client.right, client.bottom);
     HDC dc = buffer.get();
     brisel::FillSolid(dc, client, m_toolbarColour);
-    brisel::FillSolid(dc, kStatusRect, m_statusColour);
     wchar_t caption[128] = {};
     GetWindowTextW(m_hWnd, caption, 128);
     brisel::PaintTitleFrame(dc, client, kTitleBottom, m_titleColour, m_boldFont.get(), caption);
     brisel::FrameRectangle(dc, {0, 0, client.right, kTitleBottom + 1}, kFrameColour, 1);  // the line under the title
     brisel::FrameRectangle(dc, {kListRect.left - 1, kListRect.top - 1, kListRect.right + 1, kListRect.bottom + 1},
                            kFrameColour, 1);
+    buffer.CopyTo(target.get(), 0, 0, client.right, client.bottom);
+}
+
+bool DhBackupDialog::OnDrawItem(WPARAM id, LPARAM lParam, LRESULT& result) {
+    const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+    if (id != static_cast<WPARAM>(kStatus) || item == nullptr) return false;
+    const RECT& area = item->rcItem;
+    wtl::MemoryDC buffer(item->hDC, area.right - area.left, area.bottom - area.top);
+    PaintStatus(buffer.get(), {0, 0, area.right - area.left, area.bottom - area.top});
+    buffer.CopyTo(item->hDC, area.left, area.top, area.right - area.left, area.bottom - area.top);
+    result = TRUE;
+    return true;
+}
+
+void DhBackupDialog::PaintStatus(HDC dc, RECT status) {
+    brisel::FillSolid(dc, status, m_statusColour);
     wtl::SelectGuard selectFont(dc, m_font.get());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));
-    RECT status = kStatusRect;
     const std::wstring runs = m_runs.Text();
     if (runs.empty()) {
         DrawTextW(dc, m_status.c_str(), -1, &status, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
@@ -184,7 +205,6 @@ void DhBackupDialog::OnPaint() {
         SetTextColor(dc, m_runs.HasFailure() ? kFailureColour : RGB(0, 0, 0));
         DrawTextW(dc, runs.c_str(), -1, &status, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
     }
-    buffer.CopyTo(target.get(), 0, 0, client.right, client.bottom);
 }
 
 LRESULT DhBackupDialog::OnLButtonDown(WPARAM, LPARAM) {
@@ -310,7 +330,9 @@ void DhBackupDialog::DeleteChecked() {
 
 void DhBackupDialog::UpdateStatus() {
     m_status = m_backups.SummaryText();
-    InvalidateRect(m_hWnd, &kStatusRect, FALSE);
+    const std::wstring runs = m_runs.Text();
+    SetWindowTextW(m_statusLine, (runs.empty() ? m_status : runs + L"   " + m_status).c_str());
+    InvalidateRect(m_statusLine, nullptr, FALSE);
 }
 
 void DhBackupDialog::Send(int64_t code, void* data, int64_t count) {

@@ -5,7 +5,8 @@
 // backups and restores started from its dialogs; the toolbar imports, deletes the
 // checked backups, opens the new-backup and restore dialogs (which it owns and tells about devices that
 // come and go) and refreshes. It asks the host for everything with BRISEL_COMMAND_DO_BACKUP and gets
-// the answers as WM_HOST_REPLY (wParam = code, lParam = payload, which the window frees). UI thread only.
+// the answers as WM_HOST_REPLY (wParam = code, lParam = payload, which the window frees). The status line
+// is a static control of its own, so its text can be read like any other window's. UI thread only.
 
 #include <windows.h>
 
@@ -39,6 +40,7 @@ public:
         MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnLButtonDown)
         MSG_WM_COMMAND(OnCommand)
         MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
+        MESSAGE_HANDLER_DECLINABLE(WM_DRAWITEM, OnDrawItem)
         MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
         REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
@@ -58,6 +60,9 @@ private:
     LRESULT OnLButtonDown(WPARAM, LPARAM);
     void OnCommand(UINT notifyCode, int id, HWND control);
     bool OnNotify(WPARAM, LPARAM lParam, LRESULT& result);
+    // Paints the status line's control; other owner-drawn controls paint themselves.
+    bool OnDrawItem(WPARAM id, LPARAM lParam, LRESULT& result);
+    void PaintStatus(HDC dc, RECT status);
     LRESULT OnHostReply(WPARAM code, LPARAM payload);
 
     void MakeToolbarButton(VNLSwitchImageButton& button, int id, const wchar_t* caption, const char* normal,
@@ -70,6 +75,7 @@ private:
     // The column widths for the texts the list holds.
     void FitColumns();
     void DeleteChecked();
+    // Gives the status line the list's summary and the runs' lines anew.
     void UpdateStatus();
     // A device that came (code 16) or went (17), for the dialog that shows.
     void OnDeviceEvent(WPARAM code, const WideStringPair& device);
@@ -78,6 +84,8 @@ private:
     HWND m_owner = nullptr;
     brisel::BackupList m_backups;
     std::wstring m_status = L"0 KB.";
+    // The status line: an owner-drawn static whose text is what it shows (the runs' lines, then the summary).
+    HWND m_statusLine = nullptr;
     brisel::BackupRuns m_runs;
     VNLImgButton m_close;
     VNLListView m_list;
