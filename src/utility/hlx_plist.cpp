@@ -444,6 +444,53 @@ CFPtr<CFPropertyListRef> CreatePlistFromXml(const char* text, size_t length) {
       md.CFPropertyListCreateFromXMLData(nullptr, data.get(), kCFPropertyListImmutable, nullptr));
 }
 
+bool HoldsNulText(CFPropertyListRef list) {
+  CMobileExportFun& md = Md();
+  std::vector<char> buffer;
+  // The C text stops at the first NUL: a string holds one when its text up to there has fewer
+  // UTF-16 units than the whole string.
+  auto stringHoldsNul = [&md, &buffer](CFTypeRef string) {
+    const CFIndex units = md.CFStringGetLength(static_cast<CFStringRef>(string));
+    if (units <= 0) return false;
+    buffer.assign(static_cast<size_t>(units) * 3 + 1, '\0');  // a UTF-16 unit takes at most 3 UTF-8 bytes
+    if (!md.CFStringGetCString(static_cast<CFStringRef>(string), buffer.data(), static_cast<CFIndex>(buffer.size()),
+                               kCFStringEncodingUTF8)) {
+      return true;  // unreadable: treated as unsafe to store
+    }
+    CFIndex prefixUnits = 0;
+    for (const char* at = buffer.data(); *at != '\0'; ++at) {
+      const auto byte = static_cast<unsigned char>(*at);
+      if ((byte & 0xC0) != 0x80) prefixUnits += byte >= 0xF0 ? 2 : 1;  // four-byte sequences are surrogate pairs
+    }
+    return prefixUnits < units;
+  };
+  std::vector<std::pair<CFTypeRef, int>> pending{{list, 0}};  // value, its depth
+  while (!pending.empty()) {
+    const auto [value, depth] = pending.back();
+    pending.pop_back();
+    if (value == nullptr) continue;
+    if (depth > kMaxPlistNesting) return true;
+    const CFTypeID type = md.CFGetTypeID(value);
+    if (type == kHLXCFStringTypeID && stringHoldsNul(value)) return true;
+    if (type == kHLXCFArrayTypeID) {
+      const auto array = static_cast<CFArrayRef>(value);
+      for (CFIndex i = 0; i < md.CFArrayGetCount(array); ++i) pending.emplace_back(md.CFArrayGetValueAtIndex(array, i), depth + 1);
+    } else if (type == kHLXCFDictionaryTypeID) {
+      const auto dictionary = static_cast<CFDictionaryRef>(value);
+      const CFIndex count = md.CFDictionaryGetCount(dictionary);
+      if (count <= 0) continue;
+      std::vector<const void*> keys(static_cast<size_t>(count));
+      std::vector<const void*> values(keys.size());
+      md.CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
+      for (size_t i = 0; i < keys.size(); ++i) {
+        pending.emplace_back(keys[i], depth + 1);
+        pending.emplace_back(values[i], depth + 1);
+      }
+    }
+  }
+  return false;
+}
+
 BinaryPlistPtr SerializePlist(CFPropertyListRef list, CFPropertyListFormat format) {
   if (list == nullptr) return nullptr;
   CMobileExportFun& md = Md();

@@ -73,6 +73,11 @@ BinaryPlistPtr XmlPlistToBinary(const std::string& text);
 // result does not fit a 32-bit length.
 BinaryPlistPtr SerializePlist(CFPropertyListRef list, CFPropertyListFormat format);
 
+// Whether any string or dictionary key of the list, at any depth, holds a NUL; a list nested
+// deeper than the readers accept counts as holding one. Every C-string step cuts a text at its
+// NUL and XML cannot carry one, so a text the peer asks to store is refused when this holds.
+bool HoldsNulText(CFPropertyListRef list);
+
 // ---- The value tree --------------------------------------------------------------------------
 
 class CIOSDictionary;

@@ -227,7 +227,9 @@ int64_t SyncListCount(AMDeviceRef device, const SyncDataClass& dataClass, size_t
 
 CFPtr<CFPropertyListRef> ParseChangesMessage(const std::string& xml) {
   CFPtr<CFPropertyListRef> list = CreatePlistFromXml(xml.data(), xml.size());
-  if (!list) return nullptr;
+  // A NUL (a character reference, or a binary list's string) would be stored cut or as a store
+  // that readers refuse.
+  if (!list || HoldsNulText(list.get())) return nullptr;
   CMobileExportFun& md = CMobileExportFun::GetInstance();
   if (md.CFGetTypeID(list.get()) != kHLXCFArrayTypeID) return nullptr;
   auto array = static_cast<CFArrayRef>(list.get());

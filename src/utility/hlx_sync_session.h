@@ -153,7 +153,8 @@ std::string SyncCountInfo(int64_t count);
 int64_t SyncListCount(AMDeviceRef device, const SyncDataClass& dataClass, size_t found);
 
 // A changes message that the desktop composed, parsed: an array whose name is
-// "SDMessageProcessChanges" and whose third element is the dictionary of records. Null otherwise.
+// "SDMessageProcessChanges" and whose third element is the dictionary of records, with no NUL in
+// any text. Null otherwise.
 CFPtr<CFPropertyListRef> ParseChangesMessage(const std::string& xml);
 
 // Literal replacement of `from` by `to` in every string of a message (dictionary keys and string
