@@ -83,8 +83,11 @@ def main(argv):
     with open(os.path.join(image, "backup_tool.json"), encoding="utf-8") as f:
         options = json.load(f)
     if options.get("record"):
-        with open(options["record"], "w", encoding="utf-8") as f:
+        # Written whole, then renamed: a test waiting for the record must never read it half written.
+        partial = options["record"] + ".partial"
+        with open(partial, "w", encoding="utf-8") as f:
             json.dump({"pid": os.getpid(), "argv": argv}, f)
+        os.replace(partial, options["record"])
     mode = options.get("mode", "normal")
     backup = os.path.join(folder, udid)
     os.makedirs(backup, exist_ok=True)
