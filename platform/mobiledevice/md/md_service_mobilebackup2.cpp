@@ -357,8 +357,12 @@ bool WillEncrypt(CFTypeRef lockdown) {
          CFNumberGetValue(static_cast<CFNumberRef>(value), kCFNumberSInt64Type, &number) && number != 0;
 }
 
+// The backup's date in whole seconds of the wall clock other processes read: std::time may still show
+// the previous second just after it turned, which would date a backup before the request that made it.
 std::string IsoNow() {
-  std::time_t now = std::time(nullptr);
+  timespec wall{};
+  clock_gettime(CLOCK_REALTIME, &wall);
+  std::time_t now = wall.tv_sec;
   std::tm utc{};
   gmtime_r(&now, &utc);
   char text[32];
