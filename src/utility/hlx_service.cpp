@@ -1,12 +1,14 @@
-// Main loop, watchdog and child-process table. The watchdog compares the watched process's start
-// time with the one seen when watching began, so a recycled process id never passes for the
-// desktop process.
+// Main loop, watchdog, child-process table and the self-test mode's checks. The watchdog compares
+// the watched process's start time with the one seen when watching began, so a recycled process id
+// never passes for the desktop process.
 #include "utility/hlx_service.h"
 
 #include <stdlib.h>
 #include <time.h>
 
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -20,8 +22,14 @@
 #include "utility/hlx_task.h"
 #include "utility/hlx_thread_pool.h"
 #include "utility/hlx_paths.h"
+#include "utility/hlx_regex.h"
+#include "utility/hlx_text.h"
+#include "utility/hlx_time.h"
+#include "utility/hlx_version.h"
 #include "utility/ios/hlx_client.h"
 #include "utility/ios/hlx_device_monitor.h"
+#include "utility/module/basicinfo/hlx_module_basicinfo.h"
+#include "utility/module/connect/hlx_module_connect.h"
 
 namespace hlx {
 namespace {
@@ -220,6 +228,34 @@ void StopDeviceService() {
   if (GetStartupState().loggingEnabled) StopLogging();
   TerminateChildProcesses();
   DeleteProcessTempFolder();
+}
+
+void RunSelfTestTask(std::shared_ptr<HLXDevice> device) {
+  HLX_LOG(INFO) << "TestModule Begin";
+  if (device) {
+    auto* basicInfo = dynamic_cast<HLXModuleBasicInfo*>(
+        ModuleRegistry::GetInstance().Find(kRequestDeviceInfo));
+    if (basicInfo) VNLThreadPool::GetInstance().AddTask([basicInfo, device] { basicInfo->RunSelfTest(device); });
+    HLX_LOG(INFO) << "TestModule Finish";
+    return;
+  }
+  for (const char* version : {"10.2.1", "9.1.1", "8.1.2", "3.1.2"}) {
+    (void)OrderMajorVersionsFor(version);
+  }
+  (void)RegexReplaceAll("Apple iPhone 12,1 (iOS 14.2)", "[0-9]+", "#");
+  const int64_t now = os::Os().currentTime();
+  std::tm local{};
+  char text[64] = "";
+  if (os::Os().localTime(now, &local)) {
+    std::snprintf(text, sizeof(text), "%.4d-%.2d-%.2d %.2d:%.2d:%.2d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  }
+  std::unique_ptr<char, FreeDeleter> appleEpoch(AppleTimeToLocalText(0));
+  std::unique_ptr<char, FreeDeleter> utc(UtcTextToLocalText("2020-02-29T12:30:45Z"));
+  std::printf("date1: %s\ndate2: %s\ndate3: %s\n", text, appleEpoch.get(), utc.get());
+  std::fflush(stdout);
+  auto* connect = dynamic_cast<HLXModuleConnect*>(ModuleRegistry::GetInstance().Find(kRequestDownloadDrivers));
+  if (connect) connect->RunSelfTest();
 }
 
 }  // namespace hlx

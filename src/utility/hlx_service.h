@@ -1,5 +1,5 @@
-// The service's life cycle: the quit-only main loop, the watchdog on the desktop process, and the
-// table of child processes that must not outlive the service.
+// The service's life cycle: the quit-only main loop, the watchdog on the desktop process, the table
+// of child processes that must not outlive the service, and the self-test mode's checks.
 //
 // Threads: RunMainLoop runs on the main thread; QuitMainLoop and WaitForQuit may be called from any
 // thread; the watchdog has a thread of its own.
@@ -7,11 +7,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "utility/hlx_startup_state.h"
 
 namespace hlx {
+
+class HLXDevice;
 
 // Sets the quitting flag and wakes the main loop and every WaitForQuit.
 void QuitMainLoop();
@@ -51,5 +54,8 @@ void StopLogging();
 int StartDeviceService();
 // Stop: logging, child processes, the process temporary folder.
 void StopDeviceService();
+
+// Self-test mode: at start-up (no device) the built-in checks; with a device, the device's own.
+void RunSelfTestTask(std::shared_ptr<HLXDevice> device);
 
 }  // namespace hlx

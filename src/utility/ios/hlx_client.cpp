@@ -1,9 +1,6 @@
 // Client: connection to the desktop peer, dispatch of packets to modules, replies, device events.
 #include "utility/ios/hlx_client.h"
 
-#include <cstdio>
-#include <ctime>
-
 #include "os/hlx_os.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_json.h"
@@ -13,12 +10,6 @@
 #include "utility/hlx_startup_state.h"
 #include "utility/hlx_text.h"
 #include "utility/hlx_thread_pool.h"
-#include "utility/hlx_regex.h"
-#include "utility/hlx_time.h"
-#include "utility/hlx_version.h"
-#include "utility/module/basicinfo/hlx_module_basicinfo.h"
-#include "utility/module/connect/hlx_module_connect.h"
-#include "utility/module/control/hlx_module_control.h"
 
 namespace hlx {
 namespace {
@@ -41,8 +32,9 @@ int OnDesktopPacket(std::unique_ptr<IPCPacket1> packet) {
     return 0;
   }
   const PoolTaskKind kind = PoolKindOf(packet->command);
-  auto* raw = packet.release();
-  VNLThreadPool::GetInstance().AddTask([raw] { RunRequestTask(std::unique_ptr<IPCPacket1>(raw)); }, kind);
+  // Held shared until the task runs: a task the pool drops (at quit) frees its packet with it.
+  auto held = std::make_shared<std::unique_ptr<IPCPacket1>>(std::move(packet));
+  VNLThreadPool::GetInstance().AddTask([held] { RunRequestTask(std::move(*held)); }, kind);
   return 0;
 }
 
@@ -299,33 +291,5 @@ void ReportDeviceError(const HLXDevice& device, int32_t code) {
 void RunRequestTask(std::unique_ptr<IPCPacket1> packet) { RunModule(std::move(packet), false); }
 
 void RunHelperPacketTask(std::unique_ptr<IPCPacket1> packet) { RunModule(std::move(packet), true); }
-
-void RunSelfTestTask(std::shared_ptr<HLXDevice> device) {
-  HLX_LOG(INFO) << "TestModule Begin";
-  if (device) {
-    auto* basicInfo = dynamic_cast<HLXModuleBasicInfo*>(
-        ModuleRegistry::GetInstance().Find(kRequestDeviceInfo));
-    if (basicInfo) VNLThreadPool::GetInstance().AddTask([basicInfo, device] { basicInfo->RunSelfTest(device); });
-    HLX_LOG(INFO) << "TestModule Finish";
-    return;
-  }
-  for (const char* version : {"10.2.1", "9.1.1", "8.1.2", "3.1.2"}) {
-    (void)OrderMajorVersionsFor(version);
-  }
-  (void)RegexReplaceAll("Apple iPhone 12,1 (iOS 14.2)", "[0-9]+", "#");
-  const int64_t now = os::Os().currentTime();
-  std::tm local{};
-  char text[64] = "";
-  if (os::Os().localTime(now, &local)) {
-    std::snprintf(text, sizeof(text), "%.4d-%.2d-%.2d %.2d:%.2d:%.2d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  }
-  std::unique_ptr<char, FreeDeleter> appleEpoch(AppleTimeToLocalText(0));
-  std::unique_ptr<char, FreeDeleter> utc(UtcTextToLocalText("2020-02-29T12:30:45Z"));
-  std::printf("date1: %s\ndate2: %s\ndate3: %s\n", text, appleEpoch.get(), utc.get());
-  std::fflush(stdout);
-  auto* connect = dynamic_cast<HLXModuleConnect*>(ModuleRegistry::GetInstance().Find(kRequestDownloadDrivers));
-  if (connect) connect->RunSelfTest();
-}
 
 }  // namespace hlx

@@ -93,7 +93,4 @@ void ReportDeviceError(const HLXDevice& device, int32_t code);
 void RunRequestTask(std::unique_ptr<IPCPacket1> packet);
 void RunHelperPacketTask(std::unique_ptr<IPCPacket1> packet);
 
-// Self-test mode: at start-up (no device) the built-in checks; with a device, the device's own.
-void RunSelfTestTask(std::shared_ptr<HLXDevice> device);
-
 }  // namespace hlx
