@@ -20,6 +20,7 @@
 
 #include "utility/hlx_encoding.h"
 #include "utility/hlx_text.h"
+#include "utility/hlx_time.h"
 
 namespace hlx {
 namespace {
@@ -311,13 +312,12 @@ class DirectReader {
   // The writer's date text, "YYYY-MM-DDThh:mm:ssZ" of the whole second at or before the time; false
   // outside the years 1 to 9999, which the writer refuses.
   static bool DateText(double absoluteTime, std::string* text) {
-    constexpr time_t kUnixOffset = 978307200;  // 2001-01-01 in Unix seconds
     constexpr double kFirst = -63113904000.0;   // 0001-01-01T00:00:00Z
     constexpr double kPastLast = 252423993600.0;  // 10000-01-01T00:00:00Z
     if (!std::isfinite(absoluteTime)) return false;
     const double whole = std::floor(absoluteTime);
     if (whole < kFirst || whole >= kPastLast) return false;
-    const time_t unixSeconds = static_cast<time_t>(whole) + kUnixOffset;
+    const time_t unixSeconds = static_cast<time_t>(whole) + kAppleEpochUnixSeconds;
     std::tm utc{};
     if (gmtime_r(&unixSeconds, &utc) == nullptr) return false;
     char buffer[80];  // room for any int fields, though the range keeps them short
