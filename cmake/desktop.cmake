@@ -158,6 +158,16 @@ add_test(NAME desktop.wine.relay_service
 set_tests_properties(desktop.wine.relay_service PROPERTIES
   FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
   ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
+# What a user reaches from the title bar and the toolkit, and the device page's connection hints.
+add_test(NAME desktop.wine.title_bar
+  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/title_bar_scenario.py
+          --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
+          --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
+          --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
+          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
+set_tests_properties(desktop.wine.title_bar PROPERTIES
+  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
+  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
 # Every feature section of a fully loaded simulated iPhone as its table stand-in shows it.
 add_test(NAME desktop.wine.sections
   COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/sections_scenario.py

@@ -31,7 +31,8 @@ struct Tool {
     const wchar_t* description;
 };
 constexpr Tool kTools[] = {
-    {5301, L"Backup & Restore", L"Back up a device to this computer, or restore a device from one of its backups."},
+    // A button shows "&&" as one "&" (a single one would underline the next letter).
+    {5301, L"Backup && Restore", L"Back up a device to this computer, or restore a device from one of its backups."},
     {5302, L"Fix device connection", L"A connected device is not recognized: update the driver or follow the steps."},
 };
 

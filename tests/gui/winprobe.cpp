@@ -87,8 +87,13 @@ void PrintText(HWND window) {
 HWND FindButton(HWND dialog, const std::wstring& text) {
     for (HWND child : probe::Descendants(dialog)) {
         if (!IsWindowVisible(child)) continue;
-        std::wstring plain = wtl::WindowText(child);
-        plain.erase(std::remove(plain.begin(), plain.end(), L'&'), plain.end());
+        // As the button shows it: a single "&" marks the next letter as the mnemonic, "&&" is one "&".
+        const std::wstring raw = wtl::WindowText(child);
+        std::wstring plain;
+        for (size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == L'&' && ++i == raw.size()) break;
+            plain += raw[i];
+        }
         if (plain == text) return child;
     }
     return nullptr;

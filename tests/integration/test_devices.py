@@ -98,6 +98,19 @@ class DeviceTest(HarlixTestCase):
                 progress, final = self.run_request(code, {"uuid": udid})
                 self.assertEqual(final[2]["code"], 48, final)
 
+    def test_a_locked_device_unlocked_and_connected_again_is_ready(self):
+        image = self.lab.make(locked=True)
+        udid = self.lab.attach(image)
+        self.start_harlix()
+        self.expect_attached_status()
+        self.expect_error_report(image, 48)
+        hlx_device.set_locked(udid, False, root=self.lab.root)
+        parked = hlx_device.detach(udid, root=self.lab.root)
+        self.assertEqual(record_of(self.next_event(REMOVED, udid))[0]["uuid"], udid)
+        hlx_device.attach(parked, root=self.lab.root)
+        self.expect_attached_status()
+        self.expect_ready(image)
+
     def test_a_device_locked_while_ready_answers_48(self):
         image = self.lab.make()
         udid = self.lab.attach(image)

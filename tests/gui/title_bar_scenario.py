@@ -1,0 +1,169 @@
+#!/usr/bin/env python3
+"""What a user reaches from the title bar and the toolkit, against the device service Harlix that the relay
+starts and simulated iPhones: the about box; the user's own update check, which says when this version is the
+latest; the device list, where choosing the second iPhone makes every page show that iPhone's data; the view
+switch to the toolkit, whose first tool opens the backup manager, and back; and the device page's hint for an
+iPhone that waits for trust and for one locked with its passcode. Each step keeps a screenshot. Every wait is a
+poll against a deadline.
+"""
+import json
+import sys
+from pathlib import Path
+
+import relay_service_scenario
+import wine_session
+from wine_session import ARGS, DEADLINE_S, wait_until
+
+
+class TitleBarScenario(relay_service_scenario.RelayServiceScenario):
+    """The relay scenario's set-up and helpers for the scenarios below alone."""
+    work_prefix = "trevane-title-bar-"
+
+    def title_shows(self):
+        return self.display.probe("text", "TrevaneMainFrame", "LunderTitleBar")[1].strip()
+
+    def device_page(self):
+        code, out = self.display.probe("text", "TrevaneMainFrame", "YestalPageContainer")
+        return out if code == 0 else ""
+
+    def wait_page(self, shows, what, absent=False):
+        """Waits until the device page's text holds `shows` (or, `absent`, no longer holds it); a time-out
+        says what the page showed last."""
+        try:
+            wait_until(lambda: (shows in self.device_page()) != absent or None, what=what)
+        except AssertionError as timeout:
+            raise AssertionError(f"{timeout}; the device page shows:\n{self.device_page()}\nthe relay's trace ends:\n"
+                                 + "\n".join(self.trace_lines()[-25:])) from None
+
+    def close_trevane(self):
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+
+    def test_the_about_box_and_the_users_update_check(self):
+        www = self.work / "www"
+        www.mkdir()
+        (www / "feed.json").write_text(json.dumps({"installer": "", "versions": [
+            {"version": "2.6.21", "notes": ["The running version."]}]}))
+        self.set_option("update", self.serve(www) + "/feed.json")
+        self.lab.attach(self.lab.make())
+        self.start_trevane()
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        # The check at start-up finds nothing new and says nothing.
+        self.wait_trace(r"^> ZERITH_COMMAND_CHECK_FOR_UPDATE .*status=1 .*value2=0$", "the first check's answer")
+
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "About")[0], 0)
+        code, text = self.display.probe("dialog-text", DEADLINE_S * 1000)
+        self.assertEqual(code, 0)
+        self.assertIn("2.6.21", text, "the about box names the version")
+        self.display.screenshot("title-bar-about.png")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
+        about_open = lambda: "Copyright" in self.display.probe("dialog-text", "200")[1]
+        wait_until(lambda: not about_open() or None, what="the about box closed")
+
+        # Asked by the user, the same answer is said in words.
+        checks = self.count_trace(r"^> ZERITH_COMMAND_CHECK_FOR_UPDATE ")
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Check for updates")[0], 0)
+        wait_until(lambda: self.count_trace(r"^> ZERITH_COMMAND_CHECK_FOR_UPDATE ") > checks or None,
+                   what="the user's check answered")
+        latest = "This version of (2.6.21) is the latest version."
+        wait_until(lambda: latest in self.display.probe("dialog-text", "200")[1] or None,
+                   what="the latest-version notice")
+        self.display.screenshot("title-bar-update-latest.png")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
+        wait_until(lambda: latest not in self.display.probe("dialog-text", "200")[1] or None, what="the notice closed")
+        self.close_trevane()
+
+    def test_a_second_iphone_is_chosen_from_the_device_list(self):
+        first = self.lab.attach(self.lab.make(name="Ada's iPhone", apps=2))
+        self.start_trevane()
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={first} name=Ada's iPhone$", "the first named")
+        second = self.lab.attach(self.lab.make(name="Bo's iPhone", apps=4))
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={second} name=Bo's iPhone$", "the second named")
+        wait_until(lambda: self.title_shows() == "Ada's iPhone" or None, what="the title bar on the first")
+        self.choose_section(21)
+        self.wait_cells("SysListView32", lambda rows: len(rows) == 2, "the first iPhone's two apps")
+
+        # The list names both, the current one checked; the second item switches to Bo's iPhone.
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Switch device")[0], 0)
+        wait_until(lambda: self.display.probe("count", "#32768")[1].strip() == "1" or None, what="the device list")
+        self.display.screenshot("title-bar-device-list.png")
+        self.assertEqual(self.display.probe("menu", "2", "10000")[0], 0)  # the second item
+        self.wait_trace(rf"^ZERITH_COMMAND_CHANGE_DEVICE .*key={second}", "the switch relayed")
+        wait_until(lambda: self.title_shows() == "Bo's iPhone" or None, what="the title bar on the second")
+        # The apps page follows the device: Bo's four apps, nothing of Ada's left.
+        self.choose_section(21)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_APP key={second} code=51 value2=0 value3=4$", "the second's apps")
+        self.wait_cells("SysListView32", lambda rows: len(rows) == 4, "the second iPhone's four apps")
+        self.choose_section(0)
+        self.wait_page("Bo's iPhone", "the summary of the second")
+        self.display.screenshot("title-bar-switched.png")
+        self.close_trevane()
+
+    def test_the_toolkit_opens_the_backup_manager_and_the_device_view_returns(self):
+        self.lab.attach(self.lab.make())
+        self.start_trevane()
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        shown = lambda: [l.split()[0] for l in self.display.probe("children", "TrevaneMainFrame", "KestorToolkit")[1]
+                         .splitlines() if l.strip()]
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Toolkit")[0], 0)
+        wait_until(lambda: shown() == ["1"] or None, what="the toolkit shown")
+        self.display.screenshot("toolkit.png")
+
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Backup & Restore")[0], 0)
+        wait_until(lambda: self.display.probe("count", "DhBackupDialog")[1].strip() == "1" or None,
+                   what="the backup manager open")
+        self.display.screenshot("toolkit-backup-manager.png")
+        self.assertEqual(self.display.probe("close", "DhBackupDialog")[0], 0)
+        wait_until(lambda: self.display.probe("count", "DhBackupDialog")[1].strip() == "0" or None,
+                   what="the backup manager closed")
+
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Device")[0], 0)
+        wait_until(lambda: shown() == ["0"] or None, what="the toolkit hidden")
+        self.wait_page("Zoë's iPhone", "the device page back")
+        self.close_trevane()
+
+    def test_an_untrusted_and_a_locked_iphone_say_what_to_do(self):
+        import hlx_device
+        udid = self.lab.attach(self.lab.make(trusted=False))
+        self.start_trevane()
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.wait_page("Waiting for trust", "the trust hint")
+        self.assertIn("Trust", self.device_page())
+        self.display.screenshot("device-untrusted.png")
+        # Trusting on the device makes it ready: the summary replaces the hint.
+        hlx_device.set_trusted(udid, True, root=self.lab.root)
+        self.wait_page("Zoë's iPhone", "the summary after trust")
+        self.close_trevane()
+
+        self.lab.detach(udid)
+        locked = self.lab.attach(self.lab.make(locked=True))
+        self.start_trevane()
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.wait_page("locked with a passcode", "the unlock hint")
+        self.display.screenshot("device-locked.png")
+        # Unlocked and connected again, as the hint says, the iPhone is ready.
+        hlx_device.set_locked(locked, False, root=self.lab.root)
+        image = hlx_device.detach(locked, root=self.lab.root)
+        hlx_device.attach(image, root=self.lab.root, copy=True)  # a copy is a new arrival, however soon
+        self.wait_page("Zoë's iPhone", "the summary once unlocked")
+        self.close_trevane()
+
+
+# Only the scenarios of this file run here: the relay scenario's own tests run in their own script.
+for _name in dir(relay_service_scenario.RelayServiceScenario):
+    if _name.startswith("test_") and _name not in TitleBarScenario.__dict__:
+        setattr(TitleBarScenario, _name, None)
+
+
+def main():
+    parser = wine_session.scenario_arguments()
+    parser.add_argument("--harlix", required=True)
+    parser.add_argument("--devices", required=True, help="the staged device library folder")
+    parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
+    parser.add_argument("--contacts-probe", help="unused here")
+    parser.add_argument("--backup-probe", help="unused here")
+    wine_session.run_scenarios(parser)
+
+
+if __name__ == "__main__":
+    main()
