@@ -164,7 +164,8 @@ add_test(NAME desktop.wine.title_bar
           --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
           --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
           --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
-          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
+          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools
+          --backup-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libbackup_probe.dll)
 set_tests_properties(desktop.wine.title_bar PROPERTIES
   FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
   ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")

@@ -1,8 +1,9 @@
 #pragma once
-// The host's text questions, asked modally over the main view (window 2) with "OK" and "Cancel": one line
-// (UiInputDialog) or a one-line subject and a multi-line content (UiSubjectContentDialog). Callers on any
-// feature row use these two calls; the dialogs themselves stay behind them. UI thread (the relay handlers
-// that ask run on the thread that invoked them, which for page requests is the UI thread).
+// The host's text questions, asked modally with "OK" and "Cancel" over the main view (window 2), or a line
+// over the window that asks: one line (UiInputDialog) or a one-line subject and a multi-line content
+// (UiSubjectContentDialog). Callers on any feature row use these two calls; the dialogs themselves stay
+// behind them. UI thread (the relay handlers that ask run on the thread that invoked them, which for page
+// requests is the UI thread).
 //
 //   trv::LineQuestion question;            // label "Name:", 300 x 120 by default
 //   std::wstring typed;
@@ -21,12 +22,17 @@
 
 #include <string>
 
+#include "command_message.h"
+
 namespace trv {
 
 struct LineQuestion {
     std::wstring label = L"Name:";
     int width = 300;
     int height = 120;
+    // Asked over this window (a page's own dialog that asked) rather than the main view, so that
+    // closing the question hands the window back to the dialog and not to the main view.
+    TrvWindow owner = nullptr;
 };
 
 struct SubjectContentQuestion {

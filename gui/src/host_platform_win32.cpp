@@ -177,9 +177,10 @@ public:
     }
 
     // The input dialog is owned by the main view, whatever window asked.
-    bool AskLine(const std::wstring& label, TrvWindow, std::wstring& entered) override {
+    bool AskLine(const std::wstring& label, TrvWindow owner, std::wstring& entered) override {
         LineQuestion question;
         question.label = label;
+        question.owner = owner;
         return trv::AskLine(question, entered);
     }
 

@@ -75,7 +75,8 @@ public:
     bool AskLine(const LineQuestion& question, std::wstring& typed) override {
         UiInputDialog dialog(Image("common\\close-normal.png"), Image("common\\close-pressed.png"));
         dialog.SetLabel(question.label);
-        dialog.SetContent(L"", nullptr, MainView(), question.width, question.height);
+        dialog.SetContent(L"", nullptr, question.owner != nullptr ? question.owner : MainView(), question.width,
+                          question.height);
         if (dialog.Run() != kDialogFirstButtonId) return false;
         typed = dialog.Result();
         return true;

@@ -51,6 +51,7 @@ constexpr int kToolbarGap = 20;
 constexpr COLORREF kFrameColour = RGB(0x7F, 0x7F, 0x7F);
 constexpr COLORREF kFailureColour = RGB(0xC0, 0x1C, 0x1C);
 constexpr int kRunBarWidth = 100;
+constexpr int kRunGap = 24;  // between two runs' lines
 
 const RECT kListRect = {1, kToolbarBottom + 1, DhBackupDialog::kWidth - 1, DhBackupDialog::kHeight - kStatusHeight - 1};
 const RECT kStatusRect = {1, DhBackupDialog::kHeight - kStatusHeight, DhBackupDialog::kWidth - 1,
@@ -202,8 +203,18 @@ void DhBackupDialog::PaintStatus(HDC dc, RECT status) {
             status.left += kRunBarWidth + 10;
         }
         status.right -= summaryWidth + 20;
-        SetTextColor(dc, m_runs.HasFailure() ? kFailureColour : RGB(0, 0, 0));
-        DrawTextW(dc, runs.c_str(), -1, &status, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+        // Newest first, each in its own colour; after the newest only whole lines, so none is cut short.
+        bool first = true;
+        for (const brisel::BackupRuns::Line& line : m_runs.Lines()) {
+            RECT measured = status;
+            DrawTextW(dc, line.text.c_str(), -1, &measured, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+            const int width = measured.right - measured.left;
+            if (!first && status.left + width > status.right) break;
+            SetTextColor(dc, line.failed ? kFailureColour : RGB(0, 0, 0));
+            DrawTextW(dc, line.text.c_str(), -1, &status, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+            status.left += width + kRunGap;
+            first = false;
+        }
     }
 }
 

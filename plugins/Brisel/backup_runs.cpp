@@ -86,9 +86,15 @@ std::wstring BackupRuns::LineOf(const Run& run) {
     return backup ? what + L" finished." : what + L" finished; the device restarts now.";
 }
 
+std::vector<BackupRuns::Line> BackupRuns::Lines() const {
+    std::vector<Line> lines;
+    for (auto it = m_runs.rbegin(); it != m_runs.rend(); ++it) lines.push_back({LineOf(*it), it->ended && it->resultCode != 0});
+    return lines;
+}
+
 std::wstring BackupRuns::Text() const {
     std::wstring text;
-    for (auto it = m_runs.rbegin(); it != m_runs.rend(); ++it) text += (text.empty() ? L"" : L"   ") + LineOf(*it);
+    for (const Line& line : Lines()) text += (text.empty() ? L"" : L"   ") + line.text;
     return text;
 }
 

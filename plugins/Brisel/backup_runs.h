@@ -27,7 +27,14 @@ public:
     // Forgets the runs that have ended (their outcome has been on screen).
     void ForgetEnded();
 
-    // Each run's line, newest first, joined by blanks; empty when there is none.
+    // A run's line as shown, and whether it tells of a failure.
+    struct Line {
+        std::wstring text;
+        bool failed = false;
+    };
+    // Each run's line, newest first.
+    std::vector<Line> Lines() const;
+    // Those lines joined by blanks; empty when there is none.
     std::wstring Text() const;
     // True when a run shown has failed.
     bool HasFailure() const;

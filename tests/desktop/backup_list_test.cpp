@@ -126,6 +126,11 @@ TEST(BackupRuns, ProgressThenTheOutcomeInWords) {
     runs.Start(RunKind::Restore, L"udid-b", L"Bo");
     EXPECT_EQ(runs.Text(), L"Restoring \"Bo\": 0%   Backup of \"Ada\" failed: the device service reported error 2 "
                            L"(The backup folder cannot be written.).");
+    const std::vector<BackupRuns::Line> lines = runs.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].text, L"Restoring \"Bo\": 0%");
+    EXPECT_FALSE(lines[0].failed) << "a run in progress is not shown as a failure";
+    EXPECT_TRUE(lines[1].failed);
     runs.ForgetEnded();
     EXPECT_EQ(runs.Text(), L"Restoring \"Bo\": 0%");
     // A report on a run started nowhere here is still shown, under the device's key.

@@ -7,11 +7,15 @@
 // new-backup dialog, reports the rows, deletes the second device's backup, and restores the first backup
 // onto the second device from the restore dialog ("detach <name>" asks for the first device to go away
 // meanwhile), typing the password when the host asks for it; every
-// host question on the way is accepted. Screenshots are asked for with "shot <name>" (answered by the file
+// host question on the way is accepted. With TREVANE_PROBE_ROUND "2" and three devices it shows each outcome
+// on the manager's status line instead: a backup of the second device (which leaves midway) failing, a
+// backup of the first finishing, its restore with a wrong password failing, and a backup of the third
+// (which stalls) in progress, each reported as "status <line>" with a screenshot. Screenshots are asked for with "shot <name>" (answered by the file
 // "<report>.<name>.done"); the report ends with "done". Check lines are "ok <check>" or
 // "FAIL <check>: <what it saw>". UI thread of the host.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <functional>
@@ -306,6 +310,88 @@ void BuildRound() {
     });
 }
 
+// ---- The outcomes: a backup whose device leaves, a restore with a wrong password, a run in progress ----
+
+constexpr int kStatusLine = 5007;
+
+std::wstring StatusText() {
+    wchar_t text[2048] = {};
+    if (HWND manager = Manager()) GetWindowTextW(GetDlgItem(manager, kStatusLine), text, 2048);
+    return text;
+}
+
+// Waits for the status line to say `words`, reports it as "status <line>" and asks for the screenshot.
+void AddStatusSteps(const std::wstring& words, const wchar_t* shot) {
+    g_round.push_back([words] {
+        const std::wstring text = StatusText();
+        if (text.find(words) == std::wstring::npos) return false;
+        Line("status " + vnl::Utf8FromWide(text.c_str()));
+        // The manager stays modal over the host through every question of the run.
+        HWND frame = FindWindowW(L"TrevaneMainFrame", nullptr);
+        Line(probe::CheckLine(frame != nullptr && !IsWindowEnabled(frame), "the host waits under the manager", ""));
+        return true;
+    });
+    g_round.push_back(Shot(shot, [] { return Manager(); }));
+}
+
+// A backup of the device `name` started from the new-backup dialog, once it lists every device.
+void AddBackupSteps(const std::wstring& name) {
+    g_round.push_back([] {
+        Click(Manager(), kBackupButton);
+        return true;
+    });
+    g_round.push_back([name] {
+        HWND dialog = VisibleDialog(L"Backup");
+        if (dialog == nullptr ||
+            SendMessageW(GetDlgItem(dialog, kDeviceBox), CB_GETCOUNT, 0, 0) != static_cast<LRESULT>(g_devices.size())) {
+            return false;
+        }
+        if (!ChooseDevice(dialog, name)) Line(probe::CheckLine(false, "device in the box", vnl::Utf8FromWide(name.c_str())));
+        Click(dialog, kOkButton);
+        return true;
+    });
+    g_round.push_back(Accept("backup"));
+}
+
+// Devices: the first backs up whole (encrypted), the second leaves midway, the third stalls.
+void BuildOutcomeRound() {
+    auto& r = g_round;
+    r.push_back([] { return GetFileAttributesW((g_reportPath + L".open.done").c_str()) != INVALID_FILE_ATTRIBUTES; });
+    r.push_back([] {
+        CommandMessage message{};
+        message.code = 5011;
+        probe::Invoke(g_record, KESTOR_COMMAND_START_TOOL, message);
+        return true;
+    });
+    r.push_back([] { return Manager() != nullptr; });
+    const std::wstring quoted[] = {L"\"" + g_devices[0] + L"\"", L"\"" + g_devices[1] + L"\"",
+                                   L"\"" + g_devices[2] + L"\""};
+    AddBackupSteps(g_devices[1]);
+    AddStatusSteps(L"Backup of " + quoted[1] + L" failed: the device was disconnected.", L"backup-device-left.png");
+    AddBackupSteps(g_devices[0]);
+    AddStatusSteps(L"Backup of " + quoted[0] + L" finished.", L"backup-finished.png");
+    r.push_back([] { return ManagerRows(1); });
+    // The finished backup restored onto its device with a wrong password.
+    r.push_back([] {
+        Click(Manager(), kRestoreButton);
+        return true;
+    });
+    r.push_back([] {
+        HWND dialog = VisibleDialog(L"Restore");
+        HWND list = probe::First(probe::Descendants(dialog, L"SysListView32"));
+        if (list == nullptr || probe::RowCount(list) != 1) return false;
+        ChooseDevice(dialog, g_devices[0]);
+        SetRowState(list, 0, LVIS_SELECTED, LVIS_SELECTED);
+        Click(dialog, kOkButton);
+        return true;
+    });
+    r.push_back(Accept("restore"));
+    r.push_back(Accept("password"));
+    AddStatusSteps(L"Restore of " + quoted[0] + L" failed: the backup password is wrong.", L"restore-wrong-password.png");
+    AddBackupSteps(g_devices[2]);
+    AddStatusSteps(L"Backing up " + quoted[2] + L": ", L"backup-progress.png");
+}
+
 // One tick of the round: at most one step, so that what a step set off (a question ending, a click
 // posted) has happened before the next step looks; true when the round has ended.
 bool RoundTick() {
@@ -354,14 +440,20 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     wchar_t rows[16] = {};
     if (GetEnvironmentVariableW(L"TREVANE_PROBE_BACKUPS", rows, 16) > 0) g_expectedRows = _wtoi(rows);
     wchar_t text[512] = {};
-    if (GetEnvironmentVariableW(L"TREVANE_PROBE_ROUND", text, 512) > 0) {
+    wchar_t round[16] = {};
+    if (GetEnvironmentVariableW(L"TREVANE_PROBE_ROUND", round, 16) > 0) {
         const DWORD length = GetEnvironmentVariableW(L"TREVANE_PROBE_DEVICES", text, 512);
         const std::wstring devices(text, length < 512 ? length : 0);
-        const size_t bar = devices.find(L'|');
-        if (bar != std::wstring::npos) g_devices = {devices.substr(0, bar), devices.substr(bar + 1)};
+        for (size_t start = 0; start <= devices.size();) {
+            const size_t bar = std::min(devices.find(L'|', start), devices.size());
+            if (bar > start) g_devices.push_back(devices.substr(start, bar - start));
+            start = bar + 1;
+        }
         const DWORD passwordLength = GetEnvironmentVariableW(L"TREVANE_PROBE_PASSWORD", text, 512);
         g_password.assign(text, passwordLength < 512 ? passwordLength : 0);
-        if (g_devices.size() == 2) BuildRound();
+        const bool outcomes = std::wstring(L"2") == round;
+        if (!outcomes && g_devices.size() == 2) BuildRound();
+        if (outcomes && g_devices.size() == 3) BuildOutcomeRound();
     }
     HWND window = probe::RegisterProbe(record, L"TrevaneBackupProbe", &ProbeWindowProc);
     if (window != nullptr) SetTimer(window, kTimer, kTickMs, nullptr);

@@ -2,8 +2,9 @@
 """What a user reaches from the title bar and the toolkit, against the device service Harlix that the relay
 starts and simulated iPhones: the about box; the user's own update check, which says when this version is the
 latest; the device list, where choosing the second iPhone makes every page show that iPhone's data; the view
-switch to the toolkit, whose first tool opens the backup manager, and back; and the device page's hint for an
-iPhone that waits for trust and for one locked with its passcode. Each step keeps a screenshot. Every wait is a
+switch to the toolkit, whose first tool opens the backup manager, and back; the manager's status line saying how
+each backup and restore went (a device that left midway, a finished backup, a wrong password, a run in progress);
+and the device page's hint for an iPhone that waits for trust and for one locked with its passcode. Each step keeps a screenshot. Every wait is a
 poll against a deadline.
 """
 import json
@@ -122,6 +123,33 @@ class TitleBarScenario(relay_service_scenario.RelayServiceScenario):
         self.wait_page("Zoë's iPhone", "the device page back")
         self.close_trevane()
 
+    def test_backups_and_a_restore_say_how_they_went_on_the_managers_status_line(self):
+        import hlx_device
+        config = self.work / "config"
+        (config / "Apple Computer" / "MobileSync" / "Backup").mkdir(parents=True)
+        scripts = {"Ada's iPhone": {"password": "secret"}, "Bo's iPhone": {"disconnectAtPercent": 60},
+                   "Cy's iPhone": {"stallAtPercent": 30}}
+        udids = []
+        for seed, (name, script) in enumerate(scripts.items(), start=21):
+            image = self.lab.make(name=name, seed=seed, contacts=3)
+            (Path(image["path"]) / "backup.json").write_text(json.dumps(script))
+            udids.append(self.lab.attach(image))
+        hlx_device.set_lockdown_value(udids[0], "WillEncrypt", True, domain="com.apple.mobile.backup", root=self.lab.root)
+        lines = self.run_backup_probe(udids, config, TREVANE_PROBE_ROUND="2", TREVANE_PROBE_DEVICES="|".join(scripts),
+                                      TREVANE_PROBE_PASSWORD="wrong")
+        statuses = [l[7:] for l in lines if l.startswith("status ")]
+        # Each line leads with the newest run; the earlier ones follow it.
+        self.assertEqual([s.split("   ")[0] for s in statuses], [
+            'Backup of "Bo\'s iPhone" failed: the device was disconnected.',
+            'Backup of "Ada\'s iPhone" finished.',
+            'Restore of "Ada\'s iPhone" failed: the backup password is wrong.',
+            statuses[-1].split("   ")[0]])
+        self.assertRegex(statuses[-1], r'^Backing up "Cy\'s iPhone": \d+%')
+        self.assertRegex(statuses[-1], r"1 backup\(s\), \d")
+        self.assertEqual(lines.count("ok the host waits under the manager"), 4, "\n".join(lines))
+        self.process.kill()
+        self.process.wait(timeout=DEADLINE_S)
+
     def test_an_untrusted_and_a_locked_iphone_say_what_to_do(self):
         import hlx_device
         udid = self.lab.attach(self.lab.make(trusted=False))
@@ -161,7 +189,7 @@ def main():
     parser.add_argument("--devices", required=True, help="the staged device library folder")
     parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
     parser.add_argument("--contacts-probe", help="unused here")
-    parser.add_argument("--backup-probe", help="unused here")
+    parser.add_argument("--backup-probe", required=True, help="the backup manager's probe module")
     wine_session.run_scenarios(parser)
 
 
