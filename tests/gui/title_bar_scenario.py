@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
 """What a user reaches from the title bar and the toolkit, against the device service Harlix that the relay
 starts and simulated iPhones: the about box; the user's own update check, which says when this version is the
-latest; the device list, where choosing the second iPhone makes every page show that iPhone's data; the view
+latest, and for a product that installs as an add-in the update's installer run silently before the add-in
+takes over; the device list, where choosing the second iPhone makes every page show that iPhone's data; the view
 switch to the toolkit, whose first tool opens the backup manager, and back; the manager's status line saying how
 each backup and restore went (a device that left midway, a finished backup, a wrong password, a run in progress);
 and the device page's hint for an iPhone that waits for trust and for one locked with its passcode. Each step keeps a screenshot. Every wait is a
 poll against a deadline.
 """
+import getpass
 import json
+import shutil
 import sys
 from pathlib import Path
 
 import relay_service_scenario
 import wine_session
-from wine_session import ARGS, DEADLINE_S, wait_until
+from wine_session import ARGS, DEADLINE_S, wait_until, windows_path
 
 
 class TitleBarScenario(relay_service_scenario.RelayServiceScenario):
@@ -99,6 +102,46 @@ class TitleBarScenario(relay_service_scenario.RelayServiceScenario):
         self.wait_page("Bo's iPhone", "the summary of the second")
         self.display.screenshot("title-bar-switched.png")
         self.close_trevane()
+
+    def test_an_update_for_an_add_in_product_runs_its_installer_silently_and_hands_over_to_the_add_in(self):
+        # Product type 1 runs from its folder under the user's AppData; its update installs an add-in beside
+        # the preferences, which takes over from this program.
+        users = Path(ARGS.prefix) / "drive_c" / "users"
+        user = next(users / n for n in (getpass.getuser(), "root") if (users / n).is_dir())
+        product = user / "AppData" / "Roaming" / "Solvak" / "TrevaneAddinCase"
+        shutil.rmtree(product, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, product, True)
+        www = self.work / "www"
+        www.mkdir()
+        record = self.work / "installer-arguments.txt"
+        addin = product / "Addins" / "Solvak Trevane"
+        # The installer stand-in notes how it was run and installs the add-in (the probe, which ends at once).
+        (www / "Setup-2.7.0.bat").write_text(
+            "@echo off\r\n"
+            f'echo %*> "{windows_path(record)}"\r\n'
+            f'mkdir "{windows_path(addin)}\\2.7.0\\Bin"\r\n'
+            f'copy "{windows_path(Path(ARGS.winprobe))}" "{windows_path(addin)}\\2.7.0\\Bin\\Solvak Trevane.exe"\r\n')
+        address = self.serve(www)
+        (www / "feed.json").write_text(json.dumps({"installer": address + "/Setup-2.7.0.bat", "versions": [
+            {"version": "2.7.0", "notes": ["An add-in takes over."]}]}))
+        self.set_option("update", address + "/feed.json")
+        self.set_option("product:type", 1)
+        shutil.copytree(self.app, product / "bin")
+        self.app = product / "bin"
+        self.start_trevane()
+
+        self.wait_trace(r"^> ZERITH_COMMAND_CHECK_FOR_UPDATE .*status=1 .*value2=1$", "the check's answer")
+        sheet = lambda: next((t for c, t in [self.display.probe("text", "#32770", "SysLink")]
+                              if c == 0 and "A new version of (2.7.0) is available." in t), None)
+        wait_until(sheet, what="the new-version notice")
+        self.assertEqual(self.display.probe("click", "#32770", "SysLink", "30", "10")[0], 0)
+        self.assertEqual(self.display.probe("press", "Update Now", 10000)[0], 0)
+        self.wait_trace(r"^> ZERITH_COMMAND_DOWNLOAD_UPDATE .*status=0 ", "the download finished")
+        # The installer ran hidden with the silent switch and the product's alias, and was deleted; the add-in
+        # it installed started and this program closed for it.
+        self.process.wait(timeout=DEADLINE_S)
+        self.assertEqual(record.read_text().strip(), '/S /PRODUCT_ALIAS="TrevaneAddinCase"')
+        self.assertTrue((addin / "2.7.0" / "Bin" / "Solvak Trevane.exe").is_file())
 
     def test_the_toolkit_opens_the_backup_manager_and_the_device_view_returns(self):
         self.lab.attach(self.lab.make())
