@@ -5,8 +5,8 @@ latest, and for a product that installs as an add-in the update's installer run 
 takes over; the device list, where choosing the second iPhone makes every page show that iPhone's data; the view
 switch to the toolkit, whose first tool opens the backup manager, and back; the manager's status line saying how
 each backup and restore went (a device that left midway, a finished backup, a wrong password, a run in progress);
-and the device page's hint for an iPhone that waits for trust and for one locked with its passcode. Each step keeps a screenshot. Every wait is a
-poll against a deadline.
+and the device page's hint for an iPhone that waits for trust and for one locked with its passcode. Each step
+keeps a screenshot. Every wait is a poll against a deadline.
 """
 import getpass
 import json
