@@ -307,25 +307,25 @@ void AcceptOneMessage(void* context, const uint8_t* bytes, int64_t length, bool*
   accept->disconnected = IsSyncDisconnect(name);
 }
 
-const PlistVariant::Array* TakeSyncAnswer(SyncAnswer* answer, const uint8_t* bytes, int64_t length,
-                                          PlistVariant* parsed) {
-  answer->received = true;
-  if (!ParsePlistToVariant(bytes, static_cast<size_t>(length), parsed)) return nullptr;
-  const PlistVariant::Array* elements = MessageElements(*parsed);
-  if (elements == nullptr) return nullptr;  // not a non-empty array: nothing to act on
-  const std::string name = SyncMessageName(*parsed);
+void ReadSyncMessage(const uint8_t* bytes, int64_t length, SyncAnswer& answer, const SyncMessageReader& reader) {
+  answer.received = true;
+  PlistVariant parsed;
+  if (!ParsePlistToVariant(bytes, static_cast<size_t>(length), &parsed)) return;
+  const PlistVariant::Array* elements = MessageElements(parsed);
+  if (elements == nullptr) return;  // not a non-empty array: nothing to act on
+  const std::string name = SyncMessageName(parsed);
   if (IsSyncRefusal(name)) {
-    answer->refused = true;
-    return nullptr;
+    answer.refused = true;
+    return;
   }
   if (IsSyncDisconnect(name)) {
-    answer->disconnected = true;
-    return nullptr;
+    answer.disconnected = true;
+    return;
   }
   // Only the message's name says that a batch came (a record's text may read the same).
-  answer->anotherBatch = name == "SDMessageProcessChanges";
-  answer->readyForChanges = name == "SDMessageDeviceReadyToReceiveChanges";
-  return elements;
+  answer.anotherBatch = name == "SDMessageProcessChanges";
+  answer.readyForChanges = name == "SDMessageDeviceReadyToReceiveChanges";
+  reader(SyncMessage{parsed, *elements, answer});
 }
 
 BinaryPlistPtr ReplaceTextInMessage(CFPropertyListRef message, const std::string& from, const std::string& to) {
@@ -444,12 +444,27 @@ int HLXSyncSession::Send(const BinaryPlist& message) {
   return kReplySuccess;
 }
 
-int HLXSyncSession::ReadAll(ServiceMessageHandler collector, void* context) {
-  return m_getAll ? Exchange(*m_getAll, collector, context) : Fail(kReplyBadData);
+namespace {
+
+// The receive loop's handler for a module's reader: one message, read through ReadSyncMessage.
+struct ReaderCall {
+  SyncAnswer* answer;
+  const SyncMessageReader* reader;
+};
+
+void TakeOneForReader(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
+  auto* call = static_cast<ReaderCall*>(context);
+  *more = false;
+  *result = false;
+  ReadSyncMessage(bytes, length, *call->answer, *call->reader);
 }
 
-int HLXSyncSession::Acknowledge(ServiceMessageHandler handler, void* context) {
-  return m_acknowledge ? Exchange(*m_acknowledge, handler, context) : Fail(kReplyBadData);
+}  // namespace
+
+int HLXSyncSession::ExchangeForReader(const BinaryPlist& message, const SyncMessageReader& reader) {
+  m_answer.Reset();
+  ReaderCall call{&m_answer, &reader};
+  return Exchange(message, TakeOneForReader, &call);
 }
 
 int HLXSyncSession::AcknowledgeWait(const char* awaited) {
@@ -476,9 +491,9 @@ int HLXSyncSession::OpenForChanges(AMDeviceRef device) {
   return Ping();
 }
 
-int HLXSyncSession::ListAll(AMDeviceRef device, ServiceMessageHandler collector, void* context, SyncAnswer& answer) {
+int HLXSyncSession::ListAll(AMDeviceRef device, const SyncMessageReader& reader) {
   if (Prepare() != kReplySuccess || Open(device, ClassAnswer::kAcceptOne) != kReplySuccess ||
-      ReadAllBatches(collector, context, answer) != kReplySuccess) {
+      ReadAllBatches(reader) != kReplySuccess) {
     return m_result;
   }
   (void)Finish(ClassAnswer::kAcceptOne);
@@ -492,29 +507,26 @@ int HLXSyncSession::OpenForWrites(AMDeviceRef device, ClassAnswer answer) {
   return Ping();
 }
 
-int HLXSyncSession::ReadAllBatches(ServiceMessageHandler collector, void* context, SyncAnswer& answer) {
-  answer.Reset();
-  (void)ReadAll(collector, context);
-  if (CheckAnswer(answer) != kReplySuccess) return m_result;
-  while (answer.anotherBatch) {
-    answer.Reset();
-    (void)Acknowledge(collector, context);
-    if (CheckAnswer(answer) != kReplySuccess) return m_result;
+int HLXSyncSession::ReadAllBatches(const SyncMessageReader& reader) {
+  if (!m_getAll || !m_acknowledge) return Fail(kReplyBadData);
+  (void)ExchangeForReader(*m_getAll, reader);
+  if (CheckAnswer() != kReplySuccess) return m_result;
+  while (m_answer.anotherBatch) {
+    (void)ExchangeForReader(*m_acknowledge, reader);
+    if (CheckAnswer() != kReplySuccess) return m_result;
   }
   return m_result;
 }
 
-int HLXSyncSession::Collect(const BinaryPlist& message, ServiceMessageHandler collector, void* context,
-                            SyncAnswer& answer) {
-  answer.Reset();
-  (void)Exchange(message, collector, context);
-  return CheckAnswer(answer);
+int HLXSyncSession::Collect(const BinaryPlist& message, const SyncMessageReader& reader) {
+  (void)ExchangeForReader(message, reader);
+  return CheckAnswer();
 }
 
-int HLXSyncSession::CheckAnswer(const SyncAnswer& answer) {
+int HLXSyncSession::CheckAnswer() {
   if (m_result != kReplySuccess) return m_result;
-  if (answer.refused) return Fail(kReplySyncRefused);
-  if (!answer.received || answer.disconnected) return Fail(kReplyNoConnection);
+  if (m_answer.refused) return Fail(kReplySyncRefused);
+  if (!m_answer.received || m_answer.disconnected) return Fail(kReplyNoConnection);
   return kReplySuccess;
 }
 

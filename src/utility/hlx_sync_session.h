@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -129,9 +130,8 @@ struct SyncAcceptContext {
 };
 void AcceptOneMessage(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result);
 
-// What the device's answer to one exchange said of the session, for the collectors with which
-// modules read records (contacts, notes, calendars, bookmarks). A module's collector context holds
-// one (or derives from it) and calls TakeSyncAnswer first; Reset before each exchange.
+// What the device's answer to one exchange said of the session. The session keeps it for the exchange
+// under way (Answer) and hands it to a module's reader with each message that carries records.
 struct SyncAnswer {
   bool received = false;         // a message came
   bool refused = false;          // it refused the class or cancelled the session
@@ -140,11 +140,21 @@ struct SyncAnswer {
   bool readyForChanges = false;  // SDMessageDeviceReadyToReceiveChanges
   void Reset() { received = refused = disconnected = anotherBatch = readyForChanges = false; }
 };
-// Parses one device message into *parsed and notes in *answer what it says of the session. Returns
-// the message's elements when the collector should read its records (a non-empty array message
-// that neither refuses nor disconnects), else null.
-const PlistVariant::Array* TakeSyncAnswer(SyncAnswer* answer, const uint8_t* bytes, int64_t length,
-                                          PlistVariant* parsed);
+
+// One answer of the device that carries something to read, as the module that reads it gets it; every
+// part lives only during the reader's call.
+struct SyncMessage {
+  const PlistVariant& parsed;           // the whole message, as ParsePlistToVariant gives it
+  const PlistVariant::Array& elements;  // its elements: the name first, then what it carries
+  const SyncAnswer& answer;             // what it says of the session
+};
+// A module's reader of the records, id maps or ids in the device's answers (contacts, notes, calendars,
+// bookmarks). It must not throw.
+using SyncMessageReader = std::function<void(const SyncMessage& message)>;
+
+// Parses one device message and notes in `answer` what it says of the session; hands it to `reader`
+// when it carries something to read (a non-empty array that neither refuses nor disconnects).
+void ReadSyncMessage(const uint8_t* bytes, int64_t length, SyncAnswer& answer, const SyncMessageReader& reader);
 
 // The info text of a listing's count and record replies: {"Count":n}.
 std::string SyncCountInfo(int64_t count);
@@ -203,8 +213,6 @@ class HLXSyncSession {
   [[nodiscard]] int Send(const BinaryPlist& message);
 
   // The prepared messages of the readers and writers (kReplyBadData when Prepare did not run).
-  [[nodiscard]] int ReadAll(ServiceMessageHandler collector, void* context);
-  [[nodiscard]] int Acknowledge(ServiceMessageHandler handler, void* context);
   [[nodiscard]] int AcknowledgeWait(const char* awaited);
   [[nodiscard]] int ReadChangesWait();
   [[nodiscard]] int Ping();
@@ -215,22 +223,22 @@ class HLXSyncSession {
   // query with its two acknowledgements, the ping.
   [[nodiscard]] int OpenForChanges(AMDeviceRef device);
   // Reads every record of the class: get-all, then an acknowledgement for as long as the device's
-  // answer is another batch (SDMessageProcessChanges); the collector reads each batch. A listing cut
+  // answer is another batch (SDMessageProcessChanges); the reader reads each batch. A listing cut
   // off midway fails the session, so it never passes for a complete one.
-  [[nodiscard]] int ReadAllBatches(ServiceMessageHandler collector, void* context, SyncAnswer& answer);
+  [[nodiscard]] int ReadAllBatches(const SyncMessageReader& reader);
   // A whole listing: Prepare, Open (one answer taken), ReadAllBatches, Finish (one answer taken; a
   // finish that goes wrong loses nothing of records that are all in).
-  [[nodiscard]] int ListAll(AMDeviceRef device, ServiceMessageHandler collector, void* context, SyncAnswer& answer);
+  [[nodiscard]] int ListAll(AMDeviceRef device, const SyncMessageReader& reader);
   // Opens the session for the writes of a class whose change query is one batch (notes, bookmarks,
   // calendars): the class answer as given, the change query, one acknowledgement awaiting
   // SDMessageDeviceReadyToReceiveChanges, the ping.
   [[nodiscard]] int OpenForWrites(AMDeviceRef device, ClassAnswer answer);
-  // Sends a message and hands the answers to a module's collector, whose context holds `answer`
-  // (reset here); then CheckAnswer.
-  [[nodiscard]] int Collect(const BinaryPlist& message, ServiceMessageHandler collector, void* context,
-                            SyncAnswer& answer);
-  // The session result of what a collector saw: a refusal, or no answer (or a goodbye), fails it.
-  [[nodiscard]] int CheckAnswer(const SyncAnswer& answer);
+  // Sends a message and hands its answer to a module's reader; then CheckAnswer.
+  [[nodiscard]] int Collect(const BinaryPlist& message, const SyncMessageReader& reader);
+  // The session result of the last answer: a refusal, or no answer (or a goodbye), fails it.
+  [[nodiscard]] int CheckAnswer();
+  // What the last answer said of the session.
+  const SyncAnswer& Answer() const { return m_answer; }
 
   // Records a failure that a caller's handler saw (first one sticks); returns the sticky result.
   int Fail(int32_t result);
@@ -239,10 +247,13 @@ class HLXSyncSession {
 
  private:
   int AfterExchange(bool sent, bool answered, bool refused, bool disconnected);
+  // Sends a message and hands its one answer to the reader, noting in m_answer what it said.
+  int ExchangeForReader(const BinaryPlist& message, const SyncMessageReader& reader);
 
   const SyncDataClass& m_class;
   std::shared_ptr<HLXDeviceService> m_service;
   int32_t m_result = kReplySuccess;
+  SyncAnswer m_answer;
   BinaryPlistPtr m_versionExchange;
   BinaryPlistPtr m_announce;
   BinaryPlistPtr m_getAll;

@@ -214,56 +214,56 @@ class ContactCollector : public testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(test::BindSimulatedLibrary()); }
 
-  // Hands one device message (binary, as the device sends it) to the collector.
-  void Give(ContactSyncContext& context, const std::string& xml, bool* result) {
+  // Hands one device message (binary, as the device sends it) to the context's reader, as the session
+  // does; `answer` tells what it said of the session.
+  void Give(ContactSyncContext& context, const std::string& xml) {
     BinaryPlistPtr binary = XmlPlistToBinary(xml);
     ASSERT_TRUE(binary);
-    bool more = true;
-    context.Reset();
-    ContactRecordCollector(&context, binary->bytes, binary->length, &more, result);
-    EXPECT_FALSE(more) << "the collector takes one message";
-    EXPECT_TRUE(context.received);
+    answer.Reset();
+    ReadSyncMessage(binary->bytes, binary->length, answer, ContactAnswerReader(context));
+    EXPECT_TRUE(answer.received);
   }
+
+  SyncAnswer answer;
 };
 
 TEST_F(ContactCollector, StepsReadBatchesIdMapsAndGroupIds) {
   ContactSyncContext context;
-  bool result = false;
-  context.step = 1;
-  Give(context, Batch(Rec("1", kContact, F("note", "SDMessageProcessChanges"))), &result);
-  EXPECT_TRUE(context.anotherBatch);
-  EXPECT_TRUE(result);
+  Give(context, Batch(Rec("1", kContact, F("note", "SDMessageProcessChanges"))));
+  EXPECT_TRUE(answer.anotherBatch);
   EXPECT_EQ(context.records.ContactCount(), 1u);
   // The end of a listing: no batch, even though a text in it names one.
-  Give(context, Xml("<string>SDMessageDeviceReadyToReceiveChanges</string><string>SDMessageProcessChanges</string>"), &result);
-  EXPECT_FALSE(context.anotherBatch);
-  EXPECT_FALSE(result);
-  EXPECT_TRUE(context.readyForChanges);
+  Give(context, Xml("<string>SDMessageDeviceReadyToReceiveChanges</string><string>SDMessageProcessChanges</string>"));
+  EXPECT_FALSE(answer.anotherBatch);
+  EXPECT_TRUE(answer.readyForChanges);
+  EXPECT_EQ(context.records.ContactCount(), 1u);
 
-  // Steps 2..9 fill the map of their entity; later keys replace earlier ones.
-  context.step = 4;
+  // An id map fills the map of its entity; later keys replace earlier ones.
+  context.step = ContactStep::kIdMap;
+  context.idMap = 2;
   Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><string>com.apple.Contacts</string>"
-                    "<dict><key>b</key><string>20</string><key>a</key><string>10</string><key>n</key><integer>3</integer></dict>"),
-       &result);
-  Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>a</key><string>11</string></dict>"), &result);
+                    "<dict><key>b</key><string>20</string><key>a</key><string>10</string><key>n</key><integer>3</integer></dict>"));
+  Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>a</key><string>11</string></dict>"));
   EXPECT_EQ(context.remaps[2], (std::map<std::string, std::string>{{"a", "11"}, {"b", "20"}}));
   EXPECT_TRUE(context.remaps[0].empty());
 
-  context.step = 11;
+  context.step = ContactStep::kDeviceIdOfKey;
   context.recordKey = "Group/x";
-  Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>Group/y</key><string>5</string></dict>"), &result);
+  Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>Group/y</key><string>5</string></dict>"));
   EXPECT_EQ(context.deviceId, "");
-  Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>Group/x</key><string>6</string></dict>"), &result);
+  Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>Group/x</key><string>6</string></dict>"));
   EXPECT_EQ(context.deviceId, "6");
 
-  // A refusal or a goodbye is seen at any step.
-  for (int step : {0, 1, 2, 10, 11}) {
+  // A refusal or a goodbye is seen at any step, and nothing of it is read.
+  for (ContactStep step : {ContactStep::kListing, ContactStep::kIdMap, ContactStep::kIgnored, ContactStep::kDeviceIdOfKey}) {
     context.step = step;
-    Give(context, Xml("<string>SDMessageCancelSession</string><string>why</string>"), &result);
-    EXPECT_TRUE(context.refused) << step;
-    Give(context, Xml("<string>DLMessageDisconnect</string>"), &result);
-    EXPECT_TRUE(context.disconnected) << step;
+    Give(context, Xml("<string>SDMessageCancelSession</string><string>why</string>"));
+    EXPECT_TRUE(answer.refused) << static_cast<int>(step);
+    Give(context, Xml("<string>DLMessageDisconnect</string>"));
+    EXPECT_TRUE(answer.disconnected) << static_cast<int>(step);
   }
+  EXPECT_EQ(context.records.ContactCount(), 1u);
+  EXPECT_EQ(context.deviceId, "6");
 }
 
 }  // namespace

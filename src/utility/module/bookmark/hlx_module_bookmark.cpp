@@ -39,7 +39,7 @@ struct BookmarkNode {
 
 // The records of every batch (a record sent twice is the later one); the tree is linked only when
 // all are in, so a record whose folder comes in a later batch is still placed.
-struct BookmarkSyncContext : SyncAnswer {
+struct BookmarkSyncContext {
   std::map<std::string, BookmarkNode> nodes;
 };
 
@@ -65,20 +65,20 @@ void CollectBookmark(BookmarkSyncContext* sync, const std::string& id, const CIO
   sync->nodes[id] = std::move(node);
 }
 
-void BookmarkRecordCollector(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
-  auto* sync = static_cast<BookmarkSyncContext*>(context);
-  *more = false;
-  *result = false;
-  PlistVariant parsed;
-  const PlistVariant::Array* message = TakeSyncAnswer(sync, bytes, length, &parsed);
-  if (message == nullptr || !sync->anotherBatch) return;
-  for (const PlistVariant& element : *message) {
+// Reads one answer: the records of a listing's batch (other answers carry none to keep).
+void ReadBookmarks(BookmarkSyncContext* sync, const SyncMessage& message) {
+  if (!message.answer.anotherBatch) return;
+  for (const PlistVariant& element : message.elements) {
     const CIOSDictionary* dictionary = element.GetDictionary();
     if (dictionary == nullptr) continue;
     for (const auto& [id, value] : dictionary->entries()) {
       if (const CIOSDictionary* record = value.GetDictionary()) CollectBookmark(sync, id, *record);
     }
   }
+}
+
+SyncMessageReader ReaderOf(BookmarkSyncContext& sync) {
+  return [&sync](const SyncMessage& message) { ReadBookmarks(&sync, message); };
 }
 
 bool ByPosition(const BookmarkNode* a, const BookmarkNode* b) { return a->position < b->position; }
@@ -163,7 +163,7 @@ int HLXModuleBookmark::ListBookmarks(const FeatureRequest& request) {
   AMDeviceRef device = request.Device()->Device();
   HLXSyncSession session(kSyncBookmarks);
   BookmarkSyncContext context;
-  if (session.ListAll(device, BookmarkRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  if (session.ListAll(device, ReaderOf(context)) != kReplySuccess) return session.Result();
 
   const std::vector<const BookmarkNode*> roots = LinkTree(context.nodes);
   const size_t bookmarks = static_cast<size_t>(std::count_if(
@@ -189,7 +189,7 @@ int HLXModuleBookmark::WriteBookmarkChanges(const FeatureRequest& request) {
     return session.Result();
   }
   BookmarkSyncContext context;
-  if (session.Collect(*message, BookmarkRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  if (session.Collect(*message, ReaderOf(context)) != kReplySuccess) return session.Result();
   return session.Finish(ClassAnswer::kWaitForComputer);
 }
 
@@ -206,7 +206,7 @@ int HLXModuleBookmark::DeleteBookmark(const FeatureRequest& request) {
     return session.Result();
   }
   BookmarkSyncContext context;
-  if (session.Collect(*deletion, BookmarkRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  if (session.Collect(*deletion, ReaderOf(context)) != kReplySuccess) return session.Result();
   return session.Finish(ClassAnswer::kWaitForComputer);
 }
 

@@ -75,7 +75,7 @@ struct CalendarRecord {
 
 // The records of every batch by id (byte order); a record sent twice is the later one, updated in
 // place, so nothing links to a record that is gone. Also the id map of a write's answer.
-struct CalendarSyncContext : SyncAnswer {
+struct CalendarSyncContext {
   bool listing = true;
   std::map<std::string, CalendarRecord> calendars;
   std::map<std::string, EventRecord> events;
@@ -154,25 +154,24 @@ void CollectRecord(CalendarSyncContext* sync, const std::string& id, const CIOSD
   }
 }
 
-void CalendarRecordCollector(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
-  auto* sync = static_cast<CalendarSyncContext*>(context);
-  *more = false;
-  *result = false;
-  PlistVariant parsed;
-  const PlistVariant::Array* message = TakeSyncAnswer(sync, bytes, length, &parsed);
-  if (message == nullptr) return;
-  for (const PlistVariant& element : *message) {
+// Reads one answer: a listing's records, or the device ids of the records sent.
+void ReadCalendars(CalendarSyncContext* sync, const SyncMessage& message) {
+  for (const PlistVariant& element : message.elements) {
     const CIOSDictionary* dictionary = element.GetDictionary();
     if (dictionary == nullptr) continue;
     for (const auto& [id, value] : dictionary->entries()) {
       if (sync->listing) {
         const CIOSDictionary* record = value.GetDictionary();
-        if (sync->anotherBatch && record != nullptr) CollectRecord(sync, id, *record);
+        if (message.answer.anotherBatch && record != nullptr) CollectRecord(sync, id, *record);
       } else if (value.GetString() != nullptr) {
         sync->remap[id] = *value.GetString();
       }
     }
   }
+}
+
+SyncMessageReader ReaderOf(CalendarSyncContext& sync) {
+  return [&sync](const SyncMessage& message) { ReadCalendars(&sync, message); };
 }
 
 // Links events to every calendar they name (each once), and each recurrence and alarm to the first
@@ -291,7 +290,7 @@ int HLXModuleCalendar::ListCalendars(const FeatureRequest& request) {
   AMDeviceRef device = request.Device()->Device();
   HLXSyncSession session(kSyncCalendars);
   CalendarSyncContext context;
-  if (session.ListAll(device, CalendarRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  if (session.ListAll(device, ReaderOf(context)) != kReplySuccess) return session.Result();
 
   LinkRecords(&context);
   const std::string info = SyncCountInfo(SyncListCount(device, kSyncCalendars, context.calendars.size()));
@@ -335,7 +334,7 @@ int HLXModuleCalendar::WriteCalendar(const FeatureRequest& request, const rapidj
     if (!message) return session.Fail(kReplyBadData);  // unfinished: nothing is kept
     CalendarSyncContext context;
     context.listing = false;
-    if (session.Collect(*message, CalendarRecordCollector, &context, context) != kReplySuccess) return session.Result();
+    if (session.Collect(*message, ReaderOf(context)) != kReplySuccess) return session.Result();
     remaps[i] = std::move(context.remap);
     // No id for the calendar: the session is left unfinished, so the device drops what it staged.
     if (i == 0 && remaps[0].empty()) return kReplyCalendarWithoutId;
@@ -363,7 +362,7 @@ int HLXModuleCalendar::DeleteCalendarRecord(const FeatureRequest& request, const
   }
   CalendarSyncContext context;
   context.listing = false;
-  if (session.Collect(*deletion, CalendarRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  if (session.Collect(*deletion, ReaderOf(context)) != kReplySuccess) return session.Result();
   return session.Finish(ClassAnswer::kWaitForComputer);
 }
 

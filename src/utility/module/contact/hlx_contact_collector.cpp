@@ -263,25 +263,15 @@ void ContactRecordSet::GroupBatches(size_t perBatch, const BatchSink& emit) cons
   }
 }
 
-void ContactRecordCollector(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
-  auto* sync = static_cast<ContactSyncContext*>(context);
-  *more = false;
-  *result = false;
-  PlistVariant parsed;
-  const PlistVariant::Array* message = TakeSyncAnswer(sync, bytes, length, &parsed);
-  if (message == nullptr) return;
-  const PlistVariant::Array& elements = *message;
-  switch (sync->step) {
-    case 0:
-    case 1:
-      if (sync->anotherBatch) {
-        *result = true;
-        sync->records.Collect(parsed);
-      }
+void ReadContactAnswer(ContactSyncContext& context, const SyncMessage& message) {
+  switch (context.step) {
+    case ContactStep::kListing:
+      if (message.answer.anotherBatch) context.records.Collect(message.parsed);
       break;
-    case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9: {
-      std::map<std::string, std::string>& remap = sync->remaps[sync->step - 2];
-      for (const PlistVariant& element : elements) {
+    case ContactStep::kIdMap: {
+      if (context.idMap > static_cast<size_t>(kSubRecordEntityCount)) break;
+      std::map<std::string, std::string>& remap = context.remaps[context.idMap];
+      for (const PlistVariant& element : message.elements) {
         const CIOSDictionary* dictionary = element.GetDictionary();
         if (dictionary == nullptr) continue;
         for (const auto& [oldId, value] : dictionary->entries()) {
@@ -290,16 +280,20 @@ void ContactRecordCollector(void* context, const uint8_t* bytes, int64_t length,
       }
       break;
     }
-    case 11:
-      for (const PlistVariant& element : elements) {
+    case ContactStep::kDeviceIdOfKey:
+      for (const PlistVariant& element : message.elements) {
         const CIOSDictionary* dictionary = element.GetDictionary();
-        const PlistVariant* value = dictionary != nullptr ? dictionary->Find(sync->recordKey) : nullptr;
-        if (value != nullptr && value->GetString() != nullptr) sync->deviceId = *value->GetString();
+        const PlistVariant* value = dictionary != nullptr ? dictionary->Find(context.recordKey) : nullptr;
+        if (value != nullptr && value->GetString() != nullptr) context.deviceId = *value->GetString();
       }
       break;
-    default:
-      break;  // 10: the answer is taken and not used
+    case ContactStep::kIgnored:
+      break;
   }
+}
+
+SyncMessageReader ContactAnswerReader(ContactSyncContext& context) {
+  return [&context](const SyncMessage& message) { ReadContactAnswer(context, message); };
 }
 
 }  // namespace hlx

@@ -123,21 +123,28 @@ class ContactRecordSet {
   IdIndex m_subRecordIndex;
 };
 
-// The context of ContactRecordCollector for one request; the SyncAnswer part tells what the last
-// exchange brought.
-struct ContactSyncContext : SyncAnswer {
-  // What the next answer is for: 0 the first listing batch, 1 a listing acknowledgement, 2..9 the
-  // id map of a write (2 contacts, then the sub-record entities in kSubRecordEntities order), 10 an
-  // answer not looked at, 11 the device id of `recordKey`.
-  int32_t step = 0;
+// What the next answer of a contact request is for.
+enum class ContactStep {
+  kListing,        // a listing's batch: the first, or an acknowledgement's
+  kIdMap,          // the id map of a write, into remaps[idMap] (0 contacts, then kSubRecordEntities)
+  kIgnored,        // an answer taken and not looked at
+  kDeviceIdOfKey,  // the device id of `recordKey`
+};
+
+// What one contact request reads from the device's answers.
+struct ContactSyncContext {
+  ContactStep step = ContactStep::kListing;
+  size_t idMap = 0;
   ContactRecordSet records;
   std::map<std::string, std::string> remaps[1 + kSubRecordEntityCount];  // old id -> device id
   std::string recordKey;
   std::string deviceId;
 };
 
-// ServiceMessageHandler of the contact requests: takes one message and acts by the context's step.
-void ContactRecordCollector(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result);
+// Reads one answer by the context's step.
+void ReadContactAnswer(ContactSyncContext& context, const SyncMessage& message);
+// The session's reader for the context's answers.
+SyncMessageReader ContactAnswerReader(ContactSyncContext& context);
 
 // A record field's text as the desktop sees it: a UTC time "YYYY-MM-DDThh:mm:ssZ" becomes local
 // time "YYYY-MM-DD hh:mm:ss"; any other text stays as it is.

@@ -46,10 +46,9 @@ int HLXModuleContact::ListContacts(FeatureRequest& request) {
   auto session = std::make_shared<HLXSyncSession>(kSyncContacts);
   // Every batch must be in before anything is reported (hlx_sync_session.h).
   auto context = std::make_shared<ContactSyncContext>();
-  context->step = 0;
   request.HoldUntilAnswered(session);
   request.HoldUntilAnswered(context);
-  if (session->ListAll(device, ContactRecordCollector, context.get(), *context) != kReplySuccess) {
+  if (session->ListAll(device, ContactAnswerReader(*context)) != kReplySuccess) {
     return session->Result();
   }
 
@@ -88,8 +87,8 @@ int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjso
     return session.Result();
   }
   ContactSyncContext context;
-  context.step = 2;
-  if (session.Collect(*contactMessage, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  context.step = ContactStep::kIdMap;
+  if (session.Collect(*contactMessage, ContactAnswerReader(context)) != kReplySuccess) return session.Result();
   if (context.remaps[0].empty()) {
     // No id for the contact: the session is left unfinished, so the device drops what it staged.
     return kReplyContactWithoutId;
@@ -103,8 +102,8 @@ int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjso
     if (!subLists[i]) continue;
     BinaryPlistPtr message = ReplaceTextInMessage(subLists[i].get(), oldId, deviceId);
     if (!message) return session.Fail(kReplyBadData);  // unfinished: nothing is kept
-    context.step = 3 + i;
-    if (session.Collect(*message, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
+    context.idMap = 1 + static_cast<size_t>(i);
+    if (session.Collect(*message, ContactAnswerReader(context)) != kReplySuccess) return session.Result();
   }
   if (session.Finish(ClassAnswer::kWaitForComputer) != kReplySuccess) return session.Result();
 
@@ -127,8 +126,8 @@ int HLXModuleContact::DeleteContactRecord(const FeatureRequest& request, const r
   if (session.Prepare() != kReplySuccess) return session.Result();
   if (session.OpenForChanges(request.Device()->Device()) != kReplySuccess) return session.Result();
   ContactSyncContext context;
-  context.step = 10;
-  if (session.Collect(*deletion, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  context.step = ContactStep::kIgnored;
+  if (session.Collect(*deletion, ContactAnswerReader(context)) != kReplySuccess) return session.Result();
   return session.Finish(ClassAnswer::kWaitForComputer);
 }
 
@@ -184,9 +183,9 @@ int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson:
   if (session.Prepare() != kReplySuccess) return session.Result();
   if (session.OpenForChanges(request.Device()->Device()) != kReplySuccess) return session.Result();
   ContactSyncContext context;
-  context.step = 11;
+  context.step = ContactStep::kDeviceIdOfKey;
   context.recordKey = kGroupKeyPrefix + StringOf(*guid);
-  if (session.Collect(*message, ContactRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  if (session.Collect(*message, ContactAnswerReader(context)) != kReplySuccess) return session.Result();
   if (session.Finish(ClassAnswer::kWaitForComputer) != kReplySuccess) return session.Result();
   if (context.deviceId.empty()) return kReplyGroupWithoutId;
 

@@ -39,9 +39,9 @@ struct NoteRecord {
   std::string entityName;
 };
 
-// The collector's context: the notes of a listing (a note sent twice is one note, the later one), or
+// What a notes request reads: the notes of a listing (a note sent twice is one note, the later one), or
 // the device id of the added note.
-struct NoteSyncContext : SyncAnswer {
+struct NoteSyncContext {
   bool listing = true;
   std::vector<NoteRecord> notes;
   std::unordered_map<std::string, size_t> index;
@@ -72,14 +72,9 @@ void CollectNote(NoteSyncContext* sync, const std::string& id, const CIOSDiction
   }
 }
 
-void NoteRecordCollector(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
-  auto* sync = static_cast<NoteSyncContext*>(context);
-  *more = false;
-  *result = false;
-  PlistVariant parsed;
-  const PlistVariant::Array* message = TakeSyncAnswer(sync, bytes, length, &parsed);
-  if (message == nullptr) return;
-  for (const PlistVariant& element : *message) {
+// Reads one answer: a listing's batch of notes, or the device id of the note sent.
+void ReadNotes(NoteSyncContext* sync, const SyncMessage& message) {
+  for (const PlistVariant& element : message.elements) {
     const CIOSDictionary* dictionary = element.GetDictionary();
     if (dictionary == nullptr) continue;
     if (!sync->listing) {
@@ -87,13 +82,17 @@ void NoteRecordCollector(void* context, const uint8_t* bytes, int64_t length, bo
       if (value != nullptr && value->GetString() != nullptr) sync->deviceId = *value->GetString();
       continue;
     }
-    if (!sync->anotherBatch) return;
+    if (!message.answer.anotherBatch) return;
     // The records are the first dictionary of a batch; the options dictionary follows it.
     for (const auto& [id, value] : dictionary->entries()) {
       if (const CIOSDictionary* record = value.GetDictionary()) CollectNote(sync, id, *record);
     }
     return;
   }
+}
+
+SyncMessageReader ReaderOf(NoteSyncContext& sync) {
+  return [&sync](const SyncMessage& message) { ReadNotes(&sync, message); };
 }
 
 // The JSON array of notes[first, first + count).
@@ -147,7 +146,7 @@ int HLXModuleNote::ListNotes(const FeatureRequest& request) {
   AMDeviceRef device = request.Device()->Device();
   HLXSyncSession session(kSyncNotes);
   NoteSyncContext context;
-  if (session.ListAll(device, NoteRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  if (session.ListAll(device, ReaderOf(context)) != kReplySuccess) return session.Result();
 
   const std::string info = SyncCountInfo(SyncListCount(device, kSyncNotes, context.notes.size()));
   request.SendProgress(kRequestListNotes, 0, &info, nullptr);
@@ -213,7 +212,7 @@ int HLXModuleNote::AddNote(const FeatureRequest& request, const rapidjson::Value
   NoteSyncContext context;
   context.listing = false;
   context.sentId = note.guid;
-  if (session.Collect(*message, NoteRecordCollector, &context, context) != kReplySuccess) return session.Result();
+  if (session.Collect(*message, ReaderOf(context)) != kReplySuccess) return session.Result();
   if (session.Finish(ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
   if (context.deviceId.empty()) return kReplyNoteWithoutId;
   note.id = context.deviceId;
