@@ -2,6 +2,8 @@
 // Pure functions; any thread.
 #include "cf/cf_text.h"
 
+#include "vnl_utf8.h"
+
 namespace hlx::cf {
 namespace {
 
@@ -25,24 +27,6 @@ void PushUnit(uint16_t unit, std::vector<uint8_t>& out) {
 }
 
 }  // namespace
-
-void AppendCodePointAsUtf8(uint32_t codePoint, std::string& out) {
-  if (codePoint < 0x80) {
-    out.push_back(static_cast<char>(codePoint));
-  } else if (codePoint < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else if (codePoint < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  }
-}
 
 bool InspectUtf8(std::string_view text, size_t* utf16Length, bool* isAscii) noexcept {
   size_t units = 0;
@@ -99,11 +83,11 @@ bool AppendUtf16BEAsUtf8(const uint8_t* bytes, size_t units, std::string& out) {
       if (i + 1 >= units) return false;
       const uint32_t low = (static_cast<uint32_t>(bytes[2 * i + 2]) << 8) | bytes[2 * i + 3];
       if (low < 0xDC00 || low > 0xDFFF) return false;
-      AppendCodePointAsUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), out);
+      vnl::AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
       ++i;
       continue;
     }
-    AppendCodePointAsUtf8(unit, out);
+    vnl::AppendUtf8(out, unit);
   }
   return true;
 }

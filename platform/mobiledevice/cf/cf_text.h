@@ -15,9 +15,6 @@ namespace hlx::cf {
 // *utf16Length receives the count of UTF-16 units the text needs; *isAscii whether all bytes are < 0x80.
 bool InspectUtf8(std::string_view text, size_t* utf16Length, bool* isAscii) noexcept;
 
-// Appends one Unicode scalar value as UTF-8.
-void AppendCodePointAsUtf8(uint32_t codePoint, std::string& out);
-
 // Appends `units` big-endian UTF-16 units as UTF-8; false on an unpaired surrogate.
 bool AppendUtf16BEAsUtf8(const uint8_t* bytes, size_t units, std::string& out);
 

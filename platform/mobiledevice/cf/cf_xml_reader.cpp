@@ -14,6 +14,7 @@
 
 #include "cf/cf_date.h"
 #include "cf/cf_text.h"
+#include "vnl_utf8.h"
 
 #include <algorithm>
 #include <charconv>
@@ -312,7 +313,7 @@ class XmlReader {
           codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
         return Fail("invalid character reference"), false;
       }
-      AppendCodePointAsUtf8(codePoint, out);
+      vnl::AppendUtf8(out, codePoint);
     } else {
       return Fail("unknown entity"), false;
     }

@@ -20,8 +20,25 @@ inline std::wstring WideFromUtf8(const char* text) {
 }
 std::string Utf8FromWide(std::wstring_view text);
 
-// Appends `codePoint` (at most U+10FFFF, no surrogate) as UTF-8.
-void AppendUtf8(std::string& out, char32_t codePoint);
+// Appends `codePoint` (at most U+10FFFF, no surrogate) as UTF-8. Inline so that the simulated device
+// library's text code encodes with it too, without linking the desktop's base library.
+inline void AppendUtf8(std::string& out, char32_t codePoint) {
+    if (codePoint < 0x80) {
+        out.push_back(static_cast<char>(codePoint));
+    } else if (codePoint < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else if (codePoint < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    }
+}
 
 // Calls `take` with every code point of `text`; a lone surrogate or a unit beyond U+10FFFF is U+FFFD.
 template <typename Take>
