@@ -17,6 +17,7 @@
 #include "contact_codes.h"
 #include "contact_records.h"
 #include "host_commands.h"
+#include "fake_host_platform.h"
 #include "host_platform.h"
 #include "item_batch.h"
 #include "wide_pair.h"
@@ -69,42 +70,6 @@ void TRV_CALL Receive(CommandMessage* message) {
     g_seen.push_back(seen);
 }
 
-class FakePlatform final : public trv::HostPlatform {
-public:
-    TrvRect ClientRect(TrvWindow) override { return TrvRect{}; }
-    TrvRect FrameRect() override { return TrvRect{}; }
-    TrvRect WorkArea() override { return TrvRect{}; }
-    void MoveFrame(const TrvRect&) override {}
-    void PlaceView(int32_t, int32_t) override {}
-    void CreateHostDialogs(TrvWindow) override {}
-    void LayOutNoticeSheet() override {}
-    void ShowNotice(const std::wstring&) override {}
-    bool PostValueToView(const char*, int32_t) override { return false; }
-    void* SectionFont() override { return nullptr; }
-    void ShowAlert(const std::wstring& text, TrvWindow) override { nothingChecked += text == L"Nothing is checked."; }
-    bool Confirm(const std::wstring& question, int32_t, int32_t, TrvWindow) override {
-        questions.push_back(question);
-        return accept;
-    }
-    std::wstring ChooseFolder(TrvWindow, const std::wstring&) override {
-        if (whileChoosing) whileChoosing();
-        return folder;
-    }
-    std::vector<std::wstring> ChooseFiles(const std::wstring& title, const std::wstring& filterName,
-                                          const std::wstring& pattern, bool multiple) override {
-        fileQuestions.push_back(title + L"|" + filterName + L"|" + pattern + (multiple ? L"|many" : L"|one"));
-        return files;
-    }
-
-    int nothingChecked = 0;
-    std::vector<std::wstring> questions;
-    std::vector<std::wstring> fileQuestions;
-    bool accept = true;
-    std::wstring folder = L"C:\\out";
-    std::vector<std::wstring> files;
-    std::function<void()> whileChoosing;  // what the page does while the folder dialog runs
-};
-
 class ContactsRelay : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -145,7 +110,7 @@ protected:
 
     trv::CommandBus m_bus;
     trv::ScopedCurrentBus m_current{m_bus};
-    FakePlatform m_platform;
+    trv::test::FakeHostPlatform m_platform;
     trv::ScopedHostPlatform m_platformScope{m_platform};
 };
 
@@ -213,7 +178,7 @@ TEST_F(ContactsRelay, PageRequestsReachTheRelayUnderItsCodesAfterTheirQuestions)
     };
     for (const Case& c : cases) {
         g_seen.clear();
-        m_platform = FakePlatform();
+        m_platform = trv::test::FakeHostPlatform();
         m_platform.accept = c.accept;
         m_platform.folder = c.folder;
         m_platform.files = c.files;
@@ -227,8 +192,8 @@ TEST_F(ContactsRelay, PageRequestsReachTheRelayUnderItsCodesAfterTheirQuestions)
         Invoke(ARDENA_COMMAND_DO_CONTACT, request);
 
         const std::vector<Seen> delivered = Deliveries();
-        EXPECT_EQ(static_cast<int>(m_platform.questions.size()), c.questions) << c.what;
-        EXPECT_EQ(m_platform.nothingChecked, c.nothingChecked) << c.what;
+        EXPECT_EQ(m_platform.questions, c.questions) << c.what;
+        EXPECT_EQ(m_platform.Shown(L"Nothing is checked."), c.nothingChecked) << c.what;
         EXPECT_EQ(request.wideText, callers) << c.what << ": the caller's text is put back";
         if (c.relay < 0) {
             EXPECT_TRUE(delivered.empty()) << c.what;
@@ -247,7 +212,7 @@ TEST_F(ContactsRelay, PageRequestsReachTheRelayUnderItsCodesAfterTheirQuestions)
             ASSERT_NE(paths, nullptr);
             EXPECT_EQ(*paths, c.files);
             EXPECT_EQ(delivered[0].count, 1);
-            EXPECT_EQ(m_platform.fileQuestions, std::vector<std::wstring>{L"Please select XML files.|XML Files|*.xml|one"});
+            EXPECT_EQ(m_platform.shown, std::vector<std::wstring>{L"Please select XML files.|XML Files|*.xml|one"});
         }
         if (c.page == 16) {
             EXPECT_EQ(countries.size(), 1u) << "the relay fills the page's list during the call";
@@ -296,7 +261,7 @@ TEST_F(ContactsRelay, RequestsWithoutACurrentDeviceGoNowhere) {
         Invoke(ARDENA_COMMAND_DO_CONTACT, request);
         EXPECT_TRUE(Deliveries().empty()) << code;
     }
-    EXPECT_TRUE(m_platform.questions.empty()) << "nobody is asked about a request that cannot go anywhere";
+    EXPECT_TRUE(m_platform.shown.empty()) << "nobody is asked about a request that cannot go anywhere";
 }
 
 TEST_F(ContactsRelay, RelayAnswersReachThePageTranslatedAndCounted) {

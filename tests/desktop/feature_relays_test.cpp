@@ -15,6 +15,7 @@
 #include "feature_codes.h"
 #include "feature_table.h"
 #include "host_commands.h"
+#include "fake_host_platform.h"
 #include "host_platform.h"
 #include "item_batch.h"
 #include "wide_pair.h"
@@ -58,59 +59,6 @@ void TRV_CALL Receive(CommandMessage* message) {
     g_seen.push_back(seen);
     if (IsRelayName(seen.name) && g_relay) g_relay(message);
 }
-
-class FakeDialogs final : public trv::HostPlatform {
-public:
-    TrvRect ClientRect(TrvWindow) override { return TrvRect{}; }
-    TrvRect FrameRect() override { return TrvRect{}; }
-    TrvRect WorkArea() override { return TrvRect{}; }
-    void MoveFrame(const TrvRect&) override {}
-    void PlaceView(int32_t, int32_t) override {}
-    void CreateHostDialogs(TrvWindow) override {}
-    void LayOutNoticeSheet() override {}
-    void ShowNotice(const std::wstring&) override {}
-    bool PostValueToView(const char*, int32_t) override { return false; }
-    void* SectionFont() override { return nullptr; }
-    void ShowAlert(const std::wstring& text, TrvWindow owner) override {
-        shown.push_back(text);
-        owners.push_back(owner);
-    }
-    bool Confirm(const std::wstring& question, int32_t width, int32_t height, TrvWindow owner) override {
-        shown.push_back(question + L" " + std::to_wstring(width) + L"x" + std::to_wstring(height));
-        owners.push_back(owner);
-        return accept;
-    }
-    std::wstring ChooseFolder(TrvWindow owner, const std::wstring& title) override {
-        owners.push_back(owner);
-        folderTitles.push_back(title);
-        return folder;
-    }
-    std::vector<std::wstring> ChooseFiles(const std::wstring& title, const std::wstring& filterName,
-                                          const std::wstring& pattern, bool multiple) override {
-        shown.push_back(title + L"|" + filterName + L"|" + pattern + (multiple ? L"|many" : L"|one"));
-        return files;
-    }
-    bool AskTwoTexts(const WideStringPair& labels, int32_t height, WideStringPair& entered) override {
-        shown.push_back(labels.first + L"|" + labels.second + L"|" + std::to_wstring(height) + L"|" + entered.first +
-                        L"|" + entered.second);
-        entered = typed;
-        return accept;
-    }
-    bool AskLine(const std::wstring& label, TrvWindow owner, std::wstring& entered) override {
-        shown.push_back(label);
-        owners.push_back(owner);
-        entered = typed.first;
-        return accept;
-    }
-
-    bool accept = true;
-    std::wstring folder = L"C:\\out";
-    std::vector<std::wstring> files;
-    WideStringPair typed;
-    std::vector<std::wstring> shown;
-    std::vector<TrvWindow> owners;
-    std::vector<std::wstring> folderTitles;
-};
 
 class FeatureRelays : public ::testing::Test {
 protected:
@@ -165,7 +113,7 @@ protected:
     static std::vector<CommandMessage> m_handedOver;
     trv::CommandBus m_bus;
     trv::ScopedCurrentBus m_current{m_bus};
-    FakeDialogs m_dialogs;
+    trv::test::FakeHostPlatform m_dialogs;
     trv::ScopedHostPlatform m_scope{m_dialogs};
 };
 
@@ -275,7 +223,7 @@ TEST_F(FeatureRelays, PageRequestsReachTheRelayUnderTheirNamesAndCodes) {
         const std::string what = std::string(c.page) + " " + std::to_string(c.code) + "/" + std::to_string(c.status);
         g_seen.clear();
         m_handedOver.clear();
-        m_dialogs = FakeDialogs();
+        m_dialogs = trv::test::FakeHostPlatform();
         m_dialogs.files = {L"C:\\in\\a.xml"};
         CommandMessage request{};
         request.code = c.code;
@@ -419,7 +367,7 @@ TEST_F(FeatureRelays, QuestionsAnsweredInPlaceTrimWhatWasTyped) {
     };
     for (const Case& c : cases) {
         g_seen.clear();
-        m_dialogs = FakeDialogs();
+        m_dialogs = trv::test::FakeHostPlatform();
         m_dialogs.typed = c.typed;
         m_dialogs.accept = c.accept;
         WideStringPair pair = kLabels;
@@ -470,7 +418,7 @@ TEST_F(FeatureRelays, BackupQuestionsAreAskedOverTheCallingWindowAndAnsweredInPl
     };
     for (const Case& c : cases) {
         g_seen.clear();
-        m_dialogs = FakeDialogs();
+        m_dialogs = trv::test::FakeHostPlatform();
         m_dialogs.accept = c.accept;
         m_dialogs.typed.first = c.typed;
         wchar_t name[] = L"Ana";

@@ -20,6 +20,7 @@
 #include "device_record.h"
 #include "host_commands.h"
 #include "host_handlers.h"
+#include "fake_host_platform.h"
 #include "host_platform.h"
 #include "note_codes.h"
 #include "page_records.h"
@@ -58,40 +59,6 @@ void TRV_CALL Receive(CommandMessage* message) {
 
 TrvWindow Window(intptr_t value) { return reinterpret_cast<TrvWindow>(value); }
 
-class FakePlatform final : public trv::HostPlatform {
-public:
-    TrvRect ClientRect(TrvWindow window) override {
-        auto it = clients.find(window);
-        return it == clients.end() ? TrvRect{} : it->second;
-    }
-    TrvRect FrameRect() override { return frame; }
-    TrvRect WorkArea() override { return work; }
-    void MoveFrame(const TrvRect& rect) override { frame = rect; }
-    void PlaceView(int32_t width, int32_t height) override { placedViews.push_back({width, height}); }
-    void CreateHostDialogs(TrvWindow view) override { dialogsOn = view; }
-    void LayOutNoticeSheet() override { ++sheetLayouts; }
-    void ShowNotice(const std::wstring& text) override { notices.push_back(text); }
-    bool PostValueToView(const char* name, int32_t value) override {
-        posted.push_back(std::string(name) + "=" + std::to_string(value));
-        return true;
-    }
-    void* SectionFont() override { return Window(0x50); }
-    std::wstring ChooseFolder(TrvWindow, const std::wstring&) override { return L"C:\\out"; }
-    std::vector<std::wstring> ChooseFiles(const std::wstring&, const std::wstring&, const std::wstring&,
-                                          bool) override {
-        return {L"C:\\in.xml"};
-    }
-
-    std::map<TrvWindow, TrvRect> clients;
-    TrvRect frame{};
-    TrvRect work{};
-    std::vector<std::pair<int32_t, int32_t>> placedViews;
-    TrvWindow dialogsOn = nullptr;
-    int sheetLayouts = 0;
-    std::vector<std::wstring> notices;
-    std::vector<std::string> posted;
-};
-
 // A bus with the host's table and one fake module that owns `names`.
 class Routing : public ::testing::Test {
 protected:
@@ -101,6 +68,8 @@ protected:
         g_rectNames.clear();
         trv::ResetMaximiseState();
         trv::RegisterHostCommands(m_bus);
+        m_platform.sectionFont = Window(0x50);
+        m_platform.files = {L"C:\\in.xml"};
     }
     void TearDown() override {
         for (ModuleRecord* record : m_bus.ModuleRecords()) std::free(record);
@@ -138,7 +107,7 @@ protected:
 
     trv::CommandBus m_bus;
     trv::ScopedCurrentBus m_current{m_bus};
-    FakePlatform m_platform;
+    trv::test::FakeHostPlatform m_platform;
     trv::ScopedHostPlatform m_platformScope{m_platform};
 };
 
