@@ -95,10 +95,9 @@ uint16_t FinalStatus(int32_t result) {
   return static_cast<uint16_t>(result == kReplySuccess ? PacketStatus::kDone : PacketStatus::kFailed);
 }
 
-// The token of a desktop connection: its address, mapped back only to a connection still open.
-int64_t ConnectionToken(const std::shared_ptr<IPCConnection>& connection) {
-  return static_cast<int64_t>(reinterpret_cast<intptr_t>(connection.get()));
-}
+// The token of a desktop connection (its number, not its address: replies carry it to the desktop),
+// mapped back only to a connection still open.
+int64_t ConnectionToken(const std::shared_ptr<IPCConnection>& connection) { return connection ? connection->token : 0; }
 
 int64_t RequestToken(const FeatureRequest& request) {
   const auto code = request.Json().FindMember("code");
