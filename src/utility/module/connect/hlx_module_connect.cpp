@@ -53,8 +53,7 @@ std::string SideFileDigest(const std::string& text) {
   for (char& c : digest) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  if (digest.size() != 32 || digest.find_first_not_of("0123456789abcdef") != std::string::npos) return "";
-  return digest;
+  return IsMd5Text(digest) ? digest : "";
 }
 
 std::string ProgressInfo(const DownloadData& download, int32_t index) {
