@@ -15,10 +15,6 @@
 namespace hlx {
 namespace {
 
-struct EvpContextDeleter {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
 struct FdCloser {
   void operator()(int* fd) const {
     if (*fd >= 0) close(*fd);
@@ -26,6 +22,48 @@ struct FdCloser {
 };
 
 }  // namespace
+
+void Md5Digest::ContextDeleter::operator()(evp_md_ctx_st* context) const { EVP_MD_CTX_free(context); }
+
+Md5Digest::Md5Digest() : m_context(EVP_MD_CTX_new()) {
+  if (!m_context) {
+    m_failure = Failure::kContext;
+  } else if (EVP_DigestInit_ex(m_context.get(), EVP_md5(), nullptr) != 1) {
+    m_failure = Failure::kStart;
+  }
+}
+
+bool Md5Digest::Update(const void* data, size_t length) {
+  if (m_failure != Failure::kNone || !m_context) return false;
+  if (EVP_DigestUpdate(m_context.get(), data, length) != 1) {
+    m_failure = Failure::kUpdate;
+    return false;
+  }
+  return true;
+}
+
+std::string Md5Digest::Finish() {
+  if (m_failure != Failure::kNone || !m_context) return {};
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int digestLength = 0;
+  const bool done = EVP_DigestFinal_ex(m_context.get(), digest, &digestLength) == 1 && digestLength == 16;
+  m_context.reset();
+  if (!done) {
+    m_failure = Failure::kFinish;
+    return {};
+  }
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < digestLength; ++i) {
+    hex += kDigits[digest[i] >> 4];
+    hex += kDigits[digest[i] & 0x0F];
+  }
+  return hex;
+}
+
+bool IsMd5Text(const std::string& text) {
+  return text.size() == 32 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
 
 std::string GetFileMd5(const std::string& path) {
   // Non-blocking open: a FIFO without a writer must not hold the caller for ever.
@@ -37,15 +75,16 @@ std::string GetFileMd5(const std::string& path) {
   std::unique_ptr<int, FdCloser> fdGuard(&fd);
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-  std::unique_ptr<EVP_MD_CTX, EvpContextDeleter> context(EVP_MD_CTX_new());
-  if (!context) {
-    std::printf("CryptAcquireContext failed: %d\n", static_cast<int>(ERR_get_error()));
-    return {};
-  }
-  if (EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) {
-    std::printf("CryptCreateHash failed: %d\n", static_cast<int>(ERR_get_error()));
-    return {};
-  }
+  Md5Digest md5;
+  const auto failed = [&md5] {
+    const char* line = md5.FirstFailure() == Md5Digest::Failure::kContext ? "CryptAcquireContext failed: %d\n"
+                       : md5.FirstFailure() == Md5Digest::Failure::kStart  ? "CryptCreateHash failed: %d\n"
+                       : md5.FirstFailure() == Md5Digest::Failure::kUpdate ? "CryptHashData failed: %d\n"
+                                                                            : "CryptGetHashParam failed: %d\n";
+    std::printf(line, static_cast<int>(ERR_get_error()));
+    return std::string();
+  };
+  if (md5.FirstFailure() != Md5Digest::Failure::kNone) return failed();
   std::vector<unsigned char> block(64 * 1024);
   for (;;) {
     ssize_t n = read(fd, block.data(), block.size());
@@ -55,24 +94,10 @@ std::string GetFileMd5(const std::string& path) {
       return {};
     }
     if (n == 0) break;
-    if (EVP_DigestUpdate(context.get(), block.data(), static_cast<size_t>(n)) != 1) {
-      std::printf("CryptHashData failed: %d\n", static_cast<int>(ERR_get_error()));
-      return {};
-    }
+    if (!md5.Update(block.data(), static_cast<size_t>(n))) return failed();
   }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int digestLength = 0;
-  if (EVP_DigestFinal_ex(context.get(), digest, &digestLength) != 1 || digestLength != 16) {
-    std::printf("CryptGetHashParam failed: %d\n", static_cast<int>(ERR_get_error()));
-    return {};
-  }
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < digestLength; ++i) {
-    hex += kDigits[digest[i] >> 4];
-    hex += kDigits[digest[i] & 0x0F];
-  }
-  return hex;
+  std::string hex = md5.Finish();
+  return hex.empty() ? failed() : hex;
 }
 
 std::string Base64Encode(const void* data, size_t length) {

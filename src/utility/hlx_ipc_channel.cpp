@@ -145,11 +145,16 @@ void DrainWake(const vnl::ScopedFd& eventFd) {
   (void)!::read(eventFd.get(), &value, sizeof(value));
 }
 
+int64_t NextConnectionToken() {
+  static std::atomic<int64_t> s_last{0};
+  return ++s_last;
+}
+
 }  // namespace
 
 IPCConnection::IPCConnection(vnl::ScopedFd socket, int32_t port, std::string host,
                              IPCConnectionKind kind)
-    : port(port), host(std::move(host)), kind(kind), m_socket(std::move(socket)) {}
+    : port(port), host(std::move(host)), kind(kind), token(NextConnectionToken()), m_socket(std::move(socket)) {}
 
 bool IPCPacket1::Send() const { return SendPacket(*this, body.size()); }
 

@@ -81,6 +81,9 @@ class IPCConnection {
   const int32_t port;            // the port connected to, or the listener's port when accepted
   const std::string host;        // "127.0.0.1" for Connect and Listen, empty when accepted
   const IPCConnectionKind kind;  // fixed when the connection is made
+  // A number above 0 that names this connection to peers (the helper instance's replies name the
+  // desktop connection they go to): unique in the process, never reused, and no memory address.
+  const int64_t token;
 
   // Seconds since the epoch of the last send or receive; 0 = nothing since the last heartbeat tick.
   // Written by senders and the receive thread, swapped to 0 by the heartbeat thread.

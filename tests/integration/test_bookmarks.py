@@ -1,7 +1,9 @@
 """Bookmarks through the Harlix process and the simulated iPhone: the trees of request 1400 compared
 member by member with the image's bookmarks.plist as plistlib reads it (a parent loop included), a
-folder created with its bookmarks in one change, a subtree deleted, and the requests that must fail."""
+folder created with its bookmarks in one change, a subtree deleted, a tree deeper than the service
+reads listed down to that depth with what was left out named, and the requests that must fail."""
 
+import json
 import plistlib
 import unittest
 
@@ -80,6 +82,79 @@ class BookmarkTest(SyncTestCase):
         self.assertIn(shared, [c["name"] for c in trees[0]["children"]])
         names = [m[0] for m in self.computer_messages(image)]
         self.assertGreater(names.count("SDMessageAcknowledgeChangesFromDevice"), 1, "several device batches")
+
+    def test_a_deep_tree_is_listed_to_the_depth_the_service_reads_and_says_what_it_left_out(self):
+        def chain(store, name, length, parent=None):
+            """`length` records, each inside the one before (the last a bookmark); their ids."""
+            ids = []
+            for level in range(1, length + 1):
+                record_id = str(store["nextRecordId"])
+                store["nextRecordId"] += 1
+                record = {ENTITY: sd.BOOKMARK if level == length else sd.FOLDER, "name": "%s %d" % (name, level),
+                          "position": 0}
+                if level == length:
+                    record["url"] = "https://deep.example/%s" % name
+                if parent is not None:
+                    record["parent"] = [parent]
+                store["records"][record_id] = record
+                ids.append(record_id)
+                parent = record_id
+            return ids
+
+        def edit(store):
+            store["records"].clear()
+            chain(store, "Deep", 5000)
+            chain(store, "Whole", 32)
+            # A loop at the cut: the deepest listed folder holds itself and its parent besides its child.
+            loop = chain(store, "Loop", 40)
+            store["records"][loop[31]]["parent"] = [loop[30]]
+            store["records"][loop[32]]["parent"] = [loop[31]]
+            store["records"][loop[30]]["parent"] = [loop[29], loop[31]]
+            store["records"][loop[31]]["parent"] = [loop[30], loop[31]]
+
+        udid, image = self.attach(sync_data={"bookmarks": 0}, edits={sd.BOOKMARKS_FILE: edit})
+        self.start(udid)
+        progress, final = self.run_request(LIST, {"uuid": udid})
+        self.assert_final(final, 0, udid)
+        self.assertEqual(progress[0][2]["info"], {"Count": 3}, "every bookmark is counted")
+        trees = {}
+        for _, _, _, data in progress[1:]:
+            depth = deepest = 0  # the JSON nesting of the record's text, strings skipped
+            in_string = escaped = False
+            for c in data.decode("utf-8"):
+                if in_string:
+                    in_string, escaped = (escaped or c != '"'), (not escaped and c == "\\")
+                elif c == '"':
+                    in_string = True
+                elif c in "[{":
+                    depth += 1
+                    deepest = max(deepest, depth)
+                elif c in "]}":
+                    depth -= 1
+            self.assertLessEqual(deepest, 64)
+            tree = json.loads(data)
+            trees[tree["name"].split()[0]] = tree
+
+        def levels(tree):
+            """The records from the root down the first child, each without its children."""
+            out = []
+            while tree is not None:
+                out.append({k: v for k, v in tree.items() if k != "children"})
+                tree = tree["children"][0] if tree["children"] else None
+            return out
+
+        deep = levels(trees["Deep"])
+        self.assertEqual([r["name"] for r in deep], ["Deep %d" % i for i in range(1, 33)])
+        self.assertEqual([r for r in deep if "children_omitted" in r], [dict(deep[-1], children_omitted=1)])
+        self.assertEqual(list(deep[-1]), MEMBERS[:-1] + ["children_omitted"])
+        whole = levels(trees["Whole"])
+        self.assertEqual([(r["name"], r["url"]) for r in whole[-2:]],
+                         [("Whole 31", ""), ("Whole 32", "https://deep.example/Whole")])
+        self.assertFalse([r for r in whole if "children_omitted" in r])
+        loop = levels(trees["Loop"])
+        self.assertEqual((len(loop), loop[-1]["name"], loop[-1].get("children_omitted")), (32, "Loop 32", 1))
+        # Nothing was lost on the device.
+        self.assertEqual(len(bookmarks_of(image)), 5000 + 32 + 40)
 
     def test_a_folder_is_made_with_its_bookmarks_and_a_subtree_is_deleted(self):
         udid, image = self.attach(sync_data={"bookmarks": 3})

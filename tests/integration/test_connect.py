@@ -172,13 +172,18 @@ class ConnectTest(HarlixTestCase):
 
     def helper_request(self, code, info, output="", exit_code=0):
         """Runs 17 or 18 with the stand-in answering (output, exit code): (progress infos, final
-        status, the result in the final info); every reply carries the same non-zero token."""
+        status, the result in the final info); every reply carries the same non-zero token, and it is
+        no address in the service's memory."""
         with open(self.control, "w") as f:
             json.dump({"output": output, "exit": exit_code}, f)
         progress, final = self.run_request(code, {"info": info})
         tokens = {r["code"] for _, _, r, _ in progress + [final]}
         self.assertEqual(len(tokens), 1)
         self.assertNotEqual(tokens, {0})
+        [token] = tokens
+        with open("/proc/%d/maps" % self.peer.process.pid) as f:
+            ranges = [[int(end, 16) for end in line.split()[0].split("-")] for line in f]
+        self.assertEqual([r for r in ranges if r[0] <= token < r[1]], [], "the token %#x is an address" % token)
         return [r["info"] for _, _, r, _ in progress], final[1], final[2]["info"]["error"]
 
     def test_install_and_store_check_run_in_the_helper_instance(self):

@@ -1,7 +1,9 @@
 """File transfers through the Harlix process and the simulated iPhone: a large file downloaded (702)
 and uploaded (703) in segments sent out of order and at once, byte for byte (sha256); an upload cut
 off by a killed service that resumes with only the missing segments; a cancelled upload that leaves
-nothing behind; and an export (701) of a file, a folder tree and a book bundle to a PC folder."""
+nothing behind; uploads refused for a table that does not cover the file, an MD5 their bytes do not
+have, or a written segment sent again with other bytes; and an export (701) of a file, a folder tree
+and a book bundle to a PC folder."""
 
 import hashlib
 import json
@@ -195,15 +197,109 @@ class FileTest(HarlixTestCase):
         path, sent = self.follow_asks(packet_id, small, fbs, json.loads(data))
         self.assertEqual((path, sent, self.device_file("/Books/small.txt")), ("/Books/small.txt", [1, 2, 3], small))
 
-        # Segment tables that would write outside the file, and names that leave the folder.
-        for info, table in [({"name": "a.bin", "dir": "/Downloads/"}, {"1": {"offset": 900, "offset_length": 200}}),
-                            ({"name": "a.bin", "dir": "/Downloads/"}, {"1": {"offset": 0, "offset_length": 600},
-                                                                       "2": {"offset": 500, "offset_length": 500}}),
-                            ({"name": "../a.bin", "dir": "/Downloads/"}, {"1": {"offset": 0, "offset_length": 1000}})]:
-            bad = {"version": "1", "md5": "", "size": 1000, "fbs": table}
+        # Segment tables that do not cover the file exactly (past its end, overlapping, leaving a gap, a
+        # short sum, none at all, one id twice), a digest that is no MD5, and names that leave the folder:
+        # refused before anything is written.
+        downloads = sorted(os.listdir(os.path.join(self.fs, "Downloads")))
+        a_bin = {"name": "a.bin", "dir": "/Downloads/"}
+        whole = {"1": {"offset": 0, "offset_length": 1000}}
+        for info, table, md5 in [
+                (a_bin, {"1": {"offset": 900, "offset_length": 200}}, ""),
+                (a_bin, {"1": {"offset": 0, "offset_length": 600}, "2": {"offset": 500, "offset_length": 500}}, ""),
+                (a_bin, {"1": {"offset": 0, "offset_length": 400}, "2": {"offset": 500, "offset_length": 500}}, ""),
+                (a_bin, {"2": {"offset": 400, "offset_length": 600}}, ""),
+                (a_bin, {"1": {"offset": 0, "offset_length": 999}}, ""),
+                (a_bin, {}, ""),
+                (a_bin, None, ""),
+                (a_bin, {"1": {"offset": 0, "offset_length": 500}, "01": {"offset": 500, "offset_length": 500}}, ""),
+                (a_bin, whole, "a"),
+                (a_bin, whole, "0" * 31),
+                (a_bin, whole, "z" * 32),
+                ({"name": "../a.bin", "dir": "/Downloads/"}, whole, "")]:
+            bad = {"version": "1", "md5": md5, "size": 1000}
+            if table is not None:
+                bad["fbs"] = table
             self.stage(UPLOAD, 7702, 1, json.dumps(bad).encode(), info=info)
             (status, record, _), = self.receive(7702, 1)
-            self.assertEqual((status, record["code"]), (6, 8), table)
+            self.assertEqual((status, record["code"]), (6, 8), (table, md5))
+        self.assertEqual(sorted(os.listdir(os.path.join(self.fs, "Downloads"))), downloads)
+
+    def test_upload_is_checked_against_its_md5_and_a_written_segment_keeps_its_bytes(self):
+        self.attach()
+        downloads = os.path.join(self.fs, "Downloads")
+        before = sorted(os.listdir(downloads))
+        content = random.Random(7).randbytes(5 * 1000 + 1)
+        header, fbs = self.upload_header(content, segment_bytes=1000)  # six segments
+        info = {"name": "sum.bin", "dir": "/Downloads/"}
+
+        # Every segment arrives, but the bytes are not the file the header names: no file is placed,
+        # and neither the temporary nor the resume file stays.
+        wrong = dict(header, md5=hashlib.md5(content[:-1] + b"!").hexdigest())
+        self.stage(UPLOAD, 7900, 1, json.dumps(wrong).encode(), info=info)
+        self.receive(7900, 1)
+        for key, segment in fbs.items():
+            self.send_segment(7900, content, key, segment)
+        replies = self.receive(7900, len(fbs))
+        self.assertEqual([(s, r["stage"], r["code"]) for s, r, _ in replies[-1:]], [(6, 0, 8)])
+        self.assertEqual([r["stage"] for _, r, _ in replies[:-1]], [2] * (len(fbs) - 1))
+        self.assertEqual(sorted(os.listdir(downloads)), before)
+
+        # A segment sent again with the same bytes is taken; with other bytes it is refused, and the
+        # bytes written first stay. The digest in capitals is the same digest.
+        upper = dict(header, md5=header["md5"].upper())
+        self.stage(UPLOAD, 7901, 1, json.dumps(upper).encode(), info=info)
+        (_, _, data), = self.receive(7901, 1)
+        self.assertEqual(json.loads(data)["id"], 1)
+        self.send_segment(7901, content, "1", fbs["1"])
+        (_, record, data), = self.receive(7901, 1)
+        self.assertEqual((record["stage"], record["code"], json.loads(data)["id"]), (2, 0, 2))
+        self.send_segment(7901, content, "1", fbs["1"])
+        (status, record, data), = self.receive(7901, 1)
+        self.assertEqual((status, record["stage"], record["code"], json.loads(data)["id"]), (2, 2, 0, 2))
+        other = bytearray(content)
+        other[10] ^= 0xFF
+        self.send_segment(7901, bytes(other), "1", fbs["1"])
+        (status, record, _), = self.receive(7901, 1)
+        self.assertEqual((status, record["code"]), (6, 8))
+        path, sent = self.follow_asks(7901, content, fbs, {"id": 2, "offset_length": 1000, "offset": 1000})
+        self.assertEqual((path, sent), ("/Downloads/sum.bin", [2, 3, 4, 5, 6]))
+        self.assertEqual(self.device_file(path), content)
+
+        # After an interruption the segments written before it keep their bytes too.
+        content = random.Random(8).randbytes(3000)
+        header, fbs = self.upload_header(content, segment_bytes=1000)
+        info = {"name": "again.bin", "dir": "/Downloads/"}
+        self.stage(UPLOAD, 7902, 1, json.dumps(header).encode(), info=info)
+        self.receive(7902, 1)
+        self.send_segment(7902, content, "2", fbs["2"])
+        self.receive(7902, 1)
+        self.peer.process.kill()
+        self.peer.process.wait()
+        self.restart_harlix()
+        self.stage(UPLOAD, 7903, 1, json.dumps(header).encode(), info=info)
+        (_, _, data), = self.receive(7903, 1)
+        self.send_segment(7903, b"\0" * len(content), "2", fbs["2"])
+        (status, record, _), = self.receive(7903, 1)
+        self.assertEqual((status, record["code"]), (6, 8))
+        path, sent = self.follow_asks(7903, content, fbs, json.loads(data))
+        self.assertEqual((path, sent, self.device_file(path)), ("/Downloads/again.bin", [1, 3], content))
+
+        # Without a digest (absent or empty, as peers that compute none send it) the file is placed
+        # unchecked; a file of no bytes has no segments.
+        for packet_id, name, header in [(7904, "plain.bin", {"version": "1", "size": 1000, "fbs": {
+                                            "1": {"offset": 0, "offset_length": 1000}}}),
+                                        (7905, "empty.bin", {"version": "1", "md5": "", "size": 0, "fbs": {}}),
+                                        (7906, "none.bin", {"version": "1", "md5": hashlib.md5(b"").hexdigest(),
+                                                            "size": 0, "fbs": {}})]:
+            data = bytes(range(256)) * 4
+            self.stage(UPLOAD, packet_id, 1, json.dumps(header).encode(), info={"name": name, "dir": "/Downloads/"})
+            (status, record, reply), = self.receive(packet_id, 1)
+            if header["size"]:
+                path, _ = self.follow_asks(packet_id, data[:1000], header["fbs"], json.loads(reply))
+            else:
+                self.assertEqual((status, record["stage"], record["code"]), (2, 3, 0))
+                path = reply.decode()
+            self.assertEqual((path, self.device_file(path)), ("/Downloads/" + name, data[:header["size"]]))
 
     def test_upload_resumes_after_the_service_died_and_a_cancel_leaves_nothing(self):
         self.attach()

@@ -1,5 +1,5 @@
-// File and folder utilities: MD5 against md5sum, zlib and base64 against Python, the service's
-// folders, folder sizes with a sparse 5 GiB file, and unique local paths.
+// File and folder utilities: MD5 against the RFC 1321 vectors and md5sum, zlib and base64 against
+// Python, the service's folders, folder sizes with a sparse 5 GiB file, and unique local paths.
 #include "utility/hlx_encoding.h"
 #include "utility/hlx_paths.h"
 #include "utility/hlx_zlib.h"
@@ -53,6 +53,46 @@ TEST(GetFileMd5, AgreesWithMd5sum) {
     ASSERT_EQ(status, 0);
     ASSERT_GE(reference.size(), 32u);
     EXPECT_EQ(GetFileMd5(path), reference.substr(0, 32));
+  }
+}
+
+TEST(Md5Digest, KnownVectorsWholeAndInPieces) {
+  // The test suite of RFC 1321.
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+  };
+  for (const auto& [text, hex] : vectors) {
+    SCOPED_TRACE(text);
+    Md5Digest whole;
+    ASSERT_TRUE(whole.Update(text.data(), text.size()));
+    EXPECT_EQ(whole.Finish(), hex);
+    EXPECT_TRUE(IsMd5Text(hex));
+    // Byte by byte (and with empty pieces between) gives the same digest.
+    Md5Digest pieces;
+    for (char c : text) {
+      ASSERT_TRUE(pieces.Update(&c, 1));
+      ASSERT_TRUE(pieces.Update(nullptr, 0));
+    }
+    EXPECT_EQ(pieces.Finish(), hex);
+    EXPECT_EQ(pieces.FirstFailure(), Md5Digest::Failure::kNone);
+  }
+  // Finish ends the digest: nothing more goes in, and a second Finish gives no digest.
+  Md5Digest ended;
+  EXPECT_EQ(ended.Finish(), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_FALSE(ended.Update("a", 1));
+  EXPECT_EQ(ended.Finish(), "");
+
+  EXPECT_TRUE(IsMd5Text("D41D8CD98F00B204E9800998ECF8427E"));
+  for (const std::string bad : {"", "a", "d41d8cd98f00b204e9800998ecf8427", "d41d8cd98f00b204e9800998ecf8427e0",
+                                "g41d8cd98f00b204e9800998ecf8427e", " d41d8cd98f00b204e9800998ecf8427"}) {
+    EXPECT_FALSE(IsMd5Text(bad)) << bad;
   }
 }
 

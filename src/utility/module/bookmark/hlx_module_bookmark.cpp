@@ -12,6 +12,7 @@
 
 #include "utility/hlx_device.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_plist.h"
 #include "utility/hlx_request_code.h"
 #include "utility/hlx_sync_session.h"
@@ -103,8 +104,14 @@ std::vector<const BookmarkNode*> LinkTree(std::map<std::string, BookmarkNode>& n
   return roots;
 }
 
+// Each level of a tree is two levels of JSON, a record and its "children" array: a record nests no
+// deeper than the service itself reads JSON from the peer.
+constexpr size_t kMaxTreeLevels = kMaxPeerJsonDepth / 2;
+
 // The JSON tree of a node, written without recursion (a deep tree costs heap, not stack). A child
-// that is already on the path from the root (a parent loop) is left out, so every tree is finite.
+// that is already on the path from the root (a parent loop) is left out, so every tree is finite. A
+// folder at the deepest level lists no children; when it holds some, its "children_omitted" says how
+// many were left out (they stay on the device as they are).
 std::string SerializeBookmarkTree(const BookmarkNode& root) {
   JsonTextWriter json;
   struct Frame {
@@ -127,8 +134,22 @@ std::string SerializeBookmarkTree(const BookmarkNode& root) {
     json.String(node->url);
     json.Key("children");
     json->StartArray();
-    path.push_back(Frame{node, 0});
-    onPath.insert(node);
+    if (path.size() + 1 < kMaxTreeLevels) {
+      path.push_back(Frame{node, 0});
+      onPath.insert(node);
+      return;
+    }
+    const auto omitted = std::count_if(node->children.begin(), node->children.end(), [&](const BookmarkNode* child) {
+      return child != node && onPath.count(child) == 0;
+    });
+    json->EndArray();
+    if (omitted > 0) {
+      HLX_LOG(WARNING) << "bookmark folder " << node->id << " lies " << kMaxTreeLevels << " levels deep: " << omitted
+                       << " records below it are not listed";
+      json.Key("children_omitted");
+      json->Int64(omitted);
+    }
+    json->EndObject();
   };
   open(&root);
   while (!path.empty()) {

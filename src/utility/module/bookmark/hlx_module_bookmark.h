@@ -2,7 +2,9 @@
 // "com.apple.Bookmarks" (hlx_sync_session.h runs the sessions):
 //   1400  list the bookmark tree: a count reply ({"Count":n}, bookmarks only, folders not counted;
 //         -1 when there are none and a data-sync account holds them), then one record reply per
-//         top-level record, each the JSON tree of that record ordered by "position"
+//         top-level record, each the JSON tree of that record ordered by "position"; a tree
+//         lists 32 levels (so that its JSON nests no deeper than 64): a folder at the 32nd level
+//         lists no children and, when it has some, names their number in "children_omitted"
 //   1401  send the changes message (XML property-list text, the whole data part) that the desktop
 //         composed
 //   1402  delete a bookmark or folder {"id"}; the device deletes a folder's subtree with it

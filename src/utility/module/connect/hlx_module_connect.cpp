@@ -53,8 +53,7 @@ std::string SideFileDigest(const std::string& text) {
   for (char& c : digest) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  if (digest.size() != 32 || digest.find_first_not_of("0123456789abcdef") != std::string::npos) return "";
-  return digest;
+  return IsMd5Text(digest) ? digest : "";
 }
 
 std::string ProgressInfo(const DownloadData& download, int32_t index) {
@@ -95,10 +94,9 @@ uint16_t FinalStatus(int32_t result) {
   return static_cast<uint16_t>(result == kReplySuccess ? PacketStatus::kDone : PacketStatus::kFailed);
 }
 
-// The token of a desktop connection: its address, mapped back only to a connection still open.
-int64_t ConnectionToken(const std::shared_ptr<IPCConnection>& connection) {
-  return static_cast<int64_t>(reinterpret_cast<intptr_t>(connection.get()));
-}
+// The token of a desktop connection (its number, not its address: replies carry it to the desktop),
+// mapped back only to a connection still open.
+int64_t ConnectionToken(const std::shared_ptr<IPCConnection>& connection) { return connection ? connection->token : 0; }
 
 int64_t RequestToken(const FeatureRequest& request) {
   const auto code = request.Json().FindMember("code");

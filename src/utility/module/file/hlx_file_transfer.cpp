@@ -6,13 +6,16 @@
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_afc.h"
 #include "utility/hlx_device_session.h"
+#include "utility/hlx_encoding.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
 
@@ -68,8 +71,10 @@ bool ReadInt64(const rapidjson::Value& json, const char* name, int64_t* out) {
   return true;
 }
 
-// A table read from the peer or a resume file: every segment inside the file, none empty, none
-// overlapping another, so each byte of the reserved file belongs to at most one segment.
+// A table read from the peer or a resume file covers the file exactly: no segment empty or outside
+// it, none overlapping another, no byte left out, so each byte of the reserved file belongs to exactly
+// one segment and the upload is complete exactly when every segment is written. A file of 0 bytes has
+// no segments.
 bool IsSoundTable(const SegmentTable& segments, int64_t size) {
   std::vector<std::pair<int64_t, int64_t>> ranges;
   for (const auto& [key, segment] : segments) {
@@ -80,10 +85,12 @@ bool IsSoundTable(const SegmentTable& segments, int64_t size) {
     ranges.emplace_back(segment.offset, segment.offsetLength);
   }
   std::sort(ranges.begin(), ranges.end());
-  for (size_t i = 1; i < ranges.size(); ++i) {
-    if (ranges[i - 1].first + ranges[i - 1].second > ranges[i].first) return false;
+  int64_t covered = 0;  // every byte below is in a segment
+  for (const auto& [offset, length] : ranges) {
+    if (offset != covered) return false;  // a gap before it, or an overlap with the one before
+    covered = offset + length;
   }
-  return true;
+  return covered == size;
 }
 
 bool ReadSegmentTable(const rapidjson::Value& json, SegmentTable* segments) {
@@ -119,6 +126,23 @@ void WriteDigestSizeAndTable(Writer& writer, const FileHeader& header, bool with
   writer.Key("status");
   writer.Int(0);
   WriteSegmentTable(writer, header.segments, withStatus);
+}
+
+// Reads `length` bytes from `offset` of an open device file in pieces of the thread's transfer buffer
+// and hands each piece to `use(bytes, count)`, which returns false to stop early. False on a failed
+// seek or read or a file that ends before the range does; true when the whole range was read or `use`
+// stopped.
+template <typename Use>
+bool ReadDeviceRange(AFCConnectionRef afc, AFCFileRef file, int64_t offset, int64_t length, Use use) {
+  uint8_t* buffer = ThreadTransferBuffer();
+  if (buffer == nullptr || Md().AFCFileRefSeek(afc, file, offset, 0) != kAFCSuccess) return false;
+  while (length > 0) {
+    uint32_t count = static_cast<uint32_t>(std::min<int64_t>(length, kAfcTransferBufferBytes));
+    if (Md().AFCFileRefRead(afc, file, buffer, &count) != kAFCSuccess || count == 0) return false;
+    length -= count;
+    if (!use(buffer, count)) return true;
+  }
+  return true;
 }
 
 }  // namespace
@@ -158,6 +182,8 @@ bool FileHeader::FromJson(const rapidjson::Value& json) {
   }
   // A header from the peer starts with nothing written, whatever it says.
   for (auto& entry : table) entry.second.status = false;
+  // No MD5 (absent or empty) leaves the finished file unchecked; any other text must be a digest.
+  if (!md5.empty() && !IsMd5Text(md5)) return false;
   if (size < 0 || !IsSoundTable(table, size)) return false;
   segments = std::move(table);
   return true;
@@ -356,11 +382,25 @@ FilePacketWriter::WriteResult FilePacketWriter::Write(const SegmentRequest& requ
   if (m_finished) return kClosed;
   if (m_file == 0) return kWriteFailed;
   AFCConnectionRef afc = m_header.service->AfcConnection();
-  if (Md().AFCFileRefSeek(afc, m_file, request.offset, 0) != kAFCSuccess ||
-      Md().AFCFileRefWrite(afc, m_file, bytes, static_cast<uint32_t>(length)) != kAFCSuccess) {
-    return kWriteFailed;
-  }
-  if (!found->second.status) {
+  if (found->second.status) {
+    // Sent again (a retry, or a segment of an upload resumed after an interruption): the same bytes
+    // are taken as they stand; other bytes would change a file part that is already written, and the
+    // upload could complete with a mix of two files, so they are refused and nothing is written.
+    bool same = true;
+    size_t compared = 0;
+    const bool read = ReadDeviceRange(afc, m_file, request.offset, static_cast<int64_t>(length),
+                                      [&](const uint8_t* written, uint32_t count) {
+                                        same = std::memcmp(written, bytes + compared, count) == 0;
+                                        compared += count;
+                                        return same;
+                                      });
+    if (!read) return kWriteFailed;
+    if (!same) return kSegmentChanged;
+  } else {
+    if (Md().AFCFileRefSeek(afc, m_file, request.offset, 0) != kAFCSuccess ||
+        Md().AFCFileRefWrite(afc, m_file, bytes, static_cast<uint32_t>(length)) != kAFCSuccess) {
+      return kWriteFailed;
+    }
     // The resume file records the segment only after its bytes are on the device.
     found->second.status = true;
     RecordWrittenSegment(found->first);
@@ -382,9 +422,32 @@ std::string FilePacketWriter::FinalPath() {
   return m_header.pathSource;
 }
 
-bool FilePacketWriter::Finish() {
+FilePacketWriter::FinishResult FilePacketWriter::CheckDigest() {
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  AFCFileRef file = 0;
+  if (Md().AFCFileRefOpen(afc, m_header.path.c_str(), kAFCFileModeRead, &file) != kAFCSuccess) return kNotPlaced;
+  Md5Digest md5;
+  const bool read = ReadDeviceRange(afc, file, 0, m_header.size, [&md5](const uint8_t* bytes, uint32_t count) {
+    return md5.Update(bytes, count);
+  });
+  (void)Md().AFCFileRefClose(afc, file);
+  const std::string digest = read ? md5.Finish() : std::string();
+  if (digest.empty()) {
+    HLX_LOG(WARNING) << "upload not placed: its MD5 could not be computed";
+    return kNotPlaced;
+  }
+  std::string expected = m_header.md5;
+  for (char& c : expected) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (digest != expected) {
+    HLX_LOG(WARNING) << "upload refused: its bytes have the MD5 " << digest << ", its header names " << expected;
+    return kDigestMismatch;
+  }
+  return kPlaced;
+}
+
+FilePacketWriter::FinishResult FilePacketWriter::Finish() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_finished || !m_header.service) return false;
+  if (m_finished || !m_header.service) return kNotPlaced;
   m_finished = true;
   AFCConnectionRef afc = m_header.service->AfcConnection();
   bool closed = true;
@@ -397,18 +460,21 @@ bool FilePacketWriter::Finish() {
     (void)Md().AFCFileRefClose(afc, m_resumeFile);
     m_resumeFile = 0;
   }
-  const bool complete = closed && m_header.FirstMissingSegment() == nullptr;
+  // A complete file whose bytes are not the ones its header names is not the file: it is removed
+  // with its resume file rather than put in place.
+  FinishResult result = closed && m_header.FirstMissingSegment() == nullptr ? kPlaced : kNotPlaced;
+  if (result == kPlaced && !m_header.md5.empty()) result = CheckDigest();
   (void)Md().AFCRemovePath(afc, m_header.pathProject.c_str());
-  if (complete) {
+  if (result == kPlaced) {
     // The final name was chosen at open; when another file took it since, a fresh one is chosen
     // rather than dropping a complete upload.
     for (int attempt = 0; attempt < 2; ++attempt) {
-      if (Md().AFCRenamePath(afc, m_header.path.c_str(), m_header.pathSource.c_str()) == kAFCSuccess) return true;
+      if (Md().AFCRenamePath(afc, m_header.path.c_str(), m_header.pathSource.c_str()) == kAFCSuccess) return kPlaced;
       m_header.pathSource = MakeUniqueDevicePath(afc, m_header.pathSource);
     }
   }
   (void)Md().AFCRemovePath(afc, m_header.path.c_str());
-  return false;
+  return result == kDigestMismatch ? kDigestMismatch : kNotPlaced;
 }
 
 std::string MakeUniqueDevicePath(AFCConnectionRef afc, const std::string& path) {

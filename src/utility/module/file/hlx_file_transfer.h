@@ -57,8 +57,10 @@ struct FileHeader {
   // The download header (compact).
   std::string ToJson() const;
   // Reads an upload header: "md5", "version", "size", "path", "path_source", "path_project" and
-  // "fbs". False when a member has the wrong type or a segment lies outside the file, overlaps
-  // another or is empty: such a table would write outside the reserved file or never complete.
+  // "fbs". False when a member has the wrong type, when "md5" is neither empty nor 32 hexadecimal
+  // digits, or when the segments do not cover the file exactly (one is empty or lies outside the
+  // file, two overlap, or bytes are left between them or at the end): such a table would write
+  // outside the reserved file, or complete with bytes that nobody sent.
   [[nodiscard]] bool FromJson(const rapidjson::Value& json);
   // The resume file's text (indented by four blanks); written segments carry "status":1.
   std::string ResumeJson() const;
@@ -103,12 +105,13 @@ class FilePacketReader {
 };
 
 // An upload into header.path (the temporary file), with header.pathProject as its resume file. When
-// the writer is destroyed, a complete upload is moved to its final path and an incomplete one is
-// removed with its resume file.
+// the writer is destroyed, a complete upload is moved to its final path and an incomplete one (or one
+// whose MD5 is not the header's) is removed with its resume file.
 class FilePacketWriter {
  public:
   enum OpenResult : int { kOpenFailed = 0, kReserveFailed = 2, kReady = 3 };
-  enum WriteResult : int { kWritten = 0, kSegmentMismatch = 1, kWriteFailed = 2, kClosed = 3 };
+  enum WriteResult : int { kWritten = 0, kSegmentMismatch = 1, kWriteFailed = 2, kClosed = 3, kSegmentChanged = 4 };
+  enum FinishResult : int { kPlaced = 0, kNotPlaced = 1, kDigestMismatch = 2 };
 
   FilePacketWriter() = default;
   ~FilePacketWriter();
@@ -119,7 +122,9 @@ class FilePacketWriter {
   // file names the same version, size and MD5. The final path is made unique on the device.
   [[nodiscard]] OpenResult Open(const FileHeader& header);
   // Writes one whole segment (the request must name a segment of the table with its offset and
-  // length, and `length` must be that length) and records it in the resume file. When written,
+  // length, and `length` must be that length) and records it in the resume file. A segment that is
+  // written already is not written again: the same bytes count as written, other bytes are
+  // kSegmentChanged and leave the file as it was. When written,
   // `*missing` is the first segment still missing after this write, found under the same lock, so that
   // of segments written at once only the last sees none missing; std::nullopt when every one is written.
   [[nodiscard]] WriteResult Write(const SegmentRequest& request, const uint8_t* bytes, uint64_t length,
@@ -128,15 +133,21 @@ class FilePacketWriter {
   bool NextMissingSegment(FileSegment* segment);
   // The final device path.
   std::string FinalPath();
-  // Closes the file and, when every segment is written, moves the upload to its final path.
-  // True when the upload is complete and in place. Called at most once; the destructor calls it.
-  bool Finish();
+  // Closes the file and, when every segment is written and the file's MD5 is the header's (when the
+  // header names one), moves the upload to its final path; otherwise removes the temporary file. The
+  // resume file is removed in every case. kPlaced when the upload is complete and in place,
+  // kDigestMismatch when it was complete but its bytes have another MD5. Called at most once (later
+  // calls give kNotPlaced); the destructor calls it.
+  FinishResult Finish();
 
  private:
   // Both with m_mutex held. The resume file stays open until the upload finishes.
   bool WriteResumeFile();
   void RecordWrittenSegment(const std::string& key);
   bool ResumeFileMatches(FileHeader* resumed);
+  // The closed temporary file's MD5 against the header's: kPlaced when they agree, kDigestMismatch
+  // when they differ, kNotPlaced when the file could not be read.
+  FinishResult CheckDigest();
 
   std::mutex m_mutex;
   // guards: everything below

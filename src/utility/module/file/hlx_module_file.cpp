@@ -333,6 +333,7 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
     case FilePacketWriter::kWritten:
       break;
     case FilePacketWriter::kSegmentMismatch:
+    case FilePacketWriter::kSegmentChanged:
       return kReplyBadData;
     case FilePacketWriter::kClosed:
       return EndQuietly(request, kReplyTaskError);  // a late duplicate after the upload finished
@@ -354,11 +355,13 @@ int HLXModuleFile::FinishUpload(FeatureRequest& request, FileTransfer& transfer)
     writer.swap(transfer.writer);
   }
   if (!writer) return EndQuietly(request, kReplySuccess);
-  const bool placed = writer->Finish();
+  const FilePacketWriter::FinishResult finished = writer->Finish();
   const std::string finalPath = writer->FinalPath();
   writer.reset();
   transfer.Release();
-  if (!placed) return kReplyTaskError;
+  // Bytes that are not the file the header names are the peer's data gone wrong, as a bad segment is.
+  if (finished == FilePacketWriter::kDigestMismatch) return kReplyBadData;
+  if (finished != FilePacketWriter::kPlaced) return kReplyTaskError;
   return AnswerStageText(request, 3, finalPath);
 }
 

@@ -11,7 +11,11 @@
 //        {"id","offset_length","offset"}), the peer sends it as a stage 2 request whose "info" names
 //        it and whose data part is the raw bytes; after the last one the service answers stage 3
 //        with the final device path. The upload goes to "<path>.bak" beside a "<path>.json" resume
-//        file, so that after an interruption the same upload asks only for what is missing.
+//        file, so that after an interruption the same upload asks only for what is missing. The
+//        header's segments cover the file exactly and its "md5" is empty (no check) or 32
+//        hexadecimal digits, else stage 1 fails with 8 before anything is written; a finished file
+//        whose MD5 is another is removed, not placed (8). A segment sent again after it was written
+//        must bring the same bytes: other bytes are refused (8) and the written ones stay.
 // The requests of one transfer share its request id: the id names a task in the device's task map
 // that holds the transfer between requests. A packet with status 1, or a cancel (600), releases the
 // transfer (an unfinished upload is removed from the device). Stages that succeed are answered by
