@@ -15,17 +15,24 @@
 // replies: the last reply of an item has packet status 7 when the device completed it, 6 otherwise
 // (also when the connection broke before the device's answer).
 //
+// Other modules read the user apps and their icons through AppSource (utility/hlx_app_source.h).
+//
 // Threads: any worker; no state of its own: each request opens its own service connection.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "utility/hlx_app_source.h"
 #include "utility/hlx_feature_module.h"
 
 namespace hlx {
 
-class HLXModuleApp : public HLXFeatureModule {
+class HLXModuleApp : public HLXFeatureModule, public AppSource {
+ public:
+  bool BrowseUserApps(HLXDevice& device, std::vector<CFPtr<CFDictionaryRef>>* replies) override;
+  CFPtr<CFDictionaryRef> CopyAppIconReply(HLXDevice& device, const std::string& bundleId) override;
+
  protected:
   int Run(FeatureRequest& request) override;
 
