@@ -406,13 +406,47 @@ class BackupRequestTest(BackupTestCase):
         self.assertEqual(os.listdir(base), [os.path.basename(folder.rstrip("/"))])
         self.assertTrue(os.path.exists(os.path.join(folder, "Info.plist")))
         # A path that is not a text is refused, not taken as the standard folder.
-        self.assertEqual(self.run_request(BACKUP, {"uuid": udid}, {"path": 5})[1][2]["code"], 8)
+        for path in (5, None, [base], {"path": base}):
+            _, final = self.run_request(BACKUP, {"uuid": udid}, {"path": path})
+            self.assertEqual((final[2]["code"], final[2]["info"]), (8, {"error": "ParameterError"}), path)
         self.send(CANCEL, {"uuid": udid, "code": packet_id})
         self.assertEqual(self.replies([packet_id])[packet_id][1][2]["code"], 6)
         # The session ended: the next backup of the device runs.
         packet_id, _ = self.stalled_backup(udid, base)
         self.send(CANCEL, {"uuid": udid, "code": packet_id})
         self.assertEqual(self.replies([packet_id])[packet_id][1][2]["code"], 6)
+
+    def test_a_backup_killed_mid_way_is_listed_as_incomplete_and_kept(self):
+        udid, _ = self.attach({"stallAtPercent": 20})
+        other, _ = self.attach()
+        self.start(udid, other)
+        base = os.path.join(self.tmp.path, "Backups") + "/"
+        whole = self.backup(other, base)[0]
+        _, torn = self.stalled_backup(udid, base)
+        self.peer.process.kill()  # the service dies in mid-backup
+        self.peer.process.wait()
+        left = set(os.listdir(torn))
+        self.assertIn("Info.plist", left)
+        self.assertFalse(left & {"Manifest.plist", "Status.plist"}, left)
+        # A folder whose Info.plist names no device is no backup, finished or not.
+        stray = os.path.join(base, "stray")
+        os.makedirs(stray)
+        with open(os.path.join(stray, "Info.plist"), "wb") as f:
+            plistlib.dump({"CFBundleName": "Stray"}, f)
+        self.peer.close()
+        self.start(udid, other)
+
+        progress, final = self.run_request(LIST, {"uuid": ""}, {"paths": [base]})
+        self.assertEqual(final[2]["code"], 0)
+        reports = {(r["stage"], json.loads(data)["Path"]): json.loads(data) for _, _, r, data in progress}
+        self.assertEqual(sorted(reports), sorted((stage, path) for stage in (0, 1) for path in (whole, torn)))
+        for stage in (0, 1):
+            self.assertEqual([reports[(stage, path)]["IsIncomplete"] for path in (whole, torn)], [False, True])
+        self.assertEqual(reports[(1, torn)]["Unique Identifier"], udid)
+        self.assertEqual(set(os.listdir(torn)), left, "the listing changes nothing")
+        self.assertTrue(os.path.exists(os.path.join(stray, "Info.plist")))
+        _, final = self.run_request(RESTORE, {"uuid": other}, {"path": torn, "sourceDeviceId": udid, "password": ""})
+        self.assertEqual(final[2]["code"], 42)
 
     def test_find_my_and_encryption_and_password_change_through_the_tool(self):
         udid, image = self.attach()

@@ -340,17 +340,37 @@ class BackupLister {
   }
 
  private:
-  bool ReadSummary(const std::string& folder) {
-    if (!IsFile(folder + "Info.plist") || !IsFile(folder + "Status.plist") || !IsFile(folder + "Manifest.plist")) {
-      return false;
-    }
-    if (!m_seen.insert(folder).second) return true;
+  // The top-level dictionary of a property-list file, or null.
+  static std::shared_ptr<const CIOSDictionary> LoadDictionary(const std::string& path) {
     PlistVariant document;
-    if (!LoadPlistFile(folder + "Info.plist", &document) || document.GetArray() == nullptr ||
-        document.GetArray()->empty() || (*document.GetArray())[0].GetDictionary() == nullptr) {
-      return true;
+    if (!LoadPlistFile(path, &document) || document.GetArray() == nullptr || document.GetArray()->empty()) {
+      return nullptr;
     }
-    const CIOSDictionary& info = *(*document.GetArray())[0].GetDictionary();
+    return (*document.GetArray())[0].ShareDictionary();
+  }
+
+  // Whether the device finished the backup: its manifest and its status are there, and the status
+  // is readable and, when it names the snapshot's state, says "finished".
+  static bool IsFinished(const std::string& folder) {
+    if (!IsFile(folder + "Manifest.plist") || !IsFile(folder + "Status.plist")) return false;
+    const std::shared_ptr<const CIOSDictionary> status = LoadDictionary(folder + "Status.plist");
+    const PlistVariant* state = status ? status->Find("SnapshotState") : nullptr;
+    return status && (state == nullptr || (state->GetString() != nullptr && *state->GetString() == "finished"));
+  }
+
+  // A folder with a readable Info.plist is a backup when the device finished it. One that the
+  // device did not finish (a backup killed mid-way, or one still running) is listed as incomplete
+  // when its Info.plist names the device, as the one a backup writes first does; it is never
+  // removed here: it may be a folder this service did not make.
+  bool ReadSummary(const std::string& folder) {
+    if (!IsFile(folder + "Info.plist")) return false;
+    const bool finished = IsFinished(folder);
+    const std::shared_ptr<const CIOSDictionary> read = LoadDictionary(folder + "Info.plist");
+    const bool namesDevice =
+        read && (read->Find("Target Identifier") != nullptr || read->Find("Unique Identifier") != nullptr);
+    if (!finished && !namesDevice) return false;
+    if (!m_seen.insert(folder).second || !read) return true;
+    const CIOSDictionary& info = *read;
     auto& allocator = m_found.GetAllocator();
     rapidjson::Value summary(rapidjson::kObjectType);
     AddText(&summary, "Product Version", InfoText(info, "Product Version"), allocator);
@@ -370,6 +390,7 @@ class BackupLister {
     bool encrypted = false;
     (void)HLXBackupProtocol::ReadBackupEncryption(folder, &encrypted);
     summary.AddMember("IsEncrypted", encrypted, allocator);
+    summary.AddMember("IsIncomplete", !finished, allocator);
     SendJsonDataReply(m_request, summary, 0);
     m_found.PushBack(summary, allocator);
     return true;
