@@ -444,6 +444,10 @@ CFPtr<CFPropertyListRef> CreatePlistFromXml(const char* text, size_t length) {
       md.CFPropertyListCreateFromXMLData(nullptr, data.get(), kCFPropertyListImmutable, nullptr));
 }
 
+CFPtr<CFPropertyListRef> CreatePlistFromBytes(const uint8_t* bytes, size_t length) {
+  return ParseWithLibrary(bytes, length);
+}
+
 bool HoldsNulText(CFPropertyListRef list) {
   CMobileExportFun& md = Md();
   std::vector<char> buffer;

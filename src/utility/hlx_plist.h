@@ -62,6 +62,10 @@ using BinaryPlistPtr = std::unique_ptr<BinaryPlist, BinaryPlistDeleter>;
 // when the text is not a property list.
 CFPtr<CFPropertyListRef> CreatePlistFromXml(const char* text, size_t length);
 
+// The list parsed from bytes in any form the library reads (a binary device reply, XML), owned by
+// the caller; null when the library rejects them or they are longer than 4 GiB - 1.
+CFPtr<CFPropertyListRef> CreatePlistFromBytes(const uint8_t* bytes, size_t length);
+
 // The binary serialisation (format 200) of XML property-list text: how every message that the
 // modules compose as XML becomes the body of a device-service message. Null when the text is not a
 // property list, is longer than 4 GiB - 1, or a step fails.

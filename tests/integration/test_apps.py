@@ -5,11 +5,13 @@ device's progress, and the ids and data parts that must be refused."""
 
 import datetime
 import http.server
+import io
 import json
 import os
 import plistlib
 import random
 import threading
+import zipfile
 
 from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase
 
@@ -181,6 +183,25 @@ class AppTest(HarlixTestCase):
         listed = dict(self.list_apps(udid))
         self.assertEqual(list(listed)[2:], ["com.example.fresh", "com.example.nourl"])
         self.assertIn(("CFBundleShortVersionString", "1.1"), listed["com.example.fresh"])
+
+    def test_refused_packages_are_removed_from_the_staging_folder(self):
+        udid, folder = self.attach(apps=1)
+        # Store metadata without an app inside: the device inspects the package and refuses it.
+        hollow = io.BytesIO()
+        with zipfile.ZipFile(hollow, "w") as z:
+            z.writestr("iTunesMetadata.plist", plistlib.dumps({"softwareVersionBundleId": "com.example.hollow"}))
+        packages = {"hollow": hollow.getvalue(), "good": apps.make_ipa("com.example.good", "Good", icon_url="")}
+        paths = []
+        for name, data in packages.items():
+            paths.append(os.path.join(self.tmp.path, name + ".ipa"))
+            with open(paths[-1], "wb") as f:
+                f.write(data)
+        staged = os.path.join(folder, "fs", "general_storage")
+        progress, final = self.run_request(INSTALL, {"uuid": udid}, paths)
+        self.assert_final(final, 0, udid)
+        self.assertEqual([status for _, status, _, _ in progress if status != 2], [6, 7])
+        self.assertEqual(os.listdir(staged), ["com.example.good.ipa"], "the accepted package stays, as before")
+        self.assertEqual([bundle_id for bundle_id, _ in self.list_apps(udid)][1:], ["com.example.good"])
 
     def test_uninstall_and_archive_with_progress(self):
         udid, folder = self.attach(apps=3)

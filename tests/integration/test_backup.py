@@ -20,6 +20,7 @@ import zlib
 from harlix_process import READY, HarlixTestCase, record_of
 
 import hlx_device  # noqa: E402  (tools/, put on the path by harlix_process)
+import make_app_catalog as apps  # noqa: E402
 
 BACKUP, RESTORE, LIST, FIND_MY, ENCRYPTION, CHANGE_PASSWORD, PLAYER_RUNNING = 1600, 1601, 1602, 1603, 1604, 1605, 1606
 STOP_PLAYER = 1607
@@ -63,8 +64,13 @@ def write_sms_db(image):
 class BackupTestCase(HarlixTestCase):
     first_request_id = 16000
 
-    def attach(self, script=None, sms=True, encrypt=False, **options):
+    def attach(self, script=None, sms=True, encrypt=False, edit=None, **options):
+        """Makes, edits (`edit(catalog)` changes the apps) and attaches an image; (udid, image folder)."""
         image = self.lab.make(**options)
+        if edit:
+            catalog = apps.read_catalog(image["path"])
+            edit(catalog)
+            apps.write_catalog(image["path"], catalog)
         if sms:
             write_sms_db(image["path"])
         if script is not None:
@@ -100,6 +106,7 @@ class BackupTestCase(HarlixTestCase):
         self.assertEqual((info["Target Identifier"], info["Unique Identifier"], info["Target Type"]),
                          (udid, udid.upper(), "Device"))
         self.assertEqual(len(info["GUID"]), 32)
+        self.assert_apps_of(info, image)
         for name in ("Manifest.plist", "Status.plist"):
             with open(os.path.join(folder, name), "rb") as f:
                 plistlib.load(f)
@@ -117,6 +124,22 @@ class BackupTestCase(HarlixTestCase):
         self.assertFalse(os.path.exists(os.path.join(folder, "Snapshot")))
 
 
+    def assert_apps_of(self, info, image):
+        """Info.plist lists every user app of the image that has a SINF and store metadata, in the
+        device's order, with its icon when the image has one."""
+        expected = {}
+        for entry in apps.read_catalog(image)["Applications"]:
+            if entry["ApplicationType"] != "User" or "ApplicationSINF" not in entry or "iTunesMetadata" not in entry:
+                continue
+            record = {"ApplicationSINF": entry["ApplicationSINF"], "iTunesMetadata": entry["iTunesMetadata"]}
+            icon = apps.icon_bytes(image, entry)
+            if icon is not None:
+                record["PlaceholderIcon"] = icon
+            expected[entry["CFBundleIdentifier"]] = record
+        self.assertEqual(info["Installed Applications"], list(expected))
+        self.assertEqual(info["Applications"], expected)
+
+
 class BackupTest(BackupTestCase):
     def test_backup_in_each_layout_holds_the_image_files(self):
         devices = {layout: self.attach({"layout": layout}) for layout in ("3d", "flat", "snapshot")}
@@ -129,6 +152,37 @@ class BackupTest(BackupTestCase):
                 self.assertEqual((final["code"], final["info"]), (0, {"error": ""}))
                 self.assertEqual(values[-1], 10000)
                 self.assert_backup_of(folder, udid, image, layout)
+
+    def test_info_plist_lists_the_user_apps_with_their_store_records_and_icons(self):
+        quoted = 'com.example.<&"quoted">'
+
+        def edit(catalog):
+            user = [a for a in catalog["Applications"] if a["ApplicationType"] == "User"]
+            del user[0]["ApplicationSINF"]  # in neither list
+            del user[1]["IconFile"]  # listed without an icon
+            del user[2]["iTunesMetadata"]  # in neither list
+            user[3]["CFBundleIdentifier"] = quoted  # kept whole as a key
+            catalog["Applications"].append(dict(user[4]))  # listed twice by the device: once in Info.plist
+
+        udid, image = self.attach(edit=edit, apps=6)
+        bare, _ = self.attach(without_service=["com.apple.springboardservices", "com.apple.mobile.installation_proxy"])
+        self.start(udid, bare)
+        base = os.path.join(self.tmp.path, "Backups")
+        folder, _, final = self.backup(udid, base)
+        self.assertEqual(final["code"], 0)
+        self.assert_backup_of(folder, udid, image, "3d")
+        with open(os.path.join(folder, "Info.plist"), "rb") as f:
+            info = plistlib.load(f)
+        user = [a for a in apps.read_catalog(image)["Applications"] if a["ApplicationType"] == "User"]
+        self.assertEqual(info["Installed Applications"], [a["CFBundleIdentifier"] for a in user[1:2] + user[3:6]])
+        self.assertNotIn("PlaceholderIcon", info["Applications"][user[1]["CFBundleIdentifier"]])
+        self.assertEqual(info["Applications"][quoted]["PlaceholderIcon"], apps.icon_bytes(image, user[3]))
+        # A device whose app services do not open: a backup with empty app lists.
+        folder, _, final = self.backup(bare, base)
+        self.assertEqual(final["code"], 0)
+        with open(os.path.join(folder, "Info.plist"), "rb") as f:
+            info = plistlib.load(f)
+        self.assertEqual((info["Applications"], info["Installed Applications"]), ({}, []))
 
     def test_list_reports_each_backup_once_per_stage_with_encryption(self):
         plain, _ = self.attach()
@@ -352,13 +406,47 @@ class BackupRequestTest(BackupTestCase):
         self.assertEqual(os.listdir(base), [os.path.basename(folder.rstrip("/"))])
         self.assertTrue(os.path.exists(os.path.join(folder, "Info.plist")))
         # A path that is not a text is refused, not taken as the standard folder.
-        self.assertEqual(self.run_request(BACKUP, {"uuid": udid}, {"path": 5})[1][2]["code"], 8)
+        for path in (5, None, [base], {"path": base}):
+            _, final = self.run_request(BACKUP, {"uuid": udid}, {"path": path})
+            self.assertEqual((final[2]["code"], final[2]["info"]), (8, {"error": "ParameterError"}), path)
         self.send(CANCEL, {"uuid": udid, "code": packet_id})
         self.assertEqual(self.replies([packet_id])[packet_id][1][2]["code"], 6)
         # The session ended: the next backup of the device runs.
         packet_id, _ = self.stalled_backup(udid, base)
         self.send(CANCEL, {"uuid": udid, "code": packet_id})
         self.assertEqual(self.replies([packet_id])[packet_id][1][2]["code"], 6)
+
+    def test_a_backup_killed_mid_way_is_listed_as_incomplete_and_kept(self):
+        udid, _ = self.attach({"stallAtPercent": 20})
+        other, _ = self.attach()
+        self.start(udid, other)
+        base = os.path.join(self.tmp.path, "Backups") + "/"
+        whole = self.backup(other, base)[0]
+        _, torn = self.stalled_backup(udid, base)
+        self.peer.process.kill()  # the service dies in mid-backup
+        self.peer.process.wait()
+        left = set(os.listdir(torn))
+        self.assertIn("Info.plist", left)
+        self.assertFalse(left & {"Manifest.plist", "Status.plist"}, left)
+        # A folder whose Info.plist names no device is no backup, finished or not.
+        stray = os.path.join(base, "stray")
+        os.makedirs(stray)
+        with open(os.path.join(stray, "Info.plist"), "wb") as f:
+            plistlib.dump({"CFBundleName": "Stray"}, f)
+        self.peer.close()
+        self.start(udid, other)
+
+        progress, final = self.run_request(LIST, {"uuid": ""}, {"paths": [base]})
+        self.assertEqual(final[2]["code"], 0)
+        reports = {(r["stage"], json.loads(data)["Path"]): json.loads(data) for _, _, r, data in progress}
+        self.assertEqual(sorted(reports), sorted((stage, path) for stage in (0, 1) for path in (whole, torn)))
+        for stage in (0, 1):
+            self.assertEqual([reports[(stage, path)]["IsIncomplete"] for path in (whole, torn)], [False, True])
+        self.assertEqual(reports[(1, torn)]["Unique Identifier"], udid)
+        self.assertEqual(set(os.listdir(torn)), left, "the listing changes nothing")
+        self.assertTrue(os.path.exists(os.path.join(stray, "Info.plist")))
+        _, final = self.run_request(RESTORE, {"uuid": other}, {"path": torn, "sourceDeviceId": udid, "password": ""})
+        self.assertEqual(final[2]["code"], 42)
 
     def test_find_my_and_encryption_and_password_change_through_the_tool(self):
         udid, image = self.attach()

@@ -33,6 +33,7 @@ struct ProgressContext {
   int32_t stage = 0;
   const std::string* info = nullptr;  // the item's info text, or null
   bool ended = false;
+  bool complete = false;
 };
 
 void OnProgressReply(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
@@ -52,12 +53,14 @@ void OnProgressReply(void* context, const uint8_t* bytes, int64_t length, bool* 
   SendAppReply(*progress->request, complete ? kItemCompleteStatus : static_cast<uint16_t>(PacketStatus::kFailed),
                progress->stage, 0, 0, progress->info, nullptr);
   progress->ended = true;
+  progress->complete = complete;
   *more = false;
 }
 
 // Sends one command and relays the device's progress until the item's last reply. An exchange that
-// ends without one (the connection broke) still ends the item, as failed.
-void RunItemCommand(const FeatureRequest& request, AMDServiceConnectionRef connection, const BinaryPlist& message,
+// ends without one (the connection broke) still ends the item, as failed. True when the device
+// completed the item.
+bool RunItemCommand(const FeatureRequest& request, AMDServiceConnectionRef connection, const BinaryPlist& message,
                     int32_t stage, const std::string* info) {
   ProgressContext progress;
   progress.request = &request;
@@ -67,6 +70,7 @@ void RunItemCommand(const FeatureRequest& request, AMDServiceConnectionRef conne
   if (!progress.ended) {
     SendAppReply(request, static_cast<uint16_t>(PacketStatus::kFailed), stage, 0, 0, info, nullptr);
   }
+  return progress.complete;
 }
 
 struct IconDownload {
@@ -127,8 +131,12 @@ int HLXModuleApp::InstallPackages(const FeatureRequest& request, const std::vect
       SendAppReply(request, static_cast<uint16_t>(PacketStatus::kInProgress), 1, 0, 1, nullptr, &icon);
     }
     (void)AfcMakeDirectory(afc->AfcConnection(), kStagingFolder);
-    if (!AfcUploadFile(afc->AfcConnection(), path, devicePath)) continue;
-    RunItemCommand(request, installer->ServiceConnection(), *upgrade, 2, nullptr);
+    // A package the device did not install (refused, or cut off on the way) is not left taking
+    // space in the staging folder.
+    if (!AfcUploadFile(afc->AfcConnection(), path, devicePath) ||
+        !RunItemCommand(request, installer->ServiceConnection(), *upgrade, 2, nullptr)) {
+      (void)AfcRemovePath(afc->AfcConnection(), devicePath);
+    }
   }
   return kReplySuccess;
 }
@@ -147,7 +155,7 @@ int HLXModuleApp::ChangeApps(const FeatureRequest& request, const std::vector<st
     JsonTextWriter info;
     info.String(bundleId);
     const std::string infoText = info.Text();
-    RunItemCommand(request, installer->ServiceConnection(), *message, 0, archive ? nullptr : &infoText);
+    (void)RunItemCommand(request, installer->ServiceConnection(), *message, 0, archive ? nullptr : &infoText);
   }
   return kReplySuccess;
 }

@@ -12,6 +12,8 @@
 #include "utility/hlx_encoding.h"
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_lockdown.h"
+#include "utility/hlx_plist.h"
 #include "utility/hlx_zlib.h"
 #include "utility/module/app/hlx_app_exchange.h"
 
@@ -19,6 +21,9 @@ namespace hlx {
 namespace {
 
 constexpr size_t kAppBatch = 10;
+// What one Browse for another module may hold: far above any device's apps with their store
+// records, and a bound on a device that never ends its listing.
+constexpr size_t kMaxBrowseBytes = 128u << 20;
 // The attributes of an app object, in the order the object lists them.
 constexpr const char* kAttributeMembers[] = {"CFBundleDisplayName", "CFBundleName", "CFBundleShortVersionString",
                                              "CFBundleVersion", "Path"};
@@ -37,6 +42,63 @@ int ReadItemArray(const FeatureRequest& request, std::vector<std::string>* items
     items->emplace_back(item.GetString(), item.GetStringLength());
   }
   return kReplySuccess;
+}
+
+CMobileExportFun& Md() { return CMobileExportFun::GetInstance(); }
+
+// The first Browse of a listing: the user apps with their attributes and store metadata.
+BinaryPlistPtr AttributesBrowse() {
+  return AppMessage({{"Command", "Browse"}})
+      .UserAppOptions({"CFBundleIdentifier", "ApplicationType", "iTunesMetadata", "ApplicationSINF", "CFBundleVersion",
+                       "CFBundleShortVersionString", "Path", "CFBundleDisplayName", "CFBundleName"})
+      .Serialize();
+}
+
+// The springboard's icon request (its "command" is in lower case).
+BinaryPlistPtr IconRequest(const std::string& bundleId) {
+  return AppMessage({{"bundleId", bundleId}, {"command", "getIconPNGData"}}).Serialize();
+}
+
+// A device answer as a CoreFoundation dictionary, or null.
+CFPtr<CFDictionaryRef> AnswerDictionary(const uint8_t* bytes, int64_t length) {
+  CFPtr<CFPropertyListRef> answer = CreatePlistFromBytes(bytes, static_cast<size_t>(length));
+  if (!answer || Md().CFGetTypeID(answer.get()) != kHLXCFDictionaryTypeID) return nullptr;
+  return CFPtr<CFDictionaryRef>(static_cast<CFDictionaryRef>(answer.release()));
+}
+
+// The answers of one Browse for another module.
+struct BrowseAnswers {
+  std::vector<CFPtr<CFDictionaryRef>>* kept = nullptr;
+  size_t bytes = 0;
+  bool complete = false;
+};
+
+void OnBrowseAnswer(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
+  auto* browse = static_cast<BrowseAnswers*>(context);
+  *more = true;
+  *result = true;
+  CFPtr<CFDictionaryRef> answer = AnswerDictionary(bytes, length);
+  if (!answer) return;  // skipped; the exchange goes on
+  const std::string status =
+      CFStringToUtf8(Md().CFDictionaryGetValue(answer.get(), Md().__CFStringMakeConstantString("Status")));
+  // No status is the device's error answer: nothing more comes for this Browse.
+  if (status.empty() || status == "Complete") {
+    browse->complete = status == "Complete";
+    *more = false;
+    return;
+  }
+  browse->bytes += static_cast<size_t>(length);
+  if (browse->bytes > kMaxBrowseBytes) {
+    *more = false;
+    return;
+  }
+  browse->kept->push_back(std::move(answer));
+}
+
+void OnIconAnswer(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
+  *more = false;  // one answer per icon request
+  *result = true;
+  *static_cast<CFPtr<CFDictionaryRef>*>(context) = AnswerDictionary(bytes, length);
 }
 
 // The app table of a listing: one object per bundle id, in the order the device listed them.
@@ -165,11 +227,7 @@ int HLXModuleApp::ListApps(const FeatureRequest& request) {
   std::shared_ptr<HLXDeviceService> service =
       OpenDeviceService(request.Device()->Device(), &error, kInstallationService, nullptr, false);
   if (!service) return kReplyServiceNotRunning;
-  BinaryPlistPtr attributes = AppMessage({{"Command", "Browse"}})
-                                  .UserAppOptions({"CFBundleIdentifier", "ApplicationType", "iTunesMetadata",
-                                                   "ApplicationSINF", "CFBundleVersion", "CFBundleShortVersionString",
-                                                   "Path", "CFBundleDisplayName", "CFBundleName"})
-                                  .Serialize();
+  BinaryPlistPtr attributes = AttributesBrowse();
   BinaryPlistPtr diskUsage = AppMessage({{"Command", "Browse"}})
                                  .UserAppOptions({"CFBundleIdentifier", "DynamicDiskUsage", "StaticDiskUsage"})
                                  .Serialize();
@@ -212,12 +270,37 @@ int HLXModuleApp::SendAppIcons(const FeatureRequest& request, const std::vector<
   icon.request = &request;
   for (const std::string& bundleId : bundleIds) {
     if (!IsUsableItemId(bundleId)) continue;
-    BinaryPlistPtr message = AppMessage({{"bundleId", bundleId}, {"command", "getIconPNGData"}}).Serialize();
+    BinaryPlistPtr message = IconRequest(bundleId);
     if (!message) continue;
     icon.bundleId = bundleId;
     (void)ExchangeServiceMessages(service->ServiceConnection(), *message, OnIconReply, &icon);
   }
   return kReplySuccess;
+}
+
+bool HLXModuleApp::BrowseUserApps(HLXDevice& device, std::vector<CFPtr<CFDictionaryRef>>* replies) {
+  int32_t error = 0;
+  std::shared_ptr<HLXDeviceService> service =
+      OpenDeviceService(device.Device(), &error, kInstallationService, nullptr, false);
+  BinaryPlistPtr browse = AttributesBrowse();
+  if (!service || !browse) return false;
+  BrowseAnswers answers;
+  answers.kept = replies;
+  (void)ExchangeServiceMessages(service->ServiceConnection(), *browse, OnBrowseAnswer, &answers);
+  return answers.complete;
+}
+
+CFPtr<CFDictionaryRef> HLXModuleApp::CopyAppIconReply(HLXDevice& device, const std::string& bundleId) {
+  if (!IsUsableItemId(bundleId)) return nullptr;
+  BinaryPlistPtr message = IconRequest(bundleId);
+  if (!message) return nullptr;
+  int32_t error = 0;
+  std::shared_ptr<HLXDeviceService> service =
+      OpenDeviceService(device.Device(), &error, kSpringboardService, nullptr, false);
+  if (!service) return nullptr;
+  CFPtr<CFDictionaryRef> answer;
+  (void)ExchangeServiceMessages(service->ServiceConnection(), *message, OnIconAnswer, &answer);
+  return answer;
 }
 
 }  // namespace hlx

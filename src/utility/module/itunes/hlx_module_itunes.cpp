@@ -17,6 +17,7 @@
 
 #include "os/hlx_os.h"
 #include "utility/hlx_afc.h"
+#include "utility/hlx_app_source.h"
 #include "utility/hlx_backup_protocol.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_device_session.h"
@@ -100,7 +101,77 @@ std::string LocalStartSuffix() {
   return text;
 }
 
-// Info.plist of a new backup, as XML, from the device's lockdown values and its AFC files.
+CMobileExportFun& Md() { return CMobileExportFun::GetInstance(); }
+
+const void* ValueOf(CFDictionaryRef dictionary, const char* key) {
+  return Md().CFDictionaryGetValue(dictionary, Md().__CFStringMakeConstantString(key));
+}
+
+// The bytes of a data value in base64; false for a value of another kind.
+bool DataAsBase64(const void* value, std::string* text) {
+  if (value == nullptr || Md().CFGetTypeID(value) != kHLXCFDataTypeID) return false;
+  const auto data = static_cast<CFDataRef>(value);
+  const CFIndex length = Md().CFDataGetLength(data);
+  const UInt8* bytes = Md().CFDataGetBytePtr(data);
+  if (length < 0 || (bytes == nullptr && length != 0)) return false;
+  *text = Base64Encode(bytes, static_cast<size_t>(length));
+  return true;
+}
+
+// A bundle id that Info.plist can carry as a key: a text, not empty, without NUL or any other
+// control character (XML cannot hold most of them, and the whole file would not convert).
+bool ReadBundleId(const void* value, std::string* bundleId) {
+  if (value == nullptr || Md().CFGetTypeID(value) != kHLXCFStringTypeID || HoldsNulText(value)) return false;
+  *bundleId = CFStringToUtf8(value);
+  for (unsigned char c : *bundleId) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return !bundleId->empty();
+}
+
+// "Applications" and "Installed Applications" of Info.plist, as XML: every user app the device lists
+// with a bundle id, a SINF and store metadata (each id once), with its icon when the device has one.
+// Both are empty when the installation service does not answer.
+std::string ApplicationsXml(HLXDevice& device) {
+  std::string applications = "<key>Applications</key><dict>";
+  std::string installed = "<key>Installed Applications</key><array>";
+  AppSource* source = FindAppSource();
+  std::vector<CFPtr<CFDictionaryRef>> answers;
+  if (source != nullptr && !source->BrowseUserApps(device, &answers)) {
+    HLX_LOG(WARNING) << "backup: the device's app list is not whole (" << answers.size() << " answers)";
+  }
+  std::set<std::string> listed;
+  for (const CFPtr<CFDictionaryRef>& answer : answers) {
+    const void* current = ValueOf(answer.get(), "CurrentList");
+    if (current == nullptr || Md().CFGetTypeID(current) != kHLXCFArrayTypeID) continue;
+    const auto apps = static_cast<CFArrayRef>(current);
+    for (CFIndex i = 0; i < Md().CFArrayGetCount(apps); ++i) {
+      const void* entry = Md().CFArrayGetValueAtIndex(apps, i);
+      if (entry == nullptr || Md().CFGetTypeID(entry) != kHLXCFDictionaryTypeID) continue;
+      const auto app = static_cast<CFDictionaryRef>(entry);
+      std::string bundleId;
+      std::string sinf;
+      std::string metadata;
+      if (!ReadBundleId(ValueOf(app, "CFBundleIdentifier"), &bundleId) ||
+          !DataAsBase64(ValueOf(app, "ApplicationSINF"), &sinf) ||
+          !DataAsBase64(ValueOf(app, "iTunesMetadata"), &metadata) || !listed.insert(bundleId).second) {
+        continue;
+      }
+      const std::string key = EscapeXmlText(bundleId);
+      applications += "<key>" + key + "</key><dict><key>ApplicationSINF</key><data>" + sinf + "</data>";
+      CFPtr<CFDictionaryRef> icon = source->CopyAppIconReply(device, bundleId);
+      std::string png;
+      if (icon && DataAsBase64(ValueOf(icon.get(), "pngData"), &png)) {
+        applications += "<key>PlaceholderIcon</key><data>" + png + "</data>";
+      }
+      applications += "<key>iTunesMetadata</key><data>" + metadata + "</data></dict>";
+      installed += "<string>" + key + "</string>";
+    }
+  }
+  return applications + "</dict>" + installed + "</array>";
+}
+
+// Info.plist of a new backup, as XML, from the device's apps, its lockdown values and its AFC files.
 std::string MakeInfoPlistXml(HLXDevice& device) {
   rapidjson::Document properties(rapidjson::kObjectType);
   int32_t error = 0;
@@ -111,8 +182,7 @@ std::string MakeInfoPlistXml(HLXDevice& device) {
     return value != nullptr ? StringOf(*value) : std::string();
   };
   std::string xml =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-      "<key>Applications</key><dict/><key>Installed Applications</key><array/>";
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" + ApplicationsXml(device);
   auto add = [&](const char* key, const std::string& value) {
     xml += std::string("<key>") + key + "</key><string>" + EscapeXmlText(value) + "</string>";
   };
@@ -270,17 +340,37 @@ class BackupLister {
   }
 
  private:
-  bool ReadSummary(const std::string& folder) {
-    if (!IsFile(folder + "Info.plist") || !IsFile(folder + "Status.plist") || !IsFile(folder + "Manifest.plist")) {
-      return false;
-    }
-    if (!m_seen.insert(folder).second) return true;
+  // The top-level dictionary of a property-list file, or null.
+  static std::shared_ptr<const CIOSDictionary> LoadDictionary(const std::string& path) {
     PlistVariant document;
-    if (!LoadPlistFile(folder + "Info.plist", &document) || document.GetArray() == nullptr ||
-        document.GetArray()->empty() || (*document.GetArray())[0].GetDictionary() == nullptr) {
-      return true;
+    if (!LoadPlistFile(path, &document) || document.GetArray() == nullptr || document.GetArray()->empty()) {
+      return nullptr;
     }
-    const CIOSDictionary& info = *(*document.GetArray())[0].GetDictionary();
+    return (*document.GetArray())[0].ShareDictionary();
+  }
+
+  // Whether the device finished the backup: its manifest and its status are there, and the status
+  // is readable and, when it names the snapshot's state, says "finished".
+  static bool IsFinished(const std::string& folder) {
+    if (!IsFile(folder + "Manifest.plist") || !IsFile(folder + "Status.plist")) return false;
+    const std::shared_ptr<const CIOSDictionary> status = LoadDictionary(folder + "Status.plist");
+    const PlistVariant* state = status ? status->Find("SnapshotState") : nullptr;
+    return status && (state == nullptr || (state->GetString() != nullptr && *state->GetString() == "finished"));
+  }
+
+  // A folder with a readable Info.plist is a backup when the device finished it. One that the
+  // device did not finish (a backup killed mid-way, or one still running) is listed as incomplete
+  // when its Info.plist names the device, as the one a backup writes first does; it is never
+  // removed here: it may be a folder this service did not make.
+  bool ReadSummary(const std::string& folder) {
+    if (!IsFile(folder + "Info.plist")) return false;
+    const bool finished = IsFinished(folder);
+    const std::shared_ptr<const CIOSDictionary> read = LoadDictionary(folder + "Info.plist");
+    const bool namesDevice =
+        read && (read->Find("Target Identifier") != nullptr || read->Find("Unique Identifier") != nullptr);
+    if (!finished && !namesDevice) return false;
+    if (!m_seen.insert(folder).second || !read) return true;
+    const CIOSDictionary& info = *read;
     auto& allocator = m_found.GetAllocator();
     rapidjson::Value summary(rapidjson::kObjectType);
     AddText(&summary, "Product Version", InfoText(info, "Product Version"), allocator);
@@ -300,6 +390,7 @@ class BackupLister {
     bool encrypted = false;
     (void)HLXBackupProtocol::ReadBackupEncryption(folder, &encrypted);
     summary.AddMember("IsEncrypted", encrypted, allocator);
+    summary.AddMember("IsIncomplete", !finished, allocator);
     SendJsonDataReply(m_request, summary, 0);
     m_found.PushBack(summary, allocator);
     return true;

@@ -5,7 +5,8 @@
 //   1601  restore the backup folder "path" made from "sourceDeviceId" ("password" for an encrypted
 //         backup) onto the device; progress and final reply as for 1600;
 //   1602  list the backups found in or one level below each folder of "paths" ("" the standard
-//         folder): each summary at stage 0, then each again with its "Size" at stage 1;
+//         folder): each summary at stage 0, then each again with its "Size" at stage 1; a backup
+//         that the device did not finish (killed mid-way) is listed with "IsIncomplete" true;
 //   1603  0 when the device's Find My is associated, else 1;
 //   1604  0 when the device encrypts its backups ("WillEncrypt"), else 1;
 //   1605  change the backup password through the backup tool; then as 1604;
