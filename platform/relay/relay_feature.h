@@ -29,7 +29,8 @@ struct RelayAnswer {
     std::int64_t code = 0;       // `code`: what the answer is, among its feature's answer codes
     std::string device;          // `text`: the UTF-8 UDID of the device it is about; empty: none
     // `status`: a listing's kind (the request's, or its route's), a backup list answer's kind (a backup, its
-    // size, the end, a run's report), a driver step's outcome (0 under way, else the service's code).
+    // size, the end, a run's report), a driver step's report (the download's request id as it starts, 0
+    // while a step runs, else how it ended).
     std::int64_t status = 0;
     // `extra`: the records or text the code carries; the host's once delivered.
     void* payload = nullptr;
