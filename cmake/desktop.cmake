@@ -40,6 +40,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_devices_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_exports_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_features_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_drivers_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_lists_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_paths_test.cpp

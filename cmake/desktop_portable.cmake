@@ -103,6 +103,8 @@ function(trv_add_desktop_portable_libraries)
     ${root}/platform/relay/relay_contacts_files.cpp
     ${root}/platform/relay/relay_devices.cpp
     ${root}/platform/relay/relay_exports.cpp
+    ${root}/platform/relay/relay_feature.cpp
+    ${root}/platform/relay/relay_features.cpp
     ${root}/platform/relay/relay_rename.cpp
     ${root}/platform/relay/relay_update.cpp
     ${root}/platform/relay/relay_drivers.cpp

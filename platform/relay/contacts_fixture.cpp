@@ -18,7 +18,7 @@
 #include "contact_records.h"
 #include "item_batch.h"
 #include "wide_pair.h"
-#include "relay_contacts.h"
+#include "relay_feature.h"
 
 namespace relay {
 namespace {
@@ -122,7 +122,7 @@ std::unique_ptr<iOSContactGroup> ReadGroup(const rapidjson::Value& object) {
     return group;
 }
 
-using Answer = trv::relay::ContactsAnswer;
+using Answer = trv::relay::RelayAnswer;
 
 class Fixture final : public ContactsFixture {
 public:
@@ -225,15 +225,16 @@ private:
     void Post(const std::string& device, int64_t code, void* extra, int64_t value2 = 0, int64_t value3 = 0) {
         auto answer = std::make_unique<Answer>();
         answer->code = code;
-        answer->extra = extra;
-        answer->value2 = value2;
-        answer->value3 = value3;
+        answer->payload = extra;
+        answer->release = &ReleasePayload;
+        answer->resultOrCount = value2;
+        answer->count = value3;
         answer->device = device;
         if (EnsureWindow() && PostMessageW(m_window, kDeliver, 0, reinterpret_cast<LPARAM>(answer.get()))) {
             answer.release();  // the window's now
             return;
         }
-        trv::relay::ReleaseContactsAnswer(*answer);
+        trv::relay::ReleaseRelayAnswer(*answer);
     }
 
     void Deliver(const Answer& answer) {
@@ -242,9 +243,9 @@ private:
         message.name = ZERITH_COMMAND_DO_CONTACT;
         message.code = answer.code;
         message.text = answer.device.c_str();
-        message.extra = answer.extra;  // the host's, and then the page's
-        message.value2 = answer.value2;
-        message.value3 = answer.value3;
+        message.extra = answer.payload;  // the host's, and then the page's
+        message.value2 = answer.resultOrCount;
+        message.value3 = answer.count;
         m_record->send(&message);
     }
 

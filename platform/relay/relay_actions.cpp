@@ -55,14 +55,14 @@ void ActionsService::OnServiceGone() {
     }
 }
 
-void ActionsService::Answer(const char* name, const std::string& device, std::int64_t code, void* extra,
-                            std::int64_t value2, ReleasePayloadFunction release) {
-    ContactsAnswer answer;
+void ActionsService::Answer(const char* name, const std::string& device, std::int64_t code, void* payload,
+                            std::int64_t countLeft, ReleasePayloadFunction release) {
+    RelayAnswer answer;
     answer.name = name;
     answer.device = device;
     answer.code = code;
-    answer.extra = extra;
-    answer.value2 = value2;
+    answer.payload = payload;
+    answer.resultOrCount = countLeft;
     answer.release = release;
     m_link.Answer(answer);
 }

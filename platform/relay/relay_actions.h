@@ -11,7 +11,7 @@
 //             new count); 102 and 103 write the checked entries as HTML or XML.
 // Exports are written into the chosen folder at once and never replace a file (WriteExport).
 //
-// UI thread only; reaches the service and the host through ContactsLink, so that it is tested natively.
+// UI thread only; reaches the service and the host through RelayLink, so that it is tested natively.
 
 #include <cstdint>
 #include <deque>
@@ -24,7 +24,7 @@
 
 #include "command_message.h"
 #include "list_records.h"
-#include "relay_contacts.h"
+#include "relay_feature.h"
 #include "relay_lists.h"
 #include "relay_wire.h"
 
@@ -47,22 +47,24 @@ struct ActionStep {
     std::function<void(const StepResult&)> done;
 };
 
-class ActionsService {
+class ActionsService final : public RelayFeature {
 public:
-    ActionsService(ContactsLink& link, ListsService& lists) : m_link(link), m_lists(lists) {}
+    ActionsService(RelayLink& link, ListsService& lists) : m_link(link), m_lists(lists) {}
 
     // A host request; false when it is none of the notes and bookmarks actions. Takes over the payloads
     // the request hands over.
-    bool Handle(CommandMessage& message);
+    bool Handle(CommandMessage& message) override;
     // A reply packet; false when it answers none of this service's steps.
-    bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
+    bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) override;
     // The service's connection is gone: the running step and the queued ones end as not sent.
-    void OnServiceGone();
+    void OnServiceGone() override;
 
     // For the features' sources.
-    ContactsLink& Link() { return m_link; }
+    RelayLink& Link() { return m_link; }
     void Queue(ActionStep step);
-    void Answer(const char* name, const std::string& device, std::int64_t code, void* extra, std::int64_t value2,
+    // An answer under `name` whose `payload` (freed by `release` when undelivered) carries what changed,
+    // and `countLeft` the feature's count after the change.
+    void Answer(const char* name, const std::string& device, std::int64_t code, void* payload, std::int64_t countLeft,
                 ReleasePayloadFunction release);
     // A fresh listing of the feature `name` (its list request `code`) for `device`, as the host asks for it.
     void Relist(const char* name, std::int64_t code, const std::string& device);
@@ -71,7 +73,7 @@ private:
     void StartNext();
     void Finish(StepResult result);
 
-    ContactsLink& m_link;
+    RelayLink& m_link;
     ListsService& m_lists;
     std::deque<ActionStep> m_queue;
     std::uint64_t m_running = 0;  // request id of the step at the queue's front; 0: none

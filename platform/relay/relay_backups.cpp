@@ -185,10 +185,10 @@ void BackupService::Delete(const std::vector<std::wstring>& keys) {
     for (const std::wstring& key : keys) {
         const std::wstring folder = ToDesktopPath(key);
         if (folder.empty() || !m_files.DeleteBackupFolder(folder)) continue;  // the row stays: it is still there
-        ContactsAnswer answer;
+        RelayAnswer answer;
         answer.code = kDeleteCode;
         answer.name = ZERITH_COMMAND_DO_BACKUP;
-        answer.extra = HeapCopy(key);  // the host frees it
+        answer.payload = HeapCopy(key);  // the host frees it
         answer.release = &ReleaseHeapText;
         m_link.Answer(answer);
     }
@@ -208,12 +208,12 @@ void BackupService::StartRun(backups::RunKind kind, std::uint32_t serviceCode, c
 }
 
 void BackupService::AnswerList(std::int64_t status, void* record, std::int64_t serviceCode) {
-    ContactsAnswer answer;
+    RelayAnswer answer;
     answer.code = kListCode;
     answer.name = ZERITH_COMMAND_DO_BACKUP;
     answer.status = status;
-    answer.extra = record;
-    answer.value2 = serviceCode;
+    answer.payload = record;
+    answer.resultOrCount = serviceCode;
     answer.release = ReleaseFor(status);
     m_link.Answer(answer);
 }
@@ -226,12 +226,12 @@ void BackupService::Report(const Run& run, bool ended, std::int64_t resultCode, 
     report->ended = ended;
     report->resultCode = resultCode;
     report->reason = reason;
-    ContactsAnswer answer;
+    RelayAnswer answer;
     answer.device = run.device;
     answer.code = kListCode;
     answer.name = ZERITH_COMMAND_DO_BACKUP;
     answer.status = backups::kBackupRunReport;
-    answer.extra = report.release();  // the host's, or freed by `release` when undelivered
+    answer.payload = report.release();  // the host's, or freed by `release` when undelivered
     answer.release = &ReleaseReport;
     m_link.Answer(answer);
 }

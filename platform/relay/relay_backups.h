@@ -11,7 +11,7 @@
 // rather than replaced by the default one. A backup or restore reports its progress while it runs and its
 // outcome when it ends as 136 `status` backups::kBackupRunReport with a BackupRunReport (backup_records.h).
 //
-// UI thread only; reaches the service and the host through ContactsLink and the desktop's files through
+// UI thread only; reaches the service and the host through RelayLink and the desktop's files through
 // BackupFiles, so that it is tested natively.
 
 #include <cstdint>
@@ -22,7 +22,7 @@
 
 #include "backup_records.h"
 #include "command_message.h"
-#include "relay_contacts.h"
+#include "relay_feature.h"
 #include "relay_wire.h"
 
 namespace trv::relay {
@@ -41,16 +41,16 @@ public:
 // The Win32 form of BackupFiles (relay_backup_files.cpp, the module's build only).
 BackupFiles& DesktopBackupFiles();
 
-class BackupService {
+class BackupService final : public RelayFeature {
 public:
-    BackupService(ContactsLink& link, BackupFiles& files) : m_link(link), m_files(files) {}
+    BackupService(RelayLink& link, BackupFiles& files) : m_link(link), m_files(files) {}
 
     // A host request; false when it is none of the above. Takes over the payloads the requests hand over.
-    bool Handle(CommandMessage& message);
+    bool Handle(CommandMessage& message) override;
     // A reply packet; false when it answers no request of this service.
-    bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
+    bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) override;
     // The service's connection is gone: every list in flight is complete, every run ends as failed.
-    void OnServiceGone();
+    void OnServiceGone() override;
 
 private:
     // A backup or restore in flight.
@@ -69,7 +69,7 @@ private:
     bool OnListReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
     bool OnRunReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
 
-    ContactsLink& m_link;
+    RelayLink& m_link;
     BackupFiles& m_files;
     std::set<std::uint64_t> m_listings;    // request ids of the lists in flight
     std::map<std::uint64_t, Run> m_runs;   // by request id

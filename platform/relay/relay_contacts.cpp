@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <utility>
 
+#include "command_names.h"
 #include "contact_codes.h"
 #include "item_batch.h"
 #include "wide_pair.h"
@@ -54,32 +56,6 @@ using ContactPtr = std::shared_ptr<iOSContact>;
 using GroupPtr = std::shared_ptr<iOSContactGroup>;
 
 }  // namespace
-
-wchar_t* HeapCopy(const std::wstring& text) {
-    auto* copy = static_cast<wchar_t*>(std::malloc((text.size() + 1) * sizeof(wchar_t)));
-    if (copy != nullptr) std::wmemcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
-bool WriteExport(ContactsLink& link, const std::wstring& folder, const std::wstring& fileName, const std::string& bytes) {
-    constexpr int kMaxTries = 100;
-    const std::size_t dot = fileName.rfind(L'.');
-    const std::wstring stem = fileName.substr(0, dot);
-    const std::wstring extension = dot == std::wstring::npos ? std::wstring() : fileName.substr(dot);
-    for (int attempt = 1; attempt <= kMaxTries; ++attempt) {
-        const std::wstring name = attempt == 1 ? fileName : stem + L" (" + std::to_wstring(attempt) + L")" + extension;
-        if (link.WriteNewFile(folder, name, bytes)) return true;
-    }
-    return false;
-}
-
-void ReleaseHeapText(PayloadLeg, std::int64_t, void* payload) { std::free(payload); }
-
-void ReleaseContactsAnswer(ContactsAnswer& answer) {
-    void* extra = answer.extra;
-    answer.extra = nullptr;
-    (answer.release != nullptr ? answer.release : &ReleasePayload)(PayloadLeg::RelayReply, answer.code, extra);
-}
 
 // A device's contacts and groups as last listed and changed.
 struct ContactsService::Book {
@@ -381,17 +357,18 @@ void JobAccess::Post(Service& service, const std::string& device, std::int64_t c
 Service::Book& JobAccess::BookOf(Service& service, const std::string& device) { return service.BookOf(device); }
 void JobAccess::Enqueue(Service& service, std::unique_ptr<Service::Job> job) { service.Enqueue(std::move(job)); }
 
-ContactsService::ContactsService(ContactsLink& link) : m_link(link) {}
+ContactsService::ContactsService(RelayLink& link) : m_link(link) {}
 ContactsService::~ContactsService() = default;
 
 void ContactsService::Post(const std::string& device, std::int64_t code, void* extra, std::int64_t value2,
                            std::int64_t value3) {
-    ContactsAnswer answer;
+    RelayAnswer answer;
     answer.device = device;
     answer.code = code;
-    answer.extra = extra;
-    answer.value2 = value2;
-    answer.value3 = value3;
+    answer.payload = extra;
+    answer.release = &ReleasePayload;
+    answer.resultOrCount = value2;
+    answer.count = value3;
     m_link.Answer(answer);
 }
 
@@ -437,7 +414,13 @@ void ContactsService::Finish(std::uint64_t id, std::int64_t code) {
     }
 }
 
-void ContactsService::Handle(CommandMessage& message) {
+bool ContactsService::Handle(CommandMessage& message) {
+    if (message.name == nullptr || std::strcmp(message.name, ZERITH_COMMAND_DO_CONTACT) != 0) return false;
+    Serve(message);
+    return true;
+}
+
+void ContactsService::Serve(CommandMessage& message) {
     if ((static_cast<std::uint64_t>(message.code) >> 32) != 0) return;  // not ours: its payload is unknown
     const std::string device = message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string();
     switch (message.code) {

@@ -93,7 +93,7 @@ std::int64_t HelperResult(const Packet& packet, const ReplyFrame& frame) {
     return packet.header.status == 1 ? kSuccess : kNoAnswer;
 }
 
-bool DriverService::Handle(const CommandMessage& message) {
+bool DriverService::Handle(CommandMessage& message) {
     if (Is(message, ZERITH_COMMAND_DO_CANCEL)) {
         if (m_step != Step::kDownload || message.status != static_cast<std::int64_t>(m_requestId)) {
             return false;  // another feature's cancel
@@ -133,16 +133,16 @@ void DriverService::Begin(Step step, std::uint32_t code, const std::string& json
 
 void DriverService::Report(const char* name, std::int64_t status, std::int64_t done, std::int64_t total,
                            const std::wstring& text) {
-    ContactsAnswer answer;
+    RelayAnswer answer;
     answer.name = name;
     answer.status = status;
-    answer.value4 = done;
-    answer.value3 = total;
-    answer.wideText = text;
+    answer.done = done;
+    answer.count = total;
+    answer.userText = text;
     m_link.Answer(answer);
 }
 
-bool DriverService::OnReply(const Packet& packet, const ReplyFrame& frame) {
+bool DriverService::OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& /*data*/) {
     if (m_step == Step::kIdle || packet.header.id != m_requestId) {
         return false;
     }

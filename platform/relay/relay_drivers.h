@@ -15,14 +15,14 @@
 //      the user in `wideText` saying whether devices can be reached now.
 // One run at a time: a request that comes while a run is going is dropped.
 //
-// UI thread only; reaches the service and the host through ContactsLink, so that it is tested natively.
+// UI thread only; reaches the service and the host through RelayLink, so that it is tested natively.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "command_message.h"
-#include "relay_contacts.h"
+#include "relay_feature.h"
 #include "relay_wire.h"
 
 namespace trv::relay {
@@ -33,16 +33,16 @@ constexpr std::uint32_t kRequestInstallDrivers = 17;
 constexpr std::uint32_t kRequestCheckStoreEdition = 18;
 constexpr std::uint32_t kRequestCancel = 600;
 
-class DriverService {
+class DriverService final : public RelayFeature {
 public:
-    explicit DriverService(ContactsLink& link) : m_link(link) {}
+    explicit DriverService(RelayLink& link) : m_link(link) {}
 
     // DOWNLOAD_AND_INSTALL_DRIVER, or a DO_CANCEL of the running download; false for anything else.
-    bool Handle(const CommandMessage& message);
+    bool Handle(CommandMessage& message) override;
     // A reply packet; false when it answers none of the run's requests.
-    bool OnReply(const Packet& packet, const ReplyFrame& frame);
+    bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) override;
     // The service's connection is gone: a running step ends as failed.
-    void OnServiceGone();
+    void OnServiceGone() override;
 
 private:
     enum class Step { kIdle, kDownload, kInstall, kStoreCheck, kStartLibrary };
@@ -53,7 +53,7 @@ private:
     void OnInstallReply(const Packet& packet, const ReplyFrame& frame);
     void EndStep(std::int64_t result);
 
-    ContactsLink& m_link;
+    RelayLink& m_link;
     Step m_step = Step::kIdle;
     std::uint64_t m_requestId = 0;          // the running step's request
     std::vector<std::string> m_packages;    // verified by the download, for the install

@@ -68,7 +68,7 @@ bool ExportService::Handle(CommandMessage& message) {
     return true;
 }
 
-bool ExportService::OnReply(const Packet& packet, const ReplyFrame& frame) {
+bool ExportService::OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& /*data*/) {
     auto it = m_inFlight.find(packet.header.id);
     if (it == m_inFlight.end()) return false;
     if (!IsLastReply(packet.header)) {
@@ -88,11 +88,11 @@ void ExportService::OnServiceGone() {
 }
 
 void ExportService::Finish(const Export& job, std::int64_t serviceCode) {
-    ContactsAnswer answer;
+    RelayAnswer answer;
     answer.device = job.device;
     answer.code = kExportFilesCode;
-    answer.value2 = serviceCode;
-    answer.value3 = job.arrived;
+    answer.resultOrCount = serviceCode;
+    answer.count = job.arrived;
     answer.name = ZERITH_COMMAND_DO_FILE;
     m_link.Answer(answer);
 }

@@ -10,31 +10,31 @@
 // Only the voice-memo and ringtone pages export through this relay: the outside pages' stand-ins
 // (messages, photos, music, videos, books, apps) send no exports, so every export's pairs are (name, key).
 //
-// UI thread only; reaches the service and the host through ContactsLink, so that it is tested natively.
+// UI thread only; reaches the service and the host through RelayLink, so that it is tested natively.
 
 #include <cstdint>
 #include <map>
 #include <string>
 
 #include "command_message.h"
-#include "relay_contacts.h"
+#include "relay_feature.h"
 #include "relay_wire.h"
 
 namespace trv::relay {
 
 constexpr std::int64_t kExportFilesCode = 109;
 
-class ExportService {
+class ExportService final : public RelayFeature {
 public:
-    explicit ExportService(ContactsLink& link) : m_link(link) {}
+    explicit ExportService(RelayLink& link) : m_link(link) {}
 
     // A host request under `message.name`; false when it is not an export. An export's pairs are taken
     // over and freed here, whatever becomes of the request.
-    bool Handle(CommandMessage& message);
+    bool Handle(CommandMessage& message) override;
     // A reply packet; false when it answers none of this service's requests.
-    bool OnReply(const Packet& packet, const ReplyFrame& frame);
+    bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) override;
     // The service's connection is gone: every export in flight ends with its code 2.
-    void OnServiceGone();
+    void OnServiceGone() override;
 
 private:
     struct Export {
@@ -43,7 +43,7 @@ private:
     };
     void Finish(const Export& job, std::int64_t serviceCode);
 
-    ContactsLink& m_link;
+    RelayLink& m_link;
     std::map<std::uint64_t, Export> m_inFlight;  // by request id
 };
 

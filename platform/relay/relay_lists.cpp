@@ -168,14 +168,14 @@ void ListsService::Start(Listing listing, const std::string& data) {
     }
 }
 
-void ListsService::Answer(const Listing& listing, std::int64_t code, void* extra, std::int64_t value2,
-                          std::int64_t value3) {
-    ContactsAnswer answer;
+void ListsService::Answer(const Listing& listing, std::int64_t code, void* batch, std::int64_t result,
+                          std::int64_t count) {
+    RelayAnswer answer;
     answer.device = listing.device;
     answer.code = code;
-    answer.extra = extra;
-    answer.value2 = value2;
-    answer.value3 = value3;
+    answer.payload = batch;
+    answer.resultOrCount = result;
+    answer.count = count;
     answer.name = listing.route->answerName;
     answer.status = listing.status;
     answer.release = listing.route->reader->release;

@@ -10,7 +10,7 @@
 // while a feature's module is not built). A query ("is it loaded?") is answered "not yet" so that every
 // section switch lists afresh.
 //
-// UI thread only; reaches the service and the host through ContactsLink, so that it is tested natively.
+// UI thread only; reaches the service and the host through RelayLink, so that it is tested natively.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +24,7 @@
 #include "command_message.h"
 #include "feature_codes.h"
 #include "note_codes.h"
-#include "relay_contacts.h"
+#include "relay_feature.h"
 #include "relay_wire.h"
 
 // After windows.h (through command_message.h): the reader undoes its GetObject macro while it is read.
@@ -134,16 +134,16 @@ void* ReadRecordBatch(const std::string& json, std::int64_t sequence, std::int64
     return batch.release();
 }
 
-class ListsService {
+class ListsService final : public RelayFeature {
 public:
-    explicit ListsService(ContactsLink& link) : m_link(link) {}
+    explicit ListsService(RelayLink& link) : m_link(link) {}
 
     // A host request under `message.name`; false when no listing feature serves it.
-    bool Handle(CommandMessage& message);
+    bool Handle(CommandMessage& message) override;
     // A reply packet; false when it answers none of this service's requests.
-    bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
+    bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) override;
     // The service's connection is gone: every listing in flight ends with its code 2.
-    void OnServiceGone();
+    void OnServiceGone() override;
 
 private:
     struct Listing {
@@ -154,11 +154,11 @@ private:
         std::int64_t sequence = 0;  // every batch of one listing shares it; a later listing's is greater
         std::optional<std::int64_t> reported = std::nullopt;  // the service's count, when it sent one
     };
-    void Answer(const Listing& listing, std::int64_t code, void* extra, std::int64_t value2, std::int64_t value3);
+    void Answer(const Listing& listing, std::int64_t code, void* batch, std::int64_t result, std::int64_t count);
     void Finish(const Listing& listing, std::int64_t serviceCode);
     void Start(Listing listing, const std::string& data);
 
-    ContactsLink& m_link;
+    RelayLink& m_link;
     std::map<std::uint64_t, Listing> m_inFlight;  // by request id
     std::int64_t m_sequence = 0;
 };

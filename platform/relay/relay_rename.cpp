@@ -18,7 +18,7 @@ constexpr std::int64_t kServiceSuccess = 0;
 
 }  // namespace
 
-bool RenameService::Handle(const CommandMessage& message) {
+bool RenameService::Handle(CommandMessage& message) {
     if (message.name == nullptr || std::strcmp(message.name, ZERITH_COMMAND_DO_BASICINFO) != 0 ||
         message.code != kRenameCode) {
         return false;
@@ -41,7 +41,7 @@ bool RenameService::Handle(const CommandMessage& message) {
     return true;
 }
 
-bool RenameService::OnReply(const Packet& packet, const ReplyFrame& frame) {
+bool RenameService::OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& /*data*/) {
     auto it = m_inFlight.find(packet.header.id);
     if (it == m_inFlight.end()) {
         return false;
@@ -54,11 +54,11 @@ bool RenameService::OnReply(const Packet& packet, const ReplyFrame& frame) {
     if (frame.code != kServiceSuccess || !m_devices.AddProperties(done.device, {{"DeviceName", done.name}})) {
         return true;  // refused, or the device left meanwhile
     }
-    ContactsAnswer answer;
+    RelayAnswer answer;
     answer.device = done.device;
     answer.code = kRenameCode;
     answer.name = ZERITH_COMMAND_DO_BASICINFO;
-    answer.extra = HeapCopy(vnl::WideFromUtf8(done.name));  // the host frees it
+    answer.payload = HeapCopy(vnl::WideFromUtf8(done.name));  // the host frees it
     answer.release = &ReleaseHeapText;
     m_link.Answer(answer);
     return true;

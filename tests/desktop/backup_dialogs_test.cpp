@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -101,15 +100,9 @@ TEST(BackupDialogs, ColumnsThatNeedMoreRoomTakeItFromColumnsThatCanSpareIt) {
     EXPECT_EQ(FitColumns({40, 30, 30}, 100, {20, 40, 50}, 2), (std::vector<int>{20, 30, 50}));
 }
 
-struct Files : trv::relay::BackupFiles {
-    bool DeleteBackupFolder(const std::wstring& path) override { return folders.erase(path) == 1; }
-    std::wstring DefaultBackupFolder() override { return L"Z:\\cfg\\Backup\\"; }
-    std::set<std::wstring> folders{L"Z:\\b\\one\\", L"Z:\\b\\two\\"};
-};
-
 struct Relay {
     FakeLink link;
-    Files files;
+    trv_test::FakeBackupFiles files;
     BackupService backups{link, files};
 
     CommandMessage Ask(std::int64_t code, void* data) {
@@ -175,7 +168,7 @@ TEST(BackupRelay, RestoreImportDeleteAndTheDefaultFolder) {
     r.Ask(137, new std::vector<std::wstring>{L"/b/one/", L"/b/missing/"});
     ASSERT_EQ(r.link.answers.size(), 1u);
     EXPECT_EQ(r.link.answers[0].code, 137);
-    EXPECT_STREQ(static_cast<const wchar_t*>(r.link.answers[0].extra), L"/b/one/");
+    EXPECT_STREQ(static_cast<const wchar_t*>(r.link.answers[0].payload), L"/b/one/");
     EXPECT_EQ(r.files.folders.count(L"Z:\\b\\one\\"), 0u);
 
     CommandMessage folder = r.Ask(139, nullptr);
@@ -226,7 +219,7 @@ TEST(BackupRelay, TheListIsOneRecordPerBackupThenItsSizeThenTheEnd) {
         statuses.push_back(answer.status);
     }
     EXPECT_EQ(statuses, (std::vector<std::int64_t>{0, 1, 2}));
-    const auto& backup = *static_cast<const iOSBackup*>(r.link.answers[0].extra);
+    const auto& backup = *static_cast<const iOSBackup*>(r.link.answers[0].payload);
     EXPECT_EQ(backup.key, L"/b/one/");
     EXPECT_EQ(backup.name, L"Ada's iPhone");
     EXPECT_EQ(backup.productVersion + L" " + backup.buildVersion, L"17.2 21C62");
@@ -236,10 +229,10 @@ TEST(BackupRelay, TheListIsOneRecordPerBackupThenItsSizeThenTheEnd) {
     EXPECT_EQ(backup.time, L"2024-01-02 10:00:00");
     EXPECT_TRUE(backup.encrypted);
     EXPECT_EQ(backup.size, 0);
-    const auto& size = *static_cast<const BackupSizeUpdate*>(r.link.answers[1].extra);
+    const auto& size = *static_cast<const BackupSizeUpdate*>(r.link.answers[1].payload);
     EXPECT_EQ(size.key, L"/b/one/");
     EXPECT_EQ(size.size, 4096);
-    EXPECT_EQ(r.link.answers[2].extra, nullptr);
+    EXPECT_EQ(r.link.answers[2].payload, nullptr);
 
     // A list the service never answers ends when it goes; one that cannot be sent ends at once.
     r.link.Clear();
@@ -247,7 +240,7 @@ TEST(BackupRelay, TheListIsOneRecordPerBackupThenItsSizeThenTheEnd) {
     r.backups.OnServiceGone();
     ASSERT_EQ(r.link.answers.size(), 1u);
     EXPECT_EQ(r.link.answers[0].status, 2);
-    EXPECT_EQ(r.link.answers[0].value2, 2);
+    EXPECT_EQ(r.link.answers[0].resultOrCount, 2);
     r.link.refuse = true;
     r.Ask(136, nullptr);
     EXPECT_EQ(r.link.answers.size(), 2u);
@@ -264,13 +257,13 @@ TEST(BackupRelay, RunsReportTheirProgressAndOutcome) {
     std::vector<int> percents;
     for (const auto& answer : r.link.answers) {
         ASSERT_EQ(answer.status, backups::kBackupRunReport);
-        const auto& report = *static_cast<const backups::BackupRunReport*>(answer.extra);
+        const auto& report = *static_cast<const backups::BackupRunReport*>(answer.payload);
         EXPECT_EQ(report.device, L"udid-1");
         EXPECT_EQ(report.kind, backups::RunKind::Backup);
         percents.push_back(report.ended ? -1 : report.percent);
     }
     EXPECT_EQ(percents, (std::vector<int>{0, 1, 42, 99, -1}));
-    const auto& end = *static_cast<const backups::BackupRunReport*>(r.link.answers.back().extra);
+    const auto& end = *static_cast<const backups::BackupRunReport*>(r.link.answers.back().payload);
     EXPECT_EQ(end.resultCode, 45);
     EXPECT_EQ(end.percent, 99);
     EXPECT_EQ(r.link.requests.size(), 1u) << "a failed backup lists nothing";
@@ -280,7 +273,7 @@ TEST(BackupRelay, RunsReportTheirProgressAndOutcome) {
     r.Ask(140, new backups::RestoreRequest{L"/b/one/", L"udid-1", L"wrong", L"udid-2"});
     r.Reply(r.link.requests.back().id, true, 207, "", R"({"error":"The backup password is not correct."})");
     ASSERT_EQ(r.link.answers.size(), 2u);
-    const auto& restore = *static_cast<const backups::BackupRunReport*>(r.link.answers[1].extra);
+    const auto& restore = *static_cast<const backups::BackupRunReport*>(r.link.answers[1].payload);
     EXPECT_EQ(restore.kind, backups::RunKind::Restore);
     EXPECT_EQ(restore.device, L"udid-2");
     EXPECT_TRUE(restore.ended);
@@ -291,7 +284,7 @@ TEST(BackupRelay, RunsReportTheirProgressAndOutcome) {
     r.link.Clear();
     r.Ask(140, new backups::RestoreRequest{L"/b/one/", L"udid-1", L"", L"udid-2"});
     r.backups.OnServiceGone();
-    const auto& gone = *static_cast<const backups::BackupRunReport*>(r.link.answers.back().extra);
+    const auto& gone = *static_cast<const backups::BackupRunReport*>(r.link.answers.back().payload);
     EXPECT_TRUE(gone.ended);
     EXPECT_EQ(gone.resultCode, 2);
     EXPECT_FALSE(gone.reason.empty());

@@ -113,14 +113,14 @@ TEST(RelayActions, ListingCountsAreTheServicesEachRecordOnce) {
     }
     relay.Reply(0, "", "1");
     ASSERT_EQ(relay.link.Codes(), (std::vector<std::int64_t>{101, 101, 100, 101}));
-    EXPECT_EQ(relay.link.answers[2].value3, 1);
+    EXPECT_EQ(relay.link.answers[2].count, 1);
 
     // A negative count (an online account holds the notes) reaches the host for its notice.
     relay.link.Clear();
     ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelayLoad, nullptr));
     relay.Reply(0, "", "-1");
     ASSERT_EQ(relay.link.Codes(), (std::vector<std::int64_t>{57, 58}));
-    EXPECT_EQ(relay.link.answers[0].value3, -1);
+    EXPECT_EQ(relay.link.answers[0].count, -1);
 }
 
 TEST(RelayActions, NotesSavedOrImportedReachThePageWithTheNewCount) {
@@ -135,8 +135,8 @@ TEST(RelayActions, NotesSavedOrImportedReachThePageWithTheNewCount) {
     EXPECT_TRUE(relay.link.answers.empty());
     relay.Reply(0, "", "6");
     ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{notes::kRelaySaved});
-    EXPECT_EQ(relay.link.answers[0].value2, 6);
-    const auto& added = *static_cast<std::vector<std::shared_ptr<NoteItem>>*>(relay.link.answers[0].extra);
+    EXPECT_EQ(relay.link.answers[0].resultOrCount, 6);
+    const auto& added = *static_cast<std::vector<std::shared_ptr<NoteItem>>*>(relay.link.answers[0].payload);
     ASSERT_EQ(added.size(), 1u);
     EXPECT_EQ(added[0]->title, L"Shop");
     EXPECT_EQ(added[0]->time, L"2024-01-02 03:04:05");
@@ -156,7 +156,7 @@ TEST(RelayActions, NotesSavedOrImportedReachThePageWithTheNewCount) {
     relay.Reply(0, "", "7");
     ASSERT_EQ(relay.Sent(), (std::vector<std::uint32_t>{1201, 1201, 1200}));
     ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{notes::kRelayImported});
-    EXPECT_EQ(static_cast<std::vector<std::shared_ptr<NoteItem>>*>(relay.link.answers[0].extra)->size(), 1u);
+    EXPECT_EQ(static_cast<std::vector<std::shared_ptr<NoteItem>>*>(relay.link.answers[0].payload)->size(), 1u);
 
     // A save whose service goes away answers nothing; later saves still run.
     relay.link.Clear();
@@ -287,7 +287,7 @@ TEST(RelayActions, BookmarkWritesAreChangeMessagesAndTheTreeIsListedAfresh) {
     ASSERT_EQ(relay.Sent(), (std::vector<std::uint32_t>{1401, 1400})) << "the page gets the device's tree";
     relay.Reply(0, "", "4");
     EXPECT_EQ(relay.link.Codes(), (std::vector<std::int64_t>{100, 101}));
-    EXPECT_EQ(relay.link.answers[0].value3, 4);
+    EXPECT_EQ(relay.link.answers[0].count, 4);
 
     // An import merges into the held tree: a folder of the same name takes the new pages, a page already
     // there is left out, and new entries go after their siblings.
@@ -323,8 +323,8 @@ TEST(RelayActions, DeletionsAnswerEachRemovedEntryWithTheNewCount) {
     ASSERT_EQ(relay.Sent(), (std::vector<std::uint32_t>{1402, 1402, 1400}));
     relay.Reply(0, "", "3");
     ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{105});
-    EXPECT_STREQ(static_cast<const wchar_t*>(relay.link.answers[0].extra), L"f\"1");
-    EXPECT_EQ(relay.link.answers[0].value2, 3);
+    EXPECT_STREQ(static_cast<const wchar_t*>(relay.link.answers[0].payload), L"f\"1");
+    EXPECT_EQ(relay.link.answers[0].resultOrCount, 3);
 
     // Exports of bookmarks take over the list of entries; nothing is sent to the service.
     relay.link.requests.clear();

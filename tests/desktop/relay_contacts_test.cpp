@@ -13,6 +13,7 @@
 
 #include <rapidjson/document.h>
 
+#include "command_names.h"
 #include "contact_codes.h"
 #include "item_batch.h"
 #include "wide_pair.h"
@@ -25,7 +26,7 @@
 namespace {
 
 using namespace contacts;
-using trv::relay::ContactsAnswer;
+using trv::relay::RelayAnswer;
 using trv::relay::ContactsService;
 using trv::relay::Packet;
 using trv::relay::ReplyFrame;
@@ -67,6 +68,7 @@ std::string ContactJson(int first, int count) {
 CommandMessage Request(std::int64_t code, void* data = nullptr) {
     static std::wstring device(kDevice.begin(), kDevice.end());
     CommandMessage message{};
+    message.name = ZERITH_COMMAND_DO_CONTACT;
     message.code = code;
     message.wideText = &device[0];
     message.data = data;
@@ -93,8 +95,8 @@ protected:
 
     std::int64_t LastSequence() const {
         for (auto it = link.answers.rbegin(); it != link.answers.rend(); ++it) {
-            if (it->code == kRelayContactsBatch && it->extra != nullptr) {
-                return static_cast<ItemBatch<iOSContact>*>(it->extra)->sequence;
+            if (it->code == kRelayContactsBatch && it->payload != nullptr) {
+                return static_cast<ItemBatch<iOSContact>*>(it->payload)->sequence;
             }
         }
         return -1;
@@ -109,20 +111,20 @@ TEST_F(RelayContacts, ListingBecomesCountBatchesOfOneSequenceGroupsAndTheEnd) {
     const std::vector<std::int64_t> expected = {kRelayCloudState, kRelayContactsBatch, kRelayContactsBatch,
                                                 kRelayContactsBatch, kRelayGroupsBatch, kRelayContactsBatch};
     ASSERT_EQ(link.Codes(), expected);
-    EXPECT_EQ(link.answers[0].value3, 250);
+    EXPECT_EQ(link.answers[0].count, 250);
     size_t rows = 0;
     for (size_t i = 1; i <= 3; ++i) {
-        auto* batch = static_cast<ItemBatch<iOSContact>*>(link.answers[i].extra);
+        auto* batch = static_cast<ItemBatch<iOSContact>*>(link.answers[i].payload);
         EXPECT_EQ(batch->sequence, first);
         rows += batch->items.size();
     }
     EXPECT_EQ(rows, 250u);
-    auto* groups = static_cast<ItemBatch<iOSContactGroup>*>(link.answers[4].extra);
+    auto* groups = static_cast<ItemBatch<iOSContactGroup>*>(link.answers[4].payload);
     ASSERT_EQ(groups->items.size(), 1u);
     EXPECT_EQ(groups->sequence, first) << "older than the contacts' sequence, the page would drop it";
     EXPECT_EQ(groups->items[0]->members, (std::vector<std::wstring>{L"1", L"6"}));
-    EXPECT_EQ(link.answers[5].extra, nullptr) << "loading finished";
-    for (const ContactsAnswer& answer : link.answers) EXPECT_EQ(answer.device, kDevice);
+    EXPECT_EQ(link.answers[5].payload, nullptr) << "loading finished";
+    for (const RelayAnswer& answer : link.answers) EXPECT_EQ(answer.device, kDevice);
 
     CommandMessage loaded = Request(kRelayQueryLoaded);
     service.Handle(loaded);
@@ -139,9 +141,9 @@ TEST_F(RelayContacts, AnOnlineAccountListingAndAnEmptyBookStillClearThePage) {
     const std::vector<std::int64_t> expected = {kRelayCloudState, kRelayContactsBatch, kRelayGroupsBatch,
                                                 kRelayContactsBatch};
     ASSERT_EQ(link.Codes(), expected);
-    EXPECT_EQ(link.answers[0].value3, -1);
-    ASSERT_NE(link.answers[1].extra, nullptr) << "an empty batch of this load";
-    EXPECT_TRUE(static_cast<ItemBatch<iOSContact>*>(link.answers[1].extra)->items.empty());
+    EXPECT_EQ(link.answers[0].count, -1);
+    ASSERT_NE(link.answers[1].payload, nullptr) << "an empty batch of this load";
+    EXPECT_TRUE(static_cast<ItemBatch<iOSContact>*>(link.answers[1].payload)->items.empty());
 }
 
 TEST_F(RelayContacts, AFailedListingOnlyEndsTheLoadingAndAFailedSendToo) {
@@ -151,7 +153,7 @@ TEST_F(RelayContacts, AFailedListingOnlyEndsTheLoadingAndAFailedSendToo) {
     Reply(service, id, 100, 2, 1, 0, ContactJson(1, 5));  // cut off after one batch
     Last(service, id, 100, 24);
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayContactsBatch, kRelayContactsBatch}));
-    EXPECT_EQ(link.answers.back().extra, nullptr);
+    EXPECT_EQ(link.answers.back().payload, nullptr);
     CommandMessage loaded = Request(kRelayQueryLoaded);
     service.Handle(loaded);
     EXPECT_EQ(loaded.status, 0);
@@ -160,7 +162,7 @@ TEST_F(RelayContacts, AFailedListingOnlyEndsTheLoadingAndAFailedSendToo) {
     service.Handle(load);
     ASSERT_EQ(link.answers.size(), 3u);
     EXPECT_EQ(link.answers.back().code, kRelayContactsBatch);
-    EXPECT_EQ(link.answers.back().extra, nullptr);
+    EXPECT_EQ(link.answers.back().payload, nullptr);
 }
 
 TEST_F(RelayContacts, RepliesToOtherRequestsAreNotTheServicesToTake) {
@@ -208,11 +210,11 @@ TEST_F(RelayContacts, ANewContactIsWrittenRenumberedCountedAndJoinsItsGroup) {
     Last(service, write.id, 102, 0);
 
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelaySaved, kRelayContactAdded}));
-    auto& added = **static_cast<std::shared_ptr<iOSContact>*>(link.answers[1].extra);
+    auto& added = **static_cast<std::shared_ptr<iOSContact>*>(link.answers[1].payload);
     EXPECT_EQ(added.identifier, L"300");
     ASSERT_EQ(added.phones.size(), 1u);
     EXPECT_EQ(added.phones[0]->reserved, L"301");
-    EXPECT_EQ(link.answers[1].value3, 3);
+    EXPECT_EQ(link.answers[1].count, 3);
 
     // The group the editor added the contact to is written with it as a member.
     ASSERT_EQ(link.requests.size(), requestsBefore + 1);
@@ -227,7 +229,7 @@ TEST_F(RelayContacts, ANewContactIsWrittenRenumberedCountedAndJoinsItsGroup) {
     Reply(service, group.id, 106, 2, 0, 0, "{\"47\":[\"47\",\"Family\"]}");
     Last(service, group.id, 106, 0);
     ASSERT_EQ(link.answers.back().code, kRelayGroupChanged);
-    EXPECT_EQ(static_cast<iOSContactGroup*>(link.answers.back().extra)->members,
+    EXPECT_EQ(static_cast<iOSContactGroup*>(link.answers.back().payload)->members,
               (std::vector<std::wstring>{L"1", L"300"}));
 }
 
@@ -309,8 +311,8 @@ TEST_F(RelayContacts, WritesRunOneAtATimeAndARefusedOneGetsNoAnswer) {
 
     Last(service, link.requests.back().id, 103, 0);
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayContactRemoved}));
-    EXPECT_STREQ(static_cast<wchar_t*>(link.answers[0].extra), L"1");
-    EXPECT_EQ(link.answers[0].value2, 2);
+    EXPECT_STREQ(static_cast<wchar_t*>(link.answers[0].payload), L"1");
+    EXPECT_EQ(link.answers[0].resultOrCount, 2);
     ASSERT_EQ(link.requests.size(), before + 2);
     EXPECT_EQ(link.requests.back().data, "{\"id\":\"2\"}");
 
@@ -335,7 +337,7 @@ TEST_F(RelayContacts, GroupsAreCreatedUnderTheirGuidRenamedAndRemoved) {
     Reply(service, link.requests.back().id, 104, 2, 0, 0, "{\"0A1B2C3D-0000-1111-2222-333344445555\":[\"90\",\"Club\"]}");
     Last(service, link.requests.back().id, 104, 0);
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayGroupCreated}));
-    EXPECT_EQ(static_cast<iOSContactGroup*>(link.answers[0].extra)->identifier, L"90");
+    EXPECT_EQ(static_cast<iOSContactGroup*>(link.answers[0].payload)->identifier, L"90");
 
     auto* renamed = new iOSContactGroup();
     renamed->identifier = L"90";
@@ -351,7 +353,7 @@ TEST_F(RelayContacts, GroupsAreCreatedUnderTheirGuidRenamedAndRemoved) {
     EXPECT_EQ(link.requests.back().code, 105u);
     Last(service, link.requests.back().id, 105, 0);
     ASSERT_EQ(link.answers.back().code, kRelayGroupRemoved);
-    EXPECT_STREQ(static_cast<wchar_t*>(link.answers.back().extra), L"90");
+    EXPECT_STREQ(static_cast<wchar_t*>(link.answers.back().payload), L"90");
 }
 
 TEST_F(RelayContacts, ADepartingDeviceEmptiesItsPageAndDropsItsWaitingWrites) {
@@ -364,8 +366,8 @@ TEST_F(RelayContacts, ADepartingDeviceEmptiesItsPageAndDropsItsWaitingWrites) {
     const std::vector<std::int64_t> expected = {kRelayCloudState, kRelayContactsBatch, kRelayGroupsBatch,
                                                 kRelayContactsBatch};
     ASSERT_EQ(link.Codes(), expected);
-    EXPECT_EQ(link.answers[0].value3, 0);
-    EXPECT_GT(static_cast<ItemBatch<iOSContact>*>(link.answers[1].extra)->sequence, sequence);
+    EXPECT_EQ(link.answers[0].count, 0);
+    EXPECT_GT(static_cast<ItemBatch<iOSContact>*>(link.answers[1].payload)->sequence, sequence);
     const size_t sent = link.requests.size();
     Last(service, running.id, 103, 24);
     EXPECT_EQ(link.requests.size(), sent) << "the second removal was dropped with the device";
@@ -379,7 +381,7 @@ TEST_F(RelayContacts, ALostServiceEndsTheListingInFlight) {
     service.Handle(load);
     service.OnServiceGone();
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayContactsBatch}));
-    EXPECT_EQ(link.answers[0].extra, nullptr);
+    EXPECT_EQ(link.answers[0].payload, nullptr);
     Packet late;
     late.header.id = link.requests.back().id;
     late.header.status = 1;
@@ -449,7 +451,7 @@ TEST_F(RelayContacts, AnImportedBackupIsSavedContactByContactAsNewContacts) {
     }
     // Each imported contact is added to the page; no editor waits for them.
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayContactAdded, kRelayContactAdded}));
-    EXPECT_EQ(link.answers[1].value3, 4);
+    EXPECT_EQ(link.answers[1].count, 4);
     EXPECT_EQ(link.requests.size(), before + 2);
 }
 

@@ -19,7 +19,7 @@ using trv::relay::Packet;
 using trv::relay::ReplyFrame;
 using trv_test::FakeLink;
 
-using ReportRow = std::tuple<std::string, std::int64_t, std::int64_t, std::int64_t>;  // name, status, value4, value3
+using ReportRow = std::tuple<std::string, std::int64_t, std::int64_t, std::int64_t>;  // name, status, done, count
 
 struct DriverRun {
     FakeLink link;
@@ -41,11 +41,11 @@ struct DriverRun {
         packet.body = "1\0"s + record + "\0"s;
         ReplyFrame frame;
         ASSERT_EQ(ParseReplyFrame(packet.body, frame), trv::relay::FrameResult::kOk);
-        ASSERT_TRUE(drivers.OnReply(packet, frame));
+        ASSERT_TRUE(drivers.OnReply(packet, frame, ""));
     }
     std::vector<ReportRow> Reports() const {
         std::vector<ReportRow> rows;
-        for (const auto& a : link.answers) rows.emplace_back(a.name, a.status, a.value4, a.value3);
+        for (const auto& a : link.answers) rows.emplace_back(a.name, a.status, a.done, a.count);
         return rows;
     }
     std::vector<std::uint32_t> Codes() const {
@@ -87,7 +87,7 @@ TEST(RelayDrivers, DownloadInstallAndRestartRunAsOneChain) {
                                {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 1, 2},
                                {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 2, 2},  // whole, whatever came before
                                {ZERITH_COMMAND_RECV_START_ITUNES_DLL, 0, 0, 0}}));
-    EXPECT_EQ(r.link.answers.back().wideText, L"The driver is installed.");
+    EXPECT_EQ(r.link.answers.back().userText, L"The driver is installed.");
 
     // The run is over: a new one starts afresh.
     ASSERT_TRUE(r.Ask(ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER));

@@ -44,7 +44,7 @@ void Reply(ExportService& exports, std::uint64_t id, std::uint16_t status, std::
     packet.header.status = status;
     ReplyFrame frame;
     frame.code = code;
-    ASSERT_TRUE(exports.OnReply(packet, frame));
+    ASSERT_TRUE(exports.OnReply(packet, frame, ""));
 }
 
 }  // namespace
@@ -74,12 +74,12 @@ TEST(RelayExports, CheckedPairsBecomeOneExportAndItsEndCountsTheFilesThatArrived
     ASSERT_EQ(link.answers.size(), 1u);
     EXPECT_STREQ(link.answers[0].name, ZERITH_COMMAND_DO_FILE);
     EXPECT_EQ(link.answers[0].code, 109);
-    EXPECT_EQ(link.answers[0].value2, 2);
-    EXPECT_EQ(link.answers[0].value3, 1);
+    EXPECT_EQ(link.answers[0].resultOrCount, 2);
+    EXPECT_EQ(link.answers[0].count, 1);
     EXPECT_EQ(link.answers[0].device, "udid-1");
     Packet late;
     late.header.id = id;
-    EXPECT_FALSE(exports.OnReply(late, ReplyFrame())) << "the export is over";
+    EXPECT_FALSE(exports.OnReply(late, ReplyFrame(), "")) << "the export is over";
 }
 
 TEST(RelayExports, ExportsThatCannotStartEndAtOnceAndOtherRequestsAreNotTaken) {
@@ -104,8 +104,8 @@ TEST(RelayExports, ExportsThatCannotStartEndAtOnceAndOtherRequestsAreNotTaken) {
         ASSERT_TRUE(Export(exports, c.pairs, c.folder, c.device)) << c.what;
         EXPECT_TRUE(link.requests.empty()) << c.what;
         ASSERT_EQ(link.answers.size(), 1u) << c.what;
-        EXPECT_EQ(link.answers[0].value2, c.code) << c.what;
-        EXPECT_EQ(link.answers[0].value3, 0) << c.what;
+        EXPECT_EQ(link.answers[0].resultOrCount, c.code) << c.what;
+        EXPECT_EQ(link.answers[0].count, 0) << c.what;
     }
     FakeLink link;
     ExportService exports(link);
@@ -114,5 +114,5 @@ TEST(RelayExports, ExportsThatCannotStartEndAtOnceAndOtherRequestsAreNotTaken) {
     ASSERT_TRUE(Export(exports, {{L"a", L"/Recordings/a.m4a"}}, L"Z:\\out"));
     exports.OnServiceGone();
     ASSERT_EQ(link.answers.size(), 1u);
-    EXPECT_EQ(link.answers[0].value2, 2) << "a lost service ends the export";
+    EXPECT_EQ(link.answers[0].resultOrCount, 2) << "a lost service ends the export";
 }

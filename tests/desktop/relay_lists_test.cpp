@@ -15,7 +15,7 @@
 
 namespace {
 
-using trv::relay::ContactsAnswer;
+using trv::relay::RelayAnswer;
 using trv::relay::ListsService;
 using trv::relay::Packet;
 using trv::relay::ReplyFrame;
@@ -47,8 +47,8 @@ void Reply(ListsService& lists, std::uint64_t id, std::uint16_t status, std::int
     ASSERT_TRUE(lists.OnReply(packet, frame, data));
 }
 
-std::vector<std::wstring> Fields(const ContactsAnswer& answer, size_t item) {
-    return static_cast<const ItemBatch<TextItem>*>(answer.extra)->items.at(item)->fields;
+std::vector<std::wstring> Fields(const RelayAnswer& answer, size_t item) {
+    return static_cast<const ItemBatch<TextItem>*>(answer.payload)->items.at(item)->fields;
 }
 
 }  // namespace
@@ -91,7 +91,7 @@ TEST(RelayLists, EveryFeatureListingBecomesItsServiceRequest) {
         }
         Reply(lists, link.requests[0].id, 1, 0, "[{\"a\":\"x\"}]", c.section);
         ASSERT_FALSE(link.answers.empty()) << c.code;
-        for (const ContactsAnswer& answer : link.answers) {
+        for (const RelayAnswer& answer : link.answers) {
             EXPECT_STREQ(answer.name, c.answerName) << c.code;
         }
     }
@@ -118,10 +118,10 @@ TEST(RelayLists, BatchesCountAndEndOfAListing) {
     EXPECT_EQ(Fields(link.answers[0], 0).at(4), L"25:00");
     EXPECT_EQ(Fields(link.answers[0], 1).at(0), L"Two");
     EXPECT_EQ(Fields(link.answers[1], 0).at(0), L"Finale");
-    EXPECT_EQ(link.answers[2].value3, 3) << "the count of rows listed";
-    EXPECT_EQ(link.answers[3].extra, nullptr) << "the end of the listing";
-    EXPECT_EQ(link.answers[3].value2, 0);
-    for (const ContactsAnswer& answer : link.answers) {
+    EXPECT_EQ(link.answers[2].count, 3) << "the count of rows listed";
+    EXPECT_EQ(link.answers[3].payload, nullptr) << "the end of the listing";
+    EXPECT_EQ(link.answers[3].resultOrCount, 0);
+    for (const RelayAnswer& answer : link.answers) {
         EXPECT_EQ(answer.status, 14) << "the video kind";
     }
     EXPECT_EQ(link.answers[0].device, "udid-1");
@@ -232,9 +232,9 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
             Reply(lists, id, i + 1 == c.replies.size() ? 1 : 2, 0, c.replies[i], c.section);
         }
         Rows rows;
-        for (const ContactsAnswer& answer : link.answers) {
-            if (answer.code != c.code || answer.extra == nullptr) continue;
-            for (const auto& item : static_cast<const ItemBatch<TextItem>*>(answer.extra)->items) {
+        for (const RelayAnswer& answer : link.answers) {
+            if (answer.code != c.code || answer.payload == nullptr) continue;
+            for (const auto& item : static_cast<const ItemBatch<TextItem>*>(answer.payload)->items) {
                 EXPECT_EQ(item->fields.size(), c.table.count) << c.code << ": one text a column";
                 rows.push_back(item->fields);
             }
@@ -259,7 +259,7 @@ TEST(RelayLists, CountsAreOfTheRecordsNotOfTheRows) {
     ASSERT_TRUE(lists.OnReply(packet, frame, R"([{"title":"Home","events":[{"summary":"a"},{"summary":"b"}]}])"));
     Reply(lists, id, 1, 0, "");
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{65, 64, 65}));
-    EXPECT_EQ(link.answers[1].value3, 1) << "one calendar of two events";
+    EXPECT_EQ(link.answers[1].count, 1) << "one calendar of two events";
 
     link.Clear();
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_CALENDAR, 65));
@@ -268,7 +268,7 @@ TEST(RelayLists, CountsAreOfTheRecordsNotOfTheRows) {
     frame.infoJson = R"({"Count":-1})";
     ASSERT_TRUE(lists.OnReply(packet, frame, ""));
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{64, 65}));
-    EXPECT_EQ(link.answers[0].value3, -1) << "the calendars are an online account's";
+    EXPECT_EQ(link.answers[0].count, -1) << "the calendars are an online account's";
 }
 
 TEST(RelayLists, UnbuiltModulesFailedSendsAndALostServiceEndTheListing) {
@@ -277,14 +277,14 @@ TEST(RelayLists, UnbuiltModulesFailedSendsAndALostServiceEndTheListing) {
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_SMS, 24));
     Reply(lists, link.requests.at(0).id, 6, 2, "");  // the module is not built yet: a failed last reply
     EXPECT_EQ(link.Codes(), (std::vector<std::int64_t>{23, 24}));
-    EXPECT_EQ(link.answers[0].value3, 0);
-    EXPECT_EQ(link.answers[1].value2, 2);
+    EXPECT_EQ(link.answers[0].count, 0);
+    EXPECT_EQ(link.answers[1].resultOrCount, 2);
 
     link.Clear();
     link.refuse = true;
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_APP, 52));
     EXPECT_EQ(link.Codes(), (std::vector<std::int64_t>{51, 52}));
-    EXPECT_EQ(link.answers[1].value2, 2);
+    EXPECT_EQ(link.answers[1].resultOrCount, 2);
 
     link.Clear();
     link.refuse = false;
@@ -317,13 +317,13 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
           R"([{"id":"1","guid":"g-1","subject":"Shop","author":"me","content":"milk","dateCreated":"x",)"
           R"("dateModified":"2024-03-01T10:20:30Z"}])");
     ASSERT_EQ(link.Codes(), std::vector<std::int64_t>{58});
-    const NoteItem& note = *static_cast<const ItemBatch<NoteItem>*>(link.answers[0].extra)->items.at(0);
+    const NoteItem& note = *static_cast<const ItemBatch<NoteItem>*>(link.answers[0].payload)->items.at(0);
     EXPECT_EQ(note.identifier, L"g-1");
     EXPECT_EQ(note.title, L"Shop");
     EXPECT_EQ(note.content, L"milk");
     EXPECT_EQ(note.time, L"2024-03-01 10:20:30");
 
-    const ContactsAnswer notesAnswer = link.answers[0];
+    const RelayAnswer notesAnswer = link.answers[0];
     link.answers.clear();  // the notes batch is freed below, after the sequences are compared
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_BOOKMARK, 101));
     const std::string folder = R"({"id":"f","name":"Work","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
@@ -338,13 +338,13 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
           R"({"id":"t","name":"Top","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark"})");
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{101, 101, 100, 101}));
     const auto sequenceOf = [&link](size_t i) {
-        return static_cast<const ItemBatch<BookmarkItem>*>(link.answers.at(i).extra)->sequence;
+        return static_cast<const ItemBatch<BookmarkItem>*>(link.answers.at(i).payload)->sequence;
     };
     EXPECT_EQ(sequenceOf(0), sequenceOf(1)) << "one listing's batches add up on the page";
-    EXPECT_GT(sequenceOf(0), static_cast<const ItemBatch<NoteItem>*>(notesAnswer.extra)->sequence)
+    EXPECT_GT(sequenceOf(0), static_cast<const ItemBatch<NoteItem>*>(notesAnswer.payload)->sequence)
         << "a later listing replaces an earlier one";
-    EXPECT_EQ(link.answers[2].value3, 3) << "bookmarks counted, folders not";
-    const BookmarkItem& root = *static_cast<const ItemBatch<BookmarkItem>*>(link.answers[0].extra)->items.at(0);
+    EXPECT_EQ(link.answers[2].count, 3) << "bookmarks counted, folders not";
+    const BookmarkItem& root = *static_cast<const ItemBatch<BookmarkItem>*>(link.answers[0].payload)->items.at(0);
     EXPECT_EQ(root.name, L"Work");
     EXPECT_TRUE(root.parent.empty());
     ASSERT_EQ(root.children.size(), 2u);
@@ -355,20 +355,20 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     ASSERT_EQ(root.children[1]->children.size(), 1u);
     EXPECT_EQ(root.children[1]->children[0]->parent.at(L"identifier"), L"f2");
 
-    ContactsAnswer notesDone = notesAnswer;
-    trv::relay::ReleaseContactsAnswer(notesDone);
+    RelayAnswer notesDone = notesAnswer;
+    trv::relay::ReleaseRelayAnswer(notesDone);
     link.Clear();
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_RECORDING, 83));
     Reply(lists, link.requests.back().id, 1, 0,
           R"([{"path":"/Recordings/1.m4a","size":7,"label":"Memo","duration_int":65,"duration":"01:05",)"
           R"("date_int":1,"date":"2024-01-01"},{"path":"/Recordings/20240501 101500.m4a","label":""}])");
-    const RecordingItem& memo = *static_cast<const ItemBatch<RecordingItem>*>(link.answers.at(0).extra)->items.at(0);
+    const RecordingItem& memo = *static_cast<const ItemBatch<RecordingItem>*>(link.answers.at(0).payload)->items.at(0);
     EXPECT_EQ(memo.key, L"/Recordings/1.m4a");
     EXPECT_EQ(memo.size, 7);
     EXPECT_EQ(memo.name, L"Memo");
     EXPECT_EQ(memo.time, L"01:05");
     EXPECT_EQ(memo.dateCreated, L"2024-01-01");
-    EXPECT_EQ(static_cast<const ItemBatch<RecordingItem>*>(link.answers.at(0).extra)->items.at(1)->name,
+    EXPECT_EQ(static_cast<const ItemBatch<RecordingItem>*>(link.answers.at(0).payload)->items.at(1)->name,
               L"20240501 101500") << "an unnamed memo is known by its file";
 
     link.Clear();
@@ -378,12 +378,12 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     Reply(lists, link.requests.back().id, 1, 0,
           R"([{"path":"/Ringtones/r.m4r","title":"Ring","size":9,"duration":65000}])", 1003);
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{80, 79, 80})) << "the books section is not listed";
-    const RingtoneItem& tone = *static_cast<const ItemBatch<RingtoneItem>*>(link.answers[0].extra)->items.at(0);
+    const RingtoneItem& tone = *static_cast<const ItemBatch<RingtoneItem>*>(link.answers[0].payload)->items.at(0);
     EXPECT_EQ(tone.title, L"Ring");
     EXPECT_EQ(tone.size, 9);
     EXPECT_EQ(tone.timeValue, 65000);
     EXPECT_EQ(tone.time, L"1:05");
-    EXPECT_EQ(link.answers[1].value3, 1);
+    EXPECT_EQ(link.answers[1].count, 1);
 }
 
 TEST(RelayLists, AListingWithoutADeviceEndsAtOnce) {

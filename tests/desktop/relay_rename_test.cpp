@@ -50,7 +50,7 @@ struct Rename {
         packet.header.status = 1;
         ReplyFrame frame;
         frame.code = code;
-        ASSERT_TRUE(renames.OnReply(packet, frame));
+        ASSERT_TRUE(renames.OnReply(packet, frame, ""));
     }
 };
 
@@ -70,11 +70,11 @@ TEST(RelayRename, ARenameTheServiceMadeRenamesTheDeviceAndAnswersTheHost) {
     EXPECT_STREQ(r.link.answers[0].name, ZERITH_COMMAND_DO_BASICINFO);
     EXPECT_EQ(r.link.answers[0].code, 135);
     EXPECT_EQ(r.link.answers[0].device, kUdid);
-    EXPECT_STREQ(static_cast<const wchar_t*>(r.link.answers[0].extra), L"K\u00FCche \"2\"");
+    EXPECT_STREQ(static_cast<const wchar_t*>(r.link.answers[0].payload), L"K\u00FCche \"2\"");
     EXPECT_EQ(DeviceTable::DisplayName(*r.devices.Find(kUdid)), "K\xC3\xBC" "che \"2\"");
     Packet late;
     late.header.id = r.link.requests[0].id;
-    EXPECT_FALSE(r.renames.OnReply(late, ReplyFrame{}));  // answered once
+    EXPECT_FALSE(r.renames.OnReply(late, ReplyFrame{}, ""));  // answered once
 }
 
 TEST(RelayRename, RefusedLostOrUnknownRenamesAreNotAnswered) {
@@ -87,7 +87,7 @@ TEST(RelayRename, RefusedLostOrUnknownRenamesAreNotAnswered) {
     r.renames.OnServiceGone();
     Packet packet;
     packet.header.id = r.link.requests[2].id;
-    EXPECT_FALSE(r.renames.OnReply(packet, ReplyFrame{}));
+    EXPECT_FALSE(r.renames.OnReply(packet, ReplyFrame{}, ""));
     EXPECT_TRUE(r.link.answers.empty());
     EXPECT_EQ(DeviceTable::DisplayName(*r.devices.Find(kUdid)), "iPhone10,3");
 }

@@ -1,18 +1,20 @@
 #pragma once
 // A fake of the relay's link to the device service and the host, for the native tests of the relay's
-// services: it records the requests sent and keeps the answers made, releasing their payloads when cleared
+// features: it records the requests sent and keeps the answers made, releasing their payloads when cleared
 // or destroyed (the sanitizer build checks ownership).
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "relay_contacts.h"
+#include "relay_backups.h"
+#include "relay_feature.h"
 
 namespace trv_test {
 
-using trv::relay::ContactsAnswer;
+using trv::relay::RelayAnswer;
 
 struct SentRequest {
     std::uint64_t id;
@@ -22,11 +24,11 @@ struct SentRequest {
     std::string json;  // SendJsonRequest's whole JSON text
 };
 
-class FakeLink : public trv::relay::ContactsLink {
+class FakeLink : public trv::relay::RelayLink {
 public:
     ~FakeLink() override { Clear(); }
     void Clear() {
-        for (ContactsAnswer& answer : answers) trv::relay::ReleaseContactsAnswer(answer);
+        for (RelayAnswer& answer : answers) trv::relay::ReleaseRelayAnswer(answer);
         answers.clear();
     }
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override {
@@ -39,9 +41,9 @@ public:
         requests.push_back({++lastId, code, "", "", json});
         return lastId;
     }
-    void Answer(ContactsAnswer& answer) override {
+    void Answer(RelayAnswer& answer) override {
         answers.push_back(answer);
-        answer.extra = nullptr;
+        answer.payload = nullptr;
     }
     bool WriteNewFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) override {
         return files.emplace(folder + L"\\" + name, bytes).second;
@@ -54,15 +56,22 @@ public:
     }
     std::vector<std::int64_t> Codes() const {
         std::vector<std::int64_t> codes;
-        for (const ContactsAnswer& answer : answers) codes.push_back(answer.code);
+        for (const RelayAnswer& answer : answers) codes.push_back(answer.code);
         return codes;
     }
 
     bool refuse = false;
     std::uint64_t lastId = 0;
     std::vector<SentRequest> requests;
-    std::vector<ContactsAnswer> answers;
+    std::vector<RelayAnswer> answers;
     std::map<std::wstring, std::string> files;  // by desktop path
+};
+
+// The desktop's backup folders as a set of paths, for the relay's backup requests.
+struct FakeBackupFiles : trv::relay::BackupFiles {
+    bool DeleteBackupFolder(const std::wstring& path) override { return folders.erase(path) == 1; }
+    std::wstring DefaultBackupFolder() override { return L"Z:\\cfg\\Backup\\"; }
+    std::set<std::wstring> folders{L"Z:\\b\\one\\", L"Z:\\b\\two\\"};
 };
 
 }  // namespace trv_test
