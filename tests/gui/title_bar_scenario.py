@@ -134,7 +134,12 @@ class TitleBarScenario(relay_service_scenario.RelayServiceScenario):
         sheet = lambda: next((t for c, t in [self.display.probe("text", "#32770", "SysLink")]
                               if c == 0 and "A new version of (2.7.0) is available." in t), None)
         wait_until(sheet, what="the new-version notice")
-        self.assertEqual(self.display.probe("click", "#32770", "SysLink", "30", "10")[0], 0)
+        # The notice's link opens the update list; a click while the notice still slides in may miss it.
+        def open_list():
+            self.display.probe("click", "#32770", "SysLink", "30", "10")
+            code, text = self.display.probe("dialog-text", 2000)
+            return code == 0 and "Update Now" in text or None
+        wait_until(open_list, what="the update list")
         self.assertEqual(self.display.probe("press", "Update Now", 10000)[0], 0)
         self.wait_trace(r"^> ZERITH_COMMAND_DOWNLOAD_UPDATE .*status=0 ", "the download finished")
         # The installer ran hidden with the silent switch and the product's alias, and was deleted; the add-in
