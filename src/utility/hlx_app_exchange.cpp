@@ -1,5 +1,5 @@
-// Messages, replies, metadata and item ids of the app module (see hlx_app_exchange.h).
-#include "utility/module/app/hlx_app_exchange.h"
+// Messages, replies, metadata and item ids of the app exchange (see hlx_app_exchange.h).
+#include "utility/hlx_app_exchange.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
-// What the app module's listing and its changes share: the messages to the installation and
-// springboard services (built as property lists, never pasted into text), the app replies that the
-// feature frame's progress reply does not cover (raw icons, an item's last reply), the mapping of
-// store metadata into an app object and the rule for item ids.
+// What the app module's listing and its changes share with the erase, which uninstalls the user apps:
+// the messages to the installation and springboard services (built as property lists, never pasted into
+// text), the app replies that the feature frame's progress reply does not cover (raw icons, an item's
+// last reply), the mapping of store metadata into an app object and the rule for item ids.
 //
 // Threads: any worker; no state.
 #pragma once

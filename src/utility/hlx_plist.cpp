@@ -424,6 +424,19 @@ class DirectReader {
   std::vector<char> m_buffer;
 };
 
+constexpr char kXmlHead[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<plist version=\"1.0\"><array>";
+constexpr char kXmlTail[] = "</array></plist>";
+// False for a control character that XML 1.0 has no place for, not even as a reference.
+bool IsXmlText(std::string_view text) {
+  return std::none_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+  });
+}
+
 }  // namespace
 
 // ---- Serialised lists ------------------------------------------------------------------------
@@ -610,5 +623,68 @@ std::string GetFirstPlistValue(const uint8_t* bytes, size_t length) {
     return {};
   }
 }
+
+std::string EscapeXmlText(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+SyncMessageXml::SyncMessageXml(std::string_view name) { String(name); }
+
+SyncMessageXml& SyncMessageXml::String(std::string_view text) {
+  if (!IsXmlText(text)) m_convertible = false;
+  m_body += "<string>" + EscapeXmlText(text) + "</string>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::Key(std::string_view key) {
+  if (!IsXmlText(key)) m_convertible = false;
+  m_body += "<key>" + EscapeXmlText(key) + "</key>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::Integer(int64_t value) {
+  m_body += "<integer>" + std::to_string(value) + "</integer>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::True() {
+  m_body += "<true/>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::False() {
+  m_body += "<false/>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::Date(std::string_view utcText) {
+  if (!IsXmlText(utcText)) m_convertible = false;
+  m_body += "<date>" + EscapeXmlText(utcText) + "</date>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::BeginDict() {
+  m_body += "<dict>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::EndDict() {
+  m_body += "</dict>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::BeginArray() {
+  m_body += "<array>";
+  return *this;
+}
+SyncMessageXml& SyncMessageXml::EndArray() {
+  m_body += "</array>";
+  return *this;
+}
+std::string SyncMessageXml::Text() const { return kXmlHead + m_body + kXmlTail; }
+BinaryPlistPtr SyncMessageXml::Convert() const { return m_convertible ? XmlPlistToBinary(Text()) : nullptr; }
 
 }  // namespace hlx

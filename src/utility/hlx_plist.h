@@ -34,6 +34,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -160,5 +161,38 @@ class CIOSDictionary {
 // form; "" when there is none (or it is not a text, such as a nested dictionary). A list of any
 // size is read whole.
 std::string GetFirstPlistValue(const uint8_t* bytes, size_t length);
+
+// Composing a message of the synchronisation service as an XML property list.
+
+// The text with &, <, > and " escaped for XML character data.
+std::string EscapeXmlText(std::string_view text);
+
+// Composes one message: the XML declaration, the DOCTYPE, <plist version="1.0"><array>, the
+// elements added, </array></plist>. Texts are escaped; keys too. A text with a character that XML
+// 1.0 cannot carry at all (a control character other than tab, line feed and carriage return)
+// makes the message one that does not convert.
+class SyncMessageXml {
+ public:
+  explicit SyncMessageXml(std::string_view name);
+  SyncMessageXml& String(std::string_view text);
+  SyncMessageXml& Key(std::string_view key);
+  SyncMessageXml& Integer(int64_t value);
+  SyncMessageXml& True();
+  SyncMessageXml& False();
+  // A date element; `utcText` is "YYYY-MM-DDThh:mm:ssZ".
+  SyncMessageXml& Date(std::string_view utcText);
+  SyncMessageXml& BeginDict();
+  SyncMessageXml& EndDict();
+  SyncMessageXml& BeginArray();
+  SyncMessageXml& EndArray();
+  // The whole text (the array and plist closed).
+  std::string Text() const;
+  // The binary message; null when the text does not convert.
+  BinaryPlistPtr Convert() const;
+
+ private:
+  std::string m_body;
+  bool m_convertible = true;
+};
 
 }  // namespace hlx

@@ -2,8 +2,8 @@
 // bookmarks modules run for every request: greeting, version exchange, choice of the data class,
 // reading, writing, finishing, on a freshly opened service. Nothing is kept between sessions.
 //
-// Messages are composed as XML property-list text (SyncMessageXml escapes every text, so record ids
-// and names never turn into markup) and converted to binary before they are sent; each operation
+// Messages are composed as XML property-list text (hlx_plist's SyncMessageXml escapes every text, so
+// record ids and names never turn into markup) and converted to binary before they are sent; each operation
 // builds the messages it will send before the session opens, so that a text that does not convert
 // fails the request before anything reaches the device.
 //
@@ -65,37 +65,6 @@ constexpr const char kSyncRecordEntityKey[] = "com.apple.syncservices.RecordEnti
 // standard offset east of UTC ("+0800"; "+0500" in a zone 5 h 30 min east; "-0500" in one 5 h
 // west). Daylight saving is not applied to the offset.
 std::string ComputerAnchorText(std::time_t now);
-
-// The text with &, <, > and " escaped for XML character data.
-std::string EscapeXmlText(std::string_view text);
-
-// Composes one message: the XML declaration, the DOCTYPE, <plist version="1.0"><array>, the
-// elements added, </array></plist>. Texts are escaped; keys too. A text with a character that XML
-// 1.0 cannot carry at all (a control character other than tab, line feed and carriage return)
-// makes the message one that does not convert.
-class SyncMessageXml {
- public:
-  explicit SyncMessageXml(std::string_view name);
-  SyncMessageXml& String(std::string_view text);
-  SyncMessageXml& Key(std::string_view key);
-  SyncMessageXml& Integer(int64_t value);
-  SyncMessageXml& True();
-  SyncMessageXml& False();
-  // A date element; `utcText` is "YYYY-MM-DDThh:mm:ssZ".
-  SyncMessageXml& Date(std::string_view utcText);
-  SyncMessageXml& BeginDict();
-  SyncMessageXml& EndDict();
-  SyncMessageXml& BeginArray();
-  SyncMessageXml& EndArray();
-  // The whole text (the array and plist closed).
-  std::string Text() const;
-  // The binary message; null when the text does not convert.
-  BinaryPlistPtr Convert() const;
-
- private:
-  std::string m_body;
-  bool m_convertible = true;
-};
 
 // The message of a name and the class alone: ["SDMessageGetAllRecordsFromDevice", class].
 BinaryPlistPtr MakeClassMessage(const char* name, const SyncDataClass& dataClass);

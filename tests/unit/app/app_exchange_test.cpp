@@ -1,5 +1,5 @@
 // The app module's store-metadata mapping, item-id rule and service messages.
-#include "utility/module/app/hlx_app_exchange.h"
+#include "utility/hlx_app_exchange.h"
 
 #include <rapidjson/document.h>
 

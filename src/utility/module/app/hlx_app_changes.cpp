@@ -14,7 +14,7 @@
 #include "utility/hlx_json.h"
 #include "utility/hlx_text.h"
 #include "utility/hlx_zip_util.h"
-#include "utility/module/app/hlx_app_exchange.h"
+#include "utility/hlx_app_exchange.h"
 #include "utility/module/app/hlx_module_app.h"
 
 namespace hlx {

@@ -15,7 +15,7 @@
 #include "utility/hlx_lockdown.h"
 #include "utility/hlx_plist.h"
 #include "utility/hlx_zlib.h"
-#include "utility/module/app/hlx_app_exchange.h"
+#include "utility/hlx_app_exchange.h"
 
 namespace hlx {
 namespace {

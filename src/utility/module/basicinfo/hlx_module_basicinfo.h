@@ -3,8 +3,8 @@
 //   300  the device's properties (lockdown values and a jailbreak test), then its battery and
 //        storage use, as two intermediate replies (status 2, zlib JSON), then the final reply;
 //   303  rename the device (zlib JSON {"name": ...} in the data part).
-// The module keeps no state between requests. The backup module reads the same property document
-// through ReadDeviceProperties (found in the registry under 300).
+// The module keeps no state between requests. The property document is hlx_device_properties.h's,
+// which the backup reads too.
 //
 // Threads: any worker, several requests at once (also for one device). The module locks nothing of
 // its own; the device monitor's mutex is taken only for the device lookup.
@@ -27,12 +27,6 @@ class HLXModuleBasicInfo : public HLXFeatureModule {
   // Self-test mode: a request 300 of the module's own making for the device (sub-command 1), whose
   // replies go to the desktop peer like any other.
   void RunSelfTest(const std::shared_ptr<HLXDevice>& device);
-
-  // Adds the property members to `object`, in their fixed order, each only when the device returns
-  // a value of its kind; stores the product version in the device record. Needs a session on the
-  // device (an open AFC service holds one). Booleans are written as 0 and 1.
-  static void ReadDeviceProperties(HLXDevice& device, rapidjson::Value* object,
-                                   rapidjson::Document::AllocatorType& allocator);
 
  protected:
   // By UDID, or else by the handle in "code" for a device whose UDID could not be read yet.

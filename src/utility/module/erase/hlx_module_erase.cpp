@@ -18,7 +18,7 @@
 #include "utility/hlx_log.h"
 #include "utility/hlx_reply.h"
 #include "utility/hlx_task.h"
-#include "utility/module/app/hlx_app_exchange.h"
+#include "utility/hlx_app_exchange.h"
 
 namespace hlx {
 namespace {

@@ -20,6 +20,7 @@
 #include "utility/hlx_app_source.h"
 #include "utility/hlx_backup_protocol.h"
 #include "utility/hlx_device.h"
+#include "utility/hlx_device_properties.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_encoding.h"
 #include "utility/hlx_ipc_channel.h"
@@ -36,7 +37,6 @@
 #include "utility/hlx_request_code.h"
 #include "utility/hlx_task.h"
 #include "utility/hlx_time.h"
-#include "utility/module/basicinfo/hlx_module_basicinfo.h"
 
 namespace hlx {
 namespace {
@@ -176,7 +176,7 @@ std::string MakeInfoPlistXml(HLXDevice& device) {
   rapidjson::Document properties(rapidjson::kObjectType);
   int32_t error = 0;
   std::shared_ptr<HLXDeviceService> afc = OpenDeviceService(device.Device(), &error, "com.apple.afc", nullptr, true);
-  HLXModuleBasicInfo::ReadDeviceProperties(device, &properties, properties.GetAllocator());
+  AddDeviceProperties(device, &properties, properties.GetAllocator());
   auto text = [&](const char* key) -> std::string {
     const rapidjson::Value* value = FindStringMember(properties, key);
     return value != nullptr ? StringOf(*value) : std::string();
