@@ -695,8 +695,9 @@ int main(int argc, char** argv) {
   report("synthetic contact-like JSON, 1 MiB", alone, aloneInflate, level9, level9Inflate, serviceSize, level9Size);
   if (!realReplies.empty()) {
     char title[160];
-    std::snprintf(title, sizeof(title), "the service's own replies: %zu data parts, %zu bytes in all, %d passes a round",
-                  realReplies.size(), TotalBytes(realReplies), realPasses);
+    std::snprintf(title, sizeof(title),
+                  "the service's own replies: %zu data parts, %zu bytes in all, %d passes a round", realReplies.size(),
+                  TotalBytes(realReplies), realPasses);
     report(title, realAlone, realAloneInflate, realLevel9, realLevel9Inflate, realServiceSize, realLevel9Size);
   }
   const char* corpus = realReplies.empty() ? "synthetic JSON" : "the service's own replies";

@@ -11,8 +11,9 @@ inflated by the peer (the first round also parses every batch and checks the cou
 `sqlite3` shell running the same query on a copy of the same database (with its -wal and -shm), in
 list mode and writing JSON (-json), each in a process of its own, its rows read through a pipe.
 Harlix's first round copies the database and is reported apart as the cold one; the later rounds
-reuse the copy. Aims: the warm median at most 1.0x the JSON shell's and 1.5x the list-mode shell's. Given --ipc-tool (the bench_ipc program), compression's share of the service's CPU in a
-warm listing (see bench_contacts.py), measured on the first listing's data parts; aim: at most 10 %.
+reuse the copy. Aims: the warm median at most 1.0x the JSON shell's and 1.5x the list-mode shell's.
+Given --ipc-tool (the bench_ipc program), compression's share of the service's CPU in a warm listing
+(see bench_contacts.py), measured on the first listing's data parts; aim: at most 10 %.
 
 Thumbnails: request 403 for --thumbnails camera-sized JPEGs (4032 x 3024) with no cached thumbnail,
 so each is read over AFC, decoded and made into a 150 x 150 JPEG; thumbnails per second and the
