@@ -18,6 +18,12 @@ before the decode. After the last listing the service is left idle and its resid
 back under 30 MiB. Every wait has a time-out. Standard library only. --save-replies keeps the inflated
 data parts of the first listing's replies, one file each, as the corpus bench_ipc measures the
 service's compressor on.
+
+Compression's share of the service's CPU (given --ipc-tool, the bench_ipc program): the CPU time of
+the service's compressor on the first listing's data parts, each compressed on its own as the service
+does (bench_ipc --compress-seconds, a process of its own), over the median CPU time (user and
+system, all threads, from /proc/PID/stat in clock ticks) the service spent on a warm listing. Aim: at
+most 10 %.
 """
 
 import argparse
@@ -42,6 +48,7 @@ TIMEOUT_S = 600
 AIM_TIME = 0.5
 AIM_PEAK = 1.5
 AIM_IDLE_MIB = 30
+AIM_COMPRESSION_SHARE = 0.10
 IDLE_WAIT_S = 10
 
 # The baseline, run in a process of its own: seconds of the decode, contacts found, and the decode's
@@ -68,6 +75,31 @@ def status_kib(pid, key):
             if line.startswith(key):
                 return int(line.split()[1])
     return 0
+
+
+def cpu_seconds(pid):
+    """The CPU time (user and system) of every thread the process has had, ended ones included."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def compression_share(ipc_tool, replies, service_cpu, what):
+    """Prints and judges the compressor's CPU time on the data parts in folder `replies` beside the
+    service's CPU seconds per listing `service_cpu` (warm ones after the first); True when met."""
+    out = subprocess.run([ipc_tool, "--compress-seconds", replies], check=True, timeout=TIMEOUT_S,
+                         capture_output=True).stdout.split()
+    compress, size = float(out[0]), int(out[1])
+    warm = service_cpu[1:] or service_cpu
+    share = compress / statistics.median(warm)
+    print("  the service's CPU per %s: %s (clock ticks of %.0f ms)"
+          % (what, spread(service_cpu, "s"), 1000 / os.sysconf("SC_CLK_TCK")))
+    print("  the service's compressor on that listing's %.1f MiB of data parts: %.4f s of CPU (median of five passes, "
+          "a process of its own)" % (size / (1 << 20), compress))
+    print("  compression's share of the service's CPU: %.1f %% of the warm median (%.1f %% to %.1f %% over the warm "
+          "listings)" % (100 * share, 100 * compress / max(warm), 100 * compress / min(warm)))
+    return aim("compression at most %.0f %% of the service's CPU in the %s" % (100 * AIM_COMPRESSION_SHARE, what),
+               share <= AIM_COMPRESSION_SHARE)
 
 
 def wait_ready(peer, udid):
@@ -110,10 +142,11 @@ def progress_replies(peer, packet_id, code, timeout_s=TIMEOUT_S):
 
 def list_once(peer, packet_id, udid, code=LIST, save_to=None):
     """Seconds for one listing request, the items its record replies (those with the request's
-    command) carried, and the listing's peak KiB. With `save_to`, every inflated data part goes
-    there, after the clock stopped."""
+    command) carried, the listing's peak KiB and the service's CPU seconds for it. With `save_to`,
+    every inflated data part goes there, after the clock stopped."""
     pid = peer.process.pid
     before = reset_peak(pid)
+    cpu_before = cpu_seconds(pid)
     started = time.perf_counter()
     peer.send(packet_id, code, 0, hlx_peer.encode_request(1, {"uuid": udid}))
     contacts = 0
@@ -127,12 +160,18 @@ def list_once(peer, packet_id, udid, code=LIST, save_to=None):
             if save_to is not None:
                 parts.append(inflated)
     seconds = time.perf_counter() - started
+    cpu = cpu_seconds(pid) - cpu_before
     if save_to is not None:
-        os.makedirs(save_to, exist_ok=True)
-        for index, part in enumerate(parts):
-            with open(os.path.join(save_to, "reply-%05d.json" % index), "wb") as f:
-                f.write(part)
-    return seconds, contacts, status_kib(pid, "VmHWM:") - before
+        save_parts(save_to, parts)
+    return seconds, contacts, status_kib(pid, "VmHWM:") - before, cpu
+
+
+def save_parts(save_to, parts):
+    """Writes each inflated data part to a file of its own in folder `save_to`, in order."""
+    os.makedirs(save_to, exist_ok=True)
+    for index, part in enumerate(parts):
+        with open(os.path.join(save_to, "reply-%05d.json" % index), "wb") as f:
+            f.write(part)
 
 
 def decode_once(store):
@@ -174,9 +213,12 @@ def main(argv):
     parser.add_argument("--rounds", type=int, default=7, help="timed rounds beside the baseline, the first cold")
     parser.add_argument("--listings", type=int, default=20, help="listings in all before the idle memory check")
     parser.add_argument("--save-replies", help="a folder for the first listing's inflated data parts")
+    parser.add_argument("--ipc-tool", help="bench_ipc, to measure compression's share of the service's CPU")
     options = parser.parse_args(argv)
 
     folder = tempfile.mkdtemp(prefix="hlx-bench-contacts-")
+    if options.ipc_tool and not options.save_replies:
+        options.save_replies = os.path.join(folder, "replies")
     lab = hlx_lab.DeviceLab(folder, options.support)
     peer = None
     try:
@@ -197,14 +239,16 @@ def main(argv):
 
         times = {"harlix": [], "plistlib": []}
         peaks = {"harlix": [], "plistlib": []}
+        cpu = []
 
         def harlix_step(index):
             save_to = options.save_replies if index == 0 else None
-            seconds, listed, peak = list_once(peer, 100 + index, udid, save_to=save_to)
+            seconds, listed, peak, cpu_used = list_once(peer, 100 + index, udid, save_to=save_to)
             if listed != options.contacts:
                 raise RuntimeError("listed %d contacts of %d" % (listed, options.contacts))
             times["harlix"].append(seconds)
             peaks["harlix"].append(peak)
+            cpu.append(cpu_used)
 
         def baseline_step(_):
             seconds, decoded, peak = decode_once(store)
@@ -245,6 +289,9 @@ def main(argv):
         print("  resident memory: %.1f MiB at rest before the listings, %.1f MiB idle after %d listings"
               % (at_rest / 1024, idle / 1024, listings))
         all_met &= aim("idle resident memory under %d MiB" % AIM_IDLE_MIB, idle < AIM_IDLE_MIB * 1024)
+        if options.ipc_tool:
+            all_met &= compression_share(options.ipc_tool, options.save_replies, cpu[:options.rounds],
+                                         "%d-contact listing" % options.contacts)
         return 0 if all_met else 1
     finally:
         if peer is not None:

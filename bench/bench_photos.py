@@ -7,11 +7,13 @@ the same run.
 
 Photo list: request 400 sent by a loopback peer to the real Harlix (logging on, as the desktop starts
 it) on a library of --photos assets in the new schema, until the final reply, every batch reply
-inflated by the peer (the first round also parses every batch and checks the count). Baseline: the
+inflated by the peer (the first round also parses every batch and checks the count). Baselines: the
 `sqlite3` shell running the same query on a copy of the same database (with its -wal and -shm), in
-a process of its own, its rows read through a pipe. Harlix's first round copies the database and is
-reported apart as the cold one; the later rounds reuse the copy. Aim: the warm median within 1.5x
-of the shell's.
+list mode and writing JSON (-json), each in a process of its own, its rows read through a pipe.
+Harlix's first round copies the database and is reported apart as the cold one; the later rounds
+reuse the copy. Aims: the warm median at most 1.0x the JSON shell's and 1.5x the list-mode shell's.
+Given --ipc-tool (the bench_ipc program), compression's share of the service's CPU in a warm listing
+(see bench_contacts.py), measured on the first listing's data parts; aim: at most 10 %.
 
 Thumbnails: request 403 for --thumbnails camera-sized JPEGs (4032 x 3024) with no cached thumbnail,
 so each is read over AFC, decoded and made into a 150 x 150 JPEG; thumbnails per second and the
@@ -42,12 +44,14 @@ sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 import hlx_lab  # noqa: E402
 import hlx_peer  # noqa: E402
 import make_photo_data  # noqa: E402
-from bench_contacts import aim, progress_replies, reset_peak, spread, status_kib, wait_ready  # noqa: E402
+from bench_contacts import (aim, compression_share, cpu_seconds, progress_replies, reset_peak, save_parts,  # noqa: E402
+                            spread, status_kib, wait_ready)
 
 PHOTOS, THUMBNAILS = 400, 403
 TIMEOUT_S = 1200
 THUMBNAIL_TIMEOUT_S = 10  # per picture: a loaded machine decodes a 12-megapixel JPEG in seconds
-AIM_TIME = 1.5
+AIM_TIME = 1.5  # beside the shell in list mode
+AIM_TIME_JSON = 1.0  # beside the shell writing JSON
 CAMERA_SIZE = (4032, 3024)
 DISTINCT_PICTURES = 4  # made once (the JPEG writer is slow in Python), then copied under many names
 
@@ -69,11 +73,13 @@ print(json.dumps([seconds, len(files), resource.getrusage(resource.RUSAGE_CHILDR
 """
 
 
-def request(peer, packet_id, code, payload, data=None, parse=False, timeout_s=TIMEOUT_S):
+def request(peer, packet_id, code, payload, data=None, parse=False, timeout_s=TIMEOUT_S, parts=None):
     """Seconds until the final reply, the items of parsed batch replies (or the count the first
-    reply announced), replies seen, and the request's peak KiB above Harlix's resident memory."""
+    reply announced), replies seen, the request's peak KiB above Harlix's resident memory and
+    Harlix's CPU seconds for it. Given a list `parts`, the inflated batches are appended to it."""
     pid = peer.process.pid
     before = reset_peak(pid)
+    cpu_before = cpu_seconds(pid)
     started = time.perf_counter()
     peer.send(packet_id, code, 0, hlx_peer.encode_request(1, payload, data))
     items, replies, announced = 0, 0, None
@@ -85,16 +91,23 @@ def request(peer, packet_id, code, payload, data=None, parse=False, timeout_s=TI
             body = zlib.decompress(body)
             if parse:
                 items += len(json.loads(body))
+            if parts is not None:
+                parts.append(body)
     seconds = time.perf_counter() - started
-    return seconds, items if parse else announced, replies, status_kib(pid, "VmHWM:") - before
+    cpu = cpu_seconds(pid) - cpu_before
+    return seconds, items if parse else announced, replies, status_kib(pid, "VmHWM:") - before, cpu
 
 
-def shell_once(database):
+def shell_once(database, as_json=False):
     """Seconds for the shell's run and the rows with a path it printed (rows without one, which the
-    service leaves out, print an empty third field)."""
+    service leaves out, have an empty path). The JSON output is parsed after the clock stopped."""
     started = time.perf_counter()
-    out = subprocess.run(["sqlite3", database, PHOTO_QUERY], check=True, timeout=TIMEOUT_S, capture_output=True)
+    out = subprocess.run(["sqlite3"] + (["-json"] if as_json else []) + [database, PHOTO_QUERY], check=True,
+                         timeout=TIMEOUT_S, capture_output=True)
     seconds = time.perf_counter() - started
+    if as_json:
+        rows = json.loads(out.stdout or b"[]")
+        return seconds, sum(1 for row in rows if row["a.ZDIRECTORY || '/'||a.ZFILENAME"])
     return seconds, sum(1 for line in out.stdout.splitlines() if line.split(b"|")[2])
 
 
@@ -119,35 +132,47 @@ def bench_photo_list(peer, udid, fs, folder, options, next_id):
     copy = os.path.join(tempfile.mkdtemp(dir=folder), "Photos.sqlite")
     for suffix in ("", "-wal", "-shm"):
         shutil.copyfile(os.path.join(fs, "PhotoData", "Photos.sqlite" + suffix), copy + suffix)
-    times = {"harlix": [], "sqlite3": []}
+    times = {"harlix": [], "sqlite3": [], "sqlite3 -json": []}
     expected = []
+    cpu, parts = [], []
 
     def harlix_step():
         first = not times["harlix"]
-        seconds, listed, _, _ = request(peer, next(next_id), PHOTOS, {"uuid": udid, "info": {"refresh": int(first)}},
-                                        parse=first)
+        seconds, listed, _, _, cpu_used = request(peer, next(next_id), PHOTOS,
+                                                  {"uuid": udid, "info": {"refresh": int(first)}}, parse=first,
+                                                  parts=parts if first else None)
         if listed != expected[0]:
             raise RuntimeError("Harlix listed %s photos of %d" % (listed, expected[0]))
         times["harlix"].append(seconds)
+        cpu.append(cpu_used)
 
-    def shell_step():
-        seconds, rows = shell_once(copy)
+    def shell_step(as_json=False):
+        seconds, rows = shell_once(copy, as_json)
         if expected and rows != expected[0]:
             raise RuntimeError("the shell listed %d rows, not %d" % (rows, expected[0]))
         expected[:] = [rows]
-        times["sqlite3"].append(seconds)
+        times["sqlite3 -json" if as_json else "sqlite3"].append(seconds)
 
-    shell_step()  # the row count both sides must reach; not timed as a round
+    shell_step()  # the row count every side must reach; not timed as a round
     times["sqlite3"].clear()
-    alternate(options.rounds, [harlix_step, shell_step])
+    alternate(options.rounds, [harlix_step, shell_step, lambda: shell_step(True)])
     print("bench_photos: photo list of %d assets (%d listed), %d rounds (Harlix's first copies the database)"
           % (options.photos, expected[0], options.rounds))
-    print("  Harlix 400:    %s" % spread(times["harlix"], "s"))
-    print("  sqlite3 shell: %s" % spread(times["sqlite3"], "s", 1.0))
+    print("  Harlix 400:               %s" % spread(times["harlix"], "s"))
+    print("  sqlite3 shell, list mode: %s" % spread(times["sqlite3"], "s"))
+    print("  sqlite3 shell, -json:     %s" % spread(times["sqlite3 -json"], "s"))
     harlix = statistics.median(times["harlix"][1:] or times["harlix"])
     shell = statistics.median(times["sqlite3"][1:] or times["sqlite3"])
-    print("  ratio (warm medians): %.2f" % (harlix / shell))
-    return aim("photo list within %.1fx of the sqlite3 shell" % AIM_TIME, harlix <= AIM_TIME * shell)
+    shell_json = statistics.median(times["sqlite3 -json"][1:] or times["sqlite3 -json"])
+    print("  ratios (warm medians): %.2f of list mode, %.2f of -json" % (harlix / shell, harlix / shell_json))
+    met = aim("photo list within %.1fx of the sqlite3 shell writing JSON" % AIM_TIME_JSON,
+              harlix <= AIM_TIME_JSON * shell_json)
+    met &= aim("photo list within %.1fx of the sqlite3 shell in list mode" % AIM_TIME, harlix <= AIM_TIME * shell)
+    if options.ipc_tool:
+        replies = tempfile.mkdtemp(dir=folder)
+        save_parts(replies, parts)
+        met &= compression_share(options.ipc_tool, replies, cpu, "%d-photo listing" % options.photos)
+    return met
 
 
 def bench_thumbnails(peer, udid, fs, folder, options, next_id):
@@ -167,8 +192,8 @@ def bench_thumbnails(peer, udid, fs, folder, options, next_id):
     has_convert = shutil.which("convert") is not None
 
     def harlix_step():
-        seconds, _, replies, peak = request(peer, next(next_id), THUMBNAILS, {"uuid": udid}, json.dumps(files),
-                                            timeout_s=max(TIMEOUT_S, THUMBNAIL_TIMEOUT_S * options.thumbnails))
+        seconds, _, replies, peak, _ = request(peer, next(next_id), THUMBNAILS, {"uuid": udid}, json.dumps(files),
+                                               timeout_s=max(TIMEOUT_S, THUMBNAIL_TIMEOUT_S * options.thumbnails))
         if replies != options.thumbnails:
             raise RuntimeError("Harlix sent %d thumbnails of %d" % (replies, options.thumbnails))
         rates["harlix"].append(options.thumbnails / seconds)
@@ -199,6 +224,7 @@ def main(argv):
     parser.add_argument("--thumbnails", type=int, default=500)
     parser.add_argument("--rounds", type=int, default=7, help="photo-list rounds, Harlix's first cold")
     parser.add_argument("--thumbnail-rounds", type=int, default=3)
+    parser.add_argument("--ipc-tool", help="bench_ipc, to measure compression's share of the service's CPU")
     options = parser.parse_args(argv)
 
     folder = tempfile.mkdtemp(prefix="hlx-bench-photos-")

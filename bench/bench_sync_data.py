@@ -83,10 +83,10 @@ def main(argv):
         harlix, baseline, peaks = [], [], []
 
         def run_harlix(round_index):
-            notes_seconds, notes, notes_peak = bench_contacts.list_once(peer, 100 + 2 * round_index, udid,
-                                                                        LIST_NOTES)
-            calendar_seconds, calendars, calendar_peak = bench_contacts.list_once(peer, 101 + 2 * round_index,
-                                                                                  udid, LIST_CALENDARS)
+            notes_seconds, notes, notes_peak, _ = bench_contacts.list_once(peer, 100 + 2 * round_index, udid,
+                                                                           LIST_NOTES)
+            calendar_seconds, calendars, calendar_peak, _ = bench_contacts.list_once(
+                peer, 101 + 2 * round_index, udid, LIST_CALENDARS)
             if (notes, calendars) != (options.notes, options.calendars):
                 raise RuntimeError("listed %d notes and %d calendars" % (notes, calendars))
             harlix.append(notes_seconds + calendar_seconds)
