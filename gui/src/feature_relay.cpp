@@ -33,6 +33,16 @@ constexpr int32_t kQuestionWidth = 400;
 constexpr int32_t kQuestionHeight = 120;
 const wchar_t kNothingChecked[] = L"Nothing is checked.";
 
+// What the user is told once an export's relay call has said whether it wrote its files into `folder`.
+void TellExportOutcome(int64_t answered, int64_t sent, const std::wstring& folder) {
+    if (answered == sent) return;  // the relay module tells nothing in place
+    if (answered == kExportWritten) {
+        CurrentHostPlatform().ShowNotice(L"Exported to " + folder);
+    } else if (answered == kExportNotWritten) {
+        CurrentHostPlatform().ShowNotice(L"Nothing could be exported to " + folder);
+    }
+}
+
 // The record QUARNEL_COMMAND_UPDATE_ITEM reads from `extra`: the section id, the count's low half, an unset
 // word and the count's high half.
 struct SectionCount {
@@ -133,6 +143,7 @@ void RelayMappedRequest(const FeatureRow& row, CommandMessage* message) {
     SendToOwner(relay, message);
     if (row.forCurrentDevice && message->wideText == device.c_str()) message->wideText = callersText;
     if (rule->folder && message->extra == folder.c_str()) message->extra = callersExtra;
+    if (rule->folder) TellExportOutcome(message->status, sentStatus, folder);
     if (rule->after != nullptr) rule->after(*message, sentStatus);
 }
 

@@ -27,6 +27,11 @@ extern "C" void TRV_CALL OnChangeType(CommandMessage* message);
 int32_t* SharedSectionWidth();
 // The device page's layout record, kept by the host for the life of the process.
 DevicePageLayout* TheDevicePageLayout();
+// Where the notice sheet (`height` high) goes in the main view whose client rectangle is `view` (in any
+// coordinates, the result in the same): over the feature pages alone, right of the section list and just
+// below the pages' toolbar band, across the pages' width, so that it covers neither the section list nor a
+// toolbar; in a view too low for that, at the bottom of the pages' area.
+TrvRect NoticeSheetPlace(const TrvRect& view, int32_t height);
 // Forgets the maximised state (tests only).
 void ResetMaximiseState();
 

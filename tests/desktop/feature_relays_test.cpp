@@ -68,7 +68,7 @@ public:
     void PlaceView(int32_t, int32_t) override {}
     void CreateHostDialogs(TrvWindow) override {}
     void LayOutNoticeSheet() override {}
-    void ShowNotice(const std::wstring&) override {}
+    void ShowNotice(const std::wstring& text) override { notices.push_back(text); }
     bool PostValueToView(const char*, int32_t) override { return false; }
     void* SectionFont() override { return nullptr; }
     void ShowAlert(const std::wstring& text, TrvWindow owner) override {
@@ -110,6 +110,7 @@ public:
     std::vector<std::wstring> shown;
     std::vector<TrvWindow> owners;
     std::vector<std::wstring> folderTitles;
+    std::vector<std::wstring> notices;
 };
 
 class FeatureRelays : public ::testing::Test {
@@ -668,4 +669,51 @@ TEST_F(FeatureRelays, DroppedAnswersFreeTheirPayloadsAndPhotoRemovalsReachThePag
     EXPECT_NE(pages[0].extra, pages[1].extra) << "each page view gets its own identifier to free";
     std::free(pages[0].extra);
     std::free(pages[1].extra);
+}
+
+TEST_F(FeatureRelays, AnExportSaysWhereItWroteOrThatItCouldNot) {
+    // The relay module answers a folder request in place: written, not written, or nothing said (its files
+    // follow later, as the device files' copies do).
+    struct Case {
+        const char* page;
+        int64_t code;
+        Made made;
+        int64_t answer;  // -1: the relay leaves `status` as sent
+        std::vector<std::wstring> notices;
+    };
+    const Case cases[] = {
+        {CORTAL_COMMAND_DO_NOTE, 2, Made::Notes, kExportWritten, {L"Exported to C:\\out"}},
+        {DUNMAR_COMMAND_DO_BOOKMARK, 3, Made::Bookmarks, kExportNotWritten, {L"Nothing could be exported to C:\\out"}},
+        {ELVIST_COMMAND_DO_RECORDING, 2, Made::None, -1, {}},
+        {DUNMAR_COMMAND_DO_BOOKMARK, 1, Made::None, kExportWritten, {}},  // no folder chosen: not an export
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.page) + " " + std::to_string(c.code);
+        m_dialogs = FakeDialogs();
+        m_handedOver.clear();
+        const int64_t answer = c.answer;
+        g_relay = [answer](CommandMessage* message) {
+            m_handedOver.push_back(*message);
+            if (answer >= 0) message->status = answer;
+        };
+        CommandMessage request{};
+        request.code = c.code;
+        request.count = 1;
+        request.data = Make(c.made);
+        Invoke(c.page, request);
+        EXPECT_EQ(m_dialogs.notices, c.notices) << what;
+        ASSERT_EQ(m_handedOver.size(), 1u) << what;
+        const trv::FeatureRow* row = trv::FindFeatureRow(c.page);
+        ASSERT_NE(row, nullptr);
+        if (c.made != Made::Notes) row->release(PayloadLeg::RelayRequest, m_handedOver[0].code, m_handedOver[0].data);
+    }
+    // No folder chosen: nothing reaches the relay module and nothing is said.
+    m_dialogs = FakeDialogs();
+    m_dialogs.folder.clear();
+    CommandMessage refused{};
+    refused.code = 2;
+    refused.count = 1;
+    refused.data = Make(Made::Notes);
+    Invoke(CORTAL_COMMAND_DO_NOTE, refused);
+    EXPECT_TRUE(m_dialogs.notices.empty());
 }
