@@ -69,6 +69,9 @@ bool UserAskedForUpdate();
 extern "C" void TRV_CALL OnFeatureRequest(CommandMessage* message);
 extern "C" void TRV_CALL OnFeatureReply(CommandMessage* message);
 extern "C" void TRV_CALL OnStartTool(CommandMessage* message);
+// The relay module's end of a copy of device files into a chosen folder (code 109: the service's result
+// in `value2`, the files that arrived in `value3`, the folder in `wideText`): the user is told in a notice.
+extern "C" void TRV_CALL OnFilesExported(CommandMessage* message);
 extern "C" void TRV_CALL OnUsbScanResult(CommandMessage* message);
 // The same relays for a given row (the two handlers look the row up by the message's name).
 void RelayFeatureRequest(const FeatureRow& row, CommandMessage* message);

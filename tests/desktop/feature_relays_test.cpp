@@ -707,6 +707,32 @@ TEST_F(FeatureRelays, AnExportSaysWhereItWroteOrThatItCouldNot) {
         ASSERT_NE(row, nullptr);
         if (c.made != Made::Notes) row->release(PayloadLeg::RelayRequest, m_handedOver[0].code, m_handedOver[0].data);
     }
+    // The device files' copies end later, in an answer that names the folder.
+    struct Copied {
+        int64_t code, result, arrived;
+        const wchar_t* folder;
+        std::vector<std::wstring> notices;
+    };
+    wchar_t folder[] = L"Z:\\memos";
+    const Copied copies[] = {
+        {109, 0, 2, folder, {L"2 files exported to Z:\\memos"}},
+        {109, 0, 1, folder, {L"1 file exported to Z:\\memos"}},
+        {109, 2, 1, folder, {L"Only 1 file could be exported to Z:\\memos"}},
+        {109, 2, 0, folder, {L"Nothing could be exported to Z:\\memos"}},
+        {109, 0, 2, nullptr, {}},  // no folder named: nothing to tell
+        {110, 0, 2, folder, {}},
+    };
+    for (const Copied& c : copies) {
+        m_dialogs = FakeDialogs();
+        CommandMessage answer{};
+        answer.code = c.code;
+        answer.value2 = c.result;
+        answer.value3 = c.arrived;
+        answer.wideText = const_cast<wchar_t*>(c.folder);
+        answer.text = "dev-1";
+        Invoke(ZERITH_COMMAND_DO_FILE, answer);
+        EXPECT_EQ(m_dialogs.notices, c.notices) << c.result << " " << c.arrived;
+    }
     // No folder chosen: nothing reaches the relay module and nothing is said.
     m_dialogs = FakeDialogs();
     m_dialogs.folder.clear();

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """What the desktop shows of a simulated iPhone, against the device service Harlix that the relay starts,
-looked at where a person would look: an export's notice says which folder it wrote to and opens over the
+looked at where a person would look: an export's notice says which folder it wrote to (and, for device
+files, how many) and opens over the
 feature pages alone (never over the section list or a page's toolbar), at the size the window opens with
 and maximised; a contact with a long name and a long group shows both whole in the list and in the
 preview; when the current device changes or leaves with another attached, the section list's counts and
@@ -100,6 +101,33 @@ class ScreenScenario(relay_service_scenario.RelayServiceScenario):
         self.assertGreater(sheet[2], opened[2] - 202, "wider with the window")
         for path in self.exports:
             path.unlink()
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+
+    def test_a_voice_memo_export_says_how_many_files_it_wrote_and_where(self):
+        import sqlite3
+        import hlx_device
+        udid = self.lab.attach(self.lab.make(media={"family": "ios5"}))
+        fs = Path(hlx_device.image_folder(udid, root=self.lab.root)) / "fs"
+        db = sqlite3.connect(f"file:{fs / 'Recordings/Recordings.db'}?immutable=1", uri=True)
+        paths = [p[p.index("/Recordings/"):] for (p,) in db.execute(
+            "select ZPATH from ZRECORDING where ZDURATION >= 0 and ZPATH is not null order by ZDATE asc")
+            if "/Recordings/" in p]
+        db.close()
+        row = next(i for i, path in enumerate(paths) if (fs / path.lstrip("/")).exists())
+        self.start_trevane()
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
+        self.frame()
+        self.choose_section(10)
+        self.wait_cells("SysListView32", lambda r: len(r) == len(paths), "the memos listed")
+        folder = self.work / "memo export"
+        folder.mkdir()
+        self.export_checked(row, wine_session.windows_path(folder))
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_FILE key={udid} code=109 value2=0 value3=1$", "the memo exported")
+        self.assertEqual(len(list(folder.iterdir())), 1)
+        sheet = self.open_notice(f"1 file exported to {wine_session.windows_path(folder)}")
+        self.display.screenshot("notice-memo-export.png")
+        self.assert_over_the_pages(sheet, "DhRecordingDelegate")
         self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
         self.process.wait(timeout=DEADLINE_S)
 
