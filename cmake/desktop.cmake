@@ -180,3 +180,14 @@ add_test(NAME desktop.wine.sections
 set_tests_properties(desktop.wine.sections PROPERTIES
   FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
   ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
+# What the desktop shows of a simulated iPhone where a person looks: notices over the pages alone, an
+# export's notice naming its folder, long contact names and groups whole.
+add_test(NAME desktop.wine.screen
+  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/screen_scenario.py
+          --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
+          --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
+          --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
+          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
+set_tests_properties(desktop.wine.screen PROPERTIES
+  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
+  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")

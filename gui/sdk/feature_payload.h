@@ -14,6 +14,12 @@ enum class PayloadLeg {
     RelayReply,    // `extra` of the relay module's answer to the host
 };
 
+// A request that writes into a folder the user chose (an export) is answered in place in `status`: its files
+// were written there, or not; a `status` left as it was sent tells neither (the files follow later, or the
+// relay module writes nothing).
+constexpr int64_t kExportWritten = 1;
+constexpr int64_t kExportNotWritten = 2;
+
 // Frees `payload` as the feature's codes say it was made; a code without a payload, or a lent one, frees
 // nothing. Null payloads are ignored.
 using ReleasePayloadFunction = void (*)(PayloadLeg leg, int64_t code, void* payload);

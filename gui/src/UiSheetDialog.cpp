@@ -6,10 +6,6 @@
 
 #include <vornel/VNLUtilityApp.h>
 
-namespace {
-constexpr int kBelowTitleBar = 68;
-}  // namespace
-
 UiSheetDialog::UiSheetDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover)
     : UiDialog(closeNormal, closeHover),
       m_linkFont(VNLUtilityApp::GetFont(16, false, L"Arial")),
@@ -22,10 +18,10 @@ int UiSheetDialog::Create(HWND parent, int width, int) {
 }
 
 LRESULT UiSheetDialog::OnInitDialog(HWND, LPARAM) {
-    // Starts one fifth open, just below the parent's title bar, and grows to full height when shown.
+    // Starts one fifth open and hidden; its owner places it (PlaceAt) and grows it to full height when shown.
     POINT origin = {0, 0};
     if (m_parent != nullptr) ClientToScreen(m_parent, &origin);
-    SetWindowPos(m_hWnd, nullptr, origin.x, origin.y + kBelowTitleBar, m_width, trv::SheetStartHeight(m_height),
+    SetWindowPos(m_hWnd, nullptr, origin.x, origin.y, m_width, trv::SheetStartHeight(m_height),
                  SWP_NOZORDER | SWP_HIDEWINDOW);
     m_shadow->SetOffset(2);
     m_shadow->CreateFor(m_hWnd);
@@ -39,14 +35,6 @@ LRESULT UiSheetDialog::OnInitDialog(HWND, LPARAM) {
         ShowWindow(close, SW_HIDE);
     }
     MakeLink(L"");
-    if (m_parent != nullptr) {
-        RECT parent = {};
-        GetWindowRect(m_parent, &parent);
-        RECT self = {};
-        GetWindowRect(m_hWnd, &self);
-        const int x = parent.left + ((parent.right - parent.left) - m_width) / 2;
-        SetWindowPos(m_hWnd, nullptr, x, self.top, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
-    }
     return TRUE;
 }
 
@@ -83,17 +71,15 @@ void UiSheetDialog::SetText(const std::wstring& text) {
     }
 }
 
-void UiSheetDialog::FollowParent() {
-    if (m_hWnd == nullptr || m_parent == nullptr) return;
-    RECT parent = {};
+void UiSheetDialog::PlaceAt(const RECT& place) {
+    if (m_hWnd == nullptr) return;
+    // The width is the sheet's from here on: the slide-in and the open sheet keep it.
+    m_width = std::max(0L, place.right - place.left);
     RECT self = {};
-    GetWindowRect(m_parent, &parent);
     GetWindowRect(m_hWnd, &self);
-    const int width = parent.right - parent.left;
-    SetWindowPos(m_hWnd, nullptr, parent.left, parent.top + kBelowTitleBar, width, self.bottom - self.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(m_hWnd, nullptr, place.left, place.top, m_width, self.bottom - self.top, SWP_NOZORDER | SWP_NOACTIVATE);
     if (m_sheetClose.m_hWnd != nullptr) {
-        SetWindowPos(m_sheetClose.m_hWnd, nullptr, width - 8 - m_sheetClose.Width(), 8, 0, 0,
+        SetWindowPos(m_sheetClose.m_hWnd, nullptr, m_width - 8 - m_sheetClose.Width(), 8, 0, 0,
                      SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
     }
 }

@@ -1,5 +1,5 @@
 #pragma once
-// UiSheetDialog: a modeless notice strip that slides open under the main window's title bar, shows one
+// UiSheetDialog: a modeless notice strip that slides open where its owner places it, shows one
 // line of text as a single link, and hides itself five seconds after it is fully open. A click on the
 // text runs the owner's click action; the close button hides it at once. It does not disable its parent
 // and cannot be dragged. It has no subject/observer pair of its own: the base already is a subject and an
@@ -45,8 +45,9 @@ public:
     // The whole line becomes one link; writes the calling thread's id to standard output for diagnosis.
     void SetText(const std::wstring& text);
     void SetClickAction(ClickAction action) { m_clickAction = std::move(action); }
-    // Places the strip at the parent's left, 68 pixels below its top, across its width.
-    void FollowParent();
+    // Places the strip at `place` (screen coordinates; its height stays the strip's own), which also becomes
+    // its width when it opens; the close button follows the right edge.
+    void PlaceAt(const RECT& place);
     // SW_SHOW starts the slide-in again, also on an open sheet; no parent disabling.
     void Show(int command) override;
     void Paint() override;

@@ -33,6 +33,18 @@ constexpr int32_t kQuestionWidth = 400;
 constexpr int32_t kQuestionHeight = 120;
 const wchar_t kNothingChecked[] = L"Nothing is checked.";
 
+std::wstring FilesText(int64_t count) { return count == 1 ? L"1 file" : std::to_wstring(count) + L" files"; }
+
+// What the user is told once an export's relay call has said whether it wrote its files into `folder`.
+void TellExportOutcome(int64_t answered, int64_t sent, const std::wstring& folder) {
+    if (answered == sent) return;  // the relay module tells nothing in place
+    if (answered == kExportWritten) {
+        CurrentHostPlatform().ShowNotice(L"Exported to " + folder);
+    } else if (answered == kExportNotWritten) {
+        CurrentHostPlatform().ShowNotice(L"Nothing could be exported to " + folder);
+    }
+}
+
 // The record QUARNEL_COMMAND_UPDATE_ITEM reads from `extra`: the section id, the count's low half, an unset
 // word and the count's high half.
 struct SectionCount {
@@ -133,6 +145,7 @@ void RelayMappedRequest(const FeatureRow& row, CommandMessage* message) {
     SendToOwner(relay, message);
     if (row.forCurrentDevice && message->wideText == device.c_str()) message->wideText = callersText;
     if (rule->folder && message->extra == folder.c_str()) message->extra = callersExtra;
+    if (rule->folder) TellExportOutcome(message->status, sentStatus, folder);
     if (rule->after != nullptr) rule->after(*message, sentStatus);
 }
 
@@ -220,6 +233,24 @@ void RelayMappedReply(const FeatureRow& row, CommandMessage* message) {
 }
 
 }  // namespace
+
+extern "C" void TRV_CALL OnFilesExported(CommandMessage* message) {
+    try {
+        constexpr int64_t kExportFilesCode = 109;
+        if (message == nullptr || message->code != kExportFilesCode || message->wideText == nullptr) return;
+        const std::wstring folder = message->wideText;
+        const int64_t arrived = message->value3;
+        if (arrived <= 0) {
+            CurrentHostPlatform().ShowNotice(L"Nothing could be exported to " + folder);
+        } else if (message->value2 == 0) {
+            CurrentHostPlatform().ShowNotice(FilesText(arrived) + L" exported to " + folder);
+        } else {
+            CurrentHostPlatform().ShowNotice(L"Only " + FilesText(arrived) + L" could be exported to " + folder);
+        }
+    } catch (...) {
+        LOG(ERROR) << "export notice failed";
+    }
+}
 
 const char* FeatureCounterpart(const char* name) {
     const FeatureRow* row = FindFeatureRow(name);

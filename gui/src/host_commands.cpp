@@ -60,6 +60,7 @@ const HostCommandEntry kHostCommands[] = {
     {CORTAL_COMMAND_GET_iOS_PRODUCTVERSION, &OnGetProductVersion},
     {ZERITH_COMMAND_UPDATE_SECTION_TYPE, &OnUpdateSectionType},
     {KESTOR_COMMAND_START_TOOL, &OnStartTool},
+    {ZERITH_COMMAND_DO_FILE, &OnFilesExported},
 };
 
 }  // namespace

@@ -27,6 +27,11 @@ extern "C" void TRV_CALL OnChangeType(CommandMessage* message);
 int32_t* SharedSectionWidth();
 // The device page's layout record, kept by the host for the life of the process.
 DevicePageLayout* TheDevicePageLayout();
+// Where the notice sheet (`height` high) goes in the main view whose client rectangle is `view` (in any
+// coordinates, the result in the same): over the feature pages alone, right of the section list and just
+// below the pages' toolbar band, across the pages' width, so that it covers neither the section list nor a
+// toolbar; in a view too low for that, at the bottom of the pages' area.
+TrvRect NoticeSheetPlace(const TrvRect& view, int32_t height);
 // Forgets the maximised state (tests only).
 void ResetMaximiseState();
 
@@ -64,6 +69,9 @@ bool UserAskedForUpdate();
 extern "C" void TRV_CALL OnFeatureRequest(CommandMessage* message);
 extern "C" void TRV_CALL OnFeatureReply(CommandMessage* message);
 extern "C" void TRV_CALL OnStartTool(CommandMessage* message);
+// The relay module's end of a copy of device files into a chosen folder (code 109: the service's result
+// in `value2`, the files that arrived in `value3`, the folder in `wideText`): the user is told in a notice.
+extern "C" void TRV_CALL OnFilesExported(CommandMessage* message);
 extern "C" void TRV_CALL OnUsbScanResult(CommandMessage* message);
 // The same relays for a given row (the two handlers look the row up by the message's name).
 void RelayFeatureRequest(const FeatureRow& row, CommandMessage* message);

@@ -15,6 +15,7 @@
 #include "UiAlertDialog.h"
 #include "UiSheetDialog.h"
 #include "command_bus.h"
+#include "host_handlers.h"
 #include "host_input.h"
 #include "host_platform.h"
 #include "host_ui.h"
@@ -129,14 +130,18 @@ public:
             LOG(ERROR) << "notice sheet not created";
         } else {
             bus.RegisterDialog(kNoticeSheetId, sheet.release());  // kept until the process ends
+            LayOutNoticeSheet();
         }
         CurrentHostUi().CreateDialogs(view);
     }
 
     void LayOutNoticeSheet() override {
-        if (auto* sheet = static_cast<UiSheetDialog*>(CommandBus::Instance().GetDialogById(kNoticeSheetId))) {
-            sheet->FollowParent();
-        }
+        auto* sheet = static_cast<UiSheetDialog*>(CommandBus::Instance().GetDialogById(kNoticeSheetId));
+        if (sheet == nullptr || sheet->Parent() == nullptr) return;
+        RECT view = {};
+        GetClientRect(sheet->Parent(), &view);
+        MapWindowPoints(sheet->Parent(), nullptr, reinterpret_cast<POINT*>(&view), 2);
+        sheet->PlaceAt(NoticeSheetPlace(view, UiSheetDialog::kSheetHeight));
     }
 
     void ShowNotice(const std::wstring& text) override {

@@ -1,6 +1,7 @@
 // The host's own commands that build and size the main window's content out of the outside pages, and
 // the title bar's maximise and view-switch commands. Runs on the UI thread: the main view invokes the two
 // MAIN_ names, the title bar its buttons' names.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -21,6 +22,8 @@ constexpr int32_t kSectionWidth = 200;
 // What the view's size loses to the title bar and the frame's rules before the device page gets it.
 constexpr int32_t kDevicePageWidthLoss = 2;
 constexpr int32_t kDevicePageHeightLoss = 83;
+// The feature pages' toolbar band and the rule under it (the page base's toolbar height and one line).
+constexpr int32_t kPageToolbarBand = 31;
 constexpr int64_t kShow = 5;
 constexpr int64_t kHide = 0;
 
@@ -52,6 +55,18 @@ void SendShow(const char* name, int64_t show) {
 int32_t* SharedSectionWidth() { return &g_sectionWidth; }
 
 DevicePageLayout* TheDevicePageLayout() { return &g_devicePageLayout; }
+
+TrvRect NoticeSheetPlace(const TrvRect& view, int32_t height) {
+    // The pages' area as OnCreateWindow lays it out: the device page below the title bar, inside the view's
+    // one-pixel rules, and the pages' container right of the section list.
+    const int32_t left = static_cast<int32_t>(view.left) + 1 + g_sectionWidth;
+    const int32_t right = std::max(left, static_cast<int32_t>(view.right) - 1);
+    const int32_t areaTop = static_cast<int32_t>(view.top) + kTitleBarHeight;
+    const int32_t areaBottom = std::max(areaTop, static_cast<int32_t>(view.bottom) - 2);
+    int32_t top = areaTop + kPageToolbarBand;
+    if (top + height > areaBottom) top = std::max(areaTop, areaBottom - height);
+    return TrvRect{left, top, right, top + height};
+}
 
 void ResetMaximiseState() {
     g_maximised = false;

@@ -1,7 +1,10 @@
 // The section list's stand-in (libQuarnel.dll): the column of sections on the left of the device page,
 // filled from the record the host lends with QUARNEL_COMMAND_CREATE_WINDOW. A click on a selectable entry
 // invokes QUARNEL_COMMAND_SELECT_ITEM with the entry's id; counters from QUARNEL_COMMAND_UPDATE_ITEM are
-// shown after the texts, those of the current device only (section_counts.h). When the device page says
+// shown after the texts, those of the current device only (section_counts.h); an entry too long for the
+// list's width with its counter is drawn a step smaller, down to the smallest size that still reads. A
+// section the host chooses (QUARNEL_COMMAND_SELECT_ITEM) becomes the highlighted entry without being sent
+// back. When the device page says
 // that the current device changed, the list shows that device's counters and chooses its section again, so
 // that the host shows and loads the page of the new device (the summary when the device left). The
 // window's text holds the entries as shown, one per line, so that what the list shows can be read back
@@ -15,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include <vornel/VNLUtilityApp.h>
 #include <wtl/CWindowImpl.h>
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
@@ -28,6 +32,11 @@
 namespace {
 
 constexpr int kImageSize = 16;
+constexpr int kTextPixels = 16;
+constexpr int kSmallestTextPixels = 11;
+constexpr int kTextRightMargin = 4;
+// A text that fits ends this far before the edge where it would be cut, so that a cut one is told apart.
+constexpr int kFitSlack = 3;
 constexpr int32_t kSummarySection = 0;
 // Posted to the list itself: choose the selected section again, once the switch that asked for it is over.
 constexpr UINT WM_RESELECT = WM_APP + 1;
@@ -97,6 +106,15 @@ public:
         pages::Invoke(g_record, QUARNEL_COMMAND_SELECT_ITEM, message);
     }
 
+    // The host chose `section` (a page it shows by itself): it is highlighted, and not chosen again.
+    void Highlight(int32_t section) {
+        const bool known = std::any_of(sections.begin(), sections.end(),
+                                       [section](const Section& entry) { return entry.id == section && entry.selectable; });
+        if (!known || section == selected) return;
+        selected = section;
+        if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, FALSE);
+    }
+
     // After a counter changed: repaint and keep the window's text in step.
     void CountsChanged() {
         if (m_hWnd == nullptr) return;
@@ -127,9 +145,23 @@ private:
                                    static_cast<INT>(row.top + (rowHeight - kImageSize) / 2), kImageSize, kImageSize);
             }
             const std::wstring text = ShownText(section);
-            RECT textRect = {row.left + section.left, row.top, row.right - 4, row.bottom};
-            pages::DrawLine(paint.get(), text, textRect, section.colour, 16, false);
+            RECT textRect = {row.left + section.left, row.top, row.right - kTextRightMargin, row.bottom};
+            pages::DrawLine(paint.get(), text, textRect, section.colour,
+                            FittingTextPixels(paint.get(), text, textRect.right - textRect.left - kFitSlack), false);
         }
+    }
+
+    // The largest text size from the list's own down to the smallest at which `text` fits `room` pixels.
+    static int FittingTextPixels(HDC dc, const std::wstring& text, LONG room) {
+        for (int pixels = kTextPixels; pixels > kSmallestTextPixels; --pixels) {
+            wtl::UniqueFont font(VNLUtilityApp::GetFont(pixels, false, L"Arial"));
+            if (!font) return pixels;
+            wtl::SelectGuard select(dc, font.get());
+            SIZE extent = {};
+            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+            if (extent.cx <= room) return pixels;
+        }
+        return kSmallestTextPixels;
     }
 
     LRESULT OnButtonDown(WPARAM, LPARAM lParam) {
@@ -238,8 +270,15 @@ void __cdecl Receive(CommandMessage* message) {
             }
         } else if (pages::Is(*message, QUARNEL_COMMAND_RESET_NUMBER)) {
             OnReset(*message);
+        } else if (pages::Is(*message, QUARNEL_COMMAND_SELECT_ITEM)) {
+            // The host's choice (a section update of the relay module, `value4` the section, `text` the device):
+            // shown only, so that it does not come back to the host as the user's; one about another device
+            // than the current one is not.
+            const std::string device = message->text != nullptr ? message->text : "";
+            if (device.empty() || g_list->counts.Current().empty() || device == g_list->counts.Current()) {
+                g_list->Highlight(static_cast<int32_t>(message->value4));
+            }
         }
-        // SELECT_ITEM from the relay's section updates: the stand-in keeps the user's selection.
     } catch (...) {
     }
 }

@@ -361,11 +361,13 @@ bool HandleBookmarkAction(ActionsService& service, CommandMessage& message) {
         const auto* folder = static_cast<const wchar_t*>(message.extra);  // lent for the call
         if (!records || folder == nullptr) return true;
         const std::vector<const BookmarkItem*> checked(records->begin(), records->end());
+        bool written = false;
         if (message.code == kRelayExportHtml) {
-            (void)WriteExport(service.Link(), folder, kBookmarksHtmlFileName, ComposeBookmarksHtml(checked));
+            written = WriteExport(service.Link(), folder, kBookmarksHtmlFileName, ComposeBookmarksHtml(checked));
         } else {
-            (void)WriteExport(service.Link(), folder, kBookmarksXmlFileName, ComposeBookmarksXml(checked));
+            written = WriteExport(service.Link(), folder, kBookmarksXmlFileName, ComposeBookmarksXml(checked));
         }
+        message.status = written ? kExportWritten : kExportNotWritten;
         return true;
     }
     default:

@@ -453,13 +453,15 @@ void ContactsService::Serve(CommandMessage& message) {
         for (const iOSContact* contact : *records) {
             if (contact != nullptr) contacts.push_back(contact);
         }
+        bool written = false;
         if (message.code == kRelayExportVcards) {
-            (void)WriteExport(m_link, folder, kVcardsFileName, ComposeVcards(contacts));
+            written = WriteExport(m_link, folder, kVcardsFileName, ComposeVcards(contacts));
         } else if (message.code == kRelayExportCsv) {
-            (void)WriteExport(m_link, folder, kCsvFileName, ComposeCsv(contacts));
+            written = WriteExport(m_link, folder, kCsvFileName, ComposeCsv(contacts));
         } else {
-            (void)WriteExport(m_link, folder, kXmlBackupFileName, ComposeXmlBackup(contacts));
+            written = WriteExport(m_link, folder, kXmlBackupFileName, ComposeXmlBackup(contacts));
         }
+        message.status = written ? kExportWritten : kExportNotWritten;
         return;
     }
     case kRelayImportXml: {

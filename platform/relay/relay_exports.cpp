@@ -50,7 +50,9 @@ bool ExportService::Handle(CommandMessage& message) {
     // The pairs are the relay's from here; nothing else refers to them after this call.
     std::unique_ptr<std::vector<WideStringPair>> pairs(static_cast<std::vector<WideStringPair>*>(message.data));
     message.data = nullptr;
-    Export job{message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string()};
+    Export job;
+    job.device = message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string();
+    if (message.extra != nullptr) job.folder = static_cast<const wchar_t*>(message.extra);
     const std::wstring folder =
         message.extra != nullptr ? m_link.ServicePathOf(static_cast<const wchar_t*>(message.extra)) : std::wstring();
     if (!pairs || pairs->empty()) {
@@ -93,6 +95,7 @@ void ExportService::Finish(const Export& job, std::int64_t serviceCode) {
     answer.code = kExportFilesCode;
     answer.resultOrCount = serviceCode;
     answer.count = job.arrived;
+    answer.userText = job.folder;
     answer.name = ZERITH_COMMAND_DO_FILE;
     m_link.Answer(answer);
 }

@@ -5,8 +5,8 @@
 // `extra` the chosen folder and `wideText` the device. It becomes one export request (701) whose items are
 // [name, device path, the folder as the service names it]; the service copies each file over AFC and
 // reports each one, and the relay answers the end under ZERITH_COMMAND_DO_FILE with code 109, the service's
-// result in `value2` and the count of files that arrived whole in `value3`. The host has no page code for
-// that answer (it records nothing); it is there for whoever listens, the relay's trace among them.
+// result in `value2`, the count of files that arrived whole in `value3` and the chosen folder in `wideText`
+// (lent for the call), which the host tells the user.
 // Only the voice-memo and ringtone pages export through this relay: the outside pages' stand-ins
 // (messages, photos, music, videos, books, apps) send no exports, so every export's pairs are (name, key).
 //
@@ -39,6 +39,7 @@ public:
 private:
     struct Export {
         std::string device;
+        std::wstring folder;       // as the user chose it
         std::int64_t arrived = 0;  // files the service reported as copied whole
     };
     void Finish(const Export& job, std::int64_t serviceCode);

@@ -44,7 +44,8 @@ struct RelayAnswer {
     std::int64_t count = 0;
     // `value4`: how much of a driver step's whole (`count`) is done.
     std::int64_t done = 0;
-    // `wideText`: a text for the user (a driver step's outcome in words), lent for the call; empty: none.
+    // `wideText`: a text for the user (a driver step's outcome in words, the folder an export wrote to), lent
+    // for the call; empty: none.
     std::wstring userText;
 };
 

@@ -220,11 +220,13 @@ bool HandleNoteAction(ActionsService& service, CommandMessage& message) {
         const auto* folder = static_cast<const wchar_t*>(message.extra);
         if (records == nullptr || folder == nullptr) return true;
         const std::vector<const NoteItem*> checked(records->begin(), records->end());
+        bool written = false;
         if (message.code == notes::kRelayExport) {
-            (void)WriteExport(service.Link(), folder, kNotesHtmlFileName, ComposeNotesHtml(checked));
+            written = WriteExport(service.Link(), folder, kNotesHtmlFileName, ComposeNotesHtml(checked));
         } else {
-            (void)WriteExport(service.Link(), folder, kNotesXmlFileName, ComposeNotesXml(checked));
+            written = WriteExport(service.Link(), folder, kNotesXmlFileName, ComposeNotesXml(checked));
         }
+        message.status = written ? kExportWritten : kExportNotWritten;
         return true;
     }
     default:

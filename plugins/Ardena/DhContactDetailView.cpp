@@ -1,6 +1,8 @@
 // The contact preview pane; see DhContactDetailView.h.
 #include "DhContactDetailView.h"
 
+#include <algorithm>
+
 #include <objidl.h>
 #include <gdiplus.h>
 
@@ -12,6 +14,9 @@ namespace {
 
 // Lines break between words only; a word wider than the pane ends in an ellipsis rather than being split.
 constexpr UINT kLineFormat = DT_WORDBREAK | DT_WORD_ELLIPSIS | DT_NOPREFIX;
+// The name and the groups beside the picture wrap onto as many lines as they need, a word too long for a
+// line broken inside it, so that the whole name shows.
+constexpr UINT kHeaderFormat = DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX;
 const wchar_t kNothingShown[] = L"No contact selected";
 constexpr int kWheelStep = 5;
 
@@ -114,12 +119,32 @@ void DhContactDetailView::LayOut() {
     const iOSContact& c = *m_contact;
     const int pictureWidth = m_picture != nullptr ? static_cast<int>(m_picture->GetWidth()) : 0;
     const int pictureHeight = m_picture != nullptr ? static_cast<int>(m_picture->GetHeight()) : 0;
-    m_items.push_back(DetailItem{contacts::ContactDisplayName(c),
-                                 RECT{m_margin, m_margin, m_margin + pictureWidth, m_margin + pictureHeight}, nullptr,
-                                 ItemKind::kHeader});
-    int y = m_margin + pictureHeight + m_pictureGap;
-
     wtl::WindowDC dc(m_hWnd);
+
+    // The header: the picture, and beside it the name and the group line, centred on the picture or, when
+    // they need more lines than its height, the band grows to hold them.
+    const std::wstring name = contacts::ContactDisplayName(c);
+    const int textLeft = m_margin + pictureWidth + m_margin;
+    const int textRight = std::max<int>(textLeft + 1, m_client.right - m_margin);
+    RECT nameRect = {textLeft, 0, textRight, 0};
+    {
+        wtl::SelectGuard font(dc.get(), m_nameFont.get());
+        DrawTextW(dc.get(), name.c_str(), -1, &nameRect, kHeaderFormat | DT_CALCRECT);
+    }
+    RECT groupRect = {textLeft, 0, textRight, 0};
+    if (!m_groupLine.empty()) {
+        wtl::SelectGuard font(dc.get(), m_bodyFont.get());
+        DrawTextW(dc.get(), m_groupLine.c_str(), -1, &groupRect, kHeaderFormat | DT_CALCRECT);
+    }
+    const int nameHeight = nameRect.bottom - nameRect.top;
+    const int groupHeight = m_groupLine.empty() ? 0 : m_margin + (groupRect.bottom - groupRect.top);
+    const int band = std::max(pictureHeight, nameHeight + groupHeight);
+    const int textTop = m_margin + (band - nameHeight - groupHeight) / 2;
+    m_nameRect = RECT{textLeft, textTop, textRight, textTop + nameHeight};
+    m_groupRect = RECT{textLeft, m_nameRect.bottom + m_margin, textRight, textTop + nameHeight + groupHeight};
+    m_items.push_back(DetailItem{name, RECT{m_margin, m_margin, textRight, m_margin + band}, nullptr, ItemKind::kHeader});
+    int y = m_margin + band + m_pictureGap;
+
     Lines info;
     AddLine(info, L"phonetic first name", c.phoneticFirstName);
     AddLine(info, L"phonetic middle name", c.phoneticMiddleName);
@@ -216,29 +241,17 @@ void DhContactDetailView::OnPaint() {
                 graphics.DrawImage(m_picture, rect.left, rect.top, static_cast<INT>(m_picture->GetWidth()),
                                    static_cast<INT>(m_picture->GetHeight()));
             }
-            SIZE nameSize = {};
-            SIZE groupSize = {};
-            {
-                wtl::SelectGuard font(dc, m_nameFont.get());
-                GetTextExtentPoint32W(dc, item.text.c_str(), static_cast<int>(item.text.size()), &nameSize);
-            }
-            wtl::SelectGuard font(dc, m_bodyFont.get());
-            if (!m_groupLine.empty()) {
-                GetTextExtentPoint32W(dc, m_groupLine.c_str(), static_cast<int>(m_groupLine.size()), &groupSize);
-            }
-            const int pictureHeight = rect.bottom - rect.top;
-            const int groupBand = m_groupLine.empty() ? 0 : groupSize.cy + m_margin;
-            RECT name = {rect.right + m_margin, rect.top + (pictureHeight - nameSize.cy - groupBand) / 2,
-                         client.right - m_margin, 0};
-            name.bottom = name.top + nameSize.cy;
+            RECT name = m_nameRect;
+            OffsetRect(&name, 0, -position);
             {
                 wtl::SelectGuard nameFont(dc, m_nameFont.get());
-                DrawTextW(dc, item.text.c_str(), -1, &name, DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+                DrawTextW(dc, item.text.c_str(), -1, &name, kHeaderFormat);
             }
             if (m_groupLine.empty()) continue;
-            RECT group = {name.left, name.bottom + m_margin, name.left + groupSize.cx, name.bottom + m_margin + groupSize.cy};
-            if (group.right > client.right - m_margin) group.right = client.right - m_margin;
-            DrawTextW(dc, m_groupLine.c_str(), -1, &group, DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+            RECT group = m_groupRect;
+            OffsetRect(&group, 0, -position);
+            wtl::SelectGuard font(dc, m_bodyFont.get());
+            DrawTextW(dc, m_groupLine.c_str(), -1, &group, kHeaderFormat);
         }
     }
     memory.CopyTo(paint.get(), 0, 0, width, height);

@@ -1,6 +1,6 @@
 #pragma once
 // DhContactDetailView: the read-only preview pane of the contacts page. It shows one contact as a picture
-// with the contact's name and groups, then titled sections of "label:  value" lines, laid out once per
+// with the contact's whole name and groups beside it (wrapped onto further lines when long), then titled sections of "label:  value" lines, laid out once per
 // contact, painted through an off-screen bitmap and scrolled vertically. The pane holds the contact it shows
 // through a shared pointer, so a contact that leaves the page while it is shown stays valid until the page
 // clears the pane. The picture is lent from the host's ImageCache. UI thread only.
@@ -66,6 +66,8 @@ private:
     void ScrollTo(int position, bool updateNow);
 
     std::vector<DetailItem> m_items;
+    RECT m_nameRect = {};   // the header's name and group line, content coordinates
+    RECT m_groupRect = {};
     RECT m_client = {};
     COLORREF m_background = RGB(0xFF, 0xFF, 0xFF);
     wtl::UniqueBrush m_brush;

@@ -29,7 +29,6 @@ namespace {
 constexpr int kPreviewWidth = 222;
 constexpr int kPanelWidth = 141;
 constexpr int kToolbarFirstX = 32;
-const std::vector<int> kColumnPercents = {20, 40, 40};
 const wchar_t kAllContacts[] = L"All Contacts";
 const wchar_t kGroupsLabel[] = L"[Groups]";
 const wchar_t kNoticeText[] =
@@ -178,7 +177,7 @@ void DhContactsDelegate::LayOutNormal() {
     const int listLeft = m_panelUnfolded ? kPanelWidth : 1;
     m_listRect = RECT{listLeft, top, width - kPreviewWidth, height};
     Place(m_list, m_listRect.left, m_listRect.top, m_listRect.right - m_listRect.left, m_listRect.bottom - m_listRect.top);
-    SetColumnWidths(kColumnPercents);
+    FitColumns();
 
     // The group panel: the two trees, the "[Groups]" label and the add and remove buttons.
     Place(m_allTree, 6, 40, 135, 30);
@@ -418,6 +417,7 @@ void DhContactsDelegate::OnContactsLoaded(ItemBatch<iOSContact>* batch) {
     if (!m_model.AcceptContacts(*owner, cleared)) return;
     if (cleared) {
         m_list.DeleteAllItems();
+        m_nameNeed = m_phoneNeed = 0;
         m_lastClickedRow = -1;
         // The preview's contact may have been one of the released records.
         m_preview.SetContact(nullptr, L"");
@@ -427,7 +427,7 @@ void DhContactsDelegate::OnContactsLoaded(ItemBatch<iOSContact>* batch) {
         if (contact) AddRow(contact);
     }
     SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
-    SetColumnWidths(kColumnPercents);  // the rows may have brought the vertical scroll bar
+    FitColumns();  // the rows may have brought the vertical scroll bar
     if (m_list.GetSelectedItems().empty() && m_list.ItemCount() > 0) {
         m_list.SelectItem(0);
         m_lastClickedRow = 0;
@@ -573,15 +573,51 @@ void DhContactsDelegate::ShowNotice(bool show) {
 // ---- The list --------------------------------------------------------------------------------------------
 
 int DhContactsDelegate::AddRow(const contacts::ContactPtr& contact) {
-    const int row = m_list.AddItem({L"", contacts::ContactDisplayName(*contact), contacts::FirstPhoneText(*contact)});
+    const std::wstring name = contacts::ContactDisplayName(*contact);
+    const std::wstring phone = contacts::FirstPhoneText(*contact);
+    NoteRowTexts(name, phone);
+    const int row = m_list.AddItem({L"", name, phone});
     if (row >= 0) m_list.SetItemData(row, reinterpret_cast<LPARAM>(contact.get()));
     return row;
 }
 
 void DhContactsDelegate::WriteRow(int row, iOSContact* contact) {
+    const std::wstring name = contact != nullptr ? contacts::ContactDisplayName(*contact) : L"";
+    const std::wstring phone = contact != nullptr ? contacts::FirstPhoneText(*contact) : L"";
+    NoteRowTexts(name, phone);
     m_list.SetItemData(row, reinterpret_cast<LPARAM>(contact));
-    m_list.SetItemTexts(row, {L"", contact != nullptr ? contacts::ContactDisplayName(*contact) : L"",
-                              contact != nullptr ? contacts::FirstPhoneText(*contact) : L""});
+    m_list.SetItemTexts(row, {L"", name, phone});
+}
+
+int DhContactsDelegate::TextWidth(const std::wstring& text) const {
+    wtl::WindowDC dc(m_list);
+    wtl::SelectGuard font(dc.get(), m_textFont.get());
+    SIZE extent = {};
+    GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
+    return static_cast<int>(extent.cx);
+}
+
+void DhContactsDelegate::NoteRowTexts(const std::wstring& name, const std::wstring& phone) {
+    m_nameNeed = std::max(m_nameNeed, TextWidth(name));
+    m_phoneNeed = std::max(m_phoneNeed, TextWidth(phone));
+}
+
+void DhContactsDelegate::FitColumns() {
+    // What each column's cells draw besides their text (VNLListView): the check box and 15 pixels before
+    // the row number, the row image and 12 pixels before the name, 10 pixels before the phone, and 2 after.
+    constexpr int kAfterText = 8;
+    RECT client = {};
+    GetClientRect(m_list, &client);
+    const int numberNeed = ImageWidth(Image("common\\content-check-yes.png")) + 15 +
+                           TextWidth(std::to_wstring(std::max(1, m_list.ItemCount()))) + kAfterText;
+    const int nameNeed = ImageWidth(Image("contacts\\content-contacts-list.png")) + 14 +
+                         std::max(m_nameNeed, TextWidth(L"Name")) + kAfterText;
+    const int phoneNeed = 10 + std::max(m_phoneNeed, TextWidth(L"Phone Number")) + kAfterText;
+    const contacts::ContactColumnWidths widths =
+        contacts::SplitContactColumns(static_cast<int>(client.right - client.left), numberNeed, nameNeed, phoneNeed);
+    SendMessageW(m_list, LVM_SETCOLUMNWIDTH, 0, widths.number);
+    SendMessageW(m_list, LVM_SETCOLUMNWIDTH, 1, widths.name);
+    SendMessageW(m_list, LVM_SETCOLUMNWIDTH, 2, widths.phone);
 }
 
 iOSContact* DhContactsDelegate::RowRecord(int row) const { return reinterpret_cast<iOSContact*>(m_list.GetItemData(row)); }
@@ -603,12 +639,13 @@ contacts::ContactPtr DhContactsDelegate::SharedOf(const iOSContact* contact) con
 void DhContactsDelegate::ShowContacts(const std::vector<contacts::ContactPtr>& shown) {
     SendMessageW(m_list, WM_SETREDRAW, FALSE, 0);
     m_list.DeleteAllItems();
+    m_nameNeed = m_phoneNeed = 0;
     m_lastClickedRow = -1;
     for (const contacts::ContactPtr& contact : shown) {
         if (contact) AddRow(contact);
     }
     SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
-    SetColumnWidths(kColumnPercents);
+    FitColumns();
     InvalidateRect(m_list, nullptr, TRUE);
 }
 
@@ -911,6 +948,7 @@ void DhContactsDelegate::OnImportMenu() {
 void DhContactsDelegate::OnRefresh() {
     m_lastClickedRow = -1;
     m_list.DeleteAllItems();
+    m_nameNeed = m_phoneNeed = 0;
     m_preview.SetContact(nullptr, L"");
     m_model.ClearContacts();
     // The tree's group items go before the records they point at.

@@ -116,6 +116,11 @@ private:
     void ShowContacts(const std::vector<contacts::ContactPtr>& contacts);
     int AddRow(const contacts::ContactPtr& contact);
     void WriteRow(int row, iOSContact* contact);
+    // The columns as wide as their widest texts need, as far as the list's width allows
+    // (contacts::SplitContactColumns); the widest name and phone written are kept as rows are written.
+    void FitColumns();
+    void NoteRowTexts(const std::wstring& name, const std::wstring& phone);
+    int TextWidth(const std::wstring& text) const;
     iOSContact* RowRecord(int row) const;
     int RowOf(const iOSContact* contact) const;
     contacts::ContactPtr SharedOf(const iOSContact* contact) const;
@@ -169,6 +174,8 @@ private:
     VNLSwitchImageButton m_refreshButton;
 
     DhContactDetailView m_preview;
+    int m_nameNeed = 0;   // the widest name and phone text of the rows written since the list was emptied
+    int m_phoneNeed = 0;
     HWND m_allTree = nullptr;
     HWND m_groupTree = nullptr;
     HTREEITEM m_allItem = nullptr;

@@ -179,6 +179,16 @@ std::wstring PreviewValueLines(const std::wstring& value) {
     return value.substr(0, at) + L"\n" + value.substr(at);
 }
 
+ContactColumnWidths SplitContactColumns(int width, int numberNeed, int nameNeed, int phoneNeed) {
+    width = std::max(0, width);
+    const int number = std::min(std::max(0, numberNeed), width);
+    const int rest = width - number;
+    const int share = rest * 60 / 100;
+    int name = share;
+    if (nameNeed > share) name = std::min(nameNeed, std::max(share, rest - std::max(0, phoneNeed)));
+    return ContactColumnWidths{number, name, rest - name};
+}
+
 std::wstring FirstPhoneText(const iOSContact& contact) {
     for (const auto& phone : contact.phones) {
         if (phone && !phone->value.empty()) return phone->value;

@@ -65,6 +65,16 @@ bool ContactMatchesQuery(const iOSContact& contact, const std::wstring& foldedQu
 // last '@', so that the line breaks where a reader expects and not in the middle of a word.
 std::wstring PreviewValueLines(const std::wstring& value);
 
+// The contacts list's column widths for a list `width` pixels wide, from what each column's widest text
+// needs: the number column gets its need; of the rest the names get 60 percent, or more, up to their need,
+// as long as the phones keep theirs; the phones get what remains. Never negative.
+struct ContactColumnWidths {
+    int number;
+    int name;
+    int phone;
+};
+ContactColumnWidths SplitContactColumns(int width, int numberNeed, int nameNeed, int phoneNeed);
+
 // The phone column: the value of the first phone with a non-empty value, else empty.
 std::wstring FirstPhoneText(const iOSContact& contact);
 

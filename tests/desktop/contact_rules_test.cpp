@@ -2,6 +2,7 @@
 // search test on every searched field, the sort orders and the group texts and member sets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -297,4 +298,26 @@ TEST(ContactRules, PreviewValuesBreakBeforeTheAtSignAndNeverInsideWords) {
     EXPECT_EQ(contacts::PreviewValueLines(L"https://example.org/path"), L"https://example.org/path");
     EXPECT_EQ(contacts::PreviewValueLines(L"@handle"), L"@handle");
     EXPECT_EQ(contacts::PreviewValueLines(L"two words@x"), L"two words@x") << "text with blanks wraps by itself";
+}
+
+TEST(ContactColumns, NamesGetTheirWidthAsLongAsThePhonesKeepTheirs) {
+    struct Case {
+        int width, number, name, phone;
+        ContactColumnWidths expected;
+    };
+    const Case cases[] = {
+        {500, 60, 150, 120, {60, 264, 176}},   // short names: 60 percent of the rest
+        {500, 60, 300, 120, {60, 300, 140}},   // a long name takes more, up to its need
+        {500, 60, 400, 120, {60, 320, 120}},   // ... while the phones keep what they need
+        {300, 60, 400, 200, {60, 144, 96}},    // a list too narrow for both: the shares stand
+        {40, 60, 100, 100, {40, 0, 0}},        // narrower than the numbers
+        {-5, 60, 100, 100, {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        const ContactColumnWidths got = SplitContactColumns(c.width, c.number, c.name, c.phone);
+        EXPECT_EQ(got.number, c.expected.number) << c.width << " " << c.name;
+        EXPECT_EQ(got.name, c.expected.name) << c.width << " " << c.name;
+        EXPECT_EQ(got.phone, c.expected.phone) << c.width << " " << c.name;
+        EXPECT_EQ(got.number + got.name + got.phone, std::max(0, c.width));
+    }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dialog_layout.h"
+#include "host_handlers.h"
 
 namespace {
 
@@ -57,4 +58,23 @@ TEST(ProgressBar, PercentAndFillHoldForByteCountsAboveFourGiB) {
     EXPECT_EQ(trv::ProgressPercent(150, 100), 100);
     EXPECT_EQ(trv::ProgressFillWidth(150, 100, 108), 100);
     EXPECT_EQ(trv::ProgressFillWidth(1, 1, 4), 0);
+}
+
+TEST(NoticeSheetPlace, CoversOnlyThePagesBelowTheirToolbarAtEverySize) {
+    // The view's client rectangle in screen coordinates; the section list is 200 wide, the title bar 82
+    // high, the pages' toolbar band 31, the view's rules one pixel (two at the bottom).
+    struct Case {
+        TrvRect view;
+        TrvRect expected;
+    };
+    const Case cases[] = {
+        {{510, 257, 1410, 823}, {711, 370, 1409, 410}},  // the frame as it opens
+        {{0, 0, 1920, 1040}, {201, 113, 1919, 153}},      // maximised
+        {{0, 0, 600, 150}, {201, 108, 599, 148}},         // too low: at the pages' bottom
+        {{0, 0, 600, 100}, {201, 82, 599, 122}},          // lower still: never over the title bar
+        {{0, 0, 150, 300}, {201, 113, 201, 153}},         // narrower than the section list: no width
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(Same(trv::NoticeSheetPlace(c.view, 40), c.expected)) << c.view.right << "x" << c.view.bottom;
+    }
 }

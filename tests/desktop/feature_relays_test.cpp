@@ -617,3 +617,76 @@ TEST_F(FeatureRelays, DroppedAnswersFreeTheirPayloadsAndPhotoRemovalsReachThePag
     std::free(pages[0].extra);
     std::free(pages[1].extra);
 }
+
+TEST_F(FeatureRelays, AnExportSaysWhereItWroteOrThatItCouldNot) {
+    // The relay module answers a folder request in place: written, not written, or nothing said (its files
+    // follow later, as the device files' copies do).
+    struct Case {
+        const char* page;
+        int64_t code;
+        Made made;
+        int64_t answer;  // -1: the relay leaves `status` as sent
+        std::vector<std::wstring> notices;
+    };
+    const Case cases[] = {
+        {CORTAL_COMMAND_DO_NOTE, 2, Made::Notes, kExportWritten, {L"Exported to C:\\out"}},
+        {DUNMAR_COMMAND_DO_BOOKMARK, 3, Made::Bookmarks, kExportNotWritten, {L"Nothing could be exported to C:\\out"}},
+        {ELVIST_COMMAND_DO_RECORDING, 2, Made::None, -1, {}},
+        {DUNMAR_COMMAND_DO_BOOKMARK, 1, Made::None, kExportWritten, {}},  // no folder chosen: not an export
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.page) + " " + std::to_string(c.code);
+        m_dialogs = trv::test::FakeHostPlatform();
+        m_handedOver.clear();
+        const int64_t answer = c.answer;
+        g_relay = [answer](CommandMessage* message) {
+            m_handedOver.push_back(*message);
+            if (answer >= 0) message->status = answer;
+        };
+        CommandMessage request{};
+        request.code = c.code;
+        request.count = 1;
+        request.data = Make(c.made);
+        Invoke(c.page, request);
+        EXPECT_EQ(m_dialogs.notices, c.notices) << what;
+        ASSERT_EQ(m_handedOver.size(), 1u) << what;
+        const trv::FeatureRow* row = trv::FindFeatureRow(c.page);
+        ASSERT_NE(row, nullptr);
+        if (c.made != Made::Notes) row->release(PayloadLeg::RelayRequest, m_handedOver[0].code, m_handedOver[0].data);
+    }
+    // The device files' copies end later, in an answer that names the folder.
+    struct Copied {
+        int64_t code, result, arrived;
+        const wchar_t* folder;
+        std::vector<std::wstring> notices;
+    };
+    wchar_t folder[] = L"Z:\\memos";
+    const Copied copies[] = {
+        {109, 0, 2, folder, {L"2 files exported to Z:\\memos"}},
+        {109, 0, 1, folder, {L"1 file exported to Z:\\memos"}},
+        {109, 2, 1, folder, {L"Only 1 file could be exported to Z:\\memos"}},
+        {109, 2, 0, folder, {L"Nothing could be exported to Z:\\memos"}},
+        {109, 0, 2, nullptr, {}},  // no folder named: nothing to tell
+        {110, 0, 2, folder, {}},
+    };
+    for (const Copied& c : copies) {
+        m_dialogs = trv::test::FakeHostPlatform();
+        CommandMessage answer{};
+        answer.code = c.code;
+        answer.value2 = c.result;
+        answer.value3 = c.arrived;
+        answer.wideText = const_cast<wchar_t*>(c.folder);
+        answer.text = "dev-1";
+        Invoke(ZERITH_COMMAND_DO_FILE, answer);
+        EXPECT_EQ(m_dialogs.notices, c.notices) << c.result << " " << c.arrived;
+    }
+    // No folder chosen: nothing reaches the relay module and nothing is said.
+    m_dialogs = trv::test::FakeHostPlatform();
+    m_dialogs.folder.clear();
+    CommandMessage refused{};
+    refused.code = 2;
+    refused.count = 1;
+    refused.data = Make(Made::Notes);
+    Invoke(CORTAL_COMMAND_DO_NOTE, refused);
+    EXPECT_TRUE(m_dialogs.notices.empty());
+}

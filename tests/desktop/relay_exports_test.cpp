@@ -77,6 +77,7 @@ TEST(RelayExports, CheckedPairsBecomeOneExportAndItsEndCountsTheFilesThatArrived
     EXPECT_EQ(link.answers[0].resultOrCount, 2);
     EXPECT_EQ(link.answers[0].count, 1);
     EXPECT_EQ(link.answers[0].device, "udid-1");
+    EXPECT_EQ(link.answers[0].userText, L"Z:\\home\\me\\Out") << "the folder as the user chose it, for the notice";
     Packet late;
     late.header.id = id;
     EXPECT_FALSE(exports.OnReply(late, ReplyFrame(), "")) << "the export is over";

@@ -1,7 +1,8 @@
 // A test module that the Trevane scenarios drop into the plug-in folder: once the host's message loop runs,
 // it drives the bus from inside the running host as the relay module and the section list would (a device
 // arrives, the contacts section is chosen, the list pages are shown by their sections, the title bar's
-// maximise button is pressed twice), looks at the windows that result, and writes one line per check to the file named by TREVANE_PROBE_REPORT:
+// maximise button is pressed twice, the longest section entries are counted and a section is chosen by
+// the host), looks at the windows that result, and writes one line per check to the file named by TREVANE_PROBE_REPORT:
 // "ok <check>" or "FAIL <check>: <what it saw>", then "done". Runs on the host's UI thread.
 #include <windows.h>
 
@@ -150,6 +151,77 @@ void ProbeMaximise() {
     }
 }
 
+// Dark pixels (text) of `list` in the columns [left, right) of the section row `index`, as painted now.
+int DarkPixels(HWND list, int index, int left, int right) {
+    RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    HDC dc = GetDC(list);
+    int dark = 0;
+    for (int y = index * 30 + 4; y < index * 30 + 26; ++y) {
+        for (int x = left; x < right; ++x) {
+            const COLORREF colour = GetPixel(dc, x, y);
+            if (colour != CLR_INVALID && GetRValue(colour) + GetGValue(colour) + GetBValue(colour) < 384) ++dark;
+        }
+    }
+    ReleaseDC(list, dc);
+    return dark;
+}
+
+// The section list with the longest entries counted in five digits: each shows whole, its last character
+// clear of the edge where the list cuts its texts. Then the host chooses a section (a section update of
+// the relay module): the list highlights it and does not hand it back, so the page shown stays.
+void ProbeSectionList() {
+    HWND list = probe::First(probe::InFrame(L"QuarnelSectionList"));
+    HWND contacts = probe::First(probe::InFrame(L"DhContactsDelegate"));
+    Check(list != nullptr && contacts != nullptr, "the section list and the contacts page are there");
+    if (list == nullptr || contacts == nullptr) return;
+    const struct {
+        const char* relay;
+        int64_t code;
+        int row;
+        const char* text;
+    } kCounts[] = {{ZERITH_COMMAND_DO_RECORDING, 82, 10, "Voice Memos (12345)"},
+                   {ZERITH_COMMAND_DO_VIDEO, 88, 15, "Music Videos (12345)"},
+                   {ZERITH_COMMAND_DO_BOOKMARK, 100, 6, "Bookmarks (12345)"}};
+    for (const auto& entry : kCounts) {
+        CommandMessage count{};
+        count.code = entry.code;
+        count.value3 = 12345;
+        count.text = kDevice;
+        Invoke(entry.relay, count);
+    }
+    wchar_t shown[2048] = {};
+    GetWindowTextW(list, shown, 2048);
+    RECT client = {};
+    GetClientRect(list, &client);
+    const int edge = static_cast<int>(client.right) - 4;  // the list's texts end 4 pixels before its right edge
+    for (const auto& entry : kCounts) {
+        const std::wstring text(entry.text, entry.text + std::strlen(entry.text));
+        Check(std::wstring(shown).find(text + L"\n") != std::wstring::npos, std::string(entry.text) + " listed",
+              Narrow(shown));
+        // A text that fits ends 3 pixels before the edge where a longer one is cut.
+        const int inside = DarkPixels(list, entry.row, 40, edge - 3);
+        const int atEdge = DarkPixels(list, entry.row, edge - 3, edge);
+        Check(inside > 0 && atEdge == 0, std::string(entry.text) + " fits the list's width",
+              std::to_string(inside) + " text pixels, " + std::to_string(atEdge) + " at the edge");
+    }
+
+    CommandMessage chosen{};
+    chosen.text = kDevice;
+    chosen.value4 = 5;  // Calendars
+    Invoke(ZERITH_COMMAND_UPDATE_SECTION_TYPE, chosen);
+    RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    HDC dc = GetDC(list);
+    const COLORREF row = GetPixel(dc, 4, 5 * 30 + 15);
+    const COLORREF other = GetPixel(dc, 4, 3 * 30 + 15);
+    ReleaseDC(list, dc);
+    Check(row != other && GetBValue(row) > GetRValue(row) + 40, "the host's section is highlighted",
+          std::to_string(row) + " against " + std::to_string(other));
+    Check(IsWindowVisible(contacts) != FALSE, "the host's section is not chosen again: the shown page stays");
+    // Back to the section the page shows.
+    chosen.value4 = 2;
+    Invoke(ZERITH_COMMAND_UPDATE_SECTION_TYPE, chosen);
+}
+
 void WriteReport() {
     wchar_t path[1024] = {};
     const DWORD length = GetEnvironmentVariableW(L"TREVANE_PROBE_REPORT", path, 1024);
@@ -168,6 +240,7 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             ProbeDeviceAndPages();
             ProbeListPages();
             ProbeMaximise();
+            ProbeSectionList();
         } catch (...) {
             Check(false, "probe", "exception");
         }

@@ -103,7 +103,7 @@ TEST_F(Dialogs, SubjectContentHandsBackBothTextsAsTyped) {
     EXPECT_EQ(answer.content, L"milk\r\n eggs ");
 }
 
-TEST_F(Dialogs, DisconnectSheetIsPostedInOrderSlidesOpenBelowTheTitleBarAndHidesItself) {
+TEST_F(Dialogs, DisconnectSheetIsPostedInOrderSlidesOpenOverThePagesAndHidesItself) {
     trv::CurrentHostPlatform().CreateHostDialogs(m_view);
     auto* sheet = static_cast<UiSheetDialog*>(m_bus.GetDialogById(2));
     ASSERT_NE(sheet, nullptr);
@@ -137,8 +137,24 @@ TEST_F(Dialogs, DisconnectSheetIsPostedInOrderSlidesOpenBelowTheTitleBarAndHides
     ClientToScreen(m_view, &origin);
     RECT placed = {};
     GetWindowRect(sheet->m_hWnd, &placed);
-    EXPECT_EQ(placed.top, origin.y + 68);
-    EXPECT_EQ(placed.right - placed.left, 900);
+    // Over the pages alone: right of the 200-pixel section list and the view's rule, below the 82-pixel
+    // title bar and the pages' 31-pixel toolbar band, across the pages to the rule on the right.
+    EXPECT_EQ(placed.left, origin.x + 201);
+    EXPECT_EQ(placed.top, origin.y + 82 + 31);
+    EXPECT_EQ(placed.right, origin.x + 900 - 1);
+    // A taller view keeps it there; a view too low for it puts it at the bottom of the pages, above the rule.
+    SetWindowPos(m_view, nullptr, 0, 0, 900, 700, SWP_NOMOVE | SWP_NOZORDER);
+    trv::CurrentHostPlatform().LayOutNoticeSheet();
+    GetWindowRect(sheet->m_hWnd, &placed);
+    EXPECT_EQ(placed.top, origin.y + 82 + 31);
+    SetWindowPos(m_view, nullptr, 0, 0, 700, 140, SWP_NOMOVE | SWP_NOZORDER);
+    trv::CurrentHostPlatform().LayOutNoticeSheet();
+    GetWindowRect(sheet->m_hWnd, &placed);
+    EXPECT_EQ(placed.left, origin.x + 201);
+    EXPECT_EQ(placed.right, origin.x + 700 - 1);
+    EXPECT_EQ(placed.top, origin.y + 140 - 2 - 40);
+    SetWindowPos(m_view, nullptr, 0, 0, 900, 566, SWP_NOMOVE | SWP_NOZORDER);
+    trv::CurrentHostPlatform().LayOutNoticeSheet();
     dialog_test::Pump(100);
     EXPECT_TRUE(IsWindowVisible(sheet->LinkWindow()));
     dialog_test::Screenshot(sheet->m_hWnd, L"sheet-disconnect");

@@ -35,6 +35,8 @@
 //   winprobe select <class> <name>             selects the item of the visible tree view whose first
 //                                              column (the text before a tab) is the name and prints
 //                                              its label's "left top right bottom" in the tree
+//   winprobe text-width <pixels> <bold> <text> prints the width in pixels of the text in Arial of that
+//                                              size (bold 1 or 0), as the desktop's pages draw their texts
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
@@ -297,6 +299,20 @@ int wmain(int argc, wchar_t** argv) {
         RECT rect = {};
         GetWindowRect(window, &rect);
         std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+        return 0;
+    }
+    if (command == L"text-width" && argc == 5) {
+        HDC dc = GetDC(nullptr);
+        HFONT font = CreateFontW(-_wtoi(argv[2]), 0, 0, 0, _wtoi(argv[3]) != 0 ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                 DEFAULT_PITCH | FF_DONTCARE, L"Arial");
+        HGDIOBJ old = SelectObject(dc, font);
+        SIZE extent = {};
+        GetTextExtentPoint32W(dc, argv[4], static_cast<int>(wcslen(argv[4])), &extent);
+        SelectObject(dc, old);
+        DeleteObject(font);
+        ReleaseDC(nullptr, dc);
+        std::printf("%ld\n", extent.cx);
         return 0;
     }
     if (command == L"count") {
