@@ -17,7 +17,7 @@ import tempfile
 import time
 import zlib
 
-from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase
+from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase, peak_resident_kb
 
 import hlx_device  # noqa: E402 (the tools folder is importable through harlix_process)
 import make_photo_data  # noqa: E402
@@ -184,11 +184,6 @@ def png_file(width, height, pixel_rows=None):
     data += packer.flush()
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
             chunk(b"IDAT", data) + chunk(b"IEND", b""))
-
-
-def peak_resident_kb(pid):
-    with open("/proc/%d/status" % pid) as f:
-        return int(next(line for line in f if line.startswith("VmHWM:")).split()[1])
 
 
 class PhotoTest(HarlixTestCase):
