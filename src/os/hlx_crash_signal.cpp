@@ -195,8 +195,8 @@ bool RunCrashHelper(char* const argv[], int inheritedFd, unsigned waitSeconds) {
       }
       return false;
     }
-    struct timespec pause {0, kHelperPollNanoseconds};
-    (void)::nanosleep(&pause, nullptr);
+    struct timespec step {0, kHelperPollNanoseconds};
+    (void)::nanosleep(&step, nullptr);
   }
 }
 

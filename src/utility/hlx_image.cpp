@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 
 // stb is third-party code: its own warnings are not ours to fix.
@@ -153,7 +155,27 @@ void AppendToJpegSink(void* context, void* data, int size) {
   }
 }
 
+std::mutex g_slotsMutex;
+std::condition_variable g_slotFreed;
+int g_slotsTaken = 0;  // guarded by g_slotsMutex
+
 }  // namespace
+
+LargeDecodeSlot::LargeDecodeSlot(bool large) : m_taken(large) {
+  if (!m_taken) return;
+  std::unique_lock<std::mutex> lock(g_slotsMutex);
+  g_slotFreed.wait(lock, [] { return g_slotsTaken < kLargeDecodeSlots; });
+  ++g_slotsTaken;
+}
+
+LargeDecodeSlot::~LargeDecodeSlot() {
+  if (!m_taken) return;
+  {
+    std::lock_guard<std::mutex> lock(g_slotsMutex);
+    --g_slotsTaken;
+  }
+  g_slotFreed.notify_one();
+}
 
 bool ReadImageSize(const uint8_t* bytes, size_t length, int* width, int* height) {
   if (bytes == nullptr || length == 0 || length > static_cast<size_t>(INT_MAX)) return false;

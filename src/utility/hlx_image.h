@@ -1,7 +1,7 @@
 // Image helpers of the photo module: decode an image from bytes, make a 150 x 150 thumbnail and
 // encode JPEG, with the stb image library (its implementation is compiled into hlx_image.cpp
-// only). No state; any thread. There is no codec registry to look an encoder up in: EncodeJpeg
-// encodes directly.
+// only). Any thread; the only state is the count of large-decode slots held. There is no codec
+// registry to look an encoder up in: EncodeJpeg encodes directly.
 #pragma once
 
 #include <cstddef>
@@ -45,6 +45,21 @@ bool ImageSizeFitsDecoding(int width, int height);
 // The thumbnail of an encoded image (see MakeThumbnail), made straight from the decoder's pixels:
 // no copy of the decoded image is made. Null as LoadImageFromMemory gives null.
 std::unique_ptr<HLXImage> MakeThumbnailFromMemory(const uint8_t* bytes, size_t length);
+
+// Held around the reading and decoding of one large picture: at most kLargeDecodeSlots are held at
+// once in the whole service (a few photos of tens of megapixels at once already take gigabytes);
+// a further one waits until one is given back. With `large` false it takes none and never waits.
+constexpr int kLargeDecodeSlots = 2;
+class LargeDecodeSlot {
+ public:
+  explicit LargeDecodeSlot(bool large);
+  ~LargeDecodeSlot();
+  LargeDecodeSlot(const LargeDecodeSlot&) = delete;
+  LargeDecodeSlot& operator=(const LargeDecodeSlot&) = delete;
+
+ private:
+  const bool m_taken;
+};
 
 // The image drawn into 150 x 150 pixels: width and height are scaled independently, so the
 // thumbnail always fills the square and the aspect ratio is not kept. Null for an empty image.

@@ -3,9 +3,12 @@
 // when ImageMagick is installed, by `identify`.
 #include "utility/hlx_image.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -160,6 +163,36 @@ TEST(MakeThumbnailFromMemory, SameThumbnailAsFromTheDecodedImageAndTheCapHolds) 
   std::vector<uint8_t> huge = PngHeader(7100, 7100);  // 50.4 megapixels
   EXPECT_EQ(MakeThumbnailFromMemory(huge.data(), huge.size()), nullptr);
   EXPECT_EQ(MakeThumbnailFromMemory(nullptr, 10), nullptr);
+}
+
+// Six large decodes at once hold at most two slots together, and all six get theirs; small ones
+// never wait, not even while both slots are held.
+TEST(LargeDecodeSlot, AtMostTwoLargeDecodesAtOnce) {
+  std::atomic<int> inside{0};
+  std::atomic<int> most{0};
+  std::atomic<int> done{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 6; ++i) {
+    threads.emplace_back([&] {
+      const LargeDecodeSlot slot(true);
+      const int now = ++inside;
+      int seen = most.load();
+      while (now > seen && !most.compare_exchange_weak(seen, now)) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      --inside;
+      ++done;
+    });
+  }
+  while (inside.load() < kLargeDecodeSlots) std::this_thread::yield();
+  const auto started = std::chrono::steady_clock::now();
+  {
+    const LargeDecodeSlot small(false);  // both slots are held now
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(25));
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(done.load(), 6);
+  EXPECT_EQ(most.load(), kLargeDecodeSlots);
 }
 
 // A Huffman table whose sixteen code counts add up to more than the 256 symbols it can hold: the

@@ -3,9 +3,7 @@
 
 #include <rapidjson/document.h>
 
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 
 #include "utility/hlx_afc.h"
 #include "utility/hlx_feature_module.h"
@@ -57,43 +55,6 @@ bool SendCachedThumbnail(const FeatureRequest& request, AFCConnectionRef afc, co
   SendPicture(request, id, thumbnailPath, bytes);
   return true;
 }
-
-// The slots for large decodes, shared by every request: a few photos of tens of megapixels at once
-// already take gigabytes.
-class LargeDecodeSlot {
- public:
-  explicit LargeDecodeSlot(bool large) : m_taken(large) {
-    if (!m_taken) return;
-    std::unique_lock<std::mutex> lock(Mutex());
-    Freed().wait(lock, [] { return Taken() < kLargeDecodeSlots; });
-    ++Taken();
-  }
-  ~LargeDecodeSlot() {
-    if (!m_taken) return;
-    {
-      std::lock_guard<std::mutex> lock(Mutex());
-      --Taken();
-    }
-    Freed().notify_one();
-  }
-  LargeDecodeSlot(const LargeDecodeSlot&) = delete;
-  LargeDecodeSlot& operator=(const LargeDecodeSlot&) = delete;
-
- private:
-  static std::mutex& Mutex() {
-    static std::mutex mutex;
-    return mutex;
-  }
-  static std::condition_variable& Freed() {
-    static std::condition_variable freed;
-    return freed;
-  }
-  static int& Taken() {  // guarded by Mutex()
-    static int taken = 0;
-    return taken;
-  }
-  const bool m_taken;
-};
 
 void SendMadeThumbnail(const FeatureRequest& request, AFCConnectionRef afc, const std::string& id,
                        const std::string& path, int64_t sizeBytes) {

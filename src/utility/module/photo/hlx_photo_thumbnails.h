@@ -7,8 +7,8 @@
 //      sent under the photo's path. The picture's width and height are read from its first bytes
 //      before the whole file is: a picture above kMaxImagePixels (hlx_image.h) or a file above
 //      kMaxThumbnailSourceBytes is skipped as an undecodable one is (no reply for it; the walk goes
-//      on), with a log line naming its size. At most kLargeDecodeSlots large pictures are read and
-//      decoded at once, over all requests; the others wait for a slot;
+//      on), with a log line naming its size. At most kLargeDecodeSlots (hlx_image.h) large pictures are
+//      read and decoded at once, over all requests; the others wait for a slot;
 //   3. for ".MOV", ".MP4" and ".M4V" files (upper case only, as the device names its videos), the
 //      stored preview frame /PhotoData/Metadata/<path with "JPG" for its last three characters>.
 // Each picture goes as one progress reply of type 1 (data not compressed) with info
@@ -42,7 +42,6 @@ constexpr int64_t kMaxThumbnailSourceBytes = 256LL * 1024 * 1024;
 // A picture is large for decoding above either bound (its RGBA pixels above 32 MB, or its file).
 constexpr uint64_t kLargeDecodePixels = 8'000'000;
 constexpr int64_t kLargeDecodeSourceBytes = 32LL * 1024 * 1024;
-constexpr int kLargeDecodeSlots = 2;
 // The first bytes read for the header: PNG and BMP need a few dozen, a JPEG's frame header follows
 // its metadata segments (the camera's data and its embedded preview, usually well below this).
 constexpr size_t kThumbnailHeaderBytes = 256 * 1024;
