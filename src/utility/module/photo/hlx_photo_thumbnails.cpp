@@ -74,14 +74,16 @@ void SendMadeThumbnail(const FeatureRequest& request, AFCConnectionRef afc, cons
   // A header beyond the first bytes (or none) counts as large: its size is known only from the whole file.
   const bool large = !sized || static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kLargeDecodePixels ||
                      sizeBytes > kLargeDecodeSourceBytes;
-  const LargeDecodeSlot slot(large);
-  if (file.size() == kThumbnailHeaderBytes) {  // else the first bytes were the whole file
-    file.clear();
-    if (!AfcDownloadFile(afc, path, nullptr, &file) || file.empty()) return;
+  std::unique_ptr<HLXImage> thumbnail;
+  {
+    const LargeDecodeSlot slot(large);  // given back before the reply waits on the peer
+    if (file.size() == kThumbnailHeaderBytes) {  // else the first bytes were the whole file
+      file.clear();
+      if (!AfcDownloadFile(afc, path, nullptr, &file) || file.empty()) return;
+    }
+    thumbnail = MakeThumbnailFromMemory(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    file = std::string();  // the picture's bytes are not needed beside its thumbnail
   }
-  std::unique_ptr<HLXImage> thumbnail =
-      MakeThumbnailFromMemory(reinterpret_cast<const uint8_t*>(file.data()), file.size());
-  file = std::string();  // the picture's bytes are not needed beside its thumbnail
   if (!thumbnail) return;
   const std::vector<uint8_t> jpeg = EncodeJpeg(*thumbnail, kThumbnailJpegQuality);
   if (jpeg.empty()) return;
