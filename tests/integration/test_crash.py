@@ -30,8 +30,7 @@ class CrashTest(HarlixTestCase):
             f.write(b"kept")
         started = datetime.datetime.now().replace(microsecond=0)
         self.start_harlix()
-        # One answered request first: the report is written by the thread the signal lands on, and a
-        # process still starting up may be inside the allocator there.
+        # One answered request first: the service is up and its log file holds lines of this run.
         self.run_request(9999, "{}")
         process = self.peer.process
         os.kill(process.pid, signal.SIGSEGV)
