@@ -330,7 +330,10 @@ struct SectionBatch {
 // The four item sections of one answer, made while the rows are read. The reading thread files
 // each row's item; a filing thread keeps the items whose file is on the device, in row order, in
 // the section's batches of kSectionBatchItems, and hands each full batch to helpers that write and
-// compress it; so once the last row has been read the sections are nearly ready to go out.
+// compress it; so once the last row has been read the sections are nearly ready to go out. The
+// counts go first, so the compressed batches are held until the end: their size is bounded by what
+// the connection may read (hlx_sqlite.h); the rows and batches not yet handled wait in queues of a
+// few entries each.
 class MediaLists {
  public:
   enum Section { kSongs, kMovies, kMusicVideos, kTvShows, kSectionCount };
