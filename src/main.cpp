@@ -1,5 +1,7 @@
-// Harlix entry point: reads the positional command line, creates the log folder, starts logging,
-// the watchdog and the service, waits in the quit-only main loop, and stops in order.
+// Harlix entry point: reads the positional command line, creates the log folder, packs a crash report
+// left unpacked there, starts logging, the watchdog and the service, waits in the quit-only main
+// loop, and stops in order. Started as `Harlix --pack-crash-report <dump>` by a crashing service, it
+// only packs that crash report and ends (0 when the archive was made).
 //
 // SIGTERM and SIGINT are taken by a signal thread (they are blocked everywhere else) and end the
 // service the same orderly way as the watched desktop process ending does.
@@ -32,6 +34,8 @@ void StartSignalThread() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == hlx::kCrashPackerOption) return hlx::PackCrashReport(argv[2]) ? 0 : 1;
+
   // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
   sigset_t signals;
   sigemptyset(&signals);
@@ -47,6 +51,7 @@ int main(int argc, char** argv) {
   state.logFolder = hlx::MakeLogFolderPath(hlx::os::Os().tempPath(), state.logSubfolder,
                                            hlx::os::Os().currentTime());
   hlx::os::Os().createDirectories(state.logFolder);
+  hlx::PackLeftCrashReports(state.logFolder);  // before this run's log file is there to be cleaned away
   hlx::StartLogging(state);
   hlx::InstallCrashHandler();
 

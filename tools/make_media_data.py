@@ -382,8 +382,9 @@ def write_recordings(fs, rng, count):
 # Hostile media libraries, made from a written one: "endless_view" turns the item table into a
 # recursive view without end; "slow_rows" gives it 200,000 rows whose title costs milliseconds each
 # to compute (a generated column), so that a listing runs for many minutes while the file stays small.
-HOSTILE_LIBRARIES = ("endless_view", "slow_rows")
+HOSTILE_LIBRARIES = ("endless_view", "slow_rows", "huge_titles")
 SLOW_ROWS = 200000
+HUGE_TITLE_ROWS = 2000  # of a megabyte each, made when read: the file itself stays small
 
 
 def spoil_media_library(fs, kind):
@@ -399,16 +400,18 @@ def spoil_media_library(fs, kind):
                        0 AS genre_id, 1 AS base_location_id FROM n;
         """)
     else:
+        title, rows = (("substr(hex(zeroblob(1000000)), 1, 8)", SLOW_ROWS) if kind == "slow_rows" else
+                       ("hex(zeroblob(500000)) || item_pid", HUGE_TITLE_ROWS))
         db.executescript("""
             DROP TABLE item_extra;
             CREATE TABLE item_extra (item_pid INTEGER PRIMARY KEY,
-                title TEXT GENERATED ALWAYS AS (substr(hex(zeroblob(1000000)), 1, 8)) VIRTUAL,
+                title TEXT GENERATED ALWAYS AS (%s) VIRTUAL,
                 location TEXT, file_size INTEGER, total_time_ms REAL, year INTEGER, date_modified INTEGER,
                 comment TEXT, description_long TEXT, copyright TEXT);
             DELETE FROM item;
-        """)
+        """ % title)
         db.execute("INSERT INTO item WITH RECURSIVE n(pid) AS (SELECT 1 UNION ALL SELECT pid + 1 FROM n"
-                   " WHERE pid < ?) SELECT pid, 1, 0, 0, 0, 0, 1 FROM n", (SLOW_ROWS,))
+                   " WHERE pid < ?) SELECT pid, 1, 0, 0, 0, 0, 1 FROM n", (rows,))
         db.execute("INSERT INTO item_extra (item_pid, location, total_time_ms) SELECT item_pid, 'x.mp3', 1000"
                    " FROM item")
     db.commit()

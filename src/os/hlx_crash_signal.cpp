@@ -1,13 +1,17 @@
-// Fatal signals, dump files and the system version.
+// Fatal signals, dump and description files, the packing helper's start and the system version.
 #include "os/hlx_crash_signal.h"
 
+#include <errno.h>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,14 +23,18 @@ namespace {
 
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr size_t kAlternateStackBytes = 256 * 1024;
+constexpr int kHelperFd = 3;  // where the helper finds the descriptor it inherits
+constexpr long kHelperPollNanoseconds = 5'000'000;
 
 std::atomic<void (*)(int, const void*)> g_onFatalSignal{nullptr};
 std::atomic<unsigned> g_reportSeconds{30};
-std::atomic<bool> g_reporting{false};
+std::atomic<pid_t> g_reportingThread{0};  // the thread making the report; 0 before the first signal
 std::atomic<int> g_fatalSignal{0};
 
-// The report did not end in time: the faulting thread may wait for a lock that it or a stopped
-// thread holds (the allocator's, a log's). The fatal signal's default action ends the process now.
+pid_t CurrentThreadId() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
+
+// The report did not end in time: the faulting thread may wait for something that never comes. The
+// fatal signal's default action ends the process now.
 void OnReportOverdue(int) {
   const int signal = g_fatalSignal.load();
   ::signal(signal, SIG_DFL);
@@ -39,9 +47,11 @@ void OnReportOverdue(int) {
 }
 
 void OnFatalSignal(int signal, siginfo_t* info, void* /*context*/) {
-  // One report per process: a fault inside the report, or on another thread meanwhile, only ends
-  // the process.
-  if (!g_reporting.exchange(true)) {
+  // One report per process. A fault on another thread meanwhile waits here: its default action
+  // would end the process before the report is whole. A fault inside the report only ends it.
+  const pid_t self = CurrentThreadId();
+  pid_t reporter = 0;
+  if (g_reportingThread.compare_exchange_strong(reporter, self)) {
     g_fatalSignal.store(signal);
     struct sigaction overdue {};
     overdue.sa_handler = OnReportOverdue;
@@ -49,14 +59,28 @@ void OnFatalSignal(int signal, siginfo_t* info, void* /*context*/) {
     (void)::sigaction(SIGALRM, &overdue, nullptr);
     ::alarm(g_reportSeconds.load());
     if (auto callback = g_onFatalSignal.load()) callback(signal, info != nullptr ? info->si_addr : nullptr);
+  } else if (reporter != self) {
+    for (;;) ::pause();  // the reporting thread, or its time bound, ends the process
   }
   // The signal stays blocked until the handler returns; then its default action ends the process.
   ::signal(signal, SIG_DFL);
   ::raise(signal);
 }
 
+// Writes every byte, going on after a short write or an interruption; false on an error.
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
 // Writes a NUL-terminated text; the result is not checked, a dump is best effort.
-void WriteText(int fd, const char* text) { (void)!::write(fd, text, ::strlen(text)); }
+void WriteText(int fd, const char* text) { (void)WriteAll(fd, text, ::strlen(text)); }
 
 void WriteNumber(int fd, uint64_t value, int base) {
   char digits[32];
@@ -71,11 +95,38 @@ void WriteNumber(int fd, uint64_t value, int base) {
   WriteText(fd, text);
 }
 
+int64_t MonotonicNanoseconds() {
+  struct timespec now {};
+  (void)::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// In the helper's process, between _Fork and exec: only system calls.
+[[noreturn]] void ExecHelper(char* const argv[], int inheritedFd) {
+  int firstClosed = kHelperFd;
+  if (inheritedFd >= 0) {
+    if (inheritedFd != kHelperFd && ::dup2(inheritedFd, kHelperFd) < 0) ::_exit(127);
+    firstClosed = kHelperFd + 1;
+  }
+  // Nothing of the service stays open in the helper: above all not the peer's connection.
+  if (::close_range(static_cast<unsigned>(firstClosed), ~0U, 0) != 0) {
+    for (int fd = firstClosed; fd < 65536; ++fd) (void)::close(fd);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  (void)::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::execve("/proc/self/exe", argv, environ);
+  ::_exit(127);
+}
+
 }  // namespace
 
 void InstallFatalSignalHandler(void (*onFatalSignal)(int signal, const void* address), unsigned reportSeconds) {
   g_onFatalSignal.store(onFatalSignal);
   g_reportSeconds.store(reportSeconds);
+  // The first backtrace loads the unwinder, which allocates: done here, never in the handler.
+  void* frame = nullptr;
+  (void)::backtrace(&frame, 1);
   // Lives until the process ends: it is the stack the handler runs on.
   static void* alternateStack = std::malloc(kAlternateStackBytes);
   if (alternateStack != nullptr) {
@@ -91,9 +142,16 @@ void InstallFatalSignalHandler(void (*onFatalSignal)(int signal, const void* add
   for (int signal : kFatalSignals) (void)::sigaction(signal, &action, nullptr);
 }
 
-bool WriteCrashDump(const char* path, int signal, const void* address) {
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+int CreateCrashDump(const char* path) {
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);  // inherited by the helper
+  if (fd < 0) return -1;
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  return fd;
+}
+
+void WriteCrashDump(int fd, int signal, const void* address) {
+  if (fd < 0) return;
   WriteText(fd, "Harlix crash dump\nsignal: ");
   WriteNumber(fd, static_cast<uint64_t>(signal), 10);
   WriteText(fd, "\naddress: 0x");
@@ -101,13 +159,55 @@ bool WriteCrashDump(const char* path, int signal, const void* address) {
   WriteText(fd, "\nprocess: ");
   WriteNumber(fd, static_cast<uint64_t>(::getpid()), 10);
   WriteText(fd, "\nthread: ");
-  WriteNumber(fd, static_cast<uint64_t>(::syscall(SYS_gettid)), 10);
+  WriteNumber(fd, static_cast<uint64_t>(CurrentThreadId()), 10);
   WriteText(fd, "\nbacktrace:\n");
   void* frames[64];
   const int count = ::backtrace(frames, 64);
   ::backtrace_symbols_fd(frames, count, fd);
-  ::close(fd);
-  return true;
+}
+
+bool WriteCrashFile(const char* path, const char* data, size_t size) {
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool whole = WriteAll(fd, data, size);
+  return ::close(fd) == 0 && whole;
+}
+
+void CloseCrashFile(int fd) {
+  if (fd >= 0) (void)::close(fd);
+}
+
+bool RunCrashHelper(char* const argv[], int inheritedFd, unsigned waitSeconds) {
+  // _Fork, unlike fork, runs no fork handlers and takes none of the allocator's locks, which the
+  // crash may have left held.
+  const pid_t child = ::_Fork();
+  if (child < 0) return false;
+  if (child == 0) ExecHelper(argv, inheritedFd);
+  const int64_t deadline = MonotonicNanoseconds() + static_cast<int64_t>(waitSeconds) * 1'000'000'000;
+  for (;;) {
+    int status = 0;
+    const pid_t ended = ::waitpid(child, &status, WNOHANG);
+    if (ended == child) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (ended < 0 && errno != EINTR) return false;
+    if (MonotonicNanoseconds() >= deadline) {
+      (void)::kill(child, SIGKILL);
+      while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+      return false;
+    }
+    struct timespec step {0, kHelperPollNanoseconds};
+    (void)::nanosleep(&step, nullptr);
+  }
+}
+
+int LockIdleCrashDump(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return -1;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    (void)::close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 std::string SystemVersionText() {

@@ -1,26 +1,51 @@
 // The OS side of crash reports: catching the fatal signals that stand for an unhandled exception,
-// writing the dump file, and the system's version for the description. Nothing here allocates in
-// the signal path except through the callback, which runs once, on the crashing thread.
+// writing the dump file and the description, starting the helper process that packs the report,
+// and the system's version for the description. Everything that runs in the signal path uses only
+// calls that are safe in a signal handler: plain system calls, no allocation, no lock, no stdio.
 //
 // Threads: installed on the main thread at start-up; the callback runs on whichever thread caught
-// the signal, while the other threads still run.
+// the signal first, while the other threads still run.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace hlx::os {
 
 // Runs `onFatalSignal` once, on the thread that caught SIGSEGV, SIGBUS, SIGFPE, SIGILL or SIGABRT
-// (the main thread's on a stack of its own, so that an overflow of its stack is reported too);
-// afterwards the signal's default action ends the process. A second fatal signal during the
-// callback ends the process at once, and so does a callback still running after `reportSeconds`
-// (it may wait for a lock the crash left held).
+// first (the main thread's on a stack of its own, so that an overflow of its stack is reported too);
+// afterwards the signal's default action ends the process. A fatal signal on another thread meanwhile
+// parks that thread until the report ends the process; a second fatal signal inside the callback
+// ends the process at once, and so does a callback still running after `reportSeconds`.
 void InstallFatalSignalHandler(void (*onFatalSignal)(int signal, const void* address), unsigned reportSeconds = 30);
 
-// Writes the dump file: the signal, the faulting address, the thread and a backtrace of the
-// crashing thread, as text. Uses only calls that are safe in a signal handler. False when the file
-// cannot be created.
-bool WriteCrashDump(const char* path, int signal, const void* address);
+// Creates (or truncates) the dump file and takes an exclusive lock on it, which lasts while this
+// descriptor or a copy of it (the helper's) is open: a start-up that finds a dump it cannot lock
+// knows that its report is still being made. The descriptor is inherited across exec. -1 on failure.
+// Safe in a signal handler.
+int CreateCrashDump(const char* path);
+
+// Writes the dump: the signal, the faulting address, the process, the thread and a backtrace of the
+// calling thread, as text. Best effort. Safe in a signal handler.
+void WriteCrashDump(int fd, int signal, const void* address);
+
+// Creates (or truncates) the file and writes `size` bytes; false when it cannot be created or a
+// write fails. Safe in a signal handler.
+bool WriteCrashFile(const char* path, const char* data, size_t size);
+
+// Closes a descriptor of CreateCrashDump. Safe in a signal handler.
+void CloseCrashFile(int fd);
+
+// Starts this program's own executable with `argv` (null-terminated) and the present environment,
+// in a process of its own (no fork handlers run, no lock of this process is taken), with
+// `inheritedFd` as its descriptor 3, descriptors 0 to 2 kept, every other one closed and no signal
+// blocked; then waits up to `waitSeconds` for it to end. A helper still running then is killed.
+// True when it ended in time with exit code 0. Safe in a signal handler.
+bool RunCrashHelper(char* const argv[], int inheritedFd, unsigned waitSeconds);
+
+// Outside the signal path: opens the dump and takes its lock without waiting; -1 when the file
+// cannot be opened or another process holds the lock (its report is being made).
+int LockIdleCrashDump(const std::string& path);
 
 // The system's name, release and version ("Linux 6.1.0 #1 SMP ..."); "" when unknown.
 std::string SystemVersionText();

@@ -1,6 +1,7 @@
 // AFC operations through the binding; PC files through stdio, folders through the OS layer.
 #include "utility/hlx_afc.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -303,6 +304,34 @@ bool AfcDownloadFile(AFCConnectionRef afc, const std::string& devicePath, const 
   }
   // The data is whole; a read-only file's close has nothing left to lose.
   (void)file.Close();
+  return true;
+}
+
+bool AfcReadFileStart(AFCConnectionRef afc, const std::string& devicePath, size_t maxBytes, std::string* outText) {
+  uint8_t* buffer = ThreadTransferBuffer();
+  if (buffer == nullptr || outText == nullptr) return false;
+  CMobileExportFun& md = Md();
+  AFCFileRef handle = 0;
+  if (md.AFCFileRefOpen(afc, devicePath.c_str(), kAFCFileModeRead, &handle) != kAFCSuccess) return false;
+  AfcOpenFile file(afc, handle);
+  const size_t lengthBefore = outText->size();
+  size_t total = 0;
+  while (total < maxBytes) {
+    const size_t wanted = std::min<size_t>(maxBytes - total, kAfcTransferBufferBytes);
+    uint32_t count = static_cast<uint32_t>(wanted);
+    if (md.AFCFileRefRead(afc, file.get(), buffer, &count) != kAFCSuccess || count > wanted) {
+      outText->resize(lengthBefore);
+      return false;
+    }
+    if (count == 0) break;
+    try {
+      outText->append(reinterpret_cast<const char*>(buffer), count);
+    } catch (const std::bad_alloc&) {
+      outText->resize(lengthBefore);
+      return false;
+    }
+    total += count;
+  }
   return true;
 }
 

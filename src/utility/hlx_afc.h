@@ -76,6 +76,12 @@ struct AfcFileInfo {
 [[nodiscard]] bool AfcDownloadFile(AFCConnectionRef afc, const std::string& devicePath, const std::string* pcPath,
                                    std::string* outText);
 
+// Appends the first bytes of a device file, at most `maxBytes` (fewer when the file is shorter), to
+// *outText: enough to read a picture's header without the whole picture. False when the file cannot
+// be opened or a read fails; *outText is then as it was.
+[[nodiscard]] bool AfcReadFileStart(AFCConnectionRef afc, const std::string& devicePath, size_t maxBytes,
+                                    std::string* outText);
+
 // Copies a device folder recursively into a PC folder (created with every missing level). Regular
 // files and folders are copied; links and other kinds are skipped. Names from the device are
 // untrusted: an entry named "", "." or "..", or holding '/', '\' or NUL, is not copied. True when

@@ -1,27 +1,42 @@
-// Crash reports: dump, description, archive of the log folder, clean-up.
+// Crash reports: dump, description, the packing helper, archive of the log folder, clean-up.
 #include "utility/hlx_crash_report.h"
 
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "os/hlx_crash_signal.h"
 #include "os/hlx_os.h"
 #include "utility/hlx_paths.h"
-#include "utility/hlx_service.h"
 #include "utility/hlx_startup_state.h"
 #include "utility/hlx_zip_util.h"
 
 namespace hlx {
 namespace {
 
+// How long the crashing process waits for its packing helper. Packing a day's log folder takes well
+// under a second; the bound stays below the handler's own (30 seconds).
+constexpr unsigned kPackerSeconds = 20;
+
+// Everything the handler needs, made before it is installed: the handler allocates nothing.
+struct CrashReportState {
+  CrashReportPaths paths;
+  std::string descriptionPath;
+  std::string description;
+  std::string programName;
+  std::string packerOption;
+  char* packerArguments[4] = {};
+};
+
 // Set once before the handler is installed; read only by the crashing thread.
-CrashReportPaths* g_paths = nullptr;
+CrashReportState* g_state = nullptr;
 
 bool ContainsZip(const std::string& name) {
   for (size_t i = 0; i + 4 <= name.size(); ++i) {
@@ -34,15 +49,16 @@ bool ContainsZip(const std::string& name) {
   return false;
 }
 
+// In the signal handler: system calls only. Each step goes on when the one before failed: no dump
+// still gives a description and an archive.
 void ReportCrash(int signal, const void* address) {
-  const CrashReportPaths& paths = *g_paths;
-  // Each step goes on when the one before failed: no dump still gives a description and an archive.
-  (void)os::WriteCrashDump(paths.dumpPath.c_str(), signal, address);
-  (void)WriteCrashReport(paths.reportFolder);
-  ZipFileList files;
-  ZipUtil::ListFilesRecursive(paths.reportFolder, nullptr, &files);
-  (void)CreateZipFromFolder(files, paths.archivePath, ";.zip;.exe;");
-  CleanCrashFolder(paths.reportFolder);
+  const CrashReportState& state = *g_state;
+  const int dump = os::CreateCrashDump(state.paths.dumpPath.c_str());
+  os::WriteCrashDump(dump, signal, address);
+  (void)os::WriteCrashFile(state.descriptionPath.c_str(), state.description.data(), state.description.size());
+  // The helper inherits the dump's descriptor and with it the dump's lock, until it ends.
+  (void)os::RunCrashHelper(state.packerArguments, dump, kPackerSeconds);
+  os::CloseCrashFile(dump);
 }
 
 }  // namespace
@@ -60,13 +76,23 @@ CrashReportPaths MakeCrashReportPaths(const std::string& logFolder, int64_t star
 }
 
 void InstallCrashHandler() {
-  if (g_paths == nullptr) {
-    g_paths = new CrashReportPaths(MakeCrashReportPaths(GetStartupState().logFolder, os::Os().currentTime()));
+  if (g_state == nullptr) {
+    auto* state = new CrashReportState;
+    state->paths = MakeCrashReportPaths(GetStartupState().logFolder, os::Os().currentTime());
+    state->descriptionPath = state->paths.reportFolder + "Crash.json";
+    state->description = CrashDescriptionJson();
+    state->programName = "Harlix";
+    state->packerOption = kCrashPackerOption;
+    state->packerArguments[0] = state->programName.data();
+    state->packerArguments[1] = state->packerOption.data();
+    state->packerArguments[2] = state->paths.dumpPath.data();
+    state->packerArguments[3] = nullptr;
+    g_state = state;
   }
   os::InstallFatalSignalHandler(ReportCrash);
 }
 
-std::string WriteCrashReport(const std::string& reportFolder) {
+std::string CrashDescriptionJson() {
   const StartupState& state = GetStartupState();
   rapidjson::StringBuffer buffer;
   rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
@@ -80,15 +106,46 @@ std::string WriteCrashReport(const std::string& reportFolder) {
   const std::string system = os::SystemVersionText();
   writer.String(system.c_str());
   writer.EndObject();
-  std::string path = reportFolder + "Crash.json";
-  if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(buffer.GetString(), 1, buffer.GetSize(), file);
-    std::fclose(file);
-  } else {
-    path.clear();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+bool PackCrashReport(const std::string& dumpPath) {
+  const size_t slash = dumpPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string("./") : dumpPath.substr(0, slash + 1);
+  const std::string archive = dumpPath + ".zip";
+  // Not a name with ".zip" in it: a side file that a killed packing left is cleaned up, not kept.
+  const std::string partial = dumpPath + ".packing";
+  std::remove(partial.c_str());
+  ZipFileList files;
+  ZipUtil::ListFilesRecursive(folder, nullptr, &files);
+  const bool packed =
+      CreateZipFromFolder(files, partial, ";.zip;.exe;") && std::rename(partial.c_str(), archive.c_str()) == 0;
+  if (!packed) std::remove(partial.c_str());
+  CleanCrashFolder(folder);
+  return packed;
+}
+
+void PackLeftCrashReports(const std::string& logFolder) {
+  std::vector<std::string> unpacked;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(logFolder, error), end; !error && it != end; it.increment(error)) {
+    const std::string path = it->path().string();
+    std::error_code kindError;
+    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".dmp") != 0 || !it->is_regular_file(kindError)) continue;
+    const int lock = os::LockIdleCrashDump(path);
+    // A dump still locked is being packed, with the whole folder: nothing here may be touched.
+    if (lock < 0) return;
+    os::CloseCrashFile(lock);
+    std::error_code existsError;
+    if (!std::filesystem::exists(path + ".zip", existsError)) unpacked.push_back(path);
   }
-  StopLogging();
-  return path;
+  if (unpacked.empty()) return;
+  // Dump names are start-up times: the greatest is the newest.
+  const std::string newest = *std::max_element(unpacked.begin(), unpacked.end());
+  const int lock = os::LockIdleCrashDump(newest);
+  if (lock < 0) return;
+  (void)PackCrashReport(newest);
+  os::CloseCrashFile(lock);
 }
 
 void CleanCrashFolder(const std::string& folder) {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 
 // stb is third-party code: its own warnings are not ours to fix.
@@ -99,6 +101,43 @@ bool IsUsable(const HLXImage& image) {
          image.pixels.size() == static_cast<size_t>(image.width) * image.height * 4;
 }
 
+// The decoder's RGBA pixels, freed by stb's own release.
+struct DecodedPixels {
+  int width = 0;
+  int height = 0;
+  std::unique_ptr<stbi_uc, void (*)(void*)> pixels{nullptr, stbi_image_free};
+};
+
+// Decodes after the checks that LoadImageFromMemory states; false when one fails or decoding does.
+bool Decode(const uint8_t* bytes, size_t length, DecodedPixels* out) {
+  if (bytes == nullptr || length == 0 || length > static_cast<size_t>(INT_MAX)) return false;
+  if (!JpegHuffmanTablesFit(bytes, length)) return false;
+  const int size = static_cast<int>(length);
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  if (!stbi_info_from_memory(bytes, size, &width, &height, &channels) || !ImageSizeFitsDecoding(width, height)) {
+    return false;
+  }
+  out->pixels.reset(stbi_load_from_memory(bytes, size, &out->width, &out->height, &channels, 4));
+  return out->pixels != nullptr;
+}
+
+// RGBA pixels drawn into a new 150 x 150 image; null on failure.
+std::unique_ptr<HLXImage> Squeeze(const uint8_t* pixels, int width, int height) {
+  auto thumbnail = std::make_unique<HLXImage>();
+  thumbnail->width = kThumbnailSize;
+  thumbnail->height = kThumbnailSize;
+  thumbnail->pixels.resize(static_cast<size_t>(kThumbnailSize) * kThumbnailSize * 4);
+  // Channel 3 is alpha, so colours are weighted by it while filtering as GDI+ does when drawing.
+  if (!stbir_resize_uint8_generic(pixels, width, height, width * 4, thumbnail->pixels.data(), kThumbnailSize,
+                                  kThumbnailSize, kThumbnailSize * 4, 4, 3, 0, STBIR_EDGE_CLAMP,
+                                  STBIR_FILTER_DEFAULT, STBIR_COLORSPACE_LINEAR, nullptr)) {
+    return nullptr;
+  }
+  return thumbnail;
+}
+
 struct JpegSink {
   std::vector<uint8_t> bytes;
   bool failed = false;
@@ -116,29 +155,58 @@ void AppendToJpegSink(void* context, void* data, int size) {
   }
 }
 
+std::mutex g_slotsMutex;
+std::condition_variable g_slotFreed;
+int g_slotsTaken = 0;  // guarded by g_slotsMutex
+
 }  // namespace
 
-std::unique_ptr<HLXImage> LoadImageFromMemory(const uint8_t* bytes, size_t length) {
-  if (bytes == nullptr || length == 0 || length > static_cast<size_t>(INT_MAX)) return nullptr;
-  if (!JpegHuffmanTablesFit(bytes, length)) return nullptr;
-  int size = static_cast<int>(length);
-  int width = 0;
-  int height = 0;
+LargeDecodeSlot::LargeDecodeSlot(bool large) : m_taken(large) {
+  if (!m_taken) return;
+  std::unique_lock<std::mutex> lock(g_slotsMutex);
+  g_slotFreed.wait(lock, [] { return g_slotsTaken < kLargeDecodeSlots; });
+  ++g_slotsTaken;
+}
+
+LargeDecodeSlot::~LargeDecodeSlot() {
+  if (!m_taken) return;
+  {
+    std::lock_guard<std::mutex> lock(g_slotsMutex);
+    --g_slotsTaken;
+  }
+  g_slotFreed.notify_one();
+}
+
+bool ReadImageSize(const uint8_t* bytes, size_t length, int* width, int* height) {
+  if (bytes == nullptr || length == 0 || length > static_cast<size_t>(INT_MAX)) return false;
   int channels = 0;
-  if (!stbi_info_from_memory(bytes, size, &width, &height, &channels)) return nullptr;
-  if (width <= 0 || height <= 0 ||
-      static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxImagePixels) {
+  return stbi_info_from_memory(bytes, static_cast<int>(length), width, height, &channels) != 0;
+}
+
+bool ImageSizeFitsDecoding(int width, int height) {
+  return width > 0 && height > 0 && static_cast<uint64_t>(width) * static_cast<uint64_t>(height) <= kMaxImagePixels;
+}
+
+std::unique_ptr<HLXImage> LoadImageFromMemory(const uint8_t* bytes, size_t length) {
+  try {
+    DecodedPixels decoded;
+    if (!Decode(bytes, length, &decoded)) return nullptr;
+    auto image = std::make_unique<HLXImage>();
+    image->width = decoded.width;
+    image->height = decoded.height;
+    image->pixels.assign(decoded.pixels.get(),
+                         decoded.pixels.get() + static_cast<size_t>(decoded.width) * decoded.height * 4);
+    return image;
+  } catch (const std::bad_alloc&) {
     return nullptr;
   }
+}
+
+std::unique_ptr<HLXImage> MakeThumbnailFromMemory(const uint8_t* bytes, size_t length) {
   try {
-    std::unique_ptr<stbi_uc, void (*)(void*)> decoded(
-        stbi_load_from_memory(bytes, size, &width, &height, &channels, 4), stbi_image_free);
-    if (!decoded) return nullptr;
-    auto image = std::make_unique<HLXImage>();
-    image->width = width;
-    image->height = height;
-    image->pixels.assign(decoded.get(), decoded.get() + static_cast<size_t>(width) * height * 4);
-    return image;
+    DecodedPixels decoded;
+    if (!Decode(bytes, length, &decoded)) return nullptr;
+    return Squeeze(decoded.pixels.get(), decoded.width, decoded.height);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -147,18 +215,7 @@ std::unique_ptr<HLXImage> LoadImageFromMemory(const uint8_t* bytes, size_t lengt
 std::unique_ptr<HLXImage> MakeThumbnail(const HLXImage& image) {
   if (!IsUsable(image)) return nullptr;
   try {
-    auto thumbnail = std::make_unique<HLXImage>();
-    thumbnail->width = kThumbnailSize;
-    thumbnail->height = kThumbnailSize;
-    thumbnail->pixels.resize(static_cast<size_t>(kThumbnailSize) * kThumbnailSize * 4);
-    // Channel 3 is alpha, so colours are weighted by it while filtering as GDI+ does when drawing.
-    if (!stbir_resize_uint8_generic(image.pixels.data(), image.width, image.height, image.width * 4,
-                                    thumbnail->pixels.data(), kThumbnailSize, kThumbnailSize,
-                                    kThumbnailSize * 4, 4, 3, 0, STBIR_EDGE_CLAMP,
-                                    STBIR_FILTER_DEFAULT, STBIR_COLORSPACE_LINEAR, nullptr)) {
-      return nullptr;
-    }
-    return thumbnail;
+    return Squeeze(image.pixels.data(), image.width, image.height);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

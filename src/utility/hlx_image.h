@@ -1,7 +1,7 @@
 // Image helpers of the photo module: decode an image from bytes, make a 150 x 150 thumbnail and
 // encode JPEG, with the stb image library (its implementation is compiled into hlx_image.cpp
-// only). No state; any thread. There is no codec registry to look an encoder up in: EncodeJpeg
-// encodes directly.
+// only). Any thread; the only state is the count of large-decode slots held. There is no codec
+// registry to look an encoder up in: EncodeJpeg encodes directly.
 #pragma once
 
 #include <cstddef>
@@ -24,12 +24,42 @@ constexpr int kThumbnailSize = 150;
 
 // Decodes a JPEG (baseline or progressive), PNG or BMP image from `length` bytes. Null bytes, an
 // empty or undecodable input, another format, a JPEG whose Huffman tables hold more than 256 codes
-// (stb 2.27 would write past them), or an image above kMaxImagePixels give null.
+// (stb 2.27 would write past them), or an image above kMaxImagePixels give null. The pixels are
+// copied out of the decoder's buffer: a thumbnail is made with MakeThumbnailFromMemory instead.
 std::unique_ptr<HLXImage> LoadImageFromMemory(const uint8_t* bytes, size_t length);
 
 // Decoding larger images is refused before any pixel memory is allocated: the bytes come from the
-// device, and 2^27 pixels (512 MiB of RGBA) is well above any photo a phone takes.
-constexpr uint64_t kMaxImagePixels = uint64_t{1} << 27;
+// device. 50 million pixels holds the largest stills a phone camera takes (48 megapixels) and costs
+// at most 200 MB of RGBA while it is decoded; a panorama beyond it comes with the device's own
+// thumbnail, which is sent as it is.
+constexpr uint64_t kMaxImagePixels = 50'000'000;
+
+// The width and height that the image's header states, read without decoding: for PNG and BMP the
+// first few dozen bytes suffice, for JPEG the bytes up to its frame header. False when the bytes do
+// not (yet) show them or are no image of the formats above.
+bool ReadImageSize(const uint8_t* bytes, size_t length, int* width, int* height);
+
+// Whether an image of this size may be decoded (both sides positive, at most kMaxImagePixels).
+bool ImageSizeFitsDecoding(int width, int height);
+
+// The thumbnail of an encoded image (see MakeThumbnail), made straight from the decoder's pixels:
+// no copy of the decoded image is made. Null as LoadImageFromMemory gives null.
+std::unique_ptr<HLXImage> MakeThumbnailFromMemory(const uint8_t* bytes, size_t length);
+
+// Held around the reading and decoding of one large picture: at most kLargeDecodeSlots are held at
+// once in the whole service (a few photos of tens of megapixels at once already take gigabytes);
+// a further one waits until one is given back. With `large` false it takes none and never waits.
+constexpr int kLargeDecodeSlots = 2;
+class LargeDecodeSlot {
+ public:
+  explicit LargeDecodeSlot(bool large);
+  ~LargeDecodeSlot();
+  LargeDecodeSlot(const LargeDecodeSlot&) = delete;
+  LargeDecodeSlot& operator=(const LargeDecodeSlot&) = delete;
+
+ private:
+  const bool m_taken;
+};
 
 // The image drawn into 150 x 150 pixels: width and height are scaled independently, so the
 // thumbnail always fills the square and the aspect ratio is not kept. Null for an empty image.

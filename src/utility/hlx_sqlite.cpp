@@ -1,6 +1,8 @@
 // Read-only, watched connections to local copies of device databases (see hlx_sqlite.h).
 #include "utility/hlx_sqlite.h"
 
+#include <mutex>
+
 #include "utility/hlx_log.h"
 #include "utility/hlx_regex.h"
 #include "utility/hlx_reply_code.h"
@@ -46,6 +48,11 @@ int HLXSqlite::Open(const std::string& path, CancelTest cancelled) {
     HLX_LOG(ERROR) << "OPEN DB: " << path << " RES: " << SQLITE_CANTOPEN;
     return kReplyDatabaseNotOpened;
   }
+  static std::once_flag heapBounded;
+  std::call_once(heapBounded, [] {
+    (void)sqlite3_soft_heap_limit64(kSoftHeapBytes);
+    (void)sqlite3_hard_heap_limit64(kMaxHeapBytes);
+  });
   sqlite3* opened = nullptr;
   // Read-only: nothing in the copy can make this connection write. A copy in WAL mode still reads
   // its -wal: SQLite creates the -shm beside it, in the service's own cache folder.

@@ -40,6 +40,12 @@ class HLXSqlite {
   static constexpr int64_t kMaxRows = 4'000'000;
   static constexpr int64_t kMaxValueBytes = 256ll << 20;  // text and blob bytes of every row read
   static constexpr int kMaxValueLength = 16 << 20;      // one text or blob (SQLITE_LIMIT_LENGTH)
+  // The memory of every SQLite connection of the service together. A sort holds all the rows it
+  // sorts (a listing of a large device takes some 100 MB); a statement that needs more than this
+  // fails (SQLITE_NOMEM, kReplyStatementFailed) instead of taking the machine's memory. SQLite gives
+  // its caches back once the soft bound is passed.
+  static constexpr int64_t kMaxHeapBytes = 1ll << 30;
+  static constexpr int64_t kSoftHeapBytes = 256ll << 20;
   // Default time bound of one connection (tests shorten it with HLX_SQL_TIME_LIMIT_MS): a listing of
   // a large device takes a second or two.
   static constexpr int kDefaultTimeLimitMs = 20'000;

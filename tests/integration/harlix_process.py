@@ -99,6 +99,12 @@ def record_of(item):
     return json.loads(text.decode("utf-8")), data
 
 
+def peak_resident_kb(pid):
+    """The most memory the process has held resident so far (VmHWM), in KiB."""
+    with open("/proc/%d/status" % pid) as f:
+        return int(next(line for line in f if line.startswith("VmHWM:")).split()[1])
+
+
 def stop_process(process):
     if process.poll() is None:
         process.kill()

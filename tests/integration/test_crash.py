@@ -1,15 +1,21 @@
 """Crash reports of the Harlix process: a fatal signal leaves, in the log folder, one archive named
 after the start-up time that holds the dump, "Crash.json", the log files and the sub-folders' files;
-the loose files are gone, an older archive stays unpacked and untouched, sub-folders stay."""
+the loose files are gone, an older archive stays unpacked and untouched, sub-folders stay. Crashes
+that land anywhere in a busy service each end quickly with one whole report, and a dump whose packing
+never ran is packed by the next start."""
 
+import ctypes
 import datetime
+import fcntl
 import json
 import os
 import platform
+import random
 import signal
+import time
 import zipfile
 
-from harlix_process import HarlixTestCase
+from harlix_process import HarlixTestCase, record_of
 
 
 class CrashTest(HarlixTestCase):
@@ -24,8 +30,7 @@ class CrashTest(HarlixTestCase):
             f.write(b"kept")
         started = datetime.datetime.now().replace(microsecond=0)
         self.start_harlix()
-        # One answered request first: the report is written by the thread the signal lands on, and a
-        # process still starting up may be inside the allocator there.
+        # One answered request first: the service is up and its log file holds lines of this run.
         self.run_request(9999, "{}")
         process = self.peer.process
         os.kill(process.pid, signal.SIGSEGV)
@@ -53,6 +58,120 @@ class CrashTest(HarlixTestCase):
                          [("Product", "Trevane"), ("Version", "1.0.0"), ("System", json.loads(text)["System"])])
         self.assertTrue(json.loads(text)["System"].startswith(platform.system() + " "))
         self.assertIn('\n    "Product": "Trevane"', text)
+
+    def log_folder(self):
+        return os.path.join(self.tmp.path, "HarlixPeer", datetime.date.today().strftime("%Y%m%d"))
+
+    def packers_running(self):
+        """Packing helpers of this test's folder that are still alive."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    arguments = f.read().split(b"\0")
+            except OSError:
+                continue
+            if b"--pack-crash-report" in arguments and any(self.tmp.path.encode() in a for a in arguments):
+                found.append(int(pid))
+        return found
+
+    def check_report(self, archive_path, crash_signal):
+        with zipfile.ZipFile(archive_path) as archive:
+            self.assertIsNone(archive.testzip())
+            names = archive.namelist()
+            stamp = os.path.basename(archive_path)[:-len(".dmp.zip")]
+            self.assertIn(stamp + ".dmp", names)
+            self.assertTrue(any(n.startswith("Harlix.") for n in names), names)
+            dump = archive.read(stamp + ".dmp").decode()
+            self.assertTrue(dump.startswith("Harlix crash dump\nsignal: %d\n" % crash_signal), dump[:80])
+            self.assertIn("\nbacktrace:\n", dump)
+            self.assertEqual(json.loads(archive.read("Crash.json"))["Product"], "Trevane")
+
+    def busy_threads(self, pid, crash_signal):
+        """The process's threads other than the main one that take the signal (the allocator's
+        background threads block every signal; a fault there is not sent, it ends the process),
+        busiest (most CPU time) first."""
+        times = {}
+        for tid in os.listdir("/proc/%d/task" % pid):
+            try:
+                with open("/proc/%d/task/%s/stat" % (pid, tid)) as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                with open("/proc/%d/task/%s/status" % (pid, tid)) as f:
+                    blocked = int(next(l for l in f if l.startswith("SigBlk:")).split()[1], 16)
+            except (OSError, StopIteration):
+                continue
+            if not blocked & (1 << (crash_signal - 1)):
+                times[int(tid)] = int(fields[11]) + int(fields[12])  # utime + stime
+        return sorted((t for t in times if t != pid), key=lambda t: -times[t])
+
+    def test_repeated_crashes_in_a_busy_service_each_leave_one_whole_report_at_once(self):
+        # Each fault lands on a worker that is nearly always inside the allocator, or on another
+        # thread: the report must neither wait for a lock the fault left held nor die half made.
+        libc = ctypes.CDLL(None, use_errno=True)
+        folder = self.log_folder()
+        kept = os.path.join(self.tmp.path, "reports")
+        os.makedirs(kept)
+        rng = random.Random(34)
+        for run in range(30):
+            with self.subTest(run=run):
+                peer = self.start_harlix({"HLX_TEST_MODULES": "1"})
+                churners = [self.send(9000, {"churn": 1}) for _ in range(3)]
+                started = set()
+                while started != set(churners):  # each has sent its stage-1 reply: it churns now
+                    item = self.next_packet()
+                    if item["id"] in churners and record_of(item)[0]["stage"] == 1:
+                        started.add(item["id"])
+                self.send(9001, {"size": 24 << 20, "json": 1})
+                time.sleep(rng.uniform(0.01, 0.05))
+                crash_signal = rng.choice([signal.SIGSEGV, signal.SIGBUS, signal.SIGABRT])
+                threads = self.busy_threads(peer.process.pid, crash_signal)
+                target = threads[0] if run % 3 else rng.choice(threads)
+                sent = time.monotonic()
+                self.assertEqual(libc.tgkill(peer.process.pid, target, crash_signal), 0)
+                self.assertEqual(peer.process.wait(timeout=40), -crash_signal)
+                self.assertLess(time.monotonic() - sent, 5.0, "the report took too long")
+                self.assertEqual(self.packers_running(), [])
+                entries = os.listdir(folder)
+                archives = [n for n in entries if n.endswith(".dmp.zip")]
+                self.assertEqual(entries, archives)  # no loose file, no side file of the archive
+                self.assertEqual(len(archives), 1, entries)
+                self.check_report(os.path.join(folder, archives[0]), crash_signal)
+                # Runs in the same second share the name: each report is taken away once checked.
+                os.rename(os.path.join(folder, archives[0]), os.path.join(kept, "%02d.zip" % run))
+                peer.close()
+        self.assertEqual(len(os.listdir(kept)), 30)
+
+    def test_a_dump_left_unpacked_is_packed_by_the_next_start(self):
+        folder = self.log_folder()
+        os.makedirs(folder)
+        files = {"20200101120000.dmp": b"Harlix crash dump\nsignal: 11\n", "Crash.json": b"{}",
+                 "Harlix.20200101-120000.1": b"the log of the run that crashed"}
+        for name, data in files.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+        # A dump whose packing still runs (its lock is held) keeps the whole folder as it is.
+        busy = os.path.join(folder, "20200101130000.dmp")
+        with open(busy, "wb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            self.start_harlix()
+            self.run_request(9999, "{}")
+            self.assertFalse([n for n in os.listdir(folder) if ".zip" in n])
+            for name in files:
+                self.assertTrue(os.path.exists(os.path.join(folder, name)), name)
+            self.peer.close()
+        # Unlocked, both dumps go into one archive under the newest name; only this run's log stays.
+        self.start_harlix()
+        self.run_request(9999, "{}")
+        entries = os.listdir(folder)
+        self.assertIn("20200101130000.dmp.zip", entries)
+        loose = [n for n in entries if ".zip" not in n]
+        self.assertTrue(loose and all(n.startswith("Harlix.") and n not in files for n in loose), entries)
+        with zipfile.ZipFile(os.path.join(folder, "20200101130000.dmp.zip")) as archive:
+            self.assertIsNone(archive.testzip())
+            for name, data in files.items():
+                self.assertEqual(archive.read(name), data)
+            self.assertEqual(archive.read("20200101130000.dmp"), b"")
+            self.assertTrue(any(n.startswith("Harlix.") and n not in files for n in archive.namelist()))
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ import shutil
 import sqlite3
 import zipfile
 
-from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase
+from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase, peak_resident_kb
 
 import hlx_device  # noqa: E402 (the tools folder is importable through harlix_process)
 import make_media_data as media  # noqa: E402
@@ -449,6 +449,23 @@ class HostileLibraryTest(MediaTest):
         # Refused as a view: the time bound here is far away.
         udid = self.attach_hostile("endless_view", 600000)
         self.assertEqual(self.request(LIBRARY, udid, expect=20), [])
+
+    def test_titles_of_gigabytes_end_with_statement_failed_and_the_service_stays_small(self):
+        # Two gigabytes of titles to sort by: the sort may take at most the bound on the memory of
+        # every connection (1 GiB); the listing ends with 20 and the service answers meanwhile.
+        udid = self.attach_hostile("huge_titles", 600000)
+        pid = self.peer.process.pid
+        before = peak_resident_kb(pid)
+        listing = self.send(LIBRARY, {"uuid": udid})
+        _, final = self.run_request(DEVICE_INFO, {"uuid": udid})
+        self.assertEqual(final[2]["code"], 0)
+        progress, final = self.replies([listing], timeout=120)[listing]
+        self.assert_final(final, 20, udid)
+        self.assertEqual(progress, [])
+        self.assertLess(peak_resident_kb(pid) - before, 1536 * 1024)
+        # Its memory is given back: the service goes on answering.
+        _, final = self.run_request(DEVICE_INFO, {"uuid": udid})
+        self.assertEqual(final[2]["code"], 0)
 
     def test_cancel_ends_slow_listings_and_other_requests_are_answered_meanwhile(self):
         udid = self.attach_hostile("slow_rows", 600000)

@@ -14,8 +14,10 @@ import sqlite3
 import struct
 import subprocess
 import tempfile
+import time
+import zlib
 
-from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase
+from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase, peak_resident_kb
 
 import hlx_device  # noqa: E402 (the tools folder is importable through harlix_process)
 import make_photo_data  # noqa: E402
@@ -168,6 +170,20 @@ def decoded_size(data, tmp):
     out = subprocess.run(["convert", path, "ppm:-"], capture_output=True, timeout=60, check=True).stdout
     magic, width, height = out.split(b"\n", 1)[0], *out.split(b"\n")[1].split()
     return magic, int(width), int(height)
+
+
+def png_file(width, height, pixel_rows=None):
+    """An 8-bit RGBA PNG that claims width x height; its rows are zeros (pixel_rows of them, all by
+    default): a zero picture of 100 megapixels compresses to some 400 KB, a claim without rows is a
+    few dozen bytes."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    packer = zlib.compressobj(9)
+    row = b"\0" * (1 + width * 4)
+    data = b"".join(packer.compress(row) for _ in range(height if pixel_rows is None else pixel_rows))
+    data += packer.flush()
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", data) + chunk(b"IEND", b""))
 
 
 class PhotoTest(HarlixTestCase):
@@ -329,6 +345,38 @@ class PhotoTest(HarlixTestCase):
                 size = decoded_size(data, self.tmp.path)
                 if size is not None:
                     self.assertEqual(size[1:], (150, 150))
+
+    def test_thumbnail_sources_above_the_size_cap_are_skipped_from_their_header(self):
+        # 100 megapixels of zeros (400 KB on the device, 400 MB of pixels decoded), and a few dozen
+        # bytes that claim 60000 x 60000: both are skipped as undecodable pictures are, from their
+        # header, while the photos beside them still get their thumbnails.
+        def edit(fs):
+            folder = os.path.join(fs, "DCIM/100APPLE")
+            with open(os.path.join(folder, "BOMB.PNG"), "wb") as f:
+                f.write(png_file(10000, 10000))
+            with open(os.path.join(folder, "CLAIM.PNG"), "wb") as f:
+                f.write(png_file(60000, 60000, pixel_rows=1))
+
+        udid, fs = self.attach("9.3.5", "ios9", edit=edit)
+        self.assertLess(os.path.getsize(os.path.join(fs, "DCIM/100APPLE/BOMB.PNG")), 1 << 20)
+        files = {"1": "DCIM/100APPLE/BOMB.PNG", "2": "DCIM/100APPLE/IMG_0101.JPG", "3": "DCIM/100APPLE/CLAIM.PNG",
+                 "4": "DCIM/100APPLE/BOMB.PNG", "5": "DCIM/100APPLE/IMG_0104.PNG"}
+        before = peak_resident_kb(self.peer.process.pid)
+        started = time.monotonic()
+        requests = [self.send(THUMBNAILS, {"uuid": udid}, files) for _ in range(3)]
+        results = self.replies(requests, timeout=60)
+        self.assertLess(time.monotonic() - started, 20)
+        for packet_id in requests:
+            progress, final = results[packet_id]
+            self.assert_final(final, 0, udid)
+            self.assertEqual([(r["info"]["id"], r["info"]["path"]) for _, _, r, _ in progress],
+                             [(2, files["2"]), (5, files["5"])])
+            for _, _, _, data in progress:
+                self.assertEqual(jpeg_size(data), (150, 150))
+        # Six decodes of the bomb would have taken gigabytes; none ran.
+        self.assertLess(peak_resident_kb(self.peer.process.pid) - before, 150 * 1024)
+        _, final = self.run_request(PHOTOS, {"uuid": udid, "info": {}})
+        self.assertEqual(final[2]["code"], 0)
 
     def test_portable_device_check_only_looks(self):
         udid, fs = self.attach("9.3.5", "ios9", name="Camera Phone")

@@ -3,9 +3,13 @@
 // when ImageMagick is installed, by `identify`.
 #include "utility/hlx_image.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -101,6 +105,94 @@ TEST(LoadImageFromMemory, ImagesAboveThePixelLimitAreRefusedBeforeDecoding) {
   ASSERT_EQ(status, 0);
   std::string png = test::ReadFile(path);
   EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(png.data()), png.size()), nullptr);
+}
+
+// The signature and IHDR chunk of an 8-bit RGBA PNG of the given size, without its CRC or data:
+// all a header read needs.
+std::vector<uint8_t> PngHeader(uint32_t width, uint32_t height) {
+  std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  for (uint32_t value : {width, height}) {
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<uint8_t>(value >> shift));
+  }
+  for (uint8_t field : {8, 6, 0, 0, 0}) bytes.push_back(field);
+  bytes.insert(bytes.end(), 4, 0);
+  return bytes;
+}
+
+TEST(ReadImageSize, TheHeaderAloneGivesTheSizeAndTheCapIsFiftyMegapixels) {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> header = PngHeader(10000, 5001);
+  ASSERT_TRUE(ReadImageSize(header.data(), header.size(), &width, &height));
+  EXPECT_EQ((std::pair<int, int>(width, height)), (std::pair<int, int>(10000, 5001)));
+  EXPECT_FALSE(ImageSizeFitsDecoding(width, height));
+  header.resize(20);  // cut inside IHDR
+  EXPECT_FALSE(ReadImageSize(header.data(), header.size(), &width, &height));
+  const std::string text = "no picture at all";
+  EXPECT_FALSE(ReadImageSize(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &width, &height));
+
+  EXPECT_TRUE(ImageSizeFitsDecoding(8064, 6048));  // a 48-megapixel camera still
+  EXPECT_TRUE(ImageSizeFitsDecoding(50'000'000, 1));
+  EXPECT_FALSE(ImageSizeFitsDecoding(50'000'001, 1));
+  EXPECT_FALSE(ImageSizeFitsDecoding(10000, 10000));
+  EXPECT_FALSE(ImageSizeFitsDecoding(0, 10));
+  EXPECT_FALSE(ImageSizeFitsDecoding(10, -1));
+  EXPECT_FALSE(ImageSizeFitsDecoding(65536, 65536));  // the product passes 32 bits
+}
+
+TEST(MakeThumbnailFromMemory, SameThumbnailAsFromTheDecodedImageAndTheCapHolds) {
+  TempFolder folder;
+  const std::string path = folder / "q.png";
+  int status = -1;
+  test::ShellOutput(test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " + ShellQuote(path) +
+                        " 300 150",
+                    &status);
+  ASSERT_EQ(status, 0);
+  const std::string png = test::ReadFile(path);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
+  std::unique_ptr<HLXImage> direct = MakeThumbnailFromMemory(bytes, png.size());
+  std::unique_ptr<HLXImage> image = LoadImageFromMemory(bytes, png.size());
+  ASSERT_NE(direct, nullptr);
+  ASSERT_NE(image, nullptr);
+  std::unique_ptr<HLXImage> viaImage = MakeThumbnail(*image);
+  ASSERT_NE(viaImage, nullptr);
+  EXPECT_EQ((std::pair<int, int>(direct->width, direct->height)), (std::pair<int, int>(150, 150)));
+  EXPECT_EQ(direct->pixels, viaImage->pixels);
+  ExpectPixel(*direct, 112, 37, kBlue, 2);
+
+  std::vector<uint8_t> huge = PngHeader(7100, 7100);  // 50.4 megapixels
+  EXPECT_EQ(MakeThumbnailFromMemory(huge.data(), huge.size()), nullptr);
+  EXPECT_EQ(MakeThumbnailFromMemory(nullptr, 10), nullptr);
+}
+
+// Six large decodes at once hold at most two slots together, and all six get theirs; small ones
+// never wait, not even while both slots are held.
+TEST(LargeDecodeSlot, AtMostTwoLargeDecodesAtOnce) {
+  std::atomic<int> inside{0};
+  std::atomic<int> most{0};
+  std::atomic<int> done{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 6; ++i) {
+    threads.emplace_back([&] {
+      const LargeDecodeSlot slot(true);
+      const int now = ++inside;
+      int seen = most.load();
+      while (now > seen && !most.compare_exchange_weak(seen, now)) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      --inside;
+      ++done;
+    });
+  }
+  while (inside.load() < kLargeDecodeSlots) std::this_thread::yield();
+  const auto started = std::chrono::steady_clock::now();
+  {
+    const LargeDecodeSlot small(false);  // both slots are held now
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(25));
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(done.load(), 6);
+  EXPECT_EQ(most.load(), kLargeDecodeSlots);
 }
 
 // A Huffman table whose sixteen code counts add up to more than the 256 symbols it can hold: the

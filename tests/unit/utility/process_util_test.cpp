@@ -3,9 +3,12 @@
 #include "utility/hlx_process_util.h"
 
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -193,6 +196,29 @@ TEST(FatalSignalHandler, AHangingReportStillEndsTheProcessWithItsSignal) {
         ::raise(SIGBUS);
       },
       ::testing::KilledBySignal(SIGBUS), "");
+}
+
+// A fault on another thread while the report runs waits for it: the report ends whole and the
+// process dies of the first signal, not of the second one half way through.
+TEST(FatalSignalHandler, AFaultOnAnotherThreadDuringTheReportWaitsForTheReport) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  static std::atomic<bool> reporting{false};
+  EXPECT_EXIT(
+      {
+        std::thread([] {
+          while (!reporting.load()) std::this_thread::yield();
+          ::raise(SIGBUS);
+        }).detach();
+        os::InstallFatalSignalHandler([](int, const void*) {
+          reporting.store(true);
+          struct timespec pause {0, 300'000'000};
+          ::nanosleep(&pause, nullptr);
+          const char done[] = "report whole\n";
+          (void)!::write(2, done, sizeof(done) - 1);
+        }, 10);
+        ::raise(SIGSEGV);
+      },
+      ::testing::KilledBySignal(SIGSEGV), "report whole");
 }
 
 }  // namespace

@@ -139,14 +139,15 @@ MediaItem ReadItem(sqlite3_stmt* row) {
 }
 
 // Runs a handler on each pushed item on threads of its own (up to `threads`), so that the pushing
-// thread goes on meanwhile; with one thread the items are handled in push order. Finish waits until
-// every pushed item has been handled. Without a thread (none could be made, or after Finish) an item
-// is handled at once on the pushing thread.
+// thread goes on meanwhile; with one thread the items are handled in push order. At most `maxQueued`
+// items wait: a Push beyond waits for room, so a fast pusher never piles up what the handlers have
+// not taken yet. Finish waits until every pushed item has been handled. Without a thread (none could
+// be made, or after Finish) an item is handled at once on the pushing thread.
 template <typename T>
 class SideQueue {
  public:
-  explicit SideQueue(std::function<void(T&)> handle, size_t threads = 1)
-      : m_handle(std::move(handle)), m_threadCount(threads) {}
+  explicit SideQueue(std::function<void(T&)> handle, size_t threads = 1, size_t maxQueued = 4)
+      : m_handle(std::move(handle)), m_threadCount(threads), m_maxQueued(maxQueued) {}
   ~SideQueue() { Finish(); }
   SideQueue(const SideQueue&) = delete;
   SideQueue& operator=(const SideQueue&) = delete;
@@ -160,6 +161,7 @@ class SideQueue {
         m_inline = m_threads.empty();
       }
     }
+    m_room.wait(lock, [this] { return m_inline || m_queue.size() < m_maxQueued; });
     if (m_inline) {
       lock.unlock();
       m_handle(item);
@@ -175,6 +177,7 @@ class SideQueue {
       m_inline = true;
     }
     m_wake.notify_all();
+    m_room.notify_all();
     for (std::thread& thread : m_threads) {
       if (thread.joinable()) thread.join();
     }
@@ -188,6 +191,7 @@ class SideQueue {
       if (m_queue.empty()) return;
       T item = std::move(m_queue.front());
       m_queue.pop_front();
+      m_room.notify_all();
       lock.unlock();
       m_handle(item);
       lock.lock();
@@ -196,8 +200,10 @@ class SideQueue {
 
   const std::function<void(T&)> m_handle;
   const size_t m_threadCount;
+  const size_t m_maxQueued;
   std::mutex m_mutex;
   std::condition_variable m_wake;
+  std::condition_variable m_room;  // a queued item was taken, or Finish
   bool m_inline = false;  // guarded by m_mutex; set for good by Finish
   std::deque<T> m_queue;  // guarded by m_mutex
   std::vector<std::thread> m_threads;  // made by the first Push, under m_mutex
@@ -324,7 +330,10 @@ struct SectionBatch {
 // The four item sections of one answer, made while the rows are read. The reading thread files
 // each row's item; a filing thread keeps the items whose file is on the device, in row order, in
 // the section's batches of kSectionBatchItems, and hands each full batch to helpers that write and
-// compress it; so once the last row has been read the sections are nearly ready to go out.
+// compress it; so once the last row has been read the sections are nearly ready to go out. The
+// counts go first, so the compressed batches are held until the end: their size is bounded by what
+// the connection may read (hlx_sqlite.h); the rows and batches not yet handled wait in queues of a
+// few entries each.
 class MediaLists {
  public:
   enum Section { kSongs, kMovies, kMusicVideos, kTvShows, kSectionCount };

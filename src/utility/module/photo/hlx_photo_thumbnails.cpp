@@ -9,6 +9,7 @@
 #include "utility/hlx_feature_module.h"
 #include "utility/hlx_image.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_reply.h"
 #include "utility/hlx_text.h"
 
@@ -57,14 +58,32 @@ bool SendCachedThumbnail(const FeatureRequest& request, AFCConnectionRef afc, co
 
 void SendMadeThumbnail(const FeatureRequest& request, AFCConnectionRef afc, const std::string& id,
                        const std::string& path, int64_t sizeBytes) {
-  if (sizeBytes > kMaxThumbnailSourceBytes) return;
+  if (sizeBytes > kMaxThumbnailSourceBytes) {
+    HLX_LOG(WARNING) << "thumbnail source of " << sizeBytes << " bytes skipped: " << path;
+    return;
+  }
   std::string file;
-  if (!AfcDownloadFile(afc, path, nullptr, &file) || file.empty()) return;
-  std::unique_ptr<HLXImage> image = LoadImageFromMemory(reinterpret_cast<const uint8_t*>(file.data()), file.size());
-  file = std::string();  // the picture's bytes are not needed beside its pixels
-  if (!image) return;
-  std::unique_ptr<HLXImage> thumbnail = MakeThumbnail(*image);
-  image.reset();
+  if (!AfcReadFileStart(afc, path, kThumbnailHeaderBytes, &file) || file.empty()) return;
+  int width = 0;
+  int height = 0;
+  const bool sized = ReadImageSize(reinterpret_cast<const uint8_t*>(file.data()), file.size(), &width, &height);
+  if (sized && !ImageSizeFitsDecoding(width, height)) {
+    HLX_LOG(WARNING) << "thumbnail source of " << width << " x " << height << " pixels skipped: " << path;
+    return;
+  }
+  // A header beyond the first bytes (or none) counts as large: its size is known only from the whole file.
+  const bool large = !sized || static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kLargeDecodePixels ||
+                     sizeBytes > kLargeDecodeSourceBytes;
+  std::unique_ptr<HLXImage> thumbnail;
+  {
+    const LargeDecodeSlot slot(large);  // given back before the reply waits on the peer
+    if (file.size() == kThumbnailHeaderBytes) {  // else the first bytes were the whole file
+      file.clear();
+      if (!AfcDownloadFile(afc, path, nullptr, &file) || file.empty()) return;
+    }
+    thumbnail = MakeThumbnailFromMemory(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    file = std::string();  // the picture's bytes are not needed beside its thumbnail
+  }
   if (!thumbnail) return;
   const std::vector<uint8_t> jpeg = EncodeJpeg(*thumbnail, kThumbnailJpegQuality);
   if (jpeg.empty()) return;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "utility/hlx_reply.h"
 #include "utility/hlx_task.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_reply_sink.h"
 
 namespace hlx {
@@ -20,6 +22,18 @@ namespace {
 int64_t ReadMember(const rapidjson::Document& json, const char* name, int64_t fallback) {
   if (json.IsObject() && json.HasMember(name) && json[name].IsInt64()) return json[name].GetInt64();
   return fallback;
+}
+
+// A few milliseconds of small allocations and log lines, so that the thread is nearly always inside
+// the allocator or the log's lock: what a crash report must not depend on.
+void Churn() {
+  std::vector<std::unique_ptr<char[]>> blocks(64);
+  for (int round = 0; round < 200; ++round) {
+    const size_t slot = static_cast<size_t>(round) % blocks.size();
+    blocks[slot] = std::make_unique<char[]>(16 + static_cast<size_t>(round * 37) % 4096);
+    blocks[slot][0] = static_cast<char>(round);
+    if (round % 20 == 0) HLX_LOG(INFO) << "test probe churn " << round;
+  }
 }
 
 }  // namespace
@@ -98,6 +112,7 @@ int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
   SendThroughSink(started, progress);
 
   const int64_t ms = ReadMember(json, "ms", -1);
+  const bool churn = ReadMember(json, "churn", 0) != 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
   int32_t code = static_cast<int32_t>(kReplySuccess);
   while (ms < 0 || std::chrono::steady_clock::now() < deadline) {
@@ -105,7 +120,11 @@ int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
       code = static_cast<int32_t>(kReplyCancelled);
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the task's checkpoint interval
+    if (churn) {
+      Churn();
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the task's checkpoint interval
+    }
   }
   tasks.Remove(taskId);
   SendReply(request, "", code, nullptr);
