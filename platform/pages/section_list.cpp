@@ -22,6 +22,7 @@
 #include <wtl/CWindowImpl.h>
 #include <wtl/GdiObjects.h>
 #include <wtl/message_map.h>
+#include <wtl/scroll.h>
 
 #include "command_names.h"
 #include "device_notice.h"
@@ -186,23 +187,8 @@ private:
     }
 
     LRESULT OnVScroll(WPARAM wParam, LPARAM) {
-        SCROLLINFO info = {};
-        info.cbSize = sizeof(info);
-        info.fMask = SIF_ALL;
-        GetScrollInfo(m_hWnd, SB_VERT, &info);
-        int32_t top = scrollTop;
-        switch (LOWORD(wParam)) {
-        case SB_LINEUP: top -= rowHeight; break;
-        case SB_LINEDOWN: top += rowHeight; break;
-        case SB_PAGEUP: top -= static_cast<int32_t>(info.nPage); break;
-        case SB_PAGEDOWN: top += static_cast<int32_t>(info.nPage); break;
-        case SB_THUMBTRACK:
-        case SB_THUMBPOSITION: top = info.nTrackPos; break;
-        case SB_TOP: top = 0; break;
-        case SB_BOTTOM: top = info.nMax; break;
-        default: return 0;
-        }
-        ScrollTo(top);
+        int top = 0;
+        if (wtl::ScrollRequestTarget(m_hWnd, SB_VERT, wParam, rowHeight, &top)) ScrollTo(top);
         return 0;
     }
 

@@ -7,6 +7,7 @@
 #include <gdiplus.h>
 
 #include <vornel/VNLUtilityApp.h>
+#include <wtl/scroll.h>
 
 #include "contact_rules.h"
 
@@ -276,22 +277,8 @@ void DhContactDetailView::ScrollTo(int position, bool updateNow) {
 }
 
 LRESULT DhContactDetailView::OnVScroll(WPARAM wParam, LPARAM) {
-    SCROLLINFO scroll = {};
-    scroll.cbSize = sizeof(scroll);
-    scroll.fMask = SIF_ALL;
-    GetScrollInfo(m_hWnd, SB_VERT, &scroll);
-    int position = scroll.nPos;
-    switch (LOWORD(wParam)) {
-    case SB_LINEUP: position -= 1; break;
-    case SB_LINEDOWN: position += 1; break;
-    case SB_PAGEUP: position -= static_cast<int>(scroll.nPage); break;
-    case SB_PAGEDOWN: position += static_cast<int>(scroll.nPage); break;
-    case SB_THUMBTRACK: position = scroll.nTrackPos; break;
-    case SB_TOP: position = scroll.nMin; break;
-    case SB_BOTTOM: position = scroll.nMax; break;
-    default: return 0;  // SB_THUMBPOSITION and SB_ENDSCROLL change nothing
-    }
-    ScrollTo(position, false);
+    int position = 0;
+    if (wtl::ScrollRequestTarget(m_hWnd, SB_VERT, wParam, 1, &position)) ScrollTo(position, false);
     return 0;
 }
 

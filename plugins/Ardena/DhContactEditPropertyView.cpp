@@ -9,6 +9,7 @@
 
 #include "ardena_module.h"
 #include <wtl/window_text.h>
+#include <wtl/scroll.h>
 
 using contacts::RowKind;
 using contacts::RowShape;
@@ -380,22 +381,8 @@ void DhContactEditPropertyView::ScrollTo(int position) {
 }
 
 LRESULT DhContactEditPropertyView::OnVScroll(WPARAM wParam, LPARAM) {
-    SCROLLINFO scroll = {};
-    scroll.cbSize = sizeof(scroll);
-    scroll.fMask = SIF_ALL;
-    GetScrollInfo(m_hWnd, SB_VERT, &scroll);
-    int position = scroll.nPos;
-    switch (LOWORD(wParam)) {
-    case SB_LINEUP: position -= 1; break;
-    case SB_LINEDOWN: position += 1; break;
-    case SB_PAGEUP: position -= static_cast<int>(scroll.nPage); break;
-    case SB_PAGEDOWN: position += static_cast<int>(scroll.nPage); break;
-    case SB_THUMBTRACK: position = scroll.nTrackPos; break;
-    case SB_TOP: position = scroll.nMin; break;
-    case SB_BOTTOM: position = scroll.nMax; break;
-    default: return 0;
-    }
-    ScrollTo(position);
+    int position = 0;
+    if (wtl::ScrollRequestTarget(m_hWnd, SB_VERT, wParam, 1, &position)) ScrollTo(position);
     return 0;
 }
 

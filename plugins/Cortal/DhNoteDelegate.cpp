@@ -210,7 +210,16 @@ void DhNoteDelegate::PlaceVersionMessage() {
     SIZE size = {};
     GetTextExtentPoint32W(dc.get(), m_versionMessage.c_str(), static_cast<int>(m_versionMessage.size()), &size);
     const int middle = (edit.top + edit.bottom) / 2;
-    m_versionRect = RECT{refresh.right, middle - size.cy / 2, edit.left - 2, middle - size.cy / 2 + size.cy};
+    const int available = edit.left - 2 - refresh.right;
+    // A narrow toolbar takes the message on two lines rather than cutting off its start.
+    m_versionWraps = size.cx > available;
+    int height = size.cy;
+    if (m_versionWraps) {
+        RECT measured = {0, 0, available, 0};
+        DrawTextW(dc.get(), m_versionMessage.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        height = measured.bottom;
+    }
+    m_versionRect = RECT{refresh.right, middle - height / 2, edit.left - 2, middle - height / 2 + height};
 }
 
 void DhNoteDelegate::PaintExtra(HDC dc, const RECT& client) {
@@ -222,5 +231,6 @@ void DhNoteDelegate::PaintExtra(HDC dc, const RECT& client) {
     wtl::SelectGuard font(dc, m_textFont.get());
     SetTextColor(dc, RGB(0xFF, 0, 0));
     RECT rect = m_versionRect;
-    DrawTextW(dc, m_versionMessage.c_str(), -1, &rect, DT_RIGHT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    const UINT lines = m_versionWraps ? DT_WORDBREAK : DT_VCENTER | DT_SINGLELINE;
+    DrawTextW(dc, m_versionMessage.c_str(), -1, &rect, DT_RIGHT | DT_NOPREFIX | lines);
 }

@@ -64,5 +64,6 @@ private:
     VNLSwitchImageButton m_refresh;
     std::wstring m_versionMessage;
     RECT m_versionRect = {};
+    bool m_versionWraps = false;  // on two lines: the toolbar is too narrow for one
     NoticePanel m_notice;
 };

@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include <wtl/GdiObjects.h>
+#include <wtl/scroll.h>
 
 #include "bookmark_model.h"
 
@@ -137,19 +138,9 @@ void CColumnTreeView::OnSize(UINT, int, int) {
 LRESULT CColumnTreeView::OnHScroll(WPARAM wParam, LPARAM) {
     RECT client = {};
     GetClientRect(m_hWnd, &client);
-    const int page = client.right;
-    const int highest = std::max(0, m_totalWidth - page);
-    int position = m_scroll;
-    switch (LOWORD(wParam)) {
-    case SB_LINELEFT: position -= kLineStep; break;
-    case SB_LINERIGHT: position += kLineStep; break;
-    case SB_PAGELEFT: position -= page; break;
-    case SB_PAGERIGHT: position += page; break;
-    case SB_THUMBTRACK: position = static_cast<short>(HIWORD(wParam)); break;
-    case SB_LEFT: position = 0; break;
-    case SB_RIGHT: position = highest; break;
-    default: return 0;
-    }
+    const int highest = std::max(0, m_totalWidth - static_cast<int>(client.right));
+    int position = 0;
+    if (!wtl::ScrollRequestTarget(m_hWnd, SB_HORZ, wParam, kLineStep, &position)) return 0;
     position = std::max(0, std::min(position, highest));
     if (position == m_scroll) return 0;
     m_scroll = position;

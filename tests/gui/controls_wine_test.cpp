@@ -19,6 +19,7 @@
 #include "VNLImgButton.h"
 #include "VNLSwitchButton.h"
 #include "VNLSwitchImageButton.h"
+#include <wtl/scroll.h>
 
 namespace {
 
@@ -89,6 +90,28 @@ RECT RectInParent(HWND child) {
 }
 
 }  // namespace
+
+TEST(ScrollRequest, EachRequestMovesByItsStepAndTheThumbToItsWholePosition) {
+    SCROLLINFO bar = {};
+    bar.nMin = 0;
+    bar.nMax = 100000;
+    bar.nPage = 120;
+    bar.nPos = 300;
+    bar.nTrackPos = 70000;  // beyond the 16 bits of the message's own thumb position
+    const struct {
+        WORD request;
+        int position;
+    } moves[] = {{SB_LINEUP, 293},   {SB_LINEDOWN, 307},      {SB_PAGEUP, 180},  {SB_PAGEDOWN, 420},
+                 {SB_THUMBTRACK, 70000}, {SB_THUMBPOSITION, 70000}, {SB_TOP, 0}, {SB_BOTTOM, 100000}};
+    for (const auto& move : moves) {
+        int position = -1;
+        EXPECT_TRUE(wtl::ScrollRequestTarget(move.request, bar, 7, &position)) << move.request;
+        EXPECT_EQ(position, move.position) << move.request;
+    }
+    int untouched = -1;
+    EXPECT_FALSE(wtl::ScrollRequestTarget(SB_ENDSCROLL, bar, 7, &untouched));
+    EXPECT_EQ(untouched, -1);
+}
 
 TEST(ImageButton, PressIsReportedOnceAtButtonDownAndPlacedFromTheRightEdge) {
     Parent parent(400, 120);

@@ -652,7 +652,26 @@ Copied CopyLibrary(MediaCopies* copies, AFCConnectionRef afc, bool logFailures) 
   return Copied::kNone;
 }
 
+// The info of a playlist's items reply: {"Playlist":id,"Exist":1,"Count":n} for a listed playlist,
+// without "Exist" for one asked for by id (a count of -1: no such playlist).
+std::string PlaylistCountInfo(int64_t playlist, int64_t count, bool listed) {
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("Playlist");
+  json->Int64(playlist);
+  if (listed) {
+    json.Key("Exist");
+    json->Int(1);
+  }
+  json.Key("Count");
+  json->Int64(count);
+  json->EndObject();
+  return json.Text();
+}
+
 }  // namespace
+
+
 
 int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc,
                      const CancelTest& cancelled) {
@@ -670,8 +689,7 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
   for (const MediaPlaylist& playlist : playlists) objects.push_back(PlaylistJson(playlist));
   SendSection(request, kRequestPlaylists, objects);
   for (const MediaPlaylist& playlist : playlists) {
-    const std::string info = "{\"Playlist\":" + std::to_string(playlist.id) +
-                             ",\"Exist\":1,\"Count\":" + std::to_string(playlist.itemIds.size()) + "}";
+    const std::string info = PlaylistCountInfo(playlist.id, static_cast<int64_t>(playlist.itemIds.size()), true);
     const std::string data = PlaylistItemsJson(playlist.id, playlist.itemIds);
     request.SendProgress(kRequestPlaylistItems, 0, &info, nullptr);
     request.SendProgress(kRequestPlaylistItems, 1, &info, &data);
@@ -682,7 +700,7 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
 int ListPlaylistItems(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc, int64_t containerId,
                       const CancelTest& cancelled) {
   if (afc != nullptr && CopyLibrary(copies, afc, true) == Copied::kNone) return kReplyNoLibraryCopy;
-  const std::string missing = "{\"Playlist\":" + std::to_string(containerId) + ",\"Count\":-1}";
+  const std::string missing = PlaylistCountInfo(containerId, -1, false);
   std::shared_lock<std::shared_mutex> reading(copies->filesLock);
   // The copy made last (by this request or an earlier one); with none there is nothing to open.
   const bool itdb = copies->libraryInUse == MediaCopy::kLibrary;
@@ -700,8 +718,7 @@ int ListPlaylistItems(const FeatureRequest& request, MediaCopies* copies, AFCCon
     if (playlist.id != containerId) continue;
     std::vector<int64_t> ids;
     if (LoadPlaylistItems(db, family.playlistItems, containerId, &ids) == kReplyCancelled) return kReplyCancelled;
-    const std::string info = "{\"Playlist\":" + std::to_string(containerId) + ",\"Count\":" +
-                             std::to_string(ids.size()) + "}";
+    const std::string info = PlaylistCountInfo(containerId, static_cast<int64_t>(ids.size()), false);
     const std::string data = PlaylistItemsJson(containerId, ids);
     request.SendProgress(kRequestPlaylistItems, 0, &info, nullptr);
     request.SendProgress(kRequestPlaylistItems, 1, &info, &data);
