@@ -153,6 +153,16 @@ class BackupTest(BackupTestCase):
                 self.assertEqual(values[-1], 10000)
                 self.assert_backup_of(folder, udid, image, layout)
 
+    def test_device_messages_of_unknown_names_go_unanswered(self):
+        # Passed over, not answered: an answer would put the device's next status out of step (its
+        # free-space question would read it and fail the backup). Names match whole and by case.
+        udid, image = self.attach({"strayMessages": ["DLMessageNotKnown", "NotAnOrder", "dlmessagedisconnect",
+                                                     "DLMessageDisconnectLater", ""]})
+        self.start(udid)
+        folder, _, final = self.backup(udid, os.path.join(self.tmp.path, "Backups"))
+        self.assertEqual(final["code"], 0, final)
+        self.assert_backup_of(folder, udid, image, "3d")
+
     def test_info_plist_lists_the_user_apps_with_their_store_records_and_icons(self):
         quoted = 'com.example.<&"quoted">'
 
