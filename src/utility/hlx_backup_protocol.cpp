@@ -699,7 +699,8 @@ Turn EndBackup(Conversation& conversation, const PlistVariant::Array&) {
   if (conversation.progress < 100) {
     conversation.result = {kCodeDeviceGone, "", ""};
   } else {
-    conversation.result.code = conversation.Partial() && conversation.arrived.empty() ? kCodeNoWantedFile : kReplySuccess;
+    const bool nothingWanted = conversation.Partial() && conversation.arrived.empty();
+    conversation.result.code = nothingWanted ? kCodeNoWantedFile : kReplySuccess;
     conversation.result.text.clear();
   }
   return Turn::kEnd;
@@ -1001,12 +1002,12 @@ bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupS
 BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& options) {
   if (!Claim()) return {kReplyBackupBusy, kBackupBusyText, ""};
   BackupSessionResult result;
-  const std::string udid = m_device->Udid();
   const bool open = OpenSession(options, &result, true);
   SocketSplice socketSplice(m_plainSocket);
   if (open) {
     Conversation conversation(m_service->ServiceConnection(), options, *m_device, result, &socketSplice);
-    if (SendXml(conversation.connection, std::string(kBackupTemplateHead) + EscapeXmlText(udid) + kBackupTemplateTail)) {
+    const std::string request = std::string(kBackupTemplateHead) + EscapeXmlText(conversation.udid) + kBackupTemplateTail;
+    if (SendXml(conversation.connection, request)) {
       Converse(conversation, kBackupDialogue);
     } else {
       result = {kCodeDeviceGone, "", ""};

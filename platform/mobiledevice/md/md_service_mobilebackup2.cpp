@@ -20,10 +20,10 @@
 // "failAtPercent" with "errorCode"/"errorText", "disconnectAtPercent", "stallAtPercent", "needBytes" (the space the
 // device asks for), "password" (the backup password when lockdown's com.apple.mobile.backup
 // WillEncrypt is set; "ChangePassword" sets both), "extraRemoveItems" (paths sent in a RemoveItems
-// before the upload), "copyItems" ([from, to] pairs, each sent in a CopyItem after the manifests) and
-// "removeFiles" (paths sent in a RemoveFiles after those); "strayMessages" (names of messages that
-// need no answer, each sent alone before the backup's first order). A "failAtPercent" of 100 fails the session
-// after the manifests. "killRestoreAt" kills the process at a step of a restore's swap (a test of
+// before the upload), "copyItems" ([from, to] pairs, each sent in a CopyItem after the manifests),
+// "removeFiles" (paths sent in a RemoveFiles after those) and "strayMessages" (names of messages that
+// need no answer, each sent alone before the backup's first order). A "failAtPercent" of 100 fails
+// the session after the manifests. "killRestoreAt" kills the process at a step of a restore's swap (a test of
 // what a kill leaves).
 //
 // Threads: the connection's device thread.
@@ -667,8 +667,8 @@ bool UploadManifests(BackupRun& run) {
                              "</date><key>IsFullBackup</key><true/><key>SnapshotState</key><string>finished"
                              "</string><key>UUID</key>" + XmlString(Sha1Hex(run.udid + IsoNow())) +
                              "<key>Version</key><string>3.3</string>";
-  if (!WriteManifestDb(scratch + "/Manifest.db", run.entries) || !WritePlistFile(scratch + "/Manifest.plist", manifest) ||
-      !WritePlistFile(scratch + "/Status.plist", status)) {
+  if (!WriteManifestDb(scratch + "/Manifest.db", run.entries) ||
+      !WritePlistFile(scratch + "/Manifest.plist", manifest) || !WritePlistFile(scratch + "/Status.plist", status)) {
     FailSession(run.stream, 104, "The device could not write its manifest.", run.progress);
     return false;
   }
@@ -681,7 +681,9 @@ bool UploadManifests(BackupRun& run) {
 
 bool CopyItems(BackupRun& run) {
   for (const auto& [from, to] : run.script.copyItems) {
-    if (!Order(run.stream, XmlString("DLMessageCopyItem") + XmlString(from) + XmlString(to) + XmlReal(100))) return false;
+    if (!Order(run.stream, XmlString("DLMessageCopyItem") + XmlString(from) + XmlString(to) + XmlReal(100))) {
+      return false;
+    }
   }
   return true;
 }
@@ -706,7 +708,8 @@ bool MoveSnapshot(BackupRun& run) {
     moves += "<key>" + Xml(folder) + "</key>" + XmlString(run.udid + folder.substr(run.root.size()));
   }
   return Order(run.stream, XmlString("DLMessageMoveItems") + "<dict>" + moves + "</dict>" + XmlReal(100)) &&
-         Order(run.stream, XmlString("DLMessageRemoveItems") + "<array>" + XmlString(run.root) + "</array>" + XmlReal(100));
+         Order(run.stream,
+               XmlString("DLMessageRemoveItems") + "<array>" + XmlString(run.root) + "</array>" + XmlReal(100));
 }
 
 bool Disconnect(BackupRun& run) {
