@@ -21,10 +21,11 @@
 // device asks for), "password" (the backup password when lockdown's com.apple.mobile.backup
 // WillEncrypt is set; "ChangePassword" sets both), "extraRemoveItems" (paths sent in a RemoveItems
 // before the upload), "copyItems" ([from, to] pairs, each sent in a CopyItem after the manifests),
-// "removeFiles" (paths sent in a RemoveFiles after those) and "strayMessages" (names of messages that
-// need no answer, each sent alone before the backup's first order). A "failAtPercent" of 100 fails
-// the session after the manifests. "killRestoreAt" kills the process at a step of a restore's swap (a test of
-// what a kill leaves).
+// "removeFiles" (paths sent in a RemoveFiles after those) and "strayMessages" (names of messages
+// of no known order, each sent alone before the session's first order: a backup waits for no answer
+// to them, a restore for the status of those named "DLMessage..."). A "failAtPercent" of 100 fails
+// the session after the manifests. "killRestoreAt" kills the process at a step of a restore's swap
+// (a test of what a kill leaves).
 //
 // Threads: the connection's device thread.
 #include <dirent.h>
@@ -592,12 +593,16 @@ struct BackupRun {
 // session ended.
 using BackupStep = bool (*)(BackupRun& run);
 
-bool SendStrayMessages(BackupRun& run) {
-  for (const std::string& name : run.script.strayMessages) {
-    if (!SendMessage(run.stream, XmlString(name) + XmlReal(0))) return false;
+// The script's "strayMessages"; with `awaitOrderStatus`, a status after each one named "DLMessage...".
+bool SendStrayMessages(MDDeviceStream* stream, const Script& script, bool awaitOrderStatus) {
+  for (const std::string& name : script.strayMessages) {
+    if (!SendMessage(stream, XmlString(name) + XmlReal(0))) return false;
+    if (awaitOrderStatus && name.compare(0, 9, "DLMessage") == 0 && !AwaitStatus(stream)) return false;
   }
   return true;
 }
+
+bool SendStrayMessages(BackupRun& run) { return SendStrayMessages(run.stream, run.script, false); }
 
 bool RemoveExtraItems(BackupRun& run) {
   if (run.script.extraRemoveItems.empty()) return true;
@@ -958,6 +963,8 @@ struct RestoreRun {
 // One step of the device's side of a restore; false when the session ended.
 using RestoreStep = bool (*)(RestoreRun& run);
 
+bool SendStrayMessages(RestoreRun& run) { return SendStrayMessages(run.stream, run.script, true); }
+
 bool StartStaging(RestoreRun& run) {
   RemoveTree(run.staging);
   MakeFolders(run.received);
@@ -1054,7 +1061,8 @@ bool CommitRestore(RestoreRun& run) {
 }
 
 constexpr RestoreStep kRestoreSteps[] = {
-    StartStaging, DownloadManifests, CheckPassword, ReadManifest, DownloadDataFiles, BuildStaging, CommitRestore,
+    StartStaging, SendStrayMessages, DownloadManifests, CheckPassword, ReadManifest, DownloadDataFiles,
+    BuildStaging, CommitRestore,
 };
 
 void ServeRestore(const Request& request) {
