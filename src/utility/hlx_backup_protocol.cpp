@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <set>
@@ -488,6 +489,343 @@ const std::string* ElementText(const PlistVariant::Array& message, size_t index)
   return index < message.size() ? message[index].GetString() : nullptr;
 }
 
+bool Cancelled(const BackupSessionOptions& options) { return options.cancelled && options.cancelled(); }
+
+BackupSessionResult CancelledResult() { return {kReplyCancelled, "Task cancelled.", ""}; }
+
+// ---- The conversation of a backup or a restore -----------------------------------------------
+//
+// The device drives both: one loop (Converse) reads each of its messages, reports the progress it
+// names and hands it to the handler its name routes to in the session's table (a Dialogue). A
+// handler answers the device and tells the loop whether the session goes on.
+
+// What a session holds while the device's messages come in.
+struct Conversation {
+  Conversation(AMDServiceConnectionRef serviceConnection, const BackupSessionOptions& sessionOptions,
+               HLXDevice& sessionDevice, BackupSessionResult& sessionResult, SocketSplice* splice = nullptr)
+      : connection(serviceConnection),
+        options(sessionOptions),
+        device(sessionDevice),
+        udid(sessionDevice.Udid()),
+        result(sessionResult),
+        socketSplice(splice) {}
+
+  AMDServiceConnectionRef connection;
+  const BackupSessionOptions& options;
+  HLXDevice& device;
+  const std::string udid;
+  BackupSessionResult& result;
+  SocketSplice* const socketSplice;  // backup only
+  double progress = 0;
+  int64_t reported = 0;
+  std::set<std::string> arrived;  // partial backup: the wanted names written so far
+
+  bool Partial() const { return !options.wantedNames.empty(); }
+  // The local path of a device path of this backup, or "" when it is outside the backup folder.
+  std::string Local(const std::string& devicePath) const {
+    return HLXBackupProtocol::MapDevicePath(options.backupFolder, udid, devicePath);
+  }
+};
+
+// How a handler leaves the conversation.
+enum class Turn {
+  kNext,     // the message is answered (or needs no answer): on to the next one
+  kEnd,      // the session ends with the result the handler set
+  kNotSent,  // an answer did not go out: the device counts as gone
+};
+
+using Handler = Turn (*)(Conversation& conversation, const PlistVariant::Array& message);
+
+struct Route {
+  const char* name;
+  Handler handler;
+};
+
+struct Dialogue {
+  const Route* begin;
+  const Route* end;
+  Handler otherwise;  // a message that no route names
+  BackupSessionResult (*silence)(const Conversation& conversation);  // the device's messages stopped
+};
+
+Turn Reply(Conversation& conversation, const std::string& xml) {
+  return SendXml(conversation.connection, xml) ? Turn::kNext : Turn::kNotSent;
+}
+
+void ReportProgress(Conversation& conversation, const PlistVariant::Array& message) {
+  FindProgress(message, &conversation.progress);
+  const int64_t hundredths = static_cast<int64_t>(conversation.progress * 100);
+  if (hundredths > conversation.reported) {
+    conversation.reported = hundredths;
+    if (conversation.options.progress) conversation.options.progress(hundredths);
+  }
+}
+
+Handler RouteOf(const Dialogue& dialogue, const std::string& name) {
+  for (const Route* route = dialogue.begin; route != dialogue.end; ++route) {
+    if (name == route->name) return route->handler;
+  }
+  return dialogue.otherwise;
+}
+
+// Reads the device's messages until a handler, a cancel or the device's silence ends the session;
+// a message without a name is only read for its progress.
+void Converse(Conversation& conversation, const Dialogue& dialogue) {
+  for (;;) {
+    if (Cancelled(conversation.options)) {
+      conversation.result = CancelledResult();
+      return;
+    }
+    PlistVariant::Array message;
+    if (!ReceiveMessage(conversation.connection, &message)) {
+      conversation.result = Cancelled(conversation.options) ? CancelledResult() : dialogue.silence(conversation);
+      return;
+    }
+    ReportProgress(conversation, message);
+    const std::string* name = ElementText(message, 0);
+    if (name == nullptr) continue;
+    const Turn turn = RouteOf(dialogue, *name)(conversation, message);
+    if (turn == Turn::kNotSent) conversation.result = {kCodeDeviceGone, "", ""};
+    if (turn != Turn::kNext) return;
+  }
+}
+
+Turn Ignore(Conversation&, const PlistVariant::Array&) { return Turn::kNext; }
+
+// ---- Backup: the device's messages ---------------------------------------------------------
+
+// The file stream that names `path` missing.
+bool SendMissingFile(AMDServiceConnectionRef connection, const std::string& path) {
+  static const char kMissing[] = "No such file or directory";
+  uint8_t header[5];
+  PutBigEndian32(sizeof(kMissing), header);
+  header[4] = kStreamLocalError;
+  return SendWord(connection, static_cast<uint32_t>(path.size())) &&
+         SendServiceBytes(connection, reinterpret_cast<const uint8_t*>(path.data()), path.size()) &&
+         SendServiceBytes(connection, header, sizeof(header)) &&
+         SendServiceBytes(connection, reinterpret_cast<const uint8_t*>(kMissing), sizeof(kMissing) - 1) &&
+         SendWord(connection, 0);
+}
+
+// A backup has nothing to give back: the first path is answered as missing.
+Turn AnswerDownloadFiles(Conversation& conversation, const PlistVariant::Array& message) {
+  const PlistVariant::Array* paths = message.size() > 1 ? message[1].GetArray() : nullptr;
+  std::string path;
+  if (paths != nullptr && !paths->empty() && (*paths)[0].GetString() != nullptr) {
+    path = *(*paths)[0].GetString();
+    if (!SendMissingFile(conversation.connection, path)) return Turn::kNotSent;
+  }
+  return Reply(conversation, std::string(kStatusMultiHead) + EscapeXmlText(path) + kStatusMultiTail);
+}
+
+Turn AnswerContentsOfDirectory(Conversation& conversation, const PlistVariant::Array&) {
+  return Reply(conversation, kStatusDictTemplate);
+}
+
+// A partial backup writes little: it answers with the largest number rather than ask the disk.
+Turn AnswerFreeDiskSpace(Conversation& conversation, const PlistVariant::Array&) {
+  int64_t freeBytes = std::numeric_limits<int64_t>::max();
+  if (!conversation.Partial()) {
+    struct statvfs disk;
+    if (statvfs(conversation.options.backupFolder.c_str(), &disk) != 0) {
+      HLX_LOG(ERROR) << "backup: free space of the backup folder unknown, errno " << errno;
+      conversation.result = {kReplyTaskError, "Task error.", ""};
+      return Turn::kEnd;
+    }
+    freeBytes = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
+  }
+  return Reply(conversation, kStatusFreeSpaceHead + std::to_string(freeBytes) + kStatusFreeSpaceTail);
+}
+
+Turn CreateDirectory(Conversation& conversation, const PlistVariant::Array& message) {
+  const std::string* path = ElementText(message, 1);
+  const std::string local = path ? conversation.Local(*path) : "";
+  if (!local.empty() && os::Os().createDirectories(local)) return Reply(conversation, kStatusTwoStringsTemplate);
+  HLX_LOG(WARNING) << "backup: folder outside the backup folder refused";
+  return Reply(conversation, kStatusRefusedTemplate);
+}
+
+// The answer to an order on the backup's files; `refused` when it named a path outside the folder.
+Turn AnswerFileOrder(Conversation& conversation, const PlistVariant::Array& message, bool refused) {
+  if (refused) HLX_LOG(WARNING) << "backup: " << *ElementText(message, 0) << " outside the backup folder refused";
+  return Reply(conversation, refused ? kStatusRefusedTemplate : kStatusDictTemplateA);
+}
+
+// An item whose target exists already stays where it is.
+Turn MoveItems(Conversation& conversation, const PlistVariant::Array& message) {
+  bool refused = false;
+  const CIOSDictionary* moves = message.size() > 1 ? message[1].GetDictionary() : nullptr;
+  for (const auto& entry : moves ? moves->entries() : CIOSDictionary::Entries()) {
+    if (entry.second.GetString() == nullptr) continue;
+    const std::string from = conversation.Local(entry.first);
+    const std::string to = conversation.Local(*entry.second.GetString());
+    if (from.empty() || to.empty()) {
+      refused = true;
+    } else if (!Exists(to)) {
+      (void)std::rename(from.c_str(), to.c_str());
+    }
+  }
+  return AnswerFileOrder(conversation, message, refused);
+}
+
+Turn CopyItem(Conversation& conversation, const PlistVariant::Array& message) {
+  const std::string* source = ElementText(message, 1);
+  const std::string* target = ElementText(message, 2);
+  const std::string from = source ? conversation.Local(*source) : "";
+  const std::string to = target ? conversation.Local(*target) : "";
+  return AnswerFileOrder(conversation, message, from.empty() || to.empty() || !CopyFileBytes(from, to));
+}
+
+// RemoveItems and RemoveFiles.
+Turn RemoveItems(Conversation& conversation, const PlistVariant::Array& message) {
+  bool refused = false;
+  const PlistVariant::Array* items = message.size() > 1 ? message[1].GetArray() : nullptr;
+  for (const PlistVariant& item : items ? *items : PlistVariant::Array()) {
+    if (item.GetString() == nullptr) continue;
+    const std::string local = conversation.Local(*item.GetString());
+    // The backup folder itself is never removed by the device.
+    if (local.empty() || local == WithoutTrailingSlash(conversation.options.backupFolder)) {
+      refused = true;
+    } else {
+      (void)RemovePath(local);
+    }
+  }
+  return AnswerFileOrder(conversation, message, refused);
+}
+
+// A disconnect below 100 percent is a lost device; a partial backup that ran to the end has what
+// came of the wanted files.
+Turn EndBackup(Conversation& conversation, const PlistVariant::Array&) {
+  if (conversation.progress < 100) {
+    conversation.result = {kCodeDeviceGone, "", ""};
+  } else {
+    const bool nothingWanted = conversation.Partial() && conversation.arrived.empty();
+    conversation.result.code = nothingWanted ? kCodeNoWantedFile : kReplySuccess;
+    conversation.result.text.clear();
+  }
+  return Turn::kEnd;
+}
+
+// The device's error ends the backup; so does its "no error" before 100 percent.
+Turn AnswerBackupProcessMessage(Conversation& conversation, const PlistVariant::Array& message) {
+  int64_t code = 0;
+  std::string text;
+  if (FindDeviceError(message, &code, &text) && (code != 0 || conversation.progress < 100)) {
+    HLX_LOG(ERROR) << "error: " << code << " description: " << text.size() << " bytes";
+    conversation.result = {static_cast<int32_t>(code), text, ""};
+    return Turn::kEnd;
+  }
+  return Reply(conversation, kStatusDictTemplateA);
+}
+
+Turn ReceiveUploadFiles(Conversation& conversation, const PlistVariant::Array&) {
+  BackupSessionResult& result = conversation.result;
+  switch (ReceiveUploadedFiles(conversation.connection, conversation.socketSplice, conversation.udid,
+                               conversation.options, &conversation.arrived, &result.wantedPath)) {
+    case StreamEnd::kDeviceGone:
+      result = {conversation.Partial() ? kCodeNoWantedFile : kCodeDeviceGone, "", ""};
+      return Turn::kEnd;
+    case StreamEnd::kWriteFailed:
+      result = {kReplyTaskError, "The backup folder cannot be written.", ""};
+      return Turn::kEnd;
+    case StreamEnd::kWantedFile:
+      result.code = kReplySuccess;
+      return Turn::kEnd;
+    case StreamEnd::kDone:
+      break;
+  }
+  return Reply(conversation, kStatusDictTemplateA);
+}
+
+BackupSessionResult BackupSilence(const Conversation& conversation) {
+  if (conversation.device.GetState() == HLXDevice::kStateRemoved) return {kCodeDeviceGone, "", ""};
+  return {kReplyTaskError, "Task error.", ""};
+}
+
+// A message of another name gets no answer.
+const Route kBackupRoutes[] = {
+    {"DLMessageDownloadFiles", AnswerDownloadFiles},
+    {"DLContentsOfDirectory", AnswerContentsOfDirectory},
+    {"DLMessageGetFreeDiskSpace", AnswerFreeDiskSpace},
+    {"DLMessageCreateDirectory", CreateDirectory},
+    {"DLMessageMoveItems", MoveItems},
+    {"DLMessageRemoveItems", RemoveItems},
+    {"DLMessageRemoveFiles", RemoveItems},
+    {"DLMessageCopyItem", CopyItem},
+    {"DLMessageDisconnect", EndBackup},
+    {"DLMessageProcessMessage", AnswerBackupProcessMessage},
+    {"DLMessageUploadFiles", ReceiveUploadFiles},
+};
+const Dialogue kBackupDialogue = {std::begin(kBackupRoutes), std::end(kBackupRoutes), Ignore, BackupSilence};
+
+// ---- Restore: the device's messages --------------------------------------------------------
+
+// Every device order gets its answer, so that the device never waits for one: the answers to file
+// requests and process messages follow the end of a file stream.
+Turn AnswerRestoreOrder(Conversation& conversation, bool afterStream) {
+  if (afterStream && !SendWord(conversation.connection, 0)) return Turn::kNotSent;
+  return Reply(conversation, kStatusDictTemplateB);
+}
+
+// The files asked for, from the backup folder; the first that cannot be sent ends the list.
+Turn SendDownloadFiles(Conversation& conversation, const PlistVariant::Array& message) {
+  const BackupSessionOptions& options = conversation.options;
+  std::vector<std::pair<std::string, std::string>> files;  // device path, path in the backup ("" refused)
+  const PlistVariant::Array* paths = message.size() > 1 ? message[1].GetArray() : nullptr;
+  for (const PlistVariant& path : paths ? *paths : PlistVariant::Array()) {
+    if (path.GetString() == nullptr) continue;
+    const std::string relative = HLXBackupProtocol::MapDevicePath("", options.sourceId, *path.GetString());
+    if (relative.empty()) HLX_LOG(WARNING) << "restore: a file outside the backup folder refused";
+    files.emplace_back(*path.GetString(), relative);
+  }
+  for (const auto& file : files) {
+    if (!SendRequestedFile(conversation.connection, file.first, options.backupFolder, file.second)) break;
+  }
+  return AnswerRestoreOrder(conversation, true);
+}
+
+// The device's "ErrorCode" (0 too) ends the restore.
+Turn AnswerRestoreProcessMessage(Conversation& conversation, const PlistVariant::Array& message) {
+  int64_t code = 0;
+  std::string text;
+  if (!FindDeviceError(message, &code, &text)) return AnswerRestoreOrder(conversation, true);
+  if (code != 0) HLX_LOG(ERROR) << "error: " << code << " description: " << text.size() << " bytes";
+  conversation.result = {static_cast<int32_t>(code), text, ""};
+  return Turn::kEnd;
+}
+
+Turn EndRestore(Conversation& conversation, const PlistVariant::Array&) {
+  conversation.result = {kCodeDeviceGone, "", ""};
+  return Turn::kEnd;
+}
+
+// Any other device order is answered; what is no order is not.
+Turn AnswerOtherRestoreMessage(Conversation& conversation, const PlistVariant::Array& message) {
+  if (ElementText(message, 0)->compare(0, 9, "DLMessage") != 0) return Turn::kNext;
+  return AnswerRestoreOrder(conversation, false);
+}
+
+BackupSessionResult RestoreSilence(const Conversation&) { return {kReplyTaskError, "Task error.", ""}; }
+
+const Route kRestoreRoutes[] = {
+    {"DLMessageDisconnect", EndRestore},
+    {"DLMessageProcessMessage", AnswerRestoreProcessMessage},
+    {"DLMessageDownloadFiles", SendDownloadFiles},
+};
+const Dialogue kRestoreDialogue = {std::begin(kRestoreRoutes), std::end(kRestoreRoutes), AnswerOtherRestoreMessage,
+                                   RestoreSilence};
+
+std::string RestoreRequest(const BackupSessionOptions& options, bool encrypted, const std::string& udid) {
+  std::string request = std::string(HLX_PLIST_HEAD HLX_DTD) +
+                        "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict>"
+                        "<key>MessageName</key><string>Restore</string><key>Options</key><dict>"
+                        "<key>RestoreDontCopyBackup</key><true/>";
+  if (encrypted) request += "<key>Password</key><string>" + EscapeXmlText(options.password) + "</string>";
+  request += "</dict><key>SourceIdentifier</key><string>" + EscapeXmlText(options.sourceId) +
+             "</string><key>TargetIdentifier</key><string>" + EscapeXmlText(udid) + "</string></dict></array></plist>";
+  return request;
+}
+
 }  // namespace
 
 HLXBackupProtocol::HLXBackupProtocol(std::shared_ptr<HLXDevice> device) : m_device(std::move(device)) {}
@@ -664,166 +1002,20 @@ bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupS
 BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& options) {
   if (!Claim()) return {kReplyBackupBusy, kBackupBusyText, ""};
   BackupSessionResult result;
-  const std::string udid = m_device->Udid();
-  const bool partial = !options.wantedNames.empty();
-  bool open = OpenSession(options, &result, true);
+  const bool open = OpenSession(options, &result, true);
   SocketSplice socketSplice(m_plainSocket);
-  AMDServiceConnectionRef connection = nullptr;
   if (open) {
-    connection = m_service->ServiceConnection();
-    if (!SendXml(connection, std::string(kBackupTemplateHead) + EscapeXmlText(udid) + kBackupTemplateTail)) {
+    Conversation conversation(m_service->ServiceConnection(), options, *m_device, result, &socketSplice);
+    const std::string request = std::string(kBackupTemplateHead) + EscapeXmlText(conversation.udid) + kBackupTemplateTail;
+    if (SendXml(conversation.connection, request)) {
+      Converse(conversation, kBackupDialogue);
+    } else {
       result = {kCodeDeviceGone, "", ""};
-      open = false;
-    }
-  }
-  double progress = 0;
-  int64_t reported = 0;
-  std::set<std::string> arrived;  // partial backup: the wanted names written so far
-  bool ended = !open;
-  while (!ended) {
-    if (options.cancelled && options.cancelled()) {
-      result = {kReplyCancelled, "Task cancelled.", ""};
-      break;
-    }
-    PlistVariant::Array message;
-    if (!ReceiveMessage(connection, &message)) {
-      if (options.cancelled && options.cancelled()) {
-        result = {kReplyCancelled, "Task cancelled.", ""};
-      } else {
-        result = {m_device->GetState() == HLXDevice::kStateRemoved ? kCodeDeviceGone : kReplyTaskError,
-                  m_device->GetState() == HLXDevice::kStateRemoved ? "" : "Task error.", ""};
-      }
-      break;
-    }
-    FindProgress(message, &progress);
-    const int64_t hundredths = static_cast<int64_t>(progress * 100);
-    if (hundredths > reported) {
-      reported = hundredths;
-      if (options.progress) options.progress(hundredths);
-    }
-    const std::string* name = ElementText(message, 0);
-    if (name == nullptr) continue;
-    bool sent = true;
-    const std::string* first = ElementText(message, 1);
-    if (*name == "DLMessageDownloadFiles") {
-      // A backup has nothing to give back: the first path is answered as missing.
-      const PlistVariant::Array* paths = message.size() > 1 ? message[1].GetArray() : nullptr;
-      std::string path;
-      if (paths != nullptr && !paths->empty() && (*paths)[0].GetString() != nullptr) {
-        path = *(*paths)[0].GetString();
-        static const char kMissing[] = "No such file or directory";
-        uint8_t header[5];
-        PutBigEndian32(sizeof(kMissing), header);
-        header[4] = kStreamLocalError;
-        sent = SendWord(connection, static_cast<uint32_t>(path.size())) &&
-               SendServiceBytes(connection, reinterpret_cast<const uint8_t*>(path.data()), path.size()) &&
-               SendServiceBytes(connection, header, sizeof(header)) &&
-               SendServiceBytes(connection, reinterpret_cast<const uint8_t*>(kMissing), sizeof(kMissing) - 1) &&
-               SendWord(connection, 0);
-      }
-      sent = sent && SendXml(connection, std::string(kStatusMultiHead) + EscapeXmlText(path) + kStatusMultiTail);
-    } else if (*name == "DLContentsOfDirectory") {
-      sent = SendXml(connection, kStatusDictTemplate);
-    } else if (*name == "DLMessageGetFreeDiskSpace") {
-      int64_t freeBytes = std::numeric_limits<int64_t>::max();
-      if (!partial) {
-        struct statvfs disk;
-        if (statvfs(options.backupFolder.c_str(), &disk) != 0) {
-          HLX_LOG(ERROR) << "backup: free space of the backup folder unknown, errno " << errno;
-          result = {kReplyTaskError, "Task error.", ""};
-          break;
-        }
-        freeBytes = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
-      }
-      sent = SendXml(connection, kStatusFreeSpaceHead + std::to_string(freeBytes) + kStatusFreeSpaceTail);
-    } else if (*name == "DLMessageCreateDirectory") {
-      const std::string local = first ? MapDevicePath(options.backupFolder, udid, *first) : "";
-      if (!local.empty() && os::Os().createDirectories(local)) {
-        sent = SendXml(connection, kStatusTwoStringsTemplate);
-      } else {
-        HLX_LOG(WARNING) << "backup: folder outside the backup folder refused";
-        sent = SendXml(connection, kStatusRefusedTemplate);
-      }
-    } else if (*name == "DLMessageMoveItems" || *name == "DLMessageRemoveItems" ||
-               *name == "DLMessageRemoveFiles" || *name == "DLMessageCopyItem") {
-      bool refused = false;
-      if (*name == "DLMessageMoveItems") {
-        const CIOSDictionary* moves = message.size() > 1 ? message[1].GetDictionary() : nullptr;
-        for (const auto& entry : moves ? moves->entries() : CIOSDictionary::Entries()) {
-          if (entry.second.GetString() == nullptr) continue;
-          const std::string from = MapDevicePath(options.backupFolder, udid, entry.first);
-          const std::string to = MapDevicePath(options.backupFolder, udid, *entry.second.GetString());
-          if (from.empty() || to.empty()) {
-            refused = true;
-          } else if (!Exists(to)) {
-            (void)std::rename(from.c_str(), to.c_str());
-          }
-        }
-      } else if (*name == "DLMessageCopyItem") {
-        const std::string* target = ElementText(message, 2);
-        const std::string from = first ? MapDevicePath(options.backupFolder, udid, *first) : "";
-        const std::string to = target ? MapDevicePath(options.backupFolder, udid, *target) : "";
-        refused = from.empty() || to.empty() || !CopyFileBytes(from, to);
-      } else {
-        const PlistVariant::Array* items = message.size() > 1 ? message[1].GetArray() : nullptr;
-        for (const PlistVariant& item : items ? *items : PlistVariant::Array()) {
-          if (item.GetString() == nullptr) continue;
-          const std::string local = MapDevicePath(options.backupFolder, udid, *item.GetString());
-          // The backup folder itself is never removed by the device.
-          if (local.empty() || local == WithoutTrailingSlash(options.backupFolder)) {
-            refused = true;
-          } else {
-            (void)RemovePath(local);
-          }
-        }
-      }
-      if (refused) HLX_LOG(WARNING) << "backup: " << *name << " outside the backup folder refused";
-      sent = SendXml(connection, refused ? kStatusRefusedTemplate : kStatusDictTemplateA);
-    } else if (*name == "DLMessageDisconnect") {
-      if (progress < 100) {
-        result = {kCodeDeviceGone, "", ""};
-      } else {
-        // A partial backup that ran to the end has what came of the wanted files.
-        result.code = partial && arrived.empty() ? kCodeNoWantedFile : kReplySuccess;
-        result.text.clear();
-      }
-      break;
-    } else if (*name == "DLMessageProcessMessage") {
-      int64_t code = 0;
-      std::string text;
-      if (FindDeviceError(message, &code, &text) && (code != 0 || progress < 100)) {
-        HLX_LOG(ERROR) << "error: " << code << " description: " << text.size() << " bytes";
-        result = {static_cast<int32_t>(code), text, ""};
-        break;
-      }
-      sent = SendXml(connection, kStatusDictTemplateA);
-    } else if (*name == "DLMessageUploadFiles") {
-      const StreamEnd end =
-          ReceiveUploadedFiles(connection, &socketSplice, udid, options, &arrived, &result.wantedPath);
-      if (end == StreamEnd::kDeviceGone) {
-        result = {partial ? kCodeNoWantedFile : kCodeDeviceGone, "", ""};
-        break;
-      }
-      if (end == StreamEnd::kWriteFailed) {
-        result = {kReplyTaskError, "The backup folder cannot be written.", ""};
-        break;
-      }
-      if (end == StreamEnd::kWantedFile) {
-        result.code = kReplySuccess;
-        break;
-      }
-      sent = SendXml(connection, kStatusDictTemplateA);
-    }
-    if (!sent) {
-      result = {kCodeDeviceGone, "", ""};
-      ended = true;
     }
   }
   // A cancel closes the device connection, so a send or a stream cut short by it reads as a lost device.
-  if (result.code != kReplySuccess && options.cancelled && options.cancelled()) {
-    result = {kReplyCancelled, "Task cancelled.", ""};
-  }
-  if (result.code != kReplySuccess && !partial) {
+  if (result.code != kReplySuccess && Cancelled(options)) result = CancelledResult();
+  if (result.code != kReplySuccess && options.wantedNames.empty()) {
     Abort();
     std::string folder = options.backupFolder;
     if (!DeleteDirectoryTree(folder)) HLX_LOG(ERROR) << "backup: failed backup folder not deleted";
@@ -867,72 +1059,13 @@ BackupSessionResult HLXBackupProtocol::Restore(const BackupSessionOptions& optio
   bool encrypted = false;
   if (result.code != kReplySuccess || !ReadBackupEncryption(options.backupFolder, &encrypted)) return result;
   if (!OpenSession(options, &result)) return result;
-  AMDServiceConnectionRef connection = m_service->ServiceConnection();
-  std::string request = std::string(HLX_PLIST_HEAD HLX_DTD) +
-                        "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict>"
-                        "<key>MessageName</key><string>Restore</string><key>Options</key><dict>"
-                        "<key>RestoreDontCopyBackup</key><true/>";
-  if (encrypted) request += "<key>Password</key><string>" + EscapeXmlText(options.password) + "</string>";
-  request += "</dict><key>SourceIdentifier</key><string>" + EscapeXmlText(options.sourceId) +
-             "</string><key>TargetIdentifier</key><string>" + EscapeXmlText(m_device->Udid()) +
-             "</string></dict></array></plist>";
-  int64_t reported = 0;
-  double progress = 0;
-  if (!SendXml(connection, request)) result = {kCodeDeviceGone, "", ""};
-  while (result.code == kReplySuccess) {
-    if (options.cancelled && options.cancelled()) {
-      result = {kReplyCancelled, "Task cancelled.", ""};
-      break;
-    }
-    PlistVariant::Array message;
-    if (!ReceiveMessage(connection, &message)) {
-      result = (options.cancelled && options.cancelled()) ? BackupSessionResult{kReplyCancelled, "Task cancelled.", ""}
-                                                          : BackupSessionResult{kReplyTaskError, "Task error.", ""};
-      break;
-    }
-    FindProgress(message, &progress);
-    const int64_t hundredths = static_cast<int64_t>(progress * 100);
-    if (hundredths > reported) {
-      reported = hundredths;
-      if (options.progress) options.progress(hundredths);
-    }
-    const std::string* name = ElementText(message, 0);
-    if (name == nullptr) continue;
-    std::vector<std::pair<std::string, std::string>> files;  // device path, path in the backup ("" refused)
-    if (*name == "DLMessageDisconnect") {
-      result = {kCodeDeviceGone, "", ""};
-      break;
-    }
-    if (*name == "DLMessageProcessMessage") {
-      int64_t code = 0;
-      std::string text;
-      if (FindDeviceError(message, &code, &text)) {
-        if (code != 0) HLX_LOG(ERROR) << "error: " << code << " description: " << text.size() << " bytes";
-        result = {static_cast<int32_t>(code), text, ""};
-        break;
-      }
-    } else if (*name == "DLMessageDownloadFiles") {
-      const PlistVariant::Array* paths = message.size() > 1 ? message[1].GetArray() : nullptr;
-      for (const PlistVariant& path : paths ? *paths : PlistVariant::Array()) {
-        if (path.GetString() == nullptr) continue;
-        const std::string relative = MapDevicePath("", options.sourceId, *path.GetString());
-        if (relative.empty()) HLX_LOG(WARNING) << "restore: a file outside the backup folder refused";
-        files.emplace_back(*path.GetString(), relative);
-      }
-    } else if (name->compare(0, 9, "DLMessage") != 0) {
-      continue;
-    }
-    // Every device order gets its answer, so that the device never waits for one.
-    bool sent = true;
-    for (const auto& file : files) {
-      if (!SendRequestedFile(connection, file.first, options.backupFolder, file.second)) break;
-    }
-    if (*name == "DLMessageDownloadFiles" || *name == "DLMessageProcessMessage") sent = SendWord(connection, 0);
-    if (!sent || !SendXml(connection, kStatusDictTemplateB)) result = {kCodeDeviceGone, "", ""};
+  Conversation conversation(m_service->ServiceConnection(), options, *m_device, result);
+  if (SendXml(conversation.connection, RestoreRequest(options, encrypted, m_device->Udid()))) {
+    Converse(conversation, kRestoreDialogue);
+  } else {
+    result = {kCodeDeviceGone, "", ""};
   }
-  if (result.code != kReplySuccess && options.cancelled && options.cancelled()) {
-    result = {kReplyCancelled, "Task cancelled.", ""};
-  }
+  if (result.code != kReplySuccess && Cancelled(options)) result = CancelledResult();
   Abort();
   EndSession();
   return result;

@@ -153,6 +153,22 @@ class BackupTest(BackupTestCase):
                 self.assertEqual(values[-1], 10000)
                 self.assert_backup_of(folder, udid, image, layout)
 
+    def test_device_messages_of_unknown_names_are_passed_over(self):
+        # A backup answers none of them, a restore every "DLMessage..." one as an order: a missing
+        # answer leaves the device waiting, an extra one puts its next status or file stream out of
+        # step and fails the session. Names match whole and by case.
+        stray = {"strayMessages": ["DLMessageNotKnown", "NotAnOrder", "dlmessagedisconnect",
+                                   "DLMessageDisconnectLater", "Ping", ""]}
+        udid, image = self.attach(stray)
+        target, target_image = self.attach(stray, sms=False, seed=12)
+        self.start(udid, target)
+        folder, _, final = self.backup(udid, os.path.join(self.tmp.path, "Backups"))
+        self.assertEqual(final["code"], 0, final)
+        self.assert_backup_of(folder, udid, image, "3d")
+        _, final = self.run_request(RESTORE, {"uuid": target}, {"path": folder, "sourceDeviceId": udid, "password": ""})
+        self.assertEqual(final[2]["code"], 0, final[2])
+        self.assertEqual(image_files(target_image), image_files(image))
+
     def test_info_plist_lists_the_user_apps_with_their_store_records_and_icons(self):
         quoted = 'com.example.<&"quoted">'
 

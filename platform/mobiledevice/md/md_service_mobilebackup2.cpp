@@ -20,10 +20,12 @@
 // "failAtPercent" with "errorCode"/"errorText", "disconnectAtPercent", "stallAtPercent", "needBytes" (the space the
 // device asks for), "password" (the backup password when lockdown's com.apple.mobile.backup
 // WillEncrypt is set; "ChangePassword" sets both), "extraRemoveItems" (paths sent in a RemoveItems
-// before the upload), "copyItems" ([from, to] pairs, each sent in a CopyItem after the manifests) and
-// "removeFiles" (paths sent in a RemoveFiles after those). A "failAtPercent" of 100 fails the session
-// after the manifests. "killRestoreAt" kills the process at a step of a restore's swap (a test of
-// what a kill leaves).
+// before the upload), "copyItems" ([from, to] pairs, each sent in a CopyItem after the manifests),
+// "removeFiles" (paths sent in a RemoveFiles after those) and "strayMessages" (names of messages
+// of no known order, each sent alone before the session's first order: a backup waits for no answer
+// to them, a restore for the status of those named "DLMessage..."). A "failAtPercent" of 100 fails
+// the session after the manifests. "killRestoreAt" kills the process at a step of a restore's swap
+// (a test of what a kill leaves).
 //
 // Threads: the connection's device thread.
 #include <dirent.h>
@@ -47,6 +49,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -134,6 +137,7 @@ struct Script {
   std::vector<std::string> extraRemoveItems;
   std::vector<std::pair<std::string, std::string>> copyItems;
   std::vector<std::string> removeFiles;
+  std::vector<std::string> strayMessages;
   int64_t killRestoreAt = -1;
 };
 
@@ -160,11 +164,15 @@ Script LoadScript(const std::string& imageFolder) {
   }
   if (json.HasMember("needBytes") && json["needBytes"].IsInt64()) script.needBytes = json["needBytes"].GetInt64();
   if (json.HasMember("password") && json["password"].IsString()) script.password = json["password"].GetString();
-  if (json.HasMember("extraRemoveItems") && json["extraRemoveItems"].IsArray()) {
-    for (const auto& item : json["extraRemoveItems"].GetArray()) {
-      if (item.IsString()) script.extraRemoveItems.emplace_back(item.GetString());
+  const auto names = [&json](const char* key, std::vector<std::string>* out) {
+    if (!json.HasMember(key) || !json[key].IsArray()) return;
+    for (const auto& item : json[key].GetArray()) {
+      if (item.IsString()) out->emplace_back(item.GetString());
     }
-  }
+  };
+  names("extraRemoveItems", &script.extraRemoveItems);
+  names("removeFiles", &script.removeFiles);
+  names("strayMessages", &script.strayMessages);
   if (json.HasMember("copyItems") && json["copyItems"].IsArray()) {
     for (const auto& pair : json["copyItems"].GetArray()) {
       if (pair.IsArray() && pair.Size() == 2 && pair[0].IsString() && pair[1].IsString()) {
@@ -174,11 +182,6 @@ Script LoadScript(const std::string& imageFolder) {
   }
   if (json.HasMember("killRestoreAt") && json["killRestoreAt"].IsInt64()) {
     script.killRestoreAt = json["killRestoreAt"].GetInt64();
-  }
-  if (json.HasMember("removeFiles") && json["removeFiles"].IsArray()) {
-    for (const auto& item : json["removeFiles"].GetArray()) {
-      if (item.IsString()) script.removeFiles.emplace_back(item.GetString());
-    }
   }
   return script;
 }
@@ -550,109 +553,187 @@ bool ScriptedEnd(MDDeviceStream* stream, const Script& script, double progress) 
   return false;
 }
 
-void ServeBackup(MDServiceContext& context, const Script& script, CFTypeRef lockdown) {
-  MDDeviceStream* stream = context.stream;
-  stream->WidenSendBuffer(kUploadSendBufferBytes);
-  const std::string& udid = context.udid;
-  const std::vector<Entry> entries = CollectEntries(context.imageFolder);
+// A request of the computer, with what the device brings to it.
+struct Request {
+  MDServiceContext& context;
+  CFTypeRef message;  // the request's dictionary
+  const Script& script;
+  CFTypeRef lockdown;
+};
+
+// What a backup has sent so far.
+struct BackupRun {
+  explicit BackupRun(const Request& request)
+      : stream(request.context.stream),
+        script(request.script),
+        lockdown(request.lockdown),
+        udid(request.context.udid),
+        entries(CollectEntries(request.context.imageFolder)),
+        snapshot(script.layout == "snapshot"),
+        flat(script.layout == "flat"),
+        root(snapshot ? udid + "/Snapshot" : udid) {
+    for (const Entry& entry : entries) total += entry.size;
+  }
+
+  MDDeviceStream* stream;
+  const Script& script;
+  CFTypeRef lockdown;
+  const std::string& udid;
+  const std::vector<Entry> entries;
   int64_t total = 0;
-  for (const Entry& entry : entries) total += entry.size;
-  const bool snapshot = script.layout == "snapshot";
-  const bool flat = script.layout == "flat";
-  const std::string root = snapshot ? udid + "/Snapshot" : udid;
-
-  if (!script.extraRemoveItems.empty()) {
-    std::string items;
-    for (const std::string& item : script.extraRemoveItems) items += XmlString(item);
-    if (!Order(stream, XmlString("DLMessageRemoveItems") + "<array>" + items + "</array>" + XmlReal(0))) return;
-  }
-  int64_t freeBytes = -1;
-  if (!SendMessage(stream, XmlString("DLMessageGetFreeDiskSpace") + XmlReal(0)) || !AwaitStatus(stream, &freeBytes)) {
-    return;
-  }
-  const int64_t need = script.needBytes >= 0 ? script.needBytes : total;
-  if (freeBytes < need) {
-    FailSession(stream, 105, "Not enough free space on the computer for the backup.", 0);
-    return;
-  }
-  if (snapshot && !Order(stream, XmlString("DLMessageCreateDirectory") + XmlString(root) + XmlReal(0))) return;
-
+  const bool snapshot;
+  const bool flat;
+  const std::string root;
   std::set<std::string> madeFolders;
+  double progress = 0;
+  std::optional<ScratchFolder> scratch;  // the manifests, until the session ends
+};
+
+// One step of the device's side of a backup: what it sends, and what it waits for. False when the
+// session ended.
+using BackupStep = bool (*)(BackupRun& run);
+
+// The script's "strayMessages"; with `awaitOrderStatus`, a status after each one named "DLMessage...".
+bool SendStrayMessages(MDDeviceStream* stream, const Script& script, bool awaitOrderStatus) {
+  for (const std::string& name : script.strayMessages) {
+    if (!SendMessage(stream, XmlString(name) + XmlReal(0))) return false;
+    if (awaitOrderStatus && name.compare(0, 9, "DLMessage") == 0 && !AwaitStatus(stream)) return false;
+  }
+  return true;
+}
+
+bool SendStrayMessages(BackupRun& run) { return SendStrayMessages(run.stream, run.script, false); }
+
+bool RemoveExtraItems(BackupRun& run) {
+  if (run.script.extraRemoveItems.empty()) return true;
+  std::string items;
+  for (const std::string& item : run.script.extraRemoveItems) items += XmlString(item);
+  return Order(run.stream, XmlString("DLMessageRemoveItems") + "<array>" + items + "</array>" + XmlReal(0));
+}
+
+bool AskFreeDiskSpace(BackupRun& run) {
+  int64_t freeBytes = -1;
+  if (!SendMessage(run.stream, XmlString("DLMessageGetFreeDiskSpace") + XmlReal(0)) ||
+      !AwaitStatus(run.stream, &freeBytes)) {
+    return false;
+  }
+  const int64_t need = run.script.needBytes >= 0 ? run.script.needBytes : run.total;
+  if (freeBytes >= need) return true;
+  FailSession(run.stream, 105, "Not enough free space on the computer for the backup.", 0);
+  return false;
+}
+
+bool CreateSnapshotFolder(BackupRun& run) {
+  return !run.snapshot || Order(run.stream, XmlString("DLMessageCreateDirectory") + XmlString(run.root) + XmlReal(0));
+}
+
+// The files in batches, each folder made before its first file; the scripted ends may come after
+// each batch.
+bool UploadEntries(BackupRun& run) {
   std::vector<UploadFile> batch;
   int64_t sent = 0;
-  double progress = 0;
   size_t index = 0;
-  for (const Entry& entry : entries) {
+  for (const Entry& entry : run.entries) {
     ++index;
     if (entry.folder) continue;
     const std::string id = entry.FileId();
-    std::string folder = flat ? root : root + "/" + id.substr(0, 2);
-    if (!flat && madeFolders.insert(folder).second &&
-        !Order(stream, XmlString("DLMessageCreateDirectory") + XmlString(folder) + XmlReal(progress))) {
-      return;
+    std::string folder = run.flat ? run.root : run.root + "/" + id.substr(0, 2);
+    if (!run.flat && run.madeFolders.insert(folder).second &&
+        !Order(run.stream, XmlString("DLMessageCreateDirectory") + XmlString(folder) + XmlReal(run.progress))) {
+      return false;
     }
     batch.push_back(UploadFile{entry.domain + "-" + entry.relativePath, folder + "/" + id, entry.imagePath, entry.size});
     sent += entry.size;
-    if (batch.size() < kFilesPerBatch && index < entries.size()) continue;
-    if (!Upload(stream, batch, progress)) return;
+    if (batch.size() < kFilesPerBatch && index < run.entries.size()) continue;
+    if (!Upload(run.stream, batch, run.progress)) return false;
     batch.clear();
-    progress = total > 0 ? 99.0 * static_cast<double>(sent) / static_cast<double>(total) : 99.0;
-    if (ScriptedEnd(stream, script, progress)) return;
+    run.progress = run.total > 0 ? 99.0 * static_cast<double>(sent) / static_cast<double>(run.total) : 99.0;
+    if (ScriptedEnd(run.stream, run.script, run.progress)) return false;
   }
-  if (!batch.empty() && !Upload(stream, batch, progress)) return;
-  if (ScriptedEnd(stream, script, 99.0)) return;
+  if (!batch.empty() && !Upload(run.stream, batch, run.progress)) return false;
+  return !ScriptedEnd(run.stream, run.script, 99.0);
+}
 
-  // The manifests describe the finished backup; they come last, as a device writes them.
-  ScratchFolder scratch;
-  if (scratch.Path().empty()) return;
-  const bool encrypted = WillEncrypt(lockdown);
+// The manifests describe the finished backup; they come last, as a device writes them.
+bool UploadManifests(BackupRun& run) {
+  const std::string& scratch = run.scratch.emplace().Path();
+  if (scratch.empty()) return false;
+  const bool encrypted = WillEncrypt(run.lockdown);
   std::string lockdownXml;
   for (const char* key : {"BuildVersion", "DeviceName", "ProductType", "ProductVersion", "SerialNumber", "UniqueDeviceID"}) {
-    lockdownXml += std::string("<key>") + key + "</key>" + XmlString(LockdownText(lockdown, key));
+    lockdownXml += std::string("<key>") + key + "</key>" + XmlString(LockdownText(run.lockdown, key));
   }
   std::string manifest = "<key>Date</key><date>" + IsoNow() + "</date><key>IsEncrypted</key>" +
                          (encrypted ? "<true/>" : "<false/>") + "<key>Lockdown</key><dict>" + lockdownXml +
                          "</dict><key>SystemDomainsVersion</key><string>24.0</string><key>Version</key>" +
-                         XmlString(flat ? "9.1" : "10.0") + "<key>WasPasscodeSet</key><false/>";
-  if (encrypted) manifest += "<key>BackupKeyBag</key><data>" + Base64(PasswordKey(script.password)) + "</data>";
+                         XmlString(run.flat ? "9.1" : "10.0") + "<key>WasPasscodeSet</key><false/>";
+  if (encrypted) manifest += "<key>BackupKeyBag</key><data>" + Base64(PasswordKey(run.script.password)) + "</data>";
   const std::string status = "<key>BackupState</key><string>new</string><key>Date</key><date>" + IsoNow() +
                              "</date><key>IsFullBackup</key><true/><key>SnapshotState</key><string>finished"
-                             "</string><key>UUID</key>" + XmlString(Sha1Hex(udid + IsoNow())) +
+                             "</string><key>UUID</key>" + XmlString(Sha1Hex(run.udid + IsoNow())) +
                              "<key>Version</key><string>3.3</string>";
-  if (!WriteManifestDb(scratch.Path() + "/Manifest.db", entries) ||
-      !WritePlistFile(scratch.Path() + "/Manifest.plist", manifest) ||
-      !WritePlistFile(scratch.Path() + "/Status.plist", status)) {
-    FailSession(stream, 104, "The device could not write its manifest.", progress);
-    return;
+  if (!WriteManifestDb(scratch + "/Manifest.db", run.entries) ||
+      !WritePlistFile(scratch + "/Manifest.plist", manifest) || !WritePlistFile(scratch + "/Status.plist", status)) {
+    FailSession(run.stream, 104, "The device could not write its manifest.", run.progress);
+    return false;
   }
   std::vector<UploadFile> manifests;
   for (const char* name : {"Manifest.db", "Manifest.plist", "Status.plist"}) {
-    manifests.push_back(UploadFile{name, root + "/" + name, scratch.Path() + "/" + name, 0});
+    manifests.push_back(UploadFile{name, run.root + "/" + name, scratch + "/" + name, 0});
   }
-  if (!Upload(stream, manifests, 100.0)) return;
-  for (const auto& [from, to] : script.copyItems) {
-    if (!Order(stream, XmlString("DLMessageCopyItem") + XmlString(from) + XmlString(to) + XmlReal(100))) return;
-  }
-  if (!script.removeFiles.empty()) {
-    std::string items;
-    for (const std::string& item : script.removeFiles) items += XmlString(item);
-    if (!Order(stream, XmlString("DLMessageRemoveFiles") + "<array>" + items + "</array>" + XmlReal(100))) return;
-  }
-  if (ScriptedEnd(stream, script, 100.0)) return;
-  if (snapshot) {
-    std::string moves;
-    for (const char* name : {"Manifest.db", "Manifest.plist", "Status.plist"}) {
-      moves += "<key>" + Xml(root + "/" + name) + "</key>" + XmlString(udid + "/" + name);
-    }
-    for (const std::string& folder : madeFolders) {
-      moves += "<key>" + Xml(folder) + "</key>" + XmlString(udid + folder.substr(root.size()));
-    }
-    if (!Order(stream, XmlString("DLMessageMoveItems") + "<dict>" + moves + "</dict>" + XmlReal(100)) ||
-        !Order(stream, XmlString("DLMessageRemoveItems") + "<array>" + XmlString(root) + "</array>" + XmlReal(100))) {
-      return;
+  return Upload(run.stream, manifests, 100.0);
+}
+
+bool CopyItems(BackupRun& run) {
+  for (const auto& [from, to] : run.script.copyItems) {
+    if (!Order(run.stream, XmlString("DLMessageCopyItem") + XmlString(from) + XmlString(to) + XmlReal(100))) {
+      return false;
     }
   }
-  (void)SendMessage(stream, XmlString("DLMessageDisconnect") + XmlString("___EmptyParameterString___"));
+  return true;
+}
+
+bool RemoveFiles(BackupRun& run) {
+  if (run.script.removeFiles.empty()) return true;
+  std::string items;
+  for (const std::string& item : run.script.removeFiles) items += XmlString(item);
+  return Order(run.stream, XmlString("DLMessageRemoveFiles") + "<array>" + items + "</array>" + XmlReal(100));
+}
+
+bool EndAfterManifests(BackupRun& run) { return !ScriptedEnd(run.stream, run.script, 100.0); }
+
+// The Snapshot layout: the manifests and folders move up into the backup, then the snapshot goes.
+bool MoveSnapshot(BackupRun& run) {
+  if (!run.snapshot) return true;
+  std::string moves;
+  for (const char* name : {"Manifest.db", "Manifest.plist", "Status.plist"}) {
+    moves += "<key>" + Xml(run.root + "/" + name) + "</key>" + XmlString(run.udid + "/" + name);
+  }
+  for (const std::string& folder : run.madeFolders) {
+    moves += "<key>" + Xml(folder) + "</key>" + XmlString(run.udid + folder.substr(run.root.size()));
+  }
+  return Order(run.stream, XmlString("DLMessageMoveItems") + "<dict>" + moves + "</dict>" + XmlReal(100)) &&
+         Order(run.stream,
+               XmlString("DLMessageRemoveItems") + "<array>" + XmlString(run.root) + "</array>" + XmlReal(100));
+}
+
+bool Disconnect(BackupRun& run) {
+  (void)SendMessage(run.stream, XmlString("DLMessageDisconnect") + XmlString("___EmptyParameterString___"));
+  return true;
+}
+
+constexpr BackupStep kBackupSteps[] = {
+    SendStrayMessages, RemoveExtraItems, AskFreeDiskSpace,  CreateSnapshotFolder, UploadEntries,
+    UploadManifests,   CopyItems,        RemoveFiles,       EndAfterManifests,    MoveSnapshot,
+    Disconnect,
+};
+
+void ServeBackup(const Request& request) {
+  request.context.stream->WidenSendBuffer(kUploadSendBufferBytes);
+  BackupRun run(request);
+  for (BackupStep step : kBackupSteps) {
+    if (!step(run)) return;
+  }
 }
 
 // ---- Restore --------------------------------------------------------------------------------
@@ -849,103 +930,154 @@ bool IsFileId(const std::string& id) {
          id.find_first_not_of("0123456789abcdef") >= 40;
 }
 
-void ServeRestore(MDServiceContext& context, CFTypeRef request, const Script& script) {
-  MDDeviceStream* stream = context.stream;
-  const std::string& image = context.imageFolder;
-  std::string source;
-  (void)MDDictionaryText(request, "SourceIdentifier", &source);
-  std::string password;
-  const bool hasPassword = MDDictionaryText(MDDictionaryValue(request, "Options"), "Password", &password);
-  const std::string staging = image + "/" + kRestoreNew;
-  const std::string received = staging + "/" + kReceivedFolder;
+// What a restore has received so far.
+struct RestoreRun {
+  explicit RestoreRun(const Request& request)
+      : stream(request.context.stream),
+        image(request.context.imageFolder),
+        script(request.script),
+        staging(image + "/" + kRestoreNew),
+        received(staging + "/" + kReceivedFolder) {
+    (void)MDDictionaryText(request.message, "SourceIdentifier", &source);
+    hasPassword = MDDictionaryText(MDDictionaryValue(request.message, "Options"), "Password", &password);
+  }
   // The staging goes with the session unless it was committed.
-  struct StagingEnd {
-    const std::string& path;
-    ~StagingEnd() { RemoveTree(path); }
-  } stagingEnd{staging};
-  RemoveTree(staging);
-  MakeFolders(received);
-  if (!Exists(received) || source.empty()) {
-    FailSession(stream, 205, "The restore cannot start.", 0);
-    return;
-  }
-  std::set<std::string> arrived;
-  if (!Download(stream, {source + "/Manifest.plist", source + "/Manifest.db"}, 0, received, &arrived)) return;
-  MDCFPtr manifest = MDLoadImagePlist(received, "Manifest.plist");
-  if (!manifest) {
-    FailSession(stream, 205, "The backup has no manifest.", 0);
-    return;
-  }
-  CFTypeRef encrypted = MDDictionaryValue(manifest.get(), "IsEncrypted");
-  if (encrypted != nullptr && CFGetTypeID(encrypted) == kHLXCFBooleanTypeID &&
-      CFBooleanGetValue(static_cast<CFBooleanRef>(encrypted))) {
-    CFTypeRef bag = MDDictionaryValue(manifest.get(), "BackupKeyBag");
-    const std::string key = PasswordKey(password);
-    if (!hasPassword || bag == nullptr || CFGetTypeID(bag) != kHLXCFDataTypeID ||
-        static_cast<size_t>(CFDataGetLength(static_cast<CFDataRef>(bag))) != key.size() ||
-        key.compare(0, key.size(), reinterpret_cast<const char*>(CFDataGetBytePtr(static_cast<CFDataRef>(bag))),
-                    key.size()) != 0) {
-      FailSession(stream, 207, "The backup password is not correct.", 0);
-      return;
-    }
-  }
-  std::string version;
-  (void)MDDictionaryText(manifest.get(), "Version", &version);
-  const bool flat = version.compare(0, 2, "9.") == 0;
+  ~RestoreRun() { RemoveTree(staging); }
+  RestoreRun(const RestoreRun&) = delete;
+  RestoreRun& operator=(const RestoreRun&) = delete;
 
+  MDDeviceStream* stream;
+  const std::string& image;
+  const Script& script;
+  const std::string staging;
+  const std::string received;
+  std::string source;
+  std::string password;
+  bool hasPassword = false;
+  std::set<std::string> arrived;
+  MDCFPtr manifest;
+  bool flat = false;
   std::vector<ManifestRow> rows;
-  if (!ReadManifestRows(received + "/Manifest.db", &rows)) {
-    FailSession(stream, 205, "The backup's Manifest.db is unreadable.", 0);
-    return;
+};
+
+// One step of the device's side of a restore; false when the session ended.
+using RestoreStep = bool (*)(RestoreRun& run);
+
+bool SendStrayMessages(RestoreRun& run) { return SendStrayMessages(run.stream, run.script, true); }
+
+bool StartStaging(RestoreRun& run) {
+  RemoveTree(run.staging);
+  MakeFolders(run.received);
+  if (Exists(run.received) && !run.source.empty()) return true;
+  FailSession(run.stream, 205, "The restore cannot start.", 0);
+  return false;
+}
+
+bool DownloadManifests(RestoreRun& run) {
+  if (!Download(run.stream, {run.source + "/Manifest.plist", run.source + "/Manifest.db"}, 0, run.received,
+                &run.arrived)) {
+    return false;
   }
+  run.manifest = MDLoadImagePlist(run.received, "Manifest.plist");
+  if (run.manifest) return true;
+  FailSession(run.stream, 205, "The backup has no manifest.", 0);
+  return false;
+}
+
+bool CheckPassword(RestoreRun& run) {
+  CFTypeRef encrypted = MDDictionaryValue(run.manifest.get(), "IsEncrypted");
+  if (encrypted == nullptr || CFGetTypeID(encrypted) != kHLXCFBooleanTypeID ||
+      !CFBooleanGetValue(static_cast<CFBooleanRef>(encrypted))) {
+    return true;
+  }
+  CFTypeRef bag = MDDictionaryValue(run.manifest.get(), "BackupKeyBag");
+  const std::string key = PasswordKey(run.password);
+  if (run.hasPassword && bag != nullptr && CFGetTypeID(bag) == kHLXCFDataTypeID &&
+      static_cast<size_t>(CFDataGetLength(static_cast<CFDataRef>(bag))) == key.size() &&
+      key.compare(0, key.size(), reinterpret_cast<const char*>(CFDataGetBytePtr(static_cast<CFDataRef>(bag))),
+                  key.size()) == 0) {
+    return true;
+  }
+  FailSession(run.stream, 207, "The backup password is not correct.", 0);
+  return false;
+}
+
+bool ReadManifest(RestoreRun& run) {
+  std::string version;
+  (void)MDDictionaryText(run.manifest.get(), "Version", &version);
+  run.flat = version.compare(0, 2, "9.") == 0;
+  if (ReadManifestRows(run.received + "/Manifest.db", &run.rows)) return true;
+  FailSession(run.stream, 205, "The backup's Manifest.db is unreadable.", 0);
+  return false;
+}
+
+bool DownloadDataFiles(RestoreRun& run) {
   std::vector<std::string> wanted;
   size_t asked = 0;
-  for (const ManifestRow& row : rows) {
+  for (const ManifestRow& row : run.rows) {
     if (row.flags != 1 || !IsFileId(row.id)) continue;
-    wanted.push_back(source + "/" + (flat ? row.id : row.id.substr(0, 2) + "/" + row.id));
+    wanted.push_back(run.source + "/" + (run.flat ? row.id : row.id.substr(0, 2) + "/" + row.id));
     if (wanted.size() == kFilesPerBatch) {
       asked += wanted.size();
-      if (!Download(stream, wanted, 90.0 * static_cast<double>(asked) / static_cast<double>(rows.size()), received,
-                    &arrived)) {
-        return;
-      }
+      const double progress = 90.0 * static_cast<double>(asked) / static_cast<double>(run.rows.size());
+      if (!Download(run.stream, wanted, progress, run.received, &run.arrived)) return false;
       wanted.clear();
     }
   }
-  if (!wanted.empty() && !Download(stream, wanted, 90.0, received, &arrived)) return;
+  return wanted.empty() || Download(run.stream, wanted, 90.0, run.received, &run.arrived);
+}
 
-  // The new tree, beside the old one; every file that the device keeps must have come.
-  MakeFolders(staging + "/fs");
-  for (const ManifestRow& row : rows) {
-    const std::string target = ImagePathOf(staging, row.domain, row.path);
+// The new tree, beside the old one; every file that the device keeps must have come.
+bool BuildStaging(RestoreRun& run) {
+  MakeFolders(run.staging + "/fs");
+  for (const ManifestRow& row : run.rows) {
+    const std::string target = ImagePathOf(run.staging, row.domain, row.path);
     if (target.empty() || (row.flags != 1 && row.flags != 2)) continue;
     if (row.flags == 2) {
       MakeFolders(target);
       continue;
     }
     MakeFolders(target.substr(0, target.rfind('/')));
-    if (arrived.count(row.id) == 0 || rename((received + "/" + row.id).c_str(), target.c_str()) != 0) {
+    if (run.arrived.count(row.id) == 0 || rename((run.received + "/" + row.id).c_str(), target.c_str()) != 0) {
       MDLog("mobilebackup2: a file of the backup did not arrive; the device keeps its data");
-      FailSession(stream, 206, "The backup's files did not all arrive.", 90);
-      return;
+      FailSession(run.stream, 206, "The backup's files did not all arrive.", 90);
+      return false;
     }
   }
-  RemoveTree(received);
-  RestoreSteps steps(script.killRestoreAt);
+  return true;
+}
+
+bool CommitRestore(RestoreRun& run) {
+  RemoveTree(run.received);
+  RestoreSteps steps(run.script.killRestoreAt);
   steps.Next();
-  if (rename(staging.c_str(), (image + "/" + kRestoreReady).c_str()) != 0) {
-    FailSession(stream, 205, "The restore cannot be stored.", 90);
-    return;
+  if (rename(run.staging.c_str(), (run.image + "/" + kRestoreReady).c_str()) != 0) {
+    FailSession(run.stream, 205, "The restore cannot be stored.", 90);
+    return false;
   }
-  FinishRestoreSwap(image, &steps);
-  FailSession(stream, 0, "", 100);
+  FinishRestoreSwap(run.image, &steps);
+  FailSession(run.stream, 0, "", 100);
+  return true;
+}
+
+constexpr RestoreStep kRestoreSteps[] = {
+    StartStaging, SendStrayMessages, DownloadManifests, CheckPassword, ReadManifest, DownloadDataFiles,
+    BuildStaging, CommitRestore,
+};
+
+void ServeRestore(const Request& request) {
+  RestoreRun run(request);
+  for (RestoreStep step : kRestoreSteps) {
+    if (!step(run)) return;
+  }
 }
 
 // A new backup password: kept in backup.json (its other keys stay), and lockdown's WillEncrypt
 // follows whether there is one.
-void ServeChangePassword(MDServiceContext& context, CFTypeRef request) {
+void ServeChangePassword(const Request& request) {
+  MDServiceContext& context = request.context;
   std::string password;
-  (void)MDDictionaryText(request, "NewPassword", &password);
+  (void)MDDictionaryText(request.message, "NewPassword", &password);
   const std::string path = context.imageFolder + "/backup.json";
   rapidjson::Document json;
   {
@@ -969,6 +1101,17 @@ void ServeChangePassword(MDServiceContext& context, CFTypeRef request) {
   FailSession(context.stream, stored ? 0 : 1, stored ? "" : "The password could not be stored.", 100);
 }
 
+struct RequestRoute {
+  const char* name;
+  void (*serve)(const Request& request);
+};
+// A request of another name fails the session.
+constexpr RequestRoute kRequestRoutes[] = {
+    {"Backup", ServeBackup},
+    {"Restore", ServeRestore},
+    {"ChangePassword", ServeChangePassword},
+};
+
 void ServeBackupService(MDServiceContext& context) {
   MDDeviceStream* stream = context.stream;
   FinishRestoreSwap(context.imageFolder, nullptr);
@@ -988,15 +1131,13 @@ void ServeBackupService(MDServiceContext& context) {
   (void)MDDictionaryText(request, "MessageName", &name);
   const Script script = LoadScript(context.imageFolder);
   MDCFPtr lockdown = MDLoadImagePlist(context.imageFolder, "lockdown.plist");
-  if (name == "Backup") {
-    ServeBackup(context, script, lockdown.get());
-  } else if (name == "Restore") {
-    ServeRestore(context, request, script);
-  } else if (name == "ChangePassword") {
-    ServeChangePassword(context, request);
-  } else {
-    FailSession(stream, 1, "Unknown request.", 0);
+  for (const RequestRoute& route : kRequestRoutes) {
+    if (name == route.name) {
+      route.serve(Request{context, request, script, lockdown.get()});
+      return;
+    }
   }
+  FailSession(stream, 1, "Unknown request.", 0);
 }
 
 }  // namespace
