@@ -16,6 +16,7 @@
 #include "iOSAPI/MobileExportFun.h"
 #include "os/hlx_os.h"
 #include "utility/hlx_log.h"
+#include "utility/hlx_paths.h"
 #include "utility/hlx_text.h"
 
 namespace hlx {
@@ -66,16 +67,6 @@ std::string JoinDevicePath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
-// A listing entry that names a child of the listed folder and nothing else.
-bool IsChildName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
-// A device name that may become a PC file name: nothing that climbs, separates or ends early.
-bool IsSafePcName(const std::string& name) {
-  return IsChildName(name) && name.find('\\') == std::string::npos && name.find('\0') == std::string::npos;
-}
-
 // The entries of a device folder without "." and "..". The listing is read whole and the folder
 // closed before the caller removes or copies anything, so no removal happens under an open listing.
 bool ListDeviceFolder(AFCConnectionRef afc, const std::string& path, std::vector<std::string>* names) {
@@ -100,7 +91,7 @@ bool RemoveTree(AFCConnectionRef afc, const std::string& path, bool removeTop, b
   std::vector<std::string> names;
   if (!ListDeviceFolder(afc, path, &names)) return false;
   for (const std::string& name : names) {
-    if (!IsChildName(name)) continue;
+    if (!IsPlainChildName(name, PathSide::kDevice)) continue;
     const std::string child = JoinDevicePath(path, name);
     AfcFileInfo childInfo;
     if (!AfcGetFileInfo(afc, child, &childInfo)) continue;
@@ -129,7 +120,7 @@ bool DownloadTree(AFCConnectionRef afc, const std::string& deviceFolder, const s
   if (!ListDeviceFolder(afc, deviceFolder, &names)) return false;
   bool complete = true;
   for (const std::string& name : names) {
-    if (!IsSafePcName(name)) {
+    if (!IsPlainChildName(name)) {
       HLX_LOG(WARNING) << "AFC folder copy: an entry with an unsafe name was not copied";
       complete = false;
       continue;

@@ -1,11 +1,13 @@
 // Messages, replies, metadata and item ids of the app exchange (see hlx_app_exchange.h).
 #include "utility/hlx_app_exchange.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "utility/hlx_device.h"
 #include "utility/hlx_feature_module.h"
 #include "utility/hlx_ipc_channel.h"
+#include "utility/hlx_paths.h"
 #include "utility/hlx_reply.h"
 #include "utility/hlx_reply_sink.h"
 #include "utility/hlx_text.h"
@@ -76,11 +78,10 @@ BinaryPlistPtr AppMessage::Serialize() const {
 }
 
 bool IsUsableItemId(const std::string& id) {
-  if (id.empty() || !IsValidUtf8(id) || id.find("..") != std::string::npos) return false;
-  for (unsigned char c : id) {
-    if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) return false;
-  }
-  return true;
+  // On top of a plain name: no ".." anywhere and no control character, as an id is no file name.
+  if (!IsPlainChildName(id) || !IsValidUtf8(id) || id.find("..") != std::string::npos) return false;
+  return std::none_of(id.begin(), id.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 int SendAppReply(const FeatureRequest& request, uint16_t status, int32_t stage, int64_t code, int32_t type,

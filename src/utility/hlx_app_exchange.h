@@ -47,8 +47,8 @@ class AppMessage {
   bool m_failed = false;
 };
 
-// Whether an item id may be used: not empty, valid UTF-8, and without "/", "\", ".." or a control
-// character (an install id becomes a device path).
+// Whether an item id may be used: a plain child name (not "." either), valid UTF-8, and without
+// ".." or a control character (an install id becomes a device path).
 bool IsUsableItemId(const std::string& id);
 
 // Packet status of an item's last reply when the device completed it.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 #include "os/hlx_os.h"
@@ -102,8 +103,10 @@ bool IsDotOrDotDot(const char* name) {
   return name != nullptr && (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0);
 }
 
-bool IsPlainChildName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+bool IsPlainChildName(const std::string& name, PathSide side) {
+  const std::string_view separators =
+      side == PathSide::kPc ? std::string_view("/\\\0", 3) : std::string_view("/\0", 2);
+  return !name.empty() && name != "." && name != ".." && name.find_first_of(separators) == std::string::npos;
 }
 
 namespace {

@@ -35,9 +35,13 @@ bool IsDotOrDotDot(const char* name);
 
 // The one home of the path-name checks for names that come from a device, a backup, a zip or a
 // peer, before they touch a PC path.
-// A name that can stand as one entry of a folder: not empty, not "." or "..", and without '/', '\\'
-// or NUL, so it can neither climb, nor separate, nor end early.
-bool IsPlainChildName(const std::string& name);
+// Where a name is used: a PC path, where '\\' separates as well (names from a Windows peer, zips made
+// on Windows), or a device path, where '\\' is an ordinary character of a file name.
+enum class PathSide { kPc, kDevice };
+// A name that can stand as one entry of a folder: not empty, not "." or "..", and without '/', NUL,
+// nor, on the PC side, '\\', so it can neither climb, nor separate, nor end early. Callers with a
+// stricter rule (an app id) check it on top.
+bool IsPlainChildName(const std::string& name, PathSide side = PathSide::kPc);
 // `folder`, one '/' and `relative` when every '/'-separated component of `relative` is a plain
 // child name (empty components of doubled separators are dropped); "" when one is not, when
 // `relative` is absolute or has no component. The result stays inside `folder` by its name (a

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "os/hlx_os.h"
+#include "utility/hlx_paths.h"
 #include "utility/hlx_text.h"
 
 namespace hlx {
@@ -50,16 +51,21 @@ zlib_filefunc64_def Utf16ArchiveTable() {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-// A name extraction may write: relative, without NUL, and with no ".." part, so that the path it
-// makes under the target folder stays inside it.
-bool IsSafeEntryName(const std::string& name) {
-  if (name.empty() || IsSeparator(name[0]) || name.find('\0') != std::string::npos) return false;
-  if (name.size() >= 2 && name[1] == ':') return false;  // a drive letter
+// An entry's name as a path relative to the target folder, "" for the folder itself: archives made
+// on Windows may separate with '\\', and "." components ("./a") name the same place, so both are
+// normalised away; what is left is JoinInside's to check. False for an empty or absolute name or one
+// with a drive letter.
+bool EntryRelativePath(const std::string& name, std::string* out) {
+  if (name.empty() || IsSeparator(name[0]) || (name.size() >= 2 && name[1] == ':')) return false;
+  std::string& relative = *out;
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = start;
     while (end < name.size() && !IsSeparator(name[end])) ++end;
-    if (name.compare(start, end - start, "..") == 0) return false;
+    if (name.compare(start, end - start, ".") != 0) {
+      if (!relative.empty() && relative.back() != '/') relative += '/';
+      relative.append(name, start, end - start);
+    }
     start = end + 1;
   }
   return true;
@@ -196,15 +202,17 @@ bool ZipUtil::ExtractAll(unzFile zip, const std::string& folder) {
       std::printf("error %d with zipfile in unzGetCurrentFileInfo\n", error);
       return false;
     }
-    if (!IsSafeEntryName(name)) {
+    std::string relative;
+    std::string path;
+    if (EntryRelativePath(name, &relative)) {
+      path = relative.find_first_not_of('/') == std::string::npos ? folder : JoinInside(folder, relative);
+    }
+    if (path.empty()) {
       std::printf("refusing entry %s: its path leaves the target folder\n", name.c_str());
       return false;
     }
-    std::string path = folder + name;
-    for (size_t i = folder.size(); i < path.size(); ++i) {
-      if (path[i] == '\\') path[i] = '/';  // archives made on Windows may separate with '\'
-    }
-    if (path.back() == '/') {
+    if (IsSeparator(name.back())) {
+      if (path.back() != '/') path += '/';
       if (makeFolder) makeFolder(outputTable.opaque, path.c_str());
     } else if (!ExtractCurrentEntry(zip, path, info, buffer.data(), buffer.size())) {
       return false;

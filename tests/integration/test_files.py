@@ -222,6 +222,13 @@ class FileTest(HarlixTestCase):
             self.stage(UPLOAD, 7702, 1, json.dumps(bad).encode(), info=info)
             (status, record, _), = self.receive(7702, 1)
             self.assertEqual((status, record["code"]), (6, 8), (table, md5))
+        # A header that is whole but a name that is no plain name of the folder (one that climbs, one
+        # that would end early at its NUL): refused as well.
+        header, _ = self.upload_header(b"n" * 1000, segment_bytes=1000)
+        for name in ["../a.bin", "..", "a\u0000.bin"]:
+            self.stage(UPLOAD, 7703, 1, json.dumps(header).encode(), info={"name": name, "dir": "/Downloads/"})
+            (status, record, _), = self.receive(7703, 1)
+            self.assertEqual((status, record["code"]), (6, 8), repr(name))
         self.assertEqual(sorted(os.listdir(os.path.join(self.fs, "Downloads"))), downloads)
 
     def test_upload_is_checked_against_its_md5_and_a_written_segment_keeps_its_bytes(self):

@@ -49,9 +49,10 @@ TEST_F(AppExchangeTest, ItemIdsThatCouldAddressAnotherPathAreRefused) {
   for (const char* usable : {"com.example.app", "com.example.\"quoted\"", "a.b-c_d", "com.exämple"}) {
     EXPECT_TRUE(IsUsableItemId(usable)) << usable;
   }
-  for (const char* refused : {"", "../x", "a/b", "a\\b", "a..b", "tab\tid", "bell\x07", "\xff\xfe"}) {
+  for (const char* refused : {"", ".", "..", "../x", "a/b", "a\\b", "a..b", "tab\tid", "bell\x07", "\xff\xfe"}) {
     EXPECT_FALSE(IsUsableItemId(refused)) << refused;
   }
+  EXPECT_FALSE(IsUsableItemId(std::string("com.example\0.x", 14))) << "a NUL";
 }
 
 TEST_F(AppExchangeTest, MessagesCarryTextsWithMarkupAsTexts) {

@@ -362,6 +362,120 @@ TEST(Folders, IsDotOrDotDot) {
   EXPECT_FALSE(IsDotOrDotDot(nullptr));
 }
 
+// Names as they arrive from devices, backups, zips and peers.
+TEST(PathNames, PlainChildNamesOnThePcAndTheDeviceSide) {
+  using namespace std::string_literals;
+  const struct {
+    std::string name;
+    bool pc;      // IsPlainChildName(name)
+    bool device;  // IsPlainChildName(name, PathSide::kDevice)
+  } cases[] = {
+      // Honest names: dots, spaces, unicode, punctuation a PC path takes.
+      {"report.pdf", true, true},
+      {"archive.tar.gz", true, true},
+      {".hidden", true, true},
+      {"...", true, true},
+      {"a..b", true, true},
+      {"name with spaces ", true, true},
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", true, true},         // Japanese
+      {"\xF0\x9F\x98\x80 photo (1).heic", true, true},                   // emoji
+      {"00008030-001A2D3E0C12802E", true, true},                         // a UDID
+      {"c:d", true, true},
+      // A backslash separates on the PC only: on the device it is a character of the name.
+      {"a\\b", false, true},
+      {"..\\x", false, true},
+      // Hostile names: empty, climbing, separating, ending early.
+      {"", false, false},
+      {".", false, false},
+      {"..", false, false},
+      {"/", false, false},
+      {"a/b", false, false},
+      {"../x", false, false},
+      {"/etc", false, false},
+      {"x/", false, false},
+      {"a\0b"s, false, false},
+      {"\0"s, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.name));
+    EXPECT_EQ(IsPlainChildName(c.name), c.pc);
+    EXPECT_EQ(IsPlainChildName(c.name, PathSide::kPc), c.pc);
+    EXPECT_EQ(IsPlainChildName(c.name, PathSide::kDevice), c.device);
+  }
+}
+
+TEST(PathNames, JoinInsideKeepsTheResultInsideTheFolder) {
+  using namespace std::string_literals;
+  const struct {
+    std::string relative;
+    std::string joined;  // below "/f/"; "" refused
+  } cases[] = {
+      {"a.txt", "/f/a.txt"},
+      {"a/b/c.d.e", "/f/a/b/c.d.e"},
+      {"a//b", "/f/a/b"},
+      {"dir/", "/f/dir"},
+      {"...", "/f/..."},
+      {".config/x", "/f/.config/x"},
+      {"\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x98\x80 x.txt", "/f/\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x98\x80 x.txt"},
+      {"My Documents/a b", "/f/My Documents/a b"},
+      // Hostile: absolute, climbing (even when it would come back), "." parts, NUL, backslashes, nothing.
+      {"", ""},
+      {"/", ""},
+      {"//", ""},
+      {"/etc/passwd", ""},
+      {"..", ""},
+      {"../x", ""},
+      {"a/../../x", ""},
+      {"a/../b", ""},
+      {"a/..", ""},
+      {"./a", ""},
+      {"a/./b", ""},
+      {"a\\..\\x", ""},
+      {"a/b\0/../../x"s, ""},
+      {"a\0"s, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.relative));
+    EXPECT_EQ(JoinInside("/f/", c.relative), c.joined);
+    EXPECT_EQ(JoinInside("/f", c.relative), c.joined) << "the folder without its '/'";
+  }
+  EXPECT_EQ(JoinInside("", "a/b"), "a/b");
+}
+
+TEST(PathNames, OpenRegularFileInsideFollowsNoLinkAndOpensRegularFilesOnly) {
+  TempFolder temp;
+  const std::string inside = temp / "inside";
+  ASSERT_TRUE(os::Os().createDirectories(inside + "/sub dir"));
+  ASSERT_TRUE(WriteFile(inside + "/sub dir/\xF0\x9F\x98\x80 a.txt", "inside"));
+  ASSERT_TRUE(os::Os().createDirectories(temp / "outside"));
+  ASSERT_TRUE(WriteFile(temp / "outside/outside.txt", "outside"));
+  ASSERT_EQ(::symlink((temp / "outside/outside.txt").c_str(), (inside + "/file-link").c_str()), 0);
+  ASSERT_EQ(::symlink((temp / "outside").c_str(), (inside + "/folder-link").c_str()), 0);
+  ASSERT_EQ(::mkfifo((inside + "/fifo").c_str(), 0600), 0);
+
+  const int fd = OpenRegularFileInside(inside, "sub dir//\xF0\x9F\x98\x80 a.txt");
+  ASSERT_GE(fd, 0);
+  char bytes[16] = {};
+  EXPECT_EQ(::read(fd, bytes, sizeof bytes), 6);
+  EXPECT_STREQ(bytes, "inside");
+  ::close(fd);
+
+  const struct {
+    const char* relative;
+    int error;
+  } refused[] = {
+      {"missing", ENOENT},          {"sub dir/missing", ENOENT},  {"file-link", ELOOP},
+      {"folder-link/outside.txt", ENOTDIR}, {"sub dir", EINVAL},  {"fifo", EINVAL},
+      {"../outside/outside.txt", EINVAL},   {"/etc/passwd", EINVAL},      {"", EINVAL},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.relative);
+    errno = 0;
+    EXPECT_EQ(OpenRegularFileInside(inside, c.relative), -1);
+    EXPECT_EQ(errno, c.error);
+  }
+}
+
 TEST(GetFolderSize, CountsASparseFiveGibibyteFileWholeAndRecurses) {
   TempFolder temp;
   ASSERT_FALSE(temp.path().empty());

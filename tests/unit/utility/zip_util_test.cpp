@@ -98,6 +98,38 @@ TEST(ZipUtil, EntriesThatLeaveTheFolderAreRefusedAndWriteNothingOutside) {
   }
 }
 
+TEST(ZipUtil, EntryNamesFromOtherToolsLandWhereTheyName) {
+  TempFolder temp;
+  const std::string archive = temp / "names.zip";
+  ASSERT_EQ(MakeZipWithPython(archive, {{"./", ""},
+                                        {"./top.txt", "top"},
+                                        {"win\\sub\\w.txt", "windows"},
+                                        {"double//slash.txt", "double"},
+                                        {"dots.../a..b .txt", "dots"},
+                                        {"./\xE6\x97\xA5\xE6\x9C\xAC/", ""},
+                                        {"\xE6\x97\xA5\xE6\x9C\xAC/./\xF0\x9F\x98\x80.txt", "emoji"}}),
+            0);
+  ZipUtil zip;
+  ASSERT_TRUE(zip.ExtractToFolderW(Utf8ToWide(archive), temp / "out"));
+  EXPECT_EQ(ReadFile(temp / "out/top.txt"), "top");
+  EXPECT_EQ(ReadFile(temp / "out/win/sub/w.txt"), "windows");
+  EXPECT_EQ(ReadFile(temp / "out/double/slash.txt"), "double");
+  EXPECT_EQ(ReadFile(temp / "out/dots.../a..b .txt"), "dots");
+  EXPECT_EQ(ReadFile(temp / "out/\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x98\x80.txt"), "emoji");
+}
+
+TEST(ZipUtil, DriveLettersAndClimbsBehindDotsAreRefused) {
+  for (const char* hostile : {"C:evil.txt", "c:/evil.txt", "./../evil.txt", "a/./../../evil.txt", ".\\..\\evil.txt"}) {
+    TempFolder temp;
+    const std::string archive = temp / "slip.zip";
+    ASSERT_EQ(MakeZipWithPython(archive, {{hostile, "escaped"}}), 0);
+    ZipUtil zip;
+    EXPECT_FALSE(zip.ExtractToFolderW(Utf8ToWide(archive), temp / "x/y")) << hostile;
+    EXPECT_FALSE(test::PathExists(temp / "x/evil.txt")) << hostile;
+    EXPECT_FALSE(test::PathExists(temp / "evil.txt")) << hostile;
+  }
+}
+
 TEST(ZipUtil, DamagedOrMissingArchivesFail) {
   TempFolder temp;
   ZipUtil zip;

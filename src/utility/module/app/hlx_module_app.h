@@ -7,8 +7,8 @@
 //        upload to "general_storage" (removed again when the device does not install it), the
 //        device's progress and the outcome
 //   505  uninstall, 506  archive each bundle id of the data array, with the device's progress
-// The data part of 502 to 506 is a JSON array of strings. An item whose id holds "/", "\", ".." or
-// a control character is skipped without a reply (for 504 the id becomes a device path).
+// The data part of 502 to 506 is a JSON array of strings. An item whose id is ".", or holds "/", "\",
+// ".." or a control character is skipped without a reply (for 504 the id becomes a device path).
 // Replies: the frame's 21, 7 and 8 (hlx_feature_module.h); 8 also for a data part that is not an
 // array of strings (checked before any service opens); 12 (504) no AFC service; 14 the installation
 // or springboard service did not open; 24 (501) the device's listing broke off before its end (no

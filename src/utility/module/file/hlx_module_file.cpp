@@ -75,9 +75,10 @@ int EndQuietly(FeatureRequest& request, int code) {
   return code;
 }
 
-// A PC file name from an item's name: control characters and "*/:<?\| become '_' ('>' stays), and a
-// name of dots alone becomes underscores, so that the name never leaves its folder.
-std::string SafeFileName(const std::string& name) {
+// An item's name with every character a PC file name may not hold (control characters and
+// "*/:<?\|; '>' stays) replaced by '_', and a name of dots alone made underscores, so that the
+// name never leaves its folder.
+std::string ReplaceForbiddenNameCharacters(const std::string& name) {
   std::string safe = name;
   for (char& c : safe) {
     const auto byte = static_cast<unsigned char>(c);
@@ -193,7 +194,7 @@ int HLXModuleFile::Export(FeatureRequest& request) {
     }
     std::string destination = folder;
     if (destination.empty() || (destination.back() != '/' && destination.back() != '\\')) destination += '/';
-    destination += SafeFileName(name) + DeviceExtension(devicePath);
+    destination += ReplaceForbiddenNameCharacters(name) + DeviceExtension(devicePath);
 
     std::string written;
     bool arrived = false;
@@ -272,9 +273,7 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
     const rapidjson::Value* name = FindStringMember(info->value, "name");
     const std::string fileName = name != nullptr ? StringOf(*name) : std::string();
     // The name becomes a device path below the folder: it must stay one name.
-    if (fileName.empty() || fileName == "." || fileName == ".." || fileName.find('/') != std::string::npos) {
-      return kReplyBadData;
-    }
+    if (!IsPlainChildName(fileName, PathSide::kDevice)) return kReplyBadData;
     std::string folder;
     const auto media = info->value.FindMember("media");
     if (media != info->value.MemberEnd()) {

@@ -20,6 +20,7 @@
 #include "utility/hlx_afc.h"
 #include "utility/hlx_feature_module.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_paths.h"
 #include "utility/hlx_plist.h"
 #include "utility/hlx_reply_code.h"
 #include "utility/hlx_request_code.h"
@@ -425,7 +426,7 @@ int DeleteBook(MediaCopies* copies, const AfcOpener& openAfc, const rapidjson::V
   const char* folder = purchased ? kPurchasesFolder : kBooksFolder;
   // Only a book directly in its list's folder: "/Books/../DCIM/X.pdf" or "/Books/a/X.pdf" would
   // remove a file that the list entry does not name.
-  if (path != folder + fileName || fileName.empty() || fileName == "." || fileName == "..") {
+  if (path != folder + fileName || !IsPlainChildName(fileName, PathSide::kDevice)) {
     return kReplyBookPathRefused;
   }
 

@@ -31,11 +31,6 @@ constexpr char kMemoStatement[] =
     "ZDATE asc";
 constexpr char kRecordingsFolder[] = "/Recordings/";
 
-// A UDID names the device's cache folder: it must stay one folder name.
-bool IsUsableFolderName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
-}
-
 int64_t MemberInt64(const rapidjson::Value& object, const char* name) {
   if (!object.IsObject()) return 0;
   auto member = object.FindMember(name);
@@ -109,7 +104,7 @@ int HLXModuleMedia::Run(FeatureRequest& request) {
   const CancelTest cancelled = task.Test();
 
   const std::string udid = device->Udid();
-  if (!IsUsableFolderName(udid)) return kReplyBadData;
+  if (!IsPlainChildName(udid)) return kReplyBadData;  // the UDID names the device's cache folder
   const std::shared_ptr<MediaCopies> copies = CopiesOf(udid);
   std::shared_ptr<HLXDeviceService> service;
   const AfcOpener openAfc = [&]() -> AFCConnectionRef {

@@ -36,11 +36,6 @@ int32_t InfoInt(const rapidjson::Value& json, const char* name) {
   return member != info->value.MemberEnd() && member->value.IsInt() ? member->value.GetInt() : 0;
 }
 
-// The UDID names the local folder: it must not be able to name another one.
-bool IsUsableFolderName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
-}
-
 // Copies the device's photo database and its -shm and -wal into the device's temporary folder and
 // stores the copy's path in the device. The database goes to a side name first and replaces the
 // previous copy only when it arrived whole, so a failed copy keeps the previous one usable; the
@@ -48,7 +43,7 @@ bool IsUsableFolderName(const std::string& name) {
 // beside a fresh database would be replayed into it.
 bool CopyPhotoDatabase(AFCConnectionRef afc, HLXDevice& device, std::string* localPath) {
   const std::string udid = device.Udid();
-  if (!IsUsableFolderName(udid)) return false;
+  if (!IsPlainChildName(udid)) return false;  // the UDID names the local folder: never another one
   const std::string database = CreateTempSubfolder(udid) + kLocalDatabase;
   const std::string partial = database + ".part";
   if (!AfcDownloadFile(afc, kDeviceDatabase, &partial, nullptr)) {
