@@ -119,6 +119,22 @@ class FileTest(HarlixTestCase):
         (status, record, _), = self.receive(packet_id, 1)
         self.assertEqual((status, record["code"]), (6, 2))
 
+        # A read the device fails is that segment's failure alone: once the device answers again,
+        # segments asked for at once are the file's bytes.
+        hlx_device.set_fault(self.udid, root=self.lab.root, fail_calls={"AFCFileRefSeek": range(1, 5000)})
+        self.stage(DOWNLOAD, packet_id, 2, json.dumps({"id": 1, "offset": 0, "offset_length": 2 * MIB}).encode())
+        (status, record, _), = self.receive(packet_id, 1)
+        self.assertEqual((status, record["code"]), (6, 2))
+        hlx_device.set_fault(self.udid, root=self.lab.root, clear=True)
+        again = [dict(segments[key]) for key in ("3", "26", "1", "14")]
+        for segment in again:
+            ask = {"id": 0, "offset": segment["offset"], "offset_length": segment["offset_length"]}
+            self.stage(DOWNLOAD, packet_id, 2, json.dumps(ask).encode())
+        for status, record, data in self.receive(packet_id, len(again)):
+            self.assertEqual((status, record["code"]), (2, 0))
+            offset = record["info"]["offset"]
+            self.assertEqual(sha256(data), sha256(content[offset:offset + record["info"]["offset_length"]]))
+
         self.stage(DOWNLOAD, packet_id, 3)
         (status, record, _), = self.receive(packet_id, 1)
         self.assertEqual((status, record["stage"], record["code"]), (2, 3, 0))

@@ -234,7 +234,10 @@ std::string SegmentReplyJson(const FileSegment& segment) {
 }
 
 FilePacketReader::~FilePacketReader() {
-  if (m_file != 0 && m_header.service) (void)Md().AFCFileRefClose(m_header.service->AfcConnection(), m_file);
+  // Every read holds the reader, so no reference is in use here.
+  if (!m_header.service) return;
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  for (AFCFileRef file : m_idleFiles) (void)Md().AFCFileRefClose(afc, file);
 }
 
 bool FilePacketReader::Open(const FileHeader& header) {
@@ -244,27 +247,57 @@ bool FilePacketReader::Open(const FileHeader& header) {
   if (!AfcGetFileInfo(afc, header.path, &info) || info.fileKind != "S_IFREG" || info.sizeBytes <= 0) return false;
   AFCFileRef file = 0;
   if (Md().AFCFileRefOpen(afc, header.path.c_str(), kAFCFileModeRead, &file) != kAFCSuccess) return false;
-  std::lock_guard<std::mutex> lock(m_mutex);
   m_header = header;
   m_header.size = info.sizeBytes;
   m_header.md5 = "a";  // no digest: the peer checks the whole file itself
-  m_file = file;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_idleFiles.push_back(file);
   return m_header.PlanSegments();
+}
+
+AFCFileRef FilePacketReader::TakeFile() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_idleFiles.empty()) {
+      const AFCFileRef file = m_idleFiles.back();
+      m_idleFiles.pop_back();
+      return file;
+    }
+  }
+  // As many references as reads at once, which the worker threads bound; each stays for later reads.
+  AFCFileRef file = 0;
+  if (Md().AFCFileRefOpen(m_header.service->AfcConnection(), m_header.path.c_str(), kAFCFileModeRead, &file) !=
+      kAFCSuccess) {
+    return 0;
+  }
+  return file;
 }
 
 int64_t FilePacketReader::Read(const SegmentRequest& request, uint8_t* buffer, uint32_t capacity) {
   const uint32_t wanted = static_cast<uint32_t>(std::min<int64_t>(capacity, request.offsetLength));
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_file == 0 || !m_header.service || wanted == 0) return -1;
+  if (!m_header.service || wanted == 0) return -1;
+  const AFCFileRef file = TakeFile();
+  if (file == 0) return -1;
   AFCConnectionRef afc = m_header.service->AfcConnection();
-  if (Md().AFCFileRefSeek(afc, m_file, request.offset, 0) != kAFCSuccess) return -1;
-  uint32_t done = 0;
-  while (done < wanted) {
-    uint32_t length = wanted - done;
-    if (Md().AFCFileRefRead(afc, m_file, buffer + done, &length) != kAFCSuccess) return -1;
-    if (length == 0) break;
-    done += length;
+  int64_t done = 0;
+  if (Md().AFCFileRefSeek(afc, file, request.offset, 0) != kAFCSuccess) done = -1;
+  while (done >= 0 && done < wanted) {
+    uint32_t length = wanted - static_cast<uint32_t>(done);
+    if (Md().AFCFileRefRead(afc, file, buffer + done, &length) != kAFCSuccess) {
+      done = -1;
+    } else if (length == 0) {
+      break;
+    } else {
+      done += length;
+    }
   }
+  if (done < 0) {
+    // A reference whose seek or read failed is not trusted with another segment.
+    (void)Md().AFCFileRefClose(afc, file);
+    return -1;
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_idleFiles.push_back(file);
   return done;
 }
 
