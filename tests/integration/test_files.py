@@ -102,6 +102,13 @@ class FileTest(HarlixTestCase):
         self.assertEqual(dict(segments["26"]), {"status": 0, "offset": 25 * 2 * MIB,
                                                 "offset_length": len(content) - 25 * 2 * MIB})
 
+        # A file replaced on the device once the download began does not mix in: every segment is
+        # the file that stage 1 opened.
+        replacement = os.path.join(self.fs, "Downloads", "replacement.bin")
+        with open(replacement, "wb") as f:
+            f.write(bytes(len(content)))
+        os.replace(replacement, os.path.join(self.fs, "Downloads", "big.bin"))
+
         order = list(segments.items())
         random.Random(2).shuffle(order)
         for key, segment in order:  # all in flight at once: the workers serve them concurrently

@@ -245,40 +245,47 @@ bool FilePacketReader::Open(const FileHeader& header) {
   AFCConnectionRef afc = header.service->AfcConnection();
   AfcFileInfo info;
   if (!AfcGetFileInfo(afc, header.path, &info) || info.fileKind != "S_IFREG" || info.sizeBytes <= 0) return false;
-  AFCFileRef file = 0;
-  if (Md().AFCFileRefOpen(afc, header.path.c_str(), kAFCFileModeRead, &file) != kAFCSuccess) return false;
+  // All references are opened now, not when a read first needs one: a file replaced on the device
+  // during the download must not give segments of two files.
+  std::vector<AFCFileRef> files;
+  for (size_t n = 0; n < kReadFiles; ++n) {
+    AFCFileRef file = 0;
+    if (Md().AFCFileRefOpen(afc, header.path.c_str(), kAFCFileModeRead, &file) != kAFCSuccess) break;
+    files.push_back(file);
+  }
+  // One reference is enough to serve the download; fewer only read fewer segments at once.
+  if (files.empty()) return false;
   m_header = header;
   m_header.size = info.sizeBytes;
   m_header.md5 = "a";  // no digest: the peer checks the whole file itself
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_idleFiles.push_back(file);
+  m_idleFiles = std::move(files);
   return m_header.PlanSegments();
 }
 
 AFCFileRef FilePacketReader::TakeFile() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  // A read in progress gives its reference back within its own AFC calls, so the wait ends.
+  m_fileReturned.wait(lock, [this] { return !m_idleFiles.empty(); });
+  const AFCFileRef file = m_idleFiles.back();
+  m_idleFiles.pop_back();
+  return file;
+}
+
+void FilePacketReader::ReturnFile(AFCFileRef file) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_idleFiles.empty()) {
-      const AFCFileRef file = m_idleFiles.back();
-      m_idleFiles.pop_back();
-      return file;
-    }
+    m_idleFiles.push_back(file);
   }
-  // As many references as reads at once, which the worker threads bound; each stays for later reads.
-  AFCFileRef file = 0;
-  if (Md().AFCFileRefOpen(m_header.service->AfcConnection(), m_header.path.c_str(), kAFCFileModeRead, &file) !=
-      kAFCSuccess) {
-    return 0;
-  }
-  return file;
+  m_fileReturned.notify_one();
 }
 
 int64_t FilePacketReader::Read(const SegmentRequest& request, uint8_t* buffer, uint32_t capacity) {
   const uint32_t wanted = static_cast<uint32_t>(std::min<int64_t>(capacity, request.offsetLength));
   if (!m_header.service || wanted == 0) return -1;
   const AFCFileRef file = TakeFile();
-  if (file == 0) return -1;
   AFCConnectionRef afc = m_header.service->AfcConnection();
+  // Every read seeks first, so a reference whose last read failed serves the next one as well.
   int64_t done = 0;
   if (Md().AFCFileRefSeek(afc, file, request.offset, 0) != kAFCSuccess) done = -1;
   while (done >= 0 && done < wanted) {
@@ -291,13 +298,7 @@ int64_t FilePacketReader::Read(const SegmentRequest& request, uint8_t* buffer, u
       done += length;
     }
   }
-  if (done < 0) {
-    // A reference whose seek or read failed is not trusted with another segment.
-    (void)Md().AFCFileRefClose(afc, file);
-    return -1;
-  }
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_idleFiles.push_back(file);
+  ReturnFile(file);
   return done;
 }
 

@@ -19,6 +19,8 @@
 
 #include <rapidjson/document.h>
 
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -89,28 +91,35 @@ std::string SegmentReplyJson(const FileSegment& segment);
 // destroyed.
 class FilePacketReader {
  public:
+  // File references opened on the file: as many segments are read at once (the desktop keeps four
+  // in flight); a further read waits for one of them.
+  static constexpr size_t kReadFiles = 4;
+
   FilePacketReader() = default;
   ~FilePacketReader();
   FilePacketReader(const FilePacketReader&) = delete;
   FilePacketReader& operator=(const FilePacketReader&) = delete;
 
-  // Opens header.path (a regular file above 0 bytes) and plans its segments of header.segmentSize.
+  // Opens header.path (a regular file above 0 bytes) up to kReadFiles times and plans its segments of
+  // header.segmentSize.
   [[nodiscard]] bool Open(const FileHeader& header);
   // Reads up to min(request length, `capacity`) bytes at the request's offset into `buffer`;
-  // the count read (0 at or past the end), or -1 on a failed open, seek or read. Reads on several
-  // threads at once proceed in parallel, each on a file reference no other read uses meanwhile.
+  // the count read (0 at or past the end), or -1 on a failed seek or read. Reads on several threads
+  // at once proceed in parallel, each on a file reference no other read uses meanwhile.
   int64_t Read(const SegmentRequest& request, uint8_t* buffer, uint32_t capacity);
   // Set by Open and not changed afterwards.
   const FileHeader& Header() const { return m_header; }
 
  private:
-  // An idle file reference, or a newly opened one when every open one is in use; 0 when none opens.
+  // An idle file reference, waiting for one while every one is in use; ReturnFile gives it back.
   AFCFileRef TakeFile();
+  void ReturnFile(AFCFileRef file);
 
   FileHeader m_header;
   std::mutex m_mutex;
-  // guards: m_idleFiles (references opened on m_header.path and not in use by a read)
+  // guards: m_idleFiles (references opened by Open and not in use by a read)
   std::vector<AFCFileRef> m_idleFiles;
+  std::condition_variable m_fileReturned;
 };
 
 // An upload into header.path (the temporary file), with header.pathProject as its resume file. When
