@@ -23,6 +23,8 @@ timeout 1800 python3 bench/bench_messages.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 timeout 1800 python3 bench/bench_files.py --harlix build-bench/src/Harlix \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
+timeout 1800 python3 bench/bench_files.py --harlix build-bench/src/Harlix --mib 1024 --rounds 4 \
+  --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 timeout 3600 python3 bench/bench_photos.py --harlix build-bench/src/Harlix --ipc-tool build-bench/bench/bench_ipc \
   --support "build-bench/programfiles/Common Files/Apple/Mobile Device Support" || status=1
 cmake --build build-bench -j "$(nproc)" --target bench_itunes_db_tool >/dev/null

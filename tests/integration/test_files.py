@@ -102,6 +102,13 @@ class FileTest(HarlixTestCase):
         self.assertEqual(dict(segments["26"]), {"status": 0, "offset": 25 * 2 * MIB,
                                                 "offset_length": len(content) - 25 * 2 * MIB})
 
+        # A file replaced on the device once the download began does not mix in: every segment is
+        # the file that stage 1 opened.
+        replacement = os.path.join(self.fs, "Downloads", "replacement.bin")
+        with open(replacement, "wb") as f:
+            f.write(bytes(len(content)))
+        os.replace(replacement, os.path.join(self.fs, "Downloads", "big.bin"))
+
         order = list(segments.items())
         random.Random(2).shuffle(order)
         for key, segment in order:  # all in flight at once: the workers serve them concurrently
@@ -118,6 +125,22 @@ class FileTest(HarlixTestCase):
         self.stage(DOWNLOAD, packet_id, 2, json.dumps({"id": 99, "offset": len(content), "offset_length": 10}).encode())
         (status, record, _), = self.receive(packet_id, 1)
         self.assertEqual((status, record["code"]), (6, 2))
+
+        # A read the device fails is that segment's failure alone: once the device answers again,
+        # segments asked for at once are the file's bytes.
+        hlx_device.set_fault(self.udid, root=self.lab.root, fail_calls={"AFCFileRefSeek": range(1, 5000)})
+        self.stage(DOWNLOAD, packet_id, 2, json.dumps({"id": 1, "offset": 0, "offset_length": 2 * MIB}).encode())
+        (status, record, _), = self.receive(packet_id, 1)
+        self.assertEqual((status, record["code"]), (6, 2))
+        hlx_device.set_fault(self.udid, root=self.lab.root, clear=True)
+        again = [dict(segments[key]) for key in ("3", "26", "1", "14")]
+        for segment in again:
+            ask = {"id": 0, "offset": segment["offset"], "offset_length": segment["offset_length"]}
+            self.stage(DOWNLOAD, packet_id, 2, json.dumps(ask).encode())
+        for status, record, data in self.receive(packet_id, len(again)):
+            self.assertEqual((status, record["code"]), (2, 0))
+            offset = record["info"]["offset"]
+            self.assertEqual(sha256(data), sha256(content[offset:offset + record["info"]["offset_length"]]))
 
         self.stage(DOWNLOAD, packet_id, 3)
         (status, record, _), = self.receive(packet_id, 1)

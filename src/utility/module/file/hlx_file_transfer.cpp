@@ -234,7 +234,10 @@ std::string SegmentReplyJson(const FileSegment& segment) {
 }
 
 FilePacketReader::~FilePacketReader() {
-  if (m_file != 0 && m_header.service) (void)Md().AFCFileRefClose(m_header.service->AfcConnection(), m_file);
+  // Every read holds the reader, so no reference is in use here.
+  if (!m_header.service) return;
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  for (AFCFileRef file : m_idleFiles) (void)Md().AFCFileRefClose(afc, file);
 }
 
 bool FilePacketReader::Open(const FileHeader& header) {
@@ -242,29 +245,60 @@ bool FilePacketReader::Open(const FileHeader& header) {
   AFCConnectionRef afc = header.service->AfcConnection();
   AfcFileInfo info;
   if (!AfcGetFileInfo(afc, header.path, &info) || info.fileKind != "S_IFREG" || info.sizeBytes <= 0) return false;
-  AFCFileRef file = 0;
-  if (Md().AFCFileRefOpen(afc, header.path.c_str(), kAFCFileModeRead, &file) != kAFCSuccess) return false;
-  std::lock_guard<std::mutex> lock(m_mutex);
+  // All references are opened now, not when a read first needs one: a file replaced on the device
+  // during the download must not give segments of two files.
+  std::vector<AFCFileRef> files;
+  for (size_t n = 0; n < kReadFiles; ++n) {
+    AFCFileRef file = 0;
+    if (Md().AFCFileRefOpen(afc, header.path.c_str(), kAFCFileModeRead, &file) != kAFCSuccess) break;
+    files.push_back(file);
+  }
+  // One reference is enough to serve the download; fewer only read fewer segments at once.
+  if (files.empty()) return false;
   m_header = header;
   m_header.size = info.sizeBytes;
   m_header.md5 = "a";  // no digest: the peer checks the whole file itself
-  m_file = file;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_idleFiles = std::move(files);
   return m_header.PlanSegments();
+}
+
+AFCFileRef FilePacketReader::TakeFile() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  // A read in progress gives its reference back within its own AFC calls, so the wait ends.
+  m_fileReturned.wait(lock, [this] { return !m_idleFiles.empty(); });
+  const AFCFileRef file = m_idleFiles.back();
+  m_idleFiles.pop_back();
+  return file;
+}
+
+void FilePacketReader::ReturnFile(AFCFileRef file) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_idleFiles.push_back(file);
+  }
+  m_fileReturned.notify_one();
 }
 
 int64_t FilePacketReader::Read(const SegmentRequest& request, uint8_t* buffer, uint32_t capacity) {
   const uint32_t wanted = static_cast<uint32_t>(std::min<int64_t>(capacity, request.offsetLength));
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_file == 0 || !m_header.service || wanted == 0) return -1;
+  if (!m_header.service || wanted == 0) return -1;
+  const AFCFileRef file = TakeFile();
   AFCConnectionRef afc = m_header.service->AfcConnection();
-  if (Md().AFCFileRefSeek(afc, m_file, request.offset, 0) != kAFCSuccess) return -1;
-  uint32_t done = 0;
-  while (done < wanted) {
-    uint32_t length = wanted - done;
-    if (Md().AFCFileRefRead(afc, m_file, buffer + done, &length) != kAFCSuccess) return -1;
-    if (length == 0) break;
-    done += length;
+  // Every read seeks first, so a reference whose last read failed serves the next one as well.
+  int64_t done = 0;
+  if (Md().AFCFileRefSeek(afc, file, request.offset, 0) != kAFCSuccess) done = -1;
+  while (done >= 0 && done < wanted) {
+    uint32_t length = wanted - static_cast<uint32_t>(done);
+    if (Md().AFCFileRefRead(afc, file, buffer + done, &length) != kAFCSuccess) {
+      done = -1;
+    } else if (length == 0) {
+      break;
+    } else {
+      done += length;
+    }
   }
+  ReturnFile(file);
   return done;
 }
 

@@ -10,19 +10,24 @@
 //   segment          {"status","offset","offset_length"} inside "fbs"; {"id","offset_length","offset"}
 //                    when one segment is asked for
 //
-// Threads: the requests of one transfer may run on different workers at once. Each reader and each
-// writer owns a mutex around its seek+read or seek+write pair and its segment table, so segments
-// of one file never interleave on the shared file reference.
+// Threads: the requests of one transfer may run on different workers at once. A reader gives each
+// read in progress a file reference of its own (the device connection serves several at once), so
+// the segments of a download are read in parallel and never share a file position. A writer owns a
+// mutex around its seek+write pairs and its segment table, so segments of one upload never
+// interleave on its file reference.
 #pragma once
 
 #include <rapidjson/document.h>
 
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "mobiledevice.h"
 
@@ -82,26 +87,39 @@ struct SegmentRequest {
 // {"id","offset_length","offset"}.
 std::string SegmentReplyJson(const FileSegment& segment);
 
-// A device file opened for reading in segments; closed when the reader is destroyed.
+// A device file opened for reading in segments; its file references are closed when the reader is
+// destroyed.
 class FilePacketReader {
  public:
+  // File references opened on the file: as many segments are read at once (the desktop keeps four
+  // in flight); a further read waits for one of them.
+  static constexpr size_t kReadFiles = 4;
+
   FilePacketReader() = default;
   ~FilePacketReader();
   FilePacketReader(const FilePacketReader&) = delete;
   FilePacketReader& operator=(const FilePacketReader&) = delete;
 
-  // Opens header.path (a regular file above 0 bytes) and plans its segments of header.segmentSize.
+  // Opens header.path (a regular file above 0 bytes) up to kReadFiles times and plans its segments of
+  // header.segmentSize.
   [[nodiscard]] bool Open(const FileHeader& header);
   // Reads up to min(request length, `capacity`) bytes at the request's offset into `buffer`;
-  // the count read (0 at or past the end), or -1 on a failed seek or read.
+  // the count read (0 at or past the end), or -1 on a failed seek or read. Reads on several threads
+  // at once proceed in parallel, each on a file reference no other read uses meanwhile.
   int64_t Read(const SegmentRequest& request, uint8_t* buffer, uint32_t capacity);
+  // Set by Open and not changed afterwards.
   const FileHeader& Header() const { return m_header; }
 
  private:
-  std::mutex m_mutex;
-  // guards: m_file's position (each seek+read pair)
+  // An idle file reference, waiting for one while every one is in use; ReturnFile gives it back.
+  AFCFileRef TakeFile();
+  void ReturnFile(AFCFileRef file);
+
   FileHeader m_header;
-  AFCFileRef m_file = 0;
+  std::mutex m_mutex;
+  // guards: m_idleFiles (references opened by Open and not in use by a read)
+  std::vector<AFCFileRef> m_idleFiles;
+  std::condition_variable m_fileReturned;
 };
 
 // An upload into header.path (the temporary file), with header.pathProject as its resume file. When
