@@ -240,6 +240,49 @@ class BackupTest(BackupTestCase):
             self.assertEqual(self.run_request(RESTORE, {"uuid": target}, data)[1][2]["code"], code)
 
 
+    def test_a_restore_killed_at_any_step_leaves_the_old_data_or_the_new_whole(self):
+        # The device's process dies (as by a kill) right before a chosen step of the restore: the commit
+        # of the received files, then each rename of the swap. At its next arrival the device has the old
+        # data or the new, never a mix, and no staging is left.
+        source, source_image = self.attach(seed=11, contacts=5)
+        target, target_image = self.attach(sms=False, seed=12, contacts=2)
+        self.start(source, target)
+        folder, _, final = self.backup(source, os.path.join(self.tmp.path, "Backups"))
+        self.assertEqual(final["code"], 0)
+        old, new = image_files(target_image), image_files(source_image)
+        self.assertNotEqual(old, new)
+        pristine = os.path.join(self.tmp.path, "pristine")
+        shutil.copytree(target_image, pristine)
+        outcomes = []
+        for step in range(1, 30):
+            with open(os.path.join(target_image, "backup.json"), "w") as f:
+                json.dump({"killRestoreAt": step}, f)
+            packet = self.send(RESTORE, {"uuid": target}, {"path": folder, "sourceDeviceId": source, "password": ""})
+            final = None
+            while final is None and self.peer.process.poll() is None:
+                item = self.peer.receive(timeout=1)
+                if item is not None and item["id"] == packet and self.is_final_reply(item["status"], record_of(item)[0]):
+                    final = record_of(item)[0]
+            if final is not None:  # past the last step: the restore ran whole
+                self.assertEqual(final["code"], 0, final)
+                self.assertEqual(image_files(target_image), new)
+                break
+            self.assertEqual(self.peer.process.wait(timeout=30), -signal.SIGKILL, step)
+            self.peer.close()
+            self.start(source, target)
+            now = image_files(target_image)
+            outcomes.append("old" if now == old else "new" if now == new else "a mix at step %d" % step)
+            self.assertEqual([n for n in os.listdir(target_image) if n.startswith(".restore-")], [], step)
+            # The next round starts from the old data again.
+            self.peer.close()
+            shutil.rmtree(target_image)
+            shutil.copytree(pristine, target_image)
+            self.start(source, target)
+        else:
+            self.fail("the restore never ran whole")
+        self.assertEqual(outcomes[0], "old", "killed before the commit, the old data stays")
+        self.assertEqual(set(outcomes[1:]), {"new"}, outcomes)
+
 class BackupFailureTest(BackupTestCase):
     def run_failing(self, script, code, base=None):
         udid, _ = self.attach(script)
