@@ -193,7 +193,8 @@ bool ManagerRows(int rows) {
     return true;
 }
 
-void BuildRound() {
+// Once the scenario says so, the manager opened as the toolkit opens it (start-tool 5011).
+void AddOpenManagerSteps() {
     auto& r = g_round;
     r.push_back([] { return GetFileAttributesW((g_reportPath + L".open.done").c_str()) != INVALID_FILE_ATTRIBUTES; });
     r.push_back([] {
@@ -203,6 +204,11 @@ void BuildRound() {
         return true;
     });
     r.push_back([] { return Manager() != nullptr; });
+}
+
+void BuildRound() {
+    auto& r = g_round;
+    AddOpenManagerSteps();
     for (size_t i = 0; i < g_devices.size(); ++i) {
         const std::wstring name = g_devices[i];
         r.push_back([] {
@@ -356,14 +362,7 @@ void AddBackupSteps(const std::wstring& name) {
 // Devices: the first backs up whole (encrypted), the second leaves midway, the third stalls.
 void BuildOutcomeRound() {
     auto& r = g_round;
-    r.push_back([] { return GetFileAttributesW((g_reportPath + L".open.done").c_str()) != INVALID_FILE_ATTRIBUTES; });
-    r.push_back([] {
-        CommandMessage message{};
-        message.code = 5011;
-        probe::Invoke(g_record, KESTOR_COMMAND_START_TOOL, message);
-        return true;
-    });
-    r.push_back([] { return Manager() != nullptr; });
+    AddOpenManagerSteps();
     const std::wstring quoted[] = {L"\"" + g_devices[0] + L"\"", L"\"" + g_devices[1] + L"\"",
                                    L"\"" + g_devices[2] + L"\""};
     AddBackupSteps(g_devices[1]);
