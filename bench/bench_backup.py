@@ -28,12 +28,8 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
-import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-
-import hlx_lab  # noqa: E402
+from bench_common import Bench, in_turn, met_text, warm, warm_median
 
 AIM_SHARE = 0.70
 AIM_MEMORY_GROWTH_MIB = 32
@@ -77,9 +73,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=4, help="rounds in all, the first one cold")
     args = parser.parse_args()
     tool = os.path.join(os.path.abspath(args.support), "AppleMobileBackup.exe")
-    work = tempfile.mkdtemp(prefix="bench-backup-")
-    try:
-        lab = hlx_lab.DeviceLab(work, args.support, start_service=False)
+    with Bench(args.support, prefix="bench-backup-", start_service=False) as bench:
+        lab, work = bench.lab, bench.folder
         env = dict(os.environ, **lab.variables())
         images = {}
         for label, mib in (("quarter", max(1, args.mib // 4)), ("full", args.mib)):
@@ -114,38 +109,36 @@ def main():
         peaks = {"backup": []}
         for round_index in range(args.rounds):
             steps = [("backup", lambda: backup("full")), ("cp", copy), ("tar | tar", stream)]
-            for key, step in steps if round_index % 2 == 0 else reversed(steps):
+            for key, step in in_turn(steps, round_index):
                 seconds, peak = step()
                 times[key].append(seconds)
                 peaks.setdefault(key, []).append(peak)
         _, quarter_peak = backup("quarter")
 
         def line(key):
-            warm = times[key][1:] or times[key]
-            return (f"{key} median {statistics.median(warm):.2f} s (min {min(warm):.2f}, max {max(warm):.2f}), "
-                    f"cold {times[key][0]:.2f} s, {data_bytes / statistics.median(warm) / (1 << 20):.0f} MiB/s")
+            rest = warm(times[key])
+            return (f"{key} median {statistics.median(rest):.2f} s (min {min(rest):.2f}, max {max(rest):.2f}), "
+                    f"cold {times[key][0]:.2f} s, {data_bytes / statistics.median(rest) / (1 << 20):.0f} MiB/s")
 
         _, floor = run_measured(args.peak_tool, ["true"])
         print("  " + line("backup"))
         print("  " + line("tar | tar"))
         print("  " + line("cp") + " (beside, no aim)")
-        warm_backup = statistics.median(times["backup"][1:] or times["backup"])
-        warm_stream = statistics.median(times["tar | tar"][1:] or times["tar | tar"])
-        warm_copy = statistics.median(times["cp"][1:] or times["cp"])
+        warm_backup = warm_median(times["backup"])
+        warm_stream = warm_median(times["tar | tar"])
+        warm_copy = warm_median(times["cp"])
         share = warm_stream / warm_backup
         share_met = share >= AIM_SHARE
         print(f"  throughput {share * 100:.0f} % of tar | tar's ({warm_copy / warm_backup * 100:.0f} % of cp's); "
-              f"aim >= {AIM_SHARE * 100:.0f} % of tar | tar's: {'met' if share_met else 'not met'}")
+              f"aim >= {AIM_SHARE * 100:.0f} % of tar | tar's: {met_text(share_met)}")
         peak = max(peaks["backup"])
         memory_met = peak <= quarter_peak + AIM_MEMORY_GROWTH_MIB
         print(f"  peak resident memory, largest of the rounds: backup tool {peak:.1f} MiB, tar | tar's largest "
               f"process {max(peaks['tar | tar']):.1f} MiB, cp {max(peaks['cp']):.1f} MiB (each includes the "
               f"launcher's floor of {floor:.1f} MiB)")
         print(f"  backup tool {quarter_peak:.1f} MiB for a quarter of the data; aim growth <= "
-              f"{AIM_MEMORY_GROWTH_MIB} MiB: {'met' if memory_met else 'not met'}")
+              f"{AIM_MEMORY_GROWTH_MIB} MiB: {met_text(memory_met)}")
         return 0 if share_met and memory_met else 1
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

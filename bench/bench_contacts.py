@@ -32,24 +32,15 @@ import os
 import statistics
 import subprocess
 import sys
-import tempfile
-import time
-import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tools"))
-
-import hlx_lab  # noqa: E402
-import hlx_peer  # noqa: E402
-import make_address_book  # noqa: E402
+from bench_common import (TIMEOUT_S, Bench, aim, compression_share, idle_resident_kib, in_turn, list_once, print_ratio,
+                          spread, status_kib)
+import make_address_book
 
 LIST = 100
-TIMEOUT_S = 600
 AIM_TIME = 0.5
 AIM_PEAK = 1.5
 AIM_IDLE_MIB = 30
-AIM_COMPRESSION_SHARE = 0.10
-IDLE_WAIT_S = 10
 
 # The baseline, run in a process of its own: seconds of the decode, contacts found, and the decode's
 # peak memory in KiB above the process's resident memory before it.
@@ -69,139 +60,10 @@ print(json.dumps([seconds, count, status("VmHWM:") - before]))
 """
 
 
-def status_kib(pid, key):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith(key):
-                return int(line.split()[1])
-    return 0
-
-
-def cpu_seconds(pid):
-    """The CPU time (user and system) of every thread the process has had, ended ones included."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def compression_share(ipc_tool, replies, service_cpu, what):
-    """Prints and judges the compressor's CPU time on the data parts in folder `replies` beside the
-    service's CPU seconds per listing `service_cpu` (warm ones after the first); True when met."""
-    out = subprocess.run([ipc_tool, "--compress-seconds", replies], check=True, timeout=TIMEOUT_S,
-                         capture_output=True).stdout.split()
-    compress, size = float(out[0]), int(out[1])
-    warm = service_cpu[1:] or service_cpu
-    share = compress / statistics.median(warm)
-    print("  the service's CPU per %s: %s (clock ticks of %.0f ms)"
-          % (what, spread(service_cpu, "s"), 1000 / os.sysconf("SC_CLK_TCK")))
-    print("  the service's compressor on that listing's %.1f MiB of data parts: %.4f s of CPU (median of five passes, "
-          "a process of its own)" % (size / (1 << 20), compress))
-    print("  compression's share of the service's CPU: %.1f %% of the warm median (%.1f %% to %.1f %% over the warm "
-          "listings)" % (100 * share, 100 * compress / max(warm), 100 * compress / min(warm)))
-    return aim("compression at most %.0f %% of the service's CPU in the %s" % (100 * AIM_COMPRESSION_SHARE, what),
-               share <= AIM_COMPRESSION_SHARE)
-
-
-def wait_ready(peer, udid):
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline:
-        item = peer.receive(timeout=deadline - time.monotonic())
-        if item is None:
-            break
-        if item.get("id") == 0 and item.get("command") == hlx_peer.EVENT_DEVICE_READY:
-            if json.loads(item["body"].split(b"\0")[1])["uuid"] == udid:
-                return
-    raise RuntimeError("the device did not become ready")
-
-
-def reset_peak(pid):
-    """Resets the process's VmHWM to its present resident size, which it returns in KiB."""
-    with open("/proc/%d/clear_refs" % pid, "w") as f:
-        f.write("5")
-    return status_kib(pid, "VmRSS:")
-
-
-def progress_replies(peer, packet_id, code, timeout_s=TIMEOUT_S):
-    """The intermediate replies to request `packet_id` (request code `code`) as (packet, record, data), until its
-    final reply, which must carry code 0; a RuntimeError when it fails or does not come within `timeout_s`."""
-    deadline = time.monotonic() + timeout_s
-    while True:
-        item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
-        if item is None:
-            raise RuntimeError("no final reply in time")
-        if item["id"] != packet_id:
-            continue
-        _, text, data = item["body"].split(b"\0", 2)
-        record = json.loads(text)
-        if item["status"] != 2:
-            if record["code"] != 0:
-                raise RuntimeError("request %d failed with code %d" % (code, record["code"]))
-            return
-        yield item, record, data
-
-
-def list_once(peer, packet_id, udid, code=LIST, save_to=None):
-    """Seconds for one listing request, the items its record replies (those with the request's
-    command) carried, the listing's peak KiB and the service's CPU seconds for it. With `save_to`,
-    every inflated data part goes there, after the clock stopped."""
-    pid = peer.process.pid
-    before = reset_peak(pid)
-    cpu_before = cpu_seconds(pid)
-    started = time.perf_counter()
-    peer.send(packet_id, code, 0, hlx_peer.encode_request(1, {"uuid": udid}))
-    contacts = 0
-    parts = []
-    for item, _, data in progress_replies(peer, packet_id, code):
-        if data:
-            inflated = zlib.decompress(data)
-            batch = json.loads(inflated)
-            if item["command"] == code:
-                contacts += len(batch)
-            if save_to is not None:
-                parts.append(inflated)
-    seconds = time.perf_counter() - started
-    cpu = cpu_seconds(pid) - cpu_before
-    if save_to is not None:
-        save_parts(save_to, parts)
-    return seconds, contacts, status_kib(pid, "VmHWM:") - before, cpu
-
-
-def save_parts(save_to, parts):
-    """Writes each inflated data part to a file of its own in folder `save_to`, in order."""
-    os.makedirs(save_to, exist_ok=True)
-    for index, part in enumerate(parts):
-        with open(os.path.join(save_to, "reply-%05d.json" % index), "wb") as f:
-            f.write(part)
-
-
 def decode_once(store):
     out = subprocess.run([sys.executable, "-c", DECODE, store, make_address_book.ENTITY_KEY,
                           make_address_book.CONTACT], check=True, timeout=TIMEOUT_S, capture_output=True)
     return json.loads(out.stdout)
-
-
-def idle_resident_kib(pid):
-    """Resident memory once it stops falling, waiting at most IDLE_WAIT_S."""
-    deadline = time.monotonic() + IDLE_WAIT_S
-    last = status_kib(pid, "VmRSS:")
-    while time.monotonic() < deadline:
-        time.sleep(0.5)
-        now = status_kib(pid, "VmRSS:")
-        if now >= last:
-            return now
-        last = now
-    return last
-
-
-def spread(values, unit, scale=1.0):
-    warm = values[1:] or values
-    return "median %.3f %s (min %.3f, max %.3f; cold %.3f)" % (
-        statistics.median(warm) * scale, unit, min(warm) * scale, max(warm) * scale, values[0] * scale)
-
-
-def aim(what, met):
-    print("  aim: %s: %s" % (what, "met" if met else "not met"))
-    return met
 
 
 def main(argv):
@@ -216,25 +78,17 @@ def main(argv):
     parser.add_argument("--ipc-tool", help="bench_ipc, to measure compression's share of the service's CPU")
     options = parser.parse_args(argv)
 
-    folder = tempfile.mkdtemp(prefix="hlx-bench-contacts-")
-    if options.ipc_tool and not options.save_replies:
-        options.save_replies = os.path.join(folder, "replies")
-    lab = hlx_lab.DeviceLab(folder, options.support)
-    peer = None
-    try:
+    with Bench(options.support, prefix="hlx-bench-contacts-") as bench:
+        if options.ipc_tool and not options.save_replies:
+            options.save_replies = os.path.join(bench.folder, "replies")
+        lab = bench.lab
         image = lab.make(contacts=options.contacts, contact_groups=options.groups)
         # Transcripts would write every record once more; a benchmark measures the listing.
         make_address_book.write_sync_settings(image["path"], transcripts=False)
         udid = lab.attach(image)
         image_folder = os.path.join(lab.root, udid)
         store = os.path.join(image_folder, make_address_book.STORE_FILE)
-
-        env = dict(os.environ, **lab.variables())
-        env["TMPDIR"] = folder
-        peer = hlx_peer.Peer(options.harlix, env=env, logging=True)
-        peer.start()
-        peer.accept()
-        wait_ready(peer, udid)
+        peer = bench.start_harlix(options.harlix, udid)
         at_rest = status_kib(peer.process.pid, "VmRSS:")
 
         times = {"harlix": [], "plistlib": []}
@@ -243,7 +97,7 @@ def main(argv):
 
         def harlix_step(index):
             save_to = options.save_replies if index == 0 else None
-            seconds, listed, peak, cpu_used = list_once(peer, 100 + index, udid, save_to=save_to)
+            seconds, listed, peak, cpu_used = list_once(peer, 100 + index, udid, LIST, save_to=save_to)
             if listed != options.contacts:
                 raise RuntimeError("listed %d contacts of %d" % (listed, options.contacts))
             times["harlix"].append(seconds)
@@ -259,8 +113,7 @@ def main(argv):
 
         listings = 0
         for round_index in range(options.rounds):
-            steps = [harlix_step, baseline_step]
-            for step in steps if round_index % 2 == 0 else reversed(steps):
+            for step in in_turn([harlix_step, baseline_step], round_index):
                 step(listings)
             listings += 1
         while listings < options.listings:
@@ -276,9 +129,7 @@ def main(argv):
         harlix_times, base_times = times["harlix"][:options.rounds], times["plistlib"]
         print("  Harlix end to end (request 100, replies inflated and parsed): %s" % spread(harlix_times, "s"))
         print("  plistlib decoding the address book, own process:             %s" % spread(base_times, "s"))
-        ratio = statistics.median(harlix_times[1:]) / statistics.median(base_times[1:])
-        cold = harlix_times[0] / base_times[0]
-        print("  ratio %.2f warm, %.2f cold" % (ratio, cold))
+        ratio, cold = print_ratio(harlix_times, base_times)
         all_met = aim("listed cold in at most %.1fx plistlib's decode" % AIM_TIME, cold <= AIM_TIME)
         all_met &= aim("listed warm in at most %.1fx plistlib's decode" % AIM_TIME, ratio <= AIM_TIME)
         print("  peak memory of a listing, Harlix: %s" % spread(peaks["harlix"][:options.rounds], "MiB", 1 / 1024))
@@ -293,12 +144,6 @@ def main(argv):
             all_met &= compression_share(options.ipc_tool, options.save_replies, cpu[:options.rounds],
                                          "%d-contact listing" % options.contacts)
         return 0 if all_met else 1
-    finally:
-        if peer is not None:
-            peer.close()
-        lab.close()
-        import shutil
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -21,21 +21,16 @@ import hashlib
 import json
 import os
 import select
-import shutil
 import socket
 import struct
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tools"))
-
-import hlx_lab  # noqa: E402
-import hlx_peer  # noqa: E402
+from bench_common import Bench, in_turn, met_text, warm, warm_median
+import hlx_peer
 
 DOWNLOAD, UPLOAD = 702, 703
 WINDOW = 4
@@ -290,7 +285,7 @@ def digest(path):
 def run_round(steps, round_index, times):
     """Runs ours and the baseline, the order swapping every round; in the cold (first) round each reads
     its source from the disk."""
-    for key, source, step in steps if round_index % 2 == 0 else reversed(steps):
+    for key, source, step in in_turn(steps, round_index):
         if round_index == 0:
             evict(source)
         times[key].append(step())
@@ -304,10 +299,8 @@ def main(argv):
     parser.add_argument("--rounds", type=int, default=5, help="rounds in all, the first one cold")
     options = parser.parse_args(argv)
 
-    folder = tempfile.mkdtemp(prefix="hlx-bench-files-")
-    lab = hlx_lab.DeviceLab(folder, options.support)
-    peer = None
-    try:
+    with Bench(options.support, prefix="hlx-bench-files-") as bench:
+        lab, folder = bench.lab, bench.folder
         udid = lab.attach(lab.make())
         downloads = os.path.join(lab.root, udid, "fs", "Downloads")
         device_file = os.path.join(downloads, "bench.bin")
@@ -318,20 +311,7 @@ def main(argv):
         pc = os.path.join(folder, "pc")
         os.makedirs(pc)
 
-        env = dict(os.environ, **lab.variables())
-        env["TMPDIR"] = folder
-        peer = hlx_peer.Peer(options.harlix, env=env, logging=True)
-        peer.start()
-        peer.accept()
-        deadline = time.monotonic() + 60
-        while True:
-            item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
-            if item is None:
-                raise RuntimeError("the device did not become ready")
-            if item.get("id") == 0 and item.get("command") == hlx_peer.EVENT_DEVICE_READY:
-                break
-
-        link = BulkLink(peer)
+        link = BulkLink(bench.start_harlix(options.harlix))
         print("file transfers: %d MiB, %d rounds (first cold), %d segments in flight" % (
             options.mib, options.rounds, WINDOW))
         times = {key: [] for key in ("702", "tcp down", "703", "tcp up")}
@@ -356,28 +336,22 @@ def main(argv):
                 os.remove(path)
 
         def figures(seconds):
-            warm = seconds[1:] or seconds
+            rest = warm(seconds)
             return "median %.2f s = %.0f MiB/s (min %.2f, max %.2f s, %d warm); cold %.2f s" % (
-                statistics.median(warm), options.mib / statistics.median(warm), min(warm), max(warm), len(warm),
+                statistics.median(rest), options.mib / statistics.median(rest), min(rest), max(rest), len(rest),
                 seconds[0])
 
         all_met = True
         for ours, baseline in (("702", "tcp down"), ("703", "tcp up")):
-            warm_ours, warm_base = times[ours][1:] or times[ours], times[baseline][1:] or times[baseline]
-            share = statistics.median(warm_base) / statistics.median(warm_ours)
+            share = warm_median(times[baseline]) / warm_median(times[ours])
             met = share >= AIM_SHARE
             all_met &= met
             print("  %-8s %s" % (ours, figures(times[ours])))
             print("  %-8s %s" % (baseline, figures(times[baseline])))
             print("  %s at %.0f %% of the TCP copy (warm medians; cold %.0f %%); aim >= %.0f %%: %s" % (
                 ours, share * 100, times[baseline][0] / times[ours][0] * 100, AIM_SHARE * 100,
-                "met" if met else "not met"))
+                met_text(met)))
         return 0 if all_met else 1
-    finally:
-        if peer is not None:
-            peer.close()
-        lab.close()
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

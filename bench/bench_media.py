@@ -26,25 +26,17 @@ import json
 import os
 import shutil
 import sqlite3
-import statistics
 import subprocess
 import sys
-import tempfile
 import time
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tools"))
-
-sys.path.insert(0, HERE)
-
-from bench_contacts import aim, progress_replies, spread, wait_ready  # noqa: E402
-import hlx_lab  # noqa: E402
-import hlx_peer  # noqa: E402
-import make_media_data  # noqa: E402
+from bench_common import (HERE, TIMEOUT_S, Bench, aim, alternate, print_ratio, progress_replies, scratch_folder,
+                          spread, warm_median)
+import hlx_peer
+import make_media_data
 
 LIBRARY = 1000
-TIMEOUT_S = 600
 AIM_LISTING = 1.5
 REAL_DATABASE = os.path.join(os.environ.get("HLX_REAL_DATA", "/work/shared/real-data"), "spiff/test-resources/iTunesDB")
 ITEMS = ("select media_kind,i.item_pid, file_size, year,date_modified,comment,description_long,copyright,title,"
@@ -97,16 +89,9 @@ def timed_process(command):
     return time.perf_counter() - started, json.loads(out.stdout)
 
 
-def alternate(rounds, steps):
-    for round_index in range(rounds):
-        for step in steps if round_index % 2 == 0 else list(reversed(steps)):
-            step(round_index)
-
-
 def bench_listing(options, folder):
-    lab = hlx_lab.DeviceLab(folder, options.support)
-    peer = None
-    try:
+    with Bench(options.support, folder=folder) as bench:
+        lab = bench.lab
         image = lab.make(media={"family": "ios5", "songs": options.songs, "playlists": options.playlists})
         udid = lab.attach(image)
         database = os.path.join(lab.root, udid, "fs", make_media_data.ITUNES, "MediaLibrary.sqlitedb")
@@ -115,12 +100,7 @@ def bench_listing(options, folder):
         script = ".mode list\n" + ITEMS + PLAYLISTS + "".join(
             "SELECT item_pid FROM container_item where container_pid = %d;\n" % pid for pid in listed)
 
-        env = dict(os.environ, **lab.variables())
-        env["TMPDIR"] = folder
-        peer = hlx_peer.Peer(options.harlix, env=env, logging=True)
-        peer.start()
-        peer.accept()
-        wait_ready(peer, udid)
+        peer = bench.start_harlix(options.harlix, udid)
         times = {"harlix": [], "sqlite3": [], "parse": []}
         counts = set()
 
@@ -145,15 +125,9 @@ def bench_listing(options, folder):
               % spread(times["sqlite3"], "s"))
         print("  (the shell checks no file on the device and writes no JSON; the service does both)")
         print("  the peer inflating and parsing the sections afterwards, not timed above: %s" % spread(times["parse"], "s"))
-        ratio = statistics.median(times["harlix"][1:]) / statistics.median(times["sqlite3"][1:])
-        cold = times["harlix"][0] / times["sqlite3"][0]
-        print("  ratio %.2f warm, %.2f cold" % (ratio, cold))
+        ratio, cold = print_ratio(times["harlix"], times["sqlite3"])
         met = aim("listing warm within %.1fx the shell" % AIM_LISTING, ratio <= AIM_LISTING)
         return aim("listing cold within %.1fx the shell" % AIM_LISTING, cold <= AIM_LISTING) and met
-    finally:
-        if peer is not None:
-            peer.close()
-        lab.close()
 
 
 def bench_reader(options, folder):
@@ -179,7 +153,7 @@ def bench_reader(options, folder):
     print("  service reader: %s" % spread(times["reader"], "s"))
     print("  Python walker:  %s" % spread(times["python"], "s"))
     print("  read: %s" % sorted(counts))
-    ratio = statistics.median(times["reader"][1:]) / statistics.median(times["python"][1:])
+    ratio = warm_median(times["reader"]) / warm_median(times["python"])
     print("  ratio %.2f warm" % ratio)
     same = len({(t, p) for _, t, p in counts}) == 1 and 5375 in {t for _, t, _ in counts}
     return aim("both read all 5375 tracks", same) & aim("reader no slower than the Python walker", ratio <= 1.0)
@@ -194,16 +168,13 @@ def main(argv):
     parser.add_argument("--playlists", type=int, default=500)
     parser.add_argument("--rounds", type=int, default=5, help="timed rounds beside the baseline, the first cold")
     options = parser.parse_args(argv)
-    folder = tempfile.mkdtemp(prefix="hlx-bench-media-")
-    try:
+    with scratch_folder("hlx-bench-media-") as folder:
         met = bench_listing(options, folder)
         if os.path.exists(REAL_DATABASE):
             met &= bench_reader(options, folder)
         else:
             print("bench_media: no real database at %s; reader not measured" % REAL_DATABASE)
         return 0 if met else 1
-    finally:
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -21,25 +21,19 @@ import argparse
 import json
 import os
 import shutil
-import statistics
 import subprocess
 import sys
-import tempfile
 import time
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "tools"))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
+from bench_common import (HERE, TIMEOUT_S, Bench, aim, alternate, print_ratio, progress_replies, reset_peak, spread,
+                          status_kib)
+import hlx_peer
 
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 import backup_tool_standin  # noqa: E402
-import hlx_lab  # noqa: E402
-import hlx_peer  # noqa: E402
-from bench_contacts import aim, progress_replies, reset_peak, spread, status_kib, wait_ready  # noqa: E402
 
 MESSAGES = 201
-TIMEOUT_S = 600
 AIM_TIME = 1.5
 DATABASE_ID = "3d0d7e5fb2ce288813306e4d4636395e047a3d28"
 # The statements of the listing's current layout.
@@ -98,20 +92,13 @@ def main(argv):
         print("bench_messages: the sqlite3 shell is missing", file=sys.stderr)
         return 1
 
-    folder = tempfile.mkdtemp(prefix="hlx-bench-messages-")
-    lab = hlx_lab.DeviceLab(folder, options.support)
-    peer = None
-    try:
+    with Bench(options.support, prefix="hlx-bench-messages-") as bench:
+        lab, folder = bench.lab, bench.folder
         image = lab.make(sms={"era": "ios11", "messages": options.messages})
         backup_tool_standin.configure(image["path"])
         udid = lab.attach(image)
-        env = dict(os.environ, **lab.variables())
-        env["TMPDIR"] = folder
-        env["HLX_PROGRAM_FILES"] = backup_tool_standin.install(options.support, folder)
-        peer = hlx_peer.Peer(options.harlix, env=env, logging=True)
-        peer.start()
-        peer.accept()
-        wait_ready(peer, udid)
+        peer = bench.start_harlix(options.harlix, udid,
+                                  HLX_PROGRAM_FILES=backup_tool_standin.install(options.support, folder))
         _, _, fetched_messages, _ = list_once(peer, 99, udid, command=1)
         if fetched_messages != options.messages:
             raise RuntimeError("fetched %d messages of %d" % (fetched_messages, options.messages))
@@ -137,10 +124,7 @@ def main(argv):
             times["shell"].append(seconds)
             peaks["shell"].append(peak)
 
-        for index in range(options.rounds):
-            steps = [harlix_step, shell_step]
-            for step in steps if index % 2 == 0 else reversed(steps):
-                step(index)
+        alternate(options.rounds, [harlix_step, shell_step])
 
         print("bench_messages: %d messages of the current layout; %d rounds (the first cold)"
               % (options.messages, options.rounds))
@@ -150,20 +134,13 @@ def main(argv):
               % spread(times["shell"], "s"))
         print("  the peer parsing the inflated replies afterwards, not timed above:    %s"
               % spread(times["parse"], "s"))
-        ratio = statistics.median(times["harlix"][1:]) / statistics.median(times["shell"][1:])
-        cold = times["harlix"][0] / times["shell"][0]
-        print("  ratio %.2f warm, %.2f cold" % (ratio, cold))
+        ratio, cold = print_ratio(times["harlix"], times["shell"])
         all_met = aim("listed cold within %.1fx the shell" % AIM_TIME, cold <= AIM_TIME)
         all_met &= aim("listed warm within %.1fx the shell" % AIM_TIME, ratio <= AIM_TIME)
         print("  peak memory of a listing, Harlix (above its resident memory before): %s"
               % spread(peaks["harlix"], "MiB", 1 / 1024))
         print("  peak resident memory of the sqlite3 shell: %s" % spread(peaks["shell"], "MiB", 1 / 1024))
         return 0 if all_met else 1
-    finally:
-        if peer is not None:
-            peer.close()
-        lab.close()
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -38,14 +38,10 @@ import tempfile
 import time
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tools"))
-
-import hlx_lab  # noqa: E402
-import hlx_peer  # noqa: E402
-import make_photo_data  # noqa: E402
-from bench_contacts import (aim, compression_share, cpu_seconds, progress_replies, reset_peak, save_parts,  # noqa: E402
-                            spread, status_kib, wait_ready)
+from bench_common import (Bench, aim, alternate, compression_share, cpu_seconds, progress_replies, reset_peak,
+                          save_parts, spread, status_kib, warm_median)
+import hlx_peer
+import make_photo_data
 
 PHOTOS, THUMBNAILS = 400, 403
 TIMEOUT_S = 1200
@@ -122,12 +118,6 @@ def convert_once(files, folder):
         shutil.rmtree(out, ignore_errors=True)
 
 
-def alternate(rounds, steps):
-    for index in range(rounds):
-        for step in steps if index % 2 == 0 else reversed(steps):
-            step()
-
-
 def bench_photo_list(peer, udid, fs, folder, options, next_id):
     copy = os.path.join(tempfile.mkdtemp(dir=folder), "Photos.sqlite")
     for suffix in ("", "-wal", "-shm"):
@@ -136,7 +126,7 @@ def bench_photo_list(peer, udid, fs, folder, options, next_id):
     expected = []
     cpu, parts = [], []
 
-    def harlix_step():
+    def harlix_step(_):
         first = not times["harlix"]
         seconds, listed, _, _, cpu_used = request(peer, next(next_id), PHOTOS,
                                                   {"uuid": udid, "info": {"refresh": int(first)}}, parse=first,
@@ -146,24 +136,24 @@ def bench_photo_list(peer, udid, fs, folder, options, next_id):
         times["harlix"].append(seconds)
         cpu.append(cpu_used)
 
-    def shell_step(as_json=False):
+    def shell_step(_, as_json=False):
         seconds, rows = shell_once(copy, as_json)
         if expected and rows != expected[0]:
             raise RuntimeError("the shell listed %d rows, not %d" % (rows, expected[0]))
         expected[:] = [rows]
         times["sqlite3 -json" if as_json else "sqlite3"].append(seconds)
 
-    shell_step()  # the row count every side must reach; not timed as a round
+    shell_step(None)  # the row count every side must reach; not timed as a round
     times["sqlite3"].clear()
-    alternate(options.rounds, [harlix_step, shell_step, lambda: shell_step(True)])
+    alternate(options.rounds, [harlix_step, shell_step, lambda index: shell_step(index, True)])
     print("bench_photos: photo list of %d assets (%d listed), %d rounds (Harlix's first copies the database)"
           % (options.photos, expected[0], options.rounds))
     print("  Harlix 400:               %s" % spread(times["harlix"], "s"))
     print("  sqlite3 shell, list mode: %s" % spread(times["sqlite3"], "s"))
     print("  sqlite3 shell, -json:     %s" % spread(times["sqlite3 -json"], "s"))
-    harlix = statistics.median(times["harlix"][1:] or times["harlix"])
-    shell = statistics.median(times["sqlite3"][1:] or times["sqlite3"])
-    shell_json = statistics.median(times["sqlite3 -json"][1:] or times["sqlite3 -json"])
+    harlix = warm_median(times["harlix"])
+    shell = warm_median(times["sqlite3"])
+    shell_json = warm_median(times["sqlite3 -json"])
     print("  ratios (warm medians): %.2f of list mode, %.2f of -json" % (harlix / shell, harlix / shell_json))
     met = aim("photo list within %.1fx of the sqlite3 shell writing JSON" % AIM_TIME_JSON,
               harlix <= AIM_TIME_JSON * shell_json)
@@ -191,7 +181,7 @@ def bench_thumbnails(peer, udid, fs, folder, options, next_id):
     peaks = {"harlix": [], "convert": []}
     has_convert = shutil.which("convert") is not None
 
-    def harlix_step():
+    def harlix_step(_):
         seconds, _, replies, peak, _ = request(peer, next(next_id), THUMBNAILS, {"uuid": udid}, json.dumps(files),
                                                timeout_s=max(TIMEOUT_S, THUMBNAIL_TIMEOUT_S * options.thumbnails))
         if replies != options.thumbnails:
@@ -199,7 +189,7 @@ def bench_thumbnails(peer, udid, fs, folder, options, next_id):
         rates["harlix"].append(options.thumbnails / seconds)
         peaks["harlix"].append(peak)
 
-    def convert_step():
+    def convert_step(_):
         seconds, made, peak = convert_once(paths, folder)
         rates["convert"].append(made / seconds)
         peaks["convert"].append(peak)
@@ -227,31 +217,19 @@ def main(argv):
     parser.add_argument("--ipc-tool", help="bench_ipc, to measure compression's share of the service's CPU")
     options = parser.parse_args(argv)
 
-    folder = tempfile.mkdtemp(prefix="hlx-bench-photos-")
-    lab = hlx_lab.DeviceLab(folder, options.support)
-    peer = None
-    try:
+    with Bench(options.support, prefix="hlx-bench-photos-") as bench:
+        lab, folder = bench.lab, bench.folder
         image = lab.make(product_version="9.3.5")
         make_photo_data.write_photo_data(os.path.join(image["path"], "fs"), era="ios9", photos=options.photos,
                                          media=False)
         udid = lab.attach(image)
         fs = os.path.join(lab.root, udid, "fs")
-        env = dict(os.environ, **lab.variables())
-        env["TMPDIR"] = folder
-        peer = hlx_peer.Peer(options.harlix, env=env, logging=True)
-        peer.start()
-        peer.accept()
-        wait_ready(peer, udid)
+        peer = bench.start_harlix(options.harlix, udid)
         next_id = iter(range(100, 1 << 30))
         met = bench_photo_list(peer, udid, fs, folder, options, next_id)
         if options.thumbnails:
             bench_thumbnails(peer, udid, fs, folder, options, next_id)
         return 0 if met else 1
-    finally:
-        if peer is not None:
-            peer.close()
-        lab.close()
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -16,25 +16,16 @@ import argparse
 import os
 import plistlib
 import random
-import shutil
-import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tools"))
-
-import bench_contacts  # noqa: E402
-import hlx_lab  # noqa: E402
-import hlx_peer  # noqa: E402
-import make_address_book  # noqa: E402
-import make_sync_data as sd  # noqa: E402
+from bench_common import TIMEOUT_S, Bench, aim, alternate, list_once, spread, warm_median
+import make_address_book
+import make_sync_data as sd
 
 LIST_NOTES, LIST_CALENDARS = 1200, 1500
 AIM_RATIO = 1.5
-TIMEOUT_S = 600
 
 
 def decode_from_image(image):
@@ -61,10 +52,8 @@ def main(argv):
         return 0
     options = parser.parse_args(argv)
 
-    folder = tempfile.mkdtemp(prefix="hlx-bench-sync-")
-    lab = hlx_lab.DeviceLab(folder, options.support)
-    peer = None
-    try:
+    with Bench(options.support, prefix="hlx-bench-sync-") as bench:
+        lab = bench.lab
         image = lab.make(contacts=0, contact_groups=0, sync_data={"notes": options.notes})
         sd.write_store(image["path"], sd.CALENDARS_FILE,
                        sd.make_calendars(random.Random(1), options.calendars, options.events))
@@ -73,20 +62,14 @@ def main(argv):
         udid = lab.attach(image)
         image_folder = os.path.join(lab.root, udid)
 
-        env = dict(os.environ, **lab.variables())
-        env["TMPDIR"] = folder
-        peer = hlx_peer.Peer(options.harlix, env=env, logging=False)
-        peer.start()
-        peer.accept()
-        bench_contacts.wait_ready(peer, udid)
+        peer = bench.start_harlix(options.harlix, udid, logging=False)
 
         harlix, baseline, peaks = [], [], []
 
         def run_harlix(round_index):
-            notes_seconds, notes, notes_peak, _ = bench_contacts.list_once(peer, 100 + 2 * round_index, udid,
-                                                                           LIST_NOTES)
-            calendar_seconds, calendars, calendar_peak, _ = bench_contacts.list_once(
-                peer, 101 + 2 * round_index, udid, LIST_CALENDARS)
+            notes_seconds, notes, notes_peak, _ = list_once(peer, 100 + 2 * round_index, udid, LIST_NOTES)
+            calendar_seconds, calendars, calendar_peak, _ = list_once(peer, 101 + 2 * round_index, udid,
+                                                                      LIST_CALENDARS)
             if (notes, calendars) != (options.notes, options.calendars):
                 raise RuntimeError("listed %d notes and %d calendars" % (notes, calendars))
             harlix.append(notes_seconds + calendar_seconds)
@@ -99,30 +82,16 @@ def main(argv):
                 raise RuntimeError("decoded %s" % output[1:])
             baseline.append(float(output[0]))
 
-        for round_index in range(options.rounds):
-            steps = (run_harlix, run_baseline) if round_index % 2 == 0 else (run_baseline, run_harlix)
-            for step in steps:
-                step(round_index)
-
-        def spread(values):
-            warm = values[1:] or values
-            return "median %.3f s (min %.3f, max %.3f); cold %.3f s" % (statistics.median(warm), min(warm),
-                                                                        max(warm), values[0])
-
-        ratio = statistics.median(harlix[1:] or harlix) / statistics.median(baseline[1:] or baseline)
+        alternate(options.rounds, [run_harlix, run_baseline])
+        ratio = warm_median(harlix) / warm_median(baseline)
         print("bench_sync_data: %d notes, %d calendars with %d events, %d rounds (first cold)"
               % (options.notes, options.calendars, options.calendars * options.events, options.rounds))
-        print("  Harlix end to end (requests 1200 and 1500, replies inflated and parsed): " + spread(harlix))
-        print("  baseline (plistlib decoding the same stores, own process):            " + spread(baseline))
+        print("  Harlix end to end (requests 1200 and 1500, replies inflated and parsed): " + spread(harlix, "s"))
+        print("  baseline (plistlib decoding the same stores, own process):            " + spread(baseline, "s"))
         print("  Harlix peak resident memory during a listing: %.1f MiB above its start" % (max(peaks) / 1024.0))
-        met = bench_contacts.aim("listed warm within %.1fx plistlib's decode (ratio %.2f, cold %.2f)"
-                                 % (AIM_RATIO, ratio, harlix[0] / baseline[0]), ratio <= AIM_RATIO)
+        met = aim("listed warm within %.1fx plistlib's decode (ratio %.2f, cold %.2f)"
+                  % (AIM_RATIO, ratio, harlix[0] / baseline[0]), ratio <= AIM_RATIO)
         return 0 if met else 1
-    finally:
-        if peer is not None:
-            peer.close()
-        lab.close()
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -15,8 +15,9 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
+
+from bench_common import in_turn, met_text, scratch_folder, warm
 
 AIM_RATIO = 1.5
 TIMEOUT_S = 600
@@ -58,8 +59,7 @@ def main():
         if shutil.which(program) is None:
             sys.exit(f"bench_zip: {program} is not installed")
 
-    work = tempfile.mkdtemp(prefix="bench-zip-")
-    try:
+    with scratch_folder("bench-zip-") as work:
         source = os.path.join(work, "source")
         count, size = make_tree(source, args.mib << 20, 1)
         print(f"zip helper: {count} files, {size / (1 << 20):.0f} MiB, {args.rounds} rounds (first cold)")
@@ -73,7 +73,7 @@ def main():
                 ("create", lambda: timed([args.tool, "create", source, ours])),
                 ("zip", lambda: timed(["zip", "-r", "-q", theirs, "."], cwd=source)),
             ]
-            for key, step in steps if round_index % 2 == 0 else reversed(steps):
+            for key, step in in_turn(steps, round_index):
                 times[key].append(step())
             outs = {key: os.path.join(work, f"out-{key}") for key in ("extract", "unzip")}
             for folder in outs.values():
@@ -82,13 +82,13 @@ def main():
                 ("extract", lambda: timed([args.tool, "extract", ours, outs["extract"]])),
                 ("unzip", lambda: timed(["unzip", "-q", theirs, "-d", outs["unzip"]])),
             ]
-            for key, step in steps if round_index % 2 == 0 else reversed(steps):
+            for key, step in in_turn(steps, round_index):
                 times[key].append(step())
 
         all_met = True
         for ours_key, baseline_key in (("create", "zip"), ("extract", "unzip")):
             cold = times[ours_key][0] / times[baseline_key][0]
-            warm_ours, warm_base = times[ours_key][1:] or times[ours_key], times[baseline_key][1:] or times[baseline_key]
+            warm_ours, warm_base = warm(times[ours_key]), warm(times[baseline_key])
             ratio = statistics.median(warm_ours) / statistics.median(warm_base)
             met = ratio <= AIM_RATIO
             all_met &= met
@@ -96,10 +96,8 @@ def main():
                   f"(min {min(warm_ours):.2f}, max {max(warm_ours):.2f}); "
                   f"{baseline_key} median {statistics.median(warm_base):.2f} s "
                   f"(min {min(warm_base):.2f}, max {max(warm_base):.2f}); "
-                  f"ratio {ratio:.2f} warm, {cold:.2f} cold; aim <= {AIM_RATIO}x: {'met' if met else 'not met'}")
+                  f"ratio {ratio:.2f} warm, {cold:.2f} cold; aim <= {AIM_RATIO}x: {met_text(met)}")
         return 0 if all_met else 1
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -67,7 +67,9 @@ def backed_up_files(image):
     return files
 
 
-class RelayServiceScenario(TrevaneCase):
+class RelayHarness(TrevaneCase):
+    """The lab, Trevane with its relay trace and the steps the scenarios share (choosing a section, reading a
+    view's cells, exporting, the backup probe); no scenario of its own, so that other scripts build on it."""
     work_prefix = "trevane-relay-"
 
     def setUp(self):
@@ -89,6 +91,129 @@ class RelayServiceScenario(TrevaneCase):
         self.process = subprocess.Popen(
             ["sh", "-c", 'TREVANE_LINUX_PID=$$ exec wine "$0"', str(self.app / "Trevane.exe")], env=env,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def start_with_device(self, udid, **extra):
+        """Starts Trevane and waits until the relay has named device `udid` and the main frame shows."""
+        self.start_trevane(**extra)
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+
+    def close_trevane(self, harlix_ends=False):
+        """Closes the main frame and waits for Trevane to end (and for the Harlix it started, with `harlix_ends`)."""
+        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
+        self.process.wait(timeout=DEADLINE_S)
+        if harlix_ends:
+            wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the desktop")
+
+    def image(self, udid):
+        """The folder of attached device `udid`'s image."""
+        return Path(hlx_device.image_folder(udid, root=self.lab.root))
+
+    def shown_page(self):
+        """The note of the feature page that shows (the table stand-ins keep it in their window text)."""
+        code, out = self.display.probe("shown", "TrevaneMainFrame", "SysListView32")
+        self.assertEqual(code, 0)
+        return [l for l in out.splitlines() if l]
+
+    def choose_section(self, index):
+        """Clicks the section list's entry `index` (rows of 30 pixels)."""
+        self.assertEqual(self.display.probe("click", "TrevaneMainFrame", "QuarnelSectionList", "60",
+                                            str(index * 30 + 15))[0], 0)
+
+    def wait_cells(self, view_class, complete, what):
+        """The items of the showing page's list or tree view, as the view itself holds them, once `complete`
+        holds for them; a time-out says what the view last held."""
+        last = []
+
+        def read():
+            code, out = self.display.probe("cells", "TrevaneMainFrame", view_class)
+            last[:] = out.splitlines() if code == 0 else []
+            return list(last) if complete(last) else None
+        try:
+            return wait_until(read, what=what)
+        except AssertionError as timeout:
+            raise AssertionError(f"{timeout}; the view held:\n" + "\n".join(last)) from None
+
+    def export_checked(self, row, folder):
+        """Checks the row of the showing list, presses Export and chooses `folder` (a Windows path) in the
+        host's folder question."""
+        self.assertEqual(self.display.probe("check-rows", "TrevaneMainFrame", str(row))[0], 0)
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Export")[0], 0)
+        self.assertEqual(self.display.probe("choose-folder", folder, DEADLINE_S * 1000)[0], 0)
+
+    def export_from_page(self, button, item, feature, code):
+        """Chooses menu `item` of the page's `button`, takes the folder the folder question offers and returns
+        the export's file once the relay has written it (the folder is the relay's trace of the request)."""
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", button)[0], 0)
+        self.assertEqual(self.display.probe("menu", str(item), "10000")[0], 0)
+        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
+        self.display.screenshot(f"export-{feature}-{code}-folder.png")
+        self.assertEqual(self.display.probe("press", "OK", "10000")[0], 0)
+        line = self.wait_trace(rf"^ZERITH_COMMAND_DO_{feature} code={code} .*folder=", f"the {feature} export")
+        folder = line.split("folder=", 1)[1]
+        self.assertTrue(folder.startswith("C:\\") or folder.startswith("Z:\\"), folder)
+        root = Path(ARGS.prefix) / "drive_c" if folder.startswith("C:") else Path("/")
+        path = root.joinpath(*folder[3:].split("\\"))
+        name = {61: "Notes.html", 60: "Notes.xml", 102: "Bookmarks.html", 103: "Bookmarks.xml"}[code]
+        self.exports.append(path / name)
+        return wait_until(lambda: (path / name).exists() and (path / name), what=f"{name} written")
+
+    def import_file(self, path, shot):
+        """Answers the open-file question with `path`."""
+        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
+        self.assertEqual(self.display.probe("type", windows_path(path), "10000")[0], 0)
+        self.display.screenshot(shot)
+        self.assertEqual(self.display.probe("press", "Open", "10000")[0], 0)
+
+    def serve(self, folder):
+        """Serves `folder` over HTTP on loopback until the test ends; the server's address."""
+        import functools, http.server, threading
+        handler = type("Quiet", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *a: None})
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(handler, directory=str(folder)))
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        return "http://127.0.0.1:%d" % server.server_address[1]
+
+    def set_option(self, key, value):
+        """Sets "url:<key>" in the app's Option.json."""
+        import json
+        options = json.loads((self.app / "Option.json").read_text())
+        options["url"][key] = value
+        (self.app / "Option.json").write_text(json.dumps(options))
+
+    def run_backup_probe(self, udids, config, detach=None, **probe_env):
+        """Starts Trevane with the backup probe (backup_probe.cpp) and the service's configuration folder
+        `config`, tells the probe to begin once the devices `udids` are connected, takes the screenshots it
+        asks for, detaches the device `detach` maps a name to when it asks, and returns its report's lines
+        once it has written "done"; no line may be a failure."""
+        probe_dir = self.app / "plugins" / "BackupProbe"
+        probe_dir.mkdir()
+        shutil.copy(ARGS.backup_probe, probe_dir / "libBackupProbe.dll")
+        report = self.work / "backup-report.txt"
+        self.start_trevane(TREVANE_PROBE_REPORT=windows_path(report), XDG_CONFIG_HOME=str(config), **probe_env)
+        for udid in udids:
+            self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={udid}", "the device connected")
+        Path(f"{report}.open.done").write_text("")
+
+        def serve():
+            lines = report.read_text().splitlines() if report.exists() else []
+            for line in lines:
+                if line.startswith("shot ") and not Path(f"{report}.{line[5:]}.done").exists():
+                    self.display.screenshot(line[5:])
+                    Path(f"{report}.{line[5:]}.done").write_text("")
+                if line.startswith("detach ") and detach and line[7:] in detach:
+                    self.lab.detach(detach.pop(line[7:]))
+            return lines if lines and lines[-1] == "done" else None
+
+        lines = wait_until(serve, timeout_s=480, what="the backup probe's report")
+        backup_trace = [l for l in self.trace_lines() if "BACKUP" in l][:40]
+        self.assertEqual([l for l in lines if l.startswith("FAIL")], [], "\n".join(lines + backup_trace))
+        return lines
+
+
+class RelayServiceScenario(RelayHarness):
+    """The relay's own scenarios: devices, sections, pages, exports, the service's loss, updates, drivers, backups."""
 
     def test_device_arrives_and_leaves_and_the_service_ends_with_the_desktop(self):
         udid = self.lab.attach(self.lab.make())
@@ -130,27 +255,11 @@ class RelayServiceScenario(TrevaneCase):
         self.wait_trace(rf"^ZERITH_COMMAND_IS_DEVICE_CONNECTED .*key={second}", "the connected check of the second")
         self.assertFalse([l for l in self.trace_lines() if re.match(rf"^ZERITH_COMMAND_CHANGE_DEVICE .*key={third}", l)])
 
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
-        wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the desktop")
-
-
-    def shown_page(self):
-        """The note of the feature page that shows (the table stand-ins keep it in their window text)."""
-        code, out = self.display.probe("shown", "TrevaneMainFrame", "SysListView32")
-        self.assertEqual(code, 0)
-        return [l for l in out.splitlines() if l]
-
-    def choose_section(self, index):
-        """Clicks the section list's entry `index` (rows of 30 pixels)."""
-        self.assertEqual(self.display.probe("click", "TrevaneMainFrame", "QuarnelSectionList", "60",
-                                            str(index * 30 + 15))[0], 0)
+        self.close_trevane(harlix_ends=True)
 
     def test_each_section_shows_what_the_service_sent_for_the_current_device(self):
         first = self.lab.attach(self.lab.make(apps=3, media={"family": "ios5"}))
-        self.start_trevane()
-        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={first} name=", "the first device named")
-        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.start_with_device(first)
 
         # Apps: the service's list of the three user apps, counted for the section list.
         self.choose_section(21)
@@ -188,16 +297,11 @@ class RelayServiceScenario(TrevaneCase):
         self.wait_trace(rf"^> ZERITH_COMMAND_DO_APP key={second} code=51 value2=0 value3=5$", "the second's apps")
         second_apps = self.wait_cells("SysListView32", lambda rows: len(rows) == 5, "the second device's five apps")
         self.assertNotEqual(second_apps[:3], apps)
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
+        self.close_trevane()
 
     def test_renaming_from_the_title_bar_renames_the_device(self):
-        sys.path.insert(0, str(Path(ARGS.tools)))
-        import hlx_device
         udid = self.lab.attach(self.lab.make())
-        self.start_trevane()
-        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
-        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.start_with_device(udid)
         shown = lambda: self.display.probe("text", "TrevaneMainFrame", "LunderTitleBar")[1].strip()
         wait_until(lambda: shown() == "Zoë's iPhone" or None, what="the title bar showing the device's name")
 
@@ -211,40 +315,20 @@ class RelayServiceScenario(TrevaneCase):
 
         self.wait_trace(rf"^ZERITH_COMMAND_DO_BASICINFO code=135 .*key={udid}$", "the rename relayed")
         self.wait_trace(rf"^> ZERITH_COMMAND_DO_BASICINFO key={udid} code=135", "the service's rename answered")
-        lockdown = Path(hlx_device.image_folder(udid, root=self.lab.root)) / "lockdown.plist"
+        lockdown = self.image(udid) / "lockdown.plist"
         self.assertEqual(plistlib.loads(lockdown.read_bytes())[""]["DeviceName"], "Kitchen Phone")
         wait_until(lambda: shown() == "Kitchen Phone" or None, what="the title bar showing the new name")
         self.display.screenshot("rename-done.png")
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
-        wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the desktop")
-
-    def wait_cells(self, view_class, complete, what):
-        """The items of the showing page's list or tree view, as the view itself holds them, once `complete`
-        holds for them; a time-out says what the view last held."""
-        last = []
-
-        def read():
-            code, out = self.display.probe("cells", "TrevaneMainFrame", view_class)
-            last[:] = out.splitlines() if code == 0 else []
-            return list(last) if complete(last) else None
-        try:
-            return wait_until(read, what=what)
-        except AssertionError as timeout:
-            raise AssertionError(f"{timeout}; the view held:\n" + "\n".join(last)) from None
+        self.close_trevane(harlix_ends=True)
 
     def test_the_notes_and_bookmarks_pages_show_the_images_records(self):
-        sys.path.insert(0, str(Path(ARGS.tools)))
-        import hlx_device
         udid = self.lab.attach(self.lab.make())
-        image = Path(hlx_device.image_folder(udid, root=self.lab.root))
+        image = self.image(udid)
         notes = plistlib.loads((image / "notes.plist").read_bytes())["records"].values()
         marks = plistlib.loads((image / "bookmarks.plist").read_bytes())["records"].values()
         subjects = {n["subject"] for n in notes}
         names = {m["name"] for m in marks}
-        self.start_trevane()
-        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
-        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.start_with_device(udid)
 
         self.choose_section(4)
         self.wait_trace(rf"^> ZERITH_COMMAND_DO_NOTE key={udid} code=57 .*value3={len(subjects)}$", "the notes counted")
@@ -264,22 +348,12 @@ class RelayServiceScenario(TrevaneCase):
         self.assertIn("  Nested\t", under, "a folder's children sit under it")
         self.assertIn("  Fav 0\thttps://example.com/fav/0", under)
         self.display.screenshot("pages-bookmarks.png")
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
-
-    def export_checked(self, row, folder):
-        """Checks the row of the showing list, presses Export and chooses `folder` (a Windows path) in the
-        host's folder question."""
-        self.assertEqual(self.display.probe("check-rows", "TrevaneMainFrame", str(row))[0], 0)
-        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Export")[0], 0)
-        self.assertEqual(self.display.probe("choose-folder", folder, DEADLINE_S * 1000)[0], 0)
+        self.close_trevane()
 
     def test_the_voice_memo_and_ringtone_pages_list_and_export_the_images_files(self):
-        sys.path.insert(0, str(Path(ARGS.tools)))
-        import hlx_device
         import make_media_data
         udid = self.lab.attach(self.lab.make(media={"family": "ios5"}))
-        fs = Path(hlx_device.image_folder(udid, root=self.lab.root)) / "fs"
+        fs = self.image(udid) / "fs"
         # The memos as the recordings database holds them, oldest first; an unnamed one by its file's name.
         db = sqlite3.connect(f"file:{fs / 'Recordings/Recordings.db'}?immutable=1", uri=True)
         memos = []
@@ -299,89 +373,48 @@ class RelayServiceScenario(TrevaneCase):
                 tones.setdefault(tid, (strings.get(1, ""), strings[2].replace(":", "/")))
         tones = [tones[tid] for tid in sorted(tones)]
         self.assertTrue(memos and tones)
-        self.start_trevane()
-        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
-        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.start_with_device(udid)
 
-        # Voice memos: listed as the database has them, and one exported byte for byte into a folder on Z:.
-        self.choose_section(10)
-        self.wait_trace(rf"^> ZERITH_COMMAND_DO_RECORDING key={udid} code=82 .*value3={len(memos)}$", "memos counted")
-        rows = self.wait_cells("SysListView32", lambda r: len(r) == len(memos), "the memos listed")
-        self.assertEqual([r.split("\t")[1] for r in rows], [name for name, _ in memos], "\n".join(rows))
-        self.display.screenshot("pages-voice-memos.png")
-        row = next(i for i, (_, path) in enumerate(memos) if (fs / path.lstrip("/")).exists())
-        memo_folder = self.work / "memo export"
-        memo_folder.mkdir()
-        self.export_checked(row, windows_path(memo_folder))
-        self.wait_trace(rf"^> ZERITH_COMMAND_DO_FILE key={udid} code=109 value2=0 value3=1$", "the memo exported")
-        exported = list(memo_folder.iterdir())
-        self.assertEqual([p.name for p in exported], [memos[row][0] + ".m4a"],
-                         "\n".join(l for l in self.trace_lines() if "DO_FILE" in l))
-        self.assertEqual(exported[0].read_bytes(), (fs / memos[row][1].lstrip("/")).read_bytes())
-
-        # Ringtones: listed with their titles, and one exported into a folder on drive C:, which the relay
-        # names to the service through Wine.
-        self.choose_section(11)
-        self.wait_trace(rf"^> ZERITH_COMMAND_DO_RINGTONE key={udid} code=79 .*value3={len(tones)}$", "tones counted")
-        rows = self.wait_cells("SysListView32", lambda r: len(r) == len(tones), "the ringtones listed")
-        self.assertEqual([r.split("\t")[1] for r in rows], [title for title, _ in tones], "\n".join(rows))
-        self.display.screenshot("pages-ringtones.png")
-        row = next(i for i, (_, path) in enumerate(tones) if (fs / path.lstrip("/")).exists())
+        # Each page lists its files with their titles as the image has them, and one of them is exported byte for
+        # byte: a voice memo (by its name) into a folder on Z:, a ringtone into a folder on drive C:, which the
+        # relay names to the service through Wine.
         tone_folder = Path(ARGS.prefix) / "drive_c" / f"{self.work.name}-tones"
-        tone_folder.mkdir()
-        try:
-            self.export_checked(row, "C:\\" + tone_folder.name)
-            wait_until(lambda: self.count_trace(rf"^> ZERITH_COMMAND_DO_FILE key={udid} code=109 value2=0 value3=1$") == 2,
-                       what="the tone exported")
-            exported = list(tone_folder.iterdir())
-            self.assertEqual(len(exported), 1)
-            self.assertEqual(exported[0].read_bytes(), (fs / tones[row][1].lstrip("/")).read_bytes())
-        finally:
-            shutil.rmtree(tone_folder, ignore_errors=True)
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
-
-    def export_from_page(self, button, item, feature, code):
-        """Chooses menu `item` of the page's `button`, takes the folder the folder question offers and returns
-        the export's file once the relay has written it (the folder is the relay's trace of the request)."""
-        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", button)[0], 0)
-        self.assertEqual(self.display.probe("menu", str(item), "10000")[0], 0)
-        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
-        self.display.screenshot(f"export-{feature}-{code}-folder.png")
-        self.assertEqual(self.display.probe("press", "OK", "10000")[0], 0)
-        line = self.wait_trace(rf"^ZERITH_COMMAND_DO_{feature} code={code} .*folder=", f"the {feature} export")
-        folder = line.split("folder=", 1)[1]
-        self.assertTrue(folder.startswith("C:\\") or folder.startswith("Z:\\"), folder)
-        root = Path(ARGS.prefix) / "drive_c" if folder.startswith("C:") else Path("/")
-        path = root.joinpath(*folder[3:].split("\\"))
-        name = {61: "Notes.html", 60: "Notes.xml", 102: "Bookmarks.html", 103: "Bookmarks.xml"}[code]
-        self.exports.append(path / name)
-        return wait_until(lambda: (path / name).exists() and (path / name), what=f"{name} written")
-
-    def import_file(self, path, shot):
-        """Answers the open-file question with `path`."""
-        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)
-        self.assertEqual(self.display.probe("type", windows_path(path), "10000")[0], 0)
-        self.display.screenshot(shot)
-        self.assertEqual(self.display.probe("press", "Open", "10000")[0], 0)
+        self.addCleanup(shutil.rmtree, tone_folder, ignore_errors=True)
+        cases = [(10, "RECORDING", 82, memos, "pages-voice-memos.png", self.work / "memo export", None, ".m4a"),
+                 (11, "RINGTONE", 79, tones, "pages-ringtones.png", tone_folder, "C:\\" + tone_folder.name, None)]
+        for exports, (section, feature, code, entries, shot, folder, shown_as, suffix) in enumerate(cases, 1):
+            self.choose_section(section)
+            self.wait_trace(rf"^> ZERITH_COMMAND_DO_{feature} key={udid} code={code} .*value3={len(entries)}$",
+                            f"the {feature} page counted")
+            rows = self.wait_cells("SysListView32", lambda r: len(r) == len(entries), f"the {feature} page listed")
+            self.assertEqual([r.split("\t")[1] for r in rows], [title for title, _ in entries], "\n".join(rows))
+            self.display.screenshot(shot)
+            row = next(i for i, (_, path) in enumerate(entries) if (fs / path.lstrip("/")).exists())
+            folder.mkdir()
+            self.export_checked(row, shown_as or windows_path(folder))
+            wait_until(lambda: self.count_trace(rf"^> ZERITH_COMMAND_DO_FILE key={udid} code=109 value2=0 value3=1$")
+                       == exports, what=f"the {feature} file exported")
+            exported = list(folder.iterdir())
+            file_trace = "\n".join(l for l in self.trace_lines() if "DO_FILE" in l)
+            if suffix:
+                self.assertEqual([p.name for p in exported], [entries[row][0] + suffix], file_trace)
+            self.assertEqual(len(exported), 1, file_trace)
+            self.assertEqual(exported[0].read_bytes(), (fs / entries[row][1].lstrip("/")).read_bytes())
+        self.close_trevane()
 
     def test_a_note_and_bookmarks_added_on_the_pages_land_in_the_image_and_exports_match_it(self):
-        sys.path.insert(0, str(Path(ARGS.tools)))
-        import hlx_device
         import html.parser
         import xml.etree.ElementTree as ET
         # Adding notes is offered below iOS 10 only.
         udid = self.lab.attach(self.lab.make(product_version="9.3.5"))
-        image = Path(hlx_device.image_folder(udid, root=self.lab.root))
+        image = self.image(udid)
         read_records = lambda name: plistlib.loads((image / name).read_bytes())["records"]
         sync_entity = "com.apple.syncservices.RecordEntityName"
         self.exports = []
         for stale in ("Notes.html", "Notes.xml", "Bookmarks.html", "Bookmarks.xml"):
             for old in (Path(ARGS.prefix) / "drive_c" / "users").glob(f"*/*/{stale}"):
                 old.unlink()
-        self.start_trevane()
-        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
-        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.start_with_device(udid)
 
         # A note typed into the host's question lands in the image and at the top of the page.
         notes = len(read_records("notes.plist"))
@@ -548,8 +581,7 @@ class RelayServiceScenario(TrevaneCase):
         self.display.screenshot("bookmarks-deleted.png")
         for path in self.exports:
             path.unlink()
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
+        self.close_trevane()
 
     def test_a_lost_service_is_reported_and_started_again_with_its_devices(self):
         udid = self.lab.attach(self.lab.make())
@@ -567,9 +599,7 @@ class RelayServiceScenario(TrevaneCase):
         second = harlix_processes(self.process.pid)
         self.assertEqual(len(second), 1)
         self.assertNotEqual(second, first)
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
-        wait_until(lambda: not harlix_processes(self.process.pid), what="the new Harlix ending with the desktop")
+        self.close_trevane(harlix_ends=True)
 
     def test_a_service_that_never_connects_is_reported_and_retried_a_few_times(self):
         # A program that ends at once stands for a service that never comes.
@@ -580,25 +610,7 @@ class RelayServiceScenario(TrevaneCase):
         self.assertEqual(self.count_trace(r"^> ZERITH_COMMAND_SERVER_CRASH status=0$"), 4)
         self.assertEqual(self.count_trace(r"^> ZERITH_COMMAND_START_LOAD_ITUNES_DLL$"), 4, "the first start and three more")
         self.assertEqual(self.count_trace(r"^> ZERITH_COMMAND_READY_START_SERVER status=1$"), 0)
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
-
-    def serve(self, folder):
-        """Serves `folder` over HTTP on loopback until the test ends; the server's address."""
-        import functools, http.server, threading
-        handler = type("Quiet", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *a: None})
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(handler, directory=str(folder)))
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-        self.addCleanup(server.server_close)
-        self.addCleanup(server.shutdown)
-        return "http://127.0.0.1:%d" % server.server_address[1]
-
-    def set_option(self, key, value):
-        """Sets "url:<key>" in the app's Option.json."""
-        import json
-        options = json.loads((self.app / "Option.json").read_text())
-        options["url"][key] = value
-        (self.app / "Option.json").write_text(json.dumps(options))
+        self.close_trevane()
 
     def test_the_update_check_finds_a_new_version_and_its_installer_is_downloaded_and_run(self):
         import json
@@ -684,14 +696,11 @@ class RelayServiceScenario(TrevaneCase):
         self.assertIn("<A HREF=\"http://127.0.0.1/solvak/itunes", text)
         self.display.screenshot("driver-store-edition.png")
         self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
+        self.close_trevane()
 
     def test_the_contacts_of_a_simulated_iphone(self):
-        sys.path.insert(0, str(Path(ARGS.tools)))
-        import hlx_device
         udid = self.lab.attach(self.lab.make(contacts=250, contact_groups=3))
-        book_path = Path(hlx_device.image_folder(udid, root=self.lab.root)) / "addressbook.plist"
+        book_path = self.image(udid) / "addressbook.plist"
         probe_dir = self.app / "plugins" / "ContactsProbe"
         probe_dir.mkdir()
         shutil.copy(ARGS.contacts_probe, probe_dir / "libContactsProbe.dll")
@@ -749,35 +758,6 @@ class RelayServiceScenario(TrevaneCase):
         os.kill(self.process.pid, signal.SIGKILL)
         self.process.wait(timeout=DEADLINE_S)
         wait_until(lambda: not harlix_processes(self.process.pid), what="Harlix ending with the killed desktop")
-
-    def run_backup_probe(self, udids, config, detach=None, **probe_env):
-        """Starts Trevane with the backup probe (backup_probe.cpp) and the service's configuration folder
-        `config`, tells the probe to begin once the devices `udids` are connected, takes the screenshots it
-        asks for, detaches the device `detach` maps a name to when it asks, and returns its report's lines
-        once it has written "done"; no line may be a failure."""
-        probe_dir = self.app / "plugins" / "BackupProbe"
-        probe_dir.mkdir()
-        shutil.copy(ARGS.backup_probe, probe_dir / "libBackupProbe.dll")
-        report = self.work / "backup-report.txt"
-        self.start_trevane(TREVANE_PROBE_REPORT=windows_path(report), XDG_CONFIG_HOME=str(config), **probe_env)
-        for udid in udids:
-            self.wait_trace(rf"^> ZERITH_COMMAND_FINISH_CONNECT_DEVICE key={udid}", "the device connected")
-        Path(f"{report}.open.done").write_text("")
-
-        def serve():
-            lines = report.read_text().splitlines() if report.exists() else []
-            for line in lines:
-                if line.startswith("shot ") and not Path(f"{report}.{line[5:]}.done").exists():
-                    self.display.screenshot(line[5:])
-                    Path(f"{report}.{line[5:]}.done").write_text("")
-                if line.startswith("detach ") and detach and line[7:] in detach:
-                    self.lab.detach(detach.pop(line[7:]))
-            return lines if lines and lines[-1] == "done" else None
-
-        lines = wait_until(serve, timeout_s=480, what="the backup probe's report")
-        backup_trace = [l for l in self.trace_lines() if "BACKUP" in l][:40]
-        self.assertEqual([l for l in lines if l.startswith("FAIL")], [], "\n".join(lines + backup_trace))
-        return lines
 
     def test_backups_made_deleted_and_restored_through_the_dialogs(self):
         # Ada's iPhone encrypts its backups (password "secret"); Bo's does not and is restored onto.

@@ -12,7 +12,7 @@ from pathlib import Path
 
 import relay_service_scenario
 import wine_session
-from wine_session import ARGS, DEADLINE_S, wait_until
+from wine_session import ARGS, wait_until
 
 MAXIMISE = "\u25A1"  # the title bar's maximise button
 LONG_FIRST = "Maximiliane Alexandrina"
@@ -20,7 +20,7 @@ LONG_LAST = "von Wittelsbach-Hohenzollern"
 LONG_GROUP = "Family and Friends from Munich and Berlin"
 
 
-class ScreenScenario(relay_service_scenario.RelayServiceScenario):
+class ScreenScenario(relay_service_scenario.RelayHarness):
     """The relay scenario's set-up and helpers (the lab, Trevane with its relay trace, sections, exports,
     reading list views) for the scenarios below alone."""
     work_prefix = "trevane-screen-"
@@ -101,8 +101,7 @@ class ScreenScenario(relay_service_scenario.RelayServiceScenario):
         self.assertGreater(sheet[2], opened[2] - 202, "wider with the window")
         for path in self.exports:
             path.unlink()
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
+        self.close_trevane()
 
     def test_a_voice_memo_export_says_how_many_files_it_wrote_and_where(self):
         import sqlite3
@@ -128,8 +127,7 @@ class ScreenScenario(relay_service_scenario.RelayServiceScenario):
         sheet = self.open_notice(f"1 file exported to {wine_session.windows_path(folder)}")
         self.display.screenshot("notice-memo-export.png")
         self.assert_over_the_pages(sheet, "DhRecordingDelegate")
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
+        self.close_trevane()
 
     def test_a_long_name_and_group_show_whole_in_the_contacts_list_and_preview(self):
         made = self.lab.make(contacts=1, contact_groups=1)
@@ -171,8 +169,7 @@ class ScreenScenario(relay_service_scenario.RelayServiceScenario):
         code, phone = self.display.probe("text-width", "16", "0", "Phone Number")
         self.assertGreaterEqual(int(wide["Phone Number"]), int(phone), "the phones keep their column")
         self.display.screenshot("contacts-long-name-maximised.png")
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
+        self.close_trevane()
 
 
     def sections_shown(self):
@@ -216,14 +213,7 @@ class ScreenScenario(relay_service_scenario.RelayServiceScenario):
         self.assertNotIn("Contacts (2)", shown)
         self.assertIn("Apps (3)", shown)
         self.display.screenshot("device-left-second-attached.png")
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
-
-
-# Only the scenarios of this file run here: the relay scenario's own tests run in their own script.
-for _name in dir(relay_service_scenario.RelayServiceScenario):
-    if _name.startswith("test_"):
-        setattr(ScreenScenario, _name, None)
+        self.close_trevane()
 
 
 def main():

@@ -17,7 +17,6 @@ from pathlib import Path
 
 import relay_service_scenario
 import wine_session
-from wine_session import ARGS, DEADLINE_S
 
 SIZE = re.compile(r"^\d+(\.\d\d)? (B|KB|MB|GB)$")
 TIME = re.compile(r"^\d+:\d\d(:\d\d)?$")
@@ -59,7 +58,7 @@ def conversations(image):
     return {", ".join(sorted(parties.get(chat) or ["Unknown"])): n for chat, n in counts.items()}
 
 
-class SectionsScenario(relay_service_scenario.RelayServiceScenario):
+class SectionsScenario(relay_service_scenario.RelayHarness):
     """The relay scenario's set-up and helpers (the lab, Trevane with its relay trace, choosing a section,
     reading a list view's cells) for the scenario below alone."""
     work_prefix = "trevane-sections-"
@@ -69,9 +68,7 @@ class SectionsScenario(relay_service_scenario.RelayServiceScenario):
         udid = self.lab.attach(self.lab.make(apps=4, media={"family": "ios5"}, photo_data={"era": "ios9", "photos": 40},
                                              sms={"era": "ios11", "messages": 200}))
         image = Path(hlx_device.image_folder(udid, root=self.lab.root))
-        self.start_trevane()
-        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={udid} name=", "the device named")
-        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.start_with_device(udid)
 
         def show(section, answer, count_code, columns, shot):
             """Chooses the section, waits for its count and its table, checks the columns' names (each as wide
@@ -158,14 +155,7 @@ class SectionsScenario(relay_service_scenario.RelayServiceScenario):
         self.assertEqual(sorted((r[0], r[1], r[2], r[5]) for r in rows),
                          sorted((a["CFBundleDisplayName"], f"{a['CFBundleShortVersionString']} ({a['CFBundleVersion']})",
                                  size_text(a["StaticDiskUsage"]), a["CFBundleIdentifier"]) for a in user))
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
-
-
-# Only the scenario of this file runs here: the relay scenario's own tests run in their own script.
-for _name in dir(relay_service_scenario.RelayServiceScenario):
-    if _name.startswith("test_"):
-        setattr(SectionsScenario, _name, None)
+        self.close_trevane()
 
 
 def main():

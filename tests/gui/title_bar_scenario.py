@@ -19,7 +19,7 @@ import wine_session
 from wine_session import ARGS, DEADLINE_S, wait_until, windows_path
 
 
-class TitleBarScenario(relay_service_scenario.RelayServiceScenario):
+class TitleBarScenario(relay_service_scenario.RelayHarness):
     """The relay scenario's set-up and helpers for the scenarios below alone."""
     work_prefix = "trevane-title-bar-"
 
@@ -38,10 +38,6 @@ class TitleBarScenario(relay_service_scenario.RelayServiceScenario):
         except AssertionError as timeout:
             raise AssertionError(f"{timeout}; the device page shows:\n{self.device_page()}\nthe relay's trace ends:\n"
                                  + "\n".join(self.trace_lines()[-25:])) from None
-
-    def close_trevane(self):
-        self.assertEqual(self.display.probe("close", "TrevaneMainFrame")[0], 0)
-        self.process.wait(timeout=DEADLINE_S)
 
     def test_the_about_box_and_the_users_update_check(self):
         www = self.work / "www"
@@ -223,12 +219,6 @@ class TitleBarScenario(relay_service_scenario.RelayServiceScenario):
         hlx_device.attach(image, root=self.lab.root, copy=True)  # a copy is a new arrival, however soon
         self.wait_page("Zoë's iPhone", "the summary once unlocked")
         self.close_trevane()
-
-
-# Only the scenarios of this file run here: the relay scenario's own tests run in their own script.
-for _name in dir(relay_service_scenario.RelayServiceScenario):
-    if _name.startswith("test_") and _name not in TitleBarScenario.__dict__:
-        setattr(TitleBarScenario, _name, None)
 
 
 def main():
