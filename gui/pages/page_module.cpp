@@ -8,20 +8,32 @@
 
 namespace pages {
 
-void PageModule::Register(ModuleRecord* record, CommandReceiver receiver) {
+bool PluginModule::Register(ModuleRecord* record, CommandReceiver receiver) {
     try {
-        if (record == nullptr || record->send == nullptr) return;
+        if (record == nullptr || record->send == nullptr) return false;
         m_images = ImageCacheOf(record);
-        m_pages = new std::map<std::wstring, DhPageDelegate*>();
         record->receive = receiver;
         m_record = record;
         CommandMessage message{};
         message.kind = COMMAND_KIND_REGISTER;
         message.owner = record->module;
-        for (size_t i = 0; i < m_spec.ownedCount; ++i) {
-            message.name = m_spec.ownedNames[i];
+        for (size_t i = 0; i < m_ownedCount; ++i) {
+            message.name = m_ownedNames[i];
             record->send(&message);
         }
+        return true;
+    } catch (...) {
+        // Nothing may cross back into the host.
+        return false;
+    }
+}
+
+void PageModule::Register(ModuleRecord* record, CommandReceiver receiver) {
+    try {
+        // The page map is there before the host can deliver the first command.
+        if (record == nullptr || record->send == nullptr) return;
+        m_pages = new std::map<std::wstring, DhPageDelegate*>();
+        PluginModule::Register(record, receiver);
     } catch (...) {
         // Nothing may cross back into the host.
     }
@@ -75,15 +87,15 @@ void PageModule::Receive(CommandMessage* message) {
     }
 }
 
-bool PageModule::Invoke(CommandMessage& message) const {
+bool PluginModule::Invoke(CommandMessage& message) const {
     if (m_record == nullptr || m_record->send == nullptr) return false;
     message.kind = COMMAND_KIND_INVOKE;
     m_record->send(&message);
     return true;
 }
 
-bool PageModule::Send(CommandMessage& message) const {
-    message.name = m_spec.doName;
+bool PluginModule::Send(CommandMessage& message) const {
+    message.name = m_doName;
     return Invoke(message);
 }
 

@@ -1,6 +1,6 @@
 // The contacts page window; see DhContactsDelegate.h. Creation, layout and painting, the host's replies,
-// the list (rows, preview, search, sort, drops) and the group panel; the toolbar's requests are in
-// DhContactsDelegate's second half below.
+// the list (rows, preview, search, sort, drops) and the toolbar's requests; the group panel is in
+// contact_group_panel.cpp and the iCloud notice in contacts_notice.cpp.
 #include "DhContactsDelegate.h"
 
 #include <objidl.h>
@@ -27,19 +27,7 @@ using namespace contacts_ids;
 namespace {
 
 constexpr int kPreviewWidth = 222;
-constexpr int kPanelWidth = 141;
 constexpr int kToolbarFirstX = 32;
-const wchar_t kAllContacts[] = L"All Contacts";
-const wchar_t kGroupsLabel[] = L"[Groups]";
-const wchar_t kNoticeText[] =
-    L"iCloud Contacts is turned on in your device, Trevane cannot fully load your Contacts. Please turn it off and "
-    L"then view information on Trevane.";
-const wchar_t kNoticeTitle[] = L"How to Turn Off iCloud?";
-const wchar_t* const kNoticeSteps[3] = {L"1. Open \"Settings\" on your Device", L"2. Settings - iCloud - Contacts - Off",
-                                        L"3. Keep on My iPhone"};
-constexpr DWORD kTreeStyle = WS_CHILD | WS_HSCROLL | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS |
-                             TVS_NOTOOLTIPS | TVS_INFOTIP | TVS_FULLROWSELECT;
-
 void Place(HWND window, int x, int y, int width, int height) {
     SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -49,30 +37,21 @@ void ShowIf(HWND window, bool show) {
 }
 
 int ImageWidth(Gdiplus::Bitmap* image) { return image != nullptr ? static_cast<int>(image->GetWidth()) : 0; }
-int ImageHeight(Gdiplus::Bitmap* image) { return image != nullptr ? static_cast<int>(image->GetHeight()) : 0; }
 
-// A new GUID as the text of a new group; false when the system has none to give.
-bool NewGuidText(std::string& text) {
-    GUID guid = {};
-    if (FAILED(CoCreateGuid(&guid))) return false;
-    uint8_t tail[8];
-    for (int i = 0; i < 8; ++i) tail[i] = guid.Data4[i];
-    text = contacts::FormatGuidText(guid.Data1, guid.Data2, guid.Data3, tail);
-    return true;
-}
-
-void SendToHost(HWND window, int64_t code, void* data = nullptr, int64_t count = 0) {
+void SendToHost(const pages::PluginModule& module, HWND window, int64_t code, void* data = nullptr,
+                int64_t count = 0) {
     CommandMessage message{};
     message.code = code;
     message.window = window;
     message.data = data;
     message.count = count;
-    ardena::SendContactCommand(message);
+    module.Send(message);
 }
 
 }  // namespace
 
-DhContactsDelegate::DhContactsDelegate() : DhPageDelegate(ardena::Images()), m_preview(ardena::Images()) {}
+DhContactsDelegate::DhContactsDelegate(const pages::PageModule& module)
+    : DhPageDelegate(module.Images()), m_module(module), m_preview(module.Images()) {}
 
 DhContactsDelegate::~DhContactsDelegate() = default;
 
@@ -113,54 +92,24 @@ void DhContactsDelegate::CreateToolbar() {
 }
 
 void DhContactsDelegate::CreateNotice() {
-    HWND window = CreateButtonWindow(kContinue, L"Continue");
-    if (window != nullptr && m_continueButton.SubclassWindow(window)) {
-        SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(m_titleFont.get()), FALSE);
-        m_continueButton.SetSwitchMode(false);
-        m_continueButton.SetColours(m_caption, RGB(0xFF, 0xFF, 0xFF), m_hot, RGB(0xFF, 0xFF, 0xFF));
-        m_continueButton.SetText(L"Continue");
-        ShowWindow(window, SW_HIDE);
-    }
-    m_noticePicture = Image("contacts\\content-contacts-icloud.png");
+    m_notice.Create(CreateButtonWindow(kContinue, L"Continue"), Image("contacts\\content-contacts-icloud.png"),
+                    m_textFont.get(), m_titleFont.get(), m_caption, m_hot);
 }
 
 void DhContactsDelegate::CreateGroupPanel() {
-    m_allTree = CreateWindowExW(0, WC_TREEVIEWW, L"Tree", kTreeStyle, 0, 0, 10, 10, m_hWnd,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kAllTree)), GetModuleHandleW(nullptr), nullptr);
-    m_groupTree = CreateWindowExW(0, WC_TREEVIEWW, L"Tree", kTreeStyle | TVS_EDITLABELS, 0, 0, 10, 10, m_hWnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kGroupTree)), GetModuleHandleW(nullptr),
-                                  nullptr);
-    for (HWND tree : {m_allTree, m_groupTree}) {
-        if (tree != nullptr) SendMessageW(tree, WM_SETFONT, reinterpret_cast<WPARAM>(m_textFont.get()), FALSE);
-    }
-    if (m_allTree != nullptr) {
-        TVINSERTSTRUCTW insert = {};
-        insert.hParent = TVI_ROOT;
-        insert.hInsertAfter = TVI_LAST;
-        insert.item.mask = TVIF_TEXT | TVIF_PARAM;
-        insert.item.pszText = const_cast<wchar_t*>(kAllContacts);
-        insert.item.lParam = 0;
-        m_allItem = reinterpret_cast<HTREEITEM>(
-            SendMessageW(m_allTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
-    }
-    MakeImageButton(m_unfoldButton, kUnfold, "contacts\\operate-expand-normal.png", "contacts\\operate-expand-pressed.png",
-                    L"Group unfold");
-    MakeImageButton(m_foldButton, kFold, "contacts\\operate-shrink-normal.png", "contacts\\operate-shrink-pressed.png",
-                    L"Group fold");
-    MakeImageButton(m_addGroupButton, kAddGroup, "contacts\\contact-edit-add-normal.png",
-                    "contacts\\contact-edit-add-pressed.png", L"Add group");
-    MakeImageButton(m_removeGroupButton, kRemoveGroup, "contacts\\contact-edit-delete-normal.png",
-                    "contacts\\contact-edit-delete-pressed.png", L"Remove group");
-    for (VNLImgButton* button : {&m_foldButton, &m_addGroupButton, &m_removeGroupButton}) {
-        ShowWindow(*button, SW_HIDE);
-    }
+    m_groups.Create(m_hWnd, m_textFont.get(),
+                    [this](VNLImgButton& button, int id, const char* normal, const char* pressed, const wchar_t* tip) {
+                        MakeImageButton(button, id, normal, pressed, tip);
+                    });
 }
 
 // ---- Layout and painting ---------------------------------------------------------------------------------
 
 void DhContactsDelegate::LayOut() {
-    if (m_notice) {
-        LayOutNotice();
+    if (m_notice.Shown()) {
+        RECT client = {};
+        GetClientRect(m_hWnd, &client);
+        m_notice.LayOut(m_hWnd, client);
     } else {
         LayOutNormal();
     }
@@ -174,75 +123,15 @@ void DhContactsDelegate::LayOutNormal() {
     const int height = client.bottom;
     const int top = kToolbarHeight + 1;
     Place(m_preview, width - kPreviewWidth, top, kPreviewWidth, height - top);
-    const int listLeft = m_panelUnfolded ? kPanelWidth : 1;
+    const int listLeft = m_groups.ListLeft();
     m_listRect = RECT{listLeft, top, width - kPreviewWidth, height};
     Place(m_list, m_listRect.left, m_listRect.top, m_listRect.right - m_listRect.left, m_listRect.bottom - m_listRect.top);
     FitColumns();
 
-    // The group panel: the two trees, the "[Groups]" label and the add and remove buttons.
-    Place(m_allTree, 6, 40, 135, 30);
-    SIZE label = {};
-    {
-        wtl::WindowDC dc(m_hWnd);
-        wtl::SelectGuard font(dc.get(), m_textFont.get());
-        GetTextExtentPoint32W(dc.get(), kGroupsLabel, static_cast<int>(wcslen(kGroupsLabel)), &label);
-    }
-    m_groupsLabelRect = RECT{22, 80, 22 + label.cx, 80 + label.cy};
-    const int treeTop = m_groupsLabelRect.bottom + 10;
-    Place(m_groupTree, 30, treeTop, kPanelWidth - 30, height - 1 - treeTop);
-    Place(m_addGroupButton, 4, 80, m_addGroupButton.Width(), m_addGroupButton.Height());
-    Place(m_removeGroupButton, 4, 80 + m_addGroupButton.Height() + 12, m_removeGroupButton.Width(),
-          m_removeGroupButton.Height());
-    Place(m_unfoldButton, 6, 7, m_unfoldButton.Width(), m_unfoldButton.Height());
-    Place(m_foldButton, 6, 7, m_foldButton.Width(), m_foldButton.Height());
+    m_groups.LayOut(height);
 
     PlaceSearchBox(width);
     PlaceToolbar(kToolbarFirstX);
-}
-
-void DhContactsDelegate::LayOutNotice() {
-    RECT client = {};
-    GetClientRect(m_hWnd, &client);
-    const int width = client.right;
-    wtl::WindowDC dc(m_hWnd);
-    RECT text = {20, 0, width - 20, 0};
-    {
-        wtl::SelectGuard font(dc.get(), m_textFont.get());
-        DrawTextW(dc.get(), kNoticeText, -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-    }
-    SIZE title = {};
-    {
-        wtl::SelectGuard font(dc.get(), m_titleFont.get());
-        GetTextExtentPoint32W(dc.get(), kNoticeTitle, static_cast<int>(wcslen(kNoticeTitle)), &title);
-    }
-    SIZE steps[3] = {};
-    {
-        wtl::SelectGuard font(dc.get(), m_textFont.get());
-        for (int i = 0; i < 3; ++i) {
-            GetTextExtentPoint32W(dc.get(), kNoticeSteps[i], static_cast<int>(wcslen(kNoticeSteps[i])), &steps[i]);
-        }
-    }
-    const int pictureHeight = ImageHeight(m_noticePicture);
-    const int buttonHeight = m_continueButton.PreferredHeight();
-    const int textHeight = text.bottom - text.top;
-    const int parts = textHeight + title.cy + pictureHeight + steps[0].cy + steps[1].cy + steps[2].cy + buttonHeight;
-    int top = (client.bottom - parts - 54) / 2;
-    if (top < 1) top = 1;
-    // The gaps between the parts add up to the 54 pixels above: 20, 10, 10, 4, 4 and 6.
-    m_noticeTextRect = RECT{20, top, width - 20, top + textHeight};
-    int y = m_noticeTextRect.bottom + 20;
-    m_noticeTitleRect = RECT{(width - title.cx) / 2, y, (width - title.cx) / 2 + title.cx, y + title.cy};
-    y = m_noticeTitleRect.bottom + 10;
-    const int pictureWidth = ImageWidth(m_noticePicture);
-    m_noticePictureRect = RECT{(width - pictureWidth) / 2, y, (width - pictureWidth) / 2 + pictureWidth, y + pictureHeight};
-    y = m_noticePictureRect.bottom + 10;
-    const int stepsLeft = (width - std::max({steps[0].cx, steps[1].cx, steps[2].cx})) / 2;
-    for (int i = 0; i < 3; ++i) {
-        m_noticeStepRects[i] = RECT{stepsLeft, y, stepsLeft + steps[i].cx, y + steps[i].cy};
-        y = m_noticeStepRects[i].bottom + (i < 2 ? 4 : 6);
-    }
-    Place(m_continueButton, (width - m_continueButton.PreferredWidth()) / 2, y, m_continueButton.PreferredWidth(),
-          buttonHeight);
 }
 
 void DhContactsDelegate::OnPaint() {
@@ -253,54 +142,22 @@ void DhContactsDelegate::OnPaint() {
     if (!memory.IsValid()) return;
     HDC dc = memory.get();
     SetBkMode(dc, TRANSPARENT);
-    if (m_notice) {
-        PaintNotice(dc, client);
+    if (m_notice.Shown()) {
+        m_notice.Paint(dc, client);
     } else {
         PaintToolbarBand(dc, client);
-        if (m_panelUnfolded && !m_memberAdding) {
-            wtl::SelectGuard font(dc, m_textFont.get());
-            SetTextColor(dc, RGB(0, 0, 0));
-            RECT label = m_groupsLabelRect;
-            DrawTextW(dc, kGroupsLabel, -1, &label, DT_SINGLELINE | DT_NOPREFIX);
-        }
+        m_groups.Paint(dc);
     }
     memory.CopyTo(paint.get(), 0, 0, client.right, client.bottom);
-}
-
-void DhContactsDelegate::PaintNotice(HDC dc, const RECT& client) {
-    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    SetTextColor(dc, RGB(0, 0, 0));
-    {
-        wtl::SelectGuard font(dc, m_textFont.get());
-        RECT text = m_noticeTextRect;
-        DrawTextW(dc, kNoticeText, -1, &text, DT_WORDBREAK | DT_NOPREFIX);
-        for (int i = 0; i < 3; ++i) {
-            RECT step = m_noticeStepRects[i];
-            DrawTextW(dc, kNoticeSteps[i], -1, &step, DT_SINGLELINE | DT_NOPREFIX);
-        }
-    }
-    {
-        wtl::SelectGuard font(dc, m_titleFont.get());
-        RECT title = m_noticeTitleRect;
-        DrawTextW(dc, kNoticeTitle, -1, &title, DT_SINGLELINE | DT_NOPREFIX);
-    }
-    if (m_noticePicture != nullptr) {
-        Gdiplus::Graphics graphics(dc);
-        graphics.DrawImage(m_noticePicture, m_noticePictureRect.left, m_noticePictureRect.top,
-                           ImageWidth(m_noticePicture), ImageHeight(m_noticePicture));
-    }
 }
 
 // ---- Messages --------------------------------------------------------------------------------------------
 
 void DhContactsDelegate::OnCommand(UINT, int id, HWND control) {
     ReleaseToolbarButton(control);
+    if (m_groups.OnCommand(id)) return;
     switch (id) {
-    case kUnfold: SetPanelUnfolded(true); break;
-    case kFold: SetPanelUnfolded(false); break;
-    case kAddGroup: OnAddGroup(); break;
-    case kRemoveGroup: OnRemoveGroup(); break;
-    case kContinue: SendToHost(m_hWnd, contacts::kRequestLoad); break;
+    case kContinue: SendToHost(m_module, m_hWnd, contacts::kRequestLoad); break;
     case kNew: OnNewOrAdd(); break;
     case kOk: OnOk(); break;
     case kEdit: OnEdit(); break;
@@ -326,19 +183,7 @@ bool DhContactsDelegate::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
         OnColumnClick(reinterpret_cast<NMLISTVIEW*>(lParam)->iSubItem);
         return true;
     }
-    if (id == kGroupTree && header->code == TVN_BEGINLABELEDITW) {
-        OnBeginLabelEdit(*reinterpret_cast<NMTVDISPINFOW*>(lParam), result);
-        return true;
-    }
-    if (id == kGroupTree && header->code == TVN_ENDLABELEDITW) {
-        OnEndLabelEdit(*reinterpret_cast<NMTVDISPINFOW*>(lParam), result);
-        return true;
-    }
-    if ((id == kAllTree || id == kGroupTree) && header->code == TVN_SELCHANGEDW) {
-        OnTreeSelection(id, reinterpret_cast<NMTREEVIEWW*>(lParam)->itemNew.hItem);
-        return true;
-    }
-    return false;
+    return m_groups.OnNotify(*header, lParam, result);
 }
 
 LRESULT DhContactsDelegate::OnDropFiles(WPARAM wParam, LPARAM) {
@@ -371,7 +216,7 @@ LRESULT DhContactsDelegate::OnHostReply(WPARAM wParam, LPARAM lParam) {
         NotifyObservers(nullptr, 0);
         return 0;
     case contacts::kReplyGroupsLoaded:
-        OnGroupsLoaded(static_cast<ItemBatch<iOSContactGroup>*>(payload));
+        m_groups.OnGroupsLoaded(static_cast<ItemBatch<iOSContactGroup>*>(payload));
         return 0;
     case contacts::kReplyHideCloudNotice:
         ShowNotice(false);
@@ -380,10 +225,10 @@ LRESULT DhContactsDelegate::OnHostReply(WPARAM wParam, LPARAM lParam) {
         ShowNotice(true);
         return 0;
     case contacts::kReplyGroupChanged:
-        OnGroupChanged(static_cast<iOSContactGroup*>(payload));
+        m_groups.OnGroupChanged(static_cast<iOSContactGroup*>(payload));
         return 0;
     case contacts::kReplyGroupRemoved:
-        OnGroupRemoved(static_cast<wchar_t*>(payload));
+        m_groups.OnGroupRemoved(static_cast<wchar_t*>(payload));
         return 0;
     default:
         // Unknown codes carry nothing the page could free.
@@ -475,97 +320,19 @@ void DhContactsDelegate::OnContactRemoved(wchar_t* identifier) {
     }
 }
 
-void DhContactsDelegate::OnGroupsLoaded(ItemBatch<iOSContactGroup>* batch) {
-    std::unique_ptr<ItemBatch<iOSContactGroup>> owner(batch);
-    if (owner == nullptr) return;
-    bool cleared = false;
-    if (!m_model.AcceptGroups(*owner, cleared)) return;
-    if (cleared) {
-        // The released groups' items would point at freed records: they go with them. Items the user has
-        // just named (no record yet) stay.
-        for (HTREEITEM item : GroupItems()) {
-            if (ItemGroup(item) != nullptr) SendMessageW(m_groupTree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(item));
-        }
-    }
-    for (const contacts::GroupPtr& group : owner->items) {
-        if (group) InsertGroupItem(group);
-    }
-}
-
-void DhContactsDelegate::OnGroupChanged(iOSContactGroup* record) {
-    contacts::GroupPtr group(record);
-    if (!group) return;
-    HTREEITEM target = nullptr;
-    for (HTREEITEM item : GroupItems()) {
-        iOSContactGroup* held = ItemGroup(item);
-        if (held == nullptr) {
-            // The group the user has just named gets its record.
-            m_model.AppendGroup(group);
-            target = item;
-            break;
-        }
-        if (contacts::ContactPageModel::IsSameGroup(*held, *group)) {
-            // A changed group: the answer replaces the page's record, so the next change starts from it.
-            m_model.ReplaceGroup(held, group);
-            target = item;
-            break;
-        }
-    }
-    if (target == nullptr) {
-        InsertGroupItem(group);
-        m_model.AppendGroup(group);
-        return;
-    }
-    SetItemGroup(target, group.get(), contacts::GroupItemText(*group));
-    const HTREEITEM selected =
-        reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    if (selected == target && m_activeTree == kGroupTree && !m_memberAdding) ShowGroupMembers(*group);
-}
-
-void DhContactsDelegate::OnGroupRemoved(wchar_t* identifier) {
-    std::unique_ptr<wchar_t, decltype(&std::free)> owner(identifier, &std::free);
-    if (owner == nullptr) return;
-    for (HTREEITEM item : GroupItems()) {
-        iOSContactGroup* group = ItemGroup(item);
-        if (group == nullptr || group->identifier != owner.get()) continue;
-        const HTREEITEM selected =
-            reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-        if (selected == item) {
-            m_list.DeleteAllItems();
-            m_lastClickedRow = -1;
-            HTREEITEM next = reinterpret_cast<HTREEITEM>(
-                SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_NEXTVISIBLE, reinterpret_cast<LPARAM>(item)));
-            if (next == nullptr) {
-                next = reinterpret_cast<HTREEITEM>(
-                    SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_PREVIOUSVISIBLE, reinterpret_cast<LPARAM>(item)));
-            }
-            SendMessageW(m_groupTree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(next));
-        }
-        // The item goes before its record does.
-        SendMessageW(m_groupTree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(item));
-        m_model.RemoveGroup(group);
-        return;
-    }
-}
-
 void DhContactsDelegate::ShowNotice(bool show) {
-    if (show == m_notice) return;
-    m_notice = show;
+    if (!m_notice.Show(show)) return;
     const bool normal = !show;
-    for (HWND window : {m_list.m_hWnd, m_preview.m_hWnd, m_allTree, m_groupTree, m_searchEdit.m_hWnd,
-                        m_searchButton.m_hWnd, m_frameLines[0], m_frameLines[1], m_frameLines[2], m_frameLines[3]}) {
-        ShowIf(window, normal && (window != m_allTree && window != m_groupTree ? true : m_panelUnfolded));
+    for (HWND window : {m_list.m_hWnd, m_preview.m_hWnd, m_searchEdit.m_hWnd, m_searchButton.m_hWnd,
+                        m_frameLines[0], m_frameLines[1], m_frameLines[2], m_frameLines[3]}) {
+        ShowIf(window, normal);
     }
+    m_groups.Show(normal);
     for (VNLSwitchImageButton* button : {&m_newButton, &m_editButton, &m_exportButton, &m_importButton,
                                          &m_deleteButton, &m_refreshButton}) {
-        ShowIf(*button, normal && !m_memberAdding);
+        ShowIf(*button, normal && !m_groups.MemberAdding());
     }
-    ShowIf(m_okButton, normal && m_memberAdding);
-    ShowIf(m_unfoldButton, normal && !m_panelUnfolded);
-    ShowIf(m_foldButton, normal && m_panelUnfolded);
-    ShowIf(m_addGroupButton, normal && m_panelUnfolded);
-    ShowIf(m_removeGroupButton, normal && m_panelUnfolded);
-    ShowIf(m_continueButton, show);
+    ShowIf(m_okButton, normal && m_groups.MemberAdding());
     LayOut();
     RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
@@ -715,53 +482,16 @@ void DhContactsDelegate::RunSearch() {
     }
 }
 
-// ---- Groups ----------------------------------------------------------------------------------------------
+// ---- The group panel's requests ------------------------------------------------------------------------
 
-HTREEITEM DhContactsDelegate::InsertGroupItem(const contacts::GroupPtr& group) {
-    const std::wstring text = group ? contacts::GroupItemText(*group) : std::wstring();
-    TVINSERTSTRUCTW insert = {};
-    insert.hParent = TVI_ROOT;
-    insert.hInsertAfter = TVI_LAST;
-    insert.item.mask = TVIF_TEXT | TVIF_PARAM;
-    insert.item.pszText = const_cast<wchar_t*>(text.c_str());
-    insert.item.lParam = reinterpret_cast<LPARAM>(group.get());
-    return reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+void DhContactsDelegate::ClearList() {
+    m_list.DeleteAllItems();
+    m_lastClickedRow = -1;
 }
 
-iOSContactGroup* DhContactsDelegate::ItemGroup(HTREEITEM item) const {
-    TVITEMW tv = {};
-    tv.mask = TVIF_PARAM | TVIF_HANDLE;
-    tv.hItem = item;
-    if (!SendMessageW(m_groupTree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return nullptr;
-    return reinterpret_cast<iOSContactGroup*>(tv.lParam);
-}
+void DhContactsDelegate::SendGroupRequest(int64_t code, void* data) { SendToHost(m_module, m_hWnd, code, data); }
 
-void DhContactsDelegate::SetItemGroup(HTREEITEM item, iOSContactGroup* group, const std::wstring& text) {
-    TVITEMW tv = {};
-    tv.mask = TVIF_PARAM | TVIF_TEXT | TVIF_HANDLE;
-    tv.hItem = item;
-    tv.lParam = reinterpret_cast<LPARAM>(group);
-    tv.pszText = const_cast<wchar_t*>(text.c_str());
-    SendMessageW(m_groupTree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-}
-
-std::vector<HTREEITEM> DhContactsDelegate::GroupItems() const {
-    std::vector<HTREEITEM> items;
-    HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
-    while (item != nullptr) {
-        items.push_back(item);
-        item = reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
-    }
-    return items;
-}
-
-iOSContactGroup* DhContactsDelegate::SelectedGroup() const {
-    if (m_activeTree != kGroupTree) return nullptr;
-    HTREEITEM selected = reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    return selected != nullptr ? ItemGroup(selected) : nullptr;
-}
-
-void DhContactsDelegate::ShowGroupMembers(const iOSContactGroup& group) { ShowContacts(m_model.MembersOf(group)); }
+void DhContactsDelegate::GroupPanelResized() { LayOut(); }
 
 void DhContactsDelegate::SetToolbarCaptions(bool groupShown) {
     m_newButton.Relayout(groupShown ? L"Add" : L"New");
@@ -769,80 +499,12 @@ void DhContactsDelegate::SetToolbarCaptions(bool groupShown) {
     PlaceToolbar(kToolbarFirstX);
 }
 
-void DhContactsDelegate::OnTreeSelection(int tree, HTREEITEM item) {
-    if (item == nullptr) return;  // the other tree losing its selection
-    if (tree == kAllTree) {
-        m_activeTree = kAllTree;
-        SendMessageW(m_groupTree, TVM_SELECTITEM, TVGN_CARET, 0);
-        SetToolbarCaptions(false);
-        ShowContacts(m_model.Contacts());
-        return;
-    }
-    m_activeTree = kGroupTree;
-    SendMessageW(m_allTree, TVM_SELECTITEM, TVGN_CARET, 0);
-    SetToolbarCaptions(true);
-    if (iOSContactGroup* group = ItemGroup(item)) {
-        ShowGroupMembers(*group);
-    } else {
-        ShowContacts({});
-    }
-}
-
-void DhContactsDelegate::OnBeginLabelEdit(NMTVDISPINFOW& info, LRESULT& result) {
-    result = FALSE;
-    m_editingItem = info.item.hItem;
-    HWND edit = reinterpret_cast<HWND>(SendMessageW(m_groupTree, TVM_GETEDITCONTROL, 0, 0));
-    iOSContactGroup* group = ItemGroup(info.item.hItem);
-    if (edit != nullptr) SetWindowTextW(edit, group != nullptr ? group->name.c_str() : L"");
-}
-
-void DhContactsDelegate::OnEndLabelEdit(NMTVDISPINFOW& info, LRESULT& result) {
-    // The item's text changes when the host answers with the group's record.
-    result = FALSE;
-    // One edit ends once: the tree can report the end again while it hides its edit box (the box loses the
-    // focus), and a second report would ask the host for a second group.
-    if (info.item.hItem == nullptr || info.item.hItem != m_editingItem) return;
-    m_editingItem = nullptr;
-    iOSContactGroup* group = ItemGroup(info.item.hItem);
-    const bool cancelled = info.item.pszText == nullptr || info.item.pszText[0] == L'\0';
-    if (cancelled) {
-        if (group == nullptr) SendMessageW(m_groupTree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(info.item.hItem));
-        return;
-    }
-    const std::wstring name = info.item.pszText;
-    if (group == nullptr) {
-        auto created = std::make_unique<iOSContactGroup>();
-        created->name = name;
-        NewGuidText(created->guidText);
-        SendGroup(contacts::kRequestCreateGroup, std::move(created));
-    } else if (group->name != name) {
-        auto renamed = std::make_unique<iOSContactGroup>(*group);
-        renamed->name = name;
-        SendGroup(contacts::kRequestChangeGroup, std::move(renamed));
-    }
-}
-
-void DhContactsDelegate::SetPanelUnfolded(bool unfolded) {
-    m_panelUnfolded = unfolded;
-    ShowIf(m_unfoldButton, !unfolded);
-    ShowIf(m_foldButton, unfolded);
-    for (HWND window : {m_allTree, m_groupTree, m_addGroupButton.m_hWnd, m_removeGroupButton.m_hWnd}) {
-        ShowIf(window, unfolded);
-    }
-    LayOut();
-}
-
 void DhContactsDelegate::SetMemberAdding(bool adding) {
-    m_memberAdding = adding;
-    for (HWND window : {m_addGroupButton.m_hWnd, m_removeGroupButton.m_hWnd, m_allTree, m_groupTree}) {
-        ShowIf(window, !adding && m_panelUnfolded);
-    }
+    m_groups.SetMemberAdding(adding);
     for (VNLSwitchImageButton* button : {&m_newButton, &m_editButton, &m_exportButton, &m_importButton,
                                          &m_deleteButton, &m_refreshButton}) {
         ShowIf(*button, !adding);
     }
-    ShowIf(m_foldButton, !adding && m_panelUnfolded);
-    ShowIf(m_unfoldButton, !adding && !m_panelUnfolded);
     ShowIf(m_okButton, adding);
     LayOut();
 }
@@ -850,24 +512,24 @@ void DhContactsDelegate::SetMemberAdding(bool adding) {
 // ---- Toolbar requests ------------------------------------------------------------------------------------
 
 void DhContactsDelegate::SendGroup(int64_t code, std::unique_ptr<iOSContactGroup> group) {
-    SendToHost(m_hWnd, code, group.release());  // the receiver owns it from here
+    SendGroupRequest(code, group.release());  // the receiver owns it from here
 }
 
 void DhContactsDelegate::OnNewOrAdd() {
-    if (m_activeTree == kAllTree) {
+    if (m_groups.AllShown()) {
         auto contact = std::make_unique<iOSContact>();
         contact->recordKind = L"person";
         OpenEditor(std::move(contact), true);
         return;
     }
-    if (SelectedGroup() == nullptr) return;
+    if (m_groups.SelectedGroup() == nullptr) return;
     SetMemberAdding(true);
     ShowContacts(m_model.Contacts());
 }
 
 void DhContactsDelegate::OnOk() {
-    if (!m_memberAdding) return;
-    iOSContactGroup* group = SelectedGroup();
+    if (!m_groups.MemberAdding()) return;
+    iOSContactGroup* group = m_groups.SelectedGroup();
     std::vector<std::wstring> checked;
     for (int row : CheckedRows()) {
         if (iOSContact* record = RowRecord(row)) checked.push_back(record->identifier);
@@ -877,7 +539,7 @@ void DhContactsDelegate::OnOk() {
         ShowContacts({});
         return;
     }
-    ShowGroupMembers(*group);
+    ShowContacts(m_model.MembersOf(*group));
     if (checked.empty()) return;
     auto changed = std::make_unique<iOSContactGroup>(*group);
     changed->members = contacts::MemberUnion(group->members, checked);
@@ -907,16 +569,16 @@ void DhContactsDelegate::OpenEditor(std::unique_ptr<iOSContact> contact, bool is
 
 void DhContactsDelegate::OnDelete() {
     const std::vector<int> rows = CheckedRows();
-    if (m_activeTree == kAllTree) {
+    if (m_groups.AllShown()) {
         auto identifiers = std::make_unique<std::vector<std::wstring>>();
         for (int row : rows) {
             if (iOSContact* record = RowRecord(row)) identifiers->push_back(record->identifier);
         }
         const int64_t count = static_cast<int64_t>(identifiers->size());
-        SendToHost(m_hWnd, contacts::kRequestDelete, identifiers.release(), count);
+        SendToHost(m_module, m_hWnd, contacts::kRequestDelete, identifiers.release(), count);
         return;
     }
-    iOSContactGroup* group = SelectedGroup();
+    iOSContactGroup* group = m_groups.SelectedGroup();
     if (group == nullptr || rows.empty()) return;
     std::vector<std::wstring> checked;
     for (int row : rows) {
@@ -936,13 +598,13 @@ void DhContactsDelegate::OnExportMenu() {
     auto records = std::make_unique<std::vector<iOSContact*>>();
     for (int row : CheckedRows()) records->push_back(RowRecord(row));
     const int64_t count = static_cast<int64_t>(records->size());
-    SendToHost(m_hWnd, choice, records.release(), count);
+    SendToHost(m_module, m_hWnd, choice, records.release(), count);
 }
 
 void DhContactsDelegate::OnImportMenu() {
     const int choice =
         TrackMenuBelow(m_importButton, {{static_cast<int>(contacts::kRequestImportXml), L"Import XML file"}});
-    if (choice == contacts::kRequestImportXml) SendToHost(m_hWnd, contacts::kRequestImportXml);
+    if (choice == contacts::kRequestImportXml) SendToHost(m_module, m_hWnd, contacts::kRequestImportXml);
 }
 
 void DhContactsDelegate::OnRefresh() {
@@ -951,21 +613,6 @@ void DhContactsDelegate::OnRefresh() {
     m_nameNeed = m_phoneNeed = 0;
     m_preview.SetContact(nullptr, L"");
     m_model.ClearContacts();
-    // The tree's group items go before the records they point at.
-    for (HTREEITEM item : GroupItems()) SendMessageW(m_groupTree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(item));
-    m_model.ClearGroups();
-    SendToHost(m_hWnd, contacts::kRequestLoad);
-}
-
-void DhContactsDelegate::OnAddGroup() {
-    HTREEITEM item = InsertGroupItem(nullptr);
-    if (item == nullptr) return;
-    SetFocus(m_groupTree);
-    SendMessageW(m_groupTree, TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(item));
-}
-
-void DhContactsDelegate::OnRemoveGroup() {
-    iOSContactGroup* group = SelectedGroup();
-    if (group == nullptr) return;
-    SendToHost(m_hWnd, contacts::kRequestRemoveGroup, _wcsdup(group->identifier.c_str()));
+    m_groups.Clear();
+    SendToHost(m_module, m_hWnd, contacts::kRequestLoad);
 }

@@ -1,15 +1,17 @@
 #pragma once
 // DhContactsDelegate: the contacts page of one device, a child of the host's page container, on the list
-// pages' base (DhPageDelegate: toolbar, search box, list, replies). A toolbar with the search box, a group panel on the left (an "All Contacts" entry and the device's groups), the contact
-// list in the middle and the read-only preview on the right; an iCloud notice replaces all of it while the
-// device keeps its contacts in iCloud. The page keeps the records the host sends (ContactPageModel) and
-// mirrors them in its list and tree; every change is a request to the host.
+// pages' base (DhPageDelegate: toolbar, search box, list, replies). A toolbar with the search box, the group
+// panel on the left (ContactGroupPanel: an "All Contacts" entry and the device's groups), the contact list
+// in the middle and the read-only preview on the right; the iCloud notice (ContactsNotice) replaces all of
+// it while the device keeps its contacts in iCloud. The page keeps the records the host sends
+// (ContactPageModel) and mirrors them in its list and the panel's tree; every change is a request to the
+// host.
 //
 // List rows and tree items point at records the model holds through shared pointers; whenever the model
 // lets go of a record (a newer batch, a removal, a newer group batch, a group answer) the rows, items and
 // preview that pointed at it go too, or are repointed at the replacement.
 //
-// Created with new by the plug-in's receiver and kept until the process ends. UI thread, except
+// Made by the plug-in's receiver (page_module.h) and kept until the process ends. UI thread, except
 // PageSequence(), which the receiver reads from the thread that delivers commands (one aligned int).
 
 #include <windows.h>
@@ -29,36 +31,22 @@
 #include "VNLSwitchButton.h"
 #include "VNLSwitchImageButton.h"
 #include "host_messages.h"
+#include "page_module.h"
 #include "DhContactDetailView.h"
+#include "contact_group_panel.h"
+#include "contact_page_ids.h"
 #include "contact_page_model.h"
 #include "contact_rules.h"
+#include "contacts_notice.h"
 
-namespace contacts_ids {
-// Control ids of the page (WM_COMMAND and WM_NOTIFY).
-constexpr int kNew = 5000;
-constexpr int kUnfold = 5001;
-constexpr int kFold = 5002;
-constexpr int kRefresh = 5003;
-constexpr int kDelete = 5004;
-constexpr int kSearchButton = 5005;
-constexpr int kSearchEdit = 5006;
-constexpr int kEdit = 5007;
-constexpr int kExport = 5008;
-constexpr int kImport = 5009;
-constexpr int kList = 5011;
-constexpr int kContinue = 5014;
-constexpr int kAllTree = 5015;
-constexpr int kGroupTree = 5016;
-constexpr int kAddGroup = 5017;
-constexpr int kRemoveGroup = 5018;
-constexpr int kOk = 5019;
-}  // namespace contacts_ids
 
-class DhContactsDelegate : public wtl::CWindowImpl<DhContactsDelegate>, public DhPageDelegate {
+class DhContactsDelegate : public wtl::CWindowImpl<DhContactsDelegate>,
+                           public DhPageDelegate,
+                           private ContactGroupPanel::Listener {
 public:
     DECLARE_WND_CLASS_EX(L"DhContactsDelegate", CS_DBLCLKS, nullptr)
 
-    DhContactsDelegate();
+    explicit DhContactsDelegate(const pages::PageModule& module);
     ~DhContactsDelegate() override;
 
     BEGIN_MSG_MAP(DhContactsDelegate)
@@ -82,7 +70,7 @@ public:
     // For the plug-in's tests and probes: what the page holds and shows.
     const contacts::ContactPageModel& Model() const { return m_model; }
     const iOSContact* PreviewedContact() const { return m_preview.Contact(); }
-    bool IsNoticeShown() const { return m_notice; }
+    bool IsNoticeShown() const { return m_notice.Shown(); }
 
 private:
     LRESULT OnCreate(CREATESTRUCTW*);
@@ -99,21 +87,16 @@ private:
 
     // Layout and painting.
     void LayOutNormal();
-    void LayOutNotice();
-    void PaintNotice(HDC dc, const RECT& client);
 
     // Host replies, by code.
     void OnContactAdded(std::shared_ptr<iOSContact>* holder);
     void OnContactsLoaded(ItemBatch<iOSContact>* batch);
     void OnLoadingFinished();
     void OnContactRemoved(wchar_t* identifier);
-    void OnGroupsLoaded(ItemBatch<iOSContactGroup>* batch);
-    void OnGroupChanged(iOSContactGroup* record);
-    void OnGroupRemoved(wchar_t* identifier);
     void ShowNotice(bool show);
 
     // The list.
-    void ShowContacts(const std::vector<contacts::ContactPtr>& contacts);
+    void ShowContacts(const std::vector<contacts::ContactPtr>& contacts) override;
     int AddRow(const contacts::ContactPtr& contact);
     void WriteRow(int row, iOSContact* contact);
     // The columns as wide as their widest texts need, as far as the list's width allows
@@ -133,19 +116,12 @@ private:
     void OnColumnClick(int column);
     void RunSearch() override;
 
-    // Groups.
-    HTREEITEM InsertGroupItem(const contacts::GroupPtr& group);
-    iOSContactGroup* ItemGroup(HTREEITEM item) const;
-    void SetItemGroup(HTREEITEM item, iOSContactGroup* group, const std::wstring& text);
-    std::vector<HTREEITEM> GroupItems() const;
-    iOSContactGroup* SelectedGroup() const;
-    void ShowGroupMembers(const iOSContactGroup& group);
-    void OnTreeSelection(int tree, HTREEITEM item);
-    void OnBeginLabelEdit(NMTVDISPINFOW& info, LRESULT& result);
-    void OnEndLabelEdit(NMTVDISPINFOW& info, LRESULT& result);
-    void SetPanelUnfolded(bool unfolded);
+    // The group panel's requests (ContactGroupPanel::Listener).
+    void ClearList() override;
+    void SendGroupRequest(int64_t code, void* data) override;
+    void GroupPanelResized() override;
+    void SetToolbarCaptions(bool groupShown) override;
     void SetMemberAdding(bool adding);
-    void SetToolbarCaptions(bool groupShown);
 
     // Toolbar actions.
     void OnNewOrAdd();
@@ -155,11 +131,10 @@ private:
     void OnExportMenu();
     void OnImportMenu();
     void OnRefresh();
-    void OnAddGroup();
-    void OnRemoveGroup();
     void SendGroup(int64_t code, std::unique_ptr<iOSContactGroup> group);
     void OpenEditor(std::unique_ptr<iOSContact> contact, bool isNew);
 
+    const pages::PageModule& m_module;
     contacts::ContactPageModel m_model;
     wtl::UniqueFont m_titleFont;
     COLORREF m_hot = RGB(0x6A, 0xAE, 0xF0);
@@ -176,26 +151,8 @@ private:
     DhContactDetailView m_preview;
     int m_nameNeed = 0;   // the widest name and phone text of the rows written since the list was emptied
     int m_phoneNeed = 0;
-    HWND m_allTree = nullptr;
-    HWND m_groupTree = nullptr;
-    HTREEITEM m_allItem = nullptr;
-    HTREEITEM m_editingItem = nullptr;  // the groups tree's item whose label is being edited
-    VNLImgButton m_unfoldButton;
-    VNLImgButton m_foldButton;
-    VNLImgButton m_addGroupButton;
-    VNLImgButton m_removeGroupButton;
-    int m_activeTree = 5015;
-    bool m_panelUnfolded = false;
-    bool m_memberAdding = false;
-    RECT m_groupsLabelRect = {};
-
-    bool m_notice = false;
-    VNLSwitchButton m_continueButton;
-    Gdiplus::Bitmap* m_noticePicture = nullptr;  // lent
-    RECT m_noticeTextRect = {};
-    RECT m_noticeTitleRect = {};
-    RECT m_noticePictureRect = {};
-    RECT m_noticeStepRects[3] = {};
+    ContactGroupPanel m_groups{m_model, *this};
+    ContactsNotice m_notice;
 
     contacts::ContactLabelTable m_labels;
 };

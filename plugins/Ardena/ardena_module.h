@@ -1,8 +1,8 @@
 #pragma once
-// The contacts plug-in's module state as its windows use it: the host's record (to send commands), the
-// host's ImageCache, the plug-in's own module handle and the country list of the address labels, which the
-// first page of the process asks the host for once. Set by RegisterModule and kept until the process ends.
-// UI thread, except Record(), Images() and Module(), which any thread may read once registration is done.
+// The contacts plug-in's module (page_module.h) as its windows use it: the host's ImageCache, the plug-in's
+// own module handle, sending to the host and the country list of the address labels, which the first page
+// of the process asks the host for once. Set by RegisterModule and kept until the process ends. UI thread,
+// except Module(), Images() and Image(), which any thread may read once registration is done.
 
 #include <windows.h>
 
@@ -14,7 +14,6 @@
 
 namespace ardena {
 
-ModuleRecord* Record();
 ImageCache* Images();
 HMODULE Module();
 // The theme image filed under `key`, or null when the host has none.

@@ -1,26 +1,22 @@
-// The backup plug-in's entry and command receiver. RegisterModule keeps the host's record, sets the
-// receiver and registers the two names the plug-in owns. SHOW_WINDOW creates the single backup manager on
-// first use and shows it; DO_BACKUP replies are posted to the manager's window, and a payload that cannot
-// be posted (no window yet, or the post fails) is released here, since nobody else will.
+// The backup plug-in's entry and command receiver, on the plug-ins' module (page_module.h), which keeps the
+// host's record and registers the two names the plug-in owns. SHOW_WINDOW creates the single backup manager
+// on first use and shows it; DO_BACKUP replies are posted to the manager's window, and a payload that
+// cannot be posted (no window yet, or the post fails) is released here, since nobody else will.
 //
 // Threads: the receiver runs on whichever thread the host delivers on; SHOW_WINDOW comes on the UI thread.
+#include "brisel_module.h"
+
 #include <windows.h>
 
 #include <cstring>
 
 #include "DhBackupDialog.h"
-#include "brisel_module.h"
 #include "command_names.h"
 #include "feature_codes.h"
 #include "host_messages.h"
+#include "page_module.h"
 
 namespace {
-
-ModuleRecord* g_record = nullptr;
-HMODULE g_module = nullptr;
-ImageCache* g_images = nullptr;
-// The manager: made by the first SHOW_WINDOW, never destroyed while the plug-in is loaded.
-DhBackupDialog* g_manager = nullptr;
 
 const char* const kOwnedNames[] = {BRISEL_COMMAND_SHOW_WINDOW, BRISEL_COMMAND_DO_BACKUP};
 
@@ -31,79 +27,61 @@ bool IsWindowReply(int64_t code) {
     return code == 1 || code == 2 || code == 3 || code == 5 || code == 16 || code == 17 || code == kRunReport;
 }
 
-void ShowManager(CommandMessage& message) {
-    if (g_manager == nullptr) {
-        auto* manager = new DhBackupDialog();
-        if (!manager->CreateFor(message.window)) {
-            delete manager;
-            return;
-        }
-        g_manager = manager;
-    }
-    g_manager->ShowManager();
-}
+// The plug-in's module: one manager window instead of a page per device.
+class BackupModule : public pages::PluginModule {
+public:
+    BackupModule() : PluginModule(BRISEL_COMMAND_DO_BACKUP, kOwnedNames, sizeof(kOwnedNames) / sizeof(kOwnedNames[0])) {}
 
-void PostReply(CommandMessage& message) {
-    const int64_t code = message.code;
-    void* payload = message.extra;
-    message.extra = nullptr;
-    if ((code < 1 || code > 17) && code != kRunReport) {
-        backups::ReleasePayload(PayloadLeg::PageReply, code, payload);
-        return;
-    }
-    const bool posted = IsWindowReply(code) && g_manager != nullptr && g_manager->m_hWnd != nullptr &&
-                        PostMessageW(*g_manager, WM_HOST_REPLY, static_cast<WPARAM>(code),
-                                     reinterpret_cast<LPARAM>(payload)) != FALSE;
-    if (!posted) backups::ReleasePayload(PayloadLeg::PageReply, code, payload);
-}
-
-void __cdecl HandleModuleCommand(CommandMessage* message) {
-    try {
-        if (message == nullptr || message->name == nullptr) return;
-        if (std::strcmp(message->name, BRISEL_COMMAND_SHOW_WINDOW) == 0) {
-            ShowManager(*message);
-        } else if (std::strcmp(message->name, BRISEL_COMMAND_DO_BACKUP) == 0) {
-            PostReply(*message);
+    void Receive(CommandMessage* message) {
+        try {
+            if (message == nullptr || message->name == nullptr) return;
+            if (std::strcmp(message->name, BRISEL_COMMAND_SHOW_WINDOW) == 0) {
+                ShowManager(*message);
+            } else if (std::strcmp(message->name, BRISEL_COMMAND_DO_BACKUP) == 0) {
+                PostReply(*message);
+            }
+        } catch (...) {
+            // Nothing may cross back into the host.
         }
-    } catch (...) {
-        // Nothing may cross back into the host.
     }
-}
+
+private:
+    void ShowManager(CommandMessage& message) {
+        if (m_manager == nullptr) {
+            auto* manager = new DhBackupDialog();
+            if (!manager->CreateFor(message.window)) {
+                delete manager;
+                return;
+            }
+            m_manager = manager;
+        }
+        m_manager->ShowManager();
+    }
+
+    void PostReply(CommandMessage& message) const {
+        const int64_t code = message.code;
+        void* payload = message.extra;
+        message.extra = nullptr;
+        const bool posted = IsWindowReply(code) && m_manager != nullptr && m_manager->m_hWnd != nullptr &&
+                            PostMessageW(*m_manager, WM_HOST_REPLY, static_cast<WPARAM>(code),
+                                         reinterpret_cast<LPARAM>(payload)) != FALSE;
+        if (!posted) backups::ReleasePayload(PayloadLeg::PageReply, code, payload);
+    }
+
+    // The manager: made by the first SHOW_WINDOW, never destroyed while the plug-in is loaded.
+    DhBackupDialog* m_manager = nullptr;
+};
+
+BackupModule g_module;
 
 }  // namespace
 
 namespace brisel {
 
-HMODULE Module() { return g_module; }
-
-Gdiplus::Bitmap* Image(const char* key) {
-    return FindImage(g_images, key);
-}
-
-bool SendBackupCommand(CommandMessage& message) {
-    if (g_record == nullptr || g_record->send == nullptr) return false;
-    message.kind = COMMAND_KIND_INVOKE;
-    message.name = BRISEL_COMMAND_DO_BACKUP;
-    g_record->send(&message);
-    return true;
-}
+HMODULE Module() { return g_module.Module(); }
+Gdiplus::Bitmap* Image(const char* key) { return g_module.Image(key); }
+bool SendBackupCommand(CommandMessage& message) { return g_module.Send(message); }
 
 }  // namespace brisel
 
-extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
-    try {
-        if (record == nullptr || record->send == nullptr) return;
-        g_images = ImageCacheOf(record);
-        g_module = record->module;
-        record->receive = &HandleModuleCommand;
-        g_record = record;
-        CommandMessage message{};
-        message.kind = COMMAND_KIND_REGISTER;
-        message.owner = g_module;
-        for (const char* name : kOwnedNames) {
-            message.name = name;
-            record->send(&message);
-        }
-    } catch (...) {
-    }
-}
+DEFINE_PAGE_MODULE_ENTRY(g_module)

@@ -1,5 +1,5 @@
 #pragma once
-// The backup plug-in's module state as its window uses it: the host's record, the host's ImageCache and the
+// The backup plug-in's module (page_module.h) as its windows use it: the host's ImageCache and the
 // plug-in's own module handle; set by RegisterModule and kept until the process ends.
 
 #include <windows.h>

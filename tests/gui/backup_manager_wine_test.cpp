@@ -93,6 +93,23 @@ HWND ManagerWithTwoBackups() {
 
 }  // namespace
 
+TEST(BackupManager, RegistersItsTwoNamesAndTakesNoOtherPluginsCommands) {
+    PluginHost& host = Brisel();
+    ASSERT_NE(host.record.receive, nullptr);
+    EXPECT_EQ(host.registered,
+              (std::vector<std::string>{BRISEL_COMMAND_SHOW_WINDOW, BRISEL_COMMAND_DO_BACKUP}));
+    // Another plug-in's show command (and a nameless one) make no manager.
+    CommandMessage stranger{};
+    stranger.name = ARDENA_COMMAND_SHOW_WINDOW;
+    stranger.window = ardena_test::Harness::Get().parent;
+    host.record.receive(&stranger);
+    CommandMessage nameless{};
+    host.record.receive(&nameless);
+    ardena_test::Pump();
+    HWND manager = FindWindowW(L"DhBackupDialog", nullptr);
+    EXPECT_TRUE(manager == nullptr || !IsWindowVisible(manager));
+}
+
 TEST(BackupManager, ListsTheHostsRecordsNewestFirstAndSaysSoInItsStatusLine) {
     PluginHost& host = Brisel();
     const size_t asked = CountCodes(host, kAskList);

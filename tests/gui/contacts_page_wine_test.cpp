@@ -345,6 +345,7 @@ TEST(ContactsPage, TheICloudNoticeReplacesThePage) {
     EXPECT_TRUE(IsWindowVisible(continueButton));
     Reply(L"page-10", contacts::kReplyShowCloudNotice);
     EXPECT_TRUE(IsWindowVisible(continueButton));
+    pages_test::SaveShot(page, "contacts-page-notice");
     const size_t loads = CountRequests(contacts::kRequestLoad);
     Press(continueButton);
     EXPECT_EQ(CountRequests(contacts::kRequestLoad), loads + 1);
