@@ -95,7 +95,7 @@ class TaskRegistration {
 struct DownloadData {
   DeviceTaskMap* taskMap = nullptr;  // where the download's task is registered
   int64_t taskId = 0;
-  std::FILE* file = nullptr;         // the open destination, owned by the caller
+  std::FILE* file = nullptr;  // the open destination, owned by the caller
   uint64_t expectedBytes = 0;
   uint64_t receivedBytes = 0;
   int64_t lastProgressSeconds = 0;
