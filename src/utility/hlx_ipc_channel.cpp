@@ -152,8 +152,13 @@ int64_t NextConnectionToken() {
 
 }  // namespace
 
-IPCConnection::IPCConnection(vnl::ScopedFd socket, int32_t port, std::string host, IPCConnectionKind kind)
-    : port(port), host(std::move(host)), kind(kind), token(NextConnectionToken()), m_socket(std::move(socket)) {}
+IPCConnection::IPCConnection(vnl::ScopedFd socket, int32_t connectedPort, std::string connectedHost,
+                             IPCConnectionKind connectionKind)
+    : port(connectedPort),
+      host(std::move(connectedHost)),
+      kind(connectionKind),
+      token(NextConnectionToken()),
+      m_socket(std::move(socket)) {}
 
 bool IPCPacket1::Send() const { return SendPacket(*this, body.size()); }
 

@@ -72,7 +72,8 @@ enum class IPCConnectionKind : int32_t {
 // Threads: any; the fields below say who writes them.
 class IPCConnection {
  public:
-  IPCConnection(vnl::ScopedFd socket, int32_t port, std::string host, IPCConnectionKind kind);
+  IPCConnection(vnl::ScopedFd socket, int32_t connectedPort, std::string connectedHost,
+                IPCConnectionKind connectionKind);
   IPCConnection(const IPCConnection&) = delete;
   IPCConnection& operator=(const IPCConnection&) = delete;
 
