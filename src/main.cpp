@@ -48,8 +48,7 @@ int main(int argc, char** argv) {
   hlx::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &state);
   hlx::ReadTimingOverrides(&state);
 
-  state.logFolder = hlx::MakeLogFolderPath(hlx::os::Os().tempPath(), state.logSubfolder,
-                                           hlx::os::Os().currentTime());
+  state.logFolder = hlx::MakeLogFolderPath(hlx::os::Os().tempPath(), state.logSubfolder, hlx::os::Os().currentTime());
   hlx::os::Os().createDirectories(state.logFolder);
   hlx::PackLeftCrashReports(state.logFolder);  // before this run's log file is there to be cleaned away
   hlx::StartLogging(state);

@@ -22,8 +22,7 @@ struct SlotInfo {
 };
 
 constexpr SlotInfo kSlots[] = {
-#define HLX_MOBILE_EXPORT(slot, member, exportName, library) \
-  {#exportName, CMobileExportFun::Library::k##library},
+#define HLX_MOBILE_EXPORT(slot, member, exportName, library) {#exportName, CMobileExportFun::Library::k##library},
 #include "iOSAPI/MobileExportSlots.inc"
 #undef HLX_MOBILE_EXPORT
 };
@@ -109,14 +108,11 @@ const void* CMobileExportFun::SlotAddress(size_t slot) const {
     return reinterpret_cast<const void*>(member);
 #include "iOSAPI/MobileExportSlots.inc"
 #undef HLX_MOBILE_EXPORT
-    default:
-      return nullptr;
+    default: return nullptr;
   }
 }
 
-const char* CMobileExportFun::SlotName(size_t slot) {
-  return slot < kSlotCount ? kSlots[slot].name : "";
-}
+const char* CMobileExportFun::SlotName(size_t slot) { return slot < kSlotCount ? kSlots[slot].name : ""; }
 
 CMobileExportFun::Library CMobileExportFun::SlotLibrary(size_t slot) {
   return slot < kSlotCount ? kSlots[slot].library : Library::kMobileDevice;
@@ -158,9 +154,8 @@ bool CMobileExportFun::LoadAndResolve() {
   // A host path without a folder names a runtime in the current folder; "./" keeps dlopen from
   // searching its library path for it instead.
   size_t slash = hostPath.rfind('/');
-  std::string runtimePath = slash == std::string::npos
-                                ? std::string("./") + kRuntimeLibraryName
-                                : hostPath.substr(0, slash + 1) + kRuntimeLibraryName;
+  std::string runtimePath = slash == std::string::npos ? std::string("./") + kRuntimeLibraryName
+                                                       : hostPath.substr(0, slash + 1) + kRuntimeLibraryName;
   if (FileExists(runtimePath) && dlopen(runtimePath.c_str(), kOpenFlags) == nullptr) {
     HLX_LOG(ERROR) << "Base Error Code: " << LoaderError();
   }
@@ -196,16 +191,15 @@ bool CMobileExportFun::LoadAndResolve() {
     void* library = kSlots[slot].library == Library::kMobileDevice ? m_deviceLibrary : coreFoundation;
     void* address = dlsym(library, kSlots[slot].name);
     if (address == nullptr) {
-      HLX_LOG(ERROR) << "MobileDevice binding: export " << kSlots[slot].name << " (slot " << slot
-                 << ") not found";
+      HLX_LOG(ERROR) << "MobileDevice binding: export " << kSlots[slot].name << " (slot " << slot << ") not found";
     }
     return address;
   };
-#define HLX_MOBILE_EXPORT(slot, member, exportName, library)          \
-  {                                                                  \
-    void* address = resolve(slot);                                   \
-    if (address == nullptr) return false;                            \
-    member = reinterpret_cast<decltype(member)>(address);            \
+#define HLX_MOBILE_EXPORT(slot, member, exportName, library) \
+  {                                                          \
+    void* address = resolve(slot);                           \
+    if (address == nullptr) return false;                    \
+    member = reinterpret_cast<decltype(member)>(address);    \
   }
 #include "iOSAPI/MobileExportSlots.inc"
 #undef HLX_MOBILE_EXPORT

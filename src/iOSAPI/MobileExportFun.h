@@ -63,7 +63,8 @@ class CMobileExportFun {
 
   // The CoreFoundation library is loaded by bare name and must be found in the Apple folders. A
   // process cannot change the dynamic loader's search path after it started, so the folders are
-  // kept here instead and tried, in order, when the bare name does not load: the program-files root ($HLX_PROGRAM_FILES, /opt when unset or empty) followed by
+  // kept here instead and tried, in order, when the bare name does not load: the program-files root
+  // ($HLX_PROGRAM_FILES, /opt when unset or empty) followed by
   // "/Common Files/Apple/Mobile Device Support/" and "/Common Files/Apple/Apple Application
   // Support/". The list is rebuilt on every call rather than appended to, so that repeated failing
   // Inits do not grow it. Always true: nothing here can fail to be read.

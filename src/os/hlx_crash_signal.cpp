@@ -195,7 +195,9 @@ bool RunCrashHelper(char* const argv[], int inheritedFd, unsigned waitSeconds) {
       }
       return false;
     }
-    struct timespec step {0, kHelperPollNanoseconds};
+    struct timespec step {
+      0, kHelperPollNanoseconds
+    };
     (void)::nanosleep(&step, nullptr);
   }
 }

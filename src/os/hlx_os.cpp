@@ -105,7 +105,10 @@ SpawnResult DefaultSpawnProcess(const std::vector<std::string>& argv, const Spaw
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) {
     result.error = errno;
-    if (gate[0] >= 0) { close(gate[0]); close(gate[1]); }
+    if (gate[0] >= 0) {
+      close(gate[0]);
+      close(gate[1]);
+    }
     return result;
   }
 
@@ -194,7 +197,7 @@ bool IsDirectory(const std::string& path) {
 
 bool DefaultCreateDirectories(const std::string& path) {
   if (path.empty()) return false;
-  for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     std::string level = path.substr(0, slash);
     if (!level.empty() && mkdir(level.c_str(), 0755) != 0 && errno != EEXIST) return false;
     if (slash == std::string::npos) break;
@@ -265,8 +268,7 @@ bool DefaultReadRegistryValue(const std::string& key, const std::string& name, s
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#' || line[0] == ';') continue;
     if (line[0] == '[') {
-      inKey = line.size() >= 2 && line.back() == ']' &&
-              EqualsIgnoringAsciiCase(line.substr(1, line.size() - 2), key);
+      inKey = line.size() >= 2 && line.back() == ']' && EqualsIgnoringAsciiCase(line.substr(1, line.size() - 2), key);
       continue;
     }
     size_t equals = line.find('=');
@@ -299,11 +301,23 @@ bool DefaultLimitToLowerHalfOfProcessors(int32_t pid) {
 }
 
 constexpr OsApi kDefaultOsApi = {
-    DefaultTempPath,        DefaultProgramPath,     DefaultCurrentProcessId, DefaultProcessStartTicks,
-    DefaultListProcesses,   DefaultSpawnProcess,    DefaultResumeProcess,    DefaultSpawnElevated,
-    DefaultTerminateProcess, DefaultWaitProcess,    DefaultCreateDirectories, DefaultDeleteTree,
-    DefaultCurrentTime,     DefaultLocalTime,        DefaultReadRegistryValue,
-    DefaultHasProcessEnded, DefaultLimitToLowerHalfOfProcessors,
+    DefaultTempPath,
+    DefaultProgramPath,
+    DefaultCurrentProcessId,
+    DefaultProcessStartTicks,
+    DefaultListProcesses,
+    DefaultSpawnProcess,
+    DefaultResumeProcess,
+    DefaultSpawnElevated,
+    DefaultTerminateProcess,
+    DefaultWaitProcess,
+    DefaultCreateDirectories,
+    DefaultDeleteTree,
+    DefaultCurrentTime,
+    DefaultLocalTime,
+    DefaultReadRegistryValue,
+    DefaultHasProcessEnded,
+    DefaultLimitToLowerHalfOfProcessors,
 };
 
 OsApi g_osApi = kDefaultOsApi;
@@ -328,7 +342,10 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string& commandLine)
       if (!quoted && (c == ' ' || c == '\t')) break;
       if (c == '\\') {
         size_t slashes = 0;
-        while (i < n && commandLine[i] == '\\') { ++slashes; ++i; }
+        while (i < n && commandLine[i] == '\\') {
+          ++slashes;
+          ++i;
+        }
         if (i < n && commandLine[i] == '"') {
           // 2n backslashes before a quote are n backslashes and the quote delimits;
           // 2n+1 are n backslashes and a literal quote.

@@ -30,9 +30,9 @@ struct SpawnOptions {
 };
 
 struct SpawnResult {
-  int32_t pid = 0;   // 0 when the start failed
-  int gateFd = -1;   // write end of the gate of a suspended start, -1 otherwise
-  int error = 0;     // errno of a failed start
+  int32_t pid = 0;  // 0 when the start failed
+  int gateFd = -1;  // write end of the gate of a suspended start, -1 otherwise
+  int error = 0;    // errno of a failed start
 };
 
 struct OsApi {

@@ -73,8 +73,7 @@ bool ListDeviceFolder(AFCConnectionRef afc, const std::string& path, std::vector
   CMobileExportFun& md = Md();
   AFCDirectoryRef directory = nullptr;
   if (md.AFCDirectoryOpen(afc, path.c_str(), &directory) != kAFCSuccess || directory == nullptr) return false;
-  std::shared_ptr<afc_directory> holder(directory,
-                                        [afc](AFCDirectoryRef d) { (void)Md().AFCDirectoryClose(afc, d); });
+  std::shared_ptr<afc_directory> holder(directory, [afc](AFCDirectoryRef d) { (void)Md().AFCDirectoryClose(afc, d); });
   char* entry = nullptr;
   while (md.AFCDirectoryRead(afc, directory, &entry) == kAFCSuccess && entry != nullptr) {
     std::string name(entry);

@@ -31,13 +31,13 @@ uint8_t* ThreadTransferBuffer();
 // keys the device returns. (The fields are not named after the keys: glibc's <sys/stat.h> defines
 // st_mtime and friends as macros, which would rename them in any file that includes it.)
 struct AfcFileInfo {
-  int32_t linkCount = 0;              // "st_nlink"
-  int32_t blockCount = 0;             // "st_blocks"
-  int64_t sizeBytes = 0;              // "st_size"
-  int64_t birthTimeSeconds = 0;       // "st_birthtime": nanoseconds on the wire, truncated to seconds
-  int64_t modifiedTimeSeconds = 0;    // "st_mtime": as birthTimeSeconds
-  std::string fileKind;               // "st_ifmt": "S_IFDIR", "S_IFREG", "S_IFLNK" ...
-  std::string linkTarget;             // "LinkTarget", for links
+  int32_t linkCount = 0;            // "st_nlink"
+  int32_t blockCount = 0;           // "st_blocks"
+  int64_t sizeBytes = 0;            // "st_size"
+  int64_t birthTimeSeconds = 0;     // "st_birthtime": nanoseconds on the wire, truncated to seconds
+  int64_t modifiedTimeSeconds = 0;  // "st_mtime": as birthTimeSeconds
+  std::string fileKind;             // "st_ifmt": "S_IFDIR", "S_IFREG", "S_IFLNK" ...
+  std::string linkTarget;           // "LinkTarget", for links
 };
 
 // True when AFC knows the path; fills the record from the keys it returns (unknown keys ignored;

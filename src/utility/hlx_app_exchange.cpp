@@ -80,8 +80,7 @@ BinaryPlistPtr AppMessage::Serialize() const {
 bool IsUsableItemId(const std::string& id) {
   // On top of a plain name: no ".." anywhere and no control character, as an id is no file name.
   if (!IsPlainChildName(id) || !IsValidUtf8(id) || id.find("..") != std::string::npos) return false;
-  return std::none_of(id.begin(), id.end(),
-                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  return std::none_of(id.begin(), id.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 int SendAppReply(const FeatureRequest& request, uint16_t status, int32_t stage, int64_t code, int32_t type,

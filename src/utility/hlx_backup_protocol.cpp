@@ -18,8 +18,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -74,46 +74,45 @@ RunningSessions& Running() {
 enum FileStreamCode : uint8_t { kStreamSuccess = 0, kStreamLocalError = 6, kStreamRemoteError = 11, kStreamData = 12 };
 
 #define HLX_PLIST_HEAD "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-#define HLX_DTD "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
-#define HLX_DTD_A "<!DOCTYPEplist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
-#define HLX_DTD_B "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0// EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
+#define HLX_DTD                                                      \
+  "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" " \
+  "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
+#define HLX_DTD_A \
+  "<!DOCTYPEplist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
+#define HLX_DTD_B                                                     \
+  "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0// EN\" " \
+  "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
 
 constexpr char kOptionsTemplate[] =
     HLX_PLIST_HEAD HLX_DTD_A "<plist version=\"1.0\"><dict><key>UnlockEscrowBag</key><true/></dict></plist>";
-constexpr char kVersionOkTemplate[] =
-    HLX_PLIST_HEAD HLX_DTD
+constexpr char kVersionOkTemplate[] = HLX_PLIST_HEAD HLX_DTD
     "<plist version=\"1.0\"><array><string>DLMessageVersionExchange</string><string>DLVersionsOk</string>"
     "<integer>300</integer></array></plist>";
-constexpr char kHelloTemplate[] =
-    HLX_PLIST_HEAD HLX_DTD
+constexpr char kHelloTemplate[] = HLX_PLIST_HEAD HLX_DTD
     "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict><key>MessageName</key>"
     "<string>Hello</string><key>SupportedProtocolVersions</key><array><integer>2</integer>"
     "<real>2.100000000000000</real></array></dict></array></plist>";
-constexpr char kBackupTemplateHead[] =
-    HLX_PLIST_HEAD HLX_DTD_A
+constexpr char kBackupTemplateHead[] = HLX_PLIST_HEAD HLX_DTD_A
     "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict><key>MessageName</key>"
     "<string>Backup</string><key>TargetIdentifier</key><string>";
 constexpr char kBackupTemplateTail[] = "</string></dict></array></plist>";
-constexpr char kStatusMultiHead[] =
-    HLX_PLIST_HEAD HLX_DTD
+constexpr char kStatusMultiHead[] = HLX_PLIST_HEAD HLX_DTD
     "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>-13</integer>"
     "<string>Multi status</string><dict><key>";
 constexpr char kStatusMultiTail[] =
     "</key><dict><key>DLFileErrorCode</key><integer>-6</integer><key>DLFileErrorString</key>"
     "<string>No such file or directory</string></dict></dict></array></plist>";
-#define HLX_STATUS_DICT_BODY                                                                              \
-  "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>0</integer>"           \
+#define HLX_STATUS_DICT_BODY                                                                   \
+  "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>0</integer>" \
   "<string>___EmptyParameterString___</string><dict></dict></array></plist>"
 constexpr char kStatusDictTemplate[] = HLX_PLIST_HEAD HLX_DTD HLX_STATUS_DICT_BODY;
 constexpr char kStatusDictTemplateA[] = HLX_PLIST_HEAD HLX_DTD_A HLX_STATUS_DICT_BODY;
 constexpr char kStatusDictTemplateB[] = HLX_PLIST_HEAD HLX_DTD_B HLX_STATUS_DICT_BODY;
-constexpr char kStatusFreeSpaceHead[] =
-    HLX_PLIST_HEAD HLX_DTD
+constexpr char kStatusFreeSpaceHead[] = HLX_PLIST_HEAD HLX_DTD
     "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>0</integer>"
     "<string>___EmptyParameterString___</string><integer>";
 constexpr char kStatusFreeSpaceTail[] = "</integer></array></plist>";
-constexpr char kStatusTwoStringsTemplate[] =
-    HLX_PLIST_HEAD HLX_DTD
+constexpr char kStatusTwoStringsTemplate[] = HLX_PLIST_HEAD HLX_DTD
     "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>0</integer>"
     "<string>___EmptyParameterString___</string><string>___EmptyParameterString___</string></array></plist>";
 // The templates' byte counts are fixed: a stray character would change every message sent.
@@ -125,8 +124,7 @@ static_assert(sizeof(kStatusDictTemplate) - 1 == 309 && sizeof(kStatusDictTempla
               "status templates");
 static_assert(sizeof(kStatusTwoStringsTemplate) - 1 == 339, "two-strings status template");
 // A device order that names a path outside the backup folder is refused with this status.
-constexpr char kStatusRefusedTemplate[] =
-    HLX_PLIST_HEAD HLX_DTD
+constexpr char kStatusRefusedTemplate[] = HLX_PLIST_HEAD HLX_DTD
     "<plist version=\"1.0\"><array><string>DLMessageStatusResponse</string><integer>-1</integer>"
     "<string>Path outside the backup folder</string><dict></dict></array></plist>";
 
@@ -372,8 +370,8 @@ StreamEnd ReceiveUploadedFiles(AMDServiceConnectionRef connection, SocketSplice*
     if (read == 0) return streamEnd();
     if (read < 0) return StreamEnd::kDeviceGone;
 
-    std::string local =
-        HLXBackupProtocol::MapDevicePath(options.backupFolder, udid, options.placeUpload ? options.placeUpload(path) : path);
+    std::string local = HLXBackupProtocol::MapDevicePath(options.backupFolder, udid,
+                                                         options.placeUpload ? options.placeUpload(path) : path);
     if (local.empty()) HLX_LOG(WARNING) << "backup upload outside the backup folder refused";
     if (!local.empty()) (void)os::Os().createDirectories(local.substr(0, local.rfind('/')));
     const std::string* wantedName = partial ? WantedNameOf(options.wantedNames, path) : nullptr;
@@ -544,7 +542,7 @@ struct Route {
 struct Dialogue {
   const Route* begin;
   const Route* end;
-  Handler otherwise;  // a message that no route names
+  Handler otherwise;                                                 // a message that no route names
   BackupSessionResult (*silence)(const Conversation& conversation);  // the device's messages stopped
 };
 
@@ -728,11 +726,8 @@ Turn ReceiveUploadFiles(Conversation& conversation, const PlistVariant::Array&) 
     case StreamEnd::kWriteFailed:
       result = {kReplyTaskError, "The backup folder cannot be written.", ""};
       return Turn::kEnd;
-    case StreamEnd::kWantedFile:
-      result.code = kReplySuccess;
-      return Turn::kEnd;
-    case StreamEnd::kDone:
-      break;
+    case StreamEnd::kWantedFile: result.code = kReplySuccess; return Turn::kEnd;
+    case StreamEnd::kDone: break;
   }
   return Reply(conversation, kStatusDictTemplateA);
 }
@@ -961,8 +956,7 @@ BackupSessionResult HLXBackupProtocol::CheckRestorable(const std::string& folder
   return {};
 }
 
-bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupSessionResult* result,
-                                    bool wantSocket) {
+bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupSessionResult* result, bool wantSocket) {
   CFPtr<CFPropertyListRef> serviceOptions = CreatePlistFromXml(kOptionsTemplate, sizeof(kOptionsTemplate) - 1);
   int32_t error = 0;
   std::shared_ptr<HLXDeviceService> service = OpenDeviceService(
@@ -1006,7 +1000,8 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
   SocketSplice socketSplice(m_plainSocket);
   if (open) {
     Conversation conversation(m_service->ServiceConnection(), options, *m_device, result, &socketSplice);
-    const std::string request = std::string(kBackupTemplateHead) + EscapeXmlText(conversation.udid) + kBackupTemplateTail;
+    const std::string request =
+        std::string(kBackupTemplateHead) + EscapeXmlText(conversation.udid) + kBackupTemplateTail;
     if (SendXml(conversation.connection, request)) {
       Converse(conversation, kBackupDialogue);
     } else {

@@ -6,47 +6,47 @@
 namespace hlx {
 
 DeviceProperties HLXDevice::Properties() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_properties;
 }
 
 void HLXDevice::SetProperties(const DeviceProperties& properties) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_properties = properties;
 }
 
 std::string HLXDevice::Udid() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_properties.udid;
 }
 
 std::string HLXDevice::ProductVersionText() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_productVersionText;
 }
 
 void HLXDevice::SetProductVersionText(const std::string& text) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_productVersionText = text;
 }
 
 std::string HLXDevice::MessagesDatabasePath() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_messagesDatabasePath;
 }
 
 void HLXDevice::SetMessagesDatabasePath(const std::string& path) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_messagesDatabasePath = path;
 }
 
 std::string HLXDevice::PhotoDatabasePath() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_photoDatabasePath;
 }
 
 void HLXDevice::SetPhotoDatabasePath(const std::string& path) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_photoDatabasePath = path;
 }
 

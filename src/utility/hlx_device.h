@@ -7,9 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
+#include "utility/hlx_lock_order.h"
 #include "utility/hlx_task.h"
 
 struct am_device;
@@ -71,12 +71,12 @@ class HLXDevice {
   std::atomic<int32_t> m_state{kStateCreated};
   DeviceTaskMap m_taskMap;
 
-  mutable std::mutex m_mutex;
+  mutable Mutex m_mutex;
   // guards: m_properties, m_productVersionText, m_messagesDatabasePath, m_photoDatabasePath
-  DeviceProperties m_properties;
-  std::string m_productVersionText;
-  std::string m_messagesDatabasePath;
-  std::string m_photoDatabasePath;
+  DeviceProperties m_properties HLX_GUARDED_BY(m_mutex);
+  std::string m_productVersionText HLX_GUARDED_BY(m_mutex);
+  std::string m_messagesDatabasePath HLX_GUARDED_BY(m_mutex);
+  std::string m_photoDatabasePath HLX_GUARDED_BY(m_mutex);
 };
 
 // 10 * major + minor of a dotted version text ("4.2.1" gives 42, "10.3" gives 103, "" gives 0).

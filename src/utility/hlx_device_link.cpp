@@ -44,9 +44,8 @@ bool ReceiveServiceBytes(AMDServiceConnectionRef connection, uint8_t* bytes, siz
 bool SendServiceMessage(AMDServiceConnectionRef connection, const BinaryPlist& message) {
   if (message.bytes == nullptr && message.length != 0) return false;
   const uint32_t length = message.length;
-  const uint8_t word[kLengthWordBytes] = {
-      static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
-      static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+  const uint8_t word[kLengthWordBytes] = {static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
+                                          static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
   if (!SendServiceBytes(connection, word, sizeof(word))) return false;
   return SendServiceBytes(connection, message.bytes, length);
 }
@@ -57,8 +56,8 @@ bool ReceiveServiceMessages(AMDServiceConnectionRef connection, ServiceMessageHa
   while (more) {
     uint8_t word[kLengthWordBytes];
     if (!ReceiveServiceBytes(connection, word, sizeof(word))) break;
-    const uint32_t length = (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) | (uint32_t{word[2]} << 8) |
-                            uint32_t{word[3]};
+    const uint32_t length =
+        (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) | (uint32_t{word[2]} << 8) | uint32_t{word[3]};
     // 0 and anything above the cap end the loop; so does a word with its top bit set, which some
     // senders mean as a negative length.
     if (length == 0 || length > kMaxServiceMessageBytes) {

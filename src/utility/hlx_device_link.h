@@ -33,8 +33,7 @@ constexpr uint32_t kMaxServiceMessageBytes = 10 * 1024 * 1024;  // 10 MiB, 0xA00
 //            received;
 //   result   what the receive loop returns; it starts false and keeps what the handler last stored.
 // Called on the thread that runs the loop. A handler must not throw.
-using ServiceMessageHandler = void (*)(void* context, const uint8_t* bytes, int64_t length, bool* more,
-                                      bool* result);
+using ServiceMessageHandler = void (*)(void* context, const uint8_t* bytes, int64_t length, bool* more, bool* result);
 
 // All `length` bytes through the library's send, however many calls it takes; false when a send
 // fails or makes no progress. For framings of their own (the ATC service's little-endian lengths).

@@ -22,7 +22,7 @@ struct PropertyRow {
   const char* key;     // the lockdown key, also the JSON member's name
   const char* domain;  // "" for the values without a domain
   PropertyKind kind;
-  bool logged;         // the value goes to the log as "<key>: <value>" (identity of the model, never user data)
+  bool logged;  // the value goes to the log as "<key>: <value>" (identity of the model, never user data)
 };
 
 // The property document, in the order the desktop side expects.

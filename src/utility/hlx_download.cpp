@@ -83,8 +83,7 @@ uint64_t GetRemoteFileSize(const std::string& url) {
   curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &headers);
   if (curl_easy_perform(easy.get()) != CURLE_OK) return 0;
   curl_off_t length = -1;
-  if (curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
-      length < 0) {
+  if (curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK || length < 0) {
     return 0;
   }
   return static_cast<uint64_t>(length);

@@ -77,10 +77,10 @@ std::string GetFileMd5(const std::string& path) {
 
   Md5Digest md5;
   const auto failed = [&md5] {
-    const char* line = md5.FirstFailure() == Md5Digest::Failure::kContext ? "CryptAcquireContext failed: %d\n"
+    const char* line = md5.FirstFailure() == Md5Digest::Failure::kContext  ? "CryptAcquireContext failed: %d\n"
                        : md5.FirstFailure() == Md5Digest::Failure::kStart  ? "CryptCreateHash failed: %d\n"
                        : md5.FirstFailure() == Md5Digest::Failure::kUpdate ? "CryptHashData failed: %d\n"
-                                                                            : "CryptGetHashParam failed: %d\n";
+                                                                           : "CryptGetHashParam failed: %d\n";
     std::printf(line, static_cast<int>(ERR_get_error()));
     return std::string();
   };
@@ -122,8 +122,8 @@ bool Base64Decode(const std::string& text, std::string& out) {
   compact.reserve(text.size());
   for (char c : text) {
     if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
-    bool inAlphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                      c == '+' || c == '/' || c == '=';
+    bool inAlphabet =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=';
     if (!inAlphabet) return false;
     compact += c;
   }
@@ -138,8 +138,7 @@ bool Base64Decode(const std::string& text, std::string& out) {
   std::vector<unsigned char> decoded(kChunk / 4 * 3);
   for (size_t offset = 0; offset < compact.size(); offset += kChunk) {
     size_t chunk = std::min(kChunk, compact.size() - offset);
-    int written = EVP_DecodeBlock(decoded.data(),
-                                  reinterpret_cast<const unsigned char*>(compact.data() + offset),
+    int written = EVP_DecodeBlock(decoded.data(), reinterpret_cast<const unsigned char*>(compact.data() + offset),
                                   static_cast<int>(chunk));
     if (written < 0) {
       out.clear();

@@ -31,16 +31,16 @@ int FeatureRequest::ReadData(rapidjson::Document* data) const {
   return kReplySuccess;
 }
 
-int FeatureRequest::SendProgress(uint32_t command, int32_t stage, const std::string* info,
-                                 const std::string* data, int64_t code) const {
+int FeatureRequest::SendProgress(uint32_t command, int32_t stage, const std::string* info, const std::string* data,
+                                 int64_t code) const {
   return SendReplyRecord(command, static_cast<uint16_t>(PacketStatus::kInProgress), stage, code, 0, info,
                          data != nullptr ? data->data() : nullptr, data != nullptr ? data->size() : 0);
 }
 
 int FeatureRequest::SendCompressedProgress(uint32_t command, int32_t stage, const std::string* info,
                                            const std::string& compressed, int64_t code) const {
-  return SendRecord(command, static_cast<uint16_t>(PacketStatus::kInProgress), stage, code, 0, info,
-                    compressed.data(), compressed.size(), true);
+  return SendRecord(command, static_cast<uint16_t>(PacketStatus::kInProgress), stage, code, 0, info, compressed.data(),
+                    compressed.size(), true);
 }
 
 int FeatureRequest::SendReplyRecord(uint32_t command, uint16_t status, int32_t stage, int64_t code, int32_t type,
@@ -108,7 +108,8 @@ int HLXFeatureModule::HandleRequest(const IPCPacket1& packet) {
     HLX_LOG(ERROR) << line.str();
   }
   if (request.m_finalReply) {
-    SendReply(packet, request.Uuid().c_str(), code, request.m_finalInfo.empty() ? nullptr : request.m_finalInfo.c_str());
+    SendReply(packet, request.Uuid().c_str(), code,
+              request.m_finalInfo.empty() ? nullptr : request.m_finalInfo.c_str());
   }
   return 0;
 }

@@ -62,8 +62,8 @@ class FeatureRequest {
   int SendProgress(uint32_t command, int32_t stage, const std::string* info, const std::string* data,
                    int64_t code = 0) const;
   // As SendProgress, with a data part that already is its zlib stream (ZlibCompress), sent as it is.
-  int SendCompressedProgress(uint32_t command, int32_t stage, const std::string* info,
-                             const std::string& compressed, int64_t code = 0) const;
+  int SendCompressedProgress(uint32_t command, int32_t stage, const std::string* info, const std::string& compressed,
+                             int64_t code = 0) const;
   // Any reply on the request's id: command, packet status, stage, code, type (0: the data part is
   // compressed on the wire; 1: raw) with the device's UDID as above; info and data may be null.
   int SendReplyRecord(uint32_t command, uint16_t status, int32_t stage, int64_t code, int32_t type,
@@ -78,8 +78,8 @@ class FeatureRequest {
  private:
   friend class HLXFeatureModule;
 
-  int SendRecord(uint32_t command, uint16_t status, int32_t stage, int64_t code, int32_t type,
-                 const std::string* info, const void* data, size_t dataLength, bool dataCompressed) const;
+  int SendRecord(uint32_t command, uint16_t status, int32_t stage, int64_t code, int32_t type, const std::string* info,
+                 const void* data, size_t dataLength, bool dataCompressed) const;
 
   const IPCPacket1& m_packet;
   const RequestPayload m_payload;

@@ -73,13 +73,11 @@ bool JpegHuffmanTablesFit(const uint8_t* bytes, size_t length) {
     if (at >= length) break;
     uint8_t marker = bytes[at++];
     if (marker == 0xD9) break;  // end of image
-    bool withoutLength =
-        marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7);
+    bool withoutLength = marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7);
     if (withoutLength) continue;
     if (at + 2 > length) break;
     uint32_t segmentLength = ReadBigEndian16(bytes + at);
-    if (marker == 0xC4 &&
-        !DhtTablesFit(bytes + at + 2, length - at - 2, static_cast<int64_t>(segmentLength) - 2)) {
+    if (marker == 0xC4 && !DhtTablesFit(bytes + at + 2, length - at - 2, static_cast<int64_t>(segmentLength) - 2)) {
       return false;
     }
     if (segmentLength < 2) break;  // stb stops at such a segment
@@ -87,8 +85,8 @@ bool JpegHuffmanTablesFit(const uint8_t* bytes, size_t length) {
     if (marker == 0xDA) {
       // Entropy-coded data runs to the first 0xFF that is neither stuffing (0xFF 0x00) nor a
       // restart marker.
-      while (at + 1 < length && !(bytes[at] == 0xFF && bytes[at + 1] != 0x00 &&
-                                  (bytes[at + 1] < 0xD0 || bytes[at + 1] > 0xD7))) {
+      while (at + 1 < length &&
+             !(bytes[at] == 0xFF && bytes[at + 1] != 0x00 && (bytes[at + 1] < 0xD0 || bytes[at + 1] > 0xD7))) {
         ++at;
       }
     }
@@ -131,8 +129,8 @@ std::unique_ptr<HLXImage> Squeeze(const uint8_t* pixels, int width, int height) 
   thumbnail->pixels.resize(static_cast<size_t>(kThumbnailSize) * kThumbnailSize * 4);
   // Channel 3 is alpha, so colours are weighted by it while filtering as GDI+ does when drawing.
   if (!stbir_resize_uint8_generic(pixels, width, height, width * 4, thumbnail->pixels.data(), kThumbnailSize,
-                                  kThumbnailSize, kThumbnailSize * 4, 4, 3, 0, STBIR_EDGE_CLAMP,
-                                  STBIR_FILTER_DEFAULT, STBIR_COLORSPACE_LINEAR, nullptr)) {
+                                  kThumbnailSize, kThumbnailSize * 4, 4, 3, 0, STBIR_EDGE_CLAMP, STBIR_FILTER_DEFAULT,
+                                  STBIR_COLORSPACE_LINEAR, nullptr)) {
     return nullptr;
   }
   return thumbnail;
@@ -224,8 +222,8 @@ std::unique_ptr<HLXImage> MakeThumbnail(const HLXImage& image) {
 std::vector<uint8_t> EncodeJpeg(const HLXImage& image, int quality) {
   JpegSink sink;
   if (!IsUsable(image)) return {};
-  if (!stbi_write_jpg_to_func(AppendToJpegSink, &sink, image.width, image.height, 4,
-                              image.pixels.data(), std::clamp(quality, 1, 100)) ||
+  if (!stbi_write_jpg_to_func(AppendToJpegSink, &sink, image.width, image.height, 4, image.pixels.data(),
+                              std::clamp(quality, 1, 100)) ||
       sink.failed) {
     return {};
   }

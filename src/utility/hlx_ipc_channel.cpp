@@ -152,9 +152,13 @@ int64_t NextConnectionToken() {
 
 }  // namespace
 
-IPCConnection::IPCConnection(vnl::ScopedFd socket, int32_t port, std::string host,
-                             IPCConnectionKind kind)
-    : port(port), host(std::move(host)), kind(kind), token(NextConnectionToken()), m_socket(std::move(socket)) {}
+IPCConnection::IPCConnection(vnl::ScopedFd socket, int32_t connectedPort, std::string connectedHost,
+                             IPCConnectionKind connectionKind)
+    : port(connectedPort),
+      host(std::move(connectedHost)),
+      kind(connectionKind),
+      token(NextConnectionToken()),
+      m_socket(std::move(socket)) {}
 
 bool IPCPacket1::Send() const { return SendPacket(*this, body.size()); }
 
@@ -169,8 +173,7 @@ bool IPCPacket1::SendWithData(const void* data, size_t dataLength) const {
   return SendPacket(*this, body.size() + dataLength, data, dataLength);
 }
 
-bool SendOnConnection(const std::shared_ptr<IPCConnection>& connection, const void* bytes,
-                      size_t length) {
+bool SendOnConnection(const std::shared_ptr<IPCConnection>& connection, const void* bytes, size_t length) {
   if (bytes == nullptr && length != 0) return false;
   iovec vector;
   vector.iov_base = const_cast<void*>(bytes);
@@ -201,11 +204,10 @@ int32_t FindFreePort() {
 namespace vnl {
 
 IPCChannel::IPCChannel()
-    : m_receiveWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      m_acceptWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    : m_receiveWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_acceptWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (!m_receiveWake.valid() || !m_acceptWake.valid()) {
     HLX_LOG(WARNING) << "IPC channel: eventfd failed (errno " << errno
-                 << "); threads notice Close within a poll timeout";
+                     << "); threads notice Close within a poll timeout";
   }
   m_receiveThread = std::thread([this] { ReceiveLoop(); });
 }
@@ -232,15 +234,14 @@ int IPCChannel::EmitEvent(const IPCChannelEvent& event) {
     return callback(event);
   } catch (const std::exception& error) {
     HLX_LOG(ERROR) << "IPC event callback threw for event kind " << static_cast<int>(event.kind) << ": "
-               << error.what();
+                   << error.what();
   } catch (...) {
     HLX_LOG(ERROR) << "IPC event callback threw for event kind " << static_cast<int>(event.kind);
   }
   return 0;
 }
 
-void IPCChannel::EmitLogEvent(const std::shared_ptr<IPCConnection>& connection, const char* format,
-                              ...) {
+void IPCChannel::EmitLogEvent(const std::shared_ptr<IPCConnection>& connection, const char* format, ...) {
   char text[kLogEventTextBytes];
   va_list arguments;
   va_start(arguments, format);
@@ -314,8 +315,7 @@ void IPCChannel::StopAndJoin() {
   if (m_receiveThread.joinable()) m_receiveThread.join();
   if (acceptThread.joinable()) acceptThread.join();
   for (auto& heartbeat : heartbeats) {
-    CHECK(heartbeat.thread.get_id() != self)
-        << "an IPC channel must not be destroyed on one of its own threads";
+    CHECK(heartbeat.thread.get_id() != self) << "an IPC channel must not be destroyed on one of its own threads";
     if (heartbeat.thread.joinable()) heartbeat.thread.join();
   }
 }
@@ -375,8 +375,8 @@ std::shared_ptr<IPCConnection> IPCChannel::Listen(int32_t port) {
   if (::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) return nullptr;
   const int32_t boundPort = ntohs(address.sin_port);
 
-  auto listening = std::make_shared<IPCConnection>(std::move(socket), boundPort, kLoopbackHost,
-                                                   IPCConnectionKind::kAccepted);
+  auto listening =
+      std::make_shared<IPCConnection>(std::move(socket), boundPort, kLoopbackHost, IPCConnectionKind::kAccepted);
   std::shared_ptr<IPCConnection> replaced;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -443,8 +443,8 @@ void IPCChannel::AcceptOne(const std::shared_ptr<IPCConnection>& listener) {
   int nonBlocking = 0;
   if (::ioctl(socket.get(), FIONBIO, &nonBlocking) == 0) EmitLogEvent(nullptr, "Set ioctlsocket : FIONBIO ON");
 
-  auto connection = std::make_shared<IPCConnection>(std::move(socket), listener->port, std::string(),
-                                                    IPCConnectionKind::kAccepted);
+  auto connection =
+      std::make_shared<IPCConnection>(std::move(socket), listener->port, std::string(), IPCConnectionKind::kAccepted);
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stop.load()) return;
@@ -601,8 +601,7 @@ void IPCPacketChannel::Close() {
   m_queueCondition.notify_all();
 }
 
-void IPCPacketChannel::OnData(const std::shared_ptr<IPCConnection>& connection, const uint8_t* bytes,
-                              size_t length) {
+void IPCPacketChannel::OnData(const std::shared_ptr<IPCConnection>& connection, const uint8_t* bytes, size_t length) {
   std::vector<std::unique_ptr<IPCPacket1>> packets;
   if (bytes == nullptr || length == 0) {
     m_readers.erase(connection);
@@ -634,13 +633,13 @@ void IPCPacketChannel::OnData(const std::shared_ptr<IPCConnection>& connection, 
   }
   if (result.skippedBytes != 0) {
     HLX_LOG(WARNING) << "IPC: skipped " << result.skippedBytes
-                 << " bytes that were neither a packet nor a heartbeat on socket "
-                 << connection->socket() << "; resynchronised on the next header";
+                     << " bytes that were neither a packet nor a heartbeat on socket " << connection->socket()
+                     << "; resynchronised on the next header";
   }
   if (result.error != hlx::PacketError::kNone) {
-    HLX_LOG(WARNING) << "IPC: closing socket " << connection->socket() << ": "
-                 << hlx::PacketErrorName(result.error) << " (" << result.rejectedBodyLength
-                 << " bytes announced, limit " << hlx::kMaxPacketBodyBytes << ")";
+    HLX_LOG(WARNING) << "IPC: closing socket " << connection->socket() << ": " << hlx::PacketErrorName(result.error)
+                     << " (" << result.rejectedBodyLength << " bytes announced, limit " << hlx::kMaxPacketBodyBytes
+                     << ")";
     m_readers.erase(connection);
     Disconnect(connection);  // queues the close record through OnData(connection, null, 0)
   }

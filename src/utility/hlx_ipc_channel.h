@@ -72,7 +72,8 @@ enum class IPCConnectionKind : int32_t {
 // Threads: any; the fields below say who writes them.
 class IPCConnection {
  public:
-  IPCConnection(vnl::ScopedFd socket, int32_t port, std::string host, IPCConnectionKind kind);
+  IPCConnection(vnl::ScopedFd socket, int32_t connectedPort, std::string connectedHost,
+                IPCConnectionKind connectionKind);
   IPCConnection(const IPCConnection&) = delete;
   IPCConnection& operator=(const IPCConnection&) = delete;
 
@@ -118,9 +119,7 @@ struct IPCPacket1 {
   std::shared_ptr<IPCConnection> connection;
 
   uint64_t bodyLength() const { return body.size(); }
-  bool IsCloseRecord() const {
-    return connection && id == 0 && status == 0 && command == 0 && body.empty();
-  }
+  bool IsCloseRecord() const { return connection && id == 0 && status == 0 && command == 0 && body.empty(); }
 
   // Writes the header and the body on the packet's connection in one locked send. False when there
   // is no connection or the connection failed.
@@ -137,8 +136,7 @@ struct IPCPacket1 {
 
 // Writes all `length` bytes to the connection under its send mutex, looping over partial writes,
 // and stamps its activity. A peer that went away yields false, never a signal.
-[[nodiscard]] bool SendOnConnection(const std::shared_ptr<IPCConnection>& connection,
-                                    const void* bytes, size_t length);
+[[nodiscard]] bool SendOnConnection(const std::shared_ptr<IPCConnection>& connection, const void* bytes, size_t length);
 
 // A loopback TCP port that was free a moment ago, or -1. Prefer vnl::IPCChannel::Listen(0), which
 // cannot lose the port to another program between the two calls.
@@ -212,8 +210,7 @@ class IPCChannel {
  protected:
   // The bytes of one read (1 to kReceiveChunkBytes), or no bytes (null, 0) once when the
   // connection ended. Receive thread only.
-  virtual void OnData(const std::shared_ptr<IPCConnection>& connection, const uint8_t* bytes,
-                      size_t length) = 0;
+  virtual void OnData(const std::shared_ptr<IPCConnection>& connection, const uint8_t* bytes, size_t length) = 0;
 
   // Ends a connection: takes it out of the set, shuts its socket down and, unless already done,
   // marks it closed and calls OnData(connection, null, 0). Receive thread only.
@@ -291,8 +288,7 @@ class IPCPacketChannel : public IPCChannel {
   void Close() override;
 
  protected:
-  void OnData(const std::shared_ptr<IPCConnection>& connection, const uint8_t* bytes,
-              size_t length) override;
+  void OnData(const std::shared_ptr<IPCConnection>& connection, const uint8_t* bytes, size_t length) override;
 
  private:
   void QueuePackets(std::vector<std::unique_ptr<IPCPacket1>> packets);

@@ -33,7 +33,9 @@ bool IsCleanPeerJson(const rapidjson::Value& value);
 // The member `name` of an object when it is a string, else null.
 const rapidjson::Value* FindStringMember(const rapidjson::Value& object, const char* name);
 // A string value's text (it may hold any bytes the value holds).
-inline std::string StringOf(const rapidjson::Value& value) { return std::string(value.GetString(), value.GetStringLength()); }
+inline std::string StringOf(const rapidjson::Value& value) {
+  return std::string(value.GetString(), value.GetStringLength());
+}
 
 // The compact JSON text of a value (no blanks); "" for a value the writer refuses (NaN, infinity).
 std::string JsonValueToString(const rapidjson::Value& value);

@@ -73,9 +73,7 @@ Converted ConvertValue(CFTypeRef value, PlistVariant* out, int depth) {
   if (!value || depth > kMaxValueDepth) return Converted::kNone;
   CMobileExportFun& md = Md();
   switch (md.CFGetTypeID(value)) {
-    case kHLXCFStringTypeID:
-      *out = PlistVariant(CFStringToUtf8(value));
-      return Converted::kScalar;
+    case kHLXCFStringTypeID: *out = PlistVariant(CFStringToUtf8(value)); return Converted::kScalar;
     case kHLXCFDataTypeID: {
       auto data = static_cast<CFDataRef>(value);
       const CFIndex length = md.CFDataGetLength(data);
@@ -117,12 +115,9 @@ Converted ConvertValue(CFTypeRef value, PlistVariant* out, int depth) {
       }
       return Converted::kNone;
     }
-    case kHLXCFDictionaryTypeID:
-      return ConvertDictionary(static_cast<CFDictionaryRef>(value), out, depth);
-    case kHLXCFArrayTypeID:
-      return ConvertArray(static_cast<CFArrayRef>(value), out, depth);
-    default:
-      return Converted::kNone;
+    case kHLXCFDictionaryTypeID: return ConvertDictionary(static_cast<CFDictionaryRef>(value), out, depth);
+    case kHLXCFArrayTypeID: return ConvertArray(static_cast<CFArrayRef>(value), out, depth);
+    default: return Converted::kNone;
   }
 }
 
@@ -180,8 +175,7 @@ std::string CFStringToUtf8(CFTypeRef string) {
   auto cfString = static_cast<CFStringRef>(string);
   // Each UTF-16 unit takes at most three UTF-8 bytes; four leaves room for the terminator.
   std::string buffer(static_cast<size_t>(Md().CFStringGetLength(cfString)) * 4 + 1, '\0');
-  if (!Md().CFStringGetCString(cfString, buffer.data(), static_cast<CFIndex>(buffer.size()),
-                               kCFStringEncodingUTF8)) {
+  if (!Md().CFStringGetCString(cfString, buffer.data(), static_cast<CFIndex>(buffer.size()), kCFStringEncodingUTF8)) {
     return {};
   }
   buffer.resize(std::char_traits<char>::length(buffer.c_str()));
@@ -225,7 +219,8 @@ bool HasDataSyncAccount(AMDeviceRef device, const std::string& dataClass) {
     std::vector<const void*> innerValues(static_cast<size_t>(innerCount));
     Md().CFDictionaryGetKeysAndValues(inner, innerKeys.data(), innerValues.data());
     for (const void* value : innerValues) {
-      if (value && Md().CFGetTypeID(value) == kHLXCFArrayTypeID && Md().CFArrayGetCount(static_cast<CFArrayRef>(value)) > 0) {
+      if (value && Md().CFGetTypeID(value) == kHLXCFArrayTypeID &&
+          Md().CFArrayGetCount(static_cast<CFArrayRef>(value)) > 0) {
         return true;
       }
     }

@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "utility/hlx_ipc_channel.h"
-#include "utility/hlx_reply.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_reply.h"
 #include "utility/hlx_reply_sink.h"
 
 namespace hlx {

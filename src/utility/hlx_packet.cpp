@@ -40,12 +40,9 @@ bool CouldBeHeartbeatStart(const uint8_t* data, size_t size) {
 
 const char* PacketErrorName(PacketError error) {
   switch (error) {
-    case PacketError::kNone:
-      return "none";
-    case PacketError::kBadMagic:
-      return "bad magic";
-    case PacketError::kBodyTooLarge:
-      return "body too large";
+    case PacketError::kNone: return "none";
+    case PacketError::kBadMagic: return "bad magic";
+    case PacketError::kBodyTooLarge: return "body too large";
   }
   return "unknown packet error";
 }
@@ -86,8 +83,7 @@ HeaderDecodeResult DecodePacketHeader(const uint8_t* data, size_t size, uint64_t
   return result;
 }
 
-PacketReader::PacketReader(uint64_t maxBodyBytes)
-    : m_maxBodyBytes(std::min(maxBodyBytes, kMaxPacketBodyBytes)) {}
+PacketReader::PacketReader(uint64_t maxBodyBytes) : m_maxBodyBytes(std::min(maxBodyBytes, kMaxPacketBodyBytes)) {}
 
 size_t PacketReader::BufferedBytes() const {
   size_t buffered = m_pending.size();

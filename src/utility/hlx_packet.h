@@ -42,15 +42,14 @@ static_assert(kPacketBodyLengthOffset == kPacketStatusOffset + sizeof(uint16_t))
 static_assert(kPacketHeaderSize == kPacketBodyLengthOffset + sizeof(uint64_t));
 static_assert(kPacketHeaderSize == 36, "the loopback packet header is 36 bytes on the wire");
 
-inline constexpr std::array<uint8_t, kPacketMagicSize> kPacketMagic = {'k', 'C', 'o', 'm',
-                                                                        'm', 'a', 'n', 'd'};
+inline constexpr std::array<uint8_t, kPacketMagicSize> kPacketMagic = {'k', 'C', 'o', 'm', 'm', 'a', 'n', 'd'};
 inline constexpr std::array<uint8_t, kPacketFillerSize> kPacketFiller = {1, 2, 3, 4, 5, 6};
 
 inline constexpr uint8_t kHeartbeatByte = 0x16;
 inline constexpr size_t kHeartbeatSize = 8;
-inline constexpr std::array<uint8_t, kHeartbeatSize> kHeartbeatBytes = {
-    kHeartbeatByte, kHeartbeatByte, kHeartbeatByte, kHeartbeatByte,
-    kHeartbeatByte, kHeartbeatByte, kHeartbeatByte, kHeartbeatByte};
+inline constexpr std::array<uint8_t, kHeartbeatSize> kHeartbeatBytes = {kHeartbeatByte, kHeartbeatByte, kHeartbeatByte,
+                                                                        kHeartbeatByte, kHeartbeatByte, kHeartbeatByte,
+                                                                        kHeartbeatByte, kHeartbeatByte};
 
 // The header carries a 64-bit length that the receiver cannot trust. The largest honest packets are
 // replies with a data part (compressed JSON listings, icons) and file segments, all far below this;
@@ -63,8 +62,8 @@ static_assert(kMaxPacketBodyBytes + kPacketHeaderSize > kMaxPacketBodyBytes);
 // Codes of the codec layer; stable numbers, logged with PacketErrorName.
 enum class PacketError : int32_t {
   kNone = 0,
-  kBadMagic = 1,       // bytes where a header should begin do not begin with "kCommand"
-  kBodyTooLarge = 2,   // the header's body length exceeds the reader's limit
+  kBadMagic = 1,      // bytes where a header should begin do not begin with "kCommand"
+  kBodyTooLarge = 2,  // the header's body length exceeds the reader's limit
 };
 const char* PacketErrorName(PacketError error);
 
@@ -84,9 +83,9 @@ enum class DecodeStatus : int32_t {
 
 struct HeaderDecodeResult {
   DecodeStatus status = DecodeStatus::kNeedMore;
-  size_t needBytes = 0;                // kNeedMore: how many more bytes the header needs at least
+  size_t needBytes = 0;                    // kNeedMore: how many more bytes the header needs at least
   PacketError error = PacketError::kNone;  // kMalformed: why
-  IPCPacketHeader header;              // kComplete; also filled for kBodyTooLarge
+  IPCPacketHeader header;                  // kComplete; also filled for kBodyTooLarge
 };
 
 // The 36 header bytes for a header, magic and filler included.

@@ -52,8 +52,8 @@ std::string GetProgramFileName() {
 }
 
 std::string GetProcessTempFolder(bool create) {
-  std::string folder = LogFolderOrTemp() + "/" + GetProgramFileName() + "-" +
-                       std::to_string(os::Os().currentProcessId()) + "/";
+  std::string folder =
+      LogFolderOrTemp() + "/" + GetProgramFileName() + "-" + std::to_string(os::Os().currentProcessId()) + "/";
   if (create) os::Os().createDirectories(WithoutTrailingSlashes(folder));
   return folder;
 }
@@ -104,8 +104,7 @@ bool IsDotOrDotDot(const char* name) {
 }
 
 bool IsPlainChildName(const std::string& name, PathSide side) {
-  const std::string_view separators =
-      side == PathSide::kPc ? std::string_view("/\\\0", 3) : std::string_view("/\0", 2);
+  const std::string_view separators = side == PathSide::kPc ? std::string_view("/\\\0", 3) : std::string_view("/\0", 2);
   return !name.empty() && name != "." && name != ".." && name.find_first_of(separators) == std::string::npos;
 }
 

@@ -1,6 +1,6 @@
 // Property-list conversions through the binding's CoreFoundation functions, and the walks into
-// PlistVariant trees: straight from the library's objects, or of XML text with TinyXML. Every CoreFoundation object is owned by a CFPtr from
-// the line that made it, so each failure path releases what was made before it.
+// PlistVariant trees: straight from the library's objects, or of XML text with TinyXML. Every CoreFoundation object is
+// owned by a CFPtr from the line that made it, so each failure path releases what was made before it.
 #include "utility/hlx_plist.h"
 
 #include <tinyxml.h>
@@ -52,8 +52,7 @@ bool NameEquals(const char* name, const char* expected) {
 }
 
 const TiXmlElement* FirstChildElementNamed(const TiXmlNode* parent, const char* lowerName) {
-  for (const TiXmlElement* child = parent->FirstChildElement(); child != nullptr;
-       child = child->NextSiblingElement()) {
+  for (const TiXmlElement* child = parent->FirstChildElement(); child != nullptr; child = child->NextSiblingElement()) {
     if (NameEquals(child->Value(), lowerName)) return child;
   }
   return nullptr;
@@ -242,7 +241,6 @@ bool ReadXmlTree(const std::string& xml, PlistVariant* out) {
   return true;
 }
 
-
 // The same tree read straight from the library's objects, without XML text: each rule of the XML
 // reading is applied to what the library's XML writer writes for the object (the header's table,
 // TinyXML's dropping of blank text, the writer's base64 lines and date form), and the writer's and
@@ -312,7 +310,7 @@ class DirectReader {
   // The writer's date text, "YYYY-MM-DDThh:mm:ssZ" of the whole second at or before the time; false
   // outside the years 1 to 9999, which the writer refuses.
   static bool DateText(double absoluteTime, std::string* text) {
-    constexpr double kFirst = -63113904000.0;   // 0001-01-01T00:00:00Z
+    constexpr double kFirst = -63113904000.0;     // 0001-01-01T00:00:00Z
     constexpr double kPastLast = 252423993600.0;  // 10000-01-01T00:00:00Z
     if (!std::isfinite(absoluteTime)) return false;
     const double whole = std::floor(absoluteTime);
@@ -450,8 +448,7 @@ void FreeBinaryPlist(BinaryPlist* plist) {
 CFPtr<CFPropertyListRef> CreatePlistFromXml(const char* text, size_t length) {
   if ((text == nullptr && length != 0) || !FitsLength32(length)) return nullptr;
   CMobileExportFun& md = Md();
-  CFPtr<CFDataRef> data(
-      md.CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(text), static_cast<CFIndex>(length)));
+  CFPtr<CFDataRef> data(md.CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(text), static_cast<CFIndex>(length)));
   if (!data) return nullptr;
   return CFPtr<CFPropertyListRef>(
       md.CFPropertyListCreateFromXMLData(nullptr, data.get(), kCFPropertyListImmutable, nullptr));
@@ -491,7 +488,8 @@ bool HoldsNulText(CFPropertyListRef list) {
     if (type == kHLXCFStringTypeID && stringHoldsNul(value)) return true;
     if (type == kHLXCFArrayTypeID) {
       const auto array = static_cast<CFArrayRef>(value);
-      for (CFIndex i = 0; i < md.CFArrayGetCount(array); ++i) pending.emplace_back(md.CFArrayGetValueAtIndex(array, i), depth + 1);
+      for (CFIndex i = 0; i < md.CFArrayGetCount(array); ++i)
+        pending.emplace_back(md.CFArrayGetValueAtIndex(array, i), depth + 1);
     } else if (type == kHLXCFDictionaryTypeID) {
       const auto dictionary = static_cast<CFDictionaryRef>(value);
       const CFIndex count = md.CFDictionaryGetCount(dictionary);
@@ -564,13 +562,9 @@ bool ParsePlistToVariant(const uint8_t* bytes, size_t length, PlistVariant* out)
     if (!list) return false;
     PlistVariant tree;
     switch (DirectReader().Read(list.get(), &tree)) {
-      case DirectReader::Result::kOk:
-        *out = std::move(tree);
-        return true;
-      case DirectReader::Result::kRejected:
-        return false;
-      case DirectReader::Result::kNeedsXml:
-        break;
+      case DirectReader::Result::kOk: *out = std::move(tree); return true;
+      case DirectReader::Result::kRejected: return false;
+      case DirectReader::Result::kNeedsXml: break;
     }
     std::string xml;
     if (!CopyXmlForm(list.get(), &xml)) return false;

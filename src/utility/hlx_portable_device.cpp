@@ -1,13 +1,13 @@
 // Portable devices over the simulated devices' camera folders (see hlx_portable_device.h).
 #include "utility/hlx_portable_device.h"
 
+#include <tinyxml.h>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
-#include <tinyxml.h>
 
 namespace hlx {
 namespace {

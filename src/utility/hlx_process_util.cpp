@@ -14,8 +14,7 @@ namespace {
 
 constexpr uint32_t kCaptureWaitIntervalMs = 100;
 
-std::vector<std::string> ArgumentVector(const std::string& program,
-                                        const std::vector<std::string>& arguments) {
+std::vector<std::string> ArgumentVector(const std::string& program, const std::vector<std::string>& arguments) {
   std::vector<std::string> argv;
   argv.reserve(arguments.size() + 1);
   argv.push_back(program);
@@ -49,8 +48,8 @@ void RunCommandCapture(std::string& output, const std::string& commandLine, int*
   RunArgvCapture(output, os::SplitWindowsCommandLine(commandLine), exitCode);
 }
 
-void RunProgramCapture(std::string& output, const std::string& program,
-                       const std::vector<std::string>& arguments, int* exitCode) {
+void RunProgramCapture(std::string& output, const std::string& program, const std::vector<std::string>& arguments,
+                       int* exitCode) {
   RunArgvCapture(output, ArgumentVector(program, arguments), exitCode);
 }
 
@@ -61,8 +60,7 @@ bool ShellExecuteElevated(const std::string& program, const std::vector<std::str
   return true;
 }
 
-SuspendedProcess StartProcessSuspended(const std::string& program,
-                                       const std::vector<std::string>& arguments) {
+SuspendedProcess StartProcessSuspended(const std::string& program, const std::vector<std::string>& arguments) {
   os::SpawnOptions options;
   options.suspended = true;
   os::SpawnResult started = os::Os().spawnProcess(ArgumentVector(program, arguments), options);

@@ -22,8 +22,8 @@ std::string JoinArguments(const std::vector<std::string>& arguments);
 void RunCommandCapture(std::string& output, const std::string& commandLine, int* exitCode);
 
 // Runs the program with the argument vector as given, as RunCommandCapture does.
-void RunProgramCapture(std::string& output, const std::string& program,
-                       const std::vector<std::string>& arguments, int* exitCode);
+void RunProgramCapture(std::string& output, const std::string& program, const std::vector<std::string>& arguments,
+                       int* exitCode);
 
 // Starts the program with raised rights (here a plain start; tests replace the OS layer's
 // spawnElevated to simulate a refusal). True when it was started. It is not waited for: it is
@@ -38,8 +38,7 @@ struct SuspendedProcess {
   int32_t processId = 0;
   int gateFd = -1;
 };
-SuspendedProcess StartProcessSuspended(const std::string& program,
-                                       const std::vector<std::string>& arguments);
+SuspendedProcess StartProcessSuspended(const std::string& program, const std::vector<std::string>& arguments);
 
 // Full path of a process's executable, or "" when there is no such process or it cannot be read.
 std::string FindProcessImagePath(int32_t processId);

@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <system_error>
 
@@ -52,9 +52,7 @@ void ReapChildWhenItEnds(int32_t pid) {
 
 CRedirector::~CRedirector() { CRedirector::Close(); }
 
-bool CRedirector::Open(const std::string& commandLine) {
-  return Open(os::SplitWindowsCommandLine(commandLine));
-}
+bool CRedirector::Open(const std::string& commandLine) { return Open(os::SplitWindowsCommandLine(commandLine)); }
 
 bool CRedirector::Open(const std::vector<std::string>& argv) {
   Close();
@@ -63,8 +61,7 @@ bool CRedirector::Open(const std::vector<std::string>& argv) {
   int output[2] = {-1, -1};
   int input[2] = {-1, -1};
   int stop[2] = {-1, -1};
-  if (pipe2(output, O_CLOEXEC) != 0 || pipe2(input, O_CLOEXEC) != 0 ||
-      pipe2(stop, O_CLOEXEC) != 0) {
+  if (pipe2(output, O_CLOEXEC) != 0 || pipe2(input, O_CLOEXEC) != 0 || pipe2(stop, O_CLOEXEC) != 0) {
     int fds[] = {output[0], output[1], input[0], input[1], stop[0], stop[1]};
     return FailOpen(errno, fds, 6);
   }
@@ -95,8 +92,7 @@ bool CRedirector::Open(const std::vector<std::string>& argv) {
     m_readerRunning = true;
   }
   try {
-    m_thread =
-        std::thread(&CRedirector::ReaderMain, this, output[0], stop[0], child.pid, startTicks);
+    m_thread = std::thread(&CRedirector::ReaderMain, this, output[0], stop[0], child.pid, startTicks);
   } catch (const std::system_error& error) {
     {
       std::lock_guard<std::mutex> lock(m_mutex);

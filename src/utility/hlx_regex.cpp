@@ -28,8 +28,7 @@ bool RegexMatch(const std::string& text, const std::string& pattern) {
   }
 }
 
-std::string RegexReplaceAll(const std::string& text, const std::string& pattern,
-                            const std::string& replacement) {
+std::string RegexReplaceAll(const std::string& text, const std::string& pattern, const std::string& replacement) {
   try {
     return std::regex_replace(text, std::regex(pattern), replacement);
   } catch (const std::exception&) {
@@ -41,8 +40,7 @@ std::vector<std::string> FindAssetsTableNames(const std::string& text) {
   std::vector<std::string> names;
   try {
     static const std::regex kAssetsTable("Z_[0-9]+ASSETS");
-    for (std::sregex_iterator match(text.begin(), text.end(), kAssetsTable), end; match != end;
-         ++match) {
+    for (std::sregex_iterator match(text.begin(), text.end(), kAssetsTable), end; match != end; ++match) {
       names.push_back(match->str());
     }
   } catch (const std::exception&) {
@@ -76,8 +74,7 @@ void SqlRegexp(sqlite3_context* context, int argumentCount, sqlite3_value** argu
       try {
         compiled = std::make_unique<std::regex>(upperPattern);
       } catch (const std::regex_error&) {
-        sqlite3_result_error(context, "SQL function regexp() called with an invalid pattern.\n",
-                             -1);
+        sqlite3_result_error(context, "SQL function regexp() called with an invalid pattern.\n", -1);
         return;
       }
       cached = compiled.get();
@@ -95,8 +92,8 @@ void SqlRegexp(sqlite3_context* context, int argumentCount, sqlite3_value** argu
 }
 
 int RegisterSqlRegexp(sqlite3* db) {
-  return sqlite3_create_function_v2(db, "regexp", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                    SqlRegexp, nullptr, nullptr, nullptr);
+  return sqlite3_create_function_v2(db, "regexp", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, SqlRegexp, nullptr,
+                                    nullptr, nullptr);
 }
 
 }  // namespace hlx

@@ -16,8 +16,7 @@ namespace hlx {
 bool RegexMatch(const std::string& text, const std::string& pattern);
 // The text with every match replaced (ECMAScript format rules: $&, $1 ...); the text unchanged for
 // a bad pattern.
-std::string RegexReplaceAll(const std::string& text, const std::string& pattern,
-                            const std::string& replacement);
+std::string RegexReplaceAll(const std::string& text, const std::string& pattern, const std::string& replacement);
 // Every match of "Z_[0-9]+ASSETS" in the text, in order.
 std::vector<std::string> FindAssetsTableNames(const std::string& text);
 

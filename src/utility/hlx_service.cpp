@@ -7,23 +7,23 @@
 #include <time.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
 
 #include "os/hlx_os.h"
-#include "utility/hlx_reply_code.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_module.h"
-#include "utility/hlx_startup_state.h"
-#include "utility/hlx_task.h"
-#include "utility/hlx_thread_pool.h"
 #include "utility/hlx_paths.h"
 #include "utility/hlx_regex.h"
+#include "utility/hlx_reply_code.h"
+#include "utility/hlx_startup_state.h"
+#include "utility/hlx_task.h"
 #include "utility/hlx_text.h"
+#include "utility/hlx_thread_pool.h"
 #include "utility/hlx_time.h"
 #include "utility/hlx_version.h"
 #include "utility/ios/hlx_client.h"
@@ -66,8 +66,8 @@ void RunWatchdog() {
   std::unique_lock<std::mutex> lock(dog.mutex);
   while (true) {
     const uint64_t generation = dog.generation;
-    bool alive = dog.processId == 0 ||
-                 (dog.startTicks != 0 && os::Os().processStartTicks(dog.processId) == dog.startTicks);
+    bool alive =
+        dog.processId == 0 || (dog.startTicks != 0 && os::Os().processStartTicks(dog.processId) == dog.startTicks);
     if (alive) {
       dog.retargeted.wait_for(lock, std::chrono::milliseconds(dog.pollMs));
       continue;
@@ -104,7 +104,10 @@ void QuitMainLoop() {
   signal.changed.notify_all();
 }
 
-void RunMainLoop() { while (!WaitForQuit(3600 * 1000)) {} }
+void RunMainLoop() {
+  while (!WaitForQuit(3600 * 1000)) {
+  }
+}
 
 bool WaitForQuit(int32_t timeoutMs) {
   QuitSignal& signal = GetQuitSignal();
@@ -188,8 +191,8 @@ void StartLogging(const StartupState& state) {
   for (int severity = google::GLOG_WARNING; severity < google::NUM_SEVERITIES; ++severity) {
     google::SetLogDestination(severity, "");
   }
-  HLX_LOG(INFO) << "Harlix started: port " << state.desktopPort << ", watching " << state.watchedProcessId
-            << ", mode " << state.instanceMode << ", pid " << os::Os().currentProcessId();
+  HLX_LOG(INFO) << "Harlix started: port " << state.desktopPort << ", watching " << state.watchedProcessId << ", mode "
+                << state.instanceMode << ", pid " << os::Os().currentProcessId();
 }
 
 void StopLogging() {
@@ -233,8 +236,7 @@ void StopDeviceService() {
 void RunSelfTestTask(std::shared_ptr<HLXDevice> device) {
   HLX_LOG(INFO) << "TestModule Begin";
   if (device) {
-    auto* basicInfo = dynamic_cast<HLXModuleBasicInfo*>(
-        ModuleRegistry::GetInstance().Find(kRequestDeviceInfo));
+    auto* basicInfo = dynamic_cast<HLXModuleBasicInfo*>(ModuleRegistry::GetInstance().Find(kRequestDeviceInfo));
     if (basicInfo) VNLThreadPool::GetInstance().AddTask([basicInfo, device] { basicInfo->RunSelfTest(device); });
     HLX_LOG(INFO) << "TestModule Finish";
     return;

@@ -41,8 +41,8 @@ int HLXSqlite::Open(const std::string& path, CancelTest cancelled) {
   m_watch = std::make_unique<Watch>();
   m_watch->cancelled = std::move(cancelled);
   const int32_t limitMs = GetStartupState().sqlTimeLimitMs;
-  m_watch->deadline = std::chrono::steady_clock::now() +
-                      std::chrono::milliseconds(limitMs > 0 ? limitMs : kDefaultTimeLimitMs);
+  m_watch->deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs > 0 ? limitMs : kDefaultTimeLimitMs);
   // An empty name would open a private temporary database, as if the copy were empty.
   if (path.empty()) {
     HLX_LOG(ERROR) << "OPEN DB: " << path << " RES: " << SQLITE_CANTOPEN;

@@ -39,7 +39,7 @@ class HLXSqlite {
   // Every listing reads far less than this; a copy that yields more is hostile or broken.
   static constexpr int64_t kMaxRows = 4'000'000;
   static constexpr int64_t kMaxValueBytes = 256ll << 20;  // text and blob bytes of every row read
-  static constexpr int kMaxValueLength = 16 << 20;      // one text or blob (SQLITE_LIMIT_LENGTH)
+  static constexpr int kMaxValueLength = 16 << 20;        // one text or blob (SQLITE_LIMIT_LENGTH)
   // The memory of every SQLite connection of the service together. A sort holds all the rows it
   // sorts (a listing of a large device takes some 100 MB); a statement that needs more than this
   // fails (SQLITE_NOMEM, kReplyStatementFailed) instead of taking the machine's memory. SQLite gives
@@ -54,8 +54,8 @@ class HLXSqlite {
   HLXSqlite(const HLXSqlite&) = delete;
   HLXSqlite& operator=(const HLXSqlite&) = delete;
 
-  // Opens the copy at `path` read-only (`cancelled` may be empty) (a missing file fails, never becomes an empty database):
-  // kReplySuccess, or kReplyDatabaseNotOpened with the log line "OPEN DB: <path> RES: <code>".
+  // Opens the copy at `path` read-only (`cancelled` may be empty) (a missing file fails, never becomes an empty
+  // database): kReplySuccess, or kReplyDatabaseNotOpened with the log line "OPEN DB: <path> RES: <code>".
   [[nodiscard]] int Open(const std::string& path, CancelTest cancelled = {});
   sqlite3* Db() const { return m_db.get(); }
   const std::string& Path() const { return m_path; }

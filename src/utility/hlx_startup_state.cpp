@@ -47,9 +47,7 @@ StartupState& GetStartupState() {
 }
 
 void ParseCommandLine(const std::vector<std::string>& args, StartupState* state) {
-  auto at = [&args](size_t position) -> std::string {
-    return position < args.size() ? args[position] : std::string();
-  };
+  auto at = [&args](size_t position) -> std::string { return position < args.size() ? args[position] : std::string(); };
   state->desktopPort = ReadInt32(at(0));
   state->watchedProcessId = ReadInt32(at(1));
   state->consoleEnabled = ReadInt32(at(2)) != 0;

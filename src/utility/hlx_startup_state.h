@@ -18,16 +18,16 @@ enum class InstanceMode : int32_t {
 };
 
 struct StartupState {
-  int32_t desktopPort = 0;        // position 0; 0 means no peer
-  int32_t watchedProcessId = 0;   // position 1
-  bool consoleEnabled = false;    // position 2
-  bool selfTest = false;          // position 3
-  bool loggingEnabled = false;    // position 4
-  std::string productVersion;     // position 5
-  std::string logSubfolder;       // position 6
-  std::string productName;        // position 7
-  int32_t instanceMode = 0;       // position 8
-  int64_t taskId = 0;             // position 10, read only in mode 1
+  int32_t desktopPort = 0;       // position 0; 0 means no peer
+  int32_t watchedProcessId = 0;  // position 1
+  bool consoleEnabled = false;   // position 2
+  bool selfTest = false;         // position 3
+  bool loggingEnabled = false;   // position 4
+  std::string productVersion;    // position 5
+  std::string logSubfolder;      // position 6
+  std::string productName;       // position 7
+  int32_t instanceMode = 0;      // position 8
+  int64_t taskId = 0;            // position 10, read only in mode 1
 
   // The temporary path, the log sub-folder and today's date as yyyymmdd; no trailing '/'.
   std::string logFolder;
@@ -40,8 +40,8 @@ struct StartupState {
   int32_t heartbeatIntervalMs = 30000;
   int32_t sqlTimeLimitMs = 0;
 
-  std::atomic<bool> quitting{false};        // set by QuitMainLoop; packets are refused after it
-  std::atomic<bool> loggingShutDown{false}; // glog is shut down at most once
+  std::atomic<bool> quitting{false};         // set by QuitMainLoop; packets are refused after it
+  std::atomic<bool> loggingShutDown{false};  // glog is shut down at most once
 };
 
 StartupState& GetStartupState();

@@ -89,7 +89,8 @@ CFTypeRef RebuildWithReplacement(CFTypeRef value, const std::map<std::string, st
     CFMutableArrayRef copy = md.CFArrayCreateMutable(nullptr, 0, nullptr);
     if (keep(copy) == nullptr) return nullptr;
     for (CFIndex i = 0; i < md.CFArrayGetCount(array); ++i) {
-      CFTypeRef element = RebuildWithReplacement(md.CFArrayGetValueAtIndex(array, i), replacements, scope, depth + 1, made);
+      CFTypeRef element =
+          RebuildWithReplacement(md.CFArrayGetValueAtIndex(array, i), replacements, scope, depth + 1, made);
       if (element == nullptr) return nullptr;
       md.CFArrayAppendValue(copy, element);
     }
@@ -157,7 +158,8 @@ CFPtr<CFPropertyListRef> ParseChangesMessage(const std::string& xml) {
   CMobileExportFun& md = CMobileExportFun::GetInstance();
   if (md.CFGetTypeID(list.get()) != kHLXCFArrayTypeID) return nullptr;
   auto array = static_cast<CFArrayRef>(list.get());
-  if (md.CFArrayGetCount(array) < 3 || CFStringToUtf8(md.CFArrayGetValueAtIndex(array, 0)) != "SDMessageProcessChanges" ||
+  if (md.CFArrayGetCount(array) < 3 ||
+      CFStringToUtf8(md.CFArrayGetValueAtIndex(array, 0)) != "SDMessageProcessChanges" ||
       md.CFGetTypeID(md.CFArrayGetValueAtIndex(array, 2)) != kHLXCFDictionaryTypeID) {
     return nullptr;
   }
@@ -291,7 +293,8 @@ int HLXSyncSession::Prepare() {
   m_getAll = MakeClassMessage("SDMessageGetAllRecordsFromDevice", m_class);
   m_getChanges = MakeClassMessage("SDMessageGetChangesFromDevice", m_class);
   m_acknowledge = MakeClassMessage("SDMessageAcknowledgeChangesFromDevice", m_class);
-  m_ping = SyncMessageXml("DLMessagePing").String(m_class.pingText != nullptr ? m_class.pingText : m_class.name).Convert();
+  m_ping =
+      SyncMessageXml("DLMessagePing").String(m_class.pingText != nullptr ? m_class.pingText : m_class.name).Convert();
   m_finish = MakeClassMessage("SDMessageFinishSessionOnDevice", m_class);
   if (!m_versionExchange || !m_announce || !m_getAll || !m_getChanges || !m_acknowledge || !m_ping || !m_finish) {
     return Fail(kReplyBadData);

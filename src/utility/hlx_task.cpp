@@ -7,7 +7,7 @@
 namespace hlx {
 
 std::shared_ptr<DhTask> DeviceTaskMap::Register(int64_t taskId) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   auto found = m_tasks.find(taskId);
   if (found == m_tasks.end()) {
     auto task = std::make_shared<DhTask>(taskId);
@@ -19,7 +19,7 @@ std::shared_ptr<DhTask> DeviceTaskMap::Register(int64_t taskId) {
 }
 
 void DeviceTaskMap::SetCancelHook(int64_t taskId, std::function<void()> hook) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   auto found = m_tasks.find(taskId);
   if (found != m_tasks.end()) found->second->m_cancelHook = std::move(hook);
 }
@@ -37,7 +37,7 @@ void DeviceTaskMap::RunCancelHook(DhTask* task) {
 }
 
 bool DeviceTaskMap::IsCancelled(int64_t taskId) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   auto found = m_tasks.find(taskId);
   if (found == m_tasks.end() || found->second->m_state != DhTask::kStateCancelled) return false;
   RunCancelHook(found->second.get());
@@ -45,12 +45,12 @@ bool DeviceTaskMap::IsCancelled(int64_t taskId) {
 }
 
 void DeviceTaskMap::Remove(int64_t taskId) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_tasks.erase(taskId);
 }
 
 void DeviceTaskMap::Cancel(int64_t taskId) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   auto found = m_tasks.find(taskId);
   if (found == m_tasks.end() || !found->second) return;
   found->second->m_state = DhTask::kStateCancelled;
@@ -58,7 +58,7 @@ void DeviceTaskMap::Cancel(int64_t taskId) {
 }
 
 bool DeviceTaskMap::Contains(int64_t taskId) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_tasks.count(taskId) != 0;
 }
 

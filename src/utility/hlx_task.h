@@ -11,8 +11,9 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -55,11 +56,11 @@ class DeviceTaskMap {
   bool Contains(int64_t taskId) const;
 
  private:
-  void RunCancelHook(DhTask* task);  // caller holds m_mutex
+  void RunCancelHook(DhTask* task) HLX_REQUIRES(m_mutex);
 
-  mutable std::mutex m_mutex;
+  mutable Mutex m_mutex;
   // guards: m_tasks and every listed task's state and hook
-  std::map<int64_t, std::shared_ptr<DhTask>> m_tasks;
+  std::map<int64_t, std::shared_ptr<DhTask>> m_tasks HLX_GUARDED_BY(m_mutex);
 };
 
 // The map for requests that belong to no device.
@@ -95,7 +96,7 @@ class TaskRegistration {
 struct DownloadData {
   DeviceTaskMap* taskMap = nullptr;  // where the download's task is registered
   int64_t taskId = 0;
-  std::FILE* file = nullptr;         // the open destination, owned by the caller
+  std::FILE* file = nullptr;  // the open destination, owned by the caller
   uint64_t expectedBytes = 0;
   uint64_t receivedBytes = 0;
   int64_t lastProgressSeconds = 0;

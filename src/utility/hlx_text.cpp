@@ -82,8 +82,7 @@ std::string EncodeUtf8(const char16_t* text, size_t length) {
   out.reserve(length);
   for (size_t i = 0; i < length; ++i) {
     char32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00), &out);
       ++i;
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {

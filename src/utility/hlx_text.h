@@ -63,7 +63,6 @@ std::string ToUpperAscii(std::string_view text);
 // *out null when the memory is not there. The caller frees with delete[].
 [[nodiscard]] bool TryAllocBuffer(uint8_t** out, size_t count);
 
-
 // Reads a number as atoi does (leading blanks, a sign, digits; anything else ends it), clamped to
 // the int range instead of atoi's undefined overflow.
 int ReadLeadingInt(const char* text);

@@ -9,8 +9,8 @@
 // worker runs one task at a time.
 #pragma once
 
-#include <cstddef>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <map>

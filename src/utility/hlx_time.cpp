@@ -1,12 +1,12 @@
 // Time texts (see hlx_time.h).
 #include "utility/hlx_time.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <algorithm>
-#include <cmath>
 #include <utility>
 
 #include "os/hlx_os.h"
@@ -33,15 +33,15 @@ std::string LocalTimeText(int64_t unixSeconds, int64_t firstSeconds = 0) {
   const int year = local.tm_year + 1900;
   if (year < 0 || year > 9999) {
     char text[64];
-    std::snprintf(text, sizeof(text), "%.4d-%.2d-%.2d %.2d:%.2d:%.2d", year, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    std::snprintf(text, sizeof(text), "%.4d-%.2d-%.2d %.2d:%.2d:%.2d", year, local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour, local.tm_min, local.tm_sec);
     return text;
   }
   // The common case by hand: long photo and message lists format two dates a row, and snprintf
   // was a tenth of such a listing.
   std::string text = "0000-00-00 00:00:00";
-  const std::pair<size_t, int> fields[] = {{3, year}, {6, local.tm_mon + 1}, {9, local.tm_mday},
-                                           {12, local.tm_hour}, {15, local.tm_min}, {18, local.tm_sec}};
+  const std::pair<size_t, int> fields[] = {{3, year},           {6, local.tm_mon + 1}, {9, local.tm_mday},
+                                           {12, local.tm_hour}, {15, local.tm_min},    {18, local.tm_sec}};
   for (auto [last, value] : fields) {
     for (size_t at = last; value > 0; --at, value /= 10) text[at] = static_cast<char>('0' + value % 10);
   }

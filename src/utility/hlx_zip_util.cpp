@@ -131,8 +131,8 @@ void AddFileToZip(zipFile zip, const std::string& path, const std::string& liste
   const bool large = fstat(fileno(source.get()), &status) == 0 && status.st_size >= 0xffffffffLL;
   if (status.st_mtime != 0) info.dosDate = LocalDosDateTime(status.st_mtime);
   if (zipOpenNewFileInZip4_64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                              Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
-                              0, HasNonAscii(name) ? kUtf8NameFlag : 0, large ? 1 : 0) != ZIP_OK) {
+                              Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, 0,
+                              HasNonAscii(name) ? kUtf8NameFlag : 0, large ? 1 : 0) != ZIP_OK) {
     std::printf("error in opening %s in zipfile\n", name.c_str());
     return;
   }
@@ -149,7 +149,8 @@ void AddFileToZip(zipFile zip, const std::string& path, const std::string& liste
       break;
     }
   }
-  if (!writeFailed && zipCloseFileInZip(zip) != ZIP_OK) std::printf("error in closing %s in the zipfile\n", name.c_str());
+  if (!writeFailed && zipCloseFileInZip(zip) != ZIP_OK)
+    std::printf("error in closing %s in the zipfile\n", name.c_str());
 }
 
 }  // namespace

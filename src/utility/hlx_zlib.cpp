@@ -133,8 +133,7 @@ InflateResult ZlibInflate(std::string& out, const void* data, size_t length, siz
   }
 }
 
-int InflateToBuffer(uint8_t* out, uint64_t outCapacity, const uint8_t* in, uint64_t inLength,
-                    uint64_t* outLength) {
+int InflateToBuffer(uint8_t* out, uint64_t outCapacity, const uint8_t* in, uint64_t inLength, uint64_t* outLength) {
   constexpr uint64_t kStep = 0x4000;
   *outLength = 0;
   z_stream stream;

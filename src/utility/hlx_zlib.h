@@ -39,7 +39,6 @@ enum class InflateResult : int32_t {
 //   Z_MEM_ERROR (-4)  no memory; other codes of inflateInit as it returns them.
 // Never reads past inLength input bytes; bytes after the end of the stream are ignored. Sizes are
 // 64-bit; the input is fed in steps of 16 KiB.
-int InflateToBuffer(uint8_t* out, uint64_t outCapacity, const uint8_t* in, uint64_t inLength,
-                    uint64_t* outLength);
+int InflateToBuffer(uint8_t* out, uint64_t outCapacity, const uint8_t* in, uint64_t inLength, uint64_t* outLength);
 
 }  // namespace hlx

@@ -245,8 +245,7 @@ void HLXClient::OnDeviceEvent(const std::shared_ptr<HLXDevice>& device, int even
   if (event == HLXDeviceMonitor::kEventReady && state.selfTest) {
     VNLThreadPool::GetInstance().AddTask([device] { RunSelfTestTask(device); });
   }
-  const std::string info =
-      event == HLXDeviceMonitor::kEventReady ? DeviceReadyInfo(*device) : DeviceRemovedInfo();
+  const std::string info = event == HLXDeviceMonitor::kEventReady ? DeviceReadyInfo(*device) : DeviceRemovedInfo();
   const std::string udid = device->Udid();
   ReplyRecord record;
   record.stage = state.instanceMode;

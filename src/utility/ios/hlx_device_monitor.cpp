@@ -6,11 +6,11 @@
 
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
-#include "utility/hlx_log.h"
-#include "utility/hlx_reply_code.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_lockdown.h"
+#include "utility/hlx_log.h"
 #include "utility/hlx_process_util.h"
+#include "utility/hlx_reply_code.h"
 #include "utility/hlx_startup_state.h"
 #include "utility/ios/hlx_client.h"
 

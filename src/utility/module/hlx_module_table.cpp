@@ -33,30 +33,29 @@ bool RegisterModules() {
   EnterModule(new HLXModuleConnect(),
               {kRequestDownloadDrivers, kRequestInstallDrivers, kRequestStartDeviceLibrary, kRequestCheckStoreITunes});
   EnterModule(new HLXModuleBasicInfo(), {kRequestDeviceInfo, kRequestRenameDevice, kRequestBringReady});
-  EnterModule(new HLXModuleContact(), {kRequestListContacts, kRequestListGroups, kRequestWriteContact,
-                                       kRequestDeleteContact, kRequestWriteGroup, kRequestDeleteGroup,
-                                       kRequestWriteGroupMembers});
+  EnterModule(new HLXModuleContact(),
+              {kRequestListContacts, kRequestListGroups, kRequestWriteContact, kRequestDeleteContact,
+               kRequestWriteGroup, kRequestDeleteGroup, kRequestWriteGroupMembers});
   EnterModule(new HLXModuleSms(), {kRequestListMessages});
   EnterModule(new HLXModuleNote(), {kRequestListNotes, kRequestAddNote});
   EnterModule(new HLXModuleBookmark(), {kRequestListBookmarks, kRequestWriteBookmarks, kRequestDeleteBookmark});
   EnterModule(new HLXModuleCalendar(), {kRequestListCalendars, kRequestWriteCalendar, kRequestDeleteCalendarRecord});
   EnterModule(new HLXModulePhoto(), {kRequestListPhotos, kRequestListAlbums, kRequestListAlbumContents,
                                      kRequestPhotoThumbnails, kRequestPortableDeviceCheck});
-  EnterModule(new HLXModuleMedia(), {kRequestMediaLibrary, kRequestBooksAndRingtones, kRequestVoiceMemos,
-                                     kRequestRingtones, kRequestSongs, kRequestMovies, kRequestTvShows,
-                                     kRequestMusicVideos, kRequestBooks, kRequestPlaylists, kRequestPlaylistItems,
-                                     kRequestMediaItemIds, kRequestImportBooks, kRequestDeleteBooks});
-  EnterModule(new HLXModuleApp(), {kRequestListApps, kRequestAppIcons, kRequestInstallApp, kRequestUninstallApp,
-                                   kRequestArchiveApp});
-  EnterModule(new HLXModuleiTunes(), {kRequestBackup, kRequestRestore, kRequestListBackups,
-                                      kRequestFindMyAssociation, kRequestBackupEncryption,
-                                      kRequestChangeBackupPassword, kRequestITunesRunning, kRequestStopITunes});
+  EnterModule(new HLXModuleMedia(),
+              {kRequestMediaLibrary, kRequestBooksAndRingtones, kRequestVoiceMemos, kRequestRingtones, kRequestSongs,
+               kRequestMovies, kRequestTvShows, kRequestMusicVideos, kRequestBooks, kRequestPlaylists,
+               kRequestPlaylistItems, kRequestMediaItemIds, kRequestImportBooks, kRequestDeleteBooks});
+  EnterModule(new HLXModuleApp(),
+              {kRequestListApps, kRequestAppIcons, kRequestInstallApp, kRequestUninstallApp, kRequestArchiveApp});
+  EnterModule(new HLXModuleiTunes(),
+              {kRequestBackup, kRequestRestore, kRequestListBackups, kRequestFindMyAssociation,
+               kRequestBackupEncryption, kRequestChangeBackupPassword, kRequestITunesRunning, kRequestStopITunes});
   EnterModule(new HLXModuleFile(), {kRequestExportFiles, kRequestDownloadFile, kRequestUploadFile});
   EnterModule(new HLXModuleControl(), {kRequestCancel});
   EnterModule(new HLXModuleErase(), {kRequestEraseContent, kRequestFillFreeSpace});
   if (std::getenv("HLX_TEST_MODULES")) {
-    EnterModule(new HLXModuleTestProbe(),
-                {kRequestTestLongTask, kRequestTestDataReply});
+    EnterModule(new HLXModuleTestProbe(), {kRequestTestLongTask, kRequestTestDataReply});
   }
   return true;
 }

@@ -23,7 +23,8 @@ class AppExchangeTest : public ::testing::Test {
     if (existing != nullptr) {
       app.AddMember("CFBundleIdentifier", rapidjson::Value(existing, app.GetAllocator()), app.GetAllocator());
     }
-    const std::string plist = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">" + plistBody + "</plist>";
+    const std::string plist =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">" + plistBody + "</plist>";
     MapItunesMetadata(&app, app.GetAllocator(), plist);
     return JsonValueToString(app);
   }

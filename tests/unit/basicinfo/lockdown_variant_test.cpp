@@ -20,11 +20,26 @@ namespace {
 void Describe(const PlistVariant& value, rapidjson::Writer<rapidjson::StringBuffer>& out) {
   out.StartArray();
   switch (value.type()) {
-    case PlistVariant::Type::kEmpty: out.String("empty"); out.Null(); break;
-    case PlistVariant::Type::kString: out.String("string"); out.String(value.GetString()->c_str()); break;
-    case PlistVariant::Type::kInt64: out.String("int"); out.Int64(*value.GetInt64()); break;
-    case PlistVariant::Type::kDouble: out.String("real"); out.Double(*value.GetDouble()); break;
-    case PlistVariant::Type::kBool: out.String("bool"); out.Bool(*value.GetBool()); break;
+    case PlistVariant::Type::kEmpty:
+      out.String("empty");
+      out.Null();
+      break;
+    case PlistVariant::Type::kString:
+      out.String("string");
+      out.String(value.GetString()->c_str());
+      break;
+    case PlistVariant::Type::kInt64:
+      out.String("int");
+      out.Int64(*value.GetInt64());
+      break;
+    case PlistVariant::Type::kDouble:
+      out.String("real");
+      out.Double(*value.GetDouble());
+      break;
+    case PlistVariant::Type::kBool:
+      out.String("bool");
+      out.Bool(*value.GetBool());
+      break;
     case PlistVariant::Type::kArray:
       out.String("array");
       out.StartArray();
@@ -84,16 +99,16 @@ TEST(LockdownVariantTest, ValuesConvertAsPythonReadsThem) {
     const char* domain;
     const char* key;
   } cases[] = {
-      {"", "DeviceName"},                      // "Zoë's iPhone": not ASCII
-      {"", "ActivationStateAcknowledged"},     // boolean
-      {"", "UniqueChipID"},                    // 64-bit integer
-      {"", "TimeIntervalSince1970"},           // real
-      {"", "DevicePublicKey"},                 // data
-      {"", "SupportedDeviceFamilies"},         // array: converted, answered false
+      {"", "DeviceName"},                   // "Zoë's iPhone": not ASCII
+      {"", "ActivationStateAcknowledged"},  // boolean
+      {"", "UniqueChipID"},                 // 64-bit integer
+      {"", "TimeIntervalSince1970"},        // real
+      {"", "DevicePublicKey"},              // data
+      {"", "SupportedDeviceFamilies"},      // array: converted, answered false
       {"com.apple.mobile.battery", "BatteryIsCharging"},
-      {"com.apple.international", ""},         // a whole domain with arrays inside
-      {"com.apple.mobile.data_sync", ""},      // empty arrays inside: left out
-      {"", ""},                                // every value without a domain
+      {"com.apple.international", ""},     // a whole domain with arrays inside
+      {"com.apple.mobile.data_sync", ""},  // empty arrays inside: left out
+      {"", ""},                            // every value without a domain
       {"", "NoSuchKey"},
       {"com.apple.no_such_domain", "Key"},
   };

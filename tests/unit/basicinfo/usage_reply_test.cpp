@@ -86,13 +86,16 @@ TEST_F(UsageReplyTest, AssetMetricsBecomeTheStorageMembers) {
       {"sub-categories replace their parent; unnamed categories become extra members in name order",
        Metrics("<dict><key>_PhysicalSize</key><integer>1000</integer><key>_FreeSize</key><integer>300</integer>"
                "<key>_PurgeableSize</key><integer>7</integer>"
-               "<key>Application</key>" + Category(2, 100, "<key>_PurgeableSize</key><integer>50</integer>") +
-               "<key>Photo</key>" +
-               Category(9, 90, "<key>CameraRoll</key>" + Category(3, 60, "<key>Deeper</key>" + Category(1, 1)) +
-                                   "<key>PhotoStream</key>" + Category(4, 25)) +
-               "<key>Music</key>" + Category(5, 200) + "<key>Podcast</key>" + Category(1, 10) +
-               "<key>TVShow</key>" + Category(2, 0) + "<key>Zeta</key><dict><key>_PhysicalSize</key><integer>5"
-               "</integer></dict><key>Alpha</key>" + Category(1, 2) + "</dict>"),
+               "<key>Application</key>" +
+               Category(2, 100, "<key>_PurgeableSize</key><integer>50</integer>") + "<key>Photo</key>" +
+               Category(9, 90,
+                        "<key>CameraRoll</key>" + Category(3, 60, "<key>Deeper</key>" + Category(1, 1)) +
+                            "<key>PhotoStream</key>" + Category(4, 25)) +
+               "<key>Music</key>" + Category(5, 200) + "<key>Podcast</key>" + Category(1, 10) + "<key>TVShow</key>" +
+               Category(2, 0) +
+               "<key>Zeta</key><dict><key>_PhysicalSize</key><integer>5"
+               "</integer></dict><key>Alpha</key>" +
+               Category(1, 2) + "</dict>"),
        true,
        {100, 2, 0, 0, 60, 3, 0, 0, 0, 0, 200, 5, 0, 0, 300, 1000, 1000 - 300 - 200 - 60 - 100,
         ",\"Alpha_Count\":1,\"Alpha_PhysicalSize\":2,\"PhotoStream_Count\":4,\"PhotoStream_PhysicalSize\":25,"
@@ -105,7 +108,8 @@ TEST_F(UsageReplyTest, AssetMetricsBecomeTheStorageMembers) {
        {0, 0, 30, 3, 0, 0, 40, 1, 70, 7, 0, 0, 4, 2, 0, 500, 500 - 4 - 70 - 40 - 30, ""}},
       {"others is negative when the categories and free space exceed the total",
        Metrics("<dict><key>_PhysicalSize</key><integer>100</integer><key>_FreeSize</key><integer>80</integer>"
-               "<key>Application</key>" + Category(1, 50) + "</dict>"),
+               "<key>Application</key>" +
+               Category(1, 50) + "</dict>"),
        true,
        {50, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 80, 100, -30, ""}},
       {"mistyped figures count as absent",
@@ -114,11 +118,15 @@ TEST_F(UsageReplyTest, AssetMetricsBecomeTheStorageMembers) {
        true,
        {10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -10, ""}},
       {"figures at the ends of the range saturate instead of overflowing",
-       Metrics("<dict><key>_PhysicalSize</key><integer>" + int64Min + "</integer><key>_FreeSize</key><integer>1"
-               "</integer><key>Music</key>" + Category(1, 9223372036854775807) + "</dict>"),
+       Metrics("<dict><key>_PhysicalSize</key><integer>" + int64Min +
+               "</integer><key>_FreeSize</key><integer>1"
+               "</integer><key>Music</key>" +
+               Category(1, 9223372036854775807) + "</dict>"),
        true,
        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, INT64_MAX, 1, 0, 0, 1, INT64_MIN, INT64_MIN, ""}},
-      {"without Params nothing is read", Plist("<dict><key>Command</key><string>AssetMetrics</string></dict>"), false,
+      {"without Params nothing is read",
+       Plist("<dict><key>Command</key><string>AssetMetrics</string></dict>"),
+       false,
        {}},
       {"Params that are not a dictionary", Metrics("<array><integer>1</integer></array>"), false, {}},
       {"a list instead of a dictionary", Plist("<array>" + Category(1, 1) + "</array>"), false, {}},
@@ -143,8 +151,9 @@ TEST_F(UsageReplyTest, OnlyAnIntegerCycleCountInItsPlaceIsAdded) {
     std::string message;
     const char* json;
   } cases[] = {
-      {"an integer", reply("<dict><key>IORegistry</key><dict><key>CycleCount</key><integer>321</integer>"
-                           "<key>DesignCapacity</key><integer>2716</integer></dict></dict>"),
+      {"an integer",
+       reply("<dict><key>IORegistry</key><dict><key>CycleCount</key><integer>321</integer>"
+             "<key>DesignCapacity</key><integer>2716</integer></dict></dict>"),
        "{\"CycleCount\":321}"},
       {"a string", reply("<dict><key>IORegistry</key><dict><key>CycleCount</key><string>321</string></dict></dict>"),
        "{}"},

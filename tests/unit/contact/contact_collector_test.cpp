@@ -89,18 +89,20 @@ TEST(ContactList, SubRecordsFindTheirContactsWhereverTheyCome) {
        R"({"id":"2","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","value":"2"}]}})"},
       {"a contact sent twice is one member, the later; a shared number belongs to both, once each",
        {Batch(Rec("1", kContact, F("first name", "Old")) + Rec("2", kContact, F("first name", "Bo"))),
-        Batch(Rec("1", kContact, F("first name", "New")) + Rec("5", kPhone, Owners({"2", "1", "2", "77"}) + F("value", "s")))},
+        Batch(Rec("1", kContact, F("first name", "New")) +
+              Rec("5", kPhone, Owners({"2", "1", "2", "77"}) + F("value", "s")))},
        R"({"1":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact","first name":"New",)"
        R"("com.apple.contacts.Phone Number":[{"id":"5","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","value":"s"}]},)"
        R"("2":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact","first name":"Bo",)"
        R"("com.apple.contacts.Phone Number":[{"id":"5","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","value":"s"}]}})"},
       {"dates in local time (before 1970 too), integers as text, other values left out",
-       {Batch(Rec("1", kContact,
-                  "<key>birthday</key><date>1960-02-21T00:00:00Z</date><key>rank</key><integer>-3</integer>"
-                  "<key>flag</key><true/><key>list</key><array><string>x</string></array>" +
-                      F("plain", "1960-02-21") + F("almost", "1960-02-21T00:00:00") +
-                      "<key>nested</key><dict><key>a</key><string>b</string></dict>") +
-              Rec("2", "com.apple.contacts.Date", Owners({"1"}) + "<key>value</key><date>2024-07-04T12:00:00Z</date>"))},
+       {Batch(
+           Rec("1", kContact,
+               "<key>birthday</key><date>1960-02-21T00:00:00Z</date><key>rank</key><integer>-3</integer>"
+               "<key>flag</key><true/><key>list</key><array><string>x</string></array>" +
+                   F("plain", "1960-02-21") + F("almost", "1960-02-21T00:00:00") +
+                   "<key>nested</key><dict><key>a</key><string>b</string></dict>") +
+           Rec("2", "com.apple.contacts.Date", Owners({"1"}) + "<key>value</key><date>2024-07-04T12:00:00Z</date>"))},
        R"({"1":{"almost":"1960-02-21T00:00:00","birthday":"1960-02-21 05:30:00",)"
        R"("com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact","plain":"1960-02-21","rank":"-3",)"
        R"("com.apple.contacts.Date":[{"id":"2","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Date","value":"2024-07-04 17:30:00"}]}})"},
@@ -128,7 +130,8 @@ TEST(ContactList, ManyRecordsSentTwiceKeepTheirFirstPlaces) {
     const std::string id = std::to_string(i);
     const std::string phone = std::to_string(kContacts + i);
     first += Rec(id, kContact, F("first name", "n" + id)) + Rec(phone, kPhone, Owners({id}) + F("value", "p" + id));
-    if (i % 7 == 0) again += Rec(id, kContact, F("first name", "m" + id)) + Rec(phone, kPhone, Owners({id}) + F("value", "q" + id));
+    if (i % 7 == 0)
+      again += Rec(id, kContact, F("first name", "m" + id)) + Rec(phone, kPhone, Owners({id}) + F("value", "q" + id));
   }
   ContactRecordSet records;
   for (const std::string& batch : {Batch(first), Batch(again)}) {
@@ -158,18 +161,17 @@ TEST(ContactList, ManyRecordsSentTwiceKeepTheirFirstPlaces) {
 }
 
 TEST(ContactList, GroupsShowTheirTextsAndOneMemberList) {
-  const std::string json = ListOf(
-      {Batch(Rec("7", "com.apple.contacts.Group",
-                 F("name", "Club") + F("since", "2001-01-01T00:00:00Z") +
-                     "<key>members</key><array><string>1</string><string>2</string></array>"
-                     "<key>more</key><array><string>3</string><integer>4</integer></array><key>n</key><integer>1</integer>") +
-             Rec("8", "com.apple.contacts.Group", F("name", "Empty")))},
-      true);
+  const std::string json = ListOf({Batch(Rec("7", "com.apple.contacts.Group",
+                                             F("name", "Club") + F("since", "2001-01-01T00:00:00Z") +
+                                                 "<key>members</key><array><string>1</string><string>2</string></array>"
+                                                 "<key>more</key><array><string>3</string><integer>4</integer></"
+                                                 "array><key>n</key><integer>1</integer>") +
+                                         Rec("8", "com.apple.contacts.Group", F("name", "Empty")))},
+                                  true);
   // Texts unchanged (no date conversion); every array's texts in the one "members"; no integers.
-  EXPECT_EQ(json,
-            R"({"7":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Group","name":"Club",)"
-            R"("since":"2001-01-01T00:00:00Z","members":["1","2","3"]},)"
-            R"("8":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Group","name":"Empty"}})");
+  EXPECT_EQ(json, R"({"7":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Group","name":"Club",)"
+                  R"("since":"2001-01-01T00:00:00Z","members":["1","2","3"]},)"
+                  R"("8":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Group","name":"Empty"}})");
 }
 
 TEST(ContactList, RepliesCarryAtMostTheBatchSize) {
@@ -196,12 +198,10 @@ TEST(ContactFields, UtcTimesBecomeLocalTextFromTheYearOne) {
     const char* shown;
   };
   const Case cases[] = {
-      {"2024-07-04T12:00:00Z", "2024-07-04 08:00:00"},
-      {"1969-12-31T23:59:59Z", "1969-12-31 18:59:59"},
+      {"2024-07-04T12:00:00Z", "2024-07-04 08:00:00"},  {"1969-12-31T23:59:59Z", "1969-12-31 18:59:59"},
       {"0001-01-02T00:00:00Z", "0001-01-01 19:03:58"},  // local mean time of New York before zones
       {"2024-07-04T12:00:00", "2024-07-04T12:00:00"},   // not the whole pattern: unchanged
-      {"2024-07-04 12:00:00Z", "2024-07-04 12:00:00Z"},
-      {"", ""},
+      {"2024-07-04 12:00:00Z", "2024-07-04 12:00:00Z"}, {"", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.utc);
@@ -242,20 +242,24 @@ TEST_F(ContactCollector, StepsReadBatchesIdMapsAndGroupIds) {
   context.step = ContactStep::kIdMap;
   context.idMap = 2;
   Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><string>com.apple.Contacts</string>"
-                    "<dict><key>b</key><string>20</string><key>a</key><string>10</string><key>n</key><integer>3</integer></dict>"));
+                    "<dict><key>b</key><string>20</string><key>a</key><string>10</string><key>n</key><integer>3</"
+                    "integer></dict>"));
   Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>a</key><string>11</string></dict>"));
   EXPECT_EQ(context.remaps[2], (std::map<std::string, std::string>{{"a", "11"}, {"b", "20"}}));
   EXPECT_TRUE(context.remaps[0].empty());
 
   context.step = ContactStep::kDeviceIdOfKey;
   context.recordKey = "Group/x";
-  Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>Group/y</key><string>5</string></dict>"));
+  Give(context,
+       Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>Group/y</key><string>5</string></dict>"));
   EXPECT_EQ(context.deviceId, "");
-  Give(context, Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>Group/x</key><string>6</string></dict>"));
+  Give(context,
+       Xml("<string>SDMessageRemapRecordIdentifiers</string><dict><key>Group/x</key><string>6</string></dict>"));
   EXPECT_EQ(context.deviceId, "6");
 
   // A refusal or a goodbye is seen at any step, and nothing of it is read.
-  for (ContactStep step : {ContactStep::kListing, ContactStep::kIdMap, ContactStep::kIgnored, ContactStep::kDeviceIdOfKey}) {
+  for (ContactStep step :
+       {ContactStep::kListing, ContactStep::kIdMap, ContactStep::kIgnored, ContactStep::kDeviceIdOfKey}) {
     context.step = step;
     Give(context, Xml("<string>SDMessageCancelSession</string><string>why</string>"));
     EXPECT_TRUE(answer.refused) << static_cast<int>(step);

@@ -18,8 +18,8 @@ using namespace std::string_literals;
 std::string Inflate(const std::string& compressed) {
   std::string out(1 << 20, '\0');
   uLongf size = out.size();
-  if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
-                 reinterpret_cast<const Bytef*>(compressed.data()), compressed.size()) != Z_OK) {
+  if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(compressed.data()),
+                 compressed.size()) != Z_OK) {
     return "<not zlib>";
   }
   out.resize(size);
@@ -106,7 +106,7 @@ TEST(RequestPayload, SplitsWithinTheBody) {
   const Case cases[] = {
       {"1\0{\"uuid\":\"x\"}\0"s, 1, "{\"uuid\":\"x\"}", ""},
       {"1\0{}\0\x78\x9c\0\1"s, 1, "{}", "\x78\x9c\0\1"s},
-      {"1"s, 1, "", ""},               // no NUL at all: no JSON part
+      {"1"s, 1, "", ""},                        // no NUL at all: no JSON part
       {"12\0{\"a\":1}"s, 12, "{\"a\":1}", ""},  // JSON that runs to the end of the body
       {""s, 0, "", ""},
       {"x\0{}\0"s, 0, "{}", ""},

@@ -68,11 +68,11 @@ TEST(SplitWindowsCommandLine, FollowsTheWindowsQuotingRules) {
       {"taskkill /f /im iTunes.exe", {"taskkill", "/f", "/im", "iTunes.exe"}},
       {"  a   b  ", {"a", "b"}},
       {"\"C:\\Program Files\\x.exe\" \"arg with blanks\"", {"C:\\Program Files\\x.exe", "arg with blanks"}},
-      {"a\\\\\\\"b", {"a\\\"b"}},        // 3 backslashes + quote: one backslash and a literal quote
-      {"a\\\\\"b c\"", {"a\\b c"}},       // 2 backslashes + quote: one backslash, the quote opens
-      {"a\\b\\\\c", {"a\\b\\\\c"}},      // backslashes not before a quote stay as they are
-      {"\"\"", {""}},                    // an empty quoted argument
-      {"\"a\"\"b\"", {"a\"b"}},          // a doubled quote inside quotes is one quote
+      {"a\\\\\\\"b", {"a\\\"b"}},    // 3 backslashes + quote: one backslash and a literal quote
+      {"a\\\\\"b c\"", {"a\\b c"}},  // 2 backslashes + quote: one backslash, the quote opens
+      {"a\\b\\\\c", {"a\\b\\\\c"}},  // backslashes not before a quote stay as they are
+      {"\"\"", {""}},                // an empty quoted argument
+      {"\"a\"\"b\"", {"a\"b"}},      // a doubled quote inside quotes is one quote
       {"", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(os::SplitWindowsCommandLine(c.line), c.args) << c.line;

@@ -82,9 +82,9 @@ TEST_F(SyncMessages, TextsWithMarkupStayTextInEveryMessage) {
   const std::string id = "1</key><string>___EmptyParameterString___</string><key>2";
   BinaryPlistPtr deletion = MakeDeletionMessage(kSyncContacts, id);
   ASSERT_TRUE(deletion);
-  EXPECT_EQ(ReadWithPlistlib(*deletion),
-            "[\"SDMessageProcessChanges\",\"com.apple.Contacts\",{\"" + std::string("1</key><string>___EmptyParameterString___</string><key>2") +
-                "\":\"___EmptyParameterString___\"}]");
+  EXPECT_EQ(ReadWithPlistlib(*deletion), "[\"SDMessageProcessChanges\",\"com.apple.Contacts\",{\"" +
+                                             std::string("1</key><string>___EmptyParameterString___</string><key>2") +
+                                             "\":\"___EmptyParameterString___\"}]");
 
   BinaryPlistPtr group = SyncMessageXml("SDMessageProcessChanges")
                              .String("com.apple.Contacts")
@@ -162,8 +162,8 @@ TEST_F(SyncMessages, SeveralReplacementsTakeOnePassAndTheLongestMatchOrWholeText
 
 // A device message as binary bytes, made by the library from XML elements inside the array.
 std::string Message(const std::string& elements) {
-  const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>" + elements +
-                          "</array></plist>";
+  const std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>" + elements + "</array></plist>";
   BinaryPlistPtr binary = XmlPlistToBinary(xml);
   return binary ? std::string(reinterpret_cast<const char*>(binary->bytes), binary->length) : std::string();
 }

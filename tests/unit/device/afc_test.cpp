@@ -139,7 +139,7 @@ TEST_F(AfcTest, RemoveTree) {
     bool result;
     bool topRemains;
   } cases[] = {
-      {"/Tree1", false, false, false, true},  // emptied, kept, answers false
+      {"/Tree1", false, false, false, true},   // emptied, kept, answers false
       {"/Tree2/", false, false, false, true},  // a trailing '/' gets no second one
       {"/Tree3", true, false, true, false},
       {"/Tree4/", false, true, true, false},

@@ -133,10 +133,18 @@ TEST(BackupProtocol, DevicePathsStayInsideTheirFolder) {
     const char* devicePath;
     const char* local;  // "" refused
   } cases[] = {
-      {"abc/Manifest.db", "/b/Manifest.db"}, {"abc/3d/x", "/b/3d/x"},      {"abc", "/b"},
-      {"abc/", "/b"},                       {"abc//a", "/b/a"},           {"abc/../other", ""},
-      {"abc/a/../../x", ""},                {"abc/./a", ""},              {"abcd/a", ""},
-      {"other/abc/a", ""},                  {"/abc/a", ""},               {"abc/a\\..\\x", ""},
+      {"abc/Manifest.db", "/b/Manifest.db"},
+      {"abc/3d/x", "/b/3d/x"},
+      {"abc", "/b"},
+      {"abc/", "/b"},
+      {"abc//a", "/b/a"},
+      {"abc/../other", ""},
+      {"abc/a/../../x", ""},
+      {"abc/./a", ""},
+      {"abcd/a", ""},
+      {"other/abc/a", ""},
+      {"/abc/a", ""},
+      {"abc/a\\..\\x", ""},
       {"", ""},
   };
   for (const auto& c : cases) {

@@ -111,7 +111,7 @@ TEST(MobileExportFun, EverySlotHoldsTheExportOfItsNameFromItsLibrary) {
     size_t slot;
     const char* name;
   } named[] = {{0, "AMDeviceNotificationSubscribe"}, {22, "AFCFileInfoOpen"}, {50, "CFRelease"},
-               {85, "kCFStreamPropertyDataWritten"}, {89, "AFCFileInfoOpen"},  {92, "kCFBooleanTrue"},
+               {85, "kCFStreamPropertyDataWritten"}, {89, "AFCFileInfoOpen"}, {92, "kCFBooleanTrue"},
                {97, "CFDateGetAbsoluteTime"}};
   for (const Named& entry : named) {
     EXPECT_STREQ(CMobileExportFun::SlotName(entry.slot), entry.name) << "slot " << entry.slot;
@@ -150,14 +150,14 @@ TEST(MobileExportFun, InitAnswersByTheRegistryValues) {
       {"the simulated library", Fixed(RegistryText(host, device)), kInitTrue, "strPathiTunes: "},
       {"keys and names in any case, the later line winning",
        Fixed("; comment\r\n[software\\apple inc.\\apple mobile device support\\SHARED]\r\n"
-             "airtraffichostdll=/nowhere/libAirTrafficHost.so\r\nAIRTRAFFICHOSTDLL=" + host +
-             "\r\nitunesmobiledevicedll=" + device + "\r\n"),
+             "airtraffichostdll=/nowhere/libAirTrafficHost.so\r\nAIRTRAFFICHOSTDLL=" +
+             host + "\r\nitunesmobiledevicedll=" + device + "\r\n"),
        kInitTrue, ""},
       {"no host value", Fixed(RegistryText("", device)), kInitFalse, "AirTrafficHostDLL missing"},
       {"no device value", Fixed(RegistryText(host, "")), kInitFalse, "iTunesMobileDeviceDLL missing"},
       {"host value names no file",
-       [&](const std::string& folder) { return RegistryText(folder + "/libAirTrafficHost.so", device); },
-       kInitFalse, "AirTrafficHostDLL missing"},
+       [&](const std::string& folder) { return RegistryText(folder + "/libAirTrafficHost.so", device); }, kInitFalse,
+       "AirTrafficHostDLL missing"},
       {"device value names no file",
        [&](const std::string& folder) { return RegistryText(host, folder + "/libMobileDevice.so"); }, kInitFalse,
        "iTunesMobileDeviceDLL missing"},
@@ -169,8 +169,8 @@ TEST(MobileExportFun, InitAnswersByTheRegistryValues) {
        [&](const std::string& folder) { return RegistryText(host, notALibrary(folder)); }, kInitFalse,
        "the device library did not load"},
       {"values under another key",
-       Fixed("[SOFTWARE\\Apple Inc.\\Somewhere Else]\nAirTrafficHostDLL=" + host + "\niTunesMobileDeviceDLL=" +
-             device + "\n"),
+       Fixed("[SOFTWARE\\Apple Inc.\\Somewhere Else]\nAirTrafficHostDLL=" + host + "\niTunesMobileDeviceDLL=" + device +
+             "\n"),
        kInitFalse, "AirTrafficHostDLL missing"},
   };
   for (const Case& c : cases) {

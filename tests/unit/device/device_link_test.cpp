@@ -165,8 +165,8 @@ int ScriptedReceive(AMDServiceConnectionRef, void* buffer, size_t length) {
 }
 
 std::string Frame(size_t k, size_t length) {
-  std::string frame = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
-                       static_cast<char>(length >> 8), static_cast<char>(length)};
+  std::string frame = {static_cast<char>(length >> 24), static_cast<char>(length >> 16), static_cast<char>(length >> 8),
+                       static_cast<char>(length)};
   for (size_t i = 0; i < length; ++i) frame += static_cast<char>((7 * k + i) % 251);
   return frame;
 }
@@ -209,9 +209,9 @@ TEST(DeviceLinkFraming, PiecesOfAnySizeAndReceivesThatEndInsideAFrame) {
 TEST_F(DeviceLinkTest, SentMessagesArriveAsFramedOnTheWire) {
   AMDServiceConnectionRef service = Open();
   ASSERT_NE(service, nullptr);
-  BinaryPlistPtr message = XmlPlistToBinary(
-      "<plist version=\"1.0\"><dict><key>Request</key><string>Ping</string><key>Blob</key><data>" +
-      std::string(4000, 'A') + "</data></dict></plist>");
+  BinaryPlistPtr message =
+      XmlPlistToBinary("<plist version=\"1.0\"><dict><key>Request</key><string>Ping</string><key>Blob</key><data>" +
+                       std::string(4000, 'A') + "</data></dict></plist>");
   ASSERT_TRUE(message);
   ASSERT_TRUE(SendServiceMessage(service, *message));
   Received echo;

@@ -56,8 +56,7 @@ inline bool BindSimulatedLibrary() {
 // library is loaded there yet and the process-wide table is fresh; expects the process to exit with
 // `expectedCode` and its standard error to match `stderrPattern` (a gtest regular expression).
 // Nothing that `body` changes reaches this process.
-inline void ExpectInFreshProcess(const std::function<int()>& body, int expectedCode,
-                                 const char* stderrPattern = "") {
+inline void ExpectInFreshProcess(const std::function<int()>& body, int expectedCode, const char* stderrPattern = "") {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {

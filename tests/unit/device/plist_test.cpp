@@ -120,9 +120,10 @@ bool SameTree(const PlistVariant& a, const PlistVariant& b) {
       return std::equal(a.GetArray()->begin(), a.GetArray()->end(), b.GetArray()->begin(), b.GetArray()->end(),
                         SameTree);
     case PlistVariant::Type::kDictionary:
-      return std::equal(a.GetDictionary()->entries().begin(), a.GetDictionary()->entries().end(),
-                        b.GetDictionary()->entries().begin(), b.GetDictionary()->entries().end(),
-                        [](const auto& x, const auto& y) { return x.first == y.first && SameTree(x.second, y.second); });
+      return std::equal(
+          a.GetDictionary()->entries().begin(), a.GetDictionary()->entries().end(),
+          b.GetDictionary()->entries().begin(), b.GetDictionary()->entries().end(),
+          [](const auto& x, const auto& y) { return x.first == y.first && SameTree(x.second, y.second); });
   }
   return false;
 }
@@ -179,8 +180,7 @@ TEST(PlistXmlTree, FollowsTheReadingRules) {
            {"t":"double","v":0.0}]}]})"},
       {"booleans", Plist("<array><true/><false/></array>"),
        R"({"t":"array","v":[{"t":"array","v":[{"t":"bool","v":true},{"t":"bool","v":false}]}]})"},
-      {"a later duplicate key wins",
-       Plist("<dict><key>k</key><string>1</string><key>k</key><string>2</string></dict>"),
+      {"a later duplicate key wins", Plist("<dict><key>k</key><string>1</string><key>k</key><string>2</string></dict>"),
        R"({"t":"array","v":[{"t":"dict","v":{"k":{"t":"string","v":"2"}}}]})"},
       {"a dropped later duplicate keeps the earlier value",
        Plist("<dict><key>k</key><string>1</string><key>k</key><real>2.0</real></dict>"),
@@ -351,13 +351,15 @@ TEST_F(PlistLibraryTest, DirectReadingKeepsTheXmlReadingsEdges) {
       Plist("<dict><key>a</key><string> \t\n</string><key>b</key><string>&#13;x&#1;</string>"
             "<key> </key><string>k</string><key></key><string>e</string><key>c</key><string> y </string></dict>"),
       // data at several depths (base64 lines and indents), empty data, dates of far years
-      Plist("<dict><key>d</key><data>" + std::string(200, 'A') + "</data><key>e</key><data></data>"
+      Plist("<dict><key>d</key><data>" + std::string(200, 'A') +
+            "</data><key>e</key><data></data>"
             "<key>n</key><dict><key>m</key><dict><key>x</key><data>AAECAwQF</data></dict></dict>"
             "<key>t</key><date>0001-01-01T00:00:00Z</date><key>u</key><date>9999-12-31T23:59:59Z</date>"
             "<key>v</key><date>1969-07-20T20:17:40Z</date></dict>"),
       // integers past the int64 range, reals, and empty containers
-      Plist("<array><integer>18446744073709551615</integer><integer>-9223372036854775808</integer>"
-            "<real>0.1</real><real>-0.0</real><real>1e300</real><array/><dict/><array><data>AA==</data></array></array>"),
+      Plist(
+          "<array><integer>18446744073709551615</integer><integer>-9223372036854775808</integer>"
+          "<real>0.1</real><real>-0.0</real><real>1e300</real><array/><dict/><array><data>AA==</data></array></array>"),
       // the dictionary a keyed archive writes for a UID in XML
       Plist("<dict><key>CF$UID</key><integer>3</integer></dict>"),
       // top-level values that the rules drop or keep
@@ -423,8 +425,7 @@ TEST_F(PlistLibraryTest, FirstValueCases) {
     std::string first;
   } cases[] = {
       {"string", Plist("<dict><key>Status</key><string>Complete</string></dict>"), "Complete"},
-      {"smallest key first", Plist("<dict><key>b</key><string>2</string><key>a</key><integer>1</integer></dict>"),
-       "1"},
+      {"smallest key first", Plist("<dict><key>b</key><string>2</string><key>a</key><integer>1</integer></dict>"), "1"},
       {"far beyond 64 KiB",
        Plist("<dict><key>a</key><string>" + longText + "</string><key>b</key><string>" + std::string(70000, 'w') +
              "</string></dict>"),

@@ -52,8 +52,8 @@ class SimulatedDevice {
     if (m_setRoot == nullptr || m_getUdid == nullptr) return Fail(error, "no test-control exports");
 
     const std::string staging = m_folder / m_udid;
-    std::string command = Python() + " " + ShellQuote(ToolPath("make_device_image.py")) + " " + ShellQuote(staging) +
-                          " --udid " + m_udid;
+    std::string command =
+        Python() + " " + ShellQuote(ToolPath("make_device_image.py")) + " " + ShellQuote(staging) + " --udid " + m_udid;
     for (const std::string& arg : options.imageArgs) command += " " + ShellQuote(arg);
     int status = -1;
     std::string output = ShellOutput(command + " 2>&1", &status);

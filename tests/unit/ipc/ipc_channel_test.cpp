@@ -292,8 +292,8 @@ TEST(IPCChannel, OversizedHeaderClosesOnlyItsConnection) {
 
 // Either way of dispatching keeps the arrival order across packets and close records.
 TEST(IPCChannel, PeerCloseGivesExactlyOneCloseRecordAfterItsPackets) {
-  for (const auto dispatch : {vnl::IPCPacketChannel::Dispatch::kOwnThread,
-                              vnl::IPCPacketChannel::Dispatch::kReceiveThread}) {
+  for (const auto dispatch :
+       {vnl::IPCPacketChannel::Dispatch::kOwnThread, vnl::IPCPacketChannel::Dispatch::kReceiveThread}) {
     Server server(dispatch);
     {
       RawSocket leaving = RawConnect(server.port);

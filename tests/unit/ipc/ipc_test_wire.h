@@ -77,8 +77,7 @@ inline RawSocket RawListen(int* port) {
   RawSocket socket(::socket(AF_INET, SOCK_STREAM, 0));
   sockaddr_in address = Loopback(0);
   socklen_t length = sizeof(address);
-  if (::bind(socket.fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::listen(socket.fd, 8) != 0 ||
+  if (::bind(socket.fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(socket.fd, 8) != 0 ||
       ::getsockname(socket.fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return RawSocket();
   }

@@ -104,8 +104,11 @@ std::vector<StreamCase> StreamCases() {
       {"one packet", a, {ea}, 0, 0},
       {"empty body", empty, {eEmpty}, 0, 0},
       {"several in order", a + b + empty + big, {ea, eb, eEmpty, eBig}, 0, 0},
-      {"heartbeats before, between and after", kWireHeartbeat + a + kWireHeartbeat + kWireHeartbeat + b + kWireHeartbeat,
-       {ea, eb}, 4, 0},
+      {"heartbeats before, between and after",
+       kWireHeartbeat + a + kWireHeartbeat + kWireHeartbeat + b + kWireHeartbeat,
+       {ea, eb},
+       4,
+       0},
       {"bodies holding the magic and 0x16 runs", magicBody + heartbeatBody + a, {eMagic, eHeartbeat, ea}, 0, 0},
       {"garbage before and between", "junk!" + a + "\x16\x16zz" + b, {ea, eb}, 0, 9},
       {"corrupt magic drops that packet only", badMagic + a, {ea}, 0, badMagic.size()},
@@ -147,7 +150,7 @@ TEST(PacketReader, DeliversEachPacketOnceInOrderWhateverTheReads) {
   std::vector<size_t> randomSizes;
   for (int i = 0; i < 64; ++i) randomSizes.push_back(1 + random() % 50);
   const std::vector<std::pair<std::string, std::vector<size_t>>> chunkings = {
-      {"whole", {1 << 20}}, {"byte by byte", {1}}, {"2", {2}},        {"7", {7}},
+      {"whole", {1 << 20}}, {"byte by byte", {1}}, {"2", {2}},       {"7", {7}},
       {"36", {36}},         {"37", {37}},          {"4096", {4096}}, {"random", randomSizes},
   };
   for (const StreamCase& c : StreamCases()) {

@@ -122,7 +122,8 @@ TEST(ITunesDbReader, GeneratedDatabasesStoredAndCompressedMatchTheWalkerAndTheCa
     // three (n = 2, 14, 26) stored under a music folder.
     EXPECT_EQ(catalog.books.size(), 15u);
     EXPECT_EQ(catalog.ringtones.size(), 7u);
-    for (const auto& [id, ringtone] : catalog.ringtones) EXPECT_EQ(ringtone.devicePath.find("Music"), std::string::npos);
+    for (const auto& [id, ringtone] : catalog.ringtones)
+      EXPECT_EQ(ringtone.devicePath.find("Music"), std::string::npos);
   }
   // A header of 169 bytes or less never announces a compressed body: it is walked as stored and
   // finds no data set.

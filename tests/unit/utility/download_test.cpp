@@ -42,16 +42,14 @@ class HttpTestServer {
     os::SpawnOptions options;
     options.stdinFd = input[0];
     options.stdoutFd = output[1];
-    os::SpawnResult started =
-        os::Os().spawnProcess({HLX_PYTHON, test::ToolPath("http_test_server.py")}, options);
+    os::SpawnResult started = os::Os().spawnProcess({HLX_PYTHON, test::ToolPath("http_test_server.py")}, options);
     close(input[0]);
     close(output[1]);
     m_stdin = input[1];
     m_pid = started.pid;
     std::string line;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (m_pid != 0 && line.find('\n') == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
+    while (m_pid != 0 && line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
       pollfd wait = {output[0], POLLIN, 0};
       if (poll(&wait, 1, 1000) <= 0) continue;
       char buffer[64];
@@ -69,9 +67,7 @@ class HttpTestServer {
   }
 
   int port() const { return m_port; }
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(m_port) + path;
-  }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
 
  private:
   int32_t m_pid = 0;
@@ -103,9 +99,7 @@ TEST_F(DownloadTest, DownloadsWholeFilesThroughTheCallback) {
   for (size_t size : {size_t{0}, size_t{1}, size_t{100000}, size_t{3} << 20}) {
     SCOPED_TRACE(size);
     std::string body;
-    EXPECT_EQ(
-        DownloadUrl(m_server.Url("/file/" + std::to_string(size)), AppendToStringCallback, &body),
-        CURLE_OK);
+    EXPECT_EQ(DownloadUrl(m_server.Url("/file/" + std::to_string(size)), AppendToStringCallback, &body), CURLE_OK);
     EXPECT_TRUE(body == ServerFileBody(size));
   }
 }
@@ -116,14 +110,12 @@ TEST_F(DownloadTest, FollowsRedirects) {
   EXPECT_TRUE(body == ServerFileBody(5000));
 
   body.clear();
-  EXPECT_EQ(DownloadUrl(m_server.Url("/loop"), AppendToStringCallback, &body),
-            CURLE_TOO_MANY_REDIRECTS);
+  EXPECT_EQ(DownloadUrl(m_server.Url("/loop"), AppendToStringCallback, &body), CURLE_TOO_MANY_REDIRECTS);
 }
 
 TEST_F(DownloadTest, ErrorStatusIsAFailedTransferWithoutTheErrorPage) {
   std::string body;
-  EXPECT_EQ(DownloadUrl(m_server.Url("/missing"), AppendToStringCallback, &body),
-            CURLE_HTTP_RETURNED_ERROR);
+  EXPECT_EQ(DownloadUrl(m_server.Url("/missing"), AppendToStringCallback, &body), CURLE_HTTP_RETURNED_ERROR);
   EXPECT_EQ(body, "");
 }
 

@@ -101,8 +101,7 @@ TEST(GetFileMd5, FailuresGiveAnEmptyTextAndPrintTheirLine) {
   std::string missing = folder / "missing.bin";
   testing::internal::CaptureStdout();
   EXPECT_EQ(GetFileMd5(missing), "");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Error opening file " + missing + "\nError: 2\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error opening file " + missing + "\nError: 2\n");
 
   testing::internal::CaptureStdout();
   EXPECT_EQ(GetFileMd5(folder.path()), "");  // a folder opens but cannot be read
@@ -137,13 +136,13 @@ TEST(Zlib, CompressedOutputInflatesInPython) {
     ASSERT_TRUE(WriteFile(packed, compressed));
     ASSERT_TRUE(WriteFile(plain, input));
     int status = -1;
-    std::string verdict = ShellOutput(
-        Python() + " -c " +
-            ShellQuote("import sys, zlib\n"
-                       "d = zlib.decompress(open(sys.argv[1], 'rb').read())\n"
-                       "print('same' if d == open(sys.argv[2], 'rb').read() else 'different')\n") +
-            " " + ShellQuote(packed) + " " + ShellQuote(plain),
-        &status);
+    std::string verdict =
+        ShellOutput(Python() + " -c " +
+                        ShellQuote("import sys, zlib\n"
+                                   "d = zlib.decompress(open(sys.argv[1], 'rb').read())\n"
+                                   "print('same' if d == open(sys.argv[2], 'rb').read() else 'different')\n") +
+                        " " + ShellQuote(packed) + " " + ShellQuote(plain),
+                    &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(verdict, "same\n");
   }
@@ -162,8 +161,7 @@ TEST(Zlib, PythonCompressedDataInflates) {
                     ShellQuote("import sys, zlib\n"
                                "open(sys.argv[2], 'wb').write(zlib.compress(open(sys.argv[1], 'rb')"
                                ".read(), int(sys.argv[3])))\n") +
-                    " " + ShellQuote(plainPath) + " " + ShellQuote(packedPath) + " " +
-                    std::to_string(level),
+                    " " + ShellQuote(plainPath) + " " + ShellQuote(packedPath) + " " + std::to_string(level),
                 &status);
     ASSERT_EQ(status, 0);
     std::string packed = ReadFile(packedPath);
@@ -217,13 +215,12 @@ TEST(Base64, AgreesWithPython) {
     std::string path = folder / "data";
     ASSERT_TRUE(WriteFile(path, data));
     int status = -1;
-    std::string reference = ShellOutput(
-        Python() + " -c " +
-            ShellQuote(
-                "import sys, base64\n"
-                "sys.stdout.write(base64.b64encode(open(sys.argv[1], 'rb').read()).decode())\n") +
-            " " + ShellQuote(path),
-        &status);
+    std::string reference =
+        ShellOutput(Python() + " -c " +
+                        ShellQuote("import sys, base64\n"
+                                   "sys.stdout.write(base64.b64encode(open(sys.argv[1], 'rb').read()).decode())\n") +
+                        " " + ShellQuote(path),
+                    &status);
     ASSERT_EQ(status, 0);
     EXPECT_EQ(Base64Encode(data.data(), data.size()), reference);
     std::string decoded;
@@ -270,8 +267,7 @@ TEST(Folders, ProgramPathAndName) {
 }
 
 TEST_F(LogFolderTest, ProcessTempFolderLivesInTheLogFolder) {
-  std::string expected =
-      GetStartupState().logFolder + "/harlix_unit_tests-" + std::to_string(getpid()) + "/";
+  std::string expected = GetStartupState().logFolder + "/harlix_unit_tests-" + std::to_string(getpid()) + "/";
   EXPECT_EQ(GetProcessTempFolder(false), expected);
   EXPECT_FALSE(PathExists(expected));
   EXPECT_EQ(GetProcessTempFolder(true), expected);
@@ -377,9 +373,9 @@ TEST(PathNames, PlainChildNamesOnThePcAndTheDeviceSide) {
       {"...", true, true},
       {"a..b", true, true},
       {"name with spaces ", true, true},
-      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", true, true},         // Japanese
-      {"\xF0\x9F\x98\x80 photo (1).heic", true, true},                   // emoji
-      {"00008030-001A2D3E0C12802E", true, true},                         // a UDID
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", true, true},  // Japanese
+      {"\xF0\x9F\x98\x80 photo (1).heic", true, true},           // emoji
+      {"00008030-001A2D3E0C12802E", true, true},                 // a UDID
       {"c:d", true, true},
       // A backslash separates on the PC only: on the device it is a character of the name.
       {"a\\b", false, true},
@@ -464,9 +460,15 @@ TEST(PathNames, OpenRegularFileInsideFollowsNoLinkAndOpensRegularFilesOnly) {
     const char* relative;
     int error;
   } refused[] = {
-      {"missing", ENOENT},          {"sub dir/missing", ENOENT},  {"file-link", ELOOP},
-      {"folder-link/outside.txt", ENOTDIR}, {"sub dir", EINVAL},  {"fifo", EINVAL},
-      {"../outside/outside.txt", EINVAL},   {"/etc/passwd", EINVAL},      {"", EINVAL},
+      {"missing", ENOENT},
+      {"sub dir/missing", ENOENT},
+      {"file-link", ELOOP},
+      {"folder-link/outside.txt", ENOTDIR},
+      {"sub dir", EINVAL},
+      {"fifo", EINVAL},
+      {"../outside/outside.txt", EINVAL},
+      {"/etc/passwd", EINVAL},
+      {"", EINVAL},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(c.relative);

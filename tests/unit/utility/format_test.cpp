@@ -213,8 +213,7 @@ TEST_F(TimeZoneTest, AgreesWithPythonZoneinfo) {
   std::mt19937_64 random(2001);
   std::vector<int64_t> counts = {0, 1, 86399, 86400};
   for (int i = 0; i < 60; ++i) {
-    counts.push_back(
-        static_cast<int64_t>(random() % (kMaxLocalTimeSeconds - kAppleEpochUnixSeconds)));
+    counts.push_back(static_cast<int64_t>(random() % (kMaxLocalTimeSeconds - kAppleEpochUnixSeconds)));
   }
   for (int i = 0; i < 40; ++i) {  // the 2000s to 2030s, where daylight-saving rules change
     counts.push_back(static_cast<int64_t>(random() % 1100000000));
@@ -231,10 +230,9 @@ TEST_F(TimeZoneTest, AgreesWithPythonZoneinfo) {
         "    print((epoch + datetime.timedelta(seconds=int(n))).astimezone(zone)"
         ".strftime('%Y-%m-%d %H:%M:%S'))\n";
     int status = -1;
-    std::string expected =
-        test::ShellOutput(test::Python() + " -c " + test::ShellQuote(script) + " " +
-                              test::ShellQuote(zone.zone) + " " + test::ShellQuote(list.str()),
-                          &status);
+    std::string expected = test::ShellOutput(test::Python() + " -c " + test::ShellQuote(script) + " " +
+                                                 test::ShellQuote(zone.zone) + " " + test::ShellQuote(list.str()),
+                                             &status);
     ASSERT_EQ(status, 0);
     Pin(zone.zone);
     std::istringstream lines(expected);
@@ -256,10 +254,9 @@ TEST(CompareVersionStrings, NumericDottedComparison) {
     const char* b;
     int result;
   } cases[] = {
-      {"9.3", "9.3", 0},     {"9.3.1", "9.3", 1},  {"9.3", "9.3.1", -1}, {"10.0", "9.3", 1},
-      {"9.10", "9.9", 1},    {"4.2", "4.2.0", -1}, {"12", "12", 0},      {"1.0", "1", 1},
-      {"2", "10", -1},       {"", "", 0},          {nullptr, "1", -1},   {"1", nullptr, 1},
-      {nullptr, nullptr, 0},
+      {"9.3", "9.3", 0},    {"9.3.1", "9.3", 1}, {"9.3", "9.3.1", -1},  {"10.0", "9.3", 1}, {"9.10", "9.9", 1},
+      {"4.2", "4.2.0", -1}, {"12", "12", 0},     {"1.0", "1", 1},       {"2", "10", -1},    {"", "", 0},
+      {nullptr, "1", -1},   {"1", nullptr, 1},   {nullptr, nullptr, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.a ? c.a : "null") + " vs " + (c.b ? c.b : "null"));
@@ -272,11 +269,10 @@ TEST(OrderMajorVersionsFor, OwnSchemaFirstThenNewerThenOlder) {
     const char* version;
     std::vector<int> order;
   } cases[] = {
-      {"9.3", {9, 10, 8, 7, 6, 5, 4}},   {"3.1", {4, 5, 6, 7, 8, 9, 10}},
-      {nullptr, {4, 5, 6, 7, 8, 9, 10}}, {"", {4, 5, 6, 7, 8, 9, 10}},
-      {"4.3", {4, 5, 6, 7, 8, 9, 10}},   {"4", {4, 5, 6, 7, 8, 9, 10}},
-      {"7.1.2", {7, 8, 9, 10, 6, 5, 4}}, {"10.2", {10, 9, 8, 7, 6, 5, 4}},
-      {"12.0", {10, 9, 8, 7, 6, 5, 4}},  {"5.0", {5, 6, 7, 8, 9, 10, 4}},
+      {"9.3", {9, 10, 8, 7, 6, 5, 4}},   {"3.1", {4, 5, 6, 7, 8, 9, 10}},  {nullptr, {4, 5, 6, 7, 8, 9, 10}},
+      {"", {4, 5, 6, 7, 8, 9, 10}},      {"4.3", {4, 5, 6, 7, 8, 9, 10}},  {"4", {4, 5, 6, 7, 8, 9, 10}},
+      {"7.1.2", {7, 8, 9, 10, 6, 5, 4}}, {"10.2", {10, 9, 8, 7, 6, 5, 4}}, {"12.0", {10, 9, 8, 7, 6, 5, 4}},
+      {"5.0", {5, 6, 7, 8, 9, 10, 4}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version ? c.version : "null");
@@ -301,9 +297,8 @@ TEST(Regex, WholeMatchReplaceAndBadPatterns) {
 }
 
 TEST(Regex, FindAssetsTableNamesInOrder) {
-  EXPECT_EQ(
-      FindAssetsTableNames("SELECT * FROM Z_12ASSETS JOIN Z_3ASSETS ON Z_ASSETS.x, Z_7ALBUMS"),
-      (std::vector<std::string>{"Z_12ASSETS", "Z_3ASSETS"}));
+  EXPECT_EQ(FindAssetsTableNames("SELECT * FROM Z_12ASSETS JOIN Z_3ASSETS ON Z_ASSETS.x, Z_7ALBUMS"),
+            (std::vector<std::string>{"Z_12ASSETS", "Z_3ASSETS"}));
   EXPECT_TRUE(FindAssetsTableNames("no tables").empty());
 }
 
@@ -348,13 +343,12 @@ TEST_F(SqlRegexpTest, XRegexpYSearchesXForPatternYWithoutRegardToCase) {
 
 TEST_F(SqlRegexpTest, CountsRowsOfATable) {
   std::string error;
-  ASSERT_EQ(
-      sqlite3_exec(m_db,
-                   "CREATE TABLE t(name TEXT);"
-                   "INSERT INTO t VALUES ('Z_12ASSETS'),('z_3assets'),('Z_ASSETS'),('ZASSETS_1'),"
-                   "('Z_9ASSETSX');",
-                   nullptr, nullptr, nullptr),
-      SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(m_db,
+                         "CREATE TABLE t(name TEXT);"
+                         "INSERT INTO t VALUES ('Z_12ASSETS'),('z_3assets'),('Z_ASSETS'),('ZASSETS_1'),"
+                         "('Z_9ASSETSX');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
   EXPECT_EQ(Query("SELECT count(*) FROM t WHERE name REGEXP '^Z_[0-9]+ASSETS$'", &error), 2);
   EXPECT_EQ(error, "");
   EXPECT_EQ(Query("SELECT count(*) FROM t WHERE name REGEXP 'ASSETS'", &error), 5);
@@ -375,9 +369,9 @@ TEST_F(SqlRegexpTest, BadPatternAndInvalidArgumentsAreSqlErrors) {
 }
 
 TEST_F(SqlRegexpTest, ArgumentCountOtherThanTwoGivesTheInvalidArgumentsError) {
-  ASSERT_EQ(sqlite3_create_function_v2(m_db, "regexp_any", -1, SQLITE_UTF8, nullptr, SqlRegexp,
-                                       nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_create_function_v2(m_db, "regexp_any", -1, SQLITE_UTF8, nullptr, SqlRegexp, nullptr, nullptr, nullptr),
+      SQLITE_OK);
   std::string error;
   EXPECT_EQ(Query("SELECT regexp_any('a')", &error), -1);
   EXPECT_EQ(error, "SQL function regexp() called with invalid arguments.\n");
@@ -392,8 +386,7 @@ TEST(JsonValueToString, CompactText) {
   rapidjson::Document document;
   document.Parse(R"({ "a" : [1, 2.5, "x\"y", true], "b": null, "c": {"d": "\u00e9"} })");
   ASSERT_FALSE(document.HasParseError());
-  EXPECT_EQ(JsonValueToString(document),
-            "{\"a\":[1,2.5,\"x\\\"y\",true],\"b\":null,\"c\":{\"d\":\"\xC3\xA9\"}}");
+  EXPECT_EQ(JsonValueToString(document), "{\"a\":[1,2.5,\"x\\\"y\",true],\"b\":null,\"c\":{\"d\":\"\xC3\xA9\"}}");
   rapidjson::Value number(std::nan(""));
   EXPECT_EQ(JsonValueToString(number), "");
   rapidjson::Value empty(rapidjson::kArrayType);

@@ -35,9 +35,8 @@ const Rgba kWhite{255, 255, 255, 255};
 std::unique_ptr<HLXImage> LoadQuadrants(const TempFolder& folder, int width, int height) {
   std::string path = folder / ("q" + std::to_string(width) + "x" + std::to_string(height) + ".png");
   int status = -1;
-  test::ShellOutput(test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " +
-                        ShellQuote(path) + " " + std::to_string(width) + " " +
-                        std::to_string(height),
+  test::ShellOutput(test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " + ShellQuote(path) +
+                        " " + std::to_string(width) + " " + std::to_string(height),
                     &status);
   EXPECT_EQ(status, 0);
   std::string png = test::ReadFile(path);
@@ -71,15 +70,14 @@ TEST(LoadImageFromMemory, NullEmptyAndBrokenInputGiveNull) {
   const uint8_t byte = 0;
   EXPECT_EQ(LoadImageFromMemory(&byte, 0), nullptr);
   std::string junk = test::SeededBytes(4096, 5, false);
-  EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(junk.data()), junk.size()),
-            nullptr);
+  EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(junk.data()), junk.size()), nullptr);
 
   TempFolder folder;
   std::string path = folder / "whole.png";
   int status = -1;
-  test::ShellOutput(test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " +
-                        ShellQuote(path) + " 64 64",
-                    &status);
+  test::ShellOutput(
+      test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " + ShellQuote(path) + " 64 64",
+      &status);
   ASSERT_EQ(status, 0);
   std::string png = test::ReadFile(path);
   // Every cut of the file before its image data is complete decodes to nothing.
@@ -144,9 +142,9 @@ TEST(MakeThumbnailFromMemory, SameThumbnailAsFromTheDecodedImageAndTheCapHolds) 
   TempFolder folder;
   const std::string path = folder / "q.png";
   int status = -1;
-  test::ShellOutput(test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " + ShellQuote(path) +
-                        " 300 150",
-                    &status);
+  test::ShellOutput(
+      test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " + ShellQuote(path) + " 300 150",
+      &status);
   ASSERT_EQ(status, 0);
   const std::string png = test::ReadFile(path);
   const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
@@ -297,8 +295,8 @@ TEST(EncodeJpeg, ThumbnailBecomesABaselineJpeg) {
     std::string path = folder / "thumb.jpg";
     ASSERT_TRUE(test::WriteFile(path, std::string(jpeg.begin(), jpeg.end())));
     int status = -1;
-    std::string described = test::ShellOutput(
-        "identify -format '%m %w %h' " + ShellQuote(path) + " 2>/dev/null", &status);
+    std::string described =
+        test::ShellOutput("identify -format '%m %w %h' " + ShellQuote(path) + " 2>/dev/null", &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(described, "JPEG 150 150");
   }

@@ -32,8 +32,8 @@ class PortableDeviceTest : public ::testing::Test {
     ASSERT_TRUE(WriteFile(image + "/state.json", "{}"));
     ASSERT_TRUE(WriteFile(image + "/lockdown.plist",
                           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-                          "\t<key></key>\n\t<dict>\n\t\t<key>DeviceName</key>\n\t\t<string>" + name +
-                          "</string>\n\t</dict>\n</dict>\n</plist>\n"));
+                          "\t<key></key>\n\t<dict>\n\t\t<key>DeviceName</key>\n\t\t<string>" +
+                              name + "</string>\n\t</dict>\n</dict>\n</plist>\n"));
     for (const char* file : files) {
       const std::string path = image + "/fs/DCIM/" + file;
       ASSERT_TRUE(os::Os().createDirectories(path.substr(0, path.rfind('/'))));

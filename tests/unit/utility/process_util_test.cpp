@@ -77,8 +77,7 @@ TEST(StartProcessSuspended, RunsOnlyAfterTheResume) {
   ASSERT_GE(fd, 0);
   close(fd);
   unlink(marker);
-  SuspendedProcess process =
-      StartProcessSuspended("/bin/sh", {"-c", std::string("touch '") + marker + "'; exit 6"});
+  SuspendedProcess process = StartProcessSuspended("/bin/sh", {"-c", std::string("touch '") + marker + "'; exit 6"});
   ASSERT_NE(process.processId, 0);
   ASSERT_GE(process.gateFd, 0);
   // Held before exec: the marker cannot exist yet, however long we look.
@@ -156,7 +155,9 @@ TEST_F(ProcessUtilTest, StopItunesProcessesEndsEveryMatch) {
          *out = {{2, "iTunesHelper.exe", "/x/iTunesHelper.exe"}};
          return true;
        },
-       0, kStopNoneFound, {}},
+       0,
+       kStopNoneFound,
+       {}},
       {[](std::vector<os::ProcessEntry>*) { return false; }, 0, kStopNoneFound, {}},
   };
   for (const Case& c : cases) {
@@ -190,9 +191,11 @@ TEST(FatalSignalHandler, AHangingReportStillEndsTheProcessWithItsSignal) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        os::InstallFatalSignalHandler([](int, const void*) {
-          for (;;) ::pause();
-        }, 1);
+        os::InstallFatalSignalHandler(
+            [](int, const void*) {
+              for (;;) ::pause();
+            },
+            1);
         ::raise(SIGBUS);
       },
       ::testing::KilledBySignal(SIGBUS), "");
@@ -209,13 +212,17 @@ TEST(FatalSignalHandler, AFaultOnAnotherThreadDuringTheReportWaitsForTheReport) 
           while (!reporting.load()) std::this_thread::yield();
           ::raise(SIGBUS);
         }).detach();
-        os::InstallFatalSignalHandler([](int, const void*) {
-          reporting.store(true);
-          struct timespec pause {0, 300'000'000};
-          ::nanosleep(&pause, nullptr);
-          const char done[] = "report whole\n";
-          (void)!::write(2, done, sizeof(done) - 1);
-        }, 10);
+        os::InstallFatalSignalHandler(
+            [](int, const void*) {
+              reporting.store(true);
+              struct timespec pause {
+                0, 300'000'000
+              };
+              ::nanosleep(&pause, nullptr);
+              const char done[] = "report whole\n";
+              (void)!::write(2, done, sizeof(done) - 1);
+            },
+            10);
         ::raise(SIGSEGV);
       },
       ::testing::KilledBySignal(SIGSEGV), "report whole");
@@ -223,4 +230,3 @@ TEST(FatalSignalHandler, AFaultOnAnotherThreadDuringTheReportWaitsForTheReport) 
 
 }  // namespace
 }  // namespace hlx
-

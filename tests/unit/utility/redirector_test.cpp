@@ -124,8 +124,7 @@ class RecordingRedirector : public CRedirector {
 
   bool WaitForOutput(const std::string& text) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::seconds(20),
-                              [&] { return m_output.find(text) != std::string::npos; });
+    return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_output.find(text) != std::string::npos; });
   }
   std::string errors() {
     std::lock_guard<std::mutex> lock(m_mutex);

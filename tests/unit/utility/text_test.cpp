@@ -103,9 +103,7 @@ TEST(TextConversion, UnpairedSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(WideToUtf8(std::u16string{0xDE00, 0xD83D}), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
-TEST(TextConversion, StdStringFormReadsUpToTheFirstNul) {
-  EXPECT_EQ(Utf8ToWide(std::string("ab\0cd", 5)), u"ab");
-}
+TEST(TextConversion, StdStringFormReadsUpToTheFirstNul) { EXPECT_EQ(Utf8ToWide(std::string("ab\0cd", 5)), u"ab"); }
 
 // Every scalar value from U+0001 to U+10FFFF, encoded by Python's codecs: our UTF-8 -> UTF-16 must
 // give Python's UTF-16 bytes, and back.
@@ -119,9 +117,8 @@ TEST(TextConversion, EveryScalarValueAgreesWithPythonCodecs) {
       "open(sys.argv[2], 'wb').write(text.encode('utf-16-le'))\n";
   ASSERT_TRUE(test::WriteFile(folder / "gen.py", script));
   int status = -1;
-  ShellOutput(test::Python() + " " + test::ShellQuote(folder / "gen.py") + " " +
-                  test::ShellQuote(folder / "utf8.bin") + " " +
-                  test::ShellQuote(folder / "utf16.bin"),
+  ShellOutput(test::Python() + " " + test::ShellQuote(folder / "gen.py") + " " + test::ShellQuote(folder / "utf8.bin") +
+                  " " + test::ShellQuote(folder / "utf16.bin"),
               &status);
   ASSERT_EQ(status, 0);
   std::string utf8 = test::ReadFile(folder / "utf8.bin");
@@ -185,17 +182,14 @@ TEST(TryAllocBuffer, AllocatesOrReportsFailureWithNull) {
 std::string Compress(const std::string& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
   std::string out(size, '\0');
-  EXPECT_EQ(
-      compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 6),
-      Z_OK);
+  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+                      static_cast<uLong>(data.size()), 6),
+            Z_OK);
   out.resize(size);
   return out;
 }
 
-const uint8_t* Bytes(const std::string& text) {
-  return reinterpret_cast<const uint8_t*>(text.data());
-}
+const uint8_t* Bytes(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
 
 class InflateToBufferTest : public testing::Test {
  protected:
@@ -213,9 +207,7 @@ TEST_F(InflateToBufferTest, NullOutputMeasuresTheWholeLength) {
 TEST_F(InflateToBufferTest, BufferOfTheMeasuredLengthReceivesTheData) {
   std::vector<uint8_t> out(m_plain.size());
   uint64_t length = 0;
-  EXPECT_EQ(
-      InflateToBuffer(out.data(), out.size(), Bytes(m_compressed), m_compressed.size(), &length),
-      Z_OK);
+  EXPECT_EQ(InflateToBuffer(out.data(), out.size(), Bytes(m_compressed), m_compressed.size(), &length), Z_OK);
   EXPECT_EQ(length, m_plain.size());
   EXPECT_EQ(std::memcmp(out.data(), m_plain.data(), m_plain.size()), 0);
 }
@@ -226,17 +218,15 @@ TEST_F(InflateToBufferTest, TooSmallBufferStopsAtItsCapacityWithAnError) {
     // Exactly `capacity` bytes of heap: AddressSanitizer catches a single byte more.
     std::unique_ptr<uint8_t[]> out(new uint8_t[capacity == 0 ? 1 : capacity]);
     uint64_t length = 0;
-    EXPECT_EQ(
-        InflateToBuffer(out.get(), capacity, Bytes(m_compressed), m_compressed.size(), &length),
-        Z_BUF_ERROR);
+    EXPECT_EQ(InflateToBuffer(out.get(), capacity, Bytes(m_compressed), m_compressed.size(), &length), Z_BUF_ERROR);
     EXPECT_EQ(length, capacity);
     EXPECT_EQ(std::memcmp(out.get(), m_plain.data(), capacity), 0);
   }
 }
 
 TEST_F(InflateToBufferTest, TruncatedInputEndsWithAnError) {
-  for (size_t cut : {size_t{0}, size_t{1}, size_t{2}, m_compressed.size() / 2,
-                     m_compressed.size() - 4, m_compressed.size() - 1}) {
+  for (size_t cut :
+       {size_t{0}, size_t{1}, size_t{2}, m_compressed.size() / 2, m_compressed.size() - 4, m_compressed.size() - 1}) {
     SCOPED_TRACE(cut);
     // Only `cut` bytes of heap, so a read past the input is caught.
     std::unique_ptr<uint8_t[]> in(new uint8_t[cut == 0 ? 1 : cut]);
@@ -277,7 +267,6 @@ TEST_F(InflateToBufferTest, BytesAfterTheStreamAreIgnored) {
   EXPECT_EQ(InflateToBuffer(nullptr, 0, Bytes(padded), padded.size(), &length), Z_OK);
   EXPECT_EQ(length, m_plain.size());
 }
-
 
 }  // namespace
 }  // namespace hlx

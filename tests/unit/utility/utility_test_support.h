@@ -89,9 +89,7 @@ inline std::string ShellOutput(const std::string& command, int* status = nullptr
 }
 
 inline std::string Python() { return ShellQuote(HLX_PYTHON); }
-inline std::string ToolPath(const std::string& name) {
-  return std::string(HLX_TOOLS_DIR) + "/" + name;
-}
+inline std::string ToolPath(const std::string& name) { return std::string(HLX_TOOLS_DIR) + "/" + name; }
 
 // Seeded bytes: `compressible` ones repeat short runs so that zlib has work to do.
 inline std::string SeededBytes(size_t count, uint32_t seed, bool compressible) {

@@ -63,12 +63,12 @@ TEST(ZipUtil, FolderRoundTripsThroughToolsWithTheExclusionList) {
   int status = -1;
   ShellOutput("unzip -tq " + ShellQuote(archive), &status);
   EXPECT_EQ(status, 0);
-  const std::string listing = ShellOutput(
-      test::Python() + " -c " +
-      ShellQuote("import sys, zipfile, hashlib\n"
-                 "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
-                 "  print(i.filename, hashlib.sha1(zipfile.ZipFile(sys.argv[1]).read(i)).hexdigest())\n") +
-      " " + ShellQuote(archive));
+  const std::string listing =
+      ShellOutput(test::Python() + " -c " +
+                  ShellQuote("import sys, zipfile, hashlib\n"
+                             "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                             "  print(i.filename, hashlib.sha1(zipfile.ZipFile(sys.argv[1]).read(i)).hexdigest())\n") +
+                  " " + ShellQuote(archive));
   const std::string sha1 = ShellOutput("sha1sum " + ShellQuote(source + "/sub/deeper/data.bin") + " | cut -c1-40");
   EXPECT_EQ(listing, "README " + ShellOutput("printf 'no dot: never excluded' | sha1sum | cut -c1-40") +
                          "service.log " + ShellOutput("printf 'log line\\n' | sha1sum | cut -c1-40") +
@@ -157,8 +157,9 @@ struct MemoryOutput {
 TEST(ZipUtil, ExtractionWritesThroughTheCallersOutputTable) {
   TempFolder temp;
   const std::string archive = temp / "book.epub";
-  ASSERT_EQ(MakeZipWithPython(archive, {{"mimetype", "application/epub+zip"}, {"OEBPS/", ""},
-                                        {"OEBPS/ch1.xhtml", "<html/>"}}), 0);
+  ASSERT_EQ(MakeZipWithPython(archive,
+                              {{"mimetype", "application/epub+zip"}, {"OEBPS/", ""}, {"OEBPS/ch1.xhtml", "<html/>"}}),
+            0);
   MemoryOutput memory;
   ZipUtil zip;
   zip.outputTable.opaque = &memory;

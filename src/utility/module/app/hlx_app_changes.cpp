@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "utility/hlx_afc.h"
+#include "utility/hlx_app_exchange.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_device_link.h"
 #include "utility/hlx_device_session.h"
@@ -14,7 +15,6 @@
 #include "utility/hlx_json.h"
 #include "utility/hlx_text.h"
 #include "utility/hlx_zip_util.h"
-#include "utility/hlx_app_exchange.h"
 #include "utility/module/app/hlx_module_app.h"
 
 namespace hlx {

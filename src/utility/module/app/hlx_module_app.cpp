@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "utility/hlx_app_exchange.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_device_link.h"
 #include "utility/hlx_device_session.h"
@@ -15,7 +16,6 @@
 #include "utility/hlx_lockdown.h"
 #include "utility/hlx_plist.h"
 #include "utility/hlx_zlib.h"
-#include "utility/hlx_app_exchange.h"
 
 namespace hlx {
 namespace {
@@ -117,7 +117,8 @@ void AddAttributes(ListContext* list, const CIOSDictionary& entry) {
   auto add = [&](const char* name) {
     if (ValueText(entry.Find(name), &text)) {
       app.AddMember(rapidjson::Value(name, allocator),
-                    rapidjson::Value(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator), allocator);
+                    rapidjson::Value(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator),
+                    allocator);
     }
   };
   add("ApplicationType");
@@ -133,8 +134,8 @@ void AddAttributes(ListContext* list, const CIOSDictionary& entry) {
     existing->value = app;  // listed twice: the later entry, in the first place
     return;
   }
-  list->table.AddMember(rapidjson::Value(bundleId.c_str(), static_cast<rapidjson::SizeType>(bundleId.size()), allocator),
-                        app, allocator);
+  list->table.AddMember(
+      rapidjson::Value(bundleId.c_str(), static_cast<rapidjson::SizeType>(bundleId.size()), allocator), app, allocator);
 }
 
 void AddDiskUsage(ListContext* list, const CIOSDictionary& entry) {

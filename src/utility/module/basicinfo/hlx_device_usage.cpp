@@ -152,7 +152,7 @@ void ParseUsageReply(void* context, const uint8_t* bytes, int64_t length, bool* 
   if (!usage || length < 0 || !ParsePlistToVariant(bytes, static_cast<size_t>(length), &list)) return;
   try {
     *result = usage->mode == DeviceUsageContext::Mode::kBattery ? ParseBatteryReply(usage, list)
-                                                                 : ParseAssetMetrics(usage, list);
+                                                                : ParseAssetMetrics(usage, list);
   } catch (const std::bad_alloc&) {
     *result = false;  // called back from the receive loop: nothing may leave it
   }

@@ -8,13 +8,13 @@
 #include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_device_properties.h"
-#include "utility/hlx_log.h"
-#include "utility/hlx_reply_code.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_ipc_channel.h"
-#include "utility/hlx_lockdown.h"
-#include "utility/hlx_plist.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_lockdown.h"
+#include "utility/hlx_log.h"
+#include "utility/hlx_plist.h"
+#include "utility/hlx_reply_code.h"
 #include "utility/ios/hlx_device_monitor.h"
 #include "utility/module/basicinfo/hlx_device_usage.h"
 
@@ -59,8 +59,7 @@ int HLXModuleBasicInfo::Run(FeatureRequest& request) {
     case kRequestBringReady:
       if (device->GetState() == HLXDevice::kStateReady) return kReplySuccess;
       return HLXDeviceMonitor::GetInstance().OnDeviceReady(device);
-    case kRequestDeviceInfo:
-      return HandleDeviceInfo(request);
+    case kRequestDeviceInfo: return HandleDeviceInfo(request);
     case kRequestRenameDevice: {
       // Data without a string "name" is answered like data that is not JSON. Invalid UTF-8 and a
       // NUL are refused with it: the device takes the name as a UTF-8 C string.
@@ -70,8 +69,7 @@ int HLXModuleBasicInfo::Run(FeatureRequest& request) {
       if (name == data.MemberEnd() || !name->value.IsString()) return kReplyBadData;
       return SetDeviceName(device, std::string(name->value.GetString(), name->value.GetStringLength()));
     }
-    default:
-      return kReplySuccess;
+    default: return kReplySuccess;
   }
 }
 

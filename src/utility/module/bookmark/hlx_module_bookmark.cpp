@@ -51,9 +51,12 @@ void CollectBookmark(BookmarkSyncContext* sync, const std::string& id, const CIO
   node.id = id;
   node.entityName = *entity->GetString();
   for (const auto& [key, value] : record.entries()) {
-    if (key == "name" && value.GetString() != nullptr) node.name = *value.GetString();
-    else if (key == "url" && value.GetString() != nullptr) node.url = *value.GetString();
-    else if (key == "position" && value.GetInt64() != nullptr) node.position = *value.GetInt64();
+    if (key == "name" && value.GetString() != nullptr)
+      node.name = *value.GetString();
+    else if (key == "url" && value.GetString() != nullptr)
+      node.url = *value.GetString();
+    else if (key == "position" && value.GetInt64() != nullptr)
+      node.position = *value.GetInt64();
     else if (key == "parent") {
       node.hasParent = true;
       if (const PlistVariant::Array* parents = value.GetArray()) {
@@ -171,12 +174,9 @@ std::string SerializeBookmarkTree(const BookmarkNode& root) {
 
 int HLXModuleBookmark::Run(FeatureRequest& request) {
   switch (request.Command()) {
-    case kRequestListBookmarks:
-      return ListBookmarks(request);
-    case kRequestWriteBookmarks:
-      return WriteBookmarkChanges(request);
-    default:
-      return DeleteBookmark(request);
+    case kRequestListBookmarks: return ListBookmarks(request);
+    case kRequestWriteBookmarks: return WriteBookmarkChanges(request);
+    default: return DeleteBookmark(request);
   }
 }
 
@@ -187,8 +187,9 @@ int HLXModuleBookmark::ListBookmarks(const FeatureRequest& request) {
   if (session.ListAll(device, ReaderOf(context)) != kReplySuccess) return session.Result();
 
   const std::vector<const BookmarkNode*> roots = LinkTree(context.nodes);
-  const size_t bookmarks = static_cast<size_t>(std::count_if(
-      context.nodes.begin(), context.nodes.end(), [](const auto& entry) { return entry.second.entityName == kBookmarkEntity; }));
+  const size_t bookmarks =
+      static_cast<size_t>(std::count_if(context.nodes.begin(), context.nodes.end(),
+                                        [](const auto& entry) { return entry.second.entityName == kBookmarkEntity; }));
   const std::string info = SyncCountInfo(SyncListCount(device, kSyncBookmarks, bookmarks));
   request.SendProgress(kRequestListBookmarks, 0, &info, nullptr);
   for (const BookmarkNode* root : roots) {

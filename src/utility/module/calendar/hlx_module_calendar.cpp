@@ -208,11 +208,16 @@ void WriteTexts(JsonTextWriter& json, std::initializer_list<std::pair<const char
   }
 }
 
-void WriteEvent(JsonTextWriter& json, const CalendarSyncContext& sync, const std::string& id, const EventRecord& event) {
+void WriteEvent(JsonTextWriter& json, const CalendarSyncContext& sync, const std::string& id,
+                const EventRecord& event) {
   const std::string eventEntity = kEventEntity;
   json->StartObject();
-  WriteTexts(json, {{"id", &id}, {"start_date", &event.startDate}, {"start_date_source", &event.startDateSource},
-                    {"end_date", &event.endDate}, {"end_date_source", &event.endDateSource}, {"url", &event.url}});
+  WriteTexts(json, {{"id", &id},
+                    {"start_date", &event.startDate},
+                    {"start_date_source", &event.startDateSource},
+                    {"end_date", &event.endDate},
+                    {"end_date_source", &event.endDateSource},
+                    {"url", &event.url}});
   json.Key("all_day");
   json->Int(event.allDay);
   WriteTexts(json, {{"start_date_timezone", &event.timeZone},
@@ -225,7 +230,9 @@ void WriteEvent(JsonTextWriter& json, const CalendarSyncContext& sync, const std
     const std::string entity = kRecurrenceEntity;
     json.Key("recurrence");
     json->StartObject();
-    WriteTexts(json, {{"id", &event.recurrence}, {"frequency", &recurrence.frequency}, {"until", &recurrence.until},
+    WriteTexts(json, {{"id", &event.recurrence},
+                      {"frequency", &recurrence.frequency},
+                      {"until", &recurrence.until},
                       {"until_source", &recurrence.untilSource}});
     json.Key("interval");
     json->Int(recurrence.interval);

@@ -291,8 +291,7 @@ int HLXModuleConnect::InstallDrivers(FeatureRequest& request) {
   HLX_LOG(INFO) << "FailedBlacklist After: " << result;
   const std::string text = ErrorInfo(result);
   HLX_LOG(INFO) << "Install Driver: " << text;
-  request.SendReplyRecord(request.Command(), FinalStatus(result),
-                          2, token, 0, &text, nullptr, 0);
+  request.SendReplyRecord(request.Command(), FinalStatus(result), 2, token, 0, &text, nullptr, 0);
   return result;
 }
 
@@ -306,8 +305,7 @@ int HLXModuleConnect::CheckStoreITunes(FeatureRequest& request) {
   if (output.find("AppleInc.iTunes") != std::string::npos) result = kReplyStoreEditionInstalled;
   const std::string text = ErrorInfo(result);
   HLX_LOG(INFO) << "store edition check: exit " << exitCode << ", " << text;
-  request.SendReplyRecord(request.Command(), FinalStatus(result), 2,
-                          RequestToken(request), 0, &text, nullptr, 0);
+  request.SendReplyRecord(request.Command(), FinalStatus(result), 2, RequestToken(request), 0, &text, nullptr, 0);
   return result;
 }
 
@@ -341,10 +339,15 @@ int HLXModuleConnect::LaunchHelper(FeatureRequest& request) {
   // The helper's command line: the helper port as its peer, this process to watch, no console, no
   // self-test, logging, this instance's version, log folder and product, mode 2. Arguments travel
   // as a vector, so the product name needs no quotes.
-  const std::vector<std::string> arguments = {
-      std::to_string(client.HelperPort()), std::to_string(os::Os().currentProcessId()), "0", "0", "1",
-      state.productVersion, state.logSubfolder, state.productName,
-      std::to_string(static_cast<int32_t>(InstanceMode::kElevatedHelper))};
+  const std::vector<std::string> arguments = {std::to_string(client.HelperPort()),
+                                              std::to_string(os::Os().currentProcessId()),
+                                              "0",
+                                              "0",
+                                              "1",
+                                              state.productVersion,
+                                              state.logSubfolder,
+                                              state.productName,
+                                              std::to_string(static_cast<int32_t>(InstanceMode::kElevatedHelper))};
   const std::string program = GetModuleFilePath();
   auto pending = std::make_unique<IPCPacket1>(request.Packet());
   const bool queued = client.QueueForHelper(

@@ -192,7 +192,7 @@ void ContactRecordSet::ContactBatches(size_t perBatch, const BatchSink& emit) co
     std::vector<size_t> seen;
     for (const std::string& owner : sub.owners) {
       const size_t found = m_contactIndex.Find(owner, m_contacts);
-      if (found == IdIndex::kNone) continue;  // a contact the device did not send
+      if (found == IdIndex::kNone) continue;                                   // a contact the device did not send
       if (std::find(seen.begin(), seen.end(), found) != seen.end()) continue;  // named twice
       seen.push_back(found);
       Links& contactLinks = links[found];
@@ -287,8 +287,7 @@ void ReadContactAnswer(ContactSyncContext& context, const SyncMessage& message) 
         if (value != nullptr && value->GetString() != nullptr) context.deviceId = *value->GetString();
       }
       break;
-    case ContactStep::kIgnored:
-      break;
+    case ContactStep::kIgnored: break;
   }
 }
 

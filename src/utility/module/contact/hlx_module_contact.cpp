@@ -67,7 +67,8 @@ int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjso
   const rapidjson::Value* contactText = FindStringMember(data, kContactEntity);
   if (contactText == nullptr) return kReplyBadData;
   CFPtr<CFPropertyListRef> contactList = ParseChangesMessage(StringOf(*contactText));
-  BinaryPlistPtr contactMessage = contactList ? SerializePlist(contactList.get(), kCFPropertyListBinaryFormat_v1_0) : nullptr;
+  BinaryPlistPtr contactMessage =
+      contactList ? SerializePlist(contactList.get(), kCFPropertyListBinaryFormat_v1_0) : nullptr;
   if (!contactMessage) return kReplyBadData;
   CFPtr<CFPropertyListRef> subLists[kSubRecordEntityCount];
   for (int i = 0; i < kSubRecordEntityCount; ++i) {
@@ -82,8 +83,8 @@ int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjso
   if (session.Prepare() != kReplySuccess) return session.Result();
   if (session.Open(request.Device()->Device(), ClassAnswer::kAcceptOne) != kReplySuccess) return session.Result();
   // Contacts answer the change query in two batches; the writes follow the first acknowledgement.
-  if (session.ReadChangesWait() != kReplySuccess || session.AcknowledgeWait("SDMessageProcessChanges") != kReplySuccess ||
-      session.Ping() != kReplySuccess) {
+  if (session.ReadChangesWait() != kReplySuccess ||
+      session.AcknowledgeWait("SDMessageProcessChanges") != kReplySuccess || session.Ping() != kReplySuccess) {
     return session.Result();
   }
   ContactSyncContext context;
@@ -110,7 +111,8 @@ int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjso
   rapidjson::Document reply(rapidjson::kObjectType);
   AddRemapMember(reply, reply.GetAllocator(), context.remaps[0], kContactEntity);
   for (int i = 0; i < kSubRecordEntityCount; ++i) {
-    if (!context.remaps[1 + i].empty()) AddRemapMember(reply, reply.GetAllocator(), context.remaps[1 + i], kSubRecordEntities[i]);
+    if (!context.remaps[1 + i].empty())
+      AddRemapMember(reply, reply.GetAllocator(), context.remaps[1 + i], kSubRecordEntities[i]);
   }
   const std::string text = JsonValueToString(reply);
   request.SendProgress(kRequestWriteContact, 0, nullptr, &text);
@@ -194,7 +196,8 @@ int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson:
   pair.PushBack(rapidjson::Value(context.deviceId.c_str(), static_cast<rapidjson::SizeType>(context.deviceId.size()),
                                  reply.GetAllocator()),
                 reply.GetAllocator());
-  pair.PushBack(rapidjson::Value(name->GetString(), name->GetStringLength(), reply.GetAllocator()), reply.GetAllocator());
+  pair.PushBack(rapidjson::Value(name->GetString(), name->GetStringLength(), reply.GetAllocator()),
+                reply.GetAllocator());
   reply.AddMember(rapidjson::Value(guid->GetString(), guid->GetStringLength(), reply.GetAllocator()), pair,
                   reply.GetAllocator());
   const std::string text = JsonValueToString(reply);

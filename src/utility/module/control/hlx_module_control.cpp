@@ -1,6 +1,6 @@
 // Request 600.
-#include "utility/hlx_log.h"
 #include "utility/module/control/hlx_module_control.h"
+#include "utility/hlx_log.h"
 
 #include "utility/hlx_device.h"
 #include "utility/hlx_ipc_channel.h"

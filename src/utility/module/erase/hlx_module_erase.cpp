@@ -9,6 +9,7 @@
 #include "iOSAPI/MobileExportFun.h"
 #include "os/hlx_os.h"
 #include "utility/hlx_afc.h"
+#include "utility/hlx_app_exchange.h"
 #include "utility/hlx_backup_protocol.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_device_link.h"
@@ -18,7 +19,6 @@
 #include "utility/hlx_log.h"
 #include "utility/hlx_reply.h"
 #include "utility/hlx_task.h"
-#include "utility/hlx_app_exchange.h"
 
 namespace hlx {
 namespace {
@@ -28,12 +28,28 @@ constexpr uint32_t kFillBlockBytes = 8 * 1024 * 1024;
 constexpr int kBlocksPerPassFile = 64;  // pass p writes files of p * 64 blocks: 512 MiB, then 1 GiB
 constexpr const char* kCancelledMessage = "Task cancelled.";
 // The folders a content erase empties, in order; each keeps its own folder.
-constexpr const char* kErasedFolders[] = {
-    "/PhotoData/Thumbnails", "/PhotoData/MISC", "/PhotoData/Metadata", "/PhotoData/Videos",
-    "/PhotoData/AlbumsMetadata", "/PhotoData/Logs", "/PhotoData/Caches", "/PhotoData/PhotoCloudSharingData",
-    "/Photos", "/PhotoStreamsData", "/DCIM", "/iTunes_Control/Music", "/iTunes_Control/Artwork",
-    "/iTunes_Control/iTunes/Artwork", "/iTunes_Control/Sync", "/iTunes_Control", "/Books", "/Podcasts",
-    "/Purchases", "/Radio", "/Recordings", "/Downloads"};
+constexpr const char* kErasedFolders[] = {"/PhotoData/Thumbnails",
+                                          "/PhotoData/MISC",
+                                          "/PhotoData/Metadata",
+                                          "/PhotoData/Videos",
+                                          "/PhotoData/AlbumsMetadata",
+                                          "/PhotoData/Logs",
+                                          "/PhotoData/Caches",
+                                          "/PhotoData/PhotoCloudSharingData",
+                                          "/Photos",
+                                          "/PhotoStreamsData",
+                                          "/DCIM",
+                                          "/iTunes_Control/Music",
+                                          "/iTunes_Control/Artwork",
+                                          "/iTunes_Control/iTunes/Artwork",
+                                          "/iTunes_Control/Sync",
+                                          "/iTunes_Control",
+                                          "/Books",
+                                          "/Podcasts",
+                                          "/Purchases",
+                                          "/Radio",
+                                          "/Recordings",
+                                          "/Downloads"};
 constexpr int64_t kErasedFolderSteps = 23;  // the folders and the step after the last
 
 // "/iostemp/<local time %Y%m%d%H%M%S>-<n>".
@@ -81,8 +97,7 @@ void OnUserAppsReply(void* context, const uint8_t* bytes, int64_t length, bool* 
 void OnUninstallReply(void* /*context*/, const uint8_t* bytes, int64_t length, bool* more, bool* result) {
   const std::shared_ptr<const CIOSDictionary> reply = FirstDictionary(bytes, static_cast<size_t>(length));
   std::string status;
-  *more = reply && reply->Find("Error") == nullptr && ValueText(reply->Find("Status"), &status) &&
-          status != "Complete";
+  *more = reply && reply->Find("Error") == nullptr && ValueText(reply->Find("Status"), &status) && status != "Complete";
   *result = status == "Complete";
 }
 
@@ -114,7 +129,7 @@ int HLXModuleErase::Run(FeatureRequest& request) {
   if (request.SubCommand() != 1) return kReplySuccess;
   std::string message;
   const int code = request.Command() == static_cast<uint32_t>(kRequestEraseContent) ? EraseContent(request, &message)
-                                                                                     : FillFreeSpace(request, &message);
+                                                                                    : FillFreeSpace(request, &message);
   JsonTextWriter info;
   info->StartObject();
   info.Key("error");
@@ -137,7 +152,8 @@ int HLXModuleErase::FillFreeSpace(FeatureRequest& request, std::string* message)
   }
   HLXDevice& device = *request.Device();
   int32_t error = 0;
-  std::shared_ptr<HLXDeviceService> service = OpenDeviceService(device.Device(), &error, "com.apple.afc", nullptr, true);
+  std::shared_ptr<HLXDeviceService> service =
+      OpenDeviceService(device.Device(), &error, "com.apple.afc", nullptr, true);
   if (!service) {
     *message = "open afc error";
     return kReplyAfcInfoUnreadable;

@@ -309,7 +309,8 @@ bool FilePacketWriter::ResumeFileMatches(FileHeader* resumed) {
   AfcFileInfo info;
   // A resume file is a few hundred bytes per segment; anything far larger is not ours.
   constexpr int64_t kMaxResumeFileBytes = 16 * 1024 * 1024;
-  if (!AfcGetFileInfo(afc, m_header.pathProject, &info) || info.sizeBytes <= 0 || info.sizeBytes > kMaxResumeFileBytes) {
+  if (!AfcGetFileInfo(afc, m_header.pathProject, &info) || info.sizeBytes <= 0 ||
+      info.sizeBytes > kMaxResumeFileBytes) {
     return false;
   }
   std::string text;
@@ -378,8 +379,8 @@ FilePacketWriter::OpenResult FilePacketWriter::Open(const FileHeader& header) {
   m_header = header;
   AFCConnectionRef afc = header.service->AfcConnection();
   AfcFileInfo info;
-  const bool fullSize = AfcGetFileInfo(afc, header.path, &info) && info.fileKind == "S_IFREG" &&
-                        info.sizeBytes == header.size;
+  const bool fullSize =
+      AfcGetFileInfo(afc, header.path, &info) && info.fileKind == "S_IFREG" && info.sizeBytes == header.size;
   FileHeader resumed;
   if (fullSize && ResumeFileMatches(&resumed)) {
     m_header.segments = std::move(resumed.segments);
@@ -461,9 +462,8 @@ FilePacketWriter::FinishResult FilePacketWriter::CheckDigest() {
   AFCFileRef file = 0;
   if (Md().AFCFileRefOpen(afc, m_header.path.c_str(), kAFCFileModeRead, &file) != kAFCSuccess) return kNotPlaced;
   Md5Digest md5;
-  const bool read = ReadDeviceRange(afc, file, 0, m_header.size, [&md5](const uint8_t* bytes, uint32_t count) {
-    return md5.Update(bytes, count);
-  });
+  const bool read = ReadDeviceRange(afc, file, 0, m_header.size,
+                                    [&md5](const uint8_t* bytes, uint32_t count) { return md5.Update(bytes, count); });
   (void)Md().AFCFileRefClose(afc, file);
   const std::string digest = read ? md5.Finish() : std::string();
   if (digest.empty()) {

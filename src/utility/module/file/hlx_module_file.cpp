@@ -11,10 +11,10 @@
 #include "utility/hlx_device.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_ipc_channel.h"
-#include "utility/hlx_reply.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_paths.h"
+#include "utility/hlx_reply.h"
 #include "utility/hlx_zip_util.h"
 #include "utility/module/file/hlx_file_transfer.h"
 
@@ -53,8 +53,8 @@ constexpr uint16_t kStatusDone = static_cast<uint16_t>(PacketStatus::kDone);
 // A progress reply (packet status 2) of a transfer stage or an export item.
 void SendStageReply(const FeatureRequest& request, int32_t stage, int32_t code, int32_t type, const std::string* info,
                     const void* data, size_t length) {
-  (void)request.SendReplyRecord(request.Command(), static_cast<uint16_t>(PacketStatus::kInProgress), stage, code,
-                                type, info, data, length);
+  (void)request.SendReplyRecord(request.Command(), static_cast<uint16_t>(PacketStatus::kInProgress), stage, code, type,
+                                info, data, length);
 }
 
 // A transfer stage that succeeded is answered by its stage reply alone.
@@ -106,7 +106,8 @@ bool EndsWithEpub(const std::string& path) {
 // Copies a book bundle as one zip archive at a unique path beside `destination`; *written gets it.
 bool ExportBookBundle(AFCConnectionRef afc, const std::string& devicePath, const std::string& destination,
                       std::string* written) {
-  std::string copy = MakeUniqueLocalPath(destination.substr(0, destination.size() - DeviceExtension(devicePath).size()));
+  std::string copy =
+      MakeUniqueLocalPath(destination.substr(0, destination.size() - DeviceExtension(devicePath).size()));
   bool ok = AfcDownloadTree(afc, devicePath, copy);
   ZipFileList files;
   ZipUtil::ListFilesRecursive(copy, nullptr, &files);
@@ -329,15 +330,12 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
   const std::string& bytes = request.RawData();
   std::optional<FileSegment> missing;
   switch (writer->Write(segment, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &missing)) {
-    case FilePacketWriter::kWritten:
-      break;
+    case FilePacketWriter::kWritten: break;
     case FilePacketWriter::kSegmentMismatch:
-    case FilePacketWriter::kSegmentChanged:
-      return kReplyBadData;
+    case FilePacketWriter::kSegmentChanged: return kReplyBadData;
     case FilePacketWriter::kClosed:
       return EndQuietly(request, kReplyTaskError);  // a late duplicate after the upload finished
-    default:
-      return kReplyTaskError;
+    default: return kReplyTaskError;
   }
   // Every segment is answered: with the next one missing, or by the one write that completed the file
   // with the final path (a duplicate of a written segment after that ends without a reply).

@@ -32,9 +32,9 @@
 #include "utility/hlx_process_util.h"
 #include "utility/hlx_reply.h"
 #include "utility/hlx_reply_code.h"
-#include "utility/hlx_sync_session.h"
 #include "utility/hlx_reply_sink.h"
 #include "utility/hlx_request_code.h"
+#include "utility/hlx_sync_session.h"
 #include "utility/hlx_task.h"
 #include "utility/hlx_time.h"
 
@@ -43,10 +43,10 @@ namespace {
 
 constexpr char kBackupDomain[] = "com.apple.mobile.backup";
 // The desktop player's files that a backup's Info.plist carries when the device has them.
-constexpr const char* kITunesFiles[] = {"ApertureAlbumPrefs", "IC-Info.sidb", "IC-Info.sidv", "PhotosFolderAlbums",
-                                        "PhotosFolderName", "PhotosFolderPrefs", "VoiceMemos.plist",
-                                        "iPhotoAlbumPrefs", "iTunesApplicationIDs", "iTunesPrefs",
-                                        "iTunesPrefs.plist"};
+constexpr const char* kITunesFiles[] = {"ApertureAlbumPrefs", "IC-Info.sidb",     "IC-Info.sidv",
+                                        "PhotosFolderAlbums", "PhotosFolderName", "PhotosFolderPrefs",
+                                        "VoiceMemos.plist",   "iPhotoAlbumPrefs", "iTunesApplicationIDs",
+                                        "iTunesPrefs",        "iTunesPrefs.plist"};
 
 bool IsFolder(const std::string& path) {
   struct stat info;
@@ -189,11 +189,16 @@ std::string MakeInfoPlistXml(HLXDevice& device) {
   const struct {
     const char* plistKey;
     const char* lockdownKey;
-  } kFromLockdown[] = {{"Build Version", "BuildVersion"}, {"Device Name", "DeviceName"}, {"Display Name", "DeviceName"},
+  } kFromLockdown[] = {{"Build Version", "BuildVersion"},
+                       {"Device Name", "DeviceName"},
+                       {"Display Name", "DeviceName"},
                        {"ICCID", "IntegratedCircuitCardIdentity"},
-                       {"IMEI", "InternationalMobileEquipmentIdentity"}, {"MEID", "MobileEquipmentIdentifier"},
-                       {"Phone Number", "PhoneNumber"}, {"Product Type", "ProductType"},
-                       {"Product Version", "ProductVersion"}, {"Serial Number", "SerialNumber"}};
+                       {"IMEI", "InternationalMobileEquipmentIdentity"},
+                       {"MEID", "MobileEquipmentIdentifier"},
+                       {"Phone Number", "PhoneNumber"},
+                       {"Product Type", "ProductType"},
+                       {"Product Version", "ProductVersion"},
+                       {"Serial Number", "SerialNumber"}};
   for (const auto& row : kFromLockdown) {
     if (FindStringMember(properties, row.lockdownKey) != nullptr) add(row.plistKey, text(row.lockdownKey));
   }
@@ -273,8 +278,8 @@ struct SessionTask {
 
 void SetErrorInfo(FeatureRequest& request, const std::string& text) {
   rapidjson::Document info(rapidjson::kObjectType);
-  info.AddMember("error", rapidjson::Value(text.c_str(), static_cast<rapidjson::SizeType>(text.size()),
-                                           info.GetAllocator()),
+  info.AddMember("error",
+                 rapidjson::Value(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), info.GetAllocator()),
                  info.GetAllocator());
   request.SetFinalInfo(JsonValueToString(info));
 }
@@ -378,8 +383,8 @@ class BackupLister {
     AddText(&summary, "Serial Number", InfoText(info, "Serial Number"), allocator);
     AddText(&summary, "Device Name",
             info.Find("Device Name") ? InfoText(info, "Device Name") : InfoText(info, "Display Name"), allocator);
-    std::string identifier = info.Find("Target Identifier") ? InfoText(info, "Target Identifier")
-                                                            : InfoText(info, "Unique Identifier");
+    std::string identifier =
+        info.Find("Target Identifier") ? InfoText(info, "Target Identifier") : InfoText(info, "Unique Identifier");
     for (char& c : identifier) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     AddText(&summary, "Unique Identifier", identifier, allocator);
     const std::string date = InfoText(info, "Last Backup Date");

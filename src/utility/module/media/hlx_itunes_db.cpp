@@ -232,9 +232,9 @@ void ITunesDbReader::BuildCatalog(MediaCatalog* catalog) const {
         if (track == nullptr) continue;
         if (HasNoBlankEqual(track->fileType, "pdf") || HasNoBlankEqual(track->fileType, "EPUB")) {
           if (catalog->books.count(id) != 0) continue;
-          catalog->books[id] = BookRecord{FindString(*track, kTitle), track->fileSizeBytes, FindString(*track, kArtist),
-                                          FindString(*track, kKind),  FindString(*track, kGenre),
-                                          FindString(*track, kPath)};
+          catalog->books[id] =
+              BookRecord{FindString(*track, kTitle), track->fileSizeBytes,       FindString(*track, kArtist),
+                         FindString(*track, kKind),  FindString(*track, kGenre), FindString(*track, kPath)};
         } else if (HasNoBlankEqual(track->fileType, "m4r")) {
           const std::string& path = FindString(*track, kPath);
           if (catalog->ringtones.count(id) != 0 || path.find("Music") != std::string::npos) continue;

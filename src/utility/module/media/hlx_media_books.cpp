@@ -132,8 +132,8 @@ struct EditableBookList {
 
 // False when the bytes are no property list, the root is no dictionary or "Books" is no array.
 bool ParseBookList(const std::string& bytes, EditableBookList* list) {
-  CFPtr<CFDataRef> data(Md().CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(bytes.data()),
-                                          static_cast<CFIndex>(bytes.size())));
+  CFPtr<CFDataRef> data(
+      Md().CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(bytes.data()), static_cast<CFIndex>(bytes.size())));
   if (!data) return false;
   list->root.reset(Md().CFPropertyListCreateWithData(nullptr, data.get(), kCFPropertyListMutableContainersAndLeaves,
                                                      nullptr, nullptr));
@@ -257,8 +257,10 @@ ZPOS64_T ZCALLBACK AfcZipTell(voidpf opaque, voidpf stream) {
 
 long ZCALLBACK AfcZipSeek(voidpf opaque, voidpf stream, ZPOS64_T offset, int origin) {
   const uint64_t whence = origin == ZLIB_FILEFUNC_SEEK_CUR ? 1 : origin == ZLIB_FILEFUNC_SEEK_END ? 2 : 0;
-  return Md().AFCFileRefSeek(ConnectionOf(opaque), static_cast<AfcZipFile*>(stream)->ref,
-                             static_cast<int64_t>(offset), whence) == 0 ? 0 : -1;
+  return Md().AFCFileRefSeek(ConnectionOf(opaque), static_cast<AfcZipFile*>(stream)->ref, static_cast<int64_t>(offset),
+                             whence) == 0
+             ? 0
+             : -1;
 }
 
 int ZCALLBACK AfcZipClose(voidpf opaque, voidpf stream) {
@@ -271,7 +273,7 @@ int ZCALLBACK AfcZipError(voidpf /*opaque*/, voidpf stream) { return static_cast
 // Makes the folder with every missing parent on the device.
 int AfcMakeFolders(void* opaque, const char* path) {
   const std::string full(path);
-  for (size_t slash = full.find('/', 1); ; slash = full.find('/', slash + 1)) {
+  for (size_t slash = full.find('/', 1);; slash = full.find('/', slash + 1)) {
     const std::string part = full.substr(0, slash);
     if (!part.empty()) (void)AfcMakeDirectory(ConnectionOf(opaque), part);
     if (slash == std::string::npos) break;
@@ -353,8 +355,8 @@ int ListBooksAndRingtones(const FeatureRequest& request, MediaCopies* copies, AF
       books.push_back(book);
       continue;
     }
-    auto listed = std::find_if(books.begin(), books.end(),
-                               [&](const BookRecord& b) { return b.devicePath == book.devicePath; });
+    auto listed =
+        std::find_if(books.begin(), books.end(), [&](const BookRecord& b) { return b.devicePath == book.devicePath; });
     if (listed == books.end()) {
       books.push_back(book);
     } else if (book.sizeBytes != 0) {

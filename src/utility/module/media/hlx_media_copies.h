@@ -47,8 +47,8 @@ struct MediaCopies {
   std::mutex bookMutex;  // taken before filesLock
   std::shared_mutex filesLock;
   // guards (by filesLock): paths, libraryInUse and the files in the cache folder
-  std::string cacheFolder;                    // ends in '/'
-  std::map<std::string, std::string> paths;   // local base name -> local path of its last good copy
+  std::string cacheFolder;                            // ends in '/'
+  std::map<std::string, std::string> paths;           // local base name -> local path of its last good copy
   MediaCopy libraryInUse = MediaCopy::kMediaLibrary;  // the library family copied last by 1000 or 1010
 
   // The path of a file's last good copy, "" when there is none. Caller holds filesLock.

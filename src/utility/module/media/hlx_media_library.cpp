@@ -99,8 +99,8 @@ struct MediaPlaylist {
 
 // The flavour of database a request reads.
 struct LibraryFamily {
-  const char* logName;       // "QueryMediaLibrary" or "QueryLibraryITDB"
-  const char* playlists;     // null: the media library's two choices
+  const char* logName;    // "QueryMediaLibrary" or "QueryLibraryITDB"
+  const char* playlists;  // null: the media library's two choices
   const char* playlistItems;
 };
 constexpr LibraryFamily kMediaLibraryFamily{"QueryMediaLibrary", nullptr, kMediaPlaylistItems};
@@ -203,9 +203,9 @@ class SideQueue {
   const size_t m_maxQueued;
   std::mutex m_mutex;
   std::condition_variable m_wake;
-  std::condition_variable m_room;  // a queued item was taken, or Finish
-  bool m_inline = false;  // guarded by m_mutex; set for good by Finish
-  std::deque<T> m_queue;  // guarded by m_mutex
+  std::condition_variable m_room;      // a queued item was taken, or Finish
+  bool m_inline = false;               // guarded by m_mutex; set for good by Finish
+  std::deque<T> m_queue;               // guarded by m_mutex
   std::vector<std::thread> m_threads;  // made by the first Push, under m_mutex
 };
 
@@ -476,8 +476,7 @@ int LoadLocations(const std::string& path, const CancelTest& cancelled,
   });
 }
 
-int QueryLibraryItdb(HLXSqlite& db, const std::string& locationsPath, const CancelTest& cancelled,
-                     MediaLists* lists) {
+int QueryLibraryItdb(HLXSqlite& db, const std::string& locationsPath, const CancelTest& cancelled, MediaLists* lists) {
   StatementPtr statement;
   const int code = db.Prepare(kLibraryItems, &statement);
   if (code != SQLITE_OK) {
@@ -621,8 +620,8 @@ int ReadLibrary(const MediaCopies& copies, bool itdb, const CancelTest& cancelle
     }
   });
   sideReader.Push(&sideDb);
-  int code = itdb ? QueryLibraryItdb(db, copies.PathOf(kLocationsFile), cancelled, lists)
-                  : QueryMediaLibrary(db, lists);
+  int code =
+      itdb ? QueryLibraryItdb(db, copies.PathOf(kLocationsFile), cancelled, lists) : QueryMediaLibrary(db, lists);
   sideReader.Finish();
   // A failed playlist query only empties the playlists; a cancelled one ends the request.
   if (code == 0 && playlistCode == kReplyCancelled) code = kReplyCancelled;
@@ -671,8 +670,6 @@ std::string PlaylistCountInfo(int64_t playlist, int64_t count, bool listed) {
 
 }  // namespace
 
-
-
 int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc,
                      const CancelTest& cancelled) {
   const Copied copied = CopyLibrary(copies, afc, false);
@@ -681,7 +678,8 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
   {
     std::shared_lock<std::shared_mutex> reading(copies->filesLock);
     if (copied != Copied::kNone) {
-      if (int code = ReadLibrary(*copies, copied == Copied::kLibrary, cancelled, &lists, &playlists); code != 0) return code;
+      if (int code = ReadLibrary(*copies, copied == Copied::kLibrary, cancelled, &lists, &playlists); code != 0)
+        return code;
     }
   }
   lists.Send(request, {kRequestSongs, kRequestMovies, kRequestMusicVideos, kRequestTvShows});

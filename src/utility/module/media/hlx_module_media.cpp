@@ -143,8 +143,7 @@ int HLXModuleMedia::Run(FeatureRequest& request) {
       return request.Command() == kRequestImportBooks ? ImportBook(request, copies.get(), openAfc, data)
                                                       : DeleteBook(copies.get(), openAfc, data);
     }
-    default:
-      return kReplySuccess;
+    default: return kReplySuccess;
   }
 }
 

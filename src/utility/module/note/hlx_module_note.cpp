@@ -56,13 +56,20 @@ void CollectNote(NoteSyncContext* sync, const std::string& id, const CIOSDiction
   for (const auto& [key, value] : record.entries()) {
     const std::string* text = value.GetString();
     if (text == nullptr) continue;
-    if (key == "subject") note.subject = *text;
-    else if (key == "author") note.author = *text;
-    else if (key == "content") note.content = *text;
-    else if (key == "contentType") note.contentType = *text;
-    else if (key == kSyncRecordEntityKey) note.entityName = *text;
-    else if (key == "dateCreated") note.dateCreatedSource = *text, note.dateCreated = UtcTextToLocalDateText(*text);
-    else if (key == "dateModified") note.dateModifiedSource = *text, note.dateModified = UtcTextToLocalDateText(*text);
+    if (key == "subject")
+      note.subject = *text;
+    else if (key == "author")
+      note.author = *text;
+    else if (key == "content")
+      note.content = *text;
+    else if (key == "contentType")
+      note.contentType = *text;
+    else if (key == kSyncRecordEntityKey)
+      note.entityName = *text;
+    else if (key == "dateCreated")
+      note.dateCreatedSource = *text, note.dateCreated = UtcTextToLocalDateText(*text);
+    else if (key == "dateModified")
+      note.dateModifiedSource = *text, note.dateModified = UtcTextToLocalDateText(*text);
   }
   auto [it, added] = sync->index.emplace(id, sync->notes.size());
   if (added) {

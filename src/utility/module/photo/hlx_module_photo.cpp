@@ -12,11 +12,11 @@
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_json.h"
-#include "utility/hlx_task.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_paths.h"
 #include "utility/hlx_portable_device.h"
 #include "utility/hlx_request_code.h"
+#include "utility/hlx_task.h"
 #include "utility/hlx_version.h"
 #include "utility/module/photo/hlx_photo_thumbnails.h"
 
@@ -86,8 +86,8 @@ int HLXModulePhoto::Run(FeatureRequest& request) {
       rapidjson::Document files;
       if (int read = request.ReadData(&files)) return read;
       int32_t error = kReplySuccess;
-      std::shared_ptr<HLXDeviceService> afc = OpenDeviceService(request.Device()->Device(), &error, kAfcService,
-                                                                nullptr, true);
+      std::shared_ptr<HLXDeviceService> afc =
+          OpenDeviceService(request.Device()->Device(), &error, kAfcService, nullptr, true);
       if (!afc) return kReplyAfcNotOpened;
       return SendPhotoThumbnails(request, afc->AfcConnection(), files);
     }
@@ -115,8 +115,7 @@ int HLXModulePhoto::RunList(const FeatureRequest& request, ListKind kind) {
   if ((path.empty() || refresh != 0) && !CopyPhotoDatabase(afc->AfcConnection(), *device, &path)) {
     return kReplyDatabaseNotCopied;
   }
-  PhotoRequestContext context{request, path, afc->AfcConnection(), 0, 0,
-                              task.Test()};
+  PhotoRequestContext context{request, path, afc->AfcConnection(), 0, 0, task.Test()};
   if (kind == kAlbumContents) {
     context.albumId = InfoInt(request.Json(), "album_id");
     context.albumType = InfoInt(request.Json(), "album_type");

@@ -14,9 +14,9 @@
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_regex.h"
+#include "utility/hlx_reply_code.h"
 #include "utility/hlx_sqlite.h"
 #include "utility/hlx_text.h"
-#include "utility/hlx_reply_code.h"
 #include "utility/hlx_time.h"
 
 namespace hlx {
@@ -344,9 +344,9 @@ int AlbumListOld(const PhotoRequestContext& context) {
                     kAlbumCameraRoll) == kReplyCancelled) {
     return kReplyCancelled;
   }
-  return RunAlbumQuery(context, database,
-                       std::string(kOldAlbumSql) + " AND al.kind != 1000 AND al.title is not null GROUP BY al.primaryKey ",
-                       kAlbumUser);
+  return RunAlbumQuery(
+      context, database,
+      std::string(kOldAlbumSql) + " AND al.kind != 1000 AND al.title is not null GROUP BY al.primaryKey ", kAlbumUser);
 }
 
 int AlbumListNew(const PhotoRequestContext& context) {
@@ -401,11 +401,12 @@ int AlbumContentsNew(const PhotoRequestContext& context) {
 
   std::string sql;
   if (context.albumType == kAlbumUser || context.albumType == kAlbumCameraRoll) {
-    sql = " SELECT a.Z_PK,a.ZSAVEDASSETTYPE,a.ZDIRECTORY || '/'||a.ZFILENAME,a.ZORIENTATION, "
-          "a.ZADDITIONALATTRIBUTES,a.ZDATECREATED,a.ZMODIFICATIONDATE, t.ZORIGINALFILESIZE FROM ZGENERICASSET a "
-          "left join ZADDITIONALASSETATTRIBUTES t on t.Z_PK = a.Z_PK," +
-          join.name + " z WHERE a.Z_pk = z." + join.assetColumn + " AND z." + join.albumColumn + "=" +
-          std::to_string(context.albumId) + " AND t.ZORIGINALFILESIZE != 0";
+    sql =
+        " SELECT a.Z_PK,a.ZSAVEDASSETTYPE,a.ZDIRECTORY || '/'||a.ZFILENAME,a.ZORIENTATION, "
+        "a.ZADDITIONALATTRIBUTES,a.ZDATECREATED,a.ZMODIFICATIONDATE, t.ZORIGINALFILESIZE FROM ZGENERICASSET a "
+        "left join ZADDITIONALASSETATTRIBUTES t on t.Z_PK = a.Z_PK," +
+        join.name + " z WHERE a.Z_pk = z." + join.assetColumn + " AND z." + join.albumColumn + "=" +
+        std::to_string(context.albumId) + " AND t.ZORIGINALFILESIZE != 0";
     if (assets.trashed) sql += " and a.ZTRASHEDSTATE = 0";
   } else if (context.albumType == kAlbumTrashed) {
     sql = kAssetBaseSql;

@@ -40,7 +40,7 @@ enum PhotoAlbumType : int32_t {
   kAlbumCameraRoll = 1,  // kind 1000
   kAlbumFavorites = 2,
   kAlbumSubtype10 = 3,
-  kAlbumSaved = 4,       // saved-asset type 256
+  kAlbumSaved = 4,  // saved-asset type 256
   kAlbumTrashed = 5,
   kAlbumVideos = 6,
 };

@@ -40,8 +40,8 @@ std::string RelativeThumbnailName(const std::string& path) {
 void SendPicture(const FeatureRequest& request, const std::string& id, const std::string& path,
                  const std::string& bytes) {
   const std::string info = ThumbnailInfoJson(id, path);
-  request.SendReplyRecord(request.Command(), static_cast<uint16_t>(PacketStatus::kInProgress), 0, 0,
-                          kReplyTypeRawData, &info, bytes.data(), bytes.size());
+  request.SendReplyRecord(request.Command(), static_cast<uint16_t>(PacketStatus::kInProgress), 0, 0, kReplyTypeRawData,
+                          &info, bytes.data(), bytes.size());
 }
 
 // The device's own thumbnail of a file modified at `modifiedSeconds`; false when it has none.
@@ -76,7 +76,7 @@ void SendMadeThumbnail(const FeatureRequest& request, AFCConnectionRef afc, cons
                      sizeBytes > kLargeDecodeSourceBytes;
   std::unique_ptr<HLXImage> thumbnail;
   {
-    const LargeDecodeSlot slot(large);  // given back before the reply waits on the peer
+    const LargeDecodeSlot slot(large);           // given back before the reply waits on the peer
     if (file.size() == kThumbnailHeaderBytes) {  // else the first bytes were the whole file
       file.clear();
       if (!AfcDownloadFile(afc, path, nullptr, &file) || file.empty()) return;
@@ -96,7 +96,8 @@ void SendVideoPreview(const FeatureRequest& request, AFCConnectionRef afc, const
   if (path.empty() || path[0] != '/') previewPath += '/';
   previewPath += path.substr(0, path.size() - 3) + "JPG";  // the path has an extension: 3 characters or more
   std::string bytes;
-  if (AfcDownloadFile(afc, previewPath, nullptr, &bytes) && !bytes.empty()) SendPicture(request, id, previewPath, bytes);
+  if (AfcDownloadFile(afc, previewPath, nullptr, &bytes) && !bytes.empty())
+    SendPicture(request, id, previewPath, bytes);
 }
 
 }  // namespace

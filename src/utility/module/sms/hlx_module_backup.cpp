@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -198,9 +198,8 @@ int RunWatchedBackupProcess(const std::string& program, const std::vector<std::s
 
 // A UDID names folders: letters, digits, '-' and '_' only.
 bool IsSafeFolderName(const std::string& name) {
-  return !name.empty() && name.size() <= 128 && std::all_of(name.begin(), name.end(), [](unsigned char c) {
-    return std::isalnum(c) || c == '-' || c == '_';
-  });
+  return !name.empty() && name.size() <= 128 &&
+         std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_'; });
 }
 
 }  // namespace

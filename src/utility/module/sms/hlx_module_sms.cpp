@@ -51,7 +51,9 @@ int HLXModuleSms::QueryWithPartialBackup(const FeatureRequest& request) {
   std::string path;
   const int result = HLXModuleBackup::BackupMessagesDatabase(
       request.Device(), static_cast<int64_t>(request.Packet().id),
-      [&request](int64_t hundredths) { (void)request.SendProgress(request.Command(), 2, nullptr, nullptr, hundredths); },
+      [&request](int64_t hundredths) {
+        (void)request.SendProgress(request.Command(), 2, nullptr, nullptr, hundredths);
+      },
       &path);
   if (result != kReplySuccess) return result;
   request.Device()->SetMessagesDatabasePath(path);

@@ -64,8 +64,8 @@ struct SmsChat {
   int32_t isGroup = 0;
   int64_t date = 0;  // of its latest message, as stored
   std::string dateText;
-  std::string snippet;  // a copy of the latest message's text: the message vector moves as it grows
-  std::string displayPhones;  // handle texts, each followed by ','
+  std::string snippet;               // a copy of the latest message's text: the message vector moves as it grows
+  std::string displayPhones;         // handle texts, each followed by ','
   std::vector<SmsMessage> messages;  // ascending date
   std::vector<SmsHandle> handles;
 };
@@ -109,8 +109,7 @@ class SmsDatabaseReader {
   // kReplySuccess, kReplyStatementFailed (logged) or kReplyCancelled.
   int Read(ChatMap* chats) {
     bool present[6] = {};
-    const char* const tables[6] = {"message", "handle", "chat", "chat_message_join", "chat_handle_join",
-                                   "madrid_chat"};
+    const char* const tables[6] = {"message", "handle", "chat", "chat_message_join", "chat_handle_join", "madrid_chat"};
     for (int i = 0; i < 6; ++i) {
       if (int found = TableExists(tables[i], &present[i]); found != kReplySuccess) return found;
     }
@@ -430,7 +429,8 @@ int QuerySmsDb(const FeatureRequest& request, const std::string& path) {
   {
     HLXSqlite db;
     CancelTest cancelled;
-    if (request.Device()) cancelled = CancelTestOf(request.Device()->TaskMap(), static_cast<int64_t>(request.Packet().id));
+    if (request.Device())
+      cancelled = CancelTestOf(request.Device()->TaskMap(), static_cast<int64_t>(request.Packet().id));
     if (int opened = db.Open(path, cancelled)) return opened;
     const int read = SmsDatabaseReader(db).Read(&chatsByKey);
     if (read != kReplySuccess) return read;

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "utility/hlx_ipc_channel.h"
-#include "utility/hlx_reply.h"
-#include "utility/hlx_task.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
+#include "utility/hlx_reply.h"
 #include "utility/hlx_reply_sink.h"
+#include "utility/hlx_task.h"
 
 namespace hlx {
 namespace {
@@ -57,8 +57,8 @@ const std::string& TestProbeJson() {
                kNames[(r >> 3) % 8] + "son" + std::to_string(r % 997) + "\",\"phones\":[{\"label\":\"" +
                kLabels[(r >> 6) % 4] + "\",\"value\":\"+49 " + std::to_string(next() % 10000000000ull) +
                "\"}],\"emails\":[{\"label\":\"work\",\"value\":\"" + kNames[(r >> 9) % 8] + "." +
-               std::to_string(r % 9973) + "@example.org\"}],\"note\":\"met on " + std::to_string(r % 28 + 1) +
-               "." + std::to_string((r >> 5) % 12 + 1) + ".20" + std::to_string(10 + (r >> 7) % 15) + "\"}";
+               std::to_string(r % 9973) + "@example.org\"}],\"note\":\"met on " + std::to_string(r % 28 + 1) + "." +
+               std::to_string((r >> 5) % 12 + 1) + ".20" + std::to_string(10 + (r >> 7) % 15) + "\"}";
     }
     text->push_back(']');
     return text;
@@ -88,8 +88,8 @@ int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
     ReplyRecord record;
     record.type = static_cast<int32_t>(ReadMember(json, "type", 0));
     record.uuid = "";
-    record.data = ReadMember(json, "json", 0) != 0 ? reinterpret_cast<const uint8_t*>(TestProbeJson().data())
-                                                   : pattern->data();
+    record.data =
+        ReadMember(json, "json", 0) != 0 ? reinterpret_cast<const uint8_t*>(TestProbeJson().data()) : pattern->data();
     record.dataLength = size;  // the first `size` bytes of the pattern
     IPCPacket1 packet;
     packet.id = request.id;
