@@ -1,6 +1,8 @@
 // Task registration, checkpoints and cancellation.
 #include "utility/hlx_task.h"
 
+#include <algorithm>
+
 #include "os/hlx_os.h"
 #include "utility/hlx_log.h"
 
@@ -8,6 +10,11 @@ namespace hlx {
 
 std::shared_ptr<DhTask> DeviceTaskMap::Register(int64_t taskId) {
   MutexLock lock(m_mutex);
+  auto ahead = std::find(m_cancelledAhead.begin(), m_cancelledAhead.end(), taskId);
+  if (ahead != m_cancelledAhead.end()) {
+    m_cancelledAhead.erase(ahead);
+    return nullptr;  // cancelled while it waited to start
+  }
   auto found = m_tasks.find(taskId);
   if (found == m_tasks.end()) {
     auto task = std::make_shared<DhTask>(taskId);
@@ -52,7 +59,12 @@ void DeviceTaskMap::Remove(int64_t taskId) {
 void DeviceTaskMap::Cancel(int64_t taskId) {
   MutexLock lock(m_mutex);
   auto found = m_tasks.find(taskId);
-  if (found == m_tasks.end() || !found->second) return;
+  if (found == m_tasks.end() || !found->second) {
+    if (std::find(m_cancelledAhead.begin(), m_cancelledAhead.end(), taskId) != m_cancelledAhead.end()) return;
+    m_cancelledAhead.push_back(taskId);
+    if (m_cancelledAhead.size() > kRememberedCancels) m_cancelledAhead.pop_front();
+    return;
+  }
   found->second->m_state = DhTask::kStateCancelled;
   RunCancelHook(found->second.get());
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -51,16 +52,21 @@ class DeviceTaskMap {
   bool IsCancelled(int64_t taskId);
   // The request ended.
   void Remove(int64_t taskId);
-  // Request 600: marks the task cancelled and runs its hook once. An unknown id changes nothing.
+  // Request 600: marks the task cancelled and runs its hook once. An id not registered yet is
+  // remembered (the last kRememberedCancels of them), so that a request cancelled while it waits for a
+  // worker does not run when it gets one: its Register answers null.
   void Cancel(int64_t taskId);
   bool Contains(int64_t taskId) const;
 
  private:
   void RunCancelHook(DhTask* task) HLX_REQUIRES(m_mutex);
 
+  static constexpr size_t kRememberedCancels = 256;
+
   mutable Mutex m_mutex;
-  // guards: m_tasks and every listed task's state and hook
+  // guards: m_tasks and every listed task's state and hook, and the cancels of requests not started
   std::map<int64_t, std::shared_ptr<DhTask>> m_tasks HLX_GUARDED_BY(m_mutex);
+  std::deque<int64_t> m_cancelledAhead HLX_GUARDED_BY(m_mutex);  // oldest first
 };
 
 // The map for requests that belong to no device.

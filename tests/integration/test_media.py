@@ -9,6 +9,7 @@ import os
 import plistlib
 import shutil
 import sqlite3
+import time
 import zipfile
 
 from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase, peak_resident_kb
@@ -464,6 +465,14 @@ class HostileLibraryTest(MediaTest):
         self.assertEqual(progress, [])
         self.assertLess(peak_resident_kb(pid) - before, 1536 * 1024)
         # Its memory is given back: the service goes on answering.
+        _, final = self.run_request(DEVICE_INFO, {"uuid": udid})
+        self.assertEqual(final[2]["code"], 0)
+
+    def test_a_slow_listing_ends_at_its_time_bound_with_statement_failed(self):
+        udid = self.attach_hostile("slow_rows", 1500)
+        started = time.monotonic()
+        self.assertEqual(self.request(LIBRARY, udid, expect=20), [])
+        self.assertLess(time.monotonic() - started, 30, "the bound ends the query, not the rows running out")
         _, final = self.run_request(DEVICE_INFO, {"uuid": udid})
         self.assertEqual(final[2]["code"], 0)
 

@@ -31,16 +31,22 @@ TEST(DeviceTaskMap, CancelMarksOnceAndRunsTheHookOnce) {
   EXPECT_FALSE(map.Contains(7));
 }
 
-TEST(DeviceTaskMap, UnknownAndEndedTasksAreLeftAlone) {
+TEST(DeviceTaskMap, ACancelBeforeTheStartKeepsTheRequestFromRunningAndEndedTasksAreLeftAlone) {
   DeviceTaskMap map;
-  map.Cancel(1);  // before registration: nothing to mark
-  auto task = map.Register(1);
+  map.Cancel(1);  // the request still waits for a worker
+  EXPECT_EQ(map.Register(1), nullptr) << "a request cancelled while it waited must not run";
+  auto task = map.Register(1);  // the cancel was taken by that start
   ASSERT_NE(task, nullptr);
   EXPECT_FALSE(map.IsCancelled(1));
   EXPECT_EQ(map.Register(1), task);  // a running task is found again
   map.Remove(1);
-  map.Cancel(1);  // after the end: still nothing
+  map.Cancel(1);  // after the end: nothing running is marked
   EXPECT_FALSE(map.IsCancelled(1));
+  EXPECT_FALSE(map.Contains(1));
+  // Only the latest cancels of requests that have not started are kept.
+  for (int64_t id = 100; id < 400; ++id) map.Cancel(id);
+  EXPECT_NE(map.Register(100), nullptr) << "the oldest are forgotten";
+  EXPECT_EQ(map.Register(399), nullptr);
 }
 
 TEST(DeviceTaskMap, CheckpointRunsAHookSetAfterTheCancel) {
