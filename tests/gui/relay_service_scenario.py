@@ -840,15 +840,17 @@ class RelayServiceScenario(RelayHarness):
         self.process.wait(timeout=DEADLINE_S)
 
 
-def main():
+def run_service_scenarios():
+    """Parses the arguments of a scenario against the service and the simulated PC (cmake/desktop.cmake passes
+    them) and runs the calling script's scenarios."""
     parser = wine_session.scenario_arguments()
     parser.add_argument("--harlix", required=True)
     parser.add_argument("--devices", required=True, help="the staged device library folder")
     parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
-    parser.add_argument("--contacts-probe", required=True, help="the contacts probe module")
-    parser.add_argument("--backup-probe", required=True, help="the backup manager probe module")
+    parser.add_argument("--contacts-probe", help="the contacts probe module, for the scenarios that load it")
+    parser.add_argument("--backup-probe", help="the backup manager probe module, for the scenarios that load it")
     wine_session.run_scenarios(parser)
 
 
 if __name__ == "__main__":
-    main()
+    run_service_scenarios()

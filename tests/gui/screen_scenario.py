@@ -216,15 +216,5 @@ class ScreenScenario(relay_service_scenario.RelayHarness):
         self.close_trevane()
 
 
-def main():
-    parser = wine_session.scenario_arguments()
-    parser.add_argument("--harlix", required=True)
-    parser.add_argument("--devices", required=True, help="the staged device library folder")
-    parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
-    parser.add_argument("--contacts-probe", help="unused here")
-    parser.add_argument("--backup-probe", help="unused here")
-    wine_session.run_scenarios(parser)
-
-
 if __name__ == "__main__":
-    main()
+    relay_service_scenario.run_service_scenarios()

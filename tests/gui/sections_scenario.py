@@ -16,7 +16,6 @@ import tempfile
 from pathlib import Path
 
 import relay_service_scenario
-import wine_session
 
 SIZE = re.compile(r"^\d+(\.\d\d)? (B|KB|MB|GB)$")
 TIME = re.compile(r"^\d+:\d\d(:\d\d)?$")
@@ -158,15 +157,5 @@ class SectionsScenario(relay_service_scenario.RelayHarness):
         self.close_trevane()
 
 
-def main():
-    parser = wine_session.scenario_arguments()
-    parser.add_argument("--harlix", required=True)
-    parser.add_argument("--devices", required=True, help="the staged device library folder")
-    parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
-    parser.add_argument("--contacts-probe", help="unused here")
-    parser.add_argument("--backup-probe", help="unused here")
-    wine_session.run_scenarios(parser)
-
-
 if __name__ == "__main__":
-    main()
+    relay_service_scenario.run_service_scenarios()

@@ -15,7 +15,6 @@ import sys
 from pathlib import Path
 
 import relay_service_scenario
-import wine_session
 from wine_session import ARGS, DEADLINE_S, wait_until, windows_path
 
 
@@ -221,15 +220,5 @@ class TitleBarScenario(relay_service_scenario.RelayHarness):
         self.close_trevane()
 
 
-def main():
-    parser = wine_session.scenario_arguments()
-    parser.add_argument("--harlix", required=True)
-    parser.add_argument("--devices", required=True, help="the staged device library folder")
-    parser.add_argument("--tools", required=True, help="the folder of hlx_lab.py")
-    parser.add_argument("--contacts-probe", help="unused here")
-    parser.add_argument("--backup-probe", required=True, help="the backup manager's probe module")
-    wine_session.run_scenarios(parser)
-
-
 if __name__ == "__main__":
-    main()
+    relay_service_scenario.run_service_scenarios()
