@@ -355,8 +355,9 @@ int ListBooksAndRingtones(const FeatureRequest& request, MediaCopies* copies, AF
       books.push_back(book);
       continue;
     }
-    auto listed =
-        std::find_if(books.begin(), books.end(), [&](const BookRecord& b) { return b.devicePath == book.devicePath; });
+    // A lambda may not capture a structured binding in C++17 (clang rejects it), so it captures the path.
+    auto listed = std::find_if(books.begin(), books.end(),
+                               [&path = book.devicePath](const BookRecord& b) { return b.devicePath == path; });
     if (listed == books.end()) {
       books.push_back(book);
     } else if (book.sizeBytes != 0) {
