@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the normal build (warnings are
-# errors) and a second build under AddressSanitizer and UndefinedBehaviorSanitizer. Each step says what
+# errors), a second build under AddressSanitizer and UndefinedBehaviorSanitizer, and a third of the
+# service alone with clang, whose thread-safety analysis checks the annotated locking. Each step says what
 # it does, and scripts/narrate.py says what is still at work whenever a step is quiet for 20 seconds
 # (a long compile, the Wine scenarios).
 set -euo pipefail
@@ -25,4 +26,11 @@ narrate "sanitizer build" cmake --build build-asan -j "$jobs"
 step "running the tests of build-asan/ under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   narrate "sanitizer tests" ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 900
+
+step "configuring and building the service and its tests with clang in build-clang/ (locking checked, no desktop)"
+CC=clang CXX=clang++ narrate "clang configure" \
+  cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHLX_WERROR=ON -DHLX_DESKTOP=OFF
+narrate "clang build" cmake --build build-clang -j "$jobs"
+step "running the compiled tests of build-clang/ (the Python integration tests ran in the builds before)"
+narrate "clang tests" ctest --test-dir build-clang -j "$jobs" --output-on-failure --timeout 300 -E '^integration[.]'
 step "every test passed"
