@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 // The array behind `pointer` when it may be changed; null otherwise.
@@ -44,9 +44,9 @@ void ArrayAppend(ArrayObj* array, const Object* value) {
   Retain(value);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

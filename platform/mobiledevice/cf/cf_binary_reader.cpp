@@ -23,7 +23,7 @@
 
 #include <cstring>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 constexpr size_t kTrailerSize = 32;
@@ -291,4 +291,4 @@ Ref<Object> ParseBinaryPlist(std::string_view bytes, bool mutableContainers, std
   return BinaryReader(bytes, mutableContainers).Parse(error);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

@@ -5,7 +5,7 @@
 
 #include "cf/cf_internal.h"
 
-namespace hlx::cf {
+namespace cf {
 
 Ref<DataObj> NewData(const uint8_t* bytes, size_t size) {
   auto data = Ref<DataObj>::Adopt(new DataObj());
@@ -14,9 +14,9 @@ Ref<DataObj> NewData(const uint8_t* bytes, size_t size) {
   return data;
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <ctime>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
@@ -142,9 +142,9 @@ Ref<DateObj> NewDate(double time) {
   return Ref<DateObj>::Adopt(date);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

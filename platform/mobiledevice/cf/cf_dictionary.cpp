@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 DictionaryObj* ChangeableDictionary(CFTypeRef pointer) noexcept {
@@ -174,9 +174,9 @@ bool DictionaryRemove(DictionaryObj* dictionary, const Object* key) {
   return true;
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

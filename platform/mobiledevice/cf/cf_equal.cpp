@@ -18,7 +18,7 @@
 #include <unordered_set>
 #include <utility>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 using Int128 = __int128;
@@ -187,10 +187,10 @@ size_t Hash(const Object* object) noexcept {
   return typeSeed;
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
 extern "C" MD_EXPORT Boolean HLXCFEqual(CFTypeRef a, CFTypeRef b) {
-  using namespace hlx::cf;
+  using namespace cf;
   if (a == nullptr || b == nullptr) return a == b ? 1 : 0;
   const Object* left = Validate(a);
   const Object* right = Validate(b);

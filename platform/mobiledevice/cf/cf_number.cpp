@@ -14,7 +14,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 using Int128 = __int128;
@@ -170,9 +170,9 @@ Ref<NumberObj> NewReal(double value, CFNumberType type) {
 
 const BooleanObj* GetBoolean(bool value) noexcept { return value ? &g_true : &g_false; }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-namespace hlx::cf {
+namespace cf {
 
 // Nesting limit for parsing, writing, copying and comparing. Deeper structures are refused rather than
 // risking the stack; real property lists stay far below it.
@@ -287,4 +287,4 @@ void GuardedVoid(F&& body) noexcept {
   }
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

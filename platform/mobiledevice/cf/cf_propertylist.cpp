@@ -8,7 +8,7 @@
 #include "cf/cf_internal.h"
 #include "cf/cf_plist.h"
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 Ref<Object> ParseAnyFormat(std::string_view bytes, CFOptionFlags options, CFPropertyListFormat* format,
@@ -58,9 +58,9 @@ void SetErrorString(CFStringRef* errorString, const std::string& message) {
 
 Ref<ErrorObj> NewError(std::string_view description) { return MakeError(description); }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

@@ -9,11 +9,11 @@
 
 namespace {
 
-hlx::cf::StringObj g_dataWrittenName("kCFStreamPropertyDataWritten", sizeof("kCFStreamPropertyDataWritten") - 1);
+cf::StringObj g_dataWrittenName("kCFStreamPropertyDataWritten", sizeof("kCFStreamPropertyDataWritten") - 1);
 
 }  // namespace
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <unordered_map>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 // A new string holding a NUL-terminated copy of `utf8` in the same allocation, right after the object:
@@ -60,9 +60,9 @@ Ref<StringObj> NewStringFromValidUtf8(std::string utf8) {
   return Ref<StringObj>::Adopt(MakeString(utf8, utf16Length, isAscii, false));
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

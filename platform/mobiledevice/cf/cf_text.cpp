@@ -4,7 +4,7 @@
 
 #include "vnl_utf8.h"
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -183,4 +183,4 @@ bool DecodeBase64(std::string_view text, std::vector<uint8_t>& out) {
   return false;
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

@@ -6,7 +6,7 @@
 
 #include "cf/cf_internal.h"
 
-namespace hlx::cf {
+namespace cf {
 
 Ref<UIDObj> NewUID(uint64_t value) {
   auto* uid = new UIDObj(value);
@@ -14,9 +14,9 @@ Ref<UIDObj> NewUID(uint64_t value) {
   return Ref<UIDObj>::Adopt(uid);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

@@ -14,7 +14,7 @@ constexpr CFURLPathStyle kLastPathStyle = 2;
 
 }  // namespace
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

@@ -24,7 +24,7 @@
 #include <limits>
 #include <vector>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 bool IsXmlSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -500,4 +500,4 @@ Ref<Object> ParseXmlPlist(std::string_view text, bool mutableContainers, std::st
   return XmlReader(text, mutableContainers).ParseDocument(error);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

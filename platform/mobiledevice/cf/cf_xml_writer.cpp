@@ -21,7 +21,7 @@
 #include <cstdlib>
 #include <unordered_map>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 constexpr std::string_view kXmlHeader =
@@ -290,4 +290,4 @@ bool WriteXmlPlist(const Object* root, std::string& out, std::string* error) {
   return XmlWriter(out).Write(root, error);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

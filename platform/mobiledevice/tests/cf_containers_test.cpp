@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace cftest {
 namespace {
+
+using namespace cf::test;
 
 class CFContainers : public CFTest {};
 
@@ -246,4 +247,3 @@ TEST_F(CFContainers, EqualityIsByValue) {
 }
 
 }  // namespace
-}  // namespace cftest

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace cftest {
 namespace {
+
+using namespace cf::test;
 
 class CFBinaryPlist : public CFTest {};
 
@@ -369,4 +370,3 @@ TEST_F(CFBinaryPlist, CyclesAndForeignObjectsAreNotWritten) {
 }
 
 }  // namespace
-}  // namespace cftest

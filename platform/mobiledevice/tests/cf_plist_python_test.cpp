@@ -6,8 +6,9 @@
 
 #include <string>
 
-namespace cftest {
 namespace {
+
+using namespace cf::test;
 
 class CFPlistlibDifferential : public CFTest, public ::testing::WithParamInterface<int> {};
 
@@ -52,4 +53,3 @@ TEST_P(CFPlistlibDifferential, TreesRoundTripThroughBothFormats) {
 INSTANTIATE_TEST_SUITE_P(CFSeeds, CFPlistlibDifferential, ::testing::Values(1, 20240607, 987654321));
 
 }  // namespace
-}  // namespace cftest

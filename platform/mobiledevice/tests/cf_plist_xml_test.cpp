@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace cftest {
 namespace {
+
+using namespace cf::test;
 
 class CFXmlPlist : public CFTest {};
 
@@ -309,4 +310,3 @@ TEST_F(CFXmlPlist, WriterRefusesWhatAPropertyListCannotHold) {
 }
 
 }  // namespace
-}  // namespace cftest

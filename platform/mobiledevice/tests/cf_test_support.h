@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-namespace cftest {
+namespace cf::test {
 
 // Owns one reference to a CoreFoundation object.
 template <class T = CFTypeRef>
@@ -179,4 +179,4 @@ inline std::string PlistlibView(const std::string& bytes) {
   return result.output;
 }
 
-}  // namespace cftest
+}  // namespace cf::test

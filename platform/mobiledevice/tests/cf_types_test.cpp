@@ -8,8 +8,9 @@
 #include <ctime>
 #include <limits>
 
-namespace cftest {
 namespace {
+
+using namespace cf::test;
 
 class CFTypes : public CFTest {};
 class CFStrings : public CFTest {};
@@ -393,4 +394,3 @@ TEST_F(CFStreams, WritesOnlyWhileOpenAndReportsAllBytesWritten) {
 }
 
 }  // namespace
-}  // namespace cftest

@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 class MDAfc : public DeviceRootTest {
  protected:

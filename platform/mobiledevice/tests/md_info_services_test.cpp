@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 constexpr char kPowerAssertion[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>Command</key>"

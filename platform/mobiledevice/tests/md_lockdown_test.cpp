@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 class MDLockdown : public DeviceRootTest {
  protected:

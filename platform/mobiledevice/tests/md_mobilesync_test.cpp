@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 constexpr char kClass[] = "com.apple.Contacts";
 

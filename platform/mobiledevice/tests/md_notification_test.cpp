@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 class MDNotification : public DeviceRootTest {};
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
-namespace mdtest {
+namespace md::test {
 
 std::string Quote(const std::string& text) {
   std::string quoted = "'";
@@ -207,4 +207,4 @@ bool SendFrame(AMDServiceConnectionRef connection, const std::string& body) {
   return sent == static_cast<int>(body.size());
 }
 
-}  // namespace mdtest
+}  // namespace md::test

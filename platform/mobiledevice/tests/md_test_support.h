@@ -21,7 +21,7 @@
 #include "md/md_test_control.h"
 #include "mobiledevice.h"
 
-namespace mdtest {
+namespace md::test {
 
 constexpr std::chrono::seconds kDeadline{15};
 
@@ -138,4 +138,4 @@ bool ReceiveExact(AMDServiceConnectionRef connection, void* buffer, size_t lengt
 // Sends one frame: a 4-byte big-endian length, then the body.
 bool SendFrame(AMDServiceConnectionRef connection, const std::string& body);
 
-}  // namespace mdtest
+}  // namespace md::test
