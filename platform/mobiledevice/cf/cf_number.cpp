@@ -57,12 +57,14 @@ size_t IntegerWidth(CFNumberType normalised) noexcept {
 }
 
 void StoreInteger(int64_t value, size_t width, void* out) noexcept {
+  // clang-format off
   switch (width) {
     case 1: { const auto v = static_cast<int8_t>(value); std::memcpy(out, &v, 1); break; }
     case 2: { const auto v = static_cast<int16_t>(value); std::memcpy(out, &v, 2); break; }
     case 4: { const auto v = static_cast<int32_t>(value); std::memcpy(out, &v, 4); break; }
     default: std::memcpy(out, &value, 8); break;
   }
+  // clang-format on
 }
 
 // Converts to a signed integer of `width` bytes; false when the value is not exactly representable.
@@ -184,12 +186,14 @@ MD_EXPORT CFNumberRef HLXCFNumberCreate(CFNumberType type, const void* value) {
     const CFNumberType normalised = NormalisedType(type);
     Ref<NumberObj> number;
     switch (normalised) {
+      // clang-format off
       case kCFNumberSInt8Type: { int8_t v; std::memcpy(&v, value, 1); number = NewSigned(v, normalised); break; }
       case kCFNumberSInt16Type: { int16_t v; std::memcpy(&v, value, 2); number = NewSigned(v, normalised); break; }
       case kCFNumberSInt32Type: { int32_t v; std::memcpy(&v, value, 4); number = NewSigned(v, normalised); break; }
       case kCFNumberSInt64Type: { int64_t v; std::memcpy(&v, value, 8); number = NewSigned(v, normalised); break; }
       case kCFNumberFloat32Type: { float v; std::memcpy(&v, value, 4); number = NewReal(v, normalised); break; }
       case kCFNumberFloat64Type: { double v; std::memcpy(&v, value, 8); number = NewReal(v, normalised); break; }
+      // clang-format on
       default: return nullptr;
     }
     return reinterpret_cast<CFNumberRef>(number.Leak());

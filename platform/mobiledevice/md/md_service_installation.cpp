@@ -48,12 +48,14 @@ struct Progress {
   int percent;
   const char* step;
 };
+// clang-format off
 constexpr Progress kInstallSteps[] = {{5, "CreatingStagingDirectory"}, {15, "ExtractingPackage"},
                                       {40, "InspectingPackage"},       {60, "PreflightingApplication"},
                                       {80, "InstallingApplication"},   {90, "GeneratingApplicationMap"}};
 constexpr Progress kUninstallSteps[] = {{50, "RemovingApplication"}, {90, "GeneratingApplicationMap"}};
 constexpr Progress kArchiveSteps[] = {{20, "ArchivingApplication"}, {60, "ArchivingApplication"},
                                       {90, "RemovingApplication"}};
+// clang-format on
 
 class Installer {
  public:

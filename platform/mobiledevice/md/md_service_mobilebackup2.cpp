@@ -191,10 +191,12 @@ Script LoadScript(const std::string& imageFolder) {
 std::string Xml(const std::string& text) {
   std::string out;
   for (char c : text) {
+    // clang-format off
     if (c == '&') out += "&amp;";
     else if (c == '<') out += "&lt;";
     else if (c == '>') out += "&gt;";
     else out += c;
+    // clang-format on
   }
   return out;
 }
@@ -722,11 +724,13 @@ bool Disconnect(BackupRun& run) {
   return true;
 }
 
+// clang-format off
 constexpr BackupStep kBackupSteps[] = {
     SendStrayMessages, RemoveExtraItems, AskFreeDiskSpace,  CreateSnapshotFolder, UploadEntries,
     UploadManifests,   CopyItems,        RemoveFiles,       EndAfterManifests,    MoveSnapshot,
     Disconnect,
 };
+// clang-format on
 
 void ServeBackup(const Request& request) {
   request.context.stream->WidenSendBuffer(kUploadSendBufferBytes);
@@ -1060,10 +1064,12 @@ bool CommitRestore(RestoreRun& run) {
   return true;
 }
 
+// clang-format off
 constexpr RestoreStep kRestoreSteps[] = {
     StartStaging, SendStrayMessages, DownloadManifests, CheckPassword, ReadManifest, DownloadDataFiles,
     BuildStaging, CommitRestore,
 };
+// clang-format on
 
 void ServeRestore(const Request& request) {
   RestoreRun run(request);

@@ -25,6 +25,7 @@
 // both directions, decoded, as JSON lines in <image>/transcripts/ for tests.
 //
 // Threads: the connection's device thread.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <rapidjson/stringbuffer.h>
@@ -39,7 +40,6 @@
 #include <deque>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 

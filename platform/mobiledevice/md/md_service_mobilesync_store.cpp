@@ -4,15 +4,15 @@
 
 #include <rapidjson/document.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 #include <utility>

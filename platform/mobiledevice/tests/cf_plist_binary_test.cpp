@@ -117,8 +117,10 @@ TEST_F(CFBinaryPlist, MalformedInputsAreRefused) {
       {"offset table inside the header", WithTrailer(good, kTableOffset, 3)},
       {"offset table overlapping the trailer", WithTrailer(good, kTableOffset, good.size() - 33)},
       {"offset table at 2^63", WithTrailer(good, kTableOffset, uint64_t{1} << 63)},
+      // clang-format off
       {"object offset past the table", [&] { std::string b = good; b[b.size() - 32 - 7] = 0x7F; return b; }()},
       {"object offset inside the header", [&] { std::string b = good; b[b.size() - 32 - 7] = 0x02; return b; }()},
+      // clang-format on
       {"array refers to itself", Build(selfArray)},
       {"arrays refer to each other", Build(mutualArrays)},
       {"dictionary value is the dictionary", Build(dictValueIsItself)},

@@ -39,6 +39,7 @@ TEST_F(CFXmlPlist, ServiceTemplatesBecomeTheBinaryMessagesTheyDescribe) {
     std::string text;
     const char* expected;
   } cases[] = {
+      // clang-format off
       {"options, DOCTYPE without a blank",
        kDeclaration + kDoctypeNoBlank + "<plist version=\"1.0\"><dict><key>UnlockEscrowBag</key><true/></dict></plist>",
        "{'UnlockEscrowBag': True}"},
@@ -117,6 +118,7 @@ TEST_F(CFXmlPlist, ReaderAcceptsWhatXmlAllows) {
        "datetime.datetime(2020, 1, 2, 3, 4, 5, 750000)"},
       {"a repeated key: the later value wins", "<plist><dict><key>k</key><integer>1</integer><key>k</key><integer>2</integer></dict></plist>",
        "{'k': 2}"},
+      // clang-format on
   };
   for (const auto& c : cases) EXPECT_EQ(ViaBinary(c.text), c.expected) << c.name;
 }
@@ -175,7 +177,8 @@ TEST_F(CFXmlPlist, ReaderRefusesMalformedDocuments) {
 TEST_F(CFXmlPlist, EveryTruncationOfADocumentIsRefused) {
   const std::string text = Document(
       "<plist version=\"1.0\"><dict><key>a&amp;b</key><array><integer>-5</integer><real>2.5</real>"
-      "<data>AAEC</data><date>2011-05-06T07:08:09Z</date><string>t<![CDATA[x]]></string><true/></array></dict></plist>");
+      "<data>AAEC</data><date>2011-05-06T07:08:09Z</date><string>t<![CDATA[x]]></string><true/>"
+      "</array></dict></plist>");
   const size_t rootEnd = text.size();
   for (size_t length = 0; length < rootEnd; ++length) {
     EXPECT_FALSE(Parse(text.substr(0, length))) << "prefix of " << length << " bytes";
@@ -249,7 +252,9 @@ TEST_F(CFXmlPlist, WriterLayoutForValuesPythonCannotMake) {
   auto array = Own(CFArrayCreateMutable(nullptr, 0, nullptr));
   const float tenth = 0.1f;
   auto single = Own(HLXCFNumberCreate(kCFNumberFloat32Type, &tenth));
+  // clang-format off
   auto text = Own(HLXCFStringCreateWithUTF8("a\rb\x01" "c\0d&<>", 10));
+  // clang-format on
   auto fraction = Own(CFDateCreate(nullptr, 0.75));
   auto beforeEpoch = Own(CFDateCreate(nullptr, -0.5));
   auto uid = Own(HLXCFUIDCreate(7));
@@ -276,7 +281,9 @@ TEST_F(CFXmlPlist, WriterLayoutForValuesPythonCannotMake) {
   // What the writer escapes, the reader restores.
   auto back = Parse(BytesOf(xml.get()));
   ASSERT_TRUE(back);
+  // clang-format off
   EXPECT_EQ(Utf8Of(CFArrayGetValueAtIndex(static_cast<CFArrayRef>(back.get()), 1)), std::string("a\rb\x01" "c\0d&<>", 10));
+  // clang-format on
 }
 
 TEST_F(CFXmlPlist, WriterRefusesWhatAPropertyListCannotHold) {
@@ -299,8 +306,10 @@ TEST_F(CFXmlPlist, WriterRefusesWhatAPropertyListCannotHold) {
     const char* name;
     CFTypeRef list;
   } cases[] = {
+      // clang-format off
       {"URL", withUrl.get()}, {"number key", numberKey.get()}, {"year beyond 9999", farFuture.get()},
       {"NaN date", notANumberDate.get()}, {"cycle", cycle.get()}, {"null", nullptr},
+      // clang-format on
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CFPropertyListCreateXMLData(nullptr, c.list), nullptr) << c.name;

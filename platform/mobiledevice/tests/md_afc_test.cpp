@@ -229,9 +229,11 @@ TEST_F(MDAfc, RemoveTakesOnlyFilesLinksAndEmptyFolders) {
     int expected;
   };
   const Case cases[] = {
+      // clang-format off
       {"/Books/Sample.epub", kAFCSuccess},   {"/Books/empty", kAFCSuccess},
       {"/Books/link", kAFCSuccess},          {"/DCIM", kAFCDirectoryNotEmpty},
       {"/Books/missing", kAFCNotFound},      {"/", kAFCPermissionDenied},
+      // clang-format on
   };
   for (const Case& c : cases) EXPECT_EQ(AFCRemovePath(m_afc, c.path), c.expected) << c.path;
   EXPECT_FALSE(std::filesystem::exists(Fs("/Books/Sample.epub")));
@@ -246,7 +248,9 @@ TEST_F(MDAfc, RenameMovesFilesAndFolders) {
   EXPECT_EQ(AFCRenamePath(m_afc, "/Recordings", "/Voice"), 0);
   EXPECT_EQ(AFCRenamePath(m_afc, "/nothing", "/x"), kAFCNotFound);
   EXPECT_EQ(AFCRenamePath(m_afc, "/DCIM", "/DCIM/100APPLE/inside"), kAFCInvalidArgument);
+  // clang-format off
   EXPECT_EQ(ReadFile("/Downloads/old.txt"), "Gr\xc3\xbc\xc3\x9f" "e vom Ger\xc3\xa4t\n");
+  // clang-format on
   EXPECT_TRUE(std::filesystem::is_directory(Fs("/Voice")));
   EXPECT_FALSE(std::filesystem::exists(Fs("/Recordings")));
 }
@@ -287,9 +291,11 @@ TEST_F(MDAfc, SymbolicLinksAreFollowedOnlyWhileTheyStayInside) {
     int expected;
   };
   const Case cases[] = {
+      // clang-format off
       {"/up", kAFCPermissionDenied},          {"/up/state.json", kAFCPermissionDenied},
       {"/absolute", kAFCPermissionDenied},    {"/absolute/passwd", kAFCPermissionDenied},
       {"/photos", kAFCSuccess},               {"/DCIM/books", kAFCSuccess},
+      // clang-format on
       {"/loop", kAFCPermissionDenied},
   };
   for (const Case& c : cases) {

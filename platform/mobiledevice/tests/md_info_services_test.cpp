@@ -56,6 +56,7 @@ class MDInfoServices : public DeviceRootTest {
   // Python: whether the binary list at `path` has every dictionary's keys in sorted order and equals
   // the Python expression `expected` (evaluated with `image` bound to the image folder).
   std::string Check(const std::string& path, const std::string& udid, const std::string& expected) {
+    // clang-format off
     return Python(
         "import plistlib\n"
         "data = open('" + path + "', 'rb').read()\n"
@@ -66,6 +67,7 @@ class MDInfoServices : public DeviceRootTest {
         "image = '" + ImagePath(udid) + "'\n"
         "message = plistlib.loads(data)\n"
         "print(data.startswith(b'bplist00'), sorted_keys(message), message == (" + expected + "))");
+    // clang-format on
   }
   int m_saved = 0;
 };

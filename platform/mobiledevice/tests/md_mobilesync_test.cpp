@@ -178,6 +178,7 @@ TEST_F(MDMobileSync, ListsEveryRecordOnceInTheImagesBatchSizeAndEntityOrder) {
   EXPECT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
 
   // Python reads the frames the device sent and the image's book, each on its own.
+  // clang-format off
   EXPECT_EQ(PythonWithTools(
                 "book = ab.read_address_book(" + Quote(ImagePath("SYNC-LIST")) + ")['records']\n"
                 "frames = [plistlib.loads(open(f, 'rb').read()) for f in sorted(glob.glob(" + Quote(frames) + " + '/*.bin'))]\n"
@@ -205,6 +206,7 @@ TEST_F(MDMobileSync, ListsEveryRecordOnceInTheImagesBatchSizeAndEntityOrder) {
                 "print(len(batches), len(got))\n"),
             std::to_string(batches) + " " +
                 PythonWithTools("print(len(ab.read_address_book(" + Quote(ImagePath("SYNC-LIST")) + ")['records']))"));
+  // clang-format on
 }
 
 TEST_F(MDMobileSync, ChangesCommitAtFinishWithReferencesResolvedToDeviceIds) {
@@ -242,6 +244,7 @@ TEST_F(MDMobileSync, ChangesCommitAtFinishWithReferencesResolvedToDeviceIds) {
   EXPECT_EQ(Book("SYNC-WRITE"), before) << "nothing is written before the session finishes";
   ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
 
+  // clang-format off
   EXPECT_EQ(PythonWithTools(
                 "book = ab.read_address_book(" + Quote(ImagePath("SYNC-WRITE")) + ")\n"
                 "r = book['records']\n"
@@ -257,6 +260,7 @@ TEST_F(MDMobileSync, ChangesCommitAtFinishWithReferencesResolvedToDeviceIds) {
                 "assert book['nextRecordId'] > max(new) and min(new) >= 12, (new, book['nextRecordId'])\n"
                 "print('ok')\n"),
             "ok");
+  // clang-format on
 }
 
 TEST_F(MDMobileSync, ASessionThatEndsWithoutFinishingChangesNothingAndItsIdsAreNotReused) {
@@ -278,9 +282,11 @@ TEST_F(MDMobileSync, ASessionThatEndsWithoutFinishingChangesNothingAndItsIdsAreN
   ASSERT_TRUE(peer.Stage(Changes(Record("new", "com.apple.contacts.Contact", "")), &remap));
   EXPECT_GT(std::stoll(remap["new"]), std::stoll(droppedId)) << "an id handed out once is never handed out again";
   ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
+  // clang-format off
   EXPECT_EQ(PythonWithTools("r = ab.read_address_book(" + Quote(ImagePath("SYNC-DROP")) + ")['records']\n"
                             "print(" + Quote(droppedId) + " in r, " + Quote(remap["new"]) + " in r, '1' in r)"),
             "False True True");
+  // clang-format on
 }
 
 // Each deletion is applied to a fresh copy of the same image; Python works out what the book must
@@ -290,6 +296,7 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
     const char* udid;
     std::string key;  // a Python expression giving the key to delete from the book `b`
   };
+  // clang-format off
   const std::vector<Case> cases = {
       // A contact that shares a sub-record with another contact; one that belongs to a group.
       {"DEL-SHARING", "next(c for c in b if any(c in x.get('contact', []) and len(x['contact']) == 2 for x in b.values()))"},
@@ -299,6 +306,7 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
       {"DEL-UNKNOWN", "'99999'"},
       {"DEL-MARKUP", "'1</key><string>x'"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.udid);
     AMDeviceRef device = Device(c.udid, {"--contacts", "60", "--contact-groups", "4", "--seed", "5"});
@@ -306,6 +314,7 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
     const std::string image = ImagePath(c.udid);
     const std::string key = PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\nprint(" + c.key + ")");
     ASSERT_FALSE(key.empty());
+    // clang-format off
     const std::string expected = PythonWithTools(
         "b = ab.read_address_book(" + Quote(image) + ")['records']\n"
         "key = " + Quote(key) + "\n"
@@ -320,6 +329,7 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
         "                if field == 'contact' and not x[field]:\n"
         "                    del b[i]\n"
         "print(json.dumps(sorted(b), separators=(',', ':')))\n");
+    // clang-format on
     SyncPeer peer(device);
     ASSERT_EQ(peer.Open(), "SDMessageSyncDataClassWithComputer");
     // The key goes into the XML escaped, as a computer must send it.
@@ -329,6 +339,7 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
     ASSERT_TRUE(peer.Stage(Changes(Deletion(escaped)), &remap));
     EXPECT_TRUE(remap.empty()) << "deletions are not remapped";
     ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
+    // clang-format off
     EXPECT_EQ(PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\n"
                               "print(json.dumps(sorted(b), separators=(',', ':')))\n"),
               expected);
@@ -337,6 +348,7 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
                   "ok = all(m in b for x in b.values() for m in x.get('contact', []) + x.get('members', []))\n"
                   "print(ok and all(x['contact'] for x in b.values() if 'contact' in x))"),
               "True") << "no reference is left dangling";
+    // clang-format on
   }
 }
 
@@ -344,8 +356,10 @@ TEST_F(MDMobileSync, GroupWritesByGroupKeyRenameKeepsMembersAndAnEmptyListClears
   AMDeviceRef device = Device("SYNC-GROUP", {"--contacts", "20", "--contact-groups", "2", "--seed", "2"});
   ASSERT_NE(device, nullptr);
   const std::string image = ImagePath("SYNC-GROUP");
+  // clang-format off
   const std::string group = PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\n"
                                             "print(next(i for i, x in b.items() if x.get('members')))");
+  // clang-format on
   SyncPeer peer(device);
   ASSERT_EQ(peer.Open(), "SDMessageSyncDataClassWithComputer");
   std::map<std::string, std::string> remap;
@@ -359,10 +373,12 @@ TEST_F(MDMobileSync, GroupWritesByGroupKeyRenameKeepsMembersAndAnEmptyListClears
   ASSERT_FALSE(fresh.empty());
   EXPECT_NE(fresh, group);
   ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
+  // clang-format off
   const std::string check =
       "b = ab.read_address_book(" + Quote(image) + ")['records']\n"
       "g, f = b[" + Quote(group) + "], b[" + Quote(fresh) + "]\n"
       "print(g['name'], len(g['members']) > 0, f['name'], f['members'])";
+  // clang-format on
   EXPECT_EQ(PythonWithTools(check), "Renamed & <ok> True Fresh ['2', '1']");
 
   SyncPeer again(device);
@@ -371,9 +387,11 @@ TEST_F(MDMobileSync, GroupWritesByGroupKeyRenameKeepsMembersAndAnEmptyListClears
                                          "<key>name</key>" + S("Empty") + "<key>members</key><array/>")),
                           &remap));
   ASSERT_EQ(again.Finish(), "SDMessageDeviceFinishedSession");
+  // clang-format off
   EXPECT_EQ(PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\n"
                             "print(b[" + Quote(group) + "])"),
             "{'com.apple.syncservices.RecordEntityName': 'com.apple.contacts.Group', 'members': [], 'name': 'Empty'}");
+  // clang-format on
 }
 
 TEST_F(MDMobileSync, TheImagesSwitchesRefuseCancelDropAndRemapNothing) {
@@ -385,6 +403,7 @@ TEST_F(MDMobileSync, TheImagesSwitchesRefuseCancelDropAndRemapNothing) {
     std::vector<std::string> answers;
     bool committed;
   };
+  // clang-format off
   const std::vector<Case> cases = {
       {"SW-NONE", "{}", kClass,
        {"SDMessageSyncDataClassWithComputer", "SDMessageProcessChanges", "SDMessageRemapRecordIdentifiers",
@@ -414,6 +433,7 @@ TEST_F(MDMobileSync, TheImagesSwitchesRefuseCancelDropAndRemapNothing) {
         "SDMessageDeviceFinishedSession"},
        true},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.udid);
     AMDeviceRef device = Device(c.udid, {"--contacts", "2"});
@@ -465,9 +485,11 @@ TEST_F(MDMobileSync, TwoSessionsAtOnceCommitBothWithDistinctIds) {
   EXPECT_NE(a["x"], b["x"]);
   ASSERT_EQ(second.Finish(), "SDMessageDeviceFinishedSession");
   ASSERT_EQ(first.Finish(), "SDMessageDeviceFinishedSession");
+  // clang-format off
   EXPECT_EQ(PythonWithTools("r = ab.read_address_book(" + Quote(ImagePath("SYNC-TWO")) + ")['records']\n"
                             "print(r[" + Quote(a["x"]) + "]['first name'], r[" + Quote(b["x"]) + "]['first name'])"),
             "First Second");
+  // clang-format on
 }
 
 TEST_F(MDMobileSync, TheTranscriptHoldsEveryMessageOfBothSidesInOrder) {
@@ -479,11 +501,13 @@ TEST_F(MDMobileSync, TheTranscriptHoldsEveryMessageOfBothSidesInOrder) {
     peer.Send(Plist(S("DLMessagePing") + S(kClass)));
     ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
   }
+  // clang-format off
   EXPECT_EQ(PythonWithTools("t = ab.read_transcripts(" + Quote(ImagePath("SYNC-TRANSCRIPT")) + ")\n"
                             "print(len(t), ' '.join(m['from'][0] + ':' + m['message'][0] for m in t[-1]))"),
             "1 d:DLMessageVersionExchange c:DLMessageVersionExchange d:DLMessageDeviceReady "
             "c:SDMessageSyncDataClassWithDevice d:SDMessageSyncDataClassWithComputer c:DLMessagePing "
             "c:SDMessageFinishSessionOnDevice d:SDMessageDeviceFinishedSession");
+  // clang-format on
 }
 
 }  // namespace
