@@ -98,7 +98,8 @@ MD_EXPORT void HLXCFArrayInsertValueAtIndex(CFMutableArrayRef array, CFIndex ind
   GuardedVoid([&] {
     ArrayObj* target = ChangeableArray(array);
     const Object* item = Validate(value);
-    if (target == nullptr || item == nullptr || index < 0 || static_cast<size_t>(index) > target->m_items.size()) return;
+    if (target == nullptr || item == nullptr || index < 0 || static_cast<size_t>(index) > target->m_items.size())
+      return;
     target->m_items.insert(target->m_items.begin() + index, const_cast<Object*>(item));
     Retain(item);
   });

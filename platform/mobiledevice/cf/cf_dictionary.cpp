@@ -269,7 +269,8 @@ MD_EXPORT void CFDictionaryGetKeysAndValues(CFDictionaryRef dictionary, const vo
 
 // The applier sees the entries as they were when the call began, each held by a reference for the
 // duration, so an applier that changes the dictionary cannot pull an entry out from under the walk.
-MD_EXPORT void CFDictionaryApplyFunction(CFDictionaryRef dictionary, CFDictionaryApplierFunction applier, void* context) {
+MD_EXPORT void CFDictionaryApplyFunction(CFDictionaryRef dictionary, CFDictionaryApplierFunction applier,
+                                         void* context) {
   GuardedVoid([&] {
     const DictionaryObj* valid = As<DictionaryObj>(dictionary);
     if (valid == nullptr || applier == nullptr) return;

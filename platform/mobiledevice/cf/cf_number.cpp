@@ -271,9 +271,7 @@ MD_EXPORT Boolean HLXCFNumberGetUInt64(CFNumberRef number, uint64_t* value) {
   return 0;
 }
 
-MD_EXPORT CFBooleanRef HLXCFBooleanGet(Boolean value) {
-  return reinterpret_cast<CFBooleanRef>(GetBoolean(value != 0));
-}
+MD_EXPORT CFBooleanRef HLXCFBooleanGet(Boolean value) { return reinterpret_cast<CFBooleanRef>(GetBoolean(value != 0)); }
 
 MD_EXPORT Boolean CFBooleanGetValue(CFBooleanRef boolean) {
   const BooleanObj* valid = As<BooleanObj>(boolean);

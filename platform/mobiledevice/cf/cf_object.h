@@ -46,7 +46,8 @@ inline constexpr uint32_t kDeadMagic = 0xDEADCF00u;
 // Common header of every object. No virtual functions, so the magic word is the first word of every
 // object and can be checked on any pointer the caller hands in.
 struct Object {
-  constexpr Object(TypeId type, bool immortal) noexcept : m_magic(kLiveMagic), m_type(type), m_immortal(immortal), m_refs(1) {}
+  constexpr Object(TypeId type, bool immortal) noexcept
+      : m_magic(kLiveMagic), m_type(type), m_immortal(immortal), m_refs(1) {}
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
 
@@ -128,7 +129,6 @@ class Ref {
 bool Equal(const Object* a, const Object* b) noexcept;
 // Consistent with Equal; containers hash by type and count only, so hashing never recurses.
 size_t Hash(const Object* object) noexcept;
-
 
 // ---- the object types ----
 
@@ -246,7 +246,7 @@ struct ErrorObj : Object {
 
 // ---- factories (each returns an owned reference; a null Ref when the input is refused) ----
 
-Ref<StringObj> NewString(std::string_view utf8);  // null when not valid UTF-8
+Ref<StringObj> NewString(std::string_view utf8);          // null when not valid UTF-8
 Ref<StringObj> NewStringFromValidUtf8(std::string utf8);  // caller has validated
 Ref<NumberObj> NewSigned(int64_t value, CFNumberType type = kCFNumberSInt64Type);
 Ref<NumberObj> NewUnsigned(uint64_t value);  // SInt64 up to INT64_MAX, big unsigned above

@@ -74,8 +74,7 @@ std::vector<std::pair<std::string, CFTypeRef>> SortedEntries(CFDictionaryRef dic
     std::string key;
     if (MDCFStringToUtf8(keys[i], &key)) entries.emplace_back(std::move(key), values[i]);
   }
-  std::sort(entries.begin(), entries.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   return entries;
 }
 
@@ -107,8 +106,8 @@ bool ParseStore(const void* bytes, size_t length, ParsedStore* store) {
   CFTypeRef next = MDDictionaryValue(root.get(), "nextRecordId");
   int64_t nextId = 1;
   if (next != nullptr) {
-    if (CFGetTypeID(next) != kHLXCFNumberTypeID || !CFNumberGetValue(static_cast<CFNumberRef>(next), kCFNumberSInt64Type, &nextId) ||
-        nextId < 1) {
+    if (CFGetTypeID(next) != kHLXCFNumberTypeID ||
+        !CFNumberGetValue(static_cast<CFNumberRef>(next), kCFNumberSInt64Type, &nextId) || nextId < 1) {
       return false;
     }
   }
@@ -231,8 +230,8 @@ const MDSyncEntityRule* MDSyncClassRules::Find(const std::string& entity) const 
 }
 
 const MDSyncClassRules* MDFindSyncClass(const std::string& className) {
-  static const auto* classes = new std::vector<MDSyncClassRules>{MakeContactsRules(), MDMakeNotesSyncRules(),
-                                                                MDMakeBookmarksSyncRules(), MDMakeCalendarsSyncRules()};
+  static const auto* classes = new std::vector<MDSyncClassRules>{
+      MakeContactsRules(), MDMakeNotesSyncRules(), MDMakeBookmarksSyncRules(), MDMakeCalendarsSyncRules()};
   for (const MDSyncClassRules& rules : *classes) {
     if (rules.className == className) return &rules;
   }
@@ -377,8 +376,8 @@ MDSyncStoreUse::~MDSyncStoreUse() {
 }
 
 std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSnapshot& snapshot,
-                                                                  const MDSyncClassRules& rules,
-                                                                  const MDSyncSettings& settings) {
+                                                                 const MDSyncClassRules& rules,
+                                                                 const MDSyncSettings& settings) {
   std::vector<std::string> order;
   auto named = settings.entityOrder.find(rules.className);
   if (named != settings.entityOrder.end()) {
@@ -410,7 +409,8 @@ std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSna
     const auto slot = std::find(order.begin(), order.end(), entityText);
     if (slot == order.end()) continue;
     std::string id;
-    if (MDCFStringToUtf8(keys[i], &id)) byEntity[static_cast<size_t>(slot - order.begin())].emplace_back(std::move(id), values[i]);
+    if (MDCFStringToUtf8(keys[i], &id))
+      byEntity[static_cast<size_t>(slot - order.begin())].emplace_back(std::move(id), values[i]);
   }
   std::vector<std::pair<std::string, CFTypeRef>> listed;
   listed.reserve(keys.size());
@@ -436,7 +436,8 @@ std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSna
       continue;
     }
     std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return MDSyncIdLess(a.first, b.first); });
+    std::sort(records.begin(), records.end(),
+              [](const auto& a, const auto& b) { return MDSyncIdLess(a.first, b.first); });
     listed.insert(listed.end(), std::make_move_iterator(records.begin()), std::make_move_iterator(records.end()));
   }
   return listed;
@@ -505,8 +506,8 @@ int MDSyncStaging::Stage(CFDictionaryRef changes, std::vector<std::pair<std::str
   if (newCount > 0) {
     int64_t first = 0;
     MDDeviceImage image(m_folder);
-    const int error = image.TakeCounterRange(m_rules.storeFile, m_snapshot.nextRecordId,
-                                             static_cast<int64_t>(newCount), &first);
+    const int error =
+        image.TakeCounterRange(m_rules.storeFile, m_snapshot.nextRecordId, static_cast<int64_t>(newCount), &first);
     if (error != 0) return error;
     for (Upsert& upsert : upserts) {
       if (!upsert.deviceId.empty()) continue;
@@ -585,8 +586,9 @@ int MDSyncStaging::Commit() {
         CFTypeRef kept = MDDictionaryValue(existing, field.c_str());
         MDCFPtr fieldKey = MDCFStringCreate(field);
         if (kept != nullptr && fieldKey && MDDictionaryValue(operation.record.get(), field.c_str()) == nullptr) {
-          MDCFPtr copy(IsArray(kept) ? static_cast<CFTypeRef>(HLXCFArrayCreateMutableCopy(static_cast<CFArrayRef>(kept)))
-                                     : CFRetain(kept));
+          MDCFPtr copy(IsArray(kept)
+                           ? static_cast<CFTypeRef>(HLXCFArrayCreateMutableCopy(static_cast<CFArrayRef>(kept)))
+                           : CFRetain(kept));
           if (copy) HLXCFDictionarySetValue(AsMutableDictionary(operation.record), fieldKey.get(), copy.get());
         }
       }

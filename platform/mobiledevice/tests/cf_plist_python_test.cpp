@@ -15,8 +15,8 @@ class CFPlistlibDifferential : public CFTest, public ::testing::WithParamInterfa
 TEST_P(CFPlistlibDifferential, TreesRoundTripThroughBothFormats) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  const ScriptResult generated =
-      RunFixtureScript({"generate", "--seed", std::to_string(GetParam()), "--count", "40", "--dir", dir.path().string()});
+  const ScriptResult generated = RunFixtureScript(
+      {"generate", "--seed", std::to_string(GetParam()), "--count", "40", "--dir", dir.path().string()});
   ASSERT_EQ(generated.exitStatus, 0) << generated.output;
   const int count = std::stoi(generated.output);
   ASSERT_GT(count, 40);

@@ -15,11 +15,14 @@ class CFXmlPlist : public CFTest {};
 
 const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 const std::string kDoctype =
-    "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+    "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
 const std::string kDoctypeNoBlank =
-    "<!DOCTYPEplist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+    "<!DOCTYPEplist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
 const std::string kDoctypeSpacedId =
-    "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0// EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+    "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0// EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
 
 std::string Document(const std::string& body) { return kDeclaration + kDoctype + body; }
 
@@ -234,7 +237,8 @@ TEST_F(CFXmlPlist, WriterSortsKeysByTheirBytes) {
       {{"b", "a", "c"}, {"a", "b", "c"}},
       {{"a", "B", "A", "b"}, {"A", "B", "a", "b"}},
       {{"ab", "a", "", "a b"}, {"", "a", "a b", "ab"}},
-      {{"\xC3\xA9", "z", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "~"}, {"z", "~", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}},
+      {{"\xC3\xA9", "z", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "~"},
+       {"z", "~", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}},
       {{"Session", "Command", "Params"}, {"Command", "Params", "Session"}},
   };
   for (const auto& c : cases) {
@@ -258,26 +262,28 @@ TEST_F(CFXmlPlist, WriterLayoutForValuesPythonCannotMake) {
   auto fraction = Own(CFDateCreate(nullptr, 0.75));
   auto beforeEpoch = Own(CFDateCreate(nullptr, -0.5));
   auto uid = Own(HLXCFUIDCreate(7));
-  for (CFTypeRef value : {static_cast<CFTypeRef>(single.get()), static_cast<CFTypeRef>(text.get()),
-                          static_cast<CFTypeRef>(fraction.get()), static_cast<CFTypeRef>(beforeEpoch.get()), uid.get()}) {
+  for (CFTypeRef value :
+       {static_cast<CFTypeRef>(single.get()), static_cast<CFTypeRef>(text.get()),
+        static_cast<CFTypeRef>(fraction.get()), static_cast<CFTypeRef>(beforeEpoch.get()), uid.get()}) {
     CFArrayAppendValue(array.get(), value);
   }
   auto xml = Own(CFPropertyListCreateXMLData(nullptr, array.get()));
-  EXPECT_EQ(BytesOf(xml.get()),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-            "<plist version=\"1.0\">\n"
-            "<array>\n"
-            "\t<real>0.10000000149011612</real>\n"
-            "\t<string>a&#13;b&#1;c&#0;d&amp;&lt;&gt;</string>\n"
-            "\t<date>2001-01-01T00:00:00Z</date>\n"
-            "\t<date>2000-12-31T23:59:59Z</date>\n"
-            "\t<dict>\n"
-            "\t\t<key>CF$UID</key>\n"
-            "\t\t<integer>7</integer>\n"
-            "\t</dict>\n"
-            "</array>\n"
-            "</plist>\n");
+  EXPECT_EQ(
+      BytesOf(xml.get()),
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+      "<plist version=\"1.0\">\n"
+      "<array>\n"
+      "\t<real>0.10000000149011612</real>\n"
+      "\t<string>a&#13;b&#1;c&#0;d&amp;&lt;&gt;</string>\n"
+      "\t<date>2001-01-01T00:00:00Z</date>\n"
+      "\t<date>2000-12-31T23:59:59Z</date>\n"
+      "\t<dict>\n"
+      "\t\t<key>CF$UID</key>\n"
+      "\t\t<integer>7</integer>\n"
+      "\t</dict>\n"
+      "</array>\n"
+      "</plist>\n");
   // What the writer escapes, the reader restores.
   auto back = Parse(BytesOf(xml.get()));
   ASSERT_TRUE(back);

@@ -213,7 +213,8 @@ TEST_F(CFStrings, UtfEightSizedFromTheUtf16LengthAlwaysFits) {
   // The service sizes its buffer as length * 4 + 1; every character must fit that bound.
   auto string = Str("a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
   std::vector<char> buffer(static_cast<size_t>(CFStringGetLength(string.get()) * 4 + 1));
-  ASSERT_TRUE(CFStringGetCString(string.get(), buffer.data(), static_cast<CFIndex>(buffer.size()), kCFStringEncodingUTF8));
+  ASSERT_TRUE(
+      CFStringGetCString(string.get(), buffer.data(), static_cast<CFIndex>(buffer.size()), kCFStringEncodingUTF8));
   EXPECT_STREQ(buffer.data(), "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
 }
 
@@ -379,7 +380,8 @@ TEST_F(CFStreams, WritesOnlyWhileOpenAndReportsAllBytesWritten) {
   EXPECT_FALSE(CFWriteStreamOpen(stream.get()));
   const CFIndex first = CFPropertyListWriteToStream(list.get(), stream.get(), kCFPropertyListXMLFormat_v1_0, &error);
   EXPECT_EQ(error, nullptr);
-  const CFIndex second = CFPropertyListWriteToStream(list.get(), stream.get(), kCFPropertyListBinaryFormat_v1_0, nullptr);
+  const CFIndex second =
+      CFPropertyListWriteToStream(list.get(), stream.get(), kCFPropertyListBinaryFormat_v1_0, nullptr);
   EXPECT_GT(first, 0);
   EXPECT_GT(second, 0);
   auto written = Own(static_cast<CFDataRef>(CFWriteStreamCopyProperty(stream.get(), kCFStreamPropertyDataWritten)));

@@ -110,7 +110,7 @@ TEST_F(MDAfc, StatAnswersInNanosecondsWithTheKeysInOrder) {
   ASSERT_EQ(Stat("/Downloads/readme.txt", &pairs), 0);
   std::vector<std::string> keys;
   for (const auto& pair : pairs) keys.push_back(pair.first);
-  const std::vector<std::string> expectedKeys = {"st_size",  "st_blocks", "st_nlink",
+  const std::vector<std::string> expectedKeys = {"st_size", "st_blocks", "st_nlink",
                                                  "st_ifmt", "st_mtime",  "st_birthtime"};
   EXPECT_EQ(keys, expectedKeys);
   const std::string file = Fs("/Downloads/readme.txt");
@@ -260,8 +260,8 @@ TEST_F(MDAfc, PathsWithDotDotAreRefusedByEveryCall) {
   // A file beside fs/ that no AFC path may reach.
   const std::string outside = ImagePath(m_udid) + "/outside.txt";
   std::ofstream(outside) << "secret";
-  const char* paths[] = {"..", "../outside.txt", "/../outside.txt", "/DCIM/../../outside.txt", "/DCIM/..",
-                         "DCIM/../Books"};
+  const char* paths[] = {"..",       "../outside.txt", "/../outside.txt", "/DCIM/../../outside.txt",
+                         "/DCIM/..", "DCIM/../Books"};
   for (const char* path : paths) {
     std::vector<std::pair<std::string, std::string>> pairs;
     std::vector<std::string> names;
@@ -281,8 +281,8 @@ TEST_F(MDAfc, PathsWithDotDotAreRefusedByEveryCall) {
 
 TEST_F(MDAfc, SymbolicLinksAreFollowedOnlyWhileTheyStayInside) {
   Open();
-  std::filesystem::create_symlink("../..", Fs("/up"));            // climbs out of fs/
-  std::filesystem::create_symlink("/etc", Fs("/absolute"));       // names the host's file system
+  std::filesystem::create_symlink("../..", Fs("/up"));              // climbs out of fs/
+  std::filesystem::create_symlink("/etc", Fs("/absolute"));         // names the host's file system
   std::filesystem::create_symlink("DCIM/100APPLE", Fs("/photos"));  // stays inside
   std::filesystem::create_symlink("../Books", Fs("/DCIM/books"));   // climbs, but not above fs/
   std::filesystem::create_symlink("loop", Fs("/loop"));

@@ -24,10 +24,9 @@ std::string Plist(const std::string& body) {
 bool ReceiveFrame(AMDServiceConnectionRef connection, bool bigEndian, std::string* body) {
   unsigned char word[4];
   if (!ReceiveExact(connection, word, 4)) return false;
-  const uint32_t length = bigEndian ? (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) |
-                                          (uint32_t{word[2]} << 8) | word[3]
-                                    : (uint32_t{word[3]} << 24) | (uint32_t{word[2]} << 16) |
-                                          (uint32_t{word[1]} << 8) | word[0];
+  const uint32_t length =
+      bigEndian ? (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) | (uint32_t{word[2]} << 8) | word[3]
+                : (uint32_t{word[3]} << 24) | (uint32_t{word[2]} << 16) | (uint32_t{word[1]} << 8) | word[0];
   body->assign(length, '\0');
   return length == 0 || ReceiveExact(connection, &(*body)[0], length);
 }

@@ -51,9 +51,7 @@ std::string ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Python with the tools folder importable and the address-book helpers at hand.
 std::string PythonWithTools(const std::string& code) {
@@ -161,7 +159,8 @@ class MDMobileSync : public DeviceRootTest {
 TEST_F(MDMobileSync, ListsEveryRecordOnceInTheImagesBatchSizeAndEntityOrder) {
   AMDeviceRef device = Device("SYNC-LIST", {"--contacts", "30", "--contact-groups", "3"});
   ASSERT_NE(device, nullptr);
-  Settings("SYNC-LIST", R"({"batchRecords": 7, "entityOrder": {"com.apple.Contacts": ["com.apple.contacts.Phone Number"]}})");
+  Settings("SYNC-LIST",
+           R"({"batchRecords": 7, "entityOrder": {"com.apple.Contacts": ["com.apple.contacts.Phone Number"]}})");
   const std::string frames = Frames("list");
   SyncPeer peer(device, frames);
   ASSERT_EQ(peer.Result(), 0);
@@ -225,21 +224,23 @@ TEST_F(MDMobileSync, ChangesCommitAtFinishWithReferencesResolvedToDeviceIds) {
   // A new contact and a phone number that names it by the computer's key, in one message; the phone
   // number's key sorts before the contact's.
   std::map<std::string, std::string> remap;
-  ASSERT_TRUE(peer.Stage(Changes(Record("z-contact", "com.apple.contacts.Contact", "<key>first name</key>" + S("Nia &amp; Co")) +
-                                 Record("a-phone", "com.apple.contacts.Phone Number",
-                                        Refs("contact", {"z-contact"}) + "<key>value</key>" + S("+1 555 0100"))),
-                         &remap));
+  ASSERT_TRUE(peer.Stage(
+      Changes(Record("z-contact", "com.apple.contacts.Contact", "<key>first name</key>" + S("Nia &amp; Co")) +
+              Record("a-phone", "com.apple.contacts.Phone Number",
+                     Refs("contact", {"z-contact"}) + "<key>value</key>" + S("+1 555 0100"))),
+      &remap));
   ASSERT_EQ(remap.size(), 2u);
   const std::string contactId = remap["z-contact"];
   EXPECT_NE(contactId, "");
   EXPECT_NE(remap["a-phone"], contactId);
   // Later messages name it by the key remapped earlier, or by the device id; a reference to nothing
   // leaves an owned record without owner, which the device does not keep. Contact 1 is edited.
-  ASSERT_TRUE(peer.Stage(Changes(Record("mail", "com.apple.contacts.Email Address",
-                                        Refs("contact", {"z-contact", "no-such"}) + "<key>value</key>" + S("nia@example.com")) +
-                                 Record("orphan", "com.apple.contacts.URL", Refs("contact", {"no-such"})) +
-                                 Record("1", "com.apple.contacts.Contact", "<key>first name</key>" + S("Edited"))),
-                         &remap));
+  ASSERT_TRUE(
+      peer.Stage(Changes(Record("mail", "com.apple.contacts.Email Address",
+                                Refs("contact", {"z-contact", "no-such"}) + "<key>value</key>" + S("nia@example.com")) +
+                         Record("orphan", "com.apple.contacts.URL", Refs("contact", {"no-such"})) +
+                         Record("1", "com.apple.contacts.Contact", "<key>first name</key>" + S("Edited"))),
+                 &remap));
   EXPECT_EQ(remap["1"], "1") << "a record the device has keeps its id";
   EXPECT_EQ(Book("SYNC-WRITE"), before) << "nothing is written before the session finishes";
   ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
@@ -312,7 +313,8 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
     AMDeviceRef device = Device(c.udid, {"--contacts", "60", "--contact-groups", "4", "--seed", "5"});
     ASSERT_NE(device, nullptr);
     const std::string image = ImagePath(c.udid);
-    const std::string key = PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\nprint(" + c.key + ")");
+    const std::string key =
+        PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\nprint(" + c.key + ")");
     ASSERT_FALSE(key.empty());
     // clang-format off
     const std::string expected = PythonWithTools(
@@ -364,10 +366,11 @@ TEST_F(MDMobileSync, GroupWritesByGroupKeyRenameKeepsMembersAndAnEmptyListClears
   ASSERT_EQ(peer.Open(), "SDMessageSyncDataClassWithComputer");
   std::map<std::string, std::string> remap;
   // A rename by "Group/<id>", a new group with members (one unknown), an emptied group.
-  ASSERT_TRUE(peer.Stage(Changes(Record("Group/" + group, "com.apple.contacts.Group", "<key>name</key>" + S("Renamed &amp; &lt;ok&gt;")) +
-                                 Record("Group/fresh", "com.apple.contacts.Group",
-                                        "<key>name</key>" + S("Fresh") + Refs("members", {"2", "nobody", "1"}))),
-                         &remap));
+  ASSERT_TRUE(peer.Stage(
+      Changes(Record("Group/" + group, "com.apple.contacts.Group", "<key>name</key>" + S("Renamed &amp; &lt;ok&gt;")) +
+              Record("Group/fresh", "com.apple.contacts.Group",
+                     "<key>name</key>" + S("Fresh") + Refs("members", {"2", "nobody", "1"}))),
+      &remap));
   EXPECT_EQ(remap["Group/" + group], group);
   const std::string fresh = remap["Group/fresh"];
   ASSERT_FALSE(fresh.empty());
@@ -480,8 +483,10 @@ TEST_F(MDMobileSync, TwoSessionsAtOnceCommitBothWithDistinctIds) {
   ASSERT_EQ(first.Open(), "SDMessageSyncDataClassWithComputer");
   ASSERT_EQ(second.Open(), "SDMessageSyncDataClassWithComputer");
   std::map<std::string, std::string> a, b;
-  ASSERT_TRUE(first.Stage(Changes(Record("x", "com.apple.contacts.Contact", "<key>first name</key>" + S("First"))), &a));
-  ASSERT_TRUE(second.Stage(Changes(Record("x", "com.apple.contacts.Contact", "<key>first name</key>" + S("Second"))), &b));
+  ASSERT_TRUE(
+      first.Stage(Changes(Record("x", "com.apple.contacts.Contact", "<key>first name</key>" + S("First"))), &a));
+  ASSERT_TRUE(
+      second.Stage(Changes(Record("x", "com.apple.contacts.Contact", "<key>first name</key>" + S("Second"))), &b));
   EXPECT_NE(a["x"], b["x"]);
   ASSERT_EQ(second.Finish(), "SDMessageDeviceFinishedSession");
   ASSERT_EQ(first.Finish(), "SDMessageDeviceFinishedSession");

@@ -54,16 +54,16 @@ TempDir::~TempDir() {
 }
 
 void MakeImage(const std::string& folder, const std::vector<std::string>& args) {
-  std::string command = std::string(HLX_PYTHON) + " " + Quote(std::string(HLX_TOOLS_DIR) + "/make_device_image.py") +
-                        " " + Quote(folder);
+  std::string command =
+      std::string(HLX_PYTHON) + " " + Quote(std::string(HLX_TOOLS_DIR) + "/make_device_image.py") + " " + Quote(folder);
   for (const auto& arg : args) command += " " + Quote(arg);
   std::string output;
   ASSERT_EQ(RunShell(command + " 2>&1", &output), 0) << output;
 }
 
 int DeviceTool(const std::string& root, const std::vector<std::string>& args) {
-  std::string command = std::string(HLX_PYTHON) + " " + Quote(std::string(HLX_TOOLS_DIR) + "/hlx_device.py") +
-                        " --root " + Quote(root);
+  std::string command =
+      std::string(HLX_PYTHON) + " " + Quote(std::string(HLX_TOOLS_DIR) + "/hlx_device.py") + " --root " + Quote(root);
   for (const auto& arg : args) command += " " + Quote(arg);
   int status = RunShell(command + " >/dev/null");
   HLXMDTestWakeNotifier();
