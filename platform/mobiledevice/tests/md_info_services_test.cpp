@@ -48,7 +48,7 @@ class MDInfoServices : public DeviceRootTest {
  protected:
   // Saves a received body where Python can read it.
   std::string Save(const std::string& body) {
-    const std::string path = m_temp->Path() + "/message" + std::to_string(++m_saved) + ".bin";
+    const std::string path = m_temp->path().string() + "/message" + std::to_string(++m_saved) + ".bin";
     std::ofstream(path, std::ios::binary) << body;
     return path;
   }
@@ -106,7 +106,7 @@ TEST_F(MDInfoServices, DiagnosticsAnswersOneRequestFromTheImageThenHangsUp) {
 }
 
 TEST_F(MDInfoServices, AtcSendsTheImageScriptLittleEndianWithSortedKeys) {
-  const std::string script = m_temp->Path() + "/script.json";
+  const std::string script = m_temp->path().string() + "/script.json";
   std::ofstream(script) << R"([{"Session": 0, "Command": "Ping"},
     {"Session": 1, "Params": {"Zeta": {"_PhysicalSize": 3, "_Count": 1}, "Alpha": 2}, "Command": "AssetMetrics"},
     {"Directive": "zero-length"}])";

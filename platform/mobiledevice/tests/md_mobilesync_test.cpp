@@ -148,7 +148,7 @@ class MDMobileSync : public DeviceRootTest {
   std::string Book(const std::string& udid) { return ReadBytes(ImagePath(udid) + "/addressbook.plist"); }
   void Settings(const std::string& udid, const std::string& json) { WriteText(ImagePath(udid) + "/sync.json", json); }
   std::string Frames(const std::string& name) {
-    std::string folder = m_temp->Path() + "/" + name;
+    std::string folder = m_temp->path().string() + "/" + name;
     std::filesystem::create_directories(folder);
     return folder;
   }

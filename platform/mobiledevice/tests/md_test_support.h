@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cf/cf_internal.h"
+#include "cf_test_support.h"
 #include "md/md_codes.h"
 #include "md/md_test_control.h"
 #include "mobiledevice.h"
@@ -25,23 +26,12 @@ namespace md::test {
 
 constexpr std::chrono::seconds kDeadline{15};
 
-std::string Quote(const std::string& text);
-// Runs a shell command; returns its exit status and, if `output` is set, its standard output.
-int RunShell(const std::string& command, std::string* output = nullptr);
+using cf::test::Quote;
+using cf::test::RunShell;
+using cf::test::TempDir;
+
 // Runs Python code with the project's interpreter; returns standard output without the final newline.
 std::string Python(const std::string& code);
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
 
 // Makes an image folder with the maker; `args` are its options.
 void MakeImage(const std::string& folder, const std::vector<std::string>& args);
