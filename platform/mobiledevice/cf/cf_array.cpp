@@ -33,11 +33,7 @@ ArrayObj::~ArrayObj() {
   for (Object* item : m_items) Release(item);
 }
 
-Ref<ArrayObj> NewArray(bool isMutable) {
-  auto* array = new ArrayObj(isMutable);
-  NoteCreated();
-  return Ref<ArrayObj>::Adopt(array);
-}
+Ref<ArrayObj> NewArray(bool isMutable) { return MakeObject<ArrayObj>(isMutable); }
 
 void ArrayAppend(ArrayObj* array, const Object* value) {
   array->m_items.push_back(const_cast<Object*>(value));

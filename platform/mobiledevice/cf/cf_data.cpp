@@ -8,8 +8,7 @@
 namespace cf {
 
 Ref<DataObj> NewData(const uint8_t* bytes, size_t size) {
-  auto data = Ref<DataObj>::Adopt(new DataObj());
-  NoteCreated();
+  auto data = MakeObject<DataObj>();
   if (size > 0) data->m_bytes.assign(bytes, bytes + size);
   return data;
 }

@@ -138,11 +138,7 @@ bool ParseIsoDate(std::string_view text, double* absoluteTime) noexcept {
   return true;
 }
 
-Ref<DateObj> NewDate(double time) {
-  auto* date = new DateObj(time);
-  NoteCreated();
-  return Ref<DateObj>::Adopt(date);
-}
+Ref<DateObj> NewDate(double time) { return MakeObject<DateObj>(time); }
 
 }  // namespace cf
 

@@ -39,11 +39,7 @@ DictionaryObj::~DictionaryObj() {
   }
 }
 
-Ref<DictionaryObj> NewDictionary(bool isMutable) {
-  auto* dictionary = new DictionaryObj(isMutable);
-  NoteCreated();
-  return Ref<DictionaryObj>::Adopt(dictionary);
-}
+Ref<DictionaryObj> NewDictionary(bool isMutable) { return MakeObject<DictionaryObj>(isMutable); }
 
 namespace {
 

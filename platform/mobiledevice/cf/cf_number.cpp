@@ -137,37 +137,33 @@ bool ReadAsFloat32(const NumberObj* number, float* out) noexcept {
   return exact && static_cast<double>(*out) == wide;
 }
 
-NumberObj* MakeNumber() {
-  auto* number = new NumberObj();
-  NoteCreated();
+// A number of the given kind and type; the caller sets its value.
+Ref<NumberObj> MakeNumber(NumberObj::Kind kind, CFNumberType type) {
+  Ref<NumberObj> number = MakeObject<NumberObj>();
+  number->m_kind = kind;
+  number->m_type = type;
   return number;
 }
 
 }  // namespace
 
 Ref<NumberObj> NewSigned(int64_t value, CFNumberType type) {
-  NumberObj* number = MakeNumber();
-  number->m_kind = NumberObj::Kind::kSigned;
-  number->m_type = type;
+  Ref<NumberObj> number = MakeNumber(NumberObj::Kind::kSigned, type);
   number->m_signed = value;
-  return Ref<NumberObj>::Adopt(number);
+  return number;
 }
 
 Ref<NumberObj> NewUnsigned(uint64_t value) {
   if (value <= static_cast<uint64_t>(INT64_MAX)) return NewSigned(static_cast<int64_t>(value));
-  NumberObj* number = MakeNumber();
-  number->m_kind = NumberObj::Kind::kBigUnsigned;
-  number->m_type = kCFNumberSInt64Type;
+  Ref<NumberObj> number = MakeNumber(NumberObj::Kind::kBigUnsigned, kCFNumberSInt64Type);
   number->m_unsigned = value;
-  return Ref<NumberObj>::Adopt(number);
+  return number;
 }
 
 Ref<NumberObj> NewReal(double value, CFNumberType type) {
-  NumberObj* number = MakeNumber();
-  number->m_kind = NumberObj::Kind::kReal;
-  number->m_type = type;
+  Ref<NumberObj> number = MakeNumber(NumberObj::Kind::kReal, type);
   number->m_real = value;
-  return Ref<NumberObj>::Adopt(number);
+  return number;
 }
 
 const BooleanObj* GetBoolean(bool value) noexcept { return value ? &g_true : &g_false; }

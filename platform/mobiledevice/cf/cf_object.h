@@ -64,7 +64,7 @@ inline void Retain(const Object* object) noexcept {
   const_cast<Object*>(object)->m_refs.fetch_add(1, std::memory_order_relaxed);
 }
 void Release(const Object* object) noexcept;
-// Registers a freshly made heap object in the live count (the factories call it).
+// Registers a freshly made heap object in the live count (MakeObject calls it).
 void NoteCreated() noexcept;
 bool IsStrict() noexcept;
 // The object behind a pointer from outside, or null for null. A pointer that is not a live object of
@@ -122,6 +122,15 @@ class Ref {
  private:
   T* m_object = nullptr;
 };
+
+// Makes a heap object, counted live, and hands out its one reference; every type's factory makes
+// its objects through it.
+template <class T, class... Args>
+Ref<T> MakeObject(Args&&... args) {
+  auto* object = new T(std::forward<Args>(args)...);
+  NoteCreated();
+  return Ref<T>::Adopt(object);
+}
 
 // ---- value equality (cf_equal.cpp) ----
 

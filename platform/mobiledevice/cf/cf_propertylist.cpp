@@ -43,8 +43,7 @@ std::string_view BytesOf(const DataObj* data) noexcept {
 }
 
 Ref<ErrorObj> MakeError(std::string_view description) {
-  auto error = Ref<ErrorObj>::Adopt(new ErrorObj());
-  NoteCreated();
+  auto error = MakeObject<ErrorObj>();
   error->m_description = NewString(description);
   return error;
 }

@@ -86,13 +86,10 @@ MD_EXPORT CFStringRef __CFStringMakeConstantString(const char* text) {
 MD_EXPORT CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* text, CFStringEncoding encoding) {
   return Guarded<CFStringRef>(nullptr, [&]() -> CFStringRef {
     if (text == nullptr) return nullptr;
-    const std::string_view view(text);
-    size_t utf16Length = 0;
-    bool isAscii = true;
-    if (!InspectUtf8(view, &utf16Length, &isAscii)) return nullptr;
-    if (encoding == kCFStringEncodingASCII && !isAscii) return nullptr;
     if (encoding != kCFStringEncodingASCII && encoding != kCFStringEncodingUTF8) return nullptr;
-    return reinterpret_cast<CFStringRef>(MakeString(view, utf16Length, isAscii, false));
+    Ref<StringObj> string = NewString(text);
+    if (!string || (encoding == kCFStringEncodingASCII && !string->m_isAscii)) return nullptr;
+    return reinterpret_cast<CFStringRef>(string.Leak());
   });
 }
 

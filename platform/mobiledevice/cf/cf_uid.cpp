@@ -8,11 +8,7 @@
 
 namespace cf {
 
-Ref<UIDObj> NewUID(uint64_t value) {
-  auto* uid = new UIDObj(value);
-  NoteCreated();
-  return Ref<UIDObj>::Adopt(uid);
-}
+Ref<UIDObj> NewUID(uint64_t value) { return MakeObject<UIDObj>(value); }
 
 }  // namespace cf
 
