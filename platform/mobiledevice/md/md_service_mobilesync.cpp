@@ -160,19 +160,8 @@ void WriteJsonValue(rapidjson::Writer<rapidjson::StringBuffer>& writer, CFTypeRe
       WriteJsonValue(writer, CFArrayGetValueAtIndex(array, i), depth + 1);
     writer.EndArray();
   } else if (type == kHLXCFDictionaryTypeID) {
-    auto dictionary = static_cast<CFDictionaryRef>(value);
-    const CFIndex count = CFDictionaryGetCount(dictionary);
-    std::vector<const void*> keys(static_cast<size_t>(count));
-    std::vector<const void*> values(static_cast<size_t>(count));
-    CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
-    std::vector<std::pair<std::string, CFTypeRef>> entries;
-    for (size_t i = 0; i < keys.size(); ++i) {
-      std::string key;
-      if (MDCFStringToUtf8(keys[i], &key)) entries.emplace_back(std::move(key), values[i]);
-    }
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     writer.StartObject();
-    for (const auto& [key, item] : entries) {
+    for (const auto& [key, item] : MDCFSortedEntries(static_cast<CFDictionaryRef>(value))) {
       writer.Key(key.c_str(), static_cast<rapidjson::SizeType>(key.size()));
       WriteJsonValue(writer, item, depth + 1);
     }

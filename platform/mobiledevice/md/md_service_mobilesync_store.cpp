@@ -62,22 +62,6 @@ CFMutableDictionaryRef AsMutableDictionary(const MDCFPtr& pointer) {
 bool IsDictionary(CFTypeRef value) { return value != nullptr && CFGetTypeID(value) == kHLXCFDictionaryTypeID; }
 bool IsArray(CFTypeRef value) { return value != nullptr && CFGetTypeID(value) == kHLXCFArrayTypeID; }
 
-// The string keys of a dictionary with their values, in byte order of the keys.
-std::vector<std::pair<std::string, CFTypeRef>> SortedEntries(CFDictionaryRef dictionary) {
-  const CFIndex count = CFDictionaryGetCount(dictionary);
-  std::vector<const void*> keys(static_cast<size_t>(count));
-  std::vector<const void*> values(static_cast<size_t>(count));
-  CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
-  std::vector<std::pair<std::string, CFTypeRef>> entries;
-  entries.reserve(keys.size());
-  for (size_t i = 0; i < keys.size(); ++i) {
-    std::string key;
-    if (MDCFStringToUtf8(keys[i], &key)) entries.emplace_back(std::move(key), values[i]);
-  }
-  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  return entries;
-}
-
 std::string EntityOfRecord(CFTypeRef record) {
   std::string entity;
   if (!MDDictionaryText(record, kMDSyncEntityKey, &entity)) entity.clear();
@@ -186,7 +170,7 @@ void CascadeDelete(CFMutableDictionaryRef records, const MDSyncClassRules& rules
     MDCFPtr key = MDCFStringCreate(id);
     if (!key || CFDictionaryGetValue(records, key.get()) == nullptr) continue;
     HLXCFDictionaryRemoveValue(records, key.get());
-    for (const auto& [otherId, record] : SortedEntries(records)) {
+    for (const auto& [otherId, record] : MDCFSortedEntries(records)) {
       const MDSyncEntityRule* rule = rules.Find(EntityOfRecord(record));
       if (rule == nullptr || rule->referenceField.empty()) continue;
       CFTypeRef references = MDDictionaryValue(record, rule->referenceField.c_str());
@@ -469,7 +453,7 @@ int MDSyncStaging::Stage(CFDictionaryRef changes, std::vector<std::pair<std::str
   std::vector<Upsert> upserts;
   std::vector<Operation> deletions;
   size_t newCount = 0;
-  for (const auto& [key, value] : SortedEntries(changes)) {
+  for (const auto& [key, value] : MDCFSortedEntries(changes)) {
     std::string text;
     if (MDCFStringToUtf8(value, &text)) {
       if (text != kMDSyncDeletionMark) continue;
