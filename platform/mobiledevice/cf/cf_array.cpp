@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 // The array behind `pointer` when it may be changed; null otherwise.
@@ -33,20 +33,16 @@ ArrayObj::~ArrayObj() {
   for (Object* item : m_items) Release(item);
 }
 
-Ref<ArrayObj> NewArray(bool isMutable) {
-  auto* array = new ArrayObj(isMutable);
-  NoteCreated();
-  return Ref<ArrayObj>::Adopt(array);
-}
+Ref<ArrayObj> NewArray(bool isMutable) { return MakeObject<ArrayObj>(isMutable); }
 
 void ArrayAppend(ArrayObj* array, const Object* value) {
   array->m_items.push_back(const_cast<Object*>(value));
   Retain(value);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 
@@ -98,7 +94,8 @@ MD_EXPORT void HLXCFArrayInsertValueAtIndex(CFMutableArrayRef array, CFIndex ind
   GuardedVoid([&] {
     ArrayObj* target = ChangeableArray(array);
     const Object* item = Validate(value);
-    if (target == nullptr || item == nullptr || index < 0 || static_cast<size_t>(index) > target->m_items.size()) return;
+    if (target == nullptr || item == nullptr || index < 0 || static_cast<size_t>(index) > target->m_items.size())
+      return;
     target->m_items.insert(target->m_items.begin() + index, const_cast<Object*>(item));
     Retain(item);
   });

@@ -23,7 +23,7 @@
 
 #include <cstring>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 constexpr size_t kTrailerSize = 32;
@@ -89,7 +89,8 @@ class BinaryReader {
     const uint64_t tableLimit = m_size - kTrailerSize;
     if (m_offsetSize < 1 || m_offsetSize > 8 || m_refSize < 1 || m_refSize > 8) return Fail("bad trailer sizes"), false;
     if (m_objectCount == 0 || m_topObject >= m_objectCount) return Fail("bad object count"), false;
-    if (m_tableOffset <= kBinaryPlistMagic.size() || m_tableOffset >= tableLimit) return Fail("bad offset table"), false;
+    if (m_tableOffset <= kBinaryPlistMagic.size() || m_tableOffset >= tableLimit)
+      return Fail("bad offset table"), false;
     if (m_objectCount > (tableLimit - m_tableOffset) / m_offsetSize) return Fail("offset table out of range"), false;
     // Every object takes at least one byte of the object area.
     if (m_objectCount > m_tableOffset - kBinaryPlistMagic.size()) return Fail("more objects than bytes"), false;
@@ -103,7 +104,8 @@ class BinaryReader {
   // The position of an object, inside the object area.
   bool ObjectOffset(uint64_t index, uint64_t* offset) {
     *offset = ReadBigEndian(m_bytes + m_tableOffset + index * m_offsetSize, m_offsetSize);
-    if (*offset < kBinaryPlistMagic.size() || *offset >= m_tableOffset) return Fail("object offset out of range"), false;
+    if (*offset < kBinaryPlistMagic.size() || *offset >= m_tableOffset)
+      return Fail("object offset out of range"), false;
     return true;
   }
 
@@ -254,7 +256,8 @@ class BinaryReader {
     for (uint64_t i = 0; i < count; ++i) {
       uint64_t keyIndex = 0;
       uint64_t valueIndex = 0;
-      if (!ReadReference(position + i * m_refSize, &keyIndex) || !ReadReference(valuesAt + i * m_refSize, &valueIndex)) {
+      if (!ReadReference(position + i * m_refSize, &keyIndex) ||
+          !ReadReference(valuesAt + i * m_refSize, &valueIndex)) {
         return nullptr;
       }
       Ref<Object> key = ReadObject(keyIndex, depth + 1);
@@ -291,4 +294,4 @@ Ref<Object> ParseBinaryPlist(std::string_view bytes, bool mutableContainers, std
   return BinaryReader(bytes, mutableContainers).Parse(error);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

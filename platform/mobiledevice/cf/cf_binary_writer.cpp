@@ -19,7 +19,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 void AppendBigEndian(std::string& out, uint64_t value, size_t size) {
@@ -242,4 +242,4 @@ bool WriteBinaryPlist(const Object* root, std::string& out, std::string* error) 
   return BinaryWriter().Write(root, out, error);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

@@ -5,7 +5,7 @@
 // Threads: any; reads the source only.
 #include "cf/cf_object.h"
 
-namespace hlx::cf {
+namespace cf {
 
 Ref<Object> MutableDeepCopy(const Object* object, int depth) {
   if (object == nullptr || depth > kMaxDepth) return {};
@@ -32,4 +32,4 @@ Ref<Object> MutableDeepCopy(const Object* object, int depth) {
   return Ref<Object>::Share(object);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

@@ -5,18 +5,17 @@
 
 #include "cf/cf_internal.h"
 
-namespace hlx::cf {
+namespace cf {
 
 Ref<DataObj> NewData(const uint8_t* bytes, size_t size) {
-  auto data = Ref<DataObj>::Adopt(new DataObj());
-  NoteCreated();
+  auto data = MakeObject<DataObj>();
   if (size > 0) data->m_bytes.assign(bytes, bytes + size);
   return data;
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

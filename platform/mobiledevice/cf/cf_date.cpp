@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <ctime>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
@@ -69,8 +69,10 @@ bool ReadDigits(std::string_view text, size_t at, size_t count, unsigned* value)
 bool IsSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Absolute times of 0001-01-01T00:00:00Z and of the first second after 9999-12-31T23:59:59Z.
-constexpr double kFirstFormattable = static_cast<double>(DaysFromCivil(1, 1, 1) * kSecondsPerDay) - kAbsoluteTimeUnixOffsetSeconds;
-constexpr double kPastLastFormattable = static_cast<double>(DaysFromCivil(10000, 1, 1) * kSecondsPerDay) - kAbsoluteTimeUnixOffsetSeconds;
+constexpr double kFirstFormattable =
+    static_cast<double>(DaysFromCivil(1, 1, 1) * kSecondsPerDay) - kAbsoluteTimeUnixOffsetSeconds;
+constexpr double kPastLastFormattable =
+    static_cast<double>(DaysFromCivil(10000, 1, 1) * kSecondsPerDay) - kAbsoluteTimeUnixOffsetSeconds;
 
 }  // namespace
 
@@ -127,8 +129,8 @@ bool ParseIsoDate(std::string_view text, double* absoluteTime) noexcept {
     if (at == digitsStart) return false;
   }
   if (at + 1 != text.size() || text[at] != 'Z') return false;
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
-      minute > 59 || second > 59) {
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
+      second > 59) {
     return false;
   }
   const int64_t unixSeconds = DaysFromCivil(year, month, day) * kSecondsPerDay + hour * 3600 + minute * 60 + second;
@@ -136,15 +138,11 @@ bool ParseIsoDate(std::string_view text, double* absoluteTime) noexcept {
   return true;
 }
 
-Ref<DateObj> NewDate(double time) {
-  auto* date = new DateObj(time);
-  NoteCreated();
-  return Ref<DateObj>::Adopt(date);
-}
+Ref<DateObj> NewDate(double time) { return MakeObject<DateObj>(time); }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace hlx::cf {
+namespace cf {
 
 // Unix time of 2001-01-01 00:00:00 UTC.
 inline constexpr double kAbsoluteTimeUnixOffsetSeconds = 978307200.0;
@@ -19,4 +19,4 @@ bool FormatIsoDate(double absoluteTime, std::string& out);
 // whitespace. False for anything else or an impossible date or time.
 bool ParseIsoDate(std::string_view text, double* absoluteTime) noexcept;
 
-}  // namespace hlx::cf
+}  // namespace cf

@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 DictionaryObj* ChangeableDictionary(CFTypeRef pointer) noexcept {
@@ -39,11 +39,7 @@ DictionaryObj::~DictionaryObj() {
   }
 }
 
-Ref<DictionaryObj> NewDictionary(bool isMutable) {
-  auto* dictionary = new DictionaryObj(isMutable);
-  NoteCreated();
-  return Ref<DictionaryObj>::Adopt(dictionary);
-}
+Ref<DictionaryObj> NewDictionary(bool isMutable) { return MakeObject<DictionaryObj>(isMutable); }
 
 namespace {
 
@@ -174,9 +170,9 @@ bool DictionaryRemove(DictionaryObj* dictionary, const Object* key) {
   return true;
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 
@@ -269,7 +265,8 @@ MD_EXPORT void CFDictionaryGetKeysAndValues(CFDictionaryRef dictionary, const vo
 
 // The applier sees the entries as they were when the call began, each held by a reference for the
 // duration, so an applier that changes the dictionary cannot pull an entry out from under the walk.
-MD_EXPORT void CFDictionaryApplyFunction(CFDictionaryRef dictionary, CFDictionaryApplierFunction applier, void* context) {
+MD_EXPORT void CFDictionaryApplyFunction(CFDictionaryRef dictionary, CFDictionaryApplierFunction applier,
+                                         void* context) {
   GuardedVoid([&] {
     const DictionaryObj* valid = As<DictionaryObj>(dictionary);
     if (valid == nullptr || applier == nullptr) return;

@@ -18,7 +18,7 @@
 #include <unordered_set>
 #include <utility>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 using Int128 = __int128;
@@ -56,7 +56,7 @@ size_t MixHash(size_t seed, size_t value) noexcept {
 }
 
 size_t HashDouble(double value) noexcept {
-  if (value == 0.0) value = 0.0;  // -0.0 equals 0.0
+  if (value == 0.0) value = 0.0;         // -0.0 equals 0.0
   if (std::isnan(value)) return 0x7FF8;  // every NaN equals every other
   uint64_t bits = 0;
   std::memcpy(&bits, &value, sizeof bits);
@@ -78,7 +78,8 @@ struct Proven {
   }
   void Add(const Object* a, const Object* b) noexcept {
     try {
-      if (pairs == nullptr) pairs = std::make_unique<std::unordered_set<std::pair<const Object*, const Object*>, PairHash>>();
+      if (pairs == nullptr)
+        pairs = std::make_unique<std::unordered_set<std::pair<const Object*, const Object*>, PairHash>>();
       pairs->insert({a, b});
     } catch (...) {
       // Without memory for the memo the comparison is only slower, never wrong.
@@ -114,21 +115,17 @@ bool EqualAt(const Object* a, const Object* b, int depth, Proven& proven) noexce
   if (a == nullptr || b == nullptr || a->m_type != b->m_type) return false;
   if (depth > kMaxDepth) return false;
   switch (a->m_type) {
-    case TypeId::kString:
-      return static_cast<const StringObj*>(a)->View() == static_cast<const StringObj*>(b)->View();
+    case TypeId::kString: return static_cast<const StringObj*>(a)->View() == static_cast<const StringObj*>(b)->View();
     case TypeId::kBoolean:
       return static_cast<const BooleanObj*>(a)->m_value == static_cast<const BooleanObj*>(b)->m_value;
-    case TypeId::kNumber:
-      return NumbersEqual(static_cast<const NumberObj*>(a), static_cast<const NumberObj*>(b));
-    case TypeId::kData:
-      return static_cast<const DataObj*>(a)->m_bytes == static_cast<const DataObj*>(b)->m_bytes;
+    case TypeId::kNumber: return NumbersEqual(static_cast<const NumberObj*>(a), static_cast<const NumberObj*>(b));
+    case TypeId::kData: return static_cast<const DataObj*>(a)->m_bytes == static_cast<const DataObj*>(b)->m_bytes;
     case TypeId::kDate: {
       const double left = static_cast<const DateObj*>(a)->m_time;
       const double right = static_cast<const DateObj*>(b)->m_time;
       return left == right || (std::isnan(left) && std::isnan(right));
     }
-    case TypeId::kUID:
-      return static_cast<const UIDObj*>(a)->m_value == static_cast<const UIDObj*>(b)->m_value;
+    case TypeId::kUID: return static_cast<const UIDObj*>(a)->m_value == static_cast<const UIDObj*>(b)->m_value;
     case TypeId::kURL: {
       const auto* left = static_cast<const URLObj*>(a);
       const auto* right = static_cast<const URLObj*>(b);
@@ -136,11 +133,9 @@ bool EqualAt(const Object* a, const Object* b, int depth, Proven& proven) noexce
              EqualAt(left->m_path.Get(), right->m_path.Get(), depth + 1, proven);
     }
     case TypeId::kArray:
-    case TypeId::kDictionary:
-      return ContainersEqual(a, b, depth, proven);
+    case TypeId::kDictionary: return ContainersEqual(a, b, depth, proven);
     case TypeId::kWriteStream:
-    case TypeId::kError:
-      return false;  // identity only, handled above
+    case TypeId::kError: return false;  // identity only, handled above
   }
   return false;
 }
@@ -156,10 +151,8 @@ size_t Hash(const Object* object) noexcept {
   if (object == nullptr) return 0;
   const size_t typeSeed = static_cast<size_t>(object->m_type);
   switch (object->m_type) {
-    case TypeId::kString:
-      return std::hash<std::string_view>()(static_cast<const StringObj*>(object)->View());
-    case TypeId::kBoolean:
-      return MixHash(typeSeed, static_cast<const BooleanObj*>(object)->m_value ? 1 : 0);
+    case TypeId::kString: return std::hash<std::string_view>()(static_cast<const StringObj*>(object)->View());
+    case TypeId::kBoolean: return MixHash(typeSeed, static_cast<const BooleanObj*>(object)->m_value ? 1 : 0);
     case TypeId::kNumber: {
       const auto* number = static_cast<const NumberObj*>(object);
       Int128 exact = 0;
@@ -172,8 +165,7 @@ size_t Hash(const Object* object) noexcept {
     }
     case TypeId::kData: {
       const auto& bytes = static_cast<const DataObj*>(object)->m_bytes;
-      return std::hash<std::string_view>()(
-          std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+      return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
     case TypeId::kDate: return MixHash(typeSeed, HashDouble(static_cast<const DateObj*>(object)->m_time));
     case TypeId::kUID: return MixHash(typeSeed, static_cast<const UIDObj*>(object)->m_value);
@@ -181,16 +173,15 @@ size_t Hash(const Object* object) noexcept {
     case TypeId::kArray: return MixHash(typeSeed, static_cast<const ArrayObj*>(object)->m_items.size());
     case TypeId::kDictionary: return MixHash(typeSeed, static_cast<const DictionaryObj*>(object)->m_entries.size());
     case TypeId::kWriteStream:
-    case TypeId::kError:
-      return std::hash<const void*>()(object);
+    case TypeId::kError: return std::hash<const void*>()(object);
   }
   return typeSeed;
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
 extern "C" MD_EXPORT Boolean HLXCFEqual(CFTypeRef a, CFTypeRef b) {
-  using namespace hlx::cf;
+  using namespace cf;
   if (a == nullptr || b == nullptr) return a == b ? 1 : 0;
   const Object* left = Validate(a);
   const Object* right = Validate(b);

@@ -20,12 +20,7 @@ extern "C" {
 #endif
 
 /* Type ids of the objects that mobiledevice.h has no constant for. */
-enum {
-  kHLXCFURLTypeID = 29,
-  kHLXCFWriteStreamTypeID = 39,
-  kHLXCFUIDTypeID = 41,
-  kHLXCFErrorTypeID = 43
-};
+enum { kHLXCFURLTypeID = 29, kHLXCFWriteStreamTypeID = 39, kHLXCFUIDTypeID = 41, kHLXCFErrorTypeID = 43 };
 
 /* ---- Lifetime ---- */
 

@@ -14,7 +14,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 using Int128 = __int128;
@@ -57,12 +57,14 @@ size_t IntegerWidth(CFNumberType normalised) noexcept {
 }
 
 void StoreInteger(int64_t value, size_t width, void* out) noexcept {
+  // clang-format off
   switch (width) {
     case 1: { const auto v = static_cast<int8_t>(value); std::memcpy(out, &v, 1); break; }
     case 2: { const auto v = static_cast<int16_t>(value); std::memcpy(out, &v, 2); break; }
     case 4: { const auto v = static_cast<int32_t>(value); std::memcpy(out, &v, 4); break; }
     default: std::memcpy(out, &value, 8); break;
   }
+  // clang-format on
 }
 
 // Converts to a signed integer of `width` bytes; false when the value is not exactly representable.
@@ -135,44 +137,40 @@ bool ReadAsFloat32(const NumberObj* number, float* out) noexcept {
   return exact && static_cast<double>(*out) == wide;
 }
 
-NumberObj* MakeNumber() {
-  auto* number = new NumberObj();
-  NoteCreated();
+// A number of the given kind and type; the caller sets its value.
+Ref<NumberObj> MakeNumber(NumberObj::Kind kind, CFNumberType type) {
+  Ref<NumberObj> number = MakeObject<NumberObj>();
+  number->m_kind = kind;
+  number->m_type = type;
   return number;
 }
 
 }  // namespace
 
 Ref<NumberObj> NewSigned(int64_t value, CFNumberType type) {
-  NumberObj* number = MakeNumber();
-  number->m_kind = NumberObj::Kind::kSigned;
-  number->m_type = type;
+  Ref<NumberObj> number = MakeNumber(NumberObj::Kind::kSigned, type);
   number->m_signed = value;
-  return Ref<NumberObj>::Adopt(number);
+  return number;
 }
 
 Ref<NumberObj> NewUnsigned(uint64_t value) {
   if (value <= static_cast<uint64_t>(INT64_MAX)) return NewSigned(static_cast<int64_t>(value));
-  NumberObj* number = MakeNumber();
-  number->m_kind = NumberObj::Kind::kBigUnsigned;
-  number->m_type = kCFNumberSInt64Type;
+  Ref<NumberObj> number = MakeNumber(NumberObj::Kind::kBigUnsigned, kCFNumberSInt64Type);
   number->m_unsigned = value;
-  return Ref<NumberObj>::Adopt(number);
+  return number;
 }
 
 Ref<NumberObj> NewReal(double value, CFNumberType type) {
-  NumberObj* number = MakeNumber();
-  number->m_kind = NumberObj::Kind::kReal;
-  number->m_type = type;
+  Ref<NumberObj> number = MakeNumber(NumberObj::Kind::kReal, type);
   number->m_real = value;
-  return Ref<NumberObj>::Adopt(number);
+  return number;
 }
 
 const BooleanObj* GetBoolean(bool value) noexcept { return value ? &g_true : &g_false; }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 
@@ -184,12 +182,14 @@ MD_EXPORT CFNumberRef HLXCFNumberCreate(CFNumberType type, const void* value) {
     const CFNumberType normalised = NormalisedType(type);
     Ref<NumberObj> number;
     switch (normalised) {
+      // clang-format off
       case kCFNumberSInt8Type: { int8_t v; std::memcpy(&v, value, 1); number = NewSigned(v, normalised); break; }
       case kCFNumberSInt16Type: { int16_t v; std::memcpy(&v, value, 2); number = NewSigned(v, normalised); break; }
       case kCFNumberSInt32Type: { int32_t v; std::memcpy(&v, value, 4); number = NewSigned(v, normalised); break; }
       case kCFNumberSInt64Type: { int64_t v; std::memcpy(&v, value, 8); number = NewSigned(v, normalised); break; }
       case kCFNumberFloat32Type: { float v; std::memcpy(&v, value, 4); number = NewReal(v, normalised); break; }
       case kCFNumberFloat64Type: { double v; std::memcpy(&v, value, 8); number = NewReal(v, normalised); break; }
+      // clang-format on
       default: return nullptr;
     }
     return reinterpret_cast<CFNumberRef>(number.Leak());
@@ -267,9 +267,7 @@ MD_EXPORT Boolean HLXCFNumberGetUInt64(CFNumberRef number, uint64_t* value) {
   return 0;
 }
 
-MD_EXPORT CFBooleanRef HLXCFBooleanGet(Boolean value) {
-  return reinterpret_cast<CFBooleanRef>(GetBoolean(value != 0));
-}
+MD_EXPORT CFBooleanRef HLXCFBooleanGet(Boolean value) { return reinterpret_cast<CFBooleanRef>(GetBoolean(value != 0)); }
 
 MD_EXPORT Boolean CFBooleanGetValue(CFBooleanRef boolean) {
   const BooleanObj* valid = As<BooleanObj>(boolean);

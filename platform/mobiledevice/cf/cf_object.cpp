@@ -14,7 +14,7 @@
 #include <type_traits>
 #include <vector>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 // The live count is kept in stripes, one cache line each, a thread counting in its own: the device's
@@ -165,9 +165,9 @@ void Release(const Object* object) noexcept {
   t_pendingDestroy = nullptr;
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

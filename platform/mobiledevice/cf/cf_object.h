@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-namespace hlx::cf {
+namespace cf {
 
 // Nesting limit for parsing, writing, copying and comparing. Deeper structures are refused rather than
 // risking the stack; real property lists stay far below it.
@@ -46,7 +46,8 @@ inline constexpr uint32_t kDeadMagic = 0xDEADCF00u;
 // Common header of every object. No virtual functions, so the magic word is the first word of every
 // object and can be checked on any pointer the caller hands in.
 struct Object {
-  constexpr Object(TypeId type, bool immortal) noexcept : m_magic(kLiveMagic), m_type(type), m_immortal(immortal), m_refs(1) {}
+  constexpr Object(TypeId type, bool immortal) noexcept
+      : m_magic(kLiveMagic), m_type(type), m_immortal(immortal), m_refs(1) {}
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
 
@@ -63,7 +64,7 @@ inline void Retain(const Object* object) noexcept {
   const_cast<Object*>(object)->m_refs.fetch_add(1, std::memory_order_relaxed);
 }
 void Release(const Object* object) noexcept;
-// Registers a freshly made heap object in the live count (the factories call it).
+// Registers a freshly made heap object in the live count (MakeObject calls it).
 void NoteCreated() noexcept;
 bool IsStrict() noexcept;
 // The object behind a pointer from outside, or null for null. A pointer that is not a live object of
@@ -122,13 +123,21 @@ class Ref {
   T* m_object = nullptr;
 };
 
+// Makes a heap object, counted live, and hands out its one reference; every type's factory makes
+// its objects through it.
+template <class T, class... Args>
+Ref<T> MakeObject(Args&&... args) {
+  auto* object = new T(std::forward<Args>(args)...);
+  NoteCreated();
+  return Ref<T>::Adopt(object);
+}
+
 // ---- value equality (cf_equal.cpp) ----
 
 // Deep comparison; structures deeper than kMaxDepth compare unequal.
 bool Equal(const Object* a, const Object* b) noexcept;
 // Consistent with Equal; containers hash by type and count only, so hashing never recurses.
 size_t Hash(const Object* object) noexcept;
-
 
 // ---- the object types ----
 
@@ -246,7 +255,7 @@ struct ErrorObj : Object {
 
 // ---- factories (each returns an owned reference; a null Ref when the input is refused) ----
 
-Ref<StringObj> NewString(std::string_view utf8);  // null when not valid UTF-8
+Ref<StringObj> NewString(std::string_view utf8);          // null when not valid UTF-8
 Ref<StringObj> NewStringFromValidUtf8(std::string utf8);  // caller has validated
 Ref<NumberObj> NewSigned(int64_t value, CFNumberType type = kCFNumberSInt64Type);
 Ref<NumberObj> NewUnsigned(uint64_t value);  // SInt64 up to INT64_MAX, big unsigned above
@@ -287,4 +296,4 @@ void GuardedVoid(F&& body) noexcept {
   }
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

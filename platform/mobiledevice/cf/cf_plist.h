@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace hlx::cf {
+namespace cf {
 
 inline constexpr std::string_view kBinaryPlistMagic = "bplist00";
 
@@ -27,4 +27,4 @@ Ref<Object> ParseBinaryPlist(std::string_view bytes, bool mutableContainers, std
 bool WriteXmlPlist(const Object* root, std::string& out, std::string* error);
 bool WriteBinaryPlist(const Object* root, std::string& out, std::string* error);
 
-}  // namespace hlx::cf
+}  // namespace cf

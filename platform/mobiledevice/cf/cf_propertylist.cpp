@@ -8,7 +8,7 @@
 #include "cf/cf_internal.h"
 #include "cf/cf_plist.h"
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 Ref<Object> ParseAnyFormat(std::string_view bytes, CFOptionFlags options, CFPropertyListFormat* format,
@@ -43,8 +43,7 @@ std::string_view BytesOf(const DataObj* data) noexcept {
 }
 
 Ref<ErrorObj> MakeError(std::string_view description) {
-  auto error = Ref<ErrorObj>::Adopt(new ErrorObj());
-  NoteCreated();
+  auto error = MakeObject<ErrorObj>();
   error->m_description = NewString(description);
   return error;
 }
@@ -58,9 +57,9 @@ void SetErrorString(CFStringRef* errorString, const std::string& message) {
 
 Ref<ErrorObj> NewError(std::string_view description) { return MakeError(description); }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

@@ -9,22 +9,19 @@
 
 namespace {
 
-hlx::cf::StringObj g_dataWrittenName("kCFStreamPropertyDataWritten", sizeof("kCFStreamPropertyDataWritten") - 1);
+cf::StringObj g_dataWrittenName("kCFStreamPropertyDataWritten", sizeof("kCFStreamPropertyDataWritten") - 1);
 
 }  // namespace
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 
 const CFStringRef kCFStreamPropertyDataWritten = reinterpret_cast<CFStringRef>(&g_dataWrittenName);
 
 MD_EXPORT CFWriteStreamRef CFWriteStreamCreateWithAllocatedBuffers(CFAllocatorRef, CFAllocatorRef) {
-  return Guarded<CFWriteStreamRef>(nullptr, []() -> CFWriteStreamRef {
-    auto* stream = new StreamObj();
-    NoteCreated();
-    return reinterpret_cast<CFWriteStreamRef>(stream);
-  });
+  return Guarded<CFWriteStreamRef>(
+      nullptr, []() -> CFWriteStreamRef { return reinterpret_cast<CFWriteStreamRef>(MakeObject<StreamObj>().Leak()); });
 }
 
 MD_EXPORT Boolean CFWriteStreamOpen(CFWriteStreamRef stream) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <unordered_map>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 // A new string holding a NUL-terminated copy of `utf8` in the same allocation, right after the object:
@@ -60,9 +60,9 @@ Ref<StringObj> NewStringFromValidUtf8(std::string utf8) {
   return Ref<StringObj>::Adopt(MakeString(utf8, utf16Length, isAscii, false));
 }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 
@@ -86,13 +86,10 @@ MD_EXPORT CFStringRef __CFStringMakeConstantString(const char* text) {
 MD_EXPORT CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* text, CFStringEncoding encoding) {
   return Guarded<CFStringRef>(nullptr, [&]() -> CFStringRef {
     if (text == nullptr) return nullptr;
-    const std::string_view view(text);
-    size_t utf16Length = 0;
-    bool isAscii = true;
-    if (!InspectUtf8(view, &utf16Length, &isAscii)) return nullptr;
-    if (encoding == kCFStringEncodingASCII && !isAscii) return nullptr;
     if (encoding != kCFStringEncodingASCII && encoding != kCFStringEncodingUTF8) return nullptr;
-    return reinterpret_cast<CFStringRef>(MakeString(view, utf16Length, isAscii, false));
+    Ref<StringObj> string = NewString(text);
+    if (!string || (encoding == kCFStringEncodingASCII && !string->m_isAscii)) return nullptr;
+    return reinterpret_cast<CFStringRef>(string.Leak());
   });
 }
 

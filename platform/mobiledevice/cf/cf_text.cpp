@@ -4,7 +4,7 @@
 
 #include "vnl_utf8.h"
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -19,7 +19,6 @@ int Base64Value(char c) noexcept {
 }
 
 bool IsXmlSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 
 void PushUnit(uint16_t unit, std::vector<uint8_t>& out) {
   out.push_back(static_cast<uint8_t>(unit >> 8));
@@ -128,7 +127,8 @@ std::string EncodeBase64(const uint8_t* bytes, size_t size) {
   out.reserve((size + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 3 <= size; i += 3) {
-    const uint32_t group = (static_cast<uint32_t>(bytes[i]) << 16) | (static_cast<uint32_t>(bytes[i + 1]) << 8) | bytes[i + 2];
+    const uint32_t group =
+        (static_cast<uint32_t>(bytes[i]) << 16) | (static_cast<uint32_t>(bytes[i + 1]) << 8) | bytes[i + 2];
     out.push_back(kBase64Alphabet[(group >> 18) & 0x3F]);
     out.push_back(kBase64Alphabet[(group >> 12) & 0x3F]);
     out.push_back(kBase64Alphabet[(group >> 6) & 0x3F]);
@@ -183,4 +183,4 @@ bool DecodeBase64(std::string_view text, std::vector<uint8_t>& out) {
   return false;
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

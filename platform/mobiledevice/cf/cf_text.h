@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace hlx::cf {
+namespace cf {
 
 // True when `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
 // *utf16Length receives the count of UTF-16 units the text needs; *isAscii whether all bytes are < 0x80.
@@ -28,4 +28,4 @@ std::string EncodeBase64(const uint8_t* bytes, size_t size);
 // False for any other character, padding in the middle, or a dangling single character.
 bool DecodeBase64(std::string_view text, std::vector<uint8_t>& out);
 
-}  // namespace hlx::cf
+}  // namespace cf

@@ -6,17 +6,13 @@
 
 #include "cf/cf_internal.h"
 
-namespace hlx::cf {
+namespace cf {
 
-Ref<UIDObj> NewUID(uint64_t value) {
-  auto* uid = new UIDObj(value);
-  NoteCreated();
-  return Ref<UIDObj>::Adopt(uid);
-}
+Ref<UIDObj> NewUID(uint64_t value) { return MakeObject<UIDObj>(value); }
 
-}  // namespace hlx::cf
+}  // namespace cf
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 

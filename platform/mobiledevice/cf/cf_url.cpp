@@ -14,7 +14,7 @@ constexpr CFURLPathStyle kLastPathStyle = 2;
 
 }  // namespace
 
-using namespace hlx::cf;
+using namespace cf;
 
 extern "C" {
 
@@ -23,8 +23,7 @@ MD_EXPORT CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef pat
   return Guarded<CFURLRef>(nullptr, [&]() -> CFURLRef {
     const StringObj* validPath = As<StringObj>(path);
     if (validPath == nullptr || style < 0 || style > kLastPathStyle) return nullptr;
-    auto url = Ref<URLObj>::Adopt(new URLObj());
-    NoteCreated();
+    auto url = MakeObject<URLObj>();
     url->m_path = Ref<StringObj>::Share(validPath);
     url->m_style = style;
     url->m_isDirectory = isDirectory != 0;

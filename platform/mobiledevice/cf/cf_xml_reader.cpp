@@ -24,7 +24,7 @@
 #include <limits>
 #include <vector>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 bool IsXmlSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -299,11 +299,13 @@ class XmlReader {
     if (end == std::string_view::npos) return Fail("malformed entity reference"), false;
     const std::string_view name = m_text.substr(m_pos + 1, end - m_pos - 1);
     m_pos = end + 1;
+    // clang-format off
     if (name == "amp") out.push_back('&');
     else if (name == "lt") out.push_back('<');
     else if (name == "gt") out.push_back('>');
     else if (name == "quot") out.push_back('"');
     else if (name == "apos") out.push_back('\'');
+    // clang-format on
     else if (name.size() >= 2 && name[0] == '#') {
       const bool hex = name[1] == 'x' || name[1] == 'X';
       const std::string_view digits = name.substr(hex ? 2 : 1);
@@ -500,4 +502,4 @@ Ref<Object> ParseXmlPlist(std::string_view text, bool mutableContainers, std::st
   return XmlReader(text, mutableContainers).ParseDocument(error);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

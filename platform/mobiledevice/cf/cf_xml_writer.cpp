@@ -21,7 +21,7 @@
 #include <cstdlib>
 #include <unordered_map>
 
-namespace hlx::cf {
+namespace cf {
 namespace {
 
 constexpr std::string_view kXmlHeader =
@@ -45,9 +45,7 @@ size_t ExpandedSize(const Object* object, int depth, std::unordered_map<const Ob
   if (!isArray && object->m_type != TypeId::kDictionary) return 1;
   if (auto found = memo.find(object); found != memo.end()) return found->second;
   size_t total = 1;
-  auto add = [&](const Object* child) {
-    total = std::min(kTooLarge, total + ExpandedSize(child, depth + 1, memo));
-  };
+  auto add = [&](const Object* child) { total = std::min(kTooLarge, total + ExpandedSize(child, depth + 1, memo)); };
   if (isArray) {
     for (const Object* item : static_cast<const ArrayObj*>(object)->m_items) add(item);
   } else {
@@ -219,8 +217,7 @@ class XmlWriter {
       case TypeId::kDictionary: return WriteDictionary(static_cast<const DictionaryObj*>(object), depth);
       case TypeId::kURL:
       case TypeId::kWriteStream:
-      case TypeId::kError:
-        break;
+      case TypeId::kError: break;
     }
     return Fail("object cannot be in a property list");
   }
@@ -290,4 +287,4 @@ bool WriteXmlPlist(const Object* root, std::string& out, std::string* error) {
   return XmlWriter(out).Write(root, error);
 }
 
-}  // namespace hlx::cf
+}  // namespace cf

@@ -62,10 +62,7 @@ enum {
   kHLXCFDateTypeID = 42
 };
 
-enum {
-  kCFStringEncodingASCII = 0x0600,
-  kCFStringEncodingUTF8 = 0x08000100
-};
+enum { kCFStringEncodingASCII = 0x0600, kCFStringEncodingUTF8 = 0x08000100 };
 
 enum {
   kCFNumberSInt8Type = 1,
@@ -84,11 +81,7 @@ enum {
   kCFNumberCFIndexType = 14
 };
 
-enum {
-  kCFPropertyListOpenStepFormat = 1,
-  kCFPropertyListXMLFormat_v1_0 = 100,
-  kCFPropertyListBinaryFormat_v1_0 = 200
-};
+enum { kCFPropertyListOpenStepFormat = 1, kCFPropertyListXMLFormat_v1_0 = 100, kCFPropertyListBinaryFormat_v1_0 = 200 };
 
 enum {
   kCFPropertyListImmutable = 0,
@@ -117,10 +110,7 @@ enum {
 };
 
 /* Interface types of AMDeviceGetInterfaceType. */
-enum {
-  kAMDInterfaceUSB = 1,
-  kAMDInterfaceWiFi = 2
-};
+enum { kAMDInterfaceUSB = 1, kAMDInterfaceWiFi = 2 };
 
 /* Results. 0 is success everywhere. */
 #define kAMDSuccess 0
@@ -132,10 +122,7 @@ enum {
 #define kAMDPairingDialogResponsePendingError ((int)0xE800007E)
 
 /* AFC open modes and results. */
-enum {
-  kAFCFileModeRead = 1,
-  kAFCFileModeReadWrite = 2
-};
+enum { kAFCFileModeRead = 1, kAFCFileModeReadWrite = 2 };
 enum {
   kAFCSuccess = 0,
   kAFCUnknownError = 1,
@@ -148,12 +135,11 @@ enum {
 
 /* What the notification callback receives. */
 struct am_device_notification_callback_info {
-  AMDeviceRef dev;      /* the device; valid from message 1 until after message 2 */
-  uint32_t msg;         /* kAMDeviceNotification... */
+  AMDeviceRef dev; /* the device; valid from message 1 until after message 2 */
+  uint32_t msg;    /* kAMDeviceNotification... */
   AMDeviceNotificationRef subscription;
 };
-typedef void (*am_device_notification_callback)(struct am_device_notification_callback_info* info,
-                                                 void* context);
+typedef void (*am_device_notification_callback)(struct am_device_notification_callback_info* info, void* context);
 
 /* ---- CoreFoundation functions ---- */
 MD_EXPORT CFIndex CFStringGetLength(CFStringRef string);
@@ -161,13 +147,10 @@ MD_EXPORT CFIndex CFNumberGetByteSize(CFNumberRef number);
 MD_EXPORT CFStringRef __CFStringMakeConstantString(const char* text);
 MD_EXPORT void CFDictionaryAddValue(CFMutableDictionaryRef dictionary, const void* key, const void* value);
 MD_EXPORT void CFArrayAppendValue(CFMutableArrayRef array, const void* value);
-MD_EXPORT CFStringRef CFStringCreateWithCString(CFAllocatorRef allocator, const char* text,
-                                                CFStringEncoding encoding);
+MD_EXPORT CFStringRef CFStringCreateWithCString(CFAllocatorRef allocator, const char* text, CFStringEncoding encoding);
 MD_EXPORT CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef allocator, CFIndex capacity,
-                                                           const void* keyCallBacks,
-                                                           const void* valueCallBacks);
-MD_EXPORT Boolean CFStringGetCString(CFStringRef string, char* buffer, CFIndex bufferSize,
-                                     CFStringEncoding encoding);
+                                                           const void* keyCallBacks, const void* valueCallBacks);
+MD_EXPORT Boolean CFStringGetCString(CFStringRef string, char* buffer, CFIndex bufferSize, CFStringEncoding encoding);
 MD_EXPORT void CFDictionaryApplyFunction(CFDictionaryRef dictionary, CFDictionaryApplierFunction applier,
                                          void* context);
 MD_EXPORT void CFRelease(CFTypeRef object);
@@ -175,10 +158,9 @@ MD_EXPORT Boolean CFDictionaryContainsKey(CFDictionaryRef dictionary, const void
 MD_EXPORT Boolean CFDictionaryContainsValue(CFDictionaryRef dictionary, const void* value);
 MD_EXPORT const void* CFDictionaryGetValue(CFDictionaryRef dictionary, const void* key);
 MD_EXPORT CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, const void** values,
-                                             CFIndex count, const void* keyCallBacks,
-                                             const void* valueCallBacks);
-MD_EXPORT CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef allocator, CFStringRef path,
-                                                 CFURLPathStyle style, Boolean isDirectory);
+                                             CFIndex count, const void* keyCallBacks, const void* valueCallBacks);
+MD_EXPORT CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef allocator, CFStringRef path, CFURLPathStyle style,
+                                                 Boolean isDirectory);
 MD_EXPORT Boolean CFNumberGetValue(CFNumberRef number, CFNumberType type, void* value);
 MD_EXPORT CFTypeID CFGetTypeID(CFTypeRef object);
 MD_EXPORT CFNumberType CFNumberGetType(CFNumberRef number);
@@ -193,8 +175,7 @@ MD_EXPORT const UInt8* CFDataGetBytePtr(CFDataRef data);
 MD_EXPORT CFIndex CFArrayGetCount(CFArrayRef array);
 MD_EXPORT const void* CFArrayGetValueAtIndex(CFArrayRef array, CFIndex index);
 MD_EXPORT void CFArrayRemoveValueAtIndex(CFMutableArrayRef array, CFIndex index);
-MD_EXPORT CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef allocator, CFIndex capacity,
-                                                 const void* callBacks);
+MD_EXPORT CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef allocator, CFIndex capacity, const void* callBacks);
 MD_EXPORT CFWriteStreamRef CFWriteStreamCreateWithAllocatedBuffers(CFAllocatorRef allocator,
                                                                    CFAllocatorRef bufferAllocator);
 MD_EXPORT Boolean CFWriteStreamOpen(CFWriteStreamRef stream);
@@ -217,8 +198,7 @@ MD_EXPORT CFAbsoluteTime CFDateGetAbsoluteTime(CFDateRef date);
 
 /* ---- MobileDevice functions ---- */
 MD_EXPORT int AMDeviceNotificationSubscribe(am_device_notification_callback callback, uint32_t unused0,
-                                            uint32_t unused1, void* context,
-                                            AMDeviceNotificationRef* subscription);
+                                            uint32_t unused1, void* context, AMDeviceNotificationRef* subscription);
 MD_EXPORT int AMDeviceNotificationUnsubscribe(AMDeviceNotificationRef subscription);
 MD_EXPORT int AMDeviceGetInterfaceType(AMDeviceRef device);
 MD_EXPORT int AMDeviceConnect(AMDeviceRef device);
@@ -228,23 +208,20 @@ MD_EXPORT int AMDeviceValidatePairing(AMDeviceRef device);
 MD_EXPORT int AMDeviceStartSession(AMDeviceRef device);
 MD_EXPORT int AMDeviceStopSession(AMDeviceRef device);
 MD_EXPORT uint32_t AMDeviceGetConnectionID(AMDeviceRef device);
-MD_EXPORT AMRestoreModeDeviceRef AMRestoreModeDeviceCreate(uint32_t unused0, uint32_t connectionId,
-                                                           uint32_t unused1);
-MD_EXPORT int AMRestoreRegisterForDeviceNotifications(void* dfuConnect, void* recoveryConnect,
-                                                      void* dfuDisconnect, void* recoveryDisconnect,
-                                                      uint32_t unused, void* context);
+MD_EXPORT AMRestoreModeDeviceRef AMRestoreModeDeviceCreate(uint32_t unused0, uint32_t connectionId, uint32_t unused1);
+MD_EXPORT int AMRestoreRegisterForDeviceNotifications(void* dfuConnect, void* recoveryConnect, void* dfuDisconnect,
+                                                      void* recoveryDisconnect, uint32_t unused, void* context);
 MD_EXPORT int AMDeviceStartService(AMDeviceRef device, CFStringRef name, void* handle, uint32_t* unknown);
 MD_EXPORT CFTypeRef AMDeviceCopyValue(AMDeviceRef device, CFStringRef domain, CFStringRef key);
 MD_EXPORT int AMDeviceSetValue(AMDeviceRef device, CFStringRef domain, CFStringRef key, CFTypeRef value);
-MD_EXPORT int AMDPostNotification(AMDServiceConnectionRef connection, CFStringRef notification,
-                                  CFStringRef userInfo);
+MD_EXPORT int AMDPostNotification(AMDServiceConnectionRef connection, CFStringRef notification, CFStringRef userInfo);
 MD_EXPORT int AMDShutdownNotificationProxy(AMDServiceConnectionRef connection);
 MD_EXPORT int AMDListenForNotifications(AMDServiceConnectionRef connection, void* callback, void* context);
 MD_EXPORT int AMDObserveNotification(AMDServiceConnectionRef connection, CFStringRef notification);
 MD_EXPORT int AMDeviceLookupApplications(AMDeviceRef device, CFDictionaryRef options, CFDictionaryRef* result);
 MD_EXPORT int AMDeviceSecureUninstallApplication(AMDServiceConnectionRef connection, AMDeviceRef device,
-                                                 CFStringRef bundleId, CFDictionaryRef options,
-                                                 void* callback, void* context);
+                                                 CFStringRef bundleId, CFDictionaryRef options, void* callback,
+                                                 void* context);
 MD_EXPORT int AMDeviceSecureTransferPath(int unused, AMDeviceRef device, CFURLRef url, CFDictionaryRef options,
                                          void* callback, void* context);
 MD_EXPORT CFStringRef AMDCopyErrorText(int error);

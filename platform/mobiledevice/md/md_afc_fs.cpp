@@ -101,7 +101,8 @@ int MDAfcFileSystem::Resolve(const std::string& path, bool followFinalLink, Loca
     std::string name = std::move(pending.front());
     pending.pop_front();
     if (name.empty() || name == ".") continue;
-    if (name == "..") {  // only from inside a link target
+    // ".." comes only from inside a link target.
+    if (name == "..") {
       if (folders.size() == 1) return kAFCPermissionDenied;  // the link leads out of the root
       folders.pop_back();
       continue;
@@ -244,7 +245,8 @@ int MDAfcFileSystem::Rename(const std::string& from, const std::string& to, MDAf
   if (int code = Resolve(to, false, &target)) return code;
   if (source.name.empty() || target.name.empty()) return kAFCPermissionDenied;
   std::lock_guard<std::mutex> booking(quota.Mutex());
-  struct stat sourceInfo {}, targetInfo {};
+  struct stat sourceInfo {};
+  struct stat targetInfo {};
   if (::fstatat(source.parent.Get(), source.name.c_str(), &sourceInfo, AT_SYMLINK_NOFOLLOW) != 0) {
     return AfcCodeFromErrno(errno, kAFCUnknownError);
   }

@@ -119,8 +119,7 @@ int MDGetFileIdentity(const std::string& path, MDFileIdentity* identity) {
   return 0;
 }
 
-MDImageLock::MDImageLock(const std::string& folder)
-    : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+MDImageLock::MDImageLock(const std::string& folder) : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
   if (!m_fd.IsValid()) return;
   while (::flock(m_fd.Get(), LOCK_EX) != 0) {
     if (errno != EINTR) return;

@@ -8,6 +8,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct MDCFReleaser {
   void operator()(const void* object) const {
@@ -28,3 +30,7 @@ inline std::shared_ptr<const void> MDCFShare(CFTypeRef owned) {
 
 // A new CF string of UTF-8 text (null when the text is not UTF-8).
 MDCFPtr MDCFStringCreate(const std::string& text);
+
+// The entries of a dictionary whose keys are strings, in byte order of the keys; entries with other
+// keys are left out. The values are the dictionary's, not retained.
+std::vector<std::pair<std::string, CFTypeRef>> MDCFSortedEntries(CFDictionaryRef dictionary);

@@ -11,8 +11,8 @@
 
 #include "md/md_notifier.h"
 
-MDDevice::MDDevice(uintptr_t handle, std::string udid, std::string folder, uint32_t connectionId,
-                   dev_t folderDevice, ino_t folderInode)
+MDDevice::MDDevice(uintptr_t handle, std::string udid, std::string folder, uint32_t connectionId, dev_t folderDevice,
+                   ino_t folderInode)
     : m_handle(handle),
       m_udid(std::move(udid)),
       m_connectionId(connectionId),

@@ -195,8 +195,8 @@ bool MDParseDeviceState(const std::string& json, MDDeviceState* state) {
       !ReadInt64Member(document, "totalBytes", &parsed.totalBytes) ||
       !ReadInt64Member(document, "freeBytes", &parsed.freeBytes) ||
       !ReadStringList(document, "services", &parsed.services) ||
-      !ReadStringList(document, "sslServices", &parsed.sslServices) ||
-      !ReadFrameScript(document, &parsed.testFrames) || !ReadFaults(document, &parsed.faults)) {
+      !ReadStringList(document, "sslServices", &parsed.sslServices) || !ReadFrameScript(document, &parsed.testFrames) ||
+      !ReadFaults(document, &parsed.faults)) {
     return false;
   }
   if (interfaceType != kMDInterfaceUsb && interfaceType != kMDInterfaceWiFi) return false;

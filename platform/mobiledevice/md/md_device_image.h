@@ -30,9 +30,9 @@ struct MDTestFrameScript {
 struct MDFaultPlan {
   std::map<std::string, std::vector<uint64_t>> failCalls;  // function name -> call numbers that fail
   std::map<std::string, uint64_t> detachOnCall;            // function name -> call number that detaches
-  int64_t dropAfterAfcReadBytes = -1;        // an AFC connection breaks after reading this many bytes
-  int64_t dropAfterAfcWriteBytes = -1;       // ... after writing this many bytes
-  int64_t dropAfterServiceStreamBytes = -1;  // a service's device side hangs up after sending this many
+  int64_t dropAfterAfcReadBytes = -1;                      // an AFC connection breaks after reading this many bytes
+  int64_t dropAfterAfcWriteBytes = -1;                     // ... after writing this many bytes
+  int64_t dropAfterServiceStreamBytes = -1;                // a service's device side hangs up after sending this many
 };
 
 enum : int { kMDInterfaceUsb = 1, kMDInterfaceWiFi = 2 };

@@ -50,8 +50,8 @@ bool ReadOptionalName(CFStringRef name, std::string* text, const std::string** p
 // Values a connected device gives before pairing, without a session: the no-domain identity keys.
 bool IsPublicValue(const std::string* domain, const std::string* key) {
   if ((domain && !domain->empty()) || !key) return false;
-  static const char* const kPublicKeys[] = {"DeviceName", "UniqueDeviceID", "ProductVersion", "ProductType",
-                                            "DeviceClass", "BuildVersion"};
+  static const char* const kPublicKeys[] = {"DeviceName",  "UniqueDeviceID", "ProductVersion",
+                                            "ProductType", "DeviceClass",    "BuildVersion"};
   for (const char* name : kPublicKeys) {
     if (*key == name) return true;
   }

@@ -18,10 +18,8 @@ bool IsPropertyListType(CFTypeRef value) {
     case kHLXCFDataTypeID:
     case kHLXCFBooleanTypeID:
     case kHLXCFNumberTypeID:
-    case kHLXCFDateTypeID:
-      return true;
-    default:
-      return false;
+    case kHLXCFDateTypeID: return true;
+    default: return false;
   }
 }
 

@@ -67,8 +67,8 @@ struct Message {
 bool IsImageName(const char* name) {
   size_t length = 0;
   for (const char* c = name; *c != '\0'; ++c, ++length) {
-    bool ok = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '-' ||
-              *c == '_';
+    bool ok =
+        (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '-' || *c == '_';
     if (!ok || length >= 128) return false;
   }
   return length > 0;
@@ -349,8 +349,8 @@ bool MDNotifierWaitForScans(uint64_t scans, int timeoutMs) {
 
 extern "C" {
 
-MD_EXPORT int AMDeviceNotificationSubscribe(am_device_notification_callback callback, uint32_t, uint32_t,
-                                            void* context, AMDeviceNotificationRef* subscription) {
+MD_EXPORT int AMDeviceNotificationSubscribe(am_device_notification_callback callback, uint32_t, uint32_t, void* context,
+                                            AMDeviceNotificationRef* subscription) {
   return MDCallGuarded("AMDeviceNotificationSubscribe", kAMDUndefinedError,
                        [&] { return Notifier::Instance().Subscribe(callback, context, subscription); });
 }

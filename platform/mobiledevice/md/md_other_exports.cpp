@@ -44,9 +44,8 @@ MD_EXPORT int AMDeviceSecureTransferPath(int, AMDeviceRef, CFURLRef, CFDictionar
 }
 
 MD_EXPORT CFStringRef AMDCopyErrorText(int error) {
-  return MDCallGuarded("AMDCopyErrorText", static_cast<CFStringRef>(nullptr), [&] {
-    return static_cast<CFStringRef>(MDCFStringCreate(AMDErrorName(error)).release());
-  });
+  return MDCallGuarded("AMDCopyErrorText", static_cast<CFStringRef>(nullptr),
+                       [&] { return static_cast<CFStringRef>(MDCFStringCreate(AMDErrorName(error)).release()); });
 }
 
 }  // extern "C"

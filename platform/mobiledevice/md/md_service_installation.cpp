@@ -48,12 +48,14 @@ struct Progress {
   int percent;
   const char* step;
 };
+// clang-format off
 constexpr Progress kInstallSteps[] = {{5, "CreatingStagingDirectory"}, {15, "ExtractingPackage"},
                                       {40, "InspectingPackage"},       {60, "PreflightingApplication"},
                                       {80, "InstallingApplication"},   {90, "GeneratingApplicationMap"}};
 constexpr Progress kUninstallSteps[] = {{50, "RemovingApplication"}, {90, "GeneratingApplicationMap"}};
 constexpr Progress kArchiveSteps[] = {{20, "ArchivingApplication"}, {60, "ArchivingApplication"},
                                       {90, "RemovingApplication"}};
+// clang-format on
 
 class Installer {
  public:
@@ -139,7 +141,8 @@ class Installer {
       MDCFPtr index(HLXCFNumberCreateInt64(first));
       MDCFPtr amount(HLXCFNumberCreateInt64(end - first));
       MDCFPtr all(HLXCFNumberCreateInt64(total));
-      if (!MDDictionarySet(reply.get(), "Status", status.get()) || !MDDictionarySet(reply.get(), "CurrentList", list.get()) ||
+      if (!MDDictionarySet(reply.get(), "Status", status.get()) ||
+          !MDDictionarySet(reply.get(), "CurrentList", list.get()) ||
           !MDDictionarySet(reply.get(), "CurrentIndex", index.get()) ||
           !MDDictionarySet(reply.get(), "CurrentAmount", amount.get()) ||
           !MDDictionarySet(reply.get(), "Total", all.get()) || !Send(reply.get())) {
@@ -311,24 +314,24 @@ class Installer {
       return SendError("APIInternalError", "no such application");
     }
     if (archive ? !SendSteps(kArchiveSteps) : !SendSteps(kUninstallSteps)) return false;
-    const std::string error = MDChangeAppCatalog(m_context.imageFolder, [&](CFMutableDictionaryRef changed,
-                                                                             std::string* why) {
-      CFMutableArrayRef apps = MDCatalogArray(changed, "Applications");
-      CFTypeRef app = MDFindApp(apps, bundleId);
-      if (app == nullptr) {
-        *why = "no such application";
-        return false;
-      }
-      if (archive) {
-        MDCFPtr id = MDCFStringCreate(bundleId);
-        CFArrayAppendValue(MDCatalogArray(changed, "Archives"), id.get());
-        return true;
-      }
-      for (CFIndex i = 0; i < CFArrayGetCount(apps); ++i) {
-        if (CFArrayGetValueAtIndex(apps, i) == app) CFArrayRemoveValueAtIndex(apps, i);
-      }
-      return true;
-    });
+    const std::string error =
+        MDChangeAppCatalog(m_context.imageFolder, [&](CFMutableDictionaryRef changed, std::string* why) {
+          CFMutableArrayRef apps = MDCatalogArray(changed, "Applications");
+          CFTypeRef app = MDFindApp(apps, bundleId);
+          if (app == nullptr) {
+            *why = "no such application";
+            return false;
+          }
+          if (archive) {
+            MDCFPtr id = MDCFStringCreate(bundleId);
+            CFArrayAppendValue(MDCatalogArray(changed, "Archives"), id.get());
+            return true;
+          }
+          for (CFIndex i = 0; i < CFArrayGetCount(apps); ++i) {
+            if (CFArrayGetValueAtIndex(apps, i) == app) CFArrayRemoveValueAtIndex(apps, i);
+          }
+          return true;
+        });
     if (!error.empty()) return SendError("APIInternalError", error);
     return SendStatus("Complete");
   }
@@ -354,6 +357,4 @@ void ServeInstallation(MDServiceContext& context) {
 
 }  // namespace
 
-void MDRegisterInstallationService() {
-  MDRegisterService("com.apple.mobile.installation_proxy", ServeInstallation);
-}
+void MDRegisterInstallationService() { MDRegisterService("com.apple.mobile.installation_proxy", ServeInstallation); }

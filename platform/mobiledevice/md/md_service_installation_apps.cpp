@@ -68,8 +68,7 @@ std::string MDChangeAppCatalog(const std::string& imageFolder, const MDAppCatalo
   std::string error;
   if (!change(static_cast<CFMutableDictionaryRef>(const_cast<void*>(catalog.get())), &error)) return error;
   std::string bytes;
-  if (!MDSerializeSortedBinary(catalog.get(), &bytes) ||
-      MDWriteFileAtomic(imageFolder + "/" + kAppsFile, bytes) != 0) {
+  if (!MDSerializeSortedBinary(catalog.get(), &bytes) || MDWriteFileAtomic(imageFolder + "/" + kAppsFile, bytes) != 0) {
     return "the app catalog cannot be written";
   }
   return "";

@@ -56,7 +56,8 @@ MDCFPtr SortedCopy(CFTypeRef value, int depth, std::unordered_set<CFTypeRef>* ke
     MDCFPtr copy(CFDictionaryCreateMutable(nullptr, count, nullptr, nullptr));
     if (!copy) return nullptr;
     auto mutableCopy = static_cast<CFMutableDictionaryRef>(const_cast<void*>(copy.get()));
-    for (size_t i = 0; i < order.size(); ++i) HLXCFDictionarySetValue(mutableCopy, keys[order[i].second], children[i].get());
+    for (size_t i = 0; i < order.size(); ++i)
+      HLXCFDictionarySetValue(mutableCopy, keys[order[i].second], children[i].get());
     return copy;
   }
   if (type == kHLXCFArrayTypeID) {
@@ -125,9 +126,10 @@ bool MDDictionaryText(CFTypeRef dictionary, const char* key, std::string* text) 
 bool MDReadFrame(MDDeviceStream* stream, MDFrameOrder order, size_t maxBytes, std::string* body) {
   unsigned char word[4];
   if (!stream->ReadExact(word, sizeof word)) return false;
-  const uint32_t length = order == MDFrameOrder::kBigEndian
-                              ? (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) | (uint32_t{word[2]} << 8) | word[3]
-                              : (uint32_t{word[3]} << 24) | (uint32_t{word[2]} << 16) | (uint32_t{word[1]} << 8) | word[0];
+  const uint32_t length =
+      order == MDFrameOrder::kBigEndian
+          ? (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) | (uint32_t{word[2]} << 8) | word[3]
+          : (uint32_t{word[3]} << 24) | (uint32_t{word[2]} << 16) | (uint32_t{word[1]} << 8) | word[0];
   if (length > maxBytes) return false;
   body->assign(length, '\0');
   return length == 0 || stream->ReadExact(&(*body)[0], length);

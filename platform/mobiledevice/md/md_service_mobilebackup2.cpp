@@ -153,7 +153,8 @@ Script LoadScript(const std::string& imageFolder) {
     return script;
   }
   if (json.HasMember("layout") && json["layout"].IsString()) script.layout = json["layout"].GetString();
-  if (json.HasMember("failAtPercent") && json["failAtPercent"].IsNumber()) script.failAtPercent = json["failAtPercent"].GetDouble();
+  if (json.HasMember("failAtPercent") && json["failAtPercent"].IsNumber())
+    script.failAtPercent = json["failAtPercent"].GetDouble();
   if (json.HasMember("errorCode") && json["errorCode"].IsInt64()) script.errorCode = json["errorCode"].GetInt64();
   if (json.HasMember("errorText") && json["errorText"].IsString()) script.errorText = json["errorText"].GetString();
   if (json.HasMember("disconnectAtPercent") && json["disconnectAtPercent"].IsNumber()) {
@@ -191,10 +192,12 @@ Script LoadScript(const std::string& imageFolder) {
 std::string Xml(const std::string& text) {
   std::string out;
   for (char c : text) {
+    // clang-format off
     if (c == '&') out += "&amp;";
     else if (c == '<') out += "&lt;";
     else if (c == '>') out += "&gt;";
     else out += c;
+    // clang-format on
   }
   return out;
 }
@@ -209,8 +212,8 @@ std::string XmlReal(double value) {
 
 // Sends an array message whose elements are given as XML.
 bool SendMessage(MDDeviceStream* stream, const std::string& elements) {
-  const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>" + elements +
-                          "</array></plist>";
+  const std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>" + elements + "</array></plist>";
   MDCFPtr list = MDParseMessage(xml);
   std::string body;
   if (!list || !MDSerializeSortedBinary(list.get(), &body)) {
@@ -389,14 +392,16 @@ std::string Base64(const std::string& bytes) {
   std::string out;
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    const uint32_t n = (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) | uint8_t(bytes[i + 2]);
+    const uint32_t n =
+        (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) | uint8_t(bytes[i + 2]);
     out += kAlphabet[n >> 18];
     out += kAlphabet[(n >> 12) & 63];
     out += kAlphabet[(n >> 6) & 63];
     out += kAlphabet[n & 63];
   }
   if (i < bytes.size()) {
-    const uint32_t n = (uint32_t(uint8_t(bytes[i])) << 16) | (i + 1 < bytes.size() ? uint32_t(uint8_t(bytes[i + 1])) << 8 : 0);
+    const uint32_t n =
+        (uint32_t(uint8_t(bytes[i])) << 16) | (i + 1 < bytes.size() ? uint32_t(uint8_t(bytes[i + 1])) << 8 : 0);
     out += kAlphabet[n >> 18];
     out += kAlphabet[(n >> 12) & 63];
     out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
@@ -642,7 +647,8 @@ bool UploadEntries(BackupRun& run) {
         !Order(run.stream, XmlString("DLMessageCreateDirectory") + XmlString(folder) + XmlReal(run.progress))) {
       return false;
     }
-    batch.push_back(UploadFile{entry.domain + "-" + entry.relativePath, folder + "/" + id, entry.imagePath, entry.size});
+    batch.push_back(
+        UploadFile{entry.domain + "-" + entry.relativePath, folder + "/" + id, entry.imagePath, entry.size});
     sent += entry.size;
     if (batch.size() < kFilesPerBatch && index < run.entries.size()) continue;
     if (!Upload(run.stream, batch, run.progress)) return false;
@@ -660,7 +666,8 @@ bool UploadManifests(BackupRun& run) {
   if (scratch.empty()) return false;
   const bool encrypted = WillEncrypt(run.lockdown);
   std::string lockdownXml;
-  for (const char* key : {"BuildVersion", "DeviceName", "ProductType", "ProductVersion", "SerialNumber", "UniqueDeviceID"}) {
+  for (const char* key :
+       {"BuildVersion", "DeviceName", "ProductType", "ProductVersion", "SerialNumber", "UniqueDeviceID"}) {
     lockdownXml += std::string("<key>") + key + "</key>" + XmlString(LockdownText(run.lockdown, key));
   }
   std::string manifest = "<key>Date</key><date>" + IsoNow() + "</date><key>IsEncrypted</key>" +
@@ -670,8 +677,8 @@ bool UploadManifests(BackupRun& run) {
   if (encrypted) manifest += "<key>BackupKeyBag</key><data>" + Base64(PasswordKey(run.script.password)) + "</data>";
   const std::string status = "<key>BackupState</key><string>new</string><key>Date</key><date>" + IsoNow() +
                              "</date><key>IsFullBackup</key><true/><key>SnapshotState</key><string>finished"
-                             "</string><key>UUID</key>" + XmlString(Sha1Hex(run.udid + IsoNow())) +
-                             "<key>Version</key><string>3.3</string>";
+                             "</string><key>UUID</key>" +
+                             XmlString(Sha1Hex(run.udid + IsoNow())) + "<key>Version</key><string>3.3</string>";
   if (!WriteManifestDb(scratch + "/Manifest.db", run.entries) ||
       !WritePlistFile(scratch + "/Manifest.plist", manifest) || !WritePlistFile(scratch + "/Status.plist", status)) {
     FailSession(run.stream, 104, "The device could not write its manifest.", run.progress);
@@ -722,11 +729,13 @@ bool Disconnect(BackupRun& run) {
   return true;
 }
 
+// clang-format off
 constexpr BackupStep kBackupSteps[] = {
     SendStrayMessages, RemoveExtraItems, AskFreeDiskSpace,  CreateSnapshotFolder, UploadEntries,
     UploadManifests,   CopyItems,        RemoveFiles,       EndAfterManifests,    MoveSnapshot,
     Disconnect,
 };
+// clang-format on
 
 void ServeBackup(const Request& request) {
   request.context.stream->WidenSendBuffer(kUploadSendBufferBytes);
@@ -883,8 +892,8 @@ bool ReceiveFiles(MDDeviceStream* stream, const std::string& folder, std::set<st
   }
 }
 
-bool Download(MDDeviceStream* stream, const std::vector<std::string>& paths, double progress,
-              const std::string& folder, std::set<std::string>* arrived) {
+bool Download(MDDeviceStream* stream, const std::vector<std::string>& paths, double progress, const std::string& folder,
+              std::set<std::string>* arrived) {
   std::string list;
   for (const std::string& path : paths) list += XmlString(path);
   return SendMessage(stream, XmlString("DLMessageDownloadFiles") + "<array>" + list + "</array>" + XmlReal(progress)) &&
@@ -903,8 +912,10 @@ bool ReadManifestRows(const std::string& path, std::vector<ManifestRow>* rows) {
   const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
   SqlitePtr db(raw, sqlite3_close);
   sqlite3_stmt* select = nullptr;
-  if (opened != SQLITE_OK || sqlite3_prepare_v2(db.get(), "SELECT fileID, domain, relativePath, flags FROM Files "
-                                                "ORDER BY rowid", -1, &select, nullptr) != SQLITE_OK) {
+  if (opened != SQLITE_OK || sqlite3_prepare_v2(db.get(),
+                                                "SELECT fileID, domain, relativePath, flags FROM Files "
+                                                "ORDER BY rowid",
+                                                -1, &select, nullptr) != SQLITE_OK) {
     return false;
   }
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(select, sqlite3_finalize);
@@ -1060,10 +1071,12 @@ bool CommitRestore(RestoreRun& run) {
   return true;
 }
 
+// clang-format off
 constexpr RestoreStep kRestoreSteps[] = {
     StartStaging, SendStrayMessages, DownloadManifests, CheckPassword, ReadManifest, DownloadDataFiles,
     BuildStaging, CommitRestore,
 };
+// clang-format on
 
 void ServeRestore(const Request& request) {
   RestoreRun run(request);
@@ -1115,14 +1128,16 @@ constexpr RequestRoute kRequestRoutes[] = {
 void ServeBackupService(MDServiceContext& context) {
   MDDeviceStream* stream = context.stream;
   FinishRestoreSwap(context.imageFolder, nullptr);
-  if (!SendMessage(stream, XmlString("DLMessageVersionExchange") + "<integer>300</integer><integer>0</integer>")) return;
+  if (!SendMessage(stream, XmlString("DLMessageVersionExchange") + "<integer>300</integer><integer>0</integer>"))
+    return;
   MDCFPtr message = ReadMessage(stream);
   if (!message || TextAt(message.get(), 0) != "DLMessageVersionExchange") return;
   if (!SendMessage(stream, XmlString("DLMessageDeviceReady"))) return;
   message = ReadMessage(stream);
   if (!message) return;
-  const std::string hello = "<dict><key>ErrorCode</key><integer>0</integer><key>MessageName</key><string>Response"
-                            "</string><key>ProtocolVersion</key><real>2.1</real></dict>";
+  const std::string hello =
+      "<dict><key>ErrorCode</key><integer>0</integer><key>MessageName</key><string>Response"
+      "</string><key>ProtocolVersion</key><real>2.1</real></dict>";
   if (!SendMessage(stream, XmlString("DLMessageProcessMessage") + hello)) return;
   message = ReadMessage(stream);
   if (!message) return;

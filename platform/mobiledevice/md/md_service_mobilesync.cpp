@@ -25,6 +25,7 @@
 // both directions, decoded, as JSON lines in <image>/transcripts/ for tests.
 //
 // Threads: the connection's device thread.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <rapidjson/stringbuffer.h>
@@ -39,7 +40,6 @@
 #include <deque>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -103,8 +103,8 @@ MDCFPtr NewDictionary() { return MDCFPtr(CFDictionaryCreateMutable(nullptr, 0, n
 void SetValue(const MDCFPtr& dictionary, const std::string& key, CFTypeRef value) {
   MDCFPtr keyString = MDCFStringCreate(key);
   if (keyString && value != nullptr) {
-    HLXCFDictionarySetValue(static_cast<CFMutableDictionaryRef>(const_cast<void*>(dictionary.get())),
-                            keyString.get(), value);
+    HLXCFDictionarySetValue(static_cast<CFMutableDictionaryRef>(const_cast<void*>(dictionary.get())), keyString.get(),
+                            value);
   }
 }
 
@@ -156,22 +156,12 @@ void WriteJsonValue(rapidjson::Writer<rapidjson::StringBuffer>& writer, CFTypeRe
   } else if (type == kHLXCFArrayTypeID) {
     auto array = static_cast<CFArrayRef>(value);
     writer.StartArray();
-    for (CFIndex i = 0; i < CFArrayGetCount(array); ++i) WriteJsonValue(writer, CFArrayGetValueAtIndex(array, i), depth + 1);
+    for (CFIndex i = 0; i < CFArrayGetCount(array); ++i)
+      WriteJsonValue(writer, CFArrayGetValueAtIndex(array, i), depth + 1);
     writer.EndArray();
   } else if (type == kHLXCFDictionaryTypeID) {
-    auto dictionary = static_cast<CFDictionaryRef>(value);
-    const CFIndex count = CFDictionaryGetCount(dictionary);
-    std::vector<const void*> keys(static_cast<size_t>(count));
-    std::vector<const void*> values(static_cast<size_t>(count));
-    CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
-    std::vector<std::pair<std::string, CFTypeRef>> entries;
-    for (size_t i = 0; i < keys.size(); ++i) {
-      std::string key;
-      if (MDCFStringToUtf8(keys[i], &key)) entries.emplace_back(std::move(key), values[i]);
-    }
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     writer.StartObject();
-    for (const auto& [key, item] : entries) {
+    for (const auto& [key, item] : MDCFSortedEntries(static_cast<CFDictionaryRef>(value))) {
       writer.Key(key.c_str(), static_cast<rapidjson::SizeType>(key.size()));
       WriteJsonValue(writer, item, depth + 1);
     }
@@ -250,7 +240,9 @@ class MobileSyncConnection {
 
  public:
   MobileSyncConnection(MDServiceContext& context, MDSyncSettings settings)
-      : m_context(context), m_settings(std::move(settings)), m_transcript(context.imageFolder, m_settings.transcripts) {}
+      : m_context(context),
+        m_settings(std::move(settings)),
+        m_transcript(context.imageFolder, m_settings.transcripts) {}
 
   void Run() {
     if (!Send(MessageBuilder(kVersionExchange).Integer(100).Integer(100).Get())) return;
@@ -370,7 +362,8 @@ class MobileSyncConnection {
     std::vector<MDCFPtr> names;
     for (const MDSyncEntityRule& rule : m_class->entities) {
       names.push_back(MDCFStringCreate(rule.name));
-      if (names.back()) CFArrayAppendValue(static_cast<CFMutableArrayRef>(const_cast<void*>(entities.get())), names.back().get());
+      if (names.back())
+        CFArrayAppendValue(static_cast<CFMutableArrayRef>(const_cast<void*>(entities.get())), names.back().get());
     }
     SetValue(options, "SyncDeviceLinkEntityNamesKey", entities.get());
     SetValue(options, "SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey", HLXCFBooleanGet(allSent));
@@ -386,7 +379,10 @@ class MobileSyncConnection {
     batch->first = first;
     batch->end = end;
     batch->message = std::make_unique<MessageBuilder>(kProcessChanges);
-    batch->message->Text(m_class->className).Add(std::move(records)).Flag(end < m_listing.size()).Add(BatchOptions(true));
+    batch->message->Text(m_class->className)
+        .Add(std::move(records))
+        .Flag(end < m_listing.size())
+        .Add(BatchOptions(true));
     return Serialise(batch->message->Get(), &batch->bytes);
   }
 
@@ -434,11 +430,11 @@ class MobileSyncConnection {
     const bool more = m_batches.front();
     m_batches.pop_front();
     return Send(MessageBuilder(kProcessChanges)
-                          .Text(m_class->className)
-                          .Add(NewDictionary())
-                          .Flag(more)
-                          .Add(BatchOptions(false))
-                          .Get());
+                    .Text(m_class->className)
+                    .Add(NewDictionary())
+                    .Flag(more)
+                    .Add(BatchOptions(false))
+                    .Get());
   }
 
   bool Acknowledge() {

@@ -4,15 +4,15 @@
 
 #include <rapidjson/document.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 #include <utility>
@@ -62,23 +62,6 @@ CFMutableDictionaryRef AsMutableDictionary(const MDCFPtr& pointer) {
 bool IsDictionary(CFTypeRef value) { return value != nullptr && CFGetTypeID(value) == kHLXCFDictionaryTypeID; }
 bool IsArray(CFTypeRef value) { return value != nullptr && CFGetTypeID(value) == kHLXCFArrayTypeID; }
 
-// The string keys of a dictionary with their values, in byte order of the keys.
-std::vector<std::pair<std::string, CFTypeRef>> SortedEntries(CFDictionaryRef dictionary) {
-  const CFIndex count = CFDictionaryGetCount(dictionary);
-  std::vector<const void*> keys(static_cast<size_t>(count));
-  std::vector<const void*> values(static_cast<size_t>(count));
-  CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
-  std::vector<std::pair<std::string, CFTypeRef>> entries;
-  entries.reserve(keys.size());
-  for (size_t i = 0; i < keys.size(); ++i) {
-    std::string key;
-    if (MDCFStringToUtf8(keys[i], &key)) entries.emplace_back(std::move(key), values[i]);
-  }
-  std::sort(entries.begin(), entries.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  return entries;
-}
-
 std::string EntityOfRecord(CFTypeRef record) {
   std::string entity;
   if (!MDDictionaryText(record, kMDSyncEntityKey, &entity)) entity.clear();
@@ -107,8 +90,8 @@ bool ParseStore(const void* bytes, size_t length, ParsedStore* store) {
   CFTypeRef next = MDDictionaryValue(root.get(), "nextRecordId");
   int64_t nextId = 1;
   if (next != nullptr) {
-    if (CFGetTypeID(next) != kHLXCFNumberTypeID || !CFNumberGetValue(static_cast<CFNumberRef>(next), kCFNumberSInt64Type, &nextId) ||
-        nextId < 1) {
+    if (CFGetTypeID(next) != kHLXCFNumberTypeID ||
+        !CFNumberGetValue(static_cast<CFNumberRef>(next), kCFNumberSInt64Type, &nextId) || nextId < 1) {
       return false;
     }
   }
@@ -187,7 +170,7 @@ void CascadeDelete(CFMutableDictionaryRef records, const MDSyncClassRules& rules
     MDCFPtr key = MDCFStringCreate(id);
     if (!key || CFDictionaryGetValue(records, key.get()) == nullptr) continue;
     HLXCFDictionaryRemoveValue(records, key.get());
-    for (const auto& [otherId, record] : SortedEntries(records)) {
+    for (const auto& [otherId, record] : MDCFSortedEntries(records)) {
       const MDSyncEntityRule* rule = rules.Find(EntityOfRecord(record));
       if (rule == nullptr || rule->referenceField.empty()) continue;
       CFTypeRef references = MDDictionaryValue(record, rule->referenceField.c_str());
@@ -231,8 +214,8 @@ const MDSyncEntityRule* MDSyncClassRules::Find(const std::string& entity) const 
 }
 
 const MDSyncClassRules* MDFindSyncClass(const std::string& className) {
-  static const auto* classes = new std::vector<MDSyncClassRules>{MakeContactsRules(), MDMakeNotesSyncRules(),
-                                                                MDMakeBookmarksSyncRules(), MDMakeCalendarsSyncRules()};
+  static const auto* classes = new std::vector<MDSyncClassRules>{
+      MakeContactsRules(), MDMakeNotesSyncRules(), MDMakeBookmarksSyncRules(), MDMakeCalendarsSyncRules()};
   for (const MDSyncClassRules& rules : *classes) {
     if (rules.className == className) return &rules;
   }
@@ -377,8 +360,8 @@ MDSyncStoreUse::~MDSyncStoreUse() {
 }
 
 std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSnapshot& snapshot,
-                                                                  const MDSyncClassRules& rules,
-                                                                  const MDSyncSettings& settings) {
+                                                                 const MDSyncClassRules& rules,
+                                                                 const MDSyncSettings& settings) {
   std::vector<std::string> order;
   auto named = settings.entityOrder.find(rules.className);
   if (named != settings.entityOrder.end()) {
@@ -410,7 +393,8 @@ std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSna
     const auto slot = std::find(order.begin(), order.end(), entityText);
     if (slot == order.end()) continue;
     std::string id;
-    if (MDCFStringToUtf8(keys[i], &id)) byEntity[static_cast<size_t>(slot - order.begin())].emplace_back(std::move(id), values[i]);
+    if (MDCFStringToUtf8(keys[i], &id))
+      byEntity[static_cast<size_t>(slot - order.begin())].emplace_back(std::move(id), values[i]);
   }
   std::vector<std::pair<std::string, CFTypeRef>> listed;
   listed.reserve(keys.size());
@@ -436,7 +420,8 @@ std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSna
       continue;
     }
     std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return MDSyncIdLess(a.first, b.first); });
+    std::sort(records.begin(), records.end(),
+              [](const auto& a, const auto& b) { return MDSyncIdLess(a.first, b.first); });
     listed.insert(listed.end(), std::make_move_iterator(records.begin()), std::make_move_iterator(records.end()));
   }
   return listed;
@@ -468,7 +453,7 @@ int MDSyncStaging::Stage(CFDictionaryRef changes, std::vector<std::pair<std::str
   std::vector<Upsert> upserts;
   std::vector<Operation> deletions;
   size_t newCount = 0;
-  for (const auto& [key, value] : SortedEntries(changes)) {
+  for (const auto& [key, value] : MDCFSortedEntries(changes)) {
     std::string text;
     if (MDCFStringToUtf8(value, &text)) {
       if (text != kMDSyncDeletionMark) continue;
@@ -505,8 +490,8 @@ int MDSyncStaging::Stage(CFDictionaryRef changes, std::vector<std::pair<std::str
   if (newCount > 0) {
     int64_t first = 0;
     MDDeviceImage image(m_folder);
-    const int error = image.TakeCounterRange(m_rules.storeFile, m_snapshot.nextRecordId,
-                                             static_cast<int64_t>(newCount), &first);
+    const int error =
+        image.TakeCounterRange(m_rules.storeFile, m_snapshot.nextRecordId, static_cast<int64_t>(newCount), &first);
     if (error != 0) return error;
     for (Upsert& upsert : upserts) {
       if (!upsert.deviceId.empty()) continue;
@@ -585,8 +570,9 @@ int MDSyncStaging::Commit() {
         CFTypeRef kept = MDDictionaryValue(existing, field.c_str());
         MDCFPtr fieldKey = MDCFStringCreate(field);
         if (kept != nullptr && fieldKey && MDDictionaryValue(operation.record.get(), field.c_str()) == nullptr) {
-          MDCFPtr copy(IsArray(kept) ? static_cast<CFTypeRef>(HLXCFArrayCreateMutableCopy(static_cast<CFArrayRef>(kept)))
-                                     : CFRetain(kept));
+          MDCFPtr copy(IsArray(kept)
+                           ? static_cast<CFTypeRef>(HLXCFArrayCreateMutableCopy(static_cast<CFArrayRef>(kept)))
+                           : CFRetain(kept));
           if (copy) HLXCFDictionarySetValue(AsMutableDictionary(operation.record), fieldKey.get(), copy.get());
         }
       }

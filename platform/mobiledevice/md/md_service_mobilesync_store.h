@@ -34,7 +34,7 @@ constexpr const char kMDSyncEntityKey[] = "com.apple.syncservices.RecordEntityNa
 // a contact), otherwise the references are just dropped (the members of a group).
 struct MDSyncEntityRule {
   std::string name;
-  std::string referenceField;               // "" when the entity refers to nothing
+  std::string referenceField;  // "" when the entity refers to nothing
   bool ownedByReference = false;
   std::vector<std::string> keptWhenAbsent;  // fields an update without them leaves as they were
   // With `ownedByReference`: a record without the reference field at all stands on its own (a
@@ -43,9 +43,9 @@ struct MDSyncEntityRule {
 };
 
 struct MDSyncClassRules {
-  std::string className;            // "com.apple.Contacts"
-  std::string storeFile;            // "addressbook.plist"
-  int changeBatchesBeforeWrites = 1;  // "no changes" batches that SDMessageGetChangesFromDevice gets
+  std::string className;                   // "com.apple.Contacts"
+  std::string storeFile;                   // "addressbook.plist"
+  int changeBatchesBeforeWrites = 1;       // "no changes" batches that SDMessageGetChangesFromDevice gets
   std::vector<MDSyncEntityRule> entities;  // in the default listing order
   // A computer's key "<prefix><n>" names record n of this entity ("Group/12" is group 12).
   std::string keyPrefix;
@@ -117,8 +117,8 @@ class MDSyncStoreUse {
 // then the rest of the class's entities), within an entity numerically. Records of entities the
 // class does not know are not listed.
 std::vector<std::pair<std::string, CFTypeRef>> MDListSyncRecords(const MDSyncSnapshot& snapshot,
-                                                                  const MDSyncClassRules& rules,
-                                                                  const MDSyncSettings& settings);
+                                                                 const MDSyncClassRules& rules,
+                                                                 const MDSyncSettings& settings);
 
 // Ids compare numerically when both are numeric texts ("9" before "10"), else byte-wise.
 bool MDSyncIdLess(const std::string& a, const std::string& b);

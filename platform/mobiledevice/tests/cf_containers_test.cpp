@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace cftest {
 namespace {
+
+using namespace cf::test;
 
 class CFContainers : public CFTest {};
 
@@ -98,7 +99,8 @@ TEST_F(CFContainers, KeysAreFoundAsDictionariesGrowPastTheIndexAndShrinkBack) {
     auto key = Str(expected.back().c_str());
     CFDictionaryAddValue(dictionary.get(), key.get(), key.get());
     for (const std::string& name : expected) {
-      ASSERT_EQ(Utf8Of(CFDictionaryGetValue(dictionary.get(), Str(name.c_str()).get())), name) << "after " << i + 1 << " keys";
+      ASSERT_EQ(Utf8Of(CFDictionaryGetValue(dictionary.get(), Str(name.c_str()).get())), name)
+          << "after " << i + 1 << " keys";
     }
   }
   auto replacement = Str("new");
@@ -111,7 +113,8 @@ TEST_F(CFContainers, KeysAreFoundAsDictionariesGrowPastTheIndexAndShrinkBack) {
     expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(expected.size() / 2));
     EXPECT_FALSE(CFDictionaryContainsKey(dictionary.get(), Str(removed.c_str()).get()));
     ASSERT_EQ(KeysInOrder(dictionary.get()), expected);
-    for (const std::string& name : expected) EXPECT_TRUE(CFDictionaryContainsKey(dictionary.get(), Str(name.c_str()).get()));
+    for (const std::string& name : expected)
+      EXPECT_TRUE(CFDictionaryContainsKey(dictionary.get(), Str(name.c_str()).get()));
   }
 }
 
@@ -123,8 +126,9 @@ TEST_F(CFContainers, LargeDictionariesFindEveryKeyAcrossGrowthAndRemovals) {
   std::vector<Owned<CFTypeRef>> keys;
   for (int i = 0; i < kKeys; ++i) {
     const std::string text = "key " + std::to_string(i);
-    keys.push_back(Own(i % 2 == 0 ? static_cast<CFTypeRef>(CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8))
-                                  : static_cast<CFTypeRef>(HLXCFNumberCreateInt64(i))));
+    keys.push_back(
+        Own(i % 2 == 0 ? static_cast<CFTypeRef>(CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8))
+                       : static_cast<CFTypeRef>(HLXCFNumberCreateInt64(i))));
     HLXCFDictionarySetValue(dictionary.get(), keys.back().get(), keys.back().get());
   }
   ASSERT_EQ(CFDictionaryGetCount(dictionary.get()), kKeys);
@@ -223,7 +227,8 @@ TEST_F(CFContainers, MutableCopiesAreDeepForContainersAndShareLeaves) {
   ASSERT_TRUE(copy);
   auto listKey = Str("list");
   auto innerCopy = static_cast<CFMutableArrayRef>(const_cast<void*>(CFDictionaryGetValue(copy.get(), listKey.get())));
-  auto innerOriginal = static_cast<CFArrayRef>(CFDictionaryGetValue(static_cast<CFDictionaryRef>(parsed.get()), listKey.get()));
+  auto innerOriginal =
+      static_cast<CFArrayRef>(CFDictionaryGetValue(static_cast<CFDictionaryRef>(parsed.get()), listKey.get()));
   EXPECT_NE(static_cast<const void*>(innerCopy), static_cast<const void*>(innerOriginal));
   EXPECT_EQ(CFArrayGetValueAtIndex(innerCopy, 0), CFArrayGetValueAtIndex(innerOriginal, 0));
   CFArrayAppendValue(innerCopy, kCFBooleanTrue);
@@ -232,9 +237,12 @@ TEST_F(CFContainers, MutableCopiesAreDeepForContainersAndShareLeaves) {
 }
 
 TEST_F(CFContainers, EqualityIsByValue) {
-  auto a = Parse("<plist><dict><key>n</key><integer>1</integer><key>s</key><array><string>x</string></array></dict></plist>");
-  auto sameReordered = Parse("<plist><dict><key>s</key><array><string>x</string></array><key>n</key><real>1.0</real></dict></plist>");
-  auto different = Parse("<plist><dict><key>n</key><integer>1</integer><key>s</key><array><string>y</string></array></dict></plist>");
+  auto a = Parse(
+      "<plist><dict><key>n</key><integer>1</integer><key>s</key><array><string>x</string></array></dict></plist>");
+  auto sameReordered =
+      Parse("<plist><dict><key>s</key><array><string>x</string></array><key>n</key><real>1.0</real></dict></plist>");
+  auto different = Parse(
+      "<plist><dict><key>n</key><integer>1</integer><key>s</key><array><string>y</string></array></dict></plist>");
   auto trueValue = Parse("<plist><true/></plist>");
   auto oneValue = Parse("<plist><integer>1</integer></plist>");
   ASSERT_TRUE(a && sameReordered && different && trueValue && oneValue);
@@ -246,4 +254,3 @@ TEST_F(CFContainers, EqualityIsByValue) {
 }
 
 }  // namespace
-}  // namespace cftest

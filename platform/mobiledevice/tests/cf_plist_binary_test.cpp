@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace cftest {
 namespace {
+
+using namespace cf::test;
 
 class CFBinaryPlist : public CFTest {};
 
@@ -59,8 +60,8 @@ std::string Bytes(std::initializer_list<int> values) {
 
 // A valid list: [1, "a", true, {"k": -1}] with one-byte references.
 Layout SmallList() {
-  return Layout{{Bytes({0xA4, 1, 2, 3, 4}), Bytes({0x10, 0x01}), Bytes({0x51, 'a'}), Bytes({0x09}),
-                 Bytes({0xD1, 5, 6}), Bytes({0x51, 'k'}), Bytes({0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})}};
+  return Layout{{Bytes({0xA4, 1, 2, 3, 4}), Bytes({0x10, 0x01}), Bytes({0x51, 'a'}), Bytes({0x09}), Bytes({0xD1, 5, 6}),
+                 Bytes({0x51, 'k'}), Bytes({0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})}};
 }
 
 // The object bytes of a one-object list as the library writes it.
@@ -76,8 +77,9 @@ TEST_F(CFBinaryPlist, HandBuiltListReadsAsItsObjects) {
   ASSERT_TRUE(list);
   EXPECT_EQ(format, kCFPropertyListBinaryFormat_v1_0);
   EXPECT_EQ(PlistlibView(file), "[1, 'a', True, {'k': -1}]");
-  auto xml = Parse("<plist><array><integer>1</integer><string>a</string><true/><dict><key>k</key><integer>-1</integer>"
-                   "</dict></array></plist>");
+  auto xml = Parse(
+      "<plist><array><integer>1</integer><string>a</string><true/><dict><key>k</key><integer>-1</integer>"
+      "</dict></array></plist>");
   EXPECT_TRUE(HLXCFEqual(list.get(), xml.get()));
   // The XML entry point detects the binary form too.
   auto data = DataOf(file);
@@ -116,8 +118,10 @@ TEST_F(CFBinaryPlist, MalformedInputsAreRefused) {
       {"offset table inside the header", WithTrailer(good, kTableOffset, 3)},
       {"offset table overlapping the trailer", WithTrailer(good, kTableOffset, good.size() - 33)},
       {"offset table at 2^63", WithTrailer(good, kTableOffset, uint64_t{1} << 63)},
+      // clang-format off
       {"object offset past the table", [&] { std::string b = good; b[b.size() - 32 - 7] = 0x7F; return b; }()},
       {"object offset inside the header", [&] { std::string b = good; b[b.size() - 32 - 7] = 0x02; return b; }()},
+      // clang-format on
       {"array refers to itself", Build(selfArray)},
       {"arrays refer to each other", Build(mutualArrays)},
       {"dictionary value is the dictionary", Build(dictValueIsItself)},
@@ -220,8 +224,8 @@ std::string DoublingChain() {
 TEST_F(CFBinaryPlist, SharedContainersDoNotExpandExponentially) {
   const std::string file = DoublingChain();
   auto shared = Parse(file, kCFPropertyListImmutable);
-  ASSERT_TRUE(shared);  // read once per object
-  EXPECT_FALSE(Parse(file, kCFPropertyListMutableContainers));  // one copy per reference: refused
+  ASSERT_TRUE(shared);                                                     // read once per object
+  EXPECT_FALSE(Parse(file, kCFPropertyListMutableContainers));             // one copy per reference: refused
   EXPECT_EQ(CFPropertyListCreateXMLData(nullptr, shared.get()), nullptr);  // the document would be 2^80 lines
   const std::string rewritten = WriteToStream(shared.get(), kCFPropertyListBinaryFormat_v1_0);
   ASSERT_FALSE(rewritten.empty());
@@ -253,8 +257,9 @@ TEST_F(CFBinaryPlist, LaterDuplicateKeyWins) {
   ASSERT_TRUE(list);
   auto k = Str("k");
   int64_t value = 0;
-  ASSERT_TRUE(CFNumberGetValue(static_cast<CFNumberRef>(CFDictionaryGetValue(static_cast<CFDictionaryRef>(list.get()), k.get())),
-                               kCFNumberSInt64Type, &value));
+  ASSERT_TRUE(CFNumberGetValue(
+      static_cast<CFNumberRef>(CFDictionaryGetValue(static_cast<CFDictionaryRef>(list.get()), k.get())),
+      kCFNumberSInt64Type, &value));
   EXPECT_EQ(value, 2);
   EXPECT_EQ(CFDictionaryGetCount(static_cast<CFDictionaryRef>(list.get())), 1);
 }
@@ -273,8 +278,8 @@ TEST_F(CFBinaryPlist, IntegersUseTheSmallestEncodingPlistlibReads) {
       {"-1", Bytes({0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), "-1"},
       {"-9223372036854775808", Bytes({0x13, 0x80, 0, 0, 0, 0, 0, 0, 0}), "-9223372036854775808"},
       {"9223372036854775808", Bytes({0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0}), "9223372036854775808"},
-      {"18446744073709551615",
-       Bytes({0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), "18446744073709551615"},
+      {"18446744073709551615", Bytes({0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
+       "18446744073709551615"},
   };
   for (const auto& c : cases) {
     auto list = Parse(std::string("<plist><integer>") + c.xmlValue + "</integer></plist>");
@@ -321,8 +326,9 @@ TEST_F(CFBinaryPlist, SinglePrecisionRealsStaySinglePrecision) {
 }
 
 TEST_F(CFBinaryPlist, EqualLeavesAreWrittenOnceAndOrderIsKept) {
-  auto list = Parse("<plist><dict><key>b</key><array><string>x</string><string>x</string><integer>1</integer>"
-                    "<integer>1</integer><true/></array><key>a</key><string>x</string></dict></plist>");
+  auto list = Parse(
+      "<plist><dict><key>b</key><array><string>x</string><string>x</string><integer>1</integer>"
+      "<integer>1</integer><true/></array><key>a</key><string>x</string></dict></plist>");
   const std::string file = WriteToStream(list.get(), kCFPropertyListBinaryFormat_v1_0);
   ASSERT_FALSE(file.empty());
   // dict, "b", "a", array, "x", 1, true
@@ -369,4 +375,3 @@ TEST_F(CFBinaryPlist, CyclesAndForeignObjectsAreNotWritten) {
 }
 
 }  // namespace
-}  // namespace cftest

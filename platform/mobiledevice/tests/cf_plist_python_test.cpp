@@ -6,16 +6,17 @@
 
 #include <string>
 
-namespace cftest {
 namespace {
+
+using namespace cf::test;
 
 class CFPlistlibDifferential : public CFTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(CFPlistlibDifferential, TreesRoundTripThroughBothFormats) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  const ScriptResult generated =
-      RunFixtureScript({"generate", "--seed", std::to_string(GetParam()), "--count", "40", "--dir", dir.path().string()});
+  const ScriptResult generated = RunFixtureScript(
+      {"generate", "--seed", std::to_string(GetParam()), "--count", "40", "--dir", dir.path().string()});
   ASSERT_EQ(generated.exitStatus, 0) << generated.output;
   const int count = std::stoi(generated.output);
   ASSERT_GT(count, 40);
@@ -52,4 +53,3 @@ TEST_P(CFPlistlibDifferential, TreesRoundTripThroughBothFormats) {
 INSTANTIATE_TEST_SUITE_P(CFSeeds, CFPlistlibDifferential, ::testing::Values(1, 20240607, 987654321));
 
 }  // namespace
-}  // namespace cftest

@@ -7,18 +7,22 @@
 #include <string>
 #include <vector>
 
-namespace cftest {
 namespace {
+
+using namespace cf::test;
 
 class CFXmlPlist : public CFTest {};
 
 const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 const std::string kDoctype =
-    "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+    "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
 const std::string kDoctypeNoBlank =
-    "<!DOCTYPEplist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+    "<!DOCTYPEplist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
 const std::string kDoctypeSpacedId =
-    "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0// EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+    "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0// EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
 
 std::string Document(const std::string& body) { return kDeclaration + kDoctype + body; }
 
@@ -38,6 +42,7 @@ TEST_F(CFXmlPlist, ServiceTemplatesBecomeTheBinaryMessagesTheyDescribe) {
     std::string text;
     const char* expected;
   } cases[] = {
+      // clang-format off
       {"options, DOCTYPE without a blank",
        kDeclaration + kDoctypeNoBlank + "<plist version=\"1.0\"><dict><key>UnlockEscrowBag</key><true/></dict></plist>",
        "{'UnlockEscrowBag': True}"},
@@ -116,6 +121,7 @@ TEST_F(CFXmlPlist, ReaderAcceptsWhatXmlAllows) {
        "datetime.datetime(2020, 1, 2, 3, 4, 5, 750000)"},
       {"a repeated key: the later value wins", "<plist><dict><key>k</key><integer>1</integer><key>k</key><integer>2</integer></dict></plist>",
        "{'k': 2}"},
+      // clang-format on
   };
   for (const auto& c : cases) EXPECT_EQ(ViaBinary(c.text), c.expected) << c.name;
 }
@@ -174,7 +180,8 @@ TEST_F(CFXmlPlist, ReaderRefusesMalformedDocuments) {
 TEST_F(CFXmlPlist, EveryTruncationOfADocumentIsRefused) {
   const std::string text = Document(
       "<plist version=\"1.0\"><dict><key>a&amp;b</key><array><integer>-5</integer><real>2.5</real>"
-      "<data>AAEC</data><date>2011-05-06T07:08:09Z</date><string>t<![CDATA[x]]></string><true/></array></dict></plist>");
+      "<data>AAEC</data><date>2011-05-06T07:08:09Z</date><string>t<![CDATA[x]]></string><true/>"
+      "</array></dict></plist>");
   const size_t rootEnd = text.size();
   for (size_t length = 0; length < rootEnd; ++length) {
     EXPECT_FALSE(Parse(text.substr(0, length))) << "prefix of " << length << " bytes";
@@ -230,7 +237,8 @@ TEST_F(CFXmlPlist, WriterSortsKeysByTheirBytes) {
       {{"b", "a", "c"}, {"a", "b", "c"}},
       {{"a", "B", "A", "b"}, {"A", "B", "a", "b"}},
       {{"ab", "a", "", "a b"}, {"", "a", "a b", "ab"}},
-      {{"\xC3\xA9", "z", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "~"}, {"z", "~", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}},
+      {{"\xC3\xA9", "z", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "~"},
+       {"z", "~", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}},
       {{"Session", "Command", "Params"}, {"Command", "Params", "Session"}},
   };
   for (const auto& c : cases) {
@@ -248,34 +256,40 @@ TEST_F(CFXmlPlist, WriterLayoutForValuesPythonCannotMake) {
   auto array = Own(CFArrayCreateMutable(nullptr, 0, nullptr));
   const float tenth = 0.1f;
   auto single = Own(HLXCFNumberCreate(kCFNumberFloat32Type, &tenth));
+  // clang-format off
   auto text = Own(HLXCFStringCreateWithUTF8("a\rb\x01" "c\0d&<>", 10));
+  // clang-format on
   auto fraction = Own(CFDateCreate(nullptr, 0.75));
   auto beforeEpoch = Own(CFDateCreate(nullptr, -0.5));
   auto uid = Own(HLXCFUIDCreate(7));
-  for (CFTypeRef value : {static_cast<CFTypeRef>(single.get()), static_cast<CFTypeRef>(text.get()),
-                          static_cast<CFTypeRef>(fraction.get()), static_cast<CFTypeRef>(beforeEpoch.get()), uid.get()}) {
+  for (CFTypeRef value :
+       {static_cast<CFTypeRef>(single.get()), static_cast<CFTypeRef>(text.get()),
+        static_cast<CFTypeRef>(fraction.get()), static_cast<CFTypeRef>(beforeEpoch.get()), uid.get()}) {
     CFArrayAppendValue(array.get(), value);
   }
   auto xml = Own(CFPropertyListCreateXMLData(nullptr, array.get()));
-  EXPECT_EQ(BytesOf(xml.get()),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-            "<plist version=\"1.0\">\n"
-            "<array>\n"
-            "\t<real>0.10000000149011612</real>\n"
-            "\t<string>a&#13;b&#1;c&#0;d&amp;&lt;&gt;</string>\n"
-            "\t<date>2001-01-01T00:00:00Z</date>\n"
-            "\t<date>2000-12-31T23:59:59Z</date>\n"
-            "\t<dict>\n"
-            "\t\t<key>CF$UID</key>\n"
-            "\t\t<integer>7</integer>\n"
-            "\t</dict>\n"
-            "</array>\n"
-            "</plist>\n");
+  EXPECT_EQ(
+      BytesOf(xml.get()),
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+      "<plist version=\"1.0\">\n"
+      "<array>\n"
+      "\t<real>0.10000000149011612</real>\n"
+      "\t<string>a&#13;b&#1;c&#0;d&amp;&lt;&gt;</string>\n"
+      "\t<date>2001-01-01T00:00:00Z</date>\n"
+      "\t<date>2000-12-31T23:59:59Z</date>\n"
+      "\t<dict>\n"
+      "\t\t<key>CF$UID</key>\n"
+      "\t\t<integer>7</integer>\n"
+      "\t</dict>\n"
+      "</array>\n"
+      "</plist>\n");
   // What the writer escapes, the reader restores.
   auto back = Parse(BytesOf(xml.get()));
   ASSERT_TRUE(back);
+  // clang-format off
   EXPECT_EQ(Utf8Of(CFArrayGetValueAtIndex(static_cast<CFArrayRef>(back.get()), 1)), std::string("a\rb\x01" "c\0d&<>", 10));
+  // clang-format on
 }
 
 TEST_F(CFXmlPlist, WriterRefusesWhatAPropertyListCannotHold) {
@@ -298,8 +312,10 @@ TEST_F(CFXmlPlist, WriterRefusesWhatAPropertyListCannotHold) {
     const char* name;
     CFTypeRef list;
   } cases[] = {
+      // clang-format off
       {"URL", withUrl.get()}, {"number key", numberKey.get()}, {"year beyond 9999", farFuture.get()},
       {"NaN date", notANumberDate.get()}, {"cycle", cycle.get()}, {"null", nullptr},
+      // clang-format on
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CFPropertyListCreateXMLData(nullptr, c.list), nullptr) << c.name;
@@ -309,4 +325,3 @@ TEST_F(CFXmlPlist, WriterRefusesWhatAPropertyListCannotHold) {
 }
 
 }  // namespace
-}  // namespace cftest

@@ -1,6 +1,7 @@
 // Shared pieces of the CoreFoundation library's tests: a fixture that fails a test which leaks
 // objects and runs it in strict mode (so an over-release aborts), an owning holder for Create
-// results, byte helpers, and a runner for the plistlib fixture script.
+// results, byte helpers, a temporary folder, shell commands (which the MobileDevice tests use too)
+// and a runner for the plistlib fixture script.
 //
 // Threads: tests run on the gtest main thread only.
 #pragma once
@@ -16,11 +17,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace cftest {
+namespace cf::test {
 
 // Owns one reference to a CoreFoundation object.
 template <class T = CFTypeRef>
@@ -118,12 +120,14 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A fresh directory under the system temporary folder, removed with its content.
+// A fresh directory under the system temporary folder, removed with its content; throws when none
+// can be made.
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "cf_plist_XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+    std::string pattern = (std::filesystem::temp_directory_path() / "mobiledevice_test_XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
   }
   ~TempDir() {
     std::error_code ignored;
@@ -137,7 +141,8 @@ class TempDir {
   std::filesystem::path m_path;
 };
 
-inline std::string ShellQuote(const std::string& text) {
+// `text` quoted for the shell.
+inline std::string Quote(const std::string& text) {
   std::string quoted = "'";
   for (const char c : text) {
     if (c == '\'') {
@@ -149,6 +154,20 @@ inline std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
+// Runs a shell command; returns its exit status (-1 when it did not exit) and, if `output` is set,
+// its standard output.
+inline int RunShell(const std::string& command, std::string* output = nullptr) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  size_t got = 0;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    if (output != nullptr) output->append(buffer, got);
+  }
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 struct ScriptResult {
   int exitStatus = -1;
   std::string output;
@@ -156,16 +175,10 @@ struct ScriptResult {
 
 // Runs tools/cf_plist_fixture.py with the given arguments and collects its standard output.
 inline ScriptResult RunFixtureScript(const std::vector<std::string>& arguments) {
-  std::string command = ShellQuote(HLX_PYTHON) + " " + ShellQuote(std::string(HLX_TOOLS_DIR) + "/cf_plist_fixture.py");
-  for (const auto& argument : arguments) command += " " + ShellQuote(argument);
+  std::string command = Quote(HLX_PYTHON) + " " + Quote(std::string(HLX_TOOLS_DIR) + "/cf_plist_fixture.py");
+  for (const auto& argument : arguments) command += " " + Quote(argument);
   ScriptResult result;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t got = 0;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, got);
-  const int status = pclose(pipe);
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.exitStatus = RunShell(command, &result.output);
   return result;
 }
 
@@ -179,4 +192,4 @@ inline std::string PlistlibView(const std::string& bytes) {
   return result.output;
 }
 
-}  // namespace cftest
+}  // namespace cf::test

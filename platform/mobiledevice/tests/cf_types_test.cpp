@@ -8,8 +8,9 @@
 #include <ctime>
 #include <limits>
 
-namespace cftest {
 namespace {
+
+using namespace cf::test;
 
 class CFTypes : public CFTest {};
 class CFStrings : public CFTest {};
@@ -29,8 +30,10 @@ TEST_F(CFTypes, TypeIdsAreTheNumbersCallersCompareAgainst) {
     CFTypeRef object;
     CFTypeID expected;
   } cases[] = {
+      // clang-format off
       {string.get(), 7},  {dictionary.get(), 18}, {array.get(), 19}, {data.get(), 20}, {kCFBooleanTrue, 21},
       {number.get(), 22}, {date.get(), 42},        {url.get(), 29},   {stream.get(), 39},
+      // clang-format on
   };
   for (const auto& c : cases) EXPECT_EQ(CFGetTypeID(c.object), c.expected);
   EXPECT_EQ(CFGetTypeID(nullptr), 0u);
@@ -145,7 +148,9 @@ TEST_F(CFStrings, LengthCountsUtf16Units) {
     const char* text;
     CFIndex units;
   } cases[] = {
+      // clang-format off
       {"", 0}, {"abc", 3}, {"\xC3\xA9", 1}, {"\xE4\xB8\xAD\xE6\x96\x87", 2}, {"\xF0\x9F\x98\x80", 2}, {"a\xF0\x9F\x98\x80" "b", 4},
+      // clang-format on
   };
   for (const auto& c : cases) {
     auto string = Str(c.text);
@@ -208,7 +213,8 @@ TEST_F(CFStrings, UtfEightSizedFromTheUtf16LengthAlwaysFits) {
   // The service sizes its buffer as length * 4 + 1; every character must fit that bound.
   auto string = Str("a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
   std::vector<char> buffer(static_cast<size_t>(CFStringGetLength(string.get()) * 4 + 1));
-  ASSERT_TRUE(CFStringGetCString(string.get(), buffer.data(), static_cast<CFIndex>(buffer.size()), kCFStringEncodingUTF8));
+  ASSERT_TRUE(
+      CFStringGetCString(string.get(), buffer.data(), static_cast<CFIndex>(buffer.size()), kCFStringEncodingUTF8));
   EXPECT_STREQ(buffer.data(), "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
 }
 
@@ -236,6 +242,7 @@ TEST_F(CFNumbers, TypeIsNormalisedAtCreation) {
     CFNumberType expectedType;
     CFIndex expectedSize;
   } cases[] = {
+      // clang-format off
       {kCFNumberSInt8Type, &s8, kCFNumberSInt8Type, 1},     {kCFNumberCharType, &s8, kCFNumberSInt8Type, 1},
       {kCFNumberSInt16Type, &s16, kCFNumberSInt16Type, 2},  {kCFNumberShortType, &s16, kCFNumberSInt16Type, 2},
       {kCFNumberSInt32Type, &s32, kCFNumberSInt32Type, 4},  {kCFNumberIntType, &s32, kCFNumberSInt32Type, 4},
@@ -243,6 +250,7 @@ TEST_F(CFNumbers, TypeIsNormalisedAtCreation) {
       {kCFNumberLongType, &longValue, kCFNumberSInt64Type, 8}, {kCFNumberCFIndexType, &longValue, kCFNumberSInt64Type, 8},
       {kCFNumberFloat32Type, &f32, kCFNumberFloat32Type, 4}, {kCFNumberFloatType, &f32, kCFNumberFloat32Type, 4},
       {kCFNumberFloat64Type, &f64, kCFNumberFloat64Type, 8}, {kCFNumberDoubleType, &f64, kCFNumberFloat64Type, 8},
+      // clang-format on
   };
   for (const auto& c : cases) {
     auto number = Own(HLXCFNumberCreate(c.created, c.value));
@@ -266,6 +274,7 @@ struct Conversion {
 
 TEST_F(CFNumbers, GetValueConvertsAndReportsLoss) {
   const Conversion cases[] = {
+      // clang-format off
       {"5 as SInt8", [] { return HLXCFNumberCreateInt64(5); }, kCFNumberSInt8Type, true, 5, 0},
       {"300 as SInt8", [] { return HLXCFNumberCreateInt64(300); }, kCFNumberSInt8Type, false, 127, 0},
       {"-129 as SInt8", [] { return HLXCFNumberCreateInt64(-129); }, kCFNumberSInt8Type, false, -128, 0},
@@ -284,12 +293,14 @@ TEST_F(CFNumbers, GetValueConvertsAndReportsLoss) {
       {"1e300 as Float32", [] { return HLXCFNumberCreateDouble(1e300); }, kCFNumberFloat32Type, false, 0, static_cast<double>(std::numeric_limits<float>::max())},
       {"7 as float", [] { return HLXCFNumberCreateInt64(7); }, kCFNumberFloatType, true, 0, 7.0},
       {"-1 as CFIndex", [] { return HLXCFNumberCreateInt64(-1); }, kCFNumberCFIndexType, true, -1, 0},
+      // clang-format on
   };
   for (const auto& c : cases) {
     auto number = Own(c.make());
     ASSERT_TRUE(number) << c.name;
     unsigned char slot[16] = {};
     EXPECT_EQ(CFNumberGetValue(number.get(), c.target, slot) != 0, c.exact) << c.name;
+    // clang-format off
     switch (c.target) {
       case kCFNumberSInt8Type: { int8_t v; std::memcpy(&v, slot, 1); EXPECT_EQ(v, c.integer) << c.name; break; }
       case kCFNumberSInt32Type:
@@ -300,6 +311,7 @@ TEST_F(CFNumbers, GetValueConvertsAndReportsLoss) {
       case kCFNumberFloatType: { float v; std::memcpy(&v, slot, 4); EXPECT_EQ(static_cast<double>(v), c.real) << c.name; break; }
       default: { double v; std::memcpy(&v, slot, 8); EXPECT_EQ(v, c.real) << c.name; break; }
     }
+    // clang-format on
   }
 }
 
@@ -368,7 +380,8 @@ TEST_F(CFStreams, WritesOnlyWhileOpenAndReportsAllBytesWritten) {
   EXPECT_FALSE(CFWriteStreamOpen(stream.get()));
   const CFIndex first = CFPropertyListWriteToStream(list.get(), stream.get(), kCFPropertyListXMLFormat_v1_0, &error);
   EXPECT_EQ(error, nullptr);
-  const CFIndex second = CFPropertyListWriteToStream(list.get(), stream.get(), kCFPropertyListBinaryFormat_v1_0, nullptr);
+  const CFIndex second =
+      CFPropertyListWriteToStream(list.get(), stream.get(), kCFPropertyListBinaryFormat_v1_0, nullptr);
   EXPECT_GT(first, 0);
   EXPECT_GT(second, 0);
   auto written = Own(static_cast<CFDataRef>(CFWriteStreamCopyProperty(stream.get(), kCFStreamPropertyDataWritten)));
@@ -393,4 +406,3 @@ TEST_F(CFStreams, WritesOnlyWhileOpenAndReportsAllBytesWritten) {
 }
 
 }  // namespace
-}  // namespace cftest

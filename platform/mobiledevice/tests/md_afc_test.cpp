@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 class MDAfc : public DeviceRootTest {
  protected:
@@ -110,7 +110,7 @@ TEST_F(MDAfc, StatAnswersInNanosecondsWithTheKeysInOrder) {
   ASSERT_EQ(Stat("/Downloads/readme.txt", &pairs), 0);
   std::vector<std::string> keys;
   for (const auto& pair : pairs) keys.push_back(pair.first);
-  const std::vector<std::string> expectedKeys = {"st_size",  "st_blocks", "st_nlink",
+  const std::vector<std::string> expectedKeys = {"st_size", "st_blocks", "st_nlink",
                                                  "st_ifmt", "st_mtime",  "st_birthtime"};
   EXPECT_EQ(keys, expectedKeys);
   const std::string file = Fs("/Downloads/readme.txt");
@@ -229,9 +229,11 @@ TEST_F(MDAfc, RemoveTakesOnlyFilesLinksAndEmptyFolders) {
     int expected;
   };
   const Case cases[] = {
+      // clang-format off
       {"/Books/Sample.epub", kAFCSuccess},   {"/Books/empty", kAFCSuccess},
       {"/Books/link", kAFCSuccess},          {"/DCIM", kAFCDirectoryNotEmpty},
       {"/Books/missing", kAFCNotFound},      {"/", kAFCPermissionDenied},
+      // clang-format on
   };
   for (const Case& c : cases) EXPECT_EQ(AFCRemovePath(m_afc, c.path), c.expected) << c.path;
   EXPECT_FALSE(std::filesystem::exists(Fs("/Books/Sample.epub")));
@@ -246,7 +248,9 @@ TEST_F(MDAfc, RenameMovesFilesAndFolders) {
   EXPECT_EQ(AFCRenamePath(m_afc, "/Recordings", "/Voice"), 0);
   EXPECT_EQ(AFCRenamePath(m_afc, "/nothing", "/x"), kAFCNotFound);
   EXPECT_EQ(AFCRenamePath(m_afc, "/DCIM", "/DCIM/100APPLE/inside"), kAFCInvalidArgument);
+  // clang-format off
   EXPECT_EQ(ReadFile("/Downloads/old.txt"), "Gr\xc3\xbc\xc3\x9f" "e vom Ger\xc3\xa4t\n");
+  // clang-format on
   EXPECT_TRUE(std::filesystem::is_directory(Fs("/Voice")));
   EXPECT_FALSE(std::filesystem::exists(Fs("/Recordings")));
 }
@@ -256,8 +260,8 @@ TEST_F(MDAfc, PathsWithDotDotAreRefusedByEveryCall) {
   // A file beside fs/ that no AFC path may reach.
   const std::string outside = ImagePath(m_udid) + "/outside.txt";
   std::ofstream(outside) << "secret";
-  const char* paths[] = {"..", "../outside.txt", "/../outside.txt", "/DCIM/../../outside.txt", "/DCIM/..",
-                         "DCIM/../Books"};
+  const char* paths[] = {"..",       "../outside.txt", "/../outside.txt", "/DCIM/../../outside.txt",
+                         "/DCIM/..", "DCIM/../Books"};
   for (const char* path : paths) {
     std::vector<std::pair<std::string, std::string>> pairs;
     std::vector<std::string> names;
@@ -277,8 +281,8 @@ TEST_F(MDAfc, PathsWithDotDotAreRefusedByEveryCall) {
 
 TEST_F(MDAfc, SymbolicLinksAreFollowedOnlyWhileTheyStayInside) {
   Open();
-  std::filesystem::create_symlink("../..", Fs("/up"));            // climbs out of fs/
-  std::filesystem::create_symlink("/etc", Fs("/absolute"));       // names the host's file system
+  std::filesystem::create_symlink("../..", Fs("/up"));              // climbs out of fs/
+  std::filesystem::create_symlink("/etc", Fs("/absolute"));         // names the host's file system
   std::filesystem::create_symlink("DCIM/100APPLE", Fs("/photos"));  // stays inside
   std::filesystem::create_symlink("../Books", Fs("/DCIM/books"));   // climbs, but not above fs/
   std::filesystem::create_symlink("loop", Fs("/loop"));
@@ -287,9 +291,11 @@ TEST_F(MDAfc, SymbolicLinksAreFollowedOnlyWhileTheyStayInside) {
     int expected;
   };
   const Case cases[] = {
+      // clang-format off
       {"/up", kAFCPermissionDenied},          {"/up/state.json", kAFCPermissionDenied},
       {"/absolute", kAFCPermissionDenied},    {"/absolute/passwd", kAFCPermissionDenied},
       {"/photos", kAFCSuccess},               {"/DCIM/books", kAFCSuccess},
+      // clang-format on
       {"/loop", kAFCPermissionDenied},
   };
   for (const Case& c : cases) {

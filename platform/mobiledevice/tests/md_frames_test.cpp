@@ -5,7 +5,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 constexpr size_t kTenMiB = 10u << 20;
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 constexpr char kPowerAssertion[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>Command</key>"
@@ -24,10 +24,9 @@ std::string Plist(const std::string& body) {
 bool ReceiveFrame(AMDServiceConnectionRef connection, bool bigEndian, std::string* body) {
   unsigned char word[4];
   if (!ReceiveExact(connection, word, 4)) return false;
-  const uint32_t length = bigEndian ? (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) |
-                                          (uint32_t{word[2]} << 8) | word[3]
-                                    : (uint32_t{word[3]} << 24) | (uint32_t{word[2]} << 16) |
-                                          (uint32_t{word[1]} << 8) | word[0];
+  const uint32_t length =
+      bigEndian ? (uint32_t{word[0]} << 24) | (uint32_t{word[1]} << 16) | (uint32_t{word[2]} << 8) | word[3]
+                : (uint32_t{word[3]} << 24) | (uint32_t{word[2]} << 16) | (uint32_t{word[1]} << 8) | word[0];
   body->assign(length, '\0');
   return length == 0 || ReceiveExact(connection, &(*body)[0], length);
 }
@@ -49,13 +48,14 @@ class MDInfoServices : public DeviceRootTest {
  protected:
   // Saves a received body where Python can read it.
   std::string Save(const std::string& body) {
-    const std::string path = m_temp->Path() + "/message" + std::to_string(++m_saved) + ".bin";
+    const std::string path = m_temp->path().string() + "/message" + std::to_string(++m_saved) + ".bin";
     std::ofstream(path, std::ios::binary) << body;
     return path;
   }
   // Python: whether the binary list at `path` has every dictionary's keys in sorted order and equals
   // the Python expression `expected` (evaluated with `image` bound to the image folder).
   std::string Check(const std::string& path, const std::string& udid, const std::string& expected) {
+    // clang-format off
     return Python(
         "import plistlib\n"
         "data = open('" + path + "', 'rb').read()\n"
@@ -66,6 +66,7 @@ class MDInfoServices : public DeviceRootTest {
         "image = '" + ImagePath(udid) + "'\n"
         "message = plistlib.loads(data)\n"
         "print(data.startswith(b'bplist00'), sorted_keys(message), message == (" + expected + "))");
+    // clang-format on
   }
   int m_saved = 0;
 };
@@ -105,7 +106,7 @@ TEST_F(MDInfoServices, DiagnosticsAnswersOneRequestFromTheImageThenHangsUp) {
 }
 
 TEST_F(MDInfoServices, AtcSendsTheImageScriptLittleEndianWithSortedKeys) {
-  const std::string script = m_temp->Path() + "/script.json";
+  const std::string script = m_temp->path().string() + "/script.json";
   std::ofstream(script) << R"([{"Session": 0, "Command": "Ping"},
     {"Session": 1, "Params": {"Zeta": {"_PhysicalSize": 3, "_Count": 1}, "Alpha": 2}, "Command": "AssetMetrics"},
     {"Directive": "zero-length"}])";

@@ -9,15 +9,15 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 class MDLockdown : public DeviceRootTest {
  protected:
   CFHolder Copy(AMDeviceRef device, const char* domain, const char* key) {
     CFHolder domainName = domain ? MakeString(domain) : nullptr;
     CFHolder keyName = key ? MakeString(key) : nullptr;
-    return CFHolder(AMDeviceCopyValue(device, static_cast<CFStringRef>(domainName.get()),
-                                      static_cast<CFStringRef>(keyName.get())));
+    return CFHolder(
+        AMDeviceCopyValue(device, static_cast<CFStringRef>(domainName.get()), static_cast<CFStringRef>(keyName.get())));
   }
   int Set(AMDeviceRef device, const char* domain, const char* key, CFTypeRef value) {
     CFHolder domainName = domain ? MakeString(domain) : nullptr;
@@ -96,9 +96,9 @@ TEST_F(MDLockdown, ValuesKeepTheTypesAndContentsOfTheImage) {
     const char* expectedType;
   };
   const Case cases[] = {
-      {"", "DeviceName", "str"},                    // non-ASCII: "Zoë's iPhone"
-      {"", "UniqueChipID", "int"},                  // beyond 2^53: exact only as a 64-bit integer
-      {"", "TimeIntervalSince1970", "float"},       // reals as real devices send them
+      {"", "DeviceName", "str"},               // non-ASCII: "Zoë's iPhone"
+      {"", "UniqueChipID", "int"},             // beyond 2^53: exact only as a 64-bit integer
+      {"", "TimeIntervalSince1970", "float"},  // reals as real devices send them
       {"", "TimeZoneOffsetFromUTC", "float"},
       {"", "SupportedDeviceFamilies", "list"},
       {"", "ActivationStateAcknowledged", "bool"},

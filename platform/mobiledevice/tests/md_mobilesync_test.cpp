@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 constexpr char kClass[] = "com.apple.Contacts";
 
@@ -51,9 +51,7 @@ std::string ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Python with the tools folder importable and the address-book helpers at hand.
 std::string PythonWithTools(const std::string& code) {
@@ -150,7 +148,7 @@ class MDMobileSync : public DeviceRootTest {
   std::string Book(const std::string& udid) { return ReadBytes(ImagePath(udid) + "/addressbook.plist"); }
   void Settings(const std::string& udid, const std::string& json) { WriteText(ImagePath(udid) + "/sync.json", json); }
   std::string Frames(const std::string& name) {
-    std::string folder = m_temp->Path() + "/" + name;
+    std::string folder = m_temp->path().string() + "/" + name;
     std::filesystem::create_directories(folder);
     return folder;
   }
@@ -161,7 +159,8 @@ class MDMobileSync : public DeviceRootTest {
 TEST_F(MDMobileSync, ListsEveryRecordOnceInTheImagesBatchSizeAndEntityOrder) {
   AMDeviceRef device = Device("SYNC-LIST", {"--contacts", "30", "--contact-groups", "3"});
   ASSERT_NE(device, nullptr);
-  Settings("SYNC-LIST", R"({"batchRecords": 7, "entityOrder": {"com.apple.Contacts": ["com.apple.contacts.Phone Number"]}})");
+  Settings("SYNC-LIST",
+           R"({"batchRecords": 7, "entityOrder": {"com.apple.Contacts": ["com.apple.contacts.Phone Number"]}})");
   const std::string frames = Frames("list");
   SyncPeer peer(device, frames);
   ASSERT_EQ(peer.Result(), 0);
@@ -178,6 +177,7 @@ TEST_F(MDMobileSync, ListsEveryRecordOnceInTheImagesBatchSizeAndEntityOrder) {
   EXPECT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
 
   // Python reads the frames the device sent and the image's book, each on its own.
+  // clang-format off
   EXPECT_EQ(PythonWithTools(
                 "book = ab.read_address_book(" + Quote(ImagePath("SYNC-LIST")) + ")['records']\n"
                 "frames = [plistlib.loads(open(f, 'rb').read()) for f in sorted(glob.glob(" + Quote(frames) + " + '/*.bin'))]\n"
@@ -205,6 +205,7 @@ TEST_F(MDMobileSync, ListsEveryRecordOnceInTheImagesBatchSizeAndEntityOrder) {
                 "print(len(batches), len(got))\n"),
             std::to_string(batches) + " " +
                 PythonWithTools("print(len(ab.read_address_book(" + Quote(ImagePath("SYNC-LIST")) + ")['records']))"));
+  // clang-format on
 }
 
 TEST_F(MDMobileSync, ChangesCommitAtFinishWithReferencesResolvedToDeviceIds) {
@@ -223,25 +224,28 @@ TEST_F(MDMobileSync, ChangesCommitAtFinishWithReferencesResolvedToDeviceIds) {
   // A new contact and a phone number that names it by the computer's key, in one message; the phone
   // number's key sorts before the contact's.
   std::map<std::string, std::string> remap;
-  ASSERT_TRUE(peer.Stage(Changes(Record("z-contact", "com.apple.contacts.Contact", "<key>first name</key>" + S("Nia &amp; Co")) +
-                                 Record("a-phone", "com.apple.contacts.Phone Number",
-                                        Refs("contact", {"z-contact"}) + "<key>value</key>" + S("+1 555 0100"))),
-                         &remap));
+  ASSERT_TRUE(peer.Stage(
+      Changes(Record("z-contact", "com.apple.contacts.Contact", "<key>first name</key>" + S("Nia &amp; Co")) +
+              Record("a-phone", "com.apple.contacts.Phone Number",
+                     Refs("contact", {"z-contact"}) + "<key>value</key>" + S("+1 555 0100"))),
+      &remap));
   ASSERT_EQ(remap.size(), 2u);
   const std::string contactId = remap["z-contact"];
   EXPECT_NE(contactId, "");
   EXPECT_NE(remap["a-phone"], contactId);
   // Later messages name it by the key remapped earlier, or by the device id; a reference to nothing
   // leaves an owned record without owner, which the device does not keep. Contact 1 is edited.
-  ASSERT_TRUE(peer.Stage(Changes(Record("mail", "com.apple.contacts.Email Address",
-                                        Refs("contact", {"z-contact", "no-such"}) + "<key>value</key>" + S("nia@example.com")) +
-                                 Record("orphan", "com.apple.contacts.URL", Refs("contact", {"no-such"})) +
-                                 Record("1", "com.apple.contacts.Contact", "<key>first name</key>" + S("Edited"))),
-                         &remap));
+  ASSERT_TRUE(
+      peer.Stage(Changes(Record("mail", "com.apple.contacts.Email Address",
+                                Refs("contact", {"z-contact", "no-such"}) + "<key>value</key>" + S("nia@example.com")) +
+                         Record("orphan", "com.apple.contacts.URL", Refs("contact", {"no-such"})) +
+                         Record("1", "com.apple.contacts.Contact", "<key>first name</key>" + S("Edited"))),
+                 &remap));
   EXPECT_EQ(remap["1"], "1") << "a record the device has keeps its id";
   EXPECT_EQ(Book("SYNC-WRITE"), before) << "nothing is written before the session finishes";
   ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
 
+  // clang-format off
   EXPECT_EQ(PythonWithTools(
                 "book = ab.read_address_book(" + Quote(ImagePath("SYNC-WRITE")) + ")\n"
                 "r = book['records']\n"
@@ -257,6 +261,7 @@ TEST_F(MDMobileSync, ChangesCommitAtFinishWithReferencesResolvedToDeviceIds) {
                 "assert book['nextRecordId'] > max(new) and min(new) >= 12, (new, book['nextRecordId'])\n"
                 "print('ok')\n"),
             "ok");
+  // clang-format on
 }
 
 TEST_F(MDMobileSync, ASessionThatEndsWithoutFinishingChangesNothingAndItsIdsAreNotReused) {
@@ -278,9 +283,11 @@ TEST_F(MDMobileSync, ASessionThatEndsWithoutFinishingChangesNothingAndItsIdsAreN
   ASSERT_TRUE(peer.Stage(Changes(Record("new", "com.apple.contacts.Contact", "")), &remap));
   EXPECT_GT(std::stoll(remap["new"]), std::stoll(droppedId)) << "an id handed out once is never handed out again";
   ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
+  // clang-format off
   EXPECT_EQ(PythonWithTools("r = ab.read_address_book(" + Quote(ImagePath("SYNC-DROP")) + ")['records']\n"
                             "print(" + Quote(droppedId) + " in r, " + Quote(remap["new"]) + " in r, '1' in r)"),
             "False True True");
+  // clang-format on
 }
 
 // Each deletion is applied to a fresh copy of the same image; Python works out what the book must
@@ -290,6 +297,7 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
     const char* udid;
     std::string key;  // a Python expression giving the key to delete from the book `b`
   };
+  // clang-format off
   const std::vector<Case> cases = {
       // A contact that shares a sub-record with another contact; one that belongs to a group.
       {"DEL-SHARING", "next(c for c in b if any(c in x.get('contact', []) and len(x['contact']) == 2 for x in b.values()))"},
@@ -299,13 +307,16 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
       {"DEL-UNKNOWN", "'99999'"},
       {"DEL-MARKUP", "'1</key><string>x'"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.udid);
     AMDeviceRef device = Device(c.udid, {"--contacts", "60", "--contact-groups", "4", "--seed", "5"});
     ASSERT_NE(device, nullptr);
     const std::string image = ImagePath(c.udid);
-    const std::string key = PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\nprint(" + c.key + ")");
+    const std::string key =
+        PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\nprint(" + c.key + ")");
     ASSERT_FALSE(key.empty());
+    // clang-format off
     const std::string expected = PythonWithTools(
         "b = ab.read_address_book(" + Quote(image) + ")['records']\n"
         "key = " + Quote(key) + "\n"
@@ -320,6 +331,7 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
         "                if field == 'contact' and not x[field]:\n"
         "                    del b[i]\n"
         "print(json.dumps(sorted(b), separators=(',', ':')))\n");
+    // clang-format on
     SyncPeer peer(device);
     ASSERT_EQ(peer.Open(), "SDMessageSyncDataClassWithComputer");
     // The key goes into the XML escaped, as a computer must send it.
@@ -329,6 +341,7 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
     ASSERT_TRUE(peer.Stage(Changes(Deletion(escaped)), &remap));
     EXPECT_TRUE(remap.empty()) << "deletions are not remapped";
     ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
+    // clang-format off
     EXPECT_EQ(PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\n"
                               "print(json.dumps(sorted(b), separators=(',', ':')))\n"),
               expected);
@@ -337,6 +350,7 @@ TEST_F(MDMobileSync, DeletionsTakeAContactsOwnSubRecordsAndMembershipsAndNothing
                   "ok = all(m in b for x in b.values() for m in x.get('contact', []) + x.get('members', []))\n"
                   "print(ok and all(x['contact'] for x in b.values() if 'contact' in x))"),
               "True") << "no reference is left dangling";
+    // clang-format on
   }
 }
 
@@ -344,25 +358,30 @@ TEST_F(MDMobileSync, GroupWritesByGroupKeyRenameKeepsMembersAndAnEmptyListClears
   AMDeviceRef device = Device("SYNC-GROUP", {"--contacts", "20", "--contact-groups", "2", "--seed", "2"});
   ASSERT_NE(device, nullptr);
   const std::string image = ImagePath("SYNC-GROUP");
+  // clang-format off
   const std::string group = PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\n"
                                             "print(next(i for i, x in b.items() if x.get('members')))");
+  // clang-format on
   SyncPeer peer(device);
   ASSERT_EQ(peer.Open(), "SDMessageSyncDataClassWithComputer");
   std::map<std::string, std::string> remap;
   // A rename by "Group/<id>", a new group with members (one unknown), an emptied group.
-  ASSERT_TRUE(peer.Stage(Changes(Record("Group/" + group, "com.apple.contacts.Group", "<key>name</key>" + S("Renamed &amp; &lt;ok&gt;")) +
-                                 Record("Group/fresh", "com.apple.contacts.Group",
-                                        "<key>name</key>" + S("Fresh") + Refs("members", {"2", "nobody", "1"}))),
-                         &remap));
+  ASSERT_TRUE(peer.Stage(
+      Changes(Record("Group/" + group, "com.apple.contacts.Group", "<key>name</key>" + S("Renamed &amp; &lt;ok&gt;")) +
+              Record("Group/fresh", "com.apple.contacts.Group",
+                     "<key>name</key>" + S("Fresh") + Refs("members", {"2", "nobody", "1"}))),
+      &remap));
   EXPECT_EQ(remap["Group/" + group], group);
   const std::string fresh = remap["Group/fresh"];
   ASSERT_FALSE(fresh.empty());
   EXPECT_NE(fresh, group);
   ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
+  // clang-format off
   const std::string check =
       "b = ab.read_address_book(" + Quote(image) + ")['records']\n"
       "g, f = b[" + Quote(group) + "], b[" + Quote(fresh) + "]\n"
       "print(g['name'], len(g['members']) > 0, f['name'], f['members'])";
+  // clang-format on
   EXPECT_EQ(PythonWithTools(check), "Renamed & <ok> True Fresh ['2', '1']");
 
   SyncPeer again(device);
@@ -371,9 +390,11 @@ TEST_F(MDMobileSync, GroupWritesByGroupKeyRenameKeepsMembersAndAnEmptyListClears
                                          "<key>name</key>" + S("Empty") + "<key>members</key><array/>")),
                           &remap));
   ASSERT_EQ(again.Finish(), "SDMessageDeviceFinishedSession");
+  // clang-format off
   EXPECT_EQ(PythonWithTools("b = ab.read_address_book(" + Quote(image) + ")['records']\n"
                             "print(b[" + Quote(group) + "])"),
             "{'com.apple.syncservices.RecordEntityName': 'com.apple.contacts.Group', 'members': [], 'name': 'Empty'}");
+  // clang-format on
 }
 
 TEST_F(MDMobileSync, TheImagesSwitchesRefuseCancelDropAndRemapNothing) {
@@ -385,6 +406,7 @@ TEST_F(MDMobileSync, TheImagesSwitchesRefuseCancelDropAndRemapNothing) {
     std::vector<std::string> answers;
     bool committed;
   };
+  // clang-format off
   const std::vector<Case> cases = {
       {"SW-NONE", "{}", kClass,
        {"SDMessageSyncDataClassWithComputer", "SDMessageProcessChanges", "SDMessageRemapRecordIdentifiers",
@@ -414,6 +436,7 @@ TEST_F(MDMobileSync, TheImagesSwitchesRefuseCancelDropAndRemapNothing) {
         "SDMessageDeviceFinishedSession"},
        true},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.udid);
     AMDeviceRef device = Device(c.udid, {"--contacts", "2"});
@@ -460,14 +483,18 @@ TEST_F(MDMobileSync, TwoSessionsAtOnceCommitBothWithDistinctIds) {
   ASSERT_EQ(first.Open(), "SDMessageSyncDataClassWithComputer");
   ASSERT_EQ(second.Open(), "SDMessageSyncDataClassWithComputer");
   std::map<std::string, std::string> a, b;
-  ASSERT_TRUE(first.Stage(Changes(Record("x", "com.apple.contacts.Contact", "<key>first name</key>" + S("First"))), &a));
-  ASSERT_TRUE(second.Stage(Changes(Record("x", "com.apple.contacts.Contact", "<key>first name</key>" + S("Second"))), &b));
+  ASSERT_TRUE(
+      first.Stage(Changes(Record("x", "com.apple.contacts.Contact", "<key>first name</key>" + S("First"))), &a));
+  ASSERT_TRUE(
+      second.Stage(Changes(Record("x", "com.apple.contacts.Contact", "<key>first name</key>" + S("Second"))), &b));
   EXPECT_NE(a["x"], b["x"]);
   ASSERT_EQ(second.Finish(), "SDMessageDeviceFinishedSession");
   ASSERT_EQ(first.Finish(), "SDMessageDeviceFinishedSession");
+  // clang-format off
   EXPECT_EQ(PythonWithTools("r = ab.read_address_book(" + Quote(ImagePath("SYNC-TWO")) + ")['records']\n"
                             "print(r[" + Quote(a["x"]) + "]['first name'], r[" + Quote(b["x"]) + "]['first name'])"),
             "First Second");
+  // clang-format on
 }
 
 TEST_F(MDMobileSync, TheTranscriptHoldsEveryMessageOfBothSidesInOrder) {
@@ -479,11 +506,13 @@ TEST_F(MDMobileSync, TheTranscriptHoldsEveryMessageOfBothSidesInOrder) {
     peer.Send(Plist(S("DLMessagePing") + S(kClass)));
     ASSERT_EQ(peer.Finish(), "SDMessageDeviceFinishedSession");
   }
+  // clang-format off
   EXPECT_EQ(PythonWithTools("t = ab.read_transcripts(" + Quote(ImagePath("SYNC-TRANSCRIPT")) + ")\n"
                             "print(len(t), ' '.join(m['from'][0] + ':' + m['message'][0] for m in t[-1]))"),
             "1 d:DLMessageVersionExchange c:DLMessageVersionExchange d:DLMessageDeviceReady "
             "c:SDMessageSyncDataClassWithDevice d:SDMessageSyncDataClassWithComputer c:DLMessagePing "
             "c:SDMessageFinishSessionOnDevice d:SDMessageDeviceFinishedSession");
+  // clang-format on
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 class MDNotification : public DeviceRootTest {};
 
@@ -171,7 +171,7 @@ TEST(MDNotificationArguments, SubscribeRefusesMissingArguments) {
 // does nothing unless started this way).
 TEST(MDEnvironmentRoot, DevicesUnderHlxDeviceRootArrive) {
   TempDir temp;
-  const std::string root = temp.Path() + "/root";
+  const std::string root = temp.path().string() + "/root";
   std::filesystem::create_directories(root);
   MakeImage(root + "/ENV-DEVICE", {"--udid", "ENV-DEVICE"});
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();

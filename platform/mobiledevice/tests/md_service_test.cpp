@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace mdtest;
+using namespace md::test;
 
 class MDService : public DeviceRootTest {
  protected:

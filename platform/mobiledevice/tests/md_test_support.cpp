@@ -1,37 +1,9 @@
 // Helpers of the MobileDevice tests (see md_test_support.h).
 #include "md_test_support.h"
 
-#include <stdlib.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 
-namespace mdtest {
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
-int RunShell(const std::string& command, std::string* output) {
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-    if (output != nullptr) output->append(buffer, n);
-  }
-  int status = ::pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+namespace md::test {
 
 std::string Python(const std::string& code) {
   std::string output;
@@ -41,29 +13,17 @@ std::string Python(const std::string& code) {
   return output;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "md-test-XXXXXX").string();
-  char* made = ::mkdtemp(&pattern[0]);
-  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_path = made;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(m_path, ignored);
-}
-
 void MakeImage(const std::string& folder, const std::vector<std::string>& args) {
-  std::string command = std::string(HLX_PYTHON) + " " + Quote(std::string(HLX_TOOLS_DIR) + "/make_device_image.py") +
-                        " " + Quote(folder);
+  std::string command =
+      std::string(HLX_PYTHON) + " " + Quote(std::string(HLX_TOOLS_DIR) + "/make_device_image.py") + " " + Quote(folder);
   for (const auto& arg : args) command += " " + Quote(arg);
   std::string output;
   ASSERT_EQ(RunShell(command + " 2>&1", &output), 0) << output;
 }
 
 int DeviceTool(const std::string& root, const std::vector<std::string>& args) {
-  std::string command = std::string(HLX_PYTHON) + " " + Quote(std::string(HLX_TOOLS_DIR) + "/hlx_device.py") +
-                        " --root " + Quote(root);
+  std::string command =
+      std::string(HLX_PYTHON) + " " + Quote(std::string(HLX_TOOLS_DIR) + "/hlx_device.py") + " --root " + Quote(root);
   for (const auto& arg : args) command += " " + Quote(arg);
   int status = RunShell(command + " >/dev/null");
   HLXMDTestWakeNotifier();
@@ -132,8 +92,8 @@ void WaitForScans(uint64_t scans) {
 
 void DeviceRootTest::SetUp() {
   m_temp = std::make_unique<TempDir>();
-  m_root = m_temp->Path() + "/root";
-  m_images = m_temp->Path() + "/images";
+  m_root = m_temp->path().string() + "/root";
+  m_images = m_temp->path().string() + "/images";
   std::filesystem::create_directories(m_root);
   std::filesystem::create_directories(m_images);
   HLXMDTestSetDeviceRoot(m_root.c_str());
@@ -146,7 +106,7 @@ void DeviceRootTest::TearDown() {
   }
   HLXMDTestSetReceiveTimeoutMs(0);
   // Leave the library pointing at a root that does not exist, so no later test sees these devices.
-  std::string gone = m_temp->Path() + "/gone";
+  std::string gone = m_temp->path().string() + "/gone";
   HLXMDTestSetDeviceRoot(gone.c_str());
   m_temp.reset();
 }
@@ -207,4 +167,4 @@ bool SendFrame(AMDServiceConnectionRef connection, const std::string& body) {
   return sent == static_cast<int>(body.size());
 }
 
-}  // namespace mdtest
+}  // namespace md::test

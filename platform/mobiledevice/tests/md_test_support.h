@@ -17,31 +17,21 @@
 #include <vector>
 
 #include "cf/cf_internal.h"
+#include "cf_test_support.h"
 #include "md/md_codes.h"
 #include "md/md_test_control.h"
 #include "mobiledevice.h"
 
-namespace mdtest {
+namespace md::test {
 
 constexpr std::chrono::seconds kDeadline{15};
 
-std::string Quote(const std::string& text);
-// Runs a shell command; returns its exit status and, if `output` is set, its standard output.
-int RunShell(const std::string& command, std::string* output = nullptr);
+using cf::test::Quote;
+using cf::test::RunShell;
+using cf::test::TempDir;
+
 // Runs Python code with the project's interpreter; returns standard output without the final newline.
 std::string Python(const std::string& code);
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
 
 // Makes an image folder with the maker; `args` are its options.
 void MakeImage(const std::string& folder, const std::vector<std::string>& args);
@@ -138,4 +128,4 @@ bool ReceiveExact(AMDServiceConnectionRef connection, void* buffer, size_t lengt
 // Sends one frame: a 4-byte big-endian length, then the body.
 bool SendFrame(AMDServiceConnectionRef connection, const std::string& body);
 
-}  // namespace mdtest
+}  // namespace md::test
