@@ -260,8 +260,9 @@ class PhotoTest(HarlixTestCase):
             make_photo_data.write_photo_data(fs, era="ios9", photos=2000, media=False)
             library = Library(os.path.join(fs, "PhotoData"), self.tmp.path)
             # The rows whose size the service asks the device for get a file of their own.
-            for (path,) in library.rows("SELECT a.ZDIRECTORY || '/' || a.ZFILENAME FROM ZGENERICASSET a JOIN "
-                                        "ZADDITIONALASSETATTRIBUTES t ON t.Z_PK = a.Z_PK WHERE t.ZORIGINALFILESIZE < 0"):
+            for (path,) in library.rows("SELECT a.ZDIRECTORY || '/' || a.ZFILENAME FROM ZGENERICASSET a "
+                                        "JOIN ZADDITIONALASSETATTRIBUTES t ON t.Z_PK = a.Z_PK "
+                                        "WHERE t.ZORIGINALFILESIZE < 0"):
                 with open(os.path.join(fs, path), "wb") as f:
                     f.write(b"\0" * 1234)
 
