@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -238,16 +239,18 @@ struct PhotoRow {
 };
 
 // One batch reply: its rows until a helper wrote them, then its data part compressed, or as text
-// when compression failed (the send then tries once more).
+// when compression failed (the send then tries once more). What the helper threw, if anything, is
+// thrown again on the listing's thread, whose request frame answers it as it answers any work's.
 struct PhotoBatch {
   std::vector<PhotoRow> rows;
   std::string compressed;
   std::string text;
+  std::exception_ptr failure;
 };
 
 // Writes the batch's rows as its JSON array and compresses it while the text is still in this
 // thread's caches.
-void MakePhotoBatch(PhotoBatch* batch) {
+void WritePhotoBatch(PhotoBatch* batch) {
   JsonTextWriter json;
   json.Reserve(batch->rows.size() * kPhotoObjectBytes);
   json->StartArray();
@@ -272,6 +275,15 @@ void MakePhotoBatch(PhotoBatch* batch) {
   batch->rows = std::vector<PhotoRow>();
   const std::string_view text = json.View();
   if (!ZlibCompress(batch->compressed, text.data(), text.size())) batch->text = json.Text();
+}
+
+// A helper's work on one batch: the batch written, or what that threw kept in it.
+void MakePhotoBatch(PhotoBatch* batch) {
+  try {
+    WritePhotoBatch(batch);
+  } catch (...) {
+    batch->failure = std::current_exception();
+  }
 }
 
 // Writing and compressing a batch costs about as much as reading its rows: two helpers keep up with
@@ -321,6 +333,9 @@ int RunPhotoQuery(const PhotoRequestContext& context, const PhotoDatabase& datab
     batchMaker.Push(batches.back().get());
   }
   batchMaker.Finish();
+  for (const std::unique_ptr<PhotoBatch>& batch : batches) {
+    if (batch->failure) std::rethrow_exception(batch->failure);
+  }
   const uint32_t command = context.request.Command();
   const std::string info = CountInfo(count);
   context.request.SendProgress(command, 0, &info, nullptr);
