@@ -253,6 +253,33 @@ class PhotoTest(HarlixTestCase):
                 self.peer.close()
                 self.lab.detach(udid)
 
+    def test_a_large_library_goes_out_in_order_batch_by_batch(self):
+        # Several full batches and a part one, written and compressed on helper threads: each batch
+        # reply inflates to the very JSON text of its rows, newest first, and the batches come in order.
+        def large(fs):
+            make_photo_data.write_photo_data(fs, era="ios9", photos=2000, media=False)
+            library = Library(os.path.join(fs, "PhotoData"), self.tmp.path)
+            # The rows whose size the service asks the device for get a file of their own.
+            for (path,) in library.rows("SELECT a.ZDIRECTORY || '/' || a.ZFILENAME FROM ZGENERICASSET a "
+                                        "JOIN ZADDITIONALASSETATTRIBUTES t ON t.Z_PK = a.Z_PK "
+                                        "WHERE t.ZORIGINALFILESIZE < 0"):
+                with open(os.path.join(fs, path), "wb") as f:
+                    f.write(b"\0" * 1234)
+
+        udid, fs = self.attach("9.3.5", edit=large)
+        expected = Library(os.path.join(fs, "PhotoData"), self.tmp.path).photos(fs, " ORDER BY a.ZDATECREATED DESC")
+        self.assertIn(1234, [p["ZORIGINALFILESIZE"] for p in expected])  # a size looked up on the device
+        self.assertGreater(len(expected) % 600, 0)
+        self.assertGreater(len(expected), 3 * 600)
+        for refresh in (1, 0):  # the copy made, then the copy kept
+            with self.subTest(refresh=refresh):
+                progress, final = self.run_request(PHOTOS, {"uuid": udid, "info": {"refresh": refresh}})
+                self.assert_final(final, 0, udid)
+                self.assertEqual(self.counted_items(progress, 600), expected)
+                for index, (_, _, _, data) in enumerate(progress[1:]):
+                    rows = expected[600 * index:600 * (index + 1)]
+                    self.assertEqual(data, json.dumps(rows, separators=(",", ":")).encode(), index)
+
     def test_real_databases(self):
         folders = sorted(glob.glob(os.path.join(REAL_DATA, "*.photoslibrary", "database")))
         if not folders:

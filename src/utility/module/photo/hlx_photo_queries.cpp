@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "utility/hlx_afc.h"
@@ -15,9 +18,11 @@
 #include "utility/hlx_log.h"
 #include "utility/hlx_regex.h"
 #include "utility/hlx_reply_code.h"
+#include "utility/hlx_side_queue.h"
 #include "utility/hlx_sqlite.h"
 #include "utility/hlx_text.h"
 #include "utility/hlx_time.h"
+#include "utility/hlx_zlib.h"
 
 namespace hlx {
 namespace {
@@ -224,58 +229,123 @@ std::string CountInfo(size_t count) {
   return json.Text();
 }
 
+// One photo row as read from the statement, until a helper writes it into its batch.
+struct PhotoRow {
+  std::string path;
+  int64_t numbers[4] = {};  // Z_PK, ZSAVEDASSETTYPE, ZORIENTATION, ZADDITIONALATTRIBUTES
+  double created = 0;
+  double modified = 0;
+  int64_t sizeBytes = 0;
+};
+
+// One batch reply: its rows until a helper wrote them, then its data part compressed, or as text
+// when compression failed (the send then tries once more). What the helper threw, if anything, is
+// thrown again on the listing's thread, whose request frame answers it as it answers any work's.
+struct PhotoBatch {
+  std::vector<PhotoRow> rows;
+  std::string compressed;
+  std::string text;
+  std::exception_ptr failure;
+};
+
+// Writes the batch's rows as its JSON array and compresses it while the text is still in this
+// thread's caches.
+void WritePhotoBatch(PhotoBatch* batch) {
+  JsonTextWriter json;
+  json.Reserve(batch->rows.size() * kPhotoObjectBytes);
+  json->StartArray();
+  for (const PhotoRow& row : batch->rows) {
+    json->StartObject();
+    json.Key("PATH");
+    json.String(row.path);
+    static constexpr const char* kNumberKeys[] = {"Z_PK", "ZSAVEDASSETTYPE", "ZORIENTATION", "ZADDITIONALATTRIBUTES"};
+    for (size_t i = 0; i < std::size(kNumberKeys); ++i) {
+      json.Key(kNumberKeys[i]);
+      json->Int64(row.numbers[i]);
+    }
+    json.Key("ZDATECREATED");
+    WriteLocalTime(json, row.created);
+    json.Key("ZMODIFICATIONDATE");
+    WriteLocalTime(json, row.modified);
+    json.Key("ZORIGINALFILESIZE");
+    json->Int64(row.sizeBytes);
+    json->EndObject();
+  }
+  json->EndArray();
+  batch->rows = std::vector<PhotoRow>();
+  const std::string_view text = json.View();
+  if (!ZlibCompress(batch->compressed, text.data(), text.size())) batch->text = json.Text();
+}
+
+// A helper's work on one batch: the batch written, or what that threw kept in it.
+void MakePhotoBatch(PhotoBatch* batch) {
+  try {
+    WritePhotoBatch(batch);
+  } catch (...) {
+    batch->failure = std::current_exception();
+  }
+}
+
+// Writing and compressing a batch costs about as much as reading its rows: two helpers keep up with
+// the reading thread.
+constexpr size_t kPhotoBatchThreads = 2;
+
+// Reads the rows on this thread and hands each full batch to the helpers, which write and compress
+// it meanwhile; once the statement is done, sends the count and then every batch in order (the
+// count, which every batch reply carries too, is known only at the end).
 int RunPhotoQuery(const PhotoRequestContext& context, const PhotoDatabase& database, const std::string& sql) {
   StatementPtr statement = Prepare(database, sql);
   if (!statement) return kReplyStatementFailed;
   sqlite3_stmt* row = statement.get();
-  std::vector<std::string> batches;
-  auto batch = std::make_unique<JsonTextWriter>();
+  std::vector<std::unique_ptr<PhotoBatch>> batches;
+  SideQueue<PhotoBatch*> batchMaker(MakePhotoBatch, kPhotoBatchThreads);  // finished before the batches go
+  std::unique_ptr<PhotoBatch> open;
   size_t count = 0;
   int step;
   while ((step = database.Step(row)) == SQLITE_ROW) {
     if (sqlite3_column_type(row, 2) == SQLITE_NULL) continue;
-    const std::string path = ColumnText(row, 2);
-    int64_t sizeBytes = sqlite3_column_int64(row, 7);
+    if (!open) {
+      open = std::make_unique<PhotoBatch>();
+      open->rows.reserve(kPhotoBatchSize);
+    }
+    PhotoRow& photo = open->rows.emplace_back();
+    photo.path = ColumnText(row, 2);
+    photo.numbers[0] = sqlite3_column_int64(row, 0);
+    photo.numbers[1] = sqlite3_column_int64(row, 1);
+    photo.numbers[2] = sqlite3_column_int64(row, 3);
+    photo.numbers[3] = sqlite3_column_int64(row, 4);
+    photo.created = sqlite3_column_double(row, 5);
+    photo.modified = sqlite3_column_double(row, 6);
+    photo.sizeBytes = sqlite3_column_int64(row, 7);
     AfcFileInfo info;
-    if (sizeBytes < 0 && context.afc != nullptr && AfcGetFileInfo(context.afc, path, &info)) {
-      sizeBytes = info.sizeBytes;
+    if (photo.sizeBytes < 0 && context.afc != nullptr && AfcGetFileInfo(context.afc, photo.path, &info)) {
+      photo.sizeBytes = info.sizeBytes;
     }
-    JsonTextWriter& json = *batch;
-    if (count % kPhotoBatchSize == 0) {
-      json.Reserve(kPhotoBatchSize * kPhotoObjectBytes);
-      json->StartArray();
-    }
-    json->StartObject();
-    json.Key("PATH");
-    json.String(path);
-    const std::pair<const char*, int> numbers[] = {
-        {"Z_PK", 0}, {"ZSAVEDASSETTYPE", 1}, {"ZORIENTATION", 3}, {"ZADDITIONALATTRIBUTES", 4}};
-    for (const auto& [key, column] : numbers) {
-      json.Key(key);
-      json->Int64(sqlite3_column_int64(row, column));
-    }
-    json.Key("ZDATECREATED");
-    WriteLocalTime(json, sqlite3_column_double(row, 5));
-    json.Key("ZMODIFICATIONDATE");
-    WriteLocalTime(json, sqlite3_column_double(row, 6));
-    json.Key("ZORIGINALFILESIZE");
-    json->Int64(sizeBytes);
-    json->EndObject();
-    if (++count % kPhotoBatchSize == 0) {
-      json->EndArray();
-      batches.push_back(json.Text());
-      batch = std::make_unique<JsonTextWriter>();
+    ++count;
+    if (open->rows.size() == kPhotoBatchSize) {
+      batches.push_back(std::move(open));
+      batchMaker.Push(batches.back().get());
     }
   }
   if (step != SQLITE_DONE) return database.FailureCode(step);
-  if (count % kPhotoBatchSize != 0) {
-    (*batch)->EndArray();
-    batches.push_back(batch->Text());
+  if (open) {
+    batches.push_back(std::move(open));
+    batchMaker.Push(batches.back().get());
+  }
+  batchMaker.Finish();
+  for (const std::unique_ptr<PhotoBatch>& batch : batches) {
+    if (batch->failure) std::rethrow_exception(batch->failure);
   }
   const uint32_t command = context.request.Command();
   const std::string info = CountInfo(count);
   context.request.SendProgress(command, 0, &info, nullptr);
-  for (const std::string& text : batches) context.request.SendProgress(command, 1, &info, &text);
+  for (const std::unique_ptr<PhotoBatch>& batch : batches) {
+    if (batch->text.empty()) {
+      context.request.SendCompressedProgress(command, 1, &info, batch->compressed);
+    } else {
+      context.request.SendProgress(command, 1, &info, &batch->text);
+    }
+  }
   return kReplySuccess;
 }
 
