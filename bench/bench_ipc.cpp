@@ -404,6 +404,17 @@ struct Series {
   }
 };
 
+// The one-minute load average: how busy the machine was, which sways where the scheduler puts the
+// round trips' threads when they are not pinned.
+double LoadAverage() {
+  double load = -1;
+  if (std::FILE* file = std::fopen("/proc/loadavg", "r")) {
+    if (std::fscanf(file, "%lf", &load) != 1) load = -1;
+    std::fclose(file);
+  }
+  return load;
+}
+
 bool PrintAim(const char* what, bool met) {
   std::printf("  aim: %s: %s\n", what, met ? "met" : "not met");
   return met;
@@ -595,6 +606,7 @@ int main(int argc, char** argv) {
       {"two CPUs (" + a + "," + b + ")", both, both, true},
       {"peers on CPU " + b + ", this process on CPU " + a + " (shown, not judged)", second, first, false},
   };
+  const double loadBefore = LoadAverage();
   std::vector<RoundTrips> trips;
   for (const Placement& placement : placements) {
     trips.push_back(
@@ -602,6 +614,7 @@ int main(int argc, char** argv) {
   }
   const RoundTrips noWorkerRounds =
       MeasureRoundTrips(placements[0], rounds, start, harlixArgv("0"), argv[0], port, false);
+  const double loadAfter = LoadAverage();
   SetAffinity(allowed);
 
   Peer logged = start(harlixArgv("1"));
@@ -685,15 +698,19 @@ int main(int argc, char** argv) {
       "    why: per request 600 Harlix, the pool echo and the plain echo each make two wake-ups (this process's\n"
       "    send wakes the receive thread, its reply wakes this process); per request 100 Harlix and the pool\n"
       "    echo make three (the receive thread wakes one worker, the worker's reply wakes this process), and\n"
-      "    Harlix wakes no other thread per request. The receive thread is still running when it wakes the\n"
-      "    worker, so the scheduler often starts the worker on another, idle CPU, and its reply wakes this\n"
-      "    process apart from the receive thread. The scheduler puts a woken thread back on the CPU it last\n"
-      "    ran on when that CPU is idle, so from then on this process and the receive thread wake each other\n"
-      "    across CPUs (several microseconds each on this virtual machine, whose idle CPUs halt), round after\n"
-      "    round, request 600 included, until they happen to share a CPU again. A receive thread that never\n"
-      "    hands a packet over stays beside this process: the plain echo, and request 600 in a Harlix that\n"
-      "    answers no worker requests (the line above). So the baseline of request 600 is the pool echo's\n"
-      "    receive thread, which hands request 100 to its pool in the rounds between, as Harlix does.\n");
+      "    Harlix wakes no other thread per request. A round is slow when this process and the thread it wakes\n"
+      "    sit on different CPUs: every wake-up then crosses CPUs, several microseconds each on this virtual\n"
+      "    machine, whose idle CPUs halt. The scheduler puts a woken thread back on the CPU it last ran on when\n"
+      "    that CPU is idle, so either state lasts, round after round; how often the two come to share a CPU\n"
+      "    depends on how many CPUs are idle, that is on the machine's load (printed below). A hand-off to a\n"
+      "    worker parts them: the receive thread is still running when it wakes the worker, so the worker often\n"
+      "    starts on another, idle CPU, and its reply wakes this process there, apart from the receive thread;\n"
+      "    the request-600 rounds after worker rounds inherit that. A receive thread that never hands a packet\n"
+      "    over is parted less often: the plain echo, and the line above, request 600 in a Harlix that answers\n"
+      "    no worker requests beside the plain echo in the same rounds. So request 600 is judged against the\n"
+      "    pool echo's receive thread, which hands request 100 to its pool between its rounds, as Harlix does.\n");
+  std::printf("    load average (1 minute) before the round trips %.2f, after them %.2f, on %ld CPUs\n", loadBefore,
+              loadAfter, sysconf(_SC_NPROCESSORS_ONLN));
 
   // Seconds per MiB as MiB/s, for the lines below.
   auto rate = [](const Series& cost) {
