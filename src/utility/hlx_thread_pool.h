@@ -6,7 +6,11 @@
 //
 // Threads: AddTask is called from any thread (the IPC dispatch threads, device callbacks, tasks);
 // an idle worker takes the oldest queued task itself, so a request wakes one thread, not two; each
-// worker runs one task at a time.
+// worker runs one task at a time. A queued task wakes the worker that went idle last, not the one
+// idle longest: one request after another then runs on the same worker, whose stack and data are
+// still in the caches and which the scheduler keeps where it ran, instead of each request waking
+// the next of ten threads wherever that one last ran (a wake-up onto an idle CPU of another thread
+// costs several microseconds on a virtual machine).
 #pragma once
 
 #include <condition_variable>
@@ -51,18 +55,25 @@ class VNLThreadPool {
     PoolTask task;
     PoolTaskKind kind;
   };
-  void WorkerThread();
+  // One worker's wake-up. Owned by the pool, so that a notify that comes late still finds it.
+  struct Idle {
+    std::condition_variable wake;
+    bool woken = false;  // guarded by m_mutex; set by whoever takes the worker off m_idle
+  };
+  void WorkerThread(Idle* self);
   // The oldest pending task that may start now, or m_pending.end(). Caller holds m_mutex.
   std::deque<Pending>::iterator NextStartable();
 
   const int m_workerCount;
   std::vector<std::thread> m_workers;
+  std::vector<std::unique_ptr<Idle>> m_wakes;  // one per worker, made by Start
 
   std::mutex m_mutex;
-  // Signalled once per queued task (one idle worker wakes) and on stopping (all wake).
-  std::condition_variable m_changed;
-  // guards: m_pending, m_running, m_stopping
+  // guards: m_pending, m_running, m_stopping, m_idle and each listed worker's woken flag
   std::deque<Pending> m_pending;
+  // The workers waiting for a task, the one that went idle last at the back. A queued task takes the
+  // back one off and wakes it; stopping wakes them all.
+  std::vector<Idle*> m_idle;
   std::map<PoolTaskKind, int> m_running;  // bounded kinds only; a kind leaves at 0
   bool m_stopping = false;
 };

@@ -1,11 +1,13 @@
-// Task registration, checkpoints and cancel hooks, and the worker pool's ordering and limit.
+// Task registration, checkpoints and cancel hooks, and the worker pool's ordering, limits and wake-ups.
 #include "utility/hlx_task.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -174,6 +176,80 @@ TEST(VNLThreadPool, KeepsArrivalOrderWithOneWorkerAndSurvivesAThrowingTask) {
   std::unique_lock<std::mutex> lock(mutex);
   ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return order.size() == 50; }));
   for (int i = 0; i < 50; ++i) EXPECT_EQ(order[i], i);
+}
+
+TEST(VNLThreadPool, BoundsAKindWhileOtherTasksStartAndStartsItsNextWhenOneEnds) {
+  VNLThreadPool pool;
+  pool.Start();
+  constexpr PoolTaskKind kKind = 7;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<int> started;
+  Gate gates[VNLThreadPool::kMaxWorkersPerKind + 1];
+  auto record = [&](int i) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      started.push_back(i);
+    }
+    changed.notify_all();
+  };
+  auto waitFor = [&](auto predicate) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(20), predicate);
+  };
+  for (int i = 0; i <= VNLThreadPool::kMaxWorkersPerKind; ++i) {
+    pool.AddTask([&, i] {
+      record(i);
+      gates[i].Wait();
+    }, kKind);
+  }
+  constexpr int kOther = 100;
+  pool.AddTask([&] { record(kOther); });
+  ASSERT_TRUE(waitFor([&] {
+    return started.size() == VNLThreadPool::kMaxWorkersPerKind + 1 &&
+           std::count(started.begin(), started.end(), kOther) == 1;
+  }));
+  {
+    // Workers are idle, yet the last task of the kind waits: the kind holds its bound.
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(std::count(started.begin(), started.end(), VNLThreadPool::kMaxWorkersPerKind), 0);
+  }
+  gates[0].Open();
+  ASSERT_TRUE(waitFor([&] {
+    return std::count(started.begin(), started.end(), VNLThreadPool::kMaxWorkersPerKind) == 1;
+  }));
+  for (Gate& gate : gates) gate.Open();
+}
+
+TEST(VNLThreadPool, TasksOneAfterAnotherRunOnTheWorkerThatWentIdleLast) {
+  constexpr int kWorkers = 4;
+  constexpr int kTasks = 20;
+  VNLThreadPool pool(kWorkers);
+  pool.Start();
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::thread::id> ranOn;
+  for (int i = 0; i < kTasks; ++i) {
+    pool.AddTask([&] {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        ranOn.push_back(std::this_thread::get_id());
+      }
+      changed.notify_all();
+    });
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return ranOn.size() == size_t(i + 1); }));
+    }
+    // Time for the worker to go back to waiting before the next task comes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::map<std::thread::id, int> perWorker;
+  for (const std::thread::id& id : ranOn) ++perWorker[id];
+  int most = 0;
+  for (const auto& [id, count] : perWorker) most = std::max(most, count);
+  // Waking the worker idle longest would hand them round all four, five each.
+  EXPECT_GE(most, kTasks - 3) << perWorker.size() << " workers took the " << kTasks << " tasks";
 }
 
 }  // namespace
