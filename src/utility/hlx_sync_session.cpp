@@ -180,6 +180,24 @@ BinaryPlistPtr MakeDeletionMessage(const SyncDataClass& dataClass, std::string_v
       .Convert();
 }
 
+SyncMessageXml BeginRecordChange(const SyncDataClass& dataClass, std::string_view recordId, std::string_view entity) {
+  SyncMessageXml xml("SDMessageProcessChanges");
+  xml.String(dataClass.name).BeginDict().Key(recordId).BeginDict().Key(kSyncRecordEntityKey).String(entity);
+  return xml;
+}
+
+BinaryPlistPtr EndRecordChange(SyncMessageXml& xml, bool marker, std::initializer_list<std::string_view> entityNames) {
+  xml.EndDict().EndDict();
+  if (marker) {
+    xml.True();
+  } else {
+    xml.False();
+  }
+  xml.BeginDict().Key("SyncDeviceLinkEntityNamesKey").BeginArray();
+  for (std::string_view name : entityNames) xml.String(name);
+  return xml.EndArray().Key("SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey").True().EndDict().Convert();
+}
+
 std::string SyncMessageName(const PlistVariant& message) {
   const PlistVariant::Array* elements = MessageElements(message);
   const std::string* name = elements != nullptr ? (*elements)[0].GetString() : nullptr;
@@ -432,6 +450,15 @@ int HLXSyncSession::OpenForWrites(AMDeviceRef device, ClassAnswer answer) {
   if (ReadChangesWait() != kReplySuccess) return m_result;
   if (AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kReplySuccess) return m_result;
   return Ping();
+}
+
+int HLXSyncSession::WriteOne(AMDeviceRef device, ClassAnswer answer, const BinaryPlist& message,
+                             const SyncMessageReader& reader) {
+  if (Prepare() != kReplySuccess || OpenForWrites(device, answer) != kReplySuccess ||
+      Collect(message, reader) != kReplySuccess) {
+    return m_result;
+  }
+  return Finish(ClassAnswer::kWaitForComputer);
 }
 
 int HLXSyncSession::ReadAllBatches(const SyncMessageReader& reader) {

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -71,6 +72,15 @@ BinaryPlistPtr MakeClassMessage(const char* name, const SyncDataClass& dataClass
 // The deletion: ["SDMessageProcessChanges", class, {id: "___EmptyParameterString___"}]. The id is a
 // key of a dictionary, escaped like any text: an id holding markup deletes nothing else.
 BinaryPlistPtr MakeDeletionMessage(const SyncDataClass& dataClass, std::string_view recordId);
+
+// A change of one record, composed in two calls around the record's own fields:
+//   ["SDMessageProcessChanges", class, {recordId: {kSyncRecordEntityKey: entity, <fields>}}, marker,
+//    {"SyncDeviceLinkEntityNamesKey": [entityNames...], "SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey": true}]
+// BeginRecordChange gives the message open at the record's dictionary, for the caller to add its
+// fields; EndRecordChange closes it and converts it (null when a text does not convert). `marker`
+// is the boolean element each class expects between the records and the options.
+SyncMessageXml BeginRecordChange(const SyncDataClass& dataClass, std::string_view recordId, std::string_view entity);
+BinaryPlistPtr EndRecordChange(SyncMessageXml& xml, bool marker, std::initializer_list<std::string_view> entityNames);
 
 // The name of a device message (the first element of its array) and whether it refuses the
 // class or cancels the session. `message` is what ParsePlistToVariant gives (an array holding the
@@ -202,6 +212,11 @@ class HLXSyncSession {
   // calendars): the class answer as given, the change query, one acknowledgement awaiting
   // SDMessageDeviceReadyToReceiveChanges, the ping.
   [[nodiscard]] int OpenForWrites(AMDeviceRef device, ClassAnswer answer);
+  // A session that writes one message (a deletion, or changes the desktop sent whole): Prepare,
+  // OpenForWrites with `answer`, Collect of the message, then Finish awaiting the device's end by
+  // name. kReplySuccess or the sticky failure.
+  [[nodiscard]] int WriteOne(AMDeviceRef device, ClassAnswer answer, const BinaryPlist& message,
+                             const SyncMessageReader& reader);
   // Sends a message and hands its answer to a module's reader; then CheckAnswer.
   [[nodiscard]] int Collect(const BinaryPlist& message, const SyncMessageReader& reader);
   // The session result of the last answer: a refusal, or no answer (or a goodbye), fails it.

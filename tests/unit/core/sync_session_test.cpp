@@ -111,6 +111,30 @@ TEST_F(SyncMessages, TextsWithMarkupStayTextInEveryMessage) {
   EXPECT_EQ(ReadWithPlistlib(*announce), "[\"SDMessageGetAllRecordsFromDevice\",\"com.apple.Bookmarks\"]");
 }
 
+TEST_F(SyncMessages, ARecordChangeCarriesItsFieldsTheMarkerAndTheEntityNames) {
+  SyncMessageXml group = BeginRecordChange(kSyncContacts, "Group/a<b", "com.apple.contacts.Group");
+  group.Key("name").String("n");
+  BinaryPlistPtr groupMessage =
+      EndRecordChange(group, true, {"com.apple.contacts.Contact", "com.apple.contacts.Group"});
+  ASSERT_TRUE(groupMessage);
+  EXPECT_EQ(ReadWithPlistlib(*groupMessage),
+            "[\"SDMessageProcessChanges\",\"com.apple.Contacts\",{\"Group/a<b\":{\"com.apple.syncservices."
+            "RecordEntityName\":\"com.apple.contacts.Group\",\"name\":\"n\"}},true,{\"SyncDeviceLinkAllRecordsOf"
+            "PulledEntityTypeSentKey\":true,\"SyncDeviceLinkEntityNamesKey\":[\"com.apple.contacts.Contact\","
+            "\"com.apple.contacts.Group\"]}]");
+
+  SyncMessageXml note = BeginRecordChange(kSyncNotes, "n1", "com.apple.notes.Note");
+  BinaryPlistPtr noteMessage = EndRecordChange(note, false, {"com.apple.notes.Note"});
+  ASSERT_TRUE(noteMessage);
+  EXPECT_EQ(ReadWithPlistlib(*noteMessage),
+            "[\"SDMessageProcessChanges\",\"com.apple.Notes\",{\"n1\":{\"com.apple.syncservices.RecordEntityName\":"
+            "\"com.apple.notes.Note\"}},false,{\"SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey\":true,"
+            "\"SyncDeviceLinkEntityNamesKey\":[\"com.apple.notes.Note\"]}]");
+
+  SyncMessageXml bell = BeginRecordChange(kSyncNotes, "bell\a", "com.apple.notes.Note");
+  EXPECT_FALSE(EndRecordChange(bell, false, {"com.apple.notes.Note"}));
+}
+
 TEST_F(SyncMessages, ATextXmlCannotCarryMakesNoMessage) {
   EXPECT_FALSE(SyncMessageXml("DLMessagePing").String("bell\a").Convert());
   EXPECT_FALSE(SyncMessageXml("DLMessagePing").Key(std::string("nul\0", 4)).Convert());

@@ -206,13 +206,8 @@ int HLXModuleBookmark::WriteBookmarkChanges(const FeatureRequest& request) {
   BinaryPlistPtr message = list ? SerializePlist(list.get(), kCFPropertyListBinaryFormat_v1_0) : nullptr;
   if (!message) return kReplyBadData;
   HLXSyncSession session(kSyncBookmarks);
-  if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.OpenForWrites(request.Device()->Device(), ClassAnswer::kAcceptOne) != kReplySuccess) {
-    return session.Result();
-  }
   BookmarkSyncContext context;
-  if (session.Collect(*message, ReaderOf(context)) != kReplySuccess) return session.Result();
-  return session.Finish(ClassAnswer::kWaitForComputer);
+  return session.WriteOne(request.Device()->Device(), ClassAnswer::kAcceptOne, *message, ReaderOf(context));
 }
 
 int HLXModuleBookmark::DeleteBookmark(const FeatureRequest& request) {
@@ -223,13 +218,8 @@ int HLXModuleBookmark::DeleteBookmark(const FeatureRequest& request) {
   BinaryPlistPtr deletion = MakeDeletionMessage(kSyncBookmarksDelete, StringOf(*id));
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncBookmarksDelete);
-  if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.OpenForWrites(request.Device()->Device(), ClassAnswer::kWaitForComputer) != kReplySuccess) {
-    return session.Result();
-  }
   BookmarkSyncContext context;
-  if (session.Collect(*deletion, ReaderOf(context)) != kReplySuccess) return session.Result();
-  return session.Finish(ClassAnswer::kWaitForComputer);
+  return session.WriteOne(request.Device()->Device(), ClassAnswer::kWaitForComputer, *deletion, ReaderOf(context));
 }
 
 }  // namespace hlx

@@ -363,14 +363,9 @@ int HLXModuleCalendar::DeleteCalendarRecord(const FeatureRequest& request, const
   BinaryPlistPtr deletion = MakeDeletionMessage(kSyncCalendars, StringOf(*id));
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncCalendars);
-  if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.OpenForWrites(request.Device()->Device(), ClassAnswer::kWaitForComputer) != kReplySuccess) {
-    return session.Result();
-  }
   CalendarSyncContext context;
   context.listing = false;
-  if (session.Collect(*deletion, ReaderOf(context)) != kReplySuccess) return session.Result();
-  return session.Finish(ClassAnswer::kWaitForComputer);
+  return session.WriteOne(request.Device()->Device(), ClassAnswer::kWaitForComputer, *deletion, ReaderOf(context));
 }
 
 }  // namespace hlx

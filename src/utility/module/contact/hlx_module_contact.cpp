@@ -150,15 +150,8 @@ int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson:
     }
   }
   // Built element by element, every text escaped: an id or name holding markup stays text.
-  SyncMessageXml xml("SDMessageProcessChanges");
-  xml.String(kSyncContacts.name)
-      .BeginDict()
-      .Key(kGroupKeyPrefix + StringOf(*id))
-      .BeginDict()
-      .Key(kSyncRecordEntityKey)
-      .String(kGroupEntity)
-      .Key("name")
-      .String(StringOf(*name));
+  SyncMessageXml xml = BeginRecordChange(kSyncContacts, kGroupKeyPrefix + StringOf(*id), kGroupEntity);
+  xml.Key("name").String(StringOf(*name));
   if (withMembers) {
     // Request 106 writes the member list whole, an empty one included: without "members" the
     // device keeps the members unchanged (as for a rename), and a group could never be emptied.
@@ -166,19 +159,7 @@ int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson:
     for (const std::string& member : members) xml.String(member);
     xml.EndArray();
   }
-  xml.EndDict()
-      .EndDict()
-      .True()
-      .BeginDict()
-      .Key("SyncDeviceLinkEntityNamesKey")
-      .BeginArray()
-      .String(kContactEntity)
-      .String(kGroupEntity)
-      .EndArray()
-      .Key("SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey")
-      .True()
-      .EndDict();
-  BinaryPlistPtr message = xml.Convert();
+  BinaryPlistPtr message = EndRecordChange(xml, true, {kContactEntity, kGroupEntity});
   if (!message) return kReplyBadData;
 
   HLXSyncSession session(kSyncContacts);
