@@ -180,6 +180,11 @@ BinaryPlistPtr MakeDeletionMessage(const SyncDataClass& dataClass, std::string_v
       .Convert();
 }
 
+BinaryPlistPtr RequestedDeletion(const SyncDataClass& dataClass, const rapidjson::Value& data) {
+  const rapidjson::Value* id = FindStringMember(data, "id");
+  return id != nullptr ? MakeDeletionMessage(dataClass, StringOf(*id)) : nullptr;
+}
+
 SyncMessageXml BeginRecordChange(const SyncDataClass& dataClass, std::string_view recordId, std::string_view entity) {
   SyncMessageXml xml("SDMessageProcessChanges");
   xml.String(dataClass.name).BeginDict().Key(recordId).BeginDict().Key(kSyncRecordEntityKey).String(entity);

@@ -72,6 +72,9 @@ BinaryPlistPtr MakeClassMessage(const char* name, const SyncDataClass& dataClass
 // The deletion: ["SDMessageProcessChanges", class, {id: "___EmptyParameterString___"}]. The id is a
 // key of a dictionary, escaped like any text: an id holding markup deletes nothing else.
 BinaryPlistPtr MakeDeletionMessage(const SyncDataClass& dataClass, std::string_view recordId);
+// The deletion of the record a delete request names by its "id" text; null when the request's
+// `data` has no such text (or the id does not convert).
+BinaryPlistPtr RequestedDeletion(const SyncDataClass& dataClass, const rapidjson::Value& data);
 
 // A change of one record, composed in two calls around the record's own fields:
 //   ["SDMessageProcessChanges", class, {recordId: {kSyncRecordEntityKey: entity, <fields>}}, marker,

@@ -5,12 +5,14 @@
 #include "utility/hlx_sync_session.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "unit/device/device_test_support.h"
+#include "utility/hlx_json.h"
 
 namespace hlx {
 namespace {
@@ -133,6 +135,20 @@ TEST_F(SyncMessages, ARecordChangeCarriesItsFieldsTheMarkerAndTheEntityNames) {
 
   SyncMessageXml bell = BeginRecordChange(kSyncNotes, "bell\a", "com.apple.notes.Note");
   EXPECT_FALSE(EndRecordChange(bell, false, {"com.apple.notes.Note"}));
+}
+
+TEST_F(SyncMessages, ARequestedDeletionNeedsAnIdText) {
+  for (const char* text : {"{}", "{\"id\":3}", "{\"id\":null}", "[\"1\"]", "{\"id\":\"\\u001b\"}"}) {
+    rapidjson::Document data;
+    ASSERT_TRUE(ParseJsonText(&data, text, std::strlen(text)));
+    EXPECT_FALSE(RequestedDeletion(kSyncCalendars, data)) << text;
+  }
+  rapidjson::Document data;
+  ASSERT_TRUE(ParseJsonText(&data, std::string("{\"id\":\"a<b\"}")));
+  BinaryPlistPtr deletion = RequestedDeletion(kSyncCalendars, data);
+  ASSERT_TRUE(deletion);
+  EXPECT_EQ(ReadWithPlistlib(*deletion),
+            "[\"SDMessageProcessChanges\",\"com.apple.Calendars\",{\"a<b\":\"___EmptyParameterString___\"}]");
 }
 
 TEST_F(SyncMessages, ATextXmlCannotCarryMakesNoMessage) {

@@ -213,9 +213,7 @@ int HLXModuleBookmark::WriteBookmarkChanges(const FeatureRequest& request) {
 int HLXModuleBookmark::DeleteBookmark(const FeatureRequest& request) {
   rapidjson::Document data;
   if (request.ReadData(&data) != kReplySuccess) return kReplyBadData;
-  const rapidjson::Value* id = FindStringMember(data, "id");
-  if (id == nullptr) return kReplyBadData;
-  BinaryPlistPtr deletion = MakeDeletionMessage(kSyncBookmarksDelete, StringOf(*id));
+  BinaryPlistPtr deletion = RequestedDeletion(kSyncBookmarksDelete, data);
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncBookmarksDelete);
   BookmarkSyncContext context;

@@ -358,9 +358,7 @@ int HLXModuleCalendar::WriteCalendar(const FeatureRequest& request, const rapidj
 }
 
 int HLXModuleCalendar::DeleteCalendarRecord(const FeatureRequest& request, const rapidjson::Value& data) {
-  const rapidjson::Value* id = FindStringMember(data, "id");
-  if (id == nullptr) return kReplyBadData;
-  BinaryPlistPtr deletion = MakeDeletionMessage(kSyncCalendars, StringOf(*id));
+  BinaryPlistPtr deletion = RequestedDeletion(kSyncCalendars, data);
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncCalendars);
   CalendarSyncContext context;

@@ -120,9 +120,7 @@ int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjso
 }
 
 int HLXModuleContact::DeleteContactRecord(const FeatureRequest& request, const rapidjson::Value& data) {
-  const rapidjson::Value* id = FindStringMember(data, "id");
-  if (id == nullptr) return kReplyBadData;
-  BinaryPlistPtr deletion = MakeDeletionMessage(kSyncContacts, StringOf(*id));
+  BinaryPlistPtr deletion = RequestedDeletion(kSyncContacts, data);
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncContacts);
   if (session.Prepare() != kReplySuccess) return session.Result();
