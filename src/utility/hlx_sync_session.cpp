@@ -136,15 +136,6 @@ std::string ComputerAnchorText(std::time_t now) {
   return text;
 }
 
-std::string SyncCountInfo(int64_t count) {
-  JsonTextWriter json;
-  json->StartObject();
-  json.Key("Count");
-  json->Int64(count);
-  json->EndObject();
-  return json.Text();
-}
-
 int64_t SyncListCount(AMDeviceRef device, const SyncDataClass& dataClass, size_t found) {
   if (found == 0 && HasDataSyncAccount(device, dataClass.dataClassWord)) return -1;
   return static_cast<int64_t>(found);

@@ -138,8 +138,6 @@ using SyncMessageReader = std::function<void(const SyncMessage& message)>;
 // when it carries something to read (a non-empty array that neither refuses nor disconnects).
 void ReadSyncMessage(const uint8_t* bytes, int64_t length, SyncAnswer& answer, const SyncMessageReader& reader);
 
-// The info text of a listing's count and record replies: {"Count":n}.
-std::string SyncCountInfo(int64_t count);
 // The count a listing reports of `found` records: -1 when it found none and an account on the device
 // synchronises the class, else `found`.
 int64_t SyncListCount(AMDeviceRef device, const SyncDataClass& dataClass, size_t found);

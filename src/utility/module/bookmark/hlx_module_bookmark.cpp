@@ -190,7 +190,7 @@ int HLXModuleBookmark::ListBookmarks(const FeatureRequest& request) {
   const size_t bookmarks =
       static_cast<size_t>(std::count_if(context.nodes.begin(), context.nodes.end(),
                                         [](const auto& entry) { return entry.second.entityName == kBookmarkEntity; }));
-  const std::string info = SyncCountInfo(SyncListCount(device, kSyncBookmarks, bookmarks));
+  const std::string info = CountInfo(SyncListCount(device, kSyncBookmarks, bookmarks));
   request.SendProgress(kRequestListBookmarks, 0, &info, nullptr);
   for (const BookmarkNode* root : roots) {
     const std::string tree = SerializeBookmarkTree(*root);

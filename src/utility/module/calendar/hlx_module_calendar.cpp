@@ -300,7 +300,7 @@ int HLXModuleCalendar::ListCalendars(const FeatureRequest& request) {
   if (session.ListAll(device, ReaderOf(context)) != kReplySuccess) return session.Result();
 
   LinkRecords(&context);
-  const std::string info = SyncCountInfo(SyncListCount(device, kSyncCalendars, context.calendars.size()));
+  const std::string info = CountInfo(SyncListCount(device, kSyncCalendars, context.calendars.size()));
   request.SendProgress(kRequestListCalendars, 0, &info, nullptr);
   auto it = context.calendars.cbegin();
   while (it != context.calendars.cend()) {

@@ -23,7 +23,7 @@ constexpr char kGroupKeyPrefix[] = "Group/";
 // The count reply, then one record reply per batch, all with the count's info text.
 void SendList(const FeatureRequest& request, uint32_t command, int64_t count,
               const std::function<void(const ContactRecordSet::BatchSink&)>& batches) {
-  const std::string info = SyncCountInfo(count);
+  const std::string info = CountInfo(count);
   request.SendProgress(command, 0, &info, nullptr);
   batches([&](const std::string& batch) { request.SendProgress(command, 1, &info, &batch); });
 }

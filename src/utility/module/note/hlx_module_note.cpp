@@ -155,7 +155,7 @@ int HLXModuleNote::ListNotes(const FeatureRequest& request) {
   NoteSyncContext context;
   if (session.ListAll(device, ReaderOf(context)) != kReplySuccess) return session.Result();
 
-  const std::string info = SyncCountInfo(SyncListCount(device, kSyncNotes, context.notes.size()));
+  const std::string info = CountInfo(SyncListCount(device, kSyncNotes, context.notes.size()));
   request.SendProgress(kRequestListNotes, 0, &info, nullptr);
   for (size_t first = 0; first < context.notes.size(); first += kNoteReplyBatch) {
     const std::string batch = SerializeNotes(context.notes, first, kNoteReplyBatch);
