@@ -24,12 +24,11 @@ usage: make_photo_data.py FS_FOLDER [--photo-era ERA] [--photos N] [--seed S]
 import argparse
 import os
 import random
-import shutil
-import sqlite3
 import struct
 import sys
-import tempfile
 import zlib
+
+from live_database import live_database
 
 ERAS = ("ios5", "ios7", "ios9")
 FOLDER = "DCIM/100APPLE"
@@ -277,12 +276,7 @@ def write_photo_data(fs, seed=0, era="ios9", photos=12, thumbnail_every=3, image
     else:
         for entry in entries:
             entry["size"] = 1000000 + entry["pk"]
-    staging = tempfile.mkdtemp(prefix="photos-")
-    try:
-        database = os.path.join(staging, "Photos.sqlite")
-        db = sqlite3.connect(database, isolation_level=None)
-        db.execute("PRAGMA journal_mode=WAL")
-        db.execute("PRAGMA wal_autocheckpoint=0")
+    with live_database(os.path.join(fs, "PhotoData", "Photos.sqlite"), "photos-") as db:
         insert = create_old_tables(db) if era == "ios5" else create_new_tables(db, era == "ios9")
         half = len(entries) // 2
         db.execute("BEGIN")
@@ -292,11 +286,6 @@ def write_photo_data(fs, seed=0, era="ios9", photos=12, thumbnail_every=3, image
         db.execute("BEGIN")
         insert(entries[half:])
         db.execute("COMMIT")
-        for suffix in ("", "-wal", "-shm"):
-            shutil.copyfile(database + suffix, os.path.join(fs, "PhotoData", "Photos.sqlite" + suffix))
-        db.close()
-    finally:
-        shutil.rmtree(staging, ignore_errors=True)
     return entries
 
 

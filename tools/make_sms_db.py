@@ -23,10 +23,10 @@ own date, so the newest-first order of chats is fixed.
 import argparse
 import os
 import random
-import shutil
 import sqlite3
 import sys
-import tempfile
+
+from live_database import live_database
 
 ERAS = ("ios4", "ios5", "ios6", "ios11", "recent")
 DEFAULT_MESSAGES = 200
@@ -260,12 +260,7 @@ def make_sms_db(path, era="ios11", messages=DEFAULT_MESSAGES, seed=0):
     chats, plan_messages = plan(rng, messages)
     in_wal = min(WAL_MESSAGES, len(plan_messages))
     settled, newest = plan_messages[:len(plan_messages) - in_wal], plan_messages[len(plan_messages) - in_wal:]
-    work = tempfile.mkdtemp(prefix="sms-db-")
-    try:
-        temp = os.path.join(work, "sms.db")
-        db = sqlite3.connect(temp, isolation_level=None)
-        db.execute("PRAGMA journal_mode=WAL")
-        db.execute("PRAGMA wal_autocheckpoint=0")
+    with live_database(path, "sms-db-") as db:
         if era in ("ios4", "ios5"):
             _write_oldest(db, era, chats, plan_messages)
             _run(db, _oldest_rows(era, settled, chats))
@@ -280,17 +275,6 @@ def make_sms_db(path, era="ios11", messages=DEFAULT_MESSAGES, seed=0):
         else:
             _run(db, _handle_rows(era, newest, chats, handle_ids, len(settled) + 1))
         db.execute("COMMIT")
-        # Copied while the connection is still open: closing it would move the newest rows into the
-        # main file and delete the -wal file.
-        for suffix in ("-wal", "-shm", ""):
-            target = path + suffix
-            if os.path.exists(target):
-                os.remove(target)
-        for suffix in ("", "-wal", "-shm"):
-            shutil.copyfile(temp + suffix, path + suffix)
-        db.close()
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
     return {"path": path, "era": era, "messages": len(plan_messages), "chats": len(chats),
             "wal_messages": in_wal}
 

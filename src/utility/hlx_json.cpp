@@ -51,6 +51,15 @@ void JsonTextWriter::String(std::string_view text) {
   m_writer.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
 }
 
+std::string CountInfo(int64_t count) {
+  JsonTextWriter json;
+  json->StartObject();
+  json.Key("Count");
+  json->Int64(count);
+  json->EndObject();
+  return json.Text();
+}
+
 std::string JsonValueToString(const rapidjson::Value& value) {
   rapidjson::StringBuffer buffer(nullptr, 256);
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);

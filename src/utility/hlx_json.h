@@ -40,6 +40,9 @@ inline std::string StringOf(const rapidjson::Value& value) {
 // The compact JSON text of a value (no blanks); "" for a value the writer refuses (NaN, infinity).
 std::string JsonValueToString(const rapidjson::Value& value);
 
+// {"Count":n}: the info text of a listing's count reply (and of the record replies that follow it).
+std::string CountInfo(int64_t count);
+
 // One JSON text written member by member (texts as valid UTF-8, see String):
 //   JsonTextWriter json;
 //   json->StartObject(); json.Key("Count"); json->Int64(n); json->EndObject();

@@ -136,15 +136,6 @@ std::string ComputerAnchorText(std::time_t now) {
   return text;
 }
 
-std::string SyncCountInfo(int64_t count) {
-  JsonTextWriter json;
-  json->StartObject();
-  json.Key("Count");
-  json->Int64(count);
-  json->EndObject();
-  return json.Text();
-}
-
 int64_t SyncListCount(AMDeviceRef device, const SyncDataClass& dataClass, size_t found) {
   if (found == 0 && HasDataSyncAccount(device, dataClass.dataClassWord)) return -1;
   return static_cast<int64_t>(found);
@@ -178,6 +169,29 @@ BinaryPlistPtr MakeDeletionMessage(const SyncDataClass& dataClass, std::string_v
       .String(kSyncEmptyParameter)
       .EndDict()
       .Convert();
+}
+
+BinaryPlistPtr RequestedDeletion(const SyncDataClass& dataClass, const rapidjson::Value& data) {
+  const rapidjson::Value* id = FindStringMember(data, "id");
+  return id != nullptr ? MakeDeletionMessage(dataClass, StringOf(*id)) : nullptr;
+}
+
+SyncMessageXml BeginRecordChange(const SyncDataClass& dataClass, std::string_view recordId, std::string_view entity) {
+  SyncMessageXml xml("SDMessageProcessChanges");
+  xml.String(dataClass.name).BeginDict().Key(recordId).BeginDict().Key(kSyncRecordEntityKey).String(entity);
+  return xml;
+}
+
+BinaryPlistPtr EndRecordChange(SyncMessageXml& xml, bool marker, std::initializer_list<std::string_view> entityNames) {
+  xml.EndDict().EndDict();
+  if (marker) {
+    xml.True();
+  } else {
+    xml.False();
+  }
+  xml.BeginDict().Key("SyncDeviceLinkEntityNamesKey").BeginArray();
+  for (std::string_view name : entityNames) xml.String(name);
+  return xml.EndArray().Key("SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey").True().EndDict().Convert();
 }
 
 std::string SyncMessageName(const PlistVariant& message) {
@@ -432,6 +446,15 @@ int HLXSyncSession::OpenForWrites(AMDeviceRef device, ClassAnswer answer) {
   if (ReadChangesWait() != kReplySuccess) return m_result;
   if (AcknowledgeWait("SDMessageDeviceReadyToReceiveChanges") != kReplySuccess) return m_result;
   return Ping();
+}
+
+int HLXSyncSession::WriteOne(AMDeviceRef device, ClassAnswer answer, const BinaryPlist& message,
+                             const SyncMessageReader& reader) {
+  if (Prepare() != kReplySuccess || OpenForWrites(device, answer) != kReplySuccess ||
+      Collect(message, reader) != kReplySuccess) {
+    return m_result;
+  }
+  return Finish(ClassAnswer::kWaitForComputer);
 }
 
 int HLXSyncSession::ReadAllBatches(const SyncMessageReader& reader) {

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -71,6 +72,18 @@ BinaryPlistPtr MakeClassMessage(const char* name, const SyncDataClass& dataClass
 // The deletion: ["SDMessageProcessChanges", class, {id: "___EmptyParameterString___"}]. The id is a
 // key of a dictionary, escaped like any text: an id holding markup deletes nothing else.
 BinaryPlistPtr MakeDeletionMessage(const SyncDataClass& dataClass, std::string_view recordId);
+// The deletion of the record a delete request names by its "id" text; null when the request's
+// `data` has no such text (or the id does not convert).
+BinaryPlistPtr RequestedDeletion(const SyncDataClass& dataClass, const rapidjson::Value& data);
+
+// A change of one record, composed in two calls around the record's own fields:
+//   ["SDMessageProcessChanges", class, {recordId: {kSyncRecordEntityKey: entity, <fields>}}, marker,
+//    {"SyncDeviceLinkEntityNamesKey": [entityNames...], "SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey": true}]
+// BeginRecordChange gives the message open at the record's dictionary, for the caller to add its
+// fields; EndRecordChange closes it and converts it (null when a text does not convert). `marker`
+// is the boolean element each class expects between the records and the options.
+SyncMessageXml BeginRecordChange(const SyncDataClass& dataClass, std::string_view recordId, std::string_view entity);
+BinaryPlistPtr EndRecordChange(SyncMessageXml& xml, bool marker, std::initializer_list<std::string_view> entityNames);
 
 // The name of a device message (the first element of its array) and whether it refuses the
 // class or cancels the session. `message` is what ParsePlistToVariant gives (an array holding the
@@ -125,8 +138,6 @@ using SyncMessageReader = std::function<void(const SyncMessage& message)>;
 // when it carries something to read (a non-empty array that neither refuses nor disconnects).
 void ReadSyncMessage(const uint8_t* bytes, int64_t length, SyncAnswer& answer, const SyncMessageReader& reader);
 
-// The info text of a listing's count and record replies: {"Count":n}.
-std::string SyncCountInfo(int64_t count);
 // The count a listing reports of `found` records: -1 when it found none and an account on the device
 // synchronises the class, else `found`.
 int64_t SyncListCount(AMDeviceRef device, const SyncDataClass& dataClass, size_t found);
@@ -202,6 +213,11 @@ class HLXSyncSession {
   // calendars): the class answer as given, the change query, one acknowledgement awaiting
   // SDMessageDeviceReadyToReceiveChanges, the ping.
   [[nodiscard]] int OpenForWrites(AMDeviceRef device, ClassAnswer answer);
+  // A session that writes one message (a deletion, or changes the desktop sent whole): Prepare,
+  // OpenForWrites with `answer`, Collect of the message, then Finish awaiting the device's end by
+  // name. kReplySuccess or the sticky failure.
+  [[nodiscard]] int WriteOne(AMDeviceRef device, ClassAnswer answer, const BinaryPlist& message,
+                             const SyncMessageReader& reader);
   // Sends a message and hands its answer to a module's reader; then CheckAnswer.
   [[nodiscard]] int Collect(const BinaryPlist& message, const SyncMessageReader& reader);
   // The session result of the last answer: a refusal, or no answer (or a goodbye), fails it.

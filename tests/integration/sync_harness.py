@@ -62,6 +62,14 @@ class SyncTestCase(HarlixTestCase):
                 batches.append(json.loads(data.decode("utf-8")))
         return count, batches
 
+    def assert_bad_data(self, udid, cases):
+        """Each case (request code, data) ends with code 8 (bad data) and reports nothing."""
+        for code, data in cases:
+            with self.subTest(code=code, data=data):
+                progress, final = self.run_request(code, {"uuid": udid}, data)
+                self.assert_final(final, 8, udid)
+                self.assertEqual(progress, [])
+
     def assert_sessions_fail(self, cases, store_file, **image_options):
         """Each case (sync.json settings, request code, data, expected code) runs on an image and a
         Harlix of its own: the request ends with that code, reports nothing, and the store file is

@@ -420,18 +420,7 @@ class BackupRequestTest(BackupTestCase):
     def test_cancel_ends_a_backup_whose_device_hangs(self):
         udid, _ = self.attach({"stallAtPercent": 20})
         self.start(udid)
-        base = os.path.join(self.tmp.path, "Backups")
-        packet_id = self.send(BACKUP, {"uuid": udid}, {"path": base})
-        folder = None
-        while True:
-            item = self.next_packet()
-            if item["id"] != packet_id:
-                continue
-            record, data = record_of(item)
-            if record["stage"] == 0:
-                folder = json.loads(zlib.decompress(data))["BackupDir"]
-            elif record["code"] == 2000:
-                break
+        packet_id, folder = self.stalled_backup(udid, os.path.join(self.tmp.path, "Backups"))
         self.send(CANCEL, {"uuid": udid, "code": packet_id})
         final = self.replies([packet_id])[packet_id][1]
         self.assertEqual(final[2]["code"], 6)

@@ -201,13 +201,9 @@ class BookmarkTest(SyncTestCase):
     def test_bad_requests_and_failed_sessions_are_reported(self):
         udid, image = self.attach(sync_data={"bookmarks": 0})
         self.start(udid)
-        cases = [(WRITE, None), (WRITE, b"not a plist"), (WRITE, plistlib.dumps(["SDMessagePing", "x"])),
-                 (DELETE, {}), (DELETE, {"id": 3}), (DELETE, b"not json")]
-        for code, data in cases:
-            with self.subTest(code=code, data=data):
-                progress, final = self.run_request(code, {"uuid": udid}, data)
-                self.assert_final(final, 8, udid)
-                self.assertEqual(progress, [])
+        self.assert_bad_data(udid, [(WRITE, None), (WRITE, b"not a plist"),
+                                    (WRITE, plistlib.dumps(["SDMessagePing", "x"])), (DELETE, {}),
+                                    (DELETE, {"id": 3}), (DELETE, b"not json")])
         self.assertEqual(ab.read_transcripts(image), [], "no request above opened a session")
         self.peer.close()
         self.peer = None

@@ -5,12 +5,14 @@
 #include "utility/hlx_sync_session.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "unit/device/device_test_support.h"
+#include "utility/hlx_json.h"
 
 namespace hlx {
 namespace {
@@ -109,6 +111,44 @@ TEST_F(SyncMessages, TextsWithMarkupStayTextInEveryMessage) {
   BinaryPlistPtr announce = MakeClassMessage("SDMessageGetAllRecordsFromDevice", kSyncBookmarks);
   ASSERT_TRUE(announce);
   EXPECT_EQ(ReadWithPlistlib(*announce), "[\"SDMessageGetAllRecordsFromDevice\",\"com.apple.Bookmarks\"]");
+}
+
+TEST_F(SyncMessages, ARecordChangeCarriesItsFieldsTheMarkerAndTheEntityNames) {
+  SyncMessageXml group = BeginRecordChange(kSyncContacts, "Group/a<b", "com.apple.contacts.Group");
+  group.Key("name").String("n");
+  BinaryPlistPtr groupMessage =
+      EndRecordChange(group, true, {"com.apple.contacts.Contact", "com.apple.contacts.Group"});
+  ASSERT_TRUE(groupMessage);
+  EXPECT_EQ(ReadWithPlistlib(*groupMessage),
+            "[\"SDMessageProcessChanges\",\"com.apple.Contacts\",{\"Group/a<b\":{\"com.apple.syncservices."
+            "RecordEntityName\":\"com.apple.contacts.Group\",\"name\":\"n\"}},true,{\"SyncDeviceLinkAllRecordsOf"
+            "PulledEntityTypeSentKey\":true,\"SyncDeviceLinkEntityNamesKey\":[\"com.apple.contacts.Contact\","
+            "\"com.apple.contacts.Group\"]}]");
+
+  SyncMessageXml note = BeginRecordChange(kSyncNotes, "n1", "com.apple.notes.Note");
+  BinaryPlistPtr noteMessage = EndRecordChange(note, false, {"com.apple.notes.Note"});
+  ASSERT_TRUE(noteMessage);
+  EXPECT_EQ(ReadWithPlistlib(*noteMessage),
+            "[\"SDMessageProcessChanges\",\"com.apple.Notes\",{\"n1\":{\"com.apple.syncservices.RecordEntityName\":"
+            "\"com.apple.notes.Note\"}},false,{\"SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey\":true,"
+            "\"SyncDeviceLinkEntityNamesKey\":[\"com.apple.notes.Note\"]}]");
+
+  SyncMessageXml bell = BeginRecordChange(kSyncNotes, "bell\a", "com.apple.notes.Note");
+  EXPECT_FALSE(EndRecordChange(bell, false, {"com.apple.notes.Note"}));
+}
+
+TEST_F(SyncMessages, ARequestedDeletionNeedsAnIdText) {
+  for (const char* text : {"{}", "{\"id\":3}", "{\"id\":null}", "[\"1\"]", "{\"id\":\"\\u001b\"}"}) {
+    rapidjson::Document data;
+    ASSERT_TRUE(ParseJsonText(&data, text, std::strlen(text)));
+    EXPECT_FALSE(RequestedDeletion(kSyncCalendars, data)) << text;
+  }
+  rapidjson::Document data;
+  ASSERT_TRUE(ParseJsonText(&data, std::string("{\"id\":\"a<b\"}")));
+  BinaryPlistPtr deletion = RequestedDeletion(kSyncCalendars, data);
+  ASSERT_TRUE(deletion);
+  EXPECT_EQ(ReadWithPlistlib(*deletion),
+            "[\"SDMessageProcessChanges\",\"com.apple.Calendars\",{\"a<b\":\"___EmptyParameterString___\"}]");
 }
 
 TEST_F(SyncMessages, ATextXmlCannotCarryMakesNoMessage) {

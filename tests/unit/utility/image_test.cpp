@@ -31,15 +31,21 @@ const Rgba kBlue{0, 0, 255, 255};
 const Rgba kGreen{0, 255, 0, 255};
 const Rgba kWhite{255, 255, 255, 255};
 
-// Decodes a quadrant PNG of the given size made by the Python script.
-std::unique_ptr<HLXImage> LoadQuadrants(const TempFolder& folder, int width, int height) {
+// The bytes of a quadrant PNG of the given size made by the Python script: red, blue, green and
+// white quarters, from the top left.
+std::string QuadrantPng(const TempFolder& folder, int width, int height) {
   std::string path = folder / ("q" + std::to_string(width) + "x" + std::to_string(height) + ".png");
   int status = -1;
   test::ShellOutput(test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " + ShellQuote(path) +
                         " " + std::to_string(width) + " " + std::to_string(height),
                     &status);
   EXPECT_EQ(status, 0);
-  std::string png = test::ReadFile(path);
+  return test::ReadFile(path);
+}
+
+// Decodes a quadrant PNG of the given size.
+std::unique_ptr<HLXImage> LoadQuadrants(const TempFolder& folder, int width, int height) {
+  const std::string png = QuadrantPng(folder, width, height);
   return LoadImageFromMemory(reinterpret_cast<const uint8_t*>(png.data()), png.size());
 }
 
@@ -52,6 +58,14 @@ void ExpectPixel(const HLXImage& image, int x, int y, const Rgba& expected, int 
   EXPECT_NEAR(pixel[3], expected.a, tolerance);
 }
 
+// The quadrants' colours at the four points (left or right, top or bottom).
+void ExpectQuadrants(const HLXImage& image, int left, int top, int right, int bottom, int tolerance) {
+  ExpectPixel(image, left, top, kRed, tolerance);
+  ExpectPixel(image, right, top, kBlue, tolerance);
+  ExpectPixel(image, left, bottom, kGreen, tolerance);
+  ExpectPixel(image, right, bottom, kWhite, tolerance);
+}
+
 TEST(LoadImageFromMemory, DecodesAPngToRgba) {
   TempFolder folder;
   std::unique_ptr<HLXImage> image = LoadQuadrants(folder, 40, 20);
@@ -59,10 +73,7 @@ TEST(LoadImageFromMemory, DecodesAPngToRgba) {
   EXPECT_EQ(image->width, 40);
   EXPECT_EQ(image->height, 20);
   ASSERT_EQ(image->pixels.size(), 40u * 20 * 4);
-  ExpectPixel(*image, 0, 0, kRed, 0);
-  ExpectPixel(*image, 39, 0, kBlue, 0);
-  ExpectPixel(*image, 0, 19, kGreen, 0);
-  ExpectPixel(*image, 39, 19, kWhite, 0);
+  ExpectQuadrants(*image, 0, 0, 39, 19, 0);
 }
 
 TEST(LoadImageFromMemory, NullEmptyAndBrokenInputGiveNull) {
@@ -73,13 +84,8 @@ TEST(LoadImageFromMemory, NullEmptyAndBrokenInputGiveNull) {
   EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(junk.data()), junk.size()), nullptr);
 
   TempFolder folder;
-  std::string path = folder / "whole.png";
-  int status = -1;
-  test::ShellOutput(
-      test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " + ShellQuote(path) + " 64 64",
-      &status);
-  ASSERT_EQ(status, 0);
-  std::string png = test::ReadFile(path);
+  const std::string png = QuadrantPng(folder, 64, 64);
+  ASSERT_FALSE(png.empty());
   // Every cut of the file before its image data is complete decodes to nothing.
   for (size_t cut : {size_t{8}, size_t{20}, size_t{33}, size_t{40}}) {
     SCOPED_TRACE(cut);
@@ -140,13 +146,7 @@ TEST(ReadImageSize, TheHeaderAloneGivesTheSizeAndTheCapIsFiftyMegapixels) {
 
 TEST(MakeThumbnailFromMemory, SameThumbnailAsFromTheDecodedImageAndTheCapHolds) {
   TempFolder folder;
-  const std::string path = folder / "q.png";
-  int status = -1;
-  test::ShellOutput(
-      test::Python() + " " + ShellQuote(test::ToolPath("make_test_png.py")) + " " + ShellQuote(path) + " 300 150",
-      &status);
-  ASSERT_EQ(status, 0);
-  const std::string png = test::ReadFile(path);
+  const std::string png = QuadrantPng(folder, 300, 150);
   const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
   std::unique_ptr<HLXImage> direct = MakeThumbnailFromMemory(bytes, png.size());
   std::unique_ptr<HLXImage> image = LoadImageFromMemory(bytes, png.size());
@@ -220,10 +220,7 @@ TEST(MakeThumbnail, SqueezesAWideImageIntoTheSquare) {
   EXPECT_EQ(thumbnail->height, kThumbnailSize);
   ASSERT_EQ(thumbnail->pixels.size(), 150u * 150 * 4);
   // Width halved, height kept: each quadrant still fills a quarter of the square.
-  ExpectPixel(*thumbnail, 37, 37, kRed, 2);
-  ExpectPixel(*thumbnail, 112, 37, kBlue, 2);
-  ExpectPixel(*thumbnail, 37, 112, kGreen, 2);
-  ExpectPixel(*thumbnail, 112, 112, kWhite, 2);
+  ExpectQuadrants(*thumbnail, 37, 37, 112, 112, 2);
   ExpectPixel(*thumbnail, 70, 70, kRed, 2);
   ExpectPixel(*thumbnail, 79, 79, kWhite, 2);
 }
@@ -234,10 +231,7 @@ TEST(MakeThumbnail, StretchesASmallTallImage) {
   ASSERT_NE(image, nullptr);
   std::unique_ptr<HLXImage> thumbnail = MakeThumbnail(*image);
   ASSERT_NE(thumbnail, nullptr);
-  ExpectPixel(*thumbnail, 20, 20, kRed, 2);
-  ExpectPixel(*thumbnail, 130, 20, kBlue, 2);
-  ExpectPixel(*thumbnail, 20, 130, kGreen, 2);
-  ExpectPixel(*thumbnail, 130, 130, kWhite, 2);
+  ExpectQuadrants(*thumbnail, 20, 20, 130, 130, 2);
 }
 
 TEST(MakeThumbnail, EmptyImageGivesNull) {

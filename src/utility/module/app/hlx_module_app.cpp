@@ -241,12 +241,7 @@ int HLXModuleApp::ListApps(const FeatureRequest& request) {
   (void)ExchangeServiceMessages(service->ServiceConnection(), *diskUsage, OnBrowseReply, &list);
   if (!list.complete) return kReplyNoConnection;
 
-  JsonTextWriter count;
-  count->StartObject();
-  count.Key("Count");
-  count->Uint64(list.table.MemberCount());
-  count->EndObject();
-  const std::string info = count.Text();
+  const std::string info = CountInfo(list.table.MemberCount());
   request.SendProgress(kRequestListApps, 0, &info, nullptr);
   for (auto member = list.table.MemberBegin(); member != list.table.MemberEnd();) {
     JsonTextWriter batch;

@@ -190,7 +190,7 @@ int HLXModuleBookmark::ListBookmarks(const FeatureRequest& request) {
   const size_t bookmarks =
       static_cast<size_t>(std::count_if(context.nodes.begin(), context.nodes.end(),
                                         [](const auto& entry) { return entry.second.entityName == kBookmarkEntity; }));
-  const std::string info = SyncCountInfo(SyncListCount(device, kSyncBookmarks, bookmarks));
+  const std::string info = CountInfo(SyncListCount(device, kSyncBookmarks, bookmarks));
   request.SendProgress(kRequestListBookmarks, 0, &info, nullptr);
   for (const BookmarkNode* root : roots) {
     const std::string tree = SerializeBookmarkTree(*root);
@@ -206,30 +206,18 @@ int HLXModuleBookmark::WriteBookmarkChanges(const FeatureRequest& request) {
   BinaryPlistPtr message = list ? SerializePlist(list.get(), kCFPropertyListBinaryFormat_v1_0) : nullptr;
   if (!message) return kReplyBadData;
   HLXSyncSession session(kSyncBookmarks);
-  if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.OpenForWrites(request.Device()->Device(), ClassAnswer::kAcceptOne) != kReplySuccess) {
-    return session.Result();
-  }
   BookmarkSyncContext context;
-  if (session.Collect(*message, ReaderOf(context)) != kReplySuccess) return session.Result();
-  return session.Finish(ClassAnswer::kWaitForComputer);
+  return session.WriteOne(request.Device()->Device(), ClassAnswer::kAcceptOne, *message, ReaderOf(context));
 }
 
 int HLXModuleBookmark::DeleteBookmark(const FeatureRequest& request) {
   rapidjson::Document data;
   if (request.ReadData(&data) != kReplySuccess) return kReplyBadData;
-  const rapidjson::Value* id = FindStringMember(data, "id");
-  if (id == nullptr) return kReplyBadData;
-  BinaryPlistPtr deletion = MakeDeletionMessage(kSyncBookmarksDelete, StringOf(*id));
+  BinaryPlistPtr deletion = RequestedDeletion(kSyncBookmarksDelete, data);
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncBookmarksDelete);
-  if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.OpenForWrites(request.Device()->Device(), ClassAnswer::kWaitForComputer) != kReplySuccess) {
-    return session.Result();
-  }
   BookmarkSyncContext context;
-  if (session.Collect(*deletion, ReaderOf(context)) != kReplySuccess) return session.Result();
-  return session.Finish(ClassAnswer::kWaitForComputer);
+  return session.WriteOne(request.Device()->Device(), ClassAnswer::kWaitForComputer, *deletion, ReaderOf(context));
 }
 
 }  // namespace hlx

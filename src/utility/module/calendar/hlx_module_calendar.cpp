@@ -300,7 +300,7 @@ int HLXModuleCalendar::ListCalendars(const FeatureRequest& request) {
   if (session.ListAll(device, ReaderOf(context)) != kReplySuccess) return session.Result();
 
   LinkRecords(&context);
-  const std::string info = SyncCountInfo(SyncListCount(device, kSyncCalendars, context.calendars.size()));
+  const std::string info = CountInfo(SyncListCount(device, kSyncCalendars, context.calendars.size()));
   request.SendProgress(kRequestListCalendars, 0, &info, nullptr);
   auto it = context.calendars.cbegin();
   while (it != context.calendars.cend()) {
@@ -358,19 +358,12 @@ int HLXModuleCalendar::WriteCalendar(const FeatureRequest& request, const rapidj
 }
 
 int HLXModuleCalendar::DeleteCalendarRecord(const FeatureRequest& request, const rapidjson::Value& data) {
-  const rapidjson::Value* id = FindStringMember(data, "id");
-  if (id == nullptr) return kReplyBadData;
-  BinaryPlistPtr deletion = MakeDeletionMessage(kSyncCalendars, StringOf(*id));
+  BinaryPlistPtr deletion = RequestedDeletion(kSyncCalendars, data);
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncCalendars);
-  if (session.Prepare() != kReplySuccess) return session.Result();
-  if (session.OpenForWrites(request.Device()->Device(), ClassAnswer::kWaitForComputer) != kReplySuccess) {
-    return session.Result();
-  }
   CalendarSyncContext context;
   context.listing = false;
-  if (session.Collect(*deletion, ReaderOf(context)) != kReplySuccess) return session.Result();
-  return session.Finish(ClassAnswer::kWaitForComputer);
+  return session.WriteOne(request.Device()->Device(), ClassAnswer::kWaitForComputer, *deletion, ReaderOf(context));
 }
 
 }  // namespace hlx

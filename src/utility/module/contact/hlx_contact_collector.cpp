@@ -44,6 +44,29 @@ size_t EntitySlot(std::vector<const std::string*>* entities, const std::string* 
   return entities->size() - 1;
 }
 
+// Writes each field as a text member of the object being written.
+template <class Fields>
+void WriteFields(JsonTextWriter& json, const Fields& fields) {
+  for (const auto& field : fields) {
+    json.Key(*field.key);
+    json.String(field.value);
+  }
+}
+
+// Hands `emit` the records [0, count) as JSON objects of at most `perBatch` members (at least one),
+// each member written by write(json, index).
+template <class WriteMember>
+void EmitBatches(size_t count, size_t perBatch, const ContactRecordSet::BatchSink& emit, const WriteMember& write) {
+  perBatch = std::max<size_t>(perBatch, 1);
+  for (size_t first = 0; first < count; first += perBatch) {
+    JsonTextWriter json;
+    json->StartObject();
+    for (size_t index = first; index < std::min(count, first + perBatch); ++index) write(json, index);
+    json->EndObject();
+    emit(json.Text());
+  }
+}
+
 }  // namespace
 
 const char* const kSubRecordEntities[kSubRecordEntityCount] = {
@@ -82,16 +105,17 @@ void ContactRecordSet::IdIndex::Grow() {
 }
 
 template <class Records>
-size_t ContactRecordSet::IdIndex::Place(const std::string& id, const Records& records, bool* added) {
+void ContactRecordSet::IdIndex::Store(Records& records, typename Records::value_type record) {
   if ((m_count + 1) * 2 > m_slots.size()) Grow();
-  const size_t hash = std::hash<std::string>()(id);
-  Slot& slot = m_slots[SlotOf(id, hash, records)];
-  *added = slot.place == kNone;
-  if (*added) {
-    slot = Slot{hash, records.size()};
-    ++m_count;
+  const size_t hash = std::hash<std::string>()(record.id);
+  Slot& slot = m_slots[SlotOf(record.id, hash, records)];
+  if (slot.place != kNone) {
+    records[slot.place] = std::move(record);
+    return;
   }
-  return slot.place;
+  slot = Slot{hash, records.size()};
+  ++m_count;
+  records.push_back(std::move(record));
 }
 
 template <class Records>
@@ -133,14 +157,7 @@ void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary
   const std::string* entity = entityValue != nullptr ? entityValue->GetString() : nullptr;
   if (entity == nullptr) return;
   if (*entity == kContactEntity) {
-    Contact contact{id, FieldsOf(record, nullptr)};
-    bool added = false;
-    const size_t place = m_contactIndex.Place(id, m_contacts, &added);
-    if (added) {
-      m_contacts.push_back(std::move(contact));
-    } else {
-      m_contacts[place] = std::move(contact);  // sent twice: the later one
-    }
+    m_contactIndex.Store(m_contacts, Contact{id, FieldsOf(record, nullptr)});
     return;
   }
   if (*entity == kGroupEntity) {
@@ -156,27 +173,14 @@ void ContactRecordSet::CollectRecord(const std::string& id, const CIOSDictionary
         for (std::string& member : TextsOf(value)) group.members.push_back(std::move(member));
       }
     }
-    bool added = false;
-    const size_t place = m_groupIndex.Place(id, m_groups, &added);
-    if (added) {
-      m_groups.push_back(std::move(group));
-    } else {
-      m_groups[place] = std::move(group);
-    }
+    m_groupIndex.Store(m_groups, std::move(group));
     return;
   }
   // Any other entity is a sub-record of the contacts named in its "contact" array; without one (or
   // when it is no array) it belongs to nobody and is not listed.
   const PlistVariant* owners = record.Find("contact");
   if (owners == nullptr || owners->GetArray() == nullptr) return;
-  SubRecord sub{id, Name(*entity), FieldsOf(record, "contact"), TextsOf(*owners)};
-  bool added = false;
-  const size_t place = m_subRecordIndex.Place(id, m_subRecords, &added);
-  if (added) {
-    m_subRecords.push_back(std::move(sub));
-  } else {
-    m_subRecords[place] = std::move(sub);
-  }
+  m_subRecordIndex.Store(m_subRecords, SubRecord{id, Name(*entity), FieldsOf(record, "contact"), TextsOf(*owners)});
 }
 
 void ContactRecordSet::ContactBatches(size_t perBatch, const BatchSink& emit) const {
@@ -202,65 +206,42 @@ void ContactRecordSet::ContactBatches(size_t perBatch, const BatchSink& emit) co
     }
   }
 
-  perBatch = std::max<size_t>(perBatch, 1);
-  for (size_t first = 0; first < m_contacts.size(); first += perBatch) {
-    JsonTextWriter json;
+  EmitBatches(m_contacts.size(), perBatch, emit, [&](JsonTextWriter& json, size_t c) {
+    const Contact& contact = m_contacts[c];
+    json.Key(contact.id);
     json->StartObject();
-    for (size_t c = first; c < std::min(m_contacts.size(), first + perBatch); ++c) {
-      const Contact& contact = m_contacts[c];
-      json.Key(contact.id);
-      json->StartObject();
-      for (const Field& field : contact.fields) {
-        json.Key(*field.key);
-        json.String(field.value);
+    WriteFields(json, contact.fields);
+    for (size_t slot = 0; slot < links[c].entities.size(); ++slot) {
+      json.Key(*links[c].entities[slot]);
+      json->StartArray();
+      for (size_t s : links[c].records[slot]) {
+        const SubRecord& sub = m_subRecords[s];
+        json->StartObject();
+        json.Key("id");
+        json.String(sub.id);
+        WriteFields(json, sub.fields);
+        json->EndObject();
       }
-      for (size_t slot = 0; slot < links[c].entities.size(); ++slot) {
-        json.Key(*links[c].entities[slot]);
-        json->StartArray();
-        for (size_t s : links[c].records[slot]) {
-          const SubRecord& sub = m_subRecords[s];
-          json->StartObject();
-          json.Key("id");
-          json.String(sub.id);
-          for (const Field& field : sub.fields) {
-            json.Key(*field.key);
-            json.String(field.value);
-          }
-          json->EndObject();
-        }
-        json->EndArray();
-      }
-      json->EndObject();
+      json->EndArray();
     }
     json->EndObject();
-    emit(json.Text());
-  }
+  });
 }
 
 void ContactRecordSet::GroupBatches(size_t perBatch, const BatchSink& emit) const {
-  perBatch = std::max<size_t>(perBatch, 1);
-  for (size_t first = 0; first < m_groups.size(); first += perBatch) {
-    JsonTextWriter json;
+  EmitBatches(m_groups.size(), perBatch, emit, [&](JsonTextWriter& json, size_t g) {
+    const Group& group = m_groups[g];
+    json.Key(group.id);
     json->StartObject();
-    for (size_t g = first; g < std::min(m_groups.size(), first + perBatch); ++g) {
-      const Group& group = m_groups[g];
-      json.Key(group.id);
-      json->StartObject();
-      for (const Field& field : group.fields) {
-        json.Key(*field.key);
-        json.String(field.value);
-      }
-      if (group.hasMembers) {
-        json.Key("members");
-        json->StartArray();
-        for (const std::string& member : group.members) json.String(member);
-        json->EndArray();
-      }
-      json->EndObject();
+    WriteFields(json, group.fields);
+    if (group.hasMembers) {
+      json.Key("members");
+      json->StartArray();
+      for (const std::string& member : group.members) json.String(member);
+      json->EndArray();
     }
     json->EndObject();
-    emit(json.Text());
-  }
+  });
 }
 
 void ReadContactAnswer(ContactSyncContext& context, const SyncMessage& message) {

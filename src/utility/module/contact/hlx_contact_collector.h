@@ -84,10 +84,10 @@ class ContactRecordSet {
   class IdIndex {
    public:
     static constexpr size_t kNone = static_cast<size_t>(-1);
-    // The place of `id` in `records`; an id not there yet gets the place records.size(), which the
-    // caller fills next, and sets *added.
+    // Puts `record` in `records`: appended when its id is new, else in the place of the record
+    // sent earlier under that id (a record sent twice: the later one counts).
     template <class Records>
-    size_t Place(const std::string& id, const Records& records, bool* added);
+    void Store(Records& records, typename Records::value_type record);
     // The place of `id`, or kNone.
     template <class Records>
     size_t Find(const std::string& id, const Records& records) const;

@@ -23,7 +23,7 @@ constexpr char kGroupKeyPrefix[] = "Group/";
 // The count reply, then one record reply per batch, all with the count's info text.
 void SendList(const FeatureRequest& request, uint32_t command, int64_t count,
               const std::function<void(const ContactRecordSet::BatchSink&)>& batches) {
-  const std::string info = SyncCountInfo(count);
+  const std::string info = CountInfo(count);
   request.SendProgress(command, 0, &info, nullptr);
   batches([&](const std::string& batch) { request.SendProgress(command, 1, &info, &batch); });
 }
@@ -120,9 +120,7 @@ int HLXModuleContact::WriteContact(const FeatureRequest& request, const rapidjso
 }
 
 int HLXModuleContact::DeleteContactRecord(const FeatureRequest& request, const rapidjson::Value& data) {
-  const rapidjson::Value* id = FindStringMember(data, "id");
-  if (id == nullptr) return kReplyBadData;
-  BinaryPlistPtr deletion = MakeDeletionMessage(kSyncContacts, StringOf(*id));
+  BinaryPlistPtr deletion = RequestedDeletion(kSyncContacts, data);
   if (!deletion) return kReplyBadData;
   HLXSyncSession session(kSyncContacts);
   if (session.Prepare() != kReplySuccess) return session.Result();
@@ -150,15 +148,8 @@ int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson:
     }
   }
   // Built element by element, every text escaped: an id or name holding markup stays text.
-  SyncMessageXml xml("SDMessageProcessChanges");
-  xml.String(kSyncContacts.name)
-      .BeginDict()
-      .Key(kGroupKeyPrefix + StringOf(*id))
-      .BeginDict()
-      .Key(kSyncRecordEntityKey)
-      .String(kGroupEntity)
-      .Key("name")
-      .String(StringOf(*name));
+  SyncMessageXml xml = BeginRecordChange(kSyncContacts, kGroupKeyPrefix + StringOf(*id), kGroupEntity);
+  xml.Key("name").String(StringOf(*name));
   if (withMembers) {
     // Request 106 writes the member list whole, an empty one included: without "members" the
     // device keeps the members unchanged (as for a rename), and a group could never be emptied.
@@ -166,19 +157,7 @@ int HLXModuleContact::WriteGroup(const FeatureRequest& request, const rapidjson:
     for (const std::string& member : members) xml.String(member);
     xml.EndArray();
   }
-  xml.EndDict()
-      .EndDict()
-      .True()
-      .BeginDict()
-      .Key("SyncDeviceLinkEntityNamesKey")
-      .BeginArray()
-      .String(kContactEntity)
-      .String(kGroupEntity)
-      .EndArray()
-      .Key("SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey")
-      .True()
-      .EndDict();
-  BinaryPlistPtr message = xml.Convert();
+  BinaryPlistPtr message = EndRecordChange(xml, true, {kContactEntity, kGroupEntity});
   if (!message) return kReplyBadData;
 
   HLXSyncSession session(kSyncContacts);

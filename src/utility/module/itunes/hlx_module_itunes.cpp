@@ -11,6 +11,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -284,6 +285,18 @@ void SetErrorInfo(FeatureRequest& request, const std::string& text) {
   request.SetFinalInfo(JsonValueToString(info));
 }
 
+// Runs a backup or restore session of `protocol` as the request's task: progress replies of stage 1,
+// request 600 cancelling it, and the result's text as the final reply's error; the result's code.
+int RunSession(FeatureRequest& request, HLXBackupProtocol& protocol, BackupSessionOptions options,
+               BackupSessionResult (HLXBackupProtocol::*session)(const BackupSessionOptions&)) {
+  SessionTask task(request, &protocol);
+  options.progress = [&request](int64_t value) { SendProgressReply(request, value, 1); };
+  options.cancelled = [&task] { return task.IsCancelled(); };
+  const BackupSessionResult result = (protocol.*session)(options);
+  SetErrorInfo(request, result.text);
+  return result.code;
+}
+
 bool WillEncryptBackups(HLXDevice& device) {
   int32_t error = 0;
   std::shared_ptr<HLXDeviceSession> session = GetDeviceSession(device.Device(), &error);
@@ -469,14 +482,9 @@ int HLXModuleiTunes::RunFullBackup(FeatureRequest& request) {
     SetErrorInfo(request, "The backup folder cannot be written.");
     return kReplyTaskError;
   }
-  SessionTask task(request, &protocol);
   BackupSessionOptions options;
   options.backupFolder = folder;
-  options.progress = [&request](int64_t value) { SendProgressReply(request, value, 1); };
-  options.cancelled = [&task] { return task.IsCancelled(); };
-  const BackupSessionResult result = protocol.Backup(options);
-  SetErrorInfo(request, result.text);
-  return result.code;
+  return RunSession(request, protocol, std::move(options), &HLXBackupProtocol::Backup);
 }
 
 int HLXModuleiTunes::RunRestore(FeatureRequest& request) {
@@ -495,12 +503,7 @@ int HLXModuleiTunes::RunRestore(FeatureRequest& request) {
   options.password = StringOf(*password);
   options.openFailureText = "MonitorDeviceOpenAFCServiceFail";
   HLXBackupProtocol protocol(request.Device());
-  SessionTask task(request, &protocol);
-  options.progress = [&request](int64_t value) { SendProgressReply(request, value, 1); };
-  options.cancelled = [&task] { return task.IsCancelled(); };
-  const BackupSessionResult result = protocol.Restore(options);
-  SetErrorInfo(request, result.text);
-  return result.code;
+  return RunSession(request, protocol, std::move(options), &HLXBackupProtocol::Restore);
 }
 
 int HLXModuleiTunes::ListBackups(FeatureRequest& request) {

@@ -10,6 +10,7 @@
 
 #include "utility/hlx_afc.h"
 #include "utility/hlx_feature_module.h"
+#include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_time.h"
 
@@ -98,8 +99,6 @@ std::string DurationText(double seconds) {
   std::unique_ptr<char, decltype(&std::free)> text(FormatDuration(seconds), &std::free);
   return text ? std::string(text.get()) : std::string();
 }
-
-std::string CountInfo(int64_t count) { return "{\"Count\":" + std::to_string(count) + "}"; }
 
 void SendSection(const FeatureRequest& request, uint32_t code, const std::vector<std::string_view>& objects,
                  size_t batch) {

@@ -73,7 +73,5 @@ void SendSection(const FeatureRequest& request, uint32_t code, const std::vector
                  size_t batch = 100);
 void SendSection(const FeatureRequest& request, uint32_t code, const std::vector<std::string>& objects,
                  size_t batch = 100);
-// {"Count":n} as the sections write it.
-std::string CountInfo(int64_t count);
 
 }  // namespace hlx

@@ -107,12 +107,18 @@ struct LibraryFamily {
 constexpr LibraryFamily kMediaLibraryFamily{"QueryMediaLibrary", nullptr, kMediaPlaylistItems};
 constexpr LibraryFamily kLibraryFamily{"QueryLibraryITDB", kLibraryPlaylists, kLibraryPlaylistItems};
 
-void LogStatementFailure(bool warning, const std::string& prefix, const char* label, const char* sql, int code) {
+// Prepares `sql` into *statement: whether it prepared. A failure is logged as
+// "<prefix> <label>: <sql> RES: <code>", a warning when a fallback statement follows.
+bool PrepareLogged(const HLXSqlite& db, const char* sql, StatementPtr* statement, bool warning, const char* prefix,
+                   const char* label = "SQL") {
+  const int code = db.Prepare(sql, statement);
+  if (code == SQLITE_OK) return true;
   if (warning) {
     HLX_LOG(WARNING) << prefix << " " << label << ": " << sql << " RES: " << code;
   } else {
     HLX_LOG(ERROR) << prefix << " " << label << ": " << sql << " RES: " << code;
   }
+  return false;
 }
 
 // Columns 0 to 17 of both item statements.
@@ -373,11 +379,8 @@ class MediaLists {
 
 int QueryMediaLibrary(HLXSqlite& db, MediaLists* lists) {
   StatementPtr statement;
-  const int code = db.Prepare(kMediaLibraryItems, &statement);
-  if (code != SQLITE_OK) {
-    LogStatementFailure(false, "OPEN STMT QueryMediaLibrary: ", "SQL", kMediaLibraryItems, code);
+  if (!PrepareLogged(db, kMediaLibraryItems, &statement, false, "OPEN STMT QueryMediaLibrary: "))
     return kReplyStatementFailed;
-  }
   return db.ForEachRow(statement.get(), [&](sqlite3_stmt* row) {
     if (sqlite3_column_double(row, 9) == 0) return;
     MediaItem item = ReadItem(row);
@@ -396,11 +399,7 @@ int LoadLocations(const std::string& path, const CancelTest& cancelled,
   HLXSqlite db;
   if (int code = db.Open(path, cancelled); code != 0) return code;
   StatementPtr statement;
-  const int code = db.Prepare(kLocations, &statement);
-  if (code != SQLITE_OK) {
-    LogStatementFailure(false, "OPEN STMT QueryMediaLibrary: ", "SQL", kLocations, code);
-    return kReplyStatementFailed;
-  }
+  if (!PrepareLogged(db, kLocations, &statement, false, "OPEN STMT QueryMediaLibrary: ")) return kReplyStatementFailed;
   return db.ForEachRow(statement.get(), [&](sqlite3_stmt* row) {
     (*locations)[sqlite3_column_int64(row, 0)] = {ColumnText(row, 1), sqlite3_column_int64(row, 2)};
   });
@@ -408,11 +407,8 @@ int LoadLocations(const std::string& path, const CancelTest& cancelled,
 
 int QueryLibraryItdb(HLXSqlite& db, const std::string& locationsPath, const CancelTest& cancelled, MediaLists* lists) {
   StatementPtr statement;
-  const int code = db.Prepare(kLibraryItems, &statement);
-  if (code != SQLITE_OK) {
-    LogStatementFailure(false, "OPEN STMT QueryLibraryITDB: ", "SQL", kLibraryItems, code);
+  if (!PrepareLogged(db, kLibraryItems, &statement, false, "OPEN STMT QueryLibraryITDB: "))
     return kReplyStatementFailed;
-  }
   std::map<int64_t, std::pair<std::string, int64_t>> locations;
   // A failure leaves the map empty or partial; a cancel ends the request.
   if (LoadLocations(locationsPath, cancelled, &locations) == kReplyCancelled) return kReplyCancelled;
@@ -436,17 +432,12 @@ int QueryLibraryItdb(HLXSqlite& db, const std::string& locationsPath, const Canc
 
 int QueryPlaylists(HLXSqlite& db, const LibraryFamily& family, std::vector<MediaPlaylist>* playlists) {
   StatementPtr statement;
+  constexpr char kPrefix[] = "OPEN STMT QueryMSongPlaylist: ";
   if (family.playlists != nullptr) {
-    if (int code = db.Prepare(family.playlists, &statement); code != SQLITE_OK) {
-      LogStatementFailure(false, "OPEN STMT QueryMSongPlaylist: ", "SQL", family.playlists, code);
-      return kReplyStatementFailed;
-    }
-  } else if (int code = db.Prepare(kMediaPlaylists1, &statement); code != SQLITE_OK) {
-    LogStatementFailure(true, "OPEN STMT QueryMSongPlaylist: ", "SQL1", kMediaPlaylists1, code);
-    if (code = db.Prepare(kMediaPlaylists2, &statement); code != SQLITE_OK) {
-      LogStatementFailure(true, "OPEN STMT QueryMSongPlaylist: ", "SQL2", kMediaPlaylists2, code);
-      return kReplyStatementFailed;
-    }
+    if (!PrepareLogged(db, family.playlists, &statement, false, kPrefix)) return kReplyStatementFailed;
+  } else if (!PrepareLogged(db, kMediaPlaylists1, &statement, true, kPrefix, "SQL1") &&
+             !PrepareLogged(db, kMediaPlaylists2, &statement, true, kPrefix, "SQL2")) {
+    return kReplyStatementFailed;
   }
   const int read = db.ForEachRow(statement.get(), [&](sqlite3_stmt* row) {
     MediaPlaylist playlist;
@@ -465,12 +456,8 @@ int QueryPlaylists(HLXSqlite& db, const LibraryFamily& family, std::vector<Media
 int LoadPlaylistItems(HLXSqlite& db, const char* sql, int64_t containerId, std::vector<int64_t>* ids) {
   StatementPtr statement;
   bool packed = false;
-  if (int code = db.Prepare(sql, &statement); code != SQLITE_OK) {
-    LogStatementFailure(true, "OPEN STMT: ", "SQL", sql, code);
-    if (code = db.Prepare(kPlaylistItemsBlob, &statement); code != SQLITE_OK) {
-      LogStatementFailure(false, "OPEN STMT: ", "SQL", kPlaylistItemsBlob, code);
-      return kReplyStatementFailed;
-    }
+  if (!PrepareLogged(db, sql, &statement, true, "OPEN STMT: ")) {
+    if (!PrepareLogged(db, kPlaylistItemsBlob, &statement, false, "OPEN STMT: ")) return kReplyStatementFailed;
     packed = true;
   }
   sqlite3_bind_int64(statement.get(), 1, containerId);

@@ -155,7 +155,7 @@ int HLXModuleNote::ListNotes(const FeatureRequest& request) {
   NoteSyncContext context;
   if (session.ListAll(device, ReaderOf(context)) != kReplySuccess) return session.Result();
 
-  const std::string info = SyncCountInfo(SyncListCount(device, kSyncNotes, context.notes.size()));
+  const std::string info = CountInfo(SyncListCount(device, kSyncNotes, context.notes.size()));
   request.SendProgress(kRequestListNotes, 0, &info, nullptr);
   for (size_t first = 0; first < context.notes.size(); first += kNoteReplyBatch) {
     const std::string batch = SerializeNotes(context.notes, first, kNoteReplyBatch);
@@ -182,14 +182,8 @@ int HLXModuleNote::AddNote(const FeatureRequest& request, const rapidjson::Value
   note.dateCreated = note.dateModified = UtcTextToLocalDateText(note.dateCreatedSource);
 
   // Built element by element, every text escaped: an id, title or content holding markup stays text.
-  SyncMessageXml xml("SDMessageProcessChanges");
-  xml.String(kSyncNotes.name)
-      .BeginDict()
-      .Key(note.guid)
-      .BeginDict()
-      .Key(kSyncRecordEntityKey)
-      .String(kNoteEntity)
-      .Key("contentType")
+  SyncMessageXml xml = BeginRecordChange(kSyncNotes, note.guid, kNoteEntity);
+  xml.Key("contentType")
       .String(note.contentType)
       .Key("dateCreated")
       .Date(note.dateCreatedSource)
@@ -197,18 +191,7 @@ int HLXModuleNote::AddNote(const FeatureRequest& request, const rapidjson::Value
       .Date(note.dateModifiedSource);
   if (title != nullptr) xml.Key("subject").String(note.subject);
   if (content != nullptr) xml.Key("content").String(note.content);
-  xml.EndDict()
-      .EndDict()
-      .False()
-      .BeginDict()
-      .Key("SyncDeviceLinkEntityNamesKey")
-      .BeginArray()
-      .String(kNoteEntity)
-      .EndArray()
-      .Key("SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey")
-      .True()
-      .EndDict();
-  BinaryPlistPtr message = xml.Convert();
+  BinaryPlistPtr message = EndRecordChange(xml, false, {kNoteEntity});
   if (!message) return kReplyBadData;
 
   HLXSyncSession session(kSyncNotes);

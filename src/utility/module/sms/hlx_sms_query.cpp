@@ -447,12 +447,7 @@ int QuerySmsDb(const FeatureRequest& request, const std::string& path) {
   pathJson.String(CopyForDesktop(path, request.Device() ? request.Device()->Udid() : request.Uuid()));
   const std::string pathInfo = pathJson.Text();
   request.SendProgress(command, -1, &pathInfo, nullptr);
-  JsonTextWriter countJson;
-  countJson->StartObject();
-  countJson.Key("Count");
-  countJson->Uint64(chats.size());
-  countJson->EndObject();
-  const std::string countInfo = countJson.Text();
+  const std::string countInfo = CountInfo(static_cast<int64_t>(chats.size()));
   request.SendProgress(command, 0, &countInfo, nullptr);
   std::vector<ListingReply> replies;
   for (const SmsChat* chat : chats) {
