@@ -42,13 +42,13 @@ protected:
     virtual void OnMouseLeave() = 0;
     virtual LRESULT OnDrawItem(WPARAM, LPARAM lParam) = 0;
 
-    int m_state = vnlc::kStateNormal;
+    int m_state = controls::kStateNormal;
     bool m_tracking = false;
 
 private:
     LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
     bool OnClickMessage(WPARAM, LPARAM, LRESULT&) {
-        m_state = vnlc::kStatePressed;
+        m_state = controls::kStatePressed;
         return false;
     }
     bool OnMouseMove(WPARAM, LPARAM, LRESULT&);

@@ -268,7 +268,7 @@ LRESULT VNLListView::OnEraseBkgnd(WPARAM wParam, LPARAM) {
         if (right.left < right.right) FillRect(dc, &right, brush.get());
     }
     if (m_frameLines) {
-        wtl::UniquePen pen(CreatePen(PS_SOLID, 1, Colour(vnlc::kListLine)));
+        wtl::UniquePen pen(CreatePen(PS_SOLID, 1, Colour(controls::kListLine)));
         wtl::SelectGuard select(dc, pen.get());
         MoveToEx(dc, 0, 0, nullptr);
         LineTo(dc, 0, client.bottom);
@@ -342,7 +342,7 @@ LRESULT VNLListView::OnMouseLeave(WPARAM, LPARAM) {
 void VNLListView::MoveHover(int row) {
     const bool selected =
         row >= 0 && (SendMessageW(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED) != 0;
-    const vnlc::HoverChange change = vnlc::TrackHover(m_hoverRow, m_previousHoverRow, row, selected);
+    const controls::HoverChange change = controls::TrackHover(m_hoverRow, m_previousHoverRow, row, selected);
     if (!change.changed) return;
     m_hoverRow = change.hoverRow;
     m_previousHoverRow = change.previousHoverRow;
@@ -402,14 +402,14 @@ LRESULT VNLListView::OnDrawItem(WPARAM, LPARAM lParam) {
     if (dc == nullptr) return FALSE;
 
     const int row = static_cast<int>(item->itemID);
-    const COLORREF background = Colour(vnlc::RowBackground((item->itemState & ODS_SELECTED) != 0, row, m_hoverRow,
+    const COLORREF background = Colour(controls::RowBackground((item->itemState & ODS_SELECTED) != 0, row, m_hoverRow,
                                                            m_previousHoverRow, m_striping, m_background));
     RECT area = {0, 0, width, height};
     {
         wtl::UniqueBrush brush(CreateSolidBrush(background));
         FillRect(dc, &area, brush.get());
     }
-    wtl::UniquePen pen(CreatePen(PS_SOLID, 1, Colour(vnlc::kListLine)));
+    wtl::UniquePen pen(CreatePen(PS_SOLID, 1, Colour(controls::kListLine)));
     wtl::SelectGuard selectPen(dc, pen.get());
     wtl::SelectGuard selectFont(dc, m_font ? static_cast<HGDIOBJ>(m_font.get()) : GetStockObject(DEFAULT_GUI_FONT));
     if (m_frameLines) {
@@ -457,7 +457,7 @@ void VNLListView::DrawRowCells(HDC dc, Gdiplus::Graphics& graphics, const DRAWIT
                 Gdiplus::Bitmap* box = StateImage(row) == 1 ? m_unchecked : m_checked;
                 if (box != nullptr) graphics.DrawImage(box, 5, (height - imageHeight) / 2, imageWidth, imageHeight);
             }
-            const int number = vnlc::RowNumber(row, ItemCount(), m_reverseNumbering != 0);
+            const int number = controls::RowNumber(row, ItemCount(), m_reverseNumbering != 0);
             DrawCellText(dc, std::to_wstring(number), cell, cell.left + imageWidth + 15);
         } else if (column == 1) {
             DrawFirstTextCell(dc, graphics, item, cell, column);
@@ -475,7 +475,7 @@ void VNLListView::DrawFirstTextCell(HDC dc, Gdiplus::Graphics& graphics, const D
     int textLeft = cell.left;
     if (image != nullptr) {
         const int cellHeight = cell.bottom - cell.top;
-        const vnlc::ImageSize size = vnlc::SqueezeRowImage(static_cast<int>(image->GetWidth()),
+        const controls::ImageSize size = controls::SqueezeRowImage(static_cast<int>(image->GetWidth()),
                                                            static_cast<int>(image->GetHeight()), cellHeight);
         graphics.DrawImage(image, Gdiplus::Rect(cell.left + 2, cell.top + (cellHeight - size.height) / 2, size.width,
                                                 size.height),

@@ -19,7 +19,7 @@ bool VNLListViewHeader::OnLButtonDown(UINT, POINT point) {
     SendMessageW(m_hWnd, HDM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
     const bool onDivider = (hit.flags & (HHT_ONDIVIDER | HHT_ONDIVOPEN)) != 0;
     if ((hit.flags & HHT_ONHEADER) != 0 && !onDivider &&
-        vnlc::IsCheckAllHit(point.x, static_cast<int>(m_checked->GetWidth()))) {
+        controls::IsCheckAllHit(point.x, static_cast<int>(m_checked->GetWidth()))) {
         m_checkAll = !m_checkAll;
         SendMessageW(GetParent(m_hWnd), WM_LIST_CHECKALL, m_checkAll ? 1 : 0, 0);
     }

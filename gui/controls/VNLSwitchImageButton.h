@@ -50,7 +50,7 @@ public:
     void SetRounded(bool on) { m_rounded = on; }
     void SetSeparator(bool on) { m_separator = on; }
     void SetBorderColour(int32_t colourOrMinusOne) { m_borderColour = colourOrMinusOne; }
-    const vnlc::SwitchImageLayout& Layout() const { return m_layout; }
+    const controls::SwitchImageLayout& Layout() const { return m_layout; }
     const std::wstring& Caption() const { return m_caption; }
 
 private:
@@ -85,7 +85,7 @@ private:
     COLORREF m_disabledText = RGB(0x59, 0x59, 0x59);
     int m_marginX = 10;
     int m_marginY = 10;
-    vnlc::SwitchImageLayout m_layout;
+    controls::SwitchImageLayout m_layout;
     SIZE m_captionExtent = {0, 0};
     bool m_dropDownHit = false;
 };

@@ -4,7 +4,7 @@
 // layout of VNLSwitchImageButton, and the visual-state changes of the switch buttons on hover and leave.
 // Pure functions, tested natively; the controls apply them on the UI thread.
 
-namespace vnlc {
+namespace controls {
 
 // Visual states shared by the buttons.
 enum ButtonState : int { kStateNormal = 0, kStatePressed = 1, kStateHover = 2, kStateDisabled = 3 };
@@ -50,4 +50,4 @@ int SwitchStateOnHover(int state, bool switchMode);
 // The state after the mouse leaves. `keepDisabledInSwitchMode` is the image switch's extra rule.
 int SwitchStateOnLeave(int state, bool switchMode, bool keepDisabledInSwitchMode);
 
-}  // namespace vnlc
+}  // namespace controls

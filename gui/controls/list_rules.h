@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace vnlc {
+namespace controls {
 
 // Colours as COLORREF values (0x00BBGGRR).
 constexpr uint32_t kListBackground = 0xFFFFFF;
@@ -54,4 +54,4 @@ struct HoverChange {
 };
 HoverChange TrackHover(int hoverRow, int previousHoverRow, int newRow, bool newRowSelected);
 
-}  // namespace vnlc
+}  // namespace controls

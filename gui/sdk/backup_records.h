@@ -31,7 +31,7 @@ struct BackupSizeUpdate {
     int64_t size = 0;  // bytes
 };
 
-namespace backups {
+namespace sdk::backups {
 
 // The `status` of a run report under relay code 136 (0 to 2 are the list's).
 constexpr int64_t kBackupRunReport = 3;
@@ -49,4 +49,4 @@ struct BackupRunReport {
     std::wstring reason;      // when ended: the service's text, possibly empty
 };
 
-}  // namespace backups
+}  // namespace sdk::backups

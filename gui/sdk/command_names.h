@@ -223,7 +223,7 @@ TRV_EVERY_MODULE_COMMANDS(TRV_COMMAND_NAME)
 #undef TRV_COMMAND_NAME
 
 #ifdef __cplusplus
-namespace trv {
+namespace sdk {
 // Every name a module owns, for modules (and tests) that register or check a whole set.
 #define TRV_COMMAND_ITEM(name) name,
 inline constexpr const char* kArdenaCommandNames[] = {TRV_ARDENA_COMMANDS(TRV_COMMAND_ITEM)};
@@ -246,5 +246,5 @@ inline constexpr const char* kWendraCommandNames[] = {TRV_WENDRA_COMMANDS(TRV_CO
 inline constexpr const char* kYestalCommandNames[] = {TRV_YESTAL_COMMANDS(TRV_COMMAND_ITEM)};
 inline constexpr const char* kZerithCommandNames[] = {TRV_ZERITH_COMMANDS(TRV_COMMAND_ITEM)};
 #undef TRV_COMMAND_ITEM
-}  // namespace trv
+}  // namespace sdk
 #endif

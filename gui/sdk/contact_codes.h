@@ -18,7 +18,7 @@
 #include "feature_payload.h"
 #include "item_batch.h"
 
-namespace contacts {
+namespace sdk::contacts {
 
 // Page -> host (ARDENA_COMMAND_DO_CONTACT, `window` = the page, or the editor for 10 and 11).
 enum PageRequest : int64_t {
@@ -161,4 +161,4 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     }
 }
 
-}  // namespace contacts
+}  // namespace sdk::contacts

@@ -12,7 +12,7 @@
 #include "item_batch.h"
 #include "list_records.h"
 
-namespace notes {
+namespace sdk::notes {
 
 // Page -> host (CORTAL_COMMAND_DO_NOTE).
 enum PageRequest : int64_t {
@@ -73,4 +73,4 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     }
 }
 
-}  // namespace notes
+}  // namespace sdk::notes

@@ -7,7 +7,7 @@
 namespace trv {
 namespace {
 
-using namespace contacts;
+using namespace sdk::contacts;
 
 const wchar_t kDeleteContactsQuestion[] = L"Do you really want to delete the checked contact(s)?";
 const wchar_t kDeleteGroupQuestion[] = L"Do you really want to delete the group?";

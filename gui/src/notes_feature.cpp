@@ -9,7 +9,7 @@
 namespace trv {
 namespace {
 
-using namespace notes;
+using namespace sdk::notes;
 
 constexpr int32_t kNoteQuestionHeight = 200;
 

@@ -7,7 +7,7 @@
 #include "vnl_size_text.h"
 #include "vnl_utf8.h"
 
-namespace pages {
+namespace standin_pages {
 namespace {
 
 // The device service's codes that the page tells apart (the service's reply codes).
@@ -159,4 +159,4 @@ ConnectionNotice NoticeFor(ConnectionState state) {
     return {};
 }
 
-}  // namespace pages
+}  // namespace standin_pages

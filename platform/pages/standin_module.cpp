@@ -11,7 +11,7 @@
 #include "command_names.h"
 #include "vnl_utf8.h"
 
-namespace pages {
+namespace standin_pages {
 
 void RegisterNames(ModuleRecord* record, CommandReceiver receiver, std::initializer_list<const char*> names) {
     record->receive = receiver;
@@ -59,4 +59,4 @@ void AskHowToFixConnection(ModuleRecord* record) {
     Invoke(record, YESTAL_COMMAND_DEVICE_DETECT_SUPPORT, message);
 }
 
-}  // namespace pages
+}  // namespace standin_pages

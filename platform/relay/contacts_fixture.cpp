@@ -23,7 +23,7 @@
 namespace relay {
 namespace {
 
-using namespace contacts;
+using namespace sdk::contacts;
 
 constexpr UINT kDeliver = WM_APP + 17;
 constexpr size_t kMaxFixtureBytes = 64 * 1024 * 1024;  // a fixture is made by a script; anything larger is a mistake
@@ -122,7 +122,7 @@ std::unique_ptr<iOSContactGroup> ReadGroup(const rapidjson::Value& object) {
     return group;
 }
 
-using Answer = trv::relay::RelayAnswer;
+using Answer = relay::RelayAnswer;
 
 class Fixture final : public ContactsFixture {
 public:
@@ -234,7 +234,7 @@ private:
             answer.release();  // the window's now
             return;
         }
-        trv::relay::ReleaseRelayAnswer(*answer);
+        relay::ReleaseRelayAnswer(*answer);
     }
 
     void Deliver(const Answer& answer) {

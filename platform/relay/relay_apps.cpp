@@ -8,7 +8,7 @@
 #include "relay_lists.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 // The name a person knows the app by: the one its home screen shows, else its bundle's or the store's,
@@ -50,4 +50,4 @@ const std::int64_t kQueries[] = {50};
 
 const ListFeature kAppsList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -16,7 +16,7 @@
 #include "vnl_utf8.h"
 #include "wide_pair.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 std::shared_ptr<BookmarkItem> EntryOf(const rapidjson::Value& record) {
@@ -62,7 +62,7 @@ void* ReadBookmarks(const std::string& json, std::int64_t sequence, std::int64_t
 }
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_BOOKMARK, 101, 1400, ZERITH_COMMAND_DO_BOOKMARK, bookmarks::kRelayLoaded, 100, kRequestStatus,
+    {ZERITH_COMMAND_DO_BOOKMARK, 101, 1400, ZERITH_COMMAND_DO_BOOKMARK, sdk::bookmarks::kRelayLoaded, 100, kRequestStatus,
      &kBookmarkBatches, kAnySection, false, "", true},
 };
 const std::int64_t kQueries[] = {99};
@@ -195,7 +195,7 @@ std::string ImportChanges(const std::vector<const BookmarkItem*>& heldTop,
 void WriteChanges(ActionsService& service, const std::string& device, const std::string& records) {
     if (records.empty()) return;
     service.Queue({device, kWriteBookmarks, ChangesMessage(records), [&service, device](const StepResult& result) {
-                       if (result.code == 0) service.Relist(ZERITH_COMMAND_DO_BOOKMARK, bookmarks::kRelayLoaded, device);
+                       if (result.code == 0) service.Relist(ZERITH_COMMAND_DO_BOOKMARK, sdk::bookmarks::kRelayLoaded, device);
                    }});
 }
 
@@ -211,7 +211,7 @@ void DeleteEntries(ActionsService& service, const std::string& device, const std
                        const std::int64_t count = result.count.value_or(0);
                        for (const std::wstring& identifier : *removed) {
                            service.Answer(ZERITH_COMMAND_DO_BOOKMARK, device, kRelayDelete, HeapCopy(identifier), count,
-                                          &bookmarks::ReleasePayload);
+                                          &sdk::bookmarks::ReleasePayload);
                        }
                    }});
 }
@@ -315,7 +315,7 @@ bool HandleBookmarkAction(ActionsService& service, CommandMessage& message) {
     if (std::strcmp(message.name, ZERITH_COMMAND_DO_BOOKMARK) != 0) return false;
     const std::string device = message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string();
     switch (message.code) {
-    case bookmarks::kRelaySave: {
+    case sdk::bookmarks::kRelaySave: {
         std::unique_ptr<BookmarkItem> entry(static_cast<BookmarkItem*>(message.data));
         message.data = nullptr;
         if (!entry || device.empty() || entry->identifier.empty()) return true;
@@ -326,9 +326,9 @@ bool HandleBookmarkAction(ActionsService& service, CommandMessage& message) {
         return true;
     }
     case kRelayImportXml: {
-        std::unique_ptr<features::BookmarkImport, void (*)(features::BookmarkImport*)> import(
-            static_cast<features::BookmarkImport*>(message.data),
-            [](features::BookmarkImport* p) { features::ReleaseAs(features::PayloadKind::BookmarkImport, p); });
+        std::unique_ptr<sdk::BookmarkImport, void (*)(sdk::BookmarkImport*)> import(
+            static_cast<sdk::BookmarkImport*>(message.data),
+            [](sdk::BookmarkImport* p) { sdk::ReleaseAs(sdk::PayloadKind::BookmarkImport, p); });
         message.data = nullptr;
         if (!import || import->second == nullptr || device.empty()) return true;
         std::vector<std::shared_ptr<BookmarkItem>> imported;
@@ -375,7 +375,7 @@ bool HandleBookmarkAction(ActionsService& service, CommandMessage& message) {
     }
 }
 
-const BatchReader kBookmarkBatches = {&ReadBookmarks, &bookmarks::ReleasePayload};
+const BatchReader kBookmarkBatches = {&ReadBookmarks, &sdk::bookmarks::ReleasePayload};
 const ListFeature kBookmarksList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -15,9 +15,9 @@
 #include "relay_contacts_files.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 
-using namespace contacts;
+using namespace sdk::contacts;
 
 namespace {
 
@@ -546,4 +546,4 @@ void ContactsService::OnServiceGone() {
     m_writes.clear();  // writes that the failures above queued have nowhere to go either
 }
 
-}  // namespace trv::relay
+}  // namespace relay

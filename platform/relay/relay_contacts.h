@@ -24,7 +24,7 @@
 #include "relay_feature.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 struct JobAccess;
 
@@ -73,4 +73,4 @@ private:
     std::int64_t m_sequence = 0;  // of the last load (or emptying) of any device
 };
 
-}  // namespace trv::relay
+}  // namespace relay

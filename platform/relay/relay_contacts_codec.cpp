@@ -14,7 +14,7 @@
 
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr char kEntityNameKey[] = "com.apple.syncservices.RecordEntityName";
@@ -626,4 +626,4 @@ std::string ReadGroupReply(const std::string& replyJson, const std::string& key)
     return Utf8OfValue((*entry)[0]);
 }
 
-}  // namespace trv::relay
+}  // namespace relay

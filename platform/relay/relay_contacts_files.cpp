@@ -9,7 +9,7 @@
 #include "relay_xml.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 using PropertyList = std::vector<std::shared_ptr<iOSContactProperty>>;
@@ -589,4 +589,4 @@ bool ReadXmlBackup(const std::string& bytes, std::vector<std::shared_ptr<iOSCont
     return BackupReader().Read(bytes, contacts, error);
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -3,7 +3,7 @@
 
 #include <rapidjson/document.h>
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 // The members of the device-ready info and the device properties they stand for.
@@ -182,4 +182,4 @@ std::string DeviceTable::DisplayName(const RelayDevice& device) {
     return type != device.properties.end() && !type->second.empty() ? type->second : device.udid;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

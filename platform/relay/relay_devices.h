@@ -11,7 +11,7 @@
 
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 // Event and status numbers in the command field of packets with id 0.
 constexpr std::uint32_t kEventDeviceReady = 1;
@@ -83,4 +83,4 @@ private:
     std::map<std::string, RelayDevice> m_devices;  // by UDID
 };
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -8,7 +8,7 @@
 
 #include "command_names.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr std::int64_t kSuccess = 0;
@@ -251,4 +251,4 @@ void DriverService::OnServiceGone() {
     }
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -25,7 +25,7 @@
 #include "relay_feature.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 constexpr std::uint32_t kRequestStartDeviceLibrary = 10;
 constexpr std::uint32_t kRequestDownloadDrivers = 16;
@@ -63,4 +63,4 @@ private:
 // reply's code (the first instance could not reach its helper); 0 only for success.
 std::int64_t HelperResult(const Packet& packet, const ReplyFrame& frame);
 
-}  // namespace trv::relay
+}  // namespace relay

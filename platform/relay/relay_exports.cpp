@@ -13,7 +13,7 @@
 #include "vnl_utf8.h"
 #include "wide_pair.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr std::uint32_t kRequestExportFiles = 701;
@@ -100,4 +100,4 @@ void ExportService::Finish(const Export& job, std::int64_t serviceCode) {
     m_link.Answer(answer);
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -6,7 +6,7 @@
 #include "relay_paths.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 
 bool WriteNewDesktopFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) {
     if (folder.empty() || bytes.size() > MAXDWORD) {
@@ -71,4 +71,4 @@ std::wstring ServicePathOfDesktopPath(const std::wstring& path) {
     return converted;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

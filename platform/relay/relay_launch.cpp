@@ -11,7 +11,7 @@
 #include "relay_paths.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr int kReadSizeBytes = 65536;
@@ -207,4 +207,4 @@ DWORD WINAPI ServiceLaunch::ReadConnection(void* parameter) {
     return 0;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

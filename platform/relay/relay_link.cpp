@@ -29,7 +29,7 @@
 #include "relay_wire.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 // Messages of the relay's window besides the launch's (relay_launch.h).
@@ -581,4 +581,4 @@ bool HandleServiceCommand(CommandMessage* message) {
     return false;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

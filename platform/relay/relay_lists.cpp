@@ -10,7 +10,7 @@
 #include "relay_cells.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr std::int64_t kTaskError = 2;
@@ -214,4 +214,4 @@ void ListsService::OnServiceGone() {
     for (const auto& entry : gone) Finish(entry.second, kTaskError);
 }
 
-}  // namespace trv::relay
+}  // namespace relay

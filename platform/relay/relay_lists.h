@@ -30,7 +30,7 @@
 // After windows.h (through command_message.h): the reader undoes its GetObject macro while it is read.
 #include <rapidjson/document.h>
 
-namespace trv::relay {
+namespace relay {
 
 constexpr std::int64_t kNoCount = -1;
 constexpr std::int64_t kRequestStatus = -1;
@@ -163,4 +163,4 @@ private:
     std::int64_t m_sequence = 0;
 };
 
-}  // namespace trv::relay
+}  // namespace relay

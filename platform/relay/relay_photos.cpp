@@ -8,7 +8,7 @@
 #include "relay_cells.h"
 #include "relay_lists.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 void AddPhotos(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
@@ -47,4 +47,4 @@ const std::int64_t kQueries[] = {123, 127};
 
 const ListFeature kPhotosList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

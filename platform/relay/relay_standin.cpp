@@ -62,27 +62,27 @@ std::string DescribeContact(const iOSContact& c) {
 
 std::string DescribeContactRequest(const CommandMessage& message) {
     switch (message.code) {
-    case contacts::kRelaySaveNew:
-    case contacts::kRelaySaveEdited:
+    case sdk::contacts::kRelaySaveNew:
+    case sdk::contacts::kRelaySaveEdited:
         return DescribeContact(*static_cast<const iOSContact*>(message.data));
-    case contacts::kRelayCreateGroup:
-    case contacts::kRelayChangeGroup: {
+    case sdk::contacts::kRelayCreateGroup:
+    case sdk::contacts::kRelayChangeGroup: {
         const auto& group = *static_cast<const iOSContactGroup*>(message.data);
         return " group id=" + Utf8(group.identifier) + " name=" + Utf8(group.name) +
                " members=" + ListText(group.members, [](const std::wstring& id) { return Utf8(id); }) +
                " guid=" + group.guidText;
     }
-    case contacts::kRelayRemove:
-    case contacts::kRelayImportXml:
+    case sdk::contacts::kRelayRemove:
+    case sdk::contacts::kRelayImportXml:
         return " ids=" + ListText(*static_cast<const std::vector<std::wstring>*>(message.data),
                                   [](const std::wstring& id) { return Utf8(id); });
-    case contacts::kRelayExportVcards:
-    case contacts::kRelayBackupXml:
-    case contacts::kRelayExportCsv:
+    case sdk::contacts::kRelayExportVcards:
+    case sdk::contacts::kRelayBackupXml:
+    case sdk::contacts::kRelayExportCsv:
         return " records=" + ListText(*static_cast<const std::vector<iOSContact*>*>(message.data),
                                       [](const iOSContact* c) { return c != nullptr ? Utf8(c->identifier) : "null"; }) +
                (message.extra != nullptr ? " folder=" + Utf8(static_cast<const wchar_t*>(message.extra)) : "");
-    case contacts::kRelayRemoveGroup:
+    case sdk::contacts::kRelayRemoveGroup:
         return " id=" + Utf8(static_cast<const wchar_t*>(message.data));
     default:
         return "";
@@ -144,8 +144,8 @@ void __cdecl ReceiveCommand(CommandMessage* message) {
     try {
         Trace(message);
         CrashIfAsked(message);
-        if (trv::relay::IsServiceModeRequested()) {
-            (void)trv::relay::HandleServiceCommand(message);
+        if (relay::IsServiceModeRequested()) {
+            (void)relay::HandleServiceCommand(message);
         } else if (message != nullptr && message->name != nullptr && g_fixture != nullptr && *g_fixture &&
                    std::strcmp(message->name, ZERITH_COMMAND_DO_CONTACT) == 0) {
             (*g_fixture)->Handle(*message);
@@ -166,8 +166,8 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     if (!fixture.empty()) {
         g_fixture = new std::unique_ptr<relay::ContactsFixture>(relay::ContactsFixture::Load(fixture, record));
     }
-    trv::relay::SetServiceHost(record);
-    for (const char* name : trv::kZerithCommandNames) {
+    relay::SetServiceHost(record);
+    for (const char* name : sdk::kZerithCommandNames) {
         CommandMessage message{};
         message.kind = COMMAND_KIND_REGISTER;
         message.name = name;

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <iterator>
 
-namespace trv::relay::tables {
+namespace relay {
 
 struct Column {
     const wchar_t* name;
@@ -48,4 +48,4 @@ constexpr Table TableOf(const Column (&columns)[count]) {
     return {columns, count};
 }
 
-}  // namespace trv::relay::tables
+}  // namespace relay

@@ -6,7 +6,7 @@
 #include "vnl_utf8.h"
 #include "vnl_version.h"
 
-namespace trv::relay {
+namespace relay {
 
 bool ReadUpdateFeed(const std::string& json, const std::wstring& runningVersion, UpdateFeed& feed) {
     feed = UpdateFeed{};
@@ -53,4 +53,4 @@ std::wstring InstallerFileName(const std::string& url) {
     return plain ? vnl::WideFromUtf8(name.c_str()) : std::wstring(L"update-setup.exe");
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -22,7 +22,7 @@
 #include "command_names.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 1;  // wParam: the job's id; lParam: a Progress*
@@ -304,4 +304,4 @@ bool HandleUpdateCommand(const CommandMessage& message, const std::wstring& runn
     return true;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

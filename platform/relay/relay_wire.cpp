@@ -6,7 +6,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr char kMagic[] = "kCommand";
@@ -284,4 +284,4 @@ const char* FrameResultName(FrameResult result) {
     return "unknown";
 }
 
-}  // namespace trv::relay
+}  // namespace relay

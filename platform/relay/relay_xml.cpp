@@ -7,7 +7,7 @@
 
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr size_t kMaxAttributes = 16;  // an entry has 12 at most
@@ -402,4 +402,4 @@ bool XmlReader::CloseElement() {
     return true;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

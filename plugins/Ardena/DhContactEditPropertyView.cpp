@@ -11,8 +11,8 @@
 #include <wtl/window_text.h>
 #include <wtl/scroll.h>
 
-using contacts::RowKind;
-using contacts::RowShape;
+using ardena::RowKind;
+using ardena::RowShape;
 
 namespace {
 
@@ -43,10 +43,10 @@ LRESULT DhContactEditPropertyView::OnCreate(CREATESTRUCTW*) {
     SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_captionFont.get()), FALSE);
     wchar_t year[16] = {};
     VNLUtilitySys::GetNowDateTime(year, 16, L"%Y");
-    m_dateHint = contacts::DateHint(year);
-    for (const contacts::RowKindInfo& info : contacts::RowKinds()) m_counters[info.kind] = info.firstId;
+    m_dateHint = ardena::DateHint(year);
+    for (const ardena::RowKindInfo& info : ardena::RowKinds()) m_counters[info.kind] = info.firstId;
     if (m_contact != nullptr && m_labels != nullptr) {
-        for (const contacts::RowSeed& seed : contacts::SeedRows(*m_contact, m_isNewContact)) CreateRow(seed);
+        for (const ardena::RowSeed& seed : ardena::SeedRows(*m_contact, m_isNewContact)) CreateRow(seed);
     }
     LayOut(false);
     return 0;
@@ -98,7 +98,7 @@ VNLEdit* DhContactEditPropertyView::MakeEdit(PropertyRow& row, const std::wstrin
     return row.edits.back().get();
 }
 
-void DhContactEditPropertyView::CreateCaption(const contacts::RowKindInfo& info) {
+void DhContactEditPropertyView::CreateCaption(const ardena::RowKindInfo& info) {
     Caption caption;
     caption.text = CreateWindowExW(0, L"STATIC", info.caption, WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 0, 0, 10, 10, m_hWnd,
                                    nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -121,8 +121,8 @@ void DhContactEditPropertyView::CreateCaption(const contacts::RowKindInfo& info)
     m_captions[info.firstId] = std::move(caption);
 }
 
-bool DhContactEditPropertyView::CreateRow(const contacts::RowSeed& seed) {
-    const contacts::RowKindInfo* info = contacts::FindRowKind(seed.kind);
+bool DhContactEditPropertyView::CreateRow(const ardena::RowSeed& seed) {
+    const ardena::RowKindInfo* info = ardena::FindRowKind(seed.kind);
     if (info == nullptr || !seed.record) return false;
     int& counter = m_counters[seed.kind];
     if (counter + 1 > info->lastId) return false;
@@ -131,7 +131,7 @@ bool DhContactEditPropertyView::CreateRow(const contacts::RowSeed& seed) {
     auto row = std::make_unique<PropertyRow>();
     row->seed = seed;
     row->id = ++counter;
-    const contacts::RowContent content = contacts::InitialContent(seed, *m_labels);
+    const ardena::RowContent content = ardena::InitialContent(seed, *m_labels);
     auto text = [&content](size_t index) { return index < content.texts.size() ? content.texts[index] : std::wstring(); };
 
     const bool labelled = info->shape == RowShape::kLabelled || info->shape == RowShape::kLabelledDate ||
@@ -169,10 +169,10 @@ bool DhContactEditPropertyView::CreateRow(const contacts::RowSeed& seed) {
         MakeEdit(*row, text(0), 446, L"", true);
         break;
     case RowShape::kAddress: {
-        MakeEdit(*row, text(0), 340, contacts::kStreetHint, false);
-        MakeEdit(*row, text(1), 100, contacts::kCityHint, false);
-        MakeEdit(*row, text(2), 80, contacts::kStateHint, false);
-        MakeEdit(*row, text(3), 152, contacts::kPostalCodeHint, false);
+        MakeEdit(*row, text(0), 340, ardena::kStreetHint, false);
+        MakeEdit(*row, text(1), 100, ardena::kCityHint, false);
+        MakeEdit(*row, text(2), 80, ardena::kStateHint, false);
+        MakeEdit(*row, text(3), 152, ardena::kPostalCodeHint, false);
         row->country = MakeCombo(false, 340);
         auto it = m_labels->find(CONTACT_KIND_ADDRESS);
         if (row->country != nullptr && it != m_labels->end()) {
@@ -184,9 +184,9 @@ bool DhContactEditPropertyView::CreateRow(const contacts::RowSeed& seed) {
         break;
     }
     case RowShape::kOrganization:
-        MakeEdit(*row, text(0), kJobTitleWidth, contacts::kJobTitleHint, false);
-        MakeEdit(*row, text(1), 120, contacts::kDepartmentHint, false);
-        MakeEdit(*row, text(2), 200, contacts::kCompanyHint, false);
+        MakeEdit(*row, text(0), kJobTitleWidth, ardena::kJobTitleHint, false);
+        MakeEdit(*row, text(1), 120, ardena::kDepartmentHint, false);
+        MakeEdit(*row, text(2), 200, ardena::kCompanyHint, false);
         break;
     }
     // The combo boxes list their entries in table order, unsorted, so an entry's index is its table index.
@@ -206,20 +206,20 @@ bool DhContactEditPropertyView::CreateRow(const contacts::RowSeed& seed) {
 }
 
 void DhContactEditPropertyView::AddKind(int menuId) {
-    const contacts::RowKindInfo* info = contacts::FindRowKindByAddFieldId(menuId);
+    const ardena::RowKindInfo* info = ardena::FindRowKindByAddFieldId(menuId);
     if (info == nullptr) return;
-    if (!contacts::IsMultiValued(info->kind) && IsKindPresent(info->recordKind)) return;
-    if (CreateRow(contacts::RowSeed{info->kind, contacts::NewRowRecord(info->kind)})) LayOut(true);
+    if (!ardena::IsMultiValued(info->kind) && IsKindPresent(info->recordKind)) return;
+    if (CreateRow(ardena::RowSeed{info->kind, ardena::NewRowRecord(info->kind)})) LayOut(true);
 }
 
 void DhContactEditPropertyView::OnCommand(UINT, int id, HWND) {
     if (id < 5000 || id > 5901) return;
-    const contacts::RowKindInfo* info = contacts::FindRowKindById(id);
+    const ardena::RowKindInfo* info = ardena::FindRowKindById(id);
     if (info == nullptr) return;
     if (id == info->firstId) {
         // A caption's add button: only the kinds with several values get another row.
-        if (contacts::IsMultiValued(info->kind) &&
-            CreateRow(contacts::RowSeed{info->kind, contacts::NewRowRecord(info->kind)})) {
+        if (ardena::IsMultiValued(info->kind) &&
+            CreateRow(ardena::RowSeed{info->kind, ardena::NewRowRecord(info->kind)})) {
             LayOut(true);
         }
         return;
@@ -281,10 +281,10 @@ LRESULT DhContactEditPropertyView::OnDestroyControl(WPARAM control, LPARAM) {
 void DhContactEditPropertyView::LayOut(bool keepPosition) {
     const int position = GetScrollPos(m_hWnd, SB_VERT);
     int y = -position;
-    const contacts::RowKindInfo* current = nullptr;
+    const ardena::RowKindInfo* current = nullptr;
     for (const auto& entry : m_rows) {
         const PropertyRow& row = *entry.second;
-        const contacts::RowKindInfo* info = contacts::FindRowKind(row.seed.kind);
+        const ardena::RowKindInfo* info = ardena::FindRowKind(row.seed.kind);
         if (info != current) {
             current = info;
             Caption& caption = m_captions[info->firstId];
@@ -392,8 +392,8 @@ LRESULT DhContactEditPropertyView::OnMouseWheel(WPARAM wParam, LPARAM) {
     return 0;
 }
 
-contacts::RowInput DhContactEditPropertyView::ReadRow(const PropertyRow& row) const {
-    contacts::RowInput input;
+ardena::RowInput DhContactEditPropertyView::ReadRow(const PropertyRow& row) const {
+    ardena::RowInput input;
     for (const auto& edit : row.edits) input.texts.push_back(wtl::WindowText(*edit));
     if (row.combo != nullptr) {
         const LRESULT selected = SendMessageW(row.combo, CB_GETCURSEL, 0, 0);
@@ -409,12 +409,12 @@ contacts::RowInput DhContactEditPropertyView::ReadRow(const PropertyRow& row) co
     return input;
 }
 
-std::vector<contacts::CollectedRow> DhContactEditPropertyView::CollectRows() {
+std::vector<ardena::CollectedRow> DhContactEditPropertyView::CollectRows() {
     m_accepted.clear();
-    std::vector<contacts::CollectedRow> rows;
+    std::vector<ardena::CollectedRow> rows;
     for (const auto& entry : m_rows) {
         if (m_labels == nullptr) break;
-        contacts::CollectedRow row = contacts::CollectRow(entry.second->seed, ReadRow(*entry.second), *m_labels);
+        ardena::CollectedRow row = ardena::CollectRow(entry.second->seed, ReadRow(*entry.second), *m_labels);
         if (row.accepted) m_accepted.push_back(row);
         rows.push_back(std::move(row));
     }

@@ -12,7 +12,7 @@
 #include "ardena_module.h"
 #include <wtl/window_text.h>
 
-using namespace editor_ids;
+using namespace ardena::editor_ids;
 
 namespace {
 
@@ -35,9 +35,9 @@ HWND TopLevelOf(HWND window) {
 
 }  // namespace
 
-DhContactEditView::DhContactEditView(HWND owner, const contacts::ContactLabelTable* labels)
+DhContactEditView::DhContactEditView(HWND owner, const ardena::ContactLabelTable* labels)
     : m_labels(labels), m_owner(owner) {
-    for (const contacts::AddFieldEntry& entry : contacts::AddFieldTable()) {
+    for (const ardena::AddFieldEntry& entry : ardena::AddFieldTable()) {
         m_addFieldTable[entry.id] = {entry.text, entry.recordKind};
     }
     m_nameFont.Reset(VNLUtilityApp::GetFont(16, false, L"Arial"));
@@ -218,15 +218,15 @@ void DhContactEditView::ShowAddFieldMenu() {
 
 void DhContactEditView::SaveContact() {
     if (!m_contact) return;
-    contacts::NameParts names;
+    ardena::NameParts names;
     names.prefix = wtl::WindowText(m_nameEdits[0]);
     names.first = wtl::WindowText(m_nameEdits[1]);
     names.middle = wtl::WindowText(m_nameEdits[2]);
     names.last = wtl::WindowText(m_nameEdits[3]);
     names.suffix = wtl::WindowText(m_nameEdits[4]);
-    std::unique_ptr<iOSContact> saved = contacts::BuildSavedContact(*m_contact, names, m_properties.CollectRows());
+    std::unique_ptr<iOSContact> saved = ardena::BuildSavedContact(*m_contact, names, m_properties.CollectRows());
     CommandMessage message{};
-    message.code = m_isNewContact ? contacts::kRequestSaveNew : contacts::kRequestSaveEdited;
+    message.code = m_isNewContact ? sdk::contacts::kRequestSaveNew : sdk::contacts::kRequestSaveEdited;
     message.data = saved.release();  // the receiver's from here on
     message.window = m_hWnd;
     ardena::SendContactCommand(message);

@@ -34,7 +34,7 @@ namespace Gdiplus {
 class Bitmap;
 }
 
-namespace editor_ids {
+namespace ardena::editor_ids {
 constexpr int kMinimise = 4000;
 constexpr int kClose = 4001;
 constexpr int kOk = 4002;
@@ -44,11 +44,11 @@ constexpr int kCancel = 4004;
 constexpr int kFirstNameEdit = 4010;
 constexpr int kPropertyView = 4020;
 constexpr int kTemplate = 101;
-}  // namespace editor_ids
+}  // namespace ardena::editor_ids
 
 class DhContactEditView : public wtl::CDialogImpl<DhContactEditView>, public VNLSubject, public VNLObserver {
 public:
-    DhContactEditView(HWND owner, const contacts::ContactLabelTable* labels);
+    DhContactEditView(HWND owner, const ardena::ContactLabelTable* labels);
     ~DhContactEditView() override;
 
     BEGIN_MSG_MAP(DhContactEditView)
@@ -87,7 +87,7 @@ private:
     void ShowAddFieldMenu();
     void SaveContact();
 
-    const contacts::ContactLabelTable* m_labels;  // the page's
+    const ardena::ContactLabelTable* m_labels;  // the page's
     std::wstring m_title;
     Gdiplus::Bitmap* m_picture = nullptr;  // lent
     VNLImgButton m_closeButton;

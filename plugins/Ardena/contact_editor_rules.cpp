@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cwctype>
 
-namespace contacts {
+namespace ardena {
 
 const wchar_t* const kStreetHint = L"Street";
 const wchar_t* const kCityHint = L"City";
@@ -469,4 +469,4 @@ std::unique_ptr<iOSContact> BuildSavedContact(const iOSContact& working, const N
     return contact;
 }
 
-}  // namespace contacts
+}  // namespace ardena

@@ -12,7 +12,7 @@
 #include "contact_records.h"
 #include "contact_rules.h"
 
-namespace contacts {
+namespace ardena {
 
 // Row kinds: a group caption has the odd kind before its rows' even kind.
 enum class RowKind : int {
@@ -136,4 +136,4 @@ struct NameParts {
 std::unique_ptr<iOSContact> BuildSavedContact(const iOSContact& working, const NameParts& names,
                                               const std::vector<CollectedRow>& rows);
 
-}  // namespace contacts
+}  // namespace ardena

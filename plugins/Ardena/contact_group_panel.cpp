@@ -12,7 +12,7 @@
 #include "contact_codes.h"
 #include "contact_rules.h"
 
-using namespace contacts_ids;
+using namespace ardena::page_ids;
 
 namespace {
 
@@ -36,7 +36,7 @@ bool NewGuidText(std::string& text) {
     if (FAILED(CoCreateGuid(&guid))) return false;
     uint8_t tail[8];
     for (int i = 0; i < 8; ++i) tail[i] = guid.Data4[i];
-    text = contacts::FormatGuidText(guid.Data1, guid.Data2, guid.Data3, tail);
+    text = ardena::FormatGuidText(guid.Data1, guid.Data2, guid.Data3, tail);
     return true;
 }
 
@@ -159,8 +159,8 @@ bool ContactGroupPanel::OnNotify(const NMHDR& header, LPARAM lParam, LRESULT& re
 
 // ---- The groups tree -------------------------------------------------------------------------------------
 
-HTREEITEM ContactGroupPanel::InsertGroupItem(const contacts::GroupPtr& group) {
-    const std::wstring text = group ? contacts::GroupItemText(*group) : std::wstring();
+HTREEITEM ContactGroupPanel::InsertGroupItem(const ardena::GroupPtr& group) {
+    const std::wstring text = group ? ardena::GroupItemText(*group) : std::wstring();
     TVINSERTSTRUCTW insert = {};
     insert.hParent = TVI_ROOT;
     insert.hInsertAfter = TVI_LAST;
@@ -258,11 +258,11 @@ void ContactGroupPanel::OnEndLabelEdit(NMTVDISPINFOW& info, LRESULT& result) {
         auto created = std::make_unique<iOSContactGroup>();
         created->name = name;
         NewGuidText(created->guidText);
-        SendGroup(contacts::kRequestCreateGroup, std::move(created));
+        SendGroup(sdk::contacts::kRequestCreateGroup, std::move(created));
     } else if (group->name != name) {
         auto renamed = std::make_unique<iOSContactGroup>(*group);
         renamed->name = name;
-        SendGroup(contacts::kRequestChangeGroup, std::move(renamed));
+        SendGroup(sdk::contacts::kRequestChangeGroup, std::move(renamed));
     }
 }
 
@@ -280,7 +280,7 @@ void ContactGroupPanel::OnAddGroup() {
 void ContactGroupPanel::OnRemoveGroup() {
     iOSContactGroup* group = SelectedGroup();
     if (group == nullptr) return;
-    m_listener.SendGroupRequest(contacts::kRequestRemoveGroup, _wcsdup(group->identifier.c_str()));
+    m_listener.SendGroupRequest(sdk::contacts::kRequestRemoveGroup, _wcsdup(group->identifier.c_str()));
 }
 
 void ContactGroupPanel::Clear() {
@@ -303,13 +303,13 @@ void ContactGroupPanel::OnGroupsLoaded(ItemBatch<iOSContactGroup>* batch) {
             if (ItemGroup(item) != nullptr) DeleteItem(item);
         }
     }
-    for (const contacts::GroupPtr& group : owner->items) {
+    for (const ardena::GroupPtr& group : owner->items) {
         if (group) InsertGroupItem(group);
     }
 }
 
 void ContactGroupPanel::OnGroupChanged(iOSContactGroup* record) {
-    contacts::GroupPtr group(record);
+    ardena::GroupPtr group(record);
     if (!group) return;
     HTREEITEM target = nullptr;
     for (HTREEITEM item : GroupItems()) {
@@ -320,7 +320,7 @@ void ContactGroupPanel::OnGroupChanged(iOSContactGroup* record) {
             target = item;
             break;
         }
-        if (contacts::ContactPageModel::IsSameGroup(*held, *group)) {
+        if (ardena::ContactPageModel::IsSameGroup(*held, *group)) {
             // A changed group: the answer replaces the page's record, so the next change starts from it.
             m_model.ReplaceGroup(held, group);
             target = item;
@@ -332,7 +332,7 @@ void ContactGroupPanel::OnGroupChanged(iOSContactGroup* record) {
         m_model.AppendGroup(group);
         return;
     }
-    SetItemGroup(target, group.get(), contacts::GroupItemText(*group));
+    SetItemGroup(target, group.get(), ardena::GroupItemText(*group));
     if (SelectedItem() == target && m_activeTree == kGroupTree && !m_memberAdding) {
         m_listener.ShowContacts(m_model.MembersOf(*group));
     }

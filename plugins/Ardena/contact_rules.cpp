@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cwctype>
 
-namespace contacts {
+namespace ardena {
 namespace {
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
@@ -266,4 +266,4 @@ void SortContactRows(std::vector<iOSContact*>& rows, int column, bool ascending,
     for (size_t i = 0; i < keyed.size(); ++i) rows[i] = keyed[i].second;
 }
 
-}  // namespace contacts
+}  // namespace ardena

@@ -102,7 +102,7 @@ LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
     int x = 10;
     for (VNLSwitchImageButton* button : {&m_import, &m_delete, &m_backup, &m_restore, &m_refresh}) {
         if (button->m_hWnd == nullptr) continue;
-        const vnlc::SwitchImageLayout& layout = button->Layout();
+        const controls::SwitchImageLayout& layout = button->Layout();
         SetWindowPos(*button, nullptr, x, 35 - 8, layout.preferredWidth, layout.preferredHeight, SWP_NOZORDER);
         x += layout.preferredWidth + kToolbarGap;
     }
@@ -279,10 +279,10 @@ LRESULT DhBackupDialog::OnHostReply(WPARAM code, LPARAM payload) {
         std::unique_ptr<WideStringPair> device(static_cast<WideStringPair*>(data));
         if (device) OnDeviceEvent(code, *device);
     } else if (code == kReplyRunReport) {
-        std::unique_ptr<backups::BackupRunReport> report(static_cast<backups::BackupRunReport*>(data));
+        std::unique_ptr<sdk::backups::BackupRunReport> report(static_cast<sdk::backups::BackupRunReport*>(data));
         if (report && m_runs.Apply(*report)) UpdateStatus();
     } else {
-        backups::ReleasePayload(PayloadLeg::PageReply, static_cast<int64_t>(code), data);
+        sdk::backups::ReleasePayload(PayloadLeg::PageReply, static_cast<int64_t>(code), data);
     }
     return 0;
 }
@@ -353,6 +353,6 @@ void DhBackupDialog::Send(int64_t code, void* data, int64_t count) {
     message.count = count;
     message.window = m_hWnd;
     if (!brisel::SendBackupCommand(message)) {
-        backups::ReleasePayload(PayloadLeg::PageRequest, code, data);
+        sdk::backups::ReleasePayload(PayloadLeg::PageRequest, code, data);
     }
 }

@@ -37,7 +37,7 @@ bool DhDeviceDialog::CreateFor(HWND owner, const brisel::BackupList& backups, br
     return Create(owner, rect, m_title, WS_POPUP | WS_CLIPCHILDREN) != nullptr;
 }
 
-void DhDeviceDialog::NoteRun(backups::RunKind kind, const WideStringPair& device) {
+void DhDeviceDialog::NoteRun(sdk::backups::RunKind kind, const WideStringPair& device) {
     if (m_runs != nullptr) m_runs->Start(kind, device.first, device.second);
     InvalidateRect(m_owner, nullptr, FALSE);  // the manager's status line shows it
 }
@@ -120,7 +120,7 @@ CommandMessage DhDeviceDialog::Send(int64_t code, const wchar_t* wideText, void*
     message.wideText = const_cast<wchar_t*>(wideText);
     message.data = data;
     message.window = window != nullptr ? window : m_hWnd;
-    if (!brisel::SendBackupCommand(message)) backups::ReleasePayload(PayloadLeg::PageRequest, code, data);
+    if (!brisel::SendBackupCommand(message)) sdk::backups::ReleasePayload(PayloadLeg::PageRequest, code, data);
     return message;
 }
 

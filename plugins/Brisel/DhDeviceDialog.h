@@ -89,7 +89,7 @@ protected:
     // Sends BRISEL_COMMAND_DO_BACKUP with `window` = this dialog unless given; returns the answered message.
     CommandMessage Send(int64_t code, const wchar_t* wideText = nullptr, void* data = nullptr, HWND window = nullptr);
     // Notes a run of the chosen `device` that is handed to the host and has the manager show it.
-    void NoteRun(backups::RunKind kind, const WideStringPair& device);
+    void NoteRun(sdk::backups::RunKind kind, const WideStringPair& device);
     // Hides the dialog, enables the manager and forgets the devices, rows and the clicked row.
     void CloseDialog();
     // Lists `backups` as rows (the shared records stay owned by the manager's list).

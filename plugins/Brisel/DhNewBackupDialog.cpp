@@ -46,8 +46,8 @@ bool DhNewBackupDialog::CreateExtras() {
 }
 
 int DhNewBackupDialog::LayoutExtras(int width) {
-    const vnlc::SwitchImageLayout& first = m_defaultRadio.Layout();
-    const vnlc::SwitchImageLayout& second = m_customRadio.Layout();
+    const controls::SwitchImageLayout& first = m_defaultRadio.Layout();
+    const controls::SwitchImageLayout& second = m_customRadio.Layout();
     const int firstTop = kTitleBottom + 160;
     SetWindowPos(m_defaultRadio, nullptr, 40, firstTop, first.preferredWidth, first.preferredHeight, SWP_NOZORDER);
     const int secondTop = firstTop + first.preferredHeight + 20;
@@ -66,8 +66,8 @@ void DhNewBackupDialog::SelectRadio(int id) {
     if (id == m_selectedRadio) return;
     m_selectedRadio = id;
     const bool custom = id == kCustomize;
-    m_defaultRadio.SetState(custom ? vnlc::kStateNormal : vnlc::kStatePressed);
-    m_customRadio.SetState(custom ? vnlc::kStatePressed : vnlc::kStateNormal);
+    m_defaultRadio.SetState(custom ? controls::kStateNormal : controls::kStatePressed);
+    m_customRadio.SetState(custom ? controls::kStatePressed : controls::kStateNormal);
     EnableWindow(m_folderEdit, custom ? TRUE : FALSE);
     EnableWindow(m_browse, custom ? TRUE : FALSE);
     InvalidateRect(m_defaultRadio, nullptr, TRUE);
@@ -118,6 +118,6 @@ void DhNewBackupDialog::OnOk() {
     GetWindowTextW(m_folderEdit, text, static_cast<int>(std::size(text)));
     auto target = std::make_unique<WideStringPair>(device.first, brisel::TargetFolder(m_selectedRadio == kCustomize, text));
     CloseDialog();
-    NoteRun(backups::RunKind::Backup, device);
+    NoteRun(sdk::backups::RunKind::Backup, device);
     Send(kStartBackup, nullptr, target.release(), Owner());  // the host's from here on
 }

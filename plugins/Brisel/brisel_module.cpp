@@ -65,7 +65,7 @@ private:
         const bool posted = IsWindowReply(code) && m_manager != nullptr && m_manager->m_hWnd != nullptr &&
                             PostMessageW(*m_manager, WM_HOST_REPLY, static_cast<WPARAM>(code),
                                          reinterpret_cast<LPARAM>(payload)) != FALSE;
-        if (!posted) backups::ReleasePayload(PayloadLeg::PageReply, code, payload);
+        if (!posted) sdk::backups::ReleasePayload(PayloadLeg::PageReply, code, payload);
     }
 
     // The manager: made by the first SHOW_WINDOW, never destroyed while the plug-in is loaded.

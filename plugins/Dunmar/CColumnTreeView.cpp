@@ -79,8 +79,8 @@ LRESULT CColumnTreeView::OnCreate(CREATESTRUCTW*) {
         wtl::SelectGuard select(dc.get(), font);
         GetTextExtentPoint32W(dc.get(), L"A", 1, &letter);
     }
-    const bookmarks::ColumnTreeMetrics metrics =
-        bookmarks::ColumnTreeMetricsFor(CommonControlsMajorVersion(), static_cast<int>(letter.cy));
+    const dunmar::ColumnTreeMetrics metrics =
+        dunmar::ColumnTreeMetricsFor(CommonControlsMajorVersion(), static_cast<int>(letter.cy));
     m_headerHeight = metrics.headerHeight;
     m_indent = metrics.textIndent;
     m_scroll = 0;
@@ -184,7 +184,7 @@ void CColumnTreeView::RepaintCheckArea(HTREEITEM item) {
 
 void CColumnTreeView::ToggleItem(HTREEITEM item) {
     ColumnTreeNodes nodes{m_tree};
-    bookmarks::ToggleCheck(nodes, item);
+    dunmar::ToggleCheck(nodes, item);
     // A checked root stands for its checked subtree, so the roots alone tell whether everything is.
     bool everyRootChecked = true;
     for (HTREEITEM root = nodes.FirstChild(nullptr); root != nullptr && everyRootChecked; root = nodes.NextSibling(root)) {
@@ -204,7 +204,7 @@ void CColumnTreeView::CheckAll(bool checked) {
     ColumnTreeNodes nodes{m_tree};
     for (HTREEITEM root = nodes.FirstChild(nullptr); root != nullptr; root = nodes.NextSibling(root)) {
         nodes.SetChecked(root, checked);
-        bookmarks::SetSubtreeChecked(nodes, root, checked);
+        dunmar::SetSubtreeChecked(nodes, root, checked);
     }
     InvalidateRect(m_tree, nullptr, FALSE);
 }
@@ -311,7 +311,7 @@ void CColumnTreeView::PaintRow(HDC dc, HTREEITEM item, const RECT& row, UINT sta
     if ((state & CDIS_FOCUS) != 0) DrawFocusRect(dc, &band);
 
     const std::wstring text = ItemText(m_tree, item);
-    const std::wstring first = bookmarks::ColumnPart(text, 0, m_columnCount);
+    const std::wstring first = dunmar::ColumnPart(text, 0, m_columnCount);
     Gdiplus::Bitmap* box = data != nullptr && data->checked != 0 ? m_checkedImage : m_uncheckedImage;
     Gdiplus::Bitmap* picture = PictureOf(data);
     const int middle = (row.top + row.bottom) / 2;
@@ -329,7 +329,7 @@ void CColumnTreeView::PaintRow(HDC dc, HTREEITEM item, const RECT& row, UINT sta
     }
     int x = column0;
     for (int i = 1; i < m_columnCount; ++i) {
-        const std::wstring part = bookmarks::ColumnPart(text, i, m_columnCount);
+        const std::wstring part = dunmar::ColumnPart(text, i, m_columnCount);
         RECT column = {x + m_indent, row.top + 1, x + m_widths[i] - 2, row.bottom - 1};
         if (!part.empty()) {
             DrawTextW(dc, part.c_str(), -1, &column, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
@@ -355,7 +355,7 @@ int CColumnTreeView::WidestText(HTREEITEM first, int column, int depth, HDC dc) 
     const bool linesAtRoot = (GetWindowLongW(m_tree, GWL_STYLE) & TVS_LINESATROOT) != 0;
     int widest = 0;
     for (HTREEITEM item = first; item != nullptr; item = nodes.NextSibling(item)) {
-        const std::wstring part = bookmarks::ColumnPart(ItemText(m_tree, item), column, m_columnCount);
+        const std::wstring part = dunmar::ColumnPart(ItemText(m_tree, item), column, m_columnCount);
         SIZE size = {};
         GetTextExtentPoint32W(dc, part.c_str(), static_cast<int>(part.size()), &size);
         int width = static_cast<int>(size.cx);

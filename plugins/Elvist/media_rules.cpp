@@ -1,7 +1,7 @@
 // The voice-memo and ringtone pages' rules; see media_rules.h.
 #include "media_rules.h"
 
-namespace media_pages {
+namespace elvist {
 
 bool RecordingMatches(const RecordingItem& item, const std::wstring& foldedQuery) {
     return pages::ContainsFolded(item.name, foldedQuery) || item.dateCreated.find(foldedQuery) != std::wstring::npos;
@@ -54,4 +54,4 @@ void SortRingtones(std::vector<RingtoneItem*>& records, int column, bool ascendi
     }
 }
 
-}  // namespace media_pages
+}  // namespace elvist

@@ -83,8 +83,8 @@ TEST(BackupList, CheckedKeysAndDeviceBackups) {
 
 // What the status line says of the runs started from the dialogs, as the relay reports them.
 TEST(BackupRuns, ProgressThenTheOutcomeInWords) {
-    using backups::BackupRunReport;
-    using backups::RunKind;
+    using sdk::backups::BackupRunReport;
+    using sdk::backups::RunKind;
     BackupRuns runs;
     EXPECT_EQ(runs.Text(), L"");
     EXPECT_EQ(runs.RunningPercent(), -1);

@@ -6,8 +6,8 @@
 #include "command_names.h"
 #include "wide_pair.h"
 
-using trv_test::DeliveriesOf;
-using trv_test::TestBus;
+using trv::test::DeliveriesOf;
+using trv::test::TestBus;
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "bus_test_support.h"
 #include "command_names.h"
 
-using trv_test::DeliveriesOf;
-using trv_test::TestBus;
+using trv::test::DeliveriesOf;
+using trv::test::TestBus;
 
 namespace {
 
@@ -41,7 +41,7 @@ TEST(CommandBus, LastRegistrationOwnsTheName) {
     EXPECT_EQ(DeliveriesOf(1)[0].name, ZERITH_COMMAND_DO_NOTE);
     ASSERT_EQ(DeliveriesOf(0).size(), 1u);
     EXPECT_EQ(DeliveriesOf(0)[0].name, ZERITH_COMMAND_DO_APP);
-    EXPECT_EQ(t.bus().OwnerOf(ZERITH_COMMAND_DO_NOTE), trv_test::FakeModuleHandle(1));
+    EXPECT_EQ(t.bus().OwnerOf(ZERITH_COMMAND_DO_NOTE), trv::test::FakeModuleHandle(1));
 }
 
 TEST(CommandBus, DeliverySetsNameAndReturnsTheAnswer) {

@@ -9,7 +9,7 @@
 
 #include "contact_editor_rules.h"
 
-using namespace contacts;
+using namespace ardena;
 
 namespace {
 

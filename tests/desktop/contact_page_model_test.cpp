@@ -8,7 +8,7 @@
 
 #include "contact_page_model.h"
 
-using namespace contacts;
+using namespace ardena;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "contact_records.h"
 #include "contact_rules.h"
 
-using namespace contacts;
+using namespace ardena;
 
 namespace {
 
@@ -293,11 +293,11 @@ TEST(ContactGroups, MemberUnionAndDifferenceAreSorted) {
 }
 
 TEST(ContactRules, PreviewValuesBreakBeforeTheAtSignAndNeverInsideWords) {
-    EXPECT_EQ(contacts::PreviewValueLines(L"ann.longname@example.org"), L"ann.longname\n@example.org");
-    EXPECT_EQ(contacts::PreviewValueLines(L"a@b@c.org"), L"a@b\n@c.org") << "before the last '@'";
-    EXPECT_EQ(contacts::PreviewValueLines(L"https://example.org/path"), L"https://example.org/path");
-    EXPECT_EQ(contacts::PreviewValueLines(L"@handle"), L"@handle");
-    EXPECT_EQ(contacts::PreviewValueLines(L"two words@x"), L"two words@x") << "text with blanks wraps by itself";
+    EXPECT_EQ(ardena::PreviewValueLines(L"ann.longname@example.org"), L"ann.longname\n@example.org");
+    EXPECT_EQ(ardena::PreviewValueLines(L"a@b@c.org"), L"a@b\n@c.org") << "before the last '@'";
+    EXPECT_EQ(ardena::PreviewValueLines(L"https://example.org/path"), L"https://example.org/path");
+    EXPECT_EQ(ardena::PreviewValueLines(L"@handle"), L"@handle");
+    EXPECT_EQ(ardena::PreviewValueLines(L"two words@x"), L"two words@x") << "text with blanks wraps by itself";
 }
 
 TEST(ContactColumns, NamesGetTheirWidthAsLongAsThePhonesKeepTheirs) {

@@ -300,10 +300,10 @@ TEST_F(FeatureRelays, BooksDropKeepsOnlyBookFilesAndBookmarkImportsPairTheFilesW
     m_dialogs.files = {L"C:\\in\\b.xml"};
     Invoke(DUNMAR_COMMAND_DO_BOOKMARK, import);
     ASSERT_EQ(m_handedOver.size(), 2u);
-    auto* pair = static_cast<features::BookmarkImport*>(m_handedOver[1].data);
+    auto* pair = static_cast<sdk::BookmarkImport*>(m_handedOver[1].data);
     EXPECT_EQ(pair->first, records);
     EXPECT_EQ(*pair->second, std::vector<std::wstring>{L"C:\\in\\b.xml"});
-    bookmarks::ReleasePayload(PayloadLeg::RelayRequest, 104, pair);
+    sdk::bookmarks::ReleasePayload(PayloadLeg::RelayRequest, 104, pair);
 }
 
 TEST_F(FeatureRelays, PhotoRequestsTellThePhotoPageAfterTheRelay) {
@@ -337,7 +337,7 @@ TEST_F(FeatureRelays, PhotoRequestsTellThePhotoPageAfterTheRelay) {
         if (c.code != 9) {
             EXPECT_EQ(delivered[1].count, c.noticeCount) << c.code;
         }
-        photos::ReleasePayload(PayloadLeg::RelayRequest, c.relayCode, delivered[0].data);
+        sdk::photos::ReleasePayload(PayloadLeg::RelayRequest, c.relayCode, delivered[0].data);
     }
 }
 

@@ -116,12 +116,12 @@ std::vector<std::string> AllOwnedNames() {
     const auto add = [&names](auto& table) {
         for (const char* name : table) names.push_back(name);
     };
-    add(trv::kArdenaCommandNames); add(trv::kBriselCommandNames); add(trv::kCortalCommandNames);
-    add(trv::kDunmarCommandNames); add(trv::kElvistCommandNames); add(trv::kFaydraCommandNames);
-    add(trv::kGavrelCommandNames); add(trv::kKestorCommandNames); add(trv::kLunderCommandNames);
-    add(trv::kMulvarCommandNames); add(trv::kPimselCommandNames); add(trv::kQuarnelCommandNames);
-    add(trv::kSorvadCommandNames); add(trv::kTelborCommandNames); add(trv::kVintorCommandNames);
-    add(trv::kWendraCommandNames); add(trv::kYestalCommandNames); add(trv::kZerithCommandNames);
+    add(sdk::kArdenaCommandNames); add(sdk::kBriselCommandNames); add(sdk::kCortalCommandNames);
+    add(sdk::kDunmarCommandNames); add(sdk::kElvistCommandNames); add(sdk::kFaydraCommandNames);
+    add(sdk::kGavrelCommandNames); add(sdk::kKestorCommandNames); add(sdk::kLunderCommandNames);
+    add(sdk::kMulvarCommandNames); add(sdk::kPimselCommandNames); add(sdk::kQuarnelCommandNames);
+    add(sdk::kSorvadCommandNames); add(sdk::kTelborCommandNames); add(sdk::kVintorCommandNames);
+    add(sdk::kWendraCommandNames); add(sdk::kYestalCommandNames); add(sdk::kZerithCommandNames);
     return names;
 }
 
@@ -590,7 +590,7 @@ TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
     // The fake relay module takes the chosen paths of an import as the real one does; the checked notes of
     // an export are only lent to it (the host frees them, which the sanitizer build checks).
     g_answers[ZERITH_COMMAND_DO_NOTE] = [](CommandMessage* m) {
-        if (m->code == notes::kRelayImportXml) notes::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
+        if (m->code == sdk::notes::kRelayImportXml) sdk::notes::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
     };
     NoteItem checked;
     const std::pair<int64_t, int64_t> requests[] = {{1, 58}, {2, 61}, {3, 60}, {4, 62}, {7, 59}, {5, -1}};
@@ -598,7 +598,7 @@ TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
         g_seen.clear();
         CommandMessage request{};
         request.code = c.first;
-        if (c.first == notes::kRequestExport || c.first == notes::kRequestBackupXml) {
+        if (c.first == sdk::notes::kRequestExport || c.first == sdk::notes::kRequestBackupXml) {
             request.data = new std::vector<NoteItem*>{&checked};
             request.count = 1;
         }
@@ -644,7 +644,7 @@ TEST_F(Routing, BackupTrafficNeedsNoCurrentDevice) {
     Own(AllOwnedNames());
     TitleBarAnswers(nullptr);
     g_answers[ZERITH_COMMAND_DO_BACKUP] = [](CommandMessage* m) {
-        backups::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
+        sdk::backups::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
     };
     CommandMessage request{};
     request.code = 4;

@@ -7,13 +7,13 @@
 #include "command_names.h"
 #include "plugin_loader.h"
 
-using trv_test::TestBus;
+using trv::test::TestBus;
 
 namespace {
 
 // RegisterModule functions of fake libraries: each sets its receiver and registers one or two names.
 void TRV_CALL RegisterAlpha(ModuleRecord* record) {
-    record->receive = trv_test::ReceiverOf(0);
+    record->receive = trv::test::ReceiverOf(0);
     CommandMessage message{};
     message.kind = COMMAND_KIND_REGISTER;
     message.name = ARDENA_COMMAND_SHOW_WINDOW;
@@ -24,7 +24,7 @@ void TRV_CALL RegisterAlpha(ModuleRecord* record) {
 }
 
 void TRV_CALL RegisterBeta(ModuleRecord* record) {
-    record->receive = trv_test::ReceiverOf(1);
+    record->receive = trv::test::ReceiverOf(1);
     CommandMessage message{};
     message.kind = COMMAND_KIND_REGISTER;
     message.name = ARDENA_COMMAND_SHOW_WINDOW;  // the same name as Alpha: the later module wins

@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace trv::relay;
+using namespace relay;
 
 struct TextCase {
     std::wstring in;

@@ -15,10 +15,10 @@
 
 namespace {
 
-using trv::relay::ComposeCsv;
-using trv::relay::ComposeVcards;
-using trv::relay::ComposeXmlBackup;
-using trv::relay::ReadXmlBackup;
+using relay::ComposeCsv;
+using relay::ComposeVcards;
+using relay::ComposeXmlBackup;
+using relay::ReadXmlBackup;
 using vnl::Utf8FromWide;
 using vnl::WideFromUtf8;
 using Contacts = std::vector<std::shared_ptr<iOSContact>>;
@@ -93,7 +93,7 @@ std::vector<const iOSContact*> Pointers(const Contacts& contacts) {
 
 rapidjson::Document RunJson(const char* program, const std::string& bytes) {
     std::string output;
-    EXPECT_EQ(trv_test::RunPythonOn(program, bytes, output), 0) << output;
+    EXPECT_EQ(trv::test::RunPythonOn(program, bytes, output), 0) << output;
     rapidjson::Document document;
     document.Parse(output.c_str());
     EXPECT_FALSE(document.HasParseError()) << output;
@@ -188,7 +188,7 @@ TEST(RelayContactsFilesXml, CharactersXmlCannotCarryAreLeftOut) {
     EXPECT_EQ(read[0]->phones[0]->labelKey, L"mobile");
     EXPECT_EQ(read[0]->phones[0]->value, L"12");
     std::string output;
-    EXPECT_EQ(trv_test::RunPythonOn("import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])", xml, output), 0);
+    EXPECT_EQ(trv::test::RunPythonOn("import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])", xml, output), 0);
 }
 
 constexpr char kElementTreeReader[] = R"(
@@ -357,7 +357,7 @@ TEST(RelayContactsFilesXml, DeepNestingAndHugeInputAreRefusedQuickly) {
     EXPECT_FALSE(ReadXmlBackup(deep, read, error));
     EXPECT_NE(error.find("unexpected element <a> in <note>"), std::string::npos) << error;
 
-    const std::string huge(trv::relay::kMaxBackupBytes + 1, ' ');
+    const std::string huge(relay::kMaxBackupBytes + 1, ' ');
     EXPECT_FALSE(ReadXmlBackup(huge, read, error));
     EXPECT_NE(error.find("larger"), std::string::npos) << error;
     EXPECT_TRUE(read.empty());

@@ -25,13 +25,13 @@
 
 namespace {
 
-using namespace contacts;
-using trv::relay::RelayAnswer;
-using trv::relay::ContactsService;
-using trv::relay::Packet;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
-using trv_test::SentRequest;
+using namespace sdk::contacts;
+using relay::RelayAnswer;
+using relay::ContactsService;
+using relay::Packet;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
+using trv::test::SentRequest;
 
 const std::string kDevice = "4283fefc63f0cd0e873a0000c6d07ef7b77e90d3";
 
@@ -428,7 +428,7 @@ TEST_F(RelayContacts, AnImportedBackupIsSavedContactByContactAsNewContacts) {
     first.firstName = L"Nina";
     iOSContact second;
     second.firstName = L"Ola";
-    link.files[L"Z:\\b.xml"] = trv::relay::ComposeXmlBackup({&first, &second});
+    link.files[L"Z:\\b.xml"] = relay::ComposeXmlBackup({&first, &second});
     link.files[L"Z:\\broken.xml"] = "<contactsBackup version=\"1\"><contact>";
     const size_t before = link.requests.size();
     CommandMessage import = Request(kRelayImportXml, new std::vector<std::wstring>{L"Z:\\broken.xml", L"Z:\\b.xml",

@@ -10,9 +10,9 @@
 namespace {
 
 using namespace std::string_literals;
-using trv::relay::DeviceTable;
-using trv::relay::Packet;
-using trv::relay::RelayActionKind;
+using relay::DeviceTable;
+using relay::Packet;
+using relay::RelayActionKind;
 
 const std::string kUdid = "4283fefc63f0cd0e873a0000c6d07ef7b77e90d3";
 
@@ -173,7 +173,7 @@ TEST(RelayDevices, BasicInformationNamesTheDeviceOnlyWhileItIsListed) {
     DeviceTable table;
     (void)table.OnPacket(Ready(kUdid, kInfo));
     std::map<std::string, std::string> info;
-    ASSERT_TRUE(trv::relay::ReadDeviceInfo(
+    ASSERT_TRUE(relay::ReadDeviceInfo(
         "{\"DeviceName\":\"Zo\xc3\xab's iPhone\",\"CycleCount\":294,\"ActivationStateAcknowledged\":true,"
         "\"Data_FreeSize\":55834560309,\"Nested\":{\"a\":1},\"List\":[1]}",
         info));
@@ -182,11 +182,11 @@ TEST(RelayDevices, BasicInformationNamesTheDeviceOnlyWhileItIsListed) {
     EXPECT_EQ(info["ActivationStateAcknowledged"], "1");
     EXPECT_EQ(info["Data_FreeSize"], "55834560309");
     EXPECT_EQ(info.count("Nested") + info.count("List"), 0u);
-    EXPECT_FALSE(trv::relay::ReadDeviceInfo("[1,2]", info));
-    EXPECT_FALSE(trv::relay::ReadDeviceInfo("{\"DeviceName\":", info));
+    EXPECT_FALSE(relay::ReadDeviceInfo("[1,2]", info));
+    EXPECT_FALSE(relay::ReadDeviceInfo("{\"DeviceName\":", info));
 
     ASSERT_TRUE(table.AddProperties(kUdid, info));
-    const trv::relay::RelayDevice* device = table.Find(kUdid);
+    const relay::RelayDevice* device = table.Find(kUdid);
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(DeviceTable::DisplayName(*device), "Zo\xc3\xab's iPhone");
     EXPECT_EQ(table.ProductVersion(kUdid), "12.4.1") << "the ready event's properties stay";

@@ -14,10 +14,10 @@
 namespace {
 
 using namespace std::string_literals;
-using trv::relay::DriverService;
-using trv::relay::Packet;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
+using relay::DriverService;
+using relay::Packet;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
 
 using ReportRow = std::tuple<std::string, std::int64_t, std::int64_t, std::int64_t>;  // name, status, done, count
 
@@ -40,7 +40,7 @@ struct DriverRun {
         packet.header.status = status;
         packet.body = "1\0"s + record + "\0"s;
         ReplyFrame frame;
-        ASSERT_EQ(ParseReplyFrame(packet.body, frame), trv::relay::FrameResult::kOk);
+        ASSERT_EQ(ParseReplyFrame(packet.body, frame), relay::FrameResult::kOk);
         ASSERT_TRUE(drivers.OnReply(packet, frame, ""));
     }
     std::vector<ReportRow> Reports() const {

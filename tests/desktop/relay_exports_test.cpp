@@ -16,10 +16,10 @@
 
 namespace {
 
-using trv::relay::ExportService;
-using trv::relay::Packet;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
+using relay::ExportService;
+using relay::Packet;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
 
 bool Export(ExportService& exports, std::vector<WideStringPair> pairs, const wchar_t* folder,
             const wchar_t* device = L"udid-1", const char* name = ZERITH_COMMAND_DO_FILE, std::int64_t code = 109) {

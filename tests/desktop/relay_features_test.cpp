@@ -26,9 +26,9 @@
 
 namespace {
 
-using namespace trv::relay;
-using trv_test::FakeBackupFiles;
-using trv_test::FakeLink;
+using namespace relay;
+using trv::test::FakeBackupFiles;
+using trv::test::FakeLink;
 
 // A feature that records what reaches it in `calls` and takes what it is told to.
 class Recorder final : public RelayFeature {
@@ -171,21 +171,21 @@ TEST(RelayFeatures, TheServiceLostEndsWhatEveryFeatureHasInFlightOnce) {
     WideStringPair note(L"Title", L"Text");
     std::wstring newName = L"Kitchen";
     std::wstring folder = L"Z:\\out";
-    r.Ask(ZERITH_COMMAND_DO_CONTACT, contacts::kRelayLoad);
-    r.Ask(ZERITH_COMMAND_DO_NOTE, notes::kRelayLoad);
-    r.Ask(ZERITH_COMMAND_DO_NOTE, notes::kRelaySave, &note);
+    r.Ask(ZERITH_COMMAND_DO_CONTACT, sdk::contacts::kRelayLoad);
+    r.Ask(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayLoad);
+    r.Ask(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelaySave, &note);
     r.Ask(ZERITH_COMMAND_DO_BASICINFO, kRenameCode, nullptr, &newName[0]);
     r.Ask(ZERITH_COMMAND_DO_FILE, kExportFilesCode, new std::vector<WideStringPair>{{L"a.m4a", L"/Recordings/a.m4a"}},
           &folder[0]);
     r.Ask(ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER, 0, nullptr, nullptr, "http://drivers.example/");
     r.Ask(ZERITH_COMMAND_DO_BACKUP, 136);
-    const std::vector<trv_test::SentRequest> asked = r.link.requests;
+    const std::vector<trv::test::SentRequest> asked = r.link.requests;
     ASSERT_EQ(asked.size(), 7u);
     r.link.Clear();
 
     r.features.OnServiceGone();
     // The listing, the export, the backup list and the driver download each end once, as failed.
-    EXPECT_EQ(r.AnswersUnder(ZERITH_COMMAND_DO_NOTE, notes::kRelayLoaded), 1u);
+    EXPECT_EQ(r.AnswersUnder(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayLoaded), 1u);
     EXPECT_EQ(r.AnswersUnder(ZERITH_COMMAND_DO_FILE, kExportFilesCode), 1u);
     EXPECT_EQ(r.AnswersUnder(ZERITH_COMMAND_DO_BACKUP, 136), 1u);
     EXPECT_EQ(r.AnswersUnder(ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, 0), 1u);
@@ -197,11 +197,11 @@ TEST(RelayFeatures, TheServiceLostEndsWhatEveryFeatureHasInFlightOnce) {
     // The contacts listing ends: its page hears that loading finished.
     bool contactsEnded = false;
     for (const RelayAnswer& answer : r.link.answers) {
-        contactsEnded |= answer.name == nullptr && answer.code == contacts::kRelayContactsBatch && answer.payload == nullptr;
+        contactsEnded |= answer.name == nullptr && answer.code == sdk::contacts::kRelayContactsBatch && answer.payload == nullptr;
     }
     EXPECT_TRUE(contactsEnded);
     // Nothing waits for a reply any more: a late one is taken by no feature (it goes to the link itself).
-    for (const trv_test::SentRequest& request : asked) {
+    for (const trv::test::SentRequest& request : asked) {
         Packet late;
         late.header.id = request.id;
         late.header.status = 1;

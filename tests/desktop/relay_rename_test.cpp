@@ -12,11 +12,11 @@
 namespace {
 
 using namespace std::string_literals;
-using trv::relay::DeviceTable;
-using trv::relay::Packet;
-using trv::relay::RenameService;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
+using relay::DeviceTable;
+using relay::Packet;
+using relay::RenameService;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
 
 const std::string kUdid = "udid-1";
 
@@ -34,7 +34,7 @@ struct Rename {
         ready.header.bodyLength = ready.body.size();
         (void)devices.OnPacket(ready);
     }
-    bool Ask(const wchar_t* device, const wchar_t* name, std::int64_t code = trv::relay::kRenameCode) {
+    bool Ask(const wchar_t* device, const wchar_t* name, std::int64_t code = relay::kRenameCode) {
         std::wstring deviceText = device != nullptr ? device : L"";
         std::wstring nameText = name != nullptr ? name : L"";
         CommandMessage message{};

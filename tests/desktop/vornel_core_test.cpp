@@ -88,7 +88,7 @@ TEST(VornelStoredZip, ArchiveIsReadByIndependentTools) {
     ASSERT_TRUE(vnl::BuildStoredZip(entries, archive));
 
     std::string output;
-    ASSERT_EQ(trv_test::RunPythonOn("import zipfile,sys,hashlib\n"
+    ASSERT_EQ(trv::test::RunPythonOn("import zipfile,sys,hashlib\n"
                                     "z=zipfile.ZipFile(sys.argv[1])\n"
                                     "assert z.testzip() is None\n"
                                     "for i in z.infolist(): print(i.filename, i.file_size, hashlib.md5(z.read(i)).hexdigest()[:8])\n",
@@ -98,14 +98,14 @@ TEST(VornelStoredZip, ArchiveIsReadByIndependentTools) {
     std::string expected;
     for (const vnl::ZipEntry& e : entries) {
         std::string md5;
-        ASSERT_EQ(trv_test::RunPythonOn("import sys,hashlib\nprint(hashlib.md5(open(sys.argv[1],'rb').read()).hexdigest()[:8])\n",
+        ASSERT_EQ(trv::test::RunPythonOn("import sys,hashlib\nprint(hashlib.md5(open(sys.argv[1],'rb').read()).hexdigest()[:8])\n",
                                         e.bytes, md5),
                   0);
         expected += e.name + " " + std::to_string(e.bytes.size()) + " " + md5;
     }
     EXPECT_EQ(output, expected);
 
-    const std::string path = trv_test::WriteTempFile(archive, ".zip");
+    const std::string path = trv::test::WriteTempFile(archive, ".zip");
     const int rc = std::system(("unzip -tq " + path + " >/dev/null").c_str());
     std::remove(path.c_str());
     EXPECT_EQ(rc, 0);

@@ -29,35 +29,35 @@ HostRequest Take(CommandMessage& message) {
     request.count = message.count;
     request.window = message.window;
     switch (message.code) {
-    case contacts::kRequestExportCsv:
-    case contacts::kRequestBackupXml:
-    case contacts::kRequestExportVcards: {
+    case sdk::contacts::kRequestExportCsv:
+    case sdk::contacts::kRequestBackupXml:
+    case sdk::contacts::kRequestExportVcards: {
         std::unique_ptr<std::vector<iOSContact*>> records(static_cast<std::vector<iOSContact*>*>(message.data));
         if (records) {
             for (iOSContact* c : *records) request.identifiers.push_back(c != nullptr ? c->identifier : L"(null)");
         }
         break;
     }
-    case contacts::kRequestDelete: {
+    case sdk::contacts::kRequestDelete: {
         std::unique_ptr<std::vector<std::wstring>> ids(static_cast<std::vector<std::wstring>*>(message.data));
         if (ids) request.identifiers = *ids;
         break;
     }
-    case contacts::kRequestSaveEdited:
-    case contacts::kRequestSaveNew:
+    case sdk::contacts::kRequestSaveEdited:
+    case sdk::contacts::kRequestSaveNew:
         request.contact.reset(static_cast<iOSContact*>(message.data));
         break;
-    case contacts::kRequestChangeGroup:
-    case contacts::kRequestCreateGroup:
+    case sdk::contacts::kRequestChangeGroup:
+    case sdk::contacts::kRequestCreateGroup:
         request.group.reset(static_cast<iOSContactGroup*>(message.data));
         break;
-    case contacts::kRequestRemoveGroup:
+    case sdk::contacts::kRequestRemoveGroup:
         if (message.data != nullptr) {
             request.identifiers.push_back(static_cast<const wchar_t*>(message.data));
             std::free(message.data);
         }
         break;
-    case contacts::kRequestCountries:
+    case sdk::contacts::kRequestCountries:
         if (message.data != nullptr) {
             auto* list = static_cast<std::vector<WideStringPair>*>(message.data);
             list->push_back({L"us", L"United States"});

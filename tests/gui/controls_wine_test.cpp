@@ -202,7 +202,7 @@ TEST(SwitchImageButton, PressOnTheMarkerOfASelectedButtonSendsNothing) {
     button.SetLayoutMode(2);
     button.SetDropDownImages(marker.get(), marker.get());
     button.SetImages(RGB(0xFF, 0xFF, 0xFF), RGB(0x3A, 0x8E, 0xE6), L"Export", image.get(), image.get());
-    const vnlc::SwitchImageLayout layout = button.Layout();
+    const controls::SwitchImageLayout layout = button.Layout();
     ASSERT_TRUE(layout.hasDropDown);
     const LPARAM onMarker = MAKELPARAM(layout.dropDownLeft + 1, layout.dropDownTop + 1);
 
