@@ -104,7 +104,7 @@ using Service = ContactsService;
 
 class ListJob final : public ContactsService::Job {
 public:
-    ListJob(std::string device, std::int64_t sequence) : Job(std::move(device), false), m_sequence(sequence) {}
+    ListJob(std::string forDevice, std::int64_t sequence) : Job(std::move(forDevice), false), m_sequence(sequence) {}
     std::uint32_t Code() const override { return kListContacts; }
 
     void OnPart(Service& service, const Packet& packet, const ReplyFrame& frame, const std::string& data) override;
@@ -176,8 +176,8 @@ void ListJob::OnFinal(Service& service, std::int64_t code) {
 
 class RemoveContactJob final : public ContactsService::Job {
 public:
-    RemoveContactJob(std::string device, std::wstring identifier)
-        : Job(std::move(device)), m_identifier(std::move(identifier)) {}
+    RemoveContactJob(std::string forDevice, std::wstring identifier)
+        : Job(std::move(forDevice)), m_identifier(std::move(identifier)) {}
     std::uint32_t Code() const override { return kDeleteContact; }
     bool Compose(Service&, std::string& data) override {
         data = ComposeDeleteData(m_identifier);
@@ -208,10 +208,10 @@ private:
 // request is sent, so that the writes queued before it are not undone.
 class WriteGroupJob final : public ContactsService::Job {
 public:
-    WriteGroupJob(std::string device, std::unique_ptr<iOSContactGroup> group, bool isNew)
-        : Job(std::move(device)), m_group(std::move(group)), m_isNew(isNew) {}
-    WriteGroupJob(std::string device, std::wstring groupId, std::wstring contactId, bool add)
-        : Job(std::move(device)), m_isNew(false), m_membership{std::move(groupId), std::move(contactId), add} {}
+    WriteGroupJob(std::string forDevice, std::unique_ptr<iOSContactGroup> group, bool isNew)
+        : Job(std::move(forDevice)), m_group(std::move(group)), m_isNew(isNew) {}
+    WriteGroupJob(std::string forDevice, std::wstring groupId, std::wstring contactId, bool add)
+        : Job(std::move(forDevice)), m_isNew(false), m_membership{std::move(groupId), std::move(contactId), add} {}
     std::uint32_t Code() const override {
         return m_isNew && m_group->members.empty() ? kWriteGroup : kWriteGroupMembers;
     }
@@ -275,8 +275,8 @@ private:
 
 class RemoveGroupJob final : public ContactsService::Job {
 public:
-    RemoveGroupJob(std::string device, std::wstring identifier)
-        : Job(std::move(device)), m_identifier(std::move(identifier)) {}
+    RemoveGroupJob(std::string forDevice, std::wstring identifier)
+        : Job(std::move(forDevice)), m_identifier(std::move(identifier)) {}
     std::uint32_t Code() const override { return kDeleteGroup; }
     bool Compose(Service&, std::string& data) override {
         data = ComposeDeleteData(m_identifier);
@@ -300,8 +300,8 @@ class SaveContactJob final : public ContactsService::Job {
 public:
     // `fromEditor`: the editor waits for the save and closes when it is answered; an imported contact
     // has no editor.
-    SaveContactJob(std::string device, std::unique_ptr<iOSContact> contact, bool fromEditor = true)
-        : Job(std::move(device)), m_contact(std::move(contact)), m_fromEditor(fromEditor) {}
+    SaveContactJob(std::string forDevice, std::unique_ptr<iOSContact> contact, bool fromEditor = true)
+        : Job(std::move(forDevice)), m_contact(std::move(contact)), m_fromEditor(fromEditor) {}
     std::uint32_t Code() const override { return kWriteContact; }
     bool Compose(Service& service, std::string& data) override {
         ContactPtr held;

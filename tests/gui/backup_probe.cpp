@@ -441,8 +441,8 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     wchar_t text[512] = {};
     wchar_t round[16] = {};
     if (GetEnvironmentVariableW(L"TREVANE_PROBE_ROUND", round, 16) > 0) {
-        const DWORD length = GetEnvironmentVariableW(L"TREVANE_PROBE_DEVICES", text, 512);
-        const std::wstring devices(text, length < 512 ? length : 0);
+        const DWORD devicesLength = GetEnvironmentVariableW(L"TREVANE_PROBE_DEVICES", text, 512);
+        const std::wstring devices(text, devicesLength < 512 ? devicesLength : 0);
         for (size_t start = 0; start <= devices.size();) {
             const size_t bar = std::min(devices.find(L'|', start), devices.size());
             if (bar > start) g_devices.push_back(devices.substr(start, bar - start));
