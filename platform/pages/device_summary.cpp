@@ -103,11 +103,13 @@ std::vector<StorageShare> StorageShares(const DeviceProperties& properties) {
     static const struct {
         const char* member;
         const wchar_t* label;
+    // clang-format off
     } kCategories[] = {
         {"Application_PhysicalSize", L"Apps"}, {"Photo_PhysicalSize", L"Photos"},
         {"CameraRoll_PhysicalSize", L"Camera Roll"}, {"Movie_PhysicalSize", L"Videos"},
         {"Music_PhysicalSize", L"Music"}, {"Book_PhysicalSize", L"Books"},
         {"Ringtone_PhysicalSize", L"Ringtones"}, {"Data_Others_PhysicalSize", L"Other"},
+    // clang-format on
     };
     std::vector<StorageShare> shares;
     for (const auto& category : kCategories) {

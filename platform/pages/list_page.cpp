@@ -51,6 +51,7 @@ struct ListFeature {
     PageView views[3];     // a table of no columns ends the list
 };
 
+// clang-format off
 const ListFeature kFeatures[] = {
     {SORVAD_COMMAND_SHOW_WINDOW, SORVAD_COMMAND_CHANGE_SIZE, SORVAD_COMMAND_DO_SMS, &sdk::messages::ReleasePayload, false,
      kSingleView, {11, 10, 0, 0}, {{kSingleView, TableOf(relay::kMessages)}}},
@@ -69,6 +70,7 @@ const ListFeature kFeatures[] = {
     {TELBOR_COMMAND_SHOW_WINDOW, TELBOR_COMMAND_CHANGE_SIZE, TELBOR_COMMAND_DO_BOOK, &sdk::books::ReleasePayload, false,
      kSingleView, {6, 0, 0, 0}, {{kSingleView, TableOf(relay::kBooks)}}},
 };
+// clang-format on
 const ListFeature& kFeature = kFeatures[TRV_LIST_PAGE];
 
 // Room beside a cell's text (the list view's own margins) and around a header's.

@@ -67,12 +67,14 @@ struct ButtonSpec {
     bool lowerRow;  // the lower row; else the upper one, beside the window buttons
 };
 // Right to left within each row.
+// clang-format off
 constexpr ButtonSpec kRightButtons[] = {
     {kCloseId, L"\u00D7", kButtonSize, false},   {kMaximiseId, L"\u25A1", kButtonSize, false},
     {kMinimiseId, L"\u2013", kButtonSize, false}, {kUpdateId, L"Check for updates", 130, false},
     {kFeedbackId, L"Feedback", 80, false},        {kAboutId, L"About", 60, false},
     {kRenameId, L"Rename", 70, true},             {kDevicesId, L"Switch device", 110, true},
 };
+// clang-format on
 constexpr ButtonSpec kViewButtons[] = {{kDeviceViewId, L"Device", 80, true}, {kToolkitViewId, L"Toolkit", 80, true}};
 constexpr wchar_t kCheckingText[] = L"Checking...";
 

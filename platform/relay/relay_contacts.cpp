@@ -32,6 +32,7 @@ constexpr std::uint32_t kWriteGroupMembers = 106;
 constexpr std::int64_t kNoReply = -1;  // the request ended without a final reply
 
 // The countries an address label offers: (key as the device stores it, display text).
+// clang-format off
 const wchar_t* const kCountries[][2] = {
     {L"ar", L"Argentina"},     {L"au", L"Australia"},      {L"at", L"Austria"},
     {L"be", L"Belgium"},       {L"br", L"Brazil"},         {L"ca", L"Canada"},
@@ -51,6 +52,7 @@ const wchar_t* const kCountries[][2] = {
     {L"tr", L"Turkey"},        {L"ua", L"Ukraine"},        {L"ae", L"United Arab Emirates"},
     {L"gb", L"United Kingdom"}, {L"us", L"United States"}, {L"vn", L"Vietnam"},
 };
+// clang-format on
 
 using ContactPtr = std::shared_ptr<iOSContact>;
 using GroupPtr = std::shared_ptr<iOSContactGroup>;

@@ -209,9 +209,11 @@ void AppendVcard(std::string& out, const iOSContact& contact) {
 
 // --- CSV ------------------------------------------------------------------------------------------------
 
+// clang-format off
 const char* const kCsvHeader[] = {"First Name", "Middle Name", "Last Name", "Prefix",   "Suffix",   "Nickname",
                                   "Company",    "Department",  "Job Title", "Birthday", "Note",     "Phones",
                                   "E-mails",    "Addresses",   "URLs",      "IM",       "Dates",    "Related Names"};
+// clang-format on
 
 // One field: a leading apostrophe where a spreadsheet would run the text as a formula, then quoted
 // when it holds a separator, a quote or a line break.
@@ -364,11 +366,13 @@ const Attribute<iOSContactProperty> kLabelledAttributes[] = {
     {"labelText", &iOSContactProperty::labelText},
     {"value", &iOSContactProperty::value},
 };
+// clang-format off
 const Attribute<iOSContactAddress> kAddressAttributes[] = {
     {"street", &iOSContactAddress::street},         {"city", &iOSContactAddress::city},
     {"state", &iOSContactAddress::state},           {"postalCode", &iOSContactAddress::postalCode},
     {"country", &iOSContactAddress::country},       {"countryCode", &iOSContactAddress::countryCode},
 };
+// clang-format on
 const Attribute<iOSContactIM> kImAttributes[] = {
     {"service", &iOSContactIM::service},
     {"userName", &iOSContactIM::userName},

@@ -48,8 +48,10 @@ LRESULT DhContactDetailView::OnCreate(CREATESTRUCTW*) {
     m_headingFont.Reset(VNLUtilityApp::GetFont(16, true, L"Arial"));
     m_nameFont.Reset(VNLUtilityApp::GetFont(17, true, L"Arial"));
     m_brush.Reset(CreateSolidBrush(m_background));
+    // clang-format off
     m_titles = {L"[Info]", L"[Phone Number]", L"[Email Address]", L"[IM]", L"[Street Address]",
                 L"[URL]",  L"[Date]",         L"[Related Name]"};
+    // clang-format on
     GetClientRect(m_hWnd, &m_client);
     return 0;
 }

@@ -196,9 +196,11 @@ TEST(ColumnTree, ColumnTextsComeFromTheTabSeparatedParts) {
     };
     const Case cases[] = {
         {L"Name\thttps://a.example/", 2, {L"Name", L"https://a.example/"}},
+        // clang-format off
         {L"Name", 2, {L"Name", L""}},                   // no tab: only the first column shows
         {L"Name\t", 3, {L"Name", L"", L""}},            // columns whose texts are missing stay empty
         {L"a\tb\tc\td", 3, {L"a", L"b", L"c\td"}},      // the last column takes the rest
+        // clang-format on
         {L"a\tb", 1, {L"a"}},
         {L"", 2, {L"", L""}},
     };

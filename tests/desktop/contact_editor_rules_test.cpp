@@ -65,8 +65,10 @@ TEST(ContactEditorRows, KindTablesAndIdRanges) {
         int id;
         RowKind kind;
     };
+    // clang-format off
     const Case cases[] = {{5100, RowKind::kPhone}, {5199, RowKind::kPhone}, {5200, RowKind::kEmail},
                           {5050, RowKind::kDate},  {5051, RowKind::kRelatedName}, {5701, RowKind::kOrganization}};
+    // clang-format on
     for (const Case& c : cases) {
         ASSERT_NE(FindRowKindById(c.id), nullptr) << c.id;
         EXPECT_EQ(FindRowKindById(c.id)->kind, c.kind) << c.id;

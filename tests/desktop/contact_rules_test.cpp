@@ -199,6 +199,7 @@ TEST(ContactSearch, EverySearchedFieldIsFoldedAndOthersAreNot) {
         const wchar_t* query;
         bool found;
     };
+    // clang-format off
     const Case cases[] = {
         {L"zoë", true},       {L"engineer", true},  {L"tea", true},        {L"0100", true},
         {L"handy", true},     {L"mobile", true},    {L"example.org", true}, {L"home page", true},
@@ -207,6 +208,7 @@ TEST(ContactSearch, EverySearchedFieldIsFoldedAndOthersAreNot) {
         {L"main st", true},   {L"ident", false},    {L"person", false},   {L"secret", false},
         {L"fd", false},       {L"nobody", false},
     };
+    // clang-format on
     for (const Case& k : cases) {
         EXPECT_EQ(ContactMatchesQuery(c, FoldLower(k.query)), k.found)
             << std::string(k.query, k.query + wcslen(k.query));

@@ -312,10 +312,12 @@ TEST_F(FeatureRelays, PhotoRequestsTellThePhotoPageAfterTheRelay) {
         int64_t relayCode, relayStatus;
         int64_t noticeStatus, noticeCount;
     };
+    // clang-format off
     const Case cases[] = {
         {1, 0, 0, 125, 0, 0, 1},  {1, 1, 0, 130, 1, 1, 1}, {5, 0, 1, 134, 0, 0, 1},
         {9, 0, 0, 130, 1, 1, 0},  {12, 1, 7, 129, 1, 1, 1}, {13, 0, 2, 131, 1, 1, 2},
     };
+    // clang-format on
     for (const Case& c : cases) {
         g_seen.clear();
         CommandMessage request{};
@@ -352,6 +354,7 @@ TEST_F(FeatureRelays, QuestionsAnsweredInPlaceTrimWhatWasTyped) {
         std::wstring shown;
     };
     const WideStringPair kLabels(L"Subject:", L"Content:");
+    // clang-format off
     const Case cases[] = {
         {CORTAL_COMMAND_DO_NOTE, 8, 0, {L"  Hi ", L"\tbody\n"}, true, 1, {L"Hi", L"body"},
          L"Subject:|Content:|200||"},
@@ -365,6 +368,7 @@ TEST_F(FeatureRelays, QuestionsAnsweredInPlaceTrimWhatWasTyped) {
         {DUNMAR_COMMAND_DO_BOOKMARK, 16, 11, {L"   ", L""}, true, 0, kLabels, L"Name:||120|Subject:|Content:"},
         {DUNMAR_COMMAND_DO_BOOKMARK, 16, 3, {L"a", L"b"}, true, 0, kLabels, L"||200|Subject:|Content:"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         g_seen.clear();
         m_dialogs = trv::test::FakeHostPlatform();

@@ -116,18 +116,21 @@ std::vector<std::string> AllOwnedNames() {
     const auto add = [&names](auto& table) {
         for (const char* name : table) names.push_back(name);
     };
+    // clang-format off
     add(sdk::kArdenaCommandNames); add(sdk::kBriselCommandNames); add(sdk::kCortalCommandNames);
     add(sdk::kDunmarCommandNames); add(sdk::kElvistCommandNames); add(sdk::kFaydraCommandNames);
     add(sdk::kGavrelCommandNames); add(sdk::kKestorCommandNames); add(sdk::kLunderCommandNames);
     add(sdk::kMulvarCommandNames); add(sdk::kPimselCommandNames); add(sdk::kQuarnelCommandNames);
     add(sdk::kSorvadCommandNames); add(sdk::kTelborCommandNames); add(sdk::kVintorCommandNames);
     add(sdk::kWendraCommandNames); add(sdk::kYestalCommandNames); add(sdk::kZerithCommandNames);
+    // clang-format on
     return names;
 }
 
 }  // namespace
 
 TEST(HostHandlerTable, ServesEveryNameOnceWithEachFeatureAsOneRow) {
+    // clang-format off
     static const char* const kExpected[] = {
         "MAIN_COMMAND_CREATE_WINDOW", "MAIN_COMMAND_CHANGE_SIZE", "ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER",
         "ZERITH_COMMAND_RECV_INSTALL_DRIVER", "ZERITH_COMMAND_PRE_INSTALL_DRIVER",
@@ -155,6 +158,7 @@ TEST(HostHandlerTable, ServesEveryNameOnceWithEachFeatureAsOneRow) {
         "GAVREL_COMMAND_DO_APP", "ZERITH_COMMAND_DO_APP", "KESTOR_COMMAND_START_TOOL", "BRISEL_COMMAND_DO_BACKUP",
         "ZERITH_COMMAND_DO_BACKUP", "ZERITH_COMMAND_DO_FILE",
     };
+    // clang-format on
     size_t count = 0;
     const trv::HostCommandEntry* table = trv::HostCommandTable(count);
     size_t featureCount = 0;
@@ -196,6 +200,7 @@ TEST_F(Routing, SectionListRecordHoldsTheTwentyTwoSections) {
         uint32_t colour;
         uint8_t selectable;
     };
+    // clang-format off
     const Row rows[] = {
         {0, 0, L"Summary", 10, 0, 0, 1}, {1, 0, L"Info", 10, 0, 0x7F7F7F, 0}, {2, 0, L"Contacts", 40, 0, 0, 1},
         {3, 0, L"Messages", 40, 0, 0, 1}, {4, 0, L"Notes", 40, 0, 0, 1}, {5, 0, L"Calendars", 40, 0, 0, 1},
@@ -206,6 +211,7 @@ TEST_F(Routing, SectionListRecordHoldsTheTwentyTwoSections) {
         {18, 16, L"Albums", 70, 0, 0, 1}, {19, 0, L"Books", 40, 0, 0, 1}, {20, 0, L"Apps", 10, 0, 0x7F7F7F, 0},
         {21, 0, L"Apps", 40, 0, 0, 1},
     };
+    // clang-format on
     for (size_t i = 0; i < 22; ++i) {
         const SectionEntry& entry = record.entries[i];
         EXPECT_EQ(entry.id, rows[i].id) << i;
@@ -231,6 +237,7 @@ TEST_F(Routing, SelectingASectionShowsItsPageAndLoadsOnlyWhatTheRelayLacks) {
         int64_t relayAnswer;  // the relay's `status` answer to the query
         std::vector<std::string> expected;  // "NAME code status" of every delivery after the device query
     };
+    // clang-format off
     const Case cases[] = {
         {nullptr, 2, 0, {}},
         {L"No detected device", 0, 0, {}},
@@ -259,6 +266,7 @@ TEST_F(Routing, SelectingASectionShowsItsPageAndLoadsOnlyWhatTheRelayLacks) {
           "PIMSEL_COMMAND_SHOW_WINDOW 1 8", "ZERITH_COMMAND_DO_PHOTO 127 1", "PIMSEL_COMMAND_DO_PHOTO 11 1",
           "ZERITH_COMMAND_DO_PHOTO 129 1", "ZERITH_COMMAND_SHOW_WINDOW 129 5"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         g_seen.clear();
         TitleBarAnswers(c.device);
@@ -299,6 +307,7 @@ TEST_F(Routing, AddedDeviceCreatesEveryPageInOrderInsideTheContainer) {
     message.wideText = const_cast<wchar_t*>(L"dev-1");
     Invoke(YESTAL_COMMAND_ADDED_DEVICE, message);
 
+    // clang-format off
     const std::vector<std::pair<std::string, int64_t>> expected = {
         {CORTAL_COMMAND_SHOW_WINDOW, 7}, {WENDRA_COMMAND_SHOW_WINDOW, 7}, {TELBOR_COMMAND_SHOW_WINDOW, 7},
         {FAYDRA_COMMAND_SHOW_WINDOW, 7}, {ELVIST_COMMAND_SHOW_WINDOW, 7}, {VINTOR_COMMAND_SHOW_WINDOW, 13},
@@ -306,6 +315,7 @@ TEST_F(Routing, AddedDeviceCreatesEveryPageInOrderInsideTheContainer) {
         {DUNMAR_COMMAND_SHOW_WINDOW, 6}, {ARDENA_COMMAND_SHOW_WINDOW, 2}, {SORVAD_COMMAND_SHOW_WINDOW, 3},
         {GAVREL_COMMAND_SHOW_WINDOW, 21}, {PIMSEL_COMMAND_SHOW_WINDOW, 0}, {PIMSEL_COMMAND_SHOW_WINDOW, 1},
     };
+    // clang-format on
     ASSERT_EQ(g_seen.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(g_seen[i].name, expected[i].first) << i;
@@ -418,10 +428,12 @@ TEST_F(Routing, OwnerQuestionsGoToThePageOfTheSection) {
         int64_t code;
         int64_t status;
     };
+    // clang-format off
     const Case cases[] = {{9, MULVAR_COMMAND_DO_MUSIC, 17, 0}, {11, FAYDRA_COMMAND_DO_RINGTONE, 8, 0},
                           {13, VINTOR_COMMAND_DO_VIDEO, 9, 13}, {15, VINTOR_COMMAND_DO_VIDEO, 9, 15},
                           {19, TELBOR_COMMAND_DO_BOOK, 8, 0},  {2, "", 0, 0},
                           {16, "", 0, 0}};
+    // clang-format on
     for (const Case& c : cases) {
         g_seen.clear();
         CommandMessage message{};
@@ -618,10 +630,12 @@ TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
         int64_t pageCode;
     };
     const std::string counter = QUARNEL_COMMAND_UPDATE_ITEM, page = CORTAL_COMMAND_DO_NOTE;
+    // clang-format off
     const Reply replies[] = {{57, 0, -1, {counter, page}, 11}, {57, 0, 3, {counter, page}, 10},
                              {58, 0, 0, {page}, 1},           {59, 4, 0, {counter, page}, 7},
                              {62, 5, 0, {counter, page}, 7},  {60, 0, 0, {}, 0},
                              {61, 0, 0, {}, 0}};
+    // clang-format on
     for (const Reply& c : replies) {
         g_seen.clear();
         CommandMessage reply{};
@@ -661,9 +675,11 @@ TEST_F(Routing, BackupTrafficNeedsNoCurrentDevice) {
 
 TEST_F(Routing, ConnectionReportsSetTheDevicePageState) {
     Own(AllOwnedNames());
+    // clang-format off
     const std::pair<const char*, int64_t> cases[] = {
         {ZERITH_COMMAND_START_LOAD_ITUNES_DLL, 1}, {ZERITH_COMMAND_START_CONNECT_DEVICE, 1},
         {ZERITH_COMMAND_NOT_PAIR, 3}, {ZERITH_COMMAND_CONNECT_DEVICE_FAIL, 5}, {ZERITH_COMMAND_FINISH_CONNECT_DEVICE, 6}};
+    // clang-format on
     for (const auto& c : cases) {
         g_seen.clear();
         CommandMessage message{};

@@ -51,8 +51,10 @@ TEST(ListPageRules, NotesSearchTitleContentAndFurtherTextButNotTheTime) {
     EXPECT_EQ(held[0]->identifier, L"b");
     EXPECT_EQ(held[2]->identifier, L"a");
 
+    // clang-format off
     std::vector<NoteItem> notes = {{L"1", L"beta", L"", L"x", L"1"}, {L"2", L"Alpha", L"", L"z", L"3"},
                                    {L"3", L"gamma", L"", L"Y", L"2"}};
+    // clang-format on
     auto records = Pointers(notes);
     cortal::SortNotes(records, 1, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &NoteItem::title), (std::vector<std::wstring>{L"Alpha", L"beta", L"gamma"}));
@@ -68,9 +70,11 @@ TEST(ListPageRules, RecordingsSearchFoldsTheNameOnlyAndSortBySizeInBytes) {
     EXPECT_TRUE(elvist::RecordingMatches(memo, L"2024-05"));
     EXPECT_FALSE(elvist::RecordingMatches(memo, L"pm")) << "the date text is not folded";
 
+    // clang-format off
     std::vector<RecordingItem> memos = {{L"a", 900, L"b", L"00:02", L"3"},
                                         {L"b", 2048, L"A", L"00:10", L"1"},
                                         {L"c", 10000000, L"c", L"00:01", L"2"}};
+    // clang-format on
     auto records = Pointers(memos);
     elvist::SortRecordings(records, 3, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RecordingItem::key), (std::vector<std::wstring>{L"a", L"b", L"c"}))
@@ -88,8 +92,10 @@ TEST(ListPageRules, RingtonesSearchTitlesOnlyAndSortTimeByValue) {
     EXPECT_TRUE(elvist::RingtoneMatches(tone, L"rim"));
     EXPECT_FALSE(elvist::RingtoneMatches(tone, L"0:09"));
 
+    // clang-format off
     std::vector<RingtoneItem> tones = {{L"a", L"x", 1, 100, L"1:40"}, {L"b", L"y", 3, 9, L"0:09"},
                                        {L"c", L"z", 2, 30, L"0:30"}};
+    // clang-format on
     auto records = Pointers(tones);
     elvist::SortRingtones(records, 2, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RingtoneItem::key), (std::vector<std::wstring>{L"b", L"c", L"a"}))

@@ -79,8 +79,10 @@ const std::wstring kPlugins = L"C:\\app\\plugins\\";
 TEST(PluginLoader, LoadsOneLibraryPerSubFolderAndSkipsEverythingElse) {
     TestBus t;
     FakeOps ops;
+    // clang-format off
     ops.entries = {{L".", true},      {L"..", true},          {L"libArdena.dll", false}, {L"Ardena", true},
                    {L"Broken", true}, {L"NoExport", true},    {L"Beta", true},           {L"Thrower", true}};
+    // clang-format on
     ops.libraries[kPlugins + L"Ardena\\libArdena.dll"] = {true, &RegisterAlpha, 0};
     ops.libraries[kPlugins + L"Broken\\libBroken.dll"] = {false, nullptr, 0};
     ops.libraries[kPlugins + L"NoExport\\libNoExport.dll"] = {true, nullptr, 0};

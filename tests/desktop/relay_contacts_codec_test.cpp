@@ -133,12 +133,14 @@ TEST(RelayContactsCodecDate, TextsThatAreNotLocalTimesGiveNothing) {
     PinnedZone zone("UTC0");
     using relay::LocalTextToUtcText;
     EXPECT_EQ(LocalTextToUtcText("2021-07-04 12:34:56"), "2021-07-04T12:34:56Z");
+    // clang-format off
     for (const char* bad : {"", "1960-02-21", "1960-02-21T00:00:00", "1960-02-21 00:00:00Z", "1960-02-30 00:00:00",
                             "1961-02-29 00:00:00", "1960-13-01 00:00:00", "1960-00-10 00:00:00",
                             "1960-02-21 24:00:00", "1960-02-21 00:60:00", "196O-02-21 00:00:00",
                             "0000-01-01 00:00:00", "+960-02-21 00:00:00"}) {
         EXPECT_EQ(LocalTextToUtcText(bad), "") << bad;
     }
+    // clang-format on
 }
 
 TEST(RelayContactsCodecText, TemporaryIdsAreFreshGroupedCapitalHex) {
@@ -419,10 +421,12 @@ TEST_F(RelayContactsCodecCompose, NewContactWritesEveryEntityUnderTemporaryIds) 
     EXPECT_EQ(write.contactKey, "TMP1");
     const std::vector<ReadMessage> messages = ReadBack(write.dataJson);
     ASSERT_EQ(messages.size(), 8u);
+    // clang-format off
     const std::vector<std::string> order = {"com.apple.contacts.Contact",       "com.apple.contacts.Phone Number",
                                             "com.apple.contacts.Email Address", "com.apple.contacts.Street Address",
                                             "com.apple.contacts.URL",           "com.apple.contacts.Related Name",
                                             "com.apple.contacts.IM",            "com.apple.contacts.Date"};
+    // clang-format on
     for (size_t i = 0; i < messages.size(); ++i) {
         EXPECT_EQ(messages[i].entity, order[i]);
         EXPECT_EQ(messages[i].more, i + 1 < messages.size()) << order[i];

@@ -396,15 +396,19 @@ TEST(RelayContactsFilesCsv, PythonReadsTheHeaderAndEveryCell) {
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].size(), 18u);
     EXPECT_EQ(rows[0][17], "Related Names");
+    // clang-format off
     const std::vector<std::string> expected = {
         "Zoë", "Ann", "Smith, \"the\" <Best> & Co; \\x", "Dr.", "Jr.", "Zo \xF0\x9F\x98\x80", "Acme, Inc.", "R&D",
         "Engineer", "1992-02-29", "First line\nSecond\tline\r\nThird \xF0\x9F\x98\x80 — 日本",
         "Mobile: +1 555 0100\nhome fax: 555-0101", "Work: zoe@example.com",
         "Home\tsweet: 1 Main St, Apt 2, Zürich, 8001, Switzerland", "Home Page: https://example.com/a b?x=1,2",
         "AIM: zoe smith", "Anniversary: 2015-06-01", "Mother: Ann; \"Mom\""};
+    // clang-format on
     EXPECT_EQ(rows[1], expected);
+    // clang-format off
     const std::vector<std::string> company_row = {"", "", "", "", "", "", "Solo Corp", "", "", "not a date", "",
                                                   "a,b:\"c: 123", "", "", "", "", "", ""};
+    // clang-format on
     EXPECT_EQ(rows[2], company_row);
 }
 

@@ -124,10 +124,12 @@ TEST(RelayDevices, ADeviceErrorNamesItsReasonAndAPairingRequestAsksForTrust) {
         const char* info;
         RelayActionKind kind;
         std::uint32_t code;
+    // clang-format off
     } kCases[] = {
         {"\"25\"", RelayActionKind::kNotPaired, 25},   {"\"48\"", RelayActionKind::kConnectFail, 48},
         {"26", RelayActionKind::kConnectFail, 26},       {"\"-3\"", RelayActionKind::kConnectFail, 0},
         {"\"99999999999\"", RelayActionKind::kConnectFail, 0}, {"{}", RelayActionKind::kConnectFail, 0},
+    // clang-format on
     };
     for (const auto& c : kCases) {
         DeviceTable table;

@@ -92,12 +92,14 @@ TEST(RelayExports, ExportsThatCannotStartEndAtOnceAndOtherRequestsAreNotTaken) {
         bool refuse;
         std::int64_t code;
     };
+    // clang-format off
     const Case cases[] = {
         {"nothing checked", {}, L"Z:\\out", L"udid-1", false, 0},
         {"a folder the service cannot reach", {{L"a", L"/Recordings/a.m4a"}}, L"\\\\server\\share", L"udid-1", false, 2},
         {"no device", {{L"a", L"/Recordings/a.m4a"}}, L"Z:\\out", nullptr, false, 2},
         {"no service", {{L"a", L"/Recordings/a.m4a"}}, L"Z:\\out", L"udid-1", true, 2},
     };
+    // clang-format on
     for (const Case& c : cases) {
         FakeLink link;
         link.refuse = c.refuse;

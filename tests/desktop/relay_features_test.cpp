@@ -91,6 +91,7 @@ TEST(RelayFeatureList, TheLossOfADeviceOrOfTheServiceReachesEveryFeatureOnceInOr
 }
 
 // Every name the features answer, for the sweep below.
+// clang-format off
 const char* const kFeatureNames[] = {
     ZERITH_COMMAND_DO_CONTACT,  ZERITH_COMMAND_DO_NOTE,      ZERITH_COMMAND_DO_BOOKMARK, ZERITH_COMMAND_DO_CALENDAR,
     ZERITH_COMMAND_DO_SMS,      ZERITH_COMMAND_DO_MUSIC,     ZERITH_COMMAND_DO_MEDIA,    ZERITH_COMMAND_DO_VIDEO,
@@ -98,6 +99,7 @@ const char* const kFeatureNames[] = {
     ZERITH_COMMAND_DO_PHOTO,    ZERITH_COMMAND_DO_APP,       ZERITH_COMMAND_DO_BASICINFO, ZERITH_COMMAND_DO_FILE,
     ZERITH_COMMAND_DO_BACKUP,   ZERITH_COMMAND_DO_CANCEL,    ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER,
 };
+// clang-format on
 
 TEST(RelayFeatures, NoTwoFeaturesTakeTheSameCommand) {
     // Each feature on its own is asked every name with every code (no payloads, a device named); a command

@@ -152,6 +152,7 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
         std::vector<std::string> replies;  // the data of each reply, the last one the final reply
         Rows rows;
     };
+    // clang-format off
     const Case cases[] = {
         {ZERITH_COMMAND_DO_SMS, 24, 0, 0, relay::TableOf(relay::kMessages),
          {R"("/tmp/sms-udid-1.db")",
@@ -222,6 +223,7 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
          {{L"Cargo", L"2.1 (210)", L"15.00 MB", L"2.00 KB", L"Example Ltd", L"com.example.cargo1"},
           {L"com.example.bare", L"7", L"", L"", L"", L"com.example.bare"}}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         FakeLink link;
         ListsService lists(link);

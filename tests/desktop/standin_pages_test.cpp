@@ -78,8 +78,10 @@ TEST(StandinPages, TheSummaryNamesEveryFigureTheDeviceReported) {
 
 TEST(StandinPages, ASummaryBeforeRequest300LeavesOutWhatIsNotKnown) {
     // What the device-ready event carries before the basic information arrives.
+    // clang-format off
     const standin_pages::DeviceProperties device = {{"ProductType", "iPhone13,1"}, {"ProductVersion", "14.2"},
                                             {"BatteryCurrentCapacity", "x"}, {"TotalDiskCapacity", "128000000000"}};
+    // clang-format on
     EXPECT_EQ(standin_pages::DeviceTitle(device), L"iPhone 12 mini");
     std::vector<std::wstring> labels;
     for (const auto& line : standin_pages::SummaryLines(device)) labels.push_back(line.label + L"=" + line.value);
@@ -92,11 +94,13 @@ TEST(StandinPages, EveryConnectionStateTheHostSetsHasItsNotice) {
         int64_t status;
         int64_t code;
         ConnectionState state;
+    // clang-format off
     } kCases[] = {
         {1, 0, ConnectionState::kConnecting},       {3, 0, ConnectionState::kWaitingForTrust},
         {5, 25, ConnectionState::kWaitingForTrust}, {5, 48, ConnectionState::kLocked},
         {5, 9, ConnectionState::kDriverMissing},    {5, 14, ConnectionState::kDriverMissing},
         {5, 12, ConnectionState::kNotRecognised},   {5, 0, ConnectionState::kNotRecognised},
+    // clang-format on
         {6, 0, ConnectionState::kReady},
     };
     for (const auto& c : kCases) {

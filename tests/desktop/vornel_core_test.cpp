@@ -17,11 +17,13 @@ TEST(VornelVersion, ComparesDottedNumbersPartByPart) {
         const char* b;
         int expected;
     };
+    // clang-format off
     const Case cases[] = {
         {"2.6.21", "2.6.21", 0}, {"2.6.21", "2.6.3", 1},  {"2.6.3", "2.6.21", -1}, {"2.6", "2.6.0", 0},
         {"2.6", "2.6.1", -1},    {"10.0", "9.9.9", 1},    {"", "0", 0},            {nullptr, "1", -1},
         {"1.2b", "1.2", 0},      {"1..3", "1.0.3", 0},    {"99999999999999.1", "2147483647.1", 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(vnl::CompareDottedVersions(c.a, c.b), c.expected) << (c.a ? c.a : "null") << " vs " << c.b;
         EXPECT_EQ(vnl::CompareDottedVersions(c.b, c.a), -c.expected) << c.b;
@@ -33,11 +35,13 @@ TEST(VornelSizeText, BinaryUnitsWithTwoDecimals) {
         uint64_t bytes;
         const wchar_t* text;
     };
+    // clang-format off
     const Case cases[] = {
         {0, L"0 B"},           {1023, L"1023 B"},           {1024, L"1.00 KB"},
         {1536, L"1.50 KB"},    {1048576, L"1.00 MB"},       {3447746560ull, L"3.21 GB"},
         {1099511627776ull * 2048, L"2048.00 TB"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(vnl::FormatByteSize(c.bytes), c.text) << c.bytes;
     }

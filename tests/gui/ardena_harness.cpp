@@ -90,6 +90,7 @@ ImageCache* ThemeImages() {
     static ImageCache* cache = nullptr;
     if (cache != nullptr) return cache;
     auto* images = new ImageCache();  // lent to the plug-in for the life of the process
+    // clang-format off
     const char* keys[] = {"common\\content-check-yes.png", "common\\content-check-no.png",
                           "contacts\\content-contacts-list.png", "contacts\\preview-contacts.png",
                           "contacts\\content-contacts-icloud.png", "contacts\\operate-expand-normal.png",
@@ -105,6 +106,7 @@ ImageCache* ThemeImages() {
                           "common\\operate-search.png", "contacts\\operate-ok.png", "common\\close-normal.png",
                           "common\\close-pressed.png", "note\\content-notes-icloud.png", "bookmarks\\content-bookmarks-folder.png",
                           "bookmarks\\content-bookmarks-file.png", "bookmarks\\content-bookmarks-icloud.png"};
+    // clang-format on
     for (const char* key : keys) {
         std::wstring path = std::wstring(TRV_APP_DIR) + L"\\themes\\";
         for (const char* p = key; *p; ++p) path.push_back(static_cast<wchar_t>(*p));

@@ -152,11 +152,13 @@ TEST(ArdenaModule, RepliesArePostedToThePageOrAnsweredAtOnce) {
         bool posted;
         bool emptyPayload;
     };
+    // clang-format off
     const Case cases[] = {
         {6, true, true, false},   {19, true, true, false}, {14, false, true, false}, {15, false, true, false},
         {11, false, true, true},  {2, false, false, false}, {16, false, false, false},
         {(int64_t{1} << 32) + 6, true, false, false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         CommandMessage reply = Message(ARDENA_COMMAND_DO_CONTACT, L"dev-c");
         reply.code = c.code;

@@ -199,9 +199,11 @@ TEST(ContactsPage, SearchNarrowsTheRowsAndTheHeaderSortsDescendingFirst) {
 TEST(ContactsPage, CheckedRowsAreWhatDeleteAndExportSend) {
     HWND page = ShowPage(L"page-7");
     HWND list = Child(page, kList);
+    // clang-format off
     Reply(L"page-7", sdk::contacts::kReplyContactsLoaded,
           ContactBatch(1, {Contact(L"1", L"Carla", L"Ott"), Contact(L"2", L"Anton", L"Roth"),
                            Contact(L"3", L"Bert", L"Ott")}));
+    // clang-format on
     ClickCheck(list, 0);
     ClickCheck(list, 2);
     Press(Child(page, 5004));  // Delete

@@ -429,12 +429,14 @@ TEST(EditBox, PlaceholderComesAndGoesWithFocusAndIsGrey) {
         const wchar_t* unfocused;
         bool grey;
     };
+    // clang-format off
     const Case cases[] = {
         {true, L"Search", L"", L"Search", true},           // the placeholder clears on focus, returns on leave
         {true, L"Anna", L"Anna", L"Anna", false},          // real text is kept
         {false, L"", L"", L"", false},                     // disabled: focus never changes the text
         {false, L"Search", L"Search", L"Search", false},
     };
+    // clang-format on
     Parent parent(300, 100);
     HWND other = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 50, 100, 20, parent.window, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
