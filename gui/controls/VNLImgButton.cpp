@@ -35,9 +35,8 @@ void VNLImgButton::SetImages(Gdiplus::Bitmap* normal, Gdiplus::Bitmap* hover, in
 void VNLImgButton::SetToolTip(const wchar_t* text) {
     if (m_hWnd == nullptr) return;
     if (m_toolTip == nullptr) {
-        m_toolTip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, CW_USEDEFAULT,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
-                                    GetModuleHandleW(nullptr), nullptr);
+        m_toolTip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
         if (m_toolTip == nullptr) return;
     }
     OSVERSIONINFOW version = {};

@@ -22,9 +22,9 @@ VNLListView::VNLListView() = default;
 VNLListView::~VNLListView() = default;
 
 HWND VNLListView::Create(HWND parent, const RECT& rect, int controlId) {
-    HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", kStyle, rect.left, rect.top, rect.right - rect.left,
-                                rect.bottom - rect.top, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
-                                GetModuleHandleW(nullptr), nullptr);
+    HWND list = CreateWindowExW(
+        0, WC_LISTVIEWW, L"", kStyle, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), GetModuleHandleW(nullptr), nullptr);
     if (list == nullptr) {
         LOG(ERROR) << "list view not created, error " << GetLastError();
         return nullptr;
@@ -145,8 +145,8 @@ void VNLListView::ShowCheckAll(bool on) {
 int VNLListView::ItemCount() const { return static_cast<int>(SendMessageW(m_hWnd, LVM_GETITEMCOUNT, 0, 0)); }
 
 int VNLListView::StateImage(int row) const {
-    const UINT state = static_cast<UINT>(
-        SendMessageW(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
+    const UINT state =
+        static_cast<UINT>(SendMessageW(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
     return static_cast<int>((state & LVIS_STATEIMAGEMASK) >> 12);
 }
 
@@ -183,7 +183,8 @@ void VNLListView::SelectItem(int row) {
 std::vector<int> VNLListView::GetSelectedItems() const {
     std::vector<int> rows;
     int row = -1;
-    while ((row = static_cast<int>(SendMessageW(m_hWnd, LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED))) >= 0) {
+    while ((row = static_cast<int>(SendMessageW(m_hWnd, LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED))) >=
+           0) {
         rows.push_back(row);
     }
     return rows;
@@ -340,8 +341,8 @@ LRESULT VNLListView::OnMouseLeave(WPARAM, LPARAM) {
 }
 
 void VNLListView::MoveHover(int row) {
-    const bool selected =
-        row >= 0 && (SendMessageW(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED) != 0;
+    const bool selected = row >= 0 && (SendMessageW(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) &
+                                       LVIS_SELECTED) != 0;
     const controls::HoverChange change = controls::TrackHover(m_hoverRow, m_previousHoverRow, row, selected);
     if (!change.changed) return;
     m_hoverRow = change.hoverRow;
@@ -403,7 +404,7 @@ LRESULT VNLListView::OnDrawItem(WPARAM, LPARAM lParam) {
 
     const int row = static_cast<int>(item->itemID);
     const COLORREF background = Colour(controls::RowBackground((item->itemState & ODS_SELECTED) != 0, row, m_hoverRow,
-                                                           m_previousHoverRow, m_striping, m_background));
+                                                               m_previousHoverRow, m_striping, m_background));
     RECT area = {0, 0, width, height};
     {
         wtl::UniqueBrush brush(CreateSolidBrush(background));
@@ -476,11 +477,10 @@ void VNLListView::DrawFirstTextCell(HDC dc, Gdiplus::Graphics& graphics, const D
     if (image != nullptr) {
         const int cellHeight = cell.bottom - cell.top;
         const controls::ImageSize size = controls::SqueezeRowImage(static_cast<int>(image->GetWidth()),
-                                                           static_cast<int>(image->GetHeight()), cellHeight);
-        graphics.DrawImage(image, Gdiplus::Rect(cell.left + 2, cell.top + (cellHeight - size.height) / 2, size.width,
-                                                size.height),
-                           0, 0, static_cast<INT>(image->GetWidth()), static_cast<INT>(image->GetHeight()),
-                           Gdiplus::UnitPixel);
+                                                                   static_cast<int>(image->GetHeight()), cellHeight);
+        graphics.DrawImage(
+            image, Gdiplus::Rect(cell.left + 2, cell.top + (cellHeight - size.height) / 2, size.width, size.height), 0,
+            0, static_cast<INT>(image->GetWidth()), static_cast<INT>(image->GetHeight()), Gdiplus::UnitPixel);
         textLeft = cell.left + size.width + 12;
     }
     DrawCellText(dc, GetItemText(row, column), cell, textLeft);

@@ -31,9 +31,7 @@ bool VNLListViewHeader::OnReflectedNotify(WPARAM, LPARAM lParam, LRESULT& result
     if (header == nullptr || header->code != NM_CUSTOMDRAW) return false;
     const auto* draw = reinterpret_cast<const NMCUSTOMDRAW*>(lParam);
     switch (draw->dwDrawStage) {
-    case CDDS_PREPAINT:
-        result = CDRF_NOTIFYPOSTPAINT;
-        return true;
+    case CDDS_PREPAINT: result = CDRF_NOTIFYPOSTPAINT; return true;
     case CDDS_POSTPAINT:
         OnPostPaint(*draw);
         result = 0;
@@ -44,11 +42,8 @@ bool VNLListViewHeader::OnReflectedNotify(WPARAM, LPARAM lParam, LRESULT& result
     case CDDS_ITEMPOSTPAINT:
     case CDDS_ITEMPREERASE:
     case CDDS_ITEMPOSTERASE:
-    case CDDS_ITEMPREPAINT | CDDS_SUBITEM:
-        result = CDRF_DODEFAULT;
-        return true;
-    default:
-        return false;
+    case CDDS_ITEMPREPAINT | CDDS_SUBITEM: result = CDRF_DODEFAULT; return true;
+    default: return false;
     }
 }
 

@@ -12,7 +12,8 @@ void VNLSwitchButton::SetText(const std::wstring& caption) {
     if (m_hWnd != nullptr) {
         wtl::WindowDC dc(m_hWnd);
         HFONT font = controls::WindowFont(m_hWnd);
-        wtl::SelectGuard select(dc.get(), font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+        wtl::SelectGuard select(dc.get(),
+                                font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
         GetTextExtentPoint32W(dc.get(), caption.c_str(), static_cast<int>(caption.size()), &extent);
     }
     m_preferredWidth = extent.cx + 2 * m_marginX;
@@ -23,7 +24,8 @@ void VNLSwitchButton::SetTextAndPlace(const std::wstring& caption) {
     SetText(caption);
     if (m_hWnd == nullptr) return;
     const SIZE parent = controls::ParentClientSize(m_hWnd);
-    const controls::Point at = controls::PlaceInParent(m_x, m_y, m_preferredWidth, m_preferredHeight, parent.cx, parent.cy);
+    const controls::Point at =
+        controls::PlaceInParent(m_x, m_y, m_preferredWidth, m_preferredHeight, parent.cx, parent.cy);
     SetWindowPos(m_hWnd, nullptr, at.x, at.y, m_preferredWidth, m_preferredHeight, SWP_NOZORDER | SWP_SHOWWINDOW);
 }
 
@@ -75,7 +77,8 @@ LRESULT VNLSwitchButton::OnDrawItem(WPARAM, LPARAM lParam) {
             wtl::SelectGuard brush(dc, outerBrush.get());
             Rectangle(dc, rect.left, rect.top, rect.right, rect.bottom);
         }
-        wtl::UniquePen border(CreatePen(PS_SOLID, 1, m_borderColour != -1 ? static_cast<COLORREF>(m_borderColour) : outer));
+        wtl::UniquePen border(
+            CreatePen(PS_SOLID, 1, m_borderColour != -1 ? static_cast<COLORREF>(m_borderColour) : outer));
         wtl::SelectGuard pen(dc, border.get());
         wtl::SelectGuard brush(dc, fill.get());
         RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, m_cornerWidth, m_cornerHeight);

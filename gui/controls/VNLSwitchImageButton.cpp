@@ -18,7 +18,8 @@ void VNLSwitchImageButton::SetText(const std::wstring& caption) {
     if (m_hWnd != nullptr && !caption.empty()) {
         wtl::WindowDC dc(m_hWnd);
         HFONT font = controls::WindowFont(m_hWnd);
-        wtl::SelectGuard select(dc.get(), font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+        wtl::SelectGuard select(dc.get(),
+                                font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
         GetTextExtentPoint32W(dc.get(), caption.c_str(), static_cast<int>(caption.size()), &m_captionExtent);
     }
     controls::SwitchImageLayoutInput in;
@@ -141,7 +142,8 @@ LRESULT VNLSwitchImageButton::OnDrawItem(WPARAM, LPARAM lParam) {
         dropDown = m_hoverDropDown;
     }
     wtl::UniqueBrush fill(CreateSolidBrush(background));
-    wtl::UniquePen border(CreatePen(PS_SOLID, 1, m_borderColour != -1 ? static_cast<COLORREF>(m_borderColour) : background));
+    wtl::UniquePen border(
+        CreatePen(PS_SOLID, 1, m_borderColour != -1 ? static_cast<COLORREF>(m_borderColour) : background));
     {
         wtl::SelectGuard pen(dc, border.get());
         wtl::SelectGuard brush(dc, fill.get());
@@ -164,7 +166,8 @@ LRESULT VNLSwitchImageButton::OnDrawItem(WPARAM, LPARAM lParam) {
     }
     if (dropDown != nullptr && m_layout.hasDropDown) {
         graphics.DrawImage(dropDown, m_layout.dropDownLeft, m_layout.dropDownTop,
-                           m_layout.dropDownRight - m_layout.dropDownLeft, m_layout.dropDownBottom - m_layout.dropDownTop);
+                           m_layout.dropDownRight - m_layout.dropDownLeft,
+                           m_layout.dropDownBottom - m_layout.dropDownTop);
     }
     if (m_separator) {
         wtl::UniquePen dotted(CreatePen(PS_DOT, 1, RGB(0, 0, 0)));

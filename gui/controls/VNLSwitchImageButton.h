@@ -69,16 +69,16 @@ private:
     bool m_separator = false;
     COLORREF m_normalBackground = 0;
     COLORREF m_normalText = 0;
-    Gdiplus::Bitmap* m_normal = nullptr;          // lent
-    Gdiplus::Bitmap* m_dropDown = nullptr;        // lent
+    Gdiplus::Bitmap* m_normal = nullptr;    // lent
+    Gdiplus::Bitmap* m_dropDown = nullptr;  // lent
     COLORREF m_activeBackground = 0;
     COLORREF m_activeText = 0;
     bool m_hoverEnabled = true;
     bool m_rounded = false;
     int m_cornerWidth = 9;
     int m_cornerHeight = 9;
-    Gdiplus::Bitmap* m_hover = nullptr;           // lent
-    Gdiplus::Bitmap* m_hoverDropDown = nullptr;   // lent
+    Gdiplus::Bitmap* m_hover = nullptr;          // lent
+    Gdiplus::Bitmap* m_hoverDropDown = nullptr;  // lent
     std::unique_ptr<Gdiplus::Bitmap> m_gray;
     int m_gap = 4;
     COLORREF m_disabledBackground = RGB(0x7F, 0x7F, 0x7F);

@@ -21,7 +21,7 @@ Point PlaceInParent(int x, int y, int width, int height, int parentWidth, int pa
 
 // Layout of an image-and-caption button (VNLSwitchImageButton::SetText).
 struct SwitchImageLayoutInput {
-    int mode = 0;          // 1 image above caption, 2 image left of caption, others: image only
+    int mode = 0;  // 1 image above caption, 2 image left of caption, others: image only
     int imageWidth = 0;
     int imageHeight = 0;
     int captionWidth = 0;

@@ -283,9 +283,7 @@ std::vector<int> DhPageDelegate::CheckedRows() const {
     return rows;
 }
 
-Gdiplus::Bitmap* DhPageDelegate::Image(const char* key) const {
-    return FindImage(m_images, key);
-}
+Gdiplus::Bitmap* DhPageDelegate::Image(const char* key) const { return FindImage(m_images, key); }
 
 bool DhPageDelegate::ProcessPageMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (message) {

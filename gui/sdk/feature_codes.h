@@ -30,13 +30,13 @@ struct TextItem {
 namespace sdk {
 
 enum class PayloadKind {
-    None,          // no payload, or one that is lent for the call
-    WideStrings,   // std::vector<std::wstring>*: identifiers or paths
-    WidePairs,     // std::vector<WideStringPair>*: (identifier, kind) pairs
-    Bookmarks,     // std::vector<BookmarkItem*>*: the page's records, not owned by the list
+    None,            // no payload, or one that is lent for the call
+    WideStrings,     // std::vector<std::wstring>*: identifiers or paths
+    WidePairs,       // std::vector<WideStringPair>*: (identifier, kind) pairs
+    Bookmarks,       // std::vector<BookmarkItem*>*: the page's records, not owned by the list
     BookmarkImport,  // BookmarkImport*: the page's top-level records and the chosen files
-    Items,         // ItemBatch<TextItem>*
-    HeapText,      // wchar_t* from malloc (shared heap)
+    Items,           // ItemBatch<TextItem>*
+    HeapText,        // wchar_t* from malloc (shared heap)
 };
 
 // Bookmarks import: the page's top-level entries (for the merge) and the chosen XML files.
@@ -81,9 +81,9 @@ enum PageRequest : int64_t {
     kRequestAskEntry = 16,   // status: 11 folder, 12 page; data: WideStringPair* (name, URL) on the page's stack
 };
 enum PageReply : int64_t {
-    kReplyRemoved = 6,      // extra: the identifier, malloc'd wide text
-    kReplyLoaded = 7,       // extra: ItemBatch<BookmarkItem> of the top-level entries; null: loading finished
-    kReplySequence = 8,     // answered with the page's sequence
+    kReplyRemoved = 6,   // extra: the identifier, malloc'd wide text
+    kReplyLoaded = 7,    // extra: ItemBatch<BookmarkItem> of the top-level entries; null: loading finished
+    kReplySequence = 8,  // answered with the page's sequence
     kReplyShowCloudNotice = 9,
     kReplyHideCloudNotice = 10,
 };
@@ -95,25 +95,28 @@ constexpr int64_t kRelaySave = 106;
 
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     if (payload == nullptr) return;
-    if ((leg == PayloadLeg::RelayReply && code == kRelayLoaded) || (leg == PayloadLeg::PageReply && code == kReplyLoaded)) {
+    if ((leg == PayloadLeg::RelayReply && code == kRelayLoaded) ||
+        (leg == PayloadLeg::PageReply && code == kReplyLoaded)) {
         delete static_cast<ItemBatch<BookmarkItem>*>(payload);
         return;
     }
-    if ((leg == PayloadLeg::PageRequest && code == kRequestSave) || (leg == PayloadLeg::RelayRequest && code == kRelaySave)) {
+    if ((leg == PayloadLeg::PageRequest && code == kRequestSave) ||
+        (leg == PayloadLeg::RelayRequest && code == kRelaySave)) {
         delete static_cast<BookmarkItem*>(payload);
         return;
     }
     PayloadKind kind = PayloadKind::None;
     if (leg == PayloadLeg::PageRequest) {
         kind = code >= kRequestExportHtml && code <= kRequestImportXml ? PayloadKind::Bookmarks
-               : code == kRequestDelete                                 ? PayloadKind::WidePairs
-                                                                        : PayloadKind::None;
+               : code == kRequestDelete                                ? PayloadKind::WidePairs
+                                                                       : PayloadKind::None;
     } else if (leg == PayloadLeg::RelayRequest) {
         kind = code == 102 || code == 103 ? PayloadKind::Bookmarks
                : code == 104              ? PayloadKind::BookmarkImport
                : code == 105              ? PayloadKind::WidePairs
                                           : PayloadKind::None;
-    } else if ((leg == PayloadLeg::RelayReply && code == 105) || (leg == PayloadLeg::PageReply && code == kReplyRemoved)) {
+    } else if ((leg == PayloadLeg::RelayReply && code == 105) ||
+               (leg == PayloadLeg::PageReply && code == kReplyRemoved)) {
         kind = PayloadKind::HeapText;  // the removed entry's identifier
     }
     ReleaseAs(kind, payload);
@@ -206,7 +209,8 @@ constexpr int64_t kExportRelayCode = 109;  // the export goes to the file relay
 template <typename Item, int64_t relayLoaded>
 void ReleaseListPayload(PayloadLeg leg, int64_t code, void* payload) {
     if (payload == nullptr) return;
-    if ((leg == PayloadLeg::RelayReply && code == relayLoaded) || (leg == PayloadLeg::PageReply && code == kReplyLoaded)) {
+    if ((leg == PayloadLeg::RelayReply && code == relayLoaded) ||
+        (leg == PayloadLeg::PageReply && code == kReplyLoaded)) {
         delete static_cast<ItemBatch<Item>*>(payload);
     } else if ((leg == PayloadLeg::PageRequest && code == kRequestExport) ||
                (leg == PayloadLeg::RelayRequest && code == kExportRelayCode)) {
@@ -235,10 +239,10 @@ namespace sdk::backups {
 // What the restore dialog hands over (page code 12, relay code 140): the chosen backup's values, copied so
 // that the request does not depend on the manager's list living on.
 struct RestoreRequest {
-    std::wstring backupFolder;      // the backup's key: its folder as the device service named it
-    std::wstring sourceDevice;      // the identifier of the device the backup was made from
-    std::wstring password;          // empty for a backup that is not encrypted
-    std::wstring device;            // the key of the device to restore onto
+    std::wstring backupFolder;  // the backup's key: its folder as the device service named it
+    std::wstring sourceDevice;  // the identifier of the device the backup was made from
+    std::wstring password;      // empty for a backup that is not encrypted
+    std::wstring device;        // the key of the device to restore onto
 };
 
 // The relay's answer 136 is told apart by its `status`, which a release does not see: such a payload is

@@ -17,7 +17,8 @@ namespace {
 
 const FeatureRow kFeatureRows[] = {
     {DUNMAR_COMMAND_DO_BOOKMARK, ZERITH_COMMAND_DO_BOOKMARK, true, &kBookmarksCodeMap, &sdk::bookmarks::ReleasePayload},
-    {ELVIST_COMMAND_DO_RECORDING, ZERITH_COMMAND_DO_RECORDING, true, &kRecordingsCodeMap, &sdk::recordings::ReleasePayload},
+    {ELVIST_COMMAND_DO_RECORDING, ZERITH_COMMAND_DO_RECORDING, true, &kRecordingsCodeMap,
+     &sdk::recordings::ReleasePayload},
     {FAYDRA_COMMAND_DO_RINGTONE, ZERITH_COMMAND_DO_RINGTONE, true, &kRingtonesCodeMap, &sdk::ringtones::ReleasePayload},
     {TELBOR_COMMAND_DO_BOOK, ZERITH_COMMAND_DO_BOOK, true, &kBooksCodeMap, &sdk::books::ReleasePayload},
     {WENDRA_COMMAND_DO_CALENDAR, ZERITH_COMMAND_DO_CALENDAR, true, &kCalendarsCodeMap, &sdk::calendars::ReleasePayload},

@@ -48,7 +48,7 @@ class DevicePageWindow : public wtl::CWindowImpl<DevicePageWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"YestalDevicePage", 0, nullptr)
     BEGIN_MSG_MAP(DevicePageWindow)
-        MSG_WM_PAINT(OnPaint)
+    MSG_WM_PAINT(OnPaint)
     END_MSG_MAP()
 
 private:
@@ -73,8 +73,8 @@ class ContainerWindow : public wtl::CWindowImpl<ContainerWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"YestalPageContainer", 0, nullptr)
     BEGIN_MSG_MAP(ContainerWindow)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
     END_MSG_MAP()
 
     // What the container shows: a device's summary, or the notice of a connection state.
@@ -95,7 +95,8 @@ public:
         std::wstring text = heading + L"\n";
         if (!hint.empty()) text += hint + L"\n";
         for (const auto& line : lines) text += line.label + L": " + line.value + L"\n";
-        for (const auto& share : shares) text += share.label + L": " + vnl::FormatByteSize(static_cast<uint64_t>(share.sizeBytes)) + L"\n";
+        for (const auto& share : shares)
+            text += share.label + L": " + vnl::FormatByteSize(static_cast<uint64_t>(share.sizeBytes)) + L"\n";
         if (!banner.empty()) text += banner + L"\n";
         SetWindowTextW(m_hWnd, text.c_str());
         HWND fixIt = GetDlgItem(m_hWnd, kFixItId);
@@ -113,7 +114,8 @@ private:
     void PaintStorage(HDC dc, const RECT& client, int top) {
         if (shares.empty() || capacityBytes <= 0) return;
         const COLORREF text = standin_pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33));
-        standin_pages::DrawLine(dc, L"Storage", RECT{kMargin, top, client.right - 20, top + kLineHeight}, text, 16, true);
+        standin_pages::DrawLine(dc, L"Storage", RECT{kMargin, top, client.right - 20, top + kLineHeight}, text, 16,
+                                true);
         top += kLineHeight + 4;
         const int width = std::max<int>(0, client.right - 2 * kMargin);
         RECT bar = {kMargin, top, kMargin + width, top + kBarHeight};
@@ -137,7 +139,8 @@ private:
             RECT swatch = {x, y + 6, x + 10, y + 16};
             wtl::UniqueBrush brush(CreateSolidBrush(ShareColour(i)));
             if (brush) FillRect(dc, &swatch, brush.get());
-            const std::wstring entry = shares[i].label + L"  " + vnl::FormatByteSize(static_cast<uint64_t>(shares[i].sizeBytes));
+            const std::wstring entry =
+                shares[i].label + L"  " + vnl::FormatByteSize(static_cast<uint64_t>(shares[i].sizeBytes));
             standin_pages::DrawLine(dc, entry, RECT{x + 16, y, x + column, y + 22}, text, 15, false);
         }
     }
@@ -154,13 +157,16 @@ private:
         standin_pages::DrawLine(paint.get(), heading, line, text, 20, true);
         int top = 64;
         if (!hint.empty()) {
-            standin_pages::DrawLine(paint.get(), hint, RECT{kMargin, top, client.right - 20, top + kLineHeight}, grey, 16, false);
+            standin_pages::DrawLine(paint.get(), hint, RECT{kMargin, top, client.right - 20, top + kLineHeight}, grey,
+                                    16, false);
             top += kLineHeight;
         }
         for (const auto& entry : lines) {
-            standin_pages::DrawLine(paint.get(), entry.label, RECT{kMargin, top, kMargin + kLabelWidth, top + kLineHeight}, grey, 16, false);
-            standin_pages::DrawLine(paint.get(), entry.value, RECT{kMargin + kLabelWidth, top, client.right - 20, top + kLineHeight},
-                            text, 16, false);
+            standin_pages::DrawLine(paint.get(), entry.label,
+                                    RECT{kMargin, top, kMargin + kLabelWidth, top + kLineHeight}, grey, 16, false);
+            standin_pages::DrawLine(paint.get(), entry.value,
+                                    RECT{kMargin + kLabelWidth, top, client.right - 20, top + kLineHeight}, text, 16,
+                                    false);
             top += kLineHeight;
         }
         PaintStorage(paint.get(), client, top + 10);
@@ -236,8 +242,7 @@ void TellSectionList(const std::string& arrived) {
 }
 
 BOOL CALLBACK HideChild(HWND child, LPARAM) {
-    if (GetParent(child) == reinterpret_cast<HWND>(g_overview->container.m_hWnd) &&
-        GetDlgCtrlID(child) != kFixItId) {
+    if (GetParent(child) == reinterpret_cast<HWND>(g_overview->container.m_hWnd) && GetDlgCtrlID(child) != kFixItId) {
         ShowWindow(child, SW_HIDE);
     }
     return TRUE;
@@ -288,7 +293,8 @@ void Show(CommandMessage& message) {
         if (o.page.Create(message.window, rect, L"", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS) == nullptr) return;
         const int32_t section = o.layout->sectionWidth != nullptr ? *o.layout->sectionWidth : 200;
         const RECT inner = {section, 0, rect.right - rect.left, rect.bottom - rect.top};
-        if (o.container.Create(o.page, inner, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS) == nullptr) {
+        if (o.container.Create(o.page, inner, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS) ==
+            nullptr) {
             return;
         }
         o.container.CreateFixIt();
@@ -337,7 +343,8 @@ void SwitchStatus(const CommandMessage& message) {
     Overview& o = *g_overview;
     const std::string device = message.text != nullptr ? message.text : "";
     auto known = o.pending.find(device);
-    const standin_pages::ConnectionState before = known != o.pending.end() ? known->second : standin_pages::ConnectionState::kNoDevice;
+    const standin_pages::ConnectionState before =
+        known != o.pending.end() ? known->second : standin_pages::ConnectionState::kNoDevice;
     const standin_pages::ConnectionState after = standin_pages::StateAfterSwitch(before, message.status, message.code);
     if (after == standin_pages::ConnectionState::kReady) {
         o.pending.erase(device);
@@ -372,7 +379,8 @@ void __cdecl Receive(CommandMessage* message) {
             // The relay renamed the device `wideText` to `extra` (both lent for the call).
             const auto* name = static_cast<const wchar_t*>(message->extra);
             if (message->wideText != nullptr && name != nullptr && *name != L'\0') {
-                UpdateDevice(DeviceRecord{vnl::Utf8FromWide(message->wideText), {{"DeviceName", vnl::Utf8FromWide(name)}}});
+                UpdateDevice(
+                    DeviceRecord{vnl::Utf8FromWide(message->wideText), {{"DeviceName", vnl::Utf8FromWide(name)}}});
             }
         }
         // GET_CURRENT_CONNECT: nothing the stand-in shows.
@@ -386,9 +394,9 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     if (record == nullptr || record->send == nullptr) return;
     g_record = record;
     g_overview = new Overview();
-    standin_pages::RegisterNames(record, &Receive,
-                         {YESTAL_COMMAND_ADDED_DEVICE, YESTAL_COMMAND_CHANGE_DEVICE_NAME, YESTAL_COMMAND_CHANGE_SIZE,
-                          YESTAL_COMMAND_GET_CURRENT_CONNECT, YESTAL_COMMAND_HIDE_CONNECT_CHILD,
-                          YESTAL_COMMAND_SHOW_WINDOW, YESTAL_COMMAND_SWITCH_DEVICE, YESTAL_COMMAND_SWITCH_STATUS,
-                          YESTAL_COMMAND_UPDATE_DEVICE_INFO});
+    standin_pages::RegisterNames(
+        record, &Receive,
+        {YESTAL_COMMAND_ADDED_DEVICE, YESTAL_COMMAND_CHANGE_DEVICE_NAME, YESTAL_COMMAND_CHANGE_SIZE,
+         YESTAL_COMMAND_GET_CURRENT_CONNECT, YESTAL_COMMAND_HIDE_CONNECT_CHILD, YESTAL_COMMAND_SHOW_WINDOW,
+         YESTAL_COMMAND_SWITCH_DEVICE, YESTAL_COMMAND_SWITCH_STATUS, YESTAL_COMMAND_UPDATE_DEVICE_INFO});
 }

@@ -169,13 +169,14 @@ void AddRows(ListView& view, const ItemBatch<TextItem>& batch) {
             cell.iSubItem = static_cast<int>(column);
             cell.pszText = const_cast<wchar_t*>(text.c_str());
             if (column == 0) {
-                cell.iItem = static_cast<int>(SendMessageW(view.list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&cell)));
+                cell.iItem =
+                    static_cast<int>(SendMessageW(view.list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&cell)));
                 if (cell.iItem < 0) break;
             } else {
                 SendMessageW(view.list, LVM_SETITEMTEXTW, cell.iItem, reinterpret_cast<LPARAM>(&cell));
             }
-            const int width = std::min(TextWidth(view.list, text) + kCellMarginPixels,
-                                       view.table->columns[column].maxWidthPixels);
+            const int width =
+                std::min(TextWidth(view.list, text) + kCellMarginPixels, view.table->columns[column].maxWidthPixels);
             wanted[column] = std::max(wanted[column], width);
         }
         ++row;

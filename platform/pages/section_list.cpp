@@ -57,12 +57,12 @@ class SectionListWindow : public wtl::CWindowImpl<SectionListWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"QuarnelSectionList", 0, nullptr)
     BEGIN_MSG_MAP(SectionListWindow)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnButtonDown)
-        MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
-        MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
-        MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
-        MESSAGE_HANDLER_EX(WM_RESELECT, OnReselect)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnButtonDown)
+    MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
+    MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
+    MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
+    MESSAGE_HANDLER_EX(WM_RESELECT, OnReselect)
     END_MSG_MAP()
 
     std::vector<Section> sections;
@@ -109,8 +109,9 @@ public:
 
     // The host chose `section` (a page it shows by itself): it is highlighted, and not chosen again.
     void Highlight(int32_t section) {
-        const bool known = std::any_of(sections.begin(), sections.end(),
-                                       [section](const Section& entry) { return entry.id == section && entry.selectable; });
+        const bool known = std::any_of(sections.begin(), sections.end(), [section](const Section& entry) {
+            return entry.id == section && entry.selectable;
+        });
         if (!known || section == selected) return;
         selected = section;
         if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, FALSE);
@@ -148,7 +149,8 @@ private:
             const std::wstring text = ShownText(section);
             RECT textRect = {row.left + section.left, row.top, row.right - kTextRightMargin, row.bottom};
             standin_pages::DrawLine(paint.get(), text, textRect, section.colour,
-                            FittingTextPixels(paint.get(), text, textRect.right - textRect.left - kFitSlack), false);
+                                    FittingTextPixels(paint.get(), text, textRect.right - textRect.left - kFitSlack),
+                                    false);
         }
     }
 
@@ -275,7 +277,8 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     if (record == nullptr || record->send == nullptr) return;
     g_record = record;
     g_list = new SectionListWindow();
-    standin_pages::RegisterNames(record, &Receive,
-                         {QUARNEL_COMMAND_CHANGE_SIZE, QUARNEL_COMMAND_CREATE_WINDOW, QUARNEL_COMMAND_RESET_NUMBER,
-                          QUARNEL_COMMAND_SELECT_ITEM, QUARNEL_COMMAND_UPDATE_ITEM});
+    standin_pages::RegisterNames(
+        record, &Receive,
+        {QUARNEL_COMMAND_CHANGE_SIZE, QUARNEL_COMMAND_CREATE_WINDOW, QUARNEL_COMMAND_RESET_NUMBER,
+         QUARNEL_COMMAND_SELECT_ITEM, QUARNEL_COMMAND_UPDATE_ITEM});
 }

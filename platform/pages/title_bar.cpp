@@ -82,9 +82,9 @@ class TitleBarWindow : public wtl::CWindowImpl<TitleBarWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"LunderTitleBar", 0, nullptr)
     BEGIN_MSG_MAP(TitleBarWindow)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
-        MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
+    MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
     END_MSG_MAP()
 
     std::wstring title;
@@ -134,13 +134,15 @@ private:
         for (const ButtonSpec& spec : kRightButtons) {
             int& right = spec.lowerRow ? lower : upper;
             if (HWND button = GetDlgItem(m_hWnd, spec.id)) {
-                MoveWindow(button, right - spec.width, spec.lowerRow ? kLowerRowTop : kRowTop, spec.width, kButtonSize, TRUE);
+                MoveWindow(button, right - spec.width, spec.lowerRow ? kLowerRowTop : kRowTop, spec.width, kButtonSize,
+                           TRUE);
             }
             right -= spec.width + kButtonGap;
         }
         int left = 20;
         for (const ButtonSpec& spec : kViewButtons) {
-            if (HWND button = GetDlgItem(m_hWnd, spec.id)) MoveWindow(button, left, kLowerRowTop, spec.width, kButtonSize, TRUE);
+            if (HWND button = GetDlgItem(m_hWnd, spec.id))
+                MoveWindow(button, left, kLowerRowTop, spec.width, kButtonSize, TRUE);
             left += spec.width;
         }
     }
@@ -162,7 +164,8 @@ private:
         standin_pages::DrawLine(paint.get(), title, titleRect, RGB(0xFF, 0xFF, 0xFF), 19, true);
         const int left = 20 + kViewButtons[0].width + kViewButtons[1].width + 30;
         RECT deviceRect = {left, kLowerRowTop, DeviceRight(client), kLowerRowTop + kButtonSize};
-        const std::wstring device = current < 0 ? std::wstring(L"No detected device") : ShownName(devices[current].second);
+        const std::wstring device =
+            current < 0 ? std::wstring(L"No detected device") : ShownName(devices[current].second);
         standin_pages::DrawLine(paint.get(), device, deviceRect, RGB(0xFF, 0xFF, 0xFF), 16, true);
     }
 };
@@ -236,41 +239,22 @@ void InvokePlain(const char* name) {
 LRESULT TitleBarWindow::OnCommand(WPARAM wParam, LPARAM) {
     HWND frame = GetAncestor(m_hWnd, GA_ROOT);
     switch (LOWORD(wParam)) {
-    case kMinimiseId:
-        ShowWindow(frame, SW_MINIMIZE);
-        break;
-    case kMaximiseId:
-        InvokePlain(LUNDER_COMMAND_PRESS_MAX_OR_RESET);
-        break;
-    case kCloseId:
-        PostMessageW(frame, WM_CLOSE, 0, 0);
-        break;
-    case kRenameId:
-        RenameCurrentDevice();
-        break;
-    case kAboutId:
-        InvokePlain(LUNDER_COMMAND_OPEN_ABOUT);
-        break;
-    case kFeedbackId:
-        InvokePlain(LUNDER_COMMAND_OPEN_FEEDBACK);
-        break;
+    case kMinimiseId: ShowWindow(frame, SW_MINIMIZE); break;
+    case kMaximiseId: InvokePlain(LUNDER_COMMAND_PRESS_MAX_OR_RESET); break;
+    case kCloseId: PostMessageW(frame, WM_CLOSE, 0, 0); break;
+    case kRenameId: RenameCurrentDevice(); break;
+    case kAboutId: InvokePlain(LUNDER_COMMAND_OPEN_ABOUT); break;
+    case kFeedbackId: InvokePlain(LUNDER_COMMAND_OPEN_FEEDBACK); break;
     case kUpdateId:
         if (IsWindowEnabled(GetDlgItem(m_hWnd, kUpdateId))) {
             SetChecking(true);
             InvokePlain(LUNDER_COMMAND_CHECK_FOR_UPDATE);
         }
         break;
-    case kDevicesId:
-        ChooseDevice(m_hWnd);
-        break;
-    case kDeviceViewId:
-        ChangeView(kViewDevice);
-        break;
-    case kToolkitViewId:
-        ChangeView(kViewToolkit);
-        break;
-    default:
-        break;
+    case kDevicesId: ChooseDevice(m_hWnd); break;
+    case kDeviceViewId: ChangeView(kViewDevice); break;
+    case kToolkitViewId: ChangeView(kViewToolkit); break;
+    default: break;
     }
     return 0;
 }
@@ -322,7 +306,8 @@ void __cdecl Receive(CommandMessage* message) {
         } else if (standin_pages::Is(*message, LUNDER_COMMAND_CHANGE_SIZE)) {
             const auto* size = static_cast<const PageSize*>(message->data);
             if (size != nullptr && g_bar->m_hWnd != nullptr) {
-                SetWindowPos(*g_bar, nullptr, 0, 0, size->width, kTitleBarHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                SetWindowPos(*g_bar, nullptr, 0, 0, size->width, kTitleBarHeight,
+                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
             }
         } else if (standin_pages::Is(*message, LUNDER_COMMAND_CHANGE_DEVICE_NAME)) {
             // The relay renamed the device `wideText` to `extra` (both lent for the call).
@@ -362,8 +347,9 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     if (record == nullptr || record->send == nullptr) return;
     g_bar = new TitleBarWindow();
     g_record = record;
-    standin_pages::RegisterNames(record, &Receive,
-                         {LUNDER_COMMAND_ADD_DEVICE, LUNDER_COMMAND_CHANGE_DEVICE, LUNDER_COMMAND_CHANGE_DEVICE_NAME,
-                          LUNDER_COMMAND_CHANGE_SIZE, LUNDER_COMMAND_CHECK_FOR_UPDATE, LUNDER_COMMAND_CREATE_TITLEBAR,
-                          LUNDER_COMMAND_GET_CURRENT_DEVICE});
+    standin_pages::RegisterNames(
+        record, &Receive,
+        {LUNDER_COMMAND_ADD_DEVICE, LUNDER_COMMAND_CHANGE_DEVICE, LUNDER_COMMAND_CHANGE_DEVICE_NAME,
+         LUNDER_COMMAND_CHANGE_SIZE, LUNDER_COMMAND_CHECK_FOR_UPDATE, LUNDER_COMMAND_CREATE_TITLEBAR,
+         LUNDER_COMMAND_GET_CURRENT_DEVICE});
 }

@@ -50,8 +50,8 @@ class ToolkitWindow : public wtl::CWindowImpl<ToolkitWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"KestorToolkit", 0, nullptr)
     BEGIN_MSG_MAP(ToolkitWindow)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
     END_MSG_MAP()
 
     void CreateTools() {
@@ -105,7 +105,8 @@ void __cdecl Receive(CommandMessage* message) {
         } else if (standin_pages::Is(*message, KESTOR_COMMAND_CHANGE_SIZE)) {
             const auto* size = static_cast<const PageSize*>(message->data);
             if (size != nullptr && g_toolkit->m_hWnd != nullptr) {
-                SetWindowPos(*g_toolkit, nullptr, 0, 0, size->width, size->height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                SetWindowPos(*g_toolkit, nullptr, 0, 0, size->width, size->height,
+                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
             }
         }
     } catch (...) {

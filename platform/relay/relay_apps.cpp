@@ -32,10 +32,10 @@ void AddApps(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
         const rapidjson::Value& app = member.value;
         const std::wstring identifier =
             CellText(vnl::WideFromUtf8(std::string_view(member.name.GetString(), member.name.GetStringLength())));
-        AddRow(batch, {AppName(app, identifier),
-                       VersionText(WideMember(app, "CFBundleShortVersionString"), WideMember(app, "CFBundleVersion")),
-                       SizeMember(app, "app-size"), SizeMember(app, "data-size"), CellMember(app, "artistName"),
-                       identifier});
+        AddRow(batch,
+               {AppName(app, identifier),
+                VersionText(WideMember(app, "CFBundleShortVersionString"), WideMember(app, "CFBundleVersion")),
+                SizeMember(app, "app-size"), SizeMember(app, "data-size"), CellMember(app, "artistName"), identifier});
     }
 }
 

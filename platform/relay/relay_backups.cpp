@@ -91,7 +91,9 @@ void ReleaseListRecord(std::int64_t status, void* payload) {
 
 void ReleaseBackup(PayloadLeg, std::int64_t, void* payload) { ReleaseListRecord(kListRecord, payload); }
 void ReleaseSize(PayloadLeg, std::int64_t, void* payload) { ReleaseListRecord(kListSize, payload); }
-void ReleaseReport(PayloadLeg, std::int64_t, void* payload) { ReleaseListRecord(sdk::backups::kBackupRunReport, payload); }
+void ReleaseReport(PayloadLeg, std::int64_t, void* payload) {
+    ReleaseListRecord(sdk::backups::kBackupRunReport, payload);
+}
 
 ReleasePayloadFunction ReleaseFor(std::int64_t status) {
     return status == kListRecord ? &ReleaseBackup : status == kListSize ? &ReleaseSize : &ReleaseReport;

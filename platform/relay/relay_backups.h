@@ -63,7 +63,8 @@ private:
     // `paths`: service paths; "" stands for the default folder.
     void List(const std::vector<std::string>& paths);
     void Delete(const std::vector<std::wstring>& keys);
-    void StartRun(sdk::backups::RunKind kind, std::uint32_t serviceCode, const std::string& device, const std::string& json);
+    void StartRun(sdk::backups::RunKind kind, std::uint32_t serviceCode, const std::string& device,
+                  const std::string& json);
     void AnswerList(std::int64_t status, void* record, std::int64_t serviceCode);
     void Report(const Run& run, bool ended, std::int64_t resultCode, const std::wstring& reason);
     bool OnListReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
@@ -71,8 +72,8 @@ private:
 
     RelayLink& m_link;
     BackupFiles& m_files;
-    std::set<std::uint64_t> m_listings;    // request ids of the lists in flight
-    std::map<std::uint64_t, Run> m_runs;   // by request id
+    std::set<std::uint64_t> m_listings;   // request ids of the lists in flight
+    std::map<std::uint64_t, Run> m_runs;  // by request id
 };
 
 }  // namespace relay

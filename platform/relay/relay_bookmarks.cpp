@@ -62,8 +62,8 @@ void* ReadBookmarks(const std::string& json, std::int64_t sequence, std::int64_t
 }
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_BOOKMARK, 101, 1400, ZERITH_COMMAND_DO_BOOKMARK, sdk::bookmarks::kRelayLoaded, 100, kRequestStatus,
-     &kBookmarkBatches, kAnySection, false, "", true},
+    {ZERITH_COMMAND_DO_BOOKMARK, 101, 1400, ZERITH_COMMAND_DO_BOOKMARK, sdk::bookmarks::kRelayLoaded, 100,
+     kRequestStatus, &kBookmarkBatches, kAnySection, false, "", true},
 };
 const std::int64_t kQueries[] = {99};
 
@@ -146,9 +146,12 @@ void AppendChange(std::string& out, const std::string& key, const BookmarkItem& 
 
 std::string ChangesMessage(const std::string& records) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
            "<plist version=\"1.0\"><array><string>SDMessageProcessChanges</string><string>com.apple.Bookmarks</string>"
-           "<dict>" + records + "</dict><false/><dict><key>SyncDeviceLinkEntityNamesKey</key><array>"
+           "<dict>" +
+           records +
+           "</dict><false/><dict><key>SyncDeviceLinkEntityNamesKey</key><array>"
            "<string>com.apple.bookmarks.Folder</string><string>com.apple.bookmarks.Bookmark</string></array></dict>"
            "</array></plist>";
 }
@@ -195,7 +198,8 @@ std::string ImportChanges(const std::vector<const BookmarkItem*>& heldTop,
 void WriteChanges(ActionsService& service, const std::string& device, const std::string& records) {
     if (records.empty()) return;
     service.Queue({device, kWriteBookmarks, ChangesMessage(records), [&service, device](const StepResult& result) {
-                       if (result.code == 0) service.Relist(ZERITH_COMMAND_DO_BOOKMARK, sdk::bookmarks::kRelayLoaded, device);
+                       if (result.code == 0)
+                           service.Relist(ZERITH_COMMAND_DO_BOOKMARK, sdk::bookmarks::kRelayLoaded, device);
                    }});
 }
 
@@ -203,7 +207,8 @@ void WriteChanges(ActionsService& service, const std::string& device, const std:
 void DeleteEntries(ActionsService& service, const std::string& device, const std::vector<WideStringPair>& entries) {
     auto removed = std::make_shared<std::vector<std::wstring>>();
     for (const WideStringPair& entry : entries) {
-        service.Queue({device, kDeleteBookmark, ComposeDeleteData(entry.first), [removed, identifier = entry.first](const StepResult& result) {
+        service.Queue({device, kDeleteBookmark, ComposeDeleteData(entry.first),
+                       [removed, identifier = entry.first](const StepResult& result) {
                            if (result.code == 0) removed->push_back(identifier);
                        }});
     }
@@ -304,7 +309,8 @@ std::string ComposeBookmarksXml(const std::vector<const BookmarkItem*>& entries)
     return out + "</" + kBookmarksRoot + ">\n";
 }
 
-bool ReadBookmarksXml(const std::string& bytes, std::vector<std::shared_ptr<BookmarkItem>>& entries, std::string& error) {
+bool ReadBookmarksXml(const std::string& bytes, std::vector<std::shared_ptr<BookmarkItem>>& entries,
+                      std::string& error) {
     BookmarksXmlReader reader;
     if (!reader.Read(bytes, kMaxBookmarksBackupBytes, error)) return false;
     entries.insert(entries.end(), reader.entries.begin(), reader.entries.end());
@@ -370,8 +376,7 @@ bool HandleBookmarkAction(ActionsService& service, CommandMessage& message) {
         message.status = written ? kExportWritten : kExportNotWritten;
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 

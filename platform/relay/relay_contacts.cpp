@@ -307,7 +307,8 @@ public:
     std::uint32_t Code() const override { return kWriteContact; }
     bool Compose(Service& service, std::string& data) override {
         ContactPtr held;
-        if (!m_contact->identifier.empty()) held = JobAccess::BookOf(service, device).FindContact(m_contact->identifier);
+        if (!m_contact->identifier.empty())
+            held = JobAccess::BookOf(service, device).FindContact(m_contact->identifier);
         m_write = ComposeContactWrite(*m_contact, held.get());
         data = m_write.dataJson;
         return true;
@@ -352,8 +353,8 @@ private:
 
 }  // namespace
 
-void JobAccess::Post(Service& service, const std::string& device, std::int64_t code, void* extra,
-                     std::int64_t value2, std::int64_t value3) {
+void JobAccess::Post(Service& service, const std::string& device, std::int64_t code, void* extra, std::int64_t value2,
+                     std::int64_t value3) {
     service.Post(device, code, extra, value2, value3);
 }
 Service::Book& JobAccess::BookOf(Service& service, const std::string& device) { return service.BookOf(device); }
@@ -507,8 +508,7 @@ void ContactsService::Serve(CommandMessage& message) {
         Enqueue(std::make_unique<WriteGroupJob>(device, std::move(group), message.code == kRelayCreateGroup));
         return;
     }
-    default:
-        return;
+    default: return;
     }
 }
 

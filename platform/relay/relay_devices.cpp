@@ -95,8 +95,8 @@ std::vector<RelayAction> DeviceTable::OnPacket(const Packet& packet) {
         actions.push_back(action);
     } else if (command == kStatusDeviceError) {
         const std::uint32_t code = DeviceErrorCode(frame);
-        RelayAction action{code == kDeviceErrorNotPaired ? RelayActionKind::kNotPaired : RelayActionKind::kConnectFail,
-                           {}, code};
+        RelayAction action{
+            code == kDeviceErrorNotPaired ? RelayActionKind::kNotPaired : RelayActionKind::kConnectFail, {}, code};
         action.device.udid = frame.uuid;
         action.device.handle = frame.code;
         actions.push_back(action);

@@ -55,8 +55,8 @@ private:
 
     RelayLink& m_link;
     Step m_step = Step::kIdle;
-    std::uint64_t m_requestId = 0;          // the running step's request
-    std::vector<std::string> m_packages;    // verified by the download, for the install
+    std::uint64_t m_requestId = 0;        // the running step's request
+    std::vector<std::string> m_packages;  // verified by the download, for the install
 };
 
 // The helper instance's result in a last reply of 17 or 18: "info" {"error": R}; without it, the

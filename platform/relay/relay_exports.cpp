@@ -60,8 +60,9 @@ bool ExportService::Handle(CommandMessage& message) {
         return true;
     }
     // No device, or a folder the service cannot reach: nothing can be copied.
-    const std::uint64_t id =
-        job.device.empty() || folder.empty() ? 0 : m_link.SendRequest(kRequestExportFiles, job.device, ItemsJson(*pairs, folder));
+    const std::uint64_t id = job.device.empty() || folder.empty()
+                                 ? 0
+                                 : m_link.SendRequest(kRequestExportFiles, job.device, ItemsJson(*pairs, folder));
     if (id == 0) {
         Finish(job, kTaskError);
     } else {

@@ -15,9 +15,9 @@ namespace {
 
 constexpr std::int64_t kTaskError = 2;
 
-const ListFeature* const kFeatures[] = {&kNotesList,    &kBookmarksList, &kCalendarsList, &kMessagesList,
-                                        &kMusicList,    &kVideosList,    &kBooksList,     &kRingtonesList,
-                                        &kRecordingsList, &kPhotosList,  &kAppsList};
+const ListFeature* const kFeatures[] = {&kNotesList,      &kBookmarksList, &kCalendarsList, &kMessagesList,
+                                        &kMusicList,      &kVideosList,    &kBooksList,     &kRingtonesList,
+                                        &kRecordingsList, &kPhotosList,    &kAppsList};
 
 bool SameName(const char* a, const char* b) { return a != nullptr && b != nullptr && std::strcmp(a, b) == 0; }
 

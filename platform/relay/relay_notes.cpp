@@ -114,7 +114,10 @@ private:
         }
         if (depth == 2) {
             NoteItem& note = notes.back();
-            m_field = name == "title" ? &note.title : name == "content" ? &note.content : name == "time" ? &note.time : nullptr;
+            m_field = name == "title"     ? &note.title
+                      : name == "content" ? &note.content
+                      : name == "time"    ? &note.time
+                                          : nullptr;
             if (m_field != nullptr) {
                 m_text.clear();
                 return true;
@@ -209,7 +212,8 @@ bool HandleNoteAction(ActionsService& service, CommandMessage& message) {
         for (const std::wstring& path : *paths) {
             std::string bytes;
             std::string error;
-            if (service.Link().ReadWholeFile(path, kMaxNotesBackupBytes, bytes)) (void)ReadNotesXml(bytes, imported, error);
+            if (service.Link().ReadWholeFile(path, kMaxNotesBackupBytes, bytes))
+                (void)ReadNotesXml(bytes, imported, error);
         }
         AddNotes(service, device, imported, sdk::notes::kRelayImported);
         return true;
@@ -229,8 +233,7 @@ bool HandleNoteAction(ActionsService& service, CommandMessage& message) {
         message.status = written ? kExportWritten : kExportNotWritten;
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 

@@ -24,8 +24,8 @@ std::shared_ptr<RingtoneItem> RingtoneOf(const rapidjson::Value& record) {
 }
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_ITUNES, sdk::ringtones::kRelayLoaded, 1001, ZERITH_COMMAND_DO_RINGTONE, sdk::ringtones::kRelayLoaded, 79,
-     kRequestStatus, &kRingtoneBatches, kRingtoneSection},
+    {ZERITH_COMMAND_DO_ITUNES, sdk::ringtones::kRelayLoaded, 1001, ZERITH_COMMAND_DO_RINGTONE,
+     sdk::ringtones::kRelayLoaded, 79, kRequestStatus, &kRingtoneBatches, kRingtoneSection},
 };
 const std::int64_t kQueries[] = {78};
 

@@ -50,7 +50,9 @@ std::string ListText(const List& list, Describe describe) {
 }
 
 std::string DescribeContact(const iOSContact& c) {
-    auto property = [](const std::shared_ptr<iOSContactProperty>& p) { return Utf8(p->labelKey) + ":" + Utf8(p->value); };
+    auto property = [](const std::shared_ptr<iOSContactProperty>& p) {
+        return Utf8(p->labelKey) + ":" + Utf8(p->value);
+    };
     auto address = [](const std::shared_ptr<iOSContactAddress>& a) {
         return Utf8(a->labelKey) + ":" + Utf8(a->street) + "|" + Utf8(a->city) + "|" + Utf8(a->state) + "|" +
                Utf8(a->postalCode) + "|" + Utf8(a->countryCode);
@@ -63,8 +65,7 @@ std::string DescribeContact(const iOSContact& c) {
 std::string DescribeContactRequest(const CommandMessage& message) {
     switch (message.code) {
     case sdk::contacts::kRelaySaveNew:
-    case sdk::contacts::kRelaySaveEdited:
-        return DescribeContact(*static_cast<const iOSContact*>(message.data));
+    case sdk::contacts::kRelaySaveEdited: return DescribeContact(*static_cast<const iOSContact*>(message.data));
     case sdk::contacts::kRelayCreateGroup:
     case sdk::contacts::kRelayChangeGroup: {
         const auto& group = *static_cast<const iOSContactGroup*>(message.data);
@@ -79,13 +80,12 @@ std::string DescribeContactRequest(const CommandMessage& message) {
     case sdk::contacts::kRelayExportVcards:
     case sdk::contacts::kRelayBackupXml:
     case sdk::contacts::kRelayExportCsv:
-        return " records=" + ListText(*static_cast<const std::vector<iOSContact*>*>(message.data),
-                                      [](const iOSContact* c) { return c != nullptr ? Utf8(c->identifier) : "null"; }) +
+        return " records=" +
+               ListText(*static_cast<const std::vector<iOSContact*>*>(message.data),
+                        [](const iOSContact* c) { return c != nullptr ? Utf8(c->identifier) : "null"; }) +
                (message.extra != nullptr ? " folder=" + Utf8(static_cast<const wchar_t*>(message.extra)) : "");
-    case sdk::contacts::kRelayRemoveGroup:
-        return " id=" + Utf8(static_cast<const wchar_t*>(message.data));
-    default:
-        return "";
+    case sdk::contacts::kRelayRemoveGroup: return " id=" + Utf8(static_cast<const wchar_t*>(message.data));
+    default: return "";
     }
 }
 
@@ -104,9 +104,11 @@ std::string Describe(const CommandMessage& message) {
     } else if (std::strcmp(message.name, ZERITH_COMMAND_DO_CONTACT) == 0) {
         line += DescribeContactRequest(message);
     } else if (std::strcmp(message.name, ZERITH_COMMAND_DO_FILE) == 0 && message.extra != nullptr) {
-        line += " count=" + std::to_string(message.count) + " folder=" + Utf8(static_cast<const wchar_t*>(message.extra));
+        line +=
+            " count=" + std::to_string(message.count) + " folder=" + Utf8(static_cast<const wchar_t*>(message.extra));
     } else if ((std::strcmp(message.name, ZERITH_COMMAND_DO_NOTE) == 0 ||
-                std::strcmp(message.name, ZERITH_COMMAND_DO_BOOKMARK) == 0) && message.extra != nullptr) {
+                std::strcmp(message.name, ZERITH_COMMAND_DO_BOOKMARK) == 0) &&
+               message.extra != nullptr) {
         line += " folder=" + Utf8(static_cast<const wchar_t*>(message.extra));  // an export's folder
     } else if (std::strcmp(message.name, ZERITH_COMMAND_START_SERVER) == 0) {
         const auto* record = static_cast<const ServerStartRecord*>(message.data);

@@ -26,8 +26,7 @@ bool ReadUpdateFeed(const std::string& json, const std::wstring& runningVersion,
     for (const auto& entry : versions->value.GetArray()) {
         if (!entry.IsObject()) continue;
         const auto version = entry.FindMember("version");
-        if (version == entry.MemberEnd() || !version->value.IsString() ||
-            version->value.GetStringLength() == 0 ||
+        if (version == entry.MemberEnd() || !version->value.IsString() || version->value.GetStringLength() == 0 ||
             vnl::CompareDottedVersions(version->value.GetString(), running.c_str()) <= 0) {
             continue;
         }

@@ -276,10 +276,10 @@ FrameResult ParseReplyFrame(const std::string& body, ReplyFrame& frame) {
 
 const char* FrameResultName(FrameResult result) {
     switch (result) {
-        case FrameResult::kOk: return "ok";
-        case FrameResult::kNoSeparator: return "no separator";
-        case FrameResult::kBadRecord: return "bad record";
-        case FrameResult::kMissingMember: return "missing member";
+    case FrameResult::kOk: return "ok";
+    case FrameResult::kNoSeparator: return "no separator";
+    case FrameResult::kBadRecord: return "bad record";
+    case FrameResult::kMissingMember: return "missing member";
     }
     return "unknown";
 }

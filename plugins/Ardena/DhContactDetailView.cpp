@@ -145,7 +145,8 @@ void DhContactDetailView::LayOut() {
     const int textTop = m_margin + (band - nameHeight - groupHeight) / 2;
     m_nameRect = RECT{textLeft, textTop, textRight, textTop + nameHeight};
     m_groupRect = RECT{textLeft, m_nameRect.bottom + m_margin, textRight, textTop + nameHeight + groupHeight};
-    m_items.push_back(DetailItem{name, RECT{m_margin, m_margin, textRight, m_margin + band}, nullptr, ItemKind::kHeader});
+    m_items.push_back(
+        DetailItem{name, RECT{m_margin, m_margin, textRight, m_margin + band}, nullptr, ItemKind::kHeader});
     int y = m_margin + band + m_pictureGap;
 
     Lines info;
@@ -165,7 +166,8 @@ void DhContactDetailView::LayOut() {
     auto labelled = [](const std::vector<std::shared_ptr<iOSContactProperty>>& list, bool dates) {
         Lines lines;
         for (const auto& entry : list) {
-            if (entry) AddLine(lines, ardena::ShownLabel(*entry), dates ? ardena::DateTextOf(entry->value) : entry->value);
+            if (entry)
+                AddLine(lines, ardena::ShownLabel(*entry), dates ? ardena::DateTextOf(entry->value) : entry->value);
         }
         return lines;
     };
@@ -178,7 +180,8 @@ void DhContactDetailView::LayOut() {
     AddSection(dc.get(), m_titles[3], im, y);
     Lines addresses;
     for (const auto& entry : c.addresses) {
-        if (entry) AddLine(addresses, ardena::ShownLabel(static_cast<const iOSContactProperty&>(*entry)), AddressText(*entry));
+        if (entry)
+            AddLine(addresses, ardena::ShownLabel(static_cast<const iOSContactProperty&>(*entry)), AddressText(*entry));
     }
     AddSection(dc.get(), m_titles[4], addresses, y);
     AddSection(dc.get(), m_titles[5], labelled(c.urls, false), y);

@@ -68,10 +68,11 @@ bool DhContactEditPropertyView::OnLButtonDown(WPARAM, LPARAM, LRESULT&) {
 }
 
 HWND DhContactEditPropertyView::MakeCombo(bool editable, int width) {
-    const DWORD style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | (editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST);
+    const DWORD style =
+        WS_CHILD | WS_VISIBLE | WS_VSCROLL | (editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST);
     HWND combo = CreateWindowExW(0, WC_COMBOBOXW, L"", style, 0, 0, width, kComboDropHeight, m_hWnd,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(m_nextEditId++)), GetModuleHandleW(nullptr),
-                                 nullptr);
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(m_nextEditId++)),
+                                 GetModuleHandleW(nullptr), nullptr);
     if (combo != nullptr) SendMessageW(combo, WM_SETFONT, reinterpret_cast<WPARAM>(m_editFont.get()), FALSE);
     return combo;
 }
@@ -100,8 +101,8 @@ VNLEdit* DhContactEditPropertyView::MakeEdit(PropertyRow& row, const std::wstrin
 
 void DhContactEditPropertyView::CreateCaption(const ardena::RowKindInfo& info) {
     Caption caption;
-    caption.text = CreateWindowExW(0, L"STATIC", info.caption, WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 0, 0, 10, 10, m_hWnd,
-                                   nullptr, GetModuleHandleW(nullptr), nullptr);
+    caption.text = CreateWindowExW(0, L"STATIC", info.caption, WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 0, 0, 10, 10,
+                                   m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (caption.text != nullptr) {
         SendMessageW(caption.text, WM_SETFONT, reinterpret_cast<WPARAM>(m_captionFont.get()), FALSE);
         wtl::WindowDC dc(caption.text);
@@ -109,8 +110,8 @@ void DhContactEditPropertyView::CreateCaption(const ardena::RowKindInfo& info) {
         GetTextExtentPoint32W(dc.get(), info.caption, static_cast<int>(wcslen(info.caption)), &caption.size);
     }
     HWND button = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(info.firstId)), GetModuleHandleW(nullptr),
-                                  nullptr);
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(info.firstId)),
+                                  GetModuleHandleW(nullptr), nullptr);
     caption.add = std::make_unique<VNLImgButton>();
     if (button != nullptr && caption.add->SubclassWindow(button)) {
         caption.add->SetAbsoluteY(true);
@@ -132,7 +133,9 @@ bool DhContactEditPropertyView::CreateRow(const ardena::RowSeed& seed) {
     row->seed = seed;
     row->id = ++counter;
     const ardena::RowContent content = ardena::InitialContent(seed, *m_labels);
-    auto text = [&content](size_t index) { return index < content.texts.size() ? content.texts[index] : std::wstring(); };
+    auto text = [&content](size_t index) {
+        return index < content.texts.size() ? content.texts[index] : std::wstring();
+    };
 
     const bool labelled = info->shape == RowShape::kLabelled || info->shape == RowShape::kLabelledDate ||
                           info->shape == RowShape::kIM || info->shape == RowShape::kAddress;
@@ -141,33 +144,24 @@ bool DhContactEditPropertyView::CreateRow(const ardena::RowSeed& seed) {
         auto it = m_labels->find(info->recordKind);
         if (row->combo != nullptr && it != m_labels->end()) {
             for (size_t i = 0; i < it->second.labels.size(); ++i) {
-                const int index = static_cast<int>(SendMessageW(row->combo, CB_ADDSTRING, 0,
-                                                                reinterpret_cast<LPARAM>(it->second.labels[i].second.c_str())));
+                const int index = static_cast<int>(SendMessageW(
+                    row->combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(it->second.labels[i].second.c_str())));
                 SendMessageW(row->combo, CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(i));
             }
             SendMessageW(row->combo, CB_SETCURSEL, static_cast<WPARAM>(content.labelIndex), 0);
-            if (content.labelIndex < 0 || content.labelText != it->second.labels[static_cast<size_t>(content.labelIndex)].second) {
+            if (content.labelIndex < 0 ||
+                content.labelText != it->second.labels[static_cast<size_t>(content.labelIndex)].second) {
                 SetWindowTextW(row->combo, content.labelText.c_str());
             }
         }
     }
     switch (info->shape) {
-    case RowShape::kSingleEdit:
-        MakeEdit(*row, text(0), 446, L"", false);
-        break;
-    case RowShape::kDateEdit:
-        MakeEdit(*row, text(0), 446, m_dateHint, false);
-        break;
-    case RowShape::kLabelledDate:
-        MakeEdit(*row, text(0), 340, m_dateHint, false);
-        break;
+    case RowShape::kSingleEdit: MakeEdit(*row, text(0), 446, L"", false); break;
+    case RowShape::kDateEdit: MakeEdit(*row, text(0), 446, m_dateHint, false); break;
+    case RowShape::kLabelledDate: MakeEdit(*row, text(0), 340, m_dateHint, false); break;
     case RowShape::kLabelled:
-    case RowShape::kIM:
-        MakeEdit(*row, text(0), 340, L"", false);
-        break;
-    case RowShape::kNote:
-        MakeEdit(*row, text(0), 446, L"", true);
-        break;
+    case RowShape::kIM: MakeEdit(*row, text(0), 340, L"", false); break;
+    case RowShape::kNote: MakeEdit(*row, text(0), 446, L"", true); break;
     case RowShape::kAddress: {
         MakeEdit(*row, text(0), 340, ardena::kStreetHint, false);
         MakeEdit(*row, text(1), 100, ardena::kCityHint, false);
@@ -190,9 +184,9 @@ bool DhContactEditPropertyView::CreateRow(const ardena::RowSeed& seed) {
         break;
     }
     // The combo boxes list their entries in table order, unsorted, so an entry's index is its table index.
-    HWND button = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(row->id)), GetModuleHandleW(nullptr),
-                                  nullptr);
+    HWND button =
+        CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(row->id)), GetModuleHandleW(nullptr), nullptr);
     row->remove = std::make_unique<VNLImgButton>();
     if (button != nullptr && row->remove->SubclassWindow(button)) {
         row->remove->SetAbsoluteY(true);
@@ -329,7 +323,8 @@ void DhContactEditPropertyView::LayOut(bool keepPosition) {
                 RECT combo = {};
                 GetWindowRect(row.country, &combo);
                 // A drop-down list's window is as high as its list; the field itself is the combo's item height.
-                const int field = static_cast<int>(SendMessageW(row.country, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0)) + 6;
+                const int field =
+                    static_cast<int>(SendMessageW(row.country, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0)) + 6;
                 lineY += field + 4;
             }
             y = lineY;
@@ -397,9 +392,10 @@ ardena::RowInput DhContactEditPropertyView::ReadRow(const PropertyRow& row) cons
     for (const auto& edit : row.edits) input.texts.push_back(wtl::WindowText(*edit));
     if (row.combo != nullptr) {
         const LRESULT selected = SendMessageW(row.combo, CB_GETCURSEL, 0, 0);
-        input.labelIndex = selected == CB_ERR ? -1
-                                              : static_cast<int>(SendMessageW(row.combo, CB_GETITEMDATA,
-                                                                              static_cast<WPARAM>(selected), 0));
+        input.labelIndex =
+            selected == CB_ERR
+                ? -1
+                : static_cast<int>(SendMessageW(row.combo, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0));
         input.labelText = wtl::WindowText(row.combo);
     }
     if (row.country != nullptr) {

@@ -36,17 +36,17 @@ public:
     ~DhContactEditPropertyView() override;
 
     BEGIN_MSG_MAP(DhContactEditPropertyView)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_COMMAND(OnCommand)
-        MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
-        MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
-        MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnTransparentColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORLISTBOX, OnTransparentColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnTransparentColour)
-        MESSAGE_HANDLER_EX(WM_DESTROY_CONTROL, OnDestroyControl)
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_COMMAND(OnCommand)
+    MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
+    MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
+    MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnTransparentColour)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORLISTBOX, OnTransparentColour)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnTransparentColour)
+    MESSAGE_HANDLER_EX(WM_DESTROY_CONTROL, OnDestroyControl)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     // Set before the window is made: the editor's working contact (its property lists are emptied when the
@@ -100,10 +100,10 @@ private:
     struct PropertyRow {
         ardena::RowSeed seed;
         int id = 0;
-        HWND combo = nullptr;               // label or service combo
+        HWND combo = nullptr;  // label or service combo
         std::vector<std::unique_ptr<VNLEdit>> edits;
         std::vector<int> editWidths;
-        HWND country = nullptr;             // address rows
+        HWND country = nullptr;  // address rows
         std::unique_ptr<VNLImgButton> remove;
     };
 

@@ -55,8 +55,9 @@ void DhContactEditView::Update(void*, int code) {
 
 void DhContactEditView::CreateTextButton(VNLSwitchButton& button, int id, const wchar_t* caption, COLORREF normal,
                                          COLORREF hot) {
-    HWND window = CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+    HWND window =
+        CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     if (window == nullptr || !button.SubclassWindow(window)) return;
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.get()), FALSE);
     button.SetSwitchMode(false);
@@ -78,14 +79,14 @@ LRESULT DhContactEditView::OnInitDialog(HWND, LPARAM) {
                                     &m_contact->lastName, &m_contact->suffix};
     int y = kNameTop;
     for (int i = 0; i < 5; ++i) {
-        m_nameCaptions[i] = CreateWindowExW(0, L"STATIC", kNameCaptions[i], WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_NOPREFIX,
-                                            kNameCaptionRight - 110, y + 2, 110, kNameLineHeight, m_hWnd, nullptr,
-                                            GetModuleHandleW(nullptr), nullptr);
+        m_nameCaptions[i] = CreateWindowExW(
+            0, L"STATIC", kNameCaptions[i], WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_NOPREFIX, kNameCaptionRight - 110,
+            y + 2, 110, kNameLineHeight, m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
         SendMessageW(m_nameCaptions[i], WM_SETFONT, reinterpret_cast<WPARAM>(m_dialogFont.get()), FALSE);
-        HWND edit = CreateWindowExW(0, L"EDIT", names[i]->c_str(), WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP |
-                                    ES_AUTOHSCROLL, kNameCaptionRight + 10, y, kNameEditWidth, kNameLineHeight, m_hWnd,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstNameEdit + i)),
-                                    GetModuleHandleW(nullptr), nullptr);
+        HWND edit = CreateWindowExW(
+            0, L"EDIT", names[i]->c_str(), WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL,
+            kNameCaptionRight + 10, y, kNameEditWidth, kNameLineHeight, m_hWnd,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstNameEdit + i)), GetModuleHandleW(nullptr), nullptr);
         if (edit != nullptr && m_nameEdits[i].SubclassWindow(edit)) {
             SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(m_nameFont.get()), FALSE);
         }
@@ -107,8 +108,9 @@ LRESULT DhContactEditView::OnInitDialog(HWND, LPARAM) {
     SetWindowPos(m_hWnd, nullptr, x, yTop, m_width, m_height, SWP_NOZORDER | SWP_SHOWWINDOW);
     SetWindowTextW(m_hWnd, m_title.c_str());
 
-    HWND close = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kClose)), GetModuleHandleW(nullptr), nullptr);
+    HWND close =
+        CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kClose)), GetModuleHandleW(nullptr), nullptr);
     if (close != nullptr && m_closeButton.SubclassWindow(close)) {
         m_closeButton.SetBackgroundFill(true, m_stripColour);
         m_closeButton.SetImages(ardena::Image("common\\close-normal.png"), ardena::Image("common\\close-pressed.png"),
@@ -177,23 +179,16 @@ LRESULT DhContactEditView::OnTransparentColour(WPARAM dc, LPARAM) {
 
 void DhContactEditView::OnCommand(UINT, int id, HWND) {
     switch (id) {
-    case kMinimise:
-        ShowWindow(m_hWnd, SW_MINIMIZE);
-        break;
+    case kMinimise: ShowWindow(m_hWnd, SW_MINIMIZE); break;
     case kClose:
     case kCancel:
         // Only the working record is the editor's; records handed over by earlier saves are the receiver's.
         m_contact.reset();
         EndDialog(0);
         break;
-    case kOk:
-        SaveContact();
-        break;
-    case kAddField:
-        ShowAddFieldMenu();
-        break;
-    default:
-        break;
+    case kOk: SaveContact(); break;
+    case kAddField: ShowAddFieldMenu(); break;
+    default: break;
     }
 }
 

@@ -52,14 +52,14 @@ public:
     ~DhContactEditView() override;
 
     BEGIN_MSG_MAP(DhContactEditView)
-        MSG_WM_INITDIALOG(OnInitDialog)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_COMMAND(OnCommand)
-        MSG_WM_CLOSE(OnClose)
-        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnBodyButtonDown)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnTransparentColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnTransparentColour)
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_INITDIALOG(OnInitDialog)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_COMMAND(OnCommand)
+    MSG_WM_CLOSE(OnClose)
+    MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnBodyButtonDown)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnTransparentColour)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnTransparentColour)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     void SetTitle(const std::wstring& title) { m_title = title; }

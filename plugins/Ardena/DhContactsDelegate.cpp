@@ -38,8 +38,7 @@ void ShowIf(HWND window, bool show) {
 
 int ImageWidth(Gdiplus::Bitmap* image) { return image != nullptr ? static_cast<int>(image->GetWidth()) : 0; }
 
-void SendToHost(const pages::PluginModule& module, HWND window, int64_t code, void* data = nullptr,
-                int64_t count = 0) {
+void SendToHost(const pages::PluginModule& module, HWND window, int64_t code, void* data = nullptr, int64_t count = 0) {
     CommandMessage message{};
     message.code = code;
     message.window = window;
@@ -125,7 +124,8 @@ void DhContactsDelegate::LayOutNormal() {
     Place(m_preview, width - kPreviewWidth, top, kPreviewWidth, height - top);
     const int listLeft = m_groups.ListLeft();
     m_listRect = RECT{listLeft, top, width - kPreviewWidth, height};
-    Place(m_list, m_listRect.left, m_listRect.top, m_listRect.right - m_listRect.left, m_listRect.bottom - m_listRect.top);
+    Place(m_list, m_listRect.left, m_listRect.top, m_listRect.right - m_listRect.left,
+          m_listRect.bottom - m_listRect.top);
     FitColumns();
 
     m_groups.LayOut(height);
@@ -209,27 +209,15 @@ LRESULT DhContactsDelegate::OnHostReply(WPARAM wParam, LPARAM lParam) {
             OnContactsLoaded(static_cast<ItemBatch<iOSContact>*>(payload));
         }
         return 0;
-    case sdk::contacts::kReplyContactRemoved:
-        OnContactRemoved(static_cast<wchar_t*>(payload));
-        return 0;
-    case sdk::contacts::kReplyCloseEditor:
-        NotifyObservers(nullptr, 0);
-        return 0;
+    case sdk::contacts::kReplyContactRemoved: OnContactRemoved(static_cast<wchar_t*>(payload)); return 0;
+    case sdk::contacts::kReplyCloseEditor: NotifyObservers(nullptr, 0); return 0;
     case sdk::contacts::kReplyGroupsLoaded:
         m_groups.OnGroupsLoaded(static_cast<ItemBatch<iOSContactGroup>*>(payload));
         return 0;
-    case sdk::contacts::kReplyHideCloudNotice:
-        ShowNotice(false);
-        return 0;
-    case sdk::contacts::kReplyShowCloudNotice:
-        ShowNotice(true);
-        return 0;
-    case sdk::contacts::kReplyGroupChanged:
-        m_groups.OnGroupChanged(static_cast<iOSContactGroup*>(payload));
-        return 0;
-    case sdk::contacts::kReplyGroupRemoved:
-        m_groups.OnGroupRemoved(static_cast<wchar_t*>(payload));
-        return 0;
+    case sdk::contacts::kReplyHideCloudNotice: ShowNotice(false); return 0;
+    case sdk::contacts::kReplyShowCloudNotice: ShowNotice(true); return 0;
+    case sdk::contacts::kReplyGroupChanged: m_groups.OnGroupChanged(static_cast<iOSContactGroup*>(payload)); return 0;
+    case sdk::contacts::kReplyGroupRemoved: m_groups.OnGroupRemoved(static_cast<wchar_t*>(payload)); return 0;
     default:
         // Unknown codes carry nothing the page could free.
         return 0;
@@ -323,13 +311,13 @@ void DhContactsDelegate::OnContactRemoved(wchar_t* identifier) {
 void DhContactsDelegate::ShowNotice(bool show) {
     if (!m_notice.Show(show)) return;
     const bool normal = !show;
-    for (HWND window : {m_list.m_hWnd, m_preview.m_hWnd, m_searchEdit.m_hWnd, m_searchButton.m_hWnd,
-                        m_frameLines[0], m_frameLines[1], m_frameLines[2], m_frameLines[3]}) {
+    for (HWND window : {m_list.m_hWnd, m_preview.m_hWnd, m_searchEdit.m_hWnd, m_searchButton.m_hWnd, m_frameLines[0],
+                        m_frameLines[1], m_frameLines[2], m_frameLines[3]}) {
         ShowIf(window, normal);
     }
     m_groups.Show(normal);
-    for (VNLSwitchImageButton* button : {&m_newButton, &m_editButton, &m_exportButton, &m_importButton,
-                                         &m_deleteButton, &m_refreshButton}) {
+    for (VNLSwitchImageButton* button :
+         {&m_newButton, &m_editButton, &m_exportButton, &m_importButton, &m_deleteButton, &m_refreshButton}) {
         ShowIf(*button, normal && !m_groups.MemberAdding());
     }
     ShowIf(m_okButton, normal && m_groups.MemberAdding());
@@ -387,7 +375,9 @@ void DhContactsDelegate::FitColumns() {
     SendMessageW(m_list, LVM_SETCOLUMNWIDTH, 2, widths.phone);
 }
 
-iOSContact* DhContactsDelegate::RowRecord(int row) const { return reinterpret_cast<iOSContact*>(m_list.GetItemData(row)); }
+iOSContact* DhContactsDelegate::RowRecord(int row) const {
+    return reinterpret_cast<iOSContact*>(m_list.GetItemData(row));
+}
 
 int DhContactsDelegate::RowOf(const iOSContact* contact) const {
     for (int row = 0; row < m_list.ItemCount(); ++row) {
@@ -501,8 +491,8 @@ void DhContactsDelegate::SetToolbarCaptions(bool groupShown) {
 
 void DhContactsDelegate::SetMemberAdding(bool adding) {
     m_groups.SetMemberAdding(adding);
-    for (VNLSwitchImageButton* button : {&m_newButton, &m_editButton, &m_exportButton, &m_importButton,
-                                         &m_deleteButton, &m_refreshButton}) {
+    for (VNLSwitchImageButton* button :
+         {&m_newButton, &m_editButton, &m_exportButton, &m_importButton, &m_deleteButton, &m_refreshButton}) {
         ShowIf(*button, !adding);
     }
     ShowIf(m_okButton, adding);
@@ -590,10 +580,10 @@ void DhContactsDelegate::OnDelete() {
 }
 
 void DhContactsDelegate::OnExportMenu() {
-    const int choice = TrackMenuBelow(m_exportButton, {{static_cast<int>(sdk::contacts::kRequestExportCsv), L"Export to CSV"},
-                                                       {static_cast<int>(sdk::contacts::kRequestExportVcards),
-                                                        L"Export to vCards(.vcf)"},
-                                                       {static_cast<int>(sdk::contacts::kRequestBackupXml), L"Backup to XML"}});
+    const int choice = TrackMenuBelow(
+        m_exportButton, {{static_cast<int>(sdk::contacts::kRequestExportCsv), L"Export to CSV"},
+                         {static_cast<int>(sdk::contacts::kRequestExportVcards), L"Export to vCards(.vcf)"},
+                         {static_cast<int>(sdk::contacts::kRequestBackupXml), L"Backup to XML"}});
     if (choice == 0) return;
     auto records = std::make_unique<std::vector<iOSContact*>>();
     for (int row : CheckedRows()) records->push_back(RowRecord(row));

@@ -39,7 +39,6 @@
 #include "contact_rules.h"
 #include "contacts_notice.h"
 
-
 class DhContactsDelegate : public wtl::CWindowImpl<DhContactsDelegate>,
                            public DhPageDelegate,
                            private ContactGroupPanel::Listener {
@@ -50,14 +49,14 @@ public:
     ~DhContactsDelegate() override;
 
     BEGIN_MSG_MAP(DhContactsDelegate)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_COMMAND(OnCommand)
-        MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
-        MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
-        MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
-        CHAIN_PAGE_MESSAGES()
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_COMMAND(OnCommand)
+    MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
+    MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
+    MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
+    CHAIN_PAGE_MESSAGES()
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     int PageSequence() const override { return m_model.Sequence(); }
@@ -149,7 +148,7 @@ private:
     VNLSwitchImageButton m_refreshButton;
 
     DhContactDetailView m_preview;
-    int m_nameNeed = 0;   // the widest name and phone text of the rows written since the list was emptied
+    int m_nameNeed = 0;  // the widest name and phone text of the rows written since the list was emptied
     int m_phoneNeed = 0;
     ContactGroupPanel m_groups{m_model, *this};
     ContactsNotice m_notice;

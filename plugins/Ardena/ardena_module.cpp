@@ -13,8 +13,8 @@ extern pages::PageModule g_module;
 // The address labels' countries, asked for by the first page (UI thread).
 std::vector<WideStringPair>* g_countries = nullptr;
 
-const char* const kOwnedNames[] = {ARDENA_COMMAND_SHOW_WINDOW, ARDENA_COMMAND_CHANGE_SIZE,
-                                   ARDENA_COMMAND_HIDE_WINDOW, ARDENA_COMMAND_DO_CONTACT};
+const char* const kOwnedNames[] = {ARDENA_COMMAND_SHOW_WINDOW, ARDENA_COMMAND_CHANGE_SIZE, ARDENA_COMMAND_HIDE_WINDOW,
+                                   ARDENA_COMMAND_DO_CONTACT};
 const pages::ReplyRow kReplyRows[] = {
     {sdk::contacts::kReplyContactAdded, pages::ReplyRoute::Post},
     {sdk::contacts::kReplyContactRemoved, pages::ReplyRoute::Post},

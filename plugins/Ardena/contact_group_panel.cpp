@@ -64,8 +64,8 @@ void ContactGroupPanel::Create(HWND page, HFONT font, const MakeButton& makeButt
         insert.item.mask = TVIF_TEXT | TVIF_PARAM;
         insert.item.pszText = const_cast<wchar_t*>(kAllContacts);
         insert.item.lParam = 0;
-        m_allItem = reinterpret_cast<HTREEITEM>(
-            SendMessageW(m_allTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+        m_allItem =
+            reinterpret_cast<HTREEITEM>(SendMessageW(m_allTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
     }
     makeButton(m_unfoldButton, kUnfold, "contacts\\operate-expand-normal.png", "contacts\\operate-expand-pressed.png",
                L"Group unfold");
@@ -110,8 +110,8 @@ void ContactGroupPanel::Paint(HDC dc) const {
 }
 
 void ContactGroupPanel::Show(bool shown) {
-    for (HWND window : {m_allTree, m_groupTree, m_addGroupButton.m_hWnd, m_removeGroupButton.m_hWnd,
-                        m_foldButton.m_hWnd}) {
+    for (HWND window :
+         {m_allTree, m_groupTree, m_addGroupButton.m_hWnd, m_removeGroupButton.m_hWnd, m_foldButton.m_hWnd}) {
         ShowIf(window, shown && m_unfolded);
     }
     ShowIf(m_unfoldButton, shown && !m_unfolded);
@@ -167,7 +167,8 @@ HTREEITEM ContactGroupPanel::InsertGroupItem(const ardena::GroupPtr& group) {
     insert.item.mask = TVIF_TEXT | TVIF_PARAM;
     insert.item.pszText = const_cast<wchar_t*>(text.c_str());
     insert.item.lParam = reinterpret_cast<LPARAM>(group.get());
-    return reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+    return reinterpret_cast<HTREEITEM>(
+        SendMessageW(m_groupTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
 }
 
 iOSContactGroup* ContactGroupPanel::ItemGroup(HTREEITEM item) const {
@@ -192,7 +193,8 @@ std::vector<HTREEITEM> ContactGroupPanel::GroupItems() const {
     HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
     while (item != nullptr) {
         items.push_back(item);
-        item = reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+        item = reinterpret_cast<HTREEITEM>(
+            SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
     }
     return items;
 }

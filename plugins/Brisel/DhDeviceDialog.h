@@ -49,15 +49,15 @@ public:
     ~DhDeviceDialog() override = default;
 
     BEGIN_MSG_MAP(DhDeviceDialog)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnLButtonDown)
-        MESSAGE_HANDLER_EX(WM_CTLCOLOREDIT, OnEditColour)
-        MSG_WM_COMMAND(OnCommand)
-        MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
-        MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnLButtonDown)
+    MESSAGE_HANDLER_EX(WM_CTLCOLOREDIT, OnEditColour)
+    MSG_WM_COMMAND(OnCommand)
+    MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
+    MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     // Creates the hidden dialog owned by the manager `owner`, whose list `backups` it reads and whose

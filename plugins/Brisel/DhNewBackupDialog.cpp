@@ -34,8 +34,8 @@ bool DhNewBackupDialog::CreateExtras() {
         radio.button->SetMargins(2, 2);
         radio.button->SetHoverEnabled(false);
         radio.button->SetImagesAt(RGB(0xFF, 0xFF, 0xFF), RGB(0xFF, 0xFF, 0xFF), radio.caption,
-                                  brisel::Image("common\\radio-check-no.png"), brisel::Image("common\\radio-check-yes.png"),
-                                  0);
+                                  brisel::Image("common\\radio-check-no.png"),
+                                  brisel::Image("common\\radio-check-yes.png"), 0);
     }
     m_folderEdit = MakeChild(L"EDIT", L"", ES_AUTOHSCROLL | WS_BORDER, kFolderEdit);
     MakeTextButton(m_browse, kBrowse, L"Browse");
@@ -88,7 +88,8 @@ void DhNewBackupDialog::BeforeDevices() {
 
 void DhNewBackupDialog::OnDeviceChosen() {
     std::vector<brisel::BackupPtr> backups;
-    if (const WideStringPair* device = Devices().SelectedDevice()) ManagerList().AppendForDevice(device->first, backups);
+    if (const WideStringPair* device = Devices().SelectedDevice())
+        ManagerList().AppendForDevice(device->first, backups);
     ShowRows(std::move(backups));
 }
 
@@ -116,7 +117,8 @@ void DhNewBackupDialog::OnOk() {
     if (Send(kConfirmBackup).status == 0) return;
     wchar_t text[MAX_PATH * 2] = {};
     GetWindowTextW(m_folderEdit, text, static_cast<int>(std::size(text)));
-    auto target = std::make_unique<WideStringPair>(device.first, brisel::TargetFolder(m_selectedRadio == kCustomize, text));
+    auto target =
+        std::make_unique<WideStringPair>(device.first, brisel::TargetFolder(m_selectedRadio == kCustomize, text));
     CloseDialog();
     NoteRun(sdk::backups::RunKind::Backup, device);
     Send(kStartBackup, nullptr, target.release(), Owner());  // the host's from here on

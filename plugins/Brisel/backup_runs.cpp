@@ -88,7 +88,8 @@ std::wstring BackupRuns::LineOf(const Run& run) {
 
 std::vector<BackupRuns::Line> BackupRuns::Lines() const {
     std::vector<Line> lines;
-    for (auto it = m_runs.rbegin(); it != m_runs.rend(); ++it) lines.push_back({LineOf(*it), it->ended && it->resultCode != 0});
+    for (auto it = m_runs.rbegin(); it != m_runs.rend(); ++it)
+        lines.push_back({LineOf(*it), it->ended && it->resultCode != 0});
     return lines;
 }
 

@@ -30,7 +30,8 @@ bool IsWindowReply(int64_t code) {
 // The plug-in's module: one manager window instead of a page per device.
 class BackupModule : public pages::PluginModule {
 public:
-    BackupModule() : PluginModule(BRISEL_COMMAND_DO_BACKUP, kOwnedNames, sizeof(kOwnedNames) / sizeof(kOwnedNames[0])) {}
+    BackupModule()
+        : PluginModule(BRISEL_COMMAND_DO_BACKUP, kOwnedNames, sizeof(kOwnedNames) / sizeof(kOwnedNames[0])) {}
 
     void Receive(CommandMessage* message) {
         try {

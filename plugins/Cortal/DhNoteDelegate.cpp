@@ -1,7 +1,6 @@
 // The notes page; see DhNoteDelegate.h.
 #include "DhNoteDelegate.h"
 
-
 #include <cstdlib>
 
 #include <vornel/VNLUtilityApp.h>
@@ -92,9 +91,8 @@ void DhNoteDelegate::OnNew() {
 }
 
 void DhNoteDelegate::OnExport() {
-    const int choice =
-        TrackMenuBelow(m_export, {{static_cast<int>(sdk::notes::kRequestExport), L"Export to HTML"},
-                                  {static_cast<int>(sdk::notes::kRequestBackupXml), L"Export to XML"}});
+    const int choice = TrackMenuBelow(m_export, {{static_cast<int>(sdk::notes::kRequestExport), L"Export to HTML"},
+                                                 {static_cast<int>(sdk::notes::kRequestBackupXml), L"Export to XML"}});
     if (choice == 0) return;
     // Sent even when nothing is checked: the host tells the user.
     auto checked = std::make_unique<std::vector<NoteItem*>>(CheckedRecords());
@@ -134,7 +132,8 @@ void DhNoteDelegate::OnLoadingFinished() {
     cortal::SortHeldByTime(m_held);
     const int rows = std::min(m_list.ItemCount(), static_cast<int>(m_held.size()));
     for (int row = 0; row < rows; ++row) {
-        if (RowRecord(row) != m_held[static_cast<size_t>(row)].get()) WriteRow(row, m_held[static_cast<size_t>(row)].get());
+        if (RowRecord(row) != m_held[static_cast<size_t>(row)].get())
+            WriteRow(row, m_held[static_cast<size_t>(row)].get());
     }
     InvalidateRect(m_list, nullptr, TRUE);
 }

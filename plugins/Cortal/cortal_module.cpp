@@ -17,15 +17,16 @@ const pages::ReplyRow kReplyRows[] = {
 };
 const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]), &sdk::notes::ReleasePayload,
                                  &BatchSequenceOf<NoteItem>};
-const pages::PageModuleSpec kSpec{CORTAL_COMMAND_SHOW_WINDOW,
-                                  CORTAL_COMMAND_CHANGE_SIZE,
-                                  CORTAL_COMMAND_DO_NOTE,
-                                  kOwnedNames,
-                                  sizeof(kOwnedNames) / sizeof(kOwnedNames[0]),
-                                  &kReplies,
-                                  WS_CHILD,
-                                  []() -> DhPageDelegate* { return new DhNoteDelegate(g_module); },
-                                  [](DhPageDelegate& page) { static_cast<DhNoteDelegate&>(page).CheckProductVersion(); }};
+const pages::PageModuleSpec kSpec{
+    CORTAL_COMMAND_SHOW_WINDOW,
+    CORTAL_COMMAND_CHANGE_SIZE,
+    CORTAL_COMMAND_DO_NOTE,
+    kOwnedNames,
+    sizeof(kOwnedNames) / sizeof(kOwnedNames[0]),
+    &kReplies,
+    WS_CHILD,
+    []() -> DhPageDelegate* { return new DhNoteDelegate(g_module); },
+    [](DhPageDelegate& page) { static_cast<DhNoteDelegate&>(page).CheckProductVersion(); }};
 pages::PageModule g_module(kSpec);
 
 }  // namespace

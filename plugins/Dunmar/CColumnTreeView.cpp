@@ -61,12 +61,14 @@ void ColumnTreeNodes::SetChecked(HTREEITEM item, bool checked) {
 // ---- Creation and layout ---------------------------------------------------------------------------------
 
 LRESULT CColumnTreeView::OnCreate(CREATESTRUCTW*) {
-    HWND tree = CreateWindowExW(0, WC_TREEVIEWW, L"", 0x50009097, 0, 0, 10, 10, m_hWnd,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTreeId)), GetModuleHandleW(nullptr), nullptr);
-    HWND header = CreateWindowExW(0, WC_HEADERW, L"", WS_CHILD | WS_VISIBLE | HDS_FULLDRAG, 0, 0, 10, 10, m_hWnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kHeaderId)), GetModuleHandleW(nullptr),
-                                  nullptr);
-    if (tree == nullptr || header == nullptr || !m_tree.SubclassWindow(tree) || !m_header.SubclassWindow(header)) return -1;
+    HWND tree =
+        CreateWindowExW(0, WC_TREEVIEWW, L"", 0x50009097, 0, 0, 10, 10, m_hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTreeId)), GetModuleHandleW(nullptr), nullptr);
+    HWND header =
+        CreateWindowExW(0, WC_HEADERW, L"", WS_CHILD | WS_VISIBLE | HDS_FULLDRAG, 0, 0, 10, 10, m_hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kHeaderId)), GetModuleHandleW(nullptr), nullptr);
+    if (tree == nullptr || header == nullptr || !m_tree.SubclassWindow(tree) || !m_header.SubclassWindow(header))
+        return -1;
     m_tree.view = this;
     m_header.view = this;
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(tree, WM_GETFONT, 0, 0));
@@ -127,7 +129,8 @@ void CColumnTreeView::Reposition() {
         x = -m_scroll;
     }
     SetWindowPos(m_header, nullptr, x, 0, width, m_headerHeight, SWP_NOZORDER | SWP_NOACTIVATE);
-    SetWindowPos(m_tree, nullptr, x, m_headerHeight, width, client.bottom - m_headerHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(m_tree, nullptr, x, m_headerHeight, width, client.bottom - m_headerHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CColumnTreeView::OnSize(UINT, int, int) {
@@ -158,7 +161,8 @@ HTREEITEM CColumnTreeView::InsertItem(HTREEITEM parent, const std::wstring& text
     insert.item.mask = TVIF_TEXT | TVIF_PARAM;
     insert.item.pszText = const_cast<wchar_t*>(text.c_str());
     insert.item.lParam = reinterpret_cast<LPARAM>(data);
-    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+    auto item =
+        reinterpret_cast<HTREEITEM>(SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
     if (item == nullptr) {
         delete data;  // not inserted: no TVN_DELETEITEM will come for it
     } else if (data == nullptr || data->checked == 0) {
@@ -187,7 +191,8 @@ void CColumnTreeView::ToggleItem(HTREEITEM item) {
     dunmar::ToggleCheck(nodes, item);
     // A checked root stands for its checked subtree, so the roots alone tell whether everything is.
     bool everyRootChecked = true;
-    for (HTREEITEM root = nodes.FirstChild(nullptr); root != nullptr && everyRootChecked; root = nodes.NextSibling(root)) {
+    for (HTREEITEM root = nodes.FirstChild(nullptr); root != nullptr && everyRootChecked;
+         root = nodes.NextSibling(root)) {
         everyRootChecked = nodes.Checked(root);
     }
     ShowCheckAll(everyRootChecked);
@@ -290,7 +295,8 @@ LRESULT CColumnTreeView::OnTreeCustomDraw(NMTVCUSTOMDRAW& draw) {
     case CDDS_ITEMPREPAINT: return CDRF_NOTIFYPOSTPAINT;
     case CDDS_ITEMPOSTPAINT:
         if (!IsRectEmpty(&draw.nmcd.rc)) {
-            PaintRow(draw.nmcd.hdc, reinterpret_cast<HTREEITEM>(draw.nmcd.dwItemSpec), draw.nmcd.rc, draw.nmcd.uItemState);
+            PaintRow(draw.nmcd.hdc, reinterpret_cast<HTREEITEM>(draw.nmcd.dwItemSpec), draw.nmcd.rc,
+                     draw.nmcd.uItemState);
         }
         return CDRF_DODEFAULT;
     default: return CDRF_DODEFAULT;

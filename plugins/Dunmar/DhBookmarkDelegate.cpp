@@ -125,8 +125,8 @@ void DhBookmarkDelegate::OnPaint() {
 }
 
 void DhBookmarkDelegate::ShowNotice(bool show) {
-    std::vector<HWND> controls = {m_tree, m_new, m_edit, m_export, m_import, m_delete, m_refresh, m_searchEdit,
-                                  m_searchButton};
+    std::vector<HWND> controls = {m_tree,   m_new,     m_edit,       m_export,      m_import,
+                                  m_delete, m_refresh, m_searchEdit, m_searchButton};
     for (HWND line : m_frameLines) controls.push_back(line);
     if (!m_notice.Show(show, controls)) return;
     LayOut();
@@ -148,8 +148,8 @@ const std::wstring* DhBookmarkDelegate::IdentifierOf(HTREEITEM item) const {
 dunmar::KeptTreeState DhBookmarkDelegate::KeptState() const {
     dunmar::KeptTreeState kept;
     ColumnTreeNodes nodes{TreeWindow()};
-    dunmar::CollectOpen(nodes, nodes.FirstChild(nullptr), [this](HTREEITEM item) { return IdentifierOf(item); },
-                           kept.open);
+    dunmar::CollectOpen(
+        nodes, nodes.FirstChild(nullptr), [this](HTREEITEM item) { return IdentifierOf(item); }, kept.open);
     auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(TreeWindow(), TVM_GETNEXTITEM, TVGN_CARET, 0));
     if (const std::wstring* identifier = IdentifierOf(selected)) kept.selected = *identifier;
     return kept;
@@ -189,7 +189,8 @@ void DhBookmarkDelegate::OnLoaded(ItemBatch<BookmarkItem>* batch) {
         if (batchFirst == nullptr) batchFirst = item;
     }
     ColumnTreeNodes nodes{TreeWindow()};
-    if (HTREEITEM kept = dunmar::Reopen(nodes, batchFirst, [this](HTREEITEM item) { return IdentifierOf(item); }, m_kept)) {
+    if (HTREEITEM kept = dunmar::Reopen(
+            nodes, batchFirst, [this](HTREEITEM item) { return IdentifierOf(item); }, m_kept)) {
         SendMessageW(TreeWindow(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(kept));
     } else if (SendMessageW(TreeWindow(), TVM_GETNEXTITEM, TVGN_CARET, 0) == 0) {
         const LRESULT first = SendMessageW(TreeWindow(), TVM_GETNEXTITEM, TVGN_ROOT, 0);
@@ -286,8 +287,9 @@ void DhBookmarkDelegate::OnDelete() {
 }
 
 void DhBookmarkDelegate::OnExport() {
-    const int choice = TrackMenuBelow(m_export, {{static_cast<int>(sdk::bookmarks::kRequestExportHtml), L"Export to HTML"},
-                                                 {static_cast<int>(sdk::bookmarks::kRequestBackupXml), L"Backup to XML"}});
+    const int choice =
+        TrackMenuBelow(m_export, {{static_cast<int>(sdk::bookmarks::kRequestExportHtml), L"Export to HTML"},
+                                  {static_cast<int>(sdk::bookmarks::kRequestBackupXml), L"Backup to XML"}});
     if (choice == 0) return;
     ColumnTreeNodes nodes{TreeWindow()};
     std::vector<HTREEITEM> checked;
@@ -323,7 +325,8 @@ void DhBookmarkDelegate::OnAddMenu() {
                                               {kMenuRootPage, L"Add root page"}});
     if (choice == 0) return;
     if (choice == kMenuRootFolder || choice == kMenuRootPage) {
-        AddOrEdit(choice == kMenuRootFolder ? static_cast<int>(sdk::bookmarks::kFolderDialog) : static_cast<int>(sdk::bookmarks::kPageDialog),
+        AddOrEdit(choice == kMenuRootFolder ? static_cast<int>(sdk::bookmarks::kFolderDialog)
+                                            : static_cast<int>(sdk::bookmarks::kPageDialog),
                   nullptr);
         return;
     }
@@ -347,8 +350,8 @@ LRESULT DhBookmarkDelegate::OnContextMenu(WPARAM window, LPARAM point) {
     AppendMenuW(menu, MF_STRING, kMenuEdit, L"Edit...");
     RECT button = {};
     GetWindowRect(m_export, &button);
-    const int choice = TrackPopupMenu(menu, TPM_RETURNCMD, screen.x, screen.y + (button.bottom - button.top), 0, m_hWnd,
-                                      nullptr);
+    const int choice =
+        TrackPopupMenu(menu, TPM_RETURNCMD, screen.x, screen.y + (button.bottom - button.top), 0, m_hWnd, nullptr);
     DestroyMenu(menu);
     if (choice != 0) AddOrEdit(choice, entry);
     return 0;

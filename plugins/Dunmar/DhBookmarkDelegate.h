@@ -41,14 +41,14 @@ public:
     explicit DhBookmarkDelegate(const pages::PageModule& module) : DhPageDelegate(module.Images()), m_module(module) {}
 
     BEGIN_MSG_MAP(DhBookmarkDelegate)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_COMMAND(OnCommand)
-        MESSAGE_HANDLER_EX(WM_CONTEXTMENU, OnContextMenu)
-        MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
-        MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
-        CHAIN_PAGE_MESSAGES()
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_COMMAND(OnCommand)
+    MESSAGE_HANDLER_EX(WM_CONTEXTMENU, OnContextMenu)
+    MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
+    MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
+    CHAIN_PAGE_MESSAGES()
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     int PageSequence() const override { return m_model.Sequence(); }

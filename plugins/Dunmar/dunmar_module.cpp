@@ -15,8 +15,8 @@ const pages::ReplyRow kReplyRows[] = {
     {sdk::bookmarks::kReplyShowCloudNotice, pages::ReplyRoute::PostBare},
     {sdk::bookmarks::kReplyHideCloudNotice, pages::ReplyRoute::PostBare},
 };
-const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]), &sdk::bookmarks::ReleasePayload,
-                                 &BatchSequenceOf<BookmarkItem>};
+const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]),
+                                 &sdk::bookmarks::ReleasePayload, &BatchSequenceOf<BookmarkItem>};
 const pages::PageModuleSpec kSpec{DUNMAR_COMMAND_SHOW_WINDOW,
                                   DUNMAR_COMMAND_CHANGE_SIZE,
                                   DUNMAR_COMMAND_DO_BOOKMARK,

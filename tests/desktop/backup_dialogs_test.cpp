@@ -205,11 +205,12 @@ TEST(BackupRelay, TheListIsOneRecordPerBackupThenItsSizeThenTheEnd) {
     Relay r;
     r.Ask(136, nullptr);
     const std::uint64_t id = r.link.requests.back().id;
-    r.Reply(id, false, 0, R"({"Product Version":"17.2","Build Version":"21C62","Serial Number":"SN1",)"
-                          R"("Device Name":"Ada's iPhone","Unique Identifier":"udid-1","Last Backup Date":"2024-01-02 10:00:00",)"
-                          R"("Product Type":"iPhone14,2","Path":"/b/one/","IsEncrypted":true})");
-    r.Reply(id, false, 0, R"({"Device Name":"no folder"})");               // dropped
-    r.Reply(id, false, 0, R"({"Path":"/b/one/","Size":-4})");               // no byte count: dropped
+    r.Reply(id, false, 0,
+            R"({"Product Version":"17.2","Build Version":"21C62","Serial Number":"SN1",)"
+            R"("Device Name":"Ada's iPhone","Unique Identifier":"udid-1","Last Backup Date":"2024-01-02 10:00:00",)"
+            R"("Product Type":"iPhone14,2","Path":"/b/one/","IsEncrypted":true})");
+    r.Reply(id, false, 0, R"({"Device Name":"no folder"})");   // dropped
+    r.Reply(id, false, 0, R"({"Path":"/b/one/","Size":-4})");  // no byte count: dropped
     r.Reply(id, false, 0, R"({"Path":"/b/one/","Device Name":"Ada's iPhone","Size":4096})");
     r.Reply(id, true, 0, "");
     ASSERT_EQ(r.link.answers.size(), 3u);

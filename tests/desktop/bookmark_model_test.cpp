@@ -103,12 +103,14 @@ TEST(BookmarkModel, BatchesMapNestedEntriesAndRemovalTakesTheSubtree) {
 TEST(BookmarkModel, SearchIsFlatAndNewEntriesTakeTheirPlace) {
     dunmar::BookmarkModel model;
     bool cleared = false;
-    model.Accept(Batch(1, {Entry(L"f", L"Reading", L"", {Entry(L"a", L"Article", L"https://PAPERS.example/a"),
-                                                          Entry(L"b", L"Blog", L"https://blog.example/")}),
+    model.Accept(Batch(1, {Entry(L"f", L"Reading", L"",
+                                 {Entry(L"a", L"Article", L"https://PAPERS.example/a"),
+                                  Entry(L"b", L"Blog", L"https://blog.example/")}),
                            Entry(L"p", L"Papers", L"https://x.example/")}),
                  cleared);
     EXPECT_EQ(Names(model.Search(L"papers")), (std::vector<std::wstring>{L"Article", L"Papers"}));
-    EXPECT_EQ(Names(model.Search(L"reading")), std::vector<std::wstring>{L"Reading"}) << "no children unless they match";
+    EXPECT_EQ(Names(model.Search(L"reading")), std::vector<std::wstring>{L"Reading"})
+        << "no children unless they match";
 
     BookmarkItem page;
     page.kind = kBookmarkKind;

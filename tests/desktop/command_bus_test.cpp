@@ -70,9 +70,9 @@ TEST(CommandBus, UndeliverableMessagesStayUntouched) {
     };
     for (const Case& c : cases) {
         TestBus t;
-        t.AddFakeModule(0, c.registerName ? std::vector<std::string>{YESTAL_COMMAND_SHOW_WINDOW}
-                                          : std::vector<std::string>{},
-                        c.withReceiver);
+        t.AddFakeModule(
+            0, c.registerName ? std::vector<std::string>{YESTAL_COMMAND_SHOW_WINDOW} : std::vector<std::string>{},
+            c.withReceiver);
         CommandMessage message{};
         const char* original = "ORIGINAL";
         message.name = original;
@@ -116,7 +116,7 @@ TEST(CommandBus, InvocationCallsTheHandlerOfExactlyThatName) {
         {ARDENA_COMMAND_DO_CONTACT, COMMAND_KIND_INVOKE, 1},
         {"ardena_command_do_contact", COMMAND_KIND_INVOKE, 0},  // byte-exact names
         {"ARDENA_COMMAND_DO_CONTACT ", COMMAND_KIND_INVOKE, 0},
-        {ARDENA_COMMAND_DO_CONTACT, 2, 0},                      // unknown kinds do nothing
+        {ARDENA_COMMAND_DO_CONTACT, 2, 0},  // unknown kinds do nothing
         {nullptr, COMMAND_KIND_INVOKE, 0},
     };
     for (const Case& c : cases) {

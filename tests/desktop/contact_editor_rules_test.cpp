@@ -212,7 +212,8 @@ TEST(ContactEditorRows, LabelsAreReadFromTheComboOrTyped) {
     EXPECT_EQ(static_cast<const iOSContactIM&>(*ownService.record).service, L"other");
     EXPECT_EQ(ownService.record->labelText, L"Signal");
 
-    const CollectedRow address = Collect(RowKind::kAddress, Input({L" 1 Main St ", L"City", L"", L"02100"}, 1, L"Work", 1));
+    const CollectedRow address =
+        Collect(RowKind::kAddress, Input({L" 1 Main St ", L"City", L"", L"02100"}, 1, L"Work", 1));
     const auto& a = static_cast<const iOSContactAddress&>(*address.record);
     EXPECT_EQ(a.street, L"1 Main St");
     EXPECT_EQ(a.city, L"") << "a text that still shows its hint is not stored";

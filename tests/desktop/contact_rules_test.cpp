@@ -308,11 +308,11 @@ TEST(ContactColumns, NamesGetTheirWidthAsLongAsThePhonesKeepTheirs) {
         ContactColumnWidths expected;
     };
     const Case cases[] = {
-        {500, 60, 150, 120, {60, 264, 176}},   // short names: 60 percent of the rest
-        {500, 60, 300, 120, {60, 300, 140}},   // a long name takes more, up to its need
-        {500, 60, 400, 120, {60, 320, 120}},   // ... while the phones keep what they need
-        {300, 60, 400, 200, {60, 144, 96}},    // a list too narrow for both: the shares stand
-        {40, 60, 100, 100, {40, 0, 0}},        // narrower than the numbers
+        {500, 60, 150, 120, {60, 264, 176}},  // short names: 60 percent of the rest
+        {500, 60, 300, 120, {60, 300, 140}},  // a long name takes more, up to its need
+        {500, 60, 400, 120, {60, 320, 120}},  // ... while the phones keep what they need
+        {300, 60, 400, 200, {60, 144, 96}},   // a list too narrow for both: the shares stand
+        {40, 60, 100, 100, {40, 0, 0}},       // narrower than the numbers
         {-5, 60, 100, 100, {0, 0, 0}},
     };
     for (const Case& c : cases) {

@@ -64,7 +64,8 @@ void TRV_CALL Receive(CommandMessage* message) {
          seen.code == sdk::contacts::kRelayExportVcards)) {
         seen.extraText = static_cast<const wchar_t*>(message->extra);
     }
-    if (seen.name == ZERITH_COMMAND_DO_CONTACT && seen.code == sdk::contacts::kRelayCountries && message->data != nullptr) {
+    if (seen.name == ZERITH_COMMAND_DO_CONTACT && seen.code == sdk::contacts::kRelayCountries &&
+        message->data != nullptr) {
         static_cast<std::vector<WideStringPair>*>(message->data)->push_back({L"de", L"Germany"});
     }
     g_seen.push_back(seen);
@@ -81,8 +82,8 @@ protected:
         record->receive = &Receive;
         record->module = &g_module;
         m_bus.AddModule(record->module, record);
-        for (const char* name : {ZERITH_COMMAND_DO_CONTACT, ARDENA_COMMAND_DO_CONTACT, LUNDER_COMMAND_GET_CURRENT_DEVICE,
-                                 QUARNEL_COMMAND_UPDATE_ITEM}) {
+        for (const char* name : {ZERITH_COMMAND_DO_CONTACT, ARDENA_COMMAND_DO_CONTACT,
+                                 LUNDER_COMMAND_GET_CURRENT_DEVICE, QUARNEL_COMMAND_UPDATE_ITEM}) {
             CommandMessage message{};
             message.kind = COMMAND_KIND_REGISTER;
             message.name = name;
@@ -119,20 +120,14 @@ void* MakeRequestPayload(int64_t code) {
     switch (code) {
     case sdk::contacts::kRequestExportCsv:
     case sdk::contacts::kRequestBackupXml:
-    case sdk::contacts::kRequestExportVcards:
-        return new std::vector<iOSContact*>(2, nullptr);
-    case sdk::contacts::kRequestDelete:
-        return new std::vector<std::wstring>{L"1", L"2"};
+    case sdk::contacts::kRequestExportVcards: return new std::vector<iOSContact*>(2, nullptr);
+    case sdk::contacts::kRequestDelete: return new std::vector<std::wstring>{L"1", L"2"};
     case sdk::contacts::kRequestSaveEdited:
-    case sdk::contacts::kRequestSaveNew:
-        return new iOSContact();
+    case sdk::contacts::kRequestSaveNew: return new iOSContact();
     case sdk::contacts::kRequestChangeGroup:
-    case sdk::contacts::kRequestCreateGroup:
-        return new iOSContactGroup();
-    case sdk::contacts::kRequestRemoveGroup:
-        return trv::HeapWideCopy(L"g1");
-    default:
-        return nullptr;
+    case sdk::contacts::kRequestCreateGroup: return new iOSContactGroup();
+    case sdk::contacts::kRequestRemoveGroup: return trv::HeapWideCopy(L"g1");
+    default: return nullptr;
     }
 }
 

@@ -31,8 +31,9 @@ TEST(CrashDescription, ObjectReadsBackInOrderWithFourBlankIndent) {
 TEST(CrashDescription, TextIsEscapedAsJson) {
     const std::string text = trv::BuildCrashDescription("Quote\"and\\slash", "1", "line\nbreak");
     std::string output;
-    ASSERT_EQ(trv::test::RunPythonOn("import json,sys\nd=json.load(open(sys.argv[1]))\nprint(repr(d['Product']), repr(d['System']))\n",
-                                    text, output),
+    ASSERT_EQ(trv::test::RunPythonOn(
+                  "import json,sys\nd=json.load(open(sys.argv[1]))\nprint(repr(d['Product']), repr(d['System']))\n",
+                  text, output),
               0);
     EXPECT_EQ(output, "'Quote\"and\\\\slash' 'line\\nbreak'\n");
 }

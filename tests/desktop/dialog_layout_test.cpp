@@ -28,7 +28,8 @@ TEST(AlertButtons, SecondSitsInTheCornerAndTheFirstTenPixelsLeftOfIt) {
 TEST(SheetSteps, OpensFromAFifthInFifthsAndStopsAtTheFullHeight) {
     for (const int full : {40, 42, 3}) {
         std::vector<int> heights{trv::SheetStartHeight(full)};
-        while (heights.back() < full && heights.size() < 100) heights.push_back(trv::NextSheetHeight(heights.back(), full));
+        while (heights.back() < full && heights.size() < 100)
+            heights.push_back(trv::NextSheetHeight(heights.back(), full));
         EXPECT_EQ(heights.back(), full) << full;
         if (full == 40) {
             EXPECT_EQ(heights, (std::vector<int>{8, 16, 24, 32, 40}));

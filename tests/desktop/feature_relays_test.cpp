@@ -43,8 +43,16 @@ char g_module;
 bool IsRelayName(const std::string& name) { return name.rfind("ZERITH_", 0) == 0; }
 
 void TRV_CALL Receive(CommandMessage* message) {
-    Seen seen{message->name, message->code, message->status, message->count, message->data, message->extra,
-              message->wideText != nullptr ? message->wideText : L"", L"", 0, 0};
+    Seen seen{message->name,
+              message->code,
+              message->status,
+              message->count,
+              message->data,
+              message->extra,
+              message->wideText != nullptr ? message->wideText : L"",
+              L"",
+              0,
+              0};
     if (seen.name == LUNDER_COMMAND_GET_CURRENT_DEVICE) {
         message->wideText = g_currentDevice != nullptr ? trv::HeapWideCopy(g_currentDevice) : nullptr;
         return;
@@ -73,9 +81,9 @@ protected:
         record->receive = &Receive;
         record->module = &g_module;
         m_bus.AddModule(record->module, record);
-        std::vector<const char*> names = {LUNDER_COMMAND_GET_CURRENT_DEVICE, QUARNEL_COMMAND_UPDATE_ITEM,
-                                          ZERITH_COMMAND_DO_FILE,            ZERITH_COMMAND_DO_MEDIA,
-                                          ZERITH_COMMAND_DO_ITUNES,          ZERITH_COMMAND_GET_DEVICE_LIST};
+        std::vector<const char*> names = {
+            LUNDER_COMMAND_GET_CURRENT_DEVICE, QUARNEL_COMMAND_UPDATE_ITEM, ZERITH_COMMAND_DO_FILE,
+            ZERITH_COMMAND_DO_MEDIA,           ZERITH_COMMAND_DO_ITUNES,    ZERITH_COMMAND_GET_DEVICE_LIST};
         size_t rowCount = 0;
         const trv::FeatureRow* rows = trv::FeatureRows(rowCount);
         for (size_t i = 0; i < rowCount; ++i) {
@@ -156,7 +164,7 @@ TEST_F(FeatureRelays, PageRequestsReachTheRelayUnderTheirNamesAndCodes) {
         Made made;
         const char* relay;  // null: nothing reaches the relay module
         int64_t relayCode;
-        int dialogs;        // questions, notices and file choices shown
+        int dialogs;  // questions, notices and file choices shown
         bool folderLent;
     };
     const char* const kFile = ZERITH_COMMAND_DO_FILE;
@@ -463,7 +471,7 @@ TEST_F(FeatureRelays, RelayAnswersReachThePageTranslatedAndCounted) {
         int64_t status, value2, value3;
         const char* page;  // null: nothing reaches a page
         int64_t pageCode, pageStatus;
-        int32_t section;   // 0: no counter
+        int32_t section;  // 0: no counter
         int64_t sectionCount;
     };
     const char* const kNotes = CORTAL_COMMAND_DO_NOTE;

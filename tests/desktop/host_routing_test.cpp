@@ -47,8 +47,9 @@ std::vector<std::string> g_rectNames;  // names whose `data` is a TrvRect
 char g_moduleHandle;
 
 void TRV_CALL Receive(CommandMessage* message) {
-    Seen seen{message->name, message->code, message->status, message->value2, message->window,
-              message->wideText != nullptr ? message->wideText : L"", TrvRect{}};
+    Seen seen{message->name,   message->code,   message->status,
+              message->value2, message->window, message->wideText != nullptr ? message->wideText : L"",
+              TrvRect{}};
     for (const std::string& name : g_rectNames) {
         if (name == message->name && message->data != nullptr) seen.rect = *static_cast<TrvRect*>(message->data);
     }
@@ -234,7 +235,7 @@ TEST_F(Routing, SelectingASectionShowsItsPageAndLoadsOnlyWhatTheRelayLacks) {
     struct Case {
         const wchar_t* device;
         int64_t section;
-        int64_t relayAnswer;  // the relay's `status` answer to the query
+        int64_t relayAnswer;                // the relay's `status` answer to the query
         std::vector<std::string> expected;  // "NAME code status" of every delivery after the device query
     };
     // clang-format off
@@ -283,7 +284,8 @@ TEST_F(Routing, SelectingASectionShowsItsPageAndLoadsOnlyWhatTheRelayLacks) {
         EXPECT_EQ(g_seen[0].name, LUNDER_COMMAND_GET_CURRENT_DEVICE);
         std::vector<std::string> got;
         for (size_t i = 1; i < g_seen.size(); ++i) {
-            got.push_back(g_seen[i].name + " " + std::to_string(g_seen[i].code) + " " + std::to_string(g_seen[i].status));
+            got.push_back(g_seen[i].name + " " + std::to_string(g_seen[i].code) + " " +
+                          std::to_string(g_seen[i].status));
             // Every module after the title bar sees the current device as the page key.
             EXPECT_EQ(g_seen[i].key, c.device) << g_seen[i].name;
         }
@@ -337,7 +339,8 @@ TEST_F(Routing, MainSizeFansOutLessTheTitleBar) {
     for (const char* name : {LUNDER_COMMAND_CHANGE_SIZE, YESTAL_COMMAND_CHANGE_SIZE, KESTOR_COMMAND_CHANGE_SIZE}) {
         g_answers[name] = [&sizes](CommandMessage* m) {
             const auto* size = static_cast<const PageSize*>(m->data);
-            sizes.push_back(std::string(m->name) + " " + std::to_string(size->width) + "x" + std::to_string(size->height));
+            sizes.push_back(std::string(m->name) + " " + std::to_string(size->width) + "x" +
+                            std::to_string(size->height));
         };
     }
     PageSize viewSize{900, 566};
@@ -346,8 +349,9 @@ TEST_F(Routing, MainSizeFansOutLessTheTitleBar) {
     Invoke(MAIN_COMMAND_CHANGE_SIZE, message);
     EXPECT_EQ(Names(), (std::vector<std::string>{LUNDER_COMMAND_CHANGE_SIZE, YESTAL_COMMAND_CHANGE_SIZE,
                                                  KESTOR_COMMAND_CHANGE_SIZE, ZERITH_COMMAND_MOVE_WINDOW}));
-    EXPECT_EQ(sizes, (std::vector<std::string>{"LUNDER_COMMAND_CHANGE_SIZE 900x566", "YESTAL_COMMAND_CHANGE_SIZE 898x483",
-                                               "KESTOR_COMMAND_CHANGE_SIZE 898x483"}));
+    EXPECT_EQ(sizes,
+              (std::vector<std::string>{"LUNDER_COMMAND_CHANGE_SIZE 900x566", "YESTAL_COMMAND_CHANGE_SIZE 898x483",
+                                        "KESTOR_COMMAND_CHANGE_SIZE 898x483"}));
     EXPECT_EQ(g_seen[0].window, Window(0x300));
     EXPECT_EQ(g_seen[1].window, nullptr);
     EXPECT_EQ(m_platform.sheetLayouts, 1);
@@ -461,8 +465,8 @@ TEST_F(Routing, ArrivingDevicesJoinTheSwitcherAndReplaceOnlyAGoneCurrentDevice) 
     Own(AllOwnedNames());
     m_bus.Subscribe(ZERITH_COMMAND_DEVICE_CONNECTED, &trv::OnDeviceConnectedListener);
     struct Case {
-        const wchar_t* current;      // the title bar's current device before the arrival
-        int64_t currentConnected;    // the relay's answer about it
+        const wchar_t* current;    // the title bar's current device before the arrival
+        int64_t currentConnected;  // the relay's answer about it
         bool switches;
     };
     const Case cases[] = {{nullptr, 0, false}, {L"new-1", 0, false}, {L"old-1", 1, false}, {L"old-1", 0, true}};
@@ -602,7 +606,8 @@ TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
     // The fake relay module takes the chosen paths of an import as the real one does; the checked notes of
     // an export are only lent to it (the host frees them, which the sanitizer build checks).
     g_answers[ZERITH_COMMAND_DO_NOTE] = [](CommandMessage* m) {
-        if (m->code == sdk::notes::kRelayImportXml) sdk::notes::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
+        if (m->code == sdk::notes::kRelayImportXml)
+            sdk::notes::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
     };
     NoteItem checked;
     const std::pair<int64_t, int64_t> requests[] = {{1, 58}, {2, 61}, {3, 60}, {4, 62}, {7, 59}, {5, -1}};
@@ -692,8 +697,8 @@ TEST_F(Routing, ConnectionReportsSetTheDevicePageState) {
         message.status = (int64_t{1} << 32) | 7;  // the low 32 bits travel
         Invoke(name, message);
     }
-    EXPECT_EQ(m_platform.posted, (std::vector<std::string>{"ZERITH_COMMAND_READY_START_SERVER=7",
-                                                           "ZERITH_COMMAND_SERVER_CRASH=7"}));
+    EXPECT_EQ(m_platform.posted,
+              (std::vector<std::string>{"ZERITH_COMMAND_READY_START_SERVER=7", "ZERITH_COMMAND_SERVER_CRASH=7"}));
 }
 
 TEST_F(Routing, DisconnectShowsTheNoticeAndTellsTheRelay) {

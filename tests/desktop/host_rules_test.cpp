@@ -18,20 +18,23 @@ TEST(HostPaths, PreferencesFileFollowsTheInstallFolder) {
         const wchar_t* expected;
     };
     const Case cases[] = {
-        {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\bin\\", {}, L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences.json"},
+        {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\bin\\",
+         {},
+         L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences.json"},
         {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\bin\\",
          {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences-Recommend.json",
           L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences.json"},
          L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences-Recommend.json"},
-        {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\", {}, L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences.json"},
+        {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\",
+         {},
+         L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences.json"},
         {L"C:\\Program Files\\Solvak\\X\\", {}, L""},
         {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\", {}, L""},
         {L"C:\\Users\\u\\AppData\\Roaming\\SolvakOther\\X\\", {}, L""},
     };
     for (const Case& c : cases) {
-        const std::wstring got = trv::PreferencesPathFor(appData, L"Solvak", c.install, [&](const std::wstring& p) {
-            return c.existing.count(p) != 0;
-        });
+        const std::wstring got = trv::PreferencesPathFor(
+            appData, L"Solvak", c.install, [&](const std::wstring& p) { return c.existing.count(p) != 0; });
         EXPECT_EQ(got, c.expected) << std::string(c.install, c.install + wcslen(c.install));
     }
 }

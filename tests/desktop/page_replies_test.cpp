@@ -85,8 +85,8 @@ TEST(PageReplies, PostsByRowAndReleasesWhatNoPageTakes) {
     Dispatch(&page, kBatch, &equal);
     Dispatch(&page, kBatch, &newer);
     Dispatch(&page, kBatch, nullptr);
-    EXPECT_EQ(page.posted, (Sent{{kPlain, &payload}, {kBare, nullptr}, {kBatch, &equal}, {kBatch, &newer},
-                                 {kBatch, nullptr}}));
+    EXPECT_EQ(page.posted,
+              (Sent{{kPlain, &payload}, {kBare, nullptr}, {kBatch, &equal}, {kBatch, &newer}, {kBatch, nullptr}}));
     EXPECT_EQ(g_released, (Sent{{kBatch, &older}})) << "an older batch is released, never posted";
 
     EXPECT_EQ(Dispatch(&page, kQuery, nullptr).status, 5);
@@ -100,8 +100,8 @@ TEST(PageReplies, PostsByRowAndReleasesWhatNoPageTakes) {
     Dispatch(nullptr, kPlain, &payload);
     page.postWorks = false;
     Dispatch(&page, kBatch, &newer);
-    Dispatch(&page, 99, &payload);                       // no row: nothing known of its payload
-    Dispatch(&page, kPlain | (1LL << 32), &payload);     // a high half: not a code of ours
+    Dispatch(&page, 99, &payload);                    // no row: nothing known of its payload
+    Dispatch(&page, kPlain | (1LL << 32), &payload);  // a high half: not a code of ours
     EXPECT_TRUE(page.posted.empty());
     EXPECT_EQ(g_released, (Sent{{kPlain, &payload}, {kBatch, &newer}}))
         << "a reply without a page and a failed post are released; unknown codes are left alone";

@@ -25,7 +25,8 @@ TEST(ListRows, BackgroundFollowsSelectionHoverAndStriping) {
         {"odd without striping", false, 5, -1, -1, false, 0xFFFFFF},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(controls::RowBackground(c.selected, c.row, c.hover, c.previousHover, c.striping, 0xFFFFFF), c.expected)
+        EXPECT_EQ(controls::RowBackground(c.selected, c.row, c.hover, c.previousHover, c.striping, 0xFFFFFF),
+                  c.expected)
             << c.what;
     }
 }

@@ -93,10 +93,10 @@ TEST(PluginLoader, LoadsOneLibraryPerSubFolderAndSkipsEverythingElse) {
 
     EXPECT_EQ(registered, 2);
     // A file in the plug-ins folder itself is never loaded; every sub-folder's library is tried, in order.
-    EXPECT_EQ(ops.loadedPaths, (std::vector<std::wstring>{
-                                   kPlugins + L"Ardena\\libArdena.dll", kPlugins + L"Broken\\libBroken.dll",
-                                   kPlugins + L"NoExport\\libNoExport.dll", kPlugins + L"Beta\\libBeta.dll",
-                                   kPlugins + L"Thrower\\libThrower.dll"}));
+    EXPECT_EQ(ops.loadedPaths,
+              (std::vector<std::wstring>{kPlugins + L"Ardena\\libArdena.dll", kPlugins + L"Broken\\libBroken.dll",
+                                         kPlugins + L"NoExport\\libNoExport.dll", kPlugins + L"Beta\\libBeta.dll",
+                                         kPlugins + L"Thrower\\libThrower.dll"}));
     // The GetLastError line is written for every library, loaded or not.
     ASSERT_EQ(ops.lines.size(), 5u);
     EXPECT_EQ(ops.lines[0], L" GetLastError: 0 temp_path: " + kPlugins + L"Ardena\\libArdena.dll");

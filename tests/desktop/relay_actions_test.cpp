@@ -100,7 +100,8 @@ TEST(RelayActions, ListingCountsAreTheServicesEachRecordOnce) {
     Relay relay;
     // One bookmark in two folders: listed in both trees, counted once as the service counts it.
     ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_BOOKMARK, 101, nullptr));
-    const std::string shared = R"({"id":"s","name":"S","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark"})";
+    const std::string shared =
+        R"({"id":"s","name":"S","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark"})";
     for (const char* folder : {"a", "b"}) {
         Packet packet;
         packet.header.id = relay.link.requests.back().id;
@@ -108,8 +109,8 @@ TEST(RelayActions, ListingCountsAreTheServicesEachRecordOnce) {
         ReplyFrame frame;
         frame.hasInfo = true;
         frame.infoJson = R"({"Count":1})";
-        ASSERT_TRUE(relay.lists.OnReply(packet, frame,
-                                        std::string(R"({"id":")") + folder + R"(","name":"F","children":[)" + shared + "]}"));
+        ASSERT_TRUE(relay.lists.OnReply(
+            packet, frame, std::string(R"({"id":")") + folder + R"(","name":"F","children":[)" + shared + "]}"));
     }
     relay.Reply(0, "", "1");
     ASSERT_EQ(relay.link.Codes(), (std::vector<std::int64_t>{101, 101, 100, 101}));
@@ -197,8 +198,9 @@ class Cells(html.parser.HTMLParser):
 p = Cells(); p.feed(open(sys.argv[1], encoding='utf-8').read()); p.close()
 for row in p.rows: print('|'.join(row))
 )";
-    EXPECT_EQ(Python(cells, relay.link.files.at(L"Z:\\out\\Notes.html")),
-              "Title|Content|Time\n<b>Bold</b> & \"q\"|line 1/line 2|2024-03-01 10:20:30\nPlain||2024-03-02 00:00:00\n");
+    EXPECT_EQ(
+        Python(cells, relay.link.files.at(L"Z:\\out\\Notes.html")),
+        "Title|Content|Time\n<b>Bold</b> & \"q\"|line 1/line 2|2024-03-01 10:20:30\nPlain||2024-03-02 00:00:00\n");
     const char* notesXml = R"(
 import sys, xml.etree.ElementTree as ET
 root = ET.parse(sys.argv[1]).getroot()
@@ -281,7 +283,8 @@ TEST(RelayActions, BookmarkWritesAreChangeMessagesAndTheTreeIsListedAfresh) {
     auto added = Entry(L"NEW-GUID", L"Docs & <more>", L"http://d.example/?a&b", work.get(), 3);
     ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_BOOKMARK, sdk::bookmarks::kRelaySave, new BookmarkItem(*added)));
     ASSERT_EQ(relay.Sent(), std::vector<std::uint32_t>{1401});
-    EXPECT_EQ(Python(kChangesReader, relay.link.requests[0].data), "Bookmark|Docs & <more>|http://d.example/?a&b|3|7\n");
+    EXPECT_EQ(Python(kChangesReader, relay.link.requests[0].data),
+              "Bookmark|Docs & <more>|http://d.example/?a&b|3|7\n");
     EXPECT_NE(relay.link.requests[0].data.find("<key>NEW-GUID</key>"), std::string::npos) << "the page's identifier";
     relay.Reply(0);
     ASSERT_EQ(relay.Sent(), (std::vector<std::uint32_t>{1401, 1400})) << "the page gets the device's tree";
@@ -304,7 +307,7 @@ TEST(RelayActions, BookmarkWritesAreChangeMessagesAndTheTreeIsListedAfresh) {
     relay.link.files[L"Z:\\in\\b.xml"] =
         relay::ComposeBookmarksXml({fileWork.get(), fileA.get(), fileB.get(), fileNew.get(), fileC.get()});
     auto* import = new sdk::BookmarkImport(new std::vector<BookmarkItem*>{work.get(), heldTop.get()},
-                                                new std::vector<std::wstring>{L"Z:\\in\\b.xml"});
+                                           new std::vector<std::wstring>{L"Z:\\in\\b.xml"});
     ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_BOOKMARK, 104, import));
     ASSERT_EQ(relay.Sent(), std::vector<std::uint32_t>{1401});
     EXPECT_EQ(Python(kChangesReader, relay.link.requests[0].data),

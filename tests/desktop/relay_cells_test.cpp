@@ -23,13 +23,16 @@ TEST(RelayCells, TextsShowOnOneLineAsWritten) {
         {L"  a \r\n\r\n b  ", L"a b"},
         {L"Work & <Team>", L"Work & <Team>"},
         {L"Ask about the <b>offer</b>", L"Ask about the <b>offer</b>"},
-        {L"\x01x\x7f" L"y\x85z", L"x y z"},
+        {L"\x01x\x7f"
+         L"y\x85z",
+         L"x y z"},
         {L"para\u2028graph\u2029end", L"para graph end"},
         {L"Caf\u00e9 \u4f60\u597d", L"Caf\u00e9 \u4f60\u597d"},
         {L"", L""},
         {L"\n\t", L""},
     };
-    for (const TextCase& c : cases) EXPECT_EQ(CellText(c.in), c.out) << "'" << std::string(c.in.begin(), c.in.end()) << "'";
+    for (const TextCase& c : cases)
+        EXPECT_EQ(CellText(c.in), c.out) << "'" << std::string(c.in.begin(), c.in.end()) << "'";
 }
 
 TEST(RelayCells, DurationsSizesAndDates) {
@@ -59,16 +62,11 @@ TEST(RelayCells, AlbumsAreNamedByTitleOrByType) {
         std::wstring kind;
     };
     const Case cases[] = {
-        {L"Holidays", 0, L"Holidays", L"Album"},
-        {L"", 0, L"Untitled album", L"Album"},
-        {L"", 1, L"Camera Roll", L"Camera Roll"},
-        {L"Camera Roll", 1, L"Camera Roll", L"Camera Roll"},
-        {L"", 2, L"Favorites", L"Smart album"},
-        {L"", 3, L"Screenshots", L"Smart album"},
-        {L"", 4, L"Saved Photos", L"Smart album"},
-        {L"", 5, L"Recently Deleted", L"Smart album"},
-        {L"", 6, L"Videos", L"Smart album"},
-        {L"", 9, L"Album type 9", L"Smart album"},
+        {L"Holidays", 0, L"Holidays", L"Album"},    {L"", 0, L"Untitled album", L"Album"},
+        {L"", 1, L"Camera Roll", L"Camera Roll"},   {L"Camera Roll", 1, L"Camera Roll", L"Camera Roll"},
+        {L"", 2, L"Favorites", L"Smart album"},     {L"", 3, L"Screenshots", L"Smart album"},
+        {L"", 4, L"Saved Photos", L"Smart album"},  {L"", 5, L"Recently Deleted", L"Smart album"},
+        {L"", 6, L"Videos", L"Smart album"},        {L"", 9, L"Album type 9", L"Smart album"},
         {L"Trip\n2024", 0, L"Trip 2024", L"Album"},
     };
     for (const Case& c : cases) {

@@ -80,10 +80,15 @@ TEST(Utf8Text, NonAsciiAndAstralTextsRoundTrip) {
 
 TEST(Utf8Text, InvalidUtf8BecomesReplacementCharacters) {
     using vnl::WideFromUtf8;
-    EXPECT_EQ(WideFromUtf8("a\xC0\xAF" "b"), L"a\uFFFD\uFFFDb");        // overlong
-    EXPECT_EQ(WideFromUtf8("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD");     // an encoded surrogate
+    EXPECT_EQ(WideFromUtf8("a\xC0\xAF"
+                           "b"),
+              L"a\uFFFD\uFFFDb");                                             // overlong
+    EXPECT_EQ(WideFromUtf8("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD");           // an encoded surrogate
     EXPECT_EQ(WideFromUtf8("\xF4\x90\x80\x80"), std::wstring(4, L'\uFFFD'));  // past U+10FFFF
-    EXPECT_EQ(WideFromUtf8("\xE2\x82" "A"), L"\uFFFD" L"A");            // cut short, the next byte kept
+    EXPECT_EQ(WideFromUtf8("\xE2\x82"
+                           "A"),
+              L"\uFFFD"
+              L"A");  // cut short, the next byte kept
     EXPECT_EQ(WideFromUtf8("end\xE2\x82"), L"end\uFFFD");
     EXPECT_EQ(WideFromUtf8("\xFF\x80"), L"\uFFFD\uFFFD");
 }
@@ -92,7 +97,9 @@ TEST(Utf8Text, UnpairedSurrogatesAndOutOfRangeUnitsBecomeReplacementCharacters) 
     std::wstring lone = L"a";
     lone.push_back(static_cast<wchar_t>(0xD83D));
     lone += L"b";
-    EXPECT_EQ(vnl::Utf8FromWide(lone), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(vnl::Utf8FromWide(lone),
+              "a\xEF\xBF\xBD"
+              "b");
     if (sizeof(wchar_t) == 4) {
         const std::wstring beyond(1, static_cast<wchar_t>(0x110000));
         EXPECT_EQ(vnl::Utf8FromWide(beyond), "\xEF\xBF\xBD");
@@ -270,8 +277,16 @@ TEST(RelayContactsCodecRead, InvalidUtf8InAValueBecomesReplacementCharacters) {
 
 // Texts that are not an object of objects, including one deep enough to exhaust a recursive reader.
 std::vector<std::string> MalformedBatches() {
-    return {"",  "not json", "[]", "[{\"1\":{}}]", "\"text\"", "{\"1\":{}, \"2\":3}", "{\"1\":[]}",
-            "{\"1\":{}} trailing", "{\"1\":{\"first name\":\"A\"}", std::string(200000, '[')};
+    return {"",
+            "not json",
+            "[]",
+            "[{\"1\":{}}]",
+            "\"text\"",
+            "{\"1\":{}, \"2\":3}",
+            "{\"1\":[]}",
+            "{\"1\":{}} trailing",
+            "{\"1\":{\"first name\":\"A\"}",
+            std::string(200000, '[')};
 }
 
 TEST(RelayContactsCodecRead, MalformedBatchesAppendNothing) {
@@ -431,15 +446,21 @@ TEST_F(RelayContactsCodecCompose, NewContactWritesEveryEntityUnderTemporaryIds) 
         EXPECT_EQ(messages[i].entity, order[i]);
         EXPECT_EQ(messages[i].more, i + 1 < messages.size()) << order[i];
     }
-    EXPECT_EQ(messages[0].records, (std::map<std::string, std::string>{
-        {"TMP1", R"({"birthday":"date:1950-02-20T23:00:00Z","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact",)"
-                 R"("company name":"Contoso","display as company":"person","first name":"Ines","job title":"Engineer",)"
-                 R"("last name":"Kowalski 😀","notes":"Met at the fair.\nLikes tea & <cake>.\t☕","title":"Dr."})"}}));
-    EXPECT_EQ(messages[1].records, (std::map<std::string, std::string>{
-        {"TMP2", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["TMP1"],)"
-                 R"("type":"mobile","value":"+49 174 5097584"})"},
-        {"TMP3", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["TMP1"],)"
-                 R"("label":"iPhone","type":"other","value":"+49 150 7376454"})"}}));
+    EXPECT_EQ(
+        messages[0].records,
+        (std::map<std::string, std::string>{
+            {"TMP1",
+             R"({"birthday":"date:1950-02-20T23:00:00Z","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact",)"
+             R"("company name":"Contoso","display as company":"person","first name":"Ines","job title":"Engineer",)"
+             R"("last name":"Kowalski 😀","notes":"Met at the fair.\nLikes tea & <cake>.\t☕","title":"Dr."})"}}));
+    EXPECT_EQ(messages[1].records,
+              (std::map<std::string, std::string>{
+                  {"TMP2",
+                   R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["TMP1"],)"
+                   R"("type":"mobile","value":"+49 174 5097584"})"},
+                  {"TMP3",
+                   R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["TMP1"],)"
+                   R"("label":"iPhone","type":"other","value":"+49 150 7376454"})"}}));
     EXPECT_EQ(messages[2].records.at("TMP4"),
               R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Email Address","contact":["TMP1"],)"
               R"("type":"work","value":"ines@example.com"})");
@@ -475,15 +496,15 @@ TEST_F(RelayContactsCodecCompose, ContactAloneIsOneFinalMessageAndBadDatesAreLef
     saved.birthday = L"1950-02-21";
     saved.dates = {Value(CONTACT_KIND_DATE, L"", L"", L"someday", L"40")};
     auto unused = [] { return std::string("UNUSED"); };
-    const std::vector<ReadMessage> messages =
-        ReadBack(relay::ComposeContactWrite(saved, nullptr, unused).dataJson);
+    const std::vector<ReadMessage> messages = ReadBack(relay::ComposeContactWrite(saved, nullptr, unused).dataJson);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_TRUE(messages[0].more);
     EXPECT_EQ(messages[0].records.at("31"),
               R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact","last name":"Lee"})");
     EXPECT_FALSE(messages[1].more);
-    EXPECT_EQ(messages[1].records.at("40"),
-              R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Date","contact":["31"],"type":"other"})");
+    EXPECT_EQ(
+        messages[1].records.at("40"),
+        R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Date","contact":["31"],"type":"other"})");
 
     saved.dates.clear();
     const std::vector<ReadMessage> alone = ReadBack(relay::ComposeContactWrite(saved, nullptr, unused).dataJson);
@@ -518,12 +539,14 @@ TEST_F(RelayContactsCodecCompose, EditedContactDeletesRemovedValuesAndRemapsNewO
               R"({"birthday":"date:1960-02-20T23:00:00Z","com.apple.syncservices.RecordEntityName":)"
               R"("com.apple.contacts.Contact","display as company":"person","first name":"Ines"})");
     EXPECT_EQ(messages[1].entity, "com.apple.contacts.Phone Number");
-    EXPECT_EQ(messages[1].records, (std::map<std::string, std::string>{
-        {"2", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["1"],)"
-              R"("type":"mobile","value":"+49 174 0000000"})"},
-        {"3", kDeleted},
-        {"TMP1", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["1"],)"
-                 R"("type":"home","value":"+49 30 1234"})"}}));
+    EXPECT_EQ(
+        messages[1].records,
+        (std::map<std::string, std::string>{
+            {"2", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["1"],)"
+                  R"("type":"mobile","value":"+49 174 0000000"})"},
+            {"3", kDeleted},
+            {"TMP1", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["1"],)"
+                     R"("type":"home","value":"+49 30 1234"})"}}));
     EXPECT_EQ(messages[2].entity, "com.apple.contacts.Email Address");
     EXPECT_EQ(messages[2].records, (std::map<std::string, std::string>{{"4", kDeleted}}));
     EXPECT_EQ(messages[3].entity, "com.apple.contacts.URL");
@@ -564,10 +587,11 @@ TEST(RelayContactsCodecRemap, ARemapWithoutTheContactsIdChangesNothing) {
     saved.phones = {Value(CONTACT_KIND_PHONE, L"home", L"", L"1")};
     const ContactWrite write = relay::ComposeContactWrite(saved, nullptr, CountingIds());
     ASSERT_EQ(write.contactKey, "TMP1");
-    for (const char* reply : {"", "[]", R"({"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
-                              R"({"com.apple.contacts.Contact":{"OTHER":"5"},"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
-                              R"({"com.apple.contacts.Contact":{"TMP1":5},"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
-                              R"({"com.apple.contacts.Contact":["TMP1","5"]})"}) {
+    for (const char* reply :
+         {"", "[]", R"({"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
+          R"({"com.apple.contacts.Contact":{"OTHER":"5"},"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
+          R"({"com.apple.contacts.Contact":{"TMP1":5},"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
+          R"({"com.apple.contacts.Contact":["TMP1","5"]})"}) {
         EXPECT_FALSE(relay::ApplyContactRemap(reply, write, saved)) << reply;
         EXPECT_EQ(saved.identifier, L"") << reply;
         EXPECT_EQ(saved.phones[0]->reserved, L"") << reply;

@@ -140,18 +140,18 @@ void ExpectEntries(const List& want, const List& got) {
 
 // The saved contact's texts and labelled values; none of the device's ids or the page's state.
 void ExpectRestored(const iOSContact& want, const iOSContact& got) {
-    for (auto field : {&iOSContact::firstName, &iOSContact::middleName, &iOSContact::lastName,
-                       &iOSContact::phoneticFirstName, &iOSContact::phoneticMiddleName, &iOSContact::phoneticLastName,
-                       &iOSContact::nickname, &iOSContact::prefix, &iOSContact::suffix, &iOSContact::company,
-                       &iOSContact::department, &iOSContact::jobTitle, &iOSContact::birthday, &iOSContact::note,
-                       &iOSContact::recordKind}) {
+    for (auto field :
+         {&iOSContact::firstName, &iOSContact::middleName, &iOSContact::lastName, &iOSContact::phoneticFirstName,
+          &iOSContact::phoneticMiddleName, &iOSContact::phoneticLastName, &iOSContact::nickname, &iOSContact::prefix,
+          &iOSContact::suffix, &iOSContact::company, &iOSContact::department, &iOSContact::jobTitle,
+          &iOSContact::birthday, &iOSContact::note, &iOSContact::recordKind}) {
         EXPECT_EQ(got.*field, want.*field);
     }
     EXPECT_EQ(got.identifier, L"");
     EXPECT_EQ(got.editState, 0);
     EXPECT_TRUE(got.groupsBefore.empty());
-    for (auto list : {&iOSContact::phones, &iOSContact::emails, &iOSContact::urls, &iOSContact::dates,
-                      &iOSContact::relatedNames}) {
+    for (auto list :
+         {&iOSContact::phones, &iOSContact::emails, &iOSContact::urls, &iOSContact::dates, &iOSContact::relatedNames}) {
         ExpectEntries(want.*list, got.*list);
     }
     ExpectEntries(want.addresses, got.addresses);
@@ -173,9 +173,14 @@ TEST(RelayContactsFilesXml, BackupRoundTripKeepsEveryField) {
 
 TEST(RelayContactsFilesXml, CharactersXmlCannotCarryAreLeftOut) {
     auto c = std::make_shared<iOSContact>();
-    c->firstName = L"a\x01" L"b\uFFFE" L"c\x1F";
+    c->firstName =
+        L"a\x01"
+        L"b\uFFFE"
+        L"c\x1F";
     c->note = std::wstring(L"x") + static_cast<wchar_t>(0xD800) + L"y";  // a lone surrogate
-    auto phone = Labelled(CONTACT_KIND_PHONE, L"mobile\x0B", L"", L"1\uFFFF" L"2");
+    auto phone = Labelled(CONTACT_KIND_PHONE, L"mobile\x0B", L"",
+                          L"1\uFFFF"
+                          L"2");
     c->phones = {phone};
     const std::string xml = ComposeXmlBackup({c.get()});
     Contacts read;
@@ -270,7 +275,7 @@ TEST(RelayContactsFilesXml, HandWrittenBackupWithDeclarationCommentsAndReference
     EXPECT_EQ(c.note, L"line\nnext\nlast");  // literal line ends are read as LF, as XML does
     ASSERT_EQ(c.phones.size(), 1u);
     EXPECT_EQ(c.phones[0]->kind, CONTACT_KIND_PHONE);  // an entry without a kind gets its element's
-    EXPECT_EQ(c.phones[0]->value, L"5\n5 5 5");       // literal whitespace in attributes is a space
+    EXPECT_EQ(c.phones[0]->value, L"5\n5 5 5");        // literal whitespace in attributes is a space
     ASSERT_EQ(c.instantMessaging.size(), 1u);
     EXPECT_EQ(c.instantMessaging[0]->kind, CONTACT_KIND_IM);
     EXPECT_EQ(c.instantMessaging[0]->userName, L"z");
@@ -291,7 +296,7 @@ TEST(RelayContactsFilesXml, MalformedBackupsAreRefusedWithNothingAppended) {
         {"root without version", "<contactsBackup></contactsBackup>", "version"},
         {"later version", "<contactsBackup version=\"2\"></contactsBackup>", "version 2"},
         {"mismatched tag", head + "<firstName>a</lastName>" + tail, "does not close <firstName>"},
-        {"unclosed", head + "<firstName>a" , "ends inside <firstName>"},
+        {"unclosed", head + "<firstName>a", "ends inside <firstName>"},
         {"closing nothing", "<contactsBackup version=\"1\"></contactsBackup></contact>", "closes nothing"},
         {"second root", "<contactsBackup version=\"1\"/><contactsBackup version=\"1\"/>", "second root"},
         {"text after", "<contactsBackup version=\"1\"/>junk", "after"},
@@ -390,7 +395,8 @@ TEST(RelayContactsFilesCsv, PythonReadsTheHeaderAndEveryCell) {
     const auto company = CompanyContact();
     const std::string csv = ComposeCsv({full.get(), nullptr, company.get()});
     EXPECT_EQ(csv.substr(0, csv.find('\n') + 1),
-              "\xEF\xBB\xBF" "First Name,Middle Name,Last Name,Prefix,Suffix,Nickname,Company,Department,Job Title,"
+              "\xEF\xBB\xBF"
+              "First Name,Middle Name,Last Name,Prefix,Suffix,Nickname,Company,Department,Job Title,"
               "Birthday,Note,Phones,E-mails,Addresses,URLs,IM,Dates,Related Names\r\n");
     const auto rows = ReadCsv(csv);
     ASSERT_EQ(rows.size(), 3u);

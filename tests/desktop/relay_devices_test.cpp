@@ -27,14 +27,15 @@ Packet MakePacket(std::uint64_t id, std::uint32_t command, std::uint16_t status,
 }
 
 Packet Ready(const std::string& udid, const std::string& info) {
-    return MakePacket(0, 1, 2,
-                      "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + udid + "\",\"type\":0,\"info\":" + info +
-                          "}" + "\0"s);
+    return MakePacket(
+        0, 1, 2,
+        "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + udid + "\",\"type\":0,\"info\":" + info + "}" + "\0"s);
 }
 
 Packet Removed(const std::string& udid) {
-    return MakePacket(0, 8, 2, "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + udid +
-                                   "\",\"type\":0,\"info\":{\"PID\":12121}}" + "\0"s);
+    return MakePacket(
+        0, 8, 2,
+        "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + udid + "\",\"type\":0,\"info\":{\"PID\":12121}}" + "\0"s);
 }
 
 Packet Status(std::uint32_t command, std::int64_t code) {
@@ -111,7 +112,8 @@ TEST(RelayDevices, StatusElevenIsAnArrivalWithAHandleAndAMonitorFailureWithout) 
 TEST(RelayDevices, ADeviceErrorFailsTheConnection) {
     DeviceTable table;
     const auto actions = table.OnPacket(MakePacket(
-        0, 12, 1, "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + kUdid + "\",\"type\":0,\"info\":\"7\"}" + "\0"s));
+        0, 12, 1,
+        "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + kUdid + "\",\"type\":0,\"info\":\"7\"}" + "\0"s));
     ASSERT_EQ(actions.size(), 1u);
     EXPECT_EQ(actions[0].kind, RelayActionKind::kConnectFail);
     EXPECT_EQ(actions[0].device.udid, kUdid);
@@ -124,17 +126,18 @@ TEST(RelayDevices, ADeviceErrorNamesItsReasonAndAPairingRequestAsksForTrust) {
         const char* info;
         RelayActionKind kind;
         std::uint32_t code;
-    // clang-format off
+        // clang-format off
     } kCases[] = {
         {"\"25\"", RelayActionKind::kNotPaired, 25},   {"\"48\"", RelayActionKind::kConnectFail, 48},
         {"26", RelayActionKind::kConnectFail, 26},       {"\"-3\"", RelayActionKind::kConnectFail, 0},
         {"\"99999999999\"", RelayActionKind::kConnectFail, 0}, {"{}", RelayActionKind::kConnectFail, 0},
-    // clang-format on
+        // clang-format on
     };
     for (const auto& c : kCases) {
         DeviceTable table;
-        const auto actions = table.OnPacket(MakePacket(
-            0, 12, 1, "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + kUdid + "\",\"type\":0,\"info\":" + c.info + "}" + "\0"s));
+        const auto actions = table.OnPacket(MakePacket(0, 12, 1,
+                                                       "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + kUdid +
+                                                           "\",\"type\":0,\"info\":" + c.info + "}" + "\0"s));
         ASSERT_EQ(actions.size(), 1u) << c.info;
         EXPECT_EQ(actions[0].kind, c.kind) << c.info;
         EXPECT_EQ(actions[0].code, c.code) << c.info;

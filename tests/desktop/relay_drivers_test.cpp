@@ -80,13 +80,13 @@ TEST(RelayDrivers, DownloadInstallAndRestartRunAsOneChain) {
     EXPECT_EQ(r.Codes(), (std::vector<std::uint32_t>{16, 17, 10}));
     r.Reply(1, R"({"stage":1,"code":0,"uuid":"","type":0})");
 
-    EXPECT_EQ(r.Reports(), (std::vector<ReportRow>{
-                               {ZERITH_COMMAND_PRE_DOWNLOAD_DRIVER, id, 0, 0},
-                               {ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, 0, 50, 100},
-                               {ZERITH_COMMAND_PRE_INSTALL_DRIVER, 0, 0, 0},
-                               {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 1, 2},
-                               {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 2, 2},  // whole, whatever came before
-                               {ZERITH_COMMAND_RECV_START_ITUNES_DLL, 0, 0, 0}}));
+    EXPECT_EQ(r.Reports(),
+              (std::vector<ReportRow>{{ZERITH_COMMAND_PRE_DOWNLOAD_DRIVER, id, 0, 0},
+                                      {ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, 0, 50, 100},
+                                      {ZERITH_COMMAND_PRE_INSTALL_DRIVER, 0, 0, 0},
+                                      {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 1, 2},
+                                      {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 2, 2},  // whole, whatever came before
+                                      {ZERITH_COMMAND_RECV_START_ITUNES_DLL, 0, 0, 0}}));
     EXPECT_EQ(r.link.answers.back().userText, L"The driver is installed.");
 
     // The run is over: a new one starts afresh.

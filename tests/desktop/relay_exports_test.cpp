@@ -52,7 +52,8 @@ void Reply(ExportService& exports, std::uint64_t id, std::uint16_t status, std::
 TEST(RelayExports, CheckedPairsBecomeOneExportAndItsEndCountsTheFilesThatArrived) {
     FakeLink link;
     ExportService exports(link);
-    ASSERT_TRUE(Export(exports, {{L"Caf\u00e9 idea", L"/Recordings/a.m4a"}, {L"Chime", L"/iTunes_Control/Ringtones/B.m4r"}},
+    ASSERT_TRUE(Export(exports,
+                       {{L"Caf\u00e9 idea", L"/Recordings/a.m4a"}, {L"Chime", L"/iTunes_Control/Ringtones/B.m4r"}},
                        L"Z:\\home\\me\\Out"));
     ASSERT_EQ(link.requests.size(), 1u);
     EXPECT_EQ(link.requests[0].code, 701u);

@@ -147,7 +147,8 @@ struct Loaded {
     RelayFeatures features{link, devices, files};
     std::wstring device = L"udid-1";
 
-    void Ask(const char* name, std::int64_t code, void* data = nullptr, void* extra = nullptr, const char* text = nullptr) {
+    void Ask(const char* name, std::int64_t code, void* data = nullptr, void* extra = nullptr,
+             const char* text = nullptr) {
         CommandMessage message{};
         message.name = name;
         message.code = code;
@@ -199,7 +200,8 @@ TEST(RelayFeatures, TheServiceLostEndsWhatEveryFeatureHasInFlightOnce) {
     // The contacts listing ends: its page hears that loading finished.
     bool contactsEnded = false;
     for (const RelayAnswer& answer : r.link.answers) {
-        contactsEnded |= answer.name == nullptr && answer.code == sdk::contacts::kRelayContactsBatch && answer.payload == nullptr;
+        contactsEnded |=
+            answer.name == nullptr && answer.code == sdk::contacts::kRelayContactsBatch && answer.payload == nullptr;
     }
     EXPECT_TRUE(contactsEnded);
     // Nothing waits for a reply any more: a late one is taken by no feature (it goes to the link itself).

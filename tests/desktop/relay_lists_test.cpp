@@ -15,9 +15,9 @@
 
 namespace {
 
-using relay::RelayAnswer;
 using relay::ListsService;
 using relay::Packet;
+using relay::RelayAnswer;
 using relay::ReplyFrame;
 using trv::test::FakeLink;
 
@@ -107,10 +107,10 @@ TEST(RelayLists, BatchesCountAndEndOfAListing) {
     ListsService lists(link);
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_MEDIA, 92, 14));
     const std::uint64_t id = link.requests.at(0).id;
-    const std::uint32_t kTvShows = 1006;  // the media library's section of this listing
+    const std::uint32_t kTvShows = 1006;   // the media library's section of this listing
     Reply(lists, id, 2, 0, "", kTvShows);  // the count info comes first, without data
     Reply(lists, id, 2, 0, R"([{"title":"Pilot","total_time_ms_int":1500000},{"title":"Two"},"loose"])", kTvShows);
-    Reply(lists, id, 2, 0, "not json", kTvShows);  // an unreadable batch is skipped, the listing goes on
+    Reply(lists, id, 2, 0, "not json", kTvShows);               // an unreadable batch is skipped, the listing goes on
     Reply(lists, id, 2, 0, R"({"not":"an array"})", kTvShows);  // nor is a batch of another shape
     Reply(lists, id, 1, 0, R"([{"title":"Finale"}])", kTvShows);
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{92, 92, 91, 92}));
@@ -327,13 +327,14 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     const RelayAnswer notesAnswer = link.answers[0];
     link.answers.clear();  // the notes batch is freed below, after the sequences are compared
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_BOOKMARK, 101));
-    const std::string folder = R"({"id":"f","name":"Work","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
-                               R"("position":0,"url":"","children":[)"
-                               R"({"id":"b1","name":"A","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark",)"
-                               R"("position":1,"url":"http://a","children":[]},)"
-                               R"({"id":"f2","name":"Sub","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
-                               R"("position":2,"url":"","children":[{"id":"b2","name":"B",)"
-                               R"("com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark","url":"http://b"}]}]})";
+    const std::string folder =
+        R"({"id":"f","name":"Work","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
+        R"("position":0,"url":"","children":[)"
+        R"({"id":"b1","name":"A","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark",)"
+        R"("position":1,"url":"http://a","children":[]},)"
+        R"({"id":"f2","name":"Sub","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
+        R"("position":2,"url":"","children":[{"id":"b2","name":"B",)"
+        R"("com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark","url":"http://b"}]}]})";
     Reply(lists, link.requests.back().id, 2, 1400, folder);
     Reply(lists, link.requests.back().id, 1, 1400,
           R"({"id":"t","name":"Top","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark"})");
@@ -370,7 +371,8 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     EXPECT_EQ(memo.time, L"01:05");
     EXPECT_EQ(memo.dateCreated, L"2024-01-01");
     EXPECT_EQ(static_cast<const ItemBatch<RecordingItem>*>(link.answers.at(0).payload)->items.at(1)->name,
-              L"20240501 101500") << "an unnamed memo is known by its file";
+              L"20240501 101500")
+        << "an unnamed memo is known by its file";
 
     link.Clear();
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_ITUNES, 80));

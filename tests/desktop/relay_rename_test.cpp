@@ -62,7 +62,9 @@ TEST(RelayRename, ARenameTheServiceMadeRenamesTheDeviceAndAnswersTheHost) {
     ASSERT_EQ(r.link.requests.size(), 1u);
     EXPECT_EQ(r.link.requests[0].code, 303u);
     EXPECT_EQ(r.link.requests[0].device, kUdid);
-    EXPECT_EQ(r.link.requests[0].data, "{\"name\":\"K\xC3\xBC" "che \\\"2\\\"\"}");
+    EXPECT_EQ(r.link.requests[0].data,
+              "{\"name\":\"K\xC3\xBC"
+              "che \\\"2\\\"\"}");
     EXPECT_TRUE(r.link.answers.empty());
 
     r.Reply(r.link.requests[0].id, 0);
@@ -71,7 +73,9 @@ TEST(RelayRename, ARenameTheServiceMadeRenamesTheDeviceAndAnswersTheHost) {
     EXPECT_EQ(r.link.answers[0].code, 135);
     EXPECT_EQ(r.link.answers[0].device, kUdid);
     EXPECT_STREQ(static_cast<const wchar_t*>(r.link.answers[0].payload), L"K\u00FCche \"2\"");
-    EXPECT_EQ(DeviceTable::DisplayName(*r.devices.Find(kUdid)), "K\xC3\xBC" "che \"2\"");
+    EXPECT_EQ(DeviceTable::DisplayName(*r.devices.Find(kUdid)),
+              "K\xC3\xBC"
+              "che \"2\"");
     Packet late;
     late.header.id = r.link.requests[0].id;
     EXPECT_FALSE(r.renames.OnReply(late, ReplyFrame{}, ""));  // answered once
@@ -80,7 +84,7 @@ TEST(RelayRename, ARenameTheServiceMadeRenamesTheDeviceAndAnswersTheHost) {
 TEST(RelayRename, RefusedLostOrUnknownRenamesAreNotAnswered) {
     Rename r;
     ASSERT_TRUE(r.Ask(L"udid-1", L"New"));
-    r.Reply(r.link.requests[0].id, 10);  // refused by the service
+    r.Reply(r.link.requests[0].id, 10);     // refused by the service
     ASSERT_TRUE(r.Ask(L"udid-2", L"New"));  // a device the relay does not list
     r.Reply(r.link.requests[1].id, 0);
     ASSERT_TRUE(r.Ask(L"udid-1", L"Other"));

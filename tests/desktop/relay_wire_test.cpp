@@ -157,8 +157,7 @@ TEST(RelayWire, ReadsTheDeviceReadyEventWithItsInfoObject) {
 }
 
 TEST(RelayWire, KeepsTheDataPartAndAnEmptyInfo) {
-    const std::string body = "1\0{\"stage\":2,\"code\":0,\"uuid\":\"u\",\"type\":1,\"info\":\"\"}\0"s +
-                             "\0\x01raw"s;
+    const std::string body = "1\0{\"stage\":2,\"code\":0,\"uuid\":\"u\",\"type\":1,\"info\":\"\"}\0"s + "\0\x01raw"s;
     ReplyFrame frame;
     ASSERT_EQ(relay::ParseReplyFrame(body, frame), FrameResult::kOk);
     EXPECT_EQ(frame.stage, 2);
@@ -174,10 +173,8 @@ TEST(RelayWire, RefusesFramesThatAreNotReplyRecords) {
     EXPECT_EQ(relay::ParseReplyFrame("1\0{\"stage\":0}"s, frame), FrameResult::kNoSeparator);
     EXPECT_EQ(relay::ParseReplyFrame("1\0{\"stage\":0,\0"s, frame), FrameResult::kBadRecord);
     EXPECT_EQ(relay::ParseReplyFrame("1\0[]\0"s, frame), FrameResult::kBadRecord);
-    EXPECT_EQ(relay::ParseReplyFrame("1\0{\"stage\":0,\"code\":1,\"type\":0}\0"s, frame),
-              FrameResult::kMissingMember);
-    EXPECT_EQ(relay::ParseReplyFrame("1\0{\"stage\":0,\"code\":\"1\",\"uuid\":\"\",\"type\":0}\0"s,
-                                          frame),
+    EXPECT_EQ(relay::ParseReplyFrame("1\0{\"stage\":0,\"code\":1,\"type\":0}\0"s, frame), FrameResult::kMissingMember);
+    EXPECT_EQ(relay::ParseReplyFrame("1\0{\"stage\":0,\"code\":\"1\",\"uuid\":\"\",\"type\":0}\0"s, frame),
               FrameResult::kMissingMember);
 }
 

@@ -94,13 +94,13 @@ TEST(StandinPages, EveryConnectionStateTheHostSetsHasItsNotice) {
         int64_t status;
         int64_t code;
         ConnectionState state;
-    // clang-format off
+        // clang-format off
     } kCases[] = {
         {1, 0, ConnectionState::kConnecting},       {3, 0, ConnectionState::kWaitingForTrust},
         {5, 25, ConnectionState::kWaitingForTrust}, {5, 48, ConnectionState::kLocked},
         {5, 9, ConnectionState::kDriverMissing},    {5, 14, ConnectionState::kDriverMissing},
         {5, 12, ConnectionState::kNotRecognised},   {5, 0, ConnectionState::kNotRecognised},
-    // clang-format on
+        // clang-format on
         {6, 0, ConnectionState::kReady},
     };
     for (const auto& c : kCases) {
@@ -114,7 +114,8 @@ TEST(StandinPages, EveryConnectionStateTheHostSetsHasItsNotice) {
     EXPECT_NE(standin_pages::NoticeFor(ConnectionState::kWaitingForTrust).hint.find(L"Trust"), std::wstring::npos);
     EXPECT_NE(standin_pages::NoticeFor(ConnectionState::kLocked).hint.find(L"passcode"), std::wstring::npos);
     EXPECT_NE(standin_pages::NoticeFor(ConnectionState::kDriverMissing).heading.find(L"driver"), std::wstring::npos);
-    EXPECT_NE(standin_pages::NoticeFor(ConnectionState::kNotRecognised).heading.find(L"not recognized"), std::wstring::npos);
+    EXPECT_NE(standin_pages::NoticeFor(ConnectionState::kNotRecognised).heading.find(L"not recognized"),
+              std::wstring::npos);
 }
 
 TEST(StandinPages, CountersBelongToTheCurrentDevice) {

@@ -60,13 +60,13 @@ TEST(VornelDefaultsStore, ReadsGroupedKeysWithTypeChecks) {
     EXPECT_EQ(number, 5);
     EXPECT_TRUE(store.GetString("url:itunes:32", text));
     EXPECT_EQ(text, "http://a/32");
-    EXPECT_FALSE(store.GetString("url:brand", text));    // a number is not a string
-    EXPECT_FALSE(store.GetInt("url:itunes:32", number)); // and a string is not a number
+    EXPECT_FALSE(store.GetString("url:brand", text));     // a number is not a string
+    EXPECT_FALSE(store.GetInt("url:itunes:32", number));  // and a string is not a number
     EXPECT_FALSE(store.GetInt("product:missing", number));
     EXPECT_FALSE(store.GetInt("nogroup:type", number));
-    EXPECT_FALSE(store.GetInt("product", number));       // an object is not a value
+    EXPECT_FALSE(store.GetInt("product", number));  // an object is not a value
     EXPECT_TRUE(store.GetRGB("color:1", colour));
-    EXPECT_EQ(colour, 0xE68E3Au);                        // COLORREF keeps red in the low byte
+    EXPECT_EQ(colour, 0xE68E3Au);  // COLORREF keeps red in the low byte
     EXPECT_FALSE(store.GetRGB("color:2", colour));
     EXPECT_FALSE(store.GetRGB("color:3", colour));
 }
@@ -92,18 +92,20 @@ TEST(VornelStoredZip, ArchiveIsReadByIndependentTools) {
     ASSERT_TRUE(vnl::BuildStoredZip(entries, archive));
 
     std::string output;
-    ASSERT_EQ(trv::test::RunPythonOn("import zipfile,sys,hashlib\n"
-                                    "z=zipfile.ZipFile(sys.argv[1])\n"
-                                    "assert z.testzip() is None\n"
-                                    "for i in z.infolist(): print(i.filename, i.file_size, hashlib.md5(z.read(i)).hexdigest()[:8])\n",
-                                    archive, output),
+    ASSERT_EQ(trv::test::RunPythonOn(
+                  "import zipfile,sys,hashlib\n"
+                  "z=zipfile.ZipFile(sys.argv[1])\n"
+                  "assert z.testzip() is None\n"
+                  "for i in z.infolist(): print(i.filename, i.file_size, hashlib.md5(z.read(i)).hexdigest()[:8])\n",
+                  archive, output),
               0)
         << output;
     std::string expected;
     for (const vnl::ZipEntry& e : entries) {
         std::string md5;
-        ASSERT_EQ(trv::test::RunPythonOn("import sys,hashlib\nprint(hashlib.md5(open(sys.argv[1],'rb').read()).hexdigest()[:8])\n",
-                                        e.bytes, md5),
+        ASSERT_EQ(trv::test::RunPythonOn(
+                      "import sys,hashlib\nprint(hashlib.md5(open(sys.argv[1],'rb').read()).hexdigest()[:8])\n",
+                      e.bytes, md5),
                   0);
         expected += e.name + " " + std::to_string(e.bytes.size()) + " " + md5;
     }

@@ -44,13 +44,9 @@ HostRequest Take(CommandMessage& message) {
         break;
     }
     case sdk::contacts::kRequestSaveEdited:
-    case sdk::contacts::kRequestSaveNew:
-        request.contact.reset(static_cast<iOSContact*>(message.data));
-        break;
+    case sdk::contacts::kRequestSaveNew: request.contact.reset(static_cast<iOSContact*>(message.data)); break;
     case sdk::contacts::kRequestChangeGroup:
-    case sdk::contacts::kRequestCreateGroup:
-        request.group.reset(static_cast<iOSContactGroup*>(message.data));
-        break;
+    case sdk::contacts::kRequestCreateGroup: request.group.reset(static_cast<iOSContactGroup*>(message.data)); break;
     case sdk::contacts::kRequestRemoveGroup:
         if (message.data != nullptr) {
             request.identifiers.push_back(static_cast<const wchar_t*>(message.data));
@@ -64,8 +60,7 @@ HostRequest Take(CommandMessage& message) {
             list->push_back({L"de", L"Germany"});
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return request;
 }
@@ -120,7 +115,6 @@ ImageCache* ThemeImages() {
     cache = images;
     return images;
 }
-
 
 Harness& Harness::Get() {
     static Harness* harness = [] {
@@ -183,7 +177,8 @@ void Reply(const wchar_t* key, int64_t code, void* extra) {
     Pump();
 }
 
-std::shared_ptr<iOSContact> Contact(const wchar_t* id, const wchar_t* first, const wchar_t* last, const wchar_t* phone) {
+std::shared_ptr<iOSContact> Contact(const wchar_t* id, const wchar_t* first, const wchar_t* last,
+                                    const wchar_t* phone) {
     auto c = std::make_shared<iOSContact>();
     c->identifier = id;
     c->firstName = first;
@@ -235,7 +230,8 @@ std::vector<std::wstring> Column(HWND list, int column) {
 }
 
 bool IsRowChecked(HWND list, int row) {
-    const UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
+    const UINT state =
+        static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
     return ((state & LVIS_STATEIMAGEMASK) >> 12) != 1;
 }
 
@@ -269,7 +265,9 @@ void ClickRow(HWND list, int row) {
     Click(list, nameLeft + 60, (r.top + r.bottom) / 2);
 }
 
-std::wstring PreviewText(HWND page) { return wtl::WindowText(FindWindowExW(page, nullptr, L"DhContactDetailView", nullptr)); }
+std::wstring PreviewText(HWND page) {
+    return wtl::WindowText(FindWindowExW(page, nullptr, L"DhContactDetailView", nullptr));
+}
 
 std::vector<std::wstring> TreeTexts(HWND tree) {
     std::vector<std::wstring> texts;
@@ -283,7 +281,8 @@ std::vector<std::wstring> TreeTexts(HWND tree) {
         tv.cchTextMax = 256;
         SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
         texts.push_back(buffer);
-        item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+        item =
+            reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
     }
     return texts;
 }
@@ -291,7 +290,8 @@ std::vector<std::wstring> TreeTexts(HWND tree) {
 HTREEITEM TreeItem(HWND tree, int index) {
     HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
     for (int i = 0; i < index && item != nullptr; ++i) {
-        item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+        item =
+            reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
     }
     return item;
 }

@@ -197,12 +197,12 @@ TEST(ArdenaModule, BatchesOlderThanThePageAreDropped) {
         int64_t pageSequenceAfter;
     };
     const Case cases[] = {
-        {1, 5, true, 5},      // newer: delivered, the page adopts it
-        {1, 5, true, 5},      // equal: delivered
-        {1, 4, false, 5},     // older: dropped
-        {12, 4, false, 5},    // groups are checked against the same sequence
-        {12, 7, true, 5},     // groups do not move the contacts sequence
-        {1, -100, true, 5},   // loading finished: posted without a batch
+        {1, 5, true, 5},     // newer: delivered, the page adopts it
+        {1, 5, true, 5},     // equal: delivered
+        {1, 4, false, 5},    // older: dropped
+        {12, 4, false, 5},   // groups are checked against the same sequence
+        {12, 7, true, 5},    // groups do not move the contacts sequence
+        {1, -100, true, 5},  // loading finished: posted without a batch
     };
     for (const Case& c : cases) {
         CommandMessage reply = Message(ARDENA_COMMAND_DO_CONTACT, L"dev-d");

@@ -96,8 +96,7 @@ HWND ManagerWithTwoBackups() {
 TEST(BackupManager, RegistersItsTwoNamesAndTakesNoOtherPluginsCommands) {
     PluginHost& host = Brisel();
     ASSERT_NE(host.record.receive, nullptr);
-    EXPECT_EQ(host.registered,
-              (std::vector<std::string>{BRISEL_COMMAND_SHOW_WINDOW, BRISEL_COMMAND_DO_BACKUP}));
+    EXPECT_EQ(host.registered, (std::vector<std::string>{BRISEL_COMMAND_SHOW_WINDOW, BRISEL_COMMAND_DO_BACKUP}));
     // Another plug-in's show command (and a nameless one) make no manager.
     CommandMessage stranger{};
     stranger.name = ARDENA_COMMAND_SHOW_WINDOW;
@@ -158,17 +157,20 @@ TEST(BackupManager, TheStatusLineShowsEachRunsProgressAndOutcomeInWords) {
         const char* shot;
     };
     const Case cases[] = {
-        {sdk::backups::RunKind::Backup, L"dev-a", 42, false, 0, L"Backing up \"dev-a\": 42%", "backup-manager-progress"},
+        {sdk::backups::RunKind::Backup, L"dev-a", 42, false, 0, L"Backing up \"dev-a\": 42%",
+         "backup-manager-progress"},
         {sdk::backups::RunKind::Backup, L"dev-a", 100, true, 45,
          L"Backup of \"dev-a\" failed: the device was disconnected.", "backup-manager-failed"},
         {sdk::backups::RunKind::Restore, L"dev-b", 7, false, 0,
          L"Restoring \"dev-b\": 7%   Backup of \"dev-a\" failed: the device was disconnected.", nullptr},
         {sdk::backups::RunKind::Restore, L"dev-b", 100, true, 207,
          L"Restore of \"dev-b\" failed: the backup password is wrong.   "
-         L"Backup of \"dev-a\" failed: the device was disconnected.", "backup-manager-wrong-password"},
+         L"Backup of \"dev-a\" failed: the device was disconnected.",
+         "backup-manager-wrong-password"},
         {sdk::backups::RunKind::Restore, L"dev-b", 100, true, 0,
          L"Restore of \"dev-b\" failed: the backup password is wrong.   "
-         L"Backup of \"dev-a\" failed: the device was disconnected.", nullptr},  // an outcome is final
+         L"Backup of \"dev-a\" failed: the device was disconnected.",
+         nullptr},  // an outcome is final
     };
     for (const Case& c : cases) {
         auto* report = new sdk::backups::BackupRunReport();

@@ -128,8 +128,8 @@ HTREEITEM ItemNamed(HWND tree, const std::wstring& text) {
 }
 
 std::vector<std::shared_ptr<BookmarkItem>> Sample() {
-    return {Entry(L"bar", L"Bar", L"", {Entry(L"b1", L"Alpha", L"https://alpha.example/"),
-                                       Entry(L"b2", L"Beta", L"https://beta.example/")}),
+    return {Entry(L"bar", L"Bar", L"",
+                  {Entry(L"b1", L"Alpha", L"https://alpha.example/"), Entry(L"b2", L"Beta", L"https://beta.example/")}),
             Entry(L"work", L"Work", L"",
                   {Entry(L"deep", L"Deep", L"", {Entry(L"docs", L"Docs", L"https://docs.example/")})}),
             Entry(L"news", L"News", L"https://NEWS.example/")};
@@ -254,8 +254,8 @@ TEST(BookmarksPage, TheColumnTreeFollowsItsDividersScrollsAndFitsColumns) {
         SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(ItemNamed(tree, folder)));
     }
     SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(ItemNamed(tree, L"Bar")));
-    ASSERT_EQ(Texts(tree), (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"Work", L".Deep", L"..Docs",
-                                                      L"News"}));
+    ASSERT_EQ(Texts(tree),
+              (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"Work", L".Deep", L"..Docs", L"News"}));
 
     // The cells' indent follows the common controls' version.
     const dunmar::ColumnTreeMetrics metrics = dunmar::ColumnTreeMetricsFor(CommonControlsMajorVersion(), 0);
@@ -331,7 +331,7 @@ TEST(BookmarksPage, TheColumnTreeFollowsItsDividersScrollsAndFitsColumns) {
     int widestEnd = 0;
     for (const Row& row : Rows(tree)) {
         const int picture = ImageWidth(dunmar::IsFolder(*row.entry) ? "bookmarks\\content-bookmarks-folder.png"
-                                                                         : "bookmarks\\content-bookmarks-file.png");
+                                                                    : "bookmarks\\content-bookmarks-file.png");
         const int end = LabelOf(tree, row.item).left + box + picture + 12 + TextWidth(tree, row.entry->name);
         EXPECT_LE(end, fitted - 2) << row.text;
         widestEnd = std::max(widestEnd, end);
@@ -350,8 +350,8 @@ TEST(BookmarksPage, TheTreeListsEntriesAndChecksPropagate) {
     HWND tree = TreeOf(page);
     Reply(host, L"marks-1", sdk::bookmarks::kReplyLoaded, Batch(1, Sample()));
     SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(ItemNamed(tree, L"Bar")));
-    EXPECT_EQ(Texts(tree), (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"Work", L".Deep", L"..Docs",
-                                                      L"News"}));
+    EXPECT_EQ(Texts(tree),
+              (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"Work", L".Deep", L"..Docs", L"News"}));
     ClickBox(tree, ItemNamed(tree, L"Work"));
     EXPECT_EQ(CheckedTexts(tree), (std::vector<std::wstring>{L"Work", L".Deep", L"..Docs"})) << "down to all";
     ClickBox(tree, ItemNamed(tree, L"..Docs"));
@@ -374,8 +374,8 @@ TEST(BookmarksPage, TheTreeListsEntriesAndChecksPropagate) {
     EXPECT_EQ(SendMessageW(tree, TVM_GETCOUNT, 0, 0), 0);
     Reply(host, L"marks-1", sdk::bookmarks::kReplyLoaded, Batch(2, Sample()));
     auto expanded = [tree](const wchar_t* name) {
-        const LRESULT state = SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(ItemNamed(tree, name)),
-                                           TVIS_EXPANDED);
+        const LRESULT state =
+            SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(ItemNamed(tree, name)), TVIS_EXPANDED);
         return (state & TVIS_EXPANDED) != 0;
     };
     EXPECT_TRUE(expanded(L"Bar"));

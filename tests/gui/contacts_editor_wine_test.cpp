@@ -29,8 +29,8 @@ constexpr int kPropertyView = 4020;
 
 size_t CountRequests(int64_t code) {
     const auto& requests = Harness::Get().requests;
-    return static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
-                                             [code](const HostRequest& r) { return r.code == code; }));
+    return static_cast<size_t>(
+        std::count_if(requests.begin(), requests.end(), [code](const HostRequest& r) { return r.code == code; }));
 }
 
 std::vector<const HostRequest*> Requests(int64_t code) {

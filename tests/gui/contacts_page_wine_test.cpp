@@ -31,8 +31,8 @@ bool Contains(const std::wstring& text, const std::wstring& part) { return text.
 
 size_t CountRequests(int64_t code) {
     const auto& requests = Harness::Get().requests;
-    return static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
-                                             [code](const HostRequest& r) { return r.code == code; }));
+    return static_cast<size_t>(
+        std::count_if(requests.begin(), requests.end(), [code](const HostRequest& r) { return r.code == code; }));
 }
 
 const HostRequest* LastRequest(int64_t code) {
@@ -181,12 +181,10 @@ TEST(ContactsPage, SearchNarrowsTheRowsAndTheHeaderSortsDescendingFirst) {
     EXPECT_EQ(format(1), HDF_SORTDOWN);
 
     Search(page, L"");  // held order again, not a sorted one
-    EXPECT_EQ(Column(list, 1),
-              (std::vector<std::wstring>{L"Carla Ott ", L"anton Roth ", L"Bert Ott ", L"Dana Vogt "}));
+    EXPECT_EQ(Column(list, 1), (std::vector<std::wstring>{L"Carla Ott ", L"anton Roth ", L"Bert Ott ", L"Dana Vogt "}));
     clickHeader(1);
     EXPECT_EQ(format(1), HDF_SORTUP);
-    EXPECT_EQ(Column(list, 1),
-              (std::vector<std::wstring>{L"anton Roth ", L"Bert Ott ", L"Carla Ott ", L"Dana Vogt "}));
+    EXPECT_EQ(Column(list, 1), (std::vector<std::wstring>{L"anton Roth ", L"Bert Ott ", L"Carla Ott ", L"Dana Vogt "}));
     clickHeader(2);
     EXPECT_EQ(format(1), 0) << "another column's click removes the arrow";
     EXPECT_EQ(format(2), HDF_SORTDOWN);
@@ -250,7 +248,8 @@ TEST(ContactsPage, AGroupIsNamedFilledAndRenamedFromItsLatestRecord) {
     HWND list = Child(page, kList);
     HWND tree = Child(page, kGroupTree);
     Reply(L"page-9", sdk::contacts::kReplyContactsLoaded,
-          ContactBatch(1, {Contact(L"1", L"Ann", L"Lee"), Contact(L"2", L"Bea", L"Moss"), Contact(L"3", L"Cy", L"Nash")}));
+          ContactBatch(1,
+                       {Contact(L"1", L"Ann", L"Lee"), Contact(L"2", L"Bea", L"Moss"), Contact(L"3", L"Cy", L"Nash")}));
     Press(Child(page, 5001));  // unfold the group panel
     EXPECT_TRUE(IsWindowVisible(tree));
     EXPECT_TRUE(IsWindowVisible(Child(page, kAllTree)));

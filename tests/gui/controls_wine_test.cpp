@@ -101,8 +101,8 @@ TEST(ScrollRequest, EachRequestMovesByItsStepAndTheThumbToItsWholePosition) {
     const struct {
         WORD request;
         int position;
-    } moves[] = {{SB_LINEUP, 293},   {SB_LINEDOWN, 307},      {SB_PAGEUP, 180},  {SB_PAGEDOWN, 420},
-                 {SB_THUMBTRACK, 70000}, {SB_THUMBPOSITION, 70000}, {SB_TOP, 0}, {SB_BOTTOM, 100000}};
+    } moves[] = {{SB_LINEUP, 293},       {SB_LINEDOWN, 307},        {SB_PAGEUP, 180}, {SB_PAGEDOWN, 420},
+                 {SB_THUMBTRACK, 70000}, {SB_THUMBPOSITION, 70000}, {SB_TOP, 0},      {SB_BOTTOM, 100000}};
     for (const auto& move : moves) {
         int position = -1;
         EXPECT_TRUE(wtl::ScrollRequestTarget(move.request, bar, 7, &position)) << move.request;
@@ -149,7 +149,7 @@ TEST(SwitchButton, StatesFollowSwitchModeThroughHoverAndLeave) {
         int afterLeave;
     };
     const Case cases[] = {
-        {true, 1, true, 1, 1},    // a selected switch stays selected
+        {true, 1, true, 1, 1},  // a selected switch stays selected
         {true, 0, true, 2, 0},
         {false, 1, true, 2, 0},
         {false, 3, false, 3, 3},  // a disabled button stays disabled when the mouse leaves
@@ -362,7 +362,8 @@ TEST(AlertDialog, WithoutASecondButtonTheFirstSitsInTheCorner) {
         wchar_t text[128] = {};
         GetWindowTextW(dialog, text, 128);
         windowText = text;
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(5051, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, 5051)));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(5051, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, 5051)));
     };
     SetTimer(nullptr, 0, 1, &PressFromTimer);
     EXPECT_EQ(alert.Run(), 5051);
@@ -441,9 +442,9 @@ TEST(EditBox, PlaceholderComesAndGoesWithFocusAndIsGrey) {
     HWND other = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 50, 100, 20, parent.window, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
     for (const Case& c : cases) {
-        HWND window = CreateWindowExW(0, L"EDIT", c.initial, WS_CHILD | WS_VISIBLE, 0, 0, 200, 24, parent.window,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(5006)), GetModuleHandleW(nullptr),
-                                      nullptr);
+        HWND window =
+            CreateWindowExW(0, L"EDIT", c.initial, WS_CHILD | WS_VISIBLE, 0, 0, 200, 24, parent.window,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(5006)), GetModuleHandleW(nullptr), nullptr);
         VNLEdit edit;
         ASSERT_TRUE(edit.SubclassWindow(window));
         edit.SetPlaceholder(c.enabled, L"Search");

@@ -105,7 +105,8 @@ TEST(NotesPage, ListsBatchesSortsByTimeWhenLoadedAndPutsNewNotesOnTop) {
     Reply(host, L"notes-1", sdk::notes::kReplyLoaded,
           Batch<NoteItem>(1, {Note(L"a", L"Alpha", L"first", L"2024-01-02 10:00"),
                               Note(L"b", L"Beta", L"second", L"2024-03-01 09:00")}));
-    Reply(host, L"notes-1", sdk::notes::kReplyLoaded, Batch<NoteItem>(1, {Note(L"c", L"Gamma", L"third", L"2023-12-31")}));
+    Reply(host, L"notes-1", sdk::notes::kReplyLoaded,
+          Batch<NoteItem>(1, {Note(L"c", L"Gamma", L"third", L"2023-12-31")}));
     Reply(host, L"notes-1", sdk::notes::kReplyLoaded, Batch<NoteItem>(0, {Note(L"x", L"Stale", L"", L"")}));
     EXPECT_EQ(Column(list, 1), (std::vector<std::wstring>{L"Alpha", L"Beta", L"Gamma"}));
     EXPECT_EQ(Column(list, 2), (std::vector<std::wstring>{L"first", L"second", L"third"}));
