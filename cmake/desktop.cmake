@@ -5,10 +5,11 @@
 
 # --- Native unit tests of the portable host logic --------------------------------------------------
 set(TRV_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
-# The same portable libraries the Windows tree links into its deliverables (cmake/desktop_portable.cmake).
+# The same portable libraries the Windows tree links into its deliverables (cmake/desktop_portable.cmake),
+# with the same warnings as there (gui/CMakeLists.txt): the service's, -Wshadow included.
 include(${CMAKE_CURRENT_LIST_DIR}/desktop_portable.cmake)
 trv_add_desktop_portable_libraries(ROOT ${TRV_SOURCE_ROOT} LOG PkgConfig::GLOG JSON "" ZLIB ZLIB::ZLIB
-                                   WARNINGS ${HLX_WARNINGS})
+                                   WARNINGS ${HLX_SERVICE_WARNINGS})
 add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/backup_dialogs_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/backup_list_test.cpp
@@ -51,7 +52,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/update_flow_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/vornel_core_test.cpp)
 target_include_directories(trevane_desktop_tests PRIVATE ${TRV_SOURCE_ROOT}/tests/desktop)
-target_compile_options(trevane_desktop_tests PRIVATE ${HLX_WARNINGS})
+target_compile_options(trevane_desktop_tests PRIVATE ${HLX_SERVICE_WARNINGS})
 target_compile_definitions(trevane_desktop_tests PRIVATE TRV_PYTHON="${Python3_EXECUTABLE}")
 target_link_libraries(trevane_desktop_tests PRIVATE trevane_host_core ardena_core brisel_core cortal_core dunmar_core
   media_pages_core pages_standin_core relay_core PkgConfig::GLOG

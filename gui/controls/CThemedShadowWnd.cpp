@@ -6,7 +6,6 @@
 
 #include <map>
 
-
 namespace {
 
 // Owners and their shadows; UI thread only, so unlocked.
@@ -155,11 +154,8 @@ LRESULT CALLBACK CThemedShadowWnd::OwnerProc(HWND owner, UINT message, WPARAM wP
         case WM_SHOWWINDOW:
             if (shadow->m_hWnd != nullptr) ShowWindow(shadow->m_hWnd, wParam ? SW_SHOW : SW_HIDE);
             break;
-        case WM_NCDESTROY:
-            shadows.erase(it);
-            break;
-        default:
-            break;
+        case WM_NCDESTROY: shadows.erase(it); break;
+        default: break;
         }
     } catch (...) {
         // The owner's own processing below must run whatever happened to its shadow.

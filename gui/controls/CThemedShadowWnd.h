@@ -27,8 +27,8 @@ public:
     ~CThemedShadowWnd() override;
 
     BEGIN_MSG_MAP(CThemedShadowWnd)
-        MSG_WM_CREATE(OnCreate)
-        MESSAGE_HANDLER_DECLINABLE(WM_SIZE, OnSize)
+    MSG_WM_CREATE(OnCreate)
+    MESSAGE_HANDLER_DECLINABLE(WM_SIZE, OnSize)
     END_MSG_MAP()
 
     // Set before CreateFor.

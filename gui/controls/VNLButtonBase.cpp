@@ -4,10 +4,10 @@
 #include "button_support.h"
 
 bool VNLButtonBase::OnMouseMove(WPARAM, LPARAM, LRESULT&) {
-    if (TracksHover()) vnlc::StartHoverTracking(m_hWnd, m_tracking);
+    if (TracksHover()) controls::StartHoverTracking(m_hWnd, m_tracking);
     return false;
 }
 
 LRESULT VNLButtonBase::OnMeasureItem(WPARAM, LPARAM lParam) {
-    return vnlc::MeasureOwnerDrawItem(m_hWnd, reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+    return controls::MeasureOwnerDrawItem(m_hWnd, reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
 }

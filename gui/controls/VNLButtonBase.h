@@ -15,16 +15,16 @@
 class VNLButtonBase : public wtl::CWindowImpl<VNLButtonBase> {
 public:
     BEGIN_MSG_MAP(VNLButtonBase)
-        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER_DECLINABLE(BM_CLICK, OnClickMessage)
-        MESSAGE_HANDLER_DECLINABLE(WM_MOUSEMOVE, OnMouseMove)
-        MSG_MOUSE_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
-        MSG_WM_NOARGS(WM_MOUSEHOVER, OnMouseHover)
-        MSG_WM_NOARGS(WM_MOUSELEAVE, OnMouseLeave)
-        MESSAGE_HANDLER_EX(OCM_DRAWITEM, OnDrawItem)
-        MESSAGE_HANDLER_EX(OCM_MEASUREITEM, OnMeasureItem)
-        MESSAGE_HANDLER_EX(OCM_COMPAREITEM, OnAcceptItem)
-        MESSAGE_HANDLER_EX(OCM_DELETEITEM, OnAcceptItem)
+    MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER_DECLINABLE(BM_CLICK, OnClickMessage)
+    MESSAGE_HANDLER_DECLINABLE(WM_MOUSEMOVE, OnMouseMove)
+    MSG_MOUSE_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
+    MSG_WM_NOARGS(WM_MOUSEHOVER, OnMouseHover)
+    MSG_WM_NOARGS(WM_MOUSELEAVE, OnMouseLeave)
+    MESSAGE_HANDLER_EX(OCM_DRAWITEM, OnDrawItem)
+    MESSAGE_HANDLER_EX(OCM_MEASUREITEM, OnMeasureItem)
+    MESSAGE_HANDLER_EX(OCM_COMPAREITEM, OnAcceptItem)
+    MESSAGE_HANDLER_EX(OCM_DELETEITEM, OnAcceptItem)
     END_MSG_MAP()
 
     void SetState(int state) { m_state = state; }
@@ -42,13 +42,13 @@ protected:
     virtual void OnMouseLeave() = 0;
     virtual LRESULT OnDrawItem(WPARAM, LPARAM lParam) = 0;
 
-    int m_state = vnlc::kStateNormal;
+    int m_state = controls::kStateNormal;
     bool m_tracking = false;
 
 private:
     LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
     bool OnClickMessage(WPARAM, LPARAM, LRESULT&) {
-        m_state = vnlc::kStatePressed;
+        m_state = controls::kStatePressed;
         return false;
     }
     bool OnMouseMove(WPARAM, LPARAM, LRESULT&);

@@ -17,9 +17,9 @@ public:
     static constexpr COLORREF kPlaceholderColour = RGB(0x7F, 0x7F, 0x7F);
 
     BEGIN_MSG_MAP(VNLEdit)
-        MESSAGE_HANDLER_EX(OCM_CTLCOLOREDIT, OnColour)
-        MESSAGE_HANDLER_DECLINABLE(WM_SETFOCUS, OnSetFocus)
-        MESSAGE_HANDLER_DECLINABLE(WM_KILLFOCUS, OnKillFocus)
+    MESSAGE_HANDLER_EX(OCM_CTLCOLOREDIT, OnColour)
+    MESSAGE_HANDLER_DECLINABLE(WM_SETFOCUS, OnSetFocus)
+    MESSAGE_HANDLER_DECLINABLE(WM_KILLFOCUS, OnKillFocus)
     END_MSG_MAP()
 
     void SetPlaceholder(bool enabled, const std::wstring& text) {

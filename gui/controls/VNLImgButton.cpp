@@ -27,17 +27,16 @@ void VNLImgButton::SetImages(Gdiplus::Bitmap* normal, Gdiplus::Bitmap* hover, in
     m_x = x;
     m_y = y;
     if (m_hWnd == nullptr) return;
-    const SIZE parent = vnlc::ParentClientSize(m_hWnd);
-    const vnlc::Point at = vnlc::PlaceInParent(x, y, m_width, m_height, parent.cx, parent.cy, !m_absoluteY);
+    const SIZE parent = controls::ParentClientSize(m_hWnd);
+    const controls::Point at = controls::PlaceInParent(x, y, m_width, m_height, parent.cx, parent.cy, !m_absoluteY);
     SetWindowPos(m_hWnd, nullptr, at.x, at.y, m_width, m_height, SWP_NOZORDER | SWP_SHOWWINDOW);
 }
 
 void VNLImgButton::SetToolTip(const wchar_t* text) {
     if (m_hWnd == nullptr) return;
     if (m_toolTip == nullptr) {
-        m_toolTip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, CW_USEDEFAULT,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
-                                    GetModuleHandleW(nullptr), nullptr);
+        m_toolTip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
         if (m_toolTip == nullptr) return;
     }
     OSVERSIONINFOW version = {};
@@ -63,8 +62,8 @@ bool VNLImgButton::OnRelayToToolTip(WPARAM wParam, LPARAM lParam, LRESULT&) {
 }
 
 bool VNLImgButton::OnLButtonDown(UINT, POINT) {
-    m_state = vnlc::kStatePressed;
-    vnlc::PostClick(m_hWnd);
+    m_state = controls::kStatePressed;
+    controls::PostClick(m_hWnd);
     if (m_toggleMode) {
         m_checked = !m_checked;
         InvalidateRect(m_hWnd, &m_toggleRect, FALSE);
@@ -75,18 +74,18 @@ bool VNLImgButton::OnLButtonDown(UINT, POINT) {
 }
 
 bool VNLImgButton::OnLButtonUp(UINT, POINT) {
-    m_state = vnlc::kStateNormal;
+    m_state = controls::kStateNormal;
     if (!m_toggleMode) InvalidateRect(m_hWnd, nullptr, TRUE);
     return true;
 }
 
 void VNLImgButton::OnMouseHover() {
-    m_state = vnlc::kStatePressed;
+    m_state = controls::kStatePressed;
     if (!m_toggleMode) InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
 void VNLImgButton::OnMouseLeave() {
-    m_state = vnlc::kStateNormal;
+    m_state = controls::kStateNormal;
     if (!m_toggleMode) InvalidateRect(m_hWnd, nullptr, TRUE);
     m_tracking = false;
 }
@@ -94,10 +93,10 @@ void VNLImgButton::OnMouseLeave() {
 Gdiplus::Bitmap* VNLImgButton::ImageForState() const {
     if (m_toggleMode) return m_checked ? m_hover : m_normal;
     switch (m_state) {
-    case vnlc::kStateNormal: return m_normal;
-    case vnlc::kStatePressed:
-    case vnlc::kStateHover: return m_hover;
-    case vnlc::kStateDisabled: return m_gray.get();
+    case controls::kStateNormal: return m_normal;
+    case controls::kStatePressed:
+    case controls::kStateHover: return m_hover;
+    case controls::kStateDisabled: return m_gray.get();
     default: return nullptr;
     }
 }
@@ -113,7 +112,7 @@ LRESULT VNLImgButton::OnDrawItem(WPARAM, LPARAM lParam) {
     }
     SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, m_textColour);
-    HFONT font = vnlc::WindowFont(m_hWnd);
+    HFONT font = controls::WindowFont(m_hWnd);
     wtl::SelectGuard selectFont(dc, font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
 
     Gdiplus::Bitmap* image = ImageForState();

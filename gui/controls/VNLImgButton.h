@@ -23,9 +23,9 @@ public:
     ~VNLImgButton() override;
 
     BEGIN_MSG_MAP(VNLImgButton)
-        MESSAGE_HANDLER_DECLINABLE(WM_MOUSEMOVE, OnRelayToToolTip)
-        MSG_MOUSE_DECLINABLE(WM_LBUTTONUP, OnLButtonUp)
-        CHAIN_MSG_MAP(VNLButtonBase)
+    MESSAGE_HANDLER_DECLINABLE(WM_MOUSEMOVE, OnRelayToToolTip)
+    MSG_MOUSE_DECLINABLE(WM_LBUTTONUP, OnLButtonUp)
+    CHAIN_MSG_MAP(VNLButtonBase)
     END_MSG_MAP()
 
     // Stores the images, makes the gray copy and places the button at (x, y) at the normal image's size
@@ -74,7 +74,7 @@ private:
     Gdiplus::Bitmap* m_normal = nullptr;  // lent
     Gdiplus::Bitmap* m_hover = nullptr;   // lent
     std::unique_ptr<Gdiplus::Bitmap> m_gray;
-    Gdiplus::Bitmap* m_icon = nullptr;    // lent
+    Gdiplus::Bitmap* m_icon = nullptr;  // lent
     int m_iconWidth = 0;
     int m_iconHeight = 0;
     int m_leftCap = 0;

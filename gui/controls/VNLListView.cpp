@@ -22,9 +22,9 @@ VNLListView::VNLListView() = default;
 VNLListView::~VNLListView() = default;
 
 HWND VNLListView::Create(HWND parent, const RECT& rect, int controlId) {
-    HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"", kStyle, rect.left, rect.top, rect.right - rect.left,
-                                rect.bottom - rect.top, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
-                                GetModuleHandleW(nullptr), nullptr);
+    HWND list = CreateWindowExW(
+        0, WC_LISTVIEWW, L"", kStyle, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), GetModuleHandleW(nullptr), nullptr);
     if (list == nullptr) {
         LOG(ERROR) << "list view not created, error " << GetLastError();
         return nullptr;
@@ -145,8 +145,8 @@ void VNLListView::ShowCheckAll(bool on) {
 int VNLListView::ItemCount() const { return static_cast<int>(SendMessageW(m_hWnd, LVM_GETITEMCOUNT, 0, 0)); }
 
 int VNLListView::StateImage(int row) const {
-    const UINT state = static_cast<UINT>(
-        SendMessageW(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
+    const UINT state =
+        static_cast<UINT>(SendMessageW(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
     return static_cast<int>((state & LVIS_STATEIMAGEMASK) >> 12);
 }
 
@@ -183,7 +183,8 @@ void VNLListView::SelectItem(int row) {
 std::vector<int> VNLListView::GetSelectedItems() const {
     std::vector<int> rows;
     int row = -1;
-    while ((row = static_cast<int>(SendMessageW(m_hWnd, LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED))) >= 0) {
+    while ((row = static_cast<int>(SendMessageW(m_hWnd, LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED))) >=
+           0) {
         rows.push_back(row);
     }
     return rows;
@@ -268,7 +269,7 @@ LRESULT VNLListView::OnEraseBkgnd(WPARAM wParam, LPARAM) {
         if (right.left < right.right) FillRect(dc, &right, brush.get());
     }
     if (m_frameLines) {
-        wtl::UniquePen pen(CreatePen(PS_SOLID, 1, Colour(vnlc::kListLine)));
+        wtl::UniquePen pen(CreatePen(PS_SOLID, 1, Colour(controls::kListLine)));
         wtl::SelectGuard select(dc, pen.get());
         MoveToEx(dc, 0, 0, nullptr);
         LineTo(dc, 0, client.bottom);
@@ -340,9 +341,9 @@ LRESULT VNLListView::OnMouseLeave(WPARAM, LPARAM) {
 }
 
 void VNLListView::MoveHover(int row) {
-    const bool selected =
-        row >= 0 && (SendMessageW(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED) != 0;
-    const vnlc::HoverChange change = vnlc::TrackHover(m_hoverRow, m_previousHoverRow, row, selected);
+    const bool selected = row >= 0 && (SendMessageW(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) &
+                                       LVIS_SELECTED) != 0;
+    const controls::HoverChange change = controls::TrackHover(m_hoverRow, m_previousHoverRow, row, selected);
     if (!change.changed) return;
     m_hoverRow = change.hoverRow;
     m_previousHoverRow = change.previousHoverRow;
@@ -402,14 +403,14 @@ LRESULT VNLListView::OnDrawItem(WPARAM, LPARAM lParam) {
     if (dc == nullptr) return FALSE;
 
     const int row = static_cast<int>(item->itemID);
-    const COLORREF background = Colour(vnlc::RowBackground((item->itemState & ODS_SELECTED) != 0, row, m_hoverRow,
-                                                           m_previousHoverRow, m_striping, m_background));
+    const COLORREF background = Colour(controls::RowBackground((item->itemState & ODS_SELECTED) != 0, row, m_hoverRow,
+                                                               m_previousHoverRow, m_striping, m_background));
     RECT area = {0, 0, width, height};
     {
         wtl::UniqueBrush brush(CreateSolidBrush(background));
         FillRect(dc, &area, brush.get());
     }
-    wtl::UniquePen pen(CreatePen(PS_SOLID, 1, Colour(vnlc::kListLine)));
+    wtl::UniquePen pen(CreatePen(PS_SOLID, 1, Colour(controls::kListLine)));
     wtl::SelectGuard selectPen(dc, pen.get());
     wtl::SelectGuard selectFont(dc, m_font ? static_cast<HGDIOBJ>(m_font.get()) : GetStockObject(DEFAULT_GUI_FONT));
     if (m_frameLines) {
@@ -457,7 +458,7 @@ void VNLListView::DrawRowCells(HDC dc, Gdiplus::Graphics& graphics, const DRAWIT
                 Gdiplus::Bitmap* box = StateImage(row) == 1 ? m_unchecked : m_checked;
                 if (box != nullptr) graphics.DrawImage(box, 5, (height - imageHeight) / 2, imageWidth, imageHeight);
             }
-            const int number = vnlc::RowNumber(row, ItemCount(), m_reverseNumbering != 0);
+            const int number = controls::RowNumber(row, ItemCount(), m_reverseNumbering != 0);
             DrawCellText(dc, std::to_wstring(number), cell, cell.left + imageWidth + 15);
         } else if (column == 1) {
             DrawFirstTextCell(dc, graphics, item, cell, column);
@@ -475,12 +476,11 @@ void VNLListView::DrawFirstTextCell(HDC dc, Gdiplus::Graphics& graphics, const D
     int textLeft = cell.left;
     if (image != nullptr) {
         const int cellHeight = cell.bottom - cell.top;
-        const vnlc::ImageSize size = vnlc::SqueezeRowImage(static_cast<int>(image->GetWidth()),
-                                                           static_cast<int>(image->GetHeight()), cellHeight);
-        graphics.DrawImage(image, Gdiplus::Rect(cell.left + 2, cell.top + (cellHeight - size.height) / 2, size.width,
-                                                size.height),
-                           0, 0, static_cast<INT>(image->GetWidth()), static_cast<INT>(image->GetHeight()),
-                           Gdiplus::UnitPixel);
+        const controls::ImageSize size = controls::SqueezeRowImage(static_cast<int>(image->GetWidth()),
+                                                                   static_cast<int>(image->GetHeight()), cellHeight);
+        graphics.DrawImage(
+            image, Gdiplus::Rect(cell.left + 2, cell.top + (cellHeight - size.height) / 2, size.width, size.height), 0,
+            0, static_cast<INT>(image->GetWidth()), static_cast<INT>(image->GetHeight()), Gdiplus::UnitPixel);
         textLeft = cell.left + size.width + 12;
     }
     DrawCellText(dc, GetItemText(row, column), cell, textLeft);

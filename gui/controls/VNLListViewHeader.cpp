@@ -19,7 +19,7 @@ bool VNLListViewHeader::OnLButtonDown(UINT, POINT point) {
     SendMessageW(m_hWnd, HDM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
     const bool onDivider = (hit.flags & (HHT_ONDIVIDER | HHT_ONDIVOPEN)) != 0;
     if ((hit.flags & HHT_ONHEADER) != 0 && !onDivider &&
-        vnlc::IsCheckAllHit(point.x, static_cast<int>(m_checked->GetWidth()))) {
+        controls::IsCheckAllHit(point.x, static_cast<int>(m_checked->GetWidth()))) {
         m_checkAll = !m_checkAll;
         SendMessageW(GetParent(m_hWnd), WM_LIST_CHECKALL, m_checkAll ? 1 : 0, 0);
     }
@@ -31,9 +31,7 @@ bool VNLListViewHeader::OnReflectedNotify(WPARAM, LPARAM lParam, LRESULT& result
     if (header == nullptr || header->code != NM_CUSTOMDRAW) return false;
     const auto* draw = reinterpret_cast<const NMCUSTOMDRAW*>(lParam);
     switch (draw->dwDrawStage) {
-    case CDDS_PREPAINT:
-        result = CDRF_NOTIFYPOSTPAINT;
-        return true;
+    case CDDS_PREPAINT: result = CDRF_NOTIFYPOSTPAINT; return true;
     case CDDS_POSTPAINT:
         OnPostPaint(*draw);
         result = 0;
@@ -44,11 +42,8 @@ bool VNLListViewHeader::OnReflectedNotify(WPARAM, LPARAM lParam, LRESULT& result
     case CDDS_ITEMPOSTPAINT:
     case CDDS_ITEMPREERASE:
     case CDDS_ITEMPOSTERASE:
-    case CDDS_ITEMPREPAINT | CDDS_SUBITEM:
-        result = CDRF_DODEFAULT;
-        return true;
-    default:
-        return false;
+    case CDDS_ITEMPREPAINT | CDDS_SUBITEM: result = CDRF_DODEFAULT; return true;
+    default: return false;
     }
 }
 

@@ -27,9 +27,9 @@ public:
     ~VNLListViewHeader() override;
 
     BEGIN_MSG_MAP(VNLListViewHeader)
-        MESSAGE_HANDLER_EX(WM_CREATE, OnCreate)
-        MSG_MOUSE_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
-        MESSAGE_HANDLER_DECLINABLE(OCM_NOTIFY, OnReflectedNotify)
+    MESSAGE_HANDLER_EX(WM_CREATE, OnCreate)
+    MSG_MOUSE_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
+    MESSAGE_HANDLER_DECLINABLE(OCM_NOTIFY, OnReflectedNotify)
     END_MSG_MAP()
 
     void SetCheckImages(Gdiplus::Bitmap* checked, Gdiplus::Bitmap* unchecked) {

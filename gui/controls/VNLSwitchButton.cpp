@@ -11,8 +11,9 @@ void VNLSwitchButton::SetText(const std::wstring& caption) {
     SIZE extent = {0, 0};
     if (m_hWnd != nullptr) {
         wtl::WindowDC dc(m_hWnd);
-        HFONT font = vnlc::WindowFont(m_hWnd);
-        wtl::SelectGuard select(dc.get(), font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+        HFONT font = controls::WindowFont(m_hWnd);
+        wtl::SelectGuard select(dc.get(),
+                                font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
         GetTextExtentPoint32W(dc.get(), caption.c_str(), static_cast<int>(caption.size()), &extent);
     }
     m_preferredWidth = extent.cx + 2 * m_marginX;
@@ -22,26 +23,27 @@ void VNLSwitchButton::SetText(const std::wstring& caption) {
 void VNLSwitchButton::SetTextAndPlace(const std::wstring& caption) {
     SetText(caption);
     if (m_hWnd == nullptr) return;
-    const SIZE parent = vnlc::ParentClientSize(m_hWnd);
-    const vnlc::Point at = vnlc::PlaceInParent(m_x, m_y, m_preferredWidth, m_preferredHeight, parent.cx, parent.cy);
+    const SIZE parent = controls::ParentClientSize(m_hWnd);
+    const controls::Point at =
+        controls::PlaceInParent(m_x, m_y, m_preferredWidth, m_preferredHeight, parent.cx, parent.cy);
     SetWindowPos(m_hWnd, nullptr, at.x, at.y, m_preferredWidth, m_preferredHeight, SWP_NOZORDER | SWP_SHOWWINDOW);
 }
 
 bool VNLSwitchButton::OnLButtonDown(UINT, POINT) {
-    m_state = vnlc::kStatePressed;
-    vnlc::PostClick(m_hWnd);
+    m_state = controls::kStatePressed;
+    controls::PostClick(m_hWnd);
     InvalidateRect(m_hWnd, nullptr, FALSE);
     return true;
 }
 
 void VNLSwitchButton::OnMouseHover() {
-    m_state = vnlc::SwitchStateOnHover(m_state, m_switchMode);
+    m_state = controls::SwitchStateOnHover(m_state, m_switchMode);
     InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
 void VNLSwitchButton::OnMouseLeave() {
     if (!m_tracking) return;
-    m_state = vnlc::SwitchStateOnLeave(m_state, m_switchMode, false);
+    m_state = controls::SwitchStateOnLeave(m_state, m_switchMode, false);
     InvalidateRect(m_hWnd, nullptr, TRUE);
     m_tracking = false;
 }
@@ -52,15 +54,15 @@ LRESULT VNLSwitchButton::OnDrawItem(WPARAM, LPARAM lParam) {
     HDC dc = item->hDC;
     RECT rect = item->rcItem;
     SetBkMode(dc, TRANSPARENT);
-    HFONT font = vnlc::WindowFont(m_hWnd);
+    HFONT font = controls::WindowFont(m_hWnd);
     wtl::SelectGuard selectFont(dc, font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
 
     COLORREF background = m_normalBackground;
     COLORREF text = m_normalText;
-    if (m_state == vnlc::kStatePressed || m_state == vnlc::kStateHover) {
+    if (m_state == controls::kStatePressed || m_state == controls::kStateHover) {
         background = m_activeBackground;
         text = m_activeText;
-    } else if (m_state == vnlc::kStateDisabled) {
+    } else if (m_state == controls::kStateDisabled) {
         background = m_disabledBackground;
         text = m_disabledText;
     }
@@ -75,7 +77,8 @@ LRESULT VNLSwitchButton::OnDrawItem(WPARAM, LPARAM lParam) {
             wtl::SelectGuard brush(dc, outerBrush.get());
             Rectangle(dc, rect.left, rect.top, rect.right, rect.bottom);
         }
-        wtl::UniquePen border(CreatePen(PS_SOLID, 1, m_borderColour != -1 ? static_cast<COLORREF>(m_borderColour) : outer));
+        wtl::UniquePen border(
+            CreatePen(PS_SOLID, 1, m_borderColour != -1 ? static_cast<COLORREF>(m_borderColour) : outer));
         wtl::SelectGuard pen(dc, border.get());
         wtl::SelectGuard brush(dc, fill.get());
         RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, m_cornerWidth, m_cornerHeight);

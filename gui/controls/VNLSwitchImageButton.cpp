@@ -17,11 +17,12 @@ void VNLSwitchImageButton::SetText(const std::wstring& caption) {
     m_captionExtent = SIZE{0, 0};
     if (m_hWnd != nullptr && !caption.empty()) {
         wtl::WindowDC dc(m_hWnd);
-        HFONT font = vnlc::WindowFont(m_hWnd);
-        wtl::SelectGuard select(dc.get(), font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+        HFONT font = controls::WindowFont(m_hWnd);
+        wtl::SelectGuard select(dc.get(),
+                                font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
         GetTextExtentPoint32W(dc.get(), caption.c_str(), static_cast<int>(caption.size()), &m_captionExtent);
     }
-    vnlc::SwitchImageLayoutInput in;
+    controls::SwitchImageLayoutInput in;
     in.mode = m_layoutMode;
     in.imageWidth = m_normal != nullptr ? static_cast<int>(m_normal->GetWidth()) : 0;
     in.imageHeight = m_normal != nullptr ? static_cast<int>(m_normal->GetHeight()) : 0;
@@ -35,7 +36,7 @@ void VNLSwitchImageButton::SetText(const std::wstring& caption) {
         in.dropDownHeight = static_cast<int>(m_dropDown->GetHeight());
     }
     in.previousCaption = m_layout.caption;
-    m_layout = vnlc::LayoutSwitchImageButton(in);
+    m_layout = controls::LayoutSwitchImageButton(in);
 }
 
 void VNLSwitchImageButton::SetImages(COLORREF normalBackground, COLORREF activeBackground, const std::wstring& caption,
@@ -70,9 +71,9 @@ void VNLSwitchImageButton::SetImagesAt(COLORREF normalBackground, COLORREF activ
     m_y = 8;
     SetText(caption);
     if (m_hWnd == nullptr) return;
-    const SIZE parent = vnlc::ParentClientSize(m_hWnd);
-    const vnlc::Point at =
-        vnlc::PlaceInParent(x, m_y, m_layout.preferredWidth, m_layout.preferredHeight, parent.cx, parent.cy, false);
+    const SIZE parent = controls::ParentClientSize(m_hWnd);
+    const controls::Point at =
+        controls::PlaceInParent(x, m_y, m_layout.preferredWidth, m_layout.preferredHeight, parent.cx, parent.cy, false);
     SetWindowPos(m_hWnd, nullptr, at.x, at.y, m_layout.preferredWidth, m_layout.preferredHeight,
                  SWP_NOZORDER | SWP_SHOWWINDOW);
 }
@@ -93,26 +94,26 @@ bool VNLSwitchImageButton::OnLButtonDown(UINT, POINT point) {
                             point.x < m_layout.dropDownRight && point.y >= m_layout.dropDownTop &&
                             point.y < m_layout.dropDownBottom;
     m_dropDownHit = m_dropDown != nullptr && inDropDown;
-    if (m_state == vnlc::kStatePressed) {
+    if (m_state == controls::kStatePressed) {
         // Already selected: a press on the marker goes on to the button's own processing (the owner opens
         // its menu); elsewhere nothing changes.
         return !m_dropDownHit;
     }
-    m_state = vnlc::kStatePressed;
-    vnlc::PostClick(m_hWnd);
+    m_state = controls::kStatePressed;
+    controls::PostClick(m_hWnd);
     InvalidateRect(m_hWnd, nullptr, FALSE);
     return true;
 }
 
 void VNLSwitchImageButton::OnMouseHover() {
     if (!m_hoverEnabled) return;
-    m_state = vnlc::SwitchStateOnHover(m_state, m_switchMode);
+    m_state = controls::SwitchStateOnHover(m_state, m_switchMode);
     InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
 void VNLSwitchImageButton::OnMouseLeave() {
     if (!m_hoverEnabled || !m_tracking) return;
-    m_state = vnlc::SwitchStateOnLeave(m_state, m_switchMode, true);
+    m_state = controls::SwitchStateOnLeave(m_state, m_switchMode, true);
     InvalidateRect(m_hWnd, nullptr, TRUE);
     m_tracking = false;
 }
@@ -123,25 +124,26 @@ LRESULT VNLSwitchImageButton::OnDrawItem(WPARAM, LPARAM lParam) {
     HDC dc = item->hDC;
     const RECT rect = item->rcItem;
     SetBkMode(dc, TRANSPARENT);
-    HFONT font = vnlc::WindowFont(m_hWnd);
+    HFONT font = controls::WindowFont(m_hWnd);
     wtl::SelectGuard selectFont(dc, font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
 
     COLORREF background = m_normalBackground;
     COLORREF text = m_normalText;
     Gdiplus::Bitmap* image = m_normal;
     Gdiplus::Bitmap* dropDown = m_dropDown;
-    if (m_state == vnlc::kStateDisabled) {
+    if (m_state == controls::kStateDisabled) {
         background = m_disabledBackground;
         text = m_disabledText;
         image = m_gray.get();
-    } else if (m_state == vnlc::kStatePressed || m_state == vnlc::kStateHover) {
+    } else if (m_state == controls::kStatePressed || m_state == controls::kStateHover) {
         background = m_activeBackground;
         text = m_activeText;
         image = m_hover;
         dropDown = m_hoverDropDown;
     }
     wtl::UniqueBrush fill(CreateSolidBrush(background));
-    wtl::UniquePen border(CreatePen(PS_SOLID, 1, m_borderColour != -1 ? static_cast<COLORREF>(m_borderColour) : background));
+    wtl::UniquePen border(
+        CreatePen(PS_SOLID, 1, m_borderColour != -1 ? static_cast<COLORREF>(m_borderColour) : background));
     {
         wtl::SelectGuard pen(dc, border.get());
         wtl::SelectGuard brush(dc, fill.get());
@@ -164,7 +166,8 @@ LRESULT VNLSwitchImageButton::OnDrawItem(WPARAM, LPARAM lParam) {
     }
     if (dropDown != nullptr && m_layout.hasDropDown) {
         graphics.DrawImage(dropDown, m_layout.dropDownLeft, m_layout.dropDownTop,
-                           m_layout.dropDownRight - m_layout.dropDownLeft, m_layout.dropDownBottom - m_layout.dropDownTop);
+                           m_layout.dropDownRight - m_layout.dropDownLeft,
+                           m_layout.dropDownBottom - m_layout.dropDownTop);
     }
     if (m_separator) {
         wtl::UniquePen dotted(CreatePen(PS_DOT, 1, RGB(0, 0, 0)));

@@ -50,7 +50,7 @@ public:
     void SetRounded(bool on) { m_rounded = on; }
     void SetSeparator(bool on) { m_separator = on; }
     void SetBorderColour(int32_t colourOrMinusOne) { m_borderColour = colourOrMinusOne; }
-    const vnlc::SwitchImageLayout& Layout() const { return m_layout; }
+    const controls::SwitchImageLayout& Layout() const { return m_layout; }
     const std::wstring& Caption() const { return m_caption; }
 
 private:
@@ -69,23 +69,23 @@ private:
     bool m_separator = false;
     COLORREF m_normalBackground = 0;
     COLORREF m_normalText = 0;
-    Gdiplus::Bitmap* m_normal = nullptr;          // lent
-    Gdiplus::Bitmap* m_dropDown = nullptr;        // lent
+    Gdiplus::Bitmap* m_normal = nullptr;    // lent
+    Gdiplus::Bitmap* m_dropDown = nullptr;  // lent
     COLORREF m_activeBackground = 0;
     COLORREF m_activeText = 0;
     bool m_hoverEnabled = true;
     bool m_rounded = false;
     int m_cornerWidth = 9;
     int m_cornerHeight = 9;
-    Gdiplus::Bitmap* m_hover = nullptr;           // lent
-    Gdiplus::Bitmap* m_hoverDropDown = nullptr;   // lent
+    Gdiplus::Bitmap* m_hover = nullptr;          // lent
+    Gdiplus::Bitmap* m_hoverDropDown = nullptr;  // lent
     std::unique_ptr<Gdiplus::Bitmap> m_gray;
     int m_gap = 4;
     COLORREF m_disabledBackground = RGB(0x7F, 0x7F, 0x7F);
     COLORREF m_disabledText = RGB(0x59, 0x59, 0x59);
     int m_marginX = 10;
     int m_marginY = 10;
-    vnlc::SwitchImageLayout m_layout;
+    controls::SwitchImageLayout m_layout;
     SIZE m_captionExtent = {0, 0};
     bool m_dropDownHit = false;
 };

@@ -6,7 +6,7 @@
 
 #include <wtl/GdiObjects.h>
 
-namespace vnlc {
+namespace controls {
 
 // Starts hover and leave tracking (10 ms hover time) unless it already runs.
 inline void StartHoverTracking(HWND button, bool& tracking) {
@@ -46,4 +46,4 @@ inline LRESULT MeasureOwnerDrawItem(HWND control, MEASUREITEMSTRUCT* measure) {
     return TRUE;
 }
 
-}  // namespace vnlc
+}  // namespace controls

@@ -1,7 +1,7 @@
 // UI control set geometry and state rules; see control_geometry.h.
 #include "control_geometry.h"
 
-namespace vnlc {
+namespace controls {
 
 Point PlaceInParent(int x, int y, int width, int height, int parentWidth, int parentHeight, bool relativeY) {
     Point at{x, y};
@@ -65,4 +65,4 @@ int SwitchStateOnLeave(int state, bool switchMode, bool keepDisabledInSwitchMode
     return kStateNormal;
 }
 
-}  // namespace vnlc
+}  // namespace controls

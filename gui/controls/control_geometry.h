@@ -4,7 +4,7 @@
 // layout of VNLSwitchImageButton, and the visual-state changes of the switch buttons on hover and leave.
 // Pure functions, tested natively; the controls apply them on the UI thread.
 
-namespace vnlc {
+namespace controls {
 
 // Visual states shared by the buttons.
 enum ButtonState : int { kStateNormal = 0, kStatePressed = 1, kStateHover = 2, kStateDisabled = 3 };
@@ -21,7 +21,7 @@ Point PlaceInParent(int x, int y, int width, int height, int parentWidth, int pa
 
 // Layout of an image-and-caption button (VNLSwitchImageButton::SetText).
 struct SwitchImageLayoutInput {
-    int mode = 0;          // 1 image above caption, 2 image left of caption, others: image only
+    int mode = 0;  // 1 image above caption, 2 image left of caption, others: image only
     int imageWidth = 0;
     int imageHeight = 0;
     int captionWidth = 0;
@@ -50,4 +50,4 @@ int SwitchStateOnHover(int state, bool switchMode);
 // The state after the mouse leaves. `keepDisabledInSwitchMode` is the image switch's extra rule.
 int SwitchStateOnLeave(int state, bool switchMode, bool keepDisabledInSwitchMode);
 
-}  // namespace vnlc
+}  // namespace controls

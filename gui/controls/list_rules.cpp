@@ -1,7 +1,7 @@
 // List view rules; see list_rules.h.
 #include "list_rules.h"
 
-namespace vnlc {
+namespace controls {
 
 uint32_t RowBackground(bool selected, int row, int hoverRow, int previousHoverRow, bool striping, uint32_t background) {
     if (selected) return kRowSelected;
@@ -45,4 +45,4 @@ HoverChange TrackHover(int hoverRow, int previousHoverRow, int newRow, bool newR
     return change;
 }
 
-}  // namespace vnlc
+}  // namespace controls

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace vnlc {
+namespace controls {
 
 // Colours as COLORREF values (0x00BBGGRR).
 constexpr uint32_t kListBackground = 0xFFFFFF;
@@ -37,7 +37,7 @@ bool IsCheckAllHit(int x, int checkImageWidth);
 constexpr int kSortDown = 0x200;
 constexpr int kSortUp = 0x400;
 struct SortStep {
-    int format;      // the clicked column's new format flags
+    int format;  // the clicked column's new format flags
     bool ascending;
 };
 SortStep NextSort(int format);
@@ -46,7 +46,7 @@ int WithoutSortArrow(int format);
 
 // The hover tracking of a mouse move over row `newRow` (-1: no row).
 struct HoverChange {
-    bool changed = false;          // false: nothing to do
+    bool changed = false;  // false: nothing to do
     int hoverRow = -1;
     int previousHoverRow = -1;
     bool repaintNew = false;       // invalidate the new row
@@ -54,4 +54,4 @@ struct HoverChange {
 };
 HoverChange TrackHover(int hoverRow, int previousHoverRow, int newRow, bool newRowSelected);
 
-}  // namespace vnlc
+}  // namespace controls

@@ -32,7 +32,6 @@
 #include "list_sort.h"
 #include "page_sequence.h"
 
-
 template <class Page, class Item>
 class DhListPage : public wtl::CWindowImpl<Page>, public DhPageDelegate {
 public:
@@ -41,14 +40,14 @@ public:
     static constexpr int kSearchButtonId = 5002;
 
     BEGIN_MSG_MAP(DhListPage)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_COMMAND(OnCommand)
-        MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
-        MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
-        MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReplyMessage)
-        CHAIN_PAGE_MESSAGES()
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_COMMAND(OnCommand)
+    MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
+    MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
+    MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReplyMessage)
+    CHAIN_PAGE_MESSAGES()
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     int PageSequence() const override { return m_sequence.Current(); }

@@ -162,7 +162,7 @@ void DhPageDelegate::PlaceToolbar(int firstX) {
     for (VNLSwitchImageButton* button : m_toolbar) {
         // The style bit, not IsWindowVisible: the page may be laid out while it is hidden itself.
         if (button->m_hWnd == nullptr || (GetWindowLongW(*button, GWL_STYLE) & WS_VISIBLE) == 0) continue;
-        const vnlc::SwitchImageLayout& layout = button->Layout();
+        const controls::SwitchImageLayout& layout = button->Layout();
         Place(*button, x, 8 - 1, layout.preferredWidth, layout.preferredHeight);
         x += layout.preferredWidth + kToolbarGap;
     }
@@ -264,11 +264,11 @@ bool DhPageDelegate::StepSortArrow(int column, bool& ascending) {
         item.mask = HDI_FORMAT;
         SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
         if (index == column) {
-            const vnlc::SortStep step = vnlc::NextSort(item.fmt);
+            const controls::SortStep step = controls::NextSort(item.fmt);
             item.fmt = step.format;
             ascending = step.ascending;
         } else {
-            item.fmt = vnlc::WithoutSortArrow(item.fmt);
+            item.fmt = controls::WithoutSortArrow(item.fmt);
         }
         SendMessageW(header, HDM_SETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
     }
@@ -283,9 +283,7 @@ std::vector<int> DhPageDelegate::CheckedRows() const {
     return rows;
 }
 
-Gdiplus::Bitmap* DhPageDelegate::Image(const char* key) const {
-    return FindImage(m_images, key);
-}
+Gdiplus::Bitmap* DhPageDelegate::Image(const char* key) const { return FindImage(m_images, key); }
 
 bool DhPageDelegate::ProcessPageMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (message) {

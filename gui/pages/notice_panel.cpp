@@ -23,16 +23,16 @@ SIZE Measure(HDC dc, HFONT font, const wchar_t* text) {
 
 }  // namespace
 
-void NoticePanel::Create(HWND page, int continueId, const NoticeTexts& texts, Gdiplus::Bitmap* picture,
-                         HFONT textFont, HFONT titleFont, COLORREF caption, COLORREF hot) {
+void NoticePanel::Create(HWND page, int continueId, const NoticeTexts& texts, Gdiplus::Bitmap* picture, HFONT textFont,
+                         HFONT titleFont, COLORREF caption, COLORREF hot) {
     m_page = page;
     m_texts = texts;
     m_picture = picture;
     m_textFont = textFont;
     m_titleFont = titleFont;
-    HWND window = CreateWindowExW(0, L"BUTTON", L"Continue", WS_CHILD | BS_OWNERDRAW, 0, 0, 10, 10, page,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(continueId)), GetModuleHandleW(nullptr),
-                                  nullptr);
+    HWND window =
+        CreateWindowExW(0, L"BUTTON", L"Continue", WS_CHILD | BS_OWNERDRAW, 0, 0, 10, 10, page,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(continueId)), GetModuleHandleW(nullptr), nullptr);
     if (window == nullptr || !m_continue.SubclassWindow(window)) return;
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont), FALSE);
     m_continue.SetSwitchMode(false);

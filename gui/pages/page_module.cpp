@@ -55,8 +55,8 @@ void PageModule::ShowPage(CommandMessage& message) {
     }
     if (message.data == nullptr) return;  // a page is made only where the host says it goes
     std::unique_ptr<DhPageDelegate> page(m_spec.makePage());
-    if (!page || page->CreatePageWindow(message.window, *static_cast<const RECT*>(message.data), m_spec.pageStyle) ==
-                     nullptr) {
+    if (!page ||
+        page->CreatePageWindow(message.window, *static_cast<const RECT*>(message.data), m_spec.pageStyle) == nullptr) {
         return;
     }
     page->LayOut();

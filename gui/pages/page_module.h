@@ -31,8 +31,8 @@ struct PageModuleSpec {
     size_t ownedCount;
     const ReplyTable* replies;
     DWORD pageStyle;
-    DhPageDelegate* (*makePage)();              // a new page object, its window not made yet
-    void (*shownAgain)(DhPageDelegate& page);   // an existing page shown again; may be null
+    DhPageDelegate* (*makePage)();             // a new page object, its window not made yet
+    void (*shownAgain)(DhPageDelegate& page);  // an existing page shown again; may be null
 };
 
 // A plug-in's link to the host: its owned names (the first `ownedCount` of `ownedNames`) and the name its
@@ -91,6 +91,6 @@ private:
     namespace {                                                                              \
     void TRV_CALL ReceivePageCommand(CommandMessage* message) { (module).Receive(message); } \
     }                                                                                        \
-    extern "C" __declspec(dllexport) void TRV_CALL RegisterModule(ModuleRecord* record) {   \
+    extern "C" __declspec(dllexport) void TRV_CALL RegisterModule(ModuleRecord* record) {    \
         (module).Register(record, &ReceivePageCommand);                                      \
     }

@@ -31,7 +31,7 @@ struct BackupSizeUpdate {
     int64_t size = 0;  // bytes
 };
 
-namespace backups {
+namespace sdk::backups {
 
 // The `status` of a run report under relay code 136 (0 to 2 are the list's).
 constexpr int64_t kBackupRunReport = 3;
@@ -42,11 +42,11 @@ enum class RunKind : int32_t { Backup = 0, Restore = 1 };
 // its outcome, the device service's result code (0 finished) and the service's own words for a failure.
 struct BackupRunReport {
     RunKind kind = RunKind::Backup;
-    std::wstring device;      // the key of the device backed up or restored onto
-    int32_t percent = 0;      // 0 to 100
+    std::wstring device;  // the key of the device backed up or restored onto
+    int32_t percent = 0;  // 0 to 100
     bool ended = false;
-    int64_t resultCode = 0;   // when ended: the device service's reply code
-    std::wstring reason;      // when ended: the service's text, possibly empty
+    int64_t resultCode = 0;  // when ended: the device service's reply code
+    std::wstring reason;     // when ended: the service's text, possibly empty
 };
 
-}  // namespace backups
+}  // namespace sdk::backups

@@ -39,20 +39,20 @@ enum CommandKind {
 // (feature_payload.h); lent pointers (paths, rectangles, records the caller keeps) stay the caller's.
 // Offsets are those of the 32-bit build (natural alignment, 64-bit fields on 8-byte boundaries).
 typedef struct CommandMessage {
-    int64_t code;            // @0  8: action code of a request, reply code of an answer
-    uint8_t kind;            // @8  1: CommandKind
-    const char* name;        // @12 4: ASCII command name; SendToOwner overwrites it with the delivered name
-    const char* text;        // @16 4: UTF-8 text (in relay replies: the device identifier)
-    wchar_t* wideText;       // @20 4: UTF-16 text; answers written here are heap strings the asker frees
-    int64_t status;          // @24 8: status or synchronous answer value
-    void* data;              // @32 4: first payload (RECT*, item vector, small record)
-    int64_t count;           // @40 8: number of items in `data`
-    void* extra;             // @48 4: second payload
-    int64_t value2;          // @56 8: further count or value
-    TrvWindow window;        // @64 4: in: parent window; out: the window the receiver made or shows
-    TrvModule owner;         // @68 4: the sender's module handle (read for COMMAND_KIND_REGISTER)
-    int64_t value3;          // @72 8: further value (item count, progress position)
-    int64_t value4;          // @80 8: further value (progress total, section id)
+    int64_t code;       // @0  8: action code of a request, reply code of an answer
+    uint8_t kind;       // @8  1: CommandKind
+    const char* name;   // @12 4: ASCII command name; SendToOwner overwrites it with the delivered name
+    const char* text;   // @16 4: UTF-8 text (in relay replies: the device identifier)
+    wchar_t* wideText;  // @20 4: UTF-16 text; answers written here are heap strings the asker frees
+    int64_t status;     // @24 8: status or synchronous answer value
+    void* data;         // @32 4: first payload (RECT*, item vector, small record)
+    int64_t count;      // @40 8: number of items in `data`
+    void* extra;        // @48 4: second payload
+    int64_t value2;     // @56 8: further count or value
+    TrvWindow window;   // @64 4: in: parent window; out: the window the receiver made or shows
+    TrvModule owner;    // @68 4: the sender's module handle (read for COMMAND_KIND_REGISTER)
+    int64_t value3;     // @72 8: further value (item count, progress position)
+    int64_t value4;     // @80 8: further value (progress total, section id)
 } CommandMessage;
 
 // A module's receive function; a host handler and a Notify listener have the same shape.
@@ -63,10 +63,10 @@ typedef void(TRV_CALL* CommandListener)(CommandMessage* message);
 
 // One per module, allocated by the host with malloc and never freed.
 typedef struct ModuleRecord {
-    CommandSender send;        // @0  4: the host's SendCommand
-    CommandReceiver receive;   // @4  4: set by the module in RegisterModule; null until then
-    TrvModule module;          // @8  4: the module's library handle (the program's for the host)
-    void* images;              // @12 4: the host's ImageCache (see image_cache.h); unset in the host's record
+    CommandSender send;       // @0  4: the host's SendCommand
+    CommandReceiver receive;  // @4  4: set by the module in RegisterModule; null until then
+    TrvModule module;         // @8  4: the module's library handle (the program's for the host)
+    void* images;             // @12 4: the host's ImageCache (see image_cache.h); unset in the host's record
 } ModuleRecord;
 
 // The one export of every module library: fills in `receive` and registers the names the module owns.

@@ -18,22 +18,22 @@
 #include "feature_payload.h"
 #include "item_batch.h"
 
-namespace contacts {
+namespace sdk::contacts {
 
 // Page -> host (ARDENA_COMMAND_DO_CONTACT, `window` = the page, or the editor for 10 and 11).
 enum PageRequest : int64_t {
-    kRequestLoad = 1,            // none
-    kRequestExportCsv = 2,       // data: std::vector<iOSContact*>* of the checked rows (held records), count
-    kRequestBackupXml = 3,       // as 2
-    kRequestExportVcards = 4,    // as 2
-    kRequestImportXml = 5,       // none (the host asks for the file)
-    kRequestDelete = 6,          // data: std::vector<std::wstring>* of identifiers, count
-    kRequestSaveEdited = 10,     // data: iOSContact* (new copy)
-    kRequestSaveNew = 11,        // data: iOSContact* (new record)
-    kRequestCountries = 16,      // data: std::vector<WideStringPair>* filled before the call returns (lent)
-    kRequestChangeGroup = 17,    // data: iOSContactGroup*
-    kRequestCreateGroup = 18,    // data: iOSContactGroup*
-    kRequestRemoveGroup = 19,    // data: wchar_t* identifier (_wcsdup)
+    kRequestLoad = 1,          // none
+    kRequestExportCsv = 2,     // data: std::vector<iOSContact*>* of the checked rows (held records), count
+    kRequestBackupXml = 3,     // as 2
+    kRequestExportVcards = 4,  // as 2
+    kRequestImportXml = 5,     // none (the host asks for the file)
+    kRequestDelete = 6,        // data: std::vector<std::wstring>* of identifiers, count
+    kRequestSaveEdited = 10,   // data: iOSContact* (new copy)
+    kRequestSaveNew = 11,      // data: iOSContact* (new record)
+    kRequestCountries = 16,    // data: std::vector<WideStringPair>* filled before the call returns (lent)
+    kRequestChangeGroup = 17,  // data: iOSContactGroup*
+    kRequestCreateGroup = 18,  // data: iOSContactGroup*
+    kRequestRemoveGroup = 19,  // data: wchar_t* identifier (_wcsdup)
 };
 
 // Host -> page (ARDENA_COMMAND_DO_CONTACT through the plug-in's receiver; payload in `extra`).
@@ -52,32 +52,32 @@ enum PageReply : int64_t {
 
 // Host -> relay module (ZERITH_COMMAND_DO_CONTACT).
 enum RelayRequest : int64_t {
-    kRelayQueryLoaded = 1,       // answer: `status` non-zero when the relay holds the contacts already
+    kRelayQueryLoaded = 1,  // answer: `status` non-zero when the relay holds the contacts already
     kRelayLoad = 2,
-    kRelayRemove = 5,            // data: std::vector<std::wstring>*
-    kRelayExportVcards = 10,     // data: std::vector<iOSContact*>*, extra: folder (lent)
+    kRelayRemove = 5,         // data: std::vector<std::wstring>*
+    kRelayExportVcards = 10,  // data: std::vector<iOSContact*>*, extra: folder (lent)
     kRelayBackupXml = 11,
     kRelayExportCsv = 12,
-    kRelayImportXml = 15,        // data: std::vector<std::wstring>* of paths
+    kRelayImportXml = 15,  // data: std::vector<std::wstring>* of paths
     kRelayCountries = 16,
-    kRelaySaveNew = 17,          // data: iOSContact*
-    kRelaySaveEdited = 18,       // data: iOSContact*
-    kRelayRemoveGroup = 19,      // data: wchar_t* identifier
-    kRelayCreateGroup = 20,      // data: iOSContactGroup*
-    kRelayChangeGroup = 21,      // data: iOSContactGroup*
+    kRelaySaveNew = 17,      // data: iOSContact*
+    kRelaySaveEdited = 18,   // data: iOSContact*
+    kRelayRemoveGroup = 19,  // data: wchar_t* identifier
+    kRelayCreateGroup = 20,  // data: iOSContactGroup*
+    kRelayChangeGroup = 21,  // data: iOSContactGroup*
 };
 
 // Relay module -> host (ZERITH_COMMAND_DO_CONTACT invoked by the relay; `text` = UTF-8 device identifier).
 enum RelayReply : int64_t {
-    kRelayCloudState = 0,        // value3: the contact count, negative while the device keeps them in iCloud
-    kRelayContactsBatch = 2,     // extra: ItemBatch<iOSContact>*, null when loading finished
-    kRelayGroupsBatch = 3,       // extra: ItemBatch<iOSContactGroup>*
-    kRelayContactAdded = 4,      // extra: std::shared_ptr<iOSContact>*, value3: the new count
-    kRelayContactRemoved = 5,    // extra: wchar_t* identifier, value2: the new count
-    kRelaySaved = 17,            // none: the editor may close
-    kRelayGroupRemoved = 19,     // extra: wchar_t* identifier
-    kRelayGroupCreated = 20,     // extra: iOSContactGroup*
-    kRelayGroupChanged = 21,     // extra: iOSContactGroup*
+    kRelayCloudState = 0,      // value3: the contact count, negative while the device keeps them in iCloud
+    kRelayContactsBatch = 2,   // extra: ItemBatch<iOSContact>*, null when loading finished
+    kRelayGroupsBatch = 3,     // extra: ItemBatch<iOSContactGroup>*
+    kRelayContactAdded = 4,    // extra: std::shared_ptr<iOSContact>*, value3: the new count
+    kRelayContactRemoved = 5,  // extra: wchar_t* identifier, value2: the new count
+    kRelaySaved = 17,          // none: the editor may close
+    kRelayGroupRemoved = 19,   // extra: wchar_t* identifier
+    kRelayGroupCreated = 20,   // extra: iOSContactGroup*
+    kRelayGroupChanged = 21,   // extra: iOSContactGroup*
 };
 
 // The contacts entry of the section list.
@@ -161,4 +161,4 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     }
 }
 
-}  // namespace contacts
+}  // namespace sdk::contacts

@@ -39,7 +39,7 @@ public:
 // An instant-messaging entry: the label key is "other" and the label text holds the service's display text.
 class iOSContactIM : public iOSContactProperty {
 public:
-    std::wstring service;   // "aim", "msn", ... or "other"
+    std::wstring service;  // "aim", "msn", ... or "other"
     std::wstring userName;
 };
 
@@ -88,7 +88,7 @@ public:
     std::wstring company;
     std::wstring department;
     std::wstring jobTitle;
-    std::wstring birthday;    // date text; the editor writes "YYYY-MM-DD 00:00:00"
+    std::wstring birthday;  // date text; the editor writes "YYYY-MM-DD 00:00:00"
     std::wstring note;
     std::wstring recordKind;  // "person" in a record made by the editor
     std::vector<std::shared_ptr<iOSContactProperty>> phones;
@@ -108,7 +108,7 @@ public:
 
 class iOSContactGroup {
 public:
-    std::wstring identifier;            // empty in a group the user has just named
+    std::wstring identifier;  // empty in a group the user has just named
     std::wstring name;
     std::vector<std::wstring> members;  // contact identifiers, in member order
     std::string guidText;               // "%08X-%04X-%04x-..." text of a new group; narrow

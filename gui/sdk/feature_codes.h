@@ -27,16 +27,16 @@ struct TextItem {
     std::vector<std::wstring> fields;
 };
 
-namespace features {
+namespace sdk {
 
 enum class PayloadKind {
-    None,          // no payload, or one that is lent for the call
-    WideStrings,   // std::vector<std::wstring>*: identifiers or paths
-    WidePairs,     // std::vector<WideStringPair>*: (identifier, kind) pairs
-    Bookmarks,     // std::vector<BookmarkItem*>*: the page's records, not owned by the list
+    None,            // no payload, or one that is lent for the call
+    WideStrings,     // std::vector<std::wstring>*: identifiers or paths
+    WidePairs,       // std::vector<WideStringPair>*: (identifier, kind) pairs
+    Bookmarks,       // std::vector<BookmarkItem*>*: the page's records, not owned by the list
     BookmarkImport,  // BookmarkImport*: the page's top-level records and the chosen files
-    Items,         // ItemBatch<TextItem>*
-    HeapText,      // wchar_t* from malloc (shared heap)
+    Items,           // ItemBatch<TextItem>*
+    HeapText,        // wchar_t* from malloc (shared heap)
 };
 
 // Bookmarks import: the page's top-level entries (for the merge) and the chosen XML files.
@@ -64,13 +64,13 @@ inline void ReleaseAs(PayloadKind kind, void* payload) {
 // A page's list answers and the relay's list answers carry Items on both reply legs.
 inline bool IsReplyLeg(PayloadLeg leg) { return leg == PayloadLeg::RelayReply || leg == PayloadLeg::PageReply; }
 
-}  // namespace features
+}  // namespace sdk
 
 // Each feature's release: which code carries which payload on which leg. Codes of a reply leg are those
 // of the leg (relay codes on RelayReply, page codes on PageReply).
 
 // ---- Bookmarks (DUNMAR_COMMAND_DO_BOOKMARK <-> ZERITH_COMMAND_DO_BOOKMARK) ------------------------------
-namespace bookmarks {
+namespace sdk::bookmarks {
 enum PageRequest : int64_t {
     kRequestLoad = 1,
     kRequestExportHtml = 2,  // data: std::vector<BookmarkItem*>* of the checked entries, the host's; count
@@ -81,9 +81,9 @@ enum PageRequest : int64_t {
     kRequestAskEntry = 16,   // status: 11 folder, 12 page; data: WideStringPair* (name, URL) on the page's stack
 };
 enum PageReply : int64_t {
-    kReplyRemoved = 6,      // extra: the identifier, malloc'd wide text
-    kReplyLoaded = 7,       // extra: ItemBatch<BookmarkItem> of the top-level entries; null: loading finished
-    kReplySequence = 8,     // answered with the page's sequence
+    kReplyRemoved = 6,   // extra: the identifier, malloc'd wide text
+    kReplyLoaded = 7,    // extra: ItemBatch<BookmarkItem> of the top-level entries; null: loading finished
+    kReplySequence = 8,  // answered with the page's sequence
     kReplyShowCloudNotice = 9,
     kReplyHideCloudNotice = 10,
 };
@@ -94,37 +94,39 @@ constexpr int64_t kRelayLoaded = 101;
 constexpr int64_t kRelaySave = 106;
 
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    using features::PayloadKind;
     if (payload == nullptr) return;
-    if ((leg == PayloadLeg::RelayReply && code == kRelayLoaded) || (leg == PayloadLeg::PageReply && code == kReplyLoaded)) {
+    if ((leg == PayloadLeg::RelayReply && code == kRelayLoaded) ||
+        (leg == PayloadLeg::PageReply && code == kReplyLoaded)) {
         delete static_cast<ItemBatch<BookmarkItem>*>(payload);
         return;
     }
-    if ((leg == PayloadLeg::PageRequest && code == kRequestSave) || (leg == PayloadLeg::RelayRequest && code == kRelaySave)) {
+    if ((leg == PayloadLeg::PageRequest && code == kRequestSave) ||
+        (leg == PayloadLeg::RelayRequest && code == kRelaySave)) {
         delete static_cast<BookmarkItem*>(payload);
         return;
     }
     PayloadKind kind = PayloadKind::None;
     if (leg == PayloadLeg::PageRequest) {
         kind = code >= kRequestExportHtml && code <= kRequestImportXml ? PayloadKind::Bookmarks
-               : code == kRequestDelete                                 ? PayloadKind::WidePairs
-                                                                        : PayloadKind::None;
+               : code == kRequestDelete                                ? PayloadKind::WidePairs
+                                                                       : PayloadKind::None;
     } else if (leg == PayloadLeg::RelayRequest) {
         kind = code == 102 || code == 103 ? PayloadKind::Bookmarks
                : code == 104              ? PayloadKind::BookmarkImport
                : code == 105              ? PayloadKind::WidePairs
                                           : PayloadKind::None;
-    } else if ((leg == PayloadLeg::RelayReply && code == 105) || (leg == PayloadLeg::PageReply && code == kReplyRemoved)) {
+    } else if ((leg == PayloadLeg::RelayReply && code == 105) ||
+               (leg == PayloadLeg::PageReply && code == kReplyRemoved)) {
         kind = PayloadKind::HeapText;  // the removed entry's identifier
     }
-    features::ReleaseAs(kind, payload);
+    ReleaseAs(kind, payload);
 }
-}  // namespace bookmarks
+}  // namespace sdk::bookmarks
 
 // Features whose requests carry only identifier or path lists and whose answers carry only list batches:
 // `lists` are the request codes (page and relay legs) with a vector of wide strings, `batches` the reply
 // codes (relay and page legs) with a batch.
-namespace features {
+namespace sdk {
 inline void ReleaseByCodes(PayloadLeg leg, int64_t code, void* payload, std::initializer_list<int64_t> lists,
                            std::initializer_list<int64_t> batches) {
     const auto listed = [code](std::initializer_list<int64_t> codes) {
@@ -139,58 +141,57 @@ inline void ReleaseByCodes(PayloadLeg leg, int64_t code, void* payload, std::ini
         ReleaseAs(listed(lists) ? PayloadKind::WideStrings : PayloadKind::None, payload);
     }
 }
-}  // namespace features
+}  // namespace sdk
 
-namespace calendars {
+namespace sdk::calendars {
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    features::ReleaseByCodes(leg, code, payload, {6, 68, 70}, {65, 7});
+    ReleaseByCodes(leg, code, payload, {6, 68, 70}, {65, 7});
 }
-}  // namespace calendars
+}  // namespace sdk::calendars
 
-namespace messages {
+namespace sdk::messages {
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    features::ReleaseByCodes(leg, code, payload, {}, {24, 25, 10, 11});
+    ReleaseByCodes(leg, code, payload, {}, {24, 25, 10, 11});
 }
-}  // namespace messages
+}  // namespace sdk::messages
 
-namespace apps {
+namespace sdk::apps {
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    features::ReleaseByCodes(leg, code, payload, {5, 55}, {52, 53, 55, 5, 6, 7});
+    ReleaseByCodes(leg, code, payload, {5, 55}, {52, 53, 55, 5, 6, 7});
 }
-}  // namespace apps
+}  // namespace sdk::apps
 
-namespace books {
+namespace sdk::books {
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    features::ReleaseByCodes(leg, code, payload, {4, 5, 76, 77}, {74, 6});
+    ReleaseByCodes(leg, code, payload, {4, 5, 76, 77}, {74, 6});
 }
-}  // namespace books
+}  // namespace sdk::books
 
-namespace music {
+namespace sdk::music {
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    features::ReleaseByCodes(leg, code, payload, {}, {95, 96, 97, 98, 6, 9, 14, 15});
+    ReleaseByCodes(leg, code, payload, {}, {95, 96, 97, 98, 6, 9, 14, 15});
 }
-}  // namespace music
+}  // namespace sdk::music
 
-namespace videos {
+namespace sdk::videos {
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    features::ReleaseByCodes(leg, code, payload, {}, {86, 92, 89, 7});
+    ReleaseByCodes(leg, code, payload, {}, {86, 92, 89, 7});
 }
-}  // namespace videos
+}  // namespace sdk::videos
 
-namespace photos {
+namespace sdk::photos {
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    using features::PayloadKind;
     if ((leg == PayloadLeg::RelayReply && code == 134) || (leg == PayloadLeg::PageReply && code == 5)) {
-        features::ReleaseAs(PayloadKind::HeapText, payload);  // the removed photo's identifier
+        ReleaseAs(PayloadKind::HeapText, payload);  // the removed photo's identifier
         return;
     }
-    features::ReleaseByCodes(leg, code, payload, {2, 5, 13, 109, 134}, {125, 126, 129, 6, 7, 8});
+    ReleaseByCodes(leg, code, payload, {2, 5, 13, 109, 134}, {125, 126, 129, 6, 7, 8});
 }
-}  // namespace photos
+}  // namespace sdk::photos
 
 // ---- Voice memos and ringtones (ELVIST_COMMAND_DO_RECORDING, FAYDRA_COMMAND_DO_RINGTONE) -------------
 // Both pages speak the same page codes; their relay codes differ (recordings 82/83, ringtones 79/80).
-namespace recordings {
+namespace sdk::recordings {
 enum PageRequest : int64_t {
     kRequestLoad = 1,
     kRequestExport = 2,    // data: std::vector<WideStringPair>* (name or title, key), the host's; count; wideText
@@ -208,39 +209,40 @@ constexpr int64_t kExportRelayCode = 109;  // the export goes to the file relay
 template <typename Item, int64_t relayLoaded>
 void ReleaseListPayload(PayloadLeg leg, int64_t code, void* payload) {
     if (payload == nullptr) return;
-    if ((leg == PayloadLeg::RelayReply && code == relayLoaded) || (leg == PayloadLeg::PageReply && code == kReplyLoaded)) {
+    if ((leg == PayloadLeg::RelayReply && code == relayLoaded) ||
+        (leg == PayloadLeg::PageReply && code == kReplyLoaded)) {
         delete static_cast<ItemBatch<Item>*>(payload);
     } else if ((leg == PayloadLeg::PageRequest && code == kRequestExport) ||
                (leg == PayloadLeg::RelayRequest && code == kExportRelayCode)) {
-        features::ReleaseAs(features::PayloadKind::WidePairs, payload);
+        ReleaseAs(PayloadKind::WidePairs, payload);
     }
 }
 
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     ReleaseListPayload<RecordingItem, kRelayLoaded>(leg, code, payload);
 }
-}  // namespace recordings
+}  // namespace sdk::recordings
 
-namespace ringtones {
+namespace sdk::ringtones {
 constexpr int64_t kRelayLoaded = 80;
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     recordings::ReleaseListPayload<RingtoneItem, kRelayLoaded>(leg, code, payload);
 }
-}  // namespace ringtones
+}  // namespace sdk::ringtones
 
 // The backup manager's traffic: deletions and the folders to list carry vectors of wide strings; the
 // relay's list answer (136) carries one backup, a size update or nothing by its `status`, and its run reports
 // a BackupRunReport (backup_records.h); a new backup carries (device key, target folder), a restore a
 // RestoreRequest; a deleted backup comes back as its key (malloc), and a device that comes or goes as
 // (device key, device name).
-namespace backups {
+namespace sdk::backups {
 // What the restore dialog hands over (page code 12, relay code 140): the chosen backup's values, copied so
 // that the request does not depend on the manager's list living on.
 struct RestoreRequest {
-    std::wstring backupFolder;      // the backup's key: its folder as the device service named it
-    std::wstring sourceDevice;      // the identifier of the device the backup was made from
-    std::wstring password;          // empty for a backup that is not encrypted
-    std::wstring device;            // the key of the device to restore onto
+    std::wstring backupFolder;  // the backup's key: its folder as the device service named it
+    std::wstring sourceDevice;  // the identifier of the device the backup was made from
+    std::wstring password;      // empty for a backup that is not encrypted
+    std::wstring device;        // the key of the device to restore onto
 };
 
 // The relay's answer 136 is told apart by its `status`, which a release does not see: such a payload is
@@ -255,20 +257,20 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
         } else if (code == 12 || code == 140) {
             delete static_cast<RestoreRequest*>(payload);
         } else {
-            features::ReleaseByCodes(leg, code, payload, {4, 5, 136, 137}, {});
+            ReleaseByCodes(leg, code, payload, {4, 5, 136, 137}, {});
         }
     } else if (leg == PayloadLeg::PageReply) {
         switch (code) {
         case 1: delete static_cast<iOSBackup*>(payload); break;
         case 2: delete static_cast<BackupSizeUpdate*>(payload); break;
-        case 5: features::ReleaseAs(features::PayloadKind::HeapText, payload); break;
+        case 5: ReleaseAs(PayloadKind::HeapText, payload); break;
         case 16:
         case 17: delete static_cast<WideStringPair*>(payload); break;
         case 136: delete static_cast<BackupRunReport*>(payload); break;
         default: break;
         }
     } else if (code == 137) {
-        features::ReleaseAs(features::PayloadKind::HeapText, payload);
+        ReleaseAs(PayloadKind::HeapText, payload);
     }
 }
-}  // namespace backups
+}  // namespace sdk::backups

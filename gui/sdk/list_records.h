@@ -23,7 +23,7 @@ struct NoteItem {
 struct BookmarkItem {
     std::wstring identifier;
     std::wstring name;
-    std::wstring kind;                           // kBookmarkKind for a page; anything else is a folder
+    std::wstring kind;                            // kBookmarkKind for a page; anything else is a folder
     std::map<std::wstring, std::wstring> parent;  // at most one entry: the folder that holds the entry
     int64_t position = 0;                         // place among its siblings
     std::wstring url;                             // empty for folders
@@ -49,4 +49,3 @@ struct RingtoneItem {
     int64_t timeValue = 0;  // the Time column's sort key
     std::wstring time;
 };
-

@@ -12,7 +12,7 @@
 #include "item_batch.h"
 #include "list_records.h"
 
-namespace notes {
+namespace sdk::notes {
 
 // Page -> host (CORTAL_COMMAND_DO_NOTE).
 enum PageRequest : int64_t {
@@ -30,10 +30,10 @@ enum PageRequest : int64_t {
 // Host -> relay module (ZERITH_COMMAND_DO_NOTE).
 enum RelayRequest : int64_t {
     kRelayLoad = 58,
-    kRelaySave = 59,        // data: the page's pair, lent for the call
-    kRelayBackupXml = 60,   // extra: the folder (lent for the call); data: the notes as in 2, lent for the call
-    kRelayExport = 61,      // as 60
-    kRelayImportXml = 62,   // data: std::vector<std::wstring>* of the chosen paths, count
+    kRelaySave = 59,       // data: the page's pair, lent for the call
+    kRelayBackupXml = 60,  // extra: the folder (lent for the call); data: the notes as in 2, lent for the call
+    kRelayExport = 61,     // as 60
+    kRelayImportXml = 62,  // data: std::vector<std::wstring>* of the chosen paths, count
 };
 
 // Relay module -> host (ZERITH_COMMAND_DO_NOTE, `text` = the device's identifier).
@@ -46,8 +46,8 @@ enum RelayReply : int64_t {
 
 // Host -> page (CORTAL_COMMAND_DO_NOTE, `wideText` = the device's identifier).
 enum PageReply : int64_t {
-    kReplyLoaded = 1,   // extra: ItemBatch<NoteItem>; null: loading finished
-    kReplyChanged = 7,  // extra: std::vector<std::shared_ptr<NoteItem>>* of the added notes
+    kReplyLoaded = 1,    // extra: ItemBatch<NoteItem>; null: loading finished
+    kReplyChanged = 7,   // extra: std::vector<std::shared_ptr<NoteItem>>* of the added notes
     kReplySequence = 9,  // answered with the page's sequence in `status`
     kReplyHideCloudNotice = 10,
     kReplyShowCloudNotice = 11,
@@ -73,4 +73,4 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     }
 }
 
-}  // namespace notes
+}  // namespace sdk::notes

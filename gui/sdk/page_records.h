@@ -33,10 +33,10 @@ typedef struct PageSize {
 // In `data` of LUNDER_COMMAND_CREATE_TITLEBAR (lent for the call; `sectionWidth` and `title` live as long
 // as the process, so the title bar may keep those two pointers).
 typedef struct TitleBarRecord {
-    TrvRect rect;              // @0  16: the bar in the main view's client coordinates (82 high)
-    void* logo;                // @16 4: Gdiplus::Bitmap* filed as "LOGO_ICON" in the ImageCache, or null
-    const wchar_t* title;      // @20 4: product name, " (", version, ")"
-    int32_t* sectionWidth;     // @24 4: the section list's width, shared by the host's layout (200)
+    TrvRect rect;           // @0  16: the bar in the main view's client coordinates (82 high)
+    void* logo;             // @16 4: Gdiplus::Bitmap* filed as "LOGO_ICON" in the ImageCache, or null
+    const wchar_t* title;   // @20 4: product name, " (", version, ")"
+    int32_t* sectionWidth;  // @24 4: the section list's width, shared by the host's layout (200)
 } TitleBarRecord;
 
 // The number of page entries of the device page's layout record, the container among them.
@@ -46,26 +46,26 @@ typedef struct TitleBarRecord {
 // page in `extra` of its YESTAL_COMMAND_CHANGE_SIZE. The host owns it for the life of the process, so the
 // page keeps the pointer; the entries and texts belong to the page.
 typedef struct DevicePageLayout {
-    TrvRect page;                           // @0  16: the page in the main view's client coordinates
-    int32_t* sectionWidth;                  // @16 4: the shared section width
-    TrvWindow container;                    // @20 4: entry 1, set by the page: the parent of the feature pages
+    TrvRect page;                                // @0  16: the page in the main view's client coordinates
+    int32_t* sectionWidth;                       // @16 4: the shared section width
+    TrvWindow container;                         // @20 4: entry 1, set by the page: the parent of the feature pages
     void* entries[DEVICE_PAGE_ENTRY_COUNT - 1];  // @24 40: the other entries, the page's own
-    wchar_t* texts[2];                      // @64 8: the page's own
+    wchar_t* texts[2];                           // @64 8: the page's own
 } DevicePageLayout;
 
 // One entry of the section list (40 bytes in the 32-bit build).
 typedef struct SectionEntry {
-    int32_t id;             // @0  4: section id (SectionCount ids)
-    int32_t parentId;       // @4  4: 0 for top-level entries
-    int32_t value;          // @8  4: -1
-    void* image;            // @12 4: Gdiplus::Bitmap* borrowed from the ImageCache, null when none
-    const wchar_t* text;    // @16 4: constant text
-    int32_t left;           // @20 4: left offset of the text in pixels
-    int32_t childIndent;    // @24 4: 20 for entries with children, else 0
-    uint32_t textColour;    // @28 4: COLORREF; 0x7F7F7F for group headers
-    void* font;             // @32 4: HFONT of the base library ("Arial" 16), borrowed
-    uint8_t selectable;     // @36 1: 0 for group headers
-    uint8_t padding[3];     // @37 3
+    int32_t id;           // @0  4: section id (SectionCount ids)
+    int32_t parentId;     // @4  4: 0 for top-level entries
+    int32_t value;        // @8  4: -1
+    void* image;          // @12 4: Gdiplus::Bitmap* borrowed from the ImageCache, null when none
+    const wchar_t* text;  // @16 4: constant text
+    int32_t left;         // @20 4: left offset of the text in pixels
+    int32_t childIndent;  // @24 4: 20 for entries with children, else 0
+    uint32_t textColour;  // @28 4: COLORREF; 0x7F7F7F for group headers
+    void* font;           // @32 4: HFONT of the base library ("Arial" 16), borrowed
+    uint8_t selectable;   // @36 1: 0 for group headers
+    uint8_t padding[3];   // @37 3
 } SectionEntry;
 
 #define SECTION_SLOT_COUNT 32

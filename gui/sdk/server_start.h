@@ -10,10 +10,10 @@ extern "C" {
 #endif
 
 typedef struct ServerStartRecord {
-    void* reserved;             // @0  4: not set; receivers ignore it
-    const wchar_t* productName; // @4  4: "Solvak Trevane"
-    const wchar_t* brandWord;   // @8  4: "Solvak"
-    const wchar_t* version;     // @12 4: "2.6.21"
+    void* reserved;              // @0  4: not set; receivers ignore it
+    const wchar_t* productName;  // @4  4: "Solvak Trevane"
+    const wchar_t* brandWord;    // @8  4: "Solvak"
+    const wchar_t* version;      // @12 4: "2.6.21"
 } ServerStartRecord;
 
 #ifdef __cplusplus

@@ -44,7 +44,8 @@ LRESULT CMainFrame::OnCreate(CREATESTRUCTW*) {
     bus.RegisterWindow(1, m_hWnd);
     std::cout << "CMainFrame: " << static_cast<void*>(m_hWnd) << std::endl;
 
-    trv::LoadPlugins(bus, VNLTakeText(VNLUtilityApp::GetProductPluginsDir()), trv::SystemPluginLibraryOps(), &bus.Images());
+    trv::LoadPlugins(bus, VNLTakeText(VNLUtilityApp::GetProductPluginsDir()), trv::SystemPluginLibraryOps(),
+                     &bus.Images());
 
     SetWindowTextW(m_hWnd, trv::ProductNameW().c_str());
     RECT client = {};
@@ -73,7 +74,8 @@ LRESULT CMainFrame::OnCreate(CREATESTRUCTW*) {
 }
 
 void CMainFrame::SetRoundRegion(int width, int height) {
-    wtl::UniqueRegion region(CreateRoundRectRgn(0, 0, width, height, trv::kFrameCornerEllipse, trv::kFrameCornerEllipse));
+    wtl::UniqueRegion region(
+        CreateRoundRectRgn(0, 0, width, height, trv::kFrameCornerEllipse, trv::kFrameCornerEllipse));
     if (region && SetWindowRgn(m_hWnd, region.get(), FALSE)) {
         region.release();  // the window owns it now
     }
@@ -196,15 +198,10 @@ BOOL CMainFrame::PreTranslateMessage(MSG* message) {
         return FALSE;
     }
     switch (message->message) {
-    case WM_MOUSEMOVE:
-        return IsFilteredWindow(message->hwnd) ? OnFilteredMouseMove(*message) : FALSE;
-    case WM_LBUTTONDOWN:
-        return IsFilteredWindow(message->hwnd) ? OnFilteredButtonDown(*message) : FALSE;
-    case WM_LBUTTONUP:
-        m_sizing = false;
-        return FALSE;
-    default:
-        return FALSE;
+    case WM_MOUSEMOVE: return IsFilteredWindow(message->hwnd) ? OnFilteredMouseMove(*message) : FALSE;
+    case WM_LBUTTONDOWN: return IsFilteredWindow(message->hwnd) ? OnFilteredButtonDown(*message) : FALSE;
+    case WM_LBUTTONUP: m_sizing = false; return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -214,7 +211,8 @@ int RunMainFrame(int showCommand) {
     const trv::FrameRect screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     RECT work = {screen.left, screen.top, screen.right, screen.bottom};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const trv::FrameRect at = trv::InitialFrameRect(screen, trv::FrameRect{work.left, work.top, work.right, work.bottom});
+    const trv::FrameRect at =
+        trv::InitialFrameRect(screen, trv::FrameRect{work.left, work.top, work.right, work.bottom});
     const RECT rect = {at.left, at.top, at.right, at.bottom};
     if (frame.Create(nullptr, rect, trv::ProductNameW().c_str(), WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
                      WS_EX_APPWINDOW | WS_EX_WINDOWEDGE) == nullptr) {

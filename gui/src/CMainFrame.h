@@ -1,9 +1,8 @@
 #pragma once
 // CMainFrame: the host's one top-level window, a borderless popup with rounded corners and a drop
-// shadow. It loads the plug-ins while it is created, owns the main view, draws its own sizing edges through a message filter
-// (a popup has no system border to grab), applies interactive resizes to the view at most every 100 ms,
-// reports its moves to the relay module and the host dialogs, and runs the closures posted with
-// WM_RUN_TASK. UI thread only.
+// shadow. It loads the plug-ins while it is created, owns the main view, draws its own sizing edges through a message
+// filter (a popup has no system border to grab), applies interactive resizes to the view at most every 100 ms, reports
+// its moves to the relay module and the host dialogs, and runs the closures posted with WM_RUN_TASK. UI thread only.
 
 #include <windows.h>
 
@@ -21,15 +20,15 @@ public:
     DECLARE_WND_CLASS_EX(L"TrevaneMainFrame", CS_DBLCLKS, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1))
 
     BEGIN_MSG_MAP(CMainFrame)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_SIZE(OnSize)
-        MSG_WM_SIZING(OnSizing)
-        MSG_WM_TIMER(OnTimer)
-        MSG_WM_MOVE(OnMove)
-        MESSAGE_HANDLER_EX(WM_RUN_TASK, OnRunTask)
-        MSG_WM_CLOSE(OnClose)
-        MSG_WM_DESTROY(OnDestroy)
-        MSG_WM_COMMAND(OnCommand)
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_SIZE(OnSize)
+    MSG_WM_SIZING(OnSizing)
+    MSG_WM_TIMER(OnTimer)
+    MSG_WM_MOVE(OnMove)
+    MESSAGE_HANDLER_EX(WM_RUN_TASK, OnRunTask)
+    MSG_WM_CLOSE(OnClose)
+    MSG_WM_DESTROY(OnDestroy)
+    MSG_WM_COMMAND(OnCommand)
     END_MSG_MAP()
 
     BOOL PreTranslateMessage(MSG* message) override;

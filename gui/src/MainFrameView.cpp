@@ -52,7 +52,8 @@ LRESULT MainFrameView::OnCreate(CREATESTRUCTW* create) {
     trv::RegisterHostCommands(bus);
     bus.RegisterWindow(2, m_hWnd);
 
-    const int loaded = trv::LoadThemeImages(bus, VNLTakeText(VNLUtilityApp::GetProductThemesDir()), trv::PreloadedImagePaths());
+    const int loaded =
+        trv::LoadThemeImages(bus, VNLTakeText(VNLUtilityApp::GetProductThemesDir()), trv::PreloadedImagePaths());
     LOG(INFO) << "theme images loaded: " << loaded << " of " << trv::PreloadedImagePaths().size();
 
     m_size = ViewSize{create->cx, create->cy};

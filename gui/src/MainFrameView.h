@@ -26,11 +26,11 @@ public:
     ~MainFrameView() override;
 
     BEGIN_MSG_MAP(MainFrameView)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_SIZE(OnSize)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_TIMER(OnTimer)
-        MESSAGE_HANDLER_EX(WM_POSTED_COMMAND, OnPostedCommandMessage)
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_SIZE(OnSize)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_TIMER(OnTimer)
+    MESSAGE_HANDLER_EX(WM_POSTED_COMMAND, OnPostedCommandMessage)
     END_MSG_MAP()
 
 private:

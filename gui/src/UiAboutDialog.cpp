@@ -44,10 +44,10 @@ LRESULT UiAboutDialog::OnInitDialog(HWND focus, LPARAM init) {
     GetClientRect(m_hWnd, &client);
     m_linkTop = kBandBottom + 16 + 24 + 4;
     const std::wstring markup = L"<A HREF=\"" + m_brandAddress + L"\">" + m_brandAddress + L"</A>";
-    m_brandLink = CreateWindowExW(0, WC_LINK, markup.c_str(), WS_CHILD | WS_VISIBLE,
-                                  (client.right - text.cx) / 2, m_linkTop, text.cx + 4, line.cy + 2, m_hWnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kBrandLinkId)),
-                                  GetModuleHandleW(nullptr), nullptr);
+    m_brandLink =
+        CreateWindowExW(0, WC_LINK, markup.c_str(), WS_CHILD | WS_VISIBLE, (client.right - text.cx) / 2, m_linkTop,
+                        text.cx + 4, line.cy + 2, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kBrandLinkId)),
+                        GetModuleHandleW(nullptr), nullptr);
     if (m_brandLink != nullptr) {
         SendMessageW(m_brandLink, WM_SETFONT, reinterpret_cast<WPARAM>(m_versionFont.get()), FALSE);
     }

@@ -19,10 +19,10 @@ public:
                   const std::wstring& brandAddress, int64_t preview);
 
     BEGIN_MSG_MAP(UiAboutDialog)
-        MSG_WM_PAINT(Paint)
-        MSG_WM_INITDIALOG(OnInitDialog)
-        NOTIFY_HANDLER_EX(kBrandLinkId, NM_CLICK, OnBrandLink)
-        CHAIN_MSG_MAP(UiAlertDialog)
+    MSG_WM_PAINT(Paint)
+    MSG_WM_INITDIALOG(OnInitDialog)
+    NOTIFY_HANDLER_EX(kBrandLinkId, NM_CLICK, OnBrandLink)
+    CHAIN_MSG_MAP(UiAlertDialog)
     END_MSG_MAP()
 
     void Paint() override;

@@ -81,8 +81,8 @@ LRESULT UiAlertDialog::OnInitDialog(HWND focus, LPARAM init) {
         const std::wstring wrapped =
             trv::WrapAtBlanks(m_message, client.right - 20 - TextLeft() - kLinkWrapSlack, measure);
         m_link = CreateWindowExW(0, WC_LINK, wrapped.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kAlertLinkId)),
-                                 GetModuleHandleW(nullptr), nullptr);
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kAlertLinkId)), GetModuleHandleW(nullptr),
+                                 nullptr);
         if (m_link != nullptr) {
             SendMessageW(m_link, WM_SETFONT, reinterpret_cast<WPARAM>(m_messageFont.get()), FALSE);
             (void)trv::SplitLinkRuns(m_message, wrapped);  // the plain lines decide the layout
@@ -139,8 +139,8 @@ void UiAlertDialog::Layout() {
         RECT window = {};
         GetWindowRect(m_hWnd, &window);
         m_height += needed - clientHeight;
-        SetWindowPos(m_hWnd, nullptr, 0, 0, window.right - window.left, window.bottom - window.top + needed - clientHeight,
-                     SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+        SetWindowPos(m_hWnd, nullptr, 0, 0, window.right - window.left,
+                     window.bottom - window.top + needed - clientHeight, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
         clientHeight = needed;
     }
     if (m_link != nullptr) {

@@ -19,20 +19,20 @@ public:
     // A link callback gets the clicked link's address; non-zero ends the dialog as accepted.
     using LinkCallback = std::function<int(const std::wstring& address)>;
 
-    UiAlertDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover, Gdiplus::Bitmap* icon,
-                  bool secondButton, bool centre, const std::wstring& secondCaption, const std::wstring& firstCaption);
+    UiAlertDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover, Gdiplus::Bitmap* icon, bool secondButton,
+                  bool centre, const std::wstring& secondCaption, const std::wstring& firstCaption);
     ~UiAlertDialog() override;
 
     BEGIN_MSG_MAP(UiAlertDialog)
-        MSG_WM_PAINT(Paint)
-        MSG_WM_INITDIALOG(OnInitDialog)
-        COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnEndButton)
-        COMMAND_ID_HANDLER_EX(kDialogFirstButtonId, OnEndButton)
-        COMMAND_ID_HANDLER_EX(kDialogSecondButtonId, OnEndButton)
-        NOTIFY_HANDLER_EX(kAlertLinkId, NM_CLICK, OnLinkClick)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnAlertControlColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnAlertControlColour)
-        CHAIN_MSG_MAP(UiDialog)
+    MSG_WM_PAINT(Paint)
+    MSG_WM_INITDIALOG(OnInitDialog)
+    COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnEndButton)
+    COMMAND_ID_HANDLER_EX(kDialogFirstButtonId, OnEndButton)
+    COMMAND_ID_HANDLER_EX(kDialogSecondButtonId, OnEndButton)
+    NOTIFY_HANDLER_EX(kAlertLinkId, NM_CLICK, OnLinkClick)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnAlertControlColour)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnAlertControlColour)
+    CHAIN_MSG_MAP(UiDialog)
     END_MSG_MAP()
 
     static constexpr int kAlertLinkId = 5054;

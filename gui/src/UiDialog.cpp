@@ -64,8 +64,8 @@ LRESULT UiDialog::OnInitDialog(HWND, LPARAM) {
         HWND window = m_hWnd;
         HWND found = nullptr;
         for (;;) {
-            HWND next = (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) != 0 ? GetParent(window)
-                                                                            : GetWindow(window, GW_OWNER);
+            HWND next =
+                (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) != 0 ? GetParent(window) : GetWindow(window, GW_OWNER);
             if (next == nullptr) break;
             found = next;
             window = next;
@@ -145,9 +145,9 @@ void UiDialog::DrawContent(HDC, int, int, int, int) {}
 
 void UiDialog::CreateTextButton(VNLSwitchButton& button, int id, const std::wstring& caption, HFONT font,
                                 COLORREF normal, COLORREF hover, int marginX, int marginY, bool visible) {
-    HWND window = CreateWindowExW(0, L"BUTTON", caption.c_str(), WS_CHILD | (visible ? WS_VISIBLE : 0) | BS_OWNERDRAW,
-                                  0, 0, 0, 0, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                  GetModuleHandleW(nullptr), nullptr);
+    HWND window =
+        CreateWindowExW(0, L"BUTTON", caption.c_str(), WS_CHILD | (visible ? WS_VISIBLE : 0) | BS_OWNERDRAW, 0, 0, 0, 0,
+                        m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     if (window == nullptr || !button.SubclassWindow(window)) return;
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     const COLORREF white = RGB(0xFF, 0xFF, 0xFF);

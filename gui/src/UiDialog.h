@@ -40,14 +40,14 @@ public:
     ~UiDialog() override;
 
     BEGIN_MSG_MAP(UiDialog)
-        if (uMsg == WM_DESTROY) ReleaseLinkFonts();  // and on to the default handling
-        MSG_WM_PAINT(Paint)
-        MSG_WM_INITDIALOG(OnInitDialog)
-        COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCloseButton)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnControlColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnControlColour)
-        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnBodyButtonDown)
-        REFLECT_NOTIFICATIONS()
+    if (uMsg == WM_DESTROY) ReleaseLinkFonts();  // and on to the default handling
+    MSG_WM_PAINT(Paint)
+    MSG_WM_INITDIALOG(OnInitDialog)
+    COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCloseButton)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnControlColour)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnControlColour)
+    MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnBodyButtonDown)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     // Creates the dialog modelessly (hidden, centred on `parent`, shadow made); returns 1.
@@ -71,9 +71,7 @@ public:
 protected:
     LRESULT OnInitDialog(HWND focus, LPARAM init);
     void OnCloseButton(UINT, int, HWND);
-    LRESULT OnControlColour(WPARAM, LPARAM) {
-        return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
-    }
+    LRESULT OnControlColour(WPARAM, LPARAM) { return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH)); }
     LRESULT OnBodyButtonDown(WPARAM, LPARAM lParam);
     // Remembers what a modal run needs before it starts.
     void SetGeometry(HWND parent, int width, int height) {

@@ -20,9 +20,9 @@ public:
     UiInputDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover);
 
     BEGIN_MSG_MAP(UiInputDialog)
-        MSG_WM_INITDIALOG(OnInitDialog)
-        COMMAND_ID_HANDLER_EX(kDialogFirstButtonId, OnAccept)
-        CHAIN_MSG_MAP(UiAlertDialog)
+    MSG_WM_INITDIALOG(OnInitDialog)
+    COMMAND_ID_HANDLER_EX(kDialogFirstButtonId, OnAccept)
+    CHAIN_MSG_MAP(UiAlertDialog)
     END_MSG_MAP()
 
     void SetLabel(const std::wstring& label) { m_label = label; }
@@ -48,9 +48,9 @@ public:
     UiSubjectContentDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover);
 
     BEGIN_MSG_MAP(UiSubjectContentDialog)
-        MSG_WM_INITDIALOG(OnInitDialog)
-        COMMAND_ID_HANDLER_EX(kDialogFirstButtonId, OnAccept)
-        CHAIN_MSG_MAP(UiAlertDialog)
+    MSG_WM_INITDIALOG(OnInitDialog)
+    COMMAND_ID_HANDLER_EX(kDialogFirstButtonId, OnAccept)
+    CHAIN_MSG_MAP(UiAlertDialog)
     END_MSG_MAP()
 
     // An empty content label leaves the content out (a one-field form).

@@ -260,8 +260,9 @@ void UiUpdateDownloadDialog::OnCancel() {
 void UiUpdateDownloadDialog::DrawContent(HDC dc, int left, int top, int right, int bottom) {
     UiProgressDialog::DrawContent(dc, left, top, right, bottom);
     if (m_closing || m_summaryShown) return;
-    const std::wstring sizes = L"(downloaded " + vnl::FormatByteSize(static_cast<uint64_t>(std::max<int64_t>(0, m_shownDone))) +
-                               L", total " + vnl::FormatByteSize(static_cast<uint64_t>(std::max<int64_t>(0, m_shownTotal))) + L")";
+    const std::wstring sizes =
+        L"(downloaded " + vnl::FormatByteSize(static_cast<uint64_t>(std::max<int64_t>(0, m_shownDone))) + L", total " +
+        vnl::FormatByteSize(static_cast<uint64_t>(std::max<int64_t>(0, m_shownTotal))) + L")";
     wtl::SelectGuard font(dc, m_statusFont.get());
     ::SetTextColor(dc, RGB(0x7F, 0x7F, 0x7F));
     // Below the bar, left of the buttons: on the status line it would run into the status text.

@@ -26,13 +26,13 @@ public:
     ~UiProgressDialog() override;
 
     BEGIN_MSG_MAP(UiProgressDialog)
-        MSG_WM_PAINT(Paint)
-        MSG_WM_INITDIALOG(OnInitDialog)
-        MSG_WM_TIMER(OnTimer)
-        COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCancelButton)
-        COMMAND_ID_HANDLER_EX(kActionButtonId, OnCancelButton)
-        COMMAND_ID_HANDLER_EX(kFolderButtonId, OnFolderButton)
-        CHAIN_MSG_MAP(UiDialog)
+    MSG_WM_PAINT(Paint)
+    MSG_WM_INITDIALOG(OnInitDialog)
+    MSG_WM_TIMER(OnTimer)
+    COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCancelButton)
+    COMMAND_ID_HANDLER_EX(kActionButtonId, OnCancelButton)
+    COMMAND_ID_HANDLER_EX(kFolderButtonId, OnFolderButton)
+    CHAIN_MSG_MAP(UiDialog)
     END_MSG_MAP()
 
     trv::ProgressState& State() { return m_state; }

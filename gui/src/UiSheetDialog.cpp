@@ -13,9 +13,7 @@ UiSheetDialog::UiSheetDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* clos
 
 UiSheetDialog::~UiSheetDialog() = default;
 
-int UiSheetDialog::Create(HWND parent, int width, int) {
-    return UiDialog::Create(parent, width, kSheetHeight);
-}
+int UiSheetDialog::Create(HWND parent, int width, int) { return UiDialog::Create(parent, width, kSheetHeight); }
 
 LRESULT UiSheetDialog::OnInitDialog(HWND, LPARAM) {
     // Starts one fifth open and hidden; its owner places it (PlaceAt) and grows it to full height when shown.
@@ -77,7 +75,8 @@ void UiSheetDialog::PlaceAt(const RECT& place) {
     m_width = std::max(0L, place.right - place.left);
     RECT self = {};
     GetWindowRect(m_hWnd, &self);
-    SetWindowPos(m_hWnd, nullptr, place.left, place.top, m_width, self.bottom - self.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(m_hWnd, nullptr, place.left, place.top, m_width, self.bottom - self.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     if (m_sheetClose.m_hWnd != nullptr) {
         SetWindowPos(m_sheetClose.m_hWnd, nullptr, m_width - 8 - m_sheetClose.Width(), 8, 0, 0,
                      SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);

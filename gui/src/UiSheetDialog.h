@@ -28,16 +28,16 @@ public:
     ~UiSheetDialog() override;
 
     BEGIN_MSG_MAP(UiSheetDialog)
-        if (uMsg == WM_DESTROY) ReleaseLinkFonts();  // and on to the default handling
-        MSG_WM_PAINT(Paint)
-        MSG_WM_INITDIALOG(OnInitDialog)
-        MSG_WM_TIMER(OnTimer)
-        COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCloseButton)
-        NOTIFY_HANDLER_EX(kSheetLinkId, NM_CLICK, OnLinkClick)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnSheetControlColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnSheetControlColour)
-        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnSheetButtonDown)
-        REFLECT_NOTIFICATIONS()
+    if (uMsg == WM_DESTROY) ReleaseLinkFonts();  // and on to the default handling
+    MSG_WM_PAINT(Paint)
+    MSG_WM_INITDIALOG(OnInitDialog)
+    MSG_WM_TIMER(OnTimer)
+    COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCloseButton)
+    NOTIFY_HANDLER_EX(kSheetLinkId, NM_CLICK, OnLinkClick)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnSheetControlColour)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnSheetControlColour)
+    MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnSheetButtonDown)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     // Creates the strip (hidden) for `parent`, `width` wide; the height is always 40.

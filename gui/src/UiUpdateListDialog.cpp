@@ -62,10 +62,9 @@ LRESULT UiUpdateListDialog::OnInitDialog(HWND focus, LPARAM init) {
                              text.cy + 2, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLinkId)),
                              GetModuleHandleW(nullptr), nullptr);
     if (m_link != nullptr) SendMessageW(m_link, WM_SETFONT, reinterpret_cast<WPARAM>(m_textFont.get()), FALSE);
-    m_notes = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
-                              40, 80, m_width - 80, 150, m_hWnd,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kNotesId)), GetModuleHandleW(nullptr),
-                              nullptr);
+    m_notes = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 40,
+                              80, m_width - 80, 150, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kNotesId)),
+                              GetModuleHandleW(nullptr), nullptr);
     if (m_notes != nullptr) SendMessageW(m_notes, WM_SETFONT, reinterpret_cast<WPARAM>(m_textFont.get()), FALSE);
     return TRUE;
 }

@@ -23,14 +23,14 @@ public:
     ~UiUpdateListDialog() override;
 
     BEGIN_MSG_MAP(UiUpdateListDialog)
-        MSG_WM_PAINT(Paint)
-        MSG_WM_INITDIALOG(OnInitDialog)
-        COMMAND_ID_HANDLER_EX(kUpdateButtonId, OnUpdateNow)
-        COMMAND_ID_HANDLER_EX(kLaterButtonId, OnLater)
-        NOTIFY_HANDLER_EX(kLinkId, NM_CLICK, OnHistoryLink)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnListControlColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLOREDIT, OnListControlColour)
-        CHAIN_MSG_MAP(UiDialog)
+    MSG_WM_PAINT(Paint)
+    MSG_WM_INITDIALOG(OnInitDialog)
+    COMMAND_ID_HANDLER_EX(kUpdateButtonId, OnUpdateNow)
+    COMMAND_ID_HANDLER_EX(kLaterButtonId, OnLater)
+    NOTIFY_HANDLER_EX(kLinkId, NM_CLICK, OnHistoryLink)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnListControlColour)
+    MESSAGE_HANDLER_EX(WM_CTLCOLOREDIT, OnListControlColour)
+    CHAIN_MSG_MAP(UiDialog)
     END_MSG_MAP()
 
     // Appends `text` at the end of the release notes.

@@ -61,9 +61,8 @@ HookResult ChooseBackupFolder(CommandMessage& message) {
 
 HookResult ConfirmRestore(CommandMessage& message) {
     const std::wstring device = message.wideText != nullptr ? message.wideText : L"";
-    const std::wstring text =
-        L"Please noted that the selected backup file will be restored to your device \"" + device + L"\". " +
-        kRestoreWarning;
+    const std::wstring text = L"Please noted that the selected backup file will be restored to your device \"" +
+                              device + L"\". " + kRestoreWarning;
     if (CurrentHostPlatform().Confirm(text, 500, 240, message.window)) message.status = 1;
     return HookResult::Answered;
 }
@@ -121,7 +120,7 @@ const ReplyRule kBackupReplies[] = {
 
 }  // namespace
 
-const FeatureCodeMap kBackupCodeMap = {nullptr, kBackupRequests, std::size(kBackupRequests), kBackupReplies,
-                                       std::size(kBackupReplies), 0};
+const FeatureCodeMap kBackupCodeMap = {nullptr,        kBackupRequests,           std::size(kBackupRequests),
+                                       kBackupReplies, std::size(kBackupReplies), 0};
 
 }  // namespace trv

@@ -37,11 +37,8 @@ void CommandBus::SendCommand(CommandMessage* message) {
         }
         return;
     }
-    case COMMAND_KIND_REGISTER:
-        RegisterOwner(*message);
-        return;
-    default:
-        return;
+    case COMMAND_KIND_REGISTER: RegisterOwner(*message); return;
+    default: return;
     }
 }
 
@@ -136,9 +133,7 @@ Gdiplus::Bitmap* CommandBus::GetImage(const std::string& relativePath) const {
     return it == m_images.end() ? nullptr : it->second;
 }
 
-void CommandBus::AddImage(const std::string& relativePath, Gdiplus::Bitmap* bitmap) {
-    m_images[relativePath] = bitmap;
-}
+void CommandBus::AddImage(const std::string& relativePath, Gdiplus::Bitmap* bitmap) { m_images[relativePath] = bitmap; }
 
 void CommandBus::SetNamedIcon(const std::string& name, void* iconHandle) { m_icons[name] = iconHandle; }
 
@@ -178,8 +173,7 @@ extern "C" void TRV_CALL SendCommand(CommandMessage* message) {
         LOG(ERROR) << "command bus: handler of " << (message && message->name ? message->name : "?")
                    << " failed: " << e.what();
     } catch (...) {
-        LOG(ERROR) << "command bus: handler of " << (message && message->name ? message->name : "?")
-                   << " failed";
+        LOG(ERROR) << "command bus: handler of " << (message && message->name ? message->name : "?") << " failed";
     }
 }
 

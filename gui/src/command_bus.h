@@ -76,18 +76,18 @@ public:
 private:
     void RegisterOwner(const CommandMessage& message);
 
-    std::map<std::string, HostHandler> m_handlers;              // HostHandlerTable
-    std::map<std::string, TrvModule> m_owners;                  // OwnerTable
-    std::map<std::string, ModuleRecord*> m_ownerRecords;        // OwnerRecordTable
-    std::map<TrvModule, ModuleRecord*> m_modules;               // ModuleTable
-    std::vector<TrvModule> m_moduleHandles;                     // in the order obtained
-    std::vector<ModuleRecord*> m_moduleRecords;                 // in the order made; never freed
+    std::map<std::string, HostHandler> m_handlers;        // HostHandlerTable
+    std::map<std::string, TrvModule> m_owners;            // OwnerTable
+    std::map<std::string, ModuleRecord*> m_ownerRecords;  // OwnerRecordTable
+    std::map<TrvModule, ModuleRecord*> m_modules;         // ModuleTable
+    std::vector<TrvModule> m_moduleHandles;               // in the order obtained
+    std::vector<ModuleRecord*> m_moduleRecords;           // in the order made; never freed
     std::map<std::string, std::vector<CommandListener>> m_subscriptions;
-    std::map<int, TrvWindow> m_windows;                         // WindowRegistry
-    std::map<int, UiDialog*> m_dialogs;                         // DialogRegistry
+    std::map<int, TrvWindow> m_windows;  // WindowRegistry
+    std::map<int, UiDialog*> m_dialogs;  // DialogRegistry
     ImageCache m_images;
-    std::map<std::string, void*> m_icons;                       // IconTable
-    std::map<std::wstring, int> m_progressKeys;                 // ProgressKeyTable
+    std::map<std::string, void*> m_icons;        // IconTable
+    std::map<std::wstring, int> m_progressKeys;  // ProgressKeyTable
 };
 
 // Makes `bus` the process's bus for its lifetime (tests only; the UI thread).

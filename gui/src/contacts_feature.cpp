@@ -7,7 +7,7 @@
 namespace trv {
 namespace {
 
-using namespace contacts;
+using namespace sdk::contacts;
 
 const wchar_t kDeleteContactsQuestion[] = L"Do you really want to delete the checked contact(s)?";
 const wchar_t kDeleteGroupQuestion[] = L"Do you really want to delete the group?";
@@ -18,13 +18,15 @@ const RequestRule kRequests[] = {
     {kRequestBackupXml, kRelayBackupXml, nullptr, Selection::Notice, nullptr, true, nullptr, nullptr, nullptr},
     {kRequestExportVcards, kRelayExportVcards, nullptr, Selection::Notice, nullptr, true, nullptr, nullptr, nullptr},
     {kRequestImportXml, kRelayImportXml, nullptr, Selection::Any, nullptr, false, &kXmlFileChoice, nullptr, nullptr},
-    {kRequestDelete, kRelayRemove, nullptr, Selection::Notice, kDeleteContactsQuestion, false, nullptr, nullptr, nullptr},
+    {kRequestDelete, kRelayRemove, nullptr, Selection::Notice, kDeleteContactsQuestion, false, nullptr, nullptr,
+     nullptr},
     {kRequestSaveEdited, kRelaySaveEdited, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
     {kRequestSaveNew, kRelaySaveNew, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
     {kRequestCountries, kRelayCountries, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
     {kRequestChangeGroup, kRelayChangeGroup, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
     {kRequestCreateGroup, kRelayCreateGroup, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, nullptr},
-    {kRequestRemoveGroup, kRelayRemoveGroup, nullptr, Selection::Any, kDeleteGroupQuestion, false, nullptr, nullptr, nullptr},
+    {kRequestRemoveGroup, kRelayRemoveGroup, nullptr, Selection::Any, kDeleteGroupQuestion, false, nullptr, nullptr,
+     nullptr},
 };
 
 // The iCloud state: a negative count means the device keeps its contacts in iCloud.

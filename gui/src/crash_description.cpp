@@ -7,8 +7,8 @@
 namespace trv {
 
 std::string WindowsVersionText(unsigned major, unsigned minor, unsigned build, unsigned spMajor, unsigned spMinor) {
-    return std::to_string(major) + "." + std::to_string(minor) + " Build " + std::to_string(build) +
-           " Service Pack " + std::to_string(spMajor) + "." + std::to_string(spMinor);
+    return std::to_string(major) + "." + std::to_string(minor) + " Build " + std::to_string(build) + " Service Pack " +
+           std::to_string(spMajor) + "." + std::to_string(spMinor);
 }
 
 std::string BuildCrashDescription(const std::string& product, const std::string& version, const std::string& system) {

@@ -79,9 +79,10 @@ extern "C" void __cdecl OnCrashReport(const wchar_t* reportPath) {
         DeleteAllButArchives(folder);
         AlertRequest alert;
         alert.owner = GetActiveWindow();
-        alert.text = L"Application have crashed due to some unknown reasons,Please email the zip crashing report "
-                     L"file that is generated in below path to us: " +
-                     folder;
+        alert.text =
+            L"Application have crashed due to some unknown reasons,Please email the zip crashing report "
+            L"file that is generated in below path to us: " +
+            folder;
         alert.button = L"Open";
         alert.width = 400;
         alert.height = 180;

@@ -80,10 +80,14 @@ private:
 
 bool UserAskedForUpdate() { return g_userAskedForUpdate; }
 
-extern "C" void TRV_CALL OnConnectingProgress(CommandMessage* message) { SwitchOverviewState(message, kStateConnecting); }
+extern "C" void TRV_CALL OnConnectingProgress(CommandMessage* message) {
+    SwitchOverviewState(message, kStateConnecting);
+}
 extern "C" void TRV_CALL OnConnectDeviceFail(CommandMessage* message) { SwitchOverviewState(message, kStateFailed); }
 extern "C" void TRV_CALL OnNotPaired(CommandMessage* message) { SwitchOverviewState(message, kStateNotPaired); }
-extern "C" void TRV_CALL OnFinishConnectDevice(CommandMessage* message) { SwitchOverviewState(message, kStateConnected); }
+extern "C" void TRV_CALL OnFinishConnectDevice(CommandMessage* message) {
+    SwitchOverviewState(message, kStateConnected);
+}
 
 extern "C" void TRV_CALL OnDeviceConnected(CommandMessage* message) {
     if (message != nullptr) {

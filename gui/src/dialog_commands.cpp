@@ -176,8 +176,7 @@ extern "C" void TRV_CALL OnDriverReport(CommandMessage* message) {
             cancel.status = status;
             SendToOwner(ZERITH_COMMAND_DO_CANCEL, &cancel);
         });
-    } else if (Is(*message, ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER) ||
-               Is(*message, ZERITH_COMMAND_RECV_INSTALL_DRIVER)) {
+    } else if (Is(*message, ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER) || Is(*message, ZERITH_COMMAND_RECV_INSTALL_DRIVER)) {
         message->status == 0 ? count() : stop();
     } else if (Is(*message, ZERITH_COMMAND_PRE_INSTALL_DRIVER)) {
         ShowStage(DriverStage::Installing);

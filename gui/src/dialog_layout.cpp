@@ -27,8 +27,8 @@ CornerButtons PlaceCornerButtons(int32_t clientWidth, int32_t clientHeight, Butt
     CornerButtons buttons = {};
     int32_t right = clientWidth - margin;
     if (secondShown) {
-        buttons.second = TrvRect{right - second.width, clientHeight - margin - second.height, right,
-                                 clientHeight - margin};
+        buttons.second =
+            TrvRect{right - second.width, clientHeight - margin - second.height, right, clientHeight - margin};
         right -= second.width + margin;
     }
     buttons.first = TrvRect{right - first.width, clientHeight - margin - first.height, right, clientHeight - margin};

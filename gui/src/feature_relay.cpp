@@ -81,8 +81,8 @@ const RequestRule* FindRequestRule(const FeatureCodeMap& codes, int64_t code) {
 // The chosen files as the relay takes them: the path list, or with the page's records as one import pair.
 void* HandOverFiles(const FileChoice& files, std::unique_ptr<std::vector<std::wstring>> paths, void* pageRecords) {
     if (!files.withPageRecords) return paths.release();
-    auto import = std::make_unique<features::BookmarkImport>(static_cast<std::vector<BookmarkItem*>*>(pageRecords),
-                                                              paths.release());
+    auto import =
+        std::make_unique<sdk::BookmarkImport>(static_cast<std::vector<BookmarkItem*>*>(pageRecords), paths.release());
     return import.release();
 }
 
@@ -211,9 +211,7 @@ void RelayMappedReply(const FeatureRow& row, CommandMessage* message) {
         return drop();
     }
     switch (rule->delivery) {
-    case Delivery::Itself:
-        SendToPage(row, *rule, message, pageCode, about);
-        break;
+    case Delivery::Itself: SendToPage(row, *rule, message, pageCode, about); break;
     case Delivery::TwiceForPhotos: {
         CommandMessage first = *message;
         first.status = 0;

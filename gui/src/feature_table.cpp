@@ -16,19 +16,20 @@ const FileChoice kXmlFileChoice = {L"Please select XML files.", L"XML Files", L"
 namespace {
 
 const FeatureRow kFeatureRows[] = {
-    {DUNMAR_COMMAND_DO_BOOKMARK, ZERITH_COMMAND_DO_BOOKMARK, true, &kBookmarksCodeMap, &bookmarks::ReleasePayload},
-    {ELVIST_COMMAND_DO_RECORDING, ZERITH_COMMAND_DO_RECORDING, true, &kRecordingsCodeMap, &recordings::ReleasePayload},
-    {FAYDRA_COMMAND_DO_RINGTONE, ZERITH_COMMAND_DO_RINGTONE, true, &kRingtonesCodeMap, &ringtones::ReleasePayload},
-    {TELBOR_COMMAND_DO_BOOK, ZERITH_COMMAND_DO_BOOK, true, &kBooksCodeMap, &books::ReleasePayload},
-    {WENDRA_COMMAND_DO_CALENDAR, ZERITH_COMMAND_DO_CALENDAR, true, &kCalendarsCodeMap, &calendars::ReleasePayload},
-    {CORTAL_COMMAND_DO_NOTE, ZERITH_COMMAND_DO_NOTE, true, &kNotesCodeMap, &notes::ReleasePayload},
-    {ARDENA_COMMAND_DO_CONTACT, ZERITH_COMMAND_DO_CONTACT, true, &kContactsCodeMap, &contacts::ReleasePayload},
-    {SORVAD_COMMAND_DO_SMS, ZERITH_COMMAND_DO_SMS, true, &kMessagesCodeMap, &messages::ReleasePayload},
-    {MULVAR_COMMAND_DO_MUSIC, ZERITH_COMMAND_DO_MUSIC, true, &kMusicCodeMap, &music::ReleasePayload},
-    {VINTOR_COMMAND_DO_VIDEO, ZERITH_COMMAND_DO_VIDEO, true, &kVideosCodeMap, &videos::ReleasePayload},
-    {PIMSEL_COMMAND_DO_PHOTO, ZERITH_COMMAND_DO_PHOTO, true, &kPhotosCodeMap, &photos::ReleasePayload},
-    {GAVREL_COMMAND_DO_APP, ZERITH_COMMAND_DO_APP, true, &kAppsCodeMap, &apps::ReleasePayload},
-    {BRISEL_COMMAND_DO_BACKUP, ZERITH_COMMAND_DO_BACKUP, false, &kBackupCodeMap, &backups::ReleasePayload},
+    {DUNMAR_COMMAND_DO_BOOKMARK, ZERITH_COMMAND_DO_BOOKMARK, true, &kBookmarksCodeMap, &sdk::bookmarks::ReleasePayload},
+    {ELVIST_COMMAND_DO_RECORDING, ZERITH_COMMAND_DO_RECORDING, true, &kRecordingsCodeMap,
+     &sdk::recordings::ReleasePayload},
+    {FAYDRA_COMMAND_DO_RINGTONE, ZERITH_COMMAND_DO_RINGTONE, true, &kRingtonesCodeMap, &sdk::ringtones::ReleasePayload},
+    {TELBOR_COMMAND_DO_BOOK, ZERITH_COMMAND_DO_BOOK, true, &kBooksCodeMap, &sdk::books::ReleasePayload},
+    {WENDRA_COMMAND_DO_CALENDAR, ZERITH_COMMAND_DO_CALENDAR, true, &kCalendarsCodeMap, &sdk::calendars::ReleasePayload},
+    {CORTAL_COMMAND_DO_NOTE, ZERITH_COMMAND_DO_NOTE, true, &kNotesCodeMap, &sdk::notes::ReleasePayload},
+    {ARDENA_COMMAND_DO_CONTACT, ZERITH_COMMAND_DO_CONTACT, true, &kContactsCodeMap, &sdk::contacts::ReleasePayload},
+    {SORVAD_COMMAND_DO_SMS, ZERITH_COMMAND_DO_SMS, true, &kMessagesCodeMap, &sdk::messages::ReleasePayload},
+    {MULVAR_COMMAND_DO_MUSIC, ZERITH_COMMAND_DO_MUSIC, true, &kMusicCodeMap, &sdk::music::ReleasePayload},
+    {VINTOR_COMMAND_DO_VIDEO, ZERITH_COMMAND_DO_VIDEO, true, &kVideosCodeMap, &sdk::videos::ReleasePayload},
+    {PIMSEL_COMMAND_DO_PHOTO, ZERITH_COMMAND_DO_PHOTO, true, &kPhotosCodeMap, &sdk::photos::ReleasePayload},
+    {GAVREL_COMMAND_DO_APP, ZERITH_COMMAND_DO_APP, true, &kAppsCodeMap, &sdk::apps::ReleasePayload},
+    {BRISEL_COMMAND_DO_BACKUP, ZERITH_COMMAND_DO_BACKUP, false, &kBackupCodeMap, &sdk::backups::ReleasePayload},
 };
 
 }  // namespace

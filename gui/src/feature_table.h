@@ -1,10 +1,9 @@
 #pragma once
 // The host's features: one row per feature page and its relay module counterpart. A row names the page's
 // command and the relay's, says whether the traffic is about the current device, and, for a feature whose
-// codes the host translates (every feature), its code map (page request -> relay request with the questions the host asks
-// first; relay answer -> page reply with the section counter it keeps current) and the payload release
-// from the feature's SDK header.
-// Adding a feature is one row in kFeatureRows (feature_table.cpp) plus the feature's own files.
+// codes the host translates (every feature), its code map (page request -> relay request with the questions the host
+// asks first; relay answer -> page reply with the section counter it keeps current) and the payload release from the
+// feature's SDK header. Adding a feature is one row in kFeatureRows (feature_table.cpp) plus the feature's own files.
 //
 // The relays themselves are feature_relay.cpp. No state; any thread.
 

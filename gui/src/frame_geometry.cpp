@@ -35,19 +35,14 @@ ResizeZone ClassifyResizeZone(FramePoint p, FrameRect c) {
 ResizeCursor CursorForZone(ResizeZone zone) {
     switch (zone) {
     case ResizeZone::Left:
-    case ResizeZone::Right:
-        return ResizeCursor::SizeWE;
+    case ResizeZone::Right: return ResizeCursor::SizeWE;
     case ResizeZone::Top:
-    case ResizeZone::Bottom:
-        return ResizeCursor::SizeNS;
+    case ResizeZone::Bottom: return ResizeCursor::SizeNS;
     case ResizeZone::TopLeft:
-    case ResizeZone::BottomRight:
-        return ResizeCursor::SizeNWSE;
+    case ResizeZone::BottomRight: return ResizeCursor::SizeNWSE;
     case ResizeZone::TopRight:
-    case ResizeZone::BottomLeft:
-        return ResizeCursor::SizeNESW;
-    case ResizeZone::None:
-        break;
+    case ResizeZone::BottomLeft: return ResizeCursor::SizeNESW;
+    case ResizeZone::None: break;
     }
     return ResizeCursor::Arrow;
 }

@@ -94,7 +94,6 @@ public:
 // null when memory runs out.
 wchar_t* HeapWideCopy(const std::wstring& text);
 
-
 // The platform of this process: the Win32 one in the program, a do-nothing one in native builds, or the
 // one a test made current.
 HostPlatform& CurrentHostPlatform();

@@ -60,7 +60,8 @@ UINT_PTR CALLBACK ChooseFilesHook(HWND hook, UINT message, WPARAM, LPARAM lParam
             const DWORD needed = static_cast<DWORD>(length) + MAX_PATH;
             if (settings->nMaxFile >= needed) return 0;
             auto* names = reinterpret_cast<GrowingFileNames*>(settings->lCustData);
-            auto* grown = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed * sizeof(wchar_t)));
+            auto* grown =
+                static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed * sizeof(wchar_t)));
             if (grown == nullptr) return 0;
             if (names->grown != nullptr) HeapFree(GetProcessHeap(), 0, names->grown);
             names->grown = grown;
@@ -155,7 +156,6 @@ public:
     }
 
     void* SectionFont() override { return VNLUtilityApp::GetFont(kSectionFontPixels, false, L"Arial"); }
-
 
     void ShowAlert(const std::wstring& text, TrvWindow owner) override { RunAlert(text, false, 240, 100, owner); }
 

@@ -188,26 +188,22 @@ public:
         UiProgressDialog* dialog = DriverDialog();
         if (dialog == nullptr) return;
         switch (stage) {
-            case DriverStage::Downloading:
-                // The counters and the status were set by the report itself, in the order of the reports.
-                (void)text;
-                dialog->SetIcon(Image("connect\\downloading-driver.png"));
-                dialog->ResetView();
-                dialog->SetShowFolder(false);
-                dialog->SetCompletion(std::move(onCancel));
-                dialog->Start();
-                break;
-            case DriverStage::Installing:
-                dialog->SetIcon(Image("connect\\installing-driver.png"));
-                dialog->Layout();
-                InvalidateRect(dialog->m_hWnd, nullptr, FALSE);
-                break;
-            case DriverStage::Stopped:
-                dialog->StopRun();
-                break;
-            case DriverStage::Finished:
-                dialog->FinishWithText(text);
-                break;
+        case DriverStage::Downloading:
+            // The counters and the status were set by the report itself, in the order of the reports.
+            (void)text;
+            dialog->SetIcon(Image("connect\\downloading-driver.png"));
+            dialog->ResetView();
+            dialog->SetShowFolder(false);
+            dialog->SetCompletion(std::move(onCancel));
+            dialog->Start();
+            break;
+        case DriverStage::Installing:
+            dialog->SetIcon(Image("connect\\installing-driver.png"));
+            dialog->Layout();
+            InvalidateRect(dialog->m_hWnd, nullptr, FALSE);
+            break;
+        case DriverStage::Stopped: dialog->StopRun(); break;
+        case DriverStage::Finished: dialog->FinishWithText(text); break;
         }
     }
 

@@ -100,11 +100,11 @@ bool AskTrimmedTexts(const WideStringPair& labels, int32_t height, WideStringPai
     return true;
 }
 
-const FeatureCodeMap kBookmarksCodeMap = {nullptr, kBookmarkRequests, std::size(kBookmarkRequests), kBookmarkReplies,
-                                          std::size(kBookmarkReplies), kBookmarksSection};
-const FeatureCodeMap kCalendarsCodeMap = {nullptr, kCalendarRequests, std::size(kCalendarRequests), kCalendarReplies,
-                                          std::size(kCalendarReplies), kCalendarsSection};
-const FeatureCodeMap kMessagesCodeMap = {nullptr, kMessageRequests, std::size(kMessageRequests), kMessageReplies,
-                                         std::size(kMessageReplies), kMessagesSection};
+const FeatureCodeMap kBookmarksCodeMap = {nullptr,          kBookmarkRequests,           std::size(kBookmarkRequests),
+                                          kBookmarkReplies, std::size(kBookmarkReplies), kBookmarksSection};
+const FeatureCodeMap kCalendarsCodeMap = {nullptr,          kCalendarRequests,           std::size(kCalendarRequests),
+                                          kCalendarReplies, std::size(kCalendarReplies), kCalendarsSection};
+const FeatureCodeMap kMessagesCodeMap = {nullptr,         kMessageRequests,           std::size(kMessageRequests),
+                                         kMessageReplies, std::size(kMessageReplies), kMessagesSection};
 
 }  // namespace trv

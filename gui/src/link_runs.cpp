@@ -20,7 +20,6 @@ bool SplitLinkRuns(std::wstring& plain, const std::wstring& text) {
     return std::regex_search(text, kLinkRun);
 }
 
-
 std::wstring WrapAtBlanks(const std::wstring& text, int32_t width,
                           const std::function<int32_t(const std::wstring&)>& measure) {
     // The visible characters (outside the tags) and where each stands in `text`.

@@ -25,8 +25,8 @@ constexpr RequestRule ExportRule(int64_t pageCode, Selection selection = Selecti
 
 const RequestRule kAppRequests[] = {
     ForwardRule(1, 52),
-    {5, 55, nullptr, Selection::Notice, L"Do you really want to uninstall the checked app(s)?", false, nullptr,
-     nullptr, nullptr},
+    {5, 55, nullptr, Selection::Notice, L"Do you really want to uninstall the checked app(s)?", false, nullptr, nullptr,
+     nullptr},
 };
 
 const ReplyRule kAppReplies[] = {
@@ -107,9 +107,12 @@ const RequestRule kVideoRequests[] = {
 };
 
 const ReplyRule kVideoReplies[] = {
-    CountRule(85, CounterField::Value3, 13), CountRule(91, CounterField::Value3, 14),
-    CountRule(88, CounterField::Value3, 15), CopyRule(86, 7, 13),
-    CopyRule(92, 7, 14),                     CopyRule(89, 7, 15),
+    CountRule(85, CounterField::Value3, 13),
+    CountRule(91, CounterField::Value3, 14),
+    CountRule(88, CounterField::Value3, 15),
+    CopyRule(86, 7, 13),
+    CopyRule(92, 7, 14),
+    CopyRule(89, 7, 15),
 };
 
 // The photos page hears of each of its requests once the relay has it, with the view it was about.
@@ -140,8 +143,8 @@ HookResult AboutAlbums(CommandMessage& message) {
 const RequestRule kPhotoRequests[] = {
     {1, kCodeFromHook, nullptr, Selection::Any, nullptr, false, nullptr, &PickPhotoLoad, &TellPhotoPage},
     ExportRule(2, Selection::Silent),
-    {5, 134, nullptr, Selection::Notice, L"Do you really want to delete the checked photo(s)?", false, nullptr,
-     nullptr, &TellPhotoPage},
+    {5, 134, nullptr, Selection::Notice, L"Do you really want to delete the checked photo(s)?", false, nullptr, nullptr,
+     &TellPhotoPage},
     {9, 130, nullptr, Selection::Any, nullptr, false, nullptr, &AboutAlbums, &TellPhotoPage},
     {12, 129, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, &CountOneThenTellPhotoPage},
     {13, 131, nullptr, Selection::Silent, nullptr, true, nullptr, &AboutAlbums, &TellPhotoPage},
@@ -165,19 +168,19 @@ const ReplyRule kRingtoneReplies[] = {CountRule(79, CounterField::Value3), CopyR
 
 }  // namespace
 
-const FeatureCodeMap kAppsCodeMap = {nullptr, kAppRequests, std::size(kAppRequests), kAppReplies,
-                                     std::size(kAppReplies), 21};
-const FeatureCodeMap kBooksCodeMap = {nullptr, kBookRequests, std::size(kBookRequests), kBookReplies,
-                                      std::size(kBookReplies), 19};
-const FeatureCodeMap kMusicCodeMap = {nullptr, kMusicRequests, std::size(kMusicRequests), kMusicReplies,
-                                      std::size(kMusicReplies), 9};
-const FeatureCodeMap kVideosCodeMap = {nullptr, kVideoRequests, std::size(kVideoRequests), kVideoReplies,
-                                       std::size(kVideoReplies), 13};
-const FeatureCodeMap kPhotosCodeMap = {nullptr, kPhotoRequests, std::size(kPhotoRequests), kPhotoReplies,
-                                       std::size(kPhotoReplies), 17};
-const FeatureCodeMap kRecordingsCodeMap = {nullptr, kRecordingRequests, std::size(kRecordingRequests),
-                                           kRecordingReplies, std::size(kRecordingReplies), 10};
-const FeatureCodeMap kRingtonesCodeMap = {nullptr, kRingtoneRequests, std::size(kRingtoneRequests),
+const FeatureCodeMap kAppsCodeMap = {nullptr,     kAppRequests,           std::size(kAppRequests),
+                                     kAppReplies, std::size(kAppReplies), 21};
+const FeatureCodeMap kBooksCodeMap = {nullptr,      kBookRequests,           std::size(kBookRequests),
+                                      kBookReplies, std::size(kBookReplies), 19};
+const FeatureCodeMap kMusicCodeMap = {nullptr,       kMusicRequests,           std::size(kMusicRequests),
+                                      kMusicReplies, std::size(kMusicReplies), 9};
+const FeatureCodeMap kVideosCodeMap = {nullptr,       kVideoRequests,           std::size(kVideoRequests),
+                                       kVideoReplies, std::size(kVideoReplies), 13};
+const FeatureCodeMap kPhotosCodeMap = {nullptr,       kPhotoRequests,           std::size(kPhotoRequests),
+                                       kPhotoReplies, std::size(kPhotoReplies), 17};
+const FeatureCodeMap kRecordingsCodeMap = {
+    nullptr, kRecordingRequests, std::size(kRecordingRequests), kRecordingReplies, std::size(kRecordingReplies), 10};
+const FeatureCodeMap kRingtonesCodeMap = {nullptr,          kRingtoneRequests,           std::size(kRingtoneRequests),
                                           kRingtoneReplies, std::size(kRingtoneReplies), 11};
 
 }  // namespace trv

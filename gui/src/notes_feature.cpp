@@ -9,7 +9,7 @@
 namespace trv {
 namespace {
 
-using namespace notes;
+using namespace sdk::notes;
 
 constexpr int32_t kNoteQuestionHeight = 200;
 
@@ -58,7 +58,7 @@ const ReplyRule kReplies[] = {
 
 }  // namespace
 
-const FeatureCodeMap kNotesCodeMap = {nullptr, kRequests, std::size(kRequests), kReplies, std::size(kReplies),
-                                      kNotesSectionId};
+const FeatureCodeMap kNotesCodeMap = {nullptr,  kRequests,           std::size(kRequests),
+                                      kReplies, std::size(kReplies), kNotesSectionId};
 
 }  // namespace trv

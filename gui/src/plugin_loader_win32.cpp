@@ -18,7 +18,8 @@ public:
             return false;
         }
         do {
-            entries.push_back(PluginFolderEntry{data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+            entries.push_back(
+                PluginFolderEntry{data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
         } while (FindNextFileW(find, &data));
         FindClose(find);
         return true;

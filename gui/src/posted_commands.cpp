@@ -124,8 +124,9 @@ void ShowServerCrashNotice() {
     if (sheet == nullptr) {
         return;
     }
-    sheet->SetText(L"Application have errors due to some unknown reasons,please email the zip crashing report "
-                   L"file to us,click me show in folder.");
+    sheet->SetText(
+        L"Application have errors due to some unknown reasons,please email the zip crashing report "
+        L"file to us,click me show in folder.");
     // Nothing names the device service's crash folder to the host; the host's own log folder, where its
     // reports are written, is the folder the notice opens.
     sheet->SetClickAction([](UiSheetDialog&) { VNLUtilityApp::OpenFolder(TheHostState().logFolder.c_str()); });

@@ -66,8 +66,8 @@ const SectionRow kSectionRows[] = {
 struct SectionSwitch {
     int32_t section;
     const char* page;
-    int64_t viewCode;       // kNoView: `code` is left as the section list sent it
-    int64_t relayStatus;    // the relay's `status` for the query and the load
+    int64_t viewCode;     // kNoView: `code` is left as the section list sent it
+    int64_t relayStatus;  // the relay's `status` for the query and the load
     const char* relay;
     int64_t queryCode;
     int64_t loadCode;

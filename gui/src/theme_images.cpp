@@ -23,6 +23,7 @@ const std::vector<std::string>& AlertImagePaths() {
 }
 
 const std::vector<std::string>& PreloadedImagePaths() {
+    // clang-format off
     static const std::vector<std::string> paths = {
         "common\\operate-search.png", "common\\operate-export-pressed.png", "common\\operate-export-normal.png",
         "common\\operate-export-disable.png", "common\\operate-add-normal.png", "common\\operate-add-pressed.png",
@@ -66,6 +67,7 @@ const std::vector<std::string>& PreloadedImagePaths() {
         THEME_BACKUP_RESTORE_NORMAL, THEME_BACKUP_RESTORE_PRESSED, THEME_BACKUP_ENCRYPTED,
         THEME_BACKUP_UNENCRYPTED, THEME_CONTACTS_OK_BUTTON,
     };
+    // clang-format on
     return paths;
 }
 

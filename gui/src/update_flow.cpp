@@ -119,9 +119,7 @@ bool RunDownloadedInstaller(const std::wstring& installer, int64_t productType, 
     ui.DeleteFile(installer);
     const std::wstring root = preferencesPath.substr(0, preferencesPath.rfind(L'\\'));
     const std::wstring base = root + L"\\Addins\\" + addinName + L"\\";
-    const auto program = [&](const std::wstring& version) {
-        return base + version + L"\\Bin\\" + addinName + L".exe";
-    };
+    const auto program = [&](const std::wstring& version) { return base + version + L"\\Bin\\" + addinName + L".exe"; };
     const std::wstring newest =
         NewestVersionFolder(ui.SubFolders(base), [&](const std::wstring& v) { return ui.FileExists(program(v)); });
     if (newest.empty()) {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace pages {
+namespace standin_pages {
 
 constexpr int64_t kDeviceNoticeCode = 0x59455354;  // "YEST"
 
@@ -16,4 +16,4 @@ struct DeviceNotice {
     const char* arrived;  // a device that has just (re)connected: what was counted for it earlier is void
 };
 
-}  // namespace pages
+}  // namespace standin_pages

@@ -48,7 +48,7 @@ class DevicePageWindow : public wtl::CWindowImpl<DevicePageWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"YestalDevicePage", 0, nullptr)
     BEGIN_MSG_MAP(DevicePageWindow)
-        MSG_WM_PAINT(OnPaint)
+    MSG_WM_PAINT(OnPaint)
     END_MSG_MAP()
 
 private:
@@ -56,7 +56,7 @@ private:
         wtl::PaintDC paint(m_hWnd);
         RECT client = {};
         GetClientRect(m_hWnd, &client);
-        wtl::UniqueBrush brush(CreateSolidBrush(pages::ThemeColour("color:7", RGB(0xFF, 0xFF, 0xFF))));
+        wtl::UniqueBrush brush(CreateSolidBrush(standin_pages::ThemeColour("color:7", RGB(0xFF, 0xFF, 0xFF))));
         if (brush) FillRect(paint.get(), &client, brush.get());
     }
 };
@@ -73,15 +73,15 @@ class ContainerWindow : public wtl::CWindowImpl<ContainerWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"YestalPageContainer", 0, nullptr)
     BEGIN_MSG_MAP(ContainerWindow)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
     END_MSG_MAP()
 
     // What the container shows: a device's summary, or the notice of a connection state.
-    std::wstring heading = pages::NoticeFor(pages::ConnectionState::kNoDevice).heading;
-    std::wstring hint = pages::NoticeFor(pages::ConnectionState::kNoDevice).hint;
-    std::vector<pages::SummaryLine> lines;
-    std::vector<pages::StorageShare> shares;
+    std::wstring heading = standin_pages::NoticeFor(standin_pages::ConnectionState::kNoDevice).heading;
+    std::wstring hint = standin_pages::NoticeFor(standin_pages::ConnectionState::kNoDevice).hint;
+    std::vector<standin_pages::SummaryLine> lines;
+    std::vector<standin_pages::StorageShare> shares;
     int64_t capacityBytes = 0;
     std::wstring banner;  // another device's connection notice, under a summary
 
@@ -95,7 +95,8 @@ public:
         std::wstring text = heading + L"\n";
         if (!hint.empty()) text += hint + L"\n";
         for (const auto& line : lines) text += line.label + L": " + line.value + L"\n";
-        for (const auto& share : shares) text += share.label + L": " + vnl::FormatByteSize(static_cast<uint64_t>(share.sizeBytes)) + L"\n";
+        for (const auto& share : shares)
+            text += share.label + L": " + vnl::FormatByteSize(static_cast<uint64_t>(share.sizeBytes)) + L"\n";
         if (!banner.empty()) text += banner + L"\n";
         SetWindowTextW(m_hWnd, text.c_str());
         HWND fixIt = GetDlgItem(m_hWnd, kFixItId);
@@ -106,14 +107,15 @@ public:
 private:
     LRESULT OnCommand(WPARAM wParam, LPARAM) {
         if (LOWORD(wParam) != kFixItId) return 0;
-        pages::AskHowToFixConnection(g_record);
+        standin_pages::AskHowToFixConnection(g_record);
         return 0;
     }
 
     void PaintStorage(HDC dc, const RECT& client, int top) {
         if (shares.empty() || capacityBytes <= 0) return;
-        const COLORREF text = pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33));
-        pages::DrawLine(dc, L"Storage", RECT{kMargin, top, client.right - 20, top + kLineHeight}, text, 16, true);
+        const COLORREF text = standin_pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33));
+        standin_pages::DrawLine(dc, L"Storage", RECT{kMargin, top, client.right - 20, top + kLineHeight}, text, 16,
+                                true);
         top += kLineHeight + 4;
         const int width = std::max<int>(0, client.right - 2 * kMargin);
         RECT bar = {kMargin, top, kMargin + width, top + kBarHeight};
@@ -137,8 +139,9 @@ private:
             RECT swatch = {x, y + 6, x + 10, y + 16};
             wtl::UniqueBrush brush(CreateSolidBrush(ShareColour(i)));
             if (brush) FillRect(dc, &swatch, brush.get());
-            const std::wstring entry = shares[i].label + L"  " + vnl::FormatByteSize(static_cast<uint64_t>(shares[i].sizeBytes));
-            pages::DrawLine(dc, entry, RECT{x + 16, y, x + column, y + 22}, text, 15, false);
+            const std::wstring entry =
+                shares[i].label + L"  " + vnl::FormatByteSize(static_cast<uint64_t>(shares[i].sizeBytes));
+            standin_pages::DrawLine(dc, entry, RECT{x + 16, y, x + column, y + 22}, text, 15, false);
         }
     }
 
@@ -146,27 +149,30 @@ private:
         wtl::PaintDC paint(m_hWnd);
         RECT client = {};
         GetClientRect(m_hWnd, &client);
-        wtl::UniqueBrush brush(CreateSolidBrush(pages::ThemeColour("color:7", RGB(0xFF, 0xFF, 0xFF))));
+        wtl::UniqueBrush brush(CreateSolidBrush(standin_pages::ThemeColour("color:7", RGB(0xFF, 0xFF, 0xFF))));
         if (brush) FillRect(paint.get(), &client, brush.get());
-        const COLORREF text = pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33));
+        const COLORREF text = standin_pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33));
         const COLORREF grey = RGB(0x66, 0x66, 0x66);
         RECT line = {kMargin, 20, client.right - 20, 60};
-        pages::DrawLine(paint.get(), heading, line, text, 20, true);
+        standin_pages::DrawLine(paint.get(), heading, line, text, 20, true);
         int top = 64;
         if (!hint.empty()) {
-            pages::DrawLine(paint.get(), hint, RECT{kMargin, top, client.right - 20, top + kLineHeight}, grey, 16, false);
+            standin_pages::DrawLine(paint.get(), hint, RECT{kMargin, top, client.right - 20, top + kLineHeight}, grey,
+                                    16, false);
             top += kLineHeight;
         }
         for (const auto& entry : lines) {
-            pages::DrawLine(paint.get(), entry.label, RECT{kMargin, top, kMargin + kLabelWidth, top + kLineHeight}, grey, 16, false);
-            pages::DrawLine(paint.get(), entry.value, RECT{kMargin + kLabelWidth, top, client.right - 20, top + kLineHeight},
-                            text, 16, false);
+            standin_pages::DrawLine(paint.get(), entry.label,
+                                    RECT{kMargin, top, kMargin + kLabelWidth, top + kLineHeight}, grey, 16, false);
+            standin_pages::DrawLine(paint.get(), entry.value,
+                                    RECT{kMargin + kLabelWidth, top, client.right - 20, top + kLineHeight}, text, 16,
+                                    false);
             top += kLineHeight;
         }
         PaintStorage(paint.get(), client, top + 10);
         if (!banner.empty()) {
             RECT bottom = {kMargin, client.bottom - 40, client.right - 20, client.bottom - 10};
-            pages::DrawLine(paint.get(), banner, bottom, RGB(0xC0, 0x50, 0x20), 15, false);
+            standin_pages::DrawLine(paint.get(), banner, bottom, RGB(0xC0, 0x50, 0x20), 15, false);
         }
     }
 };
@@ -179,7 +185,7 @@ struct Overview {
     std::string current;  // UTF-8; empty when there is none
     // The last connection state reported for a device that is not ready yet (by identifier; the
     // service names a device that is only being connected by no identifier).
-    std::map<std::string, pages::ConnectionState> pending;
+    std::map<std::string, standin_pages::ConnectionState> pending;
 };
 
 Overview* g_overview = nullptr;  // made once, kept until the process ends
@@ -192,35 +198,35 @@ DeviceRecord* Find(const std::string& identifier) {
 }
 
 // The latest state of a device still on its way, or "no device".
-pages::ConnectionState PendingState() {
+standin_pages::ConnectionState PendingState() {
     for (const auto& entry : g_overview->pending) {
-        if (entry.second != pages::ConnectionState::kReady) return entry.second;
+        if (entry.second != standin_pages::ConnectionState::kReady) return entry.second;
     }
-    return pages::ConnectionState::kNoDevice;
+    return standin_pages::ConnectionState::kNoDevice;
 }
 
 void ShowCurrent() {
     Overview& o = *g_overview;
     ContainerWindow& c = o.container;
     const DeviceRecord* device = o.current.empty() ? nullptr : Find(o.current);
-    const pages::ConnectionState pending = PendingState();
+    const standin_pages::ConnectionState pending = PendingState();
     c.lines.clear();
     c.shares.clear();
     c.banner.clear();
     if (device == nullptr) {
-        const pages::ConnectionNotice notice = pages::NoticeFor(pending);
+        const standin_pages::ConnectionNotice notice = standin_pages::NoticeFor(pending);
         c.heading = notice.heading;
         c.hint = notice.hint;
-        c.Changed(pending == pages::ConnectionState::kNotRecognised);
+        c.Changed(pending == standin_pages::ConnectionState::kNotRecognised);
         return;
     }
-    c.heading = pages::DeviceTitle(device->properties);
+    c.heading = standin_pages::DeviceTitle(device->properties);
     c.hint.clear();
-    c.lines = pages::SummaryLines(device->properties);
-    c.shares = pages::StorageShares(device->properties);
-    c.capacityBytes = pages::CapacityBytes(device->properties);
-    if (pending != pages::ConnectionState::kNoDevice) {
-        const pages::ConnectionNotice notice = pages::NoticeFor(pending);
+    c.lines = standin_pages::SummaryLines(device->properties);
+    c.shares = standin_pages::StorageShares(device->properties);
+    c.capacityBytes = standin_pages::CapacityBytes(device->properties);
+    if (pending != standin_pages::ConnectionState::kNoDevice) {
+        const standin_pages::ConnectionNotice notice = standin_pages::NoticeFor(pending);
         c.banner = L"Another device: " + notice.heading + L". " + notice.hint;
     }
     c.Changed(false);  // over a summary there is no room for it
@@ -228,16 +234,15 @@ void ShowCurrent() {
 
 // Tells the section list which device is current now (and which one has just arrived).
 void TellSectionList(const std::string& arrived) {
-    pages::DeviceNotice notice{g_overview->current.c_str(), arrived.empty() ? nullptr : arrived.c_str()};
+    standin_pages::DeviceNotice notice{g_overview->current.c_str(), arrived.empty() ? nullptr : arrived.c_str()};
     CommandMessage message{};
-    message.code = pages::kDeviceNoticeCode;
+    message.code = standin_pages::kDeviceNoticeCode;
     message.extra = &notice;
-    pages::Invoke(g_record, ZERITH_COMMAND_UPDATE_SECTION_TYPE, message);
+    standin_pages::Invoke(g_record, ZERITH_COMMAND_UPDATE_SECTION_TYPE, message);
 }
 
 BOOL CALLBACK HideChild(HWND child, LPARAM) {
-    if (GetParent(child) == reinterpret_cast<HWND>(g_overview->container.m_hWnd) &&
-        GetDlgCtrlID(child) != kFixItId) {
+    if (GetParent(child) == reinterpret_cast<HWND>(g_overview->container.m_hWnd) && GetDlgCtrlID(child) != kFixItId) {
         ShowWindow(child, SW_HIDE);
     }
     return TRUE;
@@ -277,7 +282,7 @@ void ResizeTo(int32_t width, int32_t height) {
     message.extra = o.layout;
     message.window = o.page;
     message.wideText = current.empty() ? nullptr : &current[0];
-    pages::Invoke(g_record, YESTAL_COMMAND_CHANGE_SIZE, message);
+    standin_pages::Invoke(g_record, YESTAL_COMMAND_CHANGE_SIZE, message);
 }
 
 void Show(CommandMessage& message) {
@@ -288,7 +293,8 @@ void Show(CommandMessage& message) {
         if (o.page.Create(message.window, rect, L"", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS) == nullptr) return;
         const int32_t section = o.layout->sectionWidth != nullptr ? *o.layout->sectionWidth : 200;
         const RECT inner = {section, 0, rect.right - rect.left, rect.bottom - rect.top};
-        if (o.container.Create(o.page, inner, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS) == nullptr) {
+        if (o.container.Create(o.page, inner, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS) ==
+            nullptr) {
             return;
         }
         o.container.CreateFixIt();
@@ -319,12 +325,12 @@ void AddDevice(CommandMessage& message) {
     CommandMessage added{};
     added.window = o.container;
     added.wideText = &key[0];
-    pages::Invoke(g_record, YESTAL_COMMAND_ADDED_DEVICE, added);
+    standin_pages::Invoke(g_record, YESTAL_COMMAND_ADDED_DEVICE, added);
     CommandMessage size{};
     size.extra = o.layout;
     size.window = o.page;
     size.wideText = &key[0];
-    pages::Invoke(g_record, YESTAL_COMMAND_CHANGE_SIZE, size);
+    standin_pages::Invoke(g_record, YESTAL_COMMAND_CHANGE_SIZE, size);
 }
 
 // A device that is not listed (it left, or never arrived) is shown as none.
@@ -337,9 +343,10 @@ void SwitchStatus(const CommandMessage& message) {
     Overview& o = *g_overview;
     const std::string device = message.text != nullptr ? message.text : "";
     auto known = o.pending.find(device);
-    const pages::ConnectionState before = known != o.pending.end() ? known->second : pages::ConnectionState::kNoDevice;
-    const pages::ConnectionState after = pages::StateAfterSwitch(before, message.status, message.code);
-    if (after == pages::ConnectionState::kReady) {
+    const standin_pages::ConnectionState before =
+        known != o.pending.end() ? known->second : standin_pages::ConnectionState::kNoDevice;
+    const standin_pages::ConnectionState after = standin_pages::StateAfterSwitch(before, message.status, message.code);
+    if (after == standin_pages::ConnectionState::kReady) {
         o.pending.erase(device);
         o.pending.erase(std::string());  // the connection that had no identifier yet was this one
     } else if (after != before) {
@@ -352,27 +359,28 @@ void SwitchStatus(const CommandMessage& message) {
 void __cdecl Receive(CommandMessage* message) {
     try {
         if (message == nullptr) return;
-        if (pages::Is(*message, YESTAL_COMMAND_SHOW_WINDOW)) {
+        if (standin_pages::Is(*message, YESTAL_COMMAND_SHOW_WINDOW)) {
             Show(*message);
-        } else if (pages::Is(*message, YESTAL_COMMAND_ADDED_DEVICE)) {
+        } else if (standin_pages::Is(*message, YESTAL_COMMAND_ADDED_DEVICE)) {
             AddDevice(*message);
-        } else if (pages::Is(*message, YESTAL_COMMAND_UPDATE_DEVICE_INFO)) {
+        } else if (standin_pages::Is(*message, YESTAL_COMMAND_UPDATE_DEVICE_INFO)) {
             std::unique_ptr<DeviceRecord> device(static_cast<DeviceRecord*>(message->data));  // handed over
             if (device) UpdateDevice(*device);
-        } else if (pages::Is(*message, YESTAL_COMMAND_CHANGE_SIZE)) {
+        } else if (standin_pages::Is(*message, YESTAL_COMMAND_CHANGE_SIZE)) {
             const auto* size = static_cast<const PageSize*>(message->data);
             if (size != nullptr) ResizeTo(size->width, size->height);
-        } else if (pages::Is(*message, YESTAL_COMMAND_HIDE_CONNECT_CHILD)) {
+        } else if (standin_pages::Is(*message, YESTAL_COMMAND_HIDE_CONNECT_CHILD)) {
             HidePages();
-        } else if (pages::Is(*message, YESTAL_COMMAND_SWITCH_STATUS)) {
+        } else if (standin_pages::Is(*message, YESTAL_COMMAND_SWITCH_STATUS)) {
             SwitchStatus(*message);
-        } else if (pages::Is(*message, YESTAL_COMMAND_SWITCH_DEVICE)) {
+        } else if (standin_pages::Is(*message, YESTAL_COMMAND_SWITCH_DEVICE)) {
             SwitchDevice(*message);
-        } else if (pages::Is(*message, YESTAL_COMMAND_CHANGE_DEVICE_NAME)) {
+        } else if (standin_pages::Is(*message, YESTAL_COMMAND_CHANGE_DEVICE_NAME)) {
             // The relay renamed the device `wideText` to `extra` (both lent for the call).
             const auto* name = static_cast<const wchar_t*>(message->extra);
             if (message->wideText != nullptr && name != nullptr && *name != L'\0') {
-                UpdateDevice(DeviceRecord{vnl::Utf8FromWide(message->wideText), {{"DeviceName", vnl::Utf8FromWide(name)}}});
+                UpdateDevice(
+                    DeviceRecord{vnl::Utf8FromWide(message->wideText), {{"DeviceName", vnl::Utf8FromWide(name)}}});
             }
         }
         // GET_CURRENT_CONNECT: nothing the stand-in shows.
@@ -386,9 +394,9 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     if (record == nullptr || record->send == nullptr) return;
     g_record = record;
     g_overview = new Overview();
-    pages::RegisterNames(record, &Receive,
-                         {YESTAL_COMMAND_ADDED_DEVICE, YESTAL_COMMAND_CHANGE_DEVICE_NAME, YESTAL_COMMAND_CHANGE_SIZE,
-                          YESTAL_COMMAND_GET_CURRENT_CONNECT, YESTAL_COMMAND_HIDE_CONNECT_CHILD,
-                          YESTAL_COMMAND_SHOW_WINDOW, YESTAL_COMMAND_SWITCH_DEVICE, YESTAL_COMMAND_SWITCH_STATUS,
-                          YESTAL_COMMAND_UPDATE_DEVICE_INFO});
+    standin_pages::RegisterNames(
+        record, &Receive,
+        {YESTAL_COMMAND_ADDED_DEVICE, YESTAL_COMMAND_CHANGE_DEVICE_NAME, YESTAL_COMMAND_CHANGE_SIZE,
+         YESTAL_COMMAND_GET_CURRENT_CONNECT, YESTAL_COMMAND_HIDE_CONNECT_CHILD, YESTAL_COMMAND_SHOW_WINDOW,
+         YESTAL_COMMAND_SWITCH_DEVICE, YESTAL_COMMAND_SWITCH_STATUS, YESTAL_COMMAND_UPDATE_DEVICE_INFO});
 }

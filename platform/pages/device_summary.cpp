@@ -7,7 +7,7 @@
 #include "vnl_size_text.h"
 #include "vnl_utf8.h"
 
-namespace pages {
+namespace standin_pages {
 namespace {
 
 // The device service's codes that the page tells apart (the service's reply codes).
@@ -103,11 +103,13 @@ std::vector<StorageShare> StorageShares(const DeviceProperties& properties) {
     static const struct {
         const char* member;
         const wchar_t* label;
+        // clang-format off
     } kCategories[] = {
         {"Application_PhysicalSize", L"Apps"}, {"Photo_PhysicalSize", L"Photos"},
         {"CameraRoll_PhysicalSize", L"Camera Roll"}, {"Movie_PhysicalSize", L"Videos"},
         {"Music_PhysicalSize", L"Music"}, {"Book_PhysicalSize", L"Books"},
         {"Ringtone_PhysicalSize", L"Ringtones"}, {"Data_Others_PhysicalSize", L"Other"},
+        // clang-format on
     };
     std::vector<StorageShare> shares;
     for (const auto& category : kCategories) {
@@ -120,19 +122,15 @@ std::vector<StorageShare> StorageShares(const DeviceProperties& properties) {
 
 ConnectionState StateAfterSwitch(ConnectionState shown, int64_t status, int64_t code) {
     switch (status) {
-    case kStatusConnecting:
-        return ConnectionState::kConnecting;
-    case kStatusNotPaired:
-        return ConnectionState::kWaitingForTrust;
+    case kStatusConnecting: return ConnectionState::kConnecting;
+    case kStatusNotPaired: return ConnectionState::kWaitingForTrust;
     case kStatusFailed:
         if (code == kCodeDeviceLocked) return ConnectionState::kLocked;
         if (code == kCodeNotPaired) return ConnectionState::kWaitingForTrust;
         if (code == kCodeLibraryNotBound || code == kCodeServiceNotRunning) return ConnectionState::kDriverMissing;
         return ConnectionState::kNotRecognised;
-    case kStatusConnected:
-        return ConnectionState::kReady;
-    default:
-        return shown;
+    case kStatusConnected: return ConnectionState::kReady;
+    default: return shown;
     }
 }
 
@@ -140,8 +138,7 @@ ConnectionNotice NoticeFor(ConnectionState state) {
     switch (state) {
     case ConnectionState::kNoDevice:
         return {L"Connect a device", L"Connect your iPhone, iPad or iPod touch to this computer with its USB cable."};
-    case ConnectionState::kConnecting:
-        return {L"Connecting...", L"Keep the device connected while it is read."};
+    case ConnectionState::kConnecting: return {L"Connecting...", L"Keep the device connected while it is read."};
     case ConnectionState::kWaitingForTrust:
         return {L"Waiting for trust",
                 L"Unlock the device and tap \"Trust\" when it asks whether to trust this computer."};
@@ -153,10 +150,9 @@ ConnectionNotice NoticeFor(ConnectionState state) {
                 L"The driver is being downloaded and installed; the device is connected afterwards."};
     case ConnectionState::kNotRecognised:
         return {L"The connected device is not recognized", L"Reconnect it, or follow the steps under \"Fix it\"."};
-    case ConnectionState::kReady:
-        break;
+    case ConnectionState::kReady: break;
     }
     return {};
 }
 
-}  // namespace pages
+}  // namespace standin_pages

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace pages {
+namespace standin_pages {
 
 using DeviceProperties = std::map<std::string, std::string>;  // UTF-8 names and values, numbers in decimal
 
@@ -56,4 +56,4 @@ struct ConnectionNotice {
 };
 ConnectionNotice NoticeFor(ConnectionState state);
 
-}  // namespace pages
+}  // namespace standin_pages

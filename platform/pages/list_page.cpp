@@ -29,9 +29,8 @@
 
 namespace {
 
-using trv::relay::tables::Table;
-using trv::relay::tables::TableOf;
-namespace tables = trv::relay::tables;
+using relay::Table;
+using relay::TableOf;
 
 constexpr int64_t kSingleView = -1;
 constexpr int64_t kViewInStatus = -2;  // the answers name their view in `status`
@@ -52,24 +51,26 @@ struct ListFeature {
     PageView views[3];     // a table of no columns ends the list
 };
 
+// clang-format off
 const ListFeature kFeatures[] = {
-    {SORVAD_COMMAND_SHOW_WINDOW, SORVAD_COMMAND_CHANGE_SIZE, SORVAD_COMMAND_DO_SMS, &messages::ReleasePayload, false,
-     kSingleView, {11, 10, 0, 0}, {{kSingleView, TableOf(tables::kMessages)}}},
-    {WENDRA_COMMAND_SHOW_WINDOW, WENDRA_COMMAND_CHANGE_SIZE, WENDRA_COMMAND_DO_CALENDAR, &calendars::ReleasePayload,
-     false, kSingleView, {7, 0, 0, 0}, {{kSingleView, TableOf(tables::kCalendars)}}},
-    {PIMSEL_COMMAND_SHOW_WINDOW, PIMSEL_COMMAND_CHANGE_SIZE, PIMSEL_COMMAND_DO_PHOTO, &photos::ReleasePayload, true,
-     kViewInStatus, {6, 7, 8, 0}, {{0, TableOf(tables::kPhotos)}, {1, TableOf(tables::kAlbums)}}},
+    {SORVAD_COMMAND_SHOW_WINDOW, SORVAD_COMMAND_CHANGE_SIZE, SORVAD_COMMAND_DO_SMS, &sdk::messages::ReleasePayload, false,
+     kSingleView, {11, 10, 0, 0}, {{kSingleView, TableOf(relay::kMessages)}}},
+    {WENDRA_COMMAND_SHOW_WINDOW, WENDRA_COMMAND_CHANGE_SIZE, WENDRA_COMMAND_DO_CALENDAR, &sdk::calendars::ReleasePayload,
+     false, kSingleView, {7, 0, 0, 0}, {{kSingleView, TableOf(relay::kCalendars)}}},
+    {PIMSEL_COMMAND_SHOW_WINDOW, PIMSEL_COMMAND_CHANGE_SIZE, PIMSEL_COMMAND_DO_PHOTO, &sdk::photos::ReleasePayload, true,
+     kViewInStatus, {6, 7, 8, 0}, {{0, TableOf(relay::kPhotos)}, {1, TableOf(relay::kAlbums)}}},
     // The songs are the music page's one view (9); their answers do not name it.
-    {MULVAR_COMMAND_SHOW_WINDOW, MULVAR_COMMAND_CHANGE_SIZE, MULVAR_COMMAND_DO_MUSIC, &music::ReleasePayload, true, 9,
-     {6, 0, 0, 0}, {{9, TableOf(tables::kSongs)}}},
-    {VINTOR_COMMAND_SHOW_WINDOW, VINTOR_COMMAND_CHANGE_SIZE, VINTOR_COMMAND_DO_VIDEO, &videos::ReleasePayload, true,
+    {MULVAR_COMMAND_SHOW_WINDOW, MULVAR_COMMAND_CHANGE_SIZE, MULVAR_COMMAND_DO_MUSIC, &sdk::music::ReleasePayload, true, 9,
+     {6, 0, 0, 0}, {{9, TableOf(relay::kSongs)}}},
+    {VINTOR_COMMAND_SHOW_WINDOW, VINTOR_COMMAND_CHANGE_SIZE, VINTOR_COMMAND_DO_VIDEO, &sdk::videos::ReleasePayload, true,
      kViewInStatus, {7, 0, 0, 0},
-     {{13, TableOf(tables::kMovies)}, {14, TableOf(tables::kTvShows)}, {15, TableOf(tables::kMusicVideos)}}},
-    {GAVREL_COMMAND_SHOW_WINDOW, GAVREL_COMMAND_CHANGE_SIZE, GAVREL_COMMAND_DO_APP, &apps::ReleasePayload, false,
-     kSingleView, {6, 0, 0, 0}, {{kSingleView, TableOf(tables::kApps)}}},
-    {TELBOR_COMMAND_SHOW_WINDOW, TELBOR_COMMAND_CHANGE_SIZE, TELBOR_COMMAND_DO_BOOK, &books::ReleasePayload, false,
-     kSingleView, {6, 0, 0, 0}, {{kSingleView, TableOf(tables::kBooks)}}},
+     {{13, TableOf(relay::kMovies)}, {14, TableOf(relay::kTvShows)}, {15, TableOf(relay::kMusicVideos)}}},
+    {GAVREL_COMMAND_SHOW_WINDOW, GAVREL_COMMAND_CHANGE_SIZE, GAVREL_COMMAND_DO_APP, &sdk::apps::ReleasePayload, false,
+     kSingleView, {6, 0, 0, 0}, {{kSingleView, TableOf(relay::kApps)}}},
+    {TELBOR_COMMAND_SHOW_WINDOW, TELBOR_COMMAND_CHANGE_SIZE, TELBOR_COMMAND_DO_BOOK, &sdk::books::ReleasePayload, false,
+     kSingleView, {6, 0, 0, 0}, {{kSingleView, TableOf(relay::kBooks)}}},
 };
+// clang-format on
 const ListFeature& kFeature = kFeatures[TRV_LIST_PAGE];
 
 // Room beside a cell's text (the list view's own margins) and around a header's.
@@ -121,7 +122,7 @@ void SetColumnWidth(ListView& view, size_t column, int width) {
 void AddColumns(ListView& view) {
     view.widths.assign(view.table->count, 0);
     for (size_t i = 0; i < view.table->count; ++i) {
-        const tables::Column& column = view.table->columns[i];
+        const relay::Column& column = view.table->columns[i];
         LVCOLUMNW entry = {};
         entry.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
         entry.fmt = column.alignRight ? LVCFMT_RIGHT : LVCFMT_LEFT;
@@ -168,13 +169,14 @@ void AddRows(ListView& view, const ItemBatch<TextItem>& batch) {
             cell.iSubItem = static_cast<int>(column);
             cell.pszText = const_cast<wchar_t*>(text.c_str());
             if (column == 0) {
-                cell.iItem = static_cast<int>(SendMessageW(view.list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&cell)));
+                cell.iItem =
+                    static_cast<int>(SendMessageW(view.list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&cell)));
                 if (cell.iItem < 0) break;
             } else {
                 SendMessageW(view.list, LVM_SETITEMTEXTW, cell.iItem, reinterpret_cast<LPARAM>(&cell));
             }
-            const int width = std::min(TextWidth(view.list, text) + kCellMarginPixels,
-                                       view.table->columns[column].maxWidthPixels);
+            const int width =
+                std::min(TextWidth(view.list, text) + kCellMarginPixels, view.table->columns[column].maxWidthPixels);
             wanted[column] = std::max(wanted[column], width);
         }
         ++row;
@@ -256,11 +258,11 @@ void Reply(const CommandMessage& message) {
 void __cdecl Receive(CommandMessage* message) {
     try {
         if (message == nullptr) return;
-        if (pages::Is(*message, kFeature.show)) {
+        if (standin_pages::Is(*message, kFeature.show)) {
             Show(*message);
-        } else if (pages::Is(*message, kFeature.size)) {
+        } else if (standin_pages::Is(*message, kFeature.size)) {
             Move(*message);
-        } else if (pages::Is(*message, kFeature.reply)) {
+        } else if (standin_pages::Is(*message, kFeature.reply)) {
             Reply(*message);
         }
     } catch (...) {
@@ -274,5 +276,5 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     g_views = new std::map<std::pair<std::wstring, int64_t>, ListView>();
-    pages::RegisterNames(record, &Receive, {kFeature.show, kFeature.size, kFeature.reply});
+    standin_pages::RegisterNames(record, &Receive, {kFeature.show, kFeature.size, kFeature.reply});
 }

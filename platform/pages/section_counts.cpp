@@ -1,7 +1,7 @@
 // The section list's per-device counters; see section_counts.h.
 #include "section_counts.h"
 
-namespace pages {
+namespace standin_pages {
 
 void SectionCounts::Set(const std::string& device, int32_t section, int64_t count) {
     m_byDevice[device.empty() ? m_current : device][section] = count;
@@ -25,4 +25,4 @@ std::wstring SectionCounts::ShownText(int32_t section, const std::wstring& text)
     return count == device->second.end() ? text : text + L" (" + std::to_wstring(count->second) + L")";
 }
 
-}  // namespace pages
+}  // namespace standin_pages

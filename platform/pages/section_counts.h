@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-namespace pages {
+namespace standin_pages {
 
 class SectionCounts {
 public:
@@ -31,4 +31,4 @@ private:
     std::map<std::string, std::map<int32_t, int64_t>> m_byDevice;
 };
 
-}  // namespace pages
+}  // namespace standin_pages

@@ -57,16 +57,16 @@ class SectionListWindow : public wtl::CWindowImpl<SectionListWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"QuarnelSectionList", 0, nullptr)
     BEGIN_MSG_MAP(SectionListWindow)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnButtonDown)
-        MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
-        MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
-        MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
-        MESSAGE_HANDLER_EX(WM_RESELECT, OnReselect)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnButtonDown)
+    MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
+    MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
+    MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
+    MESSAGE_HANDLER_EX(WM_RESELECT, OnReselect)
     END_MSG_MAP()
 
     std::vector<Section> sections;
-    pages::SectionCounts counts;
+    standin_pages::SectionCounts counts;
     int32_t rowHeight = 30;
     int32_t selected = -1;  // none until the user chooses one
     int32_t scrollTop = 0;  // pixels of the list above the window's top edge
@@ -104,13 +104,14 @@ public:
         CommandMessage message{};
         message.value4 = section;
         message.window = m_hWnd;
-        pages::Invoke(g_record, QUARNEL_COMMAND_SELECT_ITEM, message);
+        standin_pages::Invoke(g_record, QUARNEL_COMMAND_SELECT_ITEM, message);
     }
 
     // The host chose `section` (a page it shows by itself): it is highlighted, and not chosen again.
     void Highlight(int32_t section) {
-        const bool known = std::any_of(sections.begin(), sections.end(),
-                                       [section](const Section& entry) { return entry.id == section && entry.selectable; });
+        const bool known = std::any_of(sections.begin(), sections.end(), [section](const Section& entry) {
+            return entry.id == section && entry.selectable;
+        });
         if (!known || section == selected) return;
         selected = section;
         if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, FALSE);
@@ -130,9 +131,9 @@ private:
         wtl::PaintDC paint(m_hWnd);
         RECT client = {};
         GetClientRect(m_hWnd, &client);
-        wtl::UniqueBrush background(CreateSolidBrush(pages::ThemeColour("color:9", RGB(0xF2, 0xF2, 0xF2))));
+        wtl::UniqueBrush background(CreateSolidBrush(standin_pages::ThemeColour("color:9", RGB(0xF2, 0xF2, 0xF2))));
         if (background) FillRect(paint.get(), &client, background.get());
-        wtl::UniqueBrush highlight(CreateSolidBrush(pages::ThemeColour("color:12", RGB(0x6A, 0xAE, 0xF0))));
+        wtl::UniqueBrush highlight(CreateSolidBrush(standin_pages::ThemeColour("color:12", RGB(0x6A, 0xAE, 0xF0))));
         Gdiplus::Graphics graphics(paint.get());
         for (size_t i = 0; i < sections.size(); ++i) {
             const Section& section = sections[i];
@@ -147,8 +148,9 @@ private:
             }
             const std::wstring text = ShownText(section);
             RECT textRect = {row.left + section.left, row.top, row.right - kTextRightMargin, row.bottom};
-            pages::DrawLine(paint.get(), text, textRect, section.colour,
-                            FittingTextPixels(paint.get(), text, textRect.right - textRect.left - kFitSlack), false);
+            standin_pages::DrawLine(paint.get(), text, textRect, section.colour,
+                                    FittingTextPixels(paint.get(), text, textRect.right - textRect.left - kFitSlack),
+                                    false);
         }
     }
 
@@ -222,8 +224,8 @@ void CreateList(CommandMessage& message) {
 }
 
 void OnReset(const CommandMessage& message) {
-    const auto* notice = static_cast<const pages::DeviceNotice*>(message.extra);
-    if (message.code != pages::kDeviceNoticeCode || notice == nullptr) {
+    const auto* notice = static_cast<const standin_pages::DeviceNotice*>(message.extra);
+    if (message.code != standin_pages::kDeviceNoticeCode || notice == nullptr) {
         g_list->counts.Clear();  // the relay's reset
         g_list->CountsChanged();
         return;
@@ -239,14 +241,14 @@ void OnReset(const CommandMessage& message) {
 void __cdecl Receive(CommandMessage* message) {
     try {
         if (message == nullptr) return;
-        if (pages::Is(*message, QUARNEL_COMMAND_CREATE_WINDOW)) {
+        if (standin_pages::Is(*message, QUARNEL_COMMAND_CREATE_WINDOW)) {
             CreateList(*message);
-        } else if (pages::Is(*message, QUARNEL_COMMAND_CHANGE_SIZE)) {
+        } else if (standin_pages::Is(*message, QUARNEL_COMMAND_CHANGE_SIZE)) {
             const auto* rect = static_cast<const RECT*>(message->data);
             if (rect != nullptr && g_list->m_hWnd != nullptr) {
                 MoveWindow(*g_list, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
             }
-        } else if (pages::Is(*message, QUARNEL_COMMAND_UPDATE_ITEM)) {
+        } else if (standin_pages::Is(*message, QUARNEL_COMMAND_UPDATE_ITEM)) {
             // SectionCount: id, low half of the count, an unset word, high half; `text` names the device.
             const auto* words = static_cast<const uint32_t*>(message->extra);
             if (words != nullptr) {
@@ -254,9 +256,9 @@ void __cdecl Receive(CommandMessage* message) {
                                    static_cast<int64_t>((static_cast<uint64_t>(words[3]) << 32) | words[1]));
                 g_list->CountsChanged();
             }
-        } else if (pages::Is(*message, QUARNEL_COMMAND_RESET_NUMBER)) {
+        } else if (standin_pages::Is(*message, QUARNEL_COMMAND_RESET_NUMBER)) {
             OnReset(*message);
-        } else if (pages::Is(*message, QUARNEL_COMMAND_SELECT_ITEM)) {
+        } else if (standin_pages::Is(*message, QUARNEL_COMMAND_SELECT_ITEM)) {
             // The host's choice (a section update of the relay module, `value4` the section, `text` the device):
             // shown only, so that it does not come back to the host as the user's; one about another device
             // than the current one is not.
@@ -275,7 +277,8 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     if (record == nullptr || record->send == nullptr) return;
     g_record = record;
     g_list = new SectionListWindow();
-    pages::RegisterNames(record, &Receive,
-                         {QUARNEL_COMMAND_CHANGE_SIZE, QUARNEL_COMMAND_CREATE_WINDOW, QUARNEL_COMMAND_RESET_NUMBER,
-                          QUARNEL_COMMAND_SELECT_ITEM, QUARNEL_COMMAND_UPDATE_ITEM});
+    standin_pages::RegisterNames(
+        record, &Receive,
+        {QUARNEL_COMMAND_CHANGE_SIZE, QUARNEL_COMMAND_CREATE_WINDOW, QUARNEL_COMMAND_RESET_NUMBER,
+         QUARNEL_COMMAND_SELECT_ITEM, QUARNEL_COMMAND_UPDATE_ITEM});
 }

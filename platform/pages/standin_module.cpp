@@ -11,7 +11,7 @@
 #include "command_names.h"
 #include "vnl_utf8.h"
 
-namespace pages {
+namespace standin_pages {
 
 void RegisterNames(ModuleRecord* record, CommandReceiver receiver, std::initializer_list<const char*> names) {
     record->receive = receiver;
@@ -48,15 +48,17 @@ void DrawLine(HDC dc, const std::wstring& text, RECT rect, COLORREF colour, int 
     wtl::SelectGuard selectFont(dc, font ? static_cast<HGDIOBJ>(font.get()) : GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, colour);
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
 void AskHowToFixConnection(ModuleRecord* record) {
     VNLUserDefaults* urls = VNLUserDefaults::GetUserDefaults("url");
-    std::wstring address = vnl::WideFromUtf8(urls != nullptr ? VNLTakeText(urls->GetString("url:brand")) : std::string());
+    std::wstring address =
+        vnl::WideFromUtf8(urls != nullptr ? VNLTakeText(urls->GetString("url:brand")) : std::string());
     CommandMessage message{};
     message.wideText = &address[0];
     Invoke(record, YESTAL_COMMAND_DEVICE_DETECT_SUPPORT, message);
 }
 
-}  // namespace pages
+}  // namespace standin_pages

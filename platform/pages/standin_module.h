@@ -11,7 +11,7 @@
 
 #include "command_message.h"
 
-namespace pages {
+namespace standin_pages {
 
 // Sets the receiver and registers `names`, one kind-1 message each, with the module as owner.
 void RegisterNames(ModuleRecord* record, CommandReceiver receiver, std::initializer_list<const char*> names);
@@ -27,4 +27,4 @@ void DrawLine(HDC dc, const std::wstring& text, RECT rect, COLORREF colour, int 
 // the maker's site ("url:brand") as the page for further help.
 void AskHowToFixConnection(ModuleRecord* record);
 
-}  // namespace pages
+}  // namespace standin_pages

@@ -67,12 +67,14 @@ struct ButtonSpec {
     bool lowerRow;  // the lower row; else the upper one, beside the window buttons
 };
 // Right to left within each row.
+// clang-format off
 constexpr ButtonSpec kRightButtons[] = {
     {kCloseId, L"\u00D7", kButtonSize, false},   {kMaximiseId, L"\u25A1", kButtonSize, false},
     {kMinimiseId, L"\u2013", kButtonSize, false}, {kUpdateId, L"Check for updates", 130, false},
     {kFeedbackId, L"Feedback", 80, false},        {kAboutId, L"About", 60, false},
     {kRenameId, L"Rename", 70, true},             {kDevicesId, L"Switch device", 110, true},
 };
+// clang-format on
 constexpr ButtonSpec kViewButtons[] = {{kDeviceViewId, L"Device", 80, true}, {kToolkitViewId, L"Toolkit", 80, true}};
 constexpr wchar_t kCheckingText[] = L"Checking...";
 
@@ -80,9 +82,9 @@ class TitleBarWindow : public wtl::CWindowImpl<TitleBarWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"LunderTitleBar", 0, nullptr)
     BEGIN_MSG_MAP(TitleBarWindow)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
-        MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_SIZE, OnSize)
+    MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
     END_MSG_MAP()
 
     std::wstring title;
@@ -132,13 +134,15 @@ private:
         for (const ButtonSpec& spec : kRightButtons) {
             int& right = spec.lowerRow ? lower : upper;
             if (HWND button = GetDlgItem(m_hWnd, spec.id)) {
-                MoveWindow(button, right - spec.width, spec.lowerRow ? kLowerRowTop : kRowTop, spec.width, kButtonSize, TRUE);
+                MoveWindow(button, right - spec.width, spec.lowerRow ? kLowerRowTop : kRowTop, spec.width, kButtonSize,
+                           TRUE);
             }
             right -= spec.width + kButtonGap;
         }
         int left = 20;
         for (const ButtonSpec& spec : kViewButtons) {
-            if (HWND button = GetDlgItem(m_hWnd, spec.id)) MoveWindow(button, left, kLowerRowTop, spec.width, kButtonSize, TRUE);
+            if (HWND button = GetDlgItem(m_hWnd, spec.id))
+                MoveWindow(button, left, kLowerRowTop, spec.width, kButtonSize, TRUE);
             left += spec.width;
         }
     }
@@ -154,14 +158,15 @@ private:
         wtl::PaintDC paint(m_hWnd);
         RECT client = {};
         GetClientRect(m_hWnd, &client);
-        wtl::UniqueBrush brush(CreateSolidBrush(pages::ThemeColour("color:1", RGB(0x3A, 0x8E, 0xE6))));
+        wtl::UniqueBrush brush(CreateSolidBrush(standin_pages::ThemeColour("color:1", RGB(0x3A, 0x8E, 0xE6))));
         if (brush) FillRect(paint.get(), &client, brush.get());
         RECT titleRect = {client.left + 20, client.top, client.right / 2, kLowerRowTop - 4};
-        pages::DrawLine(paint.get(), title, titleRect, RGB(0xFF, 0xFF, 0xFF), 19, true);
+        standin_pages::DrawLine(paint.get(), title, titleRect, RGB(0xFF, 0xFF, 0xFF), 19, true);
         const int left = 20 + kViewButtons[0].width + kViewButtons[1].width + 30;
         RECT deviceRect = {left, kLowerRowTop, DeviceRight(client), kLowerRowTop + kButtonSize};
-        const std::wstring device = current < 0 ? std::wstring(L"No detected device") : ShownName(devices[current].second);
-        pages::DrawLine(paint.get(), device, deviceRect, RGB(0xFF, 0xFF, 0xFF), 16, true);
+        const std::wstring device =
+            current < 0 ? std::wstring(L"No detected device") : ShownName(devices[current].second);
+        standin_pages::DrawLine(paint.get(), device, deviceRect, RGB(0xFF, 0xFF, 0xFF), 16, true);
     }
 };
 
@@ -183,19 +188,19 @@ void SwitchTo(int index) {
     std::wstring identifier = index < 0 ? std::wstring() : g_bar->devices[static_cast<size_t>(index)].first;
     CommandMessage message{};
     message.wideText = identifier.empty() ? nullptr : &identifier[0];
-    pages::Invoke(g_record, LUNDER_COMMAND_CHANGE_DEVICE, message);
+    standin_pages::Invoke(g_record, LUNDER_COMMAND_CHANGE_DEVICE, message);
 }
 
 // The host asks for the name (modally) and hands it to the relay; the relay's answer renames the entry.
 void RenameCurrentDevice() {
     if (g_bar->current < 0) return;
     CommandMessage edit{};
-    pages::Invoke(g_record, YESTAL_COMMAND_EDIT_DEVICE_NAME, edit);
+    standin_pages::Invoke(g_record, YESTAL_COMMAND_EDIT_DEVICE_NAME, edit);
     std::unique_ptr<wchar_t, decltype(&std::free)> name(edit.wideText, &std::free);  // the host's heap copy
     if (edit.status != 1 || !name) return;
     CommandMessage change{};
     change.wideText = name.get();
-    pages::Invoke(g_record, YESTAL_COMMAND_CHANGE_DEVICE_NAME, change);
+    standin_pages::Invoke(g_record, YESTAL_COMMAND_CHANGE_DEVICE_NAME, change);
 }
 
 // Every connected device by its name, the current one checked; choosing another switches to it.
@@ -221,54 +226,35 @@ void ChangeView(int64_t view) {
     CheckRadioButton(*g_bar, kDeviceViewId, kToolkitViewId, view == kViewToolkit ? kToolkitViewId : kDeviceViewId);
     CommandMessage message{};
     message.status = view;
-    pages::Invoke(g_record, LUNDER_COMMAND_CHANGE_TYPE, message);
+    standin_pages::Invoke(g_record, LUNDER_COMMAND_CHANGE_TYPE, message);
 }
 
 // The host shows the about box, opens the feedback page or checks for updates; the check's end comes back
 // as LUNDER_COMMAND_CHECK_FOR_UPDATE.
 void InvokePlain(const char* name) {
     CommandMessage message{};
-    pages::Invoke(g_record, name, message);
+    standin_pages::Invoke(g_record, name, message);
 }
 
 LRESULT TitleBarWindow::OnCommand(WPARAM wParam, LPARAM) {
     HWND frame = GetAncestor(m_hWnd, GA_ROOT);
     switch (LOWORD(wParam)) {
-    case kMinimiseId:
-        ShowWindow(frame, SW_MINIMIZE);
-        break;
-    case kMaximiseId:
-        InvokePlain(LUNDER_COMMAND_PRESS_MAX_OR_RESET);
-        break;
-    case kCloseId:
-        PostMessageW(frame, WM_CLOSE, 0, 0);
-        break;
-    case kRenameId:
-        RenameCurrentDevice();
-        break;
-    case kAboutId:
-        InvokePlain(LUNDER_COMMAND_OPEN_ABOUT);
-        break;
-    case kFeedbackId:
-        InvokePlain(LUNDER_COMMAND_OPEN_FEEDBACK);
-        break;
+    case kMinimiseId: ShowWindow(frame, SW_MINIMIZE); break;
+    case kMaximiseId: InvokePlain(LUNDER_COMMAND_PRESS_MAX_OR_RESET); break;
+    case kCloseId: PostMessageW(frame, WM_CLOSE, 0, 0); break;
+    case kRenameId: RenameCurrentDevice(); break;
+    case kAboutId: InvokePlain(LUNDER_COMMAND_OPEN_ABOUT); break;
+    case kFeedbackId: InvokePlain(LUNDER_COMMAND_OPEN_FEEDBACK); break;
     case kUpdateId:
         if (IsWindowEnabled(GetDlgItem(m_hWnd, kUpdateId))) {
             SetChecking(true);
             InvokePlain(LUNDER_COMMAND_CHECK_FOR_UPDATE);
         }
         break;
-    case kDevicesId:
-        ChooseDevice(m_hWnd);
-        break;
-    case kDeviceViewId:
-        ChangeView(kViewDevice);
-        break;
-    case kToolkitViewId:
-        ChangeView(kViewToolkit);
-        break;
-    default:
-        break;
+    case kDevicesId: ChooseDevice(m_hWnd); break;
+    case kDeviceViewId: ChangeView(kViewDevice); break;
+    case kToolkitViewId: ChangeView(kViewToolkit); break;
+    default: break;
     }
     return 0;
 }
@@ -297,9 +283,9 @@ int IndexOf(const wchar_t* identifier) {
 void __cdecl Receive(CommandMessage* message) {
     try {
         if (message == nullptr) return;
-        if (pages::Is(*message, LUNDER_COMMAND_CREATE_TITLEBAR)) {
+        if (standin_pages::Is(*message, LUNDER_COMMAND_CREATE_TITLEBAR)) {
             CreateBar(*message);
-        } else if (pages::Is(*message, LUNDER_COMMAND_ADD_DEVICE)) {
+        } else if (standin_pages::Is(*message, LUNDER_COMMAND_ADD_DEVICE)) {
             std::unique_ptr<WideStringPair> entry(static_cast<WideStringPair*>(message->data));  // handed over
             if (!entry) return;
             const int index = IndexOf(entry->first.c_str());
@@ -310,19 +296,20 @@ void __cdecl Receive(CommandMessage* message) {
                 if (g_bar->current < 0) g_bar->current = static_cast<int>(g_bar->devices.size()) - 1;
             }
             Repaint();
-        } else if (pages::Is(*message, LUNDER_COMMAND_GET_CURRENT_DEVICE)) {
+        } else if (standin_pages::Is(*message, LUNDER_COMMAND_GET_CURRENT_DEVICE)) {
             // A copy on the shared heap: the asker frees it.
             message->wideText = g_bar->current < 0 ? nullptr : _wcsdup(g_bar->devices[g_bar->current].first.c_str());
-        } else if (pages::Is(*message, LUNDER_COMMAND_CHANGE_DEVICE)) {
+        } else if (standin_pages::Is(*message, LUNDER_COMMAND_CHANGE_DEVICE)) {
             // The host's switch to a device that arrived after the current one left.
             const int index = IndexOf(message->wideText);
             if (index >= 0 && index != g_bar->current) SwitchTo(index);
-        } else if (pages::Is(*message, LUNDER_COMMAND_CHANGE_SIZE)) {
+        } else if (standin_pages::Is(*message, LUNDER_COMMAND_CHANGE_SIZE)) {
             const auto* size = static_cast<const PageSize*>(message->data);
             if (size != nullptr && g_bar->m_hWnd != nullptr) {
-                SetWindowPos(*g_bar, nullptr, 0, 0, size->width, kTitleBarHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                SetWindowPos(*g_bar, nullptr, 0, 0, size->width, kTitleBarHeight,
+                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
             }
-        } else if (pages::Is(*message, LUNDER_COMMAND_CHANGE_DEVICE_NAME)) {
+        } else if (standin_pages::Is(*message, LUNDER_COMMAND_CHANGE_DEVICE_NAME)) {
             // The relay renamed the device `wideText` to `extra` (both lent for the call).
             const int index = IndexOf(message->wideText);
             const auto* name = static_cast<const wchar_t*>(message->extra);
@@ -330,7 +317,7 @@ void __cdecl Receive(CommandMessage* message) {
                 g_bar->devices[static_cast<size_t>(index)].second = name;
                 Repaint();
             }
-        } else if (pages::Is(*message, LUNDER_COMMAND_CHECK_FOR_UPDATE)) {
+        } else if (standin_pages::Is(*message, LUNDER_COMMAND_CHECK_FOR_UPDATE)) {
             if (g_bar->m_hWnd != nullptr) g_bar->SetChecking(false);  // the check is over
         }
     } catch (...) {
@@ -360,8 +347,9 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     if (record == nullptr || record->send == nullptr) return;
     g_bar = new TitleBarWindow();
     g_record = record;
-    pages::RegisterNames(record, &Receive,
-                         {LUNDER_COMMAND_ADD_DEVICE, LUNDER_COMMAND_CHANGE_DEVICE, LUNDER_COMMAND_CHANGE_DEVICE_NAME,
-                          LUNDER_COMMAND_CHANGE_SIZE, LUNDER_COMMAND_CHECK_FOR_UPDATE, LUNDER_COMMAND_CREATE_TITLEBAR,
-                          LUNDER_COMMAND_GET_CURRENT_DEVICE});
+    standin_pages::RegisterNames(
+        record, &Receive,
+        {LUNDER_COMMAND_ADD_DEVICE, LUNDER_COMMAND_CHANGE_DEVICE, LUNDER_COMMAND_CHANGE_DEVICE_NAME,
+         LUNDER_COMMAND_CHANGE_SIZE, LUNDER_COMMAND_CHECK_FOR_UPDATE, LUNDER_COMMAND_CREATE_TITLEBAR,
+         LUNDER_COMMAND_GET_CURRENT_DEVICE});
 }

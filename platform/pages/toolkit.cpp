@@ -40,9 +40,9 @@ void StartTool(int id) {
     CommandMessage message{};
     if (id == kTools[0].id) {
         message.code = kBackupManagerTool;
-        pages::Invoke(g_record, KESTOR_COMMAND_START_TOOL, message);
+        standin_pages::Invoke(g_record, KESTOR_COMMAND_START_TOOL, message);
     } else if (id == kTools[1].id) {
-        pages::AskHowToFixConnection(g_record);
+        standin_pages::AskHowToFixConnection(g_record);
     }
 }
 
@@ -50,8 +50,8 @@ class ToolkitWindow : public wtl::CWindowImpl<ToolkitWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"KestorToolkit", 0, nullptr)
     BEGIN_MSG_MAP(ToolkitWindow)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
     END_MSG_MAP()
 
     void CreateTools() {
@@ -73,15 +73,15 @@ private:
         wtl::PaintDC paint(m_hWnd);
         RECT client = {};
         GetClientRect(m_hWnd, &client);
-        wtl::UniqueBrush brush(CreateSolidBrush(pages::ThemeColour("color:7", RGB(0xFF, 0xFF, 0xFF))));
+        wtl::UniqueBrush brush(CreateSolidBrush(standin_pages::ThemeColour("color:7", RGB(0xFF, 0xFF, 0xFF))));
         if (brush) FillRect(paint.get(), &client, brush.get());
-        const COLORREF text = pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33));
+        const COLORREF text = standin_pages::ThemeColour("color:14", RGB(0x33, 0x33, 0x33));
         RECT line = {client.left + kMargin, client.top + 20, client.right - 20, client.top + 60};
-        pages::DrawLine(paint.get(), L"Toolkit", line, text, 18, true);
+        standin_pages::DrawLine(paint.get(), L"Toolkit", line, text, 18, true);
         for (size_t i = 0; i < sizeof(kTools) / sizeof(kTools[0]); ++i) {
             const int top = kToolTop + static_cast<int>(i) * kToolHeight;
             RECT description = {kMargin + kButtonWidth + 16, top, client.right - 20, top + kButtonHeight};
-            pages::DrawLine(paint.get(), kTools[i].description, description, RGB(0x66, 0x66, 0x66), 15, false);
+            standin_pages::DrawLine(paint.get(), kTools[i].description, description, RGB(0x66, 0x66, 0x66), 15, false);
         }
     }
 };
@@ -91,7 +91,7 @@ ToolkitWindow* g_toolkit = nullptr;  // made once, kept until the process ends
 void __cdecl Receive(CommandMessage* message) {
     try {
         if (message == nullptr) return;
-        if (pages::Is(*message, KESTOR_COMMAND_SHOW_WINDOW)) {
+        if (standin_pages::Is(*message, KESTOR_COMMAND_SHOW_WINDOW)) {
             if (g_toolkit->m_hWnd == nullptr && message->data != nullptr && message->window != nullptr) {
                 if (g_toolkit->Create(message->window, *static_cast<const RECT*>(message->data), L"",
                                       WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN) != nullptr) {
@@ -102,10 +102,11 @@ void __cdecl Receive(CommandMessage* message) {
                 ShowWindow(*g_toolkit, message->status == kShow ? SW_SHOW : SW_HIDE);
                 message->window = *g_toolkit;
             }
-        } else if (pages::Is(*message, KESTOR_COMMAND_CHANGE_SIZE)) {
+        } else if (standin_pages::Is(*message, KESTOR_COMMAND_CHANGE_SIZE)) {
             const auto* size = static_cast<const PageSize*>(message->data);
             if (size != nullptr && g_toolkit->m_hWnd != nullptr) {
-                SetWindowPos(*g_toolkit, nullptr, 0, 0, size->width, size->height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                SetWindowPos(*g_toolkit, nullptr, 0, 0, size->width, size->height,
+                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
             }
         }
     } catch (...) {
@@ -118,5 +119,5 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     if (record == nullptr || record->send == nullptr) return;
     g_record = record;
     g_toolkit = new ToolkitWindow();
-    pages::RegisterNames(record, &Receive, {KESTOR_COMMAND_CHANGE_SIZE, KESTOR_COMMAND_SHOW_WINDOW});
+    standin_pages::RegisterNames(record, &Receive, {KESTOR_COMMAND_CHANGE_SIZE, KESTOR_COMMAND_SHOW_WINDOW});
 }

@@ -23,7 +23,7 @@
 namespace relay {
 namespace {
 
-using namespace contacts;
+using namespace sdk::contacts;
 
 constexpr UINT kDeliver = WM_APP + 17;
 constexpr size_t kMaxFixtureBytes = 64 * 1024 * 1024;  // a fixture is made by a script; anything larger is a mistake
@@ -122,7 +122,7 @@ std::unique_ptr<iOSContactGroup> ReadGroup(const rapidjson::Value& object) {
     return group;
 }
 
-using Answer = trv::relay::RelayAnswer;
+using Answer = relay::RelayAnswer;
 
 class Fixture final : public ContactsFixture {
 public:
@@ -157,21 +157,16 @@ public:
         const std::string device =
             message.wideText != nullptr ? VNLTakeText(VNLUtilityString::ConvertUnicodeToUtf8(message.wideText)) : "";
         switch (message.code) {
-        case kRelayQueryLoaded:
-            message.status = m_loaded ? 1 : 0;
-            break;
-        case kRelayLoad:
-            Load(device);
-            break;
+        case kRelayQueryLoaded: message.status = m_loaded ? 1 : 0; break;
+        case kRelayLoad: Load(device); break;
         case kRelayRemove:
-            Remove(device, std::unique_ptr<std::vector<std::wstring>>(static_cast<std::vector<std::wstring>*>(message.data)));
+            Remove(device,
+                   std::unique_ptr<std::vector<std::wstring>>(static_cast<std::vector<std::wstring>*>(message.data)));
             break;
         case kRelayExportVcards:
         case kRelayBackupXml:
         case kRelayExportCsv:
-        case kRelayImportXml:
-            ReleasePayload(PayloadLeg::RelayRequest, message.code, message.data);
-            break;
+        case kRelayImportXml: ReleasePayload(PayloadLeg::RelayRequest, message.code, message.data); break;
         case kRelayCountries:
             if (message.data != nullptr) {
                 auto* list = static_cast<std::vector<WideStringPair>*>(message.data);
@@ -183,16 +178,13 @@ public:
             Save(device, std::unique_ptr<iOSContact>(static_cast<iOSContact*>(message.data)),
                  message.code == kRelaySaveNew);
             break;
-        case kRelayRemoveGroup:
-            RemoveGroup(device, static_cast<wchar_t*>(message.data));
-            break;
+        case kRelayRemoveGroup: RemoveGroup(device, static_cast<wchar_t*>(message.data)); break;
         case kRelayCreateGroup:
         case kRelayChangeGroup:
             SaveGroup(device, std::unique_ptr<iOSContactGroup>(static_cast<iOSContactGroup*>(message.data)),
                       message.code);
             break;
-        default:
-            break;
+        default: break;
         }
     }
 
@@ -234,7 +226,7 @@ private:
             answer.release();  // the window's now
             return;
         }
-        trv::relay::ReleaseRelayAnswer(*answer);
+        relay::ReleaseRelayAnswer(*answer);
     }
 
     void Deliver(const Answer& answer) {
@@ -281,7 +273,8 @@ private:
             for (auto it = m_contacts.begin(); it != m_contacts.end(); ++it) {
                 if ((*it)->identifier != identifier) continue;
                 m_contacts.erase(it);
-                Post(device, kRelayContactRemoved, _wcsdup(identifier.c_str()), static_cast<int64_t>(m_contacts.size()));
+                Post(device, kRelayContactRemoved, _wcsdup(identifier.c_str()),
+                     static_cast<int64_t>(m_contacts.size()));
                 break;
             }
         }

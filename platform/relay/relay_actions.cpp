@@ -5,7 +5,7 @@
 
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 
 bool ActionsService::Handle(CommandMessage& message) {
     if (message.name == nullptr) return false;
@@ -76,4 +76,4 @@ void ActionsService::Relist(const char* name, std::int64_t code, const std::stri
     (void)m_lists.Handle(message);
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -28,7 +28,7 @@
 #include "relay_lists.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 // What a step's request got back: the last reply's code (kStepNotSent when it was never sent or the
 // service went away), the data parts of the replies, and the count ({"Count": n}) that any of them
@@ -104,4 +104,4 @@ std::string ComposeBookmarksXml(const std::vector<const BookmarkItem*>& entries)
 [[nodiscard]] bool ReadBookmarksXml(const std::string& bytes, std::vector<std::shared_ptr<BookmarkItem>>& entries,
                                     std::string& error);
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -8,7 +8,7 @@
 #include "relay_lists.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 // The name a person knows the app by: the one its home screen shows, else its bundle's or the store's,
@@ -32,10 +32,10 @@ void AddApps(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
         const rapidjson::Value& app = member.value;
         const std::wstring identifier =
             CellText(vnl::WideFromUtf8(std::string_view(member.name.GetString(), member.name.GetStringLength())));
-        AddRow(batch, {AppName(app, identifier),
-                       VersionText(WideMember(app, "CFBundleShortVersionString"), WideMember(app, "CFBundleVersion")),
-                       SizeMember(app, "app-size"), SizeMember(app, "data-size"), CellMember(app, "artistName"),
-                       identifier});
+        AddRow(batch,
+               {AppName(app, identifier),
+                VersionText(WideMember(app, "CFBundleShortVersionString"), WideMember(app, "CFBundleVersion")),
+                SizeMember(app, "app-size"), SizeMember(app, "data-size"), CellMember(app, "artistName"), identifier});
     }
 }
 
@@ -50,4 +50,4 @@ const std::int64_t kQueries[] = {50};
 
 const ListFeature kAppsList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -7,7 +7,7 @@
 #include "relay_backups.h"
 #include "relay_paths.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 bool IsFile(const std::wstring& path) {
@@ -71,4 +71,4 @@ BackupFiles& DesktopBackupFiles() {
     return files;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -14,7 +14,7 @@
 #include "vnl_device_models.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr std::int64_t kListCode = 136;
@@ -86,12 +86,14 @@ void* ReadListRecord(const std::string& json, std::int64_t& status) {
 void ReleaseListRecord(std::int64_t status, void* payload) {
     if (status == kListRecord) delete static_cast<iOSBackup*>(payload);
     if (status == kListSize) delete static_cast<BackupSizeUpdate*>(payload);
-    if (status == backups::kBackupRunReport) delete static_cast<backups::BackupRunReport*>(payload);
+    if (status == sdk::backups::kBackupRunReport) delete static_cast<sdk::backups::BackupRunReport*>(payload);
 }
 
 void ReleaseBackup(PayloadLeg, std::int64_t, void* payload) { ReleaseListRecord(kListRecord, payload); }
 void ReleaseSize(PayloadLeg, std::int64_t, void* payload) { ReleaseListRecord(kListSize, payload); }
-void ReleaseReport(PayloadLeg, std::int64_t, void* payload) { ReleaseListRecord(backups::kBackupRunReport, payload); }
+void ReleaseReport(PayloadLeg, std::int64_t, void* payload) {
+    ReleaseListRecord(sdk::backups::kBackupRunReport, payload);
+}
 
 ReleasePayloadFunction ReleaseFor(std::int64_t status) {
     return status == kListRecord ? &ReleaseBackup : status == kListSize ? &ReleaseSize : &ReleaseReport;
@@ -145,10 +147,10 @@ bool BackupService::Handle(CommandMessage& message) {
             writer.StartObject();
             WriteText(writer, "path", vnl::Utf8FromWide(folder));
             writer.EndObject();
-            StartRun(backups::RunKind::Backup, kRequestBackup, vnl::Utf8FromWide(target.first), json.GetString());
+            StartRun(sdk::backups::RunKind::Backup, kRequestBackup, vnl::Utf8FromWide(target.first), json.GetString());
         }
     } else if (code == kRestoreCode && message.data != nullptr) {
-        const auto& request = *static_cast<const backups::RestoreRequest*>(message.data);
+        const auto& request = *static_cast<const sdk::backups::RestoreRequest*>(message.data);
         rapidjson::StringBuffer json;
         JsonWriter writer(json);
         writer.StartObject();
@@ -156,10 +158,10 @@ bool BackupService::Handle(CommandMessage& message) {
         WriteText(writer, "sourceDeviceId", vnl::Utf8FromWide(request.sourceDevice));
         WriteText(writer, "password", vnl::Utf8FromWide(request.password));
         writer.EndObject();
-        StartRun(backups::RunKind::Restore, kRequestRestore, vnl::Utf8FromWide(request.device), json.GetString());
+        StartRun(sdk::backups::RunKind::Restore, kRequestRestore, vnl::Utf8FromWide(request.device), json.GetString());
     }
     // Whatever the request handed over is this service's from here on, and freed as it was made.
-    backups::ReleasePayload(PayloadLeg::RelayRequest, code, message.data);
+    sdk::backups::ReleasePayload(PayloadLeg::RelayRequest, code, message.data);
     message.data = nullptr;
     return true;
 }
@@ -194,7 +196,7 @@ void BackupService::Delete(const std::vector<std::wstring>& keys) {
     }
 }
 
-void BackupService::StartRun(backups::RunKind kind, std::uint32_t serviceCode, const std::string& device,
+void BackupService::StartRun(sdk::backups::RunKind kind, std::uint32_t serviceCode, const std::string& device,
                              const std::string& json) {
     Run run{kind, device, std::string()};
     run.percent = 0;
@@ -219,7 +221,7 @@ void BackupService::AnswerList(std::int64_t status, void* record, std::int64_t s
 }
 
 void BackupService::Report(const Run& run, bool ended, std::int64_t resultCode, const std::wstring& reason) {
-    auto report = std::make_unique<backups::BackupRunReport>();
+    auto report = std::make_unique<sdk::backups::BackupRunReport>();
     report->kind = run.kind;
     report->device = vnl::WideFromUtf8(run.device.c_str());
     report->percent = run.percent < 0 ? 0 : run.percent;
@@ -230,7 +232,7 @@ void BackupService::Report(const Run& run, bool ended, std::int64_t resultCode, 
     answer.device = run.device;
     answer.code = kListCode;
     answer.name = ZERITH_COMMAND_DO_BACKUP;
-    answer.status = backups::kBackupRunReport;
+    answer.status = sdk::backups::kBackupRunReport;
     answer.payload = report.release();  // the host's, or freed by `release` when undelivered
     answer.release = &ReleaseReport;
     m_link.Answer(answer);
@@ -275,7 +277,7 @@ bool BackupService::OnRunReply(const Packet& packet, const ReplyFrame& frame, co
     m_runs.erase(it);
     Report(done, true, frame.code, ErrorText(frame));
     // A finished backup joins the manager's list.
-    if (done.kind == backups::RunKind::Backup && frame.code == kServiceSuccess && !done.folder.empty()) {
+    if (done.kind == sdk::backups::RunKind::Backup && frame.code == kServiceSuccess && !done.folder.empty()) {
         List({done.folder});
     }
     return true;
@@ -290,4 +292,4 @@ void BackupService::OnServiceGone() {
     for (const auto& entry : runs) Report(entry.second, true, kTaskError, kServiceGoneText);
 }
 
-}  // namespace trv::relay
+}  // namespace relay

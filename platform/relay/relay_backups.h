@@ -7,9 +7,9 @@
 // 137 with a malloc copy of its key); a new backup (138 with (device, target folder): service request 1600,
 // and once it has succeeded the new backup's folder is listed, so that it joins the manager's list); the
 // default folder (139, answered in place with a vector of one desktop folder) and a restore (140 with a
-// backups::RestoreRequest: service request 1601). A target folder the service cannot reach is refused
+// sdk::backups::RestoreRequest: service request 1601). A target folder the service cannot reach is refused
 // rather than replaced by the default one. A backup or restore reports its progress while it runs and its
-// outcome when it ends as 136 `status` backups::kBackupRunReport with a BackupRunReport (backup_records.h).
+// outcome when it ends as 136 `status` sdk::backups::kBackupRunReport with a BackupRunReport (backup_records.h).
 //
 // UI thread only; reaches the service and the host through RelayLink and the desktop's files through
 // BackupFiles, so that it is tested natively.
@@ -25,7 +25,7 @@
 #include "relay_feature.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 // The desktop's side of the backup folders.
 class BackupFiles {
@@ -55,7 +55,7 @@ public:
 private:
     // A backup or restore in flight.
     struct Run {
-        backups::RunKind kind;
+        sdk::backups::RunKind kind;
         std::string device;
         std::string folder;  // a backup's folder as the service announced it
         int percent = -1;    // as last reported
@@ -63,7 +63,8 @@ private:
     // `paths`: service paths; "" stands for the default folder.
     void List(const std::vector<std::string>& paths);
     void Delete(const std::vector<std::wstring>& keys);
-    void StartRun(backups::RunKind kind, std::uint32_t serviceCode, const std::string& device, const std::string& json);
+    void StartRun(sdk::backups::RunKind kind, std::uint32_t serviceCode, const std::string& device,
+                  const std::string& json);
     void AnswerList(std::int64_t status, void* record, std::int64_t serviceCode);
     void Report(const Run& run, bool ended, std::int64_t resultCode, const std::wstring& reason);
     bool OnListReply(const Packet& packet, const ReplyFrame& frame, const std::string& data);
@@ -71,8 +72,8 @@ private:
 
     RelayLink& m_link;
     BackupFiles& m_files;
-    std::set<std::uint64_t> m_listings;    // request ids of the lists in flight
-    std::map<std::uint64_t, Run> m_runs;   // by request id
+    std::set<std::uint64_t> m_listings;   // request ids of the lists in flight
+    std::map<std::uint64_t, Run> m_runs;  // by request id
 };
 
-}  // namespace trv::relay
+}  // namespace relay

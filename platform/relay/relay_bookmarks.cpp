@@ -16,7 +16,7 @@
 #include "vnl_utf8.h"
 #include "wide_pair.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 std::shared_ptr<BookmarkItem> EntryOf(const rapidjson::Value& record) {
@@ -62,8 +62,8 @@ void* ReadBookmarks(const std::string& json, std::int64_t sequence, std::int64_t
 }
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_BOOKMARK, 101, 1400, ZERITH_COMMAND_DO_BOOKMARK, bookmarks::kRelayLoaded, 100, kRequestStatus,
-     &kBookmarkBatches, kAnySection, false, "", true},
+    {ZERITH_COMMAND_DO_BOOKMARK, 101, 1400, ZERITH_COMMAND_DO_BOOKMARK, sdk::bookmarks::kRelayLoaded, 100,
+     kRequestStatus, &kBookmarkBatches, kAnySection, false, "", true},
 };
 const std::int64_t kQueries[] = {99};
 
@@ -146,9 +146,12 @@ void AppendChange(std::string& out, const std::string& key, const BookmarkItem& 
 
 std::string ChangesMessage(const std::string& records) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
            "<plist version=\"1.0\"><array><string>SDMessageProcessChanges</string><string>com.apple.Bookmarks</string>"
-           "<dict>" + records + "</dict><false/><dict><key>SyncDeviceLinkEntityNamesKey</key><array>"
+           "<dict>" +
+           records +
+           "</dict><false/><dict><key>SyncDeviceLinkEntityNamesKey</key><array>"
            "<string>com.apple.bookmarks.Folder</string><string>com.apple.bookmarks.Bookmark</string></array></dict>"
            "</array></plist>";
 }
@@ -195,7 +198,8 @@ std::string ImportChanges(const std::vector<const BookmarkItem*>& heldTop,
 void WriteChanges(ActionsService& service, const std::string& device, const std::string& records) {
     if (records.empty()) return;
     service.Queue({device, kWriteBookmarks, ChangesMessage(records), [&service, device](const StepResult& result) {
-                       if (result.code == 0) service.Relist(ZERITH_COMMAND_DO_BOOKMARK, bookmarks::kRelayLoaded, device);
+                       if (result.code == 0)
+                           service.Relist(ZERITH_COMMAND_DO_BOOKMARK, sdk::bookmarks::kRelayLoaded, device);
                    }});
 }
 
@@ -203,7 +207,8 @@ void WriteChanges(ActionsService& service, const std::string& device, const std:
 void DeleteEntries(ActionsService& service, const std::string& device, const std::vector<WideStringPair>& entries) {
     auto removed = std::make_shared<std::vector<std::wstring>>();
     for (const WideStringPair& entry : entries) {
-        service.Queue({device, kDeleteBookmark, ComposeDeleteData(entry.first), [removed, identifier = entry.first](const StepResult& result) {
+        service.Queue({device, kDeleteBookmark, ComposeDeleteData(entry.first),
+                       [removed, identifier = entry.first](const StepResult& result) {
                            if (result.code == 0) removed->push_back(identifier);
                        }});
     }
@@ -211,7 +216,7 @@ void DeleteEntries(ActionsService& service, const std::string& device, const std
                        const std::int64_t count = result.count.value_or(0);
                        for (const std::wstring& identifier : *removed) {
                            service.Answer(ZERITH_COMMAND_DO_BOOKMARK, device, kRelayDelete, HeapCopy(identifier), count,
-                                          &bookmarks::ReleasePayload);
+                                          &sdk::bookmarks::ReleasePayload);
                        }
                    }});
 }
@@ -304,7 +309,8 @@ std::string ComposeBookmarksXml(const std::vector<const BookmarkItem*>& entries)
     return out + "</" + kBookmarksRoot + ">\n";
 }
 
-bool ReadBookmarksXml(const std::string& bytes, std::vector<std::shared_ptr<BookmarkItem>>& entries, std::string& error) {
+bool ReadBookmarksXml(const std::string& bytes, std::vector<std::shared_ptr<BookmarkItem>>& entries,
+                      std::string& error) {
     BookmarksXmlReader reader;
     if (!reader.Read(bytes, kMaxBookmarksBackupBytes, error)) return false;
     entries.insert(entries.end(), reader.entries.begin(), reader.entries.end());
@@ -315,7 +321,7 @@ bool HandleBookmarkAction(ActionsService& service, CommandMessage& message) {
     if (std::strcmp(message.name, ZERITH_COMMAND_DO_BOOKMARK) != 0) return false;
     const std::string device = message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string();
     switch (message.code) {
-    case bookmarks::kRelaySave: {
+    case sdk::bookmarks::kRelaySave: {
         std::unique_ptr<BookmarkItem> entry(static_cast<BookmarkItem*>(message.data));
         message.data = nullptr;
         if (!entry || device.empty() || entry->identifier.empty()) return true;
@@ -326,9 +332,9 @@ bool HandleBookmarkAction(ActionsService& service, CommandMessage& message) {
         return true;
     }
     case kRelayImportXml: {
-        std::unique_ptr<features::BookmarkImport, void (*)(features::BookmarkImport*)> import(
-            static_cast<features::BookmarkImport*>(message.data),
-            [](features::BookmarkImport* p) { features::ReleaseAs(features::PayloadKind::BookmarkImport, p); });
+        std::unique_ptr<sdk::BookmarkImport, void (*)(sdk::BookmarkImport*)> import(
+            static_cast<sdk::BookmarkImport*>(message.data),
+            [](sdk::BookmarkImport* p) { sdk::ReleaseAs(sdk::PayloadKind::BookmarkImport, p); });
         message.data = nullptr;
         if (!import || import->second == nullptr || device.empty()) return true;
         std::vector<std::shared_ptr<BookmarkItem>> imported;
@@ -370,12 +376,11 @@ bool HandleBookmarkAction(ActionsService& service, CommandMessage& message) {
         message.status = written ? kExportWritten : kExportNotWritten;
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
-const BatchReader kBookmarkBatches = {&ReadBookmarks, &bookmarks::ReleasePayload};
+const BatchReader kBookmarkBatches = {&ReadBookmarks, &sdk::bookmarks::ReleasePayload};
 const ListFeature kBookmarksList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

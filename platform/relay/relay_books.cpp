@@ -8,7 +8,7 @@
 #include "relay_cells.h"
 #include "relay_lists.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 // "EPUB" for ".../Book.epub"; empty for a name without an extension.
@@ -44,4 +44,4 @@ const std::int64_t kQueries[] = {72};
 
 const ListFeature kBooksList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

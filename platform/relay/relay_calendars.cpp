@@ -9,7 +9,7 @@
 #include "relay_cells.h"
 #include "relay_lists.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 std::wstring Repeats(const rapidjson::Value& event) {
@@ -65,4 +65,4 @@ const std::int64_t kQueries[] = {63};
 
 const ListFeature kCalendarsList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

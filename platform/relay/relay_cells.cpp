@@ -5,7 +5,7 @@
 
 #include "vnl_size_text.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 bool IsBreak(wchar_t c) {
@@ -156,4 +156,4 @@ std::wstring VersionText(const std::wstring& shortVersion, const std::wstring& b
     return version + L" (" + number + L")";
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace trv::relay {
+namespace relay {
 
 // `text` for one table row: every line break, tab and other control character becomes a blank (runs of
 // them one blank) and the ends are trimmed. Angle brackets, ampersands and the like stay as they are: the
@@ -50,4 +50,4 @@ std::wstring AlarmText(std::int64_t triggerSeconds);
 // build alone when there is no short version.
 std::wstring VersionText(const std::wstring& shortVersion, const std::wstring& build);
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -15,9 +15,9 @@
 #include "relay_contacts_files.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 
-using namespace contacts;
+using namespace sdk::contacts;
 
 namespace {
 
@@ -32,6 +32,7 @@ constexpr std::uint32_t kWriteGroupMembers = 106;
 constexpr std::int64_t kNoReply = -1;  // the request ended without a final reply
 
 // The countries an address label offers: (key as the device stores it, display text).
+// clang-format off
 const wchar_t* const kCountries[][2] = {
     {L"ar", L"Argentina"},     {L"au", L"Australia"},      {L"at", L"Austria"},
     {L"be", L"Belgium"},       {L"br", L"Brazil"},         {L"ca", L"Canada"},
@@ -51,6 +52,7 @@ const wchar_t* const kCountries[][2] = {
     {L"tr", L"Turkey"},        {L"ua", L"Ukraine"},        {L"ae", L"United Arab Emirates"},
     {L"gb", L"United Kingdom"}, {L"us", L"United States"}, {L"vn", L"Vietnam"},
 };
+// clang-format on
 
 using ContactPtr = std::shared_ptr<iOSContact>;
 using GroupPtr = std::shared_ptr<iOSContactGroup>;
@@ -104,7 +106,7 @@ using Service = ContactsService;
 
 class ListJob final : public ContactsService::Job {
 public:
-    ListJob(std::string device, std::int64_t sequence) : Job(std::move(device), false), m_sequence(sequence) {}
+    ListJob(std::string forDevice, std::int64_t sequence) : Job(std::move(forDevice), false), m_sequence(sequence) {}
     std::uint32_t Code() const override { return kListContacts; }
 
     void OnPart(Service& service, const Packet& packet, const ReplyFrame& frame, const std::string& data) override;
@@ -176,8 +178,8 @@ void ListJob::OnFinal(Service& service, std::int64_t code) {
 
 class RemoveContactJob final : public ContactsService::Job {
 public:
-    RemoveContactJob(std::string device, std::wstring identifier)
-        : Job(std::move(device)), m_identifier(std::move(identifier)) {}
+    RemoveContactJob(std::string forDevice, std::wstring identifier)
+        : Job(std::move(forDevice)), m_identifier(std::move(identifier)) {}
     std::uint32_t Code() const override { return kDeleteContact; }
     bool Compose(Service&, std::string& data) override {
         data = ComposeDeleteData(m_identifier);
@@ -208,10 +210,10 @@ private:
 // request is sent, so that the writes queued before it are not undone.
 class WriteGroupJob final : public ContactsService::Job {
 public:
-    WriteGroupJob(std::string device, std::unique_ptr<iOSContactGroup> group, bool isNew)
-        : Job(std::move(device)), m_group(std::move(group)), m_isNew(isNew) {}
-    WriteGroupJob(std::string device, std::wstring groupId, std::wstring contactId, bool add)
-        : Job(std::move(device)), m_isNew(false), m_membership{std::move(groupId), std::move(contactId), add} {}
+    WriteGroupJob(std::string forDevice, std::unique_ptr<iOSContactGroup> group, bool isNew)
+        : Job(std::move(forDevice)), m_group(std::move(group)), m_isNew(isNew) {}
+    WriteGroupJob(std::string forDevice, std::wstring groupId, std::wstring contactId, bool add)
+        : Job(std::move(forDevice)), m_isNew(false), m_membership{std::move(groupId), std::move(contactId), add} {}
     std::uint32_t Code() const override {
         return m_isNew && m_group->members.empty() ? kWriteGroup : kWriteGroupMembers;
     }
@@ -275,8 +277,8 @@ private:
 
 class RemoveGroupJob final : public ContactsService::Job {
 public:
-    RemoveGroupJob(std::string device, std::wstring identifier)
-        : Job(std::move(device)), m_identifier(std::move(identifier)) {}
+    RemoveGroupJob(std::string forDevice, std::wstring identifier)
+        : Job(std::move(forDevice)), m_identifier(std::move(identifier)) {}
     std::uint32_t Code() const override { return kDeleteGroup; }
     bool Compose(Service&, std::string& data) override {
         data = ComposeDeleteData(m_identifier);
@@ -300,12 +302,13 @@ class SaveContactJob final : public ContactsService::Job {
 public:
     // `fromEditor`: the editor waits for the save and closes when it is answered; an imported contact
     // has no editor.
-    SaveContactJob(std::string device, std::unique_ptr<iOSContact> contact, bool fromEditor = true)
-        : Job(std::move(device)), m_contact(std::move(contact)), m_fromEditor(fromEditor) {}
+    SaveContactJob(std::string forDevice, std::unique_ptr<iOSContact> contact, bool fromEditor = true)
+        : Job(std::move(forDevice)), m_contact(std::move(contact)), m_fromEditor(fromEditor) {}
     std::uint32_t Code() const override { return kWriteContact; }
     bool Compose(Service& service, std::string& data) override {
         ContactPtr held;
-        if (!m_contact->identifier.empty()) held = JobAccess::BookOf(service, device).FindContact(m_contact->identifier);
+        if (!m_contact->identifier.empty())
+            held = JobAccess::BookOf(service, device).FindContact(m_contact->identifier);
         m_write = ComposeContactWrite(*m_contact, held.get());
         data = m_write.dataJson;
         return true;
@@ -350,8 +353,8 @@ private:
 
 }  // namespace
 
-void JobAccess::Post(Service& service, const std::string& device, std::int64_t code, void* extra,
-                     std::int64_t value2, std::int64_t value3) {
+void JobAccess::Post(Service& service, const std::string& device, std::int64_t code, void* extra, std::int64_t value2,
+                     std::int64_t value3) {
     service.Post(device, code, extra, value2, value3);
 }
 Service::Book& JobAccess::BookOf(Service& service, const std::string& device) { return service.BookOf(device); }
@@ -505,8 +508,7 @@ void ContactsService::Serve(CommandMessage& message) {
         Enqueue(std::make_unique<WriteGroupJob>(device, std::move(group), message.code == kRelayCreateGroup));
         return;
     }
-    default:
-        return;
+    default: return;
     }
 }
 
@@ -546,4 +548,4 @@ void ContactsService::OnServiceGone() {
     m_writes.clear();  // writes that the failures above queued have nowhere to go either
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -24,7 +24,7 @@
 #include "relay_feature.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 struct JobAccess;
 
@@ -66,11 +66,11 @@ private:
     void EmptyPage(const std::string& device);
 
     RelayLink& m_link;
-    std::map<std::string, std::unique_ptr<Book>> m_books;  // by device
+    std::map<std::string, std::unique_ptr<Book>> m_books;      // by device
     std::map<std::uint64_t, std::unique_ptr<Job>> m_inFlight;  // by request id
-    std::deque<std::unique_ptr<Job>> m_writes;              // waiting; the running one is in m_inFlight
+    std::deque<std::unique_ptr<Job>> m_writes;                 // waiting; the running one is in m_inFlight
     bool m_writeRunning = false;
     std::int64_t m_sequence = 0;  // of the last load (or emptying) of any device
 };
 
-}  // namespace trv::relay
+}  // namespace relay

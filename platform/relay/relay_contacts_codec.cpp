@@ -14,7 +14,7 @@
 
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr char kEntityNameKey[] = "com.apple.syncservices.RecordEntityName";
@@ -151,8 +151,7 @@ bool ParseLocalText(const std::string& text, CivilTime& time) {
         return false;
     }
     return time.year >= 1 && time.month >= 1 && time.month <= 12 && time.day >= 1 &&
-           time.day <= DaysInMonth(time.year, time.month) && time.hour <= 23 && time.minute <= 59 &&
-           time.second <= 59;
+           time.day <= DaysInMonth(time.year, time.month) && time.hour <= 23 && time.minute <= 59 && time.second <= 59;
 }
 
 // Seconds since 1970 of `time` read as if it were UTC.
@@ -349,12 +348,8 @@ std::string SubRecord(const SubEntity& entity, const iOSContactProperty& propert
     std::string out;
     AppendEntityName(out, entity.name);
     switch (entity.shape) {
-    case ValueShape::kValue:
-        AppendStringField(out, "value", property.value);
-        break;
-    case ValueShape::kDate:
-        AppendDateField(out, "value", property.value);
-        break;
+    case ValueShape::kValue: AppendStringField(out, "value", property.value); break;
+    case ValueShape::kDate: AppendDateField(out, "value", property.value); break;
     case ValueShape::kAddress: {
         const auto& address = static_cast<const iOSContactAddress&>(property);
         AppendStringField(out, "street", address.street);
@@ -419,7 +414,9 @@ void WriteString(Writer& writer, const std::string& text) {
     writer.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
 }
 
-std::string Utf8OfValue(const rapidjson::Value& value) { return std::string(value.GetString(), value.GetStringLength()); }
+std::string Utf8OfValue(const rapidjson::Value& value) {
+    return std::string(value.GetString(), value.GetStringLength());
+}
 
 }  // namespace
 
@@ -626,4 +623,4 @@ std::string ReadGroupReply(const std::string& replyJson, const std::string& key)
     return Utf8OfValue((*entry)[0]);
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -23,7 +23,7 @@
 
 #include "contact_records.h"
 
-namespace trv::relay {
+namespace relay {
 
 // A "YYYY-MM-DD hh:mm:ss" local time (as the service lists dates and the editor writes them) as the
 // "YYYY-MM-DDThh:mm:ssZ" UTC text of a property-list date; empty when the text is not such a time.
@@ -71,4 +71,4 @@ std::string ComposeGroupData(const iOSContactGroup& group, const std::string& ke
 // The device's id for `key` in a group write's reply ({key: [device id, name]}); empty when missing.
 std::string ReadGroupReply(const std::string& replyJson, const std::string& key);
 
-}  // namespace trv::relay
+}  // namespace relay

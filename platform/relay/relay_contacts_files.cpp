@@ -9,7 +9,7 @@
 #include "relay_xml.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 using PropertyList = std::vector<std::shared_ptr<iOSContactProperty>>;
@@ -195,8 +195,8 @@ void AppendVcard(std::string& out, const iOSContact& contact) {
     for (const auto& im : contact.instantMessaging) {
         if (!im || im->userName.empty()) continue;
         // '%', '?' and '#' too: the user name is a plain text, not part of a URI already.
-        AppendFolded(out, "IMPP" + TypeParameter(*im) + ":" + ImScheme(im->service) + ":" +
-                              UriText(im->userName, "%?#"));
+        AppendFolded(out,
+                     "IMPP" + TypeParameter(*im) + ":" + ImScheme(im->service) + ":" + UriText(im->userName, "%?#"));
     }
     for (const auto& date : contact.dates) {
         const std::string day = date ? DatePart(date->value) : std::string();
@@ -209,9 +209,11 @@ void AppendVcard(std::string& out, const iOSContact& contact) {
 
 // --- CSV ------------------------------------------------------------------------------------------------
 
+// clang-format off
 const char* const kCsvHeader[] = {"First Name", "Middle Name", "Last Name", "Prefix",   "Suffix",   "Nickname",
                                   "Company",    "Department",  "Job Title", "Birthday", "Note",     "Phones",
                                   "E-mails",    "Addresses",   "URLs",      "IM",       "Dates",    "Related Names"};
+// clang-format on
 
 // One field: a leading apostrophe where a spreadsheet would run the text as a formula, then quoted
 // when it holds a separator, a quote or a line break.
@@ -364,11 +366,13 @@ const Attribute<iOSContactProperty> kLabelledAttributes[] = {
     {"labelText", &iOSContactProperty::labelText},
     {"value", &iOSContactProperty::value},
 };
+// clang-format off
 const Attribute<iOSContactAddress> kAddressAttributes[] = {
     {"street", &iOSContactAddress::street},         {"city", &iOSContactAddress::city},
     {"state", &iOSContactAddress::state},           {"postalCode", &iOSContactAddress::postalCode},
     {"country", &iOSContactAddress::country},       {"countryCode", &iOSContactAddress::countryCode},
 };
+// clang-format on
 const Attribute<iOSContactIM> kImAttributes[] = {
     {"service", &iOSContactIM::service},
     {"userName", &iOSContactIM::userName},
@@ -455,7 +459,8 @@ private:
     bool OnOpen(const std::string& name, const XmlAttributes& attributes) override {
         switch (OpenElements().size()) {
         case 0: {
-            if (name != kRootElement) return Fail("not a contacts backup: the root element is <" + ShownXmlName(name) + ">");
+            if (name != kRootElement)
+                return Fail("not a contacts backup: the root element is <" + ShownXmlName(name) + ">");
             if (attributes.size() != 1 || attributes[0].first != "version") {
                 return Fail("the backup's root needs its version alone");
             }
@@ -473,8 +478,7 @@ private:
         case 2:
             if (!OpenContactChild(name, attributes)) return false;
             break;
-        default:
-            return Fail("unexpected element <" + ShownXmlName(name) + "> in <" + OpenElements().back() + ">");
+        default: return Fail("unexpected element <" + ShownXmlName(name) + "> in <" + OpenElements().back() + ">");
         }
         return true;
     }
@@ -539,8 +543,8 @@ private:
     }
 
     std::vector<std::shared_ptr<iOSContact>> m_contacts;
-    std::vector<bool> m_seenFields;     // of the contact being read, by kContactFields
-    std::wstring* m_field = nullptr;    // the contact field whose element is open
+    std::vector<bool> m_seenFields;   // of the contact being read, by kContactFields
+    std::wstring* m_field = nullptr;  // the contact field whose element is open
     std::string m_fieldText;
 };
 
@@ -560,12 +564,13 @@ std::string ComposeCsv(const std::vector<const iOSContact*>& contacts) {
     for (const iOSContact* contact : contacts) {
         if (contact == nullptr) continue;
         const iOSContact& c = *contact;
-        AppendCsvRow(out, {vnl::Utf8FromWide(c.firstName), vnl::Utf8FromWide(c.middleName), vnl::Utf8FromWide(c.lastName),
-                           vnl::Utf8FromWide(c.prefix), vnl::Utf8FromWide(c.suffix), vnl::Utf8FromWide(c.nickname),
-                           vnl::Utf8FromWide(c.company), vnl::Utf8FromWide(c.department), vnl::Utf8FromWide(c.jobTitle),
-                           DateCell(c.birthday), vnl::Utf8FromWide(c.note), LabelledCell(c.phones, false),
-                           LabelledCell(c.emails, false), AddressCell(c), LabelledCell(c.urls, false), ImCell(c),
-                           LabelledCell(c.dates, true), LabelledCell(c.relatedNames, false)});
+        AppendCsvRow(out,
+                     {vnl::Utf8FromWide(c.firstName), vnl::Utf8FromWide(c.middleName), vnl::Utf8FromWide(c.lastName),
+                      vnl::Utf8FromWide(c.prefix), vnl::Utf8FromWide(c.suffix), vnl::Utf8FromWide(c.nickname),
+                      vnl::Utf8FromWide(c.company), vnl::Utf8FromWide(c.department), vnl::Utf8FromWide(c.jobTitle),
+                      DateCell(c.birthday), vnl::Utf8FromWide(c.note), LabelledCell(c.phones, false),
+                      LabelledCell(c.emails, false), AddressCell(c), LabelledCell(c.urls, false), ImCell(c),
+                      LabelledCell(c.dates, true), LabelledCell(c.relatedNames, false)});
     }
     return out;
 }
@@ -589,4 +594,4 @@ bool ReadXmlBackup(const std::string& bytes, std::vector<std::shared_ptr<iOSCont
     return BackupReader().Read(bytes, contacts, error);
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -39,7 +39,7 @@
 
 #include "contact_records.h"
 
-namespace trv::relay {
+namespace relay {
 
 // The names the exports are written under.
 constexpr wchar_t kVcardsFileName[] = L"Contacts.vcf";
@@ -60,4 +60,4 @@ std::string ComposeXmlBackup(const std::vector<const iOSContact*>& contacts);
 [[nodiscard]] bool ReadXmlBackup(const std::string& bytes, std::vector<std::shared_ptr<iOSContact>>& contacts,
                                  std::string& error);
 
-}  // namespace trv::relay
+}  // namespace relay

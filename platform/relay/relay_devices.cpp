@@ -3,7 +3,7 @@
 
 #include <rapidjson/document.h>
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 // The members of the device-ready info and the device properties they stand for.
@@ -95,8 +95,8 @@ std::vector<RelayAction> DeviceTable::OnPacket(const Packet& packet) {
         actions.push_back(action);
     } else if (command == kStatusDeviceError) {
         const std::uint32_t code = DeviceErrorCode(frame);
-        RelayAction action{code == kDeviceErrorNotPaired ? RelayActionKind::kNotPaired : RelayActionKind::kConnectFail,
-                           {}, code};
+        RelayAction action{
+            code == kDeviceErrorNotPaired ? RelayActionKind::kNotPaired : RelayActionKind::kConnectFail, {}, code};
         action.device.udid = frame.uuid;
         action.device.handle = frame.code;
         actions.push_back(action);
@@ -182,4 +182,4 @@ std::string DeviceTable::DisplayName(const RelayDevice& device) {
     return type != device.properties.end() && !type->second.empty() ? type->second : device.udid;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -11,11 +11,11 @@
 
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 // Event and status numbers in the command field of packets with id 0.
 constexpr std::uint32_t kEventDeviceReady = 1;
-constexpr std::uint32_t kEventDeviceRemoved = 8;    // status 2 with a UDID; status 1 for a device without one
+constexpr std::uint32_t kEventDeviceRemoved = 8;     // status 2 with a UDID; status 1 for a device without one
 constexpr std::uint32_t kStatusDeviceAttached = 11;  // with the device handle in "code"
 constexpr std::uint32_t kStatusDeviceError = 12;
 // Monitor failures, reported with "code" 0: the device library could not be loaded (9), the
@@ -53,7 +53,7 @@ enum class RelayActionKind {
 
 struct RelayAction {
     RelayActionKind kind;
-    RelayDevice device;    // kConnected, kDisconnected: the device; others: udid and handle when known
+    RelayDevice device;      // kConnected, kDisconnected: the device; others: udid and handle when known
     std::uint32_t code = 0;  // kMonitorFailed: the monitor's error number; kConnectFail: the device's
 };
 
@@ -83,4 +83,4 @@ private:
     std::map<std::string, RelayDevice> m_devices;  // by UDID
 };
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -8,7 +8,7 @@
 
 #include "command_names.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr std::int64_t kSuccess = 0;
@@ -147,17 +147,13 @@ bool DriverService::OnReply(const Packet& packet, const ReplyFrame& frame, const
         return false;
     }
     switch (m_step) {
-        case Step::kDownload:
-            OnDownloadReply(packet, frame);
-            break;
-        case Step::kInstall:
-            OnInstallReply(packet, frame);
-            break;
-        default:
-            if (IsLastReply(packet.header)) {
-                EndStep(m_step == Step::kStoreCheck ? HelperResult(packet, frame) : frame.code);
-            }
-            break;
+    case Step::kDownload: OnDownloadReply(packet, frame); break;
+    case Step::kInstall: OnInstallReply(packet, frame); break;
+    default:
+        if (IsLastReply(packet.header)) {
+            EndStep(m_step == Step::kStoreCheck ? HelperResult(packet, frame) : frame.code);
+        }
+        break;
     }
     return true;
 }
@@ -201,47 +197,46 @@ void DriverService::EndStep(std::int64_t result) {
     m_step = Step::kIdle;
     m_requestId = 0;
     switch (ended) {
-        case Step::kDownload:
-            if (result == kCancelled) {
-                return;
-            }
-            if (result != kSuccess) {
-                Report(ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, result);
-                return;
-            }
-            Report(ZERITH_COMMAND_PRE_INSTALL_DRIVER, kSuccess);
-            Begin(Step::kInstall, kRequestInstallDrivers, RequestJson("info", PathList(m_packages)));
+    case Step::kDownload:
+        if (result == kCancelled) {
+            return;
+        }
+        if (result != kSuccess) {
+            Report(ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, result);
+            return;
+        }
+        Report(ZERITH_COMMAND_PRE_INSTALL_DRIVER, kSuccess);
+        Begin(Step::kInstall, kRequestInstallDrivers, RequestJson("info", PathList(m_packages)));
+        if (m_step == Step::kIdle) {
+            Report(ZERITH_COMMAND_RECV_INSTALL_DRIVER, kNoAnswer);
+        }
+        return;
+    case Step::kInstall:
+        if (result == kSuccess) {
+            // The service may pass the helper's last progress on after its result: the count is whole now.
+            const auto installed = static_cast<std::int64_t>(m_packages.size());
+            Report(ZERITH_COMMAND_RECV_INSTALL_DRIVER, kSuccess, installed, installed);
+            Begin(Step::kStartLibrary, kRequestStartDeviceLibrary, RequestJson("info", ""));
             if (m_step == Step::kIdle) {
-                Report(ZERITH_COMMAND_RECV_INSTALL_DRIVER, kNoAnswer);
+                Report(ZERITH_COMMAND_RECV_START_ITUNES_DLL, kNoAnswer, 0, 0, kLibraryNotStartedText);
             }
             return;
-        case Step::kInstall:
-            if (result == kSuccess) {
-                // The service may pass the helper's last progress on after its result: the count is whole now.
-                const auto installed = static_cast<std::int64_t>(m_packages.size());
-                Report(ZERITH_COMMAND_RECV_INSTALL_DRIVER, kSuccess, installed, installed);
-                Begin(Step::kStartLibrary, kRequestStartDeviceLibrary, RequestJson("info", ""));
-                if (m_step == Step::kIdle) {
-                    Report(ZERITH_COMMAND_RECV_START_ITUNES_DLL, kNoAnswer, 0, 0, kLibraryNotStartedText);
-                }
-                return;
-            }
-            Report(ZERITH_COMMAND_RECV_INSTALL_DRIVER, result);
-            Begin(Step::kStoreCheck, kRequestCheckStoreEdition, RequestJson("info", ""));
-            if (m_step == Step::kIdle) {
-                Report(ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED, kInstallFailed);
-            }
-            return;
-        case Step::kStoreCheck:
-            Report(ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED,
-                   result == kStoreEditionInstalled ? kStoreEditionFound : kInstallFailed);
-            return;
-        case Step::kStartLibrary:
-            Report(ZERITH_COMMAND_RECV_START_ITUNES_DLL, result, 0, 0,
-                   result == kSuccess ? kLibraryStartedText : kLibraryNotStartedText);
-            return;
-        case Step::kIdle:
-            return;
+        }
+        Report(ZERITH_COMMAND_RECV_INSTALL_DRIVER, result);
+        Begin(Step::kStoreCheck, kRequestCheckStoreEdition, RequestJson("info", ""));
+        if (m_step == Step::kIdle) {
+            Report(ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED, kInstallFailed);
+        }
+        return;
+    case Step::kStoreCheck:
+        Report(ZERITH_COMMAND_RECV_STORE_ITUNES_IS_INSTALLED,
+               result == kStoreEditionInstalled ? kStoreEditionFound : kInstallFailed);
+        return;
+    case Step::kStartLibrary:
+        Report(ZERITH_COMMAND_RECV_START_ITUNES_DLL, result, 0, 0,
+               result == kSuccess ? kLibraryStartedText : kLibraryNotStartedText);
+        return;
+    case Step::kIdle: return;
     }
 }
 
@@ -251,4 +246,4 @@ void DriverService::OnServiceGone() {
     }
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -25,7 +25,7 @@
 #include "relay_feature.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 constexpr std::uint32_t kRequestStartDeviceLibrary = 10;
 constexpr std::uint32_t kRequestDownloadDrivers = 16;
@@ -55,12 +55,12 @@ private:
 
     RelayLink& m_link;
     Step m_step = Step::kIdle;
-    std::uint64_t m_requestId = 0;          // the running step's request
-    std::vector<std::string> m_packages;    // verified by the download, for the install
+    std::uint64_t m_requestId = 0;        // the running step's request
+    std::vector<std::string> m_packages;  // verified by the download, for the install
 };
 
 // The helper instance's result in a last reply of 17 or 18: "info" {"error": R}; without it, the
 // reply's code (the first instance could not reach its helper); 0 only for success.
 std::int64_t HelperResult(const Packet& packet, const ReplyFrame& frame);
 
-}  // namespace trv::relay
+}  // namespace relay

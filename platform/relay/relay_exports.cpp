@@ -13,7 +13,7 @@
 #include "vnl_utf8.h"
 #include "wide_pair.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr std::uint32_t kRequestExportFiles = 701;
@@ -60,8 +60,9 @@ bool ExportService::Handle(CommandMessage& message) {
         return true;
     }
     // No device, or a folder the service cannot reach: nothing can be copied.
-    const std::uint64_t id =
-        job.device.empty() || folder.empty() ? 0 : m_link.SendRequest(kRequestExportFiles, job.device, ItemsJson(*pairs, folder));
+    const std::uint64_t id = job.device.empty() || folder.empty()
+                                 ? 0
+                                 : m_link.SendRequest(kRequestExportFiles, job.device, ItemsJson(*pairs, folder));
     if (id == 0) {
         Finish(job, kTaskError);
     } else {
@@ -100,4 +101,4 @@ void ExportService::Finish(const Export& job, std::int64_t serviceCode) {
     m_link.Answer(answer);
 }
 
-}  // namespace trv::relay
+}  // namespace relay

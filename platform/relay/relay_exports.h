@@ -20,7 +20,7 @@
 #include "relay_feature.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 constexpr std::int64_t kExportFilesCode = 109;
 
@@ -48,4 +48,4 @@ private:
     std::map<std::uint64_t, Export> m_inFlight;  // by request id
 };
 
-}  // namespace trv::relay
+}  // namespace relay

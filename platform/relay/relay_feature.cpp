@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-namespace trv::relay {
+namespace relay {
 
 void ReleaseRelayAnswer(RelayAnswer& answer) {
     void* payload = answer.payload;
@@ -54,4 +54,4 @@ void RelayFeatureList::OnServiceGone() {
     for (RelayFeature* feature : m_order) feature->OnServiceGone();
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -19,7 +19,7 @@
 #include "relay_paths.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 // One answer of a feature to the host, delivered as a command named `name` whose fields carry these (the
 // message field each travels in is named first). Which of them an answer fills is its code's, as the
@@ -112,4 +112,4 @@ private:
     std::vector<RelayFeature*> m_order;
 };
 
-}  // namespace trv::relay
+}  // namespace relay

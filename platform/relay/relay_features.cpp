@@ -1,13 +1,18 @@
 // The relay's features in their order; see relay_features.h.
 #include "relay_features.h"
 
-namespace trv::relay {
+namespace relay {
 
 RelayFeatures::RelayFeatures(RelayLink& link, DeviceTable& devices, BackupFiles& backupFiles)
-    : m_contacts(link), m_lists(link), m_actions(link, m_lists), m_renames(link, devices), m_exports(link),
-      m_drivers(link), m_backups(link, backupFiles),
+    : m_contacts(link),
+      m_lists(link),
+      m_actions(link, m_lists),
+      m_renames(link, devices),
+      m_exports(link),
+      m_drivers(link),
+      m_backups(link, backupFiles),
       // No two features take the same command (each its own names and codes; the tests check it) or the same
       // reply (each its own request ids), so the order fixes only the order of their answers at the service's loss.
       m_list({&m_contacts, &m_lists, &m_actions, &m_renames, &m_exports, &m_drivers, &m_backups}) {}
 
-}  // namespace trv::relay
+}  // namespace relay

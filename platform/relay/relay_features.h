@@ -19,7 +19,7 @@
 #include "relay_rename.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 class RelayFeatures {
 public:
@@ -47,4 +47,4 @@ private:
     RelayFeatureList m_list;
 };
 
-}  // namespace trv::relay
+}  // namespace relay

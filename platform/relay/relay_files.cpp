@@ -6,7 +6,7 @@
 #include "relay_paths.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 
 bool WriteNewDesktopFile(const std::wstring& folder, const std::wstring& name, const std::string& bytes) {
     if (folder.empty() || bytes.size() > MAXDWORD) {
@@ -18,8 +18,8 @@ bool WriteNewDesktopFile(const std::wstring& folder, const std::wstring& name, c
         return false;  // there already, or the folder cannot take it
     }
     DWORD written = 0;
-    const bool whole = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                       written == bytes.size();
+    const bool whole =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
     const bool closed = CloseHandle(file) != FALSE;
     if (!whole || !closed) {
         DeleteFileW(path.c_str());  // a half-written export is worse than none
@@ -41,8 +41,8 @@ bool ReadWholeDesktopFile(const std::wstring& path, std::size_t limitBytes, std:
     if (ok) {
         bytes.resize(static_cast<std::size_t>(size.QuadPart));
         DWORD read = 0;
-        ok = bytes.empty() || (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-                               read == bytes.size());
+        ok = bytes.empty() ||
+             (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
     }
     CloseHandle(file);
     if (!ok) {
@@ -60,9 +60,10 @@ std::wstring ServicePathOfDesktopPath(const std::wstring& path) {
     // every drive to a Linux folder; its answer is on the process heap, in UTF-8.
     using UnixFileName = char*(__cdecl*)(const wchar_t*);
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto unixName = kernel != nullptr ? reinterpret_cast<UnixFileName>(
-                                            reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
-                                      : nullptr;
+    auto unixName =
+        kernel != nullptr
+            ? reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
+            : nullptr;
     char* name = unixName != nullptr ? unixName(path.c_str()) : nullptr;
     if (name != nullptr) {
         converted = vnl::WideFromUtf8(name);
@@ -71,4 +72,4 @@ std::wstring ServicePathOfDesktopPath(const std::wstring& path) {
     return converted;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

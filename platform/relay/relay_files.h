@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace trv::relay {
+namespace relay {
 
 // Writes `bytes` as the new file `name` in the desktop folder `folder`; false when a file of that name is
 // there already or the file could not be written whole (nothing is left behind then).
@@ -16,4 +16,4 @@ bool ReadWholeDesktopFile(const std::wstring& path, std::size_t limitBytes, std:
 // it; empty when the service cannot reach it.
 std::wstring ServicePathOfDesktopPath(const std::wstring& path);
 
-}  // namespace trv::relay
+}  // namespace relay

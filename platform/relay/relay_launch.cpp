@@ -11,7 +11,7 @@
 #include "relay_paths.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr int kReadSizeBytes = 65536;
@@ -65,8 +65,7 @@ bool StartService(int port, const std::wstring& version) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         return false;
     }
     CloseHandle(process.hThread);
@@ -104,8 +103,8 @@ bool ServiceLaunch::Listen(int& port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;  // the system picks a free port
     int length = sizeof address;
-    if (bind(*listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(*listener, 1) != 0 || getsockname(*listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (bind(*listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(*listener, 1) != 0 ||
+        getsockname(*listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return false;
     }
     port = ntohs(address.sin_port);
@@ -132,8 +131,8 @@ bool ServiceLaunch::Open(HWND window, const std::wstring& version) {
     }
     start.release();  // the reader frees it
     const std::wstring timeout = Environment(L"TREVANE_CONNECT_TIMEOUT_MS");
-    const UINT timeoutMs = !timeout.empty() && _wtoi(timeout.c_str()) > 0 ? static_cast<UINT>(_wtoi(timeout.c_str()))
-                                                                          : kConnectTimeoutMs;
+    const UINT timeoutMs =
+        !timeout.empty() && _wtoi(timeout.c_str()) > 0 ? static_cast<UINT>(_wtoi(timeout.c_str())) : kConnectTimeoutMs;
     SetTimer(m_window, kConnectTimer, timeoutMs, nullptr);
     return true;
 }
@@ -207,4 +206,4 @@ DWORD WINAPI ServiceLaunch::ReadConnection(void* parameter) {
     return 0;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -14,7 +14,7 @@
 #include <atomic>
 #include <string>
 
-namespace trv::relay {
+namespace relay {
 
 // Messages a launch posts to the link's window. wParam: the launch they belong to (Current()), so that a
 // message of an earlier launch is told apart.
@@ -67,4 +67,4 @@ private:
     bool m_open = false;
 };
 
-}  // namespace trv::relay
+}  // namespace relay

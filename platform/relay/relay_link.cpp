@@ -29,7 +29,7 @@
 #include "relay_wire.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 // Messages of the relay's window besides the launch's (relay_launch.h).
@@ -125,8 +125,8 @@ bool ServiceLink::CreateRelayWindow() {
     if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         return false;
     }
-    m_window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                               GetModuleHandleW(nullptr), nullptr);
+    m_window =
+        CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
     return m_window != nullptr;
 }
 
@@ -182,19 +182,14 @@ void ServiceLink::Stop() {
     MSG queued;
     while (PeekMessageW(&queued, m_window, WM_RELAY_PACKET, WM_RELAY_DEVICE_LEFT, PM_REMOVE)) {
         switch (queued.message) {
-            case WM_RELAY_PACKET:
-                delete reinterpret_cast<Packet*>(queued.lParam);
-                break;
-            case WM_RELAY_ANSWER: {
-                std::unique_ptr<RelayAnswer> answer(reinterpret_cast<RelayAnswer*>(queued.lParam));
-                ReleaseRelayAnswer(*answer);
-                break;
-            }
-            case WM_RELAY_DEVICE_LEFT:
-                delete reinterpret_cast<std::wstring*>(queued.lParam);
-                break;
-            default:
-                break;
+        case WM_RELAY_PACKET: delete reinterpret_cast<Packet*>(queued.lParam); break;
+        case WM_RELAY_ANSWER: {
+            std::unique_ptr<RelayAnswer> answer(reinterpret_cast<RelayAnswer*>(queued.lParam));
+            ReleaseRelayAnswer(*answer);
+            break;
+        }
+        case WM_RELAY_DEVICE_LEFT: delete reinterpret_cast<std::wstring*>(queued.lParam); break;
+        default: break;
         }
     }
     DestroyWindow(m_window);
@@ -224,44 +219,43 @@ LRESULT CALLBACK ServiceLink::WindowProc(HWND window, UINT message, WPARAM wPara
     try {
         ServiceLink& link = Instance();
         switch (message) {
-            case WM_RELAY_PACKET: {
-                std::unique_ptr<Packet> packet(reinterpret_cast<Packet*>(lParam));
-                if (wParam == link.m_launch.Current()) {
-                    link.OnPacket(std::move(packet));
-                }
-                return 0;
+        case WM_RELAY_PACKET: {
+            std::unique_ptr<Packet> packet(reinterpret_cast<Packet*>(lParam));
+            if (wParam == link.m_launch.Current()) {
+                link.OnPacket(std::move(packet));
             }
-            case WM_RELAY_CONNECTED:
-                if (wParam == link.m_launch.Current()) {
-                    link.OnConnected();
-                }
-                return 0;
-            case WM_RELAY_CLOSED:
-                if (wParam == link.m_launch.Current()) {
-                    link.OnLost();
-                }
-                return 0;
-            case WM_TIMER:
-                if (wParam == kConnectTimer) {
-                    KillTimer(window, kConnectTimer);
-                    if (link.m_launch.IsOpen() && !link.m_connected) {
-                        link.OnLost();  // the service never came
-                    }
-                }
-                return 0;
-            case WM_RELAY_ANSWER:
-                link.DeliverAnswer(std::unique_ptr<RelayAnswer>(reinterpret_cast<RelayAnswer*>(lParam)));
-                return 0;
-            case WM_RELAY_DEVICE_LEFT: {
-                std::unique_ptr<std::wstring> udid(reinterpret_cast<std::wstring*>(lParam));
-                // A device that came back meanwhile stays on the title bar.
-                if (!link.m_devices.IsConnected(vnl::Utf8FromWide(*udid))) {
-                    link.RemoveFromTitleBar(*udid);
-                }
-                return 0;
+            return 0;
+        }
+        case WM_RELAY_CONNECTED:
+            if (wParam == link.m_launch.Current()) {
+                link.OnConnected();
             }
-            default:
-                break;
+            return 0;
+        case WM_RELAY_CLOSED:
+            if (wParam == link.m_launch.Current()) {
+                link.OnLost();
+            }
+            return 0;
+        case WM_TIMER:
+            if (wParam == kConnectTimer) {
+                KillTimer(window, kConnectTimer);
+                if (link.m_launch.IsOpen() && !link.m_connected) {
+                    link.OnLost();  // the service never came
+                }
+            }
+            return 0;
+        case WM_RELAY_ANSWER:
+            link.DeliverAnswer(std::unique_ptr<RelayAnswer>(reinterpret_cast<RelayAnswer*>(lParam)));
+            return 0;
+        case WM_RELAY_DEVICE_LEFT: {
+            std::unique_ptr<std::wstring> udid(reinterpret_cast<std::wstring*>(lParam));
+            // A device that came back meanwhile stays on the title bar.
+            if (!link.m_devices.IsConnected(vnl::Utf8FromWide(*udid))) {
+                link.RemoveFromTitleBar(*udid);
+            }
+            return 0;
+        }
+        default: break;
         }
     } catch (...) {
         // Nothing may cross back into the message loop.
@@ -293,7 +287,8 @@ void TraceSent(const char* name, const CommandMessage& message) {
         line += " code=" + std::to_string(message.code) + " value2=" + std::to_string(message.value2) +
                 " value3=" + std::to_string(message.value3);
     }
-    if (std::strcmp(name, ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL) == 0 || std::strcmp(name, ZERITH_COMMAND_SERVER_CRASH) == 0 ||
+    if (std::strcmp(name, ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL) == 0 ||
+        std::strcmp(name, ZERITH_COMMAND_SERVER_CRASH) == 0 ||
         std::strcmp(name, ZERITH_COMMAND_READY_START_SERVER) == 0) {
         line += " status=" + std::to_string(message.status);
     } else if (std::strstr(name, "_DRIVER") != nullptr || std::strncmp(name, "ZERITH_COMMAND_RECV_", 20) == 0 ||
@@ -393,61 +388,57 @@ void ServiceLink::Deliver(const RelayAction& action) {
     CommandMessage message{};
     message.text = action.device.udid.c_str();
     switch (action.kind) {
-        case RelayActionKind::kStartConnect:
-            Send(ZERITH_COMMAND_START_CONNECT_DEVICE, message);
-            break;
-        case RelayActionKind::kConnected: {
-            DeviceRecord record{action.device.udid, action.device.properties};
-            message.data = &record;  // lent for the call
-            Send(ZERITH_COMMAND_DEVICE_CONNECTED, message);
-            // The device's name and the rest of its basic information follow as GET_DEVICE_INFO.
-            const std::uint64_t id = SendRequest(kRequestDeviceInfo, action.device.udid, std::string());
-            if (id != 0) {
-                m_deviceInfo[id] = RelayDevice{action.device.udid, 0, {}};
-            }
-            break;
+    case RelayActionKind::kStartConnect: Send(ZERITH_COMMAND_START_CONNECT_DEVICE, message); break;
+    case RelayActionKind::kConnected: {
+        DeviceRecord record{action.device.udid, action.device.properties};
+        message.data = &record;  // lent for the call
+        Send(ZERITH_COMMAND_DEVICE_CONNECTED, message);
+        // The device's name and the rest of its basic information follow as GET_DEVICE_INFO.
+        const std::uint64_t id = SendRequest(kRequestDeviceInfo, action.device.udid, std::string());
+        if (id != 0) {
+            m_deviceInfo[id] = RelayDevice{action.device.udid, 0, {}};
         }
-        case RelayActionKind::kFinishConnect:
-            Send(ZERITH_COMMAND_FINISH_CONNECT_DEVICE, message);
-            break;
-        case RelayActionKind::kConnectFail:
-            message.code = action.code;  // the reason, for the device page
-            Send(ZERITH_COMMAND_CONNECT_DEVICE_FAIL, message);
-            break;
-        case RelayActionKind::kNotPaired:
-            Send(ZERITH_COMMAND_NOT_PAIR, message);
-            break;
-        case RelayActionKind::kDisconnected: {
-            // The page of the device empties first, while the device is still the title bar's current one
-            // (the host passes answers about the current device only); the title bar lets go of it last.
-            m_features.OnDeviceGone(action.device.udid);
-            WideStringPair pair(vnl::WideFromUtf8(action.device.udid), vnl::WideFromUtf8(DeviceTable::DisplayName(action.device)));
-            message.extra = &pair;  // lent for the call
-            Send(ZERITH_COMMAND_DEVICE_DISCONNECT, message);
-            auto udid = std::make_unique<std::wstring>(pair.first);
-            if (m_window != nullptr &&
-                PostMessageW(m_window, WM_RELAY_DEVICE_LEFT, 0, reinterpret_cast<LPARAM>(udid.get()))) {
-                udid.release();
-            }
-            break;
+        break;
+    }
+    case RelayActionKind::kFinishConnect: Send(ZERITH_COMMAND_FINISH_CONNECT_DEVICE, message); break;
+    case RelayActionKind::kConnectFail:
+        message.code = action.code;  // the reason, for the device page
+        Send(ZERITH_COMMAND_CONNECT_DEVICE_FAIL, message);
+        break;
+    case RelayActionKind::kNotPaired: Send(ZERITH_COMMAND_NOT_PAIR, message); break;
+    case RelayActionKind::kDisconnected: {
+        // The page of the device empties first, while the device is still the title bar's current one
+        // (the host passes answers about the current device only); the title bar lets go of it last.
+        m_features.OnDeviceGone(action.device.udid);
+        WideStringPair pair(vnl::WideFromUtf8(action.device.udid),
+                            vnl::WideFromUtf8(DeviceTable::DisplayName(action.device)));
+        message.extra = &pair;  // lent for the call
+        Send(ZERITH_COMMAND_DEVICE_DISCONNECT, message);
+        auto udid = std::make_unique<std::wstring>(pair.first);
+        if (m_window != nullptr &&
+            PostMessageW(m_window, WM_RELAY_DEVICE_LEFT, 0, reinterpret_cast<LPARAM>(udid.get()))) {
+            udid.release();
         }
-        case RelayActionKind::kMonitorFailed:
-            message.status = action.code;
-            Send(ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL, message);
-            // The device page says why no device can come, while the host installs the driver.
-            message.status = 0;
-            message.code = action.code;
-            Send(ZERITH_COMMAND_CONNECT_DEVICE_FAIL, message);
-            break;
+        break;
+    }
+    case RelayActionKind::kMonitorFailed:
+        message.status = action.code;
+        Send(ZERITH_COMMAND_LOAD_ITUNES_DLL_FAIL, message);
+        // The device page says why no device can come, while the host installs the driver.
+        message.status = 0;
+        message.code = action.code;
+        Send(ZERITH_COMMAND_CONNECT_DEVICE_FAIL, message);
+        break;
     }
 }
 
 void ServiceLink::RemoveFromTitleBar(const std::wstring& udid) {
     using RemoveDevice = void(__cdecl*)(const wchar_t*);
     HMODULE titleBar = GetModuleHandleW(kTitleBarLibrary);
-    auto remove = titleBar != nullptr
-                      ? reinterpret_cast<RemoveDevice>(reinterpret_cast<void*>(GetProcAddress(titleBar, kTitleBarRemoveDevice)))
-                      : nullptr;
+    auto remove =
+        titleBar != nullptr
+            ? reinterpret_cast<RemoveDevice>(reinterpret_cast<void*>(GetProcAddress(titleBar, kTitleBarRemoveDevice)))
+            : nullptr;
     if (remove != nullptr) {
         remove(udid.c_str());
     }
@@ -558,7 +549,9 @@ bool HandleServiceCommand(CommandMessage* message) {
         link.Exit();
         return true;
     }
-    const HostSend sendToHost = [](const char* update, CommandMessage& answer) { ServiceLink::Instance().Send(update, answer); };
+    const HostSend sendToHost = [](const char* update, CommandMessage& answer) {
+        ServiceLink::Instance().Send(update, answer);
+    };
     if (link.Features().Handle(*message) || HandleUpdateCommand(*message, link.Version(), sendToHost)) {
         return true;
     }
@@ -581,4 +574,4 @@ bool HandleServiceCommand(CommandMessage* message) {
     return false;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

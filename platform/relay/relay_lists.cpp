@@ -10,14 +10,14 @@
 #include "relay_cells.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr std::int64_t kTaskError = 2;
 
-const ListFeature* const kFeatures[] = {&kNotesList,    &kBookmarksList, &kCalendarsList, &kMessagesList,
-                                        &kMusicList,    &kVideosList,    &kBooksList,     &kRingtonesList,
-                                        &kRecordingsList, &kPhotosList,  &kAppsList};
+const ListFeature* const kFeatures[] = {&kNotesList,      &kBookmarksList, &kCalendarsList, &kMessagesList,
+                                        &kMusicList,      &kVideosList,    &kBooksList,     &kRingtonesList,
+                                        &kRecordingsList, &kPhotosList,    &kAppsList};
 
 bool SameName(const char* a, const char* b) { return a != nullptr && b != nullptr && std::strcmp(a, b) == 0; }
 
@@ -214,4 +214,4 @@ void ListsService::OnServiceGone() {
     for (const auto& entry : gone) Finish(entry.second, kTaskError);
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -30,7 +30,7 @@
 // After windows.h (through command_message.h): the reader undoes its GetObject macro while it is read.
 #include <rapidjson/document.h>
 
-namespace trv::relay {
+namespace relay {
 
 constexpr std::int64_t kNoCount = -1;
 constexpr std::int64_t kRequestStatus = -1;
@@ -62,8 +62,8 @@ struct ListRoute {
     const BatchReader* reader = &kTextBatches;
     std::uint32_t section = kAnySection;  // only replies whose command is this one list (a request that
                                           // answers several sections); kAnySection: every reply
-    bool anyDevice = false;  // the service answers without a device (the computer's own files)
-    const char* requestData = "";  // the request's JSON data, if it takes any
+    bool anyDevice = false;               // the service answers without a device (the computer's own files)
+    const char* requestData = "";         // the request's JSON data, if it takes any
     // The count answer carries the count the service reports ({"Count": n}: each record once, negative
     // while an online account holds the records) instead of the rows listed.
     bool serviceCount = false;
@@ -77,8 +77,8 @@ struct ListFeature {
 };
 
 // Every listing feature, in no particular order (the per-feature sources).
-extern const ListFeature kNotesList, kBookmarksList, kCalendarsList, kMessagesList, kMusicList, kVideosList,
-    kBooksList, kRingtonesList, kRecordingsList, kPhotosList, kAppsList;
+extern const ListFeature kNotesList, kBookmarksList, kCalendarsList, kMessagesList, kMusicList, kVideosList, kBooksList,
+    kRingtonesList, kRecordingsList, kPhotosList, kAppsList;
 
 // The fields of each record of a JSON array or keyed object (`json`): the key, if any, then every string,
 // number and boolean member, in order. False when `json` is neither.
@@ -128,7 +128,8 @@ template <typename Item, std::shared_ptr<Item> (*make)(const rapidjson::Value&)>
 void* ReadRecordBatch(const std::string& json, std::int64_t sequence, std::int64_t& rows) {
     auto batch = std::make_unique<ItemBatch<Item>>();
     batch->sequence = sequence;
-    const bool read = ForEachRecord(json, [&batch](const rapidjson::Value& record) { batch->items.push_back(make(record)); });
+    const bool read =
+        ForEachRecord(json, [&batch](const rapidjson::Value& record) { batch->items.push_back(make(record)); });
     if (!read || batch->items.empty()) return nullptr;
     rows += static_cast<std::int64_t>(batch->items.size());
     return batch.release();
@@ -163,4 +164,4 @@ private:
     std::int64_t m_sequence = 0;
 };
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -8,7 +8,7 @@
 #include "relay_cells.h"
 #include "relay_lists.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 void AddConversation(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
@@ -31,4 +31,4 @@ const std::int64_t kQueries[] = {22};
 
 const ListFeature kMessagesList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

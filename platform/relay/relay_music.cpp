@@ -7,7 +7,7 @@
 #include "relay_cells.h"
 #include "relay_lists.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 std::vector<std::wstring> SongCells(const MediaCells& s) {
@@ -39,4 +39,4 @@ MediaCells MediaCellsOf(const rapidjson::Value& item) {
 
 const ListFeature kMusicList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -17,7 +17,7 @@
 #include "vnl_utf8.h"
 #include "wide_pair.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 // "2024-03-01T10:20:30Z" as "2024-03-01 10:20:30"; the text still sorts as the time does.
@@ -40,8 +40,8 @@ std::shared_ptr<NoteItem> NoteOf(const rapidjson::Value& record) {
 }
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_NOTE, notes::kRelayLoad, 1200, ZERITH_COMMAND_DO_NOTE, notes::kRelayLoaded,
-     notes::kRelayCloudState, kRequestStatus, &kNoteBatches, kAnySection, false, "", true},
+    {ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayLoad, 1200, ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayLoaded,
+     sdk::notes::kRelayCloudState, kRequestStatus, &kNoteBatches, kAnySection, false, "", true},
 };
 const std::int64_t kQueries[] = {56};
 
@@ -88,7 +88,7 @@ void AddNotes(ActionsService& service, const std::string& device, const std::vec
                        const std::int64_t count = result.count.value_or(static_cast<std::int64_t>(added->size()));
                        service.Answer(ZERITH_COMMAND_DO_NOTE, device, answerCode,
                                       new std::vector<std::shared_ptr<NoteItem>>(std::move(*added)), count,
-                                      &notes::ReleasePayload);
+                                      &sdk::notes::ReleasePayload);
                    }});
 }
 
@@ -114,7 +114,10 @@ private:
         }
         if (depth == 2) {
             NoteItem& note = notes.back();
-            m_field = name == "title" ? &note.title : name == "content" ? &note.content : name == "time" ? &note.time : nullptr;
+            m_field = name == "title"     ? &note.title
+                      : name == "content" ? &note.content
+                      : name == "time"    ? &note.time
+                                          : nullptr;
             if (m_field != nullptr) {
                 m_text.clear();
                 return true;
@@ -192,16 +195,16 @@ bool HandleNoteAction(ActionsService& service, CommandMessage& message) {
     if (std::strcmp(message.name, ZERITH_COMMAND_DO_NOTE) != 0) return false;
     const std::string device = message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string();
     switch (message.code) {
-    case notes::kRelaySave: {
+    case sdk::notes::kRelaySave: {
         const auto* pair = static_cast<const WideStringPair*>(message.data);  // lent for the call
         if (pair == nullptr || device.empty()) return true;
         NoteItem note;
         note.title = pair->first;
         note.content = pair->second;
-        AddNotes(service, device, {note}, notes::kRelaySaved);
+        AddNotes(service, device, {note}, sdk::notes::kRelaySaved);
         return true;
     }
-    case notes::kRelayImportXml: {
+    case sdk::notes::kRelayImportXml: {
         std::unique_ptr<std::vector<std::wstring>> paths(static_cast<std::vector<std::wstring>*>(message.data));
         message.data = nullptr;
         if (!paths || device.empty()) return true;
@@ -209,19 +212,20 @@ bool HandleNoteAction(ActionsService& service, CommandMessage& message) {
         for (const std::wstring& path : *paths) {
             std::string bytes;
             std::string error;
-            if (service.Link().ReadWholeFile(path, kMaxNotesBackupBytes, bytes)) (void)ReadNotesXml(bytes, imported, error);
+            if (service.Link().ReadWholeFile(path, kMaxNotesBackupBytes, bytes))
+                (void)ReadNotesXml(bytes, imported, error);
         }
-        AddNotes(service, device, imported, notes::kRelayImported);
+        AddNotes(service, device, imported, sdk::notes::kRelayImported);
         return true;
     }
-    case notes::kRelayExport:
-    case notes::kRelayBackupXml: {
+    case sdk::notes::kRelayExport:
+    case sdk::notes::kRelayBackupXml: {
         const auto* records = static_cast<const std::vector<NoteItem*>*>(message.data);  // lent for the call
         const auto* folder = static_cast<const wchar_t*>(message.extra);
         if (records == nullptr || folder == nullptr) return true;
         const std::vector<const NoteItem*> checked(records->begin(), records->end());
         bool written = false;
-        if (message.code == notes::kRelayExport) {
+        if (message.code == sdk::notes::kRelayExport) {
             written = WriteExport(service.Link(), folder, kNotesHtmlFileName, ComposeNotesHtml(checked));
         } else {
             written = WriteExport(service.Link(), folder, kNotesXmlFileName, ComposeNotesXml(checked));
@@ -229,12 +233,11 @@ bool HandleNoteAction(ActionsService& service, CommandMessage& message) {
         message.status = written ? kExportWritten : kExportNotWritten;
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
-const BatchReader kNoteBatches = {&ReadRecordBatch<NoteItem, &NoteOf>, &notes::ReleasePayload};
+const BatchReader kNoteBatches = {&ReadRecordBatch<NoteItem, &NoteOf>, &sdk::notes::ReleasePayload};
 const ListFeature kNotesList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 bool IsOnDriveZ(const std::wstring& path) {
@@ -38,4 +38,4 @@ std::wstring ToDesktopPath(const std::wstring& path) {
     return windows;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace trv::relay {
+namespace relay {
 
 // A Windows path on drive Z: ("Z:\dir\file", either slash, either case of the letter) as the Linux path
 // ("/dir/file"); a Linux path is returned as it is. Empty for any other path (another drive, a relative
@@ -17,4 +17,4 @@ std::wstring ToServicePath(const std::wstring& path);
 // is returned with backslashes. Empty for a relative path.
 std::wstring ToDesktopPath(const std::wstring& path);
 
-}  // namespace trv::relay
+}  // namespace relay

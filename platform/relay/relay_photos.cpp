@@ -8,7 +8,7 @@
 #include "relay_cells.h"
 #include "relay_lists.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 void AddPhotos(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
@@ -18,9 +18,9 @@ void AddPhotos(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
         const std::wstring path = WideMember(photo, "PATH");
         // The oldest databases do not know the sizes: a size of 0 is unknown, not empty.
         const std::int64_t size = NumberMember(photo, "ZORIGINALFILESIZE");
-        AddRow(batch, {FileName(path), DateText(CellMember(photo, "ZDATECREATED")),
-                       DateText(CellMember(photo, "ZMODIFICATIONDATE")), size > 0 ? SizeText(size) : L"",
-                       FolderOf(path)});
+        AddRow(batch,
+               {FileName(path), DateText(CellMember(photo, "ZDATECREATED")),
+                DateText(CellMember(photo, "ZMODIFICATIONDATE")), size > 0 ? SizeText(size) : L"", FolderOf(path)});
     }
 }
 
@@ -47,4 +47,4 @@ const std::int64_t kQueries[] = {123, 127};
 
 const ListFeature kPhotosList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

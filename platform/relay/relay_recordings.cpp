@@ -7,7 +7,7 @@
 #include "command_names.h"
 #include "relay_lists.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 // A memo the user never named is known by its file's name ("20240501 101500.m4a" as "20240501 101500").
@@ -31,14 +31,14 @@ std::shared_ptr<RecordingItem> RecordingOf(const rapidjson::Value& record) {
 }
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_RECORDING, recordings::kRelayLoaded, 1002, ZERITH_COMMAND_DO_RECORDING,
-     recordings::kRelayLoaded, 82, kRequestStatus, &kRecordingBatches, kAnySection},
+    {ZERITH_COMMAND_DO_RECORDING, sdk::recordings::kRelayLoaded, 1002, ZERITH_COMMAND_DO_RECORDING,
+     sdk::recordings::kRelayLoaded, 82, kRequestStatus, &kRecordingBatches, kAnySection},
 };
 const std::int64_t kQueries[] = {81};
 
 }  // namespace
 
-const BatchReader kRecordingBatches = {&ReadRecordBatch<RecordingItem, &RecordingOf>, &recordings::ReleasePayload};
+const BatchReader kRecordingBatches = {&ReadRecordBatch<RecordingItem, &RecordingOf>, &sdk::recordings::ReleasePayload};
 const ListFeature kRecordingsList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -11,7 +11,7 @@
 #include "command_names.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr std::int64_t kServiceSuccess = 0;
@@ -64,4 +64,4 @@ bool RenameService::OnReply(const Packet& packet, const ReplyFrame& frame, const
     return true;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -17,7 +17,7 @@
 #include "relay_devices.h"
 #include "relay_wire.h"
 
-namespace trv::relay {
+namespace relay {
 
 constexpr std::int64_t kRenameCode = 135;
 constexpr std::uint32_t kRequestRenameDevice = 303;
@@ -43,4 +43,4 @@ private:
     std::map<std::uint64_t, Rename> m_inFlight;  // by request id
 };
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -8,7 +8,7 @@
 #include "relay_cells.h"
 #include "relay_lists.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr std::uint32_t kRingtoneSection = 1003;
@@ -24,14 +24,14 @@ std::shared_ptr<RingtoneItem> RingtoneOf(const rapidjson::Value& record) {
 }
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_ITUNES, ringtones::kRelayLoaded, 1001, ZERITH_COMMAND_DO_RINGTONE, ringtones::kRelayLoaded, 79,
-     kRequestStatus, &kRingtoneBatches, kRingtoneSection},
+    {ZERITH_COMMAND_DO_ITUNES, sdk::ringtones::kRelayLoaded, 1001, ZERITH_COMMAND_DO_RINGTONE,
+     sdk::ringtones::kRelayLoaded, 79, kRequestStatus, &kRingtoneBatches, kRingtoneSection},
 };
 const std::int64_t kQueries[] = {78};
 
 }  // namespace
 
-const BatchReader kRingtoneBatches = {&ReadRecordBatch<RingtoneItem, &RingtoneOf>, &ringtones::ReleasePayload};
+const BatchReader kRingtoneBatches = {&ReadRecordBatch<RingtoneItem, &RingtoneOf>, &sdk::ringtones::ReleasePayload};
 const ListFeature kRingtonesList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -16,7 +16,7 @@
 
 #include "command_message.h"
 
-namespace trv::relay {
+namespace relay {
 
 // Whether TREVANE_HARLIX is set. Any thread.
 bool IsServiceModeRequested();
@@ -28,4 +28,4 @@ void SetServiceHost(ModuleRecord* record);
 // answers. UI thread.
 bool HandleServiceCommand(CommandMessage* message);
 
-}  // namespace trv::relay
+}  // namespace relay

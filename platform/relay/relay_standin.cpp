@@ -50,7 +50,9 @@ std::string ListText(const List& list, Describe describe) {
 }
 
 std::string DescribeContact(const iOSContact& c) {
-    auto property = [](const std::shared_ptr<iOSContactProperty>& p) { return Utf8(p->labelKey) + ":" + Utf8(p->value); };
+    auto property = [](const std::shared_ptr<iOSContactProperty>& p) {
+        return Utf8(p->labelKey) + ":" + Utf8(p->value);
+    };
     auto address = [](const std::shared_ptr<iOSContactAddress>& a) {
         return Utf8(a->labelKey) + ":" + Utf8(a->street) + "|" + Utf8(a->city) + "|" + Utf8(a->state) + "|" +
                Utf8(a->postalCode) + "|" + Utf8(a->countryCode);
@@ -62,30 +64,28 @@ std::string DescribeContact(const iOSContact& c) {
 
 std::string DescribeContactRequest(const CommandMessage& message) {
     switch (message.code) {
-    case contacts::kRelaySaveNew:
-    case contacts::kRelaySaveEdited:
-        return DescribeContact(*static_cast<const iOSContact*>(message.data));
-    case contacts::kRelayCreateGroup:
-    case contacts::kRelayChangeGroup: {
+    case sdk::contacts::kRelaySaveNew:
+    case sdk::contacts::kRelaySaveEdited: return DescribeContact(*static_cast<const iOSContact*>(message.data));
+    case sdk::contacts::kRelayCreateGroup:
+    case sdk::contacts::kRelayChangeGroup: {
         const auto& group = *static_cast<const iOSContactGroup*>(message.data);
         return " group id=" + Utf8(group.identifier) + " name=" + Utf8(group.name) +
                " members=" + ListText(group.members, [](const std::wstring& id) { return Utf8(id); }) +
                " guid=" + group.guidText;
     }
-    case contacts::kRelayRemove:
-    case contacts::kRelayImportXml:
+    case sdk::contacts::kRelayRemove:
+    case sdk::contacts::kRelayImportXml:
         return " ids=" + ListText(*static_cast<const std::vector<std::wstring>*>(message.data),
                                   [](const std::wstring& id) { return Utf8(id); });
-    case contacts::kRelayExportVcards:
-    case contacts::kRelayBackupXml:
-    case contacts::kRelayExportCsv:
-        return " records=" + ListText(*static_cast<const std::vector<iOSContact*>*>(message.data),
-                                      [](const iOSContact* c) { return c != nullptr ? Utf8(c->identifier) : "null"; }) +
+    case sdk::contacts::kRelayExportVcards:
+    case sdk::contacts::kRelayBackupXml:
+    case sdk::contacts::kRelayExportCsv:
+        return " records=" +
+               ListText(*static_cast<const std::vector<iOSContact*>*>(message.data),
+                        [](const iOSContact* c) { return c != nullptr ? Utf8(c->identifier) : "null"; }) +
                (message.extra != nullptr ? " folder=" + Utf8(static_cast<const wchar_t*>(message.extra)) : "");
-    case contacts::kRelayRemoveGroup:
-        return " id=" + Utf8(static_cast<const wchar_t*>(message.data));
-    default:
-        return "";
+    case sdk::contacts::kRelayRemoveGroup: return " id=" + Utf8(static_cast<const wchar_t*>(message.data));
+    default: return "";
     }
 }
 
@@ -104,9 +104,11 @@ std::string Describe(const CommandMessage& message) {
     } else if (std::strcmp(message.name, ZERITH_COMMAND_DO_CONTACT) == 0) {
         line += DescribeContactRequest(message);
     } else if (std::strcmp(message.name, ZERITH_COMMAND_DO_FILE) == 0 && message.extra != nullptr) {
-        line += " count=" + std::to_string(message.count) + " folder=" + Utf8(static_cast<const wchar_t*>(message.extra));
+        line +=
+            " count=" + std::to_string(message.count) + " folder=" + Utf8(static_cast<const wchar_t*>(message.extra));
     } else if ((std::strcmp(message.name, ZERITH_COMMAND_DO_NOTE) == 0 ||
-                std::strcmp(message.name, ZERITH_COMMAND_DO_BOOKMARK) == 0) && message.extra != nullptr) {
+                std::strcmp(message.name, ZERITH_COMMAND_DO_BOOKMARK) == 0) &&
+               message.extra != nullptr) {
         line += " folder=" + Utf8(static_cast<const wchar_t*>(message.extra));  // an export's folder
     } else if (std::strcmp(message.name, ZERITH_COMMAND_START_SERVER) == 0) {
         const auto* record = static_cast<const ServerStartRecord*>(message.data);
@@ -144,8 +146,8 @@ void __cdecl ReceiveCommand(CommandMessage* message) {
     try {
         Trace(message);
         CrashIfAsked(message);
-        if (trv::relay::IsServiceModeRequested()) {
-            (void)trv::relay::HandleServiceCommand(message);
+        if (relay::IsServiceModeRequested()) {
+            (void)relay::HandleServiceCommand(message);
         } else if (message != nullptr && message->name != nullptr && g_fixture != nullptr && *g_fixture &&
                    std::strcmp(message->name, ZERITH_COMMAND_DO_CONTACT) == 0) {
             (*g_fixture)->Handle(*message);
@@ -166,8 +168,8 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     if (!fixture.empty()) {
         g_fixture = new std::unique_ptr<relay::ContactsFixture>(relay::ContactsFixture::Load(fixture, record));
     }
-    trv::relay::SetServiceHost(record);
-    for (const char* name : trv::kZerithCommandNames) {
+    relay::SetServiceHost(record);
+    for (const char* name : sdk::kZerithCommandNames) {
         CommandMessage message{};
         message.kind = COMMAND_KIND_REGISTER;
         message.name = name;

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <iterator>
 
-namespace trv::relay::tables {
+namespace relay {
 
 struct Column {
     const wchar_t* name;
@@ -20,6 +20,7 @@ struct Table {
     std::size_t count;
 };
 
+// clang-format off
 // Messages: one row per conversation, latest first.
 inline constexpr Column kMessages[] = {
     {L"With", 240, false}, {L"Messages", 90, true}, {L"Last message", 440, false}, {L"Date", 140, false}};
@@ -42,10 +43,11 @@ inline constexpr Column kBooks[] = {{L"Title", 280, false}, {L"Author", 200, fal
                                     {L"Format", 70, false}, {L"Size", 90, true}};
 inline constexpr Column kApps[] = {{L"Name", 220, false},      {L"Version", 130, false},   {L"Size", 90, true},
                                    {L"Documents", 100, true},  {L"Developer", 200, false}, {L"Identifier", 260, false}};
+// clang-format on
 
 template <std::size_t count>
 constexpr Table TableOf(const Column (&columns)[count]) {
     return {columns, count};
 }
 
-}  // namespace trv::relay::tables
+}  // namespace relay

@@ -6,7 +6,7 @@
 #include "vnl_utf8.h"
 #include "vnl_version.h"
 
-namespace trv::relay {
+namespace relay {
 
 bool ReadUpdateFeed(const std::string& json, const std::wstring& runningVersion, UpdateFeed& feed) {
     feed = UpdateFeed{};
@@ -26,8 +26,7 @@ bool ReadUpdateFeed(const std::string& json, const std::wstring& runningVersion,
     for (const auto& entry : versions->value.GetArray()) {
         if (!entry.IsObject()) continue;
         const auto version = entry.FindMember("version");
-        if (version == entry.MemberEnd() || !version->value.IsString() ||
-            version->value.GetStringLength() == 0 ||
+        if (version == entry.MemberEnd() || !version->value.IsString() || version->value.GetStringLength() == 0 ||
             vnl::CompareDottedVersions(version->value.GetString(), running.c_str()) <= 0) {
             continue;
         }
@@ -53,4 +52,4 @@ std::wstring InstallerFileName(const std::string& url) {
     return plain ? vnl::WideFromUtf8(name.c_str()) : std::wstring(L"update-setup.exe");
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -15,7 +15,7 @@
 #include "command_message.h"
 #include "update_records.h"
 
-namespace trv::relay {
+namespace relay {
 
 // Feeds and installers larger than this are not what the update server serves.
 constexpr std::uint64_t kMaxFeedSizeBytes = 1024 * 1024;
@@ -41,4 +41,4 @@ using HostSend = void (*)(const char* name, CommandMessage& message);
 // _DOWNLOAD_UPDATE_CANCEL; false for any other name. `runningVersion` is the desktop's version. UI thread.
 bool HandleUpdateCommand(const CommandMessage& message, const std::wstring& runningVersion, HostSend send);
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -22,7 +22,7 @@
 #include "command_names.h"
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 1;  // wParam: the job's id; lParam: a Progress*
@@ -75,7 +75,8 @@ bool Fetch(Transfer& job) {
     InternetHandle session(InternetOpenW(L"Trevane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session) return false;
     InternetHandle request(InternetOpenUrlW(session.get(), job.url.c_str(), nullptr, 0,
-                                            INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI, 0));
+                                            INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI,
+                                            0));
     if (!request) return false;
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -87,7 +88,8 @@ bool Fetch(Transfer& job) {
     if (job.totalBytes < 0 || static_cast<std::uint64_t>(job.totalBytes) > job.limitBytes) return false;
     std::unique_ptr<void, decltype(&CloseHandle)> file(nullptr, &CloseHandle);
     if (job.isDownload) {
-        HANDLE raw = CreateFileW(job.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE raw =
+            CreateFileW(job.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (raw == INVALID_HANDLE_VALUE) return false;
         file.reset(raw);
     }
@@ -304,4 +306,4 @@ bool HandleUpdateCommand(const CommandMessage& message, const std::wstring& runn
     return true;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

@@ -6,7 +6,7 @@
 #include "command_names.h"
 #include "relay_lists.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 std::vector<std::wstring> MovieCells(const MediaCells& v) { return {v.title, v.genre, v.year, v.time, v.size}; }
@@ -31,4 +31,4 @@ const std::int64_t kQueries[] = {84, 90, 87};
 
 const ListFeature kVideosList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
 
-}  // namespace trv::relay
+}  // namespace relay

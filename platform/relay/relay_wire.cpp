@@ -6,7 +6,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr char kMagic[] = "kCommand";
@@ -276,12 +276,12 @@ FrameResult ParseReplyFrame(const std::string& body, ReplyFrame& frame) {
 
 const char* FrameResultName(FrameResult result) {
     switch (result) {
-        case FrameResult::kOk: return "ok";
-        case FrameResult::kNoSeparator: return "no separator";
-        case FrameResult::kBadRecord: return "bad record";
-        case FrameResult::kMissingMember: return "missing member";
+    case FrameResult::kOk: return "ok";
+    case FrameResult::kNoSeparator: return "no separator";
+    case FrameResult::kBadRecord: return "bad record";
+    case FrameResult::kMissingMember: return "missing member";
     }
     return "unknown";
 }
 
-}  // namespace trv::relay
+}  // namespace relay

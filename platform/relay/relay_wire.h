@@ -11,7 +11,7 @@
 
 #include <rapidjson/document.h>
 
-namespace trv::relay {
+namespace relay {
 
 // Wire header, little-endian, unaligned:
 //   @0  8 magic "kCommand"
@@ -131,4 +131,4 @@ private:
     rapidjson::Document m_document;
 };
 
-}  // namespace trv::relay
+}  // namespace relay

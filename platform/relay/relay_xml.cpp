@@ -7,7 +7,7 @@
 
 #include "vnl_utf8.h"
 
-namespace trv::relay {
+namespace relay {
 namespace {
 
 constexpr size_t kMaxAttributes = 16;  // an entry has 12 at most
@@ -68,7 +68,6 @@ size_t Utf8SequenceLength(const std::string& text, size_t at) {
     return count + 1;
 }
 
-
 // Reads one backup in a single pass with an explicit stack of open elements, which the format bounds to
 // three (backup, contact, field or entry): no recursion, and anything deeper is refused where it opens.
 
@@ -98,7 +97,6 @@ void AppendXmlEscaped(std::string& out, const std::wstring& text, bool attribute
         }
     }
 }
-
 
 std::string ShownXmlName(const std::string& name) {
     return name.size() <= kMaxShownName ? name : name.substr(0, kMaxShownName) + "...";
@@ -189,8 +187,7 @@ bool XmlReader::CheckCharacters() {
                                 static_cast<unsigned char>((*m_text)[at + 2]) >= 0xBE);
         if (length == 0 || forbidden) {
             m_pos = at;
-            return Fail(length == 0 ? "the file is not UTF-8 text"
-                                    : "the file holds a character XML does not allow");
+            return Fail(length == 0 ? "the file is not UTF-8 text" : "the file holds a character XML does not allow");
         }
         at += length;
     }
@@ -380,13 +377,13 @@ bool XmlReader::ReadEndTag() {
     std::string name;
     if (!ReadName(at, name)) return Fail("malformed closing tag");
     SkipSpace(at);
-    if (at >= m_text->size() || (*m_text)[at] != '>') return Fail("malformed closing tag </" + ShownXmlName(name) + ">");
+    if (at >= m_text->size() || (*m_text)[at] != '>')
+        return Fail("malformed closing tag </" + ShownXmlName(name) + ">");
     if (m_open.empty()) return Fail("</" + ShownXmlName(name) + "> closes nothing");
     if (m_open.back() != name) return Fail("</" + ShownXmlName(name) + "> does not close <" + m_open.back() + ">");
     m_pos = at + 1;
     return CloseElement();
 }
-
 
 bool XmlReader::OpenElement(const std::string& name, const XmlAttributes& attributes) {
     if (m_open.empty() && m_rootSeen) return Fail("a second root element <" + ShownXmlName(name) + ">");
@@ -402,4 +399,4 @@ bool XmlReader::CloseElement() {
     return true;
 }
 
-}  // namespace trv::relay
+}  // namespace relay

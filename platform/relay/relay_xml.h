@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace trv::relay {
+namespace relay {
 
 // `text` as character data or an attribute value: markup characters escaped, characters XML 1.0
 // cannot carry (C0 controls but tab, LF and CR; U+FFFE, U+FFFF) left out. A CR is a reference, as a
@@ -72,4 +72,4 @@ private:
     bool m_rootSeen = false;
 };
 
-}  // namespace trv::relay
+}  // namespace relay

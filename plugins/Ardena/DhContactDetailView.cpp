@@ -48,8 +48,10 @@ LRESULT DhContactDetailView::OnCreate(CREATESTRUCTW*) {
     m_headingFont.Reset(VNLUtilityApp::GetFont(16, true, L"Arial"));
     m_nameFont.Reset(VNLUtilityApp::GetFont(17, true, L"Arial"));
     m_brush.Reset(CreateSolidBrush(m_background));
+    // clang-format off
     m_titles = {L"[Info]", L"[Phone Number]", L"[Email Address]", L"[IM]", L"[Street Address]",
                 L"[URL]",  L"[Date]",         L"[Related Name]"};
+    // clang-format on
     GetClientRect(m_hWnd, &m_client);
     return 0;
 }
@@ -106,7 +108,7 @@ void DhContactDetailView::AddSection(HDC dc, const std::wstring& title, const Li
         if (single.cx > width && oneWord) {
             SIZE alone = {};
             GetTextExtentPoint32W(dc, line.second.c_str(), static_cast<int>(line.second.size()), &alone);
-            text = line.first + L":\n" + (alone.cx > width ? contacts::PreviewValueLines(line.second) : line.second);
+            text = line.first + L":\n" + (alone.cx > width ? ardena::PreviewValueLines(line.second) : line.second);
         }
         RECT rect = {3 * m_margin, y, m_client.right - m_margin, y};
         DrawTextW(dc, text.c_str(), -1, &rect, kLineFormat | DT_CALCRECT);
@@ -124,7 +126,7 @@ void DhContactDetailView::LayOut() {
 
     // The header: the picture, and beside it the name and the group line, centred on the picture or, when
     // they need more lines than its height, the band grows to hold them.
-    const std::wstring name = contacts::ContactDisplayName(c);
+    const std::wstring name = ardena::ContactDisplayName(c);
     const int textLeft = m_margin + pictureWidth + m_margin;
     const int textRight = std::max<int>(textLeft + 1, m_client.right - m_margin);
     RECT nameRect = {textLeft, 0, textRight, 0};
@@ -143,7 +145,8 @@ void DhContactDetailView::LayOut() {
     const int textTop = m_margin + (band - nameHeight - groupHeight) / 2;
     m_nameRect = RECT{textLeft, textTop, textRight, textTop + nameHeight};
     m_groupRect = RECT{textLeft, m_nameRect.bottom + m_margin, textRight, textTop + nameHeight + groupHeight};
-    m_items.push_back(DetailItem{name, RECT{m_margin, m_margin, textRight, m_margin + band}, nullptr, ItemKind::kHeader});
+    m_items.push_back(
+        DetailItem{name, RECT{m_margin, m_margin, textRight, m_margin + band}, nullptr, ItemKind::kHeader});
     int y = m_margin + band + m_pictureGap;
 
     Lines info;
@@ -156,14 +159,15 @@ void DhContactDetailView::LayOut() {
     AddLine(info, L"company name", c.company);
     AddLine(info, L"department", c.department);
     AddLine(info, L"job title", c.jobTitle);
-    AddLine(info, L"birthday", contacts::DateTextOf(c.birthday));
+    AddLine(info, L"birthday", ardena::DateTextOf(c.birthday));
     AddLine(info, L"notes", c.note);
     AddSection(dc.get(), m_titles[0], info, y);
 
     auto labelled = [](const std::vector<std::shared_ptr<iOSContactProperty>>& list, bool dates) {
         Lines lines;
         for (const auto& entry : list) {
-            if (entry) AddLine(lines, contacts::ShownLabel(*entry), dates ? contacts::DateTextOf(entry->value) : entry->value);
+            if (entry)
+                AddLine(lines, ardena::ShownLabel(*entry), dates ? ardena::DateTextOf(entry->value) : entry->value);
         }
         return lines;
     };
@@ -171,12 +175,13 @@ void DhContactDetailView::LayOut() {
     AddSection(dc.get(), m_titles[2], labelled(c.emails, false), y);
     Lines im;
     for (const auto& entry : c.instantMessaging) {
-        if (entry) AddLine(im, contacts::ShownLabel(*entry), entry->userName);
+        if (entry) AddLine(im, ardena::ShownLabel(*entry), entry->userName);
     }
     AddSection(dc.get(), m_titles[3], im, y);
     Lines addresses;
     for (const auto& entry : c.addresses) {
-        if (entry) AddLine(addresses, contacts::ShownLabel(static_cast<const iOSContactProperty&>(*entry)), AddressText(*entry));
+        if (entry)
+            AddLine(addresses, ardena::ShownLabel(static_cast<const iOSContactProperty&>(*entry)), AddressText(*entry));
     }
     AddSection(dc.get(), m_titles[4], addresses, y);
     AddSection(dc.get(), m_titles[5], labelled(c.urls, false), y);

@@ -1,9 +1,9 @@
 #pragma once
 // DhContactDetailView: the read-only preview pane of the contacts page. It shows one contact as a picture
-// with the contact's whole name and groups beside it (wrapped onto further lines when long), then titled sections of "label:  value" lines, laid out once per
-// contact, painted through an off-screen bitmap and scrolled vertically. The pane holds the contact it shows
-// through a shared pointer, so a contact that leaves the page while it is shown stays valid until the page
-// clears the pane. The picture is lent from the host's ImageCache. UI thread only.
+// with the contact's whole name and groups beside it (wrapped onto further lines when long), then titled sections of
+// "label:  value" lines, laid out once per contact, painted through an off-screen bitmap and scrolled vertically. The
+// pane holds the contact it shows through a shared pointer, so a contact that leaves the page while it is shown stays
+// valid until the page clears the pane. The picture is lent from the host's ImageCache. UI thread only.
 
 #include <windows.h>
 
@@ -26,13 +26,13 @@ public:
     ~DhContactDetailView() override;
 
     BEGIN_MSG_MAP(DhContactDetailView)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_SIZE(OnSize)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
-        MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
-        MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_SIZE(OnSize)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
+    MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
+    MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
     END_MSG_MAP()
 
     // Shows `contact` with the page's text of its groups; null empties the pane.
@@ -46,7 +46,7 @@ public:
     enum class ItemKind : int32_t { kLine = 0, kTitle = 1, kHeader = 2 };
     struct DetailItem {
         std::wstring text;
-        RECT rect;  // content coordinates
+        RECT rect;   // content coordinates
         HFONT font;  // borrowed from the view
         ItemKind kind;
     };
@@ -66,12 +66,12 @@ private:
     void ScrollTo(int position, bool updateNow);
 
     std::vector<DetailItem> m_items;
-    RECT m_nameRect = {};   // the header's name and group line, content coordinates
+    RECT m_nameRect = {};  // the header's name and group line, content coordinates
     RECT m_groupRect = {};
     RECT m_client = {};
     COLORREF m_background = RGB(0xFF, 0xFF, 0xFF);
     wtl::UniqueBrush m_brush;
-    ImageCache* m_images;              // the host's, lent
+    ImageCache* m_images;                  // the host's, lent
     Gdiplus::Bitmap* m_picture = nullptr;  // lent
     std::shared_ptr<const iOSContact> m_contact;
     int m_contentHeight = 0;

@@ -11,8 +11,8 @@
 #include <wtl/window_text.h>
 #include <wtl/scroll.h>
 
-using contacts::RowKind;
-using contacts::RowShape;
+using ardena::RowKind;
+using ardena::RowShape;
 
 namespace {
 
@@ -43,10 +43,10 @@ LRESULT DhContactEditPropertyView::OnCreate(CREATESTRUCTW*) {
     SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_captionFont.get()), FALSE);
     wchar_t year[16] = {};
     VNLUtilitySys::GetNowDateTime(year, 16, L"%Y");
-    m_dateHint = contacts::DateHint(year);
-    for (const contacts::RowKindInfo& info : contacts::RowKinds()) m_counters[info.kind] = info.firstId;
+    m_dateHint = ardena::DateHint(year);
+    for (const ardena::RowKindInfo& info : ardena::RowKinds()) m_counters[info.kind] = info.firstId;
     if (m_contact != nullptr && m_labels != nullptr) {
-        for (const contacts::RowSeed& seed : contacts::SeedRows(*m_contact, m_isNewContact)) CreateRow(seed);
+        for (const ardena::RowSeed& seed : ardena::SeedRows(*m_contact, m_isNewContact)) CreateRow(seed);
     }
     LayOut(false);
     return 0;
@@ -68,10 +68,11 @@ bool DhContactEditPropertyView::OnLButtonDown(WPARAM, LPARAM, LRESULT&) {
 }
 
 HWND DhContactEditPropertyView::MakeCombo(bool editable, int width) {
-    const DWORD style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | (editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST);
+    const DWORD style =
+        WS_CHILD | WS_VISIBLE | WS_VSCROLL | (editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST);
     HWND combo = CreateWindowExW(0, WC_COMBOBOXW, L"", style, 0, 0, width, kComboDropHeight, m_hWnd,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(m_nextEditId++)), GetModuleHandleW(nullptr),
-                                 nullptr);
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(m_nextEditId++)),
+                                 GetModuleHandleW(nullptr), nullptr);
     if (combo != nullptr) SendMessageW(combo, WM_SETFONT, reinterpret_cast<WPARAM>(m_editFont.get()), FALSE);
     return combo;
 }
@@ -98,10 +99,10 @@ VNLEdit* DhContactEditPropertyView::MakeEdit(PropertyRow& row, const std::wstrin
     return row.edits.back().get();
 }
 
-void DhContactEditPropertyView::CreateCaption(const contacts::RowKindInfo& info) {
+void DhContactEditPropertyView::CreateCaption(const ardena::RowKindInfo& info) {
     Caption caption;
-    caption.text = CreateWindowExW(0, L"STATIC", info.caption, WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 0, 0, 10, 10, m_hWnd,
-                                   nullptr, GetModuleHandleW(nullptr), nullptr);
+    caption.text = CreateWindowExW(0, L"STATIC", info.caption, WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 0, 0, 10, 10,
+                                   m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (caption.text != nullptr) {
         SendMessageW(caption.text, WM_SETFONT, reinterpret_cast<WPARAM>(m_captionFont.get()), FALSE);
         wtl::WindowDC dc(caption.text);
@@ -109,8 +110,8 @@ void DhContactEditPropertyView::CreateCaption(const contacts::RowKindInfo& info)
         GetTextExtentPoint32W(dc.get(), info.caption, static_cast<int>(wcslen(info.caption)), &caption.size);
     }
     HWND button = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(info.firstId)), GetModuleHandleW(nullptr),
-                                  nullptr);
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(info.firstId)),
+                                  GetModuleHandleW(nullptr), nullptr);
     caption.add = std::make_unique<VNLImgButton>();
     if (button != nullptr && caption.add->SubclassWindow(button)) {
         caption.add->SetAbsoluteY(true);
@@ -121,8 +122,8 @@ void DhContactEditPropertyView::CreateCaption(const contacts::RowKindInfo& info)
     m_captions[info.firstId] = std::move(caption);
 }
 
-bool DhContactEditPropertyView::CreateRow(const contacts::RowSeed& seed) {
-    const contacts::RowKindInfo* info = contacts::FindRowKind(seed.kind);
+bool DhContactEditPropertyView::CreateRow(const ardena::RowSeed& seed) {
+    const ardena::RowKindInfo* info = ardena::FindRowKind(seed.kind);
     if (info == nullptr || !seed.record) return false;
     int& counter = m_counters[seed.kind];
     if (counter + 1 > info->lastId) return false;
@@ -131,8 +132,10 @@ bool DhContactEditPropertyView::CreateRow(const contacts::RowSeed& seed) {
     auto row = std::make_unique<PropertyRow>();
     row->seed = seed;
     row->id = ++counter;
-    const contacts::RowContent content = contacts::InitialContent(seed, *m_labels);
-    auto text = [&content](size_t index) { return index < content.texts.size() ? content.texts[index] : std::wstring(); };
+    const ardena::RowContent content = ardena::InitialContent(seed, *m_labels);
+    auto text = [&content](size_t index) {
+        return index < content.texts.size() ? content.texts[index] : std::wstring();
+    };
 
     const bool labelled = info->shape == RowShape::kLabelled || info->shape == RowShape::kLabelledDate ||
                           info->shape == RowShape::kIM || info->shape == RowShape::kAddress;
@@ -141,38 +144,29 @@ bool DhContactEditPropertyView::CreateRow(const contacts::RowSeed& seed) {
         auto it = m_labels->find(info->recordKind);
         if (row->combo != nullptr && it != m_labels->end()) {
             for (size_t i = 0; i < it->second.labels.size(); ++i) {
-                const int index = static_cast<int>(SendMessageW(row->combo, CB_ADDSTRING, 0,
-                                                                reinterpret_cast<LPARAM>(it->second.labels[i].second.c_str())));
+                const int index = static_cast<int>(SendMessageW(
+                    row->combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(it->second.labels[i].second.c_str())));
                 SendMessageW(row->combo, CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(i));
             }
             SendMessageW(row->combo, CB_SETCURSEL, static_cast<WPARAM>(content.labelIndex), 0);
-            if (content.labelIndex < 0 || content.labelText != it->second.labels[static_cast<size_t>(content.labelIndex)].second) {
+            if (content.labelIndex < 0 ||
+                content.labelText != it->second.labels[static_cast<size_t>(content.labelIndex)].second) {
                 SetWindowTextW(row->combo, content.labelText.c_str());
             }
         }
     }
     switch (info->shape) {
-    case RowShape::kSingleEdit:
-        MakeEdit(*row, text(0), 446, L"", false);
-        break;
-    case RowShape::kDateEdit:
-        MakeEdit(*row, text(0), 446, m_dateHint, false);
-        break;
-    case RowShape::kLabelledDate:
-        MakeEdit(*row, text(0), 340, m_dateHint, false);
-        break;
+    case RowShape::kSingleEdit: MakeEdit(*row, text(0), 446, L"", false); break;
+    case RowShape::kDateEdit: MakeEdit(*row, text(0), 446, m_dateHint, false); break;
+    case RowShape::kLabelledDate: MakeEdit(*row, text(0), 340, m_dateHint, false); break;
     case RowShape::kLabelled:
-    case RowShape::kIM:
-        MakeEdit(*row, text(0), 340, L"", false);
-        break;
-    case RowShape::kNote:
-        MakeEdit(*row, text(0), 446, L"", true);
-        break;
+    case RowShape::kIM: MakeEdit(*row, text(0), 340, L"", false); break;
+    case RowShape::kNote: MakeEdit(*row, text(0), 446, L"", true); break;
     case RowShape::kAddress: {
-        MakeEdit(*row, text(0), 340, contacts::kStreetHint, false);
-        MakeEdit(*row, text(1), 100, contacts::kCityHint, false);
-        MakeEdit(*row, text(2), 80, contacts::kStateHint, false);
-        MakeEdit(*row, text(3), 152, contacts::kPostalCodeHint, false);
+        MakeEdit(*row, text(0), 340, ardena::kStreetHint, false);
+        MakeEdit(*row, text(1), 100, ardena::kCityHint, false);
+        MakeEdit(*row, text(2), 80, ardena::kStateHint, false);
+        MakeEdit(*row, text(3), 152, ardena::kPostalCodeHint, false);
         row->country = MakeCombo(false, 340);
         auto it = m_labels->find(CONTACT_KIND_ADDRESS);
         if (row->country != nullptr && it != m_labels->end()) {
@@ -184,15 +178,15 @@ bool DhContactEditPropertyView::CreateRow(const contacts::RowSeed& seed) {
         break;
     }
     case RowShape::kOrganization:
-        MakeEdit(*row, text(0), kJobTitleWidth, contacts::kJobTitleHint, false);
-        MakeEdit(*row, text(1), 120, contacts::kDepartmentHint, false);
-        MakeEdit(*row, text(2), 200, contacts::kCompanyHint, false);
+        MakeEdit(*row, text(0), kJobTitleWidth, ardena::kJobTitleHint, false);
+        MakeEdit(*row, text(1), 120, ardena::kDepartmentHint, false);
+        MakeEdit(*row, text(2), 200, ardena::kCompanyHint, false);
         break;
     }
     // The combo boxes list their entries in table order, unsorted, so an entry's index is its table index.
-    HWND button = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(row->id)), GetModuleHandleW(nullptr),
-                                  nullptr);
+    HWND button =
+        CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(row->id)), GetModuleHandleW(nullptr), nullptr);
     row->remove = std::make_unique<VNLImgButton>();
     if (button != nullptr && row->remove->SubclassWindow(button)) {
         row->remove->SetAbsoluteY(true);
@@ -206,20 +200,20 @@ bool DhContactEditPropertyView::CreateRow(const contacts::RowSeed& seed) {
 }
 
 void DhContactEditPropertyView::AddKind(int menuId) {
-    const contacts::RowKindInfo* info = contacts::FindRowKindByAddFieldId(menuId);
+    const ardena::RowKindInfo* info = ardena::FindRowKindByAddFieldId(menuId);
     if (info == nullptr) return;
-    if (!contacts::IsMultiValued(info->kind) && IsKindPresent(info->recordKind)) return;
-    if (CreateRow(contacts::RowSeed{info->kind, contacts::NewRowRecord(info->kind)})) LayOut(true);
+    if (!ardena::IsMultiValued(info->kind) && IsKindPresent(info->recordKind)) return;
+    if (CreateRow(ardena::RowSeed{info->kind, ardena::NewRowRecord(info->kind)})) LayOut(true);
 }
 
 void DhContactEditPropertyView::OnCommand(UINT, int id, HWND) {
     if (id < 5000 || id > 5901) return;
-    const contacts::RowKindInfo* info = contacts::FindRowKindById(id);
+    const ardena::RowKindInfo* info = ardena::FindRowKindById(id);
     if (info == nullptr) return;
     if (id == info->firstId) {
         // A caption's add button: only the kinds with several values get another row.
-        if (contacts::IsMultiValued(info->kind) &&
-            CreateRow(contacts::RowSeed{info->kind, contacts::NewRowRecord(info->kind)})) {
+        if (ardena::IsMultiValued(info->kind) &&
+            CreateRow(ardena::RowSeed{info->kind, ardena::NewRowRecord(info->kind)})) {
             LayOut(true);
         }
         return;
@@ -281,10 +275,10 @@ LRESULT DhContactEditPropertyView::OnDestroyControl(WPARAM control, LPARAM) {
 void DhContactEditPropertyView::LayOut(bool keepPosition) {
     const int position = GetScrollPos(m_hWnd, SB_VERT);
     int y = -position;
-    const contacts::RowKindInfo* current = nullptr;
+    const ardena::RowKindInfo* current = nullptr;
     for (const auto& entry : m_rows) {
         const PropertyRow& row = *entry.second;
-        const contacts::RowKindInfo* info = contacts::FindRowKind(row.seed.kind);
+        const ardena::RowKindInfo* info = ardena::FindRowKind(row.seed.kind);
         if (info != current) {
             current = info;
             Caption& caption = m_captions[info->firstId];
@@ -329,7 +323,8 @@ void DhContactEditPropertyView::LayOut(bool keepPosition) {
                 RECT combo = {};
                 GetWindowRect(row.country, &combo);
                 // A drop-down list's window is as high as its list; the field itself is the combo's item height.
-                const int field = static_cast<int>(SendMessageW(row.country, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0)) + 6;
+                const int field =
+                    static_cast<int>(SendMessageW(row.country, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0)) + 6;
                 lineY += field + 4;
             }
             y = lineY;
@@ -392,14 +387,15 @@ LRESULT DhContactEditPropertyView::OnMouseWheel(WPARAM wParam, LPARAM) {
     return 0;
 }
 
-contacts::RowInput DhContactEditPropertyView::ReadRow(const PropertyRow& row) const {
-    contacts::RowInput input;
+ardena::RowInput DhContactEditPropertyView::ReadRow(const PropertyRow& row) const {
+    ardena::RowInput input;
     for (const auto& edit : row.edits) input.texts.push_back(wtl::WindowText(*edit));
     if (row.combo != nullptr) {
         const LRESULT selected = SendMessageW(row.combo, CB_GETCURSEL, 0, 0);
-        input.labelIndex = selected == CB_ERR ? -1
-                                              : static_cast<int>(SendMessageW(row.combo, CB_GETITEMDATA,
-                                                                              static_cast<WPARAM>(selected), 0));
+        input.labelIndex =
+            selected == CB_ERR
+                ? -1
+                : static_cast<int>(SendMessageW(row.combo, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0));
         input.labelText = wtl::WindowText(row.combo);
     }
     if (row.country != nullptr) {
@@ -409,12 +405,12 @@ contacts::RowInput DhContactEditPropertyView::ReadRow(const PropertyRow& row) co
     return input;
 }
 
-std::vector<contacts::CollectedRow> DhContactEditPropertyView::CollectRows() {
+std::vector<ardena::CollectedRow> DhContactEditPropertyView::CollectRows() {
     m_accepted.clear();
-    std::vector<contacts::CollectedRow> rows;
+    std::vector<ardena::CollectedRow> rows;
     for (const auto& entry : m_rows) {
         if (m_labels == nullptr) break;
-        contacts::CollectedRow row = contacts::CollectRow(entry.second->seed, ReadRow(*entry.second), *m_labels);
+        ardena::CollectedRow row = ardena::CollectRow(entry.second->seed, ReadRow(*entry.second), *m_labels);
         if (row.accepted) m_accepted.push_back(row);
         rows.push_back(std::move(row));
     }

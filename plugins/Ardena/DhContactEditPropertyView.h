@@ -36,22 +36,22 @@ public:
     ~DhContactEditPropertyView() override;
 
     BEGIN_MSG_MAP(DhContactEditPropertyView)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_COMMAND(OnCommand)
-        MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
-        MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
-        MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnTransparentColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORLISTBOX, OnTransparentColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnTransparentColour)
-        MESSAGE_HANDLER_EX(WM_DESTROY_CONTROL, OnDestroyControl)
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_COMMAND(OnCommand)
+    MESSAGE_HANDLER_EX(WM_VSCROLL, OnVScroll)
+    MESSAGE_HANDLER_EX(WM_MOUSEWHEEL, OnMouseWheel)
+    MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDOWN, OnLButtonDown)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnTransparentColour)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORLISTBOX, OnTransparentColour)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnTransparentColour)
+    MESSAGE_HANDLER_EX(WM_DESTROY_CONTROL, OnDestroyControl)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     // Set before the window is made: the editor's working contact (its property lists are emptied when the
     // rows are built), whether it is a new contact, and the label table (lent by the page).
-    void SetSource(iOSContact* contact, bool isNewContact, const contacts::ContactLabelTable* labels) {
+    void SetSource(iOSContact* contact, bool isNewContact, const ardena::ContactLabelTable* labels) {
         m_contact = contact;
         m_isNewContact = isNewContact;
         m_labels = labels;
@@ -62,10 +62,10 @@ public:
     // True when a row of the kind (a record kind key) was made.
     bool IsKindPresent(const std::wstring& recordKind) const { return m_presentKinds.count(recordKind) != 0; }
     // Every row read back, in id order; accepted rows carry the record to save.
-    std::vector<contacts::CollectedRow> CollectRows();
+    std::vector<ardena::CollectedRow> CollectRows();
 
     // The control ids of the rows of one kind, in order (for the editor's tests and probes).
-    std::vector<int> RowIds(contacts::RowKind kind) const;
+    std::vector<int> RowIds(ardena::RowKind kind) const;
     HWND RowEdit(int rowId, size_t index) const;
     HWND RowCombo(int rowId) const;
 
@@ -82,15 +82,15 @@ private:
     LRESULT OnDestroyControl(WPARAM control, LPARAM);
 
     // Makes a row of `seed`'s kind; false when the kind's id range is used up.
-    bool CreateRow(const contacts::RowSeed& seed);
-    void CreateCaption(const contacts::RowKindInfo& info);
+    bool CreateRow(const ardena::RowSeed& seed);
+    void CreateCaption(const ardena::RowKindInfo& info);
     HWND MakeCombo(bool editable, int width);
     VNLEdit* MakeEdit(PropertyRow& row, const std::wstring& text, int width, const std::wstring& hint, bool note);
     void DeleteRow(int id);
     void ClearRow(PropertyRow& row);
     void LayOut(bool keepPosition);
     void ScrollTo(int position);
-    contacts::RowInput ReadRow(const PropertyRow& row) const;
+    ardena::RowInput ReadRow(const PropertyRow& row) const;
 
     struct Caption {
         HWND text = nullptr;
@@ -98,16 +98,16 @@ private:
         SIZE size = {};
     };
     struct PropertyRow {
-        contacts::RowSeed seed;
+        ardena::RowSeed seed;
         int id = 0;
-        HWND combo = nullptr;               // label or service combo
+        HWND combo = nullptr;  // label or service combo
         std::vector<std::unique_ptr<VNLEdit>> edits;
         std::vector<int> editWidths;
-        HWND country = nullptr;             // address rows
+        HWND country = nullptr;  // address rows
         std::unique_ptr<VNLImgButton> remove;
     };
 
-    std::vector<contacts::CollectedRow> m_accepted;
+    std::vector<ardena::CollectedRow> m_accepted;
     std::vector<std::unique_ptr<PropertyRow>> m_setAside;  // removed rows, never saved
     std::map<int, Caption> m_captions;                     // by caption id
     std::map<int, std::unique_ptr<PropertyRow>> m_rows;    // by row id: the layout walks ids in order
@@ -118,12 +118,12 @@ private:
     int m_buttonX = 470;
     int m_rowGap = 22;
     int m_editHeight = 24;
-    std::map<contacts::RowKind, int> m_counters;  // the last id each kind gave out
+    std::map<ardena::RowKind, int> m_counters;  // the last id each kind gave out
     int m_nextEditId = 10000;
     bool m_isNewContact = true;
     iOSContact* m_contact = nullptr;  // the editor's
     std::set<std::wstring> m_presentKinds;
-    const contacts::ContactLabelTable* m_labels = nullptr;
+    const ardena::ContactLabelTable* m_labels = nullptr;
     std::wstring m_dateHint;
     int m_contentHeight = 0;
 };

@@ -12,7 +12,7 @@
 #include "ardena_module.h"
 #include <wtl/window_text.h>
 
-using namespace editor_ids;
+using namespace ardena::editor_ids;
 
 namespace {
 
@@ -35,9 +35,9 @@ HWND TopLevelOf(HWND window) {
 
 }  // namespace
 
-DhContactEditView::DhContactEditView(HWND owner, const contacts::ContactLabelTable* labels)
+DhContactEditView::DhContactEditView(HWND owner, const ardena::ContactLabelTable* labels)
     : m_labels(labels), m_owner(owner) {
-    for (const contacts::AddFieldEntry& entry : contacts::AddFieldTable()) {
+    for (const ardena::AddFieldEntry& entry : ardena::AddFieldTable()) {
         m_addFieldTable[entry.id] = {entry.text, entry.recordKind};
     }
     m_nameFont.Reset(VNLUtilityApp::GetFont(16, false, L"Arial"));
@@ -55,8 +55,9 @@ void DhContactEditView::Update(void*, int code) {
 
 void DhContactEditView::CreateTextButton(VNLSwitchButton& button, int id, const wchar_t* caption, COLORREF normal,
                                          COLORREF hot) {
-    HWND window = CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+    HWND window =
+        CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     if (window == nullptr || !button.SubclassWindow(window)) return;
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.get()), FALSE);
     button.SetSwitchMode(false);
@@ -78,14 +79,14 @@ LRESULT DhContactEditView::OnInitDialog(HWND, LPARAM) {
                                     &m_contact->lastName, &m_contact->suffix};
     int y = kNameTop;
     for (int i = 0; i < 5; ++i) {
-        m_nameCaptions[i] = CreateWindowExW(0, L"STATIC", kNameCaptions[i], WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_NOPREFIX,
-                                            kNameCaptionRight - 110, y + 2, 110, kNameLineHeight, m_hWnd, nullptr,
-                                            GetModuleHandleW(nullptr), nullptr);
+        m_nameCaptions[i] = CreateWindowExW(
+            0, L"STATIC", kNameCaptions[i], WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_NOPREFIX, kNameCaptionRight - 110,
+            y + 2, 110, kNameLineHeight, m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
         SendMessageW(m_nameCaptions[i], WM_SETFONT, reinterpret_cast<WPARAM>(m_dialogFont.get()), FALSE);
-        HWND edit = CreateWindowExW(0, L"EDIT", names[i]->c_str(), WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP |
-                                    ES_AUTOHSCROLL, kNameCaptionRight + 10, y, kNameEditWidth, kNameLineHeight, m_hWnd,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstNameEdit + i)),
-                                    GetModuleHandleW(nullptr), nullptr);
+        HWND edit = CreateWindowExW(
+            0, L"EDIT", names[i]->c_str(), WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL,
+            kNameCaptionRight + 10, y, kNameEditWidth, kNameLineHeight, m_hWnd,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstNameEdit + i)), GetModuleHandleW(nullptr), nullptr);
         if (edit != nullptr && m_nameEdits[i].SubclassWindow(edit)) {
             SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(m_nameFont.get()), FALSE);
         }
@@ -107,8 +108,9 @@ LRESULT DhContactEditView::OnInitDialog(HWND, LPARAM) {
     SetWindowPos(m_hWnd, nullptr, x, yTop, m_width, m_height, SWP_NOZORDER | SWP_SHOWWINDOW);
     SetWindowTextW(m_hWnd, m_title.c_str());
 
-    HWND close = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kClose)), GetModuleHandleW(nullptr), nullptr);
+    HWND close =
+        CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 0, 0, 10, 10, m_hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kClose)), GetModuleHandleW(nullptr), nullptr);
     if (close != nullptr && m_closeButton.SubclassWindow(close)) {
         m_closeButton.SetBackgroundFill(true, m_stripColour);
         m_closeButton.SetImages(ardena::Image("common\\close-normal.png"), ardena::Image("common\\close-pressed.png"),
@@ -177,23 +179,16 @@ LRESULT DhContactEditView::OnTransparentColour(WPARAM dc, LPARAM) {
 
 void DhContactEditView::OnCommand(UINT, int id, HWND) {
     switch (id) {
-    case kMinimise:
-        ShowWindow(m_hWnd, SW_MINIMIZE);
-        break;
+    case kMinimise: ShowWindow(m_hWnd, SW_MINIMIZE); break;
     case kClose:
     case kCancel:
         // Only the working record is the editor's; records handed over by earlier saves are the receiver's.
         m_contact.reset();
         EndDialog(0);
         break;
-    case kOk:
-        SaveContact();
-        break;
-    case kAddField:
-        ShowAddFieldMenu();
-        break;
-    default:
-        break;
+    case kOk: SaveContact(); break;
+    case kAddField: ShowAddFieldMenu(); break;
+    default: break;
     }
 }
 
@@ -218,15 +213,15 @@ void DhContactEditView::ShowAddFieldMenu() {
 
 void DhContactEditView::SaveContact() {
     if (!m_contact) return;
-    contacts::NameParts names;
+    ardena::NameParts names;
     names.prefix = wtl::WindowText(m_nameEdits[0]);
     names.first = wtl::WindowText(m_nameEdits[1]);
     names.middle = wtl::WindowText(m_nameEdits[2]);
     names.last = wtl::WindowText(m_nameEdits[3]);
     names.suffix = wtl::WindowText(m_nameEdits[4]);
-    std::unique_ptr<iOSContact> saved = contacts::BuildSavedContact(*m_contact, names, m_properties.CollectRows());
+    std::unique_ptr<iOSContact> saved = ardena::BuildSavedContact(*m_contact, names, m_properties.CollectRows());
     CommandMessage message{};
-    message.code = m_isNewContact ? contacts::kRequestSaveNew : contacts::kRequestSaveEdited;
+    message.code = m_isNewContact ? sdk::contacts::kRequestSaveNew : sdk::contacts::kRequestSaveEdited;
     message.data = saved.release();  // the receiver's from here on
     message.window = m_hWnd;
     ardena::SendContactCommand(message);

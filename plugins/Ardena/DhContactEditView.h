@@ -34,7 +34,7 @@ namespace Gdiplus {
 class Bitmap;
 }
 
-namespace editor_ids {
+namespace ardena::editor_ids {
 constexpr int kMinimise = 4000;
 constexpr int kClose = 4001;
 constexpr int kOk = 4002;
@@ -44,22 +44,22 @@ constexpr int kCancel = 4004;
 constexpr int kFirstNameEdit = 4010;
 constexpr int kPropertyView = 4020;
 constexpr int kTemplate = 101;
-}  // namespace editor_ids
+}  // namespace ardena::editor_ids
 
 class DhContactEditView : public wtl::CDialogImpl<DhContactEditView>, public VNLSubject, public VNLObserver {
 public:
-    DhContactEditView(HWND owner, const contacts::ContactLabelTable* labels);
+    DhContactEditView(HWND owner, const ardena::ContactLabelTable* labels);
     ~DhContactEditView() override;
 
     BEGIN_MSG_MAP(DhContactEditView)
-        MSG_WM_INITDIALOG(OnInitDialog)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_COMMAND(OnCommand)
-        MSG_WM_CLOSE(OnClose)
-        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnBodyButtonDown)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnTransparentColour)
-        MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnTransparentColour)
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_INITDIALOG(OnInitDialog)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_COMMAND(OnCommand)
+    MSG_WM_CLOSE(OnClose)
+    MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnBodyButtonDown)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnTransparentColour)
+    MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnTransparentColour)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     void SetTitle(const std::wstring& title) { m_title = title; }
@@ -87,7 +87,7 @@ private:
     void ShowAddFieldMenu();
     void SaveContact();
 
-    const contacts::ContactLabelTable* m_labels;  // the page's
+    const ardena::ContactLabelTable* m_labels;  // the page's
     std::wstring m_title;
     Gdiplus::Bitmap* m_picture = nullptr;  // lent
     VNLImgButton m_closeButton;

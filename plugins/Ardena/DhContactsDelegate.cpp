@@ -22,7 +22,7 @@
 #include "ardena_module.h"
 #include <wtl/window_text.h>
 
-using namespace contacts_ids;
+using namespace ardena::page_ids;
 
 namespace {
 
@@ -38,8 +38,7 @@ void ShowIf(HWND window, bool show) {
 
 int ImageWidth(Gdiplus::Bitmap* image) { return image != nullptr ? static_cast<int>(image->GetWidth()) : 0; }
 
-void SendToHost(const pages::PluginModule& module, HWND window, int64_t code, void* data = nullptr,
-                int64_t count = 0) {
+void SendToHost(const pages::PluginModule& module, HWND window, int64_t code, void* data = nullptr, int64_t count = 0) {
     CommandMessage message{};
     message.code = code;
     message.window = window;
@@ -58,7 +57,7 @@ DhContactsDelegate::~DhContactsDelegate() = default;
 // ---- Creation --------------------------------------------------------------------------------------------
 
 LRESULT DhContactsDelegate::OnCreate(CREATESTRUCTW*) {
-    m_labels = contacts::BuildContactLabelTable(ardena::Countries());
+    m_labels = ardena::BuildContactLabelTable(ardena::Countries());
     CreatePageLook(m_hWnd);
     m_hot = ThemeColour("color:12", m_hot);
     m_caption = ThemeColour("color:1", m_caption);
@@ -125,7 +124,8 @@ void DhContactsDelegate::LayOutNormal() {
     Place(m_preview, width - kPreviewWidth, top, kPreviewWidth, height - top);
     const int listLeft = m_groups.ListLeft();
     m_listRect = RECT{listLeft, top, width - kPreviewWidth, height};
-    Place(m_list, m_listRect.left, m_listRect.top, m_listRect.right - m_listRect.left, m_listRect.bottom - m_listRect.top);
+    Place(m_list, m_listRect.left, m_listRect.top, m_listRect.right - m_listRect.left,
+          m_listRect.bottom - m_listRect.top);
     FitColumns();
 
     m_groups.LayOut(height);
@@ -157,7 +157,7 @@ void DhContactsDelegate::OnCommand(UINT, int id, HWND control) {
     ReleaseToolbarButton(control);
     if (m_groups.OnCommand(id)) return;
     switch (id) {
-    case kContinue: SendToHost(m_module, m_hWnd, contacts::kRequestLoad); break;
+    case kContinue: SendToHost(m_module, m_hWnd, sdk::contacts::kRequestLoad); break;
     case kNew: OnNewOrAdd(); break;
     case kOk: OnOk(); break;
     case kEdit: OnEdit(); break;
@@ -199,37 +199,25 @@ LRESULT DhContactsDelegate::OnHostReply(WPARAM wParam, LPARAM lParam) {
     const int64_t code = static_cast<int64_t>(wParam);
     void* payload = reinterpret_cast<void*>(lParam);
     switch (code) {
-    case contacts::kReplyContactAdded:
+    case sdk::contacts::kReplyContactAdded:
         OnContactAdded(static_cast<std::shared_ptr<iOSContact>*>(payload));
         return 0;
-    case contacts::kReplyContactsLoaded:
+    case sdk::contacts::kReplyContactsLoaded:
         if (payload == nullptr) {
             OnLoadingFinished();
         } else {
             OnContactsLoaded(static_cast<ItemBatch<iOSContact>*>(payload));
         }
         return 0;
-    case contacts::kReplyContactRemoved:
-        OnContactRemoved(static_cast<wchar_t*>(payload));
-        return 0;
-    case contacts::kReplyCloseEditor:
-        NotifyObservers(nullptr, 0);
-        return 0;
-    case contacts::kReplyGroupsLoaded:
+    case sdk::contacts::kReplyContactRemoved: OnContactRemoved(static_cast<wchar_t*>(payload)); return 0;
+    case sdk::contacts::kReplyCloseEditor: NotifyObservers(nullptr, 0); return 0;
+    case sdk::contacts::kReplyGroupsLoaded:
         m_groups.OnGroupsLoaded(static_cast<ItemBatch<iOSContactGroup>*>(payload));
         return 0;
-    case contacts::kReplyHideCloudNotice:
-        ShowNotice(false);
-        return 0;
-    case contacts::kReplyShowCloudNotice:
-        ShowNotice(true);
-        return 0;
-    case contacts::kReplyGroupChanged:
-        m_groups.OnGroupChanged(static_cast<iOSContactGroup*>(payload));
-        return 0;
-    case contacts::kReplyGroupRemoved:
-        m_groups.OnGroupRemoved(static_cast<wchar_t*>(payload));
-        return 0;
+    case sdk::contacts::kReplyHideCloudNotice: ShowNotice(false); return 0;
+    case sdk::contacts::kReplyShowCloudNotice: ShowNotice(true); return 0;
+    case sdk::contacts::kReplyGroupChanged: m_groups.OnGroupChanged(static_cast<iOSContactGroup*>(payload)); return 0;
+    case sdk::contacts::kReplyGroupRemoved: m_groups.OnGroupRemoved(static_cast<wchar_t*>(payload)); return 0;
     default:
         // Unknown codes carry nothing the page could free.
         return 0;
@@ -241,8 +229,8 @@ LRESULT DhContactsDelegate::OnHostReply(WPARAM wParam, LPARAM lParam) {
 void DhContactsDelegate::OnContactAdded(std::shared_ptr<iOSContact>* holder) {
     std::unique_ptr<std::shared_ptr<iOSContact>> owner(holder);
     if (owner == nullptr || !*owner) return;
-    const contacts::ContactPtr contact = *owner;
-    const contacts::ContactPtr old = contact->identifier.empty() ? nullptr : m_model.FindContact(contact->identifier);
+    const ardena::ContactPtr contact = *owner;
+    const ardena::ContactPtr old = contact->identifier.empty() ? nullptr : m_model.FindContact(contact->identifier);
     int replaced = -1;
     m_model.AddContact(contact, replaced);
     if (old == nullptr) {
@@ -268,7 +256,7 @@ void DhContactsDelegate::OnContactsLoaded(ItemBatch<iOSContact>* batch) {
         m_preview.SetContact(nullptr, L"");
     }
     SendMessageW(m_list, WM_SETREDRAW, FALSE, 0);
-    for (const contacts::ContactPtr& contact : owner->items) {
+    for (const ardena::ContactPtr& contact : owner->items) {
         if (contact) AddRow(contact);
     }
     SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
@@ -300,7 +288,7 @@ void DhContactsDelegate::OnLoadingFinished() {
 void DhContactsDelegate::OnContactRemoved(wchar_t* identifier) {
     std::unique_ptr<wchar_t, decltype(&std::free)> owner(identifier, &std::free);
     if (owner == nullptr) return;
-    const contacts::ContactPtr held = m_model.FindContact(owner.get());
+    const ardena::ContactPtr held = m_model.FindContact(owner.get());
     for (int row = 0; row < m_list.ItemCount(); ++row) {
         iOSContact* record = RowRecord(row);
         if (record != nullptr && record->identifier == owner.get()) {
@@ -313,7 +301,7 @@ void DhContactsDelegate::OnContactRemoved(wchar_t* identifier) {
             break;
         }
     }
-    const contacts::ContactPtr removed = m_model.RemoveContact(owner.get());
+    const ardena::ContactPtr removed = m_model.RemoveContact(owner.get());
     const iOSContact* shown = m_preview.Contact();
     if (shown != nullptr && ((removed && shown == removed.get()) || (held && shown == held.get()))) {
         m_preview.SetContact(nullptr, L"");
@@ -323,13 +311,13 @@ void DhContactsDelegate::OnContactRemoved(wchar_t* identifier) {
 void DhContactsDelegate::ShowNotice(bool show) {
     if (!m_notice.Show(show)) return;
     const bool normal = !show;
-    for (HWND window : {m_list.m_hWnd, m_preview.m_hWnd, m_searchEdit.m_hWnd, m_searchButton.m_hWnd,
-                        m_frameLines[0], m_frameLines[1], m_frameLines[2], m_frameLines[3]}) {
+    for (HWND window : {m_list.m_hWnd, m_preview.m_hWnd, m_searchEdit.m_hWnd, m_searchButton.m_hWnd, m_frameLines[0],
+                        m_frameLines[1], m_frameLines[2], m_frameLines[3]}) {
         ShowIf(window, normal);
     }
     m_groups.Show(normal);
-    for (VNLSwitchImageButton* button : {&m_newButton, &m_editButton, &m_exportButton, &m_importButton,
-                                         &m_deleteButton, &m_refreshButton}) {
+    for (VNLSwitchImageButton* button :
+         {&m_newButton, &m_editButton, &m_exportButton, &m_importButton, &m_deleteButton, &m_refreshButton}) {
         ShowIf(*button, normal && !m_groups.MemberAdding());
     }
     ShowIf(m_okButton, normal && m_groups.MemberAdding());
@@ -339,9 +327,9 @@ void DhContactsDelegate::ShowNotice(bool show) {
 
 // ---- The list --------------------------------------------------------------------------------------------
 
-int DhContactsDelegate::AddRow(const contacts::ContactPtr& contact) {
-    const std::wstring name = contacts::ContactDisplayName(*contact);
-    const std::wstring phone = contacts::FirstPhoneText(*contact);
+int DhContactsDelegate::AddRow(const ardena::ContactPtr& contact) {
+    const std::wstring name = ardena::ContactDisplayName(*contact);
+    const std::wstring phone = ardena::FirstPhoneText(*contact);
     NoteRowTexts(name, phone);
     const int row = m_list.AddItem({L"", name, phone});
     if (row >= 0) m_list.SetItemData(row, reinterpret_cast<LPARAM>(contact.get()));
@@ -349,8 +337,8 @@ int DhContactsDelegate::AddRow(const contacts::ContactPtr& contact) {
 }
 
 void DhContactsDelegate::WriteRow(int row, iOSContact* contact) {
-    const std::wstring name = contact != nullptr ? contacts::ContactDisplayName(*contact) : L"";
-    const std::wstring phone = contact != nullptr ? contacts::FirstPhoneText(*contact) : L"";
+    const std::wstring name = contact != nullptr ? ardena::ContactDisplayName(*contact) : L"";
+    const std::wstring phone = contact != nullptr ? ardena::FirstPhoneText(*contact) : L"";
     NoteRowTexts(name, phone);
     m_list.SetItemData(row, reinterpret_cast<LPARAM>(contact));
     m_list.SetItemTexts(row, {L"", name, phone});
@@ -380,14 +368,16 @@ void DhContactsDelegate::FitColumns() {
     const int nameNeed = ImageWidth(Image("contacts\\content-contacts-list.png")) + 14 +
                          std::max(m_nameNeed, TextWidth(L"Name")) + kAfterText;
     const int phoneNeed = 10 + std::max(m_phoneNeed, TextWidth(L"Phone Number")) + kAfterText;
-    const contacts::ContactColumnWidths widths =
-        contacts::SplitContactColumns(static_cast<int>(client.right - client.left), numberNeed, nameNeed, phoneNeed);
+    const ardena::ContactColumnWidths widths =
+        ardena::SplitContactColumns(static_cast<int>(client.right - client.left), numberNeed, nameNeed, phoneNeed);
     SendMessageW(m_list, LVM_SETCOLUMNWIDTH, 0, widths.number);
     SendMessageW(m_list, LVM_SETCOLUMNWIDTH, 1, widths.name);
     SendMessageW(m_list, LVM_SETCOLUMNWIDTH, 2, widths.phone);
 }
 
-iOSContact* DhContactsDelegate::RowRecord(int row) const { return reinterpret_cast<iOSContact*>(m_list.GetItemData(row)); }
+iOSContact* DhContactsDelegate::RowRecord(int row) const {
+    return reinterpret_cast<iOSContact*>(m_list.GetItemData(row));
+}
 
 int DhContactsDelegate::RowOf(const iOSContact* contact) const {
     for (int row = 0; row < m_list.ItemCount(); ++row) {
@@ -396,19 +386,19 @@ int DhContactsDelegate::RowOf(const iOSContact* contact) const {
     return -1;
 }
 
-contacts::ContactPtr DhContactsDelegate::SharedOf(const iOSContact* contact) const {
-    for (const contacts::ContactPtr& held : m_model.Contacts()) {
+ardena::ContactPtr DhContactsDelegate::SharedOf(const iOSContact* contact) const {
+    for (const ardena::ContactPtr& held : m_model.Contacts()) {
         if (held.get() == contact) return held;
     }
     return nullptr;
 }
 
-void DhContactsDelegate::ShowContacts(const std::vector<contacts::ContactPtr>& shown) {
+void DhContactsDelegate::ShowContacts(const std::vector<ardena::ContactPtr>& shown) {
     SendMessageW(m_list, WM_SETREDRAW, FALSE, 0);
     m_list.DeleteAllItems();
     m_nameNeed = m_phoneNeed = 0;
     m_lastClickedRow = -1;
-    for (const contacts::ContactPtr& contact : shown) {
+    for (const ardena::ContactPtr& contact : shown) {
         if (contact) AddRow(contact);
     }
     SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
@@ -444,12 +434,12 @@ void DhContactsDelegate::RewriteRows(const std::vector<iOSContact*>& order, bool
     InvalidateRect(m_list, nullptr, TRUE);
 }
 
-void DhContactsDelegate::Preview(const contacts::ContactPtr& contact) {
+void DhContactsDelegate::Preview(const ardena::ContactPtr& contact) {
     if (!contact) {
         m_preview.SetContact(nullptr, L"");
         return;
     }
-    m_preview.SetContact(contact, contacts::GroupTextOf(contact->identifier, m_model.Groups()));
+    m_preview.SetContact(contact, ardena::GroupTextOf(contact->identifier, m_model.Groups()));
 }
 
 void DhContactsDelegate::PreviewRow(int row) { Preview(SharedOf(RowRecord(row))); }
@@ -466,7 +456,7 @@ void DhContactsDelegate::OnColumnClick(int column) {
     if (!StepSortArrow(column, ascending)) return;
     std::vector<iOSContact*> rows;
     for (int row = 0; row < m_list.ItemCount(); ++row) rows.push_back(RowRecord(row));
-    contacts::SortContactRows(rows, column, ascending, &SystemCompareNoCase);
+    ardena::SortContactRows(rows, column, ascending, &SystemCompareNoCase);
     RewriteRows(rows, true);
 }
 
@@ -501,8 +491,8 @@ void DhContactsDelegate::SetToolbarCaptions(bool groupShown) {
 
 void DhContactsDelegate::SetMemberAdding(bool adding) {
     m_groups.SetMemberAdding(adding);
-    for (VNLSwitchImageButton* button : {&m_newButton, &m_editButton, &m_exportButton, &m_importButton,
-                                         &m_deleteButton, &m_refreshButton}) {
+    for (VNLSwitchImageButton* button :
+         {&m_newButton, &m_editButton, &m_exportButton, &m_importButton, &m_deleteButton, &m_refreshButton}) {
         ShowIf(*button, !adding);
     }
     ShowIf(m_okButton, adding);
@@ -542,8 +532,8 @@ void DhContactsDelegate::OnOk() {
     ShowContacts(m_model.MembersOf(*group));
     if (checked.empty()) return;
     auto changed = std::make_unique<iOSContactGroup>(*group);
-    changed->members = contacts::MemberUnion(group->members, checked);
-    SendGroup(contacts::kRequestChangeGroup, std::move(changed));
+    changed->members = ardena::MemberUnion(group->members, checked);
+    SendGroup(sdk::contacts::kRequestChangeGroup, std::move(changed));
 }
 
 void DhContactsDelegate::OnEdit() {
@@ -575,7 +565,7 @@ void DhContactsDelegate::OnDelete() {
             if (iOSContact* record = RowRecord(row)) identifiers->push_back(record->identifier);
         }
         const int64_t count = static_cast<int64_t>(identifiers->size());
-        SendToHost(m_module, m_hWnd, contacts::kRequestDelete, identifiers.release(), count);
+        SendToHost(m_module, m_hWnd, sdk::contacts::kRequestDelete, identifiers.release(), count);
         return;
     }
     iOSContactGroup* group = m_groups.SelectedGroup();
@@ -585,15 +575,15 @@ void DhContactsDelegate::OnDelete() {
         if (iOSContact* record = RowRecord(row)) checked.push_back(record->identifier);
     }
     auto changed = std::make_unique<iOSContactGroup>(*group);
-    changed->members = contacts::MemberDifference(group->members, checked);
-    SendGroup(contacts::kRequestChangeGroup, std::move(changed));
+    changed->members = ardena::MemberDifference(group->members, checked);
+    SendGroup(sdk::contacts::kRequestChangeGroup, std::move(changed));
 }
 
 void DhContactsDelegate::OnExportMenu() {
-    const int choice = TrackMenuBelow(m_exportButton, {{static_cast<int>(contacts::kRequestExportCsv), L"Export to CSV"},
-                                                       {static_cast<int>(contacts::kRequestExportVcards),
-                                                        L"Export to vCards(.vcf)"},
-                                                       {static_cast<int>(contacts::kRequestBackupXml), L"Backup to XML"}});
+    const int choice = TrackMenuBelow(
+        m_exportButton, {{static_cast<int>(sdk::contacts::kRequestExportCsv), L"Export to CSV"},
+                         {static_cast<int>(sdk::contacts::kRequestExportVcards), L"Export to vCards(.vcf)"},
+                         {static_cast<int>(sdk::contacts::kRequestBackupXml), L"Backup to XML"}});
     if (choice == 0) return;
     auto records = std::make_unique<std::vector<iOSContact*>>();
     for (int row : CheckedRows()) records->push_back(RowRecord(row));
@@ -603,8 +593,8 @@ void DhContactsDelegate::OnExportMenu() {
 
 void DhContactsDelegate::OnImportMenu() {
     const int choice =
-        TrackMenuBelow(m_importButton, {{static_cast<int>(contacts::kRequestImportXml), L"Import XML file"}});
-    if (choice == contacts::kRequestImportXml) SendToHost(m_module, m_hWnd, contacts::kRequestImportXml);
+        TrackMenuBelow(m_importButton, {{static_cast<int>(sdk::contacts::kRequestImportXml), L"Import XML file"}});
+    if (choice == sdk::contacts::kRequestImportXml) SendToHost(m_module, m_hWnd, sdk::contacts::kRequestImportXml);
 }
 
 void DhContactsDelegate::OnRefresh() {
@@ -614,5 +604,5 @@ void DhContactsDelegate::OnRefresh() {
     m_preview.SetContact(nullptr, L"");
     m_model.ClearContacts();
     m_groups.Clear();
-    SendToHost(m_module, m_hWnd, contacts::kRequestLoad);
+    SendToHost(m_module, m_hWnd, sdk::contacts::kRequestLoad);
 }

@@ -39,7 +39,6 @@
 #include "contact_rules.h"
 #include "contacts_notice.h"
 
-
 class DhContactsDelegate : public wtl::CWindowImpl<DhContactsDelegate>,
                            public DhPageDelegate,
                            private ContactGroupPanel::Listener {
@@ -50,14 +49,14 @@ public:
     ~DhContactsDelegate() override;
 
     BEGIN_MSG_MAP(DhContactsDelegate)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_COMMAND(OnCommand)
-        MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
-        MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
-        MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
-        CHAIN_PAGE_MESSAGES()
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_COMMAND(OnCommand)
+    MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
+    MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
+    MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
+    CHAIN_PAGE_MESSAGES()
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     int PageSequence() const override { return m_model.Sequence(); }
@@ -68,7 +67,7 @@ public:
     void LayOut() override;
 
     // For the plug-in's tests and probes: what the page holds and shows.
-    const contacts::ContactPageModel& Model() const { return m_model; }
+    const ardena::ContactPageModel& Model() const { return m_model; }
     const iOSContact* PreviewedContact() const { return m_preview.Contact(); }
     bool IsNoticeShown() const { return m_notice.Shown(); }
 
@@ -96,21 +95,21 @@ private:
     void ShowNotice(bool show);
 
     // The list.
-    void ShowContacts(const std::vector<contacts::ContactPtr>& contacts) override;
-    int AddRow(const contacts::ContactPtr& contact);
+    void ShowContacts(const std::vector<ardena::ContactPtr>& contacts) override;
+    int AddRow(const ardena::ContactPtr& contact);
     void WriteRow(int row, iOSContact* contact);
     // The columns as wide as their widest texts need, as far as the list's width allows
-    // (contacts::SplitContactColumns); the widest name and phone written are kept as rows are written.
+    // (ardena::SplitContactColumns); the widest name and phone written are kept as rows are written.
     void FitColumns();
     void NoteRowTexts(const std::wstring& name, const std::wstring& phone);
     int TextWidth(const std::wstring& text) const;
     iOSContact* RowRecord(int row) const;
     int RowOf(const iOSContact* contact) const;
-    contacts::ContactPtr SharedOf(const iOSContact* contact) const;
+    ardena::ContactPtr SharedOf(const iOSContact* contact) const;
     // Puts the rows in `order` (records of the rows now shown) keeping each record's check mark, and with
     // `selectionFollows` its selection and the last clicked row too.
     void RewriteRows(const std::vector<iOSContact*>& order, bool selectionFollows);
-    void Preview(const contacts::ContactPtr& contact);
+    void Preview(const ardena::ContactPtr& contact);
     void PreviewRow(int row);
     void OnListClick(const NMITEMACTIVATE& click);
     void OnColumnClick(int column);
@@ -135,7 +134,7 @@ private:
     void OpenEditor(std::unique_ptr<iOSContact> contact, bool isNew);
 
     const pages::PageModule& m_module;
-    contacts::ContactPageModel m_model;
+    ardena::ContactPageModel m_model;
     wtl::UniqueFont m_titleFont;
     COLORREF m_hot = RGB(0x6A, 0xAE, 0xF0);
     COLORREF m_caption = RGB(0x3A, 0x8E, 0xE6);
@@ -149,10 +148,10 @@ private:
     VNLSwitchImageButton m_refreshButton;
 
     DhContactDetailView m_preview;
-    int m_nameNeed = 0;   // the widest name and phone text of the rows written since the list was emptied
+    int m_nameNeed = 0;  // the widest name and phone text of the rows written since the list was emptied
     int m_phoneNeed = 0;
     ContactGroupPanel m_groups{m_model, *this};
     ContactsNotice m_notice;
 
-    contacts::ContactLabelTable m_labels;
+    ardena::ContactLabelTable m_labels;
 };

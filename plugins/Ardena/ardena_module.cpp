@@ -13,22 +13,22 @@ extern pages::PageModule g_module;
 // The address labels' countries, asked for by the first page (UI thread).
 std::vector<WideStringPair>* g_countries = nullptr;
 
-const char* const kOwnedNames[] = {ARDENA_COMMAND_SHOW_WINDOW, ARDENA_COMMAND_CHANGE_SIZE,
-                                   ARDENA_COMMAND_HIDE_WINDOW, ARDENA_COMMAND_DO_CONTACT};
+const char* const kOwnedNames[] = {ARDENA_COMMAND_SHOW_WINDOW, ARDENA_COMMAND_CHANGE_SIZE, ARDENA_COMMAND_HIDE_WINDOW,
+                                   ARDENA_COMMAND_DO_CONTACT};
 const pages::ReplyRow kReplyRows[] = {
-    {contacts::kReplyContactAdded, pages::ReplyRoute::Post},
-    {contacts::kReplyContactRemoved, pages::ReplyRoute::Post},
-    {contacts::kReplyHideCloudNotice, pages::ReplyRoute::Post},
-    {contacts::kReplyShowCloudNotice, pages::ReplyRoute::Post},
-    {contacts::kReplyGroupChanged, pages::ReplyRoute::Post},
-    {contacts::kReplyGroupRemoved, pages::ReplyRoute::Post},
-    {contacts::kReplyCloseEditor, pages::ReplyRoute::PostBare},
-    {contacts::kReplyContactsLoaded, pages::ReplyRoute::PostBatch},
-    {contacts::kReplyGroupsLoaded, pages::ReplyRoute::PostBatch},
-    {contacts::kReplySequenceQuery, pages::ReplyRoute::AnswerSequence},
+    {sdk::contacts::kReplyContactAdded, pages::ReplyRoute::Post},
+    {sdk::contacts::kReplyContactRemoved, pages::ReplyRoute::Post},
+    {sdk::contacts::kReplyHideCloudNotice, pages::ReplyRoute::Post},
+    {sdk::contacts::kReplyShowCloudNotice, pages::ReplyRoute::Post},
+    {sdk::contacts::kReplyGroupChanged, pages::ReplyRoute::Post},
+    {sdk::contacts::kReplyGroupRemoved, pages::ReplyRoute::Post},
+    {sdk::contacts::kReplyCloseEditor, pages::ReplyRoute::PostBare},
+    {sdk::contacts::kReplyContactsLoaded, pages::ReplyRoute::PostBatch},
+    {sdk::contacts::kReplyGroupsLoaded, pages::ReplyRoute::PostBatch},
+    {sdk::contacts::kReplySequenceQuery, pages::ReplyRoute::AnswerSequence},
 };
-const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]), &contacts::ReleasePayload,
-                                 &contacts::BatchSequence};
+const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]), &sdk::contacts::ReleasePayload,
+                                 &sdk::contacts::BatchSequence};
 const pages::PageModuleSpec kSpec{ARDENA_COMMAND_SHOW_WINDOW,
                                   ARDENA_COMMAND_CHANGE_SIZE,
                                   ARDENA_COMMAND_DO_CONTACT,
@@ -54,7 +54,7 @@ const std::vector<WideStringPair>& Countries() {
         g_countries = new std::vector<WideStringPair>();  // kept for the life of the process
         // The host fills the list before the call returns; the list stays ours.
         CommandMessage message{};
-        message.code = contacts::kRequestCountries;
+        message.code = sdk::contacts::kRequestCountries;
         message.data = g_countries;
         g_module.Send(message);
     }

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cwctype>
 
-namespace contacts {
+namespace ardena {
 
 const wchar_t* const kStreetHint = L"Street";
 const wchar_t* const kCityHint = L"City";
@@ -155,10 +155,8 @@ bool IsMultiValued(RowKind kind) {
     case RowKind::kEmail:
     case RowKind::kIM:
     case RowKind::kAddress:
-    case RowKind::kUrl:
-        return true;
-    default:
-        return false;
+    case RowKind::kUrl: return true;
+    default: return false;
     }
 }
 
@@ -262,12 +260,8 @@ RowContent InitialContent(const RowSeed& seed, const ContactLabelTable& labels) 
     if (info == nullptr) return content;
     switch (info->shape) {
     case RowShape::kSingleEdit:
-    case RowShape::kNote:
-        content.texts = {record.value};
-        break;
-    case RowShape::kDateEdit:
-        content.texts = {DateTextOf(record.value)};
-        break;
+    case RowShape::kNote: content.texts = {record.value}; break;
+    case RowShape::kDateEdit: content.texts = {DateTextOf(record.value)}; break;
     case RowShape::kLabelledDate:
         SelectLabel(LabelsOf(labels, info->recordKind), record.labelKey, record.labelText, content);
         content.texts = {DateTextOf(record.value)};
@@ -291,9 +285,7 @@ RowContent InitialContent(const RowSeed& seed, const ContactLabelTable& labels) 
         if (content.countryIndex < 0 && !countries.empty()) content.countryIndex = 0;
         break;
     }
-    case RowShape::kOrganization:
-        content.texts = {record.labelKey, record.value, record.labelText};
-        break;
+    case RowShape::kOrganization: content.texts = {record.labelKey, record.value, record.labelText}; break;
     }
     return content;
 }
@@ -449,9 +441,7 @@ std::unique_ptr<iOSContact> BuildSavedContact(const iOSContact& working, const N
             contact->dates.push_back(date);
             break;
         }
-        case RowKind::kAddress:
-            contact->addresses.push_back(CopyOf<iOSContactAddress>(record));
-            break;
+        case RowKind::kAddress: contact->addresses.push_back(CopyOf<iOSContactAddress>(record)); break;
         case RowKind::kIM: contact->instantMessaging.push_back(CopyOf<iOSContactIM>(record)); break;
         case RowKind::kNickname: contact->nickname = record->value; break;
         case RowKind::kOrganization:
@@ -469,4 +459,4 @@ std::unique_ptr<iOSContact> BuildSavedContact(const iOSContact& working, const N
     return contact;
 }
 
-}  // namespace contacts
+}  // namespace ardena

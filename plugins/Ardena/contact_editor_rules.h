@@ -12,7 +12,7 @@
 #include "contact_records.h"
 #include "contact_rules.h"
 
-namespace contacts {
+namespace ardena {
 
 // Row kinds: a group caption has the odd kind before its rows' even kind.
 enum class RowKind : int {
@@ -34,14 +34,14 @@ enum class RowKind : int {
 
 // What the rows of a kind are made of.
 enum class RowShape : int {
-    kSingleEdit,     // one edit, 446 wide
-    kDateEdit,       // one edit with the date hint, 446 wide (Birthday)
-    kLabelledDate,   // label combo + edit with the date hint
-    kLabelled,       // label combo + edit 340
-    kIM,             // service combo + user-name edit 340
-    kAddress,        // label combo; street, city, state, postal code; country combo
-    kNote,           // multi-line edit 446 x 72
-    kOrganization,   // job title, department, company
+    kSingleEdit,    // one edit, 446 wide
+    kDateEdit,      // one edit with the date hint, 446 wide (Birthday)
+    kLabelledDate,  // label combo + edit with the date hint
+    kLabelled,      // label combo + edit 340
+    kIM,            // service combo + user-name edit 340
+    kAddress,       // label combo; street, city, state, postal code; country combo
+    kNote,          // multi-line edit 446 x 72
+    kOrganization,  // job title, department, company
 };
 
 struct RowKindInfo {
@@ -101,18 +101,18 @@ std::vector<RowSeed> SeedRows(iOSContact& contact, bool isNewContact);
 
 // What a row's controls show when it is made.
 struct RowContent {
-    int labelIndex = -1;             // selected entry of the label (or service) combo, -1 none
-    std::wstring labelText;          // the combo's text after the selection (empty: the selection's text)
-    std::vector<std::wstring> texts; // the edits, in control order
-    int countryIndex = -1;           // address rows: the selected country
+    int labelIndex = -1;              // selected entry of the label (or service) combo, -1 none
+    std::wstring labelText;           // the combo's text after the selection (empty: the selection's text)
+    std::vector<std::wstring> texts;  // the edits, in control order
+    int countryIndex = -1;            // address rows: the selected country
 };
 RowContent InitialContent(const RowSeed& seed, const ContactLabelTable& labels);
 
 // What a row's controls hold when the user saves.
 struct RowInput {
     int labelIndex = -1;
-    std::wstring labelText;          // the combo's text
-    std::vector<std::wstring> texts; // the edits, in control order
+    std::wstring labelText;           // the combo's text
+    std::vector<std::wstring> texts;  // the edits, in control order
     int countryIndex = -1;
 };
 
@@ -136,4 +136,4 @@ struct NameParts {
 std::unique_ptr<iOSContact> BuildSavedContact(const iOSContact& working, const NameParts& names,
                                               const std::vector<CollectedRow>& rows);
 
-}  // namespace contacts
+}  // namespace ardena

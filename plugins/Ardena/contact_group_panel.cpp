@@ -12,7 +12,7 @@
 #include "contact_codes.h"
 #include "contact_rules.h"
 
-using namespace contacts_ids;
+using namespace ardena::page_ids;
 
 namespace {
 
@@ -36,7 +36,7 @@ bool NewGuidText(std::string& text) {
     if (FAILED(CoCreateGuid(&guid))) return false;
     uint8_t tail[8];
     for (int i = 0; i < 8; ++i) tail[i] = guid.Data4[i];
-    text = contacts::FormatGuidText(guid.Data1, guid.Data2, guid.Data3, tail);
+    text = ardena::FormatGuidText(guid.Data1, guid.Data2, guid.Data3, tail);
     return true;
 }
 
@@ -64,8 +64,8 @@ void ContactGroupPanel::Create(HWND page, HFONT font, const MakeButton& makeButt
         insert.item.mask = TVIF_TEXT | TVIF_PARAM;
         insert.item.pszText = const_cast<wchar_t*>(kAllContacts);
         insert.item.lParam = 0;
-        m_allItem = reinterpret_cast<HTREEITEM>(
-            SendMessageW(m_allTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+        m_allItem =
+            reinterpret_cast<HTREEITEM>(SendMessageW(m_allTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
     }
     makeButton(m_unfoldButton, kUnfold, "contacts\\operate-expand-normal.png", "contacts\\operate-expand-pressed.png",
                L"Group unfold");
@@ -110,8 +110,8 @@ void ContactGroupPanel::Paint(HDC dc) const {
 }
 
 void ContactGroupPanel::Show(bool shown) {
-    for (HWND window : {m_allTree, m_groupTree, m_addGroupButton.m_hWnd, m_removeGroupButton.m_hWnd,
-                        m_foldButton.m_hWnd}) {
+    for (HWND window :
+         {m_allTree, m_groupTree, m_addGroupButton.m_hWnd, m_removeGroupButton.m_hWnd, m_foldButton.m_hWnd}) {
         ShowIf(window, shown && m_unfolded);
     }
     ShowIf(m_unfoldButton, shown && !m_unfolded);
@@ -159,15 +159,16 @@ bool ContactGroupPanel::OnNotify(const NMHDR& header, LPARAM lParam, LRESULT& re
 
 // ---- The groups tree -------------------------------------------------------------------------------------
 
-HTREEITEM ContactGroupPanel::InsertGroupItem(const contacts::GroupPtr& group) {
-    const std::wstring text = group ? contacts::GroupItemText(*group) : std::wstring();
+HTREEITEM ContactGroupPanel::InsertGroupItem(const ardena::GroupPtr& group) {
+    const std::wstring text = group ? ardena::GroupItemText(*group) : std::wstring();
     TVINSERTSTRUCTW insert = {};
     insert.hParent = TVI_ROOT;
     insert.hInsertAfter = TVI_LAST;
     insert.item.mask = TVIF_TEXT | TVIF_PARAM;
     insert.item.pszText = const_cast<wchar_t*>(text.c_str());
     insert.item.lParam = reinterpret_cast<LPARAM>(group.get());
-    return reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+    return reinterpret_cast<HTREEITEM>(
+        SendMessageW(m_groupTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
 }
 
 iOSContactGroup* ContactGroupPanel::ItemGroup(HTREEITEM item) const {
@@ -192,7 +193,8 @@ std::vector<HTREEITEM> ContactGroupPanel::GroupItems() const {
     HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
     while (item != nullptr) {
         items.push_back(item);
-        item = reinterpret_cast<HTREEITEM>(SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+        item = reinterpret_cast<HTREEITEM>(
+            SendMessageW(m_groupTree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
     }
     return items;
 }
@@ -258,11 +260,11 @@ void ContactGroupPanel::OnEndLabelEdit(NMTVDISPINFOW& info, LRESULT& result) {
         auto created = std::make_unique<iOSContactGroup>();
         created->name = name;
         NewGuidText(created->guidText);
-        SendGroup(contacts::kRequestCreateGroup, std::move(created));
+        SendGroup(sdk::contacts::kRequestCreateGroup, std::move(created));
     } else if (group->name != name) {
         auto renamed = std::make_unique<iOSContactGroup>(*group);
         renamed->name = name;
-        SendGroup(contacts::kRequestChangeGroup, std::move(renamed));
+        SendGroup(sdk::contacts::kRequestChangeGroup, std::move(renamed));
     }
 }
 
@@ -280,7 +282,7 @@ void ContactGroupPanel::OnAddGroup() {
 void ContactGroupPanel::OnRemoveGroup() {
     iOSContactGroup* group = SelectedGroup();
     if (group == nullptr) return;
-    m_listener.SendGroupRequest(contacts::kRequestRemoveGroup, _wcsdup(group->identifier.c_str()));
+    m_listener.SendGroupRequest(sdk::contacts::kRequestRemoveGroup, _wcsdup(group->identifier.c_str()));
 }
 
 void ContactGroupPanel::Clear() {
@@ -303,13 +305,13 @@ void ContactGroupPanel::OnGroupsLoaded(ItemBatch<iOSContactGroup>* batch) {
             if (ItemGroup(item) != nullptr) DeleteItem(item);
         }
     }
-    for (const contacts::GroupPtr& group : owner->items) {
+    for (const ardena::GroupPtr& group : owner->items) {
         if (group) InsertGroupItem(group);
     }
 }
 
 void ContactGroupPanel::OnGroupChanged(iOSContactGroup* record) {
-    contacts::GroupPtr group(record);
+    ardena::GroupPtr group(record);
     if (!group) return;
     HTREEITEM target = nullptr;
     for (HTREEITEM item : GroupItems()) {
@@ -320,7 +322,7 @@ void ContactGroupPanel::OnGroupChanged(iOSContactGroup* record) {
             target = item;
             break;
         }
-        if (contacts::ContactPageModel::IsSameGroup(*held, *group)) {
+        if (ardena::ContactPageModel::IsSameGroup(*held, *group)) {
             // A changed group: the answer replaces the page's record, so the next change starts from it.
             m_model.ReplaceGroup(held, group);
             target = item;
@@ -332,7 +334,7 @@ void ContactGroupPanel::OnGroupChanged(iOSContactGroup* record) {
         m_model.AppendGroup(group);
         return;
     }
-    SetItemGroup(target, group.get(), contacts::GroupItemText(*group));
+    SetItemGroup(target, group.get(), ardena::GroupItemText(*group));
     if (SelectedItem() == target && m_activeTree == kGroupTree && !m_memberAdding) {
         m_listener.ShowContacts(m_model.MembersOf(*group));
     }

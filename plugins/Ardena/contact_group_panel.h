@@ -25,7 +25,7 @@ public:
     class Listener {
     public:
         // Lists `contacts` in place of the rows shown.
-        virtual void ShowContacts(const std::vector<contacts::ContactPtr>& contacts) = 0;
+        virtual void ShowContacts(const std::vector<ardena::ContactPtr>& contacts) = 0;
         // Empties the list without refitting it (a newer selection fills it next).
         virtual void ClearList() = 0;
         // The toolbar's captions for a group shown (Add, Remove) or all contacts (New, Delete).
@@ -41,7 +41,7 @@ public:
     // Makes an image button on the page (the pages' base: id, normal and pressed image, tool tip).
     using MakeButton = std::function<void(VNLImgButton&, int, const char*, const char*, const wchar_t*)>;
 
-    ContactGroupPanel(contacts::ContactPageModel& model, Listener& listener) : m_model(model), m_listener(listener) {}
+    ContactGroupPanel(ardena::ContactPageModel& model, Listener& listener) : m_model(model), m_listener(listener) {}
 
     void Create(HWND page, HFONT font, const MakeButton& makeButton);
     // The panel's width when unfolded, where the list starts.
@@ -71,7 +71,7 @@ public:
     void Clear();
 
 private:
-    HTREEITEM InsertGroupItem(const contacts::GroupPtr& group);
+    HTREEITEM InsertGroupItem(const ardena::GroupPtr& group);
     iOSContactGroup* ItemGroup(HTREEITEM item) const;
     void SetItemGroup(HTREEITEM item, iOSContactGroup* group, const std::wstring& text);
     std::vector<HTREEITEM> GroupItems() const;
@@ -85,7 +85,7 @@ private:
     void OnRemoveGroup();
     void SendGroup(int64_t code, std::unique_ptr<iOSContactGroup> group);
 
-    contacts::ContactPageModel& m_model;
+    ardena::ContactPageModel& m_model;
     Listener& m_listener;
     HWND m_page = nullptr;
     HFONT m_font = nullptr;  // lent by the page
@@ -97,7 +97,7 @@ private:
     VNLImgButton m_foldButton;
     VNLImgButton m_addGroupButton;
     VNLImgButton m_removeGroupButton;
-    int m_activeTree = contacts_ids::kAllTree;
+    int m_activeTree = ardena::page_ids::kAllTree;
     bool m_unfolded = false;
     bool m_memberAdding = false;
     RECT m_labelRect = {};

@@ -1,7 +1,7 @@
 #pragma once
 // The control ids of the contacts page and its group panel (WM_COMMAND and WM_NOTIFY).
 
-namespace contacts_ids {
+namespace ardena::page_ids {
 constexpr int kNew = 5000;
 constexpr int kUnfold = 5001;
 constexpr int kFold = 5002;
@@ -19,4 +19,4 @@ constexpr int kGroupTree = 5016;
 constexpr int kAddGroup = 5017;
 constexpr int kRemoveGroup = 5018;
 constexpr int kOk = 5019;
-}  // namespace contacts_ids
+}  // namespace ardena::page_ids

@@ -5,7 +5,7 @@
 
 #include "contact_rules.h"
 
-namespace contacts {
+namespace ardena {
 
 bool ContactPageModel::AcceptContacts(const ItemBatch<iOSContact>& batch, bool& cleared) {
     const pages::BatchVerdict verdict = m_sequence.Accept(batch.sequence);
@@ -122,4 +122,4 @@ bool ContactPageModel::IsSameGroup(const iOSContactGroup& held, const iOSContact
     return !held.guidText.empty() && held.guidText == received.guidText;
 }
 
-}  // namespace contacts
+}  // namespace ardena

@@ -18,7 +18,7 @@
 #include "item_batch.h"
 #include "page_sequence.h"
 
-namespace contacts {
+namespace ardena {
 
 using ContactPtr = std::shared_ptr<iOSContact>;
 using GroupPtr = std::shared_ptr<iOSContactGroup>;
@@ -78,4 +78,4 @@ private:
     std::vector<GroupPtr> m_groups;
 };
 
-}  // namespace contacts
+}  // namespace ardena

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cwctype>
 
-namespace contacts {
+namespace ardena {
 namespace {
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
@@ -137,9 +137,7 @@ std::wstring ShownLabel(const iOSContactProperty& entry) {
     return entry.labelText.empty() ? entry.labelKey : entry.labelText;
 }
 
-std::wstring ShownLabel(const iOSContactIM& entry) {
-    return entry.labelText.empty() ? entry.service : entry.labelText;
-}
+std::wstring ShownLabel(const iOSContactIM& entry) { return entry.labelText.empty() ? entry.service : entry.labelText; }
 
 std::wstring FoldLower(std::wstring text) {
     for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
@@ -147,9 +145,9 @@ std::wstring FoldLower(std::wstring text) {
 }
 
 bool ContactMatchesQuery(const iOSContact& c, const std::wstring& query) {
-    for (const std::wstring* field : {&c.firstName, &c.middleName, &c.lastName, &c.phoneticFirstName,
-                                      &c.phoneticMiddleName, &c.phoneticLastName, &c.nickname, &c.prefix, &c.suffix,
-                                      &c.company, &c.department, &c.jobTitle, &c.birthday, &c.note}) {
+    for (const std::wstring* field :
+         {&c.firstName, &c.middleName, &c.lastName, &c.phoneticFirstName, &c.phoneticMiddleName, &c.phoneticLastName,
+          &c.nickname, &c.prefix, &c.suffix, &c.company, &c.department, &c.jobTitle, &c.birthday, &c.note}) {
         if (Holds(*field, query)) return true;
     }
     for (const auto* list : {&c.phones, &c.emails, &c.urls, &c.dates, &c.relatedNames}) {
@@ -158,7 +156,8 @@ bool ContactMatchesQuery(const iOSContact& c, const std::wstring& query) {
         }
     }
     for (const auto& entry : c.instantMessaging) {
-        if (entry && (Holds(entry->labelText, query) || Holds(entry->service, query) || Holds(entry->userName, query))) {
+        if (entry &&
+            (Holds(entry->labelText, query) || Holds(entry->service, query) || Holds(entry->userName, query))) {
             return true;
         }
     }
@@ -256,7 +255,9 @@ void SortContactRows(std::vector<iOSContact*>& rows, int column, bool ascending,
     std::vector<std::pair<std::wstring, iOSContact*>> keyed;
     keyed.reserve(rows.size());
     for (iOSContact* row : rows) {
-        keyed.emplace_back(row == nullptr ? std::wstring() : column == 2 ? FirstPhoneText(*row) : ContactDisplayName(*row),
+        keyed.emplace_back(row == nullptr ? std::wstring()
+                           : column == 2  ? FirstPhoneText(*row)
+                                          : ContactDisplayName(*row),
                            row);
     }
     std::sort(keyed.begin(), keyed.end(), [compare, ascending](const auto& a, const auto& b) {
@@ -266,4 +267,4 @@ void SortContactRows(std::vector<iOSContact*>& rows, int column, bool ascending,
     for (size_t i = 0; i < keyed.size(); ++i) rows[i] = keyed[i].second;
 }
 
-}  // namespace contacts
+}  // namespace ardena

@@ -14,7 +14,7 @@
 #include "contact_records.h"
 #include "wide_pair.h"
 
-namespace contacts {
+namespace ardena {
 
 // The list and detail name of a contact (the first rule that applies):
 // 1. prefix, first, middle, last, suffix: the non-empty ones, each followed by one blank;
@@ -99,4 +99,4 @@ int CompareTextNoCase(const wchar_t* first, const wchar_t* second);
 // Sorts rows (record pointers) by column 1 (display name) or 2 (phone text) with an unstable sort.
 void SortContactRows(std::vector<iOSContact*>& rows, int column, bool ascending, TextCompare compare);
 
-}  // namespace contacts
+}  // namespace ardena

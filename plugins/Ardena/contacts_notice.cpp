@@ -15,8 +15,8 @@ const wchar_t kNoticeText[] =
     L"iCloud Contacts is turned on in your device, Trevane cannot fully load your Contacts. Please turn it off and "
     L"then view information on Trevane.";
 const wchar_t kNoticeTitle[] = L"How to Turn Off iCloud?";
-const wchar_t* const kNoticeSteps[3] = {L"1. Open \"Settings\" on your Device", L"2. Settings - iCloud - Contacts - Off",
-                                        L"3. Keep on My iPhone"};
+const wchar_t* const kNoticeSteps[3] = {L"1. Open \"Settings\" on your Device",
+                                        L"2. Settings - iCloud - Contacts - Off", L"3. Keep on My iPhone"};
 
 int ImageWidth(Gdiplus::Bitmap* image) { return image != nullptr ? static_cast<int>(image->GetWidth()) : 0; }
 int ImageHeight(Gdiplus::Bitmap* image) { return image != nullptr ? static_cast<int>(image->GetHeight()) : 0; }

@@ -92,7 +92,8 @@ LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
     if (close != nullptr && m_close.SubclassWindow(close)) {
         m_close.SetImages(brisel::Image("common\\close-normal.png"), brisel::Image("common\\close-pressed.png"), -6, 6);
     }
-    MakeToolbarButton(m_import, kImport, L"Import", "common\\operate-add-normal.png", "common\\operate-add-pressed.png");
+    MakeToolbarButton(m_import, kImport, L"Import", "common\\operate-add-normal.png",
+                      "common\\operate-add-pressed.png");
     MakeToolbarButton(m_delete, kDelete, L"Delete", "common\\operate-export-normal.png",
                       "common\\operate-export-pressed.png");
     MakeToolbarButton(m_backup, kBackup, L"Backup", THEME_BACKUP_BACKUP_NORMAL, THEME_BACKUP_BACKUP_PRESSED);
@@ -102,12 +103,13 @@ LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
     int x = 10;
     for (VNLSwitchImageButton* button : {&m_import, &m_delete, &m_backup, &m_restore, &m_refresh}) {
         if (button->m_hWnd == nullptr) continue;
-        const vnlc::SwitchImageLayout& layout = button->Layout();
+        const controls::SwitchImageLayout& layout = button->Layout();
         SetWindowPos(*button, nullptr, x, 35 - 8, layout.preferredWidth, layout.preferredHeight, SWP_NOZORDER);
         x += layout.preferredWidth + kToolbarGap;
     }
 
-    m_list.SetCheckImages(brisel::Image("common\\content-check-yes.png"), brisel::Image("common\\content-check-no.png"));
+    m_list.SetCheckImages(brisel::Image("common\\content-check-yes.png"),
+                          brisel::Image("common\\content-check-no.png"));
     m_list.SetDefaultRowImage(brisel::Image(THEME_BACKUP_UNENCRYPTED));
     m_list.SetRowImageCallback(&brisel::BackupRowIcon);
     if (m_list.Create(m_hWnd, kListRect, kList) == nullptr) return -1;
@@ -117,7 +119,7 @@ LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
     const struct {
         const wchar_t* caption;
         int share;
-    } kColumns[] = {{L"", 6},        {L"Name", 20},    {L"Time", 18},          {L"Size", 10},
+    } kColumns[] = {{L"", 6},         {L"Name", 20},  {L"Time", 18},         {L"Size", 10},
                     {L"Version", 16}, {L"Model", 16}, {L"Serial Number", 14}};
     for (size_t i = 0; i < std::size(kColumns); ++i) {
         m_list.InsertColumn(static_cast<int>(i), kColumns[i].caption, 0);
@@ -125,14 +127,15 @@ LRESULT DhBackupDialog::OnCreate(CREATESTRUCTW*) {
     }
     FitColumns();
 
-    m_statusLine = CreateWindowExW(0, L"STATIC", m_status.c_str(), WS_CHILD | WS_VISIBLE | SS_OWNERDRAW,
-                                   kStatusRect.left, kStatusRect.top, kStatusRect.right - kStatusRect.left,
-                                   kStatusRect.bottom - kStatusRect.top, m_hWnd,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatus)), brisel::Module(), nullptr);
+    m_statusLine =
+        CreateWindowExW(0, L"STATIC", m_status.c_str(), WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, kStatusRect.left,
+                        kStatusRect.top, kStatusRect.right - kStatusRect.left, kStatusRect.bottom - kStatusRect.top,
+                        m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatus)), brisel::Module(), nullptr);
     SendMessageW(m_statusLine, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
 
     m_tooltip = brisel::MakeKeyTooltip(m_hWnd, m_list);
-    if (!m_newBackup.CreateFor(m_hWnd, m_backups, m_runs) || !m_restoreDialog.CreateFor(m_hWnd, m_backups, m_runs)) return -1;
+    if (!m_newBackup.CreateFor(m_hWnd, m_backups, m_runs) || !m_restoreDialog.CreateFor(m_hWnd, m_backups, m_runs))
+        return -1;
     SetWindowRgn(m_hWnd, CreateRoundRectRgn(0, 0, kWidth + 1, kHeight + 1, 5, 5), FALSE);
     return 0;
 }
@@ -198,8 +201,9 @@ void DhBackupDialog::PaintStatus(HDC dc, RECT status) {
             const int middle = (status.top + status.bottom) / 2;
             const RECT bar = {status.left, middle - 5, status.left + kRunBarWidth, middle + 5};
             brisel::FrameRectangle(dc, bar, kFrameColour, 1);
-            brisel::FillSolid(dc, {bar.left + 2, bar.top + 2, bar.left + 2 + (kRunBarWidth - 4) * percent / 100, bar.bottom - 2},
-                              m_titleColour);
+            brisel::FillSolid(
+                dc, {bar.left + 2, bar.top + 2, bar.left + 2 + (kRunBarWidth - 4) * percent / 100, bar.bottom - 2},
+                m_titleColour);
             status.left += kRunBarWidth + 10;
         }
         status.right -= summaryWidth + 20;
@@ -211,7 +215,8 @@ void DhBackupDialog::PaintStatus(HDC dc, RECT status) {
             const int width = measured.right - measured.left;
             if (!first && status.left + width > status.right) break;
             SetTextColor(dc, line.failed ? kFailureColour : RGB(0, 0, 0));
-            DrawTextW(dc, line.text.c_str(), -1, &status, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+            DrawTextW(dc, line.text.c_str(), -1, &status,
+                      DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
             status.left += width + kRunGap;
             first = false;
         }
@@ -279,16 +284,17 @@ LRESULT DhBackupDialog::OnHostReply(WPARAM code, LPARAM payload) {
         std::unique_ptr<WideStringPair> device(static_cast<WideStringPair*>(data));
         if (device) OnDeviceEvent(code, *device);
     } else if (code == kReplyRunReport) {
-        std::unique_ptr<backups::BackupRunReport> report(static_cast<backups::BackupRunReport*>(data));
+        std::unique_ptr<sdk::backups::BackupRunReport> report(static_cast<sdk::backups::BackupRunReport*>(data));
         if (report && m_runs.Apply(*report)) UpdateStatus();
     } else {
-        backups::ReleasePayload(PayloadLeg::PageReply, static_cast<int64_t>(code), data);
+        sdk::backups::ReleasePayload(PayloadLeg::PageReply, static_cast<int64_t>(code), data);
     }
     return 0;
 }
 
 void DhBackupDialog::OnDeviceEvent(WPARAM code, const WideStringPair& device) {
-    for (DhDeviceDialog* dialog : {static_cast<DhDeviceDialog*>(&m_newBackup), static_cast<DhDeviceDialog*>(&m_restoreDialog)}) {
+    for (DhDeviceDialog* dialog :
+         {static_cast<DhDeviceDialog*>(&m_newBackup), static_cast<DhDeviceDialog*>(&m_restoreDialog)}) {
         if (dialog->m_hWnd == nullptr || !IsWindowVisible(*dialog)) continue;
         if (code == kReplyDeviceCame) {
             dialog->AddDevice(device.first, device.second);
@@ -353,6 +359,6 @@ void DhBackupDialog::Send(int64_t code, void* data, int64_t count) {
     message.count = count;
     message.window = m_hWnd;
     if (!brisel::SendBackupCommand(message)) {
-        backups::ReleasePayload(PayloadLeg::PageRequest, code, data);
+        sdk::backups::ReleasePayload(PayloadLeg::PageRequest, code, data);
     }
 }

@@ -34,15 +34,15 @@ public:
     static constexpr int kHeight = 500;
 
     BEGIN_MSG_MAP(DhBackupDialog)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnLButtonDown)
-        MSG_WM_COMMAND(OnCommand)
-        MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
-        MESSAGE_HANDLER_DECLINABLE(WM_DRAWITEM, OnDrawItem)
-        MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnLButtonDown)
+    MSG_WM_COMMAND(OnCommand)
+    MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
+    MESSAGE_HANDLER_DECLINABLE(WM_DRAWITEM, OnDrawItem)
+    MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     // Creates the hidden window owned by `owner`.

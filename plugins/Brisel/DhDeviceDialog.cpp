@@ -26,7 +26,10 @@ constexpr int kComboDropHeight = 200;  // the box and its drop-down list
 
 DhDeviceDialog::DhDeviceDialog(const wchar_t* title, int width, const wchar_t* deviceCaption,
                                const wchar_t* listCaption, std::vector<Column> columns)
-    : m_title(title), m_width(width), m_deviceCaption(deviceCaption), m_listCaption(listCaption),
+    : m_title(title),
+      m_width(width),
+      m_deviceCaption(deviceCaption),
+      m_listCaption(listCaption),
       m_columns(std::move(columns)) {}
 
 bool DhDeviceDialog::CreateFor(HWND owner, const brisel::BackupList& backups, brisel::BackupRuns& runs) {
@@ -37,7 +40,7 @@ bool DhDeviceDialog::CreateFor(HWND owner, const brisel::BackupList& backups, br
     return Create(owner, rect, m_title, WS_POPUP | WS_CLIPCHILDREN) != nullptr;
 }
 
-void DhDeviceDialog::NoteRun(backups::RunKind kind, const WideStringPair& device) {
+void DhDeviceDialog::NoteRun(sdk::backups::RunKind kind, const WideStringPair& device) {
     if (m_runs != nullptr) m_runs->Start(kind, device.first, device.second);
     InvalidateRect(m_owner, nullptr, FALSE);  // the manager's status line shows it
 }
@@ -98,7 +101,8 @@ void DhDeviceDialog::Layout() {
     m_listGroup = {20, kTitleBottom + 120, width - 20, kTitleBottom + 420};
     SetWindowPos(m_deviceBox, nullptr, 40, kTitleBottom + 50, width - 80, kComboDropHeight, SWP_NOZORDER);
     const int listTop = LayoutExtras(width);
-    SetWindowPos(m_list, nullptr, 40, listTop, width - 80, kTitleBottom + 410 - listTop, SWP_NOZORDER | SWP_FRAMECHANGED);
+    SetWindowPos(m_list, nullptr, 40, listTop, width - 80, kTitleBottom + 410 - listTop,
+                 SWP_NOZORDER | SWP_FRAMECHANGED);
 
     for (size_t i = 0; i < m_columns.size(); ++i) m_list.InsertColumn(static_cast<int>(i), m_columns[i].caption, 0);
     FitColumns();
@@ -120,7 +124,7 @@ CommandMessage DhDeviceDialog::Send(int64_t code, const wchar_t* wideText, void*
     message.wideText = const_cast<wchar_t*>(wideText);
     message.data = data;
     message.window = window != nullptr ? window : m_hWnd;
-    if (!brisel::SendBackupCommand(message)) backups::ReleasePayload(PayloadLeg::PageRequest, code, data);
+    if (!brisel::SendBackupCommand(message)) sdk::backups::ReleasePayload(PayloadLeg::PageRequest, code, data);
     return message;
 }
 
@@ -188,9 +192,13 @@ void DhDeviceDialog::ShowRows(std::vector<brisel::BackupPtr> backups) {
     m_list.DeleteAllItems();
     m_rows = std::move(backups);
     for (const brisel::BackupPtr& backup : m_rows) {
-        std::vector<std::wstring> texts = {L"", backup->name, backup->time,
-                                           vnl::FormatByteSize(static_cast<uint64_t>(std::max<int64_t>(backup->size, 0))),
-                                           brisel::VersionText(*backup), backup->model};
+        std::vector<std::wstring> texts = {
+            L"",
+            backup->name,
+            backup->time,
+            vnl::FormatByteSize(static_cast<uint64_t>(std::max<int64_t>(backup->size, 0))),
+            brisel::VersionText(*backup),
+            backup->model};
         texts.resize(m_columns.size());
         const int row = m_list.AddItem(texts);
         if (row >= 0) m_list.SetItemData(row, reinterpret_cast<LPARAM>(backup.get()));

@@ -49,15 +49,15 @@ public:
     ~DhDeviceDialog() override = default;
 
     BEGIN_MSG_MAP(DhDeviceDialog)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_PAINT(OnPaint)
-        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnLButtonDown)
-        MESSAGE_HANDLER_EX(WM_CTLCOLOREDIT, OnEditColour)
-        MSG_WM_COMMAND(OnCommand)
-        MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
-        MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_PAINT(OnPaint)
+    MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnLButtonDown)
+    MESSAGE_HANDLER_EX(WM_CTLCOLOREDIT, OnEditColour)
+    MSG_WM_COMMAND(OnCommand)
+    MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
+    MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     // Creates the hidden dialog owned by the manager `owner`, whose list `backups` it reads and whose
@@ -89,7 +89,7 @@ protected:
     // Sends BRISEL_COMMAND_DO_BACKUP with `window` = this dialog unless given; returns the answered message.
     CommandMessage Send(int64_t code, const wchar_t* wideText = nullptr, void* data = nullptr, HWND window = nullptr);
     // Notes a run of the chosen `device` that is handed to the host and has the manager show it.
-    void NoteRun(backups::RunKind kind, const WideStringPair& device);
+    void NoteRun(sdk::backups::RunKind kind, const WideStringPair& device);
     // Hides the dialog, enables the manager and forgets the devices, rows and the clicked row.
     void CloseDialog();
     // Lists `backups` as rows (the shared records stay owned by the manager's list).

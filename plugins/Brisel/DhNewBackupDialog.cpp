@@ -34,8 +34,8 @@ bool DhNewBackupDialog::CreateExtras() {
         radio.button->SetMargins(2, 2);
         radio.button->SetHoverEnabled(false);
         radio.button->SetImagesAt(RGB(0xFF, 0xFF, 0xFF), RGB(0xFF, 0xFF, 0xFF), radio.caption,
-                                  brisel::Image("common\\radio-check-no.png"), brisel::Image("common\\radio-check-yes.png"),
-                                  0);
+                                  brisel::Image("common\\radio-check-no.png"),
+                                  brisel::Image("common\\radio-check-yes.png"), 0);
     }
     m_folderEdit = MakeChild(L"EDIT", L"", ES_AUTOHSCROLL | WS_BORDER, kFolderEdit);
     MakeTextButton(m_browse, kBrowse, L"Browse");
@@ -46,8 +46,8 @@ bool DhNewBackupDialog::CreateExtras() {
 }
 
 int DhNewBackupDialog::LayoutExtras(int width) {
-    const vnlc::SwitchImageLayout& first = m_defaultRadio.Layout();
-    const vnlc::SwitchImageLayout& second = m_customRadio.Layout();
+    const controls::SwitchImageLayout& first = m_defaultRadio.Layout();
+    const controls::SwitchImageLayout& second = m_customRadio.Layout();
     const int firstTop = kTitleBottom + 160;
     SetWindowPos(m_defaultRadio, nullptr, 40, firstTop, first.preferredWidth, first.preferredHeight, SWP_NOZORDER);
     const int secondTop = firstTop + first.preferredHeight + 20;
@@ -66,8 +66,8 @@ void DhNewBackupDialog::SelectRadio(int id) {
     if (id == m_selectedRadio) return;
     m_selectedRadio = id;
     const bool custom = id == kCustomize;
-    m_defaultRadio.SetState(custom ? vnlc::kStateNormal : vnlc::kStatePressed);
-    m_customRadio.SetState(custom ? vnlc::kStatePressed : vnlc::kStateNormal);
+    m_defaultRadio.SetState(custom ? controls::kStateNormal : controls::kStatePressed);
+    m_customRadio.SetState(custom ? controls::kStatePressed : controls::kStateNormal);
     EnableWindow(m_folderEdit, custom ? TRUE : FALSE);
     EnableWindow(m_browse, custom ? TRUE : FALSE);
     InvalidateRect(m_defaultRadio, nullptr, TRUE);
@@ -88,7 +88,8 @@ void DhNewBackupDialog::BeforeDevices() {
 
 void DhNewBackupDialog::OnDeviceChosen() {
     std::vector<brisel::BackupPtr> backups;
-    if (const WideStringPair* device = Devices().SelectedDevice()) ManagerList().AppendForDevice(device->first, backups);
+    if (const WideStringPair* device = Devices().SelectedDevice())
+        ManagerList().AppendForDevice(device->first, backups);
     ShowRows(std::move(backups));
 }
 
@@ -116,8 +117,9 @@ void DhNewBackupDialog::OnOk() {
     if (Send(kConfirmBackup).status == 0) return;
     wchar_t text[MAX_PATH * 2] = {};
     GetWindowTextW(m_folderEdit, text, static_cast<int>(std::size(text)));
-    auto target = std::make_unique<WideStringPair>(device.first, brisel::TargetFolder(m_selectedRadio == kCustomize, text));
+    auto target =
+        std::make_unique<WideStringPair>(device.first, brisel::TargetFolder(m_selectedRadio == kCustomize, text));
     CloseDialog();
-    NoteRun(backups::RunKind::Backup, device);
+    NoteRun(sdk::backups::RunKind::Backup, device);
     Send(kStartBackup, nullptr, target.release(), Owner());  // the host's from here on
 }

@@ -43,12 +43,12 @@ void DhRestoreDialog::OnOk() {
         if (!password) return;
         backup.password = password.get();
     }
-    auto request = std::make_unique<backups::RestoreRequest>();
+    auto request = std::make_unique<sdk::backups::RestoreRequest>();
     request->backupFolder = backup.key;
     request->sourceDevice = backup.deviceIdentifier;
     request->password = backup.password;
     request->device = device.first;
     CloseDialog();
-    NoteRun(backups::RunKind::Restore, device);
+    NoteRun(sdk::backups::RunKind::Restore, device);
     Send(kStartRestore, nullptr, request.release(), Owner());  // the host's from here on
 }

@@ -7,9 +7,7 @@
 
 namespace brisel {
 
-std::wstring VersionText(const iOSBackup& backup) {
-    return backup.productVersion + L" (" + backup.buildVersion + L")";
-}
+std::wstring VersionText(const iOSBackup& backup) { return backup.productVersion + L" (" + backup.buildVersion + L")"; }
 
 namespace {
 

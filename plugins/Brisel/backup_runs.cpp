@@ -42,7 +42,7 @@ std::wstring FailureReason(int64_t code, const std::wstring& serviceText) {
     return reason;
 }
 
-void BackupRuns::Start(backups::RunKind kind, const std::wstring& key, const std::wstring& name) {
+void BackupRuns::Start(sdk::backups::RunKind kind, const std::wstring& key, const std::wstring& name) {
     m_runs.erase(std::remove_if(m_runs.begin(), m_runs.end(), [&key](const Run& run) { return run.key == key; }),
                  m_runs.end());
     Run run;
@@ -52,7 +52,7 @@ void BackupRuns::Start(backups::RunKind kind, const std::wstring& key, const std
     m_runs.push_back(run);
 }
 
-bool BackupRuns::Apply(const backups::BackupRunReport& report) {
+bool BackupRuns::Apply(const sdk::backups::BackupRunReport& report) {
     auto it = std::find_if(m_runs.begin(), m_runs.end(),
                            [&report](const Run& run) { return run.key == report.device && run.kind == report.kind; });
     if (it == m_runs.end()) {
@@ -76,7 +76,7 @@ void BackupRuns::ForgetEnded() {
 }
 
 std::wstring BackupRuns::LineOf(const Run& run) {
-    const bool backup = run.kind == backups::RunKind::Backup;
+    const bool backup = run.kind == sdk::backups::RunKind::Backup;
     const std::wstring name = L"\"" + run.name + L"\"";
     if (!run.ended) {
         return (backup ? L"Backing up " : L"Restoring ") + name + L": " + std::to_wstring(run.percent) + L"%";
@@ -88,7 +88,8 @@ std::wstring BackupRuns::LineOf(const Run& run) {
 
 std::vector<BackupRuns::Line> BackupRuns::Lines() const {
     std::vector<Line> lines;
-    for (auto it = m_runs.rbegin(); it != m_runs.rend(); ++it) lines.push_back({LineOf(*it), it->ended && it->resultCode != 0});
+    for (auto it = m_runs.rbegin(); it != m_runs.rend(); ++it)
+        lines.push_back({LineOf(*it), it->ended && it->resultCode != 0});
     return lines;
 }
 

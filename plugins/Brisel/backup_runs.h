@@ -20,10 +20,10 @@ std::wstring FailureReason(int64_t code, const std::wstring& serviceText);
 class BackupRuns {
 public:
     // A run of `kind` for the device `key` named `name` was handed to the host.
-    void Start(backups::RunKind kind, const std::wstring& key, const std::wstring& name);
+    void Start(sdk::backups::RunKind kind, const std::wstring& key, const std::wstring& name);
     // The relay's report on a run; a report on a device started nowhere here is shown under its key.
     // False when nothing shown changes.
-    bool Apply(const backups::BackupRunReport& report);
+    bool Apply(const sdk::backups::BackupRunReport& report);
     // Forgets the runs that have ended (their outcome has been on screen).
     void ForgetEnded();
 
@@ -43,7 +43,7 @@ public:
 
 private:
     struct Run {
-        backups::RunKind kind;
+        sdk::backups::RunKind kind;
         std::wstring key;
         std::wstring name;
         int percent = 0;

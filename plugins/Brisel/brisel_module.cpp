@@ -30,7 +30,8 @@ bool IsWindowReply(int64_t code) {
 // The plug-in's module: one manager window instead of a page per device.
 class BackupModule : public pages::PluginModule {
 public:
-    BackupModule() : PluginModule(BRISEL_COMMAND_DO_BACKUP, kOwnedNames, sizeof(kOwnedNames) / sizeof(kOwnedNames[0])) {}
+    BackupModule()
+        : PluginModule(BRISEL_COMMAND_DO_BACKUP, kOwnedNames, sizeof(kOwnedNames) / sizeof(kOwnedNames[0])) {}
 
     void Receive(CommandMessage* message) {
         try {
@@ -65,7 +66,7 @@ private:
         const bool posted = IsWindowReply(code) && m_manager != nullptr && m_manager->m_hWnd != nullptr &&
                             PostMessageW(*m_manager, WM_HOST_REPLY, static_cast<WPARAM>(code),
                                          reinterpret_cast<LPARAM>(payload)) != FALSE;
-        if (!posted) backups::ReleasePayload(PayloadLeg::PageReply, code, payload);
+        if (!posted) sdk::backups::ReleasePayload(PayloadLeg::PageReply, code, payload);
     }
 
     // The manager: made by the first SHOW_WINDOW, never destroyed while the plug-in is loaded.

@@ -64,14 +64,16 @@ void FitListColumns(VNLListView& list, HFONT font, const std::vector<int>& share
         for (int column = 1; column < columns; ++column) {
             int need = TextWidth(dc, HeaderText(list.Header(), column));
             if (column == kTimeColumn) need = std::max(need, TextWidth(dc, kTimeSample));
-            for (int row = 0; row < list.ItemCount(); ++row) need = std::max(need, TextWidth(dc, list.GetItemText(row, column)));
+            for (int row = 0; row < list.ItemCount(); ++row)
+                need = std::max(need, TextWidth(dc, list.GetItemText(row, column)));
             needed[static_cast<size_t>(column)] = need + kCellPadding + (column == 1 ? kIconRoom : 0);
         }
     }
     ReleaseDC(list, dc);
     const std::vector<int> widths = FitColumns(shares, width, needed, kTimeColumn);
     for (int column = 0; column < columns; ++column) {
-        SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(widths[static_cast<size_t>(column)], 0));
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
+                     MAKELPARAM(widths[static_cast<size_t>(column)], 0));
     }
 }
 
@@ -82,7 +84,8 @@ Gdiplus::Bitmap* BackupRowIcon(VNLListView* list, int row, void*) {
 
 HWND TopLevelOwnerOf(HWND window) {
     while (window != nullptr) {
-        HWND next = (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) != 0 ? GetParent(window) : GetWindow(window, GW_OWNER);
+        HWND next =
+            (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) != 0 ? GetParent(window) : GetWindow(window, GW_OWNER);
         if (next == nullptr) break;
         window = next;
     }

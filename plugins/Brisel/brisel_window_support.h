@@ -1,7 +1,7 @@
 #pragma once
-// What the backup manager and its dialogs draw and do alike: the backup row icon, the title bar and frame, the walk to the top-level
-// owner, the tooltip that shows a clicked row's backup key, column widths that fit the texts, dragging by the client area and solid fills.
-// UI thread only.
+// What the backup manager and its dialogs draw and do alike: the backup row icon, the title bar and frame, the walk to
+// the top-level owner, the tooltip that shows a clicked row's backup key, column widths that fit the texts, dragging by
+// the client area and solid fills. UI thread only.
 
 #include <windows.h>
 

@@ -24,7 +24,8 @@ bool DeviceChoice::Add(const std::wstring& key, const std::wstring& name, bool& 
 
 DeviceChoice::Removal DeviceChoice::Remove(const std::wstring& key) {
     Removal removal;
-    auto it = std::find_if(m_devices.begin(), m_devices.end(), [&key](const WideStringPair& d) { return d.first == key; });
+    auto it =
+        std::find_if(m_devices.begin(), m_devices.end(), [&key](const WideStringPair& d) { return d.first == key; });
     if (it == m_devices.end()) return removal;
     removal.index = static_cast<int>(it - m_devices.begin());
     m_devices.erase(it);

@@ -21,7 +21,7 @@ public:
     bool Add(const std::wstring& key, const std::wstring& name, bool& selectedFirst);
 
     struct Removal {
-        int index = -1;              // the removed entry; -1: the key was not listed
+        int index = -1;               // the removed entry; -1: the key was not listed
         bool selectionMoved = false;  // the selected entry went and the first remaining one is selected
         bool nowEmpty = false;        // no entry remains: the box's text is cleared
     };

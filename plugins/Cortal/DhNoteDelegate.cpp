@@ -1,7 +1,6 @@
 // The notes page; see DhNoteDelegate.h.
 #include "DhNoteDelegate.h"
 
-
 #include <cstdlib>
 
 #include <vornel/VNLUtilityApp.h>
@@ -50,11 +49,11 @@ void DhNoteDelegate::LayOut() {
 }
 
 bool DhNoteDelegate::Matches(const NoteItem& note, const std::wstring& query) const {
-    return notes_page::NoteMatches(note, query);
+    return cortal::NoteMatches(note, query);
 }
 
 void DhNoteDelegate::SortRecords(std::vector<NoteItem*>& records, int column, bool ascending) const {
-    notes_page::SortNotes(records, column, ascending, &SystemCompareNoCase);
+    cortal::SortNotes(records, column, ascending, &SystemCompareNoCase);
 }
 
 void DhNoteDelegate::Send(CommandMessage& message, int64_t code) {
@@ -70,10 +69,10 @@ void DhNoteDelegate::OnPageCommand(int id) {
     switch (id) {
     case kRefreshId:
         ClearAll();
-        Send(message, notes::kRequestLoad);
+        Send(message, sdk::notes::kRequestLoad);
         break;
-    case kContinueId: Send(message, notes::kRequestLoad); break;
-    case kImportId: Send(message, notes::kRequestImportXml); break;
+    case kContinueId: Send(message, sdk::notes::kRequestLoad); break;
+    case kImportId: Send(message, sdk::notes::kRequestImportXml); break;
     case kNewId: OnNew(); break;
     case kExportId: OnExport(); break;
     default: break;
@@ -85,16 +84,15 @@ void DhNoteDelegate::OnNew() {
     WideStringPair note(L"Subject:", L"Content:");
     CommandMessage message{};
     message.data = &note;
-    Send(message, notes::kRequestAskNote);
+    Send(message, sdk::notes::kRequestAskNote);
     if (message.status == 0) return;
     message.status = 0;
-    Send(message, notes::kRequestSave);
+    Send(message, sdk::notes::kRequestSave);
 }
 
 void DhNoteDelegate::OnExport() {
-    const int choice =
-        TrackMenuBelow(m_export, {{static_cast<int>(notes::kRequestExport), L"Export to HTML"},
-                                  {static_cast<int>(notes::kRequestBackupXml), L"Export to XML"}});
+    const int choice = TrackMenuBelow(m_export, {{static_cast<int>(sdk::notes::kRequestExport), L"Export to HTML"},
+                                                 {static_cast<int>(sdk::notes::kRequestBackupXml), L"Export to XML"}});
     if (choice == 0) return;
     // Sent even when nothing is checked: the host tells the user.
     auto checked = std::make_unique<std::vector<NoteItem*>>(CheckedRecords());
@@ -109,32 +107,33 @@ void DhNoteDelegate::OnDroppedPaths(std::vector<std::wstring> paths) {
     message.data = &paths;  // lent for the call
     message.count = static_cast<int64_t>(paths.size());
     message.wideText = const_cast<wchar_t*>(L"Add Notes");
-    Send(message, notes::kRequestAddFiles);
+    Send(message, sdk::notes::kRequestAddFiles);
 }
 
 // ---- Host replies ------------------------------------------------------------------------------------
 
 void DhNoteDelegate::OnHostReply(int64_t code, void* payload) {
     switch (code) {
-    case notes::kReplyLoaded:
+    case sdk::notes::kReplyLoaded:
         if (payload == nullptr) {
             OnLoadingFinished();
         } else {
             AcceptBatch(static_cast<ItemBatch<NoteItem>*>(payload));
         }
         break;
-    case notes::kReplyChanged: OnNotesAdded(static_cast<std::vector<std::shared_ptr<NoteItem>>*>(payload)); break;
-    case notes::kReplyHideCloudNotice: ShowNotice(false); break;
-    case notes::kReplyShowCloudNotice: ShowNotice(true); break;
+    case sdk::notes::kReplyChanged: OnNotesAdded(static_cast<std::vector<std::shared_ptr<NoteItem>>*>(payload)); break;
+    case sdk::notes::kReplyHideCloudNotice: ShowNotice(false); break;
+    case sdk::notes::kReplyShowCloudNotice: ShowNotice(true); break;
     default: break;
     }
 }
 
 void DhNoteDelegate::OnLoadingFinished() {
-    notes_page::SortHeldByTime(m_held);
+    cortal::SortHeldByTime(m_held);
     const int rows = std::min(m_list.ItemCount(), static_cast<int>(m_held.size()));
     for (int row = 0; row < rows; ++row) {
-        if (RowRecord(row) != m_held[static_cast<size_t>(row)].get()) WriteRow(row, m_held[static_cast<size_t>(row)].get());
+        if (RowRecord(row) != m_held[static_cast<size_t>(row)].get())
+            WriteRow(row, m_held[static_cast<size_t>(row)].get());
     }
     InvalidateRect(m_list, nullptr, TRUE);
 }

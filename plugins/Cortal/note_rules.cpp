@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-namespace notes_page {
+namespace cortal {
 
 bool NoteMatches(const NoteItem& note, const std::wstring& foldedQuery) {
     return pages::ContainsFolded(note.title, foldedQuery) || pages::ContainsFolded(note.content, foldedQuery) ||
@@ -41,4 +41,4 @@ void SortHeldByTime(std::vector<std::shared_ptr<NoteItem>>& held) {
     });
 }
 
-}  // namespace notes_page
+}  // namespace cortal

@@ -9,7 +9,7 @@
 #include "note_codes.h"
 #include "list_sort.h"
 
-namespace notes_page {
+namespace cortal {
 
 // The folded query in the title, the content or the further text, each folded; the time is not searched.
 bool NoteMatches(const NoteItem& note, const std::wstring& foldedQuery);
@@ -20,4 +20,4 @@ std::wstring OneLine(const std::wstring& text);
 // Greatest time text first (ordinal), once loading has finished.
 void SortHeldByTime(std::vector<std::shared_ptr<NoteItem>>& held);
 
-}  // namespace notes_page
+}  // namespace cortal

@@ -61,12 +61,14 @@ void ColumnTreeNodes::SetChecked(HTREEITEM item, bool checked) {
 // ---- Creation and layout ---------------------------------------------------------------------------------
 
 LRESULT CColumnTreeView::OnCreate(CREATESTRUCTW*) {
-    HWND tree = CreateWindowExW(0, WC_TREEVIEWW, L"", 0x50009097, 0, 0, 10, 10, m_hWnd,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTreeId)), GetModuleHandleW(nullptr), nullptr);
-    HWND header = CreateWindowExW(0, WC_HEADERW, L"", WS_CHILD | WS_VISIBLE | HDS_FULLDRAG, 0, 0, 10, 10, m_hWnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kHeaderId)), GetModuleHandleW(nullptr),
-                                  nullptr);
-    if (tree == nullptr || header == nullptr || !m_tree.SubclassWindow(tree) || !m_header.SubclassWindow(header)) return -1;
+    HWND tree =
+        CreateWindowExW(0, WC_TREEVIEWW, L"", 0x50009097, 0, 0, 10, 10, m_hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTreeId)), GetModuleHandleW(nullptr), nullptr);
+    HWND header =
+        CreateWindowExW(0, WC_HEADERW, L"", WS_CHILD | WS_VISIBLE | HDS_FULLDRAG, 0, 0, 10, 10, m_hWnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kHeaderId)), GetModuleHandleW(nullptr), nullptr);
+    if (tree == nullptr || header == nullptr || !m_tree.SubclassWindow(tree) || !m_header.SubclassWindow(header))
+        return -1;
     m_tree.view = this;
     m_header.view = this;
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(tree, WM_GETFONT, 0, 0));
@@ -79,8 +81,8 @@ LRESULT CColumnTreeView::OnCreate(CREATESTRUCTW*) {
         wtl::SelectGuard select(dc.get(), font);
         GetTextExtentPoint32W(dc.get(), L"A", 1, &letter);
     }
-    const bookmarks::ColumnTreeMetrics metrics =
-        bookmarks::ColumnTreeMetricsFor(CommonControlsMajorVersion(), static_cast<int>(letter.cy));
+    const dunmar::ColumnTreeMetrics metrics =
+        dunmar::ColumnTreeMetricsFor(CommonControlsMajorVersion(), static_cast<int>(letter.cy));
     m_headerHeight = metrics.headerHeight;
     m_indent = metrics.textIndent;
     m_scroll = 0;
@@ -127,7 +129,8 @@ void CColumnTreeView::Reposition() {
         x = -m_scroll;
     }
     SetWindowPos(m_header, nullptr, x, 0, width, m_headerHeight, SWP_NOZORDER | SWP_NOACTIVATE);
-    SetWindowPos(m_tree, nullptr, x, m_headerHeight, width, client.bottom - m_headerHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(m_tree, nullptr, x, m_headerHeight, width, client.bottom - m_headerHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CColumnTreeView::OnSize(UINT, int, int) {
@@ -158,7 +161,8 @@ HTREEITEM CColumnTreeView::InsertItem(HTREEITEM parent, const std::wstring& text
     insert.item.mask = TVIF_TEXT | TVIF_PARAM;
     insert.item.pszText = const_cast<wchar_t*>(text.c_str());
     insert.item.lParam = reinterpret_cast<LPARAM>(data);
-    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+    auto item =
+        reinterpret_cast<HTREEITEM>(SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
     if (item == nullptr) {
         delete data;  // not inserted: no TVN_DELETEITEM will come for it
     } else if (data == nullptr || data->checked == 0) {
@@ -184,10 +188,11 @@ void CColumnTreeView::RepaintCheckArea(HTREEITEM item) {
 
 void CColumnTreeView::ToggleItem(HTREEITEM item) {
     ColumnTreeNodes nodes{m_tree};
-    bookmarks::ToggleCheck(nodes, item);
+    dunmar::ToggleCheck(nodes, item);
     // A checked root stands for its checked subtree, so the roots alone tell whether everything is.
     bool everyRootChecked = true;
-    for (HTREEITEM root = nodes.FirstChild(nullptr); root != nullptr && everyRootChecked; root = nodes.NextSibling(root)) {
+    for (HTREEITEM root = nodes.FirstChild(nullptr); root != nullptr && everyRootChecked;
+         root = nodes.NextSibling(root)) {
         everyRootChecked = nodes.Checked(root);
     }
     ShowCheckAll(everyRootChecked);
@@ -204,7 +209,7 @@ void CColumnTreeView::CheckAll(bool checked) {
     ColumnTreeNodes nodes{m_tree};
     for (HTREEITEM root = nodes.FirstChild(nullptr); root != nullptr; root = nodes.NextSibling(root)) {
         nodes.SetChecked(root, checked);
-        bookmarks::SetSubtreeChecked(nodes, root, checked);
+        dunmar::SetSubtreeChecked(nodes, root, checked);
     }
     InvalidateRect(m_tree, nullptr, FALSE);
 }
@@ -290,7 +295,8 @@ LRESULT CColumnTreeView::OnTreeCustomDraw(NMTVCUSTOMDRAW& draw) {
     case CDDS_ITEMPREPAINT: return CDRF_NOTIFYPOSTPAINT;
     case CDDS_ITEMPOSTPAINT:
         if (!IsRectEmpty(&draw.nmcd.rc)) {
-            PaintRow(draw.nmcd.hdc, reinterpret_cast<HTREEITEM>(draw.nmcd.dwItemSpec), draw.nmcd.rc, draw.nmcd.uItemState);
+            PaintRow(draw.nmcd.hdc, reinterpret_cast<HTREEITEM>(draw.nmcd.dwItemSpec), draw.nmcd.rc,
+                     draw.nmcd.uItemState);
         }
         return CDRF_DODEFAULT;
     default: return CDRF_DODEFAULT;
@@ -311,7 +317,7 @@ void CColumnTreeView::PaintRow(HDC dc, HTREEITEM item, const RECT& row, UINT sta
     if ((state & CDIS_FOCUS) != 0) DrawFocusRect(dc, &band);
 
     const std::wstring text = ItemText(m_tree, item);
-    const std::wstring first = bookmarks::ColumnPart(text, 0, m_columnCount);
+    const std::wstring first = dunmar::ColumnPart(text, 0, m_columnCount);
     Gdiplus::Bitmap* box = data != nullptr && data->checked != 0 ? m_checkedImage : m_uncheckedImage;
     Gdiplus::Bitmap* picture = PictureOf(data);
     const int middle = (row.top + row.bottom) / 2;
@@ -329,7 +335,7 @@ void CColumnTreeView::PaintRow(HDC dc, HTREEITEM item, const RECT& row, UINT sta
     }
     int x = column0;
     for (int i = 1; i < m_columnCount; ++i) {
-        const std::wstring part = bookmarks::ColumnPart(text, i, m_columnCount);
+        const std::wstring part = dunmar::ColumnPart(text, i, m_columnCount);
         RECT column = {x + m_indent, row.top + 1, x + m_widths[i] - 2, row.bottom - 1};
         if (!part.empty()) {
             DrawTextW(dc, part.c_str(), -1, &column, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
@@ -355,7 +361,7 @@ int CColumnTreeView::WidestText(HTREEITEM first, int column, int depth, HDC dc) 
     const bool linesAtRoot = (GetWindowLongW(m_tree, GWL_STYLE) & TVS_LINESATROOT) != 0;
     int widest = 0;
     for (HTREEITEM item = first; item != nullptr; item = nodes.NextSibling(item)) {
-        const std::wstring part = bookmarks::ColumnPart(ItemText(m_tree, item), column, m_columnCount);
+        const std::wstring part = dunmar::ColumnPart(ItemText(m_tree, item), column, m_columnCount);
         SIZE size = {};
         GetTextExtentPoint32W(dc, part.c_str(), static_cast<int>(part.size()), &size);
         int width = static_cast<int>(size.cx);

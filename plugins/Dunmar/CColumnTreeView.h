@@ -34,12 +34,15 @@ struct ColumnTreeNodes {
     HWND tree;
     HTREEITEM Parent(HTREEITEM item) const { return Next(item, TVGN_PARENT); }
     // Null: the first root item.
-    HTREEITEM FirstChild(HTREEITEM item) const { return item == nullptr ? Next(nullptr, TVGN_ROOT) : Next(item, TVGN_CHILD); }
+    HTREEITEM FirstChild(HTREEITEM item) const {
+        return item == nullptr ? Next(nullptr, TVGN_ROOT) : Next(item, TVGN_CHILD);
+    }
     HTREEITEM NextSibling(HTREEITEM item) const { return Next(item, TVGN_NEXT); }
     bool Checked(HTREEITEM item) const;
     void SetChecked(HTREEITEM item, bool checked);
     bool Expanded(HTREEITEM item) const {
-        return (SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+        return (SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED) & TVIS_EXPANDED) !=
+               0;
     }
     void Expand(HTREEITEM item) { SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item)); }
 
@@ -57,8 +60,8 @@ inline int CommonControlsMajorVersion() {
     if (library == nullptr) return 0;
     int major = 0;
     using GetVersionFunction = HRESULT(CALLBACK*)(DLLVERSIONINFO*);
-    auto getVersion = reinterpret_cast<GetVersionFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "DllGetVersion")));
+    auto getVersion =
+        reinterpret_cast<GetVersionFunction>(reinterpret_cast<void*>(GetProcAddress(library, "DllGetVersion")));
     DLLVERSIONINFO info = {};
     info.cbSize = sizeof(info);
     if (getVersion != nullptr && SUCCEEDED(getVersion(&info))) major = static_cast<int>(info.dwMajorVersion);
@@ -74,12 +77,12 @@ public:
     static constexpr int kMaxColumns = 16;
 
     BEGIN_MSG_MAP(CColumnTreeView)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_SIZE(OnSize)
-        MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER_EX(WM_HSCROLL, OnHScroll)
-        MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
-        MESSAGE_HANDLER_DECLINABLE(WM_COMMAND, OnHeaderCommand)
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_SIZE(OnSize)
+    MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER_EX(WM_HSCROLL, OnHScroll)
+    MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
+    MESSAGE_HANDLER_DECLINABLE(WM_COMMAND, OnHeaderCommand)
     END_MSG_MAP()
 
     // Set before Create: the check boxes and the folder and page pictures (lent).
@@ -111,8 +114,8 @@ private:
     public:
         DECLARE_WND_CLASS_EX(L"CColumnTreeViewCtrl", 0, nullptr)
         BEGIN_MSG_MAP(TreeCtrl)
-            MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDOWN, OnButtonDown)
-            MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDBLCLK, OnDoubleClick)
+        MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDOWN, OnButtonDown)
+        MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDBLCLK, OnDoubleClick)
         END_MSG_MAP()
         CColumnTreeView* view = nullptr;
 
@@ -125,8 +128,8 @@ private:
     public:
         DECLARE_WND_CLASS_EX(L"CColumnTreeViewHeader", 0, nullptr)
         BEGIN_MSG_MAP(HeaderCtrl)
-            MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDOWN, OnButton)
-            MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDBLCLK, OnButton)
+        MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDOWN, OnButton)
+        MESSAGE_HANDLER_DECLINABLE(WM_LBUTTONDBLCLK, OnButton)
         END_MSG_MAP()
         CColumnTreeView* view = nullptr;
         bool checkAll = false;

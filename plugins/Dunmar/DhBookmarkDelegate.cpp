@@ -32,7 +32,7 @@ std::wstring NewGuidText() {
     if (FAILED(CoCreateGuid(&guid))) return std::wstring();
     uint8_t tail[8];
     for (int i = 0; i < 8; ++i) tail[i] = guid.Data4[i];
-    const std::string text = contacts::FormatGuidText(guid.Data1, guid.Data2, guid.Data3, tail);
+    const std::string text = ardena::FormatGuidText(guid.Data1, guid.Data2, guid.Data3, tail);
     return std::wstring(text.begin(), text.end());
 }
 
@@ -125,8 +125,8 @@ void DhBookmarkDelegate::OnPaint() {
 }
 
 void DhBookmarkDelegate::ShowNotice(bool show) {
-    std::vector<HWND> controls = {m_tree, m_new, m_edit, m_export, m_import, m_delete, m_refresh, m_searchEdit,
-                                  m_searchButton};
+    std::vector<HWND> controls = {m_tree,   m_new,     m_edit,       m_export,      m_import,
+                                  m_delete, m_refresh, m_searchEdit, m_searchButton};
     for (HWND line : m_frameLines) controls.push_back(line);
     if (!m_notice.Show(show, controls)) return;
     LayOut();
@@ -145,21 +145,21 @@ const std::wstring* DhBookmarkDelegate::IdentifierOf(HTREEITEM item) const {
     return entry != nullptr ? &entry->identifier : nullptr;
 }
 
-bookmarks::KeptTreeState DhBookmarkDelegate::KeptState() const {
-    bookmarks::KeptTreeState kept;
+dunmar::KeptTreeState DhBookmarkDelegate::KeptState() const {
+    dunmar::KeptTreeState kept;
     ColumnTreeNodes nodes{TreeWindow()};
-    bookmarks::CollectOpen(nodes, nodes.FirstChild(nullptr), [this](HTREEITEM item) { return IdentifierOf(item); },
-                           kept.open);
+    dunmar::CollectOpen(
+        nodes, nodes.FirstChild(nullptr), [this](HTREEITEM item) { return IdentifierOf(item); }, kept.open);
     auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(TreeWindow(), TVM_GETNEXTITEM, TVGN_CARET, 0));
     if (const std::wstring* identifier = IdentifierOf(selected)) kept.selected = *identifier;
     return kept;
 }
 
 HTREEITEM DhBookmarkDelegate::InsertEntry(HTREEITEM parent, BookmarkItem& entry, bool withChildren) {
-    auto* data = new ColumnTreeItem{0, &entry, bookmarks::IsFolder(entry) ? 1 : 0};  // the view's once inserted
+    auto* data = new ColumnTreeItem{0, &entry, dunmar::IsFolder(entry) ? 1 : 0};  // the view's once inserted
     HTREEITEM item = m_tree.InsertItem(parent, ItemText(entry), data);
     if (item == nullptr || !withChildren) return item;
-    for (const bookmarks::EntryPtr& child : entry.children) {
+    for (const dunmar::EntryPtr& child : entry.children) {
         if (child) InsertEntry(item, *child, true);
     }
     return item;
@@ -184,12 +184,13 @@ void DhBookmarkDelegate::OnLoaded(ItemBatch<BookmarkItem>* batch) {
     bool cleared = false;
     if (!m_model.Accept(*owner, cleared)) return;
     HTREEITEM batchFirst = nullptr;
-    for (const bookmarks::EntryPtr& entry : owner->items) {
+    for (const dunmar::EntryPtr& entry : owner->items) {
         HTREEITEM item = entry ? InsertEntry(nullptr, *entry, true) : nullptr;
         if (batchFirst == nullptr) batchFirst = item;
     }
     ColumnTreeNodes nodes{TreeWindow()};
-    if (HTREEITEM kept = bookmarks::Reopen(nodes, batchFirst, [this](HTREEITEM item) { return IdentifierOf(item); }, m_kept)) {
+    if (HTREEITEM kept = dunmar::Reopen(
+            nodes, batchFirst, [this](HTREEITEM item) { return IdentifierOf(item); }, m_kept)) {
         SendMessageW(TreeWindow(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(kept));
     } else if (SendMessageW(TreeWindow(), TVM_GETNEXTITEM, TVGN_CARET, 0) == 0) {
         const LRESULT first = SendMessageW(TreeWindow(), TVM_GETNEXTITEM, TVGN_ROOT, 0);
@@ -203,11 +204,11 @@ void DhBookmarkDelegate::OnLoaded(ItemBatch<BookmarkItem>* batch) {
 void DhBookmarkDelegate::OnRemoved(wchar_t* identifier) {
     std::unique_ptr<wchar_t, decltype(&std::free)> owner(identifier, &std::free);
     if (!owner) return;
-    const bookmarks::EntryPtr removed = m_model.Remove(owner.get());
+    const dunmar::EntryPtr removed = m_model.Remove(owner.get());
     if (!removed) return;
     // Every item that shows the entry or one of its descendants goes, wherever it stands: a search shows
     // nested entries as roots of their own. The records stay alive through `removed` until then.
-    const std::set<const BookmarkItem*> gone = bookmarks::SubtreeOf(*removed);
+    const std::set<const BookmarkItem*> gone = dunmar::SubtreeOf(*removed);
     ColumnTreeNodes nodes{TreeWindow()};
     std::vector<HTREEITEM> doomed;
     std::vector<HTREEITEM> pending = {nodes.FirstChild(nullptr)};  // first items of sibling runs to visit
@@ -230,7 +231,7 @@ void DhBookmarkDelegate::RunSearch() {
         m_searchEdit.ShowsPlaceholder() ? std::wstring() : pages::FoldLower(wtl::WindowText(m_searchEdit));
     DeleteAllItems();
     if (query.empty()) {
-        for (const bookmarks::EntryPtr& entry : m_model.Entries()) {
+        for (const dunmar::EntryPtr& entry : m_model.Entries()) {
             if (entry) InsertEntry(nullptr, *entry, true);
         }
         return;
@@ -254,9 +255,9 @@ void DhBookmarkDelegate::OnCommand(UINT, int id, HWND control) {
         m_kept = KeptState();  // the reloaded tree reopens what the user had open
         DeleteAllItems();
         m_model.ClearEntries();
-        Send(message, bookmarks::kRequestLoad);
+        Send(message, sdk::bookmarks::kRequestLoad);
         break;
-    case kContinueId: Send(message, bookmarks::kRequestLoad); break;
+    case kContinueId: Send(message, sdk::bookmarks::kRequestLoad); break;
     case kDeleteId: OnDelete(); break;
     case kSearchButtonId: RunSearch(); break;
     case kEditId: {
@@ -274,7 +275,7 @@ void DhBookmarkDelegate::OnCommand(UINT, int id, HWND control) {
 void DhBookmarkDelegate::OnDelete() {
     ColumnTreeNodes nodes{TreeWindow()};
     std::vector<HTREEITEM> taken;
-    bookmarks::CollectChecked(nodes, nodes.FirstChild(nullptr), true, taken);
+    dunmar::CollectChecked(nodes, nodes.FirstChild(nullptr), true, taken);
     auto pairs = std::make_unique<std::vector<WideStringPair>>();
     for (HTREEITEM item : taken) {
         if (const BookmarkItem* entry = EntryOf(item)) pairs->emplace_back(entry->identifier, entry->kind);
@@ -282,16 +283,17 @@ void DhBookmarkDelegate::OnDelete() {
     CommandMessage message{};
     message.count = static_cast<int64_t>(pairs->size());
     message.data = pairs.release();
-    Send(message, bookmarks::kRequestDelete);
+    Send(message, sdk::bookmarks::kRequestDelete);
 }
 
 void DhBookmarkDelegate::OnExport() {
-    const int choice = TrackMenuBelow(m_export, {{static_cast<int>(bookmarks::kRequestExportHtml), L"Export to HTML"},
-                                                 {static_cast<int>(bookmarks::kRequestBackupXml), L"Backup to XML"}});
+    const int choice =
+        TrackMenuBelow(m_export, {{static_cast<int>(sdk::bookmarks::kRequestExportHtml), L"Export to HTML"},
+                                  {static_cast<int>(sdk::bookmarks::kRequestBackupXml), L"Backup to XML"}});
     if (choice == 0) return;
     ColumnTreeNodes nodes{TreeWindow()};
     std::vector<HTREEITEM> checked;
-    bookmarks::CollectChecked(nodes, nodes.FirstChild(nullptr), false, checked);
+    dunmar::CollectChecked(nodes, nodes.FirstChild(nullptr), false, checked);
     auto entries = std::make_unique<std::vector<BookmarkItem*>>();
     for (HTREEITEM item : checked) {
         if (BookmarkItem* entry = EntryOf(item)) entries->push_back(entry);
@@ -303,27 +305,28 @@ void DhBookmarkDelegate::OnExport() {
 }
 
 void DhBookmarkDelegate::OnImport() {
-    if (TrackMenuBelow(m_import, {{static_cast<int>(bookmarks::kRequestImportXml), L"Import XML file"}}) !=
-        bookmarks::kRequestImportXml) {
+    if (TrackMenuBelow(m_import, {{static_cast<int>(sdk::bookmarks::kRequestImportXml), L"Import XML file"}}) !=
+        sdk::bookmarks::kRequestImportXml) {
         return;
     }
     auto entries = std::make_unique<std::vector<BookmarkItem*>>();
-    for (const bookmarks::EntryPtr& entry : m_model.Entries()) entries->push_back(entry.get());
+    for (const dunmar::EntryPtr& entry : m_model.Entries()) entries->push_back(entry.get());
     CommandMessage message{};
     message.count = static_cast<int64_t>(entries->size());
     message.data = entries.release();
-    Send(message, bookmarks::kRequestImportXml);
+    Send(message, sdk::bookmarks::kRequestImportXml);
 }
 
 void DhBookmarkDelegate::OnAddMenu() {
-    const int choice = TrackMenuBelow(m_new, {{static_cast<int>(bookmarks::kFolderDialog), L"Add folder"},
-                                              {static_cast<int>(bookmarks::kPageDialog), L"Add page"},
+    const int choice = TrackMenuBelow(m_new, {{static_cast<int>(sdk::bookmarks::kFolderDialog), L"Add folder"},
+                                              {static_cast<int>(sdk::bookmarks::kPageDialog), L"Add page"},
                                               {0, nullptr},
                                               {kMenuRootFolder, L"Add root folder"},
                                               {kMenuRootPage, L"Add root page"}});
     if (choice == 0) return;
     if (choice == kMenuRootFolder || choice == kMenuRootPage) {
-        AddOrEdit(choice == kMenuRootFolder ? static_cast<int>(bookmarks::kFolderDialog) : static_cast<int>(bookmarks::kPageDialog),
+        AddOrEdit(choice == kMenuRootFolder ? static_cast<int>(sdk::bookmarks::kFolderDialog)
+                                            : static_cast<int>(sdk::bookmarks::kPageDialog),
                   nullptr);
         return;
     }
@@ -342,13 +345,13 @@ LRESULT DhBookmarkDelegate::OnContextMenu(WPARAM window, LPARAM point) {
     if (entry == nullptr) return 0;
     HMENU menu = CreatePopupMenu();
     if (menu == nullptr) return 0;
-    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(bookmarks::kFolderDialog), L"Add folder...");
-    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(bookmarks::kPageDialog), L"Add page...");
+    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(sdk::bookmarks::kFolderDialog), L"Add folder...");
+    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(sdk::bookmarks::kPageDialog), L"Add page...");
     AppendMenuW(menu, MF_STRING, kMenuEdit, L"Edit...");
     RECT button = {};
     GetWindowRect(m_export, &button);
-    const int choice = TrackPopupMenu(menu, TPM_RETURNCMD, screen.x, screen.y + (button.bottom - button.top), 0, m_hWnd,
-                                      nullptr);
+    const int choice =
+        TrackPopupMenu(menu, TPM_RETURNCMD, screen.x, screen.y + (button.bottom - button.top), 0, m_hWnd, nullptr);
     DestroyMenu(menu);
     if (choice != 0) AddOrEdit(choice, entry);
     return 0;
@@ -365,24 +368,24 @@ void DhBookmarkDelegate::AddOrEdit(int code, BookmarkItem* target) {
         entry->kind = target->kind;
         entry->position = target->position;
         entry->parent = target->parent;
-        const bool folder = bookmarks::IsFolder(*target);
+        const bool folder = dunmar::IsFolder(*target);
         answer = WideStringPair(target->name, folder ? std::wstring() : target->url);
-        dialog = folder ? bookmarks::kFolderDialog : bookmarks::kPageDialog;
+        dialog = folder ? sdk::bookmarks::kFolderDialog : sdk::bookmarks::kPageDialog;
     } else {
         const std::wstring identifier = NewGuidText();
         if (identifier.empty()) return;
-        entry = bookmarks::NewEntry(code, target, identifier);
+        entry = dunmar::NewEntry(code, target, identifier);
     }
     CommandMessage message{};
     message.status = dialog;
     message.data = &answer;  // on this stack for the call; the host writes the user's answer into it
-    Send(message, bookmarks::kRequestAskEntry);
+    Send(message, sdk::bookmarks::kRequestAskEntry);
     if (message.status == 0) return;
     entry->name = answer.first;
     entry->url = answer.second;
     CommandMessage save{};
     save.data = entry.release();  // the host's from here
-    Send(save, bookmarks::kRequestSave);
+    Send(save, sdk::bookmarks::kRequestSave);
 }
 
 LRESULT DhBookmarkDelegate::OnDropFiles(WPARAM drop, LPARAM) {
@@ -392,10 +395,10 @@ LRESULT DhBookmarkDelegate::OnDropFiles(WPARAM drop, LPARAM) {
 
 LRESULT DhBookmarkDelegate::OnHostReply(WPARAM code, LPARAM payload) {
     switch (static_cast<int64_t>(code)) {
-    case bookmarks::kReplyRemoved: OnRemoved(reinterpret_cast<wchar_t*>(payload)); break;
-    case bookmarks::kReplyLoaded: OnLoaded(reinterpret_cast<ItemBatch<BookmarkItem>*>(payload)); break;
-    case bookmarks::kReplyShowCloudNotice: ShowNotice(true); break;
-    case bookmarks::kReplyHideCloudNotice: ShowNotice(false); break;
+    case sdk::bookmarks::kReplyRemoved: OnRemoved(reinterpret_cast<wchar_t*>(payload)); break;
+    case sdk::bookmarks::kReplyLoaded: OnLoaded(reinterpret_cast<ItemBatch<BookmarkItem>*>(payload)); break;
+    case sdk::bookmarks::kReplyShowCloudNotice: ShowNotice(true); break;
+    case sdk::bookmarks::kReplyHideCloudNotice: ShowNotice(false); break;
     default: break;
     }
     return 0;

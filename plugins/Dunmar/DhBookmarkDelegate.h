@@ -41,14 +41,14 @@ public:
     explicit DhBookmarkDelegate(const pages::PageModule& module) : DhPageDelegate(module.Images()), m_module(module) {}
 
     BEGIN_MSG_MAP(DhBookmarkDelegate)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_PAINT(OnPaint)
-        MSG_WM_COMMAND(OnCommand)
-        MESSAGE_HANDLER_EX(WM_CONTEXTMENU, OnContextMenu)
-        MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
-        MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
-        CHAIN_PAGE_MESSAGES()
-        REFLECT_NOTIFICATIONS()
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_PAINT(OnPaint)
+    MSG_WM_COMMAND(OnCommand)
+    MESSAGE_HANDLER_EX(WM_CONTEXTMENU, OnContextMenu)
+    MESSAGE_HANDLER_EX(WM_DROPFILES, OnDropFiles)
+    MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
+    CHAIN_PAGE_MESSAGES()
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     int PageSequence() const override { return m_model.Sequence(); }
@@ -70,7 +70,7 @@ private:
     BookmarkItem* EntryOf(HTREEITEM item) const;
     const std::wstring* IdentifierOf(HTREEITEM item) const;
     // The open folders and the selection, to be kept over a rebuild of the tree.
-    bookmarks::KeptTreeState KeptState() const;
+    dunmar::KeptTreeState KeptState() const;
     HTREEITEM InsertEntry(HTREEITEM parent, BookmarkItem& entry, bool withChildren);
     void DeleteAllItems();
     void OnLoaded(ItemBatch<BookmarkItem>* batch);
@@ -85,8 +85,8 @@ private:
     void ShowNotice(bool show);
 
     const pages::PageModule& m_module;
-    bookmarks::BookmarkModel m_model;
-    bookmarks::KeptTreeState m_kept;  // what the rebuild under way restores, batch by batch
+    dunmar::BookmarkModel m_model;
+    dunmar::KeptTreeState m_kept;  // what the rebuild under way restores, batch by batch
     CColumnTreeView m_tree;
     wtl::UniqueFont m_boldFont;
     VNLSwitchImageButton m_new;

@@ -5,7 +5,7 @@
 
 #include "list_sort.h"
 
-namespace bookmarks {
+namespace dunmar {
 namespace {
 
 // Erases the first entry with `identifier` from `entries` or, depth first, from its children's vectors.
@@ -101,7 +101,7 @@ std::set<const BookmarkItem*> SubtreeOf(const BookmarkItem& entry) {
 std::unique_ptr<BookmarkItem> NewEntry(int64_t dialogKind, const BookmarkItem* target, const std::wstring& identifier) {
     auto entry = std::make_unique<BookmarkItem>();
     entry->identifier = identifier;
-    entry->kind = dialogKind == kFolderDialog ? kBookmarkFolderKind : kBookmarkKind;
+    entry->kind = dialogKind == sdk::bookmarks::kFolderDialog ? kBookmarkFolderKind : kBookmarkKind;
     if (target == nullptr) return entry;
     if (IsFolder(*target)) {
         entry->parent = {{L"identifier", target->identifier}};
@@ -133,4 +133,4 @@ ColumnTreeMetrics ColumnTreeMetricsFor(int commonControlsMajorVersion, int lette
     return metrics;
 }
 
-}  // namespace bookmarks
+}  // namespace dunmar

@@ -16,7 +16,7 @@
 #include "feature_codes.h"
 #include "page_sequence.h"
 
-namespace bookmarks {
+namespace dunmar {
 
 using EntryPtr = std::shared_ptr<BookmarkItem>;
 
@@ -140,4 +140,4 @@ void CollectChecked(Tree& tree, Node first, bool takeSubtrees, std::vector<Node>
     }
 }
 
-}  // namespace bookmarks
+}  // namespace dunmar

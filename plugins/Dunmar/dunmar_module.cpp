@@ -9,14 +9,14 @@ extern pages::PageModule g_module;
 const char* const kOwnedNames[] = {DUNMAR_COMMAND_SHOW_WINDOW, DUNMAR_COMMAND_CHANGE_SIZE, DUNMAR_COMMAND_HIDE_WINDOW,
                                    DUNMAR_COMMAND_DO_BOOKMARK};
 const pages::ReplyRow kReplyRows[] = {
-    {bookmarks::kReplyRemoved, pages::ReplyRoute::Post},
-    {bookmarks::kReplyLoaded, pages::ReplyRoute::PostBatch},
-    {bookmarks::kReplySequence, pages::ReplyRoute::AnswerSequence},
-    {bookmarks::kReplyShowCloudNotice, pages::ReplyRoute::PostBare},
-    {bookmarks::kReplyHideCloudNotice, pages::ReplyRoute::PostBare},
+    {sdk::bookmarks::kReplyRemoved, pages::ReplyRoute::Post},
+    {sdk::bookmarks::kReplyLoaded, pages::ReplyRoute::PostBatch},
+    {sdk::bookmarks::kReplySequence, pages::ReplyRoute::AnswerSequence},
+    {sdk::bookmarks::kReplyShowCloudNotice, pages::ReplyRoute::PostBare},
+    {sdk::bookmarks::kReplyHideCloudNotice, pages::ReplyRoute::PostBare},
 };
-const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]), &bookmarks::ReleasePayload,
-                                 &BatchSequenceOf<BookmarkItem>};
+const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]),
+                                 &sdk::bookmarks::ReleasePayload, &BatchSequenceOf<BookmarkItem>};
 const pages::PageModuleSpec kSpec{DUNMAR_COMMAND_SHOW_WINDOW,
                                   DUNMAR_COMMAND_CHANGE_SIZE,
                                   DUNMAR_COMMAND_DO_BOOKMARK,

@@ -49,22 +49,22 @@ protected:
     void OnPageCommand(int id) override {
         if (id == kRefreshId) {
             this->ClearAll();
-            Send(recordings::kRequestLoad);
+            Send(sdk::recordings::kRequestLoad);
         } else if (id == kExportId) {
             // Sent even when nothing is checked: the host tells the user.
             auto pairs = std::make_unique<std::vector<WideStringPair>>();
             for (Item* item : this->CheckedRecords()) pairs->emplace_back(ExportName(*item), item->key);
             const int64_t count = static_cast<int64_t>(pairs->size());
-            Send(recordings::kRequestExport, pairs.release(), count, ExportCaption());
+            Send(sdk::recordings::kRequestExport, pairs.release(), count, ExportCaption());
         }
     }
 
     void OnHostReply(int64_t code, void* payload) override {
-        if (code == recordings::kReplyLoaded) this->AcceptBatch(static_cast<ItemBatch<Item>*>(payload));
+        if (code == sdk::recordings::kReplyLoaded) this->AcceptBatch(static_cast<ItemBatch<Item>*>(payload));
     }
 
     void OnDroppedPaths(std::vector<std::wstring> paths) override {
-        Send(recordings::kRequestAddFiles, &paths, static_cast<int64_t>(paths.size()), AddCaption());
+        Send(sdk::recordings::kRequestAddFiles, &paths, static_cast<int64_t>(paths.size()), AddCaption());
     }
 
 private:

@@ -22,10 +22,10 @@ protected:
         return {item.name, item.time, SizeText(item.size), item.dateCreated};
     }
     bool Matches(const RecordingItem& item, const std::wstring& query) const override {
-        return media_pages::RecordingMatches(item, query);
+        return elvist::RecordingMatches(item, query);
     }
     void SortRecords(std::vector<RecordingItem*>& records, int column, bool ascending) const override {
-        media_pages::SortRecordings(records, column, ascending, &SystemCompareNoCase);
+        elvist::SortRecordings(records, column, ascending, &SystemCompareNoCase);
     }
     const wchar_t* ExportCaption() const override { return L"Export Recordings"; }
     const wchar_t* AddCaption() const override { return L"Add Recordings"; }
@@ -35,11 +35,11 @@ protected:
 const char* const kOwnedNames[] = {ELVIST_COMMAND_SHOW_WINDOW, ELVIST_COMMAND_CHANGE_SIZE, ELVIST_COMMAND_HIDE_WINDOW,
                                    ELVIST_COMMAND_DO_RECORDING};
 const pages::ReplyRow kReplyRows[] = {
-    {recordings::kReplyLoaded, pages::ReplyRoute::PostBatch},
-    {recordings::kReplySequence, pages::ReplyRoute::AnswerSequence},
+    {sdk::recordings::kReplyLoaded, pages::ReplyRoute::PostBatch},
+    {sdk::recordings::kReplySequence, pages::ReplyRoute::AnswerSequence},
 };
 const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]),
-                                 &recordings::ReleasePayload, &BatchSequenceOf<RecordingItem>};
+                                 &sdk::recordings::ReleasePayload, &BatchSequenceOf<RecordingItem>};
 const pages::PageModuleSpec kSpec{ELVIST_COMMAND_SHOW_WINDOW,
                                   ELVIST_COMMAND_CHANGE_SIZE,
                                   ELVIST_COMMAND_DO_RECORDING,

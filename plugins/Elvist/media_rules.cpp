@@ -1,7 +1,7 @@
 // The voice-memo and ringtone pages' rules; see media_rules.h.
 #include "media_rules.h"
 
-namespace media_pages {
+namespace elvist {
 
 bool RecordingMatches(const RecordingItem& item, const std::wstring& foldedQuery) {
     return pages::ContainsFolded(item.name, foldedQuery) || item.dateCreated.find(foldedQuery) != std::wstring::npos;
@@ -11,9 +11,8 @@ void SortRecordings(std::vector<RecordingItem*>& records, int column, bool ascen
     using R = RecordingItem;
     switch (column) {
     case 1:
-        pages::SortRecordsBy(records, ascending, [compare](const R& a, const R& b) {
-            return compare(a.name.c_str(), b.name.c_str());
-        });
+        pages::SortRecordsBy(records, ascending,
+                             [compare](const R& a, const R& b) { return compare(a.name.c_str(), b.name.c_str()); });
         break;
     case 2:
         pages::SortRecordsBy(records, ascending, [](const R& a, const R& b) { return a.time.compare(b.time); });
@@ -38,9 +37,8 @@ void SortRingtones(std::vector<RingtoneItem*>& records, int column, bool ascendi
     using R = RingtoneItem;
     switch (column) {
     case 1:
-        pages::SortRecordsBy(records, ascending, [compare](const R& a, const R& b) {
-            return compare(a.title.c_str(), b.title.c_str());
-        });
+        pages::SortRecordsBy(records, ascending,
+                             [compare](const R& a, const R& b) { return compare(a.title.c_str(), b.title.c_str()); });
         break;
     case 2:
         pages::SortRecordsBy(records, ascending,
@@ -54,4 +52,4 @@ void SortRingtones(std::vector<RingtoneItem*>& records, int column, bool ascendi
     }
 }
 
-}  // namespace media_pages
+}  // namespace elvist

@@ -23,10 +23,10 @@ protected:
         return {item.title, item.time, L"", L"", L"", SizeText(item.size)};
     }
     bool Matches(const RingtoneItem& item, const std::wstring& query) const override {
-        return media_pages::RingtoneMatches(item, query);
+        return elvist::RingtoneMatches(item, query);
     }
     void SortRecords(std::vector<RingtoneItem*>& records, int column, bool ascending) const override {
-        media_pages::SortRingtones(records, column, ascending, &SystemCompareNoCase);
+        elvist::SortRingtones(records, column, ascending, &SystemCompareNoCase);
     }
     const wchar_t* ExportCaption() const override { return L"Export Ringtones"; }
     const wchar_t* AddCaption() const override { return L"Add Ringtones"; }
@@ -36,12 +36,12 @@ protected:
 const char* const kOwnedNames[] = {FAYDRA_COMMAND_SHOW_WINDOW, FAYDRA_COMMAND_CHANGE_SIZE, FAYDRA_COMMAND_HIDE_WINDOW,
                                    FAYDRA_COMMAND_DO_RINGTONE};
 const pages::ReplyRow kReplyRows[] = {
-    {recordings::kReplyLoaded, pages::ReplyRoute::PostBatch},
-    {recordings::kReplySequence, pages::ReplyRoute::AnswerSequence},
-    {recordings::kReplyWindow, pages::ReplyRoute::AnswerWindow},
+    {sdk::recordings::kReplyLoaded, pages::ReplyRoute::PostBatch},
+    {sdk::recordings::kReplySequence, pages::ReplyRoute::AnswerSequence},
+    {sdk::recordings::kReplyWindow, pages::ReplyRoute::AnswerWindow},
 };
 const pages::ReplyTable kReplies{kReplyRows, sizeof(kReplyRows) / sizeof(kReplyRows[0]),
-                                 &ringtones::ReleasePayload, &BatchSequenceOf<RingtoneItem>};
+                                 &sdk::ringtones::ReleasePayload, &BatchSequenceOf<RingtoneItem>};
 const pages::PageModuleSpec kSpec{FAYDRA_COMMAND_SHOW_WINDOW,
                                   FAYDRA_COMMAND_CHANGE_SIZE,
                                   FAYDRA_COMMAND_DO_RINGTONE,

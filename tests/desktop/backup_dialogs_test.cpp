@@ -18,10 +18,10 @@
 namespace {
 
 using namespace brisel;
-using trv::relay::BackupService;
-using trv::relay::Packet;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
+using relay::BackupService;
+using relay::Packet;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
 
 std::vector<std::wstring> Names(const DeviceChoice& choice) {
     std::vector<std::wstring> names;
@@ -102,7 +102,7 @@ TEST(BackupDialogs, ColumnsThatNeedMoreRoomTakeItFromColumnsThatCanSpareIt) {
 
 struct Relay {
     FakeLink link;
-    trv_test::FakeBackupFiles files;
+    trv::test::FakeBackupFiles files;
     BackupService backups{link, files};
 
     CommandMessage Ask(std::int64_t code, void* data) {
@@ -152,7 +152,7 @@ TEST(BackupRelay, ABackupGoesToTheServiceAndJoinsTheListWhenDone) {
 
 TEST(BackupRelay, RestoreImportDeleteAndTheDefaultFolder) {
     Relay r;
-    auto* restore = new backups::RestoreRequest{L"/b/one/", L"udid-1", L"pa\"ss", L"udid-2"};
+    auto* restore = new sdk::backups::RestoreRequest{L"/b/one/", L"udid-1", L"pa\"ss", L"udid-2"};
     r.Ask(140, restore);
     ASSERT_EQ(r.link.requests.size(), 1u);
     EXPECT_EQ(r.link.requests[0].code, 1601u);
@@ -189,15 +189,15 @@ TEST(BackupRelay, RestoreImportDeleteAndTheDefaultFolder) {
 
 TEST(BackupRelay, PayloadsNobodyTookAreFreedAsTheyWereMade) {
     // Each leg's payload once (the sanitizer build reports a wrong delete or a leak).
-    backups::ReleasePayload(PayloadLeg::PageRequest, 8, new WideStringPair(L"a", L"b"));
-    backups::ReleasePayload(PayloadLeg::RelayRequest, 140, new backups::RestoreRequest());
-    backups::ReleasePayload(PayloadLeg::PageReply, 16, new WideStringPair(L"a", L"b"));
-    backups::ReleasePayload(PayloadLeg::PageReply, 5, std::calloc(4, sizeof(wchar_t)));
-    backups::ReleasePayload(PayloadLeg::RelayRequest, 137, new std::vector<std::wstring>{L"x"});
-    backups::ReleasePayload(PayloadLeg::PageReply, 1, new iOSBackup());
-    backups::ReleasePayload(PayloadLeg::PageReply, 2, new BackupSizeUpdate());
-    backups::ReleasePayload(PayloadLeg::PageReply, 136, new backups::BackupRunReport());
-    backups::ReleasePayload(PayloadLeg::RelayRequest, 136, new std::vector<std::wstring>{L"x"});
+    sdk::backups::ReleasePayload(PayloadLeg::PageRequest, 8, new WideStringPair(L"a", L"b"));
+    sdk::backups::ReleasePayload(PayloadLeg::RelayRequest, 140, new sdk::backups::RestoreRequest());
+    sdk::backups::ReleasePayload(PayloadLeg::PageReply, 16, new WideStringPair(L"a", L"b"));
+    sdk::backups::ReleasePayload(PayloadLeg::PageReply, 5, std::calloc(4, sizeof(wchar_t)));
+    sdk::backups::ReleasePayload(PayloadLeg::RelayRequest, 137, new std::vector<std::wstring>{L"x"});
+    sdk::backups::ReleasePayload(PayloadLeg::PageReply, 1, new iOSBackup());
+    sdk::backups::ReleasePayload(PayloadLeg::PageReply, 2, new BackupSizeUpdate());
+    sdk::backups::ReleasePayload(PayloadLeg::PageReply, 136, new sdk::backups::BackupRunReport());
+    sdk::backups::ReleasePayload(PayloadLeg::RelayRequest, 136, new std::vector<std::wstring>{L"x"});
 }
 
 // The answers the manager reads: one record per backup, its size, the end; the list after a backup.
@@ -205,11 +205,12 @@ TEST(BackupRelay, TheListIsOneRecordPerBackupThenItsSizeThenTheEnd) {
     Relay r;
     r.Ask(136, nullptr);
     const std::uint64_t id = r.link.requests.back().id;
-    r.Reply(id, false, 0, R"({"Product Version":"17.2","Build Version":"21C62","Serial Number":"SN1",)"
-                          R"("Device Name":"Ada's iPhone","Unique Identifier":"udid-1","Last Backup Date":"2024-01-02 10:00:00",)"
-                          R"("Product Type":"iPhone14,2","Path":"/b/one/","IsEncrypted":true})");
-    r.Reply(id, false, 0, R"({"Device Name":"no folder"})");               // dropped
-    r.Reply(id, false, 0, R"({"Path":"/b/one/","Size":-4})");               // no byte count: dropped
+    r.Reply(id, false, 0,
+            R"({"Product Version":"17.2","Build Version":"21C62","Serial Number":"SN1",)"
+            R"("Device Name":"Ada's iPhone","Unique Identifier":"udid-1","Last Backup Date":"2024-01-02 10:00:00",)"
+            R"("Product Type":"iPhone14,2","Path":"/b/one/","IsEncrypted":true})");
+    r.Reply(id, false, 0, R"({"Device Name":"no folder"})");   // dropped
+    r.Reply(id, false, 0, R"({"Path":"/b/one/","Size":-4})");  // no byte count: dropped
     r.Reply(id, false, 0, R"({"Path":"/b/one/","Device Name":"Ada's iPhone","Size":4096})");
     r.Reply(id, true, 0, "");
     ASSERT_EQ(r.link.answers.size(), 3u);
@@ -256,25 +257,25 @@ TEST(BackupRelay, RunsReportTheirProgressAndOutcome) {
     r.Reply(id, true, 45, "", R"({"error":""})");
     std::vector<int> percents;
     for (const auto& answer : r.link.answers) {
-        ASSERT_EQ(answer.status, backups::kBackupRunReport);
-        const auto& report = *static_cast<const backups::BackupRunReport*>(answer.payload);
+        ASSERT_EQ(answer.status, sdk::backups::kBackupRunReport);
+        const auto& report = *static_cast<const sdk::backups::BackupRunReport*>(answer.payload);
         EXPECT_EQ(report.device, L"udid-1");
-        EXPECT_EQ(report.kind, backups::RunKind::Backup);
+        EXPECT_EQ(report.kind, sdk::backups::RunKind::Backup);
         percents.push_back(report.ended ? -1 : report.percent);
     }
     EXPECT_EQ(percents, (std::vector<int>{0, 1, 42, 99, -1}));
-    const auto& end = *static_cast<const backups::BackupRunReport*>(r.link.answers.back().payload);
+    const auto& end = *static_cast<const sdk::backups::BackupRunReport*>(r.link.answers.back().payload);
     EXPECT_EQ(end.resultCode, 45);
     EXPECT_EQ(end.percent, 99);
     EXPECT_EQ(r.link.requests.size(), 1u) << "a failed backup lists nothing";
 
     // A restore with a wrong password: the device's code and the service's words reach the manager.
     r.link.Clear();
-    r.Ask(140, new backups::RestoreRequest{L"/b/one/", L"udid-1", L"wrong", L"udid-2"});
+    r.Ask(140, new sdk::backups::RestoreRequest{L"/b/one/", L"udid-1", L"wrong", L"udid-2"});
     r.Reply(r.link.requests.back().id, true, 207, "", R"({"error":"The backup password is not correct."})");
     ASSERT_EQ(r.link.answers.size(), 2u);
-    const auto& restore = *static_cast<const backups::BackupRunReport*>(r.link.answers[1].payload);
-    EXPECT_EQ(restore.kind, backups::RunKind::Restore);
+    const auto& restore = *static_cast<const sdk::backups::BackupRunReport*>(r.link.answers[1].payload);
+    EXPECT_EQ(restore.kind, sdk::backups::RunKind::Restore);
     EXPECT_EQ(restore.device, L"udid-2");
     EXPECT_TRUE(restore.ended);
     EXPECT_EQ(restore.resultCode, 207);
@@ -282,9 +283,9 @@ TEST(BackupRelay, RunsReportTheirProgressAndOutcome) {
 
     // The service goes away mid-run: the run ends as failed, with words.
     r.link.Clear();
-    r.Ask(140, new backups::RestoreRequest{L"/b/one/", L"udid-1", L"", L"udid-2"});
+    r.Ask(140, new sdk::backups::RestoreRequest{L"/b/one/", L"udid-1", L"", L"udid-2"});
     r.backups.OnServiceGone();
-    const auto& gone = *static_cast<const backups::BackupRunReport*>(r.link.answers.back().payload);
+    const auto& gone = *static_cast<const sdk::backups::BackupRunReport*>(r.link.answers.back().payload);
     EXPECT_TRUE(gone.ended);
     EXPECT_EQ(gone.resultCode, 2);
     EXPECT_FALSE(gone.reason.empty());

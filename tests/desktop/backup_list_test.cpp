@@ -83,8 +83,8 @@ TEST(BackupList, CheckedKeysAndDeviceBackups) {
 
 // What the status line says of the runs started from the dialogs, as the relay reports them.
 TEST(BackupRuns, ProgressThenTheOutcomeInWords) {
-    using backups::BackupRunReport;
-    using backups::RunKind;
+    using sdk::backups::BackupRunReport;
+    using sdk::backups::RunKind;
     BackupRuns runs;
     EXPECT_EQ(runs.Text(), L"");
     EXPECT_EQ(runs.RunningPercent(), -1);
@@ -104,11 +104,15 @@ TEST(BackupRuns, ProgressThenTheOutcomeInWords) {
         {RunKind::Backup, 0, L"", L"Backup of \"Ada\" finished."},
         {RunKind::Restore, 0, L"", L"Restore of \"Ada\" finished; the device restarts now."},
         {RunKind::Backup, 45, L"", L"Backup of \"Ada\" failed: the device was disconnected."},
-        {RunKind::Restore, 207, L"The backup password is not correct.", L"Restore of \"Ada\" failed: the backup password is wrong."},
-        {RunKind::Backup, 105, L"", L"Backup of \"Ada\" failed: the disk is full: there is not enough free space on this computer."},
+        {RunKind::Restore, 207, L"The backup password is not correct.",
+         L"Restore of \"Ada\" failed: the backup password is wrong."},
+        {RunKind::Backup, 105, L"",
+         L"Backup of \"Ada\" failed: the disk is full: there is not enough free space on this computer."},
         {RunKind::Backup, 6, L"Task cancelled.", L"Backup of \"Ada\" failed: it was cancelled."},
         {RunKind::Backup, 60, L"", L"Backup of \"Ada\" failed: another backup or restore of this device is running."},
-        {RunKind::Restore, 61, L"BackupIncompleteError", L"Restore of \"Ada\" failed: the backup is incomplete (files it lists are missing); the device was not changed."},
+        {RunKind::Restore, 61, L"BackupIncompleteError",
+         L"Restore of \"Ada\" failed: the backup is incomplete (files it lists are missing); the device was not "
+         L"changed."},
         {RunKind::Backup, 2, L"The backup folder cannot be written.",
          L"Backup of \"Ada\" failed: the device service reported error 2 (The backup folder cannot be written.)."},
     };
@@ -124,8 +128,9 @@ TEST(BackupRuns, ProgressThenTheOutcomeInWords) {
 
     // Two devices: the newest first; the ended one goes once it has been shown, a running one stays.
     runs.Start(RunKind::Restore, L"udid-b", L"Bo");
-    EXPECT_EQ(runs.Text(), L"Restoring \"Bo\": 0%   Backup of \"Ada\" failed: the device service reported error 2 "
-                           L"(The backup folder cannot be written.).");
+    EXPECT_EQ(runs.Text(),
+              L"Restoring \"Bo\": 0%   Backup of \"Ada\" failed: the device service reported error 2 "
+              L"(The backup folder cannot be written.).");
     const std::vector<BackupRuns::Line> lines = runs.Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].text, L"Restoring \"Bo\": 0%");

@@ -6,8 +6,8 @@
 #include "command_names.h"
 #include "wide_pair.h"
 
-using trv_test::DeliveriesOf;
-using trv_test::TestBus;
+using trv::test::DeliveriesOf;
+using trv::test::TestBus;
 
 namespace {
 
@@ -21,7 +21,7 @@ void Subscribe(trv::CommandBus& bus) {
 TEST(BackupListeners, DeviceEventsReachTheBackupPageWithAPairItOwns) {
     struct Case {
         const char* event;
-        bool inData;      // the pair travels in `data` (device info) or `extra` (removal)
+        bool inData;  // the pair travels in `data` (device info) or `extra` (removal)
         int64_t status;
         int64_t expectedCode;  // 0: nothing delivered
     };

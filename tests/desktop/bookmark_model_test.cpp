@@ -12,7 +12,7 @@
 
 namespace {
 
-using bookmarks::EntryPtr;
+using dunmar::EntryPtr;
 
 EntryPtr Entry(const wchar_t* id, const wchar_t* name, const wchar_t* url, std::vector<EntryPtr> children = {}) {
     auto entry = std::make_shared<BookmarkItem>();
@@ -72,7 +72,7 @@ void Adopt(Node& parent, std::vector<Node*> children) {
 }  // namespace
 
 TEST(BookmarkModel, BatchesMapNestedEntriesAndRemovalTakesTheSubtree) {
-    bookmarks::BookmarkModel model;
+    dunmar::BookmarkModel model;
     bool cleared = false;
     auto docs = Entry(L"docs", L"Docs", L"https://docs.example/");
     ASSERT_TRUE(model.Accept(Batch(1, {Entry(L"work", L"Work", L"", {Entry(L"deep", L"Deep", L"", {docs})}),
@@ -92,7 +92,7 @@ TEST(BookmarkModel, BatchesMapNestedEntriesAndRemovalTakesTheSubtree) {
     EXPECT_EQ(model.Find(L"deep"), nullptr);
     EXPECT_EQ(model.Find(L"docs"), nullptr) << "the subtree's identifiers go too";
     EXPECT_TRUE(model.Entries()[0]->children.empty());
-    EXPECT_EQ(bookmarks::SubtreeOf(*removed).count(docs.get()), 1u);
+    EXPECT_EQ(dunmar::SubtreeOf(*removed).count(docs.get()), 1u);
     EXPECT_EQ(model.Remove(L"missing"), nullptr);
 
     ASSERT_TRUE(model.Accept(Batch(2, {Entry(L"n", L"New", L"")}), cleared));
@@ -101,20 +101,22 @@ TEST(BookmarkModel, BatchesMapNestedEntriesAndRemovalTakesTheSubtree) {
 }
 
 TEST(BookmarkModel, SearchIsFlatAndNewEntriesTakeTheirPlace) {
-    bookmarks::BookmarkModel model;
+    dunmar::BookmarkModel model;
     bool cleared = false;
-    model.Accept(Batch(1, {Entry(L"f", L"Reading", L"", {Entry(L"a", L"Article", L"https://PAPERS.example/a"),
-                                                          Entry(L"b", L"Blog", L"https://blog.example/")}),
+    model.Accept(Batch(1, {Entry(L"f", L"Reading", L"",
+                                 {Entry(L"a", L"Article", L"https://PAPERS.example/a"),
+                                  Entry(L"b", L"Blog", L"https://blog.example/")}),
                            Entry(L"p", L"Papers", L"https://x.example/")}),
                  cleared);
     EXPECT_EQ(Names(model.Search(L"papers")), (std::vector<std::wstring>{L"Article", L"Papers"}));
-    EXPECT_EQ(Names(model.Search(L"reading")), std::vector<std::wstring>{L"Reading"}) << "no children unless they match";
+    EXPECT_EQ(Names(model.Search(L"reading")), std::vector<std::wstring>{L"Reading"})
+        << "no children unless they match";
 
     BookmarkItem page;
     page.kind = kBookmarkKind;
     page.position = 4;
     page.parent = {{L"identifier", L"f"}};
-    auto next = bookmarks::NewEntry(bookmarks::kPageDialog, &page, L"id1");
+    auto next = dunmar::NewEntry(sdk::bookmarks::kPageDialog, &page, L"id1");
     EXPECT_EQ(next->position, 5);
     EXPECT_EQ(next->parent, page.parent);
     EXPECT_EQ(next->kind, kBookmarkKind);
@@ -122,11 +124,11 @@ TEST(BookmarkModel, SearchIsFlatAndNewEntriesTakeTheirPlace) {
     folder.identifier = L"f";
     folder.kind = kBookmarkFolderKind;
     folder.position = 3;
-    auto inside = bookmarks::NewEntry(bookmarks::kFolderDialog, &folder, L"id2");
+    auto inside = dunmar::NewEntry(sdk::bookmarks::kFolderDialog, &folder, L"id2");
     EXPECT_EQ(inside->position, 0);
     EXPECT_EQ(inside->parent.begin()->second, L"f");
     EXPECT_EQ(inside->kind, kBookmarkFolderKind);
-    auto root = bookmarks::NewEntry(bookmarks::kPageDialog, nullptr, L"id3");
+    auto root = dunmar::NewEntry(sdk::bookmarks::kPageDialog, nullptr, L"id3");
     EXPECT_TRUE(root->parent.empty());
     EXPECT_EQ(root->position, 0);
 }
@@ -136,27 +138,27 @@ TEST(BookmarkModel, ChecksGoDownToAllAndAnUncheckGoesUpToTheFirstUncheckedAncest
     Adopt(top, {&folder, &other});
     Adopt(folder, {&leaf, &sibling});
     PlainTree tree;
-    bookmarks::ToggleCheck(tree, &top);
+    dunmar::ToggleCheck(tree, &top);
     EXPECT_TRUE(folder.checked && leaf.checked && sibling.checked && other.checked);
-    bookmarks::ToggleCheck(tree, &leaf);
+    dunmar::ToggleCheck(tree, &leaf);
     EXPECT_FALSE(leaf.checked);
     EXPECT_FALSE(folder.checked);
     EXPECT_FALSE(top.checked);
     EXPECT_TRUE(sibling.checked) << "siblings keep their marks";
 
     // Delete takes a checked folder for its subtree; export lists every checked node.
-    bookmarks::ToggleCheck(tree, &folder);
+    dunmar::ToggleCheck(tree, &folder);
     std::vector<Node*> taken, listed;
-    bookmarks::CollectChecked(tree, &top, true, taken);
-    bookmarks::CollectChecked(tree, &top, false, listed);
+    dunmar::CollectChecked(tree, &top, true, taken);
+    dunmar::CollectChecked(tree, &top, false, listed);
     EXPECT_EQ(taken, (std::vector<Node*>{&folder, &other}));
     EXPECT_EQ(listed, (std::vector<Node*>{&folder, &leaf, &sibling, &other}));
 
     // An uncheck stops at the first ancestor that is already unchecked.
     top.checked = true;
     folder.checked = false;
-    bookmarks::ToggleCheck(tree, &leaf);
-    bookmarks::ToggleCheck(tree, &leaf);
+    dunmar::ToggleCheck(tree, &leaf);
+    dunmar::ToggleCheck(tree, &leaf);
     EXPECT_TRUE(top.checked) << "the walk up stopped at the unchecked folder";
 }
 
@@ -168,8 +170,8 @@ TEST(BookmarkModel, ARebuiltTreeReopensTheFoldersStillThereAndKeepsTheSelection)
     Adopt(trip, {&hotel});
     Adopt(work, {&rail});
     PlainTree tree;
-    bookmarks::KeptTreeState kept;
-    bookmarks::CollectOpen(tree, &trip, IdentifierOf, kept.open);
+    dunmar::KeptTreeState kept;
+    dunmar::CollectOpen(tree, &trip, IdentifierOf, kept.open);
     kept.selected = L"hotel";
     EXPECT_EQ(kept.open, (std::set<std::wstring>{L"trip", L"rail", L"gone"}));
 
@@ -178,14 +180,14 @@ TEST(BookmarkModel, ARebuiltTreeReopensTheFoldersStillThereAndKeepsTheSelection)
     Adopt(root2, {&work2, &trip2, &bare});
     Adopt(trip2, {&added, &hotel2});
     Adopt(work2, {&rail2});
-    EXPECT_EQ(bookmarks::Reopen(tree, &work2, IdentifierOf, kept), &hotel2);
+    EXPECT_EQ(dunmar::Reopen(tree, &work2, IdentifierOf, kept), &hotel2);
     EXPECT_TRUE(trip2.open && rail2.open);
     EXPECT_FALSE(work2.open || added.open || bare.open) << "only the folders that were open open again";
 
     kept.selected = L"gone";
-    EXPECT_EQ(bookmarks::Reopen(tree, &work2, IdentifierOf, kept), nullptr) << "a selection no longer listed";
+    EXPECT_EQ(dunmar::Reopen(tree, &work2, IdentifierOf, kept), nullptr) << "a selection no longer listed";
     kept.selected.clear();
-    EXPECT_EQ(bookmarks::Reopen(tree, &bare, IdentifierOf, kept), nullptr) << "no selection matches no record";
+    EXPECT_EQ(dunmar::Reopen(tree, &bare, IdentifierOf, kept), nullptr) << "no selection matches no record";
 }
 
 TEST(ColumnTree, ColumnTextsComeFromTheTabSeparatedParts) {
@@ -196,15 +198,17 @@ TEST(ColumnTree, ColumnTextsComeFromTheTabSeparatedParts) {
     };
     const Case cases[] = {
         {L"Name\thttps://a.example/", 2, {L"Name", L"https://a.example/"}},
+        // clang-format off
         {L"Name", 2, {L"Name", L""}},                   // no tab: only the first column shows
         {L"Name\t", 3, {L"Name", L"", L""}},            // columns whose texts are missing stay empty
         {L"a\tb\tc\td", 3, {L"a", L"b", L"c\td"}},      // the last column takes the rest
+        // clang-format on
         {L"a\tb", 1, {L"a"}},
         {L"", 2, {L"", L""}},
     };
     for (const Case& c : cases) {
         std::vector<std::wstring> columns;
-        for (int i = 0; i < c.columnCount; ++i) columns.push_back(bookmarks::ColumnPart(c.text, i, c.columnCount));
+        for (int i = 0; i < c.columnCount; ++i) columns.push_back(dunmar::ColumnPart(c.text, i, c.columnCount));
         EXPECT_EQ(columns, c.columns) << std::wstring(c.text).size();
     }
 }
@@ -216,7 +220,7 @@ TEST(ColumnTree, MetricsFollowTheCommonControlsVersion) {
     };
     const Case cases[] = {{0, 18, 6}, {5, 18, 6}, {6, 21, 9}, {7, 21, 9}};
     for (const Case& c : cases) {
-        const bookmarks::ColumnTreeMetrics metrics = bookmarks::ColumnTreeMetricsFor(c.version, 14);
+        const dunmar::ColumnTreeMetrics metrics = dunmar::ColumnTreeMetricsFor(c.version, 14);
         EXPECT_EQ(metrics.headerHeight, c.headerHeight) << c.version;
         EXPECT_EQ(metrics.textIndent, c.textIndent) << c.version;
     }

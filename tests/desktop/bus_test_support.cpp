@@ -1,7 +1,7 @@
 // Fake modules for the native bus tests; see bus_test_support.h.
 #include "bus_test_support.h"
 
-namespace trv_test {
+namespace trv::test {
 namespace {
 
 std::vector<Delivery> g_deliveries[4];
@@ -45,4 +45,4 @@ ModuleRecord* TestBus::AddFakeModule(int module, const std::vector<std::string>&
     return record;
 }
 
-}  // namespace trv_test
+}  // namespace trv::test

@@ -8,7 +8,7 @@
 
 #include "command_bus.h"
 
-namespace trv_test {
+namespace trv::test {
 
 // A delivery as a fake module saw it.
 struct Delivery {
@@ -40,4 +40,4 @@ private:
     trv::ScopedCurrentBus m_scope;
 };
 
-}  // namespace trv_test
+}  // namespace trv::test

@@ -6,8 +6,8 @@
 #include "bus_test_support.h"
 #include "command_names.h"
 
-using trv_test::DeliveriesOf;
-using trv_test::TestBus;
+using trv::test::DeliveriesOf;
+using trv::test::TestBus;
 
 namespace {
 
@@ -41,7 +41,7 @@ TEST(CommandBus, LastRegistrationOwnsTheName) {
     EXPECT_EQ(DeliveriesOf(1)[0].name, ZERITH_COMMAND_DO_NOTE);
     ASSERT_EQ(DeliveriesOf(0).size(), 1u);
     EXPECT_EQ(DeliveriesOf(0)[0].name, ZERITH_COMMAND_DO_APP);
-    EXPECT_EQ(t.bus().OwnerOf(ZERITH_COMMAND_DO_NOTE), trv_test::FakeModuleHandle(1));
+    EXPECT_EQ(t.bus().OwnerOf(ZERITH_COMMAND_DO_NOTE), trv::test::FakeModuleHandle(1));
 }
 
 TEST(CommandBus, DeliverySetsNameAndReturnsTheAnswer) {
@@ -70,9 +70,9 @@ TEST(CommandBus, UndeliverableMessagesStayUntouched) {
     };
     for (const Case& c : cases) {
         TestBus t;
-        t.AddFakeModule(0, c.registerName ? std::vector<std::string>{YESTAL_COMMAND_SHOW_WINDOW}
-                                          : std::vector<std::string>{},
-                        c.withReceiver);
+        t.AddFakeModule(
+            0, c.registerName ? std::vector<std::string>{YESTAL_COMMAND_SHOW_WINDOW} : std::vector<std::string>{},
+            c.withReceiver);
         CommandMessage message{};
         const char* original = "ORIGINAL";
         message.name = original;
@@ -116,7 +116,7 @@ TEST(CommandBus, InvocationCallsTheHandlerOfExactlyThatName) {
         {ARDENA_COMMAND_DO_CONTACT, COMMAND_KIND_INVOKE, 1},
         {"ardena_command_do_contact", COMMAND_KIND_INVOKE, 0},  // byte-exact names
         {"ARDENA_COMMAND_DO_CONTACT ", COMMAND_KIND_INVOKE, 0},
-        {ARDENA_COMMAND_DO_CONTACT, 2, 0},                      // unknown kinds do nothing
+        {ARDENA_COMMAND_DO_CONTACT, 2, 0},  // unknown kinds do nothing
         {nullptr, COMMAND_KIND_INVOKE, 0},
     };
     for (const Case& c : cases) {

@@ -9,7 +9,7 @@
 
 #include "contact_editor_rules.h"
 
-using namespace contacts;
+using namespace ardena;
 
 namespace {
 
@@ -65,8 +65,10 @@ TEST(ContactEditorRows, KindTablesAndIdRanges) {
         int id;
         RowKind kind;
     };
+    // clang-format off
     const Case cases[] = {{5100, RowKind::kPhone}, {5199, RowKind::kPhone}, {5200, RowKind::kEmail},
                           {5050, RowKind::kDate},  {5051, RowKind::kRelatedName}, {5701, RowKind::kOrganization}};
+    // clang-format on
     for (const Case& c : cases) {
         ASSERT_NE(FindRowKindById(c.id), nullptr) << c.id;
         EXPECT_EQ(FindRowKindById(c.id)->kind, c.kind) << c.id;
@@ -210,7 +212,8 @@ TEST(ContactEditorRows, LabelsAreReadFromTheComboOrTyped) {
     EXPECT_EQ(static_cast<const iOSContactIM&>(*ownService.record).service, L"other");
     EXPECT_EQ(ownService.record->labelText, L"Signal");
 
-    const CollectedRow address = Collect(RowKind::kAddress, Input({L" 1 Main St ", L"City", L"", L"02100"}, 1, L"Work", 1));
+    const CollectedRow address =
+        Collect(RowKind::kAddress, Input({L" 1 Main St ", L"City", L"", L"02100"}, 1, L"Work", 1));
     const auto& a = static_cast<const iOSContactAddress&>(*address.record);
     EXPECT_EQ(a.street, L"1 Main St");
     EXPECT_EQ(a.city, L"") << "a text that still shows its hint is not stored";

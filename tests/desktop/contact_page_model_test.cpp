@@ -8,7 +8,7 @@
 
 #include "contact_page_model.h"
 
-using namespace contacts;
+using namespace ardena;
 
 namespace {
 
@@ -73,7 +73,8 @@ TEST(ContactPageModel, GroupBatchesKeepTheirOwnSequence) {
         bool cleared;
         size_t held;
     };
-    const Step steps[] = {{3, {L"g1", L"g2"}, true, 2}, {3, {L"g3"}, false, 3}, {2, {L"gx"}, false, 3}, {4, {}, true, 0}};
+    const Step steps[] = {
+        {3, {L"g1", L"g2"}, true, 2}, {3, {L"g3"}, false, 3}, {2, {L"gx"}, false, 3}, {4, {}, true, 0}};
     for (const Step& step : steps) {
         ItemBatch<iOSContactGroup> batch;
         batch.sequence = step.sequence;

@@ -10,7 +10,7 @@
 #include "contact_records.h"
 #include "contact_rules.h"
 
-using namespace contacts;
+using namespace ardena;
 
 namespace {
 
@@ -199,6 +199,7 @@ TEST(ContactSearch, EverySearchedFieldIsFoldedAndOthersAreNot) {
         const wchar_t* query;
         bool found;
     };
+    // clang-format off
     const Case cases[] = {
         {L"zoë", true},       {L"engineer", true},  {L"tea", true},        {L"0100", true},
         {L"handy", true},     {L"mobile", true},    {L"example.org", true}, {L"home page", true},
@@ -207,6 +208,7 @@ TEST(ContactSearch, EverySearchedFieldIsFoldedAndOthersAreNot) {
         {L"main st", true},   {L"ident", false},    {L"person", false},   {L"secret", false},
         {L"fd", false},       {L"nobody", false},
     };
+    // clang-format on
     for (const Case& k : cases) {
         EXPECT_EQ(ContactMatchesQuery(c, FoldLower(k.query)), k.found)
             << std::string(k.query, k.query + wcslen(k.query));
@@ -293,11 +295,11 @@ TEST(ContactGroups, MemberUnionAndDifferenceAreSorted) {
 }
 
 TEST(ContactRules, PreviewValuesBreakBeforeTheAtSignAndNeverInsideWords) {
-    EXPECT_EQ(contacts::PreviewValueLines(L"ann.longname@example.org"), L"ann.longname\n@example.org");
-    EXPECT_EQ(contacts::PreviewValueLines(L"a@b@c.org"), L"a@b\n@c.org") << "before the last '@'";
-    EXPECT_EQ(contacts::PreviewValueLines(L"https://example.org/path"), L"https://example.org/path");
-    EXPECT_EQ(contacts::PreviewValueLines(L"@handle"), L"@handle");
-    EXPECT_EQ(contacts::PreviewValueLines(L"two words@x"), L"two words@x") << "text with blanks wraps by itself";
+    EXPECT_EQ(ardena::PreviewValueLines(L"ann.longname@example.org"), L"ann.longname\n@example.org");
+    EXPECT_EQ(ardena::PreviewValueLines(L"a@b@c.org"), L"a@b\n@c.org") << "before the last '@'";
+    EXPECT_EQ(ardena::PreviewValueLines(L"https://example.org/path"), L"https://example.org/path");
+    EXPECT_EQ(ardena::PreviewValueLines(L"@handle"), L"@handle");
+    EXPECT_EQ(ardena::PreviewValueLines(L"two words@x"), L"two words@x") << "text with blanks wraps by itself";
 }
 
 TEST(ContactColumns, NamesGetTheirWidthAsLongAsThePhonesKeepTheirs) {
@@ -306,11 +308,11 @@ TEST(ContactColumns, NamesGetTheirWidthAsLongAsThePhonesKeepTheirs) {
         ContactColumnWidths expected;
     };
     const Case cases[] = {
-        {500, 60, 150, 120, {60, 264, 176}},   // short names: 60 percent of the rest
-        {500, 60, 300, 120, {60, 300, 140}},   // a long name takes more, up to its need
-        {500, 60, 400, 120, {60, 320, 120}},   // ... while the phones keep what they need
-        {300, 60, 400, 200, {60, 144, 96}},    // a list too narrow for both: the shares stand
-        {40, 60, 100, 100, {40, 0, 0}},        // narrower than the numbers
+        {500, 60, 150, 120, {60, 264, 176}},  // short names: 60 percent of the rest
+        {500, 60, 300, 120, {60, 300, 140}},  // a long name takes more, up to its need
+        {500, 60, 400, 120, {60, 320, 120}},  // ... while the phones keep what they need
+        {300, 60, 400, 200, {60, 144, 96}},   // a list too narrow for both: the shares stand
+        {40, 60, 100, 100, {40, 0, 0}},       // narrower than the numbers
         {-5, 60, 100, 100, {0, 0, 0}},
     };
     for (const Case& c : cases) {

@@ -60,11 +60,12 @@ void TRV_CALL Receive(CommandMessage* message) {
     }
     if (seen.name == ZERITH_COMMAND_DO_CONTACT && g_onRelay) g_onRelay(message);
     if (seen.name == ZERITH_COMMAND_DO_CONTACT && message->extra != nullptr &&
-        (seen.code == contacts::kRelayExportCsv || seen.code == contacts::kRelayBackupXml ||
-         seen.code == contacts::kRelayExportVcards)) {
+        (seen.code == sdk::contacts::kRelayExportCsv || seen.code == sdk::contacts::kRelayBackupXml ||
+         seen.code == sdk::contacts::kRelayExportVcards)) {
         seen.extraText = static_cast<const wchar_t*>(message->extra);
     }
-    if (seen.name == ZERITH_COMMAND_DO_CONTACT && seen.code == contacts::kRelayCountries && message->data != nullptr) {
+    if (seen.name == ZERITH_COMMAND_DO_CONTACT && seen.code == sdk::contacts::kRelayCountries &&
+        message->data != nullptr) {
         static_cast<std::vector<WideStringPair>*>(message->data)->push_back({L"de", L"Germany"});
     }
     g_seen.push_back(seen);
@@ -81,8 +82,8 @@ protected:
         record->receive = &Receive;
         record->module = &g_module;
         m_bus.AddModule(record->module, record);
-        for (const char* name : {ZERITH_COMMAND_DO_CONTACT, ARDENA_COMMAND_DO_CONTACT, LUNDER_COMMAND_GET_CURRENT_DEVICE,
-                                 QUARNEL_COMMAND_UPDATE_ITEM}) {
+        for (const char* name : {ZERITH_COMMAND_DO_CONTACT, ARDENA_COMMAND_DO_CONTACT,
+                                 LUNDER_COMMAND_GET_CURRENT_DEVICE, QUARNEL_COMMAND_UPDATE_ITEM}) {
             CommandMessage message{};
             message.kind = COMMAND_KIND_REGISTER;
             message.name = name;
@@ -117,27 +118,21 @@ protected:
 // A page payload of `code`, made as the page makes it; `Free` releases what a relay would have taken.
 void* MakeRequestPayload(int64_t code) {
     switch (code) {
-    case contacts::kRequestExportCsv:
-    case contacts::kRequestBackupXml:
-    case contacts::kRequestExportVcards:
-        return new std::vector<iOSContact*>(2, nullptr);
-    case contacts::kRequestDelete:
-        return new std::vector<std::wstring>{L"1", L"2"};
-    case contacts::kRequestSaveEdited:
-    case contacts::kRequestSaveNew:
-        return new iOSContact();
-    case contacts::kRequestChangeGroup:
-    case contacts::kRequestCreateGroup:
-        return new iOSContactGroup();
-    case contacts::kRequestRemoveGroup:
-        return trv::HeapWideCopy(L"g1");
-    default:
-        return nullptr;
+    case sdk::contacts::kRequestExportCsv:
+    case sdk::contacts::kRequestBackupXml:
+    case sdk::contacts::kRequestExportVcards: return new std::vector<iOSContact*>(2, nullptr);
+    case sdk::contacts::kRequestDelete: return new std::vector<std::wstring>{L"1", L"2"};
+    case sdk::contacts::kRequestSaveEdited:
+    case sdk::contacts::kRequestSaveNew: return new iOSContact();
+    case sdk::contacts::kRequestChangeGroup:
+    case sdk::contacts::kRequestCreateGroup: return new iOSContactGroup();
+    case sdk::contacts::kRequestRemoveGroup: return trv::HeapWideCopy(L"g1");
+    default: return nullptr;
     }
 }
 
 void FreeRelayPayload(int64_t relayCode, void* data) {
-    contacts::ReleasePayload(PayloadLeg::RelayRequest, relayCode, data);
+    sdk::contacts::ReleasePayload(PayloadLeg::RelayRequest, relayCode, data);
 }
 
 }  // namespace
@@ -239,7 +234,7 @@ TEST_F(ContactsRelay, AnExportHandsTheRelayCopiesThatOutliveThePagesRecords) {
         }
     };
     CommandMessage request{};
-    request.code = contacts::kRequestExportVcards;
+    request.code = sdk::contacts::kRequestExportVcards;
     request.count = 2;
     request.data = new std::vector<iOSContact*>{first.get(), nullptr, second.get()};
     Invoke(ARDENA_COMMAND_DO_CONTACT, request);
@@ -247,7 +242,7 @@ TEST_F(ContactsRelay, AnExportHandsTheRelayCopiesThatOutliveThePagesRecords) {
     EXPECT_EQ(namesSeenByTheRelay, (std::vector<std::wstring>{L"Ines", L"Ola"}));
     const std::vector<Seen> delivered = Deliveries();
     ASSERT_EQ(delivered.size(), 1u);
-    FreeRelayPayload(contacts::kRelayExportVcards, delivered[0].data);
+    FreeRelayPayload(sdk::contacts::kRelayExportVcards, delivered[0].data);
 }
 
 TEST_F(ContactsRelay, RequestsWithoutACurrentDeviceGoNowhere) {
@@ -342,6 +337,6 @@ TEST_F(ContactsRelay, RelayAnswersReachThePageTranslatedAndCounted) {
         std::wstring about(c.about, c.about + std::strlen(c.about));
         EXPECT_EQ(page->key, about) << c.what;
         // The fake page takes what it is given.
-        contacts::ReleasePayload(PayloadLeg::PageReply, page->code, payload);
+        sdk::contacts::ReleasePayload(PayloadLeg::PageReply, page->code, payload);
     }
 }

@@ -23,7 +23,7 @@ TEST(ControlPlacement, NegativeCoordinatesCountFromTheFarEdges) {
         {0, 0, true, 0, 0},
     };
     for (const Case& c : cases) {
-        const vnlc::Point at = vnlc::PlaceInParent(c.x, c.y, 16, 16, 400, 120, c.relativeY);
+        const controls::Point at = controls::PlaceInParent(c.x, c.y, 16, 16, 400, 120, c.relativeY);
         EXPECT_EQ(at.x, c.expectedX) << c.x << "," << c.y;
         EXPECT_EQ(at.y, c.expectedY) << c.x << "," << c.y;
     }
@@ -43,13 +43,13 @@ TEST(SwitchImageLayout, ModesPlaceImageAndCaption) {
         {"image only", 0, 24, 24, 60, 16, 0, 0, 10, 10, 0, 0, 44, 44},
     };
     for (const Case& c : cases) {
-        vnlc::SwitchImageLayoutInput in;
+        controls::SwitchImageLayoutInput in;
         in.mode = c.mode;
         in.imageWidth = c.imageW;
         in.imageHeight = c.imageH;
         in.captionWidth = c.captionW;
         in.captionHeight = c.captionH;
-        const vnlc::SwitchImageLayout out = vnlc::LayoutSwitchImageButton(in);
+        const controls::SwitchImageLayout out = controls::LayoutSwitchImageButton(in);
         EXPECT_EQ(out.image.x, c.imageX) << c.what;
         EXPECT_EQ(out.image.y, c.imageY) << c.what;
         EXPECT_EQ(out.caption.x, c.captionX) << c.what;
@@ -59,14 +59,14 @@ TEST(SwitchImageLayout, ModesPlaceImageAndCaption) {
         EXPECT_FALSE(out.hasDropDown) << c.what;
         // Laying out again from the result gives the same positions.
         in.previousCaption = out.caption;
-        const vnlc::SwitchImageLayout again = vnlc::LayoutSwitchImageButton(in);
+        const controls::SwitchImageLayout again = controls::LayoutSwitchImageButton(in);
         EXPECT_EQ(again.caption.x, out.caption.x) << c.what;
         EXPECT_EQ(again.image.x, out.image.x) << c.what;
     }
 }
 
 TEST(SwitchImageLayout, DropDownMarkerSitsAtTheRightEdge) {
-    vnlc::SwitchImageLayoutInput in;
+    controls::SwitchImageLayoutInput in;
     in.mode = 2;
     in.imageWidth = 24;
     in.imageHeight = 24;
@@ -74,7 +74,7 @@ TEST(SwitchImageLayout, DropDownMarkerSitsAtTheRightEdge) {
     in.captionHeight = 16;
     in.dropDownWidth = 8;
     in.dropDownHeight = 6;
-    const vnlc::SwitchImageLayout out = vnlc::LayoutSwitchImageButton(in);
+    const controls::SwitchImageLayout out = controls::LayoutSwitchImageButton(in);
     ASSERT_TRUE(out.hasDropDown);
     EXPECT_EQ(out.dropDownLeft, 108 - 8 - 4);
     EXPECT_EQ(out.dropDownTop, 2);
@@ -83,7 +83,7 @@ TEST(SwitchImageLayout, DropDownMarkerSitsAtTheRightEdge) {
 }
 
 TEST(SwitchStates, HoverAndLeave) {
-    using namespace vnlc;
+    using namespace controls;
     struct Case {
         int state;
         bool switchMode;

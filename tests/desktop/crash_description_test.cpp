@@ -18,7 +18,7 @@ TEST(CrashDescription, ObjectReadsBackInOrderWithFourBlankIndent) {
         const std::string text = trv::BuildCrashDescription("Solvak Trevane", "2.6.21", c.system);
         EXPECT_EQ(text.find("\n    \"Product\": \"Solvak Trevane\""), 1u) << text;
         std::string output;
-        const int rc = trv_test::RunPythonOn(
+        const int rc = trv::test::RunPythonOn(
             "import json,sys\n"
             "pairs=json.load(open(sys.argv[1],encoding='utf-8'),object_pairs_hook=lambda p:p)\n"
             "print('|'.join(k+'='+v for k,v in pairs))\n",
@@ -31,8 +31,9 @@ TEST(CrashDescription, ObjectReadsBackInOrderWithFourBlankIndent) {
 TEST(CrashDescription, TextIsEscapedAsJson) {
     const std::string text = trv::BuildCrashDescription("Quote\"and\\slash", "1", "line\nbreak");
     std::string output;
-    ASSERT_EQ(trv_test::RunPythonOn("import json,sys\nd=json.load(open(sys.argv[1]))\nprint(repr(d['Product']), repr(d['System']))\n",
-                                    text, output),
+    ASSERT_EQ(trv::test::RunPythonOn(
+                  "import json,sys\nd=json.load(open(sys.argv[1]))\nprint(repr(d['Product']), repr(d['System']))\n",
+                  text, output),
               0);
     EXPECT_EQ(output, "'Quote\"and\\\\slash' 'line\\nbreak'\n");
 }

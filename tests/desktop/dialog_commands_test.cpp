@@ -35,11 +35,9 @@ bool g_extraIsText = false;
 char g_handle;
 
 void TRV_CALL Record(CommandMessage* message) {
-    g_received.push_back(Received{message->name, message->code, message->status,
-                                  message->wideText != nullptr ? message->wideText : L"",
-                                  g_extraIsText && message->extra != nullptr
-                                      ? static_cast<const wchar_t*>(message->extra)
-                                      : L""});
+    g_received.push_back(
+        Received{message->name, message->code, message->status, message->wideText != nullptr ? message->wideText : L"",
+                 g_extraIsText && message->extra != nullptr ? static_cast<const wchar_t*>(message->extra) : L""});
     if (g_answer) g_answer(message);
 }
 

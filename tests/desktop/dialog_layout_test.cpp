@@ -28,7 +28,8 @@ TEST(AlertButtons, SecondSitsInTheCornerAndTheFirstTenPixelsLeftOfIt) {
 TEST(SheetSteps, OpensFromAFifthInFifthsAndStopsAtTheFullHeight) {
     for (const int full : {40, 42, 3}) {
         std::vector<int> heights{trv::SheetStartHeight(full)};
-        while (heights.back() < full && heights.size() < 100) heights.push_back(trv::NextSheetHeight(heights.back(), full));
+        while (heights.back() < full && heights.size() < 100)
+            heights.push_back(trv::NextSheetHeight(heights.back(), full));
         EXPECT_EQ(heights.back(), full) << full;
         if (full == 40) {
             EXPECT_EQ(heights, (std::vector<int>{8, 16, 24, 32, 40}));
@@ -67,6 +68,7 @@ TEST(NoticeSheetPlace, CoversOnlyThePagesBelowTheirToolbarAtEverySize) {
         TrvRect view;
         TrvRect expected;
     };
+    // clang-format off
     const Case cases[] = {
         {{510, 257, 1410, 823}, {711, 370, 1409, 410}},  // the frame as it opens
         {{0, 0, 1920, 1040}, {201, 113, 1919, 153}},      // maximised
@@ -74,6 +76,7 @@ TEST(NoticeSheetPlace, CoversOnlyThePagesBelowTheirToolbarAtEverySize) {
         {{0, 0, 600, 100}, {201, 82, 599, 122}},          // lower still: never over the title bar
         {{0, 0, 150, 300}, {201, 113, 201, 153}},         // narrower than the section list: no width
     };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_TRUE(Same(trv::NoticeSheetPlace(c.view, 40), c.expected)) << c.view.right << "x" << c.view.bottom;
     }

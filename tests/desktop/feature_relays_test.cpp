@@ -43,8 +43,16 @@ char g_module;
 bool IsRelayName(const std::string& name) { return name.rfind("ZERITH_", 0) == 0; }
 
 void TRV_CALL Receive(CommandMessage* message) {
-    Seen seen{message->name, message->code, message->status, message->count, message->data, message->extra,
-              message->wideText != nullptr ? message->wideText : L"", L"", 0, 0};
+    Seen seen{message->name,
+              message->code,
+              message->status,
+              message->count,
+              message->data,
+              message->extra,
+              message->wideText != nullptr ? message->wideText : L"",
+              L"",
+              0,
+              0};
     if (seen.name == LUNDER_COMMAND_GET_CURRENT_DEVICE) {
         message->wideText = g_currentDevice != nullptr ? trv::HeapWideCopy(g_currentDevice) : nullptr;
         return;
@@ -73,9 +81,9 @@ protected:
         record->receive = &Receive;
         record->module = &g_module;
         m_bus.AddModule(record->module, record);
-        std::vector<const char*> names = {LUNDER_COMMAND_GET_CURRENT_DEVICE, QUARNEL_COMMAND_UPDATE_ITEM,
-                                          ZERITH_COMMAND_DO_FILE,            ZERITH_COMMAND_DO_MEDIA,
-                                          ZERITH_COMMAND_DO_ITUNES,          ZERITH_COMMAND_GET_DEVICE_LIST};
+        std::vector<const char*> names = {
+            LUNDER_COMMAND_GET_CURRENT_DEVICE, QUARNEL_COMMAND_UPDATE_ITEM, ZERITH_COMMAND_DO_FILE,
+            ZERITH_COMMAND_DO_MEDIA,           ZERITH_COMMAND_DO_ITUNES,    ZERITH_COMMAND_GET_DEVICE_LIST};
         size_t rowCount = 0;
         const trv::FeatureRow* rows = trv::FeatureRows(rowCount);
         for (size_t i = 0; i < rowCount; ++i) {
@@ -156,7 +164,7 @@ TEST_F(FeatureRelays, PageRequestsReachTheRelayUnderTheirNamesAndCodes) {
         Made made;
         const char* relay;  // null: nothing reaches the relay module
         int64_t relayCode;
-        int dialogs;        // questions, notices and file choices shown
+        int dialogs;  // questions, notices and file choices shown
         bool folderLent;
     };
     const char* const kFile = ZERITH_COMMAND_DO_FILE;
@@ -300,10 +308,10 @@ TEST_F(FeatureRelays, BooksDropKeepsOnlyBookFilesAndBookmarkImportsPairTheFilesW
     m_dialogs.files = {L"C:\\in\\b.xml"};
     Invoke(DUNMAR_COMMAND_DO_BOOKMARK, import);
     ASSERT_EQ(m_handedOver.size(), 2u);
-    auto* pair = static_cast<features::BookmarkImport*>(m_handedOver[1].data);
+    auto* pair = static_cast<sdk::BookmarkImport*>(m_handedOver[1].data);
     EXPECT_EQ(pair->first, records);
     EXPECT_EQ(*pair->second, std::vector<std::wstring>{L"C:\\in\\b.xml"});
-    bookmarks::ReleasePayload(PayloadLeg::RelayRequest, 104, pair);
+    sdk::bookmarks::ReleasePayload(PayloadLeg::RelayRequest, 104, pair);
 }
 
 TEST_F(FeatureRelays, PhotoRequestsTellThePhotoPageAfterTheRelay) {
@@ -312,10 +320,12 @@ TEST_F(FeatureRelays, PhotoRequestsTellThePhotoPageAfterTheRelay) {
         int64_t relayCode, relayStatus;
         int64_t noticeStatus, noticeCount;
     };
+    // clang-format off
     const Case cases[] = {
         {1, 0, 0, 125, 0, 0, 1},  {1, 1, 0, 130, 1, 1, 1}, {5, 0, 1, 134, 0, 0, 1},
         {9, 0, 0, 130, 1, 1, 0},  {12, 1, 7, 129, 1, 1, 1}, {13, 0, 2, 131, 1, 1, 2},
     };
+    // clang-format on
     for (const Case& c : cases) {
         g_seen.clear();
         CommandMessage request{};
@@ -337,7 +347,7 @@ TEST_F(FeatureRelays, PhotoRequestsTellThePhotoPageAfterTheRelay) {
         if (c.code != 9) {
             EXPECT_EQ(delivered[1].count, c.noticeCount) << c.code;
         }
-        photos::ReleasePayload(PayloadLeg::RelayRequest, c.relayCode, delivered[0].data);
+        sdk::photos::ReleasePayload(PayloadLeg::RelayRequest, c.relayCode, delivered[0].data);
     }
 }
 
@@ -352,6 +362,7 @@ TEST_F(FeatureRelays, QuestionsAnsweredInPlaceTrimWhatWasTyped) {
         std::wstring shown;
     };
     const WideStringPair kLabels(L"Subject:", L"Content:");
+    // clang-format off
     const Case cases[] = {
         {CORTAL_COMMAND_DO_NOTE, 8, 0, {L"  Hi ", L"\tbody\n"}, true, 1, {L"Hi", L"body"},
          L"Subject:|Content:|200||"},
@@ -365,6 +376,7 @@ TEST_F(FeatureRelays, QuestionsAnsweredInPlaceTrimWhatWasTyped) {
         {DUNMAR_COMMAND_DO_BOOKMARK, 16, 11, {L"   ", L""}, true, 0, kLabels, L"Name:||120|Subject:|Content:"},
         {DUNMAR_COMMAND_DO_BOOKMARK, 16, 3, {L"a", L"b"}, true, 0, kLabels, L"||200|Subject:|Content:"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         g_seen.clear();
         m_dialogs = trv::test::FakeHostPlatform();
@@ -459,7 +471,7 @@ TEST_F(FeatureRelays, RelayAnswersReachThePageTranslatedAndCounted) {
         int64_t status, value2, value3;
         const char* page;  // null: nothing reaches a page
         int64_t pageCode, pageStatus;
-        int32_t section;   // 0: no counter
+        int32_t section;  // 0: no counter
         int64_t sectionCount;
     };
     const char* const kNotes = CORTAL_COMMAND_DO_NOTE;

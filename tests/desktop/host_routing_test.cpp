@@ -47,8 +47,9 @@ std::vector<std::string> g_rectNames;  // names whose `data` is a TrvRect
 char g_moduleHandle;
 
 void TRV_CALL Receive(CommandMessage* message) {
-    Seen seen{message->name, message->code, message->status, message->value2, message->window,
-              message->wideText != nullptr ? message->wideText : L"", TrvRect{}};
+    Seen seen{message->name,   message->code,   message->status,
+              message->value2, message->window, message->wideText != nullptr ? message->wideText : L"",
+              TrvRect{}};
     for (const std::string& name : g_rectNames) {
         if (name == message->name && message->data != nullptr) seen.rect = *static_cast<TrvRect*>(message->data);
     }
@@ -116,18 +117,21 @@ std::vector<std::string> AllOwnedNames() {
     const auto add = [&names](auto& table) {
         for (const char* name : table) names.push_back(name);
     };
-    add(trv::kArdenaCommandNames); add(trv::kBriselCommandNames); add(trv::kCortalCommandNames);
-    add(trv::kDunmarCommandNames); add(trv::kElvistCommandNames); add(trv::kFaydraCommandNames);
-    add(trv::kGavrelCommandNames); add(trv::kKestorCommandNames); add(trv::kLunderCommandNames);
-    add(trv::kMulvarCommandNames); add(trv::kPimselCommandNames); add(trv::kQuarnelCommandNames);
-    add(trv::kSorvadCommandNames); add(trv::kTelborCommandNames); add(trv::kVintorCommandNames);
-    add(trv::kWendraCommandNames); add(trv::kYestalCommandNames); add(trv::kZerithCommandNames);
+    // clang-format off
+    add(sdk::kArdenaCommandNames); add(sdk::kBriselCommandNames); add(sdk::kCortalCommandNames);
+    add(sdk::kDunmarCommandNames); add(sdk::kElvistCommandNames); add(sdk::kFaydraCommandNames);
+    add(sdk::kGavrelCommandNames); add(sdk::kKestorCommandNames); add(sdk::kLunderCommandNames);
+    add(sdk::kMulvarCommandNames); add(sdk::kPimselCommandNames); add(sdk::kQuarnelCommandNames);
+    add(sdk::kSorvadCommandNames); add(sdk::kTelborCommandNames); add(sdk::kVintorCommandNames);
+    add(sdk::kWendraCommandNames); add(sdk::kYestalCommandNames); add(sdk::kZerithCommandNames);
+    // clang-format on
     return names;
 }
 
 }  // namespace
 
 TEST(HostHandlerTable, ServesEveryNameOnceWithEachFeatureAsOneRow) {
+    // clang-format off
     static const char* const kExpected[] = {
         "MAIN_COMMAND_CREATE_WINDOW", "MAIN_COMMAND_CHANGE_SIZE", "ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER",
         "ZERITH_COMMAND_RECV_INSTALL_DRIVER", "ZERITH_COMMAND_PRE_INSTALL_DRIVER",
@@ -155,6 +159,7 @@ TEST(HostHandlerTable, ServesEveryNameOnceWithEachFeatureAsOneRow) {
         "GAVREL_COMMAND_DO_APP", "ZERITH_COMMAND_DO_APP", "KESTOR_COMMAND_START_TOOL", "BRISEL_COMMAND_DO_BACKUP",
         "ZERITH_COMMAND_DO_BACKUP", "ZERITH_COMMAND_DO_FILE",
     };
+    // clang-format on
     size_t count = 0;
     const trv::HostCommandEntry* table = trv::HostCommandTable(count);
     size_t featureCount = 0;
@@ -196,6 +201,7 @@ TEST_F(Routing, SectionListRecordHoldsTheTwentyTwoSections) {
         uint32_t colour;
         uint8_t selectable;
     };
+    // clang-format off
     const Row rows[] = {
         {0, 0, L"Summary", 10, 0, 0, 1}, {1, 0, L"Info", 10, 0, 0x7F7F7F, 0}, {2, 0, L"Contacts", 40, 0, 0, 1},
         {3, 0, L"Messages", 40, 0, 0, 1}, {4, 0, L"Notes", 40, 0, 0, 1}, {5, 0, L"Calendars", 40, 0, 0, 1},
@@ -206,6 +212,7 @@ TEST_F(Routing, SectionListRecordHoldsTheTwentyTwoSections) {
         {18, 16, L"Albums", 70, 0, 0, 1}, {19, 0, L"Books", 40, 0, 0, 1}, {20, 0, L"Apps", 10, 0, 0x7F7F7F, 0},
         {21, 0, L"Apps", 40, 0, 0, 1},
     };
+    // clang-format on
     for (size_t i = 0; i < 22; ++i) {
         const SectionEntry& entry = record.entries[i];
         EXPECT_EQ(entry.id, rows[i].id) << i;
@@ -228,9 +235,10 @@ TEST_F(Routing, SelectingASectionShowsItsPageAndLoadsOnlyWhatTheRelayLacks) {
     struct Case {
         const wchar_t* device;
         int64_t section;
-        int64_t relayAnswer;  // the relay's `status` answer to the query
+        int64_t relayAnswer;                // the relay's `status` answer to the query
         std::vector<std::string> expected;  // "NAME code status" of every delivery after the device query
     };
+    // clang-format off
     const Case cases[] = {
         {nullptr, 2, 0, {}},
         {L"No detected device", 0, 0, {}},
@@ -259,6 +267,7 @@ TEST_F(Routing, SelectingASectionShowsItsPageAndLoadsOnlyWhatTheRelayLacks) {
           "PIMSEL_COMMAND_SHOW_WINDOW 1 8", "ZERITH_COMMAND_DO_PHOTO 127 1", "PIMSEL_COMMAND_DO_PHOTO 11 1",
           "ZERITH_COMMAND_DO_PHOTO 129 1", "ZERITH_COMMAND_SHOW_WINDOW 129 5"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         g_seen.clear();
         TitleBarAnswers(c.device);
@@ -275,7 +284,8 @@ TEST_F(Routing, SelectingASectionShowsItsPageAndLoadsOnlyWhatTheRelayLacks) {
         EXPECT_EQ(g_seen[0].name, LUNDER_COMMAND_GET_CURRENT_DEVICE);
         std::vector<std::string> got;
         for (size_t i = 1; i < g_seen.size(); ++i) {
-            got.push_back(g_seen[i].name + " " + std::to_string(g_seen[i].code) + " " + std::to_string(g_seen[i].status));
+            got.push_back(g_seen[i].name + " " + std::to_string(g_seen[i].code) + " " +
+                          std::to_string(g_seen[i].status));
             // Every module after the title bar sees the current device as the page key.
             EXPECT_EQ(g_seen[i].key, c.device) << g_seen[i].name;
         }
@@ -299,6 +309,7 @@ TEST_F(Routing, AddedDeviceCreatesEveryPageInOrderInsideTheContainer) {
     message.wideText = const_cast<wchar_t*>(L"dev-1");
     Invoke(YESTAL_COMMAND_ADDED_DEVICE, message);
 
+    // clang-format off
     const std::vector<std::pair<std::string, int64_t>> expected = {
         {CORTAL_COMMAND_SHOW_WINDOW, 7}, {WENDRA_COMMAND_SHOW_WINDOW, 7}, {TELBOR_COMMAND_SHOW_WINDOW, 7},
         {FAYDRA_COMMAND_SHOW_WINDOW, 7}, {ELVIST_COMMAND_SHOW_WINDOW, 7}, {VINTOR_COMMAND_SHOW_WINDOW, 13},
@@ -306,6 +317,7 @@ TEST_F(Routing, AddedDeviceCreatesEveryPageInOrderInsideTheContainer) {
         {DUNMAR_COMMAND_SHOW_WINDOW, 6}, {ARDENA_COMMAND_SHOW_WINDOW, 2}, {SORVAD_COMMAND_SHOW_WINDOW, 3},
         {GAVREL_COMMAND_SHOW_WINDOW, 21}, {PIMSEL_COMMAND_SHOW_WINDOW, 0}, {PIMSEL_COMMAND_SHOW_WINDOW, 1},
     };
+    // clang-format on
     ASSERT_EQ(g_seen.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(g_seen[i].name, expected[i].first) << i;
@@ -327,7 +339,8 @@ TEST_F(Routing, MainSizeFansOutLessTheTitleBar) {
     for (const char* name : {LUNDER_COMMAND_CHANGE_SIZE, YESTAL_COMMAND_CHANGE_SIZE, KESTOR_COMMAND_CHANGE_SIZE}) {
         g_answers[name] = [&sizes](CommandMessage* m) {
             const auto* size = static_cast<const PageSize*>(m->data);
-            sizes.push_back(std::string(m->name) + " " + std::to_string(size->width) + "x" + std::to_string(size->height));
+            sizes.push_back(std::string(m->name) + " " + std::to_string(size->width) + "x" +
+                            std::to_string(size->height));
         };
     }
     PageSize viewSize{900, 566};
@@ -336,8 +349,9 @@ TEST_F(Routing, MainSizeFansOutLessTheTitleBar) {
     Invoke(MAIN_COMMAND_CHANGE_SIZE, message);
     EXPECT_EQ(Names(), (std::vector<std::string>{LUNDER_COMMAND_CHANGE_SIZE, YESTAL_COMMAND_CHANGE_SIZE,
                                                  KESTOR_COMMAND_CHANGE_SIZE, ZERITH_COMMAND_MOVE_WINDOW}));
-    EXPECT_EQ(sizes, (std::vector<std::string>{"LUNDER_COMMAND_CHANGE_SIZE 900x566", "YESTAL_COMMAND_CHANGE_SIZE 898x483",
-                                               "KESTOR_COMMAND_CHANGE_SIZE 898x483"}));
+    EXPECT_EQ(sizes,
+              (std::vector<std::string>{"LUNDER_COMMAND_CHANGE_SIZE 900x566", "YESTAL_COMMAND_CHANGE_SIZE 898x483",
+                                        "KESTOR_COMMAND_CHANGE_SIZE 898x483"}));
     EXPECT_EQ(g_seen[0].window, Window(0x300));
     EXPECT_EQ(g_seen[1].window, nullptr);
     EXPECT_EQ(m_platform.sheetLayouts, 1);
@@ -418,10 +432,12 @@ TEST_F(Routing, OwnerQuestionsGoToThePageOfTheSection) {
         int64_t code;
         int64_t status;
     };
+    // clang-format off
     const Case cases[] = {{9, MULVAR_COMMAND_DO_MUSIC, 17, 0}, {11, FAYDRA_COMMAND_DO_RINGTONE, 8, 0},
                           {13, VINTOR_COMMAND_DO_VIDEO, 9, 13}, {15, VINTOR_COMMAND_DO_VIDEO, 9, 15},
                           {19, TELBOR_COMMAND_DO_BOOK, 8, 0},  {2, "", 0, 0},
                           {16, "", 0, 0}};
+    // clang-format on
     for (const Case& c : cases) {
         g_seen.clear();
         CommandMessage message{};
@@ -449,8 +465,8 @@ TEST_F(Routing, ArrivingDevicesJoinTheSwitcherAndReplaceOnlyAGoneCurrentDevice) 
     Own(AllOwnedNames());
     m_bus.Subscribe(ZERITH_COMMAND_DEVICE_CONNECTED, &trv::OnDeviceConnectedListener);
     struct Case {
-        const wchar_t* current;      // the title bar's current device before the arrival
-        int64_t currentConnected;    // the relay's answer about it
+        const wchar_t* current;    // the title bar's current device before the arrival
+        int64_t currentConnected;  // the relay's answer about it
         bool switches;
     };
     const Case cases[] = {{nullptr, 0, false}, {L"new-1", 0, false}, {L"old-1", 1, false}, {L"old-1", 0, true}};
@@ -590,7 +606,8 @@ TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
     // The fake relay module takes the chosen paths of an import as the real one does; the checked notes of
     // an export are only lent to it (the host frees them, which the sanitizer build checks).
     g_answers[ZERITH_COMMAND_DO_NOTE] = [](CommandMessage* m) {
-        if (m->code == notes::kRelayImportXml) notes::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
+        if (m->code == sdk::notes::kRelayImportXml)
+            sdk::notes::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
     };
     NoteItem checked;
     const std::pair<int64_t, int64_t> requests[] = {{1, 58}, {2, 61}, {3, 60}, {4, 62}, {7, 59}, {5, -1}};
@@ -598,7 +615,7 @@ TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
         g_seen.clear();
         CommandMessage request{};
         request.code = c.first;
-        if (c.first == notes::kRequestExport || c.first == notes::kRequestBackupXml) {
+        if (c.first == sdk::notes::kRequestExport || c.first == sdk::notes::kRequestBackupXml) {
             request.data = new std::vector<NoteItem*>{&checked};
             request.count = 1;
         }
@@ -618,10 +635,12 @@ TEST_F(Routing, NotesCodesAreTranslatedBothWays) {
         int64_t pageCode;
     };
     const std::string counter = QUARNEL_COMMAND_UPDATE_ITEM, page = CORTAL_COMMAND_DO_NOTE;
+    // clang-format off
     const Reply replies[] = {{57, 0, -1, {counter, page}, 11}, {57, 0, 3, {counter, page}, 10},
                              {58, 0, 0, {page}, 1},           {59, 4, 0, {counter, page}, 7},
                              {62, 5, 0, {counter, page}, 7},  {60, 0, 0, {}, 0},
                              {61, 0, 0, {}, 0}};
+    // clang-format on
     for (const Reply& c : replies) {
         g_seen.clear();
         CommandMessage reply{};
@@ -644,7 +663,7 @@ TEST_F(Routing, BackupTrafficNeedsNoCurrentDevice) {
     Own(AllOwnedNames());
     TitleBarAnswers(nullptr);
     g_answers[ZERITH_COMMAND_DO_BACKUP] = [](CommandMessage* m) {
-        backups::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
+        sdk::backups::ReleasePayload(PayloadLeg::RelayRequest, m->code, m->data);
     };
     CommandMessage request{};
     request.code = 4;
@@ -661,9 +680,11 @@ TEST_F(Routing, BackupTrafficNeedsNoCurrentDevice) {
 
 TEST_F(Routing, ConnectionReportsSetTheDevicePageState) {
     Own(AllOwnedNames());
+    // clang-format off
     const std::pair<const char*, int64_t> cases[] = {
         {ZERITH_COMMAND_START_LOAD_ITUNES_DLL, 1}, {ZERITH_COMMAND_START_CONNECT_DEVICE, 1},
         {ZERITH_COMMAND_NOT_PAIR, 3}, {ZERITH_COMMAND_CONNECT_DEVICE_FAIL, 5}, {ZERITH_COMMAND_FINISH_CONNECT_DEVICE, 6}};
+    // clang-format on
     for (const auto& c : cases) {
         g_seen.clear();
         CommandMessage message{};
@@ -676,8 +697,8 @@ TEST_F(Routing, ConnectionReportsSetTheDevicePageState) {
         message.status = (int64_t{1} << 32) | 7;  // the low 32 bits travel
         Invoke(name, message);
     }
-    EXPECT_EQ(m_platform.posted, (std::vector<std::string>{"ZERITH_COMMAND_READY_START_SERVER=7",
-                                                           "ZERITH_COMMAND_SERVER_CRASH=7"}));
+    EXPECT_EQ(m_platform.posted,
+              (std::vector<std::string>{"ZERITH_COMMAND_READY_START_SERVER=7", "ZERITH_COMMAND_SERVER_CRASH=7"}));
 }
 
 TEST_F(Routing, DisconnectShowsTheNoticeAndTellsTheRelay) {

@@ -18,20 +18,23 @@ TEST(HostPaths, PreferencesFileFollowsTheInstallFolder) {
         const wchar_t* expected;
     };
     const Case cases[] = {
-        {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\bin\\", {}, L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences.json"},
+        {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\bin\\",
+         {},
+         L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences.json"},
         {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\bin\\",
          {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences-Recommend.json",
           L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences.json"},
          L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences-Recommend.json"},
-        {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\", {}, L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences.json"},
+        {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\",
+         {},
+         L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\X\\Preferences.json"},
         {L"C:\\Program Files\\Solvak\\X\\", {}, L""},
         {L"C:\\Users\\u\\AppData\\Roaming\\Solvak\\", {}, L""},
         {L"C:\\Users\\u\\AppData\\Roaming\\SolvakOther\\X\\", {}, L""},
     };
     for (const Case& c : cases) {
-        const std::wstring got = trv::PreferencesPathFor(appData, L"Solvak", c.install, [&](const std::wstring& p) {
-            return c.existing.count(p) != 0;
-        });
+        const std::wstring got = trv::PreferencesPathFor(
+            appData, L"Solvak", c.install, [&](const std::wstring& p) { return c.existing.count(p) != 0; });
         EXPECT_EQ(got, c.expected) << std::string(c.install, c.install + wcslen(c.install));
     }
 }
@@ -51,6 +54,7 @@ TEST(HostPaths, CrashAndLogFolderEntryRules) {
         bool archive;
         bool ignoredInLogFolder;
     };
+    // clang-format off
     const Case cases[] = {
         {L"20200108093005.zip", true, false},   {L"REPORT.ZIP", true, false},
         {L"report.Zip.part", true, false},      {L"20200108093005.dmp", false, false},
@@ -58,6 +62,7 @@ TEST(HostPaths, CrashAndLogFolderEntryRules) {
         {L"zip", false, false},                 {L".", false, true},
         {L"..", false, true},                   {L".hidden", false, true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(trv::IsCrashReportArchive(c.name), c.archive);
         EXPECT_EQ(trv::IsIgnoredLogEntry(c.name), c.ignoredInLogFolder);
@@ -79,6 +84,7 @@ TEST(FrameGeometry, InitialFrameIsCentredAndNeverExceedsTheWorkArea) {
     struct Case {
         trv::FrameRect screen, work, expected;
     };
+    // clang-format off
     const Case cases[] = {
         {{0, 0, 1920, 1080}, {0, 0, 1920, 1040}, {510, 257, 1410, 823}},  // centred on the screen
         {{0, 0, 1024, 768}, {0, 0, 1024, 738}, {62, 101, 962, 667}},
@@ -86,6 +92,7 @@ TEST(FrameGeometry, InitialFrameIsCentredAndNeverExceedsTheWorkArea) {
         {{0, 0, 900, 566}, {200, 0, 900, 566}, {200, 0, 900, 566}},  // a task bar on the left
         {{0, 0, 1000, 600}, {0, 40, 1000, 600}, {50, 40, 950, 600}},  // a task bar on top pushes it down
     };
+    // clang-format on
     for (const Case& c : cases) {
         const trv::FrameRect r = trv::InitialFrameRect(c.screen, c.work);
         EXPECT_EQ((std::vector<int>{r.left, r.top, r.right, r.bottom}),
@@ -104,6 +111,7 @@ TEST(FrameGeometry, EdgeZonesCursorsAndSizeCommands) {
     };
     using Z = trv::ResizeZone;
     using C = trv::ResizeCursor;
+    // clang-format off
     const Case cases[] = {
         {2, 300, Z::Left, C::SizeWE, 0xF001},         {3, 300, Z::Left, C::SizeWE, 0xF001},
         {4, 300, Z::None, C::Arrow, 0},               {897, 300, Z::Right, C::SizeWE, 0xF002},
@@ -114,6 +122,7 @@ TEST(FrameGeometry, EdgeZonesCursorsAndSizeCommands) {
         {20, 20, Z::None, C::Arrow, 0},      {10, 10, Z::TopLeft, C::SizeNWSE, 0xF004},
         {11, 10, Z::None, C::Arrow, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const Z zone = trv::ClassifyResizeZone(trv::FramePoint{c.x, c.y}, client);
         EXPECT_EQ(zone, c.zone) << c.x << "," << c.y;

@@ -37,67 +37,73 @@ TEST(ListPageRules, FoldingAndComparisons) {
 
 TEST(ListPageRules, NotesSearchTitleContentAndFurtherTextButNotTheTime) {
     const NoteItem note{L"id", L"Shopping", L"Hidden Words", L"Buy MILK", L"2024-01-01"};
-    EXPECT_TRUE(notes_page::NoteMatches(note, L"shop"));
-    EXPECT_TRUE(notes_page::NoteMatches(note, L"milk"));
-    EXPECT_TRUE(notes_page::NoteMatches(note, L"hidden"));
-    EXPECT_FALSE(notes_page::NoteMatches(note, L"2024"));
-    EXPECT_EQ(notes_page::OneLine(L"Line one\r\nLine two\n\nend\n"), L"Line one Line two end ");
+    EXPECT_TRUE(cortal::NoteMatches(note, L"shop"));
+    EXPECT_TRUE(cortal::NoteMatches(note, L"milk"));
+    EXPECT_TRUE(cortal::NoteMatches(note, L"hidden"));
+    EXPECT_FALSE(cortal::NoteMatches(note, L"2024"));
+    EXPECT_EQ(cortal::OneLine(L"Line one\r\nLine two\n\nend\n"), L"Line one Line two end ");
 
     std::vector<std::shared_ptr<NoteItem>> held = {
         std::make_shared<NoteItem>(NoteItem{L"a", L"", L"", L"", L"2023-12-31"}),
         std::make_shared<NoteItem>(NoteItem{L"b", L"", L"", L"", L"2024-02-01"}),
         std::make_shared<NoteItem>(NoteItem{L"c", L"", L"", L"", L"2024-01-15"})};
-    notes_page::SortHeldByTime(held);
+    cortal::SortHeldByTime(held);
     EXPECT_EQ(held[0]->identifier, L"b");
     EXPECT_EQ(held[2]->identifier, L"a");
 
+    // clang-format off
     std::vector<NoteItem> notes = {{L"1", L"beta", L"", L"x", L"1"}, {L"2", L"Alpha", L"", L"z", L"3"},
                                    {L"3", L"gamma", L"", L"Y", L"2"}};
+    // clang-format on
     auto records = Pointers(notes);
-    notes_page::SortNotes(records, 1, true, &pages::CompareNoCase);
+    cortal::SortNotes(records, 1, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &NoteItem::title), (std::vector<std::wstring>{L"Alpha", L"beta", L"gamma"}));
-    notes_page::SortNotes(records, 2, false, &pages::CompareNoCase);
+    cortal::SortNotes(records, 2, false, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &NoteItem::content), (std::vector<std::wstring>{L"z", L"Y", L"x"}));
-    notes_page::SortNotes(records, 0, true, &pages::CompareNoCase);
+    cortal::SortNotes(records, 0, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &NoteItem::content), (std::vector<std::wstring>{L"z", L"Y", L"x"})) << "column 0 keeps";
 }
 
 TEST(ListPageRules, RecordingsSearchFoldsTheNameOnlyAndSortBySizeInBytes) {
     const RecordingItem memo{L"k", 10, L"Team MEETING", L"00:10", L"2024-05-01 PM"};
-    EXPECT_TRUE(media_pages::RecordingMatches(memo, L"meeting"));
-    EXPECT_TRUE(media_pages::RecordingMatches(memo, L"2024-05"));
-    EXPECT_FALSE(media_pages::RecordingMatches(memo, L"pm")) << "the date text is not folded";
+    EXPECT_TRUE(elvist::RecordingMatches(memo, L"meeting"));
+    EXPECT_TRUE(elvist::RecordingMatches(memo, L"2024-05"));
+    EXPECT_FALSE(elvist::RecordingMatches(memo, L"pm")) << "the date text is not folded";
 
+    // clang-format off
     std::vector<RecordingItem> memos = {{L"a", 900, L"b", L"00:02", L"3"},
                                         {L"b", 2048, L"A", L"00:10", L"1"},
                                         {L"c", 10000000, L"c", L"00:01", L"2"}};
+    // clang-format on
     auto records = Pointers(memos);
-    media_pages::SortRecordings(records, 3, true, &pages::CompareNoCase);
+    elvist::SortRecordings(records, 3, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RecordingItem::key), (std::vector<std::wstring>{L"a", L"b", L"c"}))
         << "by bytes, where the formatted texts would put 10 MB before 900 B";
-    media_pages::SortRecordings(records, 1, false, &pages::CompareNoCase);
+    elvist::SortRecordings(records, 1, false, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RecordingItem::name), (std::vector<std::wstring>{L"c", L"b", L"A"}));
-    media_pages::SortRecordings(records, 4, true, &pages::CompareNoCase);
+    elvist::SortRecordings(records, 4, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RecordingItem::dateCreated), (std::vector<std::wstring>{L"1", L"2", L"3"}));
-    media_pages::SortRecordings(records, 2, true, &pages::CompareNoCase);
+    elvist::SortRecordings(records, 2, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RecordingItem::time), (std::vector<std::wstring>{L"00:01", L"00:02", L"00:10"}));
 }
 
 TEST(ListPageRules, RingtonesSearchTitlesOnlyAndSortTimeByValue) {
     const RingtoneItem tone{L"k", L"Marimba", 10, 9, L"0:09"};
-    EXPECT_TRUE(media_pages::RingtoneMatches(tone, L"rim"));
-    EXPECT_FALSE(media_pages::RingtoneMatches(tone, L"0:09"));
+    EXPECT_TRUE(elvist::RingtoneMatches(tone, L"rim"));
+    EXPECT_FALSE(elvist::RingtoneMatches(tone, L"0:09"));
 
+    // clang-format off
     std::vector<RingtoneItem> tones = {{L"a", L"x", 1, 100, L"1:40"}, {L"b", L"y", 3, 9, L"0:09"},
                                        {L"c", L"z", 2, 30, L"0:30"}};
+    // clang-format on
     auto records = Pointers(tones);
-    media_pages::SortRingtones(records, 2, true, &pages::CompareNoCase);
+    elvist::SortRingtones(records, 2, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RingtoneItem::key), (std::vector<std::wstring>{L"b", L"c", L"a"}))
         << "\"1:40\" comes last although it sorts first as text";
-    media_pages::SortRingtones(records, 4, false, &pages::CompareNoCase);
+    elvist::SortRingtones(records, 4, false, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RingtoneItem::key), (std::vector<std::wstring>{L"b", L"c", L"a"})) << "Album keeps";
-    media_pages::SortRingtones(records, 6, false, &pages::CompareNoCase);
+    elvist::SortRingtones(records, 6, false, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RingtoneItem::key), (std::vector<std::wstring>{L"b", L"c", L"a"}));
-    media_pages::SortRingtones(records, 6, true, &pages::CompareNoCase);
+    elvist::SortRingtones(records, 6, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RingtoneItem::key), (std::vector<std::wstring>{L"a", L"c", L"b"}));
 }

@@ -85,8 +85,8 @@ TEST(PageReplies, PostsByRowAndReleasesWhatNoPageTakes) {
     Dispatch(&page, kBatch, &equal);
     Dispatch(&page, kBatch, &newer);
     Dispatch(&page, kBatch, nullptr);
-    EXPECT_EQ(page.posted, (Sent{{kPlain, &payload}, {kBare, nullptr}, {kBatch, &equal}, {kBatch, &newer},
-                                 {kBatch, nullptr}}));
+    EXPECT_EQ(page.posted,
+              (Sent{{kPlain, &payload}, {kBare, nullptr}, {kBatch, &equal}, {kBatch, &newer}, {kBatch, nullptr}}));
     EXPECT_EQ(g_released, (Sent{{kBatch, &older}})) << "an older batch is released, never posted";
 
     EXPECT_EQ(Dispatch(&page, kQuery, nullptr).status, 5);
@@ -100,8 +100,8 @@ TEST(PageReplies, PostsByRowAndReleasesWhatNoPageTakes) {
     Dispatch(nullptr, kPlain, &payload);
     page.postWorks = false;
     Dispatch(&page, kBatch, &newer);
-    Dispatch(&page, 99, &payload);                       // no row: nothing known of its payload
-    Dispatch(&page, kPlain | (1LL << 32), &payload);     // a high half: not a code of ours
+    Dispatch(&page, 99, &payload);                    // no row: nothing known of its payload
+    Dispatch(&page, kPlain | (1LL << 32), &payload);  // a high half: not a code of ours
     EXPECT_TRUE(page.posted.empty());
     EXPECT_EQ(g_released, (Sent{{kPlain, &payload}, {kBatch, &newer}}))
         << "a reply without a page and a failed post are released; unknown codes are left alone";
@@ -111,7 +111,7 @@ TEST(PageReplies, PostsByRowAndReleasesWhatNoPageTakes) {
 // sanitizer build reports a leak otherwise), and a stale batch is freed rather than posted.
 TEST(PageReplies, ListPagePayloadsAreReleasedWhenNoPageTakesThem) {
     const pages::ReplyRow rows[] = {{1, pages::ReplyRoute::PostBatch}, {7, pages::ReplyRoute::Post}};
-    const pages::ReplyTable notesTable{rows, 2, &notes::ReleasePayload, &BatchSequenceOf<NoteItem>};
+    const pages::ReplyTable notesTable{rows, 2, &sdk::notes::ReleasePayload, &BatchSequenceOf<NoteItem>};
     auto deliver = [](const pages::ReplyTable& table, const FakePage* page, int64_t code, void* payload) {
         CommandMessage message{};
         message.code = code;
@@ -120,21 +120,21 @@ TEST(PageReplies, ListPagePayloadsAreReleasedWhenNoPageTakesThem) {
     };
     auto* notesBatch = new ItemBatch<NoteItem>();
     notesBatch->items.push_back(std::make_shared<NoteItem>());
-    deliver(notesTable, nullptr, notes::kReplyLoaded, notesBatch);
-    deliver(notesTable, nullptr, notes::kReplyChanged,
+    deliver(notesTable, nullptr, sdk::notes::kReplyLoaded, notesBatch);
+    deliver(notesTable, nullptr, sdk::notes::kReplyChanged,
             new std::vector<std::shared_ptr<NoteItem>>{std::make_shared<NoteItem>()});
 
     const pages::ReplyRow markRows[] = {{6, pages::ReplyRoute::Post}, {7, pages::ReplyRoute::PostBatch}};
-    const pages::ReplyTable marks{markRows, 2, &bookmarks::ReleasePayload, &BatchSequenceOf<BookmarkItem>};
-    deliver(marks, nullptr, bookmarks::kReplyRemoved, wcsdup(L"id"));
+    const pages::ReplyTable marks{markRows, 2, &sdk::bookmarks::ReleasePayload, &BatchSequenceOf<BookmarkItem>};
+    deliver(marks, nullptr, sdk::bookmarks::kReplyRemoved, wcsdup(L"id"));
     FakePage page;  // sequence 5: a batch of sequence 1 is stale
     auto* stale = new ItemBatch<BookmarkItem>();
     stale->sequence = 1;
     stale->items.push_back(std::make_shared<BookmarkItem>());
-    deliver(marks, &page, bookmarks::kReplyLoaded, stale);
+    deliver(marks, &page, sdk::bookmarks::kReplyLoaded, stale);
     EXPECT_TRUE(page.posted.empty());
 
     const pages::ReplyRow mediaRows[] = {{6, pages::ReplyRoute::PostBatch}};
-    const pages::ReplyTable media{mediaRows, 1, &ringtones::ReleasePayload, &BatchSequenceOf<RingtoneItem>};
-    deliver(media, nullptr, recordings::kReplyLoaded, new ItemBatch<RingtoneItem>());
+    const pages::ReplyTable media{mediaRows, 1, &sdk::ringtones::ReleasePayload, &BatchSequenceOf<RingtoneItem>};
+    deliver(media, nullptr, sdk::recordings::kReplyLoaded, new ItemBatch<RingtoneItem>());
 }

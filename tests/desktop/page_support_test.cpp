@@ -17,28 +17,29 @@ TEST(ListRows, BackgroundFollowsSelectionHoverAndStriping) {
         uint32_t expected;
     };
     const Case cases[] = {
-        {"selected wins over hover", true, 3, 3, -1, false, vnlc::kRowSelected},
+        {"selected wins over hover", true, 3, 3, -1, false, controls::kRowSelected},
         {"the row just left is plain", false, 3, 4, 3, true, 0xFFFFFF},
-        {"hover", false, 4, 4, 3, false, vnlc::kRowHover},
-        {"odd stripe", false, 5, -1, -1, true, vnlc::kRowStripe},
+        {"hover", false, 4, 4, 3, false, controls::kRowHover},
+        {"odd stripe", false, 5, -1, -1, true, controls::kRowStripe},
         {"even stripe", false, 6, -1, -1, true, 0xFFFFFF},
         {"odd without striping", false, 5, -1, -1, false, 0xFFFFFF},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(vnlc::RowBackground(c.selected, c.row, c.hover, c.previousHover, c.striping, 0xFFFFFF), c.expected)
+        EXPECT_EQ(controls::RowBackground(c.selected, c.row, c.hover, c.previousHover, c.striping, 0xFFFFFF),
+                  c.expected)
             << c.what;
     }
 }
 
 TEST(ListRows, NumbersImagesAndTheCheckAllBox) {
-    EXPECT_EQ(vnlc::RowNumber(0, 10, false), 1);
-    EXPECT_EQ(vnlc::RowNumber(0, 10, true), 10);
-    EXPECT_EQ(vnlc::RowNumber(9, 10, true), 1);
+    EXPECT_EQ(controls::RowNumber(0, 10, false), 1);
+    EXPECT_EQ(controls::RowNumber(0, 10, true), 10);
+    EXPECT_EQ(controls::RowNumber(9, 10, true), 1);
 
-    const vnlc::ImageSize tall = vnlc::SqueezeRowImage(20, 80, 60);
+    const controls::ImageSize tall = controls::SqueezeRowImage(20, 80, 60);
     EXPECT_EQ(tall.width, 20);
     EXPECT_EQ(tall.height, 56) << "a row image taller than the row less 4 is squeezed, width kept";
-    const vnlc::ImageSize wide = vnlc::SqueezeRowImage(100, 10, 32);
+    const controls::ImageSize wide = controls::SqueezeRowImage(100, 10, 32);
     EXPECT_EQ(wide.width, 28);
     EXPECT_EQ(wide.height, 10);
 
@@ -47,21 +48,21 @@ TEST(ListRows, NumbersImagesAndTheCheckAllBox) {
         bool toggles;
     };
     const Hit hits[] = {{3, false}, {4, false}, {5, true}, {25, true}, {26, false}};  // a 20-pixel box
-    for (const Hit& h : hits) EXPECT_EQ(vnlc::IsCheckAllHit(h.x, 20), h.toggles) << h.x;
+    for (const Hit& h : hits) EXPECT_EQ(controls::IsCheckAllHit(h.x, 20), h.toggles) << h.x;
 }
 
 TEST(ListHeader, FirstClickSortsDescendingThenAlternates) {
     int format = 0x4000;  // some other format bit that must survive
-    const vnlc::SortStep first = vnlc::NextSort(format);
+    const controls::SortStep first = controls::NextSort(format);
     EXPECT_FALSE(first.ascending);
-    EXPECT_EQ(first.format, 0x4000 | vnlc::kSortDown);
-    const vnlc::SortStep second = vnlc::NextSort(first.format);
+    EXPECT_EQ(first.format, 0x4000 | controls::kSortDown);
+    const controls::SortStep second = controls::NextSort(first.format);
     EXPECT_TRUE(second.ascending);
-    EXPECT_EQ(second.format, 0x4000 | vnlc::kSortUp);
-    const vnlc::SortStep third = vnlc::NextSort(second.format);
+    EXPECT_EQ(second.format, 0x4000 | controls::kSortUp);
+    const controls::SortStep third = controls::NextSort(second.format);
     EXPECT_FALSE(third.ascending);
-    EXPECT_EQ(third.format, 0x4000 | vnlc::kSortDown);
-    EXPECT_EQ(vnlc::WithoutSortArrow(third.format), 0x4000);
+    EXPECT_EQ(third.format, 0x4000 | controls::kSortDown);
+    EXPECT_EQ(controls::WithoutSortArrow(third.format), 0x4000);
 }
 
 TEST(ListHover, RepaintsOnlyWhatChanged) {
@@ -80,7 +81,7 @@ TEST(ListHover, RepaintsOnlyWhatChanged) {
         {"off the rows", 3, 2, -1, false, true, false, true, -1, 3},
     };
     for (const Case& c : cases) {
-        const vnlc::HoverChange change = vnlc::TrackHover(c.hover, c.previous, c.newRow, c.selected);
+        const controls::HoverChange change = controls::TrackHover(c.hover, c.previous, c.newRow, c.selected);
         EXPECT_EQ(change.changed, c.changed) << c.what;
         EXPECT_EQ(change.repaintNew, c.repaintNew) << c.what;
         EXPECT_EQ(change.repaintPrevious, c.repaintPrevious) << c.what;

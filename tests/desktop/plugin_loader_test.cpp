@@ -7,13 +7,13 @@
 #include "command_names.h"
 #include "plugin_loader.h"
 
-using trv_test::TestBus;
+using trv::test::TestBus;
 
 namespace {
 
 // RegisterModule functions of fake libraries: each sets its receiver and registers one or two names.
 void TRV_CALL RegisterAlpha(ModuleRecord* record) {
-    record->receive = trv_test::ReceiverOf(0);
+    record->receive = trv::test::ReceiverOf(0);
     CommandMessage message{};
     message.kind = COMMAND_KIND_REGISTER;
     message.name = ARDENA_COMMAND_SHOW_WINDOW;
@@ -24,7 +24,7 @@ void TRV_CALL RegisterAlpha(ModuleRecord* record) {
 }
 
 void TRV_CALL RegisterBeta(ModuleRecord* record) {
-    record->receive = trv_test::ReceiverOf(1);
+    record->receive = trv::test::ReceiverOf(1);
     CommandMessage message{};
     message.kind = COMMAND_KIND_REGISTER;
     message.name = ARDENA_COMMAND_SHOW_WINDOW;  // the same name as Alpha: the later module wins
@@ -79,8 +79,10 @@ const std::wstring kPlugins = L"C:\\app\\plugins\\";
 TEST(PluginLoader, LoadsOneLibraryPerSubFolderAndSkipsEverythingElse) {
     TestBus t;
     FakeOps ops;
+    // clang-format off
     ops.entries = {{L".", true},      {L"..", true},          {L"libArdena.dll", false}, {L"Ardena", true},
                    {L"Broken", true}, {L"NoExport", true},    {L"Beta", true},           {L"Thrower", true}};
+    // clang-format on
     ops.libraries[kPlugins + L"Ardena\\libArdena.dll"] = {true, &RegisterAlpha, 0};
     ops.libraries[kPlugins + L"Broken\\libBroken.dll"] = {false, nullptr, 0};
     ops.libraries[kPlugins + L"NoExport\\libNoExport.dll"] = {true, nullptr, 0};
@@ -91,10 +93,10 @@ TEST(PluginLoader, LoadsOneLibraryPerSubFolderAndSkipsEverythingElse) {
 
     EXPECT_EQ(registered, 2);
     // A file in the plug-ins folder itself is never loaded; every sub-folder's library is tried, in order.
-    EXPECT_EQ(ops.loadedPaths, (std::vector<std::wstring>{
-                                   kPlugins + L"Ardena\\libArdena.dll", kPlugins + L"Broken\\libBroken.dll",
-                                   kPlugins + L"NoExport\\libNoExport.dll", kPlugins + L"Beta\\libBeta.dll",
-                                   kPlugins + L"Thrower\\libThrower.dll"}));
+    EXPECT_EQ(ops.loadedPaths,
+              (std::vector<std::wstring>{kPlugins + L"Ardena\\libArdena.dll", kPlugins + L"Broken\\libBroken.dll",
+                                         kPlugins + L"NoExport\\libNoExport.dll", kPlugins + L"Beta\\libBeta.dll",
+                                         kPlugins + L"Thrower\\libThrower.dll"}));
     // The GetLastError line is written for every library, loaded or not.
     ASSERT_EQ(ops.lines.size(), 5u);
     EXPECT_EQ(ops.lines[0], L" GetLastError: 0 temp_path: " + kPlugins + L"Ardena\\libArdena.dll");

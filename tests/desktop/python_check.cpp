@@ -10,7 +10,7 @@
 #include <fstream>
 #include <memory>
 
-namespace trv_test {
+namespace trv::test {
 
 std::string WriteTempFile(const std::string& bytes, const char* suffix) {
     std::string pattern = std::string("/tmp/trv_desktop_XXXXXX") + suffix;
@@ -42,4 +42,4 @@ int RunPythonOn(const std::string& program, const std::string& bytes, std::strin
     return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace trv_test
+}  // namespace trv::test

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace trv_test {
+namespace trv::test {
 
 // Writes `bytes` to a temporary file, runs `python3 -c program <file>` and returns its exit code; the
 // program's standard output is placed in `output`.
@@ -13,4 +13,4 @@ int RunPythonOn(const std::string& program, const std::string& bytes, std::strin
 // The path of a temporary file holding `bytes` (removed by the caller).
 std::string WriteTempFile(const std::string& bytes, const char* suffix);
 
-}  // namespace trv_test
+}  // namespace trv::test

@@ -18,11 +18,11 @@
 
 namespace {
 
-using trv::relay::ActionsService;
-using trv::relay::ListsService;
-using trv::relay::Packet;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
+using relay::ActionsService;
+using relay::ListsService;
+using relay::Packet;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
 
 const wchar_t kDevice[] = L"udid-1";
 const wchar_t kFolder[] = L"Z:\\out";
@@ -64,7 +64,7 @@ struct Relay {
 
 std::string Python(const char* program, const std::string& bytes) {
     std::string output;
-    EXPECT_EQ(trv_test::RunPythonOn(program, bytes, output), 0) << output;
+    EXPECT_EQ(trv::test::RunPythonOn(program, bytes, output), 0) << output;
     return output;
 }
 
@@ -100,7 +100,8 @@ TEST(RelayActions, ListingCountsAreTheServicesEachRecordOnce) {
     Relay relay;
     // One bookmark in two folders: listed in both trees, counted once as the service counts it.
     ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_BOOKMARK, 101, nullptr));
-    const std::string shared = R"({"id":"s","name":"S","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark"})";
+    const std::string shared =
+        R"({"id":"s","name":"S","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark"})";
     for (const char* folder : {"a", "b"}) {
         Packet packet;
         packet.header.id = relay.link.requests.back().id;
@@ -108,8 +109,8 @@ TEST(RelayActions, ListingCountsAreTheServicesEachRecordOnce) {
         ReplyFrame frame;
         frame.hasInfo = true;
         frame.infoJson = R"({"Count":1})";
-        ASSERT_TRUE(relay.lists.OnReply(packet, frame,
-                                        std::string(R"({"id":")") + folder + R"(","name":"F","children":[)" + shared + "]}"));
+        ASSERT_TRUE(relay.lists.OnReply(
+            packet, frame, std::string(R"({"id":")") + folder + R"(","name":"F","children":[)" + shared + "]}"));
     }
     relay.Reply(0, "", "1");
     ASSERT_EQ(relay.link.Codes(), (std::vector<std::int64_t>{101, 101, 100, 101}));
@@ -117,7 +118,7 @@ TEST(RelayActions, ListingCountsAreTheServicesEachRecordOnce) {
 
     // A negative count (an online account holds the notes) reaches the host for its notice.
     relay.link.Clear();
-    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelayLoad, nullptr));
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayLoad, nullptr));
     relay.Reply(0, "", "-1");
     ASSERT_EQ(relay.link.Codes(), (std::vector<std::int64_t>{57, 58}));
     EXPECT_EQ(relay.link.answers[0].count, -1);
@@ -126,7 +127,7 @@ TEST(RelayActions, ListingCountsAreTheServicesEachRecordOnce) {
 TEST(RelayActions, NotesSavedOrImportedReachThePageWithTheNewCount) {
     Relay relay;
     WideStringPair typed(L"Shop \"list\"", L"milk\nbread");
-    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelaySave, &typed));
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelaySave, &typed));
     ASSERT_EQ(relay.Sent(), std::vector<std::uint32_t>{1201});
     EXPECT_NE(relay.link.requests[0].data.find(R"("title":"Shop \"list\"","content":"milk\nbread")"), std::string::npos)
         << relay.link.requests[0].data;
@@ -134,7 +135,7 @@ TEST(RelayActions, NotesSavedOrImportedReachThePageWithTheNewCount) {
     ASSERT_EQ(relay.Sent(), (std::vector<std::uint32_t>{1201, 1200})) << "counted after the add";
     EXPECT_TRUE(relay.link.answers.empty());
     relay.Reply(0, "", "6");
-    ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{notes::kRelaySaved});
+    ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{sdk::notes::kRelaySaved});
     EXPECT_EQ(relay.link.answers[0].resultOrCount, 6);
     const auto& added = *static_cast<std::vector<std::shared_ptr<NoteItem>>*>(relay.link.answers[0].payload);
     ASSERT_EQ(added.size(), 1u);
@@ -146,8 +147,8 @@ TEST(RelayActions, NotesSavedOrImportedReachThePageWithTheNewCount) {
     relay.link.requests.clear();
     NoteItem first{L"", L"A & B", L"", L"x < y", L"t1"};
     NoteItem second{L"", L"Second", L"", L"", L"t2"};
-    relay.link.files[L"Z:\\in\\notes.xml"] = trv::relay::ComposeNotesXml({&first, &second});
-    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelayImportXml,
+    relay.link.files[L"Z:\\in\\notes.xml"] = relay::ComposeNotesXml({&first, &second});
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayImportXml,
                               new std::vector<std::wstring>{L"Z:\\in\\notes.xml", L"Z:\\in\\missing.xml"}));
     ASSERT_EQ(relay.Sent(), std::vector<std::uint32_t>{1201});
     EXPECT_NE(relay.link.requests[0].data.find(R"("title":"A & B","content":"x < y")"), std::string::npos);
@@ -155,17 +156,17 @@ TEST(RelayActions, NotesSavedOrImportedReachThePageWithTheNewCount) {
     relay.Reply(32);  // refused
     relay.Reply(0, "", "7");
     ASSERT_EQ(relay.Sent(), (std::vector<std::uint32_t>{1201, 1201, 1200}));
-    ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{notes::kRelayImported});
+    ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{sdk::notes::kRelayImported});
     EXPECT_EQ(static_cast<std::vector<std::shared_ptr<NoteItem>>*>(relay.link.answers[0].payload)->size(), 1u);
 
     // A save whose service goes away answers nothing; later saves still run.
     relay.link.Clear();
-    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelaySave, &typed));
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelaySave, &typed));
     const size_t sent = relay.link.requests.size();
     relay.actions.OnServiceGone();
     EXPECT_TRUE(relay.link.answers.empty());
     EXPECT_EQ(relay.link.requests.size(), sent) << "the queued count is not sent for a save that ended";
-    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelaySave, &typed));
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelaySave, &typed));
     EXPECT_EQ(relay.link.requests.size(), sent + 1);
 }
 
@@ -174,9 +175,9 @@ TEST(RelayActions, NotesExportsAreFilesPythonReadsBack) {
     NoteItem note{L"g", L"<b>Bold</b> & \"q\"", L"", L"line 1\nline 2", L"2024-03-01 10:20:30"};
     NoteItem plain{L"h", L"Plain", L"", L"", L"2024-03-02 00:00:00"};
     std::vector<NoteItem*> checked = {&note, &plain};
-    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelayExport, &checked, kFolder));
-    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelayExport, &checked, kFolder));
-    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, notes::kRelayBackupXml, &checked, kFolder));
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayExport, &checked, kFolder));
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayExport, &checked, kFolder));
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayBackupXml, &checked, kFolder));
     ASSERT_EQ(relay.link.files.size(), 3u) << "a second export does not replace the first";
     EXPECT_EQ(relay.link.files.count(L"Z:\\out\\Notes (2).html"), 1u);
     EXPECT_TRUE(relay.link.requests.empty());
@@ -197,8 +198,9 @@ class Cells(html.parser.HTMLParser):
 p = Cells(); p.feed(open(sys.argv[1], encoding='utf-8').read()); p.close()
 for row in p.rows: print('|'.join(row))
 )";
-    EXPECT_EQ(Python(cells, relay.link.files.at(L"Z:\\out\\Notes.html")),
-              "Title|Content|Time\n<b>Bold</b> & \"q\"|line 1/line 2|2024-03-01 10:20:30\nPlain||2024-03-02 00:00:00\n");
+    EXPECT_EQ(
+        Python(cells, relay.link.files.at(L"Z:\\out\\Notes.html")),
+        "Title|Content|Time\n<b>Bold</b> & \"q\"|line 1/line 2|2024-03-01 10:20:30\nPlain||2024-03-02 00:00:00\n");
     const char* notesXml = R"(
 import sys, xml.etree.ElementTree as ET
 root = ET.parse(sys.argv[1]).getroot()
@@ -210,13 +212,13 @@ for note in root: print('|'.join((note.find(f).text or '') for f in ('title', 'c
               "notesBackup 1\n<b>Bold</b> & \"q\"|line 1\nline 2|2024-03-01 10:20:30\nPlain||2024-03-02 00:00:00\n");
     std::vector<NoteItem> read;
     std::string error;
-    ASSERT_TRUE(trv::relay::ReadNotesXml(xml, read, error)) << error;
+    ASSERT_TRUE(relay::ReadNotesXml(xml, read, error)) << error;
     ASSERT_EQ(read.size(), 2u);
     EXPECT_EQ(read[0].title, note.title);
     EXPECT_EQ(read[0].content, note.content);
-    EXPECT_FALSE(trv::relay::ReadNotesXml("<notesBackup version=\"1\"><note><colour/></note></notesBackup>", read, error));
+    EXPECT_FALSE(relay::ReadNotesXml("<notesBackup version=\"1\"><note><colour/></note></notesBackup>", read, error));
     EXPECT_NE(error.find("colour"), std::string::npos) << error;
-    EXPECT_FALSE(trv::relay::ReadNotesXml("<contactsBackup version=\"1\"/>", read, error));
+    EXPECT_FALSE(relay::ReadNotesXml("<contactsBackup version=\"1\"/>", read, error));
     EXPECT_EQ(read.size(), 2u) << "nothing appended from a file that is not a notes backup";
 }
 
@@ -247,14 +249,14 @@ p = Tree(); p.feed(open(sys.argv[1], encoding='utf-8').read()); p.close()
 assert p.depth == 0 and p.open == [], p.open
 print('\n'.join(p.lines))
 )";
-    EXPECT_EQ(Python(tree, trv::relay::ComposeBookmarksHtml(checked)),
+    EXPECT_EQ(Python(tree, relay::ComposeBookmarksHtml(checked)),
               "  Work & play\n    A <1> http://a.example/?x=1&y=\"2\"\n    Sub\n      B http://b.example/\n"
               "  Top http://t.example/\n");
     // Only the checked entries: a page whose folder is not exported stands at the top.
-    EXPECT_EQ(Python(tree, trv::relay::ComposeBookmarksHtml({b.get(), top.get()})),
+    EXPECT_EQ(Python(tree, relay::ComposeBookmarksHtml({b.get(), top.get()})),
               "  B http://b.example/\n  Top http://t.example/\n");
 
-    const std::string xml = trv::relay::ComposeBookmarksXml(checked);
+    const std::string xml = relay::ComposeBookmarksXml(checked);
     EXPECT_EQ(Python("import sys, xml.etree.ElementTree as ET\n"
                      "for e in ET.parse(sys.argv[1]).getroot().iter(): print(e.tag, sorted(e.attrib.items()))\n",
                      xml),
@@ -264,13 +266,13 @@ print('\n'.join(p.lines))
               "bookmark [('name', 'Top'), ('url', 'http://t.example/')]\n");
     std::vector<std::shared_ptr<BookmarkItem>> read;
     std::string error;
-    ASSERT_TRUE(trv::relay::ReadBookmarksXml(xml, read, error)) << error;
+    ASSERT_TRUE(relay::ReadBookmarksXml(xml, read, error)) << error;
     ASSERT_EQ(read.size(), 2u);
     ASSERT_EQ(read[0]->children.size(), 2u);
     EXPECT_EQ(read[0]->children[0]->url, a->url);
     EXPECT_EQ(read[0]->children[1]->children.at(0)->name, L"B");
     EXPECT_EQ(read[1]->position, 1);
-    EXPECT_FALSE(trv::relay::ReadBookmarksXml(
+    EXPECT_FALSE(relay::ReadBookmarksXml(
         "<bookmarksBackup version=\"1\"><bookmark name=\"x\"><bookmark/></bookmark></bookmarksBackup>", read, error));
     EXPECT_EQ(read.size(), 2u);
 }
@@ -279,9 +281,10 @@ TEST(RelayActions, BookmarkWritesAreChangeMessagesAndTheTreeIsListedAfresh) {
     Relay relay;
     auto work = Entry(L"7", L"Work");
     auto added = Entry(L"NEW-GUID", L"Docs & <more>", L"http://d.example/?a&b", work.get(), 3);
-    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_BOOKMARK, bookmarks::kRelaySave, new BookmarkItem(*added)));
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_BOOKMARK, sdk::bookmarks::kRelaySave, new BookmarkItem(*added)));
     ASSERT_EQ(relay.Sent(), std::vector<std::uint32_t>{1401});
-    EXPECT_EQ(Python(kChangesReader, relay.link.requests[0].data), "Bookmark|Docs & <more>|http://d.example/?a&b|3|7\n");
+    EXPECT_EQ(Python(kChangesReader, relay.link.requests[0].data),
+              "Bookmark|Docs & <more>|http://d.example/?a&b|3|7\n");
     EXPECT_NE(relay.link.requests[0].data.find("<key>NEW-GUID</key>"), std::string::npos) << "the page's identifier";
     relay.Reply(0);
     ASSERT_EQ(relay.Sent(), (std::vector<std::uint32_t>{1401, 1400})) << "the page gets the device's tree";
@@ -302,9 +305,9 @@ TEST(RelayActions, BookmarkWritesAreChangeMessagesAndTheTreeIsListedAfresh) {
     auto fileNew = Entry(L"n", L"New");
     auto fileC = Entry(L"nc", L"C", L"http://c/", fileNew.get());
     relay.link.files[L"Z:\\in\\b.xml"] =
-        trv::relay::ComposeBookmarksXml({fileWork.get(), fileA.get(), fileB.get(), fileNew.get(), fileC.get()});
-    auto* import = new features::BookmarkImport(new std::vector<BookmarkItem*>{work.get(), heldTop.get()},
-                                                new std::vector<std::wstring>{L"Z:\\in\\b.xml"});
+        relay::ComposeBookmarksXml({fileWork.get(), fileA.get(), fileB.get(), fileNew.get(), fileC.get()});
+    auto* import = new sdk::BookmarkImport(new std::vector<BookmarkItem*>{work.get(), heldTop.get()},
+                                           new std::vector<std::wstring>{L"Z:\\in\\b.xml"});
     ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_BOOKMARK, 104, import));
     ASSERT_EQ(relay.Sent(), std::vector<std::uint32_t>{1401});
     EXPECT_EQ(Python(kChangesReader, relay.link.requests[0].data),

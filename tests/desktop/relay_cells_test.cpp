@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace trv::relay;
+using namespace relay;
 
 struct TextCase {
     std::wstring in;
@@ -23,19 +23,24 @@ TEST(RelayCells, TextsShowOnOneLineAsWritten) {
         {L"  a \r\n\r\n b  ", L"a b"},
         {L"Work & <Team>", L"Work & <Team>"},
         {L"Ask about the <b>offer</b>", L"Ask about the <b>offer</b>"},
-        {L"\x01x\x7f" L"y\x85z", L"x y z"},
+        {L"\x01x\x7f"
+         L"y\x85z",
+         L"x y z"},
         {L"para\u2028graph\u2029end", L"para graph end"},
         {L"Caf\u00e9 \u4f60\u597d", L"Caf\u00e9 \u4f60\u597d"},
         {L"", L""},
         {L"\n\t", L""},
     };
-    for (const TextCase& c : cases) EXPECT_EQ(CellText(c.in), c.out) << "'" << std::string(c.in.begin(), c.in.end()) << "'";
+    for (const TextCase& c : cases)
+        EXPECT_EQ(CellText(c.in), c.out) << "'" << std::string(c.in.begin(), c.in.end()) << "'";
 }
 
 TEST(RelayCells, DurationsSizesAndDates) {
+    // clang-format off
     const std::pair<std::int64_t, std::wstring> durations[] = {
         {0, L"0:00"},          {999, L"0:00"},        {65000, L"1:05"},     {3599999, L"59:59"},
         {3600000, L"1:00:00"}, {3725000, L"1:02:05"}, {36000000, L"10:00:00"}, {-5, L"0:00"}};
+    // clang-format on
     for (const auto& [milliseconds, text] : durations) EXPECT_EQ(DurationText(milliseconds), text) << milliseconds;
 
     const std::pair<std::int64_t, std::wstring> sizes[] = {
@@ -57,16 +62,11 @@ TEST(RelayCells, AlbumsAreNamedByTitleOrByType) {
         std::wstring kind;
     };
     const Case cases[] = {
-        {L"Holidays", 0, L"Holidays", L"Album"},
-        {L"", 0, L"Untitled album", L"Album"},
-        {L"", 1, L"Camera Roll", L"Camera Roll"},
-        {L"Camera Roll", 1, L"Camera Roll", L"Camera Roll"},
-        {L"", 2, L"Favorites", L"Smart album"},
-        {L"", 3, L"Screenshots", L"Smart album"},
-        {L"", 4, L"Saved Photos", L"Smart album"},
-        {L"", 5, L"Recently Deleted", L"Smart album"},
-        {L"", 6, L"Videos", L"Smart album"},
-        {L"", 9, L"Album type 9", L"Smart album"},
+        {L"Holidays", 0, L"Holidays", L"Album"},    {L"", 0, L"Untitled album", L"Album"},
+        {L"", 1, L"Camera Roll", L"Camera Roll"},   {L"Camera Roll", 1, L"Camera Roll", L"Camera Roll"},
+        {L"", 2, L"Favorites", L"Smart album"},     {L"", 3, L"Screenshots", L"Smart album"},
+        {L"", 4, L"Saved Photos", L"Smart album"},  {L"", 5, L"Recently Deleted", L"Smart album"},
+        {L"", 6, L"Videos", L"Smart album"},        {L"", 9, L"Album type 9", L"Smart album"},
         {L"Trip\n2024", 0, L"Trip 2024", L"Album"},
     };
     for (const Case& c : cases) {
@@ -76,9 +76,11 @@ TEST(RelayCells, AlbumsAreNamedByTitleOrByType) {
 }
 
 TEST(RelayCells, PartiesRepetitionsAlarmsVersionsAndPaths) {
+    // clang-format off
     const TextCase parties[] = {
         {L"+15550100,+15550101", L"+15550100, +15550101"}, {L"anna@example.com", L"anna@example.com"},
         {L"", L"Unknown"}, {L",,", L"Unknown"}, {L" +1555 ,", L"+1555"}};
+    // clang-format on
     for (const TextCase& c : parties) EXPECT_EQ(PartiesText(c.in), c.out);
 
     EXPECT_EQ(RepeatText(L"weekly", 1, L""), L"Weekly");
@@ -90,9 +92,11 @@ TEST(RelayCells, PartiesRepetitionsAlarmsVersionsAndPaths) {
     EXPECT_EQ(RepeatText(L"fortnightly", 1, L""), L"fortnightly") << "an unknown frequency as it is";
     EXPECT_EQ(RepeatText(L"", 2, L"2024-06-01 00:00:00"), L"") << "no frequency, no repetition";
 
+    // clang-format off
     const std::pair<std::int64_t, std::wstring> alarms[] = {
         {-900, L"15 min before"}, {-3600, L"1 h before"}, {0, L"At start"},          {600, L"10 min after"},
         {-86400, L"1 day before"}, {-172800, L"2 days before"}, {-30, L"30 s before"}, {-5400, L"90 min before"}};
+    // clang-format on
     for (const auto& [seconds, text] : alarms) EXPECT_EQ(AlarmText(seconds), text) << seconds;
 
     EXPECT_EQ(VersionText(L"2.1", L"210"), L"2.1 (210)");

@@ -18,8 +18,8 @@
 
 namespace {
 
-using trv::relay::ContactWrite;
-using trv::relay::kListedPropertyFlag;
+using relay::ContactWrite;
+using relay::kListedPropertyFlag;
 
 // Pins the process's time zone for one test and puts the previous one back.
 class PinnedZone {
@@ -80,10 +80,15 @@ TEST(Utf8Text, NonAsciiAndAstralTextsRoundTrip) {
 
 TEST(Utf8Text, InvalidUtf8BecomesReplacementCharacters) {
     using vnl::WideFromUtf8;
-    EXPECT_EQ(WideFromUtf8("a\xC0\xAF" "b"), L"a\uFFFD\uFFFDb");        // overlong
-    EXPECT_EQ(WideFromUtf8("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD");     // an encoded surrogate
+    EXPECT_EQ(WideFromUtf8("a\xC0\xAF"
+                           "b"),
+              L"a\uFFFD\uFFFDb");                                             // overlong
+    EXPECT_EQ(WideFromUtf8("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD");           // an encoded surrogate
     EXPECT_EQ(WideFromUtf8("\xF4\x90\x80\x80"), std::wstring(4, L'\uFFFD'));  // past U+10FFFF
-    EXPECT_EQ(WideFromUtf8("\xE2\x82" "A"), L"\uFFFD" L"A");            // cut short, the next byte kept
+    EXPECT_EQ(WideFromUtf8("\xE2\x82"
+                           "A"),
+              L"\uFFFD"
+              L"A");  // cut short, the next byte kept
     EXPECT_EQ(WideFromUtf8("end\xE2\x82"), L"end\uFFFD");
     EXPECT_EQ(WideFromUtf8("\xFF\x80"), L"\uFFFD\uFFFD");
 }
@@ -92,7 +97,9 @@ TEST(Utf8Text, UnpairedSurrogatesAndOutOfRangeUnitsBecomeReplacementCharacters) 
     std::wstring lone = L"a";
     lone.push_back(static_cast<wchar_t>(0xD83D));
     lone += L"b";
-    EXPECT_EQ(vnl::Utf8FromWide(lone), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(vnl::Utf8FromWide(lone),
+              "a\xEF\xBF\xBD"
+              "b");
     if (sizeof(wchar_t) == 4) {
         const std::wstring beyond(1, static_cast<wchar_t>(0x110000));
         EXPECT_EQ(vnl::Utf8FromWide(beyond), "\xEF\xBF\xBD");
@@ -101,7 +108,7 @@ TEST(Utf8Text, UnpairedSurrogatesAndOutOfRangeUnitsBecomeReplacementCharacters) 
 
 TEST(RelayContactsCodecDate, LocalTimesBecomeUtcInAZoneEastOfGreenwich) {
     PinnedZone zone(kCentralEurope);
-    using trv::relay::LocalTextToUtcText;
+    using relay::LocalTextToUtcText;
     EXPECT_EQ(LocalTextToUtcText("1960-02-21 00:00:00"), "1960-02-20T23:00:00Z");
     EXPECT_EQ(LocalTextToUtcText("1950-01-01 00:00:00"), "1949-12-31T23:00:00Z");
     EXPECT_EQ(LocalTextToUtcText("2021-07-04 00:00:00"), "2021-07-03T22:00:00Z");
@@ -113,7 +120,7 @@ TEST(RelayContactsCodecDate, LocalTimesBecomeUtcInAZoneEastOfGreenwich) {
 
 TEST(RelayContactsCodecDate, LocalTimesBecomeUtcInAZoneWestOfGreenwich) {
     PinnedZone zone(kUsEastern);
-    using trv::relay::LocalTextToUtcText;
+    using relay::LocalTextToUtcText;
     EXPECT_EQ(LocalTextToUtcText("1950-02-21 00:00:00"), "1950-02-21T05:00:00Z");
     EXPECT_EQ(LocalTextToUtcText("1969-12-31 23:00:00"), "1970-01-01T04:00:00Z");
     EXPECT_EQ(LocalTextToUtcText("2021-07-04 22:00:00"), "2021-07-05T02:00:00Z");
@@ -124,25 +131,27 @@ TEST(RelayContactsCodecDate, LocalTimesBecomeUtcInAZoneWestOfGreenwich) {
 TEST(RelayContactsCodecDate, SummerTimeBefore1970FollowsTheZoneDatabase) {
     if (!std::ifstream("/usr/share/zoneinfo/America/New_York")) GTEST_SKIP() << "no zone database";
     PinnedZone zone("America/New_York");
-    using trv::relay::LocalTextToUtcText;
+    using relay::LocalTextToUtcText;
     EXPECT_EQ(LocalTextToUtcText("1955-07-01 00:00:00"), "1955-07-01T04:00:00Z");
     EXPECT_EQ(LocalTextToUtcText("1955-01-01 00:00:00"), "1955-01-01T05:00:00Z");
 }
 
 TEST(RelayContactsCodecDate, TextsThatAreNotLocalTimesGiveNothing) {
     PinnedZone zone("UTC0");
-    using trv::relay::LocalTextToUtcText;
+    using relay::LocalTextToUtcText;
     EXPECT_EQ(LocalTextToUtcText("2021-07-04 12:34:56"), "2021-07-04T12:34:56Z");
+    // clang-format off
     for (const char* bad : {"", "1960-02-21", "1960-02-21T00:00:00", "1960-02-21 00:00:00Z", "1960-02-30 00:00:00",
                             "1961-02-29 00:00:00", "1960-13-01 00:00:00", "1960-00-10 00:00:00",
                             "1960-02-21 24:00:00", "1960-02-21 00:60:00", "196O-02-21 00:00:00",
                             "0000-01-01 00:00:00", "+960-02-21 00:00:00"}) {
         EXPECT_EQ(LocalTextToUtcText(bad), "") << bad;
     }
+    // clang-format on
 }
 
 TEST(RelayContactsCodecText, TemporaryIdsAreFreshGroupedCapitalHex) {
-    const std::string first = trv::relay::NewTemporaryId();
+    const std::string first = relay::NewTemporaryId();
     ASSERT_EQ(first.size(), 36u);
     for (size_t i = 0; i < first.size(); ++i) {
         if (i == 8 || i == 13 || i == 18 || i == 23) {
@@ -151,7 +160,7 @@ TEST(RelayContactsCodecText, TemporaryIdsAreFreshGroupedCapitalHex) {
             EXPECT_TRUE((first[i] >= '0' && first[i] <= '9') || (first[i] >= 'A' && first[i] <= 'F')) << first;
         }
     }
-    EXPECT_NE(trv::relay::NewTemporaryId(), first);
+    EXPECT_NE(relay::NewTemporaryId(), first);
 }
 
 // --- Listing ----------------------------------------------------------------------------------------------
@@ -178,7 +187,7 @@ const char kListedContacts[] = R"({
 
 TEST(RelayContactsCodecRead, ListedContactBatchBecomesRecordsInOrder) {
     std::vector<std::shared_ptr<iOSContact>> contacts;
-    ASSERT_TRUE(trv::relay::ReadContactBatch(kListedContacts, contacts));
+    ASSERT_TRUE(relay::ReadContactBatch(kListedContacts, contacts));
     ASSERT_EQ(contacts.size(), 2u);
 
     const iOSContact& ines = *contacts[0];
@@ -242,7 +251,7 @@ TEST(RelayContactsCodecRead, ListedContactBatchBecomesRecordsInOrder) {
 
 TEST(RelayContactsCodecRead, UnknownAndNonStringMembersAreIgnored) {
     std::vector<std::shared_ptr<iOSContact>> contacts;
-    ASSERT_TRUE(trv::relay::ReadContactBatch(
+    ASSERT_TRUE(relay::ReadContactBatch(
         R"({"7":{"first name":5,"last name":"Lee","shoe size":"44","nickname":null,
                  "com.apple.contacts.Phone Number":[{"id":9,"type":"home","value":"123"},"junk",{"id":"10","value":["x"]}],
                  "com.apple.contacts.Email Address":"not a list"}})",
@@ -261,33 +270,41 @@ TEST(RelayContactsCodecRead, UnknownAndNonStringMembersAreIgnored) {
 
 TEST(RelayContactsCodecRead, InvalidUtf8InAValueBecomesReplacementCharacters) {
     std::vector<std::shared_ptr<iOSContact>> contacts;
-    ASSERT_TRUE(trv::relay::ReadContactBatch("{\"3\":{\"first name\":\"A\xC3\x28\"}}", contacts));
+    ASSERT_TRUE(relay::ReadContactBatch("{\"3\":{\"first name\":\"A\xC3\x28\"}}", contacts));
     ASSERT_EQ(contacts.size(), 1u);
     EXPECT_EQ(contacts[0]->firstName, L"A\uFFFD(");
 }
 
 // Texts that are not an object of objects, including one deep enough to exhaust a recursive reader.
 std::vector<std::string> MalformedBatches() {
-    return {"",  "not json", "[]", "[{\"1\":{}}]", "\"text\"", "{\"1\":{}, \"2\":3}", "{\"1\":[]}",
-            "{\"1\":{}} trailing", "{\"1\":{\"first name\":\"A\"}", std::string(200000, '[')};
+    return {"",
+            "not json",
+            "[]",
+            "[{\"1\":{}}]",
+            "\"text\"",
+            "{\"1\":{}, \"2\":3}",
+            "{\"1\":[]}",
+            "{\"1\":{}} trailing",
+            "{\"1\":{\"first name\":\"A\"}",
+            std::string(200000, '[')};
 }
 
 TEST(RelayContactsCodecRead, MalformedBatchesAppendNothing) {
     for (const std::string& bad : MalformedBatches()) {
         std::vector<std::shared_ptr<iOSContact>> contacts{std::make_shared<iOSContact>()};
-        EXPECT_FALSE(trv::relay::ReadContactBatch(bad, contacts)) << bad.substr(0, 40);
+        EXPECT_FALSE(relay::ReadContactBatch(bad, contacts)) << bad.substr(0, 40);
         EXPECT_EQ(contacts.size(), 1u) << bad.substr(0, 40);
         std::vector<std::shared_ptr<iOSContactGroup>> groups;
-        EXPECT_FALSE(trv::relay::ReadGroupBatch(bad, groups)) << bad.substr(0, 40);
+        EXPECT_FALSE(relay::ReadGroupBatch(bad, groups)) << bad.substr(0, 40);
         EXPECT_TRUE(groups.empty());
     }
 }
 
 TEST(RelayContactsCodecRead, BatchesAppendToWhatIsAlreadyRead) {
     std::vector<std::shared_ptr<iOSContact>> contacts;
-    ASSERT_TRUE(trv::relay::ReadContactBatch(R"({"1":{"first name":"A"}})", contacts));
-    ASSERT_TRUE(trv::relay::ReadContactBatch(R"({"2":{"first name":"B"},"3":{}})", contacts));
-    ASSERT_TRUE(trv::relay::ReadContactBatch("{}", contacts));
+    ASSERT_TRUE(relay::ReadContactBatch(R"({"1":{"first name":"A"}})", contacts));
+    ASSERT_TRUE(relay::ReadContactBatch(R"({"2":{"first name":"B"},"3":{}})", contacts));
+    ASSERT_TRUE(relay::ReadContactBatch("{}", contacts));
     ASSERT_EQ(contacts.size(), 3u);
     EXPECT_EQ(contacts[0]->identifier, L"1");
     EXPECT_EQ(contacts[1]->firstName, L"B");
@@ -297,7 +314,7 @@ TEST(RelayContactsCodecRead, BatchesAppendToWhatIsAlreadyRead) {
 
 TEST(RelayContactsCodecRead, ListedGroupBatchBecomesGroups) {
     std::vector<std::shared_ptr<iOSContactGroup>> groups;
-    ASSERT_TRUE(trv::relay::ReadGroupBatch(
+    ASSERT_TRUE(relay::ReadGroupBatch(
         R"({"47":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Group","name":"Family","members":["1","6","14"]},
             "48":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Group","name":"Work & Friends","members":["6",7]},
             "49":{"name":"Ärzte"}})",
@@ -354,7 +371,7 @@ const char kExpectedFrame[] =
 
 std::vector<ReadMessage> ReadBack(const std::string& dataJson) {
     std::string output;
-    EXPECT_EQ(trv_test::RunPythonOn(kPlistReader, dataJson, output), 0) << dataJson;
+    EXPECT_EQ(trv::test::RunPythonOn(kPlistReader, dataJson, output), 0) << dataJson;
     rapidjson::Document document;
     document.Parse(output.c_str());
     std::vector<ReadMessage> messages;
@@ -415,27 +432,35 @@ TEST_F(RelayContactsCodecCompose, NewContactWritesEveryEntityUnderTemporaryIds) 
     saved.instantMessaging = {im};
     saved.dates = {Value(CONTACT_KIND_DATE, L"anniversary", L"", L"2010-07-01 00:00:00")};
 
-    const ContactWrite write = trv::relay::ComposeContactWrite(saved, nullptr, CountingIds());
+    const ContactWrite write = relay::ComposeContactWrite(saved, nullptr, CountingIds());
     EXPECT_EQ(write.contactKey, "TMP1");
     const std::vector<ReadMessage> messages = ReadBack(write.dataJson);
     ASSERT_EQ(messages.size(), 8u);
+    // clang-format off
     const std::vector<std::string> order = {"com.apple.contacts.Contact",       "com.apple.contacts.Phone Number",
                                             "com.apple.contacts.Email Address", "com.apple.contacts.Street Address",
                                             "com.apple.contacts.URL",           "com.apple.contacts.Related Name",
                                             "com.apple.contacts.IM",            "com.apple.contacts.Date"};
+    // clang-format on
     for (size_t i = 0; i < messages.size(); ++i) {
         EXPECT_EQ(messages[i].entity, order[i]);
         EXPECT_EQ(messages[i].more, i + 1 < messages.size()) << order[i];
     }
-    EXPECT_EQ(messages[0].records, (std::map<std::string, std::string>{
-        {"TMP1", R"({"birthday":"date:1950-02-20T23:00:00Z","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact",)"
-                 R"("company name":"Contoso","display as company":"person","first name":"Ines","job title":"Engineer",)"
-                 R"("last name":"Kowalski 😀","notes":"Met at the fair.\nLikes tea & <cake>.\t☕","title":"Dr."})"}}));
-    EXPECT_EQ(messages[1].records, (std::map<std::string, std::string>{
-        {"TMP2", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["TMP1"],)"
-                 R"("type":"mobile","value":"+49 174 5097584"})"},
-        {"TMP3", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["TMP1"],)"
-                 R"("label":"iPhone","type":"other","value":"+49 150 7376454"})"}}));
+    EXPECT_EQ(
+        messages[0].records,
+        (std::map<std::string, std::string>{
+            {"TMP1",
+             R"({"birthday":"date:1950-02-20T23:00:00Z","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact",)"
+             R"("company name":"Contoso","display as company":"person","first name":"Ines","job title":"Engineer",)"
+             R"("last name":"Kowalski 😀","notes":"Met at the fair.\nLikes tea & <cake>.\t☕","title":"Dr."})"}}));
+    EXPECT_EQ(messages[1].records,
+              (std::map<std::string, std::string>{
+                  {"TMP2",
+                   R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["TMP1"],)"
+                   R"("type":"mobile","value":"+49 174 5097584"})"},
+                  {"TMP3",
+                   R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["TMP1"],)"
+                   R"("label":"iPhone","type":"other","value":"+49 150 7376454"})"}}));
     EXPECT_EQ(messages[2].records.at("TMP4"),
               R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Email Address","contact":["TMP1"],)"
               R"("type":"work","value":"ines@example.com"})");
@@ -471,18 +496,18 @@ TEST_F(RelayContactsCodecCompose, ContactAloneIsOneFinalMessageAndBadDatesAreLef
     saved.birthday = L"1950-02-21";
     saved.dates = {Value(CONTACT_KIND_DATE, L"", L"", L"someday", L"40")};
     auto unused = [] { return std::string("UNUSED"); };
-    const std::vector<ReadMessage> messages =
-        ReadBack(trv::relay::ComposeContactWrite(saved, nullptr, unused).dataJson);
+    const std::vector<ReadMessage> messages = ReadBack(relay::ComposeContactWrite(saved, nullptr, unused).dataJson);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_TRUE(messages[0].more);
     EXPECT_EQ(messages[0].records.at("31"),
               R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact","last name":"Lee"})");
     EXPECT_FALSE(messages[1].more);
-    EXPECT_EQ(messages[1].records.at("40"),
-              R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Date","contact":["31"],"type":"other"})");
+    EXPECT_EQ(
+        messages[1].records.at("40"),
+        R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Date","contact":["31"],"type":"other"})");
 
     saved.dates.clear();
-    const std::vector<ReadMessage> alone = ReadBack(trv::relay::ComposeContactWrite(saved, nullptr, unused).dataJson);
+    const std::vector<ReadMessage> alone = ReadBack(relay::ComposeContactWrite(saved, nullptr, unused).dataJson);
     ASSERT_EQ(alone.size(), 1u);
     EXPECT_FALSE(alone[0].more);
 }
@@ -490,7 +515,7 @@ TEST_F(RelayContactsCodecCompose, ContactAloneIsOneFinalMessageAndBadDatesAreLef
 // The listed contact 1, edited the way the editor saves it: copies of the kept rows, removed rows absent.
 TEST_F(RelayContactsCodecCompose, EditedContactDeletesRemovedValuesAndRemapsNewOnes) {
     std::vector<std::shared_ptr<iOSContact>> listed;
-    ASSERT_TRUE(trv::relay::ReadContactBatch(
+    ASSERT_TRUE(relay::ReadContactBatch(
         R"({"1":{"first name":"Ines","birthday":"1960-02-21 00:00:00",
             "com.apple.contacts.Phone Number":[{"id":"2","type":"mobile","value":"+49 174 5097584"},
                                                {"id":"3","type":"mobile","value":"+49 150 7376454"}],
@@ -506,7 +531,7 @@ TEST_F(RelayContactsCodecCompose, EditedContactDeletesRemovedValuesAndRemapsNewO
     saved.emails.clear();
     saved.urls = {std::make_shared<iOSContactProperty>(*held.urls[0])};
 
-    const ContactWrite write = trv::relay::ComposeContactWrite(saved, &held, CountingIds());
+    const ContactWrite write = relay::ComposeContactWrite(saved, &held, CountingIds());
     EXPECT_EQ(write.contactKey, "1");
     const std::vector<ReadMessage> messages = ReadBack(write.dataJson);
     ASSERT_EQ(messages.size(), 4u);
@@ -514,12 +539,14 @@ TEST_F(RelayContactsCodecCompose, EditedContactDeletesRemovedValuesAndRemapsNewO
               R"({"birthday":"date:1960-02-20T23:00:00Z","com.apple.syncservices.RecordEntityName":)"
               R"("com.apple.contacts.Contact","display as company":"person","first name":"Ines"})");
     EXPECT_EQ(messages[1].entity, "com.apple.contacts.Phone Number");
-    EXPECT_EQ(messages[1].records, (std::map<std::string, std::string>{
-        {"2", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["1"],)"
-              R"("type":"mobile","value":"+49 174 0000000"})"},
-        {"3", kDeleted},
-        {"TMP1", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["1"],)"
-                 R"("type":"home","value":"+49 30 1234"})"}}));
+    EXPECT_EQ(
+        messages[1].records,
+        (std::map<std::string, std::string>{
+            {"2", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["1"],)"
+                  R"("type":"mobile","value":"+49 174 0000000"})"},
+            {"3", kDeleted},
+            {"TMP1", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["1"],)"
+                     R"("type":"home","value":"+49 30 1234"})"}}));
     EXPECT_EQ(messages[2].entity, "com.apple.contacts.Email Address");
     EXPECT_EQ(messages[2].records, (std::map<std::string, std::string>{{"4", kDeleted}}));
     EXPECT_EQ(messages[3].entity, "com.apple.contacts.URL");
@@ -530,7 +557,7 @@ TEST_F(RelayContactsCodecCompose, EditedContactDeletesRemovedValuesAndRemapsNewO
     ASSERT_EQ(write.newProperties.size(), 1u);
     EXPECT_EQ(write.newProperties.at("TMP1"), saved.phones[1]);
 
-    ASSERT_TRUE(trv::relay::ApplyContactRemap(
+    ASSERT_TRUE(relay::ApplyContactRemap(
         R"({"com.apple.contacts.Contact":{"1":"1"},"com.apple.contacts.Phone Number":{"TMP1":"77"}})", write, saved));
     EXPECT_EQ(saved.identifier, L"1");
     EXPECT_EQ(saved.phones[0]->reserved, L"2");
@@ -545,7 +572,7 @@ TEST_F(RelayContactsCodecCompose, RemovedMarksAndRepeatedIdsDoNotLoseOrDuplicate
     auto shared = Value(CONTACT_KIND_PHONE, L"home", L"", L"1", L"12");
     saved.emails = {removed};
     saved.phones = {shared, shared, Value(CONTACT_KIND_PHONE, L"work", L"", L"2", L"12")};
-    const ContactWrite write = trv::relay::ComposeContactWrite(saved, nullptr, CountingIds());
+    const ContactWrite write = relay::ComposeContactWrite(saved, nullptr, CountingIds());
     const std::vector<ReadMessage> messages = ReadBack(write.dataJson);
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[1].records.size(), 2u) << "the same record once, the second claimant under a new id";
@@ -558,17 +585,18 @@ TEST_F(RelayContactsCodecCompose, RemovedMarksAndRepeatedIdsDoNotLoseOrDuplicate
 TEST(RelayContactsCodecRemap, ARemapWithoutTheContactsIdChangesNothing) {
     iOSContact saved;
     saved.phones = {Value(CONTACT_KIND_PHONE, L"home", L"", L"1")};
-    const ContactWrite write = trv::relay::ComposeContactWrite(saved, nullptr, CountingIds());
+    const ContactWrite write = relay::ComposeContactWrite(saved, nullptr, CountingIds());
     ASSERT_EQ(write.contactKey, "TMP1");
-    for (const char* reply : {"", "[]", R"({"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
-                              R"({"com.apple.contacts.Contact":{"OTHER":"5"},"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
-                              R"({"com.apple.contacts.Contact":{"TMP1":5},"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
-                              R"({"com.apple.contacts.Contact":["TMP1","5"]})"}) {
-        EXPECT_FALSE(trv::relay::ApplyContactRemap(reply, write, saved)) << reply;
+    for (const char* reply :
+         {"", "[]", R"({"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
+          R"({"com.apple.contacts.Contact":{"OTHER":"5"},"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
+          R"({"com.apple.contacts.Contact":{"TMP1":5},"com.apple.contacts.Phone Number":{"TMP2":"5"}})",
+          R"({"com.apple.contacts.Contact":["TMP1","5"]})"}) {
+        EXPECT_FALSE(relay::ApplyContactRemap(reply, write, saved)) << reply;
         EXPECT_EQ(saved.identifier, L"") << reply;
         EXPECT_EQ(saved.phones[0]->reserved, L"") << reply;
     }
-    ASSERT_TRUE(trv::relay::ApplyContactRemap(
+    ASSERT_TRUE(relay::ApplyContactRemap(
         R"({"com.apple.contacts.Contact":{"TMP1":"90"},"com.apple.contacts.Email Address":{"TMP2":"91"}})", write,
         saved));
     EXPECT_EQ(saved.identifier, L"90");
@@ -581,20 +609,20 @@ TEST(RelayContactsCodecGroups, GroupWritesAndDeletionsAreTheServicesJson) {
     iOSContactGroup group;
     group.name = L"Work & \"Friends\" Zoë";
     group.members = {L"1", L"6"};
-    EXPECT_EQ(trv::relay::ComposeGroupData(group, "K-1", false), R"({"id":"K-1","name":"Work & \"Friends\" Zoë"})");
-    EXPECT_EQ(trv::relay::ComposeGroupData(group, "K-1", true),
+    EXPECT_EQ(relay::ComposeGroupData(group, "K-1", false), R"({"id":"K-1","name":"Work & \"Friends\" Zoë"})");
+    EXPECT_EQ(relay::ComposeGroupData(group, "K-1", true),
               R"({"guid":"K-1","id":"K-1","name":"Work & \"Friends\" Zoë","members":["1","6"]})");
     group.members.clear();
-    EXPECT_EQ(trv::relay::ComposeGroupData(group, "48", true),
+    EXPECT_EQ(relay::ComposeGroupData(group, "48", true),
               R"({"guid":"48","id":"48","name":"Work & \"Friends\" Zoë","members":[]})");
-    EXPECT_EQ(trv::relay::ComposeDeleteData(L"47"), R"({"id":"47"})");
+    EXPECT_EQ(relay::ComposeDeleteData(L"47"), R"({"id":"47"})");
 }
 
 TEST(RelayContactsCodecGroups, GroupReplyGivesTheDevicesIdOrNothing) {
-    EXPECT_EQ(trv::relay::ReadGroupReply(R"({"K-1":["49","Family"]})", "K-1"), "49");
+    EXPECT_EQ(relay::ReadGroupReply(R"({"K-1":["49","Family"]})", "K-1"), "49");
     for (const char* reply : {"", "nonsense", R"({"K-2":["49","Family"]})", R"({"K-1":[]})", R"({"K-1":[49,"F"]})",
                               R"({"K-1":"49"})", R"(["K-1","49"])"}) {
-        EXPECT_EQ(trv::relay::ReadGroupReply(reply, "K-1"), "") << reply;
+        EXPECT_EQ(relay::ReadGroupReply(reply, "K-1"), "") << reply;
     }
 }
 

@@ -15,10 +15,10 @@
 
 namespace {
 
-using trv::relay::ComposeCsv;
-using trv::relay::ComposeVcards;
-using trv::relay::ComposeXmlBackup;
-using trv::relay::ReadXmlBackup;
+using relay::ComposeCsv;
+using relay::ComposeVcards;
+using relay::ComposeXmlBackup;
+using relay::ReadXmlBackup;
 using vnl::Utf8FromWide;
 using vnl::WideFromUtf8;
 using Contacts = std::vector<std::shared_ptr<iOSContact>>;
@@ -93,7 +93,7 @@ std::vector<const iOSContact*> Pointers(const Contacts& contacts) {
 
 rapidjson::Document RunJson(const char* program, const std::string& bytes) {
     std::string output;
-    EXPECT_EQ(trv_test::RunPythonOn(program, bytes, output), 0) << output;
+    EXPECT_EQ(trv::test::RunPythonOn(program, bytes, output), 0) << output;
     rapidjson::Document document;
     document.Parse(output.c_str());
     EXPECT_FALSE(document.HasParseError()) << output;
@@ -140,18 +140,18 @@ void ExpectEntries(const List& want, const List& got) {
 
 // The saved contact's texts and labelled values; none of the device's ids or the page's state.
 void ExpectRestored(const iOSContact& want, const iOSContact& got) {
-    for (auto field : {&iOSContact::firstName, &iOSContact::middleName, &iOSContact::lastName,
-                       &iOSContact::phoneticFirstName, &iOSContact::phoneticMiddleName, &iOSContact::phoneticLastName,
-                       &iOSContact::nickname, &iOSContact::prefix, &iOSContact::suffix, &iOSContact::company,
-                       &iOSContact::department, &iOSContact::jobTitle, &iOSContact::birthday, &iOSContact::note,
-                       &iOSContact::recordKind}) {
+    for (auto field :
+         {&iOSContact::firstName, &iOSContact::middleName, &iOSContact::lastName, &iOSContact::phoneticFirstName,
+          &iOSContact::phoneticMiddleName, &iOSContact::phoneticLastName, &iOSContact::nickname, &iOSContact::prefix,
+          &iOSContact::suffix, &iOSContact::company, &iOSContact::department, &iOSContact::jobTitle,
+          &iOSContact::birthday, &iOSContact::note, &iOSContact::recordKind}) {
         EXPECT_EQ(got.*field, want.*field);
     }
     EXPECT_EQ(got.identifier, L"");
     EXPECT_EQ(got.editState, 0);
     EXPECT_TRUE(got.groupsBefore.empty());
-    for (auto list : {&iOSContact::phones, &iOSContact::emails, &iOSContact::urls, &iOSContact::dates,
-                      &iOSContact::relatedNames}) {
+    for (auto list :
+         {&iOSContact::phones, &iOSContact::emails, &iOSContact::urls, &iOSContact::dates, &iOSContact::relatedNames}) {
         ExpectEntries(want.*list, got.*list);
     }
     ExpectEntries(want.addresses, got.addresses);
@@ -173,9 +173,14 @@ TEST(RelayContactsFilesXml, BackupRoundTripKeepsEveryField) {
 
 TEST(RelayContactsFilesXml, CharactersXmlCannotCarryAreLeftOut) {
     auto c = std::make_shared<iOSContact>();
-    c->firstName = L"a\x01" L"b\uFFFE" L"c\x1F";
+    c->firstName =
+        L"a\x01"
+        L"b\uFFFE"
+        L"c\x1F";
     c->note = std::wstring(L"x") + static_cast<wchar_t>(0xD800) + L"y";  // a lone surrogate
-    auto phone = Labelled(CONTACT_KIND_PHONE, L"mobile\x0B", L"", L"1\uFFFF" L"2");
+    auto phone = Labelled(CONTACT_KIND_PHONE, L"mobile\x0B", L"",
+                          L"1\uFFFF"
+                          L"2");
     c->phones = {phone};
     const std::string xml = ComposeXmlBackup({c.get()});
     Contacts read;
@@ -188,7 +193,7 @@ TEST(RelayContactsFilesXml, CharactersXmlCannotCarryAreLeftOut) {
     EXPECT_EQ(read[0]->phones[0]->labelKey, L"mobile");
     EXPECT_EQ(read[0]->phones[0]->value, L"12");
     std::string output;
-    EXPECT_EQ(trv_test::RunPythonOn("import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])", xml, output), 0);
+    EXPECT_EQ(trv::test::RunPythonOn("import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])", xml, output), 0);
 }
 
 constexpr char kElementTreeReader[] = R"(
@@ -270,7 +275,7 @@ TEST(RelayContactsFilesXml, HandWrittenBackupWithDeclarationCommentsAndReference
     EXPECT_EQ(c.note, L"line\nnext\nlast");  // literal line ends are read as LF, as XML does
     ASSERT_EQ(c.phones.size(), 1u);
     EXPECT_EQ(c.phones[0]->kind, CONTACT_KIND_PHONE);  // an entry without a kind gets its element's
-    EXPECT_EQ(c.phones[0]->value, L"5\n5 5 5");       // literal whitespace in attributes is a space
+    EXPECT_EQ(c.phones[0]->value, L"5\n5 5 5");        // literal whitespace in attributes is a space
     ASSERT_EQ(c.instantMessaging.size(), 1u);
     EXPECT_EQ(c.instantMessaging[0]->kind, CONTACT_KIND_IM);
     EXPECT_EQ(c.instantMessaging[0]->userName, L"z");
@@ -291,7 +296,7 @@ TEST(RelayContactsFilesXml, MalformedBackupsAreRefusedWithNothingAppended) {
         {"root without version", "<contactsBackup></contactsBackup>", "version"},
         {"later version", "<contactsBackup version=\"2\"></contactsBackup>", "version 2"},
         {"mismatched tag", head + "<firstName>a</lastName>" + tail, "does not close <firstName>"},
-        {"unclosed", head + "<firstName>a" , "ends inside <firstName>"},
+        {"unclosed", head + "<firstName>a", "ends inside <firstName>"},
         {"closing nothing", "<contactsBackup version=\"1\"></contactsBackup></contact>", "closes nothing"},
         {"second root", "<contactsBackup version=\"1\"/><contactsBackup version=\"1\"/>", "second root"},
         {"text after", "<contactsBackup version=\"1\"/>junk", "after"},
@@ -357,7 +362,7 @@ TEST(RelayContactsFilesXml, DeepNestingAndHugeInputAreRefusedQuickly) {
     EXPECT_FALSE(ReadXmlBackup(deep, read, error));
     EXPECT_NE(error.find("unexpected element <a> in <note>"), std::string::npos) << error;
 
-    const std::string huge(trv::relay::kMaxBackupBytes + 1, ' ');
+    const std::string huge(relay::kMaxBackupBytes + 1, ' ');
     EXPECT_FALSE(ReadXmlBackup(huge, read, error));
     EXPECT_NE(error.find("larger"), std::string::npos) << error;
     EXPECT_TRUE(read.empty());
@@ -390,21 +395,26 @@ TEST(RelayContactsFilesCsv, PythonReadsTheHeaderAndEveryCell) {
     const auto company = CompanyContact();
     const std::string csv = ComposeCsv({full.get(), nullptr, company.get()});
     EXPECT_EQ(csv.substr(0, csv.find('\n') + 1),
-              "\xEF\xBB\xBF" "First Name,Middle Name,Last Name,Prefix,Suffix,Nickname,Company,Department,Job Title,"
+              "\xEF\xBB\xBF"
+              "First Name,Middle Name,Last Name,Prefix,Suffix,Nickname,Company,Department,Job Title,"
               "Birthday,Note,Phones,E-mails,Addresses,URLs,IM,Dates,Related Names\r\n");
     const auto rows = ReadCsv(csv);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].size(), 18u);
     EXPECT_EQ(rows[0][17], "Related Names");
+    // clang-format off
     const std::vector<std::string> expected = {
         "Zoë", "Ann", "Smith, \"the\" <Best> & Co; \\x", "Dr.", "Jr.", "Zo \xF0\x9F\x98\x80", "Acme, Inc.", "R&D",
         "Engineer", "1992-02-29", "First line\nSecond\tline\r\nThird \xF0\x9F\x98\x80 — 日本",
         "Mobile: +1 555 0100\nhome fax: 555-0101", "Work: zoe@example.com",
         "Home\tsweet: 1 Main St, Apt 2, Zürich, 8001, Switzerland", "Home Page: https://example.com/a b?x=1,2",
         "AIM: zoe smith", "Anniversary: 2015-06-01", "Mother: Ann; \"Mom\""};
+    // clang-format on
     EXPECT_EQ(rows[1], expected);
+    // clang-format off
     const std::vector<std::string> company_row = {"", "", "", "", "", "", "Solo Corp", "", "", "not a date", "",
                                                   "a,b:\"c: 123", "", "", "", "", "", ""};
+    // clang-format on
     EXPECT_EQ(rows[2], company_row);
 }
 

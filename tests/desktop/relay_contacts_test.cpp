@@ -25,13 +25,13 @@
 
 namespace {
 
-using namespace contacts;
-using trv::relay::RelayAnswer;
-using trv::relay::ContactsService;
-using trv::relay::Packet;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
-using trv_test::SentRequest;
+using namespace sdk::contacts;
+using relay::ContactsService;
+using relay::Packet;
+using relay::RelayAnswer;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
+using trv::test::SentRequest;
 
 const std::string kDevice = "4283fefc63f0cd0e873a0000c6d07ef7b77e90d3";
 
@@ -108,8 +108,8 @@ protected:
 
 TEST_F(RelayContacts, ListingBecomesCountBatchesOfOneSequenceGroupsAndTheEnd) {
     const std::int64_t first = Load(250, "{\"47\":{\"name\":\"Family\",\"members\":[\"1\",\"6\"]}}");
-    const std::vector<std::int64_t> expected = {kRelayCloudState, kRelayContactsBatch, kRelayContactsBatch,
-                                                kRelayContactsBatch, kRelayGroupsBatch, kRelayContactsBatch};
+    const std::vector<std::int64_t> expected = {kRelayCloudState,    kRelayContactsBatch, kRelayContactsBatch,
+                                                kRelayContactsBatch, kRelayGroupsBatch,   kRelayContactsBatch};
     ASSERT_EQ(link.Codes(), expected);
     EXPECT_EQ(link.answers[0].count, 250);
     size_t rows = 0;
@@ -200,7 +200,8 @@ TEST_F(RelayContacts, ANewContactIsWrittenRenumberedCountedAndJoinsItsGroup) {
     EXPECT_EQ(temporary.size(), 36u) << temporary;
     const std::string phoneMessage = data["com.apple.contacts.Phone Number"].GetString();
     const size_t phoneKeyStart = phoneMessage.find("<dict><key>") + 11;
-    const std::string phoneKey = phoneMessage.substr(phoneKeyStart, phoneMessage.find("</key>", phoneKeyStart) - phoneKeyStart);
+    const std::string phoneKey =
+        phoneMessage.substr(phoneKeyStart, phoneMessage.find("</key>", phoneKeyStart) - phoneKeyStart);
 
     Reply(service, write.id, 102, 2, 0, 0,
           "{\"com.apple.contacts.Contact\":{\"" + temporary + "\":\"300\"},\"com.apple.contacts.Phone Number\":{\"" +
@@ -247,7 +248,8 @@ TEST_F(RelayContacts, GroupJoinsQueuedTogetherKeepEachOthersMembers) {
     for (const char* deviceId : {"300", "301", "", ""}) {
         const SentRequest write = link.requests.back();
         if (write.code == 102) {
-            const std::string contactMessage = rapidjson::Document().Parse(write.data.c_str())["com.apple.contacts.Contact"].GetString();
+            const std::string contactMessage =
+                rapidjson::Document().Parse(write.data.c_str())["com.apple.contacts.Contact"].GetString();
             const size_t keyStart = contactMessage.find("<dict><key>") + 11;
             const std::string key = contactMessage.substr(keyStart, contactMessage.find("</key>", keyStart) - keyStart);
             Reply(service, write.id, 102, 2, 0, 0,
@@ -273,7 +275,8 @@ TEST_F(RelayContacts, AnEditDeletesTheValuesTheEditorTookAway) {
     const std::uint64_t id = link.requests.back().id;
     Reply(service, id, 100, 2, 1, 0,
           "{\"1\":{\"first name\":\"Ines\",\"com.apple.contacts.Phone Number\":["
-          "{\"id\":\"2\",\"type\":\"mobile\",\"value\":\"+49 1\"},{\"id\":\"3\",\"type\":\"home\",\"value\":\"+49 2\"}]}}");
+          "{\"id\":\"2\",\"type\":\"mobile\",\"value\":\"+49 1\"},{\"id\":\"3\",\"type\":\"home\",\"value\":\"+49 "
+          "2\"}]}}");
     Last(service, id, 100, 0);
 
     auto* edited = new iOSContact();
@@ -333,8 +336,10 @@ TEST_F(RelayContacts, GroupsAreCreatedUnderTheirGuidRenamedAndRemoved) {
     CommandMessage create = Request(kRelayCreateGroup, group);
     service.Handle(create);
     EXPECT_EQ(link.requests.back().code, 104u) << "without members";
-    EXPECT_EQ(link.requests.back().data, "{\"id\":\"0A1B2C3D-0000-1111-2222-333344445555\",\"name\":\"Club <A> & Co\"}");
-    Reply(service, link.requests.back().id, 104, 2, 0, 0, "{\"0A1B2C3D-0000-1111-2222-333344445555\":[\"90\",\"Club\"]}");
+    EXPECT_EQ(link.requests.back().data,
+              "{\"id\":\"0A1B2C3D-0000-1111-2222-333344445555\",\"name\":\"Club <A> & Co\"}");
+    Reply(service, link.requests.back().id, 104, 2, 0, 0,
+          "{\"0A1B2C3D-0000-1111-2222-333344445555\":[\"90\",\"Club\"]}");
     Last(service, link.requests.back().id, 104, 0);
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelayGroupCreated}));
     EXPECT_EQ(static_cast<iOSContactGroup*>(link.answers[0].payload)->identifier, L"90");
@@ -396,7 +401,6 @@ TEST_F(RelayContacts, CountriesFillTheLentList) {
     bool japan = false;
     for (const auto& country : countries) japan = japan || (country.first == L"jp" && country.second == L"Japan");
     EXPECT_TRUE(japan);
-
 }
 
 TEST_F(RelayContacts, ExportsAreWrittenIntoTheFolderWithoutReplacingAFile) {
@@ -428,11 +432,11 @@ TEST_F(RelayContacts, AnImportedBackupIsSavedContactByContactAsNewContacts) {
     first.firstName = L"Nina";
     iOSContact second;
     second.firstName = L"Ola";
-    link.files[L"Z:\\b.xml"] = trv::relay::ComposeXmlBackup({&first, &second});
+    link.files[L"Z:\\b.xml"] = relay::ComposeXmlBackup({&first, &second});
     link.files[L"Z:\\broken.xml"] = "<contactsBackup version=\"1\"><contact>";
     const size_t before = link.requests.size();
-    CommandMessage import = Request(kRelayImportXml, new std::vector<std::wstring>{L"Z:\\broken.xml", L"Z:\\b.xml",
-                                                                                  L"Z:\\missing.xml"});
+    CommandMessage import =
+        Request(kRelayImportXml, new std::vector<std::wstring>{L"Z:\\broken.xml", L"Z:\\b.xml", L"Z:\\missing.xml"});
     service.Handle(import);
     ASSERT_EQ(link.requests.size(), before + 1) << "one write at a time";
     for (const char* name : {"Nina", "Ola"}) {
@@ -446,7 +450,8 @@ TEST_F(RelayContacts, AnImportedBackupIsSavedContactByContactAsNewContacts) {
         EXPECT_EQ(message.find("<key>1</key>"), std::string::npos) << "not written over the device's contact 1";
         const size_t keyStart = message.find("<dict><key>") + 11;
         const std::string key = message.substr(keyStart, message.find("</key>", keyStart) - keyStart);
-        Reply(service, write.id, 102, 2, 0, 0, "{\"com.apple.contacts.Contact\":{\"" + key + "\":\"" + name + "-id\"}}");
+        Reply(service, write.id, 102, 2, 0, 0,
+              "{\"com.apple.contacts.Contact\":{\"" + key + "\":\"" + name + "-id\"}}");
         Last(service, write.id, 102, 0);
     }
     // Each imported contact is added to the page; no editor waits for them.

@@ -10,9 +10,9 @@
 namespace {
 
 using namespace std::string_literals;
-using trv::relay::DeviceTable;
-using trv::relay::Packet;
-using trv::relay::RelayActionKind;
+using relay::DeviceTable;
+using relay::Packet;
+using relay::RelayActionKind;
 
 const std::string kUdid = "4283fefc63f0cd0e873a0000c6d07ef7b77e90d3";
 
@@ -27,14 +27,15 @@ Packet MakePacket(std::uint64_t id, std::uint32_t command, std::uint16_t status,
 }
 
 Packet Ready(const std::string& udid, const std::string& info) {
-    return MakePacket(0, 1, 2,
-                      "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + udid + "\",\"type\":0,\"info\":" + info +
-                          "}" + "\0"s);
+    return MakePacket(
+        0, 1, 2,
+        "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + udid + "\",\"type\":0,\"info\":" + info + "}" + "\0"s);
 }
 
 Packet Removed(const std::string& udid) {
-    return MakePacket(0, 8, 2, "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + udid +
-                                   "\",\"type\":0,\"info\":{\"PID\":12121}}" + "\0"s);
+    return MakePacket(
+        0, 8, 2,
+        "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + udid + "\",\"type\":0,\"info\":{\"PID\":12121}}" + "\0"s);
 }
 
 Packet Status(std::uint32_t command, std::int64_t code) {
@@ -111,7 +112,8 @@ TEST(RelayDevices, StatusElevenIsAnArrivalWithAHandleAndAMonitorFailureWithout) 
 TEST(RelayDevices, ADeviceErrorFailsTheConnection) {
     DeviceTable table;
     const auto actions = table.OnPacket(MakePacket(
-        0, 12, 1, "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + kUdid + "\",\"type\":0,\"info\":\"7\"}" + "\0"s));
+        0, 12, 1,
+        "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + kUdid + "\",\"type\":0,\"info\":\"7\"}" + "\0"s));
     ASSERT_EQ(actions.size(), 1u);
     EXPECT_EQ(actions[0].kind, RelayActionKind::kConnectFail);
     EXPECT_EQ(actions[0].device.udid, kUdid);
@@ -124,15 +126,18 @@ TEST(RelayDevices, ADeviceErrorNamesItsReasonAndAPairingRequestAsksForTrust) {
         const char* info;
         RelayActionKind kind;
         std::uint32_t code;
+        // clang-format off
     } kCases[] = {
         {"\"25\"", RelayActionKind::kNotPaired, 25},   {"\"48\"", RelayActionKind::kConnectFail, 48},
         {"26", RelayActionKind::kConnectFail, 26},       {"\"-3\"", RelayActionKind::kConnectFail, 0},
         {"\"99999999999\"", RelayActionKind::kConnectFail, 0}, {"{}", RelayActionKind::kConnectFail, 0},
+        // clang-format on
     };
     for (const auto& c : kCases) {
         DeviceTable table;
-        const auto actions = table.OnPacket(MakePacket(
-            0, 12, 1, "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + kUdid + "\",\"type\":0,\"info\":" + c.info + "}" + "\0"s));
+        const auto actions = table.OnPacket(MakePacket(0, 12, 1,
+                                                       "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + kUdid +
+                                                           "\",\"type\":0,\"info\":" + c.info + "}" + "\0"s));
         ASSERT_EQ(actions.size(), 1u) << c.info;
         EXPECT_EQ(actions[0].kind, c.kind) << c.info;
         EXPECT_EQ(actions[0].code, c.code) << c.info;
@@ -173,7 +178,7 @@ TEST(RelayDevices, BasicInformationNamesTheDeviceOnlyWhileItIsListed) {
     DeviceTable table;
     (void)table.OnPacket(Ready(kUdid, kInfo));
     std::map<std::string, std::string> info;
-    ASSERT_TRUE(trv::relay::ReadDeviceInfo(
+    ASSERT_TRUE(relay::ReadDeviceInfo(
         "{\"DeviceName\":\"Zo\xc3\xab's iPhone\",\"CycleCount\":294,\"ActivationStateAcknowledged\":true,"
         "\"Data_FreeSize\":55834560309,\"Nested\":{\"a\":1},\"List\":[1]}",
         info));
@@ -182,11 +187,11 @@ TEST(RelayDevices, BasicInformationNamesTheDeviceOnlyWhileItIsListed) {
     EXPECT_EQ(info["ActivationStateAcknowledged"], "1");
     EXPECT_EQ(info["Data_FreeSize"], "55834560309");
     EXPECT_EQ(info.count("Nested") + info.count("List"), 0u);
-    EXPECT_FALSE(trv::relay::ReadDeviceInfo("[1,2]", info));
-    EXPECT_FALSE(trv::relay::ReadDeviceInfo("{\"DeviceName\":", info));
+    EXPECT_FALSE(relay::ReadDeviceInfo("[1,2]", info));
+    EXPECT_FALSE(relay::ReadDeviceInfo("{\"DeviceName\":", info));
 
     ASSERT_TRUE(table.AddProperties(kUdid, info));
-    const trv::relay::RelayDevice* device = table.Find(kUdid);
+    const relay::RelayDevice* device = table.Find(kUdid);
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(DeviceTable::DisplayName(*device), "Zo\xc3\xab's iPhone");
     EXPECT_EQ(table.ProductVersion(kUdid), "12.4.1") << "the ready event's properties stay";

@@ -14,10 +14,10 @@
 namespace {
 
 using namespace std::string_literals;
-using trv::relay::DriverService;
-using trv::relay::Packet;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
+using relay::DriverService;
+using relay::Packet;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
 
 using ReportRow = std::tuple<std::string, std::int64_t, std::int64_t, std::int64_t>;  // name, status, done, count
 
@@ -40,7 +40,7 @@ struct DriverRun {
         packet.header.status = status;
         packet.body = "1\0"s + record + "\0"s;
         ReplyFrame frame;
-        ASSERT_EQ(ParseReplyFrame(packet.body, frame), trv::relay::FrameResult::kOk);
+        ASSERT_EQ(ParseReplyFrame(packet.body, frame), relay::FrameResult::kOk);
         ASSERT_TRUE(drivers.OnReply(packet, frame, ""));
     }
     std::vector<ReportRow> Reports() const {
@@ -80,13 +80,13 @@ TEST(RelayDrivers, DownloadInstallAndRestartRunAsOneChain) {
     EXPECT_EQ(r.Codes(), (std::vector<std::uint32_t>{16, 17, 10}));
     r.Reply(1, R"({"stage":1,"code":0,"uuid":"","type":0})");
 
-    EXPECT_EQ(r.Reports(), (std::vector<ReportRow>{
-                               {ZERITH_COMMAND_PRE_DOWNLOAD_DRIVER, id, 0, 0},
-                               {ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, 0, 50, 100},
-                               {ZERITH_COMMAND_PRE_INSTALL_DRIVER, 0, 0, 0},
-                               {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 1, 2},
-                               {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 2, 2},  // whole, whatever came before
-                               {ZERITH_COMMAND_RECV_START_ITUNES_DLL, 0, 0, 0}}));
+    EXPECT_EQ(r.Reports(),
+              (std::vector<ReportRow>{{ZERITH_COMMAND_PRE_DOWNLOAD_DRIVER, id, 0, 0},
+                                      {ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, 0, 50, 100},
+                                      {ZERITH_COMMAND_PRE_INSTALL_DRIVER, 0, 0, 0},
+                                      {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 1, 2},
+                                      {ZERITH_COMMAND_RECV_INSTALL_DRIVER, 0, 2, 2},  // whole, whatever came before
+                                      {ZERITH_COMMAND_RECV_START_ITUNES_DLL, 0, 0, 0}}));
     EXPECT_EQ(r.link.answers.back().userText, L"The driver is installed.");
 
     // The run is over: a new one starts afresh.

@@ -16,10 +16,10 @@
 
 namespace {
 
-using trv::relay::ExportService;
-using trv::relay::Packet;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
+using relay::ExportService;
+using relay::Packet;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
 
 bool Export(ExportService& exports, std::vector<WideStringPair> pairs, const wchar_t* folder,
             const wchar_t* device = L"udid-1", const char* name = ZERITH_COMMAND_DO_FILE, std::int64_t code = 109) {
@@ -52,7 +52,8 @@ void Reply(ExportService& exports, std::uint64_t id, std::uint16_t status, std::
 TEST(RelayExports, CheckedPairsBecomeOneExportAndItsEndCountsTheFilesThatArrived) {
     FakeLink link;
     ExportService exports(link);
-    ASSERT_TRUE(Export(exports, {{L"Caf\u00e9 idea", L"/Recordings/a.m4a"}, {L"Chime", L"/iTunes_Control/Ringtones/B.m4r"}},
+    ASSERT_TRUE(Export(exports,
+                       {{L"Caf\u00e9 idea", L"/Recordings/a.m4a"}, {L"Chime", L"/iTunes_Control/Ringtones/B.m4r"}},
                        L"Z:\\home\\me\\Out"));
     ASSERT_EQ(link.requests.size(), 1u);
     EXPECT_EQ(link.requests[0].code, 701u);
@@ -92,12 +93,14 @@ TEST(RelayExports, ExportsThatCannotStartEndAtOnceAndOtherRequestsAreNotTaken) {
         bool refuse;
         std::int64_t code;
     };
+    // clang-format off
     const Case cases[] = {
         {"nothing checked", {}, L"Z:\\out", L"udid-1", false, 0},
         {"a folder the service cannot reach", {{L"a", L"/Recordings/a.m4a"}}, L"\\\\server\\share", L"udid-1", false, 2},
         {"no device", {{L"a", L"/Recordings/a.m4a"}}, L"Z:\\out", nullptr, false, 2},
         {"no service", {{L"a", L"/Recordings/a.m4a"}}, L"Z:\\out", L"udid-1", true, 2},
     };
+    // clang-format on
     for (const Case& c : cases) {
         FakeLink link;
         link.refuse = c.refuse;

@@ -26,9 +26,9 @@
 
 namespace {
 
-using namespace trv::relay;
-using trv_test::FakeBackupFiles;
-using trv_test::FakeLink;
+using namespace relay;
+using trv::test::FakeBackupFiles;
+using trv::test::FakeLink;
 
 // A feature that records what reaches it in `calls` and takes what it is told to.
 class Recorder final : public RelayFeature {
@@ -91,6 +91,7 @@ TEST(RelayFeatureList, TheLossOfADeviceOrOfTheServiceReachesEveryFeatureOnceInOr
 }
 
 // Every name the features answer, for the sweep below.
+// clang-format off
 const char* const kFeatureNames[] = {
     ZERITH_COMMAND_DO_CONTACT,  ZERITH_COMMAND_DO_NOTE,      ZERITH_COMMAND_DO_BOOKMARK, ZERITH_COMMAND_DO_CALENDAR,
     ZERITH_COMMAND_DO_SMS,      ZERITH_COMMAND_DO_MUSIC,     ZERITH_COMMAND_DO_MEDIA,    ZERITH_COMMAND_DO_VIDEO,
@@ -98,6 +99,7 @@ const char* const kFeatureNames[] = {
     ZERITH_COMMAND_DO_PHOTO,    ZERITH_COMMAND_DO_APP,       ZERITH_COMMAND_DO_BASICINFO, ZERITH_COMMAND_DO_FILE,
     ZERITH_COMMAND_DO_BACKUP,   ZERITH_COMMAND_DO_CANCEL,    ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER,
 };
+// clang-format on
 
 TEST(RelayFeatures, NoTwoFeaturesTakeTheSameCommand) {
     // Each feature on its own is asked every name with every code (no payloads, a device named); a command
@@ -145,7 +147,8 @@ struct Loaded {
     RelayFeatures features{link, devices, files};
     std::wstring device = L"udid-1";
 
-    void Ask(const char* name, std::int64_t code, void* data = nullptr, void* extra = nullptr, const char* text = nullptr) {
+    void Ask(const char* name, std::int64_t code, void* data = nullptr, void* extra = nullptr,
+             const char* text = nullptr) {
         CommandMessage message{};
         message.name = name;
         message.code = code;
@@ -171,21 +174,21 @@ TEST(RelayFeatures, TheServiceLostEndsWhatEveryFeatureHasInFlightOnce) {
     WideStringPair note(L"Title", L"Text");
     std::wstring newName = L"Kitchen";
     std::wstring folder = L"Z:\\out";
-    r.Ask(ZERITH_COMMAND_DO_CONTACT, contacts::kRelayLoad);
-    r.Ask(ZERITH_COMMAND_DO_NOTE, notes::kRelayLoad);
-    r.Ask(ZERITH_COMMAND_DO_NOTE, notes::kRelaySave, &note);
+    r.Ask(ZERITH_COMMAND_DO_CONTACT, sdk::contacts::kRelayLoad);
+    r.Ask(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayLoad);
+    r.Ask(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelaySave, &note);
     r.Ask(ZERITH_COMMAND_DO_BASICINFO, kRenameCode, nullptr, &newName[0]);
     r.Ask(ZERITH_COMMAND_DO_FILE, kExportFilesCode, new std::vector<WideStringPair>{{L"a.m4a", L"/Recordings/a.m4a"}},
           &folder[0]);
     r.Ask(ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER, 0, nullptr, nullptr, "http://drivers.example/");
     r.Ask(ZERITH_COMMAND_DO_BACKUP, 136);
-    const std::vector<trv_test::SentRequest> asked = r.link.requests;
+    const std::vector<trv::test::SentRequest> asked = r.link.requests;
     ASSERT_EQ(asked.size(), 7u);
     r.link.Clear();
 
     r.features.OnServiceGone();
     // The listing, the export, the backup list and the driver download each end once, as failed.
-    EXPECT_EQ(r.AnswersUnder(ZERITH_COMMAND_DO_NOTE, notes::kRelayLoaded), 1u);
+    EXPECT_EQ(r.AnswersUnder(ZERITH_COMMAND_DO_NOTE, sdk::notes::kRelayLoaded), 1u);
     EXPECT_EQ(r.AnswersUnder(ZERITH_COMMAND_DO_FILE, kExportFilesCode), 1u);
     EXPECT_EQ(r.AnswersUnder(ZERITH_COMMAND_DO_BACKUP, 136), 1u);
     EXPECT_EQ(r.AnswersUnder(ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER, 0), 1u);
@@ -197,11 +200,12 @@ TEST(RelayFeatures, TheServiceLostEndsWhatEveryFeatureHasInFlightOnce) {
     // The contacts listing ends: its page hears that loading finished.
     bool contactsEnded = false;
     for (const RelayAnswer& answer : r.link.answers) {
-        contactsEnded |= answer.name == nullptr && answer.code == contacts::kRelayContactsBatch && answer.payload == nullptr;
+        contactsEnded |=
+            answer.name == nullptr && answer.code == sdk::contacts::kRelayContactsBatch && answer.payload == nullptr;
     }
     EXPECT_TRUE(contactsEnded);
     // Nothing waits for a reply any more: a late one is taken by no feature (it goes to the link itself).
-    for (const trv_test::SentRequest& request : asked) {
+    for (const trv::test::SentRequest& request : asked) {
         Packet late;
         late.header.id = request.id;
         late.header.status = 1;

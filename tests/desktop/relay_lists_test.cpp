@@ -15,11 +15,11 @@
 
 namespace {
 
-using trv::relay::RelayAnswer;
-using trv::relay::ListsService;
-using trv::relay::Packet;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
+using relay::ListsService;
+using relay::Packet;
+using relay::RelayAnswer;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
 
 const wchar_t kDevice[] = L"udid-1";
 
@@ -107,10 +107,10 @@ TEST(RelayLists, BatchesCountAndEndOfAListing) {
     ListsService lists(link);
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_MEDIA, 92, 14));
     const std::uint64_t id = link.requests.at(0).id;
-    const std::uint32_t kTvShows = 1006;  // the media library's section of this listing
+    const std::uint32_t kTvShows = 1006;   // the media library's section of this listing
     Reply(lists, id, 2, 0, "", kTvShows);  // the count info comes first, without data
     Reply(lists, id, 2, 0, R"([{"title":"Pilot","total_time_ms_int":1500000},{"title":"Two"},"loose"])", kTvShows);
-    Reply(lists, id, 2, 0, "not json", kTvShows);  // an unreadable batch is skipped, the listing goes on
+    Reply(lists, id, 2, 0, "not json", kTvShows);               // an unreadable batch is skipped, the listing goes on
     Reply(lists, id, 2, 0, R"({"not":"an array"})", kTvShows);  // nor is a batch of another shape
     Reply(lists, id, 1, 0, R"([{"title":"Finale"}])", kTvShows);
     ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{92, 92, 91, 92}));
@@ -130,31 +130,31 @@ TEST(RelayLists, BatchesCountAndEndOfAListing) {
 // The backup list's records: the key of a keyed record, then its scalar members in the order sent.
 TEST(RelayLists, TextItemsAreTheKeysAndScalarMembers) {
     ItemBatch<TextItem> batch;
-    ASSERT_TRUE(trv::relay::ReadTextItems(R"({"k1":{"name":"A","size":12,"on":true,"nested":{"x":1}}})", batch));
-    ASSERT_TRUE(trv::relay::ReadTextItems(R"([{"a":"b"},"loose"])", batch));
+    ASSERT_TRUE(relay::ReadTextItems(R"({"k1":{"name":"A","size":12,"on":true,"nested":{"x":1}}})", batch));
+    ASSERT_TRUE(relay::ReadTextItems(R"([{"a":"b"},"loose"])", batch));
     ASSERT_EQ(batch.items.size(), 3u);
     EXPECT_EQ(batch.items[0]->fields, (std::vector<std::wstring>{L"k1", L"A", L"12", L"true"}));
     EXPECT_EQ(batch.items[1]->fields, std::vector<std::wstring>{L"b"});
     EXPECT_EQ(batch.items[2]->fields, std::vector<std::wstring>{L"loose"});
-    EXPECT_FALSE(trv::relay::ReadTextItems("3", batch));
+    EXPECT_FALSE(relay::ReadTextItems("3", batch));
 }
 
 // Each stand-in page's listing becomes the rows of its table: one text a column, in the table's order,
 // made of the members the service sends.
 TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
-    namespace tables = trv::relay::tables;
     using Rows = std::vector<std::vector<std::wstring>>;
     struct Case {
         const char* name;
         std::int64_t code;
         std::int64_t status;
         std::uint32_t section;
-        tables::Table table;
+        relay::Table table;
         std::vector<std::string> replies;  // the data of each reply, the last one the final reply
         Rows rows;
     };
+    // clang-format off
     const Case cases[] = {
-        {ZERITH_COMMAND_DO_SMS, 24, 0, 0, tables::TableOf(tables::kMessages),
+        {ZERITH_COMMAND_DO_SMS, 24, 0, 0, relay::TableOf(relay::kMessages),
          {R"("/tmp/sms-udid-1.db")",
           R"({"id":"2","snippet":"Line one\nline two","display_phone":"+15550100,+15550101","is_group":1,)"
           R"("date":600000000000000000,"date_str":"2020-01-06 09:20:00","handles":[],"message_count":3})",
@@ -162,7 +162,7 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
           R"({"id":"0","snippet":"","display_phone":"","is_group":1,"date_str":"","message_count":1})", ""},
          {{L"+15550100, +15550101", L"3", L"Line one line two", L"2020-01-06 09:20"},
           {L"Unknown", L"1", L"(no text)", L""}}},
-        {ZERITH_COMMAND_DO_CALENDAR, 65, 0, 0, tables::TableOf(tables::kCalendars),
+        {ZERITH_COMMAND_DO_CALENDAR, 65, 0, 0, relay::TableOf(relay::kCalendars),
          {R"([{"id":"1","title":"Work & <Team> 1","read_only":0,"colorComponents":[1,2,3,255],"events":[)"
           R"({"id":"2","start_date":"2016-03-01 09:30:00","end_date":"2016-03-01 10:00:00","all_day":0,)"
           R"("summary":"Stand-up <daily>","description":"x","location":"Room 3 & hall",)"
@@ -175,7 +175,7 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
            L"Every 2 weeks until 2016-05-30", L"15 min before"},
           {L"Work & <Team> 1", L"(no title)", L"2016-04-02 (all day)", L"2016-04-03", L"", L"", L""},
           {L"Sport (read-only)", L"(no events)", L"", L"", L"", L"", L""}}},
-        {ZERITH_COMMAND_DO_MEDIA, 95, 0, 1004, tables::TableOf(tables::kSongs),
+        {ZERITH_COMMAND_DO_MEDIA, 95, 0, 1004, relay::TableOf(relay::kSongs),
          {R"([{"item_pid":1,"title":"Song\tOne","total_time_ms":"3:25","total_time_ms_int":205000,"media_kind":1,)"
           R"("year":2011,"album":"Album A","artist":"Artist B","genre":"Pop","path":"/iTunes_Control/Music/F00/a.mp3",)"
           R"("file_size":4404019},{"item_pid":2,"title":"","total_time_ms_int":3725000,)"
@@ -183,16 +183,16 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
           ""},
          {{L"Song One", L"Artist B", L"Album A", L"Pop", L"3:25", L"4.20 MB"},
           {L"Long.m4a", L"", L"", L"", L"1:02:05", L""}}},
-        {ZERITH_COMMAND_DO_MEDIA, 86, 13, 1005, tables::TableOf(tables::kMovies),
+        {ZERITH_COMMAND_DO_MEDIA, 86, 13, 1005, relay::TableOf(relay::kMovies),
          {R"([{"title":"Movie","total_time_ms_int":5400000,"year":2019,"genre":"Drama","file_size":1048576}])", ""},
          {{L"Movie", L"Drama", L"2019", L"1:30:00", L"1.00 MB"}}},
-        {ZERITH_COMMAND_DO_MEDIA, 92, 14, 1006, tables::TableOf(tables::kTvShows),
+        {ZERITH_COMMAND_DO_MEDIA, 92, 14, 1006, relay::TableOf(relay::kTvShows),
          {R"([{"title":"Pilot","album":"Show, Season 1","total_time_ms_int":1500000,"year":0,"file_size":2048}])", ""},
          {{L"Pilot", L"Show, Season 1", L"", L"", L"25:00", L"2.00 KB"}}},
-        {ZERITH_COMMAND_DO_MEDIA, 89, 15, 1007, tables::TableOf(tables::kMusicVideos),
+        {ZERITH_COMMAND_DO_MEDIA, 89, 15, 1007, relay::TableOf(relay::kMusicVideos),
          {R"([{"title":"Clip","artist":"Band","total_time_ms_int":240000,"year":2001,"file_size":100}])", ""},
          {{L"Clip", L"Band", L"", L"2001", L"4:00", L"100 B"}}},
-        {ZERITH_COMMAND_DO_PHOTO, 125, 0, 0, tables::TableOf(tables::kPhotos),
+        {ZERITH_COMMAND_DO_PHOTO, 125, 0, 0, relay::TableOf(relay::kPhotos),
          {"", R"([{"PATH":"DCIM/100APPLE/IMG_0001.JPG","Z_PK":1,"ZSAVEDASSETTYPE":3,"ZORIENTATION":1,)"
               R"("ZADDITIONALATTRIBUTES":1,"ZDATECREATED":"2019-05-04 13:14:15","ZMODIFICATIONDATE":"2019-05-05 08:00:00",)"
               R"("ZORIGINALFILESIZE":250000},{"PATH":"DCIM/100APPLE/IMG_0002.MOV","ZDATECREATED":"",)"
@@ -200,7 +200,7 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
           ""},
          {{L"IMG_0001.JPG", L"2019-05-04 13:14", L"2019-05-05 08:00", L"244.14 KB", L"DCIM/100APPLE"},
           {L"IMG_0002.MOV", L"", L"", L"", L"DCIM/100APPLE"}}},
-        {ZERITH_COMMAND_DO_PHOTO, 129, 1, 0, tables::TableOf(tables::kAlbums),
+        {ZERITH_COMMAND_DO_PHOTO, 129, 1, 0, relay::TableOf(relay::kAlbums),
          {R"([{"COUNT":12,"Z_PK":1,"TITLE":"Camera Roll","ZKIND":1000,"TYPE":1},)"
           R"({"COUNT":3,"Z_PK":0,"TITLE":"","ZKIND":0,"TYPE":2},{"COUNT":2,"Z_PK":0,"TITLE":"","ZKIND":0,"TYPE":5},)"
           R"({"COUNT":4,"Z_PK":2,"TITLE":"Holidays","ZKIND":2,"TYPE":0}])",
@@ -209,12 +209,12 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
           {L"Favorites", L"Smart album", L"3"},
           {L"Recently Deleted", L"Smart album", L"2"},
           {L"Holidays", L"Album", L"4"}}},
-        {ZERITH_COMMAND_DO_ITUNES, 74, 0, 1008, tables::TableOf(tables::kBooks),
+        {ZERITH_COMMAND_DO_ITUNES, 74, 0, 1008, relay::TableOf(relay::kBooks),
          {R"([{"path":"/Books/Moby.epub","title":"Moby Dick","size":524288,"artist":"Melville","purchase":"",)"
           R"("gene":"Novel"},{"path":"/Books/Purchases/guide.pdf","title":"","size":2000}])",
           ""},
          {{L"Moby Dick", L"Melville", L"Novel", L"EPUB", L"512.00 KB"}, {L"guide.pdf", L"", L"", L"PDF", L"1.95 KB"}}},
-        {ZERITH_COMMAND_DO_APP, 52, 0, 0, tables::TableOf(tables::kApps),
+        {ZERITH_COMMAND_DO_APP, 52, 0, 0, relay::TableOf(relay::kApps),
          {R"({"com.example.cargo1":{"ApplicationType":"User","CFBundleIdentifier":"com.example.cargo1",)"
           R"("CFBundleDisplayName":"Cargo","CFBundleName":"CargoApp","CFBundleShortVersionString":"2.1",)"
           R"("CFBundleVersion":"210","artistName":"Example Ltd","data-size":2048,"app-size":15728640},)"
@@ -223,6 +223,7 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
          {{L"Cargo", L"2.1 (210)", L"15.00 MB", L"2.00 KB", L"Example Ltd", L"com.example.cargo1"},
           {L"com.example.bare", L"7", L"", L"", L"", L"com.example.bare"}}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         FakeLink link;
         ListsService lists(link);
@@ -326,13 +327,14 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     const RelayAnswer notesAnswer = link.answers[0];
     link.answers.clear();  // the notes batch is freed below, after the sequences are compared
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_BOOKMARK, 101));
-    const std::string folder = R"({"id":"f","name":"Work","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
-                               R"("position":0,"url":"","children":[)"
-                               R"({"id":"b1","name":"A","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark",)"
-                               R"("position":1,"url":"http://a","children":[]},)"
-                               R"({"id":"f2","name":"Sub","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
-                               R"("position":2,"url":"","children":[{"id":"b2","name":"B",)"
-                               R"("com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark","url":"http://b"}]}]})";
+    const std::string folder =
+        R"({"id":"f","name":"Work","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
+        R"("position":0,"url":"","children":[)"
+        R"({"id":"b1","name":"A","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark",)"
+        R"("position":1,"url":"http://a","children":[]},)"
+        R"({"id":"f2","name":"Sub","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Folder",)"
+        R"("position":2,"url":"","children":[{"id":"b2","name":"B",)"
+        R"("com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark","url":"http://b"}]}]})";
     Reply(lists, link.requests.back().id, 2, 1400, folder);
     Reply(lists, link.requests.back().id, 1, 1400,
           R"({"id":"t","name":"Top","com_apple_syncservices_RecordEntityName":"com.apple.bookmarks.Bookmark"})");
@@ -356,7 +358,7 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     EXPECT_EQ(root.children[1]->children[0]->parent.at(L"identifier"), L"f2");
 
     RelayAnswer notesDone = notesAnswer;
-    trv::relay::ReleaseRelayAnswer(notesDone);
+    relay::ReleaseRelayAnswer(notesDone);
     link.Clear();
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_RECORDING, 83));
     Reply(lists, link.requests.back().id, 1, 0,
@@ -369,7 +371,8 @@ TEST(RelayLists, PageListingsCarryThePagesRecords) {
     EXPECT_EQ(memo.time, L"01:05");
     EXPECT_EQ(memo.dateCreated, L"2024-01-01");
     EXPECT_EQ(static_cast<const ItemBatch<RecordingItem>*>(link.answers.at(0).payload)->items.at(1)->name,
-              L"20240501 101500") << "an unnamed memo is known by its file";
+              L"20240501 101500")
+        << "an unnamed memo is known by its file";
 
     link.Clear();
     ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_ITUNES, 80));

@@ -5,8 +5,8 @@
 
 namespace {
 
-using trv::relay::ToDesktopPath;
-using trv::relay::ToServicePath;
+using relay::ToDesktopPath;
+using relay::ToServicePath;
 
 TEST(RelayPaths, DriveZIsTheLinuxRootBothWays) {
     EXPECT_EQ(ToServicePath(L"Z:\\home\\zo\u00eb\\a b\\x.vcf"), L"/home/zo\u00eb/a b/x.vcf");

@@ -12,11 +12,11 @@
 namespace {
 
 using namespace std::string_literals;
-using trv::relay::DeviceTable;
-using trv::relay::Packet;
-using trv::relay::RenameService;
-using trv::relay::ReplyFrame;
-using trv_test::FakeLink;
+using relay::DeviceTable;
+using relay::Packet;
+using relay::RenameService;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
 
 const std::string kUdid = "udid-1";
 
@@ -34,7 +34,7 @@ struct Rename {
         ready.header.bodyLength = ready.body.size();
         (void)devices.OnPacket(ready);
     }
-    bool Ask(const wchar_t* device, const wchar_t* name, std::int64_t code = trv::relay::kRenameCode) {
+    bool Ask(const wchar_t* device, const wchar_t* name, std::int64_t code = relay::kRenameCode) {
         std::wstring deviceText = device != nullptr ? device : L"";
         std::wstring nameText = name != nullptr ? name : L"";
         CommandMessage message{};
@@ -62,7 +62,9 @@ TEST(RelayRename, ARenameTheServiceMadeRenamesTheDeviceAndAnswersTheHost) {
     ASSERT_EQ(r.link.requests.size(), 1u);
     EXPECT_EQ(r.link.requests[0].code, 303u);
     EXPECT_EQ(r.link.requests[0].device, kUdid);
-    EXPECT_EQ(r.link.requests[0].data, "{\"name\":\"K\xC3\xBC" "che \\\"2\\\"\"}");
+    EXPECT_EQ(r.link.requests[0].data,
+              "{\"name\":\"K\xC3\xBC"
+              "che \\\"2\\\"\"}");
     EXPECT_TRUE(r.link.answers.empty());
 
     r.Reply(r.link.requests[0].id, 0);
@@ -71,7 +73,9 @@ TEST(RelayRename, ARenameTheServiceMadeRenamesTheDeviceAndAnswersTheHost) {
     EXPECT_EQ(r.link.answers[0].code, 135);
     EXPECT_EQ(r.link.answers[0].device, kUdid);
     EXPECT_STREQ(static_cast<const wchar_t*>(r.link.answers[0].payload), L"K\u00FCche \"2\"");
-    EXPECT_EQ(DeviceTable::DisplayName(*r.devices.Find(kUdid)), "K\xC3\xBC" "che \"2\"");
+    EXPECT_EQ(DeviceTable::DisplayName(*r.devices.Find(kUdid)),
+              "K\xC3\xBC"
+              "che \"2\"");
     Packet late;
     late.header.id = r.link.requests[0].id;
     EXPECT_FALSE(r.renames.OnReply(late, ReplyFrame{}, ""));  // answered once
@@ -80,7 +84,7 @@ TEST(RelayRename, ARenameTheServiceMadeRenamesTheDeviceAndAnswersTheHost) {
 TEST(RelayRename, RefusedLostOrUnknownRenamesAreNotAnswered) {
     Rename r;
     ASSERT_TRUE(r.Ask(L"udid-1", L"New"));
-    r.Reply(r.link.requests[0].id, 10);  // refused by the service
+    r.Reply(r.link.requests[0].id, 10);     // refused by the service
     ASSERT_TRUE(r.Ask(L"udid-2", L"New"));  // a device the relay does not list
     r.Reply(r.link.requests[1].id, 0);
     ASSERT_TRUE(r.Ask(L"udid-1", L"Other"));

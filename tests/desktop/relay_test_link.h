@@ -12,9 +12,9 @@
 #include "relay_backups.h"
 #include "relay_feature.h"
 
-namespace trv_test {
+namespace trv::test {
 
-using trv::relay::RelayAnswer;
+using relay::RelayAnswer;
 
 struct SentRequest {
     std::uint64_t id;
@@ -24,11 +24,11 @@ struct SentRequest {
     std::string json;  // SendJsonRequest's whole JSON text
 };
 
-class FakeLink : public trv::relay::RelayLink {
+class FakeLink : public relay::RelayLink {
 public:
     ~FakeLink() override { Clear(); }
     void Clear() {
-        for (RelayAnswer& answer : answers) trv::relay::ReleaseRelayAnswer(answer);
+        for (RelayAnswer& answer : answers) relay::ReleaseRelayAnswer(answer);
         answers.clear();
     }
     std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) override {
@@ -68,10 +68,10 @@ public:
 };
 
 // The desktop's backup folders as a set of paths, for the relay's backup requests.
-struct FakeBackupFiles : trv::relay::BackupFiles {
+struct FakeBackupFiles : relay::BackupFiles {
     bool DeleteBackupFolder(const std::wstring& path) override { return folders.erase(path) == 1; }
     std::wstring DefaultBackupFolder() override { return L"Z:\\cfg\\Backup\\"; }
     std::set<std::wstring> folders{L"Z:\\b\\one\\", L"Z:\\b\\two\\"};
 };
 
-}  // namespace trv_test
+}  // namespace trv::test

@@ -6,8 +6,8 @@
 
 #include "relay_update.h"
 
-using trv::relay::ReadUpdateFeed;
-using trv::relay::UpdateFeed;
+using relay::ReadUpdateFeed;
+using relay::UpdateFeed;
 
 TEST(RelayUpdate, OnlyVersionsAboveTheRunningOneAreNews) {
     const std::string json = R"({"installer":"http://h/setup.exe","versions":[
@@ -39,5 +39,5 @@ TEST(RelayUpdate, TheInstallerKeepsAPlainFileNameOnly) {
         {"http://h/a%2F..%2Fb.exe", L"update-setup.exe"},
         {"setup.exe", L"update-setup.exe"},
     };
-    for (const auto& [url, name] : cases) EXPECT_EQ(trv::relay::InstallerFileName(url), name) << url;
+    for (const auto& [url, name] : cases) EXPECT_EQ(relay::InstallerFileName(url), name) << url;
 }

@@ -11,11 +11,11 @@
 namespace {
 
 using namespace std::string_literals;
-using trv::relay::DecodeResult;
-using trv::relay::FrameResult;
-using trv::relay::Packet;
-using trv::relay::PacketReader;
-using trv::relay::ReplyFrame;
+using relay::DecodeResult;
+using relay::FrameResult;
+using relay::Packet;
+using relay::PacketReader;
+using relay::ReplyFrame;
 
 std::string Bytes(std::initializer_list<int> values) {
     std::string out;
@@ -36,11 +36,11 @@ const std::string kHeartbeat(8, '\x16');
 std::string StatusBody() { return "1\0{\"stage\":0,\"code\":7,\"uuid\":\"\",\"type\":0}\0"s; }
 
 TEST(RelayWire, EncodesTheHeaderFieldsLittleEndianAtTheirOffsets) {
-    EXPECT_EQ(trv::relay::EncodePacket(0x0102030405060708ull, 300, 2, "abc"), HandWrittenPacket());
+    EXPECT_EQ(relay::EncodePacket(0x0102030405060708ull, 300, 2, "abc"), HandWrittenPacket());
 }
 
 TEST(RelayWire, RequestBodyIsSubCommandJsonAndTwoNuls) {
-    EXPECT_EQ(trv::relay::EncodeRequestBody(12, "{\"uuid\":\"u\"}"), "12\0{\"uuid\":\"u\"}\0"s);
+    EXPECT_EQ(relay::EncodeRequestBody(12, "{\"uuid\":\"u\"}"), "12\0{\"uuid\":\"u\"}\0"s);
 }
 
 TEST(RelayWire, ReaderDeliversAPacketOnlyOnceEveryByteIsThere) {
@@ -62,7 +62,7 @@ TEST(RelayWire, ReaderDeliversAPacketOnlyOnceEveryByteIsThere) {
 }
 
 TEST(RelayWire, ReaderSkipsHeartbeatsBetweenPacketsWhateverTheReadBoundaries) {
-    const std::string status = trv::relay::EncodePacket(0, 9, 1, StatusBody());
+    const std::string status = relay::EncodePacket(0, 9, 1, StatusBody());
     const std::string wire = kHeartbeat + HandWrittenPacket() + kHeartbeat + kHeartbeat + status + kHeartbeat;
     for (std::size_t chunk = 1; chunk <= wire.size(); ++chunk) {
         PacketReader reader;
@@ -86,7 +86,7 @@ TEST(RelayWire, ReaderSkipsHeartbeatsBetweenPacketsWhateverTheReadBoundaries) {
 
 TEST(RelayWire, EmptyBodyGivesAPacketWithNoBody) {
     PacketReader reader;
-    const std::string wire = trv::relay::EncodePacket(5, 100, 1, "");
+    const std::string wire = relay::EncodePacket(5, 100, 1, "");
     reader.Feed(wire.data(), wire.size());
     Packet packet;
     ASSERT_EQ(reader.Next(packet), DecodeResult::kComplete);
@@ -113,14 +113,14 @@ TEST(RelayWire, AHugeBodyLengthIsRefusedBeforeItsBytesArrive) {
     reader.Feed(header.data(), header.size());
     Packet packet;
     EXPECT_EQ(reader.Next(packet), DecodeResult::kMalformed);
-    trv::relay::PacketHeader decoded;
-    EXPECT_EQ(trv::relay::DecodeHeader(header, decoded), DecodeResult::kMalformed);
-    EXPECT_EQ(trv::relay::DecodeHeader(header.substr(0, 20), decoded), DecodeResult::kNeedMore);
+    relay::PacketHeader decoded;
+    EXPECT_EQ(relay::DecodeHeader(header, decoded), DecodeResult::kMalformed);
+    EXPECT_EQ(relay::DecodeHeader(header.substr(0, 20), decoded), DecodeResult::kNeedMore);
 }
 
 TEST(RelayWire, ReadsTheStatusRecordOfTheWireExample) {
     ReplyFrame frame;
-    ASSERT_EQ(trv::relay::ParseReplyFrame(StatusBody(), frame), FrameResult::kOk);
+    ASSERT_EQ(relay::ParseReplyFrame(StatusBody(), frame), FrameResult::kOk);
     EXPECT_EQ(frame.flag, "1");
     EXPECT_EQ(frame.stage, 0);
     EXPECT_EQ(frame.code, 7);
@@ -139,12 +139,12 @@ TEST(RelayWire, ReadsTheDeviceReadyEventWithItsInfoObject) {
                              "\"type\":0,\"info\":" +
                              info + "}" + "\0"s;
     ReplyFrame frame;
-    ASSERT_EQ(trv::relay::ParseReplyFrame(body, frame), FrameResult::kOk);
+    ASSERT_EQ(relay::ParseReplyFrame(body, frame), FrameResult::kOk);
     EXPECT_EQ(frame.code, 65552);
     EXPECT_EQ(frame.uuid, "4283fefc63f0cd0e873a0000c6d07ef7b77e90d3");
     ASSERT_TRUE(frame.hasInfo);
     EXPECT_EQ(frame.infoJson, info);
-    trv::relay::JsonObjectView view;
+    relay::JsonObjectView view;
     ASSERT_TRUE(view.Parse(frame.infoJson));
     std::string model;
     std::int64_t freeBytes = 0;
@@ -157,10 +157,9 @@ TEST(RelayWire, ReadsTheDeviceReadyEventWithItsInfoObject) {
 }
 
 TEST(RelayWire, KeepsTheDataPartAndAnEmptyInfo) {
-    const std::string body = "1\0{\"stage\":2,\"code\":0,\"uuid\":\"u\",\"type\":1,\"info\":\"\"}\0"s +
-                             "\0\x01raw"s;
+    const std::string body = "1\0{\"stage\":2,\"code\":0,\"uuid\":\"u\",\"type\":1,\"info\":\"\"}\0"s + "\0\x01raw"s;
     ReplyFrame frame;
-    ASSERT_EQ(trv::relay::ParseReplyFrame(body, frame), FrameResult::kOk);
+    ASSERT_EQ(relay::ParseReplyFrame(body, frame), FrameResult::kOk);
     EXPECT_EQ(frame.stage, 2);
     EXPECT_EQ(frame.type, 1);
     EXPECT_TRUE(frame.hasInfo);
@@ -170,20 +169,18 @@ TEST(RelayWire, KeepsTheDataPartAndAnEmptyInfo) {
 
 TEST(RelayWire, RefusesFramesThatAreNotReplyRecords) {
     ReplyFrame frame;
-    EXPECT_EQ(trv::relay::ParseReplyFrame("1", frame), FrameResult::kNoSeparator);
-    EXPECT_EQ(trv::relay::ParseReplyFrame("1\0{\"stage\":0}"s, frame), FrameResult::kNoSeparator);
-    EXPECT_EQ(trv::relay::ParseReplyFrame("1\0{\"stage\":0,\0"s, frame), FrameResult::kBadRecord);
-    EXPECT_EQ(trv::relay::ParseReplyFrame("1\0[]\0"s, frame), FrameResult::kBadRecord);
-    EXPECT_EQ(trv::relay::ParseReplyFrame("1\0{\"stage\":0,\"code\":1,\"type\":0}\0"s, frame),
-              FrameResult::kMissingMember);
-    EXPECT_EQ(trv::relay::ParseReplyFrame("1\0{\"stage\":0,\"code\":\"1\",\"uuid\":\"\",\"type\":0}\0"s,
-                                          frame),
+    EXPECT_EQ(relay::ParseReplyFrame("1", frame), FrameResult::kNoSeparator);
+    EXPECT_EQ(relay::ParseReplyFrame("1\0{\"stage\":0}"s, frame), FrameResult::kNoSeparator);
+    EXPECT_EQ(relay::ParseReplyFrame("1\0{\"stage\":0,\0"s, frame), FrameResult::kBadRecord);
+    EXPECT_EQ(relay::ParseReplyFrame("1\0[]\0"s, frame), FrameResult::kBadRecord);
+    EXPECT_EQ(relay::ParseReplyFrame("1\0{\"stage\":0,\"code\":1,\"type\":0}\0"s, frame), FrameResult::kMissingMember);
+    EXPECT_EQ(relay::ParseReplyFrame("1\0{\"stage\":0,\"code\":\"1\",\"uuid\":\"\",\"type\":0}\0"s, frame),
               FrameResult::kMissingMember);
 }
 
 TEST(RelayWire, UnescapedQuotesInADeviceNameBreakTheObjectInsteadOfShiftingMembers) {
     // The service inserts property values without escaping; such a record must not be half-read.
-    trv::relay::JsonObjectView view;
+    relay::JsonObjectView view;
     EXPECT_FALSE(view.Parse("{\"Model\":\"a\"b\",\"Type\":\"iPhone\"}"));
     std::string value;
     EXPECT_FALSE(view.GetString("Type", value));
@@ -198,19 +195,19 @@ TEST(RelayWire, DataPartsRoundTripThroughZlibAndBrokenStreamsAreRefused) {
     std::string text;
     for (int i = 0; i < 20000; ++i) text += "{\"id\":\"" + std::to_string(i) + "\"}";
     std::string compressed;
-    ASSERT_TRUE(trv::relay::Deflate(text, compressed));
+    ASSERT_TRUE(relay::Deflate(text, compressed));
     EXPECT_LT(compressed.size(), text.size() / 4);
     std::string inflated;
-    ASSERT_TRUE(trv::relay::Inflate(compressed, inflated));
+    ASSERT_TRUE(relay::Inflate(compressed, inflated));
     EXPECT_EQ(inflated, text);
 
-    EXPECT_FALSE(trv::relay::Inflate(compressed.substr(0, compressed.size() / 2), inflated)) << "cut short";
+    EXPECT_FALSE(relay::Inflate(compressed.substr(0, compressed.size() / 2), inflated)) << "cut short";
     EXPECT_TRUE(inflated.empty());
-    EXPECT_FALSE(trv::relay::Inflate(compressed, inflated, text.size() - 1)) << "larger than allowed";
-    EXPECT_FALSE(trv::relay::Inflate("not zlib at all", inflated));
-    EXPECT_FALSE(trv::relay::Inflate(compressed + "trailing", inflated)) << "bytes after the stream";
+    EXPECT_FALSE(relay::Inflate(compressed, inflated, text.size() - 1)) << "larger than allowed";
+    EXPECT_FALSE(relay::Inflate("not zlib at all", inflated));
+    EXPECT_FALSE(relay::Inflate(compressed + "trailing", inflated)) << "bytes after the stream";
 }
 
 TEST(RelayWire, ARequestBodyCarriesItsDataPartAfterTheSecondNul) {
-    EXPECT_EQ(trv::relay::EncodeRequestBody(1, "{}", "\x78\x9c"s), "1\0{}\0\x78\x9c"s);
+    EXPECT_EQ(relay::EncodeRequestBody(1, "{}", "\x78\x9c"s), "1\0{}\0\x78\x9c"s);
 }

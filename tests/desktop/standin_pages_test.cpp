@@ -12,7 +12,7 @@
 
 namespace {
 
-using pages::ConnectionState;
+using standin_pages::ConnectionState;
 
 TEST(StandinPages, ProductTypesOfEveryFamilyReadAsTheirModel) {
     const struct {
@@ -37,7 +37,7 @@ TEST(StandinPages, ProductTypesOfEveryFamilyReadAsTheirModel) {
 
 // The properties as the relay hands them over after request 300: lockdown values, then the battery and
 // storage figures, numbers in decimal.
-pages::DeviceProperties LoadedDevice() {
+standin_pages::DeviceProperties LoadedDevice() {
     return {{"DeviceName", "Zo\xC3\xAB's iPhone"},
             {"ProductType", "iPad7,5"},
             {"ProductVersion", "13.3"},
@@ -57,10 +57,10 @@ pages::DeviceProperties LoadedDevice() {
 }
 
 TEST(StandinPages, TheSummaryNamesEveryFigureTheDeviceReported) {
-    const pages::DeviceProperties device = LoadedDevice();
-    EXPECT_EQ(pages::DeviceTitle(device), L"Zo\u00EB's iPhone");
+    const standin_pages::DeviceProperties device = LoadedDevice();
+    EXPECT_EQ(standin_pages::DeviceTitle(device), L"Zo\u00EB's iPhone");
     std::vector<std::wstring> shown;
-    for (const auto& line : pages::SummaryLines(device)) shown.push_back(line.label + L": " + line.value);
+    for (const auto& line : standin_pages::SummaryLines(device)) shown.push_back(line.label + L": " + line.value);
     EXPECT_EQ(shown, (std::vector<std::wstring>{
                          L"Model: iPad (6th generation)",
                          L"iOS version: 13.3 (17C54)",
@@ -71,20 +71,22 @@ TEST(StandinPages, TheSummaryNamesEveryFigureTheDeviceReported) {
                      }));
     // Categories that take no space, and a negative remainder, are left out.
     std::vector<std::wstring> shares;
-    for (const auto& share : pages::StorageShares(device)) shares.push_back(share.label);
+    for (const auto& share : standin_pages::StorageShares(device)) shares.push_back(share.label);
     EXPECT_EQ(shares, (std::vector<std::wstring>{L"Apps", L"Camera Roll", L"Music"}));
-    EXPECT_EQ(pages::CapacityBytes(device), 68719476736LL);
+    EXPECT_EQ(standin_pages::CapacityBytes(device), 68719476736LL);
 }
 
 TEST(StandinPages, ASummaryBeforeRequest300LeavesOutWhatIsNotKnown) {
     // What the device-ready event carries before the basic information arrives.
-    const pages::DeviceProperties device = {{"ProductType", "iPhone13,1"}, {"ProductVersion", "14.2"},
+    // clang-format off
+    const standin_pages::DeviceProperties device = {{"ProductType", "iPhone13,1"}, {"ProductVersion", "14.2"},
                                             {"BatteryCurrentCapacity", "x"}, {"TotalDiskCapacity", "128000000000"}};
-    EXPECT_EQ(pages::DeviceTitle(device), L"iPhone 12 mini");
+    // clang-format on
+    EXPECT_EQ(standin_pages::DeviceTitle(device), L"iPhone 12 mini");
     std::vector<std::wstring> labels;
-    for (const auto& line : pages::SummaryLines(device)) labels.push_back(line.label + L"=" + line.value);
+    for (const auto& line : standin_pages::SummaryLines(device)) labels.push_back(line.label + L"=" + line.value);
     EXPECT_EQ(labels, (std::vector<std::wstring>{L"Model=iPhone 12 mini", L"iOS version=14.2", L"Capacity=119.21 GB"}));
-    EXPECT_TRUE(pages::StorageShares(device).empty());
+    EXPECT_TRUE(standin_pages::StorageShares(device).empty());
 }
 
 TEST(StandinPages, EveryConnectionStateTheHostSetsHasItsNotice) {
@@ -92,29 +94,32 @@ TEST(StandinPages, EveryConnectionStateTheHostSetsHasItsNotice) {
         int64_t status;
         int64_t code;
         ConnectionState state;
+        // clang-format off
     } kCases[] = {
         {1, 0, ConnectionState::kConnecting},       {3, 0, ConnectionState::kWaitingForTrust},
         {5, 25, ConnectionState::kWaitingForTrust}, {5, 48, ConnectionState::kLocked},
         {5, 9, ConnectionState::kDriverMissing},    {5, 14, ConnectionState::kDriverMissing},
         {5, 12, ConnectionState::kNotRecognised},   {5, 0, ConnectionState::kNotRecognised},
+        // clang-format on
         {6, 0, ConnectionState::kReady},
     };
     for (const auto& c : kCases) {
-        EXPECT_EQ(pages::StateAfterSwitch(ConnectionState::kNoDevice, c.status, c.code), c.state)
+        EXPECT_EQ(standin_pages::StateAfterSwitch(ConnectionState::kNoDevice, c.status, c.code), c.state)
             << c.status << "/" << c.code;
     }
     // The summary or a feature page shown changes nothing of the connection.
-    EXPECT_EQ(pages::StateAfterSwitch(ConnectionState::kLocked, 7, 0), ConnectionState::kLocked);
-    EXPECT_EQ(pages::StateAfterSwitch(ConnectionState::kReady, 8, 0), ConnectionState::kReady);
+    EXPECT_EQ(standin_pages::StateAfterSwitch(ConnectionState::kLocked, 7, 0), ConnectionState::kLocked);
+    EXPECT_EQ(standin_pages::StateAfterSwitch(ConnectionState::kReady, 8, 0), ConnectionState::kReady);
 
-    EXPECT_NE(pages::NoticeFor(ConnectionState::kWaitingForTrust).hint.find(L"Trust"), std::wstring::npos);
-    EXPECT_NE(pages::NoticeFor(ConnectionState::kLocked).hint.find(L"passcode"), std::wstring::npos);
-    EXPECT_NE(pages::NoticeFor(ConnectionState::kDriverMissing).heading.find(L"driver"), std::wstring::npos);
-    EXPECT_NE(pages::NoticeFor(ConnectionState::kNotRecognised).heading.find(L"not recognized"), std::wstring::npos);
+    EXPECT_NE(standin_pages::NoticeFor(ConnectionState::kWaitingForTrust).hint.find(L"Trust"), std::wstring::npos);
+    EXPECT_NE(standin_pages::NoticeFor(ConnectionState::kLocked).hint.find(L"passcode"), std::wstring::npos);
+    EXPECT_NE(standin_pages::NoticeFor(ConnectionState::kDriverMissing).heading.find(L"driver"), std::wstring::npos);
+    EXPECT_NE(standin_pages::NoticeFor(ConnectionState::kNotRecognised).heading.find(L"not recognized"),
+              std::wstring::npos);
 }
 
 TEST(StandinPages, CountersBelongToTheCurrentDevice) {
-    pages::SectionCounts counts;
+    standin_pages::SectionCounts counts;
     EXPECT_EQ(counts.ShownText(2, L"Contacts"), L"Contacts") << "no device, no counts";
     EXPECT_TRUE(counts.SetCurrent("first"));
     counts.Set("first", 2, 250);

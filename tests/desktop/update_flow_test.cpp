@@ -105,9 +105,9 @@ TEST(InstallerRun, ProductTypeOneRunsSilentlyStartsTheNewestAddinAndCloses) {
     ui.folders[kBase] = {L"2.6.21", L"2.10.1"};
     ui.files[std::wstring(kBase) + L"2.10.1\\Bin\\Solvak Trevane.exe"] = 1;
     EXPECT_TRUE(trv::RunDownloadedInstaller(L"C:\\Temp\\up.exe", 1, kPrefs, L"Solvak Trevane"));
-    EXPECT_EQ(ui.runs, (std::vector<std::wstring>{
-                           L"hidden \"C:\\Temp\\up.exe\" /S /PRODUCT_ALIAS=\"Solvak\"",
-                           L"shell " + std::wstring(kBase) + L"2.10.1\\Bin\\Solvak Trevane.exe"}));
+    EXPECT_EQ(ui.runs,
+              (std::vector<std::wstring>{L"hidden \"C:\\Temp\\up.exe\" /S /PRODUCT_ALIAS=\"Solvak\"",
+                                         L"shell " + std::wstring(kBase) + L"2.10.1\\Bin\\Solvak Trevane.exe"}));
     EXPECT_EQ(ui.deleted, (std::vector<std::wstring>{L"C:\\Temp\\up.exe"}));
     EXPECT_EQ(ui.closes, 1);
 }

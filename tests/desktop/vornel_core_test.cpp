@@ -17,11 +17,13 @@ TEST(VornelVersion, ComparesDottedNumbersPartByPart) {
         const char* b;
         int expected;
     };
+    // clang-format off
     const Case cases[] = {
         {"2.6.21", "2.6.21", 0}, {"2.6.21", "2.6.3", 1},  {"2.6.3", "2.6.21", -1}, {"2.6", "2.6.0", 0},
         {"2.6", "2.6.1", -1},    {"10.0", "9.9.9", 1},    {"", "0", 0},            {nullptr, "1", -1},
         {"1.2b", "1.2", 0},      {"1..3", "1.0.3", 0},    {"99999999999999.1", "2147483647.1", 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(vnl::CompareDottedVersions(c.a, c.b), c.expected) << (c.a ? c.a : "null") << " vs " << c.b;
         EXPECT_EQ(vnl::CompareDottedVersions(c.b, c.a), -c.expected) << c.b;
@@ -33,11 +35,13 @@ TEST(VornelSizeText, BinaryUnitsWithTwoDecimals) {
         uint64_t bytes;
         const wchar_t* text;
     };
+    // clang-format off
     const Case cases[] = {
         {0, L"0 B"},           {1023, L"1023 B"},           {1024, L"1.00 KB"},
         {1536, L"1.50 KB"},    {1048576, L"1.00 MB"},       {3447746560ull, L"3.21 GB"},
         {1099511627776ull * 2048, L"2048.00 TB"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(vnl::FormatByteSize(c.bytes), c.text) << c.bytes;
     }
@@ -56,13 +60,13 @@ TEST(VornelDefaultsStore, ReadsGroupedKeysWithTypeChecks) {
     EXPECT_EQ(number, 5);
     EXPECT_TRUE(store.GetString("url:itunes:32", text));
     EXPECT_EQ(text, "http://a/32");
-    EXPECT_FALSE(store.GetString("url:brand", text));    // a number is not a string
-    EXPECT_FALSE(store.GetInt("url:itunes:32", number)); // and a string is not a number
+    EXPECT_FALSE(store.GetString("url:brand", text));     // a number is not a string
+    EXPECT_FALSE(store.GetInt("url:itunes:32", number));  // and a string is not a number
     EXPECT_FALSE(store.GetInt("product:missing", number));
     EXPECT_FALSE(store.GetInt("nogroup:type", number));
-    EXPECT_FALSE(store.GetInt("product", number));       // an object is not a value
+    EXPECT_FALSE(store.GetInt("product", number));  // an object is not a value
     EXPECT_TRUE(store.GetRGB("color:1", colour));
-    EXPECT_EQ(colour, 0xE68E3Au);                        // COLORREF keeps red in the low byte
+    EXPECT_EQ(colour, 0xE68E3Au);  // COLORREF keeps red in the low byte
     EXPECT_FALSE(store.GetRGB("color:2", colour));
     EXPECT_FALSE(store.GetRGB("color:3", colour));
 }
@@ -88,24 +92,26 @@ TEST(VornelStoredZip, ArchiveIsReadByIndependentTools) {
     ASSERT_TRUE(vnl::BuildStoredZip(entries, archive));
 
     std::string output;
-    ASSERT_EQ(trv_test::RunPythonOn("import zipfile,sys,hashlib\n"
-                                    "z=zipfile.ZipFile(sys.argv[1])\n"
-                                    "assert z.testzip() is None\n"
-                                    "for i in z.infolist(): print(i.filename, i.file_size, hashlib.md5(z.read(i)).hexdigest()[:8])\n",
-                                    archive, output),
+    ASSERT_EQ(trv::test::RunPythonOn(
+                  "import zipfile,sys,hashlib\n"
+                  "z=zipfile.ZipFile(sys.argv[1])\n"
+                  "assert z.testzip() is None\n"
+                  "for i in z.infolist(): print(i.filename, i.file_size, hashlib.md5(z.read(i)).hexdigest()[:8])\n",
+                  archive, output),
               0)
         << output;
     std::string expected;
     for (const vnl::ZipEntry& e : entries) {
         std::string md5;
-        ASSERT_EQ(trv_test::RunPythonOn("import sys,hashlib\nprint(hashlib.md5(open(sys.argv[1],'rb').read()).hexdigest()[:8])\n",
-                                        e.bytes, md5),
+        ASSERT_EQ(trv::test::RunPythonOn(
+                      "import sys,hashlib\nprint(hashlib.md5(open(sys.argv[1],'rb').read()).hexdigest()[:8])\n",
+                      e.bytes, md5),
                   0);
         expected += e.name + " " + std::to_string(e.bytes.size()) + " " + md5;
     }
     EXPECT_EQ(output, expected);
 
-    const std::string path = trv_test::WriteTempFile(archive, ".zip");
+    const std::string path = trv::test::WriteTempFile(archive, ".zip");
     const int rc = std::system(("unzip -tq " + path + " >/dev/null").c_str());
     std::remove(path.c_str());
     EXPECT_EQ(rc, 0);

@@ -29,43 +29,38 @@ HostRequest Take(CommandMessage& message) {
     request.count = message.count;
     request.window = message.window;
     switch (message.code) {
-    case contacts::kRequestExportCsv:
-    case contacts::kRequestBackupXml:
-    case contacts::kRequestExportVcards: {
+    case sdk::contacts::kRequestExportCsv:
+    case sdk::contacts::kRequestBackupXml:
+    case sdk::contacts::kRequestExportVcards: {
         std::unique_ptr<std::vector<iOSContact*>> records(static_cast<std::vector<iOSContact*>*>(message.data));
         if (records) {
             for (iOSContact* c : *records) request.identifiers.push_back(c != nullptr ? c->identifier : L"(null)");
         }
         break;
     }
-    case contacts::kRequestDelete: {
+    case sdk::contacts::kRequestDelete: {
         std::unique_ptr<std::vector<std::wstring>> ids(static_cast<std::vector<std::wstring>*>(message.data));
         if (ids) request.identifiers = *ids;
         break;
     }
-    case contacts::kRequestSaveEdited:
-    case contacts::kRequestSaveNew:
-        request.contact.reset(static_cast<iOSContact*>(message.data));
-        break;
-    case contacts::kRequestChangeGroup:
-    case contacts::kRequestCreateGroup:
-        request.group.reset(static_cast<iOSContactGroup*>(message.data));
-        break;
-    case contacts::kRequestRemoveGroup:
+    case sdk::contacts::kRequestSaveEdited:
+    case sdk::contacts::kRequestSaveNew: request.contact.reset(static_cast<iOSContact*>(message.data)); break;
+    case sdk::contacts::kRequestChangeGroup:
+    case sdk::contacts::kRequestCreateGroup: request.group.reset(static_cast<iOSContactGroup*>(message.data)); break;
+    case sdk::contacts::kRequestRemoveGroup:
         if (message.data != nullptr) {
             request.identifiers.push_back(static_cast<const wchar_t*>(message.data));
             std::free(message.data);
         }
         break;
-    case contacts::kRequestCountries:
+    case sdk::contacts::kRequestCountries:
         if (message.data != nullptr) {
             auto* list = static_cast<std::vector<WideStringPair>*>(message.data);
             list->push_back({L"us", L"United States"});
             list->push_back({L"de", L"Germany"});
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return request;
 }
@@ -90,6 +85,7 @@ ImageCache* ThemeImages() {
     static ImageCache* cache = nullptr;
     if (cache != nullptr) return cache;
     auto* images = new ImageCache();  // lent to the plug-in for the life of the process
+    // clang-format off
     const char* keys[] = {"common\\content-check-yes.png", "common\\content-check-no.png",
                           "contacts\\content-contacts-list.png", "contacts\\preview-contacts.png",
                           "contacts\\content-contacts-icloud.png", "contacts\\operate-expand-normal.png",
@@ -105,6 +101,7 @@ ImageCache* ThemeImages() {
                           "common\\operate-search.png", "contacts\\operate-ok.png", "common\\close-normal.png",
                           "common\\close-pressed.png", "note\\content-notes-icloud.png", "bookmarks\\content-bookmarks-folder.png",
                           "bookmarks\\content-bookmarks-file.png", "bookmarks\\content-bookmarks-icloud.png"};
+    // clang-format on
     for (const char* key : keys) {
         std::wstring path = std::wstring(TRV_APP_DIR) + L"\\themes\\";
         for (const char* p = key; *p; ++p) path.push_back(static_cast<wchar_t>(*p));
@@ -118,7 +115,6 @@ ImageCache* ThemeImages() {
     cache = images;
     return images;
 }
-
 
 Harness& Harness::Get() {
     static Harness* harness = [] {
@@ -181,7 +177,8 @@ void Reply(const wchar_t* key, int64_t code, void* extra) {
     Pump();
 }
 
-std::shared_ptr<iOSContact> Contact(const wchar_t* id, const wchar_t* first, const wchar_t* last, const wchar_t* phone) {
+std::shared_ptr<iOSContact> Contact(const wchar_t* id, const wchar_t* first, const wchar_t* last,
+                                    const wchar_t* phone) {
     auto c = std::make_shared<iOSContact>();
     c->identifier = id;
     c->firstName = first;
@@ -233,7 +230,8 @@ std::vector<std::wstring> Column(HWND list, int column) {
 }
 
 bool IsRowChecked(HWND list, int row) {
-    const UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
+    const UINT state =
+        static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
     return ((state & LVIS_STATEIMAGEMASK) >> 12) != 1;
 }
 
@@ -267,7 +265,9 @@ void ClickRow(HWND list, int row) {
     Click(list, nameLeft + 60, (r.top + r.bottom) / 2);
 }
 
-std::wstring PreviewText(HWND page) { return wtl::WindowText(FindWindowExW(page, nullptr, L"DhContactDetailView", nullptr)); }
+std::wstring PreviewText(HWND page) {
+    return wtl::WindowText(FindWindowExW(page, nullptr, L"DhContactDetailView", nullptr));
+}
 
 std::vector<std::wstring> TreeTexts(HWND tree) {
     std::vector<std::wstring> texts;
@@ -281,7 +281,8 @@ std::vector<std::wstring> TreeTexts(HWND tree) {
         tv.cchTextMax = 256;
         SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
         texts.push_back(buffer);
-        item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+        item =
+            reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
     }
     return texts;
 }
@@ -289,7 +290,8 @@ std::vector<std::wstring> TreeTexts(HWND tree) {
 HTREEITEM TreeItem(HWND tree, int index) {
     HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
     for (int i = 0; i < index && item != nullptr; ++i) {
-        item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+        item =
+            reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
     }
     return item;
 }

@@ -30,9 +30,9 @@ struct HostRequest {
     int64_t code = 0;
     int64_t count = 0;
     HWND window = nullptr;
-    std::vector<std::wstring> identifiers;  // 2, 3, 4: of the records; 6: the list; 19: the group's
-    std::shared_ptr<iOSContact> contact;    // 10, 11
-    std::shared_ptr<iOSContactGroup> group; // 17, 18
+    std::vector<std::wstring> identifiers;   // 2, 3, 4: of the records; 6: the list; 19: the group's
+    std::shared_ptr<iOSContact> contact;     // 10, 11
+    std::shared_ptr<iOSContactGroup> group;  // 17, 18
 };
 
 struct Harness {
@@ -71,9 +71,9 @@ HWND Child(HWND page, int id);
 // A press on an owner-drawn button (reported at button-down), then pumped.
 void Press(HWND button);
 // The same press without pumping: for timer steps inside a modal loop, whose own loop delivers the click.
+using probe::CellText;
 using probe::PressLater;
 using probe::RowCount;
-using probe::CellText;
 std::vector<std::wstring> Column(HWND list, int column);
 bool IsRowChecked(HWND list, int row);
 bool IsRowSelected(HWND list, int row);

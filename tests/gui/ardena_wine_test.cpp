@@ -152,11 +152,13 @@ TEST(ArdenaModule, RepliesArePostedToThePageOrAnsweredAtOnce) {
         bool posted;
         bool emptyPayload;
     };
+    // clang-format off
     const Case cases[] = {
         {6, true, true, false},   {19, true, true, false}, {14, false, true, false}, {15, false, true, false},
         {11, false, true, true},  {2, false, false, false}, {16, false, false, false},
         {(int64_t{1} << 32) + 6, true, false, false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         CommandMessage reply = Message(ARDENA_COMMAND_DO_CONTACT, L"dev-c");
         reply.code = c.code;
@@ -195,12 +197,12 @@ TEST(ArdenaModule, BatchesOlderThanThePageAreDropped) {
         int64_t pageSequenceAfter;
     };
     const Case cases[] = {
-        {1, 5, true, 5},      // newer: delivered, the page adopts it
-        {1, 5, true, 5},      // equal: delivered
-        {1, 4, false, 5},     // older: dropped
-        {12, 4, false, 5},    // groups are checked against the same sequence
-        {12, 7, true, 5},     // groups do not move the contacts sequence
-        {1, -100, true, 5},   // loading finished: posted without a batch
+        {1, 5, true, 5},     // newer: delivered, the page adopts it
+        {1, 5, true, 5},     // equal: delivered
+        {1, 4, false, 5},    // older: dropped
+        {12, 4, false, 5},   // groups are checked against the same sequence
+        {12, 7, true, 5},    // groups do not move the contacts sequence
+        {1, -100, true, 5},  // loading finished: posted without a batch
     };
     for (const Case& c : cases) {
         CommandMessage reply = Message(ARDENA_COMMAND_DO_CONTACT, L"dev-d");

@@ -96,8 +96,7 @@ HWND ManagerWithTwoBackups() {
 TEST(BackupManager, RegistersItsTwoNamesAndTakesNoOtherPluginsCommands) {
     PluginHost& host = Brisel();
     ASSERT_NE(host.record.receive, nullptr);
-    EXPECT_EQ(host.registered,
-              (std::vector<std::string>{BRISEL_COMMAND_SHOW_WINDOW, BRISEL_COMMAND_DO_BACKUP}));
+    EXPECT_EQ(host.registered, (std::vector<std::string>{BRISEL_COMMAND_SHOW_WINDOW, BRISEL_COMMAND_DO_BACKUP}));
     // Another plug-in's show command (and a nameless one) make no manager.
     CommandMessage stranger{};
     stranger.name = ARDENA_COMMAND_SHOW_WINDOW;
@@ -149,7 +148,7 @@ TEST(BackupManager, TheStatusLineShowsEachRunsProgressAndOutcomeInWords) {
     HWND manager = ManagerWithTwoBackups();
     ASSERT_NE(manager, nullptr);
     struct Case {
-        backups::RunKind kind;
+        sdk::backups::RunKind kind;
         const wchar_t* device;
         int percent;
         bool ended;
@@ -158,20 +157,23 @@ TEST(BackupManager, TheStatusLineShowsEachRunsProgressAndOutcomeInWords) {
         const char* shot;
     };
     const Case cases[] = {
-        {backups::RunKind::Backup, L"dev-a", 42, false, 0, L"Backing up \"dev-a\": 42%", "backup-manager-progress"},
-        {backups::RunKind::Backup, L"dev-a", 100, true, 45,
+        {sdk::backups::RunKind::Backup, L"dev-a", 42, false, 0, L"Backing up \"dev-a\": 42%",
+         "backup-manager-progress"},
+        {sdk::backups::RunKind::Backup, L"dev-a", 100, true, 45,
          L"Backup of \"dev-a\" failed: the device was disconnected.", "backup-manager-failed"},
-        {backups::RunKind::Restore, L"dev-b", 7, false, 0,
+        {sdk::backups::RunKind::Restore, L"dev-b", 7, false, 0,
          L"Restoring \"dev-b\": 7%   Backup of \"dev-a\" failed: the device was disconnected.", nullptr},
-        {backups::RunKind::Restore, L"dev-b", 100, true, 207,
+        {sdk::backups::RunKind::Restore, L"dev-b", 100, true, 207,
          L"Restore of \"dev-b\" failed: the backup password is wrong.   "
-         L"Backup of \"dev-a\" failed: the device was disconnected.", "backup-manager-wrong-password"},
-        {backups::RunKind::Restore, L"dev-b", 100, true, 0,
+         L"Backup of \"dev-a\" failed: the device was disconnected.",
+         "backup-manager-wrong-password"},
+        {sdk::backups::RunKind::Restore, L"dev-b", 100, true, 0,
          L"Restore of \"dev-b\" failed: the backup password is wrong.   "
-         L"Backup of \"dev-a\" failed: the device was disconnected.", nullptr},  // an outcome is final
+         L"Backup of \"dev-a\" failed: the device was disconnected.",
+         nullptr},  // an outcome is final
     };
     for (const Case& c : cases) {
-        auto* report = new backups::BackupRunReport();
+        auto* report = new sdk::backups::BackupRunReport();
         report->kind = c.kind;
         report->device = c.device;
         report->percent = c.percent;
@@ -186,8 +188,8 @@ TEST(BackupManager, TheStatusLineShowsEachRunsProgressAndOutcomeInWords) {
     manager = ManagerWithTwoBackups();
     ASSERT_NE(manager, nullptr);
     EXPECT_EQ(StatusLine(manager), L"2 backup(s), 5.00 KB");
-    auto* report = new backups::BackupRunReport();
-    report->kind = backups::RunKind::Restore;
+    auto* report = new sdk::backups::BackupRunReport();
+    report->kind = sdk::backups::RunKind::Restore;
     report->device = L"dev-c";
     report->percent = 100;
     report->ended = true;

@@ -10,7 +10,8 @@
 // host question on the way is accepted. With TREVANE_PROBE_ROUND "2" and three devices it shows each outcome
 // on the manager's status line instead: a backup of the second device (which leaves midway) failing, a
 // backup of the first finishing, its restore with a wrong password failing, and a backup of the third
-// (which stalls) in progress, each reported as "status <line>" with a screenshot. Screenshots are asked for with "shot <name>" (answered by the file
+// (which stalls) in progress, each reported as "status <line>" with a screenshot. Screenshots are asked for with "shot
+// <name>" (answered by the file
 // "<report>.<name>.done"); the report ends with "done". Check lines are "ok <check>" or
 // "FAIL <check>: <what it saw>". UI thread of the host.
 #include <windows.h>
@@ -84,7 +85,8 @@ void Step(HWND timerWindow) {
         if (!ListComplete(list)) return;
         for (int row = 0; row < g_expectedRows; ++row) {
             std::wstring text;
-            for (int column = 1; column <= 6; ++column) text += (column > 1 ? L"\t" : L"") + probe::CellText(list, row, column);
+            for (int column = 1; column <= 6; ++column)
+                text += (column > 1 ? L"\t" : L"") + probe::CellText(list, row, column);
             Line("row " + vnl::Utf8FromWide(text.c_str()));
         }
         Line(probe::CheckLine(frame != nullptr && !IsWindowEnabled(frame), "host window disabled", ""));
@@ -95,7 +97,8 @@ void Step(HWND timerWindow) {
         if (GetFileAttributesW((g_reportPath + L"." + kShot + L".done").c_str()) == INVALID_FILE_ATTRIBUTES) return;
         HWND manager = Manager();
         HWND close = manager != nullptr ? GetDlgItem(manager, 5000) : nullptr;
-        if (close != nullptr) SendMessageW(manager, WM_COMMAND, MAKEWPARAM(5000, BN_CLICKED), reinterpret_cast<LPARAM>(close));
+        if (close != nullptr)
+            SendMessageW(manager, WM_COMMAND, MAKEWPARAM(5000, BN_CLICKED), reinterpret_cast<LPARAM>(close));
         Line(probe::CheckLine(close != nullptr && Manager() == nullptr, "close hides the manager", ""));
         Line(probe::CheckLine(frame != nullptr && IsWindowEnabled(frame), "host window enabled again", ""));
         g_step = 3;
@@ -143,7 +146,8 @@ void Click(HWND window, int id) {
 // Chooses the device `name` in a dialog's box as the user does.
 bool ChooseDevice(HWND dialog, const std::wstring& name) {
     HWND box = GetDlgItem(dialog, kDeviceBox);
-    const LRESULT index = SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name.c_str()));
+    const LRESULT index =
+        SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name.c_str()));
     if (index == CB_ERR) return false;
     SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kDeviceBox, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
@@ -174,7 +178,8 @@ std::function<bool()> Shot(const wchar_t* shot, HWND (*window)()) {
     auto asked = std::make_shared<bool>(false);
     return [shot, window, asked] {
         if (!*asked) {
-            if (HWND shown = window()) RedrawWindow(shown, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            if (HWND shown = window())
+                RedrawWindow(shown, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
             Line("shot " + vnl::Utf8FromWide(shot));
             *asked = true;
         }
@@ -253,7 +258,8 @@ void BuildRound() {
         HWND list = ManagerList();
         for (int row = 0; row < probe::RowCount(list); ++row) {
             std::wstring text;
-            for (int column = 1; column <= 6; ++column) text += (column > 1 ? L"\t" : L"") + probe::CellText(list, row, column);
+            for (int column = 1; column <= 6; ++column)
+                text += (column > 1 ? L"\t" : L"") + probe::CellText(list, row, column);
             Line("row " + vnl::Utf8FromWide(text.c_str()));
         }
         return true;
@@ -263,7 +269,8 @@ void BuildRound() {
     r.push_back([] {
         HWND list = ManagerList();
         for (int row = 0; row < probe::RowCount(list); ++row) {
-            if (probe::CellText(list, row, 1) == g_devices[1]) SetRowState(list, row, LVIS_STATEIMAGEMASK, INDEXTOSTATEIMAGEMASK(2));
+            if (probe::CellText(list, row, 1) == g_devices[1])
+                SetRowState(list, row, LVIS_STATEIMAGEMASK, INDEXTOSTATEIMAGEMASK(2));
         }
         Click(Manager(), kDeleteButton);
         return true;
@@ -282,7 +289,8 @@ void BuildRound() {
     r.push_back([] {
         HWND dialog = VisibleDialog(L"Restore");
         HWND list = probe::First(probe::Descendants(dialog, L"SysListView32"));
-        if (list == nullptr || probe::RowCount(list) != 1 || SendMessageW(GetDlgItem(dialog, kDeviceBox), CB_GETCOUNT, 0, 0) != 2) {
+        if (list == nullptr || probe::RowCount(list) != 1 ||
+            SendMessageW(GetDlgItem(dialog, kDeviceBox), CB_GETCOUNT, 0, 0) != 2) {
             return false;
         }
         ChooseDevice(dialog, g_devices[1]);
@@ -352,7 +360,8 @@ void AddBackupSteps(const std::wstring& name) {
             SendMessageW(GetDlgItem(dialog, kDeviceBox), CB_GETCOUNT, 0, 0) != static_cast<LRESULT>(g_devices.size())) {
             return false;
         }
-        if (!ChooseDevice(dialog, name)) Line(probe::CheckLine(false, "device in the box", vnl::Utf8FromWide(name.c_str())));
+        if (!ChooseDevice(dialog, name))
+            Line(probe::CheckLine(false, "device in the box", vnl::Utf8FromWide(name.c_str())));
         Click(dialog, kOkButton);
         return true;
     });
@@ -386,7 +395,8 @@ void BuildOutcomeRound() {
     });
     r.push_back(Accept("restore"));
     r.push_back(Accept("password"));
-    AddStatusSteps(L"Restore of " + quoted[0] + L" failed: the backup password is wrong.", L"restore-wrong-password.png");
+    AddStatusSteps(L"Restore of " + quoted[0] + L" failed: the backup password is wrong.",
+                   L"restore-wrong-password.png");
     AddBackupSteps(g_devices[2]);
     AddStatusSteps(L"Backing up " + quoted[2] + L": ", L"backup-progress.png");
 }
@@ -416,8 +426,9 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             HWND manager = Manager();
             HWND list = manager != nullptr ? probe::First(probe::Descendants(manager, L"SysListView32")) : nullptr;
             Line(probe::CheckLine(false, "backup manager",
-                                  "timed out at step " + std::to_string(g_step) + (manager ? ", shown" : ", not shown") +
-                                      ", rows " + std::to_string(list ? probe::RowCount(list) : -1)));
+                                  "timed out at step " + std::to_string(g_step) +
+                                      (manager ? ", shown" : ", not shown") + ", rows " +
+                                      std::to_string(list ? probe::RowCount(list) : -1)));
             Line("done");
             return 0;
         }
@@ -441,8 +452,8 @@ extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* recor
     wchar_t text[512] = {};
     wchar_t round[16] = {};
     if (GetEnvironmentVariableW(L"TREVANE_PROBE_ROUND", round, 16) > 0) {
-        const DWORD length = GetEnvironmentVariableW(L"TREVANE_PROBE_DEVICES", text, 512);
-        const std::wstring devices(text, length < 512 ? length : 0);
+        const DWORD devicesLength = GetEnvironmentVariableW(L"TREVANE_PROBE_DEVICES", text, 512);
+        const std::wstring devices(text, devicesLength < 512 ? devicesLength : 0);
         for (size_t start = 0; start <= devices.size();) {
             const size_t bar = std::min(devices.find(L'|', start), devices.size());
             if (bar > start) g_devices.push_back(devices.substr(start, bar - start));

@@ -128,8 +128,8 @@ HTREEITEM ItemNamed(HWND tree, const std::wstring& text) {
 }
 
 std::vector<std::shared_ptr<BookmarkItem>> Sample() {
-    return {Entry(L"bar", L"Bar", L"", {Entry(L"b1", L"Alpha", L"https://alpha.example/"),
-                                       Entry(L"b2", L"Beta", L"https://beta.example/")}),
+    return {Entry(L"bar", L"Bar", L"",
+                  {Entry(L"b1", L"Alpha", L"https://alpha.example/"), Entry(L"b2", L"Beta", L"https://beta.example/")}),
             Entry(L"work", L"Work", L"",
                   {Entry(L"deep", L"Deep", L"", {Entry(L"docs", L"Docs", L"https://docs.example/")})}),
             Entry(L"news", L"News", L"https://NEWS.example/")};
@@ -147,19 +147,19 @@ struct Seen {
 void Handle(PluginHost& host, Seen& seen) {
     host.onSend = [&seen](CommandMessage& message) {
         switch (message.code) {
-        case bookmarks::kRequestDelete: {
+        case sdk::bookmarks::kRequestDelete: {
             std::unique_ptr<std::vector<WideStringPair>> pairs(static_cast<std::vector<WideStringPair>*>(message.data));
             seen.deleted = *pairs;
             break;
         }
-        case bookmarks::kRequestExportHtml:
-        case bookmarks::kRequestBackupXml: {
+        case sdk::bookmarks::kRequestExportHtml:
+        case sdk::bookmarks::kRequestBackupXml: {
             std::unique_ptr<std::vector<BookmarkItem*>> entries(static_cast<std::vector<BookmarkItem*>*>(message.data));
             seen.exported.clear();
             for (BookmarkItem* entry : *entries) seen.exported.push_back(entry->name);
             break;
         }
-        case bookmarks::kRequestAskEntry: {
+        case sdk::bookmarks::kRequestAskEntry: {
             seen.dialog = message.status;
             auto* pair = static_cast<WideStringPair*>(message.data);
             seen.asked = *pair;
@@ -167,7 +167,7 @@ void Handle(PluginHost& host, Seen& seen) {
             message.status = seen.answer;
             break;
         }
-        case bookmarks::kRequestSave: seen.saved.reset(static_cast<BookmarkItem*>(message.data)); break;
+        case sdk::bookmarks::kRequestSave: seen.saved.reset(static_cast<BookmarkItem*>(message.data)); break;
         default: break;
         }
     };
@@ -249,16 +249,16 @@ TEST(BookmarksPage, TheColumnTreeFollowsItsDividersScrollsAndFitsColumns) {
     HWND tree = TreeOf(page);
     const CColumnTreeView& view = ViewOf(page);
     HWND header = view.Header();
-    Reply(host, L"marks-4", bookmarks::kReplyLoaded, Batch(1, Sample()));
+    Reply(host, L"marks-4", sdk::bookmarks::kReplyLoaded, Batch(1, Sample()));
     for (const wchar_t* folder : {L"Bar", L"Work", L".Deep"}) {
         SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(ItemNamed(tree, folder)));
     }
     SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(ItemNamed(tree, L"Bar")));
-    ASSERT_EQ(Texts(tree), (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"Work", L".Deep", L"..Docs",
-                                                      L"News"}));
+    ASSERT_EQ(Texts(tree),
+              (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"Work", L".Deep", L"..Docs", L"News"}));
 
     // The cells' indent follows the common controls' version.
-    const bookmarks::ColumnTreeMetrics metrics = bookmarks::ColumnTreeMetricsFor(CommonControlsMajorVersion(), 0);
+    const dunmar::ColumnTreeMetrics metrics = dunmar::ColumnTreeMetricsFor(CommonControlsMajorVersion(), 0);
     RECT headerRect = {};
     GetClientRect(header, &headerRect);
     const int headerHeight = headerRect.bottom;
@@ -330,8 +330,8 @@ TEST(BookmarksPage, TheColumnTreeFollowsItsDividersScrollsAndFitsColumns) {
     const int box = ImageWidth("common\\content-check-yes.png");
     int widestEnd = 0;
     for (const Row& row : Rows(tree)) {
-        const int picture = ImageWidth(bookmarks::IsFolder(*row.entry) ? "bookmarks\\content-bookmarks-folder.png"
-                                                                         : "bookmarks\\content-bookmarks-file.png");
+        const int picture = ImageWidth(dunmar::IsFolder(*row.entry) ? "bookmarks\\content-bookmarks-folder.png"
+                                                                    : "bookmarks\\content-bookmarks-file.png");
         const int end = LabelOf(tree, row.item).left + box + picture + 12 + TextWidth(tree, row.entry->name);
         EXPECT_LE(end, fitted - 2) << row.text;
         widestEnd = std::max(widestEnd, end);
@@ -348,10 +348,10 @@ TEST(BookmarksPage, TheTreeListsEntriesAndChecksPropagate) {
     HWND page = pages_test::ShowPage(host, L"marks-1");
     ASSERT_NE(page, nullptr);
     HWND tree = TreeOf(page);
-    Reply(host, L"marks-1", bookmarks::kReplyLoaded, Batch(1, Sample()));
+    Reply(host, L"marks-1", sdk::bookmarks::kReplyLoaded, Batch(1, Sample()));
     SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(ItemNamed(tree, L"Bar")));
-    EXPECT_EQ(Texts(tree), (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"Work", L".Deep", L"..Docs",
-                                                      L"News"}));
+    EXPECT_EQ(Texts(tree),
+              (std::vector<std::wstring>{L"Bar", L".Alpha", L".Beta", L"Work", L".Deep", L"..Docs", L"News"}));
     ClickBox(tree, ItemNamed(tree, L"Work"));
     EXPECT_EQ(CheckedTexts(tree), (std::vector<std::wstring>{L"Work", L".Deep", L"..Docs"})) << "down to all";
     ClickBox(tree, ItemNamed(tree, L"..Docs"));
@@ -363,19 +363,19 @@ TEST(BookmarksPage, TheTreeListsEntriesAndChecksPropagate) {
     EXPECT_EQ(seen.deleted, (std::vector<WideStringPair>{{L"bar", kBookmarkFolderKind}, {L"news", kBookmarkKind}}));
     pages_test::PressAndChoose(GetDlgItem(page, 5005), 0);  // Export to HTML: every checked entry
     EXPECT_EQ(seen.exported, (std::vector<std::wstring>{L"Bar", L"Alpha", L"Beta", L"News"}));
-    EXPECT_EQ(host.codes.back(), bookmarks::kRequestExportHtml);
+    EXPECT_EQ(host.codes.back(), sdk::bookmarks::kRequestExportHtml);
     pages_test::SaveShot(page, "bookmarks-page");
 
     // Refresh empties the tree at once; the reloaded one reopens the open folder and the selection.
     SendMessageW(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(ItemNamed(tree, L"Work")));
     SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(ItemNamed(tree, L".Beta")));
     ardena_test::Press(GetDlgItem(page, 5000));
-    EXPECT_EQ(host.codes.back(), bookmarks::kRequestLoad);
+    EXPECT_EQ(host.codes.back(), sdk::bookmarks::kRequestLoad);
     EXPECT_EQ(SendMessageW(tree, TVM_GETCOUNT, 0, 0), 0);
-    Reply(host, L"marks-1", bookmarks::kReplyLoaded, Batch(2, Sample()));
+    Reply(host, L"marks-1", sdk::bookmarks::kReplyLoaded, Batch(2, Sample()));
     auto expanded = [tree](const wchar_t* name) {
-        const LRESULT state = SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(ItemNamed(tree, name)),
-                                           TVIS_EXPANDED);
+        const LRESULT state =
+            SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(ItemNamed(tree, name)), TVIS_EXPANDED);
         return (state & TVIS_EXPANDED) != 0;
     };
     EXPECT_TRUE(expanded(L"Bar"));
@@ -389,7 +389,7 @@ TEST(BookmarksPage, TheTreeListsEntriesAndChecksPropagate) {
     SendMessageW(view.Header(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
     EXPECT_TRUE(view.IsCheckAll());
     EXPECT_EQ(CheckedTexts(tree).size(), 7u);
-    Reply(host, L"marks-1", bookmarks::kReplyLoaded, Batch(3, Sample()));
+    Reply(host, L"marks-1", sdk::bookmarks::kReplyLoaded, Batch(3, Sample()));
     EXPECT_FALSE(view.IsCheckAll());
     ClickBox(tree, ItemNamed(tree, L"Bar"));
     ClickBox(tree, ItemNamed(tree, L"Work"));
@@ -409,11 +409,11 @@ TEST(BookmarksPage, AddAndEditAskTheHostAndSave) {
     HWND tree = TreeOf(page);
     auto sample = Sample();
     sample[2]->position = 4;
-    Reply(host, L"marks-2", bookmarks::kReplyLoaded, Batch(1, sample));
+    Reply(host, L"marks-2", sdk::bookmarks::kReplyLoaded, Batch(1, sample));
 
     SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(ItemNamed(tree, L"News")));
     pages_test::PressAndChoose(GetDlgItem(page, 5009), 1);  // Add page, next to the selected page
-    EXPECT_EQ(seen.dialog, bookmarks::kPageDialog);
+    EXPECT_EQ(seen.dialog, sdk::bookmarks::kPageDialog);
     EXPECT_EQ(seen.asked, WideStringPair());
     EXPECT_EQ(seen.saved, nullptr) << "a cancelled dialog saves nothing";
     seen.answer = 1;
@@ -426,7 +426,7 @@ TEST(BookmarksPage, AddAndEditAskTheHostAndSave) {
 
     SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(ItemNamed(tree, L"Bar")));
     ardena_test::Press(GetDlgItem(page, 5004));  // Edit the folder
-    EXPECT_EQ(seen.dialog, bookmarks::kFolderDialog);
+    EXPECT_EQ(seen.dialog, sdk::bookmarks::kFolderDialog);
     EXPECT_EQ(seen.asked, WideStringPair(L"Bar", L""));
     EXPECT_EQ(seen.saved->identifier, L"bar");
     host.onSend = nullptr;
@@ -438,7 +438,7 @@ TEST(BookmarksPage, SearchIsFlatAndARemovalDuringItLeavesNoDanglingItem) {
     Handle(host, seen);
     HWND page = pages_test::ShowPage(host, L"marks-3");
     HWND tree = TreeOf(page);
-    Reply(host, L"marks-3", bookmarks::kReplyLoaded, Batch(1, Sample()));
+    Reply(host, L"marks-3", sdk::bookmarks::kReplyLoaded, Batch(1, Sample()));
     SetWindowTextW(GetDlgItem(page, 5003), L"EXAMPLE");
     ardena_test::Press(GetDlgItem(page, 5002));
     EXPECT_EQ(Texts(tree), (std::vector<std::wstring>{L"Alpha", L"Beta", L"Docs", L"News"})) << "flat, by URL too";
@@ -447,7 +447,7 @@ TEST(BookmarksPage, SearchIsFlatAndARemovalDuringItLeavesNoDanglingItem) {
     EXPECT_EQ(Texts(tree), (std::vector<std::wstring>{L"Deep", L"Docs"}));
 
     // The folder that holds both found entries goes while they are shown: its subtree's items go too.
-    Reply(host, L"marks-3", bookmarks::kReplyRemoved, _wcsdup(L"work"));
+    Reply(host, L"marks-3", sdk::bookmarks::kReplyRemoved, _wcsdup(L"work"));
     EXPECT_EQ(SendMessageW(tree, TVM_GETCOUNT, 0, 0), 0);
     SetWindowTextW(GetDlgItem(page, 5003), L"");
     ardena_test::Press(GetDlgItem(page, 5002));
@@ -455,8 +455,8 @@ TEST(BookmarksPage, SearchIsFlatAndARemovalDuringItLeavesNoDanglingItem) {
     // A nested entry: its item goes, its folder stays; every remaining row still reaches a live record.
     SetWindowTextW(GetDlgItem(page, 5003), L"a");
     ardena_test::Press(GetDlgItem(page, 5002));
-    Reply(host, L"marks-3", bookmarks::kReplyRemoved, _wcsdup(L"b1"));
-    Reply(host, L"marks-3", bookmarks::kReplyRemoved, _wcsdup(L"unknown"));
+    Reply(host, L"marks-3", sdk::bookmarks::kReplyRemoved, _wcsdup(L"b1"));
+    Reply(host, L"marks-3", sdk::bookmarks::kReplyRemoved, _wcsdup(L"unknown"));
     EXPECT_EQ(Texts(tree), (std::vector<std::wstring>{L"Bar", L"Beta", L"News"}));
     for (const Row& row : Rows(tree)) {
         ASSERT_NE(row.entry, nullptr);
@@ -465,10 +465,10 @@ TEST(BookmarksPage, SearchIsFlatAndARemovalDuringItLeavesNoDanglingItem) {
         RedrawWindow(tree, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     }
     pages_test::SaveShot(page, "bookmarks-page-search");
-    Reply(host, L"marks-3", bookmarks::kReplyShowCloudNotice);
+    Reply(host, L"marks-3", sdk::bookmarks::kReplyShowCloudNotice);
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(page, kTreeView)));
     pages_test::SaveShot(page, "bookmarks-page-icloud");
-    Reply(host, L"marks-3", bookmarks::kReplyHideCloudNotice);
+    Reply(host, L"marks-3", sdk::bookmarks::kReplyHideCloudNotice);
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(page, kTreeView)));
     host.onSend = nullptr;
 }

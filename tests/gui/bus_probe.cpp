@@ -91,8 +91,8 @@ void ProbeListPages() {
     const struct {
         int section;
         const wchar_t* page;
-    } kPages[] = {{4, L"DhNoteDelegate"}, {6, L"DhBookmarkDelegate"}, {10, L"DhRecordingDelegate"},
-                  {11, L"DhRingtoneDelegate"}};
+    } kPages[] = {
+        {4, L"DhNoteDelegate"}, {6, L"DhBookmarkDelegate"}, {10, L"DhRecordingDelegate"}, {11, L"DhRingtoneDelegate"}};
     for (const auto& entry : kPages) {
         CommandMessage select{};
         select.value4 = entry.section;

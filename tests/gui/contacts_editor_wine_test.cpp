@@ -29,8 +29,8 @@ constexpr int kPropertyView = 4020;
 
 size_t CountRequests(int64_t code) {
     const auto& requests = Harness::Get().requests;
-    return static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
-                                             [code](const HostRequest& r) { return r.code == code; }));
+    return static_cast<size_t>(
+        std::count_if(requests.begin(), requests.end(), [code](const HostRequest& r) { return r.code == code; }));
 }
 
 std::vector<const HostRequest*> Requests(int64_t code) {
@@ -95,7 +95,7 @@ HWND PageWithContacts(const wchar_t* key) {
     ann->company = L"Acme";
     ann->department = L"R&D";
     ann->jobTitle = L"Boss";
-    Reply(key, contacts::kReplyContactsLoaded, ContactBatch(1, {ann, Contact(L"2", L"Bea", L"Moss")}));
+    Reply(key, sdk::contacts::kReplyContactsLoaded, ContactBatch(1, {ann, Contact(L"2", L"Bea", L"Moss")}));
     return page;
 }
 
@@ -104,7 +104,7 @@ HWND PageWithContacts(const wchar_t* key) {
 TEST(ContactsEditor, EachOkAfterAFailedSaveSendsOneFreshRecord) {
     HWND page = PageWithContacts(L"editor-1");
     Harness& harness = Harness::Get();
-    const size_t before = CountRequests(contacts::kRequestSaveNew);
+    const size_t before = CountRequests(sdk::contacts::kRequestSaveNew);
     HWND dialog = nullptr;
     HWND view = nullptr;
     Steps steps;
@@ -131,18 +131,18 @@ TEST(ContactsEditor, EachOkAfterAFailedSaveSendsOneFreshRecord) {
             return true;
         },
         // The host does not confirm the first save: the dialog stays, and OK is pressed again.
-        [&] { return CountRequests(contacts::kRequestSaveNew) == before + 1; },
+        [&] { return CountRequests(sdk::contacts::kRequestSaveNew) == before + 1; },
         [&] {
             EXPECT_TRUE(IsWindow(dialog));
             PressLater(GetDlgItem(dialog, kOk));
             return true;
         },
-        [&] { return CountRequests(contacts::kRequestSaveNew) == before + 2; },
+        [&] { return CountRequests(sdk::contacts::kRequestSaveNew) == before + 2; },
         [&] {
             CommandMessage close{};
             close.name = "ARDENA_COMMAND_DO_CONTACT";
             close.wideText = const_cast<wchar_t*>(L"editor-1");
-            close.code = contacts::kReplyCloseEditor;
+            close.code = sdk::contacts::kReplyCloseEditor;
             harness.record.receive(&close);  // posted to the page, which closes its editor
             return true;
         },
@@ -151,7 +151,7 @@ TEST(ContactsEditor, EachOkAfterAFailedSaveSendsOneFreshRecord) {
     TimerDriver driver(std::ref(steps), 15000);
     Press(Child(page, 5000));  // "New": the editor runs modally until it is closed
     ASSERT_FALSE(driver.TimedOut()) << "stopped at step " << steps.next;
-    const std::vector<const HostRequest*> saves = Requests(contacts::kRequestSaveNew);
+    const std::vector<const HostRequest*> saves = Requests(sdk::contacts::kRequestSaveNew);
     ASSERT_EQ(saves.size(), before + 2);
     for (size_t i = before; i < saves.size(); ++i) {
         const iOSContact& saved = *saves[i]->contact;
@@ -173,7 +173,7 @@ TEST(ContactsEditor, EachOkAfterAFailedSaveSendsOneFreshRecord) {
 
 TEST(ContactsEditor, CancelAfterASaveEndsWithoutSendingAgain) {
     HWND page = PageWithContacts(L"editor-2");
-    const size_t before = CountRequests(contacts::kRequestSaveNew);
+    const size_t before = CountRequests(sdk::contacts::kRequestSaveNew);
     HWND dialog = nullptr;
     Steps steps;
     steps.steps = {
@@ -182,7 +182,7 @@ TEST(ContactsEditor, CancelAfterASaveEndsWithoutSendingAgain) {
             PressLater(GetDlgItem(dialog, kOk));
             return true;
         },
-        [&] { return CountRequests(contacts::kRequestSaveNew) == before + 1; },
+        [&] { return CountRequests(sdk::contacts::kRequestSaveNew) == before + 1; },
         [&] {
             PressLater(GetDlgItem(dialog, kCancel));
             return true;
@@ -192,8 +192,8 @@ TEST(ContactsEditor, CancelAfterASaveEndsWithoutSendingAgain) {
     TimerDriver driver(std::ref(steps), 15000);
     Press(Child(page, 5000));
     ASSERT_FALSE(driver.TimedOut()) << "stopped at step " << steps.next;
-    EXPECT_EQ(CountRequests(contacts::kRequestSaveNew), before + 1);
-    const iOSContact& saved = *Requests(contacts::kRequestSaveNew).back()->contact;
+    EXPECT_EQ(CountRequests(sdk::contacts::kRequestSaveNew), before + 1);
+    const iOSContact& saved = *Requests(sdk::contacts::kRequestSaveNew).back()->contact;
     EXPECT_EQ(saved.recordKind, L"person") << "the record the host took is intact after the editor ended";
     EXPECT_TRUE(saved.phones.empty());
 }
@@ -201,7 +201,7 @@ TEST(ContactsEditor, CancelAfterASaveEndsWithoutSendingAgain) {
 TEST(ContactsEditor, AnEditedContactKeepsItsIdentifierAndLosesAnEmptiedOrganisation) {
     HWND page = PageWithContacts(L"editor-3");
     ClickRow(Child(page, 5011), 0);
-    const size_t before = CountRequests(contacts::kRequestSaveEdited);
+    const size_t before = CountRequests(sdk::contacts::kRequestSaveEdited);
     HWND dialog = nullptr;
     std::wstring shownFirstName;
     Steps steps;
@@ -216,7 +216,7 @@ TEST(ContactsEditor, AnEditedContactKeepsItsIdentifierAndLosesAnEmptiedOrganisat
             PressLater(GetDlgItem(dialog, kOk));
             return true;
         },
-        [&] { return CountRequests(contacts::kRequestSaveEdited) == before + 1; },
+        [&] { return CountRequests(sdk::contacts::kRequestSaveEdited) == before + 1; },
         [&] {
             PressLater(GetDlgItem(dialog, kCancel));
             return true;
@@ -227,7 +227,7 @@ TEST(ContactsEditor, AnEditedContactKeepsItsIdentifierAndLosesAnEmptiedOrganisat
     Press(Child(page, 5007));  // "Edit" on the selected row
     ASSERT_FALSE(driver.TimedOut()) << "stopped at step " << steps.next;
     EXPECT_EQ(shownFirstName, L"Ann");
-    const iOSContact& saved = *Requests(contacts::kRequestSaveEdited).back()->contact;
+    const iOSContact& saved = *Requests(sdk::contacts::kRequestSaveEdited).back()->contact;
     EXPECT_EQ(saved.identifier, L"1");
     EXPECT_EQ(saved.editState, 2);
     EXPECT_EQ(saved.company, L"");

@@ -1,11 +1,11 @@
 // A test module that the contacts scenarios drop into Trevane's plug-in folder beside the relay stand-in.
 // With TREVANE_PROBE_SCENARIO=service it works the page against the device service Harlix (BuildServiceSteps);
-// otherwise, with the relay in fixture mode: once the host's message loop runs it makes a device arrive and chooses the Contacts section,
-// as the relay and the section list would, then works the contacts page as a user would: it waits for the
-// fixture's contacts, searches, sorts, previews, deletes the previewed contact (answering the host's
-// confirmation), creates, renames and fills a group, and saves a new contact in the editor twice (the
-// fixture refuses the first save). It finds windows by class and control id and acts on a timer of the UI
-// thread, so that it also acts inside the modal loops the page and the host open.
+// otherwise, with the relay in fixture mode: once the host's message loop runs it makes a device arrive and chooses the
+// Contacts section, as the relay and the section list would, then works the contacts page as a user would: it waits for
+// the fixture's contacts, searches, sorts, previews, deletes the previewed contact (answering the host's confirmation),
+// creates, renames and fills a group, and saves a new contact in the editor twice (the fixture refuses the first save).
+// It finds windows by class and control id and acts on a timer of the UI thread, so that it also acts inside the modal
+// loops the page and the host open.
 //
 // It writes one line per check to the file named by TREVANE_PROBE_REPORT: "ok <check>" or
 // "FAIL <check>: <what it saw>", "rect <name> x y width height" for the scenario's pixel probes, and
@@ -111,7 +111,8 @@ void ClickRow(HWND list, int row) {
 }
 
 bool IsChecked(HWND list, int row) {
-    const UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
+    const UINT state =
+        static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
     return ((state & LVIS_STATEIMAGEMASK) >> 12) != 1;
 }
 
@@ -127,7 +128,8 @@ std::vector<std::wstring> TreeTexts(HWND tree) {
         tv.cchTextMax = 256;
         SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
         texts.push_back(buffer);
-        item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+        item =
+            reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
     }
     return texts;
 }
@@ -137,7 +139,8 @@ HTREEITEM LastTreeItem(HWND tree) {
     HTREEITEM last = item;
     while (item != nullptr) {
         last = item;
-        item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+        item =
+            reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
     }
     return last;
 }
@@ -186,7 +189,8 @@ struct Probe {
         return Await("shot", name, [this] {
             RedrawWindow(FindWindowW(L"TrevaneMainFrame", nullptr), nullptr, nullptr,
                          RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-            if (dialog != nullptr) RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            if (dialog != nullptr)
+                RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
             GdiFlush();
         });
     }
@@ -201,7 +205,8 @@ struct Probe {
                 Report(std::string(verb) + " " + name);
                 return false;
             }
-            const std::wstring done = g_reportPath + L"." + std::wstring(waitingShot.begin(), waitingShot.end()) + L".done";
+            const std::wstring done =
+                g_reportPath + L"." + std::wstring(waitingShot.begin(), waitingShot.end()) + L".done";
             if (GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
             waitingShot.clear();
             return true;
@@ -280,7 +285,8 @@ void BuildSteps(Probe& p) {
     });
     s.push_back([&p] { return Rows(p.list) == 2; });
     s.push_back([&p] {
-        Check(Cell(p.list, 0, 1).find(L"Quokka") != std::wstring::npos && Cell(p.list, 1, 1).find(L"Quokka") != std::wstring::npos,
+        Check(Cell(p.list, 0, 1).find(L"Quokka") != std::wstring::npos &&
+                  Cell(p.list, 1, 1).find(L"Quokka") != std::wstring::npos,
               "search narrows the rows to the two Quokkas", Utf8(Cell(p.list, 0, 1)));
         SetWindowTextW(GetDlgItem(p.page, 5006), L"");
         PressLater(GetDlgItem(p.page, 5005));
@@ -336,7 +342,8 @@ void BuildSteps(Probe& p) {
     });
     s.push_back([&p] { return Rows(p.list) == 0; });
     s.push_back([&p] {
-        Check(wtl::WindowText(p.Preview()).empty(), "the deleted contact's preview is cleared", Utf8(wtl::WindowText(p.Preview())));
+        Check(wtl::WindowText(p.Preview()).empty(), "the deleted contact's preview is cleared",
+              Utf8(wtl::WindowText(p.Preview())));
         SetWindowTextW(GetDlgItem(p.page, 5006), L"");
         PressLater(GetDlgItem(p.page, 5005));
         return true;

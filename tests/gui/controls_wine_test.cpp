@@ -101,8 +101,8 @@ TEST(ScrollRequest, EachRequestMovesByItsStepAndTheThumbToItsWholePosition) {
     const struct {
         WORD request;
         int position;
-    } moves[] = {{SB_LINEUP, 293},   {SB_LINEDOWN, 307},      {SB_PAGEUP, 180},  {SB_PAGEDOWN, 420},
-                 {SB_THUMBTRACK, 70000}, {SB_THUMBPOSITION, 70000}, {SB_TOP, 0}, {SB_BOTTOM, 100000}};
+    } moves[] = {{SB_LINEUP, 293},       {SB_LINEDOWN, 307},        {SB_PAGEUP, 180}, {SB_PAGEDOWN, 420},
+                 {SB_THUMBTRACK, 70000}, {SB_THUMBPOSITION, 70000}, {SB_TOP, 0},      {SB_BOTTOM, 100000}};
     for (const auto& move : moves) {
         int position = -1;
         EXPECT_TRUE(wtl::ScrollRequestTarget(move.request, bar, 7, &position)) << move.request;
@@ -149,7 +149,7 @@ TEST(SwitchButton, StatesFollowSwitchModeThroughHoverAndLeave) {
         int afterLeave;
     };
     const Case cases[] = {
-        {true, 1, true, 1, 1},    // a selected switch stays selected
+        {true, 1, true, 1, 1},  // a selected switch stays selected
         {true, 0, true, 2, 0},
         {false, 1, true, 2, 0},
         {false, 3, false, 3, 3},  // a disabled button stays disabled when the mouse leaves
@@ -202,7 +202,7 @@ TEST(SwitchImageButton, PressOnTheMarkerOfASelectedButtonSendsNothing) {
     button.SetLayoutMode(2);
     button.SetDropDownImages(marker.get(), marker.get());
     button.SetImages(RGB(0xFF, 0xFF, 0xFF), RGB(0x3A, 0x8E, 0xE6), L"Export", image.get(), image.get());
-    const vnlc::SwitchImageLayout layout = button.Layout();
+    const controls::SwitchImageLayout layout = button.Layout();
     ASSERT_TRUE(layout.hasDropDown);
     const LPARAM onMarker = MAKELPARAM(layout.dropDownLeft + 1, layout.dropDownTop + 1);
 
@@ -362,7 +362,8 @@ TEST(AlertDialog, WithoutASecondButtonTheFirstSitsInTheCorner) {
         wchar_t text[128] = {};
         GetWindowTextW(dialog, text, 128);
         windowText = text;
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(5051, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, 5051)));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(5051, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, 5051)));
     };
     SetTimer(nullptr, 0, 1, &PressFromTimer);
     EXPECT_EQ(alert.Run(), 5051);
@@ -429,19 +430,21 @@ TEST(EditBox, PlaceholderComesAndGoesWithFocusAndIsGrey) {
         const wchar_t* unfocused;
         bool grey;
     };
+    // clang-format off
     const Case cases[] = {
         {true, L"Search", L"", L"Search", true},           // the placeholder clears on focus, returns on leave
         {true, L"Anna", L"Anna", L"Anna", false},          // real text is kept
         {false, L"", L"", L"", false},                     // disabled: focus never changes the text
         {false, L"Search", L"Search", L"Search", false},
     };
+    // clang-format on
     Parent parent(300, 100);
     HWND other = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 50, 100, 20, parent.window, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
     for (const Case& c : cases) {
-        HWND window = CreateWindowExW(0, L"EDIT", c.initial, WS_CHILD | WS_VISIBLE, 0, 0, 200, 24, parent.window,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(5006)), GetModuleHandleW(nullptr),
-                                      nullptr);
+        HWND window =
+            CreateWindowExW(0, L"EDIT", c.initial, WS_CHILD | WS_VISIBLE, 0, 0, 200, 24, parent.window,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(5006)), GetModuleHandleW(nullptr), nullptr);
         VNLEdit edit;
         ASSERT_TRUE(edit.SubclassWindow(window));
         edit.SetPlaceholder(c.enabled, L"Search");

@@ -271,7 +271,8 @@ TEST_F(Dialogs, UpdateResultsShowTheNoticeTheListTheDownloadAndTheLatestAlert) {
     // An automatic check: the notice on the sheet, from the UI thread.
     std::thread([&] { result(1, 2); }).join();
     dialog_test::Pump(2000, [&] { return IsWindowVisible(sheet->m_hWnd) != FALSE; });
-    EXPECT_EQ(dialog_test::TextOf(sheet->LinkWindow()), L"<A HREF=\"notice\">A new version of (2.7.0) is available.</A>");
+    EXPECT_EQ(dialog_test::TextOf(sheet->LinkWindow()),
+              L"<A HREF=\"notice\">A new version of (2.7.0) is available.</A>");
     sheet->Show(SW_HIDE);
 
     // The user asks: the list shows both versions, with a scroll bar for its twelve lines.
@@ -363,7 +364,8 @@ TEST_F(Dialogs, DriverDownloadShowsItsProgressAndTheNoticesAnswerTheUser) {
 
     dialog_test::WhenDialogShows([](HWND notice) {
         const std::wstring text = dialog_test::TextOf(notice);
-        EXPECT_EQ(text.rfind(L"Connected device is not recognized? Fix it as follows:\nWay 1. Update the Apple", 0), 0u);
+        EXPECT_EQ(text.rfind(L"Connected device is not recognized? Fix it as follows:\nWay 1. Update the Apple", 0),
+                  0u);
         EXPECT_NE(text.find(L"Way 3. Click here for more solutions."), std::wstring::npos);
         dialog_test::Screenshot(notice, L"driver-not-recognized");
         dialog_test::Press(notice, 5051);

@@ -25,8 +25,8 @@ std::wstring MakeTempFolder(const wchar_t* name) {
     static int serial = 0;
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + name + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                std::to_wstring(++serial) + L"\\";
+    const std::wstring folder =
+        std::wstring(temp) + name + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial) + L"\\";
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
@@ -128,9 +128,9 @@ class ProbeWindow : public wtl::CWindowImpl<ProbeWindow> {
 public:
     DECLARE_WND_CLASS_EX(L"TrevaneProbeWindow", 0, nullptr)
     BEGIN_MSG_MAP(ProbeWindow)
-        MSG_WM_CREATE(OnCreate)
-        MSG_WM_SIZE(OnSize)
-        MESSAGE_HANDLER_EX(WM_APP + 1, OnProbe)
+    MSG_WM_CREATE(OnCreate)
+    MSG_WM_SIZE(OnSize)
+    MESSAGE_HANDLER_EX(WM_APP + 1, OnProbe)
     END_MSG_MAP()
 
     bool refuseCreate = false;

@@ -77,17 +77,17 @@ void HandleNotes(PluginHost& host, NoteRequests& seen) {
             if (seen.version != 0) message.extra = _wcsdup(seen.version >= 10 ? L"10.0.0" : L"9.3.5");
             return;
         }
-        if (message.code == notes::kRequestExport || message.code == notes::kRequestBackupXml) {
+        if (message.code == sdk::notes::kRequestExport || message.code == sdk::notes::kRequestBackupXml) {
             std::unique_ptr<std::vector<NoteItem*>> notes(static_cast<std::vector<NoteItem*>*>(message.data));
             std::vector<std::wstring> titles;
             for (NoteItem* note : *notes) titles.push_back(note->title);
             seen.exported.push_back(titles);
-        } else if (message.code == notes::kRequestAskNote) {
+        } else if (message.code == sdk::notes::kRequestAskNote) {
             auto* pair = static_cast<WideStringPair*>(message.data);
             EXPECT_EQ(*pair, WideStringPair(L"Subject:", L"Content:"));
             if (seen.confirm != 0) *pair = WideStringPair(L"Groceries", L"milk, eggs");
             message.status = seen.confirm;
-        } else if (message.code == notes::kRequestSave) {
+        } else if (message.code == sdk::notes::kRequestSave) {
             seen.saved.push_back(*static_cast<WideStringPair*>(message.data));
         }
     };
@@ -102,25 +102,26 @@ TEST(NotesPage, ListsBatchesSortsByTimeWhenLoadedAndPutsNewNotesOnTop) {
     HWND page = pages_test::ShowPage(host, L"notes-1");
     ASSERT_NE(page, nullptr);
     HWND list = Child(page, kList);
-    Reply(host, L"notes-1", notes::kReplyLoaded,
+    Reply(host, L"notes-1", sdk::notes::kReplyLoaded,
           Batch<NoteItem>(1, {Note(L"a", L"Alpha", L"first", L"2024-01-02 10:00"),
                               Note(L"b", L"Beta", L"second", L"2024-03-01 09:00")}));
-    Reply(host, L"notes-1", notes::kReplyLoaded, Batch<NoteItem>(1, {Note(L"c", L"Gamma", L"third", L"2023-12-31")}));
-    Reply(host, L"notes-1", notes::kReplyLoaded, Batch<NoteItem>(0, {Note(L"x", L"Stale", L"", L"")}));
+    Reply(host, L"notes-1", sdk::notes::kReplyLoaded,
+          Batch<NoteItem>(1, {Note(L"c", L"Gamma", L"third", L"2023-12-31")}));
+    Reply(host, L"notes-1", sdk::notes::kReplyLoaded, Batch<NoteItem>(0, {Note(L"x", L"Stale", L"", L"")}));
     EXPECT_EQ(Column(list, 1), (std::vector<std::wstring>{L"Alpha", L"Beta", L"Gamma"}));
     EXPECT_EQ(Column(list, 2), (std::vector<std::wstring>{L"first", L"second", L"third"}));
-    Reply(host, L"notes-1", notes::kReplyLoaded, nullptr);
+    Reply(host, L"notes-1", sdk::notes::kReplyLoaded, nullptr);
     EXPECT_EQ(Column(list, 1), (std::vector<std::wstring>{L"Beta", L"Alpha", L"Gamma"})) << "latest time first";
     EXPECT_EQ(Column(list, 3), (std::vector<std::wstring>{L"2024-03-01 09:00", L"2024-01-02 10:00", L"2023-12-31"}));
 
-    Reply(host, L"notes-1", notes::kReplyChanged,
+    Reply(host, L"notes-1", sdk::notes::kReplyChanged,
           new std::vector<std::shared_ptr<NoteItem>>{Note(L"d", L"One", L"", L"t"), Note(L"e", L"Two", L"", L"t")});
     EXPECT_EQ(Column(list, 1), (std::vector<std::wstring>{L"Two", L"One", L"Beta", L"Alpha", L"Gamma"}));
 
     // A newer batch replaces everything.
-    Reply(host, L"notes-1", notes::kReplyLoaded, Batch<NoteItem>(2, {Note(L"z", L"Zeta", L"", L"")}));
+    Reply(host, L"notes-1", sdk::notes::kReplyLoaded, Batch<NoteItem>(2, {Note(L"z", L"Zeta", L"", L"")}));
     EXPECT_EQ(Column(list, 1), std::vector<std::wstring>{L"Zeta"});
-    EXPECT_EQ(Reply(host, L"notes-1", notes::kReplySequence).status, 2);
+    EXPECT_EQ(Reply(host, L"notes-1", sdk::notes::kReplySequence).status, 2);
     host.onSend = nullptr;
 }
 
@@ -130,7 +131,7 @@ TEST(NotesPage, SearchSortExportAndTheNewNoteQuestion) {
     HandleNotes(host, seen);
     HWND page = pages_test::ShowPage(host, L"notes-2");
     HWND list = Child(page, kList);
-    Reply(host, L"notes-2", notes::kReplyLoaded,
+    Reply(host, L"notes-2", sdk::notes::kReplyLoaded,
           Batch<NoteItem>(1, {Note(L"a", L"shopping", L"Bread", L"1"), Note(L"b", L"Work", L"call BOB", L"2"),
                               Note(L"c", L"misc", L"nothing", L"3", L"hidden bob note")}));
     Search(page, L"BOB");
@@ -148,14 +149,14 @@ TEST(NotesPage, SearchSortExportAndTheNewNoteQuestion) {
     pages_test::PressAndChoose(Child(page, 5005), 1);  // Export to XML
     ASSERT_EQ(seen.exported.size(), 1u);
     EXPECT_EQ(seen.exported[0], std::vector<std::wstring>{L"Work"});
-    EXPECT_EQ(host.codes.back(), notes::kRequestBackupXml);
+    EXPECT_EQ(host.codes.back(), sdk::notes::kRequestBackupXml);
 
     Press(Child(page, 5009));  // declined: no save
     EXPECT_TRUE(seen.saved.empty());
     seen.confirm = 1;
     Press(Child(page, 5009));
     EXPECT_EQ(seen.saved, std::vector<WideStringPair>{WideStringPair(L"Groceries", L"milk, eggs")});
-    EXPECT_EQ(CountCodes(host, notes::kRequestSave), 1u);
+    EXPECT_EQ(CountCodes(host, sdk::notes::kRequestSave), 1u);
     pages_test::SaveShot(page, "notes-page");
     host.onSend = nullptr;
 }
@@ -178,17 +179,17 @@ TEST(NotesPage, VersionGateAndCloudNotice) {
     EXPECT_TRUE(IsWindowEnabled(newButton));
     EXPECT_TRUE(IsWindowEnabled(importButton));
 
-    Reply(host, L"notes-3", notes::kReplyHideCloudNotice);
+    Reply(host, L"notes-3", sdk::notes::kReplyHideCloudNotice);
     EXPECT_TRUE(IsWindowVisible(Child(page, kList))) << "hiding a notice that is not shown changes nothing";
-    Reply(host, L"notes-3", notes::kReplyShowCloudNotice);
-    Reply(host, L"notes-3", notes::kReplyShowCloudNotice);
+    Reply(host, L"notes-3", sdk::notes::kReplyShowCloudNotice);
+    Reply(host, L"notes-3", sdk::notes::kReplyShowCloudNotice);
     EXPECT_FALSE(IsWindowVisible(Child(page, kList)));
     EXPECT_TRUE(IsWindowVisible(Child(page, 5008)));
     pages_test::SaveShot(page, "notes-page-icloud");
-    const size_t loads = CountCodes(host, notes::kRequestLoad);
+    const size_t loads = CountCodes(host, sdk::notes::kRequestLoad);
     Press(Child(page, 5008));
-    EXPECT_EQ(CountCodes(host, notes::kRequestLoad), loads + 1) << "Continue loads again";
-    Reply(host, L"notes-3", notes::kReplyHideCloudNotice);
+    EXPECT_EQ(CountCodes(host, sdk::notes::kRequestLoad), loads + 1) << "Continue loads again";
+    Reply(host, L"notes-3", sdk::notes::kReplyHideCloudNotice);
     EXPECT_TRUE(IsWindowVisible(Child(page, kList)));
     EXPECT_FALSE(IsWindowVisible(Child(page, 5008)));
     host.onSend = nullptr;
@@ -206,7 +207,7 @@ struct ExportSeen {
 
 void HandleExports(PluginHost& host, ExportSeen& seen) {
     host.onSend = [&seen](CommandMessage& message) {
-        if (message.code != recordings::kRequestExport) return;
+        if (message.code != sdk::recordings::kRequestExport) return;
         std::unique_ptr<std::vector<WideStringPair>> pairs(static_cast<std::vector<WideStringPair>*>(message.data));
         seen.pairs = *pairs;
         seen.caption = message.wideText != nullptr ? message.wideText : L"";
@@ -233,7 +234,7 @@ TEST(VoiceMemoPage, ListsSearchesSortsBySizeAndExportsCheckedPairs) {
     HWND page = pages_test::ShowPage(host, L"memo-1");
     ASSERT_NE(page, nullptr);
     HWND list = Child(page, kList);
-    Reply(host, L"memo-1", recordings::kReplyLoaded,
+    Reply(host, L"memo-1", sdk::recordings::kReplyLoaded,
           Batch<RecordingItem>(1, {Memo(L"k1", L"Lecture", L"00:45:10", 2048000, L"2024-05-01 AM"),
                                    Memo(L"k2", L"idea", L"00:00:31", 900, L"2023-11-20 PM"),
                                    Memo(L"k3", L"Band practice", L"01:02:00", 15000000, L"2024-05-02 AM")}));
@@ -262,7 +263,7 @@ TEST(VoiceMemoPage, ListsSearchesSortsBySizeAndExportsCheckedPairs) {
 
     Press(Child(page, 5000));  // refresh empties the page and asks again
     EXPECT_EQ(RowCount(list), 0);
-    EXPECT_EQ(host.codes.back(), recordings::kRequestLoad);
+    EXPECT_EQ(host.codes.back(), sdk::recordings::kRequestLoad);
     host.onSend = nullptr;
 }
 
@@ -270,12 +271,12 @@ TEST(RingtonePage, ListsSortsTimeByValueAndAnswersItsWindow) {
     PluginHost& host = pages_test::Plugin(L"Faydra", FAYDRA_COMMAND_SHOW_WINDOW, FAYDRA_COMMAND_DO_RINGTONE);
     ExportSeen seen;
     HandleExports(host, seen);
-    EXPECT_EQ(Reply(host, L"tones-1", recordings::kReplyWindow).window, nullptr) << "no page yet";
+    EXPECT_EQ(Reply(host, L"tones-1", sdk::recordings::kReplyWindow).window, nullptr) << "no page yet";
     HWND page = pages_test::ShowPage(host, L"tones-1");
     ASSERT_NE(page, nullptr);
-    EXPECT_EQ(Reply(host, L"tones-1", recordings::kReplyWindow).window, page);
+    EXPECT_EQ(Reply(host, L"tones-1", sdk::recordings::kReplyWindow).window, page);
     HWND list = Child(page, kList);
-    Reply(host, L"tones-1", recordings::kReplyLoaded,
+    Reply(host, L"tones-1", sdk::recordings::kReplyLoaded,
           Batch<RingtoneItem>(3, {Tone(L"r1", L"Marimba", 9, L"0:09", 100), Tone(L"r2", L"alarm", 30, L"0:30", 300),
                                   Tone(L"r3", L"Chime", 100, L"1:40", 200)}));
     EXPECT_EQ(Column(list, 1), (std::vector<std::wstring>{L"Marimba", L"alarm", L"Chime"}));
@@ -315,7 +316,7 @@ TEST(MediaPages, DroppedFilesReachTheHostWholeUnderTheirAddCaption) {
         std::wstring caption;
         int64_t count = -1;
         host.onSend = [&](CommandMessage& message) {
-            if (message.code != recordings::kRequestAddFiles) return;
+            if (message.code != sdk::recordings::kRequestAddFiles) return;
             dropped = *static_cast<const std::vector<std::wstring>*>(message.data);  // lent for the call
             caption = message.wideText != nullptr ? message.wideText : L"";
             count = message.count;

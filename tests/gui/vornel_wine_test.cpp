@@ -85,9 +85,13 @@ TEST(VornelString, BadInputNeverFails) {
     auto toNull = Own(VNLUtilityString::ConvertUnicodeToUtf8(nullptr));
     ASSERT_NE(toNull, nullptr);
     EXPECT_STREQ(toNull.get(), "");
-    auto invalid = Own(VNLUtilityString::ConvertUtf8ToUnicode("a\xFF" "b"));
+    auto invalid =
+        Own(VNLUtilityString::ConvertUtf8ToUnicode("a\xFF"
+                                                   "b"));
     ASSERT_NE(invalid, nullptr);
-    EXPECT_STREQ(invalid.get(), L"a\xFFFD" L"b");
+    EXPECT_STREQ(invalid.get(),
+                 L"a\xFFFD"
+                 L"b");
     auto ansi = Own(VNLUtilityString::ConvertUtf8ToAnsi("plain"));
     ASSERT_NE(ansi, nullptr);
     EXPECT_STREQ(ansi.get(), "plain");
@@ -168,8 +172,8 @@ TEST(VornelWindow, RelativeRectOfAChildIsInItsParentsClientCoordinates) {
     HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 100, 80, 300, 200, nullptr, nullptr,
                                   nullptr, nullptr);
     ASSERT_NE(parent, nullptr);
-    HWND child = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 12, 34, 50, 20, parent, nullptr, nullptr,
-                                 nullptr);
+    HWND child =
+        CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 12, 34, 50, 20, parent, nullptr, nullptr, nullptr);
     ASSERT_NE(child, nullptr);
     const RECT rect = VNLUtilityWindow::GetWindowRelativeRect(child);
     EXPECT_EQ(rect.left, 12);

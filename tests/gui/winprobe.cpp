@@ -239,7 +239,8 @@ bool CheckRows(HWND list, int rowCount, wchar_t** rows) {
     for (int i = 0; i < rowCount; ++i) {
         RECT rect = {LVIR_BOUNDS, 0, 0, 0};
         if (!buffer.Write(0, &rect, sizeof rect) ||
-            !SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(_wtoi(rows[i])), reinterpret_cast<LPARAM>(buffer.At(0)))) {
+            !SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(_wtoi(rows[i])),
+                          reinterpret_cast<LPARAM>(buffer.At(0)))) {
             return false;
         }
         if (!buffer.Read(0, &rect, sizeof rect)) return false;
@@ -254,7 +255,8 @@ bool CheckRows(HWND list, int rowCount, wchar_t** rows) {
 template <typename Match>
 HTREEITEM FindChildItem(HWND tree, const RemoteBuffer& buffer, HTREEITEM parent, Match matches) {
     SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(parent));
-    for (HTREEITEM node = TreeView_GetChild(tree, parent); node != nullptr; node = TreeView_GetNextSibling(tree, node)) {
+    for (HTREEITEM node = TreeView_GetChild(tree, parent); node != nullptr;
+         node = TreeView_GetNextSibling(tree, node)) {
         if (matches(TreeItemText(tree, buffer, node))) return node;
     }
     return nullptr;
@@ -280,7 +282,8 @@ bool ChooseFolder(HWND dialog, const std::wstring& path) {
         const std::wstring name = path.substr(at + 1, next - at - 1);
         at = next;
         if (name.empty()) continue;
-        node = FindChildItem(tree, buffer, node, [&name](const std::wstring& text) { return _wcsicmp(text.c_str(), name.c_str()) == 0; });
+        node = FindChildItem(tree, buffer, node,
+                             [&name](const std::wstring& text) { return _wcsicmp(text.c_str(), name.c_str()) == 0; });
     }
     if (node == nullptr) return false;
     SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(node));
@@ -303,8 +306,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"text-width" && argc == 5) {
         HDC dc = GetDC(nullptr);
-        HFONT font = CreateFontW(-_wtoi(argv[2]), 0, 0, 0, _wtoi(argv[3]) != 0 ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+        HFONT font = CreateFontW(-_wtoi(argv[2]), 0, 0, 0, _wtoi(argv[3]) != 0 ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                                 FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                                  DEFAULT_PITCH | FF_DONTCARE, L"Arial");
         HGDIOBJ old = SelectObject(dc, font);
         SIZE extent = {};
@@ -360,7 +363,8 @@ int wmain(int argc, wchar_t** argv) {
         if (dialog == nullptr) return 1;
         HWND button = FindButton(dialog, argv[2]);
         if (button == nullptr) return 1;
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
         return 0;
     }
     if (command == L"press-in" && argc == 4) {

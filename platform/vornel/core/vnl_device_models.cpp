@@ -12,6 +12,7 @@ struct Model {
 };
 
 // Several product types share a name: the same model sold with other radios or storage.
+// clang-format off
 constexpr Model kModels[] = {
     {"iPhone1,1", L"iPhone"}, {"iPhone1,2", L"iPhone 3G"}, {"iPhone2,1", L"iPhone 3GS"},
     {"iPhone3,1", L"iPhone 4"}, {"iPhone3,2", L"iPhone 4"}, {"iPhone3,3", L"iPhone 4"},
@@ -66,6 +67,7 @@ constexpr Model kModels[] = {
     {"iPod5,1", L"iPod touch (5th generation)"}, {"iPod7,1", L"iPod touch (6th generation)"},
     {"iPod9,1", L"iPod touch (7th generation)"},
 };
+// clang-format on
 
 }  // namespace
 

@@ -63,8 +63,8 @@ bool BuildStoredZip(const std::vector<ZipEntry>& entries, std::string& archive) 
         Put32(archive, 0x04034b50);
         Put16(archive, 10);  // version needed: 1.0, stored
         Put16(archive, flags);
-        Put16(archive, 0);   // method: stored
-        Put16(archive, 0);   // time
+        Put16(archive, 0);  // method: stored
+        Put16(archive, 0);  // time
         Put16(archive, kDosDate);
         Put32(archive, crc);
         Put32(archive, size);

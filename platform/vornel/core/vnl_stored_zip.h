@@ -9,7 +9,7 @@
 namespace vnl {
 
 struct ZipEntry {
-    std::string name;   // stored as given (ASCII or UTF-8 with the UTF-8 flag set)
+    std::string name;  // stored as given (ASCII or UTF-8 with the UTF-8 flag set)
     std::string bytes;
 };
 

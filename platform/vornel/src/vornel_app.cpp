@@ -48,7 +48,8 @@ HFONT VNLUtilityApp::GetFont(int sizePixels, bool bold, const wchar_t* face) {
 
 bool VNLUtilityApp::OpenFolder(const wchar_t* path) {
     if (path == nullptr || path[0] == L'\0') return false;
-    const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", path, nullptr, nullptr, SW_SHOWNORMAL));
+    const auto result =
+        reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", path, nullptr, nullptr, SW_SHOWNORMAL));
     return result > 32;
 }
 
@@ -56,7 +57,8 @@ bool VNLUtilityApp::OpenUrl(const char* utf8Url) {
     if (utf8Url == nullptr || utf8Url[0] == '\0') return false;
     wchar_t* url = VNLUtilityString::ConvertUtf8ToUnicode(utf8Url);
     if (url == nullptr) return false;
-    const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWNORMAL));
+    const auto result =
+        reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWNORMAL));
     VNLUtilityString::Free(url);
     return result > 32;
 }

@@ -30,6 +30,4 @@ wchar_t* VNLUtilityFile::SelectFolder(HWND owner, const wchar_t* caption) {
     return vnl::HeapCopy(path);
 }
 
-wchar_t* VNLUtilityFile::QVGetFormatSizeFromBytes(uint64_t bytes) {
-    return vnl::HeapCopy(vnl::FormatByteSize(bytes));
-}
+wchar_t* VNLUtilityFile::QVGetFormatSizeFromBytes(uint64_t bytes) { return vnl::HeapCopy(vnl::FormatByteSize(bytes)); }

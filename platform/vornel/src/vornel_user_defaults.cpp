@@ -42,7 +42,8 @@ enum class ReadResult { kRead, kMissing, kFailed };
 
 ReadResult ReadFile(const std::wstring& path, std::string& text) {
     FILE* raw = _wfopen(path.c_str(), L"rb");
-    if (raw == nullptr) return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? ReadResult::kMissing : ReadResult::kFailed;
+    if (raw == nullptr)
+        return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? ReadResult::kMissing : ReadResult::kFailed;
     std::unique_ptr<FILE, int (*)(FILE*)> file(raw, &fclose);
     if (fseek(file.get(), 0, SEEK_END) != 0) return ReadResult::kFailed;
     const long size = ftell(file.get());
@@ -112,13 +113,9 @@ bool VNLUserDefaults::InitStandardUserDefaults(const wchar_t* brand, const wchar
     std::lock_guard<std::mutex> storeLock(registry.standard->m_impl->mutex);
     registry.standard->m_impl->path = path;
     switch (result) {
-    case ReadResult::kRead:
-        return registry.standard->m_impl->store.Parse(text);
-    case ReadResult::kMissing:
-        registry.standard->m_impl->store.Parse("{}");
-        return true;
-    case ReadResult::kFailed:
-        break;
+    case ReadResult::kRead: return registry.standard->m_impl->store.Parse(text);
+    case ReadResult::kMissing: registry.standard->m_impl->store.Parse("{}"); return true;
+    case ReadResult::kFailed: break;
     }
     // Unreadable settings are kept empty and not overwritten blindly: WriteAll still saves, which
     // replaces a corrupt file with a sound one.

@@ -8,12 +8,8 @@ namespace wtl {
 bool ReflectNotification(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     HWND child = nullptr;
     switch (message) {
-    case WM_COMMAND:
-        child = reinterpret_cast<HWND>(lParam);
-        break;
-    case WM_NOTIFY:
-        child = reinterpret_cast<NMHDR*>(lParam)->hwndFrom;
-        break;
+    case WM_COMMAND: child = reinterpret_cast<HWND>(lParam); break;
+    case WM_NOTIFY: child = reinterpret_cast<NMHDR*>(lParam)->hwndFrom; break;
     case WM_DRAWITEM:
         if (wParam != 0) child = reinterpret_cast<DRAWITEMSTRUCT*>(lParam)->hwndItem;
         break;
@@ -26,11 +22,8 @@ bool ReflectNotification(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESU
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORSCROLLBAR:
-        child = reinterpret_cast<HWND>(lParam);
-        break;
-    default:
-        return false;
+    case WM_CTLCOLORSCROLLBAR: child = reinterpret_cast<HWND>(lParam); break;
+    default: return false;
     }
     if (child == nullptr || !::IsWindow(child)) {
         return false;

@@ -17,9 +17,9 @@
 #define MINILOG_API __declspec(dllimport)
 #endif
 
-MINILOG_API extern std::string FLAGS_log_dir;      // folder of the log files, in the ANSI code page
-MINILOG_API extern int32_t FLAGS_max_log_size;     // megabytes per file
-MINILOG_API extern int32_t FLAGS_v;                // VLOG verbosity
+MINILOG_API extern std::string FLAGS_log_dir;   // folder of the log files, in the ANSI code page
+MINILOG_API extern int32_t FLAGS_max_log_size;  // megabytes per file
+MINILOG_API extern int32_t FLAGS_v;             // VLOG verbosity
 
 namespace google {
 

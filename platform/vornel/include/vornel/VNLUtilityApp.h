@@ -9,10 +9,10 @@
 
 class VNL_API VNLUtilityApp {
 public:
-    static wchar_t* GetProductInstallDir();   // the folder of the program file
-    static wchar_t* GetProductPluginsDir();   // install folder + "plugins\"
-    static wchar_t* GetProductThemesDir();    // install folder + "themes\"
-    static wchar_t* GetAppModule();           // the program's full file name
+    static wchar_t* GetProductInstallDir();  // the folder of the program file
+    static wchar_t* GetProductPluginsDir();  // install folder + "plugins\"
+    static wchar_t* GetProductThemesDir();   // install folder + "themes\"
+    static wchar_t* GetAppModule();          // the program's full file name
     // A font of `sizePixels` character height; null when the system refuses. The caller deletes it.
     static HFONT GetFont(int sizePixels, bool bold, const wchar_t* face);
     static bool OpenFolder(const wchar_t* path);

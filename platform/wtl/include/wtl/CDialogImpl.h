@@ -16,9 +16,9 @@ class CDialogImpl : public CWindow, public CMessageMap {
 public:
     // Creates the dialog from template `templateId` without showing a modal loop; null on failure.
     HWND Create(HWND parent, int templateId) {
-        HWND dialog = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), parent,
-                                           &CDialogImpl::DialogProc,
-                                           reinterpret_cast<LPARAM>(static_cast<CDialogImpl*>(this)));
+        HWND dialog =
+            ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), parent,
+                                 &CDialogImpl::DialogProc, reinterpret_cast<LPARAM>(static_cast<CDialogImpl*>(this)));
         if (dialog == nullptr) {
             LOG(ERROR) << "CreateDialogParam failed, error " << ::GetLastError();
         }
@@ -49,10 +49,8 @@ private:
         case WM_CTLCOLORBTN:
         case WM_CTLCOLORDLG:
         case WM_CTLCOLORSCROLLBAR:
-        case WM_CTLCOLORSTATIC:
-            return true;
-        default:
-            return false;
+        case WM_CTLCOLORSTATIC: return true;
+        default: return false;
         }
     }
 

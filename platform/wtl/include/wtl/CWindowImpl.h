@@ -22,7 +22,7 @@ struct WindowClassInfo {
     HBRUSH background;  // a stock or system-colour brush; never deleted
 };
 
-#define DECLARE_WND_CLASS_EX(className, classStyle, backgroundBrush)        \
+#define DECLARE_WND_CLASS_EX(className, classStyle, backgroundBrush)           \
     static ::wtl::WindowClassInfo GetWndClassInfo() {                          \
         return ::wtl::WindowClassInfo{className, classStyle, backgroundBrush}; \
     }
@@ -48,8 +48,7 @@ public:
 };
 
 // Runs the map and turns an escaping exception into a logged, handled message.
-inline BOOL RouteMessage(CMessageMap& map, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                         LRESULT& result) {
+inline BOOL RouteMessage(CMessageMap& map, HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     try {
         return map.ProcessWindowMessage(window, message, wParam, lParam, result, 0);
     } catch (const std::exception& e) {

@@ -7,12 +7,12 @@
 
 #include <cstdint>
 
-#define BEGIN_MSG_MAP(theClass)                                                                          \
-    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,      \
-                              DWORD dwMsgMapID) override {                                               \
-        (void)hWnd;                                                                                      \
-        (void)wParam;                                                                                    \
-        (void)lParam;                                                                                    \
+#define BEGIN_MSG_MAP(theClass)                                                                                       \
+    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD dwMsgMapID) \
+        override {                                                                                                    \
+        (void)hWnd;                                                                                                   \
+        (void)wParam;                                                                                                 \
+        (void)lParam;                                                                                                 \
         (void)dwMsgMapID;
 
 #define END_MSG_MAP() \
@@ -20,10 +20,10 @@
     }
 
 // LRESULT OnX(CREATESTRUCTW*): 0 to go on, -1 to refuse creation.
-#define MSG_WM_CREATE(func)                                                     \
-    if (uMsg == WM_CREATE) {                                                    \
-        lResult = func(reinterpret_cast<CREATESTRUCTW*>(lParam));               \
-        return TRUE;                                                            \
+#define MSG_WM_CREATE(func)                                       \
+    if (uMsg == WM_CREATE) {                                      \
+        lResult = func(reinterpret_cast<CREATESTRUCTW*>(lParam)); \
+        return TRUE;                                              \
     }
 
 // void OnX()
@@ -38,19 +38,19 @@
 #define MSG_WM_PAINT(func) MSG_WM_NOARGS(WM_PAINT, func)
 
 // void OnSize(UINT type, int width, int height)
-#define MSG_WM_SIZE(func)                                                    \
-    if (uMsg == WM_SIZE) {                                                   \
-        func(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));     \
-        lResult = 0;                                                         \
-        return TRUE;                                                         \
+#define MSG_WM_SIZE(func)                                                \
+    if (uMsg == WM_SIZE) {                                               \
+        func(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam)); \
+        lResult = 0;                                                     \
+        return TRUE;                                                     \
     }
 
 // void OnSizing(UINT edge, RECT* proposed)
-#define MSG_WM_SIZING(func)                                                  \
-    if (uMsg == WM_SIZING) {                                                 \
-        func(static_cast<UINT>(wParam), reinterpret_cast<RECT*>(lParam));    \
-        lResult = TRUE;                                                      \
-        return TRUE;                                                         \
+#define MSG_WM_SIZING(func)                                               \
+    if (uMsg == WM_SIZING) {                                              \
+        func(static_cast<UINT>(wParam), reinterpret_cast<RECT*>(lParam)); \
+        lResult = TRUE;                                                   \
+        return TRUE;                                                      \
     }
 
 // void OnMove(uint16_t leftBits, uint16_t topBits): the raw 16-bit coordinates, signed by the handler.
@@ -62,26 +62,26 @@
     }
 
 // void OnTimer(UINT_PTR id)
-#define MSG_WM_TIMER(func)                     \
-    if (uMsg == WM_TIMER) {                    \
-        func(static_cast<UINT_PTR>(wParam));   \
-        lResult = 0;                           \
-        return TRUE;                           \
+#define MSG_WM_TIMER(func)                   \
+    if (uMsg == WM_TIMER) {                  \
+        func(static_cast<UINT_PTR>(wParam)); \
+        lResult = 0;                         \
+        return TRUE;                         \
     }
 
 // void OnCommand(UINT notifyCode, int id, HWND control)
-#define MSG_WM_COMMAND(func)                                                          \
-    if (uMsg == WM_COMMAND) {                                                         \
-        func(HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam));         \
-        lResult = 0;                                                                  \
-        return TRUE;                                                                  \
+#define MSG_WM_COMMAND(func)                                                  \
+    if (uMsg == WM_COMMAND) {                                                 \
+        func(HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam)); \
+        lResult = 0;                                                          \
+        return TRUE;                                                          \
     }
 
 // LRESULT OnX(WPARAM, LPARAM) for the program's own messages.
-#define MESSAGE_HANDLER_EX(message, func)     \
-    if (uMsg == (message)) {                  \
-        lResult = func(wParam, lParam);       \
-        return TRUE;                          \
+#define MESSAGE_HANDLER_EX(message, func) \
+    if (uMsg == (message)) {              \
+        lResult = func(wParam, lParam);   \
+        return TRUE;                      \
     }
 
 // ---- Entries used by the control set and the dialogs ----------------------------------------------
@@ -104,51 +104,50 @@ namespace wtl {
 bool ReflectNotification(HWND parent, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 }  // namespace wtl
 
-#define REFLECT_NOTIFICATIONS()                                                        \
-    if (::wtl::ReflectNotification(hWnd, uMsg, wParam, lParam, lResult)) {             \
-        return TRUE;                                                                   \
+#define REFLECT_NOTIFICATIONS()                                            \
+    if (::wtl::ReflectNotification(hWnd, uMsg, wParam, lParam, lResult)) { \
+        return TRUE;                                                       \
     }
 
 // bool OnX(WPARAM, LPARAM, LRESULT& result): false lets the message go on to the default procedure.
-#define MESSAGE_HANDLER_DECLINABLE(message, func)          \
+#define MESSAGE_HANDLER_DECLINABLE(message, func)             \
     if (uMsg == (message) && func(wParam, lParam, lResult)) { \
-        return TRUE;                                       \
+        return TRUE;                                          \
     }
 
 // bool OnX(UINT keyFlags, POINT point): false lets the message go on.
 #define MSG_MOUSE_DECLINABLE(message, func)                                                                  \
-    if (uMsg == (message) &&                                                                               \
-        func(static_cast<UINT>(wParam), POINT{static_cast<int16_t>(LOWORD(lParam)),                       \
-                                              static_cast<int16_t>(HIWORD(lParam))})) {                   \
-        lResult = 0;                                                                                       \
-        return TRUE;                                                                                       \
+    if (uMsg == (message) && func(static_cast<UINT>(wParam), POINT{static_cast<int16_t>(LOWORD(lParam)),     \
+                                                                   static_cast<int16_t>(HIWORD(lParam))})) { \
+        lResult = 0;                                                                                         \
+        return TRUE;                                                                                         \
     }
 
 // void OnX(UINT notifyCode, int id, HWND control) for WM_COMMAND from one control id.
-#define COMMAND_ID_HANDLER_EX(id, func)                                                   \
-    if (uMsg == WM_COMMAND && LOWORD(wParam) == (id)) {                                   \
-        func(HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam));             \
-        lResult = 0;                                                                      \
-        return TRUE;                                                                      \
+#define COMMAND_ID_HANDLER_EX(id, func)                                       \
+    if (uMsg == WM_COMMAND && LOWORD(wParam) == (id)) {                       \
+        func(HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam)); \
+        lResult = 0;                                                          \
+        return TRUE;                                                          \
     }
 
 // LRESULT OnX(NMHDR*) for WM_NOTIFY with one control id and one code.
-#define NOTIFY_HANDLER_EX(controlId, notifyCode, func)                                                    \
+#define NOTIFY_HANDLER_EX(controlId, notifyCode, func)                                                       \
     if (uMsg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->idFrom == static_cast<UINT_PTR>(controlId) && \
-        reinterpret_cast<NMHDR*>(lParam)->code == static_cast<UINT>(notifyCode)) {                        \
-        lResult = func(reinterpret_cast<NMHDR*>(lParam));                                              \
-        return TRUE;                                                                                   \
+        reinterpret_cast<NMHDR*>(lParam)->code == static_cast<UINT>(notifyCode)) {                           \
+        lResult = func(reinterpret_cast<NMHDR*>(lParam));                                                    \
+        return TRUE;                                                                                         \
     }
 
 // LRESULT OnInitDialog(HWND focus, LPARAM initParam)
-#define MSG_WM_INITDIALOG(func)                                             \
-    if (uMsg == WM_INITDIALOG) {                                            \
-        lResult = func(reinterpret_cast<HWND>(wParam), lParam);             \
-        return TRUE;                                                        \
+#define MSG_WM_INITDIALOG(func)                                 \
+    if (uMsg == WM_INITDIALOG) {                                \
+        lResult = func(reinterpret_cast<HWND>(wParam), lParam); \
+        return TRUE;                                            \
     }
 
 // Hands the message to the base class's map.
-#define CHAIN_MSG_MAP(theBase)                                                                \
-    if (theBase::ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult, dwMsgMapID)) {     \
-        return TRUE;                                                                          \
+#define CHAIN_MSG_MAP(theBase)                                                            \
+    if (theBase::ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult, dwMsgMapID)) { \
+        return TRUE;                                                                      \
     }
