@@ -220,15 +220,6 @@ void WriteLocalTime(JsonTextWriter& json, double appleSeconds) {
   json.String(text ? text.get() : "");
 }
 
-std::string CountInfo(size_t count) {
-  JsonTextWriter json;
-  json->StartObject();
-  json.Key("Count");
-  json->Uint64(count);
-  json->EndObject();
-  return json.Text();
-}
-
 // One photo row as read from the statement, until a helper writes it into its batch.
 struct PhotoRow {
   std::string path;
@@ -337,7 +328,7 @@ int RunPhotoQuery(const PhotoRequestContext& context, const PhotoDatabase& datab
     if (batch->failure) std::rethrow_exception(batch->failure);
   }
   const uint32_t command = context.request.Command();
-  const std::string info = CountInfo(count);
+  const std::string info = CountInfo(static_cast<int64_t>(count));
   context.request.SendProgress(command, 0, &info, nullptr);
   for (const std::unique_ptr<PhotoBatch>& batch : batches) {
     if (batch->text.empty()) {
