@@ -84,18 +84,18 @@ function(trv_add_desktop_portable_libraries)
   add_library(dunmar_core STATIC ${root}/plugins/Dunmar/bookmark_model.cpp)
   target_include_directories(dunmar_core PUBLIC ${root}/plugins/Dunmar)
   target_link_libraries(dunmar_core PUBLIC trv_pages_core)
-  add_library(media_pages_core STATIC ${root}/plugins/Elvist/media_rules.cpp)
-  target_include_directories(media_pages_core PUBLIC ${root}/plugins/Elvist)
-  target_link_libraries(media_pages_core PUBLIC trv_pages_core)
+  add_library(elvist_core STATIC ${root}/plugins/Elvist/media_rules.cpp)
+  target_include_directories(elvist_core PUBLIC ${root}/plugins/Elvist)
+  target_link_libraries(elvist_core PUBLIC trv_pages_core)
   add_library(brisel_core STATIC ${root}/plugins/Brisel/backup_list.cpp ${root}/plugins/Brisel/backup_runs.cpp
     ${root}/plugins/Brisel/device_choice.cpp)
   target_include_directories(brisel_core PUBLIC ${root}/plugins/Brisel)
   target_link_libraries(brisel_core PUBLIC vnl_core trv_sdk)
 
   # The outside pages' stand-ins: the device page's texts and the section list's per-device counters.
-  add_library(pages_standin_core STATIC ${root}/platform/pages/device_summary.cpp ${root}/platform/pages/section_counts.cpp)
-  target_include_directories(pages_standin_core PUBLIC ${root}/platform/pages)
-  target_link_libraries(pages_standin_core PUBLIC vnl_core)
+  add_library(standin_pages_core STATIC ${root}/platform/pages/device_summary.cpp ${root}/platform/pages/section_counts.cpp)
+  target_include_directories(standin_pages_core PUBLIC ${root}/platform/pages)
+  target_link_libraries(standin_pages_core PUBLIC vnl_core)
 
   add_library(relay_core STATIC
     ${root}/platform/relay/relay_contacts.cpp
@@ -130,7 +130,7 @@ function(trv_add_desktop_portable_libraries)
   target_link_libraries(relay_core PUBLIC trv_sdk vnl_core ${ARG_ZLIB} PRIVATE ${ARG_JSON})
 
   foreach(target vnl_core trv_controls_core trv_pages_core trevane_host_core ardena_core brisel_core cortal_core dunmar_core
-                 media_pages_core relay_core)
+                 elvist_core relay_core)
     target_compile_options(${target} PRIVATE ${ARG_WARNINGS})
   endforeach()
 endfunction()
