@@ -24,7 +24,7 @@ TIMEOUT_S = 600
 READY_TIMEOUT_S = 60
 IDLE_WAIT_S = 10
 AIM_COMPRESSION_SHARE = 0.10  # of the service's CPU on a warm listing
-COMPRESSOR_LIBRARY = "libdeflate"  # the service's reply compressor: nothing else in the service runs its code
+COMPRESSOR_LIBRARY = "libisal"  # the service's reply compressor: nothing else in the service runs its code
 SAMPLE_HZ = 4000
 
 

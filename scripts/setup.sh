@@ -23,7 +23,7 @@ RETRY_PAUSE=${SETUP_RETRY_PAUSE:-5}
 
 native_packages=(
   build-essential cmake ninja-build pkg-config python3 clang
-  libgoogle-glog-dev rapidjson-dev zlib1g-dev libdeflate-dev libminizip-dev libtinyxml-dev
+  libgoogle-glog-dev rapidjson-dev zlib1g-dev libisal-dev libminizip-dev libtinyxml-dev
   libcurl4-openssl-dev libsqlite3-dev libssl-dev libgtest-dev libstb-dev libjemalloc-dev
   sqlite3 unzip zip
 )

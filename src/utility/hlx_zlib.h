@@ -1,6 +1,5 @@
-// zlib format for the service: the compressor of reply data parts (libdeflate at its fastest level,
-// which writes the same zlib format many times faster than zlib itself) and the inflaters of data
-// that comes in.
+// zlib format for the service: the compressor of reply data parts (igzip at level 2, which writes the
+// same zlib format many times faster than zlib itself) and the inflaters of data that comes in.
 // Every inflation of peer data is bounded by a named output cap, so a small compressed part can
 // never make the service hold more than the cap (a 1 MB part may inflate to gigabytes). No state;
 // any thread; failures come back as the result, never as exceptions.
@@ -16,7 +15,7 @@ namespace hlx {
 // with their photos and the JSON lists of the desktop's batches, all far below it.
 inline constexpr size_t kMaxRequestDataBytes = size_t{64} * 1024 * 1024;
 
-// Appends the zlib-format compression (libdeflate level 1, 32 KiB window) of `length` bytes to `out`;
+// Appends the zlib-format compression (igzip level 2, 32 KiB window) of `length` bytes to `out`;
 // any zlib inflater reads it. True on success; on failure `out` is as it was.
 [[nodiscard]] bool ZlibCompress(std::string& out, const void* data, size_t length);
 
