@@ -89,8 +89,9 @@ void UiSheetDialog::Show(int command) {
         // Every notice slides in from the narrow start, an open sheet's too, so that a new text is seen to
         // arrive; the five seconds count from the new text.
         KillTimer(m_hWnd, kHideTimer);
-        SetWindowPos(m_hWnd, nullptr, 0, 0, m_width, trv::SheetStartHeight(m_height),
-                     SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+        // Above the program's windows as they stand now (a maximised frame among them), so that it is seen
+        // whole; a dialog that opens later goes above it.
+        SetWindowPos(m_hWnd, HWND_TOP, 0, 0, m_width, trv::SheetStartHeight(m_height), SWP_NOMOVE | SWP_NOACTIVATE);
         if (m_link != nullptr) ShowWindow(m_link, SW_HIDE);
         if (m_sheetClose.m_hWnd != nullptr) ShowWindow(m_sheetClose.m_hWnd, SW_HIDE);
         SetTimer(m_hWnd, kSlideTimer, m_timing.slideStepMs, nullptr);
@@ -132,6 +133,13 @@ void UiSheetDialog::OnTimer(UINT_PTR id) {
         if (m_sheetClose.m_hWnd != nullptr) ShowWindow(m_sheetClose.m_hWnd, SW_SHOW);
     } else if (id == kHideTimer) {
         KillTimer(m_hWnd, kHideTimer);
+        // A notice under the pointer is being read: it stays until the pointer leaves it (or it is closed).
+        POINT pointer = {};
+        RECT self = {};
+        if (GetCursorPos(&pointer) && GetWindowRect(m_hWnd, &self) && PtInRect(&self, pointer)) {
+            SetTimer(m_hWnd, kHideTimer, kHoverRecheckMs, nullptr);
+            return;
+        }
         Show(SW_HIDE);
     }
 }

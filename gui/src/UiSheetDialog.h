@@ -1,6 +1,7 @@
 #pragma once
 // UiSheetDialog: a modeless notice strip that slides open where its owner places it, shows one
-// line of text as a single link, and hides itself five seconds after it is fully open. A click on the
+// line of text as a single link, and hides itself five seconds after it is fully open (later while the pointer
+// rests on it). A click on the
 // text runs the owner's click action; the close button hides it at once. It does not disable its parent
 // and cannot be dragged. It has no subject/observer pair of its own: the base already is a subject and an
 // observer, and a second pair would carry no traffic. UI thread only.
@@ -22,6 +23,7 @@ public:
     static constexpr int kSheetLinkId = 5051;
     static constexpr UINT_PTR kSlideTimer = 1;
     static constexpr UINT_PTR kHideTimer = 2;
+    static constexpr UINT kHoverRecheckMs = 500;  // how often a notice under the pointer looks again
     static constexpr COLORREF kSheetColour = 0xD2FCFF;
 
     UiSheetDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover);
@@ -32,6 +34,7 @@ public:
     MSG_WM_PAINT(Paint)
     MSG_WM_INITDIALOG(OnInitDialog)
     MSG_WM_TIMER(OnTimer)
+    CLOSE_REQUEST_AS_CLOSE_BUTTON()
     COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCloseButton)
     NOTIFY_HANDLER_EX(kSheetLinkId, NM_CLICK, OnLinkClick)
     MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnSheetControlColour)

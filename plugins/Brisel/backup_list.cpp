@@ -9,6 +9,10 @@ namespace brisel {
 
 std::wstring VersionText(const iOSBackup& backup) { return backup.productVersion + L" (" + backup.buildVersion + L")"; }
 
+std::wstring TimeText(const iOSBackup& backup) {
+    return backup.incomplete ? backup.time + L" (unfinished)" : backup.time;
+}
+
 namespace {
 
 // Moves width from the columns wider than `needed` to those narrower, as FitColumns describes.

@@ -19,6 +19,9 @@ using BackupPtr = std::shared_ptr<iOSBackup>;
 // "product version (build version)".
 std::wstring VersionText(const iOSBackup& backup);
 
+// The time column's text: the backup's time, and for one a run left unfinished, that it is unfinished.
+std::wstring TimeText(const iOSBackup& backup);
+
 // The lists' time column (after the icon and the name columns).
 constexpr int kTimeColumn = 2;
 

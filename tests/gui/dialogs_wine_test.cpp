@@ -326,6 +326,32 @@ TEST_F(Dialogs, UpdateResultsShowTheNoticeTheListTheDownloadAndTheLatestAlert) {
     dialog_test::Pump(3000, [] { return !dialog_test::AnswerPending(); });
 }
 
+// Alt+F4 (the system's close command) ends every host dialog as its close button does: a modal question
+// ends unanswered with the window it disabled enabled again, and a modeless dialog that disables the view
+// while it shows hides and enables it.
+TEST_F(Dialogs, AltF4ClosesEachDialogAndGivesBackWhatItDisabled) {
+    dialog_test::WhenDialogShows([](HWND dialog) { SendMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); });
+    CommandMessage rename{};
+    Invoke(YESTAL_COMMAND_EDIT_DEVICE_NAME, rename);
+    EXPECT_EQ(rename.status, 0) << "closed, not confirmed";
+    EXPECT_TRUE(IsWindowEnabled(m_frame));
+
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    for (const int id : {1, 3}) {  // the update's download dialog and its list
+        auto* dialog = static_cast<UiDialog*>(m_bus.GetDialogById(id));
+        ASSERT_NE(dialog, nullptr) << id;
+        dialog->ResetState();
+        dialog->Show(SW_SHOW);
+        HWND owner = dialog->Parent();
+        ASSERT_NE(owner, nullptr) << id;
+        EXPECT_FALSE(IsWindowEnabled(owner)) << id << " disables its owner while it shows";
+        SendMessageW(dialog->m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        dialog_test::Pump(200);
+        EXPECT_FALSE(IsWindowVisible(dialog->m_hWnd)) << id;
+        EXPECT_TRUE(IsWindowEnabled(owner)) << id << " leaves its owner disabled";
+    }
+}
+
 TEST_F(Dialogs, AboutShowsTheProductVersionAndOk) {
     m_bus.SetNamedIcon("LOGO_ICON", LoadIconW(nullptr, IDI_APPLICATION));
     dialog_test::WhenDialogShows([](HWND about) {
