@@ -67,6 +67,8 @@ private:
     LRESULT OnSheetControlColour(WPARAM wParam, LPARAM lParam);
     LRESULT OnSheetButtonDown(WPARAM, LPARAM) { return 0; }
     void MakeLink(const std::wstring& markup);
+    // Places the sheet right above the main window in the stack of windows.
+    void KeepAboveFrame();
 
     VNLImgButton m_sheetClose;
     HWND m_link = nullptr;

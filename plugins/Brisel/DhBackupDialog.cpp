@@ -314,7 +314,8 @@ void DhBackupDialog::AddBackup(brisel::BackupPtr backup) {
 
 void DhBackupDialog::WriteRow(int row, const iOSBackup& backup) {
     m_list.SetItemData(row, reinterpret_cast<LPARAM>(&backup));
-    m_list.SetItemTexts(row, {L"", backup.name, brisel::TimeText(backup), vnl::FormatByteSize(static_cast<uint64_t>(backup.size)),
+    m_list.SetItemTexts(row, {L"", backup.name, brisel::TimeText(backup),
+                              vnl::FormatByteSize(static_cast<uint64_t>(backup.size)),
                               brisel::VersionText(backup), backup.model, backup.serialNumber});
 }
 

@@ -90,7 +90,8 @@ std::wstring PlainText(const std::wstring& content) {
 }
 
 bool NoteMatches(const NoteItem& note, const std::wstring& foldedQuery) {
-    return pages::ContainsFolded(note.title, foldedQuery) || pages::ContainsFolded(PlainText(note.content), foldedQuery) ||
+    return pages::ContainsFolded(note.title, foldedQuery) ||
+           pages::ContainsFolded(PlainText(note.content), foldedQuery) ||
            pages::ContainsFolded(note.summary, foldedQuery);
 }
 

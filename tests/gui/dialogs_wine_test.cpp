@@ -326,6 +326,25 @@ TEST_F(Dialogs, UpdateResultsShowTheNoticeTheListTheDownloadAndTheLatestAlert) {
     dialog_test::Pump(3000, [] { return !dialog_test::AnswerPending(); });
 }
 
+// A masked question (the backup password) shows dots for what is typed and hands back the text as typed.
+TEST_F(Dialogs, APasswordIsTypedMasked) {
+    dialog_test::WhenDialogShows([](HWND dialog) {
+        HWND edit = GetDlgItem(dialog, UiInputDialog::kEditId);
+        ASSERT_NE(edit, nullptr);
+        EXPECT_NE(GetWindowLongW(edit, GWL_STYLE) & ES_PASSWORD, 0) << "the password shows as it is typed";
+        EXPECT_NE(SendMessageW(edit, EM_GETPASSWORDCHAR, 0, 0), 0);
+        dialog_test::Type(edit, L" secret ");
+        dialog_test::Screenshot(dialog, L"input-password");
+        dialog_test::Press(dialog, 5051);
+    });
+    trv::LineQuestion question;
+    question.label = L"Password:";
+    question.masked = true;
+    std::wstring typed;
+    ASSERT_TRUE(trv::AskLine(question, typed));
+    EXPECT_EQ(typed, L" secret ");
+}
+
 // Alt+F4 (the system's close command) ends every host dialog as its close button does: a modal question
 // ends unanswered with the window it disabled enabled again, and a modeless dialog that disables the view
 // while it shows hides and enables it.
