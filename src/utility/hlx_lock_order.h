@@ -18,7 +18,9 @@
 //   5. The device caches of hlx_device_session.cpp: the service cache's mutex, then the session
 //      cache's, then the connection cache's; never the reverse, and none is held while the device
 //      monitor's mutex is taken.
-//   6. MediaCopies::bookMutex, then MediaCopies::filesLock (one device's media copies).
+//   6. MediaCopies::bookMutex, then MediaCopies::filesLock (one device's media copies); apart from
+//      them, a device's photo list mutex (HLXModulePhoto::ListMutexOf), then the photo module's
+//      m_rememberedMutex.
 //   7. HLXClient::m_mutex                the queued requests and the sends through the client; a
 //                                        send under it takes the connection's send mutex (8).
 //   8. The IPC channel's locks (hlx_ipc_channel.h): each taken alone, none held while another is

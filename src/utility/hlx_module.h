@@ -35,6 +35,10 @@ struct RequestPayload {
   // "" when absent). The text is parsed without recursion, so no nesting depth can exhaust the
   // worker's stack.
   [[nodiscard]] int ReadJson(rapidjson::Document* json, std::string* uuid) const;
+
+  // The "uuid" of a request body as ReadJson reads it, without copying the data part; "" when the
+  // JSON text is unusable or has none.
+  static std::string UuidOf(const std::string& body);
 };
 
 // The final reply of a request through the reply sink: its id and command, the packet status that
