@@ -483,12 +483,12 @@ class PhotoTest(HarlixTestCase):
         before = peak_resident_kb(self.peer.process.pid)
         requests = [self.send(THUMBNAILS, {"uuid": udid}, files) for _ in range(3)]
         results = self.replies(requests, timeout=120)
+        self.assertLess(peak_resident_kb(self.peer.process.pid) - before, 150 * 1024)
         for packet_id in requests:
             progress, final = results[packet_id]
             self.assert_final(final, 0, udid)
             self.assertEqual([(r["info"]["id"], r["info"]["path"]) for _, _, r, _ in progress],
                              [(2, files["2"]), (4, files["4"])])
-        self.assertLess(peak_resident_kb(self.peer.process.pid) - before, 150 * 1024)
 
     def test_portable_device_check_only_looks(self):
         udid, fs = self.attach("9.3.5", "ios9", name="Camera Phone")
