@@ -45,7 +45,8 @@ std::string RequestPayload::UuidOf(const std::string& body) {
   const size_t firstNul = body.find('\0');
   if (firstNul == std::string::npos) return std::string();
   const size_t secondNul = body.find('\0', firstNul + 1);
-  payload.json = body.substr(firstNul + 1, secondNul == std::string::npos ? std::string::npos : secondNul - firstNul - 1);
+  payload.json =
+      body.substr(firstNul + 1, secondNul == std::string::npos ? std::string::npos : secondNul - firstNul - 1);
   rapidjson::Document json;
   std::string uuid;
   if (payload.ReadJson(&json, &uuid) != kReplySuccess) uuid.clear();

@@ -177,7 +177,8 @@ TEST(PngDataFitsHeader, DataBeyondWhatTheHeaderImpliesIsRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string png = ZeroPng(folder, c.name, c.width, c.height, c.colour, c.depth, c.interlaced, c.extra, c.cgbi);
+    const std::string png =
+        ZeroPng(folder, c.name, c.width, c.height, c.colour, c.depth, c.interlaced, c.extra, c.cgbi);
     ASSERT_FALSE(png.empty());
     EXPECT_LT(png.size(), size_t{2} << 20);
     const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
