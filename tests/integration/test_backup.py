@@ -495,6 +495,14 @@ class BackupRequestTest(BackupTestCase):
         self.assertTrue(os.path.exists(os.path.join(stray, "Info.plist")))
         _, final = self.run_request(RESTORE, {"uuid": other}, {"path": torn, "sourceDeviceId": udid, "password": ""})
         self.assertEqual(final[2]["code"], 42)
+        # A folder with Info.plist and Manifest.plist but no Status.plist is no finished backup: its
+        # sub-folders are searched, and the finished backup in one of them is found.
+        shutil.copy(os.path.join(whole, "Manifest.plist"), torn)
+        inner = shutil.copytree(whole, os.path.join(torn, "inner")) + "/"
+        progress, final = self.run_request(LIST, {"uuid": ""}, {"paths": [torn]})
+        self.assertEqual(final[2]["code"], 0)
+        found = {(r["stage"], json.loads(data)["Path"]): json.loads(data)["IsIncomplete"] for _, _, r, data in progress}
+        self.assertEqual(found, {(stage, path): path == torn for stage in (0, 1) for path in (torn, inner)})
 
     def test_find_my_and_encryption_and_password_change_through_the_tool(self):
         udid, image = self.attach()
