@@ -533,11 +533,22 @@ class BackupRequestTest(BackupTestCase):
             self.addCleanup(process.wait)
             self.addCleanup(process.kill)
         self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 0)
+        # A program whose path merely holds the player's name is another program.
+        look_alike_path = os.path.join(self.tmp.path, "NotiTunes.exe.bak")
+        shutil.copy(sys.executable, look_alike_path)
+        look_alike = subprocess.Popen([look_alike_path, "-c", "import time; time.sleep(60)"])
+        self.addCleanup(look_alike.wait)
+        self.addCleanup(look_alike.kill)
         # Stopping ends every player process by force; with none left it answers 128.
         self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""}, sub=0)[1][2]["code"], 0)
         self.assertIsNone(players[0].poll())
         self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""})[1][2]["code"], 0)
         self.assertEqual([process.wait(timeout=30) for process in players], [-signal.SIGKILL] * 2)
+        self.assertIsNone(look_alike.poll(), "the look-alike was ended")
+        self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""})[1][2]["code"], 128)
+        self.assertIsNone(look_alike.poll(), "the look-alike was ended")
+        look_alike.kill()
+        look_alike.wait()
         self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 1)
         self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""})[1][2]["code"], 128)
 
