@@ -158,7 +158,7 @@ class BackupTest(BackupTestCase):
         # answer leaves the device waiting, an extra one puts its next status or file stream out of
         # step and fails the session. Names match whole and by case.
         stray = {"strayMessages": ["DLMessageNotKnown", "NotAnOrder", "dlmessagedisconnect",
-                                   "DLMessageDisconnectLater", "Ping", ""]}
+                                   "DLMessageDisconnectLater", "Ping", "", "DLMessageUploadFiles"]}
         udid, image = self.attach(stray)
         target, target_image = self.attach(stray, sms=False, seed=12)
         self.start(udid, target)
