@@ -313,7 +313,9 @@ class LibraryObjects {
     const size_t count = Count(dictionary);
     keys->assign(count, nullptr);
     values->assign(count, nullptr);
-    if (count > 0) Md().CFDictionaryGetKeysAndValues(static_cast<CFDictionaryRef>(dictionary), keys->data(), values->data());
+    if (count > 0) {
+      Md().CFDictionaryGetKeysAndValues(static_cast<CFDictionaryRef>(dictionary), keys->data(), values->data());
+    }
   }
 
  private:

@@ -5,8 +5,8 @@
 // functions that make library objects give null and reading bytes or files into the value tree is
 // done by the service's own reader (binary lists in hlx_plist_binary.h, XML with TinyXML), with
 // the same result: no call ever reaches a slot that is not filled. Files on the PC are always read
-// by the service's own reader, so a file reads the same whenever it is read. No state is kept between calls; every function may run on any worker
-// thread at the same time. Bad input of any kind gives null, false or an empty text, never a throw
+// by the service's own reader, so a file reads the same whenever it is read. No state is kept
+// between calls; every function may run on any worker thread at the same time. Bad input of any kind gives null, false or an empty text, never a throw
 // or a crash; nothing is logged (the caller knows what the bytes were for).
 //
 // The value tree (PlistVariant) is a VARIANT-like tree: strings are
