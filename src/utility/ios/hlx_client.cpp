@@ -190,6 +190,9 @@ bool HLXClient::IsHelperChannelIdle() const {
 }
 
 bool HLXClient::ListenForHelper() {
+  // Two helper requests at once must not both listen: a second listen closes the first port, and
+  // the helper started on it for the first request would then never reach this instance.
+  std::lock_guard<std::mutex> setUp(m_mutex);
   if (m_helper.ListeningConnection()) return true;
   m_helper.SetPacketCallback(OnHelperPacket);
   m_helper.SetEventCallback([this](const IPCChannelEvent& event) {

@@ -10,6 +10,7 @@
 // reply never interleave with another reply.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -46,7 +47,8 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
 
   // Helper channel (used by the connect module).
   bool IsHelperChannelIdle() const;
-  // Listens for the helper on a port the system chooses; true also when listening already.
+  // Listens for the helper on a port the system chooses; true also when listening already. Calls at
+  // the same time listen once: all of them then see the one HelperPort.
   bool ListenForHelper();
   int32_t HelperPort() const { return m_helperPort; }
   // Sends a packet on every accepted connection of the helper channel, under the client mutex.
@@ -73,7 +75,7 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
   // receive thread: a request wakes one thread less on its way in.
   vnl::IPCPacketChannel m_desktop{vnl::IPCPacketChannel::Dispatch::kReceiveThread};
   vnl::IPCPacketChannel m_helper;
-  int32_t m_helperPort = 0;
+  std::atomic<int32_t> m_helperPort{0};  // written under m_mutex, read by any thread
 
   mutable std::mutex m_mutex;
   // guards: m_pending, and all sends through the client
