@@ -237,6 +237,14 @@ void HLXClient::AddPendingRequest(std::unique_ptr<IPCPacket1> packet) {
 
 bool HLXClient::QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet) {
   std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_pending.empty() && m_helper.HasConnections()) {
+    // The helper connected after the caller found the channel idle, and took the requests kept for
+    // it already: a second helper would answer every forwarded request again. The request runs
+    // again instead, and is forwarded.
+    IPCPacket1* raw = packet.release();
+    VNLThreadPool::GetInstance().AddTask([raw] { RunRequestTask(std::unique_ptr<IPCPacket1>(raw)); });
+    return true;
+  }
   if (m_pending.empty() && !startHelper()) return false;
   m_pending.push_back(std::move(packet));
   return true;

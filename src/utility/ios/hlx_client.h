@@ -58,7 +58,9 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
   // Keeps a request for a helper that is about to connect. When no request waits yet, `startHelper`
   // runs first, under the client mutex, so that a helper connecting at once cannot drain the queue
   // before the request is in it; when requests wait already, a helper is on its way and none is
-  // started. False (nothing queued) when `startHelper` failed.
+  // started. When nothing waits and a helper is connected already (it connected after the caller
+  // found the channel idle), none is started either: the request runs again as a pool task. False
+  // (nothing queued) when `startHelper` failed.
   bool QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet);
 
   void OnDeviceEvent(const std::shared_ptr<HLXDevice>& device, int event) override;

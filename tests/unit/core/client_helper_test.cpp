@@ -92,6 +92,18 @@ TEST(HLXClientHelperChannel, PendingRequestsRunWhenTheHelperConnectsAndPacketsRe
   EXPECT_TRUE(module->WaitFor({1, 2, 3}));
   EXPECT_FALSE(client.IsHelperChannelIdle());
 
+  // A request that found the channel idle just before the helper connected starts no second
+  // helper: it runs again, to be forwarded to the one there is.
+  int started = 0;
+  EXPECT_TRUE(client.QueueForHelper(
+      [&started] {
+        ++started;
+        return true;
+      },
+      Request(4, 18)));
+  EXPECT_TRUE(module->WaitFor({1, 2, 3, 4}));
+  EXPECT_EQ(started, 0);
+
   IPCPacket1 forwarded;
   forwarded.id = 42;
   forwarded.command = 17;
