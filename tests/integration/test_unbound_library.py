@@ -14,12 +14,14 @@ from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase, reco
 
 REQUEST_CODES_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "utility",
                                     "hlx_request_code.h")
-LIBRARY_NOT_BOUND, NO_DEVICE, BAD_DATA, NO_MODULE = 9, 7, 8, 2
+LIBRARY_NOT_BOUND, NO_DEVICE, BAD_DATA, TASK_ERROR = 9, 7, 8, 2
 START_LIBRARY, LIST_BACKUPS, PLAYER_RUNNING, STOP_PLAYER, ENCRYPTION = 10, 1602, 1606, 1607, 1604
-# What the requests that need no device answer here (None: any final reply); every other code needs a
-# device. 17 and 18 run in a helper instance that answers for itself.
-DEVICELESS = {10: LIBRARY_NOT_BOUND, 16: BAD_DATA, 17: None, 18: None, 600: NO_DEVICE, LIST_BACKUPS: 0,
-              PLAYER_RUNNING: 1, STOP_PLAYER: 128}
+# What the requests that need no device answer here; every other code needs a device. 17 and 18 run in
+# a helper instance, which answers with its result as the "error" of a failed final reply: no package
+# list (8) and no store query program (2) here.
+DEVICELESS = {10: LIBRARY_NOT_BOUND, 16: BAD_DATA, 600: NO_DEVICE, LIST_BACKUPS: 0, PLAYER_RUNNING: 1,
+              STOP_PLAYER: 128}
+HELPER_ERRORS = {17: BAD_DATA, 18: TASK_ERROR}
 TEST_PROBE = {9000, 9001}  # registered only in test-module mode: no module owns them here
 BACKUP_DATE = datetime.datetime(2024, 1, 31, 22, 45, 10)  # UTC, as plistlib writes dates
 
@@ -99,10 +101,11 @@ class UnboundLibraryTest(HarlixTestCase):
             got = final[2]["code"]
             with self.subTest(code=code):
                 if code in TEST_PROBE:
-                    self.assertEqual(got, NO_MODULE)
+                    self.assertEqual(got, TASK_ERROR)
+                elif code in HELPER_ERRORS:
+                    self.assertEqual((final[1], final[2]["info"]), (6, {"error": HELPER_ERRORS[code]}))
                 elif code in DEVICELESS:
-                    if DEVICELESS[code] is not None:
-                        self.assertEqual(got, DEVICELESS[code])
+                    self.assertEqual(got, DEVICELESS[code])
                 else:
                     self.assertEqual((got, final[1]), (LIBRARY_NOT_BOUND, 6))
                 if code == LIST_BACKUPS:
