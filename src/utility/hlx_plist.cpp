@@ -30,6 +30,9 @@ namespace {
 // and backups nest a dozen levels; a list nested deeper than this comes from a broken or hostile
 // peer and is refused before it can exhaust a worker's stack.
 constexpr int kMaxPlistNesting = 512;
+// The most values the library's XML writer puts in one document; a list that holds more (shared
+// containers make a small document hold any number) is refused.
+constexpr size_t kMaxPlistValues = size_t{1} << 22;
 
 CMobileExportFun& Md() { return CMobileExportFun::GetInstance(); }
 
@@ -349,9 +352,8 @@ class TreeReader {
  private:
   enum class Step { kKept, kDropped, kStop };
 
-  // The most values the writer puts in one document, and the deepest writer depth of an element
-  // that the nesting guard passes (the "plist" element and the top-level value's own level).
-  static constexpr size_t kMaxValues = size_t{1} << 22;
+  // The deepest writer depth of an element that the nesting guard passes (the "plist" element and
+  // the top-level value's own level).
   static constexpr int kMaxDepth = kMaxPlistNesting - 2;
 
   Step Stop(Result result) {
@@ -405,7 +407,7 @@ class TreeReader {
   }
 
   Step Convert(Ref object, int depth, bool inDictionary, PlistVariant* out) {
-    if (++m_values > kMaxValues) return Stop(Result::kRejected);
+    if (++m_values > kMaxPlistValues) return Stop(Result::kRejected);
     const PlistObjectKind kind = m_objects.Kind(object);
     switch (kind) {
       case PlistObjectKind::kInvalid: return Stop(Result::kRejected);
@@ -504,6 +506,9 @@ class TreeReader {
 bool ReadOwnPlist(const uint8_t* bytes, size_t length, PlistVariant* out) {
   BinaryPlistObjects objects;
   if (objects.Open(bytes, length)) {
+    // Counted before any of the tree is made: a few hundred bytes of shared arrays would otherwise
+    // make millions of values before the reader's own count refused them.
+    if (objects.ExpandedValues(kMaxPlistValues) > kMaxPlistValues) return false;
     PlistVariant tree;
     using Reader = TreeReader<BinaryPlistObjects>;
     if (Reader(objects).Read(objects.Top(), &tree) != Reader::Result::kOk) return false;

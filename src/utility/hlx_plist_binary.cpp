@@ -242,4 +242,30 @@ void BinaryPlistObjects::Entries(Ref object, std::vector<Ref>* keys, std::vector
   }
 }
 
+uint64_t BinaryPlistObjects::ExpandedValues(uint64_t limit) const {
+  std::vector<uint64_t> memo(static_cast<size_t>(m_objectCount), 0);
+  return Expanded(m_top, limit, 0, &memo);
+}
+
+uint64_t BinaryPlistObjects::Expanded(Ref object, uint64_t limit, int depth, std::vector<uint64_t>* memo) const {
+  // Memo: 0 not counted yet, kCounting while its children are counted, else its count.
+  constexpr uint64_t kCounting = ~uint64_t{0};
+  constexpr int kDeepest = 1024;  // beyond the reader's nesting limit: such a tree is refused anyway
+  if (object >= m_objectCount) return 1;  // no object: the reader refuses it there
+  uint64_t& known = (*memo)[static_cast<size_t>(object)];
+  if (known == kCounting || depth > kDeepest) return limit + 1;
+  if (known != 0) return known;
+  Header header;
+  const uint8_t kind = ReadHeader(object, &header) ? header.marker >> 4 : 0;
+  if (kind != kArrayKind && kind != kDictKind) return known = 1;
+  known = kCounting;
+  const uint64_t count = header.count;
+  const uint64_t first = kind == kDictKind ? count : 0;  // a dictionary's values follow its keys
+  uint64_t total = 1;
+  for (uint64_t i = 0; i < count && total <= limit; ++i) {
+    total += Expanded(ReadUnsigned(header.start + (first + i) * m_refSize, m_refSize), limit, depth + 1, memo);
+  }
+  return known = total > limit ? limit + 1 : total;
+}
+
 }  // namespace hlx

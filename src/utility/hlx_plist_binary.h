@@ -60,6 +60,12 @@ class BinaryPlistObjects {
   Ref Element(Ref object, size_t index) const;
   void Entries(Ref object, std::vector<Ref>* keys, std::vector<Ref>* values) const;
 
+  // How many values the tree below the top object holds when every reference is followed (a shared
+  // container counts once per reference; dictionary keys do not count), without making any of it;
+  // more than `limit` as soon as it passes the limit, or when a container holds itself or nests
+  // deeper than any tree the reader takes.
+  uint64_t ExpandedValues(uint64_t limit) const;
+
  private:
   struct Header {
     uint8_t marker = 0;
@@ -68,6 +74,7 @@ class BinaryPlistObjects {
   };
   // The object's marker and count, checked to lie inside the objects' bytes with its contents.
   bool ReadHeader(Ref object, Header* header) const;
+  uint64_t Expanded(Ref object, uint64_t limit, int depth, std::vector<uint64_t>* memo) const;
   uint64_t ReadUnsigned(uint64_t at, size_t size) const;
   double ReadDouble(uint64_t at) const;  // 8 bytes, big-endian
 
