@@ -62,9 +62,9 @@ class RequestTest(unittest.TestCase):
             (CANCEL, {"uuid": "0000-unknown", "code": 4}, 7, "0000-unknown", 6),
             (CANCEL, {"uuid": "", "code": 123456}, 0, "", 1),
             (CANCEL, {}, 0, "", 1),
-            (300, {}, 7, "", 6),                       # a module that needs a device
+            (300, {}, 9, "", 6),                       # a module that needs a device: no library is bound
             (300, b"{broken", 21, "", 6),
-            (100, {"uuid": "no-such-device"}, 7, "no-such-device", 6),
+            (100, {"uuid": "no-such-device"}, 9, "no-such-device", 6),
             (16, {"uuid": ""}, 8, "", 6),              # a module needing no device; no "info"
         ]
         for code, text, want_code, want_uuid, want_status in cases:
