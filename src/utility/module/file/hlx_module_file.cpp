@@ -14,6 +14,7 @@
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
+#include "utility/hlx_packet.h"
 #include "utility/hlx_paths.h"
 #include "utility/hlx_reply.h"
 #include "utility/hlx_zip_util.h"
@@ -49,6 +50,8 @@ struct FileTransfer {
 namespace {
 
 constexpr int64_t kSegmentBytes = 2 * 1024 * 1024;
+// A segment of the AFC transfer unit with its request framing is received in one reservation.
+static_assert(kAfcTransferBufferBytes + 64 * 1024 <= kMaxReservedBodyBytes);
 constexpr uint16_t kStatusDone = static_cast<uint16_t>(PacketStatus::kDone);
 
 // A progress reply (packet status 2) of a transfer stage or an export item.
