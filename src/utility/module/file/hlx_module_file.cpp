@@ -338,7 +338,7 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
   if (!writer) return EndQuietly(request, kReplyTaskError);
   SegmentRequest segment;
   if (!segment.FromJson(info->value)) return kReplyBadData;
-  const std::string& bytes = request.RawData();
+  const std::string_view bytes = request.RawData();
   std::optional<FileSegment> missing;
   switch (writer->Write(segment, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &missing)) {
     case FilePacketWriter::kWritten: break;
