@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -51,8 +52,9 @@ class FeatureRequest {
   // The data part inflated (at most kMaxRequestDataBytes), as it is: kReplySuccess, else kReplyBadData.
   [[nodiscard]] int ReadDataText(std::string* text) const;
 
-  // The data part exactly as it arrived (still compressed, or raw bytes for requests that send them so).
-  const std::string& RawData() const { return m_payload.data; }
+  // The data part exactly as it arrived (still compressed, or raw bytes for requests that send them so),
+  // in the request packet's body.
+  std::string_view RawData() const { return m_payload.data; }
   // For requests answered by their own replies (segmented transfers): the frame sends no final
   // reply for this request.
   void EndWithoutFinalReply() { m_finalReply = false; }
