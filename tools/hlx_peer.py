@@ -430,6 +430,11 @@ def _request_uuid(json_text):
     return uuid if isinstance(uuid, str) else ""
 
 
+def _device_attached(env, uuid):
+    """Whether the simulated PC's device root holds an image of that UDID (hlx_device.py attach puts it there)."""
+    return uuid not in (".", "..") and "/" not in uuid and os.path.isdir(os.path.join(env["HLX_DEVICE_ROOT"], uuid))
+
+
 def send(options):
     """Returns 0 when the request's final reply has code 0, 3 when it has another code, 1 when no final reply
     came, 2 when the request could not be sent."""
@@ -455,15 +460,26 @@ def send(options):
     peer.start(stderr=None if options.console else subprocess.DEVNULL)
     try:
         peer.accept()
-        if uuid:
+        if uuid and not _device_attached(env, uuid):
+            print("hlx_peer: no device %s is attached to the simulated PC (HLX_DEVICE_ROOT=%s); sending without "
+                  "waiting for it" % (uuid, env["HLX_DEVICE_ROOT"]), file=sys.stderr, flush=True)
+        elif uuid:
             # A request about a device waits until Harlix has announced that device as ready, or has reported
             # why it cannot be (a locked or untrusted device): then the request's own answer says the same.
+            print("hlx_peer: waiting up to %g s for Harlix to announce device %s ready (or say why it cannot be)"
+                  % (options.wait, uuid), file=sys.stderr, flush=True)
             deadline = time.monotonic() + options.wait
             ready = reported = False
             while not (ready or reported) and time.monotonic() < deadline:
-                item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
+                item = peer.receive(timeout=max(0.0, min(1.0, deadline - time.monotonic())))
                 if item is None:
-                    break
+                    if peer.process.poll() is not None:
+                        break
+                    if not _device_attached(env, uuid):
+                        print("hlx_peer: device %s was detached from the simulated PC; sending anyway" % uuid,
+                              file=sys.stderr, flush=True)
+                        break
+                    continue
                 show(item)
                 about = item["id"] == 0 and describe_body(item["body"]).get("record", {}).get("uuid") == uuid
                 ready = about and item["command"] == EVENT_DEVICE_READY

@@ -161,6 +161,17 @@ class LifecycleTest(HarlixTestCase):
             if process.poll() is None:
                 process.kill()
 
+    def test_a_first_argument_that_is_no_port_prints_the_positions_and_starts_nothing(self):
+        for first in ["--help", "-h", "help", "65536", "12ab", "-1", ""]:
+            with self.subTest(first=first):
+                result = subprocess.run([HARLIX, first, "0", "1", "0", "1"], env=environment(self.tmp.path),
+                                        capture_output=True, timeout=20)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertTrue(result.stderr.startswith(b"usage: Harlix PORT PID CONSOLE SELFTEST LOGGING VERSION"
+                                                         b" LOGFOLDER PRODUCT MODE - [TASKID]\n"), result.stderr)
+                self.assertEqual(result.stdout, b"")
+                self.assertEqual(os.listdir(self.tmp.path), [], "a run that started nothing left a folder")
+
 
 if __name__ == "__main__":
     unittest.main()
