@@ -113,9 +113,11 @@ class CrashTest(HarlixTestCase):
         kept = os.path.join(self.tmp.path, "reports")
         os.makedirs(kept)
         rng = random.Random(34)
+        crashed = []
         for run in range(30):
             with self.subTest(run=run):
                 peer = self.start_harlix({"HLX_TEST_MODULES": "1"})
+                crashed.append(peer.process.pid)
                 churners = [self.send(9000, {"churn": 1}) for _ in range(3)]
                 started = set()
                 while started != set(churners):  # each has sent its stage-1 reply: it churns now
@@ -140,7 +142,13 @@ class CrashTest(HarlixTestCase):
                 # Runs in the same second share the name: each report is taken away once checked.
                 os.rename(os.path.join(folder, archives[0]), os.path.join(kept, "%02d.zip" % run))
                 peer.close()
-        self.assertEqual(len(os.listdir(kept)), 30)
+        # Each report is that run's own: its dump names the process that crashed.
+        reported = []
+        for name in sorted(os.listdir(kept)):
+            with zipfile.ZipFile(os.path.join(kept, name)) as archive:
+                dump = archive.read(next(n for n in archive.namelist() if n.endswith(".dmp"))).decode()
+            reported.append(int(re.search(r"\nprocess: (\d+)\n", dump).group(1)))
+        self.assertEqual(reported, crashed)
 
     def test_a_crash_while_the_loader_lock_is_held_is_reported_at_once_with_named_frames(self):
         # The device support's host library hangs in its initialiser: the thread loading it keeps the

@@ -112,7 +112,11 @@ class LifecycleTest(HarlixTestCase):
         process = peer.start(stderr=subprocess.PIPE)
         stderr = StderrLines(process.stderr)
         self.assertTrue(stderr.read_until(rb"no desktop port: running without a peer"))
-        self.assertFalse(any(ATTEMPT_FAILED.search(line) for line in stderr.lines))
+        # An attempt would follow that line: the whole of standard error is read, to the service's end.
+        process.send_signal(signal.SIGTERM)
+        self.assertEqual(process.wait(timeout=20), 0)
+        lines = stderr.lines + (stderr.buffer + process.stderr.read()).split(b"\n")
+        self.assertFalse([line for line in lines if ATTEMPT_FAILED.search(line)])
 
     def test_quits_when_the_watched_process_ends_and_removes_its_temporary_folder(self):
         peer = self.make_peer()
