@@ -15,7 +15,8 @@ it stops too. `send` starts Harlix, sends one request (the data part compressed 
 packet until the request's final reply, or until --wait seconds pass; it exits 0 when that reply's code is 0,
 3 with the code in words when it is another, 1 without a final reply. A request that names a device needs the
 simulated PC's environment (HLX_REGISTRY_FILE, HLX_DEVICE_ROOT, HLX_PROGRAM_FILES), as printed by
-tools/hlx_lab.py or by `serve --devices`.
+tools/hlx_lab.py or by `serve --devices` (without it `send` exits 2 at once); it waits (and says so) until that
+device is ready, unless the device root holds no such device. REQUESTS.md lists every request code.
 
 Standard output carries one JSON line per packet or event; standard error says each in words
 ("device ready: ...", "request 300 answered: code 0").
