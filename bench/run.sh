@@ -8,11 +8,12 @@ support="build-bench/programfiles/Common Files/Apple/Mobile Device Support"
 echo "bench: building build-bench/ (a few minutes the first time), then 11 benchmarks of several minutes each;" >&2
 echo "bench: every step says when it starts, its time bound and how long it took; Ctrl-C ends the run" >&2
 bash scripts/setup.sh
+# The builds talk on standard error: standard output carries the measurements.
 bench_step 1800 "configuring build-bench/" cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  --log-level=NOTICE
+  --log-level=NOTICE >&2
 bench_step 3600 "building build-bench/" cmake --build build-bench -j "$(nproc)" --target Harlix bench_ipc bench_afc \
   bench_zip_tool bench_peak_tool bench_itunes_db_tool MobileDevice CoreFoundation AirTrafficHost \
-  AppleMobileDeviceService AppleMobileBackup
+  AppleMobileDeviceService AppleMobileBackup >&2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0

@@ -14,8 +14,9 @@ cd "$(dirname "$0")/.."
 
 # Each step says what it does first: the builds and Wine's start are silent for minutes otherwise.
 step() { echo "run: $*" >&2; }
-# A long step passes its output on and, after 20 quiet seconds, says what it is still at work on.
-narrate() { local label=$1; shift; python3 scripts/narrate.py --label "run: $label: " -- "$@"; }
+# A long step passes its output on to standard error (standard output carries the peer's JSON lines) and,
+# after 20 quiet seconds, says what it is still at work on.
+narrate() { local label=$1; shift; python3 scripts/narrate.py --label "run: $label: " -- "$@" >&2; }
 
 step "checking the installed packages (scripts/setup.sh)"
 bash scripts/setup.sh
