@@ -333,6 +333,18 @@ class TitleBarScenario(relay_service_scenario.RelayHarness):
         self.assertIn("the installer of %s ran" % hlx_lab.UPDATE_VERSION, record.read_text())
         self.process.wait(timeout=DEADLINE_S)
 
+    def test_without_an_update_address_the_users_check_says_so(self):
+        self.set_option("update", "")
+        self.start_trevane()
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Check for updates")[0], 0)
+        said = lambda: (lambda t: t if "No update address is set" in t else None)(
+            self.display.probe("dialog-text", "1000")[1])
+        self.assertNotIn("network", wait_until(said, what="the notice that no update address is set"))
+        self.display.screenshot("update-no-address.png")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
+        self.close_trevane()
+
 
 if __name__ == "__main__":
     relay_service_scenario.run_service_scenarios()
