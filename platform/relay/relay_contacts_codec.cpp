@@ -1,6 +1,8 @@
 // Contact texts between the device service and the contacts page; see relay_contacts_codec.h.
 #include "relay_contacts_codec.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 #include <random>
@@ -268,7 +270,6 @@ void ReadSubRecords(const rapidjson::Value& object, iOSContact& contact) {
             if (entity.shape == ValueShape::kIM) {
                 auto im = std::make_shared<iOSContactIM>();
                 ReadLabelled(record, entity.name, *im);
-                if (im->labelKey.empty()) im->labelKey = L"other";
                 ReadText(record, "service", im->service);
                 ReadText(record, "user", im->userName);
                 contact.instantMessaging.push_back(std::move(im));
@@ -334,17 +335,65 @@ bool EqualsIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
-std::string ContactRecord(const iOSContact& contact) {
+// Whether `key` is a contact field that the page's record holds (or the entity name).
+bool IsRecordField(const std::string& key) {
+    for (const TextField& field : kContactFields) {
+        if (key == field.name) return true;
+    }
+    return key == kEntityNameKey || key == "birthday" || key == "notes" || key == "display as company";
+}
+
+// The listing writes a number as its decimal text: "-12", "0", "7" (a minus or nothing, no leading zero;
+// 18 digits at most, so that it fits a 64-bit integer).
+bool IsIntegerText(const std::string& text) {
+    const size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
+    const size_t digits = text.size() - start;
+    if (digits == 0 || digits > 18 || (digits > 1 && text[start] == '0')) return false;
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(start), text.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void AppendOtherField(std::string& out, const std::string& key, const std::string& text) {
+    if (key == "image") {
+        AppendKey(out, "image");
+        out += "<data>";
+        AppendXmlText(out, text);
+        out += "</data>";
+        return;
+    }
+    const std::string utc = LocalTextToUtcText(text);
+    out += "<key>";
+    AppendXmlText(out, key);
+    out += "</key>";
+    if (IsIntegerText(text)) {
+        out += "<integer>" + text + "</integer>";
+    } else if (!utc.empty()) {
+        out += "<date>" + utc + "</date>";
+    } else {
+        out += "<string>";
+        AppendXmlText(out, text);
+        out += "</string>";
+    }
+}
+
+std::string ContactRecord(const iOSContact& contact, const OtherFields& otherFields) {
     std::string out;
     AppendEntityName(out, kContactEntity);
     for (const TextField& field : kContactFields) AppendStringField(out, field.name, contact.*field.member);
     AppendDateField(out, "birthday", contact.birthday);
     AppendStringField(out, "notes", contact.note);
     AppendStringField(out, "display as company", contact.recordKind);
+    for (const auto& field : otherFields) {
+        if (!IsRecordField(field.first)) AppendOtherField(out, field.first, field.second);
+    }
     return out;
 }
 
-std::string SubRecord(const SubEntity& entity, const iOSContactProperty& property, const std::string& contactKey) {
+// `asListed`: the label is the one the device listed, written back in the device's own strings; a label
+// the editor chose is written in the device's form (a key, and a text only when it is the user's own).
+// `owners`: the ids of the contacts the value belongs to.
+std::string SubRecord(const SubEntity& entity, const iOSContactProperty& property, bool asListed,
+                      const std::vector<std::string>& owners) {
     std::string out;
     AppendEntityName(out, entity.name);
     switch (entity.shape) {
@@ -367,15 +416,49 @@ std::string SubRecord(const SubEntity& entity, const iOSContactProperty& propert
         break;
     }
     }
-    const std::wstring type = property.labelKey.empty() ? std::wstring(L"other") : property.labelKey;
-    AppendStringField(out, "type", type);
-    // The label only says something when it is the user's own text rather than the key's display form.
-    if (!EqualsIgnoringAsciiCase(property.labelText, type)) AppendStringField(out, "label", property.labelText);
+    if (asListed) {
+        AppendStringField(out, "type", property.labelKey);
+        AppendStringField(out, "label", property.labelText);
+    } else {
+        const std::wstring type = property.labelKey.empty() ? std::wstring(L"other") : property.labelKey;
+        AppendStringField(out, "type", type);
+        // The label only says something when it is the user's own text rather than the key's display form.
+        if (!EqualsIgnoringAsciiCase(property.labelText, type)) AppendStringField(out, "label", property.labelText);
+    }
     AppendKey(out, "contact");
-    out += "<array><string>";
-    AppendXmlText(out, contactKey);
-    out += "</string></array>";
+    out += "<array>";
+    for (const std::string& owner : owners) {
+        out += "<string>";
+        AppendXmlText(out, owner);
+        out += "</string>";
+    }
+    out += "</array>";
     return out;
+}
+
+// The value of `list` whose sub-record id is `id`, or null.
+const iOSContactProperty* FindListed(const PropertyList& list, const std::wstring& id) {
+    for (const auto& property : list) {
+        if (property && property->reserved == id) return property.get();
+    }
+    return nullptr;
+}
+
+// The owners a listed value keeps when `contactKey` writes it: the other contacts that share it, and the
+// contact itself unless it gives the value up, in the order of the book.
+std::vector<std::string> OwnersOf(const std::wstring& id, const std::string& contactKey, bool keptByContact,
+                                  const SharedValues& shared) {
+    std::vector<std::string> owners;
+    auto it = shared.find(id);
+    if (it != shared.end()) {
+        for (const std::string& owner : it->second) {
+            if (owner != contactKey || keptByContact) owners.push_back(owner);
+        }
+    }
+    if (keptByContact && std::find(owners.begin(), owners.end(), contactKey) == owners.end()) {
+        owners.push_back(contactKey);
+    }
+    return owners;
 }
 
 void AppendRecord(std::string& out, const std::string& id, const std::string& body) {
@@ -466,10 +549,12 @@ std::string NewTemporaryId() {
     return out;
 }
 
-bool ReadContactBatch(const std::string& json, std::vector<std::shared_ptr<iOSContact>>& contacts) {
+bool ReadContactBatch(const std::string& json, std::vector<std::shared_ptr<iOSContact>>& contacts,
+                      std::map<std::wstring, OtherFields>* otherFields) {
     rapidjson::Document document;
     if (!ParseJson(json, document) || !IsObjectOfObjects(document)) return false;
     std::vector<std::shared_ptr<iOSContact>> read;
+    std::map<std::wstring, OtherFields> others;
     for (auto it = document.MemberBegin(); it != document.MemberEnd(); ++it) {
         const rapidjson::Value& object = it->value;
         auto contact = std::make_shared<iOSContact>();
@@ -477,13 +562,22 @@ bool ReadContactBatch(const std::string& json, std::vector<std::shared_ptr<iOSCo
         for (const TextField& field : kContactFields) ReadText(object, field.name, (*contact).*field.member);
         ReadText(object, "birthday", contact->birthday);
         ReadText(object, "notes", contact->note);
-        std::wstring displayAs;
-        ReadText(object, "display as company", displayAs);
-        contact->recordKind = displayAs == L"company" ? L"company" : L"person";
+        ReadText(object, "display as company", contact->recordKind);
         ReadSubRecords(object, *contact);
+        if (otherFields != nullptr) {
+            OtherFields fields;
+            for (auto field = object.MemberBegin(); field != object.MemberEnd(); ++field) {
+                const std::string key = Utf8OfValue(field->name);
+                if (field->value.IsString() && !IsRecordField(key)) fields.emplace_back(key, Utf8OfValue(field->value));
+            }
+            if (!fields.empty()) others[contact->identifier] = std::move(fields);
+        }
         read.push_back(std::move(contact));
     }
     contacts.insert(contacts.end(), read.begin(), read.end());
+    if (otherFields != nullptr) {
+        for (auto& entry : others) (*otherFields)[entry.first] = std::move(entry.second);
+    }
     return true;
 }
 
@@ -507,17 +601,35 @@ bool ReadGroupBatch(const std::string& json, std::vector<std::shared_ptr<iOSCont
     return true;
 }
 
+SharedValues SharedValuesOf(const std::vector<std::shared_ptr<iOSContact>>& book) {
+    SharedValues shared;
+    for (const auto& contact : book) {
+        if (!contact || contact->identifier.empty()) continue;
+        const std::string owner = vnl::Utf8FromWide(contact->identifier);
+        for (const SubEntity& entity : kSubEntities) {
+            for (const auto& property : ValuesOf(*contact, entity)) {
+                if (!property || property->reserved.empty()) continue;
+                std::vector<std::string>& owners = shared[property->reserved];
+                if (std::find(owners.begin(), owners.end(), owner) == owners.end()) owners.push_back(owner);
+            }
+        }
+    }
+    return shared;
+}
+
 ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held,
-                                 const std::function<std::string()>& newTemporaryId) {
+                                 const std::function<std::string()>& newTemporaryId, const SharedValues& shared,
+                                 const OtherFields& otherFields) {
     ContactWrite write;
     write.contactKey = saved.identifier.empty() ? newTemporaryId() : vnl::Utf8FromWide(saved.identifier);
 
     std::vector<std::pair<const char*, std::string>> messages;
     std::string contactRecords;
-    AppendRecord(contactRecords, write.contactKey, ContactRecord(saved));
+    AppendRecord(contactRecords, write.contactKey, ContactRecord(saved, otherFields));
     messages.emplace_back(kContactEntity, contactRecords);
 
     for (const SubEntity& entity : kSubEntities) {
+        const PropertyList heldValues = held != nullptr ? ValuesOf(*held, entity) : PropertyList();
         std::string records;
         std::set<std::wstring> kept;
         std::set<std::wstring> removed;
@@ -531,22 +643,36 @@ ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held
             }
             if (!written.insert(property.get()).second) continue;  // the same record listed twice
             std::string id;
+            std::vector<std::string> owners;
+            bool asListed = false;
             if (!property->reserved.empty() && kept.insert(property->reserved).second) {
                 id = vnl::Utf8FromWide(property->reserved);
+                owners = OwnersOf(property->reserved, write.contactKey, true, shared);
+                // A label the user left as it was goes back in the device's own strings.
+                const iOSContactProperty* listed = FindListed(heldValues, property->reserved);
+                asListed = listed != nullptr && listed->labelKey == property->labelKey &&
+                           listed->labelText == property->labelText;
             } else {
                 // New, or a second value claiming an id already written: the device gives it its own.
                 id = newTemporaryId();
                 write.newProperties[id] = property;
+                owners = {write.contactKey};
             }
-            AppendRecord(records, id, SubRecord(entity, *property, write.contactKey));
+            AppendRecord(records, id, SubRecord(entity, *property, asListed, owners));
         }
-        if (held != nullptr) {
-            for (const auto& property : ValuesOf(*held, entity)) {
-                if (property && !property->reserved.empty()) removed.insert(property->reserved);
-            }
+        for (const auto& property : heldValues) {
+            if (property && !property->reserved.empty()) removed.insert(property->reserved);
         }
         for (const std::wstring& id : removed) {
-            if (kept.count(id) == 0) AppendDeletion(records, vnl::Utf8FromWide(id));
+            if (kept.count(id) != 0) continue;
+            const std::vector<std::string> others = OwnersOf(id, write.contactKey, false, shared);
+            const iOSContactProperty* listed = FindListed(heldValues, id);
+            if (others.empty() || listed == nullptr) {
+                AppendDeletion(records, vnl::Utf8FromWide(id));
+            } else {
+                // Other contacts share the value: it stays theirs, only this contact lets go of it.
+                AppendRecord(records, vnl::Utf8FromWide(id), SubRecord(entity, *listed, true, others));
+            }
         }
         if (!records.empty()) messages.emplace_back(entity.name, std::move(records));
     }
