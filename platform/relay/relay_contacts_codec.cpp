@@ -335,6 +335,13 @@ bool EqualsIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
+// (type, label) of a label the editor chose: its key ("other" without one), and its text only when it
+// is the user's own rather than the key's display form.
+std::pair<std::wstring, std::wstring> DeviceLabel(const iOSContactProperty& property) {
+    const std::wstring type = property.labelKey.empty() ? std::wstring(L"other") : property.labelKey;
+    return {type, EqualsIgnoringAsciiCase(property.labelText, type) ? std::wstring() : property.labelText};
+}
+
 // Whether `key` is a contact field that the page's record holds (or the entity name).
 bool IsRecordField(const std::string& key) {
     for (const TextField& field : kContactFields) {
@@ -416,15 +423,10 @@ std::string SubRecord(const SubEntity& entity, const iOSContactProperty& propert
         break;
     }
     }
-    if (asListed) {
-        AppendStringField(out, "type", property.labelKey);
-        AppendStringField(out, "label", property.labelText);
-    } else {
-        const std::wstring type = property.labelKey.empty() ? std::wstring(L"other") : property.labelKey;
-        AppendStringField(out, "type", type);
-        // The label only says something when it is the user's own text rather than the key's display form.
-        if (!EqualsIgnoringAsciiCase(property.labelText, type)) AppendStringField(out, "label", property.labelText);
-    }
+    const std::pair<std::wstring, std::wstring> label =
+        asListed ? std::make_pair(property.labelKey, property.labelText) : DeviceLabel(property);
+    AppendStringField(out, "type", label.first);
+    AppendStringField(out, "label", label.second);
     AppendKey(out, "contact");
     out += "<array>";
     for (const std::string& owner : owners) {
@@ -659,6 +661,7 @@ ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held
                 owners = {write.contactKey};
             }
             AppendRecord(records, id, SubRecord(entity, *property, asListed, owners));
+            if (!asListed) write.relabelled.push_back(property);
         }
         for (const auto& property : heldValues) {
             if (property && !property->reserved.empty()) removed.insert(property->reserved);
@@ -696,6 +699,13 @@ bool ApplyContactRemap(const std::string& replyJson, const ContactWrite& write, 
     const rapidjson::Value* deviceId = contactIds == nullptr ? nullptr : FindMember(*contactIds, write.contactKey);
     if (deviceId == nullptr || !deviceId->IsString() || deviceId->GetStringLength() == 0) return false;
     saved.identifier = WideOf(*deviceId);
+    for (const auto& property : write.relabelled) {
+        if (!property) continue;
+        const std::pair<std::wstring, std::wstring> label = DeviceLabel(*property);
+        property->labelKey = label.first;
+        property->labelText = label.second;
+        if (property->flag == 0) property->flag = kListedPropertyFlag;
+    }
     for (const auto& entry : write.newProperties) {
         if (!entry.second) continue;
         for (auto it = document.MemberBegin(); it != document.MemberEnd(); ++it) {

@@ -57,6 +57,9 @@ struct ContactWrite {
     // The labelled values that the device does not know yet, by their temporary ids: the device's ids
     // are written into their `reserved` by ApplyContactRemap.
     std::map<std::string, std::shared_ptr<iOSContactProperty>> newProperties;
+    // The labelled values whose label went out in the device's form rather than as they hold it:
+    // ApplyContactRemap gives them the label the device now has.
+    std::vector<std::shared_ptr<iOSContactProperty>> relabelled;
 };
 
 // The contacts each listed labelled value belongs to, by sub-record id: the ids of every contact of the
@@ -79,8 +82,9 @@ ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held
                                  const OtherFields& otherFields = OtherFields());
 
 // Reads the write's reply data ({"com.apple.contacts.Contact": {old: new}, entity: {old: new} ...}):
-// sets the contact's identifier and the new labelled values' `reserved` ids. False when the reply names
-// no device id for the contact.
+// sets the contact's identifier, the new labelled values' `reserved` ids and the relabelled values'
+// label key and text as written (so that a later edit finds them as a listing would). False when the
+// reply names no device id for the contact.
 [[nodiscard]] bool ApplyContactRemap(const std::string& replyJson, const ContactWrite& write, iOSContact& saved);
 
 // The data parts of the deletions (103, 105: {"id"}) and group writes: 104 {"id": key, "name"}; 106

@@ -749,16 +749,29 @@ TEST_F(RelayContactsCodecCompose, AChangedLabelIsWrittenInTheDevicesFormAndAShar
     auto& phones = edit.saved->phones;
     phones.erase(std::remove_if(phones.begin(), phones.end(), [](const auto& p) { return p->reserved == L"11"; }),
                  phones.end());
+    const relay::ContactWrite write = WriteOf(edit);
     std::map<std::string, std::string> records;
-    for (const ReadMessage& message : ReadBack(WriteOf(edit).dataJson)) records.insert(message.records.begin(), message.records.end());
-    EXPECT_EQ(records["16"], R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.URL","contact":["7"],)"
-                             R"("type":"work","value":"https://example.com/q?a=1&b=2"})");
+    for (const ReadMessage& message : ReadBack(write.dataJson)) records.insert(message.records.begin(), message.records.end());
+    const std::string url = R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.URL","contact":["7"],)"
+                            R"("type":"work","value":"https://example.com/q?a=1&b=2"})";
+    EXPECT_EQ(records["16"], url);
     EXPECT_EQ(records["8"], R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number",)"
                             R"("contact":["7"],"label":"Holiday","type":"other","value":"+49 151 1234567"})");
     EXPECT_EQ(records["11"], R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number",)"
                              R"("contact":["3"],"value":"+49 40 999"})")
         << "Ada keeps the number Quentin no longer has";
     EXPECT_EQ(records["9"], EveryKindOnDevice().at("9"));
+
+    // Once the device took it, the record holds the labels as the device has them: saving it again as it is
+    // writes the URL as before, without the "Work" text the device never got.
+    ASSERT_TRUE(relay::ApplyContactRemap(R"({"com.apple.contacts.Contact":{"7":"7"}})", write, *edit.saved));
+    iOSContact again(*edit.saved);
+    std::map<std::string, std::string> second;
+    for (const ReadMessage& message :
+         ReadBack(relay::ComposeContactWrite(again, edit.saved.get(), CountingIds()).dataJson)) {
+        second.insert(message.records.begin(), message.records.end());
+    }
+    EXPECT_EQ(second["16"], url);
 }
 
 // --- Groups -----------------------------------------------------------------------------------------------
