@@ -63,7 +63,7 @@ using GroupPtr = std::shared_ptr<iOSContactGroup>;
 struct ContactsService::Book {
     std::vector<ContactPtr> contacts;
     std::vector<GroupPtr> groups;
-    std::map<std::wstring, OtherFields> otherFields;  // by contact identifier, sent back with each write
+    ListedFields otherFields;  // by record id, sent back with each write
     bool loaded = false;
 
     ContactPtr FindContact(const std::wstring& identifier) const {
@@ -117,7 +117,7 @@ private:
     std::int64_t m_sequence;
     std::vector<ContactPtr> m_contacts;
     std::vector<GroupPtr> m_groups;
-    std::map<std::wstring, OtherFields> m_otherFields;
+    ListedFields m_otherFields;
     bool m_sentBatch = false;
 };
 
@@ -312,14 +312,9 @@ public:
     bool Compose(Service& service, std::string& data) override {
         const Service::Book& book = JobAccess::BookOf(service, device);
         ContactPtr held;
-        const OtherFields* otherFields = nullptr;
-        if (!m_contact->identifier.empty()) {
-            held = book.FindContact(m_contact->identifier);
-            auto found = book.otherFields.find(m_contact->identifier);
-            if (found != book.otherFields.end()) otherFields = &found->second;
-        }
+        if (!m_contact->identifier.empty()) held = book.FindContact(m_contact->identifier);
         m_write = ComposeContactWrite(*m_contact, held.get(), NewTemporaryId, SharedValuesOf(book.contacts),
-                                      otherFields != nullptr ? *otherFields : OtherFields());
+                                      book.otherFields);
         data = m_write.dataJson;
         return true;
     }

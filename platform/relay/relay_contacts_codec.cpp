@@ -249,12 +249,44 @@ void ReadLabelled(const rapidjson::Value& record, const char* entity, iOSContact
     property.flag = kListedPropertyFlag;
 }
 
-void ReadSubRecords(const rapidjson::Value& object, iOSContact& contact) {
+// Whether a labelled value of `shape` keeps the field `key` in its record (or the key is its id).
+bool IsValueField(ValueShape shape, const std::string& key) {
+    static const std::set<std::string> kCommon = {"id", kEntityNameKey, "type", "label"};
+    static const std::set<std::string> kAddressFields = {"street",  "city",         "state",
+                                                         "postal code", "country", "country code"};
+    if (kCommon.count(key) != 0) return true;
+    switch (shape) {
+    case ValueShape::kAddress: return kAddressFields.count(key) != 0;
+    case ValueShape::kIM: return key == "user" || key == "service";
+    default: return key == "value";
+    }
+}
+
+// The text members of `record` that `isKnown` does not take, filed under `id` when there are any.
+template <typename IsKnown>
+void FileOtherFields(const rapidjson::Value& record, const std::wstring& id, const IsKnown& isKnown,
+                     ListedFields* otherFields) {
+    if (otherFields == nullptr || id.empty()) return;
+    OtherFields fields;
+    for (auto field = record.MemberBegin(); field != record.MemberEnd(); ++field) {
+        std::string key(field->name.GetString(), field->name.GetStringLength());
+        if (field->value.IsString() && !isKnown(key)) {
+            fields.emplace_back(std::move(key), std::string(field->value.GetString(), field->value.GetStringLength()));
+        }
+    }
+    if (!fields.empty()) (*otherFields)[id] = std::move(fields);
+}
+
+void ReadSubRecords(const rapidjson::Value& object, iOSContact& contact, ListedFields* otherFields) {
     for (const SubEntity& entity : kSubEntities) {
         const rapidjson::Value* list = FindMember(object, entity.name);
         if (list == nullptr || !list->IsArray()) continue;
         for (const rapidjson::Value& record : list->GetArray()) {
             if (!record.IsObject()) continue;
+            std::wstring id;
+            ReadText(record, "id", id);
+            FileOtherFields(record, id, [&entity](const std::string& key) { return IsValueField(entity.shape, key); },
+                            otherFields);
             if (entity.shape == ValueShape::kAddress) {
                 auto address = std::make_shared<iOSContactAddress>();
                 ReadLabelled(record, entity.name, *address);
@@ -383,16 +415,27 @@ void AppendOtherField(std::string& out, const std::string& key, const std::strin
     }
 }
 
-std::string ContactRecord(const iOSContact& contact, const OtherFields& otherFields) {
+const OtherFields* OtherFieldsOf(const ListedFields& listed, const std::wstring& id) {
+    auto it = id.empty() ? listed.end() : listed.find(id);
+    return it == listed.end() ? nullptr : &it->second;
+}
+
+template <typename IsKnown>
+void AppendOtherFields(std::string& out, const OtherFields* fields, const IsKnown& isKnown) {
+    if (fields == nullptr) return;
+    for (const auto& field : *fields) {
+        if (!isKnown(field.first)) AppendOtherField(out, field.first, field.second);
+    }
+}
+
+std::string ContactRecord(const iOSContact& contact, const OtherFields* otherFields) {
     std::string out;
     AppendEntityName(out, kContactEntity);
     for (const TextField& field : kContactFields) AppendStringField(out, field.name, contact.*field.member);
     AppendDateField(out, "birthday", contact.birthday);
     AppendStringField(out, "notes", contact.note);
     AppendStringField(out, "display as company", contact.recordKind);
-    for (const auto& field : otherFields) {
-        if (!IsRecordField(field.first)) AppendOtherField(out, field.first, field.second);
-    }
+    AppendOtherFields(out, otherFields, IsRecordField);
     return out;
 }
 
@@ -400,7 +443,7 @@ std::string ContactRecord(const iOSContact& contact, const OtherFields& otherFie
 // the editor chose is written in the device's form (a key, and a text only when it is the user's own).
 // `owners`: the ids of the contacts the value belongs to.
 std::string SubRecord(const SubEntity& entity, const iOSContactProperty& property, bool asListed,
-                      const std::vector<std::string>& owners) {
+                      const std::vector<std::string>& owners, const OtherFields* otherFields) {
     std::string out;
     AppendEntityName(out, entity.name);
     switch (entity.shape) {
@@ -427,6 +470,9 @@ std::string SubRecord(const SubEntity& entity, const iOSContactProperty& propert
         asListed ? std::make_pair(property.labelKey, property.labelText) : DeviceLabel(property);
     AppendStringField(out, "type", label.first);
     AppendStringField(out, "label", label.second);
+    AppendOtherFields(out, otherFields, [&entity](const std::string& key) {
+        return IsValueField(entity.shape, key) || key == "contact";
+    });
     AppendKey(out, "contact");
     out += "<array>";
     for (const std::string& owner : owners) {
@@ -444,6 +490,23 @@ const iOSContactProperty* FindListed(const PropertyList& list, const std::wstrin
         if (property && property->reserved == id) return property.get();
     }
     return nullptr;
+}
+
+// Whether `a` and `b` hold the same value and label.
+bool SameValue(const iOSContactProperty& a, const iOSContactProperty& b, ValueShape shape) {
+    if (a.labelKey != b.labelKey || a.labelText != b.labelText || a.value != b.value) return false;
+    if (shape == ValueShape::kAddress) {
+        const auto& x = static_cast<const iOSContactAddress&>(a);
+        const auto& y = static_cast<const iOSContactAddress&>(b);
+        return x.street == y.street && x.city == y.city && x.state == y.state && x.postalCode == y.postalCode &&
+               x.country == y.country && x.countryCode == y.countryCode;
+    }
+    if (shape == ValueShape::kIM) {
+        const auto& x = static_cast<const iOSContactIM&>(a);
+        const auto& y = static_cast<const iOSContactIM&>(b);
+        return x.service == y.service && x.userName == y.userName;
+    }
+    return true;
 }
 
 // The owners a listed value keeps when `contactKey` writes it: the other contacts that share it, and the
@@ -552,11 +615,11 @@ std::string NewTemporaryId() {
 }
 
 bool ReadContactBatch(const std::string& json, std::vector<std::shared_ptr<iOSContact>>& contacts,
-                      std::map<std::wstring, OtherFields>* otherFields) {
+                      ListedFields* otherFields) {
     rapidjson::Document document;
     if (!ParseJson(json, document) || !IsObjectOfObjects(document)) return false;
     std::vector<std::shared_ptr<iOSContact>> read;
-    std::map<std::wstring, OtherFields> others;
+    ListedFields others;
     for (auto it = document.MemberBegin(); it != document.MemberEnd(); ++it) {
         const rapidjson::Value& object = it->value;
         auto contact = std::make_shared<iOSContact>();
@@ -565,15 +628,8 @@ bool ReadContactBatch(const std::string& json, std::vector<std::shared_ptr<iOSCo
         ReadText(object, "birthday", contact->birthday);
         ReadText(object, "notes", contact->note);
         ReadText(object, "display as company", contact->recordKind);
-        ReadSubRecords(object, *contact);
-        if (otherFields != nullptr) {
-            OtherFields fields;
-            for (auto field = object.MemberBegin(); field != object.MemberEnd(); ++field) {
-                const std::string key = Utf8OfValue(field->name);
-                if (field->value.IsString() && !IsRecordField(key)) fields.emplace_back(key, Utf8OfValue(field->value));
-            }
-            if (!fields.empty()) others[contact->identifier] = std::move(fields);
-        }
+        ReadSubRecords(object, *contact, otherFields != nullptr ? &others : nullptr);
+        FileOtherFields(object, contact->identifier, IsRecordField, otherFields != nullptr ? &others : nullptr);
         read.push_back(std::move(contact));
     }
     contacts.insert(contacts.end(), read.begin(), read.end());
@@ -621,13 +677,13 @@ SharedValues SharedValuesOf(const std::vector<std::shared_ptr<iOSContact>>& book
 
 ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held,
                                  const std::function<std::string()>& newTemporaryId, const SharedValues& shared,
-                                 const OtherFields& otherFields) {
+                                 const ListedFields& otherFields) {
     ContactWrite write;
     write.contactKey = saved.identifier.empty() ? newTemporaryId() : vnl::Utf8FromWide(saved.identifier);
 
     std::vector<std::pair<const char*, std::string>> messages;
     std::string contactRecords;
-    AppendRecord(contactRecords, write.contactKey, ContactRecord(saved, otherFields));
+    AppendRecord(contactRecords, write.contactKey, ContactRecord(saved, OtherFieldsOf(otherFields, saved.identifier)));
     messages.emplace_back(kContactEntity, contactRecords);
 
     for (const SubEntity& entity : kSubEntities) {
@@ -644,23 +700,28 @@ ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held
                 continue;
             }
             if (!written.insert(property.get()).second) continue;  // the same record listed twice
+            const iOSContactProperty* listed = FindListed(heldValues, property->reserved);
+            // A shared value the user changed becomes this contact's own; the others keep theirs.
+            const bool splits = listed != nullptr && !SameValue(*listed, *property, entity.shape) &&
+                                !OwnersOf(property->reserved, write.contactKey, false, shared).empty();
+            // A label the user left as it was goes back in the device's own strings.
+            const bool asListed = listed != nullptr && listed->labelKey == property->labelKey &&
+                                  listed->labelText == property->labelText;
             std::string id;
             std::vector<std::string> owners;
-            bool asListed = false;
-            if (!property->reserved.empty() && kept.insert(property->reserved).second) {
+            const OtherFields* others = nullptr;
+            if (!property->reserved.empty() && !splits && kept.insert(property->reserved).second) {
                 id = vnl::Utf8FromWide(property->reserved);
                 owners = OwnersOf(property->reserved, write.contactKey, true, shared);
-                // A label the user left as it was goes back in the device's own strings.
-                const iOSContactProperty* listed = FindListed(heldValues, property->reserved);
-                asListed = listed != nullptr && listed->labelKey == property->labelKey &&
-                           listed->labelText == property->labelText;
+                others = OtherFieldsOf(otherFields, property->reserved);
             } else {
-                // New, or a second value claiming an id already written: the device gives it its own.
+                // New, changed and shared, or a second value claiming an id already written: the device
+                // gives it its own.
                 id = newTemporaryId();
                 write.newProperties[id] = property;
                 owners = {write.contactKey};
             }
-            AppendRecord(records, id, SubRecord(entity, *property, asListed, owners));
+            AppendRecord(records, id, SubRecord(entity, *property, asListed, owners, others));
             if (!asListed) write.relabelled.push_back(property);
         }
         for (const auto& property : heldValues) {
@@ -674,7 +735,8 @@ ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held
                 AppendDeletion(records, vnl::Utf8FromWide(id));
             } else {
                 // Other contacts share the value: it stays theirs, only this contact lets go of it.
-                AppendRecord(records, vnl::Utf8FromWide(id), SubRecord(entity, *listed, true, others));
+                AppendRecord(records, vnl::Utf8FromWide(id),
+                             SubRecord(entity, *listed, true, others, OtherFieldsOf(otherFields, id)));
             }
         }
         if (!records.empty()) messages.emplace_back(entity.name, std::move(records));

@@ -36,17 +36,21 @@ std::string NewTemporaryId();
 // The non-zero `flag` of every labelled value read from the device (the editor marks a removed one 1).
 constexpr int32_t kListedPropertyFlag = 2;
 
-// A listed contact's fields that its record has no place for, as (key, text) in listing order: its
-// picture ("image", base64 text) and whatever else the device keeps. A write sends them back unchanged.
+// A listed record's fields that the page's records have no place for, as (key, text) in listing order:
+// a contact's picture ("image", base64 text) and whatever else the device keeps with a contact or a
+// labelled value. A write sends them back unchanged. By record id (contacts and labelled values share
+// one id space).
 using OtherFields = std::vector<std::pair<std::string, std::string>>;
+using ListedFields = std::map<std::wstring, OtherFields>;
 
 // Appends the contacts of one record reply of the listing ({id: contact object}); a property's
 // `reserved` holds its sub-record id, its `kind` the entity name, its `flag` kListedPropertyFlag; the
 // label key and text are the record's "type" and "label" as they are (empty when absent), and so is the
-// contact's record kind ("display as company"). With `otherFields`, each contact's other fields are
-// filed there by identifier. False, with nothing appended, when the text is not a JSON object of objects.
+// contact's record kind ("display as company"). With `otherFields`, the other fields of each contact
+// and labelled value are filed there. False, with nothing appended, when the text is not a JSON object
+// of objects.
 [[nodiscard]] bool ReadContactBatch(const std::string& json, std::vector<std::shared_ptr<iOSContact>>& contacts,
-                                    std::map<std::wstring, OtherFields>* otherFields = nullptr);
+                                    ListedFields* otherFields = nullptr);
 // Appends the groups of one record reply ({id: {"name", "members"}}). False as above.
 [[nodiscard]] bool ReadGroupBatch(const std::string& json, std::vector<std::shared_ptr<iOSContactGroup>>& groups);
 
@@ -70,7 +74,9 @@ SharedValues SharedValuesOf(const std::vector<std::shared_ptr<iOSContact>>& book
 // The write for `saved` (a new record when its identifier is empty). `held` is the record as the device
 // listed it (null for a new one): its labelled values that `saved` no longer has (by `reserved` id) are
 // deleted, or only let go of when `shared` names other owners. A listed value keeps the owners `shared`
-// names; a new one belongs to the contact alone. Whatever the user left as it was goes back as the
+// names; a new one belongs to the contact alone, and so does a shared value the user changed (written
+// as a new value, the shared one let go of and left to the others as it was). Whatever the user left
+// as it was goes back as the
 // device listed it: the contact's texts (its "display as company" too, absent when it was absent), its
 // `otherFields` ("image" as data, a decimal number as an integer, a local time text as a date, any other
 // as a string: the types the listing's texts came from) and a
@@ -79,7 +85,7 @@ SharedValues SharedValuesOf(const std::vector<std::shared_ptr<iOSContact>>& book
 ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held,
                                  const std::function<std::string()>& newTemporaryId = NewTemporaryId,
                                  const SharedValues& shared = SharedValues(),
-                                 const OtherFields& otherFields = OtherFields());
+                                 const ListedFields& otherFields = ListedFields());
 
 // Reads the write's reply data ({"com.apple.contacts.Contact": {old: new}, entity: {old: new} ...}):
 // sets the contact's identifier, the new labelled values' `reserved` ids and the relabelled values'

@@ -615,7 +615,7 @@ TEST(RelayContactsCodecRemap, ARemapWithoutTheContactsIdChangesNothing) {
 // every kind of field and label: keys the label lists know, keys they do not ("iPhone", "homepage",
 // "partner", "first met"), a value without a key, custom labels, a label that is its key's display text,
 // IM services the service list does not know, a country the country list does not know, line breaks, a
-// picture, fields of its own (a number, a date) and no "display as company".
+// picture, fields of its own (a number, a date; a text on a phone) and no "display as company".
 const char kEveryKindListed[] = R"({
  "3":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact","first name":"Ada",
       "com.apple.contacts.Phone Number":[{"id":"11","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","value":"+49 40 999"}]},
@@ -626,7 +626,7 @@ const char kEveryKindListed[] = R"({
       "suffix":"Jr.","title":"Dr.","x-rank":"7","x-seen":"2019-03-04 13:00:00",
       "com.apple.contacts.Phone Number":[
         {"id":"8","label":"Weekend","type":"mobile","value":"+49 151 1234567"},
-        {"id":"9","type":"iPhone","value":"+49 152 7654321"},
+        {"id":"9","type":"iPhone","value":"+49 152 7654321","x-ring":"twice"},
         {"id":"10","label":"Home","type":"home","value":"+49 30 555"},
         {"id":"11","value":"+49 40 999"}],
       "com.apple.contacts.Email Address":[{"id":"12","type":"work","value":"q@example.com"},
@@ -647,7 +647,7 @@ const char kEveryKindListed[] = R"({
 const std::map<std::string, std::string>& EveryKindOnDevice() {
     static const std::map<std::string, std::string> records = {
         {"8", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],"label":"Weekend","type":"mobile","value":"+49 151 1234567"})"},
-        {"9", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],"type":"iPhone","value":"+49 152 7654321"})"},
+        {"9", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],"type":"iPhone","value":"+49 152 7654321","x-ring":"twice"})"},
         {"10", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],"label":"Home","type":"home","value":"+49 30 555"})"},
         {"11", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["3","7"],"value":"+49 40 999"})"},
         {"12", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Email Address","contact":["7"],"type":"work","value":"q@example.com"})"},
@@ -676,7 +676,7 @@ ardena::RowInput AsControlsShow(const ardena::RowSeed& seed, const ardena::RowCo
 
 struct PageEdit {
     std::vector<std::shared_ptr<iOSContact>> book;
-    std::map<std::wstring, relay::OtherFields> otherFields;
+    relay::ListedFields otherFields;
     std::unique_ptr<iOSContact> saved;
 };
 
@@ -712,7 +712,7 @@ PageEdit EditQuentin(const std::wstring& middle,
 
 relay::ContactWrite WriteOf(const PageEdit& edit) {
     return relay::ComposeContactWrite(*edit.saved, edit.book[1].get(), CountingIds(),
-                                      relay::SharedValuesOf(edit.book), edit.otherFields.at(L"7"));
+                                      relay::SharedValuesOf(edit.book), edit.otherFields);
 }
 
 TEST_F(RelayContactsCodecCompose, AnEditSendsBackEveryUntouchedFieldAndLabelAsListed) {
@@ -772,6 +772,22 @@ TEST_F(RelayContactsCodecCompose, AChangedLabelIsWrittenInTheDevicesFormAndAShar
         second.insert(message.records.begin(), message.records.end());
     }
     EXPECT_EQ(second["16"], url);
+}
+
+TEST_F(RelayContactsCodecCompose, AChangedSharedValueBecomesTheContactsOwnAndTheOthersKeepTheirs) {
+    const PageEdit edit = EditQuentin(L"Ann", [](const ardena::RowSeed& seed, ardena::RowInput& input) {
+        if (seed.record->reserved == L"11") input.texts = {L"+49 40 111"};
+    });
+    ASSERT_TRUE(edit.saved);
+    const relay::ContactWrite write = WriteOf(edit);
+    std::map<std::string, std::string> records;
+    for (const ReadMessage& message : ReadBack(write.dataJson)) records.insert(message.records.begin(), message.records.end());
+    EXPECT_EQ(records["11"], R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number",)"
+                             R"("contact":["3"],"value":"+49 40 999"})");
+    ASSERT_EQ(write.newProperties.size(), 1u);
+    EXPECT_EQ(records[write.newProperties.begin()->first],
+              R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],)"
+              R"("value":"+49 40 111"})");
 }
 
 // --- Groups -----------------------------------------------------------------------------------------------

@@ -74,7 +74,8 @@ ENTITY = "com.apple.syncservices.RecordEntityName"
 def add_every_kind_contact(image, sharer):
     """Adds to the image's address book a contact that carries every kind of field and label (keys the editor's
     label lists know and keys they do not, a value without a key, custom labels, unknown IM services and
-    countries, line breaks, dates, a picture), one of its numbers shared with contact `sharer`; its id."""
+    countries, line breaks, dates, a picture, fields of the device's own), one of its numbers shared with
+    contact `sharer`; its id."""
     path = Path(image) / "addressbook.plist"
     book = plistlib.loads(path.read_bytes())
     ids = iter(range(book["nextRecordId"], book["nextRecordId"] + 100))
@@ -85,10 +86,10 @@ def add_every_kind_contact(image, sharer):
         "last name": "Rowe", "suffix": "Jr.", "first name yomi": "Kwentin", "middle name yomi": "An",
         "last name yomi": "Roh", "nickname": "Q", "company name": "Acme <Labs>", "department": "R&D",
         "job title": "Engineer", "notes": "Met at the fair.\nLikes tea & <cake>.",
-        "birthday": datetime.datetime(1980, 5, 17), "image": b"\x89PNG\r\n\x1a\n" + bytes(range(64))}
+        "birthday": datetime.datetime(1980, 5, 17), "image": b"\x89PNG\r\n\x1a\n" + bytes(range(64)), "x-rank": 7}
     subs = [
         ("Phone Number", {"type": "mobile", "label": "Weekend", "value": "+49 151 1234567"}),
-        ("Phone Number", {"type": "iPhone", "value": "+49 152 7654321"}),
+        ("Phone Number", {"type": "iPhone", "value": "+49 152 7654321", "x-ring": "twice"}),
         ("Phone Number", {"type": "home", "label": "Home", "value": "+49 30 555"}),
         ("Email Address", {"type": "work", "value": "q@example.com"}),
         ("Email Address", {"type": "other", "label": "iCloud", "value": "q@icloud.example"}),
