@@ -76,12 +76,12 @@ SharedValues SharedValuesOf(const std::vector<std::shared_ptr<iOSContact>>& book
 // deleted, or only let go of when `shared` names other owners. A listed value keeps the owners `shared`
 // names; a new one belongs to the contact alone, and so does a shared value the user changed (written
 // as a new value, the shared one let go of and left to the others as it was). Whatever the user left
-// as it was goes back as the
-// device listed it: the contact's texts (its "display as company" too, absent when it was absent), its
-// `otherFields` ("image" as data, a decimal number as an integer, a local time text as a date, any other
-// as a string: the types the listing's texts came from) and a
-// value's label in the device's own "type" and "label" strings, custom ones included; a label the user
-// chose anew is written as its key, with the text only when it is the user's own.
+// as it was goes back as the device listed it: the contact's texts (its "display as company" too,
+// absent when it was absent), the `otherFields` of the contact and its values ("image" as data, a
+// decimal number as an integer, a local time text as a date, any other as a string: the types the
+// listing's texts came from) and a value's label in the device's own "type" and "label" strings, custom
+// ones included; a label the user chose anew is written as its key, with the text only when it is the
+// user's own.
 ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held,
                                  const std::function<std::string()>& newTemporaryId = NewTemporaryId,
                                  const SharedValues& shared = SharedValues(),
