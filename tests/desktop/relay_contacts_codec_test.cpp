@@ -645,6 +645,7 @@ const char kEveryKindListed[] = R"({
 
 // Quentin's sub-records as the device has them (sorted JSON, dates in UTC), by id.
 const std::map<std::string, std::string>& EveryKindOnDevice() {
+    // clang-format off
     static const std::map<std::string, std::string> records = {
         {"8", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],"label":"Weekend","type":"mobile","value":"+49 151 1234567"})"},
         {"9", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],"type":"iPhone","value":"+49 152 7654321","x-ring":"twice"})"},
@@ -662,6 +663,7 @@ const std::map<std::string, std::string>& EveryKindOnDevice() {
         {"21", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Date","contact":["7"],"type":"anniversary","value":"date:2010-07-01T00:00:00Z"})"},
         {"22", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Date","contact":["7"],"label":"First met","type":"first met","value":"date:2001-01-01T00:00:00Z"})"},
     };
+    // clang-format on
     return records;
 }
 
@@ -710,6 +712,13 @@ PageEdit EditQuentin(const std::wstring& middle,
     return edit;
 }
 
+// Every record of every message of a write, by id.
+std::map<std::string, std::string> RecordsOf(const std::string& dataJson) {
+    std::map<std::string, std::string> records;
+    for (const ReadMessage& message : ReadBack(dataJson)) records.insert(message.records.begin(), message.records.end());
+    return records;
+}
+
 relay::ContactWrite WriteOf(const PageEdit& edit) {
     return relay::ComposeContactWrite(*edit.saved, edit.book[1].get(), CountingIds(),
                                       relay::SharedValuesOf(edit.book), edit.otherFields);
@@ -721,8 +730,7 @@ TEST_F(RelayContactsCodecCompose, AnEditSendsBackEveryUntouchedFieldAndLabelAsLi
     const relay::ContactWrite write = WriteOf(edit);
     EXPECT_EQ(write.contactKey, "7");
     EXPECT_TRUE(write.newProperties.empty());
-    std::map<std::string, std::string> records;
-    for (const ReadMessage& message : ReadBack(write.dataJson)) records.insert(message.records.begin(), message.records.end());
+    std::map<std::string, std::string> records = RecordsOf(write.dataJson);
     std::map<std::string, std::string> expected = EveryKindOnDevice();
     expected["7"] =
         R"({"birthday":"date:1980-05-17T00:00:00Z","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact",)"
@@ -750,8 +758,7 @@ TEST_F(RelayContactsCodecCompose, AChangedLabelIsWrittenInTheDevicesFormAndAShar
     phones.erase(std::remove_if(phones.begin(), phones.end(), [](const auto& p) { return p->reserved == L"11"; }),
                  phones.end());
     const relay::ContactWrite write = WriteOf(edit);
-    std::map<std::string, std::string> records;
-    for (const ReadMessage& message : ReadBack(write.dataJson)) records.insert(message.records.begin(), message.records.end());
+    std::map<std::string, std::string> records = RecordsOf(write.dataJson);
     const std::string url = R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.URL","contact":["7"],)"
                             R"("type":"work","value":"https://example.com/q?a=1&b=2"})";
     EXPECT_EQ(records["16"], url);
@@ -766,12 +773,7 @@ TEST_F(RelayContactsCodecCompose, AChangedLabelIsWrittenInTheDevicesFormAndAShar
     // writes the URL as before, without the "Work" text the device never got.
     ASSERT_TRUE(relay::ApplyContactRemap(R"({"com.apple.contacts.Contact":{"7":"7"}})", write, *edit.saved));
     iOSContact again(*edit.saved);
-    std::map<std::string, std::string> second;
-    for (const ReadMessage& message :
-         ReadBack(relay::ComposeContactWrite(again, edit.saved.get(), CountingIds()).dataJson)) {
-        second.insert(message.records.begin(), message.records.end());
-    }
-    EXPECT_EQ(second["16"], url);
+    EXPECT_EQ(RecordsOf(relay::ComposeContactWrite(again, edit.saved.get(), CountingIds()).dataJson)["16"], url);
 }
 
 TEST_F(RelayContactsCodecCompose, AChangedSharedValueBecomesTheContactsOwnAndTheOthersKeepTheirs) {
@@ -780,8 +782,7 @@ TEST_F(RelayContactsCodecCompose, AChangedSharedValueBecomesTheContactsOwnAndThe
     });
     ASSERT_TRUE(edit.saved);
     const relay::ContactWrite write = WriteOf(edit);
-    std::map<std::string, std::string> records;
-    for (const ReadMessage& message : ReadBack(write.dataJson)) records.insert(message.records.begin(), message.records.end());
+    std::map<std::string, std::string> records = RecordsOf(write.dataJson);
     EXPECT_EQ(records["11"], R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number",)"
                              R"("contact":["3"],"value":"+49 40 999"})");
     ASSERT_EQ(write.newProperties.size(), 1u);
