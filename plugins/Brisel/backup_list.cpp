@@ -10,7 +10,8 @@ namespace brisel {
 std::wstring VersionText(const iOSBackup& backup) { return backup.productVersion + L" (" + backup.buildVersion + L")"; }
 
 std::wstring TimeText(const iOSBackup& backup) {
-    return backup.incomplete ? backup.time + L" (unfinished)" : backup.time;
+    // The mark first, so that it is read even where the column cuts the time short.
+    return backup.incomplete ? L"(unfinished) " + backup.time : backup.time;
 }
 
 namespace {

@@ -19,7 +19,7 @@ using BackupPtr = std::shared_ptr<iOSBackup>;
 // "product version (build version)".
 std::wstring VersionText(const iOSBackup& backup);
 
-// The time column's text: the backup's time, and for one a run left unfinished, that it is unfinished.
+// The time column's text: the backup's time, after "(unfinished) " for one that a run left unfinished.
 std::wstring TimeText(const iOSBackup& backup);
 
 // The lists' time column (after the icon and the name columns).

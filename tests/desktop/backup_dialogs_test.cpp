@@ -230,7 +230,7 @@ TEST(BackupRelay, TheListIsOneRecordPerBackupThenItsSizeThenTheEnd) {
     EXPECT_EQ(backup.time, L"2024-01-02 10:00:00");
     EXPECT_TRUE(backup.encrypted);
     EXPECT_TRUE(backup.incomplete);
-    EXPECT_EQ(TimeText(backup), L"2024-01-02 10:00:00 (unfinished)");
+    EXPECT_EQ(TimeText(backup), L"(unfinished) 2024-01-02 10:00:00");
     EXPECT_EQ(backup.size, 0);
     const auto& size = *static_cast<const BackupSizeUpdate*>(r.link.answers[1].payload);
     EXPECT_EQ(size.key, L"/b/one/");

@@ -173,7 +173,7 @@ TEST(BackupManager, AnUnfinishedBackupIsMarkedAndItsRestoreRefusedBeforeTheErase
     unfinished->incomplete = true;
     Send(kRecord, unfinished);
     Send(kComplete, nullptr);
-    EXPECT_EQ(Column(ManagerList(manager), 2), std::vector<std::wstring>{L"2024-07-01 10:00:00 (unfinished)"});
+    EXPECT_EQ(Column(ManagerList(manager), 2), std::vector<std::wstring>{L"(unfinished) 2024-07-01 10:00:00"});
 
     Press(GetDlgItem(manager, kRestoreButton));
     HWND restore = FindWindowW(L"DhDeviceDialog", L"Restore");
@@ -181,7 +181,7 @@ TEST(BackupManager, AnUnfinishedBackupIsMarkedAndItsRestoreRefusedBeforeTheErase
     ASSERT_TRUE(IsWindowVisible(restore));
     ardena_test::Pump();
     HWND list = probe::First(probe::Descendants(restore, L"SysListView32"));
-    ASSERT_EQ(Column(list, 2), std::vector<std::wstring>{L"2024-07-01 10:00:00 (unfinished)"});
+    ASSERT_EQ(Column(list, 2), std::vector<std::wstring>{L"(unfinished) 2024-07-01 10:00:00"});
     LVITEMW selected = {};
     selected.stateMask = LVIS_SELECTED;
     selected.state = LVIS_SELECTED;
