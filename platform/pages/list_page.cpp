@@ -222,8 +222,9 @@ void Show(CommandMessage& message) {
     const WPARAM shown = reinterpret_cast<WPARAM>(font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT));
     SendMessageW(list, WM_SETFONT, shown, FALSE);
     if (note != nullptr) SendMessageW(note, WM_SETFONT, shown, FALSE);
-    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-                 LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
+    // No double buffering: under it the list leaves the rows between its header and its first row unpainted,
+    // and the page shown before shows through there.
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP);
     ListView& view = (*g_views)[{message.wideText, viewId}];
     view.list = list;
     view.note = note;

@@ -11,6 +11,7 @@ import plistlib
 import re
 import shutil
 import sqlite3
+import subprocess
 import sys
 import tempfile
 from pathlib import Path
@@ -88,6 +89,18 @@ class SectionsScenario(relay_service_scenario.RelayHarness):
     reading a list view's cells) for the scenario below alone."""
     work_prefix = "trevane-sections-"
 
+    def assert_nothing_under_the_header(self, shot):
+        """The three pixel rows under the showing table's header are the table's own light background: no
+        strip of the page shown before it (a toolbar's buttons and texts) is left there."""
+        code, out = self.display.probe("children", "TrevaneMainFrame", "SysHeader32")
+        self.assertEqual(code, 0)
+        x, y, width, height = next(map(int, l.split()[1:5]) for l in out.splitlines()
+                                   if l.startswith("1 ") and l.endswith(" SysListView32"))
+        band = subprocess.run(["convert", str(shot), "-crop", f"{width}x3+{x}+{y + height}", "+repage", "-depth", "8",
+                               "txt:-"], capture_output=True, text=True, check=True, timeout=60).stdout
+        dark = [c for c in re.findall(r"#([0-9A-Fa-f]{6})", band) if min(int(c[i:i + 2], 16) for i in (0, 2, 4)) < 0xE0]
+        self.assertEqual(dark, [], "the rows under the header show what was there before")
+
     def test_every_section_of_a_fully_loaded_iphone_is_a_readable_table(self):
         import hlx_device
         udid = self.lab.attach(self.lab.make(apps=4, media={"family": "ios5"}, photo_data={"era": "ios9", "photos": 40},
@@ -111,7 +124,7 @@ class SectionsScenario(relay_service_scenario.RelayHarness):
             self.assertEqual([name for name, _ in shown], columns)
             for name, width in shown:
                 self.assertGreaterEqual(int(width), 7 * len(name), f"the column {name} shows its name")
-            self.display.screenshot(f"{shot}.png")
+            self.assert_nothing_under_the_header(self.display.screenshot(f"{shot}.png"))
             code, out = self.display.probe("scroll-end", "TrevaneMainFrame", "SysListView32")
             top, page, total = map(int, out.split())
             self.assertEqual(total, len(rows))
@@ -120,6 +133,10 @@ class SectionsScenario(relay_service_scenario.RelayHarness):
                 self.display.screenshot(f"{shot}-end.png")
             return [r.split("\t") for r in rows], count
 
+        # The notes page first, a page with a toolbar: the table that follows shows nothing of it.
+        self.choose_section(4)
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_NOTE key={udid} code=57 ", "the notes listed")
+        self.display.screenshot("sections-notes.png")
         # Messages: one row per conversation, latest first, with its other parties and its messages counted.
         rows, count = show(3, "ZERITH_COMMAND_DO_SMS", 23, ["With", "Messages", "Last message", "Date"], "sections-messages")
         expected = conversations(image)
