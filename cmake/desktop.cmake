@@ -55,7 +55,7 @@ target_include_directories(trevane_desktop_tests PRIVATE ${TRV_SOURCE_ROOT}/test
 target_compile_options(trevane_desktop_tests PRIVATE ${HLX_SERVICE_WARNINGS})
 target_compile_definitions(trevane_desktop_tests PRIVATE TRV_PYTHON="${Python3_EXECUTABLE}")
 target_link_libraries(trevane_desktop_tests PRIVATE trevane_host_core ardena_core brisel_core cortal_core dunmar_core
-  elvist_core standin_pages_core relay_core PkgConfig::GLOG
+  standin_pages_core relay_core PkgConfig::GLOG
   GTest::gtest GTest::gtest_main ZLIB::ZLIB)
 include(GoogleTest)
 gtest_discover_tests(trevane_desktop_tests TEST_PREFIX "desktop." DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60)

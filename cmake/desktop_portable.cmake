@@ -31,11 +31,13 @@ function(trv_add_desktop_portable_libraries)
   target_include_directories(trv_controls_core PUBLIC ${root}/gui/controls)
   target_link_libraries(trv_controls_core PUBLIC trv_sdk)
 
-  # The list pages' portable rules: the batch sequence rule, the host-reply routing table and the drop's
-  # paths.
+  # The list pages' portable rules: the batch sequence rule, the host-reply routing table, the drop's paths,
+  # the voice-memo and ringtone pages' search and sort and the text of a new identifier.
   add_library(trv_pages_core STATIC
     ${root}/gui/pages/dropped_paths.cpp
+    ${root}/gui/pages/guid_text.cpp
     ${root}/gui/pages/list_sort.cpp
+    ${root}/gui/pages/media_rules.cpp
     ${root}/gui/pages/page_replies.cpp
     ${root}/gui/pages/page_sequence.cpp)
   target_include_directories(trv_pages_core PUBLIC ${root}/gui/pages)
@@ -84,9 +86,6 @@ function(trv_add_desktop_portable_libraries)
   add_library(dunmar_core STATIC ${root}/plugins/Dunmar/bookmark_model.cpp)
   target_include_directories(dunmar_core PUBLIC ${root}/plugins/Dunmar)
   target_link_libraries(dunmar_core PUBLIC trv_pages_core)
-  add_library(elvist_core STATIC ${root}/plugins/Elvist/media_rules.cpp)
-  target_include_directories(elvist_core PUBLIC ${root}/plugins/Elvist)
-  target_link_libraries(elvist_core PUBLIC trv_pages_core)
   add_library(brisel_core STATIC ${root}/plugins/Brisel/backup_list.cpp ${root}/plugins/Brisel/backup_runs.cpp
     ${root}/plugins/Brisel/device_choice.cpp)
   target_include_directories(brisel_core PUBLIC ${root}/plugins/Brisel)
@@ -130,7 +129,7 @@ function(trv_add_desktop_portable_libraries)
   target_link_libraries(relay_core PUBLIC trv_sdk vnl_core ${ARG_ZLIB} PRIVATE ${ARG_JSON})
 
   foreach(target vnl_core trv_controls_core trv_pages_core trevane_host_core ardena_core brisel_core cortal_core dunmar_core
-                 elvist_core relay_core)
+                 relay_core)
     target_compile_options(${target} PRIVATE ${ARG_WARNINGS})
   endforeach()
 endfunction()

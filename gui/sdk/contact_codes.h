@@ -80,9 +80,6 @@ enum RelayReply : int64_t {
     kRelayGroupChanged = 21,   // extra: iOSContactGroup*
 };
 
-// The contacts entry of the section list.
-constexpr int32_t kContactsSectionId = 2;
-
 // The sequence of a loaded batch (`payload` of kReplyContactsLoaded or kReplyGroupsLoaded, not null).
 inline int64_t BatchSequence(int64_t code, const void* payload) {
     return code == kReplyGroupsLoaded ? static_cast<const ItemBatch<iOSContactGroup>*>(payload)->sequence

@@ -94,8 +94,20 @@ enum PageReply : int64_t {
 constexpr int64_t kFolderDialog = 11;
 constexpr int64_t kPageDialog = 12;
 // The relay module's codes (relay requests 101 to 106 follow page requests 1 to 7; answers 100, 101, 105).
-constexpr int64_t kRelayLoaded = 101;
-constexpr int64_t kRelaySave = 106;
+enum RelayRequest : int64_t {
+    kRelayQueryLoaded = 99,
+    kRelayLoad = 101,
+    kRelayExportHtml = 102,  // data: as the page's 2; extra: the folder, lent for the call
+    kRelayBackupXml = 103,   // as 102
+    kRelayImportXml = 104,   // data: BookmarkImport*
+    kRelayDelete = 105,      // data: as the page's 6
+    kRelaySave = 106,        // data: as the page's 7
+};
+enum RelayReply : int64_t {
+    kRelayCloudState = 100,  // value3: the bookmarks count, negative when an online account keeps them
+    kRelayLoaded = 101,      // extra: ItemBatch<BookmarkItem>; null: the listing finished
+    kRelayRemoved = 105,     // extra: the identifier, malloc'd wide text; value2: the count left
+};
 
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     if (payload == nullptr) return;
@@ -115,11 +127,11 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
                : code == kRequestDelete                                ? PayloadKind::WidePairs
                                                                        : PayloadKind::None;
     } else if (leg == PayloadLeg::RelayRequest) {
-        kind = code == 102 || code == 103 ? PayloadKind::Bookmarks
-               : code == 104              ? PayloadKind::BookmarkImport
-               : code == 105              ? PayloadKind::WidePairs
-                                          : PayloadKind::None;
-    } else if ((leg == PayloadLeg::RelayReply && code == 105) ||
+        kind = code == kRelayExportHtml || code == kRelayBackupXml ? PayloadKind::Bookmarks
+               : code == kRelayImportXml                             ? PayloadKind::BookmarkImport
+               : code == kRelayDelete                                ? PayloadKind::WidePairs
+                                                                     : PayloadKind::None;
+    } else if ((leg == PayloadLeg::RelayReply && code == kRelayRemoved) ||
                (leg == PayloadLeg::PageReply && code == kReplyRemoved)) {
         kind = PayloadKind::HeapText;  // the removed entry's identifier
     }
@@ -147,49 +159,252 @@ inline void ReleaseByCodes(PayloadLeg leg, int64_t code, void* payload, std::ini
 }
 }  // namespace sdk
 
+// The media pages' exports all go to the relay's file command under this code, with the folder in `extra`.
+namespace sdk::files {
+constexpr int64_t kRelayExportFiles = 109;
+}  // namespace sdk::files
+
+// ---- Calendars (WENDRA_COMMAND_DO_CALENDAR <-> ZERITH_COMMAND_DO_CALENDAR) --------------------------
 namespace sdk::calendars {
+enum PageRequest : int64_t {
+    kRequestLoad = 1,
+    kRequestExport = 2,     // the host asks for the folder
+    kRequestBackupXml = 3,  // the host asks for the folder
+    kRequestImportXml = 4,  // the host asks for the file
+    kRequestDelete = 6,     // data: std::vector<std::wstring>* of the checked records' identifiers; count
+};
+enum RelayRequest : int64_t {
+    kRelayQueryLoaded = 63,
+    kRelayLoad = 65,
+    kRelayBackupXml = 66,  // extra: the folder, lent for the call
+    kRelayExport = 67,     // as 66
+    kRelayImportXml = 68,  // data: std::vector<std::wstring>* of the chosen paths
+    kRelayDelete = 70,     // data: as the page's 6
+};
+enum RelayReply : int64_t {
+    kRelayCloudState = 64,  // value3: the calendars count, negative when an online account keeps them
+    kRelayLoaded = 65,      // extra: ItemBatch<TextItem>; null: the listing finished
+    kRelayAdded = 69,       // value3: the calendars count after an import
+    kRelayRemoved = 70,     // value2: the calendars count after a deletion
+};
+enum PageReply : int64_t {
+    kReplyAdded = 0,
+    kReplyRemoved = 6,
+    kReplyLoaded = 7,  // extra: ItemBatch<TextItem>; null: loading finished
+    kReplyHideCloudNotice = 9,
+    kReplyShowCloudNotice = 10,
+};
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    ReleaseByCodes(leg, code, payload, {6, 68, 70}, {65, 7});
+    ReleaseByCodes(leg, code, payload, {kRequestDelete, kRelayImportXml, kRelayDelete}, {kRelayLoaded, kReplyLoaded});
 }
 }  // namespace sdk::calendars
 
+// ---- Messages (SORVAD_COMMAND_DO_SMS <-> ZERITH_COMMAND_DO_SMS) --------------------------------------
 namespace sdk::messages {
+enum PageRequest : int64_t {
+    kRequestLoad = 1,
+    kRequestExportText = 3,  // the host asks for the folder (3 to 6)
+    kRequestExportCsv = 4,
+    kRequestExportHtml = 5,
+    kRequestBackupXml = 6,
+};
+enum RelayRequest : int64_t {
+    kRelayQueryLoaded = 22,
+    kRelayLoad = 24,
+    kRelayExportText = 26,  // extra: the folder, lent for the call (26 to 35)
+    kRelayExportCsv = 30,
+    kRelayExportHtml = 32,
+    kRelayBackupXml = 35,
+};
+enum RelayReply : int64_t {
+    kRelayCount = 23,   // value3: the conversations count
+    kRelayLoaded = 24,  // extra: ItemBatch<TextItem>; null: the listing finished
+    kRelayMessages = 25,
+};
+enum PageReply : int64_t {
+    kReplyMessages = 10,
+    kReplyLoaded = 11,
+};
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    ReleaseByCodes(leg, code, payload, {}, {24, 25, 10, 11});
+    ReleaseByCodes(leg, code, payload, {}, {kRelayLoaded, kRelayMessages, kReplyMessages, kReplyLoaded});
 }
 }  // namespace sdk::messages
 
+// ---- Apps (GAVREL_COMMAND_DO_APP <-> ZERITH_COMMAND_DO_APP) -----------------------------------------
 namespace sdk::apps {
+enum PageRequest : int64_t {
+    kRequestLoad = 1,
+    kRequestUninstall = 5,  // data: std::vector<std::wstring>* of the checked apps' identifiers; count
+};
+enum RelayRequest : int64_t {
+    kRelayQueryLoaded = 50,
+    kRelayLoad = 52,
+    kRelayUninstall = 55,  // data: as the page's 5
+};
+enum RelayReply : int64_t {
+    kRelayCount = 51,        // value3: the apps count
+    kRelayLoaded = 52,       // extra: ItemBatch<TextItem>; null: the listing finished
+    kRelayIcons = 53,        // extra: ItemBatch<TextItem>
+    kRelayUninstalled = 55,  // extra: ItemBatch<TextItem> or null
+};
+enum PageReply : int64_t {
+    kReplyUninstalled = 5,
+    kReplyLoaded = 6,
+    kReplyIcons = 7,
+};
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    ReleaseByCodes(leg, code, payload, {5, 55}, {52, 53, 55, 5, 6, 7});
+    ReleaseByCodes(leg, code, payload, {kRequestUninstall, kRelayUninstall},
+                   {kRelayLoaded, kRelayIcons, kRelayUninstalled, kReplyUninstalled, kReplyLoaded, kReplyIcons});
 }
 }  // namespace sdk::apps
 
+// ---- Books (TELBOR_COMMAND_DO_BOOK <-> ZERITH_COMMAND_DO_BOOK; the list under ZERITH_COMMAND_DO_ITUNES) ----
 namespace sdk::books {
+enum PageRequest : int64_t {
+    kRequestLoad = 1,
+    kRequestExport = 2,       // the host asks for the folder
+    kRequestImportFiles = 3,  // the host asks for the files
+    kRequestAddFiles = 4,     // data: std::vector<std::wstring>* of dropped paths; count
+    kRequestDelete = 5,       // data: std::vector<std::wstring>* of the checked books' identifiers; count
+};
+enum RelayRequest : int64_t {
+    kRelayQueryLoaded = 72,
+    kRelayLoad = 74,
+    kRelayImport = 76,  // data: std::vector<std::wstring>* of paths
+    kRelayDelete = 77,  // data: as the page's 5
+};
+enum RelayReply : int64_t {
+    kRelayCount = 73,  // value3: the books count
+    kRelayLoaded = 74,
+    kRelayImported = 76,  // value2: the books count afterwards
+    kRelayDeleted = 77,   // value2: as 76
+};
+enum PageReply : int64_t {
+    kReplyImported = 3,
+    kReplyDeleted = 5,
+    kReplyLoaded = 6,
+    kReplyOwner = 8,  // the relay asks which page shows the books
+};
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    ReleaseByCodes(leg, code, payload, {4, 5, 76, 77}, {74, 6});
+    ReleaseByCodes(leg, code, payload, {kRequestAddFiles, kRequestDelete, kRelayImport, kRelayDelete},
+                   {kRelayLoaded, kReplyLoaded});
 }
 }  // namespace sdk::books
 
+// ---- Music (MULVAR_COMMAND_DO_MUSIC <-> ZERITH_COMMAND_DO_MUSIC; loads under ZERITH_COMMAND_DO_MEDIA) ----
 namespace sdk::music {
+enum PageRequest : int64_t {
+    kRequestLoad = 1,
+    kRequestExport = 2,  // the host asks for the folder
+    kRequestReload = 8,
+};
+enum RelayRequest : int64_t {
+    kRelayQueryLoaded = 93,
+    kRelayLoad = 95,
+    kRelayReload = 98,
+};
+enum RelayReply : int64_t {
+    kRelayCount = 94,  // value3: the songs count
+    kRelayLoaded = 95,
+    kRelayPlaylists = 96,
+    kRelayPlaylistSongs = 97,
+    kRelayReloaded = 98,
+};
+enum PageReply : int64_t {
+    kReplyLoaded = 6,
+    kReplyPlaylists = 9,
+    kReplyPlaylistSongs = 14,
+    kReplyReloaded = 15,
+    kReplyOwner = 17,  // the relay asks which page shows the songs
+};
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    ReleaseByCodes(leg, code, payload, {}, {95, 96, 97, 98, 6, 9, 14, 15});
+    ReleaseByCodes(leg, code, payload, {},
+                   {kRelayLoaded, kRelayPlaylists, kRelayPlaylistSongs, kRelayReloaded, kReplyLoaded, kReplyPlaylists,
+                    kReplyPlaylistSongs, kReplyReloaded});
 }
 }  // namespace sdk::music
 
+// ---- Videos (VINTOR_COMMAND_DO_VIDEO <-> ZERITH_COMMAND_DO_VIDEO; loads under ZERITH_COMMAND_DO_MEDIA) ----
+// One page with three views, named in `status` by their sections (13 movies, 14 TV shows, 15 music videos).
 namespace sdk::videos {
+enum PageRequest : int64_t {
+    kRequestLoad = 1,    // status: the view
+    kRequestExport = 2,  // the host asks for the folder
+};
+enum RelayRequest : int64_t {
+    kRelayQueryMovies = 84,
+    kRelayLoadMovies = 86,
+    kRelayQueryMusicVideos = 87,
+    kRelayLoadMusicVideos = 89,
+    kRelayQueryTvShows = 90,
+    kRelayLoadTvShows = 92,
+};
+enum RelayReply : int64_t {
+    kRelayMovieCount = 85,
+    kRelayMoviesLoaded = 86,
+    kRelayMusicVideoCount = 88,
+    kRelayMusicVideosLoaded = 89,
+    kRelayTvShowCount = 91,
+    kRelayTvShowsLoaded = 92,
+};
+enum PageReply : int64_t {
+    kReplyLoaded = 7,  // status: the view
+    kReplyOwner = 9,   // status: the view; the relay asks which page shows it
+};
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    ReleaseByCodes(leg, code, payload, {}, {86, 92, 89, 7});
+    ReleaseByCodes(leg, code, payload, {},
+                   {kRelayMoviesLoaded, kRelayTvShowsLoaded, kRelayMusicVideosLoaded, kReplyLoaded});
 }
 }  // namespace sdk::videos
 
+// ---- Photos (PIMSEL_COMMAND_DO_PHOTO <-> ZERITH_COMMAND_DO_PHOTO) ------------------------------------
+// One page with two views, named in `status`: 0 all photos, 1 the albums.
 namespace sdk::photos {
+constexpr int64_t kPhotosView = 0;
+constexpr int64_t kAlbumsView = 1;
+enum PageRequest : int64_t {
+    kRequestLoad = 1,         // status: the view
+    kRequestExport = 2,       // data: std::vector<std::wstring>* of the checked photos; count
+    kRequestDelete = 5,       // data: as 2
+    kRequestLoadAlbums = 9,   // the albums view's photos
+    kRequestAlbumList = 12,   // the albums themselves
+    kRequestExportAlbum = 13,  // data: as 2; the host asks for the folder
+};
+enum RelayRequest : int64_t {
+    kRelayQueryPhotos = 123,
+    kRelayLoadPhotos = 125,
+    kRelayQueryAlbums = 127,
+    kRelayLoadAlbums = 129,
+    kRelayLoadAlbumPhotos = 130,
+    kRelayExportAlbum = 131,  // data: as the page's 13; extra: the folder
+    kRelayDelete = 134,       // data: as the page's 5
+};
+enum RelayReply : int64_t {
+    kRelayPhotoCount = 124,
+    kRelayPhotosLoaded = 125,
+    kRelayThumbnails = 126,
+    kRelayAlbumCount = 128,
+    kRelayAlbumsLoaded = 129,
+    kRelayNotice = 133,
+    kRelayDeleted = 134,  // extra: the removed photo's identifier (malloc'd wide text); value2: the count left
+};
+enum PageReply : int64_t {
+    kReplyDeleted = 5,
+    kReplyPhotosLoaded = 6,
+    kReplyThumbnails = 7,
+    kReplyAlbumsLoaded = 8,
+    kReplyNotice = 11,  // status: the view; also the host's word that a request reached the relay
+};
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    if ((leg == PayloadLeg::RelayReply && code == 134) || (leg == PayloadLeg::PageReply && code == 5)) {
+    if ((leg == PayloadLeg::RelayReply && code == kRelayDeleted) ||
+        (leg == PayloadLeg::PageReply && code == kReplyDeleted)) {
         ReleaseAs(PayloadKind::HeapText, payload);  // the removed photo's identifier
         return;
     }
-    ReleaseByCodes(leg, code, payload, {2, 5, 13, 109, 134}, {125, 126, 129, 6, 7, 8});
+    ReleaseByCodes(leg, code, payload,
+                   {kRequestExport, kRequestDelete, kRequestExportAlbum, files::kRelayExportFiles, kRelayDelete},
+                   {kRelayPhotosLoaded, kRelayThumbnails, kRelayAlbumsLoaded, kReplyPhotosLoaded, kReplyThumbnails,
+                    kReplyAlbumsLoaded});
 }
 }  // namespace sdk::photos
 
@@ -206,6 +421,9 @@ enum PageReply : int64_t {
     kReplySequence = 7,  // answered with the page's sequence
     kReplyWindow = 8,    // ringtones only: answered with the page's window
 };
+constexpr int64_t kRelayQueryLoaded = 81;
+constexpr int64_t kRelayCount = 82;  // value3: the voice memos count
+constexpr int64_t kRelayLoad = 83;    // answered under the same code
 constexpr int64_t kRelayLoaded = 83;
 constexpr int64_t kExportRelayCode = 109;  // the export goes to the file relay
 
@@ -228,6 +446,9 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 }  // namespace sdk::recordings
 
 namespace sdk::ringtones {
+constexpr int64_t kRelayQueryLoaded = 78;
+constexpr int64_t kRelayCount = 79;  // value3: the ringtones count
+constexpr int64_t kRelayLoad = 80;    // answered under the same code
 constexpr int64_t kRelayLoaded = 80;
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     recordings::ReleaseListPayload<RingtoneItem, kRelayLoaded>(leg, code, payload);
@@ -240,6 +461,42 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 // RestoreRequest; a deleted backup comes back as its key (malloc), and a device that comes or goes as
 // (device key, device name).
 namespace sdk::backups {
+// Page -> host (BRISEL_COMMAND_DO_BACKUP, `window` = the calling window).
+enum PageRequest : int64_t {
+    kRequestList = 0,           // the backups in the folders the relay keeps
+    kRequestListFolder = 4,     // the host asks for a folder to list
+    kRequestDelete = 5,         // data: std::vector<std::wstring>* of the checked backups' keys; count
+    kRequestDevices = 6,        // answered in place: extra = std::vector<WideStringPair>* (key, name)
+    kRequestAskBackupNow = 7,   // answered in place: status 1 when confirmed
+    kRequestBackup = 8,         // data: WideStringPair* (device key, target folder)
+    kRequestCancel = 9,
+    kRequestAskFolder = 10,     // wideText: the title; answered in place: extra = the folder (malloc), status 1
+    kRequestAskRestore = 11,    // wideText: the device's name; answered in place: status 1 when confirmed
+    kRequestRestore = 12,       // data: RestoreRequest*
+    kRequestAskPassword = 13,   // answered in place: wideText = the password (malloc), status 1
+    kRequestNoDeviceNotice = 14,
+    kRequestNoBackupNotice = 15,
+};
+// Host -> relay module (ZERITH_COMMAND_DO_BACKUP); the list answer and the deletion answer come back
+// under the same codes.
+enum RelayRequest : int64_t {
+    kRelayList = 136,
+    kRelayDelete = 137,
+    kRelayBackup = 138,
+    kRelayCancel = 139,
+    kRelayRestore = 140,
+};
+// Host -> page: the list answer by its `status` (0 to 2: page codes 1 to 3), a run report (136) and a
+// deleted backup's key (5).
+enum PageReply : int64_t {
+    kReplyBackup = 1,
+    kReplySize = 2,
+    kReplyListed = 3,
+    kReplyDeleted = 5,
+    kReplyDeviceCame = 16,  // extra: WideStringPair* (device key, device name)
+    kReplyDeviceWent = 17,  // as 16
+    kReplyRunReport = 136,
+};
 // What the restore dialog hands over (page code 12, relay code 140): the chosen backup's values, copied so
 // that the request does not depend on the manager's list living on.
 struct RestoreRequest {
@@ -256,24 +513,24 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
     if (payload == nullptr) return;
     const bool request = leg == PayloadLeg::PageRequest || leg == PayloadLeg::RelayRequest;
     if (request) {
-        if (code == 8 || code == 138) {
+        if (code == kRequestBackup || code == kRelayBackup) {
             delete static_cast<WideStringPair*>(payload);
-        } else if (code == 12 || code == 140) {
+        } else if (code == kRequestRestore || code == kRelayRestore) {
             delete static_cast<RestoreRequest*>(payload);
         } else {
-            ReleaseByCodes(leg, code, payload, {4, 5, 136, 137}, {});
+            ReleaseByCodes(leg, code, payload, {kRequestListFolder, kRequestDelete, kRelayList, kRelayDelete}, {});
         }
     } else if (leg == PayloadLeg::PageReply) {
         switch (code) {
-        case 1: delete static_cast<iOSBackup*>(payload); break;
-        case 2: delete static_cast<BackupSizeUpdate*>(payload); break;
-        case 5: ReleaseAs(PayloadKind::HeapText, payload); break;
-        case 16:
-        case 17: delete static_cast<WideStringPair*>(payload); break;
-        case 136: delete static_cast<BackupRunReport*>(payload); break;
+        case kReplyBackup: delete static_cast<iOSBackup*>(payload); break;
+        case kReplySize: delete static_cast<BackupSizeUpdate*>(payload); break;
+        case kReplyDeleted: ReleaseAs(PayloadKind::HeapText, payload); break;
+        case kReplyDeviceCame:
+        case kReplyDeviceWent: delete static_cast<WideStringPair*>(payload); break;
+        case kReplyRunReport: delete static_cast<BackupRunReport*>(payload); break;
         default: break;
         }
-    } else if (code == 137) {
+    } else if (code == kRelayDelete) {
         ReleaseAs(PayloadKind::HeapText, payload);
     }
 }

@@ -29,6 +29,7 @@ enum PageRequest : int64_t {
 
 // Host -> relay module (ZERITH_COMMAND_DO_NOTE).
 enum RelayRequest : int64_t {
+    kRelayQueryLoaded = 56,  // answer: `status` non-zero when the relay holds the notes already
     kRelayLoad = 58,
     kRelaySave = 59,       // data: the page's pair, lent for the call
     kRelayBackupXml = 60,  // extra: the folder (lent for the call); data: the notes as in 2, lent for the call
@@ -52,9 +53,6 @@ enum PageReply : int64_t {
     kReplyHideCloudNotice = 10,
     kReplyShowCloudNotice = 11,
 };
-
-// The section list entry whose counter the notes answers keep current.
-constexpr int32_t kNotesSectionId = 4;
 
 // The notes feature's payload release (see feature_payload.h).
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {

@@ -10,6 +10,7 @@
 
 #include "command_bus.h"
 #include "command_names.h"
+#include "feature_codes.h"
 #include "host_input.h"
 #include "host_platform.h"
 #include "wide_pair.h"
@@ -17,8 +18,7 @@
 namespace trv {
 namespace {
 
-constexpr int64_t kBackupCode = 136;
-constexpr int64_t kDeleteBackupsCode = 137;
+using namespace sdk::backups;
 
 const wchar_t kRestoreWarning[] =
     L"And this operation will erase the current photo and system configuration data.\n\n"
@@ -92,35 +92,35 @@ constexpr RequestRule AnswerInPlace(int64_t pageCode, HookResult (*hook)(Command
 }
 
 const RequestRule kBackupRequests[] = {
-    ForwardRule(0, kBackupCode),
-    {4, kBackupCode, nullptr, Selection::Any, nullptr, false, nullptr, &ChooseRestoreFolder, nullptr},
-    {5, kDeleteBackupsCode, nullptr, Selection::Notice, L"Do you really want to delete the checked backup(s)?", false,
-     nullptr, nullptr, nullptr},
-    AnswerInPlace(6, &ListDevices),
-    AnswerInPlace(7, &ConfirmBackupNow),
-    ForwardRule(8, 138),
-    ForwardRule(9, 139),
-    AnswerInPlace(10, &ChooseBackupFolder),
-    AnswerInPlace(11, &ConfirmRestore),
-    ForwardRule(12, 140),
-    AnswerInPlace(13, &AskPassword),
-    AnswerInPlace(14, &ShowNotice<kNoDeviceSelected>),
-    AnswerInPlace(15, &ShowNotice<kNoBackupSelected>),
+    ForwardRule(kRequestList, kRelayList),
+    {kRequestListFolder, kRelayList, nullptr, Selection::Any, nullptr, false, nullptr, &ChooseRestoreFolder, nullptr},
+    {kRequestDelete, kRelayDelete, nullptr, Selection::Notice, L"Do you really want to delete the checked backup(s)?",
+     false, nullptr, nullptr, nullptr},
+    AnswerInPlace(kRequestDevices, &ListDevices),
+    AnswerInPlace(kRequestAskBackupNow, &ConfirmBackupNow),
+    ForwardRule(kRequestBackup, kRelayBackup),
+    ForwardRule(kRequestCancel, kRelayCancel),
+    AnswerInPlace(kRequestAskFolder, &ChooseBackupFolder),
+    AnswerInPlace(kRequestAskRestore, &ConfirmRestore),
+    ForwardRule(kRequestRestore, kRelayRestore),
+    AnswerInPlace(kRequestAskPassword, &AskPassword),
+    AnswerInPlace(kRequestNoDeviceNotice, &ShowNotice<kNoDeviceSelected>),
+    AnswerInPlace(kRequestNoBackupNotice, &ShowNotice<kNoBackupSelected>),
 };
 
 // The list's answers: a backup, a size, the end; anything else (a run's report) goes on as it came.
 int64_t BackupListAnswer(const CommandMessage& answer) {
-    return answer.status >= 0 && answer.status <= 2 ? answer.status + 1 : kBackupCode;
+    return answer.status >= 0 && answer.status <= 2 ? answer.status + kReplyBackup : kReplyRunReport;
 }
 
 const ReplyRule kBackupReplies[] = {
-    {kBackupCode, 0, &BackupListAnswer, CounterField::None, Delivery::Unchanged, false, 0, kKeepStatus},
-    {kDeleteBackupsCode, 5, nullptr, CounterField::None, Delivery::Unchanged, false, 0, kKeepStatus},
+    {kRelayList, 0, &BackupListAnswer, CounterField::None, Delivery::Unchanged, false, 0, kKeepStatus},
+    {kRelayDelete, kReplyDeleted, nullptr, CounterField::None, Delivery::Unchanged, false, 0, kKeepStatus},
 };
 
 }  // namespace
 
-const FeatureCodeMap kBackupCodeMap = {nullptr,        kBackupRequests,           std::size(kBackupRequests),
-                                       kBackupReplies, std::size(kBackupReplies), 0};
+const FeatureCodeMap kBackupCodeMap = {nullptr, kBackupRequests, std::size(kBackupRequests), kBackupReplies,
+                                       std::size(kBackupReplies)};
 
 }  // namespace trv

@@ -69,7 +69,6 @@ const FeatureCodeMap kContactsCodeMap = {&CopyExportedRows,
                                          kRequests,
                                          sizeof(kRequests) / sizeof(kRequests[0]),
                                          kReplies,
-                                         sizeof(kReplies) / sizeof(kReplies[0]),
-                                         kContactsSectionId};
+                                         sizeof(kReplies) / sizeof(kReplies[0])};
 
 }  // namespace trv

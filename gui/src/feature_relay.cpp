@@ -186,7 +186,7 @@ void RelayMappedReply(const FeatureRow& row, CommandMessage* message) {
 
     const int64_t relayCode = message->code;
     if (rule->counter != CounterField::None) {
-        UpdateSectionCounter(rule->sectionId != 0 ? rule->sectionId : codes.sectionId, message,
+        UpdateSectionCounter(rule->sectionId != 0 ? rule->sectionId : row.sectionId, message,
                              rule->counter == CounterField::Value3 ? message->value3 : message->value2);
     }
     const int64_t pageCode = rule->pickPageCode != nullptr ? rule->pickPageCode(*message) : rule->pageCode;
@@ -234,8 +234,7 @@ void RelayMappedReply(const FeatureRow& row, CommandMessage* message) {
 
 extern "C" void TRV_CALL OnFilesExported(CommandMessage* message) {
     try {
-        constexpr int64_t kExportFilesCode = 109;
-        if (message == nullptr || message->code != kExportFilesCode || message->wideText == nullptr) return;
+        if (message == nullptr || message->code != sdk::files::kRelayExportFiles || message->wideText == nullptr) return;
         const std::wstring folder = message->wideText;
         const int64_t arrived = message->value3;
         if (arrived <= 0) {

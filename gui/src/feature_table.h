@@ -1,11 +1,13 @@
 #pragma once
 // The host's features: one row per feature page and its relay module counterpart. A row names the page's
-// command and the relay's, says whether the traffic is about the current device, and, for a feature whose
-// codes the host translates (every feature), its code map (page request -> relay request with the questions the host
-// asks first; relay answer -> page reply with the section counter it keeps current) and the payload release from the
-// feature's SDK header. Adding a feature is one row in kFeatureRows (feature_table.cpp) plus the feature's own files.
+// command and the relay's, says whether the traffic is about the current device, carries its code map (page
+// request -> relay request with the questions the host asks first; relay answer -> page reply with the section
+// counter it keeps current), the payload release from the feature's SDK header, the section whose counter its
+// answers keep current, and its page's windows: where the page stands in the order in which the host makes and
+// sizes the pages, and each view of it with its section and what choosing that section asks the relay module.
+// Adding a feature is one row in kFeatureRows (feature_table.cpp) plus the feature's own files.
 //
-// The relays themselves are feature_relay.cpp. No state; any thread.
+// The relays themselves are feature_relay.cpp, the page switching section_routing.cpp. No state; any thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -94,7 +96,6 @@ struct FeatureCodeMap {
     size_t requestCount;
     const ReplyRule* replies;
     size_t replyCount;
-    int32_t sectionId;  // the section list entry whose counter the answers keep current
 };
 
 // The common rules, spelled once.
@@ -111,17 +112,52 @@ constexpr ReplyRule CopyRule(int64_t relayCode, int64_t pageCode, int64_t pageSt
     return {relayCode, pageCode, nullptr, CounterField::None, Delivery::Copy, false, 0, pageStatus};
 }
 
+// `code` of a page command that is left as it came (a page made: as received; a page sized: 0), and a
+// page view without an owner question.
+constexpr int64_t kKeepCode = -1;
+constexpr int64_t kNoOwnerCode = -1;
+
+// One view of a feature page and the section that shows it.
+struct PageView {
+    int32_t section;      // an sdk::SectionId
+    int64_t pageCode;     // `code` of the page's SHOW_WINDOW when it is made and of its CHANGE_SIZE; or kKeepCode
+    int64_t switchCode;   // `code` of the SHOW_WINDOW that shows it when its section is chosen; or kKeepCode
+    int64_t relayStatus;  // the relay's `status` with the section's query and load
+    int64_t queryCode;    // asks the relay whether it holds the view's data (`status` non-zero: it does)
+    int64_t loadCode;     // has the relay load it
+    // The page code under which the relay's question "which page shows this section" reaches the page (with
+    // `status` = relayStatus when the row's views are named in `status`); kNoOwnerCode: the section has none.
+    int64_t ownerCode;
+};
+
+// A feature's page windows in the main view.
+struct FeaturePage {
+    const char* show;         // its SHOW_WINDOW
+    const char* size;         // its CHANGE_SIZE
+    const char* switchRelay;  // the relay name that a section's query and load go to
+    int order;                // its place in the order of making and sizing the pages (1 first)
+    bool viewInStatus;        // the views are named in `status` (videos, photos)
+    // A code sent to the page (with `status` = the view) before the relay loads a view; 0: none.
+    int64_t prepareCode;
+    const PageView* views;  // in the order they are made and sized
+    size_t viewCount;
+};
+
 struct FeatureRow {
     const char* page;                // the page's command: its requests to the host, the host's replies to it
     const char* relay;               // the relay module's command for the same feature
     bool forCurrentDevice;           // false: the page's dialogs choose the device themselves (the backup manager)
     const FeatureCodeMap* codes;     // the translation both ways; null: nothing is relayed
     ReleasePayloadFunction release;  // the feature's SDK release; null when its payloads are not translated
+    int32_t sectionId;               // the section list entry whose counter the answers keep current
+    const FeaturePage* windows;      // null: the feature has no page in the main view (the backup manager)
 };
 
 // Every row, in the order the host registers them.
 const FeatureRow* FeatureRows(size_t& count);
 // The row whose page or relay command is `name`; null when none.
 const FeatureRow* FindFeatureRow(const char* name);
+// The row and view that section `section` shows; null (and `view` untouched) when no page shows it.
+const FeatureRow* FindSectionView(int64_t section, const PageView*& view);
 
 }  // namespace trv

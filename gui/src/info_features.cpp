@@ -4,18 +4,20 @@
 #include <iterator>
 
 #include "command_names.h"
+#include "feature_codes.h"
 #include "host_input.h"
 #include "host_platform.h"
 
 namespace trv {
 namespace {
 
-constexpr int32_t kMessagesSection = 3;
-constexpr int32_t kCalendarsSection = 5;
-constexpr int32_t kBookmarksSection = 6;
+namespace bookmarks = sdk::bookmarks;
+namespace calendars = sdk::calendars;
+namespace messages = sdk::messages;
+
 // The bookmark dialog's forms, as the page asks for them in `status`.
-constexpr int64_t kFolderForm = 11;
-constexpr int64_t kPageForm = 12;
+constexpr int64_t kFolderForm = bookmarks::kFolderDialog;
+constexpr int64_t kPageForm = bookmarks::kPageDialog;
 
 // The name (and address) of a bookmark folder or page: `data` is the page's pair, the current name and
 // address in, the user's out; `status` says the form and comes back 1 when the pair holds an answer.
@@ -41,55 +43,71 @@ HookResult AskBookmark(CommandMessage& message) {
 
 const FileChoice kBookmarkFiles = {L"Please select XML files.", L"XML Files", L"*.xml", false, true};
 
+// A request that writes into the folder the user chooses, with no selection test.
+constexpr RequestRule FolderRule(int64_t pageCode, int64_t relayCode, Selection selection = Selection::Any) {
+    return {pageCode, relayCode, nullptr, selection, nullptr, true, nullptr, nullptr, nullptr};
+}
+
 const RequestRule kBookmarkRequests[] = {
-    ForwardRule(1, 101),
-    {2, 102, nullptr, Selection::Any, nullptr, true, nullptr, nullptr, nullptr},
-    {3, 103, nullptr, Selection::Silent, nullptr, true, nullptr, nullptr, nullptr},
-    {4, 104, nullptr, Selection::Any, nullptr, false, &kBookmarkFiles, nullptr, nullptr},
-    {6, 105, nullptr, Selection::Notice, L"Do you really want to delete the checked bookmark(s)?", false, nullptr,
-     nullptr, nullptr},
-    ForwardRule(7, 106),
-    {16, 0, nullptr, Selection::Any, nullptr, false, nullptr, &AskBookmark, nullptr},
+    ForwardRule(bookmarks::kRequestLoad, bookmarks::kRelayLoad),
+    FolderRule(bookmarks::kRequestExportHtml, bookmarks::kRelayExportHtml),
+    FolderRule(bookmarks::kRequestBackupXml, bookmarks::kRelayBackupXml, Selection::Silent),
+    {bookmarks::kRequestImportXml, bookmarks::kRelayImportXml, nullptr, Selection::Any, nullptr, false,
+     &kBookmarkFiles, nullptr, nullptr},
+    {bookmarks::kRequestDelete, bookmarks::kRelayDelete, nullptr, Selection::Notice,
+     L"Do you really want to delete the checked bookmark(s)?", false, nullptr, nullptr, nullptr},
+    ForwardRule(bookmarks::kRequestSave, bookmarks::kRelaySave),
+    {bookmarks::kRequestAskEntry, 0, nullptr, Selection::Any, nullptr, false, nullptr, &AskBookmark, nullptr},
 };
 
-int64_t BookmarksCloudNotice(const CommandMessage& answer) { return answer.value3 >= 0 ? 10 : 9; }
+int64_t BookmarksCloudNotice(const CommandMessage& answer) {
+    return answer.value3 >= 0 ? bookmarks::kReplyHideCloudNotice : bookmarks::kReplyShowCloudNotice;
+}
 
 const ReplyRule kBookmarkReplies[] = {
-    {100, 0, &BookmarksCloudNotice, CounterField::Value3, Delivery::Copy, false, 0, kKeepStatus},
-    CopyRule(101, 7),
-    {105, 6, nullptr, CounterField::Value2, Delivery::Copy, false, 0, kKeepStatus},
+    {bookmarks::kRelayCloudState, 0, &BookmarksCloudNotice, CounterField::Value3, Delivery::Copy, false, 0,
+     kKeepStatus},
+    CopyRule(bookmarks::kRelayLoaded, bookmarks::kReplyLoaded),
+    {bookmarks::kRelayRemoved, bookmarks::kReplyRemoved, nullptr, CounterField::Value2, Delivery::Copy, false, 0,
+     kKeepStatus},
 };
 
 const RequestRule kCalendarRequests[] = {
-    ForwardRule(1, 65),
-    {2, 67, nullptr, Selection::Any, nullptr, true, nullptr, nullptr, nullptr},
-    {3, 66, nullptr, Selection::Any, nullptr, true, nullptr, nullptr, nullptr},
-    {4, 68, nullptr, Selection::Any, nullptr, false, &kXmlFileChoice, nullptr, nullptr},
-    {6, 70, nullptr, Selection::Notice, L"Do you really want to delete the checked calendar(s)?", false, nullptr,
-     nullptr, nullptr},
+    ForwardRule(calendars::kRequestLoad, calendars::kRelayLoad),
+    FolderRule(calendars::kRequestExport, calendars::kRelayExport),
+    FolderRule(calendars::kRequestBackupXml, calendars::kRelayBackupXml),
+    {calendars::kRequestImportXml, calendars::kRelayImportXml, nullptr, Selection::Any, nullptr, false,
+     &kXmlFileChoice, nullptr, nullptr},
+    {calendars::kRequestDelete, calendars::kRelayDelete, nullptr, Selection::Notice,
+     L"Do you really want to delete the checked calendar(s)?", false, nullptr, nullptr, nullptr},
 };
 
-int64_t CalendarsCloudNotice(const CommandMessage& answer) { return answer.value3 >= 0 ? 9 : 10; }
+int64_t CalendarsCloudNotice(const CommandMessage& answer) {
+    return answer.value3 >= 0 ? calendars::kReplyHideCloudNotice : calendars::kReplyShowCloudNotice;
+}
 
 const ReplyRule kCalendarReplies[] = {
-    {64, 0, &CalendarsCloudNotice, CounterField::Value3, Delivery::Copy, false, 0, kKeepStatus},
-    CopyRule(65, 7),
-    {69, 0, nullptr, CounterField::Value3, Delivery::Copy, false, 0, kKeepStatus},
-    {70, 6, nullptr, CounterField::Value2, Delivery::Copy, false, 0, kKeepStatus},
+    {calendars::kRelayCloudState, 0, &CalendarsCloudNotice, CounterField::Value3, Delivery::Copy, false, 0,
+     kKeepStatus},
+    CopyRule(calendars::kRelayLoaded, calendars::kReplyLoaded),
+    {calendars::kRelayAdded, calendars::kReplyAdded, nullptr, CounterField::Value3, Delivery::Copy, false, 0,
+     kKeepStatus},
+    {calendars::kRelayRemoved, calendars::kReplyRemoved, nullptr, CounterField::Value2, Delivery::Copy, false, 0,
+     kKeepStatus},
 };
 
 const RequestRule kMessageRequests[] = {
-    ForwardRule(1, 24),
-    {3, 26, nullptr, Selection::Any, nullptr, true, nullptr, nullptr, nullptr},
-    {4, 30, nullptr, Selection::Any, nullptr, true, nullptr, nullptr, nullptr},
-    {5, 32, nullptr, Selection::Any, nullptr, true, nullptr, nullptr, nullptr},
-    {6, 35, nullptr, Selection::Any, nullptr, true, nullptr, nullptr, nullptr},
+    ForwardRule(messages::kRequestLoad, messages::kRelayLoad),
+    FolderRule(messages::kRequestExportText, messages::kRelayExportText),
+    FolderRule(messages::kRequestExportCsv, messages::kRelayExportCsv),
+    FolderRule(messages::kRequestExportHtml, messages::kRelayExportHtml),
+    FolderRule(messages::kRequestBackupXml, messages::kRelayBackupXml),
 };
 
 const ReplyRule kMessageReplies[] = {
-    CountRule(23, CounterField::Value3),
-    CopyRule(24, 11),
-    CopyRule(25, 10),
+    CountRule(messages::kRelayCount, CounterField::Value3),
+    CopyRule(messages::kRelayLoaded, messages::kReplyLoaded),
+    CopyRule(messages::kRelayMessages, messages::kReplyMessages),
 };
 
 }  // namespace
@@ -100,11 +118,11 @@ bool AskTrimmedTexts(const WideStringPair& labels, int32_t height, WideStringPai
     return true;
 }
 
-const FeatureCodeMap kBookmarksCodeMap = {nullptr,          kBookmarkRequests,           std::size(kBookmarkRequests),
-                                          kBookmarkReplies, std::size(kBookmarkReplies), kBookmarksSection};
-const FeatureCodeMap kCalendarsCodeMap = {nullptr,          kCalendarRequests,           std::size(kCalendarRequests),
-                                          kCalendarReplies, std::size(kCalendarReplies), kCalendarsSection};
-const FeatureCodeMap kMessagesCodeMap = {nullptr,         kMessageRequests,           std::size(kMessageRequests),
-                                         kMessageReplies, std::size(kMessageReplies), kMessagesSection};
+const FeatureCodeMap kBookmarksCodeMap = {nullptr, kBookmarkRequests, std::size(kBookmarkRequests), kBookmarkReplies,
+                                          std::size(kBookmarkReplies)};
+const FeatureCodeMap kCalendarsCodeMap = {nullptr, kCalendarRequests, std::size(kCalendarRequests), kCalendarReplies,
+                                          std::size(kCalendarReplies)};
+const FeatureCodeMap kMessagesCodeMap = {nullptr, kMessageRequests, std::size(kMessageRequests), kMessageReplies,
+                                         std::size(kMessageReplies)};
 
 }  // namespace trv

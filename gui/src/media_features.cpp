@@ -12,28 +12,29 @@
 
 #include "command_bus.h"
 #include "command_names.h"
+#include "feature_codes.h"
+#include "section_ids.h"
 
 namespace trv {
 namespace {
 
-constexpr int64_t kExportCode = 109;
-constexpr int64_t kPhotoPageNotice = 11;
-
 constexpr RequestRule ExportRule(int64_t pageCode, Selection selection = Selection::Any) {
-    return {pageCode, kExportCode, ZERITH_COMMAND_DO_FILE, selection, nullptr, true, nullptr, nullptr, nullptr};
+    return {pageCode, sdk::files::kRelayExportFiles, ZERITH_COMMAND_DO_FILE, selection, nullptr, true, nullptr, nullptr,
+            nullptr};
 }
 
+namespace apps = sdk::apps;
 const RequestRule kAppRequests[] = {
-    ForwardRule(1, 52),
-    {5, 55, nullptr, Selection::Notice, L"Do you really want to uninstall the checked app(s)?", false, nullptr, nullptr,
-     nullptr},
+    ForwardRule(apps::kRequestLoad, apps::kRelayLoad),
+    {apps::kRequestUninstall, apps::kRelayUninstall, nullptr, Selection::Notice,
+     L"Do you really want to uninstall the checked app(s)?", false, nullptr, nullptr, nullptr},
 };
 
 const ReplyRule kAppReplies[] = {
-    CountRule(51, CounterField::Value3),
-    CopyRule(52, 6),
-    CopyRule(53, 7),
-    CopyRule(55, 5),
+    CountRule(apps::kRelayCount, CounterField::Value3),
+    CopyRule(apps::kRelayLoaded, apps::kReplyLoaded),
+    CopyRule(apps::kRelayIcons, apps::kReplyIcons),
+    CopyRule(apps::kRelayUninstalled, apps::kReplyUninstalled),
 };
 
 bool IsBookFile(const std::wstring& path) {
@@ -64,60 +65,73 @@ HookResult KeepBookFiles(CommandMessage& message) {
 const FileChoice kBookFiles = {L"Please select eBook files.", L"eBook Files(*.pdf;*.epub)", L"*.pdf;*.epub", true,
                                false};
 
+namespace books = sdk::books;
 const RequestRule kBookRequests[] = {
-    ForwardRule(1, 74, ZERITH_COMMAND_DO_ITUNES),
-    ExportRule(2),
-    {3, 76, ZERITH_COMMAND_DO_BOOK, Selection::Any, nullptr, false, &kBookFiles, nullptr, nullptr},
-    {4, 76, ZERITH_COMMAND_DO_BOOK, Selection::Any, nullptr, false, nullptr, &KeepBookFiles, nullptr},
-    {5, 77, ZERITH_COMMAND_DO_BOOK, Selection::Notice, L"Do you really want to delete the checked book(s)?", false,
-     nullptr, nullptr, nullptr},
+    ForwardRule(books::kRequestLoad, books::kRelayLoad, ZERITH_COMMAND_DO_ITUNES),
+    ExportRule(books::kRequestExport),
+    {books::kRequestImportFiles, books::kRelayImport, ZERITH_COMMAND_DO_BOOK, Selection::Any, nullptr, false,
+     &kBookFiles, nullptr, nullptr},
+    {books::kRequestAddFiles, books::kRelayImport, ZERITH_COMMAND_DO_BOOK, Selection::Any, nullptr, false, nullptr,
+     &KeepBookFiles, nullptr},
+    {books::kRequestDelete, books::kRelayDelete, ZERITH_COMMAND_DO_BOOK, Selection::Notice,
+     L"Do you really want to delete the checked book(s)?", false, nullptr, nullptr, nullptr},
 };
 
 const ReplyRule kBookReplies[] = {
-    CountRule(73, CounterField::Value3),
-    CopyRule(74, 6),
-    {76, 3, nullptr, CounterField::Value2, Delivery::Itself, false, 0, kKeepStatus},
-    {77, 5, nullptr, CounterField::Value2, Delivery::Itself, false, 0, kKeepStatus},
+    CountRule(books::kRelayCount, CounterField::Value3),
+    CopyRule(books::kRelayLoaded, books::kReplyLoaded),
+    {books::kRelayImported, books::kReplyImported, nullptr, CounterField::Value2, Delivery::Itself, false, 0,
+     kKeepStatus},
+    {books::kRelayDeleted, books::kReplyDeleted, nullptr, CounterField::Value2, Delivery::Itself, false, 0,
+     kKeepStatus},
 };
 
+namespace music = sdk::music;
 const RequestRule kMusicRequests[] = {
-    ForwardRule(1, 95, ZERITH_COMMAND_DO_MEDIA),
-    ExportRule(2),
-    ForwardRule(8, 98, ZERITH_COMMAND_DO_MEDIA),
+    ForwardRule(music::kRequestLoad, music::kRelayLoad, ZERITH_COMMAND_DO_MEDIA),
+    ExportRule(music::kRequestExport),
+    ForwardRule(music::kRequestReload, music::kRelayReload, ZERITH_COMMAND_DO_MEDIA),
 };
 
 const ReplyRule kMusicReplies[] = {
-    CountRule(94, CounterField::Value3), CopyRule(95, 6), CopyRule(96, 9), CopyRule(97, 14), CopyRule(98, 15),
+    CountRule(music::kRelayCount, CounterField::Value3),
+    CopyRule(music::kRelayLoaded, music::kReplyLoaded),
+    CopyRule(music::kRelayPlaylists, music::kReplyPlaylists),
+    CopyRule(music::kRelayPlaylistSongs, music::kReplyPlaylistSongs),
+    CopyRule(music::kRelayReloaded, music::kReplyReloaded),
 };
 
-// A video list load names its kind in `status` (13 movies, 14 TV shows, 15 music videos).
+namespace videos = sdk::videos;
+// A video list load names its kind in `status` (its section: movies, TV shows or music videos).
 HookResult PickVideoLoad(CommandMessage& message) {
     switch (message.status) {
-    case 13: message.code = 86; break;
-    case 14: message.code = 92; break;
-    case 15: message.code = 89; break;
-    default: break;  // goes on as code 1
+    case sdk::kSectionMovies: message.code = videos::kRelayLoadMovies; break;
+    case sdk::kSectionTvShows: message.code = videos::kRelayLoadTvShows; break;
+    case sdk::kSectionMusicVideos: message.code = videos::kRelayLoadMusicVideos; break;
+    default: break;  // goes on as the page's code
     }
     return HookResult::Forward;
 }
 
 const RequestRule kVideoRequests[] = {
-    {1, kCodeFromHook, ZERITH_COMMAND_DO_MEDIA, Selection::Any, nullptr, false, nullptr, &PickVideoLoad, nullptr},
-    ExportRule(2),
+    {videos::kRequestLoad, kCodeFromHook, ZERITH_COMMAND_DO_MEDIA, Selection::Any, nullptr, false, nullptr,
+     &PickVideoLoad, nullptr},
+    ExportRule(videos::kRequestExport),
 };
 
 const ReplyRule kVideoReplies[] = {
-    CountRule(85, CounterField::Value3, 13),
-    CountRule(91, CounterField::Value3, 14),
-    CountRule(88, CounterField::Value3, 15),
-    CopyRule(86, 7, 13),
-    CopyRule(92, 7, 14),
-    CopyRule(89, 7, 15),
+    CountRule(videos::kRelayMovieCount, CounterField::Value3, sdk::kSectionMovies),
+    CountRule(videos::kRelayTvShowCount, CounterField::Value3, sdk::kSectionTvShows),
+    CountRule(videos::kRelayMusicVideoCount, CounterField::Value3, sdk::kSectionMusicVideos),
+    CopyRule(videos::kRelayMoviesLoaded, videos::kReplyLoaded, sdk::kSectionMovies),
+    CopyRule(videos::kRelayTvShowsLoaded, videos::kReplyLoaded, sdk::kSectionTvShows),
+    CopyRule(videos::kRelayMusicVideosLoaded, videos::kReplyLoaded, sdk::kSectionMusicVideos),
 };
 
+namespace photos = sdk::photos;
 // The photos page hears of each of its requests once the relay has it, with the view it was about.
 void TellPhotoPage(CommandMessage& message, int64_t sentStatus) {
-    message.code = kPhotoPageNotice;
+    message.code = photos::kReplyNotice;
     message.value2 = 0;
     message.status = sentStatus;
     SendToOwner(PIMSEL_COMMAND_DO_PHOTO, &message);
@@ -130,57 +144,70 @@ void CountOneThenTellPhotoPage(CommandMessage& message, int64_t sentStatus) {
 
 // A photo load: view 0 (all photos) or the albums.
 HookResult PickPhotoLoad(CommandMessage& message) {
-    message.code = message.status == 0 ? 125 : 130;
+    message.code = message.status == photos::kPhotosView ? photos::kRelayLoadPhotos : photos::kRelayLoadAlbumPhotos;
     message.count = 1;
     return HookResult::Forward;
 }
 
 HookResult AboutAlbums(CommandMessage& message) {
-    message.status = 1;
+    message.status = photos::kAlbumsView;
     return HookResult::Forward;
 }
 
 const RequestRule kPhotoRequests[] = {
-    {1, kCodeFromHook, nullptr, Selection::Any, nullptr, false, nullptr, &PickPhotoLoad, &TellPhotoPage},
-    ExportRule(2, Selection::Silent),
-    {5, 134, nullptr, Selection::Notice, L"Do you really want to delete the checked photo(s)?", false, nullptr, nullptr,
+    {photos::kRequestLoad, kCodeFromHook, nullptr, Selection::Any, nullptr, false, nullptr, &PickPhotoLoad,
      &TellPhotoPage},
-    {9, 130, nullptr, Selection::Any, nullptr, false, nullptr, &AboutAlbums, &TellPhotoPage},
-    {12, 129, nullptr, Selection::Any, nullptr, false, nullptr, nullptr, &CountOneThenTellPhotoPage},
-    {13, 131, nullptr, Selection::Silent, nullptr, true, nullptr, &AboutAlbums, &TellPhotoPage},
+    ExportRule(photos::kRequestExport, Selection::Silent),
+    {photos::kRequestDelete, photos::kRelayDelete, nullptr, Selection::Notice,
+     L"Do you really want to delete the checked photo(s)?", false, nullptr, nullptr, &TellPhotoPage},
+    {photos::kRequestLoadAlbums, photos::kRelayLoadAlbumPhotos, nullptr, Selection::Any, nullptr, false, nullptr,
+     &AboutAlbums, &TellPhotoPage},
+    {photos::kRequestAlbumList, photos::kRelayLoadAlbums, nullptr, Selection::Any, nullptr, false, nullptr, nullptr,
+     &CountOneThenTellPhotoPage},
+    {photos::kRequestExportAlbum, photos::kRelayExportAlbum, nullptr, Selection::Silent, nullptr, true, nullptr,
+     &AboutAlbums, &TellPhotoPage},
 };
 
 const ReplyRule kPhotoReplies[] = {
-    CountRule(124, CounterField::Value3, 17),
-    CountRule(128, CounterField::Value3, 18),
-    CopyRule(125, 6, 0),
-    CopyRule(126, 7, 1),
-    CopyRule(129, 8, 1),
-    {133, 11, nullptr, CounterField::None, Delivery::AnyDevice, false, 0, kKeepStatus},
-    {134, 5, nullptr, CounterField::Value2, Delivery::TwiceForPhotos, false, 17, kKeepStatus},
+    CountRule(photos::kRelayPhotoCount, CounterField::Value3, sdk::kSectionPhotos),
+    CountRule(photos::kRelayAlbumCount, CounterField::Value3, sdk::kSectionAlbums),
+    CopyRule(photos::kRelayPhotosLoaded, photos::kReplyPhotosLoaded, photos::kPhotosView),
+    CopyRule(photos::kRelayThumbnails, photos::kReplyThumbnails, photos::kAlbumsView),
+    CopyRule(photos::kRelayAlbumsLoaded, photos::kReplyAlbumsLoaded, photos::kAlbumsView),
+    {photos::kRelayNotice, photos::kReplyNotice, nullptr, CounterField::None, Delivery::AnyDevice, false, 0,
+     kKeepStatus},
+    {photos::kRelayDeleted, photos::kReplyDeleted, nullptr, CounterField::Value2, Delivery::TwiceForPhotos, false,
+     sdk::kSectionPhotos, kKeepStatus},
 };
 
-const RequestRule kRecordingRequests[] = {ForwardRule(1, 83), ExportRule(2)};
-const ReplyRule kRecordingReplies[] = {CountRule(82, CounterField::Value3), CopyRule(83, 6)};
+namespace recordings = sdk::recordings;
+const RequestRule kRecordingRequests[] = {ForwardRule(recordings::kRequestLoad, recordings::kRelayLoad),
+                                          ExportRule(recordings::kRequestExport)};
+const ReplyRule kRecordingReplies[] = {CountRule(recordings::kRelayCount, CounterField::Value3),
+                                       CopyRule(recordings::kRelayLoaded, recordings::kReplyLoaded)};
 
-const RequestRule kRingtoneRequests[] = {ForwardRule(1, 80, ZERITH_COMMAND_DO_ITUNES), ExportRule(2)};
-const ReplyRule kRingtoneReplies[] = {CountRule(79, CounterField::Value3), CopyRule(80, 6)};
+namespace ringtones = sdk::ringtones;
+const RequestRule kRingtoneRequests[] = {
+    ForwardRule(recordings::kRequestLoad, ringtones::kRelayLoad, ZERITH_COMMAND_DO_ITUNES),
+    ExportRule(recordings::kRequestExport)};
+const ReplyRule kRingtoneReplies[] = {CountRule(ringtones::kRelayCount, CounterField::Value3),
+                                      CopyRule(ringtones::kRelayLoaded, recordings::kReplyLoaded)};
 
 }  // namespace
 
-const FeatureCodeMap kAppsCodeMap = {nullptr,     kAppRequests,           std::size(kAppRequests),
-                                     kAppReplies, std::size(kAppReplies), 21};
-const FeatureCodeMap kBooksCodeMap = {nullptr,      kBookRequests,           std::size(kBookRequests),
-                                      kBookReplies, std::size(kBookReplies), 19};
-const FeatureCodeMap kMusicCodeMap = {nullptr,       kMusicRequests,           std::size(kMusicRequests),
-                                      kMusicReplies, std::size(kMusicReplies), 9};
-const FeatureCodeMap kVideosCodeMap = {nullptr,       kVideoRequests,           std::size(kVideoRequests),
-                                       kVideoReplies, std::size(kVideoReplies), 13};
-const FeatureCodeMap kPhotosCodeMap = {nullptr,       kPhotoRequests,           std::size(kPhotoRequests),
-                                       kPhotoReplies, std::size(kPhotoReplies), 17};
-const FeatureCodeMap kRecordingsCodeMap = {
-    nullptr, kRecordingRequests, std::size(kRecordingRequests), kRecordingReplies, std::size(kRecordingReplies), 10};
-const FeatureCodeMap kRingtonesCodeMap = {nullptr,          kRingtoneRequests,           std::size(kRingtoneRequests),
-                                          kRingtoneReplies, std::size(kRingtoneReplies), 11};
+const FeatureCodeMap kAppsCodeMap = {nullptr, kAppRequests, std::size(kAppRequests), kAppReplies,
+                                     std::size(kAppReplies)};
+const FeatureCodeMap kBooksCodeMap = {nullptr, kBookRequests, std::size(kBookRequests), kBookReplies,
+                                      std::size(kBookReplies)};
+const FeatureCodeMap kMusicCodeMap = {nullptr, kMusicRequests, std::size(kMusicRequests), kMusicReplies,
+                                      std::size(kMusicReplies)};
+const FeatureCodeMap kVideosCodeMap = {nullptr, kVideoRequests, std::size(kVideoRequests), kVideoReplies,
+                                       std::size(kVideoReplies)};
+const FeatureCodeMap kPhotosCodeMap = {nullptr, kPhotoRequests, std::size(kPhotoRequests), kPhotoReplies,
+                                       std::size(kPhotoReplies)};
+const FeatureCodeMap kRecordingsCodeMap = {nullptr, kRecordingRequests, std::size(kRecordingRequests),
+                                           kRecordingReplies, std::size(kRecordingReplies)};
+const FeatureCodeMap kRingtonesCodeMap = {nullptr, kRingtoneRequests, std::size(kRingtoneRequests), kRingtoneReplies,
+                                          std::size(kRingtoneReplies)};
 
 }  // namespace trv

@@ -58,7 +58,6 @@ const ReplyRule kReplies[] = {
 
 }  // namespace
 
-const FeatureCodeMap kNotesCodeMap = {nullptr,  kRequests,           std::size(kRequests),
-                                      kReplies, std::size(kReplies), kNotesSectionId};
+const FeatureCodeMap kNotesCodeMap = {nullptr, kRequests, std::size(kRequests), kReplies, std::size(kReplies)};
 
 }  // namespace trv

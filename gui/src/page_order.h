@@ -1,13 +1,14 @@
 #pragma once
 // The feature pages in the order in which the host creates and sizes them, with the view id each one is
-// sent in `code` (music, videos and photos have several views; the others keep the received code or 0).
-// Shared by page creation (YESTAL_COMMAND_ADDED_DEVICE) and the page size fan-out, which walk the same
-// order. No state; any thread.
+// sent in `code` (music, videos and photos have several views; the others keep the received code or 0),
+// as the feature rows (feature_table.h) give them. Shared by page creation (YESTAL_COMMAND_ADDED_DEVICE)
+// and the page size fan-out, which walk the same order. No state; any thread.
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "command_names.h"
+#include "feature_table.h"
 
 namespace trv {
 
@@ -19,26 +20,24 @@ struct PageTarget {
     int64_t code;  // kKeepCode: the received code on creation, 0 on a size change
 };
 
-constexpr int64_t kKeepCode = -1;
-
 inline const std::vector<PageTarget>& FeaturePageOrder() {
-    static const std::vector<PageTarget>* order = new std::vector<PageTarget>{
-        {CORTAL_COMMAND_SHOW_WINDOW, CORTAL_COMMAND_CHANGE_SIZE, kKeepCode},
-        {WENDRA_COMMAND_SHOW_WINDOW, WENDRA_COMMAND_CHANGE_SIZE, kKeepCode},
-        {TELBOR_COMMAND_SHOW_WINDOW, TELBOR_COMMAND_CHANGE_SIZE, kKeepCode},
-        {FAYDRA_COMMAND_SHOW_WINDOW, FAYDRA_COMMAND_CHANGE_SIZE, kKeepCode},
-        {ELVIST_COMMAND_SHOW_WINDOW, ELVIST_COMMAND_CHANGE_SIZE, kKeepCode},
-        {VINTOR_COMMAND_SHOW_WINDOW, VINTOR_COMMAND_CHANGE_SIZE, 13},
-        {VINTOR_COMMAND_SHOW_WINDOW, VINTOR_COMMAND_CHANGE_SIZE, 15},
-        {VINTOR_COMMAND_SHOW_WINDOW, VINTOR_COMMAND_CHANGE_SIZE, 14},
-        {MULVAR_COMMAND_SHOW_WINDOW, MULVAR_COMMAND_CHANGE_SIZE, 9},
-        {DUNMAR_COMMAND_SHOW_WINDOW, DUNMAR_COMMAND_CHANGE_SIZE, 6},
-        {ARDENA_COMMAND_SHOW_WINDOW, ARDENA_COMMAND_CHANGE_SIZE, 2},
-        {SORVAD_COMMAND_SHOW_WINDOW, SORVAD_COMMAND_CHANGE_SIZE, 3},
-        {GAVREL_COMMAND_SHOW_WINDOW, GAVREL_COMMAND_CHANGE_SIZE, 21},
-        {PIMSEL_COMMAND_SHOW_WINDOW, PIMSEL_COMMAND_CHANGE_SIZE, 0},
-        {PIMSEL_COMMAND_SHOW_WINDOW, PIMSEL_COMMAND_CHANGE_SIZE, 1},
-    };
+    static const std::vector<PageTarget>* order = [] {
+        size_t count = 0;
+        const FeatureRow* rows = FeatureRows(count);
+        std::vector<const FeaturePage*> pages;
+        for (size_t i = 0; i < count; ++i) {
+            if (rows[i].windows != nullptr) pages.push_back(rows[i].windows);
+        }
+        std::stable_sort(pages.begin(), pages.end(),
+                         [](const FeaturePage* a, const FeaturePage* b) { return a->order < b->order; });
+        auto* targets = new std::vector<PageTarget>();
+        for (const FeaturePage* page : pages) {
+            for (size_t i = 0; i < page->viewCount; ++i) {
+                targets->push_back({page->show, page->size, page->views[i].pageCode});
+            }
+        }
+        return targets;
+    }();
     return *order;
 }
 

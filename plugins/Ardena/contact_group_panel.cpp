@@ -11,6 +11,7 @@
 
 #include "contact_codes.h"
 #include "contact_rules.h"
+#include "guid_text.h"
 
 using namespace ardena::page_ids;
 
@@ -28,16 +29,6 @@ void Place(HWND window, int x, int y, int width, int height) {
 
 void ShowIf(HWND window, bool show) {
     if (window != nullptr) ShowWindow(window, show ? SW_SHOW : SW_HIDE);
-}
-
-// A new GUID as the text of a new group; false when the system has none to give.
-bool NewGuidText(std::string& text) {
-    GUID guid = {};
-    if (FAILED(CoCreateGuid(&guid))) return false;
-    uint8_t tail[8];
-    for (int i = 0; i < 8; ++i) tail[i] = guid.Data4[i];
-    text = ardena::FormatGuidText(guid.Data1, guid.Data2, guid.Data3, tail);
-    return true;
 }
 
 HWND CreateTree(HWND page, int id, DWORD style) {
@@ -259,7 +250,7 @@ void ContactGroupPanel::OnEndLabelEdit(NMTVDISPINFOW& info, LRESULT& result) {
     if (group == nullptr) {
         auto created = std::make_unique<iOSContactGroup>();
         created->name = name;
-        NewGuidText(created->guidText);
+        created->guidText = pages::NewGuidText();
         SendGroup(sdk::contacts::kRequestCreateGroup, std::move(created));
     } else if (group->name != name) {
         auto renamed = std::make_unique<iOSContactGroup>(*group);

@@ -2,7 +2,6 @@
 #include "contact_rules.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cwctype>
 
 namespace ardena {
@@ -73,14 +72,6 @@ std::wstring DateTextOf(const std::wstring& text) {
 }
 
 std::wstring StoredDateText(const std::wstring& date) { return date + L" 00:00:00"; }
-
-std::string FormatGuidText(uint32_t data1, uint16_t data2, uint16_t data3, const uint8_t (&d)[8]) {
-    char text[40] = {};
-    std::snprintf(text, sizeof(text), "%08X-%04X-%04x-%02X%02X-%02X%02X%02X%02X%02X%02X", static_cast<unsigned>(data1),
-                  static_cast<unsigned>(data2), static_cast<unsigned>(data3), d[0], d[1], d[2], d[3], d[4], d[5], d[6],
-                  d[7]);
-    return text;
-}
 
 ContactLabelTable BuildContactLabelTable(const std::vector<WideStringPair>& countries) {
     ContactLabelTable table;

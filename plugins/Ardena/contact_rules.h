@@ -30,10 +30,6 @@ std::wstring DateTextOf(const std::wstring& text);
 // The date as the editor stores it: the date text and " 00:00:00".
 std::wstring StoredDateText(const std::wstring& date);
 
-// A GUID as the text of a new group: "%08X-%04X-%04x-%02X%02X-%02X%02X%02X%02X%02X%02X" (the third group
-// in lower case, the others upper case).
-std::string FormatGuidText(uint32_t data1, uint16_t data2, uint16_t data3, const uint8_t (&data4)[8]);
-
 // One kind of the label table: the device's label keys with their display texts, in list order (several
 // entries may share a key; a lookup by key takes the first), and, for the address kind only, the country
 // list (country code, country name).

@@ -10,7 +10,7 @@
 #include <vornel/VNLUtilityApp.h>
 #include <wtl/window_text.h>
 
-#include "contact_rules.h"
+#include "guid_text.h"
 #include "list_sort.h"
 #include "theme_colour.h"
 #include "wide_pair.h"
@@ -28,11 +28,7 @@ constexpr int kMenuRootPage = 15;
 
 // A new identifier: a GUID as text (empty when the system has none to give).
 std::wstring NewGuidText() {
-    GUID guid = {};
-    if (FAILED(CoCreateGuid(&guid))) return std::wstring();
-    uint8_t tail[8];
-    for (int i = 0; i < 8; ++i) tail[i] = guid.Data4[i];
-    const std::string text = ardena::FormatGuidText(guid.Data1, guid.Data2, guid.Data3, tail);
+    const std::string text = pages::NewGuidText();
     return std::wstring(text.begin(), text.end());
 }
 

@@ -22,10 +22,10 @@ protected:
         return {item.name, item.time, SizeText(item.size), item.dateCreated};
     }
     bool Matches(const RecordingItem& item, const std::wstring& query) const override {
-        return elvist::RecordingMatches(item, query);
+        return pages::RecordingMatches(item, query);
     }
     void SortRecords(std::vector<RecordingItem*>& records, int column, bool ascending) const override {
-        elvist::SortRecordings(records, column, ascending, &SystemCompareNoCase);
+        pages::SortRecordings(records, column, ascending, &SystemCompareNoCase);
     }
     const wchar_t* ExportCaption() const override { return L"Export Recordings"; }
     const wchar_t* AddCaption() const override { return L"Add Recordings"; }

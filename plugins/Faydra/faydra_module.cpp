@@ -23,10 +23,10 @@ protected:
         return {item.title, item.time, L"", L"", L"", SizeText(item.size)};
     }
     bool Matches(const RingtoneItem& item, const std::wstring& query) const override {
-        return elvist::RingtoneMatches(item, query);
+        return pages::RingtoneMatches(item, query);
     }
     void SortRecords(std::vector<RingtoneItem*>& records, int column, bool ascending) const override {
-        elvist::SortRingtones(records, column, ascending, &SystemCompareNoCase);
+        pages::SortRingtones(records, column, ascending, &SystemCompareNoCase);
     }
     const wchar_t* ExportCaption() const override { return L"Export Ringtones"; }
     const wchar_t* AddCaption() const override { return L"Add Ringtones"; }

@@ -9,6 +9,7 @@
 
 #include "contact_records.h"
 #include "contact_rules.h"
+#include "guid_text.h"
 
 using namespace ardena;
 
@@ -96,9 +97,9 @@ TEST(ContactDates, WholeTextMatchesAndFirstDateInside) {
 
 TEST(ContactGuid, ThirdGroupIsLowerCase) {
     const uint8_t tail[8] = {0x01, 0x02, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF0};
-    EXPECT_EQ(FormatGuidText(0xDEADBEEF, 0x12AB, 0xCDEF, tail), "DEADBEEF-12AB-cdef-0102-A0B0C0D0E0F0");
+    EXPECT_EQ(pages::FormatGuidText(0xDEADBEEF, 0x12AB, 0xCDEF, tail), "DEADBEEF-12AB-cdef-0102-A0B0C0D0E0F0");
     const uint8_t zeros[8] = {};
-    EXPECT_EQ(FormatGuidText(1, 2, 3, zeros), "00000001-0002-0003-0000-000000000000");
+    EXPECT_EQ(pages::FormatGuidText(1, 2, 3, zeros), "00000001-0002-0003-0000-000000000000");
 }
 
 TEST(ContactLabels, FirstEntryWinsAndKindsKeepTheirTexts) {

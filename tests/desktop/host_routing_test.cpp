@@ -24,6 +24,7 @@
 #include "host_platform.h"
 #include "note_codes.h"
 #include "page_records.h"
+#include "section_ids.h"
 #include "wide_pair.h"
 
 namespace {
@@ -572,7 +573,7 @@ void CountRelease(PayloadLeg leg, int64_t code, void* payload) { g_released.push
 TEST_F(Routing, DroppedTrafficReleasesItsPayload) {
     Own(AllOwnedNames());
     const trv::FeatureRow row{CORTAL_COMMAND_DO_NOTE, ZERITH_COMMAND_DO_NOTE, true, &trv::kCalendarsCodeMap,
-                              &CountRelease};
+                              &CountRelease, sdk::kSectionCalendars, nullptr};
     int payload = 0;
     TitleBarAnswers(L"dev-1");
     for (const char* about : {"dev-1", "dev-2", "", static_cast<const char*>(nullptr)}) {

@@ -66,9 +66,9 @@ TEST(ListPageRules, NotesSearchTitleContentAndFurtherTextButNotTheTime) {
 
 TEST(ListPageRules, RecordingsSearchFoldsTheNameOnlyAndSortBySizeInBytes) {
     const RecordingItem memo{L"k", 10, L"Team MEETING", L"00:10", L"2024-05-01 PM"};
-    EXPECT_TRUE(elvist::RecordingMatches(memo, L"meeting"));
-    EXPECT_TRUE(elvist::RecordingMatches(memo, L"2024-05"));
-    EXPECT_FALSE(elvist::RecordingMatches(memo, L"pm")) << "the date text is not folded";
+    EXPECT_TRUE(pages::RecordingMatches(memo, L"meeting"));
+    EXPECT_TRUE(pages::RecordingMatches(memo, L"2024-05"));
+    EXPECT_FALSE(pages::RecordingMatches(memo, L"pm")) << "the date text is not folded";
 
     // clang-format off
     std::vector<RecordingItem> memos = {{L"a", 900, L"b", L"00:02", L"3"},
@@ -76,34 +76,34 @@ TEST(ListPageRules, RecordingsSearchFoldsTheNameOnlyAndSortBySizeInBytes) {
                                         {L"c", 10000000, L"c", L"00:01", L"2"}};
     // clang-format on
     auto records = Pointers(memos);
-    elvist::SortRecordings(records, 3, true, &pages::CompareNoCase);
+    pages::SortRecordings(records, 3, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RecordingItem::key), (std::vector<std::wstring>{L"a", L"b", L"c"}))
         << "by bytes, where the formatted texts would put 10 MB before 900 B";
-    elvist::SortRecordings(records, 1, false, &pages::CompareNoCase);
+    pages::SortRecordings(records, 1, false, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RecordingItem::name), (std::vector<std::wstring>{L"c", L"b", L"A"}));
-    elvist::SortRecordings(records, 4, true, &pages::CompareNoCase);
+    pages::SortRecordings(records, 4, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RecordingItem::dateCreated), (std::vector<std::wstring>{L"1", L"2", L"3"}));
-    elvist::SortRecordings(records, 2, true, &pages::CompareNoCase);
+    pages::SortRecordings(records, 2, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RecordingItem::time), (std::vector<std::wstring>{L"00:01", L"00:02", L"00:10"}));
 }
 
 TEST(ListPageRules, RingtonesSearchTitlesOnlyAndSortTimeByValue) {
     const RingtoneItem tone{L"k", L"Marimba", 10, 9, L"0:09"};
-    EXPECT_TRUE(elvist::RingtoneMatches(tone, L"rim"));
-    EXPECT_FALSE(elvist::RingtoneMatches(tone, L"0:09"));
+    EXPECT_TRUE(pages::RingtoneMatches(tone, L"rim"));
+    EXPECT_FALSE(pages::RingtoneMatches(tone, L"0:09"));
 
     // clang-format off
     std::vector<RingtoneItem> tones = {{L"a", L"x", 1, 100, L"1:40"}, {L"b", L"y", 3, 9, L"0:09"},
                                        {L"c", L"z", 2, 30, L"0:30"}};
     // clang-format on
     auto records = Pointers(tones);
-    elvist::SortRingtones(records, 2, true, &pages::CompareNoCase);
+    pages::SortRingtones(records, 2, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RingtoneItem::key), (std::vector<std::wstring>{L"b", L"c", L"a"}))
         << "\"1:40\" comes last although it sorts first as text";
-    elvist::SortRingtones(records, 4, false, &pages::CompareNoCase);
+    pages::SortRingtones(records, 4, false, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RingtoneItem::key), (std::vector<std::wstring>{L"b", L"c", L"a"})) << "Album keeps";
-    elvist::SortRingtones(records, 6, false, &pages::CompareNoCase);
+    pages::SortRingtones(records, 6, false, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RingtoneItem::key), (std::vector<std::wstring>{L"b", L"c", L"a"}));
-    elvist::SortRingtones(records, 6, true, &pages::CompareNoCase);
+    pages::SortRingtones(records, 6, true, &pages::CompareNoCase);
     EXPECT_EQ(Texts(records, &RingtoneItem::key), (std::vector<std::wstring>{L"a", L"c", L"b"}));
 }

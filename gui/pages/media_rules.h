@@ -7,7 +7,7 @@
 #include "feature_codes.h"
 #include "list_sort.h"
 
-namespace elvist {
+namespace pages {
 
 // Voice memos: the folded query in the name folded with towlower, or in the date-created text as it is.
 bool RecordingMatches(const RecordingItem& item, const std::wstring& foldedQuery);
@@ -19,4 +19,4 @@ bool RingtoneMatches(const RingtoneItem& item, const std::wstring& foldedQuery);
 // Column 1 titles (case-insensitive `compare`), 2 time values, 6 sizes; columns 3 to 5 keep the order.
 void SortRingtones(std::vector<RingtoneItem*>& records, int column, bool ascending, pages::TextCompare compare);
 
-}  // namespace elvist
+}  // namespace pages

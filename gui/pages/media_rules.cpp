@@ -1,7 +1,7 @@
 // The voice-memo and ringtone pages' rules; see media_rules.h.
 #include "media_rules.h"
 
-namespace elvist {
+namespace pages {
 
 bool RecordingMatches(const RecordingItem& item, const std::wstring& foldedQuery) {
     return pages::ContainsFolded(item.name, foldedQuery) || item.dateCreated.find(foldedQuery) != std::wstring::npos;
@@ -52,4 +52,4 @@ void SortRingtones(std::vector<RingtoneItem*>& records, int column, bool ascendi
     }
 }
 
-}  // namespace elvist
+}  // namespace pages
