@@ -53,7 +53,7 @@ public:
         SendMessageW(m_list, WM_SETFONT,
                      reinterpret_cast<WPARAM>(font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT)), FALSE);
         SendMessageW(m_list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-                     LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
+                     LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP);
         for (size_t i = 0; i < std::size(relay::kConversation); ++i) {
             const relay::Column& column = relay::kConversation[i];
             LVCOLUMNW entry = {};

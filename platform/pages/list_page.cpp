@@ -5,13 +5,12 @@
 // section is chosen (SHOW_WINDOW without one) and sends the relay's answers under the page's DO_ command:
 // a batch of TextItem rows is added (a batch of a later listing starts the table afresh), an answer
 // without one ends the listing. A listing that ends with no row, or that failed, says so in a note over the
-// empty table, and the list's window text holds that note for tests (the rows are read from the list view
-// itself). Each column grows to fit its texts up to the table's width for it; the list scrolls both ways.
-// Every payload received is freed through the feature's release. A row whose record carries details (a
-// conversation's messages, which come as items without fields after the row) opens them on a
-// double-click (conversation_view.h). The page acts on nothing: it only shows.
-// Built once per feature with TRV_LIST_PAGE naming the feature's row below. Calls arrive on the host's UI
-// thread (the relay answers from its own window's queue).
+// empty table (a static control, whose text is the note that shows). Each column grows to fit its texts up to the
+// table's width for it; the list scrolls both ways. Every payload received is freed through the feature's release. A
+// row whose record carries details (a conversation's messages, which come as items without fields after the row) opens
+// them on a double-click (conversation_view.h). The page acts on nothing: it only shows. Built once per feature with
+// TRV_LIST_PAGE naming the feature's row below. Calls arrive on the host's UI thread (the relay answers from its own
+// window's queue).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -134,9 +133,8 @@ void AddColumns(ListView& view) {
     }
 }
 
-// Shows `text` over the empty table (empty: hides it); the list's window text holds it too.
+// Shows `text` over the empty table (empty: hides it).
 void SetNote(ListView& view, const std::wstring& text) {
-    SetWindowTextW(view.list, text.c_str());
     SetWindowTextW(view.note, text.c_str());
     if (text.empty()) {
         ShowWindow(view.note, SW_HIDE);

@@ -110,8 +110,9 @@ class RelayHarness(TrevaneCase):
         return Path(hlx_device.image_folder(udid, root=self.lab.root))
 
     def shown_page(self):
-        """The note of the feature page that shows (the table stand-ins keep it in their window text)."""
-        code, out = self.display.probe("shown", "TrevaneMainFrame", "SysListView32")
+        """The note of the feature page that shows (the table stand-ins show it in a static control over the
+        empty table)."""
+        code, out = self.display.probe("shown", "TrevaneMainFrame", "Static")
         self.assertEqual(code, 0)
         return [l for l in out.splitlines() if l]
 
@@ -303,7 +304,15 @@ class RelayServiceScenario(RelayHarness):
             before = self.container()
             self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "\u25A1")[0], 0)
             wait_until(lambda: self.container()[2] != before[2] or None, what="the frame's new size")
-            self.assert_storage_bar_spans(self.display.screenshot(shot), self.container())
+            shot = self.display.screenshot(shot)
+            self.assert_storage_bar_spans(shot, self.container())
+            # The title bar's band between the device's name and the buttons on the right is all band: no
+            # edge of the window's earlier shape is left in it.
+            x, y, width, _ = map(int, self.display.probe("wait", "TrevaneMainFrame", "10000")[1].split())
+            band = subprocess.run(["convert", str(shot), "-crop", f"{width - 600}x1+{x + 400}+{y + 60}", "+repage",
+                                   "-depth", "8", "txt:-"], capture_output=True, text=True, check=True,
+                                  timeout=60).stdout
+            self.assertEqual(set(re.findall(r"#([0-9A-F]{6})", band.upper())), {"3A8EE6"}, shot)
         self.assertEqual(self.container(), opened)
         # Messages of an image without a messages database: the page says what the service answered.
         self.choose_section(3)

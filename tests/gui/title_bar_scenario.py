@@ -21,14 +21,16 @@ from wine_session import ARGS, DEADLINE_S, wait_until, windows_path
 
 
 def ink_span(shot, left, top, width, height, ink):
-    """The width in pixels of what the screenshot shows in colour `ink` (within 40 on each channel) in the box:
-    from the leftmost to the rightmost such pixel, 0 when none."""
+    """The width in pixels of what the screenshot shows in colour `ink` (within 24 on each channel) in the box,
+    its first and last columns (a dialog's frame) left out: from the leftmost to the rightmost such pixel, 0
+    when none."""
     out = subprocess.run(["convert", str(shot), "-crop", f"{width}x{height}+{left}+{top}", "+repage", "-depth", "8",
                           "txt:-"], capture_output=True, text=True, check=True, timeout=60).stdout
     xs = []
     for line in out.splitlines()[1:]:
         match = re.match(r"^(\d+),(\d+): \((\d+),(\d+),(\d+)", line)
-        if match and all(abs(int(match.group(3 + i)) - ink[i]) <= 40 for i in range(3)):
+        inside = match and 0 < int(match.group(1)) < width - 1
+        if inside and all(abs(int(match.group(3 + i)) - ink[i]) <= 24 for i in range(3)):
             xs.append(int(match.group(1)))
     return max(xs) + 1 - min(xs) if xs else 0
 
