@@ -71,9 +71,7 @@ COLORREF ShareColour(size_t index) {
 
 class ContainerWindow : public wtl::CWindowImpl<ContainerWindow> {
 public:
-    // The summary is laid out on the container's width (the storage bar, the legend's columns): a new size
-    // repaints all of it, not only what the size uncovered.
-    DECLARE_WND_CLASS_EX(L"YestalPageContainer", CS_HREDRAW | CS_VREDRAW, nullptr)
+    DECLARE_WND_CLASS_EX(L"YestalPageContainer", 0, nullptr)
     BEGIN_MSG_MAP(ContainerWindow)
     MSG_WM_PAINT(OnPaint)
     MESSAGE_HANDLER_EX(WM_COMMAND, OnCommand)
