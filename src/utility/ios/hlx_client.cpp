@@ -178,7 +178,7 @@ int HLXClient::SendReply(const ReplyRecord& record, const IPCPacket1& packet) {
 }
 
 int HLXClient::SendOnChannel(IPCPacket1 packet, const void* data, size_t dataLength) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   std::vector<std::shared_ptr<IPCConnection>> connections = m_desktop.Connections();
   if (connections.empty()) return -1;
   for (const auto& connection : connections) {
@@ -203,7 +203,7 @@ bool HLXClient::ListenForHelper() {
     if (event.kind != IPCChannelEventKind::kConnectionAccepted) return 0;
     std::deque<std::unique_ptr<IPCPacket1>> pending;
     {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      MutexLock lock(m_mutex);
       pending.swap(m_pending);
     }
     for (auto& packet : pending) {
@@ -221,7 +221,7 @@ bool HLXClient::ListenForHelper() {
 }
 
 void HLXClient::SendToHelper(const IPCPacket1& packet) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   IPCPacket1 out;
   out.id = packet.id;
   out.command = packet.command;
@@ -235,12 +235,12 @@ void HLXClient::SendToHelper(const IPCPacket1& packet) {
 }
 
 void HLXClient::AddPendingRequest(std::unique_ptr<IPCPacket1> packet) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_pending.push_back(std::move(packet));
 }
 
 bool HLXClient::QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   if (m_pending.empty() && !startHelper()) return false;
   m_pending.push_back(std::move(packet));
   return true;
