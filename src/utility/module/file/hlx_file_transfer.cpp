@@ -258,15 +258,15 @@ bool FilePacketReader::Open(const FileHeader& header) {
   m_header = header;
   m_header.size = info.sizeBytes;
   m_header.md5 = "a";  // no digest: the peer checks the whole file itself
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_idleFiles = std::move(files);
   return m_header.PlanSegments();
 }
 
 AFCFileRef FilePacketReader::TakeFile() {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   // A read in progress gives its reference back within its own AFC calls, so the wait ends.
-  m_fileReturned.wait(lock, [this] { return !m_idleFiles.empty(); });
+  while (m_idleFiles.empty()) m_fileReturned.Wait(m_mutex);
   const AFCFileRef file = m_idleFiles.back();
   m_idleFiles.pop_back();
   return file;
@@ -274,10 +274,10 @@ AFCFileRef FilePacketReader::TakeFile() {
 
 void FilePacketReader::ReturnFile(AFCFileRef file) {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_idleFiles.push_back(file);
   }
-  m_fileReturned.notify_one();
+  m_fileReturned.NotifyOne();
 }
 
 int64_t FilePacketReader::Read(const SegmentRequest& request, uint8_t* buffer, uint32_t capacity) {
@@ -375,7 +375,7 @@ void FilePacketWriter::RecordWrittenSegment(const std::string& key) {
 
 FilePacketWriter::OpenResult FilePacketWriter::Open(const FileHeader& header) {
   if (!header.service) return kOpenFailed;
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_header = header;
   AFCConnectionRef afc = header.service->AfcConnection();
   AfcFileInfo info;
@@ -407,7 +407,7 @@ FilePacketWriter::OpenResult FilePacketWriter::Open(const FileHeader& header) {
 
 FilePacketWriter::WriteResult FilePacketWriter::Write(const SegmentRequest& request, const uint8_t* bytes,
                                                       uint64_t length, std::optional<FileSegment>* missing) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   missing->reset();
   auto found = m_header.segments.find(SegmentKey(request.id));
   if (found == m_header.segments.end() || found->second.offset != request.offset ||
@@ -445,7 +445,7 @@ FilePacketWriter::WriteResult FilePacketWriter::Write(const SegmentRequest& requ
 }
 
 bool FilePacketWriter::NextMissingSegment(FileSegment* segment) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   const FileSegment* missing = m_header.FirstMissingSegment();
   if (missing == nullptr) return false;
   *segment = *missing;
@@ -453,7 +453,7 @@ bool FilePacketWriter::NextMissingSegment(FileSegment* segment) {
 }
 
 std::string FilePacketWriter::FinalPath() {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_header.pathSource;
 }
 
@@ -480,7 +480,7 @@ FilePacketWriter::FinishResult FilePacketWriter::CheckDigest() {
 }
 
 FilePacketWriter::FinishResult FilePacketWriter::Finish() {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   if (m_finished || !m_header.service) return kNotPlaced;
   m_finished = true;
   AFCConnectionRef afc = m_header.service->AfcConnection();

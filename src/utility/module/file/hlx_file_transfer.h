@@ -19,17 +19,16 @@
 
 #include <rapidjson/document.h>
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "mobiledevice.h"
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -112,14 +111,14 @@ class FilePacketReader {
 
  private:
   // An idle file reference, waiting for one while every one is in use; ReturnFile gives it back.
-  AFCFileRef TakeFile();
-  void ReturnFile(AFCFileRef file);
+  AFCFileRef TakeFile() HLX_EXCLUDES(m_mutex);
+  void ReturnFile(AFCFileRef file) HLX_EXCLUDES(m_mutex);
 
   FileHeader m_header;
-  std::mutex m_mutex;
+  Mutex m_mutex;
   // guards: m_idleFiles (references opened by Open and not in use by a read)
-  std::vector<AFCFileRef> m_idleFiles;
-  std::condition_variable m_fileReturned;
+  std::vector<AFCFileRef> m_idleFiles HLX_GUARDED_BY(m_mutex);
+  CondVar m_fileReturned;
 };
 
 // An upload into header.path (the temporary file), with header.pathProject as its resume file. When
@@ -160,20 +159,21 @@ class FilePacketWriter {
 
  private:
   // Both with m_mutex held. The resume file stays open until the upload finishes.
-  bool WriteResumeFile();
-  void RecordWrittenSegment(const std::string& key);
-  bool ResumeFileMatches(FileHeader* resumed);
+  bool WriteResumeFile() HLX_REQUIRES(m_mutex);
+  void RecordWrittenSegment(const std::string& key) HLX_REQUIRES(m_mutex);
+  bool ResumeFileMatches(FileHeader* resumed) HLX_REQUIRES(m_mutex);
   // The closed temporary file's MD5 against the header's: kPlaced when they agree, kDigestMismatch
   // when they differ, kNotPlaced when the file could not be read.
-  FinishResult CheckDigest();
+  FinishResult CheckDigest() HLX_REQUIRES(m_mutex);
 
-  std::mutex m_mutex;
+  Mutex m_mutex;
   // guards: everything below
-  FileHeader m_header;
-  AFCFileRef m_file = 0;
-  AFCFileRef m_resumeFile = 0;
-  std::map<std::string, int64_t> m_statusOffsets;  // segment key -> byte of its status digit
-  bool m_finished = false;
+  FileHeader m_header HLX_GUARDED_BY(m_mutex);
+  AFCFileRef m_file HLX_GUARDED_BY(m_mutex) = 0;
+  AFCFileRef m_resumeFile HLX_GUARDED_BY(m_mutex) = 0;
+  // segment key -> byte of its status digit
+  std::map<std::string, int64_t> m_statusOffsets HLX_GUARDED_BY(m_mutex);
+  bool m_finished HLX_GUARDED_BY(m_mutex) = false;
 };
 
 // The path itself when free on the device, else the first free "name(n).ext" for n = 1..999 in the
