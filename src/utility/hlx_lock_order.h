@@ -18,7 +18,8 @@
 //      Under it, a file transfer's FileTransfer::mutex (hlx_module_file.cpp), held while the transfer's
 //      file service is opened, so the device caches (5) are taken under it; released before the
 //      transfer's reader or writer is finished, whose own mutex (FilePacketWriter::m_mutex,
-//      FilePacketReader::m_mutex) is held across its AFC calls and takes no other lock.
+//      FilePacketReader::m_mutex) is held across its AFC calls; under a writer's, only the
+//      process's held upload names (UploadNames::mutex, hlx_file_transfer.cpp) are taken.
 //   5. The device caches of hlx_device_session.cpp: the service cache's mutex, then the session
 //      cache's, then the connection cache's; never the reverse, and none is held while the device
 //      monitor's mutex is taken.
@@ -32,8 +33,9 @@
 //   8. The IPC channel's locks (hlx_ipc_channel.h): each taken alone, none held while another is
 //      taken or while a callback runs: the channel mutex, a connection's send mutex, the queue mutex,
 //      the callback mutexes.
-//   Leaves (no other lock of this list is taken while one of these is held): HLXDevice::m_mutex and
-//   VNLThreadPool::m_mutex (tasks run after it is released). Every other mutex of src/ guards its
+//   Leaves (no other lock of this list is taken while one of these is held): HLXDevice::m_mutex,
+//   VNLThreadPool::m_mutex (tasks run after it is released) and the upload names' mutex of
+//   hlx_file_transfer.cpp (taken under an upload writer's mutex). Every other mutex of src/ guards its
 //   own object's fields and is taken alone; a lock taken under another gets its place in this list.
 //
 // The macros below map to clang's thread-safety attributes, so that a clang build with

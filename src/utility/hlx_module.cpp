@@ -22,7 +22,7 @@ RequestPayload RequestPayload::Parse(const std::string& body) {
     return payload;
   }
   payload.json = body.substr(jsonStart, secondNul - jsonStart);
-  payload.data = body.substr(secondNul + 1);
+  payload.data = std::string_view(body).substr(secondNul + 1);
   return payload;
 }
 

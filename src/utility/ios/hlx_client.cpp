@@ -197,6 +197,9 @@ bool HLXClient::IsHelperChannelIdle() const {
 }
 
 bool HLXClient::ListenForHelper() {
+  // Two helper requests at once must not both listen: a second listen closes the first port, and
+  // the helper started on it for the first request would then never reach this instance.
+  MutexLock setUp(m_mutex);
   if (m_helper.ListeningConnection()) return true;
   m_helper.SetPacketCallback(OnHelperPacket);
   m_helper.SetEventCallback([this](const IPCChannelEvent& event) {
@@ -241,6 +244,14 @@ void HLXClient::AddPendingRequest(std::unique_ptr<IPCPacket1> packet) {
 
 bool HLXClient::QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet) {
   MutexLock lock(m_mutex);
+  if (m_pending.empty() && m_helper.HasConnections()) {
+    // The helper connected after the caller found the channel idle, and took the requests kept for
+    // it already: a second helper would answer every forwarded request again. The request runs
+    // again instead, and is forwarded.
+    IPCPacket1* raw = packet.release();
+    VNLThreadPool::GetInstance().AddTask([raw] { RunRequestTask(std::unique_ptr<IPCPacket1>(raw)); });
+    return true;
+  }
   if (m_pending.empty() && !startHelper()) return false;
   m_pending.push_back(std::move(packet));
   return true;
