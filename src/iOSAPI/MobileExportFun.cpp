@@ -91,13 +91,13 @@ bool CMobileExportFun::ExtendSearchPath() {
       root + "/Common Files/Apple/Mobile Device Support/",
       root + "/Common Files/Apple/Apple Application Support/",
   };
-  std::lock_guard<std::mutex> lock(m_foldersMutex);
+  MutexLock lock(m_foldersMutex);
   m_searchFolders = std::move(folders);
   return true;
 }
 
 std::vector<std::string> CMobileExportFun::SearchFolders() const {
-  std::lock_guard<std::mutex> lock(m_foldersMutex);
+  MutexLock lock(m_foldersMutex);
   return m_searchFolders;
 }
 
@@ -120,7 +120,7 @@ CMobileExportFun::Library CMobileExportFun::SlotLibrary(size_t slot) {
 
 bool CMobileExportFun::Init() {
   if (IsLoaded()) return true;
-  std::lock_guard<std::mutex> lock(m_initMutex);
+  MutexLock lock(m_initMutex);
   if (IsLoaded()) return true;  // another thread finished while this one waited
   if (!LoadAndResolve()) return false;
   m_loaded.store(true, std::memory_order_release);

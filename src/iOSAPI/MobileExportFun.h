@@ -11,12 +11,12 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "mobiledevice.h"
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -51,7 +51,7 @@ class CMobileExportFun {
   // Loads the libraries and fills every slot; true when every slot is filled. True at once, touching
   // nothing, once an earlier call succeeded. A failure leaves the table unusable and is logged; a
   // later call tries everything again.
-  [[nodiscard]] bool Init();
+  [[nodiscard]] bool Init() HLX_EXCLUDES(m_initMutex);
   bool IsLoaded() const { return m_loaded.load(std::memory_order_acquire); }
 
   // The registry values "AirTrafficHostDLL" and "iTunesMobileDeviceDLL" of kRegistryKey, read from
@@ -68,8 +68,8 @@ class CMobileExportFun {
   // "/Common Files/Apple/Mobile Device Support/" and "/Common Files/Apple/Apple Application
   // Support/". The list is rebuilt on every call rather than appended to, so that repeated failing
   // Inits do not grow it. Always true: nothing here can fail to be read.
-  bool ExtendSearchPath();
-  std::vector<std::string> SearchFolders() const;
+  bool ExtendSearchPath() HLX_EXCLUDES(m_foldersMutex);
+  std::vector<std::string> SearchFolders() const HLX_EXCLUDES(m_foldersMutex);
 
   // The slot table, for checks: the address a slot holds (null before Init), its export name and
   // the library it is looked up in. `slot` must be below kSlotCount.
@@ -85,19 +85,19 @@ class CMobileExportFun {
 #undef HLX_MOBILE_EXPORT
 
  private:
-  [[nodiscard]] bool LoadAndResolve();
+  [[nodiscard]] bool LoadAndResolve() HLX_REQUIRES(m_initMutex);
   void* LoadCoreFoundation() const;
 
   // Serialises Init; never held while a caller uses the slots. Taken before m_foldersMutex.
-  std::mutex m_initMutex;
+  Mutex m_initMutex;
   // guards: m_deviceLibrary and the slots while Init writes them
-  void* m_deviceLibrary = nullptr;
+  void* m_deviceLibrary HLX_GUARDED_BY(m_initMutex) = nullptr;
   // Written under m_initMutex; read by any thread. Set last, with release order, after every slot.
   std::atomic<bool> m_loaded{false};
 
-  mutable std::mutex m_foldersMutex;
+  mutable Mutex m_foldersMutex HLX_ACQUIRED_AFTER(m_initMutex);
   // guards: m_searchFolders
-  std::vector<std::string> m_searchFolders;
+  std::vector<std::string> m_searchFolders HLX_GUARDED_BY(m_foldersMutex);
 };
 
 // The binding's CFRelease as a deleter, so that every owned CoreFoundation object is released

@@ -60,9 +60,9 @@ constexpr char kIncompleteText[] = "BackupIncompleteError";
 // The devices (by UDID) whose backup service a session holds: the device serves one session at a
 // time, and two backups of one device would share what they write.
 struct RunningSessions {
-  std::mutex mutex;
+  Mutex mutex;
   // guards:
-  std::set<std::string> udids;
+  std::set<std::string> udids HLX_GUARDED_BY(mutex);
 };
 
 RunningSessions& Running() {
@@ -836,14 +836,14 @@ HLXBackupProtocol::HLXBackupProtocol(std::shared_ptr<HLXDevice> device) : m_devi
 HLXBackupProtocol::~HLXBackupProtocol() {
   if (!m_claimed) return;
   RunningSessions& running = Running();
-  std::lock_guard<std::mutex> lock(running.mutex);
+  MutexLock lock(running.mutex);
   running.udids.erase(m_device->Udid());
 }
 
 bool HLXBackupProtocol::Claim() {
   if (m_claimed) return true;
   RunningSessions& running = Running();
-  std::lock_guard<std::mutex> lock(running.mutex);
+  MutexLock lock(running.mutex);
   m_claimed = running.udids.insert(m_device->Udid()).second;
   if (!m_claimed) HLX_LOG(WARNING) << "backup: a second session of one device refused";
   return m_claimed;
@@ -852,7 +852,7 @@ bool HLXBackupProtocol::Claim() {
 void HLXBackupProtocol::Abort() {
   std::shared_ptr<HLXDeviceService> service;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     service = m_service;
     // A splice on the duplicate ends at once, whatever the library does with its own descriptor.
     if (m_plainSocket >= 0) (void)::shutdown(m_plainSocket, SHUT_RDWR);
@@ -860,8 +860,13 @@ void HLXBackupProtocol::Abort() {
   if (service) service->Close();
 }
 
+AMDServiceConnectionRef HLXBackupProtocol::SessionConnection() {
+  MutexLock lock(m_mutex);
+  return m_service->ServiceConnection();
+}
+
 void HLXBackupProtocol::EndSession() {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   if (m_plainSocket >= 0) ::close(m_plainSocket);
   m_plainSocket = -1;
   m_service.reset();
@@ -979,7 +984,7 @@ bool HLXBackupProtocol::OpenSession(const BackupSessionOptions& options, BackupS
                          ? md.AMDServiceConnectionGetSocket(connection)
                          : -1;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_service = service;
     if (socket >= 0) m_plainSocket = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
   }
@@ -1007,7 +1012,7 @@ BackupSessionResult HLXBackupProtocol::Backup(const BackupSessionOptions& option
   const bool open = OpenSession(options, &result, true);
   SocketSplice socketSplice(m_plainSocket);
   if (open) {
-    Conversation conversation(m_service->ServiceConnection(), options, *m_device, result, &socketSplice);
+    Conversation conversation(SessionConnection(), options, *m_device, result, &socketSplice);
     const std::string request =
         std::string(kBackupTemplateHead) + EscapeXmlText(conversation.udid) + kBackupTemplateTail;
     if (SendXml(conversation.connection, request)) {
@@ -1032,7 +1037,7 @@ BackupSessionResult HLXBackupProtocol::ChangePassword(const std::string& newPass
   BackupSessionOptions options;
   BackupSessionResult result;
   if (!OpenSession(options, &result)) return result;
-  AMDServiceConnectionRef connection = m_service->ServiceConnection();
+  AMDServiceConnectionRef connection = SessionConnection();
   const std::string request = std::string(HLX_PLIST_HEAD HLX_DTD) +
                               "<plist version=\"1.0\"><array><string>DLMessageProcessMessage</string><dict>"
                               "<key>MessageName</key><string>ChangePassword</string><key>NewPassword</key><string>" +
@@ -1062,7 +1067,7 @@ BackupSessionResult HLXBackupProtocol::Restore(const BackupSessionOptions& optio
   bool encrypted = false;
   if (result.code != kReplySuccess || !ReadBackupEncryption(options.backupFolder, &encrypted)) return result;
   if (!OpenSession(options, &result)) return result;
-  Conversation conversation(m_service->ServiceConnection(), options, *m_device, result);
+  Conversation conversation(SessionConnection(), options, *m_device, result);
   if (SendXml(conversation.connection, RestoreRequest(options, encrypted, m_device->Udid()))) {
     Converse(conversation, kRestoreDialogue);
   } else {

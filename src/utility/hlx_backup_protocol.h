@@ -19,11 +19,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "mobiledevice.h"
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -120,14 +120,16 @@ class HLXBackupProtocol {
   // service (an Abort then closes the library's descriptor, never this one).
   bool OpenSession(const BackupSessionOptions& options, BackupSessionResult* result, bool wantSocket = false);
   // Closes m_plainSocket and drops the service: the end of every session.
-  void EndSession();
+  void EndSession() HLX_EXCLUDES(m_mutex);
+  // The open session's service connection (OpenSession succeeded).
+  AMDServiceConnectionRef SessionConnection() HLX_EXCLUDES(m_mutex);
 
   std::shared_ptr<HLXDevice> m_device;
   bool m_claimed = false;  // the session thread's alone
-  std::mutex m_mutex;
+  Mutex m_mutex;
   // guards: m_service (the pointer; the service's own calls need no lock) and the closing and
   // shutting down of m_plainSocket (the session's thread alone sets it and reads from it)
-  std::shared_ptr<HLXDeviceService> m_service;
+  std::shared_ptr<HLXDeviceService> m_service HLX_GUARDED_BY(m_mutex);
   int m_plainSocket = -1;
 };
 

@@ -1,13 +1,12 @@
 // Device connections, sessions and services. Every library call goes through the binding table.
 #include "utility/hlx_device_session.h"
 
-#include <condition_variable>
 #include <cstdio>
 #include <map>
-#include <mutex>
 #include <set>
 
 #include "iOSAPI/MobileExportFun.h"
+#include "utility/hlx_lock_order.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_reply_code.h"
 
@@ -46,25 +45,27 @@ void NoteRefusal(const std::string& name, int result) {
 }
 
 // The service's "com.apple.afc" starts are serialised with every other start: one mutex for all
-// devices, as the device library expects starts one at a time.
+// devices, as the device library expects starts one at a time. Its mutex is taken before the
+// session cache's, which is taken before the connection cache's.
 struct ServiceCache {
-  std::mutex mutex;
-  std::condition_variable released;
+  Mutex mutex;
+  CondVar released;
   // guards: afc, busy
-  std::map<AMDeviceRef, std::weak_ptr<HLXDeviceService>> afc;
-  std::set<std::string> busy;  // "<service>-<device>" keys of services that others must wait for
+  std::map<AMDeviceRef, std::weak_ptr<HLXDeviceService>> afc HLX_GUARDED_BY(mutex);
+  // "<service>-<device>" keys of services that others must wait for
+  std::set<std::string> busy HLX_GUARDED_BY(mutex);
 };
 
 struct SessionCache {
-  std::mutex mutex;
+  Mutex mutex HLX_ACQUIRED_AFTER(ServiceCache::mutex);
   // guards: sessions
-  std::map<AMDeviceRef, std::weak_ptr<HLXDeviceSession>> sessions;
+  std::map<AMDeviceRef, std::weak_ptr<HLXDeviceSession>> sessions HLX_GUARDED_BY(mutex);
 };
 
 struct ConnectionCache {
-  std::mutex mutex;
+  Mutex mutex HLX_ACQUIRED_AFTER(SessionCache::mutex);
   // guards: connections
-  std::map<AMDeviceRef, std::weak_ptr<HLXDeviceConnection>> connections;
+  std::map<AMDeviceRef, std::weak_ptr<HLXDeviceConnection>> connections HLX_GUARDED_BY(mutex);
 };
 
 ServiceCache& Services() {
@@ -92,7 +93,7 @@ std::string BusyKey(const std::string& name, AMDeviceRef device) {
 
 // Connects, with one disconnect-and-retry when the first connect fails. Caller holds the
 // connection mutex.
-std::shared_ptr<HLXDeviceConnection> ConnectLocked(AMDeviceRef device) {
+std::shared_ptr<HLXDeviceConnection> ConnectLocked(AMDeviceRef device) HLX_REQUIRES(Connections().mutex) {
   if (Md().AMDeviceConnect(device) != 0) {
     Md().AMDeviceDisconnect(device);
     if (Md().AMDeviceConnect(device) != 0) return nullptr;
@@ -135,15 +136,15 @@ void HLXDeviceService::Close() {
   if (m_name == kBackupServiceName) {
     ServiceCache& cache = Services();
     {
-      std::lock_guard<std::mutex> lock(cache.mutex);
+      MutexLock lock(cache.mutex);
       cache.busy.erase(BusyKey(m_name, m_device));
     }
-    cache.released.notify_all();
+    cache.released.NotifyAll();
   }
 }
 
 std::shared_ptr<HLXDeviceConnection> GetDeviceConnection(AMDeviceRef device) {
-  std::lock_guard<std::mutex> lock(Connections().mutex);
+  MutexLock lock(Connections().mutex);
   auto found = Connections().connections.find(device);
   if (found != Connections().connections.end()) {
     if (auto live = found->second.lock()) return live;
@@ -154,17 +155,17 @@ std::shared_ptr<HLXDeviceConnection> GetDeviceConnection(AMDeviceRef device) {
 }
 
 std::shared_ptr<HLXDeviceConnection> CreateDeviceConnection(AMDeviceRef device) {
-  std::lock_guard<std::mutex> lock(Connections().mutex);
+  MutexLock lock(Connections().mutex);
   return ConnectLocked(device);
 }
 
 void DropDeviceConnection(AMDeviceRef device) {
-  std::lock_guard<std::mutex> lock(Connections().mutex);
+  MutexLock lock(Connections().mutex);
   Connections().connections.erase(device);
 }
 
 void DropDeviceSession(AMDeviceRef device) {
-  std::lock_guard<std::mutex> lock(Sessions().mutex);
+  MutexLock lock(Sessions().mutex);
   Sessions().sessions.erase(device);
 }
 
@@ -198,7 +199,7 @@ std::shared_ptr<HLXDeviceSession> StartDeviceSession(AMDeviceRef device, int32_t
 }
 
 std::shared_ptr<HLXDeviceSession> GetDeviceSession(AMDeviceRef device, int32_t* error) {
-  std::lock_guard<std::mutex> lock(Sessions().mutex);
+  MutexLock lock(Sessions().mutex);
   auto found = Sessions().sessions.find(device);
   if (found != Sessions().sessions.end()) {
     if (auto live = found->second.lock()) return live;
@@ -209,7 +210,7 @@ std::shared_ptr<HLXDeviceSession> GetDeviceSession(AMDeviceRef device, int32_t* 
 }
 
 std::shared_ptr<HLXDeviceSession> RenewDeviceSession(AMDeviceRef device, int32_t* error) {
-  std::lock_guard<std::mutex> lock(Sessions().mutex);
+  MutexLock lock(Sessions().mutex);
   std::shared_ptr<HLXDeviceSession> session = StartDeviceSession(device, error);
   if (session) Sessions().sessions[device] = session;
   return session;
@@ -248,7 +249,7 @@ std::shared_ptr<HLXDeviceService> HLXDeviceService::Start(AMDeviceRef device, in
 std::shared_ptr<HLXDeviceService> OpenDeviceService(AMDeviceRef device, int32_t* error, const std::string& name,
                                                     CFDictionaryRef options, bool wantAfc) {
   ServiceCache& cache = Services();
-  std::unique_lock<std::mutex> lock(cache.mutex);
+  MutexLock lock(cache.mutex);
   if (name == kAfcServiceName) {
     auto found = cache.afc.find(device);
     if (found != cache.afc.end()) {
@@ -259,7 +260,7 @@ std::shared_ptr<HLXDeviceService> OpenDeviceService(AMDeviceRef device, int32_t*
     return service;
   }
   const std::string busyKey = BusyKey(kBackupServiceName, device);
-  cache.released.wait(lock, [&] { return cache.busy.count(busyKey) == 0; });
+  while (cache.busy.count(busyKey) != 0) cache.released.Wait(cache.mutex);
   return HLXDeviceService::Start(device, error, name, options, wantAfc);
 }
 
@@ -267,9 +268,9 @@ std::shared_ptr<HLXDeviceService> StartServiceWithRenewal(AMDeviceRef device, co
   CFStringRef cfName = Md().__CFStringMakeConstantString(name.c_str());
   if (!cfName) return nullptr;
   ServiceCache& cache = Services();
-  std::unique_lock<std::mutex> lock(cache.mutex);
+  MutexLock lock(cache.mutex);
   const std::string busyKey = BusyKey(kBackupServiceName, device);
-  cache.released.wait(lock, [&] { return cache.busy.count(busyKey) == 0; });
+  while (cache.busy.count(busyKey) != 0) cache.released.Wait(cache.mutex);
   int32_t error = kReplySuccess;
   std::shared_ptr<HLXDeviceSession> session = GetDeviceSession(device, &error);
   AMDServiceConnectionRef connection = nullptr;

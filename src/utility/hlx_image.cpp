@@ -3,13 +3,12 @@
 // which is caught and reported as a null or empty result. No state; any thread.
 #include "utility/hlx_image.h"
 
+#include "utility/hlx_lock_order.h"
 #include "utility/hlx_zlib.h"
 
 #include <algorithm>
 #include <climits>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 // stb is third-party code: its own warnings are not ours to fix.
@@ -190,26 +189,26 @@ void AppendToJpegSink(void* context, void* data, int size) {
   }
 }
 
-std::mutex g_slotsMutex;
-std::condition_variable g_slotFreed;
-int g_slotsTaken = 0;  // guarded by g_slotsMutex
+Mutex g_slotsMutex;
+CondVar g_slotFreed;
+int g_slotsTaken HLX_GUARDED_BY(g_slotsMutex) = 0;
 
 }  // namespace
 
 LargeDecodeSlot::LargeDecodeSlot(bool large) : m_taken(large) {
   if (!m_taken) return;
-  std::unique_lock<std::mutex> lock(g_slotsMutex);
-  g_slotFreed.wait(lock, [] { return g_slotsTaken < kLargeDecodeSlots; });
+  MutexLock lock(g_slotsMutex);
+  while (g_slotsTaken >= kLargeDecodeSlots) g_slotFreed.Wait(g_slotsMutex);
   ++g_slotsTaken;
 }
 
 LargeDecodeSlot::~LargeDecodeSlot() {
   if (!m_taken) return;
   {
-    std::lock_guard<std::mutex> lock(g_slotsMutex);
+    MutexLock lock(g_slotsMutex);
     --g_slotsTaken;
   }
-  g_slotFreed.notify_one();
+  g_slotFreed.NotifyOne();
 }
 
 bool ReadImageSize(const uint8_t* bytes, size_t length, int* width, int* height) {

@@ -76,7 +76,8 @@ void StampActivity(IPCConnection& connection) {
 
 // Writes every byte of the vectors, resuming after partial writes and interruptions. The caller
 // holds the connection's send mutex.
-bool SendAllLocked(int fd, iovec* vectors, size_t count) {
+bool SendAllLocked(IPCConnection& connection, iovec* vectors, size_t count) HLX_REQUIRES(connection.sendMutex) {
+  const int fd = connection.socket();
   while (count > 0 && vectors[0].iov_len == 0) {
     ++vectors;
     --count;
@@ -107,8 +108,8 @@ bool SendAllLocked(int fd, iovec* vectors, size_t count) {
 bool SendVectors(const std::shared_ptr<IPCConnection>& connection, iovec* vectors, size_t count) {
   if (!connection) return false;
   StampActivity(*connection);
-  std::lock_guard<std::mutex> lock(connection->sendMutex);
-  const bool sent = SendAllLocked(connection->socket(), vectors, count);
+  hlx::MutexLock lock(connection->sendMutex);
+  const bool sent = SendAllLocked(*connection, vectors, count);
   // Stamped again before the lock is released: a heartbeat that waited for the lock then sees
   // traffic and stays out of a reply whose data part follows this head.
   StampActivity(*connection);
@@ -215,7 +216,7 @@ IPCChannel::IPCChannel()
 IPCChannel::~IPCChannel() { StopAndJoin(); }
 
 void IPCChannel::SetEventCallback(EventCallback callback) {
-  std::lock_guard<std::mutex> lock(m_callbackMutex);
+  hlx::MutexLock lock(m_callbackMutex);
   m_eventCallback = std::move(callback);
 }
 
@@ -226,7 +227,7 @@ void IPCChannel::SetHeartbeatIntervalMs(int64_t intervalMs) {
 int IPCChannel::EmitEvent(const IPCChannelEvent& event) {
   EventCallback callback;
   {
-    std::lock_guard<std::mutex> lock(m_callbackMutex);
+    hlx::MutexLock lock(m_callbackMutex);
     callback = m_eventCallback;
   }
   if (!callback) return 0;
@@ -260,26 +261,32 @@ void IPCChannel::WakeThreads() {
 }
 
 void IPCChannel::WaitForStop(std::chrono::milliseconds duration) {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_changed.wait_for(lock, duration, [this] { return m_stop.load(); });
+  const auto deadline = std::chrono::steady_clock::now() + duration;
+  hlx::MutexLock lock(m_mutex);
+  while (!m_stop.load() && m_changed.WaitUntil(m_mutex, deadline)) {
+  }
 }
 
 bool IPCChannel::IsInSet(const std::shared_ptr<IPCConnection>& connection) const {
   return m_connections.count(connection) != 0;
 }
 
+bool IPCChannel::HeartbeatEnded(const std::shared_ptr<IPCConnection>& connection) const {
+  return m_stop.load() || !IsInSet(connection) || connection->closed.load();
+}
+
 std::vector<std::shared_ptr<IPCConnection>> IPCChannel::Connections() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  hlx::MutexLock lock(m_mutex);
   return {m_connections.begin(), m_connections.end()};
 }
 
 bool IPCChannel::HasConnections() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  hlx::MutexLock lock(m_mutex);
   return !m_connections.empty();
 }
 
 std::shared_ptr<IPCConnection> IPCChannel::ListeningConnection() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  hlx::MutexLock lock(m_mutex);
   return m_listening;
 }
 
@@ -288,11 +295,11 @@ void IPCChannel::Close() {
   std::set<std::shared_ptr<IPCConnection>> connections;
   std::shared_ptr<IPCConnection> listening;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    hlx::MutexLock lock(m_mutex);
     connections.swap(m_connections);
     listening = std::move(m_listening);
   }
-  m_changed.notify_all();
+  m_changed.NotifyAll();
   WakeThreads();
   // Shut down rather than closed here: threads and packets may still hold the connections, and the
   // descriptors close with their last reference.
@@ -305,7 +312,7 @@ void IPCChannel::StopAndJoin() {
   std::thread acceptThread;
   std::vector<HeartbeatThread> heartbeats;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    hlx::MutexLock lock(m_mutex);
     acceptThread = std::move(m_acceptThread);
     heartbeats.swap(m_heartbeatThreads);
   }
@@ -338,7 +345,7 @@ std::shared_ptr<IPCConnection> IPCChannel::Connect(int32_t port) {
   auto connection =
       std::make_shared<IPCConnection>(std::move(socket), port, kLoopbackHost, IPCConnectionKind::kOutgoing);
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    hlx::MutexLock lock(m_mutex);
     if (m_stop.load()) return nullptr;
     m_connections.insert(connection);
     // Finished heartbeat threads of earlier connections are reaped here, so reconnecting for the
@@ -358,7 +365,7 @@ std::shared_ptr<IPCConnection> IPCChannel::Connect(int32_t port) {
     });
     m_heartbeatThreads.push_back(HeartbeatThread{std::move(thread), std::move(finished)});
   }
-  m_changed.notify_all();
+  m_changed.NotifyAll();
   Wake(m_receiveWake);
   return connection;
 }
@@ -379,7 +386,7 @@ std::shared_ptr<IPCConnection> IPCChannel::Listen(int32_t port) {
       std::make_shared<IPCConnection>(std::move(socket), boundPort, kLoopbackHost, IPCConnectionKind::kAccepted);
   std::shared_ptr<IPCConnection> replaced;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    hlx::MutexLock lock(m_mutex);
     if (m_stop.load()) return nullptr;
     replaced = std::move(m_listening);
     m_listening = listening;
@@ -446,11 +453,11 @@ void IPCChannel::AcceptOne(const std::shared_ptr<IPCConnection>& listener) {
   auto connection =
       std::make_shared<IPCConnection>(std::move(socket), listener->port, std::string(), IPCConnectionKind::kAccepted);
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    hlx::MutexLock lock(m_mutex);
     if (m_stop.load()) return;
     m_connections.insert(connection);
   }
-  m_changed.notify_all();
+  m_changed.NotifyAll();
   Wake(m_receiveWake);
   IPCChannelEvent accepted;
   accepted.kind = IPCChannelEventKind::kConnectionAccepted;
@@ -466,8 +473,8 @@ void IPCChannel::ReceiveLoop() {
     while (!m_stop.load()) {
       polled.clear();
       {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_stop.load() || !m_connections.empty(); });
+        hlx::MutexLock lock(m_mutex);
+        while (!m_stop.load() && m_connections.empty()) m_changed.Wait(m_mutex);
         if (m_stop.load()) break;
         size_t reading = 0;
         for (const auto& connection : m_connections) reading += connection->inReadSet ? 1 : 0;
@@ -522,11 +529,11 @@ void IPCChannel::ReadConnection(const std::shared_ptr<IPCConnection>& connection
 
 void IPCChannel::Disconnect(const std::shared_ptr<IPCConnection>& connection) {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    hlx::MutexLock lock(m_mutex);
     m_connections.erase(connection);
   }
   // Wakes the connection's heartbeat thread, which ends once its connection left the set.
-  m_changed.notify_all();
+  m_changed.NotifyAll();
   ::shutdown(connection->socket(), SHUT_RDWR);
   if (!connection->closed.exchange(true)) OnData(connection, nullptr, 0);
 }
@@ -536,11 +543,12 @@ void IPCChannel::HeartbeatLoop(std::shared_ptr<IPCConnection> connection) {
     int32_t tick = 0;
     for (;;) {
       {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        const auto ended = [&] { return m_stop.load() || !IsInSet(connection) || connection->closed.load(); };
-        if (ended()) return;
         const std::chrono::milliseconds interval(m_heartbeatIntervalMs.load());
-        if (m_changed.wait_for(lock, interval, ended)) return;
+        const auto deadline = std::chrono::steady_clock::now() + interval;
+        hlx::MutexLock lock(m_mutex);
+        while (!HeartbeatEnded(connection) && m_changed.WaitUntil(m_mutex, deadline)) {
+        }
+        if (HeartbeatEnded(connection)) return;
       }
       tick = tick >= kMaxHeartbeatTick ? 1 : tick + 1;
       IPCChannelEvent tickEvent;
@@ -565,7 +573,7 @@ void IPCChannel::HeartbeatLoop(std::shared_ptr<IPCConnection> connection) {
 }
 
 void IPCChannel::SendHeartbeat(const std::shared_ptr<IPCConnection>& connection) {
-  std::lock_guard<std::mutex> lock(connection->sendMutex);
+  hlx::MutexLock lock(connection->sendMutex);
   // A send that began after the tick stamped the connection; it may be the head of a reply whose
   // data part is still to come, so the heartbeat must not go between them.
   if (connection->activityStamp.load() != 0) return;
@@ -573,7 +581,7 @@ void IPCChannel::SendHeartbeat(const std::shared_ptr<IPCConnection>& connection)
   vector.iov_base = const_cast<uint8_t*>(hlx::kHeartbeatBytes.data());
   vector.iov_len = hlx::kHeartbeatBytes.size();
   // Deliberately not stamped: a heartbeat is not traffic, so an idle line gets one every tick.
-  if (!SendAllLocked(connection->socket(), &vector, 1)) {
+  if (!SendAllLocked(*connection, &vector, 1)) {
     VLOG(1) << "IPC heartbeat not sent on socket " << connection->socket() << ", errno " << errno;
   }
 }
@@ -591,14 +599,14 @@ IPCPacketChannel::~IPCPacketChannel() {
 }
 
 void IPCPacketChannel::SetPacketCallback(PacketCallback callback) {
-  std::lock_guard<std::mutex> lock(m_packetCallbackMutex);
+  hlx::MutexLock lock(m_packetCallbackMutex);
   m_packetCallback = std::move(callback);
 }
 
 void IPCPacketChannel::Close() {
   IPCChannel::Close();
-  { std::lock_guard<std::mutex> lock(m_queueMutex); }
-  m_queueCondition.notify_all();
+  { hlx::MutexLock lock(m_queueMutex); }
+  m_queueCondition.NotifyAll();
 }
 
 void IPCPacketChannel::OnData(const std::shared_ptr<IPCConnection>& connection, const uint8_t* bytes, size_t length) {
@@ -654,18 +662,18 @@ void IPCPacketChannel::QueuePackets(std::vector<std::unique_ptr<IPCPacket1>> pac
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
+    hlx::MutexLock lock(m_queueMutex);
     for (auto& packet : packets) m_queue.push_back(std::move(packet));
   }
-  m_queueCondition.notify_one();
+  m_queueCondition.NotifyOne();
 }
 
 void IPCPacketChannel::DispatchLoop() {
   for (;;) {
     std::unique_ptr<IPCPacket1> packet;
     {
-      std::unique_lock<std::mutex> lock(m_queueMutex);
-      m_queueCondition.wait(lock, [this] { return IsStopped() || !m_queue.empty(); });
+      hlx::MutexLock lock(m_queueMutex);
+      while (!IsStopped() && m_queue.empty()) m_queueCondition.Wait(m_queueMutex);
       if (IsStopped()) return;
       packet = std::move(m_queue.front());
       m_queue.pop_front();
@@ -677,7 +685,7 @@ void IPCPacketChannel::DispatchLoop() {
 void IPCPacketChannel::Deliver(std::unique_ptr<IPCPacket1> packet) {
   PacketCallback callback;
   {
-    std::lock_guard<std::mutex> lock(m_packetCallbackMutex);
+    hlx::MutexLock lock(m_packetCallbackMutex);
     callback = m_packetCallback;
   }
   if (!callback) return;

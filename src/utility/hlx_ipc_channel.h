@@ -16,7 +16,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -29,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "utility/hlx_lock_order.h"
 #include "utility/hlx_packet.h"
 
 namespace vnl {
@@ -97,8 +97,8 @@ class IPCConnection {
 
   // Serialises writes to the socket, so that packets and heartbeats never interleave. Lives here
   // rather than in a process-wide registry so that it goes away with the connection.
-  // guards: writes to m_socket
-  std::mutex sendMutex;
+  // guards: writes to m_socket (SendAllLocked requires it)
+  hlx::Mutex sendMutex;
 
  private:
   vnl::ScopedFd m_socket;
@@ -228,10 +228,11 @@ class IPCChannel {
     std::shared_ptr<std::atomic<bool>> finished;
   };
 
-  int EmitEvent(const IPCChannelEvent& event);
-  bool IsInSet(const std::shared_ptr<IPCConnection>& connection) const;  // caller holds m_mutex
+  int EmitEvent(const IPCChannelEvent& event) HLX_EXCLUDES(m_callbackMutex, m_mutex);
+  bool IsInSet(const std::shared_ptr<IPCConnection>& connection) const HLX_REQUIRES(m_mutex);
+  bool HeartbeatEnded(const std::shared_ptr<IPCConnection>& connection) const HLX_REQUIRES(m_mutex);
   void WakeThreads();
-  void WaitForStop(std::chrono::milliseconds duration);
+  void WaitForStop(std::chrono::milliseconds duration) HLX_EXCLUDES(m_mutex);
 
   void ReceiveLoop();
   void ReadConnection(const std::shared_ptr<IPCConnection>& connection, uint8_t* buffer);
@@ -240,18 +241,18 @@ class IPCChannel {
   void HeartbeatLoop(std::shared_ptr<IPCConnection> connection);
   void SendHeartbeat(const std::shared_ptr<IPCConnection>& connection);
 
-  std::mutex m_callbackMutex;
+  hlx::Mutex m_callbackMutex;
   // guards: m_eventCallback
-  EventCallback m_eventCallback;
+  EventCallback m_eventCallback HLX_GUARDED_BY(m_callbackMutex);
 
-  mutable std::mutex m_mutex;
+  mutable hlx::Mutex m_mutex;
   // Signalled when a connection is added, when one leaves and on Close.
-  std::condition_variable m_changed;
+  hlx::CondVar m_changed;
   // guards: m_connections, m_listening, m_acceptThread, m_heartbeatThreads
-  std::set<std::shared_ptr<IPCConnection>> m_connections;
-  std::shared_ptr<IPCConnection> m_listening;
-  std::thread m_acceptThread;
-  std::vector<HeartbeatThread> m_heartbeatThreads;
+  std::set<std::shared_ptr<IPCConnection>> m_connections HLX_GUARDED_BY(m_mutex);
+  std::shared_ptr<IPCConnection> m_listening HLX_GUARDED_BY(m_mutex);
+  std::thread m_acceptThread HLX_GUARDED_BY(m_mutex);
+  std::vector<HeartbeatThread> m_heartbeatThreads HLX_GUARDED_BY(m_mutex);
 
   std::atomic<bool> m_stop{false};
   std::atomic<int64_t> m_heartbeatIntervalMs{kDefaultHeartbeatIntervalMs};
@@ -291,18 +292,18 @@ class IPCPacketChannel : public IPCChannel {
   void OnData(const std::shared_ptr<IPCConnection>& connection, const uint8_t* bytes, size_t length) override;
 
  private:
-  void QueuePackets(std::vector<std::unique_ptr<IPCPacket1>> packets);
-  void DispatchLoop();
-  void Deliver(std::unique_ptr<IPCPacket1> packet);
+  void QueuePackets(std::vector<std::unique_ptr<IPCPacket1>> packets) HLX_EXCLUDES(m_queueMutex);
+  void DispatchLoop() HLX_EXCLUDES(m_queueMutex);
+  void Deliver(std::unique_ptr<IPCPacket1> packet) HLX_EXCLUDES(m_queueMutex, m_packetCallbackMutex);
 
-  std::mutex m_queueMutex;
-  std::condition_variable m_queueCondition;
+  hlx::Mutex m_queueMutex;
+  hlx::CondVar m_queueCondition;
   // guards: m_queue
-  std::deque<std::unique_ptr<IPCPacket1>> m_queue;
+  std::deque<std::unique_ptr<IPCPacket1>> m_queue HLX_GUARDED_BY(m_queueMutex);
 
-  std::mutex m_packetCallbackMutex;
+  hlx::Mutex m_packetCallbackMutex;
   // guards: m_packetCallback
-  PacketCallback m_packetCallback;
+  PacketCallback m_packetCallback HLX_GUARDED_BY(m_packetCallbackMutex);
 
   // One reader per connection, made on its first bytes and dropped with its close. Receive thread
   // only; keyed by the shared reference so that a freed connection's address can never be mistaken

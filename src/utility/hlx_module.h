@@ -8,12 +8,12 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include <rapidjson/document.h>
 
+#include "utility/hlx_lock_order.h"
 #include "utility/hlx_reply_code.h"
 #include "utility/hlx_request_code.h"
 
@@ -72,7 +72,7 @@ class HLXModule {
  protected:
   NotifyCallback m_notify = nullptr;
   void* m_notifyUserData = nullptr;
-  std::mutex m_mutex;  // for the derived module's own shared state
+  Mutex m_mutex;  // for the derived module's own shared state
 };
 
 class ModuleRegistry {

@@ -82,7 +82,7 @@ bool CRedirector::Open(const std::vector<std::string>& argv) {
   }
   uint64_t startTicks = os::Os().processStartTicks(child.pid);
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_childStdout = output[0];
     m_childStdin = input[1];
     m_stopRead = stop[0];
@@ -95,7 +95,7 @@ bool CRedirector::Open(const std::vector<std::string>& argv) {
     m_thread = std::thread(&CRedirector::ReaderMain, this, output[0], stop[0], child.pid, startTicks);
   } catch (const std::system_error& error) {
     {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      MutexLock lock(m_mutex);
       m_readerRunning = false;
     }
     return FailOpen(error.code().value(), nullptr,
@@ -121,19 +121,24 @@ void CRedirector::WriteStdError(const char* text) { std::printf("%s", text); }
 void CRedirector::Close() {
   bool fromReader;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     fromReader = m_readerRunning && m_readerId == std::this_thread::get_id();
   }
   // The reader closes at its own end; only another thread stops it and joins it.
   if (!fromReader && m_thread.joinable()) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_stopWrite >= 0) {
-      char stopByte = 1;
-      ssize_t written = write(m_stopWrite, &stopByte, 1);
-      (void)written;  // the pipe is empty and ours: one byte always fits
+    bool ended = false;
+    {
+      MutexLock lock(m_mutex);
+      if (m_stopWrite >= 0) {
+        char stopByte = 1;
+        ssize_t written = write(m_stopWrite, &stopByte, 1);
+        (void)written;  // the pipe is empty and ours: one byte always fits
+      }
+      const auto deadline = std::chrono::steady_clock::now() + kReaderStopWait;
+      while (m_readerRunning && m_readerEnded.WaitUntil(m_mutex, deadline)) {
+      }
+      ended = !m_readerRunning;
     }
-    bool ended = m_readerEnded.wait_for(lock, kReaderStopWait, [this] { return !m_readerRunning; });
-    lock.unlock();
     // The reader is busy in a sink that does not return. It is never killed (that would leave its
     // locks and memory in any state); say so, and wait for it.
     if (!ended) WriteStdError("The redir thread is dead\r\n");
@@ -143,7 +148,7 @@ void CRedirector::Close() {
 }
 
 void CRedirector::CloseDescriptors() {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   CloseFd(&m_stopRead);
   CloseFd(&m_stopWrite);
   CloseFd(&m_childStdin);
@@ -155,21 +160,21 @@ void CRedirector::CloseDescriptors() {
 }
 
 int CRedirector::ExitCode() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_exitCode;
 }
 
 void CRedirector::WaitForReader() {
   if (!m_thread.joinable()) return;
   {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_readerEnded.wait(lock, [this] { return !m_readerRunning; });
+    MutexLock lock(m_mutex);
+    while (m_readerRunning) m_readerEnded.Wait(m_mutex);
   }
   m_thread.join();
 }
 
 void CRedirector::CloseChildInput() {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   CloseFd(&m_childStdin);
 }
 
@@ -192,7 +197,7 @@ CRedirector::DrainResult CRedirector::Drain(int outputFd) {
 
 void CRedirector::ReaderMain(int outputFd, int stopFd, int32_t pid, uint64_t startTicks) {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_readerId = std::this_thread::get_id();
   }
   const std::chrono::milliseconds interval(m_waitIntervalMs);
@@ -240,16 +245,16 @@ void CRedirector::ReaderMain(int outputFd, int stopFd, int32_t pid, uint64_t sta
   }
   if (childEnded) {
     int exitCode = os::Os().waitProcess(pid);
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_exitCode = exitCode;
     m_childPid = 0;
   }
   Close();
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_readerRunning = false;
   }
-  m_readerEnded.notify_all();
+  m_readerEnded.NotifyAll();
 }
 
 // ---- SyncRedirector --------------------------------------------------------------------------

@@ -15,12 +15,12 @@
 // they end, so no zombie stays behind.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -80,17 +80,18 @@ class CRedirector {
   // The thread object is touched only by the owner thread.
   std::thread m_thread;
 
-  mutable std::mutex m_mutex;
+  mutable Mutex m_mutex;
   // guards: everything below
-  std::condition_variable m_readerEnded;
-  bool m_readerRunning = false;
-  std::thread::id m_readerId;
-  int m_stopRead = -1;  // the stop "event": a pipe the reader polls; a byte in it means stop
-  int m_stopWrite = -1;
-  int m_childStdin = -1;   // our write end of the child's input (close-on-exec)
-  int m_childStdout = -1;  // our read end of the child's output and error (close-on-exec)
-  int32_t m_childPid = 0;  // 0 when there is no child, or it has been reaped
-  int m_exitCode = -1;
+  CondVar m_readerEnded;
+  bool m_readerRunning HLX_GUARDED_BY(m_mutex) = false;
+  std::thread::id m_readerId HLX_GUARDED_BY(m_mutex);
+  // the stop "event": a pipe the reader polls; a byte in it means stop
+  int m_stopRead HLX_GUARDED_BY(m_mutex) = -1;
+  int m_stopWrite HLX_GUARDED_BY(m_mutex) = -1;
+  int m_childStdin HLX_GUARDED_BY(m_mutex) = -1;   // our write end of the child's input (close-on-exec)
+  int m_childStdout HLX_GUARDED_BY(m_mutex) = -1;  // our read end of the child's output and error (close-on-exec)
+  int32_t m_childPid HLX_GUARDED_BY(m_mutex) = 0;  // 0 when there is no child, or it has been reaped
+  int m_exitCode HLX_GUARDED_BY(m_mutex) = -1;
 };
 
 // Runs one command to its end and returns everything it printed.

@@ -7,14 +7,13 @@
 #include <time.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include "os/hlx_os.h"
+#include "utility/hlx_lock_order.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_module.h"
 #include "utility/hlx_paths.h"
@@ -35,8 +34,8 @@ namespace hlx {
 namespace {
 
 struct QuitSignal {
-  std::mutex mutex;
-  std::condition_variable changed;  // signalled once, by QuitMainLoop
+  Mutex mutex;
+  CondVar changed;  // signalled once, by QuitMainLoop
 };
 
 QuitSignal& GetQuitSignal() {
@@ -45,15 +44,16 @@ QuitSignal& GetQuitSignal() {
 }
 
 struct Watchdog {
-  std::mutex mutex;
-  std::condition_variable retargeted;
+  Mutex mutex;
+  CondVar retargeted;
   // guards: the fields below
-  int32_t processId = 0;
-  uint64_t startTicks = 0;  // of processId when watching began; 0 when it was not running
-  uint64_t generation = 0;  // bumped by every StartWatchdog call
-  std::function<void()> onGone;
-  int32_t pollMs = 500;
-  bool running = false;
+  int32_t processId HLX_GUARDED_BY(mutex) = 0;
+  // of processId when watching began; 0 when it was not running
+  uint64_t startTicks HLX_GUARDED_BY(mutex) = 0;
+  uint64_t generation HLX_GUARDED_BY(mutex) = 0;  // bumped by every StartWatchdog call
+  std::function<void()> onGone HLX_GUARDED_BY(mutex);
+  int32_t pollMs HLX_GUARDED_BY(mutex) = 500;
+  bool running HLX_GUARDED_BY(mutex) = false;
 };
 
 Watchdog& GetWatchdog() {
@@ -63,29 +63,33 @@ Watchdog& GetWatchdog() {
 
 void RunWatchdog() {
   Watchdog& dog = GetWatchdog();
-  std::unique_lock<std::mutex> lock(dog.mutex);
   while (true) {
-    const uint64_t generation = dog.generation;
-    bool alive =
-        dog.processId == 0 || (dog.startTicks != 0 && os::Os().processStartTicks(dog.processId) == dog.startTicks);
-    if (alive) {
-      dog.retargeted.wait_for(lock, std::chrono::milliseconds(dog.pollMs));
-      continue;
+    uint64_t generation = 0;
+    std::function<void()> onGone;
+    {
+      MutexLock lock(dog.mutex);
+      generation = dog.generation;
+      bool alive =
+          dog.processId == 0 || (dog.startTicks != 0 && os::Os().processStartTicks(dog.processId) == dog.startTicks);
+      if (alive) {
+        (void)dog.retargeted.WaitUntil(dog.mutex,
+                                       std::chrono::steady_clock::now() + std::chrono::milliseconds(dog.pollMs));
+        continue;
+      }
+      HLX_LOG(INFO) << "watched process " << dog.processId << " is gone";
+      onGone = dog.onGone;
     }
-    HLX_LOG(INFO) << "watched process " << dog.processId << " is gone";
-    std::function<void()> onGone = dog.onGone;
-    lock.unlock();
     if (onGone) onGone();
-    lock.lock();
     // Sleep until someone points the watchdog at another process.
-    dog.retargeted.wait(lock, [&] { return dog.generation != generation; });
+    MutexLock lock(dog.mutex);
+    while (dog.generation == generation) dog.retargeted.Wait(dog.mutex);
   }
 }
 
 struct ChildProcessTable {
-  std::mutex mutex;
+  Mutex mutex;
   // guards: folders
-  std::map<int32_t, std::string> folders;  // process id -> work folder
+  std::map<int32_t, std::string> folders HLX_GUARDED_BY(mutex);  // process id -> work folder
 };
 
 ChildProcessTable& GetChildProcessTable() {
@@ -98,10 +102,10 @@ ChildProcessTable& GetChildProcessTable() {
 void QuitMainLoop() {
   QuitSignal& signal = GetQuitSignal();
   {
-    std::lock_guard<std::mutex> lock(signal.mutex);
+    MutexLock lock(signal.mutex);
     GetStartupState().quitting = true;
   }
-  signal.changed.notify_all();
+  signal.changed.NotifyAll();
 }
 
 void RunMainLoop() {
@@ -111,16 +115,18 @@ void RunMainLoop() {
 
 bool WaitForQuit(int32_t timeoutMs) {
   QuitSignal& signal = GetQuitSignal();
-  std::unique_lock<std::mutex> lock(signal.mutex);
-  return signal.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                 [] { return GetStartupState().quitting.load(); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  MutexLock lock(signal.mutex);
+  while (!GetStartupState().quitting.load() && signal.changed.WaitUntil(signal.mutex, deadline)) {
+  }
+  return GetStartupState().quitting.load();
 }
 
 void StartWatchdog(int32_t processId, int32_t pollMs, std::function<void()> onGone) {
   Watchdog& dog = GetWatchdog();
   bool startThread = false;
   {
-    std::lock_guard<std::mutex> lock(dog.mutex);
+    MutexLock lock(dog.mutex);
     dog.processId = processId;
     dog.startTicks = processId == 0 ? 0 : os::Os().processStartTicks(processId);
     dog.pollMs = pollMs > 0 ? pollMs : 500;
@@ -131,25 +137,25 @@ void StartWatchdog(int32_t processId, int32_t pollMs, std::function<void()> onGo
       startThread = true;
     }
   }
-  dog.retargeted.notify_all();
+  dog.retargeted.NotifyAll();
   if (startThread) std::thread(RunWatchdog).detach();
 }
 
 void AddChildProcess(int32_t processId, const std::string& folder) {
   ChildProcessTable& table = GetChildProcessTable();
-  std::lock_guard<std::mutex> lock(table.mutex);
+  MutexLock lock(table.mutex);
   table.folders[processId] = folder;
 }
 
 bool RemoveChildProcess(int32_t processId) {
   ChildProcessTable& table = GetChildProcessTable();
-  std::lock_guard<std::mutex> lock(table.mutex);
+  MutexLock lock(table.mutex);
   return table.folders.erase(processId) == 1;
 }
 
 void TerminateChildProcesses() {
   ChildProcessTable& table = GetChildProcessTable();
-  std::lock_guard<std::mutex> lock(table.mutex);
+  MutexLock lock(table.mutex);
   for (const auto& [processId, folder] : table.folders) {
     if (!os::Os().terminateProcess(processId)) {
       HLX_LOG(WARNING) << "child process " << processId << " could not be terminated";

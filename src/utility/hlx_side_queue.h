@@ -5,15 +5,16 @@
 // on that thread when it has none).
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -31,8 +32,8 @@ class SideQueue {
   SideQueue(const SideQueue&) = delete;
   SideQueue& operator=(const SideQueue&) = delete;
 
-  void Push(T item) {
-    std::unique_lock<std::mutex> lock(m_mutex);
+  void Push(T item) HLX_EXCLUDES(m_mutex) {
+    ReleasableMutexLock lock(m_mutex);
     if (m_threads.empty() && !m_inline) {
       try {
         while (m_threads.size() < m_threadCount) m_threads.emplace_back([this] { Run(); });
@@ -40,51 +41,52 @@ class SideQueue {
         m_inline = m_threads.empty();
       }
     }
-    m_room.wait(lock, [this] { return m_inline || m_queue.size() < m_maxQueued; });
+    while (!m_inline && m_queue.size() >= m_maxQueued) m_room.Wait(m_mutex);
     if (m_inline) {
-      lock.unlock();
+      lock.Release();
       m_handle(item);
       return;
     }
     m_queue.push_back(std::move(item));
-    m_wake.notify_one();
+    m_wake.NotifyOne();
   }
 
-  void Finish() {
+  void Finish() HLX_EXCLUDES(m_mutex) {
     {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      MutexLock lock(m_mutex);
       m_inline = true;
     }
-    m_wake.notify_all();
-    m_room.notify_all();
+    m_wake.NotifyAll();
+    m_room.NotifyAll();
     for (std::thread& thread : m_threads) {
       if (thread.joinable()) thread.join();
     }
   }
 
  private:
-  void Run() {
-    std::unique_lock<std::mutex> lock(m_mutex);
+  void Run() HLX_EXCLUDES(m_mutex) {
     for (;;) {
-      m_wake.wait(lock, [this] { return m_inline || !m_queue.empty(); });
-      if (m_queue.empty()) return;
-      T item = std::move(m_queue.front());
-      m_queue.pop_front();
-      m_room.notify_all();
-      lock.unlock();
-      m_handle(item);
-      lock.lock();
+      std::optional<T> item;
+      {
+        MutexLock lock(m_mutex);
+        while (!m_inline && m_queue.empty()) m_wake.Wait(m_mutex);
+        if (m_queue.empty()) return;
+        item.emplace(std::move(m_queue.front()));
+        m_queue.pop_front();
+        m_room.NotifyAll();
+      }
+      m_handle(*item);
     }
   }
 
   const std::function<void(T&)> m_handle;
   const size_t m_threadCount;
   const size_t m_maxQueued;
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  std::condition_variable m_room;      // a queued item was taken, or Finish
-  bool m_inline = false;               // guarded by m_mutex; set for good by Finish
-  std::deque<T> m_queue;               // guarded by m_mutex
+  Mutex m_mutex;
+  CondVar m_wake;
+  CondVar m_room;  // a queued item was taken, or Finish
+  bool m_inline HLX_GUARDED_BY(m_mutex) = false;  // set for good by Finish
+  std::deque<T> m_queue HLX_GUARDED_BY(m_mutex);
   std::vector<std::thread> m_threads;  // made by the first Push, under m_mutex
 };
 

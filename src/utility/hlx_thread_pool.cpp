@@ -10,11 +10,11 @@ VNLThreadPool::VNLThreadPool(int workerCount) : m_workerCount(workerCount > 0 ? 
 
 VNLThreadPool::~VNLThreadPool() {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_stopping = true;
     for (Idle* idle : m_idle) {
       idle->woken = true;
-      idle->wake.notify_one();
+      idle->wake.NotifyOne();
     }
     m_idle.clear();
   }
@@ -37,7 +37,7 @@ void VNLThreadPool::Start() {
 void VNLThreadPool::AddTask(PoolTask task, PoolTaskKind kind) {
   Idle* idle = nullptr;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_pending.push_back({std::move(task), kind});
     if (!m_idle.empty()) {
       idle = m_idle.back();
@@ -48,7 +48,7 @@ void VNLThreadPool::AddTask(PoolTask task, PoolTaskKind kind) {
   // Notified after the lock is released, so that the worker does not wake only to wait for the
   // mutex. Should it have taken a task and gone idle again meanwhile, this wakes it early and it
   // waits on.
-  if (idle) idle->wake.notify_one();
+  if (idle) idle->wake.NotifyOne();
 }
 
 std::deque<VNLThreadPool::Pending>::iterator VNLThreadPool::NextStartable() {
@@ -65,14 +65,14 @@ void VNLThreadPool::WorkerThread(Idle* self) {
     PoolTask task;
     PoolTaskKind kind = kNoKind;
     {
-      std::unique_lock<std::mutex> lock(m_mutex);
+      MutexLock lock(m_mutex);
       // A worker that ends a bounded task loops back here itself, so the task it unblocks needs no
       // wake-up of another worker. One woken for a task that another worker took meanwhile, or
       // whose kind is at its bound, goes back on the stack.
       while (!m_stopping && NextStartable() == m_pending.end()) {
         self->woken = false;
         m_idle.push_back(self);
-        self->wake.wait(lock, [&] { return self->woken; });
+        while (!self->woken) self->wake.Wait(m_mutex);
       }
       if (m_stopping) return;
       auto next = NextStartable();
@@ -90,7 +90,7 @@ void VNLThreadPool::WorkerThread(Idle* self) {
     }
     task = nullptr;  // the task's captures go now, not when the worker takes its next task
     if (kind != kNoKind) {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      MutexLock lock(m_mutex);
       if (--m_running[kind] == 0) m_running.erase(kind);
     }
   }

@@ -14,15 +14,15 @@
 // costs several microseconds on a virtual machine).
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -46,7 +46,7 @@ class VNLThreadPool {
   // Starts the workers. Called from one thread; a second call does nothing.
   void Start();
   // Queues a task; the pool owns it from here on and destroys it after it ran.
-  void AddTask(PoolTask task, PoolTaskKind kind = kNoKind);
+  void AddTask(PoolTask task, PoolTaskKind kind = kNoKind) HLX_EXCLUDES(m_mutex);
 
   // The service's pool, made on first use; StartDeviceService starts it.
   static VNLThreadPool& GetInstance();
@@ -58,25 +58,25 @@ class VNLThreadPool {
   };
   // One worker's wake-up. Owned by the pool, so that a notify that comes late still finds it.
   struct Idle {
-    std::condition_variable wake;
+    CondVar wake;
     bool woken = false;  // guarded by m_mutex; set by whoever takes the worker off m_idle
   };
-  void WorkerThread(Idle* self);
-  // The oldest pending task that may start now, or m_pending.end(). Caller holds m_mutex.
-  std::deque<Pending>::iterator NextStartable();
+  void WorkerThread(Idle* self) HLX_EXCLUDES(m_mutex);
+  // The oldest pending task that may start now, or m_pending.end().
+  std::deque<Pending>::iterator NextStartable() HLX_REQUIRES(m_mutex);
 
   const int m_workerCount;
   std::vector<std::thread> m_workers;
   std::vector<std::unique_ptr<Idle>> m_wakes;  // one per worker, made by Start
 
-  std::mutex m_mutex;
+  Mutex m_mutex;
   // guards: m_pending, m_running, m_stopping, m_idle and each listed worker's woken flag
-  std::deque<Pending> m_pending;
+  std::deque<Pending> m_pending HLX_GUARDED_BY(m_mutex);
   // The workers waiting for a task, the one that went idle last at the back. A queued task takes the
   // back one off and wakes it; stopping wakes them all.
-  std::vector<Idle*> m_idle;
-  std::map<PoolTaskKind, int> m_running;  // bounded kinds only; a kind leaves at 0
-  bool m_stopping = false;
+  std::vector<Idle*> m_idle HLX_GUARDED_BY(m_mutex);
+  std::map<PoolTaskKind, int> m_running HLX_GUARDED_BY(m_mutex);  // bounded kinds only; a kind leaves at 0
+  bool m_stopping HLX_GUARDED_BY(m_mutex) = false;
 };
 
 }  // namespace hlx

@@ -7,10 +7,11 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <vector>
+
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -40,8 +41,8 @@ using CompressorPtr = std::unique_ptr<Compressor>;
 // Compressors that are not in use, shared by every thread: each holds hundreds of KiB, so the ten
 // workers share the few that run at once rather than keeping one each for good.
 struct IdleCompressors {
-  std::mutex mutex;
-  std::vector<CompressorPtr> idle;  // guards: idle
+  Mutex mutex;  // guards: idle
+  std::vector<CompressorPtr> idle HLX_GUARDED_BY(mutex);
 };
 
 IdleCompressors& GetIdleCompressors() {
@@ -52,7 +53,7 @@ IdleCompressors& GetIdleCompressors() {
 CompressorPtr TakeCompressor() {
   IdleCompressors& compressors = GetIdleCompressors();
   {
-    std::lock_guard<std::mutex> lock(compressors.mutex);
+    MutexLock lock(compressors.mutex);
     if (!compressors.idle.empty()) {
       CompressorPtr compressor = std::move(compressors.idle.back());
       compressors.idle.pop_back();
@@ -65,7 +66,7 @@ CompressorPtr TakeCompressor() {
 
 void ReturnCompressor(CompressorPtr compressor) {
   IdleCompressors& compressors = GetIdleCompressors();
-  std::lock_guard<std::mutex> lock(compressors.mutex);
+  MutexLock lock(compressors.mutex);
   compressors.idle.push_back(std::move(compressor));
 }
 

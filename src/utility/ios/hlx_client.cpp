@@ -178,7 +178,7 @@ int HLXClient::SendReply(const ReplyRecord& record, const IPCPacket1& packet) {
 }
 
 int HLXClient::SendOnChannel(IPCPacket1 packet, const void* data, size_t dataLength) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   std::vector<std::shared_ptr<IPCConnection>> connections = m_desktop.Connections();
   if (connections.empty()) return -1;
   for (const auto& connection : connections) {
@@ -199,14 +199,14 @@ bool HLXClient::IsHelperChannelIdle() const {
 bool HLXClient::ListenForHelper() {
   // Two helper requests at once must not both listen: a second listen closes the first port, and
   // the helper started on it for the first request would then never reach this instance.
-  std::lock_guard<std::mutex> setUp(m_mutex);
+  MutexLock setUp(m_mutex);
   if (m_helper.ListeningConnection()) return true;
   m_helper.SetPacketCallback(OnHelperPacket);
   m_helper.SetEventCallback([this](const IPCChannelEvent& event) {
     if (event.kind != IPCChannelEventKind::kConnectionAccepted) return 0;
     std::deque<std::unique_ptr<IPCPacket1>> pending;
     {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      MutexLock lock(m_mutex);
       pending.swap(m_pending);
     }
     for (auto& packet : pending) {
@@ -224,7 +224,7 @@ bool HLXClient::ListenForHelper() {
 }
 
 void HLXClient::SendToHelper(const IPCPacket1& packet) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   IPCPacket1 out;
   out.id = packet.id;
   out.command = packet.command;
@@ -238,12 +238,12 @@ void HLXClient::SendToHelper(const IPCPacket1& packet) {
 }
 
 void HLXClient::AddPendingRequest(std::unique_ptr<IPCPacket1> packet) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_pending.push_back(std::move(packet));
 }
 
 bool HLXClient::QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   if (m_pending.empty() && m_helper.HasConnections()) {
     // The helper connected after the caller found the channel idle, and took the requests kept for
     // it already: a second helper would answer every forwarded request again. The request runs

@@ -15,9 +15,9 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "utility/hlx_ipc_channel.h"
+#include "utility/hlx_lock_order.h"
 #include "utility/hlx_reply.h"
 #include "utility/hlx_reply_sink.h"
 #include "utility/ios/hlx_device_monitor.h"
@@ -43,25 +43,26 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
   // part (zlib-compressed when its type is 0) in a packet with the given packet's id, command and
   // status. -1 when the desktop channel has no connection, else 0. A data part that cannot be
   // compressed turns the reply into a failed one (code 2, status 6) without data.
-  int SendReply(const ReplyRecord& record, const IPCPacket1& packet) override;
+  int SendReply(const ReplyRecord& record, const IPCPacket1& packet) override HLX_EXCLUDES(m_mutex);
 
   // Helper channel (used by the connect module).
   bool IsHelperChannelIdle() const;
   // Listens for the helper on a port the system chooses; true also when listening already. Calls at
   // the same time listen once: all of them then see the one HelperPort.
-  bool ListenForHelper();
+  bool ListenForHelper() HLX_EXCLUDES(m_mutex);
   int32_t HelperPort() const { return m_helperPort; }
   // Sends a packet on every accepted connection of the helper channel, under the client mutex.
-  void SendToHelper(const IPCPacket1& packet);
+  void SendToHelper(const IPCPacket1& packet) HLX_EXCLUDES(m_mutex);
   // Keeps a request until the helper connects; it then runs in arrival order.
-  void AddPendingRequest(std::unique_ptr<IPCPacket1> packet);
+  void AddPendingRequest(std::unique_ptr<IPCPacket1> packet) HLX_EXCLUDES(m_mutex);
   // Keeps a request for a helper that is about to connect. When no request waits yet, `startHelper`
   // runs first, under the client mutex, so that a helper connecting at once cannot drain the queue
   // before the request is in it; when requests wait already, a helper is on its way and none is
   // started. When nothing waits and a helper is connected already (it connected after the caller
   // found the channel idle), none is started either: the request runs again as a pool task. False
   // (nothing queued) when `startHelper` failed.
-  bool QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet);
+  bool QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet)
+      HLX_EXCLUDES(m_mutex);
 
   void OnDeviceEvent(const std::shared_ptr<HLXDevice>& device, int event) override;
 
@@ -71,7 +72,7 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
   HLXClient();
   // Sends the packet (its body is the reply text) with the data part after it on every outgoing
   // desktop connection.
-  int SendOnChannel(IPCPacket1 packet, const void* data, size_t dataLength);
+  int SendOnChannel(IPCPacket1 packet, const void* data, size_t dataLength) HLX_EXCLUDES(m_mutex);
 
   // Its callback only queues requests for the workers (and marks cancels), so it runs on the
   // receive thread: a request wakes one thread less on its way in.
@@ -79,9 +80,9 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
   vnl::IPCPacketChannel m_helper;
   std::atomic<int32_t> m_helperPort{0};  // written under m_mutex, read by any thread
 
-  mutable std::mutex m_mutex;
+  mutable Mutex m_mutex;
   // guards: m_pending, and all sends through the client
-  std::deque<std::unique_ptr<IPCPacket1>> m_pending;
+  std::deque<std::unique_ptr<IPCPacket1>> m_pending HLX_GUARDED_BY(m_mutex);
 };
 
 // Status packets to the desktop (id 0, status 1, no data part).

@@ -29,7 +29,7 @@ HLXDeviceMonitor& HLXDeviceMonitor::GetInstance() {
 }
 
 int HLXDeviceMonitor::Start() {
-  std::lock_guard<std::mutex> lock(m_startMutex);
+  MutexLock lock(m_startMutex);
   if (m_subscription) return kReplySuccess;
   HLX_LOG(INFO) << "CMobileExportFun::GetInstance().Init() Before";
   if (!Md().Init()) return kReplyLibraryNotBound;
@@ -45,13 +45,13 @@ int HLXDeviceMonitor::Start() {
 }
 
 int HLXDeviceMonitor::AddCallback(HLXDeviceCallback* callback) {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  RecursiveMutexLock lock(m_mutex);
   m_callbacks[++m_nextCallbackId] = callback;
   return m_nextCallbackId;
 }
 
 std::shared_ptr<HLXDevice> HLXDeviceMonitor::FindDeviceByUdid(const std::string& udid) const {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  RecursiveMutexLock lock(m_mutex);
   for (const auto& device : m_devices) {
     if (device->Udid() == udid) return device;
   }
@@ -59,7 +59,7 @@ std::shared_ptr<HLXDevice> HLXDeviceMonitor::FindDeviceByUdid(const std::string&
 }
 
 std::shared_ptr<HLXDevice> HLXDeviceMonitor::FindDeviceByHandle(AMDeviceRef handle) const {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  RecursiveMutexLock lock(m_mutex);
   for (const auto& device : m_devices) {
     if (device->Device() == handle) return device;
   }
@@ -94,7 +94,7 @@ void HLXDeviceMonitor::OnArrived(AMDeviceRef handle) {
   if (InNormalMode()) ReportDeviceStatus(reinterpret_cast<uintptr_t>(handle), 11);
   auto device = std::make_shared<HLXDevice>(handle);
   {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    RecursiveMutexLock lock(m_mutex);
     m_devices.push_back(device);
   }
   BringUp(device);
@@ -120,28 +120,30 @@ void HLXDeviceMonitor::OnRemoved(AMDeviceRef handle) {
   std::printf("Disconnected: %p\n", static_cast<void*>(handle));
   DropDeviceSession(handle);
   DropDeviceConnection(handle);
-  std::unique_lock<std::recursive_mutex> lock(m_mutex);
-  std::shared_ptr<HLXDevice> device;
-  for (auto it = m_devices.begin(); it != m_devices.end(); ++it) {
-    if ((*it)->Device() == handle) {
-      device = *it;
-      m_devices.erase(it);
-      break;
+  {
+    RecursiveMutexLock lock(m_mutex);
+    std::shared_ptr<HLXDevice> device;
+    for (auto it = m_devices.begin(); it != m_devices.end(); ++it) {
+      if ((*it)->Device() == handle) {
+        device = *it;
+        m_devices.erase(it);
+        break;
+      }
+    }
+    if (!device) return;
+    device->SetState(HLXDevice::kStateRemoved);
+    if (!device->Udid().empty()) {
+      Deliver(device, kEventRemoved);
+      return;
     }
   }
-  if (!device) return;
-  device->SetState(HLXDevice::kStateRemoved);
-  if (!device->Udid().empty()) {
-    Deliver(device, kEventRemoved);
-    return;
-  }
-  lock.unlock();
+  // A device that never told its UDID was never announced: only its status goes out, unlocked.
   if (InNormalMode()) ReportDeviceStatus(reinterpret_cast<uintptr_t>(handle), 8);
 }
 
 void HLXDeviceMonitor::OnUnknown(AMDeviceRef handle) {
   std::printf("kUnknown: %p\n", static_cast<void*>(handle));
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  RecursiveMutexLock lock(m_mutex);
   for (const auto& device : m_devices) {
     if (device->Device() == handle) {
       Deliver(device, kEventUnknown);
@@ -166,7 +168,7 @@ int HLXDeviceMonitor::OnDeviceReady(const std::shared_ptr<HLXDevice>& device) {
     return code;
   }
   device->SetState(HLXDevice::kStateReady);
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  RecursiveMutexLock lock(m_mutex);
   Deliver(device, kEventReady);
   return kReplySuccess;
 }

@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "mobiledevice.h"
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -65,17 +65,17 @@ class HLXDeviceMonitor {
   void OnUnknown(AMDeviceRef handle);
   // Session renewal and readiness after an arrival or a trust answer.
   void BringUp(const std::shared_ptr<HLXDevice>& device);
-  void Deliver(const std::shared_ptr<HLXDevice>& device, int event);  // caller holds m_mutex
+  void Deliver(const std::shared_ptr<HLXDevice>& device, int event) HLX_REQUIRES(m_mutex);
 
-  std::mutex m_startMutex;
+  Mutex m_startMutex;
   // guards: m_subscription
-  AMDeviceNotificationRef m_subscription = nullptr;
+  AMDeviceNotificationRef m_subscription HLX_GUARDED_BY(m_startMutex) = nullptr;
 
-  mutable std::recursive_mutex m_mutex;
+  mutable RecursiveMutex m_mutex HLX_ACQUIRED_AFTER(m_startMutex);
   // guards: m_devices, m_callbacks, m_nextCallbackId
-  std::vector<std::shared_ptr<HLXDevice>> m_devices;  // arrival order
-  std::map<int, HLXDeviceCallback*> m_callbacks;
-  int m_nextCallbackId = 0;
+  std::vector<std::shared_ptr<HLXDevice>> m_devices HLX_GUARDED_BY(m_mutex);  // arrival order
+  std::map<int, HLXDeviceCallback*> m_callbacks HLX_GUARDED_BY(m_mutex);
+  int m_nextCallbackId HLX_GUARDED_BY(m_mutex) = 0;
 };
 
 // Reads a device's identity and storage figures into its record; 0 or a device code.

@@ -29,22 +29,23 @@ class RecordingModule : public HLXModule {
  public:
   int HandleRequest(const IPCPacket1& request) override {
     {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      std::lock_guard<std::mutex> lock(m_idsMutex);
       m_ids.insert(request.id);
     }
     m_changed.notify_all();
     return 0;
   }
   bool WaitFor(const std::set<uint64_t>& ids) {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_idsMutex);
     return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_ids == ids; });
   }
   std::set<uint64_t> Ids() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_idsMutex);
     return m_ids;
   }
 
  private:
+  std::mutex m_idsMutex;
   std::condition_variable m_changed;
   std::set<uint64_t> m_ids;
 };

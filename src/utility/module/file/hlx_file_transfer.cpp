@@ -268,15 +268,15 @@ bool FilePacketReader::Open(const FileHeader& header) {
   m_header = header;
   m_header.size = info.sizeBytes;
   m_header.md5 = "a";  // no digest: the peer checks the whole file itself
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   m_idleFiles = std::move(files);
   return m_header.PlanSegments();
 }
 
 AFCFileRef FilePacketReader::TakeFile() {
-  std::unique_lock<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   // A read in progress gives its reference back within its own AFC calls, so the wait ends.
-  m_fileReturned.wait(lock, [this] { return !m_idleFiles.empty(); });
+  while (m_idleFiles.empty()) m_fileReturned.Wait(m_mutex);
   const AFCFileRef file = m_idleFiles.back();
   m_idleFiles.pop_back();
   return file;
@@ -284,10 +284,10 @@ AFCFileRef FilePacketReader::TakeFile() {
 
 void FilePacketReader::ReturnFile(AFCFileRef file) {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_idleFiles.push_back(file);
   }
-  m_fileReturned.notify_one();
+  m_fileReturned.NotifyOne();
 }
 
 int64_t FilePacketReader::Read(const SegmentRequest& request, uint8_t* buffer, uint32_t capacity) {
@@ -320,7 +320,7 @@ namespace {
 // writer, so that two uploads of one name never share them. Keyed by AFC connection, which is one per
 // device while a transfer holds it. Uploads are placed at their final names under the same lock.
 struct UploadNames {
-  Mutex mutex;
+  Mutex mutex;  // taken under a writer's m_mutex, and takes no other lock
   std::set<std::pair<AFCConnectionRef, std::string>> held HLX_GUARDED_BY(mutex);
 };
 
@@ -445,7 +445,7 @@ bool FilePacketWriter::ClaimPair(SegmentTable* resumed) {
 
 FilePacketWriter::OpenResult FilePacketWriter::Open(const FileHeader& header) {
   if (!header.service || header.path.empty() || header.pathProject.empty()) return kOpenFailed;
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   if (m_claimed || m_finished) return kOpenFailed;  // one upload per writer
   m_header = header;
   m_requestedPath = header.pathSource;
@@ -523,7 +523,7 @@ void FilePacketWriter::RecordWrittenSegment(const std::string& key) {
 
 FilePacketWriter::WriteResult FilePacketWriter::Write(const SegmentRequest& request, const uint8_t* bytes,
                                                       uint64_t length, std::optional<FileSegment>* missing) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   missing->reset();
   auto found = m_header.segments.find(SegmentKey(request.id));
   if (found == m_header.segments.end() || found->second.offset != request.offset ||
@@ -561,7 +561,7 @@ FilePacketWriter::WriteResult FilePacketWriter::Write(const SegmentRequest& requ
 }
 
 bool FilePacketWriter::NextMissingSegment(FileSegment* segment) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   const FileSegment* missing = m_header.FirstMissingSegment();
   if (missing == nullptr) return false;
   *segment = *missing;
@@ -569,7 +569,7 @@ bool FilePacketWriter::NextMissingSegment(FileSegment* segment) {
 }
 
 std::string FilePacketWriter::FinalPath() {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   return m_header.pathSource;
 }
 
@@ -615,7 +615,7 @@ bool FilePacketWriter::PlaceUpload() {
 }
 
 FilePacketWriter::FinishResult FilePacketWriter::Finish() {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  MutexLock lock(m_mutex);
   if (m_finished || !m_header.service) return kNotPlaced;
   m_finished = true;
   AFCConnectionRef afc = m_header.service->AfcConnection();

@@ -19,17 +19,16 @@
 
 #include <rapidjson/document.h>
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "mobiledevice.h"
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -112,14 +111,14 @@ class FilePacketReader {
 
  private:
   // An idle file reference, waiting for one while every one is in use; ReturnFile gives it back.
-  AFCFileRef TakeFile();
-  void ReturnFile(AFCFileRef file);
+  AFCFileRef TakeFile() HLX_EXCLUDES(m_mutex);
+  void ReturnFile(AFCFileRef file) HLX_EXCLUDES(m_mutex);
 
   FileHeader m_header;
-  std::mutex m_mutex;
+  Mutex m_mutex;
   // guards: m_idleFiles (references opened by Open and not in use by a read)
-  std::vector<AFCFileRef> m_idleFiles;
-  std::condition_variable m_fileReturned;
+  std::vector<AFCFileRef> m_idleFiles HLX_GUARDED_BY(m_mutex);
+  CondVar m_fileReturned;
 };
 
 // An upload into a temporary file beside a resume file that records which segments are on the device.
@@ -173,27 +172,30 @@ class FilePacketWriter {
     kForeign,    // files that no upload made (or cannot be shown to have made): left alone
   };
   // All with m_mutex held. The resume file stays open until the upload finishes.
-  PairState InspectPair(const std::string& temporary, const std::string& resume, SegmentTable* resumed);
+  PairState InspectPair(const std::string& temporary, const std::string& resume, SegmentTable* resumed)
+      HLX_REQUIRES(m_mutex);
   // Chooses and holds the pair (sets m_header.path and pathProject); *resumed gets the resumed table.
-  bool ClaimPair(SegmentTable* resumed);
-  bool WriteResumeFile();
-  void RecordWrittenSegment(const std::string& key);
+  bool ClaimPair(SegmentTable* resumed) HLX_REQUIRES(m_mutex);
+  bool WriteResumeFile() HLX_REQUIRES(m_mutex);
+  void RecordWrittenSegment(const std::string& key) HLX_REQUIRES(m_mutex);
   // The closed temporary file's MD5 against the header's: kPlaced when they agree, kDigestMismatch
   // when they differ, kNotPlaced when the file could not be read.
-  FinishResult CheckDigest();
+  FinishResult CheckDigest() HLX_REQUIRES(m_mutex);
   // Renames the temporary file to a final path that no file holds; false when none is free or the
   // rename failed.
-  bool PlaceUpload();
+  bool PlaceUpload() HLX_REQUIRES(m_mutex);
 
-  std::mutex m_mutex;
+  Mutex m_mutex;
   // guards: everything below
-  FileHeader m_header;
-  std::string m_requestedPath;  // the final path the request named
-  AFCFileRef m_file = 0;
-  AFCFileRef m_resumeFile = 0;
-  std::map<std::string, int64_t> m_statusOffsets;  // segment key -> byte of its status digit
-  bool m_claimed = false;  // m_header.path and pathProject are this upload's own pair
-  bool m_finished = false;
+  FileHeader m_header HLX_GUARDED_BY(m_mutex);
+  std::string m_requestedPath HLX_GUARDED_BY(m_mutex);  // the final path the request named
+  AFCFileRef m_file HLX_GUARDED_BY(m_mutex) = 0;
+  AFCFileRef m_resumeFile HLX_GUARDED_BY(m_mutex) = 0;
+  // segment key -> byte of its status digit
+  std::map<std::string, int64_t> m_statusOffsets HLX_GUARDED_BY(m_mutex);
+  // m_header.path and pathProject are this upload's own pair
+  bool m_claimed HLX_GUARDED_BY(m_mutex) = false;
+  bool m_finished HLX_GUARDED_BY(m_mutex) = false;
 };
 
 // The path itself when free on the device, else its first free numbered variant (NumberedPathVariant:

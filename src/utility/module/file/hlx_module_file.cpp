@@ -25,18 +25,18 @@ namespace hlx {
 // What a transfer keeps between its requests. Releasing drops the reader or writer (closing the
 // file, or finishing or discarding the upload) and then the AFC service.
 struct FileTransfer {
-  std::mutex mutex;
+  Mutex mutex;
   // guards: service, reader, writer
-  std::shared_ptr<HLXDeviceService> service;
-  std::shared_ptr<FilePacketReader> reader;
-  std::shared_ptr<FilePacketWriter> writer;
+  std::shared_ptr<HLXDeviceService> service HLX_GUARDED_BY(mutex);
+  std::shared_ptr<FilePacketReader> reader HLX_GUARDED_BY(mutex);
+  std::shared_ptr<FilePacketWriter> writer HLX_GUARDED_BY(mutex);
 
-  void Release() {
+  void Release() HLX_EXCLUDES(mutex) {
     std::shared_ptr<FilePacketReader> oldReader;
     std::shared_ptr<FilePacketWriter> oldWriter;
     std::shared_ptr<HLXDeviceService> oldService;
     {
-      std::lock_guard<std::mutex> lock(mutex);
+      MutexLock lock(mutex);
       oldReader.swap(reader);
       oldWriter.swap(writer);
       oldService.swap(service);
@@ -124,7 +124,7 @@ bool ExportBookBundle(AFCConnectionRef afc, const std::string& devicePath, const
 }
 
 std::shared_ptr<HLXDeviceService> TransferService(const FeatureRequest& request, FileTransfer& transfer) {
-  std::lock_guard<std::mutex> lock(transfer.mutex);
+  MutexLock lock(transfer.mutex);
   if (!transfer.service) {
     int32_t error = 0;
     transfer.service = OpenDeviceService(request.Device()->Device(), &error, "com.apple.afc", nullptr, true);
@@ -158,7 +158,7 @@ int HLXModuleFile::Run(FeatureRequest& request) {
 std::shared_ptr<FileTransfer> HLXModuleFile::TransferOf(FeatureRequest& request, DhTask& task) {
   std::shared_ptr<FileTransfer> transfer;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (task.firstObject) return std::static_pointer_cast<FileTransfer>(task.firstObject);
     transfer = std::make_shared<FileTransfer>();
     task.firstObject = transfer;
@@ -242,14 +242,14 @@ int HLXModuleFile::Download(FeatureRequest& request, FileTransfer& transfer, int
       return kReplyTaskError;
     }
     {
-      std::lock_guard<std::mutex> lock(transfer.mutex);
+      MutexLock lock(transfer.mutex);
       transfer.reader = reader;
     }
     return AnswerStageText(request, 1, reader->Header().ToJson());
   }
   std::shared_ptr<FilePacketReader> reader;
   {
-    std::lock_guard<std::mutex> lock(transfer.mutex);
+    MutexLock lock(transfer.mutex);
     reader = stage == 3 ? std::move(transfer.reader) : transfer.reader;
   }
   if (!reader) return EndQuietly(request, kReplyTaskError);
@@ -310,7 +310,7 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
       // cannot remove the temporary and resume files that the new one opens.
       std::shared_ptr<FilePacketWriter> earlier;
       {
-        std::lock_guard<std::mutex> lock(transfer.mutex);
+        MutexLock lock(transfer.mutex);
         earlier.swap(transfer.writer);
       }
       // Finished here, not by its last holder: a segment still in flight may hold it.
@@ -322,7 +322,7 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
       return kReplyTaskError;
     }
     {
-      std::lock_guard<std::mutex> lock(transfer.mutex);
+      MutexLock lock(transfer.mutex);
       transfer.writer = writer;
     }
     FileSegment missing;
@@ -332,7 +332,7 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
   if (stage != 2) return kReplyBadData;
   std::shared_ptr<FilePacketWriter> writer;
   {
-    std::lock_guard<std::mutex> lock(transfer.mutex);
+    MutexLock lock(transfer.mutex);
     writer = transfer.writer;
   }
   if (!writer) return EndQuietly(request, kReplyTaskError);
@@ -359,7 +359,7 @@ int HLXModuleFile::FinishUpload(FeatureRequest& request, FileTransfer& transfer)
   {
     // Only the request that takes the writer out finishes it: when the last two segments arrive
     // at once, both see nothing missing, and one stage 3 must be sent.
-    std::lock_guard<std::mutex> lock(transfer.mutex);
+    MutexLock lock(transfer.mutex);
     writer.swap(transfer.writer);
   }
   if (!writer) return EndQuietly(request, kReplySuccess);

@@ -12,7 +12,6 @@
 #include <memory>
 #include <mutex>
 #include <random>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -181,8 +180,9 @@ bool MakeBookFileName(AFCConnectionRef afc, const std::string& extension, std::s
 // Reads the local books list for an edit, copying it from the device first when there is no local
 // copy; a device without a list starts a new one. 0, or 32 when the copy cannot be read or parsed.
 // The caller holds the book mutex.
-int LoadBooksListForEdit(MediaCopies* copies, AFCConnectionRef afc, EditableBookList* list, std::string* local) {
-  std::unique_lock<std::shared_mutex> lock(copies->filesLock);
+int LoadBooksListForEdit(MediaCopies* copies, AFCConnectionRef afc, EditableBookList* list, std::string* local)
+    HLX_REQUIRES(copies->bookMutex) {
+  WriterMutexLock lock(copies->filesLock);
   *local = copies->PathOf(kBooksListFile);
   struct stat status {};
   if (local->empty() || stat(local->c_str(), &status) != 0) {
@@ -196,7 +196,8 @@ int LoadBooksListForEdit(MediaCopies* copies, AFCConnectionRef afc, EditableBook
 
 // Appends the imported book's entry, writes the list over the local copy and uploads it: 0, 33 or 34.
 int AppendBookAndUpload(MediaCopies* copies, AFCConnectionRef afc, const EditableBookList& list,
-                        const std::string& local, const std::string& baseName, const std::string& fileName) {
+                        const std::string& local, const std::string& baseName, const std::string& fileName)
+    HLX_REQUIRES(copies->bookMutex) {
   CFPtr<CFMutableDictionaryRef> entry(Md().CFDictionaryCreateMutable(nullptr, 0, nullptr, nullptr));
   char persistentId[17];
   std::snprintf(persistentId, sizeof persistentId, "%016llX", static_cast<unsigned long long>(DrawRandom64()));
@@ -206,7 +207,7 @@ int AppendBookAndUpload(MediaCopies* copies, AFCConnectionRef afc, const Editabl
   Md().CFDictionaryAddValue(entry.get(), keys[0].get(), *Md().kCFBooleanTrue);
   for (int i = 0; i < 3; ++i) Md().CFDictionaryAddValue(entry.get(), keys[i + 1].get(), values[i].get());
   Md().CFArrayAppendValue(list.books, entry.get());
-  std::unique_lock<std::shared_mutex> lock(copies->filesLock);
+  WriterMutexLock lock(copies->filesLock);
   if (!WriteBookList(list, local)) return kReplyBookListUnwritable;
   return AfcUploadFile(afc, local, kBooksListDevicePath) ? 0 : kReplyBookUploadFailed;
 }
@@ -340,7 +341,7 @@ int ListBooksAndRingtones(const FeatureRequest& request, MediaCopies* copies, AF
   bool databaseCopied = false;
   bool listsCopied = false;
   {
-    std::unique_lock<std::shared_mutex> copying(copies->filesLock);
+    WriterMutexLock copying(copies->filesLock);
     databaseCopied = CopyMediaFiles(copies, afc, MediaCopy::kITunesCdb);
     listsCopied = CopyMediaFiles(copies, afc, MediaCopy::kBooksList);
     listsCopied = CopyMediaFiles(copies, afc, MediaCopy::kPurchases) || listsCopied;
@@ -348,7 +349,7 @@ int ListBooksAndRingtones(const FeatureRequest& request, MediaCopies* copies, AF
   MediaCatalog catalog;
   std::vector<BookRecord> books;
   {
-    std::shared_lock<std::shared_mutex> reading(copies->filesLock);
+    ReaderMutexLock reading(copies->filesLock);
     ITunesDbReader reader;
     if (databaseCopied && reader.Load(copies->PathOf(kITunesCdbFile))) reader.BuildCatalog(&catalog);
     ReadBookList(afc, copies->PathOf(kBooksListFile), kBooksFolder, &books);
@@ -407,7 +408,7 @@ int ImportBook(const FeatureRequest& request, MediaCopies* copies, const AfcOpen
   if (afc == nullptr) return kReplyAfcNotOpened;
   // One import or deletion at a time per device, from the name draw to the list upload: two imports
   // would draw the same free name or upload lists that each miss the other's entry.
-  std::lock_guard<std::mutex> bookLock(copies->bookMutex);
+  MutexLock bookLock(copies->bookMutex);
   // The list is read first, so that a list that cannot be edited leaves the device untouched, and
   // the entry is added last, once the book is on the device.
   EditableBookList list;
@@ -446,8 +447,8 @@ int DeleteBook(MediaCopies* copies, const AfcOpener& openAfc, const rapidjson::V
     return kReplyBookPathRefused;
   }
 
-  std::lock_guard<std::mutex> bookLock(copies->bookMutex);
-  std::unique_lock<std::shared_mutex> lock(copies->filesLock);
+  MutexLock bookLock(copies->bookMutex);
+  WriterMutexLock lock(copies->filesLock);
   const std::string local = copies->PathOf(purchased ? kPurchasesFile : kBooksListFile);
   std::string bytes;
   EditableBookList list;

@@ -13,13 +13,12 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "mobiledevice.h"
+#include "utility/hlx_lock_order.h"
 #include "utility/hlx_sqlite.h"
 
 namespace hlx {
@@ -44,15 +43,18 @@ inline constexpr char kPurchasesFile[] = "Purchases.plist";
 
 // The local copies of one device.
 struct MediaCopies {
-  std::mutex bookMutex;  // taken before filesLock
-  std::shared_mutex filesLock;
+  Mutex bookMutex;
+  SharedMutex filesLock HLX_ACQUIRED_AFTER(bookMutex);
+  // Set when the copies are made, before any request sees them.
+  std::string cacheFolder;  // ends in '/'
   // guards (by filesLock): paths, libraryInUse and the files in the cache folder
-  std::string cacheFolder;                            // ends in '/'
-  std::map<std::string, std::string> paths;           // local base name -> local path of its last good copy
-  MediaCopy libraryInUse = MediaCopy::kMediaLibrary;  // the library family copied last by 1000 or 1010
+  // local base name -> local path of its last good copy
+  std::map<std::string, std::string> paths HLX_GUARDED_BY(filesLock);
+  // the library family copied last by 1000 or 1010
+  MediaCopy libraryInUse HLX_GUARDED_BY(filesLock) = MediaCopy::kMediaLibrary;
 
   // The path of a file's last good copy, "" when there is none. Caller holds filesLock.
-  std::string PathOf(const char* name) const;
+  std::string PathOf(const char* name) const HLX_REQUIRES_SHARED(filesLock);
 };
 
 // Copies one step's files from the device into the cache folder; the caller holds filesLock
@@ -60,7 +62,8 @@ struct MediaCopies {
 // applied to a new main file. True when every main file arrived; on failure its main files' local
 // copies are deleted and forgotten (a half-written copy is never opened later). The book lists
 // record their path even when the download fails (a missing list then reads as absent).
-[[nodiscard]] bool CopyMediaFiles(MediaCopies* copies, AFCConnectionRef afc, MediaCopy step);
+[[nodiscard]] bool CopyMediaFiles(MediaCopies* copies, AFCConnectionRef afc, MediaCopy step)
+    HLX_REQUIRES(copies->filesLock);
 
 // A number in the "%g" form (six significant digits); non-finite values as 0.
 std::string FormatG(double value);

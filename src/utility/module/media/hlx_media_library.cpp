@@ -9,9 +9,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -514,7 +512,7 @@ std::vector<std::string> LoadItemPaths(HLXSqlite& db) {
 // thread of its own, reads the playlists while this one reads the items; for a media library it
 // first lists the item folders on the device while the item statement sorts.
 int ReadLibrary(const MediaCopies& copies, bool itdb, const CancelTest& cancelled, MediaLists* lists,
-                std::vector<MediaPlaylist>* playlists) {
+                std::vector<MediaPlaylist>* playlists) HLX_REQUIRES_SHARED(copies.filesLock) {
   const LibraryFamily& family = itdb ? kLibraryFamily : kMediaLibraryFamily;
   const std::string path = copies.PathOf(itdb ? kLibraryFile : kMediaLibraryFile);
   HLXSqlite db;
@@ -552,7 +550,7 @@ int ReadLibrary(const MediaCopies& copies, bool itdb, const CancelTest& cancelle
 // Copies the media library or, failing that, the library pair; which one, or neither.
 enum class Copied { kNone, kMediaLibrary, kLibrary };
 Copied CopyLibrary(MediaCopies* copies, AFCConnectionRef afc, bool logFailures) {
-  std::unique_lock<std::shared_mutex> lock(copies->filesLock);
+  WriterMutexLock lock(copies->filesLock);
   if (CopyMediaFiles(copies, afc, MediaCopy::kMediaLibrary)) {
     copies->libraryInUse = MediaCopy::kMediaLibrary;
     return Copied::kMediaLibrary;
@@ -591,7 +589,7 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
   MediaLists lists(afc);
   std::vector<MediaPlaylist> playlists;
   {
-    std::shared_lock<std::shared_mutex> reading(copies->filesLock);
+    ReaderMutexLock reading(copies->filesLock);
     if (copied != Copied::kNone) {
       if (int code = ReadLibrary(*copies, copied == Copied::kLibrary, cancelled, &lists, &playlists); code != 0)
         return code;
@@ -614,7 +612,7 @@ int ListPlaylistItems(const FeatureRequest& request, MediaCopies* copies, AFCCon
                       const CancelTest& cancelled) {
   if (afc != nullptr && CopyLibrary(copies, afc, true) == Copied::kNone) return kReplyDatabaseNotCopied;
   const std::string missing = PlaylistCountInfo(containerId, -1, false);
-  std::shared_lock<std::shared_mutex> reading(copies->filesLock);
+  ReaderMutexLock reading(copies->filesLock);
   // The copy made last (by this request or an earlier one); with none there is nothing to open.
   const bool itdb = copies->libraryInUse == MediaCopy::kLibrary;
   const std::string path = copies->PathOf(itdb ? kLibraryFile : kMediaLibraryFile);

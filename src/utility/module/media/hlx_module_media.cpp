@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <limits>
-#include <shared_mutex>
 #include <vector>
 
 #include "utility/hlx_afc.h"
@@ -41,10 +40,10 @@ int64_t MemberInt64(const rapidjson::Value& object, const char* name) {
 int ListVoiceMemos(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc,
                    const CancelTest& cancelled) {
   {
-    std::unique_lock<std::shared_mutex> copying(copies->filesLock);
+    WriterMutexLock copying(copies->filesLock);
     if (!CopyMediaFiles(copies, afc, MediaCopy::kRecordings)) return 0;  // a device without recordings
   }
-  std::shared_lock<std::shared_mutex> reading(copies->filesLock);
+  ReaderMutexLock reading(copies->filesLock);
   const std::string path = copies->PathOf(kRecordingsFile);
   HLXSqlite db;
   if (int code = db.Open(path, cancelled); code != 0) return code;
@@ -87,7 +86,7 @@ int ListVoiceMemos(const FeatureRequest& request, MediaCopies* copies, AFCConnec
 }  // namespace
 
 std::shared_ptr<MediaCopies> HLXModuleMedia::CopiesOf(const std::string& udid) {
-  std::lock_guard<std::mutex> lock(m_copiesMutex);
+  MutexLock lock(m_copiesMutex);
   std::shared_ptr<MediaCopies>& copies = m_copies[udid];
   if (!copies) {
     copies = std::make_shared<MediaCopies>();

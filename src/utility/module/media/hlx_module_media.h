@@ -18,10 +18,10 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "utility/hlx_feature_module.h"
+#include "utility/hlx_lock_order.h"
 
 namespace hlx {
 
@@ -35,9 +35,9 @@ class HLXModuleMedia : public HLXFeatureModule {
   // The copies of a device, made with its cache folder on first use and kept while the service runs.
   std::shared_ptr<MediaCopies> CopiesOf(const std::string& udid);
 
-  std::mutex m_copiesMutex;
+  Mutex m_copiesMutex;
   // guards: m_copies
-  std::map<std::string, std::shared_ptr<MediaCopies>> m_copies;
+  std::map<std::string, std::shared_ptr<MediaCopies>> m_copies HLX_GUARDED_BY(m_copiesMutex);
 };
 
 }  // namespace hlx

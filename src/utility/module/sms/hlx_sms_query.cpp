@@ -4,12 +4,10 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -20,6 +18,7 @@
 #include "utility/hlx_feature_module.h"
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_lock_order.h"
 #include "utility/hlx_log.h"
 #include "utility/hlx_paths.h"
 #include "utility/hlx_reply_code.h"
@@ -333,7 +332,7 @@ class ReplyWriters {
   }
   ~ReplyWriters() {
     {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      MutexLock lock(m_mutex);
       m_next = m_replies.size();  // the helpers take nothing more
     }
     for (std::thread& thread : m_threads) thread.join();
@@ -345,9 +344,9 @@ class ReplyWriters {
   // in order, so each one comes); false when there are no helpers or this reply's helper failed.
   bool Take(size_t index, std::string* compressed) {
     if (m_threads.empty()) return false;
-    std::unique_lock<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     Slot& slot = m_slots[index];
-    m_made.wait(lock, [&] { return slot.ready; });
+    while (!slot.ready) m_made.Wait(m_mutex);
     compressed->swap(slot.compressed);
     return slot.made;
   }
@@ -364,7 +363,7 @@ class ReplyWriters {
     for (;;) {
       size_t index;
       {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        MutexLock lock(m_mutex);
         if (m_next >= m_replies.size()) return;
         index = m_next++;
       }
@@ -377,20 +376,20 @@ class ReplyWriters {
         made = false;
       }
       {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        MutexLock lock(m_mutex);
         m_slots[index].ready = true;
         m_slots[index].made = made;
         m_slots[index].compressed.swap(compressed);
       }
-      m_made.notify_all();
+      m_made.NotifyAll();
     }
   }
 
   const std::vector<ListingReply>& m_replies;
-  std::mutex m_mutex;
-  std::condition_variable m_made;
-  size_t m_next = 0;          // guarded by m_mutex: the next reply a helper takes
-  std::vector<Slot> m_slots;  // guarded by m_mutex
+  Mutex m_mutex;
+  CondVar m_made;
+  size_t m_next HLX_GUARDED_BY(m_mutex) = 0;  // the next reply a helper takes
+  std::vector<Slot> m_slots HLX_GUARDED_BY(m_mutex);
   std::vector<std::thread> m_threads;
 };
 
