@@ -431,6 +431,12 @@ def _request_uuid(json_text):
     return uuid if isinstance(uuid, str) else ""
 
 
+# The final reply code of a request about a device while Harlix has not bound the device library yet, and how
+# long after the connection such an answer is taken for "not yet".
+REPLY_LIBRARY_NOT_BOUND = 9
+LIBRARY_BIND_SECONDS = 10
+
+
 def _device_attached(env, uuid):
     """Whether the simulated PC's device root holds an image of that UDID (hlx_device.py attach puts it there)."""
     return uuid not in (".", "..") and "/" not in uuid and os.path.isdir(os.path.join(env["HLX_DEVICE_ROOT"], uuid))
@@ -488,8 +494,13 @@ def send(options):
             if not (ready or reported):
                 print("hlx_peer: device %s was not announced ready within %g s; sending anyway" % (uuid, options.wait),
                       file=sys.stderr, flush=True)
-        peer.send(options.id, options.code, 0, encode_request(options.sub, options.json, data))
+        request = encode_request(options.sub, options.json, data)
+        peer.send(options.id, options.code, 0, request)
         deadline = time.monotonic() + options.wait
+        # Harlix answers requests from the moment it connects, and binds the device library just after: a
+        # request about a device that comes first is answered "library not bound". Within the few seconds a
+        # bind takes that means "not yet", so the request goes again; after them the answer stands.
+        binding_deadline = time.monotonic() + LIBRARY_BIND_SECONDS
         while time.monotonic() < deadline:
             item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
             if item is None:
@@ -497,6 +508,10 @@ def send(options):
             show(item)
             code = describe_body(item["body"]).get("record", {}).get("code")
             if item["id"] == options.id and item["command"] == options.code and is_final_reply(item["status"], code):
+                if code == REPLY_LIBRARY_NOT_BOUND and time.monotonic() < binding_deadline:
+                    time.sleep(0.1)
+                    peer.send(options.id, options.code, 0, request)
+                    continue
                 if code in (0, None):
                     return 0
                 print("hlx_peer: request %d ended with code %s" % (options.code, reply_code_words(code)),
