@@ -158,6 +158,31 @@ class RequestTest(unittest.TestCase):
         while self.peer.receive(timeout=0.3) is not None:
             pass  # the cancels' own replies
 
+    def test_a_long_task_cancelled_while_queued_answers_cancelled(self):
+        ids = [self.request(LONG_TASK, {"ms": -1}) for _ in range(11)]
+        started = set()
+        while len(started) < 10:
+            item = self.peer.receive(timeout=20)
+            self.assertIsNotNone(item)
+            started.add(item["id"])
+        queued = ids[10]
+        self.assertNotIn(queued, started)
+        # Cancelled while it waits for a worker; once one is free it answers 6 and never starts.
+        self.request(CANCEL, {"uuid": "", "code": queued})
+        for packet_id in ids[:10]:
+            self.request(CANCEL, {"uuid": "", "code": packet_id})
+        finals = {}
+        while len(finals) < 11:
+            item = self.peer.receive(timeout=20)
+            self.assertIsNotNone(item, "no final reply to %s" % sorted(set(ids) - set(finals)))
+            if item["command"] == LONG_TASK:
+                self.assertNotEqual((item["id"], item["status"]), (queued, 2), "the cancelled task started")
+                if item["status"] != 2:
+                    finals[item["id"]] = (item["status"], split_reply(item["body"])[1]["code"])
+        self.assertEqual(finals, {packet_id: (5, 6) for packet_id in ids})
+        while self.peer.receive(timeout=0.3) is not None:
+            pass  # the cancels' own replies
+
 
 if __name__ == "__main__":
     unittest.main()
