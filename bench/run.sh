@@ -30,7 +30,7 @@ bench_step 1800 "messages" python3 bench/bench_messages.py --harlix build-bench/
 bench_step 1800 "file transfers of 256 MiB" python3 bench/bench_files.py --harlix build-bench/src/Harlix \
   --support "$support" || status=1
 bench_step 1800 "file transfers of 1 GiB" python3 bench/bench_files.py --harlix build-bench/src/Harlix --mib 1024 \
-  --rounds 4 --support "$support" || status=1
+  --support "$support" || status=1
 bench_step 3600 "photos" python3 bench/bench_photos.py --harlix build-bench/src/Harlix \
   --ipc-tool build-bench/bench/bench_ipc --support "$support" || status=1
 bench_step 1800 "media library" python3 bench/bench_media.py --harlix build-bench/src/Harlix \
