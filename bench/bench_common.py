@@ -60,6 +60,13 @@ class Bench:
         wait_ready(self.peer, udid)
         return self.peer
 
+    def restart_harlix(self, harlix, udid=None, logging=True, **extra_env):
+        """Ends the running Harlix, if any, and starts a fresh one as `start_harlix` does."""
+        peer, self.peer = self.peer, None
+        if peer is not None:
+            peer.close()
+        return self.start_harlix(harlix, udid, logging, **extra_env)
+
     def close(self):
         peer, self.peer = self.peer, None
         lab, self.lab = self.lab, None
@@ -213,6 +220,20 @@ def warm(values):
 
 def warm_median(values):
     return statistics.median(warm(values))
+
+
+def evict(path):
+    """Drops the file's pages from the page cache (written back first), so that the next read of it
+    comes from the disk."""
+    with open(path, "rb+") as f:
+        os.fsync(f.fileno())
+        os.posix_fadvise(f.fileno(), 0, 0, os.POSIX_FADV_DONTNEED)
+
+
+def samples(values, unit, scale=1.0):
+    """Median, min and max of all the values, with their count."""
+    return "median %.3f %s (min %.3f, max %.3f; %d samples)" % (
+        statistics.median(values) * scale, unit, min(values) * scale, max(values) * scale, len(values))
 
 
 def spread(values, unit, scale=1.0):

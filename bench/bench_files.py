@@ -38,7 +38,7 @@ import sys
 import time
 import zlib
 
-from bench_common import Bench, in_turn, met_text, warm, warm_median
+from bench_common import Bench, evict, in_turn, met_text, warm, warm_median
 import hlx_peer
 
 DOWNLOAD, UPLOAD = 702, 703
@@ -267,14 +267,6 @@ def tcp_copy(source, target):
             if process is not None and process.poll() is None:
                 process.kill()
                 process.wait(timeout=30)
-
-
-def evict(path):
-    """Drops the file's pages from the page cache (written back first), so that the cold round reads it
-    from the disk."""
-    with open(path, "rb+") as f:
-        os.fsync(f.fileno())
-        os.posix_fadvise(f.fileno(), 0, 0, os.POSIX_FADV_DONTNEED)
 
 
 def timed(step):

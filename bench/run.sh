@@ -19,8 +19,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
 # The contacts benchmark keeps its first listing's replies: bench_ipc measures the compressor on them.
-bench_step 1800 "contacts" python3 bench/bench_contacts.py --harlix build-bench/src/Harlix \
+bench_step 1800 "contacts, 10,000" python3 bench/bench_contacts.py --harlix build-bench/src/Harlix \
   --save-replies "$work/replies" --ipc-tool build-bench/bench/bench_ipc --support "$support" || status=1
+bench_step 3600 "contacts, 100,000" python3 bench/bench_contacts.py --harlix build-bench/src/Harlix \
+  --contacts 100000 --support "$support" || status=1
 bench_step 1800 "packets and compression" env TMPDIR="$work" build-bench/bench/bench_ipc --replies "$work/replies" \
   build-bench/src/Harlix "$@" || status=1
 bench_step 1800 "AFC copies" build-bench/bench/bench_afc || status=1
