@@ -187,6 +187,25 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def thread_cpu_seconds(pid):
+    """The CPU time (user and system) of each thread of the process now, by thread id."""
+    seconds = {}
+    for tid in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/stat" % (pid, tid)) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue  # the thread ended meanwhile
+        seconds[tid] = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    return seconds
+
+
+def busiest_thread_seconds(before, after):
+    """The largest CPU time any one thread spent between the two thread_cpu_seconds readings, among
+    the threads alive at both (threads started and ended between them are not seen)."""
+    return max((after[tid] - before[tid] for tid in after if tid in before), default=0.0)
+
+
 def idle_resident_kib(pid):
     """Resident memory once it stops falling, waiting at most IDLE_WAIT_S."""
     deadline = time.monotonic() + IDLE_WAIT_S
