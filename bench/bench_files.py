@@ -354,6 +354,8 @@ def main(argv):
                 seconds[0])
 
         print("  dirty page cache after the sync before each transfer: at most %.0f MiB" % (max(dirty) / 1024))
+        print("  the TCP pair's upload at %.0f %% of its download's speed (warm medians; the same pair, the other "
+              "direction)" % (warm_median(times["tcp down"]) / warm_median(times["tcp up"]) * 100))
         all_met = True
         for ours, baseline in (("702", "tcp down"), ("703", "tcp up")):
             share = warm_median(times[baseline]) / warm_median(times[ours])
