@@ -62,9 +62,9 @@ void CivilFields(int64_t seconds, std::tm* out) {
 // time-zone lock on every call, and the threads of a long listing (two dates a row) queue on it.
 // Each thread keeps, per week of the time line, the UTC offsets in force and the moments where
 // they change, and converts a moment of a known week by arithmetic. A week is learnt by asking the
-// OS layer's conversion every six hours across it and, where two answers differ, at the moments
+// OS layer's conversion every twelve hours across it and, where two answers differ, at the moments
 // between them until the second of the change is found: no zone of the tz database keeps an offset
-// for less than days. A week where the conversion fails or gives what its offset does not explain
+// for less than four days. A week where the conversion fails or gives what its offset does not explain
 // (a leap second) is asked moment by moment. What is learnt is dropped when TZ or the OS layer's
 // conversion changes.
 class LocalOffsets {
@@ -95,7 +95,7 @@ class LocalOffsets {
 
  private:
   static constexpr int64_t kWeekSeconds = 7 * 86400;
-  static constexpr int64_t kProbeSeconds = 6 * 3600;
+  static constexpr int64_t kProbeSeconds = 12 * 3600;
   static constexpr size_t kMaxWeeks = 4096;  // about eighty years of a listing's dates
 
   struct Piece {
