@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/step.sh
 support="build-bench/programfiles/Common Files/Apple/Mobile Device Support"
-echo "bench: building build-bench/ (a few minutes the first time), then 11 benchmarks: about half an hour" >&2
+echo "bench: building build-bench/ (a few minutes the first time), then 12 benchmarks: about forty minutes" >&2
 echo "bench: together, 18 minutes of it the photo benchmark's; every step says when it starts, its time bound" >&2
 echo "bench: and how long it took; Ctrl-C ends the run" >&2
 bash scripts/setup.sh
