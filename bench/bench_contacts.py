@@ -83,6 +83,8 @@ def main(argv):
     parser.add_argument("--save-replies", help="a folder for the first listing's inflated data parts")
     parser.add_argument("--ipc-tool", help="bench_ipc, to measure compression's share of the service's CPU")
     options = parser.parse_args(argv)
+    if options.cold < 1 or options.warm < 1:
+        parser.error("at least one cold sample and one warm round")
 
     with Bench(options.support, prefix="hlx-bench-contacts-") as bench:
         if options.ipc_tool and not options.save_replies:
