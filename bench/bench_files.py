@@ -2,26 +2,31 @@
 """Segmented file transfers through Harlix against a two-process loopback TCP copy of the same bytes.
 
 A file of --mib MiB (256 by default; --mib 1024 for 1 GiB) lies in the simulated iPhone's file
-system. Download: request 702 (stage 1, every segment with four requests in flight, stage 3) from a
-loopback peer that writes the segments into a PC file. Upload: request 703 of that PC file (stage 1,
-every segment with four in flight, until the service answers stage 3 with the device path).
+system, and a copy of it in a PC folder. Download: request 702 (stage 1, every segment with four
+requests in flight, stage 3) from a loopback peer that writes the segments into a PC file. Upload:
+request 703 of the PC copy (stage 1, every segment with four in flight, until the service answers
+stage 3 with the device path).
 Baseline: the same bytes copied over loopback TCP by a pair of processes of their own, started
 before the clock runs: one reads the source file in pieces of a segment and sends them, the other
 receives each piece into a buffer and writes it to the target file (device folder to PC folder for the
-download, back for the upload). Ours and the baseline alternate, the order swapping every round; the
+download, PC copy to device folder for the upload). A round runs the four transfers (our download,
+the TCP download, our upload, the TCP upload), in reverse order every other round, so that each
+direction, ours and the baseline alike, takes the early and the late places of a round equally (on
+this machine a transfer late in a round, after others and the digests, was at times several times
+slower than the first, whichever direction it was); the copies are checked after the round. The
 first round is reported apart as the cold one (its source files dropped from the page cache before
 each transfer), the warm rounds (at least seven) give medians with min and max. Every transfer is
 checked by its SHA-256 digest. Aim: our throughput at least 60 % of the TCP copy's, for the download
 and for the upload.
 
 Before every transfer, ours and the baseline's alike, the data written so far is flushed (`sync`,
-untimed). Without it every transfer of a round writes into the page cache on top of what the ones
-before it left dirty, so that the two directions do not start alike: the uploads, which come after
-both downloads, start with two to three file sizes dirty, and at 1 GiB their writes pass the point
-(half-way between vm.dirty_background_ratio and vm.dirty_ratio of the reclaimable memory, about
-3 GiB on a machine of 24 GiB) where the kernel holds every writer back to the disk's write-back
-speed, while the downloads start with at most one. The largest amount found dirty before a transfer
-is printed.
+untimed). Without it every transfer writes into the page cache on top of what the ones before it
+in the round left dirty, up to three file sizes, and at 1 GiB the late ones pass the point (half-way
+between vm.dirty_background_ratio and vm.dirty_ratio of the reclaimable memory, about 3 GiB on a
+machine of 24 GiB) where the kernel holds every writer back to the disk's write-back speed. The
+largest amount found dirty before a transfer is printed. The uploads, which ran after both
+downloads in every round without a sync, paid for both effects: the TCP pair's upload ran at a third
+of its download; the two directions of the pair are printed beside each other.
 
     bench_files.py --harlix PATH --support DIR [--mib N] [--rounds N]
 """
@@ -30,6 +35,7 @@ import hashlib
 import json
 import os
 import select
+import shutil
 import socket
 import struct
 import statistics
@@ -321,6 +327,10 @@ def main(argv):
         expected = digest(device_file)
         pc = os.path.join(folder, "pc")
         os.makedirs(pc)
+        pc_file = os.path.join(pc, "source.bin")  # what the uploads send: the same bytes, on the PC
+        shutil.copyfile(device_file, pc_file)
+        if digest(pc_file) != expected:
+            raise RuntimeError("the PC copy differs from the device file")
 
         link = BulkLink(bench.start_harlix(options.harlix))
         print("file transfers: %d MiB, %d rounds (first cold), %d segments in flight" % (
@@ -330,18 +340,17 @@ def main(argv):
         packet_id = 1000
         for round_index in range(options.rounds):
             ours_down, tcp_down = os.path.join(pc, "ours.bin"), os.path.join(pc, "tcp.bin")
+            name = "up%d.bin" % round_index
+            ours_up, tcp_up = os.path.join(downloads, name), os.path.join(downloads, "tcp" + name)
             packet_id += 2
             steps = [("702", device_file,
                       lambda: timed(lambda: download(link, packet_id, udid, "/Downloads/bench.bin", ours_down))),
-                     ("tcp down", device_file, lambda: tcp_copy(device_file, tcp_down))]
+                     ("tcp down", device_file, lambda: tcp_copy(device_file, tcp_down)),
+                     ("703", pc_file, lambda: timed(lambda: upload(link, packet_id + 1, udid, pc_file, name))),
+                     ("tcp up", pc_file, lambda: tcp_copy(pc_file, tcp_up))]
             run_round(steps, round_index, times, dirty)
             if digest(ours_down) != expected or digest(tcp_down) != expected:
                 raise RuntimeError("a download differs from the device file")
-            name = "up%d.bin" % round_index
-            ours_up, tcp_up = os.path.join(downloads, name), os.path.join(downloads, "tcp" + name)
-            steps = [("703", ours_down, lambda: timed(lambda: upload(link, packet_id + 1, udid, ours_down, name))),
-                     ("tcp up", tcp_down, lambda: tcp_copy(tcp_down, tcp_up))]
-            run_round(steps, round_index, times, dirty)
             if digest(ours_up) != expected or digest(tcp_up) != expected:
                 raise RuntimeError("an upload differs from the PC file")
             for path in (ours_down, tcp_down, ours_up, tcp_up):
