@@ -5,16 +5,18 @@
 // section is chosen (SHOW_WINDOW without one) and sends the relay's answers under the page's DO_ command:
 // a batch of TextItem rows is added (a batch of a later listing starts the table afresh), an answer
 // without one ends the listing. A listing that ends with no row, or that failed, says so in a note over the
-// empty table, and the list's window text holds that note for tests (the rows are read from the list view
-// itself). Each column grows to fit its texts up to the table's width for it; the list scrolls both ways.
-// Every payload received is freed through the feature's release. The page acts on nothing: it only shows.
-// Built once per feature with TRV_LIST_PAGE naming the feature's row below. Calls arrive on the host's UI
-// thread (the relay answers from its own window's queue).
+// empty table (a static control, whose text is the note that shows). Each column grows to fit its texts up to the
+// table's width for it; the list scrolls both ways. Every payload received is freed through the feature's release. A
+// row whose record carries details (a conversation's messages, which come as items without fields after the row) opens
+// them on a double-click (conversation_view.h). The page acts on nothing: it only shows. Built once per feature with
+// TRV_LIST_PAGE naming the feature's row below. Calls arrive on the host's UI thread (the relay answers from its own
+// window's queue).
 #include <windows.h>
 #include <commctrl.h>
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +24,7 @@
 #include <vornel/VNLUtilityApp.h>
 
 #include "command_names.h"
+#include "conversation_view.h"
 #include "feature_codes.h"
 #include "page_records.h"
 #include "relay_tables.h"
@@ -82,9 +85,10 @@ struct ListView {
     HWND list = nullptr;
     HWND note = nullptr;  // says why the table is empty
     const Table* table = nullptr;
-    std::vector<int> widths;  // each column's width now
-    int64_t sequence = -1;    // the listing whose rows show
-    bool ended = true;        // that listing ended: the next batch starts afresh
+    std::vector<int> widths;                         // each column's width now
+    std::vector<std::shared_ptr<TextItem>> records;  // each row's record, in row order
+    int64_t sequence = -1;                           // the listing whose rows show
+    bool ended = true;                               // that listing ended: the next batch starts afresh
 };
 
 std::map<std::pair<std::wstring, int64_t>, ListView>* g_views = nullptr;  // by device and view; kept for the process
@@ -109,10 +113,6 @@ ListView* FindView(const CommandMessage& message, int64_t view) {
     return it == g_views->end() ? nullptr : &it->second;
 }
 
-int TextWidth(HWND list, const std::wstring& text) {
-    return static_cast<int>(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
-}
-
 void SetColumnWidth(ListView& view, size_t column, int width) {
     view.widths[column] = width;
     SendMessageW(view.list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(width, 0));
@@ -126,16 +126,15 @@ void AddColumns(ListView& view) {
         LVCOLUMNW entry = {};
         entry.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
         entry.fmt = column.alignRight ? LVCFMT_RIGHT : LVCFMT_LEFT;
-        entry.cx = TextWidth(view.list, column.name) + kHeaderMarginPixels;
+        entry.cx = standin_pages::ListTextWidth(view.list, column.name) + kHeaderMarginPixels;
         entry.pszText = const_cast<wchar_t*>(column.name);
         SendMessageW(view.list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&entry));
         view.widths[i] = entry.cx;
     }
 }
 
-// Shows `text` over the empty table (empty: hides it); the list's window text holds it too.
+// Shows `text` over the empty table (empty: hides it).
 void SetNote(ListView& view, const std::wstring& text) {
-    SetWindowTextW(view.list, text.c_str());
     SetWindowTextW(view.note, text.c_str());
     if (text.empty()) {
         ShowWindow(view.note, SW_HIDE);
@@ -152,6 +151,7 @@ void SetNote(ListView& view, const std::wstring& text) {
 
 void Clear(ListView& view) {
     SendMessageW(view.list, LVM_DELETEALLITEMS, 0, 0);
+    view.records.clear();
     SetNote(view, L"");
 }
 
@@ -161,22 +161,19 @@ void AddRows(ListView& view, const ItemBatch<TextItem>& batch) {
     int row = static_cast<int>(SendMessageW(view.list, LVM_GETITEMCOUNT, 0, 0));
     for (const auto& item : batch.items) {
         if (item == nullptr) continue;
-        for (size_t column = 0; column < view.table->count; ++column) {
-            const std::wstring text = column < item->fields.size() ? item->fields[column] : std::wstring();
-            LVITEMW cell = {};
-            cell.mask = LVIF_TEXT;
-            cell.iItem = row;
-            cell.iSubItem = static_cast<int>(column);
-            cell.pszText = const_cast<wchar_t*>(text.c_str());
-            if (column == 0) {
-                cell.iItem =
-                    static_cast<int>(SendMessageW(view.list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&cell)));
-                if (cell.iItem < 0) break;
-            } else {
-                SendMessageW(view.list, LVM_SETITEMTEXTW, cell.iItem, reinterpret_cast<LPARAM>(&cell));
+        if (item->fields.empty()) {  // more details of the row before
+            if (!view.records.empty()) {
+                auto& details = view.records.back()->details;
+                details.insert(details.end(), item->details.begin(), item->details.end());
             }
+            continue;
+        }
+        if (standin_pages::InsertListRow(view.list, row, item->fields, view.table->count) < 0) continue;
+        view.records.push_back(item);  // row `row`'s
+        for (size_t column = 0; column < view.table->count && column < item->fields.size(); ++column) {
             const int width =
-                std::min(TextWidth(view.list, text) + kCellMarginPixels, view.table->columns[column].maxWidthPixels);
+                std::min(standin_pages::ListTextWidth(view.list, item->fields[column]) + kCellMarginPixels,
+                         view.table->columns[column].maxWidthPixels);
             wanted[column] = std::max(wanted[column], width);
         }
         ++row;
@@ -186,6 +183,14 @@ void AddRows(ListView& view, const ItemBatch<TextItem>& batch) {
     }
     SendMessageW(view.list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(view.list, nullptr, TRUE);
+}
+
+std::shared_ptr<const TextItem> RecordOfRow(HWND list, int row) {
+    for (const auto& entry : *g_views) {
+        const ListView& view = entry.second;
+        if (view.list == list && row >= 0 && static_cast<size_t>(row) < view.records.size()) return view.records[row];
+    }
+    return nullptr;
 }
 
 void Show(CommandMessage& message) {
@@ -215,13 +220,15 @@ void Show(CommandMessage& message) {
     const WPARAM shown = reinterpret_cast<WPARAM>(font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT));
     SendMessageW(list, WM_SETFONT, shown, FALSE);
     if (note != nullptr) SendMessageW(note, WM_SETFONT, shown, FALSE);
-    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-                 LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
+    // No double buffering: under it the list leaves the rows between its header and its first row unpainted,
+    // and the page shown before shows through there.
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP);
     ListView& view = (*g_views)[{message.wideText, viewId}];
     view.list = list;
     view.note = note;
     view.table = table;
     AddColumns(view);
+    standin_pages::OpenDetailsOnDoubleClick(list, &RecordOfRow);
 }
 
 void Move(const CommandMessage& message) {

@@ -7,7 +7,8 @@ commands. Checked: the relay is told that the device is connected and announces 
 relay's trace) with its own name, the host shows it (screenshot), asks the relay whether the title bar's
 current device is still connected when another arrives, sends a removal back to the relay, and the title
 bar moves on to a device that is still there; closing Trevane ends Harlix. And the contacts of a simulated iPhone end to end: the page lists and counts
-the image's 250 contacts, a contact saved in the editor lands in the image, the device's departure empties
+the image's 250 contacts, a contact saved in the editor lands in the image, an edit of one field of a contact
+that carries every kind of field and label changes that field alone in the image, the device's departure empties
 the page, and killing Trevane ends Harlix. The backup manager lists the backups of the default folder with the
 values of their Info.plist. Every wait is a poll against a deadline.
 """
@@ -67,6 +68,53 @@ def backed_up_files(image):
     return files
 
 
+ENTITY = "com.apple.syncservices.RecordEntityName"
+
+
+def add_every_kind_contact(image, sharer):
+    """Adds to the image's address book a contact that carries every kind of field and label (keys the editor's
+    label lists know and keys they do not, a value without a key, custom labels, unknown IM services and
+    countries, line breaks, dates, a picture, fields of the device's own), one of its numbers shared with
+    contact `sharer`; its id."""
+    path = Path(image) / "addressbook.plist"
+    book = plistlib.loads(path.read_bytes())
+    ids = iter(range(book["nextRecordId"], book["nextRecordId"] + 100))
+    records = book["records"]
+    contact = str(next(ids))
+    records[contact] = {
+        ENTITY: "com.apple.contacts.Contact", "title": "Dr.", "first name": "Quentin", "middle name": "Ann",
+        "last name": "Rowe", "suffix": "Jr.", "first name yomi": "Kwentin", "middle name yomi": "An",
+        "last name yomi": "Roh", "nickname": "Q", "company name": "Acme <Labs>", "department": "R&D",
+        "job title": "Engineer", "notes": "Met at the fair.\nLikes tea & <cake>.",
+        "birthday": datetime.datetime(1980, 5, 17), "image": b"\x89PNG\r\n\x1a\n" + bytes(range(64)), "x-rank": 7}
+    subs = [
+        ("Phone Number", {"type": "mobile", "label": "Weekend", "value": "+49 151 1234567"}),
+        ("Phone Number", {"type": "iPhone", "value": "+49 152 7654321", "x-ring": "twice"}),
+        ("Phone Number", {"type": "home", "label": "Home", "value": "+49 30 555"}),
+        ("Email Address", {"type": "work", "value": "q@example.com"}),
+        ("Email Address", {"type": "other", "label": "iCloud", "value": "q@icloud.example"}),
+        ("Street Address", {"type": "home", "street": "51 Long Street\nBuilding 3", "city": "Kyoto",
+                            "postal code": "600-8216", "country": "Japan", "country code": "jp"}),
+        ("Street Address", {"type": "work", "label": "Studio", "street": "1 Rue X", "city": "Atlantis",
+                            "state": "AT", "country": "Atlantis", "country code": "xx"}),
+        ("URL", {"type": "homepage", "value": "https://example.com/q?a=1&b=2"}),
+        ("Related Name", {"type": "partner", "label": "Family", "value": "David"}),
+        ("Related Name", {"type": "mother", "value": "Maria"}),
+        ("IM", {"type": "work", "service": "JabberInstant", "user": "quentin7"}),
+        ("IM", {"type": "home", "label": "Chat", "service": "aim", "user": "q_aim"}),
+        ("Date", {"type": "anniversary", "value": datetime.datetime(2010, 7, 1)}),
+        ("Date", {"type": "first met", "label": "First met", "value": datetime.datetime(2001, 1, 1, 12, 30)}),
+    ]
+    for entity, fields in subs:
+        records[str(next(ids))] = dict(fields, **{ENTITY: "com.apple.contacts." + entity, "contact": [contact]})
+    # A number without a label that another contact shares.
+    records[str(next(ids))] = {ENTITY: "com.apple.contacts.Phone Number", "contact": [sharer, contact],
+                               "value": "+49 40 999"}
+    book["nextRecordId"] = next(ids)
+    path.write_bytes(plistlib.dumps(book, fmt=plistlib.FMT_XML, sort_keys=True))
+    return contact
+
+
 class RelayHarness(TrevaneCase):
     """The lab, Trevane with its relay trace and the steps the scenarios share (choosing a section, reading a
     view's cells, exporting, the backup probe); no scenario of its own, so that other scripts build on it."""
@@ -110,23 +158,50 @@ class RelayHarness(TrevaneCase):
         return Path(hlx_device.image_folder(udid, root=self.lab.root))
 
     def shown_page(self):
-        """The note of the feature page that shows (the table stand-ins keep it in their window text)."""
-        code, out = self.display.probe("shown", "TrevaneMainFrame", "SysListView32")
+        """The note of the feature page that shows (the table stand-ins show it in a static control over the
+        empty table)."""
+        code, out = self.display.probe("shown", "TrevaneMainFrame", "Static")
         self.assertEqual(code, 0)
         return [l for l in out.splitlines() if l]
+
+    def container(self):
+        """(x, y, width, height) on the screen of the device page's container, where the summary shows."""
+        code, out = self.display.probe("children", "TrevaneMainFrame", "YestalPageContainer")
+        self.assertEqual(code, 0)
+        return tuple(map(int, out.split()[1:5]))
+
+    def assert_storage_bar_spans(self, shot, box):
+        """The summary's storage bar (30 pixels in from each side, its first share blue) runs without a gap
+        across the container `box` of the screenshot: no part of it is left from an earlier width."""
+        x, y, width, height = box
+
+        def row(top, left, count):
+            out = subprocess.run(["convert", str(shot), "-crop", f"{count}x1+{left}+{top}", "+repage", "-depth", "8",
+                                  "txt:-"], capture_output=True, text=True, check=True, timeout=60).stdout
+            return re.findall(r"#([0-9A-F]{6})", out.upper())
+
+        column = subprocess.run(["convert", str(shot), "-crop", f"1x{height}+{x + 31}+{y}", "+repage", "-depth", "8",
+                                 "txt:-"], capture_output=True, text=True, check=True, timeout=60).stdout
+        tops = [i for i, colour in enumerate(re.findall(r"#([0-9A-F]{6})", column.upper())) if colour == "3A8EE6"]
+        self.assertTrue(tops, "the storage bar shows")
+        middle = min(tops) + 9
+        bar = row(y + middle, x + 30, width - 60)
+        self.assertEqual([i for i, colour in enumerate(bar) if colour == "FFFFFF"], [],
+                         f"the bar at row {middle} of {box} has gaps")
 
     def choose_section(self, index):
         """Clicks the section list's entry `index` (rows of 30 pixels)."""
         self.assertEqual(self.display.probe("click", "TrevaneMainFrame", "QuarnelSectionList", "60",
                                             str(index * 30 + 15))[0], 0)
 
-    def wait_cells(self, view_class, complete, what):
-        """The items of the showing page's list or tree view, as the view itself holds them, once `complete`
-        holds for them; a time-out says what the view last held."""
+    def wait_cells(self, view_class, complete, what, window="TrevaneMainFrame"):
+        """The items of the showing page's list or tree view (in the visible top-level window of class
+        `window`), as the view itself holds them, once `complete` holds for them; a time-out says what the view
+        last held."""
         last = []
 
         def read():
-            code, out = self.display.probe("cells", "TrevaneMainFrame", view_class)
+            code, out = self.display.probe("cells", window, view_class)
             last[:] = out.splitlines() if code == 0 else []
             return list(last) if complete(last) else None
         try:
@@ -176,10 +251,10 @@ class RelayHarness(TrevaneCase):
         return "http://127.0.0.1:%d" % server.server_address[1]
 
     def set_option(self, key, value):
-        """Sets "url:<key>" in the app's Option.json."""
-        import json
+        """Sets `key` ("url:update", "product:type": its group, a colon, its name) in the app's Option.json."""
+        group, name = key.split(":", 1)
         options = json.loads((self.app / "Option.json").read_text())
-        options["url"][key] = value
+        options.setdefault(group, {})[name] = value
         (self.app / "Option.json").write_text(json.dumps(options))
 
     def run_backup_probe(self, udids, config, detach=None, **probe_env):
@@ -271,6 +346,22 @@ class RelayServiceScenario(RelayHarness):
         wait_until(lambda: self.display.probe("cells", "TrevaneMainFrame", "SysListView32")[0] == 1 or None,
                    what="the feature pages hidden for the summary")
         self.display.screenshot("sections-summary.png")
+        # Maximised and restored, the summary is drawn once, at the new width: its storage bar spans the page.
+        opened = self.container()
+        for shot in ("sections-summary-maximised.png", "sections-summary-restored.png"):
+            before = self.container()
+            self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "\u25A1")[0], 0)
+            wait_until(lambda: self.container()[2] != before[2] or None, what="the frame's new size")
+            shot = self.display.screenshot(shot)
+            self.assert_storage_bar_spans(shot, self.container())
+            # The title bar's band between the device's name and the buttons on the right is all band: no
+            # edge of the window's earlier shape is left in it.
+            x, y, width, _ = map(int, self.display.probe("wait", "TrevaneMainFrame", "10000")[1].split())
+            band = subprocess.run(["convert", str(shot), "-crop", f"{width - 600}x1+{x + 400}+{y + 60}", "+repage",
+                                   "-depth", "8", "txt:-"], capture_output=True, text=True, check=True,
+                                  timeout=60).stdout
+            self.assertEqual(set(re.findall(r"#([0-9A-F]{6})", band.upper())), {"3A8EE6"}, shot)
+        self.assertEqual(self.container(), opened)
         # Messages of an image without a messages database: the page says what the service answered.
         self.choose_section(3)
         answer = r"ZERITH_COMMAND_DO_SMS key=\S+ code=24 value2=(\d+)"
@@ -621,7 +712,7 @@ class RelayServiceScenario(RelayHarness):
         (www / "feed.json").write_text(json.dumps({"installer": address + "/Setup-2.7.0.exe", "versions": [
             {"version": "2.7.0", "notes": ["Backups of several devices at once.", "Faster contact lists."]},
             {"version": "2.6.21", "notes": ["The running version."]}]}))
-        self.set_option("update", address + "/feed.json")
+        self.set_option("url:update", address + "/feed.json")
         self.start_trevane()
 
         # The first check runs by itself; a new version is announced in the notice sheet.
@@ -658,7 +749,7 @@ class RelayServiceScenario(RelayHarness):
             package.parent.mkdir(parents=True, exist_ok=True)
             package.write_bytes(os.urandom(300000 + i))
             Path(str(package) + ".txt").write_text(hashlib.md5(package.read_bytes()).hexdigest())
-        self.set_option("ios-driver", self.serve(www) + "/drivers")
+        self.set_option("url:ios-driver", self.serve(www) + "/drivers")
         system = self.work / "system"
         (system / "wbem").mkdir(parents=True)
         standin = Path(ARGS.tools) / "installer_standin.py"
@@ -699,7 +790,10 @@ class RelayServiceScenario(RelayHarness):
         self.close_trevane()
 
     def test_the_contacts_of_a_simulated_iphone(self):
-        udid = self.lab.attach(self.lab.make(contacts=250, contact_groups=3))
+        image = self.lab.make(contacts=249, contact_groups=3)
+        rich = add_every_kind_contact(image["path"], sharer="1")  # the 250th
+        before = plistlib.loads((Path(image["path"]) / "addressbook.plist").read_bytes())["records"]
+        udid = self.lab.attach(image)
         book_path = self.image(udid) / "addressbook.plist"
         probe_dir = self.app / "plugins" / "ContactsProbe"
         probe_dir.mkdir()
@@ -736,7 +830,7 @@ class RelayServiceScenario(RelayHarness):
         failures = [l for l in lines if l.startswith("FAIL")]
         contact_trace = [l for l in self.trace_lines() if "ZERITH_COMMAND_DO_CONTACT" in l][:40]
         self.assertEqual(failures, [], "\n".join(lines + contact_trace))
-        self.assertEqual(sum(1 for l in lines if l.startswith("ok ")), 4, "\n".join(lines))
+        self.assertEqual(sum(1 for l in lines if l.startswith("ok ")), 5, "\n".join(lines))
 
         # The saved contact is in the device's address book, with its phone and address as sub-records.
         new = [key for key, r in records.items() if r.get("first name") == "Nina" and r.get("last name") == "Berg"]
@@ -746,6 +840,16 @@ class RelayServiceScenario(RelayHarness):
         self.assertEqual(owned["com.apple.contacts.Phone Number"]["value"], "555-0100")
         self.assertEqual((owned["com.apple.contacts.Street Address"]["street"],
                           owned["com.apple.contacts.Street Address"]["city"]), ("1 Main St", "Springfield"))
+        # The edit of the contact that carries every kind of field changed its middle name and nothing else:
+        # every record of the book is as it was, but for that name and the contact saved as new.
+        nina = set(new)
+        added = nina | {key for key, r in records.items() if nina & set(r.get("contact", []))}
+        expected = {key: dict(r) for key, r in before.items()}
+        expected[rich]["middle name"] = "Beth"
+        after = {key: r for key, r in records.items() if key not in added}
+        self.assertEqual(sorted(after), sorted(expected))
+        for key in sorted(expected, key=int):
+            self.assertEqual(after[key], expected[key], key)
         # The relay named the device by its own name, asked for its contacts once per load and counted them.
         self.assertTrue(any(re.search(rf"^ZERITH_COMMAND_DO_CONTACT code=2 .*key={udid}$", l)
                             for l in self.trace_lines()))
