@@ -60,6 +60,13 @@ class Bench:
         wait_ready(self.peer, udid)
         return self.peer
 
+    def restart_harlix(self, harlix, udid=None, logging=True, **extra_env):
+        """Ends the running Harlix, if any, and starts a fresh one as `start_harlix` does."""
+        peer, self.peer = self.peer, None
+        if peer is not None:
+            peer.close()
+        return self.start_harlix(harlix, udid, logging, **extra_env)
+
     def close(self):
         peer, self.peer = self.peer, None
         lab, self.lab = self.lab, None
@@ -180,6 +187,25 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def thread_cpu_seconds(pid):
+    """The CPU time (user and system) of each thread of the process now, by thread id."""
+    seconds = {}
+    for tid in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/stat" % (pid, tid)) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue  # the thread ended meanwhile
+        seconds[tid] = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    return seconds
+
+
+def busiest_thread_seconds(before, after):
+    """The largest CPU time any one thread spent between the two thread_cpu_seconds readings, among
+    the threads alive at both (threads started and ended between them are not seen)."""
+    return max((after[tid] - before[tid] for tid in after if tid in before), default=0.0)
+
+
 def idle_resident_kib(pid):
     """Resident memory once it stops falling, waiting at most IDLE_WAIT_S."""
     deadline = time.monotonic() + IDLE_WAIT_S
@@ -213,6 +239,20 @@ def warm(values):
 
 def warm_median(values):
     return statistics.median(warm(values))
+
+
+def evict(path):
+    """Drops the file's pages from the page cache (written back first), so that the next read of it
+    comes from the disk."""
+    with open(path, "rb+") as f:
+        os.fsync(f.fileno())
+        os.posix_fadvise(f.fileno(), 0, 0, os.POSIX_FADV_DONTNEED)
+
+
+def samples(values, unit, scale=1.0):
+    """Median, min and max of all the values, with their count."""
+    return "median %.3f %s (min %.3f, max %.3f; %d samples)" % (
+        statistics.median(values) * scale, unit, min(values) * scale, max(values) * scale, len(values))
 
 
 def spread(values, unit, scale=1.0):

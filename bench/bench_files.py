@@ -2,17 +2,31 @@
 """Segmented file transfers through Harlix against a two-process loopback TCP copy of the same bytes.
 
 A file of --mib MiB (256 by default; --mib 1024 for 1 GiB) lies in the simulated iPhone's file
-system. Download: request 702 (stage 1, every segment with four requests in flight, stage 3) from a
-loopback peer that writes the segments into a PC file. Upload: request 703 of that PC file (stage 1,
-every segment with four in flight, until the service answers stage 3 with the device path).
+system, and a copy of it in a PC folder. Download: request 702 (stage 1, every segment with four
+requests in flight, stage 3) from a loopback peer that writes the segments into a PC file. Upload:
+request 703 of the PC copy (stage 1, every segment with four in flight, until the service answers
+stage 3 with the device path).
 Baseline: the same bytes copied over loopback TCP by a pair of processes of their own, started
 before the clock runs: one reads the source file in pieces of a segment and sends them, the other
 receives each piece into a buffer and writes it to the target file (device folder to PC folder for the
-download, back for the upload). Ours and the baseline alternate, the order swapping every round; the
+download, PC copy to device folder for the upload). A round runs the four transfers (our download,
+the TCP download, our upload, the TCP upload), in reverse order every other round, so that each
+direction, ours and the baseline alike, takes the early and the late places of a round equally (on
+this machine a transfer late in a round, after others and the digests, was at times several times
+slower than the first, whichever direction it was); the copies are checked after the round. The
 first round is reported apart as the cold one (its source files dropped from the page cache before
-each transfer), the warm rounds give medians with min and max. Every
-transfer is checked byte for byte. Aim: our throughput at least 60 % of the TCP copy's, for the
-download and for the upload.
+each transfer), the warm rounds (at least seven) give medians with min and max. Every transfer is
+checked by its SHA-256 digest. Aim: our throughput at least 60 % of the TCP copy's, for the download
+and for the upload.
+
+Before every transfer, ours and the baseline's alike, the data written so far is flushed (`sync`,
+untimed). Without it every transfer writes into the page cache on top of what the ones before it
+in the round left dirty, up to three file sizes, and at 1 GiB the late ones pass the point (half-way
+between vm.dirty_background_ratio and vm.dirty_ratio of the reclaimable memory, about 3 GiB on a
+machine of 24 GiB) where the kernel holds every writer back to the disk's write-back speed. The
+largest amount found dirty before a transfer is printed. The uploads, which ran after both
+downloads in every round without a sync, paid for both effects: the TCP pair's upload ran at a third
+of its download; the two directions of the pair are printed beside each other.
 
     bench_files.py --harlix PATH --support DIR [--mib N] [--rounds N]
 """
@@ -21,6 +35,7 @@ import hashlib
 import json
 import os
 import select
+import shutil
 import socket
 import struct
 import statistics
@@ -29,7 +44,7 @@ import sys
 import time
 import zlib
 
-from bench_common import Bench, in_turn, met_text, warm, warm_median
+from bench_common import Bench, evict, in_turn, met_text, warm, warm_median
 import hlx_peer
 
 DOWNLOAD, UPLOAD = 702, 703
@@ -260,14 +275,6 @@ def tcp_copy(source, target):
                 process.wait(timeout=30)
 
 
-def evict(path):
-    """Drops the file's pages from the page cache (written back first), so that the cold round reads it
-    from the disk."""
-    with open(path, "rb+") as f:
-        os.fsync(f.fileno())
-        os.posix_fadvise(f.fileno(), 0, 0, os.POSIX_FADV_DONTNEED)
-
-
 def timed(step):
     started = time.perf_counter()
     step()
@@ -282,12 +289,20 @@ def digest(path):
     return h.hexdigest()
 
 
-def run_round(steps, round_index, times):
-    """Runs ours and the baseline, the order swapping every round; in the cold (first) round each reads
-    its source from the disk."""
+def dirty_kib():
+    """The page cache's dirty data, waiting to be written back, in KiB."""
+    with open("/proc/meminfo") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("Dirty:"))
+
+
+def run_round(steps, round_index, times, dirty):
+    """Runs ours and the baseline, the order swapping every round, each after a `sync` (the dirty KiB
+    found after it go to `dirty`); in the cold (first) round each reads its source from the disk."""
     for key, source, step in in_turn(steps, round_index):
         if round_index == 0:
             evict(source)
+        os.sync()
+        dirty.append(dirty_kib())
         times[key].append(step())
 
 
@@ -296,8 +311,10 @@ def main(argv):
     parser.add_argument("--harlix", required=True)
     parser.add_argument("--support", required=True, help="the staged device library folder")
     parser.add_argument("--mib", type=int, default=256, help="file size in MiB (1024 for 1 GiB)")
-    parser.add_argument("--rounds", type=int, default=5, help="rounds in all, the first one cold")
+    parser.add_argument("--rounds", type=int, default=8, help="rounds in all, the first one cold (at least 8)")
     options = parser.parse_args(argv)
+    if options.rounds < 8:
+        parser.error("at least 8 rounds: the cold one and seven warm ones")
 
     with Bench(options.support, prefix="hlx-bench-files-") as bench:
         lab, folder = bench.lab, bench.folder
@@ -310,26 +327,30 @@ def main(argv):
         expected = digest(device_file)
         pc = os.path.join(folder, "pc")
         os.makedirs(pc)
+        pc_file = os.path.join(pc, "source.bin")  # what the uploads send: the same bytes, on the PC
+        shutil.copyfile(device_file, pc_file)
+        if digest(pc_file) != expected:
+            raise RuntimeError("the PC copy differs from the device file")
 
         link = BulkLink(bench.start_harlix(options.harlix))
         print("file transfers: %d MiB, %d rounds (first cold), %d segments in flight" % (
             options.mib, options.rounds, WINDOW))
         times = {key: [] for key in ("702", "tcp down", "703", "tcp up")}
+        dirty = []
         packet_id = 1000
         for round_index in range(options.rounds):
             ours_down, tcp_down = os.path.join(pc, "ours.bin"), os.path.join(pc, "tcp.bin")
+            name = "up%d.bin" % round_index
+            ours_up, tcp_up = os.path.join(downloads, name), os.path.join(downloads, "tcp" + name)
             packet_id += 2
             steps = [("702", device_file,
                       lambda: timed(lambda: download(link, packet_id, udid, "/Downloads/bench.bin", ours_down))),
-                     ("tcp down", device_file, lambda: tcp_copy(device_file, tcp_down))]
-            run_round(steps, round_index, times)
+                     ("tcp down", device_file, lambda: tcp_copy(device_file, tcp_down)),
+                     ("703", pc_file, lambda: timed(lambda: upload(link, packet_id + 1, udid, pc_file, name))),
+                     ("tcp up", pc_file, lambda: tcp_copy(pc_file, tcp_up))]
+            run_round(steps, round_index, times, dirty)
             if digest(ours_down) != expected or digest(tcp_down) != expected:
                 raise RuntimeError("a download differs from the device file")
-            name = "up%d.bin" % round_index
-            ours_up, tcp_up = os.path.join(downloads, name), os.path.join(downloads, "tcp" + name)
-            steps = [("703", ours_down, lambda: timed(lambda: upload(link, packet_id + 1, udid, ours_down, name))),
-                     ("tcp up", tcp_down, lambda: tcp_copy(tcp_down, tcp_up))]
-            run_round(steps, round_index, times)
             if digest(ours_up) != expected or digest(tcp_up) != expected:
                 raise RuntimeError("an upload differs from the PC file")
             for path in (ours_down, tcp_down, ours_up, tcp_up):
@@ -341,6 +362,9 @@ def main(argv):
                 statistics.median(rest), options.mib / statistics.median(rest), min(rest), max(rest), len(rest),
                 seconds[0])
 
+        print("  dirty page cache after the sync before each transfer: at most %.0f MiB" % (max(dirty) / 1024))
+        print("  the TCP pair's upload at %.0f %% of its download's speed (warm medians; the same pair, the other "
+              "direction)" % (warm_median(times["tcp down"]) / warm_median(times["tcp up"]) * 100))
         all_met = True
         for ours, baseline in (("702", "tcp down"), ("703", "tcp up")):
             share = warm_median(times[baseline]) / warm_median(times[ours])

@@ -1,5 +1,6 @@
 // Time texts: UTC texts and Apple-epoch counts (seconds since 2001-01-01 UTC) as local-time texts,
-// and durations. The one home of the Apple epoch. No state; any thread. Functions that return char*
+// and durations. The one home of the Apple epoch and of local-time conversion. Any thread (each keeps
+// its own cache of the time zone's offsets, see hlx_time.cpp). Functions that return char*
 // give a NUL-terminated string from malloc: free it (hlx::FreeDeleter).
 #pragma once
 

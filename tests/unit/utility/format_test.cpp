@@ -245,6 +245,67 @@ TEST_F(TimeZoneTest, AgreesWithPythonZoneinfo) {
   }
 }
 
+// The C library's own conversion of a moment, as the service writes it.
+std::string LibraryLocalText(int64_t unixSeconds) {
+  const std::time_t moment = static_cast<std::time_t>(unixSeconds);
+  std::tm local{};
+  char text[32] = "";
+  if (localtime_r(&moment, &local) != nullptr) std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+std::string ServiceLocalText(int64_t unixSeconds) {
+  return Take(AppleTimeToLocalText(static_cast<uint64_t>(unixSeconds - kAppleEpochUnixSeconds)));
+}
+
+// Every second around each change of the UTC offset from 2001 to 2040 (found by the C library
+// itself, hour by hour), in zones whose changes are an hour, half an hour, negative in winter, or
+// leap seconds; and moments spread over the weeks in between, in the order a listing meets them.
+TEST_F(TimeZoneTest, LocalTextsAgreeWithTheLibraryAcrossEveryOffsetChange) {
+  const char* zones[] = {"America/New_York", "Australia/Lord_Howe", "Europe/Dublin", "Asia/Kolkata", "right/UTC"};
+  const int64_t first = kAppleEpochUnixSeconds, last = 2208988800;  // 2001 to 2040
+  for (const char* zone : zones) {
+    SCOPED_TRACE(zone);
+    if (std::string(zone).rfind("right/", 0) == 0 && !test::PathExists(std::string("/usr/share/zoneinfo/") + zone)) {
+      continue;  // the leap-second zones are not installed everywhere
+    }
+    Pin(zone);
+    std::vector<int64_t> changes;
+    long previous = 0;
+    for (int64_t moment = first; moment < last; moment += 3600) {
+      const std::time_t at = static_cast<std::time_t>(moment);
+      std::tm local{};
+      ASSERT_NE(localtime_r(&at, &local), nullptr);
+      if (moment != first && local.tm_gmtoff != previous) changes.push_back(moment);
+      previous = local.tm_gmtoff;
+    }
+    if (std::string(zone) != "Asia/Kolkata" && std::string(zone) != "right/UTC") {
+      EXPECT_GT(changes.size(), 60u);
+    }
+    int mismatches = 0;
+    for (int64_t change : changes) {
+      for (int64_t moment = change - 3600 - 600; moment <= change + 600; ++moment) {
+        if (ServiceLocalText(moment) != LibraryLocalText(moment) && ++mismatches <= 5) {
+          ADD_FAILURE() << moment << ": " << ServiceLocalText(moment) << " vs " << LibraryLocalText(moment);
+        }
+      }
+    }
+    std::mt19937_64 random(7);
+    for (int64_t moment = last; moment > first; moment -= static_cast<int64_t>(random() % 200000)) {
+      if (ServiceLocalText(moment) != LibraryLocalText(moment) && ++mismatches <= 5) {
+        ADD_FAILURE() << moment << ": " << ServiceLocalText(moment) << " vs " << LibraryLocalText(moment);
+      }
+    }
+    // Around the new years of 2006 and 2017, where right/UTC, which counts leap seconds, shows 23:59:60.
+    for (int64_t newYear : {int64_t{1136073600}, int64_t{1483228800}}) {
+      for (int64_t moment = newYear - 40; moment <= newYear + 40; ++moment) {
+        EXPECT_EQ(ServiceLocalText(moment), LibraryLocalText(moment)) << moment;
+      }
+    }
+    EXPECT_EQ(mismatches, 0);
+  }
+}
+
 // ---- Versions
 // ------------------------------------------------------------------------------------
 
