@@ -155,9 +155,17 @@ inline void ReleaseByCodes(PayloadLeg leg, int64_t code, void* payload, std::ini
 }
 }  // namespace sdk
 
-// The media pages' exports all go to the relay's file command under this code, with the folder in `extra`.
+// The media pages' exports all go to the relay's file command under this code, with the folder in `extra`
+// and the checked files in `data` as std::vector<WideStringPair>* (name, device path), the receiver's.
 namespace sdk::files {
 constexpr int64_t kRelayExportFiles = 109;
+
+// True when `code` on `leg` is the export of a page whose export request is `pageExport`: its payload is
+// then the pairs.
+inline bool IsExport(PayloadLeg leg, int64_t code, int64_t pageExport) {
+    return (leg == PayloadLeg::PageRequest && code == pageExport) ||
+           (leg == PayloadLeg::RelayRequest && code == kRelayExportFiles);
+}
 }  // namespace sdk::files
 
 // ---- Calendars (WENDRA_COMMAND_DO_CALENDAR <-> ZERITH_COMMAND_DO_CALENDAR) --------------------------
@@ -180,8 +188,8 @@ enum RelayRequest : int64_t {
 enum RelayReply : int64_t {
     kRelayCloudState = 64,  // value3: the calendars count, negative when an online account keeps them
     kRelayLoaded = 65,      // extra: ItemBatch<TextItem>; null: the listing finished
-    kRelayAdded = 69,       // value3: the calendars count after an import
-    kRelayRemoved = 70,     // value2: the calendars count after a deletion
+    kRelayAdded = 69,       // value3: the calendars count after an import; extra: ItemBatch<TextItem>, the outcome
+    kRelayRemoved = 70,     // value2: the calendars count after a deletion; extra: as 69
 };
 enum PageReply : int64_t {
     kReplyAdded = 0,
@@ -191,7 +199,8 @@ enum PageReply : int64_t {
     kReplyShowCloudNotice = 10,
 };
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    ReleaseByCodes(leg, code, payload, {kRequestDelete, kRelayImportXml, kRelayDelete}, {kRelayLoaded, kReplyLoaded});
+    ReleaseByCodes(leg, code, payload, {kRequestDelete, kRelayImportXml, kRelayDelete},
+                   {kRelayLoaded, kRelayAdded, kRelayRemoved, kReplyLoaded, kReplyAdded, kReplyRemoved});
 }
 }  // namespace sdk::calendars
 
@@ -241,7 +250,7 @@ enum RelayReply : int64_t {
     kRelayCount = 51,        // value3: the apps count
     kRelayLoaded = 52,       // extra: ItemBatch<TextItem>; null: the listing finished
     kRelayIcons = 53,        // extra: ItemBatch<TextItem>
-    kRelayUninstalled = 55,  // extra: ItemBatch<TextItem> or null
+    kRelayUninstalled = 55,  // extra: ItemBatch<TextItem>, the outcome in words
 };
 enum PageReply : int64_t {
     kReplyUninstalled = 5,
@@ -258,7 +267,7 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 namespace sdk::books {
 enum PageRequest : int64_t {
     kRequestLoad = 1,
-    kRequestExport = 2,       // the host asks for the folder
+    kRequestExport = 2,       // data: std::vector<WideStringPair>* (name, device path) of the checked; folder asked
     kRequestImportFiles = 3,  // the host asks for the files
     kRequestAddFiles = 4,     // data: std::vector<std::wstring>* of dropped paths; count
     kRequestDelete = 5,       // data: std::vector<std::wstring>* of the checked books' identifiers; count
@@ -272,8 +281,8 @@ enum RelayRequest : int64_t {
 enum RelayReply : int64_t {
     kRelayCount = 73,  // value3: the books count
     kRelayLoaded = 74,
-    kRelayImported = 76,  // value2: the books count afterwards
-    kRelayDeleted = 77,   // value2: as 76
+    kRelayImported = 76,  // value2: the books count afterwards; extra: ItemBatch<TextItem>, the outcome in words
+    kRelayDeleted = 77,   // as 76
 };
 enum PageReply : int64_t {
     kReplyImported = 3,
@@ -282,8 +291,9 @@ enum PageReply : int64_t {
     kReplyOwner = 8,  // the relay asks which page shows the books
 };
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
+    if (files::IsExport(leg, code, kRequestExport)) return ReleaseAs(PayloadKind::WidePairs, payload);
     ReleaseByCodes(leg, code, payload, {kRequestAddFiles, kRequestDelete, kRelayImport, kRelayDelete},
-                   {kRelayLoaded, kReplyLoaded});
+                   {kRelayLoaded, kRelayImported, kRelayDeleted, kReplyLoaded, kReplyImported, kReplyDeleted});
 }
 }  // namespace sdk::books
 
@@ -291,7 +301,7 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 namespace sdk::music {
 enum PageRequest : int64_t {
     kRequestLoad = 1,
-    kRequestExport = 2,  // the host asks for the folder
+    kRequestExport = 2,  // data: std::vector<WideStringPair>* (name, device path) of the checked; folder asked
     kRequestReload = 8,
 };
 enum RelayRequest : int64_t {
@@ -314,6 +324,7 @@ enum PageReply : int64_t {
     kReplyOwner = 17,  // the relay asks which page shows the songs
 };
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
+    if (files::IsExport(leg, code, kRequestExport)) return ReleaseAs(PayloadKind::WidePairs, payload);
     ReleaseByCodes(leg, code, payload, {},
                    {kRelayLoaded, kRelayPlaylists, kRelayPlaylistSongs, kRelayReloaded, kReplyLoaded, kReplyPlaylists,
                     kReplyPlaylistSongs, kReplyReloaded});
@@ -325,7 +336,7 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 namespace sdk::videos {
 enum PageRequest : int64_t {
     kRequestLoad = 1,    // status: the view
-    kRequestExport = 2,  // the host asks for the folder
+    kRequestExport = 2,  // data: std::vector<WideStringPair>* (name, device path) of the checked; folder asked
 };
 enum RelayRequest : int64_t {
     kRelayQueryMovies = 84,
@@ -348,6 +359,7 @@ enum PageReply : int64_t {
     kReplyOwner = 9,   // status: the view; the relay asks which page shows it
 };
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
+    if (files::IsExport(leg, code, kRequestExport)) return ReleaseAs(PayloadKind::WidePairs, payload);
     ReleaseByCodes(leg, code, payload, {},
                    {kRelayMoviesLoaded, kRelayTvShowsLoaded, kRelayMusicVideosLoaded, kReplyLoaded});
 }

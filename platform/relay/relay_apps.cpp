@@ -1,9 +1,14 @@
 // The relay's apps: the installed apps (501) as the apps table (relay_tables.h): each app by its name, its
 // version, the size of the app and of its documents, its developer and its identifier; see relay_lists.h.
-// The service sends the apps as objects keyed by their bundle identifier, up to ten a reply.
+// The service sends the apps as objects keyed by their bundle identifier, up to ten a reply. The checked
+// apps are uninstalled with one request (505) that reports each app; see relay_actions.h.
+#include <cstring>
 #include <iterator>
+#include <memory>
+#include <set>
 
 #include "command_names.h"
+#include "relay_actions.h"
 #include "relay_cells.h"
 #include "relay_lists.h"
 #include "vnl_utf8.h"
@@ -49,5 +54,54 @@ const std::int64_t kQueries[] = {50};
 }  // namespace
 
 const ListFeature kAppsList = {kRoutes, std::size(kRoutes), kQueries, std::size(kQueries)};
+
+namespace {
+
+constexpr std::uint32_t kUninstallApps = 505;
+
+// Each app the service reported, as done or refused; the apps it never reported share the request's end.
+ActionOutcome UninstallOutcome(const StepResult& result, const std::vector<std::wstring>& asked) {
+    ActionOutcome outcome;
+    std::set<std::wstring> reported;
+    for (const auto& item : result.items) {
+        const std::wstring app = JsonStringText(item.first);
+        reported.insert(app);
+        if (item.second) {
+            outcome.done.push_back(app);
+        } else {
+            outcome.failed.emplace_back(app, L"the device refused");
+        }
+    }
+    const std::wstring why = result.code == 0 ? L"the device did not answer for it" : FailureText(result.code);
+    for (const std::wstring& app : asked) {
+        if (reported.count(app) == 0) outcome.failed.emplace_back(app, why);
+    }
+    return outcome;
+}
+
+}  // namespace
+
+bool HandleAppAction(ActionsService& service, CommandMessage& message) {
+    if (std::strcmp(message.name, ZERITH_COMMAND_DO_APP) != 0 || message.code != sdk::apps::kRelayUninstall) {
+        return false;
+    }
+    std::unique_ptr<std::vector<std::wstring>> apps(static_cast<std::vector<std::wstring>*>(message.data));
+    message.data = nullptr;
+    const std::string device = message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string();
+    if (!apps || apps->empty() || device.empty()) return true;
+    ActionStep step;
+    step.device = device;
+    step.serviceCode = kUninstallApps;
+    step.data = JsonTextArray(*apps);
+    step.itemReplies = true;
+    step.done = [&service, device, asked = *apps](const StepResult& result) {
+        service.Answer(ZERITH_COMMAND_DO_APP, device, sdk::apps::kRelayUninstalled,
+                       OutcomeBatch(OutcomeText(UninstallOutcome(result, asked), L"Uninstalled", L"uninstall")), 0,
+                       &ReleaseTextBatch);
+        service.Relist(ZERITH_COMMAND_DO_APP, sdk::apps::kRelayLoad, device);
+    };
+    service.Queue(std::move(step));
+    return true;
+}
 
 }  // namespace relay

@@ -185,9 +185,17 @@ void ListsService::Answer(const Listing& listing, std::int64_t code, void* batch
 void ListsService::Finish(const Listing& listing, std::int64_t serviceCode) {
     if (listing.route->countCode != kNoCount) {
         const bool reported = listing.route->serviceCount && listing.reported.has_value();
-        Answer(listing, listing.route->countCode, nullptr, 0, reported ? *listing.reported : listing.rows);
+        const std::int64_t count = reported ? *listing.reported : listing.rows;
+        if (serviceCode == 0) m_counted[{listing.device, listing.route->countCode}] = count;
+        Answer(listing, listing.route->countCode, nullptr, 0, count);
     }
     Answer(listing, listing.route->listCode, nullptr, serviceCode, 0);
+}
+
+std::optional<std::int64_t> ListsService::Counted(const std::string& device, std::int64_t countCode) const {
+    auto it = m_counted.find({device, countCode});
+    if (it == m_counted.end()) return std::nullopt;
+    return it->second;
 }
 
 bool ListsService::OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) {

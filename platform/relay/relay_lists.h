@@ -106,14 +106,20 @@ void AddRow(ItemBatch<TextItem>& batch, std::vector<std::wstring> cells);
 // without a title is known by its file's name.
 struct MediaCells {
     std::wstring title, artist, album, genre, year, time, size;
+    std::wstring path;  // the file on the device: the row's key, after the shown columns
 };
 MediaCells MediaCellsOf(const rapidjson::Value& item);
-// The rows of an array of media library items, `cellsOf` choosing a table's cells of each item's.
+// The rows of an array of media library items, `cellsOf` choosing a table's cells of each item's; each row
+// ends with the item's device path.
 template <std::vector<std::wstring> (*cellsOf)(const MediaCells&)>
 void AddMediaRows(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
     if (!document.IsArray()) return;
     for (const rapidjson::Value& item : document.GetArray()) {
-        if (item.IsObject()) AddRow(batch, cellsOf(MediaCellsOf(item)));
+        if (!item.IsObject()) continue;
+        const MediaCells cells = MediaCellsOf(item);
+        std::vector<std::wstring> row = cellsOf(cells);
+        row.push_back(cells.path);
+        AddRow(batch, std::move(row));
     }
 }
 // The release of every ItemBatch<TextItem> answer.
@@ -145,6 +151,8 @@ public:
     bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) override;
     // The service's connection is gone: every listing in flight ends with its code 2.
     void OnServiceGone() override;
+    // The count that the last finished listing of `device` answered under `countCode`; none before one.
+    std::optional<std::int64_t> Counted(const std::string& device, std::int64_t countCode) const;
 
 private:
     struct Listing {
@@ -161,6 +169,7 @@ private:
 
     RelayLink& m_link;
     std::map<std::uint64_t, Listing> m_inFlight;  // by request id
+    std::map<std::pair<std::string, std::int64_t>, std::int64_t> m_counted;  // by device and count code
     std::int64_t m_sequence = 0;
 };
 

@@ -1,0 +1,179 @@
+// The relay's actions of the outside pages against a fake link: the checked apps uninstalled with one
+// request that reports each app, the chosen books imported and the checked ones deleted one request each;
+// what each request carries, the outcome the page is told in words (done, or not and why), the count the
+// section list is given and the fresh listing that follows.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "command_names.h"
+#include "feature_codes.h"
+#include "relay_actions.h"
+#include "relay_test_link.h"
+
+namespace {
+
+using relay::ActionsService;
+using relay::ListsService;
+using relay::Packet;
+using relay::ReplyFrame;
+using trv::test::FakeLink;
+
+const wchar_t kDevice[] = L"udid-1";
+
+struct Relay {
+    FakeLink link;
+    ListsService lists{link};
+    ActionsService actions{link, lists};
+
+    bool Request(const char* name, std::int64_t code, std::vector<std::wstring> items) {
+        std::wstring device = kDevice;
+        CommandMessage message{};
+        message.name = name;
+        message.code = code;
+        message.data = new std::vector<std::wstring>(std::move(items));
+        message.wideText = &device[0];
+        const bool taken = lists.Handle(message) || actions.Handle(message);
+        EXPECT_EQ(message.data, nullptr) << "the list is the relay's";
+        return taken;
+    }
+    bool Load(const char* name, std::int64_t code) {
+        std::wstring device = kDevice;
+        CommandMessage message{};
+        message.name = name;
+        message.code = code;
+        message.wideText = &device[0];
+        return lists.Handle(message);
+    }
+    // A reply to the latest request: `status` 1 ends it; an item's reply names the item in its info.
+    void Reply(std::uint16_t status, std::int64_t code, const char* info = nullptr, const std::string& data = "") {
+        Packet packet;
+        packet.header.id = link.requests.back().id;
+        packet.header.status = status;
+        ReplyFrame frame;
+        frame.code = code;
+        if (info != nullptr) {
+            frame.hasInfo = true;
+            frame.infoJson = info;
+        }
+        ASSERT_TRUE(lists.OnReply(packet, frame, data) || actions.OnReply(packet, frame, data));
+    }
+    // Answers the books listing in flight with `books` (the book list's section of the reply) and ends it.
+    void ListBooks(const std::string& books) {
+        Packet packet;
+        packet.header.id = link.requests.back().id;
+        packet.header.command = 1008;
+        packet.header.status = 2;
+        ASSERT_TRUE(lists.OnReply(packet, ReplyFrame(), books));
+        Reply(1, 0);
+    }
+    // The first field of answer `index`'s one-row batch: the outcome in words.
+    std::wstring Outcome(size_t index) const {
+        const auto* batch = static_cast<const ItemBatch<TextItem>*>(link.answers.at(index).payload);
+        if (batch == nullptr || batch->items.size() != 1 || batch->items[0]->fields.empty()) return L"(none)";
+        return batch->items[0]->fields[0];
+    }
+};
+
+}  // namespace
+
+TEST(RelayPageActions, UninstallSendsOneRequestAndTellsEachAppsOutcome) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::uint16_t, const char*>> items;  // each app's reply: status, info
+        std::int64_t endCode;
+        const wchar_t* outcome;
+    } cases[] = {
+        {"both done", {{7, "\"com.a\""}, {7, "\"com.b\""}}, 0, L"Uninstalled com.a, com.b."},
+        {"the second refused", {{2, "\"com.a\""}, {7, "\"com.a\""}, {6, "\"com.b\""}}, 0,
+         L"Uninstalled com.a. Could not uninstall com.b: the device refused."},
+        {"the installation service never opened", {}, 14,
+         L"Could not uninstall com.a: the device's installation service did not open. Could not uninstall com.b: "
+         L"the device's installation service did not open."},
+    };
+    for (const Case& c : cases) {
+        Relay relay;
+        ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_APP, sdk::apps::kRelayUninstall, {L"com.a", L"com.b"}));
+        ASSERT_EQ(relay.link.requests.size(), 1u) << c.what;
+        EXPECT_EQ(relay.link.requests[0].code, 505u);
+        EXPECT_EQ(relay.link.requests[0].device, "udid-1");
+        EXPECT_EQ(relay.link.requests[0].data, R"(["com.a","com.b"])");
+        for (const auto& item : c.items) relay.Reply(item.first, 0, item.second);
+        EXPECT_TRUE(relay.link.answers.empty()) << c.what << ": only the request's end answers";
+        relay.Reply(c.endCode == 0 ? 1 : 6, c.endCode);
+        ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{sdk::apps::kRelayUninstalled}) << c.what;
+        EXPECT_EQ(relay.Outcome(0), c.outcome) << c.what;
+        // The list follows the device: the apps are listed afresh.
+        ASSERT_EQ(relay.link.requests.size(), 2u) << c.what;
+        EXPECT_EQ(relay.link.requests[1].code, 501u) << c.what;
+    }
+}
+
+TEST(RelayPageActions, BooksAreImportedAndDeletedOneRequestEachWithTheCountAfterwards) {
+    Relay relay;
+    // A listing of three books first: the count the section list shows.
+    ASSERT_TRUE(relay.Load(ZERITH_COMMAND_DO_ITUNES, sdk::books::kRelayLoad));
+    relay.ListBooks(R"([{"path":"/Books/A.pdf","title":"A"},{"path":"/Books/B.EPUB","title":"B"},)"
+                    R"({"path":"/Books/C.pdf","title":"C"}])");
+    ASSERT_EQ(relay.link.answers.size(), 3u);  // the rows, the count, the end
+    const auto* rows = static_cast<const ItemBatch<TextItem>*>(relay.link.answers[0].payload);
+    ASSERT_EQ(rows->items.size(), 3u);
+    EXPECT_EQ(rows->items[1]->fields.back(), L"/Books/B.EPUB") << "a book's key is its device path";
+    relay.link.Clear();
+    relay.link.requests.clear();
+
+    // Two deletions: one done, one the device kept; the count drops by the one done.
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_BOOK, sdk::books::kRelayDelete, {L"/Books/A.pdf", L"/Books/B.EPUB"}));
+    ASSERT_EQ(relay.link.requests.size(), 1u) << "one request at a time";
+    EXPECT_EQ(relay.link.requests[0].code, 1013u);
+    EXPECT_EQ(relay.link.requests[0].data, R"({"path":"/Books/A.pdf"})");
+    relay.Reply(1, 0);
+    ASSERT_EQ(relay.link.requests.size(), 2u);
+    EXPECT_EQ(relay.link.requests[1].data, R"({"path":"/Books/B.EPUB"})");
+    relay.Reply(6, 38);
+    ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{sdk::books::kRelayDeleted});
+    EXPECT_EQ(relay.Outcome(0), L"Deleted A.pdf. Could not delete B.EPUB: the device kept the book's file.");
+    EXPECT_EQ(relay.link.answers[0].resultOrCount, 2);
+    ASSERT_EQ(relay.link.requests.size(), 3u);
+    EXPECT_EQ(relay.link.requests[2].code, 1001u) << "the books listed afresh";
+    relay.ListBooks(R"([{"path":"/Books/B.EPUB","title":"B"},{"path":"/Books/C.pdf","title":"C"}])");
+    relay.link.Clear();
+    relay.link.requests.clear();
+
+    // An import: each chosen file under the service's name for it; a file out of its reach is not sent.
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_BOOK, sdk::books::kRelayImport,
+                              {L"Z:\\home\\me\\My Novel.epub", L"\\\\server\\share\\Far.pdf"}));
+    ASSERT_EQ(relay.link.requests.size(), 1u);
+    EXPECT_EQ(relay.link.requests[0].code, 1012u);
+    EXPECT_EQ(relay.link.requests[0].data, R"({"path":"/home/me/My Novel.epub"})");
+    relay.Reply(1, 0);
+    ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{sdk::books::kRelayImported});
+    EXPECT_EQ(relay.Outcome(0),
+              L"Imported My Novel.epub. Could not import Far.pdf: the device service cannot reach the file.");
+    EXPECT_EQ(relay.link.answers[0].resultOrCount, 3);  // two listed since, one imported
+}
+
+TEST(RelayPageActions, AnActionOnNothingSendsNothing) {
+    Relay relay;
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_APP, sdk::apps::kRelayUninstall, {}));
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_BOOK, sdk::books::kRelayDelete, {}));
+    EXPECT_TRUE(relay.link.requests.empty());
+    EXPECT_TRUE(relay.link.answers.empty());
+}
+
+TEST(RelayPageActions, CheckedCalendarRecordsAreDeletedOneRequestEach) {
+    Relay relay;
+    ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_CALENDAR, sdk::calendars::kRelayDelete, {L"ev-1", L"cal-9"}));
+    ASSERT_EQ(relay.link.requests.size(), 1u);
+    EXPECT_EQ(relay.link.requests[0].code, 1502u);
+    EXPECT_EQ(relay.link.requests[0].data, R"({"id":"ev-1"})");
+    relay.Reply(1, 0);
+    EXPECT_EQ(relay.link.requests.at(1).data, R"({"id":"cal-9"})");
+    relay.Reply(6, 13);
+    ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{sdk::calendars::kRelayRemoved});
+    EXPECT_EQ(relay.Outcome(0), L"Deleted 1 of 2 records. Could not delete the others: the device service answered 13.");
+    ASSERT_EQ(relay.link.requests.size(), 3u);
+    EXPECT_EQ(relay.link.requests[2].code, 1500u) << "the calendars listed afresh";
+}
