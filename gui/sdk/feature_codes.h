@@ -372,11 +372,11 @@ constexpr int64_t kPhotosView = 0;
 constexpr int64_t kAlbumsView = 1;
 enum PageRequest : int64_t {
     kRequestLoad = 1,         // status: the view
-    kRequestExport = 2,       // data: std::vector<std::wstring>* of the checked photos; count
-    kRequestDelete = 5,       // data: as 2
+    kRequestExport = 2,       // data: std::vector<WideStringPair>* (name, device path) of the checked; count
+    kRequestDelete = 5,       // data: std::vector<std::wstring>* of the checked photos; count
     kRequestLoadAlbums = 9,   // the albums view's photos
     kRequestAlbumList = 12,   // the albums themselves
-    kRequestExportAlbum = 13,  // data: as 2; the host asks for the folder
+    kRequestExportAlbum = 13,  // data: as 5; the host asks for the folder
 };
 enum RelayRequest : int64_t {
     kRelayQueryPhotos = 123,
@@ -409,8 +409,8 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
         ReleaseAs(PayloadKind::HeapText, payload);  // the removed photo's identifier
         return;
     }
-    ReleaseByCodes(leg, code, payload,
-                   {kRequestExport, kRequestDelete, kRequestExportAlbum, files::kRelayExportFiles, kRelayDelete},
+    if (files::IsExport(leg, code, kRequestExport)) return ReleaseAs(PayloadKind::WidePairs, payload);
+    ReleaseByCodes(leg, code, payload, {kRequestDelete, kRequestExportAlbum, kRelayExportAlbum, kRelayDelete},
                    {kRelayPhotosLoaded, kRelayThumbnails, kRelayAlbumsLoaded, kReplyPhotosLoaded, kReplyThumbnails,
                     kReplyAlbumsLoaded});
 }

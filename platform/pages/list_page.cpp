@@ -83,7 +83,10 @@ struct ListFeature {
     PageAction actions[4];    // the toolbar
     int64_t outcomeCodes[2];  // the page codes whose answers say how an action ended; 0: none
     int64_t dropCode;         // the request that dropped files go with; 0: the page takes no drop
+    int64_t actionView;       // the view whose toolbar has the actions; kAnyView: every view's
 };
+
+constexpr int64_t kAnyView = -3;
 
 namespace apps = sdk::apps;
 namespace books = sdk::books;
@@ -94,33 +97,35 @@ namespace videos = sdk::videos;
 // clang-format off
 const ListFeature kFeatures[] = {
     {SORVAD_COMMAND_SHOW_WINDOW, SORVAD_COMMAND_CHANGE_SIZE, SORVAD_COMMAND_DO_SMS, &sdk::messages::ReleasePayload, false,
-     kSingleView, {11, 10, 0, 0}, {{kSingleView, TableOf(relay::kMessages)}}, kNoKey, {}, {}, 0},
+     kSingleView, {11, 10, 0, 0}, {{kSingleView, TableOf(relay::kMessages)}}, kNoKey, {}, {}, 0, kAnyView},
     // A row's key is the record it shows (an event, or a calendar without events), the field after the shown ones.
     {WENDRA_COMMAND_SHOW_WINDOW, WENDRA_COMMAND_CHANGE_SIZE, WENDRA_COMMAND_DO_CALENDAR, &calendars::ReleasePayload,
      false, kSingleView, {calendars::kReplyLoaded, 0, 0, 0}, {{kSingleView, TableOf(relay::kCalendars)}},
      kKeyAfterColumns,
-     {{L"Delete", calendars::kRequestDelete, Checked::Keys}}, {calendars::kReplyRemoved, calendars::kReplyAdded}, 0},
+     {{L"Delete", calendars::kRequestDelete, Checked::Keys}}, {calendars::kReplyRemoved, calendars::kReplyAdded}, 0,
+     kAnyView},
     {PIMSEL_COMMAND_SHOW_WINDOW, PIMSEL_COMMAND_CHANGE_SIZE, PIMSEL_COMMAND_DO_PHOTO, &sdk::photos::ReleasePayload, true,
-     kViewInStatus, {6, 7, 8, 0}, {{0, TableOf(relay::kPhotos)}, {1, TableOf(relay::kAlbums)}}, kNoKey, {}, {}, 0},
+     kViewInStatus, {6, 7, 8, 0}, {{0, TableOf(relay::kPhotos)}, {1, TableOf(relay::kAlbums)}}, kKeyAfterColumns,
+     {{L"Export", sdk::photos::kRequestExport, Checked::Pairs}}, {}, 0, sdk::photos::kPhotosView},
     // The songs are the music page's one view (9); their answers do not name it. A media row's key is its
     // file's device path.
     {MULVAR_COMMAND_SHOW_WINDOW, MULVAR_COMMAND_CHANGE_SIZE, MULVAR_COMMAND_DO_MUSIC, &music::ReleasePayload, true, 9,
      {music::kReplyLoaded, 0, 0, 0}, {{9, TableOf(relay::kSongs)}}, kKeyAfterColumns,
-     {{L"Export", music::kRequestExport, Checked::Pairs}}, {}, 0},
+     {{L"Export", music::kRequestExport, Checked::Pairs}}, {}, 0, kAnyView},
     {VINTOR_COMMAND_SHOW_WINDOW, VINTOR_COMMAND_CHANGE_SIZE, VINTOR_COMMAND_DO_VIDEO, &videos::ReleasePayload, true,
      kViewInStatus, {videos::kReplyLoaded, 0, 0, 0},
      {{13, TableOf(relay::kMovies)}, {14, TableOf(relay::kTvShows)}, {15, TableOf(relay::kMusicVideos)}},
-     kKeyAfterColumns, {{L"Export", videos::kRequestExport, Checked::Pairs}}, {}, 0},
+     kKeyAfterColumns, {{L"Export", videos::kRequestExport, Checked::Pairs}}, {}, 0, kAnyView},
     // An app's key is its identifier, the last column.
     {GAVREL_COMMAND_SHOW_WINDOW, GAVREL_COMMAND_CHANGE_SIZE, GAVREL_COMMAND_DO_APP, &apps::ReleasePayload, false,
      kSingleView, {apps::kReplyLoaded, 0, 0, 0}, {{kSingleView, TableOf(relay::kApps)}}, 5,
-     {{L"Uninstall", apps::kRequestUninstall, Checked::Keys}}, {apps::kReplyUninstalled, 0}, 0},
+     {{L"Uninstall", apps::kRequestUninstall, Checked::Keys}}, {apps::kReplyUninstalled, 0}, 0, kAnyView},
     // A book's key is its path on the device.
     {TELBOR_COMMAND_SHOW_WINDOW, TELBOR_COMMAND_CHANGE_SIZE, TELBOR_COMMAND_DO_BOOK, &books::ReleasePayload, false,
      kSingleView, {books::kReplyLoaded, 0, 0, 0}, {{kSingleView, TableOf(relay::kBooks)}}, kKeyAfterColumns,
      {{L"Export", books::kRequestExport, Checked::Pairs}, {L"Import", books::kRequestImportFiles, Checked::None},
       {L"Delete", books::kRequestDelete, Checked::Keys}},
-     {books::kReplyImported, books::kReplyDeleted}, books::kRequestAddFiles},
+     {books::kReplyImported, books::kReplyDeleted}, books::kRequestAddFiles, kAnyView},
 };
 // clang-format on
 const ListFeature& kFeature = kFeatures[TRV_LIST_PAGE];
@@ -450,7 +455,8 @@ void Show(CommandMessage& message) {
     view.note = note;
     view.table = table;
     view.status = MakeChild(L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, page, 2);
-    for (size_t i = 0; i < std::size(kFeature.actions) && kFeature.actions[i].caption != nullptr; ++i) {
+    const bool actions = kFeature.actionView == kAnyView || kFeature.actionView == viewId;
+    for (size_t i = 0; actions && i < std::size(kFeature.actions) && kFeature.actions[i].caption != nullptr; ++i) {
         MakeChild(L"BUTTON", kFeature.actions[i].caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, page,
                   kFirstButtonId + static_cast<int>(i));
     }

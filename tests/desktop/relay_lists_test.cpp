@@ -198,8 +198,9 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
               R"("ZORIGINALFILESIZE":250000},{"PATH":"DCIM/100APPLE/IMG_0002.MOV","ZDATECREATED":"",)"
               R"("ZORIGINALFILESIZE":0}])",
           ""},
-         {{L"IMG_0001.JPG", L"2019-05-04 13:14", L"2019-05-05 08:00", L"244.14 KB", L"DCIM/100APPLE"},
-          {L"IMG_0002.MOV", L"", L"", L"", L"DCIM/100APPLE"}}},
+         {{L"IMG_0001.JPG", L"2019-05-04 13:14", L"2019-05-05 08:00", L"244.14 KB", L"DCIM/100APPLE",
+           L"DCIM/100APPLE/IMG_0001.JPG"},
+          {L"IMG_0002.MOV", L"", L"", L"", L"DCIM/100APPLE", L"DCIM/100APPLE/IMG_0002.MOV"}}},
         {ZERITH_COMMAND_DO_PHOTO, 129, 1, 0, relay::TableOf(relay::kAlbums),
          {R"([{"COUNT":12,"Z_PK":1,"TITLE":"Camera Roll","ZKIND":1000,"TYPE":1},)"
           R"({"COUNT":3,"Z_PK":0,"TITLE":"","ZKIND":0,"TYPE":2},{"COUNT":2,"Z_PK":0,"TITLE":"","ZKIND":0,"TYPE":5},)"

@@ -2,8 +2,8 @@
 """The actions of the outside feature pages against the real device service, as a person does them: on one
 desktop start with a simulated iPhone, the apps page uninstalls the checked apps after the host's question
 and lists what is left; the books page imports a book chosen in the open-file question and deletes the
-checked books after the host's question; the calendars page deletes a checked event; a checked song, movie
-and book are exported to a folder. Each action is checked
+checked books after the host's question; the calendars page deletes a checked event; a checked song, movie,
+book and photo are exported to a folder. Each action is checked
 on the device image (apps.plist, the books list and the files under Books/, the calendar store) or the
 folder (the exported files byte for byte), and by the
 words the page shows of its outcome; screenshots show each question and outcome. Every wait is a poll
@@ -53,7 +53,7 @@ class PageActionsScenario(relay_service_scenario.RelayHarness):
         return ["/Books/" + b["Path"] for b in books if isinstance(b, dict) and "Path" in b]
 
     def test_apps_uninstalled_and_books_imported_and_deleted_on_the_pages(self):
-        udid = self.lab.attach(self.lab.make(apps=4, media={"family": "ios5"}))
+        udid = self.lab.attach(self.lab.make(apps=4, media={"family": "ios5"}, photo_data={"era": "ios9", "photos": 10}))
         image = self.image(udid)
         user_apps = lambda: [a["CFBundleIdentifier"] for a in
                              plistlib.loads((image / "apps.plist").read_bytes())["Applications"]
@@ -144,8 +144,10 @@ class PageActionsScenario(relay_service_scenario.RelayHarness):
         # device's file under the row's title.
         fs = image / "fs"
         exports = 0
+        stem = lambda name: name.rsplit(".", 1)[0]
         for section, title_of, what in ((9, lambda r: r[0], "song"), (13, lambda r: r[0], "movie"),
-                                        (19, lambda r: r[0] if r[3] == "PDF" else None, "PDF book")):
+                                        (19, lambda r: r[0] if r[3] == "PDF" else None, "PDF book"),
+                                        (17, lambda r: stem(r[0]) if r[3] else None, "photo")):
             self.choose_section(section)
             rows = self.wait_cells("SysListView32", lambda r: len(r) >= 1, f"the {what}s listed")
             # A title of plain characters: the service writes others in a file's name as it can.
