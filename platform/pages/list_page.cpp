@@ -64,10 +64,17 @@ enum class Checked {
 constexpr int kKeyAfterColumns = -2;
 constexpr int kNoKey = -1;
 
+// One of the formats a button offers in its menu: the menu's text and the page request.
+struct MenuChoice {
+    const wchar_t* text;  // null ends the menu
+    int64_t code;
+};
+
 struct PageAction {
     const wchar_t* caption;  // null ends the toolbar
-    int64_t code;            // the page request
+    int64_t code;            // the page request; 0 when the button offers its menu
     Checked checked;
+    MenuChoice menu[4];      // empty: the button sends `code` at once
 };
 
 struct ListFeature {
@@ -102,29 +109,31 @@ const ListFeature kFeatures[] = {
     {WENDRA_COMMAND_SHOW_WINDOW, WENDRA_COMMAND_CHANGE_SIZE, WENDRA_COMMAND_DO_CALENDAR, &calendars::ReleasePayload,
      false, kSingleView, {calendars::kReplyLoaded, 0, 0, 0}, {{kSingleView, TableOf(relay::kCalendars)}},
      kKeyAfterColumns,
-     {{L"Delete", calendars::kRequestDelete, Checked::Keys}}, {calendars::kReplyRemoved, calendars::kReplyAdded}, 0,
-     kAnyView},
+     {{L"Export", 0, Checked::None,
+       {{L"iCalendar file (.ics)", calendars::kRequestExport}, {L"XML backup (.xml)", calendars::kRequestBackupXml}}},
+      {L"Delete", calendars::kRequestDelete, Checked::Keys, {}}},
+     {calendars::kReplyRemoved, calendars::kReplyAdded}, 0, kAnyView},
     {PIMSEL_COMMAND_SHOW_WINDOW, PIMSEL_COMMAND_CHANGE_SIZE, PIMSEL_COMMAND_DO_PHOTO, &sdk::photos::ReleasePayload, true,
      kViewInStatus, {6, 7, 8, 0}, {{0, TableOf(relay::kPhotos)}, {1, TableOf(relay::kAlbums)}}, kKeyAfterColumns,
-     {{L"Export", sdk::photos::kRequestExport, Checked::Pairs}}, {}, 0, sdk::photos::kPhotosView},
+     {{L"Export", sdk::photos::kRequestExport, Checked::Pairs, {}}}, {}, 0, sdk::photos::kPhotosView},
     // The songs are the music page's one view (9); their answers do not name it. A media row's key is its
     // file's device path.
     {MULVAR_COMMAND_SHOW_WINDOW, MULVAR_COMMAND_CHANGE_SIZE, MULVAR_COMMAND_DO_MUSIC, &music::ReleasePayload, true, 9,
      {music::kReplyLoaded, 0, 0, 0}, {{9, TableOf(relay::kSongs)}}, kKeyAfterColumns,
-     {{L"Export", music::kRequestExport, Checked::Pairs}}, {}, 0, kAnyView},
+     {{L"Export", music::kRequestExport, Checked::Pairs, {}}}, {}, 0, kAnyView},
     {VINTOR_COMMAND_SHOW_WINDOW, VINTOR_COMMAND_CHANGE_SIZE, VINTOR_COMMAND_DO_VIDEO, &videos::ReleasePayload, true,
      kViewInStatus, {videos::kReplyLoaded, 0, 0, 0},
      {{13, TableOf(relay::kMovies)}, {14, TableOf(relay::kTvShows)}, {15, TableOf(relay::kMusicVideos)}},
-     kKeyAfterColumns, {{L"Export", videos::kRequestExport, Checked::Pairs}}, {}, 0, kAnyView},
+     kKeyAfterColumns, {{L"Export", videos::kRequestExport, Checked::Pairs, {}}}, {}, 0, kAnyView},
     // An app's key is its identifier, the last column.
     {GAVREL_COMMAND_SHOW_WINDOW, GAVREL_COMMAND_CHANGE_SIZE, GAVREL_COMMAND_DO_APP, &apps::ReleasePayload, false,
      kSingleView, {apps::kReplyLoaded, 0, 0, 0}, {{kSingleView, TableOf(relay::kApps)}}, 5,
-     {{L"Uninstall", apps::kRequestUninstall, Checked::Keys}}, {apps::kReplyUninstalled, 0}, 0, kAnyView},
+     {{L"Uninstall", apps::kRequestUninstall, Checked::Keys, {}}}, {apps::kReplyUninstalled, 0}, 0, kAnyView},
     // A book's key is its path on the device.
     {TELBOR_COMMAND_SHOW_WINDOW, TELBOR_COMMAND_CHANGE_SIZE, TELBOR_COMMAND_DO_BOOK, &books::ReleasePayload, false,
      kSingleView, {books::kReplyLoaded, 0, 0, 0}, {{kSingleView, TableOf(relay::kBooks)}}, kKeyAfterColumns,
-     {{L"Export", books::kRequestExport, Checked::Pairs}, {L"Import", books::kRequestImportFiles, Checked::None},
-      {L"Delete", books::kRequestDelete, Checked::Keys}},
+     {{L"Export", books::kRequestExport, Checked::Pairs, {}}, {L"Import", books::kRequestImportFiles, Checked::None, {}},
+      {L"Delete", books::kRequestDelete, Checked::Keys, {}}},
      {books::kReplyImported, books::kReplyDeleted}, books::kRequestAddFiles, kAnyView},
 };
 // clang-format on
@@ -343,7 +352,27 @@ std::wstring ExportName(const std::wstring& name, const std::wstring& devicePath
     return name.substr(0, name.size() - extension.size());
 }
 
-void OnAction(ListView& view, const PageAction& action) {
+// The request of the format chosen in the button's menu, below the button; 0 when none was chosen.
+int64_t ChooseFromMenu(const PageAction& action, HWND button, HWND page) {
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) return 0;
+    for (size_t i = 0; i < std::size(action.menu) && action.menu[i].text != nullptr; ++i) {
+        AppendMenuW(menu, MF_STRING, i + 1, action.menu[i].text);
+    }
+    RECT place = {};
+    GetWindowRect(button, &place);
+    const int chosen = static_cast<int>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, place.left, place.bottom, 0, page, nullptr));
+    DestroyMenu(menu);
+    return chosen > 0 ? action.menu[chosen - 1].code : 0;
+}
+
+void OnAction(ListView& view, const PageAction& action, HWND button) {
+    if (action.menu[0].text != nullptr) {
+        const int64_t code = ChooseFromMenu(action, button, view.page);
+        if (code != 0) SendRequest(view, code, std::unique_ptr<std::vector<std::wstring>>());
+        return;
+    }
     const std::vector<size_t> rows = CheckedRows(view);
     if (action.checked == Checked::Pairs) {
         auto pairs = std::make_unique<std::vector<WideStringPair>>();
@@ -374,7 +403,7 @@ LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
             if (view != nullptr && HIWORD(wParam) == BN_CLICKED && id >= kFirstButtonId &&
                 id < kFirstButtonId + static_cast<int>(std::size(kFeature.actions)) &&
                 kFeature.actions[id - kFirstButtonId].caption != nullptr) {
-                OnAction(*view, kFeature.actions[id - kFirstButtonId]);
+                OnAction(*view, kFeature.actions[id - kFirstButtonId], reinterpret_cast<HWND>(lParam));
                 return 0;
             }
             break;

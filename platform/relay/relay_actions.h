@@ -15,7 +15,9 @@
 //             answers 76 or 77 with the outcome in words and the count of books afterwards, then lists
 //             the books afresh.
 //   calendars 70 delete the checked records (1502 each); answers 70 with the outcome in words and the
-//             calendars counted, then lists the calendars afresh.
+//             calendars counted, then lists the calendars afresh; 67 and 66 list them afresh (1500) and
+//             write them all as iCalendar or as XML, answered as a file export (ZERITH_COMMAND_DO_FILE
+//             109: the files written in `value3`, the folder in `wideText`).
 // An outcome in words travels as an ItemBatch<TextItem> of one row whose first field is the text
 // (OutcomeBatch); the page shows it.
 // Exports are written into the chosen folder at once and never replace a file (WriteExport).
@@ -137,6 +139,14 @@ std::string ComposeNotesHtml(const std::vector<const NoteItem*>& notes);
 std::string ComposeNotesXml(const std::vector<const NoteItem*>& notes);
 std::string ComposeBookmarksHtml(const std::vector<const BookmarkItem*>& entries);
 std::string ComposeBookmarksXml(const std::vector<const BookmarkItem*>& entries);
+// Calendars, from the data parts of a calendar listing (1500): iCalendar events (each with its calendar's
+// title as its category, its repetition and alarms), and the XML backup <calendarsBackup version="1">
+// <calendar title readOnly><event allDay><summary/><start_date/><end_date/><location/><description/>
+// <recurrence frequency interval until/><alarm trigger>description</alarm></event></calendar>.
+constexpr wchar_t kCalendarsIcsFileName[] = L"Calendars.ics";
+constexpr wchar_t kCalendarsXmlFileName[] = L"Calendars.xml";
+std::string ComposeCalendarsIcs(const std::vector<std::string>& parts);
+std::string ComposeCalendarsXml(const std::vector<std::string>& parts);
 
 // The backups read back: false, with a short reason in `error`, when `bytes` is not one.
 [[nodiscard]] bool ReadNotesXml(const std::string& bytes, std::vector<NoteItem>& notes, std::string& error);

@@ -3,7 +3,8 @@
 // its start and end in local time, location, repetition and first alarm, and after them the record the
 // row shows (the event's identifier, or the calendar's), its key; see relay_lists.h. The section list
 // counts the calendars the service reports, not the rows. The checked records are deleted one by one
-// (1502); see relay_actions.h.
+// (1502); an export lists the calendars afresh (1500) and writes them all into the chosen folder, as
+// iCalendar events (Calendars.ics) or as the XML backup (Calendars.xml); see relay_actions.h.
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -12,7 +13,9 @@
 #include "command_names.h"
 #include "relay_actions.h"
 #include "relay_cells.h"
+#include "relay_exports.h"
 #include "relay_lists.h"
+#include "relay_xml.h"
 #include "vnl_utf8.h"
 
 namespace relay {
@@ -75,7 +78,162 @@ const ListFeature kCalendarsList = {kRoutes, std::size(kRoutes), kQueries, std::
 
 namespace {
 
+constexpr std::uint32_t kListCalendars = 1500;
 constexpr std::uint32_t kDeleteRecord = 1502;
+
+// "2016-03-01 09:30:00" (the service's local time) as "20160301T093000"; a date alone as "20160301".
+std::string IcsTime(const std::wstring& local, bool dateOnly) {
+    std::string out;
+    for (wchar_t c : local.substr(0, dateOnly ? 10 : 19)) {
+        if (c >= L'0' && c <= L'9') out += static_cast<char>(c);
+        if (c == L' ' && !dateOnly) out += 'T';
+    }
+    return out;
+}
+
+// A text value of iCalendar: backslash, semicolon, comma and line breaks escaped.
+std::string IcsText(const std::wstring& text) {
+    std::string out;
+    for (char c : vnl::Utf8FromWide(text.c_str())) {
+        if (c == '\\' || c == ';' || c == ',') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c != '\r') {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void AppendIcsEvent(std::string& out, const std::wstring& calendar, const rapidjson::Value& event) {
+    const bool allDay = NumberMember(event, "all_day") != 0;
+    const std::string date = allDay ? ";VALUE=DATE:" : ":";
+    out += "BEGIN:VEVENT\r\nUID:" + IcsText(WideMember(event, "id")) + "\r\n";
+    out += "SUMMARY:" + IcsText(WideMember(event, "summary")) + "\r\n";
+    out += "CATEGORIES:" + IcsText(calendar) + "\r\n";
+    out += "DTSTART" + date + IcsTime(WideMember(event, "start_date"), allDay) + "\r\n";
+    out += "DTEND" + date + IcsTime(WideMember(event, "end_date"), allDay) + "\r\n";
+    for (const char* member : {"location", "description"}) {
+        const std::wstring text = WideMember(event, member);
+        if (text.empty()) continue;
+        std::string name = member;
+        for (char& c : name) c = static_cast<char>(c - 'a' + 'A');
+        out += name + ":" + IcsText(text) + "\r\n";
+    }
+    auto recurrence = event.FindMember("recurrence");
+    if (recurrence != event.MemberEnd() && recurrence->value.IsObject()) {
+        std::string frequency = vnl::Utf8FromWide(WideMember(recurrence->value, "frequency").c_str());
+        for (char& c : frequency) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        out += "RRULE:FREQ=" + frequency;
+        if (NumberMember(recurrence->value, "interval") > 1) {
+            out += ";INTERVAL=" + std::to_string(NumberMember(recurrence->value, "interval"));
+        }
+        const std::wstring until = WideMember(recurrence->value, "until");
+        if (!until.empty()) out += ";UNTIL=" + IcsTime(until, allDay);
+        out += "\r\n";
+    }
+    if (const rapidjson::Value* alarms = ArrayMember(event, "display_alarms")) {
+        for (const rapidjson::Value& alarm : alarms->GetArray()) {
+            if (!alarm.IsObject()) continue;
+            const std::int64_t seconds = NumberMember(alarm, "triggerduration");
+            out += "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:" + IcsText(WideMember(alarm, "description")) +
+                   "\r\nTRIGGER:" + (seconds < 0 ? "-" : "") + "PT" + std::to_string(seconds < 0 ? -seconds : seconds) +
+                   "S\r\nEND:VALARM\r\n";
+        }
+    }
+    out += "END:VEVENT\r\n";
+}
+
+void AppendXmlElement(std::string& out, const char* indent, const char* name, const std::wstring& text) {
+    out += std::string(indent) + "<" + name + ">";
+    AppendXmlEscaped(out, text, false);
+    out += std::string("</") + name + ">\n";
+}
+
+void AppendXmlEvent(std::string& out, const rapidjson::Value& event) {
+    out += "    <event allDay=\"" + std::to_string(NumberMember(event, "all_day") != 0 ? 1 : 0) + "\">\n";
+    for (const char* member : {"summary", "start_date", "end_date", "location", "description"}) {
+        AppendXmlElement(out, "      ", member, WideMember(event, member));
+    }
+    auto recurrence = event.FindMember("recurrence");
+    if (recurrence != event.MemberEnd() && recurrence->value.IsObject()) {
+        out += "      <recurrence frequency=\"";
+        AppendXmlEscaped(out, WideMember(recurrence->value, "frequency"), true);
+        out += "\" interval=\"" + std::to_string(NumberMember(recurrence->value, "interval")) + "\" until=\"";
+        AppendXmlEscaped(out, WideMember(recurrence->value, "until"), true);
+        out += "\"/>\n";
+    }
+    if (const rapidjson::Value* alarms = ArrayMember(event, "display_alarms")) {
+        for (const rapidjson::Value& alarm : alarms->GetArray()) {
+            if (!alarm.IsObject()) continue;
+            out += "      <alarm trigger=\"" + std::to_string(NumberMember(alarm, "triggerduration")) + "\">";
+            AppendXmlEscaped(out, WideMember(alarm, "description"), false);
+            out += "</alarm>\n";
+        }
+    }
+    out += "    </event>\n";
+}
+
+}  // namespace
+
+std::string ComposeCalendarsIcs(const std::vector<std::string>& parts) {
+    std::string out = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Solvak//Trevane//EN\r\n";
+    for (const std::string& part : parts) {
+        (void)ForEachRecord(part, [&out](const rapidjson::Value& calendar) {
+            if (const rapidjson::Value* events = ArrayMember(calendar, "events")) {
+                for (const rapidjson::Value& event : events->GetArray()) {
+                    if (event.IsObject()) AppendIcsEvent(out, WideMember(calendar, "title"), event);
+                }
+            }
+        });
+    }
+    return out + "END:VCALENDAR\r\n";
+}
+
+std::string ComposeCalendarsXml(const std::vector<std::string>& parts) {
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<calendarsBackup version=\"1\">\n";
+    for (const std::string& part : parts) {
+        (void)ForEachRecord(part, [&out](const rapidjson::Value& calendar) {
+            out += "  <calendar title=\"";
+            AppendXmlEscaped(out, WideMember(calendar, "title"), true);
+            out += "\" readOnly=\"" + std::to_string(NumberMember(calendar, "read_only") != 0 ? 1 : 0) + "\">\n";
+            if (const rapidjson::Value* events = ArrayMember(calendar, "events")) {
+                for (const rapidjson::Value& event : events->GetArray()) {
+                    if (event.IsObject()) AppendXmlEvent(out, event);
+                }
+            }
+            out += "  </calendar>\n";
+        });
+    }
+    return out + "</calendarsBackup>\n";
+}
+
+namespace {
+
+// Lists the calendars afresh and writes them into `folder`; the host hears of it as of a file export.
+void ExportCalendars(ActionsService& service, const std::string& device, const std::wstring& folder, bool ics) {
+    ActionStep step;
+    step.device = device;
+    step.serviceCode = kListCalendars;
+    step.done = [&service, device, folder, ics](const StepResult& result) {
+        bool written = false;
+        if (result.code == 0) {
+            written = ics ? WriteExport(service.Link(), folder, kCalendarsIcsFileName, ComposeCalendarsIcs(result.parts))
+                          : WriteExport(service.Link(), folder, kCalendarsXmlFileName, ComposeCalendarsXml(result.parts));
+        }
+        RelayAnswer answer;
+        answer.name = ZERITH_COMMAND_DO_FILE;
+        answer.code = kExportFilesCode;
+        answer.device = device;
+        answer.resultOrCount = result.code;
+        answer.count = written ? 1 : 0;
+        answer.userText = folder;
+        service.Link().Answer(answer);
+    };
+    service.Queue(std::move(step));
+}
 
 // The records are known to the device by identifiers only: the outcome counts them.
 std::wstring DeletionText(const ActionOutcome& outcome) {
@@ -92,9 +250,16 @@ std::wstring DeletionText(const ActionOutcome& outcome) {
 }  // namespace
 
 bool HandleCalendarAction(ActionsService& service, CommandMessage& message) {
-    if (std::strcmp(message.name, ZERITH_COMMAND_DO_CALENDAR) != 0 || message.code != sdk::calendars::kRelayDelete) {
-        return false;
+    if (std::strcmp(message.name, ZERITH_COMMAND_DO_CALENDAR) != 0) return false;
+    if (message.code == sdk::calendars::kRelayExport || message.code == sdk::calendars::kRelayBackupXml) {
+        const auto* folder = static_cast<const wchar_t*>(message.extra);  // lent for the call
+        if (folder != nullptr && message.wideText != nullptr) {
+            ExportCalendars(service, vnl::Utf8FromWide(message.wideText), folder,
+                            message.code == sdk::calendars::kRelayExport);
+        }
+        return true;
     }
+    if (message.code != sdk::calendars::kRelayDelete) return false;
     std::unique_ptr<std::vector<std::wstring>> records(static_cast<std::vector<std::wstring>*>(message.data));
     message.data = nullptr;
     const std::string device = message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string();

@@ -177,3 +177,54 @@ TEST(RelayPageActions, CheckedCalendarRecordsAreDeletedOneRequestEach) {
     ASSERT_EQ(relay.link.requests.size(), 3u);
     EXPECT_EQ(relay.link.requests[2].code, 1500u) << "the calendars listed afresh";
 }
+
+TEST(RelayPageActions, CalendarsAreExportedAfreshAsICalendarOrXml) {
+    const std::string listed =
+        R"([{"id":"1","title":"Work, Team","read_only":0,"events":[{"id":"2","start_date":"2016-03-01 09:30:00",)"
+        R"("end_date":"2016-03-01 10:00:00","all_day":0,"summary":"Stand-up; daily","location":"Room 3",)"
+        R"("recurrence":{"frequency":"weekly","until":"2016-05-30 09:30:00","interval":2},)"
+        R"("display_alarms":[{"description":"Reminder","triggerduration":-900}]},)"
+        R"({"id":"5","start_date":"2016-04-02 00:00:00","end_date":"2016-04-03 00:00:00","all_day":1,)"
+        R"("summary":"Trip & <fun>"}]}])";
+    struct Case {
+        std::int64_t code;
+        const wchar_t* file;
+        std::vector<std::string> holds;
+    } cases[] = {
+        {sdk::calendars::kRelayExport, L"Z:\\out\\Calendars.ics",
+         {"BEGIN:VCALENDAR\r\n", "UID:2\r\nSUMMARY:Stand-up\\; daily\r\nCATEGORIES:Work\\, Team\r\n",
+          "DTSTART:20160301T093000\r\nDTEND:20160301T100000\r\nLOCATION:Room 3\r\n",
+          "RRULE:FREQ=WEEKLY;INTERVAL=2;UNTIL=20160530T093000\r\n", "TRIGGER:-PT900S\r\n",
+          "DTSTART;VALUE=DATE:20160402\r\nDTEND;VALUE=DATE:20160403\r\n", "END:VCALENDAR\r\n"}},
+        {sdk::calendars::kRelayBackupXml, L"Z:\\out\\Calendars.xml",
+         {"<calendarsBackup version=\"1\">", "<calendar title=\"Work, Team\" readOnly=\"0\">",
+          "<summary>Trip &amp; &lt;fun&gt;</summary>", "<recurrence frequency=\"weekly\" interval=\"2\"",
+          "<alarm trigger=\"-900\">Reminder</alarm>"}},
+    };
+    for (const Case& c : cases) {
+        Relay relay;
+        std::wstring device = kDevice;
+        std::wstring folder = L"Z:\\out";
+        CommandMessage message{};
+        message.name = ZERITH_COMMAND_DO_CALENDAR;
+        message.code = c.code;
+        message.extra = &folder[0];
+        message.wideText = &device[0];
+        ASSERT_TRUE(relay.actions.Handle(message));
+        ASSERT_EQ(relay.link.requests.size(), 1u);
+        EXPECT_EQ(relay.link.requests[0].code, 1500u) << "listed afresh";
+        Packet packet;
+        packet.header.id = relay.link.requests[0].id;
+        packet.header.status = 2;
+        ASSERT_TRUE(relay.actions.OnReply(packet, ReplyFrame(), listed));
+        relay.Reply(1, 0);
+        const auto file = relay.link.files.find(c.file);
+        ASSERT_NE(file, relay.link.files.end()) << c.code;
+        for (const std::string& part : c.holds) EXPECT_NE(file->second.find(part), std::string::npos) << part;
+        // The host hears of it as of a file export: one file, into the chosen folder.
+        ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{109});
+        EXPECT_STREQ(relay.link.answers[0].name, ZERITH_COMMAND_DO_FILE);
+        EXPECT_EQ(relay.link.answers[0].count, 1);
+        EXPECT_EQ(relay.link.answers[0].userText, L"Z:\\out");
+    }
+}

@@ -2,8 +2,8 @@
 """The actions of the outside feature pages against the real device service, as a person does them: on one
 desktop start with a simulated iPhone, the apps page uninstalls the checked apps after the host's question
 and lists what is left; the books page imports a book chosen in the open-file question and deletes the
-checked books after the host's question; the calendars page deletes a checked event; a checked song, movie,
-book and photo are exported to a folder. Each action is checked
+checked books after the host's question; the calendars page deletes a checked event and exports the
+calendars as iCalendar; a checked song, movie, book and photo are exported to a folder. Each action is checked
 on the device image (apps.plist, the books list and the files under Books/, the calendar store) or the
 folder (the exported files byte for byte), and by the
 words the page shows of its outcome; screenshots show each question and outcome. Every wait is a poll
@@ -165,6 +165,25 @@ class PageActionsScenario(relay_service_scenario.RelayHarness):
                        p.read_bytes() == exported.read_bytes()]
             self.assertTrue(matches, f"no file of the device holds the exported {what}'s bytes")
         self.display.screenshot("actions-export.png")
+
+        # The calendars exported afresh as iCalendar: one event for each of the device's events.
+        self.choose_section(5)
+        self.wait_cells("SysListView32", lambda r: len(r) >= 1, "the calendars listed again")
+        folder = self.work / "calendar export"
+        folder.mkdir()
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Export")[0], 0)
+        self.assertEqual(self.display.probe("menu", "1", "10000")[0], 0)
+        self.assertEqual(self.display.probe("choose-folder", windows_path(folder), wine_session.DEADLINE_S * 1000)[0], 0)
+        exports += 1
+        wait_until(lambda: self.count_trace(rf"^> ZERITH_COMMAND_DO_FILE key={udid} code=109 value2=0 value3=1$")
+                   == exports, what="the calendars exported")
+        ics = (folder / "Calendars.ics").read_bytes().decode("utf-8")
+        events = {k: v for k, v in records().items()
+                  if v["com.apple.syncservices.RecordEntityName"].endswith(".Event")}
+        self.assertEqual(ics.count("BEGIN:VEVENT\r\n"), len(events), ics)
+        for record_id in events:
+            self.assertIn(f"\r\nUID:{record_id}\r\n", ics)
+        self.display.screenshot("actions-calendars-exported.png")
         self.close_trevane()
 
 
