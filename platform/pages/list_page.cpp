@@ -98,13 +98,18 @@ constexpr int64_t kAnyView = -3;
 namespace apps = sdk::apps;
 namespace books = sdk::books;
 namespace calendars = sdk::calendars;
+namespace messages = sdk::messages;
 namespace music = sdk::music;
 namespace videos = sdk::videos;
 
 // clang-format off
 const ListFeature kFeatures[] = {
     {SORVAD_COMMAND_SHOW_WINDOW, SORVAD_COMMAND_CHANGE_SIZE, SORVAD_COMMAND_DO_SMS, &sdk::messages::ReleasePayload, false,
-     kSingleView, {11, 10, 0, 0}, {{kSingleView, TableOf(relay::kMessages)}}, kNoKey, {}, {}, 0, kAnyView},
+     kSingleView, {11, 10, 0, 0}, {{kSingleView, TableOf(relay::kMessages)}}, kNoKey,
+     {{L"Export", 0, Checked::None,
+       {{L"Text file (.txt)", messages::kRequestExportText}, {L"CSV table (.csv)", messages::kRequestExportCsv},
+        {L"Web page (.html)", messages::kRequestExportHtml}, {L"XML backup (.xml)", messages::kRequestBackupXml}}}},
+     {}, 0, kAnyView},
     // A row's key is the record it shows (an event, or a calendar without events), the field after the shown ones.
     {WENDRA_COMMAND_SHOW_WINDOW, WENDRA_COMMAND_CHANGE_SIZE, WENDRA_COMMAND_DO_CALENDAR, &calendars::ReleasePayload,
      false, kSingleView, {calendars::kReplyLoaded, 0, 0, 0}, {{kSingleView, TableOf(relay::kCalendars)}},

@@ -16,7 +16,7 @@ bool ActionsService::Handle(CommandMessage& message) {
     if (message.name == nullptr) return false;
     return HandleNoteAction(*this, message) || HandleBookmarkAction(*this, message) ||
            HandleAppAction(*this, message) || HandleBookAction(*this, message) ||
-           HandleCalendarAction(*this, message);
+           HandleCalendarAction(*this, message) || HandleMessageAction(*this, message);
 }
 
 void ActionsService::Queue(ActionStep step) {

@@ -18,6 +18,8 @@
 //             calendars counted, then lists the calendars afresh; 67 and 66 list them afresh (1500) and
 //             write them all as iCalendar or as XML, answered as a file export (ZERITH_COMMAND_DO_FILE
 //             109: the files written in `value3`, the folder in `wideText`).
+//   messages  26, 30, 32 and 35 list the conversations afresh (201) and write them all with their
+//             messages as text, CSV, HTML or XML, answered as a file export.
 // An outcome in words travels as an ItemBatch<TextItem> of one row whose first field is the text
 // (OutcomeBatch); the page shows it.
 // Exports are written into the chosen folder at once and never replace a file (WriteExport).
@@ -106,6 +108,7 @@ bool HandleBookmarkAction(ActionsService& service, CommandMessage& message);
 bool HandleAppAction(ActionsService& service, CommandMessage& message);
 bool HandleBookAction(ActionsService& service, CommandMessage& message);
 bool HandleCalendarAction(ActionsService& service, CommandMessage& message);
+bool HandleMessageAction(ActionsService& service, CommandMessage& message);
 
 // An action's outcome for the page: a batch of one row whose first field is `text`; freed by
 // ReleaseTextBatch when it is not delivered.
@@ -147,6 +150,11 @@ constexpr wchar_t kCalendarsIcsFileName[] = L"Calendars.ics";
 constexpr wchar_t kCalendarsXmlFileName[] = L"Calendars.xml";
 std::string ComposeCalendarsIcs(const std::vector<std::string>& parts);
 std::string ComposeCalendarsXml(const std::vector<std::string>& parts);
+// The messages, from the data parts of a conversations listing (201), in the format of export `code` (26
+// text, 30 CSV, 32 HTML, 35 the XML backup <messagesBackup version="1"><conversation with><message date
+// from>text</message></conversation>): each conversation with its parties and its messages in order, each
+// message with its date, its sender ("Me" for a sent one) and its text. Empty for another code.
+std::string ComposeMessagesExport(std::int64_t code, const std::vector<std::string>& parts);
 
 // The backups read back: false, with a short reason in `error`, when `bytes` is not one.
 [[nodiscard]] bool ReadNotesXml(const std::string& bytes, std::vector<NoteItem>& notes, std::string& error);

@@ -223,14 +223,7 @@ void ExportCalendars(ActionsService& service, const std::string& device, const s
             written = ics ? WriteExport(service.Link(), folder, kCalendarsIcsFileName, ComposeCalendarsIcs(result.parts))
                           : WriteExport(service.Link(), folder, kCalendarsXmlFileName, ComposeCalendarsXml(result.parts));
         }
-        RelayAnswer answer;
-        answer.name = ZERITH_COMMAND_DO_FILE;
-        answer.code = kExportFilesCode;
-        answer.device = device;
-        answer.resultOrCount = result.code;
-        answer.count = written ? 1 : 0;
-        answer.userText = folder;
-        service.Link().Answer(answer);
+        AnswerFilesExported(service.Link(), device, folder, result.code, written ? 1 : 0);
     };
     service.Queue(std::move(step));
 }

@@ -24,6 +24,11 @@ namespace relay {
 
 constexpr std::int64_t kExportFilesCode = 109;
 
+// Tells the host how an export into `folder` for `device` ended: the service's result and the count of
+// files that arrived whole.
+void AnswerFilesExported(RelayLink& link, const std::string& device, const std::wstring& folder,
+                         std::int64_t serviceCode, std::int64_t arrived);
+
 class ExportService final : public RelayFeature {
 public:
     explicit ExportService(RelayLink& link) : m_link(link) {}

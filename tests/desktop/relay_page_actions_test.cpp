@@ -69,6 +69,33 @@ struct Relay {
         ASSERT_TRUE(lists.OnReply(packet, ReplyFrame(), books));
         Reply(1, 0);
     }
+    // An export `code` under `name` into Z:\out, its listing answered with `parts`; the file it wrote.
+    std::string Export(const char* name, std::int64_t code, std::uint32_t listing, const std::vector<std::string>& parts,
+                       const wchar_t* file) {
+        std::wstring device = kDevice;
+        std::wstring folder = L"Z:\\out";
+        CommandMessage message{};
+        message.name = name;
+        message.code = code;
+        message.extra = &folder[0];
+        message.wideText = &device[0];
+        EXPECT_TRUE(actions.Handle(message));
+        if (link.requests.size() != 1) return "(no listing)";
+        EXPECT_EQ(link.requests[0].code, listing) << "listed afresh";
+        Packet packet;
+        packet.header.id = link.requests[0].id;
+        packet.header.status = 2;
+        for (const std::string& part : parts) EXPECT_TRUE(actions.OnReply(packet, ReplyFrame(), part));
+        Reply(1, 0);
+        // The host hears of it as of a file export: one file, into the chosen folder.
+        EXPECT_EQ(link.Codes(), std::vector<std::int64_t>{109});
+        if (link.answers.size() != 1) return "(no answer)";
+        EXPECT_STREQ(link.answers[0].name, ZERITH_COMMAND_DO_FILE);
+        EXPECT_EQ(link.answers[0].count, 1);
+        EXPECT_EQ(link.answers[0].userText, L"Z:\\out");
+        const auto written = link.files.find(file);
+        return written == link.files.end() ? "(no file)" : written->second;
+    }
     // The first field of answer `index`'s one-row batch: the outcome in words.
     std::wstring Outcome(size_t index) const {
         const auto* batch = static_cast<const ItemBatch<TextItem>*>(link.answers.at(index).payload);
@@ -203,28 +230,34 @@ TEST(RelayPageActions, CalendarsAreExportedAfreshAsICalendarOrXml) {
     };
     for (const Case& c : cases) {
         Relay relay;
-        std::wstring device = kDevice;
-        std::wstring folder = L"Z:\\out";
-        CommandMessage message{};
-        message.name = ZERITH_COMMAND_DO_CALENDAR;
-        message.code = c.code;
-        message.extra = &folder[0];
-        message.wideText = &device[0];
-        ASSERT_TRUE(relay.actions.Handle(message));
-        ASSERT_EQ(relay.link.requests.size(), 1u);
-        EXPECT_EQ(relay.link.requests[0].code, 1500u) << "listed afresh";
-        Packet packet;
-        packet.header.id = relay.link.requests[0].id;
-        packet.header.status = 2;
-        ASSERT_TRUE(relay.actions.OnReply(packet, ReplyFrame(), listed));
-        relay.Reply(1, 0);
-        const auto file = relay.link.files.find(c.file);
-        ASSERT_NE(file, relay.link.files.end()) << c.code;
-        for (const std::string& part : c.holds) EXPECT_NE(file->second.find(part), std::string::npos) << part;
-        // The host hears of it as of a file export: one file, into the chosen folder.
-        ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{109});
-        EXPECT_STREQ(relay.link.answers[0].name, ZERITH_COMMAND_DO_FILE);
-        EXPECT_EQ(relay.link.answers[0].count, 1);
-        EXPECT_EQ(relay.link.answers[0].userText, L"Z:\\out");
+        const std::string file = relay.Export(ZERITH_COMMAND_DO_CALENDAR, c.code, 1500, {listed}, c.file);
+        for (const std::string& part : c.holds) EXPECT_NE(file.find(part), std::string::npos) << part;
+    }
+}
+
+TEST(RelayPageActions, MessagesAreExportedAfreshWithEveryMessageOfEachConversation) {
+    const std::vector<std::string> listed = {
+        R"({"id":1,"snippet":"Bye","display_phone":"+1555,+1666","message_count":2})",
+        R"([{"id":10,"chat_id":1,"text":"Hi, \"you\"","date_str":"2020-01-06 09:20:00","is_sent":0,)"
+        R"("handle_id_phone":"+1555"},{"id":11,"chat_id":1,"text":"Bye <3","date_str":"2020-01-06 09:21:00",)"
+        R"("is_sent":1}])"};
+    struct Case {
+        std::int64_t code;
+        const wchar_t* file;
+        std::vector<std::string> holds;
+    } cases[] = {
+        {sdk::messages::kRelayExportText, L"Z:\\out\\Messages.txt",
+         {"Conversation with +1555, +1666\r\n[2020-01-06 09:20:00] +1555: Hi, \"you\"\r\n"
+          "[2020-01-06 09:21:00] Me: Bye <3\r\n"}},
+        {sdk::messages::kRelayExportCsv, L"Z:\\out\\Messages.csv",
+         {"Conversation,Date,From,Text\r\n", "\"+1555, +1666\",\"2020-01-06 09:20:00\",\"+1555\",\"Hi, \"\"you\"\"\"\r\n"}},
+        {sdk::messages::kRelayExportHtml, L"Z:\\out\\Messages.html", {"<td>Me</td><td>Bye &lt;3</td>"}},
+        {sdk::messages::kRelayBackupXml, L"Z:\\out\\Messages.xml",
+         {"<conversation with=\"+1555, +1666\">", "<message date=\"2020-01-06 09:21:00\" from=\"Me\">Bye &lt;3</message>"}},
+    };
+    for (const Case& c : cases) {
+        Relay relay;
+        const std::string file = relay.Export(ZERITH_COMMAND_DO_SMS, c.code, 201, listed, c.file);
+        for (const std::string& part : c.holds) EXPECT_NE(file.find(part), std::string::npos) << file;
     }
 }

@@ -3,12 +3,14 @@
 desktop start with a simulated iPhone, the apps page uninstalls the checked apps after the host's question
 and lists what is left; the books page imports a book chosen in the open-file question and deletes the
 checked books after the host's question; the calendars page deletes a checked event and exports the
-calendars as iCalendar; a checked song, movie, book and photo are exported to a folder. Each action is checked
+calendars as iCalendar; a checked song, movie, book and photo are exported to a folder, and the messages as
+a CSV table. Each action is checked
 on the device image (apps.plist, the books list and the files under Books/, the calendar store) or the
 folder (the exported files byte for byte), and by the
 words the page shows of its outcome; screenshots show each question and outcome. Every wait is a poll
 against a deadline.
 """
+import csv
 import plistlib
 import re
 import zipfile
@@ -53,7 +55,8 @@ class PageActionsScenario(relay_service_scenario.RelayHarness):
         return ["/Books/" + b["Path"] for b in books if isinstance(b, dict) and "Path" in b]
 
     def test_apps_uninstalled_and_books_imported_and_deleted_on_the_pages(self):
-        udid = self.lab.attach(self.lab.make(apps=4, media={"family": "ios5"}, photo_data={"era": "ios9", "photos": 10}))
+        udid = self.lab.attach(self.lab.make(apps=4, media={"family": "ios5"}, photo_data={"era": "ios9", "photos": 10},
+                                              sms={"era": "ios11"}))
         image = self.image(udid)
         user_apps = lambda: [a["CFBundleIdentifier"] for a in
                              plistlib.loads((image / "apps.plist").read_bytes())["Applications"]
@@ -184,6 +187,24 @@ class PageActionsScenario(relay_service_scenario.RelayHarness):
         for record_id in events:
             self.assertIn(f"\r\nUID:{record_id}\r\n", ics)
         self.display.screenshot("actions-calendars-exported.png")
+
+        # The messages exported afresh as a CSV table: one line for each message of each conversation listed.
+        self.choose_section(3)
+        rows = self.wait_cells("SysListView32", lambda r: len(r) >= 1, "the conversations listed")
+        folder = self.work / "messages export"
+        folder.mkdir()
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Export")[0], 0)
+        self.assertEqual(self.display.probe("menu", "2", "10000")[0], 0)
+        self.assertEqual(self.display.probe("choose-folder", windows_path(folder), wine_session.DEADLINE_S * 1000)[0], 0)
+        exports += 1
+        wait_until(lambda: self.count_trace(rf"^> ZERITH_COMMAND_DO_FILE key={udid} code=109 value2=0 value3=1$")
+                   == exports, what="the messages exported")
+        with open(folder / "Messages.csv", newline="", encoding="utf-8") as table:
+            lines = list(csv.reader(table))
+        self.assertEqual(lines[0], ["Conversation", "Date", "From", "Text"])
+        self.assertEqual(len(lines) - 1, sum(int(r.split("\t")[1]) for r in rows))
+        self.assertEqual({l[0] for l in lines[1:]}, {r.split("\t")[0] for r in rows if r.split("\t")[1] != "0"})
+        self.display.screenshot("actions-messages-exported.png")
         self.close_trevane()
 
 
