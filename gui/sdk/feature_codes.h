@@ -249,7 +249,7 @@ enum RelayRequest : int64_t {
 enum RelayReply : int64_t {
     kRelayCount = 51,        // value3: the apps count
     kRelayLoaded = 52,       // extra: ItemBatch<TextItem>; null: the listing finished
-    kRelayIcons = 53,        // extra: ItemBatch<TextItem>
+    kRelayIcons = 53,        // extra: ItemBatch<TextItem> of (identifier, the icon's PNG bytes one a character)
     kRelayUninstalled = 55,  // extra: ItemBatch<TextItem>, the outcome in words
 };
 enum PageReply : int64_t {

@@ -21,6 +21,9 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <shlwapi.h>
+
+#include <gdiplus.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -91,6 +94,7 @@ struct ListFeature {
     int64_t outcomeCodes[2];  // the page codes whose answers say how an action ended; 0: none
     int64_t dropCode;         // the request that dropped files go with; 0: the page takes no drop
     int64_t actionView;       // the view whose toolbar has the actions; kAnyView: every view's
+    int64_t iconCode = 0;     // the page code whose answers bring the rows' icons (key, PNG bytes); 0: none
 };
 
 constexpr int64_t kAnyView = -3;
@@ -133,7 +137,8 @@ const ListFeature kFeatures[] = {
     // An app's key is its identifier, the last column.
     {GAVREL_COMMAND_SHOW_WINDOW, GAVREL_COMMAND_CHANGE_SIZE, GAVREL_COMMAND_DO_APP, &apps::ReleasePayload, false,
      kSingleView, {apps::kReplyLoaded, 0, 0, 0}, {{kSingleView, TableOf(relay::kApps)}}, 5,
-     {{L"Uninstall", apps::kRequestUninstall, Checked::Keys, {}}}, {apps::kReplyUninstalled, 0}, 0, kAnyView},
+     {{L"Uninstall", apps::kRequestUninstall, Checked::Keys, {}}}, {apps::kReplyUninstalled, 0}, 0, kAnyView,
+     apps::kReplyIcons},
     // A book's key is its path on the device.
     {TELBOR_COMMAND_SHOW_WINDOW, TELBOR_COMMAND_CHANGE_SIZE, TELBOR_COMMAND_DO_BOOK, &books::ReleasePayload, false,
      kSingleView, {books::kReplyLoaded, 0, 0, 0}, {{kSingleView, TableOf(relay::kBooks)}}, kKeyAfterColumns,
@@ -167,6 +172,7 @@ struct ListView {
     HWND note = nullptr;  // says why the table is empty
     std::vector<std::wstring> keys;   // each row's key, in row order
     std::vector<std::wstring> names;  // each row's first column, in row order
+    HIMAGELIST icons = nullptr;       // the rows' icons; the first is blank, for a row without one
     const Table* table = nullptr;
     std::vector<int> widths;  // each column's width now
     int64_t sequence = -1;    // the listing whose rows show
@@ -204,8 +210,12 @@ void SetColumnWidth(ListView& view, size_t column, int width) {
     SendMessageW(view.list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(width, 0));
 }
 
-// The room the first column gives its check box, when the rows have keys to act on.
-int CheckBoxPixels() { return kFeature.keyField != kNoKey ? GetSystemMetrics(SM_CXSMICON) + 6 : 0; }
+// The room the first column gives its check box, when the rows have keys to act on, and its icon.
+constexpr int kIconPixels = 16;
+int CheckBoxPixels() {
+    return (kFeature.keyField != kNoKey ? GetSystemMetrics(SM_CXSMICON) + 6 : 0) +
+           (kFeature.iconCode != 0 ? kIconPixels + 4 : 0);
+}
 
 // The columns, each as wide as its header.
 void AddColumns(ListView& view) {
@@ -495,6 +505,17 @@ void Show(CommandMessage& message) {
                   kFirstButtonId + static_cast<int>(i));
     }
     if (kFeature.dropCode != 0) DragAcceptFiles(page, TRUE);
+    if (kFeature.iconCode != 0) {
+        // Rows are made before their icons arrive: image 0, which every row starts with, is blank.
+        view.icons = ImageList_Create(kIconPixels, kIconPixels, ILC_COLOR32 | ILC_MASK, 8, 8);
+        HICON blank = nullptr;
+        Gdiplus::Bitmap empty(kIconPixels, kIconPixels, PixelFormat32bppARGB);
+        if (empty.GetHICON(&blank) == Gdiplus::Ok && blank != nullptr) {
+            ImageList_AddIcon(view.icons, blank);
+            DestroyIcon(blank);
+        }
+        SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(view.icons));
+    }
     SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&view));
     AddColumns(view);
     Layout(view);
@@ -507,6 +528,45 @@ void Move(const CommandMessage& message) {
     MoveWindow(view->page, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
 }
 
+// An icon from `png` (its bytes one a character), the list's size; null when it does not decode.
+HICON IconFromPng(const std::wstring& png) {
+    std::string bytes(png.size(), '\0');
+    for (size_t i = 0; i < png.size(); ++i) bytes[i] = static_cast<char>(png[i] & 0xFF);
+    IStream* stream = SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
+    if (stream == nullptr) return nullptr;
+    HICON icon = nullptr;
+    {
+        Gdiplus::Bitmap image(stream);
+        if (image.GetLastStatus() == Gdiplus::Ok) {
+            Gdiplus::Bitmap small(kIconPixels, kIconPixels, PixelFormat32bppARGB);
+            Gdiplus::Graphics graphics(&small);
+            graphics.DrawImage(&image, 0, 0, kIconPixels, kIconPixels);
+            small.GetHICON(&icon);
+        }
+    }
+    stream->Release();
+    return icon;
+}
+
+// The icons of an answer's rows (key, PNG) on the rows of those keys.
+void ShowIcons(ListView& view, const ItemBatch<TextItem>& batch) {
+    for (const auto& item : batch.items) {
+        if (item == nullptr || item->fields.size() < 2 || view.icons == nullptr) continue;
+        HICON icon = IconFromPng(item->fields[1]);
+        if (icon == nullptr) continue;
+        const int image = ImageList_AddIcon(view.icons, icon);
+        DestroyIcon(icon);
+        for (size_t row = 0; row < view.keys.size(); ++row) {
+            if (view.keys[row] != item->fields[0]) continue;
+            LVITEMW cell = {};
+            cell.mask = LVIF_IMAGE;
+            cell.iItem = static_cast<int>(row);
+            cell.iImage = image;
+            SendMessageW(view.list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&cell));
+        }
+    }
+}
+
 bool IsOutcomeCode(int64_t code) {
     return std::find(std::begin(kFeature.outcomeCodes), std::end(kFeature.outcomeCodes), code) !=
            std::end(kFeature.outcomeCodes) && code != 0;
@@ -515,9 +575,12 @@ bool IsOutcomeCode(int64_t code) {
 void Reply(const CommandMessage& message) {
     const int64_t code = message.code;
     const int64_t viewId = kFeature.answerView == kViewInStatus ? message.status : kFeature.answerView;
-    ListView* view = IsListCode(code) || IsOutcomeCode(code) ? FindView(message, viewId) : nullptr;
+    const bool icons = kFeature.iconCode != 0 && code == kFeature.iconCode;
+    ListView* view = IsListCode(code) || IsOutcomeCode(code) || icons ? FindView(message, viewId) : nullptr;
     const auto* batch = static_cast<const ItemBatch<TextItem>*>(message.extra);
-    if (view != nullptr && IsOutcomeCode(code)) {
+    if (view != nullptr && icons) {
+        if (batch != nullptr) ShowIcons(*view, *batch);
+    } else if (view != nullptr && IsOutcomeCode(code)) {
         // The relay's words for how the action ended.
         if (batch != nullptr && !batch->items.empty() && batch->items[0] != nullptr &&
             !batch->items[0]->fields.empty()) {

@@ -48,7 +48,10 @@ bool ActionsService::OnReply(const Packet& packet, const ReplyFrame& frame, cons
         return true;
     }
     if (const std::optional<std::int64_t> count = ReportedCount(frame)) m_result.count = count;
-    if (!data.empty()) m_result.parts.push_back(data);
+    if (!data.empty()) {
+        m_result.parts.push_back(data);
+        m_result.infos.push_back(frame.hasInfo ? frame.infoJson : std::string());
+    }
     if (IsLastReply(packet.header)) {
         m_result.code = frame.code;
         Finish(std::move(m_result));

@@ -10,7 +10,8 @@
 //             (1401, then a fresh listing), 105 delete (1402 per entry; 105 per removed entry with the
 //             new count); 102 and 103 write the checked entries as HTML or XML.
 //   apps      55 uninstall the checked apps (one 505 for all); answers 55 with the outcome in words, then
-//             lists the apps afresh.
+//             lists the apps afresh; each listing of the apps is followed by their icons (502), answered
+//             as 53.
 //   books     76 import the chosen files (1012 each), 77 delete the checked books (1013 each); each
 //             answers 76 or 77 with the outcome in words and the count of books afterwards, then lists
 //             the books afresh.
@@ -50,6 +51,7 @@ constexpr std::int64_t kStepNotSent = -1;
 struct StepResult {
     std::int64_t code = kStepNotSent;
     std::vector<std::string> parts;
+    std::vector<std::string> infos;  // each part's reply's "info" as JSON text; empty when it had none
     std::optional<std::int64_t> count;
     // A request that works through a list reports each item in a reply of its own: the item (its "info",
     // a JSON string) and whether the device did it (packet status 7) or not (6).
@@ -106,6 +108,8 @@ private:
 bool HandleNoteAction(ActionsService& service, CommandMessage& message);
 bool HandleBookmarkAction(ActionsService& service, CommandMessage& message);
 bool HandleAppAction(ActionsService& service, CommandMessage& message);
+// The icons of the listed apps `apps` of `device` (502), answered as one batch of (identifier, PNG).
+void FetchAppIcons(ActionsService& service, const std::string& device, const std::vector<std::wstring>& apps);
 bool HandleBookAction(ActionsService& service, CommandMessage& message);
 bool HandleCalendarAction(ActionsService& service, CommandMessage& message);
 bool HandleMessageAction(ActionsService& service, CommandMessage& message);

@@ -45,9 +45,11 @@ void AddApps(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
 }
 
 const BatchReader kAppRows = {&ReadTable<&AddApps>, &ReleaseTextBatch};
+constexpr int kIdentifierField = 5;  // the apps table's last column
 
 const ListRoute kRoutes[] = {
-    {ZERITH_COMMAND_DO_APP, 52, 501, ZERITH_COMMAND_DO_APP, 52, 51, kRequestStatus, &kAppRows},
+    {ZERITH_COMMAND_DO_APP, sdk::apps::kRelayLoad, 501, ZERITH_COMMAND_DO_APP, sdk::apps::kRelayLoaded,
+     sdk::apps::kRelayCount, kRequestStatus, &kAppRows, kAnySection, false, "", false, kIdentifierField},
 };
 const std::int64_t kQueries[] = {50};
 
@@ -58,6 +60,14 @@ const ListFeature kAppsList = {kRoutes, std::size(kRoutes), kQueries, std::size(
 namespace {
 
 constexpr std::uint32_t kUninstallApps = 505;
+constexpr std::uint32_t kAppIcons = 502;
+
+// The app an icon reply names ({"bundle_id": ...}); empty when it names none.
+std::wstring IconApp(const std::string& info) {
+    JsonObjectView view;
+    std::string app;
+    return view.Parse(info) && view.GetString("bundle_id", app) ? vnl::WideFromUtf8(app) : std::wstring();
+}
 
 // Each app the service reported, as done or refused; the apps it never reported share the request's end.
 ActionOutcome UninstallOutcome(const StepResult& result, const std::vector<std::wstring>& asked) {
@@ -80,6 +90,29 @@ ActionOutcome UninstallOutcome(const StepResult& result, const std::vector<std::
 }
 
 }  // namespace
+
+void FetchAppIcons(ActionsService& service, const std::string& device, const std::vector<std::wstring>& apps) {
+    ActionStep step;
+    step.device = device;
+    step.serviceCode = kAppIcons;
+    step.data = JsonTextArray(apps);
+    step.done = [&service, device](const StepResult& result) {
+        auto batch = std::make_unique<ItemBatch<TextItem>>();
+        for (size_t i = 0; i < result.parts.size() && i < result.infos.size(); ++i) {
+            const std::wstring app = IconApp(result.infos[i]);
+            if (app.empty()) continue;
+            // The PNG's bytes, one a character.
+            const std::string& png = result.parts[i];
+            auto row = std::make_shared<TextItem>();
+            row->fields = {app, std::wstring(png.begin(), png.end())};
+            for (wchar_t& c : row->fields[1]) c = static_cast<wchar_t>(static_cast<unsigned char>(c));
+            batch->items.push_back(row);
+        }
+        if (batch->items.empty()) return;
+        service.Answer(ZERITH_COMMAND_DO_APP, device, sdk::apps::kRelayIcons, batch.release(), 0, &ReleaseTextBatch);
+    };
+    service.Queue(std::move(step));
+}
 
 bool HandleAppAction(ActionsService& service, CommandMessage& message) {
     if (std::strcmp(message.name, ZERITH_COMMAND_DO_APP) != 0 || message.code != sdk::apps::kRelayUninstall) {

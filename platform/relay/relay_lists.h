@@ -67,6 +67,8 @@ struct ListRoute {
     // The count answer carries the count the service reports ({"Count": n}: each record once, negative
     // while an online account holds the records) instead of the rows listed.
     bool serviceCount = false;
+    // The TextItem field whose texts are announced when the listing has ended (OnListed); -1: none.
+    int keyField = -1;
 };
 
 struct ListFeature {
@@ -153,6 +155,10 @@ public:
     void OnServiceGone() override;
     // The count that the last finished listing of `device` answered under `countCode`; none before one.
     std::optional<std::int64_t> Counted(const std::string& device, std::int64_t countCode) const;
+    // Called when a listing whose route names a key field has ended well, with the keys of its rows.
+    using ListedKeys = std::function<void(const ListRoute& route, const std::string& device,
+                                          const std::vector<std::wstring>& keys)>;
+    void OnListed(ListedKeys listed) { m_listed = std::move(listed); }
 
 private:
     struct Listing {
@@ -162,6 +168,7 @@ private:
         std::int64_t rows = 0;
         std::int64_t sequence = 0;  // every batch of one listing shares it; a later listing's is greater
         std::optional<std::int64_t> reported = std::nullopt;  // the service's count, when it sent one
+        std::vector<std::wstring> keys = {};                  // the rows' keys, when the route names a field
     };
     void Answer(const Listing& listing, std::int64_t code, void* batch, std::int64_t result, std::int64_t count);
     void Finish(const Listing& listing, std::int64_t serviceCode);
@@ -170,6 +177,7 @@ private:
     RelayLink& m_link;
     std::map<std::uint64_t, Listing> m_inFlight;  // by request id
     std::map<std::pair<std::string, std::int64_t>, std::int64_t> m_counted;  // by device and count code
+    ListedKeys m_listed;
     std::int64_t m_sequence = 0;
 };
 

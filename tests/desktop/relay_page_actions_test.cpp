@@ -261,3 +261,44 @@ TEST(RelayPageActions, MessagesAreExportedAfreshWithEveryMessageOfEachConversati
         for (const std::string& part : c.holds) EXPECT_NE(file.find(part), std::string::npos) << file;
     }
 }
+
+TEST(RelayPageActions, AnAppsListingIsFollowedByTheListedAppsIcons) {
+    Relay relay;
+    std::vector<std::wstring> announced;
+    relay.lists.OnListed([&](const relay::ListRoute& route, const std::string& device,
+                             const std::vector<std::wstring>& keys) {
+        EXPECT_EQ(route.listCode, sdk::apps::kRelayLoaded);
+        EXPECT_EQ(device, "udid-1");
+        announced = keys;
+    });
+    ASSERT_TRUE(relay.Load(ZERITH_COMMAND_DO_APP, sdk::apps::kRelayLoad));
+    Packet packet;
+    packet.header.id = relay.link.requests.back().id;
+    packet.header.status = 2;
+    ASSERT_TRUE(relay.lists.OnReply(packet, ReplyFrame(), R"({"com.a":{"CFBundleName":"A"},"com.b":{}})"));
+    EXPECT_TRUE(announced.empty()) << "announced once the listing has ended";
+    relay.Reply(1, 0);
+    EXPECT_EQ(announced, (std::vector<std::wstring>{L"com.a", L"com.b"}));
+
+    // The icons: one reply each, named by its info, its PNG bytes kept whole (bytes above 0x7F too).
+    relay.link.Clear();
+    relay::FetchAppIcons(relay.actions, "udid-1", announced);
+    ASSERT_EQ(relay.link.requests.back().code, 502u);
+    EXPECT_EQ(relay.link.requests.back().data, R"(["com.a","com.b"])");
+    const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + "\xff\x00\x7f";
+    for (const char* app : {"com.a", "com.b"}) {
+        packet.header.id = relay.link.requests.back().id;
+        ReplyFrame frame;
+        frame.hasInfo = true;
+        frame.infoJson = std::string(R"({"bundle_id":")") + app + "\"}";
+        ASSERT_TRUE(relay.actions.OnReply(packet, frame, png));
+    }
+    relay.Reply(1, 0);
+    ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{sdk::apps::kRelayIcons});
+    const auto* icons = static_cast<const ItemBatch<TextItem>*>(relay.link.answers[0].payload);
+    ASSERT_EQ(icons->items.size(), 2u);
+    EXPECT_EQ(icons->items[1]->fields[0], L"com.b");
+    const std::wstring& bytes = icons->items[1]->fields[1];
+    ASSERT_EQ(bytes.size(), png.size());
+    for (size_t i = 0; i < png.size(); ++i) EXPECT_EQ(bytes[i], static_cast<unsigned char>(png[i])) << i;
+}

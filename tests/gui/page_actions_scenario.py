@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The actions of the outside feature pages against the real device service, as a person does them: on one
-desktop start with a simulated iPhone, the apps page uninstalls the checked apps after the host's question
-and lists what is left; the books page imports a book chosen in the open-file question and deletes the
+desktop start with a simulated iPhone, the apps page shows each app's icon, uninstalls the checked apps after
+the host's question and lists what is left; the books page imports a book chosen in the open-file question and deletes the
 checked books after the host's question; the calendars page deletes a checked event and exports the
 calendars as iCalendar; a checked song, movie, book and photo are exported to a folder, and the messages as
 a CSV table. Each action is checked
@@ -13,12 +13,43 @@ against a deadline.
 import csv
 import plistlib
 import re
+import struct
+import subprocess
 import zipfile
+import zlib
 from pathlib import Path
 
 import relay_service_scenario
 import wine_session
 from wine_session import wait_until, windows_path
+
+
+def icon_background(path):
+    """The colour of an app icon's top right pixel, its background, as (r, g, b): the icon maker's PNG is 8-bit
+    RGB, unfiltered."""
+    png = path.read_bytes()
+    at, idat, width = 8, b"", 0
+    while at < len(png):
+        length, kind = struct.unpack(">I4s", png[at:at + 8])
+        body = png[at + 8:at + 8 + length]
+        if kind == b"IHDR":
+            width = struct.unpack(">I", body[:4])[0]
+        elif kind == b"IDAT":
+            idat += body
+        at += 12 + length
+    row = zlib.decompress(idat)[:1 + 3 * width]
+    return tuple(row[1 + 3 * (width - 1):1 + 3 * width])
+
+
+def colours(shot, x, y, w, h):
+    """The colours of a screenshot's rectangle as (r, g, b), read with ImageMagick."""
+    out = subprocess.run(["convert", str(shot), "-crop", f"{w}x{h}+{x}+{y}", "-depth", "8", "-type", "TrueColor",
+                          "txt:-"], capture_output=True, text=True, check=True, timeout=60).stdout
+    return {tuple(int(m[i:i + 2], 16) for i in (0, 2, 4)) for m in re.findall(r"#([0-9A-Fa-f]{6})", out)}
+
+
+def near(colour, wanted, tolerance=12):
+    return all(abs(a - b) <= tolerance for a, b in zip(colour, wanted))
 
 
 class PageActionsScenario(relay_service_scenario.RelayHarness):
@@ -71,6 +102,15 @@ class PageActionsScenario(relay_service_scenario.RelayHarness):
         rows = self.wait_cells("SysListView32", lambda r: len(r) == 4, "the four apps listed")
         listed = [r.split("\t")[5] for r in rows]
         self.assertEqual(sorted(listed), sorted(apps))
+        # Each row shows its app's icon: the first row's icon background colour appears left in that row.
+        catalog = plistlib.loads((image / "apps.plist").read_bytes())["Applications"]
+        icon = next(a for a in catalog if a["CFBundleIdentifier"] == listed[0])["IconFile"]
+        background = icon_background(image / "icons" / icon)
+        code, out = self.display.probe("children", "TrevaneMainFrame", "SysListView32")
+        lx, ly = next(map(int, l.split()[1:3]) for l in out.splitlines() if l.startswith("1 "))
+        wait_until(lambda: any(near(c, background) for c in colours(self.display.screenshot("actions-apps-icons.png"),
+                                                                     lx, ly + 16, 70, 18)) or None,
+                   what="the first app's icon shown in its row")
         self.assertEqual(self.display.probe("check-rows", "TrevaneMainFrame", "1", "2")[0], 0)
         self.display.screenshot("actions-apps-checked.png")
         self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Uninstall")[0], 0)
