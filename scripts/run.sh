@@ -14,12 +14,16 @@ cd "$(dirname "$0")/.."
 
 # Each step says what it does first: the builds and Wine's start are silent for minutes otherwise.
 step() { echo "run: $*" >&2; }
+# A long step passes its output on to standard error (standard output carries the peer's JSON lines) and,
+# after 20 quiet seconds, says what it is still at work on.
+narrate() { local label=$1; shift; python3 scripts/narrate.py --label "run: $label: " -- "$@" >&2; }
 
 step "checking the installed packages (scripts/setup.sh)"
 bash scripts/setup.sh
-step "building Harlix and the simulated device library in build/"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target Harlix MobileDevice CoreFoundation AirTrafficHost AppleMobileDeviceService >/dev/null
+step "building Harlix and the simulated device library in build/ (the first build takes a few minutes)"
+narrate "configure" cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo --log-level=NOTICE
+narrate "build" cmake --build build -j "$(nproc)" --target Harlix MobileDevice CoreFoundation AirTrafficHost \
+  AppleMobileDeviceService
 
 desktop_options=()
 peer_options=()

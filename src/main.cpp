@@ -7,6 +7,7 @@
 // service the same orderly way as the watched desktop process ending does.
 #include <signal.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +36,11 @@ void StartSignalThread() {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == hlx::kCrashPackerOption) return hlx::PackCrashReport(argv[2]) ? 0 : 1;
+  // Started by hand with a switch or a word: say the positions instead of running without a peer.
+  if (argc > 1 && !hlx::IsPortArgument(argv[1])) {
+    std::fputs(hlx::kCommandLineUsage, stderr);
+    return 2;
+  }
 
   // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
   sigset_t signals;

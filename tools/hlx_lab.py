@@ -88,7 +88,8 @@ def main(argv):
     parser.add_argument("--lab", required=True, help="a folder for the registry file, images and device root")
     parser.add_argument("--attach-demo", action="store_true",
                         help="attach one iPhone image that carries every kind of data")
-    parser.add_argument("--contacts", type=int, help="contacts in the demo iPhone's address book")
+    parser.add_argument("--contacts", type=int,
+                        help="contacts in the demo iPhone's address book (default 8; the main job's desktop part has 250)")
     options = parser.parse_args(argv)
     lab = DeviceLab(options.lab, options.support)
 

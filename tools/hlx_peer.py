@@ -15,7 +15,8 @@ it stops too. `send` starts Harlix, sends one request (the data part compressed 
 packet until the request's final reply, or until --wait seconds pass; it exits 0 when that reply's code is 0,
 3 with the code in words when it is another, 1 without a final reply. A request that names a device needs the
 simulated PC's environment (HLX_REGISTRY_FILE, HLX_DEVICE_ROOT, HLX_PROGRAM_FILES), as printed by
-tools/hlx_lab.py or by `serve --devices`.
+tools/hlx_lab.py or by `serve --devices` (without it `send` exits 2 at once); it waits (and says so) until that
+device is ready, unless the device root holds no such device. REQUESTS.md lists every request code.
 
 Standard output carries one JSON line per packet or event; standard error says each in words
 ("device ready: ...", "request 300 answered: code 0").
@@ -430,6 +431,11 @@ def _request_uuid(json_text):
     return uuid if isinstance(uuid, str) else ""
 
 
+def _device_attached(env, uuid):
+    """Whether the simulated PC's device root holds an image of that UDID (hlx_device.py attach puts it there)."""
+    return uuid not in (".", "..") and "/" not in uuid and os.path.isdir(os.path.join(env["HLX_DEVICE_ROOT"], uuid))
+
+
 def send(options):
     """Returns 0 when the request's final reply has code 0, 3 when it has another code, 1 when no final reply
     came, 2 when the request could not be sent."""
@@ -455,15 +461,26 @@ def send(options):
     peer.start(stderr=None if options.console else subprocess.DEVNULL)
     try:
         peer.accept()
-        if uuid:
+        if uuid and not _device_attached(env, uuid):
+            print("hlx_peer: no device %s is attached to the simulated PC (HLX_DEVICE_ROOT=%s); sending without "
+                  "waiting for it" % (uuid, env["HLX_DEVICE_ROOT"]), file=sys.stderr, flush=True)
+        elif uuid:
             # A request about a device waits until Harlix has announced that device as ready, or has reported
             # why it cannot be (a locked or untrusted device): then the request's own answer says the same.
+            print("hlx_peer: waiting up to %g s for Harlix to announce device %s ready (or say why it cannot be)"
+                  % (options.wait, uuid), file=sys.stderr, flush=True)
             deadline = time.monotonic() + options.wait
             ready = reported = False
             while not (ready or reported) and time.monotonic() < deadline:
-                item = peer.receive(timeout=max(0.0, deadline - time.monotonic()))
+                item = peer.receive(timeout=max(0.0, min(1.0, deadline - time.monotonic())))
                 if item is None:
-                    break
+                    if peer.process.poll() is not None:
+                        break
+                    if not _device_attached(env, uuid):
+                        print("hlx_peer: device %s was detached from the simulated PC; sending anyway" % uuid,
+                              file=sys.stderr, flush=True)
+                        break
+                    continue
                 show(item)
                 about = item["id"] == 0 and describe_body(item["body"]).get("record", {}).get("uuid") == uuid
                 ready = about and item["command"] == EVENT_DEVICE_READY

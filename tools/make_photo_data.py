@@ -24,6 +24,7 @@ usage: make_photo_data.py FS_FOLDER [--photo-era ERA] [--photos N] [--seed S]
 import argparse
 import os
 import random
+import sqlite3
 import struct
 import sys
 import zlib
@@ -287,6 +288,69 @@ def write_photo_data(fs, seed=0, era="ios9", photos=12, thumbnail_every=3, image
         insert(entries[half:])
         db.execute("COMMIT")
     return entries
+
+
+# Hostile photo libraries, made from a written one (the database is left as one file, without a
+# write-ahead log): "slow_rows" (new schema) gives the asset table 200,000 rows whose folder costs
+# milliseconds each to compute (a generated column), so a photo list runs for minutes while the file
+# stays small; "huge_paths" (old schema) gives 64 photos, all in album 1, a folder name of 8 MB each,
+# made when read; "broken_page" (new schema) adds 3,000 assets and overwrites one page in the middle
+# of the asset table, so that a statement fails halfway through its rows.
+HOSTILE_LIBRARIES = ("slow_rows", "huge_paths", "broken_page")
+SLOW_ROWS = 200000
+
+
+def spoil_photo_library(fs, kind):
+    """Rewrites fs/PhotoData/Photos.sqlite into the hostile library `kind`."""
+    if kind not in HOSTILE_LIBRARIES:
+        raise ValueError("a hostile library is one of %s" % ", ".join(HOSTILE_LIBRARIES))
+    path = os.path.join(fs, "PhotoData", "Photos.sqlite")
+    db = sqlite3.connect(path)
+    db.execute("PRAGMA journal_mode=DELETE")
+    if kind == "huge_paths":
+        db.executescript("""
+            DELETE FROM Photo;
+            ALTER TABLE Photo DROP COLUMN directory;
+            INSERT INTO Photo (primaryKey, type, filename) WITH RECURSIVE n(pk) AS (SELECT 1 UNION ALL
+                SELECT pk + 1 FROM n WHERE pk < 64) SELECT pk, 0, 'IMG.JPG' FROM n;
+            ALTER TABLE Photo ADD COLUMN directory VARCHAR GENERATED ALWAYS AS
+                (hex(zeroblob(4000000)) || primaryKey) VIRTUAL;
+            DELETE FROM PhotoAlbumToPhotoJoin;
+            INSERT INTO PhotoAlbumToPhotoJoin SELECT 1, primaryKey, primaryKey FROM Photo;
+        """)
+    elif kind == "slow_rows":
+        db.executescript("""
+            DELETE FROM ZGENERICASSET;
+            DELETE FROM ZADDITIONALASSETATTRIBUTES;
+            ALTER TABLE ZGENERICASSET DROP COLUMN ZDIRECTORY;
+        """)
+        db.execute("INSERT INTO ZGENERICASSET (Z_PK, ZKIND, ZTRASHEDSTATE, ZFILENAME, ZDATECREATED) WITH RECURSIVE"
+                   " n(pk) AS (SELECT 1 UNION ALL SELECT pk + 1 FROM n WHERE pk < ?) SELECT pk, 0, 0, 'IMG.JPG', pk"
+                   " FROM n", (SLOW_ROWS,))
+        db.executescript("""
+            INSERT INTO ZADDITIONALASSETATTRIBUTES (Z_PK, ZASSET, ZORIGINALFILESIZE) SELECT Z_PK, Z_PK, 100
+                FROM ZGENERICASSET;
+            ALTER TABLE ZGENERICASSET ADD COLUMN ZDIRECTORY VARCHAR GENERATED ALWAYS AS
+                (substr(hex(zeroblob(1000000 + Z_PK % 2)), 1, 8)) VIRTUAL;
+        """)
+    else:
+        db.execute("INSERT INTO ZGENERICASSET (Z_PK, ZKIND, ZTRASHEDSTATE, ZDIRECTORY, ZFILENAME, ZDATECREATED) WITH"
+                   " RECURSIVE n(pk) AS (SELECT 1000 UNION ALL SELECT pk + 1 FROM n WHERE pk < 3999) SELECT pk, 0, 0,"
+                   " ?, 'IMG_' || pk || '.JPG', pk FROM n", (FOLDER + "/" + "x" * 200,))
+        db.executescript("""
+            INSERT INTO ZADDITIONALASSETATTRIBUTES (Z_PK, ZASSET, ZORIGINALFILESIZE) SELECT Z_PK, Z_PK, 100
+                FROM ZGENERICASSET WHERE Z_PK >= 1000;
+            INSERT INTO %s SELECT 1, Z_PK, Z_PK FROM ZGENERICASSET WHERE Z_PK >= 1000;
+        """ % JOIN_TABLE)
+    db.commit()
+    leaves = [n for (n,) in db.execute("SELECT pageno FROM dbstat WHERE name = 'ZGENERICASSET' AND pagetype = 'leaf'"
+                                       " ORDER BY pageno")] if kind == "broken_page" else []
+    page_size = db.execute("PRAGMA page_size").fetchone()[0]
+    db.close()
+    if leaves:
+        with open(path, "r+b") as f:
+            f.seek((leaves[len(leaves) // 2] - 1) * page_size)
+            f.write(b"\xff" * page_size)
 
 
 def add_arguments(parser):

@@ -63,6 +63,7 @@ using GroupPtr = std::shared_ptr<iOSContactGroup>;
 struct ContactsService::Book {
     std::vector<ContactPtr> contacts;
     std::vector<GroupPtr> groups;
+    ListedFields otherFields;  // by record id, sent back with each write
     bool loaded = false;
 
     ContactPtr FindContact(const std::wstring& identifier) const {
@@ -116,6 +117,7 @@ private:
     std::int64_t m_sequence;
     std::vector<ContactPtr> m_contacts;
     std::vector<GroupPtr> m_groups;
+    ListedFields m_otherFields;
     bool m_sentBatch = false;
 };
 
@@ -155,7 +157,7 @@ void ListJob::OnPart(Service& service, const Packet& packet, const ReplyFrame& f
         return;
     }
     std::vector<ContactPtr> batch;
-    if (!ReadContactBatch(data, batch)) return;
+    if (!ReadContactBatch(data, batch, &m_otherFields)) return;
     m_contacts.insert(m_contacts.end(), batch.begin(), batch.end());
     JobAccess::Post(service, device, kRelayContactsBatch, CopiedBatch(m_sequence, batch));
     m_sentBatch = true;
@@ -166,6 +168,7 @@ void ListJob::OnFinal(Service& service, std::int64_t code) {
         Service::Book& book = JobAccess::BookOf(service, device);
         book.contacts = std::move(m_contacts);
         book.groups = std::move(m_groups);
+        book.otherFields = std::move(m_otherFields);
         book.loaded = true;
         if (!m_sentBatch) {
             // No contacts at all: an empty batch of this load still clears what the page showed.
@@ -193,6 +196,7 @@ public:
         list.erase(std::remove_if(list.begin(), list.end(),
                                   [this](const ContactPtr& c) { return c->identifier == m_identifier; }),
                    list.end());
+        book.otherFields.erase(m_identifier);
         for (const GroupPtr& group : book.groups) {
             auto& members = group->members;
             members.erase(std::remove(members.begin(), members.end(), m_identifier), members.end());
@@ -306,10 +310,11 @@ public:
         : Job(std::move(forDevice)), m_contact(std::move(contact)), m_fromEditor(fromEditor) {}
     std::uint32_t Code() const override { return kWriteContact; }
     bool Compose(Service& service, std::string& data) override {
+        const Service::Book& book = JobAccess::BookOf(service, device);
         ContactPtr held;
-        if (!m_contact->identifier.empty())
-            held = JobAccess::BookOf(service, device).FindContact(m_contact->identifier);
-        m_write = ComposeContactWrite(*m_contact, held.get());
+        if (!m_contact->identifier.empty()) held = book.FindContact(m_contact->identifier);
+        m_write = ComposeContactWrite(*m_contact, held.get(), NewTemporaryId, SharedValuesOf(book.contacts),
+                                      book.otherFields);
         data = m_write.dataJson;
         return true;
     }

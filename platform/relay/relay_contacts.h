@@ -5,7 +5,8 @@
 // written into the chosen folder at once (relay_contacts_files.h); an imported backup's contacts are
 // saved to the device one by one as new contacts. The relay keeps
 // each device's contacts and groups as last listed and changed, for the counts, for the labelled values a
-// save removes and for the members a contact's groups gain or lose.
+// save removes or shares with other contacts, for the members a contact's groups gain or lose, and with
+// them the listed fields the page's records do not hold, which every save sends back.
 //
 // Writes run one at a time in the order they were asked for (a later write may build on an earlier one's
 // device ids); a listing runs at once. Sockets, compression and the host are reached through

@@ -1,6 +1,8 @@
 // Contact texts between the device service and the contacts page; see relay_contacts_codec.h.
 #include "relay_contacts_codec.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 #include <random>
@@ -247,12 +249,44 @@ void ReadLabelled(const rapidjson::Value& record, const char* entity, iOSContact
     property.flag = kListedPropertyFlag;
 }
 
-void ReadSubRecords(const rapidjson::Value& object, iOSContact& contact) {
+// Whether a labelled value of `shape` keeps the field `key` in its record (or the key is its id).
+bool IsValueField(ValueShape shape, const std::string& key) {
+    static const std::set<std::string> kCommon = {"id", kEntityNameKey, "type", "label"};
+    static const std::set<std::string> kAddressFields = {"street",  "city",         "state",
+                                                         "postal code", "country", "country code"};
+    if (kCommon.count(key) != 0) return true;
+    switch (shape) {
+    case ValueShape::kAddress: return kAddressFields.count(key) != 0;
+    case ValueShape::kIM: return key == "user" || key == "service";
+    default: return key == "value";
+    }
+}
+
+// The text members of `record` that `isKnown` does not take, filed under `id` when there are any.
+template <typename IsKnown>
+void FileOtherFields(const rapidjson::Value& record, const std::wstring& id, const IsKnown& isKnown,
+                     ListedFields* otherFields) {
+    if (otherFields == nullptr || id.empty()) return;
+    OtherFields fields;
+    for (auto field = record.MemberBegin(); field != record.MemberEnd(); ++field) {
+        std::string key(field->name.GetString(), field->name.GetStringLength());
+        if (field->value.IsString() && !isKnown(key)) {
+            fields.emplace_back(std::move(key), std::string(field->value.GetString(), field->value.GetStringLength()));
+        }
+    }
+    if (!fields.empty()) (*otherFields)[id] = std::move(fields);
+}
+
+void ReadSubRecords(const rapidjson::Value& object, iOSContact& contact, ListedFields* otherFields) {
     for (const SubEntity& entity : kSubEntities) {
         const rapidjson::Value* list = FindMember(object, entity.name);
         if (list == nullptr || !list->IsArray()) continue;
         for (const rapidjson::Value& record : list->GetArray()) {
             if (!record.IsObject()) continue;
+            std::wstring id;
+            ReadText(record, "id", id);
+            FileOtherFields(record, id, [&entity](const std::string& key) { return IsValueField(entity.shape, key); },
+                            otherFields);
             if (entity.shape == ValueShape::kAddress) {
                 auto address = std::make_shared<iOSContactAddress>();
                 ReadLabelled(record, entity.name, *address);
@@ -268,7 +302,6 @@ void ReadSubRecords(const rapidjson::Value& object, iOSContact& contact) {
             if (entity.shape == ValueShape::kIM) {
                 auto im = std::make_shared<iOSContactIM>();
                 ReadLabelled(record, entity.name, *im);
-                if (im->labelKey.empty()) im->labelKey = L"other";
                 ReadText(record, "service", im->service);
                 ReadText(record, "user", im->userName);
                 contact.instantMessaging.push_back(std::move(im));
@@ -334,17 +367,83 @@ bool EqualsIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
-std::string ContactRecord(const iOSContact& contact) {
+// (type, label) of a label the editor chose: its key ("other" without one), and its text only when it
+// is the user's own rather than the key's display form.
+std::pair<std::wstring, std::wstring> DeviceLabel(const iOSContactProperty& property) {
+    const std::wstring type = property.labelKey.empty() ? std::wstring(L"other") : property.labelKey;
+    return {type, EqualsIgnoringAsciiCase(property.labelText, type) ? std::wstring() : property.labelText};
+}
+
+// Whether `key` is a contact field that the page's record holds (or the entity name).
+bool IsRecordField(const std::string& key) {
+    for (const TextField& field : kContactFields) {
+        if (key == field.name) return true;
+    }
+    return key == kEntityNameKey || key == "birthday" || key == "notes" || key == "display as company";
+}
+
+// The listing writes a number as its decimal text: "-12", "0", "7" (a minus or nothing, no leading zero;
+// 18 digits at most, so that it fits a 64-bit integer).
+bool IsIntegerText(const std::string& text) {
+    const size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
+    const size_t digits = text.size() - start;
+    if (digits == 0 || digits > 18 || (digits > 1 && text[start] == '0')) return false;
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(start), text.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void AppendOtherField(std::string& out, const std::string& key, const std::string& text) {
+    if (key == "image") {
+        AppendKey(out, "image");
+        out += "<data>";
+        AppendXmlText(out, text);
+        out += "</data>";
+        return;
+    }
+    const std::string utc = LocalTextToUtcText(text);
+    out += "<key>";
+    AppendXmlText(out, key);
+    out += "</key>";
+    if (IsIntegerText(text)) {
+        out += "<integer>" + text + "</integer>";
+    } else if (!utc.empty()) {
+        out += "<date>" + utc + "</date>";
+    } else {
+        out += "<string>";
+        AppendXmlText(out, text);
+        out += "</string>";
+    }
+}
+
+const OtherFields* OtherFieldsOf(const ListedFields& listed, const std::wstring& id) {
+    auto it = id.empty() ? listed.end() : listed.find(id);
+    return it == listed.end() ? nullptr : &it->second;
+}
+
+template <typename IsKnown>
+void AppendOtherFields(std::string& out, const OtherFields* fields, const IsKnown& isKnown) {
+    if (fields == nullptr) return;
+    for (const auto& field : *fields) {
+        if (!isKnown(field.first)) AppendOtherField(out, field.first, field.second);
+    }
+}
+
+std::string ContactRecord(const iOSContact& contact, const OtherFields* otherFields) {
     std::string out;
     AppendEntityName(out, kContactEntity);
     for (const TextField& field : kContactFields) AppendStringField(out, field.name, contact.*field.member);
     AppendDateField(out, "birthday", contact.birthday);
     AppendStringField(out, "notes", contact.note);
     AppendStringField(out, "display as company", contact.recordKind);
+    AppendOtherFields(out, otherFields, IsRecordField);
     return out;
 }
 
-std::string SubRecord(const SubEntity& entity, const iOSContactProperty& property, const std::string& contactKey) {
+// `asListed`: the label is the one the device listed, written back in the device's own strings; a label
+// the editor chose is written in the device's form (a key, and a text only when it is the user's own).
+// `owners`: the ids of the contacts the value belongs to.
+std::string SubRecord(const SubEntity& entity, const iOSContactProperty& property, bool asListed,
+                      const std::vector<std::string>& owners, const OtherFields* otherFields) {
     std::string out;
     AppendEntityName(out, entity.name);
     switch (entity.shape) {
@@ -367,15 +466,64 @@ std::string SubRecord(const SubEntity& entity, const iOSContactProperty& propert
         break;
     }
     }
-    const std::wstring type = property.labelKey.empty() ? std::wstring(L"other") : property.labelKey;
-    AppendStringField(out, "type", type);
-    // The label only says something when it is the user's own text rather than the key's display form.
-    if (!EqualsIgnoringAsciiCase(property.labelText, type)) AppendStringField(out, "label", property.labelText);
+    const std::pair<std::wstring, std::wstring> label =
+        asListed ? std::make_pair(property.labelKey, property.labelText) : DeviceLabel(property);
+    AppendStringField(out, "type", label.first);
+    AppendStringField(out, "label", label.second);
+    AppendOtherFields(out, otherFields, [&entity](const std::string& key) {
+        return IsValueField(entity.shape, key) || key == "contact";
+    });
     AppendKey(out, "contact");
-    out += "<array><string>";
-    AppendXmlText(out, contactKey);
-    out += "</string></array>";
+    out += "<array>";
+    for (const std::string& owner : owners) {
+        out += "<string>";
+        AppendXmlText(out, owner);
+        out += "</string>";
+    }
+    out += "</array>";
     return out;
+}
+
+// The value of `list` whose sub-record id is `id`, or null.
+const iOSContactProperty* FindListed(const PropertyList& list, const std::wstring& id) {
+    for (const auto& property : list) {
+        if (property && property->reserved == id) return property.get();
+    }
+    return nullptr;
+}
+
+// Whether `a` and `b` hold the same value and label.
+bool SameValue(const iOSContactProperty& a, const iOSContactProperty& b, ValueShape shape) {
+    if (a.labelKey != b.labelKey || a.labelText != b.labelText || a.value != b.value) return false;
+    if (shape == ValueShape::kAddress) {
+        const auto& x = static_cast<const iOSContactAddress&>(a);
+        const auto& y = static_cast<const iOSContactAddress&>(b);
+        return x.street == y.street && x.city == y.city && x.state == y.state && x.postalCode == y.postalCode &&
+               x.country == y.country && x.countryCode == y.countryCode;
+    }
+    if (shape == ValueShape::kIM) {
+        const auto& x = static_cast<const iOSContactIM&>(a);
+        const auto& y = static_cast<const iOSContactIM&>(b);
+        return x.service == y.service && x.userName == y.userName;
+    }
+    return true;
+}
+
+// The owners a listed value keeps when `contactKey` writes it: the other contacts that share it, and the
+// contact itself unless it gives the value up, in the order of the book.
+std::vector<std::string> OwnersOf(const std::wstring& id, const std::string& contactKey, bool keptByContact,
+                                  const SharedValues& shared) {
+    std::vector<std::string> owners;
+    auto it = shared.find(id);
+    if (it != shared.end()) {
+        for (const std::string& owner : it->second) {
+            if (owner != contactKey || keptByContact) owners.push_back(owner);
+        }
+    }
+    if (keptByContact && std::find(owners.begin(), owners.end(), contactKey) == owners.end()) {
+        owners.push_back(contactKey);
+    }
+    return owners;
 }
 
 void AppendRecord(std::string& out, const std::string& id, const std::string& body) {
@@ -466,10 +614,12 @@ std::string NewTemporaryId() {
     return out;
 }
 
-bool ReadContactBatch(const std::string& json, std::vector<std::shared_ptr<iOSContact>>& contacts) {
+bool ReadContactBatch(const std::string& json, std::vector<std::shared_ptr<iOSContact>>& contacts,
+                      ListedFields* otherFields) {
     rapidjson::Document document;
     if (!ParseJson(json, document) || !IsObjectOfObjects(document)) return false;
     std::vector<std::shared_ptr<iOSContact>> read;
+    ListedFields others;
     for (auto it = document.MemberBegin(); it != document.MemberEnd(); ++it) {
         const rapidjson::Value& object = it->value;
         auto contact = std::make_shared<iOSContact>();
@@ -477,13 +627,15 @@ bool ReadContactBatch(const std::string& json, std::vector<std::shared_ptr<iOSCo
         for (const TextField& field : kContactFields) ReadText(object, field.name, (*contact).*field.member);
         ReadText(object, "birthday", contact->birthday);
         ReadText(object, "notes", contact->note);
-        std::wstring displayAs;
-        ReadText(object, "display as company", displayAs);
-        contact->recordKind = displayAs == L"company" ? L"company" : L"person";
-        ReadSubRecords(object, *contact);
+        ReadText(object, "display as company", contact->recordKind);
+        ReadSubRecords(object, *contact, otherFields != nullptr ? &others : nullptr);
+        FileOtherFields(object, contact->identifier, IsRecordField, otherFields != nullptr ? &others : nullptr);
         read.push_back(std::move(contact));
     }
     contacts.insert(contacts.end(), read.begin(), read.end());
+    if (otherFields != nullptr) {
+        for (auto& entry : others) (*otherFields)[entry.first] = std::move(entry.second);
+    }
     return true;
 }
 
@@ -507,17 +659,35 @@ bool ReadGroupBatch(const std::string& json, std::vector<std::shared_ptr<iOSCont
     return true;
 }
 
+SharedValues SharedValuesOf(const std::vector<std::shared_ptr<iOSContact>>& book) {
+    SharedValues shared;
+    for (const auto& contact : book) {
+        if (!contact || contact->identifier.empty()) continue;
+        const std::string owner = vnl::Utf8FromWide(contact->identifier);
+        for (const SubEntity& entity : kSubEntities) {
+            for (const auto& property : ValuesOf(*contact, entity)) {
+                if (!property || property->reserved.empty()) continue;
+                std::vector<std::string>& owners = shared[property->reserved];
+                if (std::find(owners.begin(), owners.end(), owner) == owners.end()) owners.push_back(owner);
+            }
+        }
+    }
+    return shared;
+}
+
 ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held,
-                                 const std::function<std::string()>& newTemporaryId) {
+                                 const std::function<std::string()>& newTemporaryId, const SharedValues& shared,
+                                 const ListedFields& otherFields) {
     ContactWrite write;
     write.contactKey = saved.identifier.empty() ? newTemporaryId() : vnl::Utf8FromWide(saved.identifier);
 
     std::vector<std::pair<const char*, std::string>> messages;
     std::string contactRecords;
-    AppendRecord(contactRecords, write.contactKey, ContactRecord(saved));
+    AppendRecord(contactRecords, write.contactKey, ContactRecord(saved, OtherFieldsOf(otherFields, saved.identifier)));
     messages.emplace_back(kContactEntity, contactRecords);
 
     for (const SubEntity& entity : kSubEntities) {
+        const PropertyList heldValues = held != nullptr ? ValuesOf(*held, entity) : PropertyList();
         std::string records;
         std::set<std::wstring> kept;
         std::set<std::wstring> removed;
@@ -530,23 +700,44 @@ ContactWrite ComposeContactWrite(const iOSContact& saved, const iOSContact* held
                 continue;
             }
             if (!written.insert(property.get()).second) continue;  // the same record listed twice
+            const iOSContactProperty* listed = FindListed(heldValues, property->reserved);
+            // A shared value the user changed becomes this contact's own; the others keep theirs.
+            const bool splits = listed != nullptr && !SameValue(*listed, *property, entity.shape) &&
+                                !OwnersOf(property->reserved, write.contactKey, false, shared).empty();
+            // A label the user left as it was goes back in the device's own strings.
+            const bool asListed = listed != nullptr && listed->labelKey == property->labelKey &&
+                                  listed->labelText == property->labelText;
             std::string id;
-            if (!property->reserved.empty() && kept.insert(property->reserved).second) {
+            std::vector<std::string> owners;
+            const OtherFields* others = nullptr;
+            if (!property->reserved.empty() && !splits && kept.insert(property->reserved).second) {
                 id = vnl::Utf8FromWide(property->reserved);
+                owners = OwnersOf(property->reserved, write.contactKey, true, shared);
+                others = OtherFieldsOf(otherFields, property->reserved);
             } else {
-                // New, or a second value claiming an id already written: the device gives it its own.
+                // New, changed and shared, or a second value claiming an id already written: the device
+                // gives it its own.
                 id = newTemporaryId();
                 write.newProperties[id] = property;
+                owners = {write.contactKey};
             }
-            AppendRecord(records, id, SubRecord(entity, *property, write.contactKey));
+            AppendRecord(records, id, SubRecord(entity, *property, asListed, owners, others));
+            if (!asListed) write.relabelled.push_back(property);
         }
-        if (held != nullptr) {
-            for (const auto& property : ValuesOf(*held, entity)) {
-                if (property && !property->reserved.empty()) removed.insert(property->reserved);
-            }
+        for (const auto& property : heldValues) {
+            if (property && !property->reserved.empty()) removed.insert(property->reserved);
         }
         for (const std::wstring& id : removed) {
-            if (kept.count(id) == 0) AppendDeletion(records, vnl::Utf8FromWide(id));
+            if (kept.count(id) != 0) continue;
+            const std::vector<std::string> others = OwnersOf(id, write.contactKey, false, shared);
+            const iOSContactProperty* listed = FindListed(heldValues, id);
+            if (others.empty() || listed == nullptr) {
+                AppendDeletion(records, vnl::Utf8FromWide(id));
+            } else {
+                // Other contacts share the value: it stays theirs, only this contact lets go of it.
+                AppendRecord(records, vnl::Utf8FromWide(id),
+                             SubRecord(entity, *listed, true, others, OtherFieldsOf(otherFields, id)));
+            }
         }
         if (!records.empty()) messages.emplace_back(entity.name, std::move(records));
     }
@@ -570,6 +761,13 @@ bool ApplyContactRemap(const std::string& replyJson, const ContactWrite& write, 
     const rapidjson::Value* deviceId = contactIds == nullptr ? nullptr : FindMember(*contactIds, write.contactKey);
     if (deviceId == nullptr || !deviceId->IsString() || deviceId->GetStringLength() == 0) return false;
     saved.identifier = WideOf(*deviceId);
+    for (const auto& property : write.relabelled) {
+        if (!property) continue;
+        const std::pair<std::wstring, std::wstring> label = DeviceLabel(*property);
+        property->labelKey = label.first;
+        property->labelText = label.second;
+        if (property->flag == 0) property->flag = kListedPropertyFlag;
+    }
     for (const auto& entry : write.newProperties) {
         if (!entry.second) continue;
         for (auto it = document.MemberBegin(); it != document.MemberEnd(); ++it) {

@@ -194,6 +194,7 @@ bool DhContactEditPropertyView::CreateRow(const ardena::RowSeed& seed) {
         row->remove->SetImages(ardena::Image("contacts\\contact-edit-delete-normal.png"),
                                ardena::Image("contacts\\contact-edit-delete-pressed.png"), m_buttonX, 0);
     }
+    row->shown = ReadRow(*row);
     m_presentKinds.insert(info->recordKind);
     m_rows[row->id] = std::move(row);
     return true;
@@ -410,7 +411,8 @@ std::vector<ardena::CollectedRow> DhContactEditPropertyView::CollectRows() {
     std::vector<ardena::CollectedRow> rows;
     for (const auto& entry : m_rows) {
         if (m_labels == nullptr) break;
-        ardena::CollectedRow row = ardena::CollectRow(entry.second->seed, ReadRow(*entry.second), *m_labels);
+        ardena::CollectedRow row = ardena::CollectRow(entry.second->seed, ReadRow(*entry.second), *m_labels,
+                                                      &entry.second->shown);
         if (row.accepted) m_accepted.push_back(row);
         rows.push_back(std::move(row));
     }

@@ -105,6 +105,7 @@ private:
         std::vector<int> editWidths;
         HWND country = nullptr;  // address rows
         std::unique_ptr<VNLImgButton> remove;
+        ardena::RowInput shown;  // what the controls held right after the row was made
     };
 
     std::vector<ardena::CollectedRow> m_accepted;

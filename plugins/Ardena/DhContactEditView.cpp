@@ -90,6 +90,7 @@ LRESULT DhContactEditView::OnInitDialog(HWND, LPARAM) {
         if (edit != nullptr && m_nameEdits[i].SubclassWindow(edit)) {
             SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(m_nameFont.get()), FALSE);
         }
+        m_shownNames[i] = wtl::WindowText(edit);
         y += kNameLineHeight + 10;
     }
 
@@ -214,11 +215,13 @@ void DhContactEditView::ShowAddFieldMenu() {
 void DhContactEditView::SaveContact() {
     if (!m_contact) return;
     ardena::NameParts names;
-    names.prefix = wtl::WindowText(m_nameEdits[0]);
-    names.first = wtl::WindowText(m_nameEdits[1]);
-    names.middle = wtl::WindowText(m_nameEdits[2]);
-    names.last = wtl::WindowText(m_nameEdits[3]);
-    names.suffix = wtl::WindowText(m_nameEdits[4]);
+    // A name the user left as it was is saved as the contact has it.
+    std::wstring* parts[5] = {&names.prefix, &names.first, &names.middle, &names.last, &names.suffix};
+    const std::wstring* own[5] = {&m_contact->prefix, &m_contact->firstName, &m_contact->middleName,
+                                  &m_contact->lastName, &m_contact->suffix};
+    for (int i = 0; i < 5; ++i) {
+        *parts[i] = ardena::KeptOrTyped(*own[i], m_shownNames[i], wtl::WindowText(m_nameEdits[i]));
+    }
     std::unique_ptr<iOSContact> saved = ardena::BuildSavedContact(*m_contact, names, m_properties.CollectRows());
     CommandMessage message{};
     message.code = m_isNewContact ? sdk::contacts::kRequestSaveNew : sdk::contacts::kRequestSaveEdited;

@@ -96,6 +96,7 @@ private:
     VNLSwitchButton m_addFieldButton;
     HWND m_nameCaptions[5] = {};
     VNLEdit m_nameEdits[5];
+    std::wstring m_shownNames[5];  // what the name edits held right after they were made
     DhContactEditPropertyView m_properties;
     RECT m_titleRect = {10, 6, 300, 24};
     int m_width = 540;

@@ -72,6 +72,29 @@ WideStringPair ReadLabel(const std::vector<WideStringPair>& entries, const RowIn
     return {L"other", input.labelText};
 }
 
+// Whether the row's `index`th edit still holds what it showed when the row was made.
+bool Untouched(const RowInput* shown, const RowInput& input, size_t index) {
+    return shown != nullptr && index < shown->texts.size() && index < input.texts.size() &&
+           shown->texts[index] == input.texts[index];
+}
+
+// Whether the label (or service) combo of a row over a value read from the device still shows what it
+// showed when the row was made: the value's own label strings then go back as they were.
+bool LabelUntouched(const RowSeed& seed, const RowInput* shown, const RowInput& input) {
+    return seed.record->flag != 0 && shown != nullptr && shown->labelIndex == input.labelIndex &&
+           shown->labelText == input.labelText;
+}
+
+bool CountryUntouched(const RowSeed& seed, const RowInput* shown, const RowInput& input) {
+    return seed.record->flag != 0 && shown != nullptr && shown->countryIndex == input.countryIndex;
+}
+
+// An edit's text as saved: the record's own text while the edit shows what it was given, else `typed`.
+std::wstring SavedText(const std::wstring& own, const RowInput* shown, const RowInput& input, size_t index,
+                       const std::wstring& typed) {
+    return Untouched(shown, input, index) ? own : typed;
+}
+
 template <typename Record>
 std::shared_ptr<Record> CopyOf(const std::shared_ptr<iOSContactProperty>& record) {
     return std::make_shared<Record>(*static_cast<const Record*>(record.get()));
@@ -82,6 +105,9 @@ std::shared_ptr<iOSContactProperty> SingleValueRow(RowKind kind, const std::wstr
     record->value = value;
     return record;
 }
+
+// A typed date gets its time of day; a stored date text that the user left as it was stays as it is.
+std::wstring SavedDateText(const std::wstring& value) { return IsDateText(value) ? StoredDateText(value) : value; }
 
 std::vector<std::wstring> Sorted(std::vector<std::wstring> list) {
     std::stable_sort(list.begin(), list.end());
@@ -290,79 +316,107 @@ RowContent InitialContent(const RowSeed& seed, const ContactLabelTable& labels) 
     return content;
 }
 
-CollectedRow CollectRow(const RowSeed& seed, const RowInput& input, const ContactLabelTable& labels) {
+std::wstring KeptOrTyped(const std::wstring& own, const std::wstring& shown, const std::wstring& typed) {
+    return typed == shown ? own : typed;
+}
+
+RowInput ShownInput(const RowContent& content) {
+    RowInput shown;
+    shown.labelIndex = content.labelIndex;
+    shown.labelText = content.labelText;
+    shown.texts = content.texts;
+    shown.countryIndex = content.countryIndex;
+    return shown;
+}
+
+CollectedRow CollectRow(const RowSeed& seed, const RowInput& input, const ContactLabelTable& labels,
+                        const RowInput* shown) {
     CollectedRow row{seed.kind, false, nullptr};
     const RowKindInfo* info = FindRowKind(seed.kind);
     if (info == nullptr || !seed.record) return row;
     const std::wstring& first = TextAt(input, 0);
+    const bool firstUntouched = Untouched(shown, input, 0);
     switch (info->shape) {
     case RowShape::kSingleEdit:
     case RowShape::kNote:
-        row.accepted = !Trim(first).empty();
-        if (row.accepted) {
-            row.record = CopyOf<iOSContactProperty>(seed.record);
-            row.record->value = first;
-        }
-        break;
     case RowShape::kDateEdit:
-        row.accepted = IsDateText(first);
+        // A value left as it was is saved as it was read (a stored date keeps its time of day).
+        if (firstUntouched) {
+            row.accepted = !seed.record->value.empty();
+        } else {
+            row.accepted = info->shape == RowShape::kDateEdit ? IsDateText(first) : !Trim(first).empty();
+        }
         if (row.accepted) {
             row.record = CopyOf<iOSContactProperty>(seed.record);
-            row.record->value = first;
+            if (!firstUntouched) row.record->value = first;
         }
         break;
     case RowShape::kLabelledDate:
     case RowShape::kLabelled: {
-        row.accepted = info->shape == RowShape::kLabelledDate ? IsDateText(first) : !Trim(first).empty();
+        if (firstUntouched) {
+            row.accepted = !seed.record->value.empty();
+        } else {
+            row.accepted = info->shape == RowShape::kLabelledDate ? IsDateText(first) : !Trim(first).empty();
+        }
         if (row.accepted) {
             row.record = CopyOf<iOSContactProperty>(seed.record);
-            const WideStringPair label = ReadLabel(LabelsOf(labels, info->recordKind), input);
-            row.record->labelKey = label.first;
-            row.record->labelText = label.second;
-            row.record->value = first;
+            if (!LabelUntouched(seed, shown, input)) {
+                const WideStringPair label = ReadLabel(LabelsOf(labels, info->recordKind), input);
+                row.record->labelKey = label.first;
+                row.record->labelText = label.second;
+            }
+            if (!firstUntouched) row.record->value = first;
         }
         break;
     }
     case RowShape::kIM: {
-        row.accepted = !Trim(first).empty();
+        const auto& own = static_cast<const iOSContactIM&>(*seed.record);
+        const std::wstring user = SavedText(own.userName, shown, input, 0, first);
+        row.accepted = !Trim(user).empty();
         if (row.accepted) {
             auto im = CopyOf<iOSContactIM>(seed.record);
-            const auto& services = LabelsOf(labels, info->recordKind);
-            if (input.labelIndex >= 0 && static_cast<size_t>(input.labelIndex) < services.size()) {
-                im->service = services[static_cast<size_t>(input.labelIndex)].first;
-                im->labelText = services[static_cast<size_t>(input.labelIndex)].second;
-            } else {
-                im->service = L"other";
-                im->labelText = input.labelText;
+            if (!LabelUntouched(seed, shown, input)) {
+                const auto& services = LabelsOf(labels, info->recordKind);
+                if (input.labelIndex >= 0 && static_cast<size_t>(input.labelIndex) < services.size()) {
+                    im->service = services[static_cast<size_t>(input.labelIndex)].first;
+                    im->labelText = services[static_cast<size_t>(input.labelIndex)].second;
+                } else {
+                    im->service = L"other";
+                    im->labelText = input.labelText;
+                }
+                im->labelKey = L"other";
             }
-            im->labelKey = L"other";
-            im->userName = first;
+            im->userName = user;
             row.record = im;
         }
         break;
     }
     case RowShape::kAddress: {
-        const std::wstring street = Typed(input, 0, kStreetHint);
-        const std::wstring city = Typed(input, 1, kCityHint);
-        const std::wstring state = Typed(input, 2, kStateHint);
-        const std::wstring postalCode = Typed(input, 3, kPostalCodeHint);
+        const auto& own = static_cast<const iOSContactAddress&>(*seed.record);
+        const std::wstring street = SavedText(own.street, shown, input, 0, Typed(input, 0, kStreetHint));
+        const std::wstring city = SavedText(own.city, shown, input, 1, Typed(input, 1, kCityHint));
+        const std::wstring state = SavedText(own.state, shown, input, 2, Typed(input, 2, kStateHint));
+        const std::wstring postalCode = SavedText(own.postalCode, shown, input, 3, Typed(input, 3, kPostalCodeHint));
         row.accepted = !street.empty() || !city.empty() || !state.empty() || !postalCode.empty();
         if (row.accepted) {
             auto address = CopyOf<iOSContactAddress>(seed.record);
-            const auto& entries = LabelsOf(labels, info->recordKind);
-            if (input.labelIndex >= 0 && static_cast<size_t>(input.labelIndex) < entries.size()) {
-                address->labelKey = entries[static_cast<size_t>(input.labelIndex)].first;
-                address->labelText = entries[static_cast<size_t>(input.labelIndex)].second;
-            } else {
-                address->labelKey = L"other";
-                address->labelText = input.labelText;
+            if (!LabelUntouched(seed, shown, input)) {
+                const auto& entries = LabelsOf(labels, info->recordKind);
+                if (input.labelIndex >= 0 && static_cast<size_t>(input.labelIndex) < entries.size()) {
+                    address->labelKey = entries[static_cast<size_t>(input.labelIndex)].first;
+                    address->labelText = entries[static_cast<size_t>(input.labelIndex)].second;
+                } else {
+                    address->labelKey = L"other";
+                    address->labelText = input.labelText;
+                }
             }
             address->street = street;
             address->city = city;
             address->state = state;
             address->postalCode = postalCode;
             const auto& countries = CountriesOf(labels);
-            if (input.countryIndex >= 0 && static_cast<size_t>(input.countryIndex) < countries.size()) {
+            if (!CountryUntouched(seed, shown, input) && input.countryIndex >= 0 &&
+                static_cast<size_t>(input.countryIndex) < countries.size()) {
                 address->countryCode = countries[static_cast<size_t>(input.countryIndex)].first;
                 address->country = countries[static_cast<size_t>(input.countryIndex)].second;
             }
@@ -371,9 +425,10 @@ CollectedRow CollectRow(const RowSeed& seed, const RowInput& input, const Contac
         break;
     }
     case RowShape::kOrganization: {
-        const std::wstring jobTitle = Typed(input, 0, kJobTitleHint);
-        const std::wstring department = Typed(input, 1, kDepartmentHint);
-        const std::wstring company = Typed(input, 2, kCompanyHint);
+        const iOSContactProperty& own = *seed.record;
+        const std::wstring jobTitle = SavedText(own.labelKey, shown, input, 0, Typed(input, 0, kJobTitleHint));
+        const std::wstring department = SavedText(own.value, shown, input, 1, Typed(input, 1, kDepartmentHint));
+        const std::wstring company = SavedText(own.labelText, shown, input, 2, Typed(input, 2, kCompanyHint));
         row.accepted = !jobTitle.empty() || !department.empty() || !company.empty();
         if (row.accepted) {
             row.record = CopyOf<iOSContactProperty>(seed.record);
@@ -437,7 +492,7 @@ std::unique_ptr<iOSContact> BuildSavedContact(const iOSContact& working, const N
             break;
         case RowKind::kDate: {
             auto date = std::make_shared<iOSContactProperty>(*record);
-            date->value = StoredDateText(record->value);
+            date->value = SavedDateText(record->value);
             contact->dates.push_back(date);
             break;
         }
@@ -449,7 +504,7 @@ std::unique_ptr<iOSContact> BuildSavedContact(const iOSContact& working, const N
             contact->department = record->value;
             contact->company = record->labelText;
             break;
-        case RowKind::kBirthday: contact->birthday = StoredDateText(record->value); break;
+        case RowKind::kBirthday: contact->birthday = SavedDateText(record->value); break;
         case RowKind::kPhoneticFirst: contact->phoneticFirstName = record->value; break;
         case RowKind::kPhoneticMiddle: contact->phoneticMiddleName = record->value; break;
         case RowKind::kPhoneticLast: contact->phoneticLastName = record->value; break;

@@ -123,7 +123,17 @@ struct CollectedRow {
     bool accepted = false;
     std::shared_ptr<iOSContactProperty> record;
 };
-CollectedRow CollectRow(const RowSeed& seed, const RowInput& input, const ContactLabelTable& labels);
+// `shown`: what the row's controls held right after it was made (null: everything counts as typed). A
+// text the user left as it was is saved as the record has it, not as the control gives it back (a date
+// keeps its time of day, a text keeps what a one-line edit cannot show); a label, service or country left
+// as it was on a value read from the device (non-zero flag) keeps the device's own strings, also where
+// the label list knows no such key.
+CollectedRow CollectRow(const RowSeed& seed, const RowInput& input, const ContactLabelTable& labels,
+                        const RowInput* shown = nullptr);
+// What a row's controls hold when they show `content` as they were given it.
+RowInput ShownInput(const RowContent& content);
+// A name edit's text as saved: the contact's own text while the edit shows what it was given.
+std::wstring KeptOrTyped(const std::wstring& own, const std::wstring& shown, const std::wstring& typed);
 
 // The record a save hands to the host: a fresh copy of the editor's working record (whose property lists
 // the rows emptied) with the five name parts, the group lists sorted and their differences computed, and the

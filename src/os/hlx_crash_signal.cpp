@@ -1,6 +1,8 @@
-// Fatal signals, dump and description files, the packing helper's start and the system version.
+// Fatal signals, dump and description files, the packing helper's start, the naming of a dump's
+// frames (in the packing process) and the system version.
 #include "os/hlx_crash_signal.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <execinfo.h>
 #include <fcntl.h>
@@ -14,9 +16,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cinttypes>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace hlx::os {
 namespace {
@@ -119,6 +126,65 @@ int64_t MonotonicNanoseconds() {
   ::_exit(127);
 }
 
+// One file in a memory map: its path and the lowest address it is mapped at, the base that
+// offsets within it are counted from.
+struct MappedFile {
+  std::string path;
+  uintptr_t base = 0;
+  std::vector<std::pair<uintptr_t, uintptr_t>> ranges;  // [start, end) of each of its mappings
+};
+
+// The files of a map in /proc/<pid>/maps form: "start-end perms offset dev inode path".
+std::vector<MappedFile> ReadMappedFiles(const std::string& maps) {
+  std::vector<MappedFile> files;
+  size_t at = 0;
+  while (at < maps.size()) {
+    size_t end = maps.find('\n', at);
+    if (end == std::string::npos) end = maps.size();
+    const std::string line = maps.substr(at, end - at);
+    at = end + 1;
+    const size_t slash = line.find('/');
+    char* rest = nullptr;
+    const uintptr_t start = static_cast<uintptr_t>(std::strtoull(line.c_str(), &rest, 16));
+    if (slash == std::string::npos || rest == nullptr || *rest != '-') continue;
+    const uintptr_t stop = static_cast<uintptr_t>(std::strtoull(rest + 1, nullptr, 16));
+    const std::string path = line.substr(slash);
+    auto found = std::find_if(files.begin(), files.end(), [&](const MappedFile& f) { return f.path == path; });
+    if (found == files.end()) {
+      files.push_back(MappedFile{path, start, {}});
+      found = files.end() - 1;
+    }
+    found->base = std::min(found->base, start);
+    found->ranges.emplace_back(start, stop);
+  }
+  return files;
+}
+
+// One frame named from the crashed process's map and this process's own: the same file mapped here
+// lets dladdr name the symbol at the same offset.
+std::string NameFrame(uintptr_t address, const std::vector<MappedFile>& crashed, const std::vector<MappedFile>& own) {
+  char hex[32];
+  std::snprintf(hex, sizeof(hex), "0x%" PRIxPTR, address);
+  const std::string where = std::string(" [") + hex + "]";
+  auto inFile = [address](const MappedFile& file) {
+    return std::any_of(file.ranges.begin(), file.ranges.end(),
+                       [address](const auto& range) { return address >= range.first && address < range.second; });
+  };
+  const auto file = std::find_if(crashed.begin(), crashed.end(), inFile);
+  if (file == crashed.end()) return where.substr(1);
+  const uintptr_t offset = address - file->base;
+  const auto mine = std::find_if(own.begin(), own.end(), [&](const MappedFile& f) { return f.path == file->path; });
+  Dl_info info{};
+  if (mine != own.end() && ::dladdr(reinterpret_cast<void*>(mine->base + offset), &info) != 0 &&
+      info.dli_sname != nullptr) {
+    const uintptr_t symbolOffset = mine->base + offset - reinterpret_cast<uintptr_t>(info.dli_saddr);
+    std::snprintf(hex, sizeof(hex), "0x%" PRIxPTR, symbolOffset);
+    return file->path + "(" + info.dli_sname + "+" + hex + ")" + where;
+  }
+  std::snprintf(hex, sizeof(hex), "0x%" PRIxPTR, offset);
+  return file->path + "(+" + hex + ")" + where;
+}
+
 }  // namespace
 
 void InstallFatalSignalHandler(void (*onFatalSignal)(int signal, const void* address), unsigned reportSeconds) {
@@ -160,10 +226,57 @@ void WriteCrashDump(int fd, int signal, const void* address) {
   WriteNumber(fd, static_cast<uint64_t>(::getpid()), 10);
   WriteText(fd, "\nthread: ");
   WriteNumber(fd, static_cast<uint64_t>(CurrentThreadId()), 10);
-  WriteText(fd, "\nbacktrace:\n");
+  // backtrace() unwinds without the loader's lock; naming the frames (dladdr) would wait for it, and
+  // a thread inside dlopen holds it as long as a library's initialisers run.
+  WriteText(fd, "\nframes:\n");
   void* frames[64];
   const int count = ::backtrace(frames, 64);
-  ::backtrace_symbols_fd(frames, count, fd);
+  for (int i = 0; i < count; ++i) {
+    WriteText(fd, "0x");
+    WriteNumber(fd, reinterpret_cast<uintptr_t>(frames[i]), 16);
+    WriteText(fd, "\n");
+  }
+  WriteText(fd, "maps:\n");
+  const int maps = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+  if (maps < 0) return;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = ::read(maps, chunk, sizeof(chunk));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0 || !WriteAll(fd, chunk, static_cast<size_t>(got))) break;
+  }
+  (void)::close(maps);
+}
+
+std::string NameCrashFrames(const std::string& dumpText) {
+  static const std::string kFrames = "\nframes:\n";
+  static const std::string kMaps = "maps:\n";
+  const size_t framesAt = dumpText.find(kFrames);
+  if (framesAt == std::string::npos) return dumpText;
+  const size_t listAt = framesAt + kFrames.size();
+  size_t mapsAt = dumpText.find("\n" + kMaps, framesAt);
+  mapsAt = mapsAt == std::string::npos ? dumpText.size() : mapsAt + 1;
+  const std::vector<MappedFile> crashed = ReadMappedFiles(dumpText.substr(std::min(mapsAt + kMaps.size(), dumpText.size())));
+  std::string ownMaps;
+  if (FILE* file = std::fopen("/proc/self/maps", "re")) {
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof(chunk), file)) > 0;) ownMaps.append(chunk, got);
+    std::fclose(file);
+  }
+  const std::vector<MappedFile> own = ReadMappedFiles(ownMaps);
+
+  std::string named = dumpText.substr(0, framesAt) + "\nbacktrace:\n";
+  size_t lineAt = listAt;
+  while (lineAt < mapsAt) {
+    size_t end = dumpText.find('\n', lineAt);
+    if (end == std::string::npos || end > mapsAt) end = mapsAt;
+    const std::string line = dumpText.substr(lineAt, end - lineAt);
+    lineAt = end + 1;
+    if (line.empty()) continue;
+    const uintptr_t address = static_cast<uintptr_t>(std::strtoull(line.c_str(), nullptr, 16));
+    named += NameFrame(address, crashed, own) + "\n";
+  }
+  return named + dumpText.substr(std::min(mapsAt, dumpText.size()));
 }
 
 bool WriteCrashFile(const char* path, const char* data, size_t size) {

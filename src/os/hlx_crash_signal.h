@@ -25,9 +25,18 @@ void InstallFatalSignalHandler(void (*onFatalSignal)(int signal, const void* add
 // Safe in a signal handler.
 int CreateCrashDump(const char* path);
 
-// Writes the dump: the signal, the faulting address, the process, the thread and a backtrace of the
-// calling thread, as text. Best effort. Safe in a signal handler.
+// Writes the dump: the signal, the faulting address, the process, the thread, the raw return
+// addresses of the calling thread ("frames:", one "0x..." a line) and the process's memory map
+// ("maps:", as /proc/self/maps has it), as text. Best effort. Safe in a signal handler, also while
+// another thread holds the loader's lock: naming the frames needs that lock, so it is left to
+// NameCrashFrames in the packing process.
 void WriteCrashDump(int fd, int signal, const void* address);
+
+// Outside the signal path: the dump's text with its raw frames replaced by a "backtrace:" section, a
+// line per frame as "module(symbol+0xoffset) [0xaddress]" ("module(+0xoffset)" when the symbol is
+// unknown, for instance in a library this process has not loaded); the memory map stays. A text
+// without raw frames comes back unchanged.
+std::string NameCrashFrames(const std::string& dumpText);
 
 // Creates (or truncates) the file and writes `size` bytes; false when it cannot be created or a
 // write fails. Safe in a signal handler.

@@ -716,7 +716,15 @@ Turn AnswerBackupProcessMessage(Conversation& conversation, const PlistVariant::
   return Reply(conversation, kStatusDictTemplateA);
 }
 
-Turn ReceiveUploadFiles(Conversation& conversation, const PlistVariant::Array&) {
+// An upload's message carries a dictionary before its progress, and its file stream follows it.
+// Without the dictionary it is an upload out of turn, with no stream behind it: reading one would
+// take the device's next message for file names and then wait for bytes that never come, while the
+// device waits for the answer to that message. It is passed over like a message of no known order.
+Turn ReceiveUploadFiles(Conversation& conversation, const PlistVariant::Array& message) {
+  if (message.size() < 2 || message[1].GetDictionary() == nullptr) {
+    HLX_LOG(WARNING) << "backup: an upload message without its file list passed over";
+    return Turn::kNext;
+  }
   BackupSessionResult& result = conversation.result;
   switch (ReceiveUploadedFiles(conversation.connection, conversation.socketSplice, conversation.udid,
                                conversation.options, &conversation.arrived, &result.wantedPath)) {

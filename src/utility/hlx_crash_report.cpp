@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -61,6 +63,21 @@ void ReportCrash(int signal, const void* address) {
   os::CloseCrashFile(dump);
 }
 
+// The handler leaves raw frame addresses: named here, in the packing process, where the loader's
+// lock is free. Rewritten in place, so that the dump's lock (on its inode) stays where it is.
+void NameDumpFrames(const std::string& dumpPath) {
+  std::string text;
+  {
+    std::ifstream in(dumpPath, std::ios::binary);
+    if (!in) return;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const std::string named = os::NameCrashFrames(text);
+  if (named == text) return;
+  std::ofstream out(dumpPath, std::ios::binary | std::ios::trunc);
+  out.write(named.data(), static_cast<std::streamsize>(named.size()));
+}
+
 }  // namespace
 
 CrashReportPaths MakeCrashReportPaths(const std::string& logFolder, int64_t startupSeconds) {
@@ -110,6 +127,7 @@ std::string CrashDescriptionJson() {
 }
 
 bool PackCrashReport(const std::string& dumpPath) {
+  NameDumpFrames(dumpPath);
   const size_t slash = dumpPath.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string("./") : dumpPath.substr(0, slash + 1);
   const std::string archive = dumpPath + ".zip";

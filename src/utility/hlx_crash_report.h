@@ -4,10 +4,11 @@
 // are not packed); then the loose files of the log folder are deleted, so that only archives and
 // sub-folders remain.
 //
-// The signal handler only writes the dump and the description (made ahead at start-up) with plain
-// system calls, then starts this executable again in its packing mode (kCrashPackerOption, the
-// dump's path) and waits a bounded time for it: the archive and the clean-up run in a fresh
-// process, free of whatever locks and memory state the crash left behind. The log lines are on disk
+// The signal handler only writes the dump (the frames as raw addresses, with the memory map) and the
+// description (made ahead at start-up) with plain system calls, then starts this executable again in
+// its packing mode (kCrashPackerOption, the dump's path) and waits a bounded time for it: naming the
+// frames, the archive and the clean-up run in a fresh process, free of whatever locks (the loader's
+// among them) and memory state the crash left behind. The log lines are on disk
 // already: the log writes each line through at once. A dump whose packing never ended (its process
 // was killed first) is packed by the next start of the service in that folder.
 //
@@ -39,7 +40,7 @@ void InstallCrashHandler();
 // The text of "Crash.json": {"Product","Version","System"} indented by four blanks.
 std::string CrashDescriptionJson();
 
-// Packs the report of the dump at `dumpPath`: the archive of its folder, written under a side name
+// Packs the report of the dump at `dumpPath`: names the dump's raw frames, then the archive of its folder, written under a side name
 // and renamed when whole, then the clean-up of the folder (also when the archive failed). True when
 // the archive was made. The packing mode's work; any thread outside a signal handler.
 bool PackCrashReport(const std::string& dumpPath);

@@ -19,8 +19,30 @@ CMobileExportFun& Md() { return CMobileExportFun::GetInstance(); }
 // Set when a service start on this thread is refused because the device is locked with a passcode.
 thread_local bool t_refusedForLock = false;
 
-void NoteRefusal(int result) {
+// The device library's refusals that a start meets, in words for the log.
+const char* RefusalName(int result) {
+  switch (result) {
+    case kAMDPasswordProtectedError: return "the device is locked with a passcode";
+    case kAMDNotConnectedError: return "the device is not connected";
+    case kAMDSessionInactiveError: return "no lockdown session";
+    case kAMDInvalidPairRecordError: return "the pairing record is not valid";
+    case kAMDPairingDialogResponsePendingError: return "the device waits for the user to trust the PC";
+    case -1: return "no session to start it in";
+    default: return "unknown";
+  }
+}
+
+// Logs a refused start by service name, code and meaning; notes a refusal for the passcode lock. A
+// service the device does not offer is a normal answer (the jailbreak test asks for one that only a
+// jailbroken device has), not a problem.
+void NoteRefusal(const std::string& name, int result) {
   if (result == kAMDPasswordProtectedError) t_refusedForLock = true;
+  if (result == kAMDInvalidServiceError) {
+    HLX_LOG(INFO) << "service " << name << " is not offered by the device (0xe8000022)";
+    return;
+  }
+  HLX_LOG(WARNING) << "service " << name << " refused to start: 0x" << std::hex << static_cast<uint32_t>(result)
+                   << std::dec << " (" << RefusalName(result) << ")";
 }
 
 // The service's "com.apple.afc" starts are serialised with every other start: one mutex for all
@@ -208,8 +230,7 @@ std::shared_ptr<HLXDeviceService> HLXDeviceService::Start(AMDeviceRef device, in
   }
   if (result != 0) {
     if (result == kAMDPasswordProtectedError) *error = kReplyDeviceLocked;
-    NoteRefusal(result);
-    HLX_LOG(WARNING) << "service start refused: " << std::hex << result;
+    NoteRefusal(name, result);
     return nullptr;
   }
   AFCConnectionRef afc = nullptr;
@@ -258,8 +279,7 @@ std::shared_ptr<HLXDeviceService> StartServiceWithRenewal(AMDeviceRef device, co
     if (session) result = Md().AMDeviceSecureStartService(device, cfName, nullptr, &connection);
   }
   if (result != 0 || !connection) {
-    NoteRefusal(result);
-    HLX_LOG(WARNING) << "service start refused: " << std::hex << result;
+    NoteRefusal(name, result);
     return nullptr;
   }
   return std::make_shared<HLXDeviceService>(connection, nullptr, name, device, std::move(session));

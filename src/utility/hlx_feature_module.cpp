@@ -5,6 +5,7 @@
 #include <exception>
 #include <sstream>
 
+#include "iOSAPI/MobileExportFun.h"
 #include "utility/hlx_device.h"
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_ipc_channel.h"
@@ -84,8 +85,14 @@ int HLXFeatureModule::HandleRequest(const IPCPacket1& packet) {
   try {
     code = request.m_payload.ReadJson(&request.m_json, &request.m_uuid);
     if (code == kReplySuccess && NeedsDevice(request)) {
-      request.m_device = FindDevice(request);
-      if (!request.m_device) code = kReplyNoDevice;
+      // No device exists before the library is bound; a request that needs one is told so at once
+      // instead of reaching a slot that is not filled yet (or never will be).
+      if (!CMobileExportFun::GetInstance().IsLoaded()) {
+        code = kReplyLibraryNotBound;
+      } else {
+        request.m_device = FindDevice(request);
+        if (!request.m_device) code = kReplyNoDevice;
+      }
     }
     if (code == kReplySuccess && (request.SubCommand() == 1 || RunsEverySubCommand())) code = Run(request);
   } catch (const std::exception& error) {

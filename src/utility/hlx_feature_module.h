@@ -4,7 +4,8 @@
 //      that is not a JSON object, or a "uuid" that is present but is no valid UTF-8 string without
 //      NUL, is 21 with an empty uuid (a bad uuid is never echoed); any other text of the request
 //      holding a NUL, or nesting deeper than kMaxPeerJsonDepth, is 8;
-//   2. find the device when the request needs one: 7 when none is known by that uuid;
+//   2. find the device when the request needs one: 9 while the device library is not bound (no
+//      device can exist then), 7 when none is known by that uuid;
 //   3. for sub-command 1 (or every sub-command, for modules that say so) run the module's work
 //      inside a catch-all: an exception becomes 2 with its final reply, never silence; other
 //      sub-commands end with 0;
@@ -21,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -50,8 +52,9 @@ class FeatureRequest {
   // The data part inflated (at most kMaxRequestDataBytes), as it is: kReplySuccess, else kReplyBadData.
   [[nodiscard]] int ReadDataText(std::string* text) const;
 
-  // The data part exactly as it arrived (still compressed, or raw bytes for requests that send them so).
-  const std::string& RawData() const { return m_payload.data; }
+  // The data part exactly as it arrived (still compressed, or raw bytes for requests that send them so),
+  // in the request packet's body.
+  std::string_view RawData() const { return m_payload.data; }
   // For requests answered by their own replies (segmented transfers): the frame sends no final
   // reply for this request.
   void EndWithoutFinalReply() { m_finalReply = false; }

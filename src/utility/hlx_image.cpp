@@ -3,9 +3,12 @@
 // which is caught and reported as a null or empty result. No state; any thread.
 #include "utility/hlx_image.h"
 
+#include "utility/hlx_zlib.h"
+
 #include <algorithm>
 #include <climits>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -94,6 +97,39 @@ bool JpegHuffmanTablesFit(const uint8_t* bytes, size_t length) {
   return true;
 }
 
+uint32_t ReadBigEndian32(const uint8_t* bytes) {
+  return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+}
+
+constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// What the image data of a PNG with this header inflates to: each row (of each Adam7 pass) is a
+// filter byte and its pixels' bytes. 0 for a colour type or bit depth that no PNG has.
+uint64_t PngDataBytes(uint64_t width, uint64_t height, uint8_t depth, uint8_t colourType, bool interlaced) {
+  uint64_t channels = 0;
+  switch (colourType) {
+    case 0: channels = 1; break;  // grey
+    case 2: channels = 3; break;  // RGB
+    case 3: channels = 1; break;  // palette
+    case 4: channels = 2; break;  // grey and alpha
+    case 6: channels = 4; break;  // RGBA
+    default: return 0;
+  }
+  if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) return 0;
+  const uint64_t bitsPerPixel = channels * depth;
+  auto passBytes = [&](uint64_t columns, uint64_t rows) {
+    return columns == 0 || rows == 0 ? 0 : rows * (1 + (columns * bitsPerPixel + 7) / 8);
+  };
+  if (!interlaced) return passBytes(width, height);
+  static constexpr uint64_t kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                             {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  uint64_t total = 0;
+  for (const auto& [x0, y0, dx, dy] : kPasses) {
+    total += passBytes(width > x0 ? (width - x0 + dx - 1) / dx : 0, height > y0 ? (height - y0 + dy - 1) / dy : 0);
+  }
+  return total;
+}
+
 bool IsUsable(const HLXImage& image) {
   return image.width > 0 && image.height > 0 &&
          image.pixels.size() == static_cast<size_t>(image.width) * image.height * 4;
@@ -114,7 +150,8 @@ bool Decode(const uint8_t* bytes, size_t length, DecodedPixels* out) {
   int width = 0;
   int height = 0;
   int channels = 0;
-  if (!stbi_info_from_memory(bytes, size, &width, &height, &channels) || !ImageSizeFitsDecoding(width, height)) {
+  if (!stbi_info_from_memory(bytes, size, &width, &height, &channels) || !ImageSizeFitsDecoding(width, height) ||
+      !PngDataFitsHeader(bytes, length)) {
     return false;
   }
   out->pixels.reset(stbi_load_from_memory(bytes, size, &out->width, &out->height, &channels, 4));
@@ -179,6 +216,40 @@ bool ReadImageSize(const uint8_t* bytes, size_t length, int* width, int* height)
   if (bytes == nullptr || length == 0 || length > static_cast<size_t>(INT_MAX)) return false;
   int channels = 0;
   return stbi_info_from_memory(bytes, static_cast<int>(length), width, height, &channels) != 0;
+}
+
+bool PngDataFitsHeader(const uint8_t* bytes, size_t length) {
+  if (bytes == nullptr || length < sizeof kPngSignature ||
+      std::memcmp(bytes, kPngSignature, sizeof kPngSignature) != 0) {
+    return true;
+  }
+  // Calls `chunk(type, body, length)` for each whole chunk up to IEND, while it returns true.
+  auto forEachChunk = [&](auto&& chunk) {
+    for (size_t at = sizeof kPngSignature; length - at >= 12;) {
+      const uint32_t chunkLength = ReadBigEndian32(bytes + at);
+      if (chunkLength > length - at - 12) return;  // a chunk beyond the end: the decoder refuses it
+      const uint8_t* type = bytes + at + 4;
+      if (std::memcmp(type, "IEND", 4) == 0 || !chunk(type, bytes + at + 8, chunkLength)) return;
+      at += size_t{12} + chunkLength;
+    }
+  };
+  uint64_t bound = 0;  // from the first header
+  // The device's own PNG variant (a "CgBI" chunk) stores bare deflate data, which the decoder reads
+  // as such wherever that chunk stands.
+  bool raw = false;
+  forEachChunk([&](const uint8_t* type, const uint8_t* body, uint32_t chunkLength) {
+    if (std::memcmp(type, "CgBI", 4) == 0) raw = true;
+    if (std::memcmp(type, "IHDR", 4) == 0 && chunkLength >= 13 && bound == 0) {
+      bound = PngDataBytes(ReadBigEndian32(body), ReadBigEndian32(body + 4), body[8], body[9], body[12] != 0);
+    }
+    return true;
+  });
+  if (bound == 0) return true;
+  ZlibLengthCheck data(bound, raw);
+  forEachChunk([&](const uint8_t* type, const uint8_t* body, uint32_t chunkLength) {
+    return std::memcmp(type, "IDAT", 4) != 0 || data.Feed(body, chunkLength);
+  });
+  return data.Result() != InflateResult::kTooLarge;
 }
 
 bool ImageSizeFitsDecoding(int width, int height) {

@@ -24,7 +24,8 @@ constexpr int kThumbnailSize = 150;
 
 // Decodes a JPEG (baseline or progressive), PNG or BMP image from `length` bytes. Null bytes, an
 // empty or undecodable input, another format, a JPEG whose Huffman tables hold more than 256 codes
-// (stb 2.27 would write past them), or an image above kMaxImagePixels give null. The pixels are
+// (stb 2.27 would write past them), a PNG whose data inflates beyond its header
+// (PngDataFitsHeader), or an image above kMaxImagePixels give null. The pixels are
 // copied out of the decoder's buffer: a thumbnail is made with MakeThumbnailFromMemory instead.
 std::unique_ptr<HLXImage> LoadImageFromMemory(const uint8_t* bytes, size_t length);
 
@@ -41,6 +42,13 @@ bool ReadImageSize(const uint8_t* bytes, size_t length, int* width, int* height)
 
 // Whether an image of this size may be decoded (both sides positive, at most kMaxImagePixels).
 bool ImageSizeFitsDecoding(int width, int height);
+
+// Whether a PNG's image data inflates to no more than its header implies: rows x (1 + row bytes)
+// for the header's width, height, colour type and bit depth (each Adam7 pass counted for an
+// interlaced one). The data is inflated only to be counted, and the count stops at that bound, so a
+// few KB that would inflate to gigabytes cost neither the memory nor the time. True for bytes that
+// are no PNG, or whose data is short or broken (the decoder refuses those itself).
+bool PngDataFitsHeader(const uint8_t* bytes, size_t length);
 
 // The thumbnail of an encoded image (see MakeThumbnail), made straight from the decoder's pixels:
 // no copy of the decoded image is made. Null as LoadImageFromMemory gives null.

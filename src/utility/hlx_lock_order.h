@@ -18,14 +18,17 @@
 //   5. The device caches of hlx_device_session.cpp: the service cache's mutex, then the session
 //      cache's, then the connection cache's; never the reverse, and none is held while the device
 //      monitor's mutex is taken.
-//   6. MediaCopies::bookMutex, then MediaCopies::filesLock (one device's media copies).
+//   6. MediaCopies::bookMutex, then MediaCopies::filesLock (one device's media copies); apart from
+//      them, a device's photo list mutex (HLXModulePhoto::ListMutexOf), then the photo module's
+//      m_rememberedMutex.
 //   7. HLXClient::m_mutex                the queued requests and the sends through the client; a
 //                                        send under it takes the connection's send mutex (8).
 //   8. The IPC channel's locks (hlx_ipc_channel.h): each taken alone, none held while another is
 //      taken or while a callback runs: the channel mutex, a connection's send mutex, the queue mutex,
 //      the callback mutexes.
-//   Leaves (no other lock of this list is taken while one of these is held): HLXDevice::m_mutex and
-//   VNLThreadPool::m_mutex (tasks run after it is released). Every other mutex of src/ guards its
+//   Leaves (no other lock of this list is taken while one of these is held): HLXDevice::m_mutex,
+//   VNLThreadPool::m_mutex (tasks run after it is released) and the upload names' mutex of
+//   hlx_file_transfer.cpp (taken under an upload writer's mutex). Every other mutex of src/ guards its
 //   own object's fields and is taken alone; a lock taken under another gets its place in this list.
 //
 // The macros below map to clang's thread-safety attributes, so that a clang build with

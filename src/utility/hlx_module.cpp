@@ -22,7 +22,7 @@ RequestPayload RequestPayload::Parse(const std::string& body) {
     return payload;
   }
   payload.json = body.substr(jsonStart, secondNul - jsonStart);
-  payload.data = body.substr(secondNul + 1);
+  payload.data = std::string_view(body).substr(secondNul + 1);
   return payload;
 }
 
@@ -38,6 +38,19 @@ int RequestPayload::ReadJson(rapidjson::Document* document, std::string* uuid) c
     *uuid = std::move(text);
   }
   return IsCleanPeerJson(*document) ? kReplySuccess : kReplyBadData;
+}
+
+std::string RequestPayload::UuidOf(const std::string& body) {
+  RequestPayload payload;
+  const size_t firstNul = body.find('\0');
+  if (firstNul == std::string::npos) return std::string();
+  const size_t secondNul = body.find('\0', firstNul + 1);
+  payload.json =
+      body.substr(firstNul + 1, secondNul == std::string::npos ? std::string::npos : secondNul - firstNul - 1);
+  rapidjson::Document json;
+  std::string uuid;
+  if (payload.ReadJson(&json, &uuid) != kReplySuccess) uuid.clear();
+  return uuid;
 }
 
 int HLXModule::Notify(void* argument) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include <rapidjson/document.h>
 
@@ -20,13 +21,16 @@ struct IPCPacket1;
 
 namespace hlx {
 
-// A request body split into its parts, always within the body's bounds.
+// A request body split into its parts, always within the body's bounds. The data part is not copied:
+// it is a view of the body's bytes (an upload segment's bytes go from the packet to the device as they
+// arrived), valid while the body lives unchanged.
 struct RequestPayload {
-  int subCommand = 0;  // the decimal digits before the first NUL (atoi)
-  std::string json;    // from the first NUL to the next one; empty when the body has no JSON part
-  std::string data;    // the raw (still compressed) bytes after the second NUL
+  int subCommand = 0;     // the decimal digits before the first NUL (atoi)
+  std::string json;       // from the first NUL to the next one; empty when the body has no JSON part
+  std::string_view data;  // the raw (still compressed) bytes after the second NUL, in the body
 
   static RequestPayload Parse(const std::string& body);
+  static RequestPayload Parse(std::string&& body) = delete;  // the view would outlive its bytes
 
   // Reads the JSON text into *json and its "uuid" into *uuid by the one rule of every request:
   // kReplyBadRequest (with *uuid empty) for a text that is not a JSON object or a "uuid" that is
@@ -35,6 +39,10 @@ struct RequestPayload {
   // "" when absent). The text is parsed without recursion, so no nesting depth can exhaust the
   // worker's stack.
   [[nodiscard]] int ReadJson(rapidjson::Document* json, std::string* uuid) const;
+
+  // The "uuid" of a request body as ReadJson reads it, without copying the data part; "" when the
+  // JSON text is unusable or has none.
+  static std::string UuidOf(const std::string& body);
 };
 
 // The final reply of a request through the reply sink: its id and command, the packet status that

@@ -9,10 +9,6 @@
 namespace hlx {
 namespace {
 
-// Small bodies are reserved whole; larger ones grow with what actually arrived, so an announced
-// length costs nothing until its bytes are here.
-constexpr size_t kInitialBodyReserveBytes = 64 * 1024;
-
 template <typename T>
 T LoadLittleEndian(const uint8_t* bytes) {
   T value = 0;
@@ -147,8 +143,8 @@ PacketReader::Step PacketReader::ParsePendingBoundary(FeedResult* result) {
     if (decoded.status == DecodeStatus::kComplete) {
       m_pending.erase(0, kPacketHeaderSize);
       m_current.header = decoded.header;
-      m_current.body.reserve(
-          static_cast<size_t>(std::min<uint64_t>(decoded.header.bodyLength, kInitialBodyReserveBytes)));
+      // Reserved from the announced length, up to the cap: a transfer segment arrives with one copy.
+      m_current.body.reserve(static_cast<size_t>(std::min(decoded.header.bodyLength, kMaxReservedBodyBytes)));
       // A length of 0 completes at once in the body step.
       m_state = State::kBody;
       return Step::kProgress;

@@ -59,6 +59,13 @@ inline constexpr std::array<uint8_t, kHeartbeatSize> kHeartbeatBytes = {kHeartbe
 inline constexpr uint64_t kMaxPacketBodyBytes = uint64_t{512} * 1024 * 1024;
 static_assert(kMaxPacketBodyBytes + kPacketHeaderSize > kMaxPacketBodyBytes);
 
+// A body is gathered in memory reserved from its announced length up front, so that it arrives with
+// one copy and no regrowth; the reservation is capped here, since the length is the peer's word. The
+// cap holds the largest body an honest transfer sends in one packet: a file segment of the AFC
+// transfer unit (4 MiB) with its sub-command and JSON text. Bodies above it grow with what arrived.
+inline constexpr uint64_t kMaxReservedBodyBytes = uint64_t{4} * 1024 * 1024 + 64 * 1024;
+static_assert(kMaxReservedBodyBytes <= kMaxPacketBodyBytes);
+
 // Codes of the codec layer; stable numbers, logged with PacketErrorName.
 enum class PacketError : int32_t {
   kNone = 0,
@@ -121,7 +128,8 @@ struct FeedResult {
 // - bytes that are neither a heartbeat nor a header are dropped up to the next "kCommand" or 0x16 (a
 //   resynchronisation, reported as skippedBytes) instead of stalling the connection;
 // - a body length above the limit fails the reader for good: the caller closes the connection.
-// Memory grows with the bytes that arrived, never with the length the peer announced.
+// A body's memory is reserved from its announced length, at most kMaxReservedBodyBytes; beyond that
+// it grows with the bytes that arrived, never with the length alone.
 // Threads: one thread at a time (the channel's receive thread).
 class PacketReader {
  public:
@@ -133,6 +141,8 @@ class PacketReader {
 
   // Bytes received but not yet part of a yielded packet, heartbeat or skipped run.
   size_t BufferedBytes() const;
+  // The memory held for the body being gathered (its capacity; 0 at a boundary).
+  size_t ReservedBodyBytes() const { return m_state == State::kBody ? m_current.body.capacity() : 0; }
   bool HasFailed() const { return m_state == State::kFailed; }
 
  private:

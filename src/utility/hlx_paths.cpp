@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -193,27 +194,25 @@ uint64_t GetFolderSize(const std::string& folder, uint64_t start) {
   return total;
 }
 
-std::string MakeUniqueLocalPath(const std::string& path) {
-  if (!PathExists(path)) return path;
+std::string NumberedPathVariant(const std::string& path, int n) {
+  if (n == 0) return path;
+  const size_t slash = path.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   size_t dot = path.rfind('.');
-  size_t slash = path.rfind('/');
-  if (dot == std::string::npos || slash == std::string::npos) return path;
-  std::string folder = path.substr(0, slash + 1);
-  std::string stem;
-  std::string extension;
-  if (dot > slash) {
-    stem = path.substr(slash + 1, dot - slash - 1);
-    extension = path.substr(dot);
-  } else {
-    // Only a folder name holds the dot: the file name has no extension, and the counter follows it.
-    stem = path.substr(slash + 1);
-  }
-  for (int n = 1; n <= 999; ++n) {
-    std::string candidate = folder + stem + "(" + std::to_string(n) + ")" + extension;
-    if (!PathExists(candidate)) return candidate;
-  }
-  return path;
+  // Only the file name's own '.' starts an extension; without one the counter ends the name.
+  if (dot == std::string::npos || dot < nameStart) dot = path.size();
+  return path.substr(0, dot) + "(" + std::to_string(n) + ")" + path.substr(dot);
 }
+
+std::string FirstFreePathVariant(const std::string& path, const std::function<bool(const std::string&)>& isTaken) {
+  for (int n = 0; n <= kMaxPathVariant; ++n) {
+    std::string candidate = NumberedPathVariant(path, n);
+    if (!isTaken(candidate)) return candidate;
+  }
+  return std::string();
+}
+
+std::string MakeUniqueLocalPath(const std::string& path) { return FirstFreePathVariant(path, PathExists); }
 
 std::string GetAppleMobileBackupPath() {
   const char* root = std::getenv("HLX_PROGRAM_FILES");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace hlx {
@@ -58,10 +59,17 @@ int OpenRegularFileInside(const std::string& folder, const std::string& relative
 // be listed adds nothing.
 uint64_t GetFolderSize(const std::string& folder, uint64_t start);
 
-// A path that does not exist yet: the path itself when free, else the first free of
-// folder/stem(n).extension for n = 1..999 (the extension from the file name's last '.'). When the
-// file name has no '.' but a folder name has one, the counter goes after the file name:
-// folder/name(n). Without any '.', without any '/', or when all 999 are taken, the path as given.
+// Numbered variants of a path, the way a second file of the same name is named: n = 0 is the path
+// itself, n >= 1 is folder/stem(n).extension with the extension from the file name's own last '.'
+// ("song.mp3" -> "song(1).mp3", "photo.tar.gz" -> "photo.tar(1).gz"), or folder/name(n) for a file
+// name without one ("README" -> "README(1)", also in a folder whose name has a dot).
+constexpr int kMaxPathVariant = 999;
+std::string NumberedPathVariant(const std::string& path, int n);
+// The first of the variants 0..kMaxPathVariant that `isTaken` calls free; "" when every one is taken.
+std::string FirstFreePathVariant(const std::string& path, const std::function<bool(const std::string&)>& isTaken);
+
+// A path that does not exist yet (a dangling link counts as existing): the first free numbered
+// variant of it; "" when every one is taken, so that nothing is written over a file that exists.
 std::string MakeUniqueLocalPath(const std::string& path);
 
 // AppleMobileBackup.exe in the layout of a PC's program files folder: $HLX_PROGRAM_FILES stands

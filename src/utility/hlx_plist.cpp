@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "utility/hlx_encoding.h"
+#include "utility/hlx_plist_binary.h"
 #include "utility/hlx_text.h"
 #include "utility/hlx_time.h"
 
@@ -29,6 +30,9 @@ namespace {
 // and backups nest a dozen levels; a list nested deeper than this comes from a broken or hostile
 // peer and is refused before it can exhaust a worker's stack.
 constexpr int kMaxPlistNesting = 512;
+// The most values the library's XML writer puts in one document; a list that holds more (shared
+// containers make a small document hold any number) is refused.
+constexpr size_t kMaxPlistValues = size_t{1} << 22;
 
 CMobileExportFun& Md() { return CMobileExportFun::GetInstance(); }
 
@@ -199,6 +203,7 @@ PlistVariant ReadPlistDict(const TiXmlElement* element) {
 CFPtr<CFPropertyListRef> ParseWithLibrary(const uint8_t* bytes, size_t length) {
   if ((bytes == nullptr && length != 0) || !FitsLength32(length)) return nullptr;
   CMobileExportFun& md = Md();
+  if (!md.IsLoaded()) return nullptr;
   CFPtr<CFDataRef> data(md.CFDataCreate(nullptr, bytes, static_cast<CFIndex>(length)));
   if (!data) return nullptr;
   return CFPtr<CFPropertyListRef>(
@@ -232,49 +237,40 @@ bool ParseXml(const std::string& xml, TiXmlDocument* document) {
   return true;
 }
 
-bool ReadXmlTree(const std::string& xml, PlistVariant* out) {
+// With `wellFormed`, text that TinyXML finds broken is refused, as the library refuses it, rather
+// than read as far as it goes.
+bool ReadXmlTree(const std::string& xml, PlistVariant* out, bool wellFormed = false) {
   TiXmlDocument document;
-  if (!ParseXml(xml, &document)) return false;
+  if (!ParseXml(xml, &document) || (wellFormed && document.Error())) return false;
   const TiXmlElement* plist = FirstChildElementNamed(&document, "plist");
   if (plist == nullptr) return false;
   *out = ReadPlistArray(plist);
   return true;
 }
 
-// The same tree read straight from the library's objects, without XML text: each rule of the XML
-// reading is applied to what the library's XML writer writes for the object (the header's table,
-// TinyXML's dropping of blank text, the writer's base64 lines and date form), and the writer's and
-// the nesting guard's limits are kept, so both ways give equal trees. Objects that the walk does not
-// know (a keyed archive's UID) leave the list to the XML reading.
-class DirectReader {
+// The objects of a list that the library holds, as the tree reader reads them.
+class LibraryObjects {
  public:
-  enum class Result { kOk, kRejected, kNeedsXml };
+  using Ref = CFTypeRef;
 
-  Result Read(CFPropertyListRef list, PlistVariant* out) {
-    PlistVariant value;
-    const Step step = Convert(list, 0, false, &value);
-    if (step == Step::kStop) return m_result;
-    // The top-level value is read like an element of the "plist" element's array.
-    *out = step == Step::kDropped ? PlistVariant() : PlistVariant(PlistVariant::Array{std::move(value)});
-    return Result::kOk;
+  PlistObjectKind Kind(Ref object) const {
+    if (object == nullptr) return PlistObjectKind::kInvalid;
+    const CFTypeID type = Md().CFGetTypeID(object);
+    if (type == kHLXCFArrayTypeID) return PlistObjectKind::kArray;
+    if (type == kHLXCFDictionaryTypeID) return PlistObjectKind::kDictionary;
+    if (type == kHLXCFBooleanTypeID) return PlistObjectKind::kBoolean;
+    if (type == kHLXCFStringTypeID) return PlistObjectKind::kString;
+    if (type == kHLXCFDateTypeID) return PlistObjectKind::kDate;
+    if (type == kHLXCFDataTypeID) return PlistObjectKind::kData;
+    if (type == kHLXCFNumberTypeID) {
+      const CFNumberType numberType = Md().CFNumberGetType(static_cast<CFNumberRef>(object));
+      return numberType == kCFNumberFloat32Type || numberType == kCFNumberFloat64Type ? PlistObjectKind::kReal
+                                                                                      : PlistObjectKind::kInteger;
+    }
+    return PlistObjectKind::kOther;  // a keyed archive's UID among them: its XML form is read instead
   }
-
- private:
-  enum class Step { kKept, kDropped, kStop };
-
-  // The most values the writer puts in one document, and the deepest writer depth of an element
-  // that the nesting guard passes (the "plist" element and the top-level value's own level).
-  static constexpr size_t kMaxValues = size_t{1} << 22;
-  static constexpr int kMaxDepth = kMaxPlistNesting - 2;
-
-  Step Stop(Result result) {
-    m_result = result;
-    return Step::kStop;
-  }
-
-  // A string's text as the XML reading keeps it; false when it is dropped: empty, or blanks alone
-  // (what isspace takes in the C locale). The text ends at a NUL, as the C string does.
-  bool ReadText(CFTypeRef string, std::string* text) {
+  bool Boolean(Ref object) const { return Md().CFBooleanGetValue(static_cast<CFBooleanRef>(object)) != 0; }
+  bool Text(Ref string, std::string* text) {
     CMobileExportFun& md = Md();
     const CFIndex units = md.CFStringGetLength(static_cast<CFStringRef>(string));
     if (units <= 0) return false;
@@ -286,6 +282,91 @@ class DirectReader {
       return false;
     }
     text->assign(m_buffer.data());
+    return true;
+  }
+  int64_t Integer(Ref object) const {
+    const auto number = static_cast<CFNumberRef>(object);
+    int64_t integer = std::numeric_limits<int64_t>::max();  // an unsigned value past the int64 range
+    if (Md().CFNumberGetByteSize(number) <= 8) Md().CFNumberGetValue(number, kCFNumberSInt64Type, &integer);
+    return integer;
+  }
+  double Real(Ref object) const {
+    double real = 0;
+    Md().CFNumberGetValue(static_cast<CFNumberRef>(object), kCFNumberFloat64Type, &real);
+    return real;
+  }
+  double Date(Ref object) const { return Md().CFDateGetAbsoluteTime(static_cast<CFDateRef>(object)); }
+  void Data(Ref object, const uint8_t** bytes, size_t* length) const {
+    const auto data = static_cast<CFDataRef>(object);
+    const CFIndex count = Md().CFDataGetLength(data);
+    *bytes = Md().CFDataGetBytePtr(data);
+    *length = count > 0 && *bytes != nullptr ? static_cast<size_t>(count) : 0;
+  }
+  uint64_t Uid(Ref) const { return 0; }  // never a kind of its own here
+  size_t Count(Ref object) const {
+    const CFIndex count = Md().CFGetTypeID(object) == kHLXCFArrayTypeID
+                              ? Md().CFArrayGetCount(static_cast<CFArrayRef>(object))
+                              : Md().CFDictionaryGetCount(static_cast<CFDictionaryRef>(object));
+    return static_cast<size_t>(std::max<CFIndex>(count, 0));
+  }
+  Ref Element(Ref array, size_t index) const {
+    return Md().CFArrayGetValueAtIndex(static_cast<CFArrayRef>(array), static_cast<CFIndex>(index));
+  }
+  void Entries(Ref dictionary, std::vector<Ref>* keys, std::vector<Ref>* values) const {
+    const size_t count = Count(dictionary);
+    keys->assign(count, nullptr);
+    values->assign(count, nullptr);
+    if (count > 0) {
+      Md().CFDictionaryGetKeysAndValues(static_cast<CFDictionaryRef>(dictionary), keys->data(), values->data());
+    }
+  }
+
+ private:
+  std::vector<char> m_buffer;
+};
+
+// The tree of a list read straight from its objects, without XML text: each rule of the XML reading
+// is applied to what the library's XML writer writes for the object (the header's table, TinyXML's
+// dropping of blank text, the writer's base64 lines and date form), and the writer's and the
+// nesting guard's limits are kept, so that the library's objects and the binary document read
+// here give the tree that reading the XML form would. A keyed archive's UID reads as the
+// dictionary the writer writes for it; an object of another kind leaves the list to the XML
+// reading (kNeedsXml), which only a list the library holds has.
+template <typename Objects>
+class TreeReader {
+ public:
+  enum class Result { kOk, kRejected, kNeedsXml };
+  using Ref = typename Objects::Ref;
+
+  explicit TreeReader(Objects& objects) : m_objects(objects) {}
+
+  Result Read(Ref top, PlistVariant* out) {
+    PlistVariant value;
+    const Step step = Convert(top, 0, false, &value);
+    if (step == Step::kStop) return m_result;
+    // The top-level value is read like an element of the "plist" element's array.
+    *out = step == Step::kDropped ? PlistVariant() : PlistVariant(PlistVariant::Array{std::move(value)});
+    return Result::kOk;
+  }
+
+ private:
+  enum class Step { kKept, kDropped, kStop };
+
+  // The deepest writer depth of an element that the nesting guard passes (the "plist" element and
+  // the top-level value's own level).
+  static constexpr int kMaxDepth = kMaxPlistNesting - 2;
+
+  Step Stop(Result result) {
+    m_result = result;
+    return Step::kStop;
+  }
+
+  // A string's text as the XML reading keeps it; false when it is dropped: empty, or blanks alone
+  // (what isspace takes in the C locale). The text ends at a NUL, as the C string does.
+  bool ReadText(Ref string, std::string* text) {
+    if (!m_objects.Text(string, text)) return false;
+    const size_t nul = text->find('\0');
+    if (nul != std::string::npos) text->resize(nul);
     for (char c : *text) {
       if (c != ' ' && (c < '\t' || c > '\r')) return true;
     }
@@ -294,8 +375,8 @@ class DirectReader {
 
   // The writer's data element text: a line break, then base64 lines each indented by the element's
   // depth and ended by a line break, then the indent of the closing tag.
-  static std::string DataText(const UInt8* bytes, CFIndex length, int depth) {
-    const std::string encoded = Base64Encode(bytes, static_cast<size_t>(length));
+  static std::string DataText(const uint8_t* bytes, size_t length, int depth) {
+    const std::string encoded = Base64Encode(bytes, length);
     const size_t lineLength = static_cast<size_t>(std::max(16, 76 - 8 * depth));
     const std::string indent(static_cast<size_t>(depth), '\t');
     std::string text = "\n";
@@ -325,69 +406,69 @@ class DirectReader {
     return true;
   }
 
-  Step Convert(CFTypeRef object, int depth, bool inDictionary, PlistVariant* out) {
-    if (object == nullptr) return Stop(Result::kRejected);
-    if (++m_values > kMaxValues) return Stop(Result::kRejected);
-    CMobileExportFun& md = Md();
-    const CFTypeID type = md.CFGetTypeID(object);
-    if (type == kHLXCFArrayTypeID) return ConvertArray(static_cast<CFArrayRef>(object), depth, out);
-    if (type == kHLXCFDictionaryTypeID) return ConvertDictionary(static_cast<CFDictionaryRef>(object), depth, out);
-    if (type == kHLXCFBooleanTypeID) {
-      *out = PlistVariant(md.CFBooleanGetValue(static_cast<CFBooleanRef>(object)) != 0);
-      return Step::kKept;
+  Step Convert(Ref object, int depth, bool inDictionary, PlistVariant* out) {
+    if (++m_values > kMaxPlistValues) return Stop(Result::kRejected);
+    const PlistObjectKind kind = m_objects.Kind(object);
+    switch (kind) {
+      case PlistObjectKind::kInvalid: return Stop(Result::kRejected);
+      case PlistObjectKind::kArray: return ConvertArray(object, depth, out);
+      case PlistObjectKind::kDictionary: return ConvertDictionary(object, depth, out);
+      case PlistObjectKind::kBoolean: *out = PlistVariant(m_objects.Boolean(object)); return Step::kKept;
+      case PlistObjectKind::kOther: return Stop(Result::kNeedsXml);
+      default: break;
     }
-    // Every other value is an element with text, one level below the guard's limit at most.
-    if (depth > kMaxDepth) return Stop(Result::kRejected);
-    if (type == kHLXCFStringTypeID) {
-      std::string text;
-      if (!ReadText(object, &text)) return Step::kDropped;
-      *out = PlistVariant(std::move(text));
-      return Step::kKept;
+    // Every other value is an element with text, one level below the guard's limit at most (a
+    // UID's dictionary holds its integer one level down).
+    if (depth > kMaxDepth || (kind == PlistObjectKind::kUid && depth + 1 > kMaxDepth)) {
+      return Stop(Result::kRejected);
     }
-    if (type == kHLXCFNumberTypeID) {
-      const auto number = static_cast<CFNumberRef>(object);
-      const CFNumberType numberType = md.CFNumberGetType(number);
-      if (numberType == kCFNumberFloat32Type || numberType == kCFNumberFloat64Type) {
-        if (inDictionary) return Step::kDropped;
-        double real = 0;
-        md.CFNumberGetValue(number, kCFNumberFloat64Type, &real);
-        *out = PlistVariant(real);
+    switch (kind) {
+      case PlistObjectKind::kString: {
+        std::string text;
+        if (!ReadText(object, &text)) return Step::kDropped;
+        *out = PlistVariant(std::move(text));
         return Step::kKept;
       }
-      int64_t integer = std::numeric_limits<int64_t>::max();  // an unsigned value past the int64 range
-      if (md.CFNumberGetByteSize(number) <= 8) md.CFNumberGetValue(number, kCFNumberSInt64Type, &integer);
-      *out = PlistVariant(integer);
-      return Step::kKept;
-    }
-    if (type == kHLXCFDateTypeID) {
-      std::string text;
-      if (!DateText(md.CFDateGetAbsoluteTime(static_cast<CFDateRef>(object)), &text)) {
-        return Stop(Result::kRejected);
+      case PlistObjectKind::kInteger: *out = PlistVariant(m_objects.Integer(object)); return Step::kKept;
+      case PlistObjectKind::kReal:
+        if (inDictionary) return Step::kDropped;
+        *out = PlistVariant(m_objects.Real(object));
+        return Step::kKept;
+      case PlistObjectKind::kDate: {
+        std::string text;
+        if (!DateText(m_objects.Date(object), &text)) return Stop(Result::kRejected);
+        if (!inDictionary) return Step::kDropped;
+        *out = PlistVariant(std::move(text));
+        return Step::kKept;
       }
-      if (!inDictionary) return Step::kDropped;
-      *out = PlistVariant(std::move(text));
-      return Step::kKept;
+      case PlistObjectKind::kData: {
+        if (!inDictionary) return Step::kDropped;
+        const uint8_t* bytes = nullptr;
+        size_t length = 0;
+        m_objects.Data(object, &bytes, &length);
+        if (length == 0) return Step::kDropped;  // a line break and tabs only: blank text
+        *out = PlistVariant(DataText(bytes, length, depth));
+        return Step::kKept;
+      }
+      case PlistObjectKind::kUid: {
+        // The writer's form: <dict><key>CF$UID</key><integer>n</integer></dict>.
+        auto dictionary = std::make_shared<CIOSDictionary>();
+        dictionary->Set("CF$UID", PlistVariant(static_cast<int64_t>(m_objects.Uid(object))));
+        *out = PlistVariant(std::move(dictionary));
+        return Step::kKept;
+      }
+      default: return Stop(Result::kRejected);
     }
-    if (type == kHLXCFDataTypeID) {
-      if (!inDictionary) return Step::kDropped;
-      const auto data = static_cast<CFDataRef>(object);
-      const CFIndex length = md.CFDataGetLength(data);
-      if (length <= 0) return Step::kDropped;  // a line break and tabs only: blank text
-      *out = PlistVariant(DataText(md.CFDataGetBytePtr(data), length, depth));
-      return Step::kKept;
-    }
-    return Stop(Result::kNeedsXml);
   }
 
-  Step ConvertArray(CFArrayRef array, int depth, PlistVariant* out) {
-    CMobileExportFun& md = Md();
-    const CFIndex count = md.CFArrayGetCount(array);
+  Step ConvertArray(Ref array, int depth, PlistVariant* out) {
+    const size_t count = m_objects.Count(array);
     if (count > 0 && depth > kMaxDepth) return Stop(Result::kRejected);
     PlistVariant::Array values;
-    values.reserve(static_cast<size_t>(std::max<CFIndex>(count, 0)));
-    for (CFIndex i = 0; i < count; ++i) {
+    values.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
       PlistVariant value;
-      const Step step = Convert(md.CFArrayGetValueAtIndex(array, i), depth + 1, false, &value);
+      const Step step = Convert(m_objects.Element(array, i), depth + 1, false, &value);
       if (step == Step::kStop) return step;
       if (step == Step::kKept) values.push_back(std::move(value));
     }
@@ -395,17 +476,15 @@ class DirectReader {
     return Step::kKept;
   }
 
-  Step ConvertDictionary(CFDictionaryRef dictionary, int depth, PlistVariant* out) {
-    CMobileExportFun& md = Md();
-    const CFIndex count = md.CFDictionaryGetCount(dictionary);
+  Step ConvertDictionary(Ref dictionary, int depth, PlistVariant* out) {
+    std::vector<Ref> keys;
+    std::vector<Ref> values;
+    m_objects.Entries(dictionary, &keys, &values);
     // The keys are elements one level deeper than the dictionary.
-    if (count > 0 && depth + 1 > kMaxDepth) return Stop(Result::kRejected);
-    std::vector<const void*> keys(static_cast<size_t>(std::max<CFIndex>(count, 0)));
-    std::vector<const void*> values(keys.size());
-    if (count > 0) md.CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
+    if (!keys.empty() && depth + 1 > kMaxDepth) return Stop(Result::kRejected);
     auto converted = std::make_shared<CIOSDictionary>();
     for (size_t i = 0; i < keys.size(); ++i) {
-      if (keys[i] == nullptr || md.CFGetTypeID(keys[i]) != kHLXCFStringTypeID) return Stop(Result::kRejected);
+      if (m_objects.Kind(keys[i]) != PlistObjectKind::kString) return Stop(Result::kRejected);
       std::string key;
       const bool keyKept = ReadText(keys[i], &key);
       PlistVariant value;
@@ -417,10 +496,29 @@ class DirectReader {
     return Step::kKept;
   }
 
+  Objects& m_objects;
   Result m_result = Result::kOk;
   size_t m_values = 0;
-  std::vector<char> m_buffer;
 };
+
+// The service's own reading of a list's bytes, without the library: a binary document through
+// BinaryPlistObjects, anything else as XML text, which must be well formed.
+bool ReadOwnPlist(const uint8_t* bytes, size_t length, PlistVariant* out) {
+  BinaryPlistObjects objects;
+  if (objects.Open(bytes, length)) {
+    // Counted before any of the tree is made: a few hundred bytes of shared arrays would otherwise
+    // make millions of values before the reader's own count refused them.
+    if (objects.ExpandedValues(kMaxPlistValues) > kMaxPlistValues) return false;
+    PlistVariant tree;
+    using Reader = TreeReader<BinaryPlistObjects>;
+    if (Reader(objects).Read(objects.Top(), &tree) != Reader::Result::kOk) return false;
+    *out = std::move(tree);
+    return true;
+  }
+  if (bytes == nullptr) return false;
+  if (length >= 6 && std::memcmp(bytes, "bplist", 6) == 0) return false;  // a binary document that does not open
+  return ReadXmlTree(std::string(reinterpret_cast<const char*>(bytes), length), out, true);
+}
 
 constexpr char kXmlHead[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -448,6 +546,7 @@ void FreeBinaryPlist(BinaryPlist* plist) {
 CFPtr<CFPropertyListRef> CreatePlistFromXml(const char* text, size_t length) {
   if ((text == nullptr && length != 0) || !FitsLength32(length)) return nullptr;
   CMobileExportFun& md = Md();
+  if (!md.IsLoaded()) return nullptr;
   CFPtr<CFDataRef> data(md.CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(text), static_cast<CFIndex>(length)));
   if (!data) return nullptr;
   return CFPtr<CFPropertyListRef>(
@@ -507,8 +606,8 @@ bool HoldsNulText(CFPropertyListRef list) {
 }
 
 BinaryPlistPtr SerializePlist(CFPropertyListRef list, CFPropertyListFormat format) {
-  if (list == nullptr) return nullptr;
   CMobileExportFun& md = Md();
+  if (list == nullptr || !md.IsLoaded()) return nullptr;
   CFPtr<CFWriteStreamRef> stream(md.CFWriteStreamCreateWithAllocatedBuffers(nullptr, nullptr));
   if (!stream || !md.CFWriteStreamOpen(stream.get())) return nullptr;
   // Closed before it is released (declared after it, so destroyed first), on every path.
@@ -558,13 +657,17 @@ const PlistVariant* CIOSDictionary::Find(const std::string& key) const {
 
 bool ParsePlistToVariant(const uint8_t* bytes, size_t length, PlistVariant* out) {
   try {
+    // Before the library is bound (or when it never is) the service reads the bytes itself.
+    if (!Md().IsLoaded()) return FitsLength32(length) && ReadOwnPlist(bytes, length, out);
     CFPtr<CFPropertyListRef> list = ParseWithLibrary(bytes, length);
     if (!list) return false;
     PlistVariant tree;
-    switch (DirectReader().Read(list.get(), &tree)) {
-      case DirectReader::Result::kOk: *out = std::move(tree); return true;
-      case DirectReader::Result::kRejected: return false;
-      case DirectReader::Result::kNeedsXml: break;
+    LibraryObjects objects;
+    using Reader = TreeReader<LibraryObjects>;
+    switch (Reader(objects).Read(list.get(), &tree)) {
+      case Reader::Result::kOk: *out = std::move(tree); return true;
+      case Reader::Result::kRejected: return false;
+      case Reader::Result::kNeedsXml: break;
     }
     std::string xml;
     if (!CopyXmlForm(list.get(), &xml)) return false;
@@ -598,7 +701,11 @@ bool LoadPlistFile(const std::string& path, PlistVariant* out) {
   std::unique_ptr<uint8_t[]> buffer(raw);
   file.read(reinterpret_cast<char*>(buffer.get()), static_cast<std::streamsize>(length));
   if (file.gcount() != static_cast<std::streamsize>(length)) return false;
-  return ParsePlistToVariant(buffer.get(), length, out);
+  try {
+    return ReadOwnPlist(buffer.get(), length, out);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 std::string GetFirstPlistValue(const uint8_t* bytes, size_t length) {

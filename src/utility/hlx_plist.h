@@ -1,9 +1,12 @@
 // Property lists: the service's one home for conversions between XML property-list text, the
 // device library's CoreFoundation lists and their binary serialisation, and the value tree that the
 // modules walk to read answers and files. Every CoreFoundation call goes through the binding table
-// (iOSAPI/MobileExportFun.h), which must have been bound (CMobileExportFun::Init) before any call.
-// XML is read with TinyXML. No state is kept between calls; every function may run on any worker
-// thread at the same time. Bad input of any kind gives null, false or an empty text, never a throw
+// (iOSAPI/MobileExportFun.h); before it is bound (CMobileExportFun::Init), or when it never is, the
+// functions that make library objects give null and reading bytes or files into the value tree is
+// done by the service's own reader (binary lists in hlx_plist_binary.h, XML with TinyXML), with
+// the same result: no call ever reaches a slot that is not filled. Files on the PC are always read
+// by the service's own reader, so a file reads the same whenever it is read. No state is kept
+// between calls; every function may run on any worker thread at the same time. Bad input of any kind gives null, false or an empty text, never a throw
 // or a crash; nothing is logged (the caller knows what the bytes were for).
 //
 // The value tree (PlistVariant) is a VARIANT-like tree: strings are
@@ -145,6 +148,7 @@ class CIOSDictionary {
 // top-level value), or kEmpty when none survives the rules above. True when the document has a
 // "plist" element; false, with `out` untouched, when the library rejects the bytes, the length
 // exceeds 4 GiB - 1, the list nests deeper than the service reads (see the .cpp) or memory runs out.
+// Without the library bound, the service's own reader reads the bytes (XML must then be well formed).
 [[nodiscard]] bool ParsePlistToVariant(const uint8_t* bytes, size_t length, PlistVariant* out);
 
 // The same reading of XML property-list text directly, without the library: what
@@ -153,8 +157,10 @@ class CIOSDictionary {
 // element or nests deeper than the service reads.
 [[nodiscard]] bool ParsePlistXmlToVariant(const char* xml, size_t length, PlistVariant* out);
 
-// ParsePlistToVariant of a whole file; false when the file cannot be opened or read, is larger than
-// 4 GiB - 1, or its buffer cannot be allocated.
+// A whole file read into the tree by the service's own reader, without the library: a binary list
+// gives the tree ParsePlistToVariant gives; an XML list must be well formed and is read as
+// ParsePlistXmlToVariant reads it (date and data texts as written). False when the file cannot be
+// opened or read, is larger than 4 GiB - 1, is no list, or its buffer cannot be allocated.
 [[nodiscard]] bool LoadPlistFile(const std::string& path, PlistVariant* out);
 
 // The text of the value that follows the first key of the top-level dictionary of a list in any

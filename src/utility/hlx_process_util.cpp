@@ -83,15 +83,24 @@ std::string FindProcessImagePath(int32_t processId) {
 
 namespace {
 
-// Every running process whose executable path contains "itunes.exe" without regard to case, in the
-// list's order.
-std::vector<int32_t> FindItunesProcesses() {
-  static const char kItunes[] = "itunes.exe";
+constexpr char kItunesImage[] = "itunes.exe";
+
+// The executable's file name: the image path after its last separator (paths of either kind), or
+// the listed name when the path could not be read.
+std::string ImageFileName(const os::ProcessEntry& process) {
+  if (process.imagePath.empty()) return process.name;
+  const size_t separator = process.imagePath.find_last_of("/\\");
+  return separator == std::string::npos ? process.imagePath : process.imagePath.substr(separator + 1);
+}
+
+// Every running process that `matches`, in the list's order.
+template <typename Match>
+std::vector<int32_t> FindProcesses(Match matches) {
   std::vector<os::ProcessEntry> processes;
   std::vector<int32_t> found;
   if (!os::Os().listProcesses(&processes)) return found;
   for (const os::ProcessEntry& process : processes) {
-    if (ToLowerAscii(process.imagePath).find(kItunes) != std::string::npos) found.push_back(process.pid);
+    if (matches(process)) found.push_back(process.pid);
   }
   return found;
 }
@@ -99,12 +108,17 @@ std::vector<int32_t> FindItunesProcesses() {
 }  // namespace
 
 int32_t FindItunesProcess() {
-  const std::vector<int32_t> found = FindItunesProcesses();
+  const std::vector<int32_t> found = FindProcesses([](const os::ProcessEntry& process) {
+    return ToLowerAscii(process.imagePath).find(kItunesImage) != std::string::npos;
+  });
   return found.empty() ? 0 : found.back();
 }
 
 int StopItunesProcesses() {
-  const std::vector<int32_t> found = FindItunesProcesses();
+  // A forced stop by image name ends the player alone: a program whose path merely holds the name
+  // ("NotiTunes.exe.bak", "/x/iTunes.exe/tool") is some other program and keeps running.
+  const std::vector<int32_t> found = FindProcesses(
+      [](const os::ProcessEntry& process) { return ToLowerAscii(ImageFileName(process)) == kItunesImage; });
   if (found.empty()) return kStopNoneFound;
   int result = kStopEnded;
   for (int32_t pid : found) {

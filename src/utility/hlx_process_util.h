@@ -52,9 +52,10 @@ int32_t FindItunesProcess();
 constexpr int kStopEnded = 0;
 constexpr int kStopNoneFound = 128;
 constexpr int kStopRefused = 1;
-// Ends, by force, every process that FindItunesProcess would find: kStopEnded when each was ended,
+// Ends, by force, every process whose executable's file name is "iTunes.exe" without regard to case
+// (of the image path; the listed name when the path is unreadable): kStopEnded when each was ended,
 // kStopNoneFound when none runs (or the list cannot be read), kStopRefused when one could not be
-// ended (it belongs to another user).
+// ended (it belongs to another user). A process whose path merely contains the name is left alone.
 int StopItunesProcesses();
 
 // 1 when a process whose executable name matches "AppleMobileDeviceService.exe" runs (wildcard

@@ -31,7 +31,13 @@ const char* ReplyCodeName(int64_t code) {
     case kReplyCalendarWithoutId: return "no id for the calendar";
     case kReplyNoteWithoutId: return "no id for the note";
     case kReplyRenameRefused: return "name refused";
+    case kReplyBookListUnreadable: return "book list unreadable";
+    case kReplyBookListUnwritable: return "book list not written";
+    case kReplyBookUploadFailed: return "book upload failed";
     case kReplySyncRefused: return "refused by the device";
+    case kReplyBookPathRefused: return "book path refused";
+    case kReplyBookNotRemoved: return "book not removed";
+    case kReplyBookUnpackFailed: return "book not unpacked";
     case kReplyBackupManifestError: return "backup manifest unreadable";
     case kReplyBackupDeviceGone: return "device gone during backup";
     case kReplyBackupNoWantedFile: return "wanted backup file not received";

@@ -35,7 +35,13 @@ enum ReplyCode : int32_t {
   kReplyCalendarWithoutId = 29,      // 1501: the device named no id for the calendar
   kReplyNoteWithoutId = 30,          // 1201: the device named no id for the added note
   kReplyRenameRefused = 31,          // 303: the device refused the new name
-  kReplySyncRefused = 32,            // the device refused the data class or cancelled the session
+  kReplyBookListUnreadable = 32,     // 1012, 1013: the local copy of a book list cannot be read or parsed
+  kReplyBookListUnwritable = 33,     // 1012, 1013: the edited book list cannot be written
+  kReplyBookUploadFailed = 34,       // 1012: the book or the list did not reach the device, or is not there after
+  kReplySyncRefused = 35,            // the device refused the data class or cancelled the session
+  kReplyBookPathRefused = 37,        // 1013: a path outside the book folders; 1012: the device refused the move
+  kReplyBookNotRemoved = 38,         // 1013: the device kept the book's file or folder
+  kReplyBookUnpackFailed = 39,       // 1012: the EPUB could not be unpacked onto the device
   kReplyBackupManifestError = 42,    // 1601: the backup's Manifest.plist is missing or no property list
   kReplyBackupDeviceGone = 45,       // a backup or restore ended before 100 percent: the device went away
   kReplyBackupNoWantedFile = 46,     // a partial backup ended without any of the wanted files

@@ -41,6 +41,29 @@ int32_t ReadInt32(const std::string& text) {
 
 }  // namespace
 
+const char kCommandLineUsage[] =
+    "usage: Harlix PORT PID CONSOLE SELFTEST LOGGING VERSION LOGFOLDER PRODUCT MODE - [TASKID]\n"
+    "  PORT       the desktop peer's TCP port on 127.0.0.1 (0: no peer)\n"
+    "  PID        the process to watch: the service quits when it is gone (0: none)\n"
+    "  CONSOLE    1: copy the log lines to standard error (with LOGGING 1)\n"
+    "  SELFTEST   1: run the self-test tasks\n"
+    "  LOGGING    1: write the log\n"
+    "  VERSION    the product version (in crash descriptions)\n"
+    "  LOGFOLDER  the log sub-folder: logs go to $TMPDIR/LOGFOLDER/<yyyymmdd>/\n"
+    "  PRODUCT    the product name (in crash descriptions)\n"
+    "  MODE       0 normal, 1 with a task id, 2 elevated helper\n"
+    "  -          a slot that is ignored\n"
+    "  TASKID     the task id of device arrivals (read in mode 1 only)\n"
+    "Missing positions count as 0 or empty. Example: Harlix 0 0 1 0 1 1.0 HarlixLogs Trevane 0\n";
+
+bool IsPortArgument(const std::string& text) {
+  if (text.empty() || text.size() > 5) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return std::atoi(text.c_str()) <= 65535;
+}
+
 StartupState& GetStartupState() {
   static StartupState* state = new StartupState();  // lives until the process ends
   return *state;

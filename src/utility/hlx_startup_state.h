@@ -50,6 +50,13 @@ StartupState& GetStartupState();
 // count as 0 or empty, and numbers are read like _wtoi: leading digits, anything else 0.
 void ParseCommandLine(const std::vector<std::string>& args, StartupState* state);
 
+// True when the text can be the first position: a TCP port, 0 to 65535 in decimal digits. Anything
+// else (a "--help", a word) means the program was started by hand without knowing its positions.
+bool IsPortArgument(const std::string& text);
+
+// What the program prints, on standard error, when its first argument is no port: the positions.
+extern const char kCommandLineUsage[];
+
 // Reads the interval overrides from the environment; values outside 1..3600000 ms are ignored.
 void ReadTimingOverrides(StartupState* state);
 

@@ -1,8 +1,9 @@
 // The service's worker pool: every request runs as a PoolTask on one of ten worker threads, so a
 // slow request never holds up the others and at most ten run at once. Tasks start in the order they
-// were queued, except that tasks of one kind (a request code) hold at most kMaxWorkersPerKind
-// workers: the next task of a kind that is at its bound waits while later tasks of other kinds
-// start, so that a dozen requests stuck on one hostile device file cannot silence the service.
+// were queued, except that tasks of one kind (a request code of one device, hlx_client.cpp) hold at
+// most kMaxWorkersPerKind workers: the next task of a kind that is at its bound waits while later
+// tasks of other kinds start, so that a dozen requests stuck on one hostile device file cannot
+// silence the service.
 //
 // Threads: AddTask is called from any thread (the IPC dispatch threads, device callbacks, tasks);
 // an idle worker takes the oldest queued task itself, so a request wakes one thread, not two; each

@@ -185,6 +185,57 @@ InflateResult ZlibInflate(std::string& out, const void* data, size_t length, siz
   }
 }
 
+struct ZlibLengthCheck::Stream {
+  z_stream z{};
+  bool open = false;
+  ~Stream() {
+    if (open) inflateEnd(&z);
+  }
+};
+
+ZlibLengthCheck::ZlibLengthCheck(uint64_t maxOutputBytes, bool raw)
+    : m_stream(std::make_unique<Stream>()), m_maxOutputBytes(maxOutputBytes) {
+  m_stream->open = inflateInit2(&m_stream->z, raw ? -MAX_WBITS : MAX_WBITS) == Z_OK;
+  if (!m_stream->open) m_stream.reset();
+}
+
+ZlibLengthCheck::~ZlibLengthCheck() = default;
+
+bool ZlibLengthCheck::Feed(const void* data, size_t length) {
+  if (!m_stream) return false;
+  z_stream& z = m_stream->z;
+  uint8_t scratch[kZlibWindowBytes];
+  const auto* in = static_cast<const uint8_t*>(data);
+  while (length > 0) {
+    const size_t step = std::min(length, kZlibInputStep);
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = static_cast<uInt>(step);
+    in += step;
+    length -= step;
+    // Until this piece is used up; a call that fills the scratch may have more output to give.
+    do {
+      z.next_out = scratch;
+      z.avail_out = sizeof scratch;
+      const int code = inflate(&z, Z_NO_FLUSH);
+      m_outputBytes += sizeof scratch - z.avail_out;
+      if (m_outputBytes > m_maxOutputBytes) {
+        m_result = InflateResult::kTooLarge;
+      } else if (code == Z_STREAM_END) {
+        m_result = InflateResult::kOk;
+      } else if (code == Z_BUF_ERROR && z.avail_in == 0) {
+        break;  // no progress without more input
+      } else if (code != Z_OK) {
+        m_result = InflateResult::kCorrupt;
+      } else {
+        continue;
+      }
+      m_stream.reset();
+      return false;
+    } while (z.avail_in > 0 || z.avail_out == 0);
+  }
+  return true;
+}
+
 int InflateToBuffer(uint8_t* out, uint64_t outCapacity, const uint8_t* in, uint64_t inLength, uint64_t* outLength) {
   constexpr uint64_t kStep = 0x4000;
   *outLength = 0;

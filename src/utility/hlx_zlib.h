@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace hlx {
@@ -27,6 +28,32 @@ enum class InflateResult : int32_t {
 // Appends the inflated bytes of zlib-format data to `out`, at most `maxOutputBytes` of them (a few
 // KiB more may be appended before the cap is seen). Bytes after the end of the stream are ignored.
 [[nodiscard]] InflateResult ZlibInflate(std::string& out, const void* data, size_t length, size_t maxOutputBytes);
+
+// Inflates a stream that comes in pieces only to count its bytes, never holding them, and stops once
+// they pass `maxOutputBytes`: whether compressed data holds no more than its container says (a
+// picture's pixel data against its header). `raw` reads a bare deflate stream (no zlib header or
+// check value). One object per stream, on one thread.
+class ZlibLengthCheck {
+ public:
+  ZlibLengthCheck(uint64_t maxOutputBytes, bool raw);
+  ~ZlibLengthCheck();
+  ZlibLengthCheck(const ZlibLengthCheck&) = delete;
+  ZlibLengthCheck& operator=(const ZlibLengthCheck&) = delete;
+
+  // Feeds the next piece; false once the check has ended (the stream's end, corrupt data or the
+  // cap), when further pieces are ignored.
+  bool Feed(const void* data, size_t length);
+  // kOk once the stream ended within the cap; kTooLarge past it; kCorrupt for corrupt data or a
+  // stream that has not ended (yet).
+  InflateResult Result() const { return m_result; }
+
+ private:
+  struct Stream;
+  std::unique_ptr<Stream> m_stream;  // null once ended
+  const uint64_t m_maxOutputBytes;
+  uint64_t m_outputBytes = 0;
+  InflateResult m_result = InflateResult::kCorrupt;
+};
 
 // Inflates zlib-format data (15-bit window).
 //   out == null: measures only; *outLength gets the whole inflated length (outCapacity unused).

@@ -4,14 +4,18 @@
 
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "contact_editor_rules.h"
+#include "contact_rules.h"
 #include "python_check.h"
 #include "relay_contacts_codec.h"
 #include "vnl_utf8.h"
@@ -199,7 +203,7 @@ TEST(RelayContactsCodecRead, ListedContactBatchBecomesRecordsInOrder) {
     EXPECT_EQ(ines.department, L"Support");
     EXPECT_EQ(ines.jobTitle, L"Engineer");
     EXPECT_EQ(ines.birthday, L"1960-02-21 00:00:00");
-    EXPECT_EQ(ines.recordKind, L"person");
+    EXPECT_EQ(ines.recordKind, L"") << "no \"display as company\" listed: none made up";
     ASSERT_EQ(ines.phones.size(), 2u);
     EXPECT_EQ(ines.phones[0]->kind, CONTACT_KIND_PHONE);
     EXPECT_EQ(ines.phones[0]->reserved, L"2");
@@ -242,7 +246,7 @@ TEST(RelayContactsCodecRead, ListedContactBatchBecomesRecordsInOrder) {
     EXPECT_EQ(zoe.instantMessaging[0]->labelKey, L"work");
     EXPECT_EQ(zoe.instantMessaging[0]->labelText, L"Chat");
     EXPECT_EQ(zoe.instantMessaging[0]->reserved, L"21");
-    EXPECT_EQ(zoe.instantMessaging[1]->labelKey, L"other") << "an entry without a type";
+    EXPECT_EQ(zoe.instantMessaging[1]->labelKey, L"") << "an entry without a type keeps none";
     EXPECT_EQ(zoe.instantMessaging[1]->service, L"jabber");
     ASSERT_EQ(zoe.dates.size(), 1u);
     EXPECT_EQ(zoe.dates[0]->kind, CONTACT_KIND_DATE);
@@ -309,7 +313,7 @@ TEST(RelayContactsCodecRead, BatchesAppendToWhatIsAlreadyRead) {
     EXPECT_EQ(contacts[0]->identifier, L"1");
     EXPECT_EQ(contacts[1]->firstName, L"B");
     EXPECT_EQ(contacts[2]->identifier, L"3");
-    EXPECT_EQ(contacts[2]->recordKind, L"person");
+    EXPECT_EQ(contacts[2]->recordKind, L"");
 }
 
 TEST(RelayContactsCodecRead, ListedGroupBatchBecomesGroups) {
@@ -334,8 +338,10 @@ TEST(RelayContactsCodecRead, ListedGroupBatchBecomesGroups) {
 // Reads every message of a write's data with plistlib, in the JSON's member order: the records as
 // sorted JSON (dates as "date:" and their UTC text), the flag after them and the message's frame.
 const char kPlistReader[] = R"(
-import datetime, json, plistlib, sys
+import base64, datetime, json, plistlib, sys
 def plain(value):
+    if isinstance(value, bytes):
+        return 'data:' + base64.b64encode(value).decode()
     if isinstance(value, datetime.datetime):
         return 'date:%04d-%02d-%02dT%02d:%02d:%02dZ' % (value.year, value.month, value.day,
                                                       value.hour, value.minute, value.second)
@@ -537,7 +543,7 @@ TEST_F(RelayContactsCodecCompose, EditedContactDeletesRemovedValuesAndRemapsNewO
     ASSERT_EQ(messages.size(), 4u);
     EXPECT_EQ(messages[0].records.at("1"),
               R"({"birthday":"date:1960-02-20T23:00:00Z","com.apple.syncservices.RecordEntityName":)"
-              R"("com.apple.contacts.Contact","display as company":"person","first name":"Ines"})");
+              R"("com.apple.contacts.Contact","first name":"Ines"})");
     EXPECT_EQ(messages[1].entity, "com.apple.contacts.Phone Number");
     EXPECT_EQ(
         messages[1].records,
@@ -601,6 +607,188 @@ TEST(RelayContactsCodecRemap, ARemapWithoutTheContactsIdChangesNothing) {
         saved));
     EXPECT_EQ(saved.identifier, L"90");
     EXPECT_EQ(saved.phones[0]->reserved, L"91") << "found under any entity";
+}
+
+// --- An edit's round trip ---------------------------------------------------------------------------------
+
+// Two listed contacts (times in central European time): Ada shares a phone (11) with Quentin, who carries
+// every kind of field and label: keys the label lists know, keys they do not ("iPhone", "homepage",
+// "partner", "first met"), a value without a key, custom labels, a label that is its key's display text,
+// IM services the service list does not know, a country the country list does not know, line breaks, a
+// picture, fields of its own (a number, a date; a text on a phone) and no "display as company".
+const char kEveryKindListed[] = R"({
+ "3":{"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact","first name":"Ada",
+      "com.apple.contacts.Phone Number":[{"id":"11","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","value":"+49 40 999"}]},
+ "7":{"birthday":"1980-05-17 02:00:00","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact",
+      "company name":"Acme <Labs>","department":"R&D","first name":"Quentin","first name yomi":"Kwentin",
+      "image":"iVBORw0KGgoAAAANSUhEUg==\n","job title":"Engineer","last name":"Rowe","last name yomi":"Roh",
+      "middle name":"Ann","middle name yomi":"An","nickname":"Q","notes":"Met at the fair.\nLikes tea & <cake>.",
+      "suffix":"Jr.","title":"Dr.","x-rank":"7","x-seen":"2019-03-04 13:00:00",
+      "com.apple.contacts.Phone Number":[
+        {"id":"8","label":"Weekend","type":"mobile","value":"+49 151 1234567"},
+        {"id":"9","type":"iPhone","value":"+49 152 7654321","x-ring":"twice"},
+        {"id":"10","label":"Home","type":"home","value":"+49 30 555"},
+        {"id":"11","value":"+49 40 999"}],
+      "com.apple.contacts.Email Address":[{"id":"12","type":"work","value":"q@example.com"},
+                                          {"id":"13","label":"iCloud","type":"other","value":"q@icloud.example"}],
+      "com.apple.contacts.Street Address":[
+        {"id":"14","city":"Kyoto","country":"Japan","country code":"jp","postal code":"600-8216","street":"51 Long Street\nBuilding 3","type":"home"},
+        {"id":"15","city":"Atlantis","country":"Atlantis","country code":"xx","label":"Studio","state":"AT","street":"1 Rue X","type":"work"}],
+      "com.apple.contacts.URL":[{"id":"16","type":"homepage","value":"https://example.com/q?a=1&b=2"}],
+      "com.apple.contacts.Related Name":[{"id":"17","label":"Family","type":"partner","value":"David"},
+                                         {"id":"18","type":"mother","value":"Maria"}],
+      "com.apple.contacts.IM":[{"id":"19","service":"JabberInstant","type":"work","user":"quentin7"},
+                               {"id":"20","label":"Chat","service":"aim","type":"home","user":"q_aim"}],
+      "com.apple.contacts.Date":[{"id":"21","type":"anniversary","value":"2010-07-01 02:00:00"},
+                                 {"id":"22","label":"First met","type":"first met","value":"2001-01-01 01:00:00"}]}
+})";
+
+// Quentin's sub-records as the device has them (sorted JSON, dates in UTC), by id.
+const std::map<std::string, std::string>& EveryKindOnDevice() {
+    // clang-format off
+    static const std::map<std::string, std::string> records = {
+        {"8", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],"label":"Weekend","type":"mobile","value":"+49 151 1234567"})"},
+        {"9", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],"type":"iPhone","value":"+49 152 7654321","x-ring":"twice"})"},
+        {"10", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],"label":"Home","type":"home","value":"+49 30 555"})"},
+        {"11", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["3","7"],"value":"+49 40 999"})"},
+        {"12", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Email Address","contact":["7"],"type":"work","value":"q@example.com"})"},
+        {"13", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Email Address","contact":["7"],"label":"iCloud","type":"other","value":"q@icloud.example"})"},
+        {"14", R"({"city":"Kyoto","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Street Address","contact":["7"],"country":"Japan","country code":"jp","postal code":"600-8216","street":"51 Long Street\nBuilding 3","type":"home"})"},
+        {"15", R"({"city":"Atlantis","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Street Address","contact":["7"],"country":"Atlantis","country code":"xx","label":"Studio","state":"AT","street":"1 Rue X","type":"work"})"},
+        {"16", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.URL","contact":["7"],"type":"homepage","value":"https://example.com/q?a=1&b=2"})"},
+        {"17", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Related Name","contact":["7"],"label":"Family","type":"partner","value":"David"})"},
+        {"18", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Related Name","contact":["7"],"type":"mother","value":"Maria"})"},
+        {"19", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.IM","contact":["7"],"service":"JabberInstant","type":"work","user":"quentin7"})"},
+        {"20", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.IM","contact":["7"],"label":"Chat","service":"aim","type":"home","user":"q_aim"})"},
+        {"21", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Date","contact":["7"],"type":"anniversary","value":"date:2010-07-01T00:00:00Z"})"},
+        {"22", R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Date","contact":["7"],"label":"First met","type":"first met","value":"date:2001-01-01T00:00:00Z"})"},
+    };
+    // clang-format on
+    return records;
+}
+
+// What a row's controls give back when they were given `content`: a one-line edit keeps no line break
+// (the text up to the first one), a multi-line edit keeps it.
+ardena::RowInput AsControlsShow(const ardena::RowSeed& seed, const ardena::RowContent& content) {
+    ardena::RowInput shown = ardena::ShownInput(content);
+    if (seed.kind == ardena::RowKind::kNote) return shown;
+    for (std::wstring& text : shown.texts) text = text.substr(0, text.find(L'\n'));
+    return shown;
+}
+
+struct PageEdit {
+    std::vector<std::shared_ptr<iOSContact>> book;
+    relay::ListedFields otherFields;
+    std::unique_ptr<iOSContact> saved;
+};
+
+// The page's "Edit" on contact 7 and the editor's save with every control as it was shown, except the
+// middle name edit (`middle`) and what `change` does to the rows' inputs.
+PageEdit EditQuentin(const std::wstring& middle,
+                     const std::function<void(const ardena::RowSeed&, ardena::RowInput&)>& change = nullptr) {
+    PageEdit edit;
+    EXPECT_TRUE(relay::ReadContactBatch(kEveryKindListed, edit.book, &edit.otherFields));
+    if (edit.book.size() != 2) return edit;
+    static const ardena::ContactLabelTable labels =
+        ardena::BuildContactLabelTable({{L"de", L"Germany"}, {L"jp", L"Japan"}});
+    iOSContact working(*edit.book[1]);
+    working.editState = 2;
+    const ardena::NameParts shownNames{working.prefix, working.firstName, working.middleName, working.lastName,
+                                       working.suffix};
+    std::vector<ardena::CollectedRow> rows;
+    for (const ardena::RowSeed& seed : ardena::SeedRows(working, false)) {
+        const ardena::RowInput shown = AsControlsShow(seed, ardena::InitialContent(seed, labels));
+        ardena::RowInput input = shown;
+        if (change) change(seed, input);
+        rows.push_back(ardena::CollectRow(seed, input, labels, &shown));
+    }
+    ardena::NameParts names;
+    names.prefix = ardena::KeptOrTyped(working.prefix, shownNames.prefix, shownNames.prefix);
+    names.first = ardena::KeptOrTyped(working.firstName, shownNames.first, shownNames.first);
+    names.middle = ardena::KeptOrTyped(working.middleName, shownNames.middle, middle);
+    names.last = ardena::KeptOrTyped(working.lastName, shownNames.last, shownNames.last);
+    names.suffix = ardena::KeptOrTyped(working.suffix, shownNames.suffix, shownNames.suffix);
+    edit.saved = ardena::BuildSavedContact(working, names, rows);
+    return edit;
+}
+
+// Every record of every message of a write, by id.
+std::map<std::string, std::string> RecordsOf(const std::string& dataJson) {
+    std::map<std::string, std::string> records;
+    for (const ReadMessage& message : ReadBack(dataJson)) records.insert(message.records.begin(), message.records.end());
+    return records;
+}
+
+relay::ContactWrite WriteOf(const PageEdit& edit) {
+    return relay::ComposeContactWrite(*edit.saved, edit.book[1].get(), CountingIds(),
+                                      relay::SharedValuesOf(edit.book), edit.otherFields);
+}
+
+TEST_F(RelayContactsCodecCompose, AnEditSendsBackEveryUntouchedFieldAndLabelAsListed) {
+    const PageEdit edit = EditQuentin(L"Beth");
+    ASSERT_TRUE(edit.saved);
+    const relay::ContactWrite write = WriteOf(edit);
+    EXPECT_EQ(write.contactKey, "7");
+    EXPECT_TRUE(write.newProperties.empty());
+    std::map<std::string, std::string> records = RecordsOf(write.dataJson);
+    std::map<std::string, std::string> expected = EveryKindOnDevice();
+    expected["7"] =
+        R"({"birthday":"date:1980-05-17T00:00:00Z","com.apple.syncservices.RecordEntityName":"com.apple.contacts.Contact",)"
+        R"("company name":"Acme <Labs>","department":"R&D","first name":"Quentin","first name yomi":"Kwentin",)"
+        R"("image":"data:iVBORw0KGgoAAAANSUhEUg==","job title":"Engineer","last name":"Rowe","last name yomi":"Roh",)"
+        R"("middle name":"Beth","middle name yomi":"An","nickname":"Q","notes":"Met at the fair.\nLikes tea & <cake>.",)"
+        R"("suffix":"Jr.","title":"Dr.","x-rank":7,"x-seen":"date:2019-03-04T12:00:00Z"})";
+    for (const auto& record : expected) EXPECT_EQ(records[record.first], record.second) << record.first;
+    EXPECT_EQ(records.size(), expected.size());
+}
+
+TEST_F(RelayContactsCodecCompose, AChangedLabelIsWrittenInTheDevicesFormAndASharedValueIsOnlyLetGo) {
+    // The URL gets the list's "Work" label, the first phone a label of the user's own; the shared phone goes.
+    const PageEdit edit = EditQuentin(L"Ann", [](const ardena::RowSeed& seed, ardena::RowInput& input) {
+        if (seed.record->reserved == L"16") {
+            input.labelIndex = 2;
+            input.labelText = L"Work";
+        } else if (seed.record->reserved == L"8") {
+            input.labelIndex = -1;
+            input.labelText = L"Holiday";
+        }
+    });
+    ASSERT_TRUE(edit.saved);
+    auto& phones = edit.saved->phones;
+    phones.erase(std::remove_if(phones.begin(), phones.end(), [](const auto& p) { return p->reserved == L"11"; }),
+                 phones.end());
+    const relay::ContactWrite write = WriteOf(edit);
+    std::map<std::string, std::string> records = RecordsOf(write.dataJson);
+    const std::string url = R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.URL","contact":["7"],)"
+                            R"("type":"work","value":"https://example.com/q?a=1&b=2"})";
+    EXPECT_EQ(records["16"], url);
+    EXPECT_EQ(records["8"], R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number",)"
+                            R"("contact":["7"],"label":"Holiday","type":"other","value":"+49 151 1234567"})");
+    EXPECT_EQ(records["11"], R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number",)"
+                             R"("contact":["3"],"value":"+49 40 999"})")
+        << "Ada keeps the number Quentin no longer has";
+    EXPECT_EQ(records["9"], EveryKindOnDevice().at("9"));
+
+    // Once the device took it, the record holds the labels as the device has them: saving it again as it is
+    // writes the URL as before, without the "Work" text the device never got.
+    ASSERT_TRUE(relay::ApplyContactRemap(R"({"com.apple.contacts.Contact":{"7":"7"}})", write, *edit.saved));
+    iOSContact again(*edit.saved);
+    EXPECT_EQ(RecordsOf(relay::ComposeContactWrite(again, edit.saved.get(), CountingIds()).dataJson)["16"], url);
+}
+
+TEST_F(RelayContactsCodecCompose, AChangedSharedValueBecomesTheContactsOwnAndTheOthersKeepTheirs) {
+    const PageEdit edit = EditQuentin(L"Ann", [](const ardena::RowSeed& seed, ardena::RowInput& input) {
+        if (seed.record->reserved == L"11") input.texts = {L"+49 40 111"};
+    });
+    ASSERT_TRUE(edit.saved);
+    const relay::ContactWrite write = WriteOf(edit);
+    std::map<std::string, std::string> records = RecordsOf(write.dataJson);
+    EXPECT_EQ(records["11"], R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number",)"
+                             R"("contact":["3"],"value":"+49 40 999"})");
+    ASSERT_EQ(write.newProperties.size(), 1u);
+    EXPECT_EQ(records[write.newProperties.begin()->first],
+              R"({"com.apple.syncservices.RecordEntityName":"com.apple.contacts.Phone Number","contact":["7"],)"
+              R"("value":"+49 40 111"})");
 }
 
 // --- Groups -----------------------------------------------------------------------------------------------

@@ -298,6 +298,49 @@ TEST_F(RelayContacts, AnEditDeletesTheValuesTheEditorTookAway) {
     EXPECT_NE(phones.find("<key>2</key><dict>"), std::string::npos) << phones;
 }
 
+TEST_F(RelayContacts, EditsSendBackThePictureAndTheSharersOfAValueAgainAndAgain) {
+    CommandMessage load = Request(kRelayLoad);
+    service.Handle(load);
+    const std::uint64_t id = link.requests.back().id;
+    Reply(service, id, 100, 2, 1, 0,
+          R"({"1":{"first name":"Ines","image":"iVBORw0K\nGgo=","com.apple.contacts.Phone Number":[{"id":"2","value":"+49 1"}]},)"
+          R"("4":{"first name":"Bo","com.apple.contacts.Phone Number":[{"id":"2","value":"+49 1"}]}})");
+    Last(service, id, 100, 0);
+
+    for (const wchar_t* middle : {L"Ann", L"Beth"}) {
+        SCOPED_TRACE(vnl::Utf8FromWide(middle));
+        // The page's copy of the record it holds, as the editor saves it.
+        std::shared_ptr<iOSContact> held;
+        for (const auto& answer : link.answers) {
+            if (answer.code == kRelayContactsBatch && answer.payload != nullptr) {
+                held = static_cast<ItemBatch<iOSContact>*>(answer.payload)->items.at(0);
+            } else if (answer.code == kRelayContactAdded) {
+                held = *static_cast<std::shared_ptr<iOSContact>*>(answer.payload);
+            }
+        }
+        ASSERT_TRUE(held);
+        auto* edited = new iOSContact(*held);
+        edited->middleName = middle;
+        CommandMessage save = Request(kRelaySaveEdited, edited);
+        service.Handle(save);
+        const SentRequest write = link.requests.back();
+        ASSERT_EQ(write.code, 102u);
+        rapidjson::Document data;
+        data.Parse(write.data.c_str());
+        ASSERT_TRUE(data.IsObject());
+        const std::string contact = data["com.apple.contacts.Contact"].GetString();
+        EXPECT_NE(contact.find("<key>image</key><data>iVBORw0K\nGgo=</data>"), std::string::npos) << contact;
+        const std::string phones = data["com.apple.contacts.Phone Number"].GetString();
+        EXPECT_NE(phones.find("<key>contact</key><array><string>1</string><string>4</string></array>"),
+                  std::string::npos)
+            << phones;
+        link.Clear();
+        Reply(service, write.id, 102, 2, 0, 0, R"({"com.apple.contacts.Contact":{"1":"1"}})");
+        Last(service, write.id, 102, 0);
+        ASSERT_EQ(link.Codes(), (std::vector<std::int64_t>{kRelaySaved, kRelayContactAdded}));
+    }
+}
+
 TEST_F(RelayContacts, WritesRunOneAtATimeAndARefusedOneGetsNoAnswer) {
     Load(3);
     link.Clear();

@@ -504,6 +504,33 @@ void BuildServiceSteps(Probe& p) {
         Check(found, "the saved contact is listed and counted once the device took it");
         return true;
     });
+    // "Edit" on the contact that carries every kind of field, only its middle name changed.
+    s.push_back([&p] {
+        for (int row = 0; row < Rows(p.list); ++row) {
+            if (Cell(p.list, row, 1) != L"Dr. Quentin Ann Rowe Jr. ") continue;
+            ClickRow(p.list, row);
+            PressLater(GetDlgItem(p.page, 5007));
+            return true;
+        }
+        return false;
+    });
+    s.push_back([&p] { return (p.dialog = FindDialogWithText(L"Edit")) != nullptr; });
+    s.push_back([&p] {
+        HWND middle = GetDlgItem(p.dialog, 4012);
+        if (middle == nullptr || wtl::WindowText(middle) != L"Ann") return false;
+        SetWindowTextW(middle, L"Beth");
+        PressLater(GetDlgItem(p.dialog, 4002));  // OK
+        return true;
+    });
+    s.push_back([&p] { return IsWindow(p.dialog) == FALSE; });
+    s.push_back([&p] {
+        p.dialog = nullptr;
+        bool found = false;
+        for (int row = 0; row < Rows(p.list); ++row) found = found || Cell(p.list, row, 1) == L"Dr. Quentin Beth Rowe Jr. ";
+        Check(found, "the edited contact is listed with its new middle name once the device took it");
+        return true;
+    });
+    s.push_back(p.Shot("contacts-service-edited.png"));
     s.push_back(p.Await("await", "detached"));
     // With no device left, no section shows a count: the departed device's counts are not shown.
     s.push_back([&p] { return Rows(p.list) == 0 && SectionTexts().find(L"Contacts (") == std::wstring::npos; });

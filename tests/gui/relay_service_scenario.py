@@ -7,7 +7,8 @@ commands. Checked: the relay is told that the device is connected and announces 
 relay's trace) with its own name, the host shows it (screenshot), asks the relay whether the title bar's
 current device is still connected when another arrives, sends a removal back to the relay, and the title
 bar moves on to a device that is still there; closing Trevane ends Harlix. And the contacts of a simulated iPhone end to end: the page lists and counts
-the image's 250 contacts, a contact saved in the editor lands in the image, the device's departure empties
+the image's 250 contacts, a contact saved in the editor lands in the image, an edit of one field of a contact
+that carries every kind of field and label changes that field alone in the image, the device's departure empties
 the page, and killing Trevane ends Harlix. The backup manager lists the backups of the default folder with the
 values of their Info.plist. Every wait is a poll against a deadline.
 """
@@ -65,6 +66,53 @@ def backed_up_files(image):
         if (Path(image) / name).exists():
             files[name] = (Path(image) / name).read_bytes()
     return files
+
+
+ENTITY = "com.apple.syncservices.RecordEntityName"
+
+
+def add_every_kind_contact(image, sharer):
+    """Adds to the image's address book a contact that carries every kind of field and label (keys the editor's
+    label lists know and keys they do not, a value without a key, custom labels, unknown IM services and
+    countries, line breaks, dates, a picture, fields of the device's own), one of its numbers shared with
+    contact `sharer`; its id."""
+    path = Path(image) / "addressbook.plist"
+    book = plistlib.loads(path.read_bytes())
+    ids = iter(range(book["nextRecordId"], book["nextRecordId"] + 100))
+    records = book["records"]
+    contact = str(next(ids))
+    records[contact] = {
+        ENTITY: "com.apple.contacts.Contact", "title": "Dr.", "first name": "Quentin", "middle name": "Ann",
+        "last name": "Rowe", "suffix": "Jr.", "first name yomi": "Kwentin", "middle name yomi": "An",
+        "last name yomi": "Roh", "nickname": "Q", "company name": "Acme <Labs>", "department": "R&D",
+        "job title": "Engineer", "notes": "Met at the fair.\nLikes tea & <cake>.",
+        "birthday": datetime.datetime(1980, 5, 17), "image": b"\x89PNG\r\n\x1a\n" + bytes(range(64)), "x-rank": 7}
+    subs = [
+        ("Phone Number", {"type": "mobile", "label": "Weekend", "value": "+49 151 1234567"}),
+        ("Phone Number", {"type": "iPhone", "value": "+49 152 7654321", "x-ring": "twice"}),
+        ("Phone Number", {"type": "home", "label": "Home", "value": "+49 30 555"}),
+        ("Email Address", {"type": "work", "value": "q@example.com"}),
+        ("Email Address", {"type": "other", "label": "iCloud", "value": "q@icloud.example"}),
+        ("Street Address", {"type": "home", "street": "51 Long Street\nBuilding 3", "city": "Kyoto",
+                            "postal code": "600-8216", "country": "Japan", "country code": "jp"}),
+        ("Street Address", {"type": "work", "label": "Studio", "street": "1 Rue X", "city": "Atlantis",
+                            "state": "AT", "country": "Atlantis", "country code": "xx"}),
+        ("URL", {"type": "homepage", "value": "https://example.com/q?a=1&b=2"}),
+        ("Related Name", {"type": "partner", "label": "Family", "value": "David"}),
+        ("Related Name", {"type": "mother", "value": "Maria"}),
+        ("IM", {"type": "work", "service": "JabberInstant", "user": "quentin7"}),
+        ("IM", {"type": "home", "label": "Chat", "service": "aim", "user": "q_aim"}),
+        ("Date", {"type": "anniversary", "value": datetime.datetime(2010, 7, 1)}),
+        ("Date", {"type": "first met", "label": "First met", "value": datetime.datetime(2001, 1, 1, 12, 30)}),
+    ]
+    for entity, fields in subs:
+        records[str(next(ids))] = dict(fields, **{ENTITY: "com.apple.contacts." + entity, "contact": [contact]})
+    # A number without a label that another contact shares.
+    records[str(next(ids))] = {ENTITY: "com.apple.contacts.Phone Number", "contact": [sharer, contact],
+                               "value": "+49 40 999"}
+    book["nextRecordId"] = next(ids)
+    path.write_bytes(plistlib.dumps(book, fmt=plistlib.FMT_XML, sort_keys=True))
+    return contact
 
 
 class RelayHarness(TrevaneCase):
@@ -699,7 +747,10 @@ class RelayServiceScenario(RelayHarness):
         self.close_trevane()
 
     def test_the_contacts_of_a_simulated_iphone(self):
-        udid = self.lab.attach(self.lab.make(contacts=250, contact_groups=3))
+        image = self.lab.make(contacts=249, contact_groups=3)
+        rich = add_every_kind_contact(image["path"], sharer="1")  # the 250th
+        before = plistlib.loads((Path(image["path"]) / "addressbook.plist").read_bytes())["records"]
+        udid = self.lab.attach(image)
         book_path = self.image(udid) / "addressbook.plist"
         probe_dir = self.app / "plugins" / "ContactsProbe"
         probe_dir.mkdir()
@@ -736,7 +787,7 @@ class RelayServiceScenario(RelayHarness):
         failures = [l for l in lines if l.startswith("FAIL")]
         contact_trace = [l for l in self.trace_lines() if "ZERITH_COMMAND_DO_CONTACT" in l][:40]
         self.assertEqual(failures, [], "\n".join(lines + contact_trace))
-        self.assertEqual(sum(1 for l in lines if l.startswith("ok ")), 4, "\n".join(lines))
+        self.assertEqual(sum(1 for l in lines if l.startswith("ok ")), 5, "\n".join(lines))
 
         # The saved contact is in the device's address book, with its phone and address as sub-records.
         new = [key for key, r in records.items() if r.get("first name") == "Nina" and r.get("last name") == "Berg"]
@@ -746,6 +797,16 @@ class RelayServiceScenario(RelayHarness):
         self.assertEqual(owned["com.apple.contacts.Phone Number"]["value"], "555-0100")
         self.assertEqual((owned["com.apple.contacts.Street Address"]["street"],
                           owned["com.apple.contacts.Street Address"]["city"]), ("1 Main St", "Springfield"))
+        # The edit of the contact that carries every kind of field changed its middle name and nothing else:
+        # every record of the book is as it was, but for that name and the contact saved as new.
+        nina = set(new)
+        added = nina | {key for key, r in records.items() if nina & set(r.get("contact", []))}
+        expected = {key: dict(r) for key, r in before.items()}
+        expected[rich]["middle name"] = "Beth"
+        after = {key: r for key, r in records.items() if key not in added}
+        self.assertEqual(sorted(after), sorted(expected))
+        for key in sorted(expected, key=int):
+            self.assertEqual(after[key], expected[key], key)
         # The relay named the device by its own name, asked for its contacts once per load and counted them.
         self.assertTrue(any(re.search(rf"^ZERITH_COMMAND_DO_CONTACT code=2 .*key={udid}$", l)
                             for l in self.trace_lines()))

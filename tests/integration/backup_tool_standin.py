@@ -13,7 +13,7 @@ of the message database. How it does that is read from the image's backup_tool.j
            | "write-and-exit"  the database, then exit 0 at once
            | "exit-early"      no database; exit 1
            | "hang"            no database; run until ended
-     "record": PATH}           where to write {"pid", "argv"} first
+     "record": PATH}           where to write {"pid", "argv"} once the first unwanted files are there
 
 install() gives a test or benchmark a program-files folder holding the device library's files and
 this script as the tool; configure() writes an image's backup_tool.json. Standard library only."""
@@ -82,12 +82,6 @@ def main(argv):
     image = os.path.join(os.environ["HLX_DEVICE_ROOT"], udid)
     with open(os.path.join(image, "backup_tool.json"), encoding="utf-8") as f:
         options = json.load(f)
-    if options.get("record"):
-        # Written whole, then renamed: a test waiting for the record must never read it half written.
-        partial = options["record"] + ".partial"
-        with open(partial, "w", encoding="utf-8") as f:
-            json.dump({"pid": os.getpid(), "argv": argv}, f)
-        os.replace(partial, options["record"])
     mode = options.get("mode", "normal")
     backup = os.path.join(folder, udid)
     os.makedirs(backup, exist_ok=True)
@@ -95,6 +89,14 @@ def main(argv):
     with open(os.path.join(backup, "%040x" % 0xfeed), "wb") as f:
         f.write(b"x" * 100)
     other_file(backup, 0)
+    if options.get("record"):
+        # After the first files: a test that sees the record knows they were written, so that their
+        # deletion by the service is what makes them go. Written whole, then renamed: a test waiting
+        # for the record must never read it half written.
+        partial = options["record"] + ".partial"
+        with open(partial, "w", encoding="utf-8") as f:
+            json.dump({"pid": os.getpid(), "argv": argv}, f)
+        os.replace(partial, options["record"])
     if mode == "exit-early":
         return 1
     if mode != "hang":

@@ -202,6 +202,18 @@ class HarlixTestCase(unittest.TestCase):
                 results[item["id"]].append(reply)
         return {i: (results[i], finals[i]) for i in packet_ids}
 
+    def answered_before(self, packet_id, others, timeout=60):
+        """Receives until the final reply of `packet_id`; returns its (status, code) and the ids of
+        `others` whose final reply came before it (their progress replies are dropped)."""
+        ended = []
+        while True:
+            item = self.next_packet(timeout=timeout)
+            code = record_of(item)[0]["code"]
+            if item["id"] in others and hlx_peer.is_final_reply(item["status"], code):
+                ended.append(item["id"])
+            if item["id"] == packet_id and hlx_peer.is_final_reply(item["status"], code):
+                return (item["status"], code), ended
+
     def is_final_reply(self, status, record):
         """Whether a reply ends its request (an item's last reply does not)."""
         return hlx_peer.is_final_reply(status, record["code"])

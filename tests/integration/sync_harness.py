@@ -12,6 +12,9 @@ import make_address_book as ab  # noqa: E402
 import make_sync_data as sd  # noqa: E402
 
 ENTITY = ab.ENTITY_KEY
+# The code of a request whose session the device refused or cancelled (the book codes hold 32 to 39
+# but this one: 32 is a book list that cannot be read).
+SYNC_REFUSED = 35
 
 
 def local_text(moment):

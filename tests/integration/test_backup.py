@@ -158,7 +158,7 @@ class BackupTest(BackupTestCase):
         # answer leaves the device waiting, an extra one puts its next status or file stream out of
         # step and fails the session. Names match whole and by case.
         stray = {"strayMessages": ["DLMessageNotKnown", "NotAnOrder", "dlmessagedisconnect",
-                                   "DLMessageDisconnectLater", "Ping", ""]}
+                                   "DLMessageDisconnectLater", "Ping", "", "DLMessageUploadFiles"]}
         udid, image = self.attach(stray)
         target, target_image = self.attach(stray, sms=False, seed=12)
         self.start(udid, target)
@@ -495,6 +495,14 @@ class BackupRequestTest(BackupTestCase):
         self.assertTrue(os.path.exists(os.path.join(stray, "Info.plist")))
         _, final = self.run_request(RESTORE, {"uuid": other}, {"path": torn, "sourceDeviceId": udid, "password": ""})
         self.assertEqual(final[2]["code"], 42)
+        # A folder with Info.plist and Manifest.plist but no Status.plist is no finished backup: its
+        # sub-folders are searched, and the finished backup in one of them is found.
+        shutil.copy(os.path.join(whole, "Manifest.plist"), torn)
+        inner = shutil.copytree(whole, os.path.join(torn, "inner")) + "/"
+        progress, final = self.run_request(LIST, {"uuid": ""}, {"paths": [torn]})
+        self.assertEqual(final[2]["code"], 0)
+        found = {(r["stage"], json.loads(data)["Path"]): json.loads(data)["IsIncomplete"] for _, _, r, data in progress}
+        self.assertEqual(found, {(stage, path): path == torn for stage in (0, 1) for path in (torn, inner)})
 
     def test_find_my_and_encryption_and_password_change_through_the_tool(self):
         udid, image = self.attach()
@@ -525,11 +533,22 @@ class BackupRequestTest(BackupTestCase):
             self.addCleanup(process.wait)
             self.addCleanup(process.kill)
         self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 0)
+        # A program whose path merely holds the player's name is another program.
+        look_alike_path = os.path.join(self.tmp.path, "NotiTunes.exe.bak")
+        shutil.copy(sys.executable, look_alike_path)
+        look_alike = subprocess.Popen([look_alike_path, "-c", "import time; time.sleep(60)"])
+        self.addCleanup(look_alike.wait)
+        self.addCleanup(look_alike.kill)
         # Stopping ends every player process by force; with none left it answers 128.
         self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""}, sub=0)[1][2]["code"], 0)
         self.assertIsNone(players[0].poll())
         self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""})[1][2]["code"], 0)
         self.assertEqual([process.wait(timeout=30) for process in players], [-signal.SIGKILL] * 2)
+        self.assertIsNone(look_alike.poll(), "the look-alike was ended")
+        self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""})[1][2]["code"], 128)
+        self.assertIsNone(look_alike.poll(), "the look-alike was ended")
+        look_alike.kill()
+        look_alike.wait()
         self.assertEqual(self.run_request(PLAYER_RUNNING, {"uuid": ""})[1][2]["code"], 1)
         self.assertEqual(self.run_request(STOP_PLAYER, {"uuid": ""})[1][2]["code"], 128)
 

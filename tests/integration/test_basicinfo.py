@@ -2,6 +2,7 @@
 computed independently from the device image), request 303's rename, request 15's retry, and the
 peer tool's run command, with the Harlix process and the simulated device library."""
 
+import datetime
 import json
 import os
 import plistlib
@@ -200,6 +201,22 @@ class BasicInfoTest(HarlixTestCase):
                 self.assertEqual(final["code"], 0)
                 self.assertEqual([document for _, document in intermediate],
                                  [reference.expected_properties(image), reference.expected_usage(image)])
+
+    def test_the_log_names_a_service_the_device_does_not_offer_as_no_problem(self):
+        # The jailbreak test asks for a service that only a jailbroken device offers.
+        udid, _ = self.attach()
+        self.start_harlix()
+        self.wait_ready(udid)
+        self.assertEqual(self.request(INFO, {"uuid": udid})[1]["code"], 0)
+        folder = os.path.join(self.tmp.path, "HarlixPeer", datetime.date.today().strftime("%Y%m%d"))
+        log = ""
+        for name in os.listdir(folder):
+            if name.startswith("Harlix."):
+                with open(os.path.join(folder, name), encoding="utf-8", errors="replace") as f:
+                    log += f.read()
+        self.assertRegex(log, r"\nI[^\n]* service com\.apple\.afc2 is not offered by the device \(0xe8000022\)\n")
+        self.assertNotIn("refused to start", log)
+        self.assertNotIn("service start refused", log)
 
     def test_malformed_requests_and_other_sub_commands(self):
         udid, _ = self.attach()

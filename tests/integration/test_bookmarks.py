@@ -7,7 +7,7 @@ import json
 import plistlib
 import unittest
 
-from sync_harness import ENTITY, SyncTestCase
+from sync_harness import ENTITY, SYNC_REFUSED, SyncTestCase
 
 import make_address_book as ab  # noqa: E402
 import make_sync_data as sd  # noqa: E402
@@ -207,7 +207,7 @@ class BookmarkTest(SyncTestCase):
         self.assertEqual(ab.read_transcripts(image), [], "no request above opened a session")
         self.peer.close()
         self.peer = None
-        self.assert_sessions_fail([({"refuseClasses": ["com.apple.Bookmarks"]}, LIST, None, 32),
+        self.assert_sessions_fail([({"refuseClasses": ["com.apple.Bookmarks"]}, LIST, None, SYNC_REFUSED),
                                    ({"dropAnswerTo": "SDMessageProcessChanges"}, DELETE, {"id": "1"}, 24)],
                                   sd.BOOKMARKS_FILE, sync_data={"bookmarks": 0})
 

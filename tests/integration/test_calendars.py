@@ -8,7 +8,7 @@ import json
 import plistlib
 import unittest
 
-from sync_harness import ENTITY, SyncTestCase, local_text, utc_text
+from sync_harness import ENTITY, SYNC_REFUSED, SyncTestCase, local_text, utc_text
 
 import make_address_book as ab  # noqa: E402
 import make_sync_data as sd  # noqa: E402
@@ -140,7 +140,7 @@ class CalendarTest(SyncTestCase):
         self.assertEqual(ab.read_transcripts(image), [], "no request above opened a session")
         self.peer.close()
         self.peer = None
-        self.assert_sessions_fail([({"refuseClasses": ["com.apple.Calendars"]}, LIST, None, 32),
+        self.assert_sessions_fail([({"refuseClasses": ["com.apple.Calendars"]}, LIST, None, SYNC_REFUSED),
                                    ({"remapNothing": True}, WRITE, {sd.CALENDAR: good}, 29),
                                    ({"dropAnswerTo": "SDMessageSyncDataClassWithDevice"}, DELETE, {"id": "1"}, 24)],
                                   sd.CALENDARS_FILE, sync_data={"calendars": 1})

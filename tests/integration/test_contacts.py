@@ -10,7 +10,7 @@ import os
 import plistlib
 import unittest
 
-from sync_harness import ENTITY, SyncTestCase, local_text
+from sync_harness import ENTITY, SYNC_REFUSED, SyncTestCase, local_text
 
 import make_address_book as ab  # noqa: E402
 
@@ -363,12 +363,14 @@ class ContactTest(SyncTestCase):
         cases = [
             # (image options, request, data, expected code)
             ({"without_service": ["com.apple.mobilesync"]}, LIST, None, 13),
-            ({"settings": {"refuseClasses": ["com.apple.Contacts"]}}, LIST, None, 32),
-            ({"settings": {"cancelOn": "SDMessageGetAllRecordsFromDevice"}}, LIST, None, 32),
+            ({"settings": {"refuseClasses": ["com.apple.Contacts"]}}, LIST, None, SYNC_REFUSED),
+            ({"settings": {"cancelOn": "SDMessageGetAllRecordsFromDevice"}}, LIST, None, SYNC_REFUSED),
             ({"settings": {"dropAnswerTo": "SDMessageAcknowledgeChangesFromDevice"}}, LIST, None, 24),
             ({"settings": {"dropAnswerTo": "SDMessageSyncDataClassWithDevice"}}, DELETE, {"id": "1"}, 24),
-            ({"settings": {"cancelOn": "SDMessageFinishSessionOnDevice"}}, DELETE, {"id": "1"}, 32),
-            ({"settings": {"refuseClasses": ["com.apple.Contacts"]}}, GROUP, {"id": "g", "name": "n"}, 32),
+            ({"settings": {"cancelOn": "SDMessageFinishSessionOnDevice"}}, DELETE, {"id": "1"},
+             SYNC_REFUSED),
+            ({"settings": {"refuseClasses": ["com.apple.Contacts"]}}, GROUP, {"id": "g", "name": "n"},
+             SYNC_REFUSED),
             ({"settings": {"dropAnswerTo": "SDMessageProcessChanges"}}, WRITE,
              {ab.CONTACT: changes({"n": {ENTITY: ab.CONTACT}})}, 24),
             ({"settings": {"dropAnswerTo": "SDMessageFinishSessionOnDevice"}}, GROUP, {"id": "g", "name": "n"}, 24),

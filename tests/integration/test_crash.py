@@ -11,11 +11,12 @@ import json
 import os
 import platform
 import random
+import re
 import signal
 import time
 import zipfile
 
-from harlix_process import HarlixTestCase, record_of
+from harlix_process import HARLIX, HarlixTestCase, record_of, wait_until
 
 
 class CrashTest(HarlixTestCase):
@@ -112,9 +113,11 @@ class CrashTest(HarlixTestCase):
         kept = os.path.join(self.tmp.path, "reports")
         os.makedirs(kept)
         rng = random.Random(34)
+        crashed = []
         for run in range(30):
             with self.subTest(run=run):
                 peer = self.start_harlix({"HLX_TEST_MODULES": "1"})
+                crashed.append(peer.process.pid)
                 churners = [self.send(9000, {"churn": 1}) for _ in range(3)]
                 started = set()
                 while started != set(churners):  # each has sent its stage-1 reply: it churns now
@@ -139,7 +142,54 @@ class CrashTest(HarlixTestCase):
                 # Runs in the same second share the name: each report is taken away once checked.
                 os.rename(os.path.join(folder, archives[0]), os.path.join(kept, "%02d.zip" % run))
                 peer.close()
-        self.assertEqual(len(os.listdir(kept)), 30)
+        # Each report is that run's own: its dump names the process that crashed.
+        reported = []
+        for name in sorted(os.listdir(kept)):
+            with zipfile.ZipFile(os.path.join(kept, name)) as archive:
+                dump = archive.read(next(n for n in archive.namelist() if n.endswith(".dmp"))).decode()
+            reported.append(int(re.search(r"\nprocess: (\d+)\n", dump).group(1)))
+        self.assertEqual(reported, crashed)
+
+    def test_a_crash_while_the_loader_lock_is_held_is_reported_at_once_with_named_frames(self):
+        # The device support's host library hangs in its initialiser: the thread loading it keeps the
+        # loader's lock, and the fault lands on another thread.
+        blocking = os.environ["HLX_BLOCKING_INIT_LIBRARY"]
+        registry = os.path.join(self.tmp.path, "registry.ini")
+        with open(registry, "w") as f:
+            f.write("[SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared]\n"
+                    "AirTrafficHostDLL=%s\niTunesMobileDeviceDLL=%s\n" % (blocking, blocking))
+        peer = self.make_peer({"HLX_REGISTRY_FILE": registry})
+        process = peer.start()
+
+        def loader_thread():
+            for tid in os.listdir("/proc/%d/task" % process.pid):
+                try:
+                    with open("/proc/%d/task/%s/comm" % (process.pid, tid)) as f:
+                        if f.read().strip() == "hlx-init-held":
+                            return int(tid)
+                except OSError:
+                    pass
+            return None
+        self.assertTrue(wait_until(lambda: loader_thread() is not None, timeout=20), "the library never loaded")
+        held = loader_thread()
+        target = next(t for t in self.busy_threads(process.pid, signal.SIGSEGV) + [process.pid] if t != held)
+        sent = time.monotonic()
+        self.assertEqual(ctypes.CDLL(None, use_errno=True).tgkill(process.pid, target, signal.SIGSEGV), 0)
+        self.assertEqual(process.wait(timeout=40), -signal.SIGSEGV)
+        self.assertLess(time.monotonic() - sent, 5.0, "the report waited for the loader's lock")
+        archives = [n for n in os.listdir(self.log_folder()) if n.endswith(".dmp.zip")]
+        self.assertEqual(len(archives), 1, os.listdir(self.log_folder()))
+        self.check_report(os.path.join(self.log_folder(), archives[0]), signal.SIGSEGV)
+        with zipfile.ZipFile(os.path.join(self.log_folder(), archives[0])) as archive:
+            dump = archive.read(archives[0][:-len(".zip")]).decode()
+        frames = dump.split("\nbacktrace:\n", 1)[1].split("\nmaps:\n", 1)[0].splitlines()
+        self.assertTrue(frames, dump[:400])
+        # Every frame names its module and offset; the C library's frames name their function too.
+        for line in frames:
+            self.assertRegex(line, r"^/\S+\((\w+)?\+0x[0-9a-f]+\) \[0x[0-9a-f]+\]$")
+        self.assertTrue(any(os.path.basename(HARLIX) + "(" in line for line in frames), frames)
+        self.assertTrue(any(re.search(r"/libc\.so\.6\(\w+\+0x", line) for line in frames), frames)
+        self.assertIn(" " + blocking + "\n", dump)  # the memory map names the library that holds the lock
 
     def test_a_dump_left_unpacked_is_packed_by_the_next_start(self):
         folder = self.log_folder()

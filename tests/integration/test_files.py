@@ -2,8 +2,9 @@
 and uploaded (703) in segments sent out of order and at once, byte for byte (sha256); an upload cut
 off by a killed service that resumes with only the missing segments; a cancelled upload that leaves
 nothing behind; uploads refused for a table that does not cover the file, an MD5 their bytes do not
-have, or a written segment sent again with other bytes; and an export (701) of a file, a folder tree
-and a book bundle to a PC folder."""
+have, or a written segment sent again with other bytes; uploads and exports that leave every file
+they did not make as it was; and an export (701) of a file, a folder tree and a book bundle to a PC
+folder."""
 
 import hashlib
 import json
@@ -375,6 +376,112 @@ class FileTest(HarlixTestCase):
         self.send_segment(7803, other, "1", fbs["1"])
         self.assert_nothing_pending_for(7803)
 
+    def listing(self, folder="/Downloads"):
+        return sorted(os.listdir(os.path.join(self.fs, folder.lstrip("/"))))
+
+    def upload_until_killed(self, packet_id, header, info, content, fbs, keys):
+        """Starts an upload, sends the segments of `keys`, then kills the service and starts it again."""
+        self.stage(UPLOAD, packet_id, 1, json.dumps(header).encode(), info=info)
+        self.receive(packet_id, 1)
+        for key in keys:
+            self.send_segment(packet_id, content, key, fbs[key])
+        self.receive(packet_id, len(keys))
+        self.peer.process.kill()
+        self.peer.process.wait()
+        self.restart_harlix()
+
+    def test_upload_never_touches_a_file_it_did_not_make(self):
+        self.attach()
+        content = random.Random(9).randbytes(3000)
+        header, fbs = self.upload_header(content, segment_bytes=1000)  # three segments
+        user_files = {"/Downloads/song.mp3.bak": b"the user's own backup", "/Downloads/song.mp3.json": b'{"mine":1}',
+                      "/Downloads/full.bin.bak": b"u" * len(content),  # of exactly the upload's size
+                      "/Downloads/half.bin.json": b"{}", "/Downloads/README": b"the user's readme"}
+        for path, data in user_files.items():
+            self.put_device_file(path, data)
+        # (name, final path, the temporary and resume files it writes meanwhile)
+        for packet_id, name, final, pair in [
+                (7950, "song.mp3", "/Downloads/song.mp3", ["song.mp3(1).bak", "song.mp3(1).json"]),
+                (7951, "full.bin", "/Downloads/full.bin", ["full.bin(1).bak", "full.bin(1).json"]),
+                (7952, "half.bin", "/Downloads/half.bin", ["half.bin(1).bak", "half.bin(1).json"]),
+                (7953, "README", "/Downloads/README(1)", ["README.bak", "README.json"])]:
+            self.stage(UPLOAD, packet_id, 1, json.dumps(header).encode(), info={"name": name, "dir": "/Downloads/"})
+            (_, _, data), = self.receive(packet_id, 1)
+            self.assertTrue(set(pair) <= set(self.listing()), (name, self.listing()))
+            path, _ = self.follow_asks(packet_id, content, fbs, json.loads(data))
+            self.assertEqual((path, self.device_file(path)), (final, content))
+        for path, data in user_files.items():
+            self.assertEqual(self.device_file(path), data, path)
+        self.assertEqual(self.listing(), sorted(["readme.txt", "song.mp3", "full.bin", "half.bin", "README(1)"] +
+                                                [os.path.basename(p) for p in user_files]))
+
+        # Interrupted and resumed beside the user's files: the numbered pair is found again and only the
+        # missing segments are asked for.
+        info = {"name": "song.mp3", "dir": "/Books/"}
+        self.put_device_file("/Books/song.mp3.json", b"the user's notes")
+        self.upload_until_killed(7954, header, info, content, fbs, ["2"])
+        self.stage(UPLOAD, 7955, 1, json.dumps(header).encode(), info=info)
+        (_, _, data), = self.receive(7955, 1)
+        path, sent = self.follow_asks(7955, content, fbs, json.loads(data))
+        self.assertEqual((path, sent, self.device_file(path)), ("/Books/song.mp3", [1, 3], content))
+        self.assertEqual(self.device_file("/Books/song.mp3.json"), b"the user's notes")
+        self.assertFalse([n for n in self.listing("/Books") if "(1)" in n])
+
+        # Two uploads of one name at once write two files of their own.
+        contents = [random.Random(10 + n).randbytes(3000) for n in range(2)]
+        for packet_id, data in zip((7956, 7957), contents):
+            one, _ = self.upload_header(data, segment_bytes=1000)
+            self.stage(UPLOAD, packet_id, 1, json.dumps(one).encode(), info={"name": "twin.bin", "dir": "/Downloads/"})
+            self.receive(packet_id, 1)
+        for key in fbs:
+            for packet_id, data in zip((7956, 7957), contents):
+                self.send_segment(packet_id, data, key, fbs[key])
+        replies = {7956: [], 7957: []}
+        while sum(map(len, replies.values())) < 2 * len(fbs):
+            item = self.next_packet(timeout=60)
+            if item["id"] in replies:
+                record, data = record_of(item)
+                replies[item["id"]].append((item["status"], record["stage"], record["code"],
+                                             zlib.decompress(data) if data else b""))
+        finals = {}
+        for packet_id, got in replies.items():
+            self.assertEqual([reply[:3] for reply in got], [(2, 2, 0)] * (len(fbs) - 1) + [(2, 3, 0)])
+            finals[packet_id] = got[-1][3].decode()
+        self.assertEqual(sorted(finals.values()), ["/Downloads/twin(1).bin", "/Downloads/twin.bin"])
+        for packet_id, data in zip((7956, 7957), contents):
+            self.assertEqual(self.device_file(finals[packet_id]), data)
+        self.assertEqual([n for n in self.listing() if n.startswith("twin")], ["twin(1).bin", "twin.bin"])
+
+    def test_nothing_unproven_resumes_and_no_short_segment_counts_as_whole(self):
+        self.attach()
+        # Two files of one name and size without an MD5: the second never inherits the first's segments.
+        first, second = (random.Random(n).randbytes(3000) for n in (11, 12))
+        header, fbs = self.upload_header(first, segment_bytes=1000)
+        del header["md5"]
+        info = {"name": "mix.bin", "dir": "/Downloads/"}
+        self.upload_until_killed(7960, header, info, first, fbs, ["1", "2"])
+        self.stage(UPLOAD, 7961, 1, json.dumps(header).encode(), info=info)
+        (_, _, data), = self.receive(7961, 1)
+        path, sent = self.follow_asks(7961, second, fbs, json.loads(data))
+        self.assertEqual((path, sent), ("/Downloads/mix.bin", [1, 2, 3]))
+        self.assertEqual(sha256(self.device_file(path)), sha256(second))
+        self.assertEqual([n for n in self.listing() if n.startswith("mix")], ["mix.bin"])
+
+        # A device file cut short after the download opened it: the bytes it no longer has are a failed
+        # read, not a shorter segment answered as whole.
+        self.put_device_file("/Downloads/cut.bin", first)
+        self.stage(DOWNLOAD, 7962, 1, json.dumps({"path": "/Downloads/cut.bin"}).encode())
+        (_, record, data), = self.receive(7962, 1)
+        self.assertEqual(json.loads(data)["size"], len(first))
+        with open(os.path.join(self.fs, "Downloads/cut.bin"), "r+b") as f:
+            f.truncate(2000)
+        for ask, status, code, length in [({"id": 1, "offset": 0, "offset_length": 2000}, 2, 0, 2000),
+                                          ({"id": 1, "offset": 0, "offset_length": 3000}, 6, 2, 0),
+                                          ({"id": 1, "offset": 1500, "offset_length": 2 * MIB}, 6, 2, 0)]:
+            self.stage(DOWNLOAD, 7962, 2, json.dumps(ask).encode())
+            (got_status, record, data), = self.receive(7962, 1)
+            self.assertEqual((got_status, record["code"], len(data)), (status, code, length), ask)
+
     # --- 701 -------------------------------------------------------------------------------------
 
     def test_export_of_a_file_a_folder_tree_and_a_book_bundle(self):
@@ -407,6 +514,25 @@ class FileTest(HarlixTestCase):
         self.assertEqual(sorted(os.listdir(out)), sorted(["Novel.ePub", "Novel(1).ePub", "a_b_c>d.txt", "tree", "__"]))
         self.assertEqual(os.path.getsize(os.path.join(out, "a_b_c>d.txt")),
                          len(self.device_file("/Downloads/readme.txt")))
+
+        # A PC file or folder that holds the name already is never written into or removed: a name
+        # without an extension gets its counter too, and a book's scratch copy is a folder of its own.
+        mine = os.path.join(self.tmp.path, "mine")
+        os.makedirs(os.path.join(mine, "Novel"))
+        for name, data in (("README", b"the user's readme"), ("Novel/keep.txt", b"keep")):
+            with open(os.path.join(mine, name), "wb") as f:
+                f.write(data)
+        self.put_device_file("/Downloads/README", b"the device's readme")
+        progress, final = self.run_request(EXPORT, {"uuid": self.udid},
+                                           [["README", "/Downloads/README", mine], ["Novel", "/Books/Novel.ePub", mine]])
+        self.assert_final(final, 0, self.udid)
+        self.assertEqual([data.decode() for _, _, _, data in progress],
+                         [mine + "/README(1)", mine + "/Novel.ePub"])
+        for name, data in (("README", b"the user's readme"), ("Novel/keep.txt", b"keep"),
+                           ("README(1)", b"the device's readme")):
+            with open(os.path.join(mine, name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+        self.assertEqual(sorted(os.listdir(mine)), ["Novel", "Novel.ePub", "README", "README(1)"])
 
 
 if __name__ == "__main__":

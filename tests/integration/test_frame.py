@@ -46,8 +46,9 @@ class FrameTest(unittest.TestCase):
                     peer.start()
                     peer.accept()
                     peer.send(1, DEVICE_INFO, 0, hlx_peer.encode_request(1, {}))
-                    # 7 (no such device) comes from the module itself, not from a missing one.
-                    self.assertEqual(final_reply(self, peer, 1)[1]["code"], 7)
+                    # 9 (no device library bound: no device can exist) comes from the module's frame,
+                    # not from a missing module.
+                    self.assertEqual(final_reply(self, peer, 1)[1]["code"], 9)
                 finally:
                     peer.close()
 

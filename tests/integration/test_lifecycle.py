@@ -112,7 +112,11 @@ class LifecycleTest(HarlixTestCase):
         process = peer.start(stderr=subprocess.PIPE)
         stderr = StderrLines(process.stderr)
         self.assertTrue(stderr.read_until(rb"no desktop port: running without a peer"))
-        self.assertFalse(any(ATTEMPT_FAILED.search(line) for line in stderr.lines))
+        # An attempt would follow that line: the whole of standard error is read, to the service's end.
+        process.send_signal(signal.SIGTERM)
+        self.assertEqual(process.wait(timeout=20), 0)
+        lines = stderr.lines + (stderr.buffer + process.stderr.read()).split(b"\n")
+        self.assertFalse([line for line in lines if ATTEMPT_FAILED.search(line)])
 
     def test_quits_when_the_watched_process_ends_and_removes_its_temporary_folder(self):
         peer = self.make_peer()
@@ -160,6 +164,17 @@ class LifecycleTest(HarlixTestCase):
         finally:
             if process.poll() is None:
                 process.kill()
+
+    def test_a_first_argument_that_is_no_port_prints_the_positions_and_starts_nothing(self):
+        for first in ["--help", "-h", "help", "65536", "12ab", "-1", ""]:
+            with self.subTest(first=first):
+                result = subprocess.run([HARLIX, first, "0", "1", "0", "1"], env=environment(self.tmp.path),
+                                        capture_output=True, timeout=20)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertTrue(result.stderr.startswith(b"usage: Harlix PORT PID CONSOLE SELFTEST LOGGING VERSION"
+                                                         b" LOGFOLDER PRODUCT MODE - [TASKID]\n"), result.stderr)
+                self.assertEqual(result.stdout, b"")
+                self.assertEqual(os.listdir(self.tmp.path), [], "a run that started nothing left a folder")
 
 
 if __name__ == "__main__":

@@ -377,6 +377,25 @@ class MediaTest(HarlixTestCase):
         self.request(DELETE, udid, data={}, expect=8)
         self.assertEqual(sorted(os.listdir(os.path.join(fs, "Books"))), books)
 
+    def test_deleting_a_book_that_no_list_names_removes_it_where_it_lives(self):
+        # The listing shows the media database's books beside those of the lists; one that neither
+        # list names (a PDF file, an unpacked EPUB) is removed from the device, and listed no more.
+        udid, folder = self.attach(family="ios5")
+        fs = os.path.join(folder, "fs")
+        named = {"/Books/" + e["Path"] for e in self.book_list(folder) if isinstance(e, dict) and "Path" in e}
+        named |= {"/Books/Purchases/" + e["Path"] for e in self.book_list(folder, "Books/Purchases/Purchases.plist")}
+        listed = [dict(b)["path"] for b in self.sections(self.request(BOOKS, udid))[BOOK_SECTION]]
+        unnamed = {os.path.splitext(p)[1].lower(): p for p in listed if p not in named}
+        self.assertEqual(sorted(unnamed)[:2], [".epub", ".pdf"])
+        for path in (unnamed[".pdf"], unnamed[".epub"]):
+            self.assertTrue(os.path.exists(fs + path))
+            self.request(DELETE, udid, data={"path": path})
+            self.assertFalse(os.path.exists(fs + path))
+        after = [dict(b)["path"] for b in self.sections(self.request(BOOKS, udid))[BOOK_SECTION]]
+        self.assertEqual(after, [p for p in listed if p not in (unnamed[".pdf"], unnamed[".epub"])])
+        # Nothing lives at the path any more: there is nothing left to remove.
+        self.request(DELETE, udid, data={"path": unnamed[".pdf"]})
+
     def test_epub_with_climbing_entry_writes_nothing_outside(self):
         udid, folder = self.attach(family="ios5")
         fs = os.path.join(folder, "fs")
@@ -475,6 +494,24 @@ class HostileLibraryTest(MediaTest):
         self.assertLess(time.monotonic() - started, 30, "the bound ends the query, not the rows running out")
         _, final = self.run_request(DEVICE_INFO, {"uuid": udid})
         self.assertEqual(final[2]["code"], 0)
+
+    def test_listings_held_on_one_device_hold_back_no_other_device(self):
+        # Six listings of device A wait behind one another for minutes (each copy waits for the
+        # reading before it); device B's listing is answered meanwhile, and cancels then end A's.
+        slow = self.lab.attach(self.lab.make(media={"family": "ios5", "songs": 20, "playlists": 2}))
+        media.spoil_media_library(os.path.join(hlx_device.image_folder(slow, root=self.lab.root), "fs"), "slow_rows")
+        other = self.lab.attach(self.lab.make(media={"family": "ios5", "songs": 20, "playlists": 2}))
+        self.start_harlix({"TZ": PINNED_TZ, "HLX_SQL_TIME_LIMIT_MS": "600000"})
+        for udid in (slow, other):
+            self.next_event(READY, udid)
+        held = [self.send(LIBRARY, {"uuid": slow}) for _ in range(6)]
+        listing = self.send(LIBRARY, {"uuid": other})
+        self.assertEqual(self.answered_before(listing, held), ((1, 0), []))
+        for packet_id in held:
+            self.send(CANCEL, {"uuid": slow, "code": packet_id})
+        finals = {(final[1], final[2]["code"]) for _, final in self.replies(held, timeout=120).values()}
+        self.assertEqual(finals, {(5, 6)})
+        self.assertTrue(self.sections(self.request(LIBRARY, other))[SONGS])
 
     def test_cancel_ends_slow_listings_and_other_requests_are_answered_meanwhile(self):
         udid = self.attach_hostile("slow_rows", 600000)

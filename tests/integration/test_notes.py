@@ -6,7 +6,7 @@ import datetime
 import json
 import unittest
 
-from sync_harness import ENTITY, SyncTestCase, local_text, utc_text
+from sync_harness import ENTITY, SYNC_REFUSED, SyncTestCase, local_text, utc_text
 
 import make_sync_data as sd  # noqa: E402
 
@@ -100,11 +100,12 @@ class NoteTest(SyncTestCase):
         self.assertEqual(len(notes_of(image)), 1)
         self.peer.close()
         self.peer = None
-        self.assert_sessions_fail([({"refuseClasses": ["com.apple.Notes"], "batchRecords": 10}, LIST, None, 32),
+        self.assert_sessions_fail([({"refuseClasses": ["com.apple.Notes"], "batchRecords": 10}, LIST, None,
+                                    SYNC_REFUSED),
                                    ({"dropAnswerTo": "SDMessageSyncDataClassWithDevice"}, LIST, None, 24),
                                    ({"dropAnswerTo": "SDMessageAcknowledgeChangesFromDevice", "batchRecords": 10},
                                     LIST, None, 24),
-                                   ({"refuseClasses": ["com.apple.Notes"]}, ADD, {"id": "n"}, 32)],
+                                   ({"refuseClasses": ["com.apple.Notes"]}, ADD, {"id": "n"}, SYNC_REFUSED)],
                                   sd.NOTES_FILE, sync_data={"notes": 25})
         # A note the device keeps without naming its id: 30, and nothing is reported.
         udid, image = self.attach(sync_data={"notes": 1}, settings={"remapNothing": True})

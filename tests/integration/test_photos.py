@@ -17,12 +17,13 @@ import tempfile
 import time
 import zlib
 
-from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase, peak_resident_kb
+from harlix_process import PINNED_OFFSET, PINNED_TZ, READY, HarlixTestCase, peak_resident_kb, wait_until
 
 import hlx_device  # noqa: E402 (the tools folder is importable through harlix_process)
 import make_photo_data  # noqa: E402
 
 PHOTOS, ALBUMS, CONTENTS, THUMBNAILS, PORTABLE = 400, 401, 402, 403, 404
+CANCEL = 600
 # Real photo databases (read from copies only); $HLX_REAL_DATA names another place for them.
 REAL_DATA = os.path.join(os.environ.get("HLX_REAL_DATA", "/work/shared/real-data"), "osxphotos", "tests")
 APPLE_EPOCH = datetime.datetime(2001, 1, 1)
@@ -172,15 +173,19 @@ def decoded_size(data, tmp):
     return magic, int(width), int(height)
 
 
-def png_file(width, height, pixel_rows=None):
+def png_file(width, height, pixel_rows=None, data_bytes=None):
     """An 8-bit RGBA PNG that claims width x height; its rows are zeros (pixel_rows of them, all by
-    default): a zero picture of 100 megapixels compresses to some 400 KB, a claim without rows is a
-    few dozen bytes."""
+    default; or, with data_bytes, that many zero bytes whatever the header says): a zero picture of
+    100 megapixels compresses to some 400 KB, a claim without rows is a few dozen bytes."""
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
     packer = zlib.compressobj(9)
-    row = b"\0" * (1 + width * 4)
-    data = b"".join(packer.compress(row) for _ in range(height if pixel_rows is None else pixel_rows))
+    if data_bytes is None:
+        row = b"\0" * (1 + width * 4)
+        data = b"".join(packer.compress(row) for _ in range(height if pixel_rows is None else pixel_rows))
+    else:
+        step = b"\0" * (1 << 20)
+        data = b"".join(packer.compress(step) for _ in range(data_bytes >> 20))
     data += packer.flush()
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
             chunk(b"IDAT", data) + chunk(b"IEND", b""))
@@ -189,9 +194,9 @@ def png_file(width, height, pixel_rows=None):
 class PhotoTest(HarlixTestCase):
     first_request_id = 4001
 
-    def attach(self, version, era=None, edit=None, real=None, **options):
+    def attach_image(self, version, era=None, edit=None, real=None, **options):
         """Makes an image (photo library of `era`, or the real database folder `real`), lets `edit(fs)`
-        change its files, attaches it and starts Harlix; returns (udid, fs folder)."""
+        change its files and attaches it; returns (udid, fs folder)."""
         image = self.lab.make(product_version=version, photo_data=dict(era=era) if era else None, **options)
         fs = os.path.join(image["path"], "fs")
         if real:
@@ -201,9 +206,14 @@ class PhotoTest(HarlixTestCase):
         if edit:
             edit(fs)
         udid = self.lab.attach(image)
-        self.start_harlix({"TZ": PINNED_TZ})
-        self.next_event(READY, udid)
         return udid, os.path.join(hlx_device.image_folder(udid, root=self.lab.root), "fs")
+
+    def attach(self, version, era=None, edit=None, real=None, env=None, **options):
+        """attach_image, then Harlix started (with `env` on top of a pinned time zone)."""
+        udid, fs = self.attach_image(version, era, edit, real, **options)
+        self.start_harlix(dict({"TZ": PINNED_TZ}, **(env or {})))
+        self.next_event(READY, udid)
+        return udid, fs
 
     def list_photos(self, udid, code=PHOTOS, info=None, final_code=0):
         """The listed photos, checking the count reply and the batches of at most 600."""
@@ -289,11 +299,16 @@ class PhotoTest(HarlixTestCase):
                 udid, fs = self.attach("13.1", real=folder)
                 contents = []
                 library = Library(os.path.join(fs, "PhotoData"), self.tmp.path)
-                for album_type, pk, *_ in library.albums()[:4]:
-                    contents.append((pk, album_type))
-                expected, _ = self.check_library(udid, fs, contents)
-                # The family that names its asset table ZASSET is read by neither query family.
-                self.assertEqual(bool(expected), bool(library.columns("ZGENERICASSET")))
+                if library.columns("ZGENERICASSET"):
+                    for album_type, pk, *_ in library.albums()[:4]:
+                        contents.append((pk, album_type))
+                    expected, _ = self.check_library(udid, fs, contents)
+                    self.assertTrue(expected)
+                else:
+                    # The family that names its asset table ZASSET is read by neither query family:
+                    # the lists fail, rather than show a library without photos.
+                    self.assertIsNone(self.list_photos(udid, final_code=20))
+                    self.assertEqual(self.list_albums(udid, final_code=20), [])
                 self.peer.close()
                 self.lab.detach(udid)
 
@@ -319,6 +334,53 @@ class PhotoTest(HarlixTestCase):
         self.assertEqual(sorted(a for a in first if a[0] in (0, 1)), old_albums)
         # The old function is remembered for 9.3.5: the next list calls only it.
         self.assertEqual(sorted(self.list_albums(udid)), old_albums)
+
+    def test_a_list_whose_every_family_fails_answers_its_failure(self):
+        # The time bound, the byte bound and a broken page halfway through the rows: every family
+        # tried fails, and the list answers 20 with no rows, never 0 (a phone without photos). The
+        # broken page comes after a first list, so that the remembered family fails too.
+        spoil = make_photo_data.spoil_photo_library
+        for kind, era, version, limit_ms, requests in [
+                ("slow_rows", "ios9", "9.3.5", 1500, [(PHOTOS, {}, 20)]),
+                ("huge_paths", "ios5", "5.1.1", 600000, [(PHOTOS, {}, 20), (CONTENTS, {"album_id": 1}, 20)]),
+                ("broken_page", "ios9", "9.3.5", 600000,
+                 [(PHOTOS, {}, 0), (PHOTOS, {"refresh": 1}, 20), (CONTENTS, {"album_id": 1, "album_type": 1}, 20)])]:
+            with self.subTest(kind=kind):
+                edit = None if kind == "broken_page" else (lambda fs: spoil(fs, kind))
+                udid, fs = self.attach(version, era, edit=edit, env={"HLX_SQL_TIME_LIMIT_MS": str(limit_ms)})
+                for code, info, expected in requests:
+                    progress, final = self.run_request(code, {"uuid": udid, "info": info})
+                    self.assert_final(final, expected, udid)
+                    if expected:
+                        self.assertEqual(progress, [])
+                    else:
+                        self.assertTrue(progress)
+                        spoil(fs, kind)
+                self.peer.close()
+                self.lab.detach(udid)
+
+    def test_lists_of_a_device_held_at_their_bound_hold_back_no_other_device(self):
+        # Device A's photo lists read for minutes; device B's list is answered while they still run,
+        # and a cancel then ends A's.
+        slow, _ = self.attach_image("9.3.5", "ios9",
+                                    edit=lambda fs: make_photo_data.spoil_photo_library(fs, "slow_rows"))
+        other, fs = self.attach_image("9.3.5", "ios9")
+        self.start_harlix({"TZ": PINNED_TZ, "HLX_SQL_TIME_LIMIT_MS": "600000"})
+        for udid in (slow, other):
+            self.next_event(READY, udid)
+        held = [self.send(PHOTOS, {"uuid": slow, "info": {}}) for _ in range(3)]
+        # The first of A's lists has made its copy, which it does holding A's list lock.
+        local_copy = os.path.join(self.tmp.path, "**", slow, "Photos.sqlite")
+        self.assertTrue(wait_until(lambda: [p for p in glob.glob(local_copy, recursive=True)
+                                            if os.sep + "fs" + os.sep not in p], timeout=60))
+        listing = self.send(PHOTOS, {"uuid": other, "info": {}})
+        self.assertEqual(self.answered_before(listing, held), ((1, 0), []))
+        for packet_id in held:
+            self.send(CANCEL, {"uuid": slow, "code": packet_id})
+        results = self.replies(held, timeout=120)
+        self.assertEqual({(final[1], final[2]["code"]) for _, final in results.values()}, {(5, 6)})
+        expected = Library(os.path.join(fs, "PhotoData"), self.tmp.path).photos(fs)
+        self.assertEqual(len(self.list_photos(other)), len(expected))
 
     def test_refresh_drops_the_previous_write_ahead_log(self):
         udid, fs = self.attach("9.3.5", "ios9")
@@ -404,6 +466,29 @@ class PhotoTest(HarlixTestCase):
         self.assertLess(peak_resident_kb(self.peer.process.pid) - before, 150 * 1024)
         _, final = self.run_request(PHOTOS, {"uuid": udid, "info": {}})
         self.assertEqual(final[2]["code"], 0)
+
+    def test_pictures_whose_data_inflates_beyond_their_header_are_skipped(self):
+        # Modest headers (2000 x 2000, 1 x 1) over image data that inflates to 128 MiB, some 130 KB
+        # on the device: each is found while its data is counted and skipped as an undecodable
+        # picture is, so three such requests at once cost no memory worth the name, and the photos
+        # beside them still get their thumbnails.
+        def edit(fs):
+            for name, size in (("WIDE.PNG", 2000), ("DOT.PNG", 1)):
+                with open(os.path.join(fs, "DCIM/100APPLE", name), "wb") as f:
+                    f.write(png_file(size, size, data_bytes=128 << 20))
+
+        udid, fs = self.attach("9.3.5", "ios9", edit=edit)
+        files = {"1": "DCIM/100APPLE/WIDE.PNG", "2": "DCIM/100APPLE/IMG_0101.JPG", "3": "DCIM/100APPLE/DOT.PNG",
+                 "4": "DCIM/100APPLE/IMG_0104.PNG"}
+        before = peak_resident_kb(self.peer.process.pid)
+        requests = [self.send(THUMBNAILS, {"uuid": udid}, files) for _ in range(3)]
+        results = self.replies(requests, timeout=120)
+        self.assertLess(peak_resident_kb(self.peer.process.pid) - before, 150 * 1024)
+        for packet_id in requests:
+            progress, final = results[packet_id]
+            self.assert_final(final, 0, udid)
+            self.assertEqual([(r["info"]["id"], r["info"]["path"]) for _, _, r, _ in progress],
+                             [(2, files["2"]), (4, files["4"])])
 
     def test_portable_device_check_only_looks(self):
         udid, fs = self.attach("9.3.5", "ios9", name="Camera Phone")

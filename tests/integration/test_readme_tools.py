@@ -4,6 +4,7 @@ the narration of long script steps, the demo iPhone's data and the check of the 
 
 import json
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -61,9 +62,22 @@ class PeerToolTest(HarlixTestCase):
                                 env=self.lab.env(self.tmp.path), capture_output=True, text=True, timeout=120)
         self.assertEqual(result.returncode, 3, result.stderr)
         self.assertIn("reports error 48 (a service was refused", result.stderr)
+        self.assertIn("hlx_peer: waiting up to 30 s for Harlix to announce device %s ready" % udid, result.stderr)
         self.assertNotIn("was not announced ready", result.stderr, "the error report ends the wait for readiness")
         self.assertIn("hlx_peer: request 100 ended with code 48 (a service was refused", result.stderr)
         self.assertEqual(json.loads(result.stdout.splitlines()[-1])["record"]["code"], 48)
+
+    def test_send_to_a_device_that_is_not_attached_says_so_and_does_not_wait(self):
+        self.lab.attach(self.lab.make(contacts=2))  # another device is attached
+        udid = "0000000000000000000000000000000000000abc"
+        # A wait far beyond the run's own time bound: the run ends only because it does not wait.
+        result = subprocess.run([sys.executable, os.path.join(TOOLS, "hlx_peer.py"), "send", "--harlix", HARLIX,
+                                 "--code", str(CONTACTS), "--json", json.dumps({"uuid": udid}), "--wait", "600"],
+                                env=self.lab.env(self.tmp.path), capture_output=True, text=True, timeout=120)
+        self.assertEqual(result.returncode, 3, result.stderr)
+        self.assertIn("hlx_peer: no device %s is attached to the simulated PC" % udid, result.stderr)
+        self.assertNotIn("waiting up to", result.stderr)
+        self.assertIn("hlx_peer: request 100 ended with code 7 (", result.stderr)
 
     def test_ctrl_c_during_serve_ends_the_script_that_runs_it(self):
         # As scripts/run.sh runs the peer: a next step that must not run after Ctrl-C.
@@ -146,6 +160,62 @@ class NarrateTest(unittest.TestCase):
     def test_a_step_that_talks_is_not_interrupted(self):
         result = self.narrate("echo one; echo two")
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "one\ntwo\n", ""))
+
+
+class BenchStepTest(unittest.TestCase):
+    """bench/run.sh's steps, run as it runs them."""
+
+    def run_steps(self, steps):
+        script = "set -euo pipefail; cd %s; source bench/step.sh; status=0; %s; echo next step" % (
+            os.path.join(TOOLS, ".."), steps)
+        process = subprocess.Popen(["bash", "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   text=True, start_new_session=True)
+        self.addCleanup(lambda: process.poll() is None and os.killpg(process.pid, signal.SIGKILL))
+        return process
+
+    def test_ctrl_c_ends_a_bounded_step_and_the_whole_run(self):
+        process = self.run_steps("bench_step 600 'waiting' python3 -c 'import time; print(\"begun\", flush=True); "
+                                 "time.sleep(600)' || status=1")
+        self.assertEqual(process.stdout.readline(), "begun\n")
+        os.killpg(process.pid, signal.SIGINT)  # what the terminal does on Ctrl-C
+        out, err = process.communicate(timeout=60)
+        self.assertNotIn("next step", out)
+        self.assertEqual(process.returncode, -signal.SIGINT)
+        self.assertIn("bench: waiting (at most 10m00s)\n", err)
+
+    def test_each_step_says_its_bound_and_how_long_it_took(self):
+        process = self.run_steps("bench_step 120 'one' true; bench_step 60 'two' false || status=$?; "
+                                 "echo \"status $status\"")
+        out, err = process.communicate(timeout=60)
+        self.assertEqual(out, "status 1\nnext step\n")
+        self.assertRegex(err, r"^bench: one \(at most 2m00s\)\nbench: one took 0m0\ds\n"
+                              r"bench: two \(at most 1m00s\)\nbench: two took 0m0\ds, exit status 1\n$")
+
+
+class ConfigureTest(unittest.TestCase):
+    def test_a_machine_without_32_bit_execution_configures_with_a_status_line_not_a_warning(self):
+        with tempfile.TemporaryDirectory() as build:
+            result = subprocess.run(["cmake", "-S", os.path.join(TOOLS, ".."), "-B", build, "-G", "Ninja"],
+                                    env=dict(os.environ, TRV_WINE32_LOADER="/nonexistent/wine"),
+                                    capture_output=True, text=True, timeout=240)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("-- desktop: this machine cannot execute 32-bit programs; the desktop tests build for 64-bit "
+                      "Windows and run under 64-bit Wine\n", result.stdout)
+        self.assertNotIn("CMake Warning", result.stdout + result.stderr)
+
+
+class RequestTableTest(unittest.TestCase):
+    def test_the_request_table_lists_every_code_of_the_service_once(self):
+        root = os.path.join(TOOLS, "..")
+        with open(os.path.join(root, "src", "utility", "hlx_request_code.h"), encoding="utf-8") as f:
+            codes = [int(n) for n in re.findall(r"^\s*kRequest\w+ = (\d+),", f.read(), re.MULTILINE)]
+        with open(os.path.join(root, "REQUESTS.md"), encoding="utf-8") as f:
+            rows = re.findall(r"^\| (\d+)(?: to (\d+))? \|", f.read(), re.MULTILINE)
+        listed = [code for first, last in rows for code in range(int(first), int(last or first) + 1)]
+        self.assertEqual(len(listed), len(set(listed)), "a code listed twice")
+        self.assertEqual(sorted(listed), sorted(codes))
+        with open(os.path.join(root, "README.md"), encoding="utf-8") as f:
+            self.assertIn("REQUESTS.md", f.read(), "the README points to the table")
 
 
 class DemoIPhoneTest(unittest.TestCase):

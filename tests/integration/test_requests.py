@@ -62,9 +62,9 @@ class RequestTest(unittest.TestCase):
             (CANCEL, {"uuid": "0000-unknown", "code": 4}, 7, "0000-unknown", 6),
             (CANCEL, {"uuid": "", "code": 123456}, 0, "", 1),
             (CANCEL, {}, 0, "", 1),
-            (300, {}, 7, "", 6),                       # a module that needs a device
+            (300, {}, 9, "", 6),                       # a module that needs a device: no library is bound
             (300, b"{broken", 21, "", 6),
-            (100, {"uuid": "no-such-device"}, 7, "no-such-device", 6),
+            (100, {"uuid": "no-such-device"}, 9, "no-such-device", 6),
             (16, {"uuid": ""}, 8, "", 6),              # a module needing no device; no "info"
         ]
         for code, text, want_code, want_uuid, want_status in cases:
@@ -155,6 +155,31 @@ class RequestTest(unittest.TestCase):
                 self.assertEqual(item["status"], 5)
                 finals.add(item["id"])
         self.assertEqual(finals, set(ids[1:]))
+        while self.peer.receive(timeout=0.3) is not None:
+            pass  # the cancels' own replies
+
+    def test_a_long_task_cancelled_while_queued_answers_cancelled(self):
+        ids = [self.request(LONG_TASK, {"ms": -1}) for _ in range(11)]
+        started = set()
+        while len(started) < 10:
+            item = self.peer.receive(timeout=20)
+            self.assertIsNotNone(item)
+            started.add(item["id"])
+        queued = ids[10]
+        self.assertNotIn(queued, started)
+        # Cancelled while it waits for a worker; once one is free it answers 6 and never starts.
+        self.request(CANCEL, {"uuid": "", "code": queued})
+        for packet_id in ids[:10]:
+            self.request(CANCEL, {"uuid": "", "code": packet_id})
+        finals = {}
+        while len(finals) < 11:
+            item = self.peer.receive(timeout=20)
+            self.assertIsNotNone(item, "no final reply to %s" % sorted(set(ids) - set(finals)))
+            if item["command"] == LONG_TASK:
+                self.assertNotEqual((item["id"], item["status"]), (queued, 2), "the cancelled task started")
+                if item["status"] != 2:
+                    finals[item["id"]] = (item["status"], split_reply(item["body"])[1]["code"])
+        self.assertEqual(finals, {packet_id: (5, 6) for packet_id in ids})
         while self.peer.receive(timeout=0.3) is not None:
             pass  # the cancels' own replies
 

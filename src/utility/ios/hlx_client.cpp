@@ -15,13 +15,20 @@ namespace hlx {
 namespace {
 
 // Requests that query copies of device databases (messages, photos, the media library) can be held up
-// by a hostile file for as long as their time bound allows: each such code is a pool kind of its own, so
-// that requests of one code never hold more than half the workers. Every other request is unbounded.
-PoolTaskKind PoolKindOf(uint32_t command) {
+// by a hostile file for as long as their time bound allows: each such code of each device is a pool
+// kind of its own, so that requests of one code for one device never hold more than half the
+// workers, and a device whose listings wait behind one another never holds back another device's.
+// The device is named by the request's "uuid", taken by its 32-bit FNV-1a hash (two devices whose
+// hashes meet share one bound, nothing worse). Every other request is unbounded.
+PoolTaskKind PoolKindOf(const IPCPacket1& packet) {
+  const uint32_t command = packet.command;
   const bool queriesDatabase = command == kRequestListMessages ||
                                (command >= kRequestListPhotos && command <= kRequestPortableDeviceCheck) ||
                                (command >= kRequestMediaLibrary && command <= kRequestDeleteBooks);
-  return queriesDatabase ? static_cast<PoolTaskKind>(command) : kNoKind;
+  if (!queriesDatabase) return kNoKind;
+  uint32_t device = 2166136261u;
+  for (unsigned char c : RequestPayload::UuidOf(packet.body)) device = (device ^ c) * 16777619u;
+  return static_cast<PoolTaskKind>(uint64_t{command} << 32 | device);
 }
 
 int OnDesktopPacket(std::unique_ptr<IPCPacket1> packet) {
@@ -31,7 +38,7 @@ int OnDesktopPacket(std::unique_ptr<IPCPacket1> packet) {
     RunRequestTask(std::move(packet));
     return 0;
   }
-  const PoolTaskKind kind = PoolKindOf(packet->command);
+  const PoolTaskKind kind = PoolKindOf(*packet);
   // Held shared until the task runs: a task the pool drops (at quit) frees its packet with it.
   auto held = std::make_shared<std::unique_ptr<IPCPacket1>>(std::move(packet));
   VNLThreadPool::GetInstance().AddTask([held] { RunRequestTask(std::move(*held)); }, kind);
@@ -190,6 +197,9 @@ bool HLXClient::IsHelperChannelIdle() const {
 }
 
 bool HLXClient::ListenForHelper() {
+  // Two helper requests at once must not both listen: a second listen closes the first port, and
+  // the helper started on it for the first request would then never reach this instance.
+  std::lock_guard<std::mutex> setUp(m_mutex);
   if (m_helper.ListeningConnection()) return true;
   m_helper.SetPacketCallback(OnHelperPacket);
   m_helper.SetEventCallback([this](const IPCChannelEvent& event) {
@@ -234,6 +244,14 @@ void HLXClient::AddPendingRequest(std::unique_ptr<IPCPacket1> packet) {
 
 bool HLXClient::QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet) {
   std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_pending.empty() && m_helper.HasConnections()) {
+    // The helper connected after the caller found the channel idle, and took the requests kept for
+    // it already: a second helper would answer every forwarded request again. The request runs
+    // again instead, and is forwarded.
+    IPCPacket1* raw = packet.release();
+    VNLThreadPool::GetInstance().AddTask([raw] { RunRequestTask(std::unique_ptr<IPCPacket1>(raw)); });
+    return true;
+  }
   if (m_pending.empty() && !startHelper()) return false;
   m_pending.push_back(std::move(packet));
   return true;

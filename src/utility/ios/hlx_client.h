@@ -10,6 +10,7 @@
 // reply never interleave with another reply.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -46,7 +47,8 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
 
   // Helper channel (used by the connect module).
   bool IsHelperChannelIdle() const;
-  // Listens for the helper on a port the system chooses; true also when listening already.
+  // Listens for the helper on a port the system chooses; true also when listening already. Calls at
+  // the same time listen once: all of them then see the one HelperPort.
   bool ListenForHelper();
   int32_t HelperPort() const { return m_helperPort; }
   // Sends a packet on every accepted connection of the helper channel, under the client mutex.
@@ -56,7 +58,9 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
   // Keeps a request for a helper that is about to connect. When no request waits yet, `startHelper`
   // runs first, under the client mutex, so that a helper connecting at once cannot drain the queue
   // before the request is in it; when requests wait already, a helper is on its way and none is
-  // started. False (nothing queued) when `startHelper` failed.
+  // started. When nothing waits and a helper is connected already (it connected after the caller
+  // found the channel idle), none is started either: the request runs again as a pool task. False
+  // (nothing queued) when `startHelper` failed.
   bool QueueForHelper(const std::function<bool()>& startHelper, std::unique_ptr<IPCPacket1> packet);
 
   void OnDeviceEvent(const std::shared_ptr<HLXDevice>& device, int event) override;
@@ -73,7 +77,7 @@ class HLXClient : public HLXDeviceCallback, public ReplySink {
   // receive thread: a request wakes one thread less on its way in.
   vnl::IPCPacketChannel m_desktop{vnl::IPCPacketChannel::Dispatch::kReceiveThread};
   vnl::IPCPacketChannel m_helper;
-  int32_t m_helperPort = 0;
+  std::atomic<int32_t> m_helperPort{0};  // written under m_mutex, read by any thread
 
   mutable std::mutex m_mutex;
   // guards: m_pending, and all sends through the client

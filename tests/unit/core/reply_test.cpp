@@ -116,6 +116,10 @@ TEST(RequestPayload, SplitsWithinTheBody) {
     EXPECT_EQ(payload.subCommand, c.sub);
     EXPECT_EQ(payload.json, c.json);
     EXPECT_EQ(payload.data, c.data);
+    // The data part is the body's own bytes, not a copy of them.
+    if (!payload.data.empty()) {
+      EXPECT_EQ(payload.data.data() + payload.data.size(), c.body.data() + c.body.size());
+    }
   }
 }
 

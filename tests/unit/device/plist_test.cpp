@@ -128,8 +128,39 @@ bool SameTree(const PlistVariant& a, const PlistVariant& b) {
   return false;
 }
 
+// The service's own reading of bytes, as it reads files on the PC.
+bool ReadOwn(const std::string& bytes, PlistVariant* out) {
+  TempFolder folder;
+  return WriteFile(folder / "list.plist", bytes) && LoadPlistFile(folder / "list.plist", out);
+}
+
+// A binary list made here, byte by byte: the objects (each its marker and contents) in order, the
+// offset table and the trailer.
+std::string BinaryList(const std::vector<std::string>& objects, uint64_t top = 0, int offsetSize = 1, int refSize = 1,
+                       uint64_t count = 0) {
+  std::string bytes = "bplist00";
+  std::vector<uint64_t> offsets;
+  for (const std::string& object : objects) {
+    offsets.push_back(bytes.size());
+    bytes += object;
+  }
+  const uint64_t table = bytes.size();
+  auto put = [&bytes](uint64_t value, int size) {
+    for (int i = size - 1; i >= 0; --i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  };
+  for (uint64_t offset : offsets) put(offset, offsetSize);
+  bytes.append(6, '\0');
+  put(static_cast<uint64_t>(offsetSize), 1);
+  put(static_cast<uint64_t>(refSize), 1);
+  put(count != 0 ? count : objects.size(), 8);
+  put(top, 8);
+  put(table, 8);
+  return bytes;
+}
+
 // The library reads a list's binary form straight into a tree: it must be the very tree that reading
-// the library's own XML form of the list gives, or both must refuse it.
+// the library's own XML form of the list gives, or both must refuse it; the service's own reader
+// of the binary form gives the same tree too.
 void ExpectDirectReadingAsXml(const std::string& xml) {
   CFPtr<CFPropertyListRef> list = CreatePlistFromXml(xml.data(), xml.size());
   ASSERT_TRUE(list);
@@ -143,6 +174,9 @@ void ExpectDirectReadingAsXml(const std::string& xml) {
       ParsePlistXmlToVariant(reinterpret_cast<const char*>(xmlForm->bytes), xmlForm->length, &throughXml);
   EXPECT_EQ(directRead, xmlRead);
   EXPECT_TRUE(SameTree(direct, throughXml));
+  PlistVariant own(std::string("untouched"));
+  EXPECT_EQ(ReadOwn(std::string(reinterpret_cast<const char*>(binary->bytes), binary->length), &own), directRead);
+  EXPECT_TRUE(SameTree(own, direct));
 }
 
 // ---- The reading rules -----------------------------------------------------------------------
@@ -308,11 +342,18 @@ TEST_F(PlistLibraryTest, GeneratedTreesAgreeWithPlistlib) {
     expected.Parse(json.c_str(), json.size());
     ASSERT_FALSE(expected.HasParseError());
 
-    // Both forms read into the tree the rules give.
+    // Both forms read into the tree the rules give, through the library and through the service's
+    // own reader of files; the binary form gives the library's very tree.
     for (const std::string* form : {&binary, &xml}) {
       PlistVariant tree;
       ASSERT_TRUE(ParsePlistToVariant(reinterpret_cast<const uint8_t*>(form->data()), form->size(), &tree));
       ExpectTree(tree, expected["tree"], form == &binary ? "binary" : "xml");
+      PlistVariant own;
+      ASSERT_TRUE(ReadOwn(*form, &own));
+      ExpectTree(own, expected["tree"], form == &binary ? "own binary" : "own xml");
+      if (form == &binary) {
+        EXPECT_TRUE(SameTree(own, tree));
+      }
     }
 
     ExpectDirectReadingAsXml(xml);
@@ -480,6 +521,102 @@ TEST_F(PlistLibraryTest, SerializePlistWritesTheXmlForm) {
   ASSERT_TRUE(ParsePlistXmlToVariant(reinterpret_cast<const char*>(text->bytes), text->length, &tree));
   ExpectTreeJson(
       tree, R"({"t":"array","v":[{"t":"dict","v":{"Name":{"t":"string","v":"Zo\u00eb"},"N":{"t":"int","v":7}}}]})", "");
+}
+
+// Binary lists made byte by byte: what the service's own reader takes, and every broken or hostile
+// document refused without a read outside its bytes (the sanitizer build checks that).
+TEST(PlistOwnReader, ReadsBinaryListsAndRefusesBrokenOnes) {
+  const std::string kDict = "\xD1\x01\x02";  // {object 1: object 2}
+  std::string deepPairs;  // thirty arrays, each holding the next one twice: 2^30 values in all
+  std::vector<std::string> pairs;
+  for (int i = 0; i < 30; ++i) pairs.push_back(std::string("\xA2", 1) + char(i + 1) + char(i + 1));
+  pairs.push_back("\x09");
+  std::string intoMagic = BinaryList({"\x09"});
+  intoMagic[9] = '\x03';  // the offset table's one entry
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* tree;  // null: refused
+  } cases[] = {
+      {"a keyed archive's reference", BinaryList({kDict, "\x51" "a", "\x80\x03"}),
+       R"({"t":"array","v":[{"t":"dict","v":{"a":{"t":"dict","v":{"CF$UID":{"t":"int","v":3}}}}}]})"},
+      {"UTF-16 text and integers of every size",
+       BinaryList({std::string("\xA5\x01\x02\x03\x04\x05", 6), std::string("\x62\x00\xE9\x00\x21", 5),
+                   "\x10\xFF", std::string("\x13\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFE", 9),
+                   std::string("\x14\x00\x00\x00\x00\x00\x00\x00\x00\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 17),
+                   std::string("\x22\x3F\xC0\x00\x00", 5)}),
+       R"({"t":"array","v":[{"t":"array","v":[{"t":"string","v":"\u00e9!"},{"t":"int","v":255},{"t":"int","v":-2},
+           {"t":"int","v":9223372036854775807},{"t":"double","v":1.5}]}]})"},
+      {"a count in the integer after the marker",
+       BinaryList({std::string("\x5F\x10\x03" "abc", 6)}), R"({"t":"array","v":[{"t":"string","v":"abc"}]})"},
+      {"an array that holds itself", BinaryList({std::string("\xA1\x00", 2)}), nullptr},
+      {"values without end through shared arrays", BinaryList(pairs), nullptr},
+      {"a reference past the objects", BinaryList({"\xA1\x05"}), nullptr},
+      {"a count past the document", BinaryList({"\x5F\x13\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF"}), nullptr},
+      {"text running into the offset table", BinaryList({"\x58" "ab"}), nullptr},
+      {"a key that is no text", BinaryList({kDict, "\x10\x05", "\x09"}), nullptr},
+      {"a null object", BinaryList({std::string("\x00", 1)}), nullptr},
+      {"a set", BinaryList({"\xC1\x01", "\x09"}), nullptr},
+      {"the top object past the count", BinaryList({"\x09"}, 1), nullptr},
+      {"more objects than the offset table holds", BinaryList({"\x09"}, 0, 1, 1, 1000), nullptr},
+      {"offsets of no size", BinaryList({"\x09"}, 0, 0), nullptr},
+      {"references of nine bytes", BinaryList({"\x09"}, 0, 1, 9), nullptr},
+      {"only the magic and a short trailer", std::string("bplist00") + std::string(20, '\0'), nullptr},
+      {"an offset into the magic", intoMagic, nullptr},
+      {"well-formed XML", Plist("<dict><key>k</key><string>v</string></dict>"),
+       R"({"t":"array","v":[{"t":"dict","v":{"k":{"t":"string","v":"v"}}}]})"},
+      {"broken XML", Plist("<dict><key>k</key><string>v</dict>"), nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlistVariant tree(std::string("untouched"));
+    const bool read = ReadOwn(c.bytes, &tree);
+    EXPECT_EQ(read, c.tree != nullptr);
+    if (c.tree != nullptr) {
+      ExpectTreeJson(tree, c.tree, "");
+    } else {
+      EXPECT_TRUE(IsUntouched(tree));
+    }
+  }
+}
+
+// Before the library is bound no call reaches an empty slot: bytes are read by the service's own
+// reader, and what would make library objects gives null.
+TEST(PlistOwnReader, WithoutTheLibraryNothingReachesTheBinding) {
+  test::ExpectInFreshProcess(
+      [] {
+        if (CMobileExportFun::GetInstance().IsLoaded()) return 10;
+        const std::string xml = Plist("<dict><key>Name</key><string>x</string></dict>");
+        const std::string binary = BinaryList({"\xD1\x01\x02", "\x54Name", "\x51x"});
+        for (const std::string* bytes : {&xml, &binary}) {
+          PlistVariant tree;
+          if (!ParsePlistToVariant(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size(), &tree)) return 11;
+          const CIOSDictionary* top = tree.GetArray() ? (*tree.GetArray())[0].GetDictionary() : nullptr;
+          const PlistVariant* name = top ? top->Find("Name") : nullptr;
+          if (name == nullptr || name->GetString() == nullptr || *name->GetString() != "x") return 12;
+        }
+        if (CreatePlistFromXml(xml.data(), xml.size()) || XmlPlistToBinary(xml) ||
+            CreatePlistFromBytes(reinterpret_cast<const uint8_t*>(binary.data()), binary.size())) {
+          return 13;
+        }
+        if (GetFirstPlistValue(reinterpret_cast<const uint8_t*>(binary.data()), binary.size()) != "") return 14;
+        return 0;
+      },
+      0);
+}
+
+// The library reads the reference of a keyed archive through its XML form; the service's own reader
+// of the binary document gives that same tree.
+TEST_F(PlistLibraryTest, OwnReaderOfAKeyedArchiveReferenceAgreesWithTheLibrary) {
+  const std::string binary = BinaryList({"\xD2\x01\x02\x03\x04", "\x51" "a", "\x51" "b", "\x81\x01\x02",
+                                         "\xA1\x03"});
+  PlistVariant library;
+  ASSERT_TRUE(ParsePlistToVariant(reinterpret_cast<const uint8_t*>(binary.data()), binary.size(), &library));
+  PlistVariant own;
+  ASSERT_TRUE(ReadOwn(binary, &own));
+  EXPECT_TRUE(SameTree(own, library));
+  ExpectTreeJson(own, R"({"t":"array","v":[{"t":"dict","v":{"a":{"t":"dict","v":{"CF$UID":{"t":"int","v":258}}},
+      "b":{"t":"array","v":[{"t":"dict","v":{"CF$UID":{"t":"int","v":258}}}]}}}]})", "");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -192,13 +193,39 @@ TEST(PacketReader, OversizedHeaderFailsTheStreamButKeepsEarlierPackets) {
 }
 
 TEST(PacketReader, LargeAnnouncedLengthBuffersOnlyWhatArrived) {
-  // Within the limit, so accepted; the reader holds 36 + 10 bytes, not the announced 512 MiB.
+  // Within the limit, so accepted; the reader holds 36 + 10 bytes, not the announced 512 MiB, and
+  // reserves no more than the cap for them.
   const std::string stream = WirePacket(1, 2, 0, std::string(10, 'x'), kMaxPacketBodyBytes);
   PacketReader reader;
   std::vector<DecodedPacket> packets;
   EXPECT_EQ(reader.Feed(Bytes(stream), stream.size(), &packets).error, PacketError::kNone);
   EXPECT_TRUE(packets.empty());
   EXPECT_EQ(reader.BufferedBytes(), stream.size());
+  EXPECT_GE(reader.ReservedBodyBytes(), kMaxReservedBodyBytes);
+  EXPECT_LT(reader.ReservedBodyBytes(), 2 * kMaxReservedBodyBytes);
+}
+
+TEST(PacketReader, ABodyUpToTheCapIsGatheredInOneReservationOfItsLength) {
+  // A 2 MiB upload segment with its framing, fed in receive-sized pieces: the body's memory is
+  // reserved once from the announced length and never moves while the pieces arrive.
+  const std::string body = "1" + std::string(1, '\0') + "{\"stage\":2}" + std::string(1, '\0') +
+                           std::string(2 * 1024 * 1024, 'b');
+  const std::string stream = WirePacket(7, 703, 0, body);
+  PacketReader reader;
+  std::vector<DecodedPacket> packets;
+  constexpr size_t kPiece = 256 * 1024;
+  ASSERT_EQ(reader.Feed(Bytes(stream), kPacketHeaderSize + 1, &packets).error, PacketError::kNone);
+  const size_t reserved = reader.ReservedBodyBytes();
+  EXPECT_GE(reserved, body.size());
+  EXPECT_LT(reserved, body.size() + kPiece);
+  for (size_t at = kPacketHeaderSize + 1; at < stream.size(); at += kPiece) {
+    EXPECT_EQ(reader.ReservedBodyBytes(), reserved) << at;
+    ASSERT_EQ(reader.Feed(Bytes(stream) + at, std::min(kPiece, stream.size() - at), &packets).error,
+              PacketError::kNone);
+  }
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0].body, body);
+  EXPECT_EQ(packets[0].body.capacity(), reserved);
 }
 
 }  // namespace

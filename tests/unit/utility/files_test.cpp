@@ -562,13 +562,34 @@ TEST(MakeUniqueLocalPath, DotOnlyInAFolderNameAppendsTheCounterToTheFileName) {
   EXPECT_EQ(MakeUniqueLocalPath(temp / "album.d/README"), temp / "album.d/README(1)");
 }
 
-TEST(MakeUniqueLocalPath, AllNineHundredNinetyNineTakenGivesThePathBack) {
+TEST(MakeUniqueLocalPath, ANameWithoutAnyDotGetsItsCounterToo) {
+  TempFolder temp;
+  ASSERT_TRUE(WriteFile(temp / "README", "the user's"));
+  ASSERT_TRUE(os::Os().createDirectories(temp / "Novel"));
+  EXPECT_EQ(MakeUniqueLocalPath(temp / "README"), temp / "README(1)");
+  EXPECT_EQ(MakeUniqueLocalPath(temp / "Novel"), temp / "Novel(1)");
+}
+
+TEST(NumberedPathVariant, PutsTheCounterBeforeTheFileNamesOwnExtension) {
+  const struct {
+    const char* path;
+    int n;
+    const char* variant;
+  } cases[] = {{"/a/song.mp3", 0, "/a/song.mp3"},           {"/a/song.mp3", 2, "/a/song(2).mp3"},
+               {"/a/photo.tar.gz", 1, "/a/photo.tar(1).gz"}, {"/a/README", 1, "/a/README(1)"},
+               {"/a.d/README", 3, "/a.d/README(3)"},         {"README", 1, "README(1)"},
+               {"/a/up.bin.bak", 1, "/a/up.bin(1).bak"},     {"/a/.profile", 1, "/a/(1).profile"}};
+  for (const auto& c : cases) EXPECT_EQ(NumberedPathVariant(c.path, c.n), c.variant) << c.path << " " << c.n;
+}
+
+// The caller gets no name rather than one that would write over a file.
+TEST(MakeUniqueLocalPath, AllNineHundredNinetyNineTakenGivesNoPath) {
   TempFolder temp;
   ASSERT_TRUE(WriteFile(temp / "x.bin", ""));
   for (int n = 1; n <= 999; ++n) {
     ASSERT_TRUE(WriteFile(temp / ("x(" + std::to_string(n) + ").bin"), ""));
   }
-  EXPECT_EQ(MakeUniqueLocalPath(temp / "x.bin"), temp / "x.bin");
+  EXPECT_EQ(MakeUniqueLocalPath(temp / "x.bin"), "");
 }
 
 }  // namespace

@@ -111,6 +111,90 @@ TEST(LoadImageFromMemory, ImagesAboveThePixelLimitAreRefusedBeforeDecoding) {
   EXPECT_EQ(LoadImageFromMemory(reinterpret_cast<const uint8_t*>(png.data()), png.size()), nullptr);
 }
 
+// A PNG written by Python: the header's size, colour type, bit depth and interlace flag, and zero
+// rows of exactly the bytes that header implies (every Adam7 pass for an interlaced one) plus
+// `extra` bytes, compressed whole; "cgbi" writes the device's variant (a CgBI chunk, bare deflate).
+std::string ZeroPng(const TempFolder& folder, const std::string& name, uint32_t width, uint32_t height, int colour,
+                    int depth, bool interlaced, uint64_t extra, bool cgbi = false) {
+  const std::string path = folder / name;
+  const std::string script =
+      "import struct, sys, zlib\n"
+      "w, h, colour, depth, inter, extra, cgbi = map(int, sys.argv[2:])\n"
+      "def chunk(k, d): return struct.pack('>I', len(d)) + k + d + struct.pack('>I', zlib.crc32(k + d))\n"
+      "bpp = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour] * depth\n"
+      "passes = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2)]"
+      " if inter else [(0, 0, 1, 1)]\n"
+      "size = 0\n"
+      "for x0, y0, dx, dy in passes:\n"
+      "    cols, rows = len(range(x0, w, dx)), len(range(y0, h, dy))\n"
+      "    if cols and rows: size += rows * (1 + (cols * bpp + 7) // 8)\n"
+      "packer = zlib.compressobj(9, zlib.DEFLATED, -15 if cgbi else 15)\n"
+      "data, left = b'', size + extra\n"
+      "while left:\n"
+      "    step = min(left, 1 << 20); data += packer.compress(b'\\0' * step); left -= step\n"
+      "data += packer.flush()\n"
+      "head = chunk(b'CgBI', b'\\x50\\x00\\x20\\x06') if cgbi else b''\n"
+      "hdr = struct.pack('>IIBBBBB', w, h, depth, colour, 0, 0, inter)\n"
+      "plte = chunk(b'PLTE', b'\\0\\0\\0') if colour == 3 else b''\n"
+      "open(sys.argv[1], 'wb').write(b'\\x89PNG\\r\\n\\x1a\\n' + head + chunk(b'IHDR', hdr) + plte +"
+      " chunk(b'IDAT', data[:len(data) // 2]) + chunk(b'IDAT', data[len(data) // 2:]) + chunk(b'IEND', b''))\n";
+  int status = -1;
+  std::string arguments;
+  for (uint64_t value : {uint64_t{width}, uint64_t{height}, uint64_t(colour), uint64_t(depth), uint64_t{interlaced},
+                         extra, uint64_t{cgbi}}) {
+    arguments += " " + std::to_string(value);
+  }
+  test::ShellOutput(test::Python() + " -c " + ShellQuote(script) + " " + ShellQuote(path) + arguments, &status);
+  EXPECT_EQ(status, 0);
+  return test::ReadFile(path);
+}
+
+// Image data that inflates to more than the header implies is found while it is counted: a byte too
+// many, or tens of megabytes behind a modest header (a few dozen KB of file), never decoded; data of
+// exactly the right size, interlaced or not, at any depth, decodes.
+TEST(PngDataFitsHeader, DataBeyondWhatTheHeaderImpliesIsRefused) {
+  TempFolder folder;
+  struct Case {
+    const char* name;
+    uint32_t width, height;
+    int colour, depth;
+    bool interlaced;
+    uint64_t extra;
+    bool cgbi;
+    bool fits;
+  };
+  const Case cases[] = {
+      {"rgba.png", 2000, 2000, 6, 8, false, 0, false, true},
+      {"rgba_plus_one.png", 2000, 2000, 6, 8, false, 1, false, false},
+      {"many_behind_2000.png", 2000, 2000, 6, 8, false, uint64_t{64} << 20, false, false},
+      {"many_behind_1x1.png", 1, 1, 6, 8, false, uint64_t{64} << 20, false, false},
+      {"grey1_interlaced.png", 33, 17, 0, 1, true, 0, false, true},
+      {"rgb16_interlaced.png", 33, 17, 2, 16, true, 0, false, true},
+      {"rgb16_interlaced_plus_one.png", 33, 17, 2, 16, true, 1, false, false},
+      {"palette4.png", 9, 5, 3, 4, false, 0, false, true},
+      {"grey_alpha16_1x1_plus_one.png", 1, 1, 4, 16, false, 1, false, false},
+      {"device_variant_bomb.png", 1, 1, 6, 8, false, uint64_t{64} << 20, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string png =
+        ZeroPng(folder, c.name, c.width, c.height, c.colour, c.depth, c.interlaced, c.extra, c.cgbi);
+    ASSERT_FALSE(png.empty());
+    EXPECT_LT(png.size(), size_t{2} << 20);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(png.data());
+    EXPECT_EQ(PngDataFitsHeader(bytes, png.size()), c.fits);
+    if (!c.cgbi) {
+      std::unique_ptr<HLXImage> image = LoadImageFromMemory(bytes, png.size());
+      EXPECT_EQ(image != nullptr, c.fits);
+      if (image) {
+        EXPECT_EQ((std::pair<int, int>(image->width, image->height)), (std::pair<int, int>(c.width, c.height)));
+      }
+    }
+  }
+  const std::string jpeg = "\xFF\xD8\xFF\xD9";  // no PNG: nothing to count
+  EXPECT_TRUE(PngDataFitsHeader(reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size()));
+}
+
 // The signature and IHDR chunk of an 8-bit RGBA PNG of the given size, without its CRC or data:
 // all a header read needs.
 std::vector<uint8_t> PngHeader(uint32_t width, uint32_t height) {

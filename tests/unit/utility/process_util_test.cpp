@@ -151,6 +151,18 @@ TEST_F(ProcessUtilTest, StopItunesProcessesEndsEveryMatch) {
   const Case cases[] = {
       {FakeProcessList, 0, kStopEnded, {20, 30}},
       {FakeProcessList, 20, kStopRefused, {20, 30}},
+      // Only the player itself: look-alikes whose paths merely hold its name keep running.
+      {[](std::vector<os::ProcessEntry>* out) {
+         *out = {{2, "NotiTunes.exe.b", "/home/u/NotiTunes.exe.bak"},
+                 {3, "tool", "/x/iTunes.exe/tool"},
+                 {4, "iTunes.exe.bak", "C:\\Temp\\iTunes.exe.bak"},
+                 {5, "iTunes.exe", ""},
+                 {6, "itunes.EXE", "/opt/wine/drive_c/Program Files/iTunes/itunes.EXE"}};
+         return true;
+       },
+       0,
+       kStopEnded,
+       {5, 6}},
       {[](std::vector<os::ProcessEntry>* out) {
          *out = {{2, "iTunesHelper.exe", "/x/iTunesHelper.exe"}};
          return true;

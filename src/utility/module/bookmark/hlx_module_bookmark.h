@@ -9,7 +9,7 @@
 //         composed
 //   1402  delete a bookmark or folder {"id"}; the device deletes a folder's subtree with it
 // Replies: the frame's 21, 7 and 8 (hlx_feature_module.h); 8 a data part that is not what the
-// request needs (checked before any session opens), 13 no service, 24 the connection was lost, 32
+// request needs (checked before any session opens), 13 no service, 24 the connection was lost, 35
 // the device refused or cancelled.
 //
 // Threads: any worker; no state of its own.

@@ -10,7 +10,7 @@
 //         text; one reply maps every sent id to the device's
 //   1502  delete a record {"id"}; the device deletes what only it holds with it
 // Replies: the frame's 21, 7 and 8 (hlx_feature_module.h); 8 a data part that is not what the
-// request needs (checked before any session opens), 13 no service, 24 the connection was lost, 32
+// request needs (checked before any session opens), 13 no service, 24 the connection was lost, 35
 // the device refused or cancelled, 29 (1501) no id for the calendar.
 //
 // Threads: any worker; no state of its own.

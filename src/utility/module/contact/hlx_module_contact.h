@@ -7,7 +7,7 @@
 //   103, 105  delete a contact (with its own sub-records) or a group
 //   104  create or rename a group;  106  write a group with its members
 // Replies: the frame's 21, 7 and 8 (hlx_feature_module.h); 8 a data part that is not the JSON the
-// request needs (checked before any session opens), 13 no service, 24 the connection was lost, 32
+// request needs (checked before any session opens), 13 no service, 24 the connection was lost, 35
 // the device refused or cancelled, 28 (102) no id for the contact, 1 (104, 106) no id for the group.
 //
 // Threads: any worker; no state of its own, so requests run side by side, each on its own

@@ -10,6 +10,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "iOSAPI/MobileExportFun.h"
@@ -17,7 +20,9 @@
 #include "utility/hlx_device_session.h"
 #include "utility/hlx_encoding.h"
 #include "utility/hlx_json.h"
+#include "utility/hlx_lock_order.h"
 #include "utility/hlx_log.h"
+#include "utility/hlx_paths.h"
 
 namespace hlx {
 namespace {
@@ -117,6 +122,12 @@ bool ReadSegmentTable(const rapidjson::Value& json, SegmentTable* segments) {
   return true;
 }
 
+// The "path" of a resume record: the temporary file's name after the last '/' ("" without one).
+std::string TemporaryFileName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(slash + 1);
+}
+
 // "md5", "size", "status":0 and "fbs": the members that both header forms end with.
 template <typename Writer>
 void WriteDigestSizeAndTable(Writer& writer, const FileHeader& header, bool withStatus) {
@@ -165,8 +176,7 @@ std::string FileHeader::ResumeJson() const {
   writer.SetIndent(' ', 4);
   writer.StartObject();
   WriteString(writer, "version", version);
-  const size_t slash = path.rfind('/');
-  WriteString(writer, "path", slash == std::string::npos ? std::string() : path.substr(slash + 1));
+  WriteString(writer, "path", TemporaryFileName(path));
   WriteDigestSizeAndTable(writer, *this, true);
   writer.EndObject();
   return std::string(buffer.GetString(), buffer.GetSize());
@@ -304,32 +314,169 @@ int64_t FilePacketReader::Read(const SegmentRequest& request, uint8_t* buffer, u
 
 FilePacketWriter::~FilePacketWriter() { (void)Finish(); }
 
-bool FilePacketWriter::ResumeFileMatches(FileHeader* resumed) {
-  AFCConnectionRef afc = m_header.service->AfcConnection();
+namespace {
+
+// The device names that the uploads of this process hold: the temporary and resume files of each open
+// writer, so that two uploads of one name never share them. Keyed by AFC connection, which is one per
+// device while a transfer holds it. Uploads are placed at their final names under the same lock.
+struct UploadNames {
+  Mutex mutex;
+  std::set<std::pair<AFCConnectionRef, std::string>> held HLX_GUARDED_BY(mutex);
+};
+
+UploadNames& HeldUploadNames() {
+  static UploadNames* names = nullptr;
+  static std::once_flag made;
+  std::call_once(made, [] { names = new UploadNames; });
+  return *names;
+}
+
+// Holds both names for a writer; false when another writer holds either.
+bool HoldUploadNames(AFCConnectionRef afc, const std::string& first, const std::string& second) {
+  UploadNames& names = HeldUploadNames();
+  MutexLock lock(names.mutex);
+  if (names.held.count({afc, first}) != 0 || names.held.count({afc, second}) != 0) return false;
+  names.held.insert({afc, first});
+  names.held.insert({afc, second});
+  return true;
+}
+
+void ReleaseUploadNames(AFCConnectionRef afc, const std::string& first, const std::string& second) {
+  UploadNames& names = HeldUploadNames();
+  MutexLock lock(names.mutex);
+  names.held.erase({afc, first});
+  names.held.erase({afc, second});
+}
+
+// A name on the device, or one an upload of this process holds.
+bool IsNameTaken(UploadNames& names, AFCConnectionRef afc, const std::string& path) HLX_REQUIRES(names.mutex) {
   AfcFileInfo info;
-  // A resume file is a few hundred bytes per segment; anything far larger is not ours.
+  return names.held.count({afc, path}) != 0 || AfcGetFileInfo(afc, path, &info);
+}
+
+std::string Lowered(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+FilePacketWriter::PairState FilePacketWriter::InspectPair(const std::string& temporary, const std::string& resume,
+                                                          SegmentTable* resumed) {
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  AfcFileInfo temporaryInfo;
+  AfcFileInfo resumeInfo;
+  const bool hasTemporary = AfcGetFileInfo(afc, temporary, &temporaryInfo);
+  if (!AfcGetFileInfo(afc, resume, &resumeInfo)) return hasTemporary ? kForeign : kFree;
+  // Only a resume record that names this temporary file was written by an upload; anything else at
+  // that name is somebody's file. A record is a few hundred bytes per segment: one far larger is not.
   constexpr int64_t kMaxResumeFileBytes = 16 * 1024 * 1024;
-  if (!AfcGetFileInfo(afc, m_header.pathProject, &info) || info.sizeBytes <= 0 ||
-      info.sizeBytes > kMaxResumeFileBytes) {
-    return false;
+  if (resumeInfo.fileKind != "S_IFREG" || resumeInfo.sizeBytes <= 0 || resumeInfo.sizeBytes > kMaxResumeFileBytes) {
+    return kForeign;
   }
   std::string text;
-  if (!AfcDownloadFile(afc, m_header.pathProject, nullptr, &text)) return false;
   rapidjson::Document json;
-  if (!ParseJsonText(&json, text) || !json.IsObject()) return false;
+  if (!AfcDownloadFile(afc, resume, nullptr, &text) || !ParseJsonText(&json, text) || !json.IsObject()) {
+    return kForeign;
+  }
   FileHeader stored;
+  stored.version.clear();
+  std::string named;
   SegmentTable table;
   if (!ReadText(json, "version", &stored.version) || !ReadText(json, "md5", &stored.md5) ||
-      !ReadInt64(json, "size", &stored.size) || !json.HasMember("size") || !ReadSegmentTable(json, &table)) {
+      !ReadText(json, "path", &named) || !json.HasMember("size") || !ReadInt64(json, "size", &stored.size) ||
+      !ReadSegmentTable(json, &table) || stored.version != "1" || named != TemporaryFileName(temporary) ||
+      stored.size < 0 || !IsSoundTable(table, stored.size)) {
+    return kForeign;
+  }
+  // The record's temporary file was not made yet, or was removed: the pair is a stale one of ours.
+  if (!hasTemporary) return kStale;
+  // A file of another size beside the record may be somebody's: it is left alone (an interruption
+  // while a temporary file is being sized leaves such a pair behind, unused).
+  if (temporaryInfo.fileKind != "S_IFREG" || temporaryInfo.sizeBytes != stored.size) return kForeign;
+  // The same file only when the header names the same digest: a name and a size are no proof, and the
+  // finished file is checked against that digest before it is placed. Without a digest nothing resumes.
+  if (m_header.md5.empty() || Lowered(stored.md5) != Lowered(m_header.md5) || stored.size != m_header.size ||
+      stored.version != m_header.version || table.empty()) {
+    return kStale;
+  }
+  *resumed = std::move(table);
+  return kResumable;
+}
+
+bool FilePacketWriter::ClaimPair(SegmentTable* resumed) {
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  const std::string temporary = m_header.path;
+  const std::string resume = m_header.pathProject;
+  bool claimed = false;
+  bool resuming = false;
+  // The pair "<final>.bak" and "<final>.json" when both are free (or a stale one of ours), else the
+  // first such numbered pair ("<final>(1).bak" ...). A pair that an interrupted upload of the same
+  // file left is resumed.
+  for (int n = 0; n <= kMaxPathVariant && !resuming; ++n) {
+    const std::string candidate = NumberedPathVariant(temporary, n);
+    const std::string candidateResume = NumberedPathVariant(resume, n);
+    if (!HoldUploadNames(afc, candidate, candidateResume)) continue;
+    SegmentTable table;
+    const PairState state = InspectPair(candidate, candidateResume, &table);
+    const bool take = state == kResumable || (!claimed && (state == kFree || state == kStale));
+    if (take) {
+      if (claimed) ReleaseUploadNames(afc, m_header.path, m_header.pathProject);
+      m_header.path = candidate;
+      m_header.pathProject = candidateResume;
+      claimed = true;
+      if (state == kResumable) {
+        *resumed = std::move(table);
+        resuming = true;
+      }
+    } else {
+      ReleaseUploadNames(afc, candidate, candidateResume);
+    }
+    // Pairs are taken in order, so none beyond the first free one is left to resume.
+    if (state == kFree) break;
+  }
+  if (!claimed) {
+    HLX_LOG(WARNING) << "upload refused: no free temporary and resume names beside " << m_header.pathSource;
     return false;
   }
-  // The MD5 is compared too: another file of the same size must not inherit this one's segments.
-  if (stored.version != "1" || stored.version != m_header.version || stored.size != m_header.size ||
-      stored.md5 != m_header.md5 || table.empty() || !IsSoundTable(table, stored.size)) {
-    return false;
-  }
-  resumed->segments = std::move(table);
+  m_claimed = true;
   return true;
+}
+
+FilePacketWriter::OpenResult FilePacketWriter::Open(const FileHeader& header) {
+  if (!header.service || header.path.empty() || header.pathProject.empty()) return kOpenFailed;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_claimed || m_finished) return kOpenFailed;  // one upload per writer
+  m_header = header;
+  m_requestedPath = header.pathSource;
+  AFCConnectionRef afc = header.service->AfcConnection();
+  SegmentTable resumed;
+  if (!ClaimPair(&resumed)) return kNoFreeName;
+  if (!resumed.empty()) {
+    m_header.segments = std::move(resumed);
+    HLX_LOG(INFO) << "upload resumed with " << m_header.segments.size() << " segments";
+    if (!WriteResumeFile()) return kOpenFailed;
+  } else {
+    // The record comes first: a temporary file is only ever made beside a record that names it.
+    if (!WriteResumeFile()) return kOpenFailed;
+    AFCFileRef reserve = 0;
+    if (Md().AFCFileRefOpen(afc, m_header.path.c_str(), kAFCFileModeReadWrite, &reserve) != kAFCSuccess) {
+      return kReserveFailed;
+    }
+    const bool sized = Md().AFCFileRefSetFileSize(afc, reserve, static_cast<uint64_t>(header.size)) == kAFCSuccess;
+    if (Md().AFCFileRefClose(afc, reserve) != kAFCSuccess || !sized) return kReserveFailed;
+  }
+  if (Md().AFCFileRefOpen(afc, m_header.path.c_str(), kAFCFileModeReadWrite, &m_file) != kAFCSuccess) {
+    m_file = 0;
+    return kOpenFailed;
+  }
+  // A first choice of the final name; it is chosen again when the upload is placed.
+  m_header.pathSource = MakeUniqueDevicePath(afc, m_requestedPath);
+  if (m_header.pathSource.empty()) {
+    HLX_LOG(WARNING) << "upload refused: every numbered name of " << m_requestedPath << " is taken";
+    return kNoFreeName;
+  }
+  return kReady;
 }
 
 bool FilePacketWriter::WriteResumeFile() {
@@ -341,10 +488,11 @@ bool FilePacketWriter::WriteResumeFile() {
     return false;
   }
   const std::string text = m_header.ResumeJson();
-  // Opening does not truncate: an older, longer resume file must not keep its tail.
-  if (Md().AFCFileRefSetFileSize(afc, m_resumeFile, 0) != kAFCSuccess ||
-      Md().AFCFileRefSeek(afc, m_resumeFile, 0, 0) != kAFCSuccess ||
-      Md().AFCFileRefWrite(afc, m_resumeFile, text.data(), static_cast<uint32_t>(text.size())) != kAFCSuccess) {
+  // Opening does not truncate: an older, longer resume file must not keep its tail. It is cut after the
+  // write, so that rewriting a record in place never leaves it empty in between.
+  if (Md().AFCFileRefSeek(afc, m_resumeFile, 0, 0) != kAFCSuccess ||
+      Md().AFCFileRefWrite(afc, m_resumeFile, text.data(), static_cast<uint32_t>(text.size())) != kAFCSuccess ||
+      Md().AFCFileRefSetFileSize(afc, m_resumeFile, text.size()) != kAFCSuccess) {
     return false;
   }
   // Where each segment's status digit stands, so that a written segment costs a one-byte write
@@ -371,38 +519,6 @@ void FilePacketWriter::RecordWrittenSegment(const std::string& key) {
       Md().AFCFileRefWrite(afc, m_resumeFile, "1", 1) != kAFCSuccess) {
     HLX_LOG(WARNING) << "resume file not updated";
   }
-}
-
-FilePacketWriter::OpenResult FilePacketWriter::Open(const FileHeader& header) {
-  if (!header.service) return kOpenFailed;
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_header = header;
-  AFCConnectionRef afc = header.service->AfcConnection();
-  AfcFileInfo info;
-  const bool fullSize =
-      AfcGetFileInfo(afc, header.path, &info) && info.fileKind == "S_IFREG" && info.sizeBytes == header.size;
-  FileHeader resumed;
-  if (fullSize && ResumeFileMatches(&resumed)) {
-    m_header.segments = std::move(resumed.segments);
-    HLX_LOG(INFO) << "upload resumed with " << m_header.segments.size() << " segments";
-    if (!WriteResumeFile()) return kOpenFailed;
-  } else {
-    if (!fullSize) {
-      AFCFileRef reserve = 0;
-      if (Md().AFCFileRefOpen(afc, header.path.c_str(), kAFCFileModeReadWrite, &reserve) != kAFCSuccess) {
-        return kReserveFailed;
-      }
-      const bool sized = Md().AFCFileRefSetFileSize(afc, reserve, static_cast<uint64_t>(header.size)) == kAFCSuccess;
-      if (Md().AFCFileRefClose(afc, reserve) != kAFCSuccess || !sized) return kReserveFailed;
-    }
-    if (!WriteResumeFile()) return kOpenFailed;
-  }
-  if (Md().AFCFileRefOpen(afc, header.path.c_str(), kAFCFileModeReadWrite, &m_file) != kAFCSuccess) {
-    m_file = 0;
-    return kOpenFailed;
-  }
-  m_header.pathSource = MakeUniqueDevicePath(afc, header.pathSource);
-  return kReady;
 }
 
 FilePacketWriter::WriteResult FilePacketWriter::Write(const SegmentRequest& request, const uint8_t* bytes,
@@ -470,13 +586,32 @@ FilePacketWriter::FinishResult FilePacketWriter::CheckDigest() {
     HLX_LOG(WARNING) << "upload not placed: its MD5 could not be computed";
     return kNotPlaced;
   }
-  std::string expected = m_header.md5;
-  for (char& c : expected) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string expected = Lowered(m_header.md5);
   if (digest != expected) {
     HLX_LOG(WARNING) << "upload refused: its bytes have the MD5 " << digest << ", its header names " << expected;
     return kDigestMismatch;
   }
   return kPlaced;
+}
+
+bool FilePacketWriter::PlaceUpload() {
+  AFCConnectionRef afc = m_header.service->AfcConnection();
+  UploadNames& names = HeldUploadNames();
+  // Under the names lock, so that two uploads of one name placed at once never take the same final
+  // name: a rename replaces what stands at its target, so the target is chosen free right before it.
+  MutexLock lock(names.mutex);
+  if (IsNameTaken(names, afc, m_header.pathSource)) {
+    m_header.pathSource.clear();
+    for (int n = 0; n <= kMaxPathVariant && m_header.pathSource.empty(); ++n) {
+      std::string candidate = NumberedPathVariant(m_requestedPath, n);
+      if (!IsNameTaken(names, afc, candidate)) m_header.pathSource = std::move(candidate);
+    }
+  }
+  if (m_header.pathSource.empty()) {
+    HLX_LOG(WARNING) << "upload not placed: every numbered name of " << m_requestedPath << " is taken";
+    return false;
+  }
+  return Md().AFCRenamePath(afc, m_header.path.c_str(), m_header.pathSource.c_str()) == kAFCSuccess;
 }
 
 FilePacketWriter::FinishResult FilePacketWriter::Finish() {
@@ -494,36 +629,27 @@ FilePacketWriter::FinishResult FilePacketWriter::Finish() {
     (void)Md().AFCFileRefClose(afc, m_resumeFile);
     m_resumeFile = 0;
   }
+  // Only the pair this writer claimed is its own; without one it touched nothing on the device.
+  if (!m_claimed) return kNotPlaced;
   // A complete file whose bytes are not the ones its header names is not the file: it is removed
   // with its resume file rather than put in place.
   FinishResult result = closed && m_header.FirstMissingSegment() == nullptr ? kPlaced : kNotPlaced;
   if (result == kPlaced && !m_header.md5.empty()) result = CheckDigest();
+  if (result == kPlaced && !PlaceUpload()) result = kNotPlaced;
+  // The temporary file goes before its record: an interruption in between leaves a record without its
+  // file, which a later upload of the name takes as a stale pair of its own.
+  if (result != kPlaced) (void)Md().AFCRemovePath(afc, m_header.path.c_str());
   (void)Md().AFCRemovePath(afc, m_header.pathProject.c_str());
-  if (result == kPlaced) {
-    // The final name was chosen at open; when another file took it since, a fresh one is chosen
-    // rather than dropping a complete upload.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      if (Md().AFCRenamePath(afc, m_header.path.c_str(), m_header.pathSource.c_str()) == kAFCSuccess) return kPlaced;
-      m_header.pathSource = MakeUniqueDevicePath(afc, m_header.pathSource);
-    }
-  }
-  (void)Md().AFCRemovePath(afc, m_header.path.c_str());
-  return result == kDigestMismatch ? kDigestMismatch : kNotPlaced;
+  ReleaseUploadNames(afc, m_header.path, m_header.pathProject);
+  m_claimed = false;
+  return result;
 }
 
 std::string MakeUniqueDevicePath(AFCConnectionRef afc, const std::string& path) {
-  AfcFileInfo info;
-  if (!AfcGetFileInfo(afc, path, &info)) return path;
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (slash == std::string::npos || dot == std::string::npos || dot < slash) return path;
-  const std::string stem = path.substr(0, dot);
-  const std::string extension = path.substr(dot);
-  for (int n = 1; n <= 999; ++n) {
-    const std::string candidate = stem + "(" + std::to_string(n) + ")" + extension;
-    if (!AfcGetFileInfo(afc, candidate, &info)) return candidate;
-  }
-  return path;
+  return FirstFreePathVariant(path, [afc](const std::string& candidate) {
+    AfcFileInfo info;
+    return AfcGetFileInfo(afc, candidate, &info);
+  });
 }
 
 }  // namespace hlx

@@ -122,12 +122,15 @@ class FilePacketReader {
   std::condition_variable m_fileReturned;
 };
 
-// An upload into header.path (the temporary file), with header.pathProject as its resume file. When
-// the writer is destroyed, a complete upload is moved to its final path and an incomplete one (or one
-// whose MD5 is not the header's) is removed with its resume file.
+// An upload into a temporary file beside a resume file that records which segments are on the device.
+// The pair is header.path and header.pathProject ("<final>.bak", "<final>.json") when both names are
+// free, else the first free numbered pair ("<final>(1).bak", "<final>(1).json", ...); a file at those
+// names that no upload made is never written, moved or removed. When the writer is finished, a
+// complete upload is moved to a free final path and an incomplete one (or one whose MD5 is not the
+// header's) is removed with its resume file.
 class FilePacketWriter {
  public:
-  enum OpenResult : int { kOpenFailed = 0, kReserveFailed = 2, kReady = 3 };
+  enum OpenResult : int { kOpenFailed = 0, kReserveFailed = 2, kReady = 3, kNoFreeName = 4 };
   enum WriteResult : int { kWritten = 0, kSegmentMismatch = 1, kWriteFailed = 2, kClosed = 3, kSegmentChanged = 4 };
   enum FinishResult : int { kPlaced = 0, kNotPlaced = 1, kDigestMismatch = 2 };
 
@@ -136,8 +139,10 @@ class FilePacketWriter {
   FilePacketWriter(const FilePacketWriter&) = delete;
   FilePacketWriter& operator=(const FilePacketWriter&) = delete;
 
-  // Opens a new upload or resumes one whose temporary file has the full size and whose resume
-  // file names the same version, size and MD5. The final path is made unique on the device.
+  // Opens a new upload, or resumes one that an interruption left: a pair whose temporary file has the
+  // full size and whose resume record names the same version, size and MD5. Without an MD5 nothing
+  // resumes, since a name and a size cannot show that the bytes on the device are this file's.
+  // kNoFreeName when no pair of names, or no final name, is free. Called once per writer.
   [[nodiscard]] OpenResult Open(const FileHeader& header);
   // Writes one whole segment (the request must name a segment of the table with its offset and
   // length, and `length` must be that length) and records it in the resume file. A segment that is
@@ -149,35 +154,50 @@ class FilePacketWriter {
                                   std::optional<FileSegment>* missing);
   // The first segment still missing; false when every segment is written.
   bool NextMissingSegment(FileSegment* segment);
-  // The final device path.
+  // The final device path (after Finish, the one the upload was placed at).
   std::string FinalPath();
   // Closes the file and, when every segment is written and the file's MD5 is the header's (when the
-  // header names one), moves the upload to its final path; otherwise removes the temporary file. The
-  // resume file is removed in every case. kPlaced when the upload is complete and in place,
-  // kDigestMismatch when it was complete but its bytes have another MD5. Called at most once (later
-  // calls give kNotPlaced); the destructor calls it.
+  // header names one), moves the upload to a final path that is free at that moment (the header's
+  // final path or its first free numbered variant); otherwise removes the temporary file. The resume
+  // file is removed in every case. kPlaced when the upload is complete and in place, kDigestMismatch
+  // when it was complete but its bytes have another MD5. Called at most once (later calls give
+  // kNotPlaced); the destructor calls it.
   FinishResult Finish();
 
  private:
-  // Both with m_mutex held. The resume file stays open until the upload finishes.
+  // What stands at a pair of temporary and resume names.
+  enum PairState {
+    kFree,       // neither name exists
+    kResumable,  // an interrupted upload of the same file (same MD5, size and version)
+    kStale,      // an upload's pair that this one cannot resume: overwritten
+    kForeign,    // files that no upload made (or cannot be shown to have made): left alone
+  };
+  // All with m_mutex held. The resume file stays open until the upload finishes.
+  PairState InspectPair(const std::string& temporary, const std::string& resume, SegmentTable* resumed);
+  // Chooses and holds the pair (sets m_header.path and pathProject); *resumed gets the resumed table.
+  bool ClaimPair(SegmentTable* resumed);
   bool WriteResumeFile();
   void RecordWrittenSegment(const std::string& key);
-  bool ResumeFileMatches(FileHeader* resumed);
   // The closed temporary file's MD5 against the header's: kPlaced when they agree, kDigestMismatch
   // when they differ, kNotPlaced when the file could not be read.
   FinishResult CheckDigest();
+  // Renames the temporary file to a final path that no file holds; false when none is free or the
+  // rename failed.
+  bool PlaceUpload();
 
   std::mutex m_mutex;
   // guards: everything below
   FileHeader m_header;
+  std::string m_requestedPath;  // the final path the request named
   AFCFileRef m_file = 0;
   AFCFileRef m_resumeFile = 0;
   std::map<std::string, int64_t> m_statusOffsets;  // segment key -> byte of its status digit
+  bool m_claimed = false;  // m_header.path and pathProject are this upload's own pair
   bool m_finished = false;
 };
 
-// The path itself when free on the device, else the first free "name(n).ext" for n = 1..999 in the
-// same folder (only the file name's own last '.' starts the extension); the path when none is free.
+// The path itself when free on the device, else its first free numbered variant (NumberedPathVariant:
+// "song(1).mp3", "README(1)"); "" when none is free.
 std::string MakeUniqueDevicePath(AFCConnectionRef afc, const std::string& path);
 
 }  // namespace hlx

@@ -3,6 +3,7 @@
 
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <cctype>
 #include <mutex>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "utility/hlx_ipc_channel.h"
 #include "utility/hlx_json.h"
 #include "utility/hlx_log.h"
+#include "utility/hlx_packet.h"
 #include "utility/hlx_paths.h"
 #include "utility/hlx_reply.h"
 #include "utility/hlx_zip_util.h"
@@ -48,6 +50,8 @@ struct FileTransfer {
 namespace {
 
 constexpr int64_t kSegmentBytes = 2 * 1024 * 1024;
+// A segment of the AFC transfer unit with its request framing is received in one reservation.
+static_assert(kAfcTransferBufferBytes + 64 * 1024 <= kMaxReservedBodyBytes);
 constexpr uint16_t kStatusDone = static_cast<uint16_t>(PacketStatus::kDone);
 
 // A progress reply (packet status 2) of a transfer stage or an export item.
@@ -104,14 +108,16 @@ bool EndsWithEpub(const std::string& path) {
 }
 
 // Copies a book bundle as one zip archive at a unique path beside `destination`; *written gets it.
+// The scratch copy is a folder of its own, never one that existed: it is deleted afterwards.
 bool ExportBookBundle(AFCConnectionRef afc, const std::string& devicePath, const std::string& destination,
                       std::string* written) {
   std::string copy =
       MakeUniqueLocalPath(destination.substr(0, destination.size() - DeviceExtension(devicePath).size()));
+  *written = MakeUniqueLocalPath(destination);
+  if (copy.empty() || written->empty()) return false;
   bool ok = AfcDownloadTree(afc, devicePath, copy);
   ZipFileList files;
   ZipUtil::ListFilesRecursive(copy, nullptr, &files);
-  *written = MakeUniqueLocalPath(destination);
   ok = CreateZipFromFolder(files, *written, nullptr) && ok;
   (void)DeleteDirectoryTree(copy);
   return ok;
@@ -197,16 +203,17 @@ int HLXModuleFile::Export(FeatureRequest& request) {
     if (destination.empty() || (destination.back() != '/' && destination.back() != '\\')) destination += '/';
     destination += ReplaceForbiddenNameCharacters(name) + DeviceExtension(devicePath);
 
+    // A copy goes to a name that is free: a PC file or folder of that name is never written into.
     std::string written;
     bool arrived = false;
-    if (info.fileKind == "S_IFREG") {
-      written = MakeUniqueLocalPath(destination);
-      arrived = AfcDownloadFile(afc, devicePath, &written, nullptr);
-    } else if (EndsWithEpub(devicePath)) {
+    if (info.fileKind == "S_IFDIR" && EndsWithEpub(devicePath)) {
       arrived = ExportBookBundle(afc, devicePath, destination, &written);
     } else {
       written = MakeUniqueLocalPath(destination);
-      arrived = AfcDownloadTree(afc, devicePath, written);
+      if (!written.empty()) {
+        arrived = info.fileKind == "S_IFREG" ? AfcDownloadFile(afc, devicePath, &written, nullptr)
+                                             : AfcDownloadTree(afc, devicePath, written);
+      }
     }
     if (!arrived) allArrived = false;
     SendStageReply(request, 2, arrived ? kReplySuccess : kReplyTaskError, 0, nullptr, written.data(), written.size());
@@ -261,8 +268,12 @@ int HLXModuleFile::Download(FeatureRequest& request, FileTransfer& transfer, int
   }
   uint8_t* buffer = ThreadTransferBuffer();
   const int64_t count = buffer != nullptr ? reader->Read(segment, buffer, kAfcTransferBufferBytes) : -1;
-  // A segment past the end of the file, or a failed read.
-  if (count <= 0) return kReplyTaskError;
+  // A segment past the end of the file, or a failed read. Fewer bytes than the file held at stage 1
+  // within the asked range (the file was cut short on the device since) is a failed read too, not a
+  // shorter segment the peer would take as whole.
+  const int64_t held = std::max<int64_t>(0, reader->Header().size - segment.offset);
+  const int64_t expected = std::min<int64_t>({segment.offsetLength, held, kAfcTransferBufferBytes});
+  if (count <= 0 || count < expected) return kReplyTaskError;
   return AnswerStage(request, 2, 1, &text, buffer, static_cast<size_t>(count));
 }
 
@@ -327,7 +338,7 @@ int HLXModuleFile::Upload(FeatureRequest& request, FileTransfer& transfer, int64
   if (!writer) return EndQuietly(request, kReplyTaskError);
   SegmentRequest segment;
   if (!segment.FromJson(info->value)) return kReplyBadData;
-  const std::string& bytes = request.RawData();
+  const std::string_view bytes = request.RawData();
   std::optional<FileSegment> missing;
   switch (writer->Write(segment, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &missing)) {
     case FilePacketWriter::kWritten: break;

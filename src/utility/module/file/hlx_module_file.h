@@ -10,8 +10,11 @@
 //        "media" (0: /Books/) or "dir"}; the service asks for each missing segment (stage 2, data =
 //        {"id","offset_length","offset"}), the peer sends it as a stage 2 request whose "info" names
 //        it and whose data part is the raw bytes; after the last one the service answers stage 3
-//        with the final device path. The upload goes to "<path>.bak" beside a "<path>.json" resume
-//        file, so that after an interruption the same upload asks only for what is missing. The
+//        with the final device path (the named one, or "name(n).ext" / "name(n)" when that is
+//        taken). The upload goes to "<path>.bak" beside a "<path>.json" resume file (the first free
+//        "<path>(n).bak" and "<path>(n).json" when a file that no upload made holds either name), so
+//        that after an interruption the same upload (the same MD5: without one nothing resumes)
+//        asks only for what is missing. The
 //        header's segments cover the file exactly and its "md5" is empty (no check) or 32
 //        hexadecimal digits, else stage 1 fails with 8 before anything is written; a finished file
 //        whose MD5 is another is removed, not placed (8). A segment sent again after it was written

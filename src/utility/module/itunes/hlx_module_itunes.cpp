@@ -335,6 +335,7 @@ class BackupLister {
  public:
   explicit BackupLister(const FeatureRequest& request) : m_request(request), m_found(rapidjson::kArrayType) {}
 
+  // The folder itself, and unless it is a finished backup, each of its sub-folders.
   void Scan(const std::string& folder) {
     if (ReadSummary(folder)) return;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
@@ -379,7 +380,9 @@ class BackupLister {
   // A folder with a readable Info.plist is a backup when the device finished it. One that the
   // device did not finish (a backup killed mid-way, or one still running) is listed as incomplete
   // when its Info.plist names the device, as the one a backup writes first does; it is never
-  // removed here: it may be a folder this service did not make.
+  // removed here: it may be a folder this service did not make. True only for a finished backup:
+  // a folder that is none is no backup, so the scan searches its sub-folders, where a finished
+  // backup may lie.
   bool ReadSummary(const std::string& folder) {
     if (!IsFile(folder + "Info.plist")) return false;
     const bool finished = IsFinished(folder);
@@ -387,7 +390,7 @@ class BackupLister {
     const bool namesDevice =
         read && (read->Find("Target Identifier") != nullptr || read->Find("Unique Identifier") != nullptr);
     if (!finished && !namesDevice) return false;
-    if (!m_seen.insert(folder).second || !read) return true;
+    if (!m_seen.insert(folder).second || !read) return finished;
     const CIOSDictionary& info = *read;
     auto& allocator = m_found.GetAllocator();
     rapidjson::Value summary(rapidjson::kObjectType);
@@ -411,7 +414,7 @@ class BackupLister {
     summary.AddMember("IsIncomplete", !finished, allocator);
     SendJsonDataReply(m_request, summary, 0);
     m_found.PushBack(summary, allocator);
-    return true;
+    return finished;
   }
 
   const FeatureRequest& m_request;

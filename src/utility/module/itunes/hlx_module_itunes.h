@@ -6,7 +6,8 @@
 //         backup) onto the device; progress and final reply as for 1600;
 //   1602  list the backups found in or one level below each folder of "paths" ("" the standard
 //         folder): each summary at stage 0, then each again with its "Size" at stage 1; a backup
-//         that the device did not finish (killed mid-way) is listed with "IsIncomplete" true;
+//         that the device did not finish (killed mid-way) is listed with "IsIncomplete" true, and
+//         the sub-folders of such a folder are searched as those of any folder that is no backup;
 //   1603  0 when the device's Find My is associated, else 1;
 //   1604  0 when the device encrypts its backups ("WillEncrypt"), else 1;
 //   1605  change the backup password through the backup tool; then as 1604;

@@ -321,6 +321,19 @@ int TransferBook(AFCConnectionRef afc, const std::string& source, bool remote, c
   return kReplyBookUploadFailed;
 }
 
+// Removes the book at `path` by its kind: a PDF is one file, an EPUB an unpacked folder. A book of
+// another kind leaves its file for the list entry alone to go, unless `anyKind`, when a file of
+// that name goes too. True when nothing of the book is left to remove.
+bool RemoveBookFiles(AFCConnectionRef afc, const std::string& path, const std::string& fileName, bool anyKind) {
+  std::string extension = fileName.find('.') == std::string::npos ? "" : fileName.substr(fileName.rfind('.') + 1);
+  for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (extension == "PDF") return AfcRemovePath(afc, path);
+  if (extension == "EPUB") return AfcRemoveTree(afc, path, true, false);
+  if (!anyKind) return true;
+  AfcFileInfo info;
+  return AfcGetFileInfo(afc, path, &info) && info.fileKind == "S_IFREG" && AfcRemovePath(afc, path);
+}
+
 }  // namespace
 
 int ListBooksAndRingtones(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc) {
@@ -451,19 +464,18 @@ int DeleteBook(MediaCopies* copies, const AfcOpener& openAfc, const rapidjson::V
         fileName != text) {
       continue;
     }
-    std::string extension = fileName.find('.') == std::string::npos ? "" : fileName.substr(fileName.rfind('.') + 1);
-    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    bool removed = true;
-    if (extension == "PDF") removed = AfcRemovePath(afc, path);
-    if (extension == "EPUB") removed = AfcRemoveTree(afc, path, true, false);
     // The list changes only with the book: a failed removal keeps both as they were, and says so.
-    if (!removed) return kReplyBookNotRemoved;
+    if (!RemoveBookFiles(afc, path, fileName, false)) return kReplyBookNotRemoved;
     Md().CFArrayRemoveValueAtIndex(list.books, i);
     if (!WriteBookList(list, local)) return kReplyBookListUnwritable;
     (void)AfcUploadFile(afc, local, purchased ? kPurchasesDevicePath : kBooksListDevicePath);
     return 0;
   }
-  return 0;
+  // No list names it, yet the listing shows such a book when the device's media database does: it is
+  // removed where it lives. A path with nothing there is a book already gone.
+  AfcFileInfo info;
+  if (!AfcGetFileInfo(afc, path, &info) || info.fileKind.empty()) return 0;
+  return RemoveBookFiles(afc, path, fileName, true) ? 0 : kReplyBookNotRemoved;
 }
 
 }  // namespace hlx

@@ -11,14 +11,6 @@
 
 namespace hlx {
 
-// Codes of the book requests.
-constexpr int kReplyBookListUnreadable = 32;
-constexpr int kReplyBookListUnwritable = 33;
-constexpr int kReplyBookUploadFailed = 34;
-constexpr int kReplyBookPathRefused = 37;
-constexpr int kReplyBookNotRemoved = 38;  // 1013: the device kept the book's file or folder
-constexpr int kReplyBookUnpackFailed = 39;
-
 int ListBooksAndRingtones(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc);
 // `data` is the request object of the data part.
 // The request object is checked before the device is touched (8 when it cannot be used).

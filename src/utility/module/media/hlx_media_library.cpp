@@ -33,8 +33,6 @@
 namespace hlx {
 namespace {
 
-constexpr int kReplyNoLibraryCopy = 18;
-
 constexpr char kMediaLibraryItems[] =
     "select media_kind,i.item_pid, file_size, year,date_modified,comment,description_long,copyright,title,"
     "total_time_ms, i.media_type, a.album,a.album_pid, ia.item_artist,ia.item_artist_pid, g.genre,g.genre_id, "
@@ -614,7 +612,7 @@ int ListMediaLibrary(const FeatureRequest& request, MediaCopies* copies, AFCConn
 
 int ListPlaylistItems(const FeatureRequest& request, MediaCopies* copies, AFCConnectionRef afc, int64_t containerId,
                       const CancelTest& cancelled) {
-  if (afc != nullptr && CopyLibrary(copies, afc, true) == Copied::kNone) return kReplyNoLibraryCopy;
+  if (afc != nullptr && CopyLibrary(copies, afc, true) == Copied::kNone) return kReplyDatabaseNotCopied;
   const std::string missing = PlaylistCountInfo(containerId, -1, false);
   std::shared_lock<std::shared_mutex> reading(copies->filesLock);
   // The copy made last (by this request or an earlier one); with none there is nothing to open.

@@ -9,8 +9,8 @@
 //   1012  import a book, 1013 delete a book: the request object in the data part
 //   1003 to 1009 as requests: 0
 // Replies: the frame's 21, 7 and 8; 12 no file service, 18 no library copy for a refresh, 19 a
-// copy does not open, 20 a statement does not prepare; 32, 33, 34, 37 and 39 for books
-// (hlx_media_books.h).
+// copy does not open, 20 a statement does not prepare; 32, 33, 34, 37, 38 and 39 for books
+// (hlx_reply_code.h).
 //
 // Threads: any worker; several requests may run for one device at once (hlx_media_copies.h says
 // how its copies are locked).

@@ -5,7 +5,7 @@
 //         is read before anything is reported)
 //   1201  add a note {"id", "title"?, "content"?}: one reply of the note as the device keeps it
 // Replies: the frame's 21, 7 and 8 (hlx_feature_module.h); 8 a data part that is not the JSON the
-// request needs, 13 no service, 24 the connection was lost, 32 the device refused or cancelled,
+// request needs, 13 no service, 24 the connection was lost, 35 the device refused or cancelled,
 // 30 (1201) no id for the note.
 //
 // Threads: any worker; no state of its own.

@@ -4,7 +4,6 @@
 #include <rapidjson/document.h>
 
 #include <cstdio>
-#include <mutex>
 #include <set>
 
 #include "utility/hlx_afc.h"
@@ -110,7 +109,8 @@ int HLXModulePhoto::RunList(const FeatureRequest& request, ListKind kind) {
   std::shared_ptr<HLXDeviceService> afc = OpenDeviceService(device->Device(), &error, kAfcService, nullptr, true);
   if (!afc) return kReplyAfcNotOpened;
 
-  std::lock_guard<std::mutex> lock(m_mutex);
+  const std::shared_ptr<Mutex> listMutex = ListMutexOf(device->Udid());
+  MutexLock lock(*listMutex);
   std::string path = device->PhotoDatabasePath();
   if ((path.empty() || refresh != 0) && !CopyPhotoDatabase(afc->AfcConnection(), *device, &path)) {
     return kReplyDatabaseNotCopied;
@@ -123,26 +123,43 @@ int HLXModulePhoto::RunList(const FeatureRequest& request, ListKind kind) {
   return WalkQueries(kind, device->Properties().productVersion, context);
 }
 
+std::shared_ptr<Mutex> HLXModulePhoto::ListMutexOf(const std::string& udid) {
+  MutexLock lock(m_listMutexesMutex);
+  std::shared_ptr<Mutex>& mutex = m_listMutexes[udid];
+  if (!mutex) mutex = std::make_shared<Mutex>();
+  return mutex;
+}
+
+PhotoQueryFunction HLXModulePhoto::RememberedQuery(ListKind kind, const std::string& version) {
+  MutexLock lock(m_rememberedMutex);
+  const auto known = m_rememberedQueries[kind].find(version);
+  return known != m_rememberedQueries[kind].end() ? known->second : nullptr;
+}
+
+void HLXModulePhoto::RememberQuery(ListKind kind, const std::string& version, PhotoQueryFunction query) {
+  MutexLock lock(m_rememberedMutex);
+  m_rememberedQueries[kind][version] = query;
+}
+
 int HLXModulePhoto::WalkQueries(ListKind kind, const std::string& version, const PhotoRequestContext& context) {
-  std::map<std::string, PhotoQueryFunction>& remembered = m_rememberedQueries[kind];
-  const auto known = remembered.find(version);
-  if (known != remembered.end()) {
-    const int result = known->second(context);
-    return kind == kPhotoList && result != kReplyCancelled ? kReplySuccess : result;
-  }
+  if (const PhotoQueryFunction known = RememberedQuery(kind, version)) return known(context);
   // Several majors share one function: a function that failed once is not run again in this walk.
+  // When every family fails, the listing fails with the code of the first one tried, the family of
+  // the device's own version: an empty answer would show a phone without photos.
   std::set<PhotoQueryFunction> tried;
+  int firstFailure = kReplySuccess;
   for (int major : OrderMajorVersionsFor(version.c_str())) {
     const auto entry = m_queryTables[kind].find(major);
     if (entry == m_queryTables[kind].end() || !tried.insert(entry->second).second) continue;
     const int result = entry->second(context);
     if (result == kReplyCancelled) return result;
     if (result == kReplySuccess) {
-      remembered[version] = entry->second;
-      break;
+      RememberQuery(kind, version, entry->second);
+      return kReplySuccess;
     }
+    if (firstFailure == kReplySuccess) firstFailure = result;
   }
-  return kReplySuccess;
+  return firstFailure;
 }
 
 }  // namespace hlx

@@ -11,17 +11,22 @@
 //        name is 1). It only looks; nothing is deleted.
 // Replies: the frame's 21, 7 and 8 (hlx_feature_module.h); 12 no AFC service, 18 the database could
 // not be copied (or has no join table), 19, 20, 21 as hlx_photo_queries.h says; 8 a data part that is
-// not a JSON object (403, 404). 400 ends with 0 once the database copy is there.
+// not a JSON object (403, 404). A list whose every family failed (a statement that does not prepare,
+// an SQL error or a bound of hlx_sqlite.h halfway) ends with the code of the first family tried.
 //
-// Threads: any worker. Requests 400 to 402 run one at a time, under the module mutex, which guards
-// the remembered functions and the devices' database paths; 403 and 404 take no lock.
+// Threads: any worker. Requests 400 to 402 of one device run one at a time, under that device's
+// list mutex, which guards its database copy and path; lists of other devices run meanwhile, so a
+// device whose lists run to their time bound holds back none of theirs. The remembered functions
+// have a mutex of their own, held only to look one up or store it. 403 and 404 take no lock.
 #pragma once
 
 #include <array>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "utility/hlx_feature_module.h"
+#include "utility/hlx_lock_order.h"
 #include "utility/module/photo/hlx_photo_queries.h"
 
 namespace hlx {
@@ -38,11 +43,21 @@ class HLXModulePhoto : public HLXFeatureModule {
 
   int RunList(const FeatureRequest& request, ListKind kind);
   int WalkQueries(ListKind kind, const std::string& version, const PhotoRequestContext& context);
+  // The list mutex of the device with this UDID, made on first use and kept while the service runs.
+  std::shared_ptr<Mutex> ListMutexOf(const std::string& udid);
+  // The function remembered for the version, or null; and storing one.
+  PhotoQueryFunction RememberedQuery(ListKind kind, const std::string& version);
+  void RememberQuery(ListKind kind, const std::string& version, PhotoQueryFunction query);
 
   // Filled by the constructor, then only read.
   std::array<std::map<int, PhotoQueryFunction>, kListKinds> m_queryTables;
-  // guards (m_mutex of HLXModule): m_rememberedQueries
-  std::array<std::map<std::string, PhotoQueryFunction>, kListKinds> m_rememberedQueries;
+  Mutex m_rememberedMutex;  // taken alone, under a device's list mutex
+  // guards: m_rememberedQueries
+  std::array<std::map<std::string, PhotoQueryFunction>, kListKinds> m_rememberedQueries
+      HLX_GUARDED_BY(m_rememberedMutex);
+  Mutex m_listMutexesMutex;  // taken alone
+  // guards: m_listMutexes
+  std::map<std::string, std::shared_ptr<Mutex>> m_listMutexes HLX_GUARDED_BY(m_listMutexesMutex);
 };
 
 }  // namespace hlx

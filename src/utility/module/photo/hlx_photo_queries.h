@@ -11,7 +11,7 @@
 // Each function returns 0, or 19 (the copy does not open), 20 (a statement does not prepare),
 // 18 (no join table), 21 (album contents: no asset column, or an album type above 6) or 6 (cancelled).
 //
-// Threads: any worker, under the photo module's mutex (the module runs one list at a time); a photo
+// Threads: any worker, under the device's photo list mutex (one list of a device at a time); a photo
 // listing writes and compresses its batches on two helper threads of its own while it reads the rows.
 #pragma once
 

@@ -16,7 +16,7 @@
 namespace hlx {
 namespace {
 
-constexpr int32_t kReplyTypeRawData = 1;
+constexpr int32_t kRawDataRecordType = 1;
 // JPEG quality of the thumbnails sent: small enough to stream a whole album, with no loss that shows
 // at the 150 x 150 pixels the desktop draws them at.
 constexpr int kThumbnailJpegQuality = 75;
@@ -40,7 +40,7 @@ std::string RelativeThumbnailName(const std::string& path) {
 void SendPicture(const FeatureRequest& request, const std::string& id, const std::string& path,
                  const std::string& bytes) {
   const std::string info = ThumbnailInfoJson(id, path);
-  request.SendReplyRecord(request.Command(), static_cast<uint16_t>(PacketStatus::kInProgress), 0, 0, kReplyTypeRawData,
+  request.SendReplyRecord(request.Command(), static_cast<uint16_t>(PacketStatus::kInProgress), 0, 0, kRawDataRecordType,
                           &info, bytes.data(), bytes.size());
 }
 

@@ -101,7 +101,10 @@ int HLXModuleTestProbe::HandleRequest(const IPCPacket1& request) {
 
   DeviceTaskMap& tasks = GetServiceTaskMap();
   const int64_t taskId = static_cast<int64_t>(request.id);
-  if (!tasks.Register(taskId)) return 0;  // cancelled before it could start
+  if (!tasks.Register(taskId)) {  // cancelled while it waited for a worker: answered like a cancelled run
+    SendReply(request, "", static_cast<int32_t>(kReplyCancelled), nullptr);
+    return 0;
+  }
   ReplyRecord started;
   started.stage = 1;
   started.uuid = "";

@@ -2,6 +2,7 @@
 // environment variable HLX_TEST_MODULES is set. It is no feature of the service.
 //   9000  a long task on the service-wide task map: an intermediate reply (stage 1) when it starts,
 //         then it waits until cancelled (final code 6) or for {"ms": N} milliseconds (final code 0);
+//         cancelled while it waits for a worker, it answers 6 at once, without the stage-1 reply;
 //         with {"churn": 1} it allocates and frees small blocks and writes log lines all the while
 //         instead of sleeping.
 //   9001  a final reply with {"size": N} bytes of data (pattern bytes), {"type": T} as the data type;
