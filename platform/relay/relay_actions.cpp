@@ -151,6 +151,19 @@ std::wstring JsonStringText(const std::string& json) {
     return vnl::WideFromUtf8(std::string(document.GetString(), document.GetStringLength()));
 }
 
+void ActionsService::KeepNames(const std::string& device, const std::vector<WideStringPair>& rows) {
+    std::map<std::wstring, std::wstring>& names = m_names[device];
+    names.clear();
+    for (const WideStringPair& row : rows) names[row.first] = row.second;
+}
+
+std::wstring ActionsService::NameOf(const std::string& device, const std::wstring& key) const {
+    auto byDevice = m_names.find(device);
+    if (byDevice == m_names.end()) return key;
+    auto name = byDevice->second.find(key);
+    return name == byDevice->second.end() || name->second.empty() ? key : name->second;
+}
+
 void ActionsService::Relist(const char* name, std::int64_t code, const std::string& device) {
     std::wstring wide = vnl::WideFromUtf8(device);
     CommandMessage message{};

@@ -41,6 +41,7 @@
 #include "relay_feature.h"
 #include "relay_lists.h"
 #include "relay_wire.h"
+#include "wide_pair.h"
 
 namespace relay {
 
@@ -92,6 +93,10 @@ public:
     // A fresh listing of the feature `name` (its list request `code`) for `device`, as the host asks for it.
     void Relist(const char* name, std::int64_t code, const std::string& device);
     const ListsService& Lists() const { return m_lists; }
+    // The names a person knows the listed records of `device` by, as (key, name); the latest listing's.
+    void KeepNames(const std::string& device, const std::vector<WideStringPair>& rows);
+    // The name of record `key` of `device`; the key itself when none was kept.
+    std::wstring NameOf(const std::string& device, const std::wstring& key) const;
 
 private:
     void StartNext();
@@ -102,6 +107,7 @@ private:
     std::deque<ActionStep> m_queue;
     std::uint64_t m_running = 0;  // request id of the step at the queue's front; 0: none
     StepResult m_result;
+    std::map<std::string, std::map<std::wstring, std::wstring>> m_names;  // by device, then key
 };
 
 // Each feature's actions; false when `message.code` is not one of them.

@@ -69,22 +69,24 @@ std::wstring IconApp(const std::string& info) {
     return view.Parse(info) && view.GetString("bundle_id", app) ? vnl::WideFromUtf8(app) : std::wstring();
 }
 
-// Each app the service reported, as done or refused; the apps it never reported share the request's end.
-ActionOutcome UninstallOutcome(const StepResult& result, const std::vector<std::wstring>& asked) {
+// Each app the service reported, as done or refused, by its name; the apps it never reported share the
+// request's end.
+ActionOutcome UninstallOutcome(const ActionsService& service, const std::string& device, const StepResult& result,
+                               const std::vector<std::wstring>& asked) {
     ActionOutcome outcome;
     std::set<std::wstring> reported;
     for (const auto& item : result.items) {
         const std::wstring app = JsonStringText(item.first);
         reported.insert(app);
         if (item.second) {
-            outcome.done.push_back(app);
+            outcome.done.push_back(service.NameOf(device, app));
         } else {
-            outcome.failed.emplace_back(app, L"the device refused");
+            outcome.failed.emplace_back(service.NameOf(device, app), L"the device refused");
         }
     }
     const std::wstring why = result.code == 0 ? L"the device did not answer for it" : FailureText(result.code);
     for (const std::wstring& app : asked) {
-        if (reported.count(app) == 0) outcome.failed.emplace_back(app, why);
+        if (reported.count(app) == 0) outcome.failed.emplace_back(service.NameOf(device, app), why);
     }
     return outcome;
 }
@@ -129,7 +131,9 @@ bool HandleAppAction(ActionsService& service, CommandMessage& message) {
     step.itemReplies = true;
     step.done = [&service, device, asked = *apps](const StepResult& result) {
         service.Answer(ZERITH_COMMAND_DO_APP, device, sdk::apps::kRelayUninstalled,
-                       OutcomeBatch(OutcomeText(UninstallOutcome(result, asked), L"Uninstalled", L"uninstall")), 0,
+                       OutcomeBatch(OutcomeText(UninstallOutcome(service, device, result, asked), L"Uninstalled",
+                                                L"uninstall")),
+                       0,
                        &ReleaseTextBatch);
         service.Relist(ZERITH_COMMAND_DO_APP, sdk::apps::kRelayLoad, device);
     };

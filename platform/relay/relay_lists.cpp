@@ -211,7 +211,7 @@ bool ListsService::OnReply(const Packet& packet, const ReplyFrame& frame, const 
         if (batch != nullptr && key >= 0) {  // a route with a key field lists TextItem rows
             for (const auto& item : static_cast<const ItemBatch<TextItem>*>(batch)->items) {
                 if (item != nullptr && static_cast<size_t>(key) < item->fields.size()) {
-                    listing.keys.push_back(item->fields[static_cast<size_t>(key)]);
+                    listing.keys.emplace_back(item->fields[static_cast<size_t>(key)], item->fields[0]);
                 }
             }
         }

@@ -26,6 +26,7 @@
 #include "note_codes.h"
 #include "relay_feature.h"
 #include "relay_wire.h"
+#include "wide_pair.h"
 
 // After windows.h (through command_message.h): the reader undoes its GetObject macro while it is read.
 #include <rapidjson/document.h>
@@ -67,7 +68,8 @@ struct ListRoute {
     // The count answer carries the count the service reports ({"Count": n}: each record once, negative
     // while an online account holds the records) instead of the rows listed.
     bool serviceCount = false;
-    // The TextItem field whose texts are announced when the listing has ended (OnListed); -1: none.
+    // The TextItem field whose texts are announced, each with its row's first, when the listing has ended
+    // (OnListed); -1: none.
     int keyField = -1;
 };
 
@@ -155,9 +157,9 @@ public:
     void OnServiceGone() override;
     // The count that the last finished listing of `device` answered under `countCode`; none before one.
     std::optional<std::int64_t> Counted(const std::string& device, std::int64_t countCode) const;
-    // Called when a listing whose route names a key field has ended well, with the keys of its rows.
+    // Called when a listing whose route names a key field has ended well, with its rows' (key, first field).
     using ListedKeys = std::function<void(const ListRoute& route, const std::string& device,
-                                          const std::vector<std::wstring>& keys)>;
+                                          const std::vector<WideStringPair>& rows)>;
     void OnListed(ListedKeys listed) { m_listed = std::move(listed); }
 
 private:
@@ -168,7 +170,7 @@ private:
         std::int64_t rows = 0;
         std::int64_t sequence = 0;  // every batch of one listing shares it; a later listing's is greater
         std::optional<std::int64_t> reported = std::nullopt;  // the service's count, when it sent one
-        std::vector<std::wstring> keys = {};                  // the rows' keys, when the route names a field
+        std::vector<WideStringPair> keys = {};                // the rows' (key, first field), when the route names one
     };
     void Answer(const Listing& listing, std::int64_t code, void* batch, std::int64_t result, std::int64_t count);
     void Finish(const Listing& listing, std::int64_t serviceCode);

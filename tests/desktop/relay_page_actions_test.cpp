@@ -113,15 +113,16 @@ TEST(RelayPageActions, UninstallSendsOneRequestAndTellsEachAppsOutcome) {
         std::int64_t endCode;
         const wchar_t* outcome;
     } cases[] = {
-        {"both done", {{7, "\"com.a\""}, {7, "\"com.b\""}}, 0, L"Uninstalled com.a, com.b."},
+        {"both done", {{7, "\"com.a\""}, {7, "\"com.b\""}}, 0, L"Uninstalled Alpha, com.b."},
         {"the second refused", {{2, "\"com.a\""}, {7, "\"com.a\""}, {6, "\"com.b\""}}, 0,
-         L"Uninstalled com.a. Could not uninstall com.b: the device refused."},
+         L"Uninstalled Alpha. Could not uninstall com.b: the device refused."},
         {"the installation service never opened", {}, 14,
-         L"Could not uninstall com.a: the device's installation service did not open. Could not uninstall com.b: "
+         L"Could not uninstall Alpha: the device's installation service did not open. Could not uninstall com.b: "
          L"the device's installation service did not open."},
     };
     for (const Case& c : cases) {
         Relay relay;
+        relay.actions.KeepNames("udid-1", {{L"com.a", L"Alpha"}, {L"com.c", L"Gamma"}});  // com.b: no name kept
         ASSERT_TRUE(relay.Request(ZERITH_COMMAND_DO_APP, sdk::apps::kRelayUninstall, {L"com.a", L"com.b"}));
         ASSERT_EQ(relay.link.requests.size(), 1u) << c.what;
         EXPECT_EQ(relay.link.requests[0].code, 505u);
@@ -264,12 +265,12 @@ TEST(RelayPageActions, MessagesAreExportedAfreshWithEveryMessageOfEachConversati
 
 TEST(RelayPageActions, AnAppsListingIsFollowedByTheListedAppsIcons) {
     Relay relay;
-    std::vector<std::wstring> announced;
+    std::vector<WideStringPair> announced;
     relay.lists.OnListed([&](const relay::ListRoute& route, const std::string& device,
-                             const std::vector<std::wstring>& keys) {
+                             const std::vector<WideStringPair>& rows) {
         EXPECT_EQ(route.listCode, sdk::apps::kRelayLoaded);
         EXPECT_EQ(device, "udid-1");
-        announced = keys;
+        announced = rows;
     });
     ASSERT_TRUE(relay.Load(ZERITH_COMMAND_DO_APP, sdk::apps::kRelayLoad));
     Packet packet;
@@ -278,11 +279,11 @@ TEST(RelayPageActions, AnAppsListingIsFollowedByTheListedAppsIcons) {
     ASSERT_TRUE(relay.lists.OnReply(packet, ReplyFrame(), R"({"com.a":{"CFBundleName":"A"},"com.b":{}})"));
     EXPECT_TRUE(announced.empty()) << "announced once the listing has ended";
     relay.Reply(1, 0);
-    EXPECT_EQ(announced, (std::vector<std::wstring>{L"com.a", L"com.b"}));
+    EXPECT_EQ(announced, (std::vector<WideStringPair>{{L"com.a", L"A"}, {L"com.b", L"com.b"}}));
 
     // The icons: one reply each, named by its info, its PNG bytes kept whole (bytes above 0x7F too).
     relay.link.Clear();
-    relay::FetchAppIcons(relay.actions, "udid-1", announced);
+    relay::FetchAppIcons(relay.actions, "udid-1", {L"com.a", L"com.b"});
     ASSERT_EQ(relay.link.requests.back().code, 502u);
     EXPECT_EQ(relay.link.requests.back().data, R"(["com.a","com.b"])");
     const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + "\xff\x00\x7f";

@@ -116,7 +116,8 @@ class PageActionsScenario(relay_service_scenario.RelayHarness):
         self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Uninstall")[0], 0)
         self.answer_question("Do you really want to uninstall the checked app(s)?", "actions-apps-question.png")
         gone = listed[1:3]
-        self.outcome(f"Uninstalled {gone[0]}, {gone[1]}.", "the uninstall's outcome")
+        names = [r.split("\t")[0] for r in rows[1:3]]
+        self.outcome(f"Uninstalled {names[0]}, {names[1]}.", "the uninstall's outcome")
         wait_until(lambda: sorted(user_apps()) == sorted(set(apps) - set(gone)) or None,
                    what="the two apps gone from the device")
         rows = self.wait_cells("SysListView32", lambda r: len(r) == 2, "the two apps left listed")
