@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the desktop tree (Trevane and its modules, 32-bit Windows) and starts Trevane under Wine: on a
-# virtual display when there is none, else on $DISPLAY. It waits until the main window is up and has joined
-# the relay module, takes a screenshot, prints its path, closes Trevane and stops Wine; with --keep-open it
+# Builds the desktop tree (Trevane and its modules) for 32-bit Windows, or for 64-bit Windows on a machine
+# that cannot execute 32-bit programs (it says which), and starts Trevane under Wine: on a virtual display
+# when there is none, else on $DISPLAY. It waits until the main window is up and has joined the relay
+# module, takes a screenshot (screenshots/trevane-desktop.png in the build folder; with --service, the main
+# job's screenshots/trevane-run.png), prints its path, closes Trevane and stops Wine; with --keep-open it
 # leaves Trevane open for use until its window is closed or Ctrl-C is pressed.
 # With --service <native build folder> (where Harlix and the simulated device library are built) the relay
 # module starts Harlix, one simulated iPhone that carries every kind of data (250 contacts among them) is
@@ -35,8 +37,12 @@ wait_for() {
 }
 
 . "$root/scripts/desktop-target.sh"
-[ "$TRV_TARGET_ARCH" = i686 ] || say "this machine cannot execute 32-bit programs: building for 64-bit Windows instead"
-say "building the desktop host for $TRV_TARGET_ARCH Windows (the first build takes a few minutes)"
+if [ "$TRV_TARGET_ARCH" = i686 ]; then
+  say "building the desktop host for 32-bit Windows (the first build takes a few minutes)"
+else
+  say "building the desktop host for 64-bit Windows, as this machine cannot execute 32-bit programs" \
+    "(the first build takes a few minutes)"
+fi
 cmake -S "$root/gui" -B "$desktop" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TRV_TOOLCHAIN" \
   -DCMAKE_BUILD_TYPE=Release -DTRV_WINEPREFIX="$prefix" >/dev/null
 cmake --build "$desktop" --target trevane_app winprobe >/dev/null
@@ -116,7 +122,9 @@ if [ -n "$udid" ]; then
   wait_for "the contacts page to list 250 rows" 600 0.2 list_rows
 fi
 
-shot="$build/screenshots/trevane-run.png"
+# The main job's screenshot (with the service) is not overwritten by a run of the desktop alone.
+shot="$build/screenshots/trevane-desktop.png"
+[ -n "$udid" ] && shot="$build/screenshots/trevane-run.png"
 mkdir -p "$(dirname "$shot")"
 import -window root "$shot"
 echo "$shot"

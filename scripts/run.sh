@@ -36,7 +36,7 @@ step "starting Harlix beside the loopback peer with one simulated iPhone ($*)"
 python3 tools/hlx_peer.py serve --harlix build/src/Harlix \
   --devices "build/programfiles/Common Files/Apple/Mobile Device Support" "$@"
 
-step "building the desktop host Trevane for 32-bit Windows in build-gui/, then starting it under Wine"
+step "building the desktop host Trevane in build-gui/, then starting it under Wine"
 step "with a simulated iPhone that carries every kind of data; the first build and Wine's first start take a few minutes"
 bash scripts/run-desktop.sh build-gui --service build ${desktop_options[@]+"${desktop_options[@]}"}
 step "done"

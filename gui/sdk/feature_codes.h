@@ -23,8 +23,12 @@
 
 // One listed record as a run of texts (a note's title, content and time; a bookmark's name and address;
 // a song's title, artist and album ...). The receiving page decides which field it shows where.
+// `details` holds the records under this one, each as its own run of texts (a conversation's messages,
+// in order). An item without fields carries more details of the item before it in the same listing: a
+// long conversation's messages come in several batches after the conversation's own row.
 struct TextItem {
     std::vector<std::wstring> fields;
+    std::vector<std::vector<std::wstring>> details;
 };
 
 namespace sdk {

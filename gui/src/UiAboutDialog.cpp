@@ -32,7 +32,6 @@ UiAboutDialog::UiAboutDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* clos
 
 LRESULT UiAboutDialog::OnInitDialog(HWND focus, LPARAM init) {
     UiAlertDialog::OnInitDialog(focus, init);
-    SetWindowTextW(m_hWnd, (m_productLine + L"\n" + m_versionLine).c_str());
     // The link sits in the gap between the information line and the rights line.
     wtl::WindowDC windowDc(m_hWnd);
     wtl::SelectGuard font(windowDc.get(), m_versionFont.get());

@@ -26,8 +26,6 @@ public:
     END_MSG_MAP()
 
     void Paint() override;
-    const std::wstring& VersionLine() const { return m_versionLine; }
-    const std::wstring& InformationLine() const { return m_informationLine; }
 
 private:
     LRESULT OnInitDialog(HWND focus, LPARAM init);

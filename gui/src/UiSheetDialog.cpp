@@ -6,6 +6,8 @@
 
 #include <vornel/VNLUtilityApp.h>
 
+#include "link_runs.h"
+
 UiSheetDialog::UiSheetDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover)
     : UiDialog(closeNormal, closeHover),
       m_linkFont(VNLUtilityApp::GetFont(16, false, L"Arial")),
@@ -64,9 +66,43 @@ void UiSheetDialog::SetText(const std::wstring& text) {
     // non-empty one is what every link control parses.
     m_text = text;
     if (m_hWnd != nullptr) {
-        MakeLink(L"<A HREF=\"notice\">" + text + L"</A>");
+        WrapToWidth();
         InvalidateRect(m_hWnd, nullptr, TRUE);
     }
+}
+
+SIZE UiSheetDialog::OneLineSize() {
+    wtl::WindowDC windowDc(m_hWnd);
+    wtl::SelectGuard font(windowDc.get(), m_linkFont.get());
+    SIZE text = {};
+    GetTextExtentPoint32W(windowDc.get(), m_text.c_str(), static_cast<int>(m_text.size()), &text);
+    return text;
+}
+
+void UiSheetDialog::WrapToWidth() {
+    // The link control's own wrapping cuts words apart: a text wider than the line is broken here, at
+    // blanks, a little narrower than the line (the control keeps margins of its own), and the sheet grows
+    // to hold its lines.
+    constexpr int kWrapSlackPixels = 8;
+    const RECT line = trv::SheetLinkRect(m_width, kSheetHeight, m_sheetClose.Width());
+    std::wstring wrapped;
+    int lineHeight = 0;
+    {
+        wtl::WindowDC windowDc(m_hWnd);
+        wtl::SelectGuard font(windowDc.get(), m_linkFont.get());
+        const auto measure = [dc = windowDc.get()](const std::wstring& run) {
+            SIZE extent = {};
+            GetTextExtentPoint32W(dc, run.c_str(), static_cast<int>(run.size()), &extent);
+            return static_cast<int32_t>(extent.cx);
+        };
+        wrapped = trv::WrapAtBlanks(m_text, std::max(1L, line.right - line.left - kWrapSlackPixels), measure);
+        TEXTMETRICW metrics = {};
+        GetTextMetricsW(windowDc.get(), &metrics);
+        lineHeight = static_cast<int>(metrics.tmHeight + metrics.tmExternalLeading);
+    }
+    const int lines = 1 + static_cast<int>(std::count(wrapped.begin(), wrapped.end(), L'\n'));
+    m_height = trv::SheetHeightFor(lines > 1 ? lines * lineHeight : 0, kSheetHeight);
+    MakeLink(L"<A HREF=\"notice\">" + wrapped + L"</A>");
 }
 
 void UiSheetDialog::PlaceAt(const RECT& place) {
@@ -77,6 +113,7 @@ void UiSheetDialog::PlaceAt(const RECT& place) {
     GetWindowRect(m_hWnd, &self);
     SetWindowPos(m_hWnd, nullptr, place.left, place.top, m_width, self.bottom - self.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!m_text.empty()) WrapToWidth();
     if (m_sheetClose.m_hWnd != nullptr) {
         SetWindowPos(m_sheetClose.m_hWnd, nullptr, m_width - 8 - m_sheetClose.Width(), 8, 0, 0,
                      SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -118,14 +155,14 @@ void UiSheetDialog::OnTimer(UINT_PTR id) {
         SetTimer(m_hWnd, kHideTimer, m_timing.openTimeMs, nullptr);
         if (m_link != nullptr) {
             // The control covers only its text: some link controls fill the rest in the window colour.
+            // A text longer than the line wraps over the whole (taller) line area.
             RECT line = trv::SheetLinkRect(m_width, m_height, m_sheetClose.Width());
-            wtl::WindowDC windowDc(m_link);
-            wtl::SelectGuard font(windowDc.get(), m_linkFont.get());
-            SIZE text = {};
-            GetTextExtentPoint32W(windowDc.get(), m_text.c_str(), static_cast<int>(m_text.size()), &text);
-            line.right = std::min(line.right, line.left + text.cx + 2);
-            line.top += std::max(0L, (line.bottom - line.top - text.cy) / 2);
-            line.bottom = std::min(line.bottom, line.top + text.cy);
+            const SIZE text = OneLineSize();
+            if (m_height <= kSheetHeight) {
+                line.right = std::min(line.right, line.left + text.cx + 2);
+                line.top += std::max(0L, (line.bottom - line.top - text.cy) / 2);
+                line.bottom = std::min(line.bottom, line.top + text.cy);
+            }
             SetWindowPos(m_link, nullptr, line.left, line.top, line.right - line.left, line.bottom - line.top,
                          SWP_NOZORDER | SWP_SHOWWINDOW);
         }

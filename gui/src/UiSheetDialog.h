@@ -1,6 +1,7 @@
 #pragma once
-// UiSheetDialog: a modeless notice strip that slides open where its owner places it, shows one
-// line of text as a single link, and hides itself five seconds after it is fully open. A click on the
+// UiSheetDialog: a modeless notice strip that slides open where its owner places it, shows its text
+// as a single link (on one line, or wrapped onto as many as a long notice needs, the strip as tall as
+// they are), and hides itself five seconds after it is fully open. A click on the
 // text runs the owner's click action; the close button hides it at once. It does not disable its parent
 // and cannot be dragged. It has no subject/observer pair of its own: the base already is a subject and an
 // observer, and a second pair would carry no traffic. UI thread only.
@@ -40,7 +41,7 @@ public:
     REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
-    // Creates the strip (hidden) for `parent`, `width` wide; the height is always 40.
+    // Creates the strip (hidden) for `parent`, `width` wide and 40 high (taller for a long text).
     int Create(HWND parent, int width, int height = kSheetHeight) override;
     // The whole line becomes one link; writes the calling thread's id to standard output for diagnosis.
     void SetText(const std::wstring& text);
@@ -64,6 +65,10 @@ private:
     LRESULT OnSheetControlColour(WPARAM wParam, LPARAM lParam);
     LRESULT OnSheetButtonDown(WPARAM, LPARAM) { return 0; }
     void MakeLink(const std::wstring& markup);
+    // Makes the link of the text, broken at blanks into the lines the strip's width holds, and the full
+    // height that holds them; the text's size on one line.
+    void WrapToWidth();
+    SIZE OneLineSize();
 
     VNLImgButton m_sheetClose;
     HWND m_link = nullptr;

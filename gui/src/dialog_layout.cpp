@@ -47,6 +47,8 @@ TrvRect SheetLinkRect(int32_t width, int32_t height, int32_t closeWidth) {
     return TrvRect{16, 8, std::max(16, right), 8 + height - 20};
 }
 
+int32_t SheetHeightFor(int32_t textHeight, int32_t oneLineHeight) { return std::max(oneLineHeight, textHeight + 20); }
+
 int32_t ProgressFillWidth(int64_t done, int64_t total, int32_t barWidth) {
     return static_cast<int32_t>(ScaledShare(done, total, std::max(0, barWidth - 8)));
 }

@@ -32,6 +32,10 @@ int32_t NextSheetHeight(int32_t current, int32_t fullHeight);
 // and high than the sheet, and ending 8 pixels before the close button (`closeWidth` wide, 8 pixels from
 // the right edge) so that the button stays clickable.
 TrvRect SheetLinkRect(int32_t width, int32_t height, int32_t closeWidth);
+// The sheet's full height: one line (`oneLineHeight`) unless its text, wrapped on the link line, is
+// `textHeight` pixels high beyond it; then the text and the link line's 20 pixels of margins, so that a
+// long notice is read whole.
+int32_t SheetHeightFor(int32_t textHeight, int32_t oneLineHeight);
 
 // The sheet's two intervals; tests shorten them.
 struct SheetTiming {

@@ -119,6 +119,9 @@ public:
         HWND view = CommandBus::Instance().GetWindowById(2);
         if (view != nullptr) {
             SetWindowPos(view, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+            // Drawn afresh whole at the new size: the pages keep what they drew at the old size where the
+            // frame's region grows (the summary's storage bar at its old width, the old rounded corners).
+            RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
         }
     }
 

@@ -5,9 +5,10 @@
 // rectangle), shows it when its section is chosen (SHOW_WINDOW without one) and sends the relay's answers
 // under the page's DO_ command: a batch of TextItem rows is added (a batch of a later listing starts the
 // table afresh), an answer without one ends the listing. A listing that ends with no row, or that failed,
-// says so in a note over the empty table, and the list's window text holds that note for tests (the rows
-// are read from the list view itself). Each column grows to fit its texts up to the table's width for it;
-// the list scrolls both ways.
+// says so in a note over the empty table (a static control, whose text is the note that shows). Each column
+// grows to fit its texts up to the table's width for it; the list scrolls both ways. A row whose record
+// carries details (a conversation's messages, which come as items without fields after the row) opens them
+// on a double-click (conversation_view.h).
 //
 // The toolbar's buttons are the requests the host's table relays for the page (its feature row below):
 // each sends the page's DO_ command with its page code and, as the request takes it, the checked rows'
@@ -36,6 +37,7 @@
 #include <vornel/VNLUtilityApp.h>
 
 #include "command_names.h"
+#include "conversation_view.h"
 #include "dropped_paths.h"
 #include "feature_codes.h"
 #include "page_records.h"
@@ -170,13 +172,12 @@ struct ListView {
     HWND status = nullptr;  // the last action's outcome
     HWND list = nullptr;
     HWND note = nullptr;  // says why the table is empty
-    std::vector<std::wstring> keys;   // each row's key, in row order
-    std::vector<std::wstring> names;  // each row's first column, in row order
-    HIMAGELIST icons = nullptr;       // the rows' icons; the first is blank, for a row without one
+    HIMAGELIST icons = nullptr;  // the rows' icons; the first is blank, for a row without one
     const Table* table = nullptr;
-    std::vector<int> widths;  // each column's width now
-    int64_t sequence = -1;    // the listing whose rows show
-    bool ended = true;        // that listing ended: the next batch starts afresh
+    std::vector<int> widths;                         // each column's width now
+    std::vector<std::shared_ptr<TextItem>> records;  // each row's record, in row order
+    int64_t sequence = -1;                           // the listing whose rows show
+    bool ended = true;                               // that listing ended: the next batch starts afresh
 };
 
 std::map<std::pair<std::wstring, int64_t>, ListView>* g_views = nullptr;  // by device and view; kept for the process
@@ -201,10 +202,6 @@ ListView* FindView(const CommandMessage& message, int64_t view) {
     return it == g_views->end() ? nullptr : &it->second;
 }
 
-int TextWidth(HWND list, const std::wstring& text) {
-    return static_cast<int>(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
-}
-
 void SetColumnWidth(ListView& view, size_t column, int width) {
     view.widths[column] = width;
     SendMessageW(view.list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(width, 0));
@@ -225,16 +222,16 @@ void AddColumns(ListView& view) {
         LVCOLUMNW entry = {};
         entry.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
         entry.fmt = column.alignRight ? LVCFMT_RIGHT : LVCFMT_LEFT;
-        entry.cx = TextWidth(view.list, column.name) + kHeaderMarginPixels + (i == 0 ? CheckBoxPixels() : 0);
+        entry.cx = standin_pages::ListTextWidth(view.list, column.name) + kHeaderMarginPixels +
+                   (i == 0 ? CheckBoxPixels() : 0);
         entry.pszText = const_cast<wchar_t*>(column.name);
         SendMessageW(view.list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&entry));
         view.widths[i] = entry.cx;
     }
 }
 
-// Shows `text` over the empty table (empty: hides it); the list's window text holds it too.
+// Shows `text` over the empty table (empty: hides it).
 void SetNote(ListView& view, const std::wstring& text) {
-    SetWindowTextW(view.list, text.c_str());
     SetWindowTextW(view.note, text.c_str());
     if (text.empty()) {
         ShowWindow(view.note, SW_HIDE);
@@ -251,8 +248,7 @@ void SetNote(ListView& view, const std::wstring& text) {
 
 void Clear(ListView& view) {
     SendMessageW(view.list, LVM_DELETEALLITEMS, 0, 0);
-    view.keys.clear();
-    view.names.clear();
+    view.records.clear();
     SetNote(view, L"");
 }
 
@@ -262,26 +258,19 @@ void AddRows(ListView& view, const ItemBatch<TextItem>& batch) {
     int row = static_cast<int>(SendMessageW(view.list, LVM_GETITEMCOUNT, 0, 0));
     for (const auto& item : batch.items) {
         if (item == nullptr) continue;
-        for (size_t column = 0; column < view.table->count; ++column) {
-            const std::wstring text = column < item->fields.size() ? item->fields[column] : std::wstring();
-            LVITEMW cell = {};
-            cell.mask = LVIF_TEXT;
-            cell.iItem = row;
-            cell.iSubItem = static_cast<int>(column);
-            cell.pszText = const_cast<wchar_t*>(text.c_str());
-            if (column == 0) {
-                cell.iItem =
-                    static_cast<int>(SendMessageW(view.list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&cell)));
-                if (cell.iItem < 0) break;
-                const size_t key = kFeature.keyField == kKeyAfterColumns ? view.table->count
-                                                                         : static_cast<size_t>(kFeature.keyField);
-                view.keys.push_back(kFeature.keyField != kNoKey && key < item->fields.size() ? item->fields[key] : L"");
-                view.names.push_back(item->fields.empty() ? std::wstring() : item->fields[0]);
-            } else {
-                SendMessageW(view.list, LVM_SETITEMTEXTW, cell.iItem, reinterpret_cast<LPARAM>(&cell));
+        if (item->fields.empty()) {  // more details of the row before
+            if (!view.records.empty()) {
+                auto& details = view.records.back()->details;
+                details.insert(details.end(), item->details.begin(), item->details.end());
             }
+            continue;
+        }
+        if (standin_pages::InsertListRow(view.list, row, item->fields, view.table->count) < 0) continue;
+        view.records.push_back(item);  // row `row`'s
+        for (size_t column = 0; column < view.table->count && column < item->fields.size(); ++column) {
             const int width =
-                std::min(TextWidth(view.list, text) + kCellMarginPixels + (column == 0 ? CheckBoxPixels() : 0),
+                std::min(standin_pages::ListTextWidth(view.list, item->fields[column]) + kCellMarginPixels +
+                             (column == 0 ? CheckBoxPixels() : 0),
                          view.table->columns[column].maxWidthPixels);
             wanted[column] = std::max(wanted[column], width);
         }
@@ -292,6 +281,23 @@ void AddRows(ListView& view, const ItemBatch<TextItem>& batch) {
     }
     SendMessageW(view.list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(view.list, nullptr, TRUE);
+}
+
+// Row `row`'s key (kFeature.keyField); empty when it has none.
+std::wstring RowKey(const ListView& view, size_t row) {
+    if (kFeature.keyField == kNoKey || row >= view.records.size()) return std::wstring();
+    const size_t key =
+        kFeature.keyField == kKeyAfterColumns ? view.table->count : static_cast<size_t>(kFeature.keyField);
+    const std::vector<std::wstring>& fields = view.records[row]->fields;
+    return key < fields.size() ? fields[key] : std::wstring();
+}
+
+std::shared_ptr<const TextItem> RecordOfRow(HWND list, int row) {
+    for (const auto& entry : *g_views) {
+        const ListView& view = entry.second;
+        if (view.list == list && row >= 0 && static_cast<size_t>(row) < view.records.size()) return view.records[row];
+    }
+    return nullptr;
 }
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;  // this library's own module
@@ -337,8 +343,8 @@ void SetStatus(ListView& view, const std::wstring& text) {
 std::vector<size_t> CheckedRows(const ListView& view) {
     std::vector<size_t> checked;
     const int rows = static_cast<int>(SendMessageW(view.list, LVM_GETITEMCOUNT, 0, 0));
-    for (int row = 0; row < rows && static_cast<size_t>(row) < view.keys.size(); ++row) {
-        if (ListView_GetCheckState(view.list, row) && !view.keys[row].empty()) checked.push_back(row);
+    for (int row = 0; row < rows; ++row) {
+        if (ListView_GetCheckState(view.list, row) && !RowKey(view, row).empty()) checked.push_back(row);
     }
     return checked;
 }
@@ -391,12 +397,15 @@ void OnAction(ListView& view, const PageAction& action, HWND button) {
     const std::vector<size_t> rows = CheckedRows(view);
     if (action.checked == Checked::Pairs) {
         auto pairs = std::make_unique<std::vector<WideStringPair>>();
-        for (size_t row : rows) pairs->emplace_back(ExportName(view.names[row], view.keys[row]), view.keys[row]);
+        for (size_t row : rows) {
+            const std::wstring key = RowKey(view, row);
+            pairs->emplace_back(ExportName(view.records[row]->fields[0], key), key);
+        }
         return SendRequest(view, action.code, std::move(pairs));
     }
     auto keys = std::make_unique<std::vector<std::wstring>>();
     if (action.checked == Checked::Keys) {
-        for (size_t row : rows) keys->push_back(view.keys[row]);
+        for (size_t row : rows) keys->push_back(RowKey(view, row));
     }
     SendRequest(view, action.code, std::move(keys));
 }
@@ -490,7 +499,9 @@ void Show(CommandMessage& message) {
         return;
     }
     HWND note = MakeChild(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, list, 0);
-    DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER;
+    // No double buffering: under it the list leaves the rows between its header and its first row unpainted,
+    // and the page shown before shows through there.
+    DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP;
     if (kFeature.keyField != kNoKey) extended |= LVS_EX_CHECKBOXES;
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, extended);
     ListView& view = (*g_views)[{message.wideText, viewId}];
@@ -519,6 +530,7 @@ void Show(CommandMessage& message) {
     SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&view));
     AddColumns(view);
     Layout(view);
+    standin_pages::OpenDetailsOnDoubleClick(list, &RecordOfRow);
 }
 
 void Move(const CommandMessage& message) {
@@ -556,8 +568,8 @@ void ShowIcons(ListView& view, const ItemBatch<TextItem>& batch) {
         if (icon == nullptr) continue;
         const int image = ImageList_AddIcon(view.icons, icon);
         DestroyIcon(icon);
-        for (size_t row = 0; row < view.keys.size(); ++row) {
-            if (view.keys[row] != item->fields[0]) continue;
+        for (size_t row = 0; row < view.records.size(); ++row) {
+            if (RowKey(view, row) != item->fields[0]) continue;
             LVITEMW cell = {};
             cell.mask = LVIF_IMAGE;
             cell.iItem = static_cast<int>(row);

@@ -4,7 +4,7 @@
 // shown after the texts, those of the current device only (section_counts.h); an entry too long for the
 // list's width with its counter is drawn a step smaller, down to the smallest size that still reads. A
 // section the host chooses (QUARNEL_COMMAND_SELECT_ITEM) becomes the highlighted entry without being sent
-// back. When the device page says
+// back. An entry with children opens its first child. When the device page says
 // that the current device changed, the list shows that device's counters and chooses its section again, so
 // that the host shows and loads the page of the new device (the summary when the device left). The
 // window's text holds the entries as shown, one per line, so that what the list shows can be read back
@@ -44,6 +44,7 @@ constexpr UINT WM_RESELECT = WM_APP + 1;
 
 struct Section {
     int32_t id;
+    int32_t parentId;  // 0 for top-level entries
     std::wstring text;
     int32_t left;
     COLORREF colour;
@@ -173,8 +174,17 @@ private:
         if (index < 0 || index >= static_cast<int>(sections.size()) || !sections[index].selectable) {
             return 0;
         }
-        Choose(sections[index].id);
+        Choose(FirstChildOr(sections[index].id));
         return 0;
+    }
+
+    // An entry with children ("Music", "Videos", "Photos") has no page of its own: a click on it chooses
+    // its first child, whose page then shows in place of the page before.
+    int32_t FirstChildOr(int32_t section) const {
+        for (const Section& entry : sections) {
+            if (entry.parentId == section && entry.parentId != 0 && entry.selectable) return entry.id;
+        }
+        return section;
     }
 
     LRESULT OnReselect(WPARAM, LPARAM) {
@@ -212,7 +222,8 @@ void CreateList(CommandMessage& message) {
     // The record is lent for the call: everything the list shows is copied out of it.
     for (const SectionEntry& entry : record->entries) {
         if (entry.text == nullptr) continue;
-        g_list->sections.push_back(Section{entry.id, entry.text, entry.left, static_cast<COLORREF>(entry.textColour),
+        g_list->sections.push_back(Section{entry.id, entry.parentId, entry.text, entry.left,
+                                           static_cast<COLORREF>(entry.textColour),
                                            static_cast<Gdiplus::Bitmap*>(entry.image), entry.selectable != 0});
     }
     const RECT rect = {record->left, record->top, record->left + record->width, record->top + record->height};

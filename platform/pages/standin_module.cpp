@@ -1,6 +1,8 @@
 // Shared helpers of the page stand-ins; see standin_module.h.
 #include "standin_module.h"
 
+#include <commctrl.h>
+
 #include <cstring>
 
 #include <vornel/VNLTakeText.h>
@@ -50,6 +52,29 @@ void DrawLine(HDC dc, const std::wstring& text, RECT rect, COLORREF colour, int 
     SetTextColor(dc, colour);
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect,
               DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+int InsertListRow(HWND list, int row, const std::vector<std::wstring>& cells, std::size_t columns) {
+    int inserted = -1;
+    for (std::size_t column = 0; column < columns; ++column) {
+        const std::wstring text = column < cells.size() ? cells[column] : std::wstring();
+        LVITEMW cell = {};
+        cell.mask = LVIF_TEXT;
+        cell.iItem = column == 0 ? row : inserted;
+        cell.iSubItem = static_cast<int>(column);
+        cell.pszText = const_cast<wchar_t*>(text.c_str());
+        if (column == 0) {
+            inserted = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&cell)));
+            if (inserted < 0) return -1;
+        } else {
+            SendMessageW(list, LVM_SETITEMTEXTW, inserted, reinterpret_cast<LPARAM>(&cell));
+        }
+    }
+    return inserted;
+}
+
+int ListTextWidth(HWND list, const std::wstring& text) {
+    return static_cast<int>(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
 }
 
 void AskHowToFixConnection(ModuleRecord* record) {

@@ -6,8 +6,10 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "command_message.h"
 
@@ -23,6 +25,10 @@ COLORREF ThemeColour(const char* key, COLORREF fallback);
 // Draws `text` in `colour` with the base library's Arial of `sizePixels`, left-aligned and vertically
 // centred in `rect`.
 void DrawLine(HDC dc, const std::wstring& text, RECT rect, COLORREF colour, int sizePixels, bool bold);
+// A report list view's row: inserted at `row` with `cells` in its first `columns` columns (missing cells
+// empty); the row's index, or -1 when it could not be inserted. And a text's width in the list's font.
+int InsertListRow(HWND list, int row, const std::vector<std::wstring>& cells, std::size_t columns);
+int ListTextWidth(HWND list, const std::wstring& text);
 // Asks the host for its notice on a connected device that is not recognized (driver update, steps), with
 // the maker's site ("url:brand") as the page for further help.
 void AskHowToFixConnection(ModuleRecord* record);

@@ -1,6 +1,7 @@
 // The listing features in service mode; see relay_lists.h.
 #include "relay_lists.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -81,7 +82,9 @@ void* ReadTableBatch(const std::string& json, std::int64_t sequence, std::int64_
     batch->sequence = sequence;
     addRows(document, *batch);
     if (batch->items.empty()) return nullptr;
-    rows += static_cast<std::int64_t>(batch->items.size());
+    // An item without fields adds details to the row before it and is no row of its own.
+    rows += std::count_if(batch->items.begin(), batch->items.end(),
+                          [](const std::shared_ptr<TextItem>& item) { return !item->fields.empty(); });
     return batch.release();
 }
 

@@ -98,7 +98,8 @@ const rapidjson::Value* ArrayMember(const rapidjson::Value& record, const char* 
 std::wstring CellMember(const rapidjson::Value& record, const char* name);
 
 // A stand-in page's table rows: a BatchReader's `read` for which `addRows` adds the rows that one reply's
-// JSON document holds to `batch` (AddRow). Null when the data is not JSON or holds no row.
+// JSON document holds to `batch` (AddRow). Null when the data is not JSON or holds no row. Items without
+// fields (details of the row before, TextItem) are not counted as rows.
 using AddTableRows = void (*)(const rapidjson::Value& document, ItemBatch<TextItem>& batch);
 void* ReadTableBatch(const std::string& json, std::int64_t sequence, std::int64_t& rows, AddTableRows addRows);
 template <AddTableRows addRows>

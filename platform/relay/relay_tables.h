@@ -24,6 +24,8 @@ struct Table {
 // Messages: one row per conversation, latest first.
 inline constexpr Column kMessages[] = {
     {L"With", 240, false}, {L"Messages", 90, true}, {L"Last message", 440, false}, {L"Date", 140, false}};
+// One conversation, opened from its row: one row per message, oldest first (the rows' details).
+inline constexpr Column kConversation[] = {{L"Time", 140, false}, {L"From", 220, false}, {L"Text", 1200, false}};
 // Calendars: one row per event under its calendar; a calendar without events has one row of its own.
 inline constexpr Column kCalendars[] = {
     {L"Calendar", 200, false}, {L"Event", 220, false},   {L"Starts", 170, false}, {L"Ends", 150, false},

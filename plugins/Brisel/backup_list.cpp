@@ -39,18 +39,28 @@ void MoveToNeeds(std::vector<int>& widths, const std::vector<int>& needed) {
 
 }  // namespace
 
-std::vector<int> FitColumns(const std::vector<int>& shares, int width, const std::vector<int>& needed, int first) {
+std::vector<int> FitColumns(const std::vector<int>& shares, int width, const std::vector<int>& needed,
+                            const std::vector<int>& first) {
     std::vector<int> widths;
     for (int share : shares) widths.push_back(width * share / 100);
     std::vector<int> need(widths.size(), 0);
     for (size_t i = 0; i < need.size() && i < needed.size(); ++i) need[i] = needed[i];
-    if (first >= 0 && static_cast<size_t>(first) < widths.size()) {
-        // First only `first` lacks anything; the other columns that lack room wait for the second round.
-        std::vector<int> firstNeed = need;
-        for (size_t i = 0; i < widths.size(); ++i) {
-            if (static_cast<int>(i) != first) firstNeed[i] = std::min(need[i], widths[i]);
+    auto isFirst = [&first](size_t column) {
+        return std::find(first.begin(), first.end(), static_cast<int>(column)) != first.end();
+    };
+    // First only the columns `first` need anything: each other column can give all of its width; the
+    // first ones end at their needs (or wider), so the second round takes nothing from them.
+    std::vector<int> firstNeed(need.size(), 0);
+    bool anyFirst = false;
+    for (size_t i = 0; i < need.size(); ++i) {
+        if (isFirst(i)) {
+            firstNeed[i] = need[i];
+            anyFirst = true;
         }
-        MoveToNeeds(widths, firstNeed);
+    }
+    if (anyFirst) MoveToNeeds(widths, firstNeed);
+    for (size_t i = 0; i < need.size(); ++i) {
+        if (isFirst(i)) need[i] = std::min(need[i], widths[i]);  // what it has is what it keeps
     }
     MoveToNeeds(widths, need);
     return widths;

@@ -19,15 +19,18 @@ using BackupPtr = std::shared_ptr<iOSBackup>;
 // "product version (build version)".
 std::wstring VersionText(const iOSBackup& backup);
 
-// The lists' time column (after the icon and the name columns).
+// The lists' time and size columns (after the icon and the name columns).
 constexpr int kTimeColumn = 2;
+constexpr int kSizeColumn = 3;
 
 // Column widths as `shares` (hundredths) of `width`, moved so that each column gets the width its texts
 // need (`needed`, one per column) where others can spare it: a column narrower than it needs takes from the
-// columns wider than they need, in proportion to what each can spare. Column `first` is served before the
-// others; when the spare room does not cover every other need, it is shared out in proportion to what each
-// column lacks. The widths always add up to the shares' total.
-std::vector<int> FitColumns(const std::vector<int>& shares, int width, const std::vector<int>& needed, int first);
+// columns wider than they need, in proportion to what each can spare. The columns `first` (a time and a
+// size, which say nothing cut short) are served before the others, from every other column in proportion
+// to its width when nothing is spare; what is left is shared among the others in proportion to what each
+// lacks. The widths always add up to the shares' total.
+std::vector<int> FitColumns(const std::vector<int>& shares, int width, const std::vector<int>& needed,
+                            const std::vector<int>& first);
 
 class BackupList {
 public:

@@ -70,7 +70,7 @@ void FitListColumns(VNLListView& list, HFONT font, const std::vector<int>& share
         }
     }
     ReleaseDC(list, dc);
-    const std::vector<int> widths = FitColumns(shares, width, needed, kTimeColumn);
+    const std::vector<int> widths = FitColumns(shares, width, needed, {kTimeColumn, kSizeColumn});
     for (int column = 0; column < columns; ++column) {
         SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
                      MAKELPARAM(widths[static_cast<size_t>(column)], 0));

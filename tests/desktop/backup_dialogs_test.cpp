@@ -80,10 +80,12 @@ TEST(BackupDialogs, FoldersAndTheRestoredRow) {
 
 TEST(BackupDialogs, ColumnsThatNeedMoreRoomTakeItFromColumnsThatCanSpareIt) {
     const std::vector<int> shares{6, 20, 18, 10, 16, 16, 14};
-    const std::vector<int> plain = FitColumns(shares, 1000, {0, 100, 100, 50, 100, 100, 100}, kTimeColumn);
+    const std::vector<int> plain =
+        FitColumns(shares, 1000, {0, 100, 100, 50, 100, 100, 100}, {kTimeColumn, kSizeColumn});
     EXPECT_EQ(plain, (std::vector<int>{60, 200, 180, 100, 160, 160, 140}));  // everything fits: the shares
     // The time needs 40 more and the serial 10: taken from the name, size and version, by what they spare.
-    const std::vector<int> fitted = FitColumns(shares, 1000, {0, 100, 220, 50, 110, 160, 150}, kTimeColumn);
+    const std::vector<int> fitted =
+        FitColumns(shares, 1000, {0, 100, 220, 50, 110, 160, 150}, {kTimeColumn, kSizeColumn});
     EXPECT_EQ(fitted[2], 220);
     EXPECT_EQ(fitted[6], 150);
     EXPECT_EQ(fitted[5], 160);
@@ -93,11 +95,18 @@ TEST(BackupDialogs, ColumnsThatNeedMoreRoomTakeItFromColumnsThatCanSpareIt) {
     int total = 0;
     for (int width : fitted) total += width;
     EXPECT_EQ(total, 1000);
-    // Too little room for every need: the first column is served first, the others share what is left,
-    // and nothing goes below its need.
-    EXPECT_EQ(FitColumns({50, 50}, 100, {80, 40}, -1), (std::vector<int>{60, 40}));
-    EXPECT_EQ(FitColumns({40, 30, 30}, 100, {30, 40, 50}, 2), (std::vector<int>{30, 30, 40}));
-    EXPECT_EQ(FitColumns({40, 30, 30}, 100, {20, 40, 50}, 2), (std::vector<int>{20, 30, 50}));
+    // Too little room for every need: the first columns are served first, from the others' widths in
+    // proportion even where those lack room themselves (a size never loses its unit to a long name); the
+    // others share what is left, and nothing goes below its need where there is room for it.
+    EXPECT_EQ(FitColumns({50, 50}, 100, {80, 40}, {}), (std::vector<int>{60, 40}));
+    EXPECT_EQ(FitColumns({40, 30, 30}, 100, {30, 40, 50}, {2}), (std::vector<int>{29, 21, 50}));
+    EXPECT_EQ(FitColumns({40, 30, 30}, 100, {20, 40, 50}, {2}), (std::vector<int>{20, 30, 50}));
+    // A narrow restore list of a large backup: the time and "120.32 MB" whole, the name and model cut instead.
+    const std::vector<int> restore =
+        FitColumns({6, 24, 22, 14, 16, 18}, 500, {30, 180, 150, 82, 120, 110}, {kTimeColumn, kSizeColumn});
+    EXPECT_EQ(restore[kTimeColumn], 150);
+    EXPECT_EQ(restore[kSizeColumn], 82);
+    EXPECT_EQ(restore[0] + restore[1] + restore[2] + restore[3] + restore[4] + restore[5], 500);
 }
 
 struct Relay {

@@ -41,6 +41,9 @@ TEST(SheetSteps, OpensFromAFifthInFifthsAndStopsAtTheFullHeight) {
     // The line ends before the close button; without one it spans the sheet less 20 pixels.
     EXPECT_TRUE(Same(trv::SheetLinkRect(900, 40, 16), TrvRect{16, 8, 868, 28}));
     EXPECT_TRUE(Same(trv::SheetLinkRect(900, 40, 0), TrvRect{16, 8, 884, 28}));
+    // A notice of one line keeps the sheet's 40 pixels; one wrapped onto three lines of 18 takes them all.
+    EXPECT_EQ(trv::SheetHeightFor(18, 40), 40);
+    EXPECT_EQ(trv::SheetHeightFor(54, 40), 74);
     const trv::SheetTiming timing;
     EXPECT_EQ(timing.slideStepMs, 50u);
     EXPECT_EQ(timing.openTimeMs, 5000u);

@@ -4,7 +4,9 @@
 // released by the fake, so the sanitizer build also checks ownership.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "command_names.h"
@@ -238,6 +240,7 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
         for (const RelayAnswer& answer : link.answers) {
             if (answer.code != c.code || answer.payload == nullptr) continue;
             for (const auto& item : static_cast<const ItemBatch<TextItem>*>(answer.payload)->items) {
+                if (item->fields.empty()) continue;  // details of the row before (the next test)
                 // One text a column, then the row's key where the table does not show it.
                 EXPECT_GE(item->fields.size(), c.table.count) << c.code << ": one text a column";
                 EXPECT_LE(item->fields.size(), c.table.count + 1) << c.code;
@@ -246,6 +249,47 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
         }
         EXPECT_EQ(rows, c.rows) << c.code;
     }
+}
+
+// A conversation's messages come after its row, oldest first, in arrays of up to 50: each array is an
+// item without fields whose details are the messages as the conversation table's rows (time, sender,
+// text), so that the page adds them to the row before; they are no rows of the count.
+TEST(RelayLists, AConversationsMessagesFollowItsRowAsItsDetailsInOrder) {
+    FakeLink link;
+    ListsService lists(link);
+    ASSERT_TRUE(Request(lists, ZERITH_COMMAND_DO_SMS, 24));
+    const std::uint64_t id = link.requests.at(0).id;
+    const std::string replies[] = {
+        R"({"id":"7","snippet":"ok","display_phone":"+1555","message_count":3,"date_str":"2020-01-06 09:22:00"})",
+        R"([{"id":1,"chat_id":"7","text":"Hi!\nthere","date_str":"2020-01-06 09:20:10","is_from_me":0,)"
+        R"("handle_id_phone":"+1555"},{"id":2,"chat_id":"7","text":"","date_str":"2020-01-06 09:21:00","is_from_me":1}])",
+        R"([{"id":3,"chat_id":"7","text":"ok","date_str":"2020-01-06 09:22:00","is_from_me":0,"handle_id_phone":""},3])",
+        R"({"id":"8","snippet":"x","display_phone":"a@b","message_count":0,"date_str":""})",
+        R"([])",
+    };
+    for (const std::string& data : replies) Reply(lists, id, 2, 0, data);
+    Reply(lists, id, 1, 0, "");
+    using Texts = std::vector<std::wstring>;
+    std::vector<std::pair<Texts, std::vector<Texts>>> items;  // fields and details of each item, in order
+    for (const RelayAnswer& answer : link.answers) {
+        if (answer.code != 24 || answer.payload == nullptr) continue;
+        for (const auto& item : static_cast<const ItemBatch<TextItem>*>(answer.payload)->items) {
+            items.emplace_back(item->fields, item->details);
+        }
+    }
+    const std::vector<std::pair<Texts, std::vector<Texts>>> expected = {
+        {{L"+1555", L"3", L"ok", L"2020-01-06 09:22"}, {}},
+        {{}, {{L"2020-01-06 09:20", L"+1555", L"Hi! there"}, {L"2020-01-06 09:21", L"Me", L"(no text)"}}},
+        {{}, {{L"2020-01-06 09:22", L"Unknown", L"ok"}}},
+        {{L"a@b", L"0", L"x", L""}, {}},
+    };
+    EXPECT_EQ(items, expected);
+    for (const auto& item : expected) {
+        for (const Texts& message : item.second) EXPECT_EQ(message.size(), std::size(relay::kConversation));
+    }
+    const RelayAnswer& count = link.answers.at(link.answers.size() - 2);
+    EXPECT_EQ(count.code, 23);
+    EXPECT_EQ(count.count, 2) << "two conversations, however many messages";
 }
 
 // The section list counts conversations, calendars (as the service reports them, negative for an online

@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -15,6 +16,8 @@
 
 namespace dialog_test {
 namespace {
+
+constexpr int kInkTolerance = 24;
 
 std::function<void(HWND)> g_answer;
 UINT_PTR g_answerTimer = 0;
@@ -153,29 +156,100 @@ void Type(HWND edit, const std::wstring& text) {
     for (wchar_t c : text) SendMessageW(edit, WM_CHAR, c, 1);
 }
 
-void Screenshot(HWND window, const std::wstring& name) {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Pump(100);
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    InflateRect(&rect, 8, 8);
+namespace {
+
+// What the screen shows in `rect` (screen coordinates), as 0x00RRGGBB pixels, rows from the top.
+std::vector<DWORD> ScreenPixels(const RECT& rect) {
     const int width = rect.right - rect.left;
     const int height = rect.bottom - rect.top;
+    std::vector<DWORD> pixels;
+    if (width <= 0 || height <= 0) return pixels;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store rows
+    info.bmiHeader.biHeight = -height;  // top-down
     info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     GdiFlush();
-    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    const DWORD imageSize = stride * static_cast<DWORD>(height);
+    if (bits != nullptr) {
+        const auto* first = static_cast<const DWORD*>(bits);
+        pixels.assign(first, first + static_cast<size_t>(width) * static_cast<size_t>(height));
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+void Repaint(HWND window) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Pump(100);
+}
+
+}  // namespace
+
+InkSpan InkIn(HWND window, int top, int bottom, COLORREF ink) {
+    Repaint(window);
+    RECT client = {};
+    GetClientRect(window, &client);
+    POINT origin = {0, top};
+    ClientToScreen(window, &origin);
+    const int width = client.right;
+    const std::vector<DWORD> pixels = ScreenPixels({origin.x, origin.y, origin.x + width, origin.y + bottom - top});
+    // Within a small distance of the ink on every channel: the core of smoothed glyphs, not their fringe.
+    auto isInk = [ink](DWORD pixel) {
+        const int channels[3][2] = {{static_cast<int>((pixel >> 16) & 0xFF), GetRValue(ink)},
+                                    {static_cast<int>((pixel >> 8) & 0xFF), GetGValue(ink)},
+                                    {static_cast<int>(pixel & 0xFF), GetBValue(ink)}};
+        for (const auto& channel : channels) {
+            if (std::abs(channel[0] - channel[1]) > kInkTolerance) return false;
+        }
+        return true;
+    };
+    InkSpan span;
+    bool found = false;
+    // The dialogs' one-pixel frame at the left and right edges is no drawing of theirs.
+    for (size_t at = 0; width > 0 && at < pixels.size(); ++at) {
+        const int x = static_cast<int>(at % static_cast<size_t>(width));
+        if (x == 0 || x + 1 == width || !isInk(pixels[at])) continue;
+        span.left = found ? std::min(span.left, x) : x;
+        span.right = found ? std::max(span.right, x + 1) : x + 1;
+        found = true;
+    }
+    return span;
+}
+
+SIZE TextSize(HFONT font, const std::wstring& text) {
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(screen, font);
+    SIZE size = {};
+    GetTextExtentPoint32W(screen, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(screen, old);
+    ReleaseDC(nullptr, screen);
+    return size;
+}
+
+void Screenshot(HWND window, const std::wstring& name) {
+    Repaint(window);
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    InflateRect(&rect, 8, 8);
+    const std::vector<DWORD> pixels = ScreenPixels(rect);
+    // A 32-bit BMP stored top-down (negative height).
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof(header);
+    header.biWidth = rect.right - rect.left;
+    header.biHeight = -(rect.bottom - rect.top);
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    const DWORD imageSize = static_cast<DWORD>(pixels.size() * sizeof(DWORD));
     BITMAPFILEHEADER file = {};
     file.bfType = 0x4D42;
     file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
@@ -184,14 +258,10 @@ void Screenshot(HWND window, const std::wstring& name) {
     const std::wstring path = std::wstring(TRV_SCREENSHOT_DIR) + L"\\" + name + L".bmp";
     if (FILE* out = _wfopen(path.c_str(), L"wb")) {
         fwrite(&file, sizeof(file), 1, out);
-        fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out);
-        fwrite(bits, 1, imageSize, out);
+        fwrite(&header, sizeof(header), 1, out);
+        fwrite(pixels.data(), 1, imageSize, out);
         fclose(out);
     }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
 }
 
 }  // namespace dialog_test

@@ -46,6 +46,18 @@ void Press(HWND dialog, int id);
 // Types `text` into an edit box character by character, as the keyboard does.
 void Type(HWND edit, const std::wstring& text);
 
+// The first and one past the last client x of `window` at which the screen shows `ink` (within a small
+// distance on each channel, the core of smoothed glyphs; the one-pixel frame at either side is left out) in the
+// client rows [top, bottom): the extent of what was drawn there in that colour; {0, 0} when nothing.
+struct InkSpan {
+    int left = 0;
+    int right = 0;
+    int Width() const { return right - left; }
+};
+InkSpan InkIn(HWND window, int top, int bottom, COLORREF ink);
+// Width and height of `text` in `font`, as a dialog measures it.
+SIZE TextSize(HFONT font, const std::wstring& text);
+
 // Saves what the screen shows of `window` (and 8 pixels around it) as <TRV_SCREENSHOT_DIR>\<name>.bmp.
 void Screenshot(HWND window, const std::wstring& name);
 

@@ -6,11 +6,16 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <vornel/VNLUtilityApp.h>
+#include <wtl/GdiObjects.h>
+
+#include "UiAboutDialog.h"
 #include "UiInputDialog.h"
 #include "UiProgressDialog.h"
 #include "UiUpdateListDialog.h"
@@ -202,6 +207,38 @@ void Report(const char* name, int64_t done, int64_t total, int64_t failed, const
 
 }  // namespace
 
+// A notice longer than the sheet's line (the server-crash notice) wraps: the sheet opens as tall as the
+// wrapped text, and its link covers every line, so that no word is cut.
+TEST_F(Dialogs, ALongNoticeWrapsOntoASheetTallEnoughForIt) {
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    auto* sheet = static_cast<UiSheetDialog*>(m_bus.GetDialogById(2));
+    ASSERT_NE(sheet, nullptr);
+    sheet->SetTiming(trv::SheetTiming{20, 5000});
+    trv::CurrentHostPlatform().LayOutNoticeSheet();
+    const std::wstring notice =
+        L"Application have errors due to some unknown reasons,please email the zip crashing report file to us,"
+        L"click me show in folder.";
+    sheet->SetText(notice);
+    sheet->Show(SW_SHOW);
+    dialog_test::Pump(3000, [&] { return IsWindowVisible(sheet->LinkWindow()) != FALSE; });
+    ASSERT_TRUE(IsWindowVisible(sheet->LinkWindow()));
+    wtl::UniqueFont font(VNLUtilityApp::GetFont(16, false, L"Arial"));
+    const SIZE oneLine = dialog_test::TextSize(font.get(), notice);
+    const SIZE sheetSize = dialog_test::SizeOf(sheet->m_hWnd);
+    ASSERT_GT(oneLine.cx, sheetSize.cx - 40) << "the notice is longer than the line";
+    const RECT link = dialog_test::ClientRectIn(sheet->LinkWindow(), sheet->m_hWnd);
+    EXPECT_GE(link.bottom - link.top, 2 * oneLine.cy) << "two lines at least";
+    EXPECT_GE(sheetSize.cy, link.bottom + 8) << "the sheet holds them";
+    EXPECT_LE(link.right, sheetSize.cx - 8);
+    // Broken at blanks only: the lines joined again are the notice, every word whole.
+    std::wstring shown = dialog_test::TextOf(sheet->LinkWindow());
+    EXPECT_NE(shown.find(L'\n'), std::wstring::npos);
+    std::replace(shown.begin(), shown.end(), L'\n', L' ');
+    EXPECT_EQ(shown, L"<A HREF=\"notice\">" + notice + L"</A>");
+    dialog_test::Screenshot(sheet->m_hWnd, L"sheet-long-notice");
+    sheet->Show(SW_HIDE);
+}
+
 TEST_F(Dialogs, ProgressCountsFromReportsSummarizesAndAutoCloses) {
     trv::CurrentHostPlatform().CreateHostDialogs(m_view);
     m_bus.RegisterWindow(7, m_view);
@@ -326,19 +363,70 @@ TEST_F(Dialogs, UpdateResultsShowTheNoticeTheListTheDownloadAndTheLatestAlert) {
     dialog_test::Pump(3000, [] { return !dialog_test::AnswerPending(); });
 }
 
+namespace {
+
+// What the about box draws, read from the screen: each line is as wide as its text in its font (so the
+// version line says "(Preview)" only for a preview product), centred, in its colour.
+void ExpectAboutLines(HWND about, const std::wstring& versionLine) {
+    EXPECT_EQ(dialog_test::SizeOf(about).cx, 500);
+    EXPECT_EQ(dialog_test::SizeOf(about).cy, 360);
+    EXPECT_EQ(dialog_test::TextOf(GetDlgItem(about, 5051)), L"OK");
+    wtl::UniqueFont nameFont(VNLUtilityApp::GetFont(18, true, L"Arial"));
+    wtl::UniqueFont versionFont(VNLUtilityApp::GetFont(16, false, L"Arial"));
+    wtl::UniqueFont rightsFont(VNLUtilityApp::GetFont(17, false, L"Arial"));
+    const SIZE name = dialog_test::TextSize(nameFont.get(), L"Solvak Trevane");
+    const SIZE version = dialog_test::TextSize(versionFont.get(), versionLine);
+    const SIZE rights = dialog_test::TextSize(rightsFont.get(), L"Copyright \u00A9 2020 Solvak. All rights reserved.");
+    const int versionTop = 136 + name.cy + 16;
+    RECT client = {};
+    GetClientRect(about, &client);
+    const struct {
+        const char* line;
+        int top, height, width;
+        COLORREF ink;
+    } lines[] = {{"name", 136, name.cy, name.cx, RGB(0xFF, 0xFF, 0xFF)},
+                 {"version", versionTop, version.cy, version.cx, RGB(0xFF, 0xFF, 0xFF)},
+                 {"rights", 196 + 16 + 24 + 4 + 40, rights.cy, rights.cx, RGB(0x7F, 0x7F, 0x7F)}};
+    for (const auto& line : lines) {
+        const dialog_test::InkSpan drawn = dialog_test::InkIn(about, line.top, line.top + line.height, line.ink);
+        // Centred: it starts where a line of its width starts, and ends where it ends (the smoothed last
+        // glyphs, a full stop, may fall short of the ink) and no further.
+        const int left = (client.right - line.width) / 2;
+        EXPECT_NEAR(drawn.left, left, 3) << line.line;
+        EXPECT_LE(drawn.right, left + line.width + 1) << line.line;
+        EXPECT_GE(drawn.right, left + line.width - 16) << line.line;
+    }
+}
+
+}  // namespace
+
 TEST_F(Dialogs, AboutShowsTheProductVersionAndOk) {
     m_bus.SetNamedIcon("LOGO_ICON", LoadIconW(nullptr, IDI_APPLICATION));
     dialog_test::WhenDialogShows([](HWND about) {
-        EXPECT_EQ(dialog_test::SizeOf(about).cx, 500);
-        EXPECT_EQ(dialog_test::SizeOf(about).cy, 360);
-        EXPECT_EQ(dialog_test::TextOf(about), L"Solvak Trevane\nVersion 2.6.21");
-        EXPECT_EQ(dialog_test::TextOf(GetDlgItem(about, 5051)), L"OK");
+        ExpectAboutLines(about, L"Version 2.6.21");
         dialog_test::Screenshot(about, L"about");
         dialog_test::Press(about, 5051);
     });
     CommandMessage message{};
     Invoke(LUNDER_COMMAND_OPEN_ABOUT, message);
     EXPECT_FALSE(dialog_test::AnswerPending());
+}
+
+TEST_F(Dialogs, AboutMarksAPreviewProductOnly) {
+    const struct {
+        int64_t productType;
+        const wchar_t* versionLine;
+    } cases[] = {{0, L"Version 2.6.21"}, {1, L"Version 2.6.21 (Preview)"}};
+    for (const auto& c : cases) {
+        UiAboutDialog about(nullptr, nullptr, nullptr, L"http://127.0.0.1/solvak/", c.productType);
+        about.SetContent(L"", nullptr, m_view, 500, 360);
+        dialog_test::WhenDialogShows([&c](HWND shown) {
+            ExpectAboutLines(shown, c.versionLine);
+            dialog_test::Press(shown, 5051);
+        });
+        about.Run();
+        EXPECT_FALSE(dialog_test::AnswerPending());
+    }
 }
 
 TEST_F(Dialogs, DriverDownloadShowsItsProgressAndTheNoticesAnswerTheUser) {

@@ -375,7 +375,7 @@ TEST(TableStandIn, WideRowsScrollSidewaysAndLongListsScrollDown) {
 
     auto shorter = new ItemBatch<TextItem>();
     shorter->sequence = 2;
-    shorter->items.push_back(std::make_shared<TextItem>(TextItem{{L"one", L"line"}}));
+    shorter->items.push_back(std::make_shared<TextItem>(TextItem{{L"one", L"line"}, {}}));
     Reply(host, L"plain-1", 6, shorter);
     EXPECT_EQ(SendMessageW(list, kGetItemCount, 0, 0), 1) << "a new listing replaces the rows";
 }

@@ -49,26 +49,32 @@ def make(count, refuse_saves, cloud):
         if index % 11 == 0:
             contact["note"] = "Met at the spring fair; prefers e-mail over calls and keeps a garden."
         contacts.append(contact)
-    # Contacts the scenarios look for by name: one unique name, and one that sits in two groups.
-    contacts[41]["first"], contacts[41]["last"] = "Zelda", "Quokka"
-    contacts[42]["first"], contacts[42]["last"] = "Quentin", "Quokka"
-    contacts[7]["first"], contacts[7]["last"] = "Aaron", "Aalto"
+    # Contacts the scenarios look for by name: one unique name, and one that sits in two groups; a smaller
+    # fixture names those of them it has.
+    for index, first, last in ((41, "Zelda", "Quokka"), (42, "Quentin", "Quokka"), (7, "Aaron", "Aalto")):
+        if index < count:
+            contacts[index]["first"], contacts[index]["last"] = first, last
+    # A group's members that the fixture has; "999", a member no fixture has, stays in Family on purpose.
+    kept = lambda members: [m for m in members if int(m) <= count]
     groups = [
-        {"id": "g-family", "name": "Family", "members": ["8", "2", "3", "999"]},
-        {"id": "g-work", "name": "Work", "members": ["8", "12", "16"]},
-        {"id": "g-club", "name": "Book Club", "members": ["43"]},
+        {"id": "g-family", "name": "Family", "members": kept(["8", "2", "3"]) + ["999"]},
+        {"id": "g-work", "name": "Work", "members": kept(["8", "12", "16"])},
+        {"id": "g-club", "name": "Book Club", "members": kept(["43"])},
     ]
     return {"batchSize": 100, "refuseSaves": refuse_saves, "cloud": cloud, "countries": COUNTRIES,
             "contacts": contacts, "groups": groups}
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("out")
-    parser.add_argument("--count", type=int, default=250)
-    parser.add_argument("--refuse-saves", type=int, default=0)
-    parser.add_argument("--cloud", action="store_true")
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("out", help="the fixture file to write (JSON)")
+    parser.add_argument("--count", type=int, default=250, help="how many contacts (default 250, at least 1)")
+    parser.add_argument("--refuse-saves", type=int, default=0, metavar="N",
+                        help="how many saves the device refuses before it takes one (default 0)")
+    parser.add_argument("--cloud", action="store_true", help="the contacts are an online account's")
     args = parser.parse_args()
+    if args.count < 1:
+        parser.error("--count must be at least 1")
     with open(args.out, "w", encoding="utf-8") as out:
         json.dump(make(args.count, args.refuse_saves, args.cloud), out, ensure_ascii=False, indent=1)
 

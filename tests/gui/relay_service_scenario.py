@@ -158,23 +158,50 @@ class RelayHarness(TrevaneCase):
         return Path(hlx_device.image_folder(udid, root=self.lab.root))
 
     def shown_page(self):
-        """The note of the feature page that shows (the table stand-ins keep it in their window text)."""
-        code, out = self.display.probe("shown", "TrevaneMainFrame", "SysListView32")
+        """The note of the feature page that shows (the table stand-ins show it in a static control over the
+        empty table)."""
+        code, out = self.display.probe("shown", "TrevaneMainFrame", "Static")
         self.assertEqual(code, 0)
         return [l for l in out.splitlines() if l]
+
+    def container(self):
+        """(x, y, width, height) on the screen of the device page's container, where the summary shows."""
+        code, out = self.display.probe("children", "TrevaneMainFrame", "YestalPageContainer")
+        self.assertEqual(code, 0)
+        return tuple(map(int, out.split()[1:5]))
+
+    def assert_storage_bar_spans(self, shot, box):
+        """The summary's storage bar (30 pixels in from each side, its first share blue) runs without a gap
+        across the container `box` of the screenshot: no part of it is left from an earlier width."""
+        x, y, width, height = box
+
+        def row(top, left, count):
+            out = subprocess.run(["convert", str(shot), "-crop", f"{count}x1+{left}+{top}", "+repage", "-depth", "8",
+                                  "txt:-"], capture_output=True, text=True, check=True, timeout=60).stdout
+            return re.findall(r"#([0-9A-F]{6})", out.upper())
+
+        column = subprocess.run(["convert", str(shot), "-crop", f"1x{height}+{x + 31}+{y}", "+repage", "-depth", "8",
+                                 "txt:-"], capture_output=True, text=True, check=True, timeout=60).stdout
+        tops = [i for i, colour in enumerate(re.findall(r"#([0-9A-F]{6})", column.upper())) if colour == "3A8EE6"]
+        self.assertTrue(tops, "the storage bar shows")
+        middle = min(tops) + 9
+        bar = row(y + middle, x + 30, width - 60)
+        self.assertEqual([i for i, colour in enumerate(bar) if colour == "FFFFFF"], [],
+                         f"the bar at row {middle} of {box} has gaps")
 
     def choose_section(self, index):
         """Clicks the section list's entry `index` (rows of 30 pixels)."""
         self.assertEqual(self.display.probe("click", "TrevaneMainFrame", "QuarnelSectionList", "60",
                                             str(index * 30 + 15))[0], 0)
 
-    def wait_cells(self, view_class, complete, what):
-        """The items of the showing page's list or tree view, as the view itself holds them, once `complete`
-        holds for them; a time-out says what the view last held."""
+    def wait_cells(self, view_class, complete, what, window="TrevaneMainFrame"):
+        """The items of the showing page's list or tree view (in the visible top-level window of class
+        `window`), as the view itself holds them, once `complete` holds for them; a time-out says what the view
+        last held."""
         last = []
 
         def read():
-            code, out = self.display.probe("cells", "TrevaneMainFrame", view_class)
+            code, out = self.display.probe("cells", window, view_class)
             last[:] = out.splitlines() if code == 0 else []
             return list(last) if complete(last) else None
         try:
@@ -224,10 +251,10 @@ class RelayHarness(TrevaneCase):
         return "http://127.0.0.1:%d" % server.server_address[1]
 
     def set_option(self, key, value):
-        """Sets "url:<key>" in the app's Option.json."""
-        import json
+        """Sets `key` ("url:update", "product:type": its group, a colon, its name) in the app's Option.json."""
+        group, name = key.split(":", 1)
         options = json.loads((self.app / "Option.json").read_text())
-        options["url"][key] = value
+        options.setdefault(group, {})[name] = value
         (self.app / "Option.json").write_text(json.dumps(options))
 
     def run_backup_probe(self, udids, config, detach=None, **probe_env):
@@ -319,6 +346,22 @@ class RelayServiceScenario(RelayHarness):
         wait_until(lambda: self.display.probe("cells", "TrevaneMainFrame", "SysListView32")[0] == 1 or None,
                    what="the feature pages hidden for the summary")
         self.display.screenshot("sections-summary.png")
+        # Maximised and restored, the summary is drawn once, at the new width: its storage bar spans the page.
+        opened = self.container()
+        for shot in ("sections-summary-maximised.png", "sections-summary-restored.png"):
+            before = self.container()
+            self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "\u25A1")[0], 0)
+            wait_until(lambda: self.container()[2] != before[2] or None, what="the frame's new size")
+            shot = self.display.screenshot(shot)
+            self.assert_storage_bar_spans(shot, self.container())
+            # The title bar's band between the device's name and the buttons on the right is all band: no
+            # edge of the window's earlier shape is left in it.
+            x, y, width, _ = map(int, self.display.probe("wait", "TrevaneMainFrame", "10000")[1].split())
+            band = subprocess.run(["convert", str(shot), "-crop", f"{width - 600}x1+{x + 400}+{y + 60}", "+repage",
+                                   "-depth", "8", "txt:-"], capture_output=True, text=True, check=True,
+                                  timeout=60).stdout
+            self.assertEqual(set(re.findall(r"#([0-9A-F]{6})", band.upper())), {"3A8EE6"}, shot)
+        self.assertEqual(self.container(), opened)
         # Messages of an image without a messages database: the page says what the service answered.
         self.choose_section(3)
         answer = r"ZERITH_COMMAND_DO_SMS key=\S+ code=24 value2=(\d+)"
@@ -669,7 +712,7 @@ class RelayServiceScenario(RelayHarness):
         (www / "feed.json").write_text(json.dumps({"installer": address + "/Setup-2.7.0.exe", "versions": [
             {"version": "2.7.0", "notes": ["Backups of several devices at once.", "Faster contact lists."]},
             {"version": "2.6.21", "notes": ["The running version."]}]}))
-        self.set_option("update", address + "/feed.json")
+        self.set_option("url:update", address + "/feed.json")
         self.start_trevane()
 
         # The first check runs by itself; a new version is announced in the notice sheet.
@@ -706,7 +749,7 @@ class RelayServiceScenario(RelayHarness):
             package.parent.mkdir(parents=True, exist_ok=True)
             package.write_bytes(os.urandom(300000 + i))
             Path(str(package) + ".txt").write_text(hashlib.md5(package.read_bytes()).hexdigest())
-        self.set_option("ios-driver", self.serve(www) + "/drivers")
+        self.set_option("url:ios-driver", self.serve(www) + "/drivers")
         system = self.work / "system"
         (system / "wbem").mkdir(parents=True)
         standin = Path(ARGS.tools) / "installer_standin.py"

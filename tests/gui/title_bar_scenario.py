@@ -10,12 +10,29 @@ keeps a screenshot. Every wait is a poll against a deadline.
 """
 import getpass
 import json
+import re
 import shutil
+import subprocess
 import sys
 from pathlib import Path
 
 import relay_service_scenario
 from wine_session import ARGS, DEADLINE_S, wait_until, windows_path
+
+
+def ink_span(shot, left, top, width, height, ink):
+    """The width in pixels of what the screenshot shows in colour `ink` (within 24 on each channel) in the box,
+    its first and last columns (a dialog's frame) left out: from the leftmost to the rightmost such pixel, 0
+    when none."""
+    out = subprocess.run(["convert", str(shot), "-crop", f"{width}x{height}+{left}+{top}", "+repage", "-depth", "8",
+                          "txt:-"], capture_output=True, text=True, check=True, timeout=60).stdout
+    xs = []
+    for line in out.splitlines()[1:]:
+        match = re.match(r"^(\d+),(\d+): \((\d+),(\d+),(\d+)", line)
+        inside = match and 0 < int(match.group(1)) < width - 1
+        if inside and all(abs(int(match.group(3 + i)) - ink[i]) <= 24 for i in range(3)):
+            xs.append(int(match.group(1)))
+    return max(xs) + 1 - min(xs) if xs else 0
 
 
 class TitleBarScenario(relay_service_scenario.RelayHarness):
@@ -43,7 +60,7 @@ class TitleBarScenario(relay_service_scenario.RelayHarness):
         www.mkdir()
         (www / "feed.json").write_text(json.dumps({"installer": "", "versions": [
             {"version": "2.6.21", "notes": ["The running version."]}]}))
-        self.set_option("update", self.serve(www) + "/feed.json")
+        self.set_option("url:update", self.serve(www) + "/feed.json")
         self.lab.attach(self.lab.make())
         self.start_trevane()
         self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
@@ -51,13 +68,19 @@ class TitleBarScenario(relay_service_scenario.RelayHarness):
         self.wait_trace(r"^> ZERITH_COMMAND_CHECK_FOR_UPDATE .*status=1 .*value2=0$", "the first check's answer")
 
         self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "About")[0], 0)
-        code, text = self.display.probe("dialog-text", DEADLINE_S * 1000)
+        code, box = self.display.probe("wait", "#32770", DEADLINE_S * 1000)
         self.assertEqual(code, 0)
-        self.assertIn("2.6.21", text, "the about box names the version")
-        self.display.screenshot("title-bar-about.png")
+        x, y, width, height = map(int, box.split())
+        self.assertEqual((width, height), (500, 360), "the about box")
+        self.assertEqual(self.display.probe("dialog-text", "10000")[0], 0)  # painted
+        shot = self.display.screenshot("title-bar-about.png")
+        # The version line as drawn (white on the band, below the name): as wide as "Version 2.6.21" and no
+        # wider, so the shipped program is no preview.
+        drawn = ink_span(shot, x, y + 165, width, 30, (255, 255, 255))
+        expected = int(self.display.probe("text-width", "16", "0", "Version 2.6.21")[1])
+        self.assertTrue(expected - 6 <= drawn <= expected + 1, f"the version line is {drawn} pixels wide, not {expected}")
         self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
-        about_open = lambda: "Copyright" in self.display.probe("dialog-text", "200")[1]
-        wait_until(lambda: not about_open() or None, what="the about box closed")
+        wait_until(lambda: self.display.probe("count", "#32770")[1].strip() == "0" or None, what="the about box closed")
 
         # Asked by the user, the same answer is said in words.
         checks = self.count_trace(r"^> ZERITH_COMMAND_CHECK_FOR_UPDATE ")
@@ -119,7 +142,7 @@ class TitleBarScenario(relay_service_scenario.RelayHarness):
         address = self.serve(www)
         (www / "feed.json").write_text(json.dumps({"installer": address + "/Setup-2.7.0.bat", "versions": [
             {"version": "2.7.0", "notes": ["An add-in takes over."]}]}))
-        self.set_option("update", address + "/feed.json")
+        self.set_option("url:update", address + "/feed.json")
         self.set_option("product:type", 1)
         shutil.copytree(self.app, product / "bin")
         self.app = product / "bin"

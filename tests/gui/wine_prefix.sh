@@ -11,7 +11,7 @@ case "$action" in
     # One maker at a time: a second caller waits for the first prefix to be complete.
     exec 9>"$prefix.lock"
     flock -w 280 9 || { echo "wine prefix lock not obtained" >&2; exit 1; }
-    if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/.trv-ready-3" ]; then
+    if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/.trv-ready-4" ]; then
       timeout -k 10 240 wine wineboot -i >/dev/null 2>&1
       # The virtual display has no window manager: unmanaged windows spare Wine a two-second wait for
       # one on every hide and destroy.
@@ -24,7 +24,13 @@ case "$action" in
         >/dev/null 2>&1
       timeout -k 10 60 wineserver -w
       [ -f "$prefix/system.reg" ] || { echo "wineboot did not make $prefix" >&2; exit 1; }
-      touch "$prefix/.trv-ready-3"
+      # wineboot links the user's Desktop, Documents and other shell folders to the Linux home: the
+      # tests' exports and their clean-ups would then write and delete files in the home folder, and
+      # two builds' tests would share them. Each link becomes a folder of the prefix's own.
+      for link in "$prefix"/drive_c/users/*/*; do
+        if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
+      done
+      touch "$prefix/.trv-ready-4"
     fi
     ;;
   stop)

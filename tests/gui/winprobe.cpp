@@ -29,6 +29,8 @@
 //   winprobe type <text> <timeoutMs> [<n>]     puts the text into the first dialog's first (or n-th) edit box
 //   winprobe check-rows <class> <row>...       clicks the check box of each row of the first visible
 //                                              descendant list view
+//   winprobe open-row <class> <row>            double-clicks the row of the first visible descendant list
+//                                              view, as a user opens it
 //   winprobe choose-folder <path> <timeoutMs>  opens the first dialog's folder tree down to the path
 //                                              ("X:\\dir\\sub"), selects it and presses OK
 //   winprobe menu <item> <timeoutMs>           chooses the item (1 the first) of the open popup menu
@@ -251,6 +253,23 @@ bool CheckRows(HWND list, int rowCount, wchar_t** rows) {
     return true;
 }
 
+// A double-click on the row's first cell, as the system delivers one: down, up, double-click, up.
+bool OpenRow(HWND list, int row) {
+    RemoteBuffer buffer(list, sizeof(RECT));
+    RECT rect = {LVIR_LABEL, 0, 0, 0};
+    if (list == nullptr || !buffer.Valid() || !buffer.Write(0, &rect, sizeof rect) ||
+        !SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(buffer.At(0))) ||
+        !buffer.Read(0, &rect, sizeof rect)) {
+        return false;
+    }
+    const LPARAM at = MAKELPARAM(rect.left + 8, (rect.top + rect.bottom) / 2);
+    PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(list, WM_LBUTTONUP, 0, at);
+    PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    PostMessageW(list, WM_LBUTTONUP, 0, at);
+    return true;
+}
+
 // The child of `parent` (expanded first, which fills a folder chooser's children) whose text `matches`.
 template <typename Match>
 HTREEITEM FindChildItem(HWND tree, const RemoteBuffer& buffer, HTREEITEM parent, Match matches) {
@@ -453,6 +472,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"check-rows" && argc >= 4) {
         return CheckRows(FindVisibleDescendant(argv[2], WC_LISTVIEWW), argc - 3, argv + 3) ? 0 : 1;
+    }
+    if (command == L"open-row" && argc == 4) {
+        return OpenRow(FindVisibleDescendant(argv[2], WC_LISTVIEWW), _wtoi(argv[3])) ? 0 : 1;
     }
     if (command == L"choose-folder" && argc == 4) {
         HWND dialog = WaitFor(L"#32770", static_cast<DWORD>(_wtoi(argv[3])));

@@ -253,5 +253,35 @@ class DesktopModulesTest(unittest.TestCase):
             self.assertEqual(desktop_modules.missing(expected, desktop_modules.folder_modules(app)), ["Cortal"])
 
 
+
+class ContactsFixtureScriptTest(unittest.TestCase):
+    SCRIPT = os.path.join(TOOLS, "..", "tests", "gui", "make_contacts_fixture.py")
+
+    def test_any_count_writes_a_fixture_whose_groups_name_its_own_contacts(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for count in (1, 30, 42, 43, 250):
+                with self.subTest(count=count):
+                    out = os.path.join(folder, f"{count}.json")
+                    subprocess.run([sys.executable, self.SCRIPT, out, "--count", str(count)], check=True,
+                                   capture_output=True, timeout=60)
+                    with open(out, encoding="utf-8") as f:
+                        fixture = json.load(f)
+                    ids = {c["id"] for c in fixture["contacts"]}
+                    self.assertEqual(len(ids), count)
+                    for group in fixture["groups"]:
+                        # "999" is the member no fixture has, kept on purpose.
+                        self.assertEqual([m for m in group["members"] if m not in ids and m != "999"], [])
+            refused = subprocess.run([sys.executable, self.SCRIPT, os.path.join(folder, "x.json"), "--count", "0"],
+                                     capture_output=True, text=True, timeout=60)
+            self.assertEqual(refused.returncode, 2)
+            self.assertIn("--count must be at least 1", refused.stderr)
+
+    def test_help_says_what_each_option_does(self):
+        out = subprocess.run([sys.executable, self.SCRIPT, "--help"], capture_output=True, text=True, check=True,
+                             timeout=60).stdout
+        for words in ("how many contacts", "how many saves the device refuses", "an online account's",
+                      "the fixture file to write"):
+            self.assertIn(words, out)
+
 if __name__ == "__main__":
     unittest.main()
