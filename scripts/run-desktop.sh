@@ -7,8 +7,9 @@
 # leaves Trevane open for use until its window is closed or Ctrl-C is pressed.
 # With --service <native build folder> (where Harlix and the simulated device library are built) the relay
 # module starts Harlix, one simulated iPhone that carries every kind of data (250 contacts among them) is
-# attached, the simulated PC holds one earlier backup of it, and the screenshot shows its contacts page
-# once the section list counts them.
+# attached, the simulated PC holds one earlier backup of it and serves the product update at the address
+# that "url:update" of the app's Option.json names (a feed with a newer version and an installer stand-in that
+# notes when it ran), and the screenshot shows its contacts page once the section list counts them.
 # Usage: scripts/run-desktop.sh [build-folder] [--service native-build-folder] [--keep-open]
 #        (default build folder: build-gui)
 set -euo pipefail
@@ -79,11 +80,21 @@ udid=""
 if [ -n "$native" ]; then
   # A simulated PC: the device library installed, its service running, one iPhone attached.
   lab=$(mktemp -d)
+  update_feed=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["url"].get("update", ""))' \
+    "$desktop/app/Option.json")
   python3 "$root/tools/hlx_lab.py" --support "$native/programfiles/Common Files/Apple/Mobile Device Support" \
-    --lab "$lab/pc" --attach-demo --contacts 250 >"$lab/environment" &
+    --lab "$lab/pc" --attach-demo --contacts 250 ${update_feed:+--update-feed "$update_feed"} >"$lab/environment" &
   labpid=$!
   say "starting a simulated PC with one iPhone of 250 contacts, songs, videos, photos, books and more"
   wait_for "the simulated PC" 300 0.1 grep -q '^# attached' "$lab/environment"
+  if [ -n "$update_feed" ]; then
+    wait_for "the update feed" 100 0.1 grep -q '^# update feed' "$lab/environment"
+    if grep -q '^# update feed not served' "$lab/environment"; then
+      say "$(sed -n 's/^# //p' "$lab/environment" | grep '^update feed not served')"
+    else
+      say "the simulated PC serves the product update at $update_feed (Trevane's \"Check for updates\")"
+    fi
+  fi
   eval "$(grep '^export ' "$lab/environment")"
   udid=$(sed -n 's/^# attached //p' "$lab/environment")
   export TREVANE_HARLIX="$native/src/Harlix"
@@ -138,5 +149,6 @@ else
   wine "$probe" close TrevaneMainFrame >/dev/null || true
 fi
 wait "$trevane" || true
+if [ -n "$lab" ] && [ -s "$lab/pc/installer-ran.txt" ]; then say "$(tr -d '\r' <"$lab/pc/installer-ran.txt")"; fi
 [ -n "${TREVANE_KEEP_TRACE:-}" ] && cp "$trace" "$TREVANE_KEEP_TRACE"
 rm -f "$trace"

@@ -3,20 +3,31 @@
 names the staged libraries, the device support service stand-in running, and a device root that
 device images are attached to. Standard library only.
 
-    hlx_lab.py --support DIR --lab DIR [--attach-demo [--contacts N]]    set up, print the environment, wait
+    hlx_lab.py --support DIR --lab DIR [--attach-demo [--contacts N]] [--update-feed URL]
 
 The environment it prints (HLX_REGISTRY_FILE, HLX_DEVICE_ROOT, HLX_PROGRAM_FILES) is what Harlix,
 tools/hlx_peer.py send and tools/hlx_device.py need; "# attached UDID" names the demo iPhone. The lab
 runs until Ctrl-C. Running it again with the same --lab folder reuses the folder: devices attached
 there stay, and the demo iPhone is attached afresh.
+
+With --update-feed the PC also serves the desktop's product update on loopback, at the address URL
+(an http://127.0.0.1:PORT/... address, as "url:update" of the desktop's Option.json names it): a feed
+with one newer version, UPDATE_VERSION, and its installer, a Windows batch file that stands in for one:
+it installs nothing and appends how it was run to installer-ran.txt in the lab folder. "# update feed
+URL" says that it serves ("# update feed not served ..." why it does not).
 """
 
 import argparse
+import functools
+import http.server
+import json
 import os
 import subprocess
 import signal
 import sys
+import threading
 import time
+import urllib.parse
 
 import hlx_device
 import make_device_image
@@ -26,6 +37,8 @@ REGISTRY_KEY = r"SOFTWARE\Apple Inc.\Apple Mobile Device Support\Shared"
 # (contacts, messages, notes, calendars with events, bookmarks, apps) a media library (songs, videos,
 # books, ringtones, voice memos) and a photo library with albums.
 DEMO_IPHONE = {"media": {"family": "ios5"}, "photo_data": {"era": "ios9"}, "sms": {"era": "ios11"}}
+# The version the simulated PC's update feed offers: newer than the desktop's own.
+UPDATE_VERSION = "2.7.0"
 # The environment that Harlix and the tools need to use the lab (see variables()).
 LAB_VARIABLES = ("HLX_REGISTRY_FILE", "HLX_DEVICE_ROOT", "HLX_PROGRAM_FILES")
 
@@ -82,6 +95,37 @@ class DeviceLab:
             self.service = None
 
 
+def serve_folder(folder, port=0):
+    """Serves the files of `folder` over HTTP on 127.0.0.1:`port` (0: a free port) on a thread of its own;
+    returns the server (server_address names the port; shutdown() and server_close() end it)."""
+    handler = type("Quiet", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *a: None})
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), functools.partial(handler, directory=str(folder)))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def serve_update_feed(folder, address, record):
+    """Serves the feed at `address` (http://127.0.0.1:PORT/.../feed.json) and the installer stand-in beside
+    it from `folder` on a thread of its own; the stand-in appends its arguments to the file `record`.
+    Returns the server."""
+    parts = urllib.parse.urlsplit(address)
+    if parts.scheme != "http" or parts.hostname != "127.0.0.1" or not parts.port:
+        raise RuntimeError("the update address must be http://127.0.0.1:PORT/...: %r" % address)
+    feed_path = parts.path.lstrip("/")
+    base = os.path.join(folder, os.path.dirname(feed_path))
+    os.makedirs(base, exist_ok=True)
+    setup = "Setup-%s.bat" % UPDATE_VERSION
+    # Wine shows the Linux file system as drive Z:.
+    windows_record = "Z:" + os.path.abspath(record).replace("/", "\\")
+    with open(os.path.join(base, setup), "w", encoding="utf-8", newline="\r\n") as f:
+        f.write('@echo off\necho the installer of %s ran: %%*>> "%s"\n' % (UPDATE_VERSION, windows_record))
+    feed = {"installer": address.rsplit("/", 1)[0] + "/" + setup, "versions": [
+        {"version": UPDATE_VERSION, "notes": ["Served by the simulated PC: its installer only notes that it ran."]}]}
+    with open(os.path.join(folder, feed_path), "w", encoding="utf-8") as f:
+        json.dump(feed, f)
+    return serve_folder(folder, parts.port)
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--support", required=True, help="the staged device library folder")
@@ -90,6 +134,8 @@ def main(argv):
                         help="attach one iPhone image that carries every kind of data")
     parser.add_argument("--contacts", type=int,
                         help="contacts in the demo iPhone's address book (default 8; the main job's desktop part has 250)")
+    parser.add_argument("--update-feed", metavar="URL",
+                        help="serve the desktop's product update at this http://127.0.0.1:PORT/... address")
     options = parser.parse_args(argv)
     lab = DeviceLab(options.lab, options.support)
 
@@ -108,6 +154,13 @@ def main(argv):
                 # An earlier run with this lab folder left the demo iPhone attached: replace it with a fresh one.
                 lab.detach(image["udid"])
             print("# attached %s" % lab.attach(image), flush=True)
+        if options.update_feed:
+            try:
+                serve_update_feed(os.path.join(options.lab, "www"), options.update_feed,
+                                  os.path.join(options.lab, "installer-ran.txt"))
+                print("# update feed %s" % options.update_feed, flush=True)
+            except OSError as error:  # the port is taken: the PC goes on without the feed
+                print("# update feed not served at %s: %s" % (options.update_feed, error), flush=True)
         while True:
             time.sleep(3600)
     except KeyboardInterrupt:

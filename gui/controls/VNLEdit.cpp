@@ -5,7 +5,25 @@
 
 std::wstring VNLEdit::Text() const { return wtl::WindowText(m_hWnd); }
 
-bool VNLEdit::ShowsPlaceholder() const { return m_placeholderEnabled && m_hWnd != nullptr && Text() == m_placeholder; }
+void VNLEdit::SetPlaceholder(bool enabled, const std::wstring& text) {
+    m_placeholderEnabled = enabled;
+    m_placeholder = text;
+    m_showsPlaceholder = enabled && m_hWnd != nullptr && Text() == text;
+}
+
+bool VNLEdit::ShowsPlaceholder() const { return m_placeholderEnabled && m_hWnd != nullptr && m_showsPlaceholder; }
+
+void VNLEdit::ShowText(const std::wstring& text, bool placeholder) {
+    m_settingText = true;
+    SetWindowTextW(m_hWnd, text.c_str());
+    m_settingText = false;
+    m_showsPlaceholder = placeholder;
+}
+
+bool VNLEdit::OnSetText(WPARAM, LPARAM, LRESULT&) {
+    if (!m_settingText) m_showsPlaceholder = false;
+    return false;  // the control keeps the text
+}
 
 LRESULT VNLEdit::OnColour(WPARAM dc, LPARAM) {
     if (ShowsPlaceholder()) {
@@ -16,14 +34,14 @@ LRESULT VNLEdit::OnColour(WPARAM dc, LPARAM) {
 
 bool VNLEdit::OnSetFocus(WPARAM, LPARAM, LRESULT&) {
     if (ShowsPlaceholder()) {
-        SetWindowTextW(m_hWnd, L"");
+        ShowText(L"", false);
     }
     return false;  // the caret still needs the default processing
 }
 
 bool VNLEdit::OnKillFocus(WPARAM, LPARAM, LRESULT&) {
     if (m_placeholderEnabled && Text().empty()) {
-        SetWindowTextW(m_hWnd, m_placeholder.c_str());
+        ShowText(m_placeholder, true);
     }
     return false;
 }

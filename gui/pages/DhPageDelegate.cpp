@@ -302,15 +302,6 @@ bool DhPageDelegate::ProcessPageMessage(HWND window, UINT message, WPARAM wParam
         // The frame lines paint themselves; answered here so that it is not reflected to them.
         result = ::DefWindowProcW(window, message, wParam, lParam);
         return true;
-    case WM_MEASUREITEM: {
-        // The list asks its parent for the row height; the answer is the list's own.
-        auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-        HWND control = measure != nullptr && measure->CtlType == ODT_LISTVIEW
-                           ? GetDlgItem(window, static_cast<int>(measure->CtlID))
-                           : nullptr;
-        result = control != nullptr ? SendMessageW(control, OCM_MEASUREITEM, wParam, lParam) : FALSE;
-        return true;
-    }
     default: return false;
     }
 }

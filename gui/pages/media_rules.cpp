@@ -7,6 +7,10 @@ bool RecordingMatches(const RecordingItem& item, const std::wstring& foldedQuery
     return pages::ContainsFolded(item.name, foldedQuery) || item.dateCreated.find(foldedQuery) != std::wstring::npos;
 }
 
+std::wstring RecordingSizeText(const RecordingItem& item, const std::wstring& sizeText) {
+    return item.size > 0 ? sizeText : L"No audio file";
+}
+
 void SortRecordings(std::vector<RecordingItem*>& records, int column, bool ascending, pages::TextCompare compare) {
     using R = RecordingItem;
     switch (column) {

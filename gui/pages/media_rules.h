@@ -13,6 +13,9 @@ namespace pages {
 bool RecordingMatches(const RecordingItem& item, const std::wstring& foldedQuery);
 // Column 1 names (case-insensitive `compare`), 2 time texts and 4 date-created texts (ordinal), 3 sizes.
 void SortRecordings(std::vector<RecordingItem*>& records, int column, bool ascending, pages::TextCompare compare);
+// The Size cell of a memo: its audio file's size as `sizeText` gives it, or, for a memo whose audio file the
+// device lacks (the service reports no bytes for it), that there is no audio.
+std::wstring RecordingSizeText(const RecordingItem& item, const std::wstring& sizeText);
 
 // Ringtones: the folded query in the title folded with towlower; nothing else is searched.
 bool RingtoneMatches(const RingtoneItem& item, const std::wstring& foldedQuery);

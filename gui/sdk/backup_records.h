@@ -22,6 +22,7 @@ struct iOSBackup {
     std::wstring deviceIdentifier;  // of the device the backup was made of
     std::wstring time;              // local time text, year first, so that text order is time order
     bool encrypted = false;
+    bool incomplete = false;  // a run that never finished (a kill) left it: it cannot be restored
     std::wstring password;  // empty; given by the user before a restore
 };
 

@@ -488,6 +488,7 @@ enum PageRequest : int64_t {
     kRequestAskPassword = 13,   // answered in place: wideText = the password (malloc), status 1
     kRequestNoDeviceNotice = 14,
     kRequestNoBackupNotice = 15,
+    kRequestUnfinishedNotice = 16,  // the chosen backup was never finished: it cannot be restored
 };
 // Host -> relay module (ZERITH_COMMAND_DO_BACKUP); the list answer and the deletion answer come back
 // under the same codes.

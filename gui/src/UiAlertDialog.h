@@ -30,6 +30,7 @@ public:
     COMMAND_ID_HANDLER_EX(kDialogFirstButtonId, OnEndButton)
     COMMAND_ID_HANDLER_EX(kDialogSecondButtonId, OnEndButton)
     NOTIFY_HANDLER_EX(kAlertLinkId, NM_CLICK, OnLinkClick)
+    NOTIFY_HANDLER_EX(kAlertLinkId, NM_RETURN, OnLinkClick)  // Enter on the focused link follows it too
     MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnAlertControlColour)
     MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnAlertControlColour)
     CHAIN_MSG_MAP(UiDialog)

@@ -33,6 +33,16 @@ constexpr int kDialogSecondButtonId = 5052;
 constexpr int kDialogCaptionHeight = 26;
 constexpr COLORREF kDialogGrey = RGB(0x7F, 0x7F, 0x7F);
 
+// Alt+F4, the system menu's Close and Escape (IDCANCEL) end a dialog as its close button does, through the
+// close button's handler of the most derived class, so that what the dialog disabled is enabled again and a
+// modal loop ends with the close button's id.
+#define CLOSE_REQUEST_AS_CLOSE_BUTTON()                                                            \
+    if (uMsg == WM_CLOSE || (uMsg == WM_COMMAND && LOWORD(wParam) == IDCANCEL && lParam == 0)) { \
+        ::SendMessageW(hWnd, WM_COMMAND, MAKEWPARAM(kDialogCloseButtonId, BN_CLICKED), 0);          \
+        lResult = 0;                                                                                \
+        return TRUE;                                                                                \
+    }
+
 class UiDialog : public wtl::CDialogImpl<UiDialog>, public VNLSubject, public VNLObserver {
 public:
     // The close button's images are lent (normally from the host's ImageCache).
@@ -43,6 +53,7 @@ public:
     if (uMsg == WM_DESTROY) ReleaseLinkFonts();  // and on to the default handling
     MSG_WM_PAINT(Paint)
     MSG_WM_INITDIALOG(OnInitDialog)
+    CLOSE_REQUEST_AS_CLOSE_BUTTON()
     COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCloseButton)
     MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnControlColour)
     MESSAGE_HANDLER_EX(WM_CTLCOLORSTATIC, OnControlColour)

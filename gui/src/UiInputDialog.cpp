@@ -55,7 +55,8 @@ LRESULT UiInputDialog::OnInitDialog(HWND focus, LPARAM init) {
     UiAlertDialog::OnInitDialog(focus, init);
     const SIZE label = MeasureText(m_hWnd, Font(), m_label);
     m_labelRect = RECT{20, (m_height - label.cy) / 2, 20 + label.cx + 20, (m_height - label.cy) / 2 + kEditHeight};
-    m_edit = CreateEdit(m_hWnd, kLineEditStyle, kEditId, L"", label.cx + 40, (m_height - kEditHeight) / 2,
+    const DWORD style = kLineEditStyle | (m_masked ? ES_PASSWORD : 0);
+    m_edit = CreateEdit(m_hWnd, style, kEditId, L"", label.cx + 40, (m_height - kEditHeight) / 2,
                         m_width - label.cx - 60, kEditHeight, m_editFont.get());
     if (m_edit != nullptr) {
         SendMessageW(m_edit, EM_LIMITTEXT, kMaxLength, 0);

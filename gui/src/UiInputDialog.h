@@ -26,6 +26,8 @@ public:
     END_MSG_MAP()
 
     void SetLabel(const std::wstring& label) { m_label = label; }
+    // Set before Run: the line shows a dot for each typed character (a password).
+    void SetMasked(bool masked) { m_masked = masked; }
     const std::wstring& Result() const { return m_resultText; }
     void DrawContent(HDC dc, int left, int top, int right, int bottom) override;
 
@@ -36,6 +38,7 @@ private:
     HWND m_edit = nullptr;
     RECT m_labelRect = {};
     std::wstring m_label;
+    bool m_masked = false;
     std::wstring m_resultText;
     wtl::UniqueFont m_editFont;
 };

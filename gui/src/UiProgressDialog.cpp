@@ -98,6 +98,8 @@ void UiProgressDialog::Start() {
 }
 
 void UiProgressDialog::Repaint() {
+    // The window text is the status line shown, so that it can be read back like any other window's.
+    SetWindowTextW(m_hWnd, m_shownStatus.c_str());
     // The status line, the bar with its percentage and the size line below it.
     RECT client = {};
     GetClientRect(m_hWnd, &client);
@@ -155,15 +157,10 @@ void UiProgressDialog::FinishWithText(const std::wstring& text) {
         ShowWindow(m_actionButton.m_hWnd, SW_SHOW);
     }
     Layout();
-    if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, FALSE);
-}
-
-void UiProgressDialog::StopRun() {
-    if (m_hWnd != nullptr) KillTimer(m_hWnd, kTickTimer);
-    m_state.finished = true;
-    if (m_actionButton.m_hWnd != nullptr) ShowWindow(m_actionButton.m_hWnd, SW_SHOW);
-    Layout();
-    if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, FALSE);
+    if (m_hWnd != nullptr) {
+        SetWindowTextW(m_hWnd, m_shownStatus.c_str());
+        InvalidateRect(m_hWnd, nullptr, FALSE);
+    }
 }
 
 void UiProgressDialog::Close() {
@@ -192,11 +189,16 @@ void UiProgressDialog::OnFolderButton(UINT, int, HWND) {
 
 void UiProgressDialog::DrawContent(HDC dc, int, int, int right, int) {
     {
+        // Without a bar (a run that ended with why) the status takes the bar's lines too, broken at blanks,
+        // so that a long reason is read whole.
         RECT status = m_statusRect;
+        if (m_shownTotal <= 0) status.bottom = std::max<LONG>(status.bottom, m_progressRect.bottom + 20);
+        if (m_shownTotal <= 0) status.right = std::max<LONG>(status.left, right - 16);
         FillRect(dc, &status, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
         wtl::SelectGuard font(dc, m_statusFont.get());
         ::SetTextColor(dc, RGB(0, 0, 0));
-        DrawTextW(dc, m_shownStatus.c_str(), static_cast<int>(m_shownStatus.size()), &status, 0);
+        DrawTextW(dc, m_shownStatus.c_str(), static_cast<int>(m_shownStatus.size()), &status,
+                  m_shownTotal <= 0 ? DT_WORDBREAK | DT_NOPREFIX : 0);
     }
     if (m_shownTotal > 0) {
         const RECT bar = m_progressRect;

@@ -46,8 +46,6 @@ public:
     virtual void Layout();
     // Ends the run at once with `text` as the status line (kept when empty) and "OK".
     void FinishWithText(const std::wstring& text);
-    // Ends the run where it is: the timer stops and the action button stays with its caption.
-    void StopRun();
     // Hides a dialog that is not closed yet, ending its run without a summary and dropping its texts.
     void Close();
     void DrawContent(HDC dc, int left, int top, int right, int bottom) override;

@@ -120,6 +120,16 @@ void UiSheetDialog::PlaceAt(const RECT& place) {
     }
 }
 
+void UiSheetDialog::KeepAboveFrame() {
+    // Right above the main window, which a maximised frame may have been stacked over, so that the notice is
+    // seen whole; a dialog above the main window (a question the program asks meanwhile) stays above it.
+    HWND frame = m_parent != nullptr ? GetAncestor(m_parent, GA_ROOT) : nullptr;
+    if (frame == nullptr || m_hWnd == nullptr) return;
+    HWND above = GetWindow(frame, GW_HWNDPREV);
+    if (above == m_hWnd) return;
+    SetWindowPos(m_hWnd, above != nullptr ? above : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 void UiSheetDialog::Show(int command) {
     if (m_hWnd == nullptr) return;
     if (command == SW_SHOW) {
@@ -132,6 +142,7 @@ void UiSheetDialog::Show(int command) {
         if (m_sheetClose.m_hWnd != nullptr) ShowWindow(m_sheetClose.m_hWnd, SW_HIDE);
         SetTimer(m_hWnd, kSlideTimer, m_timing.slideStepMs, nullptr);
         ShowWindow(m_hWnd, SW_SHOWNOACTIVATE);
+        KeepAboveFrame();
         return;
     }
     KillTimer(m_hWnd, kSlideTimer);
@@ -148,6 +159,7 @@ void UiSheetDialog::OnTimer(UINT_PTR id) {
             // Repainted whole: the frame drawn at the old bottom edge would otherwise stay as a stripe.
             SetWindowPos(m_hWnd, nullptr, 0, 0, m_width, trv::NextSheetHeight(height, m_height),
                          SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+            KeepAboveFrame();
             InvalidateRect(m_hWnd, nullptr, TRUE);
             return;
         }
@@ -169,6 +181,13 @@ void UiSheetDialog::OnTimer(UINT_PTR id) {
         if (m_sheetClose.m_hWnd != nullptr) ShowWindow(m_sheetClose.m_hWnd, SW_SHOW);
     } else if (id == kHideTimer) {
         KillTimer(m_hWnd, kHideTimer);
+        // A notice under the pointer is being read: it stays until the pointer leaves it (or it is closed).
+        POINT pointer = {};
+        RECT self = {};
+        if (GetCursorPos(&pointer) && GetWindowRect(m_hWnd, &self) && PtInRect(&self, pointer)) {
+            SetTimer(m_hWnd, kHideTimer, kHoverRecheckMs, nullptr);
+            return;
+        }
         Show(SW_HIDE);
     }
 }

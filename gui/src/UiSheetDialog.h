@@ -1,7 +1,8 @@
 #pragma once
 // UiSheetDialog: a modeless notice strip that slides open where its owner places it, shows its text
 // as a single link (on one line, or wrapped onto as many as a long notice needs, the strip as tall as
-// they are), and hides itself five seconds after it is fully open. A click on the
+// they are), and hides itself five seconds after it is fully open (later while the pointer rests on it).
+// It is kept right above the main window while it slides open. A click on the
 // text runs the owner's click action; the close button hides it at once. It does not disable its parent
 // and cannot be dragged. It has no subject/observer pair of its own: the base already is a subject and an
 // observer, and a second pair would carry no traffic. UI thread only.
@@ -23,6 +24,7 @@ public:
     static constexpr int kSheetLinkId = 5051;
     static constexpr UINT_PTR kSlideTimer = 1;
     static constexpr UINT_PTR kHideTimer = 2;
+    static constexpr UINT kHoverRecheckMs = 500;  // how often a notice under the pointer looks again
     static constexpr COLORREF kSheetColour = 0xD2FCFF;
 
     UiSheetDialog(Gdiplus::Bitmap* closeNormal, Gdiplus::Bitmap* closeHover);
@@ -33,6 +35,7 @@ public:
     MSG_WM_PAINT(Paint)
     MSG_WM_INITDIALOG(OnInitDialog)
     MSG_WM_TIMER(OnTimer)
+    CLOSE_REQUEST_AS_CLOSE_BUTTON()
     COMMAND_ID_HANDLER_EX(kDialogCloseButtonId, OnCloseButton)
     NOTIFY_HANDLER_EX(kSheetLinkId, NM_CLICK, OnLinkClick)
     MESSAGE_HANDLER_EX(WM_CTLCOLORBTN, OnSheetControlColour)
@@ -65,6 +68,8 @@ private:
     LRESULT OnSheetControlColour(WPARAM wParam, LPARAM lParam);
     LRESULT OnSheetButtonDown(WPARAM, LPARAM) { return 0; }
     void MakeLink(const std::wstring& markup);
+    // Places the sheet right above the main window in the stack of windows.
+    void KeepAboveFrame();
     // Makes the link of the text, broken at blanks into the lines the strip's width holds, and the full
     // height that holds them; the text's size on one line.
     void WrapToWidth();

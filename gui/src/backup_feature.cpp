@@ -69,7 +69,7 @@ HookResult ConfirmRestore(CommandMessage& message) {
 
 HookResult AskPassword(CommandMessage& message) {
     std::wstring entered;
-    if (!CurrentHostPlatform().AskLine(L"Password:", message.window, entered)) return HookResult::Answered;
+    if (!CurrentHostPlatform().AskLine(L"Password:", message.window, true, entered)) return HookResult::Answered;
     // Blanks are part of a password: only an all-blank answer counts as none, and the text goes on as typed.
     if (!TrimWhiteSpace(entered).empty()) {
         message.status = 1;
@@ -86,6 +86,8 @@ HookResult ShowNotice(CommandMessage& message) {
 
 const wchar_t kNoDeviceSelected[] = L"No device selected.";
 const wchar_t kNoBackupSelected[] = L"No backup selected.";
+const wchar_t kBackupUnfinished[] =
+    L"This backup was never finished (it lacks files), so it cannot be restored. Choose another backup.";
 
 constexpr RequestRule AnswerInPlace(int64_t pageCode, HookResult (*hook)(CommandMessage&)) {
     return {pageCode, 0, nullptr, Selection::Any, nullptr, false, nullptr, hook, nullptr};
@@ -106,6 +108,7 @@ const RequestRule kBackupRequests[] = {
     AnswerInPlace(kRequestAskPassword, &AskPassword),
     AnswerInPlace(kRequestNoDeviceNotice, &ShowNotice<kNoDeviceSelected>),
     AnswerInPlace(kRequestNoBackupNotice, &ShowNotice<kNoBackupSelected>),
+    AnswerInPlace(kRequestUnfinishedNotice, &ShowNotice<kBackupUnfinished>),
 };
 
 // The list's answers: a backup, a size, the end; anything else (a run's report) goes on as it came.

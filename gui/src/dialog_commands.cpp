@@ -158,9 +158,10 @@ extern "C" void TRV_CALL OnDriverReport(CommandMessage* message) {
             progress->total = message->value3;
         }
     };
-    const auto stop = [&] {
+    // A failed step ends the run with why, in words, in place of its bar.
+    const auto stop = [&](bool installing) {
         if (progress != nullptr) progress->total = 0;
-        ShowStage(DriverStage::Stopped);
+        ShowStage(DriverStage::Stopped, DriverFailureText(installing, message->status));
     };
     if (Is(*message, ZERITH_COMMAND_PRE_DOWNLOAD_DRIVER)) {
         // The new run's counters are set here, before the reports that follow it move them.
@@ -177,7 +178,7 @@ extern "C" void TRV_CALL OnDriverReport(CommandMessage* message) {
             SendToOwner(ZERITH_COMMAND_DO_CANCEL, &cancel);
         });
     } else if (Is(*message, ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER) || Is(*message, ZERITH_COMMAND_RECV_INSTALL_DRIVER)) {
-        message->status == 0 ? count() : stop();
+        message->status == 0 ? count() : stop(Is(*message, ZERITH_COMMAND_RECV_INSTALL_DRIVER));
     } else if (Is(*message, ZERITH_COMMAND_PRE_INSTALL_DRIVER)) {
         ShowStage(DriverStage::Installing);
     } else if (Is(*message, ZERITH_COMMAND_RECV_START_ITUNES_DLL)) {

@@ -33,6 +33,8 @@ struct LineQuestion {
     // Asked over this window (a page's own dialog that asked) rather than the main view, so that
     // closing the question hands the window back to the dialog and not to the main view.
     TrvWindow owner = nullptr;
+    // What is typed shows as dots (a password).
+    bool masked = false;
 };
 
 struct SubjectContentQuestion {

@@ -81,10 +81,11 @@ public:
         return false;
     }
     // The one-line input dialog (300 x 120) with `label`; true when the user confirmed, with what was
-    // typed (untrimmed) in `entered`.
-    virtual bool AskLine(const std::wstring& label, TrvWindow owner, std::wstring& entered) {
+    // typed (untrimmed) in `entered`. A `masked` line (a password) shows a dot for each typed character.
+    virtual bool AskLine(const std::wstring& label, TrvWindow owner, bool masked, std::wstring& entered) {
         (void)label;
         (void)owner;
+        (void)masked;
         (void)entered;
         return false;
     }

@@ -185,10 +185,11 @@ public:
     }
 
     // The input dialog is owned by the main view, whatever window asked.
-    bool AskLine(const std::wstring& label, TrvWindow owner, std::wstring& entered) override {
+    bool AskLine(const std::wstring& label, TrvWindow owner, bool masked, std::wstring& entered) override {
         LineQuestion question;
         question.label = label;
         question.owner = owner;
+        question.masked = masked;
         return trv::AskLine(question, entered);
     }
 

@@ -82,7 +82,7 @@ public:
         Downloading,  // a new run (its counters and status set by the report): the download image, no
                       // "Show in folder"; `onCancel` runs when the user cancels it before it ends
         Installing,   // the installation image
-        Stopped,      // the relay module gave up: the run ends with its button
+        Stopped,      // a step failed: the run ends with `text` (why) and "OK" in place of its bar
         Finished,     // the run ends with `text`
     };
     virtual void ShowDriverStage(DriverStage stage, const std::wstring& text, std::function<void()> onCancel) {

@@ -75,6 +75,7 @@ public:
     bool AskLine(const LineQuestion& question, std::wstring& typed) override {
         UiInputDialog dialog(Image("common\\close-normal.png"), Image("common\\close-pressed.png"));
         dialog.SetLabel(question.label);
+        dialog.SetMasked(question.masked);
         dialog.SetContent(L"", nullptr, question.owner != nullptr ? question.owner : MainView(), question.width,
                           question.height);
         if (dialog.Run() != kDialogFirstButtonId) return false;
@@ -108,6 +109,7 @@ public:
     void ShowSheetNotice(const std::wstring& text) override {
         if (auto* sheet = static_cast<UiSheetDialog*>(CommandBus::Instance().GetDialogById(kNoticeSheetId))) {
             sheet->SetText(text);
+            sheet->SetClickAction(nullptr);  // a click on a plain notice does nothing of an earlier one's
             sheet->Show(SW_SHOW);
         }
     }
@@ -202,7 +204,7 @@ public:
             dialog->Layout();
             InvalidateRect(dialog->m_hWnd, nullptr, FALSE);
             break;
-        case DriverStage::Stopped: dialog->StopRun(); break;
+        case DriverStage::Stopped:
         case DriverStage::Finished: dialog->FinishWithText(text); break;
         }
     }

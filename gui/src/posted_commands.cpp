@@ -19,6 +19,7 @@
 #include "host_alert.h"
 #include "host_handlers.h"
 #include "host_state.h"
+#include "host_ui.h"
 #include "product_identity.h"
 #include "update_flow.h"
 #include "update_records.h"
@@ -105,7 +106,9 @@ void ShowUpdateCheckResult(HWND view, const CommandMessage& result) {
     } else if (UserAskedForUpdate()) {
         AlertRequest alert;
         alert.owner = view;
-        alert.text = check.kind == UpdateCheckResult::Kind::Latest ? LatestVersionNotice() : kUpdateCheckFailedText;
+        alert.text = check.kind == UpdateCheckResult::Kind::Latest
+                         ? LatestVersionNotice()
+                         : UpdateCheckFailedText(CurrentHostUi().UrlDefault("url:update"));
         alert.width = 440;
         alert.height = 100;
         ShowHostAlert(alert);

@@ -12,6 +12,36 @@ namespace trv {
 
 const wchar_t kUpdateCheckFailedText[] = L"Update failed! Please check if the network is available.";
 
+std::wstring UpdateCheckFailedText(const std::string& address) {
+    return address.empty() ? L"No update address is set: \"url:update\" of Option.json is empty, so no update "
+                             L"could be looked for."
+                           : kUpdateCheckFailedText;
+}
+
+std::wstring DriverFailureText(bool installing, int64_t code) {
+    // The device service's reply codes of its driver requests (16, 17).
+    struct Reason {
+        int64_t code;
+        const wchar_t* words;
+    };
+    static const Reason kReasons[] = {
+        {-1, L"the device service did not answer"},
+        {6, L"it was cancelled"},
+        {8, L"no download address is set (\"url:ios-driver\" of Option.json)"},
+        {50, L"a driver package could not be downloaded or did not match its checksum. Check the network "
+             L"connection and try again"},
+        {51, L"the driver's installer failed"},
+        {52, L"the installer could not be started with the rights it needs"},
+        {53, L"the installer could not be started with the rights it needs"},
+        {54, L"the store edition of iTunes is installed; it must be removed first"},
+    };
+    std::wstring reason = L"the device service reported error " + std::to_wstring(code);
+    for (const Reason& known : kReasons) {
+        if (known.code == code) reason = known.words;
+    }
+    return (installing ? L"The driver installation failed: " : L"The driver download failed: ") + reason + L".";
+}
+
 UpdateCheckResult ReadUpdateCheck(int64_t status, int64_t count, const UpdateVersionList* versions) {
     UpdateCheckResult result;
     if (status == 0) {

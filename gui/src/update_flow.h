@@ -27,6 +27,13 @@ UpdateCheckResult ReadUpdateCheck(int64_t status, int64_t count, const UpdateVer
 std::wstring NewVersionNotice(const std::wstring& version);  // "A new version of (v) is available."
 std::wstring LatestVersionNotice();                          // names this program's version
 extern const wchar_t kUpdateCheckFailedText[];
+// What a failed check tells the user: without an update address (`address`, the "url:update" value, empty)
+// nothing was asked of the network, and the text says so; else kUpdateCheckFailedText.
+std::wstring UpdateCheckFailedText(const std::string& address);
+
+// What the progress dialog says when the driver's download (`installing` false) or installation ended with
+// the device service's `code` (-1: the service did not answer), in words.
+std::wstring DriverFailureText(bool installing, int64_t code);
 
 // The notice that a store edition of the device library must be removed, naming `downloadAddress`; as long
 // as the address is.

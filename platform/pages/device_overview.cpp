@@ -7,7 +7,10 @@
 // When the host adds a device it invokes YESTAL_COMMAND_ADDED_DEVICE and YESTAL_COMMAND_CHANGE_SIZE back
 // with the container, so that the host creates and sizes that device's page windows; switching sections
 // hides the container's children before the chosen page shows itself. When the current device changes or
-// leaves, the pages of the one before are hidden and the section list is told (device_notice.h).
+// leaves, the pages of the one before are hidden and the section list is told (device_notice.h). A device
+// that is attached but not ready can be chosen on the title bar: the container then shows that device's own
+// connection notice; StandinForgetDevice, which the relay stand-in calls when such a device leaves, drops
+// what it reported.
 // The container's window text holds the lines it shows, so that they can be read back without pixels.
 // Calls arrive on the host's UI thread.
 #include <windows.h>
@@ -186,6 +189,7 @@ struct Overview {
     // The last connection state reported for a device that is not ready yet (by identifier; the
     // service names a device that is only being connected by no identifier).
     std::map<std::string, standin_pages::ConnectionState> pending;
+    std::string chosenPending;  // a device not ready that the title bar switched to; empty when none
 };
 
 Overview* g_overview = nullptr;  // made once, kept until the process ends
@@ -197,8 +201,11 @@ DeviceRecord* Find(const std::string& identifier) {
     return nullptr;
 }
 
-// The latest state of a device still on its way, or "no device".
+// The state of the device not ready that was chosen, else the latest state of a device still on its way,
+// or "no device".
 standin_pages::ConnectionState PendingState() {
+    auto chosen = g_overview->pending.find(g_overview->chosenPending);
+    if (!g_overview->chosenPending.empty() && chosen != g_overview->pending.end()) return chosen->second;
     for (const auto& entry : g_overview->pending) {
         if (entry.second != standin_pages::ConnectionState::kReady) return entry.second;
     }
@@ -336,6 +343,7 @@ void AddDevice(CommandMessage& message) {
 // A device that is not listed (it left, or never arrived) is shown as none.
 void SwitchDevice(const CommandMessage& message) {
     const std::string identifier = message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string();
+    g_overview->chosenPending = Find(identifier) == nullptr ? identifier : std::string();
     MakeCurrent(Find(identifier) != nullptr ? identifier : std::string(), std::string());
 }
 
@@ -389,6 +397,17 @@ void __cdecl Receive(CommandMessage* message) {
 }
 
 }  // namespace
+
+extern "C" __declspec(dllexport) void __cdecl StandinForgetDevice(const wchar_t* identifier) {
+    try {
+        if (g_overview == nullptr || identifier == nullptr) return;
+        const std::string device = vnl::Utf8FromWide(identifier);
+        if (g_overview->pending.erase(device) == 0) return;
+        if (g_overview->chosenPending == device) g_overview->chosenPending.clear();
+        ShowCurrent();
+    } catch (...) {
+    }
+}
 
 extern "C" __declspec(dllexport) void __cdecl RegisterModule(ModuleRecord* record) {
     if (record == nullptr || record->send == nullptr) return;

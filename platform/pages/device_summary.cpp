@@ -134,6 +134,55 @@ ConnectionState StateAfterSwitch(ConnectionState shown, int64_t status, int64_t 
     }
 }
 
+std::wstring UnavailableText(int64_t code) {
+    // The device service's reply codes that a section's listing can end with.
+    struct Reason {
+        int64_t code;
+        const wchar_t* words;
+    };
+    static const Reason kReasons[] = {
+        {2, L"the device service could not do this work"},
+        {3, L"the device's iOS is too old for this section"},
+        {7, L"the device is no longer connected"},
+        {12, L"the device's file service did not start"},
+        {13, L"the device's synchronisation service did not start"},
+        {17, L"the device's file service could not be read"},
+        {18, L"the device has no database for this section (it is missing, or lacks what this section reads)"},
+        {19, L"the device's database for this section could not be opened"},
+        {20, L"the device's database for this section could not be read"},
+        {24, L"the connection to the device was lost"},
+        {25, L"the device waits until you trust this computer on it"},
+        {26, L"this computer's pairing with the device is no longer valid: connect the device again"},
+        {27, L"the device did not start a session with this computer"},
+        {32, L"the device refused to hand over this data"},
+        {46, L"the device keeps none of this section's data in its backup (this kind of device has none)"},
+        {48, L"the device is locked with a passcode: unlock it and choose the section again"},
+        {49, L"the device did not start a session with this computer"},
+        {60, L"a backup or restore of the device is running: choose the section again when it has finished"},
+    };
+    for (const Reason& reason : kReasons) {
+        if (reason.code == code) return std::wstring(L"Not available: ") + reason.words + L".";
+    }
+    return L"Not available: the device service failed with error " + std::to_wstring(code) + L".";
+}
+
+ConnectionState StateOfReason(int64_t reason) {
+    return StateAfterSwitch(ConnectionState::kNoDevice, kStatusFailed, reason);
+}
+
+std::wstring StateWords(ConnectionState state) {
+    switch (state) {
+    case ConnectionState::kNoDevice: return L"not connected";
+    case ConnectionState::kConnecting: return L"connecting";
+    case ConnectionState::kWaitingForTrust: return L"waiting for trust";
+    case ConnectionState::kLocked: return L"locked";
+    case ConnectionState::kDriverMissing: return L"driver missing";
+    case ConnectionState::kNotRecognised: return L"not recognized";
+    case ConnectionState::kReady: break;
+    }
+    return L"ready";
+}
+
 ConnectionNotice NoticeFor(ConnectionState state) {
     switch (state) {
     case ConnectionState::kNoDevice:

@@ -55,5 +55,13 @@ struct ConnectionNotice {
     std::wstring hint;  // what the user can do; may be empty
 };
 ConnectionNotice NoticeFor(ConnectionState state);
+// The state of a device that is attached but not ready, from the device service's `reason` (25 waiting for
+// trust, 48 locked ...), and its few words as a list of devices shows it ("waiting for trust", "locked").
+ConnectionState StateOfReason(int64_t reason);
+std::wstring StateWords(ConnectionState state);
+
+// What a feature page says in place of its rows when the device service refused the section with reply
+// `code` (not 0): "Not available: " and why, in words; a code without words of its own is named by number.
+std::wstring UnavailableText(int64_t code);
 
 }  // namespace standin_pages

@@ -38,6 +38,7 @@
 
 #include "command_names.h"
 #include "conversation_view.h"
+#include "device_summary.h"
 #include "dropped_paths.h"
 #include "feature_codes.h"
 #include "page_records.h"
@@ -607,8 +608,7 @@ void Reply(const CommandMessage& message) {
         } else {
             if (view->ended) Clear(*view);
             if (SendMessageW(view->list, LVM_GETITEMCOUNT, 0, 0) == 0) {
-                SetNote(*view, message.value2 != 0 ? L"Not available: the device service answered " +
-                                                         std::to_wstring(message.value2) + L"."
+                SetNote(*view, message.value2 != 0 ? standin_pages::UnavailableText(message.value2)
                                                    : std::wstring(L"No items."));
             }
             view->ended = true;

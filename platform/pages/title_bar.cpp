@@ -6,14 +6,19 @@
 // switches to them. A device added again keeps its place and takes the new name (the relay first names a
 // device by its model, then by its own name). The host has no command that takes a device off the bar, so
 // the relay stand-in calls StandinRemoveDevice when a device leaves; when it was the current one, the first
-// remaining device (or none) becomes current. Every change of the current device is passed to the host's
-// LUNDER_COMMAND_CHANGE_DEVICE, which tells the device page and the relay.
+// remaining device (or none) becomes current. A device that is attached but not ready (waiting for trust,
+// locked ...) is listed too, with its state, through StandinShowWaitingDevice, which the relay stand-in
+// calls; it never becomes current by itself, and choosing it shows its hint on the device page. Every
+// change of the current device is passed to the host's LUNDER_COMMAND_CHANGE_DEVICE, which tells the device
+// page and the relay.
 // Calls arrive on the host's UI thread.
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cwchar>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,6 +29,7 @@
 #include <wtl/message_map.h>
 
 #include "command_names.h"
+#include "device_summary.h"
 #include "page_records.h"
 #include "wide_pair.h"
 #include "standin_module.h"
@@ -89,7 +95,27 @@ public:
 
     std::wstring title;
     std::vector<WideStringPair> devices;  // identifier, name (the product type until the name is known)
+    std::map<std::wstring, std::wstring> states;  // of the devices not ready, by identifier: "waiting for trust" ...
     int current = -1;
+
+    bool IsWaiting(int index) const {
+        return index >= 0 && states.count(devices[static_cast<size_t>(index)].first) != 0;
+    }
+
+    // The device at `index` as the bar and its list name it: its name, and the state of one not ready.
+    std::wstring Label(int index) const {
+        const WideStringPair& device = devices[static_cast<size_t>(index)];
+        std::wstring name = ShownName(device.second);
+        if (name.empty()) name = L"A connected device";
+        auto state = states.find(device.first);
+        return state == states.end() ? name : name + L" (" + state->second + L")";
+    }
+
+    // What the bar names: the current device, else the first one attached (not ready), else nothing.
+    std::wstring Shown() const {
+        if (current >= 0) return Label(current);
+        return devices.empty() ? std::wstring() : Label(0);
+    }
 
     void CreateButtons() {
         auto make = [this](const ButtonSpec& spec, DWORD style) {
@@ -112,7 +138,7 @@ public:
 
     // The rename and device-list buttons need a device.
     void EnableDeviceButtons() {
-        if (HWND rename = GetDlgItem(m_hWnd, kRenameId)) EnableWindow(rename, current >= 0);
+        if (HWND rename = GetDlgItem(m_hWnd, kRenameId)) EnableWindow(rename, current >= 0 && !IsWaiting(current));
         if (HWND list = GetDlgItem(m_hWnd, kDevicesId)) EnableWindow(list, !devices.empty());
     }
 
@@ -164,8 +190,8 @@ private:
         standin_pages::DrawLine(paint.get(), title, titleRect, RGB(0xFF, 0xFF, 0xFF), 19, true);
         const int left = 20 + kViewButtons[0].width + kViewButtons[1].width + 30;
         RECT deviceRect = {left, kLowerRowTop, DeviceRight(client), kLowerRowTop + kButtonSize};
-        const std::wstring device =
-            current < 0 ? std::wstring(L"No detected device") : ShownName(devices[current].second);
+        const std::wstring shown = Shown();
+        const std::wstring device = shown.empty() ? std::wstring(L"No detected device") : shown;
         standin_pages::DrawLine(paint.get(), device, deviceRect, RGB(0xFF, 0xFF, 0xFF), 16, true);
     }
 };
@@ -176,7 +202,7 @@ ModuleRecord* g_record = nullptr;
 // The bar's window text is the device it shows, for accessibility tools.
 void Repaint() {
     if (g_bar->m_hWnd == nullptr) return;
-    SetWindowTextW(*g_bar, g_bar->current < 0 ? L"" : ShownName(g_bar->devices[g_bar->current].second).c_str());
+    SetWindowTextW(*g_bar, g_bar->Shown().c_str());
     g_bar->EnableDeviceButtons();
     InvalidateRect(*g_bar, nullptr, FALSE);
 }
@@ -193,7 +219,7 @@ void SwitchTo(int index) {
 
 // The host asks for the name (modally) and hands it to the relay; the relay's answer renames the entry.
 void RenameCurrentDevice() {
-    if (g_bar->current < 0) return;
+    if (g_bar->current < 0 || g_bar->IsWaiting(g_bar->current)) return;
     CommandMessage edit{};
     standin_pages::Invoke(g_record, YESTAL_COMMAND_EDIT_DEVICE_NAME, edit);
     std::unique_ptr<wchar_t, decltype(&std::free)> name(edit.wideText, &std::free);  // the host's heap copy
@@ -203,14 +229,15 @@ void RenameCurrentDevice() {
     standin_pages::Invoke(g_record, YESTAL_COMMAND_CHANGE_DEVICE_NAME, change);
 }
 
-// Every connected device by its name, the current one checked; choosing another switches to it.
+// Every attached device by its name (and the state of one not ready), the current one checked; choosing
+// another switches to it.
 void ChooseDevice(HWND owner) {
     if (g_bar->devices.empty()) return;
     HMENU menu = CreatePopupMenu();
     if (menu == nullptr) return;
     for (size_t i = 0; i < g_bar->devices.size(); ++i) {
         const UINT flags = MF_STRING | (static_cast<int>(i) == g_bar->current ? MF_CHECKED : MF_UNCHECKED);
-        AppendMenuW(menu, flags, i + 1, ShownName(g_bar->devices[i].second).c_str());
+        AppendMenuW(menu, flags, i + 1, g_bar->Label(static_cast<int>(i)).c_str());
     }
     RECT button = {};
     GetWindowRect(GetDlgItem(owner, kDevicesId), &button);
@@ -289,6 +316,7 @@ void __cdecl Receive(CommandMessage* message) {
             std::unique_ptr<WideStringPair> entry(static_cast<WideStringPair*>(message->data));  // handed over
             if (!entry) return;
             const int index = IndexOf(entry->first.c_str());
+            g_bar->states.erase(entry->first);  // the device is ready
             if (index >= 0) {
                 g_bar->devices[static_cast<size_t>(index)].second = entry->second;
             } else {
@@ -331,6 +359,7 @@ extern "C" __declspec(dllexport) void __cdecl StandinRemoveDevice(const wchar_t*
         const int index = g_bar != nullptr ? IndexOf(identifier) : -1;
         if (index < 0) return;
         const bool wasCurrent = index == g_bar->current;
+        g_bar->states.erase(g_bar->devices[static_cast<size_t>(index)].first);
         g_bar->devices.erase(g_bar->devices.begin() + index);
         if (index < g_bar->current) --g_bar->current;
         if (wasCurrent) g_bar->current = g_bar->devices.empty() ? -1 : 0;
@@ -339,6 +368,23 @@ extern "C" __declspec(dllexport) void __cdecl StandinRemoveDevice(const wchar_t*
         } else {
             Repaint();
         }
+    } catch (...) {
+    }
+}
+
+extern "C" __declspec(dllexport) void __cdecl StandinShowWaitingDevice(const wchar_t* identifier, const wchar_t* name,
+                                                                      int32_t reason) {
+    try {
+        if (g_bar == nullptr || identifier == nullptr || *identifier == L'\0') return;
+        const int index = IndexOf(identifier);
+        const std::wstring named = name != nullptr ? name : L"";
+        if (index < 0) {
+            g_bar->devices.emplace_back(identifier, named);
+        } else if (!named.empty()) {
+            g_bar->devices[static_cast<size_t>(index)].second = named;
+        }
+        g_bar->states[identifier] = standin_pages::StateWords(standin_pages::StateOfReason(reason));
+        Repaint();
     } catch (...) {
     }
 }

@@ -78,6 +78,9 @@ void* ReadListRecord(const std::string& json, std::int64_t& status) {
     backup->time = WideText(record, "Last Backup Date");
     auto encrypted = record.FindMember("IsEncrypted");
     backup->encrypted = encrypted != record.MemberEnd() && encrypted->value.IsBool() && encrypted->value.GetBool();
+    auto incomplete = record.FindMember("IsIncomplete");
+    backup->incomplete =
+        incomplete != record.MemberEnd() && incomplete->value.IsBool() && incomplete->value.GetBool();
     status = kListRecord;
     return backup.release();
 }

@@ -67,19 +67,20 @@ std::vector<RelayAction> DeviceTable::OnPacket(const Packet& packet) {
         device.udid = frame.uuid;
         device.handle = frame.code;
         ReadReadyInfo(frame, device);
+        m_waiting.erase(device.udid);
         m_devices[device.udid] = device;
         actions.push_back({RelayActionKind::kConnected, device, 0});
         actions.push_back({RelayActionKind::kFinishConnect, device, 0});
         return actions;
     }
     if (isEvent && command == kEventDeviceRemoved) {
-        auto found = m_devices.find(frame.uuid);
-        if (found == m_devices.end()) {
-            return actions;  // never reported ready, so the host never showed it
+        for (auto* table : {&m_devices, &m_waiting}) {
+            auto found = table->find(frame.uuid);
+            if (found == table->end()) continue;
+            actions.push_back({RelayActionKind::kDisconnected, found->second, 0});
+            table->erase(found);
         }
-        actions.push_back({RelayActionKind::kDisconnected, found->second, 0});
-        m_devices.erase(found);
-        return actions;
+        return actions;  // nothing for a device that never reported: the host never showed it
     }
     if (isEvent) {
         return actions;
@@ -99,6 +100,16 @@ std::vector<RelayAction> DeviceTable::OnPacket(const Packet& packet) {
             code == kDeviceErrorNotPaired ? RelayActionKind::kNotPaired : RelayActionKind::kConnectFail, {}, code};
         action.device.udid = frame.uuid;
         action.device.handle = frame.code;
+        // The report's data part names the device ({"DeviceName": ...}), as far as it could be read.
+        std::string data = frame.data;
+        if (frame.type == 0 && !data.empty() && !Inflate(frame.data, data)) data.clear();
+        std::map<std::string, std::string> named;
+        if (!data.empty() && ReadDeviceInfo(data, named) && named.count("DeviceName") != 0) {
+            action.device.properties["DeviceName"] = named["DeviceName"];
+        }
+        if (!action.device.udid.empty() && m_devices.count(action.device.udid) == 0) {
+            m_waiting[action.device.udid] = action.device;
+        }
         actions.push_back(action);
     }
     return actions;
@@ -106,10 +117,12 @@ std::vector<RelayAction> DeviceTable::OnPacket(const Packet& packet) {
 
 std::vector<RelayAction> DeviceTable::OnServiceGone() {
     std::vector<RelayAction> actions;
-    for (const auto& entry : m_devices) {
-        actions.push_back({RelayActionKind::kDisconnected, entry.second, 0});
+    for (auto* table : {&m_devices, &m_waiting}) {
+        for (const auto& entry : *table) {
+            actions.push_back({RelayActionKind::kDisconnected, entry.second, 0});
+        }
+        table->clear();
     }
-    m_devices.clear();
     return actions;
 }
 

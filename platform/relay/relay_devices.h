@@ -46,14 +46,16 @@ enum class RelayActionKind {
     kConnected = 1,      // a device is ready (device record)
     kFinishConnect = 2,  // after kConnected
     kConnectFail = 3,    // the service could not open the device (`code`: the service's reason, 0 when unknown)
-    kDisconnected = 4,   // a ready device left (device pair: identifier, display name)
+    kDisconnected = 4,   // a ready device, or one that reported why it is not ready, left (device pair:
+                         // identifier, display name)
     kMonitorFailed = 5,  // the service cannot watch for devices at all
     kNotPaired = 6,      // the device waits for the user to trust this computer
 };
 
 struct RelayAction {
     RelayActionKind kind;
-    RelayDevice device;      // kConnected, kDisconnected: the device; others: udid and handle when known
+    RelayDevice device;      // kConnected, kDisconnected: the device; kConnectFail, kNotPaired: its udid, handle
+                             // and "DeviceName" as far as known; others: udid and handle when known
     std::uint32_t code = 0;  // kMonitorFailed: the monitor's error number; kConnectFail: the device's
 };
 
@@ -63,7 +65,8 @@ public:
     // (id not 0) and packets that are not well-formed give none.
     std::vector<RelayAction> OnPacket(const Packet& packet);
 
-    // The service's connection ended: every listed device leaves (kDisconnected each) and the table empties.
+    // The service's connection ended: every listed device, ready or not, leaves (kDisconnected each) and the
+    // table empties.
     std::vector<RelayAction> OnServiceGone();
 
     // Merges the device's basic information (request 300) into its properties; false when the device is
@@ -75,12 +78,15 @@ public:
     // The device's "ProductVersion", empty when the device is not ready or did not report one.
     std::string ProductVersion(const std::string& udid) const;
     std::vector<RelayDevice> Devices() const;
+    // Attached but not ready (it reported why: waiting for trust, locked ...); by UDID.
+    bool IsWaiting(const std::string& udid) const { return m_waiting.count(udid) != 0; }
 
     // The name the host shows for a device: its "DeviceName", else its model, else its UDID.
     static std::string DisplayName(const RelayDevice& device);
 
 private:
     std::map<std::string, RelayDevice> m_devices;  // by UDID
+    std::map<std::string, RelayDevice> m_waiting;  // the devices not ready that reported why, by UDID
 };
 
 }  // namespace relay

@@ -43,10 +43,22 @@ constexpr int kMaxRestarts = 3;
 // What READY_START_SERVER carries in `status`: the service is up (1), or it was lost (0).
 constexpr int64_t kServerUp = 1;
 constexpr int64_t kServerLost = 0;
-// The title bar stand-in's export that drops a device that left (the title bar has no host command
-// for it).
+// The title bar stand-in's exports that drop a device that left and list one that is attached but not ready
+// with why (the title bar has no host command for either), and the device page stand-in's that forgets what
+// such a device reported once it left.
 constexpr char kTitleBarRemoveDevice[] = "StandinRemoveDevice";
+constexpr char kTitleBarShowWaiting[] = "StandinShowWaitingDevice";
 constexpr wchar_t kTitleBarLibrary[] = L"libLunder.dll";
+constexpr char kDevicePageForget[] = "StandinForgetDevice";
+constexpr wchar_t kDevicePageLibrary[] = L"libYestal.dll";
+
+// The export `name` of the loaded module `library`, or null.
+template <typename Function>
+Function StandinExport(const wchar_t* library, const char* name) {
+    HMODULE module = GetModuleHandleW(library);
+    return module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                             : nullptr;
+}
 
 // A wide text from the host, which may be null.
 std::string Utf8(const wchar_t* text) { return text == nullptr ? std::string() : vnl::Utf8FromWide(text); }
@@ -96,7 +108,11 @@ private:
     void OnLost();
     void Deliver(const RelayAction& action);
     void DeliverAnswer(std::unique_ptr<RelayAnswer> answer);
-    void RemoveFromTitleBar(const std::wstring& udid);
+    // A device left: the title bar drops it and the device page forgets what it reported.
+    void TellPagesDeviceLeft(const std::wstring& udid);
+    // A device that is attached but not ready (the service's `reason`: 25 waiting for trust, 48 locked ...)
+    // is listed on the title bar with it.
+    void ShowWaitingOnTitleBar(const RelayDevice& device, std::uint32_t reason);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     ModuleRecord* m_host = nullptr;
@@ -250,8 +266,9 @@ LRESULT CALLBACK ServiceLink::WindowProc(HWND window, UINT message, WPARAM wPara
         case WM_RELAY_DEVICE_LEFT: {
             std::unique_ptr<std::wstring> udid(reinterpret_cast<std::wstring*>(lParam));
             // A device that came back meanwhile stays on the title bar.
-            if (!link.m_devices.IsConnected(vnl::Utf8FromWide(*udid))) {
-                link.RemoveFromTitleBar(*udid);
+            const std::string key = vnl::Utf8FromWide(*udid);
+            if (!link.m_devices.IsConnected(key) && !link.m_devices.IsWaiting(key)) {
+                link.TellPagesDeviceLeft(*udid);
             }
             return 0;
         }
@@ -404,8 +421,12 @@ void ServiceLink::Deliver(const RelayAction& action) {
     case RelayActionKind::kConnectFail:
         message.code = action.code;  // the reason, for the device page
         Send(ZERITH_COMMAND_CONNECT_DEVICE_FAIL, message);
+        if (!action.device.udid.empty()) ShowWaitingOnTitleBar(action.device, action.code);
         break;
-    case RelayActionKind::kNotPaired: Send(ZERITH_COMMAND_NOT_PAIR, message); break;
+    case RelayActionKind::kNotPaired:
+        Send(ZERITH_COMMAND_NOT_PAIR, message);
+        if (!action.device.udid.empty()) ShowWaitingOnTitleBar(action.device, action.code);
+        break;
     case RelayActionKind::kDisconnected: {
         // The page of the device empties first, while the device is still the title bar's current one
         // (the host passes answers about the current device only); the title bar lets go of it last.
@@ -432,16 +453,20 @@ void ServiceLink::Deliver(const RelayAction& action) {
     }
 }
 
-void ServiceLink::RemoveFromTitleBar(const std::wstring& udid) {
-    using RemoveDevice = void(__cdecl*)(const wchar_t*);
-    HMODULE titleBar = GetModuleHandleW(kTitleBarLibrary);
-    auto remove =
-        titleBar != nullptr
-            ? reinterpret_cast<RemoveDevice>(reinterpret_cast<void*>(GetProcAddress(titleBar, kTitleBarRemoveDevice)))
-            : nullptr;
-    if (remove != nullptr) {
-        remove(udid.c_str());
-    }
+void ServiceLink::TellPagesDeviceLeft(const std::wstring& udid) {
+    using DeviceLeft = void(__cdecl*)(const wchar_t*);
+    if (auto remove = StandinExport<DeviceLeft>(kTitleBarLibrary, kTitleBarRemoveDevice)) remove(udid.c_str());
+    if (auto forget = StandinExport<DeviceLeft>(kDevicePageLibrary, kDevicePageForget)) forget(udid.c_str());
+}
+
+void ServiceLink::ShowWaitingOnTitleBar(const RelayDevice& device, std::uint32_t reason) {
+    using ShowWaiting = void(__cdecl*)(const wchar_t*, const wchar_t*, std::int32_t);
+    auto show = StandinExport<ShowWaiting>(kTitleBarLibrary, kTitleBarShowWaiting);
+    if (show == nullptr) return;
+    auto name = device.properties.find("DeviceName");
+    const std::wstring udid = vnl::WideFromUtf8(device.udid);
+    const std::wstring shown = vnl::WideFromUtf8(name != device.properties.end() ? name->second : std::string());
+    show(udid.c_str(), shown.c_str(), static_cast<std::int32_t>(reason));
 }
 
 void ServiceLink::OnConnected() {

@@ -248,6 +248,8 @@ void DhBackupDialog::OnCommand(UINT, int id, HWND) {
     }
 }
 
+void DhBackupDialog::OnCloseRequest() { OnCommand(BN_CLICKED, kClose, nullptr); }
+
 bool DhBackupDialog::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
     if (header == nullptr || header->idFrom != static_cast<UINT_PTR>(kList) || header->code != NM_CLICK) return false;
@@ -312,7 +314,8 @@ void DhBackupDialog::AddBackup(brisel::BackupPtr backup) {
 
 void DhBackupDialog::WriteRow(int row, const iOSBackup& backup) {
     m_list.SetItemData(row, reinterpret_cast<LPARAM>(&backup));
-    m_list.SetItemTexts(row, {L"", backup.name, backup.time, vnl::FormatByteSize(static_cast<uint64_t>(backup.size)),
+    m_list.SetItemTexts(row, {L"", backup.name, brisel::TimeText(backup),
+                              vnl::FormatByteSize(static_cast<uint64_t>(backup.size)),
                               brisel::VersionText(backup), backup.model, backup.serialNumber});
 }
 

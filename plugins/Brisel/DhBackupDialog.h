@@ -38,6 +38,7 @@ public:
     MSG_WM_PAINT(OnPaint)
     MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
     MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnLButtonDown)
+    MSG_WM_CLOSE(OnCloseRequest)
     MSG_WM_COMMAND(OnCommand)
     MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
     MESSAGE_HANDLER_DECLINABLE(WM_DRAWITEM, OnDrawItem)
@@ -59,6 +60,9 @@ private:
     LRESULT OnEraseBackground(WPARAM, LPARAM) { return 1; }
     LRESULT OnLButtonDown(WPARAM, LPARAM);
     void OnCommand(UINT notifyCode, int id, HWND control);
+    // Alt+F4 and every other close request close the manager as its close button does: hidden, with the
+    // host's window enabled again (the default would destroy it and leave that window disabled).
+    void OnCloseRequest();
     bool OnNotify(WPARAM, LPARAM lParam, LRESULT& result);
     // Paints the status line's control; other owner-drawn controls paint themselves.
     bool OnDrawItem(WPARAM id, LPARAM lParam, LRESULT& result);

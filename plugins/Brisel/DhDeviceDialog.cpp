@@ -195,7 +195,7 @@ void DhDeviceDialog::ShowRows(std::vector<brisel::BackupPtr> backups) {
         std::vector<std::wstring> texts = {
             L"",
             backup->name,
-            backup->time,
+            brisel::TimeText(*backup),
             vnl::FormatByteSize(static_cast<uint64_t>(std::max<int64_t>(backup->size, 0))),
             brisel::VersionText(*backup),
             backup->model};

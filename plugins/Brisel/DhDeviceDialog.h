@@ -54,6 +54,7 @@ public:
     MESSAGE_HANDLER_EX(WM_ERASEBKGND, OnEraseBackground)
     MESSAGE_HANDLER_EX(WM_LBUTTONDOWN, OnLButtonDown)
     MESSAGE_HANDLER_EX(WM_CTLCOLOREDIT, OnEditColour)
+    MSG_WM_CLOSE(CloseDialog)
     MSG_WM_COMMAND(OnCommand)
     MESSAGE_HANDLER_DECLINABLE(WM_NOTIFY, OnNotify)
     MESSAGE_HANDLER_EX(WM_HOST_REPLY, OnHostReply)
@@ -90,7 +91,8 @@ protected:
     CommandMessage Send(int64_t code, const wchar_t* wideText = nullptr, void* data = nullptr, HWND window = nullptr);
     // Notes a run of the chosen `device` that is handed to the host and has the manager show it.
     void NoteRun(sdk::backups::RunKind kind, const WideStringPair& device);
-    // Hides the dialog, enables the manager and forgets the devices, rows and the clicked row.
+    // Hides the dialog, enables the manager and forgets the devices, rows and the clicked row; also what a
+    // close request (Alt+F4) does, so that the manager never stays disabled.
     void CloseDialog();
     // Lists `backups` as rows (the shared records stay owned by the manager's list).
     void ShowRows(std::vector<brisel::BackupPtr> backups);

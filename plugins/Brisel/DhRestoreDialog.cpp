@@ -12,6 +12,7 @@ constexpr int64_t kStartRestore = 12;
 constexpr int64_t kAskPassword = 13;
 constexpr int64_t kNoDevice = 14;
 constexpr int64_t kNoBackup = 15;
+constexpr int64_t kUnfinishedBackup = 16;
 
 }  // namespace
 
@@ -33,8 +34,13 @@ void DhRestoreDialog::OnOk() {
         Send(kNoBackup);
         return;
     }
-    if (Send(kConfirmRestore, device.second.c_str()).status == 0) return;
     iOSBackup& backup = *Rows()[static_cast<size_t>(row)];
+    // An unfinished backup lacks files the restore needs: refused before the device's erase is asked for.
+    if (backup.incomplete) {
+        Send(kUnfinishedBackup);
+        return;
+    }
+    if (Send(kConfirmRestore, device.second.c_str()).status == 0) return;
     backup.password.clear();
     if (backup.encrypted) {
         CommandMessage answer = Send(kAskPassword, device.second.c_str());

@@ -9,6 +9,11 @@ namespace brisel {
 
 std::wstring VersionText(const iOSBackup& backup) { return backup.productVersion + L" (" + backup.buildVersion + L")"; }
 
+std::wstring TimeText(const iOSBackup& backup) {
+    // The mark first, so that it is read even where the column cuts the time short.
+    return backup.incomplete ? L"(unfinished) " + backup.time : backup.time;
+}
+
 namespace {
 
 // Moves width from the columns wider than `needed` to those narrower, as FitColumns describes.

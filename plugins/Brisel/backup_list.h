@@ -19,6 +19,9 @@ using BackupPtr = std::shared_ptr<iOSBackup>;
 // "product version (build version)".
 std::wstring VersionText(const iOSBackup& backup);
 
+// The time column's text: the backup's time, after "(unfinished) " for one that a run left unfinished.
+std::wstring TimeText(const iOSBackup& backup);
+
 // The lists' time and size columns (after the icon and the name columns).
 constexpr int kTimeColumn = 2;
 constexpr int kSizeColumn = 3;

@@ -37,7 +37,7 @@ protected:
     bool CreateControls() override;
     std::vector<int> ColumnPercents() const override { return {10, 20, 40, 30}; }
     std::vector<std::wstring> RowTexts(const NoteItem& note) const override {
-        return {cortal::OneLine(note.title), cortal::OneLine(note.content), note.time};
+        return {cortal::OneLine(note.title), cortal::OneLine(cortal::PlainText(note.content)), note.time};
     }
     bool Matches(const NoteItem& note, const std::wstring& query) const override;
     void SortRecords(std::vector<NoteItem*>& records, int column, bool ascending) const override;

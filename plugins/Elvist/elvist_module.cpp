@@ -19,7 +19,7 @@ protected:
     }
     std::vector<int> ColumnPercents() const override { return {10, 30, 10, 20, 30}; }
     std::vector<std::wstring> RowTexts(const RecordingItem& item) const override {
-        return {item.name, item.time, SizeText(item.size), item.dateCreated};
+        return {item.name, item.time, pages::RecordingSizeText(item, SizeText(item.size)), item.dateCreated};
     }
     bool Matches(const RecordingItem& item, const std::wstring& query) const override {
         return pages::RecordingMatches(item, query);

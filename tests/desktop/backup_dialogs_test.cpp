@@ -217,7 +217,7 @@ TEST(BackupRelay, TheListIsOneRecordPerBackupThenItsSizeThenTheEnd) {
     r.Reply(id, false, 0,
             R"({"Product Version":"17.2","Build Version":"21C62","Serial Number":"SN1",)"
             R"("Device Name":"Ada's iPhone","Unique Identifier":"udid-1","Last Backup Date":"2024-01-02 10:00:00",)"
-            R"("Product Type":"iPhone14,2","Path":"/b/one/","IsEncrypted":true})");
+            R"("Product Type":"iPhone14,2","Path":"/b/one/","IsEncrypted":true,"IsIncomplete":true})");
     r.Reply(id, false, 0, R"({"Device Name":"no folder"})");   // dropped
     r.Reply(id, false, 0, R"({"Path":"/b/one/","Size":-4})");  // no byte count: dropped
     r.Reply(id, false, 0, R"({"Path":"/b/one/","Device Name":"Ada's iPhone","Size":4096})");
@@ -238,6 +238,8 @@ TEST(BackupRelay, TheListIsOneRecordPerBackupThenItsSizeThenTheEnd) {
     EXPECT_EQ(backup.deviceIdentifier, L"udid-1");
     EXPECT_EQ(backup.time, L"2024-01-02 10:00:00");
     EXPECT_TRUE(backup.encrypted);
+    EXPECT_TRUE(backup.incomplete);
+    EXPECT_EQ(TimeText(backup), L"(unfinished) 2024-01-02 10:00:00");
     EXPECT_EQ(backup.size, 0);
     const auto& size = *static_cast<const BackupSizeUpdate*>(r.link.answers[1].payload);
     EXPECT_EQ(size.key, L"/b/one/");

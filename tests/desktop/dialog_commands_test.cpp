@@ -330,7 +330,9 @@ TEST_F(DialogCommands, DriverReportsDriveTheProgressDialogAndCancelWithTheirStat
     ui.RunTasks();
     ASSERT_EQ(g_received.size(), 1u);
     EXPECT_EQ(g_received[0].name, ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER);
-    EXPECT_EQ(ui.stages, (std::vector<std::string>{"0:Downloading the Apple Mobile Device USB driver...", "1:", "2:"}));
+    EXPECT_EQ(ui.stages, (std::vector<std::string>{"0:Downloading the Apple Mobile Device USB driver...", "1:",
+                                                   "2:The driver installation failed: the device service reported "
+                                                   "error 4."}));
     ASSERT_TRUE(ui.cancel);
     ui.cancel();
     ASSERT_EQ(g_received.size(), 2u);

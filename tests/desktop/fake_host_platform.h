@@ -35,7 +35,8 @@ public:
 
     // Dialogs, each noted in `shown` in the order asked: an alert as it reads, a question with
     // " <width>x<height>", a file question as "title|filter|pattern|one" (or "|many"), a two-text question as
-    // "label|label|height|first|second", a line question by its label; and its owner in `owners`.
+    // "label|label|height|first|second", a line question by its label (with " (masked)" when what is typed is
+    // hidden); and its owner in `owners`.
     void ShowAlert(const std::wstring& text, TrvWindow owner) override { Note(text, owner); }
     bool Confirm(const std::wstring& question, int32_t width, int32_t height, TrvWindow owner) override {
         Note(question + L" " + std::to_wstring(width) + L"x" + std::to_wstring(height), owner);
@@ -59,8 +60,8 @@ public:
         entered = typed;
         return accept;
     }
-    bool AskLine(const std::wstring& label, TrvWindow owner, std::wstring& entered) override {
-        Note(label, owner);
+    bool AskLine(const std::wstring& label, TrvWindow owner, bool masked, std::wstring& entered) override {
+        Note(masked ? label + L" (masked)" : label, owner);
         entered = typed.first;
         return accept;
     }

@@ -224,7 +224,7 @@ TEST_F(FeatureRelays, PageRequestsReachTheRelayUnderTheirNamesAndCodes) {
         {BRISEL_COMMAND_DO_BACKUP, 9, 0, 0, Made::None, ZERITH_COMMAND_DO_BACKUP, 139, 0, false},
         {BRISEL_COMMAND_DO_BACKUP, 12, 0, 0, Made::None, ZERITH_COMMAND_DO_BACKUP, 140, 0, false},
         {BRISEL_COMMAND_DO_BACKUP, 2, 0, 0, Made::None, nullptr, 0, 0, false},
-        {BRISEL_COMMAND_DO_BACKUP, 16, 0, 0, Made::None, nullptr, 0, 0, false},
+        {BRISEL_COMMAND_DO_BACKUP, 17, 0, 0, Made::None, nullptr, 0, 0, false},
         {BRISEL_COMMAND_DO_BACKUP, (int64_t{1} << 32), 0, 0, Made::None, nullptr, 0, 0, false},
     };
     for (const Case& c : cases) {
@@ -423,10 +423,11 @@ TEST_F(FeatureRelays, BackupQuestionsAreAskedOverTheCallingWindowAndAnsweredInPl
         {7, true, L"", 1, L"Do you really want to backup now? 300x120"},
         {7, false, L"", 0, L"Do you really want to backup now? 300x120"},
         {11, true, L"", 1, L"Please noted that the selected backup file will be restored to your device \"Ana\". And"},
-        {13, true, L" secret ", 1, L"Password:"},
-        {13, true, L"   ", 0, L"Password:"},
+        {13, true, L" secret ", 1, L"Password: (masked)"},
+        {13, true, L"   ", 0, L"Password: (masked)"},
         {14, true, L"", 0, L"No device selected."},
         {15, true, L"", 0, L"No backup selected."},
+        {16, true, L"", 0, L"This backup was never finished (it lacks files), so it cannot be restored."},
     };
     for (const Case& c : cases) {
         g_seen.clear();

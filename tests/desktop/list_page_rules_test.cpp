@@ -42,6 +42,24 @@ TEST(ListPageRules, NotesSearchTitleContentAndFurtherTextButNotTheTime) {
     EXPECT_TRUE(cortal::NoteMatches(note, L"hidden"));
     EXPECT_FALSE(cortal::NoteMatches(note, L"2024"));
     EXPECT_EQ(cortal::OneLine(L"Line one\r\nLine two\n\nend\n"), L"Line one Line two end ");
+    // A note's content reads without its markup, with its references resolved and tabs as spaces.
+    const struct {
+        const wchar_t* content;
+        const wchar_t* shown;
+    } kContents[] = {
+        {L"Special <b>offer</b> today", L"Special offer today"},
+        {L"<div>Milk</div><div>Eggs<br></div>", L"Milk Eggs "},
+        {L"a\tb\t\tc", L"a b  c"},
+        {L"Tom &amp; Jerry &lt;3 caf&#233; &#x41;", L"Tom & Jerry <3 caf\u00E9 A"},
+        {L"1 < 2 and 3 > 2", L"1 < 2 and 3 > 2"},
+        {L"an &unknown; one & more", L"an &unknown; one & more"},
+        {L"<unclosed", L"<unclosed"},
+        {L"Groceries & <more>", L"Groceries & <more>"},
+        {L"<span style=\"x\">red</span> <bold>", L"red <bold>"},
+    };
+    for (const auto& c : kContents) EXPECT_EQ(cortal::OneLine(cortal::PlainText(c.content)), c.shown) << c.content;
+    EXPECT_TRUE(cortal::NoteMatches(NoteItem{L"id", L"", L"", L"<b>offer</b>", L""}, L"offer"));
+    EXPECT_FALSE(cortal::NoteMatches(NoteItem{L"id", L"", L"", L"<b>offer</b>", L""}, L"b>"));
 
     std::vector<std::shared_ptr<NoteItem>> held = {
         std::make_shared<NoteItem>(NoteItem{L"a", L"", L"", L"", L"2023-12-31"}),
@@ -69,6 +87,8 @@ TEST(ListPageRules, RecordingsSearchFoldsTheNameOnlyAndSortBySizeInBytes) {
     EXPECT_TRUE(pages::RecordingMatches(memo, L"meeting"));
     EXPECT_TRUE(pages::RecordingMatches(memo, L"2024-05"));
     EXPECT_FALSE(pages::RecordingMatches(memo, L"pm")) << "the date text is not folded";
+    EXPECT_EQ(pages::RecordingSizeText(memo, L"10 B"), L"10 B");
+    EXPECT_EQ(pages::RecordingSizeText(RecordingItem{L"gone", 0, L"Lost", L"00:10", L""}, L"0 B"), L"No audio file");
 
     // clang-format off
     std::vector<RecordingItem> memos = {{L"a", 900, L"b", L"00:02", L"3"},

@@ -145,6 +145,42 @@ TEST(RelayDevices, ADeviceErrorNamesItsReasonAndAPairingRequestAsksForTrust) {
     }
 }
 
+// A device that reported why it is not ready (with its name in the report's data part) is waiting: it
+// leaves with a removal event or with the service, and becoming ready ends its wait.
+TEST(RelayDevices, ADeviceThatIsNotReadyWaitsUntilItIsReadyOrLeaves) {
+    const auto report = [](const std::string& udid, const char* code) {
+        // An uncompressed data part (type 1) with the device's name.
+        return MakePacket(0, 12, 1,
+                          "1\0"s + "{\"stage\":0,\"code\":65552,\"uuid\":\"" + udid + "\",\"type\":1,\"info\":\"" + code +
+                              "\"}" + "\0"s + "{\"DeviceName\":\"Ada's iPhone\"}");
+    };
+    DeviceTable table;
+    auto actions = table.OnPacket(report(kUdid, "48"));
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(actions[0].kind, RelayActionKind::kConnectFail);
+    EXPECT_EQ(actions[0].device.properties.at("DeviceName"), "Ada's iPhone");
+    EXPECT_TRUE(table.IsWaiting(kUdid));
+    EXPECT_FALSE(table.IsConnected(kUdid));
+
+    actions = table.OnPacket(Removed(kUdid));
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(actions[0].kind, RelayActionKind::kDisconnected);
+    EXPECT_EQ(DeviceTable::DisplayName(actions[0].device), "Ada's iPhone");
+    EXPECT_FALSE(table.IsWaiting(kUdid));
+    EXPECT_TRUE(table.OnPacket(Removed(kUdid)).empty()) << "it left once";
+
+    (void)table.OnPacket(report(kUdid, "25"));
+    (void)table.OnPacket(Ready(kUdid, kInfo));
+    EXPECT_FALSE(table.IsWaiting(kUdid)) << "trusted: ready";
+    EXPECT_EQ(table.OnPacket(Removed(kUdid)).size(), 1u) << "it leaves as the ready device only";
+
+    (void)table.OnPacket(report("second", "25"));
+    actions = table.OnServiceGone();
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(actions[0].device.udid, "second");
+    EXPECT_FALSE(table.IsWaiting("second"));
+}
+
 TEST(RelayDevices, AReadyRecordBrokenByAnUnescapedQuoteIsDroppedWhole) {
     // A quote in a property value, inserted unescaped by the service, makes the record unreadable: no
     // member of it (not even the UDID) can be trusted.

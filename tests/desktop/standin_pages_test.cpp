@@ -118,6 +118,39 @@ TEST(StandinPages, EveryConnectionStateTheHostSetsHasItsNotice) {
               std::wstring::npos);
 }
 
+// A device attached but not ready is listed with its state in words.
+TEST(StandinPages, ADeviceNotReadyIsNamedWithItsState) {
+    EXPECT_EQ(standin_pages::StateWords(standin_pages::StateOfReason(25)), L"waiting for trust");
+    EXPECT_EQ(standin_pages::StateWords(standin_pages::StateOfReason(48)), L"locked");
+    EXPECT_EQ(standin_pages::StateWords(standin_pages::StateOfReason(12)), L"not recognized");
+    EXPECT_EQ(standin_pages::StateWords(standin_pages::StateOfReason(9)), L"driver missing");
+}
+
+// A section the service refused says why in words: never a bare number where words are known.
+TEST(StandinPages, ARefusedSectionSaysWhyInWords) {
+    const struct {
+        int64_t code;
+        const wchar_t* words;
+    } kCases[] = {
+        {18, L"no database for this section"},
+        {46, L"none of this section's data"},
+        {48, L"locked with a passcode"},
+        {25, L"trust this computer"},
+        {24, L"connection to the device was lost"},
+        {60, L"backup or restore of the device is running"},
+        {777, L"failed with error 777"},
+    };
+    for (const auto& c : kCases) {
+        const std::wstring text = standin_pages::UnavailableText(c.code);
+        EXPECT_EQ(text.rfind(L"Not available: ", 0), 0u) << text;
+        EXPECT_NE(text.find(c.words), std::wstring::npos) << text;
+        EXPECT_EQ(text.back(), L'.') << text;
+        if (c.code != 777) {
+            EXPECT_EQ(text.find(std::to_wstring(c.code)), std::wstring::npos) << "no bare number: " << text;
+        }
+    }
+}
+
 TEST(StandinPages, CountersBelongToTheCurrentDevice) {
     standin_pages::SectionCounts counts;
     EXPECT_EQ(counts.ShownText(2, L"Contacts"), L"Contacts") << "no device, no counts";

@@ -38,6 +38,32 @@ TEST(UpdateCheck, FailureLatestAndCountsWithoutVersionTexts) {
     EXPECT_EQ(trv::LatestVersionNotice(), L"This version of (2.6.21) is the latest version.");
 }
 
+// A check that could not be made for want of an address says so, not that the network is down; a driver
+// step that failed says why in words.
+TEST(UpdateTexts, FailuresSayWhyInWords) {
+    EXPECT_EQ(trv::UpdateCheckFailedText("http://127.0.0.1:8/feed.json"), trv::kUpdateCheckFailedText);
+    const std::wstring none = trv::UpdateCheckFailedText("");
+    EXPECT_NE(none.find(L"No update address is set"), std::wstring::npos) << none;
+    EXPECT_EQ(none.find(L"network"), std::wstring::npos) << none;
+
+    const struct {
+        bool installing;
+        int64_t code;
+        const wchar_t* text;
+    } kCases[] = {
+        {false, 50, L"The driver download failed: a driver package could not be downloaded"},
+        {false, 8, L"The driver download failed: no download address is set"},
+        {false, -1, L"The driver download failed: the device service did not answer."},
+        {true, 51, L"The driver installation failed: the driver's installer failed."},
+        {true, 54, L"The driver installation failed: the store edition of iTunes is installed"},
+        {true, 99, L"The driver installation failed: the device service reported error 99."},
+    };
+    for (const auto& c : kCases) {
+        const std::wstring text = trv::DriverFailureText(c.installing, c.code);
+        EXPECT_EQ(text.rfind(c.text, 0), 0u) << c.code << ": " << std::string(text.begin(), text.end());
+    }
+}
+
 TEST(UpdateTexts, StoreNoticeKeepsAnAddressOfAnyLength) {
     const std::wstring address = L"https://example.test/" + std::wstring(400, L'a');
     const std::wstring notice = trv::StoreEditionNotice(address);

@@ -13,6 +13,7 @@
 #include "backup_records.h"
 #include "command_names.h"
 #include "list_pages_harness.h"
+#include "wide_pair.h"
 
 using ardena_test::Column;
 using ardena_test::Press;
@@ -121,6 +122,82 @@ TEST(BackupManager, ListsTheHostsRecordsNewestFirstAndSaysSoInItsStatusLine) {
     EXPECT_EQ(Column(list, 3), (std::vector<std::wstring>{L"3.00 KB", L"2.00 KB"}));
     EXPECT_EQ(StatusLine(manager), L"2 backup(s), 5.00 KB");
     pages_test::SaveShot(manager, "backup-manager-list");
+    CloseManager(manager);
+}
+
+// Every way of closing the manager hands the host's window back: its close button, Alt+F4 (the system's
+// close command) and a plain close request; after each the manager opens again. Its rows have the list's
+// own height, which the list answers when its parent forwards the row-height question.
+TEST(BackupManager, EveryWayOfClosingEnablesTheHostsWindowAgainAndRowsHaveTheirHeight) {
+    HWND top = GetAncestor(ardena_test::Harness::Get().parent, GA_ROOT);
+    ASSERT_NE(top, nullptr);
+    const struct {
+        const char* way;
+        void (*close)(HWND manager);
+    } kWays[] = {
+        {"close button", &CloseManager},
+        {"Alt+F4", [](HWND manager) { SendMessageW(manager, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"close request", [](HWND manager) { SendMessageW(manager, WM_CLOSE, 0, 0); }},
+    };
+    for (const auto& way : kWays) {
+        HWND manager = ManagerWithTwoBackups();
+        ASSERT_NE(manager, nullptr) << way.way;
+        EXPECT_FALSE(IsWindowEnabled(top)) << "the host's window takes no input while the manager shows";
+        RECT row = {};
+        row.left = LVIR_BOUNDS;
+        SendMessageW(ManagerList(manager), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
+        EXPECT_EQ(row.bottom - row.top, 60) << "the rows' height";
+        way.close(manager);
+        ardena_test::Pump();
+        EXPECT_TRUE(IsWindow(manager)) << way.way << " keeps the manager for the next opening";
+        EXPECT_FALSE(IsWindowVisible(manager)) << way.way;
+        EXPECT_TRUE(IsWindowEnabled(top)) << way.way << " leaves the host's window disabled";
+    }
+}
+
+// A backup that a kill left unfinished says so in its time column, in the manager and in the restore
+// dialog, and choosing it for a restore is refused (page code 16, the host's notice) before the host is
+// asked to confirm the erase (code 11).
+TEST(BackupManager, AnUnfinishedBackupIsMarkedAndItsRestoreRefusedBeforeTheEraseQuestion) {
+    constexpr int kRestoreButton = 5005;
+    constexpr int kOkButton = 5002;
+    constexpr int64_t kConfirmRestore = 11;
+    constexpr int64_t kUnfinishedNotice = 16;
+    PluginHost& host = Brisel();
+    host.onSend = [](CommandMessage& message) {
+        if (message.code == 6) message.extra = new std::vector<WideStringPair>{{L"udid-1", L"Ada's iPhone"}};
+    };
+    HWND manager = OpenManager();
+    ASSERT_NE(manager, nullptr);
+    iOSBackup* unfinished = Record(L"unfinished", L"Ada's iPhone", L"2024-07-01 10:00:00");
+    unfinished->incomplete = true;
+    Send(kRecord, unfinished);
+    Send(kComplete, nullptr);
+    EXPECT_EQ(Column(ManagerList(manager), 2), std::vector<std::wstring>{L"(unfinished) 2024-07-01 10:00:00"});
+
+    Press(GetDlgItem(manager, kRestoreButton));
+    HWND restore = FindWindowW(L"DhDeviceDialog", L"Restore");
+    ASSERT_NE(restore, nullptr);
+    ASSERT_TRUE(IsWindowVisible(restore));
+    ardena_test::Pump();
+    HWND list = probe::First(probe::Descendants(restore, L"SysListView32"));
+    ASSERT_EQ(Column(list, 2), std::vector<std::wstring>{L"(unfinished) 2024-07-01 10:00:00"});
+    LVITEMW selected = {};
+    selected.stateMask = LVIS_SELECTED;
+    selected.state = LVIS_SELECTED;
+    SendMessageW(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&selected));
+    pages_test::SaveShot(restore, "backup-restore-unfinished");
+    const size_t notices = CountCodes(host, kUnfinishedNotice);
+    const size_t confirms = CountCodes(host, kConfirmRestore);
+    Press(GetDlgItem(restore, kOkButton));
+    EXPECT_EQ(CountCodes(host, kUnfinishedNotice), notices + 1) << "the refusal is said";
+    EXPECT_EQ(CountCodes(host, kConfirmRestore), confirms) << "no erase question for a backup that cannot be restored";
+    EXPECT_TRUE(IsWindowVisible(restore)) << "another backup can be chosen";
+    SendMessageW(restore, WM_SYSCOMMAND, SC_CLOSE, 0);  // Alt+F4 hands the manager back
+    ardena_test::Pump();
+    EXPECT_FALSE(IsWindowVisible(restore));
+    EXPECT_TRUE(IsWindowEnabled(manager));
+    host.onSend = nullptr;
     CloseManager(manager);
 }
 

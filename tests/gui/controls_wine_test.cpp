@@ -464,6 +464,35 @@ TEST(EditBox, PlaceholderComesAndGoesWithFocusAndIsGrey) {
         EXPECT_EQ(text(), c.focused) << c.initial;
         SetFocus(other);
         EXPECT_EQ(text(), c.unfocused) << c.initial;
+        EXPECT_EQ(edit.ShowsPlaceholder(), c.grey) << c.initial;
         DestroyWindow(window);
     }
+}
+
+// A user who types exactly the placeholder's text has typed a query: the box does not take it for its
+// placeholder, neither while it has the focus nor after; emptied again, the box shows its placeholder.
+TEST(EditBox, TypingThePlaceholdersTextIsAText) {
+    Parent parent(300, 100);
+    HWND other = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 50, 100, 20, parent.window, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    HWND window = CreateWindowExW(0, L"EDIT", L"Search", WS_CHILD | WS_VISIBLE, 0, 0, 200, 24, parent.window,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(5006)), GetModuleHandleW(nullptr),
+                                  nullptr);
+    VNLEdit edit;
+    ASSERT_TRUE(edit.SubclassWindow(window));
+    edit.SetPlaceholder(true, L"Search");
+    EXPECT_TRUE(edit.ShowsPlaceholder());
+    SetFocus(window);
+    for (const wchar_t c : std::wstring(L"Search")) SendMessageW(window, WM_CHAR, c, 0);
+    EXPECT_FALSE(edit.ShowsPlaceholder()) << "typed while focused";
+    SetFocus(other);
+    EXPECT_FALSE(edit.ShowsPlaceholder()) << "typed, then left";
+    SetFocus(window);
+    wchar_t buffer[16] = {};
+    GetWindowTextW(window, buffer, 16);
+    EXPECT_EQ(std::wstring(buffer), L"Search") << "the typed text stays on focus";
+    SetWindowTextW(window, L"");
+    SetFocus(other);
+    EXPECT_TRUE(edit.ShowsPlaceholder()) << "empty and left: the placeholder again";
+    DestroyWindow(window);
 }

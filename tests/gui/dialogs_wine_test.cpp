@@ -363,6 +363,51 @@ TEST_F(Dialogs, UpdateResultsShowTheNoticeTheListTheDownloadAndTheLatestAlert) {
     dialog_test::Pump(3000, [] { return !dialog_test::AnswerPending(); });
 }
 
+// A masked question (the backup password) shows dots for what is typed and hands back the text as typed.
+TEST_F(Dialogs, APasswordIsTypedMasked) {
+    dialog_test::WhenDialogShows([](HWND dialog) {
+        HWND edit = GetDlgItem(dialog, UiInputDialog::kEditId);
+        ASSERT_NE(edit, nullptr);
+        EXPECT_NE(GetWindowLongW(edit, GWL_STYLE) & ES_PASSWORD, 0) << "the password shows as it is typed";
+        EXPECT_NE(SendMessageW(edit, EM_GETPASSWORDCHAR, 0, 0), 0);
+        dialog_test::Type(edit, L" secret ");
+        dialog_test::Screenshot(dialog, L"input-password");
+        dialog_test::Press(dialog, 5051);
+    });
+    trv::LineQuestion question;
+    question.label = L"Password:";
+    question.masked = true;
+    std::wstring typed;
+    ASSERT_TRUE(trv::AskLine(question, typed));
+    EXPECT_EQ(typed, L" secret ");
+}
+
+// Alt+F4 (the system's close command) ends every host dialog as its close button does: a modal question
+// ends unanswered with the window it disabled enabled again, and a modeless dialog that disables the view
+// while it shows hides and enables it.
+TEST_F(Dialogs, AltF4ClosesEachDialogAndGivesBackWhatItDisabled) {
+    dialog_test::WhenDialogShows([](HWND dialog) { SendMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); });
+    CommandMessage rename{};
+    Invoke(YESTAL_COMMAND_EDIT_DEVICE_NAME, rename);
+    EXPECT_EQ(rename.status, 0) << "closed, not confirmed";
+    EXPECT_TRUE(IsWindowEnabled(m_frame));
+
+    trv::CurrentHostPlatform().CreateHostDialogs(m_view);
+    for (const int id : {1, 3}) {  // the update's download dialog and its list
+        auto* dialog = static_cast<UiDialog*>(m_bus.GetDialogById(id));
+        ASSERT_NE(dialog, nullptr) << id;
+        dialog->ResetState();
+        dialog->Show(SW_SHOW);
+        HWND owner = dialog->Parent();
+        ASSERT_NE(owner, nullptr) << id;
+        EXPECT_FALSE(IsWindowEnabled(owner)) << id << " disables its owner while it shows";
+        SendMessageW(dialog->m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        dialog_test::Pump(200);
+        EXPECT_FALSE(IsWindowVisible(dialog->m_hWnd)) << id;
+        EXPECT_TRUE(IsWindowEnabled(owner)) << id << " leaves its owner disabled";
+    }
+}
+
 namespace {
 
 // What the about box draws, read from the screen: each line is as wide as its text in its font (so the

@@ -24,11 +24,6 @@ struct ListParent {
 
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* self = reinterpret_cast<ListParent*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        if (message == WM_MEASUREITEM) {
-            auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-            HWND control = GetDlgItem(hwnd, static_cast<int>(measure->CtlID));
-            if (control != nullptr) return SendMessageW(control, OCM_MEASUREITEM, wParam, lParam);
-        }
         if (self != nullptr && message == WM_NOTIFY) {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             if (header->code == LVN_COLUMNCLICK) {

@@ -18,6 +18,7 @@ MAXIMISE = "\u25A1"  # the title bar's maximise button
 LONG_FIRST = "Maximiliane Alexandrina"
 LONG_LAST = "von Wittelsbach-Hohenzollern"
 LONG_GROUP = "Family and Friends from Munich and Berlin"
+SHEET_COLOUR = "#FFFCD2"  # the notice sheet's background
 
 
 class ScreenScenario(relay_service_scenario.RelayHarness):
@@ -52,6 +53,12 @@ class ScreenScenario(relay_service_scenario.RelayHarness):
             return place if place and place[3] == 40 else None
         return wait_until(shown, what=f"the notice {text!r}")
 
+    def assert_seen(self, shot, sheet):
+        """The screenshot `shot` shows the open sheet: its colour right of its text, not a window over it."""
+        from trevane_scenarios import pixel
+        x, y, w, h = sheet
+        self.assertEqual(pixel(shot, x + w - 60, y + h // 2), SHEET_COLOUR, f"the notice at {sheet} is covered")
+
     def assert_over_the_pages(self, sheet, page_class):
         """The sheet lies right of the section list, below the page's toolbar and inside the frame."""
         sections = self.geometry("QuarnelSectionList")
@@ -85,18 +92,17 @@ class ScreenScenario(relay_service_scenario.RelayHarness):
         self.export_from_page("Export", 1, "NOTE", 61)
         folder = self.wait_trace(r"^ZERITH_COMMAND_DO_NOTE code=61 .*folder=", "the export").split("folder=", 1)[1]
         sheet = self.open_notice(f"Exported to {folder}")
-        self.display.screenshot("notice-export.png")
+        self.assert_seen(self.display.screenshot("notice-export.png"), sheet)
         self.assert_over_the_pages(sheet, "DhNoteDelegate")
 
-        # Maximised, once the first notice has gone: the next one follows the pages' new place and width.
-        # (Wine on a virtual display stacks a frame as large as the screen above the windows it owns, so the
-        # screenshot may not show it; its place is checked.)
+        # Maximised, once the first notice has gone: the next one follows the pages' new place and width, and
+        # shows above the frame (which Wine on a virtual display stacks above the windows it owns).
         wait_until(lambda: self.display.probe("count", "#32770")[1].strip() == "0", what="the notice hiding")
         self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", MAXIMISE)[0], 0)
         wait_until(lambda: self.frame()[2] > opened[2] or None, what="the frame maximised")
         self.export_from_page("Export", 2, "NOTE", 60)
         sheet = self.open_notice(f"Exported to {folder}")
-        self.display.screenshot("notice-export-maximised.png")
+        self.assert_seen(self.display.screenshot("notice-export-maximised.png"), sheet)
         self.assert_over_the_pages(sheet, "DhNoteDelegate")
         self.assertGreater(sheet[2], opened[2] - 202, "wider with the window")
         for path in self.exports:

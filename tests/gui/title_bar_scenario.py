@@ -5,11 +5,14 @@ latest, and for a product that installs as an add-in the update's installer run 
 takes over; the device list, where choosing the second iPhone makes every page show that iPhone's data; the view
 switch to the toolkit, whose first tool opens the backup manager, and back; the manager's status line saying how
 each backup and restore went (a device that left midway, a finished backup, a wrong password, a run in progress);
-and the device page's hint for an iPhone that waits for trust and for one locked with its passcode. Each step
-keeps a screenshot. Every wait is a poll against a deadline.
+and the device page's hint for an iPhone that waits for trust and for one locked with its passcode; such iPhones
+beside a ready one, listed with their state and showing their own hint when chosen; and "Fix device connection"
+followed through each link of its notice (the two pages opened, the driver download's failure said in words). Each
+step keeps a screenshot. Every wait is a poll against a deadline.
 """
 import getpass
 import json
+import os
 import re
 import shutil
 import subprocess
@@ -240,6 +243,129 @@ class TitleBarScenario(relay_service_scenario.RelayHarness):
         image = hlx_device.detach(locked, root=self.lab.root)
         hlx_device.attach(image, root=self.lab.root, copy=True)  # a copy is a new arrival, however soon
         self.wait_page("Zoë's iPhone", "the summary once unlocked")
+        self.close_trevane()
+
+    def test_phones_that_are_not_ready_are_listed_with_their_state_and_show_their_hint_when_chosen(self):
+        import hlx_device
+        ready = self.lab.attach(self.lab.make(name="Ada's iPhone", seed=31))
+        self.start_trevane()
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={ready} name=Ada's iPhone$", "the first named")
+        untrusted = self.lab.attach(self.lab.make(name="Bo's iPhone", seed=32, trusted=False))
+        self.wait_trace(rf"^> ZERITH_COMMAND_NOT_PAIR key={untrusted}", "the second waiting for trust")
+        locked = self.lab.attach(self.lab.make(name="Cy's iPhone", seed=33, locked=True))
+        self.wait_trace(rf"^> ZERITH_COMMAND_CONNECT_DEVICE_FAIL key={locked}", "the third locked")
+        wait_until(lambda: self.title_shows() == "Ada's iPhone" or None, what="the ready iPhone staying current")
+
+        # The list names all three, the two not ready with their state; choosing one shows its own hint.
+        for item, title, hint in [(2, "Bo's iPhone (waiting for trust)", "Waiting for trust"),
+                                  (3, "Cy's iPhone (locked)", "locked with a passcode")]:
+            self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Switch device")[0], 0)
+            wait_until(lambda: self.display.probe("count", "#32768")[1].strip() == "1" or None, what="the device list")
+            self.display.screenshot(f"title-bar-device-list-{item}.png")
+            self.assertEqual(self.display.probe("menu", str(item), "10000")[0], 0)
+            wait_until(lambda: self.title_shows() == title or None, what=f"the title bar on {title}")
+            self.wait_page(hint, f"the hint of {title}")
+            self.assertNotIn("Ada's iPhone", self.device_page())
+            self.display.screenshot(f"title-bar-not-ready-{item}.png")
+
+        # The locked iPhone leaves while it is shown: the bar goes back to the first device and its hint goes.
+        self.lab.detach(locked)
+        wait_until(lambda: self.title_shows() == "Ada's iPhone" or None, what="the title bar back on the first")
+        self.wait_page("locked with a passcode", "the locked iPhone's hint gone", absent=True)
+        # Trusted on the device, the second iPhone is ready and listed by its name alone.
+        hlx_device.set_trusted(untrusted, True, root=self.lab.root)
+        self.wait_trace(rf"^> ZERITH_COMMAND_GET_DEVICE_INFO key={untrusted} name=Bo's iPhone$", "the second ready")
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Switch device")[0], 0)
+        self.assertEqual(self.display.probe("menu", "2", "10000")[0], 0)
+        wait_until(lambda: self.title_shows() == "Bo's iPhone" or None, what="the title bar on the trusted iPhone")
+        self.wait_page("Bo's iPhone", "the trusted iPhone's summary")
+        self.close_trevane()
+
+    def test_fix_device_connection_follows_each_link_of_the_not_recognized_notice(self):
+        # The system's browser stands in as a script that notes each address it is asked to open.
+        opened = self.work / "opened.txt"
+        browser = self.work / "browser"
+        browser.mkdir()
+        (browser / "xdg-open").write_text(f'#!/bin/sh\necho "$1" >> "{opened}"\n')
+        (browser / "xdg-open").chmod(0o755)
+        self.lab.attach(self.lab.make())
+        self.start_trevane(PATH=f"{browser}:{os.environ.get('PATH', '/usr/bin:/bin')}")
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        addresses = lambda: opened.read_text().split() if opened.exists() else []
+
+        def open_notice(shot):
+            self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Toolkit")[0], 0)
+            # The toolkit's button can be pressed once the toolkit shows.
+            wait_until(lambda: self.display.probe("press-in", "TrevaneMainFrame", "Fix device connection")[0] == 0
+                       or None, what="the toolkit's Fix device connection pressed")
+            wait_until(lambda: "Fix it as follows" in self.display.probe("dialog-text", "1000")[1] or None,
+                       what="the not-recognized notice")
+            self.display.screenshot(shot)
+
+        open_notice("fix-connection-notice.png")
+        # Way 2 opens the device library's download page, way 3 the help page; the notice stays for the next.
+        self.assertEqual(self.display.probe("link", "2", "10000")[0], 0)
+        wait_until(lambda: any(a.startswith("http://127.0.0.1/solvak/itunes") for a in addresses()) or None,
+                   what="the download page opened")
+        self.assertEqual(self.display.probe("link", "3", "10000")[0], 0)
+        wait_until(lambda: "http://127.0.0.1/solvak/" in addresses() or None, what="the help page opened")
+        self.assertIn("Fix it as follows", self.display.probe("dialog-text", "1000")[1])
+        # Way 1 updates the driver: the notice closes for the progress dialog, and the download from the shipped
+        # address, where nothing answers, ends with why in words.
+        self.assertEqual(self.display.probe("link", "1", "10000")[0], 0)
+        self.wait_trace(r"^ZERITH_COMMAND_DOWNLOAD_AND_INSTALL_DRIVER ", "the host asking for the driver")
+        self.wait_trace(r"^> ZERITH_COMMAND_RECV_DOWNLOAD_DRIVER .*status=50 ", "the download failing")
+        failed = "The driver download failed: a driver package could not be downloaded"
+        text = wait_until(lambda: (lambda t: t if failed in t else None)(self.display.probe("dialog-text", "1000")[1]),
+                          what="the failure said in the progress dialog")
+        self.assertIn("OK", text.splitlines())
+        self.display.screenshot("fix-connection-driver-failed.png")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
+        wait_until(lambda: failed not in self.display.probe("dialog-text", "200")[1] or None,
+                   what="the progress dialog closed")
+        self.close_trevane()
+
+    def test_the_update_the_simulated_pc_serves_is_listed_downloaded_and_its_installer_run(self):
+        # The main job's simulated PC serves the update at the shipped Option.json's address; here on a free
+        # port of the same path, so that a main job running beside the test does not stand in the way.
+        import hlx_lab
+        import urllib.parse
+        shipped = urllib.parse.urlsplit(json.loads((self.app / "Option.json").read_text())["url"]["update"])
+        free = hlx_lab.serve_folder(self.work)
+        port = free.server_address[1]
+        free.shutdown()
+        free.server_close()
+        address = urllib.parse.urlunsplit(shipped._replace(netloc="127.0.0.1:%d" % port))
+        record = self.work / "installer-ran.txt"
+        server = hlx_lab.serve_update_feed(str(self.work / "www"), address, str(record))
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        self.set_option("url:update", address)
+        self.start_trevane()
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.wait_trace(r"^> ZERITH_COMMAND_CHECK_FOR_UPDATE .*status=1 .*value2=1$", "the first check's answer")
+        # The user's own check lists the new version; "Update Now" downloads its installer with its progress.
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Check for updates")[0], 0)
+        listed = lambda: (lambda t: t if "Update Now" in t else None)(self.display.probe("dialog-text", "1000")[1])
+        wait_until(listed, what="the update list")
+        self.display.screenshot("update-main-job-list.png")
+        self.assertEqual(self.display.probe("press", "Update Now", 10000)[0], 0)
+        self.wait_trace(r"^> ZERITH_COMMAND_DOWNLOAD_UPDATE .*status=0 ", "the download finished")
+        # The installer stand-in ran, and the desktop closed for it.
+        wait_until(lambda: record.exists() and record.read_text().strip() or None, what="the installer run")
+        self.assertIn("the installer of %s ran" % hlx_lab.UPDATE_VERSION, record.read_text())
+        self.process.wait(timeout=DEADLINE_S)
+
+    def test_without_an_update_address_the_users_check_says_so(self):
+        self.set_option("url:update", "")
+        self.start_trevane()
+        self.assertEqual(self.display.probe("wait", "TrevaneMainFrame", "10000")[0], 0)
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Check for updates")[0], 0)
+        said = lambda: (lambda t: t if "No update address is set" in t else None)(
+            self.display.probe("dialog-text", "1000")[1])
+        self.assertNotIn("network", wait_until(said, what="the notice that no update address is set"))
+        self.display.screenshot("update-no-address.png")
+        self.assertEqual(self.display.probe("press", "OK", 10000)[0], 0)
         self.close_trevane()
 
 

@@ -34,6 +34,8 @@
 //   winprobe choose-folder <path> <timeoutMs>  opens the first dialog's folder tree down to the path
 //                                              ("X:\\dir\\sub"), selects it and presses OK
 //   winprobe menu <item> <timeoutMs>           chooses the item (1 the first) of the open popup menu
+//   winprobe link <n> <timeoutMs>              follows the n-th link (1 the first) of the first dialog's link
+//                                              control with the keyboard: focus, Tab to it, Enter
 //   winprobe select <class> <name>             selects the item of the visible tree view whose first
 //                                              column (the text before a tab) is the name and prints
 //                                              its label's "left top right bottom" in the tree
@@ -407,6 +409,15 @@ int wmain(int argc, wchar_t** argv) {
         if (menu == nullptr) return 1;
         for (int i = 0; i < _wtoi(argv[2]); ++i) PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
         PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+        return 0;
+    }
+    if (command == L"link" && argc == 4) {
+        HWND dialog = WaitFor(L"#32770", static_cast<DWORD>(_wtoi(argv[3])));
+        HWND link = probe::First(probe::Descendants(dialog, L"SysLink"));
+        if (link == nullptr) return 1;
+        PostMessageW(link, WM_SETFOCUS, 0, 0);  // the control's first link takes the focus
+        for (int i = 1; i < _wtoi(argv[2]); ++i) PostMessageW(link, WM_KEYDOWN, VK_TAB, 0);
+        PostMessageW(link, WM_KEYDOWN, VK_RETURN, 0);
         return 0;
     }
     if (command == L"children" && argc == 4) {

@@ -234,6 +234,40 @@ class DemoIPhoneTest(unittest.TestCase):
                 self.assertIn(b"com.apple.calendars.Event", f.read(), "calendars with events")
 
 
+class UpdateFeedTest(unittest.TestCase):
+    def test_the_simulated_pc_serves_the_update_at_the_shipped_address(self):
+        import urllib.parse
+        import urllib.request
+        option = os.path.join(TOOLS, "..", "gui", "app", "Option.json")
+        with open(option, encoding="utf-8") as f:
+            shipped = json.load(f)["url"]["update"]
+        parts = urllib.parse.urlsplit(shipped)
+        self.assertEqual((parts.scheme, parts.hostname), ("http", "127.0.0.1"), shipped)
+        self.assertTrue(parts.port, "a fixed port the simulated PC listens on")
+        with tempfile.TemporaryDirectory() as folder:
+            # The same path on a free port, so that a running main job does not stand in the way.
+            server = hlx_lab.serve_folder(folder)
+            port = server.server_address[1]
+            server.shutdown()
+            server.server_close()
+            address = urllib.parse.urlunsplit(parts._replace(netloc="127.0.0.1:%d" % port))
+            record = os.path.join(folder, "ran.txt")
+            server = hlx_lab.serve_update_feed(os.path.join(folder, "www"), address, record)
+            try:
+                with urllib.request.urlopen(address, timeout=30) as reply:
+                    feed = json.load(reply)
+                self.assertEqual([v["version"] for v in feed["versions"]], [hlx_lab.UPDATE_VERSION])
+                self.assertGreater(tuple(map(int, hlx_lab.UPDATE_VERSION.split("."))), (2, 6, 21), "newer")
+                with urllib.request.urlopen(feed["installer"], timeout=30) as reply:
+                    installer = reply.read().decode()
+                self.assertIn("Z:" + record.replace("/", "\\"), installer, "the stand-in notes that it ran")
+            finally:
+                server.shutdown()
+                server.server_close()
+            with self.assertRaises(RuntimeError):
+                hlx_lab.serve_update_feed(os.path.join(folder, "www"), "http://example.test/feed.json", record)
+
+
 class DesktopModulesTest(unittest.TestCase):
     def test_a_plugin_folder_lacking_a_module_is_named(self):
         expected = desktop_modules.expected_modules()

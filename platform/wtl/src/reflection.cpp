@@ -5,7 +5,7 @@
 
 namespace wtl {
 
-bool ReflectNotification(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+bool ReflectNotification(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     HWND child = nullptr;
     switch (message) {
     case WM_COMMAND: child = reinterpret_cast<HWND>(lParam); break;
@@ -13,7 +13,15 @@ bool ReflectNotification(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESU
     case WM_DRAWITEM:
         if (wParam != 0) child = reinterpret_cast<DRAWITEMSTRUCT*>(lParam)->hwndItem;
         break;
-    case WM_MEASUREITEM:
+    case WM_MEASUREITEM: {
+        // Named by id only: the owner-drawn list asks its parent for its row height this way, and only the
+        // list knows it. A menu's item has no window to ask.
+        const auto* measure = reinterpret_cast<const MEASUREITEMSTRUCT*>(lParam);
+        if (measure != nullptr && measure->CtlType != ODT_MENU) {
+            child = ::GetDlgItem(hWnd, static_cast<int>(measure->CtlID));
+        }
+        break;
+    }
     case WM_COMPAREITEM:
     case WM_DELETEITEM:
         // These name the control only by id; the control set's owners never rely on them.
