@@ -35,6 +35,7 @@ add_executable(trevane_desktop_tests
   ${TRV_SOURCE_ROOT}/tests/desktop/plugin_loader_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/python_check.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_actions_test.cpp
+  ${TRV_SOURCE_ROOT}/tests/desktop/relay_page_actions_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_cells_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_codec_test.cpp
   ${TRV_SOURCE_ROOT}/tests/desktop/relay_contacts_files_test.cpp
@@ -180,6 +181,16 @@ add_test(NAME desktop.wine.sections
           --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
           --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
 set_tests_properties(desktop.wine.sections PROPERTIES
+  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
+  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
+# What a person does on the outside feature pages (uninstall, import, delete), checked on the device image.
+add_test(NAME desktop.wine.page_actions
+  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/page_actions_scenario.py
+          --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
+          --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
+          --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
+          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
+set_tests_properties(desktop.wine.page_actions PROPERTIES
   FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
   ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
 # What the desktop shows of a simulated iPhone where a person looks: notices over the pages alone, an

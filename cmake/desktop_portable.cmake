@@ -114,6 +114,7 @@ function(trv_add_desktop_portable_libraries)
     ${root}/platform/relay/relay_calendars.cpp
     ${root}/platform/relay/relay_cells.cpp
     ${root}/platform/relay/relay_lists.cpp
+    ${root}/platform/relay/relay_message_exports.cpp
     ${root}/platform/relay/relay_messages.cpp
     ${root}/platform/relay/relay_music.cpp
     ${root}/platform/relay/relay_notes.cpp

@@ -159,9 +159,17 @@ inline void ReleaseByCodes(PayloadLeg leg, int64_t code, void* payload, std::ini
 }
 }  // namespace sdk
 
-// The media pages' exports all go to the relay's file command under this code, with the folder in `extra`.
+// The media pages' exports all go to the relay's file command under this code, with the folder in `extra`
+// and the checked files in `data` as std::vector<WideStringPair>* (name, device path), the receiver's.
 namespace sdk::files {
 constexpr int64_t kRelayExportFiles = 109;
+
+// True when `code` on `leg` is the export of a page whose export request is `pageExport`: its payload is
+// then the pairs.
+inline bool IsExport(PayloadLeg leg, int64_t code, int64_t pageExport) {
+    return (leg == PayloadLeg::PageRequest && code == pageExport) ||
+           (leg == PayloadLeg::RelayRequest && code == kRelayExportFiles);
+}
 }  // namespace sdk::files
 
 // ---- Calendars (WENDRA_COMMAND_DO_CALENDAR <-> ZERITH_COMMAND_DO_CALENDAR) --------------------------
@@ -184,8 +192,8 @@ enum RelayRequest : int64_t {
 enum RelayReply : int64_t {
     kRelayCloudState = 64,  // value3: the calendars count, negative when an online account keeps them
     kRelayLoaded = 65,      // extra: ItemBatch<TextItem>; null: the listing finished
-    kRelayAdded = 69,       // value3: the calendars count after an import
-    kRelayRemoved = 70,     // value2: the calendars count after a deletion
+    kRelayAdded = 69,       // value3: the calendars count after an import; extra: ItemBatch<TextItem>, the outcome
+    kRelayRemoved = 70,     // value2: the calendars count after a deletion; extra: as 69
 };
 enum PageReply : int64_t {
     kReplyAdded = 0,
@@ -195,7 +203,8 @@ enum PageReply : int64_t {
     kReplyShowCloudNotice = 10,
 };
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
-    ReleaseByCodes(leg, code, payload, {kRequestDelete, kRelayImportXml, kRelayDelete}, {kRelayLoaded, kReplyLoaded});
+    ReleaseByCodes(leg, code, payload, {kRequestDelete, kRelayImportXml, kRelayDelete},
+                   {kRelayLoaded, kRelayAdded, kRelayRemoved, kReplyLoaded, kReplyAdded, kReplyRemoved});
 }
 }  // namespace sdk::calendars
 
@@ -244,8 +253,8 @@ enum RelayRequest : int64_t {
 enum RelayReply : int64_t {
     kRelayCount = 51,        // value3: the apps count
     kRelayLoaded = 52,       // extra: ItemBatch<TextItem>; null: the listing finished
-    kRelayIcons = 53,        // extra: ItemBatch<TextItem>
-    kRelayUninstalled = 55,  // extra: ItemBatch<TextItem> or null
+    kRelayIcons = 53,        // extra: ItemBatch<TextItem> of (identifier, the icon's PNG bytes one a character)
+    kRelayUninstalled = 55,  // extra: ItemBatch<TextItem>, the outcome in words
 };
 enum PageReply : int64_t {
     kReplyUninstalled = 5,
@@ -262,7 +271,7 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 namespace sdk::books {
 enum PageRequest : int64_t {
     kRequestLoad = 1,
-    kRequestExport = 2,       // the host asks for the folder
+    kRequestExport = 2,       // data: std::vector<WideStringPair>* (name, device path) of the checked; folder asked
     kRequestImportFiles = 3,  // the host asks for the files
     kRequestAddFiles = 4,     // data: std::vector<std::wstring>* of dropped paths; count
     kRequestDelete = 5,       // data: std::vector<std::wstring>* of the checked books' identifiers; count
@@ -276,8 +285,8 @@ enum RelayRequest : int64_t {
 enum RelayReply : int64_t {
     kRelayCount = 73,  // value3: the books count
     kRelayLoaded = 74,
-    kRelayImported = 76,  // value2: the books count afterwards
-    kRelayDeleted = 77,   // value2: as 76
+    kRelayImported = 76,  // value2: the books count afterwards; extra: ItemBatch<TextItem>, the outcome in words
+    kRelayDeleted = 77,   // as 76
 };
 enum PageReply : int64_t {
     kReplyImported = 3,
@@ -286,8 +295,9 @@ enum PageReply : int64_t {
     kReplyOwner = 8,  // the relay asks which page shows the books
 };
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
+    if (files::IsExport(leg, code, kRequestExport)) return ReleaseAs(PayloadKind::WidePairs, payload);
     ReleaseByCodes(leg, code, payload, {kRequestAddFiles, kRequestDelete, kRelayImport, kRelayDelete},
-                   {kRelayLoaded, kReplyLoaded});
+                   {kRelayLoaded, kRelayImported, kRelayDeleted, kReplyLoaded, kReplyImported, kReplyDeleted});
 }
 }  // namespace sdk::books
 
@@ -295,7 +305,7 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 namespace sdk::music {
 enum PageRequest : int64_t {
     kRequestLoad = 1,
-    kRequestExport = 2,  // the host asks for the folder
+    kRequestExport = 2,  // data: std::vector<WideStringPair>* (name, device path) of the checked; folder asked
     kRequestReload = 8,
 };
 enum RelayRequest : int64_t {
@@ -318,6 +328,7 @@ enum PageReply : int64_t {
     kReplyOwner = 17,  // the relay asks which page shows the songs
 };
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
+    if (files::IsExport(leg, code, kRequestExport)) return ReleaseAs(PayloadKind::WidePairs, payload);
     ReleaseByCodes(leg, code, payload, {},
                    {kRelayLoaded, kRelayPlaylists, kRelayPlaylistSongs, kRelayReloaded, kReplyLoaded, kReplyPlaylists,
                     kReplyPlaylistSongs, kReplyReloaded});
@@ -329,7 +340,7 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
 namespace sdk::videos {
 enum PageRequest : int64_t {
     kRequestLoad = 1,    // status: the view
-    kRequestExport = 2,  // the host asks for the folder
+    kRequestExport = 2,  // data: std::vector<WideStringPair>* (name, device path) of the checked; folder asked
 };
 enum RelayRequest : int64_t {
     kRelayQueryMovies = 84,
@@ -352,6 +363,7 @@ enum PageReply : int64_t {
     kReplyOwner = 9,   // status: the view; the relay asks which page shows it
 };
 inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
+    if (files::IsExport(leg, code, kRequestExport)) return ReleaseAs(PayloadKind::WidePairs, payload);
     ReleaseByCodes(leg, code, payload, {},
                    {kRelayMoviesLoaded, kRelayTvShowsLoaded, kRelayMusicVideosLoaded, kReplyLoaded});
 }
@@ -364,11 +376,11 @@ constexpr int64_t kPhotosView = 0;
 constexpr int64_t kAlbumsView = 1;
 enum PageRequest : int64_t {
     kRequestLoad = 1,         // status: the view
-    kRequestExport = 2,       // data: std::vector<std::wstring>* of the checked photos; count
-    kRequestDelete = 5,       // data: as 2
+    kRequestExport = 2,       // data: std::vector<WideStringPair>* (name, device path) of the checked; count
+    kRequestDelete = 5,       // data: std::vector<std::wstring>* of the checked photos; count
     kRequestLoadAlbums = 9,   // the albums view's photos
     kRequestAlbumList = 12,   // the albums themselves
-    kRequestExportAlbum = 13,  // data: as 2; the host asks for the folder
+    kRequestExportAlbum = 13,  // data: as 5; the host asks for the folder
 };
 enum RelayRequest : int64_t {
     kRelayQueryPhotos = 123,
@@ -401,8 +413,8 @@ inline void ReleasePayload(PayloadLeg leg, int64_t code, void* payload) {
         ReleaseAs(PayloadKind::HeapText, payload);  // the removed photo's identifier
         return;
     }
-    ReleaseByCodes(leg, code, payload,
-                   {kRequestExport, kRequestDelete, kRequestExportAlbum, files::kRelayExportFiles, kRelayDelete},
+    if (files::IsExport(leg, code, kRequestExport)) return ReleaseAs(PayloadKind::WidePairs, payload);
+    ReleaseByCodes(leg, code, payload, {kRequestDelete, kRequestExportAlbum, kRelayExportAlbum, kRelayDelete},
                    {kRelayPhotosLoaded, kRelayThumbnails, kRelayAlbumsLoaded, kReplyPhotosLoaded, kReplyThumbnails,
                     kReplyAlbumsLoaded});
 }

@@ -142,7 +142,7 @@ extern "C" void TRV_CALL OnSelectItem(CommandMessage* message) {
         SendToOwner(YESTAL_COMMAND_GET_CURRENT_CONNECT, message);
         SendToOwner(ZERITH_COMMAND_RECORD_TYPE, message);
         const int64_t section = message->value4;
-        if (section == 0) {
+        if (section == kSectionSummary) {
             SendToOwner(YESTAL_COMMAND_HIDE_CONNECT_CHILD, message);
             message->status = kOverviewSummaryShown;
             SendToOwner(YESTAL_COMMAND_SWITCH_STATUS, message);

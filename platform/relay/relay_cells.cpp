@@ -89,7 +89,7 @@ std::wstring AlbumKindText(std::int64_t type) {
 }
 
 std::wstring FileName(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L'/');
+    const std::size_t slash = path.find_last_of(L"/\\");
     return CellText(slash == std::wstring::npos ? path : path.substr(slash + 1));
 }
 

@@ -30,8 +30,8 @@ std::wstring AlbumName(const std::wstring& title, std::int64_t type);
 // The kind of album a type is: "Album", "Camera Roll" or "Smart album".
 std::wstring AlbumKindText(std::int64_t type);
 
-// The last part of a device path ("/DCIM/100APPLE/IMG_0001.JPG" -> "IMG_0001.JPG") and the folder before
-// it ("/DCIM/100APPLE").
+// The last part of a device path ("/DCIM/100APPLE/IMG_0001.JPG" -> "IMG_0001.JPG"; a desktop path's after
+// its last '\\') and the folder before it ("/DCIM/100APPLE").
 std::wstring FileName(const std::wstring& path);
 std::wstring FolderOf(const std::wstring& path);
 

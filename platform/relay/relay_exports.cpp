@@ -90,15 +90,20 @@ void ExportService::OnServiceGone() {
     for (const auto& entry : gone) Finish(entry.second, kTaskError);
 }
 
-void ExportService::Finish(const Export& job, std::int64_t serviceCode) {
+void AnswerFilesExported(RelayLink& link, const std::string& device, const std::wstring& folder,
+                         std::int64_t serviceCode, std::int64_t arrived) {
     RelayAnswer answer;
-    answer.device = job.device;
+    answer.device = device;
     answer.code = kExportFilesCode;
     answer.resultOrCount = serviceCode;
-    answer.count = job.arrived;
-    answer.userText = job.folder;
+    answer.count = arrived;
+    answer.userText = folder;
     answer.name = ZERITH_COMMAND_DO_FILE;
-    m_link.Answer(answer);
+    link.Answer(answer);
+}
+
+void ExportService::Finish(const Export& job, std::int64_t serviceCode) {
+    AnswerFilesExported(m_link, job.device, job.folder, serviceCode, job.arrived);
 }
 
 }  // namespace relay

@@ -7,8 +7,8 @@
 // reports each one, and the relay answers the end under ZERITH_COMMAND_DO_FILE with code 109, the service's
 // result in `value2`, the count of files that arrived whole in `value3` and the chosen folder in `wideText`
 // (lent for the call), which the host tells the user.
-// Only the voice-memo and ringtone pages export through this relay: the outside pages' stand-ins
-// (messages, photos, music, videos, books, apps) send no exports, so every export's pairs are (name, key).
+// The voice-memo and ringtone pages and the music, videos and books stand-ins export through this relay,
+// each with (name, key) pairs.
 //
 // UI thread only; reaches the service and the host through RelayLink, so that it is tested natively.
 
@@ -23,6 +23,11 @@
 namespace relay {
 
 constexpr std::int64_t kExportFilesCode = 109;
+
+// Tells the host how an export into `folder` for `device` ended: the service's result and the count of
+// files that arrived whole.
+void AnswerFilesExported(RelayLink& link, const std::string& device, const std::wstring& folder,
+                         std::int64_t serviceCode, std::int64_t arrived);
 
 class ExportService final : public RelayFeature {
 public:

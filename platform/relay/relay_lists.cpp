@@ -188,9 +188,18 @@ void ListsService::Answer(const Listing& listing, std::int64_t code, void* batch
 void ListsService::Finish(const Listing& listing, std::int64_t serviceCode) {
     if (listing.route->countCode != kNoCount) {
         const bool reported = listing.route->serviceCount && listing.reported.has_value();
-        Answer(listing, listing.route->countCode, nullptr, 0, reported ? *listing.reported : listing.rows);
+        const std::int64_t count = reported ? *listing.reported : listing.rows;
+        if (serviceCode == 0) m_counted[{listing.device, listing.route->countCode}] = count;
+        Answer(listing, listing.route->countCode, nullptr, 0, count);
     }
     Answer(listing, listing.route->listCode, nullptr, serviceCode, 0);
+    if (serviceCode == 0 && listing.route->keyField >= 0 && m_listed) m_listed(*listing.route, listing.device, listing.keys);
+}
+
+std::optional<std::int64_t> ListsService::Counted(const std::string& device, std::int64_t countCode) const {
+    auto it = m_counted.find({device, countCode});
+    if (it == m_counted.end()) return std::nullopt;
+    return it->second;
 }
 
 bool ListsService::OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) {
@@ -201,6 +210,14 @@ bool ListsService::OnReply(const Packet& packet, const ReplyFrame& frame, const 
     if (const std::optional<std::int64_t> count = ReportedCount(frame)) listing.reported = count;
     if (!data.empty() && (section == kAnySection || packet.header.command == section)) {
         void* batch = listing.route->reader->read(data, listing.sequence, listing.rows);
+        const int key = listing.route->keyField;
+        if (batch != nullptr && key >= 0) {  // a route with a key field lists TextItem rows
+            for (const auto& item : static_cast<const ItemBatch<TextItem>*>(batch)->items) {
+                if (item != nullptr && static_cast<size_t>(key) < item->fields.size()) {
+                    listing.keys.emplace_back(item->fields[static_cast<size_t>(key)], item->fields[0]);
+                }
+            }
+        }
         if (batch != nullptr) Answer(listing, listing.route->listCode, batch, 0, 0);
     }
     if (IsLastReply(packet.header)) {

@@ -26,6 +26,7 @@
 #include "note_codes.h"
 #include "relay_feature.h"
 #include "relay_wire.h"
+#include "wide_pair.h"
 
 // After windows.h (through command_message.h): the reader undoes its GetObject macro while it is read.
 #include <rapidjson/document.h>
@@ -67,6 +68,9 @@ struct ListRoute {
     // The count answer carries the count the service reports ({"Count": n}: each record once, negative
     // while an online account holds the records) instead of the rows listed.
     bool serviceCount = false;
+    // The TextItem field whose texts are announced, each with its row's first, when the listing has ended
+    // (OnListed); -1: none.
+    int keyField = -1;
 };
 
 struct ListFeature {
@@ -107,14 +111,20 @@ void AddRow(ItemBatch<TextItem>& batch, std::vector<std::wstring> cells);
 // without a title is known by its file's name.
 struct MediaCells {
     std::wstring title, artist, album, genre, year, time, size;
+    std::wstring path;  // the file on the device: the row's key, after the shown columns
 };
 MediaCells MediaCellsOf(const rapidjson::Value& item);
-// The rows of an array of media library items, `cellsOf` choosing a table's cells of each item's.
+// The rows of an array of media library items, `cellsOf` choosing a table's cells of each item's; each row
+// ends with the item's device path.
 template <std::vector<std::wstring> (*cellsOf)(const MediaCells&)>
 void AddMediaRows(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
     if (!document.IsArray()) return;
     for (const rapidjson::Value& item : document.GetArray()) {
-        if (item.IsObject()) AddRow(batch, cellsOf(MediaCellsOf(item)));
+        if (!item.IsObject()) continue;
+        const MediaCells cells = MediaCellsOf(item);
+        std::vector<std::wstring> row = cellsOf(cells);
+        row.push_back(cells.path);
+        AddRow(batch, std::move(row));
     }
 }
 // The release of every ItemBatch<TextItem> answer.
@@ -146,6 +156,12 @@ public:
     bool OnReply(const Packet& packet, const ReplyFrame& frame, const std::string& data) override;
     // The service's connection is gone: every listing in flight ends with its code 2.
     void OnServiceGone() override;
+    // The count that the last finished listing of `device` answered under `countCode`; none before one.
+    std::optional<std::int64_t> Counted(const std::string& device, std::int64_t countCode) const;
+    // Called when a listing whose route names a key field has ended well, with its rows' (key, first field).
+    using ListedKeys = std::function<void(const ListRoute& route, const std::string& device,
+                                          const std::vector<WideStringPair>& rows)>;
+    void OnListed(ListedKeys listed) { m_listed = std::move(listed); }
 
 private:
     struct Listing {
@@ -155,6 +171,7 @@ private:
         std::int64_t rows = 0;
         std::int64_t sequence = 0;  // every batch of one listing shares it; a later listing's is greater
         std::optional<std::int64_t> reported = std::nullopt;  // the service's count, when it sent one
+        std::vector<WideStringPair> keys = {};                // the rows' (key, first field), when the route names one
     };
     void Answer(const Listing& listing, std::int64_t code, void* batch, std::int64_t result, std::int64_t count);
     void Finish(const Listing& listing, std::int64_t serviceCode);
@@ -162,6 +179,8 @@ private:
 
     RelayLink& m_link;
     std::map<std::uint64_t, Listing> m_inFlight;  // by request id
+    std::map<std::pair<std::string, std::int64_t>, std::int64_t> m_counted;  // by device and count code
+    ListedKeys m_listed;
     std::int64_t m_sequence = 0;
 };
 

@@ -26,7 +26,8 @@ const std::int64_t kQueries[] = {93};
 MediaCells MediaCellsOf(const rapidjson::Value& item) {
     MediaCells cells;
     cells.title = CellMember(item, "title");
-    if (cells.title.empty()) cells.title = FileName(WideMember(item, "path"));
+    cells.path = WideMember(item, "path");
+    if (cells.title.empty()) cells.title = FileName(cells.path);
     cells.artist = CellMember(item, "artist");
     cells.album = CellMember(item, "album");
     cells.genre = CellMember(item, "genre");

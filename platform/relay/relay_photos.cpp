@@ -1,7 +1,8 @@
 // The relay's photos: all photos (400) and the albums (401) as the photos and albums tables
 // (relay_tables.h); see relay_lists.h. A photo shows its file's name, when it was taken and changed (local
-// time), its size and its folder on the device; an album its name (the smart albums, which have no title,
-// by their type), its kind and how many items it holds.
+// time), its size and its folder on the device, and after them its file's path on the device, its key; an
+// album its name (the smart albums, which have no title, by their type), its kind and how many items it
+// holds.
 #include <iterator>
 
 #include "command_names.h"
@@ -20,7 +21,8 @@ void AddPhotos(const rapidjson::Value& document, ItemBatch<TextItem>& batch) {
         const std::int64_t size = NumberMember(photo, "ZORIGINALFILESIZE");
         AddRow(batch,
                {FileName(path), DateText(CellMember(photo, "ZDATECREATED")),
-                DateText(CellMember(photo, "ZMODIFICATIONDATE")), size > 0 ? SizeText(size) : L"", FolderOf(path)});
+                DateText(CellMember(photo, "ZMODIFICATIONDATE")), size > 0 ? SizeText(size) : L"", FolderOf(path),
+                path});
     }
 }
 

@@ -346,8 +346,11 @@ TEST(TableStandIn, WideRowsScrollSidewaysAndLongListsScrollDown) {
     show.wideText = const_cast<wchar_t*>(L"plain-1");
     show.window = parent;
     host.record.receive(&show);
-    HWND list = show.window;
-    ASSERT_NE(list, parent);
+    ASSERT_NE(show.window, parent);
+    // The page: its toolbar's button above the list.
+    EXPECT_NE(FindWindowExW(show.window, nullptr, L"Button", L"Uninstall"), nullptr);
+    HWND list = FindWindowExW(show.window, nullptr, L"SysListView32", nullptr);
+    ASSERT_NE(list, nullptr);
     auto batch = new ItemBatch<TextItem>();
     batch->sequence = 1;
     for (int i = 0; i < 40; ++i) {
