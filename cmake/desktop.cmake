@@ -149,58 +149,31 @@ foreach(name ${TRV_WINE_TESTS})
     FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600 ENVIRONMENT "${TRV_WINE_TEST_ENVIRONMENT}")
 endforeach()
 
-# The relay module in service mode with the device service Harlix and the simulated device library, which
-# the native build makes: registered here rather than in the Windows tree, which knows neither.
-add_test(NAME desktop.wine.relay_service
-  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/relay_service_scenario.py
-          --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
-          --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
-          --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
-          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools
-          --contacts-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libcontacts_probe.dll
-          --backup-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libbackup_probe.dll)
-set_tests_properties(desktop.wine.relay_service PROPERTIES
-  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
-  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
+# The Wine scenarios against the device service Harlix and the simulated device library, which the native
+# build makes: registered here rather than in the Windows tree, which knows neither. Each runs
+# tests/gui/<name>_scenario.py on the desktop of the Windows tree; extra arguments follow the common ones.
+function(trv_add_service_scenario name)
+  add_test(NAME desktop.wine.${name}
+    COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/${name}_scenario.py
+            --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
+            --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
+            --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
+            --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools ${ARGN})
+  set_tests_properties(desktop.wine.${name} PROPERTIES
+    FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
+    ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
+endfunction()
+
+set(TRV_CONTACTS_PROBE ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libcontacts_probe.dll)
+set(TRV_BACKUP_PROBE ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libbackup_probe.dll)
+# The relay module in service mode: devices, contacts, notes, bookmarks and backups through the real service.
+trv_add_service_scenario(relay_service --contacts-probe ${TRV_CONTACTS_PROBE} --backup-probe ${TRV_BACKUP_PROBE})
 # What a user reaches from the title bar and the toolkit, and the device page's connection hints.
-add_test(NAME desktop.wine.title_bar
-  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/title_bar_scenario.py
-          --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
-          --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
-          --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
-          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools
-          --backup-probe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/probes/libbackup_probe.dll)
-set_tests_properties(desktop.wine.title_bar PROPERTIES
-  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
-  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
+trv_add_service_scenario(title_bar --backup-probe ${TRV_BACKUP_PROBE})
 # Every feature section of a fully loaded simulated iPhone as its table stand-in shows it.
-add_test(NAME desktop.wine.sections
-  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/sections_scenario.py
-          --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
-          --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
-          --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
-          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
-set_tests_properties(desktop.wine.sections PROPERTIES
-  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
-  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
+trv_add_service_scenario(sections)
 # What a person does on the outside feature pages (uninstall, import, delete), checked on the device image.
-add_test(NAME desktop.wine.page_actions
-  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/page_actions_scenario.py
-          --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
-          --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
-          --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
-          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
-set_tests_properties(desktop.wine.page_actions PROPERTIES
-  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
-  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
+trv_add_service_scenario(page_actions)
 # What the desktop shows of a simulated iPhone where a person looks: notices over the pages alone, an
 # export's notice naming its folder, long contact names and groups whole.
-add_test(NAME desktop.wine.screen
-  COMMAND ${Python3_EXECUTABLE} ${TRV_SOURCE_ROOT}/tests/gui/screen_scenario.py
-          --app ${TRV_DESKTOP_BINARY_DIR}/app --winprobe ${TRV_DESKTOP_BINARY_DIR}/tests/gui/bin/winprobe.exe
-          --prefix ${TRV_DESKTOP_WINEPREFIX} --prefix-script ${TRV_SOURCE_ROOT}/tests/gui/wine_prefix.sh
-          --screenshots ${TRV_DESKTOP_BINARY_DIR}/screenshots --harlix $<TARGET_FILE:Harlix>
-          --devices ${HLX_APPLE_SUPPORT_DIR} --tools ${TRV_SOURCE_ROOT}/tools)
-set_tests_properties(desktop.wine.screen PROPERTIES
-  FIXTURES_REQUIRED trv_wine RESOURCE_LOCK trv_wine TIMEOUT 600
-  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;${TRV_WINE_TEST_ENVIRONMENT}")
+trv_add_service_scenario(screen)
