@@ -16,7 +16,8 @@ bool ActionsService::Handle(CommandMessage& message) {
     if (message.name == nullptr) return false;
     return HandleNoteAction(*this, message) || HandleBookmarkAction(*this, message) ||
            HandleAppAction(*this, message) || HandleBookAction(*this, message) ||
-           HandleCalendarAction(*this, message) || HandleMessageAction(*this, message);
+           HandleCalendarAction(*this, message) || HandleMessageAction(*this, message) ||
+           HandlePhotoAction(*this, message);
 }
 
 void ActionsService::Queue(ActionStep step) {
@@ -28,7 +29,9 @@ void ActionsService::StartNext() {
     while (m_running == 0 && !m_queue.empty()) {
         const ActionStep& step = m_queue.front();
         m_result = StepResult();
-        m_running = step.device.empty() ? 0 : m_link.SendRequest(step.serviceCode, step.device, step.data);
+        m_running = step.device.empty() ? 0
+                    : step.info.empty()  ? m_link.SendRequest(step.serviceCode, step.device, step.data)
+                                         : m_link.SendInfoRequest(step.serviceCode, step.device, step.info);
         if (m_running == 0) Finish(StepResult());  // not sent: the step ends at once
     }
 }
@@ -52,7 +55,9 @@ bool ActionsService::OnReply(const Packet& packet, const ReplyFrame& frame, cons
         m_result.parts.push_back(data);
         m_result.infos.push_back(frame.hasInfo ? frame.infoJson : std::string());
     }
-    if (IsLastReply(packet.header)) {
+    if (!IsLastReply(packet.header)) {
+        if (frame.code == 0) ++m_result.doneReplies;
+    } else {
         m_result.code = frame.code;
         Finish(std::move(m_result));
         StartNext();
@@ -80,6 +85,14 @@ void ActionsService::Answer(const char* name, const std::string& device, std::in
     answer.resultOrCount = countLeft;
     answer.release = release;
     m_link.Answer(answer);
+}
+
+std::shared_ptr<TextItem> PictureRow(const std::wstring& key, const std::string& bytes) {
+    auto row = std::make_shared<TextItem>();
+    std::wstring picture(bytes.size(), L'\0');
+    for (size_t i = 0; i < bytes.size(); ++i) picture[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
+    row->fields = {key, std::move(picture)};
+    return row;
 }
 
 void* OutcomeBatch(const std::wstring& text) {
@@ -162,6 +175,15 @@ std::wstring ActionsService::NameOf(const std::string& device, const std::wstrin
     if (byDevice == m_names.end()) return key;
     auto name = byDevice->second.find(key);
     return name == byDevice->second.end() || name->second.empty() ? key : name->second;
+}
+
+std::uint64_t ActionsService::BeginRun(const std::string& device, const std::string& kind) {
+    return m_runs[{device, kind}] = ++m_lastRun;
+}
+
+bool ActionsService::IsLatestRun(const std::string& device, const std::string& kind, std::uint64_t number) const {
+    auto run = m_runs.find({device, kind});
+    return run != m_runs.end() && run->second == number;
 }
 
 void ActionsService::Relist(const char* name, std::int64_t code, const std::string& device) {

@@ -21,6 +21,9 @@
 //             109: the files written in `value3`, the folder in `wideText`).
 //   messages  26, 30, 32 and 35 list the conversations afresh (201) and write them all with their
 //             messages as text, CSV, HTML or XML, answered as a file export.
+//   photos    131 lists each checked album (402) and exports the photos' files (701, each file once),
+//             answered as a file export; each listing of photos is followed by their thumbnails (403, a
+//             bounded batch a request), answered as 126 batch by batch.
 // An outcome in words travels as an ItemBatch<TextItem> of one row whose first field is the text
 // (OutcomeBatch); the page shows it.
 // Exports are written into the chosen folder at once and never replace a file (WriteExport).
@@ -57,6 +60,8 @@ struct StepResult {
     // A request that works through a list reports each item in a reply of its own: the item (its "info",
     // a JSON string) and whether the device did it (packet status 7) or not (6).
     std::vector<std::pair<std::string, bool>> items;
+    // The replies before the last that answered 0 (an export's files that arrived whole).
+    std::int64_t doneReplies = 0;
 };
 
 struct ActionStep {
@@ -65,6 +70,7 @@ struct ActionStep {
     std::string data;
     std::function<void(const StepResult&)> done;
     bool itemReplies = false;  // the service reports each item (StepResult::items) before the request's end
+    std::string info = {};     // the request's "info" member as JSON object text; empty: none
 };
 
 // The packet status of an item's reply: the device did it, or it did not.
@@ -97,6 +103,10 @@ public:
     void KeepNames(const std::string& device, const std::vector<WideStringPair>& rows);
     // The name of record `key` of `device`; the key itself when none was kept.
     std::wstring NameOf(const std::string& device, const std::wstring& key) const;
+    // A run of steps that the next run of the same `kind` for `device` replaces (the thumbnails of the
+    // latest listing): the new run's number, and whether run `number` is still its kind's latest.
+    std::uint64_t BeginRun(const std::string& device, const std::string& kind);
+    bool IsLatestRun(const std::string& device, const std::string& kind, std::uint64_t number) const;
 
 private:
     void StartNext();
@@ -108,6 +118,8 @@ private:
     std::uint64_t m_running = 0;  // request id of the step at the queue's front; 0: none
     StepResult m_result;
     std::map<std::string, std::map<std::wstring, std::wstring>> m_names;  // by device, then key
+    std::map<std::pair<std::string, std::string>, std::uint64_t> m_runs;  // the latest run by device and kind
+    std::uint64_t m_lastRun = 0;
 };
 
 // Each feature's actions; false when `message.code` is not one of them.
@@ -119,6 +131,12 @@ void FetchAppIcons(ActionsService& service, const std::string& device, const std
 bool HandleBookAction(ActionsService& service, CommandMessage& message);
 bool HandleCalendarAction(ActionsService& service, CommandMessage& message);
 bool HandleMessageAction(ActionsService& service, CommandMessage& message);
+bool HandlePhotoAction(ActionsService& service, CommandMessage& message);
+// The thumbnails of the listed photos `paths` (device paths) of `device` (403), a bounded batch a request,
+// each batch answered as 126 of (path, picture bytes); a later call for the device replaces what is left.
+void FetchPhotoThumbnails(ActionsService& service, const std::string& device, const std::vector<std::wstring>& paths);
+// A row of (key, a picture's bytes one a character), as icons and thumbnails travel to the pages.
+std::shared_ptr<TextItem> PictureRow(const std::wstring& key, const std::string& bytes);
 
 // An action's outcome for the page: a batch of one row whose first field is `text`; freed by
 // ReleaseTextBatch when it is not delivered.

@@ -103,12 +103,7 @@ void FetchAppIcons(ActionsService& service, const std::string& device, const std
         for (size_t i = 0; i < result.parts.size() && i < result.infos.size(); ++i) {
             const std::wstring app = IconApp(result.infos[i]);
             if (app.empty()) continue;
-            // The PNG's bytes, one a character.
-            const std::string& png = result.parts[i];
-            auto row = std::make_shared<TextItem>();
-            row->fields = {app, std::wstring(png.begin(), png.end())};
-            for (wchar_t& c : row->fields[1]) c = static_cast<wchar_t>(static_cast<unsigned char>(c));
-            batch->items.push_back(row);
+            batch->items.push_back(PictureRow(app, result.parts[i]));
         }
         if (batch->items.empty()) return;
         service.Answer(ZERITH_COMMAND_DO_APP, device, sdk::apps::kRelayIcons, batch.release(), 0, &ReleaseTextBatch);

@@ -24,8 +24,9 @@ void WriteText(rapidjson::Writer<rapidjson::StringBuffer>& writer, const std::ws
     writer.String(utf8.c_str(), static_cast<rapidjson::SizeType>(utf8.size()));
 }
 
-// The export's items as the service takes them: [name, device path, folder] for each pair.
-std::string ItemsJson(const std::vector<WideStringPair>& pairs, const std::wstring& folder) {
+}  // namespace
+
+std::string ExportItemsJson(const std::vector<WideStringPair>& pairs, const std::wstring& folder) {
     rapidjson::StringBuffer json;
     rapidjson::Writer<rapidjson::StringBuffer> writer(json);
     writer.StartArray();
@@ -39,8 +40,6 @@ std::string ItemsJson(const std::vector<WideStringPair>& pairs, const std::wstri
     writer.EndArray();
     return std::string(json.GetString(), json.GetSize());
 }
-
-}  // namespace
 
 bool ExportService::Handle(CommandMessage& message) {
     if (message.name == nullptr || std::strcmp(message.name, ZERITH_COMMAND_DO_FILE) != 0 ||
@@ -62,7 +61,7 @@ bool ExportService::Handle(CommandMessage& message) {
     // No device, or a folder the service cannot reach: nothing can be copied.
     const std::uint64_t id = job.device.empty() || folder.empty()
                                  ? 0
-                                 : m_link.SendRequest(kRequestExportFiles, job.device, ItemsJson(*pairs, folder));
+                                 : m_link.SendRequest(kRequestExportFiles, job.device, ExportItemsJson(*pairs, folder));
     if (id == 0) {
         Finish(job, kTaskError);
     } else {

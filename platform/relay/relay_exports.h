@@ -15,14 +15,20 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "command_message.h"
 #include "relay_feature.h"
 #include "relay_wire.h"
+#include "wide_pair.h"
 
 namespace relay {
 
 constexpr std::int64_t kExportFilesCode = 109;
+
+// The items of an export request (701): [name, device path, folder] for each (name, device path) pair,
+// `folder` as the service names it.
+std::string ExportItemsJson(const std::vector<WideStringPair>& pairs, const std::wstring& folder);
 
 // Tells the host how an export into `folder` for `device` ended: the service's result and the count of
 // files that arrived whole.

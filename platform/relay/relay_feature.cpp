@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 namespace relay {
 
 void ReleaseRelayAnswer(RelayAnswer& answer) {
@@ -19,6 +22,18 @@ wchar_t* HeapCopy(const std::wstring& text) {
 }
 
 void ReleaseHeapText(PayloadLeg, std::int64_t, void* payload) { std::free(payload); }
+
+std::uint64_t RelayLink::SendInfoRequest(std::uint32_t code, const std::string& device, const std::string& info) {
+    rapidjson::StringBuffer json;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(json);
+    writer.StartObject();
+    writer.Key("uuid");
+    writer.String(device.c_str(), static_cast<rapidjson::SizeType>(device.size()));
+    writer.Key("info");
+    writer.RawValue(info.c_str(), info.size(), rapidjson::kObjectType);
+    writer.EndObject();
+    return SendJsonRequest(code, std::string(json.GetString(), json.GetSize()));
+}
 
 bool WriteExport(RelayLink& link, const std::wstring& folder, const std::wstring& fileName, const std::string& bytes) {
     constexpr int kMaxTries = 100;

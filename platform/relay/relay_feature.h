@@ -42,7 +42,8 @@ struct RelayAnswer {
     // `value3`: a count: the records listed (negative while an online account keeps them), the contacts
     // after one was added, the files an export copied whole; the whole of a driver step.
     std::int64_t count = 0;
-    // `value4`: how much of a driver step's whole (`count`) is done.
+    // `value4`: how much of a driver step's whole (`count`) is done; which of two listings that share their
+    // answer codes an answer is (ListRoute::kind).
     std::int64_t done = 0;
     // `wideText`: a text for the user (a driver step's outcome in words, the folder an export wrote to), lent
     // for the call; empty: none.
@@ -66,6 +67,9 @@ public:
     virtual std::uint64_t SendRequest(std::uint32_t code, const std::string& device, const std::string& data) = 0;
     // Sends request `code` (sub-command 1) with the whole JSON text `json` and no data part; as SendRequest.
     virtual std::uint64_t SendJsonRequest(std::uint32_t code, const std::string& json) = 0;
+    // Sends request `code` for `device` whose JSON text carries `info` (a JSON object's text) as its "info"
+    // member, and no data part; as SendRequest.
+    std::uint64_t SendInfoRequest(std::uint32_t code, const std::string& device, const std::string& info);
     // Hands an answer to the host; its payload is the link's from here (`payload` is cleared).
     virtual void Answer(RelayAnswer& answer) = 0;
     // Writes `bytes` as the new file `name` in the desktop folder `folder`; false when a file of that name

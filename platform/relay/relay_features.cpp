@@ -1,6 +1,10 @@
 // The relay's features in their order; see relay_features.h.
 #include "relay_features.h"
 
+#include <cstring>
+
+#include "command_names.h"
+
 namespace relay {
 
 RelayFeatures::RelayFeatures(RelayLink& link, DeviceTable& devices, BackupFiles& backupFiles)
@@ -14,13 +18,16 @@ RelayFeatures::RelayFeatures(RelayLink& link, DeviceTable& devices, BackupFiles&
       // No two features take the same command (each its own names and codes; the tests check it) or the same
       // reply (each its own request ids), so the order fixes only the order of their answers at the service's loss.
       m_list({&m_contacts, &m_lists, &m_actions, &m_renames, &m_exports, &m_drivers, &m_backups}) {
-    // A listing of the apps is followed by their icons.
+    // A listing of the apps is followed by their icons, a listing of photos by their thumbnails.
     m_lists.OnListed([this](const ListRoute& route, const std::string& device, const std::vector<WideStringPair>& rows) {
-        if (route.listCode != sdk::apps::kRelayLoaded || rows.empty()) return;
-        m_actions.KeepNames(device, rows);
-        std::vector<std::wstring> apps;
-        for (const WideStringPair& row : rows) apps.push_back(row.first);
-        FetchAppIcons(m_actions, device, apps);
+        std::vector<std::wstring> keys;
+        for (const WideStringPair& row : rows) keys.push_back(row.first);
+        if (std::strcmp(route.answerName, ZERITH_COMMAND_DO_PHOTO) == 0) {
+            FetchPhotoThumbnails(m_actions, device, keys);
+        } else if (route.listCode == sdk::apps::kRelayLoaded && !rows.empty()) {
+            m_actions.KeepNames(device, rows);
+            FetchAppIcons(m_actions, device, keys);
+        }
     });
 }
 

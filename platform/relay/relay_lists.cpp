@@ -150,20 +150,23 @@ bool ListsService::Handle(CommandMessage& message) {
                 }
             }
             if (route.requestCode != message.code) continue;
+            std::string info;
+            if (route.infoOf != nullptr && !route.infoOf(message, info)) continue;
             Start({&route, message.wideText != nullptr ? vnl::Utf8FromWide(message.wideText) : std::string(),
                    route.status == kRequestStatus ? message.status : route.status},
-                  route.requestData);
+                  route.requestData, info);
             return true;
         }
     }
     return false;
 }
 
-void ListsService::Start(Listing listing, const std::string& data) {
+void ListsService::Start(Listing listing, const std::string& data, const std::string& info) {
     listing.sequence = ++m_sequence;
-    const std::uint64_t id = listing.device.empty() && !listing.route->anyDevice
-                                 ? 0
-                                 : m_link.SendRequest(listing.route->serviceCode, listing.device, data);
+    const std::uint32_t code = listing.route->serviceCode;
+    const std::uint64_t id = listing.device.empty() && !listing.route->anyDevice ? 0
+                             : info.empty() ? m_link.SendRequest(code, listing.device, data)
+                                            : m_link.SendInfoRequest(code, listing.device, info);
     if (id == 0) {
         Finish(listing, kTaskError);
     } else {
@@ -181,6 +184,7 @@ void ListsService::Answer(const Listing& listing, std::int64_t code, void* batch
     answer.count = count;
     answer.name = listing.route->answerName;
     answer.status = listing.status;
+    answer.done = listing.route->kind;
     answer.release = listing.route->reader->release;
     m_link.Answer(answer);
 }

@@ -71,6 +71,13 @@ struct ListRoute {
     // The TextItem field whose texts are announced, each with its row's first, when the listing has ended
     // (OnListed); -1: none.
     int keyField = -1;
+    // Makes the request's "info" member of the host's message (which album's photos to list); null: the
+    // request has none. A route with one takes only the messages it can make one of: the others go on to
+    // the routes after it.
+    bool (*infoOf)(const CommandMessage& message, std::string& info) = nullptr;
+    // `value4` of every answer: which listing it is, where two listings share their answer codes (the photos'
+    // album list and one album's photos, relay_tables.h).
+    std::int64_t kind = 0;
 };
 
 struct ListFeature {
@@ -175,7 +182,7 @@ private:
     };
     void Answer(const Listing& listing, std::int64_t code, void* batch, std::int64_t result, std::int64_t count);
     void Finish(const Listing& listing, std::int64_t serviceCode);
-    void Start(Listing listing, const std::string& data);
+    void Start(Listing listing, const std::string& data, const std::string& info);
 
     RelayLink& m_link;
     std::map<std::uint64_t, Listing> m_inFlight;  // by request id

@@ -5,6 +5,7 @@
 // list_page.cpp) names and sizes its columns from the same tables, so that the two agree. Constant data.
 
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 
 namespace relay {
@@ -41,6 +42,10 @@ inline constexpr Column kMusicVideos[] = {{L"Title", 260, false}, {L"Artist", 18
 inline constexpr Column kPhotos[] = {{L"Name", 160, false},    {L"Taken", 150, false}, {L"Modified", 150, false},
                                      {L"Size", 90, true},      {L"Folder", 220, false}};
 inline constexpr Column kAlbums[] = {{L"Album", 240, false}, {L"Kind", 150, false}, {L"Items", 70, true}};
+// The albums view's answers list either the albums (a row's key, after its columns, names the album) or the
+// photos of one album (kPhotos' rows); `value4` says which.
+constexpr std::int64_t kAlbumListing = 0;
+constexpr std::int64_t kAlbumPhotosListing = 1;
 inline constexpr Column kBooks[] = {{L"Title", 280, false}, {L"Author", 200, false}, {L"Genre", 140, false},
                                     {L"Format", 70, false}, {L"Size", 90, true}};
 inline constexpr Column kApps[] = {{L"Name", 220, false},      {L"Version", 130, false},   {L"Size", 90, true},

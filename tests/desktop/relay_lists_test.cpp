@@ -208,10 +208,10 @@ TEST(RelayLists, TheStandInTablesShowTheServicesRecordsAsReadableRows) {
           R"({"COUNT":3,"Z_PK":0,"TITLE":"","ZKIND":0,"TYPE":2},{"COUNT":2,"Z_PK":0,"TITLE":"","ZKIND":0,"TYPE":5},)"
           R"({"COUNT":4,"Z_PK":2,"TITLE":"Holidays","ZKIND":2,"TYPE":0}])",
           ""},
-         {{L"Camera Roll", L"Camera Roll", L"12"},
-          {L"Favorites", L"Smart album", L"3"},
-          {L"Recently Deleted", L"Smart album", L"2"},
-          {L"Holidays", L"Album", L"4"}}},
+         {{L"Camera Roll", L"Camera Roll", L"12", L"1 1"},
+          {L"Favorites", L"Smart album", L"3", L"0 2"},
+          {L"Recently Deleted", L"Smart album", L"2", L"0 5"},
+          {L"Holidays", L"Album", L"4", L"2 0"}}},
         {ZERITH_COMMAND_DO_ITUNES, 74, 0, 1008, relay::TableOf(relay::kBooks),
          {R"([{"path":"/Books/Moby.epub","title":"Moby Dick","size":524288,"artist":"Melville","purchase":"",)"
           R"("gene":"Novel"},{"path":"/Books/Purchases/guide.pdf","title":"","size":2000}])",

@@ -1,7 +1,8 @@
 // The relay's actions of the outside pages against a fake link: the checked apps uninstalled with one
 // request that reports each app, the chosen books imported and the checked ones deleted one request each;
 // what each request carries, the outcome the page is told in words (done, or not and why), the count the
-// section list is given and the fresh listing that follows.
+// section list is given and the fresh listing that follows. The photos: an album's own photos listed, the
+// thumbnails of every listing of photos fetched in bounded batches, and the checked albums exported.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,6 +12,9 @@
 #include "command_names.h"
 #include "feature_codes.h"
 #include "relay_actions.h"
+#include "relay_devices.h"
+#include "relay_features.h"
+#include "relay_tables.h"
 #include "relay_test_link.h"
 
 namespace {
@@ -19,6 +23,7 @@ using relay::ActionsService;
 using relay::ListsService;
 using relay::Packet;
 using relay::ReplyFrame;
+using trv::test::FakeBackupFiles;
 using trv::test::FakeLink;
 
 const wchar_t kDevice[] = L"udid-1";
@@ -302,4 +307,215 @@ TEST(RelayPageActions, AnAppsListingIsFollowedByTheListedAppsIcons) {
     const std::wstring& bytes = icons->items[1]->fields[1];
     ASSERT_EQ(bytes.size(), png.size());
     for (size_t i = 0; i < png.size(); ++i) EXPECT_EQ(bytes[i], static_cast<unsigned char>(png[i])) << i;
+}
+
+namespace {
+
+// A photo batch of the service (400, 402) of the files `names` in DCIM/100APPLE.
+std::string PhotoBatch(const std::vector<std::string>& names) {
+    std::string json = "[";
+    for (const std::string& name : names) {
+        json += std::string(json.size() > 1 ? "," : "") + R"({"PATH":"DCIM/100APPLE/)" + name +
+                R"(","ZDATECREATED":"2019-05-04 13:14:15","ZORIGINALFILESIZE":100})";
+    }
+    return json + "]";
+}
+
+std::wstring PhotoPath(const std::string& name) { return L"DCIM/100APPLE/" + std::wstring(name.begin(), name.end()); }
+
+}  // namespace
+
+TEST(RelayPageActions, TheAlbumsViewListsTheAlbumsOrTheOpenedAlbumsPhotos) {
+    struct Case {
+        const char* what;
+        std::int64_t code;
+        const wchar_t* lentKey;  // in `data`, as the page's opening of an album lends it
+        std::uint32_t service;
+        const char* info;  // the request's info; null: a request without one
+        std::string reply;
+        std::int64_t kind;
+        std::vector<std::int64_t> answers;
+        std::vector<std::wstring> firstRow;
+    } cases[] = {
+        {"the section's load", 129, nullptr, 401, nullptr, R"([{"COUNT":4,"Z_PK":2,"TITLE":"Holidays","TYPE":0}])",
+         relay::kAlbumListing, {129, 128, 129}, {L"Holidays", L"Album", L"4", L"2 0"}},
+        {"the page's reload", 130, nullptr, 401, nullptr, R"([{"COUNT":3,"Z_PK":0,"TITLE":"","TYPE":2}])",
+         relay::kAlbumListing, {129, 128, 129}, {L"Favorites", L"Smart album", L"3", L"0 2"}},
+        {"a user album opened", 129, L"2 0", 402, R"({"album_id":2,"album_type":0})", PhotoBatch({"IMG_0101.JPG"}),
+         relay::kAlbumPhotosListing, {129, 129},
+         {L"IMG_0101.JPG", L"2019-05-04 13:14", L"", L"100 B", L"DCIM/100APPLE", PhotoPath("IMG_0101.JPG")}},
+        {"a smart album opened", 129, L"0 2", 402, R"({"album_id":0,"album_type":2})", PhotoBatch({"IMG_0104.PNG"}),
+         relay::kAlbumPhotosListing, {129, 129},
+         {L"IMG_0104.PNG", L"2019-05-04 13:14", L"", L"100 B", L"DCIM/100APPLE", PhotoPath("IMG_0104.PNG")}},
+        {"a key that names no album lists the albums", 129, L"2 0; drop", 401, nullptr, "[]", relay::kAlbumListing,
+         {128, 129}, {}},
+    };
+    for (const Case& c : cases) {
+        Relay relay;
+        std::wstring device = kDevice;
+        std::wstring key = c.lentKey != nullptr ? c.lentKey : L"";
+        CommandMessage message{};
+        message.name = ZERITH_COMMAND_DO_PHOTO;
+        message.code = c.code;
+        message.status = 1;
+        message.wideText = &device[0];
+        message.data = c.lentKey != nullptr ? &key[0] : nullptr;
+        ASSERT_TRUE(relay.lists.Handle(message)) << c.what;
+        EXPECT_EQ(message.data, c.lentKey != nullptr ? &key[0] : nullptr) << c.what << ": the key stays the page's";
+        ASSERT_EQ(relay.link.requests.size(), 1u) << c.what;
+        const trv::test::SentRequest& sent = relay.link.requests[0];
+        EXPECT_EQ(sent.code, c.service) << c.what;
+        if (c.info != nullptr) {
+            EXPECT_EQ(sent.json, std::string(R"({"uuid":"udid-1","info":)") + c.info + "}") << c.what;
+        } else {
+            EXPECT_EQ(sent.device, "udid-1") << c.what;
+            EXPECT_TRUE(sent.json.empty()) << c.what;
+        }
+        relay.Reply(1, 0, nullptr, c.reply);
+        EXPECT_EQ(relay.link.Codes(), c.answers) << c.what << ": an album's photos leave the albums counter alone";
+        for (const relay::RelayAnswer& answer : relay.link.answers) {
+            EXPECT_EQ(answer.done, c.kind) << c.what;
+            EXPECT_EQ(answer.status, 1) << c.what;
+        }
+        const auto* rows = static_cast<const ItemBatch<TextItem>*>(relay.link.answers.at(0).payload);
+        if (!c.firstRow.empty()) {
+            ASSERT_NE(rows, nullptr) << c.what;
+            EXPECT_EQ(rows->items.at(0)->fields, c.firstRow) << c.what;
+        }
+    }
+}
+
+TEST(RelayPageActions, AListingOfPhotosIsFollowedByTheirThumbnailsInBoundedBatches) {
+    FakeLink link;
+    FakeBackupFiles files;
+    relay::DeviceTable devices;
+    relay::RelayFeatures features(link, devices, files);
+    std::wstring device = kDevice;
+    CommandMessage load{};
+    load.name = ZERITH_COMMAND_DO_PHOTO;
+    load.code = sdk::photos::kRelayLoadPhotos;
+    load.wideText = &device[0];
+    ASSERT_TRUE(features.Handle(load));
+    std::vector<std::string> names;
+    for (int i = 0; i < 60; ++i) names.push_back("IMG_" + std::to_string(1000 + i) + ".JPG");
+    auto reply = [&](std::uint16_t status, std::int64_t code, const char* info, const std::string& data) {
+        Packet packet;
+        packet.header.id = link.requests.back().id;
+        packet.header.status = status;
+        ReplyFrame frame;
+        frame.code = code;
+        frame.hasInfo = info != nullptr;
+        frame.infoJson = info != nullptr ? info : "";
+        ASSERT_TRUE(features.OnReply(packet, frame, data));
+    };
+    reply(2, 0, nullptr, PhotoBatch(std::vector<std::string>(names.begin(), names.begin() + 20)));
+    reply(1, 0, nullptr, PhotoBatch(std::vector<std::string>(names.begin() + 20, names.end())));
+    link.Clear();
+
+    // The first batch: the listing's first rows, each named by its index; only the pictures it asked for
+    // reach the page, each under its photo's path with its bytes whole.
+    ASSERT_EQ(link.requests.size(), 2u);
+    EXPECT_EQ(link.requests[1].code, 403u);
+    std::string first = "{";
+    for (int i = 0; i < 24; ++i) {
+        first += std::string(i > 0 ? "," : "") + "\"" + std::to_string(i) + "\":\"DCIM/100APPLE/" + names[i] + "\"";
+    }
+    EXPECT_EQ(link.requests[1].data, first + "}");
+    const std::string jpeg = std::string("\xff\xd8\xff\xe0\x00", 5) + "\x80";
+    reply(2, 0, R"({"id":0,"path":"DCIM/.THMB/07/100APPLE___IMG_1000.JPG.1700000000"})", jpeg);
+    reply(2, 0, R"({"id":23,"path":"DCIM/100APPLE/IMG_1023.JPG"})", "png");
+    reply(2, 0, R"({"id":24,"path":"DCIM/100APPLE/IMG_1024.JPG"})", "not asked for");
+    reply(1, 0, nullptr, "");
+    ASSERT_EQ(link.Codes(), std::vector<std::int64_t>{sdk::photos::kRelayThumbnails});
+    const auto* thumbnails = static_cast<const ItemBatch<TextItem>*>(link.answers[0].payload);
+    ASSERT_EQ(thumbnails->items.size(), 2u);
+    EXPECT_EQ(thumbnails->items[0]->fields[0], PhotoPath(names[0]));
+    EXPECT_EQ(thumbnails->items[1]->fields[0], PhotoPath(names[23]));
+    const std::wstring& bytes = thumbnails->items[0]->fields[1];
+    ASSERT_EQ(bytes.size(), jpeg.size());
+    for (size_t i = 0; i < jpeg.size(); ++i) EXPECT_EQ(bytes[i], static_cast<unsigned char>(jpeg[i])) << i;
+
+    // The next ones follow in a batch of their own.
+    ASSERT_EQ(link.requests.size(), 3u);
+    EXPECT_EQ(link.requests[2].code, 403u);
+    EXPECT_EQ(link.requests[2].data.find("\"24\":\"DCIM/100APPLE/IMG_1024.JPG\""), 1u);
+    EXPECT_NE(link.requests[2].data.find("\"47\":"), std::string::npos);
+    EXPECT_EQ(link.requests[2].data.find("\"48\":"), std::string::npos);
+
+    // A newer listing's thumbnails replace what is left of these; a batch that fails ends its run.
+    link.Clear();
+    ASSERT_TRUE(features.Handle(load));
+    EXPECT_EQ(link.requests.size(), 4u) << "listed while the batch runs";
+    reply(1, 0, nullptr, PhotoBatch(std::vector<std::string>(names.begin() + 5, names.begin() + 30)));
+    ASSERT_EQ(link.requests.size(), 4u) << "one request of the relay's at a time";
+    Packet packet;
+    packet.header.id = link.requests[2].id;
+    packet.header.status = 1;
+    ASSERT_TRUE(features.OnReply(packet, ReplyFrame(), ""));  // the older run's second batch ends
+    ASSERT_EQ(link.requests.size(), 5u);
+    EXPECT_EQ(link.requests[4].data.find(R"({"0":"DCIM/100APPLE/IMG_1005.JPG",)"), 0u) << "the newer run's";
+    reply(6, 12, nullptr, "");
+    EXPECT_EQ(link.requests.size(), 5u) << "neither run goes on";
+}
+
+TEST(RelayPageActions, CheckedAlbumsAreExportedWithEachOfTheirPhotosOnce) {
+    struct Case {
+        const char* what;
+        std::vector<std::wstring> albums;
+        std::vector<std::pair<std::int64_t, std::string>> listed;  // each album listing's end code and batch
+        const char* exported;  // the export request's items; null: none sent
+        std::int64_t endCode;
+        std::int64_t arrived;
+        std::int64_t answeredCode;
+    } cases[] = {
+        {"two albums sharing a photo", {L"2 0", L"0 2"},
+         {{0, PhotoBatch({"IMG_0101.JPG", "IMG_0103.PNG"})}, {0, PhotoBatch({"IMG_0103.PNG", "IMG_0108.MOV"})}},
+         R"([["IMG_0101","DCIM/100APPLE/IMG_0101.JPG","/out"],["IMG_0103","DCIM/100APPLE/IMG_0103.PNG","/out"],)"
+         R"(["IMG_0108","DCIM/100APPLE/IMG_0108.MOV","/out"]])",
+         0, 3, 0},
+        {"a file that did not arrive whole", {L"2 0"}, {{0, PhotoBatch({"IMG_0101.JPG", "IMG_0103.PNG"})}},
+         R"([["IMG_0101","DCIM/100APPLE/IMG_0101.JPG","/out"],["IMG_0103","DCIM/100APPLE/IMG_0103.PNG","/out"]])", 2,
+         1, 2},
+        {"one album that does not list", {L"2 0", L"3 0"}, {{0, PhotoBatch({"IMG_0101.JPG"})}, {21, ""}},
+         R"([["IMG_0101","DCIM/100APPLE/IMG_0101.JPG","/out"]])", 0, 1, 2},
+        {"an empty album", {L"4 0"}, {{0, ""}}, nullptr, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Relay relay;
+        std::wstring device = kDevice;
+        std::wstring folder = L"Z:\\out";
+        CommandMessage message{};
+        message.name = ZERITH_COMMAND_DO_PHOTO;
+        message.code = sdk::photos::kRelayExportAlbum;
+        message.data = new std::vector<std::wstring>(c.albums);
+        message.extra = &folder[0];
+        message.wideText = &device[0];
+        ASSERT_TRUE(relay.actions.Handle(message)) << c.what;
+        EXPECT_EQ(message.data, nullptr) << c.what << ": the list is the relay's";
+        for (size_t i = 0; i < c.listed.size(); ++i) {
+            ASSERT_EQ(relay.link.requests.size(), i + 1) << c.what << ": one album at a time";
+            EXPECT_EQ(relay.link.requests[i].code, 402u);
+            std::int64_t id = 0, type = 0;
+            ASSERT_EQ(std::swscanf(c.albums[i].c_str(), L"%lld %lld", &id, &type), 2);
+            EXPECT_EQ(relay.link.requests[i].json, R"({"uuid":"udid-1","info":{"album_id":)" + std::to_string(id) +
+                                                       R"(,"album_type":)" + std::to_string(type) + "}}");
+            relay.Reply(c.listed[i].first == 0 ? 1 : 6, c.listed[i].first, nullptr, c.listed[i].second);
+        }
+        if (c.exported != nullptr) {
+            ASSERT_EQ(relay.link.requests.size(), c.listed.size() + 1) << c.what;
+            EXPECT_EQ(relay.link.requests.back().code, 701u);
+            EXPECT_EQ(relay.link.requests.back().data, c.exported) << c.what;
+            for (std::int64_t i = 0; i < c.arrived; ++i) relay.Reply(2, 0, nullptr, "Z:\\out\\file");
+            if (c.endCode != 0) relay.Reply(2, 2, nullptr, "Z:\\out\\partial");  // a file that did not arrive whole
+            relay.Reply(c.endCode == 0 ? 1 : 6, c.endCode);
+        } else {
+            EXPECT_EQ(relay.link.requests.size(), c.listed.size()) << c.what << ": nothing to export";
+        }
+        // The host hears of it as of a file export, into the chosen folder.
+        ASSERT_EQ(relay.link.Codes(), std::vector<std::int64_t>{109}) << c.what;
+        EXPECT_STREQ(relay.link.answers[0].name, ZERITH_COMMAND_DO_FILE);
+        EXPECT_EQ(relay.link.answers[0].count, c.arrived) << c.what;
+        EXPECT_EQ(relay.link.answers[0].resultOrCount, c.answeredCode) << c.what;
+        EXPECT_EQ(relay.link.answers[0].userText, L"Z:\\out");
+    }
 }
