@@ -8,7 +8,10 @@
 // says so in a note over the empty table (a static control, whose text is the note that shows). Each column
 // grows to fit its texts up to the table's width for it; the list scrolls both ways. A row whose record
 // carries details (a conversation's messages, which come as items without fields after the row) opens them
-// on a double-click (conversation_view.h).
+// on a double-click (conversation_view.h). The rows of a view can open into another view of the page, which
+// then shows the opened row's records in its place with a button back (RowsOpen: the albums open into an
+// album's photos). Rows may show icons that come after them, keyed by the rows' keys (the apps' icons, the
+// photos' thumbnails); a key's icon is kept and shows on its row in later listings at once.
 //
 // The toolbar's buttons are the requests the host's table relays for the page (its feature row below):
 // each sends the page's DO_ command with its page code and, as the request takes it, the checked rows'
@@ -53,10 +56,12 @@ using relay::TableOf;
 
 constexpr int64_t kSingleView = -1;
 constexpr int64_t kViewInStatus = -2;  // the answers name their view in `status`
+constexpr int64_t kAnyView = -3;
 
 struct PageView {
     int64_t id;
     Table table;
+    bool withoutIcons = false;  // the feature's icons are not for this view's rows
 };
 
 // What a toolbar button hands the host with its request.
@@ -81,6 +86,19 @@ struct PageAction {
     int64_t code;            // the page request; 0 when the button offers its menu
     Checked checked;
     MenuChoice menu[4];      // empty: the button sends `code` at once
+    int64_t view = kAnyView;  // the view whose toolbar has it (of those the feature's actionView allows)
+};
+
+// The rows of one view that open into another view of the page, which shows the opened row's records in its
+// place (the albums open into one album's photos). A double-click on a row of `from` sends `openCode` with
+// the row's key lent in `data`; the answers for `from` whose `value4` is `listing` fill `into`; the button
+// of `into`'s toolbar that sends `backCode` shows `from` again.
+struct RowsOpen {
+    int64_t openCode = 0;  // 0: no rows open
+    int64_t from = 0;
+    int64_t into = 0;
+    int64_t listing = 0;
+    int64_t backCode = 0;
 };
 
 struct ListFeature {
@@ -98,16 +116,20 @@ struct ListFeature {
     int64_t dropCode;         // the request that dropped files go with; 0: the page takes no drop
     int64_t actionView;       // the view whose toolbar has the actions; kAnyView: every view's
     int64_t iconCode = 0;     // the page code whose answers bring the rows' icons (key, PNG bytes); 0: none
+    int iconPixels = 16;      // the icons' width and height
+    RowsOpen opens = {};
 };
-
-constexpr int64_t kAnyView = -3;
 
 namespace apps = sdk::apps;
 namespace books = sdk::books;
 namespace calendars = sdk::calendars;
 namespace messages = sdk::messages;
 namespace music = sdk::music;
+namespace photos = sdk::photos;
 namespace videos = sdk::videos;
+
+// The photos page's own view of one album's photos, opened from the albums view.
+constexpr int64_t kAlbumPhotosView = 2;
 
 // clang-format off
 const ListFeature kFeatures[] = {
@@ -125,9 +147,20 @@ const ListFeature kFeatures[] = {
        {{L"iCalendar file (.ics)", calendars::kRequestExport}, {L"XML backup (.xml)", calendars::kRequestBackupXml}}},
       {L"Delete", calendars::kRequestDelete, Checked::Keys, {}}},
      {calendars::kReplyRemoved, calendars::kReplyAdded}, 0, kAnyView},
-    {PIMSEL_COMMAND_SHOW_WINDOW, PIMSEL_COMMAND_CHANGE_SIZE, PIMSEL_COMMAND_DO_PHOTO, &sdk::photos::ReleasePayload, true,
-     kViewInStatus, {6, 7, 8, 0}, {{0, TableOf(relay::kPhotos)}, {1, TableOf(relay::kAlbums)}}, kKeyAfterColumns,
-     {{L"Export", sdk::photos::kRequestExport, Checked::Pairs, {}}}, {}, 0, sdk::photos::kPhotosView},
+    // Each photo shows its thumbnail. An album opens into its photos (the page's request 12 lists them; its 9
+    // lists the albums again); the checked albums are exported with their photos.
+    {PIMSEL_COMMAND_SHOW_WINDOW, PIMSEL_COMMAND_CHANGE_SIZE, PIMSEL_COMMAND_DO_PHOTO, &photos::ReleasePayload, true,
+     kViewInStatus, {photos::kReplyPhotosLoaded, photos::kReplyAlbumsLoaded, 0, 0},
+     {{photos::kPhotosView, TableOf(relay::kPhotos)}, {photos::kAlbumsView, TableOf(relay::kAlbums), true},
+      {kAlbumPhotosView, TableOf(relay::kPhotos)}},
+     kKeyAfterColumns,
+     {{L"Export", photos::kRequestExport, Checked::Pairs, {}, photos::kPhotosView},
+      {L"Export", photos::kRequestExportAlbum, Checked::Keys, {}, photos::kAlbumsView},
+      {L"Back to Albums", photos::kRequestLoadAlbums, Checked::None, {}, kAlbumPhotosView},
+      {L"Export", photos::kRequestExport, Checked::Pairs, {}, kAlbumPhotosView}},
+     {}, 0, kAnyView, photos::kReplyThumbnails, 40,
+     {photos::kRequestAlbumList, photos::kAlbumsView, kAlbumPhotosView, relay::kAlbumPhotosListing,
+      photos::kRequestLoadAlbums}},
     // The songs are the music page's one view (9); their answers do not name it. A media row's key is its
     // file's device path.
     {MULVAR_COMMAND_SHOW_WINDOW, MULVAR_COMMAND_CHANGE_SIZE, MULVAR_COMMAND_DO_MUSIC, &music::ReleasePayload, true, 9,
@@ -169,6 +202,7 @@ constexpr int kFirstButtonId = 5000;
 const wchar_t kPageClass[] = L"StandinFeaturePage";
 
 struct ListView {
+    int64_t id = kSingleView;
     HWND page = nullptr;    // the toolbar and the list's parent
     HWND status = nullptr;  // the last action's outcome
     HWND list = nullptr;
@@ -179,6 +213,10 @@ struct ListView {
     std::vector<std::shared_ptr<TextItem>> records;  // each row's record, in row order
     int64_t sequence = -1;                           // the listing whose rows show
     bool ended = true;                               // that listing ended: the next batch starts afresh
+    std::map<std::wstring, int> rowOfKey;            // the row each key names
+    std::map<std::wstring, int> iconOfKey;           // each key's icon, kept for the rows of later listings
+    ListView* partner = nullptr;  // the view its rows open into, or that it was opened from (RowsOpen)
+    std::wstring title;           // what the status line says while no outcome shows (the opened row's name)
 };
 
 std::map<std::pair<std::wstring, int64_t>, ListView>* g_views = nullptr;  // by device and view; kept for the process
@@ -190,9 +228,9 @@ bool IsListCode(int64_t code) {
     return false;
 }
 
-const Table* TableOfView(int64_t view) {
+const PageView* FindPageView(int64_t view) {
     for (const PageView& candidate : kFeature.views) {
-        if (candidate.table.count != 0 && candidate.id == view) return &candidate.table;
+        if (candidate.table.count != 0 && candidate.id == view) return &candidate;
     }
     return nullptr;
 }
@@ -209,10 +247,9 @@ void SetColumnWidth(ListView& view, size_t column, int width) {
 }
 
 // The room the first column gives its check box, when the rows have keys to act on, and its icon.
-constexpr int kIconPixels = 16;
-int CheckBoxPixels() {
+int CheckBoxPixels(const ListView& view) {
     return (kFeature.keyField != kNoKey ? GetSystemMetrics(SM_CXSMICON) + 6 : 0) +
-           (kFeature.iconCode != 0 ? kIconPixels + 4 : 0);
+           (view.icons != nullptr ? kFeature.iconPixels + 4 : 0);
 }
 
 // The columns, each as wide as its header.
@@ -224,7 +261,7 @@ void AddColumns(ListView& view) {
         entry.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
         entry.fmt = column.alignRight ? LVCFMT_RIGHT : LVCFMT_LEFT;
         entry.cx = standin_pages::ListTextWidth(view.list, column.name) + kHeaderMarginPixels +
-                   (i == 0 ? CheckBoxPixels() : 0);
+                   (i == 0 ? CheckBoxPixels(view) : 0);
         entry.pszText = const_cast<wchar_t*>(column.name);
         SendMessageW(view.list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&entry));
         view.widths[i] = entry.cx;
@@ -250,8 +287,19 @@ void SetNote(ListView& view, const std::wstring& text) {
 void Clear(ListView& view) {
     SendMessageW(view.list, LVM_DELETEALLITEMS, 0, 0);
     view.records.clear();
+    view.rowOfKey.clear();
     SetNote(view, L"");
 }
+
+void SetRowIcon(const ListView& view, int row, int image) {
+    LVITEMW cell = {};
+    cell.mask = LVIF_IMAGE;
+    cell.iItem = row;
+    cell.iImage = image;
+    SendMessageW(view.list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&cell));
+}
+
+std::wstring RowKey(const ListView& view, size_t row);
 
 void AddRows(ListView& view, const ItemBatch<TextItem>& batch) {
     SendMessageW(view.list, WM_SETREDRAW, FALSE, 0);
@@ -268,11 +316,15 @@ void AddRows(ListView& view, const ItemBatch<TextItem>& batch) {
         }
         if (standin_pages::InsertListRow(view.list, row, item->fields, view.table->count) < 0) continue;
         view.records.push_back(item);  // row `row`'s
+        const std::wstring key = RowKey(view, row);
+        if (!key.empty()) view.rowOfKey[key] = row;
+        auto icon = view.iconOfKey.find(key);
+        if (icon != view.iconOfKey.end()) SetRowIcon(view, row, icon->second);
         for (size_t column = 0; column < view.table->count && column < item->fields.size(); ++column) {
-            const int width =
-                std::min(standin_pages::ListTextWidth(view.list, item->fields[column]) + kCellMarginPixels +
-                             (column == 0 ? CheckBoxPixels() : 0),
-                         view.table->columns[column].maxWidthPixels);
+            // The bound is the text's: the check box and icon before it take room of their own.
+            const int width = std::min(standin_pages::ListTextWidth(view.list, item->fields[column]) + kCellMarginPixels,
+                                       view.table->columns[column].maxWidthPixels) +
+                              (column == 0 ? CheckBoxPixels(view) : 0);
             wanted[column] = std::max(wanted[column], width);
         }
         ++row;
@@ -336,8 +388,9 @@ void Layout(ListView& view) {
 }
 
 void SetStatus(ListView& view, const std::wstring& text) {
-    SetWindowTextW(view.status, text.c_str());
-    SetWindowTextW(view.page, text.c_str());
+    const std::wstring& shown = text.empty() ? view.title : text;
+    SetWindowTextW(view.status, shown.c_str());
+    SetWindowTextW(view.page, shown.c_str());
 }
 
 // The checked rows with a key, in row order.
@@ -389,7 +442,35 @@ int64_t ChooseFromMenu(const PageAction& action, HWND button, HWND page) {
     return chosen > 0 ? action.menu[chosen - 1].code : 0;
 }
 
+// Shows `shown` in the place of `hidden` (a pair of RowsOpen views).
+void ShowInstead(ListView& shown, ListView& hidden) {
+    ShowWindow(shown.page, SW_SHOW);
+    BringWindowToTop(shown.page);
+    ShowWindow(hidden.page, SW_HIDE);
+}
+
+// Row `row` of a RowsOpen `from` view opened: its records, which the page asks for, show in the view it opens into.
+void OpenRow(ListView& view, int row) {
+    const std::wstring key = row >= 0 ? RowKey(view, static_cast<size_t>(row)) : std::wstring();
+    if (key.empty() || view.partner == nullptr) return;
+    ListView& into = *view.partner;
+    Clear(into);
+    into.ended = true;
+    into.title = view.records[static_cast<size_t>(row)]->fields[0];
+    SetStatus(into, L"");
+    ShowInstead(into, view);
+    CommandMessage message{};
+    message.code = kFeature.opens.openCode;
+    message.status = kFeature.opens.from;
+    message.window = view.page;
+    message.data = const_cast<wchar_t*>(key.c_str());  // lent for the call
+    standin_pages::Invoke(g_record, kFeature.reply, message);
+}
+
 void OnAction(ListView& view, const PageAction& action, HWND button) {
+    if (kFeature.opens.openCode != 0 && action.code == kFeature.opens.backCode && view.partner != nullptr) {
+        ShowInstead(*view.partner, view);  // the request lists what shows again
+    }
     if (action.menu[0].text != nullptr) {
         const int64_t code = ChooseFromMenu(action, button, view.page);
         if (code != 0) SendRequest(view, code, std::unique_ptr<std::vector<std::wstring>>());
@@ -429,6 +510,16 @@ LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
                 id < kFirstButtonId + static_cast<int>(std::size(kFeature.actions)) &&
                 kFeature.actions[id - kFirstButtonId].caption != nullptr) {
                 OnAction(*view, kFeature.actions[id - kFirstButtonId], reinterpret_cast<HWND>(lParam));
+                return 0;
+            }
+            break;
+        }
+        case WM_NOTIFY: {
+            // A double-click (or Enter) on a row of a view whose rows open.
+            const auto* notice = reinterpret_cast<const NMHDR*>(lParam);
+            if (view != nullptr && notice->code == LVN_ITEMACTIVATE && notice->hwndFrom == view->list &&
+                kFeature.opens.openCode != 0 && view->id == kFeature.opens.from) {
+                OpenRow(*view, reinterpret_cast<const NMITEMACTIVATE*>(lParam)->iItem);
                 return 0;
             }
             break;
@@ -473,6 +564,60 @@ HWND MakeChild(const wchar_t* windowClass, const wchar_t* text, DWORD style, HWN
     return child;
 }
 
+// Makes the (hidden) page window of view `viewId` for `device` in `parent`; null when it cannot.
+ListView* MakeView(const std::wstring& device, int64_t viewId, HWND parent, const RECT& rect) {
+    const PageView* shape = FindPageView(viewId);
+    if (shape == nullptr) return nullptr;
+    HWND page = CreateWindowExW(0, kPageClass, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, rect.left, rect.top,
+                                rect.right - rect.left, rect.bottom - rect.top, parent, nullptr, ThisModule(), nullptr);
+    if (page == nullptr) return nullptr;
+    HWND list = MakeChild(WC_LISTVIEWW, L"",
+                          WS_VISIBLE | WS_CLIPSIBLINGS | LVS_REPORT | LVS_NOSORTHEADER | LVS_SINGLESEL |
+                              LVS_SHOWSELALWAYS,
+                          page, 1);
+    if (list == nullptr) {
+        DestroyWindow(page);
+        return nullptr;
+    }
+    HWND note = MakeChild(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, list, 0);
+    // No double buffering: under it the list leaves the rows between its header and its first row unpainted,
+    // and the page shown before shows through there.
+    DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP;
+    if (kFeature.keyField != kNoKey) extended |= LVS_EX_CHECKBOXES;
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, extended);
+    ListView& view = (*g_views)[{device, viewId}];
+    view.id = viewId;
+    view.page = page;
+    view.list = list;
+    view.note = note;
+    view.table = &shape->table;
+    view.status = MakeChild(L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, page, 2);
+    const bool actions = kFeature.actionView == kAnyView || kFeature.actionView == viewId;
+    for (size_t i = 0; actions && i < std::size(kFeature.actions) && kFeature.actions[i].caption != nullptr; ++i) {
+        if (kFeature.actions[i].view != kAnyView && kFeature.actions[i].view != viewId) continue;
+        MakeChild(L"BUTTON", kFeature.actions[i].caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, page,
+                  kFirstButtonId + static_cast<int>(i));
+    }
+    if (kFeature.dropCode != 0) DragAcceptFiles(page, TRUE);
+    if (kFeature.iconCode != 0 && !shape->withoutIcons) {
+        // Rows are made before their icons arrive: image 0, which every row starts with, is blank.
+        const int side = kFeature.iconPixels;
+        view.icons = ImageList_Create(side, side, ILC_COLOR32 | ILC_MASK, 8, 8);
+        HICON blank = nullptr;
+        Gdiplus::Bitmap empty(side, side, PixelFormat32bppARGB);
+        if (empty.GetHICON(&blank) == Gdiplus::Ok && blank != nullptr) {
+            ImageList_AddIcon(view.icons, blank);
+            DestroyIcon(blank);
+        }
+        SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(view.icons));
+    }
+    SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&view));
+    AddColumns(view);
+    Layout(view);
+    standin_pages::OpenDetailsOnDoubleClick(list, &RecordOfRow);
+    return &view;
+}
+
 void Show(CommandMessage& message) {
     const int64_t viewId = kFeature.viewInCode ? message.code : kSingleView;
     if (ListView* view = FindView(message, viewId)) {
@@ -484,54 +629,16 @@ void Show(CommandMessage& message) {
         }
         return;
     }
-    const Table* table = TableOfView(viewId);
-    if (table == nullptr || message.data == nullptr || message.wideText == nullptr || message.window == nullptr) return;
+    if (message.data == nullptr || message.wideText == nullptr || message.window == nullptr) return;
     const RECT& rect = *static_cast<const RECT*>(message.data);
-    HWND page = CreateWindowExW(0, kPageClass, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, rect.left, rect.top,
-                                rect.right - rect.left, rect.bottom - rect.top, message.window, nullptr, ThisModule(),
-                                nullptr);
-    if (page == nullptr) return;
-    HWND list = MakeChild(WC_LISTVIEWW, L"",
-                          WS_VISIBLE | WS_CLIPSIBLINGS | LVS_REPORT | LVS_NOSORTHEADER | LVS_SINGLESEL |
-                              LVS_SHOWSELALWAYS,
-                          page, 1);
-    if (list == nullptr) {
-        DestroyWindow(page);
-        return;
-    }
-    HWND note = MakeChild(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, list, 0);
-    // No double buffering: under it the list leaves the rows between its header and its first row unpainted,
-    // and the page shown before shows through there.
-    DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP;
-    if (kFeature.keyField != kNoKey) extended |= LVS_EX_CHECKBOXES;
-    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, extended);
-    ListView& view = (*g_views)[{message.wideText, viewId}];
-    view.page = page;
-    view.list = list;
-    view.note = note;
-    view.table = table;
-    view.status = MakeChild(L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, page, 2);
-    const bool actions = kFeature.actionView == kAnyView || kFeature.actionView == viewId;
-    for (size_t i = 0; actions && i < std::size(kFeature.actions) && kFeature.actions[i].caption != nullptr; ++i) {
-        MakeChild(L"BUTTON", kFeature.actions[i].caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, page,
-                  kFirstButtonId + static_cast<int>(i));
-    }
-    if (kFeature.dropCode != 0) DragAcceptFiles(page, TRUE);
-    if (kFeature.iconCode != 0) {
-        // Rows are made before their icons arrive: image 0, which every row starts with, is blank.
-        view.icons = ImageList_Create(kIconPixels, kIconPixels, ILC_COLOR32 | ILC_MASK, 8, 8);
-        HICON blank = nullptr;
-        Gdiplus::Bitmap empty(kIconPixels, kIconPixels, PixelFormat32bppARGB);
-        if (empty.GetHICON(&blank) == Gdiplus::Ok && blank != nullptr) {
-            ImageList_AddIcon(view.icons, blank);
-            DestroyIcon(blank);
+    ListView* view = MakeView(message.wideText, viewId, message.window, rect);
+    // The view that its rows open into is the page's own: it is made with the view it takes the place of.
+    if (view != nullptr && kFeature.opens.openCode != 0 && viewId == kFeature.opens.from) {
+        if (ListView* into = MakeView(message.wideText, kFeature.opens.into, message.window, rect)) {
+            view->partner = into;
+            into->partner = view;
         }
-        SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(view.icons));
     }
-    SetWindowLongPtrW(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&view));
-    AddColumns(view);
-    Layout(view);
-    standin_pages::OpenDetailsOnDoubleClick(list, &RecordOfRow);
 }
 
 void Move(const CommandMessage& message) {
@@ -539,21 +646,31 @@ void Move(const CommandMessage& message) {
     if (view == nullptr || message.data == nullptr) return;
     const RECT& rect = *static_cast<const RECT*>(message.data);
     MoveWindow(view->page, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
+    if (view->partner != nullptr && view->id == kFeature.opens.from) {
+        MoveWindow(view->partner->page, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
+    }
 }
 
-// An icon from `png` (its bytes one a character), the list's size; null when it does not decode.
-HICON IconFromPng(const std::wstring& png) {
-    std::string bytes(png.size(), '\0');
-    for (size_t i = 0; i < png.size(); ++i) bytes[i] = static_cast<char>(png[i] & 0xFF);
+// An icon of the list's icon size from `picture` (a PNG or JPEG, its bytes one a character), the picture
+// fitted into it whole and centred; null when it does not decode.
+HICON IconFromPicture(const std::wstring& picture) {
+    std::string bytes(picture.size(), '\0');
+    for (size_t i = 0; i < picture.size(); ++i) bytes[i] = static_cast<char>(picture[i] & 0xFF);
     IStream* stream = SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
     if (stream == nullptr) return nullptr;
     HICON icon = nullptr;
     {
         Gdiplus::Bitmap image(stream);
-        if (image.GetLastStatus() == Gdiplus::Ok) {
-            Gdiplus::Bitmap small(kIconPixels, kIconPixels, PixelFormat32bppARGB);
+        const int side = kFeature.iconPixels;
+        const int width = static_cast<int>(image.GetWidth());
+        const int height = static_cast<int>(image.GetHeight());
+        if (image.GetLastStatus() == Gdiplus::Ok && width > 0 && height > 0) {
+            const int drawnWidth = width >= height ? side : std::max(1, side * width / height);
+            const int drawnHeight = height >= width ? side : std::max(1, side * height / width);
+            Gdiplus::Bitmap small(side, side, PixelFormat32bppARGB);
             Gdiplus::Graphics graphics(&small);
-            graphics.DrawImage(&image, 0, 0, kIconPixels, kIconPixels);
+            graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+            graphics.DrawImage(&image, (side - drawnWidth) / 2, (side - drawnHeight) / 2, drawnWidth, drawnHeight);
             small.GetHICON(&icon);
         }
     }
@@ -561,22 +678,27 @@ HICON IconFromPng(const std::wstring& png) {
     return icon;
 }
 
-// The icons of an answer's rows (key, PNG) on the rows of those keys.
-void ShowIcons(ListView& view, const ItemBatch<TextItem>& batch) {
+// The icons of an answer's rows (key, picture) on the rows of those keys, in every view of `device` that
+// shows icons. A key's icon is kept for the rows of later listings, and a newer one takes its place.
+void ShowIcons(const std::wstring& device, const ItemBatch<TextItem>& batch) {
     for (const auto& item : batch.items) {
-        if (item == nullptr || item->fields.size() < 2 || view.icons == nullptr) continue;
-        HICON icon = IconFromPng(item->fields[1]);
-        if (icon == nullptr) continue;
-        const int image = ImageList_AddIcon(view.icons, icon);
-        DestroyIcon(icon);
-        for (size_t row = 0; row < view.records.size(); ++row) {
-            if (RowKey(view, row) != item->fields[0]) continue;
-            LVITEMW cell = {};
-            cell.mask = LVIF_IMAGE;
-            cell.iItem = static_cast<int>(row);
-            cell.iImage = image;
-            SendMessageW(view.list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&cell));
+        if (item == nullptr || item->fields.size() < 2) continue;
+        const std::wstring& key = item->fields[0];
+        HICON icon = nullptr;
+        for (auto& entry : *g_views) {
+            ListView& view = entry.second;
+            auto row = view.rowOfKey.find(key);
+            if (entry.first.first != device || view.icons == nullptr || row == view.rowOfKey.end()) continue;
+            if (icon == nullptr) icon = IconFromPicture(item->fields[1]);
+            if (icon == nullptr) break;
+            auto known = view.iconOfKey.find(key);
+            const int image = known != view.iconOfKey.end() ? ImageList_ReplaceIcon(view.icons, known->second, icon)
+                                                            : ImageList_AddIcon(view.icons, icon);
+            if (image < 0) continue;
+            view.iconOfKey[key] = image;
+            SetRowIcon(view, row->second, image);
         }
+        if (icon != nullptr) DestroyIcon(icon);
     }
 }
 
@@ -585,14 +707,20 @@ bool IsOutcomeCode(int64_t code) {
            std::end(kFeature.outcomeCodes) && code != 0;
 }
 
+// The view an answer is for: the one it names, or the one that view's rows open into.
+int64_t AnswerView(const CommandMessage& message) {
+    const int64_t viewId = kFeature.answerView == kViewInStatus ? message.status : kFeature.answerView;
+    const RowsOpen& opens = kFeature.opens;
+    return opens.openCode != 0 && viewId == opens.from && message.value4 == opens.listing ? opens.into : viewId;
+}
+
 void Reply(const CommandMessage& message) {
     const int64_t code = message.code;
-    const int64_t viewId = kFeature.answerView == kViewInStatus ? message.status : kFeature.answerView;
     const bool icons = kFeature.iconCode != 0 && code == kFeature.iconCode;
-    ListView* view = IsListCode(code) || IsOutcomeCode(code) || icons ? FindView(message, viewId) : nullptr;
+    ListView* view = IsListCode(code) || IsOutcomeCode(code) ? FindView(message, AnswerView(message)) : nullptr;
     const auto* batch = static_cast<const ItemBatch<TextItem>*>(message.extra);
-    if (view != nullptr && icons) {
-        if (batch != nullptr) ShowIcons(*view, *batch);
+    if (icons) {
+        if (batch != nullptr && message.wideText != nullptr) ShowIcons(message.wideText, *batch);
     } else if (view != nullptr && IsOutcomeCode(code)) {
         // The relay's words for how the action ended.
         if (batch != nullptr && !batch->items.empty() && batch->items[0] != nullptr &&

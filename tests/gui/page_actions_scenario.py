@@ -4,8 +4,10 @@ desktop start with a simulated iPhone, the apps page shows each app's icon, unin
 the host's question and lists what is left; the books page imports a book chosen in the open-file question and deletes the
 checked books after the host's question; the calendars page deletes a checked event and exports the
 calendars as iCalendar; a checked song, movie, book and photo are exported to a folder, and the messages as
-a CSV table. Each action is checked
-on the device image (apps.plist, the books list and the files under Books/, the calendar store) or the
+a CSV table. The photos page shows each photo's thumbnail on its row, opens an album into its photos and
+exports a checked album's photos. Each action is checked
+on the device image (apps.plist, the books list and the files under Books/, the calendar store, the photo
+database) or the
 folder (the exported files byte for byte), and by the
 words the page shows of its outcome; screenshots show each question and outcome. Every wait is a poll
 against a deadline.
@@ -13,8 +15,11 @@ against a deadline.
 import csv
 import plistlib
 import re
+import shutil
+import sqlite3
 import struct
 import subprocess
+import tempfile
 import zipfile
 import zlib
 from pathlib import Path
@@ -52,6 +57,25 @@ def near(colour, wanted, tolerance=12):
     return all(abs(a - b) <= tolerance for a, b in zip(colour, wanted))
 
 
+def album_photos(fs, title):
+    """The device paths of the photos of the album `title` in the image's photo database (read from a copy with
+    its write-ahead log): its joined assets with a file that are not in the trash and whose size is not 0."""
+    with tempfile.TemporaryDirectory() as copy:
+        for suffix in ("", "-wal", "-shm"):
+            source = fs / "PhotoData" / ("Photos.sqlite" + suffix)
+            if source.exists():
+                shutil.copyfile(source, Path(copy) / source.name)
+        db = sqlite3.connect(Path(copy) / "Photos.sqlite")
+        try:
+            return sorted(path for (path,) in db.execute(
+                "SELECT a.ZDIRECTORY || '/' || a.ZFILENAME FROM ZGENERICASSET a JOIN Z_16ASSETS z ON z.Z_8ASSETS = a.Z_PK"
+                " JOIN ZADDITIONALASSETATTRIBUTES t ON t.Z_PK = a.Z_PK JOIN ZGENERICALBUM al ON al.Z_PK = z.Z_16ALBUMS"
+                " WHERE al.ZTITLE = ? AND a.ZFILENAME IS NOT NULL AND a.ZTRASHEDSTATE = 0 AND t.ZORIGINALFILESIZE != 0",
+                (title,)))
+        finally:
+            db.close()
+
+
 class PageActionsScenario(relay_service_scenario.RelayHarness):
     """The relay scenario's set-up and helpers (the lab, Trevane with its relay trace, sections, reading list
     views) for the scenario below alone."""
@@ -68,6 +92,27 @@ class PageActionsScenario(relay_service_scenario.RelayHarness):
         except AssertionError as timeout:
             code, out = self.display.probe("shown", "TrevaneMainFrame", "StandinFeaturePage")
             raise AssertionError(f"{timeout}; the page said: {out!r}") from None
+
+    def row_icons(self):
+        """Each row of the showing list as (image index, left, top, right, bottom of its icon on the screen)."""
+        code, out = self.display.probe("icons", "TrevaneMainFrame")
+        return [tuple(map(int, line.split())) for line in out.splitlines()] if code == 0 else []
+
+    def thumbnails_drawn(self, shot_name, what):
+        """Waits until every row of the showing list has an image of its own, then checks in a screenshot that
+        each row on the screen draws a picture there (many colours, not a blank square)."""
+        icons = wait_until(lambda: (lambda i: i if i and all(r[0] > 0 for r in i) else None)(self.row_icons()),
+                           what=what)
+        self.assertEqual(len({r[0] for r in icons}), len(icons), "one picture a row")
+        code, out = self.display.probe("children", "TrevaneMainFrame", "SysListView32")
+        _, lx, ly, lw, lh = next(map(int, l.split()[:5]) for l in out.splitlines() if l.startswith("1 "))
+        shot = self.display.screenshot(shot_name)
+        shown = [r for r in icons if r[2] >= ly and r[4] <= ly + lh and r[1] >= lx and r[3] <= lx + lw]
+        self.assertTrue(shown, icons)
+        for _, left, top, right, bottom in shown:
+            self.assertGreater(len(colours(shot, left, top, right - left, bottom - top)), 8,
+                               f"no picture drawn at {left},{top}")
+        return icons
 
     def answer_question(self, text, shot):
         """Waits for the host's question `text`, takes a screenshot and presses OK."""
@@ -246,6 +291,50 @@ class PageActionsScenario(relay_service_scenario.RelayHarness):
         self.assertEqual(len(lines) - 1, sum(int(r.split("\t")[1]) for r in rows))
         self.assertEqual({l[0] for l in lines[1:]}, {r.split("\t")[0] for r in rows if r.split("\t")[1] != "0"})
         self.display.screenshot("actions-messages-exported.png")
+        self.close_trevane()
+
+    def test_photos_show_thumbnails_and_an_album_opens_and_exports_its_photos(self):
+        udid = self.lab.attach(self.lab.make_demo())
+        fs = self.image(udid) / "fs"
+        self.start_with_device(udid)
+
+        # Every photo shows its thumbnail on its row (the device's own, one made from the picture, a video's
+        # preview frame).
+        self.choose_section(17)
+        rows = self.wait_cells("SysListView32", lambda r: len(r) >= 6, "the photos listed")
+        self.assertEqual(len(self.thumbnails_drawn("actions-photos-thumbnails.png", "each photo's thumbnail")),
+                         len(rows))
+
+        # A double-click on an album shows its photos, each with its thumbnail, the album's name above them.
+        self.choose_section(18)
+        rows = self.wait_cells("SysListView32", lambda r: any(c.split("\t")[0] == "Holidays" for c in r),
+                               "the albums listed")
+        album = next(i for i, r in enumerate(rows) if r.split("\t")[0] == "Holidays")
+        self.display.screenshot("actions-albums.png")
+        expected = album_photos(fs, "Holidays")
+        self.assertGreater(len(expected), 2)
+        self.assertEqual(self.display.probe("open-row", "TrevaneMainFrame", str(album))[0], 0)
+        opened = self.wait_cells("SysListView32", lambda r: r and len(r[0].split("\t")) == 5 and len(r) == len(expected),
+                                 "the album's photos listed")
+        self.assertEqual(sorted(r.split("\t")[4] + "/" + r.split("\t")[0] for r in opened), expected)
+        self.outcome("Holidays", "the album's name shown over its photos")
+        self.thumbnails_drawn("actions-album-opened.png", "each of the album's thumbnails")
+
+        # Back to the albums, the album checked and exported: its photos' files, byte for byte the device's.
+        self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Back to Albums")[0], 0)
+        rows = self.wait_cells("SysListView32", lambda r: r and len(r[0].split("\t")) == 3, "the albums listed again")
+        album = next(i for i, r in enumerate(rows) if r.split("\t")[0] == "Holidays")
+        folder = self.work / "album export"
+        folder.mkdir()
+        self.export_checked(album, windows_path(folder))
+        self.wait_trace(rf"^> ZERITH_COMMAND_DO_FILE key={udid} code=109 value2=0 value3={len(expected)}$",
+                        "the album exported")
+        self.open_notice(f"{len(expected)} files exported to {windows_path(folder)}")
+        self.display.screenshot("actions-album-exported.png")
+        exported = sorted(p.name for p in folder.iterdir())
+        self.assertEqual(exported, sorted(Path(p).name for p in expected))
+        for path in expected:
+            self.assertEqual((folder / Path(path).name).read_bytes(), (fs / path).read_bytes(), path)
         self.close_trevane()
 
 

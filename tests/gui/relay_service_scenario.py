@@ -215,6 +215,17 @@ class RelayHarness(TrevaneCase):
         self.assertEqual(self.display.probe("press-in", "TrevaneMainFrame", "Export")[0], 0)
         self.assertEqual(self.display.probe("choose-folder", folder, DEADLINE_S * 1000)[0], 0)
 
+    def open_notice(self, text):
+        """The host's notice sheet's (x, y, width, height) once it is fully open with `text`."""
+        def shown():
+            code, link = self.display.probe("text", "#32770", "SysLink")
+            if code != 0 or text not in link:
+                return None
+            code, out = self.display.probe("wait", "#32770", "1000")
+            place = tuple(map(int, out.split())) if code == 0 else ()
+            return place if place and place[3] == 40 else None
+        return wait_until(shown, what=f"the notice {text!r}")
+
     def export_from_page(self, button, item, feature, code):
         """Chooses menu `item` of the page's `button`, takes the folder the folder question offers and returns
         the export's file once the relay has written it (the folder is the relay's trace of the request)."""

@@ -42,17 +42,6 @@ class ScreenScenario(relay_service_scenario.RelayHarness):
         self.assertEqual(code, 0)
         return tuple(map(int, out.split()))
 
-    def open_notice(self, text):
-        """The notice sheet's (x, y, width, height) once it is fully open with `text`."""
-        def shown():
-            code, link = self.display.probe("text", "#32770", "SysLink")
-            if code != 0 or text not in link:
-                return None
-            code, out = self.display.probe("wait", "#32770", "1000")
-            place = tuple(map(int, out.split())) if code == 0 else ()
-            return place if place and place[3] == 40 else None
-        return wait_until(shown, what=f"the notice {text!r}")
-
     def assert_seen(self, shot, sheet):
         """The screenshot `shot` shows the open sheet: its colour right of its text, not a window over it."""
         from trevane_scenarios import pixel

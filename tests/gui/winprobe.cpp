@@ -31,6 +31,9 @@
 //                                              descendant list view
 //   winprobe open-row <class> <row>            double-clicks the row of the first visible descendant list
 //                                              view, as a user opens it
+//   winprobe icons <class>                     prints each row of the first visible descendant list view as
+//                                              its image's index in the list's image list and its icon's
+//                                              "left top right bottom" on the screen
 //   winprobe choose-folder <path> <timeoutMs>  opens the first dialog's folder tree down to the path
 //                                              ("X:\\dir\\sub"), selects it and presses OK
 //   winprobe menu <item> <timeoutMs>           chooses the item (1 the first) of the open popup menu
@@ -272,6 +275,29 @@ bool OpenRow(HWND list, int row) {
     return true;
 }
 
+// Each row's image index and icon rectangle (screen coordinates), one line a row.
+bool PrintRowIcons(HWND list) {
+    RemoteBuffer buffer(list, sizeof(LVITEMW) + sizeof(RECT));
+    if (list == nullptr || !buffer.Valid()) return false;
+    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) {
+        LVITEMW item = {};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        RECT rect = {LVIR_ICON, 0, 0, 0};
+        if (!buffer.Write(0, &item, sizeof item) || !buffer.Write(sizeof item, &rect, sizeof rect) ||
+            !SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(buffer.At(0))) ||
+            !SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row),
+                          reinterpret_cast<LPARAM>(buffer.At(sizeof item))) ||
+            !buffer.Read(0, &item, sizeof item) || !buffer.Read(sizeof item, &rect, sizeof rect)) {
+            return false;
+        }
+        MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+        std::printf("%d %ld %ld %ld %ld\n", item.iImage, rect.left, rect.top, rect.right, rect.bottom);
+    }
+    return true;
+}
+
 // The child of `parent` (expanded first, which fills a folder chooser's children) whose text `matches`.
 template <typename Match>
 HTREEITEM FindChildItem(HWND tree, const RemoteBuffer& buffer, HTREEITEM parent, Match matches) {
@@ -486,6 +512,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"open-row" && argc == 4) {
         return OpenRow(FindVisibleDescendant(argv[2], WC_LISTVIEWW), _wtoi(argv[3])) ? 0 : 1;
+    }
+    if (command == L"icons" && argc == 3) {
+        return PrintRowIcons(FindVisibleDescendant(argv[2], WC_LISTVIEWW)) ? 0 : 1;
     }
     if (command == L"choose-folder" && argc == 4) {
         HWND dialog = WaitFor(L"#32770", static_cast<DWORD>(_wtoi(argv[3])));
