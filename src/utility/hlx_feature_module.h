@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "utility/hlx_json.h"
 #include "utility/hlx_module.h"
 
 namespace hlx {
@@ -86,7 +87,7 @@ class FeatureRequest {
 
   const IPCPacket1& m_packet;
   const RequestPayload m_payload;
-  rapidjson::Document m_json;
+  RequestJsonDocument m_json;
   std::string m_uuid;
   std::shared_ptr<HLXDevice> m_device;
   bool m_finalReply = true;

@@ -21,6 +21,24 @@ namespace hlx {
   return ParseJsonText(document, text.data(), text.size());
 }
 
+// The pool and its first block of a RequestJsonDocument, built before the document that uses them.
+struct RequestJsonPool {
+  static constexpr size_t kInlineBytes = 1024;
+  alignas(8) char inlineBlock[kInlineBytes];
+  rapidjson::MemoryPoolAllocator<> pool{inlineBlock, kInlineBytes};
+};
+
+// A document for a request's JSON text, which is a few dozen bytes. A plain document takes a 64 KiB
+// block from the heap for its first value and frees it again, which costs a request more than the
+// parse itself; this one keeps its values in a block of its own and only goes to the heap for a text
+// that outgrows it.
+class RequestJsonDocument : private RequestJsonPool, public rapidjson::Document {
+ public:
+  RequestJsonDocument() : rapidjson::Document(&pool) {}
+  RequestJsonDocument(const RequestJsonDocument&) = delete;
+  RequestJsonDocument& operator=(const RequestJsonDocument&) = delete;
+};
+
 // How deep JSON from the peer may nest. Honest requests nest a few levels; a deeper value is refused
 // before code that recurses over values (the writer, copies, comparisons) can meet it.
 inline constexpr size_t kMaxPeerJsonDepth = 64;

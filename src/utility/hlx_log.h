@@ -5,4 +5,6 @@
 
 #include <glog/logging.h>
 
-#define HLX_LOG(severity) LOG_IF(severity, google::GLOG_##severity >= FLAGS_minloglevel)
+// Whether a message of `severity` would be written; for callers that build a message in parts first.
+#define HLX_LOG_IS_ON(severity) (google::GLOG_##severity >= FLAGS_minloglevel)
+#define HLX_LOG(severity) LOG_IF(severity, HLX_LOG_IS_ON(severity))

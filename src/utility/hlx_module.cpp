@@ -47,7 +47,7 @@ std::string RequestPayload::UuidOf(const std::string& body) {
   const size_t secondNul = body.find('\0', firstNul + 1);
   payload.json =
       body.substr(firstNul + 1, secondNul == std::string::npos ? std::string::npos : secondNul - firstNul - 1);
-  rapidjson::Document json;
+  RequestJsonDocument json;
   std::string uuid;
   if (payload.ReadJson(&json, &uuid) != kReplySuccess) uuid.clear();
   return uuid;

@@ -31,9 +31,11 @@ std::string ReplyRecord::SerializeText() const {
   }
   json->EndObject();
 
+  const std::string_view record = json.View();
   std::string text = std::to_string(flag);
+  text.reserve(text.size() + record.size() + 2);  // one allocation, one copy of the record
   text.push_back('\0');
-  text += json.Text();
+  text.append(record);
   text.push_back('\0');
   return text;
 }

@@ -6,12 +6,14 @@
 
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <glog/logging.h>
 #include <gtest/gtest.h>
 
 #include "utility/hlx_ipc_channel.h"
@@ -177,6 +179,75 @@ TEST_F(FeatureFrame, DataPartsThatInflateTooFarNestTooDeepOrHoldANulAre8) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(Handle(head, c.data)["code"].GetInt(), c.code);
+  }
+}
+
+// A request's JSON is kept in a block inside its document until it outgrows it: texts and members
+// on both sides of that bound reach the work whole.
+TEST_F(FeatureFrame, RequestJsonOfAnySizeReachesTheWork) {
+  const size_t padSizes[] = {0, 900, 1100, 70000};
+  for (size_t padSize : padSizes) {
+    SCOPED_TRACE(padSize);
+    std::string members;
+    for (int i = 0; i < 40; ++i) members += ",\"m" + std::to_string(i) + "\":" + std::to_string(i);
+    const std::string text = "{\"pad\":\"" + std::string(padSize, 'p') + "\"" + members + ",\"uuid\":\"abc\"}";
+    m_module.work = [&](FeatureRequest& request) {
+      const rapidjson::Document& json = request.Json();
+      const bool whole = json["pad"].GetStringLength() == padSize && json["m39"].GetInt() == 39 &&
+                         json.MemberCount() == 42;
+      return whole ? kReplySuccess : kReplyTaskError;
+    };
+    rapidjson::Document record = Handle("1\0"s + text + "\0"s);
+    EXPECT_EQ(record["code"].GetInt(), kReplySuccess);
+    EXPECT_STREQ(record["uuid"].GetString(), "abc");
+  }
+}
+
+// The glog lines written while it is installed.
+class LineRecorder : public google::LogSink {
+ public:
+  LineRecorder() { google::AddLogSink(this); }
+  ~LineRecorder() override { google::RemoveLogSink(this); }
+  void send(google::LogSeverity, const char*, const char*, int, const google::LogMessageTime&, const char* message,
+            size_t length) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    lines.emplace_back(message, length);
+  }
+  std::vector<std::string> lines;
+
+ private:
+  std::mutex m_mutex;
+};
+
+// The request's one line is written whenever its severity (INFO for success, ERROR otherwise) is
+// logged, and not built at all otherwise.
+TEST_F(FeatureFrame, TheRequestLineFollowsTheLowestSeverityLogged) {
+  struct Case {
+    int lowestLogged;
+    int code;
+    bool written;
+  };
+  const Case cases[] = {
+      {google::GLOG_INFO, kReplySuccess, true},          {google::GLOG_INFO, kReplyTaskError, true},
+      {google::GLOG_ERROR, kReplySuccess, false},        {google::GLOG_ERROR, kReplyTaskError, true},
+      {google::NUM_SEVERITIES, kReplyTaskError, false},
+  };
+  const int32_t saved = FLAGS_minloglevel;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "lowest " << c.lowestLogged << ", code " << c.code);
+    m_module.work = [&](FeatureRequest&) { return c.code; };
+    FLAGS_minloglevel = c.lowestLogged;
+    std::vector<std::string> lines;
+    {
+      LineRecorder recorder;
+      Handle("1\0{\"uuid\":\"abc\"}\0"s);
+      lines = recorder.lines;
+    }
+    FLAGS_minloglevel = saved;
+    const std::string expected = "request 77 code 4242 sub 1 device abc result " + std::to_string(c.code) + " (";
+    const bool found = std::any_of(lines.begin(), lines.end(),
+                                   [&](const std::string& line) { return line.rfind(expected, 0) == 0; });
+    EXPECT_EQ(found, c.written);
   }
 }
 

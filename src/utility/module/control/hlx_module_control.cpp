@@ -4,6 +4,7 @@
 
 #include "utility/hlx_device.h"
 #include "utility/hlx_ipc_channel.h"
+#include "utility/hlx_json.h"
 #include "utility/hlx_reply.h"
 #include "utility/ios/hlx_device_monitor.h"
 
@@ -11,7 +12,7 @@ namespace hlx {
 
 int HLXModuleControl::HandleRequest(const IPCPacket1& request) {
   // The sub-command is not looked at: every 600 is a cancel.
-  rapidjson::Document json;
+  RequestJsonDocument json;
   std::string uuid;
   const int readCode = RequestPayload::Parse(request.body).ReadJson(&json, &uuid);
   if (readCode != kReplySuccess) {
