@@ -53,6 +53,7 @@ struct ListedImage {
   std::string udid;
   dev_t folderDevice = 0;
   ino_t folderInode = 0;
+  struct timespec attachedAt {};  // the folder's status change: its rename into the root attached it
   bool stateReadable = false;
   bool trusted = false;
 };
@@ -194,6 +195,7 @@ class Notifier {
       image.udid = entry->d_name;
       image.folderDevice = folderInfo.st_dev;
       image.folderInode = folderInfo.st_ino;
+      image.attachedAt = folderInfo.st_ctim;
       MDDeviceState state;
       auto it = known.find(image.udid);
       int error;
@@ -209,6 +211,13 @@ class Notifier {
       image.trusted = state.trusted;
       listed.push_back(std::move(image));
     }
+    // Devices already attached arrive in the order they were attached, not in the order the file system
+    // happens to list its folders (newest first on some, hash order on others).
+    std::sort(listed.begin(), listed.end(), [](const ListedImage& a, const ListedImage& b) {
+      if (a.attachedAt.tv_sec != b.attachedAt.tv_sec) return a.attachedAt.tv_sec < b.attachedAt.tv_sec;
+      if (a.attachedAt.tv_nsec != b.attachedAt.tv_nsec) return a.attachedAt.tv_nsec < b.attachedAt.tv_nsec;
+      return a.udid < b.udid;
+    });
     return listed;
   }
 

@@ -30,6 +30,23 @@ TEST_F(MDNotification, DeviceAttachedBeforeSubscribingIsAnnouncedOnceToTheNewSub
   EXPECT_EQ(AMDeviceNotificationUnsubscribe(lateSubscription), 0);
 }
 
+TEST_F(MDNotification, DevicesAlreadyAttachedArriveInTheOrderTheyWereAttached) {
+  // Attached one after another into a root nobody watches yet, under names out of their attach order
+  // and enough of them that a folder listing matches it only by chance; then that root is watched.
+  const std::string waiting = m_temp->path().string() + "/waiting";
+  std::filesystem::create_directories(waiting);
+  const std::vector<std::string> attached = {"ORDER-D", "ORDER-B", "ORDER-E", "ORDER-A", "ORDER-C"};
+  for (const std::string& udid : attached) {
+    MakeImage(NewImagePath(udid), {"--udid", udid});
+    ASSERT_EQ(DeviceTool(waiting, {"attach", NewImagePath(udid)}), 0);
+  }
+  HLXMDTestSetDeviceRoot(waiting.c_str());
+  ASSERT_TRUE(m_log.WaitUntil([&](const std::vector<Notification>& events) { return events.size() >= 5; }));
+  std::vector<std::string> arrived;
+  for (const Notification& event : m_log.Snapshot()) arrived.push_back(event.udid);
+  EXPECT_EQ(arrived, attached);
+}
+
 TEST_F(MDNotification, RemovalPostsMessageTwoWithTheArrivalHandleWhichKeepsAnswering) {
   AMDeviceRef device = AttachAndWait("REMOVED-1");
   ASSERT_NE(device, nullptr);
